@@ -1,0 +1,260 @@
+#include "ikev1/log/DebugLogReader.h"
+
+#include <array>
+#include <cstring>
+#include <utility>
+
+namespace quillon {
+
+namespace {
+
+constexpr std::size_t kBlockSize = 256 * 1024;
+
+// The C locale's whitespace: blank, tab, line feed, vertical tab, form feed, carriage return.
+constexpr std::array<bool, 256> MakeSpaceTable() {
+  std::array<bool, 256> table{};
+  table[' '] = table['\t'] = table['\n'] = table['\v'] = table['\f'] = table['\r'] = true;
+  return table;
+}
+constexpr std::array<bool, 256> kSpace = MakeSpaceTable();
+
+inline bool IsSpace(char c) { return kSpace[static_cast<unsigned char>(c)]; }
+
+// The payload-block keywords, in the order that gives each its dispatch code.
+constexpr std::array<std::string_view, DebugLogReader::kBlockKeywordCount> kBlockKeywords = {
+    "debugSAPayload:",       "debugKeyPayload:",     "debugNoncePayload:",    "debugIDPayload:",
+    "debugHashPayload:",     "debugCertreqPayload:", "debugCertPayload:",     "debugSigPayload:",
+    "debugHashData:",        "debugNotifyPayload:",  "debugDeletePayload:",   "debugIsakmpHdrLen:",
+    "debugVendorIDPayload:", "debugAttributePayload:", "TransMatchFailure:",  "TransMatchSuccess:",
+    "debugCHREPayload:",     "debugNatDPayload:",    "debugNatOAPayload:"};
+
+constexpr std::string_view kSeparator = "+++++++";
+
+}  // namespace
+
+DebugLogReader::DebugLogReader() { token_.reserve(kMaxToken + 1); }
+
+DebugLogReader::DebugLogReader(const std::string& path) : DebugLogReader() {
+  file_ = std::fopen(path.c_str(), "rb");
+  if (file_ == nullptr) throw WrongFormat();
+  storage_.resize(kBlockSize);
+  buf_ = storage_.data();
+}
+
+DebugLogReader DebugLogReader::FromText(std::string text) {
+  DebugLogReader reader;
+  reader.storage_.assign(text.begin(), text.end());
+  reader.buf_ = reader.storage_.data();
+  reader.end_ = reader.storage_.size();
+  return reader;
+}
+
+DebugLogReader::DebugLogReader(DebugLogReader&& other) noexcept { *this = std::move(other); }
+
+DebugLogReader& DebugLogReader::operator=(DebugLogReader&& other) noexcept {
+  if (this == &other) return *this;
+  if (file_ != nullptr) std::fclose(file_);
+  file_ = std::exchange(other.file_, nullptr);
+  storage_ = std::move(other.storage_);
+  buf_ = storage_.data();
+  pos_ = other.pos_;
+  end_ = other.end_;
+  consumedBefore_ = other.consumedBefore_;
+  eof_ = other.eof_;
+  token_ = std::move(other.token_);
+  pushedBack_ = other.pushedBack_;
+  restartSeen_ = other.restartSeen_;
+  abandoned_ = other.abandoned_;
+  restartText_ = std::move(other.restartText_);
+  other.buf_ = nullptr;
+  other.pos_ = other.end_ = 0;
+  return *this;
+}
+
+DebugLogReader::~DebugLogReader() {
+  if (file_ != nullptr) std::fclose(file_);
+}
+
+bool DebugLogReader::Refill() {
+  consumedBefore_ += end_;
+  pos_ = end_ = 0;
+  if (file_ == nullptr) return false;
+  end_ = std::fread(storage_.data(), 1, storage_.size(), file_);
+  return end_ != 0;
+}
+
+// Reads the next token into token_: skips whitespace, then takes at most kMaxToken
+// non-whitespace characters. Meeting the end of the input sets the end state (as a stream does
+// when it has to look past the last character).
+void DebugLogReader::ReadRawToken() {
+  token_.clear();
+  for (;;) {
+    while (pos_ < end_ && IsSpace(buf_[pos_])) ++pos_;
+    if (pos_ < end_) break;
+    if (!Refill()) {
+      eof_ = true;
+      return;
+    }
+  }
+  for (;;) {
+    const std::size_t start = pos_;
+    const std::size_t room = kMaxToken - token_.size();
+    const std::size_t limit = end_ - pos_ < room ? end_ : pos_ + room;
+    while (pos_ < limit && !IsSpace(buf_[pos_])) ++pos_;
+    token_.append(buf_ + start, pos_ - start);
+    if (token_.size() == kMaxToken || pos_ < end_) return;
+    if (!Refill()) {
+      eof_ = true;
+      return;
+    }
+  }
+}
+
+const std::string& DebugLogReader::ReadToken() {
+  if (!pushedBack_ && !restartSeen_ && !abandoned_) ReadRawToken();
+  if (!restartSeen_ && IsRestartToken(token_)) restartSeen_ = true;
+  pushedBack_ = false;
+  return token_;
+}
+
+void DebugLogReader::SeekLabel(std::string_view label) {
+  if (restartSeen_) return;
+  for (int count = 1; !abandoned_; ++count) {
+    const std::string& t = ReadToken();
+    if (IsHeaderStart(t)) {
+      // The next packet starts here: leave it for the packet scan.
+      pushedBack_ = true;
+      abandoned_ = true;
+    }
+    if (t == label || eof_ || count >= 100 || restartSeen_) return;
+  }
+}
+
+std::uint32_t DebugLogReader::ParseHexToken(std::string_view t) {
+  std::size_t i = 0;
+  bool negative = false;
+  if (i < t.size() && (t[i] == '+' || t[i] == '-')) negative = t[i++] == '-';
+  // An "0x" prefix counts only when a hex digit follows it; otherwise strtoul stops after the 0.
+  auto hexValue = [](char c) -> int {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+  };
+  if (i + 2 < t.size() && t[i] == '0' && (t[i + 1] == 'x' || t[i + 1] == 'X') && hexValue(t[i + 2]) >= 0) i += 2;
+  const std::size_t digits = i;
+  std::uint64_t value = 0;
+  bool overflow = false;
+  for (; i < t.size(); ++i) {
+    const int d = hexValue(t[i]);
+    if (d < 0) return 0xFFFFFFFFu;
+    value = value * 16 + static_cast<unsigned>(d);
+    if (value > 0xFFFFFFFFu) {
+      overflow = true;
+      value = 0xFFFFFFFFu;
+    }
+  }
+  if (i == digits) return 0xFFFFFFFFu;  // no digit at all
+  if (overflow) return 0xFFFFFFFFu;
+  const auto v = static_cast<std::uint32_t>(value);
+  return negative ? 0u - v : v;
+}
+
+std::uint32_t DebugLogReader::ReadHexNumber() {
+  if (!pushedBack_) {
+    if (restartSeen_) return 0xFFFFFFFFu;
+    if (!abandoned_) ReadRawToken();
+  }
+  if (!restartSeen_ && token_ == "daemon") restartSeen_ = true;
+  if (!restartSeen_ && !abandoned_) {
+    pushedBack_ = false;
+    return ParseHexToken(token_);
+  }
+  return 0xFFFFFFFFu;
+}
+
+ByteList DebugLogReader::ReadHexBytes() {
+  ByteList list;
+  for (;;) {
+    const std::uint32_t v = ReadHexNumber();
+    if (v == 0xFFFFFFFFu || eof_ || restartSeen_) break;
+    list.push_back(v);
+  }
+  pushedBack_ = true;
+  return list;
+}
+
+std::string DebugLogReader::ReadLineRest() {
+  if (!pushedBack_ && !restartSeen_ && !abandoned_) {
+    token_.clear();
+    bool lineEnded = false;
+    while (!lineEnded) {
+      if (pos_ == end_ && !Refill()) {
+        eof_ = true;
+        break;
+      }
+      const std::size_t start = pos_;
+      const void* nl = std::memchr(buf_ + pos_, '\n', end_ - pos_);
+      const std::size_t stop = nl != nullptr ? static_cast<std::size_t>(static_cast<const char*>(nl) - buf_) : end_;
+      const std::size_t room = kMaxToken - token_.size();
+      token_.append(buf_ + start, std::min(stop - start, room));
+      pos_ = stop;
+      if (nl != nullptr) {
+        ++pos_;  // the line end is consumed, not stored
+        lineEnded = true;
+      }
+      // Past the buffer's capacity the rest of the line is read and dropped.
+    }
+  }
+  std::string result = token_;
+  if (!restartSeen_ && result.find("daemon") != std::string::npos) restartSeen_ = true;
+  pushedBack_ = false;
+  if (!result.empty() && result.back() == '\r') result.pop_back();
+  return result;
+}
+
+void DebugLogReader::SkipTokens(int count) {
+  for (int i = 0; i < count && !restartSeen_ && !abandoned_ && !eof_; ++i) ReadToken();
+}
+
+void DebugLogReader::SkipWhitespace() {
+  for (;;) {
+    while (pos_ < end_ && IsSpace(buf_[pos_])) ++pos_;
+    if (pos_ < end_) return;
+    if (!Refill()) {
+      eof_ = true;
+      return;
+    }
+  }
+}
+
+std::string DebugLogReader::SkipToBlockKeyword() {
+  if (restartSeen_ || abandoned_) return {};
+  for (;;) {
+    const std::string& t = ReadToken();
+    if (IsBlockKeyword(t) || IsHeaderStart(t) || eof_ || restartSeen_ || IsDebugMarker(t)) return t;
+  }
+}
+
+bool DebugLogReader::IsHeaderStart(std::string_view t) {
+  return t == "debugIsakmpHdr:" || t.find(kSeparator) != std::string_view::npos;
+}
+
+bool DebugLogReader::IsBlockTerminator(std::string_view t) {
+  return t == "#####" || t == "****" || t.find(kSeparator) != std::string_view::npos;
+}
+
+int DebugLogReader::BlockKeywordCode(std::string_view t) {
+  // Every keyword ends in ':' and starts with 'd' or 'T': a cheap filter for the noise tokens.
+  if (t.size() < 14 || t.back() != ':' || (t.front() != 'd' && t.front() != 'T')) return -1;
+  for (std::size_t i = 0; i < kBlockKeywords.size(); ++i)
+    if (kBlockKeywords[i] == t) return static_cast<int>(i);
+  return -1;
+}
+
+std::string_view DebugLogReader::BlockKeyword(int code) {
+  if (code < 0 || code >= kBlockKeywordCount) return {};
+  return kBlockKeywords[static_cast<std::size_t>(code)];
+}
+
+}  // namespace quillon

@@ -1,0 +1,294 @@
+#include "ikev1/log/Header.h"
+
+#include <array>
+#include <cctype>
+#include <string_view>
+
+#include "ikev1/log/DebugLogReader.h"
+#include "ikev1/payloads/Dictionaries.h"
+
+namespace quillon {
+
+namespace {
+
+struct PacketKeyword {
+  std::string_view keyword;
+  std::uint32_t kind;
+  bool created;
+};
+
+// Packet-line keywords in lookup order: within one packet kind the processed keyword comes
+// before the created one, so "MMCrackCreate:" (the daemon's name for a received packet 6) reads
+// as received.
+constexpr std::array<PacketKeyword, 31> kPacketKeywords = {{
+    {"process_packet1phase1:", 0x09, false},     {"create_packet1phase1:", 0x09, true},
+    {"process_packet2phase1:", 0x0A, false},     {"create_packet2phase1:", 0x0A, true},
+    {"process_packet3phase1:", 0x0B, false},     {"create_packet3phase1:", 0x0B, true},
+    {"process_packet4phase1:", 0x0C, false},     {"create_packet4phase1:", 0x0C, true},
+    {"process_packet5phase1:", 0x0D, false},     {"MMCrackProcess:", 0x0D, false},
+    {"create_packet5phase1:", 0x0D, true},       {"process_packet6phase1:", 0x0E, false},
+    {"MMCrackCreate:", 0x0E, false},             {"create_packet6phase1:", 0x0E, true},
+    {"process_packet1aggressive:", 0x30, false}, {"create_packet1aggressive:", 0x30, true},
+    {"process_packet2aggressive:", 0x31, false}, {"create_packet2aggressive:", 0x31, true},
+    {"process_packet3aggressive:", 0x32, false}, {"create_packet3aggressive:", 0x32, true},
+    {"process_packet1phase2:", 0x40, false},     {"create_packet1phase2:", 0x40, true},
+    {"process_packet2phase2:", 0x41, false},     {"create_packet2phase2:", 0x41, true},
+    {"process_packet3phase2:", 0x42, false},     {"create_packet3phase2:", 0x42, true},
+    {"gxIsakmp_ProcessInfoExc", 0x80, false},    {"gxIsakmp_BuildInfoExc-N", 0x80, true},
+    {"gxIsakmp_BuildInfoExc-D", 0x80, true},     {"process_config", 0x11, false},
+    {"create_config_request:", 0x12, true},
+}};
+
+constexpr std::array<PacketKeyword, 3> kMoreConfigKeywords = {{
+    {"create_config_reply:", 0x13, true},
+    {"create_config_set:", 0x14, true},
+    {"create_config_ack:", 0x15, true},
+}};
+
+const PacketKeyword* FindPacketKeyword(std::string_view token) {
+  for (const PacketKeyword& k : kPacketKeywords)
+    if (k.keyword == token) return &k;
+  for (const PacketKeyword& k : kMoreConfigKeywords)
+    if (k.keyword == token) return &k;
+  return nullptr;
+}
+
+// "TunnelLocalIP:%x,TunnelPeerIP:%x": both numbers or nothing.
+bool ParseTunnelToken(std::string_view token, std::uint32_t& local, std::uint32_t& peer) {
+  constexpr std::string_view kLocal = "TunnelLocalIP:";
+  constexpr std::string_view kPeer = ",TunnelPeerIP:";
+  auto isHex = [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; };
+  // One %x conversion: optional sign, optional 0x prefix, at least one hex digit.
+  auto scanHex = [&isHex](std::string_view text, std::size_t& pos, std::uint32_t& value) {
+    std::size_t end = pos;
+    if (end < text.size() && (text[end] == '+' || text[end] == '-')) ++end;
+    if (end + 2 < text.size() && text[end] == '0' && (text[end + 1] == 'x' || text[end + 1] == 'X') &&
+        isHex(text[end + 2]))
+      end += 2;
+    const std::size_t digits = end;
+    while (end < text.size() && isHex(text[end])) ++end;
+    if (end == digits) return false;
+    value = DebugLogReader::ParseHexToken(text.substr(pos, end - pos));
+    pos = end;
+    return true;
+  };
+  if (!token.starts_with(kLocal)) return false;
+  std::size_t pos = kLocal.size();
+  std::uint32_t a = 0, b = 0;
+  if (!scanHex(token, pos, a)) return false;
+  if (token.substr(pos, kPeer.size()) != kPeer) return false;
+  pos += kPeer.size();
+  if (!scanHex(token, pos, b)) return false;
+  local = a;
+  peer = b;
+  return true;
+}
+
+const std::string kPlusLine(70, '+');
+
+}  // namespace
+
+Header::Header() : QLFolder("Header", nullptr) {}
+
+Header::~Header() = default;
+
+Header::Header(DebugLogReader& reader) : Header() {
+  std::string last[2];
+  int slot = 0;
+  std::string token;
+  for (;;) {
+    token = reader.ReadToken();
+    if (reader.AtEnd()) reader.Abandon();
+    if (reader.RestartSeen()) reader.ClearRestartSeen();
+    last[slot] = token;
+    slot ^= 1;
+    if (token == "debugIsakmpHdr:" || token.find("+++++++") != std::string::npos || reader.IsAbandoned()) break;
+    if ((last[0] == "PACKET" && last[1] == "DEBUG") || (last[0] == "DEBUG" && last[1] == "PACKET")) {
+      scannedRecord_ = std::make_unique<PacketDebugRecord>();
+      scannedRecord_->Read(reader);
+      break;
+    }
+    if (reader.AtEnd()) break;
+  }
+
+  // `token` is the token that ended the scan: a "+" line opens a created packet.
+  const bool createdLayout = !token.empty() && token.front() == '+';
+  if (createdLayout && !reader.IsAbandoned()) {
+    created_ = true;
+    bool lineCreated = false;
+    ReadPacketLine(reader, lineCreated);
+    const std::string& next = reader.ReadToken();
+    if (next == "#####" || next == "****" || next.find("+++++++") != std::string::npos) reader.Abandon();
+  }
+  if (!reader.IsAbandoned()) ReadHeaderFields(reader);
+  if (!createdLayout && !reader.IsAbandoned()) {
+    reader.ReadToken();  // the "+" line that opens the packet line
+    created_ = false;
+    bool lineCreated = false;
+    ReadPacketLine(reader, lineCreated);
+    if (lineCreated) {
+      // A processed header block followed by a "create_" line: the daemon logged the packet
+      // it answers with; the header block that follows supersedes the first.
+      created_ = true;
+      reader.ReadToken();
+      ReadHeaderFields(reader);
+    }
+  }
+  if (packetKind_ == kConfigReceived) created_ = false;
+}
+
+void Header::ReadPacketLine(DebugLogReader& reader, bool& created) {
+  created = false;
+  packetKind_ = 0;
+  const PacketKeyword* keyword = FindPacketKeyword(reader.ReadToken());
+  if (keyword == nullptr) {
+    reader.Abandon();
+    return;
+  }
+  packetKind_ = keyword->kind;
+  created = keyword->created;
+
+  reader.SeekLabel("peer:");
+  peerAddress_ = reader.ReadHexNumber();
+  const std::string& tunnel = reader.ReadToken();
+  tunnelLocalIP_ = tunnelPeerIP_ = 0;
+  if (tunnel != "~~" && !ParseTunnelToken(tunnel, tunnelLocalIP_, tunnelPeerIP_)) tunnelLocalIP_ = tunnelPeerIP_ = 0;
+  for (int i = 0; i < 3; ++i) {
+    dateText_ += ' ';
+    dateText_ += reader.ReadToken();
+  }
+  timeText_ = reader.ReadToken();
+  dateText_ += ' ';
+  dateText_ += reader.ReadToken();
+  reader.SkipTokens(1);
+}
+
+void Header::ReadHeaderFields(DebugLogReader& reader) {
+  reader.SeekLabel("InitCookie:");
+  SetInitCookie(ReadByteList(reader));
+  reader.ReadToken();  // "RspCookie:"
+  respCookie_ = ReadByteList(reader);
+  reader.SeekLabel("NextPld:");
+  nextPayload_ = reader.ReadHexNumber();
+
+  // The daemon writes the two version fields in either order.
+  std::string t = reader.ReadToken();
+  if (t != "MjVer:" && t != "MnVer:") t = reader.ReadToken();
+  if (t == "MjVer:") {
+    majorVersion_ = reader.ReadHexNumber();
+    reader.SeekLabel("MnVer:");
+    minorVersion_ = reader.ReadHexNumber();
+  } else {
+    minorVersion_ = reader.ReadHexNumber();
+    reader.SeekLabel("MjVer:");
+    majorVersion_ = reader.ReadHexNumber();
+  }
+  reader.SeekLabel("ExcType:");
+  exchangeType_ = reader.ReadHexNumber();
+
+  // ... and the flags either as ResFlag, CommitFlag, EncFlag or as EncFlag, CommitFlag, ResFlag.
+  if (reader.ReadToken() == "ResFlag:") resFlag_ = reader.ReadHexNumber();
+  else encFlag_ = reader.ReadHexNumber();
+  reader.SeekLabel("CommitFlag:");
+  commitFlag_ = reader.ReadHexNumber();
+  if (reader.ReadToken() == "EncFlag:") encFlag_ = reader.ReadHexNumber();
+  else resFlag_ = reader.ReadHexNumber();
+
+  reader.SeekLabel("MsgID:");
+  SetMsgId(ReadByteList(reader));
+  reader.SeekLabel("Length:");
+  length_ = ReadByteList(reader);
+  reader.ReadToken();  // the decimal length in parentheses
+}
+
+void Header::ReadLengthBlock(DebugLogReader& reader) {
+  reader.SeekLabel("Length:");
+  length_ = ReadByteList(reader);
+}
+
+void Header::WriteHeaderBlock(std::string& out) const {
+  out += created_ ? "debugIsakmpHdr: (Creation)\n" : "debugIsakmpHdr: (Process)\n";
+  auto bytes = [&out](const char* label, const ByteList& list) {
+    out += label;
+    AppendHexText(out, list, 16, false, true);
+  };
+  auto hex = [&out](const char* label, std::uint32_t v) {
+    out += label;
+    AppendNumberText(out, v, 16);
+    out += '\n';
+  };
+  bytes("\tInitCookie: ", initCookie_);
+  out += '\n';
+  bytes("\tRspCookie: ", respCookie_);
+  out += '\n';
+  hex("\tNextPld: ", nextPayload_);
+  hex("\tMjVer: ", majorVersion_);
+  hex("\tMnVer: ", minorVersion_);
+  hex("\tExcType: ", exchangeType_);
+  hex("\tResFlag: ", resFlag_);
+  hex("\tCommitFlag: ", commitFlag_);
+  hex("\tEncFlag: ", encFlag_);
+  bytes("\tMsgID: ", msgId_);
+  out += '\n';
+  bytes("\tLength: ", length_);
+  out += '(';
+  AppendNumberText(out, ByteListValue(length_), 10);
+  out += ")\n";
+}
+
+void Header::WriteLengthBlock(std::string& out) const {
+  if (!created_) return;
+  out += "debugIsakmpHdrLen:\n\tLength: ";
+  AppendHexText(out, length_, 16, false, true);
+  out += '(';
+  AppendNumberText(out, ByteListValue(length_), 10);
+  out += ")\n\n";
+}
+
+std::string Header::TunnelText() const {
+  if (tunnelLocalIP_ == 0 || tunnelPeerIP_ == 0) return " ~~";
+  return " TunnelLocalIP:" + NumberText(tunnelLocalIP_, 16) + ",TunnelPeerIP:" + NumberText(tunnelPeerIP_, 16);
+}
+
+std::uint32_t Header::EffectivePeerAddress() const {
+  if (tunnelLocalIP_ == 0) return peerAddress_;
+  return tunnelPeerIP_ != 0 ? tunnelPeerIP_ : peerAddress_;
+}
+
+std::string Header::DetailText() const {
+  std::string t = "Header\r\n\r\nInitCookie:\t" + U(initCookie_);
+  t += "\r\nRespCookie:\t" + U(respCookie_);
+  t += "\r\nNext Payload:\t" + PayloadTypeName(nextPayload_);
+  t += "\r\nMjVer:\t\t" + NumberText(majorVersion_, 10);
+  t += "\r\nMnVer:\t\t" + NumberText(minorVersion_, 10);
+  t += "\r\nExcType:\t" + NumberText(exchangeType_, 16) + " (" + NumberText(exchangeType_, 10);
+  t += ")\r\nEncFlag:\t" + NumberText(encFlag_, 10);
+  t += "\r\nCommitFlag:\t" + NumberText(commitFlag_, 10);
+  t += "\r\nResFlag:\t" + NumberText(resFlag_, 10);
+  t += "\r\nMsgID:\t\t" + U(msgId_);
+  t += "\r\nLength:\t\t" + H(length_) + " (" + NumberText(ByteListValue(length_), 10) + ")\r\n";
+  return t;
+}
+
+void Header::SetInitCookie(ByteList cookie) {
+  initCookie_ = std::move(cookie);
+  cookieValue_ = ByteListValue(initCookie_);
+}
+
+void Header::SetMsgId(ByteList id) {
+  msgId_ = std::move(id);
+  msgIdValue_ = ByteListValue(msgId_);
+}
+
+void Header::SetFields(std::uint32_t nextPayload, std::uint32_t major, std::uint32_t minor, std::uint32_t exchangeType,
+                       std::uint32_t enc, std::uint32_t commit, std::uint32_t res) {
+  nextPayload_ = nextPayload;
+  majorVersion_ = major;
+  minorVersion_ = minor;
+  exchangeType_ = exchangeType;
+  encFlag_ = enc;
+  commitFlag_ = commit;
+  resFlag_ = res;
+}
+
+}  // namespace quillon

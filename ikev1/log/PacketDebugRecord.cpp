@@ -1,0 +1,91 @@
+#include "ikev1/log/PacketDebugRecord.h"
+
+#include "ikev1/log/DebugLogReader.h"
+#include "model/IPv4.h"
+
+namespace quillon {
+
+void PacketDebugRecord::Read(DebugLogReader& reader) {
+  reader.SkipTokens(1);  // the "#####" closing the opening line
+  const std::string& direction = reader.ReadToken();
+  if (direction == "Sent:") sent = true;
+  else if (direction == "Received:") sent = false;
+
+  reader.SeekLabel("Peer:");
+  peer = reader.ReadHexNumber();
+  reader.SeekLabel("InitCookie:");
+  initCookie = reader.ReadHexBytes();
+  reader.SeekLabel("MsgID:");
+  msgId = reader.ReadHexBytes();
+
+  // Free lines: a label of up to eight tokens ending in a token with ':', then the value.
+  // A restart token stops the loop too: while the restart flag holds the reader every read
+  // returns the same token, so going on would never end.
+  std::string t = reader.ReadToken();
+  while (!DebugLogReader::IsBlockKeyword(t) && !DebugLogReader::IsBlockTerminator(t) && t != "debugIsakmpHdr:" &&
+         !reader.IsAbandoned() && !reader.AtEnd() && !reader.RestartSeen()) {
+    text += "\r\n";
+    std::string label = t;
+    for (int added = 0; label.find(':') == std::string::npos && added < 7 && !reader.AtEnd(); ++added) {
+      label += ' ';
+      label += reader.ReadToken();
+    }
+    text += label;
+    text += LabelTabs(label.size());
+    reader.SkipWhitespace();
+    if (label == "PeerIP:") {
+      peerIP = reader.ReadHexNumber();
+      text += FormatIPv4(peerIP);
+    } else {
+      text += reader.ReadLineRest();
+    }
+    t = reader.ReadToken();
+  }
+  if (t == "#####") reader.ReadLineRest();
+  reader.Abandon();
+}
+
+void PacketDebugRecord::Write(std::string& out) const {
+  out += "\r\n##### BEGIN PACKET DEBUG #####\n";
+  out += sent ? "\tSent:\n" : "\tReceived:\n";
+  out += "\tPeer: ";
+  AppendNumberText(out, peer, 16);
+  out += "\n\tInitCookie: ";
+  AppendHexText(out, initCookie, 16, false, true);
+  out += "\n\tMsgID: ";
+  AppendHexText(out, msgId, 16, false, true);
+  // The detail text shows "PeerIP:" as a dotted address, but the block carries it in
+  // hexadecimal: write that form so the saved record reads back with its address.
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t next = text.find("\r\n", start + 2);
+    if (next == std::string::npos) next = text.size();
+    const std::string_view line(text.data() + start, next - start);
+    if (line.starts_with("\r\nPeerIP:\t")) {
+      out += "\r\nPeerIP:";
+      out += LabelTabs(7);
+      AppendNumberText(out, peerIP, 16);
+    } else {
+      out += line;
+    }
+    start = next;
+  }
+  out += "\n##### END PACKET DEBUG #####\r\n\r\n";
+}
+
+std::string PacketDebugRecord::Key(const ByteList& initCookie, const ByteList& msgId) {
+  // Unspaced hex of each element, with a separator that cannot occur in the digits.
+  std::string key;
+  for (std::uint32_t b : initCookie) {
+    AppendNumberText(key, b, 16);
+    key.push_back('.');
+  }
+  key.push_back('/');
+  for (std::uint32_t b : msgId) {
+    AppendNumberText(key, b, 16);
+    key.push_back('.');
+  }
+  return key;
+}
+
+}  // namespace quillon

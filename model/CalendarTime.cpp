@@ -1,0 +1,29 @@
+#include "model/CalendarTime.h"
+
+namespace quillon {
+
+namespace {
+
+// Days from 1970-01-01 to the given civil date (proleptic Gregorian); month may be out of range
+// and is normalised first so that any field values give a defined result.
+std::int64_t DaysFromCivil(std::int64_t y, std::int64_t m, std::int64_t d) {
+  // Normalise the month into 1..12, carrying whole years.
+  std::int64_t m0 = m - 1;
+  y += m0 >= 0 ? m0 / 12 : -((-m0 + 11) / 12);
+  m0 -= (m0 >= 0 ? m0 / 12 : -((-m0 + 11) / 12)) * 12;
+  m = m0 + 1;
+  y -= m <= 2;
+  const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
+  const std::int64_t yoe = y - era * 400;
+  const std::int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+  const std::int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + doe - 719468;
+}
+
+}  // namespace
+
+std::int64_t CalendarTime::Seconds() const {
+  return DaysFromCivil(year, month, day) * 86400 + std::int64_t{hour} * 3600 + std::int64_t{minute} * 60 + second;
+}
+
+}  // namespace quillon

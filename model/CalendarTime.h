@@ -1,0 +1,25 @@
+// A broken-down calendar time as the debug log's packet lines give it.
+#pragma once
+
+#include <cstdint>
+
+namespace quillon {
+
+struct CalendarTime {
+  int year = 0;
+  int month = 0;    // 1..12, 0 when unknown
+  int day = 0;
+  int weekday = 0;  // 1 Sunday .. 7 Saturday, 0 when unknown
+  int hour = 0;
+  int minute = 0;
+  int second = 0;
+  int millisecond = 0;
+
+  // Seconds since 1970-01-01 00:00:00 of the proleptic Gregorian calendar, taking the fields as
+  // they stand (no time zone, no range check: out-of-range fields simply carry over).
+  std::int64_t Seconds() const;
+
+  friend bool operator==(const CalendarTime&, const CalendarTime&) = default;
+};
+
+}  // namespace quillon

@@ -1,0 +1,171 @@
+// The node base of the log tree. Every node the viewer shows (the log root, peers, tunnels,
+// negotiations, packets, the ISAKMP header, payloads, data attributes and the IKEv2 nodes)
+// is a QLFolder. The tree is handled generically: the view, the filters, the loader and the
+// writer ask any node any of the operations below, so each one has a harmless default here
+// and a subclass overrides only what means something for it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "ikev1/payloads/ByteList.h"
+#include "model/CalendarTime.h"
+
+namespace quillon {
+
+class DebugLogReader;
+class Header;
+class PacketDebugRecord;
+
+class QLFolder {
+ public:
+  using ChildList = std::vector<std::unique_ptr<QLFolder>>;
+
+  QLFolder();
+  QLFolder(std::string name, QLFolder* parent);
+  virtual ~QLFolder();
+
+  QLFolder(const QLFolder&) = delete;
+  QLFolder& operator=(const QLFolder&) = delete;
+
+  // ---- the generic operations ---------------------------------------------------------------
+  virtual bool IsLogRoot() const { return false; }
+  virtual bool IsComplete() const { return false; }
+  virtual bool IsParsed() const { return parsed_; }
+  virtual std::string Caption() const { return name_; }
+  virtual std::string DetailText() const { return {}; }
+  virtual std::string SummaryText(bool /*withTotals*/) const { return {}; }
+  virtual std::string CollectFailureReasons() const { return {}; }
+  // Containers that keep their children ordered insert here; the base declines the node.
+  virtual void AddChild(std::unique_ptr<QLFolder> /*node*/) {}
+  virtual bool IsAttributeValue() const { return false; }
+  virtual std::string DateText() const { return {}; }
+  virtual std::string TimeText() const { return {}; }
+  virtual bool IsNotify() const { return false; }
+  virtual void AttachPacketDebug() {}
+  // Debug-log writer: a node appends its own block(s) to `out`; the walk writes the children
+  // between WriteDebug and WriteDebugLength.
+  virtual void WriteDebug(std::string& /*out*/) const {}
+  virtual void WriteDebugLength(std::string& /*out*/) const {}
+  virtual std::uint32_t PeerAddress() const { return 0; }
+  virtual bool MatchesMessage(const QLFolder& /*message*/) const { return false; }
+  virtual bool MatchesCookie(std::string_view /*text*/) const { return false; }
+  virtual bool MatchesSpi(std::string_view /*text*/) const { return false; }
+  virtual bool MatchesUserName(std::string_view /*text*/) const { return false; }
+  virtual bool MatchesUserDetail(std::string_view /*text*/) const { return false; }
+  virtual void PurgeDeleted() {}
+  virtual std::string SpiText() const { return {}; }
+  virtual std::string NotifyTypeName() const { return {}; }
+  virtual std::string ProtocolName() const { return {}; }
+  virtual void Analyze() {}
+  virtual bool IsDeleteRepeated() const { return false; }
+  virtual void SetDeleteRepeated() {}
+  virtual bool IsFirstRepeatedDelete() const { return false; }
+  virtual void SetFirstRepeatedDelete() {}
+  virtual bool IsImmediateDelete() const { return false; }
+  virtual void SetImmediateDelete() {}
+  virtual bool IsSuccessiveIdentical() const { return false; }
+  virtual void SetSuccessiveIdentical() {}
+  virtual bool SameIdentities(const QLFolder& /*other*/) const { return false; }
+  virtual std::string InitiatorIdText() const { return {}; }
+  virtual std::string ResponderIdText() const { return {}; }
+  virtual bool IsIndexedPeer() const { return false; }
+  virtual bool HasIdAddress() const { return false; }
+  virtual std::uint32_t IdAddress() const { return 0; }
+  virtual bool IsMergedPeer() const { return false; }
+  virtual bool IsRegrouped() const { return false; }
+  virtual void SetRegrouped() {}
+  virtual bool IsReassigned() const { return false; }
+  virtual void Reassign(std::uint32_t /*index*/, std::uint32_t /*address*/) {}
+  virtual std::uint32_t ReassignedIndex() const { return 0; }
+  virtual std::uint32_t ReassignedAddress() const { return 0; }
+  // The "PeerIP:" address of the attached packet-debug record, 0 without one.
+  virtual std::uint32_t PacketDebugValue() const;
+  virtual void SetPacketDebugValue(std::uint32_t /*value*/) {}
+  virtual std::uint32_t CookieValue() const { return 0; }
+  virtual std::optional<CalendarTime> StartTime() const { return std::nullopt; }
+  // IKEv2 exchanges and messages: the initiator SPI and the first SPI they carry.
+  virtual std::string InitiatorSpi() const { return {}; }
+  virtual std::string FirstSpi() const { return {}; }
+  virtual bool HasUserName() const { return false; }
+  virtual std::string UserName() const { return {}; }
+  virtual bool HasUserDetail() const { return false; }
+  virtual std::string UserDetail() const { return {}; }
+  virtual bool IsTunnel() const { return false; }
+  virtual bool HasTunnelAddresses() const { return false; }
+  virtual bool MatchesTunnel(std::uint32_t /*local*/, std::uint32_t /*peer*/) const { return false; }
+  virtual std::uint32_t TunnelLocalIP() const { return 0; }
+  virtual std::uint32_t TunnelPeerIP() const { return 0; }
+
+  // ---- shared helpers -------------------------------------------------------------------------
+  // Reads one dump at the reader's position. A line that starts with the token "Length" just
+  // before the dump is kept in `lengthNote` ("Length" + rest of line + "\r\n\r\n").
+  ByteList ReadByteList(DebugLogReader& reader);
+
+  // "hh:mm:ss" -> hour, minute, second (millisecond 0). Reads only inside the text; a short or
+  // malformed text leaves the missing fields 0.
+  static void ParseTime(std::string_view text, CalendarTime& time);
+  // " Www Mmm dd yyyy" read at fixed positions (weekday 1-3, month 5-7, day 9-10, year = the
+  // last four characters). Positions beyond the text give 0.
+  static void ParseDate(std::string_view text, CalendarTime& time);
+  // "Jan" 1 .. "Dec" 12; anything else 1.
+  static std::uint16_t MonthNumber(std::string_view text);
+  // True when `other` started less than 120 seconds after this node (or before it); false when
+  // either node lacks a date or time text.
+  bool IsCloseInTime(const QLFolder& other) const;
+
+  // ---- node identity and structure ------------------------------------------------------------
+  const std::string& Name() const { return name_; }
+  void SetName(std::string name) { name_ = std::move(name); }
+  // Names from the root down, joined by backslashes: identifies a node across tree rebuilds.
+  std::string Path() const;
+
+  QLFolder* Parent() const { return parent_; }
+  void SetParent(QLFolder* parent) { parent_ = parent; }
+
+  std::size_t ChildCount() const { return children_.size(); }
+  QLFolder* Child(std::size_t index) const { return children_[index].get(); }
+  const ChildList& Children() const { return children_; }
+  // Appends a child and makes this node its parent; returns the raw pointer for convenience.
+  QLFolder* AppendChild(std::unique_ptr<QLFolder> child);
+  QLFolder* InsertChild(std::size_t index, std::unique_ptr<QLFolder> child);
+  // Detaches a child without destroying it (moving a node to another parent).
+  std::unique_ptr<QLFolder> TakeChild(std::size_t index);
+  std::unique_ptr<QLFolder> TakeChild(const QLFolder* child);
+  // Destroys the child at `index`.
+  void RemoveChild(std::size_t index);
+  void ClearChildren() { children_.clear(); }
+  // Index of `child` among the children, or ChildCount() when it is not one.
+  std::size_t IndexOf(const QLFolder* child) const;
+
+  const std::string& LengthNote() const { return lengthNote_; }
+  void SetLengthNote(std::string note) { lengthNote_ = std::move(note); }
+
+  PacketDebugRecord* PacketDebug() const { return packetDebug_.get(); }
+  void SetPacketDebug(std::unique_ptr<PacketDebugRecord> record);
+
+  bool IsDeleted() const { return deleted_; }
+  void SetDeleted(bool deleted = true) { deleted_ = deleted; }
+  void SetParsed(bool parsed) { parsed_ = parsed; }
+
+ protected:
+  // The tree containers' purge: a marked child is destroyed; any other child purges its own
+  // children and is destroyed when none are left.
+  void PurgeDeletedChildren();
+
+ private:
+  QLFolder* parent_ = nullptr;
+  ChildList children_;
+  std::string lengthNote_;
+  std::string name_;
+  std::unique_ptr<PacketDebugRecord> packetDebug_;
+  bool parsed_ = false;
+  bool deleted_ = false;
+};
+
+}  // namespace quillon

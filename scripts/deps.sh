@@ -1,0 +1,16 @@
+# Installs the Debian packages the build needs, only those that are missing.
+# Sourced by run.sh and test.sh; quiet when everything is already there.
+quillon_ensure_packages() {
+  local missing=() pkg
+  for pkg in "$@"; do
+    dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed' || missing+=("$pkg")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  echo "Installing missing packages: ${missing[*]}"
+  local sudo=""
+  [ "$(id -u)" -ne 0 ] && sudo="sudo"
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+}
+
+QUILLON_BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev libbenchmark-dev)
