@@ -66,6 +66,7 @@ DebugLogReader& DebugLogReader::operator=(DebugLogReader&& other) noexcept {
   restartSeen_ = other.restartSeen_;
   abandoned_ = other.abandoned_;
   restartText_ = std::move(other.restartText_);
+  packetDebugTable_ = other.packetDebugTable_;
   other.buf_ = nullptr;
   other.pos_ = other.end_ = 0;
   return *this;

@@ -33,6 +33,8 @@ class WrongFormat : public std::runtime_error {
   explicit WrongFormat(const std::string& what = std::string()) : std::runtime_error(what) {}
 };
 
+class PacketDebugTable;
+
 class DebugLogReader {
  public:
   static constexpr std::size_t kMaxToken = 2047;
@@ -81,6 +83,11 @@ class DebugLogReader {
   const std::string& RestartText() const { return restartText_; }
   void SetRestartText(std::string text) { restartText_ = std::move(text); }
 
+  // The table of received packet-debug records of the load this reader serves (not owned;
+  // null when the caller keeps none). Messages look their record up there once loaded.
+  PacketDebugTable* PacketDebugRecords() const { return packetDebugTable_; }
+  void SetPacketDebugRecords(PacketDebugTable* table) { packetDebugTable_ = table; }
+
   // Bytes consumed so far (progress reporting, benchmarks).
   std::uint64_t Position() const { return consumedBefore_ + pos_; }
 
@@ -118,6 +125,7 @@ class DebugLogReader {
   bool restartSeen_ = false;
   bool abandoned_ = false;
   std::string restartText_;
+  PacketDebugTable* packetDebugTable_ = nullptr;
 };
 
 }  // namespace quillon
