@@ -20,6 +20,19 @@ constexpr std::array<bool, 256> kSpace = MakeSpaceTable();
 
 inline bool IsSpace(char c) { return kSpace[static_cast<unsigned char>(c)]; }
 
+// Value of a hexadecimal digit, -1 for any other character.
+constexpr std::array<signed char, 256> MakeHexTable() {
+  std::array<signed char, 256> table{};
+  for (auto& v : table) v = -1;
+  for (int c = '0'; c <= '9'; ++c) table[static_cast<std::size_t>(c)] = static_cast<signed char>(c - '0');
+  for (int c = 'a'; c <= 'f'; ++c) table[static_cast<std::size_t>(c)] = static_cast<signed char>(c - 'a' + 10);
+  for (int c = 'A'; c <= 'F'; ++c) table[static_cast<std::size_t>(c)] = static_cast<signed char>(c - 'A' + 10);
+  return table;
+}
+constexpr std::array<signed char, 256> kHexValue = MakeHexTable();
+
+inline int HexValue(char c) { return kHexValue[static_cast<unsigned char>(c)]; }
+
 // The payload-block keywords, in the order that gives each its dispatch code.
 constexpr std::array<std::string_view, DebugLogReader::kBlockKeywordCount> kBlockKeywords = {
     "debugSAPayload:",       "debugKeyPayload:",     "debugNoncePayload:",    "debugIDPayload:",
@@ -97,6 +110,18 @@ void DebugLogReader::ReadRawToken() {
       return;
     }
   }
+  // Usual case: the whole token lies inside the buffer.
+  {
+    const std::size_t start = pos_;
+    const std::size_t limit = end_ - pos_ < kMaxToken ? end_ : pos_ + kMaxToken;
+    std::size_t p = pos_;
+    while (p < limit && !IsSpace(buf_[p])) ++p;
+    if (p < end_ || p - start == kMaxToken) {
+      token_.assign(buf_ + start, p - start);
+      pos_ = p;
+      return;
+    }
+  }
   for (;;) {
     const std::size_t start = pos_;
     const std::size_t room = kMaxToken - token_.size();
@@ -113,7 +138,7 @@ void DebugLogReader::ReadRawToken() {
 
 const std::string& DebugLogReader::ReadToken() {
   if (!pushedBack_ && !restartSeen_ && !abandoned_) ReadRawToken();
-  if (!restartSeen_ && IsRestartToken(token_)) restartSeen_ = true;
+  if (!restartSeen_ && (token_.size() == 6 || token_.size() == 7) && IsRestartToken(token_)) restartSeen_ = true;
   pushedBack_ = false;
   return token_;
 }
@@ -132,31 +157,31 @@ void DebugLogReader::SeekLabel(std::string_view label) {
 }
 
 std::uint32_t DebugLogReader::ParseHexToken(std::string_view t) {
+  // Usual case: one to eight plain hex digits.
+  if (!t.empty() && t.size() <= 8) {
+    std::uint32_t v = 0;
+    std::size_t i = 0;
+    for (; i < t.size(); ++i) {
+      const int d = HexValue(t[i]);
+      if (d < 0) break;
+      v = (v << 4) | static_cast<std::uint32_t>(d);
+    }
+    if (i == t.size()) return v;
+  }
   std::size_t i = 0;
   bool negative = false;
   if (i < t.size() && (t[i] == '+' || t[i] == '-')) negative = t[i++] == '-';
   // An "0x" prefix counts only when a hex digit follows it; otherwise strtoul stops after the 0.
-  auto hexValue = [](char c) -> int {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-  };
-  if (i + 2 < t.size() && t[i] == '0' && (t[i + 1] == 'x' || t[i + 1] == 'X') && hexValue(t[i + 2]) >= 0) i += 2;
+  if (i + 2 < t.size() && t[i] == '0' && (t[i + 1] == 'x' || t[i + 1] == 'X') && HexValue(t[i + 2]) >= 0) i += 2;
   const std::size_t digits = i;
   std::uint64_t value = 0;
-  bool overflow = false;
   for (; i < t.size(); ++i) {
-    const int d = hexValue(t[i]);
+    const int d = HexValue(t[i]);
     if (d < 0) return 0xFFFFFFFFu;
-    value = value * 16 + static_cast<unsigned>(d);
-    if (value > 0xFFFFFFFFu) {
-      overflow = true;
-      value = 0xFFFFFFFFu;
-    }
+    // Past 32 bits strtoul reports overflow with ULONG_MAX; keep scanning for a bad digit.
+    if (value <= 0xFFFFFFFFu) value = value * 16 + static_cast<unsigned>(d);
   }
-  if (i == digits) return 0xFFFFFFFFu;  // no digit at all
-  if (overflow) return 0xFFFFFFFFu;
+  if (i == digits || value > 0xFFFFFFFFu) return 0xFFFFFFFFu;
   const auto v = static_cast<std::uint32_t>(value);
   return negative ? 0u - v : v;
 }
@@ -166,7 +191,7 @@ std::uint32_t DebugLogReader::ReadHexNumber() {
     if (restartSeen_) return 0xFFFFFFFFu;
     if (!abandoned_) ReadRawToken();
   }
-  if (!restartSeen_ && token_ == "daemon") restartSeen_ = true;
+  if (!restartSeen_ && token_.size() == 6 && token_ == "daemon") restartSeen_ = true;
   if (!restartSeen_ && !abandoned_) {
     pushedBack_ = false;
     return ParseHexToken(token_);
@@ -177,6 +202,31 @@ std::uint32_t DebugLogReader::ReadHexNumber() {
 ByteList DebugLogReader::ReadHexBytes() {
   ByteList list;
   for (;;) {
+    // Fast path for the bulk of a dump: plain tokens of one to eight hex digits that lie wholly
+    // inside the buffer are converted straight from it. Anything else (a flag set, a token at
+    // the buffer's edge, a non-hex character) goes through ReadHexNumber, which also leaves the
+    // token that ends the list current.
+    if (!pushedBack_ && !restartSeen_ && !abandoned_) {
+      std::size_t p = pos_;
+      while (p < end_ && IsSpace(buf_[p])) ++p;
+      const std::size_t start = p;
+      std::uint32_t value = 0;
+      int d = 0;
+      while (p < end_ && p - start < 9 && (d = HexValue(buf_[p])) >= 0) {
+        value = (value << 4) | static_cast<std::uint32_t>(d);
+        ++p;
+      }
+      if (p > start && p - start <= 8 && p < end_ && IsSpace(buf_[p])) {
+        pos_ = p;
+        if (value == 0xFFFFFFFFu) {  // stored as a failed number: keep the token current
+          token_.assign(buf_ + start, p - start);
+          break;
+        }
+        list.push_back(value);
+        continue;
+      }
+      pos_ = start;
+    }
     const std::uint32_t v = ReadHexNumber();
     if (v == 0xFFFFFFFFu || eof_ || restartSeen_) break;
     list.push_back(v);
