@@ -15,8 +15,10 @@ std::uint32_t FolderElement::CookieValue() const { return header_ ? header_->Coo
 void FolderElement::Load(std::unique_ptr<Header> header, DebugLogReader& reader) {
   SetHeader(std::move(header));
   ReadPayloads(reader);
-  AttachPacketDebug();
+  AttachPacketDebug(reader);
 }
+
+void FolderElement::AttachPacketDebug(DebugLogReader& /*reader*/) { AttachPacketDebug(); }
 
 void FolderElement::AddElement(std::unique_ptr<FolderElement> child, std::unique_ptr<Header> header,
                                DebugLogReader& reader) {

@@ -22,6 +22,11 @@ class FolderElement : public QLFolder {
   // One packet: take the header, read the payload blocks that follow it, attach the
   // packet-debug record registered for it.
   virtual void Load(std::unique_ptr<Header> header, DebugLogReader& reader);
+  // The last step of Load: a received packet's "PACKET DEBUG" record was logged before the
+  // packet and waits in the reader's table of the current load. The default runs the node's
+  // own hook, which knows no table.
+  using QLFolder::AttachPacketDebug;
+  virtual void AttachPacketDebug(DebugLogReader& reader);
   // Loads `child` from the packet and appends it to the children.
   virtual void AddElement(std::unique_ptr<FolderElement> child, std::unique_ptr<Header> header,
                           DebugLogReader& reader);

@@ -1,0 +1,269 @@
+#include "ikev1/log/Message.h"
+
+#include <string_view>
+#include <utility>
+
+#include "ikev1/log/DebugLogReader.h"
+#include "ikev1/log/Header.h"
+#include "ikev1/log/PacketDebugRecord.h"
+#include "ikev1/log/PacketDebugTable.h"
+#include "ikev1/payloads/KeyMaterialPayloads.h"
+#include "ikev1/payloads/PayloadFactory.h"
+#include "model/IPv4.h"
+
+namespace quillon {
+
+namespace {
+
+const std::string kPlusLine(70, '+');
+
+// The packet line's keyword after "create_" / "process_", by packet kind; the kinds without a
+// "packetN..." keyword (configuration, informational) have none here.
+std::string PacketKindText(std::uint32_t kind) {
+  auto numbered = [](std::uint32_t number, std::string_view mode) {
+    std::string text = "packet";
+    text += static_cast<char>('0' + number);
+    text += mode;
+    text += ": peer: ";
+    return text;
+  };
+  if (kind >= kMainMode1 && kind <= kMainMode6) return numbered(kind - kMainMode1 + 1, "phase1");
+  if (kind >= kAggressive1 && kind <= kAggressive3) return numbered(kind - kAggressive1 + 1, "aggressive");
+  if (kind >= kQuickMode1 && kind <= kQuickMode3) return numbered(kind - kQuickMode1 + 1, "phase2");
+  return {};
+}
+
+// The keyword of a configuration packet line.
+std::string_view ConfigKeyword(std::uint32_t kind) {
+  switch (kind) {
+    case kConfigReceived: return "process_config";
+    case kConfigRequest: return "create_config_request:";
+    case kConfigReply: return "create_config_reply:";
+    case kConfigSet: return "create_config_set:";
+    case kConfigAck: return "create_config_ack:";
+    default: return {};
+  }
+}
+
+}  // namespace
+
+// ---- Message ------------------------------------------------------------------------------------
+
+Message::Message(std::string name, QLFolder* parent) : FolderElement(std::move(name), parent) {}
+
+Message::~Message() = default;
+
+void Message::SetHeader(std::unique_ptr<Header> header) {
+  if (!header) return;
+  SetHeaderLink(header.get());
+  InsertChild(0, std::move(header));
+}
+
+int Message::AttributeSpace() const {
+  const Header* header = GetHeader();
+  if (header == nullptr) return 0;
+  const std::uint32_t kind = header->PacketKind();
+  const bool phaseOne = (kind >= kMainMode1 && kind <= kMainMode6) || (kind >= kAggressive1 && kind <= kAggressive3);
+  return phaseOne ? 32 : 64;
+}
+
+void Message::ReadPayloads(DebugLogReader& reader) {
+  // Only the first token after the header block and packet line tells whether the packet has
+  // payloads; the "NextPld" numbers in the blocks do not steer the reading.
+  std::string t = reader.ReadToken();
+  while (IsBlockKeyword(t)) {
+    const std::uint64_t afterKeyword = reader.Position();
+    ReadBlock(DebugLogReader::BlockKeywordCode(t), reader);
+    t = reader.SkipToBlockKeyword();
+    if (reader.Position() == afterKeyword && IsBlockKeyword(t)) {
+      // The block consumed nothing and handed its keyword back: reading it again would never
+      // end, so skip past it.
+      reader.ClearPushBack();
+      t = reader.SkipToBlockKeyword();
+    }
+  }
+  reader.PushBack();
+}
+
+void Message::ReadBlock(int code, DebugLogReader& reader) {
+  switch (code) {
+    case kHashDataBlock:
+      // The final hash of a created packet, for the hash payload logged before it.
+      if (quillon::HashPayload* hash = HashPayload()) hash->ReadHashData(reader);
+      return;
+    case kHeaderLengthBlock:
+      // The final length of a created packet. The label is looked for within this block
+      // only, then handed back to the header's own reading of the block.
+      if (Header* header = GetHeader(); header != nullptr && SeekBlockLabel(reader, "Length:")) {
+        reader.PushBack();
+        header->ReadLengthBlock(reader);
+      }
+      return;
+    case kTransMatchFailure:
+    case kTransMatchSuccess:
+      ReadTransformMatchRun(reader, SaPayload());
+      return;
+    default:
+      break;
+  }
+
+  const Header* header = GetHeader();
+  const PayloadContext context{header != nullptr && header->IsCreated(), AttributeSpace(), this};
+  QLFolder* payload = AddPayload(CreatePayload(code, reader, context));
+  if (payload == nullptr) return;
+  switch (code) {
+    case kSaBlock: SetSaPayload(payload); break;
+    case kIdBlock: SetIdPayload(payload); break;
+    case kHashBlock: SetHashPayload(dynamic_cast<quillon::HashPayload*>(payload)); break;
+    case kAttributeBlock: SetAttributePayload(payload); break;
+    default: break;
+  }
+}
+
+QLFolder* Message::AddPayload(std::unique_ptr<QLFolder> payload) {
+  QLFolder* p = AppendChild(std::move(payload));
+  if (p == nullptr) return nullptr;
+  if (spiText_.empty()) spiText_ = p->SpiText();
+  if (p->HasIdAddress()) {
+    hasIdAddress_ = true;
+    idAddress_ = p->IdAddress();
+  }
+  if (!hasUserName_ && p->HasUserName()) {
+    hasUserName_ = true;
+    userName_ = p->UserName();
+  }
+  if (p->HasUserDetail()) {
+    hasUserDetail_ = true;
+    userDetail_ = p->UserDetail();
+  }
+  return p;
+}
+
+void Message::AttachPacketDebug(DebugLogReader& reader) {
+  // A received packet's record precedes it in the log and was parked by the loader; a created
+  // packet's "Sent:" record follows it and is attached by the loader when it is read.
+  const Header* header = GetHeader();
+  PacketDebugTable* table = reader.PacketDebugRecords();
+  if (header == nullptr || header->IsCreated() || table == nullptr) return;
+  if (std::unique_ptr<PacketDebugRecord> record = table->Take(header->InitCookie(), header->MsgId()))
+    SetPacketDebug(std::move(record));
+}
+
+std::string Message::DetailText() const {
+  const Header* header = GetHeader();
+  if (header == nullptr) return {};
+  std::string t = Name() + "- " + header->DateText();
+  AppendDetailTail(t, *header);
+  return t;
+}
+
+void Message::AppendDetailTail(std::string& t, const Header& header) const {
+  if (const PacketDebugRecord* record = PacketDebug()) t += "\r\n" + record->text;
+  t += header.IsCreated() ? "\r\n\r\n==> Sent to peer " : "\r\n\r\n<== Received from peer ";
+  t += FormatIPv4(header.EffectivePeerAddress());
+}
+
+void Message::WritePacket(std::string& out, const std::string& lineStart) const {
+  const Header* header = GetHeader();
+  if (header == nullptr) return;
+  if (!header->IsCreated()) {
+    if (const PacketDebugRecord* record = PacketDebug()) record->Write(out);
+    header->WriteHeaderBlock(out);
+  }
+  // The packet line: keyword, peer, tunnel, then the date with the time of day between the
+  // day and the year, as the daemon prints it.
+  std::string line = lineStart;
+  AppendNumberText(line, header->PeerAddress(), 16);
+  line += header->TunnelText();
+  line += header->DateText();
+  line.insert(line.size() >= 5 ? line.size() - 5 : 0, " " + header->TimeText());
+  out += '\n';
+  out += kPlusLine;
+  out += '\n';
+  out += line;
+  out += '\n';
+  out += kPlusLine;
+  out += '\n';
+  if (header->IsCreated()) header->WriteHeaderBlock(out);
+}
+
+void Message::WriteDebug(std::string& out) const {
+  const Header* header = GetHeader();
+  if (header == nullptr) return;
+  WritePacket(out, (header->IsCreated() ? "create_" : "process_") + PacketKindText(header->PacketKind()));
+}
+
+void Message::WriteDebugLength(std::string& out) const {
+  const Header* header = GetHeader();
+  if (header == nullptr || !header->IsCreated()) return;
+  header->WriteLengthBlock(out);
+  if (const PacketDebugRecord* record = PacketDebug()) record->Write(out);
+}
+
+// ---- ConfigMess ---------------------------------------------------------------------------------
+
+ConfigMess::ConfigMess(QLFolder* parent) : ConfigMess("CM", parent) {}
+
+ConfigMess::ConfigMess(std::string name, QLFolder* parent) : Message(std::move(name), parent) {}
+
+void ConfigMess::SetAttributePayload(QLFolder* payload) {
+  const Header* header = GetHeader();
+  if (header == nullptr) return;
+  complete_ = true;
+  const auto* attributes = dynamic_cast<const ConfigAttributeSource*>(payload);
+  if (attributes == nullptr) return;
+  const std::string time = header->TimeText();
+  switch (attributes->ConfigMessageType()) {
+    case 1: SetName("CM Request  (" + time + ")"); break;
+    case 2: SetName("CM Reply (" + time + ")"); break;
+    case 3:
+      SetName("CM Set (" + time + ")");
+      complete_ = attributes->ConfigStatus() != 0;
+      break;
+    case 4:
+      SetName("CM Ack (" + time + ")");
+      complete_ = attributes->ConfigStatus() != 0;
+      break;
+    default: break;
+  }
+}
+
+void ConfigMess::WriteDebug(std::string& out) const {
+  const Header* header = GetHeader();
+  if (header == nullptr) return;
+  WritePacket(out, std::string(ConfigKeyword(header->PacketKind())) + " peer: ");
+}
+
+// ---- PhaTwo12Mess -------------------------------------------------------------------------------
+
+void PhaTwo12Mess::SetIdPayload(QLFolder* payload) {
+  const auto* identity = dynamic_cast<const IdentitySource*>(payload);
+  if (identity == nullptr) return;
+  if (identities_.empty()) plainName_ = Name();
+  identities_.push_back(identity->IdentityText());
+  SetName(Name() + " - " + identities_.back());
+}
+
+std::string PhaTwo12Mess::InitiatorIdText() const { return identities_.empty() ? std::string() : identities_[0]; }
+
+std::string PhaTwo12Mess::ResponderIdText() const { return identities_.size() < 2 ? std::string() : identities_[1]; }
+
+bool PhaTwo12Mess::SameIdentities(const QLFolder& other) const {
+  const std::string mine[2] = {InitiatorIdText(), ResponderIdText()};
+  const std::string theirs[2] = {other.InitiatorIdText(), other.ResponderIdText()};
+  return (mine[0] == theirs[0] && mine[1] == theirs[1]) || (mine[0] == theirs[1] && mine[1] == theirs[0]);
+}
+
+std::string PhaTwo12Mess::DetailText() const {
+  const Header* header = GetHeader();
+  if (header == nullptr) return {};
+  std::string t = (identities_.empty() ? Name() : plainName_) + " - " + header->DateText() + "\r\n\r\nID:\r\n";
+  for (std::size_t i = 0; i < identities_.size(); ++i) {
+    if (i > 0) t += " - ";
+    t += identities_[i];
+  }
+  AppendDetailTail(t, *header);
+  return t;
+}
+
+}  // namespace quillon

@@ -1,0 +1,212 @@
+// One IKEv1 packet in the tree: the child of its exchange, the parent of the packet's header
+// (its first child) and of one node per payload block.
+//
+// The exchange creates the message of the class for the packet's kind and has it load the
+// packet (Load): the message takes the header, reads the chain of payload blocks that follows
+// it in the log and takes its received "PACKET DEBUG" record. While reading it gathers what
+// the exchanges, filters and diagnosis ask of a packet (SPI, identity address, user name and
+// detail) and keeps links to the payloads its negotiation step needs (SA, hash, identities,
+// configuration attributes). It writes its packet framing back when the log is saved.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "model/FolderElement.h"
+
+namespace quillon {
+
+class HashPayload;
+
+class Message : public FolderElement {
+ public:
+  Message(std::string name, QLFolder* parent);
+  ~Message() override;
+
+  // The name, the packet's date, the packet-debug record's lines and the direction with the
+  // peer's address; empty without header.
+  std::string DetailText() const override;
+  // Received packets: the packet-debug record parked under the packet's cookie and message ID.
+  using FolderElement::AttachPacketDebug;
+  void AttachPacketDebug(DebugLogReader& reader) override;
+  // The packet framing: packet line and header block in the order of the packet's direction.
+  void WriteDebug(std::string& out) const override;
+  // Created packets: the final length block and the "Sent:" packet-debug record.
+  void WriteDebugLength(std::string& out) const override;
+
+  std::string SpiText() const override { return spiText_; }
+  bool HasIdAddress() const override { return hasIdAddress_; }
+  std::uint32_t IdAddress() const override { return idAddress_; }
+  bool HasUserName() const override { return hasUserName_; }
+  std::string UserName() const override { return userName_; }
+  bool HasUserDetail() const override { return hasUserDetail_; }
+  std::string UserDetail() const override { return userDetail_; }
+
+  // The payload chain: every payload block after the header, in log order, up to the next
+  // packet, a "#####" marker, a daemon restart or the end of the file. Daemon output between
+  // two blocks is skipped. The token that ends the chain is left for the packet scan.
+  void ReadPayloads(DebugLogReader& reader) override;
+  // The header becomes the message's first child.
+  void SetHeader(std::unique_ptr<Header> header) override;
+  // Appends a payload child and takes over what it tells about the packet: the first
+  // non-empty SPI, the last identity address, the first user name, the last user detail.
+  QLFolder* AddPayload(std::unique_ptr<QLFolder> payload);
+
+  // Payload links, kept by the classes whose negotiation step uses them. The linked payloads
+  // are children of the message.
+  virtual void SetIdPayload(QLFolder* /*payload*/) {}
+  virtual void SetAttributePayload(QLFolder* /*payload*/) {}
+  virtual void SetHashPayload(quillon::HashPayload* /*payload*/) {}
+  virtual quillon::HashPayload* HashPayload() const { return nullptr; }
+  virtual QLFolder* SaPayload() const { return nullptr; }
+  virtual void SetSaPayload(QLFolder* /*payload*/) {}
+
+  // The SA attribute set of the packet's kind: 32 for main and aggressive mode, 64 for every
+  // other kind, 0 without header.
+  int AttributeSpace() const;
+
+ protected:
+  // The packet as the daemon logs it: a received packet's record and header block before the
+  // packet line, a created packet's header block after it. `lineStart` is the packet line's
+  // text up to the peer address.
+  void WritePacket(std::string& out, const std::string& lineStart) const;
+  // The end of the detail text: the packet-debug record's lines, then the direction and the
+  // peer's address.
+  void AppendDetailTail(std::string& text, const Header& header) const;
+
+ private:
+  // One block of the chain, `code` being its keyword's code; the reader stands after the keyword.
+  void ReadBlock(int code, DebugLogReader& reader);
+  std::string spiText_;
+  bool hasIdAddress_ = false;
+  std::uint32_t idAddress_ = 0;
+  bool hasUserName_ = false;
+  std::string userName_;
+  bool hasUserDetail_ = false;
+  std::string userDetail_;
+};
+
+// Main mode packets 1 and 2: the SA proposal and its answer.
+class Main12Mess : public Message {
+ public:
+  using Message::Message;
+  QLFolder* SaPayload() const override { return sa_; }
+  void SetSaPayload(QLFolder* payload) override { sa_ = payload; }
+
+ private:
+  QLFolder* sa_ = nullptr;
+};
+
+// Main mode packets 3 and 4: key exchange and nonces.
+class Main34Mess : public Message {
+ public:
+  using Message::Message;
+};
+
+// Main mode packets 5 and 6: identities and the authenticating hash.
+class Main56Mess : public Message {
+ public:
+  using Message::Message;
+  quillon::HashPayload* HashPayload() const override { return hash_; }
+  void SetHashPayload(quillon::HashPayload* payload) override { hash_ = payload; }
+
+ private:
+  quillon::HashPayload* hash_ = nullptr;
+};
+
+// Aggressive mode packet 1.
+class Aggr1Mess : public Message {
+ public:
+  using Message::Message;
+  QLFolder* SaPayload() const override { return sa_; }
+  void SetSaPayload(QLFolder* payload) override { sa_ = payload; }
+
+ private:
+  QLFolder* sa_ = nullptr;
+};
+
+// Aggressive mode packet 2.
+class Aggr2Mess : public Message {
+ public:
+  using Message::Message;
+  quillon::HashPayload* HashPayload() const override { return hash_; }
+  void SetHashPayload(quillon::HashPayload* payload) override { hash_ = payload; }
+  QLFolder* SaPayload() const override { return sa_; }
+  void SetSaPayload(QLFolder* payload) override { sa_ = payload; }
+
+ private:
+  quillon::HashPayload* hash_ = nullptr;
+  QLFolder* sa_ = nullptr;
+};
+
+// Aggressive mode packet 3.
+class Aggr3Mess : public Message {
+ public:
+  using Message::Message;
+  quillon::HashPayload* HashPayload() const override { return hash_; }
+  void SetHashPayload(quillon::HashPayload* payload) override { hash_ = payload; }
+
+ private:
+  quillon::HashPayload* hash_ = nullptr;
+};
+
+// A configuration (transaction) packet. It is named "CM" until its attribute payload tells
+// which message it is ("CM Request", "CM Reply", "CM Set", "CM Ack"); a set or acknowledge
+// whose status attribute reports a failure leaves the configuration exchange incomplete.
+class ConfigMess : public Message {
+ public:
+  explicit ConfigMess(QLFolder* parent);
+  ConfigMess(std::string name, QLFolder* parent);
+
+  bool IsComplete() const override { return complete_; }
+  void SetAttributePayload(QLFolder* payload) override;
+  quillon::HashPayload* HashPayload() const override { return hash_; }
+  void SetHashPayload(quillon::HashPayload* payload) override { hash_ = payload; }
+  // Configuration packets are framed with their own keywords ("create_config_request:", ...).
+  void WriteDebug(std::string& out) const override;
+
+ private:
+  quillon::HashPayload* hash_ = nullptr;
+  bool complete_ = true;
+};
+
+// Quick mode packets 1 and 2: SA, hash and the identities the SA is negotiated for. Each
+// identity payload extends the name by " - " and its identity text.
+class PhaTwo12Mess : public Message {
+ public:
+  using Message::Message;
+
+  std::string DetailText() const override;
+  void SetIdPayload(QLFolder* payload) override;
+  quillon::HashPayload* HashPayload() const override { return hash_; }
+  void SetHashPayload(quillon::HashPayload* payload) override { hash_ = payload; }
+  QLFolder* SaPayload() const override { return sa_; }
+  void SetSaPayload(QLFolder* payload) override { sa_ = payload; }
+
+  // The identity texts of the first and second identification payloads.
+  std::string InitiatorIdText() const override;
+  std::string ResponderIdText() const override;
+  // Both identities equal, in the same or in crossed roles (the answer of the other side).
+  bool SameIdentities(const QLFolder& other) const override;
+
+ private:
+  quillon::HashPayload* hash_ = nullptr;
+  QLFolder* sa_ = nullptr;
+  std::vector<std::string> identities_;
+  std::string plainName_;  // the name before the identities were appended
+};
+
+// Quick mode packet 3.
+class PhaTwo3Mess : public Message {
+ public:
+  using Message::Message;
+  quillon::HashPayload* HashPayload() const override { return hash_; }
+  void SetHashPayload(quillon::HashPayload* payload) override { hash_ = payload; }
+
+ private:
+  quillon::HashPayload* hash_ = nullptr;
+};
+
+}  // namespace quillon

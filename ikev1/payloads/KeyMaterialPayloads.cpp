@@ -1,0 +1,162 @@
+#include "ikev1/payloads/KeyMaterialPayloads.h"
+
+#include "ikev1/log/DebugLogReader.h"
+#include "ikev1/payloads/Dictionaries.h"
+
+namespace quillon {
+
+namespace {
+
+constexpr std::uint32_t kUnread = 0xFFFFFFFFu;
+constexpr int kLabelSearchLimit = 100;  // as far as the reader's own label search looks
+
+// The five layouts. The written data line of the long dumps (key exchange data, signature)
+// puts the wrapped dump on lines of its own; the short ones follow their label.
+constexpr KeyMaterialLayout kKeyLayout{"Key", "debugKeyPayload:", "KeyData:", "\tKeyData:\n", true,
+                                       "Key Payload", "\r\nKey Data:\r\n"};
+constexpr KeyMaterialLayout kNonceLayout{"Nonce", "debugNoncePayload:", "NonceData:", "\tNonceData: ", false,
+                                         "Nonce Payload", "\r\nNonce Data:\r\n"};
+constexpr KeyMaterialLayout kHashLayout{"Hash", "debugHashPayload:", "HashData:", "\tHashData: ", false,
+                                        "Hash Payload", "\r\nHash Data:\r\n"};
+constexpr KeyMaterialLayout kSigLayout{"Sig", "debugSigPayload:", "SigData:", "\tSigData:\n", true,
+                                       "Signature Payload", "\r\n\r\nSigData:\r\n"};
+constexpr KeyMaterialLayout kNatDLayout{"NAT Discovery", "debugNatDPayload:", "Hash:", "\tHash: ", false,
+                                        "NAT-D Payload", "\r\nNAT-D Hash:\r\n"};
+
+// " 00 18 (24)" without the leading blank: the hex bytes, each followed by a blank, then the
+// decimal value in parentheses; `gap` goes between the two.
+void AppendLength(std::string& out, const ByteList& length, std::string_view gap) {
+  AppendHexText(out, length, 16, false, true);
+  out += gap;
+  out += '(';
+  AppendNumberText(out, ByteListValue(length), 10);
+  out += ')';
+}
+
+}  // namespace
+
+// ---- labelled fields ----------------------------------------------------------------------------
+
+bool SeekBlockLabel(DebugLogReader& reader, std::string_view label) {
+  for (int count = 0; count < kLabelSearchLimit; ++count) {
+    if (reader.IsAbandoned() || reader.RestartSeen()) return false;
+    const std::string& t = reader.ReadToken();
+    if (reader.RestartSeen()) return false;
+    if (t == label) return true;
+    if (DebugLogReader::IsHeaderStart(t)) {
+      // The next packet starts here: leave it for the packet scan.
+      reader.PushBack();
+      reader.Abandon();
+      return false;
+    }
+    if (DebugLogReader::IsBlockKeyword(t) || DebugLogReader::IsDebugMarker(t)) {
+      // The block ended without the label; what follows belongs to the payload chain.
+      reader.PushBack();
+      return false;
+    }
+    if (reader.AtEnd()) return false;
+  }
+  return false;
+}
+
+std::uint32_t ReadLabelledNumber(DebugLogReader& reader, std::string_view label) {
+  if (!SeekBlockLabel(reader, label)) return kUnread;
+  const std::uint32_t value = reader.ReadHexNumber();
+  if (value == kUnread && !reader.IsAbandoned() && !reader.RestartSeen()) reader.PushBack();
+  return value;
+}
+
+ByteList ReadLabelledBytes(DebugLogReader& reader, std::string_view label, QLFolder& node) {
+  if (!SeekBlockLabel(reader, label)) return {};
+  return node.ReadByteList(reader);
+}
+
+// ---- PayloadFields ------------------------------------------------------------------------------
+
+void PayloadFields::Read(DebugLogReader& reader, QLFolder& node) {
+  nextPld = ReadLabelledNumber(reader, "NextPld:");
+  reserved = ReadLabelledNumber(reader, "Reserved:");
+  length = ReadLabelledBytes(reader, "Length:", node);
+}
+
+void PayloadFields::WriteLines(std::string& out) const {
+  out += "\tNextPld: ";
+  AppendNumberText(out, nextPld, 16);
+  out += "\n\tReserved: ";
+  AppendNumberText(out, reserved, 16);
+  out += "\n\tLength: ";
+  AppendLength(out, length, "");
+  out += '\n';
+}
+
+std::string PayloadFields::DetailHead(std::string_view title, unsigned reservedBase) const {
+  std::string t(title);
+  t += "\r\n\r\nNext Payload:\t";
+  t += PayloadTypeName(nextPld);
+  t += "\r\nReserved:\t";
+  AppendNumberText(t, reserved, reservedBase);
+  t += "\r\nLength:\t\t";
+  AppendLength(t, length, " ");
+  return t;
+}
+
+// ---- KeyMaterialPayload -------------------------------------------------------------------------
+
+KeyMaterialPayload::KeyMaterialPayload(const KeyMaterialLayout& layout, QLFolder* parent)
+    : QLFolder(std::string(layout.nodeName), parent), layout_(layout) {}
+
+void KeyMaterialPayload::Read(DebugLogReader& reader, bool keepData) {
+  fields_.Read(reader, *this);
+  ByteList data = ReadLabelledBytes(reader, layout_.dataLabel, *this);
+  if (keepData) data_ = std::move(data);
+}
+
+std::string KeyMaterialPayload::DetailText() const {
+  std::string t = fields_.DetailHead(layout_.title);
+  t += layout_.detailLabel;
+  AppendHexText(t, data_, 16, true, true);
+  return t;
+}
+
+void KeyMaterialPayload::WriteDebug(std::string& out) const {
+  out += layout_.keyword;
+  out += '\n';
+  fields_.WriteLines(out);
+  out += layout_.dataLine;
+  AppendHexText(out, data_, 16, layout_.wrappedDump, true);
+  out += '\n';
+}
+
+KeyPayload::KeyPayload(DebugLogReader& reader, QLFolder* parent) : KeyMaterialPayload(kKeyLayout, parent) {
+  Read(reader);
+}
+
+NoncePayload::NoncePayload(DebugLogReader& reader, QLFolder* parent) : KeyMaterialPayload(kNonceLayout, parent) {
+  Read(reader);
+}
+
+HashPayload::HashPayload(DebugLogReader& reader, bool created, QLFolder* parent)
+    : KeyMaterialPayload(kHashLayout, parent) {
+  // A created packet's hash is not final when the block is logged; "debugHashData:" brings it.
+  Read(reader, !created);
+}
+
+void HashPayload::ReadHashData(DebugLogReader& reader) {
+  if (SeekBlockLabel(reader, "HashData:")) SetData(ReadByteList(reader));
+}
+
+void HashPayload::WriteDebugLength(std::string& out) const {
+  out += "debugHashData:\n\tHashData: ";
+  AppendHexText(out, Data(), 16, false, true);
+  out += '\n';
+}
+
+SigPayload::SigPayload(DebugLogReader& reader, QLFolder* parent) : KeyMaterialPayload(kSigLayout, parent) {
+  Read(reader);
+}
+
+NatDPayload::NatDPayload(DebugLogReader& reader, QLFolder* parent) : KeyMaterialPayload(kNatDLayout, parent) {
+  Read(reader);
+}
+
+}  // namespace quillon

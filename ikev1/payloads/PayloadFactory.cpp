@@ -1,0 +1,49 @@
+#include "ikev1/payloads/PayloadFactory.h"
+
+#include <array>
+
+#include "ikev1/log/DebugLogReader.h"
+#include "ikev1/payloads/KeyMaterialPayloads.h"
+
+namespace quillon {
+
+namespace {
+
+template <class P>
+std::unique_ptr<QLFolder> Make(DebugLogReader& reader, const PayloadContext& context) {
+  return std::make_unique<P>(reader, context.parent);
+}
+
+// Payloads whose reading depends on the packet's direction.
+template <class P>
+std::unique_ptr<QLFolder> MakeWithCreated(DebugLogReader& reader, const PayloadContext& context) {
+  return std::make_unique<P>(reader, context.created, context.parent);
+}
+
+// One entry per block code. Empty entries: the data blocks (read by the chain reader itself)
+// and the payload kinds whose classes do not exist yet, whose blocks are skipped.
+constexpr std::array<PayloadConstructor, DebugLogReader::kBlockKeywordCount> kConstructors = [] {
+  std::array<PayloadConstructor, DebugLogReader::kBlockKeywordCount> table{};
+  table[kKeyBlock] = &Make<KeyPayload>;
+  table[kNonceBlock] = &Make<NoncePayload>;
+  table[kHashBlock] = &MakeWithCreated<HashPayload>;
+  table[kSigBlock] = &Make<SigPayload>;
+  table[kNatDBlock] = &Make<NatDPayload>;
+  return table;
+}();
+
+}  // namespace
+
+PayloadConstructor PayloadConstructorFor(int code) {
+  if (code < 0 || code >= DebugLogReader::kBlockKeywordCount) return nullptr;
+  return kConstructors[static_cast<std::size_t>(code)];
+}
+
+std::unique_ptr<QLFolder> CreatePayload(int code, DebugLogReader& reader, const PayloadContext& context) {
+  const PayloadConstructor construct = PayloadConstructorFor(code);
+  return construct != nullptr ? construct(reader, context) : nullptr;
+}
+
+void ReadTransformMatchRun(DebugLogReader& /*reader*/, QLFolder* /*saPayload*/) {}
+
+}  // namespace quillon

@@ -1,0 +1,104 @@
+// From payload-block keyword to payload node.
+//
+// After a packet's header block the daemon logs one block per payload, each opened by its
+// keyword ("debugSAPayload:", "debugNoncePayload:", ...). The message's chain reader looks the
+// keyword up in the reader's keyword table (DebugLogReader::BlockKeywordCode) and hands the
+// code to CreatePayload, which constructs the payload class of that block. This is the one
+// place that knows which class reads which block: a payload class plugs in by filling its
+// entry of the constructor table in PayloadFactory.cpp. A block whose entry is still empty
+// creates no node and the chain skips it.
+//
+// Some blocks are not payloads but data for the packet's other nodes (the final hash, the
+// header's final length, the transform-match lines); the chain reader handles those itself.
+//
+// The chain reader also asks some payloads for what its message needs from them. Those
+// payload classes implement the small interfaces below next to QLFolder.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "model/QLFolder.h"
+
+namespace quillon {
+
+class DebugLogReader;
+
+// The codes of the payload-block keywords, in the order of the reader's keyword table.
+enum BlockCode : int {
+  kSaBlock = 0,             // "debugSAPayload:"
+  kKeyBlock = 1,            // "debugKeyPayload:"
+  kNonceBlock = 2,          // "debugNoncePayload:"
+  kIdBlock = 3,             // "debugIDPayload:"
+  kHashBlock = 4,           // "debugHashPayload:"
+  kCertReqBlock = 5,        // "debugCertreqPayload:"
+  kCertBlock = 6,           // "debugCertPayload:"
+  kSigBlock = 7,            // "debugSigPayload:"
+  kHashDataBlock = 8,       // "debugHashData:": the final hash of a created packet
+  kNotifyBlock = 9,         // "debugNotifyPayload:"
+  kDeleteBlock = 10,        // "debugDeletePayload:"
+  kHeaderLengthBlock = 11,  // "debugIsakmpHdrLen:": the final length of a created packet
+  kVendorIdBlock = 12,      // "debugVendorIDPayload:"
+  kAttributeBlock = 13,     // "debugAttributePayload:"
+  kTransMatchFailure = 14,  // "TransMatchFailure:": a transform the daemon did not choose
+  kTransMatchSuccess = 15,  // "TransMatchSuccess:"
+  kChreBlock = 16,          // "debugCHREPayload:"
+  kNatDBlock = 17,          // "debugNatDPayload:"
+  kNatOaBlock = 18,         // "debugNatOAPayload:"
+};
+
+// What a payload constructor may need besides the reader.
+struct PayloadContext {
+  // The local daemon created (sent) the packet: its payloads' lengths and hash are logged
+  // again, final, after the payload blocks.
+  bool created = false;
+  // The SA attribute set of the packet: 32 for phase one (main and aggressive mode), 64 for
+  // phase two and the rest, 0 when the packet kind is unknown.
+  int attributeSpace = 0;
+  // The message the payload belongs to.
+  QLFolder* parent = nullptr;
+};
+
+using PayloadConstructor = std::unique_ptr<QLFolder> (*)(DebugLogReader& reader, const PayloadContext& context);
+
+// The constructor of the payload class that reads blocks of `code`; null for the data blocks
+// and for payload kinds without a class.
+PayloadConstructor PayloadConstructorFor(int code);
+
+// Reads the block of `code` (the reader stands just after its keyword) into a new payload
+// node; null when the code has no payload class.
+std::unique_ptr<QLFolder> CreatePayload(int code, DebugLogReader& reader, const PayloadContext& context);
+
+// The transform-match lines that the daemon logs after choosing among the proposals of an SA
+// payload. Called with the keyword ("TransMatchFailure:" or "TransMatchSuccess:") just read;
+// `saPayload` is the message's SA payload or null. A reader of the run pushes the keyword back,
+// reads the run and leaves the token after it pushed back; until the SA payload marks its
+// transforms this reads nothing and the chain skips the lines one by one.
+void ReadTransformMatchRun(DebugLogReader& reader, QLFolder* saPayload);
+
+// ---- what the chain reader asks of particular payloads ------------------------------------------
+
+// The configuration-mode attribute payload: its message (a configuration packet) is named by
+// the message type and, for set and acknowledge messages, complete only with a good status.
+class ConfigAttributeSource {
+ public:
+  // 1 request, 2 reply, 3 set, 4 acknowledge.
+  virtual std::uint32_t ConfigMessageType() const = 0;
+  // The value of the last status attribute; 1 when there is none.
+  virtual std::uint32_t ConfigStatus() const = 0;
+
+ protected:
+  ~ConfigAttributeSource() = default;
+};
+
+// The identification payload: a quick-mode packet shows the identities it carries.
+class IdentitySource {
+ public:
+  virtual std::string IdentityText() const = 0;
+
+ protected:
+  ~IdentitySource() = default;
+};
+
+}  // namespace quillon

@@ -1,0 +1,71 @@
+#include "ikev1/payloads/ByteList.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace quillon {
+namespace {
+
+ByteList Sequence(std::uint32_t count) {
+  ByteList list;
+  for (std::uint32_t i = 0; i < count; ++i) list.push_back(i);
+  return list;
+}
+
+TEST(ByteListTest, NumberTextPadsOnlySingleHexDigits) {
+  EXPECT_EQ(NumberText(0, 16), "00");
+  EXPECT_EQ(NumberText(5, 16), "05");
+  EXPECT_EQ(NumberText(0xab, 16), "ab");
+  EXPECT_EQ(NumberText(0x123, 16), "123");
+  EXPECT_EQ(NumberText(0, 10), "0");
+  EXPECT_EQ(NumberText(7, 10), "7");
+  // An unreadable field prints as the full 32-bit value, without sign or prefix.
+  EXPECT_EQ(NumberText(0xFFFFFFFFu, 16), "ffffffff");
+  EXPECT_EQ(NumberText(0xFFFFFFFFu, 10), "4294967295");
+}
+
+TEST(ByteListTest, ValueIsBigEndianAndWraps) {
+  EXPECT_EQ(ByteListValue({}), 0u);
+  EXPECT_EQ(ByteListValue({0x00, 0x18}), 24u);
+  // Only the last four bytes of a longer list survive (an eight-byte cookie's tail).
+  EXPECT_EQ(ByteListValue({1, 2, 3, 4, 5, 6, 7, 8}), 0x05060708u);
+  // An element wider than a byte (a four-digit token) is added with its full value.
+  EXPECT_EQ(ByteListValue({0x1234, 0x56}), 0x123456u);
+}
+
+TEST(ByteListTest, WrappedTextBreaksAfterEveryFifteenElements) {
+  // Fifteen elements fit one line, without indentation.
+  EXPECT_EQ(W(Sequence(15)), "00 01 02 03 04 05 06 07 08 09 0a 0b 0c 0d 0e ");
+  // From sixteen on, every line is indented by two blanks.
+  EXPECT_EQ(W(Sequence(16)), "  00 01 02 03 04 05 06 07 08 09 0a 0b 0c 0d 0e \r\n  0f ");
+  const std::string forty = W(Sequence(40));
+  EXPECT_EQ(forty,
+            "  00 01 02 03 04 05 06 07 08 09 0a 0b 0c 0d 0e "
+            "\r\n  0f 10 11 12 13 14 15 16 17 18 19 1a 1b 1c 1d "
+            "\r\n  1e 1f 20 21 22 23 24 25 26 27 ");
+  // The unwrapped form of the same list stays on one line.
+  EXPECT_EQ(H(Sequence(40)).find('\r'), std::string::npos);
+}
+
+TEST(ByteListTest, UnspacedSixteenElementsReadAsTwoCookies) {
+  EXPECT_EQ(U(Sequence(16)), "0001020304050607  08090a0b0c0d0e0f");
+  // The gap belongs to sixteen-element lists only.
+  EXPECT_EQ(U(Sequence(8)), "0001020304050607");
+  EXPECT_EQ(U(Sequence(17)), "000102030405060708090a0b0c0d0e0f10");
+}
+
+TEST(ByteListTest, WideElementsAndOtherBases) {
+  EXPECT_EQ(H({0x12, 0x1234, 0x5}), "12 1234 05 ");
+  EXPECT_EQ(HexText({10, 255}, 10, false, true), "10 255 ");
+  EXPECT_EQ(H({}), "");
+  EXPECT_EQ(W({}), "");
+
+  std::string out = "Length: ";
+  AppendHexText(out, {0x00, 0x18}, 16, false, true);
+  AppendNumberText(out, 24, 10);
+  EXPECT_EQ(out, "Length: 00 18 24");
+}
+
+}  // namespace
+}  // namespace quillon
