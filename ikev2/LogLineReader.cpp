@@ -1,0 +1,102 @@
+#include "ikev2/LogLineReader.h"
+
+#include <algorithm>
+
+#include "ikev1/log/DebugLogReader.h"  // WrongFormat
+
+namespace quillon {
+
+LogLineReader::LogLineReader(const std::string& path) : file_(std::fopen(path.c_str(), "rb")) {
+  if (!file_) throw WrongFormat();
+  data_.resize(kBlockSize);
+}
+
+LogLineReader LogLineReader::FromText(std::string text) {
+  LogLineReader reader;
+  reader.data_ = std::move(text);
+  reader.end_ = reader.data_.size();
+  reader.exhausted_ = true;
+  return reader;
+}
+
+bool LogLineReader::Fill() {
+  if (pos_ < end_) return true;
+  if (exhausted_ || !file_) {
+    exhausted_ = true;
+    return false;
+  }
+  const std::size_t count = std::fread(data_.data(), 1, data_.size(), file_.get());
+  pos_ = 0;
+  end_ = count;
+  if (count == 0) {  // end of file or a read error: either way nothing more comes
+    exhausted_ = true;
+    return false;
+  }
+  return true;
+}
+
+void LogLineReader::SettleLineEnd() {
+  if (!pendingCR_) return;
+  pendingCR_ = false;
+  if (Fill() && data_[pos_] == '\n') ++pos_;
+}
+
+bool LogLineReader::ReadLine(std::string& line) {
+  line.clear();
+  SettleLineEnd();
+  if (!Fill()) return false;
+  for (;;) {
+    if (!Fill()) return true;  // the last line of the file has no line end
+    const char* const begin = data_.data() + pos_;
+    const char* const stop = data_.data() + end_;
+    const char* p = begin;
+    while (p != stop && *p != '\n' && *p != '\r') ++p;
+    const std::size_t length = static_cast<std::size_t>(p - begin);
+    if (line.size() < kMaxLineLength) line.append(begin, std::min(length, kMaxLineLength - line.size()));
+    pos_ += length;
+    if (p == stop) continue;  // the line goes on in the next block
+    ++pos_;
+    if (*p == '\r') {
+      if (pos_ < end_) {
+        if (data_[pos_] == '\n') ++pos_;
+      } else {
+        pendingCR_ = true;  // the LF, if any, is in the next block
+      }
+    }
+    return true;
+  }
+}
+
+std::string LogLineReader::ReadLine() {
+  std::string line;
+  ReadLine(line);
+  return line;
+}
+
+bool LogLineReader::AtEnd() {
+  SettleLineEnd();
+  return !Fill();
+}
+
+bool LineCursor::Next() {
+  if (keptStart_) {
+    if (inExchange_) {
+      line_.clear();
+      hasLine_ = false;
+      return false;
+    }
+    keptStart_ = false;
+    line_.assign(kExchangeStart);
+    hasLine_ = true;
+    return true;
+  }
+  hasLine_ = reader_.ReadLine(line_);
+  if (hasLine_ && inExchange_ && line_ == kExchangeStart) {
+    keptStart_ = true;
+    line_.clear();
+    hasLine_ = false;
+  }
+  return hasLine_;
+}
+
+}  // namespace quillon

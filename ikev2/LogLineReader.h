@@ -1,0 +1,96 @@
+// The line reader under the IKEv2 XML log reader.
+//
+// The daemon writes its IKEv2 log as XML with a fixed line layout, and the reader works on
+// whole lines: every read returns the next line of the file without its line end. CR LF, LF
+// and a lone CR all end a line; a line end at the very end of the file does not start another
+// line. Unlike the IKEv1 token reader there are no restart or packet markers: a line holding
+// the word "daemon" is an ordinary line, so reading always runs to the end of the file.
+//
+// The file is read in 64 KiB blocks with C stdio. A line longer than kMaxLineLength is cut at
+// that length and the rest of it is skipped, so a file without line ends cannot exhaust memory.
+#pragma once
+
+#include <cstddef>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace quillon {
+
+class LogLineReader {
+ public:
+  static constexpr std::size_t kBlockSize = 64 * 1024;
+  static constexpr std::size_t kMaxLineLength = 1024 * 1024;
+
+  // Opens the file for reading (binary, never created). Throws WrongFormat when it cannot be
+  // opened.
+  explicit LogLineReader(const std::string& path);
+  // Reads from text held in memory (tests, fuzzing).
+  static LogLineReader FromText(std::string text);
+
+  LogLineReader(LogLineReader&&) noexcept = default;
+  LogLineReader& operator=(LogLineReader&&) noexcept = default;
+  ~LogLineReader() = default;
+
+  // Reads the next line into `line` (its capacity is reused). Returns false, with `line`
+  // empty, when no line is left.
+  bool ReadLine(std::string& line);
+  // Convenience form: the next line, empty at the end.
+  std::string ReadLine();
+
+  // No line is left to read. May read ahead one block to find out.
+  bool AtEnd();
+
+ private:
+  struct FileCloser {
+    void operator()(std::FILE* file) const noexcept { std::fclose(file); }
+  };
+
+  LogLineReader() = default;
+  // Makes data available at pos_; false when the input is exhausted.
+  bool Fill();
+  // A CR ended the previous line at a block boundary: drop the LF that belongs to it.
+  void SettleLineEnd();
+
+  std::unique_ptr<std::FILE, FileCloser> file_;
+  std::string data_;          // the block buffer, or the whole text for in-memory input
+  std::size_t pos_ = 0;
+  std::size_t end_ = 0;
+  bool exhausted_ = false;    // the source has nothing beyond data_[pos_, end_)
+  bool pendingCR_ = false;    // the last line ended in CR that was the last byte of a block
+};
+
+// The current line of a reader, passed between the IKEv2 parsers so that each one can look at
+// the line its caller stopped on.
+//
+// While an exchange is read (EnterExchange) the cursor treats a line that is exactly
+// "<Exchange" as the end of the input and keeps that line for the next exchange: an exchange
+// whose closing tags are missing then ends where the next one begins instead of swallowing it.
+class LineCursor {
+ public:
+  explicit LineCursor(LogLineReader& reader) : reader_(reader) {}
+
+  // Reads the next line. False (and an empty line) at the end of the input, or at a kept
+  // exchange start line while inside an exchange.
+  bool Next();
+  const std::string& Line() const { return line_; }
+  // The last Next() delivered a line.
+  bool HasLine() const { return hasLine_; }
+  // Nothing is left to read: no kept start line and the reader is at its end.
+  bool AtEnd() { return !keptStart_ && reader_.AtEnd(); }
+
+  void EnterExchange() { inExchange_ = true; }
+  void LeaveExchange() { inExchange_ = false; }
+
+  static constexpr std::string_view kExchangeStart = "<Exchange";
+
+ private:
+  LogLineReader& reader_;
+  std::string line_;
+  bool hasLine_ = false;
+  bool inExchange_ = false;
+  bool keptStart_ = false;
+};
+
+}  // namespace quillon

@@ -1,0 +1,91 @@
+#include "ikev2/V2Peer.h"
+
+#include "model/IPv4.h"
+
+namespace quillon {
+
+// ---- V2Tunnel -------------------------------------------------------------------------------
+
+V2Tunnel::V2Tunnel(std::uint32_t local, std::uint32_t peer)
+    : QLFolder(CaptionFor(local, peer), nullptr), local_(local), peer_(peer) {
+  SetParsed(true);
+}
+
+V2Tunnel::V2Tunnel(std::unique_ptr<QLFolder> exchange, std::uint32_t local, std::uint32_t peer, std::string caption)
+    : QLFolder(std::move(caption), nullptr), local_(local), peer_(peer) {
+  SetParsed(true);
+  AddExchange(std::move(exchange));
+}
+
+std::string V2Tunnel::CaptionFor(std::uint32_t local, std::uint32_t peer) {
+  return FormatIPv4(local) + " <=> " + FormatIPv4(peer);
+}
+
+void V2Tunnel::AddExchange(std::unique_ptr<QLFolder> exchange) {
+  if (!exchange) return;
+  if (exchange->HasIdAddress()) hasIdExchange_ = true;
+  AppendChild(std::move(exchange));
+}
+
+void V2Tunnel::PurgeDeleted() {
+  for (std::size_t i = ChildCount(); i-- > 0;) {
+    if (Child(i)->IsDeleted()) RemoveChild(i);
+  }
+}
+
+std::string V2Tunnel::DetailText() const {
+  return "Tunnel per interface\r\n\r\nLocal IP:\t" + FormatIPv4(local_) + "\r\nPeer IP:\t" + FormatIPv4(peer_) + "\r\n";
+}
+
+// ---- V2Peer ---------------------------------------------------------------------------------
+
+V2Peer::V2Peer(std::string caption, std::unique_ptr<QLFolder> firstExchange)
+    : QLFolder(std::move(caption), nullptr) {
+  SetParsed(true);
+  address_ = ParseIPv4(Name());
+  // A small value where the address belongs is the daemon's index of the peer.
+  indexedPeer_ = IsLowRangeAddress(address_);
+  idAddress_ = indexedPeer_ ? address_ : 0;
+  AddExchange(std::move(firstExchange));
+}
+
+V2Peer::V2Peer(std::uint32_t address, std::uint32_t index, std::string name, QLFolder* root)
+    : QLFolder(std::move(name), root), address_(index), idAddress_(address), indexedPeer_(true), mergedPeer_(true) {
+  SetParsed(true);
+}
+
+void V2Peer::AddExchange(std::unique_ptr<QLFolder> exchange) {
+  if (!exchange) return;
+  const std::uint32_t local = exchange->TunnelLocalIP();
+  const std::uint32_t peer = exchange->TunnelPeerIP();
+  if (exchange->HasIdAddress()) hasIdExchange_ = true;
+  for (std::size_t i = 0; i < ChildCount(); ++i) {
+    if (Child(i)->MatchesTunnel(local, peer)) {
+      Child(i)->AddChild(std::move(exchange));
+      return;
+    }
+  }
+  AddChild(std::make_unique<V2Tunnel>(std::move(exchange), local, peer, V2Tunnel::CaptionFor(local, peer)));
+}
+
+void V2Peer::AddChild(std::unique_ptr<QLFolder> tunnel) {
+  if (!tunnel) return;
+  const std::uint32_t local = tunnel->TunnelLocalIP();
+  const std::uint32_t peer = tunnel->TunnelPeerIP();
+  if ((local == 0 && peer == 0) || ChildCount() == 0) {
+    AppendChild(std::move(tunnel));
+    return;
+  }
+  for (std::size_t i = 0; i < ChildCount(); ++i) {
+    const QLFolder& existing = *Child(i);
+    const std::uint32_t otherLocal = existing.TunnelLocalIP();
+    const std::uint32_t otherPeer = existing.TunnelPeerIP();
+    if ((otherLocal == 0 && otherPeer == 0) || local < otherLocal || (local == otherLocal && peer < otherPeer)) {
+      InsertChild(i, std::move(tunnel));
+      return;
+    }
+  }
+  AppendChild(std::move(tunnel));
+}
+
+}  // namespace quillon

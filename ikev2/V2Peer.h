@@ -1,0 +1,82 @@
+// Peers and tunnels of an IKEv2 log.
+//
+// The tree of an IKEv2 log reads: log root, one V2Peer per remote gateway (as the log writes
+// its address), one V2Tunnel per pair of tunnel interface addresses under it, and the
+// exchanges of that tunnel in the order they were read. Exchanges without tunnel addresses go
+// to the tunnel 0.0.0.0 <=> 0.0.0.0, which always stands last.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "model/QLFolder.h"
+
+namespace quillon {
+
+class V2Tunnel : public QLFolder {
+ public:
+  // An empty tunnel for the given addresses (the log root fills it when it regroups).
+  V2Tunnel(std::uint32_t local, std::uint32_t peer);
+  // A tunnel created for its first exchange.
+  V2Tunnel(std::unique_ptr<QLFolder> exchange, std::uint32_t local, std::uint32_t peer, std::string caption);
+
+  // "local <=> peer" in dotted form.
+  static std::string CaptionFor(std::uint32_t local, std::uint32_t peer);
+
+  // Appends the exchange as the last child.
+  void AddExchange(std::unique_ptr<QLFolder> exchange);
+
+  std::string DetailText() const override;
+  void AddChild(std::unique_ptr<QLFolder> exchange) override { AddExchange(std::move(exchange)); }
+  // Drops the exchanges marked deleted.
+  void PurgeDeleted() override;
+  bool HasIdAddress() const override { return hasIdExchange_; }
+  bool IsComplete() const override { return true; }
+  bool IsTunnel() const override { return true; }
+  bool HasTunnelAddresses() const override { return local_ != 0 && peer_ != 0; }
+  bool MatchesTunnel(std::uint32_t local, std::uint32_t peer) const override {
+    return local == local_ && peer == peer_;
+  }
+  std::uint32_t TunnelLocalIP() const override { return local_; }
+  std::uint32_t TunnelPeerIP() const override { return peer_; }
+
+ private:
+  std::uint32_t local_ = 0;
+  std::uint32_t peer_ = 0;
+  bool hasIdExchange_ = false;
+};
+
+class V2Peer : public QLFolder {
+ public:
+  // A peer named by the <peerIP> text of its first exchange, exactly as written.
+  V2Peer(std::string caption, std::unique_ptr<QLFolder> firstExchange);
+  // A peer made by the log root's regrouping for the exchanges of one peer that the daemon
+  // logged under its index: its address is the index, its identity address the real address.
+  V2Peer(std::uint32_t address, std::uint32_t index, std::string name, QLFolder* root);
+
+  // Places the exchange in the tunnel of its tunnel addresses, creating the tunnel if needed.
+  void AddExchange(std::unique_ptr<QLFolder> exchange);
+
+  std::string DetailText() const override { return "IKEv2 Peer\r\n"; }
+  // Keeps the tunnels in ascending (local, peer) order, the address-less tunnel last.
+  void AddChild(std::unique_ptr<QLFolder> tunnel) override;
+  std::uint32_t PeerAddress() const override { return address_; }
+  void PurgeDeleted() override { PurgeDeletedChildren(); }
+  bool IsIndexedPeer() const override { return indexedPeer_; }
+  bool HasIdAddress() const override { return hasIdExchange_; }
+  std::uint32_t IdAddress() const override { return idAddress_; }
+  bool IsMergedPeer() const override { return mergedPeer_; }
+  bool IsRegrouped() const override { return regrouped_; }
+  void SetRegrouped() override { regrouped_ = true; }
+
+ private:
+  std::uint32_t address_ = 0;
+  std::uint32_t idAddress_ = 0;
+  bool indexedPeer_ = false;
+  bool hasIdExchange_ = false;
+  bool mergedPeer_ = false;
+  bool regrouped_ = false;
+};
+
+}  // namespace quillon

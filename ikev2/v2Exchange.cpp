@@ -1,0 +1,337 @@
+#include "ikev2/v2Exchange.h"
+
+#include "ikev2/v2Payloads.h"
+#include "model/IPv4.h"
+
+namespace quillon {
+
+namespace {
+
+constexpr std::string_view kExchangeEnd = "</Exchange>";
+
+// The closing line of an exchange: nothing after it belongs to the exchange.
+bool EndsExchange(const LineCursor& cursor) { return cursor.HasLine() && Contains(cursor.Line(), kExchangeEnd); }
+
+// One "%d" conversion as the C library reads it: optional white space, optional sign, digits.
+bool ScanDecimal(std::string_view text, std::size_t& pos, int& value) {
+  while (pos < text.size() && (text[pos] == ' ' || (text[pos] >= '\t' && text[pos] <= '\r'))) ++pos;
+  bool negative = false;
+  if (pos < text.size() && (text[pos] == '+' || text[pos] == '-')) negative = text[pos++] == '-';
+  const std::size_t start = pos;
+  long long v = 0;
+  while (pos < text.size() && text[pos] >= '0' && text[pos] <= '9') {
+    if (v < 100000000000LL) v = v * 10 + (text[pos] - '0');  // far beyond any date; no overflow
+    ++pos;
+  }
+  if (pos == start) return false;
+  if (v > 2147483647LL) v = 2147483647LL;
+  value = static_cast<int>(negative ? -v : v);
+  return true;
+}
+
+// "year-month-day" as the arrival time writes the date; false unless all three are read.
+bool ScanDate(std::string_view text, int& year, int& month, int& day) {
+  std::size_t pos = 0;
+  if (!ScanDecimal(text, pos, year)) return false;
+  if (pos >= text.size() || text[pos++] != '-') return false;
+  if (!ScanDecimal(text, pos, month)) return false;
+  if (pos >= text.size() || text[pos++] != '-') return false;
+  return ScanDecimal(text, pos, day);
+}
+
+// Narrows `text` to what stands between the two tags; false unless both are there.
+bool StripTags(std::string_view& text, std::string_view opening, std::string_view closing) {
+  return StripToken(text, opening, true) && StripToken(text, closing, false);
+}
+
+}  // namespace
+
+// ---- v2Message ------------------------------------------------------------------------------
+
+v2Message::v2Message(LineCursor& cursor, QLFolder* exchange) : QLFolder("Message", exchange) {
+  SetParsed(true);
+  {
+    std::string_view line = cursor.Line();
+    StripToken(line, "<Message ", true);
+    ParseAttributes(line, attributes_);  // Response="Yes" or "No"
+  }
+
+  cursor.Next();
+  std::string_view arrival = cursor.Line();
+  if (!StripTags(arrival, "<arrivalTime>", "</arrivalTime>")) {
+    SetParsed(false);
+    endedExchange_ = EndsExchange(cursor);
+    return;
+  }
+  // 2008-01-15T10:01:02
+  const std::size_t t = arrival.find('T');
+  if (t == std::string_view::npos) {
+    date_.assign(arrival);
+    time_.assign(arrival);
+  } else {
+    date_.assign(arrival.substr(0, t));
+    time_.assign(arrival.substr(t + 1));
+  }
+
+  cursor.Next();
+  std::string_view id = cursor.Line();
+  if (!StripTags(id, "<MsgID>", "</MsgID>")) {
+    SetParsed(false);
+    endedExchange_ = EndsExchange(cursor);
+    return;
+  }
+  messageId_.assign(id);
+
+  // The header, one element per line, up to the payload list.
+  bool payloadList = false;
+  cursor.Next();
+  while (cursor.HasLine() && !Contains(cursor.Line(), kExchangeEnd)) {
+    if (auto element = ParseElement(cursor.Line())) {
+      std::string& value = element->value;
+      const std::string& tag = element->tag;
+      if (tag == "initSPI") initiatorSpi_ = std::move(value);
+      else if (tag == "respSPI") responderSpi_ = std::move(value);
+      else if (tag == "Next") nextPayload_ = std::move(value);
+      else if (tag == "Version") version_ = std::move(value);
+      else if (tag == "Type") type_ = std::move(value);
+      else if (tag == "Length") length_ = std::move(value);
+      else attributes_[tag] = std::move(value);
+    }
+    cursor.Next();
+    if (Contains(cursor.Line(), "<Payloads>")) {
+      payloadList = true;
+      break;
+    }
+  }
+  if (payloadList) ReadPayloadList(cursor);
+
+  // Skip what is left of the message. A message that already ran into the end of its exchange
+  // stops there, so that the lines after the exchange are not taken from the next one.
+  if (!EndsExchange(cursor)) {
+    while (cursor.Next()) {
+      if (Contains(cursor.Line(), "</Message>") || Contains(cursor.Line(), kExchangeEnd)) break;
+    }
+  }
+  endedExchange_ = EndsExchange(cursor);
+
+  const std::string& response = attributes_["Response"];
+  std::string caption = response == "No" ? "Message " : response == "Yes" ? "Response " : "Message";
+  caption += messageId_;
+  caption += " - ";
+  caption += time_;
+  SetName(std::move(caption));
+}
+
+void v2Message::ReadPayloadList(LineCursor& cursor) {
+  cursor.Next();
+  while (cursor.HasLine() && !Contains(cursor.Line(), "</Payloads>") && !Contains(cursor.Line(), kExchangeEnd)) {
+    std::unique_ptr<v2Payload> payload = ReadPayload(cursor);
+    if (payload->IsParsed()) {
+      if (messageSpi_.empty()) messageSpi_ = payload->SpiText();
+      if (payload->HasIdAddress()) {
+        hasIdAddress_ = true;
+        idAddress_ = payload->IdAddress();
+      }
+      AppendChild(std::move(payload));
+    }
+    if (EndsExchange(cursor)) return;  // a payload without its closing lines ran into the end
+    cursor.Next();
+  }
+}
+
+std::string v2Message::DetailText() const {
+  std::string text;
+  text += "Initiator SPI:\t\t" + initiatorSpi_ + "\r\n";
+  text += "Responder SPI:\t\t" + responderSpi_ + "\r\n";
+  text += "Next payload:\t\t" + nextPayload_ + "\r\n";
+  text += "Version:\t\t" + version_ + "\r\n";
+  text += "Type:\t\t\t" + type_ + "\r\n";
+  text += "Message ID:\t\t" + messageId_ + "\r\n";
+  return text;
+}
+
+// ---- v2Exchange -----------------------------------------------------------------------------
+
+v2Exchange::v2Exchange(LineCursor& cursor) : QLFolder("Exchange", nullptr) {
+  SetParsed(true);
+  while (cursor.Next()) {
+    if (cursor.Line() == LineCursor::kExchangeStart) {
+      startFound_ = true;
+      break;
+    }
+  }
+  if (!startFound_) {
+    SetParsed(false);
+    return;
+  }
+
+  // Inside the exchange the next start line ends the input for this exchange.
+  struct ExchangeScope {
+    LineCursor& cursor;
+    explicit ExchangeScope(LineCursor& c) : cursor(c) { cursor.EnterExchange(); }
+    ~ExchangeScope() { cursor.LeaveExchange(); }
+    ExchangeScope(const ExchangeScope&) = delete;
+    ExchangeScope& operator=(const ExchangeScope&) = delete;
+  } scope(cursor);
+
+  cursor.Next();
+  ParseAttributes(cursor.Line(), attributes_);
+
+  cursor.Next();
+  std::string_view peer = cursor.Line();
+  StripToken(peer, "<peerIP>", true);
+  StripToken(peer, "</peerIP>", false);
+  peerText_.assign(peer);
+
+  ReadMessages(cursor);
+  if (ChildCount() == 0) {
+    SetParsed(false);
+    return;
+  }
+  if (!EndsExchange(cursor)) ReadTrailingElements(cursor);
+
+  // "success" anywhere in the status counts, so "unsuccessful" does too: the daemon's own test.
+  if (!Contains(attributes_["final_status"], "success")) succeeded_ = false;
+  BuildCaption();
+  TakeIdentity();
+
+  const auto local = attributes_.find("TunnelLocalIP");
+  const auto remote = attributes_.find("TunnelPeerIP");
+  if (local != attributes_.end() && remote != attributes_.end()) {
+    tunnelLocal_ = ParseIPv4(local->second);
+    tunnelPeer_ = ParseIPv4(remote->second);
+  }
+}
+
+void v2Exchange::ReadMessages(LineCursor& cursor) {
+  cursor.Next();
+  while (cursor.HasLine() && Contains(cursor.Line(), "<Message ")) {
+    auto message = std::make_unique<v2Message>(cursor, this);
+    const bool ended = message->EndedExchange();
+    if (message->IsParsed()) {
+      lastInitiatorSpi_ = message->InitiatorSpi();
+      lastResponderSpi_ = message->ResponderSpi();
+      std::string spi = message->FirstSpi();
+      if (!spi.empty()) {
+        if (firstSpi_.empty()) firstSpi_ = std::move(spi);
+        else if (secondSpi_.empty()) secondSpi_ = std::move(spi);
+      }
+      AppendChild(std::move(message));
+    }
+    if (ended) return;
+    cursor.Next();
+  }
+}
+
+void v2Exchange::ReadTrailingElements(LineCursor& cursor) {
+  // The line that ended the message list is the first of them.
+  while (cursor.HasLine()) {
+    if (auto element = ParseElement(cursor.Line())) attributes_[std::move(element->tag)] = std::move(element->value);
+    if (EndsExchange(cursor)) return;
+    cursor.Next();
+  }
+}
+
+const v2Message* v2Exchange::MessageAt(std::size_t index) const {
+  return index < ChildCount() ? dynamic_cast<const v2Message*>(Child(index)) : nullptr;
+}
+
+void v2Exchange::BuildCaption() {
+  const v2Message* first = MessageAt(0);
+  const v2Message* last = ChildCount() > 0 ? MessageAt(ChildCount() - 1) : nullptr;
+
+  std::string caption = attributes_["Type"];
+  if (caption == "Informational") {
+    caption = "Info";
+    if (first != nullptr && first->ChildCount() > 0 && Contains(first->Child(0)->Caption(), "Delete"))
+      caption = "Delete";
+    // A request and a response without payloads: the liveness check of dead-peer detection.
+    if (ChildCount() == 2 && Child(0)->ChildCount() == 0 && Child(1)->ChildCount() == 0) caption = "DPD";
+  }
+  caption += " ";
+  caption += attributes_["serial"];
+
+  const std::string& dir = attributes_["Dir"];
+  if (dir == "Inbound") {
+    direction_ = 0;
+    caption += " <==";
+  } else if (dir == "Outbound") {
+    direction_ = 1;
+    caption += " ==>";
+  }
+
+  if (first != nullptr && last != nullptr) {
+    caption += " " + first->Date() + " " + first->Time();
+    if (last->Time() != first->Time()) caption += " to " + last->Time();
+  }
+  if (!succeeded_) caption += " Failed!";
+  SetName(std::move(caption));
+}
+
+void v2Exchange::TakeIdentity() {
+  if (!Contains(Name(), "Authentication")) return;
+  // The peer's identity travels in the peer's own message: the request when the peer initiated
+  // (inbound), the response when we did.
+  const v2Message* source = nullptr;
+  if (direction_ == 0) {
+    source = MessageAt(0);
+  } else if (ChildCount() == 2) {
+    source = MessageAt(1);
+  }
+  if (source != nullptr && source->HasIdAddress()) {
+    hasIdAddress_ = true;
+    idAddress_ = source->IdAddress();
+  }
+}
+
+std::string v2Exchange::DetailText() const {
+  const auto serial = attributes_.find("serial");
+  std::string text = "Exchange #" + (serial == attributes_.end() ? std::string() : serial->second) + "\r\n\r\n";
+  for (const auto& [key, value] : attributes_) {
+    if (key == "TunnelLocalIP" || key == "TunnelPeerIP") continue;
+    text += key;
+    text += LabelTabs(key);
+    text += value;
+    text += "\r\n";
+  }
+  return text;
+}
+
+bool v2Exchange::MatchesMessage(const QLFolder& node) const {
+  // An empty SPI says nothing about the SA: it never makes two exchanges match.
+  const std::string theirInitiator = node.InitiatorSpi();
+  const std::string theirFirst = node.FirstSpi();
+  const auto same = [](const std::string& a, const std::string& b) { return !a.empty() && a == b; };
+  return same(lastInitiatorSpi_, theirInitiator) || same(lastInitiatorSpi_, theirFirst) ||
+         same(firstSpi_, theirInitiator) || same(firstSpi_, theirFirst);
+}
+
+bool v2Exchange::MatchesCookie(std::string_view text) const {
+  if (text.empty()) return false;
+  return text == lastInitiatorSpi_ || text == lastResponderSpi_ || text == firstSpi_ || text == secondSpi_;
+}
+
+bool v2Exchange::MatchesSpi(std::string_view text) const {
+  if (text.empty()) return false;
+  return text == firstSpi_ || text == secondSpi_;
+}
+
+void v2Exchange::Reassign(std::uint32_t index, std::uint32_t address) {
+  reassigned_ = true;
+  reassignedIndex_ = index;
+  reassignedAddress_ = address;
+}
+
+std::optional<CalendarTime> v2Exchange::StartTime() const {
+  if (startTime_) return startTime_;
+  const v2Message* first = MessageAt(0);
+  if (first == nullptr || first->Date().empty() || first->Time().empty()) return std::nullopt;
+  CalendarTime time;
+  if (!ScanDate(first->Date(), time.year, time.month, time.day)) return std::nullopt;
+  ParseTime(first->Time(), time);
+  // A date before 1900 cannot be a real log date: it gives the zero time.
+  startTime_ = time.year < 1900 ? CalendarTime{} : time;
+  return startTime_;
+}
+
+}  // namespace quillon

@@ -1,0 +1,148 @@
+// IKEv2 exchanges and messages as the daemon's XML log records them.
+//
+// One exchange of the log, in the line layout the daemon writes:
+//
+//     <Exchange
+//      final_status="success" Type="Initial" serial="3" Dir="Outbound" TunnelLocalIP="..." ...>
+//     <peerIP>192.168.7.1</peerIP>
+//         <Message Response="No">
+//             <arrivalTime>2008-01-15T10:01:02</arrivalTime>
+//             <MsgID>0</MsgID>
+//             <initSPI>...</initSPI>  <respSPI>...</respSPI>  <Next>...</Next>
+//             <Version>...</Version>  <Type>...</Type>  <Length>...</Length>   (one per line)
+//             <Payloads>
+//                 <Payload Type="...">...</Payload>
+//             </Payloads>
+//         </Message>
+//         <Message Response="Yes"> ... </Message>
+//         <trailing>elements</trailing>                                        (optional)
+//     </Exchange>
+//
+// The start line is exactly "<Exchange"; the messages follow one another directly (anything
+// else ends the list). Lines between exchanges are skipped. All values are kept as the log
+// writes them; only the tunnel and identity addresses are turned into numbers.
+//
+// A node marks itself not parsed (IsParsed() false) when its lines do not fit; its creator
+// discards it.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "ikev2/LineScan.h"
+#include "ikev2/LogLineReader.h"
+#include "model/QLFolder.h"
+
+namespace quillon {
+
+class v2Message : public QLFolder {
+ public:
+  // The cursor stands on the line that holds "<Message "; it is left on the line that ended the
+  // message ("</Message>", or "</Exchange>" when the message ran into the end of its exchange).
+  v2Message(LineCursor& cursor, QLFolder* exchange);
+
+  // Header fields: SPIs, next payload, version, type, message ID. The length is not shown.
+  std::string DetailText() const override;
+  bool HasIdAddress() const override { return hasIdAddress_; }
+  std::uint32_t IdAddress() const override { return idAddress_; }
+  std::string InitiatorSpi() const override { return initiatorSpi_; }
+  // The first SPI one of the payloads reported (a delete's, a child SA proposal's, ...).
+  std::string FirstSpi() const override { return messageSpi_; }
+
+  const std::string& ResponderSpi() const { return responderSpi_; }
+  const std::string& Date() const { return date_; }
+  const std::string& Time() const { return time_; }
+  const std::string& MessageId() const { return messageId_; }
+  const std::string& NextPayload() const { return nextPayload_; }
+  const std::string& Version() const { return version_; }
+  const std::string& Type() const { return type_; }
+  const std::string& Length() const { return length_; }
+  const AttributeMap& Attributes() const { return attributes_; }
+
+  // The message stopped on its exchange's closing line: the exchange ends there too.
+  bool EndedExchange() const { return endedExchange_; }
+
+ private:
+  void ReadPayloadList(LineCursor& cursor);
+
+  std::string time_;
+  std::string date_;
+  std::string messageId_;
+  std::string initiatorSpi_;
+  std::string responderSpi_;
+  std::string messageSpi_;
+  std::string nextPayload_;
+  std::string version_;
+  std::string type_;
+  std::string length_;
+  AttributeMap attributes_;
+  bool hasIdAddress_ = false;
+  std::uint32_t idAddress_ = 0;
+  bool endedExchange_ = false;
+};
+
+class v2Exchange : public QLFolder {
+ public:
+  // Skips lines up to the next start line "<Exchange" and reads the exchange that begins there.
+  explicit v2Exchange(LineCursor& cursor);
+
+  // "Exchange #serial" and the attributes of the exchange (the tunnel addresses excepted).
+  std::string DetailText() const override;
+  bool IsComplete() const override { return succeeded_; }
+  // Same IKE SA: an initiator SPI or first SPI of the other node equals one of ours.
+  bool MatchesMessage(const QLFolder& node) const override;
+  bool MatchesCookie(std::string_view text) const override;
+  bool MatchesSpi(std::string_view text) const override;
+  bool HasIdAddress() const override { return hasIdAddress_; }
+  std::uint32_t IdAddress() const override { return idAddress_; }
+  bool IsReassigned() const override { return reassigned_; }
+  void Reassign(std::uint32_t index, std::uint32_t address) override;
+  std::uint32_t ReassignedIndex() const override { return reassignedIndex_; }
+  std::uint32_t ReassignedAddress() const override { return reassignedAddress_; }
+  std::string InitiatorSpi() const override { return lastInitiatorSpi_; }
+  std::string FirstSpi() const override { return firstSpi_; }
+  std::uint32_t TunnelLocalIP() const override { return tunnelLocal_; }
+  std::uint32_t TunnelPeerIP() const override { return tunnelPeer_; }
+  // Date and time of the first message, read as a local calendar time.
+  std::optional<CalendarTime> StartTime() const override;
+
+  // A start line "<Exchange" was found (even if the exchange then proved unreadable).
+  bool StartFound() const { return startFound_; }
+  // The <peerIP> text as written: it names the peer the exchange belongs to.
+  const std::string& PeerText() const { return peerText_; }
+  // -1 unknown, 0 inbound (the peer initiated), 1 outbound.
+  int Direction() const { return direction_; }
+  bool Succeeded() const { return succeeded_; }
+  const std::string& LastResponderSpi() const { return lastResponderSpi_; }
+  const std::string& SecondSpi() const { return secondSpi_; }
+  const AttributeMap& Attributes() const { return attributes_; }
+  std::size_t MessageCount() const { return ChildCount(); }
+  const v2Message* MessageAt(std::size_t index) const;
+
+ private:
+  void ReadMessages(LineCursor& cursor);
+  void ReadTrailingElements(LineCursor& cursor);
+  void BuildCaption();
+  void TakeIdentity();
+
+  std::string peerText_;
+  int direction_ = -1;
+  bool succeeded_ = true;
+  std::string lastInitiatorSpi_;
+  std::string lastResponderSpi_;
+  std::string firstSpi_;
+  std::string secondSpi_;
+  AttributeMap attributes_;
+  bool hasIdAddress_ = false;
+  std::uint32_t idAddress_ = 0;
+  bool reassigned_ = false;
+  std::uint32_t reassignedIndex_ = 0;
+  std::uint32_t reassignedAddress_ = 0;
+  std::uint32_t tunnelLocal_ = 0;
+  std::uint32_t tunnelPeer_ = 0;
+  mutable std::optional<CalendarTime> startTime_;
+  bool startFound_ = false;
+};
+
+}  // namespace quillon

@@ -1,0 +1,374 @@
+#include "ikev2/v2Payloads.h"
+
+#include <algorithm>
+
+#include "model/IPv4.h"
+
+namespace quillon {
+
+namespace {
+
+// One "label<tabs>value" line per attribute, in ascending order of the names.
+template <typename MakeLabel>
+void AppendAttributeLines(std::string& text, const AttributeMap& attributes, MakeLabel makeLabel) {
+  for (const auto& [key, value] : attributes) {
+    const std::string label = makeLabel(key);
+    text += label;
+    text += LabelTabs(label);
+    text += value;
+    text += "\r\n";
+  }
+}
+
+// The line opens an element of the given name once its leading blanks are skipped.
+bool StartsElement(std::string_view line, std::string_view opening) {
+  std::string_view view = line;
+  return StripToken(view, opening, true);
+}
+
+}  // namespace
+
+// ---- labels ---------------------------------------------------------------------------------
+
+std::string PayloadDisplayName(std::string_view type) {
+  if (type == "KeyExchange") return "Key Exchange";
+  if (type == "SecurityAssociation") return "Security Association";
+  if (type == "Next") return "Next payload";
+  return std::string(type);
+}
+
+std::string ConfigurationLabel(std::string_view type) {
+  if (type == "INTERNAL_IP4_ADDRESS") return "Internal Address:";
+  if (type == "INTERNAL_IP4_NETMASK") return "Internal Netmask:";
+  if (type == "INTERNAL_IP4_DNS") return "Internal DNS:";
+  if (type == "INTERNAL_IP4_NBNS") return "Internal NBNS:";
+  if (type == "INTERNAL_ADDRESS_EXPIRY") return "Address Expiry:";
+  if (type == "APPLICATION_VERSION") return "Application version:";
+  return std::string(type) + ":";
+}
+
+std::string ProposalLabel(std::string_view key) {
+  if (key == "dh") return "Diffie Helman:";
+  if (key == "encr") return "Encryption algorithm:";
+  if (key == "integ") return "Integrity algorithm:";
+  if (key == "prf") return "Random Function:";
+  if (key == "esn") return "Extended Sequence Number:";
+  return std::string(key) + ":";
+}
+
+std::string TrafficSelectorLabel(std::string_view text) {
+  if (text == "TS_IPV4_ADDR_RANGE") return "IPv4 Address Range";
+  if (text == "TS_IPV6_ADDR_RANGE") return "IPv6 Address Range";
+  if (text.empty()) return "Traffic Selector";
+  if (text == "ports") return "Ports:";
+  if (text == "proto") return "Protocol:";
+  if (text == "range") return "Range:";
+  return std::string(text) + ":";
+}
+
+std::string CALabel(std::string_view key) {
+  if (key == "DN") return "CA DN:";
+  if (key == "hash") return "Hash:";
+  return std::string(key);
+}
+
+// ---- v2Payload ------------------------------------------------------------------------------
+
+v2Payload::v2Payload(LineCursor& cursor, bool readBody) {
+  SetParsed(true);
+  std::string_view line = cursor.Line();
+  if (!StripToken(line, "<Payload ", true)) {
+    SetParsed(false);
+    return;
+  }
+  ParseAttributes(line, attributes_);
+  typeName_ = PayloadDisplayName(Attribute("Type"));
+  SetName(typeName_);
+  if (readBody) ReadBody(cursor);
+}
+
+void v2Payload::ReadBody(LineCursor& cursor, std::string_view stop) {
+  cursor.Next();
+  while (cursor.HasLine()) {
+    const std::string& line = cursor.Line();
+    if (Contains(line, "</Payload>")) break;
+    if (!stop.empty() && Contains(line, stop)) break;
+    if (auto element = ParseElement(line)) attributes_[std::move(element->tag)] = std::move(element->value);
+    cursor.Next();
+  }
+}
+
+std::string v2Payload::Value(std::string_view key) const {
+  const auto it = attributes_.find(key);
+  return it == attributes_.end() ? std::string() : it->second;
+}
+
+std::string v2Payload::PayloadText() const {
+  std::string text = typeName_ + " Payload\r\n\r\n";
+  AppendAttributeLines(text, attributes_, [](const std::string& key) { return PayloadDisplayName(key) + ":"; });
+  return text;
+}
+
+std::string v2Payload::DetailText() const { return PayloadText(); }
+
+// ---- security association -------------------------------------------------------------------
+
+v2SAPayload::v2SAPayload(LineCursor& cursor) : v2Payload(cursor, false) {
+  if (!IsParsed()) return;
+  SetName("Security Association");
+  cursor.Next();
+  while (cursor.HasLine()) {
+    const std::string& line = cursor.Line();
+    if (Contains(line, "</Payload>") || Contains(line, "</Exchange>")) break;
+    if (StartsElement(line, "<prop ")) {
+      auto proposal = std::make_unique<v2Proposal>(cursor);
+      if (proposal->IsParsed()) {
+        std::string spi = proposal->SpiText();
+        if (!spi.empty()) spi_ = std::move(spi);
+        AppendChild(std::move(proposal));
+      }
+    } else if (auto element = ParseElement(line)) {
+      // The payload's own element lines before its proposals.
+      Attribute(element->tag) = std::move(element->value);
+    }
+    cursor.Next();
+  }
+}
+
+v2Proposal::v2Proposal(LineCursor& cursor) {
+  SetParsed(true);
+  const std::string line = cursor.Line();  // the cursor moves on before the line is examined
+  cursor.Next();
+  std::string_view view(line);
+  if (!StripToken(view, "<prop ", true)) {
+    SetParsed(false);
+    return;
+  }
+  ParseAttributes(view, attributes_);
+  SetName("Proposal " + attributes_["ID"]);
+  while (cursor.HasLine() && !Contains(cursor.Line(), "</prop>")) {
+    if (auto element = ParseElement(cursor.Line())) attributes_[std::move(element->tag)] = std::move(element->value);
+    cursor.Next();
+  }
+  attributes_["SPI"];  // asked for by the security association; a missing one reads as empty
+}
+
+std::string v2Proposal::SpiText() const {
+  const auto it = attributes_.find("SPI");
+  return it == attributes_.end() ? std::string() : it->second;
+}
+
+std::string v2Proposal::DetailText() const {
+  std::string text = "Proposal Payload \r\n\r\n";
+  AppendAttributeLines(text, attributes_, [](const std::string& key) { return ProposalLabel(key); });
+  return text;
+}
+
+// ---- notify, EAP, delete, identification ----------------------------------------------------
+
+v2NotifyPayload::v2NotifyPayload(LineCursor& cursor) : v2Payload(cursor, true) {
+  if (!IsParsed()) return;
+  // The body's Type (the notify type) has replaced the line's "Notify".
+  const std::string type = Attribute("Type");
+  if (Contains(type, "NAT detection")) {
+    SetName(Name() + " (NAT detection)");
+  } else {
+    SetName(Name() + " (" + ShortenText(type) + ")");
+  }
+  if (Contains(type, "Invalid SPI")) Attribute("SPI");
+}
+
+std::string v2NotifyPayload::SpiText() const {
+  return Contains(Value("Type"), "Invalid SPI") ? Value("SPI") : std::string();
+}
+
+v2EAPPayload::v2EAPPayload(LineCursor& cursor) : v2Payload(cursor, true) {
+  if (IsParsed()) SetName("EAP " + Attribute("Code"));
+}
+
+v2DeletePayload::v2DeletePayload(LineCursor& cursor) : v2Payload(cursor, true) {
+  if (IsParsed()) SetName("Delete " + Attribute("SPI"));
+}
+
+v2IDPayload::v2IDPayload(LineCursor& cursor) : v2Payload(cursor, true) {
+  if (!IsParsed()) return;
+  const std::string data = Attribute("Data");
+  SetName(Name() + "  (" + ShortenText(data) + ")");
+  if (Attribute("Type") == "IPV4_ADDR") {
+    const std::uint32_t address = ParseIPv4(data);
+    if (IsLowRangeAddress(address)) {
+      hasIdAddress_ = true;
+      idAddress_ = address;
+    }
+  }
+}
+
+// ---- certificate request and certificate ----------------------------------------------------
+
+v2CertReqPayload::v2CertReqPayload(LineCursor& cursor) : v2Payload(cursor, false) {
+  if (!IsParsed()) return;
+  SetName("Certificate Request");
+  ReadBody(cursor, "<CA>");
+  while (Contains(cursor.Line(), "<CA>")) {
+    auto authority = std::make_unique<v2CA>(cursor.Line());
+    if (authority->IsParsed()) AppendChild(std::move(authority));
+    cursor.Next();
+  }
+}
+
+std::string v2CertReqPayload::DetailText() const { return "Certificate Request Payload\r\n\r\n" + PayloadText(); }
+
+v2CA::v2CA(std::string_view line) {
+  SetParsed(true);
+  if (!StripToken(line, "<CA>", true) || !StripToken(line, "</CA>", false)) {
+    SetParsed(false);
+    return;
+  }
+  TakeElementPairs(line, attributes_);
+  const std::string& dn = attributes_["DN"];
+  SetName(dn.empty() ? std::string("CA") : "CA (" + ShortenText(dn) + ")");
+}
+
+std::string v2CA::DetailText() const {
+  std::string text = "Certificate Authority \r\n\r\n";
+  AppendAttributeLines(text, attributes_, [](const std::string& key) { return CALabel(key); });
+  return text;
+}
+
+v2CertPayload::v2CertPayload(LineCursor& cursor) : v2Payload(cursor, false) {
+  if (!IsParsed()) return;
+  ReadBody(cursor, "<![CDATA[");
+  if (Contains(cursor.Line(), "<![CDATA[")) {
+    // The certificate as the daemon printed it, one text line per line, indented by tabs.
+    while (cursor.Next() && !Contains(cursor.Line(), "]]>")) {
+      std::string_view line = cursor.Line();
+      line.remove_prefix(std::min(line.size(), line.find_first_not_of('\t')));
+      if (line.substr(0, 8) == "Subject:") {
+        // "Subject: CN=..., O=...," : the name starts after the blank and loses the trailing
+        // separator the daemon leaves at the end of the line.
+        subject_ = line.size() >= 11 ? std::string(line.substr(9, line.size() - 10)) : std::string();
+      }
+      certificateData_ += line;
+      certificateData_ += "\r\n";
+    }
+  }
+  SetName("Certificate (" + ShortenText(subject_) + ")");
+}
+
+std::string v2CertPayload::DetailText() const {
+  return "Certificate Payload\r\n\r\n" + PayloadText() + "\r\nCertificate data:\r\n\r\n" + certificateData_;
+}
+
+// ---- traffic selectors ----------------------------------------------------------------------
+
+v2TSPayload::v2TSPayload(LineCursor& cursor) : v2Payload(cursor, false) {
+  SetParsed(true);  // the selectors are worth showing even under a malformed payload line
+  SetName(Attribute("Type"));
+  ReadBody(cursor, "<TrafficSelector");
+  while (cursor.HasLine() && !Contains(cursor.Line(), "</Payload>")) {
+    auto selector = std::make_unique<v2TrafficSelector>(cursor);
+    if (selector->IsParsed()) AppendChild(std::move(selector));
+    cursor.Next();
+  }
+}
+
+std::string v2TSPayload::DetailText() const {
+  return PayloadText() + (Name() == "TSi" ? "\r\n\r\nTraffic Selector - Initiator\r\n\r\n"
+                                          : "\r\n\r\nTraffic Selector - Responder\r\n\r\n");
+}
+
+v2TrafficSelector::v2TrafficSelector(LineCursor& cursor) {
+  SetParsed(true);
+  std::string_view line = cursor.Line();
+  if (!StripToken(line, "<TrafficSelector", true)) {
+    SetParsed(false);
+    return;
+  }
+  ParseAttributes(line, attributes_);
+  cursor.Next();
+  while (cursor.HasLine() && !Contains(cursor.Line(), "</TrafficSelector>")) {
+    TakeElementPairs(cursor.Line(), attributes_);
+    cursor.Next();
+  }
+  SetName(TrafficSelectorLabel(attributes_["Type"]));
+}
+
+std::string v2TrafficSelector::DetailText() const {
+  std::string text;
+  AppendAttributeLines(text, attributes_, [](const std::string& key) { return TrafficSelectorLabel(key); });
+  return text;
+}
+
+// ---- configuration --------------------------------------------------------------------------
+
+v2ConfPayload::v2ConfPayload(LineCursor& cursor) : v2Payload(cursor, false) {
+  SetParsed(true);  // the attributes are worth showing even under a malformed payload line
+  ReadBody(cursor, "<Attr>");
+  while (Contains(cursor.Line(), "<Attr>")) {
+    ReadAttributeBlock(cursor);
+    cursor.Next();
+  }
+  SetName("Configuration " + Attribute("CFG_Type"));
+}
+
+void v2ConfPayload::ReadAttributeBlock(LineCursor& cursor) {
+  // <Attr> <Type>INTERNAL_IP4_ADDRESS</Type> <Value>10.1.1.1</Value> </Attr> gives the line
+  // "Internal Address:<tab>10.1.1.1".
+  cursor.Next();
+  while (cursor.HasLine() && !Contains(cursor.Line(), "</Attr>")) {
+    if (auto element = ParseElement(cursor.Line())) {
+      if (element->tag == "Type") {
+        const std::string label = ConfigurationLabel(element->value);
+        attributeText_ += label;
+        attributeText_ += LabelTabs(label);
+      } else {
+        attributeText_ += element->value;
+      }
+    }
+    cursor.Next();
+  }
+  attributeText_ += "\r\n";
+}
+
+std::string v2ConfPayload::DetailText() const {
+  std::string text;
+  AppendAttributeLines(text, Attributes(), [](const std::string& key) { return key; });
+  text += "\r\n";
+  text += attributeText_;
+  return text;
+}
+
+// ---- reading a payload line -----------------------------------------------------------------
+
+PayloadKind ClassifyPayloadLine(std::string_view line) {
+  if (!Contains(line, "<Payload ")) return PayloadKind::kNone;
+  if (Contains(line, "Type=\"SecurityAssociation\"")) return PayloadKind::kSecurityAssociation;
+  if (Contains(line, "Type=\"Notify\"")) return PayloadKind::kNotify;
+  if (Contains(line, "Type=\"CertReq\"")) return PayloadKind::kCertificateRequest;
+  if (Contains(line, "Type=\"Cert\"")) return PayloadKind::kCertificate;
+  if (Contains(line, "Type=\"TS")) return PayloadKind::kTrafficSelectors;
+  if (Contains(line, "Type=\"Conf\"")) return PayloadKind::kConfiguration;
+  if (Contains(line, "Type=\"EAP\"")) return PayloadKind::kEAP;
+  if (Contains(line, "Type=\"Delete\"")) return PayloadKind::kDelete;
+  if (Contains(line, "Type=\"ID")) return PayloadKind::kIdentification;
+  return PayloadKind::kOther;
+}
+
+std::unique_ptr<v2Payload> ReadPayload(LineCursor& cursor) {
+  switch (ClassifyPayloadLine(cursor.Line())) {
+    case PayloadKind::kSecurityAssociation: return std::make_unique<v2SAPayload>(cursor);
+    case PayloadKind::kNotify: return std::make_unique<v2NotifyPayload>(cursor);
+    case PayloadKind::kCertificateRequest: return std::make_unique<v2CertReqPayload>(cursor);
+    case PayloadKind::kCertificate: return std::make_unique<v2CertPayload>(cursor);
+    case PayloadKind::kTrafficSelectors: return std::make_unique<v2TSPayload>(cursor);
+    case PayloadKind::kConfiguration: return std::make_unique<v2ConfPayload>(cursor);
+    case PayloadKind::kEAP: return std::make_unique<v2EAPPayload>(cursor);
+    case PayloadKind::kDelete: return std::make_unique<v2DeletePayload>(cursor);
+    case PayloadKind::kIdentification: return std::make_unique<v2IDPayload>(cursor);
+    case PayloadKind::kNone:
+    case PayloadKind::kOther: break;
+  }
+  return std::make_unique<v2Payload>(cursor, true);
+}
+
+}  // namespace quillon

@@ -1,0 +1,215 @@
+// The payloads of an IKEv2 message as the daemon's XML log lists them.
+//
+// Each payload is an element
+//     <Payload Type="Notify">
+//         <Type>NO_PROPOSAL_CHOSEN</Type>
+//     </Payload>
+// whose opening line carries the payload kind and whose body holds one element per line. The
+// XML log already names every value (notify types, transform names, identity types), so nothing
+// is decoded: the nodes show the texts. Three kinds have nodes of their own below them: the
+// security association its proposals (<prop ...>), the certificate request its authorities
+// (<CA>...</CA>), the traffic-selector payloads their selectors (<TrafficSelector ...>).
+//
+// A payload tells its message two things: an SPI (the exchange's SPI filters look for it) and,
+// for an IPv4 identity that holds a peer index, that index (the log root regroups by it).
+//
+// Every node marks itself not parsed (IsParsed() false) when its opening line does not fit; the
+// code that created it discards such a node.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "ikev2/LineScan.h"
+#include "ikev2/LogLineReader.h"
+#include "model/QLFolder.h"
+
+namespace quillon {
+
+// ---- labels ---------------------------------------------------------------------------------
+
+// The payload names of the log spelt for people: "KeyExchange" -> "Key Exchange",
+// "SecurityAssociation" -> "Security Association", "Next" -> "Next payload"; others unchanged.
+std::string PayloadDisplayName(std::string_view type);
+// Configuration attribute types: "INTERNAL_IP4_ADDRESS" -> "Internal Address:" and so on; any
+// other type followed by ":".
+std::string ConfigurationLabel(std::string_view type);
+// Transform names of a proposal: "dh" -> "Diffie Helman:" and so on; others followed by ":".
+std::string ProposalLabel(std::string_view key);
+// Selector types and selector fields; the empty text names a selector without a type.
+std::string TrafficSelectorLabel(std::string_view text);
+// Fields of a certificate authority: "DN" -> "CA DN:", "hash" -> "Hash:"; others unchanged.
+std::string CALabel(std::string_view key);
+
+// ---- payload nodes --------------------------------------------------------------------------
+
+class v2Payload : public QLFolder {
+ public:
+  // The cursor stands on the "<Payload " line. With `readBody` the element lines up to
+  // "</Payload>" are read into the attributes; the cursor is left on the line that ended them.
+  v2Payload(LineCursor& cursor, bool readBody);
+
+  std::string DetailText() const override;
+
+  const AttributeMap& Attributes() const { return attributes_; }
+  // The payload's kind as the log names it, spelt for people.
+  const std::string& TypeName() const { return typeName_; }
+
+ protected:
+  // Element lines up to a line holding "</Payload>" (or `stop`, when given) or the end of the
+  // input; the cursor is left on the line that ended the body.
+  void ReadBody(LineCursor& cursor, std::string_view stop = {});
+  // The heading and one line per attribute.
+  std::string PayloadText() const;
+  // The value of an attribute; a missing one reads as empty and is listed from then on.
+  std::string& Attribute(std::string_view key) { return attributes_[std::string(key)]; }
+  std::string Value(std::string_view key) const;
+
+ private:
+  AttributeMap attributes_;
+  std::string typeName_;
+};
+
+// The security association: its proposals are child nodes. It reports the SPI of its last
+// proposal that carries one (the child SA's SPI; an IKE proposal usually has none).
+class v2SAPayload : public v2Payload {
+ public:
+  explicit v2SAPayload(LineCursor& cursor);
+  std::string SpiText() const override { return spi_; }
+
+ private:
+  std::string spi_;
+};
+
+class v2NotifyPayload : public v2Payload {
+ public:
+  explicit v2NotifyPayload(LineCursor& cursor);
+  // Only an INVALID_SPI notify names an SPI worth filtering by.
+  std::string SpiText() const override;
+};
+
+class v2CertReqPayload : public v2Payload {
+ public:
+  explicit v2CertReqPayload(LineCursor& cursor);
+  std::string DetailText() const override;
+};
+
+class v2CertPayload : public v2Payload {
+ public:
+  explicit v2CertPayload(LineCursor& cursor);
+  std::string DetailText() const override;
+
+  const std::string& Subject() const { return subject_; }
+  const std::string& CertificateData() const { return certificateData_; }
+
+ private:
+  std::string certificateData_;
+  std::string subject_;
+};
+
+// TSi or TSr: the traffic selectors are child nodes.
+class v2TSPayload : public v2Payload {
+ public:
+  explicit v2TSPayload(LineCursor& cursor);
+  std::string DetailText() const override;
+};
+
+class v2ConfPayload : public v2Payload {
+ public:
+  explicit v2ConfPayload(LineCursor& cursor);
+  std::string DetailText() const override;
+
+  const std::string& AttributeText() const { return attributeText_; }
+
+ private:
+  void ReadAttributeBlock(LineCursor& cursor);
+
+  std::string attributeText_;
+};
+
+class v2EAPPayload : public v2Payload {
+ public:
+  explicit v2EAPPayload(LineCursor& cursor);
+};
+
+class v2DeletePayload : public v2Payload {
+ public:
+  explicit v2DeletePayload(LineCursor& cursor);
+  std::string SpiText() const override { return Value("SPI"); }
+};
+
+// IDi or IDr. An IPV4_ADDR identity whose value lies in the low range is not an address but the
+// daemon's index of the peer; it is reported so that the log root can regroup by it.
+class v2IDPayload : public v2Payload {
+ public:
+  explicit v2IDPayload(LineCursor& cursor);
+  bool HasIdAddress() const override { return hasIdAddress_; }
+  std::uint32_t IdAddress() const override { return idAddress_; }
+
+ private:
+  bool hasIdAddress_ = false;
+  std::uint32_t idAddress_ = 0;
+};
+
+// ---- child nodes of payloads ----------------------------------------------------------------
+
+class v2Proposal : public QLFolder {
+ public:
+  // The cursor stands on the "<prop " line; it is left on the "</prop>" line.
+  explicit v2Proposal(LineCursor& cursor);
+  std::string DetailText() const override;
+  std::string SpiText() const override;
+  const AttributeMap& Attributes() const { return attributes_; }
+
+ private:
+  AttributeMap attributes_;
+};
+
+class v2CA : public QLFolder {
+ public:
+  // One certificate authority: "<CA>", element pairs such as DN and hash, "</CA>".
+  explicit v2CA(std::string_view line);
+  std::string DetailText() const override;
+  const AttributeMap& Attributes() const { return attributes_; }
+
+ private:
+  AttributeMap attributes_;
+};
+
+class v2TrafficSelector : public QLFolder {
+ public:
+  // The cursor stands on the "<TrafficSelector" line; it is left on "</TrafficSelector>".
+  explicit v2TrafficSelector(LineCursor& cursor);
+  std::string DetailText() const override;
+  const AttributeMap& Attributes() const { return attributes_; }
+
+ private:
+  AttributeMap attributes_;
+};
+
+// ---- reading a payload line -----------------------------------------------------------------
+
+enum class PayloadKind {
+  kNone,  // not a payload line
+  kSecurityAssociation,
+  kNotify,
+  kCertificateRequest,
+  kCertificate,
+  kTrafficSelectors,
+  kConfiguration,
+  kEAP,
+  kDelete,
+  kIdentification,
+  kOther,
+};
+
+// The kind of payload a line opens, by the Type attribute it contains.
+PayloadKind ClassifyPayloadLine(std::string_view line);
+
+// Builds the payload node that the cursor's line opens and reads it; the node may be not
+// parsed (the line was not a payload line).
+std::unique_ptr<v2Payload> ReadPayload(LineCursor& cursor);
+
+}  // namespace quillon

@@ -1,0 +1,280 @@
+#include "ikev2/ReadIKEv2Log.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "ikev2/V2Peer.h"
+#include "model/IPv4.h"
+#include "tests/ikev2/V2TestLogs.h"
+
+namespace quillon {
+namespace {
+
+using v2test::ExchangeXml;
+using v2test::Msg;
+using v2test::RequestAndResponse;
+
+std::string Attrs(const std::string& serial, const std::string& tunnel = "") {
+  return "final_status=\"success\" Type=\"Initial\" serial=\"" + serial + "\" Dir=\"Outbound\"" +
+         (tunnel.empty() ? "" : " " + tunnel);
+}
+
+std::string Tunnel(const std::string& local, const std::string& peer) {
+  return "TunnelLocalIP=\"" + local + "\" TunnelPeerIP=\"" + peer + "\"";
+}
+
+bool Load(LogFile& root, std::string text) {
+  LogLineReader reader = LogLineReader::FromText(std::move(text));
+  return ReadIKEv2Exchanges(root, reader);
+}
+
+std::vector<std::string> Captions(const QLFolder& node) {
+  std::vector<std::string> captions;
+  for (std::size_t i = 0; i < node.ChildCount(); ++i) captions.push_back(node.Child(i)->Caption());
+  return captions;
+}
+
+std::size_t CountExchanges(const QLFolder& root) {
+  std::size_t count = 0;
+  for (std::size_t p = 0; p < root.ChildCount(); ++p)
+    for (std::size_t t = 0; t < root.Child(p)->ChildCount(); ++t) count += root.Child(p)->Child(t)->ChildCount();
+  return count;
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+using Texts = std::vector<std::string>;
+
+TEST(IKEv2Load, GroupsExchangesByPeerTextAndTunnel) {
+  const std::vector<Msg> m = RequestAndResponse();
+  LogFile root;
+  const bool regroup = Load(root, "<?xml version=\"1.0\"?>\n" +
+                                      ExchangeXml(Attrs("1", Tunnel("10.0.0.1", "10.0.0.9")), "10.0.0.5", m) +
+                                      ExchangeXml(Attrs("2", Tunnel("10.0.0.1", "10.0.0.2")), "10.0.0.5", m) +
+                                      ExchangeXml(Attrs("3"), "10.0.0.5", m) +
+                                      ExchangeXml(Attrs("4", "TunnelLocalIP=\"10.0.0.1\""), "10.0.0.5", m) +
+                                      ExchangeXml(Attrs("5", Tunnel("128.0.0.1", "10.0.0.2")), "10.0.0.5", m) +
+                                      ExchangeXml(Attrs("6", Tunnel("10.0.0.1", "10.0.0.2")), "10.0.0.5", m) +
+                                      ExchangeXml(Attrs("7"), "10.0.0.1", m) +
+                                      ExchangeXml(Attrs("8"), "010.0.0.1", m) +
+                                      ExchangeXml(Attrs("9"), "10.0.0.3", m));
+  EXPECT_FALSE(regroup);
+  EXPECT_EQ(root.Name(), "IKEv2 debugging info");
+  EXPECT_TRUE(root.IsIKEv2());
+  EXPECT_FALSE(root.IsWrongFormat());
+
+  // Ascending addresses; the same address written differently is another peer, placed after.
+  EXPECT_EQ(Captions(root), (Texts{"10.0.0.1", "010.0.0.1", "10.0.0.3", "10.0.0.5"}));
+  const QLFolder& peer = *root.Child(3);
+  EXPECT_EQ(peer.DetailText(), "IKEv2 Peer\r\n");
+  EXPECT_EQ(peer.PeerAddress(), 0x0A000005u);
+  EXPECT_FALSE(peer.IsIndexedPeer());
+  EXPECT_EQ(peer.IdAddress(), 0u);
+
+  EXPECT_EQ(Captions(peer), (Texts{"10.0.0.1 <=> 10.0.0.2", "10.0.0.1 <=> 10.0.0.9", "128.0.0.1 <=> 10.0.0.2",
+                                   "0.0.0.0 <=> 0.0.0.0"}));
+  const QLFolder& shared = *peer.Child(0);
+  ASSERT_EQ(shared.ChildCount(), 2u);
+  EXPECT_EQ(shared.Child(0)->Parent(), &shared);
+  EXPECT_EQ(shared.Child(1)->Caption().substr(0, 9), "Initial 6");
+  EXPECT_TRUE(shared.IsComplete());
+  EXPECT_TRUE(shared.HasTunnelAddresses());
+  EXPECT_EQ(shared.DetailText(), "Tunnel per interface\r\n\r\nLocal IP:\t10.0.0.1\r\nPeer IP:\t10.0.0.2\r\n");
+  // Serial 4 had one tunnel attribute only: it shares the address-less tunnel with serial 3.
+  EXPECT_EQ(peer.Child(3)->ChildCount(), 2u);
+  EXPECT_FALSE(peer.Child(3)->HasTunnelAddresses());
+}
+
+TEST(IKEv2Load, FileWithoutExchangeStartIsWrongFormat) {
+  LogFile root;
+  Load(root, "<Exchange final_status=\"success\">\nnothing else\n");
+  EXPECT_TRUE(root.IsWrongFormat());
+  EXPECT_TRUE(root.IsIKEv2());
+  EXPECT_EQ(root.ChildCount(), 0u);
+
+  LogFile empty;
+  Load(empty, "");
+  EXPECT_FALSE(empty.IsWrongFormat());
+  EXPECT_FALSE(empty.IsIKEv2());
+  EXPECT_EQ(empty.Name(), "IKEv2 debugging info");
+
+  // A start line makes it an IKEv2 log even if no exchange can be read from it.
+  LogFile unreadable;
+  Load(unreadable, "<Exchange\n");
+  EXPECT_FALSE(unreadable.IsWrongFormat());
+  EXPECT_EQ(unreadable.ChildCount(), 0u);
+}
+
+TEST(IKEv2Load, IndexedPeersAndIndexIdentitiesAskForRegrouping) {
+  const std::string auth = "final_status=\"success\" Type=\"Authentication\" serial=\"2\" Dir=\"Inbound\"";
+  const std::string id = "\t\t\t<Payload Type=\"IDi\">\n\t\t\t\t<Type>IPV4_ADDR</Type>\n\t\t\t\t<Data>0.0.1.2</Data>\n"
+                         "\t\t\t</Payload>\n";
+  LogFile byIdentity;
+  EXPECT_TRUE(Load(byIdentity, ExchangeXml(auth, "192.168.7.1", RequestAndResponse(id))));
+  EXPECT_TRUE(byIdentity.Child(0)->HasIdAddress());
+  EXPECT_EQ(byIdentity.Child(0)->IdAddress(), 0u);  // the peer's own address is no index
+
+  LogFile byIndex;
+  EXPECT_TRUE(Load(byIndex, ExchangeXml(Attrs("1"), "0.0.1.2", RequestAndResponse())));
+  EXPECT_TRUE(byIndex.Child(0)->IsIndexedPeer());
+  EXPECT_EQ(byIndex.Child(0)->IdAddress(), 258u);
+
+  // The identity arrives with a later exchange of an existing peer.
+  LogFile later;
+  EXPECT_TRUE(Load(later, ExchangeXml(Attrs("1"), "192.168.7.1", RequestAndResponse()) +
+                              ExchangeXml(auth, "192.168.7.1", RequestAndResponse(id))));
+}
+
+TEST(V2Peer, PurgeDeletedDropsMarkedExchangesAndEmptyTunnels) {
+  const std::vector<Msg> m = RequestAndResponse();
+  LogFile root;
+  Load(root, ExchangeXml(Attrs("1", Tunnel("10.0.0.1", "10.0.0.2")), "p", m) +
+                 ExchangeXml(Attrs("2", Tunnel("10.0.0.1", "10.0.0.2")), "p", m) +
+                 ExchangeXml(Attrs("3", Tunnel("10.0.0.1", "10.0.0.3")), "p", m) + ExchangeXml(Attrs("4"), "p", m));
+  QLFolder& peer = *root.Child(0);
+  ASSERT_EQ(peer.ChildCount(), 3u);
+  peer.Child(0)->Child(0)->SetDeleted();
+  peer.Child(1)->Child(0)->SetDeleted();
+  peer.Child(2)->SetDeleted();
+  peer.PurgeDeleted();
+  ASSERT_EQ(peer.ChildCount(), 1u);
+  EXPECT_EQ(Captions(*peer.Child(0)), Texts{"Initial 2 ==> 2008-01-15 10:01:02 to 10:01:03"});
+}
+
+TEST(V2Peer, NodesForTheRegroupingOfIndexedPeers) {
+  V2Peer merged(0xC0A80701u, 258u, "192.168.7.1  (0.0.1.2)", nullptr);
+  EXPECT_TRUE(merged.IsMergedPeer());
+  EXPECT_TRUE(merged.IsIndexedPeer());
+  EXPECT_EQ(merged.PeerAddress(), 258u);
+  EXPECT_EQ(merged.IdAddress(), 0xC0A80701u);
+  EXPECT_FALSE(merged.IsRegrouped());
+  merged.SetRegrouped();
+  EXPECT_TRUE(merged.IsRegrouped());
+
+  merged.AddChild(std::make_unique<V2Tunnel>(0u, 0u));
+  merged.AddChild(std::make_unique<V2Tunnel>(0x0A000001u, 0x0A000002u));
+  EXPECT_EQ(Captions(merged), (Texts{"10.0.0.1 <=> 10.0.0.2", "0.0.0.0 <=> 0.0.0.0"}));
+
+  auto exchange = v2test::ReadExchange(ExchangeXml(Attrs("1"), "0.0.1.2", RequestAndResponse()));
+  QLFolder* moved = exchange.get();
+  merged.Child(1)->AddChild(std::move(exchange));
+  EXPECT_EQ(moved->Parent(), merged.Child(1));
+  EXPECT_TRUE(merged.Child(1)->MatchesTunnel(0, 0));
+}
+
+TEST(IKEv2Load, MissingClosingTagsDoNotSwallowTheNextExchange) {
+  const std::vector<Msg> m = RequestAndResponse();
+  std::string broken = ExchangeXml(Attrs("1"), "10.0.0.1", m);
+  // Cut the first exchange after its first message's payload list opened.
+  broken = broken.substr(0, broken.find("\t\t</Payloads>"));
+  LogFile root;
+  Load(root, broken + ExchangeXml(Attrs("2"), "10.0.0.2", m) + ExchangeXml(Attrs("3"), "10.0.0.2", m));
+  ASSERT_EQ(Captions(root), (Texts{"10.0.0.1", "10.0.0.2"}));
+  EXPECT_EQ(root.Child(1)->Child(0)->ChildCount(), 2u);
+
+  // The same with the payload list closed but the message and exchange not.
+  std::string unclosed = ExchangeXml(Attrs("1"), "10.0.0.1", {m[0]});
+  unclosed = unclosed.substr(0, unclosed.find("\t</Message>"));
+  LogFile second;
+  Load(second, unclosed + ExchangeXml(Attrs("2"), "10.0.0.2", m));
+  EXPECT_EQ(CountExchanges(second), 2u);
+
+  // A payload that runs into the end of its exchange leaves the lines after it alone.
+  const std::string openSA = "\t\t\t<Payload Type=\"SecurityAssociation\">\n</Exchange>\n";
+  std::string swallowing = "<Exchange\n " + Attrs("1") + ">\n<peerIP>10.0.0.1</peerIP>\n";
+  std::string message = v2test::MessageXml(m[0]);
+  message = message.substr(0, message.find("\t\t</Payloads>")) + openSA;
+  LogFile third;
+  Load(third, swallowing + message + "<Note>between exchanges</Note>\n" + ExchangeXml(Attrs("2"), "10.0.0.2", m));
+  EXPECT_EQ(CountExchanges(third), 2u);
+}
+
+TEST(IKEv2Load, HostileInputLoadsWithoutHarm) {
+  const std::string sample = ReadFile(std::string(QUILLON_SOURCE_DIR) + "/examples/ikev2-site-to-site.xml");
+  ASSERT_FALSE(sample.empty());
+
+  // Every truncation point of the sample.
+  for (std::size_t cut = 0; cut <= sample.size(); cut += 97) {
+    LogFile root;
+    Load(root, sample.substr(0, cut));
+  }
+
+  // Overlong lines, NUL bytes and lone CRs inside an exchange.
+  std::string noisy = sample;
+  noisy.insert(noisy.find("<MsgID>"), std::string(3 * 1024 * 1024, '<'));
+  noisy.insert(noisy.find("<Payloads>"), std::string("\0\0<\0>\r\r", 8));
+  LogFile root;
+  Load(root, noisy);
+  EXPECT_GT(root.ChildCount(), 0u);
+
+  // Random line shuffles, drops and duplications, reproducibly.
+  std::vector<std::string> lines;
+  {
+    std::istringstream in(sample);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+  }
+  std::mt19937 random(20080115);
+  for (int round = 0; round < 200; ++round) {
+    std::vector<std::string> mutated = lines;
+    for (int edit = 0; edit < 6; ++edit) {
+      const std::size_t at = random() % mutated.size();
+      switch (random() % 4) {
+        case 0: mutated.erase(mutated.begin() + static_cast<std::ptrdiff_t>(at)); break;
+        case 1: mutated.insert(mutated.begin() + static_cast<std::ptrdiff_t>(at), mutated[random() % mutated.size()]); break;
+        case 2: mutated[at] = mutated[at].substr(0, random() % (mutated[at].size() + 1)); break;
+        default: std::swap(mutated[at], mutated[random() % mutated.size()]); break;
+      }
+    }
+    std::string text;
+    for (const std::string& line : mutated) text += line + "\n";
+    LogFile mutatedRoot;
+    Load(mutatedRoot, text);
+    for (std::size_t p = 0; p < mutatedRoot.ChildCount(); ++p) {
+      const QLFolder& peer = *mutatedRoot.Child(p);
+      static_cast<void>(peer.DetailText());
+      for (std::size_t t = 0; t < peer.ChildCount(); ++t) {
+        for (std::size_t e = 0; e < peer.Child(t)->ChildCount(); ++e) {
+          const QLFolder& exchange = *peer.Child(t)->Child(e);
+          static_cast<void>(exchange.DetailText());
+          static_cast<void>(exchange.StartTime());
+        }
+      }
+    }
+  }
+}
+
+TEST(IKEv2Load, SampleLogsLoad) {
+  LogFile site;
+  LogLineReader siteReader(std::string(QUILLON_SOURCE_DIR) + "/examples/ikev2-site-to-site.xml");
+  ReadIKEv2Log(site, siteReader);
+  EXPECT_FALSE(site.IsWrongFormat());
+  ASSERT_EQ(Captions(site), (Texts{"192.168.7.1", "203.0.113.25"}));
+  const QLFolder& hq = *site.Child(0);
+  EXPECT_EQ(Captions(hq), (Texts{"10.1.1.1 <=> 192.168.7.1", "0.0.0.0 <=> 0.0.0.0"}));
+  EXPECT_EQ(Captions(*hq.Child(0)), (Texts{"Authentication 2 ==> 2008-01-15 10:01:03 to 10:01:04",
+                                           "Delete 4 ==> 2008-01-15 10:42:17"}));
+  EXPECT_EQ(Captions(*hq.Child(1)), (Texts{"Initial 1 ==> 2008-01-15 10:01:02 to 10:01:03",
+                                           "DPD 3 <== 2008-01-15 10:11:04"}));
+  EXPECT_EQ(Captions(*site.Child(1)->Child(0)),
+            (Texts{"Initial 5 ==> 2008-01-15 10:05:30 to 10:05:31 Failed!", "Initial 6 ==> 2008-01-15 10:06:30 Failed!"}));
+
+  LogFile remote;
+  LogLineReader remoteReader(std::string(QUILLON_SOURCE_DIR) + "/examples/ikev2-remote-access.xml");
+  ReadIKEv2Log(remote, remoteReader);
+  ASSERT_EQ(Captions(remote), (Texts{"198.51.100.4", "198.51.100.40"}));
+  EXPECT_EQ(CountExchanges(remote), 6u);
+  EXPECT_TRUE(remote.Child(0)->Child(0)->Child(3)->MatchesSpi("5e0a77c1"));
+}
+
+}  // namespace
+}  // namespace quillon

@@ -1,0 +1,94 @@
+#include "ikev2/LineScan.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace quillon {
+namespace {
+
+TEST(V2LineScan, StripTokenRemovesBlanksEvenWhenTheTokenIsMissing) {
+  std::string line = " \t<MsgID>1</MsgID> \t";
+  EXPECT_TRUE(StripToken(line, "<MsgID>", true));
+  EXPECT_TRUE(StripToken(line, "</MsgID>", false));  // blanks after the closing tag are fine
+  EXPECT_EQ(line, "1");
+
+  line = "  <peerIP>x  ";
+  EXPECT_FALSE(StripToken(line, "</peerIP>", false));
+  EXPECT_EQ(line, "  <peerIP>x");
+  EXPECT_FALSE(StripToken(line, "<Message ", true));
+  EXPECT_EQ(line, "<peerIP>x");
+
+  // A token longer than the text fails without reading past it.
+  line = " <a";
+  EXPECT_FALSE(StripToken(line, "<arrivalTime>", true));
+  EXPECT_FALSE(StripToken(line, "</arrivalTime>", false));
+  EXPECT_EQ(line, "<a");
+  line = "   ";
+  EXPECT_FALSE(StripToken(line, "x", true));
+  EXPECT_TRUE(line.empty());
+}
+
+TEST(V2LineScan, ParseAttributesReadsPairsUpToTheFirstIncompleteOne) {
+  AttributeMap attributes;
+  ParseAttributes(" final_status=\"success\" Type=\"Initial\"\tserial=\"3\" Type=\"Again\">", attributes);
+  EXPECT_EQ(attributes, (AttributeMap{{"final_status", "success"}, {"Type", "Again"}, {"serial", "3"}}));
+
+  attributes.clear();
+  ParseAttributes("a=\"1\" b=\"unterminated", attributes);
+  EXPECT_EQ(attributes, (AttributeMap{{"a", "1"}}));
+
+  attributes.clear();
+  ParseAttributes("dangling=", attributes);  // the text ends where the quote should be
+  ParseAttributes("", attributes);
+  ParseAttributes("no pairs here>", attributes);
+  EXPECT_TRUE(attributes.empty());
+}
+
+TEST(V2LineScan, ParseElementTakesOneElementPerLine) {
+  auto element = ParseElement("\t\t<initSPI>4f1a9c22</initSPI>  ");
+  ASSERT_TRUE(element);
+  EXPECT_EQ(element->tag, "initSPI");
+  EXPECT_EQ(element->value, "4f1a9c22");
+
+  element = ParseElement("<Type>A</Type><Type>B</Type><Type>C</Type>");
+  ASSERT_TRUE(element);
+  EXPECT_EQ(element->value, "A, B, C");
+
+  element = ParseElement("<a>x</a>y</a><a>z</a>");  // only a closing tag right before an opening one joins
+  ASSERT_TRUE(element);
+  EXPECT_EQ(element->value, "x</a>y, z");
+
+  element = ParseElement("<Value></Value>");
+  ASSERT_TRUE(element);
+  EXPECT_EQ(element->value, "");
+
+  EXPECT_FALSE(ParseElement("<>x</>"));              // empty tag
+  EXPECT_FALSE(ParseElement("x<a>1</a>"));           // text before the tag
+  EXPECT_FALSE(ParseElement("<a>1</b>"));            // wrong closing tag
+  EXPECT_FALSE(ParseElement("<a>1</a> trailing"));   // the closing tag must end the line
+  EXPECT_FALSE(ParseElement("<Message Response=\"No\">"));
+  EXPECT_FALSE(ParseElement("</Exchange>"));
+  EXPECT_FALSE(ParseElement("<"));
+  EXPECT_FALSE(ParseElement(""));
+}
+
+TEST(V2LineScan, TakeElementPairsStopsAtTheFirstIncompletePair) {
+  AttributeMap attributes;
+  TakeElementPairs(" <proto>0</proto> <ports>0-65535</ports><range>10.1.1.0 - 10.1.1.255", attributes);
+  EXPECT_EQ(attributes, (AttributeMap{{"proto", "0"}, {"ports", "0-65535"}}));
+}
+
+TEST(V2LineScan, LabelTabsAndShortenTextBoundaries) {
+  EXPECT_EQ(LabelTabs("1234567"), "\t\t\t");
+  EXPECT_EQ(LabelTabs("12345678"), "\t\t");
+  EXPECT_EQ(LabelTabs("123456789012345"), "\t\t");
+  EXPECT_EQ(LabelTabs("1234567890123456"), "\t");
+
+  EXPECT_EQ(ShortenText("1234567890123456789"), "1234567890123456789");
+  EXPECT_EQ(ShortenText("12345678901234567890"), "1234567890123456...");
+  EXPECT_EQ(ShortenText(""), "");
+}
+
+}  // namespace
+}  // namespace quillon
