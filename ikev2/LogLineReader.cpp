@@ -28,6 +28,8 @@ bool LogLineReader::Fill() {
   const std::size_t count = std::fread(data_.data(), 1, data_.size(), file_.get());
   pos_ = 0;
   end_ = count;
+  bytesRead_ += count;
+  if (progress_ && count != 0) progress_(bytesRead_);
   if (count == 0) {  // end of file or a read error: either way nothing more comes
     exhausted_ = true;
     return false;

@@ -16,6 +16,8 @@
 #include <string>
 #include <string_view>
 
+#include "model/ReadProgress.h"
+
 namespace quillon {
 
 class LogLineReader {
@@ -42,6 +44,9 @@ class LogLineReader {
   // No line is left to read. May read ahead one block to find out.
   bool AtEnd();
 
+  // Called after each block read from the file.
+  void SetProgress(ReadProgress progress) { progress_ = std::move(progress); }
+
  private:
   struct FileCloser {
     void operator()(std::FILE* file) const noexcept { std::fclose(file); }
@@ -59,6 +64,8 @@ class LogLineReader {
   std::size_t end_ = 0;
   bool exhausted_ = false;    // the source has nothing beyond data_[pos_, end_)
   bool pendingCR_ = false;    // the last line ended in CR that was the last byte of a block
+  std::uint64_t bytesRead_ = 0;
+  ReadProgress progress_;
 };
 
 // The current line of a reader, passed between the IKEv2 parsers so that each one can look at

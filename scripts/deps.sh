@@ -13,4 +13,5 @@ quillon_ensure_packages() {
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 }
 
-QUILLON_BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev libbenchmark-dev)
+QUILLON_BUILD_PACKAGES=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libbenchmark-dev
+                        qt6-base-dev qt6-base-dev-tools libgl-dev)

@@ -80,6 +80,7 @@ DebugLogReader& DebugLogReader::operator=(DebugLogReader&& other) noexcept {
   abandoned_ = other.abandoned_;
   restartText_ = std::move(other.restartText_);
   packetDebugTable_ = other.packetDebugTable_;
+  progress_ = std::move(other.progress_);
   other.buf_ = nullptr;
   other.pos_ = other.end_ = 0;
   return *this;
@@ -94,6 +95,7 @@ bool DebugLogReader::Refill() {
   pos_ = end_ = 0;
   if (file_ == nullptr) return false;
   end_ = std::fread(storage_.data(), 1, storage_.size(), file_);
+  if (progress_ && end_ != 0) progress_(consumedBefore_ + end_);
   return end_ != 0;
 }
 

@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "ikev1/payloads/ByteList.h"
+#include "model/ReadProgress.h"
 
 namespace quillon {
 
@@ -88,6 +89,9 @@ class DebugLogReader {
   PacketDebugTable* PacketDebugRecords() const { return packetDebugTable_; }
   void SetPacketDebugRecords(PacketDebugTable* table) { packetDebugTable_ = table; }
 
+  // Called after each block read from the file.
+  void SetProgress(ReadProgress progress) { progress_ = std::move(progress); }
+
   // Bytes consumed so far (progress reporting, benchmarks).
   std::uint64_t Position() const { return consumedBefore_ + pos_; }
 
@@ -126,6 +130,7 @@ class DebugLogReader {
   bool abandoned_ = false;
   std::string restartText_;
   PacketDebugTable* packetDebugTable_ = nullptr;
+  ReadProgress progress_;
 };
 
 }  // namespace quillon

@@ -1,0 +1,128 @@
+#include "cli/TreePrinter.h"
+
+#include <cstdio>
+
+#include "model/TreeCounts.h"
+#include "model/TreeRules.h"
+
+namespace quillon::cli {
+
+std::string Latin1ToUtf8(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (char ch : text) {
+    const auto c = static_cast<unsigned char>(ch);
+    if (c < 0x80) {
+      out.push_back(ch);
+    } else {
+      out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    }
+  }
+  return out;
+}
+
+namespace {
+
+void AppendTextNode(const QLFolder& node, int depth, const PrintOptions& options, std::string& out) {
+  const std::string indent(static_cast<std::size_t>(depth) * 2, ' ');
+  out += indent;
+  out += Latin1ToUtf8(node.Caption());
+  out += '\n';
+  if (options.texts) {
+    const std::string text = node.DetailText();
+    std::size_t start = 0;
+    while (start < text.size()) {
+      std::size_t end = text.find('\n', start);
+      if (end == std::string::npos) end = text.size();
+      std::string_view line(text.data() + start, end - start);
+      if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+      out += indent;
+      out += "  | ";
+      out += Latin1ToUtf8(line);
+      out += '\n';
+      start = end + 1;
+    }
+  }
+  for (QLFolder* child : VisibleChildren(node)) AppendTextNode(*child, depth + 1, options, out);
+}
+
+void AppendJsonString(std::string_view text, std::string& out) {
+  out.push_back('"');
+  for (char ch : text) {
+    const auto c = static_cast<unsigned char>(ch);
+    switch (c) {
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      default:
+        if (c < 0x20 || c == 0x7F) {
+          char escape[8];
+          std::snprintf(escape, sizeof escape, "\\u%04x", c);
+          out += escape;
+        } else if (c < 0x80) {
+          out.push_back(ch);
+        } else {
+          out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+          out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        }
+    }
+  }
+  out.push_back('"');
+}
+
+void AppendJsonNode(const QLFolder& node, const PrintOptions& options, int depth, std::string& out) {
+  const std::string indent(static_cast<std::size_t>(depth) * 2, ' ');
+  out += indent + "{\"name\": ";
+  AppendJsonString(node.Name(), out);
+  out += ", \"caption\": ";
+  AppendJsonString(node.Caption(), out);
+  out += node.IsComplete() ? ", \"complete\": true" : ", \"complete\": false";
+  out += ", \"icon\": " + std::to_string(StateIconIndex(node));
+  if (options.texts) {
+    out += ", \"text\": ";
+    AppendJsonString(node.DetailText(), out);
+  }
+  const std::vector<QLFolder*> children = VisibleChildren(node);
+  if (children.empty()) {
+    out += ", \"children\": []}";
+    return;
+  }
+  out += ", \"children\": [\n";
+  for (std::size_t i = 0; i < children.size(); ++i) {
+    AppendJsonNode(*children[i], options, depth + 1, out);
+    out += i + 1 < children.size() ? ",\n" : "\n";
+  }
+  out += indent + "]}";
+}
+
+}  // namespace
+
+std::string TextTree(const LogFile& root, const PrintOptions& options) {
+  std::string out;
+  AppendTextNode(root, 0, options, out);
+  return out;
+}
+
+std::string JsonTree(const LogFile& root, const PrintOptions& options) {
+  std::string out;
+  AppendJsonNode(root, options, 0, out);
+  out += '\n';
+  return out;
+}
+
+std::string StatsText(const LogFile& root, const std::string& loadTimeText) {
+  const TreeCounts counts = CountTree(root);
+  std::string out;
+  out += "peers: " + std::to_string(counts.peers) + "\n";
+  out += "tunnels: " + std::to_string(counts.tunnels) + "\n";
+  out += "negotiations: " + std::to_string(counts.negotiations) + " (failed: " + std::to_string(counts.failed) + ")\n";
+  out += "packets: " + std::to_string(counts.packets) + "\n";
+  out += "payloads: " + std::to_string(counts.payloads) + "\n";
+  out += loadTimeText + "\n";
+  return out;
+}
+
+}  // namespace quillon::cli

@@ -1,0 +1,90 @@
+// quillon-cli: prints a loaded key-exchange log as the viewer's tree, for administrators and
+// scripts.
+//
+//   quillon-cli [--json] [--texts] [--stats] LOG
+//
+// Exit status: 0 loaded, 1 cannot open, 2 usage error, 3 wrong file type.
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <string_view>
+
+#include "cli/TreePrinter.h"
+#include "ikev1/log/OpenLog.h"
+
+namespace {
+
+constexpr const char* kUsage =
+    "Usage: quillon-cli [--json] [--texts] [--stats] LOG\n"
+    "\n"
+    "Loads an IKEv1 debug log (a path containing \".ilx\" or \".ikev1trace\") or an IKEv2 XML log\n"
+    "and prints its tree: one node per line, indented two spaces per level.\n"
+    "\n"
+    "  --texts    print each node's detail text below its line, prefixed by \"  | \"\n"
+    "  --json     print the tree as one JSON document\n"
+    "  --stats    print only the counts of peers, tunnels, negotiations, packets and payloads\n"
+    "  --help     show this help\n"
+    "  --version  show the version\n"
+    "\n"
+    "Exit status: 0 loaded, 1 cannot open, 2 usage error, 3 wrong file type.\n";
+
+int UsageError(const char* what) {
+  std::fprintf(stderr, "quillon-cli: %s\n%s", what, kUsage);
+  return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  quillon::cli::PrintOptions options;
+  bool stats = false;
+  const char* path = nullptr;
+  bool endOfOptions = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    if (!endOfOptions && arg == "--") {
+      endOfOptions = true;
+    } else if (!endOfOptions && arg == "--help") {
+      std::fputs(kUsage, stdout);
+      return 0;
+    } else if (!endOfOptions && arg == "--version") {
+      std::printf("quillon-cli %s\n", QUILLON_VERSION);
+      return 0;
+    } else if (!endOfOptions && arg == "--json") {
+      options.json = true;
+    } else if (!endOfOptions && arg == "--texts") {
+      options.texts = true;
+    } else if (!endOfOptions && arg == "--stats") {
+      stats = true;
+    } else if (!endOfOptions && arg.size() > 1 && arg[0] == '-') {
+      return UsageError(("unknown option " + std::string(arg)).c_str());
+    } else if (path == nullptr) {
+      path = argv[i];
+    } else {
+      return UsageError("only one LOG may be given");
+    }
+  }
+  if (path == nullptr) return UsageError("no LOG given");
+
+  quillon::OpenLogResult result = quillon::OpenLog(path);
+  switch (result.status) {
+    case quillon::OpenLogResult::Status::kCannotOpen:
+      std::fprintf(stderr, "%s\n", result.message.c_str());
+      return 1;
+    case quillon::OpenLogResult::Status::kWrongFileType:
+      std::fprintf(stderr, "%s: %s\n", result.message.c_str(), path);
+      return 3;
+    case quillon::OpenLogResult::Status::kLoaded:
+      break;
+  }
+  std::string out;
+  if (stats) {
+    out = quillon::cli::StatsText(*result.log, result.loadTimeText);
+  } else if (options.json) {
+    out = quillon::cli::JsonTree(*result.log, options);
+  } else {
+    out = quillon::cli::TextTree(*result.log, options);
+  }
+  std::fwrite(out.data(), 1, out.size(), stdout);
+  return std::fflush(stdout) == 0 ? 0 : 1;
+}

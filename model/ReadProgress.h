@@ -1,0 +1,13 @@
+// A reader reports how far it has read the file, once per block, so that a viewer can show
+// the progress of a long load.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+
+namespace quillon {
+
+// Called with the number of bytes read from the file so far.
+using ReadProgress = std::function<void(std::uint64_t bytesRead)>;
+
+}  // namespace quillon

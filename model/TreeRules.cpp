@@ -1,0 +1,50 @@
+#include "model/TreeRules.h"
+
+#include <string>
+
+namespace quillon {
+
+namespace {
+
+bool Contains(const std::string& text, const char* part) { return text.find(part) != std::string::npos; }
+
+void AppendVisible(const QLFolder& node, std::vector<QLFolder*>& out) {
+  for (const auto& child : node.Children()) {
+    if (child->IsAttributeValue()) continue;
+    if (IsShownAsLevel(*child)) out.push_back(child.get());
+    else AppendVisible(*child, out);
+  }
+}
+
+}  // namespace
+
+int StateIconIndex(const QLFolder& node) {
+  const std::string& name = node.Name();
+  const int c = node.IsComplete() ? 1 : 0;
+  int icon = kIconNone;
+  if (name == "Main Mode" || name == "Aggressive") icon = kIconPhaseOneFailed + c;
+  else if (name == "QuickMode") icon = kIconQuickModeFailed + c;
+  else if (Contains(name, "[IPsec] Create Child SA") ||
+           (Contains(name, "Create Child SA") && !Contains(name, "[IPsec]") && !Contains(name, "[IKE]")))
+    icon = kIconChildSaFailed + c;
+  else if (Contains(name, "Delete") && Contains(node.Caption(), "==")) icon = kIconDelete;
+  else if (Contains(name, "[IKE] Create Child SA")) icon = c ? kIconIkeChildSaDone : kIconChildSaFailed;
+  else if (Contains(name, "ConfigMode")) icon = c ? kIconConfigDone : kIconConfigFailed;
+  else if (Contains(name, "Info")) icon = kIconInfo;
+  else if (Contains(name, "DPD")) icon = kIconDpd;
+  if (name.starts_with("Initial")) icon = kIconInitialFailed + c;
+  if (name.starts_with("Authentication")) icon = kIconAuthFailed + c;
+  return icon;
+}
+
+bool IsShownAsLevel(const QLFolder& node) {
+  return !node.IsAttributeValue() && !(node.IsTunnel() && !node.HasTunnelAddresses());
+}
+
+std::vector<QLFolder*> VisibleChildren(const QLFolder& node) {
+  std::vector<QLFolder*> out;
+  AppendVisible(node, out);
+  return out;
+}
+
+}  // namespace quillon
