@@ -1,0 +1,33 @@
+// libFuzzer target: arbitrary bytes through the IKEv1 debug-log loader and the IKEv2 XML
+// reader. Every input must load to the end without crash, hang, leak or undefined behaviour.
+//
+// Build and run (clang):
+//   cmake -S . -B build-fuzz -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DQUILLON_BUILD_FUZZ=ON \
+//         -DQUILLON_BUILD_TESTS=OFF -DQUILLON_BUILD_BENCH=OFF -DQUILLON_BUILD_APP=OFF
+//   cmake --build build-fuzz --target load_fuzz
+//   mkdir -p /tmp/corpus && build-fuzz/fuzz/load_fuzz -max_total_time=600 -timeout=10 \
+//         /tmp/corpus examples/
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "ikev1/log/DebugLogReader.h"
+#include "ikev2/LogLineReader.h"
+#include "ikev2/ReadIKEv2Log.h"
+#include "model/LogFile.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::string text(reinterpret_cast<const char*>(data), size);
+  {
+    quillon::LogFile root;
+    auto reader = quillon::DebugLogReader::FromText(text);
+    root.ReadIKEv1Log(reader);
+    for (const auto& peer : root.Children()) (void)peer->DetailText();
+  }
+  {
+    quillon::LogFile root;
+    auto reader = quillon::LogLineReader::FromText(text);
+    quillon::ReadIKEv2Log(root, reader);
+  }
+  return 0;
+}
