@@ -1,0 +1,133 @@
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "cli/TreePrinter.h"
+#include "model/LogFile.h"
+#include "model/TreeCounts.h"
+#include "model/TreeRules.h"
+
+namespace quillon {
+namespace {
+
+// Minimal stand-ins for the node kinds the printers meet.
+class FakeNode : public QLFolder {
+ public:
+  FakeNode(std::string name, std::string text = {}, bool complete = false)
+      : QLFolder(std::move(name), nullptr), text_(std::move(text)), complete_(complete) {}
+  std::string DetailText() const override { return text_; }
+  bool IsComplete() const override { return complete_; }
+
+ private:
+  std::string text_;
+  bool complete_;
+};
+
+class FakeTunnel : public QLFolder {
+ public:
+  FakeTunnel(std::string name, bool addresses) : QLFolder(std::move(name), nullptr), addresses_(addresses) {}
+  bool IsTunnel() const override { return true; }
+  bool HasTunnelAddresses() const override { return addresses_; }
+  bool IsComplete() const override { return true; }
+
+ private:
+  bool addresses_;
+};
+
+class FakeAttribute : public QLFolder {
+ public:
+  bool IsAttributeValue() const override { return true; }
+};
+
+// root / peer / {tunnel with addresses / Main Mode, tunnel without / QuickMode}
+std::unique_ptr<LogFile> SampleTree() {
+  auto root = std::make_unique<LogFile>();
+  root->SetName("IKE debugging info");
+  QLFolder* peer = root->AppendChild(std::make_unique<FakeNode>("10.0.0.1", "Peer\r\n\r\nline \"two\"\r\n"));
+  QLFolder* t1 = peer->AppendChild(std::make_unique<FakeTunnel>("192.168.1.1 <=> 192.168.2.1", true));
+  QLFolder* mm = t1->AppendChild(std::make_unique<FakeNode>("Main Mode", "", true));
+  QLFolder* packet = mm->AppendChild(std::make_unique<FakeNode>("MM packet 1"));
+  packet->AppendChild(std::make_unique<FakeNode>("Header"));
+  packet->AppendChild(std::make_unique<FakeNode>("Nonce"));
+  packet->AppendChild(std::make_unique<FakeAttribute>());
+  QLFolder* t2 = peer->AppendChild(std::make_unique<FakeTunnel>("0.0.0.0 <=> 0.0.0.0", false));
+  t2->AppendChild(std::make_unique<FakeNode>("QuickMode"))->AppendChild(std::make_unique<FakeNode>("QM packet \xe9"));
+  return root;
+}
+
+TEST(TreePrinterTest, TextTreeHidesAddresslessTunnelsAndAttributes) {
+  auto root = SampleTree();
+  EXPECT_EQ(cli::TextTree(*root, {}),
+            "IKE debugging info\n"
+            "  10.0.0.1\n"
+            "    192.168.1.1 <=> 192.168.2.1\n"
+            "      Main Mode\n"
+            "        MM packet 1\n"
+            "          Header\n"
+            "          Nonce\n"
+            "    QuickMode\n"
+            "      QM packet \xc3\xa9\n");
+  cli::PrintOptions texts;
+  texts.texts = true;
+  const std::string withTexts = cli::TextTree(*root, texts);
+  EXPECT_NE(withTexts.find("  10.0.0.1\n    | Peer\n    | \n    | line \"two\"\n    192.168"), std::string::npos)
+      << withTexts;
+}
+
+TEST(TreePrinterTest, JsonKeepsTextsExactlyAndEscapes) {
+  auto root = SampleTree();
+  cli::PrintOptions options;
+  options.json = true;
+  options.texts = true;
+  const std::string json = cli::JsonTree(*root, options);
+  EXPECT_NE(json.find("\"text\": \"Peer\\r\\n\\r\\nline \\\"two\\\"\\r\\n\""), std::string::npos) << json;
+  EXPECT_NE(json.find("{\"name\": \"Main Mode\", \"caption\": \"Main Mode\", \"complete\": true, \"icon\": 2"),
+            std::string::npos);
+  EXPECT_NE(json.find("\"QM packet \xc3\xa9\""), std::string::npos);
+  EXPECT_EQ(json.find("0.0.0.0 <=> 0.0.0.0"), std::string::npos);
+}
+
+TEST(TreePrinterTest, CountsAndStats) {
+  auto root = SampleTree();
+  const TreeCounts counts = CountTree(*root);
+  EXPECT_EQ(counts.peers, 1u);
+  EXPECT_EQ(counts.tunnels, 2u);
+  EXPECT_EQ(counts.negotiations, 2u);
+  EXPECT_EQ(counts.failed, 1u);
+  EXPECT_EQ(counts.packets, 2u);
+  EXPECT_EQ(counts.payloads, 2u);  // the header is not a payload
+  EXPECT_EQ(cli::StatsText(*root, "File loaded in 00 minutes, 01 seconds."),
+            "peers: 1\ntunnels: 2\nnegotiations: 2 (failed: 1)\npackets: 2\npayloads: 2\n"
+            "File loaded in 00 minutes, 01 seconds.\n");
+}
+
+TEST(TreeRulesTest, StateIcons) {
+  struct Case { const char* name; bool complete; const char* caption; int icon; };
+  for (const Case& c : {Case{"Main Mode", false, "", kIconPhaseOneFailed}, Case{"Aggressive", true, "", kIconPhaseOneDone},
+                        Case{"QuickMode", true, "", kIconQuickModeDone},
+                        Case{"[IPsec] Create Child SA", true, "", kIconIpsecChildSaDone},
+                        Case{"Create Child SA", false, "", kIconChildSaFailed},
+                        Case{"[IKE] Create Child SA", true, "", kIconIkeChildSaDone},
+                        Case{"[IKE] Create Child SA", false, "", kIconChildSaFailed},
+                        Case{"Delete IPsec", true, "Delete IPsec   ==>", kIconDelete},
+                        Case{"Delete IPsec", true, "Delete IPsec", kIconNone},
+                        Case{"ConfigMode", true, "", kIconConfigDone}, Case{"ConfigMode", false, "", kIconConfigFailed},
+                        Case{"Info", true, "", kIconInfo}, Case{"DPD", true, "", kIconDpd},
+                        Case{"Initial Exchange", false, "", kIconInitialFailed},
+                        Case{"Authentication", true, "", kIconAuthDone}, Case{"10.0.0.1", true, "", kIconNone}}) {
+    class Named : public QLFolder {
+     public:
+      Named(const Case& c) : QLFolder(c.name, nullptr), complete_(c.complete), caption_(c.caption) {}
+      bool IsComplete() const override { return complete_; }
+      std::string Caption() const override { return caption_.empty() ? Name() : caption_; }
+
+     private:
+      bool complete_;
+      std::string caption_;
+    };
+    EXPECT_EQ(StateIconIndex(Named(c)), c.icon) << c.name << " " << c.caption;
+  }
+}
+
+}  // namespace
+}  // namespace quillon
