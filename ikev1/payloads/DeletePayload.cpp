@@ -1,0 +1,64 @@
+#include "ikev1/payloads/DeletePayload.h"
+
+#include "ikev1/log/DebugLogReader.h"
+#include "ikev1/payloads/IsakmpValue.h"
+
+namespace quillon {
+
+namespace {
+
+std::string D(std::uint32_t value) { return NumberText(value, 10); }
+std::string X(std::uint32_t value) { return NumberText(value, 16); }
+
+}  // namespace
+
+DeletePayload::DeletePayload(DebugLogReader& reader, QLFolder* parent) : QLFolder("Delete", parent) {
+  fields_.nextPld = ReadSubBlockNumber(reader, "NextPld:");
+  fields_.reserved = ReadSubBlockNumber(reader, "Reserved:");
+  fields_.length = ReadSubBlockBytes(reader, "Length:", *this);
+  doi_ = ReadSubBlockBytes(reader, "DOI:", *this);
+  protId_ = static_cast<std::int32_t>(ReadSubBlockNumber(reader, "ProtID:"));
+  spiSize_ = static_cast<std::int32_t>(ReadSubBlockNumber(reader, "SPISize:"));
+  // The label stands twice: before the count, then before the SPI bytes.
+  spiCount_ = ReadSubBlockBytes(reader, "SPIs:", *this);
+  spis_ = ReadSubBlockBytes(reader, "SPIs:", *this);
+}
+
+std::string DeletePayload::Caption() const { return Name() + "  (" + U(spis_) + ")"; }
+
+std::string DeletePayload::SpiText() const { return U(spis_); }
+
+std::string DeletePayload::ProtocolName() const {
+  switch (ByteListValue(doi_)) {
+    case 0: return "IKE";
+    case 1: return "IPsec";
+    default: return {};
+  }
+}
+
+std::string DeletePayload::DetailText() const {
+  std::string t = fields_.DetailHead("Delete Payload");
+  t += "\r\nDOI:\t\t" + H(doi_);
+  t += "\r\nProtID:\t\t" + D(static_cast<std::uint32_t>(protId_));
+  t += "\r\nSPI Size:\t" + D(static_cast<std::uint32_t>(spiSize_));
+  t += "\r\nNum of SPIs:\t" + D(ByteListValue(spiCount_));
+  // Long SPIs stand on a line of their own.
+  t += spiSize_ < 16 ? "\r\nSPI:\t\t" : "\r\nSPI:\r\n";
+  t += U(spis_);
+  t += "\r\n";
+  return t;
+}
+
+void DeletePayload::WriteDebug(std::string& out) const {
+  out += "debugDeletePayload:\n";
+  fields_.WriteLines(out);
+  out += "\tDOI: " + H(doi_);
+  out += "\n\tProtID: " + X(static_cast<std::uint32_t>(protId_));
+  out +=
+      "\n\tSPISize: " + X(static_cast<std::uint32_t>(spiSize_)) + " (" + D(static_cast<std::uint32_t>(spiSize_)) + ")";
+  out += "\n\tSPIs: " + H(spiCount_);
+  out += "\n\tSPIs: " + H(spis_);
+  out += '\n';
+}
+
+}  // namespace quillon

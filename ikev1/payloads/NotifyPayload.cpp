@@ -1,0 +1,150 @@
+#include "ikev1/payloads/NotifyPayload.h"
+
+#include <memory>
+#include <string_view>
+
+#include "ikev1/log/DebugLogReader.h"
+#include "ikev1/payloads/Dictionaries.h"
+#include "ikev1/payloads/IsakmpValue.h"
+
+namespace quillon {
+
+namespace {
+
+constexpr std::string_view kValueKeyword = "debugIsakmpValue:";
+// The daemon's second rendering of the data opens with this token (no colon).
+constexpr std::string_view kSecondRendering = "NotifData";
+
+// Notify types whose data is also shown as characters: NO-PROPOSAL-CHOSEN and three private ones.
+bool DataIsText(std::uint32_t type) { return type == 14 || type == 9101 || type == 9110 || type == 32772; }
+
+bool Holds(const DebugLogReader& reader) { return reader.IsAbandoned() || reader.RestartSeen(); }
+
+// A token that no rendering of data can contain: it opens a block or the next packet.
+bool EndsData(std::string_view t) {
+  return DebugLogReader::IsBlockKeyword(t) || DebugLogReader::IsHeaderStart(t) || DebugLogReader::IsDebugMarker(t) ||
+         IsSubBlockKeyword(t);
+}
+
+// Skips up to `count` tokens; false (the stopping token left to be read again) when a block
+// keyword or the next packet comes first, or the reader holds.
+bool SkipDataTokens(DebugLogReader& reader, int count) {
+  for (int i = 0; i < count; ++i) {
+    if (Holds(reader) || reader.AtEnd()) return false;
+    const std::string& t = reader.ReadToken();
+    if (EndsData(t)) {
+      reader.PushBack();
+      return false;
+    }
+  }
+  return true;
+}
+
+std::string D(std::uint32_t value) { return NumberText(value, 10); }
+std::string X(std::uint32_t value) { return NumberText(value, 16); }
+
+}  // namespace
+
+void SkipSecondDataRendering(DebugLogReader& reader, std::size_t dataSize) {
+  const std::uint64_t n = dataSize;
+  const std::uint64_t count = 3 * n + (n > 20 ? 3 : 0) + 4 * (n / 20);
+  const std::uint64_t target = reader.Position() + count;
+  while (!Holds(reader)) {
+    reader.SkipWhitespace();
+    if (reader.AtEnd() || reader.Position() >= target) return;
+    const std::string& t = reader.ReadToken();
+    if (EndsData(t)) {
+      reader.PushBack();
+      return;
+    }
+  }
+}
+
+NotifyPayload::NotifyPayload(DebugLogReader& reader, QLFolder* parent) : QLFolder("Notify", parent) {
+  fields_.nextPld = ReadSubBlockNumber(reader, "NextPld:");
+  fields_.reserved = ReadSubBlockNumber(reader, "Reserved:");
+  fields_.length = ReadSubBlockBytes(reader, "Length:", *this);
+  doi_ = ReadSubBlockBytes(reader, "DOI:", *this);
+  protId_ = static_cast<std::int32_t>(ReadSubBlockNumber(reader, "ProtID:"));
+  spiSize_ = static_cast<std::int32_t>(ReadSubBlockNumber(reader, "SPISize:"));
+  notifyType_ = ReadSubBlockBytes(reader, "NotifyType:", *this);
+  if (spiSize_ != 0) spi_ = ReadSubBlockBytes(reader, "SPI:", *this);
+
+  // The data size in signed 32-bit arithmetic: a length shorter than the fixed fields (or an
+  // unreadable one) gives no data.
+  const auto dataSize =
+      static_cast<std::int32_t>(ByteListValue(fields_.length) - 12u - static_cast<std::uint32_t>(spiSize_));
+  hasData_ = dataSize > 0;
+  if (hasData_) {
+    notifData_ = ReadSubBlockBytes(reader, "NotifData:", *this);
+    if (!Holds(reader)) {
+      if (reader.ReadToken() == kSecondRendering) {
+        if (SkipDataTokens(reader, 2)) SkipSecondDataRendering(reader, notifData_.size());
+      } else {
+        reader.PushBack();
+      }
+    }
+  }
+
+  switch (NotifyTypeValue()) {
+    case kResponderLifetime: ReadLifetimeAttributes(reader); break;
+    case kReplayStatus:
+      statusText_ = ByteListValue(notifData_) == 1 ? " (replay detection enabled)" : " (replay detection disabled)";
+      break;
+    default: dataAsText_ = DataIsText(NotifyTypeValue()); break;
+  }
+}
+
+void NotifyPayload::ReadLifetimeAttributes(DebugLogReader& reader) {
+  if (Holds(reader)) return;
+  // ESP lifetimes are IPsec SA attributes; the others ISAKMP SA attributes.
+  const int space = protId_ == 3 ? IsakmpValue::kPhaseTwoSpace : IsakmpValue::kPhaseOneSpace;
+  std::string t = reader.ReadToken();
+  while (t == kValueKeyword && !Holds(reader) && !reader.AtEnd()) {
+    reader.PushBack();
+    auto value = std::make_unique<IsakmpValue>(reader, space, this);
+    if (reader.IsAbandoned()) return;  // cut by the next packet: dropped
+    AppendChild(std::move(value));
+    t = reader.ReadToken();
+  }
+  reader.PushBack();
+}
+
+std::string NotifyPayload::Caption() const { return Name() + ":   " + NotifyTypeName(); }
+
+std::string NotifyPayload::NotifyTypeName() const { return quillon::NotifyTypeName(NotifyTypeValue()); }
+
+std::string NotifyPayload::SpiText() const { return U(spi_); }
+
+std::string NotifyPayload::DetailText() const {
+  std::string t = fields_.DetailHead("Notify Payload");
+  t += "\r\nDOI:\t\t" + H(doi_) + " (" + D(ByteListValue(doi_)) + ")";
+  t += "\r\nProtID:\t\t" + D(static_cast<std::uint32_t>(protId_));
+  t += "\r\nSPI Size:\t" + D(static_cast<std::uint32_t>(spiSize_));
+  t += "\r\nNotify Type:\t" + D(NotifyTypeValue()) + " (" + NotifyTypeName() + ")\r\n";
+  if (spiSize_ != 0) t += "SPI:\r\n" + HexText(spi_, 16, true, false) + "\r\n";
+  if (hasData_) t += "Notify Data:\r\n" + W(notifData_) + statusText_ + "\r\n\r\n";
+  if (dataAsText_) t += "Notify Data as string:\r\n" + CharText(notifData_, false) + "\r\n\r\n";
+  for (const auto& child : Children()) {
+    if (const auto* value = dynamic_cast<const IsakmpValue*>(child.get())) {
+      t += value->ValueText(protId_, 0);
+      t += "\r\n";
+    }
+  }
+  return t;
+}
+
+void NotifyPayload::WriteDebug(std::string& out) const {
+  out += "debugNotifyPayload:\n";
+  fields_.WriteLines(out);
+  out += "\tDOI: " + H(doi_);
+  out += "\n\tProtID: " + X(static_cast<std::uint32_t>(protId_));
+  out +=
+      "\n\tSPISize: " + X(static_cast<std::uint32_t>(spiSize_)) + " (" + D(static_cast<std::uint32_t>(spiSize_)) + ")";
+  out += "\n\tNotifyType: " + H(notifyType_);
+  out += "\n\tSPI: " + H(spi_);
+  out += "\n\tNotifData: " + H(notifData_);
+  out += '\n';
+}
+
+}  // namespace quillon

@@ -1,0 +1,306 @@
+#include "ikev1/payloads/SAPayload.h"
+
+#include <memory>
+#include <string_view>
+#include <utility>
+
+#include "ikev1/log/DebugLogReader.h"
+#include "ikev1/payloads/Dictionaries.h"
+#include "ikev1/payloads/IsakmpValue.h"
+
+namespace quillon {
+
+namespace {
+
+constexpr std::string_view kPropKeyword = "debugPropPayload:";
+constexpr std::string_view kTransKeyword = "debugTransPayload:";
+constexpr std::string_view kValueKeyword = "debugIsakmpValue:";
+constexpr std::string_view kSaLengthKeyword = "debugSAPayloadLen:";
+constexpr std::string_view kPropLengthKeyword = "debugPropPayloadLen:";
+constexpr std::string_view kTransLengthKeyword = "debugTransPayloadLen:";
+
+bool Holds(const DebugLogReader& reader) { return reader.IsAbandoned() || reader.RestartSeen(); }
+
+// Consumes the keyword of the block about to be read when it is the next token.
+void TakeKeyword(DebugLogReader& reader, std::string_view keyword) {
+  if (!Holds(reader) && reader.ReadToken() != keyword) reader.PushBack();
+}
+
+// The next token, left to be read again.
+std::string PeekToken(DebugLogReader& reader) {
+  if (Holds(reader)) return reader.CurrentToken();
+  std::string t = reader.ReadToken();
+  reader.PushBack();
+  return t;
+}
+
+// Clears the abandon state that a transform or a cut block left, so that the SA and the
+// message go on reading; the token that stopped the reading (the next packet's start, when it
+// stopped there) is read again.
+void Resume(DebugLogReader& reader) {
+  if (!reader.IsAbandoned()) return;
+  reader.PushBack();
+  reader.ClearAbandon();
+}
+
+// Reads the length block `keyword` when it is the next token; the final length goes to
+// `length` unless that is null (the block is then only passed over). Returns whether the block
+// was there.
+bool ReadLengthBlock(DebugLogReader& reader, std::string_view keyword, QLFolder& node, ByteList* length) {
+  if (Holds(reader)) return false;
+  if (reader.ReadToken() != keyword) {
+    reader.PushBack();
+    return false;
+  }
+  if (SeekSubBlockLabel(reader, "Length:")) {
+    ByteList value = node.ReadByteList(reader);
+    SkipParenthesisedDecimal(reader);
+    if (length != nullptr) *length = std::move(value);
+  }
+  return true;
+}
+
+// Passes over what is left of a proposal after its transforms: a dropped transform with its
+// attributes and the transforms after it, or daemon lines. Stops before the proposal's length
+// block, the next proposal, the SA's length block, the next payload block or packet.
+void SkipToProposalEnd(DebugLogReader& reader) {
+  while (!Holds(reader) && !reader.AtEnd()) {
+    const std::string& t = reader.ReadToken();
+    if (reader.RestartSeen() || reader.AtEnd()) return;
+    if (t == kPropLengthKeyword || t == kPropKeyword || t == kSaLengthKeyword || DebugLogReader::IsBlockKeyword(t) ||
+        DebugLogReader::IsHeaderStart(t) || DebugLogReader::IsDebugMarker(t)) {
+      reader.PushBack();
+      return;
+    }
+  }
+}
+
+void WriteLengthBlock(std::string& out, std::string_view keyword, const ByteList& length) {
+  out += keyword;
+  out += "\n\tLength: ";
+  AppendHexText(out, length, 16, false, true);
+  out += '(';
+  AppendNumberText(out, ByteListValue(length), 10);
+  out += ")\n";
+}
+
+std::string D(std::uint32_t value) { return NumberText(value, 10); }
+std::string X(std::uint32_t value) { return NumberText(value, 16); }
+
+}  // namespace
+
+// ---- SAPayload ----------------------------------------------------------------------------------
+
+SAPayload::SAPayload(DebugLogReader& reader, bool created, int attributeSpace, QLFolder* parent)
+    : QLFolder("Security Association", parent) {
+  fields_.nextPld = ReadSubBlockNumber(reader, "NextPld:");
+  fields_.reserved = ReadSubBlockNumber(reader, "Reserved:");
+  fields_.length = ReadSubBlockBytes(reader, "Length:", *this);
+  doi_ = ReadSubBlockBytes(reader, "DOI:", *this);
+  situation_ = ReadSubBlockBytes(reader, "Situation:", *this);
+
+  std::string t = PeekToken(reader);
+  for (int position = 1; t == kPropKeyword && !Holds(reader) && !reader.AtEnd(); ++position) {
+    auto proposal = std::make_unique<PropPayload>(reader, created, attributeSpace,
+                                                  "prop" + D(static_cast<std::uint32_t>(position)), this);
+    if (reader.IsAbandoned()) break;  // the proposal is dropped
+    AppendChild(std::move(proposal));
+    t = PeekToken(reader);
+  }
+  // A created packet's final length follows the proposals.
+  ReadLengthBlock(reader, kSaLengthKeyword, *this, created ? &fields_.length : nullptr);
+  Resume(reader);
+}
+
+PropPayload* SAPayload::Proposal(std::size_t index) const { return dynamic_cast<PropPayload*>(Child(index)); }
+
+std::string SAPayload::DetailText() const {
+  std::string t = fields_.DetailHead("SAPayload", 16);
+  t += "\r\nDOI:\t\t";
+  AppendHexText(t, doi_, 16, false, true);
+  t += "\r\nSituation:\t";
+  AppendHexText(t, situation_, 16, false, true);
+  t += "\r\n";
+  return t;
+}
+
+void SAPayload::WriteDebug(std::string& out) const {
+  out += "debugSAPayload:\n";
+  fields_.WriteLines(out);
+  out += "\tDOI: ";
+  AppendHexText(out, doi_, 16, false, true);
+  out += "\n\tSituation: ";
+  AppendHexText(out, situation_, 16, false, true);
+  out += '\n';
+}
+
+void SAPayload::WriteDebugLength(std::string& out) const { WriteLengthBlock(out, kSaLengthKeyword, fields_.length); }
+
+std::string SAPayload::SpiText() const {
+  for (const auto& child : Children()) {
+    std::string spi = child->SpiText();
+    if (!spi.empty()) return spi;
+  }
+  return {};
+}
+
+void SAPayload::MarkNotChosen(std::uint32_t proposalNumber, std::uint32_t transformNumber, std::uint32_t transformId,
+                              const std::string& reason) {
+  for (std::size_t p = 0; p < ProposalCount(); ++p) {
+    const PropPayload* proposal = Proposal(p);
+    if (proposal == nullptr || proposal->PropNum() != proposalNumber) continue;
+    for (std::size_t i = 0; i < proposal->TransformCount(); ++i) {
+      TransPayload* transform = proposal->Transform(i);
+      if (transform != nullptr && transform->TransNum() == transformNumber && transform->TransId() == transformId)
+        transform->MarkNotChosen(reason);
+    }
+  }
+}
+
+// ---- PropPayload --------------------------------------------------------------------------------
+
+PropPayload::PropPayload(DebugLogReader& reader, bool created, int attributeSpace, std::string name, QLFolder* parent)
+    : QLFolder(std::move(name), parent) {
+  TakeKeyword(reader, kPropKeyword);
+  fields_.nextPld = ReadSubBlockNumber(reader, "NextPld:");
+  fields_.reserved = ReadSubBlockNumber(reader, "Reserved:");
+  fields_.length = ReadSubBlockBytes(reader, "Length:", *this);
+  propNum_ = ReadSubBlockNumber(reader, "PropNum:");
+  protId_ = static_cast<std::int32_t>(ReadSubBlockNumber(reader, "ProtId:"));
+  spiSize_ = ReadSubBlockNumber(reader, "SpiSize:");
+  numOfTrans_ = static_cast<std::int32_t>(ReadSubBlockNumber(reader, "NumOfTrans:"));
+  // The SPI, when the proposal has one, is the block's last line.
+  if (!Holds(reader)) {
+    if (reader.ReadToken() == "SPI:") {
+      spi_ = ReadByteList(reader);
+    } else {
+      reader.PushBack();
+    }
+  }
+
+  std::string t = PeekToken(reader);
+  for (std::int64_t i = 0; i < numOfTrans_; ++i) {
+    if ((t != kTransKeyword && t != kTransLengthKeyword) || Holds(reader)) break;
+    const bool isLast = i == std::int64_t{numOfTrans_} - 1;
+    auto transform = std::make_unique<TransPayload>(reader, created, attributeSpace, protId_,
+                                                    "tran" + D(static_cast<std::uint32_t>(i + 1)), this, t, isLast);
+    if (reader.IsAbandoned()) break;  // inconsistent or cut: dropped with the transforms after it
+    AppendChild(std::move(transform));
+  }
+  Resume(reader);
+  SkipToProposalEnd(reader);
+  // A created packet's final length follows the transforms.
+  ReadLengthBlock(reader, kPropLengthKeyword, *this, created ? &fields_.length : nullptr);
+  Resume(reader);
+}
+
+TransPayload* PropPayload::Transform(std::size_t index) const { return dynamic_cast<TransPayload*>(Child(index)); }
+
+std::string PropPayload::Caption() const {
+  std::string c = Name();
+  if (protId_ >= 5) return c + "Unknown Protocol ID!";
+  c += ProtocolCaptionName(static_cast<std::uint32_t>(protId_));
+  if (ByteListValue(spi_) != 0) c += "  (" + U(spi_) + ")";
+  return c;
+}
+
+std::string PropPayload::DetailText() const {
+  std::string t = fields_.DetailHead("Proposal Payload", 16);
+  t += "\r\nPropNum:\t" + D(propNum_);
+  t += "\r\nProtId:\t\t" + D(static_cast<std::uint32_t>(protId_));
+  if (protId_ != 1) {
+    const bool ipcomp = protId_ == 4;  // IPCOMP names its SPI a CPI
+    t += (ipcomp ? "\r\nCPI Size:\t" : "\r\nSPI Size:\t") + D(spiSize_);
+    t += (ipcomp ? "\r\nCPI:\t\t" : "\r\nSPI:\t\t") + U(spi_);
+  }
+  t += "\r\nNum Transforms:\t" + D(static_cast<std::uint32_t>(numOfTrans_));
+  return t;
+}
+
+void PropPayload::WriteDebug(std::string& out) const {
+  out += "debugPropPayload:\n";
+  fields_.WriteLines(out);
+  out += "\tPropNum: " + X(propNum_);
+  out += "\n\tProtId: " + X(static_cast<std::uint32_t>(protId_));
+  out += "\n\tSpiSize: " + X(spiSize_);
+  out += "\n\tNumOfTrans: " + X(static_cast<std::uint32_t>(numOfTrans_));
+  out += '\n';
+  if (!spi_.empty()) out += "\tSPI: " + H(spi_) + "\n";  // so that a saved log keeps its SPIs
+}
+
+void PropPayload::WriteDebugLength(std::string& out) const {
+  WriteLengthBlock(out, kPropLengthKeyword, fields_.length);
+}
+
+std::string PropPayload::SpiText() const { return U(spi_); }
+
+// ---- TransPayload -------------------------------------------------------------------------------
+
+TransPayload::TransPayload(DebugLogReader& reader, bool created, int attributeSpace, std::int32_t protocolId,
+                           std::string name, QLFolder* parent, std::string& token, bool isLast)
+    : QLFolder(std::move(name), parent), protId_(protocolId) {
+  TakeKeyword(reader, kTransKeyword);
+  fields_.nextPld = ReadSubBlockNumber(reader, "NextPld:");
+  // Another transform follows (3) or none (0): any other value means the block does not fit
+  // its proposal, and the transform is dropped.
+  if (fields_.nextPld != (isLast ? 0u : 3u)) {
+    reader.Abandon();
+    return;
+  }
+  fields_.reserved = ReadSubBlockNumber(reader, "Reserved:");
+  fields_.length = ReadSubBlockBytes(reader, "Length:", *this);
+  transNum_ = ReadSubBlockNumber(reader, "TransNum:");
+  transId_ = ReadSubBlockNumber(reader, "TransId:");
+  reserved2_ = ReadSubBlockBytes(reader, "Reserved2:", *this);
+
+  if (SeekSubBlockLabel(reader, kValueKeyword)) reader.PushBack();
+  std::string t = PeekToken(reader);
+  while (t == kValueKeyword && !Holds(reader) && !reader.AtEnd()) {
+    auto value = std::make_unique<IsakmpValue>(reader, attributeSpace, this);
+    if (reader.IsAbandoned()) break;  // cut by the next packet
+    AppendChild(std::move(value));
+    t = PeekToken(reader);
+  }
+  // A created packet's final length follows the attributes.
+  if (ReadLengthBlock(reader, kTransLengthKeyword, *this, created ? &fields_.length : nullptr))
+    lengthBlockRead_ = created;
+  token = PeekToken(reader);
+}
+
+std::string TransPayload::Caption() const {
+  return Name() + " " + TransformIdName(static_cast<std::uint32_t>(protId_), transId_);
+}
+
+std::string TransPayload::DetailText() const {
+  std::string t =
+      fields_.DetailHead("Transform Payload - " + TransformIdName(static_cast<std::uint32_t>(protId_), transId_));
+  t += "\r\nTransNum:\t" + D(transNum_);
+  t += "\r\nTransId:\t" + D(transId_);
+  t += "\r\nReserved2:\t";
+  AppendHexText(t, reserved2_, 16, false, true);
+  t += " (" + D(ByteListValue(reserved2_)) + ")\r\n\r\n";
+  for (const auto& child : Children()) {
+    if (const auto* value = dynamic_cast<const IsakmpValue*>(child.get())) {
+      t += value->ValueText(protId_, transId_);
+      t += "\r\n";
+    }
+  }
+  if (notChosen_) t += "\r\nNot chosen because: " + notChosenReason_;
+  return t;
+}
+
+void TransPayload::WriteDebug(std::string& out) const {
+  out += "debugTransPayload:\n";
+  fields_.WriteLines(out);
+  out += "\tTransNum: " + X(transNum_);
+  out += "\n\tTransId: " + X(transId_);
+  out += "\n\tReserved2: ";
+  AppendHexText(out, reserved2_, 16, false, true);
+  out += "(" + D(ByteListValue(reserved2_)) + ")\n";
+}
+
+void TransPayload::WriteDebugLength(std::string& out) const {
+  if (lengthBlockRead_) WriteLengthBlock(out, kTransLengthKeyword, fields_.length);
+}
+
+}  // namespace quillon
