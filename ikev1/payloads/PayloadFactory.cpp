@@ -4,6 +4,14 @@
 
 #include "ikev1/log/DebugLogReader.h"
 #include "ikev1/payloads/KeyMaterialPayloads.h"
+#include "ikev1/payloads/DeletePayload.h"
+#include "ikev1/payloads/NotifyPayload.h"
+#include "ikev1/payloads/SAPayload.h"
+#include "ikev1/payloads/TransMatch.h"
+#include "ikev1/payloads/CertPayloads.h"
+#include "ikev1/payloads/IDPayload.h"
+#include "ikev1/payloads/NatOAPayload.h"
+#include "ikev1/payloads/VendorIDPayload.h"
 
 namespace quillon {
 
@@ -29,6 +37,16 @@ constexpr std::array<PayloadConstructor, DebugLogReader::kBlockKeywordCount> kCo
   table[kHashBlock] = &MakeWithCreated<HashPayload>;
   table[kSigBlock] = &Make<SigPayload>;
   table[kNatDBlock] = &Make<NatDPayload>;
+  table[kSaBlock] = [](DebugLogReader& reader, const PayloadContext& context) -> std::unique_ptr<QLFolder> {
+    return std::make_unique<SAPayload>(reader, context.created, context.attributeSpace, context.parent);
+  };
+  table[kNotifyBlock] = &Make<NotifyPayload>;
+  table[kDeleteBlock] = &Make<DeletePayload>;
+  table[kIdBlock] = &Make<IDPayload>;
+  table[kCertBlock] = &Make<CertPayload>;
+  table[kCertReqBlock] = &Make<CertReqPayload>;
+  table[kVendorIdBlock] = &MakeWithCreated<VendorIDPayload>;
+  table[kNatOaBlock] = &Make<NatOAPayload>;
   return table;
 }();
 
@@ -44,6 +62,6 @@ std::unique_ptr<QLFolder> CreatePayload(int code, DebugLogReader& reader, const 
   return construct != nullptr ? construct(reader, context) : nullptr;
 }
 
-void ReadTransformMatchRun(DebugLogReader& /*reader*/, QLFolder* /*saPayload*/) {}
+void ReadTransformMatchRun(DebugLogReader& reader, QLFolder* saPayload) { ReadTransMatchRun(reader, saPayload); }
 
 }  // namespace quillon

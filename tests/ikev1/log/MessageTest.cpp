@@ -111,21 +111,22 @@ TEST(MessageTest, PayloadChainInLogOrder) {
       "log start\n" +
       Received("process_packet3phase1:",
                Block("debugKeyPayload:", "KeyData:", "01 02") + "gxIsakmp noise: 12 ab\n" + Nonce("03") +
-                   Block("debugVendorIDPayload:", "VID:", "aa bb") +  // no class yet: skipped
+                   Block("debugVendorIDPayload:", "VID", "Data: aa bb") +
                    "debugHashData:\n\tHashData: 99\n" +                 // no hash link: no node
                    Block("debugNatDPayload:", "Hash:", "04") + "more noise\n" + Nonce("05")) +
       Received("process_packet4phase1:", "no payloads " + Nonce("06")) +
       Created("create_packet5phase1:", Nonce("07")) + "\r\n" + kRecord + Nonce("08"));
 
   auto m3 = LoadNext<Main34Mess>(reader, table);
-  ASSERT_EQ(m3->ChildCount(), 5u);
+  ASSERT_EQ(m3->ChildCount(), 6u);
   EXPECT_EQ(m3->Child(0), m3->GetHeader());
   EXPECT_EQ(m3->GetHeader()->Parent(), m3.get());
   EXPECT_EQ(m3->Child(1)->Caption(), "Key");
   EXPECT_EQ(DataOf(m3->Child(1)), (ByteList{1, 2}));
   EXPECT_EQ(DataOf(m3->Child(2)), (ByteList{3}));
-  EXPECT_EQ(m3->Child(3)->Caption(), "NAT Discovery");
-  EXPECT_EQ(DataOf(m3->Child(4)), (ByteList{5}));
+  EXPECT_EQ(m3->Child(3)->Caption(), "Vendor ID");
+  EXPECT_EQ(m3->Child(4)->Caption(), "NAT Discovery");
+  EXPECT_EQ(DataOf(m3->Child(5)), (ByteList{5}));
 
   // Only the first token after the packet line tells whether there are payloads.
   auto m4 = LoadNext<Main34Mess>(reader, table);

@@ -1,0 +1,40 @@
+// The NAT original-address payload of NAT traversal ("debugNatOAPayload:"):
+//
+//   debugNatOAPayload:
+//   	NextPld: 00
+//   	Reserved: 00
+//   	Length: 00 0c (12)
+//   	ID Type: 01
+//   	Address: 192.168.1.10
+//
+// The address is kept as the daemon logged it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "ikev1/payloads/KeyMaterialPayloads.h"
+#include "model/QLFolder.h"
+
+namespace quillon {
+
+class DebugLogReader;
+
+class NatOAPayload final : public QLFolder {
+ public:
+  NatOAPayload(DebugLogReader& reader, QLFolder* parent);
+
+  std::string DetailText() const override;
+  void WriteDebug(std::string& out) const override;
+
+  const PayloadFields& Fields() const { return fields_; }
+  std::uint32_t IdType() const { return idType_; }
+  const std::string& Address() const { return address_; }
+
+ private:
+  PayloadFields fields_;
+  std::uint32_t idType_ = 0;
+  std::string address_;
+};
+
+}  // namespace quillon

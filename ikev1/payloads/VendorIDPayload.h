@@ -1,0 +1,76 @@
+// The vendor ID payload ("debugVendorIDPayload:") and what it says about the peer's product.
+//
+//   debugVendorIDPayload:
+//   	NextPld: 00
+//   	Reserved: 00
+//   	Length: 00 14 (20)
+//   	Vendor: draft-ietf-ipsec-nat-t-ike-02 (NAT-T)        (for vendor IDs the daemon knows)
+//   	VID Data: 4a 13 1c 81 ...
+//   debugVendorIDFields:                                  (the gateway's own vendor IDs)
+//   	VIDData: 4a 13 1c 81 ...
+//   	Product: 00 00 00 01
+//   	Version: 00 00 13 88
+//   	Build: 1234                                        (free lines: label, value)
+//
+// or, for Nokia peers, "debugVendorIDNokiaFields:" with free lines only. The payload composes
+// one vendor text from all this (product and version codes turned into names, a NAT traversal
+// vendor ID shown as a support notice) and shows it after the hex dump of the ID.
+//
+// The lines of a fields block are kept as read and written back after the payload's block, so
+// that a saved log reads back with the same product, version and free lines.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "ikev1/payloads/ByteList.h"
+#include "ikev1/payloads/KeyMaterialPayloads.h"
+#include "model/QLFolder.h"
+
+namespace quillon {
+
+class DebugLogReader;
+
+class VendorIDPayload final : public QLFolder {
+ public:
+  // `created` (the packet was sent by the local daemon) is accepted and not used.
+  VendorIDPayload(DebugLogReader& reader, bool created, QLFolder* parent);
+
+  std::string DetailText() const override;
+  void WriteDebug(std::string& out) const override;
+
+  // 1 "Morrowvale Gateway", 2 "Morrowvale Client", any other "Unknown product".
+  static std::string ProductName(std::uint32_t code);
+  // The gateway's release names by version code; "Unknown product version" for others.
+  static std::string VersionName(std::uint32_t code);
+  // The byte list of a line of two-digit hex values separated by single blanks ("00 00 13 88"),
+  // read from the start of the text up to the first piece that is not one.
+  static ByteList HexPairs(std::string_view text);
+
+  const PayloadFields& Fields() const { return fields_; }
+  const ByteList& VidData() const { return vidData_; }
+  // A "debugVendorIDFields:" block followed the payload block.
+  bool HasFields() const { return hasFields_; }
+  // A "debugVendorIDNokiaFields:" block followed it.
+  bool HasNokiaFields() const { return hasNokiaFields_; }
+  const std::string& VendorText() const { return vendorText_; }
+  const std::string& VendorName() const { return vendorName_; }
+  // The fields block's lines as read, without their leading tab and line end.
+  const std::vector<std::string>& FieldLines() const { return fieldLines_; }
+
+ private:
+  void ReadGatewayFields(DebugLogReader& reader);
+  void ReadFreeLines(DebugLogReader& reader);
+
+  PayloadFields fields_;
+  ByteList vidData_;
+  bool hasFields_ = false;
+  bool hasNokiaFields_ = false;
+  std::string vendorText_;
+  std::string vendorName_;
+  std::vector<std::string> fieldLines_;
+};
+
+}  // namespace quillon
