@@ -264,11 +264,93 @@ std::string IsakmpValue::PhaseTwoText(std::int32_t protocolId, std::uint32_t tra
 
 // ---- attribute space 256 -----------------------------------------------------------------------
 
+namespace {
+
+constexpr std::uint32_t kFormatBit = 0x8000u;
+
+// "00 00 70 80 (28800)": the dump, then its value in decimal.
+std::string DumpAndDecimal(const ByteList& val, std::string_view gap) {
+  std::string t = H(val);
+  t += gap;
+  t += '(';
+  AppendNumberText(t, ByteListValue(val), 10);
+  t += ')';
+  return t;
+}
+
+// The gateway's address-assignment result (its private attribute 16389).
+std::string_view AssignmentStatusText(std::uint32_t status) {
+  switch (status) {
+    case 0: return "Success (";
+    case 1: return "User not in HM group (";
+    case 2: return "Failed (";
+    default: return "Unknown (";
+  }
+}
+
+}  // namespace
+
 std::string ConfigModeValueText(const IsakmpValue& value) {
-  // To be filled in with the configuration-mode attribute payload (the labels of
-  // ConfigModeAttributeLabel and the gateway's private attributes). Until then: the type only;
-  // the value is not shown, as it may be a password.
-  return "Configuration attribute (" + H(value.Attribute()) + ")";
+  const ByteList& val = value.Val();
+  const std::uint32_t a = ByteListValue(value.Attribute());  // the whole type: no format bit is removed
+  const std::uint32_t v = ByteListValue(val);
+  switch (a) {
+    // Configuration attributes; the label table is indexed by the type.
+    case 1:   // internal IPv4 address (with its mask when the daemon dumps eight bytes)
+    case 2:   // netmask
+    case 3:   // DNS
+    case 4:   // NBNS
+    case 6:   // DHCP
+      return ConfigModeAttributeLabel(a) + DottedAddressText(val);
+    case 5:  // address expiry, in seconds
+      return ConfigModeAttributeLabel(a) + DumpAndDecimal(val, "");
+    case 7:   // application version
+    case 8:   // the IPv6 attributes: shown as dumped
+    case 9:
+    case 10:
+    case 11:
+    case 12:
+    case 13:  // extended-authentication type
+    case 16:  // passcode
+    case 19:  // domain
+    case 20:  // status
+      return ConfigModeAttributeLabel(a) + H(val);
+    case 14:  // user name
+      return ConfigModeAttributeLabel(a) + H(val) + " (" + CharText(val, true) + ")";
+    case 15:  // password: the label entry is the whole line, the value stays hidden
+      return ConfigModeAttributeLabel(a);
+    case 17:  // message
+    case 18:  // challenge
+      return ConfigModeAttributeLabel(a) + W(val) + "\r\n  (" + CharText(val, false) + ")";
+    case kFormatBit | 13:  // extended-authentication type and status in the basic (type/value)
+    case kFormatBit | 20:  // form: the same labels
+      return ConfigModeAttributeLabel(a & ~kFormatBit) + H(val);
+
+    // The gateway's private attributes.
+    case 16384: return "ZLAN Data:\t" + DumpAndDecimal(val, " ");
+    case 16385: return "ZLAN Hash:\r\n" + W(val);
+    case 16387: return "Domain Name:\t\t\t" + H(val) + "\r\n\t\t\t\t(" + CharText(val, true) + ")";
+    case 16388: return "Virtual Adapter MAC Address\t" + H(val);
+    case 16389: {  // the result of the client's address assignment
+      std::string t = "IP Assignment status\t\t";
+      t += AssignmentStatusText(v);
+      AppendNumberText(t, v, 10);
+      t += ')';
+      return t;
+    }
+    case 16400: return "DHCP Hostname\t\t\t" + CharText(val, true);
+    case 16401: return "DHCP FQDN\t\t\t" + CharText(val, true);
+    case 16402: return "DHCP Vendor\t\t\t" + CharText(val, true);
+    case 16403: return "DHCP User\t\t\t" + CharText(val, true);
+    case 16453: return "TRX Session cookie\t\t" + H(val);
+    case 16455: return "Hearth Mode allowed:\t\t" + CharText(val, true);
+    case 16456: return "Show message\t\t\t" + CharText(val, true);
+    case 16457: return "Message\t\t\t\t" + CharText(val, false);
+    case 16458: return "Message ID\t\t\t" + NumberText(v, 10);
+    case 16459: return "Message interval\t\t" + NumberText(v, 10);
+    case 16460: return "Connection allowed\t\t" + CharText(val, true);
+    default: return ConfigModeAttributeLabel(0) + " (" + H(value.Attribute()) + ")";
+  }
 }
 
 }  // namespace quillon

@@ -124,10 +124,11 @@ class IsakmpValue : public QLFolder {
 };
 
 // The rendering of a configuration-mode attribute (attribute space 256): the configuration
-// and extended-authentication attributes and the gateway's private ones, named by the
-// configuration-mode label table. It belongs to the configuration-mode attribute payload and
-// is filled in with it; until then it names the attribute type only ("Configuration
-// attribute (" H(Attribute) ")"), never the value, which may be a password.
+// attributes (internal addresses, DNS, expiry, ...), the extended-authentication attributes
+// (type, user name, password, message, status, ...) and the gateway's private ones (address
+// assignment status, DHCP texts, client messages). The attribute type is taken whole: the
+// daemon logs the extended-authentication type and status both with and without the format
+// bit (13 and 32781, 20 and 32788). A password is never shown, whatever its value.
 std::string ConfigModeValueText(const IsakmpValue& value);
 
 }  // namespace quillon

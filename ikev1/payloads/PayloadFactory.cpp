@@ -3,6 +3,8 @@
 #include <array>
 
 #include "ikev1/log/DebugLogReader.h"
+#include "ikev1/payloads/AttributePayload.h"
+#include "ikev1/payloads/CHREPayload.h"
 #include "ikev1/payloads/KeyMaterialPayloads.h"
 #include "ikev1/payloads/DeletePayload.h"
 #include "ikev1/payloads/NotifyPayload.h"
@@ -47,6 +49,8 @@ constexpr std::array<PayloadConstructor, DebugLogReader::kBlockKeywordCount> kCo
   table[kCertReqBlock] = &Make<CertReqPayload>;
   table[kVendorIdBlock] = &MakeWithCreated<VendorIDPayload>;
   table[kNatOaBlock] = &Make<NatOAPayload>;
+  table[kAttributeBlock] = &MakeWithCreated<AttributePayload>;
+  table[kChreBlock] = &Make<CHREPayload>;
   return table;
 }();
 

@@ -396,9 +396,9 @@ TEST(IsakmpValueTest, PhaseTwoNames) {
   EXPECT_EQ(Text("80 0a", "00 02", 64), "Unknown Attribute (80 0a )");
 }
 
-TEST(IsakmpValueTest, ConfigurationModeSpaceHasAPlaceHolderThatHidesTheValue) {
+TEST(IsakmpValueTest, ConfigurationModeSpaceHidesThePassword) {
   const std::string text = Text("00 0f", "73 65 63 72 65 74", 256);
-  EXPECT_EQ(text, "Configuration attribute (00 0f )");
+  EXPECT_EQ(text, "Password:\t(***********)");
   EXPECT_EQ(text.find("73"), std::string::npos);
 }
 

@@ -1,0 +1,135 @@
+#include "ikev1/payloads/AttributePayload.h"
+
+#include <memory>
+#include <string_view>
+#include <utility>
+
+#include "ikev1/log/DebugLogReader.h"
+#include "ikev1/payloads/Dictionaries.h"
+#include "ikev1/payloads/IsakmpValue.h"
+
+namespace quillon {
+
+namespace {
+
+constexpr std::string_view kValueKeyword = "debugIsakmpValue:";
+constexpr std::string_view kLengthKeyword = "debugAttributePayloadLen:";
+
+// The extended-authentication status attribute, without and with the format bit. 0 reports a
+// failed authentication, 1 a successful one.
+constexpr std::uint32_t kStatusAttribute = 20;
+constexpr std::uint32_t kBasicStatusAttribute = 0x8000u | kStatusAttribute;
+
+bool Holds(const DebugLogReader& reader) { return reader.IsAbandoned() || reader.RestartSeen(); }
+
+std::string D(std::uint32_t value) { return NumberText(value, 10); }
+
+// "00 18 (24)" as the written blocks put a dump and its value: no blank before the parenthesis
+// but the dump's own.
+void AppendDumpAndValue(std::string& out, const ByteList& list) {
+  AppendHexText(out, list, 16, false, true);
+  out += '(';
+  AppendNumberText(out, ByteListValue(list), 10);
+  out += ')';
+}
+
+}  // namespace
+
+AttributePayload::AttributePayload(DebugLogReader& reader, bool created, QLFolder* parent)
+    : QLFolder("Attribute", parent) {
+  fields_.nextPld = ReadSubBlockNumber(reader, "NextPld:");
+  fields_.reserved = ReadSubBlockNumber(reader, "Reserved:");
+  fields_.length = ReadSubBlockBytes(reader, "Length:", *this);
+  type_ = ReadSubBlockNumber(reader, "Type:");
+  reserved2_ = ReadSubBlockNumber(reader, "Reserved:");
+  // The transaction identifier; some daemon versions label it "Length:".
+  if (!Holds(reader)) {
+    const std::string& t = reader.ReadToken();
+    if (t == "Identifier:" || t == "Length:") {
+      identifier_ = ReadByteList(reader);
+    } else if (!Holds(reader)) {
+      reader.PushBack();
+    }
+  }
+
+  ReadAttributes(reader);
+
+  // A created packet's final length follows the attributes. Only that block is looked for:
+  // without it the length stays as first logged, and the next payload's length is not taken.
+  if (created && SeekSubBlockLabel(reader, kLengthKeyword)) {
+    lengthBlockRead_ = true;
+    if (SeekSubBlockLabel(reader, "Length:")) {
+      fields_.length = ReadByteList(reader);
+      SkipParenthesisedDecimal(reader);
+    }
+  }
+}
+
+void AttributePayload::ReadAttributes(DebugLogReader& reader) {
+  // The attributes may follow daemon lines; a payload without attributes has none (the
+  // search stops at the next block rather than reading one out of it).
+  if (!SeekSubBlockLabel(reader, kValueKeyword)) return;
+  reader.PushBack();
+  for (;;) {
+    auto value = std::make_unique<IsakmpValue>(reader, IsakmpValue::kConfigModeSpace, this);
+    if (reader.IsAbandoned()) return;  // cut by the next packet: dropped
+
+    const std::uint32_t type = ByteListValue(value->Attribute());
+    if (type == kStatusAttribute || type == kBasicStatusAttribute) status_ = ByteListValue(value->Val());
+    if (!hasUserName_ && value->HasUserName()) {
+      hasUserName_ = true;
+      userName_ = value->UserName();
+    }
+    // An address attribute of any length but 4 or 8 bytes has no text; it does not replace
+    // the address an earlier attribute assigned.
+    if (value->HasUserDetail() && !value->UserDetail().empty()) {
+      hasUserDetail_ = true;
+      userDetail_ = value->UserDetail();
+    }
+    AppendChild(std::move(value));
+
+    if (Holds(reader) || reader.AtEnd()) return;
+    const bool more = reader.ReadToken() == kValueKeyword;
+    if (Holds(reader)) return;
+    reader.PushBack();  // the next attribute's keyword, or what follows the list
+    if (!more || reader.AtEnd()) return;
+  }
+}
+
+std::string AttributePayload::DetailText() const {
+  std::string t = fields_.DetailHead("Attribute Payload");
+  t += "\r\nType:\t\t" + D(type_) + " (" + ConfigModeTypeName(type_) + ")";
+  t += "\r\nReserved:\t" + D(reserved2_);
+  t += "\r\nIdentifier:\t";
+  AppendHexText(t, identifier_, 16, false, true);
+  t += " (" + D(ByteListValue(identifier_)) + ")\r\n\r\n";
+  for (const auto& child : Children()) {
+    if (const auto* value = dynamic_cast<const IsakmpValue*>(child.get())) {
+      t += value->ValueText(1, 0);
+      t += "\r\n";
+    }
+  }
+  return t;
+}
+
+void AttributePayload::WriteDebug(std::string& out) const {
+  out += "debugAttributePayload:\n";
+  fields_.WriteLines(out);
+  out += "\tType: ";
+  AppendNumberText(out, type_, 16);
+  out += "\n\tReserved: ";
+  AppendNumberText(out, reserved2_, 16);
+  out += "\n\tIdentifier: ";
+  AppendDumpAndValue(out, identifier_);
+  out += '\n';
+}
+
+void AttributePayload::WriteDebugLength(std::string& out) const {
+  if (!lengthBlockRead_) return;
+  out += kLengthKeyword;
+  out += "\n\tLength: ";
+  AppendDumpAndValue(out, fields_.length);
+  out += '\n';
+}
+
+}  // namespace quillon

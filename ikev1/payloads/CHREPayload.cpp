@@ -1,0 +1,69 @@
+#include "ikev1/payloads/CHREPayload.h"
+
+#include <memory>
+#include <string_view>
+#include <utility>
+
+#include "ikev1/log/DebugLogReader.h"
+#include "ikev1/payloads/Dictionaries.h"
+#include "ikev1/payloads/IsakmpValue.h"
+
+namespace quillon {
+
+namespace {
+
+constexpr std::string_view kValueKeyword = "debugIsakmpValue:";
+
+bool Holds(const DebugLogReader& reader) { return reader.IsAbandoned() || reader.RestartSeen(); }
+
+std::string D(std::uint32_t value) { return NumberText(value, 10); }
+
+}  // namespace
+
+CHREPayload::CHREPayload(DebugLogReader& reader, QLFolder* parent) : QLFolder("Challenge/Response", parent) {
+  fields_.nextPld = ReadSubBlockNumber(reader, "NextPld:");
+  fields_.reserved = ReadSubBlockNumber(reader, "Reserved:");
+  fields_.length = ReadSubBlockBytes(reader, "Length:", *this);
+  lamType_ = ReadSubBlockBytes(reader, "Type:", *this);
+  reserved2_ = ReadSubBlockNumber(reader, "Reserved:");
+  reserved3_ = ReadSubBlockNumber(reader, "Reserved:");
+
+  // The CRACK attributes follow the block directly.
+  while (!Holds(reader) && !reader.AtEnd()) {
+    const bool attribute = reader.ReadToken() == kValueKeyword;
+    if (Holds(reader)) return;
+    reader.PushBack();
+    if (!attribute || reader.AtEnd()) return;
+    auto value = std::make_unique<IsakmpValue>(reader, IsakmpValue::kPhaseOneSpace, this);
+    if (reader.IsAbandoned()) return;  // cut by the next packet: dropped
+    AppendChild(std::move(value));
+  }
+}
+
+std::string CHREPayload::DetailText() const {
+  std::string t = fields_.DetailHead("Challenge/Response Payload");
+  t += "\r\nLAM Type:\t" + LamTypeName(ByteListValue(lamType_));
+  t += "\r\nReserved:\t" + D(reserved2_);
+  t += "\r\nReserved:\t" + D(reserved3_) + "\r\n\r\n";
+  for (const auto& child : Children()) {
+    if (const auto* value = dynamic_cast<const IsakmpValue*>(child.get())) {
+      t += value->ValueText(32, 0);
+      t += "\r\n";
+    }
+  }
+  return t;
+}
+
+void CHREPayload::WriteDebug(std::string& out) const {
+  out += "debugCHREPayload:\n";
+  fields_.WriteLines(out);
+  out += "\tType: ";
+  AppendHexText(out, lamType_, 16, false, true);
+  out += "\n\tReserved: ";
+  AppendNumberText(out, reserved2_, 16);
+  out += "\n\tReserved: ";
+  AppendNumberText(out, reserved3_, 16);
+  out += '\n';
+}
+
+}  // namespace quillon
