@@ -10,16 +10,73 @@
 // a tab. Every read stays inside its text; malformed input only makes a step fail.
 #pragma once
 
+#include <algorithm>
 #include <functional>
-#include <map>
+#include <initializer_list>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace quillon {
 
-// Attributes and elements of a node, listed in ascending byte order of their names.
-using AttributeMap = std::map<std::string, std::string, std::less<>>;
+// Attributes and elements of a node, listed in ascending byte order of their names. A node has
+// a handful of them and a large log millions of nodes, so they are kept in one sorted vector
+// rather than a tree of separately allocated entries.
+class AttributeMap {
+ public:
+  using value_type = std::pair<std::string, std::string>;
+  using iterator = std::vector<value_type>::iterator;
+  using const_iterator = std::vector<value_type>::const_iterator;
+
+  AttributeMap() = default;
+  AttributeMap(std::initializer_list<value_type> items) {
+    for (const value_type& item : items) (*this)[item.first] = item.second;
+  }
+
+  // The value under `key`, inserted empty when missing.
+  std::string& operator[](std::string_view key) {
+    auto it = LowerBound(key);
+    if (it == items_.end() || it->first != key) it = items_.emplace(it, std::string(key), std::string());
+    return it->second;
+  }
+  iterator find(std::string_view key) {
+    auto it = LowerBound(key);
+    return it != items_.end() && it->first == key ? it : items_.end();
+  }
+  const_iterator find(std::string_view key) const {
+    auto it = std::lower_bound(items_.begin(), items_.end(), key,
+                               [](const value_type& item, std::string_view k) { return item.first < k; });
+    return it != items_.end() && it->first == key ? it : items_.end();
+  }
+  bool contains(std::string_view key) const { return find(key) != end(); }
+  // The value under `key`; throws std::out_of_range when it is missing.
+  const std::string& at(std::string_view key) const {
+    const auto it = find(key);
+    if (it == end()) throw std::out_of_range("no attribute " + std::string(key));
+    return it->second;
+  }
+  std::size_t count(std::string_view key) const { return contains(key) ? 1 : 0; }
+  iterator begin() { return items_.begin(); }
+  iterator end() { return items_.end(); }
+  const_iterator begin() const { return items_.begin(); }
+  const_iterator end() const { return items_.end(); }
+  std::size_t size() const { return items_.size(); }
+  bool empty() const { return items_.empty(); }
+  void clear() { items_.clear(); }
+
+  friend bool operator==(const AttributeMap&, const AttributeMap&) = default;
+
+ private:
+  iterator LowerBound(std::string_view key) {
+    return std::lower_bound(items_.begin(), items_.end(), key,
+                            [](const value_type& item, std::string_view k) { return item.first < k; });
+  }
+
+  std::vector<value_type> items_;
+};
 
 inline bool Contains(std::string_view text, std::string_view part) {
   return text.find(part) != std::string_view::npos;
