@@ -49,10 +49,8 @@ bool ReadIKEv2Exchanges(LogFile& root, LogLineReader& reader) {
 }
 
 void ReadIKEv2Log(LogFile& root, LogLineReader& reader) {
-  const bool needsRegroup = ReadIKEv2Exchanges(root, reader);
-  // The log root's regrouping of indexed peers (merging the exchanges a peer made under its
-  // index with those under its address) runs here, once, when needsRegroup is set.
-  static_cast<void>(needsRegroup);
+  // Merge the exchanges a peer made under its index with those under its address.
+  if (ReadIKEv2Exchanges(root, reader)) root.Regroup();
 }
 
 }  // namespace quillon

@@ -1,8 +1,163 @@
 #include "model/LogFile.h"
 
+#include <algorithm>
+#include <set>
+#include <unordered_map>
+#include <unordered_set>
+#include <utility>
+#include <vector>
+
+#include "ikev1/negotiation/Exchange.h"
+#include "ikev1/negotiation/Peer.h"
+#include "ikev1/negotiation/Tunnel.h"
+#include "ikev2/V2Peer.h"
+#include "model/IPv4.h"
+
 namespace quillon {
 
+namespace {
+
+std::string MergedPeerName(std::uint32_t address, std::uint32_t index) {
+  return FormatIPv4(address) + "  (" + FormatIPv4(index) + ")";
+}
+
+std::uint64_t PairKey(std::uint32_t index, std::uint32_t address) {
+  return (std::uint64_t{index} << 32) | address;
+}
+
+// Calls `visit` for every exchange of every tunnel of `peer`, in tree order.
+template <class Visit>
+void ForEachExchange(QLFolder& peer, Visit&& visit) {
+  for (std::size_t t = 0; t < peer.ChildCount(); ++t) {
+    QLFolder& tunnel = *peer.Child(t);
+    for (std::size_t e = 0; e < tunnel.ChildCount(); ++e) visit(*tunnel.Child(e));
+  }
+}
+
+}  // namespace
+
+// The peers of the root by name and the merged peers by (index, address), kept up to date
+// while the regrouping creates merged peers. The regrouping looks a peer up for every exchange
+// it moves; with thousands of peers a walk each time would dominate the load.
+//
+// While the regrouping moves exchanges, the merged peers it creates are appended to the root
+// and put in address order once at the end (inserting each in place shifts every peer after
+// it). Until then the root's order is the peers' addresses, and among equal addresses their
+// positions: the order that inserting each in place would have given.
+class LogFile::PeerDirectory {
+ public:
+  PeerDirectory(const LogFile& root, bool appendMergedPeers) : root_(root), appendMergedPeers_(appendMergedPeers) {
+    for (const auto& peer : root.Children()) Add(*peer);
+  }
+
+  void Add(QLFolder& peer) {
+    byName_[peer.Name()].push_back(&peer);
+    if (peer.IsMergedPeer()) merged_.insert(PairKey(peer.PeerAddress(), peer.IdAddress()));
+  }
+
+  bool HasMergedPeer(std::uint32_t index, std::uint32_t address) const {
+    return merged_.count(PairKey(index, address)) != 0;
+  }
+
+  // The peers named `name`, in the root's order.
+  std::vector<QLFolder*> Named(const std::string& name) const {
+    auto it = byName_.find(name);
+    if (it == byName_.end()) return {};
+    std::vector<QLFolder*> peers = it->second;
+    if (peers.size() > 1) {
+      std::vector<std::pair<std::pair<std::uint32_t, std::size_t>, QLFolder*>> ordered;
+      for (QLFolder* peer : peers) ordered.push_back({{peer->PeerAddress(), root_.IndexOf(peer)}, peer});
+      std::sort(ordered.begin(), ordered.end());
+      for (std::size_t i = 0; i < ordered.size(); ++i) peers[i] = ordered[i].second;
+    }
+    return peers;
+  }
+
+  bool AppendsMergedPeers() const { return appendMergedPeers_; }
+  void NoteAppended() { appended_ = true; }
+  bool Appended() const { return appended_; }
+
+  // The tunnels that take the moved exchanges in batches (while the root appends merged
+  // peers, that is during the regrouping's moving pass).
+  void Receive(Tunnel& tunnel) {
+    if (!appendMergedPeers_ || tunnel.HasOpenInsertBatch()) return;
+    tunnel.OpenInsertBatch();
+    if (tunnel.HasOpenInsertBatch()) batched_.push_back(&tunnel);
+  }
+  void CloseBatches() {
+    for (Tunnel* tunnel : batched_) tunnel->CloseInsertBatch();
+    batched_.clear();
+  }
+
+ private:
+  const LogFile& root_;
+  const bool appendMergedPeers_;
+  bool appended_ = false;
+  std::unordered_map<std::string, std::vector<QLFolder*>> byName_;
+  std::unordered_set<std::uint64_t> merged_;
+  std::vector<Tunnel*> batched_;
+};
+
+// What the pairing pass needs to know fast. Pairing walks, for every exchange of an indexed
+// peer, all later peers looking for the exchanges of the same initiator cookie; with thousands
+// of indexed peers that walk is quadratic. In an IKEv1 tree an exchange pairs with exactly the
+// exchanges whose cookie value equals its own, and a peer without such an exchange is left as
+// it is, unless it has no unpaired exchange at all (it is then marked as regrouped). So the
+// walk need only visit the peers holding the cookie, plus those left without unpaired
+// exchanges; the result is the same as that of the full walk.
+class LogFile::PairingIndex {
+ public:
+  // Null when some exchange pairs by another rule (an IKEv2 tree): the full walk is used.
+  static std::unique_ptr<PairingIndex> Build(const LogFile& root) {
+    auto index = std::make_unique<PairingIndex>();
+    index->unpaired_.resize(root.ChildCount());
+    for (std::size_t p = 0; p < root.ChildCount(); ++p) {
+      bool usable = true;
+      ForEachExchange(*root.Child(p), [&](QLFolder& node) {
+        const auto* exchange = dynamic_cast<const Exchange*>(&node);
+        if (exchange == nullptr) {
+          usable = false;
+          return;
+        }
+        if (!exchange->IsReassigned()) ++index->unpaired_[p];
+        if (exchange->GetHeader() == nullptr) return;  // pairs with nothing
+        std::vector<std::size_t>& peers = index->byCookie_[exchange->CookieValue()];
+        if (peers.empty() || peers.back() != p) peers.push_back(p);
+      });
+      if (!usable) return nullptr;
+      if (index->unpaired_[p] == 0) index->done_.insert(p);
+    }
+    return index;
+  }
+
+  // Positions of the peers with an exchange of this cookie value, ascending; null for none.
+  const std::vector<std::size_t>* PeersWith(std::uint32_t cookie) const {
+    auto it = byCookie_.find(cookie);
+    return it == byCookie_.end() ? nullptr : &it->second;
+  }
+
+  // An exchange of the peer at `p` was paired.
+  void NotePaired(std::size_t p) {
+    if (p < unpaired_.size() && unpaired_[p] != 0 && --unpaired_[p] == 0) done_.insert(p);
+  }
+
+  // Marks as regrouped the peers from `start` on that have no unpaired exchange left.
+  void MarkDonePeers(LogFile& root, std::size_t start) {
+    for (auto it = done_.lower_bound(start); it != done_.end();) {
+      root.Child(*it)->SetRegrouped();
+      it = done_.erase(it);
+    }
+  }
+
+ private:
+  std::unordered_map<std::uint32_t, std::vector<std::size_t>> byCookie_;
+  std::vector<std::size_t> unpaired_;
+  std::set<std::size_t> done_;
+};
+
 LogFile::LogFile() : QLFolder("IKE Debugging Info", nullptr) {}
+
+LogFile::~LogFile() = default;
 
 std::string LogFile::DetailText() const {
   std::string text = "LogFile\r\n";
@@ -13,10 +168,233 @@ std::string LogFile::DetailText() const {
 
 void LogFile::AddChild(std::unique_ptr<QLFolder> peer) {
   if (!peer) return;
+  // The peers are in ascending order (this is the only way in), so the first peer with a
+  // greater address is found by halving: a log may hold tens of thousands of peers.
   const std::uint32_t address = peer->PeerAddress();
-  std::size_t index = 0;
-  while (index < ChildCount() && Child(index)->PeerAddress() <= address) ++index;
-  InsertChild(index, std::move(peer));
+  std::size_t low = 0, high = ChildCount();
+  while (low < high) {
+    const std::size_t middle = low + (high - low) / 2;
+    if (Child(middle)->PeerAddress() <= address) low = middle + 1;
+    else high = middle;
+  }
+  InsertChild(low, std::move(peer));
+}
+
+void LogFile::Regroup() {
+  // 1. Pairing: every exchange of an indexed peer (or of a peer whose main modes named an
+  //    index as identity) looks for its partners by initiator cookie.
+  const std::unique_ptr<PairingIndex> pairing = PairingIndex::Build(*this);
+  for (std::size_t i = 0; i < ChildCount(); ++i) {
+    QLFolder& peer = *Child(i);
+    if (!(peer.IsIndexedPeer() || peer.HasIdAddress()) || peer.IsRegrouped()) continue;
+    ForEachExchange(peer, [&](QLFolder& exchange) {
+      if (!exchange.IsReassigned()) PairByCookie(i, exchange, pairing.get());
+    });
+  }
+
+  // 2. Moving. The merged peers created here join the peers being walked, so the walk goes
+  //    over the peers as they stood; merged peers are not walked anyway.
+  PeerDirectory directory(*this, true);
+  std::vector<QLFolder*> peers;
+  for (const auto& peer : Children())
+    if (!peer->IsMergedPeer()) peers.push_back(peer.get());
+  for (QLFolder* peer : peers) {
+    for (std::size_t t = 0; t < peer->ChildCount(); ++t) {
+      QLFolder& tunnel = *peer->Child(t);
+      // The tunnel's exchanges are taken out together and those that stay are put back in
+      // order: taking them out one by one would shift the rest each time.
+      std::vector<std::unique_ptr<QLFolder>> exchanges;
+      exchanges.reserve(tunnel.ChildCount());
+      while (tunnel.ChildCount() != 0) exchanges.push_back(tunnel.TakeChild(tunnel.ChildCount() - 1));
+      for (auto it = exchanges.rbegin(); it != exchanges.rend(); ++it) {
+        std::unique_ptr<QLFolder> exchange = std::move(*it);
+        // A main mode whose identity named an index that is already paired with this peer's
+        // address belongs to that merged peer.
+        if (!exchange->IsReassigned() && !peer->IsIndexedPeer() && exchange->HasIdAddress() &&
+            directory.HasMergedPeer(exchange->IdAddress(), peer->PeerAddress()))
+          exchange->Reassign(exchange->IdAddress(), peer->PeerAddress());
+        if (exchange->IsReassigned()) exchange = Relocate(std::move(exchange), tunnel, directory);
+        if (exchange) tunnel.AppendChild(std::move(exchange));
+      }
+    }
+  }
+
+  directory.CloseBatches();
+  if (directory.Appended()) SortPeers();
+
+  // 3. Cleaning.
+  RemoveEmpty();
+}
+
+void LogFile::SortPeers() {
+  std::vector<std::unique_ptr<QLFolder>> peers;
+  peers.reserve(ChildCount());
+  while (ChildCount() != 0) peers.push_back(TakeChild(ChildCount() - 1));
+  std::reverse(peers.begin(), peers.end());
+  // Stable: equal addresses keep their order, as AddChild keeps it.
+  std::stable_sort(peers.begin(), peers.end(),
+                   [](const auto& a, const auto& b) { return a->PeerAddress() < b->PeerAddress(); });
+  for (auto& peer : peers) AppendChild(std::move(peer));
+}
+
+void LogFile::PairByCookie(std::size_t start, const QLFolder& x) { PairByCookie(start, x, nullptr); }
+
+void LogFile::PairByCookie(std::size_t start, const QLFolder& x, PairingIndex* pairing) {
+  std::uint32_t index = 0;
+  std::uint32_t address = 0;
+  bool allPaired = true;
+  auto reassign = [pairing](QLFolder& exchange, std::size_t p, std::uint32_t i, std::uint32_t a) {
+    const bool was = exchange.IsReassigned();
+    exchange.Reassign(i, a);
+    if (pairing != nullptr && !was && exchange.IsReassigned()) pairing->NotePaired(p);
+  };
+  auto visit = [&](std::size_t p) {
+    QLFolder& peer = *Child(p);
+    if (peer.IsRegrouped()) return;
+    bool peerDone = true;
+    ForEachExchange(peer, [&](QLFolder& exchange) {
+      if (exchange.IsReassigned()) return;
+      if (!exchange.MatchesMessage(x)) {
+        peerDone = false;
+        return;
+      }
+      if (index == 0 && peer.IsIndexedPeer()) index = peer.PeerAddress();
+      if (!peer.IsIndexedPeer()) address = peer.PeerAddress();
+      const std::uint32_t recorded = exchange.PacketDebugValue();
+      if (index == 0 || (address == 0 && recorded == 0)) {
+        peerDone = false;
+        allPaired = false;
+        return;
+      }
+      // The addressed peer's own address is best; an indexed peer's exchange may know the
+      // address from the "PeerIP:" of its packet-debug records.
+      const std::uint32_t a = !peer.IsIndexedPeer() && address != 0 ? address : recorded != 0 ? recorded : address;
+      reassign(exchange, p, index, a);
+    });
+    if (peerDone) peer.SetRegrouped();
+  };
+
+  const std::vector<std::size_t>* candidates = nullptr;
+  if (pairing != nullptr) {
+    pairing->MarkDonePeers(*this, start);
+    candidates = pairing->PeersWith(x.CookieValue());
+    if (candidates != nullptr)
+      for (auto it = std::lower_bound(candidates->begin(), candidates->end(), start); it != candidates->end(); ++it)
+        visit(*it);
+  } else {
+    for (std::size_t p = start; p < ChildCount(); ++p) visit(p);
+  }
+
+  // Exchanges met before the pair was known get it now.
+  if (allPaired || index == 0 || address == 0) return;
+  auto late = [&](std::size_t p) {
+    QLFolder& peer = *Child(p);
+    if (peer.IsRegrouped()) return;
+    ForEachExchange(peer, [&](QLFolder& exchange) {
+      if (!exchange.IsReassigned() && exchange.MatchesMessage(x)) reassign(exchange, p, index, address);
+    });
+  };
+  if (pairing != nullptr) {
+    if (candidates != nullptr)
+      for (std::size_t p : *candidates) late(p);
+  } else {
+    for (std::size_t p = 0; p < ChildCount(); ++p) late(p);
+  }
+}
+
+bool LogFile::MoveExchange(QLFolder& exchange, QLFolder& tunnel) {
+  const std::size_t at = tunnel.IndexOf(&exchange);
+  if (at == tunnel.ChildCount()) return false;
+  PeerDirectory directory(*this, false);
+  std::unique_ptr<QLFolder> stays = Relocate(tunnel.TakeChild(at), tunnel, directory);
+  if (!stays) return true;
+  tunnel.InsertChild(at, std::move(stays));
+  return false;
+}
+
+std::unique_ptr<QLFolder> LogFile::Relocate(std::unique_ptr<QLFolder> exchange, const QLFolder& tunnel,
+                                            PeerDirectory& directory) {
+  const std::uint32_t index = exchange->ReassignedIndex();
+  const std::uint32_t address = exchange->ReassignedAddress();
+  if (index == 0 || address == 0) return exchange;
+  const std::string name = MergedPeerName(address, index);
+  const std::uint32_t local = tunnel.TunnelLocalIP();
+  const std::uint32_t remote = tunnel.TunnelPeerIP();
+
+  QLFolder* target = nullptr;
+  QLFolder* mergedPeer = nullptr;
+  for (QLFolder* peer : directory.Named(name)) {
+    if (mergedPeer == nullptr && peer->IsMergedPeer()) mergedPeer = peer;
+    for (const auto& candidate : peer->Children()) {
+      if (candidate->MatchesTunnel(local, remote)) {
+        target = candidate.get();
+        break;
+      }
+    }
+    if (target != nullptr) break;
+  }
+  if (target == &tunnel) return exchange;  // already in its merged peer
+
+  if (target == nullptr) {
+    // A new tunnel for the pair; it goes into the merged peer of the pair when there already
+    // is one (a second peer of the same name would make the name ambiguous for the view and
+    // for RemovePeer), else into a new merged peer.
+    std::unique_ptr<QLFolder> newTunnel;
+    if (isIKEv2_) newTunnel = std::make_unique<V2Tunnel>(local, remote);
+    else newTunnel = std::make_unique<Tunnel>(local, remote, nullptr);
+    target = newTunnel.get();
+    if (mergedPeer != nullptr) {
+      mergedPeer->AddChild(std::move(newTunnel));
+    } else {
+      std::unique_ptr<QLFolder> peer;
+      if (isIKEv2_) peer = std::make_unique<V2Peer>(address, index, name, this);
+      else peer = std::make_unique<Peer>(address, index, name, this);
+      peer->AddChild(std::move(newTunnel));
+      QLFolder& added = *peer;
+      if (directory.AppendsMergedPeers()) {
+        AppendChild(std::move(peer));
+        directory.NoteAppended();
+      } else {
+        AddChild(std::move(peer));
+      }
+      directory.Add(added);
+    }
+  }
+  if (auto* ikev1Tunnel = dynamic_cast<Tunnel*>(target)) {
+    directory.Receive(*ikev1Tunnel);
+    ikev1Tunnel->InsertExchange(std::move(exchange));
+  } else {
+    const std::size_t position = TimeOrderPosition(*target, *exchange);
+    target->InsertChild(position, std::move(exchange));
+  }
+  return nullptr;
+}
+
+void LogFile::RemovePeer(const QLFolder& peer) {
+  // Compare before removing: `peer` may be the node that is destroyed.
+  const std::uint32_t address = peer.PeerAddress();
+  const std::string name = peer.Name();
+  for (std::size_t i = 0; i < ChildCount(); ++i) {
+    if (Child(i)->PeerAddress() == address && Child(i)->Name() == name) {
+      RemoveChild(i);
+      return;
+    }
+  }
+}
+
+void LogFile::RemoveEmpty() {
+  // One pass that keeps what is left, rather than erasing peers one by one.
+  std::vector<std::unique_ptr<QLFolder>> peers;
+  peers.reserve(ChildCount());
+  while (ChildCount() != 0) peers.push_back(TakeChild(ChildCount() - 1));
+  for (auto it = peers.rbegin(); it != peers.rend(); ++it) {
+    QLFolder& peer = **it;
+    for (std::size_t t = 0; t < peer.ChildCount();) {
+      if (peer.Child(t)->ChildCount() == 0) peer.RemoveChild(t);
+      else ++t;
+    }
+    if (peer.ChildCount() != 0) AppendChild(std::move(*it));
+  }
 }
 
 }  // namespace quillon

@@ -1,7 +1,14 @@
 // The root of a loaded log: its children are the peers (IKEv1 or IKEv2), kept in ascending
 // address order.
+//
+// Besides holding the peers the root regroups, after loading, the negotiations that the daemon
+// logged under a small peer index (1..65278) instead of the peer's address: exchanges of an
+// indexed peer and of an addressed peer that share an initiator cookie are recognised as one
+// party and moved into a merged peer named "address  (index)".
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -12,6 +19,7 @@ namespace quillon {
 class LogFile : public QLFolder {
  public:
   LogFile();
+  ~LogFile() override;
 
   bool IsLogRoot() const override { return true; }
   std::string DetailText() const override;
@@ -22,12 +30,43 @@ class LogFile : public QLFolder {
   // Destroys every peer.
   void Clear() { ClearChildren(); }
 
+  // Reads a whole IKEv1 debug log into the root: every packet goes to the peer of its
+  // address, which places it in a tunnel and a negotiation; a daemon restart ends every open
+  // negotiation; indexed peers are regrouped at the end and every peer is analysed. Received
+  // packet-debug records wait in a table of this load until their packet is read.
+  void ReadIKEv1Log(DebugLogReader& reader);
+
+  // The three passes of the regrouping: pair exchanges by initiator cookie, move the paired
+  // ones into merged peers, remove what became empty.
+  void Regroup();
+  // Pairs `exchange` (of the peer at position `start`) with the exchanges of the same cookie
+  // in the peers from `start` on: the indexed peer gives the index, the addressed peer (or a
+  // packet-debug record's peer address) the address.
+  void PairByCookie(std::size_t start, const QLFolder& exchange);
+  // Moves a reassigned exchange out of `tunnel` into the merged peer of its (index, address)
+  // pair, creating the peer or its tunnel when needed. False when the exchange has no pair or
+  // is already where it belongs.
+  bool MoveExchange(QLFolder& exchange, QLFolder& tunnel);
+  // Removes and destroys the first peer with the same address and name as `peer`.
+  void RemovePeer(const QLFolder& peer);
+  // Removes every tunnel without negotiations, then every peer without tunnels.
+  void RemoveEmpty();
+
   bool IsWrongFormat() const { return wrongFormat_; }
   void SetWrongFormat(bool wrong) { wrongFormat_ = wrong; }
   bool IsIKEv2() const { return isIKEv2_; }
   void SetIKEv2(bool v2) { isIKEv2_ = v2; }
 
  private:
+  class PairingIndex;
+  class PeerDirectory;
+  void PairByCookie(std::size_t start, const QLFolder& exchange, PairingIndex* index);
+  // Moves an exchange taken out of `tunnel` to its merged peer; gives it back when it stays.
+  std::unique_ptr<QLFolder> Relocate(std::unique_ptr<QLFolder> exchange, const QLFolder& tunnel,
+                                     PeerDirectory& directory);
+  // Puts the peers in ascending address order, equal addresses in their present order.
+  void SortPeers();
+
   bool wrongFormat_ = false;
   bool isIKEv2_ = false;
 };

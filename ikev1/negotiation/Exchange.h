@@ -1,0 +1,252 @@
+// The negotiations of an IKEv1 log: one node per main mode, aggressive mode, quick mode,
+// configuration (transaction) exchange or informational exchange between the local host and a
+// peer, plus the marker that a daemon restart leaves in the tree.
+//
+// A tunnel hands every packet to the open exchange of the packet's family with the packet's
+// initiator cookie and message ID, or to a new one. The exchange turns the packet into a
+// message node of the class for the packet's kind, remembers which packets of the negotiation
+// it has seen (`PacketMask`, bit n-1 for packet n) and from that whether the negotiation
+// completed.
+//
+// Headers: the packet scan builds one Header per packet. An exchange keeps a link to the header
+// of the packet added last (the header names the negotiation: cookie, family, message ID) and
+// hands the header itself to the message it creates, which owns it as its first child. When a
+// packet creates no message the exchange keeps that header itself, so the link never dangles.
+// An informational exchange has no messages: its header and payloads are its own children.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "model/FolderElement.h"
+
+namespace quillon {
+
+class Message;
+
+class Exchange : public FolderElement {
+ public:
+  Exchange(std::string name, QLFolder* parent);
+  ~Exchange() override;
+
+  // The exchange for a packet family (main mode 8, configuration 16, aggressive mode 48, quick
+  // mode 64, informational 128); null for any other family.
+  static std::unique_ptr<Exchange> ForFamily(std::uint32_t family, QLFolder* parent);
+
+  // Name, direction of the first packet, its date, " From: " and the first packet's time, then
+  // " To: " and the last packet's time when the negotiation completed, else " Failed!".
+  std::string Caption() const override;
+  std::string DetailText() const override { return "Exchange!!!\r\n"; }
+
+  // Same initiator cookie (its last four bytes) as the node's.
+  bool MatchesMessage(const QLFolder& node) const final;
+  // The text is the initiator or the responder cookie of the packet added last, as the tree
+  // prints cookies (16 lower-case hex digits, no blanks).
+  bool MatchesCookie(std::string_view text) const override;
+  // The text is one of the first two SPIs the messages carry; an exchange whose messages carry
+  // more than two never matches.
+  bool MatchesSpi(std::string_view text) const override;
+  bool MatchesUserName(std::string_view text) const override;
+  // The user detail holds "(" + text + ")".
+  bool MatchesUserDetail(std::string_view text) const override;
+  // Date of the packet added last with the time of the first packet; computed once. A date
+  // before 1900 cannot be a log date and gives the zero time.
+  std::optional<CalendarTime> StartTime() const override;
+
+  // Regrouping of indexed peers: the (index, address) pair this exchange was paired with.
+  // Only main, aggressive, quick mode and informational exchanges keep it.
+  bool IsReassigned() const override { return reassigned_; }
+  void Reassign(std::uint32_t index, std::uint32_t address) override;
+  std::uint32_t ReassignedIndex() const override { return reassignedIndex_; }
+  std::uint32_t ReassignedAddress() const override { return reassignedAddress_; }
+  // The first "PeerIP:" address a packet-debug record of the negotiation gave. Main,
+  // aggressive, quick mode and configuration exchanges keep their own; the others answer
+  // from their own record.
+  std::uint32_t PacketDebugValue() const override;
+  void SetPacketDebugValue(std::uint32_t value) override;
+
+  void ReadPayloads(DebugLogReader& /*reader*/) override {}
+
+  virtual bool IsRestart() const { return false; }
+  // A closed exchange takes no more packets (a daemon restart ends every negotiation).
+  virtual void Close() { closed_ = true; }
+  virtual bool IsClosed() const { return closed_; }
+  virtual std::string FirstTimeText() const;
+  virtual std::string LastTimeText() const;
+
+  // Whether this exchange, as it stands, takes the packet: open, same cookie value, same
+  // family (not informational) and same message ID value as the packet added last.
+  bool TakesPacket(const Header& packet) const;
+  std::uint32_t PacketMask() const { return packetMask_; }
+
+ protected:
+  enum Keeps : unsigned { kKeepsNothing = 0, kKeepsReassignment = 1, kKeepsPacketDebugValue = 2 };
+  Exchange(std::string name, QLFolder* parent, unsigned keeps);
+
+  // Creates the message for the packet held since Load: the message takes the header, reads
+  // the payload blocks and its packet-debug record; the packet's bit joins the mask.
+  Message& AddMessage(std::unique_ptr<Message> message, std::uint32_t bit, DebugLogReader& reader);
+  // The first non-zero packet-debug value of the messages wins.
+  void TakePacketDebugValue(const QLFolder& message);
+  // "\r\nLocal host ==> Remote peer(a.b.c.d)" (or "<==") for the packet added last, after
+  // `lead`; empty without header.
+  std::string DirectionLine(std::string_view lead = "\r\n") const;
+  // The summary of the diagnosis, when there is one.
+  void AppendSummary(std::string& text) const;
+  const Header* MessageHeader(std::size_t index) const;
+  const Header* LastMessageHeader() const;
+
+  std::uint32_t packetMask_ = 0;
+
+ private:
+  unsigned keeps_ = kKeepsNothing;
+  bool closed_ = false;
+  mutable std::optional<CalendarTime> startTime_;
+  std::uint32_t packetDebugValue_ = 0;
+  bool reassigned_ = false;
+  std::uint32_t reassignedIndex_ = 0;
+  std::uint32_t reassignedAddress_ = 0;
+};
+
+// Main mode: six packets, the SA proposal and answer, the key exchange and the identities.
+class MainMode : public Exchange {
+ public:
+  explicit MainMode(QLFolder* parent);
+
+  bool IsComplete() const override { return packetMask_ == 63; }
+  std::string DetailText() const override;
+  // The identity address (a peer index) the peer sent in packet 5 or 6.
+  bool HasIdAddress() const override { return hasIdAddress_; }
+  std::uint32_t IdAddress() const override { return idAddress_; }
+  void ReadPayloads(DebugLogReader& reader) override;
+
+ private:
+  bool hasIdAddress_ = false;
+  std::uint32_t idAddress_ = 0;
+};
+
+// Aggressive mode: three packets. The class keeps the daemon's spelling of its title.
+class Aggresive : public Exchange {
+ public:
+  explicit Aggresive(QLFolder* parent);
+
+  bool IsComplete() const override { return packetMask_ == 7; }
+  std::string DetailText() const override { return "Aggresive Mode\r\n"; }
+  void ReadPayloads(DebugLogReader& reader) override;
+};
+
+// Quick mode (phase two): three packets negotiating IPsec SAs for a pair of identities.
+class PhaseTwo : public Exchange {
+ public:
+  explicit PhaseTwo(QLFolder* parent);
+
+  bool IsComplete() const override { return packetMask_ == 7; }
+  std::string DetailText() const override;
+  // Date and time of the packet added last (the diagnosis' time windows).
+  std::string DateText() const override;
+  std::string TimeText() const override;
+  bool IsImmediateDelete() const override { return immediateDelete_; }
+  void SetImmediateDelete() override { immediateDelete_ = true; }
+  bool IsSuccessiveIdentical() const override { return successiveIdentical_; }
+  void SetSuccessiveIdentical() override { successiveIdentical_ = true; }
+  // Both quick modes negotiate for the same pair of identities, in either role: compares the
+  // only messages when both have one, else the second messages (the responder's answer).
+  bool SameIdentities(const QLFolder& other) const override;
+  void ReadPayloads(DebugLogReader& reader) override;
+
+ private:
+  bool immediateDelete_ = false;
+  bool successiveIdentical_ = false;
+};
+
+// Configuration (transaction) exchange: request/reply and set/acknowledge pairs carrying the
+// client's attributes and, for extended authentication, the user name.
+class ConfigMode : public Exchange {
+ public:
+  explicit ConfigMode(QLFolder* parent);
+
+  // Every message is complete (a set or acknowledge with a failed status is not).
+  bool IsComplete() const override;
+  std::string DetailText() const override;
+  bool HasUserName() const override { return hasUserName_; }
+  std::string UserName() const override { return userName_; }
+  bool HasUserDetail() const override { return hasUserDetail_; }
+  std::string UserDetail() const override { return userDetail_; }
+  void ReadPayloads(DebugLogReader& reader) override;
+
+ private:
+  bool hasUserName_ = false;
+  std::string userName_;
+  bool hasUserDetail_ = false;
+  std::string userDetail_;
+};
+
+// Informational exchange: one packet, always a negotiation of its own. Named "Info" (plus the
+// notification type), "DPD" for dead-peer detection, or "Delete" plus the protocol of the SAs
+// a delete payload removes.
+class Notify : public Exchange {
+ public:
+  explicit Notify(QLFolder* parent);
+
+  bool IsComplete() const override { return true; }
+  std::string DetailText() const override;
+  std::string DateText() const override;
+  std::string TimeText() const override;
+  bool IsNotify() const override { return true; }
+  // A received packet takes the record the daemon logged before it.
+  using FolderElement::AttachPacketDebug;
+  void AttachPacketDebug(DebugLogReader& reader) override;
+  // The packet framing in the daemon's layout: the received packet's record and header block
+  // before the packet line, the created packet's header block after it.
+  void WriteDebug(std::string& out) const override;
+  // Created packets: the final length block and the "Sent:" record after the payloads.
+  void WriteDebugLength(std::string& out) const override;
+  std::string SpiText() const override { return spiText_; }
+  bool IsDeleteRepeated() const override { return deleteRepeated_; }
+  void SetDeleteRepeated() override { deleteRepeated_ = true; }
+  bool IsFirstRepeatedDelete() const override { return firstRepeatedDelete_; }
+  void SetFirstRepeatedDelete() override { firstRepeatedDelete_ = true; }
+  bool IsImmediateDelete() const override { return immediateDelete_; }
+  void SetImmediateDelete() override { immediateDelete_ = true; }
+  std::string FirstTimeText() const override;
+  std::string LastTimeText() const override { return FirstTimeText(); }
+
+  // The payload blocks: hash, notification and delete payloads become children; the final
+  // hash and length of a created packet go to the hash payload and the header.
+  void ReadPayloads(DebugLogReader& reader) override;
+  // The header becomes a child of the exchange.
+  void SetHeader(std::unique_ptr<Header> header) override;
+
+  bool IsDpd() const { return isDpd_; }
+  bool IsDelete() const { return isDelete_; }
+
+ private:
+  void ReadBlock(int code, DebugLogReader& reader);
+
+  bool isDelete_ = false;
+  bool isDpd_ = false;
+  bool deleteRepeated_ = false;
+  bool firstRepeatedDelete_ = false;
+  bool immediateDelete_ = false;
+  std::string spiText_;
+  QLFolder* hashPayload_ = nullptr;  // a child
+};
+
+// Marks where the daemon restarted: every negotiation open at that point was ended by it.
+class Restarted : public Exchange {
+ public:
+  Restarted(std::string restartText, QLFolder* parent);
+
+  std::string Caption() const override { return Name(); }
+  std::string DetailText() const override { return restartText_; }
+  bool IsRestart() const override { return true; }
+  const std::string& RestartText() const { return restartText_; }
+
+ private:
+  std::string restartText_;
+};
+
+}  // namespace quillon

@@ -1,0 +1,144 @@
+#include "ikev1/negotiation/Peer.h"
+
+#include <utility>
+
+#include "ikev1/log/DebugLogReader.h"
+#include "ikev1/log/Header.h"
+#include "ikev1/negotiation/Exchange.h"
+#include "ikev1/negotiation/Tunnel.h"
+#include "model/IPv4.h"
+
+namespace quillon {
+
+namespace {
+
+// The version text of a restart line ("GX-1(4.1) ..."): the parenthesised part, at most five
+// characters, as the daemon's restart record holds it.
+constexpr std::size_t kVersionTextLength = 5;
+
+std::string VersionText(const std::string& token) {
+  const std::size_t open = token.find('(');
+  if (open == std::string::npos) return {};
+  const std::size_t close = token.find(')', open);
+  const std::size_t length = close == std::string::npos ? std::string::npos : close - open + 1;
+  return token.substr(open, length).substr(0, kVersionTextLength);
+}
+
+}  // namespace
+
+Peer::Peer(std::unique_ptr<Header> header, DebugLogReader& reader, std::string name, QLFolder* parent)
+    : QLFolder(std::move(name), parent) {
+  if (header) peerAddress_ = header->PeerAddress();
+  indexedPeer_ = IsLowRangeAddress(peerAddress_);
+  idAddress_ = indexedPeer_ ? peerAddress_ : 0;
+  AddPacket(std::move(header), reader);
+}
+
+Peer::Peer(std::uint32_t address, std::uint32_t index, std::string name, QLFolder* parent)
+    : QLFolder(std::move(name), parent),
+      peerAddress_(index),
+      idAddress_(address),
+      indexedPeer_(true),
+      mergedPeer_(true) {}
+
+Peer::~Peer() = default;
+
+std::string Peer::DetailText() const {
+  std::string text = "Peer\r\n";
+  const std::string summary = SummaryText(true);
+  if (!summary.empty()) text += "\r\nSummary:\r\n" + summary;
+  return text;
+}
+
+namespace {
+
+// The tunnels' order: ascending (local, peer) address pairs, the pair without addresses last.
+// A peer holds one tunnel per pair.
+bool PairBefore(std::uint32_t local, std::uint32_t peer, const QLFolder& tunnel) {
+  const std::uint32_t otherLocal = tunnel.TunnelLocalIP();
+  const std::uint32_t otherPeer = tunnel.TunnelPeerIP();
+  if (local == 0 && peer == 0) return false;
+  return (otherLocal == 0 && otherPeer == 0) || local < otherLocal || (local == otherLocal && peer < otherPeer);
+}
+
+// The position of the first tunnel that the pair goes before. The tunnels are in order (they
+// come in through AddChild only), so the position is found by halving: a peer may hold many.
+std::size_t PairPosition(const QLFolder& peer, std::uint32_t local, std::uint32_t remote) {
+  std::size_t low = 0, high = peer.ChildCount();
+  while (low < high) {
+    const std::size_t middle = low + (high - low) / 2;
+    if (PairBefore(local, remote, *peer.Child(middle))) high = middle;
+    else low = middle + 1;
+  }
+  return low;
+}
+
+}  // namespace
+
+void Peer::AddChild(std::unique_ptr<QLFolder> tunnel) {
+  if (!tunnel) return;
+  const std::size_t position = PairPosition(*this, tunnel->TunnelLocalIP(), tunnel->TunnelPeerIP());
+  InsertChild(position, std::move(tunnel));
+}
+
+void Peer::Analyze() {
+  for (const auto& tunnel : Children()) tunnel->Analyze();
+}
+
+Exchange* Peer::AddPacket(std::unique_ptr<Header> header, DebugLogReader& reader) {
+  if (!header) return nullptr;
+  const std::uint32_t local = header->TunnelLocalIP();
+  const std::uint32_t peer = header->TunnelPeerIP();
+  // The tunnel of the pair, if there is one, stands just before the place a new one would take.
+  const std::size_t position = PairPosition(*this, local, peer);
+  if (position > 0 && Child(position - 1)->MatchesTunnel(local, peer)) {
+    if (auto* tunnel = dynamic_cast<Tunnel*>(Child(position - 1))) {
+      Exchange* exchange = tunnel->AddPacket(std::move(header), reader);
+      if (tunnel->HasIdAddress()) hasIdAddress_ = true;
+      return exchange;
+    }
+  }
+  auto tunnel = std::make_unique<Tunnel>(std::move(header), reader, local, peer, Tunnel::NameFor(local, peer), this);
+  // The new tunnel holds exactly the exchange that took the packet, if any.
+  auto* exchange = tunnel->ChildCount() != 0 ? dynamic_cast<Exchange*>(tunnel->Child(0)) : nullptr;
+  if (tunnel->HasIdAddress()) hasIdAddress_ = true;
+  AddChild(std::move(tunnel));
+  return exchange;
+}
+
+void Peer::HandleRestart(DebugLogReader& reader) {
+  const std::string current = reader.CurrentToken();
+  std::string text;
+  if (current == "daemon") {
+    // "... daemon <what> <text>": the restart text is taken two tokens on. The reader is
+    // stopped by its restart flag; let it go for those tokens, then stop it again so that
+    // the remaining peers are told the same restart.
+    reader.ClearRestartSeen();
+    reader.ClearPushBack();
+    text = current;
+    for (int i = 0; i < 2 && !reader.RestartSeen() && !reader.IsAbandoned() && !reader.AtEnd(); ++i) {
+      const std::string& t = reader.ReadToken();
+      if (DebugLogReader::IsHeaderStart(t) || DebugLogReader::IsDebugMarker(t) || DebugLogReader::IsBlockKeyword(t)) {
+        // The restart line was short and a packet (or its debug record) follows at once:
+        // leave it for the packet scan rather than lose it.
+        reader.PushBack();
+        break;
+      }
+      text = t;
+    }
+    reader.SetRestartSeen();
+    reader.SetRestartText(text);
+  } else if (current.find("GX-1") != std::string::npos) {
+    text = VersionText(current);
+  } else {
+    text = reader.RestartText();
+  }
+
+  if (ChildCount() != 0) {
+    if (auto* first = dynamic_cast<Tunnel*>(Child(0))) first->AddRestartMarker(std::move(text));
+  }
+  for (const auto& child : Children())
+    if (auto* tunnel = dynamic_cast<Tunnel*>(child.get())) tunnel->CloseAll();
+}
+
+}  // namespace quillon

@@ -1,0 +1,60 @@
+// One remote address of an IKEv1 debug log.
+//
+// The loader hands every packet to the peer of the packet's "peer:" address; the peer places it
+// in the tunnel of the packet's tunnel addresses, and the tunnel in a negotiation. The daemon
+// sometimes logs a small index (1..65278) in place of the peer's address: such an indexed peer
+// is merged with the peer of the real address by the log root after loading, which creates
+// merged peers named after both.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "model/QLFolder.h"
+
+namespace quillon {
+
+class Exchange;
+
+class Peer : public QLFolder {
+ public:
+  // A peer for the first packet from its address; the packet is placed at once.
+  Peer(std::unique_ptr<Header> header, DebugLogReader& reader, std::string name, QLFolder* parent = nullptr);
+  // A merged peer made by the regrouping: its address is the index, its identity address the
+  // real address. It starts empty.
+  Peer(std::uint32_t address, std::uint32_t index, std::string name, QLFolder* parent);
+  ~Peer() override;
+
+  // "Peer", then the summary of its tunnels when there is one.
+  std::string DetailText() const override;
+  // Keeps the tunnels in ascending (local, peer) address order, the tunnel without addresses
+  // last; equal pairs keep their arrival order.
+  void AddChild(std::unique_ptr<QLFolder> tunnel) override;
+  std::uint32_t PeerAddress() const override { return peerAddress_; }
+  void PurgeDeleted() override { PurgeDeletedChildren(); }
+  void Analyze() override;
+  bool IsIndexedPeer() const override { return indexedPeer_; }
+  bool HasIdAddress() const override { return hasIdAddress_; }
+  std::uint32_t IdAddress() const override { return idAddress_; }
+  bool IsMergedPeer() const override { return mergedPeer_; }
+  bool IsRegrouped() const override { return regrouped_; }
+  void SetRegrouped() override { regrouped_ = true; }
+
+  // Places one packet in the tunnel of its tunnel addresses, creating the tunnel when it is
+  // new. Returns the exchange that took the packet (null when the packet was dropped).
+  Exchange* AddPacket(std::unique_ptr<Header> header, DebugLogReader& reader);
+  // The daemon restarted: the first tunnel gets a restart marker and every negotiation of the
+  // peer is ended. The reader's current token tells what the restart line said.
+  void HandleRestart(DebugLogReader& reader);
+
+ private:
+  std::uint32_t peerAddress_ = 0;
+  std::uint32_t idAddress_ = 0;
+  bool indexedPeer_ = false;
+  bool hasIdAddress_ = false;
+  bool mergedPeer_ = false;
+  bool regrouped_ = false;
+};
+
+}  // namespace quillon

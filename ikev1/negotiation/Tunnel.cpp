@@ -1,0 +1,220 @@
+#include "ikev1/negotiation/Tunnel.h"
+
+#include <iterator>
+#include <list>
+#include <map>
+#include <utility>
+#include <vector>
+
+#include "ikev1/log/DebugLogReader.h"
+#include "ikev1/log/Header.h"
+#include "ikev1/negotiation/Exchange.h"
+#include "model/IPv4.h"
+
+namespace quillon {
+
+// The exchanges of a tunnel while a batch of insertions is open: the sequence, and the
+// exchanges with a start time by start time, in sequence order among equal times.
+struct Tunnel::InsertBatch {
+  using Sequence = std::list<std::unique_ptr<QLFolder>>;
+  Sequence sequence;
+  std::multimap<std::int64_t, Sequence::iterator> byStart;
+};
+
+Tunnel::Tunnel(std::unique_ptr<Header> header, DebugLogReader& reader, std::uint32_t local, std::uint32_t peer,
+               std::string name, QLFolder* parent)
+    : QLFolder(std::move(name), parent), tunnelLocalIP_(local), tunnelPeerIP_(peer) {
+  AddPacket(std::move(header), reader);
+}
+
+Tunnel::Tunnel(std::uint32_t local, std::uint32_t peer, QLFolder* parent)
+    : QLFolder(NameFor(local, peer), parent), tunnelLocalIP_(local), tunnelPeerIP_(peer), timeOrdered_(true) {}
+
+Tunnel::~Tunnel() = default;
+
+std::string Tunnel::NameFor(std::uint32_t local, std::uint32_t peer) {
+  return FormatIPv4(local) + " <=> " + FormatIPv4(peer);
+}
+
+std::string Tunnel::DetailText() const {
+  std::string text = "Tunnel per interface\r\n\r\nLocal IP:\t" + FormatIPv4(tunnelLocalIP_) + "\r\nPeer IP:\t" +
+                     FormatIPv4(tunnelPeerIP_) + "\r\n";
+  const std::string summary = SummaryText(true);
+  if (!summary.empty()) text += "\r\nSummary:\r\n" + summary;
+  return text;
+}
+
+bool Tunnel::MatchesUserName(std::string_view text) const {
+  for (const auto& exchange : Children())
+    if (exchange->MatchesUserName(text)) return true;
+  return false;
+}
+
+bool Tunnel::MatchesUserDetail(std::string_view text) const {
+  for (const auto& exchange : Children())
+    if (exchange->MatchesUserDetail(text)) return true;
+  return false;
+}
+
+void Tunnel::PurgeDeleted() {
+  CloseInsertBatch();
+  for (std::size_t i = ChildCount(); i-- > 0;)
+    if (Child(i)->IsDeleted()) RemoveChild(i);
+  openIndexValid_ = false;
+}
+
+Tunnel::Key Tunnel::KeyOf(const Header& header) {
+  return Key{header.CookieValue(), header.PacketFamily(), header.MsgIdValue()};
+}
+
+Exchange* Tunnel::OpenExchangeAt(std::size_t position, const Header& packet) const {
+  if (position >= ChildCount()) return nullptr;
+  auto* exchange = dynamic_cast<Exchange*>(Child(position));
+  return exchange != nullptr && exchange->TakesPacket(packet) ? exchange : nullptr;
+}
+
+void Tunnel::RebuildOpenIndex() {
+  openIndex_.clear();
+  for (std::size_t i = 0; i < ChildCount(); ++i) {
+    const auto* exchange = dynamic_cast<const Exchange*>(Child(i));
+    if (exchange == nullptr || exchange->IsClosed() || exchange->GetHeader() == nullptr ||
+        exchange->GetHeader()->PacketFamily() == kFamilyInformational)
+      continue;
+    // The first open exchange of a key is the one the walk in order would find.
+    openIndex_.emplace(KeyOf(*exchange->GetHeader()), i);
+  }
+  openIndexValid_ = true;
+}
+
+Exchange* Tunnel::FindOpenExchange(const Header& packet) {
+  // Informational packets never join an exchange.
+  if (packet.PacketFamily() == kFamilyInformational) return nullptr;
+  if (!openIndexValid_) RebuildOpenIndex();
+  const Key key = KeyOf(packet);
+  auto it = openIndex_.find(key);
+  if (it == openIndex_.end()) return nullptr;
+  if (Exchange* exchange = OpenExchangeAt(it->second, packet)) return exchange;
+  // The entry went stale (children removed or closed from outside): ask the children.
+  RebuildOpenIndex();
+  it = openIndex_.find(key);
+  return it == openIndex_.end() ? nullptr : OpenExchangeAt(it->second, packet);
+}
+
+Exchange* Tunnel::AddPacket(std::unique_ptr<Header> header, DebugLogReader& reader) {
+  if (!header) return nullptr;
+  CloseInsertBatch();
+  timeOrdered_ = false;
+  if (Exchange* exchange = FindOpenExchange(*header)) {
+    exchange->Load(std::move(header), reader);
+    if (exchange->HasIdAddress()) hasIdAddress_ = true;
+    return exchange;
+  }
+  std::unique_ptr<Exchange> created = Exchange::ForFamily(header->PacketFamily(), this);
+  if (!created) return nullptr;
+  const Key key = KeyOf(*header);
+  created->Load(std::move(header), reader);
+  if (created->HasIdAddress()) hasIdAddress_ = true;
+  auto* exchange = static_cast<Exchange*>(AppendChild(std::move(created)));
+  if (openIndexValid_ && key.family != kFamilyInformational) openIndex_.insert_or_assign(key, ChildCount() - 1);
+  return exchange;
+}
+
+void Tunnel::AddRestartMarker(std::string text) {
+  CloseInsertBatch();
+  AppendChild(std::make_unique<Restarted>(std::move(text), this));
+}
+
+void Tunnel::InsertExchange(std::unique_ptr<QLFolder> exchange) {
+  if (!exchange) return;
+  if (batch_) {
+    // As TimeOrderPosition finds the place: before the first exchange that started later
+    // (for a first-phase negotiation, at the same moment or later), else at the end.
+    exchange->SetParent(this);
+    const std::optional<TimeOrderKey> key = TimeOrderKeyOf(*exchange);
+    if (!key) {
+      batch_->sequence.push_back(std::move(exchange));
+      return;
+    }
+    const auto next = key->first ? batch_->byStart.lower_bound(key->start) : batch_->byStart.upper_bound(key->start);
+    const auto where = next == batch_->byStart.end() ? batch_->sequence.end() : next->second;
+    const auto inserted = batch_->sequence.insert(where, std::move(exchange));
+    batch_->byStart.emplace_hint(next, key->start, inserted);
+    return;
+  }
+  const std::size_t position = TimeOrderPosition(*this, *exchange, timeOrdered_);
+  InsertChild(position, std::move(exchange));
+  openIndexValid_ = false;
+}
+
+void Tunnel::OpenInsertBatch() {
+  if (!timeOrdered_ || batch_) return;
+  batch_ = std::make_unique<InsertBatch>();
+  std::vector<std::unique_ptr<QLFolder>> children;
+  while (ChildCount() != 0) children.push_back(TakeChild(ChildCount() - 1));
+  for (auto it = children.rbegin(); it != children.rend(); ++it) {
+    const std::optional<TimeOrderKey> key = TimeOrderKeyOf(**it);
+    (*it)->SetParent(this);
+    const auto inserted = batch_->sequence.insert(batch_->sequence.end(), std::move(*it));
+    if (key) batch_->byStart.emplace_hint(batch_->byStart.end(), key->start, inserted);
+  }
+}
+
+void Tunnel::CloseInsertBatch() {
+  if (!batch_) return;
+  std::unique_ptr<InsertBatch> batch = std::move(batch_);
+  for (auto& exchange : batch->sequence) AppendChild(std::move(exchange));
+  openIndexValid_ = false;
+}
+
+void Tunnel::CloseAll() {
+  CloseInsertBatch();
+  for (const auto& child : Children())
+    if (auto* exchange = dynamic_cast<Exchange*>(child.get())) exchange->Close();
+  openIndex_.clear();
+  openIndexValid_ = true;
+}
+
+std::optional<TimeOrderKey> TimeOrderKeyOf(const QLFolder& exchange) {
+  const std::optional<CalendarTime> start = exchange.StartTime();
+  if (!start) return std::nullopt;
+  const std::string& name = exchange.Name();
+  const bool first = name.find("Main Mode") != std::string::npos || name.find("Initial") != std::string::npos ||
+                     name.find("Child SA IKE") != std::string::npos;
+  return TimeOrderKey{start->Seconds(), first};
+}
+
+std::size_t TimeOrderPosition(const QLFolder& tunnel, const QLFolder& exchange, bool timeOrdered) {
+  const std::optional<TimeOrderKey> key = TimeOrderKeyOf(exchange);
+  if (!key) return tunnel.ChildCount();
+  // Whether the new exchange goes before `other`; nullopt when `other` has no start time.
+  auto goesBefore = [&key](const QLFolder& other) -> std::optional<bool> {
+    const std::optional<CalendarTime> otherStart = other.StartTime();
+    if (!otherStart) return std::nullopt;
+    const std::int64_t e = otherStart->Seconds();
+    return key->start < e || (key->first && key->start == e);
+  };
+  if (timeOrdered) {
+    // The exchanges with a start time are in time order, so the ones the new exchange goes
+    // before come last among them: halve the range. Exchanges without a start time are
+    // stepped over.
+    std::size_t low = 0, high = tunnel.ChildCount(), found = tunnel.ChildCount();
+    while (low < high) {
+      const std::size_t middle = low + (high - low) / 2;
+      std::size_t j = middle;
+      std::optional<bool> before;
+      while (j < high && !(before = goesBefore(*tunnel.Child(j)))) ++j;
+      if (before && !*before) {
+        low = j + 1;
+      } else {
+        if (before) found = j;
+        high = middle;
+      }
+    }
+    return found;
+  }
+  for (std::size_t i = 0; i < tunnel.ChildCount(); ++i)
+    if (goesBefore(*tunnel.Child(i)) == true) return i;
+  return tunnel.ChildCount();
+}
+
+}  // namespace quillon

@@ -1,0 +1,119 @@
+// The negotiations of one peer that belong to one tunnel interface.
+//
+// A gateway with tunnel interfaces logs on each packet line the local and the peer address of
+// the interface the packet belongs to ("TunnelLocalIP:%x,TunnelPeerIP:%x"). A Tunnel groups
+// the negotiations of one such pair; the negotiations without tunnel addresses go to a tunnel
+// whose addresses are both 0, which the view does not show as a level of its own.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+
+#include "model/QLFolder.h"
+
+namespace quillon {
+
+class Exchange;
+
+class Tunnel : public QLFolder {
+ public:
+  // A tunnel created for its first packet, which it places at once.
+  Tunnel(std::unique_ptr<Header> header, DebugLogReader& reader, std::uint32_t local, std::uint32_t peer,
+         std::string name, QLFolder* parent);
+  // An empty tunnel, filled by the log root's regrouping.
+  Tunnel(std::uint32_t local, std::uint32_t peer, QLFolder* parent);
+  ~Tunnel() override;
+
+  // "local <=> peer" in dotted form.
+  static std::string NameFor(std::uint32_t local, std::uint32_t peer);
+
+  bool IsComplete() const override { return true; }
+  std::string DetailText() const override;
+  bool MatchesUserName(std::string_view text) const override;
+  bool MatchesUserDetail(std::string_view text) const override;
+  // Drops the exchanges marked deleted; the others stay as they are.
+  void PurgeDeleted() override;
+  bool HasIdAddress() const override { return hasIdAddress_; }
+  bool IsTunnel() const override { return true; }
+  bool HasTunnelAddresses() const override { return tunnelLocalIP_ != 0 && tunnelPeerIP_ != 0; }
+  bool MatchesTunnel(std::uint32_t local, std::uint32_t peer) const override {
+    return tunnelLocalIP_ == local && tunnelPeerIP_ == peer;
+  }
+  std::uint32_t TunnelLocalIP() const override { return tunnelLocalIP_; }
+  std::uint32_t TunnelPeerIP() const override { return tunnelPeerIP_; }
+
+  // Places one packet: the open negotiation with the packet's cookie, family and message ID
+  // takes it; otherwise it starts a new negotiation (an informational packet always does).
+  // Returns the exchange that took the packet; null when the packet's family has no
+  // negotiation class (the packet is dropped).
+  Exchange* AddPacket(std::unique_ptr<Header> header, DebugLogReader& reader);
+  // Appends the marker of a daemon restart.
+  void AddRestartMarker(std::string text);
+  // Places an exchange moved here by the regrouping at its place in time order.
+  void InsertExchange(std::unique_ptr<QLFolder> exchange);
+  // Many exchanges moved into a tunnel in time order, one after the other: while a batch is
+  // open the tunnel keeps its exchanges aside and places each new one by halving, and
+  // CloseInsertBatch puts them all back at once, in the order single insertions give. Each
+  // insertion into the list of children would shift every exchange after it. Only a tunnel
+  // in time order opens a batch; the exchanges are not its children while it is open.
+  void OpenInsertBatch();
+  void CloseInsertBatch();
+  bool HasOpenInsertBatch() const { return batch_ != nullptr; }
+  // Ends every negotiation: later packets start new ones.
+  void CloseAll();
+
+ private:
+  struct Key {
+    std::uint32_t cookie, family, msgId;
+    friend bool operator==(const Key&, const Key&) = default;
+  };
+  struct KeyHash {
+    std::size_t operator()(const Key& k) const noexcept {
+      return (std::size_t{k.cookie} * 0x9E3779B97F4A7C15ull) ^ (std::size_t{k.msgId} << 8) ^ k.family;
+    }
+  };
+  static Key KeyOf(const Header& header);
+  Exchange* OpenExchangeAt(std::size_t position, const Header& packet) const;
+  Exchange* FindOpenExchange(const Header& packet);
+  void RebuildOpenIndex();
+
+  std::uint32_t tunnelLocalIP_ = 0;
+  std::uint32_t tunnelPeerIP_ = 0;
+  bool hasIdAddress_ = false;
+  // The exchanges with a start time are in time order: true for a tunnel that receives its
+  // exchanges only through InsertExchange (the regrouping's merged tunnels), which keeps the
+  // order, so that the place for the next one is found from the end.
+  bool timeOrdered_ = false;
+  // Where the open negotiation of each (cookie, family, message ID) stands among the
+  // children: a log holds thousands of negotiations per tunnel, and every packet looks for
+  // its own. Entries are checked against the child they name before use and the index is
+  // rebuilt from the children whenever one does not hold, so it can only save the walk,
+  // never change its answer.
+  std::unordered_map<Key, std::size_t, KeyHash> openIndex_;
+  bool openIndexValid_ = true;
+  struct InsertBatch;
+  std::unique_ptr<InsertBatch> batch_;
+};
+
+// The position at which `exchange` goes among the tunnel's exchanges in time order: before the
+// first exchange that started later; a first-phase negotiation also goes before one that
+// started at the same moment. An exchange without a start time goes last. Serves the tunnels
+// of both log kinds. `timeOrdered` tells that the tunnel's exchanges with a start time are
+// already in time order: the place is then looked for from the end, with the same result.
+std::size_t TimeOrderPosition(const QLFolder& tunnel, const QLFolder& exchange, bool timeOrdered = false);
+
+// What places an exchange in time order: its start time in seconds, and whether it goes
+// before exchanges that started at the same moment (a first-phase negotiation). Empty without
+// a start time.
+struct TimeOrderKey {
+  std::int64_t start = 0;
+  bool first = false;
+};
+std::optional<TimeOrderKey> TimeOrderKeyOf(const QLFolder& exchange);
+
+}  // namespace quillon

@@ -1,0 +1,220 @@
+#include "ikev1/negotiation/Exchange.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ikev1/log/DebugLogReader.h"
+#include "ikev1/log/Header.h"
+#include "ikev1/log/Message.h"
+#include "ikev1/log/PacketDebugRecord.h"
+#include "ikev1/payloads/KeyMaterialPayloads.h"
+#include "ikev1/payloads/PayloadFactory.h"
+#include "tests/ikev1/negotiation/NegotiationLog.h"
+
+namespace quillon {
+namespace {
+
+using namespace negtest;
+using Texts = std::vector<std::string>;
+
+TEST(ExchangeTest, MainModeCompleteIncompleteAndRepeated) {
+  auto root = Load(MainModeLog(6));
+  const auto& mm = ExchangeAt<MainMode>(TunnelOf(*root), 0);
+  EXPECT_EQ(TunnelOf(*root).ChildCount(), 1u);
+  EXPECT_EQ(mm.PacketMask(), 63u);
+  EXPECT_EQ(Names(mm), (Texts{"MM packet 1 (12:00:01)", "MM packet 2 (12:00:02)", "MM packet 3 (12:00:03)",
+                              "MM packet 4 (12:00:04)", "MM packet 5 (12:00:05)", "MM packet 6 (12:00:06)"}));
+  EXPECT_NE(dynamic_cast<const Main34Mess*>(mm.Child(2)), nullptr);
+  EXPECT_NE(dynamic_cast<const Main56Mess*>(mm.Child(5)), nullptr);
+  // The exchange links the last packet's header, which that packet's message owns.
+  EXPECT_EQ(mm.GetHeader(), mm.Child(5)->Child(0));
+  EXPECT_EQ(mm.Caption(), "Main Mode   ==> Mon Nov 13 2006 From: 12:00:01 To: 12:00:06");
+  EXPECT_EQ(mm.DetailText(), "Main Mode\r\n\r\nLocal host <== Remote peer(10.0.0.1)");
+
+  // A retransmitted packet 3 joins its negotiation, which never sees packet 6.
+  root = Load(MainModeLog(3) + Text(MainModePacket(3, "12:00:09")) + Text(MainModePacket(5)));
+  const auto& failed = ExchangeAt<MainMode>(TunnelOf(*root), 0);
+  EXPECT_EQ(failed.PacketMask(), 23u);
+  EXPECT_EQ(Names(failed), (Texts{"MM packet 1 (12:00:01)", "MM packet 2 (12:00:02)", "MM packet 3 (12:00:03)",
+                                  "MM packet 3 (12:00:09)", "MM packet 5 (12:00:05)"}));
+  EXPECT_EQ(failed.Caption(), "Main Mode   ==> Mon Nov 13 2006 From: 12:00:01 Failed!");
+}
+
+TEST(ExchangeTest, QuickAggressiveAndConfigurationExchanges) {
+  // Two quick modes under one cookie, told apart by their message IDs.
+  const std::string id1 = "00 00 00 01", id2 = "00 00 00 02";
+  Packet ag1, ag2, ag3, cm1, cm2;
+  ag1.keyword = "create_packet1aggressive:";
+  ag2.keyword = "process_packet2aggressive:";
+  ag3.keyword = "create_packet3aggressive:";
+  cm1.keyword = "process_config";
+  cm2.keyword = "create_config_reply:";
+  cm1.msgId = cm2.msgId = "00 00 00 07";
+  auto root = Load(Text(QuickModePacket(1, id1, "12:01:00")) + Text(QuickModePacket(1, id2, "12:01:01")) +
+                   Text(QuickModePacket(2, id1, "12:01:02")) + Text(QuickModePacket(2, id2, "12:01:03")) +
+                   Text(QuickModePacket(3, id2, "12:01:04")) + Text(QuickModePacket(3, id1, "12:01:05")) +
+                   Text(ag1) + Text(ag2) + Text(cm1) + Text(ag3) + Text(cm2));
+  const QLFolder& tunnel = TunnelOf(*root);
+  EXPECT_EQ(Names(tunnel), (Texts{"QuickMode", "QuickMode", "Aggressive", "ConfigMode"}));
+  const auto& first = ExchangeAt<PhaseTwo>(tunnel, 0);
+  EXPECT_EQ(first.PacketMask(), 7u);
+  EXPECT_EQ(Names(first), (Texts{"QM packet 1 (12:01:00)", "QM packet 2 (12:01:02)", "QM packet 3 (12:01:05)"}));
+  EXPECT_EQ(Names(*tunnel.Child(1)), (Texts{"QM packet 1 (12:01:01)", "QM packet 2 (12:01:03)", "QM packet 3 (12:01:04)"}));
+  EXPECT_EQ(first.Caption(), "QuickMode   ==> Mon Nov 13 2006 From: 12:01:00 To: 12:01:05");
+  EXPECT_EQ(first.TimeText(), "12:01:05");  // the packet added last, for the diagnosis' time windows
+  EXPECT_EQ(first.DetailText(), "Phase Two\r\n\r\nLocal host ==> Remote peer(10.0.0.1)");
+
+  const auto& ag = ExchangeAt<Aggresive>(tunnel, 2);
+  EXPECT_EQ(Names(ag), (Texts{"AG packet 1 (12:00:00)", "AG packet2 (12:00:00)", "AG packet3 (12:00:00)"}));
+  EXPECT_TRUE(ag.IsComplete());
+  EXPECT_EQ(ag.DetailText(), "Aggresive Mode\r\n");
+  const auto& cm = ExchangeAt<ConfigMode>(tunnel, 3);
+  EXPECT_EQ(cm.ChildCount(), 2u);
+  EXPECT_TRUE(cm.IsComplete());
+  EXPECT_EQ(cm.DetailText(), "Configuration Mode\r\n\r\nLocal host ==> Remote peer(10.0.0.1)");
+}
+
+TEST(ExchangeTest, InformationalPacketsEachStartANotify) {
+  auto root = Load(Text(Informational(false, NotifyBlock("8d 28"), "12:10:00")) +
+                   Text(Informational(true, DeleteBlock("00 00 00 01", "aa bb cc dd"), "12:10:01")) +
+                   Text(Informational(false, "", "12:10:02")) +
+                   Text(Informational(false, NotifyBlock("00 0e"), "12:10:03")) +
+                   Text(Informational(false, "", "12:10:04")) +
+                   Text(Informational(false, DeleteBlock("00 00 00 00", "01 02"), "12:10:05")));
+  const QLFolder& tunnel = TunnelOf(*root);
+  EXPECT_EQ(Names(tunnel), (Texts{"DPD", "Delete IPsec", "Info", "Info NO-PROPOSAL-CHOSEN", "Info", "Delete IKE"}));
+  const auto& dpd = ExchangeAt<Notify>(tunnel, 0);
+  EXPECT_EQ(dpd.Child(0), dpd.GetHeader());  // the header is the notify's own child
+  EXPECT_EQ(dpd.Caption(), "DPD   <== Mon Nov 13 2006 From: 12:10:00 To: 12:10:00");
+  EXPECT_EQ(dpd.DetailText(), "Notify\r\n\r\n\r\nLocal host <== Remote peer(10.0.0.1)");
+  const auto& del = ExchangeAt<Notify>(tunnel, 1);
+  EXPECT_EQ(del.SpiText(), "aabbccdd");
+  EXPECT_TRUE(del.MatchesSpi("aabbccdd"));
+  EXPECT_EQ(del.Caption(), "Delete IPsec   ==> Mon Nov 13 2006 From: 12:10:01 To: 12:10:01");
+}
+
+TEST(ExchangeTest, NotifyRecordsFinalHashAndWritingBack) {
+  const std::string msgId = "aa bb cc dd";
+  auto original = Load(Record(false, "0a000001", kCookie, msgId, "\tExchange type: Info\n") +
+                       Text(Informational(false, NotifyBlock("00 0e"), "12:10:00", msgId)) +
+                       Text(Informational(true, Block("debugHashPayload:", "HashData:", "11") + NotifyBlock("8d 28") +
+                                                    "noise between blocks\n"
+                                                    "debugIsakmpHdrLen:\n\tLength: 00 00 00 4c (76)\n\n"
+                                                    "debugHashData:\n\tHashData: aa bb\n",
+                                                "12:10:01", "00 00 00 09")) +
+                       Record(true, "0a000001", kCookie, "00 00 00 09", "\tSize: 76 bytes\n"));
+  const QLFolder& tunnel = TunnelOf(*original);
+  ASSERT_EQ(tunnel.ChildCount(), 2u);
+  EXPECT_EQ(tunnel.Child(0)->DetailText(),
+            "Notify\r\n\r\nExchange type:\t\tInfo\r\n\r\nLocal host <== Remote peer(10.0.0.1)");
+  // A created packet logs its hash once computed, after the payloads.
+  const auto& sent = ExchangeAt<Notify>(tunnel, 1);
+  ASSERT_EQ(sent.ChildCount(), 3u);
+  EXPECT_EQ(dynamic_cast<const HashPayload&>(*sent.Child(1)).Data(), (ByteList{0xaa, 0xbb}));
+  EXPECT_EQ(sent.GetHeader()->Length(), (ByteList{0, 0, 0, 0x4c}));
+
+  // Saved and read again, both packets come back with their records, lengths and hash.
+  std::string saved = "IKE logging started (file saved by Quillon)\r\n\r\n";
+  WriteTree(*original, saved);
+  EXPECT_NE(saved.find("\ngxIsakmp_ProcessInfoExc peer: a000001 ~~ Mon Nov 13 12:10:00 2006\n"), std::string::npos)
+      << saved;
+  EXPECT_NE(saved.find("\ngxIsakmp_BuildInfoExc-N peer: a000001 ~~ Mon Nov 13 12:10:01 2006\n" + kPlus +
+                       "\ndebugIsakmpHdr: (Creation)\n"),
+            std::string::npos);
+  auto copy = Load(saved);
+  std::string before, after;
+  Dump(*original, before);
+  Dump(*copy, after);
+  EXPECT_EQ(after, before);
+  ASSERT_NE(TunnelOf(*copy).Child(1)->PacketDebug(), nullptr);
+  EXPECT_TRUE(TunnelOf(*copy).Child(1)->PacketDebug()->sent);
+}
+
+// A node standing for a payload that reports an SPI.
+class SpiNode : public QLFolder {
+ public:
+  explicit SpiNode(std::string spi) : spi_(std::move(spi)) {}
+  std::string SpiText() const override { return spi_; }
+
+ private:
+  std::string spi_;
+};
+
+TEST(ExchangeTest, CookieAndSpiMatching) {
+  Packet p = MainModePacket(1, "12:00:01", "0a 0b 0c 0d 0e 0f 10 11");
+  auto root = Load(Text(p));
+  const QLFolder& mm = *TunnelOf(*root).Child(0);
+  EXPECT_TRUE(mm.MatchesCookie("0a0b0c0d0e0f1011"));
+  EXPECT_TRUE(mm.MatchesCookie("1112131415161718"));  // the responder cookie
+  EXPECT_FALSE(mm.MatchesCookie("0A0B0C0D0E0F1011"));
+  EXPECT_FALSE(mm.MatchesCookie("0a0b0c0d"));
+
+  Exchange exchange("QuickMode", nullptr);
+  EXPECT_FALSE(exchange.MatchesSpi(""));
+  exchange.AppendChild(std::make_unique<SpiNode>("aaaa"));
+  exchange.AppendChild(std::make_unique<SpiNode>(""));
+  exchange.AppendChild(std::make_unique<SpiNode>("bbbb"));
+  EXPECT_TRUE(exchange.MatchesSpi("aaaa"));
+  EXPECT_TRUE(exchange.MatchesSpi("bbbb"));
+  EXPECT_FALSE(exchange.MatchesSpi(""));
+  // A third SPI: the messages belong to more than one SA, and none identifies the exchange.
+  exchange.AppendChild(std::make_unique<SpiNode>("aaaa"));
+  EXPECT_FALSE(exchange.MatchesSpi("aaaa"));
+}
+
+// An identification payload as a quick-mode message sees it.
+class Identity : public QLFolder, public IdentitySource {
+ public:
+  explicit Identity(std::string text) : text_(std::move(text)) {}
+  std::string IdentityText() const override { return text_; }
+
+ private:
+  std::string text_;
+};
+
+// A quick mode whose messages carry the given identity pairs.
+std::unique_ptr<PhaseTwo> QuickMode(const std::vector<std::pair<std::string, std::string>>& messages) {
+  auto quickMode = std::make_unique<PhaseTwo>(nullptr);
+  for (const auto& [initiator, responder] : messages) {
+    auto message = std::make_unique<PhaTwo12Mess>("QM packet", nullptr);
+    Identity a(initiator), b(responder);
+    message->SetIdPayload(&a);
+    message->SetIdPayload(&b);
+    quickMode->AppendChild(std::move(message));
+  }
+  return quickMode;
+}
+
+TEST(ExchangeTest, QuickModeIdentitiesCompareOnlyOrSecondMessages) {
+  const std::string a = "10.0.0.0/8", b = "192.168.1.0/24", c = "172.16.0.0/12";
+  EXPECT_TRUE(QuickMode({{a, b}})->SameIdentities(*QuickMode({{b, a}})));  // crossed roles
+  EXPECT_FALSE(QuickMode({{a, b}})->SameIdentities(*QuickMode({{c, a}, {a, b}})));
+  // With two or more messages each, the second messages (the answers) decide.
+  EXPECT_TRUE(QuickMode({{c, a}, {a, b}})->SameIdentities(*QuickMode({{a, b}, {a, b}, {c, c}})));
+  EXPECT_FALSE(QuickMode({{a, b}, {a, b}})->SameIdentities(*QuickMode({{a, b}, {a, c}})));
+  EXPECT_FALSE(QuickMode({{a, b}})->SameIdentities(Notify(nullptr)));
+}
+
+TEST(ExchangeTest, PacketWithoutMessageClassKeepsItsHeader) {
+  // A main-mode family packet with a kind that numbers no packet: no message, no bit, and the
+  // exchange still holds the header it links to.
+  auto reader = DebugLogReader::FromText("");
+  auto header = std::make_unique<Header>();
+  header->SetPacketKind(0x08);
+  header->SetInitCookie({1, 2, 3, 4, 5, 6, 7, 8});
+  MainMode mm(nullptr);
+  mm.Load(std::move(header), reader);
+  EXPECT_EQ(mm.ChildCount(), 0u);
+  EXPECT_EQ(mm.PacketMask(), 0u);
+  ASSERT_NE(mm.GetHeader(), nullptr);
+  EXPECT_EQ(mm.GetHeader()->PacketKind(), 0x08u);
+  EXPECT_EQ(mm.CookieValue(), 0x05060708u);
+  EXPECT_EQ(mm.Caption(), "Main Mode   <== From:  Failed!");
+  EXPECT_EQ(Exchange::ForFamily(0x20, nullptr), nullptr);
+}
+
+}  // namespace
+}  // namespace quillon

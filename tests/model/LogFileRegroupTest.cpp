@@ -1,0 +1,333 @@
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "ikev1/log/DebugLogReader.h"
+#include "ikev1/log/Header.h"
+#include "ikev1/log/Message.h"
+#include "ikev1/log/PacketDebugRecord.h"
+#include "ikev1/log/PacketDebugTable.h"
+#include "ikev1/negotiation/Exchange.h"
+#include "ikev1/negotiation/Peer.h"
+#include "ikev2/ReadIKEv2Log.h"
+#include "ikev2/V2Peer.h"
+#include "model/IPv4.h"
+#include "model/LogFile.h"
+#include "tests/ikev1/negotiation/NegotiationLog.h"
+#include "tests/ikev2/V2TestLogs.h"
+
+namespace quillon {
+namespace {
+
+using namespace negtest;
+using Texts = std::vector<std::string>;
+
+Packet At(Packet p, const std::string& peer, const std::string& tunnel = "~~") {
+  p.peer = peer;
+  p.tunnel = tunnel;
+  return p;
+}
+
+// One main mode logged half under the peer's index and half under its address.
+std::string SplitMainMode(const std::string& index, const std::string& address, const std::string& cookie = kCookie,
+                          const std::string& tunnel = "~~") {
+  std::string text;
+  for (int n = 1; n <= 6; ++n) text += Text(At(MainModePacket(n, "", cookie), n % 2 == 1 ? index : address, tunnel));
+  return text;
+}
+
+// A log with a bit of everything: two peers, tunnels, every negotiation kind, packet-debug
+// records, a restart.
+std::string RichLog() {
+  Packet qm1 = QuickModePacket(1, "00 00 00 01", "12:01:00"), qm2 = QuickModePacket(2, "00 00 00 01", "12:01:01");
+  Packet qm3 = QuickModePacket(3, "00 00 00 01", "12:01:02");
+  qm1.payloads = Nonce("01 02") + IdBlock("0a 00 00 00") + IdBlock("c0 a8 01 00");
+  Packet cm;
+  cm.keyword = "process_config";
+  cm.msgId = "00 00 00 07";
+  Packet restartPacket = MainModePacket(1, "12:20:00", "0d 0d 0d 0d 0d 0d 0d 0d");
+  restartPacket.payloads = Nonce("03") + "IKE daemon started\n";
+  return "IKE logging started\r\n\r\n" + MainModeLog(6) + Record(true, "0a000001", kCookie, kZeroId, "\tPeerIP: 0a000063\n") +
+         Record(false, "0a000001", kCookie, "00 00 00 01") + Text(qm2) + Text(qm1) + Text(qm3) + Text(cm) +
+         Text(Informational(false, NotifyBlock("00 0e"))) +
+         Text(Informational(true, DeleteBlock("00 00 00 01", "aa bb cc dd"), "12:10:01")) +
+         Text(At(MainModePacket(1, "12:11:00", "0e 0e 0e 0e 0e 0e 0e 0e"), "0a000002",
+                 "TunnelLocalIP:c0a80001,TunnelPeerIP:c0a80002")) +
+         Text(restartPacket) + Text(MainModePacket(2, "12:20:01", "0d 0d 0d 0d 0d 0d 0d 0d")) + "trailing noise\n";
+}
+
+TEST(LogFileRegroupTest, PacketDebugRecordsReachTheirPackets) {
+  Packet dpd = Informational(true, NotifyBlock("8d 28"), "12:10:00", "00 00 00 09");
+  auto root = Load(Text(MainModePacket(1)) + Record(true, "0a000001", kCookie, kZeroId, "\tPeerIP: 0a000063\n") +
+                   Record(false, "0a000001", kCookie, kZeroId, "\tExchange type: Main mode\n") +
+                   Text(MainModePacket(2)) + Text(MainModePacket(3)) + Text(dpd) +
+                   Record(true, "0a000001", kCookie, "00 00 00 09") +
+                   // records that match nothing are dropped
+                   Record(true, "0a000001", "ff ff ff ff ff ff ff ff", kZeroId) + Record(true, "0a0000ff", kCookie, kZeroId));
+  const QLFolder& tunnel = TunnelOf(*root);
+  ASSERT_EQ(tunnel.ChildCount(), 2u);
+  const QLFolder& mm = *tunnel.Child(0);
+  ASSERT_EQ(mm.ChildCount(), 3u);
+  // A "Sent:" record follows its packet: the negotiation's last message at that point.
+  ASSERT_NE(mm.Child(0)->PacketDebug(), nullptr);
+  EXPECT_TRUE(mm.Child(0)->PacketDebug()->sent);
+  EXPECT_EQ(mm.PacketDebugValue(), 0x0a000063u);
+  // A "Received:" record precedes its packet.
+  ASSERT_NE(mm.Child(1)->PacketDebug(), nullptr);
+  EXPECT_FALSE(mm.Child(1)->PacketDebug()->sent);
+  EXPECT_EQ(mm.Child(1)->DetailText(),
+            "MM packet 2 (12:00:02)-  Mon Nov 13 2006\r\n\r\nExchange type:\t\tMain mode"
+            "\r\n\r\n<== Received from peer 10.0.0.1");
+  EXPECT_EQ(mm.Child(2)->PacketDebug(), nullptr);
+  // An informational exchange takes its record itself.
+  ASSERT_NE(tunnel.Child(1)->PacketDebug(), nullptr);
+  EXPECT_TRUE(tunnel.Child(1)->PacketDebug()->sent);
+}
+
+TEST(LogFileRegroupTest, SentRecordGoesToTheFirstNegotiationInTreeOrder) {
+  // The same cookie in two tunnels: the tunnel with addresses comes first in the tree although
+  // its negotiation started later.
+  const std::string tunnel = "TunnelLocalIP:c0a80001,TunnelPeerIP:c0a80002";
+  auto root = Load(Text(MainModePacket(1)) + Text(At(MainModePacket(1, "12:00:09"), "0a000001", tunnel)) +
+                   Text(MainModePacket(3)) + Record(true, "0a000001", kCookie, kZeroId));
+  const QLFolder& peer = *root->Child(0);
+  ASSERT_EQ(Names(peer), (Texts{"192.168.0.1 <=> 192.168.0.2", "0.0.0.0 <=> 0.0.0.0"}));
+  EXPECT_NE(peer.Child(0)->Child(0)->Child(0)->PacketDebug(), nullptr);
+  const QLFolder& plain = *peer.Child(1)->Child(0);
+  ASSERT_EQ(plain.ChildCount(), 2u);
+  EXPECT_EQ(plain.Child(1)->PacketDebug(), nullptr);
+}
+
+TEST(LogFileRegroupTest, ReceivedRecordsBelongToOneLoad) {
+  // The record's packet is not in this log: it must not attach to a packet of another log.
+  auto first = Load(Text(MainModePacket(1)) + Record(false, "0a000001", kCookie, kZeroId));
+  auto second = Load(Text(MainModePacket(2)));
+  EXPECT_EQ(TunnelOf(*second).Child(0)->Child(0)->PacketDebug(), nullptr);
+
+  // A reader's own table is given back after the load.
+  PacketDebugTable table;
+  auto reader = DebugLogReader::FromText(Record(false, "0a000001", kCookie, kZeroId));
+  reader.SetPacketDebugRecords(&table);
+  LogFile root;
+  root.ReadIKEv1Log(reader);
+  EXPECT_EQ(reader.PacketDebugRecords(), &table);
+  EXPECT_EQ(table.Size(), 0u);
+}
+
+TEST(LogFileRegroupTest, SameTextGivesTheSameTree) {
+  const std::string text = RichLog();
+  auto a = Load(text);
+  auto b = Load(text);
+  std::string first, second;
+  Dump(*a, first);
+  Dump(*b, second);
+  EXPECT_EQ(first, second);
+  EXPECT_EQ(Names(*a), (Texts{"10.0.0.1", "10.0.0.2"}));
+  EXPECT_EQ(Names(TunnelOf(*a)), (Texts{"Main Mode", "QuickMode", "ConfigMode", "Info NO-PROPOSAL-CHOSEN",
+                                        "Delete IPsec", "Main Mode", "Daemon Restarted!!", "Main Mode"}));
+
+  // Reloading into a cleared root.
+  a->Clear();
+  auto reader = DebugLogReader::FromText(text);
+  a->ReadIKEv1Log(reader);
+  std::string again;
+  Dump(*a, again);
+  EXPECT_EQ(again, first);
+}
+
+TEST(LogFileRegroupTest, IndexedPeerMergesWithItsAddress) {
+  auto root = Load(SplitMainMode("00000005", "0a000003") +
+                   Text(At(MainModePacket(1, "12:30:00", "0a 0a 0a 0a 0a 0a 0a 0a"), "0a000009")));
+  EXPECT_EQ(Names(*root), (Texts{"10.0.0.3  (0.0.0.5)", "10.0.0.9"}));
+  const QLFolder& merged = *root->Child(0);
+  EXPECT_TRUE(merged.IsMergedPeer());
+  EXPECT_EQ(merged.PeerAddress(), 5u);
+  EXPECT_EQ(merged.IdAddress(), 0x0a000003u);
+  ASSERT_EQ(Names(merged), (Texts{"0.0.0.0 <=> 0.0.0.0"}));
+  const QLFolder& tunnel = *merged.Child(0);
+  ASSERT_EQ(tunnel.ChildCount(), 2u);
+  // In time order: the half logged under the index began first.
+  EXPECT_EQ(Names(*tunnel.Child(0)), (Texts{"MM packet 1 (12:00:01)", "MM packet 3 (12:00:03)", "MM packet 5 (12:00:05)"}));
+  EXPECT_EQ(Names(*tunnel.Child(1)), (Texts{"MM packet 2 (12:00:02)", "MM packet 4 (12:00:04)", "MM packet 6 (12:00:06)"}));
+  for (const auto& exchange : tunnel.Children()) {
+    EXPECT_TRUE(exchange->IsReassigned());
+    EXPECT_EQ(exchange->ReassignedIndex(), 5u);
+    EXPECT_EQ(exchange->ReassignedAddress(), 0x0a000003u);
+    EXPECT_EQ(exchange->Parent(), &tunnel);
+  }
+  EXPECT_EQ(root->Child(1)->Child(0)->ChildCount(), 1u);
+}
+
+TEST(LogFileRegroupTest, IndexedPeerTakesItsAddressFromAPacketDebugRecord) {
+  Packet p1 = At(MainModePacket(1), "00000007"), p2 = At(MainModePacket(2), "00000007");
+  auto root = Load(Text(p1) + Record(false, "07", kCookie, kZeroId, "\tPeerIP: 0a000004\n") + Text(p2));
+  EXPECT_EQ(Names(*root), (Texts{"10.0.0.4  (0.0.0.7)"}));
+  // Without a record there is no address: the peer stays as it was.
+  auto alone = Load(Text(p1) + Text(p2));
+  EXPECT_EQ(Names(*alone), (Texts{"0.0.0.7"}));
+  EXPECT_FALSE(TunnelOf(*alone).Child(0)->IsReassigned());
+}
+
+TEST(LogFileRegroupTest, MainModeIdentityJoinsTheMergedPeerOfItsIndex) {
+  // 10.0.0.3 negotiated a second main mode in which it identified itself by index 5; the index
+  // is already paired with 10.0.0.3, so that negotiation joins the merged peer too.
+  const std::string cookie = "0d 0d 0d 0d 0d 0d 0d 0d";
+  std::string text = SplitMainMode("00000005", "0a000003");
+  for (int n = 1; n <= 6; ++n) {
+    Packet p = At(MainModePacket(n, "12:40:0" + std::to_string(n), cookie), "0a000003");
+    if (n == 6) p.payloads = IdBlock("00 00 00 05");
+    text += Text(p);
+  }
+  auto root = Load(text);
+  EXPECT_EQ(Names(*root), (Texts{"10.0.0.3  (0.0.0.5)"}));
+  const QLFolder& tunnel = TunnelOf(*root);
+  ASSERT_EQ(tunnel.ChildCount(), 3u);
+  EXPECT_TRUE(tunnel.Child(2)->HasIdAddress());
+  EXPECT_EQ(tunnel.Child(2)->IdAddress(), 5u);
+  EXPECT_EQ(tunnel.Child(2)->Child(0)->Name(), "MM packet 1 (12:40:01)");
+}
+
+TEST(LogFileRegroupTest, OneMergedPeerPerPairWhateverTheTunnels) {
+  const std::string tunnel = "TunnelLocalIP:c0a80001,TunnelPeerIP:c0a80002";
+  auto root = Load(SplitMainMode("00000005", "0a000003") +
+                   SplitMainMode("00000005", "0a000003", "0c 0c 0c 0c 0c 0c 0c 0c", tunnel));
+  ASSERT_EQ(Names(*root), (Texts{"10.0.0.3  (0.0.0.5)"}));
+  EXPECT_EQ(Names(*root->Child(0)), (Texts{"192.168.0.1 <=> 192.168.0.2", "0.0.0.0 <=> 0.0.0.0"}));
+  EXPECT_EQ(root->Child(0)->Child(0)->ChildCount(), 2u);
+  EXPECT_EQ(root->Child(0)->Child(1)->ChildCount(), 2u);
+}
+
+TEST(LogFileRegroupTest, IKEv2PeersRegroupTheSameWay) {
+  using v2test::ExchangeXml;
+  const std::string attrs = "final_status=\"success\" Type=\"Initial\" serial=\"1\" Dir=\"Outbound\"";
+  LogFile root;
+  auto reader = LogLineReader::FromText(ExchangeXml(attrs, "0.0.0.5", v2test::RequestAndResponse()) +
+                                        ExchangeXml(attrs, "10.0.0.3", v2test::RequestAndResponse()));
+  ReadIKEv2Log(root, reader);
+  ASSERT_EQ(Names(root), (Texts{"10.0.0.3  (0.0.0.5)"}));
+  EXPECT_NE(dynamic_cast<const V2Peer*>(root.Child(0)), nullptr);
+  ASSERT_NE(dynamic_cast<const V2Tunnel*>(root.Child(0)->Child(0)), nullptr);
+  EXPECT_EQ(root.Child(0)->Child(0)->ChildCount(), 2u);
+}
+
+// The loader's placing of packets, without the regrouping at the end.
+void PlaceWithoutRegrouping(LogFile& root, const std::string& text) {
+  auto reader = DebugLogReader::FromText(text);
+  PacketDebugTable table;
+  reader.SetPacketDebugRecords(&table);
+  while (!reader.AtEnd()) {
+    auto header = std::make_unique<Header>(reader);
+    if (auto record = header->TakePacketDebugRecord(); record && !record->sent) table.Put(std::move(record));
+    if (!reader.IsAbandoned()) {
+      Peer* owner = nullptr;
+      for (const auto& peer : root.Children())
+        if (peer->PeerAddress() == header->PeerAddress()) owner = dynamic_cast<Peer*>(peer.get());
+      const std::uint32_t address = header->PeerAddress();
+      if (owner != nullptr) owner->AddPacket(std::move(header), reader);
+      else if (!reader.AtEnd()) root.AddChild(std::make_unique<Peer>(std::move(header), reader, FormatIPv4(address), &root));
+    }
+    if (reader.IsAbandoned() && !reader.AtEnd()) reader.ClearAbandon();
+  }
+}
+
+// Every node, and the regrouping's marks on peers and exchanges.
+std::string Marks(const LogFile& root) {
+  std::string out;
+  Dump(root, out);
+  for (const auto& peer : root.Children()) {
+    out += peer->Name() + (peer->IsRegrouped() ? " regrouped\n" : "\n");
+    for (const auto& tunnel : peer->Children())
+      for (const auto& exchange : tunnel->Children())
+        out += NumberText(exchange->ReassignedIndex(), 16) + "/" + NumberText(exchange->ReassignedAddress(), 16) + "\n";
+  }
+  return out;
+}
+
+TEST(LogFileRegroupTest, PairingByIndexGivesTheFullWalksResult) {
+  const char* peers[] = {"00000001", "00000002", "00000003", "0a000001", "0a000002", "0a000003", "0000ffff"};
+  const char* cookies[] = {"01 01 01 01 01 01 01 01", "02 02 02 02 02 02 02 02", "03 03 03 03 03 03 03 03",
+                           "04 04 04 04 04 04 04 04"};
+  std::mt19937 rng(77);
+  for (int round = 0; round < 200; ++round) {
+    std::string text;
+    const int packets = 1 + static_cast<int>(rng() % 24);
+    for (int i = 0; i < packets; ++i) {
+      Packet p = MainModePacket(1 + static_cast<int>(rng() % 6), "12:00:" + std::to_string(10 + i), cookies[rng() % 4]);
+      p.peer = peers[rng() % 7];
+      if (rng() % 5 == 0) p.tunnel = "TunnelLocalIP:c0a80001,TunnelPeerIP:c0a80002";
+      if (rng() % 6 == 0 && p.keyword.rfind("process", 0) == 0) {
+        p.payloads = IdBlock("00 00 00 0" + std::to_string(1 + rng() % 3));
+        text += Record(false, p.peer, p.cookie, kZeroId, "\tPeerIP: 0a00000" + std::to_string(1 + rng() % 3) + "\n");
+      }
+      text += Text(p);
+    }
+    LogFile fast, reference;
+    PlaceWithoutRegrouping(fast, text);
+    PlaceWithoutRegrouping(reference, text);
+    fast.Regroup();
+    // The pairing by the full walk first; the regrouping then starts from the pairs it made.
+    for (std::size_t i = 0; i < reference.ChildCount(); ++i) {
+      QLFolder& peer = *reference.Child(i);
+      if (!(peer.IsIndexedPeer() || peer.HasIdAddress()) || peer.IsRegrouped()) continue;
+      for (const auto& tunnel : peer.Children())
+        for (const auto& exchange : tunnel->Children())
+          if (!exchange->IsReassigned()) reference.PairByCookie(i, *exchange);
+    }
+    reference.Regroup();
+    ASSERT_EQ(Marks(fast), Marks(reference)) << "round " << round << "\n" << text;
+  }
+}
+
+TEST(LogFileRegroupTest, RemovePeerAndRemoveEmpty) {
+  auto root = Load(MainModeLog(1, "0a000001") + MainModeLog(1, "0a000002") + MainModeLog(1, "0a000003"));
+  // A peer that only looks like one of the root's: same address and name.
+  root->RemovePeer(Peer(0x0a000002, 0x0a000002, "10.0.0.2", nullptr));
+  EXPECT_EQ(Names(*root), (Texts{"10.0.0.1", "10.0.0.3"}));
+  root->RemovePeer(*root->Child(0));
+  EXPECT_EQ(Names(*root), (Texts{"10.0.0.3"}));
+
+  // Emptied tunnels and then their peer go.
+  root->Child(0)->Child(0)->TakeChild(std::size_t{0});
+  root->RemoveEmpty();
+  EXPECT_EQ(root->ChildCount(), 0u);
+  EXPECT_EQ(root->DetailText(), "LogFile\r\n");
+}
+
+TEST(LogFileRegroupTest, HostileInputLoadsToTheEnd) {
+  const std::string log = RichLog() + SplitMainMode("00000005", "0a000003");
+  std::string sink;
+  auto loadAndRender = [&sink](const std::string& text) {
+    auto root = Load(text);
+    sink.clear();
+    Dump(*root, sink);
+  };
+  // Cut anywhere.
+  for (std::size_t cut = 0; cut <= log.size(); cut += 7) loadAndRender(log.substr(0, cut));
+  // NUL bytes and random damage.
+  std::mt19937 rng(1234);
+  for (int round = 0; round < 300; ++round) {
+    std::string damaged = log;
+    const int hits = 1 + static_cast<int>(rng() % 20);
+    for (int i = 0; i < hits; ++i) {
+      const std::size_t at = rng() % damaged.size();
+      switch (rng() % 4) {
+        case 0: damaged[at] = '\0'; break;
+        case 1: damaged[at] = static_cast<char>(rng()); break;
+        case 2: damaged.erase(at, rng() % 40); break;
+        default: damaged.insert(at, log.substr(rng() % log.size(), rng() % 200)); break;
+      }
+      if (damaged.empty()) damaged = "x";
+    }
+    loadAndRender(damaged);
+  }
+  // Only separators; restarts before a huge token.
+  loadAndRender(std::string(5000, '+'));
+  loadAndRender("daemon started " + std::string(3000, 'x'));
+  SUCCEED();
+}
+
+}  // namespace
+}  // namespace quillon
