@@ -1,0 +1,61 @@
+#include "app/Commands.h"
+
+#include <array>
+
+namespace quillon {
+
+namespace {
+
+std::array<CommandInfo, static_cast<std::size_t>(Command::kCount)> MakeTable() {
+  using K = QKeySequence;
+  return {{
+      {Command::kOpen, "&Open...", "Open a new file\nOpen File", {K(Qt::CTRL | Qt::Key_O)}},
+      {Command::kSaveAs, "Save as...", "Save as a new file...\nSave the log as a new file...",
+       {K(Qt::CTRL | Qt::Key_S)}},
+      {Command::kRefresh, "&Refresh...", "Refresh/Undo changes (F5)\nRefresh/Undo changes (F5)",
+       {K(Qt::Key_F5), K(Qt::CTRL | Qt::Key_R)}},
+      {Command::kSend, "&Send...", "Send the log by mail\nSend", {}},
+      {Command::kExit, "E&xit", "Quit the application\nExit", {}},
+      {Command::kCopy, "&Copy", "Copy the text and put it on the Clipboard\nCopy",
+       {K(Qt::CTRL | Qt::Key_C), K(Qt::CTRL | Qt::Key_Insert)}},
+      {Command::kGoToLastEvent, "&Go to last event",
+       "Go to last event in file (F2)\nGo to last event in file (F2)", {K(Qt::Key_F2)}},
+      {Command::kResolveIPs, "&Resolve IPs", "Resolve peers IPs (F6)\nResolve peers IPs(F6)\n", {K(Qt::Key_F6)}},
+      {Command::kDeletePeer, "Delete peer", "Delete selected peer\nDelete selected peer",
+       {K(Qt::CTRL | Qt::Key_Delete)}},
+      {Command::kFind, "&Find", "Find a text in the tree\nFind", {K(Qt::CTRL | Qt::Key_F)}},
+      {Command::kFindNext, "Find &Next", "Repeat the last find\nFind Next", {K(Qt::Key_F3)}},
+      {Command::kFindPrevious, "Find &Previous", "Find the previous match\nFind Previous",
+       {K(Qt::SHIFT | Qt::Key_F3)}},
+      {Command::kToolbar, "&Toolbar", "Show or hide the toolbar\nToggle ToolBar", {}},
+      {Command::kStatusBar, "&Status Bar", "Show or hide the status bar\nToggle StatusBar", {}},
+      {Command::kAbout, "&About Quillon", "Display program information and version\nAbout", {}},
+      {Command::kFilter, "Filter", "Filter\nFilter", {}},
+      {Command::kVerify, "Verify", "Verify\nVerify", {}},
+      // The numeric keypad's plus, and the main keyboard's for keyboards without a keypad.
+      {Command::kMakeVisible, "Make negotiations visible",
+       "Make negotiations visible\nMake negotiations visible (Ctrl + Plus)",
+       {K(Qt::ControlModifier | Qt::KeypadModifier | Qt::Key_Plus), K(Qt::CTRL | Qt::Key_Plus)}},
+      {Command::kLaunchNotepad, "Launch with Notepad", "Launch with Notepad\nLaunch with Notepad", {}},
+      {Command::kNew, "&New", "Close the log and start with an empty window\nNew", {K(Qt::CTRL | Qt::Key_N)}},
+  }};
+}
+
+}  // namespace
+
+const CommandInfo& InfoOf(Command command) {
+  static const auto table = MakeTable();
+  return table[static_cast<std::size_t>(command)];
+}
+
+QString StatusTextOf(const CommandInfo& info) {
+  const QString prompt = QString::fromLatin1(info.prompt);
+  return prompt.section(QLatin1Char('\n'), 0, 0);
+}
+
+QString ToolTipOf(const CommandInfo& info) {
+  const QString prompt = QString::fromLatin1(info.prompt);
+  return prompt.section(QLatin1Char('\n'), 1, 1);
+}
+
+}  // namespace quillon

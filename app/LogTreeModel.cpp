@@ -1,0 +1,166 @@
+#include "app/LogTreeModel.h"
+
+#include "model/TreeRules.h"
+
+namespace quillon {
+
+namespace {
+
+// Whether `node` shows any row below it, without listing them all: a node with 100,000
+// children answers at its first shown child.
+bool HasVisibleChild(const QLFolder& node) {
+  for (const auto& child : node.Children()) {
+    if (child->IsAttributeValue()) continue;
+    if (IsShownAsLevel(*child) || HasVisibleChild(*child)) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+LogTreeModel::LogTreeModel(QObject* parent) : QAbstractItemModel(parent) {}
+
+void LogTreeModel::SetLog(LogFile* root) {
+  beginResetModel();
+  entries_.clear();
+  root_ = root;
+  if (root_ != nullptr) entries_[root_] = Entry{};
+  endResetModel();
+}
+
+LogTreeModel::Entry& LogTreeModel::EntryOf(const QLFolder* node) const {
+  Entry& entry = entries_[node];
+  if (!entry.childrenKnown) {
+    // Rehashing below may move `entry`; build the list first, then look the node up again.
+    std::vector<QLFolder*> children = VisibleChildren(*node);
+    for (std::size_t row = 0; row < children.size(); ++row) {
+      Entry& child = entries_[children[row]];
+      child.parent = node;
+      child.row = static_cast<int>(row);
+    }
+    Entry& fresh = entries_[node];
+    fresh.children = std::move(children);
+    fresh.childrenKnown = true;
+    return fresh;
+  }
+  return entry;
+}
+
+const std::vector<QLFolder*>& LogTreeModel::VisibleChildrenOf(const QLFolder* node) const {
+  return EntryOf(node).children;
+}
+
+QLFolder* LogTreeModel::NodeAt(const QModelIndex& index) const {
+  if (!index.isValid() || index.model() != this) return nullptr;
+  return static_cast<QLFolder*>(index.internalPointer());
+}
+
+QModelIndex LogTreeModel::IndexOf(const QLFolder* node) const {
+  if (node == nullptr || root_ == nullptr) return {};
+  if (node == root_) return createIndex(0, 0, root_);
+  // The shown ancestors, nearest first; address-less tunnels and attributes are skipped, and a
+  // node that is itself hidden has no index.
+  if (!IsShownAsLevel(*node)) return {};
+  std::vector<const QLFolder*> chain;
+  for (const QLFolder* up = node; up != nullptr; up = up->Parent()) {
+    if (up == root_ || IsShownAsLevel(*up)) chain.push_back(up);
+  }
+  if (chain.empty() || chain.back() != root_) return {};
+  // Walk down from the root so every parent on the way has its rows.
+  for (auto it = chain.rbegin(); it + 1 != chain.rend(); ++it) EntryOf(*it);
+  const auto found = entries_.find(node);
+  if (found == entries_.end() || found->second.parent == nullptr) return {};
+  return createIndex(found->second.row, 0, const_cast<QLFolder*>(node));
+}
+
+QModelIndex LogTreeModel::index(int row, int column, const QModelIndex& parent) const {
+  if (root_ == nullptr || column != 0 || row < 0) return {};
+  if (!parent.isValid()) return row == 0 ? createIndex(0, 0, root_) : QModelIndex();
+  const std::vector<QLFolder*>& children = EntryOf(NodeAt(parent)).children;
+  if (static_cast<std::size_t>(row) >= children.size()) return {};
+  return createIndex(row, 0, children[static_cast<std::size_t>(row)]);
+}
+
+QModelIndex LogTreeModel::parent(const QModelIndex& child) const {
+  const QLFolder* node = NodeAt(child);
+  if (node == nullptr) return {};
+  const auto found = entries_.find(node);
+  if (found == entries_.end() || found->second.parent == nullptr) return {};
+  const QLFolder* parentNode = found->second.parent;
+  const auto parentEntry = entries_.find(parentNode);
+  const int row = parentEntry == entries_.end() ? 0 : parentEntry->second.row;
+  return createIndex(row, 0, const_cast<QLFolder*>(parentNode));
+}
+
+int LogTreeModel::rowCount(const QModelIndex& parent) const {
+  if (root_ == nullptr) return 0;
+  if (!parent.isValid()) return 1;
+  if (parent.column() != 0) return 0;
+  return static_cast<int>(EntryOf(NodeAt(parent)).children.size());
+}
+
+int LogTreeModel::columnCount(const QModelIndex& /*parent*/) const { return 1; }
+
+bool LogTreeModel::hasChildren(const QModelIndex& parent) const {
+  if (root_ == nullptr) return false;
+  if (!parent.isValid()) return true;
+  if (parent.column() != 0) return false;
+  const QLFolder* node = NodeAt(parent);
+  const auto found = entries_.find(node);
+  if (found != entries_.end() && found->second.childrenKnown) return !found->second.children.empty();
+  return HasVisibleChild(*node);
+}
+
+QVariant LogTreeModel::data(const QModelIndex& index, int role) const {
+  const QLFolder* node = NodeAt(index);
+  if (node == nullptr) return {};
+  switch (role) {
+    case Qt::DisplayRole:
+      return QString::fromLatin1(node->Caption());
+    case Qt::DecorationRole: {
+      const int icon = StateIconIndex(*node);
+      if (icon == kIconNone) return {};
+      return icons_.At(icon);
+    }
+    default:
+      return {};
+  }
+}
+
+Qt::ItemFlags LogTreeModel::flags(const QModelIndex& index) const {
+  if (!index.isValid()) return Qt::NoItemFlags;
+  return Qt::ItemIsEnabled | Qt::ItemIsSelectable;
+}
+
+void LogTreeModel::Forget(const QLFolder* node) {
+  entries_.erase(node);
+  for (const auto& child : node->Children()) Forget(child.get());
+}
+
+void LogTreeModel::RemoveNode(QLFolder* node, const std::function<void(QLFolder*)>& destroy) {
+  const QModelIndex index = IndexOf(node);
+  if (!index.isValid() || node == root_) return;
+  const QModelIndex parentIndex = index.parent();
+  const QLFolder* parentNode = NodeAt(parentIndex);
+  const int row = index.row();
+  beginRemoveRows(parentIndex, row, row);
+  // The entries go before the nodes: a later allocation at the same address must not find them.
+  Forget(node);
+  destroy(node);
+  Entry& parentEntry = EntryOf(parentNode);
+  parentEntry.children.erase(parentEntry.children.begin() + row);
+  for (std::size_t after = static_cast<std::size_t>(row); after < parentEntry.children.size(); ++after) {
+    const auto sibling = entries_.find(parentEntry.children[after]);
+    if (sibling != entries_.end()) sibling->second.row = static_cast<int>(after);
+  }
+  endRemoveRows();
+}
+
+void LogTreeModel::NodesChanged(const std::vector<QLFolder*>& nodes) {
+  for (QLFolder* node : nodes) {
+    const QModelIndex index = IndexOf(node);
+    if (index.isValid()) emit dataChanged(index, index, {Qt::DisplayRole, Qt::DecorationRole});
+  }
+}
+
+}  // namespace quillon

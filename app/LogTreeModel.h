@@ -1,0 +1,67 @@
+// The item model over a loaded log tree. The log root is the single top row; below it stand
+// the visible children of each node (model/TreeRules.h: address-less tunnels give way to their
+// children, data attributes are not shown).
+//
+// Rows are made lazily: a node's visible children are computed the first time the view asks
+// for them and kept per node, so opening a log of a million nodes costs nothing beyond the
+// load, and expanding a node with 100,000 children costs one pass over them.
+#pragma once
+
+#include <functional>
+#include <unordered_map>
+#include <vector>
+
+#include <QAbstractItemModel>
+
+#include "app/StateIcons.h"
+#include "model/LogFile.h"
+
+namespace quillon {
+
+class LogTreeModel : public QAbstractItemModel {
+  Q_OBJECT
+
+ public:
+  explicit LogTreeModel(QObject* parent = nullptr);
+
+  // Shows another tree (nullptr: nothing). The model does not own it.
+  void SetLog(LogFile* root);
+  LogFile* Log() const { return root_; }
+
+  QLFolder* NodeAt(const QModelIndex& index) const;
+  // The index of a node that is shown; invalid for nodes the tree does not show.
+  QModelIndex IndexOf(const QLFolder* node) const;
+  // The nodes shown below `node`, in order.
+  const std::vector<QLFolder*>& VisibleChildrenOf(const QLFolder* node) const;
+
+  // Removes a shown node from the tree: `destroy` takes it out of the log tree (and destroys it)
+  // between the model's begin and end of removal, so that views never see a dangling row.
+  void RemoveNode(QLFolder* node, const std::function<void(QLFolder*)>& destroy);
+  // The captions of these nodes changed (renamed in place).
+  void NodesChanged(const std::vector<QLFolder*>& nodes);
+
+  QModelIndex index(int row, int column, const QModelIndex& parent = {}) const override;
+  QModelIndex parent(const QModelIndex& child) const override;
+  int rowCount(const QModelIndex& parent = {}) const override;
+  int columnCount(const QModelIndex& parent = {}) const override;
+  bool hasChildren(const QModelIndex& parent = {}) const override;
+  QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+  Qt::ItemFlags flags(const QModelIndex& index) const override;
+
+ private:
+  struct Entry {
+    const QLFolder* parent = nullptr;  // the shown parent; nullptr for the log root
+    int row = 0;                       // position among the parent's shown children
+    bool childrenKnown = false;
+    std::vector<QLFolder*> children;
+  };
+
+  Entry& EntryOf(const QLFolder* node) const;
+  void Forget(const QLFolder* node);
+
+  LogFile* root_ = nullptr;
+  mutable std::unordered_map<const QLFolder*, Entry> entries_;
+  StateIconSet icons_;
+};
+
+}  // namespace quillon

@@ -1,0 +1,419 @@
+#include "app/MainFrame.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QLabel>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QProgressBar>
+#include <QStatusBar>
+#include <QTimer>
+#include <QToolBar>
+#include <QTreeView>
+
+#include "app/AboutDialog.h"
+#include "app/LoggingEnvironment.h"
+#include "app/QuillonDoc.h"
+#include "app/QuillonView.h"
+#include "app/ToolbarIcons.h"
+#include "model/LogFile.h"
+
+namespace quillon {
+
+namespace {
+
+const QString kDebugLogFilter = QStringLiteral("MV Log Files (*.ilx)");
+const QString kXmlLogFilter = QStringLiteral("IKEv2 XML logs (*.xml *.xmll)");
+const QString kAllFilesFilter = QStringLiteral("All Files (*)");
+
+// Shows the wait cursor for its lifetime.
+class WaitCursor {
+ public:
+  WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+  ~WaitCursor() { QApplication::restoreOverrideCursor(); }
+  WaitCursor(const WaitCursor&) = delete;
+  WaitCursor& operator=(const WaitCursor&) = delete;
+};
+
+// Drives the status bar's progress bar from the reader's position. The bar appears only once a
+// load has taken longer than half a second; meanwhile the window is repainted now and then but
+// takes no input.
+class LoadProgress {
+ public:
+  LoadProgress(QProgressBar& bar, qint64 fileSize) : bar_(bar), fileSize_(fileSize) { clock_.start(); }
+  ~LoadProgress() { bar_.hide(); }
+  LoadProgress(const LoadProgress&) = delete;
+  LoadProgress& operator=(const LoadProgress&) = delete;
+
+  void operator()(std::uint64_t bytesRead) {
+    const qint64 now = clock_.elapsed();
+    if (now < CMainFrame::kProgressDelayMilliseconds || now - lastPaint_ < kPaintEveryMilliseconds) return;
+    lastPaint_ = now;
+    if (!bar_.isVisible()) {
+      bar_.setRange(0, kSteps);
+      bar_.show();
+    }
+    const double done = fileSize_ > 0 ? static_cast<double>(bytesRead) / static_cast<double>(fileSize_) : 0.0;
+    bar_.setValue(static_cast<int>(std::min(1.0, done) * kSteps));
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+  }
+
+ private:
+  static constexpr int kSteps = 1000;
+  static constexpr qint64 kPaintEveryMilliseconds = 100;
+  QProgressBar& bar_;
+  qint64 fileSize_;
+  QElapsedTimer clock_;
+  qint64 lastPaint_ = -kPaintEveryMilliseconds;
+};
+
+}  // namespace
+
+CMainFrame::CMainFrame(CQuillonDoc& document, Services services, QWidget* parent)
+    : QMainWindow(parent), document_(document), services_(services), recent_(services.settings) {
+  view_ = new CQuillonView(document_, this);
+  setCentralWidget(view_);
+  CreateActions();
+  CreateMenus();
+  CreateToolBar();
+  CreateStatusBar();
+  setAcceptDrops(true);
+  resize(1180, 720);
+
+  connect(view_, &CQuillonView::SelectionChanged, this, &CMainFrame::UpdateCommands);
+  connect(view_, &CQuillonView::StatusMessage, this, &CMainFrame::SetMessage);
+
+  changeWatch_ = new QTimer(this);
+  changeWatch_->setInterval(kChangeWatchMilliseconds);
+  connect(changeWatch_, &QTimer::timeout, this, &CMainFrame::CheckFileChange);
+  changeWatch_->start();
+
+  UpdateTitle();
+  UpdateCommands();
+}
+
+void CMainFrame::CreateActions() {
+  for (int i = 0; i < static_cast<int>(Command::kCount); ++i) {
+    const auto command = static_cast<Command>(i);
+    const CommandInfo& info = InfoOf(command);
+    auto* action = new QAction(QString::fromLatin1(info.text), this);
+    action->setShortcuts(info.keys);
+    action->setStatusTip(StatusTextOf(info));
+    action->setToolTip(ToolTipOf(info));
+    action->setIcon(ToolbarIcon(command));
+    action->setIconVisibleInMenu(false);
+    actions_[static_cast<std::size_t>(i)] = action;
+    addAction(action);  // keys work even for commands that have no menu entry
+  }
+  Action(Command::kToolbar)->setCheckable(true);
+  Action(Command::kStatusBar)->setCheckable(true);
+  Action(Command::kFilter)->setCheckable(true);
+  Action(Command::kVerify)->setCheckable(true);
+  Action(Command::kExit)->setMenuRole(QAction::QuitRole);
+  Action(Command::kAbout)->setMenuRole(QAction::AboutRole);
+
+  connect(Action(Command::kOpen), &QAction::triggered, this, &CMainFrame::OnOpen);
+  connect(Action(Command::kRefresh), &QAction::triggered, this, &CMainFrame::OnRefresh);
+  connect(Action(Command::kSend), &QAction::triggered, this, &CMainFrame::OnSend);
+  connect(Action(Command::kExit), &QAction::triggered, this, &QWidget::close);
+  connect(Action(Command::kCopy), &QAction::triggered, view_, &CQuillonView::Copy);
+  connect(Action(Command::kGoToLastEvent), &QAction::triggered, this, &CMainFrame::OnGoToLastEvent);
+  connect(Action(Command::kResolveIPs), &QAction::triggered, this, &CMainFrame::OnResolveIPs);
+  connect(Action(Command::kDeletePeer), &QAction::triggered, this, &CMainFrame::OnDeletePeer);
+  connect(Action(Command::kMakeVisible), &QAction::triggered, view_, &CQuillonView::MakeNegotiationsVisible);
+  connect(Action(Command::kLaunchNotepad), &QAction::triggered, this, &CMainFrame::OnLaunchEditor);
+  connect(Action(Command::kNew), &QAction::triggered, this, &CMainFrame::OnNew);
+  connect(Action(Command::kAbout), &QAction::triggered, this, &CMainFrame::OnAbout);
+}
+
+void CMainFrame::CreateMenus() {
+  fileMenu_ = menuBar()->addMenu(QStringLiteral("&File"));
+  fileMenu_->addAction(Action(Command::kOpen));
+  fileMenu_->addAction(Action(Command::kSaveAs));
+  fileMenu_->addAction(Action(Command::kRefresh));
+  fileMenu_->addSeparator();
+  fileMenu_->addAction(Action(Command::kSend));
+  recentSeparator_ = fileMenu_->addSeparator();
+  recentPlaceholder_ = fileMenu_->addAction(QStringLiteral("Recent File"));
+  recentPlaceholder_->setEnabled(false);
+  fileMenu_->addSeparator();
+  fileMenu_->addAction(Action(Command::kExit));
+  RebuildRecentMenu();
+
+  QMenu* edit = menuBar()->addMenu(QStringLiteral("&Edit"));
+  edit->addAction(Action(Command::kCopy));
+  edit->addSeparator();
+  edit->addAction(Action(Command::kGoToLastEvent));
+  edit->addAction(Action(Command::kResolveIPs));
+  edit->addAction(Action(Command::kDeletePeer));
+  edit->addSeparator();
+  edit->addAction(Action(Command::kFind));
+  edit->addAction(Action(Command::kFindNext));
+  edit->addAction(Action(Command::kFindPrevious));
+
+  QMenu* view = menuBar()->addMenu(QStringLiteral("&View"));
+  view->addAction(Action(Command::kToolbar));
+  view->addAction(Action(Command::kStatusBar));
+
+  QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
+  help->addAction(Action(Command::kAbout));
+}
+
+void CMainFrame::CreateToolBar() {
+  toolBar_ = addToolBar(QStringLiteral("Toolbar"));
+  toolBar_->setObjectName(QStringLiteral("Toolbar"));
+  toolBar_->setIconSize(QSize(16, 16));
+  toolBar_->setMovable(false);
+  toolBar_->addAction(Action(Command::kOpen));
+  toolBar_->addAction(Action(Command::kSaveAs));
+  toolBar_->addSeparator();
+  toolBar_->addAction(Action(Command::kRefresh));
+  toolBar_->addAction(Action(Command::kDeletePeer));
+  toolBar_->addAction(Action(Command::kFilter));
+  toolBar_->addAction(Action(Command::kVerify));
+  toolBar_->addSeparator();
+  toolBar_->addAction(Action(Command::kMakeVisible));
+  toolBar_->addAction(Action(Command::kGoToLastEvent));
+  toolBar_->addAction(Action(Command::kResolveIPs));
+  toolBar_->addAction(Action(Command::kLaunchNotepad));
+
+  QAction* toggle = Action(Command::kToolbar);
+  toggle->setChecked(true);
+  connect(toggle, &QAction::toggled, toolBar_, &QWidget::setVisible);
+  connect(toolBar_, &QToolBar::visibilityChanged, toggle, &QAction::setChecked);
+}
+
+void CMainFrame::CreateStatusBar() {
+  message_ = new QLabel(QStringLiteral("Ready"));
+  message_->setTextInteractionFlags(Qt::NoTextInteraction);
+  message_->setMinimumWidth(1);
+  statusBar()->addWidget(message_, 1);
+
+  fileChanged_ = new QLabel(QStringLiteral("The file has changed on disk: Refresh (F5) reloads it."));
+  fileChanged_->setStyleSheet(QStringLiteral("QLabel { color: #b00000; font-weight: bold; }"));
+  fileChanged_->hide();
+  statusBar()->addPermanentWidget(fileChanged_);
+
+  progress_ = new QProgressBar;
+  progress_->setMaximumWidth(220);
+  progress_->setTextVisible(true);
+  progress_->hide();
+  statusBar()->addPermanentWidget(progress_);
+
+  QAction* toggle = Action(Command::kStatusBar);
+  toggle->setChecked(true);
+  connect(toggle, &QAction::toggled, statusBar(), &QWidget::setVisible);
+}
+
+QString CMainFrame::MessageText() const { return message_->text(); }
+
+bool CMainFrame::IsFileChangeShown() const { return !fileChanged_->isHidden(); }
+
+void CMainFrame::SetMessage(const QString& text) { message_->setText(text); }
+
+void CMainFrame::UpdateTitle() { setWindowTitle(document_.Title() + QStringLiteral(" - Quillon")); }
+
+void CMainFrame::UpdateCommands() {
+  const bool loaded = document_.IsLoaded() && !loading_;
+  for (const Command command : {Command::kCopy, Command::kRefresh, Command::kGoToLastEvent, Command::kLaunchNotepad,
+                                Command::kMakeVisible, Command::kSend})
+    Action(command)->setEnabled(loaded);
+  Action(Command::kResolveIPs)->setEnabled(loaded && document_.ResolvePending());
+  const QLFolder* selected = view_->SelectedNode();
+  Action(Command::kDeletePeer)->setEnabled(loaded && selected != nullptr && !selected->IsLogRoot());
+  // Saving, filtering, verifying and searching are not offered yet.
+  for (const Command command : {Command::kSaveAs, Command::kFilter, Command::kVerify, Command::kFind,
+                                Command::kFindNext, Command::kFindPrevious})
+    Action(command)->setEnabled(false);
+  Action(Command::kOpen)->setEnabled(!loading_);
+  Action(Command::kNew)->setEnabled(!loading_);
+}
+
+bool CMainFrame::OpenFile(const QString& path) {
+  if (loading_ || path.isEmpty()) return false;
+  loading_ = true;
+  changeWatch_->stop();
+  UpdateCommands();
+  const QString previousMessage = MessageText();
+  SetMessage(QStringLiteral("Loading %1...").arg(QDir::toNativeSeparators(path)));
+  message_->repaint();
+  CQuillonDoc::OpenOutcome outcome;
+  {
+    WaitCursor wait;
+    LoadProgress progress(*progress_, QFileInfo(path).size());
+    outcome = document_.Open(path, [&progress](std::uint64_t bytesRead) { progress(bytesRead); });
+  }
+  loading_ = false;
+  if (outcome.loaded) {
+    view_->ShowLog();
+    recent_.Add(path);
+    RebuildRecentMenu();
+    UpdateTitle();
+    SetMessage(outcome.loadTimeText);
+    fileChanged_->hide();
+  } else {
+    SetMessage(previousMessage);
+  }
+  changeWatch_->start();
+  UpdateCommands();
+  if (!outcome.loaded) services_.messages.Show(outcome.message, MessageSink::Kind::kWarning);
+  return outcome.loaded;
+}
+
+void CMainFrame::CheckFileChange() {
+  if (loading_) return;
+  if (document_.FileChangedOnDisk()) {
+    fileChanged_->show();
+    QApplication::alert(this);
+  } else {
+    fileChanged_->hide();
+  }
+}
+
+void CMainFrame::RebuildRecentMenu() {
+  for (QAction* action : recentActions_) {
+    fileMenu_->removeAction(action);
+    action->deleteLater();
+  }
+  recentActions_.clear();
+  const QStringList& entries = recent_.Entries();
+  recentPlaceholder_->setVisible(entries.isEmpty());
+  int number = 1;
+  for (const QString& path : entries) {
+    const QString shown = QDir::toNativeSeparators(path).replace(QLatin1Char('&'), QStringLiteral("&&"));
+    auto* action = new QAction(QStringLiteral("&%1 %2").arg(number++).arg(shown), this);
+    action->setStatusTip(QStringLiteral("Open this file"));
+    connect(action, &QAction::triggered, this, [this, path] { OnRecentFile(path); });
+    fileMenu_->insertAction(recentPlaceholder_, action);
+    recentActions_.append(action);
+  }
+  recentSeparator_->setVisible(true);
+}
+
+void CMainFrame::OnRecentFile(const QString& path) {
+  // An entry whose file is gone leaves the list; one that only failed to load stays.
+  if (!OpenFile(path) && !QFileInfo::exists(path)) {
+    recent_.Remove(path);
+    RebuildRecentMenu();
+  }
+}
+
+void CMainFrame::OnOpen() {
+  FileDialogs::OpenRequest request;
+  request.startPath = document_.LastAccessedFile().value_or(QString());
+  if (request.startPath.isEmpty()) {
+    if (const std::optional<QString> productDir = services_.loggingEnvironment.ReadGxDir())
+      request.startPath = QDir::toNativeSeparators(QDir(*productDir).filePath(QStringLiteral("log/IKE.ilx")));
+  }
+  if (request.startPath.contains(QLatin1String(".ilx"))) {
+    request.filters = {kDebugLogFilter, kXmlLogFilter, kAllFilesFilter};
+    request.defaultSuffix = QStringLiteral("ilx");
+  } else {
+    request.filters = {kXmlLogFilter, kDebugLogFilter, kAllFilesFilter};
+    request.defaultSuffix = QStringLiteral("xml");
+  }
+  const QString path = services_.dialogs.ChooseFileToOpen(this, request);
+  if (!path.isEmpty()) OpenFile(path);
+}
+
+void CMainFrame::OnRefresh() {
+  if (!document_.IsLoaded()) return;
+  OpenFile(document_.Path());
+}
+
+void CMainFrame::OnSend() {
+  if (!document_.IsLoaded()) return;
+  const QString mailer = services_.launcher.FindProgram(QStringLiteral("xdg-email"));
+  const QStringList arguments{QStringLiteral("--subject"), document_.Title(), QStringLiteral("--attach"),
+                              document_.Path()};
+  if (mailer.isEmpty() || !services_.launcher.StartDetached(mailer, arguments)) {
+    services_.messages.Show(QStringLiteral("No mail program is set up on this computer, so the log cannot be sent "
+                                           "from here.\n\nAttach the file to a message yourself:\n") +
+                                QDir::toNativeSeparators(document_.Path()),
+                            MessageSink::Kind::kInformation);
+  }
+}
+
+void CMainFrame::OnGoToLastEvent() {
+  if (document_.IsLoaded()) view_->GoToLastEvent();
+}
+
+void CMainFrame::OnResolveIPs() {
+  if (!document_.IsLoaded() || !document_.ResolvePending()) return;
+  {
+    WaitCursor wait;
+    view_->ResolvePeerNames(services_.resolver, [this](const QString& text) {
+      SetMessage(text);
+      message_->repaint();  // the look-ups block: show the text before each one starts
+    });
+  }
+  document_.ClearResolvePending();
+  SetMessage(QStringLiteral("Ready"));
+  UpdateCommands();
+}
+
+void CMainFrame::OnDeletePeer() {
+  if (document_.IsLoaded()) view_->DeleteSelectedPeer(services_.messages);
+  UpdateCommands();
+}
+
+void CMainFrame::OnLaunchEditor() {
+  if (!document_.IsLoaded()) return;
+#ifdef Q_OS_WIN
+  const QStringList editors{QStringLiteral("notepad.exe")};
+#else
+  // The desktops' own text editors first; xdg-open hands the file to whatever the desktop
+  // associates with it.
+  const QStringList editors{QStringLiteral("gnome-text-editor"), QStringLiteral("gedit"), QStringLiteral("kate"),
+                            QStringLiteral("kwrite"), QStringLiteral("mousepad"), QStringLiteral("pluma"),
+                            QStringLiteral("xed"), QStringLiteral("featherpad"), QStringLiteral("leafpad"),
+                            QStringLiteral("xdg-open")};
+#endif
+  for (const QString& name : editors) {
+    const QString program = services_.launcher.FindProgram(name);
+    if (program.isEmpty()) continue;
+    if (!services_.launcher.StartDetached(program, {document_.Path()}))
+      services_.messages.Show(QStringLiteral("Could not start ") + program, MessageSink::Kind::kWarning);
+    return;
+  }
+  services_.messages.Show(QStringLiteral("No text editor was found to open ") +
+                              QDir::toNativeSeparators(document_.Path()),
+                          MessageSink::Kind::kWarning);
+}
+
+void CMainFrame::OnNew() {
+  if (loading_) return;
+  document_.New();
+  view_->ShowLog();
+  fileChanged_->hide();
+  UpdateTitle();
+  SetMessage(QStringLiteral("Ready"));
+  UpdateCommands();
+}
+
+void CMainFrame::OnAbout() {
+  AboutDialog about(this);
+  about.exec();
+}
+
+void CMainFrame::dragEnterEvent(QDragEnterEvent* event) {
+  const QMimeData* data = event->mimeData();
+  if (data->hasUrls() && !data->urls().isEmpty() && data->urls().first().isLocalFile())
+    event->acceptProposedAction();
+}
+
+void CMainFrame::dropEvent(QDropEvent* event) {
+  const QList<QUrl> urls = event->mimeData()->urls();
+  if (urls.isEmpty() || !urls.first().isLocalFile()) return;
+  event->acceptProposedAction();
+  const QString path = urls.first().toLocalFile();
+  // Opened once the drop has finished, so the source application is not kept waiting.
+  QTimer::singleShot(0, this, [this, path] { OpenFile(path); });
+}
+
+}  // namespace quillon

@@ -1,0 +1,103 @@
+// The main window: menu, toolbar, status bar and the view, the commands of the menu, the
+// toolbar and the keyboard, the loading of files (with a progress bar for long loads), the
+// recent-file list, drag and drop, and the watch that tells when the open file changed on disk.
+#pragma once
+
+#include <array>
+
+#include <QMainWindow>
+#include <QString>
+
+#include "app/Commands.h"
+#include "app/RecentFiles.h"
+#include "app/Services.h"
+
+class QAction;
+class QLabel;
+class QMenu;
+class QProgressBar;
+class QTimer;
+class QToolBar;
+
+namespace quillon {
+
+class CQuillonDoc;
+class CQuillonView;
+
+class CMainFrame : public QMainWindow {
+  Q_OBJECT
+
+ public:
+  // How often the change watch looks at the file.
+  static constexpr int kChangeWatchMilliseconds = 500;
+  // Loads that take longer than this show a progress bar.
+  static constexpr int kProgressDelayMilliseconds = 500;
+
+  CMainFrame(CQuillonDoc& document, Services services, QWidget* parent = nullptr);
+
+  // Loads a file into the document and shows it; on failure shows the reason and keeps the
+  // previous log. Returns whether the file was loaded.
+  bool OpenFile(const QString& path);
+
+  QAction* Action(Command command) const { return actions_[static_cast<std::size_t>(command)]; }
+  CQuillonView* View() const { return view_; }
+  QToolBar* ToolBar() const { return toolBar_; }
+  // The status bar's message pane.
+  QString MessageText() const;
+  // Whether the status bar says that the file changed on disk.
+  bool IsFileChangeShown() const;
+  QProgressBar* LoadProgressBar() const { return progress_; }
+  const RecentFiles& Recent() const { return recent_; }
+  // The File menu's recent-file entries, newest first.
+  QList<QAction*> RecentFileActions() const { return recentActions_; }
+  QTimer* ChangeWatch() const { return changeWatch_; }
+
+  // Enables and disables the commands for the document's and the selection's state.
+  void UpdateCommands();
+
+ public slots:
+  // One tick of the change watch.
+  void CheckFileChange();
+
+ protected:
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
+
+ private:
+  void CreateActions();
+  void CreateMenus();
+  void CreateToolBar();
+  void CreateStatusBar();
+  void RebuildRecentMenu();
+  void SetMessage(const QString& text);
+  void UpdateTitle();
+
+  void OnOpen();
+  void OnRefresh();
+  void OnSend();
+  void OnRecentFile(const QString& path);
+  void OnGoToLastEvent();
+  void OnResolveIPs();
+  void OnDeletePeer();
+  void OnLaunchEditor();
+  void OnNew();
+  void OnAbout();
+
+  CQuillonDoc& document_;
+  Services services_;
+  RecentFiles recent_;
+  CQuillonView* view_ = nullptr;
+  std::array<QAction*, static_cast<std::size_t>(Command::kCount)> actions_{};
+  QMenu* fileMenu_ = nullptr;
+  QAction* recentPlaceholder_ = nullptr;
+  QAction* recentSeparator_ = nullptr;
+  QList<QAction*> recentActions_;
+  QToolBar* toolBar_ = nullptr;
+  QLabel* message_ = nullptr;
+  QLabel* fileChanged_ = nullptr;
+  QProgressBar* progress_ = nullptr;
+  QTimer* changeWatch_ = nullptr;
+  bool loading_ = false;
+};
+
+}  // namespace quillon

@@ -1,0 +1,155 @@
+#include "app/QuillonApp.h"
+
+#include <cstdio>
+#include <memory>
+
+#include <QApplication>
+#include <QDir>
+#include <QTimer>
+
+#include "app/LoggingEnvironment.h"
+#include "app/MainFrame.h"
+#include "app/PlatformServices.h"
+#include "app/QuillonDoc.h"
+
+#ifndef QUILLON_VERSION
+#define QUILLON_VERSION "0.0.0"
+#endif
+
+namespace quillon {
+
+namespace {
+
+constexpr const char* kUsage =
+    "Usage: quillon [LOG]\n"
+    "       quillon --install-logging-environment\n"
+    "\n"
+    "Opens the key-exchange log LOG (an IKEv1 debug log, a path containing \".ilx\" or\n"
+    "\".ikev1trace\", or an IKEv2 XML log) in the viewer.\n"
+    "\n"
+    "  --install-logging-environment  create the daemon's log directory and switch its debug\n"
+    "                                 logging on for the whole machine (needs administrator rights)\n"
+    "  --screenshot PATH              save a picture of the window to PATH once the log is shown,\n"
+    "                                 then quit\n"
+    "  --help                         show this help\n"
+    "  --version                      show the version\n";
+
+// A window can be shown: always on Windows and macOS, with an X or Wayland display, or with a
+// platform chosen explicitly (offscreen, for one).
+bool DisplayAvailable() {
+#if defined(Q_OS_WIN) || defined(Q_OS_MACOS)
+  return true;
+#else
+  return qEnvironmentVariableIsSet("DISPLAY") || qEnvironmentVariableIsSet("WAYLAND_DISPLAY") ||
+         qEnvironmentVariableIsSet("QT_QPA_PLATFORM");
+#endif
+}
+
+QStringList ArgumentsOf(int argc, char** argv) {
+  QStringList arguments;
+  for (int i = 1; i < argc; ++i) arguments.append(QString::fromLocal8Bit(argv[i]));
+  return arguments;
+}
+
+}  // namespace
+
+std::optional<CQuillonApp::Options> CQuillonApp::ParseArguments(const QStringList& arguments, QString& error) {
+  Options options;
+  bool endOfOptions = false;
+  for (qsizetype i = 0; i < arguments.size(); ++i) {
+    const QString& argument = arguments[i];
+    if (!endOfOptions && argument == QLatin1String("--")) {
+      endOfOptions = true;
+    } else if (!endOfOptions && argument == QLatin1String("--install-logging-environment")) {
+      options.installLoggingEnvironment = true;
+    } else if (!endOfOptions && argument == QLatin1String("--screenshot")) {
+      if (i + 1 >= arguments.size()) {
+        error = QStringLiteral("--screenshot needs a file name");
+        return std::nullopt;
+      }
+      options.screenshot = arguments[++i];
+    } else if (!endOfOptions && argument.startsWith(QLatin1Char('-')) && argument.size() > 1) {
+      error = QStringLiteral("unknown option ") + argument;
+      return std::nullopt;
+    } else if (options.file.isEmpty()) {
+      options.file = argument;
+    } else {
+      error = QStringLiteral("only one LOG may be given");
+      return std::nullopt;
+    }
+  }
+  return options;
+}
+
+int CQuillonApp::Run(int argc, char** argv) {
+  const QStringList arguments = ArgumentsOf(argc, argv);
+  if (arguments.contains(QLatin1String("--help"))) {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+  if (arguments.contains(QLatin1String("--version"))) {
+    std::printf("quillon %s\n", QUILLON_VERSION);
+    return 0;
+  }
+  // The installer also runs where no window can be shown (an administrator on a remote shell):
+  // its report then goes to the terminal.
+  const bool install = arguments.contains(QLatin1String("--install-logging-environment"));
+  const bool windowed = !install || DisplayAvailable();
+  std::unique_ptr<QCoreApplication> application;
+  if (windowed) application = std::make_unique<QApplication>(argc, argv);
+  else application = std::make_unique<QCoreApplication>(argc, argv);
+
+  // Read after the toolkit has taken its own options (-platform, -style, ...).
+  QString error;
+  const std::optional<Options> options = ParseArguments(QCoreApplication::arguments().mid(1), error);
+  if (!options) {
+    std::fprintf(stderr, "quillon: %s\n%s", qPrintable(error), kUsage);
+    return 2;
+  }
+  QCoreApplication::setOrganizationName(QStringLiteral("Morrowvale"));
+  QCoreApplication::setApplicationName(QStringLiteral("Quillon"));
+  QCoreApplication::setApplicationVersion(QStringLiteral(QUILLON_VERSION));
+
+  QSettingsStore settings;
+  settings.SetValue(QStringLiteral("Preferences/InstallPath"),
+                    QDir::toNativeSeparators(QCoreApplication::applicationFilePath()));
+  const LoggingEnvironment loggingEnvironment;
+
+  if (options->installLoggingEnvironment) {
+    if (windowed) {
+      MessageBoxSink messages;
+      loggingEnvironment.Install(messages);
+    } else {
+      ConsoleMessageSink messages;
+      loggingEnvironment.Install(messages);
+    }
+    return 0;
+  }
+
+  MessageBoxSink messages;
+  SystemNameResolver resolver;
+  QProcessLauncher launcher;
+  QtFileDialogs dialogs;
+  const Services services{messages, settings, resolver, launcher, dialogs, loggingEnvironment};
+  CQuillonDoc document(settings);
+  CMainFrame frame(document, services);
+  messages.SetParent(&frame);
+  frame.show();
+
+  if (!options->file.isEmpty()) {
+    QCoreApplication::processEvents();  // paint the window before a long load starts
+    // A log named on the command line that cannot be shown ends the program after its message.
+    if (!frame.OpenFile(options->file)) return 1;
+  }
+  if (!options->screenshot.isEmpty()) {
+    const QString target = options->screenshot;
+    QTimer::singleShot(700, &frame, [&frame, target] {
+      const bool saved = frame.grab().save(target);
+      if (!saved) std::fprintf(stderr, "quillon: cannot save %s\n", qPrintable(target));
+      QCoreApplication::exit(saved ? 0 : 1);
+    });
+  }
+  return QCoreApplication::exec();
+}
+
+}  // namespace quillon

@@ -1,0 +1,30 @@
+// The application: command line, settings, the services, the document and the main window.
+//
+//   quillon [LOG]                            opens the window, with LOG loaded when given
+//   quillon --install-logging-environment    prepares this machine for the daemon's debug logs
+#pragma once
+
+#include <optional>
+
+#include <QString>
+#include <QStringList>
+
+namespace quillon {
+
+class CQuillonApp {
+ public:
+  struct Options {
+    QString file;                          // the log to open at start-up
+    bool installLoggingEnvironment = false;
+    QString screenshot;                    // save a picture of the window there, then quit
+  };
+
+  // Runs the program; returns its exit status.
+  int Run(int argc, char** argv);
+
+  // Reads the arguments (without the program name). Nothing, with `error` set, when they make no
+  // sense.
+  static std::optional<Options> ParseArguments(const QStringList& arguments, QString& error);
+};
+
+}  // namespace quillon

@@ -1,0 +1,77 @@
+#include "app/QuillonDoc.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include "app/Services.h"
+
+namespace quillon {
+
+namespace {
+
+const QString kLastAccessedFileKey = QStringLiteral("Misc Data/Last Accessed File");
+
+std::optional<QDateTime> LastWriteTime(const QString& path) {
+  const QFileInfo info(path);
+  if (!info.exists()) return std::nullopt;
+  return info.lastModified();
+}
+
+}  // namespace
+
+CQuillonDoc::CQuillonDoc(SettingsStore& settings, Loader loader)
+    : settings_(settings), loader_(loader ? std::move(loader) : Loader(&OpenLog)) {}
+
+CQuillonDoc::OpenOutcome CQuillonDoc::Open(const QString& path, const ReadProgress& progress) {
+  // The write time is taken before reading: a daemon that appends to the log while it loads
+  // leaves a tree older than the file, and the change watch must say so.
+  const std::optional<QDateTime> fileTime = LastWriteTime(path);
+  OpenLogResult result = loader_(QFile::encodeName(path).toStdString(), progress);
+
+  OpenOutcome outcome;
+  if (result.status != OpenLogResult::Status::kCannotOpen) SetLastAccessedFile(path);
+  if (result.status != OpenLogResult::Status::kLoaded || !result.log) {
+    outcome.message = result.status == OpenLogResult::Status::kCannotOpen
+                          ? QStringLiteral("Failed to open file: ") + path
+                          : QString::fromLocal8Bit(result.message);
+    if (outcome.message.isEmpty()) outcome.message = QStringLiteral("Wrong file type");
+    return outcome;
+  }
+  log_ = std::move(result.log);
+  path_ = path;
+  loadedFileTime_ = fileTime;
+  resolvePending_ = true;
+  outcome.loaded = true;
+  outcome.loadTimeText = QString::fromLatin1(result.loadTimeText);
+  return outcome;
+}
+
+void CQuillonDoc::New() {
+  log_.reset();
+  path_.clear();
+  loadedFileTime_.reset();
+  resolvePending_ = false;
+}
+
+QString CQuillonDoc::Title() const {
+  return IsLoaded() ? QFileInfo(path_).fileName() : QStringLiteral("Untitled");
+}
+
+bool CQuillonDoc::FileChangedOnDisk() const {
+  if (!IsLoaded() || path_.isEmpty()) return false;
+  const std::optional<QDateTime> now = LastWriteTime(path_);
+  if (!now) return false;
+  return !loadedFileTime_ || *now != *loadedFileTime_;
+}
+
+std::optional<QString> CQuillonDoc::LastAccessedFile() const {
+  const QVariant value = settings_.Value(kLastAccessedFileKey);
+  if (value.typeId() != QMetaType::QString) return std::nullopt;
+  const QString path = value.toString();
+  if (path.isEmpty()) return std::nullopt;
+  return path;
+}
+
+void CQuillonDoc::SetLastAccessedFile(const QString& path) { settings_.SetValue(kLastAccessedFileKey, path); }
+
+}  // namespace quillon

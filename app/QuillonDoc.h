@@ -1,0 +1,68 @@
+// The document: the log file the window shows, the tree loaded from it, and what the commands
+// need to know about it (its path, whether it changed on disk since it was loaded, whether its
+// peers' names may still be resolved).
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include <QDateTime>
+#include <QString>
+
+#include "ikev1/log/OpenLog.h"
+#include "model/LogFile.h"
+#include "model/ReadProgress.h"
+
+namespace quillon {
+
+class SettingsStore;
+
+class CQuillonDoc {
+ public:
+  // Reads a file into a new tree; the real one is OpenLog, tests hand in their own trees.
+  using Loader = std::function<OpenLogResult(const std::string& path, const ReadProgress& progress)>;
+
+  struct OpenOutcome {
+    bool loaded = false;
+    QString message;       // the text for the user when not loaded
+    QString loadTimeText;  // "File loaded in MM minutes, SS seconds." when loaded
+  };
+
+  explicit CQuillonDoc(SettingsStore& settings, Loader loader = {});
+
+  // Loads the file. On success the new tree replaces the old one; on failure the previous tree,
+  // path and title stay as they were.
+  OpenOutcome Open(const QString& path, const ReadProgress& progress = {});
+  // Empties the document ("Untitled").
+  void New();
+
+  bool IsLoaded() const { return log_ != nullptr; }
+  const QString& Path() const { return path_; }
+  // The file name of the loaded file, "Untitled" before the first load.
+  QString Title() const;
+  LogFile* Log() const { return log_.get(); }
+
+  // Resolve IPs is offered once per load.
+  bool ResolvePending() const { return resolvePending_; }
+  void ClearResolvePending() { resolvePending_ = false; }
+
+  // True while the file's last-write time differs from the one it had when it was loaded.
+  // A file whose status cannot be read (removed, unreadable directory) is not reported.
+  bool FileChangedOnDisk() const;
+
+  // The file opened last, remembered across runs ("Misc Data/Last Accessed File").
+  std::optional<QString> LastAccessedFile() const;
+  void SetLastAccessedFile(const QString& path);
+
+ private:
+  SettingsStore& settings_;
+  Loader loader_;
+  std::unique_ptr<LogFile> log_;
+  QString path_;
+  std::optional<QDateTime> loadedFileTime_;
+  bool resolvePending_ = false;
+};
+
+}  // namespace quillon

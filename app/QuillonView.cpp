@@ -1,0 +1,186 @@
+#include "app/QuillonView.h"
+
+#include <cstdint>
+
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QSplitter>
+#include <QTreeView>
+
+#include "app/LogTreeModel.h"
+#include "app/QuillonDoc.h"
+#include "app/Services.h"
+#include "app/TextPane.h"
+#include "model/CalendarTime.h"
+#include "model/IPv4.h"
+
+namespace quillon {
+
+namespace {
+
+// Go to last event looks at the first three levels below the root: peers, tunnels and
+// negotiations (or negotiations and their packets where a tunnel has no addresses).
+constexpr int kLastEventDepth = 3;
+
+std::int64_t EventSeconds(const QLFolder& node) {
+  CalendarTime time;
+  QLFolder::ParseDate(node.DateText(), time);
+  QLFolder::ParseTime(node.TimeText(), time);
+  return time.Seconds();
+}
+
+void FindLatestEvent(const LogTreeModel& model, const QLFolder& node, int depth, std::int64_t& latest,
+                     const QLFolder*& found) {
+  if (depth >= kLastEventDepth) return;
+  for (const QLFolder* child : model.VisibleChildrenOf(&node)) {
+    FindLatestEvent(model, *child, depth + 1, latest, found);
+    if (child->DateText().empty()) continue;
+    const std::int64_t seconds = EventSeconds(*child);
+    // Later or equal: of events logged in the same second, the one read last wins.
+    if (seconds >= latest) {
+      latest = seconds;
+      found = child;
+    }
+  }
+}
+
+// The address a peer's name starts with ("10.0.0.1", or "10.0.0.1  (0.0.0.7)" for a peer that
+// the daemon also logged under an index); 0 when the name does not start with a dotted address.
+std::uint32_t LeadingAddress(const std::string& name) {
+  const std::string token = name.substr(0, name.find(' '));
+  const std::uint32_t address = ParseIPv4(token);
+  if (address == 0 || address == 0xFFFFFFFFu || FormatIPv4(address) != token) return 0;
+  return address;
+}
+
+}  // namespace
+
+CQuillonView::CQuillonView(CQuillonDoc& document, QWidget* parent)
+    : QWidget(parent),
+      document_(document),
+      model_(new LogTreeModel(this)),
+      tree_(new QTreeView),
+      text_(new TextPane),
+      splitter_(new QSplitter(Qt::Horizontal)) {
+  tree_->setModel(model_);
+  tree_->setHeaderHidden(true);
+  tree_->setUniformRowHeights(true);  // lets a node with 100,000 rows lay out at once
+  tree_->setSelectionMode(QAbstractItemView::SingleSelection);
+  tree_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  tree_->setIconSize(QSize(12, 12));
+  tree_->header()->setStretchLastSection(false);
+  tree_->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
+  tree_->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+
+  splitter_->addWidget(tree_);
+  splitter_->addWidget(text_);
+  splitter_->setChildrenCollapsible(false);
+  splitter_->setStretchFactor(0, 0);  // the tree keeps its width when the window grows
+  splitter_->setStretchFactor(1, 1);
+  splitter_->setSizes({kTreeWidth, 800});
+
+  auto* layout = new QHBoxLayout(this);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->addWidget(splitter_);
+
+  connect(tree_->selectionModel(), &QItemSelectionModel::currentChanged, this, &CQuillonView::OnCurrentChanged);
+}
+
+void CQuillonView::ShowLog() {
+  model_->SetLog(document_.Log());
+  text_->ShowText({});
+  MakeFirstPeerVisible();
+  emit SelectionChanged();
+}
+
+void CQuillonView::MakeFirstPeerVisible() {
+  const QModelIndex root = model_->index(0, 0);
+  if (root.isValid() && model_->hasChildren(root)) tree_->expand(root);
+}
+
+QLFolder* CQuillonView::SelectedNode() const {
+  const QModelIndex current = tree_->selectionModel()->currentIndex();
+  return current.isValid() ? model_->NodeAt(current) : nullptr;
+}
+
+void CQuillonView::SelectNode(const QLFolder* node) {
+  const QModelIndex index = model_->IndexOf(node);
+  if (!index.isValid()) return;
+  tree_->selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect);
+  tree_->scrollTo(index);
+}
+
+void CQuillonView::OnCurrentChanged() {
+  const QLFolder* node = SelectedNode();
+  if (node == nullptr) {
+    text_->ShowText({});
+  } else {
+    text_->ShowText(QString::fromLatin1(node->DetailText()));
+    emit StatusMessage(QString::fromLatin1(node->Path()));
+  }
+  emit SelectionChanged();
+}
+
+void CQuillonView::Copy() { text_->CopyToClipboard(); }
+
+void CQuillonView::GoToLastEvent() {
+  const LogFile* root = model_->Log();
+  if (root == nullptr) return;
+  // Searched afresh each time: a peer deleted since the last search must not be found.
+  CalendarTime start;
+  start.year = 1980;
+  start.month = 1;
+  start.day = 1;
+  std::int64_t latest = start.Seconds();
+  const QLFolder* found = nullptr;
+  FindLatestEvent(*model_, *root, 0, latest, found);
+  if (found == nullptr) return;
+  SelectNode(found);
+  tree_->expand(model_->IndexOf(found));
+}
+
+void CQuillonView::ResolvePeerNames(NameResolver& resolver, const std::function<void(const QString&)>& status) {
+  const LogFile* root = model_->Log();
+  if (root == nullptr) return;
+  std::vector<QLFolder*> renamed;
+  for (QLFolder* peer : model_->VisibleChildrenOf(root)) {
+    status(QStringLiteral("Resolving %1...").arg(QString::fromLatin1(peer->Name())));
+    const std::uint32_t address = LeadingAddress(peer->Name());
+    if (address == 0) continue;
+    const std::optional<std::string> host = resolver.HostName(address);
+    if (!host || host->empty()) continue;
+    peer->SetName(peer->Name() + " (" + *host + ")");
+    renamed.push_back(peer);
+  }
+  model_->NodesChanged(renamed);
+  MakeFirstPeerVisible();
+  // The selected node's path and text may name a renamed peer.
+  if (const QLFolder* node = SelectedNode()) text_->ShowText(QString::fromLatin1(node->DetailText()));
+}
+
+void CQuillonView::DeleteSelectedPeer(MessageSink& messages) {
+  LogFile* root = model_->Log();
+  QLFolder* peer = SelectedNode();
+  if (root == nullptr || peer == nullptr || peer == root) return;
+  // The peer is the ancestor that stands directly below the log root.
+  while (peer->Parent() != nullptr && peer->Parent() != root) peer = peer->Parent();
+  if (peer->Parent() != root) return;
+  if (root->ChildCount() <= 1) {
+    messages.Show(QStringLiteral("A log should contain at least one IKE peer.\n\n") +
+                      QStringLiteral("Cannot remove the only peer ") + QString::fromLatin1(peer->Name()),
+                  MessageSink::Kind::kWarning);
+    return;
+  }
+  // Exactly this node goes: another peer with the same address and name (a merged peer) stays.
+  model_->RemoveNode(peer, [root](QLFolder* node) { root->RemoveChild(root->IndexOf(node)); });
+  emit SelectionChanged();
+}
+
+void CQuillonView::MakeNegotiationsVisible() {
+  const QModelIndex root = model_->index(0, 0);
+  if (!root.isValid() || !model_->hasChildren(root)) return;
+  tree_->expand(root);
+  for (int row = 0, rows = model_->rowCount(root); row < rows; ++row) tree_->expand(model_->index(row, 0, root));
+}
+
+}  // namespace quillon

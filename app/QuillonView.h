@@ -1,0 +1,75 @@
+// The main view: the log tree on the left, the selected node's detail text on the right, a
+// movable splitter between them; and the commands that work on the tree.
+#pragma once
+
+#include <functional>
+
+#include <QString>
+#include <QWidget>
+
+#include "model/QLFolder.h"
+
+class QSplitter;
+class QTreeView;
+
+namespace quillon {
+
+class CQuillonDoc;
+class LogTreeModel;
+class MessageSink;
+class NameResolver;
+class TextPane;
+
+class CQuillonView : public QWidget {
+  Q_OBJECT
+
+ public:
+  // The tree's width when the window opens.
+  static constexpr int kTreeWidth = 390;
+
+  CQuillonView(CQuillonDoc& document, QWidget* parent = nullptr);
+
+  // Shows the document's current tree (after a load or New): the rows are rebuilt, the text pane
+  // emptied and the peers made visible.
+  void ShowLog();
+
+  QLFolder* SelectedNode() const;
+  // Selects a shown node, scrolls to it and shows its text.
+  void SelectNode(const QLFolder* node);
+
+  // Copy: the text pane's selection, or all of its text when nothing is selected.
+  void Copy();
+  // Selects the negotiation with the latest date and time in the log and expands it. Logs
+  // without dates (IKEv2) are left as they are.
+  void GoToLastEvent();
+  // Renames each peer whose name is an address to "address (host name)" when the address has a
+  // name. `status` is told what is being resolved.
+  void ResolvePeerNames(NameResolver& resolver, const std::function<void(const QString&)>& status);
+  // Removes the peer that contains the selected node; the last peer of a log is kept.
+  void DeleteSelectedPeer(MessageSink& messages);
+  // Expands the log root and each of its peers.
+  void MakeNegotiationsVisible();
+
+  QTreeView* Tree() const { return tree_; }
+  TextPane* Text() const { return text_; }
+  LogTreeModel* Model() const { return model_; }
+  QSplitter* Splitter() const { return splitter_; }
+
+ signals:
+  // The selection moved; the frame re-evaluates its commands.
+  void SelectionChanged();
+  // A text for the status bar's message pane.
+  void StatusMessage(const QString& text);
+
+ private:
+  void OnCurrentChanged();
+  void MakeFirstPeerVisible();
+
+  CQuillonDoc& document_;
+  LogTreeModel* model_;
+  QTreeView* tree_;
+  TextPane* text_;
+  QSplitter* splitter_;
+};
+
+}  // namespace quillon

@@ -1,0 +1,25 @@
+// The 16 state icons of the tree (12 by 12 pixels): letters on coloured squares that tell a
+// negotiation's kind and whether it completed, drawn in code so they are crisp at any scale.
+#pragma once
+
+#include <QIcon>
+#include <QPixmap>
+
+namespace quillon {
+
+// The picture of state icon `index` (1..16, see model/TreeRules.h); a null pixmap for 0 or an
+// index out of range. `scale` draws it for a display with that device-pixel ratio.
+QPixmap StateIconPixmap(int index, int scale = 1);
+
+// All 17 icons by index (entry 0 is null), for models and views that look them up per row.
+class StateIconSet {
+ public:
+  StateIconSet();
+  const QIcon& At(int index) const;
+
+ private:
+  QIcon icons_[17];
+  QIcon none_;
+};
+
+}  // namespace quillon

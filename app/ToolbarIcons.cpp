@@ -1,0 +1,198 @@
+#include "app/ToolbarIcons.h"
+
+#include <QPainter>
+#include <QPainterPath>
+#include <QPixmap>
+
+namespace quillon {
+
+namespace {
+
+const QColor kInk(0x30, 0x30, 0x30);
+const QColor kPaper(0xFA, 0xFA, 0xF5);
+const QColor kFolder(0xE8, 0xB8, 0x40);
+const QColor kBlue(0x20, 0x60, 0xC0);
+const QColor kGreen(0x20, 0x90, 0x30);
+const QColor kRed(0xC8, 0x20, 0x20);
+
+void DrawOpen(QPainter& p) {
+  p.setPen(QPen(kInk, 1));
+  p.setBrush(kFolder.darker(115));
+  p.drawRect(QRectF(1.5, 3.5, 12, 10));
+  p.setBrush(kFolder);
+  QPainterPath front;
+  front.moveTo(1.5, 13.5);
+  front.lineTo(4.5, 6.5);
+  front.lineTo(15.5, 6.5);
+  front.lineTo(13.5, 13.5);
+  front.closeSubpath();
+  p.drawPath(front);
+}
+
+void DrawSave(QPainter& p) {
+  p.setPen(QPen(kInk, 1));
+  p.setBrush(kBlue);
+  p.drawRect(QRectF(1.5, 1.5, 13, 13));
+  p.setBrush(kPaper);
+  p.drawRect(QRectF(4.5, 1.5, 7, 5));
+  p.setBrush(Qt::white);
+  p.drawRect(QRectF(3.5, 9.5, 9, 5));
+}
+
+void DrawRefresh(QPainter& p) {
+  p.setPen(QPen(kGreen, 2, Qt::SolidLine, Qt::RoundCap));
+  p.setBrush(Qt::NoBrush);
+  p.drawArc(QRectF(2.5, 2.5, 11, 11), 100 * 16, 280 * 16);
+  p.setPen(Qt::NoPen);
+  p.setBrush(kGreen);
+  QPainterPath head;
+  head.moveTo(6.5, 0.5);
+  head.lineTo(10.5, 3.0);
+  head.lineTo(6.5, 5.5);
+  head.closeSubpath();
+  p.drawPath(head);
+}
+
+void DrawDeletePeer(QPainter& p) {
+  // A gateway box with a red cross over it.
+  p.setPen(QPen(kInk, 1));
+  p.setBrush(QColor(0xB0, 0xC4, 0xDE));
+  p.drawRect(QRectF(1.5, 4.5, 11, 7));
+  p.drawLine(QPointF(4.5, 13.5), QPointF(9.5, 13.5));
+  p.setPen(QPen(kRed, 2.2, Qt::SolidLine, Qt::RoundCap));
+  p.drawLine(QPointF(8, 7), QPointF(14.5, 14.5));
+  p.drawLine(QPointF(14.5, 7), QPointF(8, 14.5));
+}
+
+void DrawFilter(QPainter& p) {
+  p.setPen(QPen(kInk, 1));
+  p.setBrush(QColor(0x70, 0x90, 0xC0));
+  QPainterPath funnel;
+  funnel.moveTo(1.5, 2.5);
+  funnel.lineTo(14.5, 2.5);
+  funnel.lineTo(9.5, 8.5);
+  funnel.lineTo(9.5, 14.5);
+  funnel.lineTo(6.5, 12.5);
+  funnel.lineTo(6.5, 8.5);
+  funnel.closeSubpath();
+  p.drawPath(funnel);
+}
+
+void DrawVerify(QPainter& p) {
+  p.setPen(QPen(kInk, 1));
+  p.setBrush(kPaper);
+  p.drawRect(QRectF(1.5, 1.5, 12, 13));
+  p.setPen(QPen(kGreen, 2.2, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+  QPainterPath tick;
+  tick.moveTo(4, 8.5);
+  tick.lineTo(7, 11.5);
+  tick.lineTo(14.5, 3);
+  p.setBrush(Qt::NoBrush);
+  p.drawPath(tick);
+}
+
+void DrawMakeVisible(QPainter& p) {
+  // An opened tree: a root and three rows below it, and a plus.
+  p.setPen(QPen(kInk, 1));
+  p.drawLine(QPointF(3.5, 4), QPointF(3.5, 13.5));
+  for (const double y : {7.5, 10.5, 13.5}) p.drawLine(QPointF(3.5, y), QPointF(6, y));
+  p.setBrush(kBlue);
+  p.drawRect(QRectF(1.5, 1.5, 4, 3));
+  p.setBrush(kGreen);
+  for (const double y : {6.5, 9.5, 12.5}) p.drawRect(QRectF(6.5, y, 3, 2));
+  p.setPen(QPen(kBlue, 2));
+  p.drawLine(QPointF(12.5, 2), QPointF(12.5, 8));
+  p.drawLine(QPointF(9.5, 5), QPointF(15.5, 5));
+}
+
+void DrawGoToLast(QPainter& p) {
+  // An arrow down to the last line of a page.
+  p.setPen(QPen(kInk, 1));
+  p.setBrush(kPaper);
+  p.drawRect(QRectF(1.5, 1.5, 10, 13));
+  p.setPen(QPen(QColor(0x90, 0x90, 0x90), 1));
+  for (const double y : {4.5, 6.5, 8.5, 10.5}) p.drawLine(QPointF(3.5, y), QPointF(9.5, y));
+  p.setPen(QPen(kRed, 2));
+  p.drawLine(QPointF(3, 12.5), QPointF(10, 12.5));
+  p.setPen(Qt::NoPen);
+  p.setBrush(kBlue);
+  QPainterPath arrow;
+  arrow.moveTo(12, 2);
+  arrow.lineTo(15, 2);
+  arrow.lineTo(15, 9);
+  arrow.lineTo(16, 9);
+  arrow.lineTo(13.5, 13);
+  arrow.lineTo(11, 9);
+  arrow.lineTo(12, 9);
+  arrow.closeSubpath();
+  p.drawPath(arrow);
+}
+
+void DrawResolve(QPainter& p) {
+  // A globe: the peers' addresses get their names.
+  p.setPen(QPen(kBlue.darker(130), 1));
+  p.setBrush(QColor(0xA8, 0xD0, 0xF0));
+  p.drawEllipse(QRectF(1.5, 1.5, 13, 13));
+  p.setBrush(Qt::NoBrush);
+  p.drawEllipse(QRectF(5, 1.5, 6, 13));
+  p.drawLine(QPointF(1.5, 8), QPointF(14.5, 8));
+  p.drawLine(QPointF(8, 1.5), QPointF(8, 14.5));
+  p.drawLine(QPointF(3, 4.5), QPointF(13, 4.5));
+  p.drawLine(QPointF(3, 11.5), QPointF(13, 11.5));
+}
+
+void DrawLaunchEditor(QPainter& p) {
+  // A note pad with a pencil.
+  p.setPen(QPen(kInk, 1));
+  p.setBrush(kPaper);
+  p.drawRect(QRectF(1.5, 2.5, 10, 12));
+  p.setBrush(kBlue);
+  p.drawRect(QRectF(1.5, 1.5, 10, 2));
+  p.setPen(QPen(QColor(0x90, 0x90, 0x90), 1));
+  for (const double y : {6.5, 8.5, 10.5, 12.5}) p.drawLine(QPointF(3.5, y), QPointF(9.5, y));
+  p.setPen(QPen(kFolder.darker(140), 2.5, Qt::SolidLine, Qt::FlatCap));
+  p.drawLine(QPointF(15, 4), QPointF(9, 12));
+  p.setPen(QPen(kInk, 1));
+  p.drawPoint(QPointF(8.6, 12.6));
+}
+
+using Drawer = void (*)(QPainter&);
+
+Drawer DrawerOf(Command command) {
+  switch (command) {
+    case Command::kOpen: return &DrawOpen;
+    case Command::kSaveAs: return &DrawSave;
+    case Command::kRefresh: return &DrawRefresh;
+    case Command::kDeletePeer: return &DrawDeletePeer;
+    case Command::kFilter: return &DrawFilter;
+    case Command::kVerify: return &DrawVerify;
+    case Command::kMakeVisible: return &DrawMakeVisible;
+    case Command::kGoToLastEvent: return &DrawGoToLast;
+    case Command::kResolveIPs: return &DrawResolve;
+    case Command::kLaunchNotepad: return &DrawLaunchEditor;
+    default: return nullptr;
+  }
+}
+
+QPixmap Render(Drawer draw, int scale) {
+  QPixmap pixmap(16 * scale, 16 * scale);
+  pixmap.setDevicePixelRatio(scale);
+  pixmap.fill(Qt::transparent);
+  QPainter painter(&pixmap);
+  painter.setRenderHint(QPainter::Antialiasing, true);
+  draw(painter);
+  return pixmap;
+}
+
+}  // namespace
+
+QIcon ToolbarIcon(Command command) {
+  const Drawer draw = DrawerOf(command);
+  if (draw == nullptr) return {};
+  QIcon icon;
+  icon.addPixmap(Render(draw, 1));
+  icon.addPixmap(Render(draw, 2));
+  return icon;
+}
+
+}  // namespace quillon

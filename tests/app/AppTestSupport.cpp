@@ -1,0 +1,146 @@
+#include "AppTestSupport.h"
+
+#include <QApplication>
+#include <QFileInfo>
+#include <QTest>
+
+#include "model/IPv4.h"
+
+namespace quillon::test {
+
+TestNode& Add(QLFolder& parent, const std::string& name) {
+  return static_cast<TestNode&>(*parent.AppendChild(std::make_unique<TestNode>(name)));
+}
+
+TestNode& AddPeer(LogFile& log, const std::string& address) {
+  auto peer = std::make_unique<TestNode>(address);
+  peer->address = ParseIPv4(address);
+  peer->detail = "Peer " + address + "\r\n";
+  TestNode& ref = *peer;
+  log.AddChild(std::move(peer));
+  ref.SetParent(&log);
+  return ref;
+}
+
+TestNode& AddTunnel(QLFolder& peer, bool withAddresses) {
+  TestNode& tunnel = Add(peer, withAddresses ? "Tunnel" : "Tunnel without addresses");
+  tunnel.tunnel = true;
+  tunnel.tunnelAddresses = withAddresses;
+  return tunnel;
+}
+
+TestNode& AddExchange(QLFolder& tunnel, const std::string& name, const std::string& date, const std::string& time,
+                      bool complete) {
+  TestNode& exchange = Add(tunnel, name);
+  exchange.date = date;
+  exchange.time = time;
+  exchange.complete = complete;
+  exchange.detail = name + " at" + date + " " + time + "\r\n\r\nStatus:\tdone\r\n";
+  return exchange;
+}
+
+std::unique_ptr<LogFile> ThreePeerLog() {
+  auto log = std::make_unique<LogFile>();
+  log->SetName("IKE debugging info");
+
+  TestNode& first = AddPeer(*log, "10.0.0.1");
+  TestNode& firstTunnel = AddTunnel(first, true);
+  firstTunnel.SetName("10.1.0.0 <=> 10.2.0.0");
+  TestNode& mainMode = AddExchange(firstTunnel, "Main Mode", " Tue Jan 15 2008", "10:00:00");
+  Add(mainMode, "Packet 1");
+  AddExchange(firstTunnel, "QuickMode", " Tue Jan 15 2008", "10:05:00");
+
+  TestNode& second = AddPeer(*log, "10.0.0.2");
+  TestNode& hidden = AddTunnel(second, false);
+  TestNode& latest = AddExchange(hidden, "Main Mode", " Tue Jan 15 2008", "11:30:00");
+  TestNode& packet = Add(latest, "Packet 1");
+  TestNode& payload = Add(packet, "SA payload");
+  payload.detail = "Security Association\r\n";
+  TestNode& attribute = Add(payload, "Attribute");
+  attribute.attribute = true;
+  TestNode& info = Add(hidden, "Informational");
+  Add(info, "Notify payload");
+
+  TestNode& third = AddPeer(*log, "10.0.0.3");
+  TestNode& thirdTunnel = AddTunnel(third, true);
+  thirdTunnel.SetName("10.3.0.0 <=> 10.4.0.0");
+  AddExchange(thirdTunnel, "Aggressive", " Mon Jan 14 2008", "23:59:59", false);
+  return log;
+}
+
+CQuillonDoc::Loader TreeLoader::AsLoader() {
+  return [this](const std::string& path, const ReadProgress& progress) {
+    ++loads;
+    const auto found = trees_.find(path);
+    if (found == trees_.end()) {
+      OpenLogResult result = OpenLog(path, progress);
+      if (duringLoad) duringLoad(path, progress);
+      return result;
+    }
+    OpenLogResult result;
+    if (!QFileInfo::exists(QString::fromStdString(path))) {
+      result.status = OpenLogResult::Status::kCannotOpen;
+      result.message = "Failed to open file: " + path;
+      return result;
+    }
+    result.log = found->second();
+    if (duringLoad) duringLoad(path, progress);
+    result.status = OpenLogResult::Status::kLoaded;
+    result.loadTimeText = LoadTimeText(0);
+    return result;
+  };
+}
+
+FrameFixture::FrameFixture() {
+  const Services services{messages, settings, resolver, launcher, dialogs, loggingEnvironment};
+  // No product settings anywhere: the Open dialog proposes nothing unless a test says so.
+  loggingEnvironment = LoggingEnvironment({directory.filePath(QStringLiteral("no-product.ini")),
+                                           directory.filePath(QStringLiteral("environment"))});
+  document = std::make_unique<CQuillonDoc>(settings, loader.AsLoader());
+  frame = std::make_unique<CMainFrame>(*document, services);
+}
+
+FrameFixture::~FrameFixture() {
+  frame.reset();
+  document.reset();
+}
+
+QString FrameFixture::WriteFile(const QString& name, const QByteArray& contents) {
+  const QString path = directory.filePath(name);
+  QDir().mkpath(QFileInfo(path).absolutePath());
+  QFile file(path);
+  if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) return {};
+  file.write(contents);
+  return path;
+}
+
+QString FrameFixture::RegisterTree(const QString& name, std::function<std::unique_ptr<LogFile>()> build) {
+  const QString path = WriteFile(name, "placeholder\n");
+  loader.Register(path, std::move(build));
+  return path;
+}
+
+QString FrameFixture::Example(const QString& name) {
+  return QStringLiteral(QUILLON_SOURCE_DIR "/examples/") + name;
+}
+
+QLFolder* FrameFixture::FindByPath(const std::string& path) const {
+  std::function<QLFolder*(QLFolder*)> find = [&](QLFolder* node) -> QLFolder* {
+    if (node->Path() == path) return node;
+    for (const auto& child : node->Children())
+      if (QLFolder* found = find(child.get())) return found;
+    return nullptr;
+  };
+  return document->Log() ? find(document->Log()) : nullptr;
+}
+
+void FrameFixture::ShowActive() {
+  frame->show();
+  QApplication::setActiveWindow(frame.get());
+  frame->activateWindow();
+  (void)QTest::qWaitForWindowActive(frame.get());
+}
+
+void FrameFixture::SelectPath(const std::string& path) { frame->View()->SelectNode(FindByPath(path)); }
+
+}  // namespace quillon::test

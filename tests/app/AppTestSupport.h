@@ -1,0 +1,177 @@
+// Fakes of the platform services and small hand-built log trees for the viewer's tests.
+#pragma once
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include <QDir>
+#include <QFile>
+#include <QHash>
+#include <QTemporaryDir>
+
+#include "app/LoggingEnvironment.h"
+#include "app/MainFrame.h"
+#include "app/QuillonDoc.h"
+#include "app/QuillonView.h"
+#include "app/Services.h"
+#include "ikev1/log/OpenLog.h"
+#include "model/LogFile.h"
+
+// Readable failure messages for Qt strings.
+inline void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
+inline void PrintTo(const QStringList& list, std::ostream* out) {
+  *out << '{';
+  for (const QString& text : list) *out << " \"" << text.toStdString() << '"';
+  *out << " }";
+}
+
+namespace quillon::test {
+
+class RecordingMessages : public MessageSink {
+ public:
+  void Show(const QString& text, Kind /*kind*/) override { shown.append(text); }
+  QStringList shown;
+};
+
+class MemorySettings : public SettingsStore {
+ public:
+  QVariant Value(const QString& key) const override { return values.value(key); }
+  void SetValue(const QString& key, const QVariant& value) override { values.insert(key, value); }
+  void Remove(const QString& key) override { values.remove(key); }
+  QHash<QString, QVariant> values;
+};
+
+class FakeResolver : public NameResolver {
+ public:
+  std::optional<std::string> HostName(std::uint32_t address) override {
+    asked.push_back(address);
+    if (onAsk) onAsk();
+    const auto found = names.find(address);
+    if (found == names.end()) return std::nullopt;
+    return found->second;
+  }
+  std::map<std::uint32_t, std::string> names;
+  std::vector<std::uint32_t> asked;
+  std::function<void()> onAsk;
+};
+
+class FakeLauncher : public ProcessLauncher {
+ public:
+  QString FindProgram(const QString& name) const override { return programs.value(name); }
+  bool StartDetached(const QString& program, const QStringList& arguments) override {
+    started.append({program, arguments});
+    return startSucceeds;
+  }
+  QHash<QString, QString> programs;  // name -> full path
+  struct Start {
+    QString program;
+    QStringList arguments;
+  };
+  QList<Start> started;
+  bool startSucceeds = true;
+};
+
+class FakeDialogs : public FileDialogs {
+ public:
+  QString ChooseFileToOpen(QWidget* /*parent*/, const OpenRequest& request) override {
+    requests.append(request);
+    return answer;
+  }
+  QString answer;
+  QList<OpenRequest> requests;
+};
+
+// A node of a hand-built tree: every property the viewer asks about can be set.
+class TestNode : public QLFolder {
+ public:
+  explicit TestNode(std::string name) : QLFolder(std::move(name), nullptr) {}
+
+  std::string DetailText() const override { return detail; }
+  std::string DateText() const override { return date; }
+  std::string TimeText() const override { return time; }
+  bool IsComplete() const override { return complete; }
+  bool IsTunnel() const override { return tunnel; }
+  bool HasTunnelAddresses() const override { return tunnelAddresses; }
+  bool IsAttributeValue() const override { return attribute; }
+  std::uint32_t PeerAddress() const override { return address; }
+
+  std::string detail;
+  std::string date;
+  std::string time;
+  bool complete = false;
+  bool tunnel = false;
+  bool tunnelAddresses = false;
+  bool attribute = false;
+  std::uint32_t address = 0;
+};
+
+// Appends a TestNode below `parent` and returns it for further set-up.
+TestNode& Add(QLFolder& parent, const std::string& name);
+TestNode& AddPeer(LogFile& log, const std::string& address);
+TestNode& AddTunnel(QLFolder& peer, bool withAddresses);
+// A negotiation with a packet line's date (" Www Mmm dd yyyy") and time ("hh:mm:ss").
+TestNode& AddExchange(QLFolder& tunnel, const std::string& name, const std::string& date, const std::string& time,
+                      bool complete = true);
+
+// A debug log of three peers:
+//   10.0.0.1  tunnel 10.1.0.0 <=> 10.2.0.0: Main Mode (Jan 15 2008 10:00:00), QuickMode (10:05:00)
+//   10.0.0.2  tunnel without addresses:     Main Mode (Jan 15 2008 11:30:00, the latest),
+//                                           Informational (no date) with a payload
+//   10.0.0.3  tunnel 10.3.0.0 <=> 10.4.0.0: Aggressive (Jan 14 2008 23:59:59, not complete)
+std::unique_ptr<LogFile> ThreePeerLog();
+
+// Hands out hand-built trees for registered paths (the file must exist, as for a real log) and
+// reads every other path with the real loader.
+class TreeLoader {
+ public:
+  void Register(const QString& path, std::function<std::unique_ptr<LogFile>()> build) {
+    trees_[path.toStdString()] = std::move(build);
+  }
+  // Called during each load, after the tree is built and before it is handed over.
+  std::function<void(const std::string& path, const ReadProgress& progress)> duringLoad;
+  int loads = 0;
+
+  CQuillonDoc::Loader AsLoader();
+
+ private:
+  std::map<std::string, std::function<std::unique_ptr<LogFile>()>> trees_;
+};
+
+// A main window with fake services, over a temporary directory for log files.
+class FrameFixture {
+ public:
+  FrameFixture();
+  ~FrameFixture();
+
+  // Writes `contents` to a file of that name in the temporary directory; returns its path.
+  QString WriteFile(const QString& name, const QByteArray& contents);
+  // A placeholder file that `loader` answers with a hand-built tree.
+  QString RegisterTree(const QString& name, std::function<std::unique_ptr<LogFile>()> build);
+  // The path of a bundled example log.
+  static QString Example(const QString& name);
+
+  void Trigger(Command command) { frame->Action(command)->trigger(); }
+  // Shows the window and makes it the active one, so that its keys reach its commands.
+  void ShowActive();
+  // Selects the shown node whose path (names joined by backslashes) is given.
+  void SelectPath(const std::string& path);
+  QLFolder* FindByPath(const std::string& path) const;
+
+  QTemporaryDir directory;
+  RecordingMessages messages;
+  MemorySettings settings;
+  FakeResolver resolver;
+  FakeLauncher launcher;
+  FakeDialogs dialogs;
+  LoggingEnvironment loggingEnvironment;
+  TreeLoader loader;
+  std::unique_ptr<CQuillonDoc> document;
+  std::unique_ptr<CMainFrame> frame;
+};
+
+}  // namespace quillon::test

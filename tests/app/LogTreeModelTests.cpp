@@ -1,0 +1,172 @@
+// The tree model: rows by the visible-tree rules, consistent indexes and parents (checked by
+// Qt's model tester), lazily made rows for huge nodes, removal, and the state icons.
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include <QAbstractItemModelTester>
+#include <QImage>
+
+#include "AppTestSupport.h"
+#include "app/LogTreeModel.h"
+#include "app/StateIcons.h"
+#include "model/TreeRules.h"
+
+namespace quillon::test {
+namespace {
+
+QStringList Captions(const LogTreeModel& model, const QModelIndex& parent) {
+  QStringList captions;
+  for (int row = 0; row < model.rowCount(parent); ++row) captions.append(model.index(row, 0, parent).data().toString());
+  return captions;
+}
+
+TEST(LogTreeModelTest, ShowsTheVisibleLevelsWithConsistentParents) {
+  std::unique_ptr<LogFile> log = ThreePeerLog();
+  LogTreeModel model;
+  QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::Fatal);
+  model.SetLog(log.get());
+
+  ASSERT_EQ(model.rowCount(), 1);
+  const QModelIndex root = model.index(0, 0);
+  EXPECT_EQ(root.data().toString(), "IKE debugging info");
+  EXPECT_EQ(Captions(model, root), QStringList({"10.0.0.1", "10.0.0.2", "10.0.0.3"}));
+
+  // A tunnel with addresses is a level; one without gives its place to its negotiations.
+  const QModelIndex first = model.index(0, 0, root);
+  EXPECT_EQ(Captions(model, first), QStringList({"10.1.0.0 <=> 10.2.0.0"}));
+  const QModelIndex second = model.index(1, 0, root);
+  EXPECT_EQ(Captions(model, second), QStringList({"Main Mode", "Informational"}));
+
+  // Data attributes are never rows; a payload with only attributes below it has no children.
+  const QModelIndex packet = model.index(0, 0, model.index(0, 0, second));
+  const QModelIndex payload = model.index(0, 0, packet);
+  EXPECT_EQ(payload.data().toString(), "SA payload");
+  EXPECT_FALSE(model.hasChildren(payload));
+  EXPECT_EQ(model.rowCount(payload), 0);
+
+  // Indexes found from nodes agree with the ones reached from the top, through hidden tunnels.
+  const QLFolder* informational = model.NodeAt(model.index(1, 0, second));
+  const QModelIndex found = model.IndexOf(informational);
+  EXPECT_EQ(found, model.index(1, 0, second));
+  EXPECT_EQ(found.parent(), second);
+  EXPECT_EQ(second.parent(), root);
+  EXPECT_FALSE(model.IndexOf(log->Child(1)->Child(0)).isValid()) << "a hidden tunnel has no row";
+}
+
+TEST(LogTreeModelTest, RealLogPassesTheModelTester) {
+  OpenLogResult loaded = OpenLog(FrameFixture::Example("ikev2-remote-access.xml").toStdString());
+  ASSERT_EQ(loaded.status, OpenLogResult::Status::kLoaded);
+  LogTreeModel model;
+  QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::Fatal);
+  model.SetLog(loaded.log.get());
+  // Walk every row: each child's parent is the row it was reached from.
+  std::function<int(const QModelIndex&)> walk = [&](const QModelIndex& parent) {
+    int rows = 0;
+    for (int row = 0; row < model.rowCount(parent); ++row) {
+      const QModelIndex child = model.index(row, 0, parent);
+      EXPECT_EQ(child.parent(), parent);
+      EXPECT_EQ(model.IndexOf(model.NodeAt(child)), child);
+      EXPECT_EQ(model.hasChildren(child), model.rowCount(child) > 0);
+      rows += 1 + walk(child);
+    }
+    return rows;
+  };
+  EXPECT_GT(walk({}), 5);
+  model.SetLog(nullptr);
+  EXPECT_EQ(model.rowCount(), 0);
+}
+
+TEST(LogTreeModelTest, NodeWithHundredThousandChildren) {
+  auto log = std::make_unique<LogFile>();
+  TestNode& peer = AddPeer(*log, "10.9.9.9");
+  constexpr int kChildren = 100000;
+  // Every tenth child is an address-less tunnel holding two negotiations: they all count as rows.
+  int expected = 0;
+  for (int i = 0; i < kChildren; ++i) {
+    if (i % 10 == 0) {
+      TestNode& tunnel = AddTunnel(peer, false);
+      Add(tunnel, "Info " + std::to_string(i) + "a");
+      Add(tunnel, "Info " + std::to_string(i) + "b");
+      expected += 2;
+    } else {
+      Add(peer, "Info " + std::to_string(i));
+      expected += 1;
+    }
+  }
+  LogTreeModel model;
+  model.SetLog(log.get());
+  const QModelIndex peerIndex = model.index(0, 0, model.index(0, 0));
+  EXPECT_TRUE(model.hasChildren(peerIndex));
+  ASSERT_EQ(model.rowCount(peerIndex), expected);
+  const QModelIndex last = model.index(expected - 1, 0, peerIndex);
+  EXPECT_EQ(last.data().toString(), "Info 99999");
+  EXPECT_EQ(last.parent(), peerIndex);
+  EXPECT_EQ(model.index(1, 0, peerIndex).data().toString(), "Info 0b");
+  EXPECT_EQ(model.IndexOf(model.NodeAt(last)).row(), expected - 1);
+}
+
+TEST(LogTreeModelTest, RemovingAPeerKeepsTheRowsBehindItConsistent) {
+  std::unique_ptr<LogFile> log = ThreePeerLog();
+  LogTreeModel model;
+  QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::Fatal);
+  model.SetLog(log.get());
+  const QModelIndex root = model.index(0, 0);
+  QLFolder* third = log->Child(2);
+  QLFolder* thirdTunnel = third->Child(0);
+  ASSERT_TRUE(model.IndexOf(thirdTunnel).isValid());  // rows of the third peer are known
+
+  int removedSignals = 0;
+  QObject::connect(&model, &QAbstractItemModel::rowsAboutToBeRemoved, [&](const QModelIndex& parent, int first, int last) {
+    ++removedSignals;
+    EXPECT_EQ(parent, root);
+    EXPECT_EQ(first, 1);
+    EXPECT_EQ(last, 1);
+  });
+  model.RemoveNode(log->Child(1), [&](QLFolder* node) { log->RemoveChild(log->IndexOf(node)); });
+  EXPECT_EQ(removedSignals, 1);
+  EXPECT_EQ(Captions(model, root), QStringList({"10.0.0.1", "10.0.0.3"}));
+  EXPECT_EQ(model.IndexOf(third).row(), 1);
+  EXPECT_EQ(model.IndexOf(thirdTunnel).parent().row(), 1);
+
+  // The root itself is never removed.
+  model.RemoveNode(log.get(), [](QLFolder*) { ADD_FAILURE() << "the root was destroyed"; });
+  EXPECT_EQ(model.rowCount(), 1);
+}
+
+TEST(LogTreeModelTest, RowsCarryTheirStateIcons) {
+  std::unique_ptr<LogFile> log = ThreePeerLog();
+  LogTreeModel model;
+  model.SetLog(log.get());
+  const QModelIndex tunnel = model.index(0, 0, model.index(0, 0, model.index(0, 0)));
+  const QModelIndex mainMode = model.index(0, 0, tunnel);
+  EXPECT_EQ(mainMode.data().toString(), "Main Mode");
+  const QIcon icon = mainMode.data(Qt::DecorationRole).value<QIcon>();
+  ASSERT_FALSE(icon.isNull());
+  // Complete main mode: "P1" on blue.
+  const QImage image = icon.pixmap(12, 12).toImage();
+  EXPECT_EQ(image.pixelColor(1, 6), QColor(0x10, 0x40, 0xC0));
+  EXPECT_FALSE(tunnel.data(Qt::DecorationRole).isValid()) << "tunnels carry no icon";
+}
+
+TEST(StateIconsTest, SixteenDistinctTwelvePixelPictures) {
+  EXPECT_TRUE(StateIconPixmap(kIconNone).isNull());
+  EXPECT_TRUE(StateIconPixmap(kStateIconCount).isNull());
+  std::set<QByteArray> pictures;
+  for (int index = 1; index < kStateIconCount; ++index) {
+    const QPixmap pixmap = StateIconPixmap(index);
+    ASSERT_EQ(pixmap.size(), QSize(12, 12)) << index;
+    const QImage image = pixmap.toImage().convertToFormat(QImage::Format_ARGB32);
+    pictures.insert(QByteArray(reinterpret_cast<const char*>(image.constBits()), image.sizeInBytes()));
+  }
+  EXPECT_EQ(pictures.size(), 16u) << "two states share a picture";
+  // Failed negotiations are red, whatever their kind; the informational "i" is grey on clear.
+  for (const int failed : {kIconPhaseOneFailed, kIconQuickModeFailed, kIconChildSaFailed, kIconInitialFailed,
+                           kIconAuthFailed, kIconConfigFailed})
+    EXPECT_EQ(StateIconPixmap(failed).toImage().pixelColor(1, 6), QColor(0xC0, 0x10, 0x10)) << failed;
+  EXPECT_EQ(StateIconPixmap(kIconInfo).toImage().pixelColor(0, 0).alpha(), 0);
+  EXPECT_EQ(StateIconPixmap(kIconPhaseOneDone, 2).size(), QSize(24, 24));
+}
+
+}  // namespace
+}  // namespace quillon::test
