@@ -46,7 +46,7 @@ class NotifyPayload final : public QLFolder {
   void WriteDebug(std::string& out) const override;
   // The SPI in hex, unspaced.
   std::string SpiText() const override;
-  // The name of the notify type (Part 3.3 NotifyTypeName).
+  // The name of the notify type (from the value dictionaries).
   std::string NotifyTypeName() const override;
 
   const PayloadFields& Fields() const { return fields_; }

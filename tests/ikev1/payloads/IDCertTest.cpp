@@ -70,7 +70,7 @@ std::string IdBlock(const std::string& type, const std::string& middle, const st
   return "debugIDPayload:\n" + std::string(kHead) + "\tType: " + type + "\n" + middle + "\tID: " + data + "\n";
 }
 
-// ---- the message chain (Part 2.4) ---------------------------------------------------------------
+// ---- the message chain ---------------------------------------------------------------------------
 
 std::string HeaderBlock() {
   return "debugIsakmpHdr: (Process)\n\tInitCookie: 01 02 03 04 05 06 07 08 \n\tRspCookie: 11 12 13 14 15 16 17 18 \n"
