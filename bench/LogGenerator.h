@@ -1,5 +1,6 @@
-// Writes synthetic IKEv1 debug logs for the benchmarks, in the daemon's layout: packet lines,
-// header blocks, payload blocks with hex dumps, packet-debug blocks, daemon output and restarts.
+// Writes synthetic logs for the benchmarks: IKEv1 debug logs in the daemon's layout (packet
+// lines, header blocks, payload blocks with hex dumps, packet-debug blocks, daemon output and
+// restarts) and IKEv2 XML logs in the daemon's line layout.
 #pragma once
 
 #include <cstdint>
@@ -14,6 +15,15 @@ namespace quillon::bench {
 // identities, refused password), peers logged by index, and a daemon restart every 25 MB or so.
 // The same arguments always give the same file.
 std::uint64_t WriteDebugLog(const std::string& path, std::uint64_t bytes, unsigned peers = 500);
+// Writes an IKEv2 XML log of at least `bytes` bytes to `path`; returns the size written (0 when
+// the file cannot be created). `peers` peers, site-to-site and remote-access, each with one to
+// three tunnels: initial exchanges (SA proposals, key exchange, nonces, NAT detection, some
+// answered by "Invalid KE payload" and retried), authentication with identities, certificates,
+// certificate requests, configuration and EAP rounds, child SAs and rekeys, dead-peer
+// detection, deletes of child and IKE SAs, and failures (no answer, no proposal chosen,
+// authentication failed, traffic selectors unacceptable, invalid SPI). A few peers are logged
+// by their index now and then. The same arguments always give the same file.
+std::uint64_t WriteIKEv2Log(const std::string& path, std::uint64_t bytes, unsigned peers = 500);
 // Writes hex dump lines only (16 two-digit tokens per line).
 std::uint64_t WriteHexDump(const std::string& path, std::uint64_t bytes);
 

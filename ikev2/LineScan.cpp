@@ -20,22 +20,24 @@ std::string_view TrimBack(std::string_view text) {
   return text.substr(0, n);
 }
 
-std::string OpeningTag(std::string_view tag) {
-  std::string text;
-  text.reserve(tag.size() + 2);
-  text += '<';
-  text += tag;
-  text += '>';
-  return text;
+// "</tag>" at `at` in `text`.
+bool ClosingTagAt(std::string_view text, std::size_t at, std::string_view tag) {
+  return text.size() - at >= tag.size() + 3 && text[at] == '<' && text[at + 1] == '/' &&
+         text.compare(at + 2, tag.size(), tag) == 0 && text[at + 2 + tag.size()] == '>';
 }
 
-std::string ClosingTag(std::string_view tag) {
-  std::string text;
-  text.reserve(tag.size() + 3);
-  text += "</";
-  text += tag;
-  text += '>';
-  return text;
+// "<tag>" at `at` in `text`.
+bool OpeningTagAt(std::string_view text, std::size_t at, std::string_view tag) {
+  return at <= text.size() && text.size() - at >= tag.size() + 2 && text[at] == '<' &&
+         text.compare(at + 1, tag.size(), tag) == 0 && text[at + 1 + tag.size()] == '>';
+}
+
+// The first "</tag>" in `text` at or after `from`.
+std::size_t FindClosingTag(std::string_view text, std::string_view tag, std::size_t from) {
+  for (std::size_t at = text.find("</", from); at != std::string_view::npos; at = text.find("</", at + 1)) {
+    if (ClosingTagAt(text, at, tag)) return at;
+  }
+  return std::string_view::npos;
 }
 
 }  // namespace
@@ -66,50 +68,107 @@ bool StripToken(std::string& line, std::string_view token, bool atFront) {
   return stripped;
 }
 
+std::size_t AttributeMap::LowerBound(std::string_view key) const {
+  std::size_t low = 0, high = entries_.size();
+  while (low < high) {
+    const std::size_t middle = low + (high - low) / 2;
+    if (KeyAt(middle) < key) low = middle + 1;
+    else high = middle;
+  }
+  return low;
+}
+
+void AttributeMap::Set(std::string_view key, std::string_view value) {
+  // The value may come from this map's own text, which appending may move.
+  if (!value.empty() && value.data() >= text_.data() && value.data() < text_.data() + text_.size()) {
+    const std::string copy(value);
+    Set(key, copy);
+    return;
+  }
+  const std::size_t at = LowerBound(key);
+  if (at != entries_.size() && KeyAt(at) == key) {
+    Entry& entry = entries_[at];
+    if (value.size() <= entry.valueLength) {
+      value.copy(text_.data() + entry.value, value.size());
+    } else {
+      entry.value = Append(value);
+    }
+    entry.valueLength = static_cast<std::uint32_t>(value.size());
+    return;
+  }
+  if (!key.empty() && key.data() >= text_.data() && key.data() < text_.data() + text_.size()) {
+    const std::string copy(key);
+    Set(copy, value);
+    return;
+  }
+  Entry entry{};
+  entry.key = Append(key);
+  entry.keyLength = static_cast<std::uint32_t>(key.size());
+  entry.value = Append(value);
+  entry.valueLength = static_cast<std::uint32_t>(value.size());
+  entries_.insert(entries_.begin() + static_cast<std::ptrdiff_t>(at), entry);
+}
+
+std::string_view AttributeMap::Touch(std::string_view key) {
+  const std::size_t at = Find(key);
+  if (at != kMissing) return ValueAt(at);
+  Set(key, {});
+  return {};
+}
+
 void ParseAttributes(std::string_view line, AttributeMap& attributes) {
   for (;;) {
     line = TrimFront(line);
     const std::size_t equals = line.find('=');
     if (equals == std::string_view::npos) return;
-    std::string name(line.substr(0, equals));
+    const std::string_view name = line.substr(0, equals);
     // Skip the "=" and the opening quote; the quote itself is not checked.
     line.remove_prefix(std::min(line.size(), equals + 2));
     const std::size_t quote = line.find('"');
     if (quote == std::string_view::npos) return;
-    attributes[std::move(name)] = std::string(line.substr(0, quote));
+    attributes.Set(name, line.substr(0, quote));
     line.remove_prefix(quote + 1);
   }
 }
 
-std::optional<Element> ParseElement(std::string_view line) {
+bool ScanElement(std::string_view line, std::string_view& tag, std::string_view& value, std::string& joined) {
   std::string_view work = TrimFront(line);
-  if (work.empty() || work.front() != '<') return std::nullopt;
+  if (work.empty() || work.front() != '<') return false;
   const std::size_t gt = work.find('>');
-  if (gt == std::string_view::npos || gt < 2) return std::nullopt;
-  Element element;
-  element.tag.assign(work.substr(1, gt - 1));
-  if (!StripToken(work, OpeningTag(element.tag), true)) return std::nullopt;
-  const std::string closing = ClosingTag(element.tag);
-  if (!Contains(work, closing)) return std::nullopt;
-  if (!StripToken(work, closing, false)) return std::nullopt;
+  if (gt == std::string_view::npos || gt < 2) return false;
+  tag = work.substr(1, gt - 1);
+  // "<tag>" stands at the front by construction; "</tag>" must end the line.
+  work.remove_prefix(gt + 1);
+  work = TrimBack(work);
+  if (work.size() < tag.size() + 3 || !ClosingTagAt(work, work.size() - tag.size() - 3, tag)) return false;
+  work.remove_suffix(tag.size() + 3);
 
   // A repeated element on one line, <t>A</t><t>B</t>, reads as the list "A, B".
-  const std::string opening = OpeningTag(element.tag);
-  element.value.reserve(work.size());
-  std::size_t from = 0;
-  std::size_t search = 0;
-  for (std::size_t at = work.find(closing); at != std::string_view::npos; at = work.find(closing, search)) {
-    const std::size_t next = at + closing.size();
-    if (work.substr(next, opening.size()) != opening) {
-      search = at + 1;
-      continue;
-    }
-    element.value.append(work.substr(from, at - from));
-    element.value += ", ";
-    from = search = next + opening.size();
+  std::size_t at = FindClosingTag(work, tag, 0);
+  if (at == std::string_view::npos) {
+    value = work;
+    return true;
   }
-  element.value.append(work.substr(from));
-  return element;
+  joined.clear();
+  std::size_t from = 0;
+  for (; at != std::string_view::npos; at = FindClosingTag(work, tag, at + 1)) {
+    const std::size_t next = at + tag.size() + 3;
+    if (!OpeningTagAt(work, next, tag)) continue;
+    joined.append(work.substr(from, at - from));
+    joined += ", ";
+    from = next + tag.size() + 2;
+    at = from - 1;
+  }
+  joined.append(work.substr(from));
+  value = joined;
+  return true;
+}
+
+std::optional<Element> ParseElement(std::string_view line) {
+  std::string_view tag, value;
+  std::string joined;
+  if (!ScanElement(line, tag, value, joined)) return std::nullopt;
+  return Element{std::string(tag), std::string(value)};
 }
 
 void TakeElementPairs(std::string_view text, AttributeMap& attributes) {
@@ -119,12 +178,11 @@ void TakeElementPairs(std::string_view text, AttributeMap& attributes) {
     const std::size_t gt = text.find('>');
     if (gt == std::string_view::npos || gt < 2) return;
     const std::string_view tag = text.substr(1, gt - 1);
-    const std::string closing = ClosingTag(tag);
     const std::string_view rest = text.substr(gt + 1);
-    const std::size_t end = rest.find(closing);
+    const std::size_t end = FindClosingTag(rest, tag, 0);
     if (end == std::string_view::npos) return;
-    attributes[std::string(tag)] = std::string(rest.substr(0, end));
-    text = rest.substr(end + closing.size());
+    attributes.Set(tag, rest.substr(0, end));
+    text = rest.substr(end + tag.size() + 3);
   }
 }
 

@@ -10,8 +10,9 @@
 // a tab. Every read stays inside its text; malformed input only makes a step fail.
 #pragma once
 
-#include <algorithm>
-#include <functional>
+#include <cstddef>
+#include <cstdint>
+#include <iterator>
 #include <initializer_list>
 #include <optional>
 #include <stdexcept>
@@ -23,59 +24,119 @@
 namespace quillon {
 
 // Attributes and elements of a node, listed in ascending byte order of their names. A node has
-// a handful of them and a large log millions of nodes, so they are kept in one sorted vector
-// rather than a tree of separately allocated entries.
+// a handful of them and a large log millions of nodes, so names and values are kept together
+// in one text per node, with a sorted index of where each one stands, rather than as separately
+// allocated strings.
 class AttributeMap {
  public:
-  using value_type = std::pair<std::string, std::string>;
-  using iterator = std::vector<value_type>::iterator;
-  using const_iterator = std::vector<value_type>::const_iterator;
+  using value_type = std::pair<std::string_view, std::string_view>;
+
+  class const_iterator {
+   public:
+    using iterator_category = std::forward_iterator_tag;
+    using value_type = AttributeMap::value_type;
+    using difference_type = std::ptrdiff_t;
+    using pointer = void;
+    using reference = value_type;
+
+    const_iterator() = default;
+    value_type operator*() const { return map_->ItemAt(index_); }
+    const_iterator& operator++() {
+      ++index_;
+      return *this;
+    }
+    const_iterator operator++(int) {
+      const_iterator old = *this;
+      ++index_;
+      return old;
+    }
+    friend bool operator==(const const_iterator& a, const const_iterator& b) { return a.index_ == b.index_; }
+
+   private:
+    friend class AttributeMap;
+    const_iterator(const AttributeMap* map, std::size_t index) : map_(map), index_(index) {}
+    const AttributeMap* map_ = nullptr;
+    std::size_t index_ = 0;
+  };
+  using iterator = const_iterator;
 
   AttributeMap() = default;
   AttributeMap(std::initializer_list<value_type> items) {
-    for (const value_type& item : items) (*this)[item.first] = item.second;
+    for (const value_type& item : items) Set(item.first, item.second);
   }
 
-  // The value under `key`, inserted empty when missing.
-  std::string& operator[](std::string_view key) {
-    auto it = LowerBound(key);
-    if (it == items_.end() || it->first != key) it = items_.emplace(it, std::string(key), std::string());
-    return it->second;
-  }
-  iterator find(std::string_view key) {
-    auto it = LowerBound(key);
-    return it != items_.end() && it->first == key ? it : items_.end();
+  // Stores `value` under `key`, replacing what was there.
+  void Set(std::string_view key, std::string_view value);
+  // The value under `key`, inserted empty when missing (a missing attribute is listed from then
+  // on). The view lasts until the next change of the map.
+  std::string_view Touch(std::string_view key);
+  // The value under `key`; empty when missing, and nothing is inserted.
+  std::string_view Get(std::string_view key) const {
+    const std::size_t at = Find(key);
+    return at == kMissing ? std::string_view() : ValueAt(at);
   }
   const_iterator find(std::string_view key) const {
-    auto it = std::lower_bound(items_.begin(), items_.end(), key,
-                               [](const value_type& item, std::string_view k) { return item.first < k; });
-    return it != items_.end() && it->first == key ? it : items_.end();
+    const std::size_t at = Find(key);
+    return at == kMissing ? end() : const_iterator(this, at);
   }
-  bool contains(std::string_view key) const { return find(key) != end(); }
+  bool contains(std::string_view key) const { return Find(key) != kMissing; }
   // The value under `key`; throws std::out_of_range when it is missing.
-  const std::string& at(std::string_view key) const {
-    const auto it = find(key);
-    if (it == end()) throw std::out_of_range("no attribute " + std::string(key));
-    return it->second;
+  std::string_view at(std::string_view key) const {
+    const std::size_t at = Find(key);
+    if (at == kMissing) throw std::out_of_range("no attribute " + std::string(key));
+    return ValueAt(at);
   }
   std::size_t count(std::string_view key) const { return contains(key) ? 1 : 0; }
-  iterator begin() { return items_.begin(); }
-  iterator end() { return items_.end(); }
-  const_iterator begin() const { return items_.begin(); }
-  const_iterator end() const { return items_.end(); }
-  std::size_t size() const { return items_.size(); }
-  bool empty() const { return items_.empty(); }
-  void clear() { items_.clear(); }
-
-  friend bool operator==(const AttributeMap&, const AttributeMap&) = default;
-
- private:
-  iterator LowerBound(std::string_view key) {
-    return std::lower_bound(items_.begin(), items_.end(), key,
-                            [](const value_type& item, std::string_view k) { return item.first < k; });
+  const_iterator begin() const { return const_iterator(this, 0); }
+  const_iterator end() const { return const_iterator(this, entries_.size()); }
+  std::size_t size() const { return entries_.size(); }
+  bool empty() const { return entries_.empty(); }
+  void clear() {
+    entries_.clear();
+    text_.clear();
+  }
+  // Gives back the spare room once a node is read.
+  void ShrinkToFit() {
+    entries_.shrink_to_fit();
+    text_.shrink_to_fit();
   }
 
-  std::vector<value_type> items_;
+  friend bool operator==(const AttributeMap& a, const AttributeMap& b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+      if (a.ItemAt(i) != b.ItemAt(i)) return false;
+    return true;
+  }
+
+ private:
+  static constexpr std::size_t kMissing = static_cast<std::size_t>(-1);
+  struct Entry {
+    std::size_t key;
+    std::size_t value;
+    std::uint32_t keyLength;
+    std::uint32_t valueLength;
+  };
+
+  std::string_view KeyAt(std::size_t i) const { return {text_.data() + entries_[i].key, entries_[i].keyLength}; }
+  std::string_view ValueAt(std::size_t i) const {
+    return {text_.data() + entries_[i].value, entries_[i].valueLength};
+  }
+  value_type ItemAt(std::size_t i) const { return {KeyAt(i), ValueAt(i)}; }
+  // Position of the first entry whose key is not less than `key`.
+  std::size_t LowerBound(std::string_view key) const;
+  std::size_t Find(std::string_view key) const {
+    const std::size_t at = LowerBound(key);
+    return at != entries_.size() && KeyAt(at) == key ? at : kMissing;
+  }
+  // Appends `part` to the text; its position.
+  std::size_t Append(std::string_view part) {
+    const std::size_t at = text_.size();
+    text_.append(part);
+    return at;
+  }
+
+  std::vector<Entry> entries_;
+  std::string text_;
 };
 
 inline bool Contains(std::string_view text, std::string_view part) {
@@ -100,6 +161,9 @@ struct Element {
 // One element line: optional blanks, "<tag>", the value, "</tag>", optional blanks. Every
 // "</tag><tag>" inside the value is replaced by ", ". Nothing when the line is not of that form.
 std::optional<Element> ParseElement(std::string_view line);
+// The same without copying: `tag` views the line, `value` views the line or, when repeated
+// elements had to be joined, `joined`. False when the line is not an element line.
+bool ScanElement(std::string_view line, std::string_view& tag, std::string_view& value, std::string& joined);
 
 // Takes "<tag>value</tag>" pairs one after another from the front of the text (blanks between
 // them allowed) into `attributes`; the first pair that is not complete ends the text.

@@ -1,6 +1,7 @@
 #include "ikev2/LogLineReader.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "ikev1/log/DebugLogReader.h"  // WrongFormat
 
@@ -51,8 +52,10 @@ bool LogLineReader::ReadLine(std::string& line) {
     if (!Fill()) return true;  // the last line of the file has no line end
     const char* const begin = data_.data() + pos_;
     const char* const stop = data_.data() + end_;
-    const char* p = begin;
-    while (p != stop && *p != '\n' && *p != '\r') ++p;
+    // The line ends at the first LF or CR; both searches run over whole words at a time.
+    const char* p = static_cast<const char*>(std::memchr(begin, '\n', static_cast<std::size_t>(stop - begin)));
+    if (p == nullptr) p = stop;
+    if (const void* cr = std::memchr(begin, '\r', static_cast<std::size_t>(p - begin))) p = static_cast<const char*>(cr);
     const std::size_t length = static_cast<std::size_t>(p - begin);
     if (line.size() < kMaxLineLength) line.append(begin, std::min(length, kMaxLineLength - line.size()));
     pos_ += length;

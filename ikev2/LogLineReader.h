@@ -16,6 +16,7 @@
 #include <string>
 #include <string_view>
 
+#include "ikev2/LineScan.h"
 #include "model/ReadProgress.h"
 
 namespace quillon {
@@ -82,6 +83,9 @@ class LineCursor {
   // exchange start line while inside an exchange.
   bool Next();
   const std::string& Line() const { return line_; }
+  // Reads the current line as an element line (ScanElement); the views last until the next
+  // line is read.
+  bool Element(std::string_view& tag, std::string_view& value) { return ScanElement(line_, tag, value, joined_); }
   // The last Next() delivered a line.
   bool HasLine() const { return hasLine_; }
   // Nothing is left to read: no kept start line and the reader is at its end.
@@ -95,6 +99,7 @@ class LineCursor {
  private:
   LogLineReader& reader_;
   std::string line_;
+  std::string joined_;  // the value of a line with repeated elements
   bool hasLine_ = false;
   bool inExchange_ = false;
   bool keptStart_ = false;

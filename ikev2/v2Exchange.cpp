@@ -85,17 +85,16 @@ v2Message::v2Message(LineCursor& cursor, QLFolder* exchange) : QLFolder("Message
   // The header, one element per line, up to the payload list.
   bool payloadList = false;
   cursor.Next();
+  std::string_view tag, value;
   while (cursor.HasLine() && !Contains(cursor.Line(), kExchangeEnd)) {
-    if (auto element = ParseElement(cursor.Line())) {
-      std::string& value = element->value;
-      const std::string& tag = element->tag;
-      if (tag == "initSPI") initiatorSpi_ = std::move(value);
-      else if (tag == "respSPI") responderSpi_ = std::move(value);
-      else if (tag == "Next") nextPayload_ = std::move(value);
-      else if (tag == "Version") version_ = std::move(value);
-      else if (tag == "Type") type_ = std::move(value);
-      else if (tag == "Length") length_ = std::move(value);
-      else attributes_[tag] = std::move(value);
+    if (cursor.Element(tag, value)) {
+      if (tag == "initSPI") initiatorSpi_.assign(value);
+      else if (tag == "respSPI") responderSpi_.assign(value);
+      else if (tag == "Next") nextPayload_.assign(value);
+      else if (tag == "Version") version_.assign(value);
+      else if (tag == "Type") type_.assign(value);
+      else if (tag == "Length") length_.assign(value);
+      else attributes_.Set(tag, value);
     }
     cursor.Next();
     if (Contains(cursor.Line(), "<Payloads>")) {
@@ -114,7 +113,8 @@ v2Message::v2Message(LineCursor& cursor, QLFolder* exchange) : QLFolder("Message
   }
   endedExchange_ = EndsExchange(cursor);
 
-  const std::string& response = attributes_["Response"];
+  attributes_.ShrinkToFit();
+  const std::string_view response = attributes_.Touch("Response");
   std::string caption = response == "No" ? "Message " : response == "Yes" ? "Response " : "Message";
   caption += messageId_;
   caption += " - ";
@@ -191,16 +191,17 @@ v2Exchange::v2Exchange(LineCursor& cursor) : QLFolder("Exchange", nullptr) {
   if (!EndsExchange(cursor)) ReadTrailingElements(cursor);
 
   // "success" anywhere in the status counts, so "unsuccessful" does too: the daemon's own test.
-  if (!Contains(attributes_["final_status"], "success")) succeeded_ = false;
+  if (!Contains(attributes_.Touch("final_status"), "success")) succeeded_ = false;
   BuildCaption();
   TakeIdentity();
 
   const auto local = attributes_.find("TunnelLocalIP");
   const auto remote = attributes_.find("TunnelPeerIP");
   if (local != attributes_.end() && remote != attributes_.end()) {
-    tunnelLocal_ = ParseIPv4(local->second);
-    tunnelPeer_ = ParseIPv4(remote->second);
+    tunnelLocal_ = ParseIPv4((*local).second);
+    tunnelPeer_ = ParseIPv4((*remote).second);
   }
+  attributes_.ShrinkToFit();
 }
 
 void v2Exchange::ReadMessages(LineCursor& cursor) {
@@ -226,7 +227,8 @@ void v2Exchange::ReadMessages(LineCursor& cursor) {
 void v2Exchange::ReadTrailingElements(LineCursor& cursor) {
   // The line that ended the message list is the first of them.
   while (cursor.HasLine()) {
-    if (auto element = ParseElement(cursor.Line())) attributes_[std::move(element->tag)] = std::move(element->value);
+    std::string_view tag, value;
+    if (cursor.Element(tag, value)) attributes_.Set(tag, value);
     if (EndsExchange(cursor)) return;
     cursor.Next();
   }
@@ -240,7 +242,7 @@ void v2Exchange::BuildCaption() {
   const v2Message* first = MessageAt(0);
   const v2Message* last = ChildCount() > 0 ? MessageAt(ChildCount() - 1) : nullptr;
 
-  std::string caption = attributes_["Type"];
+  std::string caption(attributes_.Touch("Type"));
   if (caption == "Informational") {
     caption = "Info";
     if (first != nullptr && first->ChildCount() > 0 && Contains(first->Child(0)->Caption(), "Delete"))
@@ -249,9 +251,9 @@ void v2Exchange::BuildCaption() {
     if (ChildCount() == 2 && Child(0)->ChildCount() == 0 && Child(1)->ChildCount() == 0) caption = "DPD";
   }
   caption += " ";
-  caption += attributes_["serial"];
+  caption += attributes_.Touch("serial");
 
-  const std::string& dir = attributes_["Dir"];
+  const std::string_view dir = attributes_.Touch("Dir");
   if (dir == "Inbound") {
     direction_ = 0;
     caption += " <==";
@@ -285,8 +287,9 @@ void v2Exchange::TakeIdentity() {
 }
 
 std::string v2Exchange::DetailText() const {
-  const auto serial = attributes_.find("serial");
-  std::string text = "Exchange #" + (serial == attributes_.end() ? std::string() : serial->second) + "\r\n\r\n";
+  std::string text = "Exchange #";
+  text += attributes_.Get("serial");
+  text += "\r\n\r\n";
   for (const auto& [key, value] : attributes_) {
     if (key == "TunnelLocalIP" || key == "TunnelPeerIP") continue;
     text += key;
@@ -299,9 +302,17 @@ std::string v2Exchange::DetailText() const {
 
 bool v2Exchange::MatchesMessage(const QLFolder& node) const {
   // An empty SPI says nothing about the SA: it never makes two exchanges match.
+  const auto same = [](const std::string& a, const std::string& b) { return !a.empty() && a == b; };
+  // The regrouping asks this of every exchange for every exchange of an indexed peer: between
+  // exchanges, compare the texts in place instead of copying them through the node interface.
+  if (const auto* exchange = dynamic_cast<const v2Exchange*>(&node)) {
+    const std::string& theirInitiator = exchange->lastInitiatorSpi_;
+    const std::string& theirFirst = exchange->firstSpi_;
+    return same(lastInitiatorSpi_, theirInitiator) || same(lastInitiatorSpi_, theirFirst) ||
+           same(firstSpi_, theirInitiator) || same(firstSpi_, theirFirst);
+  }
   const std::string theirInitiator = node.InitiatorSpi();
   const std::string theirFirst = node.FirstSpi();
-  const auto same = [](const std::string& a, const std::string& b) { return !a.empty() && a == b; };
   return same(lastInitiatorSpi_, theirInitiator) || same(lastInitiatorSpi_, theirFirst) ||
          same(firstSpi_, theirInitiator) || same(firstSpi_, theirFirst);
 }

@@ -85,6 +85,7 @@ v2Payload::v2Payload(LineCursor& cursor, bool readBody) {
   typeName_ = PayloadDisplayName(Attribute("Type"));
   SetName(typeName_);
   if (readBody) ReadBody(cursor);
+  attributes_.ShrinkToFit();
 }
 
 void v2Payload::ReadBody(LineCursor& cursor, std::string_view stop) {
@@ -93,19 +94,15 @@ void v2Payload::ReadBody(LineCursor& cursor, std::string_view stop) {
     const std::string& line = cursor.Line();
     if (Contains(line, "</Payload>")) break;
     if (!stop.empty() && Contains(line, stop)) break;
-    if (auto element = ParseElement(line)) attributes_[std::move(element->tag)] = std::move(element->value);
+    std::string_view tag, value;
+    if (cursor.Element(tag, value)) attributes_.Set(tag, value);
     cursor.Next();
   }
 }
 
-std::string v2Payload::Value(std::string_view key) const {
-  const auto it = attributes_.find(key);
-  return it == attributes_.end() ? std::string() : it->second;
-}
-
 std::string v2Payload::PayloadText() const {
   std::string text = typeName_ + " Payload\r\n\r\n";
-  AppendAttributeLines(text, attributes_, [](const std::string& key) { return PayloadDisplayName(key) + ":"; });
+  AppendAttributeLines(text, attributes_, [](std::string_view key) { return PayloadDisplayName(key) + ":"; });
   return text;
 }
 
@@ -127,40 +124,45 @@ v2SAPayload::v2SAPayload(LineCursor& cursor) : v2Payload(cursor, false) {
         if (!spi.empty()) spi_ = std::move(spi);
         AppendChild(std::move(proposal));
       }
-    } else if (auto element = ParseElement(line)) {
+    } else {
       // The payload's own element lines before its proposals.
-      Attribute(element->tag) = std::move(element->value);
+      std::string_view tag, value;
+      if (cursor.Element(tag, value)) SetAttribute(tag, value);
     }
     cursor.Next();
   }
+  ShrinkAttributes();
 }
 
 v2Proposal::v2Proposal(LineCursor& cursor) {
   SetParsed(true);
-  const std::string line = cursor.Line();  // the cursor moves on before the line is examined
+  std::string_view view(cursor.Line());
+  const bool opened = StripToken(view, "<prop ", true);
+  if (opened) ParseAttributes(view, attributes_);
   cursor.Next();
-  std::string_view view(line);
-  if (!StripToken(view, "<prop ", true)) {
+  if (!opened) {
     SetParsed(false);
     return;
   }
-  ParseAttributes(view, attributes_);
-  SetName("Proposal " + attributes_["ID"]);
+  std::string name = "Proposal ";
+  name += attributes_.Touch("ID");
+  SetName(std::move(name));
+  std::string_view tag, value;
   while (cursor.HasLine() && !Contains(cursor.Line(), "</prop>")) {
-    if (auto element = ParseElement(cursor.Line())) attributes_[std::move(element->tag)] = std::move(element->value);
+    if (cursor.Element(tag, value)) attributes_.Set(tag, value);
     cursor.Next();
   }
-  attributes_["SPI"];  // asked for by the security association; a missing one reads as empty
+  attributes_.Touch("SPI");  // asked for by the security association; a missing one reads as empty
+  attributes_.ShrinkToFit();
 }
 
 std::string v2Proposal::SpiText() const {
-  const auto it = attributes_.find("SPI");
-  return it == attributes_.end() ? std::string() : it->second;
+  return std::string(attributes_.Get("SPI"));
 }
 
 std::string v2Proposal::DetailText() const {
   std::string text = "Proposal Payload \r\n\r\n";
-  AppendAttributeLines(text, attributes_, [](const std::string& key) { return ProposalLabel(key); });
+  AppendAttributeLines(text, attributes_, [](std::string_view key) { return ProposalLabel(key); });
   return text;
 }
 
@@ -169,7 +171,7 @@ std::string v2Proposal::DetailText() const {
 v2NotifyPayload::v2NotifyPayload(LineCursor& cursor) : v2Payload(cursor, true) {
   if (!IsParsed()) return;
   // The body's Type (the notify type) has replaced the line's "Notify".
-  const std::string type = Attribute("Type");
+  const std::string type(Attribute("Type"));
   if (Contains(type, "NAT detection")) {
     SetName(Name() + " (NAT detection)");
   } else {
@@ -183,16 +185,16 @@ std::string v2NotifyPayload::SpiText() const {
 }
 
 v2EAPPayload::v2EAPPayload(LineCursor& cursor) : v2Payload(cursor, true) {
-  if (IsParsed()) SetName("EAP " + Attribute("Code"));
+  if (IsParsed()) SetName("EAP " + std::string(Attribute("Code")));
 }
 
 v2DeletePayload::v2DeletePayload(LineCursor& cursor) : v2Payload(cursor, true) {
-  if (IsParsed()) SetName("Delete " + Attribute("SPI"));
+  if (IsParsed()) SetName("Delete " + std::string(Attribute("SPI")));
 }
 
 v2IDPayload::v2IDPayload(LineCursor& cursor) : v2Payload(cursor, true) {
   if (!IsParsed()) return;
-  const std::string data = Attribute("Data");
+  const std::string data(Attribute("Data"));
   SetName(Name() + "  (" + ShortenText(data) + ")");
   if (Attribute("Type") == "IPV4_ADDR") {
     const std::uint32_t address = ParseIPv4(data);
@@ -214,6 +216,7 @@ v2CertReqPayload::v2CertReqPayload(LineCursor& cursor) : v2Payload(cursor, false
     if (authority->IsParsed()) AppendChild(std::move(authority));
     cursor.Next();
   }
+  ShrinkAttributes();
 }
 
 std::string v2CertReqPayload::DetailText() const { return "Certificate Request Payload\r\n\r\n" + PayloadText(); }
@@ -225,13 +228,14 @@ v2CA::v2CA(std::string_view line) {
     return;
   }
   TakeElementPairs(line, attributes_);
-  const std::string& dn = attributes_["DN"];
+  attributes_.ShrinkToFit();
+  const std::string_view dn = attributes_.Touch("DN");
   SetName(dn.empty() ? std::string("CA") : "CA (" + ShortenText(dn) + ")");
 }
 
 std::string v2CA::DetailText() const {
   std::string text = "Certificate Authority \r\n\r\n";
-  AppendAttributeLines(text, attributes_, [](const std::string& key) { return CALabel(key); });
+  AppendAttributeLines(text, attributes_, [](std::string_view key) { return CALabel(key); });
   return text;
 }
 
@@ -253,6 +257,7 @@ v2CertPayload::v2CertPayload(LineCursor& cursor) : v2Payload(cursor, false) {
     }
   }
   SetName("Certificate (" + ShortenText(subject_) + ")");
+  ShrinkAttributes();
 }
 
 std::string v2CertPayload::DetailText() const {
@@ -263,13 +268,14 @@ std::string v2CertPayload::DetailText() const {
 
 v2TSPayload::v2TSPayload(LineCursor& cursor) : v2Payload(cursor, false) {
   SetParsed(true);  // the selectors are worth showing even under a malformed payload line
-  SetName(Attribute("Type"));
+  SetName(std::string(Attribute("Type")));
   ReadBody(cursor, "<TrafficSelector");
   while (cursor.HasLine() && !Contains(cursor.Line(), "</Payload>")) {
     auto selector = std::make_unique<v2TrafficSelector>(cursor);
     if (selector->IsParsed()) AppendChild(std::move(selector));
     cursor.Next();
   }
+  ShrinkAttributes();
 }
 
 std::string v2TSPayload::DetailText() const {
@@ -290,12 +296,13 @@ v2TrafficSelector::v2TrafficSelector(LineCursor& cursor) {
     TakeElementPairs(cursor.Line(), attributes_);
     cursor.Next();
   }
-  SetName(TrafficSelectorLabel(attributes_["Type"]));
+  SetName(TrafficSelectorLabel(attributes_.Touch("Type")));
+  attributes_.ShrinkToFit();
 }
 
 std::string v2TrafficSelector::DetailText() const {
   std::string text;
-  AppendAttributeLines(text, attributes_, [](const std::string& key) { return TrafficSelectorLabel(key); });
+  AppendAttributeLines(text, attributes_, [](std::string_view key) { return TrafficSelectorLabel(key); });
   return text;
 }
 
@@ -308,7 +315,8 @@ v2ConfPayload::v2ConfPayload(LineCursor& cursor) : v2Payload(cursor, false) {
     ReadAttributeBlock(cursor);
     cursor.Next();
   }
-  SetName("Configuration " + Attribute("CFG_Type"));
+  SetName("Configuration " + std::string(Attribute("CFG_Type")));
+  ShrinkAttributes();
 }
 
 void v2ConfPayload::ReadAttributeBlock(LineCursor& cursor) {
@@ -316,13 +324,14 @@ void v2ConfPayload::ReadAttributeBlock(LineCursor& cursor) {
   // "Internal Address:<tab>10.1.1.1".
   cursor.Next();
   while (cursor.HasLine() && !Contains(cursor.Line(), "</Attr>")) {
-    if (auto element = ParseElement(cursor.Line())) {
-      if (element->tag == "Type") {
-        const std::string label = ConfigurationLabel(element->value);
+    std::string_view tag, value;
+    if (cursor.Element(tag, value)) {
+      if (tag == "Type") {
+        const std::string label = ConfigurationLabel(value);
         attributeText_ += label;
         attributeText_ += LabelTabs(label);
       } else {
-        attributeText_ += element->value;
+        attributeText_ += value;
       }
     }
     cursor.Next();
@@ -332,7 +341,7 @@ void v2ConfPayload::ReadAttributeBlock(LineCursor& cursor) {
 
 std::string v2ConfPayload::DetailText() const {
   std::string text;
-  AppendAttributeLines(text, Attributes(), [](const std::string& key) { return key; });
+  AppendAttributeLines(text, Attributes(), [](std::string_view key) { return std::string(key); });
   text += "\r\n";
   text += attributeText_;
   return text;

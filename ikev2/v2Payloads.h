@@ -63,9 +63,12 @@ class v2Payload : public QLFolder {
   void ReadBody(LineCursor& cursor, std::string_view stop = {});
   // The heading and one line per attribute.
   std::string PayloadText() const;
-  // The value of an attribute; a missing one reads as empty and is listed from then on.
-  std::string& Attribute(std::string_view key) { return attributes_[std::string(key)]; }
-  std::string Value(std::string_view key) const;
+  // The value of an attribute; a missing one reads as empty and is listed from then on. The
+  // view lasts until the attributes change.
+  std::string_view Attribute(std::string_view key) { return attributes_.Touch(key); }
+  void SetAttribute(std::string_view key, std::string_view value) { attributes_.Set(key, value); }
+  std::string Value(std::string_view key) const { return std::string(attributes_.Get(key)); }
+  void ShrinkAttributes() { attributes_.ShrinkToFit(); }
 
  private:
   AttributeMap attributes_;

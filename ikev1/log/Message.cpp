@@ -176,11 +176,15 @@ void Message::WritePacket(std::string& out, const std::string& lineStart) const 
   AppendNumberText(line, header->PeerAddress(), 16);
   line += header->TunnelText();
   line += header->DateText();
-  line.insert(line.size() >= 5 ? line.size() - 5 : 0, " " + header->TimeText());
+  const std::size_t cut = line.size() >= 5 ? line.size() - 5 : 0;
+  const std::string_view whole(line);
   out += '\n';
   out += kPlusLine;
   out += '\n';
-  out += line;
+  out += whole.substr(0, cut);
+  out += ' ';
+  out += header->TimeText();
+  out += whole.substr(cut);
   out += '\n';
   out += kPlusLine;
   out += '\n';

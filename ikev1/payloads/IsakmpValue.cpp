@@ -1,4 +1,5 @@
 #include "ikev1/payloads/IsakmpValue.h"
+#include "ikev1/payloads/KeyMaterialPayloads.h"
 
 #include <array>
 
@@ -9,8 +10,6 @@ namespace quillon {
 
 namespace {
 
-constexpr std::uint32_t kUnread = 0xFFFFFFFFu;
-constexpr int kLabelSearchLimit = 100;  // as far as the reader's own label search looks
 constexpr std::string_view kKeyword = "debugIsakmpValue:";
 
 constexpr std::array<std::string_view, 7> kSubBlockKeywords = {
@@ -59,36 +58,15 @@ bool IsSubBlockKeyword(std::string_view token) {
 }
 
 bool SeekSubBlockLabel(DebugLogReader& reader, std::string_view label) {
-  for (int count = 0; count < kLabelSearchLimit; ++count) {
-    if (reader.IsAbandoned() || reader.RestartSeen()) return false;
-    const std::string& t = reader.ReadToken();
-    if (reader.RestartSeen()) return false;
-    if (t == label) return true;
-    if (DebugLogReader::IsHeaderStart(t)) {
-      // The next packet starts here: leave it for the packet scan.
-      reader.PushBack();
-      reader.Abandon();
-      return false;
-    }
-    if (StopsSubBlock(t)) {
-      reader.PushBack();
-      return false;
-    }
-    if (reader.AtEnd()) return false;
-  }
-  return false;
+  return SeekBlockLabel(reader, label, StopsSubBlock);
 }
 
 std::uint32_t ReadSubBlockNumber(DebugLogReader& reader, std::string_view label) {
-  if (!SeekSubBlockLabel(reader, label)) return kUnread;
-  const std::uint32_t value = reader.ReadHexNumber();
-  if (value == kUnread && !reader.IsAbandoned() && !reader.RestartSeen()) reader.PushBack();
-  return value;
+  return ReadLabelledNumber(reader, label, StopsSubBlock);
 }
 
 ByteList ReadSubBlockBytes(DebugLogReader& reader, std::string_view label, QLFolder& node) {
-  if (!SeekSubBlockLabel(reader, label)) return {};
-  return node.ReadByteList(reader);
+  return ReadLabelledBytes(reader, label, node, StopsSubBlock);
 }
 
 void SkipParenthesisedDecimal(DebugLogReader& reader) {

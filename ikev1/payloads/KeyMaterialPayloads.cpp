@@ -37,7 +37,11 @@ void AppendLength(std::string& out, const ByteList& length, std::string_view gap
 
 // ---- labelled fields ----------------------------------------------------------------------------
 
-bool SeekBlockLabel(DebugLogReader& reader, std::string_view label) {
+bool EndsPayloadBlock(std::string_view token) {
+  return DebugLogReader::IsBlockKeyword(token) || DebugLogReader::IsDebugMarker(token);
+}
+
+bool SeekBlockLabel(DebugLogReader& reader, std::string_view label, BlockEndTest endsBlock) {
   for (int count = 0; count < kLabelSearchLimit; ++count) {
     if (reader.IsAbandoned() || reader.RestartSeen()) return false;
     const std::string& t = reader.ReadToken();
@@ -49,7 +53,7 @@ bool SeekBlockLabel(DebugLogReader& reader, std::string_view label) {
       reader.Abandon();
       return false;
     }
-    if (DebugLogReader::IsBlockKeyword(t) || DebugLogReader::IsDebugMarker(t)) {
+    if (endsBlock(t)) {
       // The block ended without the label; what follows belongs to the payload chain.
       reader.PushBack();
       return false;
@@ -59,15 +63,15 @@ bool SeekBlockLabel(DebugLogReader& reader, std::string_view label) {
   return false;
 }
 
-std::uint32_t ReadLabelledNumber(DebugLogReader& reader, std::string_view label) {
-  if (!SeekBlockLabel(reader, label)) return kUnread;
+std::uint32_t ReadLabelledNumber(DebugLogReader& reader, std::string_view label, BlockEndTest endsBlock) {
+  if (!SeekBlockLabel(reader, label, endsBlock)) return kUnread;
   const std::uint32_t value = reader.ReadHexNumber();
   if (value == kUnread && !reader.IsAbandoned() && !reader.RestartSeen()) reader.PushBack();
   return value;
 }
 
-ByteList ReadLabelledBytes(DebugLogReader& reader, std::string_view label, QLFolder& node) {
-  if (!SeekBlockLabel(reader, label)) return {};
+ByteList ReadLabelledBytes(DebugLogReader& reader, std::string_view label, QLFolder& node, BlockEndTest endsBlock) {
+  if (!SeekBlockLabel(reader, label, endsBlock)) return {};
   return node.ReadByteList(reader);
 }
 

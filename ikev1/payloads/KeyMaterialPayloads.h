@@ -33,16 +33,21 @@ class DebugLogReader;
 // payload-block keyword or "#####" marker, and at the start of the next packet (which also
 // abandons the current packet, so that the packet scan finds the next one). It gives up after
 // 100 tokens, at a daemon restart and at the end of the input. Returns whether the label was
-// found; the value follows it.
-bool SeekBlockLabel(DebugLogReader& reader, std::string_view label);
+// found; the value follows it. `endsBlock` tells which tokens end the block (nested blocks
+// such as proposals and attributes stop at more keywords than a payload does).
+using BlockEndTest = bool (*)(std::string_view token);
+bool EndsPayloadBlock(std::string_view token);
+bool SeekBlockLabel(DebugLogReader& reader, std::string_view label, BlockEndTest endsBlock = EndsPayloadBlock);
 
 // The hexadecimal number after `label`; 0xFFFFFFFF when the label is missing or the value is
 // not a hex token (such a token is left for the next search: it may open the next block).
-std::uint32_t ReadLabelledNumber(DebugLogReader& reader, std::string_view label);
+std::uint32_t ReadLabelledNumber(DebugLogReader& reader, std::string_view label,
+                                 BlockEndTest endsBlock = EndsPayloadBlock);
 
 // The dump after `label`, read by `node.ReadByteList` (a "Length" line in front of the dump
 // goes to the node's length note); empty when the label is missing.
-ByteList ReadLabelledBytes(DebugLogReader& reader, std::string_view label, QLFolder& node);
+ByteList ReadLabelledBytes(DebugLogReader& reader, std::string_view label, QLFolder& node,
+                           BlockEndTest endsBlock = EndsPayloadBlock);
 
 // ---- the generic payload header -----------------------------------------------------------------
 

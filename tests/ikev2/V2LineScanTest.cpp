@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <stdexcept>
 #include <string>
 
 namespace quillon {
@@ -71,6 +72,29 @@ TEST(V2LineScan, ParseElementTakesOneElementPerLine) {
   EXPECT_FALSE(ParseElement("</Exchange>"));
   EXPECT_FALSE(ParseElement("<"));
   EXPECT_FALSE(ParseElement(""));
+}
+
+TEST(V2LineScan, AttributeMapKeepsKeysSortedAndValuesIntactAcrossOverwrites) {
+  AttributeMap attributes;
+  attributes.Set("b", "long first value");
+  attributes.Set("a", "1");
+  attributes.Set("b", "short");                          // fits where the old value stood
+  attributes.Set("a", "a value longer than the first");  // does not
+  EXPECT_EQ(attributes.Touch("c"), "");                  // inserted empty, listed from now on
+  EXPECT_EQ(attributes, (AttributeMap{{"a", "a value longer than the first"}, {"b", "short"}, {"c", ""}}));
+
+  // A value or key taken from the map itself survives the text growing under it.
+  attributes.Set("d", attributes.Get("a"));
+  attributes.Set(attributes.Get("b"), attributes.Get("d"));
+  EXPECT_EQ(attributes.Get("d"), "a value longer than the first");
+  EXPECT_EQ(attributes.Get("short"), "a value longer than the first");
+  EXPECT_EQ(attributes.Get("missing"), "");
+  EXPECT_FALSE(attributes.contains("missing"));
+  EXPECT_THROW((void)attributes.at("missing"), std::out_of_range);
+
+  std::string keys;
+  for (const auto& [key, value] : attributes) keys += std::string(key) + ",";
+  EXPECT_EQ(keys, "a,b,c,d,short,");
 }
 
 TEST(V2LineScan, TakeElementPairsStopsAtTheFirstIncompletePair) {
