@@ -166,6 +166,21 @@ std::string LogFile::DetailText() const {
   return text;
 }
 
+std::string LogFile::SummaryText(bool /*withTotals*/) const {
+  // Each peer's failures in one block, without the per-SA totals: the log's summary is the
+  // list of peers to look at, the peer's own text gives the detail.
+  std::string text;
+  for (const auto& peer : Children()) {
+    const std::string reasons = peer->CollectFailureReasons();
+    if (reasons.empty()) continue;
+    text += peer->Name();
+    text += "\r\n";
+    text += reasons;
+    text += "\r\n";
+  }
+  return text;
+}
+
 void LogFile::AddChild(std::unique_ptr<QLFolder> peer) {
   if (!peer) return;
   // The peers are in ascending order (this is the only way in), so the first peer with a

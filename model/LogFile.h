@@ -23,6 +23,8 @@ class LogFile : public QLFolder {
 
   bool IsLogRoot() const override { return true; }
   std::string DetailText() const override;
+  // Every peer with something to report: its name, then its statistics.
+  std::string SummaryText(bool withTotals) const override;
   // Inserts a peer before the first peer with a greater address (unsigned), so equal addresses
   // keep their arrival order.
   void AddChild(std::unique_ptr<QLFolder> peer) override;

@@ -118,6 +118,8 @@ class MainMode : public Exchange {
 
   bool IsComplete() const override { return packetMask_ == 63; }
   std::string DetailText() const override;
+  // "No response from peer" for a main mode that never saw its six packets.
+  std::string SummaryText(bool withTotals) const override;
   // The identity address (a peer index) the peer sent in packet 5 or 6.
   bool HasIdAddress() const override { return hasIdAddress_; }
   std::uint32_t IdAddress() const override { return idAddress_; }
@@ -145,6 +147,9 @@ class PhaseTwo : public Exchange {
 
   bool IsComplete() const override { return packetMask_ == 7; }
   std::string DetailText() const override;
+  // What went wrong: no answer, the SA deleted at once, or the same identities negotiated
+  // again; empty when nothing did.
+  std::string SummaryText(bool withTotals) const override;
   // Date and time of the packet added last (the diagnosis' time windows).
   std::string DateText() const override;
   std::string TimeText() const override;
@@ -193,6 +198,9 @@ class Notify : public Exchange {
 
   bool IsComplete() const override { return true; }
   std::string DetailText() const override;
+  // The likely root cause of an error notification, or what the analysis found about a
+  // delete; empty otherwise.
+  std::string SummaryText(bool withTotals) const override;
   std::string DateText() const override;
   std::string TimeText() const override;
   bool IsNotify() const override { return true; }

@@ -4,6 +4,7 @@
 
 #include "ikev1/log/DebugLogReader.h"
 #include "ikev1/log/Header.h"
+#include "ikev1/negotiation/Diagnosis.h"
 #include "ikev1/negotiation/Exchange.h"
 #include "ikev1/negotiation/Tunnel.h"
 #include "model/IPv4.h"
@@ -48,6 +49,32 @@ std::string Peer::DetailText() const {
   const std::string summary = SummaryText(true);
   if (!summary.empty()) text += "\r\nSummary:\r\n" + summary;
   return text;
+}
+
+std::string Peer::SummaryText(bool withTotals) const {
+  std::string text;
+  bool namedTunnelWritten = false;
+  for (const auto& tunnel : Children()) {
+    const std::string summary = tunnel->SummaryText(withTotals);
+    if (summary.empty()) continue;
+    if (tunnel->HasTunnelAddresses()) {
+      text += "\r\n" + tunnel->Name() + "\r\n";
+      namedTunnelWritten = true;
+    } else if (namedTunnelWritten) {
+      text += "\r\nOther negotiations:\r\n";
+    }
+    text += summary;
+  }
+  return text;
+}
+
+std::string Peer::CollectFailureReasons() const {
+  NegotiationStatistics sum, record;
+  for (const auto& tunnel : Children()) {
+    CountStatistics(*tunnel, record);
+    sum += record;
+  }
+  return StatisticsText(sum, false);
 }
 
 namespace {

@@ -28,6 +28,12 @@ class Peer : public QLFolder {
 
   // "Peer", then the summary of its tunnels when there is one.
   std::string DetailText() const override;
+  // The statistics of each tunnel that has something to report, under the tunnel's name; the
+  // negotiations without tunnel addresses come last, as "Other negotiations" when a named
+  // tunnel precedes them.
+  std::string SummaryText(bool withTotals) const override;
+  // The statistics of all the peer's tunnels together, without the totals of repeated deletes.
+  std::string CollectFailureReasons() const override;
   // Keeps the tunnels in ascending (local, peer) address order, the tunnel without addresses
   // last; equal pairs keep their arrival order.
   void AddChild(std::unique_ptr<QLFolder> tunnel) override;

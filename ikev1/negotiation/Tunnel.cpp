@@ -8,6 +8,7 @@
 
 #include "ikev1/log/DebugLogReader.h"
 #include "ikev1/log/Header.h"
+#include "ikev1/negotiation/Diagnosis.h"
 #include "ikev1/negotiation/Exchange.h"
 #include "model/IPv4.h"
 
@@ -43,6 +44,19 @@ std::string Tunnel::DetailText() const {
   if (!summary.empty()) text += "\r\nSummary:\r\n" + summary;
   return text;
 }
+
+std::string Tunnel::SummaryText(bool withTotals) const {
+  NegotiationStatistics record;
+  CountStatistics(record);
+  return StatisticsText(record, withTotals);
+}
+
+void Tunnel::Analyze() {
+  CloseInsertBatch();
+  AnalyzeNegotiations(*this);
+}
+
+void Tunnel::CountStatistics(NegotiationStatistics& record) const { quillon::CountStatistics(*this, record); }
 
 bool Tunnel::MatchesUserName(std::string_view text) const {
   for (const auto& exchange : Children())

@@ -19,6 +19,7 @@
 namespace quillon {
 
 class Exchange;
+struct NegotiationStatistics;
 
 class Tunnel : public QLFolder {
  public:
@@ -33,11 +34,17 @@ class Tunnel : public QLFolder {
   static std::string NameFor(std::uint32_t local, std::uint32_t peer);
 
   bool IsComplete() const override { return true; }
+  // The addresses, then the statistics of the negotiations when there is something to report.
   std::string DetailText() const override;
+  std::string SummaryText(bool withTotals) const override;
   bool MatchesUserName(std::string_view text) const override;
   bool MatchesUserDetail(std::string_view text) const override;
   // Drops the exchanges marked deleted; the others stay as they are.
   void PurgeDeleted() override;
+  // Marks the repeated deletes, immediate deletes and successive identical quick modes.
+  void Analyze() override;
+  // The statistics of the negotiations as they stand; `record` is reset first.
+  void CountStatistics(NegotiationStatistics& record) const;
   bool HasIdAddress() const override { return hasIdAddress_; }
   bool IsTunnel() const override { return true; }
   bool HasTunnelAddresses() const override { return tunnelLocalIP_ != 0 && tunnelPeerIP_ != 0; }

@@ -93,11 +93,14 @@ std::string Saved(const LogFile& root) {
 }
 
 // Each node's depth, caption and detail text: two trees that print the same look the same.
-// Left out is what a saved log has no line for: the restart markers, and the reason a
+// Left out is what a saved log has no line for: the restart markers (and so the statistics of
+// the log, peers and tunnels, which count them as failed negotiations), and the reason a
 // transform-match line gave for a transform that was not chosen.
 std::vector<std::string> Rendering(const QLFolder& node, int depth = 0) {
   std::string text = node.DetailText();
   if (const std::size_t cut = text.find("\r\nNot chosen because: "); cut != std::string::npos) text.erase(cut);
+  const bool container = node.IsLogRoot() || node.IsTunnel() || (node.Parent() != nullptr && node.Parent()->IsLogRoot());
+  if (const std::size_t cut = text.find("\r\nSummary:\r\n"); container && cut != std::string::npos) text.erase(cut);
   std::vector<std::string> lines{std::string(static_cast<std::size_t>(depth), ' ') + node.Caption() + " | " + text};
   for (const auto& child : node.Children()) {
     if (const auto* exchange = dynamic_cast<const Exchange*>(child.get()); exchange != nullptr && exchange->IsRestart())
@@ -437,6 +440,77 @@ TEST_F(GatewayDayTest, InformationalExchanges) {
   EXPECT_EQ(deleted.Name(), "QuickMode");
   EXPECT_TRUE(deleted.MatchesSpi(b2.Child(static_cast<std::size_t>(del - b2Names.begin()))->SpiText()));
   EXPECT_TRUE(deleted.IsCloseInTime(*b2.Child(static_cast<std::size_t>(del - b2Names.begin()))));
+}
+
+// The negotiation of the peer named `name` that started at `time`, as the tree shows it.
+const Exchange& Negotiation(const QLFolder& peer, const std::string& name, const std::string& time) {
+  for (const Exchange* exchange : Exchanges(peer))
+    if (exchange->Name() == name && exchange->Caption().find(" From: " + time) != std::string::npos) return *exchange;
+  throw std::runtime_error("no " + name + " at " + time + " in " + peer.Name());
+}
+
+bool Has(const std::string& text, const std::string& what) { return text.find(what) != std::string::npos; }
+
+TEST_F(GatewayDayTest, DiagnosisFlagsTheDaysTrouble) {
+  const std::string summary = "\r\n\r\nSummary:";
+  // Branch A's peer deletes one SA twice.
+  const QLFolder& a = Peer("192.0.2.10");
+  for (const char* time : {"11:45:00", "11:45:10"}) {
+    EXPECT_TRUE(Has(Negotiation(a, "Delete IPsec", time).DetailText(),
+                    summary + "\r\nRepeated Delete for same negotiation")) << time;
+  }
+  EXPECT_TRUE(Has(a.DetailText(), "\r\n10.255.0.1 <=> 10.255.0.2\r\n"));
+  EXPECT_TRUE(Has(a.Child(0)->DetailText(), "Number of IPsec SAs with repeated Delete notifications\t1\r\n"
+                                            "\tTotal 2 Delete notifications for SPI f1e22cf8\r\n"));
+
+  // Branch B: its second tunnel's new SA is deleted 21 seconds after the quick mode began; its
+  // first tunnel negotiates the same networks twice within a minute.
+  const QLFolder& b = Peer("198.51.100.40");
+  EXPECT_TRUE(Has(Negotiation(b, "QuickMode", "10:15:00").DetailText(),
+                  summary + "\r\nImmediate Delete after successful negotiation"));
+  EXPECT_TRUE(Has(Negotiation(b, "Delete IPsec", "10:15:21").DetailText(),
+                  summary + "\r\nImmediate Delete after successful negotiation"));
+  for (const char* time : {"11:00:00", "11:00:41"}) {
+    EXPECT_TRUE(Has(Negotiation(b, "QuickMode", time).DetailText(), summary + "\r\nSuccessive identical negotiations"))
+        << time;
+  }
+  EXPECT_TRUE(Has(b.DetailText(), "\r\n10.255.1.1 <=> 10.255.1.2\r\n"));
+  EXPECT_TRUE(Has(b.DetailText(), "Number of successive identical negotiations\t\t2\r\n"));
+  EXPECT_TRUE(Has(b.DetailText(), "\r\n10.255.2.1 <=> 10.255.2.2\r\nNumber of immediate Delete after successful "
+                                  "negotiation\t1\r\n"));
+
+  // The partner's proposals are refused, later its quick mode names a network it does not have.
+  const QLFolder& partner = Peer("203.0.113.77");
+  EXPECT_TRUE(Has(Negotiation(partner, "Info NO-PROPOSAL-CHOSEN", "02:15:41").DetailText(),
+                  summary + "\r\nMismatch of encryption methods"));
+  EXPECT_TRUE(Has(Negotiation(partner, "Info INVALID-ID-INFORMATION", "09:30:09").DetailText(),
+                  summary + "\r\nPossible root cause:\r\n1. Invalid ID information in ID payload"));
+  const Exchange& refusedQuickMode = Negotiation(partner, "QuickMode", "09:30:07");
+  EXPECT_TRUE(Has(refusedQuickMode.Caption(), " Failed!"));
+  EXPECT_TRUE(Has(refusedQuickMode.DetailText(), summary + "\r\nNo response from peer"));
+
+  // The lab peer answers packet 5 with PAYLOAD-MALFORMED; the unanswered peer never answers.
+  const Exchange& lab = Negotiation(Peer("192.168.50.2"), "Main Mode", "07:30:00");
+  EXPECT_TRUE(Has(lab.Caption(), " Failed!"));
+  EXPECT_TRUE(Has(lab.DetailText(), summary + "\r\nNo response from peer"));
+  EXPECT_TRUE(Has(Negotiation(Peer("192.168.50.2"), "Info PAYLOAD-MALFORMED", "07:30:37").Caption(), "<=="));
+  for (const char* time : {"00:01:00", "16:00:00"}) {
+    const Exchange& unanswered = Negotiation(Peer("192.0.2.200"), "Main Mode", time);
+    EXPECT_TRUE(Has(unanswered.Caption(), " Failed!")) << time;
+    EXPECT_TRUE(Has(unanswered.DetailText(), summary + "\r\nNo response from peer")) << time;
+  }
+
+  // The log's own text lists the peers to look at, the home office (all well) not among them.
+  const std::string log = day_->DetailText();
+  ASSERT_EQ(log.rfind("LogFile\r\n\r\nSummary:\r\n\r\n", 0), 0u) << log;
+  EXPECT_TRUE(Has(log, "\r\n192.0.2.200\r\nNumber of failed negotiations\t\t\t\t3\r\n"));
+  EXPECT_TRUE(Has(log, "\r\n203.0.113.77\r\nNumber of failed negotiations\t\t\t\t3\r\n"
+                       "Number of informational NO-PROPOSAL-CHOSEN\t\t1\r\n"
+                       "Number of informational INVALID-ID-INFORMATION\t\t1\r\n"));
+  for (const char* peer : {"192.0.2.10", "192.168.50.2", "198.51.100.40"})
+    EXPECT_TRUE(Has(log, std::string("\r\n") + peer + "\r\n")) << peer;
+  EXPECT_FALSE(Has(log, "198.51.100.23"));
+  EXPECT_FALSE(Has(log, "Total "));
 }
 
 }  // namespace

@@ -65,7 +65,10 @@ TEST(ExchangeTest, QuickAggressiveAndConfigurationExchanges) {
   EXPECT_EQ(Names(*tunnel.Child(1)), (Texts{"QM packet 1 (12:01:01)", "QM packet 2 (12:01:03)", "QM packet 3 (12:01:04)"}));
   EXPECT_EQ(first.Caption(), "QuickMode   ==> Mon Nov 13 2006 From: 12:01:00 To: 12:01:05");
   EXPECT_EQ(first.TimeText(), "12:01:05");  // the packet added last, for the diagnosis' time windows
-  EXPECT_EQ(first.DetailText(), "Phase Two\r\n\r\nLocal host ==> Remote peer(10.0.0.1)");
+  // Neither quick mode names identities (both are for the peers' addresses), and the second
+  // completed within seconds of the first.
+  EXPECT_EQ(first.DetailText(),
+            "Phase Two\r\n\r\nLocal host ==> Remote peer(10.0.0.1)\r\n\r\nSummary:\r\nSuccessive identical negotiations");
 
   const auto& ag = ExchangeAt<Aggresive>(tunnel, 2);
   EXPECT_EQ(Names(ag), (Texts{"AG packet 1 (12:00:00)", "AG packet2 (12:00:00)", "AG packet3 (12:00:00)"}));
@@ -109,7 +112,8 @@ TEST(ExchangeTest, NotifyRecordsFinalHashAndWritingBack) {
   const QLFolder& tunnel = TunnelOf(*original);
   ASSERT_EQ(tunnel.ChildCount(), 2u);
   EXPECT_EQ(tunnel.Child(0)->DetailText(),
-            "Notify\r\n\r\nExchange type:\t\tInfo\r\n\r\nLocal host <== Remote peer(10.0.0.1)");
+            "Notify\r\n\r\nExchange type:\t\tInfo\r\n\r\nLocal host <== Remote peer(10.0.0.1)"
+            "\r\n\r\nSummary:\r\nMismatch of encryption methods");
   // A created packet logs its hash once computed, after the payloads.
   const auto& sent = ExchangeAt<Notify>(tunnel, 1);
   ASSERT_EQ(sent.ChildCount(), 3u);

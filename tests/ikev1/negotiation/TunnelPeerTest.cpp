@@ -43,8 +43,15 @@ TEST(TunnelTest, TunnelsInAddressOrderWithTheAddressLessOneLast) {
   EXPECT_EQ(shown, (std::vector<bool>{false, true, true, true, false}));
   // Packet 2 found its negotiation in its own tunnel.
   EXPECT_EQ(ExchangeAt<MainMode>(*peer.Child(1), 0).PacketMask(), 3u);
-  EXPECT_EQ(peer.Child(1)->DetailText(), "Tunnel per interface\r\n\r\nLocal IP:\t192.168.0.1\r\nPeer IP:\t192.168.0.5\r\n");
-  EXPECT_EQ(peer.DetailText(), "Peer\r\n");
+  // Every tunnel holds one unanswered main mode. The tunnels shown as a level of their own
+  // head their statistics; the address-less ones do not, and the last one follows a heading
+  // because named tunnels come before it.
+  const std::string failed = "Number of failed negotiations\t\t\t\t1\r\n";
+  EXPECT_EQ(peer.Child(1)->DetailText(), "Tunnel per interface\r\n\r\nLocal IP:\t192.168.0.1\r\nPeer IP:\t192.168.0.5\r\n"
+                                         "\r\nSummary:\r\n" + failed);
+  EXPECT_EQ(peer.DetailText(), "Peer\r\n\r\nSummary:\r\n" + failed + "\r\n192.168.0.1 <=> 192.168.0.5\r\n" + failed +
+                                   "\r\n192.168.0.1 <=> 192.168.0.9\r\n" + failed + "\r\n192.168.0.2 <=> 192.168.0.9\r\n" +
+                                   failed + "\r\nOther negotiations:\r\n" + failed);
 }
 
 TEST(TunnelTest, ExchangesInsertedInTimeOrder) {

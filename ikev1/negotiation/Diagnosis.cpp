@@ -1,0 +1,243 @@
+#include "ikev1/negotiation/Diagnosis.h"
+
+#include <cstddef>
+#include <string_view>
+#include <unordered_map>
+
+#include "ikev1/negotiation/Exchange.h"
+#include "ikev1/payloads/Dictionaries.h"
+#include "ikev1/payloads/NotifyPayload.h"
+#include "model/QLFolder.h"
+
+namespace quillon {
+
+namespace {
+
+// The exchanges are told apart by the names they gave themselves while reading their packets:
+// a quick mode is "QuickMode", an informational exchange with a delete payload is "Delete"
+// and the protocol of the deleted SAs, one with an error notification is "Info" and the
+// notify type's name. Names survive the regrouping and the filters, which move and remove
+// exchanges but never rename them.
+constexpr std::string_view kQuickMode = "QuickMode";
+constexpr std::string_view kDeleteIpsec = "Delete IPsec";
+constexpr std::string_view kDeleteIke = "Delete IKE";
+
+// RFC 2408 notify message types that point at a cause the diagnosis can name.
+constexpr std::uint32_t kInvalidKeyInformation = 17;
+constexpr std::uint32_t kInvalidIdInformation = 18;
+
+constexpr std::string_view kHeading = "\r\n\r\nSummary:";
+constexpr std::string_view kNoResponse = "\r\nNo response from peer";
+constexpr std::string_view kImmediateDelete = "\r\nImmediate Delete after successful negotiation";
+constexpr std::string_view kSuccessiveIdentical = "\r\nSuccessive identical negotiations";
+constexpr std::string_view kRepeatedDelete = "\r\nRepeated Delete for same negotiation";
+
+bool Contains(const std::string& text, std::string_view what) { return text.find(what) != std::string::npos; }
+
+enum class NotifyError { kNone, kNoProposalChosen, kInvalidKeyInformation, kInvalidIdInformation };
+
+// The error notification an exchange's name announces; the first that the name holds wins.
+NotifyError ErrorNamedIn(const std::string& name) {
+  static const std::string noProposalChosen = NotifyTypeName(NotifyPayload::kNoProposalChosen);
+  static const std::string invalidKey = NotifyTypeName(kInvalidKeyInformation);
+  static const std::string invalidId = NotifyTypeName(kInvalidIdInformation);
+  if (Contains(name, noProposalChosen)) return NotifyError::kNoProposalChosen;
+  if (Contains(name, invalidKey)) return NotifyError::kInvalidKeyInformation;
+  if (Contains(name, invalidId)) return NotifyError::kInvalidIdInformation;
+  return NotifyError::kNone;
+}
+
+// A quick mode completed at `at`: the IPsec SA it made, deleted by the next negotiations of the
+// tunnel within two minutes. The walk stops at the first negotiation outside the window (or
+// one without a date and time, such as a main mode).
+void MarkImmediateDelete(QLFolder& tunnel, std::size_t at) {
+  QLFolder& quickMode = *tunnel.Child(at);
+  for (std::size_t i = at + 1; i < tunnel.ChildCount(); ++i) {
+    QLFolder& later = *tunnel.Child(i);
+    if (!quickMode.IsCloseInTime(later)) return;
+    if (Contains(later.Name(), kDeleteIpsec) && quickMode.MatchesSpi(later.SpiText())) {
+      quickMode.SetImmediateDelete();
+      later.SetImmediateDelete();
+      return;
+    }
+  }
+}
+
+// A quick mode completed at `at`, and the complete quick modes for the same identities that
+// follow it within two minutes: a rekey that should not have been needed.
+void MarkSuccessiveIdentical(QLFolder& tunnel, std::size_t at) {
+  QLFolder& quickMode = *tunnel.Child(at);
+  for (std::size_t i = at + 1; i < tunnel.ChildCount(); ++i) {
+    QLFolder& later = *tunnel.Child(i);
+    if (!quickMode.IsCloseInTime(later)) return;
+    if (Contains(later.Name(), kQuickMode) && later.IsComplete() && quickMode.SameIdentities(later)) {
+      quickMode.SetSuccessiveIdentical();
+      later.SetSuccessiveIdentical();
+    }
+  }
+}
+
+void AppendLine(std::string& text, std::string_view label, std::uint32_t count) {
+  if (count == 0) return;
+  text += label;
+  text += std::to_string(count);
+  text += "\r\n";
+}
+
+void AppendTotal(std::string& text, std::uint32_t notifications, const std::string& spi) {
+  text += "\tTotal ";
+  text += std::to_string(notifications);
+  text += " Delete notifications for SPI ";
+  text += spi;
+  text += "\r\n";
+}
+
+}  // namespace
+
+NegotiationStatistics& NegotiationStatistics::operator+=(const NegotiationStatistics& other) {
+  failed += other.failed;
+  noProposalChosen += other.noProposalChosen;
+  invalidKeyInformation += other.invalidKeyInformation;
+  invalidIdInformation += other.invalidIdInformation;
+  repeatedDeleteSas += other.repeatedDeleteSas;
+  repeatedDeleteNotifications += other.repeatedDeleteNotifications;
+  repeatedDeleteSpi += other.repeatedDeleteSpi;
+  immediateDeletes += other.immediateDeletes;
+  successiveIdentical += other.successiveIdentical;
+  repeatedDeletes.insert(repeatedDeletes.end(), other.repeatedDeletes.begin(), other.repeatedDeletes.end());
+  return *this;
+}
+
+void AnalyzeNegotiations(QLFolder& tunnel) {
+  // The earliest delete of each IPsec SPI heads the group of deletes of that SA. Equal SPIs
+  // are found through the table rather than by comparing every delete with every later one:
+  // a tunnel of a long log holds thousands.
+  std::unordered_map<std::string, QLFolder*> firstDelete;
+  for (std::size_t i = 0; i < tunnel.ChildCount(); ++i) {
+    QLFolder& exchange = *tunnel.Child(i);
+    const std::string& name = exchange.Name();
+    if (Contains(name, kDeleteIke)) continue;
+    if (Contains(name, kDeleteIpsec)) {
+      // A delete whose SPI could not be read names no SA: it repeats nothing.
+      std::string spi = exchange.SpiText();
+      if (spi.empty()) continue;
+      const auto [first, isFirst] = firstDelete.try_emplace(std::move(spi), &exchange);
+      if (!isFirst) {
+        first->second->SetDeleteRepeated();
+        first->second->SetFirstRepeatedDelete();
+        exchange.SetDeleteRepeated();
+      }
+      continue;
+    }
+    if (Contains(name, kQuickMode) && exchange.IsComplete()) {
+      MarkImmediateDelete(tunnel, i);
+      // An SA deleted at once, or a negotiation already found to repeat an earlier one, is
+      // reported as that; it starts no search of its own.
+      if (!exchange.IsImmediateDelete() && !exchange.IsSuccessiveIdentical()) MarkSuccessiveIdentical(tunnel, i);
+    }
+  }
+}
+
+void CountStatistics(const QLFolder& tunnel, NegotiationStatistics& record) {
+  record = NegotiationStatistics{};
+  // Where each repeatedly deleted SPI stands among record.repeatedDeletes, and whether the
+  // group's first delete is still in the tunnel (a filter may have removed it).
+  std::unordered_map<std::string, std::size_t> groupOf;
+  std::vector<bool> headed;
+  for (const auto& child : tunnel.Children()) {
+    const QLFolder& exchange = *child;
+    if (!exchange.IsComplete()) ++record.failed;
+    const std::string& name = exchange.Name();
+    switch (ErrorNamedIn(name)) {
+      case NotifyError::kNoProposalChosen: ++record.noProposalChosen; continue;
+      case NotifyError::kInvalidKeyInformation: ++record.invalidKeyInformation; continue;
+      case NotifyError::kInvalidIdInformation: ++record.invalidIdInformation; continue;
+      case NotifyError::kNone: break;
+    }
+    if (Contains(name, kDeleteIpsec)) {
+      if (exchange.IsFirstRepeatedDelete()) ++record.repeatedDeleteSas;
+      if (exchange.IsDeleteRepeated()) {
+        ++record.repeatedDeleteNotifications;
+        record.repeatedDeleteSpi = exchange.SpiText();
+        const auto [group, added] = groupOf.try_emplace(record.repeatedDeleteSpi, record.repeatedDeletes.size());
+        if (added) {
+          record.repeatedDeletes.push_back({record.repeatedDeleteSpi, 0});
+          headed.push_back(false);
+        }
+        ++record.repeatedDeletes[group->second].notifications;
+        if (exchange.IsFirstRepeatedDelete()) headed[group->second] = true;
+      }
+    } else if (Contains(name, kQuickMode)) {
+      if (exchange.IsImmediateDelete()) ++record.immediateDeletes;
+      if (exchange.IsSuccessiveIdentical()) ++record.successiveIdentical;
+    }
+  }
+  // Only the SAs counted in repeatedDeleteSas get a total.
+  std::size_t kept = 0;
+  for (std::size_t i = 0; i < record.repeatedDeletes.size(); ++i) {
+    if (!headed[i]) continue;
+    if (kept != i) record.repeatedDeletes[kept] = std::move(record.repeatedDeletes[i]);
+    ++kept;
+  }
+  record.repeatedDeletes.resize(kept);
+}
+
+std::string StatisticsText(const NegotiationStatistics& record, bool withTotals) {
+  std::string text;
+  AppendLine(text, "Number of failed negotiations\t\t\t\t", record.failed);
+  AppendLine(text, "Number of informational NO-PROPOSAL-CHOSEN\t\t", record.noProposalChosen);
+  AppendLine(text, "Number of informational INVALID-KEY-INFORMATION\t\t", record.invalidKeyInformation);
+  AppendLine(text, "Number of informational INVALID-ID-INFORMATION\t\t", record.invalidIdInformation);
+  AppendLine(text, "Number of IPsec SAs with repeated Delete notifications\t", record.repeatedDeleteSas);
+  if (record.repeatedDeleteSas != 0 && withTotals) {
+    // One total per SA: the deletes of two SAs summed under the SPI of one of them would
+    // send the reader after the wrong SA.
+    for (const auto& group : record.repeatedDeletes) AppendTotal(text, group.notifications, group.spi);
+  }
+  AppendLine(text, "Number of immediate Delete after successful negotiation\t", record.immediateDeletes);
+  AppendLine(text, "Number of successive identical negotiations\t\t", record.successiveIdentical);
+  return text;
+}
+
+// ---- the summaries of the negotiations ----------------------------------------------------------
+
+std::string MainMode::SummaryText(bool /*withTotals*/) const {
+  // The six packets never all came: the peer stopped answering (or never did).
+  if (IsComplete()) return {};
+  return std::string(kHeading) + std::string(kNoResponse);
+}
+
+std::string PhaseTwo::SummaryText(bool /*withTotals*/) const {
+  const bool complete = IsComplete();
+  if (complete && !IsImmediateDelete() && !IsSuccessiveIdentical()) return {};
+  std::string text(kHeading);
+  if (!complete) text += kNoResponse;
+  if (IsImmediateDelete()) text += kImmediateDelete;
+  if (IsSuccessiveIdentical()) text += kSuccessiveIdentical;
+  return text;
+}
+
+std::string Notify::SummaryText(bool /*withTotals*/) const {
+  std::string text(kHeading);
+  switch (ErrorNamedIn(Name())) {
+    case NotifyError::kNoProposalChosen:
+      // The peer accepted none of the proposals: the two sides' encryption, hash, group or
+      // lifetime settings do not agree.
+      return text + "\r\nMismatch of encryption methods";
+    case NotifyError::kInvalidKeyInformation:
+      return text + "\r\nPossible root cause:" + "\r\n1. Invalid Key payload (wrong key length)" +
+             "\r\n2. Key payload sent but PFS is not configured";
+    case NotifyError::kInvalidIdInformation:
+      // Quick mode identities are the protected networks: they must mirror the peer's.
+      return text + "\r\nPossible root cause:" + "\r\n1. Invalid ID information in ID payload" +
+             "\r\n2. Missing ID payload";
+    case NotifyError::kNone: break;
+  }
+  if (Contains(Name(), kDeleteIpsec)) {
+    if (IsDeleteRepeated()) return text + std::string(kRepeatedDelete);
+    if (IsImmediateDelete()) return text + std::string(kImmediateDelete);
+  }
+  return {};
+}
+
+}  // namespace quillon
