@@ -11,6 +11,7 @@
 #include "ikev1/negotiation/Peer.h"
 #include "ikev1/negotiation/Tunnel.h"
 #include "ikev2/V2Peer.h"
+#include "ikev2/v2Exchange.h"
 #include "model/IPv4.h"
 
 namespace quillon {
@@ -99,30 +100,33 @@ class LogFile::PeerDirectory {
 };
 
 // What the pairing pass needs to know fast. Pairing walks, for every exchange of an indexed
-// peer, all later peers looking for the exchanges of the same initiator cookie; with thousands
-// of indexed peers that walk is quadratic. In an IKEv1 tree an exchange pairs with exactly the
-// exchanges whose cookie value equals its own, and a peer without such an exchange is left as
-// it is, unless it has no unpaired exchange at all (it is then marked as regrouped). So the
-// walk need only visit the peers holding the cookie, plus those left without unpaired
+// peer, all later peers looking for the exchanges that belong to the same negotiation; with
+// thousands of indexed peers that walk is quadratic. An exchange can only pair with exchanges
+// that share one of its keys: the initiator cookie value for IKEv1, the initiator SPI or the
+// first SPI for IKEv2 (an empty SPI matches nothing). A peer without such an exchange is left
+// as it is, unless it has no unpaired exchange at all (it is then marked as regrouped). So the
+// walk need only visit the peers holding one of the keys, plus those left without unpaired
 // exchanges; the result is the same as that of the full walk.
 class LogFile::PairingIndex {
  public:
-  // Null when some exchange pairs by another rule (an IKEv2 tree): the full walk is used.
+  // Null when some node is neither kind of exchange: the full walk is used.
   static std::unique_ptr<PairingIndex> Build(const LogFile& root) {
     auto index = std::make_unique<PairingIndex>();
     index->unpaired_.resize(root.ChildCount());
     for (std::size_t p = 0; p < root.ChildCount(); ++p) {
       bool usable = true;
       ForEachExchange(*root.Child(p), [&](QLFolder& node) {
-        const auto* exchange = dynamic_cast<const Exchange*>(&node);
-        if (exchange == nullptr) {
+        std::string keys[2];
+        if (!Keys(node, keys)) {
           usable = false;
           return;
         }
-        if (!exchange->IsReassigned()) ++index->unpaired_[p];
-        if (exchange->GetHeader() == nullptr) return;  // pairs with nothing
-        std::vector<std::size_t>& peers = index->byCookie_[exchange->CookieValue()];
-        if (peers.empty() || peers.back() != p) peers.push_back(p);
+        if (!node.IsReassigned()) ++index->unpaired_[p];
+        for (std::string& key : keys) {
+          if (key.empty()) continue;
+          std::vector<std::size_t>& peers = index->byKey_[std::move(key)];
+          if (peers.empty() || peers.back() != p) peers.push_back(p);
+        }
       });
       if (!usable) return nullptr;
       if (index->unpaired_[p] == 0) index->done_.insert(p);
@@ -130,10 +134,21 @@ class LogFile::PairingIndex {
     return index;
   }
 
-  // Positions of the peers with an exchange of this cookie value, ascending; null for none.
-  const std::vector<std::size_t>* PeersWith(std::uint32_t cookie) const {
-    auto it = byCookie_.find(cookie);
-    return it == byCookie_.end() ? nullptr : &it->second;
+  // Positions of the peers with an exchange sharing a key with `x`, ascending.
+  std::vector<std::size_t> PeersWith(const QLFolder& x) const {
+    std::string keys[2];
+    std::vector<std::size_t> peers;
+    if (!Keys(x, keys)) return peers;
+    for (const std::string& key : keys) {
+      if (key.empty()) continue;
+      auto it = byKey_.find(key);
+      if (it == byKey_.end()) continue;
+      const std::size_t middle = peers.size();
+      peers.insert(peers.end(), it->second.begin(), it->second.end());
+      std::inplace_merge(peers.begin(), peers.begin() + static_cast<std::ptrdiff_t>(middle), peers.end());
+    }
+    peers.erase(std::unique(peers.begin(), peers.end()), peers.end());
+    return peers;
   }
 
   // An exchange of the peer at `p` was paired.
@@ -150,7 +165,27 @@ class LogFile::PairingIndex {
   }
 
  private:
-  std::unordered_map<std::uint32_t, std::vector<std::size_t>> byCookie_;
+  // The keys under which `node` pairs (empty ones pair with nothing); false when the node is
+  // no exchange this index knows.
+  static bool Keys(const QLFolder& node, std::string (&keys)[2]) {
+    if (const auto* exchange = dynamic_cast<const Exchange*>(&node)) {
+      if (exchange->GetHeader() == nullptr) return true;  // pairs with nothing
+      const std::uint32_t cookie = exchange->CookieValue();
+      keys[0] = "c";
+      for (int shift = 24; shift >= 0; shift -= 8) keys[0].push_back(static_cast<char>((cookie >> shift) & 0xFF));
+      return true;
+    }
+    if (dynamic_cast<const v2Exchange*>(&node) != nullptr) {
+      const std::string initiator = node.InitiatorSpi();
+      const std::string first = node.FirstSpi();
+      if (!initiator.empty()) keys[0] = "s" + initiator;
+      if (!first.empty() && first != initiator) keys[1] = "s" + first;
+      return true;
+    }
+    return false;
+  }
+
+  std::unordered_map<std::string, std::vector<std::size_t>> byKey_;
   std::vector<std::size_t> unpaired_;
   std::set<std::size_t> done_;
 };
@@ -289,13 +324,12 @@ void LogFile::PairByCookie(std::size_t start, const QLFolder& x, PairingIndex* p
     if (peerDone) peer.SetRegrouped();
   };
 
-  const std::vector<std::size_t>* candidates = nullptr;
+  std::vector<std::size_t> candidates;
   if (pairing != nullptr) {
     pairing->MarkDonePeers(*this, start);
-    candidates = pairing->PeersWith(x.CookieValue());
-    if (candidates != nullptr)
-      for (auto it = std::lower_bound(candidates->begin(), candidates->end(), start); it != candidates->end(); ++it)
-        visit(*it);
+    candidates = pairing->PeersWith(x);
+    for (auto it = std::lower_bound(candidates.begin(), candidates.end(), start); it != candidates.end(); ++it)
+      visit(*it);
   } else {
     for (std::size_t p = start; p < ChildCount(); ++p) visit(p);
   }
@@ -310,8 +344,7 @@ void LogFile::PairByCookie(std::size_t start, const QLFolder& x, PairingIndex* p
     });
   };
   if (pairing != nullptr) {
-    if (candidates != nullptr)
-      for (std::size_t p : *candidates) late(p);
+    for (std::size_t p : candidates) late(p);
   } else {
     for (std::size_t p = 0; p < ChildCount(); ++p) late(p);
   }
