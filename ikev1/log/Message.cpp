@@ -68,21 +68,8 @@ int Message::AttributeSpace() const {
 }
 
 void Message::ReadPayloads(DebugLogReader& reader) {
-  // Only the first token after the header block and packet line tells whether the packet has
-  // payloads; the "NextPld" numbers in the blocks do not steer the reading.
-  std::string t = reader.ReadToken();
-  while (IsBlockKeyword(t)) {
-    const std::uint64_t afterKeyword = reader.Position();
-    ReadBlock(DebugLogReader::BlockKeywordCode(t), reader);
-    t = reader.SkipToBlockKeyword();
-    if (reader.Position() == afterKeyword && IsBlockKeyword(t)) {
-      // The block consumed nothing and handed its keyword back: reading it again would never
-      // end, so skip past it.
-      reader.ClearPushBack();
-      t = reader.SkipToBlockKeyword();
-    }
-  }
-  reader.PushBack();
+  // The "NextPld" numbers in the blocks do not steer the reading: the blocks as logged do.
+  ReadPayloadChain(reader, [&](int code) { ReadBlock(code, reader); });
 }
 
 void Message::ReadBlock(int code, DebugLogReader& reader) {

@@ -57,20 +57,7 @@ void Notify::AttachPacketDebug(DebugLogReader& reader) {
 }
 
 void Notify::ReadPayloads(DebugLogReader& reader) {
-  std::string t = reader.ReadToken();
-  while (IsBlockKeyword(t)) {
-    const std::uint64_t afterKeyword = reader.Position();
-    ReadBlock(DebugLogReader::BlockKeywordCode(t), reader);
-    // Daemon output between two blocks is skipped; the chain ends at the next packet, a
-    // "#####" marker, a restart or the end of the input.
-    t = reader.SkipToBlockKeyword();
-    if (reader.Position() == afterKeyword && IsBlockKeyword(t)) {
-      // Nothing was consumed and the keyword came back: step past it rather than loop.
-      reader.ClearPushBack();
-      t = reader.SkipToBlockKeyword();
-    }
-  }
-  reader.PushBack();
+  ReadPayloadChain(reader, [&](int code) { ReadBlock(code, reader); });
   if (reader.IsAbandoned()) reader.ClearAbandon();
 }
 

@@ -16,6 +16,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -69,6 +70,13 @@ PayloadConstructor PayloadConstructorFor(int code);
 // Reads the block of `code` (the reader stands just after its keyword) into a new payload
 // node; null when the code has no payload class.
 std::unique_ptr<QLFolder> CreatePayload(int code, DebugLogReader& reader, const PayloadContext& context);
+
+// Reads the run of payload blocks that follows a packet's header block and packet line, calling
+// `readBlock` with each block's keyword code (the reader stands just after the keyword). Only
+// the first token decides whether the packet has payloads at all; daemon output between blocks
+// is skipped; the chain ends at the next packet, a "#####" marker, a daemon restart or the end
+// of the input, and the token that ends it is left for the packet scan.
+void ReadPayloadChain(DebugLogReader& reader, const std::function<void(int code)>& readBlock);
 
 // The transform-match lines that the daemon logs after choosing among the proposals of an SA
 // payload. Called with the keyword ("TransMatchFailure:" or "TransMatchSuccess:") just read;
