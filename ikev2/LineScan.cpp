@@ -69,7 +69,7 @@ bool StripToken(std::string& line, std::string_view token, bool atFront) {
 }
 
 std::size_t AttributeMap::LowerBound(std::string_view key) const {
-  std::size_t low = 0, high = entries_.size();
+  std::size_t low = 0, high = count_;
   while (low < high) {
     const std::size_t middle = low + (high - low) / 2;
     if (KeyAt(middle) < key) low = middle + 1;
@@ -79,34 +79,38 @@ std::size_t AttributeMap::LowerBound(std::string_view key) const {
 }
 
 void AttributeMap::Set(std::string_view key, std::string_view value) {
-  // The value may come from this map's own text, which appending may move.
-  if (!value.empty() && value.data() >= text_.data() && value.data() < text_.data() + text_.size()) {
-    const std::string copy(value);
-    Set(key, copy);
+  // The key or value may come from this map's own block, which appending may move.
+  if (Owns(value) || Owns(key)) {
+    const std::string keyCopy(key);
+    const std::string valueCopy(value);
+    Set(keyCopy, valueCopy);
     return;
   }
   const std::size_t at = LowerBound(key);
-  if (at != entries_.size() && KeyAt(at) == key) {
-    Entry& entry = entries_[at];
+  if (at != count_ && KeyAt(at) == key) {
+    Entry entry = EntryAt(at);
     if (value.size() <= entry.valueLength) {
-      value.copy(text_.data() + entry.value, value.size());
+      value.copy(data_.data() + count_ * kEntrySize + entry.value, value.size());
     } else {
       entry.value = Append(value);
     }
     entry.valueLength = static_cast<std::uint32_t>(value.size());
+    StoreEntry(at, entry);
     return;
   }
-  if (!key.empty() && key.data() >= text_.data() && key.data() < text_.data() + text_.size()) {
-    const std::string copy(key);
-    Set(copy, value);
-    return;
-  }
+  // A node's attributes are read one by one: one block with room for a typical node's, cut to
+  // size once the node is read (ShrinkToFit).
+  if (data_.capacity() < 160) data_.reserve(160);
   Entry entry{};
   entry.key = Append(key);
   entry.keyLength = static_cast<std::uint32_t>(key.size());
   entry.value = Append(value);
   entry.valueLength = static_cast<std::uint32_t>(value.size());
-  entries_.insert(entries_.begin() + static_cast<std::ptrdiff_t>(at), entry);
+  // Positions count from the start of the text, so moving the text up to make room for the new
+  // entry leaves them valid.
+  data_.insert(at * kEntrySize, kEntrySize, '\0');
+  ++count_;
+  StoreEntry(at, entry);
 }
 
 std::string_view AttributeMap::Touch(std::string_view key) {

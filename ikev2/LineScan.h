@@ -12,6 +12,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <iterator>
 #include <initializer_list>
 #include <optional>
@@ -24,9 +25,9 @@
 namespace quillon {
 
 // Attributes and elements of a node, listed in ascending byte order of their names. A node has
-// a handful of them and a large log millions of nodes, so names and values are kept together
-// in one text per node, with a sorted index of where each one stands, rather than as separately
-// allocated strings.
+// a handful of them and a large log millions of nodes, so the whole map is one block: a sorted
+// index of where each name and value stands, followed by the names and values themselves,
+// rather than separately allocated strings.
 class AttributeMap {
  public:
   using value_type = std::pair<std::string_view, std::string_view>;
@@ -88,18 +89,15 @@ class AttributeMap {
   }
   std::size_t count(std::string_view key) const { return contains(key) ? 1 : 0; }
   const_iterator begin() const { return const_iterator(this, 0); }
-  const_iterator end() const { return const_iterator(this, entries_.size()); }
-  std::size_t size() const { return entries_.size(); }
-  bool empty() const { return entries_.empty(); }
+  const_iterator end() const { return const_iterator(this, count_); }
+  std::size_t size() const { return count_; }
+  bool empty() const { return count_ == 0; }
   void clear() {
-    entries_.clear();
-    text_.clear();
+    data_.clear();
+    count_ = 0;
   }
   // Gives back the spare room once a node is read.
-  void ShrinkToFit() {
-    entries_.shrink_to_fit();
-    text_.shrink_to_fit();
-  }
+  void ShrinkToFit() { data_.shrink_to_fit(); }
 
   friend bool operator==(const AttributeMap& a, const AttributeMap& b) {
     if (a.size() != b.size()) return false;
@@ -110,33 +108,51 @@ class AttributeMap {
 
  private:
   static constexpr std::size_t kMissing = static_cast<std::size_t>(-1);
+  // Where a name and its value stand, counted from the start of the text part.
   struct Entry {
-    std::size_t key;
-    std::size_t value;
+    std::uint32_t key;
     std::uint32_t keyLength;
+    std::uint32_t value;
     std::uint32_t valueLength;
   };
+  static constexpr std::size_t kEntrySize = sizeof(Entry);
 
-  std::string_view KeyAt(std::size_t i) const { return {text_.data() + entries_[i].key, entries_[i].keyLength}; }
+  Entry EntryAt(std::size_t i) const {
+    Entry e;
+    std::memcpy(&e, data_.data() + i * kEntrySize, kEntrySize);
+    return e;
+  }
+  void StoreEntry(std::size_t i, const Entry& e) { std::memcpy(data_.data() + i * kEntrySize, &e, kEntrySize); }
+  const char* Text() const { return data_.data() + count_ * kEntrySize; }
+  std::size_t TextSize() const { return data_.size() - count_ * kEntrySize; }
+  std::string_view KeyAt(std::size_t i) const {
+    const Entry e = EntryAt(i);
+    return {Text() + e.key, e.keyLength};
+  }
   std::string_view ValueAt(std::size_t i) const {
-    return {text_.data() + entries_[i].value, entries_[i].valueLength};
+    const Entry e = EntryAt(i);
+    return {Text() + e.value, e.valueLength};
   }
   value_type ItemAt(std::size_t i) const { return {KeyAt(i), ValueAt(i)}; }
   // Position of the first entry whose key is not less than `key`.
   std::size_t LowerBound(std::string_view key) const;
   std::size_t Find(std::string_view key) const {
     const std::size_t at = LowerBound(key);
-    return at != entries_.size() && KeyAt(at) == key ? at : kMissing;
+    return at != count_ && KeyAt(at) == key ? at : kMissing;
   }
-  // Appends `part` to the text; its position.
-  std::size_t Append(std::string_view part) {
-    const std::size_t at = text_.size();
-    text_.append(part);
+  // True when `part` lies inside this map's own block, which a change may move.
+  bool Owns(std::string_view part) const {
+    return !part.empty() && part.data() >= data_.data() && part.data() < data_.data() + data_.size();
+  }
+  // Appends `part` to the text; its position in the text.
+  std::uint32_t Append(std::string_view part) {
+    const auto at = static_cast<std::uint32_t>(TextSize());
+    data_.append(part);
     return at;
   }
 
-  std::vector<Entry> entries_;
-  std::string text_;
+  std::string data_;  // count_ entries, then the text
+  std::uint32_t count_ = 0;
 };
 
 inline bool Contains(std::string_view text, std::string_view part) {

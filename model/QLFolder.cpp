@@ -36,6 +36,9 @@ std::string QLFolder::Path() const {
 QLFolder* QLFolder::AppendChild(std::unique_ptr<QLFolder> child) {
   if (!child) return nullptr;
   child->parent_ = this;
+  // Most parents hold a handful of children (a message's payloads, a transform's attributes):
+  // one block for the first four instead of growing through one, two and four.
+  if (children_.empty() && children_.capacity() == 0) children_.reserve(4);
   children_.push_back(std::move(child));
   return children_.back().get();
 }
@@ -83,12 +86,23 @@ void QLFolder::PurgeDeletedChildren() {
   children_.resize(kept);
 }
 
+const std::string& QLFolder::LengthNote() const {
+  static const std::string kNone;
+  return lengthNote_ ? *lengthNote_ : kNone;
+}
+
+void QLFolder::SetLengthNote(std::string note) {
+  if (note.empty()) lengthNote_.reset();
+  else lengthNote_ = std::make_unique<std::string>(std::move(note));
+}
+
 ByteList QLFolder::ReadByteList(DebugLogReader& reader) {
   const std::string token = reader.ReadToken();
   if (token == "Length") {
-    lengthNote_ = "Length";
-    lengthNote_ += reader.ReadLineRest();
-    lengthNote_ += "\r\n\r\n";
+    std::string note = "Length";
+    note += reader.ReadLineRest();
+    note += "\r\n\r\n";
+    SetLengthNote(std::move(note));
   } else {
     reader.PushBack();
   }

@@ -143,8 +143,8 @@ class QLFolder {
   // Index of `child` among the children, or ChildCount() when it is not one.
   std::size_t IndexOf(const QLFolder* child) const;
 
-  const std::string& LengthNote() const { return lengthNote_; }
-  void SetLengthNote(std::string note) { lengthNote_ = std::move(note); }
+  const std::string& LengthNote() const;
+  void SetLengthNote(std::string note);
 
   PacketDebugRecord* PacketDebug() const { return packetDebug_.get(); }
   void SetPacketDebug(std::unique_ptr<PacketDebugRecord> record);
@@ -161,7 +161,9 @@ class QLFolder {
  private:
   QLFolder* parent_ = nullptr;
   ChildList children_;
-  std::string lengthNote_;
+  // Only a few dumps (certificate data) carry a "Length" line; the rest of a large tree keeps
+  // a null pointer instead of an empty string in every node.
+  std::unique_ptr<std::string> lengthNote_;
   std::string name_;
   std::unique_ptr<PacketDebugRecord> packetDebug_;
   bool parsed_ = false;

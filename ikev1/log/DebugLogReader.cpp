@@ -202,7 +202,10 @@ std::uint32_t DebugLogReader::ReadHexNumber() {
 }
 
 ByteList DebugLogReader::ReadHexBytes() {
-  ByteList list;
+  // The dump is gathered in the reader's own list, whose capacity is kept from dump to dump,
+  // and copied out at its exact size: one allocation per stored list, none for short ones.
+  ByteList& list = hexScratch_;
+  list.clear();
   for (;;) {
     // Fast path for the bulk of a dump: plain tokens of one to eight hex digits that lie wholly
     // inside the buffer are converted straight from it. Anything else (a flag set, a token at
@@ -234,7 +237,7 @@ ByteList DebugLogReader::ReadHexBytes() {
     list.push_back(v);
   }
   pushedBack_ = true;
-  return list;
+  return list;  // a copy: the scratch list keeps its capacity
 }
 
 std::string DebugLogReader::ReadLineRest() {
@@ -281,8 +284,9 @@ void DebugLogReader::SkipWhitespace() {
   }
 }
 
-std::string DebugLogReader::SkipToBlockKeyword() {
-  if (restartSeen_ || abandoned_) return {};
+const std::string& DebugLogReader::SkipToBlockKeyword() {
+  static const std::string kNone;
+  if (restartSeen_ || abandoned_) return kNone;
   for (;;) {
     const std::string& t = ReadToken();
     if (IsBlockKeyword(t) || IsHeaderStart(t) || eof_ || restartSeen_ || IsDebugMarker(t)) return t;

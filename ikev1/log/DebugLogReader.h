@@ -72,8 +72,8 @@ class DebugLogReader {
   void SkipTokens(int count);
   void SkipWhitespace();
   // Skips to the next payload-block keyword, packet start, "#####" or restart; returns the
-  // token that stopped it (empty while a flag holds the reader).
-  std::string SkipToBlockKeyword();
+  // token that stopped it (empty while a flag holds the reader), valid until the next read.
+  const std::string& SkipToBlockKeyword();
 
   bool RestartSeen() const { return restartSeen_; }
   void SetRestartSeen() { restartSeen_ = true; }
@@ -125,6 +125,7 @@ class DebugLogReader {
   bool eof_ = false;
 
   std::string token_;
+  ByteList hexScratch_;  // ReadHexBytes gathers here; its capacity is reused
   bool pushedBack_ = false;
   bool restartSeen_ = false;
   bool abandoned_ = false;

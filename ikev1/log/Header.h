@@ -66,8 +66,8 @@ class Header : public QLFolder {
   // The address the packet really went to or came from: the tunnel peer when the packet line
   // names a tunnel, else the packet line's peer.
   std::uint32_t EffectivePeerAddress() const;
-  ByteList InitCookie() const { return initCookie_; }
-  ByteList MsgId() const { return msgId_; }
+  const ByteList& InitCookie() const { return initCookie_; }
+  const ByteList& MsgId() const { return msgId_; }
   const ByteList& RespCookie() const { return respCookie_; }
   const ByteList& Length() const { return length_; }
   std::string InitCookieText() const { return U(initCookie_); }

@@ -21,11 +21,13 @@ void PacketDebugRecord::Read(DebugLogReader& reader) {
   // Free lines: a label of up to eight tokens ending in a token with ':', then the value.
   // A restart token stops the loop too: while the restart flag holds the reader every read
   // returns the same token, so going on would never end.
+  text.reserve(256);
+  std::string label;
   std::string t = reader.ReadToken();
   while (!DebugLogReader::IsBlockKeyword(t) && !DebugLogReader::IsBlockTerminator(t) && t != "debugIsakmpHdr:" &&
          !reader.IsAbandoned() && !reader.AtEnd() && !reader.RestartSeen()) {
     text += "\r\n";
-    std::string label = t;
+    label = t;
     for (int added = 0; label.find(':') == std::string::npos && added < 7 && !reader.AtEnd(); ++added) {
       label += ' ';
       label += reader.ReadToken();
@@ -41,6 +43,7 @@ void PacketDebugRecord::Read(DebugLogReader& reader) {
     }
     t = reader.ReadToken();
   }
+  text.shrink_to_fit();
   if (t == "#####") reader.ReadLineRest();
   reader.Abandon();
 }
@@ -71,21 +74,6 @@ void PacketDebugRecord::Write(std::string& out) const {
     start = next;
   }
   out += "\n##### END PACKET DEBUG #####\r\n\r\n";
-}
-
-std::string PacketDebugRecord::Key(const ByteList& initCookie, const ByteList& msgId) {
-  // Unspaced hex of each element, with a separator that cannot occur in the digits.
-  std::string key;
-  for (std::uint32_t b : initCookie) {
-    AppendNumberText(key, b, 16);
-    key.push_back('.');
-  }
-  key.push_back('/');
-  for (std::uint32_t b : msgId) {
-    AppendNumberText(key, b, 16);
-    key.push_back('.');
-  }
-  return key;
 }
 
 }  // namespace quillon

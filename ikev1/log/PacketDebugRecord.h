@@ -2,6 +2,7 @@
 // packet it sent or received (peer, cookies, message ID and free "label: value" lines).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -10,6 +11,26 @@
 namespace quillon {
 
 class DebugLogReader;
+
+// What ties a packet-debug record to its packet: the initiator cookie and the message ID, and,
+// where records of several peers share one map, the peer's address. Short lists, stored inline.
+struct PacketDebugKey {
+  std::uint32_t address = 0;
+  ByteList initCookie;
+  ByteList msgId;
+
+  friend bool operator==(const PacketDebugKey&, const PacketDebugKey&) = default;
+};
+
+struct PacketDebugKeyHash {
+  std::size_t operator()(const PacketDebugKey& key) const {
+    std::size_t h = key.address;
+    for (std::uint32_t b : key.initCookie) h = h * 131 + b;
+    h = h * 131 + 0x9e37u;  // keeps the two lists apart
+    for (std::uint32_t b : key.msgId) h = h * 131 + b;
+    return h ^ (h >> 29);
+  }
+};
 
 class PacketDebugRecord {
  public:
@@ -20,8 +41,8 @@ class PacketDebugRecord {
   void Write(std::string& out) const;
 
   // The key of the table of received records waiting for their packet: cookie and message ID.
-  static std::string Key(const ByteList& initCookie, const ByteList& msgId);
-  std::string Key() const { return Key(initCookie, msgId); }
+  static PacketDebugKey Key(const ByteList& initCookie, const ByteList& msgId) { return {0, initCookie, msgId}; }
+  PacketDebugKey Key() const { return Key(initCookie, msgId); }
 
   bool sent = true;
   std::uint32_t peer = 0;

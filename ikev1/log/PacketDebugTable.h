@@ -5,7 +5,6 @@
 #pragma once
 
 #include <memory>
-#include <string>
 #include <unordered_map>
 
 #include "ikev1/log/PacketDebugRecord.h"
@@ -17,7 +16,7 @@ class PacketDebugTable {
   // A later record with the same key replaces the earlier one.
   void Put(std::unique_ptr<PacketDebugRecord> record) {
     if (record) {
-      std::string key = record->Key();
+      PacketDebugKey key = record->Key();
       records_[std::move(key)] = std::move(record);
     }
   }
@@ -32,7 +31,7 @@ class PacketDebugTable {
   std::size_t Size() const { return records_.size(); }
 
  private:
-  std::unordered_map<std::string, std::unique_ptr<PacketDebugRecord>> records_;
+  std::unordered_map<PacketDebugKey, std::unique_ptr<PacketDebugRecord>, PacketDebugKeyHash> records_;
 };
 
 }  // namespace quillon

@@ -92,11 +92,8 @@ class LoadIndex {
   }
 
  private:
-  static std::string Key(std::uint32_t address, const ByteList& cookie, const ByteList& msgId) {
-    std::string key = NumberText(address, 16);
-    key.push_back('|');
-    key += PacketDebugRecord::Key(cookie, msgId);
-    return key;
+  static PacketDebugKey Key(std::uint32_t address, const ByteList& cookie, const ByteList& msgId) {
+    return {address, cookie, msgId};
   }
 
   // (tunnel position, exchange position) within the peer.
@@ -120,7 +117,7 @@ class LoadIndex {
   // records are matched by walking the tree.
   bool exact_;
   std::unordered_map<std::uint32_t, Peer*> peers_;
-  std::unordered_map<std::string, std::vector<Exchange*>> byRecordKey_;
+  std::unordered_map<PacketDebugKey, std::vector<Exchange*>, PacketDebugKeyHash> byRecordKey_;
 };
 
 // A "Sent:" record follows the packet it describes: it goes to that packet's message (to the

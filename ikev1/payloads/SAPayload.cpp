@@ -26,10 +26,10 @@ void TakeKeyword(DebugLogReader& reader, std::string_view keyword) {
   if (!Holds(reader) && reader.ReadToken() != keyword) reader.PushBack();
 }
 
-// The next token, left to be read again.
-std::string PeekToken(DebugLogReader& reader) {
+// The next token, left to be read again (valid until the next read).
+const std::string& PeekToken(DebugLogReader& reader) {
   if (Holds(reader)) return reader.CurrentToken();
-  std::string t = reader.ReadToken();
+  const std::string& t = reader.ReadToken();
   reader.PushBack();
   return t;
 }
@@ -99,13 +99,11 @@ SAPayload::SAPayload(DebugLogReader& reader, bool created, int attributeSpace, Q
   doi_ = ReadSubBlockBytes(reader, "DOI:", *this);
   situation_ = ReadSubBlockBytes(reader, "Situation:", *this);
 
-  std::string t = PeekToken(reader);
-  for (int position = 1; t == kPropKeyword && !Holds(reader) && !reader.AtEnd(); ++position) {
+  for (int position = 1; PeekToken(reader) == kPropKeyword && !Holds(reader) && !reader.AtEnd(); ++position) {
     auto proposal = std::make_unique<PropPayload>(reader, created, attributeSpace,
                                                   "prop" + D(static_cast<std::uint32_t>(position)), this);
     if (reader.IsAbandoned()) break;  // the proposal is dropped
     AppendChild(std::move(proposal));
-    t = PeekToken(reader);
   }
   // A created packet's final length follows the proposals.
   ReadLengthBlock(reader, kSaLengthKeyword, *this, created ? &fields_.length : nullptr);
@@ -254,12 +252,10 @@ TransPayload::TransPayload(DebugLogReader& reader, bool created, int attributeSp
   reserved2_ = ReadSubBlockBytes(reader, "Reserved2:", *this);
 
   if (SeekSubBlockLabel(reader, kValueKeyword)) reader.PushBack();
-  std::string t = PeekToken(reader);
-  while (t == kValueKeyword && !Holds(reader) && !reader.AtEnd()) {
+  while (PeekToken(reader) == kValueKeyword && !Holds(reader) && !reader.AtEnd()) {
     auto value = std::make_unique<IsakmpValue>(reader, attributeSpace, this);
     if (reader.IsAbandoned()) break;  // cut by the next packet
     AppendChild(std::move(value));
-    t = PeekToken(reader);
   }
   // A created packet's final length follows the attributes.
   if (ReadLengthBlock(reader, kTransLengthKeyword, *this, created ? &fields_.length : nullptr))
