@@ -24,6 +24,36 @@
 
 namespace quillon {
 
+// A fixed set of short texts of one node (a message's times, SPIs, type, ...) kept in one
+// block: the texts one after another and where each ends. Millions of nodes each holding ten
+// separate strings would spend more on the strings than on the texts.
+template <std::size_t N>
+class PackedTexts {
+ public:
+  std::string_view Get(std::size_t field) const {
+    const std::uint32_t begin = field == 0 ? 0 : ends_[field - 1];
+    return std::string_view(data_).substr(begin, ends_[field] - begin);
+  }
+  void Set(std::size_t field, std::string_view text) {
+    if (!text.empty() && text.data() >= data_.data() && text.data() < data_.data() + data_.size()) {
+      const std::string copy(text);  // one of this block's own texts, which the change moves
+      Set(field, copy);
+      return;
+    }
+    if (data_.capacity() < 96) data_.reserve(96);  // a message's texts; cut to size when read
+    const std::uint32_t begin = field == 0 ? 0 : ends_[field - 1];
+    const std::uint32_t oldLength = ends_[field] - begin;
+    data_.replace(begin, oldLength, text);
+    const auto grown = static_cast<std::uint32_t>(text.size()) - oldLength;  // wraps when shrinking
+    for (std::size_t i = field; i < N; ++i) ends_[i] += grown;
+  }
+  void ShrinkToFit() { data_.shrink_to_fit(); }
+
+ private:
+  std::string data_;
+  std::uint32_t ends_[N] = {};
+};
+
 // Attributes and elements of a node, listed in ascending byte order of their names. A node has
 // a handful of them and a large log millions of nodes, so the whole map is one block: a sorted
 // index of where each name and value stands, followed by the names and values themselves,

@@ -66,11 +66,11 @@ v2Message::v2Message(LineCursor& cursor, QLFolder* exchange) : QLFolder("Message
   // 2008-01-15T10:01:02
   const std::size_t t = arrival.find('T');
   if (t == std::string_view::npos) {
-    date_.assign(arrival);
-    time_.assign(arrival);
+    texts_.Set(kDate, arrival);
+    texts_.Set(kTime, arrival);
   } else {
-    date_.assign(arrival.substr(0, t));
-    time_.assign(arrival.substr(t + 1));
+    texts_.Set(kDate, arrival.substr(0, t));
+    texts_.Set(kTime, arrival.substr(t + 1));
   }
 
   cursor.Next();
@@ -80,7 +80,7 @@ v2Message::v2Message(LineCursor& cursor, QLFolder* exchange) : QLFolder("Message
     endedExchange_ = EndsExchange(cursor);
     return;
   }
-  messageId_.assign(id);
+  texts_.Set(kMessageId, id);
 
   // The header, one element per line, up to the payload list.
   bool payloadList = false;
@@ -88,12 +88,12 @@ v2Message::v2Message(LineCursor& cursor, QLFolder* exchange) : QLFolder("Message
   std::string_view tag, value;
   while (cursor.HasLine() && !Contains(cursor.Line(), kExchangeEnd)) {
     if (cursor.Element(tag, value)) {
-      if (tag == "initSPI") initiatorSpi_.assign(value);
-      else if (tag == "respSPI") responderSpi_.assign(value);
-      else if (tag == "Next") nextPayload_.assign(value);
-      else if (tag == "Version") version_.assign(value);
-      else if (tag == "Type") type_.assign(value);
-      else if (tag == "Length") length_.assign(value);
+      if (tag == "initSPI") texts_.Set(kInitiatorSpi, value);
+      else if (tag == "respSPI") texts_.Set(kResponderSpi, value);
+      else if (tag == "Next") texts_.Set(kNextPayload, value);
+      else if (tag == "Version") texts_.Set(kVersion, value);
+      else if (tag == "Type") texts_.Set(kType, value);
+      else if (tag == "Length") texts_.Set(kLength, value);
       else attributes_.Set(tag, value);
     }
     cursor.Next();
@@ -114,11 +114,12 @@ v2Message::v2Message(LineCursor& cursor, QLFolder* exchange) : QLFolder("Message
   endedExchange_ = EndsExchange(cursor);
 
   attributes_.ShrinkToFit();
+  texts_.ShrinkToFit();
   const std::string_view response = attributes_.Touch("Response");
   std::string caption = response == "No" ? "Message " : response == "Yes" ? "Response " : "Message";
-  caption += messageId_;
+  caption += texts_.Get(kMessageId);
   caption += " - ";
-  caption += time_;
+  caption += texts_.Get(kTime);
   SetName(std::move(caption));
 }
 
@@ -127,7 +128,7 @@ void v2Message::ReadPayloadList(LineCursor& cursor) {
   while (cursor.HasLine() && !Contains(cursor.Line(), "</Payloads>") && !Contains(cursor.Line(), kExchangeEnd)) {
     std::unique_ptr<v2Payload> payload = ReadPayload(cursor);
     if (payload->IsParsed()) {
-      if (messageSpi_.empty()) messageSpi_ = payload->SpiText();
+      if (texts_.Get(kMessageSpi).empty()) texts_.Set(kMessageSpi, payload->SpiText());
       if (payload->HasIdAddress()) {
         hasIdAddress_ = true;
         idAddress_ = payload->IdAddress();
@@ -141,12 +142,17 @@ void v2Message::ReadPayloadList(LineCursor& cursor) {
 
 std::string v2Message::DetailText() const {
   std::string text;
-  text += "Initiator SPI:\t\t" + initiatorSpi_ + "\r\n";
-  text += "Responder SPI:\t\t" + responderSpi_ + "\r\n";
-  text += "Next payload:\t\t" + nextPayload_ + "\r\n";
-  text += "Version:\t\t" + version_ + "\r\n";
-  text += "Type:\t\t\t" + type_ + "\r\n";
-  text += "Message ID:\t\t" + messageId_ + "\r\n";
+  const auto line = [&](const char* label, Field field) {
+    text += label;
+    text += texts_.Get(field);
+    text += "\r\n";
+  };
+  line("Initiator SPI:\t\t", kInitiatorSpi);
+  line("Responder SPI:\t\t", kResponderSpi);
+  line("Next payload:\t\t", kNextPayload);
+  line("Version:\t\t", kVersion);
+  line("Type:\t\t\t", kType);
+  line("Message ID:\t\t", kMessageId);
   return text;
 }
 

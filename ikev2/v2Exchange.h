@@ -46,18 +46,18 @@ class v2Message : public QLFolder {
   std::string DetailText() const override;
   bool HasIdAddress() const override { return hasIdAddress_; }
   std::uint32_t IdAddress() const override { return idAddress_; }
-  std::string InitiatorSpi() const override { return initiatorSpi_; }
+  std::string InitiatorSpi() const override { return Text(kInitiatorSpi); }
   // The first SPI one of the payloads reported (a delete's, a child SA proposal's, ...).
-  std::string FirstSpi() const override { return messageSpi_; }
+  std::string FirstSpi() const override { return Text(kMessageSpi); }
 
-  const std::string& ResponderSpi() const { return responderSpi_; }
-  const std::string& Date() const { return date_; }
-  const std::string& Time() const { return time_; }
-  const std::string& MessageId() const { return messageId_; }
-  const std::string& NextPayload() const { return nextPayload_; }
-  const std::string& Version() const { return version_; }
-  const std::string& Type() const { return type_; }
-  const std::string& Length() const { return length_; }
+  std::string ResponderSpi() const { return Text(kResponderSpi); }
+  std::string Date() const { return Text(kDate); }
+  std::string Time() const { return Text(kTime); }
+  std::string MessageId() const { return Text(kMessageId); }
+  std::string NextPayload() const { return Text(kNextPayload); }
+  std::string Version() const { return Text(kVersion); }
+  std::string Type() const { return Text(kType); }
+  std::string Length() const { return Text(kLength); }
   const AttributeMap& Attributes() const { return attributes_; }
 
   // The message stopped on its exchange's closing line: the exchange ends there too.
@@ -66,16 +66,22 @@ class v2Message : public QLFolder {
  private:
   void ReadPayloadList(LineCursor& cursor);
 
-  std::string time_;
-  std::string date_;
-  std::string messageId_;
-  std::string initiatorSpi_;
-  std::string responderSpi_;
-  std::string messageSpi_;
-  std::string nextPayload_;
-  std::string version_;
-  std::string type_;
-  std::string length_;
+  enum Field : std::size_t {
+    kTime,
+    kDate,
+    kMessageId,
+    kInitiatorSpi,
+    kResponderSpi,
+    kMessageSpi,
+    kNextPayload,
+    kVersion,
+    kType,
+    kLength,
+    kFieldCount
+  };
+  std::string Text(Field field) const { return std::string(texts_.Get(field)); }
+
+  PackedTexts<kFieldCount> texts_;
   AttributeMap attributes_;
   bool hasIdAddress_ = false;
   std::uint32_t idAddress_ = 0;

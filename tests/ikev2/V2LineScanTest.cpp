@@ -114,5 +114,24 @@ TEST(V2LineScan, LabelTabsAndShortenTextBoundaries) {
   EXPECT_EQ(ShortenText(""), "");
 }
 
+
+TEST(V2LineScan, PackedTextsKeepEachFieldApartWhateverTheOrderOfChanges) {
+  PackedTexts<4> texts;
+  texts.Set(2, "third");
+  texts.Set(0, "first, and longer than the block's first room of ninety-six bytes will hold: " + std::string(40, 'x'));
+  texts.Set(3, "");
+  texts.Set(1, "second");
+  texts.Set(0, "1st");  // shrinking a field moves the ones after it down
+  texts.ShrinkToFit();
+  texts.Set(3, texts.Get(1));  // a field's own text copied into another survives the move
+  EXPECT_EQ(texts.Get(0), "1st");
+  EXPECT_EQ(texts.Get(1), "second");
+  EXPECT_EQ(texts.Get(2), "third");
+  EXPECT_EQ(texts.Get(3), "second");
+  texts.Set(1, texts.Get(1).substr(3));
+  EXPECT_EQ(texts.Get(1), "ond");
+  EXPECT_EQ(texts.Get(2), "third");
+}
+
 }  // namespace
 }  // namespace quillon

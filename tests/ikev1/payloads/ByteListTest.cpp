@@ -67,5 +67,32 @@ TEST(ByteListTest, WideElementsAndOtherBases) {
   EXPECT_EQ(out, "Length: 00 18 24");
 }
 
+// Lists are stored a byte an element until a wider token arrives; both forms must read, copy
+// and compare alike.
+TEST(ByteListTest, ByteAndWideListsReadCopyAndCompareAlike) {
+  ByteList list = Sequence(20);  // beyond the inline room of short lists
+  list.push_back(0x1234);        // widens every element
+  list.push_back(7);
+  ASSERT_EQ(list.size(), 22u);
+  EXPECT_EQ(list[19], 19u);
+  EXPECT_EQ(list[20], 0x1234u);
+  EXPECT_EQ(list.back(), 7u);
+
+  ByteList copy = list;
+  EXPECT_EQ(copy, list);
+  copy.push_back(1);
+  EXPECT_NE(copy, list);
+  EXPECT_EQ(list.size(), 22u);  // the copy owns its own elements
+
+  const ByteList narrow{1, 2, 3};
+  ByteList widened{0x100};
+  widened.clear();
+  for (std::uint32_t v : narrow) widened.push_back(v);
+  EXPECT_EQ(widened, narrow);
+  EXPECT_EQ(ByteList(3, 0xff), (ByteList{0xff, 0xff, 0xff}));
+  EXPECT_EQ(ByteList(narrow.begin() + 1, narrow.end()), (ByteList{2, 3}));
+  EXPECT_EQ(ByteListValue({0x1, 0x0, 0x0}), 0x10000u);
+}
+
 }  // namespace
 }  // namespace quillon
