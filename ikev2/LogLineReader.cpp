@@ -83,6 +83,62 @@ bool LogLineReader::AtEnd() {
   return !Fill();
 }
 
+namespace {
+
+// Offset of the first line, at or after `from`, that is exactly "<Exchange": it follows a line
+// end and is followed by one. npos when none is complete within `text`; a candidate whose line
+// end is not read yet is not taken.
+std::size_t FindStartLine(std::string_view text, std::size_t from) {
+  constexpr std::string_view kStart = LineCursor::kExchangeStart;
+  for (std::size_t at = text.find(kStart, from); at != std::string_view::npos; at = text.find(kStart, at + 1)) {
+    if (at == 0) continue;
+    const char before = text[at - 1];
+    const std::size_t after = at + kStart.size();
+    if ((before == '\n' || before == '\r') && after < text.size() && (text[after] == '\n' || text[after] == '\r'))
+      return at;
+  }
+  return std::string_view::npos;
+}
+
+}  // namespace
+
+LogLineReader::Run LogLineReader::ReadExchangeRun(std::string& piece, std::size_t size, std::size_t limit) {
+  // `piece` may be a buffer handed back from an earlier piece: its room is reused.
+  piece.assign(carry_);
+  carry_.clear();
+  std::size_t searchFrom = 0;
+  for (;;) {
+    if (piece.size() >= size) {
+      // Cut at the first start line past the wanted size: its line and what follows belong to
+      // the next piece.
+      const std::size_t at = FindStartLine(piece, std::max(searchFrom, size));
+      if (at != std::string::npos) {
+        carry_.assign(piece, at, std::string::npos);
+        piece.resize(at);
+        return Run::kPiece;
+      }
+      if (piece.size() >= limit) {
+        // Nowhere to cut: what was read becomes the block the lines are read from, followed by
+        // the rest of the file.
+        const std::size_t blockSize = std::max(data_.size(), kBlockSize);
+        data_ = std::move(piece);
+        pos_ = 0;
+        end_ = data_.size();
+        if (data_.size() < blockSize) data_.resize(blockSize);
+        piece.clear();
+        return Run::kTooLong;
+      }
+      // A start line may straddle the end of what is read so far: look again from just before.
+      const std::size_t overlap = LineCursor::kExchangeStart.size() + 1;
+      searchFrom = piece.size() > overlap ? piece.size() - overlap : 0;
+    }
+    if (!Fill()) break;
+    piece.append(data_.data() + pos_, end_ - pos_);
+    pos_ = end_;
+  }
+  return piece.empty() ? Run::kEnd : Run::kPiece;
+}
+
 bool LineCursor::Next() {
   if (keptStart_) {
     if (inExchange_) {

@@ -45,6 +45,18 @@ class LogLineReader {
   // No line is left to read. May read ahead one block to find out.
   bool AtEnd();
 
+  // The input in pieces that can be read apart: every piece but the first begins at a line
+  // that is exactly "<Exchange", and a piece holds at least `size` bytes unless the input ends
+  // first. Each piece is raw text, line ends included, for a reader of its own (FromText).
+  // kEnd, with `piece` empty, when nothing is left. When `limit` bytes pass without a start line
+  // to cut at (one huge exchange, or a file that is not an IKEv2 log) the bytes are given back
+  // and kTooLong returned: the rest is then read line by line from this reader, whose memory
+  // stays bounded. Used from the start of the input, before any ReadLine.
+  enum class Run { kPiece, kEnd, kTooLong };
+  // The block buffer of an in-memory reader, given back for reuse once its lines are read.
+  std::string ReleaseText() { return std::move(data_); }
+  Run ReadExchangeRun(std::string& piece, std::size_t size, std::size_t limit);
+
   // Called after each block read from the file.
   void SetProgress(ReadProgress progress) { progress_ = std::move(progress); }
 
@@ -66,6 +78,7 @@ class LogLineReader {
   bool exhausted_ = false;    // the source has nothing beyond data_[pos_, end_)
   bool pendingCR_ = false;    // the last line ended in CR that was the last byte of a block
   std::uint64_t bytesRead_ = 0;
+  std::string carry_;         // ReadExchangeRun: the start of the next piece, already read
   ReadProgress progress_;
 };
 

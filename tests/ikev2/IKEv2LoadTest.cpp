@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/TreePrinter.h"
 #include "ikev2/V2Peer.h"
 #include "model/IPv4.h"
 #include "tests/ikev2/V2TestLogs.h"
@@ -274,6 +275,43 @@ TEST(IKEv2Load, SampleLogsLoad) {
   ASSERT_EQ(Captions(remote), (Texts{"198.51.100.4", "198.51.100.40"}));
   EXPECT_EQ(CountExchanges(remote), 6u);
   EXPECT_TRUE(remote.Child(0)->Child(0)->Child(3)->MatchesSpi("5e0a77c1"));
+}
+
+// Reading a log in pieces on several threads must give the tree that reading it in one piece
+// gives, whatever the piece size, including the fallback for stretches with nowhere to cut.
+TEST(IKEv2Load, PiecesReadApartGiveTheTreeOfOnePiece) {
+  std::vector<std::string> logs;
+  for (const char* name : {"/examples/ikev2-site-to-site.xml", "/examples/ikev2-remote-access.xml"}) {
+    const std::string sample = ReadFile(std::string(QUILLON_SOURCE_DIR) + name);
+    ASSERT_FALSE(sample.empty());
+    logs.push_back(sample);
+    std::string crlf, cr;
+    for (const char c : sample) {
+      crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+      cr += c == '\n' ? '\r' : c;
+    }
+    logs.push_back(crlf);
+    logs.push_back(cr);
+    // Exchanges cut short by the next one's start line.
+    std::string cut = sample;
+    for (std::size_t at = cut.find("</Exchange>"); at != std::string::npos; at = cut.find("</Exchange>", at + 1))
+      cut.replace(at, 11, "<Exchange\n");
+    logs.push_back(cut);
+  }
+
+  const auto tree = [](const std::string& text, const IKEv2ReadOptions& options) {
+    LogFile root;
+    LogLineReader reader = LogLineReader::FromText(text);
+    ReadIKEv2Log(root, reader, options);
+    return cli::TextTree(root, {false, true}) + (root.IsWrongFormat() ? "wrong format" : "");
+  };
+  for (const std::string& log : logs) {
+    const std::string whole = tree(log, {std::size_t{1} << 40, std::size_t{1} << 40, 1});
+    ASSERT_FALSE(whole.empty());
+    EXPECT_EQ(tree(log, {1, std::size_t{1} << 40, 3}), whole);  // a piece per exchange
+    EXPECT_EQ(tree(log, {700, std::size_t{1} << 40, 2}), whole);
+    EXPECT_EQ(tree(log, {1, 200, 2}), whole);  // most stretches too long to cut: read in place
+  }
 }
 
 }  // namespace

@@ -124,5 +124,44 @@ TEST(V2LineReader, CursorKeepsTheNextExchangeStartInsideAnExchange) {
   EXPECT_TRUE(cursor.AtEnd());
 }
 
+// The pieces a log is cut into for parallel reading: together they are the input, byte for
+// byte, and every cut falls just before a line that is exactly "<Exchange".
+TEST(V2LineReader, ExchangeRunsCutOnlyBeforeStartLines) {
+  const std::string text =
+      "<?xml?>\n<Exchange\nA\n <Exchange\n<Exchange x\nB<Exchange\n\r<Exchange\r\nC\r\n<Exchange\rD\n"
+      "<Exchange\n\n<Exchanges\n<Exchange";
+  for (const bool fromFile : {false, true}) {
+    const TempFile file(text);
+    LogLineReader reader = fromFile ? LogLineReader(file.Path()) : LogLineReader::FromText(text);
+    std::vector<std::string> pieces;
+    std::string piece;
+    while (reader.ReadExchangeRun(piece, 1, 1 << 20) == LogLineReader::Run::kPiece) pieces.push_back(piece);
+    EXPECT_TRUE(piece.empty());
+
+    std::string joined;
+    for (const std::string& p : pieces) joined += p;
+    EXPECT_EQ(joined, text);
+    // Cuts before the start lines ended by LF, CR LF, CR and LF again; none before " <Exchange",
+    // "<Exchange x", "B<Exchange", "<Exchanges" or a start line the input ends in.
+    EXPECT_EQ(pieces, (Lines{"<?xml?>\n", "<Exchange\nA\n <Exchange\n<Exchange x\nB<Exchange\n\r",
+                             "<Exchange\r\nC\r\n", "<Exchange\rD\n", "<Exchange\n\n<Exchanges\n<Exchange"}));
+  }
+}
+
+TEST(V2LineReader, ExchangeRunWithoutAPlaceToCutGivesItsBytesBack) {
+  // Longer than two blocks, so that from a file the limit is met before the input ends.
+  const std::string longLine(2 * LogLineReader::kBlockSize + 100, 'x');
+  const std::string text = "<Exchange\n" + longLine + "\nlast\n<Exchanges\ntail";
+  for (const bool fromFile : {false, true}) {
+    const TempFile file(text);
+    LogLineReader reader = fromFile ? LogLineReader(file.Path()) : LogLineReader::FromText(text);
+    std::string piece;
+    ASSERT_EQ(reader.ReadExchangeRun(piece, 10, LogLineReader::kBlockSize), LogLineReader::Run::kTooLong);
+    EXPECT_TRUE(piece.empty());
+    // The lines are read from the start of what was taken, and on into the rest of the file.
+    EXPECT_EQ(AllLines(reader), (Lines{"<Exchange", longLine, "last", "<Exchanges", "tail"}));
+  }
+}
+
 }  // namespace
 }  // namespace quillon
