@@ -4,6 +4,8 @@
 #include <QPainterPath>
 #include <QPixmap>
 
+#include <initializer_list>
+
 namespace quillon {
 
 namespace {
@@ -15,17 +17,28 @@ const QColor kBlue(0x20, 0x60, 0xC0);
 const QColor kGreen(0x20, 0x90, 0x30);
 const QColor kRed(0xC8, 0x20, 0x20);
 
+// A path through the points; Polygon closes it.
+QPainterPath Polyline(std::initializer_list<QPointF> points) {
+  QPainterPath path;
+  for (const QPointF& point : points) {
+    if (path.elementCount() == 0) path.moveTo(point);
+    else path.lineTo(point);
+  }
+  return path;
+}
+
+QPainterPath Polygon(std::initializer_list<QPointF> points) {
+  QPainterPath path = Polyline(points);
+  path.closeSubpath();
+  return path;
+}
+
 void DrawOpen(QPainter& p) {
   p.setPen(QPen(kInk, 1));
   p.setBrush(kFolder.darker(115));
   p.drawRect(QRectF(1.5, 3.5, 12, 10));
   p.setBrush(kFolder);
-  QPainterPath front;
-  front.moveTo(1.5, 13.5);
-  front.lineTo(4.5, 6.5);
-  front.lineTo(15.5, 6.5);
-  front.lineTo(13.5, 13.5);
-  front.closeSubpath();
+  const QPainterPath front = Polygon({{1.5, 13.5}, {4.5, 6.5}, {15.5, 6.5}, {13.5, 13.5}});
   p.drawPath(front);
 }
 
@@ -45,11 +58,7 @@ void DrawRefresh(QPainter& p) {
   p.drawArc(QRectF(2.5, 2.5, 11, 11), 100 * 16, 280 * 16);
   p.setPen(Qt::NoPen);
   p.setBrush(kGreen);
-  QPainterPath head;
-  head.moveTo(6.5, 0.5);
-  head.lineTo(10.5, 3.0);
-  head.lineTo(6.5, 5.5);
-  head.closeSubpath();
+  const QPainterPath head = Polygon({{6.5, 0.5}, {10.5, 3.0}, {6.5, 5.5}});
   p.drawPath(head);
 }
 
@@ -67,14 +76,7 @@ void DrawDeletePeer(QPainter& p) {
 void DrawFilter(QPainter& p) {
   p.setPen(QPen(kInk, 1));
   p.setBrush(QColor(0x70, 0x90, 0xC0));
-  QPainterPath funnel;
-  funnel.moveTo(1.5, 2.5);
-  funnel.lineTo(14.5, 2.5);
-  funnel.lineTo(9.5, 8.5);
-  funnel.lineTo(9.5, 14.5);
-  funnel.lineTo(6.5, 12.5);
-  funnel.lineTo(6.5, 8.5);
-  funnel.closeSubpath();
+  const QPainterPath funnel = Polygon({{1.5, 2.5}, {14.5, 2.5}, {9.5, 8.5}, {9.5, 14.5}, {6.5, 12.5}, {6.5, 8.5}});
   p.drawPath(funnel);
 }
 
@@ -83,10 +85,7 @@ void DrawVerify(QPainter& p) {
   p.setBrush(kPaper);
   p.drawRect(QRectF(1.5, 1.5, 12, 13));
   p.setPen(QPen(kGreen, 2.2, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
-  QPainterPath tick;
-  tick.moveTo(4, 8.5);
-  tick.lineTo(7, 11.5);
-  tick.lineTo(14.5, 3);
+  const QPainterPath tick = Polyline({{4, 8.5}, {7, 11.5}, {14.5, 3}});
   p.setBrush(Qt::NoBrush);
   p.drawPath(tick);
 }
@@ -116,15 +115,7 @@ void DrawGoToLast(QPainter& p) {
   p.drawLine(QPointF(3, 12.5), QPointF(10, 12.5));
   p.setPen(Qt::NoPen);
   p.setBrush(kBlue);
-  QPainterPath arrow;
-  arrow.moveTo(12, 2);
-  arrow.lineTo(15, 2);
-  arrow.lineTo(15, 9);
-  arrow.lineTo(16, 9);
-  arrow.lineTo(13.5, 13);
-  arrow.lineTo(11, 9);
-  arrow.lineTo(12, 9);
-  arrow.closeSubpath();
+  const QPainterPath arrow = Polygon({{12, 2}, {15, 2}, {15, 9}, {16, 9}, {13.5, 13}, {11, 9}, {12, 9}});
   p.drawPath(arrow);
 }
 

@@ -22,6 +22,8 @@
 #include <utility>
 #include <vector>
 
+#include "model/IndexIterator.h"
+
 namespace quillon {
 
 // A fixed set of short texts of one node (a message's times, SPIs, type, ...) kept in one
@@ -62,33 +64,7 @@ class AttributeMap {
  public:
   using value_type = std::pair<std::string_view, std::string_view>;
 
-  class const_iterator {
-   public:
-    using iterator_category = std::forward_iterator_tag;
-    using value_type = AttributeMap::value_type;
-    using difference_type = std::ptrdiff_t;
-    using pointer = void;
-    using reference = value_type;
-
-    const_iterator() = default;
-    value_type operator*() const { return map_->ItemAt(index_); }
-    const_iterator& operator++() {
-      ++index_;
-      return *this;
-    }
-    const_iterator operator++(int) {
-      const_iterator old = *this;
-      ++index_;
-      return old;
-    }
-    friend bool operator==(const const_iterator& a, const const_iterator& b) { return a.index_ == b.index_; }
-
-   private:
-    friend class AttributeMap;
-    const_iterator(const AttributeMap* map, std::size_t index) : map_(map), index_(index) {}
-    const AttributeMap* map_ = nullptr;
-    std::size_t index_ = 0;
-  };
+  using const_iterator = IndexIterator<AttributeMap, value_type>;
   using iterator = const_iterator;
 
   AttributeMap() = default;
@@ -132,7 +108,7 @@ class AttributeMap {
   friend bool operator==(const AttributeMap& a, const AttributeMap& b) {
     if (a.size() != b.size()) return false;
     for (std::size_t i = 0; i < a.size(); ++i)
-      if (a.ItemAt(i) != b.ItemAt(i)) return false;
+      if (a.ElementAt(i) != b.ElementAt(i)) return false;
     return true;
   }
 
@@ -163,7 +139,8 @@ class AttributeMap {
     const Entry e = EntryAt(i);
     return {Text() + e.value, e.valueLength};
   }
-  value_type ItemAt(std::size_t i) const { return {KeyAt(i), ValueAt(i)}; }
+  friend class IndexIterator<AttributeMap, value_type>;
+  value_type ElementAt(std::size_t i) const { return {KeyAt(i), ValueAt(i)}; }
   // Position of the first entry whose key is not less than `key`.
   std::size_t LowerBound(std::string_view key) const;
   std::size_t Find(std::string_view key) const {

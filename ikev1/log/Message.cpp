@@ -49,7 +49,8 @@ std::string_view ConfigKeyword(std::uint32_t kind) {
 
 // ---- Message ------------------------------------------------------------------------------------
 
-Message::Message(std::string name, QLFolder* parent) : FolderElement(std::move(name), parent) {}
+Message::Message(std::string name, QLFolder* parent, unsigned links)
+    : FolderElement(std::move(name), parent), links_(links) {}
 
 Message::~Message() = default;
 
@@ -195,7 +196,7 @@ void Message::WriteDebugLength(std::string& out) const {
 
 ConfigMess::ConfigMess(QLFolder* parent) : ConfigMess("CM", parent) {}
 
-ConfigMess::ConfigMess(std::string name, QLFolder* parent) : Message(std::move(name), parent) {}
+ConfigMess::ConfigMess(std::string name, QLFolder* parent) : Message(std::move(name), parent, kHashLink) {}
 
 void ConfigMess::SetAttributePayload(QLFolder* payload) {
   const Header* header = GetHeader();

@@ -20,9 +20,12 @@ namespace quillon {
 
 class HashPayload;
 
+// The payload links a message keeps for its negotiation step.
+enum MessageLink : unsigned { kNoLinks = 0, kSaLink = 1, kHashLink = 2 };
+
 class Message : public FolderElement {
  public:
-  Message(std::string name, QLFolder* parent);
+  Message(std::string name, QLFolder* parent, unsigned links = kNoLinks);
   ~Message() override;
 
   // The name, the packet's date, the packet-debug record's lines and the direction with the
@@ -54,14 +57,18 @@ class Message : public FolderElement {
   // non-empty SPI, the last identity address, the first user name, the last user detail.
   QLFolder* AddPayload(std::unique_ptr<QLFolder> payload);
 
-  // Payload links, kept by the classes whose negotiation step uses them. The linked payloads
-  // are children of the message.
+  // Payload links, kept by the classes whose negotiation step uses them (the SA and hash links
+  // by the kinds given at construction). The linked payloads are children of the message.
   virtual void SetIdPayload(QLFolder* /*payload*/) {}
   virtual void SetAttributePayload(QLFolder* /*payload*/) {}
-  virtual void SetHashPayload(quillon::HashPayload* /*payload*/) {}
-  virtual quillon::HashPayload* HashPayload() const { return nullptr; }
-  virtual QLFolder* SaPayload() const { return nullptr; }
-  virtual void SetSaPayload(QLFolder* /*payload*/) {}
+  void SetHashPayload(quillon::HashPayload* payload) {
+    if ((links_ & kHashLink) != 0) hash_ = payload;
+  }
+  quillon::HashPayload* HashPayload() const { return hash_; }
+  void SetSaPayload(QLFolder* payload) {
+    if ((links_ & kSaLink) != 0) sa_ = payload;
+  }
+  QLFolder* SaPayload() const { return sa_; }
 
   // The SA attribute set of the packet's kind: 32 for main and aggressive mode, 64 for every
   // other kind, 0 without header.
@@ -86,70 +93,52 @@ class Message : public FolderElement {
   std::string userName_;
   bool hasUserDetail_ = false;
   std::string userDetail_;
+  unsigned links_ = kNoLinks;
+  quillon::HashPayload* hash_ = nullptr;
+  QLFolder* sa_ = nullptr;
+};
+
+// A message kind that keeps the given payload links.
+template <unsigned Links>
+class LinkedMessage : public Message {
+ public:
+  LinkedMessage(std::string name, QLFolder* parent) : Message(std::move(name), parent, Links) {}
 };
 
 // Main mode packets 1 and 2: the SA proposal and its answer.
-class Main12Mess : public Message {
+class Main12Mess : public LinkedMessage<kSaLink> {
  public:
-  using Message::Message;
-  QLFolder* SaPayload() const override { return sa_; }
-  void SetSaPayload(QLFolder* payload) override { sa_ = payload; }
-
- private:
-  QLFolder* sa_ = nullptr;
+  using LinkedMessage::LinkedMessage;
 };
 
 // Main mode packets 3 and 4: key exchange and nonces.
-class Main34Mess : public Message {
+class Main34Mess : public LinkedMessage<kNoLinks> {
  public:
-  using Message::Message;
+  using LinkedMessage::LinkedMessage;
 };
 
 // Main mode packets 5 and 6: identities and the authenticating hash.
-class Main56Mess : public Message {
+class Main56Mess : public LinkedMessage<kHashLink> {
  public:
-  using Message::Message;
-  quillon::HashPayload* HashPayload() const override { return hash_; }
-  void SetHashPayload(quillon::HashPayload* payload) override { hash_ = payload; }
-
- private:
-  quillon::HashPayload* hash_ = nullptr;
+  using LinkedMessage::LinkedMessage;
 };
 
 // Aggressive mode packet 1.
-class Aggr1Mess : public Message {
+class Aggr1Mess : public LinkedMessage<kSaLink> {
  public:
-  using Message::Message;
-  QLFolder* SaPayload() const override { return sa_; }
-  void SetSaPayload(QLFolder* payload) override { sa_ = payload; }
-
- private:
-  QLFolder* sa_ = nullptr;
+  using LinkedMessage::LinkedMessage;
 };
 
 // Aggressive mode packet 2.
-class Aggr2Mess : public Message {
+class Aggr2Mess : public LinkedMessage<kSaLink | kHashLink> {
  public:
-  using Message::Message;
-  quillon::HashPayload* HashPayload() const override { return hash_; }
-  void SetHashPayload(quillon::HashPayload* payload) override { hash_ = payload; }
-  QLFolder* SaPayload() const override { return sa_; }
-  void SetSaPayload(QLFolder* payload) override { sa_ = payload; }
-
- private:
-  quillon::HashPayload* hash_ = nullptr;
-  QLFolder* sa_ = nullptr;
+  using LinkedMessage::LinkedMessage;
 };
 
 // Aggressive mode packet 3.
-class Aggr3Mess : public Message {
+class Aggr3Mess : public LinkedMessage<kHashLink> {
  public:
-  using Message::Message;
-  quillon::HashPayload* HashPayload() const override { return hash_; }
-  void SetHashPayload(quillon::HashPayload* payload) override { hash_ = payload; }
-
- private:
-  quillon::HashPayload* hash_ = nullptr;
+  using LinkedMessage::LinkedMessage;
 };
 
 // A configuration (transaction) packet. It is named "CM" until its attribute payload tells
@@ -162,28 +151,21 @@ class ConfigMess : public Message {
 
   bool IsComplete() const override { return complete_; }
   void SetAttributePayload(QLFolder* payload) override;
-  quillon::HashPayload* HashPayload() const override { return hash_; }
-  void SetHashPayload(quillon::HashPayload* payload) override { hash_ = payload; }
   // Configuration packets are framed with their own keywords ("create_config_request:", ...).
   void WriteDebug(std::string& out) const override;
 
  private:
-  quillon::HashPayload* hash_ = nullptr;
   bool complete_ = true;
 };
 
 // Quick mode packets 1 and 2: SA, hash and the identities the SA is negotiated for. Each
 // identity payload extends the name by " - " and its identity text.
-class PhaTwo12Mess : public Message {
+class PhaTwo12Mess : public LinkedMessage<kSaLink | kHashLink> {
  public:
-  using Message::Message;
+  using LinkedMessage::LinkedMessage;
 
   std::string DetailText() const override;
   void SetIdPayload(QLFolder* payload) override;
-  quillon::HashPayload* HashPayload() const override { return hash_; }
-  void SetHashPayload(quillon::HashPayload* payload) override { hash_ = payload; }
-  QLFolder* SaPayload() const override { return sa_; }
-  void SetSaPayload(QLFolder* payload) override { sa_ = payload; }
 
   // The identity texts of the first and second identification payloads.
   std::string InitiatorIdText() const override;
@@ -192,21 +174,14 @@ class PhaTwo12Mess : public Message {
   bool SameIdentities(const QLFolder& other) const override;
 
  private:
-  quillon::HashPayload* hash_ = nullptr;
-  QLFolder* sa_ = nullptr;
   std::vector<std::string> identities_;
   std::string plainName_;  // the name before the identities were appended
 };
 
 // Quick mode packet 3.
-class PhaTwo3Mess : public Message {
+class PhaTwo3Mess : public LinkedMessage<kHashLink> {
  public:
-  using Message::Message;
-  quillon::HashPayload* HashPayload() const override { return hash_; }
-  void SetHashPayload(quillon::HashPayload* payload) override { hash_ = payload; }
-
- private:
-  quillon::HashPayload* hash_ = nullptr;
+  using LinkedMessage::LinkedMessage;
 };
 
 }  // namespace quillon

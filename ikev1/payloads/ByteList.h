@@ -5,10 +5,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <initializer_list>
-#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
+
+#include "model/IndexIterator.h"
 
 namespace quillon {
 
@@ -22,37 +23,7 @@ class ByteList {
   using value_type = std::uint32_t;
   using size_type = std::size_t;
 
-  class const_iterator {
-   public:
-    using iterator_category = std::random_access_iterator_tag;
-    using value_type = std::uint32_t;
-    using difference_type = std::ptrdiff_t;
-    using pointer = void;
-    using reference = std::uint32_t;
-
-    const_iterator() = default;
-    const_iterator(const ByteList* list, std::size_t index) : list_(list), index_(index) {}
-    std::uint32_t operator*() const { return (*list_)[index_]; }
-    std::uint32_t operator[](difference_type n) const { return (*list_)[index_ + static_cast<std::size_t>(n)]; }
-    const_iterator& operator++() { ++index_; return *this; }
-    const_iterator operator++(int) { const_iterator old = *this; ++index_; return old; }
-    const_iterator& operator--() { --index_; return *this; }
-    const_iterator operator--(int) { const_iterator old = *this; --index_; return old; }
-    const_iterator& operator+=(difference_type n) { index_ += static_cast<std::size_t>(n); return *this; }
-    const_iterator& operator-=(difference_type n) { index_ -= static_cast<std::size_t>(n); return *this; }
-    friend const_iterator operator+(const_iterator it, difference_type n) { return it += n; }
-    friend const_iterator operator+(difference_type n, const_iterator it) { return it += n; }
-    friend const_iterator operator-(const_iterator it, difference_type n) { return it -= n; }
-    friend difference_type operator-(const const_iterator& a, const const_iterator& b) {
-      return static_cast<difference_type>(a.index_) - static_cast<difference_type>(b.index_);
-    }
-    friend bool operator==(const const_iterator& a, const const_iterator& b) { return a.index_ == b.index_; }
-    friend auto operator<=>(const const_iterator& a, const const_iterator& b) { return a.index_ <=> b.index_; }
-
-   private:
-    const ByteList* list_ = nullptr;
-    std::size_t index_ = 0;
-  };
+  using const_iterator = IndexIterator<ByteList, std::uint32_t>;
   using iterator = const_iterator;
 
   ByteList() = default;
@@ -83,6 +54,7 @@ class ByteList {
   std::uint32_t operator[](std::size_t i) const {
     return wide_ ? (*wide_)[i] : static_cast<unsigned char>(bytes_[i]);
   }
+  std::uint32_t ElementAt(std::size_t i) const { return (*this)[i]; }
   std::uint32_t front() const { return (*this)[0]; }
   std::uint32_t back() const { return (*this)[size() - 1]; }
   const_iterator begin() const { return {this, 0}; }

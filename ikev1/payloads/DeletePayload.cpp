@@ -8,7 +8,6 @@ namespace quillon {
 namespace {
 
 std::string D(std::uint32_t value) { return NumberText(value, 10); }
-std::string X(std::uint32_t value) { return NumberText(value, 16); }
 
 }  // namespace
 
@@ -50,12 +49,7 @@ std::string DeletePayload::DetailText() const {
 }
 
 void DeletePayload::WriteDebug(std::string& out) const {
-  out += "debugDeletePayload:\n";
-  fields_.WriteLines(out);
-  out += "\tDOI: " + H(doi_);
-  out += "\n\tProtID: " + X(static_cast<std::uint32_t>(protId_));
-  out +=
-      "\n\tSPISize: " + X(static_cast<std::uint32_t>(spiSize_)) + " (" + D(static_cast<std::uint32_t>(spiSize_)) + ")";
+  WriteInformationalHead(out, "debugDeletePayload:", fields_, doi_, protId_, spiSize_);
   out += "\n\tSPIs: " + H(spiCount_);
   out += "\n\tSPIs: " + H(spis_);
   out += '\n';

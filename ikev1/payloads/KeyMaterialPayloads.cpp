@@ -93,6 +93,22 @@ void PayloadFields::WriteLines(std::string& out) const {
   out += '\n';
 }
 
+void WriteInformationalHead(std::string& out, std::string_view keyword, const PayloadFields& fields,
+                            const ByteList& doi, std::int32_t protId, std::int32_t spiSize) {
+  out += keyword;
+  out += '\n';
+  fields.WriteLines(out);
+  out += "\tDOI: ";
+  AppendHexText(out, doi, 16, false, true);
+  out += "\n\tProtID: ";
+  AppendNumberText(out, static_cast<std::uint32_t>(protId), 16);
+  out += "\n\tSPISize: ";
+  AppendNumberText(out, static_cast<std::uint32_t>(spiSize), 16);
+  out += " (";
+  AppendNumberText(out, static_cast<std::uint32_t>(spiSize), 10);
+  out += ')';
+}
+
 std::string PayloadFields::DetailHead(std::string_view title, unsigned reservedBase) const {
   std::string t(title);
   t += "\r\n\r\nNext Payload:\t";

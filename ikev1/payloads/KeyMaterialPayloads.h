@@ -66,6 +66,11 @@ struct PayloadFields {
   std::string DetailHead(std::string_view title, unsigned reservedBase = 10) const;
 };
 
+// The opening of a written notification or delete block: the keyword line, the common fields,
+// then DOI, protocol and SPI size, which both informational payloads carry in this order.
+void WriteInformationalHead(std::string& out, std::string_view keyword, const PayloadFields& fields,
+                            const ByteList& doi, std::int32_t protId, std::int32_t spiSize);
+
 // ---- key-material payloads ----------------------------------------------------------------------
 
 // How one key-material payload appears in the log and in the text pane.

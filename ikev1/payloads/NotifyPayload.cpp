@@ -41,7 +41,6 @@ bool SkipDataTokens(DebugLogReader& reader, int count) {
 }
 
 std::string D(std::uint32_t value) { return NumberText(value, 10); }
-std::string X(std::uint32_t value) { return NumberText(value, 16); }
 
 }  // namespace
 
@@ -135,12 +134,7 @@ std::string NotifyPayload::DetailText() const {
 }
 
 void NotifyPayload::WriteDebug(std::string& out) const {
-  out += "debugNotifyPayload:\n";
-  fields_.WriteLines(out);
-  out += "\tDOI: " + H(doi_);
-  out += "\n\tProtID: " + X(static_cast<std::uint32_t>(protId_));
-  out +=
-      "\n\tSPISize: " + X(static_cast<std::uint32_t>(spiSize_)) + " (" + D(static_cast<std::uint32_t>(spiSize_)) + ")";
+  WriteInformationalHead(out, "debugNotifyPayload:", fields_, doi_, protId_, spiSize_);
   out += "\n\tNotifyType: " + H(notifyType_);
   out += "\n\tSPI: " + H(spi_);
   out += "\n\tNotifData: " + H(notifData_);
