@@ -240,7 +240,7 @@ ByteList DebugLogReader::ReadHexBytes() {
   return list;  // a copy: the scratch list keeps its capacity
 }
 
-std::string DebugLogReader::ReadLineRest() {
+const std::string& DebugLogReader::ReadLineRest() {
   if (!pushedBack_ && !restartSeen_ && !abandoned_) {
     token_.clear();
     bool lineEnded = false;
@@ -262,11 +262,10 @@ std::string DebugLogReader::ReadLineRest() {
       // Past the buffer's capacity the rest of the line is read and dropped.
     }
   }
-  std::string result = token_;
-  if (!restartSeen_ && result.find("daemon") != std::string::npos) restartSeen_ = true;
+  if (!restartSeen_ && token_.find("daemon") != std::string::npos) restartSeen_ = true;
   pushedBack_ = false;
-  if (!result.empty() && result.back() == '\r') result.pop_back();
-  return result;
+  if (!token_.empty() && token_.back() == '\r') token_.pop_back();
+  return token_;
 }
 
 void DebugLogReader::SkipTokens(int count) {

@@ -67,8 +67,9 @@ class DebugLogReader {
   std::uint32_t ReadHexNumber();
   // Hex tokens in a row, across line ends, up to the first token that is not one (pushed back).
   ByteList ReadHexBytes();
-  // The rest of the current line without its line end (and without a trailing CR).
-  std::string ReadLineRest();
+  // The rest of the current line without its line end (and without a trailing CR); valid until
+  // the next read.
+  const std::string& ReadLineRest();
   void SkipTokens(int count);
   void SkipWhitespace();
   // Skips to the next payload-block keyword, packet start, "#####" or restart; returns the

@@ -69,16 +69,16 @@ std::unique_ptr<QLFolder> CreatePayload(int code, DebugLogReader& reader, const 
 void ReadTransformMatchRun(DebugLogReader& reader, QLFolder* saPayload) { ReadTransMatchRun(reader, saPayload); }
 
 void ReadPayloadChain(DebugLogReader& reader, const std::function<void(int code)>& readBlock) {
-  std::string t = reader.ReadToken();
-  while (DebugLogReader::IsBlockKeyword(t)) {
+  int code = DebugLogReader::BlockKeywordCode(reader.ReadToken());
+  while (code >= 0) {
     const std::uint64_t afterKeyword = reader.Position();
-    readBlock(DebugLogReader::BlockKeywordCode(t));
-    t = reader.SkipToBlockKeyword();
-    if (reader.Position() == afterKeyword && DebugLogReader::IsBlockKeyword(t)) {
+    readBlock(code);
+    code = DebugLogReader::BlockKeywordCode(reader.SkipToBlockKeyword());
+    if (reader.Position() == afterKeyword && code >= 0) {
       // The block consumed nothing and handed its keyword back: reading it again would never
       // end, so skip past it.
       reader.ClearPushBack();
-      t = reader.SkipToBlockKeyword();
+      code = DebugLogReader::BlockKeywordCode(reader.SkipToBlockKeyword());
     }
   }
   reader.PushBack();
