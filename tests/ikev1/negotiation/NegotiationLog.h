@@ -1,5 +1,6 @@
 // Builders of small IKEv1 debug logs in the daemon's layout, for the negotiation and log-root
-// tests: packets in both layouts, payload blocks and packet-debug records.
+// tests: packets in both layouts, payload blocks and packet-debug records; and a stand-in for
+// the payloads that report SPIs, identities and configuration attributes.
 #pragma once
 
 #include <memory>
@@ -10,6 +11,7 @@
 #include "ikev1/negotiation/Exchange.h"
 #include "ikev1/negotiation/Peer.h"
 #include "ikev1/negotiation/Tunnel.h"
+#include "ikev1/payloads/PayloadFactory.h"
 #include "model/LogFile.h"
 
 namespace quillon::negtest {
@@ -136,6 +138,24 @@ template <class E>
 const E& ExchangeAt(const QLFolder& tunnel, std::size_t index) {
   return dynamic_cast<const E&>(*tunnel.Child(index));
 }
+
+// Stands for the payload classes that report SPIs, identities and configuration attributes.
+class FakePayload : public QLFolder, public ConfigAttributeSource, public IdentitySource {
+ public:
+  std::string spi, userName, userDetail, identity;
+  std::uint32_t address = 0, type = 0, status = 1;
+
+  std::string SpiText() const override { return spi; }
+  bool HasIdAddress() const override { return address != 0; }
+  std::uint32_t IdAddress() const override { return address; }
+  bool HasUserName() const override { return !userName.empty(); }
+  std::string UserName() const override { return userName; }
+  bool HasUserDetail() const override { return !userDetail.empty(); }
+  std::string UserDetail() const override { return userDetail; }
+  std::uint32_t ConfigMessageType() const override { return type; }
+  std::uint32_t ConfigStatus() const override { return status; }
+  std::string IdentityText() const override { return identity; }
+};
 
 // Every node's name, caption and detail text, depth first: two trees that print the same are
 // the same tree for the viewer.

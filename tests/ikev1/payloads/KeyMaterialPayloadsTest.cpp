@@ -5,14 +5,14 @@
 #include <memory>
 #include <string>
 
-#include "ikev1/log/DebugLogReader.h"
-#include "ikev1/payloads/PayloadFactory.h"
+#include "PayloadBlocks.h"
 
 namespace quillon {
 namespace {
 
-constexpr std::uint32_t kUnread = 0xFFFFFFFFu;
+using namespace payload_blocks;
 
+// Key exchange, nonce, hash, signature and NAT discovery payloads: the fixed head and one dump.
 struct Kind {
   const char* keyword;
   const char* dataLabel;
@@ -29,19 +29,10 @@ std::string Block(const Kind& kind, const std::string& data, const std::string& 
          kind.dataLabel + " " + data + "\n";
 }
 
-// Reads one block as the payload chain does: the keyword, then the class the factory names.
-std::unique_ptr<KeyMaterialPayload> ReadBlock(DebugLogReader& reader, bool created = false) {
-  const int code = DebugLogReader::BlockKeywordCode(reader.ReadToken());
-  std::unique_ptr<QLFolder> node = CreatePayload(code, reader, PayloadContext{created, 32, nullptr});
-  return std::unique_ptr<KeyMaterialPayload>(dynamic_cast<KeyMaterialPayload*>(node.release()));
-}
+auto ReadKey(auto&& input, bool created = false) { return ReadBlock<KeyMaterialPayload>(input, created); }
 
-std::unique_ptr<KeyMaterialPayload> ReadBlock(const std::string& text, bool created = false) {
-  auto reader = DebugLogReader::FromText(text);
-  return ReadBlock(reader, created);
-}
-
-std::string Written(const QLFolder& node) {
+// The payload's own block, without the hash's trailing data block.
+std::string OwnBlock(const QLFolder& node) {
   std::string out;
   node.WriteDebug(out);
   return out;
@@ -55,51 +46,42 @@ ByteList Sequence(std::uint32_t count) {
 
 TEST(KeyMaterialPayloadsTest, EveryKindReadsBackWhatItWrites) {
   for (const Kind& kind : kKinds) {
-    SCOPED_TRACE(kind.keyword);
-    auto first = ReadBlock(Block(kind, H(Sequence(20))) + "debugNatOAPayload:");  // 20 bytes: the long dumps wrap
-    ASSERT_NE(first, nullptr);
-    EXPECT_EQ(first->Caption(), kind.name);
-    EXPECT_EQ(first->Fields().nextPld, 0x0au);
-    EXPECT_EQ(first->Fields().length, (ByteList{0x00, 0x18}));
-    EXPECT_EQ(first->Data(), Sequence(20));
-
-    const std::string written = Written(*first);
-    auto again = ReadBlock(written + "debugNatOAPayload:");
-    ASSERT_NE(again, nullptr);
-    EXPECT_EQ(again->Fields().reserved, first->Fields().reserved);
-    EXPECT_EQ(again->Data(), first->Data());
-    EXPECT_EQ(again->DetailText(), first->DetailText());
-    EXPECT_EQ(Written(*again), written);
+    auto payload = ReadAndReadBack<KeyMaterialPayload>(Block(kind, H(Sequence(20))));  // 20 bytes: long dumps wrap
+    ASSERT_NE(payload, nullptr);
+    EXPECT_EQ(payload->Caption(), kind.name);
+    EXPECT_EQ(payload->Fields().nextPld, 0x0au);
+    EXPECT_EQ(payload->Fields().length, (ByteList{0x00, 0x18}));
+    EXPECT_EQ(payload->Data(), Sequence(20));
   }
 }
 
 TEST(KeyMaterialPayloadsTest, Renderings) {
-  auto nonce = ReadBlock(Block(kKinds[1], "01 abcd 03"));
+  auto nonce = ReadKey(Block(kKinds[1], "01 abcd 03"));
   EXPECT_EQ(nonce->Data(), (ByteList{0x01, 0xabcd, 0x03}));  // a four-digit token is one element
   EXPECT_EQ(nonce->DetailText(),
             "Nonce Payload\r\n\r\nNext Payload:\tNonce\r\nReserved:\t0\r\nLength:\t\t00 18  (24)"
             "\r\nNonce Data:\r\n01 abcd 03 ");
-  EXPECT_EQ(Written(*nonce),
+  EXPECT_EQ(OwnBlock(*nonce),
             "debugNoncePayload:\n\tNextPld: 0a\n\tReserved: 00\n\tLength: 00 18 (24)\n\tNonceData: 01 abcd 03 \n");
 
   // The signature's data label stands after one more empty line than its siblings'.
-  auto sig = ReadBlock(Block(kKinds[3], "aa"));
+  auto sig = ReadKey(Block(kKinds[3], "aa"));
   EXPECT_TRUE(sig->DetailText().starts_with("Signature Payload\r\n"));
   EXPECT_TRUE(sig->DetailText().ends_with("(24)\r\n\r\nSigData:\r\naa "));
-  EXPECT_TRUE(Written(*sig).ends_with("\tSigData:\naa \n"));
-
-  auto key = ReadBlock(Block(kKinds[0], H(Sequence(40))));
-  EXPECT_TRUE(key->DetailText().ends_with("\r\nKey Data:\r\n" + W(Sequence(40))));
-  EXPECT_TRUE(Written(*key).ends_with("\tKeyData:\n" + W(Sequence(40)) + "\n"));
-
-  auto natd = ReadBlock(Block(kKinds[4], "01"));
+  EXPECT_TRUE(OwnBlock(*sig).ends_with("\tSigData:\naa \n"));
+  auto natd = ReadKey(Block(kKinds[4], "01"));
   EXPECT_TRUE(natd->DetailText().starts_with("NAT-D Payload\r\n"));
   EXPECT_TRUE(natd->DetailText().ends_with("\r\nNAT-D Hash:\r\n01 "));
 
+  // Long dumps wrap in the text and in the written block.
+  auto key = ReadKey(Block(kKinds[0], H(Sequence(40))));
+  EXPECT_TRUE(key->DetailText().ends_with("\r\nKey Data:\r\n" + W(Sequence(40))));
+  EXPECT_TRUE(OwnBlock(*key).ends_with("\tKeyData:\n" + W(Sequence(40)) + "\n"));
+
   // No token after the data label: empty data, and the written label keeps its blank.
-  auto empty = ReadBlock(Block(kKinds[2], "") + "debugNoncePayload:");
+  auto empty = ReadKey(Block(kKinds[2], "") + "debugNoncePayload:");
   EXPECT_TRUE(empty->Data().empty());
-  EXPECT_TRUE(Written(*empty).ends_with("\tHashData: \n"));
+  EXPECT_TRUE(OwnBlock(*empty).ends_with("\tHashData: \n"));
 
   // The shared head, with the reserved octet in hex where a payload shows it so, and unread.
   const PayloadFields unread{kUnread, 0x1f, {}};
@@ -111,7 +93,7 @@ TEST(KeyMaterialPayloadsTest, CreatedHashWaitsForItsDataBlock) {
   auto reader = DebugLogReader::FromText(Block(kKinds[2], "11 22 33") +
                                          "debugHashData:\n\tHashData: 44 55\ndebugHashData: NextPld: 00\n"
                                          "debugNoncePayload:");
-  auto node = ReadBlock(reader, /*created=*/true);
+  auto node = ReadKey(reader, /*created=*/true);
   auto* hash = dynamic_cast<HashPayload*>(node.get());
   ASSERT_NE(hash, nullptr);
   EXPECT_TRUE(hash->Data().empty());  // the early, unfinished hash is dropped
@@ -128,33 +110,33 @@ TEST(KeyMaterialPayloadsTest, CreatedHashWaitsForItsDataBlock) {
   std::string out;
   hash->WriteDebugLength(out);
   EXPECT_EQ(out, "debugHashData:\n\tHashData: 44 55 \n");
-  EXPECT_EQ(ReadBlock(Block(kKinds[2], "11"), /*created=*/false)->Data(), (ByteList{0x11}));
+  EXPECT_EQ(ReadKey(Block(kKinds[2], "11"), /*created=*/false)->Data(), (ByteList{0x11}));
 }
 
 TEST(KeyMaterialPayloadsTest, MissingLabelsAndBadTokensStayInsideTheBlock) {
   // The nonce block lacks "Reserved:"; the search must not take the next block's fields.
   auto reader = DebugLogReader::FromText("debugNoncePayload:\n\tNextPld: 0a\n\tLength: 00 18 (24)\n\tNonceData: 01\n" +
                                          Block(kKinds[2], "aa bb", "07"));
-  auto nonce = ReadBlock(reader);
+  auto nonce = ReadKey(reader);
   EXPECT_EQ(nonce->Fields().nextPld, 0x0au);
   EXPECT_EQ(nonce->Fields().reserved, kUnread);
   EXPECT_TRUE(nonce->Fields().length.empty());
   EXPECT_TRUE(nonce->Data().empty());
-  auto hash = ReadBlock(reader);
+  auto hash = ReadKey(reader);
   ASSERT_NE(hash, nullptr);
   EXPECT_EQ(hash->Fields().reserved, 7u);
   EXPECT_EQ(hash->Data(), (ByteList{0xaa, 0xbb}));
 
   // A "#####" marker (a packet-debug record) ends a block as well.
   auto marker = DebugLogReader::FromText("debugKeyPayload:\n\tNextPld: 04\n##### BEGIN PACKET DEBUG #####");
-  EXPECT_EQ(ReadBlock(marker)->Fields().reserved, kUnread);
+  EXPECT_EQ(ReadKey(marker)->Fields().reserved, kUnread);
   EXPECT_EQ(marker.ReadToken(), "#####");
 
   // A non-hex value reads as unread and the next label is still found; a non-hex data token
   // ends the dump and is left for the chain.
   auto bad = DebugLogReader::FromText(
       "debugNoncePayload:\n\tNextPld: zz\n\tReserved: 01\n\tLength: 00 18 (24)\n\tNonceData: 01 02 xyz 03\n");
-  auto badNonce = ReadBlock(bad);
+  auto badNonce = ReadKey(bad);
   EXPECT_EQ(badNonce->Fields().nextPld, kUnread);
   EXPECT_EQ(badNonce->Fields().reserved, 1u);
   EXPECT_EQ(badNonce->Data(), (ByteList{1, 2}));
@@ -163,10 +145,9 @@ TEST(KeyMaterialPayloadsTest, MissingLabelsAndBadTokensStayInsideTheBlock) {
 }
 
 TEST(KeyMaterialPayloadsTest, BlockCutByTheNextPacketTheEndOrARestart) {
-  const std::string plusLine(70, '+');
-  for (const std::string& next : {std::string("debugIsakmpHdr:"), plusLine}) {
+  for (const std::string& next : {std::string("debugIsakmpHdr:"), kPlus}) {
     auto reader = DebugLogReader::FromText("debugNoncePayload:\n\tNextPld: 0a\n\tReserved: 00\n" + next + " (Process)");
-    auto nonce = ReadBlock(reader);
+    auto nonce = ReadKey(reader);
     EXPECT_TRUE(nonce->Fields().length.empty());
     EXPECT_TRUE(reader.IsAbandoned());
     reader.ClearAbandon();  // as the loader does after the packet
@@ -174,20 +155,20 @@ TEST(KeyMaterialPayloadsTest, BlockCutByTheNextPacketTheEndOrARestart) {
   }
   // A dump cut by the next packet keeps its bytes.
   auto dump =
-      DebugLogReader::FromText("debugNoncePayload: NextPld: 0a Reserved: 00 Length: 00 0a NonceData: 01 02\n" + plusLine);
-  EXPECT_EQ(ReadBlock(dump)->Data(), (ByteList{1, 2}));
-  EXPECT_EQ(dump.ReadToken(), plusLine);
+      DebugLogReader::FromText("debugNoncePayload: NextPld: 0a Reserved: 00 Length: 00 0a NonceData: 01 02\n" + kPlus);
+  EXPECT_EQ(ReadKey(dump)->Data(), (ByteList{1, 2}));
+  EXPECT_EQ(dump.ReadToken(), kPlus);
 
   for (const char* text : {"debugHashPayload:", "debugHashPayload:\n\tNextPld: 0a\n\tReserved:",
                            "debugHashPayload: NextPld: 0a Reserved: 00 Length: 00 18 (24) HashData:"}) {
-    auto atEnd = ReadBlock(text);
+    auto atEnd = ReadKey(text);
     ASSERT_NE(atEnd, nullptr) << text;
     EXPECT_TRUE(atEnd->Data().empty()) << text;
   }
-  EXPECT_EQ(ReadBlock("debugHashPayload:")->Fields().nextPld, kUnread);
+  EXPECT_EQ(ReadKey("debugHashPayload:")->Fields().nextPld, kUnread);
 
   auto restart = DebugLogReader::FromText("debugKeyPayload:\n\tNextPld: 0a\nIKE daemon started\n\tReserved: 00\n");
-  auto key = ReadBlock(restart);
+  auto key = ReadKey(restart);
   EXPECT_TRUE(restart.RestartSeen());
   EXPECT_EQ(key->Fields().reserved, kUnread);
 }

@@ -1,0 +1,170 @@
+// Shared pieces of the IKEv1 payload tests: payload blocks and packets as the daemon logs them,
+// reading one block the way a message's payload chain does, the saving walk, and the round trip
+// "write the payload, read the text back, compare".
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <utility>
+
+#include "ikev1/log/DebugLogReader.h"
+#include "ikev1/log/Header.h"
+#include "ikev1/log/Message.h"
+#include "ikev1/payloads/PayloadFactory.h"
+
+namespace quillon::payload_blocks {
+
+// What a number field holds when its label or its hex token was missing.
+inline constexpr std::uint32_t kUnread = 0xFFFFFFFFu;
+inline const std::string kPlus(70, '+');
+
+// ---- blocks ---------------------------------------------------------------------------------------
+
+// The generic head every payload block opens with.
+inline std::string Head(const std::string& length = "00 0c (12)") {
+  return "\tNextPld: 00\n\tReserved: 00\n\tLength: " + length + "\n";
+}
+
+inline std::string Nonce(const std::string& data = "01") {
+  return "debugNoncePayload:\n" + Head("00 08 (8)") + "\tNonceData: " + data + "\n";
+}
+
+// A basic (type/value) attribute.
+inline std::string Basic(const std::string& attribute, const std::string& val) {
+  return "debugIsakmpValue:\n\tAttribute: " + attribute + " \n\tFormat: 1\n\tVal: " + val + " \n";
+}
+
+// A variable-length (type/length/value) attribute whose "Length:" line says `length`, whatever
+// the value holds; the daemon follows the value with its decimal in parentheses.
+inline std::string Variable(const std::string& attribute, const std::string& length, const std::string& val,
+                            const std::string& decimal = "0") {
+  return "debugIsakmpValue:\n\tAttribute: " + attribute + " \n\tFormat: 0\n\tLength: " + length + " (0)\n\tVal: " +
+         val + " (" + decimal + ")\n";
+}
+
+// `count` hex tokens counting up from `first`.
+inline std::string Hex(std::size_t count, unsigned first = 0) {
+  std::string out;
+  for (std::size_t i = 0; i < count; ++i)
+    out += (i > 0 ? " " : "") + NumberText(static_cast<std::uint32_t>(first + i) & 0xFF, 16);
+  return out;
+}
+
+// ---- packets --------------------------------------------------------------------------------------
+
+inline std::string HeaderBlock(bool created) {
+  return std::string("debugIsakmpHdr: ") + (created ? "(Creation)" : "(Process)") +
+         "\n\tInitCookie: 01 02 03 04 05 06 07 08 \n\tRspCookie: 11 12 13 14 15 16 17 18 \n\tNextPld: 01\n"
+         "\tMjVer: 01\n\tMnVer: 00\n\tExcType: 02\n\tResFlag: 00\n\tCommitFlag: 00\n\tEncFlag: 00\n"
+         "\tMsgID: 00 00 00 00 \n\tLength: 00 00 00 1c (28)\n";
+}
+
+// The packet line names the packet's kind; a received packet logs its header block before the
+// packet line, a created one after it.
+inline std::string PacketLine(const std::string& keyword) {
+  return "\n" + kPlus + "\n" + keyword + " peer: 0a000001 ~~ Mon Nov 13 12:34:56 2006\n" + kPlus + "\n";
+}
+inline std::string Received(const std::string& keyword, const std::string& payloads) {
+  return HeaderBlock(false) + PacketLine(keyword) + payloads;
+}
+inline std::string Created(const std::string& keyword, const std::string& payloads) {
+  return PacketLine(keyword) + HeaderBlock(true) + payloads;
+}
+
+// The loader's part: scan for the next packet, load it, clear what a cut packet left.
+template <class M>
+std::unique_ptr<M> LoadNext(DebugLogReader& reader, const std::string& name = "packet") {
+  while (!reader.AtEnd()) {
+    auto header = std::make_unique<Header>(reader);
+    if (reader.IsAbandoned()) {
+      reader.ClearAbandon();
+      continue;
+    }
+    auto message = std::make_unique<M>(name, nullptr);
+    message->Load(std::move(header), reader);
+    reader.ClearAbandon();
+    return message;
+  }
+  return nullptr;
+}
+
+// ---- single blocks --------------------------------------------------------------------------------
+
+// Reads one block as the chain does: the keyword, then the class the factory names for it.
+template <class P = QLFolder>
+std::unique_ptr<P> ReadBlock(DebugLogReader& reader, bool created = false, int space = 64) {
+  const int code = DebugLogReader::BlockKeywordCode(reader.ReadToken());
+  std::unique_ptr<QLFolder> node = CreatePayload(code, reader, PayloadContext{created, space, nullptr});
+  auto* payload = dynamic_cast<P*>(node.get());
+  if (payload == nullptr) return nullptr;
+  node.release();
+  return std::unique_ptr<P>(payload);
+}
+
+template <class P = QLFolder>
+std::unique_ptr<P> ReadBlock(const std::string& text, bool created = false, int space = 64) {
+  auto reader = DebugLogReader::FromText(text);
+  return ReadBlock<P>(reader, created, space);
+}
+
+// The saving walk: a node's block, its children's, then its trailing block.
+inline std::string Written(const QLFolder& node) {
+  std::string out;
+  node.WriteDebug(out);
+  for (const auto& child : node.Children()) out += Written(*child);
+  node.WriteDebugLength(out);
+  return out;
+}
+
+// Same captions, texts and shape, node by node.
+inline void ExpectSameTree(const QLFolder& a, const QLFolder& b) {
+  EXPECT_EQ(a.Caption(), b.Caption());
+  EXPECT_EQ(a.DetailText(), b.DetailText());
+  EXPECT_EQ(a.SpiText(), b.SpiText());
+  EXPECT_EQ(a.UserName(), b.UserName());
+  EXPECT_EQ(a.UserDetail(), b.UserDetail());
+  ASSERT_EQ(a.ChildCount(), b.ChildCount()) << a.Caption();
+  for (std::size_t i = 0; i < a.ChildCount(); ++i) ExpectSameTree(*a.Child(i), *b.Child(i));
+}
+
+// Writes the payload and reads the text back: the copy must show the same and write the same
+// text again, so that a saved log opens as the original did.
+template <class P>
+std::unique_ptr<P> ReadBack(const P& original, bool created = false, int space = 64) {
+  const std::string written = Written(original);
+  auto copy = ReadBlock<P>(written + Nonce(), created, space);
+  EXPECT_NE(copy, nullptr) << written;
+  if (copy == nullptr) return nullptr;
+  ExpectSameTree(original, *copy);
+  EXPECT_EQ(Written(*copy), written);
+  return copy;
+}
+
+// Reads `text` as one block before a nonce block: the block's reading must leave the nonce's
+// keyword for the chain.
+template <class P = QLFolder>
+std::unique_ptr<P> ReadBeforeNonce(const std::string& text, bool created = false, int space = 64) {
+  auto reader = DebugLogReader::FromText(text + Nonce());
+  auto payload = ReadBlock<P>(reader, created, space);
+  EXPECT_NE(payload, nullptr) << text;
+  EXPECT_EQ(reader.ReadToken(), "debugNoncePayload:") << text;
+  return payload;
+}
+
+// Reads `text` as one block before a nonce block, then checks that it reads back. The chain,
+// skipping daemon output after the block, must still find the nonce block.
+template <class P = QLFolder>
+std::unique_ptr<P> ReadAndReadBack(const std::string& text, bool created = false, int space = 64) {
+  SCOPED_TRACE(text);
+  auto reader = DebugLogReader::FromText(text + Nonce());
+  auto first = ReadBlock<P>(reader, created, space);
+  EXPECT_NE(first, nullptr);
+  EXPECT_EQ(reader.SkipToBlockKeyword(), "debugNoncePayload:");
+  if (first != nullptr) ReadBack(*first, created, space);
+  return first;
+}
+
+}  // namespace quillon::payload_blocks
