@@ -33,12 +33,17 @@ std::string QLFolder::Path() const {
   return path;
 }
 
+void QLFolder::ReserveFirstChildren() {
+  // Most parents hold a handful of children (a message's header and payloads, a transform's
+  // attributes): one block for the first eight instead of growing through one, two, four and
+  // eight.
+  if (children_.capacity() == 0) children_.reserve(8);
+}
+
 QLFolder* QLFolder::AppendChild(std::unique_ptr<QLFolder> child) {
   if (!child) return nullptr;
   child->parent_ = this;
-  // Most parents hold a handful of children (a message's payloads, a transform's attributes):
-  // one block for the first four instead of growing through one, two and four.
-  if (children_.empty() && children_.capacity() == 0) children_.reserve(4);
+  ReserveFirstChildren();
   children_.push_back(std::move(child));
   return children_.back().get();
 }
@@ -46,6 +51,7 @@ QLFolder* QLFolder::AppendChild(std::unique_ptr<QLFolder> child) {
 QLFolder* QLFolder::InsertChild(std::size_t index, std::unique_ptr<QLFolder> child) {
   if (!child) return nullptr;
   child->parent_ = this;
+  ReserveFirstChildren();
   index = std::min(index, children_.size());
   return children_.insert(children_.begin() + static_cast<std::ptrdiff_t>(index), std::move(child))->get();
 }

@@ -159,6 +159,8 @@ class QLFolder {
   void PurgeDeletedChildren();
 
  private:
+  void ReserveFirstChildren();
+
   QLFolder* parent_ = nullptr;
   ChildList children_;
   // Only a few dumps (certificate data) carry a "Length" line; the rest of a large tree keeps
