@@ -25,9 +25,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (const auto& peer : root.Children()) (void)peer->DetailText();
   }
   {
+    // Small pieces, so that the cutting at exchange start lines and the in-place reading of
+    // stretches without one are exercised on every input.
     quillon::LogFile root;
     auto reader = quillon::LogLineReader::FromText(text);
-    quillon::ReadIKEv2Log(root, reader);
+    quillon::ReadIKEv2Log(root, reader, {64, 1024, 2});
+    for (const auto& peer : root.Children()) (void)peer->DetailText();
   }
   return 0;
 }
