@@ -5,6 +5,7 @@
 #include <future>
 #include <memory>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <unordered_map>
 #include <utility>
@@ -90,6 +91,20 @@ class Placer {
   bool needsRegroup_ = false;
 };
 
+// Reads the piece on a thread of its own; on this thread when no thread can be started (a
+// process at its thread limit still loads its log).
+std::future<ExchangeRun> StartReading(std::string piece) {
+  // Held apart from the task, so that the text is still here when the thread fails to start.
+  auto text = std::make_shared<std::string>(std::move(piece));
+  try {
+    return std::async(std::launch::async, [text] { return ReadPiece(std::move(*text)); });
+  } catch (const std::system_error&) {
+    std::promise<ExchangeRun> done;
+    done.set_value(ReadPiece(std::move(*text)));
+    return done.get_future();
+  }
+}
+
 }  // namespace
 
 // Exchanges are independent of one another: each one is read from its start line up to the
@@ -111,7 +126,7 @@ bool ReadIKEv2Exchanges(LogFile& root, LogLineReader& reader, const IKEv2ReadOpt
   std::string piece;
   LogLineReader::Run step;
   while ((step = reader.ReadExchangeRun(piece, options.pieceSize, options.pieceLimit)) == LogLineReader::Run::kPiece) {
-    pending.push_back(std::async(std::launch::async, ReadPiece, std::move(piece)));
+    pending.push_back(StartReading(std::move(piece)));
     piece = std::string();
     if (pending.size() > workers) {
       ExchangeRun run = pending.front().get();
