@@ -141,8 +141,8 @@ void IsakmpValue::TakeUserTexts() {
         name += c;
       }
       if (!name.empty()) {
-        hasUserName_ = true;
-        userName_ = std::move(name);
+        User().hasName = true;
+        User().name = std::move(name);
       }
       break;
     }
@@ -151,15 +151,15 @@ void IsakmpValue::TakeUserTexts() {
       const std::string s = CharText(val_, false);
       const std::size_t q = s.find(" authenticated");
       if (s.starts_with("User") && q != std::string::npos && q > 5) {
-        hasUserName_ = true;
-        userName_ = s.substr(5, q - 5);
+        User().hasName = true;
+        User().name = s.substr(5, q - 5);
       }
       break;
     }
     case kAssignedAddressAttribute:
       if (ByteListValue(val_) != 0) {
-        hasUserDetail_ = true;
-        userDetail_ = DottedAddressText(val_);
+        User().hasDetail = true;
+        User().detail = DottedAddressText(val_);
       }
       break;
     default: break;

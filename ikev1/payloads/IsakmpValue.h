@@ -18,6 +18,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -89,10 +90,10 @@ class IsakmpValue : public QLFolder {
 
   // A user name that the attribute reveals (a user-name attribute, or an "User <name>
   // authenticated" message) and a user detail (an assigned address).
-  bool HasUserName() const override { return hasUserName_; }
-  std::string UserName() const override { return userName_; }
-  bool HasUserDetail() const override { return hasUserDetail_; }
-  std::string UserDetail() const override { return userDetail_; }
+  bool HasUserName() const override { return user_ && user_->hasName; }
+  std::string UserName() const override { return user_ ? user_->name : std::string(); }
+  bool HasUserDetail() const override { return user_ && user_->hasDetail; }
+  std::string UserDetail() const override { return user_ ? user_->detail : std::string(); }
 
   // The one-line text of the attribute, its label and value named in its attribute space.
   // `protocolId` is the owning proposal's protocol (IPCOMP prefixes the life attributes of
@@ -117,10 +118,19 @@ class IsakmpValue : public QLFolder {
   ByteList length_;
   int attributeSpace_ = 0;
   std::uint32_t format_ = 0;
-  bool hasUserName_ = false;
-  std::string userName_;
-  bool hasUserDetail_ = false;
-  std::string userDetail_;
+  // What a configuration attribute tells of the remote user; most attributes (every SA
+  // attribute) tell nothing, so the texts are kept apart.
+  struct UserTexts {
+    bool hasName = false;
+    std::string name;
+    bool hasDetail = false;
+    std::string detail;
+  };
+  UserTexts& User() {
+    if (!user_) user_ = std::make_unique<UserTexts>();
+    return *user_;
+  }
+  std::unique_ptr<UserTexts> user_;
 };
 
 // The rendering of a configuration-mode attribute (attribute space 256): the configuration
