@@ -1,6 +1,7 @@
 #include "AppTestSupport.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFileInfo>
 #include <QTest>
 
@@ -43,26 +44,18 @@ std::unique_ptr<LogFile> ThreePeerLog() {
   auto log = std::make_unique<LogFile>();
   log->SetName("IKE debugging info");
 
-  TestNode& first = AddPeer(*log, "10.0.0.1");
-  TestNode& firstTunnel = AddTunnel(first, true);
+  TestNode& firstTunnel = AddTunnel(AddPeer(*log, "10.0.0.1"), true);
   firstTunnel.SetName("10.1.0.0 <=> 10.2.0.0");
-  TestNode& mainMode = AddExchange(firstTunnel, "Main Mode", " Tue Jan 15 2008", "10:00:00");
-  Add(mainMode, "Packet 1");
+  Add(AddExchange(firstTunnel, "Main Mode", " Tue Jan 15 2008", "10:00:00"), "Packet 1");
   AddExchange(firstTunnel, "QuickMode", " Tue Jan 15 2008", "10:05:00");
 
-  TestNode& second = AddPeer(*log, "10.0.0.2");
-  TestNode& hidden = AddTunnel(second, false);
-  TestNode& latest = AddExchange(hidden, "Main Mode", " Tue Jan 15 2008", "11:30:00");
-  TestNode& packet = Add(latest, "Packet 1");
-  TestNode& payload = Add(packet, "SA payload");
+  TestNode& hidden = AddTunnel(AddPeer(*log, "10.0.0.2"), false);
+  TestNode& payload = Add(Add(AddExchange(hidden, "Main Mode", " Tue Jan 15 2008", "11:30:00"), "Packet 1"), "SA payload");
   payload.detail = "Security Association\r\n";
-  TestNode& attribute = Add(payload, "Attribute");
-  attribute.attribute = true;
-  TestNode& info = Add(hidden, "Informational");
-  Add(info, "Notify payload");
+  Add(payload, "Attribute").attribute = true;
+  Add(Add(hidden, "Informational"), "Notify payload");
 
-  TestNode& third = AddPeer(*log, "10.0.0.3");
-  TestNode& thirdTunnel = AddTunnel(third, true);
+  TestNode& thirdTunnel = AddTunnel(AddPeer(*log, "10.0.0.3"), true);
   thirdTunnel.SetName("10.3.0.0 <=> 10.4.0.0");
   AddExchange(thirdTunnel, "Aggressive", " Mon Jan 14 2008", "23:59:59", false);
   return log;

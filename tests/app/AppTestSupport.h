@@ -7,9 +7,7 @@
 #include <optional>
 #include <ostream>
 #include <string>
-#include <vector>
 
-#include <QDir>
 #include <QFile>
 #include <QHash>
 #include <QTemporaryDir>
@@ -49,14 +47,12 @@ class MemorySettings : public SettingsStore {
 class FakeResolver : public NameResolver {
  public:
   std::optional<std::string> HostName(std::uint32_t address) override {
-    asked.push_back(address);
     if (onAsk) onAsk();
     const auto found = names.find(address);
     if (found == names.end()) return std::nullopt;
     return found->second;
   }
   std::map<std::uint32_t, std::string> names;
-  std::vector<std::uint32_t> asked;
   std::function<void()> onAsk;
 };
 
@@ -68,10 +64,7 @@ class FakeLauncher : public ProcessLauncher {
     return startSucceeds;
   }
   QHash<QString, QString> programs;  // name -> full path
-  struct Start {
-    QString program;
-    QStringList arguments;
-  };
+  struct Start { QString program; QStringList arguments; };
   QList<Start> started;
   bool startSucceeds = true;
 };
@@ -100,17 +93,12 @@ class TestNode : public QLFolder {
   bool IsAttributeValue() const override { return attribute; }
   std::uint32_t PeerAddress() const override { return address; }
 
-  std::string detail;
-  std::string date;
-  std::string time;
-  bool complete = false;
-  bool tunnel = false;
-  bool tunnelAddresses = false;
-  bool attribute = false;
+  std::string detail, date, time;
+  bool complete = false, tunnel = false, tunnelAddresses = false, attribute = false;
   std::uint32_t address = 0;
 };
 
-// Appends a TestNode below `parent` and returns it for further set-up.
+// Builders that append a TestNode and return it for further set-up.
 TestNode& Add(QLFolder& parent, const std::string& name);
 TestNode& AddPeer(LogFile& log, const std::string& address);
 TestNode& AddTunnel(QLFolder& peer, bool withAddresses);
@@ -148,12 +136,11 @@ class FrameFixture {
   FrameFixture();
   ~FrameFixture();
 
-  // Writes `contents` to a file of that name in the temporary directory; returns its path.
+  // Writes a file in the temporary directory; returns its path.
   QString WriteFile(const QString& name, const QByteArray& contents);
   // A placeholder file that `loader` answers with a hand-built tree.
   QString RegisterTree(const QString& name, std::function<std::unique_ptr<LogFile>()> build);
-  // The path of a bundled example log.
-  static QString Example(const QString& name);
+  static QString Example(const QString& name);  // a bundled example log
 
   void Trigger(Command command) { frame->Action(command)->trigger(); }
   // Shows the window and makes it the active one, so that its keys reach its commands.

@@ -31,47 +31,39 @@ TEST(V2LineScan, StripTokenRemovesBlanksEvenWhenTheTokenIsMissing) {
 }
 
 TEST(V2LineScan, ParseAttributesReadsPairsUpToTheFirstIncompleteOne) {
-  AttributeMap attributes;
-  ParseAttributes(" final_status=\"success\" Type=\"Initial\"\tserial=\"3\" Type=\"Again\">", attributes);
-  EXPECT_EQ(attributes, (AttributeMap{{"final_status", "success"}, {"Type", "Again"}, {"serial", "3"}}));
-
-  attributes.clear();
-  ParseAttributes("a=\"1\" b=\"unterminated", attributes);
-  EXPECT_EQ(attributes, (AttributeMap{{"a", "1"}}));
-
-  attributes.clear();
-  ParseAttributes("dangling=", attributes);  // the text ends where the quote should be
-  ParseAttributes("", attributes);
-  ParseAttributes("no pairs here>", attributes);
-  EXPECT_TRUE(attributes.empty());
+  const auto parse = [](const char* text) {
+    AttributeMap attributes;
+    ParseAttributes(text, attributes);
+    return attributes;
+  };
+  EXPECT_EQ(parse(" final_status=\"success\" Type=\"Initial\"\tserial=\"3\" Type=\"Again\">"),
+            (AttributeMap{{"final_status", "success"}, {"Type", "Again"}, {"serial", "3"}}));
+  EXPECT_EQ(parse("a=\"1\" b=\"unterminated"), (AttributeMap{{"a", "1"}}));
+  // "dangling=": the text ends where the quote should be.
+  for (const char* text : {"dangling=", "", "no pairs here>"}) EXPECT_TRUE(parse(text).empty()) << text;
 }
 
 TEST(V2LineScan, ParseElementTakesOneElementPerLine) {
-  auto element = ParseElement("\t\t<initSPI>4f1a9c22</initSPI>  ");
-  ASSERT_TRUE(element);
-  EXPECT_EQ(element->tag, "initSPI");
-  EXPECT_EQ(element->value, "4f1a9c22");
-
-  element = ParseElement("<Type>A</Type><Type>B</Type><Type>C</Type>");
-  ASSERT_TRUE(element);
-  EXPECT_EQ(element->value, "A, B, C");
-
-  element = ParseElement("<a>x</a>y</a><a>z</a>");  // only a closing tag right before an opening one joins
-  ASSERT_TRUE(element);
-  EXPECT_EQ(element->value, "x</a>y, z");
-
-  element = ParseElement("<Value></Value>");
-  ASSERT_TRUE(element);
-  EXPECT_EQ(element->value, "");
-
-  EXPECT_FALSE(ParseElement("<>x</>"));              // empty tag
-  EXPECT_FALSE(ParseElement("x<a>1</a>"));           // text before the tag
-  EXPECT_FALSE(ParseElement("<a>1</b>"));            // wrong closing tag
-  EXPECT_FALSE(ParseElement("<a>1</a> trailing"));   // the closing tag must end the line
-  EXPECT_FALSE(ParseElement("<Message Response=\"No\">"));
-  EXPECT_FALSE(ParseElement("</Exchange>"));
-  EXPECT_FALSE(ParseElement("<"));
-  EXPECT_FALSE(ParseElement(""));
+  const struct {
+    const char* line;
+    const char* tag;
+    const char* value;
+  } read[] = {
+      {"\t\t<initSPI>4f1a9c22</initSPI>  ", "initSPI", "4f1a9c22"},
+      {"<Type>A</Type><Type>B</Type><Type>C</Type>", "Type", "A, B, C"},
+      {"<a>x</a>y</a><a>z</a>", "a", "x</a>y, z"},  // only a closing tag right before an opening one joins
+      {"<Value></Value>", "Value", ""},
+  };
+  for (const auto& r : read) {
+    auto element = ParseElement(r.line);
+    ASSERT_TRUE(element) << r.line;
+    EXPECT_EQ(element->tag, r.tag);
+    EXPECT_EQ(element->value, r.value);
+  }
+  // Empty tag, text before the tag, wrong closing tag, text after it, no element at all.
+  for (const char* line : {"<>x</>", "x<a>1</a>", "<a>1</b>", "<a>1</a> trailing", "<Message Response=\"No\">",
+                           "</Exchange>", "<", ""})
+    EXPECT_FALSE(ParseElement(line)) << line;
 }
 
 TEST(V2LineScan, AttributeMapKeepsKeysSortedAndValuesIntactAcrossOverwrites) {
@@ -97,23 +89,19 @@ TEST(V2LineScan, AttributeMapKeepsKeysSortedAndValuesIntactAcrossOverwrites) {
   EXPECT_EQ(keys, "a,b,c,d,short,");
 }
 
-TEST(V2LineScan, TakeElementPairsStopsAtTheFirstIncompletePair) {
+TEST(V2LineScan, TakeElementPairsLabelTabsAndShortenTextBoundaries) {
   AttributeMap attributes;
   TakeElementPairs(" <proto>0</proto> <ports>0-65535</ports><range>10.1.1.0 - 10.1.1.255", attributes);
-  EXPECT_EQ(attributes, (AttributeMap{{"proto", "0"}, {"ports", "0-65535"}}));
-}
+  EXPECT_EQ(attributes, (AttributeMap{{"proto", "0"}, {"ports", "0-65535"}}));  // stops at the incomplete pair
 
-TEST(V2LineScan, LabelTabsAndShortenTextBoundaries) {
   EXPECT_EQ(LabelTabs("1234567"), "\t\t\t");
   EXPECT_EQ(LabelTabs("12345678"), "\t\t");
   EXPECT_EQ(LabelTabs("123456789012345"), "\t\t");
   EXPECT_EQ(LabelTabs("1234567890123456"), "\t");
-
   EXPECT_EQ(ShortenText("1234567890123456789"), "1234567890123456789");
   EXPECT_EQ(ShortenText("12345678901234567890"), "1234567890123456...");
   EXPECT_EQ(ShortenText(""), "");
 }
-
 
 TEST(V2LineScan, PackedTextsKeepEachFieldApartWhateverTheOrderOfChanges) {
   PackedTexts<4> texts;

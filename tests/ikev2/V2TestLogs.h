@@ -36,6 +36,11 @@ inline std::string MessageXml(const Msg& m) {
          "\t</Message>\n";
 }
 
+// A <Payload> element of the given type around `body` (element lines, each ending in "\n").
+inline std::string PayloadXml(const std::string& type, const std::string& body = "") {
+  return "<Payload Type=\"" + type + "\">\n" + body + "</Payload>\n";
+}
+
 inline std::string ExchangeXml(const std::string& attributes, const std::string& peer,
                                const std::vector<Msg>& messages, const std::string& trailing = "") {
   std::string text = "<Exchange\n " + attributes + ">\n<peerIP>" + peer + "</peerIP>\n";
