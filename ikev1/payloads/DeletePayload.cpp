@@ -12,12 +12,7 @@ std::string D(std::uint32_t value) { return NumberText(value, 10); }
 }  // namespace
 
 DeletePayload::DeletePayload(DebugLogReader& reader, QLFolder* parent) : QLFolder("Delete", parent) {
-  fields_.nextPld = ReadSubBlockNumber(reader, "NextPld:");
-  fields_.reserved = ReadSubBlockNumber(reader, "Reserved:");
-  fields_.length = ReadSubBlockBytes(reader, "Length:", *this);
-  doi_ = ReadSubBlockBytes(reader, "DOI:", *this);
-  protId_ = static_cast<std::int32_t>(ReadSubBlockNumber(reader, "ProtID:"));
-  spiSize_ = static_cast<std::int32_t>(ReadSubBlockNumber(reader, "SPISize:"));
+  ReadInformationalHead(reader, *this, fields_, doi_, protId_, spiSize_);
   // The label stands twice: before the count, then before the SPI bytes.
   spiCount_ = ReadSubBlockBytes(reader, "SPIs:", *this);
   spis_ = ReadSubBlockBytes(reader, "SPIs:", *this);

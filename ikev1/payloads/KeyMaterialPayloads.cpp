@@ -2,6 +2,7 @@
 
 #include "ikev1/log/DebugLogReader.h"
 #include "ikev1/payloads/Dictionaries.h"
+#include "ikev1/payloads/IsakmpValue.h"
 
 namespace quillon {
 
@@ -91,6 +92,16 @@ void PayloadFields::WriteLines(std::string& out) const {
   out += "\n\tLength: ";
   AppendLength(out, length, "");
   out += '\n';
+}
+
+void ReadInformationalHead(DebugLogReader& reader, QLFolder& node, PayloadFields& fields, ByteList& doi,
+                           std::int32_t& protId, std::int32_t& spiSize) {
+  fields.nextPld = ReadSubBlockNumber(reader, "NextPld:");
+  fields.reserved = ReadSubBlockNumber(reader, "Reserved:");
+  fields.length = ReadSubBlockBytes(reader, "Length:", node);
+  doi = ReadSubBlockBytes(reader, "DOI:", node);
+  protId = static_cast<std::int32_t>(ReadSubBlockNumber(reader, "ProtID:"));
+  spiSize = static_cast<std::int32_t>(ReadSubBlockNumber(reader, "SPISize:"));
 }
 
 void WriteInformationalHead(std::string& out, std::string_view keyword, const PayloadFields& fields,

@@ -66,6 +66,10 @@ struct PayloadFields {
   std::string DetailHead(std::string_view title, unsigned reservedBase = 10) const;
 };
 
+// The opening of a notification or delete block as read: the common fields, then DOI,
+// protocol and SPI size.
+void ReadInformationalHead(DebugLogReader& reader, QLFolder& node, PayloadFields& fields, ByteList& doi,
+                           std::int32_t& protId, std::int32_t& spiSize);
 // The opening of a written notification or delete block: the keyword line, the common fields,
 // then DOI, protocol and SPI size, which both informational payloads carry in this order.
 void WriteInformationalHead(std::string& out, std::string_view keyword, const PayloadFields& fields,

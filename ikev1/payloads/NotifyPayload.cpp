@@ -60,12 +60,7 @@ void SkipSecondDataRendering(DebugLogReader& reader, std::size_t dataSize) {
 }
 
 NotifyPayload::NotifyPayload(DebugLogReader& reader, QLFolder* parent) : QLFolder("Notify", parent) {
-  fields_.nextPld = ReadSubBlockNumber(reader, "NextPld:");
-  fields_.reserved = ReadSubBlockNumber(reader, "Reserved:");
-  fields_.length = ReadSubBlockBytes(reader, "Length:", *this);
-  doi_ = ReadSubBlockBytes(reader, "DOI:", *this);
-  protId_ = static_cast<std::int32_t>(ReadSubBlockNumber(reader, "ProtID:"));
-  spiSize_ = static_cast<std::int32_t>(ReadSubBlockNumber(reader, "SPISize:"));
+  ReadInformationalHead(reader, *this, fields_, doi_, protId_, spiSize_);
   notifyType_ = ReadSubBlockBytes(reader, "NotifyType:", *this);
   if (spiSize_ != 0) spi_ = ReadSubBlockBytes(reader, "SPI:", *this);
 
