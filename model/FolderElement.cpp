@@ -15,18 +15,10 @@ std::uint32_t FolderElement::CookieValue() const { return header_ ? header_->Coo
 void FolderElement::Load(std::unique_ptr<Header> header, DebugLogReader& reader) {
   SetHeader(std::move(header));
   ReadPayloads(reader);
-  AttachPacketDebug(reader);
+  AttachPacketDebug(reader.PacketDebugRecords());
 }
 
-void FolderElement::AttachPacketDebug(DebugLogReader& /*reader*/) { AttachPacketDebug(); }
-
-void FolderElement::AddElement(std::unique_ptr<FolderElement> child, std::unique_ptr<Header> header,
-                               DebugLogReader& reader) {
-  if (!child) return;
-  child->SetParent(this);
-  child->Load(std::move(header), reader);
-  AppendChild(std::move(child));
-}
+void FolderElement::AttachPacketDebug(PacketDebugTable* /*table*/) { AttachPacketDebug(); }
 
 bool FolderElement::IsBlockKeyword(std::string_view token) const { return DebugLogReader::IsBlockKeyword(token); }
 

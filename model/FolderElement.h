@@ -11,6 +11,8 @@
 
 namespace quillon {
 
+class PacketDebugTable;
+
 // Intermediate base of the elements that carry an ISAKMP header: exchanges and messages.
 class FolderElement : public QLFolder {
  public:
@@ -23,13 +25,10 @@ class FolderElement : public QLFolder {
   // packet-debug record registered for it.
   virtual void Load(std::unique_ptr<Header> header, DebugLogReader& reader);
   // The last step of Load: a received packet's "PACKET DEBUG" record was logged before the
-  // packet and waits in the reader's table of the current load. The default runs the node's
-  // own hook, which knows no table.
+  // packet and waits in the table of the current load (null: none kept). The default runs the
+  // node's own hook, which knows no table.
   using QLFolder::AttachPacketDebug;
-  virtual void AttachPacketDebug(DebugLogReader& reader);
-  // Loads `child` from the packet and appends it to the children.
-  virtual void AddElement(std::unique_ptr<FolderElement> child, std::unique_ptr<Header> header,
-                          DebugLogReader& reader);
+  virtual void AttachPacketDebug(PacketDebugTable* table);
   virtual void ReadPayloads(DebugLogReader& reader) = 0;
   virtual bool IsBlockKeyword(std::string_view token) const;
   // Stores the header. The base keeps it owned but outside the children; a message makes it
@@ -39,8 +38,6 @@ class FolderElement : public QLFolder {
   Header* GetHeader() const { return header_; }
 
  protected:
-  // Gives up the header held by SetHeader, if this element still owns it outside its children.
-  std::unique_ptr<Header> ReleaseHeldHeader() { return std::move(heldHeader_); }
   void SetHeaderLink(Header* header) { header_ = header; }
 
  private:

@@ -1,7 +1,9 @@
 #include "ikev1/log/DebugLogReader.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
+#include <limits>
 #include <utility>
 
 namespace quillon {
@@ -45,36 +47,77 @@ constexpr std::string_view kSeparator = "+++++++";
 
 }  // namespace
 
-DebugLogReader::DebugLogReader() { token_.reserve(kMaxToken + 1); }
+// ---- byte sources -------------------------------------------------------------------------------
 
-DebugLogReader::DebugLogReader(const std::string& path) : DebugLogReader() {
-  file_ = std::fopen(path.c_str(), "rb");
+FileSource::FileSource(const std::string& path) : file_(std::fopen(path.c_str(), "rb")) {
   if (file_ == nullptr) throw WrongFormat();
-  storage_.resize(kBlockSize);
-  buf_ = storage_.data();
 }
 
+FileSource::~FileSource() { std::fclose(file_); }
+
+std::size_t FileSource::ReadAt(std::uint64_t offset, char* data, std::size_t size) {
+  if (offset != next_) {
+    if (offset > static_cast<std::uint64_t>(std::numeric_limits<long>::max()) ||
+        std::fseek(file_, static_cast<long>(offset), SEEK_SET) != 0)
+      return 0;
+    next_ = offset;
+  }
+  const std::size_t n = std::fread(data, 1, size, file_);
+  next_ += n;
+  return n;
+}
+
+std::size_t TextSource::ReadAt(std::uint64_t offset, char* data, std::size_t size) {
+  if (offset >= text_.size()) return 0;
+  const std::size_t n = std::min<std::uint64_t>(size, text_.size() - offset);
+  std::memcpy(data, text_.data() + offset, n);
+  return n;
+}
+
+// ---- DebugLogReader -----------------------------------------------------------------------------
+
+DebugLogReader::DebugLogReader() { token_.reserve(kMaxToken + 1); }
+
+DebugLogReader::DebugLogReader(const std::string& path) : DebugLogReader(std::make_shared<FileSource>(path), 0) {}
+
 DebugLogReader DebugLogReader::FromText(std::string text) {
-  DebugLogReader reader;
-  reader.storage_.assign(text.begin(), text.end());
-  reader.buf_ = reader.storage_.data();
-  reader.end_ = reader.storage_.size();
-  return reader;
+  return DebugLogReader(std::make_shared<TextSource>(std::move(text)), 0);
+}
+
+DebugLogReader::DebugLogReader(std::shared_ptr<ByteSource> source, std::uint64_t offset) : DebugLogReader() {
+  source_ = std::move(source);
+  storage_.resize(kBlockSize);
+  buf_ = storage_.data();
+  consumedBefore_ = offset;
+}
+
+DebugLogReader::DebugLogReader(std::vector<std::shared_ptr<const std::string>> texts, std::uint64_t offset,
+                               bool endsLog)
+    : DebugLogReader() {
+  texts_ = std::move(texts);
+  textsEndLog_ = endsLog;
+  consumedBefore_ = offset;
 }
 
 DebugLogReader::DebugLogReader(DebugLogReader&& other) noexcept { *this = std::move(other); }
 
 DebugLogReader& DebugLogReader::operator=(DebugLogReader&& other) noexcept {
   if (this == &other) return *this;
-  if (file_ != nullptr) std::fclose(file_);
-  file_ = std::exchange(other.file_, nullptr);
+  source_ = std::move(other.source_);
+  texts_ = std::move(other.texts_);
+  nextText_ = other.nextText_;
+  textsEndLog_ = other.textsEndLog_;
+  overrun_ = other.overrun_;
+  const bool inStorage = other.buf_ == other.storage_.data();
   storage_ = std::move(other.storage_);
-  buf_ = storage_.data();
+  // A block in storage moves with it; text in memory stays where it is.
+  buf_ = inStorage ? storage_.data() : other.buf_;
   pos_ = other.pos_;
   end_ = other.end_;
   consumedBefore_ = other.consumedBefore_;
   eof_ = other.eof_;
   token_ = std::move(other.token_);
+  tokenStart_ = other.tokenStart_;
   pushedBack_ = other.pushedBack_;
   restartSeen_ = other.restartSeen_;
   abandoned_ = other.abandoned_;
@@ -86,17 +129,33 @@ DebugLogReader& DebugLogReader::operator=(DebugLogReader&& other) noexcept {
   return *this;
 }
 
-DebugLogReader::~DebugLogReader() {
-  if (file_ != nullptr) std::fclose(file_);
-}
+DebugLogReader::~DebugLogReader() = default;
 
 bool DebugLogReader::Refill() {
   consumedBefore_ += end_;
   pos_ = end_ = 0;
-  if (file_ == nullptr) return false;
-  end_ = std::fread(storage_.data(), 1, storage_.size(), file_);
+  if (!source_) {
+    // Texts in memory are read where they are.
+    while (nextText_ < texts_.size()) {
+      const std::string& text = *texts_[nextText_++];
+      if (text.empty()) continue;
+      buf_ = text.data();
+      end_ = text.size();
+      return true;
+    }
+    if (!textsEndLog_) overrun_ = true;
+    return false;
+  }
+  end_ = source_->ReadAt(consumedBefore_, storage_.data(), storage_.size());
   if (progress_ && end_ != 0) progress_(consumedBefore_ + end_);
   return end_ != 0;
+}
+
+SyncPoint DebugLogReader::Sync() {
+  const bool held = pushedBack_ || restartSeen_ || abandoned_;
+  if (pushedBack_ && !restartSeen_ && !abandoned_ && tokenStart_ != kNoStart) return {tokenStart_, !eof_};
+  if (!held) SkipWhitespace();
+  return {Position(), !held && !eof_};
 }
 
 // Reads the next token into token_: skips whitespace, then takes at most kMaxToken
@@ -112,6 +171,7 @@ void DebugLogReader::ReadRawToken() {
       return;
     }
   }
+  tokenStart_ = consumedBefore_ + pos_;
   // Usual case: the whole token lies inside the buffer.
   {
     const std::size_t start = pos_;
@@ -225,6 +285,7 @@ ByteList DebugLogReader::ReadHexBytes() {
         pos_ = p;
         if (value == 0xFFFFFFFFu) {  // stored as a failed number: keep the token current
           token_.assign(buf_ + start, p - start);
+          tokenStart_ = consumedBefore_ + start;
           break;
         }
         list.push_back(value);
@@ -243,6 +304,7 @@ ByteList DebugLogReader::ReadHexBytes() {
 const std::string& DebugLogReader::ReadLineRest() {
   if (!pushedBack_ && !restartSeen_ && !abandoned_) {
     token_.clear();
+    tokenStart_ = kNoStart;
     bool lineEnded = false;
     while (!lineEnded) {
       if (pos_ == end_ && !Refill()) {

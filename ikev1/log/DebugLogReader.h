@@ -10,9 +10,14 @@
 //               packet); no new input is read until the loader clears it.
 // While either stop flag is set, every read returns the current token again.
 //
-// The file is read in large blocks; a token holds at most 2047 characters (longer runs come
-// back in 2047-character pieces), a line read with ReadLineRest at most 2047 (the rest of a
-// longer line is skipped). No read ever stalls on one position, so any input reaches AtEnd().
+// The input is read in large blocks from a byte source (the file, or text held in memory); a
+// token holds at most 2047 characters (longer runs come back in 2047-character pieces), a line
+// read with ReadLineRest at most 2047 (the rest of a longer line is skipped). No read ever
+// stalls on one position, so any input reaches AtEnd().
+//
+// Positions are offsets in the whole input. A reader may start at any offset, and a reader
+// may instead run over stretches of text held in memory (the loader's pieces): when those
+// stretches are not the end of the log, meeting their end is an overrun, not the end.
 #pragma once
 
 #include <cstdint>
@@ -36,6 +41,47 @@ class WrongFormat : public std::runtime_error {
 
 class PacketDebugTable;
 
+// Where a reader's bytes come from: reads at any offset, so that several readers of one load
+// can each start where they need to.
+class ByteSource {
+ public:
+  virtual ~ByteSource() = default;
+  // Up to `size` bytes from `offset` into `data`; fewer only at the end of the input.
+  virtual std::size_t ReadAt(std::uint64_t offset, char* data, std::size_t size) = 0;
+};
+
+// A log file opened for reading (read-only, binary). Throws WrongFormat when it cannot be opened.
+class FileSource : public ByteSource {
+ public:
+  explicit FileSource(const std::string& path);
+  ~FileSource() override;
+  FileSource(const FileSource&) = delete;
+  FileSource& operator=(const FileSource&) = delete;
+  std::size_t ReadAt(std::uint64_t offset, char* data, std::size_t size) override;
+
+ private:
+  std::FILE* file_ = nullptr;
+  std::uint64_t next_ = 0;  // where the stream stands: sequential reads need no seek
+};
+
+// Text held in memory.
+class TextSource : public ByteSource {
+ public:
+  explicit TextSource(std::string text) : text_(std::move(text)) {}
+  std::size_t ReadAt(std::uint64_t offset, char* data, std::size_t size) override;
+
+ private:
+  std::string text_;
+};
+
+// Where the packet scan stands between two packets: the offset of the next token, and whether
+// the reader is in the state a fresh reader would be in there (no flag set, no token held back
+// other than the one at that offset). A fresh reader started at a clean point reads on exactly
+// as the reader that reached it.
+struct SyncPoint {
+  std::uint64_t position = 0;
+  bool clean = false;
+};
 class DebugLogReader {
  public:
   static constexpr std::size_t kMaxToken = 2047;
@@ -44,6 +90,12 @@ class DebugLogReader {
   explicit DebugLogReader(const std::string& path);
   // Reads from text held in memory (tests, fuzzing).
   static DebugLogReader FromText(std::string text);
+  // Reads the source from `offset` on.
+  DebugLogReader(std::shared_ptr<ByteSource> source, std::uint64_t offset);
+  // Reads the texts one after the other, the first from its start, which is `offset` in the
+  // whole input. `endsLog`: the texts run to the end of the log; otherwise reading past them
+  // is an overrun.
+  DebugLogReader(std::vector<std::shared_ptr<const std::string>> texts, std::uint64_t offset, bool endsLog);
 
   DebugLogReader(DebugLogReader&&) noexcept;
   DebugLogReader& operator=(DebugLogReader&&) noexcept;
@@ -95,6 +147,13 @@ class DebugLogReader {
 
   // Bytes consumed so far (progress reporting, benchmarks).
   std::uint64_t Position() const { return consumedBefore_ + pos_; }
+  // The source this reader reads, if it reads one (null over texts in memory).
+  const std::shared_ptr<ByteSource>& Source() const { return source_; }
+  // A reader over texts met their end while the log goes on: what it read last is incomplete.
+  bool Overrun() const { return overrun_; }
+  // Where the next token starts, and whether the reader is clean there (see SyncPoint). Only
+  // whitespace is consumed. Meant for the packet scan's top, where the next read is a token.
+  SyncPoint Sync();
 
   // ---- token tests --------------------------------------------------------------------------
   // "debugIsakmpHdr:" or a "+++++++" separator line: the start of a packet.
@@ -113,19 +172,28 @@ class DebugLogReader {
   static std::uint32_t ParseHexToken(std::string_view token);
 
  private:
+  static constexpr std::uint64_t kNoStart = ~std::uint64_t{0};
+
   DebugLogReader();
   void ReadRawToken();
   bool Refill();
 
-  std::FILE* file_ = nullptr;
-  std::vector<char> storage_;   // the block buffer, or the whole text for in-memory input
+  std::shared_ptr<ByteSource> source_;
+  std::vector<std::shared_ptr<const std::string>> texts_;  // read instead of a source
+  std::size_t nextText_ = 0;
+  bool textsEndLog_ = true;
+  bool overrun_ = false;
+  std::vector<char> storage_;   // the block buffer for a source
   const char* buf_ = nullptr;
   std::size_t pos_ = 0;
   std::size_t end_ = 0;
-  std::uint64_t consumedBefore_ = 0;
+  std::uint64_t consumedBefore_ = 0;  // offset of buf_[0] in the whole input
   bool eof_ = false;
 
   std::string token_;
+  // Offset of the current token when it came whole from the token scan; kNoStart for a line
+  // or a token put together otherwise (such a token held back is no clean sync point).
+  std::uint64_t tokenStart_ = kNoStart;
   ByteList hexScratch_;  // ReadHexBytes gathers here; its capacity is reused
   bool pushedBack_ = false;
   bool restartSeen_ = false;

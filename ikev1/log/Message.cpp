@@ -127,11 +127,10 @@ QLFolder* Message::AddPayload(std::unique_ptr<QLFolder> payload) {
   return p;
 }
 
-void Message::AttachPacketDebug(DebugLogReader& reader) {
+void Message::AttachPacketDebug(PacketDebugTable* table) {
   // A received packet's record precedes it in the log and was parked by the loader; a created
   // packet's "Sent:" record follows it and is attached by the loader when it is read.
   const Header* header = GetHeader();
-  PacketDebugTable* table = reader.PacketDebugRecords();
   if (header == nullptr || header->IsCreated() || table == nullptr) return;
   if (std::unique_ptr<PacketDebugRecord> record = table->Take(header->InitCookie(), header->MsgId()))
     SetPacketDebug(std::move(record));

@@ -33,7 +33,7 @@ class Message : public FolderElement {
   std::string DetailText() const override;
   // Received packets: the packet-debug record parked under the packet's cookie and message ID.
   using FolderElement::AttachPacketDebug;
-  void AttachPacketDebug(DebugLogReader& reader) override;
+  void AttachPacketDebug(PacketDebugTable* table) override;
   // The packet framing: packet line and header block in the order of the packet's direction.
   void WriteDebug(std::string& out) const override;
   // Created packets: the final length block and the "Sent:" packet-debug record.

@@ -150,12 +150,106 @@ bool Exchange::TakesPacket(const Header& packet) const {
          header->MsgIdValue() == packet.MsgIdValue();
 }
 
-Message& Exchange::AddMessage(std::unique_ptr<Message> message, std::uint32_t bit, DebugLogReader& reader) {
+std::unique_ptr<Message> Exchange::MessageFor(std::uint32_t family, const Header& header) {
+  const std::uint32_t kind = header.PacketKind();
+  const std::string time = header.TimeText();
+  switch (family) {
+    case kFamilyMainMode: {
+      if (kind < kMainMode1 || kind > kMainMode6) return nullptr;
+      const std::uint32_t number = kind - kMainMode1 + 1;
+      std::string name = "MM packet " + std::to_string(number) + " (" + time + ")";
+      if (number <= 2) return std::make_unique<Main12Mess>(std::move(name), nullptr);
+      if (number <= 4) return std::make_unique<Main34Mess>(std::move(name), nullptr);
+      return std::make_unique<Main56Mess>(std::move(name), nullptr);
+    }
+    case kFamilyAggressive:
+      // The daemon's titles, spacing included.
+      switch (kind) {
+        case kAggressive1: return std::make_unique<Aggr1Mess>("AG packet 1 (" + time + ")", nullptr);
+        case kAggressive1 + 1: return std::make_unique<Aggr2Mess>("AG packet2 (" + time + ")", nullptr);
+        case kAggressive3: return std::make_unique<Aggr3Mess>("AG packet3 (" + time + ")", nullptr);
+        default: return nullptr;
+      }
+    case kFamilyQuickMode:
+      switch (kind) {
+        case kQuickMode1: return std::make_unique<PhaTwo12Mess>("QM packet 1 (" + time + ")", nullptr);
+        case kQuickMode1 + 1: return std::make_unique<PhaTwo12Mess>("QM packet 2 (" + time + ")", nullptr);
+        case kQuickMode3: return std::make_unique<PhaTwo3Mess>("QM packet 3 (" + time + ")", nullptr);
+        default: return nullptr;
+      }
+    case kFamilyConfig:
+      // Configuration packets are not numbered: the message names itself by its attributes.
+      return std::make_unique<ConfigMess>(nullptr);
+    default:
+      return nullptr;
+  }
+}
+
+void Exchange::Load(std::unique_ptr<Header> header, DebugLogReader& reader) {
+  PreparedPacket packet = ReadPacket(Family(), std::move(header), reader);
+  Place(packet, reader.PacketDebugRecords());
+}
+
+void Exchange::Place(PreparedPacket& packet, PacketDebugTable* table) {
+  if (packet.message) {
+    // The message owns the header; the exchange links it as the packet added last.
+    SetHeader(nullptr);
+    SetHeaderLink(packet.header);
+    TakeMessage(std::move(packet.message), table);
+  } else {
+    SetHeader(std::move(packet.heldHeader));
+  }
+  AttachPacketDebug(table);
+}
+
+void Exchange::TakeMessage(std::unique_ptr<Message> message, PacketDebugTable* table) {
+  AddMessage(std::move(message), 0, table);
+}
+
+Message& Exchange::AddMessage(std::unique_ptr<Message> message, std::uint32_t bit, PacketDebugTable* table) {
   Message& added = *message;
   packetMask_ |= bit;
-  AddElement(std::move(message), ReleaseHeldHeader(), reader);
+  added.AttachPacketDebug(table);
+  AppendChild(std::move(message));
   TakePacketDebugValue(added);
   return added;
+}
+
+// ---- reading packets ----------------------------------------------------------------------------
+
+PreparedPacket::PreparedPacket() = default;
+PreparedPacket::PreparedPacket(PreparedPacket&&) noexcept = default;
+PreparedPacket& PreparedPacket::operator=(PreparedPacket&&) noexcept = default;
+PreparedPacket::~PreparedPacket() = default;
+
+PreparedPacket ReadPacket(std::uint32_t family, std::unique_ptr<Header> header, DebugLogReader& reader) {
+  PreparedPacket packet;
+  if (!header) return packet;
+  packet.header = header.get();
+  if (family == kFamilyInformational) {
+    auto notify = std::make_unique<Notify>(nullptr);
+    notify->SetHeader(std::move(header));
+    notify->ReadPayloads(reader);
+    packet.exchange = std::move(notify);
+    return packet;
+  }
+  packet.message = Exchange::MessageFor(family, *header);
+  if (!packet.message) {
+    packet.heldHeader = std::move(header);
+    return packet;
+  }
+  packet.message->SetHeader(std::move(header));
+  packet.message->ReadPayloads(reader);
+  // Aggressive and quick mode packets end a cut-short packet here rather than leave the
+  // scan to clear it.
+  if ((family == kFamilyAggressive || family == kFamilyQuickMode) && reader.IsAbandoned()) reader.ClearAbandon();
+  return packet;
+}
+
+PreparedPacket ReadPacket(std::unique_ptr<Header> header, DebugLogReader& reader) {
+  if (!header) return {};
+  const std::uint32_t family = header->PacketFamily();
+  return ReadPacket(family, std::move(header), reader);
 }
 
 // ---- MainMode -----------------------------------------------------------------------------------
@@ -168,18 +262,10 @@ std::string MainMode::DetailText() const {
   return text;
 }
 
-void MainMode::ReadPayloads(DebugLogReader& reader) {
+void MainMode::TakeMessage(std::unique_ptr<Message> message, PacketDebugTable* table) {
   const Header* header = GetHeader();
-  if (header == nullptr) return;
-  const std::uint32_t kind = header->PacketKind();
-  if (kind < kMainMode1 || kind > kMainMode6) return;
-  const std::uint32_t number = kind - kMainMode1 + 1;
-  std::string name = "MM packet " + std::to_string(number) + " (" + header->TimeText() + ")";
-  std::unique_ptr<Message> message;
-  if (number <= 2) message = std::make_unique<Main12Mess>(std::move(name), this);
-  else if (number <= 4) message = std::make_unique<Main34Mess>(std::move(name), this);
-  else message = std::make_unique<Main56Mess>(std::move(name), this);
-  const Message& added = AddMessage(std::move(message), 1u << (number - 1), reader);
+  const std::uint32_t number = header->PacketKind() - kMainMode1 + 1;
+  const Message& added = AddMessage(std::move(message), 1u << (number - 1), table);
   // Packets 5 and 6 carry the identities; the peer's tells which index it stands for.
   if (!header->IsCreated() && number >= 5 && added.HasIdAddress()) {
     hasIdAddress_ = true;
@@ -192,17 +278,9 @@ void MainMode::ReadPayloads(DebugLogReader& reader) {
 Aggresive::Aggresive(QLFolder* parent)
     : Exchange("Aggressive", parent, kKeepsReassignment | kKeepsPacketDebugValue) {}
 
-void Aggresive::ReadPayloads(DebugLogReader& reader) {
-  const Header* header = GetHeader();
-  if (header == nullptr) return;
-  const std::string time = header->TimeText();
-  switch (header->PacketKind()) {
-    case kAggressive1: AddMessage(std::make_unique<Aggr1Mess>("AG packet 1 (" + time + ")", this), 1, reader); break;
-    case kAggressive1 + 1: AddMessage(std::make_unique<Aggr2Mess>("AG packet2 (" + time + ")", this), 2, reader); break;
-    case kAggressive3: AddMessage(std::make_unique<Aggr3Mess>("AG packet3 (" + time + ")", this), 4, reader); break;
-    default: return;
-  }
-  if (reader.IsAbandoned()) reader.ClearAbandon();
+// Packets 1, 2 and 3 of aggressive and quick mode set bits 1, 2 and 4.
+void Aggresive::TakeMessage(std::unique_ptr<Message> message, PacketDebugTable* table) {
+  AddMessage(std::move(message), 1u << (GetHeader()->PacketKind() - kAggressive1), table);
 }
 
 // ---- PhaseTwo -----------------------------------------------------------------------------------
@@ -235,19 +313,8 @@ bool PhaseTwo::SameIdentities(const QLFolder& other) const {
   return false;
 }
 
-void PhaseTwo::ReadPayloads(DebugLogReader& reader) {
-  const Header* header = GetHeader();
-  if (header == nullptr) return;
-  const std::string time = header->TimeText();
-  switch (header->PacketKind()) {
-    case kQuickMode1: AddMessage(std::make_unique<PhaTwo12Mess>("QM packet 1 (" + time + ")", this), 1, reader); break;
-    case kQuickMode1 + 1:
-      AddMessage(std::make_unique<PhaTwo12Mess>("QM packet 2 (" + time + ")", this), 2, reader);
-      break;
-    case kQuickMode3: AddMessage(std::make_unique<PhaTwo3Mess>("QM packet 3 (" + time + ")", this), 4, reader); break;
-    default: return;
-  }
-  if (reader.IsAbandoned()) reader.ClearAbandon();
+void PhaseTwo::TakeMessage(std::unique_ptr<Message> message, PacketDebugTable* table) {
+  AddMessage(std::move(message), 1u << (GetHeader()->PacketKind() - kQuickMode1), table);
 }
 
 // ---- ConfigMode ---------------------------------------------------------------------------------
@@ -262,10 +329,8 @@ bool ConfigMode::IsComplete() const {
 
 std::string ConfigMode::DetailText() const { return "Configuration Mode\r\n" + DirectionLine(); }
 
-void ConfigMode::ReadPayloads(DebugLogReader& reader) {
-  if (GetHeader() == nullptr) return;
-  // Configuration packets are not numbered: the message names itself by its attributes.
-  const Message& added = AddMessage(std::make_unique<ConfigMess>(this), 0, reader);
+void ConfigMode::TakeMessage(std::unique_ptr<Message> message, PacketDebugTable* table) {
+  const Message& added = AddMessage(std::move(message), 0, table);
   if (!hasUserName_ && added.HasUserName()) {
     hasUserName_ = true;
     userName_ = added.UserName();

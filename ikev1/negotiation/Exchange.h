@@ -13,6 +13,10 @@
 // hands the header itself to the message it creates, which owns it as its first child. When a
 // packet creates no message the exchange keeps that header itself, so the link never dangles.
 // An informational exchange has no messages: its header and payloads are its own children.
+//
+// Loading a packet is reading it (ReadPacket: the message of the packet's kind reads the
+// payload blocks) and then placing it here (Place: the exchange takes the message, its
+// packet-debug record and what it tells about the negotiation).
 #pragma once
 
 #include <cstdint>
@@ -21,6 +25,7 @@
 #include <string>
 #include <string_view>
 
+#include "ikev1/negotiation/PreparedPacket.h"
 #include "model/FolderElement.h"
 
 namespace quillon {
@@ -35,6 +40,18 @@ class Exchange : public FolderElement {
   // The exchange for a packet family (main mode 8, configuration 16, aggressive mode 48, quick
   // mode 64, informational 128); null for any other family.
   static std::unique_ptr<Exchange> ForFamily(std::uint32_t family, QLFolder* parent);
+  // The message node for a packet of the family and the header's kind, named for it; null when
+  // the family has no messages or the kind numbers no packet of it.
+  static std::unique_ptr<Message> MessageFor(std::uint32_t family, const Header& header);
+  // The packet family this exchange stands for; 0 for none.
+  virtual std::uint32_t Family() const { return 0; }
+
+  // Reads the packet as this exchange's family does, then places it.
+  void Load(std::unique_ptr<Header> header, DebugLogReader& reader) override;
+  // Takes a packet read for this exchange's family: the exchange links the packet's header
+  // (the packet added last names the negotiation), and takes the message with its record from
+  // `table` (null: none kept). A packet without message leaves its header with the exchange.
+  virtual void Place(PreparedPacket& packet, PacketDebugTable* table);
 
   // Name, direction of the first packet, its date, " From: " and the first packet's time, then
   // " To: " and the last packet's time when the negotiation completed, else " Failed!".
@@ -86,9 +103,11 @@ class Exchange : public FolderElement {
   enum Keeps : unsigned { kKeepsNothing = 0, kKeepsReassignment = 1, kKeepsPacketDebugValue = 2 };
   Exchange(std::string name, QLFolder* parent, unsigned keeps);
 
-  // Creates the message for the packet held since Load: the message takes the header, reads
-  // the payload blocks and its packet-debug record; the packet's bit joins the mask.
-  Message& AddMessage(std::unique_ptr<Message> message, std::uint32_t bit, DebugLogReader& reader);
+  // The message of a packet just placed, with the packet's header linked: each kind of
+  // exchange records what the message tells about the negotiation.
+  virtual void TakeMessage(std::unique_ptr<Message> message, PacketDebugTable* table);
+  // Appends the message after it took its packet-debug record; the packet's bit joins the mask.
+  Message& AddMessage(std::unique_ptr<Message> message, std::uint32_t bit, PacketDebugTable* table);
   // The first non-zero packet-debug value of the messages wins.
   void TakePacketDebugValue(const QLFolder& message);
   // "\r\nLocal host ==> Remote peer(a.b.c.d)" (or "<==") for the packet added last, after
@@ -123,7 +142,10 @@ class MainMode : public Exchange {
   // The identity address (a peer index) the peer sent in packet 5 or 6.
   bool HasIdAddress() const override { return hasIdAddress_; }
   std::uint32_t IdAddress() const override { return idAddress_; }
-  void ReadPayloads(DebugLogReader& reader) override;
+  std::uint32_t Family() const override { return kFamilyMainMode; }
+
+ protected:
+  void TakeMessage(std::unique_ptr<Message> message, PacketDebugTable* table) override;
 
  private:
   bool hasIdAddress_ = false;
@@ -137,7 +159,10 @@ class Aggresive : public Exchange {
 
   bool IsComplete() const override { return packetMask_ == 7; }
   std::string DetailText() const override { return "Aggresive Mode\r\n"; }
-  void ReadPayloads(DebugLogReader& reader) override;
+  std::uint32_t Family() const override { return kFamilyAggressive; }
+
+ protected:
+  void TakeMessage(std::unique_ptr<Message> message, PacketDebugTable* table) override;
 };
 
 // Quick mode (phase two): three packets negotiating IPsec SAs for a pair of identities.
@@ -160,7 +185,10 @@ class PhaseTwo : public Exchange {
   // Both quick modes negotiate for the same pair of identities, in either role: compares the
   // only messages when both have one, else the second messages (the responder's answer).
   bool SameIdentities(const QLFolder& other) const override;
-  void ReadPayloads(DebugLogReader& reader) override;
+  std::uint32_t Family() const override { return kFamilyQuickMode; }
+
+ protected:
+  void TakeMessage(std::unique_ptr<Message> message, PacketDebugTable* table) override;
 
  private:
   bool immediateDelete_ = false;
@@ -180,7 +208,10 @@ class ConfigMode : public Exchange {
   std::string UserName() const override { return userName_; }
   bool HasUserDetail() const override { return hasUserDetail_; }
   std::string UserDetail() const override { return userDetail_; }
-  void ReadPayloads(DebugLogReader& reader) override;
+  std::uint32_t Family() const override { return kFamilyConfig; }
+
+ protected:
+  void TakeMessage(std::unique_ptr<Message> message, PacketDebugTable* table) override;
 
  private:
   bool hasUserName_ = false;
@@ -206,7 +237,14 @@ class Notify : public Exchange {
   bool IsNotify() const override { return true; }
   // A received packet takes the record the daemon logged before it.
   using FolderElement::AttachPacketDebug;
-  void AttachPacketDebug(DebugLogReader& reader) override;
+  void AttachPacketDebug(PacketDebugTable* table) override;
+  std::uint32_t Family() const override { return kFamilyInformational; }
+  // The exchange is its packet: it reads the payloads itself.
+  void Load(std::unique_ptr<Header> header, DebugLogReader& reader) override {
+    FolderElement::Load(std::move(header), reader);
+  }
+  // A read informational packet is this exchange already: only its record is left to take.
+  void Place(PreparedPacket& /*packet*/, PacketDebugTable* table) override { AttachPacketDebug(table); }
   // The packet framing in the daemon's layout: the received packet's record and header block
   // before the packet line, the created packet's header block after it.
   void WriteDebug(std::string& out) const override;

@@ -47,10 +47,9 @@ std::string Notify::DetailText() const {
   return text;
 }
 
-void Notify::AttachPacketDebug(DebugLogReader& reader) {
+void Notify::AttachPacketDebug(PacketDebugTable* table) {
   // The daemon logs a received packet's record before the packet; the loader parked it.
   const Header* header = GetHeader();
-  PacketDebugTable* table = reader.PacketDebugRecords();
   if (header == nullptr || header->IsCreated() || table == nullptr) return;
   if (std::unique_ptr<PacketDebugRecord> record = table->Take(header->InitCookie(), header->MsgId()))
     SetPacketDebug(std::move(record));

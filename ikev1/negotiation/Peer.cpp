@@ -27,13 +27,16 @@ std::string VersionText(const std::string& token) {
 
 }  // namespace
 
-Peer::Peer(std::unique_ptr<Header> header, DebugLogReader& reader, std::string name, QLFolder* parent)
+Peer::Peer(PreparedPacket packet, PacketDebugTable* table, std::string name, QLFolder* parent)
     : QLFolder(std::move(name), parent) {
-  if (header) peerAddress_ = header->PeerAddress();
+  if (packet.header != nullptr) peerAddress_ = packet.header->PeerAddress();
   indexedPeer_ = IsLowRangeAddress(peerAddress_);
   idAddress_ = indexedPeer_ ? peerAddress_ : 0;
-  AddPacket(std::move(header), reader);
+  AddPacket(std::move(packet), table);
 }
+
+Peer::Peer(std::unique_ptr<Header> header, DebugLogReader& reader, std::string name, QLFolder* parent)
+    : Peer(ReadPacket(std::move(header), reader), reader.PacketDebugRecords(), std::move(name), parent) {}
 
 Peer::Peer(std::uint32_t address, std::uint32_t index, std::string name, QLFolder* parent)
     : QLFolder(std::move(name), parent),
@@ -113,19 +116,23 @@ void Peer::Analyze() {
 }
 
 Exchange* Peer::AddPacket(std::unique_ptr<Header> header, DebugLogReader& reader) {
-  if (!header) return nullptr;
-  const std::uint32_t local = header->TunnelLocalIP();
-  const std::uint32_t peer = header->TunnelPeerIP();
+  return AddPacket(ReadPacket(std::move(header), reader), reader.PacketDebugRecords());
+}
+
+Exchange* Peer::AddPacket(PreparedPacket packet, PacketDebugTable* table) {
+  if (packet.header == nullptr) return nullptr;
+  const std::uint32_t local = packet.header->TunnelLocalIP();
+  const std::uint32_t peer = packet.header->TunnelPeerIP();
   // The tunnel of the pair, if there is one, stands just before the place a new one would take.
   const std::size_t position = PairPosition(*this, local, peer);
   if (position > 0 && Child(position - 1)->MatchesTunnel(local, peer)) {
     if (auto* tunnel = dynamic_cast<Tunnel*>(Child(position - 1))) {
-      Exchange* exchange = tunnel->AddPacket(std::move(header), reader);
+      Exchange* exchange = tunnel->AddPacket(std::move(packet), table);
       if (tunnel->HasIdAddress()) hasIdAddress_ = true;
       return exchange;
     }
   }
-  auto tunnel = std::make_unique<Tunnel>(std::move(header), reader, local, peer, Tunnel::NameFor(local, peer), this);
+  auto tunnel = std::make_unique<Tunnel>(std::move(packet), table, local, peer, Tunnel::NameFor(local, peer), this);
   // The new tunnel holds exactly the exchange that took the packet, if any.
   auto* exchange = tunnel->ChildCount() != 0 ? dynamic_cast<Exchange*>(tunnel->Child(0)) : nullptr;
   if (tunnel->HasIdAddress()) hasIdAddress_ = true;

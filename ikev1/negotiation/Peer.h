@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 
+#include "ikev1/negotiation/PreparedPacket.h"
 #include "model/QLFolder.h"
 
 namespace quillon {
@@ -19,7 +20,10 @@ class Exchange;
 
 class Peer : public QLFolder {
  public:
-  // A peer for the first packet from its address; the packet is placed at once.
+  // A peer for the first packet from its address; the packet is placed at once (its record
+  // taken from `table`, null: none kept).
+  Peer(PreparedPacket packet, PacketDebugTable* table, std::string name, QLFolder* parent = nullptr);
+  // The same for a packet whose payload blocks are still to be read from the reader.
   Peer(std::unique_ptr<Header> header, DebugLogReader& reader, std::string name, QLFolder* parent = nullptr);
   // A merged peer made by the regrouping: its address is the index, its identity address the
   // real address. It starts empty.
@@ -49,6 +53,7 @@ class Peer : public QLFolder {
 
   // Places one packet in the tunnel of its tunnel addresses, creating the tunnel when it is
   // new. Returns the exchange that took the packet (null when the packet was dropped).
+  Exchange* AddPacket(PreparedPacket packet, PacketDebugTable* table);
   Exchange* AddPacket(std::unique_ptr<Header> header, DebugLogReader& reader);
   // The daemon restarted: the first tunnel gets a restart marker and every negotiation of the
   // peer is ended. The reader's current token tells what the restart line said.

@@ -22,10 +22,10 @@ struct Tunnel::InsertBatch {
   std::multimap<std::int64_t, Sequence::iterator> byStart;
 };
 
-Tunnel::Tunnel(std::unique_ptr<Header> header, DebugLogReader& reader, std::uint32_t local, std::uint32_t peer,
+Tunnel::Tunnel(PreparedPacket packet, PacketDebugTable* table, std::uint32_t local, std::uint32_t peer,
                std::string name, QLFolder* parent)
     : QLFolder(std::move(name), parent), tunnelLocalIP_(local), tunnelPeerIP_(peer) {
-  AddPacket(std::move(header), reader);
+  AddPacket(std::move(packet), table);
 }
 
 Tunnel::Tunnel(std::uint32_t local, std::uint32_t peer, QLFolder* parent)
@@ -115,18 +115,25 @@ Exchange* Tunnel::FindOpenExchange(const Header& packet) {
 }
 
 Exchange* Tunnel::AddPacket(std::unique_ptr<Header> header, DebugLogReader& reader) {
-  if (!header) return nullptr;
+  return AddPacket(ReadPacket(std::move(header), reader), reader.PacketDebugRecords());
+}
+
+Exchange* Tunnel::AddPacket(PreparedPacket packet, PacketDebugTable* table) {
+  if (packet.header == nullptr) return nullptr;
+  const Header& header = *packet.header;
   CloseInsertBatch();
   timeOrdered_ = false;
-  if (Exchange* exchange = FindOpenExchange(*header)) {
-    exchange->Load(std::move(header), reader);
+  if (Exchange* exchange = FindOpenExchange(header)) {
+    exchange->Place(packet, table);
     if (exchange->HasIdAddress()) hasIdAddress_ = true;
     return exchange;
   }
-  std::unique_ptr<Exchange> created = Exchange::ForFamily(header->PacketFamily(), this);
+  // An informational packet was read into its exchange already.
+  std::unique_ptr<Exchange> created =
+      packet.exchange ? std::move(packet.exchange) : Exchange::ForFamily(header.PacketFamily(), this);
   if (!created) return nullptr;
-  const Key key = KeyOf(*header);
-  created->Load(std::move(header), reader);
+  const Key key = KeyOf(header);
+  created->Place(packet, table);
   if (created->HasIdAddress()) hasIdAddress_ = true;
   auto* exchange = static_cast<Exchange*>(AppendChild(std::move(created)));
   if (openIndexValid_ && key.family != kFamilyInformational) openIndex_.insert_or_assign(key, ChildCount() - 1);

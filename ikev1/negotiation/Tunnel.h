@@ -14,6 +14,7 @@
 #include <string_view>
 #include <unordered_map>
 
+#include "ikev1/negotiation/PreparedPacket.h"
 #include "model/QLFolder.h"
 
 namespace quillon {
@@ -23,9 +24,9 @@ struct NegotiationStatistics;
 
 class Tunnel : public QLFolder {
  public:
-  // A tunnel created for its first packet, which it places at once.
-  Tunnel(std::unique_ptr<Header> header, DebugLogReader& reader, std::uint32_t local, std::uint32_t peer,
-         std::string name, QLFolder* parent);
+  // A tunnel created for its first packet, which it places at once (records from `table`).
+  Tunnel(PreparedPacket packet, PacketDebugTable* table, std::uint32_t local, std::uint32_t peer, std::string name,
+         QLFolder* parent);
   // An empty tunnel, filled by the log root's regrouping.
   Tunnel(std::uint32_t local, std::uint32_t peer, QLFolder* parent);
   ~Tunnel() override;
@@ -58,6 +59,9 @@ class Tunnel : public QLFolder {
   // takes it; otherwise it starts a new negotiation (an informational packet always does).
   // Returns the exchange that took the packet; null when the packet's family has no
   // negotiation class (the packet is dropped).
+  // The received packet's packet-debug record is taken from `table` (null: none kept).
+  Exchange* AddPacket(PreparedPacket packet, PacketDebugTable* table);
+  // Reads the packet's payload blocks from the reader, then places it.
   Exchange* AddPacket(std::unique_ptr<Header> header, DebugLogReader& reader);
   // Appends the marker of a daemon restart.
   void AddRestartMarker(std::string text);
