@@ -5,13 +5,13 @@
 #include <future>
 #include <memory>
 #include <string>
-#include <system_error>
 #include <thread>
 #include <unordered_map>
 #include <utility>
 #include <vector>
 
 #include "ikev2/V2Peer.h"
+#include "model/Background.h"
 #include "ikev2/v2Exchange.h"
 
 namespace quillon {
@@ -91,18 +91,8 @@ class Placer {
   bool needsRegroup_ = false;
 };
 
-// Reads the piece on a thread of its own; on this thread when no thread can be started (a
-// process at its thread limit still loads its log).
 std::future<ExchangeRun> StartReading(std::string piece) {
-  // Held apart from the task, so that the text is still here when the thread fails to start.
-  auto text = std::make_shared<std::string>(std::move(piece));
-  try {
-    return std::async(std::launch::async, [text] { return ReadPiece(std::move(*text)); });
-  } catch (const std::system_error&) {
-    std::promise<ExchangeRun> done;
-    done.set_value(ReadPiece(std::move(*text)));
-    return done.get_future();
-  }
+  return RunInBackground([text = std::move(piece)]() mutable { return ReadPiece(std::move(text)); });
 }
 
 }  // namespace

@@ -16,6 +16,13 @@
 
 namespace quillon {
 
+// How the IKEv1 loader cuts a log into pieces read in parallel. The defaults suit any log;
+// tests set small values to cut often.
+struct IKEv1ReadOptions {
+  std::size_t pieceSize = std::size_t{2} << 20;  // a piece ends at a packet start past this; 0: one reader
+  unsigned workers = 0;                          // threads reading pieces; 0: one per spare core
+};
+
 class LogFile : public QLFolder {
  public:
   LogFile();
@@ -36,7 +43,9 @@ class LogFile : public QLFolder {
   // address, which places it in a tunnel and a negotiation; a daemon restart ends every open
   // negotiation; indexed peers are regrouped at the end and every peer is analysed. Received
   // packet-debug records wait in a table of this load until their packet is read.
-  void ReadIKEv1Log(DebugLogReader& reader);
+  // A reader at the start of a source larger than one piece is read in pieces on worker
+  // threads; the tree is the same as from one reader read through.
+  void ReadIKEv1Log(DebugLogReader& reader, const IKEv1ReadOptions& options = {});
 
   // The three passes of the regrouping: pair exchanges by initiator cookie, move the paired
   // ones into merged peers, remove what became empty.

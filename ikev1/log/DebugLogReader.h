@@ -144,6 +144,7 @@ class DebugLogReader {
 
   // Called after each block read from the file.
   void SetProgress(ReadProgress progress) { progress_ = std::move(progress); }
+  const ReadProgress& Progress() const { return progress_; }
 
   // Bytes consumed so far (progress reporting, benchmarks).
   std::uint64_t Position() const { return consumedBefore_ + pos_; }

@@ -1,0 +1,27 @@
+// Work handed to a thread of its own, for the loaders that read pieces of a log in parallel.
+#pragma once
+
+#include <future>
+#include <memory>
+#include <system_error>
+#include <utility>
+
+namespace quillon {
+
+// Runs `work` on a thread of its own; on this thread when no thread can be started (a process
+// at its thread limit still loads its log).
+template <class Work>
+auto RunInBackground(Work work) -> std::future<decltype(work())> {
+  using Result = decltype(work());
+  // Held apart from the task, so that the work is still here when the thread fails to start.
+  auto held = std::make_shared<Work>(std::move(work));
+  try {
+    return std::async(std::launch::async, [held] { return (*held)(); });
+  } catch (const std::system_error&) {
+    std::promise<Result> done;
+    done.set_value((*held)());
+    return done.get_future();
+  }
+}
+
+}  // namespace quillon

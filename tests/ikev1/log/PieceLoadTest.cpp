@@ -1,0 +1,125 @@
+// A large IKEv1 log is read in pieces on worker threads and placed on the loading thread. The
+// tree must be exactly the tree one reader gives when it reads the log through, whatever the
+// piece size and wherever the pieces are cut: in the middle of a packet, of a packet-debug
+// block, of a restart line, in a run of hostile bytes.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "cli/TreePrinter.h"
+#include "ikev1/log/DebugLogReader.h"
+#include "model/LogFile.h"
+
+namespace quillon {
+namespace {
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::string Sample(const char* name) { return ReadFile(std::string(QUILLON_SOURCE_DIR) + "/examples/" + name); }
+
+// Every node's name, caption and detail text, and the restart text the load ends with.
+std::string Tree(const std::string& text, const IKEv1ReadOptions& options) {
+  LogFile root;
+  DebugLogReader reader = DebugLogReader::FromText(text);
+  root.ReadIKEv1Log(reader, options);
+  return cli::TextTree(root, {false, true}) + "restart text: " + reader.RestartText();
+}
+
+constexpr IKEv1ReadOptions kOneReader{0, 1};
+
+void ExpectSameInPieces(const std::string& log, const std::string& what) {
+  const std::string whole = Tree(log, kOneReader);
+  ASSERT_FALSE(whole.empty());
+  for (const IKEv1ReadOptions options :
+       {IKEv1ReadOptions{61, 3}, IKEv1ReadOptions{700, 2}, IKEv1ReadOptions{4096, 1}}) {
+    EXPECT_EQ(Tree(log, options), whole) << what << ", pieces of " << options.pieceSize;
+  }
+}
+
+std::string WithLineEnds(const std::string& text, const std::string& end) {
+  std::string out;
+  for (const char c : text) out += c == '\n' ? end : std::string(1, c);
+  return out;
+}
+
+TEST(PieceLoad, SampleLogsGiveTheTreeOfOneReader) {
+  for (const char* name : {"small.ilx", "gateway-day.ilx"}) {
+    const std::string sample = Sample(name);
+    ASSERT_FALSE(sample.empty()) << name;
+    ExpectSameInPieces(sample, name);
+    ExpectSameInPieces(WithLineEnds(sample, "\r\n"), std::string(name) + " with CR LF");
+  }
+}
+
+// Restarts between and inside packets (their handling reads on from the log and carries the
+// restart text from one restart to the next), packets cut short by the next one, lone packet
+// markers and packet-debug blocks without end.
+TEST(PieceLoad, RestartsAndBrokenPacketsGiveTheTreeOfOneReader) {
+  const std::string sample = Sample("small.ilx");
+  std::string log;
+  std::size_t line = 0;
+  for (std::size_t at = 0; at < sample.size();) {
+    std::size_t end = sample.find('\n', at);
+    end = end == std::string::npos ? sample.size() : end + 1;
+    log.append(sample, at, end - at);
+    switch (++line % 41) {
+      case 7: log += "IKE daemon started GX-1(4.1.2) build 7\n"; break;
+      case 13: log += "daemon\n"; break;
+      case 19: log += "++++++++++++++++++++\n"; break;
+      case 23: log += "##### BEGIN PACKET DEBUG #####\n\tReceived:\n"; break;
+      case 29: log += "debugIsakmpHdr: (Process)\n\tInitCookie: 01 02\n"; break;
+      case 37: log += "started\n"; break;
+      default: break;
+    }
+    at = end;
+  }
+  ExpectSameInPieces(log, "restarts and broken packets");
+}
+
+// Hostile variants: bytes flipped, stretches dropped or repeated, the log cut off anywhere.
+TEST(PieceLoad, DamagedLogsGiveTheTreeOfOneReader) {
+  const std::string sample = Sample("small.ilx");
+  std::mt19937 random(20261206);
+  for (int round = 0; round < 24; ++round) {
+    std::string log = sample;
+    for (int edit = 0; edit < 12; ++edit) {
+      const std::size_t at = random() % log.size();
+      const std::size_t length = 1 + random() % 300;
+      switch (random() % 4) {
+        case 0: log[at] = static_cast<char>(random() % 256); break;
+        case 1: log.erase(at, length); break;
+        case 2: log.insert(at, log.substr(at, length)); break;
+        default: log.insert(at, random() % 2 ? "\n+++++++\n" : " daemon "); break;
+      }
+    }
+    log.resize(random() % (log.size() + 1));
+    ExpectSameInPieces(log, "damaged log " + std::to_string(round));
+  }
+}
+
+// The pieces are read from the file itself when the reader reads a file.
+TEST(PieceLoad, FileReadInPiecesGivesTheTreeOfOneReader) {
+  const std::string path = (std::filesystem::temp_directory_path() / "quillon_piece_load.ilx").string();
+  const std::string sample = Sample("gateway-day.ilx");
+  std::ofstream(path, std::ios::binary) << sample;
+  LogFile root;
+  DebugLogReader reader(path);
+  std::uint64_t lastProgress = 0;
+  reader.SetProgress([&lastProgress](std::uint64_t bytes) { lastProgress = bytes; });
+  root.ReadIKEv1Log(reader, {4096, 2});
+  EXPECT_EQ(cli::TextTree(root, {false, true}) + "restart text: " + reader.RestartText(), Tree(sample, kOneReader));
+  EXPECT_EQ(lastProgress, sample.size());
+  std::filesystem::remove(path);
+}
+
+}  // namespace
+}  // namespace quillon
