@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <initializer_list>
 #include <memory>
 #include <string>
@@ -14,10 +15,11 @@
 namespace quillon {
 
 // A dump's elements in log order. Nearly every element is one byte, and most lists are a few
-// bytes long (a NextPld, a length, a cookie), while a large log holds millions of them. So the
-// bytes live in a std::string — no heap block at all up to fifteen elements, one byte each
-// beyond — and only a list holding a wider token (one with more than two digits keeps the whole
-// value it spells) moves all its elements to a 32-bit side vector.
+// bytes long (a NextPld, a length, a cookie), while a large log holds millions of them. So a
+// list is sixteen bytes: up to eight one-byte elements live in the object itself, a longer
+// list in one heap block of one byte per element, and only a list holding a wider token (one
+// with more than two digits keeps the whole value it spells) holds all its elements as 32-bit
+// values. A list holds at most 2^31 - 1 elements; further ones are not kept.
 class ByteList {
  public:
   using value_type = std::uint32_t;
@@ -27,7 +29,10 @@ class ByteList {
   using iterator = const_iterator;
 
   ByteList() = default;
-  ByteList(std::initializer_list<std::uint32_t> values) { for (std::uint32_t v : values) push_back(v); }
+  ByteList(std::initializer_list<std::uint32_t> values) {
+    reserve(values.size());
+    for (std::uint32_t v : values) push_back(v);
+  }
   ByteList(std::size_t count, std::uint32_t value) {
     reserve(count);
     for (std::size_t i = 0; i < count; ++i) push_back(value);
@@ -36,23 +41,29 @@ class ByteList {
   ByteList(It first, It last) {
     for (; first != last; ++first) push_back(static_cast<std::uint32_t>(*first));
   }
-  ByteList(const ByteList& other)
-      : bytes_(other.bytes_),
-        wide_(other.wide_ ? std::make_unique<std::vector<std::uint32_t>>(*other.wide_) : nullptr) {}
-  ByteList(ByteList&&) noexcept = default;
+  ByteList(const ByteList& other) { CopyFrom(other); }
+  ByteList(ByteList&& other) noexcept { TakeFrom(other); }
   ByteList& operator=(const ByteList& other) {
     if (this != &other) {
-      bytes_ = other.bytes_;
-      wide_ = other.wide_ ? std::make_unique<std::vector<std::uint32_t>>(*other.wide_) : nullptr;
+      Release();
+      CopyFrom(other);
     }
     return *this;
   }
-  ByteList& operator=(ByteList&&) noexcept = default;
+  ByteList& operator=(ByteList&& other) noexcept {
+    if (this != &other) {
+      Release();
+      TakeFrom(other);
+    }
+    return *this;
+  }
+  ~ByteList() { Release(); }
 
-  std::size_t size() const { return wide_ ? wide_->size() : bytes_.size(); }
-  bool empty() const { return size() == 0; }
+  std::size_t size() const { return size_; }
+  bool empty() const { return size_ == 0; }
   std::uint32_t operator[](std::size_t i) const {
-    return wide_ ? (*wide_)[i] : static_cast<unsigned char>(bytes_[i]);
+    if (IsWide()) return store_.wide[i];
+    return Bytes()[i];
   }
   std::uint32_t ElementAt(std::size_t i) const { return (*this)[i]; }
   std::uint32_t front() const { return (*this)[0]; }
@@ -61,30 +72,34 @@ class ByteList {
   const_iterator end() const { return {this, size()}; }
 
   void push_back(std::uint32_t value) {
-    if (!wide_ && value <= 0xFFu) {
-      bytes_.push_back(static_cast<char>(value));
-      return;
-    }
-    if (!wide_) Widen();
-    wide_->push_back(value);
+    if (size_ == kMaxSize) return;
+    if (!IsWide() && value > 0xFFu) Widen();
+    if (size_ == Capacity()) Grow(size_ + 1);
+    if (IsWide()) store_.wide[size_] = value;
+    else (OnHeap() ? store_.bytes : store_.local)[size_] = static_cast<unsigned char>(value);
+    ++size_;
   }
+  // A byte list keeps its room; a list of 32-bit elements becomes a byte list again.
   void clear() {
-    bytes_.clear();
-    wide_.reset();
+    if (IsWide()) {
+      Release();
+      capacity_ = kLocal;
+    }
+    size_ = 0;
   }
   void reserve(std::size_t n) {
-    if (wide_) wide_->reserve(n);
-    else bytes_.reserve(n);
+    if (n > Capacity()) Grow(n);
   }
-  // Drops unused capacity (a list read element by element keeps no slack once stored).
+  // Gives back the room past the elements.
   void shrink_to_fit() {
-    if (wide_) wide_->shrink_to_fit();
-    else bytes_.shrink_to_fit();
+    if (Capacity() == size_ || !OnHeap()) return;
+    ByteList exact(*this);
+    *this = std::move(exact);
   }
 
   friend bool operator==(const ByteList& a, const ByteList& b) {
-    if (!a.wide_ && !b.wide_) return a.bytes_ == b.bytes_;
-    if (a.size() != b.size()) return false;
+    if (a.size_ != b.size_) return false;
+    if (!a.IsWide() && !b.IsWide()) return std::memcmp(a.Bytes(), b.Bytes(), a.size_) == 0;
     for (std::size_t i = 0; i < a.size(); ++i) {
       if (a[i] != b[i]) return false;
     }
@@ -92,17 +107,46 @@ class ByteList {
   }
 
  private:
-  void Widen() {
-    wide_ = std::make_unique<std::vector<std::uint32_t>>(begin(), end());
-    bytes_.clear();
-    bytes_.shrink_to_fit();
+  static constexpr std::uint32_t kLocal = 8;
+  static constexpr std::uint32_t kWideFlag = 0x80000000u;
+  static constexpr std::uint32_t kMaxSize = 0x7FFFFFFFu;
+
+  bool IsWide() const { return (capacity_ & kWideFlag) != 0; }
+  std::uint32_t Capacity() const { return capacity_ & ~kWideFlag; }
+  bool OnHeap() const { return IsWide() || Capacity() > kLocal; }
+  // GCC, seeing a list grown past the local room, still warns about the local branch.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Warray-bounds"
+#endif
+  const unsigned char* Bytes() const { return OnHeap() ? store_.bytes : store_.local; }
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
+
+  // Moves the elements to a block of room for `n` (at least), in the current width.
+  void Grow(std::size_t n);
+  // Moves the elements to a 32-bit block.
+  void Widen();
+  void Release();
+  void CopyFrom(const ByteList& other);
+  void TakeFrom(ByteList& other) noexcept {
+    size_ = other.size_;
+    capacity_ = other.capacity_;
+    store_ = other.store_;
+    other.size_ = 0;
+    other.capacity_ = kLocal;
   }
 
-  std::string bytes_;
-  std::unique_ptr<std::vector<std::uint32_t>> wide_;
+  std::uint32_t size_ = 0;
+  std::uint32_t capacity_ = kLocal;  // in elements; the top bit marks 32-bit elements
+  union Store {
+    unsigned char local[kLocal];
+    unsigned char* bytes;
+    std::uint32_t* wide;
+  } store_{};
 };
 
-// Digits of `value` in `base` (2..16, lower case); a single base-16 digit gets a leading "0".
 std::string NumberText(std::uint32_t value, unsigned base);
 
 // The list read big-endian into 32 bits (wrapping); an empty list gives 0.
