@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "LogGenerator.h"
+#include "platform/ProcessMemory.h"
 #include "ikev1/log/DebugLogReader.h"
 #include "ikev1/log/OpenLog.h"
 #include "ikev2/LogLineReader.h"
@@ -48,6 +49,8 @@ bool WcSeconds(const std::string& path, double& wall, double& cpu) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // The allocator as the viewer and the command-line tool set it up.
+  quillon::platform::TuneAllocatorForLargeLogs();
   std::vector<std::string> args(argv + 1, argv + argc);
   const auto flag = std::find(args.begin(), args.end(), "--ikev2");
   const bool ikev2 = flag != args.end();

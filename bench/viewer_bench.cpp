@@ -16,6 +16,7 @@
 #include <QTreeView>
 
 #include "LogGenerator.h"
+#include "platform/ProcessMemory.h"
 #include "app/LogTreeModel.h"
 #include "app/LoggingEnvironment.h"
 #include "app/MainFrame.h"
@@ -90,6 +91,8 @@ double TimeExpansion(quillon::CMainFrame& frame, const quillon::QLFolder* node, 
 }  // namespace
 
 int main(int argc, char** argv) {
+  // The allocator as the viewer and the command-line tool set it up.
+  quillon::platform::TuneAllocatorForLargeLogs();
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   const std::uint64_t mb = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 200;
   std::string path;

@@ -11,6 +11,7 @@
 
 #include "cli/TreePrinter.h"
 #include "ikev1/log/OpenLog.h"
+#include "platform/ProcessMemory.h"
 
 namespace {
 
@@ -36,6 +37,7 @@ int UsageError(const char* what) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  quillon::platform::TuneAllocatorForLargeLogs();
   quillon::cli::PrintOptions options;
   bool stats = false;
   const char* path = nullptr;
