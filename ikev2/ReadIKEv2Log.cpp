@@ -5,7 +5,6 @@
 #include <future>
 #include <memory>
 #include <string>
-#include <thread>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -107,8 +106,7 @@ bool ReadIKEv2Exchanges(LogFile& root, LogLineReader& reader, const IKEv2ReadOpt
   Placer placer(root);
 
   // This thread reads and places; the others read pieces.
-  const unsigned cores = std::thread::hardware_concurrency();
-  const std::size_t workers = options.workers != 0 ? options.workers : std::max(1u, cores > 1 ? cores - 1 : 1u);
+  const std::size_t workers = PieceWorkers(options.workers);
   std::deque<std::future<ExchangeRun>> pending;
   // Piece buffers go round: a read piece's buffer takes the next piece, so that the load does
   // not map and unmap a fresh block for every piece.

@@ -13,7 +13,7 @@ namespace quillon {
 struct IKEv2ReadOptions {
   std::size_t pieceSize = std::size_t{2} << 20;   // a piece ends at the first start line past this
   std::size_t pieceLimit = std::size_t{32} << 20; // past this without a start line: read in place
-  unsigned workers = 0;                           // threads reading pieces; 0: one per spare core
+  unsigned workers = 0;                           // pieces read while one is placed; 0: one per core
 };
 
 // Names the root "IKEv2 debugging info", reads every exchange of the log and groups the

@@ -3,7 +3,10 @@
 
 #include <future>
 #include <memory>
+#include <algorithm>
+#include <cstddef>
 #include <system_error>
+#include <thread>
 #include <utility>
 
 namespace quillon {
@@ -22,6 +25,13 @@ auto RunInBackground(Work work) -> std::future<decltype(work())> {
     done.set_value((*held)());
     return done.get_future();
   }
+}
+
+// How many pieces of a log are read on worker threads while the loading thread places the
+// pieces read before: `requested`, or by default one per core, so that no core idles while the
+// loading thread places.
+inline std::size_t PieceWorkers(unsigned requested) {
+  return requested != 0 ? requested : std::max(1u, std::thread::hardware_concurrency());
 }
 
 }  // namespace quillon

@@ -20,7 +20,7 @@ namespace quillon {
 // tests set small values to cut often.
 struct IKEv1ReadOptions {
   std::size_t pieceSize = std::size_t{2} << 20;  // a piece ends at a packet start past this; 0: one reader
-  unsigned workers = 0;                          // threads reading pieces; 0: one per spare core
+  unsigned workers = 0;                          // pieces read while one is placed; 0: one per core
 };
 
 class LogFile : public QLFolder {

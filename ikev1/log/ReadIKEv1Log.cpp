@@ -27,7 +27,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <thread>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -537,8 +536,7 @@ void LogFile::ReadIKEv1Log(DebugLogReader& reader, const IKEv1ReadOptions& optio
     // One piece or less: one reader reads it all.
     ReadSequentially(reader, placer);
   } else {
-    const unsigned cores = std::thread::hardware_concurrency();
-    const std::size_t workers = options.workers != 0 ? options.workers : std::max(1u, cores > 1 ? cores - 1 : 1u);
+    const std::size_t workers = PieceWorkers(options.workers);
     // Progress is told as pieces are read (a log of one piece is read by the reader, which
     // tells its own).
     cutter->SetProgress(reader.Progress());
