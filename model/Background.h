@@ -28,10 +28,10 @@ auto RunInBackground(Work work) -> std::future<decltype(work())> {
 }
 
 // How many pieces of a log are read on worker threads while the loading thread places the
-// pieces read before: `requested`, or by default one per core, so that no core idles while the
-// loading thread places.
+// pieces read before: `requested`, or by default one per core (so that no core idles while the
+// loading thread places), at most eight (each piece in flight holds its text).
 inline std::size_t PieceWorkers(unsigned requested) {
-  return requested != 0 ? requested : std::max(1u, std::thread::hardware_concurrency());
+  return requested != 0 ? requested : std::clamp(std::thread::hardware_concurrency(), 1u, 8u);
 }
 
 }  // namespace quillon
