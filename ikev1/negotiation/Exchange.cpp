@@ -1,5 +1,8 @@
 #include "ikev1/negotiation/Exchange.h"
 
+#include <array>
+#include <string>
+#include <string_view>
 #include <utility>
 
 #include "ikev1/log/DebugLogReader.h"
@@ -150,6 +153,22 @@ bool Exchange::TakesPacket(const Header& packet) const {
          header->MsgIdValue() == packet.MsgIdValue();
 }
 
+namespace {
+
+// The message of packet 1, 2 or 3 (`index` 0 to 2) of aggressive or quick mode, titled with
+// the packet's time; null for any other index.
+template <class First, class Second, class Third>
+std::unique_ptr<Message> ThreePacketMessage(std::uint32_t index, const std::array<std::string_view, 3>& titles,
+                                            const std::string& time) {
+  if (index > 2) return nullptr;
+  std::string name = std::string(titles[index]) + " (" + time + ")";
+  if (index == 0) return std::make_unique<First>(std::move(name), nullptr);
+  if (index == 1) return std::make_unique<Second>(std::move(name), nullptr);
+  return std::make_unique<Third>(std::move(name), nullptr);
+}
+
+}  // namespace
+
 std::unique_ptr<Message> Exchange::MessageFor(std::uint32_t family, const Header& header) {
   const std::uint32_t kind = header.PacketKind();
   const std::string time = header.TimeText();
@@ -164,19 +183,11 @@ std::unique_ptr<Message> Exchange::MessageFor(std::uint32_t family, const Header
     }
     case kFamilyAggressive:
       // The daemon's titles, spacing included.
-      switch (kind) {
-        case kAggressive1: return std::make_unique<Aggr1Mess>("AG packet 1 (" + time + ")", nullptr);
-        case kAggressive1 + 1: return std::make_unique<Aggr2Mess>("AG packet2 (" + time + ")", nullptr);
-        case kAggressive3: return std::make_unique<Aggr3Mess>("AG packet3 (" + time + ")", nullptr);
-        default: return nullptr;
-      }
+      return ThreePacketMessage<Aggr1Mess, Aggr2Mess, Aggr3Mess>(kind - kAggressive1,
+                                                                  {"AG packet 1", "AG packet2", "AG packet3"}, time);
     case kFamilyQuickMode:
-      switch (kind) {
-        case kQuickMode1: return std::make_unique<PhaTwo12Mess>("QM packet 1 (" + time + ")", nullptr);
-        case kQuickMode1 + 1: return std::make_unique<PhaTwo12Mess>("QM packet 2 (" + time + ")", nullptr);
-        case kQuickMode3: return std::make_unique<PhaTwo3Mess>("QM packet 3 (" + time + ")", nullptr);
-        default: return nullptr;
-      }
+      return ThreePacketMessage<PhaTwo12Mess, PhaTwo12Mess, PhaTwo3Mess>(kind - kQuickMode1,
+                                                                         {"QM packet 1", "QM packet 2", "QM packet 3"}, time);
     case kFamilyConfig:
       // Configuration packets are not numbered: the message names itself by its attributes.
       return std::make_unique<ConfigMess>(nullptr);
