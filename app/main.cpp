@@ -3,6 +3,6 @@
 #include "platform/ProcessMemory.h"
 
 int main(int argc, char** argv) {
-  quillon::platform::TuneAllocatorForLargeLogs();
+  quillon::platform::TuneAllocatorForLargeLogs(argv);
   return quillon::CQuillonApp().Run(argc, argv);
 }

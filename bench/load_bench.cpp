@@ -50,7 +50,7 @@ bool WcSeconds(const std::string& path, double& wall, double& cpu) {
 
 int main(int argc, char** argv) {
   // The allocator as the viewer and the command-line tool set it up.
-  quillon::platform::TuneAllocatorForLargeLogs();
+  quillon::platform::TuneAllocatorForLargeLogs(argv);
   std::vector<std::string> args(argv + 1, argv + argc);
   const auto flag = std::find(args.begin(), args.end(), "--ikev2");
   const bool ikev2 = flag != args.end();

@@ -92,7 +92,7 @@ double TimeExpansion(quillon::CMainFrame& frame, const quillon::QLFolder* node, 
 
 int main(int argc, char** argv) {
   // The allocator as the viewer and the command-line tool set it up.
-  quillon::platform::TuneAllocatorForLargeLogs();
+  quillon::platform::TuneAllocatorForLargeLogs(argv);
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   const std::uint64_t mb = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 200;
   std::string path;

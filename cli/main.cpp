@@ -37,7 +37,7 @@ int UsageError(const char* what) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  quillon::platform::TuneAllocatorForLargeLogs();
+  quillon::platform::TuneAllocatorForLargeLogs(argv);
   quillon::cli::PrintOptions options;
   bool stats = false;
   const char* path = nullptr;

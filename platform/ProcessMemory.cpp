@@ -1,17 +1,89 @@
 #include "platform/ProcessMemory.h"
 
-#if defined(__GLIBC__)
+// Any C library header tells which C library this is.
+#include <cstdlib>
+
+#if defined(__linux__) && defined(__GLIBC__)
+#include <fcntl.h>
 #include <malloc.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <string>
 #endif
 
 namespace quillon::platform {
 
-void TuneAllocatorForLargeLogs() {
-#if defined(__GLIBC__)
-  // The extra room taken each time a heap grows (the default is 128 KiB). Untouched room costs
-  // address space only, and is given back when the heap shrinks.
-  mallopt(M_TOP_PAD, 32 << 20);
-#endif
+#if defined(__linux__) && defined(__GLIBC__)
+namespace {
+
+constexpr const char* kTunables = "GLIBC_TUNABLES";
+constexpr const char* kHugePageTunable = "glibc.malloc.hugetlb=1";
+// Set for the restarted program only: "set" when GLIBC_TUNABLES had a value before (kept in
+// kSavedTunables), "unset" when it had none.
+constexpr const char* kRestarted = "QUILLON_ALLOCATOR_RESTARTED";
+constexpr const char* kSavedTunables = "QUILLON_SAVED_GLIBC_TUNABLES";
+
+// The C library's heaps are at most 64 MiB each; with this much room taken at once a new heap
+// is usable in full from its start, and the main heap grows in steps of the same size.
+constexpr int kTopPad = 64 << 20;
+
+// Whether the kernel gives huge pages to memory that asks for them, and only to such memory.
+bool HugePagesOnRequest() {
+  const int fd = open("/sys/kernel/mm/transparent_hugepage/enabled", O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  char text[128] = {};
+  const ssize_t got = read(fd, text, sizeof text - 1);
+  close(fd);
+  return got > 0 && std::strstr(text, "[madvise]") != nullptr;
 }
+
+void RestoreEnvironment() {
+  const char* restarted = std::getenv(kRestarted);
+  if (restarted == nullptr) return;
+  const char* saved = std::getenv(kSavedTunables);
+  if (std::strcmp(restarted, "set") == 0 && saved != nullptr) setenv(kTunables, saved, 1);
+  else unsetenv(kTunables);
+  unsetenv(kSavedTunables);
+  unsetenv(kRestarted);
+}
+
+void RestartWithHugePages(char** argv) {
+  if (argv == nullptr || argv[0] == nullptr) return;
+  const char* preload = std::getenv("LD_PRELOAD");
+  if (preload != nullptr && *preload != '\0') return;
+  const char* tunables = std::getenv(kTunables);
+  if (tunables != nullptr && std::strstr(tunables, "glibc.malloc.hugetlb") != nullptr) return;
+  if (!HugePagesOnRequest()) return;
+
+  // The program's own file, not argv[0], which need not name it.
+  std::string self(4096, '\0');
+  const ssize_t length = readlink("/proc/self/exe", self.data(), self.size() - 1);
+  if (length <= 0) return;
+  self.resize(static_cast<std::size_t>(length));
+
+  std::string value = kHugePageTunable;
+  if (tunables != nullptr && *tunables != '\0') value = std::string(tunables) + ":" + value;
+  if (tunables != nullptr) setenv(kSavedTunables, tunables, 1);
+  setenv(kRestarted, tunables != nullptr ? "set" : "unset", 1);
+  setenv(kTunables, value.c_str(), 1);
+  execv(self.c_str(), argv);
+  // Still here: the restart failed; go on as we are.
+  RestoreEnvironment();
+}
+
+}  // namespace
+
+void TuneAllocatorForLargeLogs(char** argv) {
+  if (std::getenv(kRestarted) != nullptr) RestoreEnvironment();
+  else RestartWithHugePages(argv);
+  mallopt(M_TOP_PAD, kTopPad);
+}
+
+#else
+
+void TuneAllocatorForLargeLogs(char**) {}
+
+#endif
 
 }  // namespace quillon::platform
