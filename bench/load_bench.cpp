@@ -4,6 +4,7 @@
 //   load_bench [MB] [LOG]            default: a generated IKEv1 log of 200 MB
 //   load_bench --ikev2 [MB] [LOG]    a generated IKEv2 log instead
 //   --one-reader                     read with one reader on this thread, not in pieces
+//   --piece-kb N, --workers N        the loader's piece size and pieces in flight
 //
 // Prints the load's MB/s, the peak resident memory against the file size, and for scale the
 // time `LC_ALL=C wc -w` takes on the same file.
@@ -58,6 +59,17 @@ int main(int argc, char** argv) {
   const auto oneFlag = std::find(args.begin(), args.end(), "--one-reader");
   const bool oneReader = oneFlag != args.end();
   if (oneReader) args.erase(oneFlag);
+  // --piece-kb N and --workers N: the loaders' options, for tuning; OpenLog's defaults otherwise.
+  auto takeNumber = [&args](const std::string& name, long fallback) {
+    const auto at = std::find(args.begin(), args.end(), name);
+    if (at == args.end() || at + 1 == args.end()) return fallback;
+    const long value = std::strtol((at + 1)->c_str(), nullptr, 10);
+    args.erase(at, at + 2);
+    return value;
+  };
+  const long pieceKb = takeNumber("--piece-kb", -1);
+  const long workers = takeNumber("--workers", -1);
+  const bool tuned = pieceKb >= 0 || workers >= 0;
   const std::uint64_t mb = !args.empty() ? std::strtoull(args[0].c_str(), nullptr, 10) : 200;
   std::string path;
   if (args.size() > 1) {
@@ -77,16 +89,24 @@ int main(int argc, char** argv) {
   const double cpuStart = CpuSeconds(RUSAGE_SELF);
   const auto start = std::chrono::steady_clock::now();
   quillon::OpenLogResult result;
-  if (oneReader) {
+  if (oneReader || tuned) {
     // The loaders themselves, without the file checks OpenLog adds.
     result.log = std::make_unique<quillon::LogFile>();
     result.status = quillon::OpenLogResult::Status::kLoaded;
     if (ikev2) {
+      quillon::IKEv2ReadOptions options;
+      if (oneReader) options = {~std::size_t{0}, ~std::size_t{0}, 1};
+      if (pieceKb >= 0) options.pieceSize = static_cast<std::size_t>(pieceKb) << 10;
+      if (workers >= 0) options.workers = static_cast<unsigned>(workers);
       quillon::LogLineReader reader(path);
-      quillon::ReadIKEv2Log(*result.log, reader, {~std::size_t{0}, ~std::size_t{0}, 1});
+      quillon::ReadIKEv2Log(*result.log, reader, options);
     } else {
+      quillon::IKEv1ReadOptions options;
+      if (oneReader) options = {0, 1};
+      if (pieceKb >= 0) options.pieceSize = static_cast<std::size_t>(pieceKb) << 10;
+      if (workers >= 0) options.workers = static_cast<unsigned>(workers);
       quillon::DebugLogReader reader(path);
-      result.log->ReadIKEv1Log(reader, {0, 1});
+      result.log->ReadIKEv1Log(reader, options);
     }
   } else {
     result = quillon::OpenLog(path);
