@@ -56,18 +56,14 @@ void RestartWithHugePages(char** argv) {
   if (tunables != nullptr && std::strstr(tunables, "glibc.malloc.hugetlb") != nullptr) return;
   if (!HugePagesOnRequest()) return;
 
-  // The program's own file, not argv[0], which need not name it.
-  std::string self(4096, '\0');
-  const ssize_t length = readlink("/proc/self/exe", self.data(), self.size() - 1);
-  if (length <= 0) return;
-  self.resize(static_cast<std::size_t>(length));
-
   std::string value = kHugePageTunable;
   if (tunables != nullptr && *tunables != '\0') value = std::string(tunables) + ":" + value;
   if (tunables != nullptr) setenv(kSavedTunables, tunables, 1);
   setenv(kRestarted, tunables != nullptr ? "set" : "unset", 1);
   setenv(kTunables, value.c_str(), 1);
-  execv(self.c_str(), argv);
+  // The program's own file as the kernel knows it (argv[0] need not name it, and the file at
+  // that path may have been replaced since this program started).
+  execv("/proc/self/exe", argv);
   // Still here: the restart failed; go on as we are.
   RestoreEnvironment();
 }
