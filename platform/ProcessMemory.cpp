@@ -6,6 +6,7 @@
 #if defined(__linux__) && defined(__GLIBC__)
 #include <fcntl.h>
 #include <malloc.h>
+#include <sys/prctl.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -23,6 +24,9 @@ constexpr const char* kHugePageTunable = "glibc.malloc.hugetlb=1";
 // kSavedTunables), "unset" when it had none.
 constexpr const char* kRestarted = "QUILLON_ALLOCATOR_RESTARTED";
 constexpr const char* kSavedTunables = "QUILLON_SAVED_GLIBC_TUNABLES";
+// The process name before the restart: the restart names the process after the file it runs,
+// and `ps`, `top` and `pgrep` should show the name the program was started as.
+constexpr const char* kSavedName = "QUILLON_SAVED_PROCESS_NAME";
 
 // The C library's heaps are at most 64 MiB each; with this much room taken at once a new heap
 // is usable in full from its start, and the main heap grows in steps of the same size.
@@ -44,7 +48,9 @@ void RestoreEnvironment() {
   const char* saved = std::getenv(kSavedTunables);
   if (std::strcmp(restarted, "set") == 0 && saved != nullptr) setenv(kTunables, saved, 1);
   else unsetenv(kTunables);
+  if (const char* name = std::getenv(kSavedName)) prctl(PR_SET_NAME, name, 0, 0, 0);
   unsetenv(kSavedTunables);
+  unsetenv(kSavedName);
   unsetenv(kRestarted);
 }
 
@@ -59,6 +65,8 @@ void RestartWithHugePages(char** argv) {
   std::string value = kHugePageTunable;
   if (tunables != nullptr && *tunables != '\0') value = std::string(tunables) + ":" + value;
   if (tunables != nullptr) setenv(kSavedTunables, tunables, 1);
+  char name[17] = {};
+  if (prctl(PR_GET_NAME, name, 0, 0, 0) == 0) setenv(kSavedName, name, 1);
   setenv(kRestarted, tunables != nullptr ? "set" : "unset", 1);
   setenv(kTunables, value.c_str(), 1);
   // The program's own file as the kernel knows it (argv[0] need not name it, and the file at

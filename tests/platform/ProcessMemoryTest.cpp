@@ -36,17 +36,18 @@ TEST(ProcessMemoryTest, RestartKeepsArgumentsAndTheGivenEnvironment) {
 
   std::string out = RunProbe("env -u GLIBC_TUNABLES -u LD_PRELOAD " + kProbe + args);
   EXPECT_EQ(out, "now: (unset)\nstartup: " + std::string(restarts ? "glibc.malloc.hugetlb=1" : "(unset)") +
-                     "\nleftovers: no\n" + expectedArgs);
+                     "\nleftovers: no\nname: allocator_probe\n" + expectedArgs);
 
   // Settings of the user's own are kept. (The C library may cut up its copy of the start-up
   // setting while it reads it, so only the setting seen afterwards is compared here.)
   out = RunProbe("env -u LD_PRELOAD GLIBC_TUNABLES=glibc.malloc.tcache_count=7 " + kProbe + args);
   EXPECT_EQ(out.substr(0, out.find('\n') + 1), "now: glibc.malloc.tcache_count=7\n");
-  EXPECT_NE(out.find("\nleftovers: no\n" + expectedArgs), std::string::npos) << out;
+  EXPECT_NE(out.find("\nleftovers: no\nname: allocator_probe\n" + expectedArgs), std::string::npos) << out;
 
   // A huge-page setting of the user's own wins: no restart.
   out = RunProbe("env -u LD_PRELOAD GLIBC_TUNABLES=glibc.malloc.hugetlb=0 " + kProbe + args);
-  EXPECT_EQ(out, "now: glibc.malloc.hugetlb=0\nstartup: glibc.malloc.hugetlb=0\nleftovers: no\n" + expectedArgs);
+  EXPECT_EQ(out, "now: glibc.malloc.hugetlb=0\nstartup: glibc.malloc.hugetlb=0\nleftovers: no\nname: allocator_probe\n" +
+                     expectedArgs);
 }
 
 }  // namespace

@@ -25,10 +25,14 @@ int main(int argc, char** argv) {
     if (entry.rfind("GLIBC_TUNABLES=", 0) == 0) startup = entry.substr(15);
     at = end + 1;
   }
-  for (const char* name : {"QUILLON_ALLOCATOR_RESTARTED", "QUILLON_SAVED_GLIBC_TUNABLES"}) {
+  for (const char* name : {"QUILLON_ALLOCATOR_RESTARTED", "QUILLON_SAVED_GLIBC_TUNABLES", "QUILLON_SAVED_PROCESS_NAME"}) {
     if (std::getenv(name) != nullptr) leftovers = true;
   }
-  std::printf("startup: %s\nleftovers: %s\nargs:", startup.c_str(), leftovers ? "yes" : "no");
+  std::ifstream commFile("/proc/self/comm");
+  std::string comm;
+  std::getline(commFile, comm);
+  std::printf("startup: %s\nleftovers: %s\nname: %s\nargs:", startup.c_str(), leftovers ? "yes" : "no",
+              comm.c_str());
   for (int i = 1; i < argc; ++i) std::printf(" [%s]", argv[i]);
   std::printf("\n");
   return 0;
