@@ -79,6 +79,11 @@ void RestartWithHugePages(char** argv) {
 }  // namespace
 
 void TuneAllocatorForLargeLogs(char** argv) {
+  // Once per process: after the restart the environment no longer shows that it happened, and
+  // a second call would restart again.
+  static bool done = false;
+  if (done) return;
+  done = true;
   if (std::getenv(kRestarted) != nullptr) RestoreEnvironment();
   else RestartWithHugePages(argv);
   mallopt(M_TOP_PAD, kTopPad);

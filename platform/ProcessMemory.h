@@ -16,10 +16,10 @@ namespace quillon::platform {
 //   starts the same program again in the same process (same arguments, same process id) with
 //   them added. The program and anything it starts see the original environment.
 //
-// Call first thing in main, before any thread starts and before anything is printed. `argv` is
-// main's argument vector. Returns normally when there is nothing to restart for, when the
-// program runs under a tool that injects itself with LD_PRELOAD (a memory checker or profiler
-// would lose track of the restarted program), and when the restart fails.
+// Call first thing in main, before any thread starts and before anything is printed; later
+// calls do nothing. `argv` is main's argument vector. Returns normally when there is nothing to
+// restart for, when the program runs under a tool that injects itself with LD_PRELOAD (a memory
+// checker or profiler would lose track of the restarted program), and when the restart fails.
 void TuneAllocatorForLargeLogs(char** argv);
 
 }  // namespace quillon::platform

@@ -10,6 +10,8 @@
 
 int main(int argc, char** argv) {
   quillon::platform::TuneAllocatorForLargeLogs(argv);
+  // A second call changes nothing (and must not restart the program again).
+  quillon::platform::TuneAllocatorForLargeLogs(argv);
   const char* tunables = std::getenv("GLIBC_TUNABLES");
   std::printf("now: %s\n", tunables != nullptr ? tunables : "(unset)");
   // The environment this program image was started with: after a restart, what the C library
