@@ -20,8 +20,8 @@ namespace {
 
 constexpr const char* kTunables = "GLIBC_TUNABLES";
 constexpr const char* kHugePageTunable = "glibc.malloc.hugetlb=1";
-// Set for the restarted program only: "set" when GLIBC_TUNABLES had a value before (kept in
-// kSavedTunables), "unset" when it had none.
+// Set for the restarted program only. GLIBC_TUNABLES's value before the restart is kept in
+// kSavedTunables, which is missing when it had none.
 constexpr const char* kRestarted = "QUILLON_ALLOCATOR_RESTARTED";
 constexpr const char* kSavedTunables = "QUILLON_SAVED_GLIBC_TUNABLES";
 // The process name before the restart: the restart names the process after the file it runs,
@@ -43,10 +43,7 @@ bool HugePagesOnRequest() {
 }
 
 void RestoreEnvironment() {
-  const char* restarted = std::getenv(kRestarted);
-  if (restarted == nullptr) return;
-  const char* saved = std::getenv(kSavedTunables);
-  if (std::strcmp(restarted, "set") == 0 && saved != nullptr) setenv(kTunables, saved, 1);
+  if (const char* saved = std::getenv(kSavedTunables)) setenv(kTunables, saved, 1);
   else unsetenv(kTunables);
   if (const char* name = std::getenv(kSavedName)) prctl(PR_SET_NAME, name, 0, 0, 0);
   unsetenv(kSavedTunables);
@@ -67,7 +64,7 @@ void RestartWithHugePages(char** argv) {
   if (tunables != nullptr) setenv(kSavedTunables, tunables, 1);
   char name[17] = {};
   if (prctl(PR_GET_NAME, name, 0, 0, 0) == 0) setenv(kSavedName, name, 1);
-  setenv(kRestarted, tunables != nullptr ? "set" : "unset", 1);
+  setenv(kRestarted, "1", 1);
   setenv(kTunables, value.c_str(), 1);
   // The program's own file as the kernel knows it (argv[0] need not name it, and the file at
   // that path may have been replaced since this program started).
