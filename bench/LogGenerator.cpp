@@ -1574,10 +1574,10 @@ class V2Generator {
 
 }  // namespace
 
-std::uint64_t WriteDebugLog(const std::string& path, std::uint64_t bytes, unsigned peers) {
+std::uint64_t WriteDebugLog(const std::string& path, std::uint64_t bytes, unsigned peers, std::uint64_t restartEvery) {
   std::FILE* f = std::fopen(path.c_str(), "wb");
   if (f == nullptr) return 0;
-  constexpr std::uint64_t kRestartEvery = 25ull << 20;
+  const std::uint64_t kRestartEvery = restartEvery != 0 ? restartEvery : bytes + 1;
   Generator generator(peers, 42);
   generator.Head();
   std::uint64_t written = 0;

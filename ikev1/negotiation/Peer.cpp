@@ -13,19 +13,17 @@ namespace quillon {
 
 namespace {
 
-// The version text of a restart line ("GX-1(4.1) ..."): the parenthesised part, at most five
-// characters, as the daemon's restart record holds it.
 constexpr std::size_t kVersionTextLength = 5;
 
-std::string VersionText(const std::string& token) {
+}  // namespace
+
+std::string RestartVersionText(const std::string& token) {
   const std::size_t open = token.find('(');
   if (open == std::string::npos) return {};
   const std::size_t close = token.find(')', open);
   const std::size_t length = close == std::string::npos ? std::string::npos : close - open + 1;
   return token.substr(open, length).substr(0, kVersionTextLength);
 }
-
-}  // namespace
 
 Peer::Peer(PreparedPacket packet, PacketDebugTable* table, std::string name, QLFolder* parent)
     : QLFolder(std::move(name), parent) {
@@ -163,7 +161,7 @@ void Peer::HandleRestart(DebugLogReader& reader) {
     reader.SetRestartSeen();
     reader.SetRestartText(text);
   } else if (current.find("GX-1") != std::string::npos) {
-    text = VersionText(current);
+    text = RestartVersionText(current);
   } else {
     text = reader.RestartText();
   }

@@ -18,6 +18,10 @@ namespace quillon {
 
 class Exchange;
 
+// The version text of a restart line ("GX-1(4.1) ..."): the parenthesised part, at most five
+// characters, as the daemon's restart record holds it.
+std::string RestartVersionText(const std::string& token);
+
 class Peer : public QLFolder {
  public:
   // A peer for the first packet from its address; the packet is placed at once (its record

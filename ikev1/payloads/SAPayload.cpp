@@ -132,7 +132,28 @@ void SAPayload::WriteDebug(std::string& out) const {
   out += '\n';
 }
 
-void SAPayload::WriteDebugLength(std::string& out) const { WriteLengthBlock(out, kSaLengthKeyword, fields_.length); }
+void SAPayload::WriteDebugLength(std::string& out) const {
+  WriteLengthBlock(out, kSaLengthKeyword, fields_.length);
+  // The daemon's transform-match lines for the transforms it did not choose: the message's
+  // payload chain reads them after the SA and marks the same transforms again.
+  for (const auto& proposal : Children()) {
+    const auto* prop = dynamic_cast<const PropPayload*>(proposal.get());
+    if (prop == nullptr) continue;
+    for (const auto& child : prop->Children()) {
+      const auto* transform = dynamic_cast<const TransPayload*>(child.get());
+      if (transform == nullptr || !transform->IsNotChosen()) continue;
+      out += "TransMatchFailure: prop ";
+      AppendNumberText(out, prop->PropNum(), 16);
+      out += " trans in prop ";
+      AppendNumberText(out, transform->TransNum(), 16);
+      out += " id ";
+      AppendNumberText(out, transform->TransId(), 16);
+      out += " reason: ";
+      out += transform->NotChosenReason();
+      out += '\n';
+    }
+  }
+}
 
 std::string SAPayload::SpiText() const {
   for (const auto& child : Children()) {

@@ -42,7 +42,8 @@ class SAPayload final : public QLFolder {
 
   std::string DetailText() const override;
   void WriteDebug(std::string& out) const override;
-  // "debugSAPayloadLen:", always, after the proposals' blocks.
+  // "debugSAPayloadLen:", always, after the proposals' blocks; then one transform-match failure
+  // line per transform marked not chosen.
   void WriteDebugLength(std::string& out) const override;
   // The SPI text of the first proposal that has an SPI.
   std::string SpiText() const override;

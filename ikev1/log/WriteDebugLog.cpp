@@ -1,0 +1,229 @@
+#include "ikev1/log/WriteDebugLog.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+#include <map>
+#include <optional>
+#include <tuple>
+#include <unordered_map>
+#include <vector>
+
+#include "ikev1/log/DebugLogReader.h"
+#include "ikev1/log/Header.h"
+#include "ikev1/negotiation/Exchange.h"
+#include "ikev1/negotiation/Peer.h"
+#include "ikev1/negotiation/Tunnel.h"
+#include "model/LogFile.h"
+
+namespace quillon {
+
+void WriteTree(const QLFolder& node, std::string& out) {
+  node.WriteDebug(out);
+  for (const auto& child : node.Children()) WriteTree(*child, out);
+  node.WriteDebugLength(out);
+}
+
+namespace {
+
+using Key = std::tuple<std::uint32_t, std::uint32_t, std::uint32_t>;
+
+// What places a packet in a negotiation: cookie, family and message ID of its header.
+bool NegotiationKey(const QLFolder& node, Key& key) {
+  const auto* exchange = dynamic_cast<const Exchange*>(&node);
+  if (exchange == nullptr || exchange->IsNotify() || exchange->GetHeader() == nullptr) return false;
+  const Header& header = *exchange->GetHeader();
+  key = Key{header.CookieValue(), header.PacketFamily(), header.MsgIdValue()};
+  return true;
+}
+
+// The stretches of the log. A restart gives every peer that existed then a marker, appended to
+// its first tunnel of that moment, and ends every negotiation. Read back from the tree:
+//  - A peer's markers, taken tunnel by tunnel from the last tunnel to the first and in order
+//    within a tunnel, are its restarts in log order (a tunnel that becomes first later sorts
+//    before the earlier first one). A peer has a marker for every restart after its first
+//    packet, so a peer with m markers of k restarts in all first appeared in stretch k - m.
+//  - Negotiations after a tunnel's marker of restart r lie in stretch r or later; those of a
+//    tunnel before the one that holds the marker of restart r came after r (the tunnel did not
+//    exist yet). Two negotiations of one tunnel with the same cookie, family and message ID
+//    were split by a restart.
+// Each negotiation goes to the earliest stretch that fits; a restart marker's text is kept for
+// the restart line.
+class Stretches {
+ public:
+  explicit Stretches(const LogFile& root) {
+    for (const auto& peer : root.Children()) restarts_ = std::max(restarts_, MarkerCount(*peer));
+    texts_.resize(restarts_ + 1);
+    for (const auto& peer : root.Children())
+      if (!peer->IsMergedPeer()) Place(*peer);
+    for (const auto& peer : root.Children())
+      if (peer->IsMergedPeer()) PlaceByTime(*peer);
+    stretches_.resize(restarts_ + 1);
+    for (const auto& peer : root.Children())
+      for (const auto& tunnel : peer->Children())
+        for (const auto& child : tunnel->Children())
+          if (auto it = stretchOf_.find(child.get()); it != stretchOf_.end()) stretches_[it->second].push_back(child.get());
+  }
+
+  std::size_t RestartCount() const { return restarts_; }
+  // The negotiations of stretch s in tree order.
+  const std::vector<const QLFolder*>& Stretch(std::size_t s) const { return stretches_[s]; }
+  // The marker texts of restart r (1-based), in peer order: the first peer is told the restart
+  // line's own text, the others what the reader keeps of it.
+  const std::vector<std::string>& Texts(std::size_t r) const { return texts_[r]; }
+
+ private:
+  static std::size_t MarkerCount(const QLFolder& peer) {
+    std::size_t n = 0;
+    for (const auto& tunnel : peer.Children())
+      for (const auto& child : tunnel->Children()) n += IsMarker(*child);
+    return n;
+  }
+
+  static bool IsMarker(const QLFolder& node) {
+    const auto* exchange = dynamic_cast<const Exchange*>(&node);
+    return exchange != nullptr && exchange->IsRestart();
+  }
+
+  void Place(const QLFolder& peer) {
+    const std::size_t markers = MarkerCount(peer);
+    const std::size_t base = restarts_ - markers;
+    // Restart numbers of the markers, tunnel by tunnel from the last.
+    const std::size_t tunnels = peer.ChildCount();
+    std::vector<std::size_t> firstRestart(tunnels, 0);  // restart of a tunnel's first marker
+    std::vector<std::size_t> later(tunnels, 0);         // the latest restart marked in tunnels after t
+    std::size_t next = base + 1;
+    for (std::size_t t = tunnels; t-- > 0;) {
+      later[t] = next - 1;
+      firstRestart[t] = next;
+      for (const auto& child : peer.Child(t)->Children())
+        if (IsMarker(*child)) ++next;
+    }
+    for (std::size_t t = 0; t < tunnels; ++t) {
+      const QLFolder& tunnel = *peer.Child(t);
+      std::size_t restart = firstRestart[t];
+      std::size_t current = std::max(base, later[t]);
+      std::map<Key, std::size_t> seen;  // the stretch of the last negotiation of each key
+      for (const auto& child : tunnel.Children()) {
+        if (IsMarker(*child)) {
+          current = std::max(current, restart);
+          if (restart < texts_.size()) texts_[restart].push_back(static_cast<const Restarted&>(*child).RestartText());
+          ++restart;
+          continue;
+        }
+        Key key;
+        if (NegotiationKey(*child, key)) {
+          auto it = seen.find(key);
+          if (it != seen.end() && it->second >= current) current = std::min(restarts_, it->second + 1);
+          seen[key] = current;
+        }
+        stretchOf_[child.get()] = current;
+        if (const std::optional<TimeOrderKey> time = TimeOrderKeyOf(*child)) {
+          if (firstAfter_.size() <= current) firstAfter_.resize(current + 1, std::nullopt);
+          auto& first = firstAfter_[current];
+          if (!first || time->start < *first) first = time->start;
+        }
+      }
+    }
+  }
+
+  // A merged peer's negotiations were moved out of the peers of the index and of the address,
+  // whose restart markers stayed behind; they go to the stretch their start time falls in:
+  // after restart r when they started no earlier than the first negotiation after r did.
+  void PlaceByTime(const QLFolder& peer) {
+    std::vector<std::int64_t> bounds(restarts_ + 1, std::numeric_limits<std::int64_t>::max());
+    std::optional<std::int64_t> earliest;
+    for (std::size_t r = firstAfter_.size(); r-- > 1;) {
+      if (firstAfter_[r] && (!earliest || *firstAfter_[r] < *earliest)) earliest = firstAfter_[r];
+      if (earliest && r <= restarts_) bounds[r] = *earliest;
+    }
+    for (const auto& tunnel : peer.Children()) {
+      for (const auto& child : tunnel->Children()) {
+        if (IsMarker(*child)) continue;
+        std::size_t stretch = 0;
+        if (const std::optional<TimeOrderKey> time = TimeOrderKeyOf(*child)) {
+          while (stretch < restarts_ && time->start >= bounds[stretch + 1]) ++stretch;
+        } else {
+          stretch = restarts_;
+        }
+        stretchOf_[child.get()] = stretch;
+      }
+    }
+  }
+
+  std::size_t restarts_ = 0;
+  std::unordered_map<const QLFolder*, std::size_t> stretchOf_;
+  // The earliest start time of the negotiations placed in each stretch.
+  std::vector<std::optional<std::int64_t>> firstAfter_;
+  std::vector<std::vector<const QLFolder*>> stretches_;
+  std::vector<std::vector<std::string>> texts_;
+};
+
+// A token the reader takes as a restart line's text: one plain token that stops nothing.
+bool PlainToken(const std::string& text) {
+  if (text.empty() || text.size() > 2000 || text == "daemon") return false;
+  for (char c : text)
+    if (c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f' || c == '\0') return false;
+  return !DebugLogReader::IsHeaderStart(text) && !DebugLogReader::IsDebugMarker(text) &&
+         !DebugLogReader::IsBlockKeyword(text);
+}
+
+// The restart line for the marker texts of one restart. The daemon's line "... daemon <word>
+// <text>" gives the first peer <text> and the others what the reader keeps of it (the version
+// in parentheses for a "GX-1(...)" text); a line with "started" but no "daemon" repeats the
+// text of the restart before. `carried` is that text; it is updated.
+std::string RestartLine(const std::vector<std::string>& texts, std::string& carried) {
+  const bool allCarried = std::all_of(texts.begin(), texts.end(), [&](const std::string& t) { return t == carried; });
+  if (!texts.empty() && PlainToken(texts.front())) {
+    const std::string& text = texts.front();
+    const std::string others = text.find("GX-1") != std::string::npos ? RestartVersionText(text) : text;
+    const bool fits = std::all_of(texts.begin() + 1, texts.end(), [&](const std::string& t) { return t == others; });
+    if (fits || !allCarried) {
+      carried = text;
+      return "\nIKE daemon restart " + text + "\n";
+    }
+  }
+  return "\nIKE logging started\n";
+}
+
+// Puts the restart line after the last packet written: the reader ends every negotiation at a
+// restart met while it reads a packet's blocks. A created packet's "Sent:" record follows its
+// blocks; the restart goes before the record, which still finds its packet.
+void AppendRestart(std::string& out, const std::string& line) {
+  static constexpr std::string_view kRecordEnd = "##### END PACKET DEBUG #####\r\n\r\n";
+  static constexpr std::string_view kRecordStart = "\r\n##### BEGIN PACKET DEBUG #####\n";
+  if (std::string_view(out).ends_with(kRecordEnd)) {
+    const std::size_t at = out.rfind(kRecordStart);
+    if (at != std::string::npos) {
+      out.insert(at, line);
+      return;
+    }
+  }
+  out += line;
+}
+
+}  // namespace
+
+bool WriteIKEv1Log(const LogFile& root, ByteSink& sink) {
+  BufferedSink out(sink);
+  out.Buffer() += kSavedLogHead;
+  const Stretches stretches(root);
+  std::string carried;  // the text a restart line without its own keeps from the one before
+  for (std::size_t s = 0; s <= stretches.RestartCount(); ++s) {
+    if (s > 0) {
+      // The restart goes after the last packet written; the buffer holds it unless the buffer
+      // was just handed on, in which case nothing can be moved in front of its record.
+      AppendRestart(out.Buffer(), RestartLine(stretches.Texts(s), carried));
+    }
+    const std::vector<const QLFolder*>& stretch = stretches.Stretch(s);
+    for (std::size_t i = 0; i < stretch.size(); ++i) {
+      WriteTree(*stretch[i], out.Buffer());
+      // Keep the end of a stretch in the buffer for the restart line that follows it.
+      if (i + 1 < stretch.size() && !out.Written()) return false;
+    }
+  }
+  return out.Flush();
+}
+
+}  // namespace quillon

@@ -1,0 +1,29 @@
+// Writing a loaded IKEv1 tree back as a debug log in the daemon's format, so that the saved file
+// loads again as the same tree: every packet with its header block, payload blocks, length
+// blocks and packet-debug record, the transform-match lines, and the daemon restarts.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "model/ByteSink.h"
+#include "model/QLFolder.h"
+
+namespace quillon {
+
+class LogFile;
+
+// The first line of a saved log.
+inline constexpr std::string_view kSavedLogHead = "IKE logging started (file saved by Quillon)\r\n\r\n";
+
+// The walk: the node's own block, its children's blocks in order, then its trailing block.
+void WriteTree(const QLFolder& node, std::string& out);
+
+// The whole log: the head, then every negotiation of every peer. The walk goes peer by peer,
+// but a daemon restart is one line of the log that ends every open negotiation of every peer at
+// once; so the negotiations are written in the stretches between the restarts they lie between
+// (told by the restart markers), each stretch in tree order, with one restart line between two
+// stretches. False when the sink failed.
+bool WriteIKEv1Log(const LogFile& root, ByteSink& sink);
+
+}  // namespace quillon

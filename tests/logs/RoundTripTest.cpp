@@ -1,0 +1,103 @@
+// What you see is what you save: a log loaded, saved and loaded again shows the same tree, for
+// the sample logs, the logs the benchmarks generate (IKEv1 with daemon restarts, IKEv2), small
+// logs built for the cases a large log may miss, and trees narrowed by deleting peers.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "bench/LogGenerator.h"
+#include "ikev1/log/OpenLog.h"
+#include "ikev1/log/WriteDebugLog.h"
+#include "logs/SaveLog.h"
+#include "tests/model/TreeCompare.h"
+
+namespace quillon {
+namespace {
+
+namespace fs = std::filesystem;
+
+fs::path Scratch(const std::string& name) {
+  const fs::path dir = fs::path(::testing::TempDir()) / "quillon-roundtrip";
+  fs::create_directories(dir);
+  return dir / name;
+}
+
+std::string Saved(const LogFile& root) {
+  StringSink sink;
+  EXPECT_TRUE(WriteLog(root, sink));
+  return sink.text;
+}
+
+std::unique_ptr<LogFile> Open(const fs::path& path) {
+  OpenLogResult result = OpenLog(path.string());
+  EXPECT_EQ(result.status, OpenLogResult::Status::kLoaded) << path << ": " << result.message;
+  return std::move(result.log);
+}
+
+// Saves `root` next to `name` under the name the save dialog proposes, reloads it and compares;
+// returns the saved text.
+std::string ExpectRoundTrip(const LogFile& root, const std::string& name) {
+  const std::string saved = Saved(root);
+  const fs::path path = Scratch(name + "." + DefaultSaveName(root));
+  std::ofstream(path, std::ios::binary) << saved;
+  const auto again = Open(path);
+  if (!again) return saved;
+  EXPECT_EQ(testing::FirstTreeDifference(*again, root), "") << name;
+  EXPECT_EQ(Saved(*again), saved) << name << ": saving the reloaded tree changes nothing more";
+  return saved;
+}
+
+TEST(RoundTripTest, EverySampleLog) {
+  const fs::path examples = fs::path(QUILLON_SOURCE_DIR) / "examples";
+  std::size_t logs = 0;
+  for (const auto& entry : fs::directory_iterator(examples)) {
+    SCOPED_TRACE(entry.path().filename().string());
+    const auto root = Open(entry.path());
+    ASSERT_TRUE(root);
+    ASSERT_GT(root->ChildCount(), 0u);
+    ExpectRoundTrip(*root, entry.path().stem().string());
+    ++logs;
+  }
+  EXPECT_GE(logs, 4u);
+}
+
+TEST(RoundTripTest, GeneratedIKEv1LogWithRestarts) {
+  const fs::path path = Scratch("generated.ilx");
+  ASSERT_GT(bench::WriteDebugLog(path.string(), 3u << 20, 40, 700u << 10), 0u);
+  const auto root = Open(path);
+  ASSERT_TRUE(root);
+  const std::string saved = ExpectRoundTrip(*root, "generated");
+  EXPECT_NE(saved.find("IKE daemon restart"), std::string::npos);
+}
+
+TEST(RoundTripTest, GeneratedIKEv2Log) {
+  const fs::path path = Scratch("generated.xml");
+  ASSERT_GT(bench::WriteIKEv2Log(path.string(), 2u << 20, 40), 0u);
+  const auto root = Open(path);
+  ASSERT_TRUE(root);
+  ExpectRoundTrip(*root, "generated-v2");
+}
+
+TEST(RoundTripTest, AfterDeletingPeers) {
+  // Deleting every other peer narrows the log; the restarts of the peers left stay in place.
+  for (const char* name : {"gateway-day.ilx", "ikev2-site-to-site.xml"}) {
+    SCOPED_TRACE(name);
+    auto root = Open(fs::path(QUILLON_SOURCE_DIR) / "examples" / name);
+    ASSERT_TRUE(root);
+    for (std::size_t i = root->ChildCount(); i-- > 0;)
+      if (i % 2 == 1 && root->ChildCount() > 1) root->RemoveChild(i);
+    ExpectRoundTrip(*root, std::string("narrowed-") + name);
+  }
+}
+
+TEST(RoundTripTest, EmptyTreeIsTheHeadAlone) {
+  LogFile root;
+  EXPECT_EQ(Saved(root), kSavedLogHead);
+}
+
+}  // namespace
+}  // namespace quillon

@@ -1,0 +1,33 @@
+// Compares two trees as the viewer shows them: every node's name (which chooses the icon),
+// caption, completeness and detail text, and the children in order (compared before the node's
+// own detail text, which may sum them up). The log root is compared
+// too. Empty when the trees agree, else the path of the first node that differs and how.
+#pragma once
+
+#include <string>
+
+#include "model/QLFolder.h"
+
+namespace quillon::testing {
+
+inline std::string FirstTreeDifference(const QLFolder& got, const QLFolder& want) {
+  auto differs = [&](const char* what, const std::string& g, const std::string& w) {
+    return want.Path() + ": " + what + "\n  got:  " + g + "\n  want: " + w;
+  };
+  if (got.Name() != want.Name()) return differs("name", got.Name(), want.Name());
+  if (got.Caption() != want.Caption()) return differs("caption", got.Caption(), want.Caption());
+  if (got.IsComplete() != want.IsComplete())
+    return differs("completeness", got.IsComplete() ? "complete" : "incomplete",
+                   want.IsComplete() ? "complete" : "incomplete");
+  // The children before the detail text: a summary differs because a node below it does.
+  for (std::size_t i = 0; i < got.ChildCount() && i < want.ChildCount(); ++i) {
+    std::string difference = FirstTreeDifference(*got.Child(i), *want.Child(i));
+    if (!difference.empty()) return difference;
+  }
+  if (got.ChildCount() != want.ChildCount())
+    return differs("children", std::to_string(got.ChildCount()), std::to_string(want.ChildCount()));
+  if (got.DetailText() != want.DetailText()) return differs("detail text", got.DetailText(), want.DetailText());
+  return {};
+}
+
+}  // namespace quillon::testing
