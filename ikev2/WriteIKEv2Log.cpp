@@ -1,7 +1,236 @@
 #include "ikev2/WriteIKEv2Log.h"
 
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "ikev2/LineScan.h"
+#include "ikev2/v2Exchange.h"
+#include "ikev2/v2Payloads.h"
+#include "model/TimeOrder.h"
+
 namespace quillon {
 
-bool WriteIKEv2Log(const LogFile& /*root*/, ByteSink& sink) { return sink.Write("<?xml version=\"1.0\"?>\n"); }
+namespace {
+
+// The reader matches fixed texts at fixed places of each line (it is not an XML parser), so the
+// writer puts every value where the reader takes it from, in the daemon's layout, and nothing
+// is escaped: values are kept as they were read.
+
+// name="value" is read back when the name holds no "=" and does not start with a blank, and the
+// value holds no double quote.
+bool FitsAttribute(std::string_view key, std::string_view value) {
+  return !key.empty() && key.front() != ' ' && key.front() != '\t' && key.find('=') == std::string_view::npos &&
+         key.find('"') == std::string_view::npos && value.find('"') == std::string_view::npos;
+}
+
+void AppendAttribute(std::string& out, std::string_view key, std::string_view value) {
+  out += ' ';
+  out += key;
+  out += "=\"";
+  out += value;
+  out += '"';
+}
+
+// <tag>value</tag>, without the line's indent and end.
+void AppendElement(std::string& out, std::string_view tag, std::string_view value) {
+  out += '<';
+  out += tag;
+  out += '>';
+  out += value;
+  out += "</";
+  out += tag;
+  out += '>';
+}
+
+void ElementLine(std::string& out, int indent, std::string_view tag, std::string_view value) {
+  out.append(static_cast<std::size_t>(indent), '\t');
+  AppendElement(out, tag, value);
+  out += '\n';
+}
+
+// The attributes that fit an attribute line on it; the others as element lines after it.
+void AttributeLine(std::string& out, std::string_view opening, const AttributeMap& attributes, int indent) {
+  out.append(static_cast<std::size_t>(indent), '\t');
+  out += opening;
+  for (const auto& [key, value] : attributes)
+    if (FitsAttribute(key, value)) AppendAttribute(out, key, value);
+  out += ">\n";
+}
+
+void ElementLines(std::string& out, const AttributeMap& attributes, int indent, bool onlyUnfit) {
+  for (const auto& [key, value] : attributes)
+    if (!onlyUnfit || !FitsAttribute(key, value)) ElementLine(out, indent, key, value);
+}
+
+// The Type of a payload's opening line: the display name turned back into the log's word.
+std::string PayloadLineType(const v2Payload& payload) {
+  const std::string& name = payload.TypeName();
+  if (name == "Key Exchange") return "KeyExchange";
+  if (name == "Security Association") return "SecurityAssociation";
+  if (name == "Next payload") return "Next";
+  return name;
+}
+
+// "Internal Address:<tabs>10.1.1.1" back to its type and value; false when the line is not one
+// label and value.
+bool SplitConfigurationLine(std::string_view line, std::string& type, std::string_view& value) {
+  static constexpr std::string_view kKnown[] = {"INTERNAL_IP4_ADDRESS", "INTERNAL_IP4_NETMASK",   "INTERNAL_IP4_DNS",
+                                                "INTERNAL_IP4_NBNS",    "INTERNAL_ADDRESS_EXPIRY", "APPLICATION_VERSION"};
+  const std::size_t colon = line.find(':');
+  if (colon == std::string_view::npos) return false;
+  const std::string_view label = line.substr(0, colon + 1);
+  const std::string_view tabs = LabelTabs(label);
+  if (line.substr(colon + 1, tabs.size()) != tabs) return false;
+  value = line.substr(colon + 1 + tabs.size());
+  if (!value.empty() && value.front() == '\t') return false;
+  type.clear();
+  for (std::string_view known : kKnown)
+    if (ConfigurationLabel(known) == label) type = known;
+  if (type.empty()) type = label.substr(0, colon);
+  return ConfigurationLabel(type) == label && !type.empty();
+}
+
+void WriteConfiguration(std::string& out, const v2ConfPayload& payload) {
+  // Each attribute is one "<Attr>" block; its line of the detail text is built from the type's
+  // label and the value.
+  const std::string& text = payload.AttributeText();
+  std::size_t start = 0;
+  std::string type;
+  while (start < text.size()) {
+    std::size_t end = text.find("\r\n", start);
+    if (end == std::string::npos) end = text.size();
+    const std::string_view line(text.data() + start, end - start);
+    out += "\t\t\t\t<Attr>\n";
+    std::string_view value;
+    if (line.empty()) {
+      // An attribute without elements.
+    } else if (SplitConfigurationLine(line, type, value)) {
+      ElementLine(out, 5, "Type", type);
+      ElementLine(out, 5, "Value", value);
+    } else {
+      ElementLine(out, 5, "Value", line);
+    }
+    out += "\t\t\t\t</Attr>\n";
+    start = end + 2;
+  }
+}
+
+void WritePayload(std::string& out, const QLFolder& node) {
+  const auto* payload = dynamic_cast<const v2Payload*>(&node);
+  if (payload == nullptr) return;
+  out += "\t\t\t<Payload Type=\"";
+  out += PayloadLineType(*payload);
+  out += "\">\n";
+  ElementLines(out, payload->Attributes(), 4, false);
+  if (dynamic_cast<const v2SAPayload*>(payload) != nullptr) {
+    for (const auto& child : payload->Children()) {
+      const auto* proposal = dynamic_cast<const v2Proposal*>(child.get());
+      if (proposal == nullptr) continue;
+      AttributeLine(out, "<prop", proposal->Attributes(), 4);
+      ElementLines(out, proposal->Attributes(), 5, true);
+      out += "\t\t\t\t</prop>\n";
+    }
+  } else if (dynamic_cast<const v2CertReqPayload*>(payload) != nullptr) {
+    for (const auto& child : payload->Children()) {
+      const auto* authority = dynamic_cast<const v2CA*>(child.get());
+      if (authority == nullptr) continue;
+      out += "\t\t\t\t<CA>";
+      for (const auto& [key, value] : authority->Attributes()) AppendElement(out, key, value);
+      out += "</CA>\n";
+    }
+  } else if (const auto* certificate = dynamic_cast<const v2CertPayload*>(payload)) {
+    // The certificate's text lines, which the reader keeps without their leading tabs.
+    out += "\t\t\t\t<![CDATA[\n";
+    const std::string& data = certificate->CertificateData();
+    for (std::size_t start = 0; start < data.size();) {
+      std::size_t end = data.find("\r\n", start);
+      if (end == std::string::npos) end = data.size();
+      out += "\t\t\t\t";
+      out.append(data, start, end - start);
+      out += '\n';
+      start = end + 2;
+    }
+    out += "\t\t\t\t]]>\n";
+  } else if (dynamic_cast<const v2TSPayload*>(payload) != nullptr) {
+    for (const auto& child : payload->Children()) {
+      const auto* selector = dynamic_cast<const v2TrafficSelector*>(child.get());
+      if (selector == nullptr) continue;
+      AttributeLine(out, "<TrafficSelector", selector->Attributes(), 4);
+      std::string pairs;
+      for (const auto& [key, value] : selector->Attributes())
+        if (!FitsAttribute(key, value)) AppendElement(pairs, key, value);
+      if (!pairs.empty()) out += "\t\t\t\t\t" + pairs + "\n";
+      out += "\t\t\t\t</TrafficSelector>\n";
+    }
+  } else if (const auto* configuration = dynamic_cast<const v2ConfPayload*>(payload)) {
+    WriteConfiguration(out, *configuration);
+  }
+  out += "\t\t\t</Payload>\n";
+}
+
+void WriteMessage(std::string& out, const v2Message& message) {
+  AttributeLine(out, "<Message", message.Attributes(), 1);
+  out += "\t\t<arrivalTime>";
+  // The reader splits the arrival time at its first "T"; without one, date and time are both
+  // the whole text.
+  if (message.Date() == message.Time() && message.Date().find('T') == std::string::npos) {
+    out += message.Date();
+  } else {
+    out += message.Date();
+    out += 'T';
+    out += message.Time();
+  }
+  out += "</arrivalTime>\n";
+  ElementLine(out, 2, "MsgID", message.MessageId());
+  ElementLine(out, 2, "initSPI", message.InitiatorSpi());
+  ElementLine(out, 2, "respSPI", message.ResponderSpi());
+  ElementLine(out, 2, "Next", message.NextPayload());
+  ElementLine(out, 2, "Version", message.Version());
+  ElementLine(out, 2, "Type", message.Type());
+  ElementLine(out, 2, "Length", message.Length());
+  ElementLines(out, message.Attributes(), 2, true);
+  out += "\t\t<Payloads>\n";
+  for (const auto& payload : message.Children()) WritePayload(out, *payload);
+  out += "\t\t</Payloads>\n\t</Message>\n";
+}
+
+void WriteExchange(std::string& out, const v2Exchange& exchange) {
+  out += "<Exchange\n";
+  AttributeLine(out, "", exchange.Attributes(), 0);
+  out += "<peerIP>";
+  out += exchange.PeerText();
+  out += "</peerIP>\n";
+  for (const auto& child : exchange.Children())
+    if (const auto* message = dynamic_cast<const v2Message*>(child.get())) WriteMessage(out, *message);
+  ElementLines(out, exchange.Attributes(), 1, true);
+  out += "</Exchange>\n";
+}
+
+bool WriteExchanges(const QLFolder& node, BufferedSink& out) {
+  std::vector<const QLFolder*> exchanges;
+  for (const auto& child : node.Children()) {
+    if (dynamic_cast<const v2Exchange*>(child.get()) != nullptr) exchanges.push_back(child.get());
+    else if (!WriteExchanges(*child, out)) return false;
+  }
+  // A merged peer's exchanges are read back into the peers of the index and of the address and
+  // moved here again, one by one in time order: write them in the order that rebuilds theirs.
+  if (node.Parent() != nullptr && node.Parent()->IsMergedPeer()) exchanges = InsertionOrder(exchanges);
+  for (const QLFolder* exchange : exchanges) {
+    WriteExchange(out.Buffer(), static_cast<const v2Exchange&>(*exchange));
+    if (!out.Written()) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool WriteIKEv2Log(const LogFile& root, ByteSink& sink) {
+  BufferedSink out(sink);
+  out.Buffer() += "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n<IKEv2Log savedBy=\"Quillon\">\n";
+  if (!WriteExchanges(root, out)) return false;
+  out.Buffer() += "</IKEv2Log>\n";
+  return out.Flush();
+}
 
 }  // namespace quillon

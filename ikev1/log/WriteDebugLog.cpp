@@ -16,6 +16,7 @@
 #include "ikev1/negotiation/Peer.h"
 #include "ikev1/negotiation/Tunnel.h"
 #include "model/LogFile.h"
+#include "model/TimeOrder.h"
 
 namespace quillon {
 
@@ -60,10 +61,18 @@ class Stretches {
     for (const auto& peer : root.Children())
       if (peer->IsMergedPeer()) PlaceByTime(*peer);
     stretches_.resize(restarts_ + 1);
-    for (const auto& peer : root.Children())
-      for (const auto& tunnel : peer->Children())
-        for (const auto& child : tunnel->Children())
-          if (auto it = stretchOf_.find(child.get()); it != stretchOf_.end()) stretches_[it->second].push_back(child.get());
+    for (const auto& peer : root.Children()) {
+      for (const auto& tunnel : peer->Children()) {
+        std::vector<const QLFolder*> exchanges;
+        for (const auto& child : tunnel->Children()) exchanges.push_back(child.get());
+        // A merged peer's negotiations are read back into the peers of the index and of the
+        // address and moved here again one by one in time order: write them in the order that
+        // rebuilds theirs.
+        if (peer->IsMergedPeer()) exchanges = InsertionOrder(exchanges);
+        for (const QLFolder* exchange : exchanges)
+          if (auto it = stretchOf_.find(exchange); it != stretchOf_.end()) stretches_[it->second].push_back(exchange);
+      }
+    }
   }
 
   std::size_t RestartCount() const { return restarts_; }

@@ -195,15 +195,6 @@ void Tunnel::CloseAll() {
   openIndexValid_ = true;
 }
 
-std::optional<TimeOrderKey> TimeOrderKeyOf(const QLFolder& exchange) {
-  const std::optional<CalendarTime> start = exchange.StartTime();
-  if (!start) return std::nullopt;
-  const std::string& name = exchange.Name();
-  const bool first = name.find("Main Mode") != std::string::npos || name.find("Initial") != std::string::npos ||
-                     name.find("Child SA IKE") != std::string::npos;
-  return TimeOrderKey{start->Seconds(), first};
-}
-
 std::size_t TimeOrderPosition(const QLFolder& tunnel, const QLFolder& exchange, bool timeOrdered) {
   const std::optional<TimeOrderKey> key = TimeOrderKeyOf(exchange);
   if (!key) return tunnel.ChildCount();

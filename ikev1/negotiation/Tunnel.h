@@ -16,6 +16,7 @@
 
 #include "ikev1/negotiation/PreparedPacket.h"
 #include "model/QLFolder.h"
+#include "model/TimeOrder.h"
 
 namespace quillon {
 
@@ -117,14 +118,5 @@ class Tunnel : public QLFolder {
 // of both log kinds. `timeOrdered` tells that the tunnel's exchanges with a start time are
 // already in time order: the place is then looked for from the end, with the same result.
 std::size_t TimeOrderPosition(const QLFolder& tunnel, const QLFolder& exchange, bool timeOrdered = false);
-
-// What places an exchange in time order: its start time in seconds, and whether it goes
-// before exchanges that started at the same moment (a first-phase negotiation). Empty without
-// a start time.
-struct TimeOrderKey {
-  std::int64_t start = 0;
-  bool first = false;
-};
-std::optional<TimeOrderKey> TimeOrderKeyOf(const QLFolder& exchange);
 
 }  // namespace quillon
