@@ -1,9 +1,11 @@
 // quillon-cli: prints a loaded key-exchange log as the viewer's tree, for administrators and
 // scripts.
 //
-//   quillon-cli [--json] [--texts] [--stats] LOG
+//   quillon-cli [--json] [--texts] [--stats] [--save OUT] LOG
 //
-// Exit status: 0 loaded, 1 cannot open, 2 usage error, 3 wrong file type.
+// Exit status: 0 loaded, 1 cannot open (or output not written), 2 usage error, 3 wrong file
+// type, 5 cannot save.
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -11,23 +13,30 @@
 
 #include "cli/TreePrinter.h"
 #include "ikev1/log/OpenLog.h"
+#include "logs/SaveLog.h"
 #include "platform/ProcessMemory.h"
+#include "platform/SafeFile.h"
 
 namespace {
 
 constexpr const char* kUsage =
-    "Usage: quillon-cli [--json] [--texts] [--stats] LOG\n"
+    "Usage: quillon-cli [--json] [--texts] [--stats] [--save OUT] LOG\n"
     "\n"
     "Loads an IKEv1 debug log (a path containing \".ilx\" or \".ikev1trace\") or an IKEv2 XML log\n"
     "and prints its tree: one node per line, indented two spaces per level.\n"
     "\n"
-    "  --texts    print each node's detail text below its line, prefixed by \"  | \"\n"
-    "  --json     print the tree as one JSON document\n"
-    "  --stats    print only the counts of peers, tunnels, negotiations, packets and payloads\n"
-    "  --help     show this help\n"
-    "  --version  show the version\n"
+    "  --texts     print each node's detail text below its line, prefixed by \"  | \"\n"
+    "  --json      print the tree as one JSON document\n"
+    "  --stats     print only the counts of peers, tunnels, negotiations, packets and payloads\n"
+    "  --save OUT  write the tree to OUT as a log of the same format (an IKEv1 debug log or an\n"
+    "              IKEv2 XML log) that loads as the same tree; OUT is replaced only once it is\n"
+    "              completely written, and LOG itself is never overwritten. Nothing is printed\n"
+    "              unless --json, --texts or --stats is also given\n"
+    "  --help      show this help\n"
+    "  --version   show the version\n"
     "\n"
-    "Exit status: 0 loaded, 1 cannot open, 2 usage error, 3 wrong file type.\n";
+    "Exit status: 0 done, 1 cannot open LOG or cannot write the output, 2 usage error,\n"
+    "3 wrong file type, 5 cannot save to OUT (OUT and LOG are left as they were).\n";
 
 int UsageError(const char* what) {
   std::fprintf(stderr, "quillon-cli: %s\n%s", what, kUsage);
@@ -40,7 +49,9 @@ int main(int argc, char** argv) {
   quillon::platform::TuneAllocatorForLargeLogs(argv);
   quillon::cli::PrintOptions options;
   bool stats = false;
+  bool print = true;  // without --save the tree is printed
   const char* path = nullptr;
+  const char* savePath = nullptr;
   bool endOfOptions = false;
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
@@ -58,6 +69,11 @@ int main(int argc, char** argv) {
       options.texts = true;
     } else if (!endOfOptions && arg == "--stats") {
       stats = true;
+    } else if (!endOfOptions && arg == "--save") {
+      if (i + 1 >= argc) return UsageError("--save needs a file name");
+      if (savePath != nullptr) return UsageError("only one --save may be given");
+      savePath = argv[++i];
+      if (*savePath == '\0') return UsageError("--save needs a file name");
     } else if (!endOfOptions && arg.size() > 1 && arg[0] == '-') {
       return UsageError(("unknown option " + std::string(arg)).c_str());
     } else if (path == nullptr) {
@@ -67,6 +83,7 @@ int main(int argc, char** argv) {
     }
   }
   if (path == nullptr) return UsageError("no LOG given");
+  if (savePath != nullptr) print = options.json || options.texts || stats;
 
   quillon::OpenLogResult result = quillon::OpenLog(path);
   switch (result.status) {
@@ -79,6 +96,15 @@ int main(int argc, char** argv) {
     case quillon::OpenLogResult::Status::kLoaded:
       break;
   }
+  if (savePath != nullptr) {
+    const quillon::platform::SaveResult saved = quillon::platform::SaveFile(
+        savePath, path, [&](quillon::ByteSink& sink) { return quillon::WriteLog(*result.log, sink); });
+    if (saved.status != quillon::platform::SaveResult::Status::kSaved) {
+      std::fprintf(stderr, "quillon-cli: %s\n", saved.message.c_str());
+      return 5;
+    }
+  }
+  if (!print) return 0;
   std::string out;
   if (stats) {
     out = quillon::cli::StatsText(*result.log, result.loadTimeText);
@@ -87,6 +113,11 @@ int main(int argc, char** argv) {
   } else {
     out = quillon::cli::TextTree(*result.log, options);
   }
-  std::fwrite(out.data(), 1, out.size(), stdout);
-  return std::fflush(stdout) == 0 ? 0 : 1;
+  // A full disk or a closed pipe must not pass for success.
+  const bool written = std::fwrite(out.data(), 1, out.size(), stdout) == out.size();
+  if (std::fflush(stdout) != 0 || !written || std::ferror(stdout) != 0) {
+    std::fprintf(stderr, "quillon-cli: cannot write the output: %s\n", std::strerror(errno));
+    return 1;
+  }
+  return 0;
 }

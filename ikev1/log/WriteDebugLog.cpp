@@ -109,10 +109,16 @@ class Stretches {
       for (const auto& child : peer.Child(t)->Children())
         if (IsMarker(*child)) ++next;
     }
+    origins_[OriginKey{peer.PeerAddress(), 0, 0, false}].lowest = base;
     for (std::size_t t = 0; t < tunnels; ++t) {
       const QLFolder& tunnel = *peer.Child(t);
       std::size_t restart = firstRestart[t];
       std::size_t current = std::max(base, later[t]);
+      Origin& origin = origins_[OriginKey{peer.PeerAddress(), tunnel.TunnelLocalIP(), tunnel.TunnelPeerIP(), true}];
+      origin.lowest = current;
+      // A tunnel whose first marker comes before any negotiation of its own existed then only
+      // through negotiations that the regrouping moved away.
+      if (tunnel.ChildCount() != 0 && IsMarker(*tunnel.Child(0))) origin.existsBefore = restart;
       std::map<Key, std::size_t> seen;  // the stretch of the last negotiation of each key
       for (const auto& child : tunnel.Children()) {
         if (IsMarker(*child)) {
@@ -156,10 +162,41 @@ class Stretches {
         } else {
           stretch = restarts_;
         }
+        // Not before the peer it is read back into existed: a peer without markers (or none left
+        // in the tree) first appeared after the last restart.
+        const auto* exchange = dynamic_cast<const Exchange*>(child.get());
+        const Header* header = exchange != nullptr ? exchange->GetHeader() : nullptr;
+        Origin* origin = nullptr;
+        if (header != nullptr) {
+          auto it = origins_.find(OriginKey{header->PeerAddress(), header->TunnelLocalIP(), header->TunnelPeerIP(), true});
+          if (it == origins_.end()) it = origins_.find(OriginKey{header->PeerAddress(), 0, 0, false});
+          if (it != origins_.end()) origin = &it->second;
+        }
+        stretch = std::max(stretch, origin != nullptr ? origin->lowest : restarts_);
+        if (origin != nullptr && origin->existsBefore != 0 && stretch >= origin->existsBefore &&
+            origin->lowest < origin->existsBefore && !origin->provided) {
+          stretch = origin->existsBefore - 1;
+          origin->provided = true;
+        }
         stretchOf_[child.get()] = stretch;
       }
     }
   }
+
+  struct OriginKey {
+    std::uint32_t address, local, peer;
+    bool tunnel;
+    friend bool operator<(const OriginKey& a, const OriginKey& b) {
+      return std::tie(a.address, a.local, a.peer, a.tunnel) < std::tie(b.address, b.local, b.peer, b.tunnel);
+    }
+  };
+  // A peer or tunnel of the tree as the reader builds it before the regrouping.
+  struct Origin {
+    std::size_t lowest = 0;        // the earliest stretch its negotiations may lie in
+    std::size_t existsBefore = 0;  // a restart it must have existed at, through a moved negotiation
+    bool provided = false;
+  };
+  std::map<OriginKey, Origin> origins_;
 
   std::size_t restarts_ = 0;
   std::unordered_map<const QLFolder*, std::size_t> stretchOf_;
