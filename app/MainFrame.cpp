@@ -30,6 +30,7 @@ namespace {
 const QString kDebugLogFilter = QStringLiteral("MV Log Files (*.ilx)");
 const QString kXmlLogFilter = QStringLiteral("IKEv2 XML logs (*.xml *.xmll)");
 const QString kAllFilesFilter = QStringLiteral("All Files (*)");
+const QString kSavedLogFilter = QStringLiteral("Log File: (*.ilx)");
 
 // Shows the wait cursor for its lifetime.
 class WaitCursor {
@@ -118,6 +119,7 @@ void CMainFrame::CreateActions() {
   Action(Command::kAbout)->setMenuRole(QAction::AboutRole);
 
   connect(Action(Command::kOpen), &QAction::triggered, this, &CMainFrame::OnOpen);
+  connect(Action(Command::kSaveAs), &QAction::triggered, this, &CMainFrame::OnSaveAs);
   connect(Action(Command::kRefresh), &QAction::triggered, this, &CMainFrame::OnRefresh);
   connect(Action(Command::kSend), &QAction::triggered, this, &CMainFrame::OnSend);
   connect(Action(Command::kExit), &QAction::triggered, this, &QWidget::close);
@@ -226,8 +228,10 @@ void CMainFrame::UpdateCommands() {
   Action(Command::kResolveIPs)->setEnabled(loaded && document_.ResolvePending());
   const QLFolder* selected = view_->SelectedNode();
   Action(Command::kDeletePeer)->setEnabled(loaded && selected != nullptr && !selected->IsLogRoot());
-  // Saving, filtering, verifying and searching are not offered yet.
-  for (const Command command : {Command::kSaveAs, Command::kFilter, Command::kVerify, Command::kFind,
+  // Both log formats are saved in their own format.
+  Action(Command::kSaveAs)->setEnabled(loaded);
+  // Filtering, verifying and searching are not offered yet.
+  for (const Command command : {Command::kFilter, Command::kVerify, Command::kFind,
                                 Command::kFindNext, Command::kFindPrevious})
     Action(command)->setEnabled(false);
   Action(Command::kOpen)->setEnabled(!loading_);
@@ -319,6 +323,34 @@ void CMainFrame::OnOpen() {
   }
   const QString path = services_.dialogs.ChooseFileToOpen(this, request);
   if (!path.isEmpty()) OpenFile(path);
+}
+
+void CMainFrame::OnSaveAs() {
+  if (!document_.IsLoaded() || loading_) return;
+  // The reader of a log is chosen by its name, so the proposed name and extension keep the
+  // log's format.
+  FileDialogs::SaveRequest request;
+  if (document_.Log()->IsIKEv2()) {
+    request.fileName = QStringLiteral("quillon.xml");
+    request.filters = {kXmlLogFilter};
+    request.defaultSuffix = QStringLiteral("xml");
+  } else {
+    request.fileName = QStringLiteral("quillon.ilx");
+    request.filters = {kSavedLogFilter};
+    request.defaultSuffix = QStringLiteral("ilx");
+  }
+  const QString path = services_.dialogs.ChooseFileToSave(this, request);
+  if (path.isEmpty()) return;
+  CQuillonDoc::SaveOutcome outcome;
+  {
+    WaitCursor wait;
+    outcome = document_.SaveAs(path);
+  }
+  if (!outcome.saved) {
+    services_.messages.Show(outcome.message, MessageSink::Kind::kWarning);
+    return;
+  }
+  SetMessage(QStringLiteral("Log saved to %1").arg(QDir::toNativeSeparators(outcome.path)));
 }
 
 void CMainFrame::OnRefresh() {

@@ -73,6 +73,7 @@ class CMainFrame : public QMainWindow {
   void UpdateTitle();
 
   void OnOpen();
+  void OnSaveAs();
   void OnRefresh();
   void OnSend();
   void OnRecentFile(const QString& path);

@@ -96,4 +96,17 @@ QString QtFileDialogs::ChooseFileToOpen(QWidget* parent, const OpenRequest& requ
   return dialog.selectedFiles().first();
 }
 
+QString QtFileDialogs::ChooseFileToSave(QWidget* parent, const SaveRequest& request) {
+  QFileDialog dialog(parent, QStringLiteral("Save as"));
+  dialog.setAcceptMode(QFileDialog::AcceptSave);
+  dialog.setFileMode(QFileDialog::AnyFile);
+  dialog.setNameFilters(request.filters);
+  if (!request.filters.isEmpty()) dialog.selectNameFilter(request.filters.first());
+  dialog.setDefaultSuffix(request.defaultSuffix);
+  dialog.selectFile(request.fileName);
+  // The dialog asks before an existing file is replaced (the option is on by default).
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
+  return dialog.selectedFiles().first();
+}
+
 }  // namespace quillon

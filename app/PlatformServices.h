@@ -56,6 +56,7 @@ class QProcessLauncher : public ProcessLauncher {
 class QtFileDialogs : public FileDialogs {
  public:
   QString ChooseFileToOpen(QWidget* parent, const OpenRequest& request) override;
+  QString ChooseFileToSave(QWidget* parent, const SaveRequest& request) override;
 };
 
 }  // namespace quillon

@@ -4,6 +4,8 @@
 #include <QFileInfo>
 
 #include "app/Services.h"
+#include "logs/SaveLog.h"
+#include "platform/SafeFile.h"
 
 namespace quillon {
 
@@ -18,6 +20,18 @@ std::optional<QDateTime> LastWriteTime(const QString& path) {
 }
 
 }  // namespace
+
+CQuillonDoc::SaveOutcome CQuillonDoc::SaveAs(const QString& path) const {
+  SaveOutcome outcome;
+  if (!log_) return outcome;
+  const std::string target = QFile::encodeName(path).toStdString();
+  const platform::SaveResult result = platform::SaveFile(
+      target, QFile::encodeName(path_).toStdString(), [this](ByteSink& sink) { return WriteLog(*log_, sink); });
+  outcome.saved = result.status == platform::SaveResult::Status::kSaved;
+  outcome.message = QString::fromLocal8Bit(result.message.c_str());
+  outcome.path = QFile::decodeName(QByteArray::fromStdString(result.path));
+  return outcome;
+}
 
 CQuillonDoc::CQuillonDoc(SettingsStore& settings, Loader loader)
     : settings_(settings), loader_(loader ? std::move(loader) : Loader(&OpenLog)) {}

@@ -52,6 +52,16 @@ class CQuillonDoc {
   // A file whose status cannot be read (removed, unreadable directory) is not reported.
   bool FileChangedOnDisk() const;
 
+  struct SaveOutcome {
+    bool saved = false;
+    QString message;  // why it was not saved
+    QString path;     // where the log went
+  };
+  // Writes the tree as it stands to `path`, in the loaded log's format. The target is replaced
+  // only once it is completely written; the open log itself is never overwritten (whatever
+  // spelling or link names it). The loaded document does not change.
+  SaveOutcome SaveAs(const QString& path) const;
+
   // The file opened last, remembered across runs ("Misc Data/Last Accessed File").
   std::optional<QString> LastAccessedFile() const;
   void SetLastAccessedFile(const QString& path);

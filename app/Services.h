@@ -49,7 +49,7 @@ class ProcessLauncher {
   virtual bool StartDetached(const QString& program, const QStringList& arguments) = 0;
 };
 
-// The file-open dialog.
+// The file-open and file-save dialogs.
 class FileDialogs {
  public:
   struct OpenRequest {
@@ -60,6 +60,15 @@ class FileDialogs {
   virtual ~FileDialogs() = default;
   // The chosen existing file, or empty when the user cancelled.
   virtual QString ChooseFileToOpen(QWidget* parent, const OpenRequest& request) = 0;
+
+  struct SaveRequest {
+    QString fileName;       // proposed file name
+    QStringList filters;    // in the order offered; the first is selected
+    QString defaultSuffix;  // appended to a typed name without extension
+  };
+  // The file to write; the dialog asks before an existing file is chosen. Empty when the user
+  // cancelled.
+  virtual QString ChooseFileToSave(QWidget* parent, const SaveRequest& request) = 0;
 };
 
 class LoggingEnvironment;

@@ -75,8 +75,14 @@ class FakeDialogs : public FileDialogs {
     requests.append(request);
     return answer;
   }
+  QString ChooseFileToSave(QWidget* /*parent*/, const SaveRequest& request) override {
+    saveRequests.append(request);
+    return saveAnswer;
+  }
   QString answer;
   QList<OpenRequest> requests;
+  QString saveAnswer;
+  QList<SaveRequest> saveRequests;
 };
 
 // A node of a hand-built tree: every property the viewer asks about can be set.

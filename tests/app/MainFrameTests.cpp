@@ -443,5 +443,63 @@ TEST_F(MainFrameTest, ADroppedFileIsOpened) {
   EXPECT_TRUE(QTest::qWaitFor([&] { return f.document->Path() == path; }, 2000));
 }
 
+TEST_F(MainFrameTest, SaveAsWritesTheNarrowedLogInItsFormatAndNeverOverTheOpenLog) {
+  EXPECT_FALSE(Enabled(Command::kSaveAs));
+  for (const char* example : {"gateway-day.ilx", "ikev2-site-to-site.xml"}) {
+    SCOPED_TRACE(example);
+    const bool v2 = QString(example).endsWith(".xml");
+    const QString log = f.directory.filePath(example);
+    QFile::remove(log);
+    ASSERT_TRUE(QFile::copy(FrameFixture::Example(example), log));
+    ASSERT_TRUE(f.frame->OpenFile(log));
+    EXPECT_TRUE(Enabled(Command::kSaveAs));
+    f.SelectPath(f.document->Log()->Name() + "\\" + f.document->Log()->Child(0)->Name());
+    f.Trigger(Command::kDeletePeer);
+
+    // Ctrl+S asks for a name in the log's own format; the saved log reads back as the tree shown.
+    const QString target = f.directory.filePath(v2 ? "narrowed.xml" : "narrowed.ilx");
+    f.dialogs.saveAnswer = target;
+    PressKey(Qt::Key_S, Qt::ControlModifier);
+    ASSERT_FALSE(f.dialogs.saveRequests.isEmpty());
+    EXPECT_EQ(f.dialogs.saveRequests.last().fileName, v2 ? "quillon.xml" : "quillon.ilx");
+    EXPECT_EQ(f.dialogs.saveRequests.last().defaultSuffix, v2 ? "xml" : "ilx");
+    EXPECT_TRUE(f.messages.shown.isEmpty());
+    EXPECT_EQ(f.frame->MessageText(), "Log saved to " + QDir::toNativeSeparators(target));
+    const OpenLogResult reread = OpenLog(target.toStdString());
+    ASSERT_EQ(reread.status, OpenLogResult::Status::kLoaded);
+    EXPECT_EQ(Names(*reread.log, true), Names(*f.document->Log(), true));
+    EXPECT_EQ(f.document->Path(), log);  // the window still shows the log it opened
+
+    // The open log, by another spelling or through a link, is refused and left as it was.
+    QFile original(log);
+    ASSERT_TRUE(original.open(QIODevice::ReadOnly));
+    const QByteArray before = original.readAll();
+    original.close();
+    const QString link = f.directory.filePath(v2 ? "link.xml" : "link.ilx");
+    QFile::remove(link);
+    ASSERT_TRUE(QFile::link(log, link));
+    for (const QString& same : QStringList{log, f.directory.path() + "/./" + example, link}) {
+      f.messages.shown.clear();
+      f.dialogs.saveAnswer = same;
+      f.Trigger(Command::kSaveAs);
+      EXPECT_EQ(f.messages.shown, QStringList({same + " is currently open.\nPlease select a new file name."}));
+    }
+    ASSERT_TRUE(original.open(QIODevice::ReadOnly));
+    EXPECT_EQ(original.readAll(), before);
+    original.close();
+
+    // A place that cannot be written is reported; cancelling does nothing.
+    f.messages.shown.clear();
+    f.dialogs.saveAnswer = log + "/under-a-file.ilx";
+    f.Trigger(Command::kSaveAs);
+    ASSERT_EQ(f.messages.shown.size(), 1);
+    EXPECT_TRUE(f.messages.shown[0].startsWith("Failed to save file: " + log + "/under-a-file.ilx"));
+    f.messages.shown.clear();
+    f.dialogs.saveAnswer.clear();
+    f.Trigger(Command::kSaveAs);
+    EXPECT_TRUE(f.messages.shown.isEmpty());
+  }
+}
+
 }  // namespace
 }  // namespace quillon::test
