@@ -1,7 +1,8 @@
 // libFuzzer target: arbitrary bytes through the IKEv1 debug-log loader and the IKEv2 XML
 // reader. Every input must load to the end without crash, hang, leak or undefined behaviour,
-// and an IKEv1 log read in pieces on worker threads must give the tree one reader gives (a
-// difference aborts).
+// an IKEv1 log read in pieces on worker threads must give the tree one reader gives, and what
+// either loader read, saved, must load again to the same tree (a difference aborts, printing
+// the node where the trees part).
 //
 // Build and run (clang):
 //   cmake -S . -B build-fuzz -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DQUILLON_BUILD_FUZZ=ON \
@@ -15,11 +16,33 @@
 #include <cstdlib>
 #include <string>
 
+#include <cstdio>
+
 #include "cli/TreePrinter.h"
 #include "ikev1/log/DebugLogReader.h"
 #include "ikev2/LogLineReader.h"
 #include "ikev2/ReadIKEv2Log.h"
+#include "logs/SaveLog.h"
 #include "model/LogFile.h"
+#include "tests/model/TreeCompare.h"
+
+namespace {
+
+// The tree saved and read back with `read` must be the tree that was saved.
+template <typename Read>
+void CheckSaved(const quillon::LogFile& root, Read read) {
+  quillon::StringSink saved;
+  if (!quillon::WriteLog(root, saved)) std::abort();
+  quillon::LogFile again;
+  read(again, saved.text);
+  const std::string difference = quillon::testing::FirstTreeDifference(again, root);
+  if (!difference.empty()) {
+    std::fprintf(stderr, "saved log reads back differently:\n%s\n", difference.c_str());
+    std::abort();
+  }
+}
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string text(reinterpret_cast<const char*>(data), size);
@@ -28,6 +51,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       quillon::LogFile root;
       auto reader = quillon::DebugLogReader::FromText(text);
       root.ReadIKEv1Log(reader, options);
+      if (options.pieceSize == 0) {
+        CheckSaved(root, [](quillon::LogFile& again, const std::string& saved) {
+          auto savedReader = quillon::DebugLogReader::FromText(saved);
+          again.ReadIKEv1Log(savedReader, {0, 1});
+        });
+      }
       return quillon::cli::TextTree(root, {false, true}) + reader.RestartText();
     };
     // Some sixteen pieces, whatever the input's size.
@@ -41,6 +70,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     auto reader = quillon::LogLineReader::FromText(text);
     quillon::ReadIKEv2Log(root, reader, {64, 1024, 2});
     for (const auto& peer : root.Children()) (void)peer->DetailText();
+    CheckSaved(root, [](quillon::LogFile& again, const std::string& saved) {
+      auto savedReader = quillon::LogLineReader::FromText(saved);
+      quillon::ReadIKEv2Log(again, savedReader, {64, 1024, 2});
+    });
   }
   return 0;
 }
