@@ -59,6 +59,7 @@ class NoLauncher : public quillon::ProcessLauncher {
 class NoDialogs : public quillon::FileDialogs {
  public:
   QString ChooseFileToOpen(QWidget*, const OpenRequest&) override { return {}; }
+  QString ChooseFileToSave(QWidget*, const SaveRequest&) override { return {}; }
 };
 
 // The node with the most children below the root (which is expanded at load), found on the log
