@@ -50,7 +50,8 @@ bool NegotiationKey(const QLFolder& node, Key& key) {
 //    exist yet). Two negotiations of one tunnel with the same cookie, family and message ID
 //    were split by a restart.
 // Each negotiation goes to the earliest stretch that fits; a restart marker's text is kept for
-// the restart line.
+// the restart line. A merged peer's negotiations were moved away from the peers that keep their
+// markers: they go by start time (PlaceByTime).
 class Stretches {
  public:
   explicit Stretches(const LogFile& root) {
