@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QDir>
+#include <QDockWidget>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QElapsedTimer>
@@ -20,6 +21,7 @@
 #include "app/LoggingEnvironment.h"
 #include "app/QuillonDoc.h"
 #include "app/QuillonView.h"
+#include "app/TimelinePanel.h"
 #include "app/ToolbarIcons.h"
 #include "model/LogFile.h"
 
@@ -31,6 +33,8 @@ const QString kDebugLogFilter = QStringLiteral("MV Log Files (*.ilx)");
 const QString kXmlLogFilter = QStringLiteral("IKEv2 XML logs (*.xml *.xmll)");
 const QString kAllFilesFilter = QStringLiteral("All Files (*)");
 const QString kSavedLogFilter = QStringLiteral("Log File: (*.ilx)");
+// Whether the timeline panel is shown, as the user last chose.
+const QString kTimelineVisibleKey = QStringLiteral("Preferences/ShowTimeline");
 
 // Shows the wait cursor for its lifetime.
 class WaitCursor {
@@ -80,6 +84,7 @@ CMainFrame::CMainFrame(CQuillonDoc& document, Services services, QWidget* parent
   view_ = new CQuillonView(document_, this);
   setCentralWidget(view_);
   CreateActions();
+  CreateTimeline();
   CreateMenus();
   CreateToolBar();
   CreateStatusBar();
@@ -161,6 +166,7 @@ void CMainFrame::CreateMenus() {
   QMenu* view = menuBar()->addMenu(QStringLiteral("&View"));
   view->addAction(Action(Command::kToolbar));
   view->addAction(Action(Command::kStatusBar));
+  view->addAction(timelineDock_->toggleViewAction());
 
   QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
   help->addAction(Action(Command::kAbout));
@@ -210,6 +216,23 @@ void CMainFrame::CreateStatusBar() {
   QAction* toggle = Action(Command::kStatusBar);
   toggle->setChecked(true);
   connect(toggle, &QAction::toggled, statusBar(), &QWidget::setVisible);
+}
+
+void CMainFrame::CreateTimeline() {
+  timeline_ = new TimelinePanel;
+  timeline_->Attach(*view_);
+  timelineDock_ = new QDockWidget(QStringLiteral("Timeline"), this);
+  timelineDock_->setObjectName(QStringLiteral("Timeline"));
+  timelineDock_->setWidget(timeline_);
+  timelineDock_->setAllowedAreas(Qt::AllDockWidgetAreas);
+  addDockWidget(Qt::BottomDockWidgetArea, timelineDock_);
+  resizeDocks({timelineDock_}, {220}, Qt::Vertical);
+  QAction* toggle = timelineDock_->toggleViewAction();
+  toggle->setStatusTip(QStringLiteral("Show or hide the timeline of the log's negotiations"));
+  const QVariant shown = services_.settings.Value(kTimelineVisibleKey);
+  if (shown.isValid() && !shown.toBool()) timelineDock_->hide();
+  // Only the user's own showing and hiding is remembered, not the window's closing.
+  connect(toggle, &QAction::toggled, this, [this](bool on) { services_.settings.SetValue(kTimelineVisibleKey, on); });
 }
 
 QString CMainFrame::MessageText() const { return message_->text(); }

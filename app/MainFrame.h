@@ -13,6 +13,7 @@
 #include "app/Services.h"
 
 class QAction;
+class QDockWidget;
 class QLabel;
 class QMenu;
 class QProgressBar;
@@ -23,6 +24,7 @@ namespace quillon {
 
 class CQuillonDoc;
 class CQuillonView;
+class TimelinePanel;
 
 class CMainFrame : public QMainWindow {
   Q_OBJECT
@@ -42,6 +44,9 @@ class CMainFrame : public QMainWindow {
   QAction* Action(Command command) const { return actions_[static_cast<std::size_t>(command)]; }
   CQuillonView* View() const { return view_; }
   QToolBar* ToolBar() const { return toolBar_; }
+  // The "Timeline" panel and the dock that holds it (View menu: "Timeline").
+  TimelinePanel* Timeline() const { return timeline_; }
+  QDockWidget* TimelineDock() const { return timelineDock_; }
   // The status bar's message pane.
   QString MessageText() const;
   // Whether the status bar says that the file changed on disk.
@@ -68,6 +73,7 @@ class CMainFrame : public QMainWindow {
   void CreateMenus();
   void CreateToolBar();
   void CreateStatusBar();
+  void CreateTimeline();
   void RebuildRecentMenu();
   void SetMessage(const QString& text);
   void UpdateTitle();
@@ -94,6 +100,8 @@ class CMainFrame : public QMainWindow {
   QAction* recentSeparator_ = nullptr;
   QList<QAction*> recentActions_;
   QToolBar* toolBar_ = nullptr;
+  TimelinePanel* timeline_ = nullptr;
+  QDockWidget* timelineDock_ = nullptr;
   QLabel* message_ = nullptr;
   QLabel* fileChanged_ = nullptr;
   QProgressBar* progress_ = nullptr;
