@@ -21,6 +21,7 @@
 #include <QDockWidget>
 #include <QPixmap>
 #include <QScrollBar>
+#include <QTreeView>
 
 #include "LogGenerator.h"
 #include "app/LoggingEnvironment.h"

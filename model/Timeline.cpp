@@ -34,32 +34,36 @@ std::optional<std::int64_t> NodeSeconds(const QLFolder& node) {
   return t.Seconds();
 }
 
-// First and last packet time of a negotiation. Its packets are the children that carry times
-// (an informational exchange's header) or, for a message, the first of its own children that
-// does (the message's header; the payloads after it carry none).
+// The time of one packet of a negotiation: the child itself when it carries times (an
+// informational exchange's header), else the first of its own children that does (a message's
+// header; the payloads after it carry none).
+std::optional<std::int64_t> PacketSeconds(const QLFolder& child) {
+  if (const auto seconds = NodeSeconds(child)) return seconds;
+  for (const auto& grandchild : child.Children())
+    if (const auto seconds = NodeSeconds(*grandchild)) return seconds;
+  return std::nullopt;
+}
+
+// First and last packet time of a negotiation. Packets join their negotiation in log order, so
+// the first and the last packet with a time are enough: a large tree is walked without
+// touching the packets in between.
 bool NegotiationSpan(const QLFolder& negotiation, std::int64_t& first, std::int64_t& last) {
-  bool found = false;
-  auto take = [&](std::int64_t seconds) {
-    first = found ? std::min(first, seconds) : seconds;
-    last = found ? std::max(last, seconds) : seconds;
-    found = true;
-  };
-  for (const auto& child : negotiation.Children()) {
-    if (const auto seconds = NodeSeconds(*child)) {
-      take(*seconds);
-      continue;
-    }
-    for (const auto& grandchild : child->Children()) {
-      if (const auto seconds = NodeSeconds(*grandchild)) {
-        take(*seconds);
-        break;
-      }
-    }
+  const QLFolder::ChildList& children = negotiation.Children();
+  std::size_t front = 0;
+  std::optional<std::int64_t> earliest;
+  for (; front < children.size() && !earliest; ++front) earliest = PacketSeconds(*children[front]);
+  if (!earliest) {
+    // No packets with times: the negotiation's own texts, if it has any.
+    earliest = NodeSeconds(negotiation);
+    if (!earliest) return false;
+    first = last = *earliest;
+    return true;
   }
-  if (!found) {
-    if (const auto seconds = NodeSeconds(negotiation)) take(*seconds);
-  }
-  return found;
+  std::optional<std::int64_t> latest;
+  for (std::size_t back = children.size(); back > front && !latest; --back) latest = PacketSeconds(*children[back - 1]);
+  first = latest ? std::min(*earliest, *latest) : *earliest;
+  last = latest ? std::max(*earliest, *latest) : *earliest;
+  return true;
 }
 
 // Round durations for buckets and ticks, in seconds.
