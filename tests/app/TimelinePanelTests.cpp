@@ -1,0 +1,224 @@
+// The timeline panel in the main window: shown and remembered through the View menu, clicks
+// select tree nodes and the tree's selection is outlined, expanding peers and deleting them
+// changes the lanes, the wheel, a drag and a double click move the view, IKEv2 logs say that
+// they have no times; and the written picture parses as XML with a bar per negotiation.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QDockWidget>
+#include <QMenuBar>
+#include <QMouseEvent>
+#include <QScrollBar>
+#include <QTreeView>
+#include <QWheelEvent>
+#include <QXmlStreamReader>
+
+#include "../ikev1/negotiation/NegotiationLog.h"
+#include "AppTestSupport.h"
+#include "app/LogTreeModel.h"
+#include "app/TimelinePanel.h"
+#include "model/TimelineSvg.h"
+#include "model/TreeRules.h"
+
+namespace quillon::test {
+namespace {
+
+class TimelinePanelTest : public ::testing::Test {
+ protected:
+  FrameFixture f;
+
+  TimelinePanel& Panel() const { return *f.frame->Timeline(); }
+  QWidget& Surface() const { return *Panel().viewport(); }
+
+  void Open(const QString& example) {
+    f.frame->resize(1200, 800);
+    f.frame->show();
+    ASSERT_TRUE(f.frame->OpenFile(FrameFixture::Example(example)));
+    QCoreApplication::processEvents();  // the panel collects its bars once the tree is shown
+  }
+  void Mouse(QEvent::Type type, QPoint at, Qt::MouseButtons held) {
+    QMouseEvent event(type, at, Surface().mapToGlobal(at), Qt::LeftButton, held, Qt::NoModifier);
+    QApplication::sendEvent(&Surface(), &event);
+  }
+  // The lane a bar shows in when nothing is expanded: its peer's.
+  std::size_t PeerLaneOf(std::size_t bar) const {
+    const TimelineData& data = Panel().Data();
+    return static_cast<std::size_t>(Panel().Lanes().laneOfPeer[data.Groups()[data.Bars()[bar].group].peer]);
+  }
+  // A bar at least 5 pixels away from every other bar of its peer, at the current zoom.
+  std::size_t IsolatedBar() const {
+    const TimelineData& data = Panel().Data();
+    for (std::size_t i = data.Bars().size(); i-- > 0;) {
+      bool alone = true;
+      for (std::size_t j = 0; j < data.Bars().size() && alone; ++j)
+        alone = j == i || PeerLaneOf(j) != PeerLaneOf(i) ||
+                std::abs(Panel().BarPoint(j, 0).x() - Panel().BarPoint(i, 0).x()) > 5;
+      if (alone) return i;
+    }
+    return 0;
+  }
+  QAction* ViewMenuEntry(const QString& text) const {
+    for (QAction* menu : f.frame->menuBar()->actions())
+      if (menu->text() == QStringLiteral("&View"))
+        for (QAction* entry : menu->menu()->actions())
+          if (entry->text() == text) return entry;
+    return nullptr;
+  }
+};
+
+TEST_F(TimelinePanelTest, ShownByDefaultAndTheViewMenuChoiceIsRemembered) {
+  QAction* toggle = ViewMenuEntry(QStringLiteral("Timeline"));
+  ASSERT_NE(toggle, nullptr);
+  f.frame->show();
+  EXPECT_TRUE(f.frame->TimelineDock()->isVisible());
+  toggle->trigger();
+  EXPECT_FALSE(f.frame->TimelineDock()->isVisible());
+  EXPECT_EQ(f.settings.values.value(QStringLiteral("Preferences/ShowTimeline")), QVariant(false));
+
+  const Services services{f.messages, f.settings, f.resolver, f.launcher, f.dialogs, f.loggingEnvironment};
+  CMainFrame next(*f.document, services);
+  next.show();
+  EXPECT_FALSE(next.TimelineDock()->isVisible());
+  next.TimelineDock()->toggleViewAction()->trigger();
+  EXPECT_TRUE(next.TimelineDock()->isVisible());
+  EXPECT_EQ(f.settings.values.value(QStringLiteral("Preferences/ShowTimeline")), QVariant(true));
+}
+
+TEST_F(TimelinePanelTest, ClickingABarSelectsItsNodeAndTheSelectionIsOutlined) {
+  Open(QStringLiteral("gateway-day.ilx"));
+  const TimelineData& data = Panel().Data();
+  ASSERT_TRUE(data.HasTimes());
+  EXPECT_FALSE(Panel().ShowsNoTimes());
+
+  // A click on a bar selects its negotiation in the tree.
+  const std::size_t bar = IsolatedBar();
+  ASSERT_NE(bar, 0u);
+  const QPoint at = Panel().BarPoint(bar, PeerLaneOf(bar));
+  EXPECT_EQ(Panel().ToolTipAt(at), QString::fromLatin1(data.Bars()[bar].node->Caption()));
+  Mouse(QEvent::MouseButtonPress, at, Qt::LeftButton);
+  Mouse(QEvent::MouseButtonRelease, at, Qt::NoButton);
+  EXPECT_EQ(f.frame->View()->SelectedNode(), data.Bars()[bar].node);
+  EXPECT_EQ(Panel().HighlightedBar(), static_cast<std::ptrdiff_t>(bar));
+
+  // Selecting a packet's payload in the tree outlines its negotiation's bar; a peer none.
+  const QLFolder* other = data.Bars()[0].node;
+  const QLFolder* payload = other->Child(0)->ChildCount() > 1 ? other->Child(0)->Child(1) : other->Child(0);
+  f.frame->View()->SelectNode(payload);
+  EXPECT_EQ(Panel().HighlightedBar(), 0);
+  f.frame->View()->SelectNode(data.Peers()[0]);
+  EXPECT_EQ(Panel().HighlightedBar(), -1);
+}
+
+TEST_F(TimelinePanelTest, ExpandedPeersShowTunnelLanesAndDeletedPeersLeave) {
+  Open(QStringLiteral("gateway-day.ilx"));
+  const std::size_t peers = Panel().Data().Peers().size();
+  ASSERT_EQ(Panel().Lanes().lanes.size(), peers);
+
+  f.frame->View()->MakeNegotiationsVisible();
+  QCoreApplication::processEvents();
+  std::size_t tunnels = 0;
+  for (const TimelineLane& lane : Panel().Lanes().lanes) tunnels += lane.isTunnel ? 1 : 0;
+  EXPECT_GT(tunnels, 0u);
+  EXPECT_EQ(Panel().Lanes().lanes.size(), peers + tunnels);
+
+  // Delete peer: its lane and bars go (and nothing points at its destroyed nodes).
+  const QLFolder* victim = Panel().Data().Peers()[0];
+  const std::size_t before = Panel().Data().Bars().size();
+  std::size_t victimBars = 0;
+  for (const TimelineBar& bar : Panel().Data().Bars()) victimBars += Panel().Data().Groups()[bar.group].peer == 0;
+  ASSERT_GT(victimBars, 0u);
+  f.frame->View()->SelectNode(victim);
+  f.Trigger(Command::kDeletePeer);
+  Panel().viewport()->repaint();
+  QCoreApplication::processEvents();
+  EXPECT_EQ(Panel().Data().Peers().size(), peers - 1);
+  EXPECT_EQ(Panel().Data().Bars().size(), before - victimBars);
+  Panel().viewport()->repaint();
+}
+
+TEST_F(TimelinePanelTest, WheelZoomsAroundThePointerDragPansDoubleClickFits) {
+  Open(QStringLiteral("gateway-day.ilx"));
+  const TimeAxis fitted = Panel().Axis();
+  const QPoint pointer(TimelineLayout::kLabelWidth + 300, 120);
+  const double under = fitted.TimeAt(300);
+
+  QWheelEvent wheel(pointer, Surface().mapToGlobal(pointer), QPoint(), QPoint(0, 3 * 120), Qt::NoButton,
+                    Qt::NoModifier, Qt::NoScrollPhase, false);
+  QApplication::sendEvent(&Surface(), &wheel);
+  EXPECT_NEAR(Panel().Axis().SecondsPerPixel(), fitted.SecondsPerPixel() / std::pow(1.25, 3), 1e-6);
+  EXPECT_NEAR(Panel().Axis().TimeAt(300), under, 1e-3);
+
+  // Dragging 40 pixels to the right shows earlier times by 40 pixels' worth.
+  const TimeAxis zoomed = Panel().Axis();
+  const QLFolder* selected = f.frame->View()->SelectedNode();
+  Mouse(QEvent::MouseButtonPress, pointer, Qt::LeftButton);
+  Mouse(QEvent::MouseMove, pointer + QPoint(20, 0), Qt::LeftButton);
+  Mouse(QEvent::MouseMove, pointer + QPoint(40, 0), Qt::LeftButton);
+  Mouse(QEvent::MouseButtonRelease, pointer + QPoint(40, 0), Qt::NoButton);
+  EXPECT_NEAR(Panel().Axis().Origin(), zoomed.Origin() - 40 * zoomed.SecondsPerPixel(), 1e-3);
+  EXPECT_EQ(f.frame->View()->SelectedNode(), selected);  // a drag is no click
+
+  Mouse(QEvent::MouseButtonDblClick, pointer, Qt::LeftButton);
+  EXPECT_DOUBLE_EQ(Panel().Axis().SecondsPerPixel(), fitted.SecondsPerPixel());
+  EXPECT_DOUBLE_EQ(Panel().Axis().Origin(), fitted.Origin());
+}
+
+TEST_F(TimelinePanelTest, IKEv2LogSaysItHasNoTimes) {
+  Open(QStringLiteral("ikev2-remote-access.xml"));
+  EXPECT_TRUE(Panel().ShowsNoTimes());
+  EXPECT_EQ(Panel().ToolTipAt(QPoint(TimelineLayout::kLabelWidth + 50, 100)), QString());
+  Panel().viewport()->repaint();
+  // A debug log afterwards has times again.
+  ASSERT_TRUE(f.frame->OpenFile(FrameFixture::Example(QStringLiteral("small.ilx"))));
+  QCoreApplication::processEvents();
+  EXPECT_FALSE(Panel().ShowsNoTimes());
+}
+
+// Three peers with one main mode each, hours apart; one peer's name (as a name look-up may
+// give it) holds markup and a byte above 127.
+TEST(TimelineSvgTest, WellFormedWithABarPerNegotiation) {
+  std::string text;
+  const std::array<std::string, 3> peers = {"0a000001", "0a000002", "0a000003"};
+  for (std::size_t i = 0; i < peers.size(); ++i) {
+    const std::string cookie = "0" + std::to_string(i + 1) + " 02 03 04 05 06 07 08";
+    for (int n = 1; n <= 6; ++n) {
+      negtest::Packet p = negtest::MainModePacket(n, std::to_string(10 + 2 * i) + ":00:0" + std::to_string(n), cookie);
+      p.peer = peers[i];
+      if (i == 2 && n == 6) continue;  // the third one fails
+      text += negtest::Text(p);
+    }
+  }
+  std::unique_ptr<LogFile> log = negtest::Load(text);
+  log->Child(1)->SetName(log->Child(1)->Name() + " (gw<1>&\"co\xE9\")");
+  const std::string svg = TimelineSvg(TimelineData::FromTree(*log));
+
+  QXmlStreamReader reader(QByteArray::fromStdString(svg));
+  int bars = 0, failedBars = 0;
+  bool labelled = false;
+  while (!reader.atEnd()) {
+    reader.readNext();
+    if (reader.isStartElement() && reader.name() == QStringLiteral("rect") &&
+        reader.attributes().value(QStringLiteral("class")) == QStringLiteral("bar")) {
+      ++bars;
+      failedBars += reader.attributes().value(QStringLiteral("fill")) == QStringLiteral("#c01010");
+    }
+    if (reader.isCharacters() && reader.text().toString() == QStringLiteral("10.0.0.2 (gw<1>&\"co\u00e9\")"))
+      labelled = true;
+  }
+  EXPECT_FALSE(reader.hasError()) << reader.errorString().toStdString();
+  EXPECT_EQ(bars, 3);
+  EXPECT_EQ(failedBars, 1);
+  EXPECT_TRUE(labelled);
+
+  // A log without times gives a picture that says so.
+  const OpenLogResult v2 = OpenLog(FrameFixture::Example(QStringLiteral("ikev2-site-to-site.xml")).toStdString());
+  ASSERT_EQ(v2.status, OpenLogResult::Status::kLoaded);
+  const std::string none = TimelineSvg(TimelineData::FromTree(*v2.log));
+  EXPECT_NE(none.find(kNoTimesText), std::string::npos);
+  QXmlStreamReader noneReader(QByteArray::fromStdString(none));
+  while (!noneReader.atEnd()) noneReader.readNext();
+  EXPECT_FALSE(noneReader.hasError());
+}
+
+}  // namespace
+}  // namespace quillon::test
