@@ -75,8 +75,10 @@ void TimelinePanel::Attach(CQuillonView& view) {
   root_ = [model]() -> const QLFolder* { return model->Log(); };
   SetExpandedTest([model, tree](const QLFolder& peer) { return tree->isExpanded(model->IndexOf(&peer)); });
 
-  // Before nodes go, nothing here may point at them any more.
+  // Before nodes go, nothing here may point at them any more. Until the bars are collected
+  // again the panel stays blank (rather than saying that the log has no times).
   auto forget = [this] {
+    hasLog_ = false;
     data_ = TimelineData();
     lanes_ = TimelineLanes();
     highlighted_ = nullptr;
