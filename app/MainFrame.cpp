@@ -1,8 +1,11 @@
 #include "app/MainFrame.h"
 
+#include <functional>
+
 #include <QAction>
 #include <QApplication>
 #include <QDir>
+#include <QCloseEvent>
 #include <QDockWidget>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -35,6 +38,23 @@ const QString kAllFilesFilter = QStringLiteral("All Files (*)");
 const QString kSavedLogFilter = QStringLiteral("Log File: (*.ilx)");
 // Whether the timeline panel is shown, as the user last chose.
 const QString kTimelineVisibleKey = QStringLiteral("Preferences/ShowTimeline");
+
+// A dock that tells when the user closes it (its close button or the View menu), as against
+// being hidden with the window.
+class ClosingDock : public QDockWidget {
+ public:
+  using QDockWidget::QDockWidget;
+  void SetOnClose(std::function<void()> onClose) { onClose_ = std::move(onClose); }
+
+ protected:
+  void closeEvent(QCloseEvent* event) override {
+    QDockWidget::closeEvent(event);
+    if (event->isAccepted() && onClose_) onClose_();
+  }
+
+ private:
+  std::function<void()> onClose_;
+};
 
 // Shows the wait cursor for its lifetime.
 class WaitCursor {
@@ -221,7 +241,8 @@ void CMainFrame::CreateStatusBar() {
 void CMainFrame::CreateTimeline() {
   timeline_ = new TimelinePanel;
   timeline_->Attach(*view_);
-  timelineDock_ = new QDockWidget(QStringLiteral("Timeline"), this);
+  auto* dock = new ClosingDock(QStringLiteral("Timeline"), this);
+  timelineDock_ = dock;
   timelineDock_->setObjectName(QStringLiteral("Timeline"));
   timelineDock_->setWidget(timeline_);
   timelineDock_->setAllowedAreas(Qt::AllDockWidgetAreas);
@@ -231,8 +252,12 @@ void CMainFrame::CreateTimeline() {
   toggle->setStatusTip(QStringLiteral("Show or hide the timeline of the log's negotiations"));
   const QVariant shown = services_.settings.Value(kTimelineVisibleKey);
   if (shown.isValid() && !shown.toBool()) timelineDock_->hide();
-  // Only the user's own showing and hiding is remembered, not the window's closing.
-  connect(toggle, &QAction::toggled, this, [this](bool on) { services_.settings.SetValue(kTimelineVisibleKey, on); });
+  // Only the user's own choice is remembered: the dock also hides (and its action unchecks) when
+  // the window closes, so its visibility alone says nothing.
+  connect(toggle, &QAction::triggered, this, [this](bool on) {
+    if (on) services_.settings.SetValue(kTimelineVisibleKey, true);
+  });
+  dock->SetOnClose([this] { services_.settings.SetValue(kTimelineVisibleKey, false); });
 }
 
 QString CMainFrame::MessageText() const { return message_->text(); }

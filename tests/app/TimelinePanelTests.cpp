@@ -82,6 +82,9 @@ TEST_F(TimelinePanelTest, ShownByDefaultAndTheViewMenuChoiceIsRemembered) {
   next.TimelineDock()->toggleViewAction()->trigger();
   EXPECT_TRUE(next.TimelineDock()->isVisible());
   EXPECT_EQ(f.settings.values.value(QStringLiteral("Preferences/ShowTimeline")), QVariant(true));
+  // Closing the window hides the dock too, which is no choice of the user's.
+  next.close();
+  EXPECT_EQ(f.settings.values.value(QStringLiteral("Preferences/ShowTimeline")), QVariant(true));
 }
 
 TEST_F(TimelinePanelTest, ClickingABarSelectsItsNodeAndTheSelectionIsOutlined) {
