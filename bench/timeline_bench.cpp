@@ -67,6 +67,7 @@ class NoLauncher : public quillon::ProcessLauncher {
 class NoDialogs : public quillon::FileDialogs {
  public:
   QString ChooseFileToOpen(QWidget*, const OpenRequest&) override { return {}; }
+  QString ChooseFileToSave(QWidget*, const SaveRequest&) override { return {}; }
 };
 
 // Repaints the panel `repeats` times; prints the median and the slowest.
