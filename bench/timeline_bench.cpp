@@ -1,11 +1,14 @@
 // Timeline benchmark: the timeline panel's repaint at full span and at deeper zooms on a large
 // generated debug log, through the real window, and the panel's memory against the tree's.
 //
-//   timeline_bench [MB] [LOG] [--screenshot PNG]     default: a generated 200 MB IKEv1 log
+//   timeline_bench [MB] [LOG] [--screenshot PNG] [--detail PNG]
+//                                                    default: a generated 200 MB IKEv1 log
 //
 // Repaints are timed one by one (the panel's paint only: lanes, histogram and axis); each line
 // gives the median and the slowest of the repeats. With --screenshot the window is saved as a
-// picture after the full-span repaint (run under a display, e.g. Xvfb, for real fonts).
+// picture after the full-span repaint (run under a display, e.g. Xvfb, for real fonts); with
+// --detail, once more with the last failed negotiation selected in the tree and the timeline
+// zoomed in around it.
 #include <malloc.h>
 
 #include <algorithm>
@@ -93,8 +96,10 @@ int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
   std::vector<const char*> positional;
   const char* screenshot = nullptr;
+  const char* detail = nullptr;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--screenshot") == 0 && i + 1 < argc) screenshot = argv[++i];
+    else if (std::strcmp(argv[i], "--detail") == 0 && i + 1 < argc) detail = argv[++i];
     else positional.push_back(argv[i]);
   }
   const std::uint64_t mb = !positional.empty() ? std::strtoull(positional[0], nullptr, 10) : 200;
@@ -151,6 +156,21 @@ int main(int argc, char** argv) {
     QCoreApplication::processEvents();
     frame.grab().save(QString::fromLocal8Bit(screenshot));
     std::printf("screenshot: %s\n", screenshot);
+  }
+  if (detail != nullptr) {
+    const auto& bars = panel.Data().Bars();
+    std::size_t chosen = 0;
+    for (std::size_t i = 0; i < bars.size(); ++i)
+      if (quillon::IsFailedState(bars[i].icon)) chosen = i;
+    frame.View()->SelectNode(bars[chosen].node);
+    QCoreApplication::processEvents();
+    const double x = panel.Axis().X(static_cast<double>(bars[chosen].start));
+    panel.ZoomAt(QPoint(quillon::TimelineLayout::kLabelWidth + static_cast<int>(x), 0), 6);
+    panel.SetHighlighted(bars[chosen].node);
+    QCoreApplication::processEvents();
+    frame.grab().save(QString::fromLocal8Bit(detail));
+    std::printf("detail screenshot: %s (%s)\n", detail, bars[chosen].node->Caption().c_str());
+    panel.FitAll();
   }
   const QPoint middle(quillon::TimelineLayout::kLabelWidth + panel.ChartWidth() / 2, panel.viewport()->height() / 2);
   for (const double notches : {4.0, 8.0, 16.0, 24.0, 40.0}) {
