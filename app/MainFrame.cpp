@@ -4,8 +4,8 @@
 
 #include <QAction>
 #include <QApplication>
-#include <QDir>
 #include <QCloseEvent>
+#include <QDir>
 #include <QDockWidget>
 #include <QDragEnterEvent>
 #include <QDropEvent>
