@@ -4,6 +4,7 @@
 
 #include "model/TreeCounts.h"
 #include "model/TreeRules.h"
+#include "model/TreeSearch.h"
 
 namespace quillon::cli {
 
@@ -22,7 +23,26 @@ std::string Latin1ToUtf8(std::string_view text) {
   return out;
 }
 
+FindSelection SelectMatches(const LogFile& root, const std::string& text, bool keysOnly) {
+  FindSelection selection;
+  for (const QLFolder* match : AllMatches(root, text, keysOnly)) {
+    selection.matches.insert(match);
+    // Hidden levels (address-less tunnels) join the set too; they are never printed.
+    for (const QLFolder* up = match; up != nullptr && selection.shown.insert(up).second;) up = up->Parent();
+  }
+  selection.shown.insert(&root);
+  return selection;
+}
+
 namespace {
+
+// The children to print: the shown ones, or with a find selection those it selected.
+std::vector<QLFolder*> PrintedChildren(const QLFolder& node, const PrintOptions& options) {
+  std::vector<QLFolder*> children = VisibleChildren(node);
+  if (options.find != nullptr)
+    std::erase_if(children, [&options](const QLFolder* child) { return !options.find->shown.contains(child); });
+  return children;
+}
 
 void AppendTextNode(const QLFolder& node, int depth, const PrintOptions& options, std::string& out) {
   const std::string indent(static_cast<std::size_t>(depth) * 2, ' ');
@@ -44,7 +64,7 @@ void AppendTextNode(const QLFolder& node, int depth, const PrintOptions& options
       start = end + 1;
     }
   }
-  for (QLFolder* child : VisibleChildren(node)) AppendTextNode(*child, depth + 1, options, out);
+  for (QLFolder* child : PrintedChildren(node, options)) AppendTextNode(*child, depth + 1, options, out);
 }
 
 void AppendJsonString(std::string_view text, std::string& out) {
@@ -81,11 +101,12 @@ void AppendJsonNode(const QLFolder& node, const PrintOptions& options, int depth
   AppendJsonString(node.Caption(), out);
   out += node.IsComplete() ? ", \"complete\": true" : ", \"complete\": false";
   out += ", \"icon\": " + std::to_string(StateIconIndex(node));
+  if (options.find != nullptr) out += options.find->matches.contains(&node) ? ", \"match\": true" : ", \"match\": false";
   if (options.texts) {
     out += ", \"text\": ";
     AppendJsonString(node.DetailText(), out);
   }
-  const std::vector<QLFolder*> children = VisibleChildren(node);
+  const std::vector<QLFolder*> children = PrintedChildren(node, options);
   if (children.empty()) {
     out += ", \"children\": []}";
     return;

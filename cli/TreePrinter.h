@@ -3,14 +3,26 @@
 #pragma once
 
 #include <string>
+#include <unordered_set>
 
 #include "model/LogFile.h"
 
 namespace quillon::cli {
 
+// What --find leaves of the tree: the matching nodes and the nodes on the way to them.
+struct FindSelection {
+  std::unordered_set<const QLFolder*> matches;
+  std::unordered_set<const QLFolder*> shown;  // the matches and their ancestors
+};
+
+// The nodes that match `text` (captions, and detail texts unless keysOnly) and their ancestors.
+FindSelection SelectMatches(const LogFile& root, const std::string& text, bool keysOnly);
+
 struct PrintOptions {
   bool json = false;
   bool texts = false;
+  // Print only the selected nodes (the root always); JSON nodes then say whether they match.
+  const FindSelection* find = nullptr;
 };
 
 // One node per line, two spaces of indent per depth, then the caption; with texts, each line
@@ -18,7 +30,8 @@ struct PrintOptions {
 std::string TextTree(const LogFile& root, const PrintOptions& options);
 
 // One JSON document: each node {"name", "caption", "complete", "icon", "children"} and, with
-// texts, "text" holding the detail text exactly. Log bytes are taken as code points 0-255.
+// texts, "text" holding the detail text exactly; with a find selection, "match": true or false.
+// Log bytes are taken as code points 0-255.
 std::string JsonTree(const LogFile& root, const PrintOptions& options);
 
 // "peers: N", "tunnels: N", "negotiations: N (failed: N)", "packets: N", "payloads: N" and the

@@ -1,19 +1,27 @@
 // quillon-cli: prints a loaded key-exchange log as the viewer's tree, for administrators and
 // scripts.
 //
-//   quillon-cli [--json] [--texts] [--stats] [--save OUT] [--timeline OUT.svg] LOG
+//   quillon-cli [--json] [--texts] [--stats] [--save OUT] [--timeline OUT.svg] [FILTER...]
+//               [--verify[=LIST]] [--find TEXT [--keys-only]] LOG
+//
+// The filter, then the verify selection narrow the tree as the viewer's Filter and Verify do
+// (--save and --timeline write the narrowed tree); the search then picks what is printed, as Find Next would
+// visit it.
 //
 // Exit status: 0 loaded, 1 cannot open (or output not written), 2 usage error, 3 wrong file
-// type, 5 cannot save.
+// type, 4 --find found nothing, 5 cannot save.
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <tuple>
 
 #include "cli/TreePrinter.h"
 #include "ikev1/log/OpenLog.h"
 #include "logs/SaveLog.h"
+#include "model/Narrowing.h"
 #include "model/Timeline.h"
 #include "model/TimelineSvg.h"
 #include "platform/ProcessMemory.h"
@@ -22,7 +30,8 @@
 namespace {
 
 constexpr const char* kUsage =
-    "Usage: quillon-cli [--json] [--texts] [--stats] [--save OUT] [--timeline OUT.svg] LOG\n"
+    "Usage: quillon-cli [--json] [--texts] [--stats] [--save OUT] [--timeline OUT.svg]\n"
+    "                   [FILTER...] [--verify[=LIST]] [--find TEXT [--keys-only]] LOG\n"
     "\n"
     "Loads an IKEv1 debug log (a path containing \".ilx\" or \".ikev1trace\") or an IKEv2 XML log\n"
     "and prints its tree: one node per line, indented two spaces per level.\n"
@@ -45,12 +54,76 @@ constexpr const char* kUsage =
     "  --help      show this help\n"
     "  --version   show the version\n"
     "\n"
+    "Narrowing, in this order: the filters (all given ones must hold), then the verify\n"
+    "selection, then the search. The printed tree (or the counts) is the narrowed tree, and so\n"
+    "is what --save and --timeline write (the search does not change it).\n"
+    "\n"
+    "  --filter-ip TEXT      peers with this address: the peer itself, its second address in\n"
+    "                        parentheses, a user's address, or a tunnel ending at it (the\n"
+    "                        peer then keeps only such tunnels)\n"
+    "  --filter-cookie TEXT  negotiations with this initiator or responder cookie (16 hex digits)\n"
+    "  --filter-spi TEXT     negotiations that carry this SPI (hex digits)\n"
+    "  --filter-user TEXT    peers with a negotiation of this user name\n"
+    "  --failed-peers        peers with a failed negotiation\n"
+    "  --no-dpd              drop dead-peer-detection exchanges\n"
+    "  --verify              keep only the problem negotiations of all five categories\n"
+    "  --verify=LIST         ... of the listed ones, separated by commas: failed (failed\n"
+    "                        negotiations), error (error informational), successive\n"
+    "                        (successive identical negotiations), immediate (immediate\n"
+    "                        delete after success), repeated (repeated delete)\n"
+    "  --find TEXT           print only the nodes whose caption or detail text contains TEXT,\n"
+    "                        and their ancestors, in the order Find Next visits them; with\n"
+    "                        --json each printed node has \"match\": true or false\n"
+    "  --keys-only           --find tests the captions only\n"
+    "\n"
+    "Every text test is case-sensitive, and a text matches where it is a substring: the\n"
+    "address 10.0.0.1 is not 10.0.0.10, and an upper-case cookie matches nothing. A filter that\n"
+    "leaves no peer prints the root alone. TEXT may also be given as --option=TEXT.\n"
+    "\n"
     "Exit status: 0 done, 1 cannot open LOG or cannot write the output or OUT.svg, 2 usage error,\n"
-    "3 wrong file type, 5 cannot save to OUT (OUT and LOG are left as they were).\n";
+    "3 wrong file type, 4 --find found nothing (\"String not found.\" on stderr; the root is\n"
+    "printed alone), 5 cannot save to OUT (OUT and LOG are left as they were).\n";
 
-int UsageError(const char* what) {
-  std::fprintf(stderr, "quillon-cli: %s\n%s", what, kUsage);
+int UsageError(const std::string& what) {
+  std::fprintf(stderr, "quillon-cli: %s\n%s", what.c_str(), kUsage);
   return 2;
+}
+
+// "--verify=failed,error": the named categories on, the others off. Nothing for an unknown or
+// missing name.
+std::optional<quillon::VerifyCriteria> ParseVerifyList(std::string_view list) {
+  quillon::VerifyCriteria criteria{false, false, false, false, false};
+  while (true) {
+    const std::size_t comma = list.find(',');
+    const std::string_view name = list.substr(0, comma);
+    if (name == "failed") criteria.failedNegotiations = true;
+    else if (name == "error") criteria.errorInformational = true;
+    else if (name == "successive") criteria.successiveIdentical = true;
+    else if (name == "immediate") criteria.immediateDelete = true;
+    else if (name == "repeated") criteria.repeatedDelete = true;
+    else return std::nullopt;
+    if (comma == std::string_view::npos) return criteria;
+    list.remove_prefix(comma + 1);
+  }
+}
+
+// An option with a value: "--name TEXT" or "--name=TEXT". Sets `value` and answers true when
+// `arg` is this option; `error` tells a missing value.
+bool TakeValue(std::string_view arg, std::string_view name, int argc, char** argv, int& i, std::string& value,
+               bool& error) {
+  if (arg == name) {
+    if (i + 1 >= argc) {
+      error = true;
+      return true;
+    }
+    value = argv[++i];
+    return true;
+  }
+  if (arg.size() > name.size() && arg.starts_with(name) && arg[name.size()] == '=') {
+    value = std::string(arg.substr(name.size() + 1));
+    return true;
+  }
+  return false;
 }
 
 // Writes the timeline picture to `target` ("-": standard output), never over the log itself.
@@ -80,9 +153,45 @@ int main(int argc, char** argv) {
   const char* savePath = nullptr;
   const char* timelinePath = nullptr;
   bool endOfOptions = false;
+  quillon::FilterCriteria filter;
+  std::optional<quillon::VerifyCriteria> verify;
+  bool findOn = false;
+  std::string findText;
+  bool keysOnly = false;
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
-    if (!endOfOptions && arg == "--") {
+    // The options with a text: "--name TEXT" or "--name=TEXT".
+    if (!endOfOptions) {
+      bool* on = nullptr;
+      for (auto [name, field, flag] : {std::tuple{"--filter-ip", &filter.ipText, &filter.ipOn},
+                                       std::tuple{"--filter-cookie", &filter.cookieText, &filter.cookieOn},
+                                       std::tuple{"--filter-spi", &filter.spiText, &filter.spiOn},
+                                       std::tuple{"--filter-user", &filter.userNameText, &filter.userNameOn},
+                                       std::tuple{"--find", &findText, &findOn}}) {
+        bool missing = false;
+        if (TakeValue(arg, name, argc, argv, i, *field, missing)) {
+          if (missing) return UsageError("missing value for " + std::string(arg));
+          on = flag;
+          break;
+        }
+      }
+      if (on != nullptr) {
+        *on = true;
+        continue;
+      }
+    }
+    if (!endOfOptions && arg == "--failed-peers") {
+      filter.failedPeersOn = true;
+    } else if (!endOfOptions && arg == "--no-dpd") {
+      filter.filterOutDpdOn = true;
+    } else if (!endOfOptions && arg == "--verify") {
+      verify = quillon::VerifyCriteria{};
+    } else if (!endOfOptions && arg.starts_with("--verify=")) {
+      verify = ParseVerifyList(arg.substr(std::strlen("--verify=")));
+      if (!verify) return UsageError("--verify takes categories from failed,error,successive,immediate,repeated");
+    } else if (!endOfOptions && arg == "--keys-only") {
+      keysOnly = true;
+    } else if (!endOfOptions && arg == "--") {
       endOfOptions = true;
     } else if (!endOfOptions && arg == "--help") {
       std::fputs(kUsage, stdout);
@@ -107,7 +216,7 @@ int main(int argc, char** argv) {
       timelinePath = argv[++i];
       if (*timelinePath == '\0') return UsageError("--timeline needs a file name");
     } else if (!endOfOptions && arg.size() > 1 && arg[0] == '-') {
-      return UsageError(("unknown option " + std::string(arg)).c_str());
+      return UsageError("unknown option " + std::string(arg));
     } else if (path == nullptr) {
       path = argv[i];
     } else {
@@ -115,6 +224,8 @@ int main(int argc, char** argv) {
     }
   }
   if (path == nullptr) return UsageError("no LOG given");
+  if (keysOnly && !findOn) return UsageError("--keys-only needs --find");
+  if (stats && findOn) return UsageError("--stats counts the whole narrowed tree; it cannot be combined with --find");
   if (savePath != nullptr || timelinePath != nullptr) print = options.json || options.texts || stats;
 
   quillon::OpenLogResult result = quillon::OpenLog(path);
@@ -128,18 +239,28 @@ int main(int argc, char** argv) {
     case quillon::OpenLogResult::Status::kLoaded:
       break;
   }
+  quillon::LogFile& root = *result.log;
+  if (filter.AnyOn()) quillon::ApplyFilter(root, filter);
+  if (verify) quillon::ApplyVerify(root, *verify);
   if (savePath != nullptr) {
     const quillon::platform::SaveResult saved = quillon::platform::SaveFile(
-        savePath, path, [&](quillon::ByteSink& sink) { return quillon::WriteLog(*result.log, sink); });
+        savePath, path, [&](quillon::ByteSink& sink) { return quillon::WriteLog(root, sink); });
     if (saved.status != quillon::platform::SaveResult::Status::kSaved) {
       std::fprintf(stderr, "quillon-cli: %s\n", saved.message.c_str());
       return 5;
     }
   }
-  if (timelinePath != nullptr && !WriteTimeline(*result.log, timelinePath, path)) return 1;
-  if (!print) return 0;
+  if (timelinePath != nullptr && !WriteTimeline(root, timelinePath, path)) return 1;
+  std::optional<quillon::cli::FindSelection> selection;
+  if (findOn) {
+    selection = quillon::cli::SelectMatches(root, findText, keysOnly);
+    options.find = &*selection;
+  }
+
   std::string out;
-  if (stats) {
+  if (!print) {
+    // Nothing to print.
+  } else if (stats) {
     out = quillon::cli::StatsText(*result.log, result.loadTimeText);
   } else if (options.json) {
     out = quillon::cli::JsonTree(*result.log, options);
@@ -151,6 +272,10 @@ int main(int argc, char** argv) {
   if (std::fflush(stdout) != 0 || !written || std::ferror(stdout) != 0) {
     std::fprintf(stderr, "quillon-cli: cannot write the output: %s\n", std::strerror(errno));
     return 1;
+  }
+  if (selection && selection->matches.empty()) {
+    std::fputs("String not found.\n", stderr);
+    return 4;
   }
   return 0;
 }

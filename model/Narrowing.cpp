@@ -1,0 +1,231 @@
+#include "model/Narrowing.h"
+
+#include <string_view>
+
+#include "model/VisibleWalk.h"
+
+namespace quillon {
+
+namespace {
+
+constexpr std::string_view kTunnelMark = " <=> ";
+
+bool Contains(std::string_view text, std::string_view part) { return text.find(part) != std::string_view::npos; }
+
+// A tunnel is shown with its two addresses joined by " <=> "; no other caption holds that.
+bool IsTunnelLabel(std::string_view label) { return Contains(label, kTunnelMark); }
+
+// The tunnel "ip <=> other" or "other <=> ip". The second form takes the first occurrence of
+// " <=> ip": "a <=> 10.0.0.10" does not end at the address "10.0.0.1".
+bool TunnelEndsAt(std::string_view label, const std::string& ip) {
+  const std::string first = ip + std::string(kTunnelMark);
+  if (label.starts_with(first)) return true;
+  const std::string second = std::string(kTunnelMark) + ip;
+  const std::size_t at = label.find(second);
+  return at != std::string_view::npos && at + second.size() == label.size();
+}
+
+// The address on the peer's own caption: the whole caption, the address and a blank (a caption
+// that goes on after it), or the address in parentheses (the second address of a merged peer).
+bool CaptionNamesAddress(const std::string& label, const std::string& ip) {
+  return label == ip || Contains(label, ip + " ") || Contains(label, "(" + ip + ")");
+}
+
+bool AnyChildMatchesUserDetail(const QLFolder& peer, const std::string& text) {
+  // The peer's own children: a tunnel answers for its negotiations, shown or not.
+  for (const auto& child : peer.Children())
+    if (child->MatchesUserDetail(text)) return true;
+  return false;
+}
+
+bool AnyChildMatchesUserName(const QLFolder& peer, const std::string& text) {
+  for (const auto& child : peer.Children())
+    if (child->MatchesUserName(text)) return true;
+  return false;
+}
+
+// When only a tunnel names the address, the peer keeps just the tunnels that end at it.
+bool KeepTunnelsEndingAt(QLFolder& peer, const std::string& ip) {
+  bool any = false;
+  ForEachVisibleChild(peer, [&](const QLFolder& child) {
+    const std::string label = child.Caption();
+    any = any || (IsTunnelLabel(label) && TunnelEndsAt(label, ip));
+    return !any;
+  });
+  if (!any) return false;
+  ForEachVisibleChild(peer, [&](QLFolder& child) {
+    const std::string label = child.Caption();
+    if (!(IsTunnelLabel(label) && TunnelEndsAt(label, ip))) child.SetDeleted();
+    return true;
+  });
+  peer.PurgeDeleted();
+  return true;
+}
+
+bool PassesAddress(QLFolder& peer, const std::string& ip) {
+  return CaptionNamesAddress(peer.Caption(), ip) || AnyChildMatchesUserDetail(peer, ip) || KeepTunnelsEndingAt(peer, ip);
+}
+
+// "Failed" on a shown child of the peer, or on a negotiation of one of its tunnels (the
+// " Failed!" of a negotiation that did not complete).
+bool HasFailedNegotiation(const QLFolder& peer) {
+  return !ForEachVisibleChild(peer, [](const QLFolder& child) {
+    const std::string label = child.Caption();
+    if (Contains(label, "Failed")) return false;
+    if (!IsTunnelLabel(label)) return true;
+    return ForEachVisibleChild(child, [](const QLFolder& exchange) { return !Contains(exchange.Caption(), "Failed"); });
+  });
+}
+
+bool HasVisibleChild(const QLFolder& node) {
+  return !ForEachVisibleChild(node, [](const QLFolder&) { return false; });
+}
+
+// The walk both narrowings share: each peer that `keepPeer` refuses or that shows nothing is
+// removed; otherwise each negotiation (in a tunnel, or in place of an address-less one) that
+// `keepExchange` refuses is marked deleted, so is each tunnel left with none, and the peer is
+// purged, or removed when it kept no negotiation.
+template <class KeepPeerTest, class KeepExchangeTest>
+void Narrow(LogFile& root, KeepPeerTest keepPeer, KeepExchangeTest keepExchange) {
+  std::size_t i = 0;
+  while (i < root.ChildCount()) {
+    QLFolder& peer = *root.Child(i);
+    bool kept = keepPeer(peer) && HasVisibleChild(peer);
+    if (kept) {
+      bool anyExchange = false;
+      ForEachVisibleChild(peer, [&](QLFolder& child) {
+        if (!IsTunnelLabel(child.Caption())) {
+          if (keepExchange(child)) anyExchange = true;
+          else child.SetDeleted();
+          return true;
+        }
+        bool anyInTunnel = false;
+        ForEachVisibleChild(child, [&](QLFolder& exchange) {
+          if (keepExchange(exchange)) anyInTunnel = true;
+          else exchange.SetDeleted();
+          return true;
+        });
+        if (anyInTunnel) anyExchange = true;
+        else child.SetDeleted();
+        return true;
+      });
+      kept = anyExchange;
+      if (kept) peer.PurgeDeleted();
+    }
+    // Exactly this peer goes, not a namesake: the log root's RemovePeer would take the first
+    // peer with the same address and name.
+    if (kept) ++i;
+    else root.RemoveChild(i);
+  }
+}
+
+}  // namespace
+
+bool KeepPeer(const FilterCriteria& criteria, QLFolder& peer) {
+  if (criteria.ipOn && !PassesAddress(peer, criteria.ipText)) return false;
+  if (criteria.failedPeersOn && !HasFailedNegotiation(peer)) return false;
+  if (criteria.userNameOn && !AnyChildMatchesUserName(peer, criteria.userNameText)) return false;
+  return true;
+}
+
+bool KeepExchange(const FilterCriteria& criteria, const QLFolder& exchange) {
+  if (criteria.cookieOn && !exchange.MatchesCookie(criteria.cookieText)) return false;
+  if (criteria.spiOn && !exchange.MatchesSpi(criteria.spiText)) return false;
+  if (criteria.filterOutDpdOn && Contains(exchange.Caption(), "DPD")) return false;
+  return true;
+}
+
+bool KeepForVerify(const VerifyCriteria& criteria, const QLFolder& exchange) {
+  if (criteria.failedNegotiations || criteria.errorInformational) {
+    const std::string label = exchange.Caption();
+    if (criteria.failedNegotiations && Contains(label, "Failed")) return true;
+    if (criteria.errorInformational && Contains(label, "Info")) return true;
+  }
+  return (criteria.successiveIdentical && exchange.IsSuccessiveIdentical()) ||
+         (criteria.immediateDelete && exchange.IsImmediateDelete()) ||
+         (criteria.repeatedDelete && exchange.IsDeleteRepeated());
+}
+
+void ApplyFilter(LogFile& root, const FilterCriteria& criteria) {
+  Narrow(
+      root, [&](QLFolder& peer) { return KeepPeer(criteria, peer); },
+      [&](const QLFolder& exchange) { return KeepExchange(criteria, exchange); });
+}
+
+void ApplyVerify(LogFile& root, const VerifyCriteria& criteria) {
+  Narrow(
+      root, [](QLFolder&) { return true; },
+      [&](const QLFolder& exchange) { return KeepForVerify(criteria, exchange); });
+}
+
+bool FilterNeedsReload(const FilterCriteria& before, const FilterCriteria& after, bool filterApplied,
+                       bool verifyApplied) {
+  if (before.failedPeersOn && (filterApplied || verifyApplied)) return true;
+  if (!filterApplied) return false;
+  const auto widened = [](bool wasOn, const std::string& wasText, bool isOn, const std::string& isText) {
+    return (wasOn && !isOn) || (wasOn && isOn && wasText != isText);
+  };
+  if (widened(before.ipOn, before.ipText, after.ipOn, after.ipText) ||
+      widened(before.cookieOn, before.cookieText, after.cookieOn, after.cookieText) ||
+      widened(before.spiOn, before.spiText, after.spiOn, after.spiText) ||
+      widened(before.userNameOn, before.userNameText, after.userNameOn, after.userNameText))
+    return true;
+  return before.filterOutDpdOn && !after.filterOutDpdOn;
+}
+
+bool VerifyNeedsReload(const VerifyCriteria& before, const VerifyCriteria& after, bool verifyApplied) {
+  if (!verifyApplied) return false;
+  return (!before.failedNegotiations && after.failedNegotiations) ||
+         (!before.errorInformational && after.errorInformational) ||
+         (!before.successiveIdentical && after.successiveIdentical) ||
+         (!before.immediateDelete && after.immediateDelete) || (!before.repeatedDelete && after.repeatedDelete);
+}
+
+NarrowingSteps Narrowing::ChooseFilter(const FilterCriteria& criteria) {
+  const bool reload = FilterNeedsReload(filter_, criteria, filterApplied_, verifyApplied_);
+  filter_ = criteria;
+  NarrowingSteps steps;
+  if (!filter_.AnyOn()) {
+    // No box checked: an applied filter is undone by reading the log again.
+    if (filterApplied_) {
+      steps.reload = true;
+      steps.applyVerify = verifyApplied_;
+    }
+    return steps;
+  }
+  steps.applyFilter = true;
+  if (reload) {
+    steps.reload = true;
+    steps.applyVerify = verifyApplied_;
+  }
+  return steps;
+}
+
+NarrowingSteps Narrowing::ChooseVerify(const VerifyCriteria& criteria) {
+  const bool reload = VerifyNeedsReload(verify_, criteria, verifyApplied_);
+  verify_ = criteria;
+  NarrowingSteps steps;
+  if (verify_.AnyOn()) {
+    steps.applyVerify = true;
+    if (reload) {
+      steps.reload = true;
+      steps.applyFilter = filterApplied_;
+    }
+  } else if (verifyApplied_) {
+    steps.reload = true;
+    steps.applyFilter = filterApplied_;
+  }
+  return steps;
+}
+
+void Narrowing::ApplyFilterTo(LogFile& root) {
+  ApplyFilter(root, filter_);
+  filterApplied_ = true;
+}
+
+void Narrowing::ApplyVerifyTo(LogFile& root) {
+  ApplyVerify(root, verify_);
+  verifyApplied_ = true;
+}
+
+}  // namespace quillon

@@ -1,0 +1,66 @@
+// Find, Find Next and Find Previous: a walk of the shown tree in pre-order, below the log root
+// (which is never tested), that tests each node's caption and, unless "keys only" is asked
+// for, its detail text. The walk does not wrap around: after the last match it reports
+// nothing.
+//
+// Detail texts are built when a node is tested and dropped at once: a search over a large log
+// holds one text at a time.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "model/QLFolder.h"
+
+namespace quillon {
+
+struct SearchState {
+  std::string searchText;  // the text last entered
+  bool keysOnly = false;   // captions only
+  // Where the next search starts and where the last match is; a node of the current tree or
+  // none. Whoever changes the tree keeps this true (see IsShownBelow).
+  const QLFolder* currentItem = nullptr;
+  std::string currentPath;  // Path() of currentItem (or of the match met last)
+  bool found = false;
+  bool skipping = false;      // passing over the nodes up to currentItem
+  bool previousMode = false;  // looking for the last match before currentItem
+  bool stopped = false;
+  const QLFolder* lastMatchBefore = nullptr;
+
+  // The tree was replaced or narrowed and the nodes named here are gone: the next Find Next
+  // starts at the top and Find Previous has nothing to go back from. The text stays.
+  void ForgetNodes() {
+    currentItem = nullptr;
+    lastMatchBefore = nullptr;
+  }
+};
+
+// Whether the node's caption (or, unless keysOnly, its detail text) contains the text.
+bool NodeMatches(const QLFolder& node, std::string_view text, bool keysOnly);
+
+// The walk's two steps. Walk visits the shown children of `start` and their subtrees, in
+// order, until a match is found or the walk stopped; while skipping it descends only into
+// nodes on the way to currentItem (their paths are part of currentPath).
+void Walk(SearchState& state, const QLFolder& start);
+void Visit(SearchState& state, const QLFolder& node);
+
+// Find: the first match after `selected` (from the top when nothing or the root is selected).
+// The state keeps the text, keysOnly and, when found, the match as currentItem.
+bool Find(SearchState& state, const QLFolder& root, std::string text, bool keysOnly, const QLFolder* selected);
+// Find Next: the first match after currentItem, from the top when there is none.
+bool FindNext(SearchState& state, const QLFolder& root);
+
+enum class FindPreviousResult { kNoCurrentItem, kFound, kNotFound };
+// Find Previous: the last match before currentItem; kNoCurrentItem when no Find set one.
+FindPreviousResult FindPrevious(SearchState& state, const QLFolder& root);
+
+// Every matching node in the order Find Next reaches them (quillon-cli's --find).
+std::vector<const QLFolder*> AllMatches(const QLFolder& root, std::string_view text, bool keysOnly);
+
+// Whether `node` is one of the nodes shown below `root` (or `root` itself). Compares addresses
+// only, so it may be asked about a node that a narrowing has destroyed since: the narrowing
+// creates no node that could take its place.
+bool IsShownBelow(const QLFolder& root, const QLFolder* node);
+
+}  // namespace quillon
