@@ -1,0 +1,109 @@
+// quillon-cli's narrowing options, run as scripts run them: the printed tree, the streams and
+// the exit status.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+namespace {
+
+struct CliRun {
+  int status = -1;
+  std::string out, err;
+};
+
+// Runs quillon-cli with `args` (already quoted for the shell) on a sample log.
+CliRun Cli(const std::string& args, const std::string& example = "gateway-day.ilx") {
+  const std::string errFile = testing::TempDir() + "quillon-cli-stderr.txt";
+  const std::string command = std::string(QUILLON_CLI) + " " + args + " " + QUILLON_SOURCE_DIR + "/examples/" +
+                              example + " 2>" + errFile;
+  CliRun run;
+  FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) return run;
+  char buffer[4096];
+  std::size_t n = 0;
+  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) run.out.append(buffer, n);
+  const int status = pclose(pipe);
+  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  std::ifstream err(errFile);
+  std::stringstream text;
+  text << err.rdbuf();
+  run.err = text.str();
+  return run;
+}
+
+// The lines of the text tree up to a depth (two spaces per level).
+std::string Top(const std::string& tree, std::size_t depth) {
+  std::istringstream in(tree);
+  std::string line, out;
+  while (std::getline(in, line)) {
+    const std::size_t indent = line.find_first_not_of(' ');
+    if (indent <= depth * 2) out += line.substr(0, line.find("   ", indent)) + "\n";  // without the times
+  }
+  return out;
+}
+
+TEST(CliNarrowingTest, FiltersAndVerifyNarrowThePrintedTree) {
+  struct Case {
+    const char* args;
+    const char* peers;  // the tree to the peers' children
+  };
+  const Case cases[] = {
+      {"--filter-ip 192.0.2.20", "IKE debugging info\n"},
+      {"--filter-ip=0.0.0.3 --no-dpd",
+       "IKE debugging info\n  198.51.100.23  (0.0.0.3)\n    Main Mode\n    QuickMode\n    Delete IPsec\n"
+       "    Delete IKE\n"},
+      {"--filter-ip 10.255.2.2", "IKE debugging info\n  198.51.100.40\n    10.255.2.1 <=> 10.255.2.2\n"},
+      {"--filter-cookie 8FC56F9275203824", "IKE debugging info\n"},
+      {"--filter-spi 6aa24c19", "IKE debugging info\n  203.0.113.77\n    QuickMode\n"},
+      {"--filter-user kmiller --failed-peers --verify=failed",
+       "IKE debugging info\n  198.51.100.99\n    ConfigMode\n"},
+      {"--verify=error,error",
+       "IKE debugging info\n  192.168.50.2\n    Info PAYLOAD-MALFORMED\n  203.0.113.77\n"
+       "    Info NO-PROPOSAL-CHOSEN\n    Info INVALID-ID-INFORMATION\n"},
+  };
+  for (const Case& c : cases) {
+    const CliRun run = Cli(c.args);
+    EXPECT_EQ(run.status, 0) << c.args << "\n" << run.err;
+    EXPECT_EQ(Top(run.out, 2), c.peers) << c.args;
+  }
+  // The counts are those of the narrowed tree.
+  EXPECT_NE(Cli("--stats --filter-ip 192.0.2.10").out.find("peers: 1\n"), std::string::npos);
+}
+
+TEST(CliNarrowingTest, FindPrintsTheMatchesAndTheirAncestors) {
+  CliRun run = Cli("--find INVALID-ID --keys-only --filter-ip 203.0.113.77");
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(Top(run.out, 4), "IKE debugging info\n  203.0.113.77\n    Info INVALID-ID-INFORMATION\n"
+                             "      Notify:\n");
+
+  run = Cli("--json --find NO-PROPOSAL-CHOSEN");
+  EXPECT_EQ(run.status, 0);
+  const std::string& json = run.out;
+  EXPECT_EQ(json.rfind("{\"name\": \"IKE debugging info\"", 0), 0u);
+  // The root and the peer carry "match" too; the peer's own text names the failure.
+  EXPECT_NE(json.find("\"icon\": 0, \"match\": false, \"children\""), std::string::npos);
+  EXPECT_NE(json.find("{\"name\": \"203.0.113.77\", \"caption\": \"203.0.113.77\", \"complete\": false, \"icon\": 0, "
+                      "\"match\": true"),
+            std::string::npos);
+  EXPECT_EQ(json.find("198.51.100.40"), std::string::npos);
+
+  run = Cli("--find kmiller --keys-only");
+  EXPECT_EQ(run.status, 4);
+  EXPECT_EQ(run.err, "String not found.\n");
+  EXPECT_EQ(run.out, "IKE debugging info\n");
+}
+
+TEST(CliNarrowingTest, UsageErrors) {
+  for (const char* args : {"--verify=failed,bogus", "--verify=", "--keys-only", "--stats --find x", "--filter-ip"}) {
+    const CliRun run = args == std::string("--filter-ip") ? Cli(args, "") : Cli(args);
+    EXPECT_EQ(run.status, 2) << args;
+    EXPECT_NE(run.err.find("Usage: quillon-cli"), std::string::npos) << args;
+  }
+}
+
+}  // namespace

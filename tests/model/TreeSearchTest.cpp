@@ -1,0 +1,117 @@
+// Find, Find Next and Find Previous over a log read by the product's loader: the order of the
+// matches, where a search starts, and what happens at either end.
+#include "model/TreeSearch.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ikev1/log/OpenLog.h"
+#include "model/Narrowing.h"
+#include "model/TreeRules.h"
+
+namespace quillon {
+namespace {
+
+using Nodes = std::vector<const QLFolder*>;
+
+class TreeSearchTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    OpenLogResult result = OpenLog((std::filesystem::path(QUILLON_SOURCE_DIR) / "examples" / "gateway-day.ilx").string());
+    ASSERT_EQ(result.status, OpenLogResult::Status::kLoaded);
+    root = std::move(result.log);
+  }
+  // Find, then Find Next until nothing more is found.
+  Nodes FindAll(const std::string& text, bool keysOnly) {
+    Nodes found;
+    for (bool more = Find(state, *root, text, keysOnly, nullptr); more; more = FindNext(state, *root))
+      found.push_back(state.currentItem);
+    return found;
+  }
+
+  std::unique_ptr<LogFile> root;
+  SearchState state;
+};
+
+// "NO-PROPOSAL-CHOSEN" is the caption of an informational exchange and of its notify payload,
+// and stands in the detail texts of the failed main mode and of its peer (the failure reason).
+TEST_F(TreeSearchTest, KeysOnlyTestsCaptionsAndOtherwiseDetailTextsToo) {
+  const Nodes captions = AllMatches(*root, "NO-PROPOSAL-CHOSEN", true);
+  const Nodes all = AllMatches(*root, "NO-PROPOSAL-CHOSEN", false);
+  ASSERT_EQ(captions.size(), 2u);
+  EXPECT_GT(all.size(), captions.size());
+  for (const QLFolder* node : captions) EXPECT_NE(node->Caption().find("NO-PROPOSAL-CHOSEN"), std::string::npos);
+  EXPECT_EQ(all.front()->Name(), "203.0.113.77") << "a peer whose detail text holds the reason comes first";
+
+  // A user name stands only in detail texts.
+  EXPECT_FALSE(Find(state, *root, "kmiller", true, nullptr));
+  EXPECT_TRUE(Find(state, *root, "kmiller", false, nullptr));
+  EXPECT_EQ(state.currentItem->Caption().find("kmiller"), std::string::npos);
+  EXPECT_NE(state.currentItem->DetailText().find("kmiller"), std::string::npos);
+}
+
+TEST_F(TreeSearchTest, FindNextVisitsEveryMatchInPreOrderAndStopsAfterTheLast) {
+  // Matches inside tunnels with and without addresses, and nested below one another.
+  for (const char* text : {"DPD", "QuickMode", "Delete", "kmiller"}) {
+    const Nodes expected = AllMatches(*root, text, false);
+    ASSERT_FALSE(expected.empty()) << text;
+    EXPECT_EQ(FindAll(text, false), expected) << text;
+    // Past the last match: not found, and the last match stays the current one.
+    EXPECT_FALSE(FindNext(state, *root)) << text;
+    EXPECT_EQ(state.currentItem, expected.back()) << text;
+  }
+}
+
+TEST_F(TreeSearchTest, FindStartsAfterTheSelectedNode) {
+  const Nodes matches = AllMatches(*root, "QuickMode", true);
+  ASSERT_GE(matches.size(), 3u);
+  ASSERT_TRUE(Find(state, *root, "QuickMode", true, matches[1]));
+  EXPECT_EQ(state.currentItem, matches[2]);
+  ASSERT_TRUE(Find(state, *root, "QuickMode", true, root.get())) << "the root selected: from the top";
+  EXPECT_EQ(state.currentItem, matches[0]);
+}
+
+TEST_F(TreeSearchTest, FindPrevious) {
+  EXPECT_EQ(FindPrevious(state, *root), FindPreviousResult::kNoCurrentItem) << "no Find yet";
+
+  const Nodes matches = AllMatches(*root, "Delete", true);
+  ASSERT_GE(matches.size(), 3u);
+  ASSERT_TRUE(Find(state, *root, "Delete", true, nullptr));
+  EXPECT_EQ(FindPrevious(state, *root), FindPreviousResult::kNotFound) << "from the first match";
+  EXPECT_EQ(state.currentItem, matches[0]);
+
+  ASSERT_TRUE(FindNext(state, *root));
+  ASSERT_TRUE(FindNext(state, *root));
+  EXPECT_EQ(FindPrevious(state, *root), FindPreviousResult::kFound);
+  EXPECT_EQ(state.currentItem, matches[1]);
+  EXPECT_EQ(FindPrevious(state, *root), FindPreviousResult::kFound);
+  EXPECT_EQ(state.currentItem, matches[0]);
+  ASSERT_TRUE(FindNext(state, *root)) << "forward again from there";
+  EXPECT_EQ(state.currentItem, matches[1]);
+
+  // A Find that found nothing after the selected node leaves that node as the start point,
+  // though it does not match: Find Previous goes back from it all the same.
+  const QLFolder* lastNode = AllMatches(*root, "", true).back();
+  EXPECT_FALSE(Find(state, *root, "Main Mode", true, lastNode));
+  ASSERT_EQ(FindPrevious(state, *root), FindPreviousResult::kFound);
+  EXPECT_EQ(state.currentItem, AllMatches(*root, "Main Mode", true).back());
+}
+
+TEST_F(TreeSearchTest, AfterNarrowingTheStartPointIsKeptOnlyWhileShown) {
+  const Nodes dpd = AllMatches(*root, "DPD", true);
+  const Nodes main = AllMatches(*root, "Main Mode", true);
+  FilterCriteria criteria;
+  criteria.filterOutDpdOn = true;
+  ApplyFilter(*root, criteria);
+  EXPECT_FALSE(IsShownBelow(*root, dpd.front()));
+  EXPECT_TRUE(IsShownBelow(*root, main.back()));
+  EXPECT_TRUE(IsShownBelow(*root, root.get()));
+  EXPECT_FALSE(IsShownBelow(*root, nullptr));
+}
+
+}  // namespace
+}  // namespace quillon
