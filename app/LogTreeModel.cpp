@@ -156,6 +156,15 @@ void LogTreeModel::RemoveNode(QLFolder* node, const std::function<void(QLFolder*
   endRemoveRows();
 }
 
+void LogTreeModel::Rebuild(const std::function<void()>& change) {
+  beginResetModel();
+  // Forgotten before the change: a node destroyed by it must not be found by its address.
+  entries_.clear();
+  change();
+  if (root_ != nullptr) entries_[root_] = Entry{};
+  endResetModel();
+}
+
 void LogTreeModel::NodesChanged(const std::vector<QLFolder*>& nodes) {
   for (QLFolder* node : nodes) {
     const QModelIndex index = IndexOf(node);

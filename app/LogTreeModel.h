@@ -37,6 +37,9 @@ class LogTreeModel : public QAbstractItemModel {
   // Removes a shown node from the tree: `destroy` takes it out of the log tree (and destroys it)
   // between the model's begin and end of removal, so that views never see a dangling row.
   void RemoveNode(QLFolder* node, const std::function<void(QLFolder*)>& destroy);
+  // Runs `change`, which may remove any nodes below the root, and shows the tree it leaves;
+  // the rows are made anew (nothing stays expanded or selected).
+  void Rebuild(const std::function<void()>& change);
   // The captions of these nodes changed (renamed in place).
   void NodesChanged(const std::vector<QLFolder*>& nodes);
 

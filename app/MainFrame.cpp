@@ -22,6 +22,7 @@
 
 #include "app/AboutDialog.h"
 #include "app/LoggingEnvironment.h"
+#include "app/NarrowingDialogs.h"
 #include "app/QuillonDoc.h"
 #include "app/QuillonView.h"
 #include "app/TimelinePanel.h"
@@ -113,6 +114,7 @@ CMainFrame::CMainFrame(CQuillonDoc& document, Services services, QWidget* parent
 
   connect(view_, &CQuillonView::SelectionChanged, this, &CMainFrame::UpdateCommands);
   connect(view_, &CQuillonView::StatusMessage, this, &CMainFrame::SetMessage);
+  runDialog_ = [](QDialog& dialog) { return dialog.exec() == QDialog::Accepted; };
 
   changeWatch_ = new QTimer(this);
   changeWatch_->setInterval(kChangeWatchMilliseconds);
@@ -156,6 +158,11 @@ void CMainFrame::CreateActions() {
   connect(Action(Command::kLaunchNotepad), &QAction::triggered, this, &CMainFrame::OnLaunchEditor);
   connect(Action(Command::kNew), &QAction::triggered, this, &CMainFrame::OnNew);
   connect(Action(Command::kAbout), &QAction::triggered, this, &CMainFrame::OnAbout);
+  connect(Action(Command::kFilter), &QAction::triggered, this, &CMainFrame::OnFilter);
+  connect(Action(Command::kVerify), &QAction::triggered, this, &CMainFrame::OnVerify);
+  connect(Action(Command::kFind), &QAction::triggered, this, &CMainFrame::OnFind);
+  connect(Action(Command::kFindNext), &QAction::triggered, this, &CMainFrame::OnFindNext);
+  connect(Action(Command::kFindPrevious), &QAction::triggered, this, &CMainFrame::OnFindPrevious);
 }
 
 void CMainFrame::CreateMenus() {
@@ -278,10 +285,12 @@ void CMainFrame::UpdateCommands() {
   Action(Command::kDeletePeer)->setEnabled(loaded && selected != nullptr && !selected->IsLogRoot());
   // Both log formats are saved in their own format.
   Action(Command::kSaveAs)->setEnabled(loaded);
-  // Filtering, verifying and searching are not offered yet.
-  for (const Command command : {Command::kFilter, Command::kVerify, Command::kFind,
-                                Command::kFindNext, Command::kFindPrevious})
-    Action(command)->setEnabled(false);
+  for (const Command command : {Command::kFilter, Command::kVerify, Command::kFind, Command::kFindNext,
+                                Command::kFindPrevious})
+    Action(command)->setEnabled(loaded);
+  // The toolbar's buttons show whether the tree is filtered, verified.
+  Action(Command::kFilter)->setChecked(view_->NarrowingState().FilterApplied());
+  Action(Command::kVerify)->setChecked(view_->NarrowingState().VerifyApplied());
   Action(Command::kOpen)->setEnabled(!loading_);
   Action(Command::kNew)->setEnabled(!loading_);
 }
@@ -479,6 +488,69 @@ void CMainFrame::OnNew() {
 void CMainFrame::OnAbout() {
   AboutDialog about(this);
   about.exec();
+}
+
+void CMainFrame::OnFilter() {
+  if (!document_.IsLoaded() || loading_) return;
+  FiltersDialog dialog(view_->NarrowingState().Filter(), this);
+  if (runDialog_(dialog)) RunNarrowing(view_->NarrowingState().ChooseFilter(dialog.Criteria()));
+  UpdateCommands();
+}
+
+void CMainFrame::OnVerify() {
+  if (!document_.IsLoaded() || loading_) return;
+  VerifyDialog dialog(view_->NarrowingState().Verify(), this);
+  if (runDialog_(dialog)) RunNarrowing(view_->NarrowingState().ChooseVerify(dialog.Criteria()));
+  UpdateCommands();
+}
+
+void CMainFrame::RunNarrowing(const NarrowingSteps& steps) {
+  // Reading the log again undoes every narrowing (and shows its own failure, keeping the tree).
+  if (steps.reload && !OpenFile(document_.Path())) return;
+  if (!steps.applyFilter && !steps.applyVerify) return;
+  WaitCursor wait;
+  view_->Narrow(steps);
+}
+
+void CMainFrame::ReportNotFound() {
+  services_.messages.Show(QStringLiteral("String not found."), MessageSink::Kind::kInformation);
+}
+
+void CMainFrame::OnFind() {
+  if (!document_.IsLoaded() || loading_) return;
+  QLSearchDlg dialog(QString::fromLatin1(view_->Search().searchText), this);
+  if (!runDialog_(dialog)) return;
+  bool found = false;
+  {
+    WaitCursor wait;
+    found = view_->Find(dialog.Text(), dialog.KeysOnly());
+  }
+  if (!found) ReportNotFound();
+}
+
+void CMainFrame::OnFindNext() {
+  if (!document_.IsLoaded() || loading_) return;
+  bool found = false;
+  {
+    WaitCursor wait;
+    found = view_->FindNext();
+  }
+  if (!found) ReportNotFound();
+}
+
+void CMainFrame::OnFindPrevious() {
+  if (!document_.IsLoaded() || loading_) return;
+  FindPreviousResult result;
+  {
+    WaitCursor wait;
+    result = view_->FindPrevious();
+  }
+  if (result == FindPreviousResult::kNoCurrentItem)
+    services_.messages.Show(QStringLiteral("Cannot find previous item.  This command can only be executed after a "
+                                           "find operation has been."),
+                            MessageSink::Kind::kInformation);
+  else if (result == FindPreviousResult::kNotFound)
+    ReportNotFound();
 }
 
 void CMainFrame::dragEnterEvent(QDragEnterEvent* event) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <functional>
 
 #include <QMainWindow>
 #include <QString>
@@ -11,8 +12,10 @@
 #include "app/Commands.h"
 #include "app/RecentFiles.h"
 #include "app/Services.h"
+#include "model/Narrowing.h"
 
 class QAction;
+class QDialog;
 class QDockWidget;
 class QLabel;
 class QMenu;
@@ -60,6 +63,11 @@ class CMainFrame : public QMainWindow {
   // Enables and disables the commands for the document's and the selection's state.
   void UpdateCommands();
 
+  // Shows a modal dialog of a command; true when the user confirmed it. Tests hand in their own
+  // to fill the dialog in.
+  using DialogRunner = std::function<bool(QDialog& dialog)>;
+  void SetDialogRunner(DialogRunner runner) { runDialog_ = std::move(runner); }
+
  public slots:
   // One tick of the change watch.
   void CheckFileChange();
@@ -89,6 +97,14 @@ class CMainFrame : public QMainWindow {
   void OnLaunchEditor();
   void OnNew();
   void OnAbout();
+  void OnFilter();
+  void OnVerify();
+  void OnFind();
+  void OnFindNext();
+  void OnFindPrevious();
+  // Reads the log again if the steps say so, then narrows the tree.
+  void RunNarrowing(const NarrowingSteps& steps);
+  void ReportNotFound();
 
   CQuillonDoc& document_;
   Services services_;
@@ -107,6 +123,7 @@ class CMainFrame : public QMainWindow {
   QProgressBar* progress_ = nullptr;
   QTimer* changeWatch_ = nullptr;
   bool loading_ = false;
+  DialogRunner runDialog_;
 };
 
 }  // namespace quillon

@@ -87,6 +87,12 @@ CQuillonView::CQuillonView(CQuillonDoc& document, QWidget* parent)
 }
 
 void CQuillonView::ShowLog() {
+  narrowing_.TreeReloaded();
+  search_.ForgetNodes();
+  if (document_.Path() != criteriaPath_) {
+    narrowing_.ResetCriteria();
+    criteriaPath_ = document_.Path();
+  }
   model_->SetLog(document_.Log());
   text_->ShowText({});
   MakeFirstPeerVisible();
@@ -173,6 +179,8 @@ void CQuillonView::DeleteSelectedPeer(MessageSink& messages) {
   }
   // Exactly this node goes: another peer with the same address and name (a merged peer) stays.
   model_->RemoveNode(peer, [root](QLFolder* node) { root->RemoveChild(root->IndexOf(node)); });
+  if (!IsShownBelow(*root, search_.currentItem)) search_.ForgetNodes();
+  search_.lastMatchBefore = nullptr;
   emit SelectionChanged();
 }
 
@@ -181,6 +189,56 @@ void CQuillonView::MakeNegotiationsVisible() {
   if (!root.isValid() || !model_->hasChildren(root)) return;
   tree_->expand(root);
   for (int row = 0, rows = model_->rowCount(root); row < rows; ++row) tree_->expand(model_->index(row, 0, root));
+}
+
+}  // namespace quillon
+
+namespace quillon {
+
+void CQuillonView::Narrow(const NarrowingSteps& steps) {
+  LogFile* root = model_->Log();
+  if (root == nullptr || !(steps.applyFilter || steps.applyVerify)) return;
+  const QLFolder* selected = SelectedNode();
+  model_->Rebuild([&] {
+    if (steps.applyFilter) narrowing_.ApplyFilterTo(*root);
+    if (steps.applyVerify) narrowing_.ApplyVerifyTo(*root);
+  });
+  // Nodes were only destroyed, none made, so an address still in the tree is the same node.
+  if (!IsShownBelow(*root, search_.currentItem)) search_.ForgetNodes();
+  search_.lastMatchBefore = nullptr;
+  MakeFirstPeerVisible();
+  if (IsShownBelow(*root, selected)) SelectNode(selected);
+  else OnCurrentChanged();
+  emit TreeNarrowed();
+}
+
+void CQuillonView::SelectMatch() {
+  SelectNode(search_.currentItem);
+  tree_->setFocus();
+}
+
+bool CQuillonView::Find(const QString& text, bool keysOnly) {
+  const LogFile* root = model_->Log();
+  if (root == nullptr) return false;
+  const bool found = quillon::Find(search_, *root, text.toLatin1().toStdString(), keysOnly, SelectedNode());
+  if (found) SelectMatch();
+  return found;
+}
+
+bool CQuillonView::FindNext() {
+  const LogFile* root = model_->Log();
+  if (root == nullptr) return false;
+  const bool found = quillon::FindNext(search_, *root);
+  if (found) SelectMatch();
+  return found;
+}
+
+FindPreviousResult CQuillonView::FindPrevious() {
+  const LogFile* root = model_->Log();
+  if (root == nullptr) return FindPreviousResult::kNoCurrentItem;
+  const FindPreviousResult result = quillon::FindPrevious(search_, *root);
+  if (result == FindPreviousResult::kFound) SelectMatch();
+  return result;
 }
 
 }  // namespace quillon

@@ -7,7 +7,9 @@
 #include <QString>
 #include <QWidget>
 
+#include "model/Narrowing.h"
 #include "model/QLFolder.h"
+#include "model/TreeSearch.h"
 
 class QSplitter;
 class QTreeView;
@@ -30,7 +32,8 @@ class CQuillonView : public QWidget {
   CQuillonView(CQuillonDoc& document, QWidget* parent = nullptr);
 
   // Shows the document's current tree (after a load or New): the rows are rebuilt, the text pane
-  // emptied and the peers made visible.
+  // emptied and the peers made visible. Nothing is filtered or verified any more; the criteria
+  // return to their start values when the log is another file than before.
   void ShowLog();
 
   QLFolder* SelectedNode() const;
@@ -50,6 +53,19 @@ class CQuillonView : public QWidget {
   // Expands the log root and each of its peers.
   void MakeNegotiationsVisible();
 
+  // Filter and Verify: the criteria and what the shown tree reflects.
+  Narrowing& NarrowingState() { return narrowing_; }
+  const Narrowing& NarrowingState() const { return narrowing_; }
+  // Applies the filter and/or the verify selection to the shown tree (after the frame read the
+  // log again when the steps say so). The selection stays where its node is still shown.
+  void Narrow(const NarrowingSteps& steps);
+
+  // Find, Find Next and Find Previous: each selects the match and scrolls to it.
+  const SearchState& Search() const { return search_; }
+  bool Find(const QString& text, bool keysOnly);
+  bool FindNext();
+  FindPreviousResult FindPrevious();
+
   QTreeView* Tree() const { return tree_; }
   TextPane* Text() const { return text_; }
   LogTreeModel* Model() const { return model_; }
@@ -60,16 +76,22 @@ class CQuillonView : public QWidget {
   void SelectionChanged();
   // A text for the status bar's message pane.
   void StatusMessage(const QString& text);
+  // Filter or Verify removed nodes: the tree now differs from the file.
+  void TreeNarrowed();
 
  private:
   void OnCurrentChanged();
   void MakeFirstPeerVisible();
+  void SelectMatch();
 
   CQuillonDoc& document_;
   LogTreeModel* model_;
   QTreeView* tree_;
   TextPane* text_;
   QSplitter* splitter_;
+  Narrowing narrowing_;
+  SearchState search_;
+  QString criteriaPath_;  // the file the criteria were chosen for
 };
 
 }  // namespace quillon

@@ -65,6 +65,8 @@ bool FindNext(SearchState& state, const QLFolder& root) {
   state.found = false;
   // Without a start point below the root, skipping would never end: search from the top.
   state.skipping = state.currentItem != nullptr && state.currentItem != &root;
+  // Taken afresh: a node on the way may have been renamed since (peer names resolved).
+  if (state.skipping) state.currentPath = state.currentItem->Path();
   Walk(state, root);
   // Only a start point that is not in the tree leaves the walk skipping.
   state.skipping = false;
