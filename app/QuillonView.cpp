@@ -11,6 +11,7 @@
 #include "app/QuillonDoc.h"
 #include "app/Services.h"
 #include "app/TextPane.h"
+#include "model/Background.h"
 #include "model/CalendarTime.h"
 #include "model/IPv4.h"
 
@@ -84,6 +85,10 @@ CQuillonView::CQuillonView(CQuillonDoc& document, QWidget* parent)
   layout->addWidget(splitter_);
 
   connect(tree_->selectionModel(), &QItemSelectionModel::currentChanged, this, &CQuillonView::OnCurrentChanged);
+}
+
+CQuillonView::~CQuillonView() {
+  if (disposal_.valid()) disposal_.wait();
 }
 
 void CQuillonView::ShowLog() {
@@ -199,10 +204,18 @@ void CQuillonView::Narrow(const NarrowingSteps& steps) {
   LogFile* root = model_->Log();
   if (root == nullptr || !(steps.applyFilter || steps.applyVerify)) return;
   const QLFolder* selected = SelectedNode();
+  if (disposal_.valid()) disposal_.wait();
+  RemovedPeers removed;
   model_->Rebuild([&] {
-    if (steps.applyFilter) narrowing_.ApplyFilterTo(*root);
-    if (steps.applyVerify) narrowing_.ApplyVerifyTo(*root);
+    if (steps.applyFilter) narrowing_.ApplyFilterTo(*root, &removed);
+    if (steps.applyVerify) narrowing_.ApplyVerifyTo(*root, &removed);
   });
+  if (!removed.empty()) {
+    disposal_ = RunInBackground([peers = std::move(removed)]() mutable {
+      peers.clear();
+      return true;
+    });
+  }
   // Nodes were only destroyed, none made, so an address still in the tree is the same node.
   if (!IsShownBelow(*root, search_.currentItem)) search_.ForgetNodes();
   search_.lastMatchBefore = nullptr;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <functional>
+#include <future>
 
 #include <QString>
 #include <QWidget>
@@ -30,6 +31,7 @@ class CQuillonView : public QWidget {
   static constexpr int kTreeWidth = 390;
 
   CQuillonView(CQuillonDoc& document, QWidget* parent = nullptr);
+  ~CQuillonView() override;
 
   // Shows the document's current tree (after a load or New): the rows are rebuilt, the text pane
   // emptied and the peers made visible. Nothing is filtered or verified any more; the criteria
@@ -92,6 +94,9 @@ class CQuillonView : public QWidget {
   Narrowing narrowing_;
   SearchState search_;
   QString criteriaPath_;  // the file the criteria were chosen for
+  // The peers a narrowing removed are destroyed on another thread: for a large log that is most
+  // of the narrowing's time. Done before the next narrowing and before the view goes.
+  std::future<bool> disposal_;
 };
 
 }  // namespace quillon

@@ -86,7 +86,7 @@ bool HasVisibleChild(const QLFolder& node) {
 // `keepExchange` refuses is marked deleted, so is each tunnel left with none, and the peer is
 // purged, or removed when it kept no negotiation.
 template <class KeepPeerTest, class KeepExchangeTest>
-void Narrow(LogFile& root, KeepPeerTest keepPeer, KeepExchangeTest keepExchange) {
+void Narrow(LogFile& root, KeepPeerTest keepPeer, KeepExchangeTest keepExchange, RemovedPeers* removed) {
   std::size_t i = 0;
   while (i < root.ChildCount()) {
     QLFolder& peer = *root.Child(i);
@@ -115,6 +115,7 @@ void Narrow(LogFile& root, KeepPeerTest keepPeer, KeepExchangeTest keepExchange)
     // Exactly this peer goes, not a namesake: the log root's RemovePeer would take the first
     // peer with the same address and name.
     if (kept) ++i;
+    else if (removed != nullptr) removed->push_back(root.TakeChild(i));
     else root.RemoveChild(i);
   }
 }
@@ -146,16 +147,16 @@ bool KeepForVerify(const VerifyCriteria& criteria, const QLFolder& exchange) {
          (criteria.repeatedDelete && exchange.IsDeleteRepeated());
 }
 
-void ApplyFilter(LogFile& root, const FilterCriteria& criteria) {
+void ApplyFilter(LogFile& root, const FilterCriteria& criteria, RemovedPeers* removed) {
   Narrow(
       root, [&](QLFolder& peer) { return KeepPeer(criteria, peer); },
-      [&](const QLFolder& exchange) { return KeepExchange(criteria, exchange); });
+      [&](const QLFolder& exchange) { return KeepExchange(criteria, exchange); }, removed);
 }
 
-void ApplyVerify(LogFile& root, const VerifyCriteria& criteria) {
+void ApplyVerify(LogFile& root, const VerifyCriteria& criteria, RemovedPeers* removed) {
   Narrow(
       root, [](QLFolder&) { return true; },
-      [&](const QLFolder& exchange) { return KeepForVerify(criteria, exchange); });
+      [&](const QLFolder& exchange) { return KeepForVerify(criteria, exchange); }, removed);
 }
 
 bool FilterNeedsReload(const FilterCriteria& before, const FilterCriteria& after, bool filterApplied,
@@ -218,13 +219,13 @@ NarrowingSteps Narrowing::ChooseVerify(const VerifyCriteria& criteria) {
   return steps;
 }
 
-void Narrowing::ApplyFilterTo(LogFile& root) {
-  ApplyFilter(root, filter_);
+void Narrowing::ApplyFilterTo(LogFile& root, RemovedPeers* removed) {
+  ApplyFilter(root, filter_, removed);
   filterApplied_ = true;
 }
 
-void Narrowing::ApplyVerifyTo(LogFile& root) {
-  ApplyVerify(root, verify_);
+void Narrowing::ApplyVerifyTo(LogFile& root, RemovedPeers* removed) {
+  ApplyVerify(root, verify_, removed);
   verifyApplied_ = true;
 }
 

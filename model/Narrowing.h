@@ -10,7 +10,9 @@
 // Cookie texts are lower-case hexadecimal, so an upper-case cookie matches nothing.
 #pragma once
 
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "model/LogFile.h"
 
@@ -62,11 +64,16 @@ bool KeepExchange(const FilterCriteria& criteria, const QLFolder& exchange);
 // a delete repeated for the same SA.
 bool KeepForVerify(const VerifyCriteria& criteria, const QLFolder& exchange);
 
+// Peers taken out of the tree by a narrowing. Destroying a large log's peers takes most of a
+// narrowing's time; a caller that passes this list destroys them where it likes (the viewer does
+// it on another thread). Without it they are destroyed at once.
+using RemovedPeers = std::vector<std::unique_ptr<QLFolder>>;
+
 // Removes what the filter does not keep: peers failing KeepPeer or left without negotiations,
 // negotiations failing KeepExchange, tunnels left empty.
-void ApplyFilter(LogFile& root, const FilterCriteria& criteria);
+void ApplyFilter(LogFile& root, const FilterCriteria& criteria, RemovedPeers* removed = nullptr);
 // Removes the negotiations no chosen category marks, and tunnels and peers left empty.
-void ApplyVerify(LogFile& root, const VerifyCriteria& criteria);
+void ApplyVerify(LogFile& root, const VerifyCriteria& criteria, RemovedPeers* removed = nullptr);
 
 // Whether going from the applied filter `before` to `after` widens what may be shown, so that
 // the log must be read again.
@@ -106,8 +113,8 @@ class Narrowing {
   void ResetCriteria() { filter_ = {}; verify_ = {}; }
 
   // Applies the stored criteria to the tree and marks them applied.
-  void ApplyFilterTo(LogFile& root);
-  void ApplyVerifyTo(LogFile& root);
+  void ApplyFilterTo(LogFile& root, RemovedPeers* removed = nullptr);
+  void ApplyVerifyTo(LogFile& root, RemovedPeers* removed = nullptr);
 
  private:
   FilterCriteria filter_;
