@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <fstream>
@@ -16,11 +17,13 @@ struct CliRun {
   std::string out, err;
 };
 
-// Runs quillon-cli with `args` (already quoted for the shell) on a sample log.
-CliRun Cli(const std::string& args, const std::string& example = "gateway-day.ilx") {
-  const std::string errFile = testing::TempDir() + "quillon-cli-stderr.txt";
-  const std::string command = std::string(QUILLON_CLI) + " " + args + " " + QUILLON_SOURCE_DIR + "/examples/" +
-                              example + " 2>" + errFile;
+// Runs quillon-cli with `args` (already quoted for the shell) on the gateway's day log.
+CliRun Cli(const std::string& args) {
+  // One file per process: ctest runs the tests side by side.
+  const std::string errFile = testing::TempDir() + "quillon-cli-stderr-" + std::to_string(getpid()) + ".txt";
+  // The log first: options may follow it, and an option missing its value comes last.
+  const std::string command = std::string(QUILLON_CLI) + " " + QUILLON_SOURCE_DIR + "/examples/gateway-day.ilx " +
+                              args + " 2>" + errFile;
   CliRun run;
   FILE* pipe = popen(command.c_str(), "r");
   if (pipe == nullptr) return run;
@@ -33,6 +36,7 @@ CliRun Cli(const std::string& args, const std::string& example = "gateway-day.il
   std::stringstream text;
   text << err.rdbuf();
   run.err = text.str();
+  std::remove(errFile.c_str());
   return run;
 }
 
@@ -99,10 +103,17 @@ TEST(CliNarrowingTest, FindPrintsTheMatchesAndTheirAncestors) {
 }
 
 TEST(CliNarrowingTest, UsageErrors) {
-  for (const char* args : {"--verify=failed,bogus", "--verify=", "--keys-only", "--stats --find x", "--filter-ip"}) {
-    const CliRun run = args == std::string("--filter-ip") ? Cli(args, "") : Cli(args);
-    EXPECT_EQ(run.status, 2) << args;
-    EXPECT_NE(run.err.find("Usage: quillon-cli"), std::string::npos) << args;
+  struct Case {
+    const char* args;
+    const char* says;
+  };
+  for (const Case& c : {Case{"--verify=failed,bogus", "--verify takes"}, Case{"--verify=", "--verify takes"},
+                        Case{"--keys-only", "--keys-only needs --find"}, Case{"--stats --find x", "--stats"},
+                        Case{"--filter-ip", "missing value for --filter-ip"}, Case{"--find", "missing value for --find"}}) {
+    const CliRun run = Cli(c.args);
+    EXPECT_EQ(run.status, 2) << c.args;
+    EXPECT_EQ(run.err.rfind(std::string("quillon-cli: ") + c.says, 0), 0u) << c.args << "\n" << run.err;
+    EXPECT_NE(run.err.find("Usage: quillon-cli"), std::string::npos) << c.args;
   }
 }
 
