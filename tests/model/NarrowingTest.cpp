@@ -141,14 +141,6 @@ TEST(FilterTest, NegotiationTests) {
     EXPECT_EQ(Outline(*root), (Lines{"203.0.113.77", "  QuickMode"})) << spi;
   }
 
-  auto root = LoadExample("gateway-day.ilx");
-  FilterCriteria cookie;
-  cookie.cookieOn = true;
-  cookie.cookieText = "8fc56f9275203824";
-  ApplyFilter(*root, cookie);
-  const std::vector<const QLFolder*> kept = Exchanges(*root);
-  EXPECT_FALSE(kept.empty());
-  for (const QLFolder* exchange : kept) EXPECT_TRUE(exchange->MatchesCookie(cookie.cookieText)) << exchange->Caption();
 }
 
 TEST(FilterTest, DeadPeerDetectionIsDroppedAndAPeerLeftEmptyGoes) {

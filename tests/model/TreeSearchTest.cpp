@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "ikev1/log/OpenLog.h"
-#include "model/Narrowing.h"
 #include "model/TreeRules.h"
 
 namespace quillon {
@@ -99,18 +98,6 @@ TEST_F(TreeSearchTest, FindPrevious) {
   EXPECT_FALSE(Find(state, *root, "Main Mode", true, lastNode));
   ASSERT_EQ(FindPrevious(state, *root), FindPreviousResult::kFound);
   EXPECT_EQ(state.currentItem, AllMatches(*root, "Main Mode", true).back());
-}
-
-TEST_F(TreeSearchTest, AfterNarrowingTheStartPointIsKeptOnlyWhileShown) {
-  const Nodes dpd = AllMatches(*root, "DPD", true);
-  const Nodes main = AllMatches(*root, "Main Mode", true);
-  FilterCriteria criteria;
-  criteria.filterOutDpdOn = true;
-  ApplyFilter(*root, criteria);
-  EXPECT_FALSE(IsShownBelow(*root, dpd.front()));
-  EXPECT_TRUE(IsShownBelow(*root, main.back()));
-  EXPECT_TRUE(IsShownBelow(*root, root.get()));
-  EXPECT_FALSE(IsShownBelow(*root, nullptr));
 }
 
 }  // namespace
