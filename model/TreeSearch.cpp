@@ -63,6 +63,8 @@ bool Find(SearchState& state, const QLFolder& root, std::string text, bool keysO
 
 bool FindNext(SearchState& state, const QLFolder& root) {
   state.found = false;
+  // Before any Find there is nothing to repeat (an empty text would match every node).
+  if (state.currentItem == nullptr && state.searchText.empty()) return false;
   // Without a start point below the root, skipping would never end: search from the top.
   state.skipping = state.currentItem != nullptr && state.currentItem != &root;
   // Taken afresh: a node on the way may have been renamed since (peer names resolved).

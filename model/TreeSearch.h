@@ -48,7 +48,8 @@ void Visit(SearchState& state, const QLFolder& node);
 // Find: the first match after `selected` (from the top when nothing or the root is selected).
 // The state keeps the text, keysOnly and, when found, the match as currentItem.
 bool Find(SearchState& state, const QLFolder& root, std::string text, bool keysOnly, const QLFolder* selected);
-// Find Next: the first match after currentItem, from the top when there is none.
+// Find Next: the first match after currentItem, from the top when there is none (the tree was
+// read again since); nothing before the first Find.
 bool FindNext(SearchState& state, const QLFolder& root);
 
 enum class FindPreviousResult { kNoCurrentItem, kFound, kNotFound };

@@ -54,6 +54,7 @@ TEST_F(TreeSearchTest, KeysOnlyTestsCaptionsAndOtherwiseDetailTextsToo) {
 }
 
 TEST_F(TreeSearchTest, FindNextVisitsEveryMatchInPreOrderAndStopsAfterTheLast) {
+  EXPECT_FALSE(FindNext(state, *root)) << "nothing to repeat before a Find";
   // Matches inside tunnels with and without addresses, and nested below one another.
   for (const char* text : {"DPD", "QuickMode", "Delete", "kmiller"}) {
     const Nodes expected = AllMatches(*root, text, false);
