@@ -10,6 +10,8 @@
 #include <sstream>
 #include <string>
 
+#include "ikev1/log/OpenLog.h"
+
 namespace {
 
 struct CliRun {
@@ -73,8 +75,16 @@ TEST(CliNarrowingTest, FiltersAndVerifyNarrowThePrintedTree) {
     EXPECT_EQ(run.status, 0) << c.args << "\n" << run.err;
     EXPECT_EQ(Top(run.out, 2), c.peers) << c.args;
   }
-  // The counts are those of the narrowed tree.
+  // The counts are those of the narrowed tree, and so is what --save writes.
   EXPECT_NE(Cli("--stats --filter-ip 192.0.2.10").out.find("peers: 1\n"), std::string::npos);
+  const std::string saved = testing::TempDir() + "narrowed-" + std::to_string(getpid()) + ".ilx";
+  EXPECT_EQ(Cli("--filter-ip 192.0.2.10 --no-dpd --save " + saved).status, 0);
+  const quillon::OpenLogResult reread = quillon::OpenLog(saved);
+  ASSERT_EQ(reread.status, quillon::OpenLogResult::Status::kLoaded);
+  ASSERT_EQ(reread.log->ChildCount(), 1u);
+  EXPECT_EQ(reread.log->Child(0)->Name(), "192.0.2.10");
+  EXPECT_EQ(reread.log->Child(0)->ChildCount(), 1u) << "the tunnel alone, without the DPD exchanges";
+  std::remove(saved.c_str());
 }
 
 TEST(CliNarrowingTest, FindPrintsTheMatchesAndTheirAncestors) {
