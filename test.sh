@@ -15,6 +15,9 @@ run_suite() {
   ctest --test-dir "$dir" --output-on-failure -j "$jobs"
 }
 
+echo "== Include direction between layers =="
+scripts/check-layers.sh
+
 echo "== Release build =="
 run_suite build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo
 

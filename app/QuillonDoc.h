@@ -11,7 +11,7 @@
 #include <QDateTime>
 #include <QString>
 
-#include "ikev1/log/OpenLog.h"
+#include "logs/OpenLog.h"
 #include "model/LogFile.h"
 #include "model/ReadProgress.h"
 

@@ -21,7 +21,8 @@
 #include "LogGenerator.h"
 #include "platform/ProcessMemory.h"
 #include "ikev1/log/DebugLogReader.h"
-#include "ikev1/log/OpenLog.h"
+#include "ikev1/log/ReadIKEv1Log.h"
+#include "logs/OpenLog.h"
 #include "ikev2/LogLineReader.h"
 #include "ikev2/ReadIKEv2Log.h"
 #include "model/TreeCounts.h"
@@ -106,7 +107,7 @@ int main(int argc, char** argv) {
       if (pieceKb >= 0) options.pieceSize = static_cast<std::size_t>(pieceKb) << 10;
       if (workers >= 0) options.workers = static_cast<unsigned>(workers);
       quillon::DebugLogReader reader(path);
-      result.log->ReadIKEv1Log(reader, options);
+      ReadIKEv1Log(*result.log, reader, options);
     }
   } else {
     result = quillon::OpenLog(path);

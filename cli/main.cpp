@@ -19,7 +19,7 @@
 #include <tuple>
 
 #include "cli/TreePrinter.h"
-#include "ikev1/log/OpenLog.h"
+#include "logs/OpenLog.h"
 #include "logs/SaveLog.h"
 #include "model/Narrowing.h"
 #include "model/Timeline.h"

@@ -20,6 +20,7 @@
 
 #include "cli/TreePrinter.h"
 #include "ikev1/log/DebugLogReader.h"
+#include "ikev1/log/ReadIKEv1Log.h"
 #include "ikev2/LogLineReader.h"
 #include "ikev2/ReadIKEv2Log.h"
 #include "logs/SaveLog.h"
@@ -50,11 +51,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto tree = [&text](const quillon::IKEv1ReadOptions& options) {
       quillon::LogFile root;
       auto reader = quillon::DebugLogReader::FromText(text);
-      root.ReadIKEv1Log(reader, options);
+      quillon::ReadIKEv1Log(root, reader, options);
       if (options.pieceSize == 0) {
         CheckSaved(root, [](quillon::LogFile& again, const std::string& saved) {
           auto savedReader = quillon::DebugLogReader::FromText(saved);
-          again.ReadIKEv1Log(savedReader, {0, 1});
+          quillon::ReadIKEv1Log(again, savedReader, {0, 1});
         });
       }
       return quillon::cli::TextTree(root, {false, true}) + reader.RestartText();

@@ -3,12 +3,12 @@
 #include <algorithm>
 #include <cstring>
 
-#include "ikev1/log/DebugLogReader.h"  // WrongFormat
+#include "model/CannotOpenLog.h"
 
 namespace quillon {
 
 LogLineReader::LogLineReader(const std::string& path) : file_(std::fopen(path.c_str(), "rb")) {
-  if (!file_) throw WrongFormat();
+  if (!file_) throw CannotOpenLog(path);
   data_.resize(kBlockSize);
 }
 

@@ -26,8 +26,8 @@ class LogLineReader {
   static constexpr std::size_t kBlockSize = 64 * 1024;
   static constexpr std::size_t kMaxLineLength = 1024 * 1024;
 
-  // Opens the file for reading (binary, never created). Throws WrongFormat when it cannot be
-  // opened.
+  // Opens the file for reading (binary, never created). Throws CannotOpenLog when it cannot
+  // be opened.
   explicit LogLineReader(const std::string& path);
   // Reads from text held in memory (tests, fuzzing).
   static LogLineReader FromText(std::string text);

@@ -29,6 +29,10 @@ class V2Tunnel : public QLFolder {
 
   std::string DetailText() const override;
   void AddChild(std::unique_ptr<QLFolder> exchange) override { AddExchange(std::move(exchange)); }
+  // An empty IKEv2 tunnel for the regrouping's merged peers.
+  std::unique_ptr<QLFolder> NewTunnel(std::uint32_t local, std::uint32_t peer) const override {
+    return std::make_unique<V2Tunnel>(local, peer);
+  }
   // Drops the exchanges marked deleted.
   void PurgeDeleted() override;
   bool HasIdAddress() const override { return hasIdExchange_; }
@@ -69,6 +73,10 @@ class V2Peer : public QLFolder {
   bool IsMergedPeer() const override { return mergedPeer_; }
   bool IsRegrouped() const override { return regrouped_; }
   void SetRegrouped() override { regrouped_ = true; }
+  std::unique_ptr<QLFolder> NewMergedPeer(std::uint32_t address, std::uint32_t index, std::string name,
+                                          QLFolder* root) const override {
+    return std::make_unique<V2Peer>(address, index, std::move(name), root);
+  }
 
  private:
   std::uint32_t address_ = 0;

@@ -351,4 +351,12 @@ std::optional<CalendarTime> v2Exchange::StartTime() const {
   return startTime_;
 }
 
+bool v2Exchange::RegroupKeys(std::string (&keys)[2]) const {
+  const std::string initiator = InitiatorSpi();
+  const std::string first = FirstSpi();
+  if (!initiator.empty()) keys[0] = "s" + initiator;
+  if (!first.empty() && first != initiator) keys[1] = "s" + first;
+  return true;
+}
+
 }  // namespace quillon

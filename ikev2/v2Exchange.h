@@ -108,6 +108,8 @@ class v2Exchange : public QLFolder {
   std::uint32_t ReassignedAddress() const override { return reassignedAddress_; }
   std::string InitiatorSpi() const override { return lastInitiatorSpi_; }
   std::string FirstSpi() const override { return firstSpi_; }
+  // An exchange pairs by its initiator SPI and by the first SPI it carries.
+  bool RegroupKeys(std::string (&keys)[2]) const override;
   std::uint32_t TunnelLocalIP() const override { return tunnelLocal_; }
   std::uint32_t TunnelPeerIP() const override { return tunnelPeer_; }
   // Date and time of the first message, read as a local calendar time.

@@ -7,11 +7,6 @@
 #include <utility>
 #include <vector>
 
-#include "ikev1/negotiation/Exchange.h"
-#include "ikev1/negotiation/Peer.h"
-#include "ikev1/negotiation/Tunnel.h"
-#include "ikev2/V2Peer.h"
-#include "ikev2/v2Exchange.h"
 #include "model/IPv4.h"
 
 namespace quillon {
@@ -80,13 +75,13 @@ class LogFile::PeerDirectory {
 
   // The tunnels that take the moved exchanges in batches (while the root appends merged
   // peers, that is during the regrouping's moving pass).
-  void Receive(Tunnel& tunnel) {
+  void Receive(QLFolder& tunnel) {
     if (!appendMergedPeers_ || tunnel.HasOpenInsertBatch()) return;
     tunnel.OpenInsertBatch();
     if (tunnel.HasOpenInsertBatch()) batched_.push_back(&tunnel);
   }
   void CloseBatches() {
-    for (Tunnel* tunnel : batched_) tunnel->CloseInsertBatch();
+    for (QLFolder* tunnel : batched_) tunnel->CloseInsertBatch();
     batched_.clear();
   }
 
@@ -96,7 +91,7 @@ class LogFile::PeerDirectory {
   bool appended_ = false;
   std::unordered_map<std::string, std::vector<QLFolder*>> byName_;
   std::unordered_set<std::uint64_t> merged_;
-  std::vector<Tunnel*> batched_;
+  std::vector<QLFolder*> batched_;
 };
 
 // What the pairing pass needs to know fast. Pairing walks, for every exchange of an indexed
@@ -109,7 +104,7 @@ class LogFile::PeerDirectory {
 // exchanges; the result is the same as that of the full walk.
 class LogFile::PairingIndex {
  public:
-  // Null when some node is neither kind of exchange: the full walk is used.
+  // Null when some node under a tunnel is no exchange: the full walk is used.
   static std::unique_ptr<PairingIndex> Build(const LogFile& root) {
     auto index = std::make_unique<PairingIndex>();
     index->unpaired_.resize(root.ChildCount());
@@ -117,7 +112,7 @@ class LogFile::PairingIndex {
       bool usable = true;
       ForEachExchange(*root.Child(p), [&](QLFolder& node) {
         std::string keys[2];
-        if (!Keys(node, keys)) {
+        if (!node.RegroupKeys(keys)) {
           usable = false;
           return;
         }
@@ -138,7 +133,7 @@ class LogFile::PairingIndex {
   std::vector<std::size_t> PeersWith(const QLFolder& x) const {
     std::string keys[2];
     std::vector<std::size_t> peers;
-    if (!Keys(x, keys)) return peers;
+    if (!x.RegroupKeys(keys)) return peers;
     for (const std::string& key : keys) {
       if (key.empty()) continue;
       auto it = byKey_.find(key);
@@ -165,26 +160,6 @@ class LogFile::PairingIndex {
   }
 
  private:
-  // The keys under which `node` pairs (empty ones pair with nothing); false when the node is
-  // no exchange this index knows.
-  static bool Keys(const QLFolder& node, std::string (&keys)[2]) {
-    if (const auto* exchange = dynamic_cast<const Exchange*>(&node)) {
-      if (exchange->GetHeader() == nullptr) return true;  // pairs with nothing
-      const std::uint32_t cookie = exchange->CookieValue();
-      keys[0] = "c";
-      for (int shift = 24; shift >= 0; shift -= 8) keys[0].push_back(static_cast<char>((cookie >> shift) & 0xFF));
-      return true;
-    }
-    if (dynamic_cast<const v2Exchange*>(&node) != nullptr) {
-      const std::string initiator = node.InitiatorSpi();
-      const std::string first = node.FirstSpi();
-      if (!initiator.empty()) keys[0] = "s" + initiator;
-      if (!first.empty() && first != initiator) keys[1] = "s" + first;
-      return true;
-    }
-    return false;
-  }
-
   std::unordered_map<std::string, std::vector<std::size_t>> byKey_;
   std::vector<std::size_t> unpaired_;
   std::set<std::size_t> done_;
@@ -368,6 +343,8 @@ std::unique_ptr<QLFolder> LogFile::Relocate(std::unique_ptr<QLFolder> exchange, 
   const std::string name = MergedPeerName(address, index);
   const std::uint32_t local = tunnel.TunnelLocalIP();
   const std::uint32_t remote = tunnel.TunnelPeerIP();
+  const QLFolder* fromPeer = tunnel.Parent();
+  if (fromPeer == nullptr) return exchange;
 
   QLFolder* target = nullptr;
   QLFolder* mergedPeer = nullptr;
@@ -387,16 +364,15 @@ std::unique_ptr<QLFolder> LogFile::Relocate(std::unique_ptr<QLFolder> exchange, 
     // A new tunnel for the pair; it goes into the merged peer of the pair when there already
     // is one (a second peer of the same name would make the name ambiguous for the view and
     // for RemovePeer), else into a new merged peer.
-    std::unique_ptr<QLFolder> newTunnel;
-    if (isIKEv2_) newTunnel = std::make_unique<V2Tunnel>(local, remote);
-    else newTunnel = std::make_unique<Tunnel>(local, remote, nullptr);
+    // The new nodes are of the format of the tunnel and peer the exchange comes from.
+    std::unique_ptr<QLFolder> newTunnel = tunnel.NewTunnel(local, remote);
+    if (!newTunnel) return exchange;
     target = newTunnel.get();
     if (mergedPeer != nullptr) {
       mergedPeer->AddChild(std::move(newTunnel));
     } else {
-      std::unique_ptr<QLFolder> peer;
-      if (isIKEv2_) peer = std::make_unique<V2Peer>(address, index, name, this);
-      else peer = std::make_unique<Peer>(address, index, name, this);
+      std::unique_ptr<QLFolder> peer = fromPeer->NewMergedPeer(address, index, name, this);
+      if (!peer) return exchange;
       peer->AddChild(std::move(newTunnel));
       QLFolder& added = *peer;
       if (directory.AppendsMergedPeers()) {
@@ -408,13 +384,8 @@ std::unique_ptr<QLFolder> LogFile::Relocate(std::unique_ptr<QLFolder> exchange, 
       directory.Add(added);
     }
   }
-  if (auto* ikev1Tunnel = dynamic_cast<Tunnel*>(target)) {
-    directory.Receive(*ikev1Tunnel);
-    ikev1Tunnel->InsertExchange(std::move(exchange));
-  } else {
-    const std::size_t position = TimeOrderPosition(*target, *exchange);
-    target->InsertChild(position, std::move(exchange));
-  }
+  directory.Receive(*target);
+  target->InsertExchange(std::move(exchange));
   return nullptr;
 }
 

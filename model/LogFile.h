@@ -1,5 +1,7 @@
 // The root of a loaded log: its children are the peers (IKEv1 or IKEv2), kept in ascending
-// address order.
+// address order. The root knows no log format: each format's reader fills it, and the
+// regrouping below asks the peers, tunnels and exchanges what their format answers
+// (RegroupKeys, NewMergedPeer, NewTunnel, InsertExchange).
 //
 // Besides holding the peers the root regroups, after loading, the negotiations that the daemon
 // logged under a small peer index (1..65278) instead of the peer's address: exchanges of an
@@ -16,13 +18,6 @@
 
 namespace quillon {
 
-// How the IKEv1 loader cuts a log into pieces read in parallel. The defaults suit any log;
-// tests set small values to cut often.
-struct IKEv1ReadOptions {
-  std::size_t pieceSize = std::size_t{2} << 20;  // a piece ends at a packet start past this; 0: one reader
-  unsigned workers = 0;                          // pieces read while one is placed; 0: one per core
-};
-
 class LogFile : public QLFolder {
  public:
   LogFile();
@@ -38,14 +33,6 @@ class LogFile : public QLFolder {
 
   // Destroys every peer.
   void Clear() { ClearChildren(); }
-
-  // Reads a whole IKEv1 debug log into the root: every packet goes to the peer of its
-  // address, which places it in a tunnel and a negotiation; a daemon restart ends every open
-  // negotiation; indexed peers are regrouped at the end and every peer is analysed. Received
-  // packet-debug records wait in a table of this load until their packet is read.
-  // A reader at the start of a source larger than one piece is read in pieces on worker
-  // threads; the tree is the same as from one reader read through.
-  void ReadIKEv1Log(DebugLogReader& reader, const IKEv1ReadOptions& options = {});
 
   // The three passes of the regrouping: pair exchanges by initiator cookie, move the paired
   // ones into merged peers, remove what became empty.

@@ -3,9 +3,7 @@
 #include <algorithm>
 #include <array>
 
-#include "ikev1/log/DebugLogReader.h"
-#include "ikev1/log/Header.h"
-#include "ikev1/log/PacketDebugRecord.h"
+#include "model/TimeOrder.h"
 
 namespace quillon {
 
@@ -15,10 +13,10 @@ QLFolder::QLFolder(std::string name, QLFolder* parent) : parent_(parent), name_(
 
 QLFolder::~QLFolder() = default;
 
-std::uint32_t QLFolder::PacketDebugValue() const { return packetDebug_ ? packetDebug_->peerIP : 0; }
-
-void QLFolder::SetPacketDebug(std::unique_ptr<PacketDebugRecord> record) {
-  packetDebug_ = std::move(record);
+void QLFolder::InsertExchange(std::unique_ptr<QLFolder> exchange) {
+  if (!exchange) return;
+  const std::size_t position = TimeOrderPosition(*this, *exchange);
+  InsertChild(position, std::move(exchange));
 }
 
 std::string QLFolder::Path() const {
@@ -90,29 +88,6 @@ void QLFolder::PurgeDeletedChildren() {
     child.reset();
   }
   children_.resize(kept);
-}
-
-const std::string& QLFolder::LengthNote() const {
-  static const std::string kNone;
-  return lengthNote_ ? *lengthNote_ : kNone;
-}
-
-void QLFolder::SetLengthNote(std::string note) {
-  if (note.empty()) lengthNote_.reset();
-  else lengthNote_ = std::make_unique<std::string>(std::move(note));
-}
-
-ByteList QLFolder::ReadByteList(DebugLogReader& reader) {
-  const std::string token = reader.ReadToken();
-  if (token == "Length") {
-    std::string note = "Length";
-    note += reader.ReadLineRest();
-    note += "\r\n\r\n";
-    SetLengthNote(std::move(note));
-  } else {
-    reader.PushBack();
-  }
-  return reader.ReadHexBytes();
 }
 
 namespace {

@@ -13,14 +13,9 @@
 #include <string_view>
 #include <vector>
 
-#include "ikev1/payloads/ByteList.h"
 #include "model/CalendarTime.h"
 
 namespace quillon {
-
-class DebugLogReader;
-class Header;
-class PacketDebugRecord;
 
 class QLFolder {
  public:
@@ -47,7 +42,6 @@ class QLFolder {
   virtual std::string DateText() const { return {}; }
   virtual std::string TimeText() const { return {}; }
   virtual bool IsNotify() const { return false; }
-  virtual void AttachPacketDebug() {}
   // Debug-log writer: a node appends its own block(s) to `out`; the walk writes the children
   // between WriteDebug and WriteDebugLength.
   virtual void WriteDebug(std::string& /*out*/) const {}
@@ -84,8 +78,8 @@ class QLFolder {
   virtual void Reassign(std::uint32_t /*index*/, std::uint32_t /*address*/) {}
   virtual std::uint32_t ReassignedIndex() const { return 0; }
   virtual std::uint32_t ReassignedAddress() const { return 0; }
-  // The "PeerIP:" address of the attached packet-debug record, 0 without one.
-  virtual std::uint32_t PacketDebugValue() const;
+  // The peer address a packet-debug record of the negotiation gave ("PeerIP:"), 0 without one.
+  virtual std::uint32_t PacketDebugValue() const { return 0; }
   virtual void SetPacketDebugValue(std::uint32_t /*value*/) {}
   virtual std::uint32_t CookieValue() const { return 0; }
   virtual std::optional<CalendarTime> StartTime() const { return std::nullopt; }
@@ -102,11 +96,27 @@ class QLFolder {
   virtual std::uint32_t TunnelLocalIP() const { return 0; }
   virtual std::uint32_t TunnelPeerIP() const { return 0; }
 
-  // ---- shared helpers -------------------------------------------------------------------------
-  // Reads one dump at the reader's position. A line that starts with the token "Length" just
-  // before the dump is kept in `lengthNote` ("Length" + rest of line + "\r\n\r\n").
-  ByteList ReadByteList(DebugLogReader& reader);
+  // ---- regrouping of indexed peers: what each log format answers for the log root ------------
+  // Exchanges: the keys under which the exchange pairs with the exchanges of other peers (an
+  // empty key pairs with nothing); false for a node that is no exchange.
+  virtual bool RegroupKeys(std::string (&/*keys*/)[2]) const { return false; }
+  // Peers: a new, empty merged peer of the same log format for the (index, address) pair.
+  virtual std::unique_ptr<QLFolder> NewMergedPeer(std::uint32_t /*address*/, std::uint32_t /*index*/,
+                                                  std::string /*name*/, QLFolder* /*root*/) const {
+    return nullptr;
+  }
+  // Tunnels: a new, empty tunnel of the same log format for the address pair.
+  virtual std::unique_ptr<QLFolder> NewTunnel(std::uint32_t /*local*/, std::uint32_t /*peer*/) const {
+    return nullptr;
+  }
+  // Tunnels: takes an exchange moved here by the regrouping, at its place in time order.
+  virtual void InsertExchange(std::unique_ptr<QLFolder> exchange);
+  // Tunnels that take many moved exchanges at once may keep them aside until the batch closes.
+  virtual void OpenInsertBatch() {}
+  virtual void CloseInsertBatch() {}
+  virtual bool HasOpenInsertBatch() const { return false; }
 
+  // ---- shared helpers -------------------------------------------------------------------------
   // "hh:mm:ss" -> hour, minute, second (millisecond 0). Reads only inside the text; a short or
   // malformed text leaves the missing fields 0.
   static void ParseTime(std::string_view text, CalendarTime& time);
@@ -143,12 +153,6 @@ class QLFolder {
   // Index of `child` among the children, or ChildCount() when it is not one.
   std::size_t IndexOf(const QLFolder* child) const;
 
-  const std::string& LengthNote() const;
-  void SetLengthNote(std::string note);
-
-  PacketDebugRecord* PacketDebug() const { return packetDebug_.get(); }
-  void SetPacketDebug(std::unique_ptr<PacketDebugRecord> record);
-
   bool IsDeleted() const { return deleted_; }
   void SetDeleted(bool deleted = true) { deleted_ = deleted; }
   void SetParsed(bool parsed) { parsed_ = parsed; }
@@ -163,11 +167,7 @@ class QLFolder {
 
   QLFolder* parent_ = nullptr;
   ChildList children_;
-  // Only a few dumps (certificate data) carry a "Length" line; the rest of a large tree keeps
-  // a null pointer instead of an empty string in every node.
-  std::unique_ptr<std::string> lengthNote_;
   std::string name_;
-  std::unique_ptr<PacketDebugRecord> packetDebug_;
   bool parsed_ = false;
   bool deleted_ = false;
 };

@@ -42,4 +42,38 @@ std::vector<const QLFolder*> InsertionOrder(const std::vector<const QLFolder*>& 
   return order;
 }
 
+std::size_t TimeOrderPosition(const QLFolder& tunnel, const QLFolder& exchange, bool timeOrdered) {
+  const std::optional<TimeOrderKey> key = TimeOrderKeyOf(exchange);
+  if (!key) return tunnel.ChildCount();
+  // Whether the new exchange goes before `other`; nullopt when `other` has no start time.
+  auto goesBefore = [&key](const QLFolder& other) -> std::optional<bool> {
+    const std::optional<CalendarTime> otherStart = other.StartTime();
+    if (!otherStart) return std::nullopt;
+    const std::int64_t e = otherStart->Seconds();
+    return key->start < e || (key->first && key->start == e);
+  };
+  if (timeOrdered) {
+    // The exchanges with a start time are in time order, so the ones the new exchange goes
+    // before come last among them: halve the range. Exchanges without a start time are
+    // stepped over.
+    std::size_t low = 0, high = tunnel.ChildCount(), found = tunnel.ChildCount();
+    while (low < high) {
+      const std::size_t middle = low + (high - low) / 2;
+      std::size_t j = middle;
+      std::optional<bool> before;
+      while (j < high && !(before = goesBefore(*tunnel.Child(j)))) ++j;
+      if (before && !*before) {
+        low = j + 1;
+      } else {
+        if (before) found = j;
+        high = middle;
+      }
+    }
+    return found;
+  }
+  for (std::size_t i = 0; i < tunnel.ChildCount(); ++i)
+    if (goesBefore(*tunnel.Child(i)) == true) return i;
+  return tunnel.ChildCount();
+}
+
 }  // namespace quillon

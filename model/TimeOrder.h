@@ -3,6 +3,7 @@
 // moment.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <vector>
@@ -19,6 +20,13 @@ struct TimeOrderKey {
   bool first = false;
 };
 std::optional<TimeOrderKey> TimeOrderKeyOf(const QLFolder& exchange);
+
+// The position at which `exchange` goes among the tunnel's exchanges in time order: before the
+// first exchange that started later; a first-phase negotiation also goes before one that
+// started at the same moment. An exchange without a start time goes last. `timeOrdered` tells
+// that the tunnel's exchanges with a start time are already in time order: the place is then
+// looked for by halving, with the same result.
+std::size_t TimeOrderPosition(const QLFolder& tunnel, const QLFolder& exchange, bool timeOrdered = false);
 
 // The regrouping inserts exchanges one by one at their place in time order: an exchange goes
 // before the first that started later, a first-phase one also before one that started at the

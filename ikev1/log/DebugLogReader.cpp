@@ -50,7 +50,7 @@ constexpr std::string_view kSeparator = "+++++++";
 // ---- byte sources -------------------------------------------------------------------------------
 
 FileSource::FileSource(const std::string& path) : file_(std::fopen(path.c_str(), "rb")) {
-  if (file_ == nullptr) throw WrongFormat();
+  if (file_ == nullptr) throw CannotOpenLog(path);
 }
 
 FileSource::~FileSource() { std::fclose(file_); }
@@ -122,7 +122,6 @@ DebugLogReader& DebugLogReader::operator=(DebugLogReader&& other) noexcept {
   restartSeen_ = other.restartSeen_;
   abandoned_ = other.abandoned_;
   restartText_ = std::move(other.restartText_);
-  packetDebugTable_ = other.packetDebugTable_;
   progress_ = std::move(other.progress_);
   other.buf_ = nullptr;
   other.pos_ = other.end_ = 0;
@@ -373,6 +372,17 @@ int DebugLogReader::BlockKeywordCode(std::string_view t) {
 std::string_view DebugLogReader::BlockKeyword(int code) {
   if (code < 0 || code >= kBlockKeywordCount) return {};
   return kBlockKeywords[static_cast<std::size_t>(code)];
+}
+
+ByteList ReadByteList(DebugLogReader& reader, std::string* lengthNote) {
+  const std::string token = reader.ReadToken();
+  if (token == "Length") {
+    const std::string& rest = reader.ReadLineRest();
+    if (lengthNote != nullptr) *lengthNote = "Length" + rest + "\r\n\r\n";
+  } else {
+    reader.PushBack();
+  }
+  return reader.ReadHexBytes();
 }
 
 }  // namespace quillon

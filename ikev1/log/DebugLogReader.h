@@ -23,23 +23,15 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "ikev1/payloads/ByteList.h"
+#include "model/CannotOpenLog.h"
 #include "model/ReadProgress.h"
 
 namespace quillon {
-
-// Raised when a log file cannot be opened for reading.
-class WrongFormat : public std::runtime_error {
- public:
-  explicit WrongFormat(const std::string& what = std::string()) : std::runtime_error(what) {}
-};
-
-class PacketDebugTable;
 
 // Where a reader's bytes come from: reads at any offset, so that several readers of one load
 // can each start where they need to.
@@ -50,7 +42,7 @@ class ByteSource {
   virtual std::size_t ReadAt(std::uint64_t offset, char* data, std::size_t size) = 0;
 };
 
-// A log file opened for reading (read-only, binary). Throws WrongFormat when it cannot be opened.
+// A log file opened for reading (read-only, binary). Throws CannotOpenLog when it cannot be opened.
 class FileSource : public ByteSource {
  public:
   explicit FileSource(const std::string& path);
@@ -86,7 +78,7 @@ class DebugLogReader {
  public:
   static constexpr std::size_t kMaxToken = 2047;
 
-  // Opens the file (read-only, binary). Throws WrongFormat when it cannot be opened.
+  // Opens the file (read-only, binary). Throws CannotOpenLog when it cannot be opened.
   explicit DebugLogReader(const std::string& path);
   // Reads from text held in memory (tests, fuzzing).
   static DebugLogReader FromText(std::string text);
@@ -136,11 +128,6 @@ class DebugLogReader {
   void ClearAbandon() { abandoned_ = false; }
   const std::string& RestartText() const { return restartText_; }
   void SetRestartText(std::string text) { restartText_ = std::move(text); }
-
-  // The table of received packet-debug records of the load this reader serves (not owned;
-  // null when the caller keeps none). Messages look their record up there once loaded.
-  PacketDebugTable* PacketDebugRecords() const { return packetDebugTable_; }
-  void SetPacketDebugRecords(PacketDebugTable* table) { packetDebugTable_ = table; }
 
   // Called after each block read from the file.
   void SetProgress(ReadProgress progress) { progress_ = std::move(progress); }
@@ -200,8 +187,12 @@ class DebugLogReader {
   bool restartSeen_ = false;
   bool abandoned_ = false;
   std::string restartText_;
-  PacketDebugTable* packetDebugTable_ = nullptr;
   ReadProgress progress_;
 };
+
+// Reads one dump at the reader's position. The daemon writes a line starting with the token
+// "Length" before some dumps (certificate data); when `lengthNote` is given, such a line is
+// kept there as "Length" + the rest of the line + "\r\n\r\n", as the detail text shows it.
+ByteList ReadByteList(DebugLogReader& reader, std::string* lengthNote = nullptr);
 
 }  // namespace quillon

@@ -1,9 +1,9 @@
 // One IKEv1 packet in the tree: the child of its exchange, the parent of the packet's header
 // (its first child) and of one node per payload block.
 //
-// The exchange creates the message of the class for the packet's kind and has it load the
-// packet (Load): the message takes the header, reads the chain of payload blocks that follows
-// it in the log and takes its received "PACKET DEBUG" record. While reading it gathers what
+// The packet scan creates the message of the class for the packet's kind (ReadPacket): the
+// message takes the header and reads the chain of payload blocks that follows it in the log;
+// the exchange that takes the message gives it its received "PACKET DEBUG" record. While reading it gathers what
 // the exchanges, filters and diagnosis ask of a packet (SPI, identity address, user name and
 // detail) and keeps links to the payloads its negotiation step needs (SA, hash, identities,
 // configuration attributes). It writes its packet framing back when the log is saved.
@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "model/FolderElement.h"
+#include "ikev1/log/FolderElement.h"
 
 namespace quillon {
 
@@ -32,7 +32,6 @@ class Message : public FolderElement {
   // peer's address; empty without header.
   std::string DetailText() const override;
   // Received packets: the packet-debug record parked under the packet's cookie and message ID.
-  using FolderElement::AttachPacketDebug;
   void AttachPacketDebug(PacketDebugTable* table) override;
   // The packet framing: packet line and header block in the order of the packet's direction.
   void WriteDebug(std::string& out) const override;

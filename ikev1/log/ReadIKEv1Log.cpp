@@ -35,12 +35,12 @@
 #include "ikev1/log/Header.h"
 #include "ikev1/log/PacketDebugRecord.h"
 #include "ikev1/log/PacketDebugTable.h"
+#include "ikev1/log/ReadIKEv1Log.h"
 #include "ikev1/negotiation/Exchange.h"
 #include "ikev1/negotiation/Peer.h"
 #include "ikev1/negotiation/PreparedPacket.h"
 #include "model/Background.h"
 #include "model/IPv4.h"
-#include "model/LogFile.h"
 
 namespace quillon {
 
@@ -129,8 +129,10 @@ void AttachSentRecord(std::unique_ptr<PacketDebugRecord> record, const LoadIndex
   Exchange* exchange = index.ExchangeFor(*peer, *record);
   if (exchange == nullptr) return;
   const std::uint32_t peerIP = record->peerIP;
-  if (exchange->IsNotify()) exchange->SetPacketDebug(std::move(record));
-  else if (exchange->ChildCount() != 0) exchange->Child(exchange->ChildCount() - 1)->SetPacketDebug(std::move(record));
+  FolderElement* packet = exchange;
+  if (!exchange->IsNotify())
+    packet = exchange->ChildCount() != 0 ? dynamic_cast<FolderElement*>(exchange->Child(exchange->ChildCount() - 1)) : nullptr;
+  if (packet != nullptr) packet->SetPacketDebug(std::move(record));
   if (exchange->PacketDebugValue() == 0 && peerIP != 0) exchange->SetPacketDebugValue(peerIP);
 }
 
@@ -516,11 +518,11 @@ void ReadSequentially(DebugLogReader& reader, Placer& placer) {
 
 }  // namespace
 
-void LogFile::ReadIKEv1Log(DebugLogReader& reader, const IKEv1ReadOptions& options) {
-  SetWrongFormat(false);
-  SetIKEv2(false);
-  SetName("IKE debugging info");
-  Placer placer(*this, reader.RestartText());
+void ReadIKEv1Log(LogFile& root, DebugLogReader& reader, const IKEv1ReadOptions& options) {
+  root.SetWrongFormat(false);
+  root.SetIKEv2(false);
+  root.SetName("IKE debugging info");
+  Placer placer(root, reader.RestartText());
 
   const bool fresh = options.pieceSize != 0 && reader.Source() && reader.Position() == 0 && !reader.AtEnd() && !reader.IsAbandoned() &&
                      !reader.RestartSeen();
@@ -564,8 +566,9 @@ void LogFile::ReadIKEv1Log(DebugLogReader& reader, const IKEv1ReadOptions& optio
   }
   reader.SetRestartText(placer.RestartText());
 
-  if (placer.NeedsRegroup()) Regroup();
-  for (const auto& peer : Children()) peer->Analyze();
+  if (!options.regroup) return;
+  if (placer.NeedsRegroup()) root.Regroup();
+  for (const auto& peer : root.Children()) peer->Analyze();
 }
 
 }  // namespace quillon

@@ -135,7 +135,15 @@ void Exchange::Reassign(std::uint32_t index, std::uint32_t address) {
 }
 
 std::uint32_t Exchange::PacketDebugValue() const {
-  return (keeps_ & kKeepsPacketDebugValue) != 0 ? packetDebugValue_ : QLFolder::PacketDebugValue();
+  return (keeps_ & kKeepsPacketDebugValue) != 0 ? packetDebugValue_ : FolderElement::PacketDebugValue();
+}
+
+bool Exchange::RegroupKeys(std::string (&keys)[2]) const {
+  if (GetHeader() == nullptr) return true;
+  const std::uint32_t cookie = CookieValue();
+  keys[0] = "c";
+  for (int shift = 24; shift >= 0; shift -= 8) keys[0].push_back(static_cast<char>((cookie >> shift) & 0xFF));
+  return true;
 }
 
 void Exchange::SetPacketDebugValue(std::uint32_t value) {
@@ -194,11 +202,6 @@ std::unique_ptr<Message> Exchange::MessageFor(std::uint32_t family, const Header
     default:
       return nullptr;
   }
-}
-
-void Exchange::Load(std::unique_ptr<Header> header, DebugLogReader& reader) {
-  PreparedPacket packet = ReadPacket(Family(), std::move(header), reader);
-  Place(packet, reader.PacketDebugRecords());
 }
 
 void Exchange::Place(PreparedPacket& packet, PacketDebugTable* table) {

@@ -26,7 +26,7 @@
 #include <string_view>
 
 #include "ikev1/negotiation/PreparedPacket.h"
-#include "model/FolderElement.h"
+#include "ikev1/log/FolderElement.h"
 
 namespace quillon {
 
@@ -46,8 +46,6 @@ class Exchange : public FolderElement {
   // The packet family this exchange stands for; 0 for none.
   virtual std::uint32_t Family() const { return 0; }
 
-  // Reads the packet as this exchange's family does, then places it.
-  void Load(std::unique_ptr<Header> header, DebugLogReader& reader) override;
   // Takes a packet read for this exchange's family: the exchange links the packet's header
   // (the packet added last names the negotiation), and takes the message with its record from
   // `table` (null: none kept). A packet without message leaves its header with the exchange.
@@ -79,6 +77,9 @@ class Exchange : public FolderElement {
   void Reassign(std::uint32_t index, std::uint32_t address) override;
   std::uint32_t ReassignedIndex() const override { return reassignedIndex_; }
   std::uint32_t ReassignedAddress() const override { return reassignedAddress_; }
+  // An exchange pairs by the value of its initiator cookie; one without header (a restart
+  // marker) pairs with nothing.
+  bool RegroupKeys(std::string (&keys)[2]) const override;
   // The first "PeerIP:" address a packet-debug record of the negotiation gave. Main,
   // aggressive, quick mode and configuration exchanges keep their own; the others answer
   // from their own record.
@@ -236,13 +237,8 @@ class Notify : public Exchange {
   std::string TimeText() const override;
   bool IsNotify() const override { return true; }
   // A received packet takes the record the daemon logged before it.
-  using FolderElement::AttachPacketDebug;
   void AttachPacketDebug(PacketDebugTable* table) override;
   std::uint32_t Family() const override { return kFamilyInformational; }
-  // The exchange is its packet: it reads the payloads itself.
-  void Load(std::unique_ptr<Header> header, DebugLogReader& reader) override {
-    FolderElement::Load(std::move(header), reader);
-  }
   // A read informational packet is this exchange already: only its record is left to take.
   void Place(PreparedPacket& /*packet*/, PacketDebugTable* table) override { AttachPacketDebug(table); }
   // The packet framing in the daemon's layout: the received packet's record and header block

@@ -33,9 +33,6 @@ Peer::Peer(PreparedPacket packet, PacketDebugTable* table, std::string name, QLF
   AddPacket(std::move(packet), table);
 }
 
-Peer::Peer(std::unique_ptr<Header> header, DebugLogReader& reader, std::string name, QLFolder* parent)
-    : Peer(ReadPacket(std::move(header), reader), reader.PacketDebugRecords(), std::move(name), parent) {}
-
 Peer::Peer(std::uint32_t address, std::uint32_t index, std::string name, QLFolder* parent)
     : QLFolder(std::move(name), parent),
       peerAddress_(index),
@@ -44,6 +41,11 @@ Peer::Peer(std::uint32_t address, std::uint32_t index, std::string name, QLFolde
       mergedPeer_(true) {}
 
 Peer::~Peer() = default;
+
+std::unique_ptr<QLFolder> Peer::NewMergedPeer(std::uint32_t address, std::uint32_t index, std::string name,
+                                              QLFolder* root) const {
+  return std::make_unique<Peer>(address, index, std::move(name), root);
+}
 
 std::string Peer::DetailText() const {
   std::string text = "Peer\r\n";
@@ -111,10 +113,6 @@ void Peer::AddChild(std::unique_ptr<QLFolder> tunnel) {
 
 void Peer::Analyze() {
   for (const auto& tunnel : Children()) tunnel->Analyze();
-}
-
-Exchange* Peer::AddPacket(std::unique_ptr<Header> header, DebugLogReader& reader) {
-  return AddPacket(ReadPacket(std::move(header), reader), reader.PacketDebugRecords());
 }
 
 Exchange* Peer::AddPacket(PreparedPacket packet, PacketDebugTable* table) {

@@ -27,8 +27,6 @@ class Peer : public QLFolder {
   // A peer for the first packet from its address; the packet is placed at once (its record
   // taken from `table`, null: none kept).
   Peer(PreparedPacket packet, PacketDebugTable* table, std::string name, QLFolder* parent = nullptr);
-  // The same for a packet whose payload blocks are still to be read from the reader.
-  Peer(std::unique_ptr<Header> header, DebugLogReader& reader, std::string name, QLFolder* parent = nullptr);
   // A merged peer made by the regrouping: its address is the index, its identity address the
   // real address. It starts empty.
   Peer(std::uint32_t address, std::uint32_t index, std::string name, QLFolder* parent);
@@ -54,11 +52,12 @@ class Peer : public QLFolder {
   bool IsMergedPeer() const override { return mergedPeer_; }
   bool IsRegrouped() const override { return regrouped_; }
   void SetRegrouped() override { regrouped_ = true; }
+  std::unique_ptr<QLFolder> NewMergedPeer(std::uint32_t address, std::uint32_t index, std::string name,
+                                          QLFolder* root) const override;
 
   // Places one packet in the tunnel of its tunnel addresses, creating the tunnel when it is
   // new. Returns the exchange that took the packet (null when the packet was dropped).
   Exchange* AddPacket(PreparedPacket packet, PacketDebugTable* table);
-  Exchange* AddPacket(std::unique_ptr<Header> header, DebugLogReader& reader);
   // The daemon restarted: the first tunnel gets a restart marker and every negotiation of the
   // peer is ended. The reader's current token tells what the restart line said.
   void HandleRestart(DebugLogReader& reader);

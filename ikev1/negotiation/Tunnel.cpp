@@ -114,10 +114,6 @@ Exchange* Tunnel::FindOpenExchange(const Header& packet) {
   return it == openIndex_.end() ? nullptr : OpenExchangeAt(it->second, packet);
 }
 
-Exchange* Tunnel::AddPacket(std::unique_ptr<Header> header, DebugLogReader& reader) {
-  return AddPacket(ReadPacket(std::move(header), reader), reader.PacketDebugRecords());
-}
-
 Exchange* Tunnel::AddPacket(PreparedPacket packet, PacketDebugTable* table) {
   if (packet.header == nullptr) return nullptr;
   const Header& header = *packet.header;
@@ -143,6 +139,10 @@ Exchange* Tunnel::AddPacket(PreparedPacket packet, PacketDebugTable* table) {
 void Tunnel::AddRestartMarker(std::string text) {
   CloseInsertBatch();
   AppendChild(std::make_unique<Restarted>(std::move(text), this));
+}
+
+std::unique_ptr<QLFolder> Tunnel::NewTunnel(std::uint32_t local, std::uint32_t peer) const {
+  return std::make_unique<Tunnel>(local, peer, nullptr);
 }
 
 void Tunnel::InsertExchange(std::unique_ptr<QLFolder> exchange) {
@@ -193,40 +193,6 @@ void Tunnel::CloseAll() {
     if (auto* exchange = dynamic_cast<Exchange*>(child.get())) exchange->Close();
   openIndex_.clear();
   openIndexValid_ = true;
-}
-
-std::size_t TimeOrderPosition(const QLFolder& tunnel, const QLFolder& exchange, bool timeOrdered) {
-  const std::optional<TimeOrderKey> key = TimeOrderKeyOf(exchange);
-  if (!key) return tunnel.ChildCount();
-  // Whether the new exchange goes before `other`; nullopt when `other` has no start time.
-  auto goesBefore = [&key](const QLFolder& other) -> std::optional<bool> {
-    const std::optional<CalendarTime> otherStart = other.StartTime();
-    if (!otherStart) return std::nullopt;
-    const std::int64_t e = otherStart->Seconds();
-    return key->start < e || (key->first && key->start == e);
-  };
-  if (timeOrdered) {
-    // The exchanges with a start time are in time order, so the ones the new exchange goes
-    // before come last among them: halve the range. Exchanges without a start time are
-    // stepped over.
-    std::size_t low = 0, high = tunnel.ChildCount(), found = tunnel.ChildCount();
-    while (low < high) {
-      const std::size_t middle = low + (high - low) / 2;
-      std::size_t j = middle;
-      std::optional<bool> before;
-      while (j < high && !(before = goesBefore(*tunnel.Child(j)))) ++j;
-      if (before && !*before) {
-        low = j + 1;
-      } else {
-        if (before) found = j;
-        high = middle;
-      }
-    }
-    return found;
-  }
-  for (std::size_t i = 0; i < tunnel.ChildCount(); ++i)
-    if (goesBefore(*tunnel.Child(i)) == true) return i;
-  return tunnel.ChildCount();
 }
 
 }  // namespace quillon

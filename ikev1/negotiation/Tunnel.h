@@ -62,20 +62,20 @@ class Tunnel : public QLFolder {
   // negotiation class (the packet is dropped).
   // The received packet's packet-debug record is taken from `table` (null: none kept).
   Exchange* AddPacket(PreparedPacket packet, PacketDebugTable* table);
-  // Reads the packet's payload blocks from the reader, then places it.
-  Exchange* AddPacket(std::unique_ptr<Header> header, DebugLogReader& reader);
   // Appends the marker of a daemon restart.
   void AddRestartMarker(std::string text);
+  // An empty IKEv1 tunnel for the regrouping's merged peers.
+  std::unique_ptr<QLFolder> NewTunnel(std::uint32_t local, std::uint32_t peer) const override;
   // Places an exchange moved here by the regrouping at its place in time order.
-  void InsertExchange(std::unique_ptr<QLFolder> exchange);
+  void InsertExchange(std::unique_ptr<QLFolder> exchange) override;
   // Many exchanges moved into a tunnel in time order, one after the other: while a batch is
   // open the tunnel keeps its exchanges aside and places each new one by halving, and
   // CloseInsertBatch puts them all back at once, in the order single insertions give. Each
   // insertion into the list of children would shift every exchange after it. Only a tunnel
   // in time order opens a batch; the exchanges are not its children while it is open.
-  void OpenInsertBatch();
-  void CloseInsertBatch();
-  bool HasOpenInsertBatch() const { return batch_ != nullptr; }
+  void OpenInsertBatch() override;
+  void CloseInsertBatch() override;
+  bool HasOpenInsertBatch() const override { return batch_ != nullptr; }
   // Ends every negotiation: later packets start new ones.
   void CloseAll();
 
@@ -111,12 +111,5 @@ class Tunnel : public QLFolder {
   struct InsertBatch;
   std::unique_ptr<InsertBatch> batch_;
 };
-
-// The position at which `exchange` goes among the tunnel's exchanges in time order: before the
-// first exchange that started later; a first-phase negotiation also goes before one that
-// started at the same moment. An exchange without a start time goes last. Serves the tunnels
-// of both log kinds. `timeOrdered` tells that the tunnel's exchanges with a start time are
-// already in time order: the place is then looked for from the end, with the same result.
-std::size_t TimeOrderPosition(const QLFolder& tunnel, const QLFolder& exchange, bool timeOrdered = false);
 
 }  // namespace quillon

@@ -39,7 +39,7 @@ AttributePayload::AttributePayload(DebugLogReader& reader, bool created, QLFolde
     : QLFolder("Attribute", parent) {
   fields_.nextPld = ReadSubBlockNumber(reader, "NextPld:");
   fields_.reserved = ReadSubBlockNumber(reader, "Reserved:");
-  fields_.length = ReadSubBlockBytes(reader, "Length:", *this);
+  fields_.length = ReadSubBlockBytes(reader, "Length:");
   type_ = ReadSubBlockNumber(reader, "Type:");
   reserved2_ = ReadSubBlockNumber(reader, "Reserved:");
   // The transaction identifier; some daemon versions label it "Length:".

@@ -23,8 +23,8 @@ std::string D(std::uint32_t value) { return NumberText(value, 10); }
 CHREPayload::CHREPayload(DebugLogReader& reader, QLFolder* parent) : QLFolder("Challenge/Response", parent) {
   fields_.nextPld = ReadSubBlockNumber(reader, "NextPld:");
   fields_.reserved = ReadSubBlockNumber(reader, "Reserved:");
-  fields_.length = ReadSubBlockBytes(reader, "Length:", *this);
-  lamType_ = ReadSubBlockBytes(reader, "Type:", *this);
+  fields_.length = ReadSubBlockBytes(reader, "Length:");
+  lamType_ = ReadSubBlockBytes(reader, "Type:");
   reserved2_ = ReadSubBlockNumber(reader, "Reserved:");
   reserved3_ = ReadSubBlockNumber(reader, "Reserved:");
 

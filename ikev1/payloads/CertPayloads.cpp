@@ -74,9 +74,9 @@ std::string ReadDebugTextIfAny(DebugLogReader& reader) {
 // ---- CertPayload --------------------------------------------------------------------------------
 
 CertPayload::CertPayload(DebugLogReader& reader, QLFolder* parent) : QLFolder("Cert", parent) {
-  fields_.Read(reader, *this);
+  fields_.Read(reader);
   encoding_ = ReadLabelledNumber(reader, "Type:");
-  data_ = ReadLabelledBytes(reader, "CertData:", *this);
+  data_ = ReadLabelledBytes(reader, "CertData:", EndsPayloadBlock, &lengthNote_);
   debugText_ = ReadDebugTextIfAny(reader);
 }
 
@@ -88,7 +88,7 @@ std::string CertPayload::DetailText() const {
   t += CertEncodingName(encoding_);
   t += debugText_;
   t += "\r\nCert Data:\r\n";
-  t += LengthNote();
+  t += lengthNote_;
   AppendHexText(t, data_, 16, true, true);
   t += "\r\n";
   return t;
@@ -100,7 +100,7 @@ void CertPayload::WriteDebug(std::string& out) const {
   out += "\tCert Type: ";
   AppendNumberText(out, encoding_, 16);
   out += '\n';
-  const std::string& note = LengthNote();
+  const std::string& note = lengthNote_;
   if (data_.empty() && debugText_.empty() && note.empty()) return;
   out += "\tCertData:\n";
   // The "Length" line met before the dump, so that it reads back into the same note.
@@ -113,7 +113,7 @@ void CertPayload::WriteDebug(std::string& out) const {
 // ---- CertReqPayload -----------------------------------------------------------------------------
 
 CertReqPayload::CertReqPayload(DebugLogReader& reader, QLFolder* parent) : QLFolder("CertReq", parent) {
-  fields_.Read(reader, *this);
+  fields_.Read(reader);
   encoding_ = ReadLabelledNumber(reader, "Type:");
   if (reader.IsAbandoned() || reader.RestartSeen()) return;
   if (reader.ReadToken() == "CertReqData:" && !reader.RestartSeen()) {

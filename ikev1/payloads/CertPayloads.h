@@ -46,6 +46,7 @@ class CertPayload final : public QLFolder {
   const PayloadFields& Fields() const { return fields_; }
   std::uint32_t Encoding() const { return encoding_; }
   const ByteList& Data() const { return data_; }
+  const std::string& LengthNote() const { return lengthNote_; }
   // "\r\n", the rest of the BEGIN line, "\r\n", then each line of the block and "\r\n"; empty
   // when the block had none.
   const std::string& DebugText() const { return debugText_; }
@@ -54,6 +55,9 @@ class CertPayload final : public QLFolder {
   PayloadFields fields_;
   std::uint32_t encoding_ = 0;
   ByteList data_;
+  // The "Length" line the daemon writes before some certificate dumps ("Length" + rest of the
+  // line + "\r\n\r\n"); shown before the data and written back before the dump.
+  std::string lengthNote_;
   std::string debugText_;
 };
 

@@ -12,10 +12,10 @@ std::string D(std::uint32_t value) { return NumberText(value, 10); }
 }  // namespace
 
 DeletePayload::DeletePayload(DebugLogReader& reader, QLFolder* parent) : QLFolder("Delete", parent) {
-  ReadInformationalHead(reader, *this, fields_, doi_, protId_, spiSize_);
+  ReadInformationalHead(reader, fields_, doi_, protId_, spiSize_);
   // The label stands twice: before the count, then before the SPI bytes.
-  spiCount_ = ReadSubBlockBytes(reader, "SPIs:", *this);
-  spis_ = ReadSubBlockBytes(reader, "SPIs:", *this);
+  spiCount_ = ReadSubBlockBytes(reader, "SPIs:");
+  spis_ = ReadSubBlockBytes(reader, "SPIs:");
 }
 
 std::string DeletePayload::Caption() const { return Name() + "  (" + U(spis_) + ")"; }

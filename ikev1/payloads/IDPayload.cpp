@@ -180,7 +180,7 @@ std::string StringFormToken(const ByteList& data) {
 // ---- IDPayload ----------------------------------------------------------------------------------
 
 IDPayload::IDPayload(DebugLogReader& reader, QLFolder* parent) : QLFolder("ID", parent) {
-  fields_.Read(reader, *this);
+  fields_.Read(reader);
   idType_ = ReadLabelledNumber(reader, "Type:");
 
   // Either the service lines or the "Reserved2:" label and the protocol and port octets.
@@ -188,14 +188,14 @@ IDPayload::IDPayload(DebugLogReader& reader, QLFolder* parent) : QLFolder("ID", 
   if (NextBlockToken(reader, t)) {
     if (t == "Service") {
       serviceType_ = ReadLabelledNumber(reader, "type:");
-      servicePort_ = ReadLabelledBytes(reader, "port:", *this);
+      servicePort_ = ReadLabelledBytes(reader, "port:");
       hasService_ = true;
     } else {
       reserved2_ = ReadByteList(reader);
     }
   }
 
-  idData_ = ReadLabelledBytes(reader, "ID:", *this);
+  idData_ = ReadLabelledBytes(reader, "ID:");
 
   // The daemon's second rendering of the identity: "ID" and two tokens.
   if (NextBlockToken(reader, t)) {

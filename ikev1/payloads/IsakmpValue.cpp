@@ -65,8 +65,8 @@ std::uint32_t ReadSubBlockNumber(DebugLogReader& reader, std::string_view label)
   return ReadLabelledNumber(reader, label, StopsSubBlock);
 }
 
-ByteList ReadSubBlockBytes(DebugLogReader& reader, std::string_view label, QLFolder& node) {
-  return ReadLabelledBytes(reader, label, node, StopsSubBlock);
+ByteList ReadSubBlockBytes(DebugLogReader& reader, std::string_view label) {
+  return ReadLabelledBytes(reader, label, StopsSubBlock);
 }
 
 void SkipParenthesisedDecimal(DebugLogReader& reader) {
@@ -114,18 +114,18 @@ std::string DottedAddressText(const ByteList& list) {
 IsakmpValue::IsakmpValue(DebugLogReader& reader, int attributeSpace, QLFolder* /*owner*/)
     : attributeSpace_(attributeSpace) {
   if (!reader.IsAbandoned() && !reader.RestartSeen() && reader.ReadToken() != kKeyword) reader.PushBack();
-  attribute_ = ReadSubBlockBytes(reader, "Attribute:", *this);
+  attribute_ = ReadSubBlockBytes(reader, "Attribute:");
   format_ = ReadSubBlockNumber(reader, "Format:");
   if (format_ == 0) {
-    length_ = ReadSubBlockBytes(reader, "Length:", *this);
-    val_ = ReadSubBlockBytes(reader, "Val:", *this);
+    length_ = ReadSubBlockBytes(reader, "Length:");
+    val_ = ReadSubBlockBytes(reader, "Val:");
     // The written variable-length form follows the dump with its decimal value in parentheses.
     if (!reader.IsAbandoned() && !reader.RestartSeen()) {
       const std::string& t = reader.ReadToken();
       if (std::string_view(t).substr(0, 20).find('(') == std::string_view::npos) reader.PushBack();
     }
   } else {
-    val_ = ReadSubBlockBytes(reader, "Val:", *this);
+    val_ = ReadSubBlockBytes(reader, "Val:");
   }
   TakeUserTexts();
 }

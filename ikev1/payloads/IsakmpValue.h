@@ -49,9 +49,9 @@ bool SeekSubBlockLabel(DebugLogReader& reader, std::string_view label);
 // missing or no hex token follows it (that token is left to be read again).
 std::uint32_t ReadSubBlockNumber(DebugLogReader& reader, std::string_view label);
 
-// The dump after `label` within the sub-block, read by `node.ReadByteList`; empty when the
-// label is missing.
-ByteList ReadSubBlockBytes(DebugLogReader& reader, std::string_view label, QLFolder& node);
+// The dump after `label` within the sub-block, read by ReadByteList; empty when the label is
+// missing.
+ByteList ReadSubBlockBytes(DebugLogReader& reader, std::string_view label);
 
 // Consumes the next token when it is a decimal in parentheses, as the written layouts put
 // after a length or value dump ("(24)"); any other token is left to be read again.

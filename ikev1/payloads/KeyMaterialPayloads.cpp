@@ -71,17 +71,18 @@ std::uint32_t ReadLabelledNumber(DebugLogReader& reader, std::string_view label,
   return value;
 }
 
-ByteList ReadLabelledBytes(DebugLogReader& reader, std::string_view label, QLFolder& node, BlockEndTest endsBlock) {
+ByteList ReadLabelledBytes(DebugLogReader& reader, std::string_view label, BlockEndTest endsBlock,
+                           std::string* lengthNote) {
   if (!SeekBlockLabel(reader, label, endsBlock)) return {};
-  return node.ReadByteList(reader);
+  return ReadByteList(reader, lengthNote);
 }
 
 // ---- PayloadFields ------------------------------------------------------------------------------
 
-void PayloadFields::Read(DebugLogReader& reader, QLFolder& node) {
+void PayloadFields::Read(DebugLogReader& reader) {
   nextPld = ReadLabelledNumber(reader, "NextPld:");
   reserved = ReadLabelledNumber(reader, "Reserved:");
-  length = ReadLabelledBytes(reader, "Length:", node);
+  length = ReadLabelledBytes(reader, "Length:");
 }
 
 void PayloadFields::WriteLines(std::string& out) const {
@@ -94,12 +95,12 @@ void PayloadFields::WriteLines(std::string& out) const {
   out += '\n';
 }
 
-void ReadInformationalHead(DebugLogReader& reader, QLFolder& node, PayloadFields& fields, ByteList& doi,
+void ReadInformationalHead(DebugLogReader& reader, PayloadFields& fields, ByteList& doi,
                            std::int32_t& protId, std::int32_t& spiSize) {
   fields.nextPld = ReadSubBlockNumber(reader, "NextPld:");
   fields.reserved = ReadSubBlockNumber(reader, "Reserved:");
-  fields.length = ReadSubBlockBytes(reader, "Length:", node);
-  doi = ReadSubBlockBytes(reader, "DOI:", node);
+  fields.length = ReadSubBlockBytes(reader, "Length:");
+  doi = ReadSubBlockBytes(reader, "DOI:");
   protId = static_cast<std::int32_t>(ReadSubBlockNumber(reader, "ProtID:"));
   spiSize = static_cast<std::int32_t>(ReadSubBlockNumber(reader, "SPISize:"));
 }
@@ -137,8 +138,8 @@ KeyMaterialPayload::KeyMaterialPayload(const KeyMaterialLayout& layout, QLFolder
     : QLFolder(std::string(layout.nodeName), parent), layout_(layout) {}
 
 void KeyMaterialPayload::Read(DebugLogReader& reader, bool keepData) {
-  fields_.Read(reader, *this);
-  ByteList data = ReadLabelledBytes(reader, layout_.dataLabel, *this);
+  fields_.Read(reader);
+  ByteList data = ReadLabelledBytes(reader, layout_.dataLabel);
   if (keepData) data_ = std::move(data);
 }
 

@@ -44,10 +44,10 @@ bool SeekBlockLabel(DebugLogReader& reader, std::string_view label, BlockEndTest
 std::uint32_t ReadLabelledNumber(DebugLogReader& reader, std::string_view label,
                                  BlockEndTest endsBlock = EndsPayloadBlock);
 
-// The dump after `label`, read by `node.ReadByteList` (a "Length" line in front of the dump
-// goes to the node's length note); empty when the label is missing.
-ByteList ReadLabelledBytes(DebugLogReader& reader, std::string_view label, QLFolder& node,
-                           BlockEndTest endsBlock = EndsPayloadBlock);
+// The dump after `label`, read by ReadByteList (a "Length" line in front of the dump goes to
+// `lengthNote` when given); empty when the label is missing.
+ByteList ReadLabelledBytes(DebugLogReader& reader, std::string_view label, BlockEndTest endsBlock = EndsPayloadBlock,
+                           std::string* lengthNote = nullptr);
 
 // ---- the generic payload header -----------------------------------------------------------------
 
@@ -57,7 +57,7 @@ struct PayloadFields {
   ByteList length;             // the payload length as dumped, normally two bytes
 
   // Reads "NextPld:", "Reserved:" and "Length:" of the block at the reader.
-  void Read(DebugLogReader& reader, QLFolder& node);
+  void Read(DebugLogReader& reader);
   // The three field lines of a written block: "\tNextPld: 0d\n\tReserved: 00\n\tLength: 00 18 (24)\n".
   void WriteLines(std::string& out) const;
   // The first four lines of a payload's detail text, up to the closing parenthesis of the
@@ -68,7 +68,7 @@ struct PayloadFields {
 
 // The opening of a notification or delete block as read: the common fields, then DOI,
 // protocol and SPI size.
-void ReadInformationalHead(DebugLogReader& reader, QLFolder& node, PayloadFields& fields, ByteList& doi,
+void ReadInformationalHead(DebugLogReader& reader, PayloadFields& fields, ByteList& doi,
                            std::int32_t& protId, std::int32_t& spiSize);
 // The opening of a written notification or delete block: the keyword line, the common fields,
 // then DOI, protocol and SPI size, which both informational payloads carry in this order.

@@ -6,7 +6,7 @@
 namespace quillon {
 
 NatOAPayload::NatOAPayload(DebugLogReader& reader, QLFolder* parent) : QLFolder("Original Address", parent) {
-  fields_.Read(reader, *this);
+  fields_.Read(reader);
   idType_ = ReadLabelledNumber(reader, "Type:");
   if (!SeekBlockLabel(reader, "Address:")) return;
   // The rest of the label's line: an empty address does not take the next line.

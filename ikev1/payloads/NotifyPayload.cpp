@@ -60,9 +60,9 @@ void SkipSecondDataRendering(DebugLogReader& reader, std::size_t dataSize) {
 }
 
 NotifyPayload::NotifyPayload(DebugLogReader& reader, QLFolder* parent) : QLFolder("Notify", parent) {
-  ReadInformationalHead(reader, *this, fields_, doi_, protId_, spiSize_);
-  notifyType_ = ReadSubBlockBytes(reader, "NotifyType:", *this);
-  if (spiSize_ != 0) spi_ = ReadSubBlockBytes(reader, "SPI:", *this);
+  ReadInformationalHead(reader, fields_, doi_, protId_, spiSize_);
+  notifyType_ = ReadSubBlockBytes(reader, "NotifyType:");
+  if (spiSize_ != 0) spi_ = ReadSubBlockBytes(reader, "SPI:");
 
   // The data size in signed 32-bit arithmetic: a length shorter than the fixed fields (or an
   // unreadable one) gives no data.
@@ -70,7 +70,7 @@ NotifyPayload::NotifyPayload(DebugLogReader& reader, QLFolder* parent) : QLFolde
       static_cast<std::int32_t>(ByteListValue(fields_.length) - 12u - static_cast<std::uint32_t>(spiSize_));
   hasData_ = dataSize > 0;
   if (hasData_) {
-    notifData_ = ReadSubBlockBytes(reader, "NotifData:", *this);
+    notifData_ = ReadSubBlockBytes(reader, "NotifData:");
     if (!Holds(reader)) {
       if (reader.ReadToken() == kSecondRendering) {
         if (SkipDataTokens(reader, 2)) SkipSecondDataRendering(reader, notifData_.size());

@@ -46,14 +46,14 @@ void Resume(DebugLogReader& reader) {
 // Reads the length block `keyword` when it is the next token; the final length goes to
 // `length` unless that is null (the block is then only passed over). Returns whether the block
 // was there.
-bool ReadLengthBlock(DebugLogReader& reader, std::string_view keyword, QLFolder& node, ByteList* length) {
+bool ReadLengthBlock(DebugLogReader& reader, std::string_view keyword, ByteList* length) {
   if (Holds(reader)) return false;
   if (reader.ReadToken() != keyword) {
     reader.PushBack();
     return false;
   }
   if (SeekSubBlockLabel(reader, "Length:")) {
-    ByteList value = node.ReadByteList(reader);
+    ByteList value = ReadByteList(reader);
     SkipParenthesisedDecimal(reader);
     if (length != nullptr) *length = std::move(value);
   }
@@ -95,9 +95,9 @@ SAPayload::SAPayload(DebugLogReader& reader, bool created, int attributeSpace, Q
     : QLFolder("Security Association", parent) {
   fields_.nextPld = ReadSubBlockNumber(reader, "NextPld:");
   fields_.reserved = ReadSubBlockNumber(reader, "Reserved:");
-  fields_.length = ReadSubBlockBytes(reader, "Length:", *this);
-  doi_ = ReadSubBlockBytes(reader, "DOI:", *this);
-  situation_ = ReadSubBlockBytes(reader, "Situation:", *this);
+  fields_.length = ReadSubBlockBytes(reader, "Length:");
+  doi_ = ReadSubBlockBytes(reader, "DOI:");
+  situation_ = ReadSubBlockBytes(reader, "Situation:");
 
   for (int position = 1; PeekToken(reader) == kPropKeyword && !Holds(reader) && !reader.AtEnd(); ++position) {
     auto proposal = std::make_unique<PropPayload>(reader, created, attributeSpace,
@@ -106,7 +106,7 @@ SAPayload::SAPayload(DebugLogReader& reader, bool created, int attributeSpace, Q
     AppendChild(std::move(proposal));
   }
   // A created packet's final length follows the proposals.
-  ReadLengthBlock(reader, kSaLengthKeyword, *this, created ? &fields_.length : nullptr);
+  ReadLengthBlock(reader, kSaLengthKeyword, created ? &fields_.length : nullptr);
   Resume(reader);
 }
 
@@ -183,7 +183,7 @@ PropPayload::PropPayload(DebugLogReader& reader, bool created, int attributeSpac
   TakeKeyword(reader, kPropKeyword);
   fields_.nextPld = ReadSubBlockNumber(reader, "NextPld:");
   fields_.reserved = ReadSubBlockNumber(reader, "Reserved:");
-  fields_.length = ReadSubBlockBytes(reader, "Length:", *this);
+  fields_.length = ReadSubBlockBytes(reader, "Length:");
   propNum_ = ReadSubBlockNumber(reader, "PropNum:");
   protId_ = static_cast<std::int32_t>(ReadSubBlockNumber(reader, "ProtId:"));
   spiSize_ = ReadSubBlockNumber(reader, "SpiSize:");
@@ -209,7 +209,7 @@ PropPayload::PropPayload(DebugLogReader& reader, bool created, int attributeSpac
   Resume(reader);
   SkipToProposalEnd(reader);
   // A created packet's final length follows the transforms.
-  ReadLengthBlock(reader, kPropLengthKeyword, *this, created ? &fields_.length : nullptr);
+  ReadLengthBlock(reader, kPropLengthKeyword, created ? &fields_.length : nullptr);
   Resume(reader);
 }
 
@@ -267,10 +267,10 @@ TransPayload::TransPayload(DebugLogReader& reader, bool created, int attributeSp
     return;
   }
   fields_.reserved = ReadSubBlockNumber(reader, "Reserved:");
-  fields_.length = ReadSubBlockBytes(reader, "Length:", *this);
+  fields_.length = ReadSubBlockBytes(reader, "Length:");
   transNum_ = ReadSubBlockNumber(reader, "TransNum:");
   transId_ = ReadSubBlockNumber(reader, "TransId:");
-  reserved2_ = ReadSubBlockBytes(reader, "Reserved2:", *this);
+  reserved2_ = ReadSubBlockBytes(reader, "Reserved2:");
 
   if (SeekSubBlockLabel(reader, kValueKeyword)) reader.PushBack();
   while (PeekToken(reader) == kValueKeyword && !Holds(reader) && !reader.AtEnd()) {
@@ -279,7 +279,7 @@ TransPayload::TransPayload(DebugLogReader& reader, bool created, int attributeSp
     AppendChild(std::move(value));
   }
   // A created packet's final length follows the attributes.
-  if (ReadLengthBlock(reader, kTransLengthKeyword, *this, created ? &fields_.length : nullptr))
+  if (ReadLengthBlock(reader, kTransLengthKeyword, created ? &fields_.length : nullptr))
     lengthBlockRead_ = created;
   token = PeekToken(reader);
 }

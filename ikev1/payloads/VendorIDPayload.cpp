@@ -47,7 +47,7 @@ int HexDigit(char c) {
 
 VendorIDPayload::VendorIDPayload(DebugLogReader& reader, bool /*created*/, QLFolder* parent)
     : QLFolder("Vendor ID", parent) {
-  fields_.Read(reader, *this);
+  fields_.Read(reader);
   std::string t;
   if (!NextBlockToken(reader, t)) return;
   // The rest of the length line: its decimal in parentheses.
@@ -66,7 +66,7 @@ VendorIDPayload::VendorIDPayload(DebugLogReader& reader, bool /*created*/, QLFol
     if (!NextBlockToken(reader, t)) return;
   }
   if (t == "VID") {
-    vidData_ = ReadLabelledBytes(reader, "Data:", *this);
+    vidData_ = ReadLabelledBytes(reader, "Data:");
     if (!NextBlockToken(reader, t)) return;
   }
 

@@ -17,7 +17,7 @@
 #include "app/QuillonDoc.h"
 #include "app/QuillonView.h"
 #include "app/Services.h"
-#include "ikev1/log/OpenLog.h"
+#include "logs/OpenLog.h"
 #include "model/LogFile.h"
 
 // Readable failure messages for Qt strings.

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "cli/TreePrinter.h"
-#include "ikev1/log/OpenLog.h"
+#include "logs/OpenLog.h"
 #include "model/TreeCounts.h"
 
 namespace quillon {

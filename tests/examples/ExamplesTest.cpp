@@ -39,7 +39,7 @@ std::vector<fs::path> SampleLogs() {
 std::unique_ptr<LogFile> LoadFile(const fs::path& path) {
   auto root = std::make_unique<LogFile>();
   DebugLogReader reader(path.string());
-  root->ReadIKEv1Log(reader);
+  ReadIKEv1Log(*root, reader);
   return root;
 }
 
@@ -85,7 +85,8 @@ TEST(ExamplesTest, EverySampleLoadsEveryPacketWithItsData) {
       // header and payloads itself).
       if (dynamic_cast<const Message*>(node) != nullptr || node->IsNotify()) {
         ++packets;
-        records += node->PacketDebug() != nullptr;
+        const auto* packet = dynamic_cast<const FolderElement*>(node);
+        records += packet != nullptr && packet->PacketDebug() != nullptr;
       }
       // A field whose label or value was not found reads as 0xFFFFFFFF.
       const std::string text = node->Caption() + "\n" + node->DetailText();

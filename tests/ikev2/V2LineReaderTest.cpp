@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "ikev1/log/DebugLogReader.h"  // WrongFormat
+#include "model/CannotOpenLog.h"
 
 namespace quillon {
 namespace {
@@ -103,8 +103,8 @@ TEST(V2LineReader, FileReadsLikeTextAcrossBlockBoundaries) {
   EXPECT_EQ(AllLines(text).size(), 5u);
 }
 
-TEST(V2LineReader, MissingFileRaisesWrongFormat) {
-  EXPECT_THROW(LogLineReader("/nonexistent/dir/quillon-no-such-log.xml"), WrongFormat);
+TEST(V2LineReader, MissingFileCannotBeOpened) {
+  EXPECT_THROW(LogLineReader("/nonexistent/dir/quillon-no-such-log.xml"), CannotOpenLog);
 }
 
 TEST(V2LineReader, CursorKeepsTheNextExchangeStartInsideAnExchange) {

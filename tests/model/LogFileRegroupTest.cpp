@@ -9,10 +9,9 @@
 #include <vector>
 
 #include "ikev1/log/DebugLogReader.h"
-#include "ikev1/log/Header.h"
+#include "ikev1/log/FolderElement.h"
 #include "ikev1/log/PacketDebugRecord.h"
-#include "ikev1/log/PacketDebugTable.h"
-#include "ikev1/negotiation/Exchange.h"
+#include "ikev1/log/ReadIKEv1Log.h"
 #include "ikev1/negotiation/Peer.h"
 #include "ikev2/ReadIKEv2Log.h"
 #include "ikev2/V2Peer.h"
@@ -63,6 +62,12 @@ std::string RichLog() {
          Text(MainModePacket(2, "12:20:01", restartCookie)) + "trailing noise\n";
 }
 
+// The packet-debug record a packet (a message or an informational exchange) took, if any.
+const PacketDebugRecord* RecordOf(const QLFolder* node) {
+  const auto* packet = dynamic_cast<const FolderElement*>(node);
+  return packet != nullptr ? packet->PacketDebug() : nullptr;
+}
+
 TEST(LogFileRegroupTest, PacketDebugRecordsReachTheirPackets) {
   auto root = Load(Text(MainModePacket(1)) + Record(true, "0a000001", kCookie, kZeroId, "\tPeerIP: 0a000063\n") +
                    Record(false, "0a000001", kCookie, kZeroId) + Text(MainModePacket(2)) + Text(MainModePacket(3)) +
@@ -72,13 +77,13 @@ TEST(LogFileRegroupTest, PacketDebugRecordsReachTheirPackets) {
   ASSERT_EQ(mm.ChildCount(), 3u);
   // A "Sent:" record follows its packet: the negotiation's last message at that point. Its
   // PeerIP becomes the negotiation's.
-  ASSERT_NE(mm.Child(0)->PacketDebug(), nullptr);
-  EXPECT_TRUE(mm.Child(0)->PacketDebug()->sent);
+  ASSERT_NE(RecordOf(mm.Child(0)), nullptr);
+  EXPECT_TRUE(RecordOf(mm.Child(0))->sent);
   EXPECT_EQ(mm.PacketDebugValue(), 0x0a000063u);
   // A "Received:" record precedes its packet.
-  ASSERT_NE(mm.Child(1)->PacketDebug(), nullptr);
-  EXPECT_FALSE(mm.Child(1)->PacketDebug()->sent);
-  EXPECT_EQ(mm.Child(2)->PacketDebug(), nullptr);
+  ASSERT_NE(RecordOf(mm.Child(1)), nullptr);
+  EXPECT_FALSE(RecordOf(mm.Child(1))->sent);
+  EXPECT_EQ(RecordOf(mm.Child(2)), nullptr);
 
   // The same cookie in two tunnels: a sent record goes to the first negotiation in tree order,
   // the tunnel with addresses, although that negotiation started later.
@@ -86,9 +91,9 @@ TEST(LogFileRegroupTest, PacketDebugRecordsReachTheirPackets) {
               Text(MainModePacket(3)) + Record(true, "0a000001", kCookie, kZeroId));
   const QLFolder& peer = *root->Child(0);
   ASSERT_EQ(Names(peer), (Texts{"192.168.0.1 <=> 192.168.0.2", "0.0.0.0 <=> 0.0.0.0"}));
-  EXPECT_NE(peer.Child(0)->Child(0)->Child(0)->PacketDebug(), nullptr);
+  EXPECT_NE(RecordOf(peer.Child(0)->Child(0)->Child(0)), nullptr);
   ASSERT_EQ(peer.Child(1)->Child(0)->ChildCount(), 2u);
-  EXPECT_EQ(peer.Child(1)->Child(0)->Child(1)->PacketDebug(), nullptr);
+  EXPECT_EQ(RecordOf(peer.Child(1)->Child(0)->Child(1)), nullptr);
 }
 
 TEST(LogFileRegroupTest, EveryLoadStandsAlone) {
@@ -104,21 +109,13 @@ TEST(LogFileRegroupTest, EveryLoadStandsAlone) {
                                         "Delete IPsec", "Main Mode", "Daemon Restarted!!", "Main Mode"}));
   a->Clear();
   auto reader = DebugLogReader::FromText(text);
-  a->ReadIKEv1Log(reader);
+  ReadIKEv1Log(*a, reader);
   Dump(*a, again);
   EXPECT_EQ(again, first);
 
   // A received record whose packet is not in its log does not attach to another log's packet.
   auto other = Load(Text(MainModePacket(1)) + Record(false, "0a000001", kCookie, kZeroId));
-  EXPECT_EQ(TunnelOf(*Load(Text(MainModePacket(2)))).Child(0)->Child(0)->PacketDebug(), nullptr);
-  // A reader's own table is given back after the load.
-  PacketDebugTable table;
-  auto own = DebugLogReader::FromText(Record(false, "0a000001", kCookie, kZeroId));
-  own.SetPacketDebugRecords(&table);
-  LogFile root;
-  root.ReadIKEv1Log(own);
-  EXPECT_EQ(own.PacketDebugRecords(), &table);
-  EXPECT_EQ(table.Size(), 0u);
+  EXPECT_EQ(RecordOf(TunnelOf(*Load(Text(MainModePacket(2)))).Child(0)->Child(0)), nullptr);
 }
 
 // Peers, their tunnels and each tunnel's number of negotiations, on one line.
@@ -192,21 +189,9 @@ TEST(LogFileRegroupTest, IKEv2PeersRegroupTheSameWay) {
 // The loader's placing of packets, without the regrouping at the end.
 void PlaceWithoutRegrouping(LogFile& root, const std::string& text) {
   auto reader = DebugLogReader::FromText(text);
-  PacketDebugTable table;
-  reader.SetPacketDebugRecords(&table);
-  while (!reader.AtEnd()) {
-    auto header = std::make_unique<Header>(reader);
-    if (auto record = header->TakePacketDebugRecord(); record && !record->sent) table.Put(std::move(record));
-    if (!reader.IsAbandoned()) {
-      Peer* owner = nullptr;
-      for (const auto& peer : root.Children())
-        if (peer->PeerAddress() == header->PeerAddress()) owner = dynamic_cast<Peer*>(peer.get());
-      const std::uint32_t address = header->PeerAddress();
-      if (owner != nullptr) owner->AddPacket(std::move(header), reader);
-      else if (!reader.AtEnd()) root.AddChild(std::make_unique<Peer>(std::move(header), reader, FormatIPv4(address), &root));
-    }
-    if (reader.IsAbandoned() && !reader.AtEnd()) reader.ClearAbandon();
-  }
+  IKEv1ReadOptions options;
+  options.regroup = false;
+  ReadIKEv1Log(root, reader, options);
 }
 
 // Every node, and the regrouping's marks on peers and exchanges.

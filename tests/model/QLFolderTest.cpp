@@ -106,18 +106,6 @@ TEST(QLFolderTest, PayloadTypeNames) {
   EXPECT_EQ(PayloadTypeName(0xFFFFFFFFu), "not recognized");
 }
 
-TEST(QLFolderTest, ReadByteListKeepsTheLengthNote) {
-  auto reader = DebugLogReader::FromText("Length 24 bytes follow\n 0a 0b\n0c NextPld:");
-  QLFolder node;
-  EXPECT_EQ(node.ReadByteList(reader), (ByteList{0x0a, 0x0b, 0x0c}));
-  EXPECT_EQ(node.LengthNote(), "Length 24 bytes follow\r\n\r\n");
-  EXPECT_EQ(reader.ReadToken(), "NextPld:");
-
-  auto plain = DebugLogReader::FromText("01 02 x");
-  EXPECT_EQ(node.ReadByteList(plain), (ByteList{1, 2}));
-  EXPECT_EQ(node.LengthNote(), "Length 24 bytes follow\r\n\r\n");  // unchanged
-}
-
 TEST(QLFolderTest, TimeAndDateParsing) {
   CalendarTime t;
   QLFolder::ParseTime("12:34:56", t);

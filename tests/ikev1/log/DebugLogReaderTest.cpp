@@ -177,7 +177,19 @@ TEST(DebugLogReaderTest, FilesAreReadInBlocksAndReadersAreIndependent) {
   EXPECT_TRUE(ra.AtEnd());
   std::filesystem::remove(a);
   std::filesystem::remove(b);
-  EXPECT_THROW(DebugLogReader((dir / "quillon_no_such_file.ilx").string()), WrongFormat);
+  EXPECT_THROW(DebugLogReader((dir / "quillon_no_such_file.ilx").string()), CannotOpenLog);
+}
+
+TEST(DebugLogReaderTest, ReadByteListKeepsTheLengthNote) {
+  auto reader = DebugLogReader::FromText("Length 24 bytes follow\n 0a 0b\n0c NextPld:");
+  std::string note;
+  EXPECT_EQ(ReadByteList(reader, &note), (ByteList{0x0a, 0x0b, 0x0c}));
+  EXPECT_EQ(note, "Length 24 bytes follow\r\n\r\n");
+  EXPECT_EQ(reader.ReadToken(), "NextPld:");
+
+  auto plain = DebugLogReader::FromText("01 02 x");
+  EXPECT_EQ(ReadByteList(plain, &note), (ByteList{1, 2}));
+  EXPECT_EQ(note, "Length 24 bytes follow\r\n\r\n");  // unchanged
 }
 
 }  // namespace

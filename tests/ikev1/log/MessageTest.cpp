@@ -13,6 +13,7 @@
 #include "ikev1/log/PacketDebugRecord.h"
 #include "ikev1/log/PacketDebugTable.h"
 #include "ikev1/payloads/KeyMaterialPayloads.h"
+#include "tests/ikev1/LoadedPackets.h"
 #include "tests/ikev1/negotiation/NegotiationLog.h"
 
 namespace quillon {
@@ -37,23 +38,6 @@ std::string Packet(const std::string& keyword, const std::string& payloads, cons
   return negtest::Text(p);
 }
 
-// The loader's part between packets: scan for the next packet, park received packet-debug
-// records, pass over abandoned scans; then the message of class M loads the packet.
-template <class M>
-std::unique_ptr<M> LoadNext(DebugLogReader& reader, PacketDebugTable& table, const std::string& name = "packet") {
-  while (!reader.AtEnd()) {
-    auto header = std::make_unique<Header>(reader);
-    if (auto record = header->TakePacketDebugRecord(); record && !record->sent) table.Put(std::move(record));
-    if (!reader.IsAbandoned()) {
-      auto message = std::make_unique<M>(name, nullptr);
-      message->Load(std::move(header), reader);
-      return message;
-    }
-    reader.ClearAbandon();
-  }
-  return nullptr;
-}
-
 const ByteList& DataOf(const QLFolder* node) { return dynamic_cast<const KeyMaterialPayload&>(*node).Data(); }
 
 std::unique_ptr<Header> MadeHeader(std::uint32_t kind, bool created) {
@@ -66,8 +50,7 @@ std::unique_ptr<Header> MadeHeader(std::uint32_t kind, bool created) {
 }
 
 TEST(MessageTest, PayloadChainInLogOrder) {
-  PacketDebugTable table;
-  auto reader = DebugLogReader::FromText(
+  LoadedPackets packets(
       "log start\n" +
       Packet("process_packet3phase1:",
              Block("debugKeyPayload:", "KeyData:", "01 02") + "gxIsakmp noise: 12 ab\n" + Nonce("03") +
@@ -78,10 +61,10 @@ TEST(MessageTest, PayloadChainInLogOrder) {
       Packet("create_packet5phase1:", Block("debugHashPayload:", "HashData:", "11 22") + kFinalHash + Nonce("07")) +
       kRecord + Nonce("08") + Packet("create_packet5phase1:", Block("debugHashPayload:", "HashData:", "11")));
 
-  auto m3 = LoadNext<Main34Mess>(reader, table);
+  auto m3 = packets.Next<Main34Mess>();
   ASSERT_EQ(m3->ChildCount(), 6u);
   EXPECT_EQ(m3->Child(0), m3->GetHeader());
-  EXPECT_EQ(m3->GetHeader()->Parent(), m3.get());
+  EXPECT_EQ(m3->GetHeader()->Parent(), m3);
   EXPECT_EQ(m3->Child(1)->Caption(), "Key");
   EXPECT_EQ(DataOf(m3->Child(1)), (ByteList{1, 2}));
   EXPECT_EQ(DataOf(m3->Child(2)), (ByteList{3}));
@@ -89,19 +72,17 @@ TEST(MessageTest, PayloadChainInLogOrder) {
   EXPECT_EQ(m3->Child(4)->Caption(), "NAT Discovery");
   EXPECT_EQ(DataOf(m3->Child(5)), (ByteList{5}));
   // Only the first token after the packet line tells whether there are payloads.
-  auto m4 = LoadNext<Main34Mess>(reader, table);
+  auto m4 = packets.Next<Main34Mess>();
   EXPECT_EQ(m4->GetHeader()->PacketKind(), 0x0Cu);
   EXPECT_EQ(m4->ChildCount(), 1u);
   // The daemon logs a created packet's hash as zeros and its computed value, with the final
   // length, after the payloads; a packet-debug block ends the chain and is left for the scan.
-  auto m5 = LoadNext<Main56Mess>(reader, table);
+  auto m5 = packets.Next<Main56Mess>();
   ASSERT_EQ(m5->ChildCount(), 3u);
   ASSERT_EQ(m5->HashPayload(), m5->Child(1));
   EXPECT_EQ(m5->HashPayload()->Data(), (ByteList{0xaa, 0xbb, 0xcc}));
   EXPECT_EQ(m5->GetHeader()->Length(), (ByteList{0, 0, 0, 0x4c}));
-  EXPECT_EQ(table.Size(), 0u);
-  EXPECT_EQ(DataOf(LoadNext<Main56Mess>(reader, table)->Child(1)), ByteList{});  // no data block: empty
-  EXPECT_EQ(table.Size(), 1u);
+  EXPECT_EQ(DataOf(packets.Next<Main56Mess>()->Child(1)), ByteList{});  // no data block: empty
 }
 
 TEST(MessageTest, GathersValuesFromItsPayloads) {
@@ -156,22 +137,20 @@ TEST(MessageTest, QuickModeMessageShowsItsIdentities) {
 }
 
 TEST(MessageTest, PacketDebugRecordsAndFramingAsTheDaemonLogsThem) {
-  PacketDebugTable table;
-  auto reader = DebugLogReader::FromText(
+  LoadedPackets packets(
       kRecord + Packet("create_packet5phase1:", Block("debugHashPayload:", "HashData:", "11") + kFinalHash) +
       Packet("MMCrackProcess:", Nonce("01 02"), kTunnel) + Packet("process_config", "") +
       Packet("create_config_ack:", ""));
-  reader.SetPacketDebugRecords(&table);
   // A created packet with the parked record's cookie and message ID leaves it alone; the
-  // received one takes it. Through a tunnel the peer's address is the tunnel's.
-  auto m5 = LoadNext<Main56Mess>(reader, table, "MM packet 5 (12:34:56)");
+  // received one takes it. Through a tunnel the peer's address is the tunnel's. (The tunnel
+  // with addresses comes first in the tree.)
+  auto m6 = packets.Next<Main56Mess>();
+  auto m5 = packets.Next<Main56Mess>();
+  ASSERT_NE(m5, nullptr);
   EXPECT_EQ(m5->PacketDebug(), nullptr);
-  EXPECT_EQ(table.Size(), 1u);
   EXPECT_EQ(m5->DetailText(), "MM packet 5 (12:34:56)-  Mon Nov 13 2006\r\n\r\n==> Sent to peer 10.0.0.1");
-  auto m6 = LoadNext<Main56Mess>(reader, table, "MM packet 6 (12:34:56)");
   ASSERT_NE(m6->PacketDebug(), nullptr);
-  EXPECT_EQ(table.Size(), 0u);
-  EXPECT_EQ(m6->DetailText(), "MM packet 6 (12:34:56)-  Mon Nov 13 2006\r\n\r\nExchange type:\t\tMain mode"
+  EXPECT_EQ(m6->DetailText(), "MM packet 5 (12:34:56)-  Mon Nov 13 2006\r\n\r\nExchange type:\t\tMain mode"
                               "\r\n\r\n<== Received from peer 192.168.0.2");
 
   // Saved, each packet is framed as the daemon logs it (that the saved log reads back to the
@@ -179,7 +158,7 @@ TEST(MessageTest, PacketDebugRecordsAndFramingAsTheDaemonLogsThem) {
   std::string saved;
   negtest::WriteTree(*m5, saved);
   negtest::WriteTree(*m6, saved);
-  for (int i = 0; i < 2; ++i) negtest::WriteTree(*LoadNext<ConfigMess>(reader, table), saved);
+  for (int i = 0; i < 2; ++i) negtest::WriteTree(*packets.Next<ConfigMess>(), saved);
   const std::string date = " Mon Nov 13 12:34:56 2006\n";
   // a created packet has its packet line, header block, payloads, then final hash and length;
   EXPECT_NE(saved.find("\n" + kPlus + "\ncreate_packet5phase1: peer: a000001 ~~" + date + kPlus +
@@ -206,18 +185,16 @@ TEST(MessageTest, PacketDebugRecordsAndFramingAsTheDaemonLogsThem) {
 }
 
 TEST(MessageTest, CutChainEndsAtTheNextPacketTheEndOrARestart) {
-  PacketDebugTable table;
   // A block cut short by the next packet, in either layout: the field reads as not found and
   // the next packet is still read whole.
   for (const char* next : {"process_packet4phase1:", "create_packet4phase1:"}) {
-    auto reader = DebugLogReader::FromText(
+    LoadedPackets packets(
         Packet("process_packet3phase1:", Nonce("01") + "debugNoncePayload:\n\tNextPld: 0a\n\tReserved: ") +
         Packet(next, ""));
-    auto m3 = LoadNext<Main34Mess>(reader, table);
+    auto m3 = packets.Next<Main34Mess>();
     ASSERT_EQ(m3->ChildCount(), 3u);
     EXPECT_EQ(dynamic_cast<const KeyMaterialPayload&>(*m3->Child(2)).Fields().reserved, 0xFFFFFFFFu);
-    reader.ClearAbandon();
-    auto m4 = LoadNext<Main34Mess>(reader, table);
+    auto m4 = packets.Next<Main34Mess>();
     ASSERT_NE(m4, nullptr) << next;
     EXPECT_EQ(m4->GetHeader()->PacketKind(), 0x0Cu);
     EXPECT_EQ(m4->GetHeader()->IsCreated(), next[0] == 'c');
@@ -225,14 +202,13 @@ TEST(MessageTest, CutChainEndsAtTheNextPacketTheEndOrARestart) {
   }
   for (const char* tail : {"debugNoncePayload:", "debugNoncePayload:\n\tNextPld: 0a\n\tReserved: 00\n\tLength:",
                            "debugHashData:", "debugIsakmpHdrLen:\n\tLength:", "TransMatchFailure: proposal"}) {
-    auto reader = DebugLogReader::FromText(Packet("create_packet5phase1:", tail));
-    ASSERT_NE(LoadNext<Main56Mess>(reader, table), nullptr) << tail;
-    EXPECT_TRUE(reader.AtEnd()) << tail;
+    LoadedPackets packets(Packet("create_packet5phase1:", tail));
+    ASSERT_NE(packets.Next<Main56Mess>(), nullptr) << tail;
   }
-  auto restart =
-      DebugLogReader::FromText(Packet("process_packet3phase1:", Nonce("01") + "IKE daemon started\n" + Nonce("02")));
-  EXPECT_EQ(LoadNext<Main34Mess>(restart, table)->ChildCount(), 2u);
-  EXPECT_TRUE(restart.RestartSeen());  // left for the loader to tell the peers
+  LoadedPackets restart(Packet("process_packet3phase1:", Nonce("01") + "IKE daemon started\n" + Nonce("02")));
+  EXPECT_EQ(restart.Next<Main34Mess>()->ChildCount(), 2u);
+  // The restart ends the chain; the loader then marks it in the tunnel.
+  EXPECT_EQ(restart.Root().Child(0)->Child(0)->Child(1)->Name(), "Daemon Restarted!!");
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 
 #include "cli/TreePrinter.h"
 #include "ikev1/log/DebugLogReader.h"
+#include "ikev1/log/ReadIKEv1Log.h"
 #include "model/LogFile.h"
 
 namespace quillon {
@@ -30,7 +31,7 @@ std::string Sample(const char* name) { return ReadFile(std::string(QUILLON_SOURC
 std::string Tree(const std::string& text, const IKEv1ReadOptions& options) {
   LogFile root;
   DebugLogReader reader = DebugLogReader::FromText(text);
-  root.ReadIKEv1Log(reader, options);
+  ReadIKEv1Log(root, reader, options);
   return cli::TextTree(root, {false, true}) + "restart text: " + reader.RestartText();
 }
 
@@ -115,7 +116,7 @@ TEST(PieceLoad, FileReadInPiecesGivesTheTreeOfOneReader) {
   DebugLogReader reader(path);
   std::uint64_t lastProgress = 0;
   reader.SetProgress([&lastProgress](std::uint64_t bytes) { lastProgress = bytes; });
-  root.ReadIKEv1Log(reader, {4096, 2});
+  ReadIKEv1Log(root, reader, {4096, 2});
   EXPECT_EQ(cli::TextTree(root, {false, true}) + "restart text: " + reader.RestartText(), Tree(sample, kOneReader));
   EXPECT_EQ(lastProgress, sample.size());
   std::filesystem::remove(path);

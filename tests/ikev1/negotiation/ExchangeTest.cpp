@@ -189,7 +189,8 @@ TEST(ExchangeTest, PacketWithoutMessageClassKeepsItsHeader) {
   header->SetPacketKind(0x08);
   header->SetInitCookie({1, 2, 3, 4, 5, 6, 7, 8});
   MainMode mm(nullptr);
-  mm.Load(std::move(header), reader);
+  PreparedPacket packet = ReadPacket(mm.Family(), std::move(header), reader);
+  mm.Place(packet, nullptr);
   EXPECT_EQ(mm.ChildCount(), 0u);
   EXPECT_EQ(mm.PacketMask(), 0u);
   ASSERT_NE(mm.GetHeader(), nullptr);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "ikev1/log/DebugLogReader.h"
+#include "ikev1/log/ReadIKEv1Log.h"
 #include "ikev1/negotiation/Exchange.h"
 #include "ikev1/negotiation/Peer.h"
 #include "ikev1/negotiation/Tunnel.h"
@@ -119,7 +120,7 @@ inline std::string Record(bool sent, const std::string& peer, const std::string&
 inline std::unique_ptr<LogFile> Load(std::string text) {
   auto root = std::make_unique<LogFile>();
   auto reader = DebugLogReader::FromText(std::move(text));
-  root->ReadIKEv1Log(reader);
+  ReadIKEv1Log(*root, reader);
   return root;
 }
 

@@ -127,7 +127,7 @@ TEST(TunnelTest, PacketsFindTheirNegotiationAfterTheTunnelChanged) {
 
   auto add = [&tunnel](const Packet& p) {
     auto reader = DebugLogReader::FromText(Text(p));
-    return tunnel.AddPacket(std::make_unique<Header>(reader), reader);
+    return tunnel.AddPacket(ReadPacket(std::make_unique<Header>(reader), reader), nullptr);
   };
   // The negotiation of cookie b moved up one place; packet 3 still joins it.
   Exchange* joined = add(MainModePacket(3, "12:00:03", b));
@@ -143,7 +143,7 @@ TEST(TunnelTest, PacketsFindTheirNegotiationAfterTheTunnelChanged) {
   EXPECT_EQ(tunnel.ChildCount(), 4u);
   // A packet without a negotiation class is dropped.
   auto reader = DebugLogReader::FromText("");
-  EXPECT_EQ(tunnel.AddPacket(std::make_unique<Header>(), reader), nullptr);
+  EXPECT_EQ(tunnel.AddPacket(ReadPacket(std::make_unique<Header>(), reader), nullptr), nullptr);
   EXPECT_EQ(tunnel.ChildCount(), 4u);
 }
 

@@ -172,7 +172,7 @@ TEST(IsakmpValueTest, VariableLengthValueSkipsItsDecimalOnly) {
 // ---- the attribute payload in its message --------------------------------------------------------
 
 TEST(AttributePayloadTest, UserNameAndAssignedAddressReachTheMessage) {
-  auto reader = DebugLogReader::FromText(
+  LoadedPackets packets(
       Received("process_config", AttributeBlock("02") + Variable("00 0e", "61 6c 69 63 65") +
                                      Variable("00 01", "0a 00 00 05") +
                                      Variable("00 01", "0a 00 01") +  // no address: keeps the one before
@@ -182,7 +182,7 @@ TEST(AttributePayloadTest, UserNameAndAssignedAddressReachTheMessage) {
                    Variable("00 11", "55 73 65 72 20 62 6f 62 20 61 75 74 68 65 6e 74 69 63 61 74 65 64") +
                    Variable("00 0e", "61 6c 69 63 65")));
 
-  auto reply = LoadNext<ConfigMess>(reader, "CM");
+  auto reply = packets.Next<ConfigMess>();
   ASSERT_EQ(reply->ChildCount(), 3u);
   const auto* attributes = dynamic_cast<const AttributePayload*>(reply->Child(1));
   ASSERT_NE(attributes, nullptr);
@@ -198,7 +198,7 @@ TEST(AttributePayloadTest, UserNameAndAssignedAddressReachTheMessage) {
   EXPECT_EQ(dynamic_cast<const KeyMaterialPayload*>(reply->Child(2))->Data(), (ByteList{1}));
 
   // The first user name decides, from a user-name attribute or an authentication message.
-  auto second = LoadNext<ConfigMess>(reader, "CM");
+  auto second = packets.Next<ConfigMess>();
   ASSERT_NE(second, nullptr);
   EXPECT_EQ(second->UserName(), "bob");
   EXPECT_FALSE(second->HasUserDetail());
@@ -223,8 +223,8 @@ TEST(AttributePayloadTest, ConfigurationMessagesNamedAndCompletedByTypeAndStatus
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    auto reader = DebugLogReader::FromText(Created(c.keyword, AttributeBlock(c.type) + c.attributes + LengthBlock()));
-    auto m = LoadNext<ConfigMess>(reader, "CM");
+    LoadedPackets packets(Created(c.keyword, AttributeBlock(c.type) + c.attributes + LengthBlock()));
+    auto m = packets.Next<ConfigMess>();
     ASSERT_NE(m, nullptr);
     EXPECT_EQ(m->Name(), c.name);
     EXPECT_EQ(m->IsComplete(), c.complete);
@@ -239,12 +239,12 @@ TEST(AttributePayloadTest, ConfigurationMessagesNamedAndCompletedByTypeAndStatus
 // ---- challenge/response --------------------------------------------------------------------------
 
 TEST(CHREPayloadTest, CrackAttributesInTheChain) {
-  auto reader = DebugLogReader::FromText(
+  LoadedPackets packets(
       Received("process_packet5phase1:", ChreBlock("00 01") + Variable("40 06", "61 6c 69 63 65") +
                                              Variable("40 07", "73 65") + Basic("40 08", "00") +
                                              Basic("c0 0c", "00 01") + Basic("80 0c", "00 01") + Nonce()) +
       Received("process_packet6phase1:", ChreBlock("00 09")));
-  auto m = LoadNext<Main56Mess>(reader);
+  auto m = packets.Next<Main56Mess>();
   ASSERT_EQ(m->ChildCount(), 3u);
   const auto* chre = dynamic_cast<const CHREPayload*>(m->Child(1));
   ASSERT_NE(chre, nullptr);
@@ -256,7 +256,7 @@ TEST(CHREPayloadTest, CrackAttributesInTheChain) {
             "CRACK_T_FIN:\t00 01  (CRACK_FIN_SUCCESS)\r\nLife Duration:\t\t1\r\n");
   EXPECT_NE(dynamic_cast<const KeyMaterialPayload*>(m->Child(2)), nullptr);
 
-  auto next = LoadNext<Main56Mess>(reader);
+  auto next = packets.Next<Main56Mess>();
   ASSERT_EQ(next->ChildCount(), 2u);
   const auto& unknown = dynamic_cast<const CHREPayload&>(*next->Child(1));
   EXPECT_EQ(unknown.ChildCount(), 0u);
@@ -324,29 +324,29 @@ TEST(AttributeCHRETest, BlockCutByTheNextPacketLeavesThatPacket) {
     SCOPED_TRACE(createdNext);
     const std::string next = createdNext ? Created("create_config_reply:", AttributeBlock("02"))
                                          : Received("process_config", AttributeBlock("02"));
-    auto reader = DebugLogReader::FromText(
+    LoadedPackets packets(
         Received("process_config", AttributeBlock("01") + Variable("00 0e", "61 6c 69 63 65") + cutAttribute) +
         Received("process_packet5phase1:", ChreBlock("00 01") + Variable("40 06", "61") + cutAttribute) +
         Received("process_config", "debugAttributePayload:\n\tNextPld: 00\n\tReserved: ") + next);
 
-    auto first = LoadNext<ConfigMess>(reader, "CM");
+    auto first = packets.Next<ConfigMess>();
     ASSERT_EQ(first->ChildCount(), 2u);
     EXPECT_EQ(first->Child(1)->ChildCount(), 1u);  // the cut attribute is dropped
     EXPECT_EQ(first->UserName(), "alice");
     EXPECT_EQ(first->Name(), "CM Request  (12:34:56)");
 
-    auto second = LoadNext<Main56Mess>(reader);
+    auto second = packets.Next<Main56Mess>();
     ASSERT_NE(second, nullptr);
     ASSERT_EQ(second->ChildCount(), 2u);
     EXPECT_EQ(second->Child(1)->ChildCount(), 1u);
 
-    auto third = LoadNext<ConfigMess>(reader, "CM");
+    auto third = packets.Next<ConfigMess>();
     ASSERT_NE(third, nullptr);
     ASSERT_EQ(third->ChildCount(), 2u);
     EXPECT_EQ(dynamic_cast<const AttributePayload&>(*third->Child(1)).Fields().reserved, kUnread);
     EXPECT_EQ(third->Name(), "CM");  // no type read
 
-    auto fourth = LoadNext<ConfigMess>(reader, "CM");
+    auto fourth = packets.Next<ConfigMess>();
     ASSERT_NE(fourth, nullptr);
     EXPECT_EQ(fourth->GetHeader()->IsCreated(), createdNext);
     EXPECT_EQ(fourth->Name(), "CM Reply (12:34:56)");
@@ -360,11 +360,10 @@ TEST(AttributeCHRETest, EndOfFileInsideABlock) {
         AttributeBlock("03") + Basic("80 14", "00 00") + "debugAttributePayloadLen:\n\tLength:",
         std::string("debugCHREPayload:\n\tNextPld: 00"), ChreBlock("00 01") + "debugIsakmpValue:\n\tFormat: 0\n"}) {
     SCOPED_TRACE(tail);
-    auto reader = DebugLogReader::FromText(Created("create_config_set:", tail));
-    auto m = LoadNext<ConfigMess>(reader, "CM");
+    LoadedPackets packets(Created("create_config_set:", tail));
+    auto m = packets.Next<ConfigMess>();
     ASSERT_NE(m, nullptr);
     EXPECT_EQ(m->ChildCount(), 2u);
-    EXPECT_TRUE(reader.AtEnd());
   }
 }
 

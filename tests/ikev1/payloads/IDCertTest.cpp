@@ -142,12 +142,12 @@ TEST(IDPayloadTest, StringFormAndTrailingAttribute) {
 }
 
 TEST(IDPayloadTest, QuickModePacketNamesItsIdentities) {
-  auto reader = DebugLogReader::FromText(
+  LoadedPackets packets(
       Received("process_packet1phase2:",
                Nonce() + IdBlock("04", "0a 00 00 00 ff ff ff 00") +
                    IdBlock("01", "00 00 01 02", "\tService type: 11 (17)  Service port: 01 f4 (1 244 )\n") +
                    Nonce("02")));
-  auto message = LoadNext<PhaTwo12Mess>(reader, "QM packet 1 (12:34:56)");
+  auto message = packets.Next<PhaTwo12Mess>();
   ASSERT_NE(message, nullptr);
   ASSERT_EQ(message->ChildCount(), 5u);
   EXPECT_EQ(message->Caption(), "QM packet 1 (12:34:56) - 10.0.0.0/24 - 0.0.1.2 (UDP:500)");
@@ -179,11 +179,11 @@ TEST(IDPayloadTest, MissingLabelsAndCutBlocks) {
   }
 
   // A block cut by the next packet keeps that packet for the packet scan.
-  auto twoPackets = DebugLogReader::FromText(
+  LoadedPackets twoPackets(
       Received("process_packet1phase2:", "debugIDPayload:\n" + kHead + "\tType: 01\n\tReserved2:\n") +
       Received("process_packet2phase2:", Nonce()));
-  EXPECT_EQ(LoadNext<PhaTwo12Mess>(twoPackets)->ChildCount(), 2u);
-  auto second = LoadNext<PhaTwo12Mess>(twoPackets);
+  EXPECT_EQ(twoPackets.Next<PhaTwo12Mess>()->ChildCount(), 2u);
+  auto second = twoPackets.Next<PhaTwo12Mess>();
   ASSERT_NE(second, nullptr);
   EXPECT_EQ(second->GetHeader()->PacketKind(), 0x41u);
   EXPECT_EQ(second->ChildCount(), 2u);
@@ -233,10 +233,10 @@ TEST(CertPayloadTest, CertificateWithItsDebugText) {
 
 TEST(CertPayloadTest, CertificateFollowedDirectlyByAnotherPayload) {
   // Neither block is followed by "#####": the next payload's keyword is left for the chain.
-  auto reader = DebugLogReader::FromText(
+  LoadedPackets packets(
       Received("process_packet5phase1:", CertBlock("01 02", "") + CertReqBlock("04", "\tCertReqData: 03\n") +
                                              Nonce("04") + CertBlock("05", kCertDebug) + Nonce("06")));
-  auto message = LoadNext<Main56Mess>(reader);
+  auto message = packets.Next<Main56Mess>();
   ASSERT_NE(message, nullptr);
   ASSERT_EQ(message->ChildCount(), 6u);
   EXPECT_EQ(dynamic_cast<const CertPayload&>(*message->Child(1)).Data(), (ByteList{1, 2}));
@@ -298,12 +298,12 @@ TEST(CertPayloadTest, CutDebugBlocks) {
   // A debug text cut by the next packet, in either layout: the packet scan finds that packet.
   for (const std::string& next :
        {Received("process_packet6phase1:", Nonce("02")), Created("create_packet6phase1:", Nonce("02"))}) {
-    auto log = DebugLogReader::FromText(Received("process_packet5phase1:", cutBlock) + next);
-    auto first = LoadNext<Main56Mess>(log);
+    LoadedPackets log(Received("process_packet5phase1:", cutBlock) + next);
+    auto first = log.Next<Main56Mess>();
     ASSERT_NE(first, nullptr);
     ASSERT_EQ(first->ChildCount(), 2u);
     EXPECT_EQ(dynamic_cast<const CertPayload&>(*first->Child(1)).DebugText(), "\r\n\r\nSubject: x\r\n");
-    auto second = LoadNext<Main56Mess>(log);
+    auto second = log.Next<Main56Mess>();
     ASSERT_NE(second, nullptr);
     EXPECT_EQ(second->GetHeader()->PacketKind(), 0x0Eu);
     EXPECT_EQ(second->ChildCount(), 2u);

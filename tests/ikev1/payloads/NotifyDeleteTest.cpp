@@ -172,13 +172,13 @@ TEST(NotifyPayloadTest, ChainGoesOnAfterBadNotifications) {
   };
   for (const std::string& block : bad) {
     SCOPED_TRACE(block);
-    auto reader = DebugLogReader::FromText(Received("process_packet3phase1:", block) +
+    LoadedPackets packets(Received("process_packet3phase1:", block) +
                                            Received("process_packet4phase1:", Nonce("07")));
-    auto first = LoadNext<Main34Mess>(reader);
+    auto first = packets.Next<Main34Mess>();
     ASSERT_NE(first, nullptr);
     ASSERT_GE(first->ChildCount(), 2u);
     EXPECT_NE(dynamic_cast<NotifyPayload*>(first->Child(1)), nullptr);
-    auto second = LoadNext<Main34Mess>(reader);
+    auto second = packets.Next<Main34Mess>();
     ASSERT_NE(second, nullptr);
     EXPECT_EQ(second->GetHeader()->PacketKind(), 0x0Cu);
     EXPECT_EQ(second->ChildCount(), 2u);
@@ -234,19 +234,19 @@ TEST(DeletePayloadTest, CaptionTextAndProtocol) {
 }
 
 TEST(DeletePayloadTest, InTheChain) {
-  auto reader = DebugLogReader::FromText(
+  LoadedPackets packets(
       Received("process_packet3phase1:", DeleteBlock("00 00 00 01", "04", "00 01", "11 22 33 44") +
                                              NotifyBlock("00 10 (16)", "03", "04", "60 02", "55 66 77 88", "") +
                                              "debugDeletePayload:\n") +
       Received("process_packet4phase1:", Nonce("07")));
-  auto m = LoadNext<Main34Mess>(reader);
+  auto m = packets.Next<Main34Mess>();
   ASSERT_EQ(m->ChildCount(), 4u);
   EXPECT_EQ(m->Child(1)->Caption(), "Delete  (11223344)");
   EXPECT_EQ(m->Child(2)->Caption(), "Notify:   INITIAL-CONTACT");
   EXPECT_EQ(m->SpiText(), "11223344");
   // A delete block without fields keeps empty SPIs and the next packet is found.
   EXPECT_EQ(m->Child(3)->Caption(), "Delete  ()");
-  EXPECT_EQ(LoadNext<Main34Mess>(reader)->GetHeader()->PacketKind(), 0x0Cu);
+  EXPECT_EQ(packets.Next<Main34Mess>()->GetHeader()->PacketKind(), 0x0Cu);
 }
 
 }  // namespace

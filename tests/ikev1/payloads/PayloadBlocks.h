@@ -14,6 +14,7 @@
 #include "ikev1/log/Header.h"
 #include "ikev1/log/Message.h"
 #include "ikev1/payloads/PayloadFactory.h"
+#include "tests/ikev1/LoadedPackets.h"
 
 namespace quillon::payload_blocks {
 
@@ -72,23 +73,6 @@ inline std::string Received(const std::string& keyword, const std::string& paylo
 }
 inline std::string Created(const std::string& keyword, const std::string& payloads) {
   return PacketLine(keyword) + HeaderBlock(true) + payloads;
-}
-
-// The loader's part: scan for the next packet, load it, clear what a cut packet left.
-template <class M>
-std::unique_ptr<M> LoadNext(DebugLogReader& reader, const std::string& name = "packet") {
-  while (!reader.AtEnd()) {
-    auto header = std::make_unique<Header>(reader);
-    if (reader.IsAbandoned()) {
-      reader.ClearAbandon();
-      continue;
-    }
-    auto message = std::make_unique<M>(name, nullptr);
-    message->Load(std::move(header), reader);
-    reader.ClearAbandon();
-    return message;
-  }
-  return nullptr;
 }
 
 // ---- single blocks --------------------------------------------------------------------------------

@@ -232,11 +232,11 @@ TEST(SAPayloadTest, BlocksCutShortLeaveTheNextPacketToTheScan) {
           created ? Created("create_packet1phase1:", cut) : Received("process_packet1phase1:", cut);
       const std::string next =
           created ? Created("create_packet2phase1:", Nonce("07")) : Received("process_packet2phase1:", Nonce("07"));
-      auto reader = DebugLogReader::FromText(first + next);
-      auto m1 = LoadNext<Main12Mess>(reader);
+      LoadedPackets packets(first + next);
+      auto m1 = packets.Next<Main12Mess>();
       ASSERT_NE(m1, nullptr);
       ASSERT_NE(m1->SaPayload(), nullptr);
-      auto m2 = LoadNext<Main12Mess>(reader);
+      auto m2 = packets.Next<Main12Mess>();
       ASSERT_NE(m2, nullptr);
       EXPECT_EQ(m2->GetHeader()->PacketKind(), 0x0Au);
       EXPECT_EQ(m2->ChildCount(), 2u);
@@ -300,15 +300,15 @@ std::string Failure(const std::string& prop, const std::string& trans, const std
 
 const std::string kSuccess = "TransMatchSuccess: prop 1 trans 1 id 3 chosen ok\n";
 
-SAPayload* SaOf(Message& m) { return dynamic_cast<SAPayload*>(m.SaPayload()); }
+SAPayload* SaOf(const Message& m) { return dynamic_cast<SAPayload*>(m.SaPayload()); }
 
 TEST(TransMatchTest, FailureLinesMarkTheirTransforms) {
-  auto reader = DebugLogReader::FromText(
+  LoadedPackets packets(
       Received("process_packet1phase2:", MatchSa() + Failure("1", "2", "3", "Encryption mismatch") +
                                              Failure("1", "2", "4", "other ID") + Failure("1", "7", "3", "no such") +
                                              "gxIsakmp noise line\n" + Nonce()) +
       Received("process_packet2phase2:", Nonce("02")));
-  auto m = LoadNext<PhaTwo12Mess>(reader);
+  auto m = packets.Next<PhaTwo12Mess>();
   ASSERT_NE(m, nullptr);
   SAPayload* sa = SaOf(*m);
   ASSERT_NE(sa, nullptr);
@@ -320,7 +320,7 @@ TEST(TransMatchTest, FailureLinesMarkTheirTransforms) {
   EXPECT_FALSE(sa->Proposal(0)->Transform(0)->IsNotChosen());
   EXPECT_EQ(sa->Proposal(0)->Transform(0)->DetailText().find("Not chosen"), std::string::npos);
   EXPECT_FALSE(sa->Proposal(1)->Transform(0)->IsNotChosen());  // transform 2, ID 3, but of proposal 2
-  EXPECT_EQ(LoadNext<PhaTwo12Mess>(reader)->GetHeader()->PacketKind(), 0x41u);
+  EXPECT_EQ(packets.Next<PhaTwo12Mess>()->GetHeader()->PacketKind(), 0x41u);
 
   // A later failure for the same transform replaces the reason.
   auto direct = ReadSa(MatchSa() + Nonce(), false, 64);
@@ -333,16 +333,16 @@ TEST(TransMatchTest, FailureLinesMarkTheirTransforms) {
 
 TEST(TransMatchTest, RunWithASuccessLineMarksNothing) {
   for (const std::string& run : {Failure("1", "2", "3", "x") + kSuccess, kSuccess + Failure("1", "2", "3", "x")}) {
-    auto reader = DebugLogReader::FromText(Received("process_packet1phase2:", MatchSa() + run + Nonce()));
-    auto m = LoadNext<PhaTwo12Mess>(reader);
+    LoadedPackets packets(Received("process_packet1phase2:", MatchSa() + run + Nonce()));
+    auto m = packets.Next<PhaTwo12Mess>();
     ASSERT_NE(SaOf(*m), nullptr);
     EXPECT_FALSE(SaOf(*m)->Proposal(0)->Transform(1)->IsNotChosen()) << run;
     EXPECT_EQ(m->ChildCount(), 3u);
   }
   // Two runs: a success in the first does not keep the second from marking.
-  auto reader = DebugLogReader::FromText(Received(
+  LoadedPackets packets(Received(
       "process_packet1phase2:", MatchSa() + kSuccess + Nonce() + Failure("1", "2", "3", "later") + Nonce("02")));
-  auto m = LoadNext<PhaTwo12Mess>(reader);
+  auto m = packets.Next<PhaTwo12Mess>();
   EXPECT_EQ(SaOf(*m)->Proposal(0)->Transform(1)->NotChosenReason(), "later");
 }
 
@@ -366,9 +366,9 @@ TEST(TransMatchTest, RecordAndMessagesWithoutSa) {
   EXPECT_EQ(cut.ReadToken(), "debugNoncePayload:");
 
   // A message without SA link reads the lines and drops them.
-  auto noSa = DebugLogReader::FromText(
+  LoadedPackets noSa(
       Received("process_packet3phase1:", Nonce() + Failure("1", "2", "3", "x") + kSuccess + Nonce("02")));
-  EXPECT_EQ(LoadNext<Main34Mess>(noSa)->ChildCount(), 3u);
+  EXPECT_EQ(noSa.Next<Main34Mess>()->ChildCount(), 3u);
 }
 
 }  // namespace

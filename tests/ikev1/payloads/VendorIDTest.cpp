@@ -136,12 +136,12 @@ TEST(VendorIDTest, BadInputEndsInsideTheBlock) {
   // A fields block cut by the next packet: the packet scan finds that packet.
   for (const std::string& tail : {std::string("\tVIDData: 01\n\tProduct:\n"), std::string("\tVIDData: 01\n\tA free\n"),
                                   std::string("\tVIDData: 01\n\tProduct: 01\n\tVersion: 00 00 13 88\n\tA:\n")}) {
-    auto log = DebugLogReader::FromText(Received("process_packet1phase1:", kVid + "debugVendorIDFields:\n" + tail) +
+    LoadedPackets log(Received("process_packet1phase1:", kVid + "debugVendorIDFields:\n" + tail) +
                                         Received("process_packet2phase1:", Nonce()));
-    auto first = LoadNext<Main12Mess>(log);
+    auto first = log.Next<Main12Mess>();
     ASSERT_EQ(first->ChildCount(), 2u) << tail;
     EXPECT_EQ(first->Child(1)->Caption(), "Vendor ID");
-    auto second = LoadNext<Main12Mess>(log);
+    auto second = log.Next<Main12Mess>();
     ASSERT_NE(second, nullptr);
     EXPECT_EQ(second->GetHeader()->PacketKind(), 0x0Au) << tail;
     EXPECT_EQ(second->ChildCount(), 2u) << tail;

@@ -1,4 +1,4 @@
-#include "ikev1/log/OpenLog.h"
+#include "logs/OpenLog.h"
 
 #include <chrono>
 #include <cstdio>
@@ -6,8 +6,10 @@
 #include <vector>
 
 #include "ikev1/log/DebugLogReader.h"
+#include "ikev1/log/ReadIKEv1Log.h"
 #include "ikev2/LogLineReader.h"
 #include "ikev2/ReadIKEv2Log.h"
+#include "model/CannotOpenLog.h"
 
 namespace quillon {
 
@@ -57,13 +59,13 @@ OpenLogResult OpenLog(const std::string& path, const ReadProgress& progress) {
     if (IsIKEv1LogPath(path)) {
       DebugLogReader reader(path);
       reader.SetProgress(progress);
-      log->ReadIKEv1Log(reader);
+      ReadIKEv1Log(*log, reader);
     } else {
       LogLineReader reader(path);
       reader.SetProgress(progress);
       ReadIKEv2Log(*log, reader);
     }
-  } catch (const WrongFormat&) {
+  } catch (const CannotOpenLog&) {
     // The file vanished or became unreadable between the check above and the load.
     result.status = OpenLogResult::Status::kCannotOpen;
     result.message = "Failed to open file: " + path;

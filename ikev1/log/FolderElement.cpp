@@ -1,10 +1,8 @@
-#include "model/FolderElement.h"
+#include "ikev1/log/FolderElement.h"
 
 #include "ikev1/log/DebugLogReader.h"
 
 namespace quillon {
-
-// ---- FolderElement ----------------------------------------------------------------------------
 
 FolderElement::FolderElement(std::string name, QLFolder* parent) : QLFolder(std::move(name), parent) {}
 
@@ -12,13 +10,7 @@ FolderElement::~FolderElement() = default;
 
 std::uint32_t FolderElement::CookieValue() const { return header_ ? header_->CookieValue() : 0; }
 
-void FolderElement::Load(std::unique_ptr<Header> header, DebugLogReader& reader) {
-  SetHeader(std::move(header));
-  ReadPayloads(reader);
-  AttachPacketDebug(reader.PacketDebugRecords());
-}
-
-void FolderElement::AttachPacketDebug(PacketDebugTable* /*table*/) { AttachPacketDebug(); }
+std::uint32_t FolderElement::PacketDebugValue() const { return packetDebug_ ? packetDebug_->peerIP : 0; }
 
 bool FolderElement::IsBlockKeyword(std::string_view token) const { return DebugLogReader::IsBlockKeyword(token); }
 

@@ -1,5 +1,6 @@
-// Opening a log file: choosing the reader by the path, timing the load, and the failures the
-// caller shows to the user. The viewer and the command-line tool both load through here.
+// Opening a log file: choosing the format's reader by the path, timing the load, and the
+// failures the caller shows to the user. The viewer and the command-line tool both load
+// through here; this is the one place above both log formats.
 #pragma once
 
 #include <memory>
