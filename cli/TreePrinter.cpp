@@ -8,18 +8,24 @@
 
 namespace quillon::cli {
 
+namespace {
+
+// The log's texts are single-byte (Latin-1): one character in UTF-8.
+void AppendUtf8(unsigned char c, std::string& out) {
+  if (c < 0x80) {
+    out.push_back(static_cast<char>(c));
+  } else {
+    out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  }
+}
+
+}  // namespace
+
 std::string Latin1ToUtf8(std::string_view text) {
   std::string out;
   out.reserve(text.size());
-  for (char ch : text) {
-    const auto c = static_cast<unsigned char>(ch);
-    if (c < 0x80) {
-      out.push_back(ch);
-    } else {
-      out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    }
-  }
+  for (char ch : text) AppendUtf8(static_cast<unsigned char>(ch), out);
   return out;
 }
 
@@ -82,11 +88,8 @@ void AppendJsonString(std::string_view text, std::string& out) {
           char escape[8];
           std::snprintf(escape, sizeof escape, "\\u%04x", c);
           out += escape;
-        } else if (c < 0x80) {
-          out.push_back(ch);
         } else {
-          out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-          out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+          AppendUtf8(c, out);
         }
     }
   }

@@ -11,7 +11,7 @@
 
 #include "ikev2/V2Peer.h"
 #include "model/Background.h"
-#include "ikev2/v2Exchange.h"
+#include "ikev2/V2Exchange.h"
 
 namespace quillon {
 

@@ -20,6 +20,8 @@ namespace quillon {
 
 class LogFile : public QLFolder {
  public:
+  // A root that has read no log is named "IKE Debugging Info"; each format's reader renames
+  // it when it loads ("IKE debugging info", "IKEv2 debugging info").
   LogFile();
   ~LogFile() override;
 

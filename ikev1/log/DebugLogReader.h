@@ -124,6 +124,8 @@ class DebugLogReader {
   void SetRestartSeen() { restartSeen_ = true; }
   void ClearRestartSeen() { restartSeen_ = false; }
   bool IsAbandoned() const { return abandoned_; }
+  // A flag holds the reader (abandon or restart): every read returns the current token again.
+  bool IsStopped() const { return abandoned_ || restartSeen_; }
   void Abandon() { abandoned_ = true; }
   void ClearAbandon() { abandoned_ = false; }
   const std::string& RestartText() const { return restartText_; }

@@ -1,8 +1,18 @@
 #include "ikev1/log/FolderElement.h"
 
 #include "ikev1/log/DebugLogReader.h"
+#include "ikev1/log/PacketDebugTable.h"
+#include "ikev1/payloads/KeyMaterialPayloads.h"
+#include "ikev1/payloads/PayloadFactory.h"
 
 namespace quillon {
+
+namespace {
+
+// The separator lines around a packet line.
+const std::string kPlusLine(70, '+');
+
+}  // namespace
 
 FolderElement::FolderElement(std::string name, QLFolder* parent) : QLFolder(std::move(name), parent) {}
 
@@ -17,6 +27,64 @@ bool FolderElement::IsBlockKeyword(std::string_view token) const { return DebugL
 void FolderElement::SetHeader(std::unique_ptr<Header> header) {
   header_ = header.get();
   heldHeader_ = std::move(header);
+}
+
+void FolderElement::TakeReceivedRecord(PacketDebugTable* table) {
+  const Header* header = GetHeader();
+  if (header == nullptr || header->IsCreated() || table == nullptr) return;
+  if (std::unique_ptr<PacketDebugRecord> record = table->Take(header->InitCookie(), header->MsgId()))
+    SetPacketDebug(std::move(record));
+}
+
+bool FolderElement::ReadClosingBlock(int code, DebugLogReader& reader, HashPayload* hash) {
+  switch (code) {
+    case kHashDataBlock:
+      if (hash != nullptr) hash->ReadHashData(reader);
+      return true;
+    case kHeaderLengthBlock:
+      // The label is looked for within this block only, then handed back to the header's own
+      // reading of the block.
+      if (Header* header = GetHeader(); header != nullptr && SeekBlockLabel(reader, "Length:")) {
+        reader.PushBack();
+        header->ReadLengthBlock(reader);
+      }
+      return true;
+    default:
+      return false;
+  }
+}
+
+void FolderElement::WritePacketOpening(std::string& out, std::string_view lineStart) const {
+  const Header* header = GetHeader();
+  if (header == nullptr) return;
+  if (!header->IsCreated()) {
+    if (const PacketDebugRecord* record = PacketDebug()) record->Write(out);
+    header->WriteHeaderBlock(out);
+  }
+  std::string line(lineStart);
+  AppendNumberText(line, header->PeerAddress(), 16);
+  line += header->TunnelText();
+  line += header->DateText();
+  const std::size_t cut = line.size() >= 5 ? line.size() - 5 : 0;
+  const std::string_view whole(line);
+  out += '\n';
+  out += kPlusLine;
+  out += '\n';
+  out += whole.substr(0, cut);
+  out += ' ';
+  out += header->TimeText();
+  out += whole.substr(cut);
+  out += '\n';
+  out += kPlusLine;
+  out += '\n';
+  if (header->IsCreated()) header->WriteHeaderBlock(out);
+}
+
+void FolderElement::WritePacketClosing(std::string& out) const {
+  const Header* header = GetHeader();
+  if (header == nullptr || !header->IsCreated()) return;
+  header->WriteLengthBlock(out);
+  if (const PacketDebugRecord* record = PacketDebug()) record->Write(out);
 }
 
 }  // namespace quillon

@@ -13,6 +13,7 @@
 
 namespace quillon {
 
+class HashPayload;
 class PacketDebugTable;
 
 class FolderElement : public QLFolder {
@@ -41,6 +42,22 @@ class FolderElement : public QLFolder {
 
  protected:
   void SetHeaderLink(Header* header) { header_ = header; }
+
+  // What a packet node (a message, or an informational exchange, which is its own packet)
+  // shares with every other:
+  // A received packet takes the record the loader parked under its cookie and message ID.
+  void TakeReceivedRecord(PacketDebugTable* table);
+  // The blocks the daemon logs after a created packet's payloads: the final hash data (for
+  // `hash`, when the packet has a hash payload) and the final length (for the header). False
+  // for any other block.
+  bool ReadClosingBlock(int code, DebugLogReader& reader, HashPayload* hash);
+  // The packet's framing as the daemon logs it: a received packet's record and header block,
+  // the packet line between two separator lines (`lineStart` is the keyword up to the peer's
+  // address, then come the address, the tunnel token and the date with the time of day
+  // between the day and the year), then a created packet's header block.
+  void WritePacketOpening(std::string& out, std::string_view lineStart) const;
+  // After a created packet's payloads: its final length block and its "Sent:" record.
+  void WritePacketClosing(std::string& out) const;
 
  private:
   Header* header_ = nullptr;                 // not owned through this link

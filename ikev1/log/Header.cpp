@@ -84,8 +84,6 @@ bool ParseTunnelToken(std::string_view token, std::uint32_t& local, std::uint32_
   return true;
 }
 
-const std::string kPlusLine(70, '+');
-
 }  // namespace
 
 Header::Header() : QLFolder("Header", nullptr) {}
@@ -256,8 +254,8 @@ std::uint32_t Header::EffectivePeerAddress() const {
 }
 
 std::string Header::DetailText() const {
-  std::string t = "Header\r\n\r\nInitCookie:\t" + U(initCookie_);
-  t += "\r\nRespCookie:\t" + U(respCookie_);
+  std::string t = "Header\r\n\r\nInitCookie:\t" + UnspacedHex(initCookie_);
+  t += "\r\nRespCookie:\t" + UnspacedHex(respCookie_);
   t += "\r\nNext Payload:\t" + PayloadTypeName(nextPayload_);
   t += "\r\nMjVer:\t\t" + NumberText(majorVersion_, 10);
   t += "\r\nMnVer:\t\t" + NumberText(minorVersion_, 10);
@@ -265,8 +263,8 @@ std::string Header::DetailText() const {
   t += ")\r\nEncFlag:\t" + NumberText(encFlag_, 10);
   t += "\r\nCommitFlag:\t" + NumberText(commitFlag_, 10);
   t += "\r\nResFlag:\t" + NumberText(resFlag_, 10);
-  t += "\r\nMsgID:\t\t" + U(msgId_);
-  t += "\r\nLength:\t\t" + H(length_) + " (" + NumberText(ByteListValue(length_), 10) + ")\r\n";
+  t += "\r\nMsgID:\t\t" + UnspacedHex(msgId_);
+  t += "\r\nLength:\t\t" + SpacedHex(length_) + " (" + NumberText(ByteListValue(length_), 10) + ")\r\n";
   return t;
 }
 

@@ -70,8 +70,8 @@ class Header : public QLFolder {
   const ByteList& MsgId() const { return msgId_; }
   const ByteList& RespCookie() const { return respCookie_; }
   const ByteList& Length() const { return length_; }
-  std::string InitCookieText() const { return U(initCookie_); }
-  std::string RespCookieText() const { return U(respCookie_); }
+  std::string InitCookieText() const { return UnspacedHex(initCookie_); }
+  std::string RespCookieText() const { return UnspacedHex(respCookie_); }
   std::uint32_t MsgIdValue() const { return msgIdValue_; }
   std::string TimeText() const override { return timeText_; }
   std::string DateText() const override { return dateText_; }

@@ -15,7 +15,6 @@ namespace quillon {
 
 namespace {
 
-const std::string kPlusLine(70, '+');
 
 // The packet line's keyword after "create_" / "process_", by packet kind; the kinds without a
 // "packetN..." keyword (configuration, informational) have none here.
@@ -74,19 +73,9 @@ void Message::ReadPayloads(DebugLogReader& reader) {
 }
 
 void Message::ReadBlock(int code, DebugLogReader& reader) {
+  // The final hash of a created packet goes to the hash payload logged before it.
+  if (ReadClosingBlock(code, reader, HashPayload())) return;
   switch (code) {
-    case kHashDataBlock:
-      // The final hash of a created packet, for the hash payload logged before it.
-      if (quillon::HashPayload* hash = HashPayload()) hash->ReadHashData(reader);
-      return;
-    case kHeaderLengthBlock:
-      // The final length of a created packet. The label is looked for within this block
-      // only, then handed back to the header's own reading of the block.
-      if (Header* header = GetHeader(); header != nullptr && SeekBlockLabel(reader, "Length:")) {
-        reader.PushBack();
-        header->ReadLengthBlock(reader);
-      }
-      return;
     case kTransMatchFailure:
     case kTransMatchSuccess:
       ReadTransformMatchRun(reader, SaPayload());
@@ -130,10 +119,7 @@ QLFolder* Message::AddPayload(std::unique_ptr<QLFolder> payload) {
 void Message::AttachPacketDebug(PacketDebugTable* table) {
   // A received packet's record precedes it in the log and was parked by the loader; a created
   // packet's "Sent:" record follows it and is attached by the loader when it is read.
-  const Header* header = GetHeader();
-  if (header == nullptr || header->IsCreated() || table == nullptr) return;
-  if (std::unique_ptr<PacketDebugRecord> record = table->Take(header->InitCookie(), header->MsgId()))
-    SetPacketDebug(std::move(record));
+  TakeReceivedRecord(table);
 }
 
 std::string Message::DetailText() const {
@@ -150,46 +136,13 @@ void Message::AppendDetailTail(std::string& t, const Header& header) const {
   t += FormatIPv4(header.EffectivePeerAddress());
 }
 
-void Message::WritePacket(std::string& out, const std::string& lineStart) const {
-  const Header* header = GetHeader();
-  if (header == nullptr) return;
-  if (!header->IsCreated()) {
-    if (const PacketDebugRecord* record = PacketDebug()) record->Write(out);
-    header->WriteHeaderBlock(out);
-  }
-  // The packet line: keyword, peer, tunnel, then the date with the time of day between the
-  // day and the year, as the daemon prints it.
-  std::string line = lineStart;
-  AppendNumberText(line, header->PeerAddress(), 16);
-  line += header->TunnelText();
-  line += header->DateText();
-  const std::size_t cut = line.size() >= 5 ? line.size() - 5 : 0;
-  const std::string_view whole(line);
-  out += '\n';
-  out += kPlusLine;
-  out += '\n';
-  out += whole.substr(0, cut);
-  out += ' ';
-  out += header->TimeText();
-  out += whole.substr(cut);
-  out += '\n';
-  out += kPlusLine;
-  out += '\n';
-  if (header->IsCreated()) header->WriteHeaderBlock(out);
-}
-
 void Message::WriteDebug(std::string& out) const {
   const Header* header = GetHeader();
   if (header == nullptr) return;
-  WritePacket(out, (header->IsCreated() ? "create_" : "process_") + PacketKindText(header->PacketKind()));
+  WritePacketOpening(out, (header->IsCreated() ? "create_" : "process_") + PacketKindText(header->PacketKind()));
 }
 
-void Message::WriteDebugLength(std::string& out) const {
-  const Header* header = GetHeader();
-  if (header == nullptr || !header->IsCreated()) return;
-  header->WriteLengthBlock(out);
-  if (const PacketDebugRecord* record = PacketDebug()) record->Write(out);
-}
+void Message::WriteDebugLength(std::string& out) const { WritePacketClosing(out); }
 
 // ---- ConfigMess ---------------------------------------------------------------------------------
 
@@ -222,7 +175,7 @@ void ConfigMess::SetAttributePayload(QLFolder* payload) {
 void ConfigMess::WriteDebug(std::string& out) const {
   const Header* header = GetHeader();
   if (header == nullptr) return;
-  WritePacket(out, std::string(ConfigKeyword(header->PacketKind())) + " peer: ");
+  WritePacketOpening(out, std::string(ConfigKeyword(header->PacketKind())) + " peer: ");
 }
 
 // ---- PhaTwo12Mess -------------------------------------------------------------------------------

@@ -77,7 +77,6 @@ class Message : public FolderElement {
   // The packet as the daemon logs it: a received packet's record and header block before the
   // packet line, a created packet's header block after it. `lineStart` is the packet line's
   // text up to the peer address.
-  void WritePacket(std::string& out, const std::string& lineStart) const;
   // The end of the detail text: the packet-debug record's lines, then the direction and the
   // peer's address.
   void AppendDetailTail(std::string& text, const Header& header) const;

@@ -13,12 +13,6 @@
 
 namespace quillon {
 
-namespace {
-
-const std::string kPlusLine(70, '+');
-
-}  // namespace
-
 Notify::Notify(QLFolder* parent) : Exchange("Info", parent, kKeepsReassignment) {}
 
 void Notify::SetHeader(std::unique_ptr<Header> header) {
@@ -49,10 +43,7 @@ std::string Notify::DetailText() const {
 
 void Notify::AttachPacketDebug(PacketDebugTable* table) {
   // The daemon logs a received packet's record before the packet; the loader parked it.
-  const Header* header = GetHeader();
-  if (header == nullptr || header->IsCreated() || table == nullptr) return;
-  if (std::unique_ptr<PacketDebugRecord> record = table->Take(header->InitCookie(), header->MsgId()))
-    SetPacketDebug(std::move(record));
+  TakeReceivedRecord(table);
 }
 
 void Notify::ReadPayloads(DebugLogReader& reader) {
@@ -61,6 +52,8 @@ void Notify::ReadPayloads(DebugLogReader& reader) {
 }
 
 void Notify::ReadBlock(int code, DebugLogReader& reader) {
+  // A created packet's final hash and length, logged after its payloads.
+  if (ReadClosingBlock(code, reader, dynamic_cast<HashPayload*>(hashPayload_))) return;
   Header* header = GetHeader();
   switch (code) {
     case kHashBlock:
@@ -89,16 +82,6 @@ void Notify::ReadBlock(int code, DebugLogReader& reader) {
       spiText_ = payload->SpiText();
       return;
     }
-    case kHashDataBlock:
-      // A created packet's final hash, logged after its payloads.
-      if (auto* hash = dynamic_cast<HashPayload*>(hashPayload_)) hash->ReadHashData(reader);
-      return;
-    case kHeaderLengthBlock:
-      if (header != nullptr && SeekBlockLabel(reader, "Length:")) {
-        reader.PushBack();
-        header->ReadLengthBlock(reader);
-      }
-      return;
     default:
       return;  // blocks an informational packet does not carry are passed over
   }
@@ -107,32 +90,9 @@ void Notify::ReadBlock(int code, DebugLogReader& reader) {
 void Notify::WriteDebug(std::string& out) const {
   const Header* header = GetHeader();
   if (header == nullptr) return;
-  if (!header->IsCreated()) {
-    if (const PacketDebugRecord* record = PacketDebug()) record->Write(out);
-    header->WriteHeaderBlock(out);
-  }
-  std::string line = " peer: ";
-  AppendNumberText(line, header->PeerAddress(), 16);
-  line += header->TunnelText();
-  line += header->DateText();
-  // The daemon prints the time of day between the day and the year.
-  line.insert(line.size() >= 5 ? line.size() - 5 : 0, " " + header->TimeText());
-  out += '\n';
-  out += kPlusLine;
-  out += '\n';
-  out += header->IsCreated() ? "gxIsakmp_BuildInfoExc-N" : "gxIsakmp_ProcessInfoExc";
-  out += line;
-  out += '\n';
-  out += kPlusLine;
-  out += '\n';
-  if (header->IsCreated()) header->WriteHeaderBlock(out);
+  WritePacketOpening(out, header->IsCreated() ? "gxIsakmp_BuildInfoExc-N peer: " : "gxIsakmp_ProcessInfoExc peer: ");
 }
 
-void Notify::WriteDebugLength(std::string& out) const {
-  const Header* header = GetHeader();
-  if (header == nullptr || !header->IsCreated()) return;
-  header->WriteLengthBlock(out);
-  if (const PacketDebugRecord* record = PacketDebug()) record->Write(out);
-}
+void Notify::WriteDebugLength(std::string& out) const { WritePacketClosing(out); }
 
 }  // namespace quillon

@@ -12,7 +12,6 @@ namespace quillon {
 
 namespace {
 
-constexpr std::string_view kValueKeyword = "debugIsakmpValue:";
 constexpr std::string_view kLengthKeyword = "debugAttributePayloadLen:";
 
 // The extended-authentication status attribute, without and with the format bit. 0 reports a
@@ -20,9 +19,7 @@ constexpr std::string_view kLengthKeyword = "debugAttributePayloadLen:";
 constexpr std::uint32_t kStatusAttribute = 20;
 constexpr std::uint32_t kBasicStatusAttribute = 0x8000u | kStatusAttribute;
 
-bool Holds(const DebugLogReader& reader) { return reader.IsAbandoned() || reader.RestartSeen(); }
 
-std::string D(std::uint32_t value) { return NumberText(value, 10); }
 
 // "00 18 (24)" as the written blocks put a dump and its value: no blank before the parenthesis
 // but the dump's own.
@@ -43,11 +40,11 @@ AttributePayload::AttributePayload(DebugLogReader& reader, bool created, QLFolde
   type_ = ReadSubBlockNumber(reader, "Type:");
   reserved2_ = ReadSubBlockNumber(reader, "Reserved:");
   // The transaction identifier; some daemon versions label it "Length:".
-  if (!Holds(reader)) {
+  if (!reader.IsStopped()) {
     const std::string& t = reader.ReadToken();
     if (t == "Identifier:" || t == "Length:") {
       identifier_ = ReadByteList(reader);
-    } else if (!Holds(reader)) {
+    } else if (!reader.IsStopped()) {
       reader.PushBack();
     }
   }
@@ -88,9 +85,9 @@ void AttributePayload::ReadAttributes(DebugLogReader& reader) {
     }
     AppendChild(std::move(value));
 
-    if (Holds(reader) || reader.AtEnd()) return;
+    if (reader.IsStopped() || reader.AtEnd()) return;
     const bool more = reader.ReadToken() == kValueKeyword;
-    if (Holds(reader)) return;
+    if (reader.IsStopped()) return;
     reader.PushBack();  // the next attribute's keyword, or what follows the list
     if (!more || reader.AtEnd()) return;
   }
@@ -98,11 +95,11 @@ void AttributePayload::ReadAttributes(DebugLogReader& reader) {
 
 std::string AttributePayload::DetailText() const {
   std::string t = fields_.DetailHead("Attribute Payload");
-  t += "\r\nType:\t\t" + D(type_) + " (" + ConfigModeTypeName(type_) + ")";
-  t += "\r\nReserved:\t" + D(reserved2_);
+  t += "\r\nType:\t\t" + DecimalText(type_) + " (" + ConfigModeTypeName(type_) + ")";
+  t += "\r\nReserved:\t" + DecimalText(reserved2_);
   t += "\r\nIdentifier:\t";
   AppendHexText(t, identifier_, 16, false, true);
-  t += " (" + D(ByteListValue(identifier_)) + ")\r\n\r\n";
+  t += " (" + DecimalText(ByteListValue(identifier_)) + ")\r\n\r\n";
   for (const auto& child : Children()) {
     if (const auto* value = dynamic_cast<const IsakmpValue*>(child.get())) {
       t += value->ValueText(1, 0);

@@ -161,9 +161,14 @@ std::string HexText(const ByteList& list, unsigned base, bool wrap, bool spaced)
 void AppendNumberText(std::string& out, std::uint32_t value, unsigned base);
 void AppendHexText(std::string& out, const ByteList& list, unsigned base, bool wrap, bool spaced);
 
-// Shorthands used in the block layouts: H spaced, W wrapped and spaced, U unspaced.
-inline std::string H(const ByteList& l) { return HexText(l, 16, false, true); }
-inline std::string W(const ByteList& l) { return HexText(l, 16, true, true); }
-inline std::string U(const ByteList& l) { return HexText(l, 16, false, false); }
+// The hex dumps of the block layouts: on one line with a blank after each element, wrapped
+// after every 15 elements, and on one line without blanks (cookies, SPIs, message IDs).
+inline std::string SpacedHex(const ByteList& l) { return HexText(l, 16, false, true); }
+inline std::string WrappedHex(const ByteList& l) { return HexText(l, 16, true, true); }
+inline std::string UnspacedHex(const ByteList& l) { return HexText(l, 16, false, false); }
+
+// A number in decimal and in (lower-case) hexadecimal, as the detail texts and blocks print it.
+inline std::string DecimalText(std::uint32_t value) { return NumberText(value, 10); }
+inline std::string HexNumberText(std::uint32_t value) { return NumberText(value, 16); }
 
 }  // namespace quillon

@@ -12,11 +12,8 @@ namespace quillon {
 
 namespace {
 
-constexpr std::string_view kValueKeyword = "debugIsakmpValue:";
 
-bool Holds(const DebugLogReader& reader) { return reader.IsAbandoned() || reader.RestartSeen(); }
 
-std::string D(std::uint32_t value) { return NumberText(value, 10); }
 
 }  // namespace
 
@@ -29,9 +26,9 @@ CHREPayload::CHREPayload(DebugLogReader& reader, QLFolder* parent) : QLFolder("C
   reserved3_ = ReadSubBlockNumber(reader, "Reserved:");
 
   // The CRACK attributes follow the block directly.
-  while (!Holds(reader) && !reader.AtEnd()) {
+  while (!reader.IsStopped() && !reader.AtEnd()) {
     const bool attribute = reader.ReadToken() == kValueKeyword;
-    if (Holds(reader)) return;
+    if (reader.IsStopped()) return;
     reader.PushBack();
     if (!attribute || reader.AtEnd()) return;
     auto value = std::make_unique<IsakmpValue>(reader, IsakmpValue::kPhaseOneSpace, this);
@@ -43,8 +40,8 @@ CHREPayload::CHREPayload(DebugLogReader& reader, QLFolder* parent) : QLFolder("C
 std::string CHREPayload::DetailText() const {
   std::string t = fields_.DetailHead("Challenge/Response Payload");
   t += "\r\nLAM Type:\t" + LamTypeName(ByteListValue(lamType_));
-  t += "\r\nReserved:\t" + D(reserved2_);
-  t += "\r\nReserved:\t" + D(reserved3_) + "\r\n\r\n";
+  t += "\r\nReserved:\t" + DecimalText(reserved2_);
+  t += "\r\nReserved:\t" + DecimalText(reserved3_) + "\r\n\r\n";
   for (const auto& child : Children()) {
     if (const auto* value = dynamic_cast<const IsakmpValue*>(child.get())) {
       t += value->ValueText(32, 0);

@@ -7,7 +7,6 @@ namespace quillon {
 
 namespace {
 
-std::string D(std::uint32_t value) { return NumberText(value, 10); }
 
 }  // namespace
 
@@ -18,9 +17,9 @@ DeletePayload::DeletePayload(DebugLogReader& reader, QLFolder* parent) : QLFolde
   spis_ = ReadSubBlockBytes(reader, "SPIs:");
 }
 
-std::string DeletePayload::Caption() const { return Name() + "  (" + U(spis_) + ")"; }
+std::string DeletePayload::Caption() const { return Name() + "  (" + UnspacedHex(spis_) + ")"; }
 
-std::string DeletePayload::SpiText() const { return U(spis_); }
+std::string DeletePayload::SpiText() const { return UnspacedHex(spis_); }
 
 std::string DeletePayload::ProtocolName() const {
   switch (ByteListValue(doi_)) {
@@ -32,21 +31,21 @@ std::string DeletePayload::ProtocolName() const {
 
 std::string DeletePayload::DetailText() const {
   std::string t = fields_.DetailHead("Delete Payload");
-  t += "\r\nDOI:\t\t" + H(doi_);
-  t += "\r\nProtID:\t\t" + D(static_cast<std::uint32_t>(protId_));
-  t += "\r\nSPI Size:\t" + D(static_cast<std::uint32_t>(spiSize_));
-  t += "\r\nNum of SPIs:\t" + D(ByteListValue(spiCount_));
+  t += "\r\nDOI:\t\t" + SpacedHex(doi_);
+  t += "\r\nProtID:\t\t" + DecimalText(static_cast<std::uint32_t>(protId_));
+  t += "\r\nSPI Size:\t" + DecimalText(static_cast<std::uint32_t>(spiSize_));
+  t += "\r\nNum of SPIs:\t" + DecimalText(ByteListValue(spiCount_));
   // Long SPIs stand on a line of their own.
   t += spiSize_ < 16 ? "\r\nSPI:\t\t" : "\r\nSPI:\r\n";
-  t += U(spis_);
+  t += UnspacedHex(spis_);
   t += "\r\n";
   return t;
 }
 
 void DeletePayload::WriteDebug(std::string& out) const {
   WriteInformationalHead(out, "debugDeletePayload:", fields_, doi_, protId_, spiSize_);
-  out += "\n\tSPIs: " + H(spiCount_);
-  out += "\n\tSPIs: " + H(spis_);
+  out += "\n\tSPIs: " + SpacedHex(spiCount_);
+  out += "\n\tSPIs: " + SpacedHex(spis_);
   out += '\n';
 }
 

@@ -10,7 +10,6 @@ namespace quillon {
 
 namespace {
 
-constexpr std::string_view kKeyword = "debugIsakmpValue:";
 
 constexpr std::array<std::string_view, 7> kSubBlockKeywords = {
     "debugPropPayload:",    "debugTransPayload:",    "debugIsakmpValue:",        "debugSAPayloadLen:",
@@ -40,7 +39,7 @@ bool IsPhaseOneNumber(std::uint32_t type) {
 // Phase-one attribute types whose value is named.
 bool IsPhaseOneNamed(std::uint32_t type) { return (type >= 1 && type <= 5) || type == 11; }
 
-std::string UnknownAttributeText(const ByteList& attribute) { return "Unknown Attribute (" + H(attribute) + ")"; }
+std::string UnknownAttributeText(const ByteList& attribute) { return "Unknown Attribute (" + SpacedHex(attribute) + ")"; }
 
 bool StopsSubBlock(std::string_view t) {
   return DebugLogReader::IsBlockKeyword(t) || DebugLogReader::IsDebugMarker(t) || IsSubBlockKeyword(t);
@@ -113,7 +112,7 @@ std::string DottedAddressText(const ByteList& list) {
 
 IsakmpValue::IsakmpValue(DebugLogReader& reader, int attributeSpace, QLFolder* /*owner*/)
     : attributeSpace_(attributeSpace) {
-  if (!reader.IsAbandoned() && !reader.RestartSeen() && reader.ReadToken() != kKeyword) reader.PushBack();
+  if (!reader.IsAbandoned() && !reader.RestartSeen() && reader.ReadToken() != kValueKeyword) reader.PushBack();
   attribute_ = ReadSubBlockBytes(reader, "Attribute:");
   format_ = ReadSubBlockNumber(reader, "Format:");
   if (format_ == 0) {
@@ -206,13 +205,13 @@ std::string IsakmpValue::PhaseOneText() const {
   if (t == 13) return PhaseOneAttributeLabel(t);  // "PRF: " without its value
   if (IsPhaseOneNumber(t)) return PhaseOneAttributeLabel(t) + NumberText(v, 10);
   switch (t) {
-    case 16390: return CrackAttributeLabel(t) + H(val_) + "(" + CharText(val_, true) + ")";  // user name
-    case 16391: return CrackAttributeLabel(t) + H(val_);                                     // secret
+    case 16390: return CrackAttributeLabel(t) + SpacedHex(val_) + "(" + CharText(val_, true) + ")";  // user name
+    case 16391: return CrackAttributeLabel(t) + SpacedHex(val_);                                     // secret
     case 16392:
     case 16393:
     case 16394:
     case 16395: return CrackAttributeLabel(t);                                    // domain .. message
-    case 16396: return CrackAttributeLabel(t) + H(val_) + CrackFinStatusName(v);  // finish status
+    case 16396: return CrackAttributeLabel(t) + SpacedHex(val_) + CrackFinStatusName(v);  // finish status
     default: return UnknownAttributeText(attribute_);
   }
 }
@@ -248,7 +247,7 @@ constexpr std::uint32_t kFormatBit = 0x8000u;
 
 // "00 00 70 80 (28800)": the dump, then its value in decimal.
 std::string DumpAndDecimal(const ByteList& val, std::string_view gap) {
-  std::string t = H(val);
+  std::string t = SpacedHex(val);
   t += gap;
   t += '(';
   AppendNumberText(t, ByteListValue(val), 10);
@@ -292,23 +291,23 @@ std::string ConfigModeValueText(const IsakmpValue& value) {
     case 16:  // passcode
     case 19:  // domain
     case 20:  // status
-      return ConfigModeAttributeLabel(a) + H(val);
+      return ConfigModeAttributeLabel(a) + SpacedHex(val);
     case 14:  // user name
-      return ConfigModeAttributeLabel(a) + H(val) + " (" + CharText(val, true) + ")";
+      return ConfigModeAttributeLabel(a) + SpacedHex(val) + " (" + CharText(val, true) + ")";
     case 15:  // password: the label entry is the whole line, the value stays hidden
       return ConfigModeAttributeLabel(a);
     case 17:  // message
     case 18:  // challenge
-      return ConfigModeAttributeLabel(a) + W(val) + "\r\n  (" + CharText(val, false) + ")";
+      return ConfigModeAttributeLabel(a) + WrappedHex(val) + "\r\n  (" + CharText(val, false) + ")";
     case kFormatBit | 13:  // extended-authentication type and status in the basic (type/value)
     case kFormatBit | 20:  // form: the same labels
-      return ConfigModeAttributeLabel(a & ~kFormatBit) + H(val);
+      return ConfigModeAttributeLabel(a & ~kFormatBit) + SpacedHex(val);
 
     // The gateway's private attributes.
     case 16384: return "ZLAN Data:\t" + DumpAndDecimal(val, " ");
-    case 16385: return "ZLAN Hash:\r\n" + W(val);
-    case 16387: return "Domain Name:\t\t\t" + H(val) + "\r\n\t\t\t\t(" + CharText(val, true) + ")";
-    case 16388: return "Virtual Adapter MAC Address\t" + H(val);
+    case 16385: return "ZLAN Hash:\r\n" + WrappedHex(val);
+    case 16387: return "Domain Name:\t\t\t" + SpacedHex(val) + "\r\n\t\t\t\t(" + CharText(val, true) + ")";
+    case 16388: return "Virtual Adapter MAC Address\t" + SpacedHex(val);
     case 16389: {  // the result of the client's address assignment
       std::string t = "IP Assignment status\t\t";
       t += AssignmentStatusText(v);
@@ -320,14 +319,14 @@ std::string ConfigModeValueText(const IsakmpValue& value) {
     case 16401: return "DHCP FQDN\t\t\t" + CharText(val, true);
     case 16402: return "DHCP Vendor\t\t\t" + CharText(val, true);
     case 16403: return "DHCP User\t\t\t" + CharText(val, true);
-    case 16453: return "TRX Session cookie\t\t" + H(val);
+    case 16453: return "TRX Session cookie\t\t" + SpacedHex(val);
     case 16455: return "Hearth Mode allowed:\t\t" + CharText(val, true);
     case 16456: return "Show message\t\t\t" + CharText(val, true);
     case 16457: return "Message\t\t\t\t" + CharText(val, false);
     case 16458: return "Message ID\t\t\t" + NumberText(v, 10);
     case 16459: return "Message interval\t\t" + NumberText(v, 10);
     case 16460: return "Connection allowed\t\t" + CharText(val, true);
-    default: return ConfigModeAttributeLabel(0) + " (" + H(value.Attribute()) + ")";
+    default: return ConfigModeAttributeLabel(0) + " (" + SpacedHex(value.Attribute()) + ")";
   }
 }
 

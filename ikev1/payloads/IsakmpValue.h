@@ -31,6 +31,9 @@ class DebugLogReader;
 
 // ---- sub-blocks -----------------------------------------------------------------------------------
 
+// The keyword of one data attribute inside a transform, attribute or challenge/response block.
+inline constexpr std::string_view kValueKeyword = "debugIsakmpValue:";
+
 // The keywords of the blocks that the daemon logs inside a payload block, which the message's
 // chain does not dispatch on: "debugPropPayload:", "debugTransPayload:", "debugIsakmpValue:"
 // and the length blocks "debugSAPayloadLen:", "debugPropPayloadLen:", "debugTransPayloadLen:",

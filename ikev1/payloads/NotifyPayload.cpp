@@ -11,14 +11,12 @@ namespace quillon {
 
 namespace {
 
-constexpr std::string_view kValueKeyword = "debugIsakmpValue:";
 // The daemon's second rendering of the data opens with this token (no colon).
 constexpr std::string_view kSecondRendering = "NotifData";
 
 // Notify types whose data is also shown as characters: NO-PROPOSAL-CHOSEN and three private ones.
 bool DataIsText(std::uint32_t type) { return type == 14 || type == 9101 || type == 9110 || type == 32772; }
 
-bool Holds(const DebugLogReader& reader) { return reader.IsAbandoned() || reader.RestartSeen(); }
 
 // A token that no rendering of data can contain: it opens a block or the next packet.
 bool EndsData(std::string_view t) {
@@ -30,7 +28,7 @@ bool EndsData(std::string_view t) {
 // keyword or the next packet comes first, or the reader holds.
 bool SkipDataTokens(DebugLogReader& reader, int count) {
   for (int i = 0; i < count; ++i) {
-    if (Holds(reader) || reader.AtEnd()) return false;
+    if (reader.IsStopped() || reader.AtEnd()) return false;
     const std::string& t = reader.ReadToken();
     if (EndsData(t)) {
       reader.PushBack();
@@ -40,7 +38,6 @@ bool SkipDataTokens(DebugLogReader& reader, int count) {
   return true;
 }
 
-std::string D(std::uint32_t value) { return NumberText(value, 10); }
 
 }  // namespace
 
@@ -48,7 +45,7 @@ void SkipSecondDataRendering(DebugLogReader& reader, std::size_t dataSize) {
   const std::uint64_t n = dataSize;
   const std::uint64_t count = 3 * n + (n > 20 ? 3 : 0) + 4 * (n / 20);
   const std::uint64_t target = reader.Position() + count;
-  while (!Holds(reader)) {
+  while (!reader.IsStopped()) {
     reader.SkipWhitespace();
     if (reader.AtEnd() || reader.Position() >= target) return;
     const std::string& t = reader.ReadToken();
@@ -71,7 +68,7 @@ NotifyPayload::NotifyPayload(DebugLogReader& reader, QLFolder* parent) : QLFolde
   hasData_ = dataSize > 0;
   if (hasData_) {
     notifData_ = ReadSubBlockBytes(reader, "NotifData:");
-    if (!Holds(reader)) {
+    if (!reader.IsStopped()) {
       if (reader.ReadToken() == kSecondRendering) {
         if (SkipDataTokens(reader, 2)) SkipSecondDataRendering(reader, notifData_.size());
       } else {
@@ -90,11 +87,11 @@ NotifyPayload::NotifyPayload(DebugLogReader& reader, QLFolder* parent) : QLFolde
 }
 
 void NotifyPayload::ReadLifetimeAttributes(DebugLogReader& reader) {
-  if (Holds(reader)) return;
+  if (reader.IsStopped()) return;
   // ESP lifetimes are IPsec SA attributes; the others ISAKMP SA attributes.
   const int space = protId_ == 3 ? IsakmpValue::kPhaseTwoSpace : IsakmpValue::kPhaseOneSpace;
   std::string t = reader.ReadToken();
-  while (t == kValueKeyword && !Holds(reader) && !reader.AtEnd()) {
+  while (t == kValueKeyword && !reader.IsStopped() && !reader.AtEnd()) {
     reader.PushBack();
     auto value = std::make_unique<IsakmpValue>(reader, space, this);
     if (reader.IsAbandoned()) return;  // cut by the next packet: dropped
@@ -108,16 +105,16 @@ std::string NotifyPayload::Caption() const { return Name() + ":   " + NotifyType
 
 std::string NotifyPayload::NotifyTypeName() const { return quillon::NotifyTypeName(NotifyTypeValue()); }
 
-std::string NotifyPayload::SpiText() const { return U(spi_); }
+std::string NotifyPayload::SpiText() const { return UnspacedHex(spi_); }
 
 std::string NotifyPayload::DetailText() const {
   std::string t = fields_.DetailHead("Notify Payload");
-  t += "\r\nDOI:\t\t" + H(doi_) + " (" + D(ByteListValue(doi_)) + ")";
-  t += "\r\nProtID:\t\t" + D(static_cast<std::uint32_t>(protId_));
-  t += "\r\nSPI Size:\t" + D(static_cast<std::uint32_t>(spiSize_));
-  t += "\r\nNotify Type:\t" + D(NotifyTypeValue()) + " (" + NotifyTypeName() + ")\r\n";
+  t += "\r\nDOI:\t\t" + SpacedHex(doi_) + " (" + DecimalText(ByteListValue(doi_)) + ")";
+  t += "\r\nProtID:\t\t" + DecimalText(static_cast<std::uint32_t>(protId_));
+  t += "\r\nSPI Size:\t" + DecimalText(static_cast<std::uint32_t>(spiSize_));
+  t += "\r\nNotify Type:\t" + DecimalText(NotifyTypeValue()) + " (" + NotifyTypeName() + ")\r\n";
   if (spiSize_ != 0) t += "SPI:\r\n" + HexText(spi_, 16, true, false) + "\r\n";
-  if (hasData_) t += "Notify Data:\r\n" + W(notifData_) + statusText_ + "\r\n\r\n";
+  if (hasData_) t += "Notify Data:\r\n" + WrappedHex(notifData_) + statusText_ + "\r\n\r\n";
   if (dataAsText_) t += "Notify Data as string:\r\n" + CharText(notifData_, false) + "\r\n\r\n";
   for (const auto& child : Children()) {
     if (const auto* value = dynamic_cast<const IsakmpValue*>(child.get())) {
@@ -130,9 +127,9 @@ std::string NotifyPayload::DetailText() const {
 
 void NotifyPayload::WriteDebug(std::string& out) const {
   WriteInformationalHead(out, "debugNotifyPayload:", fields_, doi_, protId_, spiSize_);
-  out += "\n\tNotifyType: " + H(notifyType_);
-  out += "\n\tSPI: " + H(spi_);
-  out += "\n\tNotifData: " + H(notifData_);
+  out += "\n\tNotifyType: " + SpacedHex(notifyType_);
+  out += "\n\tSPI: " + SpacedHex(spi_);
+  out += "\n\tNotifData: " + SpacedHex(notifData_);
   out += '\n';
 }
 

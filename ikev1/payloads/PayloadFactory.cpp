@@ -30,8 +30,9 @@ std::unique_ptr<QLFolder> MakeWithCreated(DebugLogReader& reader, const PayloadC
   return std::make_unique<P>(reader, context.created, context.parent);
 }
 
-// One entry per block code. Empty entries: the data blocks (read by the chain reader itself)
-// and the payload kinds whose classes do not exist yet, whose blocks are skipped.
+// One entry per block code. Empty entries are the blocks that make no payload node: the data
+// and length blocks a message reads itself (final hash, final length) and the transform-match
+// lines.
 constexpr std::array<PayloadConstructor, DebugLogReader::kBlockKeywordCount> kConstructors = [] {
   std::array<PayloadConstructor, DebugLogReader::kBlockKeywordCount> table{};
   table[kKeyBlock] = &Make<KeyPayload>;

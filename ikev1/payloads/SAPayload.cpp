@@ -14,21 +14,19 @@ namespace {
 
 constexpr std::string_view kPropKeyword = "debugPropPayload:";
 constexpr std::string_view kTransKeyword = "debugTransPayload:";
-constexpr std::string_view kValueKeyword = "debugIsakmpValue:";
 constexpr std::string_view kSaLengthKeyword = "debugSAPayloadLen:";
 constexpr std::string_view kPropLengthKeyword = "debugPropPayloadLen:";
 constexpr std::string_view kTransLengthKeyword = "debugTransPayloadLen:";
 
-bool Holds(const DebugLogReader& reader) { return reader.IsAbandoned() || reader.RestartSeen(); }
 
 // Consumes the keyword of the block about to be read when it is the next token.
 void TakeKeyword(DebugLogReader& reader, std::string_view keyword) {
-  if (!Holds(reader) && reader.ReadToken() != keyword) reader.PushBack();
+  if (!reader.IsStopped() && reader.ReadToken() != keyword) reader.PushBack();
 }
 
 // The next token, left to be read again (valid until the next read).
 const std::string& PeekToken(DebugLogReader& reader) {
-  if (Holds(reader)) return reader.CurrentToken();
+  if (reader.IsStopped()) return reader.CurrentToken();
   const std::string& t = reader.ReadToken();
   reader.PushBack();
   return t;
@@ -47,7 +45,7 @@ void Resume(DebugLogReader& reader) {
 // `length` unless that is null (the block is then only passed over). Returns whether the block
 // was there.
 bool ReadLengthBlock(DebugLogReader& reader, std::string_view keyword, ByteList* length) {
-  if (Holds(reader)) return false;
+  if (reader.IsStopped()) return false;
   if (reader.ReadToken() != keyword) {
     reader.PushBack();
     return false;
@@ -64,7 +62,7 @@ bool ReadLengthBlock(DebugLogReader& reader, std::string_view keyword, ByteList*
 // attributes and the transforms after it, or daemon lines. Stops before the proposal's length
 // block, the next proposal, the SA's length block, the next payload block or packet.
 void SkipToProposalEnd(DebugLogReader& reader) {
-  while (!Holds(reader) && !reader.AtEnd()) {
+  while (!reader.IsStopped() && !reader.AtEnd()) {
     const std::string& t = reader.ReadToken();
     if (reader.RestartSeen() || reader.AtEnd()) return;
     if (t == kPropLengthKeyword || t == kPropKeyword || t == kSaLengthKeyword || DebugLogReader::IsBlockKeyword(t) ||
@@ -84,8 +82,6 @@ void WriteLengthBlock(std::string& out, std::string_view keyword, const ByteList
   out += ")\n";
 }
 
-std::string D(std::uint32_t value) { return NumberText(value, 10); }
-std::string X(std::uint32_t value) { return NumberText(value, 16); }
 
 }  // namespace
 
@@ -99,9 +95,9 @@ SAPayload::SAPayload(DebugLogReader& reader, bool created, int attributeSpace, Q
   doi_ = ReadSubBlockBytes(reader, "DOI:");
   situation_ = ReadSubBlockBytes(reader, "Situation:");
 
-  for (int position = 1; PeekToken(reader) == kPropKeyword && !Holds(reader) && !reader.AtEnd(); ++position) {
+  for (int position = 1; PeekToken(reader) == kPropKeyword && !reader.IsStopped() && !reader.AtEnd(); ++position) {
     auto proposal = std::make_unique<PropPayload>(reader, created, attributeSpace,
-                                                  "prop" + D(static_cast<std::uint32_t>(position)), this);
+                                                  "prop" + DecimalText(static_cast<std::uint32_t>(position)), this);
     if (reader.IsAbandoned()) break;  // the proposal is dropped
     AppendChild(std::move(proposal));
   }
@@ -189,7 +185,7 @@ PropPayload::PropPayload(DebugLogReader& reader, bool created, int attributeSpac
   spiSize_ = ReadSubBlockNumber(reader, "SpiSize:");
   numOfTrans_ = static_cast<std::int32_t>(ReadSubBlockNumber(reader, "NumOfTrans:"));
   // The SPI, when the proposal has one, is the block's last line.
-  if (!Holds(reader)) {
+  if (!reader.IsStopped()) {
     if (reader.ReadToken() == "SPI:") {
       spi_ = ReadByteList(reader);
     } else {
@@ -199,10 +195,10 @@ PropPayload::PropPayload(DebugLogReader& reader, bool created, int attributeSpac
 
   std::string t = PeekToken(reader);
   for (std::int64_t i = 0; i < numOfTrans_; ++i) {
-    if ((t != kTransKeyword && t != kTransLengthKeyword) || Holds(reader)) break;
+    if ((t != kTransKeyword && t != kTransLengthKeyword) || reader.IsStopped()) break;
     const bool isLast = i == std::int64_t{numOfTrans_} - 1;
     auto transform = std::make_unique<TransPayload>(reader, created, attributeSpace, protId_,
-                                                    "tran" + D(static_cast<std::uint32_t>(i + 1)), this, t, isLast);
+                                                    "tran" + DecimalText(static_cast<std::uint32_t>(i + 1)), this, t, isLast);
     if (reader.IsAbandoned()) break;  // inconsistent or cut: dropped with the transforms after it
     AppendChild(std::move(transform));
   }
@@ -219,39 +215,39 @@ std::string PropPayload::Caption() const {
   std::string c = Name();
   if (protId_ >= 5) return c + "Unknown Protocol ID!";
   c += ProtocolCaptionName(static_cast<std::uint32_t>(protId_));
-  if (ByteListValue(spi_) != 0) c += "  (" + U(spi_) + ")";
+  if (ByteListValue(spi_) != 0) c += "  (" + UnspacedHex(spi_) + ")";
   return c;
 }
 
 std::string PropPayload::DetailText() const {
   std::string t = fields_.DetailHead("Proposal Payload", 16);
-  t += "\r\nPropNum:\t" + D(propNum_);
-  t += "\r\nProtId:\t\t" + D(static_cast<std::uint32_t>(protId_));
+  t += "\r\nPropNum:\t" + DecimalText(propNum_);
+  t += "\r\nProtId:\t\t" + DecimalText(static_cast<std::uint32_t>(protId_));
   if (protId_ != 1) {
     const bool ipcomp = protId_ == 4;  // IPCOMP names its SPI a CPI
-    t += (ipcomp ? "\r\nCPI Size:\t" : "\r\nSPI Size:\t") + D(spiSize_);
-    t += (ipcomp ? "\r\nCPI:\t\t" : "\r\nSPI:\t\t") + U(spi_);
+    t += (ipcomp ? "\r\nCPI Size:\t" : "\r\nSPI Size:\t") + DecimalText(spiSize_);
+    t += (ipcomp ? "\r\nCPI:\t\t" : "\r\nSPI:\t\t") + UnspacedHex(spi_);
   }
-  t += "\r\nNum Transforms:\t" + D(static_cast<std::uint32_t>(numOfTrans_));
+  t += "\r\nNum Transforms:\t" + DecimalText(static_cast<std::uint32_t>(numOfTrans_));
   return t;
 }
 
 void PropPayload::WriteDebug(std::string& out) const {
   out += "debugPropPayload:\n";
   fields_.WriteLines(out);
-  out += "\tPropNum: " + X(propNum_);
-  out += "\n\tProtId: " + X(static_cast<std::uint32_t>(protId_));
-  out += "\n\tSpiSize: " + X(spiSize_);
-  out += "\n\tNumOfTrans: " + X(static_cast<std::uint32_t>(numOfTrans_));
+  out += "\tPropNum: " + HexNumberText(propNum_);
+  out += "\n\tProtId: " + HexNumberText(static_cast<std::uint32_t>(protId_));
+  out += "\n\tSpiSize: " + HexNumberText(spiSize_);
+  out += "\n\tNumOfTrans: " + HexNumberText(static_cast<std::uint32_t>(numOfTrans_));
   out += '\n';
-  if (!spi_.empty()) out += "\tSPI: " + H(spi_) + "\n";  // so that a saved log keeps its SPIs
+  if (!spi_.empty()) out += "\tSPI: " + SpacedHex(spi_) + "\n";  // so that a saved log keeps its SPIs
 }
 
 void PropPayload::WriteDebugLength(std::string& out) const {
   WriteLengthBlock(out, kPropLengthKeyword, fields_.length);
 }
 
-std::string PropPayload::SpiText() const { return U(spi_); }
+std::string PropPayload::SpiText() const { return UnspacedHex(spi_); }
 
 // ---- TransPayload -------------------------------------------------------------------------------
 
@@ -273,7 +269,7 @@ TransPayload::TransPayload(DebugLogReader& reader, bool created, int attributeSp
   reserved2_ = ReadSubBlockBytes(reader, "Reserved2:");
 
   if (SeekSubBlockLabel(reader, kValueKeyword)) reader.PushBack();
-  while (PeekToken(reader) == kValueKeyword && !Holds(reader) && !reader.AtEnd()) {
+  while (PeekToken(reader) == kValueKeyword && !reader.IsStopped() && !reader.AtEnd()) {
     auto value = std::make_unique<IsakmpValue>(reader, attributeSpace, this);
     if (reader.IsAbandoned()) break;  // cut by the next packet
     AppendChild(std::move(value));
@@ -291,11 +287,11 @@ std::string TransPayload::Caption() const {
 std::string TransPayload::DetailText() const {
   std::string t =
       fields_.DetailHead("Transform Payload - " + TransformIdName(static_cast<std::uint32_t>(protId_), transId_));
-  t += "\r\nTransNum:\t" + D(transNum_);
-  t += "\r\nTransId:\t" + D(transId_);
+  t += "\r\nTransNum:\t" + DecimalText(transNum_);
+  t += "\r\nTransId:\t" + DecimalText(transId_);
   t += "\r\nReserved2:\t";
   AppendHexText(t, reserved2_, 16, false, true);
-  t += " (" + D(ByteListValue(reserved2_)) + ")\r\n\r\n";
+  t += " (" + DecimalText(ByteListValue(reserved2_)) + ")\r\n\r\n";
   for (const auto& child : Children()) {
     if (const auto* value = dynamic_cast<const IsakmpValue*>(child.get())) {
       t += value->ValueText(protId_, transId_);
@@ -309,11 +305,11 @@ std::string TransPayload::DetailText() const {
 void TransPayload::WriteDebug(std::string& out) const {
   out += "debugTransPayload:\n";
   fields_.WriteLines(out);
-  out += "\tTransNum: " + X(transNum_);
-  out += "\n\tTransId: " + X(transId_);
+  out += "\tTransNum: " + HexNumberText(transNum_);
+  out += "\n\tTransId: " + HexNumberText(transId_);
   out += "\n\tReserved2: ";
   AppendHexText(out, reserved2_, 16, false, true);
-  out += "(" + D(ByteListValue(reserved2_)) + ")\n";
+  out += "(" + DecimalText(ByteListValue(reserved2_)) + ")\n";
 }
 
 void TransPayload::WriteDebugLength(std::string& out) const {

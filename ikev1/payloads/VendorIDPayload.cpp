@@ -84,7 +84,7 @@ void VendorIDPayload::ReadGatewayFields(DebugLogReader& reader) {
   ByteList vid;
   if (SeekBlockLabel(reader, "VIDData:")) {
     vid = ReadByteList(reader);
-    fieldLines_.push_back("VIDData: " + H(vid));
+    fieldLines_.push_back("VIDData: " + SpacedHex(vid));
   }
   vendorText_ += "VIDData:\r\n";
   AppendHexText(vendorText_, vid, 16, true, true);
@@ -92,7 +92,7 @@ void VendorIDPayload::ReadGatewayFields(DebugLogReader& reader) {
   ByteList product;
   if (SeekBlockLabel(reader, "Product:")) {
     product = ReadByteList(reader);
-    fieldLines_.push_back("Product: " + H(product));
+    fieldLines_.push_back("Product: " + SpacedHex(product));
   }
   vendorText_ += "\r\nProduct:\t\t";
   vendorText_ += ProductName(ByteListValue(product));

@@ -1,4 +1,4 @@
-#include "ikev2/v2Exchange.h"
+#include "ikev2/V2Exchange.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "ikev2/v2Payloads.h"
+#include "ikev2/V2Payloads.h"
 
 #include <gtest/gtest.h>
 

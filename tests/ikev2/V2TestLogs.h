@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "ikev2/LogLineReader.h"
-#include "ikev2/v2Exchange.h"
-#include "ikev2/v2Payloads.h"
+#include "ikev2/V2Exchange.h"
+#include "ikev2/V2Payloads.h"
 
 namespace quillon::v2test {
 

@@ -127,12 +127,12 @@ TEST(IsakmpValueTest, ValueTexts) {
   }
 
   // Character texts wrap every 40 characters.
-  EXPECT_EQ(ValueText(Basic("40 10", H(ByteList(41, 0x61))), kConfig, 1, 0),
+  EXPECT_EQ(ValueText(Basic("40 10", SpacedHex(ByteList(41, 0x61))), kConfig, 1, 0),
             "DHCP Hostname\t\t\t" + std::string(40, 'a') + "\r\n  a");
 }
 
 TEST(IsakmpValueTest, PasswordIsNeverShown) {
-  for (const std::string& block : {Variable("00 0f", "73 65 63 72 65 74"), Variable("00 0f", H(ByteList(64, 0x73))),
+  for (const std::string& block : {Variable("00 0f", "73 65 63 72 65 74"), Variable("00 0f", SpacedHex(ByteList(64, 0x73))),
                                    Variable("00 0f", ""), Basic("00 0f", "73 65")}) {
     EXPECT_EQ(ValueText(block, kConfig, 1, 0), "Password:\t(***********)") << block;
     auto payload = ReadBlock<AttributePayload>(AttributeBlock("01") + block);

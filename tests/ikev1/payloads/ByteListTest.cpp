@@ -36,30 +36,30 @@ TEST(ByteListTest, ValueIsBigEndianAndWraps) {
 
 TEST(ByteListTest, WrappedTextBreaksAfterEveryFifteenElements) {
   // Fifteen elements fit one line, without indentation.
-  EXPECT_EQ(W(Sequence(15)), "00 01 02 03 04 05 06 07 08 09 0a 0b 0c 0d 0e ");
+  EXPECT_EQ(WrappedHex(Sequence(15)), "00 01 02 03 04 05 06 07 08 09 0a 0b 0c 0d 0e ");
   // From sixteen on, every line is indented by two blanks.
-  EXPECT_EQ(W(Sequence(16)), "  00 01 02 03 04 05 06 07 08 09 0a 0b 0c 0d 0e \r\n  0f ");
-  const std::string forty = W(Sequence(40));
+  EXPECT_EQ(WrappedHex(Sequence(16)), "  00 01 02 03 04 05 06 07 08 09 0a 0b 0c 0d 0e \r\n  0f ");
+  const std::string forty = WrappedHex(Sequence(40));
   EXPECT_EQ(forty,
             "  00 01 02 03 04 05 06 07 08 09 0a 0b 0c 0d 0e "
             "\r\n  0f 10 11 12 13 14 15 16 17 18 19 1a 1b 1c 1d "
             "\r\n  1e 1f 20 21 22 23 24 25 26 27 ");
   // The unwrapped form of the same list stays on one line.
-  EXPECT_EQ(H(Sequence(40)).find('\r'), std::string::npos);
+  EXPECT_EQ(SpacedHex(Sequence(40)).find('\r'), std::string::npos);
 }
 
 TEST(ByteListTest, UnspacedSixteenElementsReadAsTwoCookies) {
-  EXPECT_EQ(U(Sequence(16)), "0001020304050607  08090a0b0c0d0e0f");
+  EXPECT_EQ(UnspacedHex(Sequence(16)), "0001020304050607  08090a0b0c0d0e0f");
   // The gap belongs to sixteen-element lists only.
-  EXPECT_EQ(U(Sequence(8)), "0001020304050607");
-  EXPECT_EQ(U(Sequence(17)), "000102030405060708090a0b0c0d0e0f10");
+  EXPECT_EQ(UnspacedHex(Sequence(8)), "0001020304050607");
+  EXPECT_EQ(UnspacedHex(Sequence(17)), "000102030405060708090a0b0c0d0e0f10");
 }
 
 TEST(ByteListTest, WideElementsAndOtherBases) {
-  EXPECT_EQ(H({0x12, 0x1234, 0x5}), "12 1234 05 ");
+  EXPECT_EQ(SpacedHex({0x12, 0x1234, 0x5}), "12 1234 05 ");
   EXPECT_EQ(HexText({10, 255}, 10, false, true), "10 255 ");
-  EXPECT_EQ(H({}), "");
-  EXPECT_EQ(W({}), "");
+  EXPECT_EQ(SpacedHex({}), "");
+  EXPECT_EQ(WrappedHex({}), "");
 
   std::string out = "Length: ";
   AppendHexText(out, {0x00, 0x18}, 16, false, true);

@@ -46,7 +46,7 @@ ByteList Sequence(std::uint32_t count) {
 
 TEST(KeyMaterialPayloadsTest, EveryKindReadsBackWhatItWrites) {
   for (const Kind& kind : kKinds) {
-    auto payload = ReadAndReadBack<KeyMaterialPayload>(Block(kind, H(Sequence(20))));  // 20 bytes: long dumps wrap
+    auto payload = ReadAndReadBack<KeyMaterialPayload>(Block(kind, SpacedHex(Sequence(20))));  // 20 bytes: long dumps wrap
     ASSERT_NE(payload, nullptr);
     EXPECT_EQ(payload->Caption(), kind.name);
     EXPECT_EQ(payload->Fields().nextPld, 0x0au);
@@ -74,9 +74,9 @@ TEST(KeyMaterialPayloadsTest, Renderings) {
   EXPECT_TRUE(natd->DetailText().ends_with("\r\nNAT-D Hash:\r\n01 "));
 
   // Long dumps wrap in the text and in the written block.
-  auto key = ReadKey(Block(kKinds[0], H(Sequence(40))));
-  EXPECT_TRUE(key->DetailText().ends_with("\r\nKey Data:\r\n" + W(Sequence(40))));
-  EXPECT_TRUE(OwnBlock(*key).ends_with("\tKeyData:\n" + W(Sequence(40)) + "\n"));
+  auto key = ReadKey(Block(kKinds[0], SpacedHex(Sequence(40))));
+  EXPECT_TRUE(key->DetailText().ends_with("\r\nKey Data:\r\n" + WrappedHex(Sequence(40))));
+  EXPECT_TRUE(OwnBlock(*key).ends_with("\tKeyData:\n" + WrappedHex(Sequence(40)) + "\n"));
 
   // No token after the data label: empty data, and the written label keeps its blank.
   auto empty = ReadKey(Block(kKinds[2], "") + "debugNoncePayload:");

@@ -1,6 +1,6 @@
-#include "ikev2/v2Exchange.h"
+#include "ikev2/V2Exchange.h"
 
-#include "ikev2/v2Payloads.h"
+#include "ikev2/V2Payloads.h"
 #include "model/IPv4.h"
 
 namespace quillon {
