@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "LogGenerator.h"
-#include "ikev1/log/OpenLog.h"
+#include "logs/OpenLog.h"
 #include "logs/SaveLog.h"
 #include "platform/ProcessMemory.h"
 #include "platform/SafeFile.h"

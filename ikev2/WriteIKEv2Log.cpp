@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "ikev2/LineScan.h"
-#include "ikev2/v2Exchange.h"
-#include "ikev2/v2Payloads.h"
+#include "ikev2/V2Exchange.h"
+#include "ikev2/V2Payloads.h"
 #include "model/TimeOrder.h"
 
 namespace quillon {

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "bench/LogGenerator.h"
-#include "ikev1/log/OpenLog.h"
+#include "logs/OpenLog.h"
 #include "ikev1/log/WriteDebugLog.h"
 #include "logs/SaveLog.h"
 #include "tests/model/TreeCompare.h"

@@ -6,7 +6,7 @@
 #include <cmath>
 
 #include "../ikev1/negotiation/NegotiationLog.h"
-#include "ikev1/log/OpenLog.h"
+#include "logs/OpenLog.h"
 #include "model/CalendarTime.h"
 #include "model/Timeline.h"
 #include "model/TreeRules.h"
