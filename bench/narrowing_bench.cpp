@@ -13,7 +13,7 @@
 #include <string>
 
 #include "LogGenerator.h"
-#include "ikev1/log/OpenLog.h"
+#include "logs/OpenLog.h"
 #include "model/Narrowing.h"
 #include "model/TreeCounts.h"
 #include "model/TreeSearch.h"

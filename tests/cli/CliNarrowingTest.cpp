@@ -10,7 +10,7 @@
 #include <sstream>
 #include <string>
 
-#include "ikev1/log/OpenLog.h"
+#include "logs/OpenLog.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "ikev1/log/OpenLog.h"
+#include "logs/OpenLog.h"
 #include "model/TreeRules.h"
 #include "tests/ikev1/negotiation/NegotiationLog.h"
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "ikev1/log/OpenLog.h"
+#include "logs/OpenLog.h"
 #include "model/TreeRules.h"
 
 namespace quillon {
