@@ -95,7 +95,7 @@ QPixmap AboutDialog::Picture() {
 }
 
 AboutDialog::AboutDialog(QWidget* parent) : QDialog(parent), picture_(Picture()) {
-  setWindowTitle(QStringLiteral("test"));
+  setWindowTitle(QStringLiteral("About Quillon"));
   setFixedSize(picture_.size());
   auto* ok = new QPushButton(QStringLiteral("OK"), this);
   ok->setGeometry(382, 366, 48, 23);

@@ -36,7 +36,12 @@ std::array<CommandInfo, static_cast<std::size_t>(Command::kCount)> MakeTable() {
       {Command::kMakeVisible, "Make negotiations visible",
        "Make negotiations visible\nMake negotiations visible (Ctrl + Plus)",
        {K(Qt::ControlModifier | Qt::KeypadModifier | Qt::Key_Plus), K(Qt::CTRL | Qt::Key_Plus)}},
+#ifdef Q_OS_WIN
       {Command::kLaunchNotepad, "Launch with Notepad", "Launch with Notepad\nLaunch with Notepad", {}},
+#else
+      // There is no Notepad here: the command opens the desktop's text editor.
+      {Command::kLaunchNotepad, "Open in text editor", "Open in text editor\nOpen in text editor", {}},
+#endif
       {Command::kNew, "&New", "Close the log and start with an empty window\nNew", {K(Qt::CTRL | Qt::Key_N)}},
   }};
 }

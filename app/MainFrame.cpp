@@ -3,6 +3,7 @@
 #include <functional>
 
 #include <QAction>
+#include <QCloseEvent>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
@@ -33,7 +34,8 @@ namespace quillon {
 
 namespace {
 
-const QString kDebugLogFilter = QStringLiteral("MV Log Files (*.ilx)");
+// Both names the debug-log reader takes (OpenLog chooses it by ".ilx" or ".ikev1trace").
+const QString kDebugLogFilter = QStringLiteral("MV Log Files (*.ilx *.ikev1trace)");
 const QString kXmlLogFilter = QStringLiteral("IKEv2 XML logs (*.xml *.xmll)");
 const QString kAllFilesFilter = QStringLiteral("All Files (*)");
 const QString kSavedLogFilter = QStringLiteral("Log File: (*.ilx)");
@@ -56,6 +58,14 @@ class ClosingDock : public QDockWidget {
  private:
   std::function<void()> onClose_;
 };
+
+// The window's layout in the settings: its geometry as the toolkit saves it, and the tree
+// pane's width once the user has chosen one.
+const QString kGeometryKey = QStringLiteral("Layout/Geometry");
+const QString kTreeWidthKey = QStringLiteral("Layout/TreeWidth");
+// A stored width outside this range is not a width a screen shows (a damaged settings file).
+constexpr int kMinTreeWidth = 50;
+constexpr int kMaxTreeWidth = 20000;
 
 // Shows the wait cursor for its lifetime.
 class WaitCursor {
@@ -111,6 +121,7 @@ CMainFrame::CMainFrame(CQuillonDoc& document, Services services, QWidget* parent
   CreateStatusBar();
   setAcceptDrops(true);
   resize(1180, 720);
+  RestoreLayout();
 
   connect(view_, &CQuillonView::SelectionChanged, this, &CMainFrame::UpdateCommands);
   connect(view_, &CQuillonView::StatusMessage, this, &CMainFrame::SetMessage);
@@ -178,6 +189,7 @@ void CMainFrame::CreateMenus() {
   fileMenu_->addSeparator();
   fileMenu_->addAction(Action(Command::kExit));
   RebuildRecentMenu();
+  connect(fileMenu_, &QMenu::aboutToShow, this, &CMainFrame::RebuildRecentMenu);
 
   QMenu* edit = menuBar()->addMenu(QStringLiteral("&Edit"));
   edit->addAction(Action(Command::kCopy));
@@ -273,9 +285,17 @@ bool CMainFrame::IsFileChangeShown() const { return !fileChanged_->isHidden(); }
 
 void CMainFrame::SetMessage(const QString& text) { message_->setText(text); }
 
-void CMainFrame::UpdateTitle() { setWindowTitle(document_.Title() + QStringLiteral(" - Quillon")); }
+void CMainFrame::UpdateTitle() {
+  // "[*]" is where the toolkit shows the modified mark; a file name's own "[*]" is doubled so
+  // that it shows as written.
+  QString name = document_.Title();
+  name.replace(QLatin1String("[*]"), QLatin1String("[*][*]"));
+  setWindowTitle(name + QStringLiteral("[*] - Quillon"));
+  setWindowModified(document_.IsTreeChanged());
+}
 
 void CMainFrame::UpdateCommands() {
+  UpdateTitle();  // every command that changes the tree ends here
   const bool loaded = document_.IsLoaded() && !loading_;
   for (const Command command : {Command::kCopy, Command::kRefresh, Command::kGoToLastEvent, Command::kLaunchNotepad,
                                 Command::kMakeVisible, Command::kSend})
@@ -337,6 +357,7 @@ void CMainFrame::CheckFileChange() {
 }
 
 void CMainFrame::RebuildRecentMenu() {
+  recent_.Reload();  // another window may have opened files meanwhile
   for (QAction* action : recentActions_) {
     fileMenu_->removeAction(action);
     action->deleteLater();
@@ -371,7 +392,8 @@ void CMainFrame::OnOpen() {
     if (const std::optional<QString> productDir = services_.loggingEnvironment.ReadGxDir())
       request.startPath = QDir::toNativeSeparators(QDir(*productDir).filePath(QStringLiteral("log/IKE.ilx")));
   }
-  if (request.startPath.contains(QLatin1String(".ilx"))) {
+  // A debug log opened last proposes debug logs first, whichever of its two names it has.
+  if (request.startPath.contains(QLatin1String(".ilx")) || request.startPath.contains(QLatin1String(".ikev1trace"))) {
     request.filters = {kDebugLogFilter, kXmlLogFilter, kAllFilesFilter};
     request.defaultSuffix = QStringLiteral("ilx");
   } else {
@@ -434,20 +456,21 @@ void CMainFrame::OnGoToLastEvent() {
 
 void CMainFrame::OnResolveIPs() {
   if (!document_.IsLoaded() || !document_.ResolvePending()) return;
+  CQuillonView::ResolveCount count;
   {
     WaitCursor wait;
-    view_->ResolvePeerNames(services_.resolver, [this](const QString& text) {
+    count = view_->ResolvePeerNames(services_.resolver, [this](const QString& text) {
       SetMessage(text);
       message_->repaint();  // the look-ups block: show the text before each one starts
     });
   }
   document_.ClearResolvePending();
-  SetMessage(QStringLiteral("Ready"));
+  SetMessage(QStringLiteral("Resolved %1 of %2 peers").arg(count.resolved).arg(count.peers));
   UpdateCommands();
 }
 
 void CMainFrame::OnDeletePeer() {
-  if (document_.IsLoaded()) view_->DeleteSelectedPeer(services_.messages);
+  if (document_.IsLoaded() && view_->DeleteSelectedPeer(services_.messages)) document_.MarkTreeChanged();
   UpdateCommands();
 }
 
@@ -510,6 +533,7 @@ void CMainFrame::RunNarrowing(const NarrowingSteps& steps) {
   if (!steps.applyFilter && !steps.applyVerify) return;
   WaitCursor wait;
   view_->Narrow(steps);
+  document_.MarkTreeChanged();  // the tree now shows less than the file holds
 }
 
 void CMainFrame::ReportNotFound() {
@@ -551,6 +575,24 @@ void CMainFrame::OnFindPrevious() {
                             MessageSink::Kind::kInformation);
   else if (result == FindPreviousResult::kNotFound)
     ReportNotFound();
+}
+
+void CMainFrame::RestoreLayout() {
+  const QVariant geometry = services_.settings.Value(kGeometryKey);
+  if (geometry.typeId() == QMetaType::QByteArray) restoreGeometry(geometry.toByteArray());
+  bool isNumber = false;
+  const int width = services_.settings.Value(kTreeWidthKey).toInt(&isNumber);
+  if (isNumber && width >= kMinTreeWidth && width <= kMaxTreeWidth) view_->SetChosenTreeWidth(width);
+}
+
+void CMainFrame::SaveLayout() {
+  services_.settings.SetValue(kGeometryKey, saveGeometry());
+  if (view_->IsTreeWidthChosen()) services_.settings.SetValue(kTreeWidthKey, view_->TreeWidth());
+}
+
+void CMainFrame::closeEvent(QCloseEvent* event) {
+  SaveLayout();
+  QMainWindow::closeEvent(event);
 }
 
 void CMainFrame::dragEnterEvent(QDragEnterEvent* event) {

@@ -75,6 +75,8 @@ class CMainFrame : public QMainWindow {
  protected:
   void dragEnterEvent(QDragEnterEvent* event) override;
   void dropEvent(QDropEvent* event) override;
+  // Remembers the window's layout for the next start.
+  void closeEvent(QCloseEvent* event) override;
 
  private:
   void CreateActions();
@@ -85,6 +87,8 @@ class CMainFrame : public QMainWindow {
   void RebuildRecentMenu();
   void SetMessage(const QString& text);
   void UpdateTitle();
+  void RestoreLayout();
+  void SaveLayout();
 
   void OnOpen();
   void OnSaveAs();

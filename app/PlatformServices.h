@@ -37,6 +37,7 @@ class QSettingsStore : public SettingsStore {
   QVariant Value(const QString& key) const override { return settings_->value(key); }
   void SetValue(const QString& key, const QVariant& value) override;
   void Remove(const QString& key) override;
+  void Reload() override { settings_->sync(); }
 
  private:
   std::unique_ptr<QSettings> settings_;

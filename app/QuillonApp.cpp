@@ -31,7 +31,7 @@ constexpr const char* kUsage =
     "                                 logging on for the whole machine (needs administrator rights)\n"
     "  --screenshot PATH              save a picture of the window to PATH once the log is shown,\n"
     "                                 then quit\n"
-    "  --help                         show this help\n"
+    "  -h, --help                     show this help\n"
     "  --version                      show the version\n";
 
 // A window can be shown: always on Windows and macOS, with an X or Wayland display, or with a
@@ -81,15 +81,27 @@ std::optional<CQuillonApp::Options> CQuillonApp::ParseArguments(const QStringLis
   return options;
 }
 
+CQuillonApp::Information CQuillonApp::InformationRequested(const QStringList& arguments) {
+  for (const QString& argument : arguments) {
+    if (argument == QLatin1String("--")) break;  // what follows are file names
+    if (argument == QLatin1String("-h") || argument == QLatin1String("--help")) return Information::kHelp;
+    if (argument == QLatin1String("--version")) return Information::kVersion;
+  }
+  return Information::kNone;
+}
+
 int CQuillonApp::Run(int argc, char** argv) {
   const QStringList arguments = ArgumentsOf(argc, argv);
-  if (arguments.contains(QLatin1String("--help"))) {
-    std::fputs(kUsage, stdout);
-    return 0;
-  }
-  if (arguments.contains(QLatin1String("--version"))) {
-    std::printf("quillon %s\n", QUILLON_VERSION);
-    return 0;
+  // Answered before the toolkit starts: they need no display.
+  switch (InformationRequested(arguments)) {
+    case Information::kHelp:
+      std::fputs(kUsage, stdout);
+      return 0;
+    case Information::kVersion:
+      std::printf("quillon %s\n", QUILLON_VERSION);
+      return 0;
+    case Information::kNone:
+      break;
   }
   // The installer also runs where no window can be shown (an administrator on a remote shell):
   // its report then goes to the terminal.

@@ -19,6 +19,12 @@ class CQuillonApp {
     QString screenshot;                    // save a picture of the window there, then quit
   };
 
+  enum class Information { kNone, kHelp, kVersion };
+
+  // Whether the arguments ask for the help or the version text (the first of them wins); these
+  // print and end the program without opening a window.
+  static Information InformationRequested(const QStringList& arguments);
+
   // Runs the program; returns its exit status.
   int Run(int argc, char** argv);
 

@@ -55,6 +55,7 @@ CQuillonDoc::OpenOutcome CQuillonDoc::Open(const QString& path, const ReadProgre
   path_ = path;
   loadedFileTime_ = fileTime;
   resolvePending_ = true;
+  treeChanged_ = false;
   outcome.loaded = true;
   outcome.loadTimeText = QString::fromLatin1(result.loadTimeText);
   return outcome;
@@ -65,6 +66,7 @@ void CQuillonDoc::New() {
   path_.clear();
   loadedFileTime_.reset();
   resolvePending_ = false;
+  treeChanged_ = false;
 }
 
 QString CQuillonDoc::Title() const {

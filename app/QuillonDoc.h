@@ -44,6 +44,11 @@ class CQuillonDoc {
   QString Title() const;
   LogFile* Log() const { return log_.get(); }
 
+  // The tree no longer matches the file: a peer was deleted, or a filter or the verify selection
+  // narrowed it. The window's title carries the modified mark until the next load.
+  void MarkTreeChanged() { treeChanged_ = true; }
+  bool IsTreeChanged() const { return treeChanged_; }
+
   // Resolve IPs is offered once per load.
   bool ResolvePending() const { return resolvePending_; }
   void ClearResolvePending() { resolvePending_ = false; }
@@ -73,6 +78,7 @@ class CQuillonDoc {
   QString path_;
   std::optional<QDateTime> loadedFileTime_;
   bool resolvePending_ = false;
+  bool treeChanged_ = false;
 };
 
 }  // namespace quillon

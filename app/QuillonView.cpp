@@ -1,9 +1,13 @@
 #include "app/QuillonView.h"
 
+#include <algorithm>
 #include <cstdint>
+#include <utility>
+#include <vector>
 
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QScrollBar>
 #include <QSplitter>
 #include <QTreeView>
 
@@ -18,6 +22,12 @@
 namespace quillon {
 
 namespace {
+
+// The levels the first tree width is fitted to: peers, tunnels and negotiations below the root.
+constexpr int kFittedLevels = 3;
+// Measuring stops after this many rows: a log of a million negotiations opens without delay,
+// and its first rows tell the usual caption length.
+constexpr int kMaxMeasuredRows = 5000;
 
 // Go to last event looks at the first three levels below the root: peers, tunnels and
 // negotiations (or negotiations and their packets where a tunnel has no addresses).
@@ -78,7 +88,9 @@ CQuillonView::CQuillonView(CQuillonDoc& document, QWidget* parent)
   splitter_->setChildrenCollapsible(false);
   splitter_->setStretchFactor(0, 0);  // the tree keeps its width when the window grows
   splitter_->setStretchFactor(1, 1);
-  splitter_->setSizes({kTreeWidth, 800});
+  SetTreeWidth(kTreeWidth);
+  // Only the user drags the splitter: from then on the tree keeps the width given to it.
+  connect(splitter_, &QSplitter::splitterMoved, this, [this] { treeWidthChosen_ = true; });
 
   auto* layout = new QHBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
@@ -100,8 +112,50 @@ void CQuillonView::ShowLog() {
   }
   model_->SetLog(document_.Log());
   text_->ShowText({});
+  if (!treeWidthChosen_ && model_->Log() != nullptr) {
+    // As wide as the captions need, unless that leaves the text pane too little of the window.
+    const int most = std::max(kTreeWidth, window()->width() * 3 / 5);
+    SetTreeWidth(std::clamp(WidthForNegotiationCaptions(), kTreeWidth, most));
+  }
   MakeFirstPeerVisible();
   emit SelectionChanged();
+}
+
+int CQuillonView::TreeWidth() const { return splitter_->sizes().value(0); }
+
+void CQuillonView::SetTreeWidth(int width) {
+  // The text pane takes the rest; before the window is laid out the splitter keeps the tree's
+  // size and gives the growth to the text pane (its stretch factor).
+  const int rest = std::max(splitter_->width() - splitter_->handleWidth() - width, 1);
+  splitter_->setSizes({width, rest});
+}
+
+void CQuillonView::SetChosenTreeWidth(int width) {
+  treeWidthChosen_ = true;
+  SetTreeWidth(width);
+}
+
+int CQuillonView::WidthForNegotiationCaptions() const {
+  const LogFile* root = model_->Log();
+  if (root == nullptr) return 0;
+  const QFontMetrics metrics = tree_->fontMetrics();
+  // Each level is indented once more; the root row is indented once for its expander. A row
+  // then holds its icon, a gap and the caption; the view adds its frame and a scroll bar.
+  const int fixed = tree_->iconSize().width() + 8 + 2 * tree_->frameWidth() +
+                    tree_->verticalScrollBar()->sizeHint().width();
+  int widest = 0;
+  int measured = 0;
+  std::vector<std::pair<const QLFolder*, int>> pending{{root, 0}};
+  while (!pending.empty() && measured < kMaxMeasuredRows) {
+    const auto [node, level] = pending.back();
+    pending.pop_back();
+    ++measured;
+    const int text = metrics.horizontalAdvance(QString::fromLatin1(node->Caption()));
+    widest = std::max(widest, (level + 1) * tree_->indentation() + text);
+    if (level == kFittedLevels) continue;
+    for (const QLFolder* child : model_->VisibleChildrenOf(node)) pending.emplace_back(child, level + 1);
+  }
+  return widest + fixed;
 }
 
 void CQuillonView::MakeFirstPeerVisible() {
@@ -150,11 +204,14 @@ void CQuillonView::GoToLastEvent() {
   tree_->expand(model_->IndexOf(found));
 }
 
-void CQuillonView::ResolvePeerNames(NameResolver& resolver, const std::function<void(const QString&)>& status) {
+CQuillonView::ResolveCount CQuillonView::ResolvePeerNames(NameResolver& resolver,
+                                                         const std::function<void(const QString&)>& status) {
+  ResolveCount count;
   const LogFile* root = model_->Log();
-  if (root == nullptr) return;
+  if (root == nullptr) return count;
   std::vector<QLFolder*> renamed;
   for (QLFolder* peer : model_->VisibleChildrenOf(root)) {
+    ++count.peers;
     status(QStringLiteral("Resolving %1...").arg(QString::fromLatin1(peer->Name())));
     const std::uint32_t address = LeadingAddress(peer->Name());
     if (address == 0) continue;
@@ -167,26 +224,29 @@ void CQuillonView::ResolvePeerNames(NameResolver& resolver, const std::function<
   MakeFirstPeerVisible();
   // The selected node's path and text may name a renamed peer.
   if (const QLFolder* node = SelectedNode()) text_->ShowText(QString::fromLatin1(node->DetailText()));
+  count.resolved = static_cast<int>(renamed.size());
+  return count;
 }
 
-void CQuillonView::DeleteSelectedPeer(MessageSink& messages) {
+bool CQuillonView::DeleteSelectedPeer(MessageSink& messages) {
   LogFile* root = model_->Log();
   QLFolder* peer = SelectedNode();
-  if (root == nullptr || peer == nullptr || peer == root) return;
+  if (root == nullptr || peer == nullptr || peer == root) return false;
   // The peer is the ancestor that stands directly below the log root.
   while (peer->Parent() != nullptr && peer->Parent() != root) peer = peer->Parent();
-  if (peer->Parent() != root) return;
+  if (peer->Parent() != root) return false;
   if (root->ChildCount() <= 1) {
     messages.Show(QStringLiteral("A log should contain at least one IKE peer.\n\n") +
                       QStringLiteral("Cannot remove the only peer ") + QString::fromLatin1(peer->Name()),
                   MessageSink::Kind::kWarning);
-    return;
+    return false;
   }
   // Exactly this node goes: another peer with the same address and name (a merged peer) stays.
   model_->RemoveNode(peer, [root](QLFolder* node) { root->RemoveChild(root->IndexOf(node)); });
   if (!IsShownBelow(*root, search_.currentItem)) search_.ForgetNodes();
   search_.lastMatchBefore = nullptr;
   emit SelectionChanged();
+  return true;
 }
 
 void CQuillonView::MakeNegotiationsVisible() {

@@ -27,8 +27,18 @@ class CQuillonView : public QWidget {
   Q_OBJECT
 
  public:
-  // The tree's width when the window opens.
+  // The tree's width when the window opens for the first time.
   static constexpr int kTreeWidth = 390;
+
+  // The tree pane's width. Until the user moves the splitter (or a width is restored), each
+  // load widens the pane, up to three fifths of the window, so that the negotiations' captions
+  // fit.
+  int TreeWidth() const;
+  // A width the user chose, in this run or a previous one (restored from the settings).
+  void SetChosenTreeWidth(int width);
+  bool IsTreeWidthChosen() const { return treeWidthChosen_; }
+  // The width the tree needs to show its rows down to the negotiations without cutting them.
+  int WidthForNegotiationCaptions() const;
 
   CQuillonView(CQuillonDoc& document, QWidget* parent = nullptr);
   ~CQuillonView() override;
@@ -47,11 +57,16 @@ class CQuillonView : public QWidget {
   // Selects the negotiation with the latest date and time in the log and expands it. Logs
   // without dates (IKEv2) are left as they are.
   void GoToLastEvent();
+  struct ResolveCount {
+    int resolved = 0;  // peers renamed
+    int peers = 0;     // peers looked at
+  };
   // Renames each peer whose name is an address to "address (host name)" when the address has a
   // name. `status` is told what is being resolved.
-  void ResolvePeerNames(NameResolver& resolver, const std::function<void(const QString&)>& status);
-  // Removes the peer that contains the selected node; the last peer of a log is kept.
-  void DeleteSelectedPeer(MessageSink& messages);
+  ResolveCount ResolvePeerNames(NameResolver& resolver, const std::function<void(const QString&)>& status);
+  // Removes the peer that contains the selected node; the last peer of a log is kept. Returns
+  // whether a peer was removed.
+  bool DeleteSelectedPeer(MessageSink& messages);
   // Expands the log root and each of its peers.
   void MakeNegotiationsVisible();
 
@@ -85,6 +100,7 @@ class CQuillonView : public QWidget {
   void OnCurrentChanged();
   void MakeFirstPeerVisible();
   void SelectMatch();
+  void SetTreeWidth(int width);
 
   CQuillonDoc& document_;
   LogTreeModel* model_;
@@ -97,6 +113,7 @@ class CQuillonView : public QWidget {
   // The peers a narrowing removed are destroyed on another thread: for a large log that is most
   // of the narrowing's time. Done before the next narrowing and before the view goes.
   std::future<bool> disposal_;
+  bool treeWidthChosen_ = false;
 };
 
 }  // namespace quillon

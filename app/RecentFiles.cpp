@@ -24,7 +24,11 @@ bool SameFile(const QString& a, const QString& b) {
 
 }  // namespace
 
-RecentFiles::RecentFiles(SettingsStore& settings) : settings_(settings) {
+RecentFiles::RecentFiles(SettingsStore& settings) : settings_(settings) { Reload(); }
+
+void RecentFiles::Reload() {
+  settings_.Reload();
+  entries_.clear();
   for (int number = 1; number <= kMaxEntries; ++number) {
     const QString path = settings_.Value(KeyOf(number)).toString();
     if (!path.isEmpty()) entries_.append(path);
@@ -32,6 +36,7 @@ RecentFiles::RecentFiles(SettingsStore& settings) : settings_(settings) {
 }
 
 void RecentFiles::Add(const QString& path) {
+  Reload();
   const QString full = Canonical(path);
   entries_.removeIf([&](const QString& entry) { return SameFile(entry, full); });
   entries_.prepend(full);
@@ -40,6 +45,7 @@ void RecentFiles::Add(const QString& path) {
 }
 
 void RecentFiles::Remove(const QString& path) {
+  Reload();
   entries_.removeIf([&](const QString& entry) { return SameFile(entry, path); });
   Save();
 }

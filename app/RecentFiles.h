@@ -15,7 +15,10 @@ class RecentFiles {
   explicit RecentFiles(SettingsStore& settings);
 
   const QStringList& Entries() const { return entries_; }
-  // Puts the path first; an entry for the same file moves up instead of appearing twice.
+  // Reads the list again: other windows of the program change it too.
+  void Reload();
+  // Puts the path first; an entry for the same file moves up instead of appearing twice. Both
+  // changes start from the list as stored now, so that no window drops another's entries.
   void Add(const QString& path);
   void Remove(const QString& path);
 

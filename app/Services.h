@@ -30,6 +30,8 @@ class SettingsStore {
   virtual QVariant Value(const QString& key) const = 0;
   virtual void SetValue(const QString& key, const QVariant& value) = 0;
   virtual void Remove(const QString& key) = 0;
+  // Takes in what other running instances of the program stored since the last read.
+  virtual void Reload() {}
 };
 
 // Blocking reverse look-up of an IPv4 address (host order); nothing when the address has no name.

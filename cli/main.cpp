@@ -51,7 +51,7 @@ constexpr const char* kUsage =
     "              picture that says \"No times in this log\". OUT.svg is replaced only once\n"
     "              it is completely written, and never when it is LOG. Nothing is printed\n"
     "              unless --json, --texts or --stats is also given\n"
-    "  --help      show this help\n"
+    "  -h, --help  show this help\n"
     "  --version   show the version\n"
     "\n"
     "Narrowing, in this order: the filters (all given ones must hold), then the verify\n"
@@ -193,7 +193,7 @@ int main(int argc, char** argv) {
       keysOnly = true;
     } else if (!endOfOptions && arg == "--") {
       endOfOptions = true;
-    } else if (!endOfOptions && arg == "--help") {
+    } else if (!endOfOptions && (arg == "--help" || arg == "-h")) {
       std::fputs(kUsage, stdout);
       return 0;
     } else if (!endOfOptions && arg == "--version") {

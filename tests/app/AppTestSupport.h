@@ -30,6 +30,15 @@ inline void PrintTo(const QStringList& list, std::ostream* out) {
 
 namespace quillon::test {
 
+// A window's title as the desktop shows it: the toolkit's "[*]" placeholder becomes "*" while
+// the window is marked modified and disappears otherwise.
+inline QString ShownTitle(const QWidget& window) {
+  QString title = window.windowTitle();
+  title.replace(QLatin1String("[*][*]"), QLatin1String("\x01"));
+  title.replace(QLatin1String("[*]"), window.isWindowModified() ? QLatin1String("*") : QLatin1String(""));
+  return title.replace(QLatin1Char('\x01'), QLatin1String("[*]"));
+}
+
 class RecordingMessages : public MessageSink {
  public:
   void Show(const QString& text, Kind /*kind*/) override { shown.append(text); }

@@ -63,14 +63,14 @@ TEST_F(MainFrameTest, OpeningALogShowsItsTreeAndRemembersTheFile) {
   const std::initializer_list<Command> needALog = {Command::kCopy,       Command::kRefresh,       Command::kGoToLastEvent,
                                                    Command::kResolveIPs, Command::kMakeVisible,   Command::kLaunchNotepad,
                                                    Command::kSend};
-  EXPECT_EQ(f.frame->windowTitle(), "Untitled - Quillon");
+  EXPECT_EQ(ShownTitle(*f.frame), "Untitled - Quillon");
   for (const Command command : needALog) EXPECT_FALSE(Enabled(command)) << static_cast<int>(command);
 
   const QString path = FrameFixture::Example("ikev2-site-to-site.xml");
   f.dialogs.answer = path;
   f.Trigger(Command::kOpen);
   EXPECT_TRUE(f.messages.shown.isEmpty()) << f.messages.shown.join("|").toStdString();
-  EXPECT_EQ(f.frame->windowTitle(), "ikev2-site-to-site.xml - Quillon");
+  EXPECT_EQ(ShownTitle(*f.frame), "ikev2-site-to-site.xml - Quillon");
   EXPECT_EQ(f.frame->MessageText(), "File loaded in 00 minutes, 00 seconds.");
   const QModelIndex root = Model().index(0, 0);
   EXPECT_EQ(root.data().toString(), "IKEv2 debugging info");
@@ -84,7 +84,7 @@ TEST_F(MainFrameTest, OpeningALogShowsItsTreeAndRemembersTheFile) {
 
   // A file that happens to be named "Untitled" is still a loaded document.
   ASSERT_TRUE(f.frame->OpenFile(f.RegisterTree("Untitled", &ThreePeerLog)));
-  EXPECT_EQ(f.frame->windowTitle(), "Untitled - Quillon");
+  EXPECT_EQ(ShownTitle(*f.frame), "Untitled - Quillon");
   EXPECT_TRUE(Enabled(Command::kRefresh));
   EXPECT_TRUE(Enabled(Command::kResolveIPs));
 }
@@ -105,7 +105,7 @@ TEST_F(MainFrameTest, SelectingANodeShowsItsTextAndPathAndNewEmptiesTheWindow) {
   f.SelectPath(kRoot + "\\10.0.0.1");
   PressKey(Qt::Key_N, Qt::ControlModifier);
   EXPECT_FALSE(f.document->IsLoaded());
-  EXPECT_EQ(f.frame->windowTitle(), "Untitled - Quillon");
+  EXPECT_EQ(ShownTitle(*f.frame), "Untitled - Quillon");
   EXPECT_EQ(Model().rowCount(), 0);
   EXPECT_TRUE(Text().toPlainText().isEmpty());
   EXPECT_FALSE(Enabled(Command::kRefresh));
@@ -150,7 +150,7 @@ TEST_F(MainFrameTest, CopyTakesAllTextOrTheSelectionThenClearsIt) {
 TEST_F(MainFrameTest, AFailedOpenIsReportedAndKeepsThePreviousLog) {
   OpenThreePeers();
   const LogFile* before = f.document->Log();
-  const QString title = f.frame->windowTitle();
+  const QString title = ShownTitle(*f.frame);
 
   const QString missing = f.directory.filePath("gone.ilx");
   f.dialogs.answer = missing;
@@ -162,7 +162,7 @@ TEST_F(MainFrameTest, AFailedOpenIsReportedAndKeepsThePreviousLog) {
   EXPECT_EQ(f.messages.shown.last(), "Wrong file type");
 
   EXPECT_EQ(f.document->Log(), before);
-  EXPECT_EQ(f.frame->windowTitle(), title);
+  EXPECT_EQ(ShownTitle(*f.frame), title);
   EXPECT_EQ(Model().Log(), before);
   EXPECT_EQ(f.frame->Recent().Entries().size(), 1);
   // The file that could be opened but not read is still the one the Open dialog starts from.
@@ -279,7 +279,7 @@ TEST_F(MainFrameTest, ResolveIPsNamesEachPeerOnceUntilTheNextLoad) {
                                             "Resolving 10.0.0.4  (0.0.0.7)..."}))
       << "a name that is not an address is not looked up";
   EXPECT_EQ(Model().index(1, 0, Model().index(0, 0)).data().toString(), "10.0.0.1 (gw1.example.net)");
-  EXPECT_EQ(f.frame->MessageText(), "Ready");
+  EXPECT_EQ(f.frame->MessageText(), "Resolved 2 of 5 peers");
   EXPECT_FALSE(Enabled(Command::kResolveIPs));
 
   // Once per load: the command does nothing more until the file is read again.
@@ -373,7 +373,7 @@ TEST_F(MainFrameTest, RecentFilesKeepTheFourNewestOnce) {
 }
 
 TEST_F(MainFrameTest, OpenDialogStartsFromTheLastFileOrTheDaemonsLog) {
-  const QString xmlFilter = "IKEv2 XML logs (*.xml *.xmll)", ilxFilter = "MV Log Files (*.ilx)";
+  const QString xmlFilter = "IKEv2 XML logs (*.xml *.xmll)", ilxFilter = "MV Log Files (*.ilx *.ikev1trace)";
   // Nothing known: no file name, IKEv2 logs first.
   f.Trigger(Command::kOpen);
   ASSERT_EQ(f.dialogs.requests.size(), 1);
@@ -397,6 +397,11 @@ TEST_F(MainFrameTest, OpenDialogStartsFromTheLastFileOrTheDaemonsLog) {
   f.document->SetLastAccessedFile("/var/log/gw/trace.xml");
   f.Trigger(Command::kOpen);
   EXPECT_EQ(f.dialogs.requests[3].filters.first(), xmlFilter);
+  // The debug log's other name proposes debug logs as well.
+  f.document->SetLastAccessedFile("/var/log/gw/IKE.ikev1trace");
+  f.Trigger(Command::kOpen);
+  EXPECT_EQ(f.dialogs.requests[4].filters.first(), ilxFilter);
+  EXPECT_EQ(f.dialogs.requests[4].defaultSuffix, "ilx");
   EXPECT_EQ(f.loader.loads, 0) << "a cancelled dialog opens nothing";
 }
 

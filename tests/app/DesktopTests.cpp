@@ -1,0 +1,175 @@
+// What makes the viewer behave as a desktop application here: its texts, the help options, the
+// modified mark in the title, the layout kept across runs, the recent-file list shared between
+// running windows, and icons drawn for the screen's pixel ratio and palette.
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QMenu>
+#include <QMenuBar>
+#include <QSettings>
+#include <QSplitter>
+#include <QTest>
+
+#include "AppTestSupport.h"
+#include "app/AboutDialog.h"
+#include "app/PlatformServices.h"
+#include "app/QuillonApp.h"
+#include "app/RecentFiles.h"
+
+namespace quillon::test {
+namespace {
+
+TEST(DesktopTextsTest, AboutTitleAndEditorCommandSayWhatTheyDo) {
+  EXPECT_EQ(AboutDialog().windowTitle(), "About Quillon");
+  FrameFixture f;
+  const QAction* editor = f.frame->Action(Command::kLaunchNotepad);
+  EXPECT_EQ(editor->text(), "Open in text editor");
+  EXPECT_EQ(editor->toolTip(), "Open in text editor");
+  EXPECT_EQ(editor->statusTip(), "Open in text editor");
+}
+
+TEST(DesktopTextsTest, HelpAndVersionAreAnsweredWithoutAWindow) {
+  using Info = CQuillonApp::Information;
+  const struct {
+    QStringList arguments;
+    Info expected;
+  } cases[] = {
+      {{"-h"}, Info::kHelp},
+      {{"--help"}, Info::kHelp},
+      {{"log.ilx", "-h"}, Info::kHelp},
+      {{"--version"}, Info::kVersion},
+      {{"--version", "--help"}, Info::kVersion},
+      {{"log.ilx"}, Info::kNone},
+      {{"--", "-h"}, Info::kNone},  // a file named "-h"
+      {{}, Info::kNone},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(CQuillonApp::InformationRequested(c.arguments), c.expected) << c.arguments.join(' ').toStdString();
+}
+
+class DesktopFrameTest : public ::testing::Test {
+ protected:
+  FrameFixture f;
+  QString OpenThreePeers() {
+    const QString path = f.RegisterTree("three.ilx", &ThreePeerLog);
+    EXPECT_TRUE(f.frame->OpenFile(path));
+    return path;
+  }
+};
+
+TEST_F(DesktopFrameTest, TitleMarksATreeThatNoLongerMatchesItsFile) {
+  OpenThreePeers();
+  EXPECT_EQ(ShownTitle(*f.frame), "three.ilx - Quillon");
+  f.SelectPath("IKE debugging info\\10.0.0.2");
+  f.Trigger(Command::kDeletePeer);
+  EXPECT_EQ(ShownTitle(*f.frame), "three.ilx* - Quillon");
+  f.Trigger(Command::kRefresh);
+  EXPECT_EQ(ShownTitle(*f.frame), "three.ilx - Quillon") << "reading the file again clears the mark";
+
+  // A refused delete (the last peer) changes nothing.
+  const QString single = f.RegisterTree("single.ilx", [] {
+    auto log = std::make_unique<LogFile>();
+    log->SetName("IKE debugging info");
+    AddPeer(*log, "10.0.0.9");
+    return log;
+  });
+  ASSERT_TRUE(f.frame->OpenFile(single));
+  f.SelectPath("IKE debugging info\\10.0.0.9");
+  f.Trigger(Command::kDeletePeer);
+  EXPECT_EQ(f.messages.shown.size(), 1);
+  EXPECT_EQ(ShownTitle(*f.frame), "single.ilx - Quillon");
+
+  // Narrowing commands mark the document; the frame shows it with its next command update.
+  f.document->MarkTreeChanged();
+  f.frame->UpdateCommands();
+  EXPECT_EQ(ShownTitle(*f.frame), "single.ilx* - Quillon");
+  f.Trigger(Command::kNew);
+  EXPECT_EQ(ShownTitle(*f.frame), "Untitled - Quillon");
+
+  // A file name with the toolkit's placeholder in it shows as written.
+  ASSERT_TRUE(f.frame->OpenFile(f.RegisterTree("odd[*].ilx", &ThreePeerLog)));
+  EXPECT_EQ(ShownTitle(*f.frame), "odd[*].ilx - Quillon");
+}
+
+TEST_F(DesktopFrameTest, TreeWidthFitsTheCaptionsUntilTheUserChoosesOne) {
+  f.frame->show();
+  QSplitter& splitter = *f.frame->View()->Splitter();
+  EXPECT_EQ(f.frame->View()->TreeWidth(), CQuillonView::kTreeWidth);
+
+  // Captions as long as the sample's longest ones widen the tree once they are loaded.
+  const std::string longCaption = "Info INVALID-ID-INFORMATION   <== Tue Mar 12 2024 From: 09:30:09 To: 09:30:09";
+  ASSERT_TRUE(f.frame->OpenFile(f.RegisterTree("long.ilx", [&] {
+    std::unique_ptr<LogFile> log = ThreePeerLog();
+    AddExchange(AddTunnel(AddPeer(*log, "198.51.100.23"), false), longCaption, " Tue Mar 12 2024", "09:30:09");
+    return log;
+  })));
+  const int fitted = f.frame->View()->TreeWidth();
+  EXPECT_GT(fitted, CQuillonView::kTreeWidth);
+  EXPECT_GE(fitted, f.frame->View()->WidthForNegotiationCaptions());
+  EXPECT_LE(fitted, f.frame->width() * 3 / 5);
+
+  // Dragged by the user: kept through loads and remembered with the window's geometry.
+  QSplitterHandle* handle = splitter.handle(1);
+  const QPoint grip(handle->width() / 2, handle->height() / 2);
+  QTest::mousePress(handle, Qt::LeftButton, {}, grip);
+  QTest::mouseMove(handle, grip - QPoint(fitted - 300, 0));
+  QTest::mouseRelease(handle, Qt::LeftButton, {}, grip - QPoint(fitted - 300, 0));
+  ASSERT_EQ(f.frame->View()->TreeWidth(), 300);
+  ASSERT_TRUE(f.frame->OpenFile(f.RegisterTree("again.ilx", &ThreePeerLog)));
+  EXPECT_EQ(f.frame->View()->TreeWidth(), 300);
+  f.frame->resize(900, 600);
+  f.frame->close();
+  EXPECT_EQ(f.settings.Value("Layout/TreeWidth").toInt(), 300);
+
+  // The next window starts as this one ended.
+  CMainFrame next(*f.document, {f.messages, f.settings, f.resolver, f.launcher, f.dialogs, f.loggingEnvironment});
+  next.show();
+  EXPECT_EQ(next.size(), QSize(900, 600));
+  EXPECT_EQ(next.View()->TreeWidth(), 300);
+  EXPECT_TRUE(next.View()->IsTreeWidthChosen());
+
+  // Damaged settings are ignored.
+  f.settings.SetValue("Layout/TreeWidth", "wide");
+  f.settings.SetValue("Layout/Geometry", 12);
+  CMainFrame damaged(*f.document, {f.messages, f.settings, f.resolver, f.launcher, f.dialogs, f.loggingEnvironment});
+  damaged.show();
+  EXPECT_EQ(damaged.View()->TreeWidth(), CQuillonView::kTreeWidth);
+  EXPECT_FALSE(damaged.View()->IsTreeWidthChosen());
+}
+
+TEST_F(DesktopFrameTest, ResolveIPsReportsHowManyPeersGotANameAndOpenedFilesReachOtherWindows) {
+  const QString three = OpenThreePeers();
+  f.resolver.names = {{0x0A000003u, "gw3.example.net"}};
+  f.Trigger(Command::kResolveIPs);
+  EXPECT_EQ(f.frame->MessageText(), "Resolved 1 of 3 peers");
+
+  // A second window, started before this one opened another file, keeps both in the list.
+  CMainFrame other(*f.document, {f.messages, f.settings, f.resolver, f.launcher, f.dialogs, f.loggingEnvironment});
+  const QString second = f.RegisterTree("second.ilx", &ThreePeerLog);
+  ASSERT_TRUE(f.frame->OpenFile(second));
+  ASSERT_TRUE(other.OpenFile(f.RegisterTree("third.ilx", &ThreePeerLog)));
+  const QStringList expected{f.directory.filePath("third.ilx"), second, three};
+  EXPECT_EQ(RecentFiles(f.settings).Entries(), expected);
+  // The first window's menu shows them once it is opened.
+  emit f.frame->menuBar()->actions().first()->menu()->aboutToShow();
+  ASSERT_EQ(f.frame->RecentFileActions().size(), 3);
+  EXPECT_TRUE(f.frame->RecentFileActions().first()->text().endsWith("third.ilx"));
+}
+
+TEST(DesktopSettingsTest, RecentFilesOfTwoProgramsShareOneSettingsFile) {
+  QTemporaryDir directory;
+  const QString file = directory.filePath("Quillon.conf");
+  QSettingsStore first(std::make_unique<QSettings>(file, QSettings::IniFormat));
+  QSettingsStore second(std::make_unique<QSettings>(file, QSettings::IniFormat));
+  RecentFiles a(first), b(second);
+  a.Add("/logs/a.ilx");
+  b.Add("/logs/b.ilx");  // b had read the list before a's entry existed
+  a.Add("/logs/c.ilx");
+  EXPECT_EQ(RecentFiles(first).Entries(), QStringList({"/logs/c.ilx", "/logs/b.ilx", "/logs/a.ilx"}));
+  b.Remove("/logs/a.ilx");
+  EXPECT_EQ(QSettings(file, QSettings::IniFormat).value("Recent File List/File3"), QVariant());
+}
+
+}  // namespace
+}  // namespace quillon::test
