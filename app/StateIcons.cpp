@@ -7,6 +7,7 @@
 #include <QColor>
 #include <QPainter>
 
+#include "app/DrawnIcon.h"
 #include "model/TreeRules.h"
 
 namespace quillon {
@@ -48,6 +49,7 @@ const QColor kBlue(0x10, 0x40, 0xC0);
 const QColor kGreen(0x10, 0x80, 0x20);
 const QColor kGrey(0x80, 0x80, 0x80);
 const QColor kDarkGrey(0x60, 0x60, 0x60);  // letters without a square need more contrast
+const QColor kLightGrey(0xB8, 0xB8, 0xB8);  // the same on a dark background
 const QColor kTeal(0x00, 0x80, 0x80);
 
 struct IconLook {
@@ -97,15 +99,11 @@ void DrawLetters(QPainter& painter, std::string_view letters, const QColor& colo
   }
 }
 
-}  // namespace
-
-QPixmap StateIconPixmap(int index, int scale) {
-  if (index <= kIconNone || index >= kStateIconCount || scale < 1) return {};
-  const IconLook look = LookOf(index);
-  QPixmap pixmap(kSize * scale, kSize * scale);
-  pixmap.setDevicePixelRatio(scale);
-  pixmap.fill(Qt::transparent);
-  QPainter painter(&pixmap);
+// Paints icon `index` on its 12 by 12 grid.
+void PaintStateIcon(QPainter& painter, int index, bool dark) {
+  IconLook look = LookOf(index);
+  // Letters without a square stand on the tree's own background: light grey on a dark one.
+  if (!look.background.isValid() && dark) look.foreground = kLightGrey;
   if (look.background.isValid()) {
     painter.setRenderHint(QPainter::Antialiasing, true);
     painter.setPen(Qt::NoPen);
@@ -122,16 +120,19 @@ QPixmap StateIconPixmap(int index, int scale) {
   } else {
     DrawLetters(painter, look.letters, look.foreground);
   }
-  return pixmap;
+}
+
+}  // namespace
+
+QPixmap StateIconPixmap(int index, qreal scale, bool dark) {
+  if (index <= kIconNone || index >= kStateIconCount || !(scale > 0)) return {};
+  return DrawnPixmap(kSize, [index](QPainter& painter, bool onDark) { PaintStateIcon(painter, index, onDark); }, scale,
+                     dark);
 }
 
 StateIconSet::StateIconSet() {
-  for (int index = 1; index < kStateIconCount; ++index) {
-    QIcon icon;
-    icon.addPixmap(StateIconPixmap(index, 1));
-    icon.addPixmap(StateIconPixmap(index, 2));
-    icons_[index] = icon;
-  }
+  for (int index = 1; index < kStateIconCount; ++index)
+    icons_[index] = DrawnIcon(kSize, [index](QPainter& painter, bool dark) { PaintStateIcon(painter, index, dark); });
 }
 
 const QIcon& StateIconSet::At(int index) const {

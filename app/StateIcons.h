@@ -8,10 +8,12 @@
 namespace quillon {
 
 // The picture of state icon `index` (1..16, see model/TreeRules.h); a null pixmap for 0 or an
-// index out of range. `scale` draws it for a display with that device-pixel ratio.
-QPixmap StateIconPixmap(int index, int scale = 1);
+// index out of range. `scale` draws it for a display with that device-pixel ratio, `dark` for
+// a dark background.
+QPixmap StateIconPixmap(int index, qreal scale = 1, bool dark = false);
 
 // All 17 icons by index (entry 0 is null), for models and views that look them up per row.
+// Each is drawn when shown, for the screen's pixel ratio and the palette of the moment.
 class StateIconSet {
  public:
   StateIconSet();

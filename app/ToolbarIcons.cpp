@@ -1,5 +1,7 @@
 #include "app/ToolbarIcons.h"
 
+#include "app/DrawnIcon.h"
+
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmap>
@@ -10,7 +12,9 @@ namespace quillon {
 
 namespace {
 
-const QColor kInk(0x30, 0x30, 0x30);
+// Outlines: dark on a light toolbar, light on a dark one.
+const QColor kInkOnLight(0x30, 0x30, 0x30);
+const QColor kInkOnDark(0xD8, 0xD8, 0xD8);
 const QColor kPaper(0xFA, 0xFA, 0xF5);
 const QColor kFolder(0xE8, 0xB8, 0x40);
 const QColor kBlue(0x20, 0x60, 0xC0);
@@ -33,8 +37,8 @@ QPainterPath Polygon(std::initializer_list<QPointF> points) {
   return path;
 }
 
-void DrawOpen(QPainter& p) {
-  p.setPen(QPen(kInk, 1));
+void DrawOpen(QPainter& p, const QColor& ink) {
+  p.setPen(QPen(ink, 1));
   p.setBrush(kFolder.darker(115));
   p.drawRect(QRectF(1.5, 3.5, 12, 10));
   p.setBrush(kFolder);
@@ -42,8 +46,8 @@ void DrawOpen(QPainter& p) {
   p.drawPath(front);
 }
 
-void DrawSave(QPainter& p) {
-  p.setPen(QPen(kInk, 1));
+void DrawSave(QPainter& p, const QColor& ink) {
+  p.setPen(QPen(ink, 1));
   p.setBrush(kBlue);
   p.drawRect(QRectF(1.5, 1.5, 13, 13));
   p.setBrush(kPaper);
@@ -52,7 +56,7 @@ void DrawSave(QPainter& p) {
   p.drawRect(QRectF(3.5, 9.5, 9, 5));
 }
 
-void DrawRefresh(QPainter& p) {
+void DrawRefresh(QPainter& p, const QColor& /*ink*/) {
   p.setPen(QPen(kGreen, 2, Qt::SolidLine, Qt::RoundCap));
   p.setBrush(Qt::NoBrush);
   p.drawArc(QRectF(2.5, 2.5, 11, 11), 100 * 16, 280 * 16);
@@ -62,9 +66,9 @@ void DrawRefresh(QPainter& p) {
   p.drawPath(head);
 }
 
-void DrawDeletePeer(QPainter& p) {
+void DrawDeletePeer(QPainter& p, const QColor& ink) {
   // A gateway box with a red cross over it.
-  p.setPen(QPen(kInk, 1));
+  p.setPen(QPen(ink, 1));
   p.setBrush(QColor(0xB0, 0xC4, 0xDE));
   p.drawRect(QRectF(1.5, 4.5, 11, 7));
   p.drawLine(QPointF(4.5, 13.5), QPointF(9.5, 13.5));
@@ -73,15 +77,15 @@ void DrawDeletePeer(QPainter& p) {
   p.drawLine(QPointF(14.5, 7), QPointF(8, 14.5));
 }
 
-void DrawFilter(QPainter& p) {
-  p.setPen(QPen(kInk, 1));
+void DrawFilter(QPainter& p, const QColor& ink) {
+  p.setPen(QPen(ink, 1));
   p.setBrush(QColor(0x70, 0x90, 0xC0));
   const QPainterPath funnel = Polygon({{1.5, 2.5}, {14.5, 2.5}, {9.5, 8.5}, {9.5, 14.5}, {6.5, 12.5}, {6.5, 8.5}});
   p.drawPath(funnel);
 }
 
-void DrawVerify(QPainter& p) {
-  p.setPen(QPen(kInk, 1));
+void DrawVerify(QPainter& p, const QColor& ink) {
+  p.setPen(QPen(ink, 1));
   p.setBrush(kPaper);
   p.drawRect(QRectF(1.5, 1.5, 12, 13));
   p.setPen(QPen(kGreen, 2.2, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
@@ -90,9 +94,9 @@ void DrawVerify(QPainter& p) {
   p.drawPath(tick);
 }
 
-void DrawMakeVisible(QPainter& p) {
+void DrawMakeVisible(QPainter& p, const QColor& ink) {
   // An opened tree: a root and three rows below it, and a plus.
-  p.setPen(QPen(kInk, 1));
+  p.setPen(QPen(ink, 1));
   p.drawLine(QPointF(3.5, 4), QPointF(3.5, 13.5));
   for (const double y : {7.5, 10.5, 13.5}) p.drawLine(QPointF(3.5, y), QPointF(6, y));
   p.setBrush(kBlue);
@@ -104,9 +108,9 @@ void DrawMakeVisible(QPainter& p) {
   p.drawLine(QPointF(9.5, 5), QPointF(15.5, 5));
 }
 
-void DrawGoToLast(QPainter& p) {
+void DrawGoToLast(QPainter& p, const QColor& ink) {
   // An arrow down to the last line of a page.
-  p.setPen(QPen(kInk, 1));
+  p.setPen(QPen(ink, 1));
   p.setBrush(kPaper);
   p.drawRect(QRectF(1.5, 1.5, 10, 13));
   p.setPen(QPen(QColor(0x90, 0x90, 0x90), 1));
@@ -119,7 +123,7 @@ void DrawGoToLast(QPainter& p) {
   p.drawPath(arrow);
 }
 
-void DrawResolve(QPainter& p) {
+void DrawResolve(QPainter& p, const QColor& /*ink*/) {
   // A globe: the peers' addresses get their names.
   p.setPen(QPen(kBlue.darker(130), 1));
   p.setBrush(QColor(0xA8, 0xD0, 0xF0));
@@ -132,9 +136,9 @@ void DrawResolve(QPainter& p) {
   p.drawLine(QPointF(3, 11.5), QPointF(13, 11.5));
 }
 
-void DrawLaunchEditor(QPainter& p) {
+void DrawLaunchEditor(QPainter& p, const QColor& ink) {
   // A note pad with a pencil.
-  p.setPen(QPen(kInk, 1));
+  p.setPen(QPen(ink, 1));
   p.setBrush(kPaper);
   p.drawRect(QRectF(1.5, 2.5, 10, 12));
   p.setBrush(kBlue);
@@ -143,11 +147,11 @@ void DrawLaunchEditor(QPainter& p) {
   for (const double y : {6.5, 8.5, 10.5, 12.5}) p.drawLine(QPointF(3.5, y), QPointF(9.5, y));
   p.setPen(QPen(kFolder.darker(140), 2.5, Qt::SolidLine, Qt::FlatCap));
   p.drawLine(QPointF(15, 4), QPointF(9, 12));
-  p.setPen(QPen(kInk, 1));
+  p.setPen(QPen(ink, 1));
   p.drawPoint(QPointF(8.6, 12.6));
 }
 
-using Drawer = void (*)(QPainter&);
+using Drawer = void (*)(QPainter&, const QColor& ink);
 
 Drawer DrawerOf(Command command) {
   switch (command) {
@@ -165,25 +169,15 @@ Drawer DrawerOf(Command command) {
   }
 }
 
-QPixmap Render(Drawer draw, int scale) {
-  QPixmap pixmap(16 * scale, 16 * scale);
-  pixmap.setDevicePixelRatio(scale);
-  pixmap.fill(Qt::transparent);
-  QPainter painter(&pixmap);
-  painter.setRenderHint(QPainter::Antialiasing, true);
-  draw(painter);
-  return pixmap;
-}
-
 }  // namespace
 
 QIcon ToolbarIcon(Command command) {
   const Drawer draw = DrawerOf(command);
   if (draw == nullptr) return {};
-  QIcon icon;
-  icon.addPixmap(Render(draw, 1));
-  icon.addPixmap(Render(draw, 2));
-  return icon;
+  return DrawnIcon(16, [draw](QPainter& painter, bool dark) {
+    painter.setRenderHint(QPainter::Antialiasing, true);
+    draw(painter, dark ? kInkOnDark : kInkOnLight);
+  });
 }
 
 }  // namespace quillon

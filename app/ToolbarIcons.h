@@ -1,4 +1,5 @@
-// The toolbar's button pictures, drawn in code (16 by 16 logical pixels).
+// The toolbar's button pictures, drawn in code (16 by 16 logical pixels) for the screen's
+// pixel ratio and palette.
 #pragma once
 
 #include <QIcon>

@@ -13,6 +13,9 @@
 
 #include "AppTestSupport.h"
 #include "app/AboutDialog.h"
+#include "app/StateIcons.h"
+#include "app/ToolbarIcons.h"
+#include "model/TreeRules.h"
 #include "app/PlatformServices.h"
 #include "app/QuillonApp.h"
 #include "app/RecentFiles.h"
@@ -169,6 +172,37 @@ TEST(DesktopSettingsTest, RecentFilesOfTwoProgramsShareOneSettingsFile) {
   EXPECT_EQ(RecentFiles(first).Entries(), QStringList({"/logs/c.ilx", "/logs/b.ilx", "/logs/a.ilx"}));
   b.Remove("/logs/a.ilx");
   EXPECT_EQ(QSettings(file, QSettings::IniFormat).value("Recent File List/File3"), QVariant());
+}
+
+TEST(DesktopIconsTest, DrawnForThePixelRatioAndLegibleOnADarkPalette) {
+  // Drawn at the device pixels asked for, not scaled from a smaller picture.
+  const StateIconSet states;
+  for (const qreal ratio : {1.0, 1.5, 2.0, 3.0}) {
+    const QPixmap state = states.At(kIconQuickModeDone).pixmap(QSize(12, 12), ratio);
+    EXPECT_EQ(state.size(), QSize(qRound(12 * ratio), qRound(12 * ratio))) << ratio;
+    EXPECT_DOUBLE_EQ(state.devicePixelRatio(), ratio);
+    EXPECT_EQ(ToolbarIcon(Command::kOpen).pixmap(QSize(16, 16), ratio).size(),
+              QSize(qRound(16 * ratio), qRound(16 * ratio)));
+  }
+
+  // Strokes without a square of their own (the "i" of an informational exchange, the tree
+  // lines of a toolbar button) turn light when the palette is dark.
+  const QPalette original = QApplication::palette();
+  QPalette dark = original;
+  dark.setColor(QPalette::Window, QColor(0x2A, 0x2A, 0x2E));
+  dark.setColor(QPalette::WindowText, QColor(0xE0, 0xE0, 0xE0));
+  dark.setColor(QPalette::Base, QColor(0x1E, 0x1E, 0x22));
+  dark.setColor(QPalette::Text, QColor(0xE0, 0xE0, 0xE0));
+  const auto lightness = [](const QIcon& icon, int side, QPoint at) {
+    return icon.pixmap(QSize(side, side), 1.0).toImage().pixelColor(at).lightness();
+  };
+  const QIcon info = states.At(kIconInfo), makeVisible = ToolbarIcon(Command::kMakeVisible);
+  EXPECT_LT(lightness(info, 12, {5, 2}), 110);
+  EXPECT_LT(lightness(makeVisible, 16, {3, 10}), 110);
+  QApplication::setPalette(dark);
+  EXPECT_GT(lightness(info, 12, {5, 2}), 160);
+  EXPECT_GT(lightness(makeVisible, 16, {3, 10}), 160);
+  QApplication::setPalette(original);
 }
 
 }  // namespace
