@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QIcon>
 #include <QTimer>
 
 #include "app/LoggingEnvironment.h"
@@ -15,6 +16,10 @@
 #ifndef QUILLON_VERSION
 #define QUILLON_VERSION "0.0.0"
 #endif
+
+// The built-in icon lives in this static library: its resources are registered by hand, the
+// linker would drop their self-registration.
+static void InitResources() { Q_INIT_RESOURCE(quillon); }
 
 namespace quillon {
 
@@ -121,6 +126,15 @@ int CQuillonApp::Run(int argc, char** argv) {
   QCoreApplication::setOrganizationName(QStringLiteral("Morrowvale"));
   QCoreApplication::setApplicationName(QStringLiteral("Quillon"));
   QCoreApplication::setApplicationVersion(QStringLiteral(QUILLON_VERSION));
+  if (windowed) {
+    // The desktop entry the windows belong to (task bars take its name and icon from it), and
+    // the icon of the installed theme, or the built-in one when run from the build tree.
+    InitResources();
+    QGuiApplication::setDesktopFileName(QStringLiteral("quillon"));
+    QIcon builtIn;
+    for (const int size : {16, 32, 48, 256}) builtIn.addFile(QStringLiteral(":/icons/quillon-%1.png").arg(size));
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("quillon"), builtIn));
+  }
 
   QSettingsStore settings;
   settings.SetValue(QStringLiteral("Preferences/InstallPath"),

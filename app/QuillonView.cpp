@@ -8,6 +8,7 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QScrollBar>
+#include <QStyleOptionViewItem>
 #include <QSplitter>
 #include <QTreeView>
 
@@ -138,11 +139,14 @@ void CQuillonView::SetChosenTreeWidth(int width) {
 int CQuillonView::WidthForNegotiationCaptions() const {
   const LogFile* root = model_->Log();
   if (root == nullptr) return 0;
-  const QFontMetrics metrics = tree_->fontMetrics();
-  // Each level is indented once more; the root row is indented once for its expander. A row
-  // then holds its icon, a gap and the caption; the view adds its frame and a scroll bar.
-  const int fixed = tree_->iconSize().width() + 8 + 2 * tree_->frameWidth() +
-                    tree_->verticalScrollBar()->sizeHint().width();
+  // A row's width as the tree's delegate lays it out (icon, gaps, caption); each level is
+  // indented once more, the root row once for its expander; the view adds its frame and a
+  // scroll bar.
+  QStyleOptionViewItem option;
+  option.initFrom(tree_);
+  option.decorationSize = tree_->iconSize();
+  const QAbstractItemDelegate* delegate = tree_->itemDelegate();
+  const int fixed = 2 * tree_->frameWidth() + tree_->verticalScrollBar()->sizeHint().width();
   int widest = 0;
   int measured = 0;
   std::vector<std::pair<const QLFolder*, int>> pending{{root, 0}};
@@ -150,8 +154,8 @@ int CQuillonView::WidthForNegotiationCaptions() const {
     const auto [node, level] = pending.back();
     pending.pop_back();
     ++measured;
-    const int text = metrics.horizontalAdvance(QString::fromLatin1(node->Caption()));
-    widest = std::max(widest, (level + 1) * tree_->indentation() + text);
+    const int row = delegate->sizeHint(option, model_->IndexOf(node)).width();
+    widest = std::max(widest, (level + 1) * tree_->indentation() + row);
     if (level == kFittedLevels) continue;
     for (const QLFolder* child : model_->VisibleChildrenOf(node)) pending.emplace_back(child, level + 1);
   }
