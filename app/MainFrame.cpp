@@ -16,6 +16,7 @@
 #include <QMenuBar>
 #include <QMimeData>
 #include <QProgressBar>
+#include <QScreen>
 #include <QStatusBar>
 #include <QTimer>
 #include <QToolBar>
@@ -579,7 +580,13 @@ void CMainFrame::OnFindPrevious() {
 
 void CMainFrame::RestoreLayout() {
   const QVariant geometry = services_.settings.Value(kGeometryKey);
-  if (geometry.typeId() == QMetaType::QByteArray) restoreGeometry(geometry.toByteArray());
+  if (geometry.typeId() != QMetaType::QByteArray || !restoreGeometry(geometry.toByteArray())) {
+    // First start: the default size, within nine tenths of a smaller screen.
+    if (const QScreen* shown = screen()) {
+      const QSize room = shown->availableGeometry().size() * 9 / 10;
+      resize(size().boundedTo(room));
+    }
+  }
   bool isNumber = false;
   const int width = services_.settings.Value(kTreeWidthKey).toInt(&isNumber);
   if (isNumber && width >= kMinTreeWidth && width <= kMaxTreeWidth) view_->SetChosenTreeWidth(width);

@@ -97,6 +97,7 @@ TEST_F(DesktopFrameTest, TitleMarksATreeThatNoLongerMatchesItsFile) {
 
 TEST_F(DesktopFrameTest, TreeWidthFitsTheCaptionsUntilTheUserChoosesOne) {
   f.frame->show();
+  f.frame->resize(1180, 720);  // wider than the test screen's nine tenths
   QSplitter& splitter = *f.frame->View()->Splitter();
   EXPECT_EQ(f.frame->View()->TreeWidth(), CQuillonView::kTreeWidth);
 
