@@ -157,7 +157,9 @@ int CQuillonView::WidthForNegotiationCaptions() const {
     const int row = delegate->sizeHint(option, model_->IndexOf(node)).width();
     widest = std::max(widest, (level + 1) * tree_->indentation() + row);
     if (level == kFittedLevels) continue;
-    for (const QLFolder* child : model_->VisibleChildrenOf(node)) pending.emplace_back(child, level + 1);
+    // Pushed last to first, so that rows are measured in the order the tree shows them.
+    const std::vector<QLFolder*>& children = model_->VisibleChildrenOf(node);
+    for (auto child = children.rbegin(); child != children.rend(); ++child) pending.emplace_back(*child, level + 1);
   }
   return widest + fixed;
 }
