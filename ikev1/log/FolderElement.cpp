@@ -54,17 +54,23 @@ bool FolderElement::ReadClosingBlock(int code, DebugLogReader& reader, HashPaylo
   }
 }
 
-void FolderElement::WritePacketOpening(std::string& out, std::string_view lineStart) const {
-  const Header* header = GetHeader();
-  if (header == nullptr) return;
-  if (!header->IsCreated()) {
-    if (const PacketDebugRecord* record = PacketDebug()) record->Write(out);
-    header->WriteHeaderBlock(out);
+void FolderElement::WritePacketOpening(std::string& out) const {
+  if (const Header* header = GetHeader()) quillon::WritePacketOpening(out, *header, PacketDebug());
+}
+
+void FolderElement::WritePacketClosing(std::string& out) const {
+  if (const Header* header = GetHeader()) quillon::WritePacketClosing(out, *header, PacketDebug());
+}
+
+void WritePacketOpening(std::string& out, const Header& header, const PacketDebugRecord* record) {
+  if (!header.IsCreated()) {
+    if (record != nullptr) record->Write(out);
+    header.WriteHeaderBlock(out);
   }
-  std::string line(lineStart);
-  AppendNumberText(line, header->PeerAddress(), 16);
-  line += header->TunnelText();
-  line += header->DateText();
+  std::string line = PacketLineStart(header.PacketKind(), header.IsCreated());
+  AppendNumberText(line, header.PeerAddress(), 16);
+  line += header.TunnelText();
+  line += header.DateText();
   const std::size_t cut = line.size() >= 5 ? line.size() - 5 : 0;
   const std::string_view whole(line);
   out += '\n';
@@ -72,19 +78,18 @@ void FolderElement::WritePacketOpening(std::string& out, std::string_view lineSt
   out += '\n';
   out += whole.substr(0, cut);
   out += ' ';
-  out += header->TimeText();
+  out += header.TimeText();
   out += whole.substr(cut);
   out += '\n';
   out += kPlusLine;
   out += '\n';
-  if (header->IsCreated()) header->WriteHeaderBlock(out);
+  if (header.IsCreated()) header.WriteHeaderBlock(out);
 }
 
-void FolderElement::WritePacketClosing(std::string& out) const {
-  const Header* header = GetHeader();
-  if (header == nullptr || !header->IsCreated()) return;
-  header->WriteLengthBlock(out);
-  if (const PacketDebugRecord* record = PacketDebug()) record->Write(out);
+void WritePacketClosing(std::string& out, const Header& header, const PacketDebugRecord* record) {
+  if (!header.IsCreated()) return;
+  header.WriteLengthBlock(out);
+  if (record != nullptr) record->Write(out);
 }
 
 }  // namespace quillon

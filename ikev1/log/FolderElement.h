@@ -16,6 +16,14 @@ namespace quillon {
 class HashPayload;
 class PacketDebugTable;
 
+// A packet's framing as the daemon logs it: a received packet's record and header block, the
+// packet line between two separator lines (the keyword of the header's packet kind, the
+// peer's address, the tunnel token and the date with the time of day between the day and the
+// year), then a created packet's header block. `record` may be null.
+void WritePacketOpening(std::string& out, const Header& header, const PacketDebugRecord* record);
+// After a created packet's payloads: its final length block and its "Sent:" record.
+void WritePacketClosing(std::string& out, const Header& header, const PacketDebugRecord* record);
+
 class FolderElement : public QLFolder {
  public:
   FolderElement(std::string name, QLFolder* parent);
@@ -51,12 +59,8 @@ class FolderElement : public QLFolder {
   // `hash`, when the packet has a hash payload) and the final length (for the header). False
   // for any other block.
   bool ReadClosingBlock(int code, DebugLogReader& reader, HashPayload* hash);
-  // The packet's framing as the daemon logs it: a received packet's record and header block,
-  // the packet line between two separator lines (`lineStart` is the keyword up to the peer's
-  // address, then come the address, the tunnel token and the date with the time of day
-  // between the day and the year), then a created packet's header block.
-  void WritePacketOpening(std::string& out, std::string_view lineStart) const;
-  // After a created packet's payloads: its final length block and its "Sent:" record.
+  // The packet's framing (the free functions above) with its own header and record.
+  void WritePacketOpening(std::string& out) const;
   void WritePacketClosing(std::string& out) const;
 
  private:

@@ -243,6 +243,53 @@ void Header::WriteLengthBlock(std::string& out) const {
   out += ")\n\n";
 }
 
+namespace {
+
+// The packet line's keyword after "create_" / "process_", by packet kind; the kinds without a
+// "packetN..." keyword (configuration, informational) have none here.
+std::string NumberedPacketKeyword(std::uint32_t kind) {
+  auto numbered = [](std::uint32_t number, std::string_view mode) {
+    std::string text = "packet";
+    text += static_cast<char>('0' + number);
+    text += mode;
+    text += ':';
+    return text;
+  };
+  if (kind >= kMainMode1 && kind <= kMainMode6) return numbered(kind - kMainMode1 + 1, "phase1");
+  if (kind >= kAggressive1 && kind <= kAggressive3) return numbered(kind - kAggressive1 + 1, "aggressive");
+  if (kind >= kQuickMode1 && kind <= kQuickMode3) return numbered(kind - kQuickMode1 + 1, "phase2");
+  return {};
+}
+
+// The keyword of a configuration packet line.
+std::string_view ConfigKeyword(std::uint32_t kind) {
+  switch (kind) {
+    case kConfigReceived: return "process_config";
+    case kConfigRequest: return "create_config_request:";
+    case kConfigReply: return "create_config_reply:";
+    case kConfigSet: return "create_config_set:";
+    case kConfigAck: return "create_config_ack:";
+    default: return {};
+  }
+}
+
+}  // namespace
+
+std::string PacketLineStart(std::uint32_t kind, bool created) {
+  std::string start;
+  if ((kind & ~7u) == kFamilyConfig) {
+    start = ConfigKeyword(kind);
+  } else if (kind == kInformational) {
+    // The daemon's informational keywords carry no colon.
+    start = created ? "gxIsakmp_BuildInfoExc-N" : "gxIsakmp_ProcessInfoExc";
+  } else {
+    start = created ? "create_" : "process_";
+    start += NumberedPacketKeyword(kind);
+  }
+  start += " peer: ";
+  return start;
+}
+
 std::string Header::TunnelText() const {
   if (tunnelLocalIP_ == 0 || tunnelPeerIP_ == 0) return " ~~";
   return " TunnelLocalIP:" + NumberText(tunnelLocalIP_, 16) + ",TunnelPeerIP:" + NumberText(tunnelPeerIP_, 16);

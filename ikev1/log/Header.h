@@ -33,6 +33,13 @@ enum PacketFamily : std::uint32_t {
   kFamilyInformational = 0x80,
 };
 
+class Header;
+
+// What the packet line of a written packet says before the peer's address, by packet kind and
+// direction: "create_packet3phase1: peer: ", "create_config_request: peer: ",
+// "gxIsakmp_ProcessInfoExc peer: ".
+std::string PacketLineStart(std::uint32_t kind, bool created);
+
 class Header : public QLFolder {
  public:
   Header();

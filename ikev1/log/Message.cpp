@@ -13,39 +13,6 @@
 
 namespace quillon {
 
-namespace {
-
-
-// The packet line's keyword after "create_" / "process_", by packet kind; the kinds without a
-// "packetN..." keyword (configuration, informational) have none here.
-std::string PacketKindText(std::uint32_t kind) {
-  auto numbered = [](std::uint32_t number, std::string_view mode) {
-    std::string text = "packet";
-    text += static_cast<char>('0' + number);
-    text += mode;
-    text += ": peer: ";
-    return text;
-  };
-  if (kind >= kMainMode1 && kind <= kMainMode6) return numbered(kind - kMainMode1 + 1, "phase1");
-  if (kind >= kAggressive1 && kind <= kAggressive3) return numbered(kind - kAggressive1 + 1, "aggressive");
-  if (kind >= kQuickMode1 && kind <= kQuickMode3) return numbered(kind - kQuickMode1 + 1, "phase2");
-  return {};
-}
-
-// The keyword of a configuration packet line.
-std::string_view ConfigKeyword(std::uint32_t kind) {
-  switch (kind) {
-    case kConfigReceived: return "process_config";
-    case kConfigRequest: return "create_config_request:";
-    case kConfigReply: return "create_config_reply:";
-    case kConfigSet: return "create_config_set:";
-    case kConfigAck: return "create_config_ack:";
-    default: return {};
-  }
-}
-
-}  // namespace
-
 // ---- Message ------------------------------------------------------------------------------------
 
 Message::Message(std::string name, QLFolder* parent, unsigned links)
@@ -136,11 +103,7 @@ void Message::AppendDetailTail(std::string& t, const Header& header) const {
   t += FormatIPv4(header.EffectivePeerAddress());
 }
 
-void Message::WriteDebug(std::string& out) const {
-  const Header* header = GetHeader();
-  if (header == nullptr) return;
-  WritePacketOpening(out, (header->IsCreated() ? "create_" : "process_") + PacketKindText(header->PacketKind()));
-}
+void Message::WriteDebug(std::string& out) const { WritePacketOpening(out); }
 
 void Message::WriteDebugLength(std::string& out) const { WritePacketClosing(out); }
 
@@ -170,12 +133,6 @@ void ConfigMess::SetAttributePayload(QLFolder* payload) {
       break;
     default: break;
   }
-}
-
-void ConfigMess::WriteDebug(std::string& out) const {
-  const Header* header = GetHeader();
-  if (header == nullptr) return;
-  WritePacketOpening(out, std::string(ConfigKeyword(header->PacketKind())) + " peer: ");
 }
 
 // ---- PhaTwo12Mess -------------------------------------------------------------------------------

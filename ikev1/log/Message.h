@@ -149,8 +149,6 @@ class ConfigMess : public Message {
 
   bool IsComplete() const override { return complete_; }
   void SetAttributePayload(QLFolder* payload) override;
-  // Configuration packets are framed with their own keywords ("create_config_request:", ...).
-  void WriteDebug(std::string& out) const override;
 
  private:
   bool complete_ = true;

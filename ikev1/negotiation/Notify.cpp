@@ -87,11 +87,7 @@ void Notify::ReadBlock(int code, DebugLogReader& reader) {
   }
 }
 
-void Notify::WriteDebug(std::string& out) const {
-  const Header* header = GetHeader();
-  if (header == nullptr) return;
-  WritePacketOpening(out, header->IsCreated() ? "gxIsakmp_BuildInfoExc-N peer: " : "gxIsakmp_ProcessInfoExc peer: ");
-}
+void Notify::WriteDebug(std::string& out) const { WritePacketOpening(out); }
 
 void Notify::WriteDebugLength(std::string& out) const { WritePacketClosing(out); }
 
