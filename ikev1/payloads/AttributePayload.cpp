@@ -109,24 +109,32 @@ std::string AttributePayload::DetailText() const {
   return t;
 }
 
-void AttributePayload::WriteDebug(std::string& out) const {
+void WriteAttributeBlock(std::string& out, const PayloadFields& fields, std::uint32_t type, std::uint32_t reserved2,
+                         const ByteList& identifier) {
   out += "debugAttributePayload:\n";
-  fields_.WriteLines(out);
+  fields.WriteLines(out);
   out += "\tType: ";
-  AppendNumberText(out, type_, 16);
+  AppendNumberText(out, type, 16);
   out += "\n\tReserved: ";
-  AppendNumberText(out, reserved2_, 16);
+  AppendNumberText(out, reserved2, 16);
   out += "\n\tIdentifier: ";
-  AppendDumpAndValue(out, identifier_);
+  AppendDumpAndValue(out, identifier);
   out += '\n';
 }
 
-void AttributePayload::WriteDebugLength(std::string& out) const {
-  if (!lengthBlockRead_) return;
+void WriteAttributeLengthBlock(std::string& out, const ByteList& length) {
   out += kLengthKeyword;
   out += "\n\tLength: ";
-  AppendDumpAndValue(out, fields_.length);
+  AppendDumpAndValue(out, length);
   out += '\n';
+}
+
+void AttributePayload::WriteDebug(std::string& out) const {
+  WriteAttributeBlock(out, fields_, type_, reserved2_, identifier_);
+}
+
+void AttributePayload::WriteDebugLength(std::string& out) const {
+  if (lengthBlockRead_) WriteAttributeLengthBlock(out, fields_.length);
 }
 
 }  // namespace quillon

@@ -36,6 +36,12 @@ namespace quillon {
 class DebugLogReader;
 
 // Node name "Attribute"; children: its attributes (IsakmpValue, configuration-mode space).
+// The written attribute payload block (its attributes are IsakmpValue blocks) and the length
+// block a created packet logs after them.
+void WriteAttributeBlock(std::string& out, const PayloadFields& fields, std::uint32_t type, std::uint32_t reserved2,
+                         const ByteList& identifier);
+void WriteAttributeLengthBlock(std::string& out, const ByteList& length);
+
 class AttributePayload final : public QLFolder, public ConfigAttributeSource {
  public:
   // Reads the block and its attributes; the reader stands just after "debugAttributePayload:".

@@ -42,11 +42,16 @@ std::string DeletePayload::DetailText() const {
   return t;
 }
 
-void DeletePayload::WriteDebug(std::string& out) const {
-  WriteInformationalHead(out, "debugDeletePayload:", fields_, doi_, protId_, spiSize_);
-  out += "\n\tSPIs: " + SpacedHex(spiCount_);
-  out += "\n\tSPIs: " + SpacedHex(spis_);
+void WriteDeleteBlock(std::string& out, const PayloadFields& fields, const ByteList& doi, std::int32_t protId,
+                      std::int32_t spiSize, const ByteList& spiCount, const ByteList& spis) {
+  WriteInformationalHead(out, "debugDeletePayload:", fields, doi, protId, spiSize);
+  out += "\n\tSPIs: " + SpacedHex(spiCount);
+  out += "\n\tSPIs: " + SpacedHex(spis);
   out += '\n';
+}
+
+void DeletePayload::WriteDebug(std::string& out) const {
+  WriteDeleteBlock(out, fields_, doi_, protId_, spiSize_, spiCount_, spis_);
 }
 
 }  // namespace quillon

@@ -25,6 +25,11 @@ namespace quillon {
 
 class DebugLogReader;
 
+// The written delete block: the notification's layout, with the two "SPIs:" lines (the count,
+// then the SPIs) its reader looks for.
+void WriteDeleteBlock(std::string& out, const PayloadFields& fields, const ByteList& doi, std::int32_t protId,
+                      std::int32_t spiSize, const ByteList& spiCount, const ByteList& spis);
+
 class DeletePayload final : public QLFolder {
  public:
   // Reads the block; the reader stands just after "debugDeletePayload:".

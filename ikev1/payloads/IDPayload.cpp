@@ -298,33 +298,39 @@ std::string IDPayload::DetailText() const {
   return t;
 }
 
-void IDPayload::WriteDebug(std::string& out) const {
+void WriteIDBlock(std::string& out, const PayloadFields& fields, std::uint32_t idType, bool hasService,
+                  std::uint32_t serviceType, const ByteList& servicePort, const ByteList& reserved2,
+                  const ByteList& idData) {
   out += "debugIDPayload:\n";
-  fields_.WriteLines(out);
+  fields.WriteLines(out);
   out += "\tID Type: ";
-  AppendNumberText(out, idType_, 16);
+  AppendNumberText(out, idType, 16);
   out += '\n';
-  if (hasService_) {
+  if (hasService) {
     out += "\tService type: ";
-    AppendNumberText(out, serviceType_, 16);
+    AppendNumberText(out, serviceType, 16);
     out += " (";
-    AppendNumberText(out, serviceType_, 10);
+    AppendNumberText(out, serviceType, 10);
     out += ")  Service port: ";
-    AppendHexText(out, servicePort_, 16, false, true);
+    AppendHexText(out, servicePort, 16, false, true);
     out += " (";
-    AppendHexText(out, servicePort_, 10, false, true);
+    AppendHexText(out, servicePort, 10, false, true);
     out += ")\n";
   } else {
     // The daemon's layout: no tab before, no line end after.
     out += "Reserved2: ";
-    AppendHexText(out, reserved2_, 16, false, true);
+    AppendHexText(out, reserved2, 16, false, true);
     out += " (";
-    AppendHexText(out, reserved2_, 10, false, true);
+    AppendHexText(out, reserved2, 10, false, true);
     out += ')';
   }
   out += "\tID:\n";
-  AppendHexText(out, idData_, 16, true, true);
+  AppendHexText(out, idData, 16, true, true);
   out += '\n';
+}
+
+void IDPayload::WriteDebug(std::string& out) const {
+  WriteIDBlock(out, fields_, idType_, hasService_, serviceType_, servicePort_, reserved2_, idData_);
   // Kept so that a saved log reads back with the same identity text and attribute.
   if (hasStringForm_) out += "\tID string: " + StringFormToken(idData_) + "\n";
   if (attribute_) attribute_->WriteDebug(out);

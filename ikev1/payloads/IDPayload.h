@@ -32,6 +32,12 @@ namespace quillon {
 
 class DebugLogReader;
 
+// The written identification block up to the identity data: the common fields, the type,
+// then the service (protocol and port) when `hasService`, else the reserved octets.
+void WriteIDBlock(std::string& out, const PayloadFields& fields, std::uint32_t idType, bool hasService,
+                  std::uint32_t serviceType, const ByteList& servicePort, const ByteList& reserved2,
+                  const ByteList& idData);
+
 class IDPayload final : public QLFolder, public IdentitySource {
  public:
   IDPayload(DebugLogReader& reader, QLFolder* parent);

@@ -165,24 +165,27 @@ void IsakmpValue::TakeUserTexts() {
   }
 }
 
-void IsakmpValue::WriteDebug(std::string& out) const {
+void IsakmpValue::WriteDebug(std::string& out) const { WriteIsakmpValueBlock(out, attribute_, format_, length_, val_); }
+
+void WriteIsakmpValueBlock(std::string& out, const ByteList& attribute, std::uint32_t format, const ByteList& length,
+                           const ByteList& value) {
   out += "debugIsakmpValue:\n\tAttribute: ";
-  AppendHexText(out, attribute_, 16, false, true);
+  AppendHexText(out, attribute, 16, false, true);
   out += "\n\tFormat: ";
-  AppendNumberText(out, format_, 10);
+  AppendNumberText(out, format, 10);
   out += '\n';
-  if (format_ == 0) {
+  if (format == 0) {
     out += "\tLength: ";
-    AppendHexText(out, length_, 16, false, true);
+    AppendHexText(out, length, 16, false, true);
     out += '(';
-    AppendNumberText(out, ByteListValue(length_), 10);
+    AppendNumberText(out, ByteListValue(length), 10);
     out += ")\n";
   }
   out += "\tVal: ";
-  AppendHexText(out, val_, 16, false, true);
-  if (format_ == 0) {
+  AppendHexText(out, value, 16, false, true);
+  if (format == 0) {
     out += '(';
-    AppendNumberText(out, ByteListValue(val_), 10);
+    AppendNumberText(out, ByteListValue(value), 10);
     out += ')';
   }
   out += '\n';

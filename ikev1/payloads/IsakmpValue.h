@@ -73,6 +73,11 @@ std::string DottedAddressText(const ByteList& list);
 
 // ---- the data attribute ------------------------------------------------------------------------
 
+// The "debugIsakmpValue:" block: attribute type, format (1 basic, 0 variable), for a variable
+// one its length, then the value.
+void WriteIsakmpValueBlock(std::string& out, const ByteList& attribute, std::uint32_t format, const ByteList& length,
+                           const ByteList& value);
+
 class IsakmpValue : public QLFolder {
  public:
   static constexpr int kPhaseOneSpace = 32;

@@ -150,14 +150,32 @@ std::string KeyMaterialPayload::DetailText() const {
   return t;
 }
 
-void KeyMaterialPayload::WriteDebug(std::string& out) const {
-  out += layout_.keyword;
+namespace {
+
+void WriteBlock(std::string& out, const KeyMaterialLayout& layout, const PayloadFields& fields, const ByteList& data) {
+  out += layout.keyword;
   out += '\n';
-  fields_.WriteLines(out);
-  out += layout_.dataLine;
-  AppendHexText(out, data_, 16, layout_.wrappedDump, true);
+  fields.WriteLines(out);
+  out += layout.dataLine;
+  AppendHexText(out, data, 16, layout.wrappedDump, true);
   out += '\n';
 }
+
+}  // namespace
+
+void WriteKeyMaterialBlock(std::string& out, KeyMaterialKind kind, const PayloadFields& fields, const ByteList& data) {
+  static constexpr const KeyMaterialLayout* kLayouts[] = {&kKeyLayout, &kNonceLayout, &kHashLayout, &kSigLayout,
+                                                          &kNatDLayout};
+  WriteBlock(out, *kLayouts[static_cast<int>(kind)], fields, data);
+}
+
+void WriteHashDataBlock(std::string& out, const ByteList& hash) {
+  out += "debugHashData:\n\tHashData: ";
+  AppendHexText(out, hash, 16, false, true);
+  out += '\n';
+}
+
+void KeyMaterialPayload::WriteDebug(std::string& out) const { WriteBlock(out, layout_, fields_, data_); }
 
 KeyPayload::KeyPayload(DebugLogReader& reader, QLFolder* parent) : KeyMaterialPayload(kKeyLayout, parent) {
   Read(reader);
@@ -177,11 +195,7 @@ void HashPayload::ReadHashData(DebugLogReader& reader) {
   if (SeekBlockLabel(reader, "HashData:")) SetData(ReadByteList(reader));
 }
 
-void HashPayload::WriteDebugLength(std::string& out) const {
-  out += "debugHashData:\n\tHashData: ";
-  AppendHexText(out, Data(), 16, false, true);
-  out += '\n';
-}
+void HashPayload::WriteDebugLength(std::string& out) const { WriteHashDataBlock(out, Data()); }
 
 SigPayload::SigPayload(DebugLogReader& reader, QLFolder* parent) : KeyMaterialPayload(kSigLayout, parent) {
   Read(reader);

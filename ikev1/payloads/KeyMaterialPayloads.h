@@ -77,6 +77,14 @@ void WriteInformationalHead(std::string& out, std::string_view keyword, const Pa
 
 // ---- key-material payloads ----------------------------------------------------------------------
 
+enum class KeyMaterialKind { kKey, kNonce, kHash, kSig, kNatD };
+
+// The block of one key-material payload: keyword, the common fields and the data dump.
+void WriteKeyMaterialBlock(std::string& out, KeyMaterialKind kind, const PayloadFields& fields, const ByteList& data);
+// The "debugHashData:" block the daemon logs after a created packet's payloads, with the final
+// hash.
+void WriteHashDataBlock(std::string& out, const ByteList& hash);
+
 // How one key-material payload appears in the log and in the text pane.
 struct KeyMaterialLayout {
   std::string_view nodeName;     // the tree caption

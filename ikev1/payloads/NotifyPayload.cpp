@@ -125,12 +125,17 @@ std::string NotifyPayload::DetailText() const {
   return t;
 }
 
-void NotifyPayload::WriteDebug(std::string& out) const {
-  WriteInformationalHead(out, "debugNotifyPayload:", fields_, doi_, protId_, spiSize_);
-  out += "\n\tNotifyType: " + SpacedHex(notifyType_);
-  out += "\n\tSPI: " + SpacedHex(spi_);
-  out += "\n\tNotifData: " + SpacedHex(notifData_);
+void WriteNotifyBlock(std::string& out, const PayloadFields& fields, const ByteList& doi, std::int32_t protId,
+                      std::int32_t spiSize, const ByteList& notifyType, const ByteList& spi, const ByteList& data) {
+  WriteInformationalHead(out, "debugNotifyPayload:", fields, doi, protId, spiSize);
+  out += "\n\tNotifyType: " + SpacedHex(notifyType);
+  out += "\n\tSPI: " + SpacedHex(spi);
+  out += "\n\tNotifData: " + SpacedHex(data);
   out += '\n';
+}
+
+void NotifyPayload::WriteDebug(std::string& out) const {
+  WriteNotifyBlock(out, fields_, doi_, protId_, spiSize_, notifyType_, spi_, notifData_);
 }
 
 }  // namespace quillon

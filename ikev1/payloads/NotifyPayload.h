@@ -29,6 +29,10 @@ namespace quillon {
 
 class DebugLogReader;
 
+// The written notification block (responder-lifetime attributes follow as IsakmpValue blocks).
+void WriteNotifyBlock(std::string& out, const PayloadFields& fields, const ByteList& doi, std::int32_t protId,
+                      std::int32_t spiSize, const ByteList& notifyType, const ByteList& spi, const ByteList& data);
+
 class NotifyPayload final : public QLFolder {
  public:
   static constexpr std::uint32_t kNoProposalChosen = 14;

@@ -118,15 +118,38 @@ std::string SAPayload::DetailText() const {
   return t;
 }
 
-void SAPayload::WriteDebug(std::string& out) const {
+void WriteSABlock(std::string& out, const PayloadFields& fields, const ByteList& doi, const ByteList& situation) {
   out += "debugSAPayload:\n";
-  fields_.WriteLines(out);
+  fields.WriteLines(out);
   out += "\tDOI: ";
-  AppendHexText(out, doi_, 16, false, true);
+  AppendHexText(out, doi, 16, false, true);
   out += "\n\tSituation: ";
-  AppendHexText(out, situation_, 16, false, true);
+  AppendHexText(out, situation, 16, false, true);
   out += '\n';
 }
+
+void WriteSALengthBlock(std::string& out, SALevel level, const ByteList& length) {
+  WriteLengthBlock(out,
+                   level == SALevel::kSA         ? kSaLengthKeyword
+                   : level == SALevel::kProposal ? kPropLengthKeyword
+                                                 : kTransLengthKeyword,
+                   length);
+}
+
+void WriteTransMatchFailure(std::string& out, std::uint32_t propNum, std::uint32_t transNum, std::uint32_t transId,
+                            std::string_view reason) {
+  out += "TransMatchFailure: prop ";
+  AppendNumberText(out, propNum, 16);
+  out += " trans in prop ";
+  AppendNumberText(out, transNum, 16);
+  out += " id ";
+  AppendNumberText(out, transId, 16);
+  out += " reason: ";
+  out += reason;
+  out += '\n';
+}
+
+void SAPayload::WriteDebug(std::string& out) const { WriteSABlock(out, fields_, doi_, situation_); }
 
 void SAPayload::WriteDebugLength(std::string& out) const {
   WriteLengthBlock(out, kSaLengthKeyword, fields_.length);
@@ -138,15 +161,8 @@ void SAPayload::WriteDebugLength(std::string& out) const {
     for (const auto& child : prop->Children()) {
       const auto* transform = dynamic_cast<const TransPayload*>(child.get());
       if (transform == nullptr || !transform->IsNotChosen()) continue;
-      out += "TransMatchFailure: prop ";
-      AppendNumberText(out, prop->PropNum(), 16);
-      out += " trans in prop ";
-      AppendNumberText(out, transform->TransNum(), 16);
-      out += " id ";
-      AppendNumberText(out, transform->TransId(), 16);
-      out += " reason: ";
-      out += transform->NotChosenReason();
-      out += '\n';
+      WriteTransMatchFailure(out, prop->PropNum(), transform->TransNum(), transform->TransId(),
+                             transform->NotChosenReason());
     }
   }
 }
@@ -232,15 +248,21 @@ std::string PropPayload::DetailText() const {
   return t;
 }
 
-void PropPayload::WriteDebug(std::string& out) const {
+void WriteProposalBlock(std::string& out, const PayloadFields& fields, std::uint32_t propNum, std::uint32_t protId,
+                        std::uint32_t spiSize, std::uint32_t transforms, const ByteList& spi) {
   out += "debugPropPayload:\n";
-  fields_.WriteLines(out);
-  out += "\tPropNum: " + HexNumberText(propNum_);
-  out += "\n\tProtId: " + HexNumberText(static_cast<std::uint32_t>(protId_));
-  out += "\n\tSpiSize: " + HexNumberText(spiSize_);
-  out += "\n\tNumOfTrans: " + HexNumberText(static_cast<std::uint32_t>(numOfTrans_));
+  fields.WriteLines(out);
+  out += "\tPropNum: " + HexNumberText(propNum);
+  out += "\n\tProtId: " + HexNumberText(protId);
+  out += "\n\tSpiSize: " + HexNumberText(spiSize);
+  out += "\n\tNumOfTrans: " + HexNumberText(transforms);
   out += '\n';
-  if (!spi_.empty()) out += "\tSPI: " + SpacedHex(spi_) + "\n";  // so that a saved log keeps its SPIs
+  if (!spi.empty()) out += "\tSPI: " + SpacedHex(spi) + "\n";  // so that a saved log keeps its SPIs
+}
+
+void PropPayload::WriteDebug(std::string& out) const {
+  WriteProposalBlock(out, fields_, propNum_, static_cast<std::uint32_t>(protId_), spiSize_,
+                     static_cast<std::uint32_t>(numOfTrans_), spi_);
 }
 
 void PropPayload::WriteDebugLength(std::string& out) const {
@@ -302,15 +324,18 @@ std::string TransPayload::DetailText() const {
   return t;
 }
 
-void TransPayload::WriteDebug(std::string& out) const {
+void WriteTransformBlock(std::string& out, const PayloadFields& fields, std::uint32_t transNum, std::uint32_t transId,
+                         const ByteList& reserved2) {
   out += "debugTransPayload:\n";
-  fields_.WriteLines(out);
-  out += "\tTransNum: " + HexNumberText(transNum_);
-  out += "\n\tTransId: " + HexNumberText(transId_);
+  fields.WriteLines(out);
+  out += "\tTransNum: " + HexNumberText(transNum);
+  out += "\n\tTransId: " + HexNumberText(transId);
   out += "\n\tReserved2: ";
-  AppendHexText(out, reserved2_, 16, false, true);
-  out += "(" + DecimalText(ByteListValue(reserved2_)) + ")\n";
+  AppendHexText(out, reserved2, 16, false, true);
+  out += "(" + DecimalText(ByteListValue(reserved2)) + ")\n";
 }
+
+void TransPayload::WriteDebug(std::string& out) const { WriteTransformBlock(out, fields_, transNum_, transId_, reserved2_); }
 
 void TransPayload::WriteDebugLength(std::string& out) const {
   if (lengthBlockRead_) WriteLengthBlock(out, kTransLengthKeyword, fields_.length);

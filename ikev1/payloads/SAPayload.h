@@ -20,6 +20,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "ikev1/payloads/ByteList.h"
 #include "ikev1/payloads/KeyMaterialPayloads.h"
@@ -32,6 +33,19 @@ class PropPayload;
 class TransPayload;
 
 // "debugSAPayload:". Node name "Security Association"; children: its proposals in log order.
+// The written blocks of an SA: the SA's own, each proposal's and each transform's (their
+// attributes are IsakmpValue blocks), the length blocks that follow each level's children, and
+// the daemon's line for a transform it did not choose.
+void WriteSABlock(std::string& out, const PayloadFields& fields, const ByteList& doi, const ByteList& situation);
+void WriteProposalBlock(std::string& out, const PayloadFields& fields, std::uint32_t propNum, std::uint32_t protId,
+                        std::uint32_t spiSize, std::uint32_t transforms, const ByteList& spi);
+void WriteTransformBlock(std::string& out, const PayloadFields& fields, std::uint32_t transNum, std::uint32_t transId,
+                         const ByteList& reserved2);
+enum class SALevel { kSA, kProposal, kTransform };
+void WriteSALengthBlock(std::string& out, SALevel level, const ByteList& length);
+void WriteTransMatchFailure(std::string& out, std::uint32_t propNum, std::uint32_t transNum, std::uint32_t transId,
+                            std::string_view reason);
+
 class SAPayload final : public QLFolder {
  public:
   // Reads the SA block and its subtree; the reader stands just after "debugSAPayload:".

@@ -7,7 +7,7 @@ namespace quillon {
 
 namespace {
 
-constexpr std::string_view kFieldsKeyword = "debugVendorIDFields:";
+constexpr std::string_view kFieldsKeyword = kVendorIDFieldsKeyword;
 constexpr std::string_view kNokiaFieldsKeyword = "debugVendorIDNokiaFields:";
 constexpr int kMaxFurtherLabelTokens = 7;
 
@@ -184,28 +184,36 @@ std::string VendorIDPayload::DetailText() const {
   return t;
 }
 
-void VendorIDPayload::WriteDebug(std::string& out) const {
+void WriteVendorIDBlock(std::string& out, const PayloadFields& fields, std::string_view vendorName,
+                        const ByteList& vidData) {
   out += "debugVendorIDPayload:\n";
-  fields_.WriteLines(out);
-  if (!vendorName_.empty()) {
+  fields.WriteLines(out);
+  if (!vendorName.empty()) {
     out += "\tVendor: ";
-    out += vendorName_;
+    out += vendorName;
     out += '\n';
   }
   // Written whenever there is data (a dump whose last four bytes are zero included).
-  if (!vidData_.empty()) {
+  if (!vidData.empty()) {
     out += "\tVID Data: ";
-    AppendHexText(out, vidData_, 16, false, true);
+    AppendHexText(out, vidData, 16, false, true);
     out += '\n';
   }
-  if (!hasFields_ && !hasNokiaFields_) return;
-  out += hasFields_ ? kFieldsKeyword : kNokiaFieldsKeyword;
+}
+
+void WriteVendorIDFieldsBlock(std::string& out, std::string_view keyword, const std::vector<std::string>& lines) {
+  out += keyword;
   out += '\n';
-  for (const std::string& line : fieldLines_) {
+  for (const std::string& line : lines) {
     out += '\t';
     out += line;
     out += '\n';
   }
+}
+
+void VendorIDPayload::WriteDebug(std::string& out) const {
+  WriteVendorIDBlock(out, fields_, vendorName_, vidData_);
+  if (hasFields_ || hasNokiaFields_) WriteVendorIDFieldsBlock(out, hasFields_ ? kFieldsKeyword : kNokiaFieldsKeyword, fieldLines_);
 }
 
 }  // namespace quillon

@@ -33,6 +33,13 @@ namespace quillon {
 
 class DebugLogReader;
 
+// The written vendor ID block: the common fields, the vendor's name when known, the data; and
+// the fields block some vendor IDs are followed by (`lines` without their tab).
+void WriteVendorIDBlock(std::string& out, const PayloadFields& fields, std::string_view vendorName,
+                        const ByteList& vidData);
+void WriteVendorIDFieldsBlock(std::string& out, std::string_view keyword, const std::vector<std::string>& lines);
+inline constexpr std::string_view kVendorIDFieldsKeyword = "debugVendorIDFields:";
+
 class VendorIDPayload final : public QLFolder {
  public:
   // `created` (the packet was sent by the local daemon) is accepted and not used.
