@@ -335,7 +335,9 @@ void WriteTransformBlock(std::string& out, const PayloadFields& fields, std::uin
   out += "(" + DecimalText(ByteListValue(reserved2)) + ")\n";
 }
 
-void TransPayload::WriteDebug(std::string& out) const { WriteTransformBlock(out, fields_, transNum_, transId_, reserved2_); }
+void TransPayload::WriteDebug(std::string& out) const {
+  WriteTransformBlock(out, fields_, transNum_, transId_, reserved2_);
+}
 
 void TransPayload::WriteDebugLength(std::string& out) const {
   if (lengthBlockRead_) WriteLengthBlock(out, kTransLengthKeyword, fields_.length);

@@ -213,7 +213,8 @@ void WriteVendorIDFieldsBlock(std::string& out, std::string_view keyword, const 
 
 void VendorIDPayload::WriteDebug(std::string& out) const {
   WriteVendorIDBlock(out, fields_, vendorName_, vidData_);
-  if (hasFields_ || hasNokiaFields_) WriteVendorIDFieldsBlock(out, hasFields_ ? kFieldsKeyword : kNokiaFieldsKeyword, fieldLines_);
+  if (hasFields_ || hasNokiaFields_)
+    WriteVendorIDFieldsBlock(out, hasFields_ ? kFieldsKeyword : kNokiaFieldsKeyword, fieldLines_);
 }
 
 }  // namespace quillon
