@@ -3,9 +3,32 @@
 #include <array>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <random>
 #include <string>
 #include <vector>
+
+#include "ikev1/log/FolderElement.h"
+#include "ikev1/log/Header.h"
+#include "ikev1/log/PacketDebugRecord.h"
+#include "ikev1/payloads/AttributePayload.h"
+#include "ikev1/payloads/ByteList.h"
+#include "ikev1/payloads/DeletePayload.h"
+#include "ikev1/payloads/IDPayload.h"
+#include "ikev1/payloads/IsakmpValue.h"
+#include "ikev1/payloads/KeyMaterialPayloads.h"
+#include "ikev1/payloads/NotifyPayload.h"
+#include "ikev1/payloads/SAPayload.h"
+#include "ikev1/payloads/VendorIDPayload.h"
+#include "ikev2/WriteIKEv2Log.h"
+#include "model/IPv4.h"
+
+// The IKEv1 log is written through the product's block writers: the generator decides what
+// each packet carries (the protocol: sizes, cookies, message IDs, proposals, identities), and
+// the writers give every packet line, header block, payload block, length block and
+// packet-debug record its text, as a saved log has them. What only the daemon writes stays
+// here and is marked so: its own output lines between packets and blocks, the transform-match
+// success lines, and the restart lines. The IKEv2 log's element lines come from its writer too.
 
 namespace quillon::bench {
 
@@ -33,71 +56,40 @@ class Rng {
       for (std::size_t j = i; j < n && j < i + 8; ++j, v >>= 8) out[j] = static_cast<std::uint8_t>(v);
     }
   }
+  ByteList Bytes(std::size_t n) {
+    ByteList list;
+    list.reserve(n);
+    for (std::size_t i = 0; i < n; i += 8) {
+      std::uint64_t v = Next();
+      for (std::size_t j = i; j < n && j < i + 8; ++j, v >>= 8) list.push_back(static_cast<std::uint32_t>(v & 0xFF));
+    }
+    return list;
+  }
 
  private:
   std::uint64_t state_;
 };
 
 constexpr char kDigits[] = "0123456789abcdef";
-const std::string kPlusLine(70, '+');
 
-void Hex2(std::string& out, unsigned v) {
-  out.push_back(kDigits[(v >> 4) & 15]);
-  out.push_back(kDigits[v & 15]);
+void Dec(std::string& out, std::uint64_t v) { AppendNumberText(out, static_cast<std::uint32_t>(v), 10); }
+
+// `value` as `size` bytes, most significant first, as the protocol puts numbers on the wire.
+ByteList BigEndian(std::uint32_t value, int size) {
+  ByteList list;
+  for (int i = size - 1; i >= 0; --i) list.push_back((value >> (8 * i)) & 0xFF);
+  return list;
 }
 
-// "xx " per byte, as the daemon dumps a field.
-void Bytes(std::string& out, const std::uint8_t* p, std::size_t n) {
-  for (std::size_t i = 0; i < n; ++i) {
-    Hex2(out, p[i]);
-    out.push_back(' ');
-  }
+ByteList ListOf(const std::uint8_t* data, std::size_t n) { return ByteList(data, data + n); }
+ByteList ListOf(const std::string& text) {
+  return ListOf(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
 }
 
-void BigEndian(std::string& out, std::uint32_t value, int size) {
-  for (int i = size - 1; i >= 0; --i) {
-    Hex2(out, (value >> (8 * i)) & 0xFF);
-    out.push_back(' ');
-  }
-}
-
-void Dec(std::string& out, std::uint64_t v) {
-  char buffer[24];
-  int n = 0;
-  do {
-    buffer[n++] = static_cast<char>('0' + v % 10);
-    v /= 10;
-  } while (v != 0);
-  while (n > 0) out.push_back(buffer[--n]);
-}
-
-// The lower-case hexadecimal of a value, at least two digits (the packet line's peer).
-void HexNumber(std::string& out, std::uint32_t v) {
-  char buffer[8];
-  int n = 0;
-  do {
-    buffer[n++] = kDigits[v & 15];
-    v >>= 4;
-  } while (v != 0);
-  if (n == 1) out.push_back('0');
-  while (n > 0) out.push_back(buffer[--n]);
-}
-
-void Dotted(std::string& out, std::uint32_t a) {
-  for (int i = 3; i >= 0; --i) {
-    Dec(out, (a >> (8 * i)) & 0xFF);
-    if (i > 0) out.push_back('.');
-  }
-}
-
-// "\tLength: 00 3c (60)\n"
-void LengthLine(std::string& out, std::uint32_t value, int size) {
-  out += "\tLength: ";
-  BigEndian(out, value, size);
-  out.push_back('(');
-  Dec(out, value);
-  out += ")\n";
-}
+// The generic payload header a block opens with; `length` 0 stands for a created packet's
+// SA, proposal, transform or attribute payload, whose length the daemon gives after its
+// children.
+PayloadFields Fields(std::uint32_t next, std::uint32_t length) { return {next, 0, BigEndian(length, 2)}; }
 
 // ---- protocol values ----------------------------------------------------------------------------
 
@@ -105,7 +97,11 @@ void LengthLine(std::string& out, std::uint32_t value, int size) {
 enum : std::uint8_t {
   kSa = 1, kKe = 4, kId = 5, kHash = 8, kNonce = 10, kNotify = 11, kDelete = 12, kVid = 13, kAttr = 14, kNatD = 0x82
 };
-enum : std::uint8_t { kMainMode = 2, kAggressive = 4, kInformational = 5, kTransaction = 6, kQuickMode = 0x20 };
+// Exchange types of the ISAKMP header.
+enum : std::uint8_t {
+  kMainModeExchange = 2, kAggressiveExchange = 4, kInformationalExchange = 5, kTransactionExchange = 6,
+  kQuickModeExchange = 0x20
+};
 
 // A data attribute: basic (the format bit in the type, a 16-bit value) or, with `size`, a
 // variable-length one carrying `value` in `size` bytes.
@@ -209,12 +205,19 @@ class Generator {
  public:
   Generator(unsigned peers, std::uint64_t seed) : rng_(seed) {
     Rng vendors(seed ^ 0x5A5A5A5Aull);
-    vendors.Fill(gatewayVid_.data(), gatewayVid_.size());
-    vendors.Fill(natVid_.data(), natVid_.size());
-    vendors.Fill(dpdVid_.data(), dpdVid_.size());
-    vendors.Fill(xauthVid_.data(), xauthVid_.size());
-    vendors.Fill(clientVid_.data(), clientVid_.size());
-    vendors.Fill(unknownVid_.data(), unknownVid_.size());
+    gatewayVid_ = vendors.Bytes(20);
+    natVid_ = vendors.Bytes(16);
+    dpdVid_ = vendors.Bytes(16);
+    xauthVid_ = vendors.Bytes(8);
+    clientVid_ = vendors.Bytes(16);
+    unknownVid_ = vendors.Bytes(16);
+    // The fields the daemon decodes from its own vendor ID.
+    std::string vidData = "VIDData: ";
+    ByteList head;
+    for (std::size_t i = 0; i < 8; ++i) head.push_back(gatewayVid_[i]);
+    AppendHexText(vidData, head, 16, false, true);
+    gatewayFields_ = {vidData, "Product: 00 00 00 01 ", "Version: 00 00 13 8a", "Build number: 24031",
+                      "Feature flags: nat-traversal dpd xauth"};
     if (peers == 0) peers = 1;
     peers_.resize(peers);
     for (unsigned i = 0; i < peers; ++i) {
@@ -230,7 +233,6 @@ class Generator {
       p.network = 0xAC100000u | ((i & 0xFFFu) << 8);  // 172.16.x.0/24 .. 172.31.x.0/24
     }
     out_.reserve(1u << 21);
-    body_.reserve(4096);
   }
 
   std::string& Text() { return out_; }
@@ -344,7 +346,7 @@ class Generator {
         }
         // The responder reports which transform it chose.
         if (n == 1 && !mine) after_ = "TransMatchSuccess: prop 1 trans in prop 1 id 01\n";
-        Emit(p, PacketKeyword(mine, n, "phase1"), mine, kMainMode, n >= 5, kZero, "Main Mode", false);
+        Emit(p, kMainMode1 + static_cast<std::uint32_t>(n - 1), mine, kMainModeExchange, n >= 5, kZero, "Main Mode", false);
       }
       ++clock_;
     }
@@ -358,10 +360,9 @@ class Generator {
     p.rcookie.fill(0);
     AddSa(false, {{1, {}, false, {&kIke3Des, &kIkeDes}}});
     AddVid(kVidUnknown);
-    after_ =
-        "TransMatchFailure: prop 1 trans in prop 1 id 01 reason: encryption 3DES-CBC not allowed by policy\n"
-        "TransMatchFailure: prop 1 trans in prop 2 id 01 reason: encryption DES-CBC not allowed by policy\n";
-    Emit(p, "process_packet1phase1:", false, kMainMode, false, kZero, "Main Mode", false);
+    WriteTransMatchFailure(after_, 1, 1, 1, "encryption 3DES-CBC not allowed by policy");
+    WriteTransMatchFailure(after_, 1, 2, 1, "encryption DES-CBC not allowed by policy");
+    Emit(p, kMainMode1, false, kMainModeExchange, false, kZero, "Main Mode", false);
     ++clock_;
     Informational(p, true, false, [&] {
       static constexpr char kText[] = "no matching ISAKMP proposal";
@@ -382,7 +383,7 @@ class Generator {
     AddVid(kVidDpd);
     AddVid(kVidNat);
     after_ = "TransMatchSuccess: prop 1 trans in prop 1 id 01\n";
-    Emit(p, "process_packet1aggressive:", false, kAggressive, false, kZero, "Aggressive Mode", false);
+    Emit(p, kAggressive1, false, kAggressiveExchange, false, kZero, "Aggressive Mode", false);
     ++clock_;
     rng_.Fill(p.rcookie.data(), 8);
     AddSa(true, {{1, {}, false, {&kIkeAes}}});
@@ -396,12 +397,12 @@ class Generator {
     AddVid(kVidNat);
     AddBytesPayload(kNatD, 20);
     AddBytesPayload(kNatD, 20);
-    Emit(p, "create_packet2aggressive:", true, kAggressive, false, kZero, "Aggressive Mode", false);
+    Emit(p, kAggressive1 + 1, true, kAggressiveExchange, false, kZero, "Aggressive Mode", false);
     ++clock_;
     AddHash(false);
     AddBytesPayload(kNatD, 20);
     AddBytesPayload(kNatD, 20);
-    Emit(p, "process_packet3aggressive:", false, kAggressive, true, kZero, "Aggressive Mode", false);
+    Emit(p, kAggressive3, false, kAggressiveExchange, true, kZero, "Aggressive Mode", false);
     Say("phase 1 SA with %s established, peer is behind NAT", p.address);
     ++clock_;
   }
@@ -448,10 +449,9 @@ class Generator {
               const std::vector<ConfigAttr>& attrs) {
     AddHash(created);
     AddAttributes(created, type, ident, attrs);
-    static constexpr std::array<const char*, 5> kCreated = {"", "create_config_request:", "create_config_reply:",
-                                                           "create_config_set:", "create_config_ack:"};
-    Emit(p, created ? kCreated[static_cast<std::size_t>(type)] : "process_config", created, kTransaction, true, msgId,
-         "Transaction", true);
+    // Created: request, reply, set, acknowledge by attribute message type.
+    const std::uint32_t kind = created ? kConfigRequest + static_cast<std::uint32_t>(type - 1) : kConfigReceived;
+    Emit(p, kind, created, kTransactionExchange, true, msgId, "Transaction", true);
   }
 
   void QuickMode(PeerState& p, bool localInit) {
@@ -486,7 +486,7 @@ class Generator {
         }
         if (n == 1 && !mine) after_ = "TransMatchSuccess: prop 1 trans in prop 1 id 0c\n";
       }
-      Emit(p, PacketKeyword(mine, n, "phase2"), mine, kQuickMode, true, msgId, "Quick Mode", true);
+      Emit(p, kQuickMode1 + static_cast<std::uint32_t>(n - 1), mine, kQuickModeExchange, true, msgId, "Quick Mode", true);
       ++clock_;
       if (wrongId) {
         ++clock_;
@@ -514,27 +514,25 @@ class Generator {
   }
 
   void DeleteIpsec(PeerState& p, bool created) {
-    Informational(p, created, true, [&] { AddDelete(0x00000001, 3, 4, p.spi.data(), 1); }, true);
+    Informational(p, created, true, [&] { AddDelete(0x00000001, 3, 4, p.spi.data(), 1); });
   }
 
   void DeleteIke(PeerState& p, bool created) {
     std::uint8_t cookies[16];
     std::memcpy(cookies, p.icookie.data(), 8);
     std::memcpy(cookies + 8, p.rcookie.data(), 8);
-    Informational(p, created, true, [&] { AddDelete(0, 1, 16, cookies, 1); }, true);
+    Informational(p, created, true, [&] { AddDelete(0, 1, 16, cookies, 1); });
   }
 
   // One informational packet whose payloads `add` puts after the hash (unprotected ones,
   // before phase 1 is up, have none).
   template <typename F>
-  void Informational(PeerState& p, bool created, bool protectedPacket, F add, bool isDelete = false) {
+  void Informational(PeerState& p, bool created, bool protectedPacket, F add) {
     std::uint8_t msgId[4];
     rng_.Fill(msgId, 4);
     if (protectedPacket) AddHash(created);
     add();
-    const char* keyword = !created ? "gxIsakmp_ProcessInfoExc" : isDelete ? "gxIsakmp_BuildInfoExc-D"
-                                                                          : "gxIsakmp_BuildInfoExc-N";
-    Emit(p, keyword, created, kInformational, protectedPacket, msgId, "Informational", p.up);
+    Emit(p, kInformational, created, kInformationalExchange, protectedPacket, msgId, "Informational", p.up);
   }
 
   // A received DPD acknowledgement ends the packet the restart line follows, then the daemon
@@ -561,191 +559,114 @@ class Generator {
 
   // ---- payload blocks ----
 
-  struct Entry {
+  // A payload of the packet being built, written once the packet is complete: its block opens
+  // with the type of the payload after it. Daemon output between two blocks (type 0) is no
+  // payload and is skipped in the chain.
+  struct Pending {
     std::uint8_t type;
     std::uint32_t length;
-    std::size_t nextOffset;  // where the block's next-payload digits stand in body_
+    std::function<void(std::string&, std::uint32_t next)> write;
   };
 
-  void Begin(const char* keyword, std::uint8_t type, std::uint32_t length) {
-    body_ += keyword;
-    body_ += "\n\tNextPld: ";
-    entries_.push_back({type, length, body_.size()});
-    body_ += "00\n\tReserved: 00\n";
-    LengthLine(body_, length, 2);
+  void Add(std::uint8_t type, std::uint32_t length, std::function<void(std::string&, std::uint32_t)> write) {
+    pending_.push_back({type, length, std::move(write)});
   }
 
-  void RandomBytes(std::size_t n) {
-    std::uint8_t buffer[256];
-    while (n > 0) {
-      const std::size_t k = n < sizeof buffer ? n : sizeof buffer;
-      rng_.Fill(buffer, k);
-      Bytes(body_, buffer, k);
-      n -= k;
+  static KeyMaterialKind KeyMaterialOf(std::uint8_t type) {
+    switch (type) {
+      case kKe: return KeyMaterialKind::kKey;
+      case kNonce: return KeyMaterialKind::kNonce;
+      case kHash: return KeyMaterialKind::kHash;
+      default: return KeyMaterialKind::kNatD;
     }
   }
 
   // Key exchange data, nonces and NAT discovery hashes.
   void AddBytesPayload(std::uint8_t type, std::uint32_t n) {
-    switch (type) {
-      case kKe: {
-        Begin("debugKeyPayload:", kKe, 4 + n);
-        body_ += "\tKeyData:\n";
-        for (std::uint32_t i = 0; i < n; i += 16) {
-          body_.push_back('\t');
-          RandomBytes(n - i < 16 ? n - i : 16);
-          body_.push_back('\n');
-        }
-        return;
-      }
-      case kNonce:
-        Begin("debugNoncePayload:", kNonce, 4 + n);
-        body_ += "\tNonceData: ";
-        break;
-      default:
-        Begin("debugNatDPayload:", kNatD, 4 + n);
-        body_ += "\tHash: ";
-        break;
-    }
-    RandomBytes(n);
-    body_.push_back('\n');
+    Add(type, 4 + n, [kind = KeyMaterialOf(type), length = 4 + n, data = rng_.Bytes(n)](std::string& out, auto next) {
+      WriteKeyMaterialBlock(out, kind, Fields(next, length), data);
+    });
   }
 
   // A created packet's hash is logged as zeros; its final value follows the payloads.
   void AddHash(bool created) {
-    Begin("debugHashPayload:", kHash, 36);
-    body_ += "\tHashData: ";
-    if (created) {
-      std::uint8_t hash[32];
-      rng_.Fill(hash, sizeof hash);
-      for (int i = 0; i < 32; ++i) body_ += "00 ";
-      finalHashes_.emplace_back(reinterpret_cast<const char*>(hash), sizeof hash);
-    } else {
-      RandomBytes(32);
-    }
-    body_.push_back('\n');
+    ByteList hash = rng_.Bytes(32);
+    ByteList logged = created ? ByteList(32, 0) : hash;
+    if (created) finalHashes_.push_back(std::move(hash));
+    Add(kHash, 36, [data = std::move(logged)](std::string& out, auto next) {
+      WriteKeyMaterialBlock(out, KeyMaterialKind::kHash, Fields(next, 36), data);
+    });
+  }
+
+  void AddIdData(std::uint8_t idType, ByteList data) {
+    const auto length = 8 + static_cast<std::uint32_t>(data.size());
+    Add(kId, length, [idType, length, data = std::move(data)](std::string& out, auto next) {
+      WriteIDBlock(out, Fields(next, length), idType, false, 0, {}, ByteList(3, 0), data);
+    });
   }
 
   // An IPv4 identity: an address (4 bytes) or a subnet (8 bytes).
   void AddId(std::uint8_t idType, std::uint32_t address, std::uint32_t mask, std::uint32_t size) {
-    Begin("debugIDPayload:", kId, 8 + size);
-    body_ += "\tID Type: ";
-    Hex2(body_, idType);
-    body_ += "\n\tReserved2: 00 00 00 \n\tID: ";
-    BigEndian(body_, address, 4);
-    if (size == 8) BigEndian(body_, mask, 4);
-    body_.push_back('\n');
+    ByteList data = BigEndian(address, 4);
+    if (size == 8)
+      for (std::uint32_t b : BigEndian(mask, 4)) data.push_back(b);
+    AddIdData(idType, std::move(data));
   }
 
-  void AddIdText(std::uint8_t idType, const std::string& text) {
-    Begin("debugIDPayload:", kId, 8 + static_cast<std::uint32_t>(text.size()));
-    body_ += "\tID Type: ";
-    Hex2(body_, idType);
-    body_ += "\n\tReserved2: 00 00 00 \n\tID: ";
-    Bytes(body_, reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
-    body_.push_back('\n');
-  }
+  void AddIdText(std::uint8_t idType, const std::string& text) { AddIdData(idType, ListOf(text)); }
 
   enum VidKind { kVidGateway, kVidNat, kVidDpd, kVidXauth, kVidClient, kVidUnknown };
 
   void AddVid(VidKind kind) {
-    const std::uint8_t* data = nullptr;
-    std::size_t n = 0;
-    const char* vendor = nullptr;
+    const ByteList* data = nullptr;
+    const char* vendor = "";
     switch (kind) {
-      case kVidGateway: data = gatewayVid_.data(), n = gatewayVid_.size(), vendor = "Morrowvale Gateway"; break;
-      case kVidNat: data = natVid_.data(), n = natVid_.size(), vendor = "NAT-T draft 2 and RFC 3947 support"; break;
-      case kVidDpd: data = dpdVid_.data(), n = dpdVid_.size(), vendor = "Dead Peer Detection v1.0"; break;
-      case kVidXauth: data = xauthVid_.data(), n = xauthVid_.size(), vendor = "XAUTH"; break;
-      case kVidClient: data = clientVid_.data(), n = clientVid_.size(), vendor = "Halvard Remote Client 4.1"; break;
-      case kVidUnknown: data = unknownVid_.data(), n = unknownVid_.size(); break;
+      case kVidGateway: data = &gatewayVid_, vendor = "Morrowvale Gateway"; break;
+      case kVidNat: data = &natVid_, vendor = "NAT-T draft 2 and RFC 3947 support"; break;
+      case kVidDpd: data = &dpdVid_, vendor = "Dead Peer Detection v1.0"; break;
+      case kVidXauth: data = &xauthVid_, vendor = "XAUTH"; break;
+      case kVidClient: data = &clientVid_, vendor = "Halvard Remote Client 4.1"; break;
+      case kVidUnknown: data = &unknownVid_; break;
     }
-    Begin("debugVendorIDPayload:", kVid, 4 + static_cast<std::uint32_t>(n));
-    if (vendor != nullptr) {
-      body_ += "\tVendor: ";
-      body_ += vendor;
-      body_.push_back('\n');
-    }
-    body_ += "\tVID Data: ";
-    Bytes(body_, data, n);
-    body_.push_back('\n');
-    if (kind == kVidGateway) {
-      body_ += "debugVendorIDFields:\n\tVIDData: ";
-      Bytes(body_, data, 8);
-      body_ += "\n\tProduct: 00 00 00 01 \n\tVersion: 00 00 13 8a\n\tBuild number: 24031\n"
-               "\tFeature flags: nat-traversal dpd xauth\n";
-    }
+    const auto length = 4 + static_cast<std::uint32_t>(data->size());
+    Add(kVid, length, [this, kind, data, vendor, length](std::string& out, auto next) {
+      WriteVendorIDBlock(out, Fields(next, length), vendor, *data);
+      if (kind == kVidGateway) WriteVendorIDFieldsBlock(out, kVendorIDFieldsKeyword, gatewayFields_);
+    });
+  }
+
+  static void WriteAttribute(std::string& out, const Attr& a) {
+    if (a.size == 0) WriteIsakmpValueBlock(out, BigEndian(a.type, 2), 1, {}, BigEndian(a.value, 2));
+    else WriteIsakmpValueBlock(out, BigEndian(a.type, 2), 0, BigEndian(a.size, 2), BigEndian(a.value, a.size));
   }
 
   // The SA with its proposals, transforms and attributes; a created packet logs the lengths as
   // 0 and gives them in length blocks after each level.
-  void AddSa(bool created, const std::vector<Proposal>& proposals) {
+  void AddSa(bool created, std::vector<Proposal> proposals) {
     std::uint32_t saLength = 12;
     for (const Proposal& prop : proposals) saLength += ProposalLength(prop);
-    Begin("debugSAPayload:", kSa, created ? 0 : saLength);
-    entries_.back().length = saLength;
-    body_ += "\tDOI: 00 00 00 01 \n\tSituation: 00 00 00 01 \n";
-    for (std::size_t i = 0; i < proposals.size(); ++i) {
-      const Proposal& prop = proposals[i];
-      const std::uint32_t propLength = ProposalLength(prop);
-      body_ += "debugPropPayload:\n\tNextPld: ";
-      Hex2(body_, i + 1 < proposals.size() ? 2 : 0);
-      body_ += "\n\tReserved: 00\n";
-      LengthLine(body_, created ? 0 : propLength, 2);
-      body_ += "\tPropNum: ";
-      Hex2(body_, static_cast<unsigned>(i + 1));
-      body_ += "\n\tProtId: ";
-      Hex2(body_, prop.protocol);
-      body_ += "\n\tSpiSize: ";
-      Hex2(body_, prop.hasSpi ? 4 : 0);
-      body_ += "\n\tNumOfTrans: ";
-      Hex2(body_, static_cast<unsigned>(prop.transforms.size()));
-      body_.push_back('\n');
-      if (prop.hasSpi) {
-        body_ += "\tSPI: ";
-        Bytes(body_, prop.spi.data(), 4);
-        body_.push_back('\n');
-      }
-      for (std::size_t t = 0; t < prop.transforms.size(); ++t) {
-        const Transform& tr = *prop.transforms[t];
-        const std::uint32_t trLength = TransformLength(tr);
-        body_ += "debugTransPayload:\n\tNextPld: ";
-        Hex2(body_, t + 1 < prop.transforms.size() ? 3 : 0);
-        body_ += "\n\tReserved: 00\n";
-        LengthLine(body_, created ? 0 : trLength, 2);
-        body_ += "\tTransNum: ";
-        Hex2(body_, static_cast<unsigned>(t + 1));
-        body_ += "\n\tTransId: ";
-        Hex2(body_, tr.id);
-        body_ += "\n\tReserved2: 00 00 (0)\n";
-        for (const Attr& a : tr.attrs) {
-          body_ += "debugIsakmpValue:\n\tAttribute: ";
-          BigEndian(body_, a.type, 2);
-          if (a.size == 0) {
-            body_ += "\n\tFormat: 1\n\tVal: ";
-            BigEndian(body_, a.value, 2);
-          } else {
-            body_ += "\n\tFormat: 0\n";
-            LengthLine(body_, a.size, 2);
-            body_ += "\tVal: ";
-            BigEndian(body_, a.value, a.size);
-          }
-          body_.push_back('\n');
+    Add(kSa, saLength, [created, saLength, proposals = std::move(proposals)](std::string& out, auto next) {
+      const ByteList kIpsecDoi = BigEndian(1, 4);
+      WriteSABlock(out, Fields(next, created ? 0 : saLength), kIpsecDoi, kIpsecDoi);
+      for (std::size_t i = 0; i < proposals.size(); ++i) {
+        const Proposal& prop = proposals[i];
+        const std::uint32_t propLength = ProposalLength(prop);
+        WriteProposalBlock(out, Fields(i + 1 < proposals.size() ? 2 : 0, created ? 0 : propLength),
+                           static_cast<std::uint32_t>(i + 1), prop.protocol, prop.hasSpi ? 4 : 0,
+                           static_cast<std::uint32_t>(prop.transforms.size()),
+                           prop.hasSpi ? ListOf(prop.spi.data(), 4) : ByteList());
+        for (std::size_t t = 0; t < prop.transforms.size(); ++t) {
+          const Transform& tr = *prop.transforms[t];
+          const std::uint32_t trLength = TransformLength(tr);
+          WriteTransformBlock(out, Fields(t + 1 < prop.transforms.size() ? 3 : 0, created ? 0 : trLength),
+                              static_cast<std::uint32_t>(t + 1), tr.id, ByteList(2, 0));
+          for (const Attr& a : tr.attrs) WriteAttribute(out, a);
+          if (created) WriteSALengthBlock(out, SALevel::kTransform, BigEndian(trLength, 2));
         }
-        if (created) {
-          body_ += "debugTransPayloadLen:\n";
-          LengthLine(body_, trLength, 2);
-        }
+        if (created) WriteSALengthBlock(out, SALevel::kProposal, BigEndian(propLength, 2));
       }
-      if (created) {
-        body_ += "debugPropPayloadLen:\n";
-        LengthLine(body_, propLength, 2);
-      }
-    }
-    if (created) {
-      body_ += "debugSAPayloadLen:\n";
-      LengthLine(body_, saLength, 2);
-    }
+      if (created) WriteSALengthBlock(out, SALevel::kSA, BigEndian(saLength, 2));
+    });
   }
 
   static std::uint32_t ProposalLength(const Proposal& prop) {
@@ -757,244 +678,176 @@ class Generator {
   // A notification; `cookieSpi` uses the IKE SA's cookies as SPI, `spi` a 4-byte IPsec SPI.
   void AddNotify(const PeerState& p, std::uint32_t doi, std::uint8_t protocol, bool cookieSpi, std::uint16_t type,
                  const std::uint8_t* data, std::size_t size, const std::uint8_t* spi = nullptr) {
-    const std::size_t spiSize = cookieSpi ? 16 : spi != nullptr ? 4 : 0;
-    Begin("debugNotifyPayload:", kNotify, static_cast<std::uint32_t>(12 + spiSize + size));
-    body_ += "\tDOI: ";
-    BigEndian(body_, doi, 4);
-    body_ += "\n\tProtID: ";
-    Hex2(body_, protocol);
-    body_ += "\n\tSPISize: ";
-    Hex2(body_, static_cast<unsigned>(spiSize));
-    body_ += " (";
-    Dec(body_, spiSize);
-    body_ += ")\n\tNotifyType: ";
-    BigEndian(body_, type, 2);
-    body_ += "\n\tSPI: ";
+    ByteList spiList;
     if (cookieSpi) {
-      Bytes(body_, p.icookie.data(), 8);
-      Bytes(body_, p.rcookie.data(), 8);
+      spiList = ListOf(p.icookie.data(), 8);
+      for (std::uint8_t b : p.rcookie) spiList.push_back(b);
     } else if (spi != nullptr) {
-      Bytes(body_, spi, 4);
+      spiList = ListOf(spi, 4);
     }
-    body_ += "\n\tNotifData: ";
-    if (data != nullptr) Bytes(body_, data, size);
-    body_.push_back('\n');
+    const auto length = static_cast<std::uint32_t>(12 + spiList.size() + size);
+    Add(kNotify, length,
+        [length, doi, protocol, type, spiList = std::move(spiList),
+         dataList = data != nullptr ? ListOf(data, size) : ByteList()](std::string& out, auto next) {
+          WriteNotifyBlock(out, Fields(next, length), BigEndian(doi, 4), protocol,
+                           static_cast<std::int32_t>(spiList.size()), BigEndian(type, 2), spiList, dataList);
+        });
   }
 
   void AddDelete(std::uint32_t doi, std::uint8_t protocol, std::uint8_t spiSize, const std::uint8_t* spis,
                  std::uint16_t count) {
-    Begin("debugDeletePayload:", kDelete, 12u + spiSize * count);
-    body_ += "\tDOI: ";
-    BigEndian(body_, doi, 4);
-    body_ += "\n\tProtID: ";
-    Hex2(body_, protocol);
-    body_ += "\n\tSPISize: ";
-    Hex2(body_, spiSize);
-    body_ += " (";
-    Dec(body_, spiSize);
-    body_ += ")\n\tSPIs: ";
-    BigEndian(body_, count, 2);
-    body_ += "\n\tSPIs: ";
-    Bytes(body_, spis, static_cast<std::size_t>(spiSize) * count);
-    body_.push_back('\n');
+    const std::uint32_t length = 12u + spiSize * count;
+    Add(kDelete, length,
+        [length, doi, protocol, spiSize, count, spiList = ListOf(spis, std::size_t{spiSize} * count)](
+            std::string& out, auto next) {
+          WriteDeleteBlock(out, Fields(next, length), BigEndian(doi, 4), protocol, spiSize, BigEndian(count, 2),
+                           spiList);
+        });
   }
 
-  void AddAttributes(bool created, int type, std::uint16_t ident, const std::vector<ConfigAttr>& attrs) {
+  void AddAttributes(bool created, int type, std::uint16_t ident, std::vector<ConfigAttr> attrs) {
     std::uint32_t length = 8;
     for (const ConfigAttr& a : attrs) length += a.basic ? 4 : 4 + static_cast<std::uint32_t>(a.data.size());
-    body_ += "debugAttributePayload:\n\tNextPld: ";
-    entries_.push_back({kAttr, length, body_.size()});
-    body_ += "00\n\tReserved: 00\n";
-    LengthLine(body_, created ? 0 : length, 2);
-    body_ += "\tType: ";
-    Hex2(body_, static_cast<unsigned>(type));
-    body_ += "\n\tReserved: 00\n\tIdentifier: ";
-    BigEndian(body_, ident, 2);
-    body_.push_back('(');
-    Dec(body_, ident);
-    body_ += ")\n";
-    for (const ConfigAttr& a : attrs) {
-      body_ += "debugIsakmpValue:\n\tAttribute: ";
-      BigEndian(body_, a.type, 2);
-      if (a.basic) {
-        body_ += "\n\tFormat: 1\n\tVal: ";
-        BigEndian(body_, a.value, 2);
-      } else {
-        body_ += "\n\tFormat: 0\n";
-        LengthLine(body_, static_cast<std::uint32_t>(a.data.size()), 2);
-        body_ += "\tVal: ";
-        Bytes(body_, reinterpret_cast<const std::uint8_t*>(a.data.data()), a.data.size());
+    Add(kAttr, length, [created, type, ident, length, attrs = std::move(attrs)](std::string& out, auto next) {
+      WriteAttributeBlock(out, Fields(next, created ? 0 : length), static_cast<std::uint32_t>(type), 0,
+                          BigEndian(ident, 2));
+      for (const ConfigAttr& a : attrs) {
+        if (a.basic) {
+          WriteIsakmpValueBlock(out, BigEndian(a.type, 2), 1, {}, BigEndian(a.value, 2));
+        } else {
+          WriteIsakmpValueBlock(out, BigEndian(a.type, 2), 0, BigEndian(static_cast<std::uint32_t>(a.data.size()), 2),
+                                ListOf(a.data));
+        }
       }
-      body_.push_back('\n');
-    }
-    if (created) {
-      body_ += "debugAttributePayloadLen:\n";
-      LengthLine(body_, length, 2);
-    }
+      if (created) WriteAttributeLengthBlock(out, BigEndian(length, 2));
+    });
   }
 
-  // Daemon output between two payload blocks.
+  // Daemon output between two payload blocks (the writers have no such line).
   void Noise(const char* text) {
-    body_ += "gxike[";
-    Dec(body_, pid_);
-    body_ += "] ";
-    Clock(body_);
-    body_.push_back(' ');
-    body_ += text;
-    body_.push_back('\n');
+    std::string line;
+    DaemonPrefix(line);
+    line += text;
+    line.push_back('\n');
+    Add(0, 0, [line = std::move(line)](std::string& out, auto) { out += line; });
   }
 
   // ---- packets ----
 
-  static std::string PacketKeyword(bool created, int n, const char* mode) {
-    std::string k = created ? "create_packet" : "process_packet";
-    k.push_back(static_cast<char>('0' + n));
-    k += mode;
-    k.push_back(':');
-    return k;
-  }
-
-  // Writes the packet whose payload blocks are in body_, in the daemon's layout for a created
-  // or a received packet, with its packet-debug block when the peer has them. `afterPhase1`
-  // packets of an indexed peer name it by its index.
-  void Emit(const PeerState& p, const std::string& keyword, bool created, std::uint8_t exchange, bool encrypted,
+  // Writes the packet whose payloads are pending, in the daemon's layout for a created or a
+  // received packet (`kind` a packet kind of the packet line), with its packet-debug record
+  // when the peer has them. `afterPhase1` packets of an indexed peer name it by its index.
+  void Emit(const PeerState& p, std::uint32_t kind, bool created, std::uint8_t exchange, bool encrypted,
             const std::uint8_t* msgId, const char* what, bool afterPhase1) {
     std::uint32_t length = 28;
-    for (std::size_t i = 0; i < entries_.size(); ++i) {
-      length += entries_[i].length;
-      const unsigned next = i + 1 < entries_.size() ? entries_[i + 1].type : 0;
-      body_[entries_[i].nextOffset] = kDigits[next >> 4];
-      body_[entries_[i].nextOffset + 1] = kDigits[next & 15];
+    std::uint8_t first = 0;
+    for (const Pending& block : pending_) {
+      length += block.length;
+      if (first == 0) first = block.type;
     }
-    const std::uint8_t first = entries_.empty() ? 0 : entries_.front().type;
     const std::uint32_t token = afterPhase1 && p.index != 0 ? p.index : p.address;
 
-    if (created) {
-      PacketLine(p, keyword, token);
-      HeaderBlock(p, true, first, exchange, encrypted, msgId, 28);
-      out_ += body_;
-      out_ += after_;
-      for (const std::string& hash : finalHashes_) {
-        out_ += "debugHashData:\n\tHashData: ";
-        Bytes(out_, reinterpret_cast<const std::uint8_t*>(hash.data()), hash.size());
-        out_.push_back('\n');
-      }
-      out_ += "debugIsakmpHdrLen:\n";
-      LengthLine(out_, length, 4);
-      out_.push_back('\n');
-      if (p.records) Record(p, true, token, msgId, what, length);
-      Say("sent packet to %s (%s)", p.address, what);
-    } else {
-      if (p.records) Record(p, false, token, msgId, what, length);
-      HeaderBlock(p, false, first, exchange, encrypted, msgId, length);
-      PacketLine(p, keyword, token);
-      out_ += body_;
-      out_ += after_;
+    header_.SetCreated(created);
+    header_.SetPacketKind(kind);
+    header_.SetPeerAddress(token);
+    header_.SetTunnel(p.tunnelLocal, p.tunnelPeer);
+    header_.SetInitCookie(ListOf(p.icookie.data(), 8));
+    header_.SetRespCookie(ListOf(p.rcookie.data(), 8));
+    header_.SetMsgId(ListOf(msgId, 4));
+    header_.SetLength(BigEndian(length, 4));
+    header_.SetFields(first, 1, 0, exchange, encrypted ? 1 : 0, 0, 0);
+    header_.SetDateTime(DateText(), TimeText());
+    const PacketDebugRecord* record = nullptr;
+    if (p.records) {
+      record_.sent = created;
+      record_.peer = token;
+      record_.peerIP = p.address;
+      record_.initCookie = header_.InitCookie();
+      record_.msgId = header_.MsgId();
+      record_.text.clear();
+      RecordLine("Exchange type:", what);
+      RecordLine("Packet size:", std::to_string(length) + " bytes");
+      RecordLine("PeerIP:", FormatIPv4(p.address));
+      RecordLine("Port:", p.remote ? "4500" : "500");
+      record = &record_;
     }
-    body_.clear();
+
+    WritePacketOpening(out_, header_, record);
+    for (std::size_t i = 0; i < pending_.size(); ++i) {
+      std::uint32_t next = 0;
+      for (std::size_t j = i + 1; j < pending_.size() && next == 0; ++j) next = pending_[j].type;
+      pending_[i].write(out_, next);
+    }
+    out_ += after_;
+    for (const ByteList& hash : finalHashes_) WriteHashDataBlock(out_, hash);
+    WritePacketClosing(out_, header_, record);
+    if (created) Say("sent packet to %s (%s)", p.address, what);
+    pending_.clear();
     after_.clear();
-    entries_.clear();
     finalHashes_.clear();
   }
 
-  void PacketLine(const PeerState& p, const std::string& keyword, std::uint32_t token) {
-    out_.push_back('\n');
-    out_ += kPlusLine;
-    out_.push_back('\n');
-    out_ += keyword;
-    out_ += " peer: ";
-    HexNumber(out_, token);
-    if (p.tunnelLocal != 0) {
-      out_ += " TunnelLocalIP:";
-      HexNumber(out_, p.tunnelLocal);
-      out_ += ",TunnelPeerIP:";
-      HexNumber(out_, p.tunnelPeer);
-    } else {
-      out_ += " ~~";
-    }
-    // "Tue Mar 12 09:14:02 2024"
+  // One "label: value" line of a packet-debug record as the record keeps it.
+  void RecordLine(std::string_view label, std::string_view value) {
+    record_.text += "\r\n";
+    record_.text += label;
+    record_.text += LabelTabs(label.size());
+    record_.text += value;
+  }
+
+  static void TwoDigits(std::string& out, unsigned v) {
+    out.push_back(static_cast<char>('0' + v / 10 % 10));
+    out.push_back(static_cast<char>('0' + v % 10));
+  }
+
+  // The packet line's date: " Tue Mar 12 2024" (the time goes before the year).
+  std::string DateText() const {
     const std::uint64_t day = clock_ / 86400;
     int month = 2, date = 12 + static_cast<int>(day);  // from Tue Mar 12 2024
     while (date > kMonthDays[static_cast<std::size_t>(month)]) {
       date -= kMonthDays[static_cast<std::size_t>(month)];
       month = (month + 1) % 12;
     }
-    out_.push_back(' ');
-    out_ += kWeekdays[(2 + day) % 7];
-    out_.push_back(' ');
-    out_ += kMonths[static_cast<std::size_t>(month)];
-    out_.push_back(' ');
-    Hex2Dec(out_, static_cast<unsigned>(date));
-    out_.push_back(' ');
-    Clock(out_);
-    out_ += " 2024\n";
-    out_ += kPlusLine;
-    out_.push_back('\n');
+    std::string text = " ";
+    text += kWeekdays[(2 + day) % 7];
+    text.push_back(' ');
+    text += kMonths[static_cast<std::size_t>(month)];
+    text.push_back(' ');
+    TwoDigits(text, static_cast<unsigned>(date));
+    text += " 2024";
+    return text;
   }
 
-  static void Hex2Dec(std::string& out, unsigned v) {
-    out.push_back(static_cast<char>('0' + v / 10 % 10));
-    out.push_back(static_cast<char>('0' + v % 10));
-  }
-
-  void Clock(std::string& out) const {
+  // "09:14:02"
+  std::string TimeText() const {
+    std::string text;
     const std::uint64_t t = clock_ % 86400;
-    Hex2Dec(out, static_cast<unsigned>(t / 3600));
-    out.push_back(':');
-    Hex2Dec(out, static_cast<unsigned>(t / 60 % 60));
-    out.push_back(':');
-    Hex2Dec(out, static_cast<unsigned>(t % 60));
+    TwoDigits(text, static_cast<unsigned>(t / 3600));
+    text.push_back(':');
+    TwoDigits(text, static_cast<unsigned>(t / 60 % 60));
+    text.push_back(':');
+    TwoDigits(text, static_cast<unsigned>(t % 60));
+    return text;
   }
 
-  void HeaderBlock(const PeerState& p, bool created, std::uint8_t first, std::uint8_t exchange, bool encrypted,
-                   const std::uint8_t* msgId, std::uint32_t length) {
-    out_ += created ? "debugIsakmpHdr: (Creation)\n\tInitCookie: " : "debugIsakmpHdr: (Process)\n\tInitCookie: ";
-    Bytes(out_, p.icookie.data(), 8);
-    out_ += "\n\tRspCookie: ";
-    Bytes(out_, p.rcookie.data(), 8);
-    out_ += "\n\tNextPld: ";
-    Hex2(out_, first);
-    out_ += "\n\tMjVer: 01\n\tMnVer: 00\n\tExcType: ";
-    Hex2(out_, exchange);
-    out_ += "\n\tResFlag: 00\n\tCommitFlag: 00\n\tEncFlag: ";
-    out_ += encrypted ? "01" : "00";
-    out_ += "\n\tMsgID: ";
-    Bytes(out_, msgId, 4);
-    out_.push_back('\n');
-    LengthLine(out_, length, 4);
-  }
+  // ---- the daemon's own output (no writer produces it) ----
 
-  void Record(const PeerState& p, bool sent, std::uint32_t token, const std::uint8_t* msgId, const char* what,
-              std::uint32_t length) {
-    out_ += sent ? "\r\n##### BEGIN PACKET DEBUG #####\n\tSent:\n\tPeer: "
-                 : "\r\n##### BEGIN PACKET DEBUG #####\n\tReceived:\n\tPeer: ";
-    HexNumber(out_, token);
-    out_ += "\n\tInitCookie: ";
-    Bytes(out_, p.icookie.data(), 8);
-    out_ += "\n\tMsgID: ";
-    Bytes(out_, msgId, 4);
-    out_ += "\n\tExchange type: ";
-    out_ += what;
-    out_ += "\n\tPacket size: ";
-    Dec(out_, length);
-    out_ += " bytes\n\tPeerIP: ";
-    HexNumber(out_, p.address);
-    out_ += p.remote ? "\n\tPort: 4500\n" : "\n\tPort: 500\n";
-    out_ += "##### END PACKET DEBUG #####\r\n\r\n";
+  void DaemonPrefix(std::string& out) const {
+    out += "gxike[";
+    Dec(out, pid_);
+    out += "] ";
+    out += TimeText();
+    out.push_back(' ');
   }
 
   // One line of daemon output between packets: `format` holds at most one "%s", filled with
   // `address` dotted (and a second "%s" with the extra text when given).
   void Say(const char* format, std::uint32_t address, const char* extra = nullptr) {
-    out_ += "gxike[";
-    Dec(out_, pid_);
-    out_ += "] ";
-    Clock(out_);
-    out_.push_back(' ');
+    DaemonPrefix(out_);
     bool first = true;
     for (const char* c = format; *c != '\0'; ++c) {
       if (c[0] == '%' && c[1] == 's') {
-        if (first) Dotted(out_, address);
+        if (first) out_ += FormatIPv4(address);
         else if (extra != nullptr) out_ += extra;
         first = false;
         ++c;
@@ -1007,14 +860,15 @@ class Generator {
 
   Rng rng_;
   std::vector<PeerState> peers_;
-  std::string out_, body_, after_;
-  std::vector<Entry> entries_;
-  std::vector<std::string> finalHashes_;
+  std::string out_, after_;
+  std::vector<Pending> pending_;
+  std::vector<ByteList> finalHashes_;
+  Header header_;
+  PacketDebugRecord record_;
   std::uint64_t clock_ = 4;
   unsigned pid_ = 1873;
-  std::array<std::uint8_t, 20> gatewayVid_{};
-  std::array<std::uint8_t, 16> natVid_{}, dpdVid_{}, clientVid_{}, unknownVid_{};
-  std::array<std::uint8_t, 8> xauthVid_{};
+  ByteList gatewayVid_, natVid_, dpdVid_, clientVid_, unknownVid_, xauthVid_;
+  std::vector<std::string> gatewayFields_;
 };
 
 // ---- IKEv2 XML log ----------------------------------------------------------------------------
@@ -1045,7 +899,7 @@ class V2Generator {
 
   void Head() {
     out_ += "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n<IKEv2Log gateway=\"hq-gw\" started=\"";
-    Stamp();
+    Stamp(out_);
     out_ += "\">\n";
   }
   void Tail() { out_ += "</IKEv2Log>\n"; }
@@ -1097,50 +951,39 @@ class V2Generator {
 
   // ---- text pieces ----
 
-  void Hex(std::uint64_t v, int digits) {
-    for (int i = digits - 1; i >= 0; --i) out_.push_back(kDigits[(v >> (4 * i)) & 15]);
-  }
+  void Hex(std::uint64_t v, int digits) { out_ += HexText(v, digits); }
 
   // 2008-03-02T08:14:55, from the clock in seconds (months of 30 days are close enough).
-  void Stamp() {
+  void Stamp(std::string& out) const {
     const std::uint64_t day = clock_ / 86400, second = clock_ % 86400;
     const std::uint64_t month = (day / 28) % 12, year = 2008 + day / (28 * 12);
-    Dec(out_, year);
-    out_ += month < 9 ? "-0" : "-";
-    Dec(out_, month + 1);
-    out_ += day % 28 < 9 ? "-0" : "-";
-    Dec(out_, day % 28 + 1);
-    out_.push_back('T');
-    Two(second / 3600);
-    out_.push_back(':');
-    Two(second / 60 % 60);
-    out_.push_back(':');
-    Two(second % 60);
+    Dec(out, year);
+    out += month < 9 ? "-0" : "-";
+    Dec(out, month + 1);
+    out += day % 28 < 9 ? "-0" : "-";
+    Dec(out, day % 28 + 1);
+    out.push_back('T');
+    Two(out, second / 3600);
+    out.push_back(':');
+    Two(out, second / 60 % 60);
+    out.push_back(':');
+    Two(out, second % 60);
   }
-  void Two(std::uint64_t v) {
-    out_.push_back(static_cast<char>('0' + v / 10));
-    out_.push_back(static_cast<char>('0' + v % 10));
+  static void Two(std::string& out, std::uint64_t v) {
+    out.push_back(static_cast<char>('0' + v / 10));
+    out.push_back(static_cast<char>('0' + v % 10));
   }
 
   // <tag>value</tag> on a line of its own, behind `tabs` tabs.
-  void Element(int tabs, const char* tag, std::string_view value) {
-    out_.append(static_cast<std::size_t>(tabs), '\t');
-    out_.push_back('<');
-    out_ += tag;
-    out_.push_back('>');
-    out_ += value;
-    out_ += "</";
-    out_ += tag;
-    out_ += ">\n";
-  }
+  void Element(int tabs, const char* tag, std::string_view value) { ElementLine(out_, tabs, tag, value); }
   void Element(int tabs, const char* tag, std::uint64_t value) {
     scratch_.clear();
     Dec(scratch_, value);
     Element(tabs, tag, scratch_);
   }
-  std::string DottedText(std::uint32_t a) {
+  static std::string HexText(std::uint64_t v, int digits) {
     std::string text;
-    Dotted(text, a);
+    for (int i = digits - 1; i >= 0; --i) text.push_back(kDigits[(v >> (4 * i)) & 15]);
     return text;
   }
 
@@ -1157,28 +1000,24 @@ class V2Generator {
     out_ += outbound ? "\" Dir=\"Outbound\"" : "\" Dir=\"Inbound\"";
     if (tunnel) {
       out_ += " TunnelLocalIP=\"";
-      Dotted(out_, p.local);
+      out_ += FormatIPv4(p.local);
       out_ += "\" TunnelPeerIP=\"";
-      Dotted(out_, p.address + rng_.Below(p.tunnels) * 0x10000u);
+      out_ += FormatIPv4(p.address + rng_.Below(p.tunnels) * 0x10000u);
       out_.push_back('"');
     }
-    out_ += ">\n<peerIP>";
-    Dotted(out_, byIndex ? p.index : p.address);
-    out_ += "</peerIP>\n";
+    out_ += ">\n";
+    Element(0, "peerIP", FormatIPv4(byIndex ? p.index : p.address));
   }
 
   void OpenMessage(V2PeerState& p, bool response, unsigned id, const char* next, const char* type,
                    bool zeroResponder = false) {
     out_ += response ? "\t<Message Response=\"Yes\">\n" : "\t<Message Response=\"No\">\n";
-    out_ += "\t\t<arrivalTime>";
-    Stamp();
-    out_ += "</arrivalTime>\n\t\t<MsgID>";
-    Dec(out_, id);
-    out_ += "</MsgID>\n\t\t<initSPI>";
-    Hex(p.ispi, 16);
-    out_ += "</initSPI>\n\t\t<respSPI>";
-    Hex(zeroResponder ? 0 : p.rspi, 16);
-    out_ += "</respSPI>\n";
+    scratch_.clear();
+    Stamp(scratch_);
+    Element(2, "arrivalTime", scratch_);
+    Element(2, "MsgID", id);
+    Element(2, "initSPI", HexText(p.ispi, 16));
+    Element(2, "respSPI", HexText(zeroResponder ? 0 : p.rspi, 16));
     Element(2, "Next", next);
     Element(2, "Version", "2.0");
     Element(2, "Type", type);
@@ -1191,21 +1030,13 @@ class V2Generator {
     out_ += "</Exchange>\n";
   }
 
-  void Payload(const char* type) {
-    out_ += "\t\t\t<Payload Type=\"";
-    out_ += type;
-    out_ += "\">\n";
-  }
+  void Payload(const char* type) { PayloadOpeningLine(out_, type); }
   void EndPayload() { out_ += "\t\t\t</Payload>\n"; }
 
   void Notify(const char* type, std::uint32_t spi = 0) {
     Payload("Notify");
     Element(4, "Type", type);
-    if (spi != 0) {
-      out_ += "\t\t\t\t<SPI>";
-      Hex(spi, 8);
-      out_ += "</SPI>\n";
-    }
+    if (spi != 0) Element(4, "SPI", HexText(spi, 8));
     EndPayload();
   }
 
@@ -1221,14 +1052,8 @@ class V2Generator {
       out_ += "\" Protocol=\"IKE\" SPI=\"\">\n";
       const unsigned e = rng_.Below(4);
       out_ += "\t\t\t\t\t";
-      out_ += "<encr>";
-      out_ += kEncr[e];
-      out_ += "</encr>";
-      if (offer && rng_.Percent(40)) {
-        out_ += "<encr>";
-        out_ += kEncr[(e + 1) % 4];
-        out_ += "</encr>";
-      }
+      AppendElement(out_, "encr", kEncr[e]);
+      if (offer && rng_.Percent(40)) AppendElement(out_, "encr", kEncr[(e + 1) % 4]);
       out_.push_back('\n');
       Element(5, "prf", kPrf[rng_.Below(3)]);
       Element(5, "integ", rng_.Percent(50) ? "HMAC-SHA256-128" : "HMAC-SHA1-96");
@@ -1272,14 +1097,14 @@ class V2Generator {
       Element(4, "Data", "hq-gw.example.net");
     } else if (p.index != 0 && rng_.Percent(50)) {
       Element(4, "Type", "IPV4_ADDR");
-      Element(4, "Data", DottedText(p.index));
+      Element(4, "Data", FormatIPv4(p.index));
     } else if (p.remoteAccess) {
       Element(4, "Type", "USER_FQDN");
       scratch_ = "user" + std::to_string(p.address & 0xFFFF) + "@example.org";
       Element(4, "Data", scratch_);
     } else if (rng_.Percent(30)) {
       Element(4, "Type", "IPV4_ADDR");
-      Element(4, "Data", DottedText(p.address));
+      Element(4, "Data", FormatIPv4(p.address));
     } else {
       Element(4, "Type", "FQDN");
       Element(4, "Data", p.fqdn);
@@ -1322,9 +1147,9 @@ class V2Generator {
       out_ += i == 0 ? "0-65535" : "443-443";
       out_ += "</ports>\n\t\t\t\t\t<range>";
       const std::uint32_t net = (initiator ? 0x0A000000u : 0xAC100000u) + ((p.address & 0xFFFFu) << 8);
-      Dotted(out_, net);
+      out_ += FormatIPv4(net);
       out_ += " - ";
-      Dotted(out_, net + 255);
+      out_ += FormatIPv4(net + 255);
       out_ += "</range>\n\t\t\t\t</TrafficSelector>\n";
     }
     EndPayload();
@@ -1338,7 +1163,7 @@ class V2Generator {
     for (int i = 0; i < 3; ++i) {
       out_ += "\t\t\t\t<Attr>\n";
       Element(5, "Type", types[i]);
-      Element(5, "Value", reply ? DottedText(values[i]) : std::string());
+      Element(5, "Value", reply ? FormatIPv4(values[i]) : std::string());
       out_ += "\t\t\t\t</Attr>\n";
     }
     EndPayload();
@@ -1542,14 +1367,10 @@ class V2Generator {
       Payload("Delete");
       if (ikeSa) {
         Element(4, "Protocol", "IKE");
-        out_ += "\t\t\t\t<SPI>";
-        Hex(p.ispi, 16);
-        out_ += "</SPI>\n";
+        Element(4, "SPI", HexText(p.ispi, 16));
       } else {
         Element(4, "Protocol", "ESP");
-        out_ += "\t\t\t\t<SPI>";
-        Hex(p.childSpis.empty() ? 0 : p.childSpis.back(), 8);
-        out_ += "</SPI>\n";
+        Element(4, "SPI", HexText(p.childSpis.empty() ? 0 : p.childSpis.back(), 8));
       }
       EndPayload();
       CloseMessage();

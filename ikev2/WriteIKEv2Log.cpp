@@ -32,23 +32,6 @@ void AppendAttribute(std::string& out, std::string_view key, std::string_view va
   out += '"';
 }
 
-// <tag>value</tag>, without the line's indent and end.
-void AppendElement(std::string& out, std::string_view tag, std::string_view value) {
-  out += '<';
-  out += tag;
-  out += '>';
-  out += value;
-  out += "</";
-  out += tag;
-  out += '>';
-}
-
-void ElementLine(std::string& out, int indent, std::string_view tag, std::string_view value) {
-  out.append(static_cast<std::size_t>(indent), '\t');
-  AppendElement(out, tag, value);
-  out += '\n';
-}
-
 // The attributes that fit an attribute line on it; the others as element lines after it.
 void AttributeLine(std::string& out, std::string_view opening, const AttributeMap& attributes, int indent) {
   out.append(static_cast<std::size_t>(indent), '\t');
@@ -119,9 +102,7 @@ void WriteConfiguration(std::string& out, const v2ConfPayload& payload) {
 void WritePayload(std::string& out, const QLFolder& node) {
   const auto* payload = dynamic_cast<const v2Payload*>(&node);
   if (payload == nullptr) return;
-  out += "\t\t\t<Payload Type=\"";
-  out += PayloadLineType(*payload);
-  out += "\">\n";
+  PayloadOpeningLine(out, PayloadLineType(*payload));
   ElementLines(out, payload->Attributes(), 4, false);
   if (dynamic_cast<const v2SAPayload*>(payload) != nullptr) {
     for (const auto& child : payload->Children()) {
@@ -224,6 +205,28 @@ bool WriteExchanges(const QLFolder& node, BufferedSink& out) {
 }
 
 }  // namespace
+
+void AppendElement(std::string& out, std::string_view tag, std::string_view value) {
+  out += '<';
+  out += tag;
+  out += '>';
+  out += value;
+  out += "</";
+  out += tag;
+  out += '>';
+}
+
+void ElementLine(std::string& out, int indent, std::string_view tag, std::string_view value) {
+  out.append(static_cast<std::size_t>(indent), '\t');
+  AppendElement(out, tag, value);
+  out += '\n';
+}
+
+void PayloadOpeningLine(std::string& out, std::string_view type) {
+  out += "\t\t\t<Payload Type=\"";
+  out += type;
+  out += "\">\n";
+}
 
 bool WriteIKEv2Log(const LogFile& root, ByteSink& sink) {
   BufferedSink out(sink);

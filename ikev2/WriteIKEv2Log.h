@@ -2,10 +2,19 @@
 // saved file loads again as the same tree.
 #pragma once
 
+#include <string>
+#include <string_view>
+
 #include "model/ByteSink.h"
 #include "model/LogFile.h"
 
 namespace quillon {
+
+// The line pieces of the layout: <tag>value</tag> without indent and line end; the same as a
+// line of its own behind `indent` tabs; the opening line of a payload of the log's `type`.
+void AppendElement(std::string& out, std::string_view tag, std::string_view value);
+void ElementLine(std::string& out, int indent, std::string_view tag, std::string_view value);
+void PayloadOpeningLine(std::string& out, std::string_view type);
 
 // Every exchange of every peer, peer by peer, in the layout the IKEv2 reader reads. False when
 // the sink failed.
