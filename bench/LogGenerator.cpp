@@ -74,6 +74,11 @@ constexpr char kDigits[] = "0123456789abcdef";
 
 void Dec(std::string& out, std::uint64_t v) { AppendNumberText(out, static_cast<std::uint32_t>(v), 10); }
 
+void TwoDigits(std::string& out, std::uint64_t v) {
+  out.push_back(static_cast<char>('0' + v / 10 % 10));
+  out.push_back(static_cast<char>('0' + v % 10));
+}
+
 // `value` as `size` bytes, most significant first, as the protocol puts numbers on the wire.
 ByteList BigEndian(std::uint32_t value, int size) {
   ByteList list;
@@ -247,6 +252,7 @@ class Generator {
     if (restartDue) Restart();
   }
 
+  // The daemon's first line (a saved log has its own).
   void Head() { out_ += "IKE logging started\r\n\r\n"; }
 
  private:
@@ -345,7 +351,7 @@ class Generator {
             break;
         }
         // The responder reports which transform it chose.
-        if (n == 1 && !mine) after_ = "TransMatchSuccess: prop 1 trans in prop 1 id 01\n";
+        if (n == 1 && !mine) TransMatchSuccess("01");
         Emit(p, kMainMode1 + static_cast<std::uint32_t>(n - 1), mine, kMainModeExchange, n >= 5, kZero, "Main Mode", false);
       }
       ++clock_;
@@ -382,7 +388,7 @@ class Generator {
     AddVid(kVidXauth);
     AddVid(kVidDpd);
     AddVid(kVidNat);
-    after_ = "TransMatchSuccess: prop 1 trans in prop 1 id 01\n";
+    TransMatchSuccess("01");
     Emit(p, kAggressive1, false, kAggressiveExchange, false, kZero, "Aggressive Mode", false);
     ++clock_;
     rng_.Fill(p.rcookie.data(), 8);
@@ -484,7 +490,7 @@ class Generator {
           AddId(4, peerNet, 0xFFFFFF00u, 8);
           AddId(4, kLan, 0xFFFF0000u, 8);
         }
-        if (n == 1 && !mine) after_ = "TransMatchSuccess: prop 1 trans in prop 1 id 0c\n";
+        if (n == 1 && !mine) TransMatchSuccess("0c");
       }
       Emit(p, kQuickMode1 + static_cast<std::uint32_t>(n - 1), mine, kQuickModeExchange, true, msgId, "Quick Mode", true);
       ++clock_;
@@ -536,7 +542,7 @@ class Generator {
   }
 
   // A received DPD acknowledgement ends the packet the restart line follows, then the daemon
-  // stops and comes back; every SA is gone.
+  // stops and comes back; every SA is gone. The stop and start lines are the daemon's own.
   void Restart() {
     const unsigned start = rng_.Below(static_cast<unsigned>(peers_.size()));
     for (std::size_t k = 0; k < peers_.size(); ++k) {
@@ -795,11 +801,6 @@ class Generator {
     record_.text += value;
   }
 
-  static void TwoDigits(std::string& out, unsigned v) {
-    out.push_back(static_cast<char>('0' + v / 10 % 10));
-    out.push_back(static_cast<char>('0' + v % 10));
-  }
-
   // The packet line's date: " Tue Mar 12 2024" (the time goes before the year).
   std::string DateText() const {
     const std::uint64_t day = clock_ / 86400;
@@ -831,6 +832,14 @@ class Generator {
   }
 
   // ---- the daemon's own output (no writer produces it) ----
+
+  // The line a responder logs after a received packet's payloads for the transform it chose
+  // (`id` its transform ID); the reader passes over it.
+  void TransMatchSuccess(const char* id) {
+    after_ += "TransMatchSuccess: prop 1 trans in prop 1 id ";
+    after_ += id;
+    after_.push_back('\n');
+  }
 
   void DaemonPrefix(std::string& out) const {
     out += "gxike[";
@@ -963,15 +972,11 @@ class V2Generator {
     out += day % 28 < 9 ? "-0" : "-";
     Dec(out, day % 28 + 1);
     out.push_back('T');
-    Two(out, second / 3600);
+    TwoDigits(out, second / 3600);
     out.push_back(':');
-    Two(out, second / 60 % 60);
+    TwoDigits(out, second / 60 % 60);
     out.push_back(':');
-    Two(out, second % 60);
-  }
-  static void Two(std::string& out, std::uint64_t v) {
-    out.push_back(static_cast<char>('0' + v / 10));
-    out.push_back(static_cast<char>('0' + v % 10));
+    TwoDigits(out, second % 60);
   }
 
   // <tag>value</tag> on a line of its own, behind `tabs` tabs.

@@ -1,6 +1,8 @@
 // Writes synthetic logs for the benchmarks: IKEv1 debug logs in the daemon's layout (packet
 // lines, header blocks, payload blocks with hex dumps, packet-debug blocks, daemon output and
-// restarts) and IKEv2 XML logs in the daemon's line layout.
+// restarts) and IKEv2 XML logs in the daemon's line layout. Packets, blocks and elements are
+// written by the product's own writers; only the daemon's lines that no writer produces are
+// the generator's.
 #pragma once
 
 #include <cstdint>

@@ -32,6 +32,32 @@ void AppendAttribute(std::string& out, std::string_view key, std::string_view va
   out += '"';
 }
 
+}  // namespace
+
+void AppendElement(std::string& out, std::string_view tag, std::string_view value) {
+  out += '<';
+  out += tag;
+  out += '>';
+  out += value;
+  out += "</";
+  out += tag;
+  out += '>';
+}
+
+void ElementLine(std::string& out, int indent, std::string_view tag, std::string_view value) {
+  out.append(static_cast<std::size_t>(indent), '\t');
+  AppendElement(out, tag, value);
+  out += '\n';
+}
+
+void PayloadOpeningLine(std::string& out, std::string_view type) {
+  out += "\t\t\t<Payload Type=\"";
+  out += type;
+  out += "\">\n";
+}
+
+namespace {
+
 // The attributes that fit an attribute line on it; the others as element lines after it.
 void AttributeLine(std::string& out, std::string_view opening, const AttributeMap& attributes, int indent) {
   out.append(static_cast<std::size_t>(indent), '\t');
@@ -205,28 +231,6 @@ bool WriteExchanges(const QLFolder& node, BufferedSink& out) {
 }
 
 }  // namespace
-
-void AppendElement(std::string& out, std::string_view tag, std::string_view value) {
-  out += '<';
-  out += tag;
-  out += '>';
-  out += value;
-  out += "</";
-  out += tag;
-  out += '>';
-}
-
-void ElementLine(std::string& out, int indent, std::string_view tag, std::string_view value) {
-  out.append(static_cast<std::size_t>(indent), '\t');
-  AppendElement(out, tag, value);
-  out += '\n';
-}
-
-void PayloadOpeningLine(std::string& out, std::string_view type) {
-  out += "\t\t\t<Payload Type=\"";
-  out += type;
-  out += "\">\n";
-}
 
 bool WriteIKEv2Log(const LogFile& root, ByteSink& sink) {
   BufferedSink out(sink);
