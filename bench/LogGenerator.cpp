@@ -996,27 +996,24 @@ class V2Generator {
 
   void OpenExchange(V2PeerState& p, const char* status, const char* type, bool outbound, bool tunnel,
                     bool byIndex = false) {
-    out_ += "<Exchange\n final_status=\"";
-    out_ += status;
-    out_ += "\" Type=\"";
-    out_ += type;
-    out_ += "\" serial=\"";
-    Dec(out_, ++serial_);
-    out_ += outbound ? "\" Dir=\"Outbound\"" : "\" Dir=\"Inbound\"";
+    const std::string serial = std::to_string(++serial_);
+    AttributeMap attributes{
+        {"final_status", status}, {"Type", type}, {"serial", serial}, {"Dir", outbound ? "Outbound" : "Inbound"}};
+    std::string local, peer;
     if (tunnel) {
-      out_ += " TunnelLocalIP=\"";
-      out_ += FormatIPv4(p.local);
-      out_ += "\" TunnelPeerIP=\"";
-      out_ += FormatIPv4(p.address + rng_.Below(p.tunnels) * 0x10000u);
-      out_.push_back('"');
+      local = FormatIPv4(p.local);
+      peer = FormatIPv4(p.address + rng_.Below(p.tunnels) * 0x10000u);
+      attributes.Set("TunnelLocalIP", local);
+      attributes.Set("TunnelPeerIP", peer);
     }
-    out_ += ">\n";
+    out_ += "<Exchange\n";
+    AttributeLine(out_, "", attributes, 0);
     Element(0, "peerIP", FormatIPv4(byIndex ? p.index : p.address));
   }
 
   void OpenMessage(V2PeerState& p, bool response, unsigned id, const char* next, const char* type,
                    bool zeroResponder = false) {
-    out_ += response ? "\t<Message Response=\"Yes\">\n" : "\t<Message Response=\"No\">\n";
+    AttributeLine(out_, "<Message", {{"Response", response ? "Yes" : "No"}}, 1);
     scratch_.clear();
     Stamp(scratch_);
     Element(2, "arrivalTime", scratch_);
@@ -1052,9 +1049,7 @@ class V2Generator {
     Payload("SecurityAssociation");
     const unsigned count = offer ? 1 + rng_.Below(3) : 1;
     for (unsigned i = 1; i <= count; ++i) {
-      out_ += "\t\t\t\t<prop ID=\"";
-      Dec(out_, i);
-      out_ += "\" Protocol=\"IKE\" SPI=\"\">\n";
+      AttributeLine(out_, "<prop", {{"ID", std::to_string(i)}, {"Protocol", "IKE"}, {"SPI", ""}}, 4);
       const unsigned e = rng_.Below(4);
       out_ += "\t\t\t\t\t";
       AppendElement(out_, "encr", kEncr[e]);
@@ -1072,11 +1067,7 @@ class V2Generator {
     Payload("SecurityAssociation");
     const unsigned count = offer ? 1 + rng_.Below(2) : 1;
     for (unsigned i = 1; i <= count; ++i) {
-      out_ += "\t\t\t\t<prop ID=\"";
-      Dec(out_, i);
-      out_ += "\" Protocol=\"ESP\" SPI=\"";
-      Hex(spi, 8);
-      out_ += "\">\n";
+      AttributeLine(out_, "<prop", {{"ID", std::to_string(i)}, {"Protocol", "ESP"}, {"SPI", HexText(spi, 8)}}, 4);
       Element(5, "encr", i == 1 ? "AES-CBC-128" : "3DES");
       Element(5, "integ", "HMAC-SHA1-96");
       if (rng_.Percent(50)) Element(5, "esn", "No ESN");
@@ -1146,16 +1137,14 @@ class V2Generator {
     Payload(initiator ? "TSi" : "TSr");
     const unsigned count = p.remoteAccess ? 1 : 1 + rng_.Below(2);
     for (unsigned i = 0; i < count; ++i) {
-      out_ += "\t\t\t\t<TrafficSelector Type=\"TS_IPV4_ADDR_RANGE\">\n\t\t\t\t\t<proto>";
-      Dec(out_, i == 0 ? 0 : 6);
-      out_ += "</proto><ports>";
-      out_ += i == 0 ? "0-65535" : "443-443";
-      out_ += "</ports>\n\t\t\t\t\t<range>";
+      AttributeLine(out_, "<TrafficSelector", {{"Type", "TS_IPV4_ADDR_RANGE"}}, 4);
+      out_ += "\t\t\t\t\t";
+      AppendElement(out_, "proto", i == 0 ? "0" : "6");
+      AppendElement(out_, "ports", i == 0 ? "0-65535" : "443-443");
+      out_.push_back('\n');
       const std::uint32_t net = (initiator ? 0x0A000000u : 0xAC100000u) + ((p.address & 0xFFFFu) << 8);
-      out_ += FormatIPv4(net);
-      out_ += " - ";
-      out_ += FormatIPv4(net + 255);
-      out_ += "</range>\n\t\t\t\t</TrafficSelector>\n";
+      Element(5, "range", FormatIPv4(net) + " - " + FormatIPv4(net + 255));
+      out_ += "\t\t\t\t</TrafficSelector>\n";
     }
     EndPayload();
   }

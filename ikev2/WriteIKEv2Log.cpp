@@ -56,9 +56,6 @@ void PayloadOpeningLine(std::string& out, std::string_view type) {
   out += "\">\n";
 }
 
-namespace {
-
-// The attributes that fit an attribute line on it; the others as element lines after it.
 void AttributeLine(std::string& out, std::string_view opening, const AttributeMap& attributes, int indent) {
   out.append(static_cast<std::size_t>(indent), '\t');
   out += opening;
@@ -66,6 +63,8 @@ void AttributeLine(std::string& out, std::string_view opening, const AttributeMa
     if (FitsAttribute(key, value)) AppendAttribute(out, key, value);
   out += ">\n";
 }
+
+namespace {
 
 void ElementLines(std::string& out, const AttributeMap& attributes, int indent, bool onlyUnfit) {
   for (const auto& [key, value] : attributes)

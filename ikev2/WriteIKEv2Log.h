@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "ikev2/LineScan.h"
 #include "model/ByteSink.h"
 #include "model/LogFile.h"
 
@@ -15,6 +16,10 @@ namespace quillon {
 void AppendElement(std::string& out, std::string_view tag, std::string_view value);
 void ElementLine(std::string& out, int indent, std::string_view tag, std::string_view value);
 void PayloadOpeningLine(std::string& out, std::string_view type);
+// An opening line with its attributes, behind `indent` tabs: `opening` (such as "<prop"), then
+// name="value" for each attribute that fits such a line, then ">". The attributes that do not
+// fit are written as element lines after it.
+void AttributeLine(std::string& out, std::string_view opening, const AttributeMap& attributes, int indent);
 
 // Every exchange of every peer, peer by peer, in the layout the IKEv2 reader reads. False when
 // the sink failed.
