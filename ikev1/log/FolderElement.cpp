@@ -64,7 +64,7 @@ void FolderElement::WritePacketClosing(std::string& out) const {
 
 void WritePacketOpening(std::string& out, const Header& header, const PacketDebugRecord* record) {
   if (!header.IsCreated()) {
-    if (record != nullptr) record->Write(out);
+    WriteRecordBeforePacket(record, out);
     header.WriteHeaderBlock(out);
   }
   std::string line = PacketLineStart(header.PacketKind(), header.IsCreated());
@@ -87,9 +87,8 @@ void WritePacketOpening(std::string& out, const Header& header, const PacketDebu
 }
 
 void WritePacketClosing(std::string& out, const Header& header, const PacketDebugRecord* record) {
-  if (!header.IsCreated()) return;
-  header.WriteLengthBlock(out);
-  if (record != nullptr) record->Write(out);
+  if (header.IsCreated()) header.WriteLengthBlock(out);
+  WriteRecordAfterPacket(record, out);
 }
 
 }  // namespace quillon

@@ -16,12 +16,13 @@ namespace quillon {
 class HashPayload;
 class PacketDebugTable;
 
-// A packet's framing as the daemon logs it: a received packet's record and header block, the
-// packet line between two separator lines (the keyword of the header's packet kind, the
-// peer's address, the tunnel token and the date with the time of day between the day and the
-// year), then a created packet's header block. `record` may be null.
+// A packet's framing as the daemon logs it: a "Received:" record, a received packet's header
+// block, the packet line between two separator lines (the keyword of the header's packet kind,
+// the peer's address, the tunnel token and the date with the time of day between the day and
+// the year), then a created packet's header block. `record` may be null.
 void WritePacketOpening(std::string& out, const Header& header, const PacketDebugRecord* record);
-// After a created packet's payloads: its final length block and its "Sent:" record.
+// After a packet's payloads: a created packet's final length block, then a "Sent:" record
+// (the loader gives a "Sent:" record to the packet just read, whichever way that packet went).
 void WritePacketClosing(std::string& out, const Header& header, const PacketDebugRecord* record);
 
 class FolderElement : public QLFolder {

@@ -52,6 +52,17 @@ class PacketDebugRecord {
   std::string text;  // the further lines, each "\r\n" + label + tabs + value
 };
 
+// Where a node's record goes in a written log. The loader takes a "Received:" record as the
+// summary of the next packet with its cookie and message ID (the daemon logs it before the
+// packet), and a "Sent:" record as that of the packet just read (logged after it), whichever
+// way the packet itself went: so a record is written by its own direction, not the packet's.
+inline void WriteRecordBeforePacket(const PacketDebugRecord* record, std::string& out) {
+  if (record != nullptr && !record->sent) record->Write(out);
+}
+inline void WriteRecordAfterPacket(const PacketDebugRecord* record, std::string& out) {
+  if (record != nullptr && record->sent) record->Write(out);
+}
+
 // The tab run after a label in detail texts: three tabs below 8 characters, two below 16,
 // else one.
 inline const char* LabelTabs(std::size_t labelLength) {

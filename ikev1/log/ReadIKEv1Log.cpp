@@ -122,11 +122,17 @@ class LoadIndex {
 };
 
 // A "Sent:" record follows the packet it describes: it goes to that packet's message (to the
-// exchange itself for an informational exchange, whose packet is not a message node).
-void AttachSentRecord(std::unique_ptr<PacketDebugRecord> record, const LoadIndex& index) {
+// exchange itself for an informational exchange, whose packet is not a message node). The
+// exchange that took the packet just read is the one, when it is of the record's peer and its
+// last packet has the record's cookie and message ID; else the first negotiation of the peer
+// that has them. (Two negotiations of a peer may share cookie and message ID, e.g. in two
+// tunnels: the record belongs to the one whose packet it follows.)
+void AttachSentRecord(std::unique_ptr<PacketDebugRecord> record, const LoadIndex& index, Exchange* previous) {
   Peer* peer = index.PeerAt(record->peer);
   if (peer == nullptr) return;
-  Exchange* exchange = index.ExchangeFor(*peer, *record);
+  const bool follows = previous != nullptr && previous->GetHeader() != nullptr && previous->Parent() != nullptr &&
+                       previous->Parent()->Parent() == peer && SameNegotiation(*previous->GetHeader(), *record);
+  Exchange* exchange = follows ? previous : index.ExchangeFor(*peer, *record);
   if (exchange == nullptr) return;
   const std::uint32_t peerIP = record->peerIP;
   FolderElement* packet = exchange;
@@ -188,7 +194,7 @@ class Placer {
   // `reader` is the reader that scanned the step; it may be null for a regular step.
   void Place(ScannedPacket& step, DebugLogReader* reader) {
     if (step.record) {
-      if (step.record->sent) AttachSentRecord(std::move(step.record), index_);
+      if (step.record->sent) AttachSentRecord(std::move(step.record), index_, previous_);
       else receivedRecords_.Put(std::move(step.record));
     }
     const Header* header = step.unread ? step.unread.get() : step.packet.header;
@@ -200,8 +206,10 @@ class Placer {
       if (peer != nullptr && reader != nullptr) step.packet = ReadPacket(std::move(step.unread), *reader);
       step.unread.reset();
     }
+    previous_ = nullptr;
     if (peer != nullptr) {
-      index_.NotePacket(address, peer->AddPacket(std::move(step.packet), &receivedRecords_));
+      previous_ = peer->AddPacket(std::move(step.packet), &receivedRecords_);
+      index_.NotePacket(address, previous_);
       if (peer->HasIdAddress()) regroup_ = true;
     } else if (step.packet.header != nullptr) {
       auto created = std::make_unique<Peer>(std::move(step.packet), &receivedRecords_, FormatIPv4(address), &root_);
@@ -210,8 +218,10 @@ class Placer {
       root_.AddChild(std::move(created));
       index_.AddPeer(added);
       // A new peer holds one tunnel with the exchange of its first packet.
-      if (added.ChildCount() != 0 && added.Child(0)->ChildCount() != 0)
-        index_.NotePacket(address, dynamic_cast<Exchange*>(added.Child(0)->Child(0)));
+      if (added.ChildCount() != 0 && added.Child(0)->ChildCount() != 0) {
+        previous_ = dynamic_cast<Exchange*>(added.Child(0)->Child(0));
+        index_.NotePacket(address, previous_);
+      }
     }
     if (reader == nullptr) return;
     if (reader->RestartSeen()) {
@@ -231,6 +241,9 @@ class Placer {
   LogFile& root_;
   LoadIndex index_;
   PacketDebugTable receivedRecords_;
+  // The exchange that took the packet placed last (null when none did): a "Sent:" record that
+  // follows is that packet's.
+  Exchange* previous_ = nullptr;
   bool regroup_ = false;
   std::string restartText_;
 };

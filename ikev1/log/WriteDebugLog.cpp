@@ -235,7 +235,7 @@ std::string RestartLine(const std::vector<std::string>& texts, std::string& carr
 }
 
 // Puts the restart line after the last packet written: the reader ends every negotiation at a
-// restart met while it reads a packet's blocks. A created packet's "Sent:" record follows its
+// restart met while it reads a packet's blocks. A packet's "Sent:" record follows its
 // blocks; the restart goes before the record, which still finds its packet.
 void AppendRestart(std::string& out, const std::string& line) {
   static constexpr std::string_view kRecordEnd = "##### END PACKET DEBUG #####\r\n\r\n";

@@ -13,6 +13,7 @@
 #include "logs/OpenLog.h"
 #include "ikev1/log/WriteDebugLog.h"
 #include "logs/SaveLog.h"
+#include "tests/ikev1/negotiation/NegotiationLog.h"
 #include "tests/model/TreeCompare.h"
 
 namespace quillon {
@@ -91,6 +92,44 @@ TEST(RoundTripTest, AfterDeletingPeers) {
     for (std::size_t i = root->ChildCount(); i-- > 0;)
       if (i % 2 == 1 && root->ChildCount() > 1) root->RemoveChild(i);
     ExpectRoundTrip(*root, std::string("narrowed-") + name);
+  }
+}
+
+// Each message's "Packet size" line, tree order ("-" for a message without a record).
+void CollectSizes(const QLFolder& node, std::vector<std::string>& sizes) {
+  if (node.Name().find("packet") != std::string::npos) {
+    const std::string text = node.DetailText();
+    const std::size_t at = text.find("Packet size:\t\t");
+    sizes.push_back(at == std::string::npos ? "-" : text.substr(at + 14, text.find(' ', at + 14) - at - 14));
+    return;
+  }
+  for (const auto& child : node.Children()) CollectSizes(*child, sizes);
+}
+
+TEST(RoundTripTest, SentRecordsStayWithTheirPackets) {
+  using namespace negtest;
+  const auto sent = [](const std::string& size) { return Record(true, "0a000001", kCookie, kZeroId, "\tPacket size: " + size + " bytes\n"); };
+  Packet otherTunnel = MainModePacket(1, "12:00:09");
+  otherTunnel.tunnel = "TunnelLocalIP:0a000002,TunnelPeerIP:0a000003";
+  const struct {
+    const char* name;
+    std::string log;
+    std::vector<std::string> sizes;
+  } cases[] = {
+      // A "Sent:" record after a received packet is that packet's: it is saved after the
+      // packet, not before it where a received packet's record goes.
+      {"after a received packet", Text(MainModePacket(1)) + sent("10") + Text(MainModePacket(2)) + sent("20"), {"10", "20"}},
+      // Two negotiations with one cookie and message ID, the later one in a tunnel listed
+      // first: each record stays with the packet it follows.
+      {"shared cookie", Text(MainModePacket(1)) + sent("10") + Text(otherTunnel) + sent("90"), {"90", "10"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto root = Load(c.log);
+    std::vector<std::string> sizes;
+    CollectSizes(*root, sizes);
+    EXPECT_EQ(sizes, c.sizes);
+    ExpectRoundTrip(*root, std::string("sent-records-") + c.name);
   }
 }
 

@@ -85,15 +85,19 @@ TEST(LogFileRegroupTest, PacketDebugRecordsReachTheirPackets) {
   EXPECT_FALSE(RecordOf(mm.Child(1))->sent);
   EXPECT_EQ(RecordOf(mm.Child(2)), nullptr);
 
-  // The same cookie in two tunnels: a sent record goes to the first negotiation in tree order,
-  // the tunnel with addresses, although that negotiation started later.
+  // The same cookie in two tunnels: a sent record goes to the packet it follows, not to the
+  // first negotiation in tree order (the tunnel with addresses) that has the cookie too. A
+  // record that follows no packet of its cookie goes to that first negotiation.
   root = Load(Text(MainModePacket(1)) + Text(At(MainModePacket(1, "12:00:09"), "0a000001", kTunnel)) +
-              Text(MainModePacket(3)) + Record(true, "0a000001", kCookie, kZeroId));
+              Text(MainModePacket(3)) + Record(true, "0a000001", kCookie, kZeroId) +
+              Text(At(MainModePacket(1, "12:00:10", "0f 0f 0f 0f 0f 0f 0f 0f"), "0a000001", kTunnel)) +
+              Record(true, "0a000001", kCookie, kZeroId, "\tPeerIP: 0a000063\n"));
   const QLFolder& peer = *root->Child(0);
   ASSERT_EQ(Names(peer), (Texts{"192.168.0.1 <=> 192.168.0.2", "0.0.0.0 <=> 0.0.0.0"}));
-  EXPECT_NE(RecordOf(peer.Child(0)->Child(0)->Child(0)), nullptr);
+  ASSERT_NE(RecordOf(peer.Child(0)->Child(0)->Child(0)), nullptr);
+  EXPECT_EQ(RecordOf(peer.Child(0)->Child(0)->Child(0))->peerIP, 0x0a000063u);
   ASSERT_EQ(peer.Child(1)->Child(0)->ChildCount(), 2u);
-  EXPECT_EQ(RecordOf(peer.Child(1)->Child(0)->Child(1)), nullptr);
+  EXPECT_NE(RecordOf(peer.Child(1)->Child(0)->Child(1)), nullptr);
 }
 
 TEST(LogFileRegroupTest, EveryLoadStandsAlone) {

@@ -156,9 +156,9 @@ TEST(MessageTest, PacketDebugRecordsAndFramingAsTheDaemonLogsThem) {
   // Saved, each packet is framed as the daemon logs it (that the saved log reads back to the
   // same tree, the sample logs show):
   std::string saved;
-  negtest::WriteTree(*m5, saved);
-  negtest::WriteTree(*m6, saved);
-  for (int i = 0; i < 2; ++i) negtest::WriteTree(*packets.Next<ConfigMess>(), saved);
+  WriteTree(*m5, saved);
+  WriteTree(*m6, saved);
+  for (int i = 0; i < 2; ++i) WriteTree(*packets.Next<ConfigMess>(), saved);
   const std::string date = " Mon Nov 13 12:34:56 2006\n";
   // a created packet has its packet line, header block, payloads, then final hash and length;
   EXPECT_NE(saved.find("\n" + kPlus + "\ncreate_packet5phase1: peer: a000001 ~~" + date + kPlus +
@@ -180,7 +180,7 @@ TEST(MessageTest, PacketDebugRecordsAndFramingAsTheDaemonLogsThem) {
   // Without a header there is nothing to show or save.
   Main12Mess headerless("MM", nullptr);
   std::string none;
-  negtest::WriteTree(headerless, none);
+  WriteTree(headerless, none);
   EXPECT_EQ(none + headerless.DetailText(), "");
 }
 

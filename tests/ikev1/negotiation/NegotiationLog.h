@@ -9,6 +9,7 @@
 
 #include "ikev1/log/DebugLogReader.h"
 #include "ikev1/log/ReadIKEv1Log.h"
+#include "ikev1/log/WriteDebugLog.h"
 #include "ikev1/negotiation/Exchange.h"
 #include "ikev1/negotiation/Peer.h"
 #include "ikev1/negotiation/Tunnel.h"
@@ -164,13 +165,6 @@ inline void Dump(const QLFolder& node, std::string& out, int depth = 0) {
   out += std::string(static_cast<std::size_t>(depth), ' ') + node.Name() + " | " + node.Caption() + " | " +
          node.DetailText() + "\n";
   for (const auto& child : node.Children()) Dump(*child, out, depth + 1);
-}
-
-// The saving walk: a node's block, its children's, then its trailing block.
-inline void WriteTree(const QLFolder& node, std::string& out) {
-  node.WriteDebug(out);
-  for (const auto& child : node.Children()) WriteTree(*child, out);
-  node.WriteDebugLength(out);
 }
 
 }  // namespace quillon::negtest
