@@ -67,19 +67,13 @@ void WritePacketOpening(std::string& out, const Header& header, const PacketDebu
     WriteRecordBeforePacket(record, out);
     header.WriteHeaderBlock(out);
   }
-  std::string line = PacketLineStart(header.PacketKind(), header.IsCreated());
-  AppendNumberText(line, header.PeerAddress(), 16);
-  line += header.TunnelText();
-  line += header.DateText();
-  const std::size_t cut = line.size() >= 5 ? line.size() - 5 : 0;
-  const std::string_view whole(line);
   out += '\n';
   out += kPlusLine;
   out += '\n';
-  out += whole.substr(0, cut);
-  out += ' ';
-  out += header.TimeText();
-  out += whole.substr(cut);
+  out += PacketLineStart(header.PacketKind(), header.IsCreated());
+  AppendNumberText(out, header.PeerAddress(), 16);
+  out += header.TunnelText();
+  out += header.PacketLineDateTime();
   out += '\n';
   out += kPlusLine;
   out += '\n';

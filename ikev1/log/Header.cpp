@@ -290,6 +290,12 @@ std::string PacketLineStart(std::uint32_t kind, bool created) {
   return start;
 }
 
+std::string Header::PacketLineDateTime() const {
+  const std::size_t year = dateText_.rfind(' ');
+  if (year == std::string::npos) return dateText_ + ' ' + timeText_;
+  return dateText_.substr(0, year) + ' ' + timeText_ + dateText_.substr(year);
+}
+
 std::string Header::TunnelText() const {
   if (tunnelLocalIP_ == 0 || tunnelPeerIP_ == 0) return " ~~";
   return " TunnelLocalIP:" + NumberText(tunnelLocalIP_, 16) + ",TunnelPeerIP:" + NumberText(tunnelPeerIP_, 16);

@@ -82,6 +82,9 @@ class Header : public QLFolder {
   std::uint32_t MsgIdValue() const { return msgIdValue_; }
   std::string TimeText() const override { return timeText_; }
   std::string DateText() const override { return dateText_; }
+  // The date and time as the packet line gives them: the time of day between the date's
+  // tokens and its last one, the year (which need not have four digits).
+  std::string PacketLineDateTime() const;
   std::uint32_t NextPayload() const { return nextPayload_; }
   std::uint32_t MajorVersion() const { return majorVersion_; }
   std::uint32_t MinorVersion() const { return minorVersion_; }

@@ -1,5 +1,7 @@
 #include "ikev1/log/PacketDebugRecord.h"
 
+#include <algorithm>
+
 #include "ikev1/log/DebugLogReader.h"
 #include "model/IPv4.h"
 
@@ -58,7 +60,8 @@ void PacketDebugRecord::Write(std::string& out) const {
   out += "\n\tMsgID: ";
   AppendHexText(out, msgId, 16, false, true);
   // The detail text shows "PeerIP:" as a dotted address, but the block carries it in
-  // hexadecimal: write that form so the saved record reads back with its address.
+  // hexadecimal: write that form so the saved record reads back with its address. Each line
+  // keeps its own address (a block may carry more than one; the last is `peerIP`).
   std::size_t start = 0;
   while (start < text.size()) {
     std::size_t next = text.find("\r\n", start + 2);
@@ -67,7 +70,8 @@ void PacketDebugRecord::Write(std::string& out) const {
     if (line.starts_with("\r\nPeerIP:\t")) {
       out += "\r\nPeerIP:";
       out += LabelTabs(7);
-      AppendNumberText(out, peerIP, 16);
+      const std::size_t address = std::min(line.find_first_not_of('\t', 9), line.size());
+      AppendNumberText(out, ParseIPv4(line.substr(address)), 16);
     } else {
       out += line;
     }

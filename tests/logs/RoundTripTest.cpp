@@ -133,6 +133,27 @@ TEST(RoundTripTest, SentRecordsStayWithTheirPackets) {
   }
 }
 
+// Renderings the daemon's writing allows that a saved log must give back as they were read.
+TEST(RoundTripTest, OddRenderingsReadBack) {
+  using namespace negtest;
+  std::string shortYear = Text(MainModePacket(1));
+  shortYear.replace(shortYear.find(" 2006\n"), 6, " 06\n");
+  const struct {
+    const char* name;
+    std::string log;
+  } cases[] = {
+      // The time of day goes before the packet line's last date token, however long it is.
+      {"short year", shortYear},
+      // Each "PeerIP:" line of a record keeps its own address.
+      {"two addresses", Text(MainModePacket(1)) + Record(true, "0a000001", kCookie, kZeroId,
+                                                         "\tPeerIP: 0a000063\n\tPort: 500\n\tPeerIP: 0a000064\n")},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ExpectRoundTrip(*Load(c.log), std::string("odd-") + c.name);
+  }
+}
+
 TEST(RoundTripTest, EmptyTreeIsTheHeadAlone) {
   LogFile root;
   EXPECT_EQ(Saved(root), kSavedLogHead);
