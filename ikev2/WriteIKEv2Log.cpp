@@ -124,10 +124,49 @@ void WriteConfiguration(std::string& out, const v2ConfPayload& payload) {
   }
 }
 
+// What the reader made of the payload line, and the text on a line that makes it read so.
+struct KindMarker {
+  PayloadKind kind;
+  std::string_view marker;
+};
+
+KindMarker KindOf(const v2Payload& payload) {
+  if (dynamic_cast<const v2SAPayload*>(&payload)) return {PayloadKind::kSecurityAssociation, "Type=\"SecurityAssociation\" "};
+  if (dynamic_cast<const v2NotifyPayload*>(&payload)) return {PayloadKind::kNotify, "Type=\"Notify\" "};
+  if (dynamic_cast<const v2CertReqPayload*>(&payload)) return {PayloadKind::kCertificateRequest, "Type=\"CertReq\" "};
+  if (dynamic_cast<const v2CertPayload*>(&payload)) return {PayloadKind::kCertificate, "Type=\"Cert\" "};
+  if (dynamic_cast<const v2TSPayload*>(&payload)) return {PayloadKind::kTrafficSelectors, "Type=\"TS\" "};
+  if (dynamic_cast<const v2ConfPayload*>(&payload)) return {PayloadKind::kConfiguration, "Type=\"Conf\" "};
+  if (dynamic_cast<const v2EAPPayload*>(&payload)) return {PayloadKind::kEAP, "Type=\"EAP\" "};
+  if (dynamic_cast<const v2DeletePayload*>(&payload)) return {PayloadKind::kDelete, "Type=\"Delete\" "};
+  if (dynamic_cast<const v2IDPayload*>(&payload)) return {PayloadKind::kIdentification, "Type=\"ID\" "};
+  return {PayloadKind::kOther, ""};
+}
+
+// The payload's opening line. The reader tells the payload's kind by a text anywhere on the
+// line (Type="TS...", Type="Notify", ...) and takes its type from the Type attribute, whose
+// opening quote it does not check. A type that does not name the payload's kind (a mangled
+// line read as a traffic selector payload, say) is written after the kind's own text, which
+// it replaces as the attribute, with another character for its opening quote so that it
+// does not name a kind itself.
+void PayloadLine(std::string& out, const v2Payload& payload) {
+  const std::string type = PayloadLineType(payload);
+  const KindMarker kind = KindOf(payload);
+  if (ClassifyPayloadLine("<Payload Type=\"" + type + "\">") == kind.kind) {
+    PayloadOpeningLine(out, type);
+    return;
+  }
+  out += "\t\t\t<Payload ";
+  out += kind.marker;
+  out += "Type='";
+  out += type;
+  out += "\">\n";
+}
+
 void WritePayload(std::string& out, const QLFolder& node) {
   const auto* payload = dynamic_cast<const v2Payload*>(&node);
   if (payload == nullptr) return;
-  PayloadOpeningLine(out, PayloadLineType(*payload));
+  PayloadLine(out, *payload);
   ElementLines(out, payload->Attributes(), 4, false);
   if (dynamic_cast<const v2SAPayload*>(payload) != nullptr) {
     for (const auto& child : payload->Children()) {

@@ -13,7 +13,9 @@
 #include "logs/OpenLog.h"
 #include "ikev1/log/WriteDebugLog.h"
 #include "logs/SaveLog.h"
+#include "ikev2/ReadIKEv2Log.h"
 #include "tests/ikev1/negotiation/NegotiationLog.h"
+#include "tests/ikev2/V2TestLogs.h"
 #include "tests/model/TreeCompare.h"
 
 namespace quillon {
@@ -152,6 +154,25 @@ TEST(RoundTripTest, OddRenderingsReadBack) {
     SCOPED_TRACE(c.name);
     ExpectRoundTrip(*Load(c.log), std::string("odd-") + c.name);
   }
+}
+
+// The IKEv2 reader tells a payload's kind by a text anywhere on its opening line and takes the
+// type from the line's Type attribute: mangled lines where the two disagree are saved so that
+// both read back.
+TEST(RoundTripTest, IKEv2PayloadLinesWhoseTypeDoesNotNameTheKind) {
+  const std::string selector = "<TrafficSelector Type=\"TS_IPV4_ADDR_RANGE\">\n<StartPort>0</StartPort>\n"
+                               "</TrafficSelector>\n";
+  v2test::Msg request = v2test::RequestAndResponse()[0];
+  request.payloads = "<Payload Type=\"TS 9b 3b\n" + selector + "</Payload>\n" +  // a selector payload, no type
+                     "<Payload Type=xTSr\">\n<Data>1</Data>\n</Payload>\n";      // a plain payload, type TSr
+  const std::string log = "<IKEv2Log>\n" +
+                          v2test::ExchangeXml("final_status=\"success\" Type=\"Initial\" serial=\"1\"", "10.0.0.1", {request}) +
+                          "</IKEv2Log>\n";
+  LogFile root;
+  LogLineReader reader = LogLineReader::FromText(log);
+  ReadIKEv2Log(root, reader);
+  const std::string saved = ExpectRoundTrip(root, "v2-payload-lines");
+  EXPECT_NE(saved.find("<Payload Type=\"TS\" Type='\">"), std::string::npos) << saved;
 }
 
 TEST(RoundTripTest, EmptyTreeIsTheHeadAlone) {
