@@ -304,8 +304,13 @@ void WriteIDBlock(std::string& out, const PayloadFields& fields, std::uint32_t i
   out += "debugIDPayload:\n";
   fields.WriteLines(out);
   out += "\tID Type: ";
-  AppendNumberText(out, idType, 16);
-  out += '\n';
+  // 0xFFFFFFFF is how a type that was no number reads; the reader keeps that token and takes
+  // it as the "Service"/"Reserved2:" word. Written as a number it would read the same way and
+  // take the word's place, so no number is written.
+  if (idType != 0xFFFFFFFFu) {
+    AppendNumberText(out, idType, 16);
+    out += '\n';
+  }
   if (hasService) {
     out += "\tService type: ";
     AppendNumberText(out, serviceType, 16);

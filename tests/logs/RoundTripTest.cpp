@@ -147,6 +147,10 @@ TEST(RoundTripTest, OddRenderingsReadBack) {
       // The time of day goes before the packet line's last date token, however long it is.
       {"short year", shortYear},
       // Each "PeerIP:" line of a record keeps its own address.
+      // An identity type that is no number: the word after it is still the one read next.
+      {"identity type no number",
+       Text(MainModePacket(1)) + "debugIDPayload:\n\tNextPld: 00\n\tReserved: 00\n\tLength: 00 0c (12)\n"
+                                 "\tID Type: zz 01 02\n\tID: 0a 00 00 01\n"},
       {"two addresses", Text(MainModePacket(1)) + Record(true, "0a000001", kCookie, kZeroId,
                                                          "\tPeerIP: 0a000063\n\tPort: 500\n\tPeerIP: 0a000064\n")},
   };
