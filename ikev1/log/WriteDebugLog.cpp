@@ -236,10 +236,14 @@ std::string RestartLine(const std::vector<std::string>& texts, std::string& carr
 
 // Puts the restart line after the last packet written: the reader ends every negotiation at a
 // restart met while it reads a packet's blocks. A packet's "Sent:" record follows its
-// blocks; the restart goes before the record, which still finds its packet.
+// blocks; the restart goes before the record, which still finds its packet. A received packet
+// written without blocks (its payloads were cut short by the restart when it was read) ends
+// at its packet line, after which the reader reads its blocks only when a block keyword comes
+// first: an empty header-length block, which the reader passes over, carries the restart.
 void AppendRestart(std::string& out, const std::string& line) {
   static constexpr std::string_view kRecordEnd = "##### END PACKET DEBUG #####\r\n\r\n";
   static constexpr std::string_view kRecordStart = "\r\n##### BEGIN PACKET DEBUG #####\n";
+  static const std::string kPacketLineEnd = std::string(70, '+') + "\n";
   if (std::string_view(out).ends_with(kRecordEnd)) {
     const std::size_t at = out.rfind(kRecordStart);
     if (at != std::string::npos) {
@@ -247,6 +251,7 @@ void AppendRestart(std::string& out, const std::string& line) {
       return;
     }
   }
+  if (std::string_view(out).ends_with(kPacketLineEnd)) out += "debugIsakmpHdrLen:\n";
   out += line;
 }
 

@@ -138,6 +138,8 @@ TEST(RoundTripTest, SentRecordsStayWithTheirPackets) {
 // Renderings the daemon's writing allows that a saved log must give back as they were read.
 TEST(RoundTripTest, OddRenderingsReadBack) {
   using namespace negtest;
+  Packet cutByRestart = MainModePacket(2);
+  cutByRestart.payloads = "debugIsakmpHdrLen:\n\nIKE logging started\n";
   std::string shortYear = Text(MainModePacket(1));
   shortYear.replace(shortYear.find(" 2006\n"), 6, " 06\n");
   const struct {
@@ -147,6 +149,9 @@ TEST(RoundTripTest, OddRenderingsReadBack) {
       // The time of day goes before the packet line's last date token, however long it is.
       {"short year", shortYear},
       // Each "PeerIP:" line of a record keeps its own address.
+      // A received packet without payload blocks, read up to a restart.
+      {"restart after a bare received packet",
+       Text(cutByRestart) + Text(MainModePacket(1, "12:30:00", "0c 0c 0c 0c 0c 0c 0c 0c"))},
       // An identity type that is no number: the word after it is still the one read next.
       {"identity type no number",
        Text(MainModePacket(1)) + "debugIDPayload:\n\tNextPld: 00\n\tReserved: 00\n\tLength: 00 0c (12)\n"
