@@ -10,10 +10,10 @@
 #include <vector>
 
 #include "bench/LogGenerator.h"
-#include "logs/OpenLog.h"
 #include "ikev1/log/WriteDebugLog.h"
-#include "logs/SaveLog.h"
 #include "ikev2/ReadIKEv2Log.h"
+#include "logs/OpenLog.h"
+#include "logs/SaveLog.h"
 #include "tests/ikev1/negotiation/NegotiationLog.h"
 #include "tests/ikev2/V2TestLogs.h"
 #include "tests/model/TreeCompare.h"
