@@ -1,5 +1,7 @@
 #include "ikev2/ReadIKEv2Log.h"
 
+#include "ikev2/FollowIKEv2Log.h"
+
 #include <algorithm>
 #include <deque>
 #include <future>
@@ -61,6 +63,9 @@ class Placer {
     for (auto& exchange : run.exchanges) Place(std::move(exchange));
   }
 
+  // When set, every peer that takes an exchange is added here (a follower's changed peers).
+  std::vector<QLFolder*>* touched = nullptr;
+
   bool HadLines() const { return hadLines_; }
   bool SawExchange() const { return sawExchange_; }
   bool NeedsRegroup() const { return needsRegroup_; }
@@ -71,12 +76,14 @@ class Placer {
     if (known != peersByCaption_.end()) {
       V2Peer& owner = *known->second;
       owner.AddExchange(std::move(exchange));
+      if (touched != nullptr) touched->push_back(&owner);
       if (owner.HasIdAddress()) needsRegroup_ = true;
     } else {
       std::string caption = exchange->PeerText();
       auto peer = std::make_unique<V2Peer>(caption, std::move(exchange));
       if (peer->IsIndexedPeer() || peer->HasIdAddress()) needsRegroup_ = true;
       peersByCaption_.emplace(std::move(caption), peer.get());
+      if (touched != nullptr) touched->push_back(peer.get());
       root_.AddChild(std::move(peer));
     }
   }
@@ -143,6 +150,116 @@ bool ReadIKEv2Exchanges(LogFile& root, LogLineReader& reader, const IKEv2ReadOpt
 void ReadIKEv2Log(LogFile& root, LogLineReader& reader, const IKEv2ReadOptions& options) {
   // Merge the exchanges a peer made under its index with those under its address.
   if (ReadIKEv2Exchanges(root, reader, options)) root.Regroup();
+}
+
+// ---- following a growing log --------------------------------------------------------------------
+
+namespace {
+
+// Offset of the first start line ("<Exchange" alone on its line) at or after `from` that
+// follows a line end; npos when there is none.
+std::size_t NextStartLine(std::string_view text, std::size_t from) {
+  constexpr std::string_view kStart = LineCursor::kExchangeStart;
+  for (std::size_t at = text.find(kStart, from); at != std::string_view::npos; at = text.find(kStart, at + 1)) {
+    if (at == 0) continue;
+    const char before = text[at - 1];
+    const std::size_t after = at + kStart.size();
+    if ((before == '\n' || before == '\r') && after < text.size() && (text[after] == '\n' || text[after] == '\r'))
+      return at;
+  }
+  return std::string_view::npos;
+}
+
+ExchangeRun ReadText(std::string text) {
+  LogLineReader reader = LogLineReader::FromText(std::move(text));
+  LineCursor cursor(reader);
+  ExchangeRun run;
+  ReadRun(cursor, run);
+  return run;
+}
+
+}  // namespace
+
+struct IKEv2Follower::State {
+  explicit State(LogFile& r) : root(r), placer(r) {}
+  LogFile& root;
+  Placer placer;
+  std::string pending;  // the log from the start line of the last exchange (or the start) on
+  std::string tail;     // the text of `pending` placed as the end of the log
+  bool settled = false; // nothing was appended since the last Settle
+  bool stuck = false;
+};
+
+IKEv2Follower::IKEv2Follower(LogFile& root) : state_(std::make_unique<State>(root)) {
+  root.SetName("IKEv2 debugging info");
+  root.SetWrongFormat(false);
+}
+
+IKEv2Follower::~IKEv2Follower() = default;
+
+IKEv2Follower::Result IKEv2Follower::Append(std::string_view bytes) {
+  State& s = *state_;
+  changed_.clear();
+  if (bytes.empty()) return Result::kUnchanged;
+  size_ += bytes.size();
+  if (s.stuck) return Result::kReload;
+  s.pending.append(bytes);
+  s.settled = false;
+  // Only whole lines are read.
+  const std::size_t lines = s.pending.find_last_of("\n\r");
+  if (lines == std::string::npos) return Result::kUnchanged;
+  const std::string_view whole(s.pending.data(), lines + 1);
+  // The exchanges closed by a later start line are read for good.
+  std::size_t last = 0;
+  for (std::size_t at = NextStartLine(whole, 0); at != std::string_view::npos; at = NextStartLine(whole, at + 1)) last = at;
+  // A tail placed earlier must be the same exchange now.
+  if (!s.tail.empty()) {
+    const std::string_view exchange = whole.substr(0, last != 0 ? last : whole.size());
+    if (exchange != s.tail) {
+      // The exchange grew by lines (or the log by a part of an exchange): it reads differently.
+      s.stuck = true;
+      return Result::kReload;
+    }
+  }
+  s.placer.touched = &changed_;
+  if (last != 0) {
+    if (s.tail.empty()) s.placer.Place(ReadText(std::string(whole.substr(0, last))));
+    s.tail.clear();
+    s.pending.erase(0, last);
+  }
+  s.placer.touched = nullptr;
+  return Finish(false);
+}
+
+IKEv2Follower::Result IKEv2Follower::Settle() {
+  State& s = *state_;
+  changed_.clear();
+  if (s.stuck || s.settled) return Result::kUnchanged;
+  s.settled = true;
+  const std::size_t lines = s.pending.find_last_of("\n\r");
+  if (lines == std::string::npos || !s.tail.empty()) return Finish(true);
+  // The last exchange, placed as the end of the log.
+  s.placer.touched = &changed_;
+  ExchangeRun run = ReadText(s.pending.substr(0, lines + 1));
+  if (!run.exchanges.empty()) s.tail.assign(s.pending, 0, lines + 1);
+  s.placer.Place(std::move(run));
+  s.placer.touched = nullptr;
+  return Finish(true);
+}
+
+IKEv2Follower::Result IKEv2Follower::Finish(bool settling) {
+  State& s = *state_;
+  s.root.SetWrongFormat(s.placer.HadLines() && !s.placer.SawExchange());
+  if (changed_.empty() && !(settling && s.placer.NeedsRegroup())) return Result::kUnchanged;
+  std::sort(changed_.begin(), changed_.end());
+  changed_.erase(std::unique(changed_.begin(), changed_.end()), changed_.end());
+  if (settling && s.placer.NeedsRegroup()) {
+    s.root.Regroup();
+    s.stuck = true;
+    changed_.clear();
+    for (const auto& peer : s.root.Children()) changed_.push_back(peer.get());
+  }
+  return Result::kExtended;
 }
 
 }  // namespace quillon

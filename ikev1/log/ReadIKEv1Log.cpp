@@ -32,7 +32,9 @@
 #include <vector>
 
 #include "ikev1/log/DebugLogReader.h"
+#include "ikev1/log/FollowIKEv1Log.h"
 #include "ikev1/log/Header.h"
+#include "ikev1/log/Message.h"
 #include "ikev1/log/PacketDebugRecord.h"
 #include "ikev1/log/PacketDebugTable.h"
 #include "ikev1/log/ReadIKEv1Log.h"
@@ -208,6 +210,7 @@ class Placer {
     }
     previous_ = nullptr;
     if (peer != nullptr) {
+      if (touched != nullptr) touched->push_back(peer);
       previous_ = peer->AddPacket(std::move(step.packet), &receivedRecords_);
       index_.NotePacket(address, previous_);
       if (peer->HasIdAddress()) regroup_ = true;
@@ -217,6 +220,7 @@ class Placer {
       if (added.IsIndexedPeer() || added.HasIdAddress()) regroup_ = true;
       root_.AddChild(std::move(created));
       index_.AddPeer(added);
+      if (touched != nullptr) touched->push_back(&added);
       // A new peer holds one tunnel with the exchange of its first packet.
       if (added.ChildCount() != 0 && added.Child(0)->ChildCount() != 0) {
         previous_ = dynamic_cast<Exchange*>(added.Child(0)->Child(0));
@@ -227,7 +231,10 @@ class Placer {
     if (reader->RestartSeen()) {
       reader->SetRestartText(restartText_);
       for (const auto& child : root_.Children())
-        if (auto* each = dynamic_cast<Peer*>(child.get())) each->HandleRestart(*reader);
+        if (auto* each = dynamic_cast<Peer*>(child.get())) {
+          each->HandleRestart(*reader);
+          if (touched != nullptr) touched->push_back(each);
+        }
       restartText_ = reader->RestartText();
       reader->ClearRestartSeen();
     }
@@ -236,6 +243,9 @@ class Placer {
 
   bool NeedsRegroup() const { return regroup_; }
   const std::string& RestartText() const { return restartText_; }
+
+  // When set, every peer a step touches is added here (a follower's changed peers).
+  std::vector<QLFolder*>* touched = nullptr;
 
  private:
   LogFile& root_;
@@ -582,6 +592,217 @@ void ReadIKEv1Log(LogFile& root, DebugLogReader& reader, const IKEv1ReadOptions&
   if (!options.regroup) return;
   if (placer.NeedsRegroup()) root.Regroup();
   for (const auto& peer : root.Children()) peer->Analyze();
+}
+
+// ---- following a growing log --------------------------------------------------------------------
+
+namespace {
+
+void AppendNodeText(const QLFolder& node, std::string& out) {
+  out += node.Name();
+  out += '\x1f';
+  out += node.Caption();
+  out += '\x1f';
+  out += node.DetailText();
+  out += '\x1e';
+  for (const auto& child : node.Children()) AppendNodeText(*child, out);
+  out += '\x1d';
+}
+
+// The text from `skip` bytes on, for a reader.
+std::vector<std::shared_ptr<const std::string>> Rest(const std::shared_ptr<const std::string>& text, std::uint64_t skip) {
+  if (skip == 0) return {text};
+  return {std::make_shared<const std::string>(*text, static_cast<std::size_t>(skip))};
+}
+
+// Everything placing the step depends on, as text: two steps with equal prints change the tree
+// the same way. Empty for a step that changes nothing.
+std::string StepPrint(const ScannedPacket& step) {
+  std::string out;
+  if (step.record) {
+    const PacketDebugRecord& r = *step.record;
+    out += r.sent ? "S " : "R ";
+    out += std::to_string(r.peer) + ' ' + std::to_string(r.peerIP) + ' ' + H(r.initCookie) + '/' + H(r.msgId) + '\x1f' + r.text;
+    out += '\x1e';
+  }
+  const Header* header = step.unread ? step.unread.get() : step.packet.header;
+  if (header != nullptr) {
+    out += step.unread ? "U " : "P ";
+    out += std::to_string(header->PeerAddress()) + ' ' + std::to_string(header->TunnelLocalIP()) + ' ' +
+           std::to_string(header->TunnelPeerIP()) + ' ' + std::to_string(header->PacketKind()) + (header->IsCreated() ? " c " : " r ");
+    out += header->DateText() + '\x1f' + header->TimeText() + '\x1f' + header->DetailText() + '\x1e';
+  }
+  if (step.packet.message) AppendNodeText(*step.packet.message, out);
+  if (step.packet.exchange) AppendNodeText(*step.packet.exchange, out);
+  if (step.restart && !out.empty()) out += "restart";
+  return out;
+}
+
+}  // namespace
+
+struct IKEv1Follower::State {
+  explicit State(LogFile& r) : root(r), placer(r, std::string()) {}
+  LogFile& root;
+  Placer placer;
+  std::uint64_t committed = 0;  // a clean point: everything before is placed for good
+  std::string pending;          // the log from `committed` on
+  // The steps placed past `committed` as the end of the log, by their prints; checked against
+  // the longer log at the next read.
+  std::vector<std::string> tail;
+  bool tailPlaced = false;
+  bool tailCheckable = true;
+  bool stuck = false;  // the tree was regrouped or a read went wrong: only a reload helps
+  bool settled = false;  // nothing was appended since the last Settle
+};
+
+IKEv1Follower::IKEv1Follower(LogFile& root) : state_(std::make_unique<State>(root)) {
+  root.SetWrongFormat(false);
+  root.SetIKEv2(false);
+  root.SetName("IKE debugging info");
+}
+
+IKEv1Follower::~IKEv1Follower() = default;
+
+IKEv1Follower::Result IKEv1Follower::Append(std::string_view bytes) {
+  State& s = *state_;
+  changed_.clear();
+  if (bytes.empty()) return Result::kUnchanged;
+  size_ += bytes.size();
+  if (s.stuck) return Result::kReload;
+  s.pending.append(bytes);
+  s.settled = false;
+  std::uint64_t committed = s.committed;
+  // The readers share the text; what is placed for good is dropped from `pending` at the end.
+  auto text = std::make_shared<const std::string>(s.pending);
+
+  // The tail placed as the end of the log must read the same now that the log goes on; then
+  // the scan stands cleanly after it.
+  if (s.tailPlaced) {
+    if (!s.tailCheckable) {
+      s.stuck = true;
+      return Result::kReload;
+    }
+    DebugLogReader check({text}, committed, false);
+    std::size_t matched = 0;
+    while (matched < s.tail.size()) {
+      check.Sync();
+      if (check.Overrun()) return Result::kUnchanged;  // not enough yet to tell
+      ScannedPacket step = ScanStep(check);
+      if (check.Overrun()) return Result::kUnchanged;
+      std::string print = StepPrint(step);
+      if (print.empty()) continue;
+      if (print != s.tail[matched] || step.restart) {
+        s.stuck = true;
+        return Result::kReload;
+      }
+      ++matched;
+    }
+    const SyncPoint at = check.Sync();
+    if (check.Overrun()) return Result::kUnchanged;
+    if (!at.clean) {
+      s.stuck = true;
+      return Result::kReload;
+    }
+    committed = at.position;
+    s.tail.clear();
+    s.tailPlaced = false;
+  }
+
+  // The packets that are whole are placed: a packet is whole when reading it stopped before the
+  // end of the text. The scan stands cleanly between most packets; packets placed after a point
+  // that is not clean are checked like a tail when the scan cannot go on.
+  s.placer.touched = &changed_;
+  {
+    DebugLogReader reader(Rest(text, committed - s.committed), committed, false);
+    std::vector<std::string> since;  // prints of the steps placed after `committed`
+    bool sinceCheckable = true;
+    for (;;) {
+      const SyncPoint at = reader.Sync();
+      if (reader.Overrun()) break;
+      if (at.clean) {
+        committed = at.position;
+        since.clear();
+        sinceCheckable = true;
+      }
+      ScannedPacket step = ScanStep(reader);
+      if (reader.Overrun()) break;
+      std::string print = StepPrint(step);
+      if (!print.empty()) {
+        if (step.restart) sinceCheckable = false;
+        since.push_back(std::move(print));
+      }
+      s.placer.Place(step, &reader);
+      if (reader.Overrun()) {
+        // A daemon restart read past the text: the tree holds what the log does not say yet.
+        s.stuck = true;
+        s.placer.touched = nullptr;
+        return Result::kReload;
+      }
+    }
+    if (!since.empty()) {
+      s.tail = std::move(since);
+      s.tailPlaced = true;
+      s.tailCheckable = sinceCheckable;
+    }
+  }
+  s.pending.erase(0, static_cast<std::size_t>(committed - s.committed));
+  s.committed = committed;
+  s.placer.touched = nullptr;
+  return Finish(false);
+}
+
+IKEv1Follower::Result IKEv1Follower::Settle() {
+  State& s = *state_;
+  changed_.clear();
+  if (s.stuck || s.settled) return Result::kUnchanged;
+  s.settled = true;
+  if (s.pending.empty() || (s.pending.back() != '\n' && s.pending.back() != '\r')) return Finish(true);
+  // Packets placed after the last clean point read the same up to the end; they are passed
+  // over, and what follows them is placed.
+  if (s.tailPlaced && !s.tailCheckable) return Result::kUnchanged;
+  const std::size_t placed = s.tail.size();
+  std::size_t matched = 0;
+  s.placer.touched = &changed_;
+  DebugLogReader reader({std::make_shared<const std::string>(s.pending)}, s.committed, true);
+  while (!reader.AtEnd()) {
+    ScannedPacket step = ScanStep(reader);
+    std::string print = StepPrint(step);
+    if (matched < placed) {
+      if (print.empty()) continue;
+      if (print != s.tail[matched] || step.restart) {
+        s.stuck = true;
+        s.placer.touched = nullptr;
+        return Result::kReload;
+      }
+      ++matched;
+      continue;
+    }
+    if (!print.empty()) {
+      if (step.restart) s.tailCheckable = false;
+      s.tail.push_back(std::move(print));
+    }
+    s.placer.Place(step, &reader);
+  }
+  s.tailPlaced = !s.tail.empty();
+  s.placer.touched = nullptr;
+  return Finish(true);
+}
+
+IKEv1Follower::Result IKEv1Follower::Finish(bool settling) {
+  State& s = *state_;
+  if (changed_.empty() && !(settling && s.placer.NeedsRegroup())) return Result::kUnchanged;
+  std::sort(changed_.begin(), changed_.end());
+  changed_.erase(std::unique(changed_.begin(), changed_.end()), changed_.end());
+  if (settling && s.placer.NeedsRegroup()) {
+    // The regrouping moves negotiations between peers; later packets cannot be placed in
+    // place after it. It waits until the log stops growing.
+    s.root.Regroup();
+    s.stuck = true;
+    changed_.clear();
+    for (const auto& peer : s.root.Children()) changed_.push_back(peer.get());
+  }
+  for (QLFolder* peer : changed_) peer->Analyze();
+  return Result::kExtended;
 }
 
 }  // namespace quillon

@@ -1,0 +1,159 @@
+// Following a growing log: the tree after any number of appended parts is the tree of one load
+// of the whole log, for both formats, whether the parts end between packets, inside a packet
+// or inside a line.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <random>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "bench/LogGenerator.h"
+#include "ikev1/log/FollowIKEv1Log.h"
+#include "ikev1/log/OpenLog.h"
+#include "ikev2/FollowIKEv2Log.h"
+#include "tests/model/TreeCompare.h"
+
+namespace quillon {
+namespace {
+
+namespace fs = std::filesystem;
+
+fs::path Scratch(const std::string& name) {
+  const fs::path dir = fs::path(::testing::TempDir()) / "quillon-follow";
+  fs::create_directories(dir);
+  return dir / name;
+}
+
+std::string ReadAll(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::unique_ptr<LogFile> LoadOnce(const std::string& text, const std::string& name) {
+  const fs::path path = Scratch(name);
+  std::ofstream(path, std::ios::binary) << text;
+  OpenLogResult result = OpenLog(path.string());
+  EXPECT_EQ(result.status, OpenLogResult::Status::kLoaded) << name;
+  return std::move(result.log);
+}
+
+// Follows `text` given in the parts the cut points make; a follower that cannot go on is
+// replaced by a fresh one given everything so far, as the viewer reloads the file.
+struct Followed {
+  std::unique_ptr<LogFile> root;
+  int reloads = 0;
+};
+
+// `settleEvery`: the log pauses after every so many parts (0: only at the end).
+template <class Follower>
+Followed Follow(const std::string& text, std::vector<std::size_t> cuts, std::size_t settleEvery = 0) {
+  Followed out;
+  out.root = std::make_unique<LogFile>();
+  auto follower = std::make_unique<Follower>(*out.root);
+  cuts.push_back(text.size());
+  std::size_t from = 0;
+  for (std::size_t i = 0; i < cuts.size(); ++i) {
+    const std::size_t to = cuts[i];
+    if (follower->Append(std::string_view(text).substr(from, to - from)) == Follower::Result::kReload) {
+      ++out.reloads;
+      follower.reset();
+      out.root = std::make_unique<LogFile>();
+      follower = std::make_unique<Follower>(*out.root);
+      follower->Append(std::string_view(text).substr(0, to));
+    }
+    from = to;
+    if (i + 1 == cuts.size() || (settleEvery != 0 && i % settleEvery == 0)) follower->Settle();
+  }
+  return out;
+}
+
+std::vector<std::size_t> RandomCuts(std::mt19937& random, std::size_t size, std::size_t count) {
+  std::vector<std::size_t> cuts;
+  std::uniform_int_distribution<std::size_t> at(0, size);
+  for (std::size_t i = 0; i < count; ++i) cuts.push_back(at(random));
+  std::sort(cuts.begin(), cuts.end());
+  return cuts;
+}
+
+struct LogCase {
+  const char* name;
+  bool ikev1;
+  std::string text;
+};
+
+std::vector<LogCase> Logs() {
+  std::vector<LogCase> logs;
+  const fs::path examples = fs::path(QUILLON_SOURCE_DIR) / "examples";
+  logs.push_back({"small.ilx", true, ReadAll(examples / "small.ilx")});
+  logs.push_back({"gateway-day.ilx", true, ReadAll(examples / "gateway-day.ilx")});
+  logs.push_back({"site.xml", false, ReadAll(examples / "ikev2-site-to-site.xml")});
+  logs.push_back({"remote.xml", false, ReadAll(examples / "ikev2-remote-access.xml")});
+  // Generated logs: daemon restarts, peers logged by index (regrouped), packet-debug blocks.
+  const fs::path v1 = Scratch("generated.ilx");
+  bench::WriteDebugLog(v1.string(), 300000, 20, 100000);
+  logs.push_back({"generated.ilx", true, ReadAll(v1)});
+  const fs::path v2 = Scratch("generated.xml");
+  bench::WriteIKEv2Log(v2.string(), 200000, 20);
+  logs.push_back({"generated.xml", false, ReadAll(v2)});
+  return logs;
+}
+
+Followed FollowCase(const LogCase& log, const std::vector<std::size_t>& cuts, std::size_t settleEvery = 0) {
+  return log.ikev1 ? Follow<IKEv1Follower>(log.text, cuts, settleEvery) : Follow<IKEv2Follower>(log.text, cuts, settleEvery);
+}
+
+TEST(Follow, AnyCutIntoAppendedPartsGivesTheTreeOfOneLoad) {
+  std::mt19937 random(21);
+  for (const LogCase& log : Logs()) {
+    ASSERT_FALSE(log.text.empty()) << log.name;
+    const auto once = LoadOnce(log.text, log.name);
+    ASSERT_TRUE(once) << log.name;
+    for (std::size_t count : {1, 3, 20, 200}) {
+      for (std::size_t settleEvery : {0, 1, 3}) {
+        const auto cuts = RandomCuts(random, log.text.size(), count);
+        const Followed followed = FollowCase(log, cuts, settleEvery);
+        EXPECT_EQ(testing::FirstTreeDifference(*followed.root, *once), "")
+            << log.name << " in " << count + 1 << " parts, pausing every " << settleEvery;
+      }
+    }
+  }
+}
+
+// Cut at every line end, the IKEv1 logs of the daemon follow without loading again (the sample
+// logs need no regrouping): each packet joins the tree as it is completed.
+TEST(Follow, LineByLineExtendsInPlace) {
+  for (const LogCase& log : Logs()) {
+    if (std::string(log.name) == "generated.ilx" || std::string(log.name) == "generated.xml") continue;
+    std::vector<std::size_t> cuts;
+    for (std::size_t at = log.text.find('\n'); at != std::string::npos; at = log.text.find('\n', at + 1)) {
+      // IKEv2: whole exchanges at a time; IKEv1: every line.
+      if (log.ikev1 || log.text.compare(at + 1, 10, "<Exchange\n") == 0) cuts.push_back(at + 1);
+    }
+    const Followed followed = FollowCase(log, cuts);
+    EXPECT_EQ(followed.reloads, 0) << log.name;
+    EXPECT_EQ(testing::FirstTreeDifference(*followed.root, *LoadOnce(log.text, log.name)), "") << log.name;
+  }
+}
+
+TEST(Follow, PacketCutInTheMiddleWaitsForItsRest) {
+  const std::string text = ReadAll(fs::path(QUILLON_SOURCE_DIR) / "examples" / "small.ilx");
+  // The second packet's header block, cut inside a line: nothing of it is placed yet.
+  const std::size_t second = text.find("debugIsakmpHdr:", text.find("debugIsakmpHdr:") + 1);
+  ASSERT_NE(second, std::string::npos);
+  LogFile root;
+  IKEv1Follower follower(root);
+  EXPECT_EQ(follower.Append(std::string_view(text).substr(0, second + 20)), IKEv1Follower::Result::kExtended);
+  // The writer pauses inside a line: the half packet stays unread.
+  EXPECT_EQ(follower.Settle(), IKEv1Follower::Result::kUnchanged);
+  EXPECT_NE(follower.Append(std::string_view(text).substr(second + 20)), IKEv1Follower::Result::kReload);
+  follower.Settle();
+  EXPECT_EQ(testing::FirstTreeDifference(root, *LoadOnce(text, "cut.ilx")), "");
+}
+
+}  // namespace
+}  // namespace quillon
