@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "logs/LogFormat.h"
 #include "model/LogFile.h"
 #include "model/ReadProgress.h"
 
@@ -22,19 +23,25 @@ struct OpenLogResult {
   std::string message;           // the error text for the user (empty when loaded)
   std::string loadTimeText;      // "File loaded in MM minutes, SS seconds."
   double seconds = 0;            // the load's duration, for tools and benchmarks
+  bool ikev1Reader = true;       // which reader read the log
+  bool compressed = false;       // the file was a compressed log, read as the text it holds
+  // Neither reader found a packet: the tree is an empty root, and the user is told
+  // "No IKE packets found in PATH" (NoPacketsText).
+  bool noPackets = false;
 };
 
-// Files whose path contains ".ilx" or ".ikev1trace" anywhere are IKEv1 debug logs; everything
-// else is read as an IKEv2 XML log.
-bool IsIKEv1LogPath(const std::string& path);
+std::string NoPacketsText(const std::string& path);
 
 // "File loaded in %M minutes, %S seconds." for a span of whole seconds (two digits each,
 // minutes taken modulo 60).
 std::string LoadTimeText(long long seconds);
 
 // Loads the file into a new tree. The caller's current tree is untouched on failure, so a
-// failed open leaves the previous log on screen. A file that is not text (a NUL byte within
-// its first 64 KiB) is a wrong file type; an empty file is an empty log.
+// failed open leaves the previous log on screen. A gzip, xz or zstd file is read as the log it
+// holds (a damaged one is a wrong file type). A file that is not text (a NUL byte within its
+// first 64 KiB) is a wrong file type; an empty file is an empty log. The reader is chosen by the
+// path (IsIKEv1LogPath); when it finds nothing and the start of the file clearly holds the
+// other format, the other reader reads it.
 // `progress`, when given, is told the bytes read after each block.
 OpenLogResult OpenLog(const std::string& path, const ReadProgress& progress = {});
 

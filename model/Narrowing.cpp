@@ -147,6 +147,17 @@ bool KeepForVerify(const VerifyCriteria& criteria, const QLFolder& exchange) {
          (criteria.repeatedDelete && exchange.IsDeleteRepeated());
 }
 
+bool ShownAfterNarrowing(const FilterCriteria& filter, const VerifyCriteria* verify, const QLFolder& peer,
+                         const QLFolder* tunnel, const QLFolder& exchange) {
+  if (filter.ipOn && !CaptionNamesAddress(peer.Caption(), filter.ipText) && !AnyChildMatchesUserDetail(peer, filter.ipText) &&
+      !(tunnel != nullptr && TunnelEndsAt(tunnel->Caption(), filter.ipText)))
+    return false;
+  if (filter.failedPeersOn && !HasFailedNegotiation(peer)) return false;
+  if (filter.userNameOn && !AnyChildMatchesUserName(peer, filter.userNameText)) return false;
+  if (!KeepExchange(filter, exchange)) return false;
+  return verify == nullptr || KeepForVerify(*verify, exchange);
+}
+
 void ApplyFilter(LogFile& root, const FilterCriteria& criteria, RemovedPeers* removed) {
   Narrow(
       root, [&](QLFolder& peer) { return KeepPeer(criteria, peer); },

@@ -64,6 +64,13 @@ bool KeepExchange(const FilterCriteria& criteria, const QLFolder& exchange);
 // a delete repeated for the same SA.
 bool KeepForVerify(const VerifyCriteria& criteria, const QLFolder& exchange);
 
+// Whether a negotiation would stay in the tree that ApplyFilter and then ApplyVerify (when
+// `verify` is given) leave, asked without changing the tree: a followed log keeps everything
+// and tells only what the narrowed tree would show. `tunnel` is the shown tunnel the negotiation
+// stands in, null when it stands in place of a tunnel without addresses.
+bool ShownAfterNarrowing(const FilterCriteria& filter, const VerifyCriteria* verify, const QLFolder& peer,
+                         const QLFolder* tunnel, const QLFolder& exchange);
+
 // Peers taken out of the tree by a narrowing. Destroying a large log's peers takes most of a
 // narrowing's time; a caller that passes this list destroys them where it likes (the viewer does
 // it on another thread). Without it they are destroyed at once.

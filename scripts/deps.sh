@@ -15,6 +15,8 @@ quillon_ensure_packages() {
 
 QUILLON_BUILD_PACKAGES=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libbenchmark-dev
                         qt6-base-dev qt6-base-dev-tools libgl-dev
+                        # compressed logs: gzip, xz and zstd
+                        zlib1g-dev liblzma-dev libzstd-dev pkg-config
                         # the install and package check: validators, MIME compiler, man page
                         # checker, and dpkg-shlibdeps for the package's dependencies
                         desktop-file-utils libxml2-utils shared-mime-info groff-base dpkg-dev)

@@ -58,21 +58,44 @@ TEST(OpenLogTest, EmptyFilesAreEmptyLogs) {
   EXPECT_EQ(LoadTimeText(3725), "File loaded in 02 minutes, 05 seconds.");
 }
 
-TEST(OpenLogTest, ReaderIsChosenByThePath) {
+TEST(OpenLogTest, ReaderIsChosenByThePathThenByTheContents) {
   EXPECT_TRUE(IsIKEv1LogPath("C:\\logs\\IKE.ilx"));
   EXPECT_TRUE(IsIKEv1LogPath("/tmp/capture.ikev1trace.xml"));
   EXPECT_TRUE(IsIKEv1LogPath("/tmp/a.ilx.bak"));
+  EXPECT_TRUE(IsIKEv1LogPath("/tmp/IKE.ILX"));
+  EXPECT_TRUE(IsIKEv1LogPath("/tmp/gw.IKEv1Trace.gz"));
   EXPECT_FALSE(IsIKEv1LogPath("/tmp/ike.xml"));
-  EXPECT_FALSE(IsIKEv1LogPath("/tmp/IKE.ILX"));  // the test is case-sensitive
 
-  // The same debug log under an IKEv1 name and under an XML name.
-  const std::string log = ReadFile(kSource / "examples" / "small.ilx");
-  TempFile v1("copy.ikev1trace.xml", log);
-  OpenLogResult asV1 = OpenLog(v1.path.string());
-  ASSERT_EQ(asV1.status, OpenLogResult::Status::kLoaded);
-  EXPECT_EQ(CountTree(*asV1.log).packets, 9u);
-  TempFile v2("copy.xml", log);
-  EXPECT_EQ(OpenLog(v2.path.string()).status, OpenLogResult::Status::kWrongFileType);
+  const std::string v1 = ReadFile(kSource / "examples" / "small.ilx");
+  const std::string v2 = ReadFile(kSource / "examples" / "ikev2-site-to-site.xml");
+  const std::string text = "root:x:0:0:root:/root:/bin/bash\ndaemon:x:1:1:daemon:/usr/sbin\n";
+  std::filesystem::create_directories(std::filesystem::temp_directory_path() / "quillon_openlog_logs.ilx.d");
+  struct Case {
+    const char* name;
+    const std::string& content;
+    OpenLogResult::Status status;
+    bool ikev1Reader;
+    bool noPackets;
+  };
+  using S = OpenLogResult::Status;
+  const Case cases[] = {
+      {"upper.ILX", v1, S::kLoaded, true, false},
+      {"debug.log", v1, S::kLoaded, true, false},          // IKEv1 under another name
+      {"logs.ilx.d/site.xml", v2, S::kLoaded, false, false},  // IKEv2 in a folder named like IKEv1
+      {"site.ilx", v2, S::kLoaded, false, false},
+      {"passwd.ilx", text, S::kLoaded, true, true},          // nothing found: said, not refused
+      {"passwd.xml", text, S::kWrongFileType, false, false},  // lines without exchanges, as before
+  };
+  for (const Case& c : cases) {
+    TempFile file(c.name, c.content);
+    OpenLogResult result = OpenLog(file.path.string());
+    ASSERT_EQ(result.status, c.status) << c.name;
+    if (c.status != S::kLoaded) continue;
+    EXPECT_EQ(result.ikev1Reader, c.ikev1Reader) << c.name;
+    EXPECT_EQ(result.noPackets, c.noPackets) << c.name;
+    EXPECT_EQ(result.log->ChildCount() == 0, c.noPackets) << c.name;
+  }
+  EXPECT_EQ(NoPacketsText("/tmp/x.ilx"), "No IKE packets found in /tmp/x.ilx");
 }
 
 // The command-line tool's output is read by scripts: the sample's tree must not drift.

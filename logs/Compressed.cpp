@@ -1,0 +1,164 @@
+#include "logs/Compressed.h"
+
+#include <lzma.h>
+#include <zlib.h>
+#include <zstd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+namespace quillon {
+
+namespace {
+
+constexpr std::size_t kChunk = std::size_t{1} << 20;
+
+struct FileCloser {
+  void operator()(std::FILE* f) const { std::fclose(f); }
+};
+using File = std::unique_ptr<std::FILE, FileCloser>;
+
+bool EndsWithNoCase(const std::string& text, std::string_view suffix) {
+  if (text.size() < suffix.size()) return false;
+  return std::equal(suffix.begin(), suffix.end(), text.end() - static_cast<std::ptrdiff_t>(suffix.size()),
+                    [](char a, char b) { return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b)); });
+}
+
+// Grows `text` by up to kChunk bytes of room and returns where the room starts.
+char* Room(std::string& text, std::size_t used) {
+  if (text.size() < used + kChunk) text.resize(used + kChunk);
+  return text.data() + used;
+}
+
+// gzip, several members one after the other as `cat a.gz b.gz` gives.
+bool Gunzip(std::FILE* file, std::string& text) {
+  z_stream z{};
+  if (inflateInit2(&z, 15 + 32) != Z_OK) return false;
+  std::vector<unsigned char> in(kChunk);
+  std::size_t used = 0;
+  int status = Z_OK;
+  bool ok = true;
+  for (;;) {
+    if (z.avail_in == 0) {
+      z.avail_in = static_cast<uInt>(std::fread(in.data(), 1, in.size(), file));
+      z.next_in = in.data();
+      if (z.avail_in == 0) {
+        ok = status == Z_STREAM_END && !std::ferror(file);
+        break;
+      }
+    }
+    if (status == Z_STREAM_END) {
+      // Another member follows.
+      if (inflateReset(&z) != Z_OK) {
+        ok = false;
+        break;
+      }
+    }
+    z.next_out = reinterpret_cast<Bytef*>(Room(text, used));
+    z.avail_out = static_cast<uInt>(kChunk);
+    status = inflate(&z, Z_NO_FLUSH);
+    used += kChunk - z.avail_out;
+    if (status != Z_OK && status != Z_STREAM_END && status != Z_BUF_ERROR) {
+      ok = false;
+      break;
+    }
+  }
+  inflateEnd(&z);
+  text.resize(used);
+  return ok;
+}
+
+bool Unxz(std::FILE* file, std::string& text) {
+  lzma_stream z = LZMA_STREAM_INIT;
+  if (lzma_stream_decoder(&z, UINT64_MAX, LZMA_CONCATENATED) != LZMA_OK) return false;
+  std::vector<std::uint8_t> in(kChunk);
+  std::size_t used = 0;
+  lzma_action action = LZMA_RUN;
+  bool ok = false;
+  for (;;) {
+    if (z.avail_in == 0 && action == LZMA_RUN) {
+      z.avail_in = std::fread(in.data(), 1, in.size(), file);
+      z.next_in = in.data();
+      if (z.avail_in == 0) action = LZMA_FINISH;
+    }
+    z.next_out = reinterpret_cast<std::uint8_t*>(Room(text, used));
+    z.avail_out = kChunk;
+    const lzma_ret status = lzma_code(&z, action);
+    used += kChunk - z.avail_out;
+    if (status == LZMA_STREAM_END) {
+      ok = !std::ferror(file);
+      break;
+    }
+    if (status != LZMA_OK) break;
+  }
+  lzma_end(&z);
+  text.resize(used);
+  return ok;
+}
+
+bool Unzstd(std::FILE* file, std::string& text) {
+  std::unique_ptr<ZSTD_DCtx, decltype(&ZSTD_freeDCtx)> z(ZSTD_createDCtx(), &ZSTD_freeDCtx);
+  if (!z) return false;
+  std::vector<char> in(kChunk);
+  std::size_t used = 0;
+  std::size_t pending = 1;  // 0 once a frame is complete
+  bool any = false;
+  for (;;) {
+    const std::size_t n = std::fread(in.data(), 1, in.size(), file);
+    if (n == 0) break;
+    any = true;
+    ZSTD_inBuffer input{in.data(), n, 0};
+    while (input.pos < input.size) {
+      ZSTD_outBuffer output{Room(text, used), kChunk, 0};
+      pending = ZSTD_decompressStream(z.get(), &output, &input);
+      used += output.pos;
+      if (ZSTD_isError(pending)) {
+        text.resize(used);
+        return false;
+      }
+    }
+  }
+  // Flush what the last frame still holds.
+  for (int guard = 0; pending != 0 && any && guard < 1 << 20; ++guard) {
+    ZSTD_inBuffer input{nullptr, 0, 0};
+    ZSTD_outBuffer output{Room(text, used), kChunk, 0};
+    pending = ZSTD_decompressStream(z.get(), &output, &input);
+    used += output.pos;
+    if (ZSTD_isError(pending) || output.pos == 0) break;
+  }
+  text.resize(used);
+  return any && pending == 0 && !std::ferror(file);
+}
+
+}  // namespace
+
+Compression CompressionOf(std::string_view head) {
+  if (head.starts_with("\x1f\x8b")) return Compression::kGzip;
+  if (head.starts_with(std::string_view("\xfd" "7zXZ\0", 6))) return Compression::kXz;
+  if (head.starts_with("\x28\xb5\x2f\xfd")) return Compression::kZstd;
+  return Compression::kNone;
+}
+
+std::string WithoutCompressionSuffix(const std::string& path) {
+  for (std::string_view suffix : {".gz", ".xz", ".zst"})
+    if (EndsWithNoCase(path, suffix)) return path.substr(0, path.size() - suffix.size());
+  return path;
+}
+
+bool DecompressFile(const std::string& path, Compression compression, std::string& text) {
+  text.clear();
+  File file(std::fopen(path.c_str(), "rb"));
+  if (!file) return false;
+  switch (compression) {
+    case Compression::kGzip: return Gunzip(file.get(), text);
+    case Compression::kXz: return Unxz(file.get(), text);
+    case Compression::kZstd: return Unzstd(file.get(), text);
+    case Compression::kNone: break;
+  }
+  return false;
+}
+
+}  // namespace quillon

@@ -1,0 +1,25 @@
+// Logs the gateway rotated and compressed: gzip, xz and zstd files are told by their first bytes
+// (not by their names) and read as the text they hold.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace quillon {
+
+enum class Compression { kNone, kGzip, kXz, kZstd };
+
+// The compression a file's first bytes announce: gzip 1f 8b, xz fd 37 7a 58 5a 00, zstd
+// 28 b5 2f fd.
+Compression CompressionOf(std::string_view head);
+
+// The path without a ".gz", ".xz" or ".zst" suffix (any case), for choosing the reader by the
+// name of the log inside.
+std::string WithoutCompressionSuffix(const std::string& path);
+
+// Reads the whole compressed file into `text`. False when the file cannot be read or its
+// contents are not a valid stream of that compression (a cut-off file included); `text` then
+// holds what was decompressed before the fault.
+bool DecompressFile(const std::string& path, Compression compression, std::string& text);
+
+}  // namespace quillon
