@@ -16,6 +16,7 @@
 #include "ikev1/log/FollowIKEv1Log.h"
 #include "ikev1/log/OpenLog.h"
 #include "ikev2/FollowIKEv2Log.h"
+#include "logs/FollowLog.h"
 #include "tests/model/TreeCompare.h"
 
 namespace quillon {
@@ -153,6 +154,44 @@ TEST(Follow, PacketCutInTheMiddleWaitsForItsRest) {
   EXPECT_NE(follower.Append(std::string_view(text).substr(second + 20)), IKEv1Follower::Result::kReload);
   follower.Settle();
   EXPECT_EQ(testing::FirstTreeDifference(root, *LoadOnce(text, "cut.ilx")), "");
+}
+
+void AppendTo(const fs::path& path, std::string_view bytes) {
+  std::ofstream(path, std::ios::binary | std::ios::app) << bytes;
+}
+
+// The file itself: appended in parts, cut short, replaced by another log of the same size.
+TEST(Follow, FileGrownTruncatedAndReplaced) {
+  const fs::path examples = fs::path(QUILLON_SOURCE_DIR) / "examples";
+  for (const char* name : {"gateway-day.ilx", "ikev2-site-to-site.xml"}) {
+    const std::string text = ReadAll(examples / name);
+    const fs::path path = Scratch(std::string("followed-") + name);
+    std::ofstream(path, std::ios::binary) << text.substr(0, text.size() / 3);
+    LogFile root;
+    LogFollower follower(root, path.string());
+    EXPECT_EQ(follower.Poll(), LogFollower::Change::kReloaded) << name;
+    AppendTo(path, std::string_view(text).substr(text.size() / 3, text.size() / 3));
+    EXPECT_NE(follower.Poll(), LogFollower::Change::kCannotRead);
+    AppendTo(path, std::string_view(text).substr(2 * (text.size() / 3)));
+    follower.Poll();
+    follower.Poll();  // the writer paused: the last packet is placed
+    EXPECT_EQ(testing::FirstTreeDifference(root, *LoadOnce(text, name)), "") << name;
+    EXPECT_EQ(follower.Poll(), LogFollower::Change::kNone);
+
+    // Cut short (a rotation that emptied the file and began again). A line still being written
+    // waits for its end, so the cut is made at one.
+    const std::string shorter = text.substr(0, text.rfind('\n', text.size() / 2) + 1);
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << shorter;
+    EXPECT_EQ(follower.Poll(), LogFollower::Change::kReloaded) << name;
+    EXPECT_EQ(testing::FirstTreeDifference(root, *LoadOnce(shorter, name)), "") << name;
+
+    // Replaced by a file that starts differently and is longer.
+    std::string other = text;
+    other.insert(0, "\n");
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << other;
+    EXPECT_EQ(follower.Poll(), LogFollower::Change::kReloaded) << name;
+    EXPECT_EQ(testing::FirstTreeDifference(root, *LoadOnce(other, name)), "") << name;
+  }
 }
 
 }  // namespace

@@ -1,0 +1,67 @@
+// Following a log file while the gateway writes it: what the viewer's Follow and
+// `quillon-cli --follow` poll.
+//
+// Each poll reads what was appended to the file since the last one and hands it to the follower
+// of the log's format, which extends the tree in place. When the writer pauses (a poll finds no
+// new bytes), what follows the last whole packet is placed too, so that the tree is the one a
+// load of the file gives. The file is loaded again whole when it shrank, when it was replaced
+// (another file identity, or its first bytes changed), when it is compressed and changed, or
+// when the follower cannot extend the tree in place.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "model/LogFile.h"
+
+namespace quillon {
+
+class LogFollower {
+ public:
+  // The identity of the file a path names now (device and inode, say); 0 when unknown. Given by
+  // the platform; without it a replaced file is told by its first bytes and its size only.
+  using FileIdentity = std::function<std::uint64_t(const std::string& path)>;
+
+  // Follows `path` into `root` (cleared at the first poll; it must outlive the follower).
+  LogFollower(LogFile& root, std::string path, FileIdentity identity = {});
+  ~LogFollower();
+  LogFollower(const LogFollower&) = delete;
+  LogFollower& operator=(const LogFollower&) = delete;
+
+  enum class Change {
+    kNone,        // nothing new
+    kExtended,    // packets were added: Changed() names the peers that took them
+    kReloaded,    // the tree was built anew from the whole file (always at the first poll)
+    kCannotRead,  // the file cannot be read now; the tree is left as it was
+  };
+  Change Poll();
+
+  // The peers extended by the last poll (every peer after a reload).
+  const std::vector<QLFolder*>& Changed() const { return changed_; }
+  // Which reader reads the log, and the bytes of log text read so far.
+  bool IKEv1Reader() const { return ikev1_; }
+  std::uint64_t Size() const { return size_; }
+
+ private:
+  class Format;
+  bool Reload();
+  void NoteAllPeers();
+
+  LogFile& root_;
+  std::string path_;
+  FileIdentity identity_;
+  std::unique_ptr<Format> format_;
+  std::vector<QLFolder*> changed_;
+  std::string head_;               // the first bytes of the file, to notice a replaced one
+  std::uint64_t size_ = 0;         // bytes of the file read
+  std::uint64_t fileId_ = 0;
+  bool started_ = false;
+  bool compressed_ = false;
+  bool settled_ = false;
+  bool ikev1_ = true;
+};
+
+}  // namespace quillon
