@@ -149,4 +149,37 @@ std::string StatsText(const LogFile& root, const std::string& loadTimeText) {
   return out;
 }
 
+std::vector<ShownNegotiation> ShownNegotiations(const QLFolder& peer) {
+  std::vector<ShownNegotiation> out;
+  for (QLFolder* child : VisibleChildren(peer)) {
+    // A shown tunnel is captioned with its two addresses joined by " <=> ".
+    if (child->Caption().find(" <=> ") == std::string::npos) {
+      out.push_back({nullptr, child});
+      continue;
+    }
+    for (QLFolder* exchange : VisibleChildren(*child)) out.push_back({child, exchange});
+  }
+  return out;
+}
+
+std::string FollowLine(const QLFolder& peer, const QLFolder* tunnel, const QLFolder& exchange, bool json) {
+  std::string out;
+  if (!json) {
+    out = Latin1ToUtf8(peer.Caption());
+    if (tunnel != nullptr) out += " > " + Latin1ToUtf8(tunnel->Caption());
+    out += " > " + Latin1ToUtf8(exchange.Caption());
+    return out;
+  }
+  out = "{\"peer\": ";
+  AppendJsonString(peer.Caption(), out);
+  out += ", \"tunnel\": ";
+  if (tunnel != nullptr) AppendJsonString(tunnel->Caption(), out);
+  else out += "null";
+  out += ", \"caption\": ";
+  AppendJsonString(exchange.Caption(), out);
+  out += std::string(", \"complete\": ") + (exchange.IsComplete() ? "true" : "false");
+  out += ", \"icon\": " + std::to_string(StateIconIndex(exchange)) + "}";
+  return out;
+}
+
 }  // namespace quillon::cli

@@ -4,6 +4,7 @@
 
 #include <string>
 #include <unordered_set>
+#include <vector>
 
 #include "model/LogFile.h"
 
@@ -37,6 +38,19 @@ std::string JsonTree(const LogFile& root, const PrintOptions& options);
 // "peers: N", "tunnels: N", "negotiations: N (failed: N)", "packets: N", "payloads: N" and the
 // load time line.
 std::string StatsText(const LogFile& root, const std::string& loadTimeText);
+
+// The negotiations a peer shows, each with the shown tunnel it stands in (null when it stands
+// in place of a tunnel without addresses).
+struct ShownNegotiation {
+  const QLFolder* tunnel;
+  const QLFolder* exchange;
+};
+std::vector<ShownNegotiation> ShownNegotiations(const QLFolder& peer);
+
+// A followed log's line for a new or changed negotiation: "PEER > TUNNEL > CAPTION" (the tunnel
+// part only when a tunnel is shown), or with `json` one object {"peer", "tunnel" (null when none
+// is shown), "caption", "complete", "icon"}. No line end.
+std::string FollowLine(const QLFolder& peer, const QLFolder* tunnel, const QLFolder& exchange, bool json);
 
 // Single-byte log text as UTF-8 (each byte is the code point of the same value).
 std::string Latin1ToUtf8(std::string_view text);

@@ -3,6 +3,7 @@
 //
 //   quillon-cli [--json] [--texts] [--stats] [--save OUT] [--timeline OUT.svg] [FILTER...]
 //               [--verify[=LIST]] [--find TEXT [--keys-only]] LOG
+//   quillon-cli --follow [--json] [--texts] [FILTER...] [--verify[=LIST]] LOG
 //
 // The filter, then the verify selection narrow the tree as the viewer's Filter and Verify do
 // (--save and --timeline write the narrowed tree); the search then picks what is printed, as Find Next would
@@ -11,19 +12,27 @@
 // Exit status: 0 loaded, 1 cannot open (or output not written), 2 usage error, 3 wrong file
 // type, 4 --find found nothing, 5 cannot save.
 #include <cerrno>
+#include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <tuple>
+#include <unordered_set>
 
 #include "cli/TreePrinter.h"
+#include "logs/FollowLog.h"
 #include "logs/OpenLog.h"
 #include "logs/SaveLog.h"
 #include "model/Narrowing.h"
 #include "model/Timeline.h"
 #include "model/TimelineSvg.h"
+#include "model/TreeRules.h"
+#include "platform/FileIdentity.h"
 #include "platform/ProcessMemory.h"
 #include "platform/SafeFile.h"
 
@@ -32,13 +41,29 @@ namespace {
 constexpr const char* kUsage =
     "Usage: quillon-cli [--json] [--texts] [--stats] [--save OUT] [--timeline OUT.svg]\n"
     "                   [FILTER...] [--verify[=LIST]] [--find TEXT [--keys-only]] LOG\n"
+    "       quillon-cli --follow [--json] [--texts] [FILTER...] [--verify[=LIST]] LOG\n"
     "\n"
-    "Loads an IKEv1 debug log (a path containing \".ilx\" or \".ikev1trace\") or an IKEv2 XML log\n"
-    "and prints its tree: one node per line, indented two spaces per level.\n"
+    "Loads an IKEv1 debug log (a path containing \".ilx\" or \".ikev1trace\", in any case) or an\n"
+    "IKEv2 XML log and prints its tree: one node per line, indented two spaces per level. When the\n"
+    "reader the name chooses finds nothing and the file clearly holds the other kind of log, the\n"
+    "other reader reads it; when neither finds a packet, \"No IKE packets found in LOG\" is said on\n"
+    "stderr (exit status 0). A gzip, xz or zstd file (told by its first bytes) is read as the log\n"
+    "it holds; the name counts without its .gz, .xz or .zst suffix.\n"
     "\n"
     "  --texts     print each node's detail text below its line, prefixed by \"  | \"\n"
     "  --json      print the tree as one JSON document\n"
-    "  --stats     print only the counts of peers, tunnels, negotiations, packets and payloads\n"
+    "  --stats     print only the counts of peers, tunnels, negotiations, packets and payloads,\n"
+    "              the load time and the reader used (\"reader: IKEv1\" or \"reader: IKEv2\",\n"
+    "              followed by \" (compressed)\" for a compressed log)\n"
+    "  --follow    print the tree, then keep reading what the gateway appends to LOG and print\n"
+    "              one line per new or changed negotiation as it appears: \"PEER > TUNNEL >\n"
+    "              CAPTION\" (the tunnel part only when the tree shows the tunnel), or with\n"
+    "              --json one JSON object per line {\"peer\", \"tunnel\" (null when not shown),\n"
+    "              \"caption\", \"complete\", \"icon\"}. Only negotiations the filters and the\n"
+    "              verify selection keep are printed, so --follow --verify=failed is a live\n"
+    "              alarm. A log that shrank or was replaced is read again whole, and only what\n"
+    "              it adds is printed. Ends on SIGINT or SIGTERM with exit status 0; cannot be\n"
+    "              combined with --stats, --save, --timeline or --find\n"
     "  --save OUT  write the tree to OUT as a log of the same format (an IKEv1 debug log or an\n"
     "              IKEv2 XML log) that loads as the same tree; OUT is replaced only once it is\n"
     "              completely written, and LOG itself is never overwritten. Nothing is printed\n"
@@ -83,6 +108,73 @@ constexpr const char* kUsage =
     "Exit status: 0 done, 1 cannot open LOG or cannot write the output or OUT.svg, 2 usage error,\n"
     "3 wrong file type, 4 --find found nothing (\"String not found.\" on stderr; the root is\n"
     "printed alone), 5 cannot save to OUT (OUT and LOG are left as they were).\n";
+
+// Set by SIGINT and SIGTERM: --follow ends.
+volatile std::sig_atomic_t stopFollowing = 0;
+
+void StopFollowing(int) { stopFollowing = 1; }
+
+bool WriteOut(const std::string& out) {
+  const bool written = std::fwrite(out.data(), 1, out.size(), stdout) == out.size();
+  return std::fflush(stdout) == 0 && written && std::ferror(stdout) == 0;
+}
+
+// The negotiations of `peers` as a followed log prints them, with the state they show. Lines
+// not printed before (a new negotiation, or one whose caption, completeness or icon changed)
+// are printed when the narrowing keeps them; all are remembered.
+class FollowPrinter {
+ public:
+  FollowPrinter(const quillon::FilterCriteria& filter, const std::optional<quillon::VerifyCriteria>& verify, bool json)
+      : filter_(filter), verify_(verify), json_(json) {}
+
+  // Returns false when the output cannot be written.
+  bool Peers(const std::vector<quillon::QLFolder*>& peers, bool print) {
+    std::string out;
+    for (const quillon::QLFolder* peer : peers) {
+      for (const auto& [tunnel, exchange] : quillon::cli::ShownNegotiations(*peer)) {
+        std::string line = quillon::cli::FollowLine(*peer, tunnel, *exchange, json_);
+        // The state the text line does not show.
+        const std::string state = line + (exchange->IsComplete() ? "\x1f" "1" : "\x1f" "0") +
+                                  std::to_string(quillon::StateIconIndex(*exchange));
+        if (!seen_.insert(std::hash<std::string>{}(state)).second || !print) continue;
+        if (!quillon::ShownAfterNarrowing(filter_, verify_ ? &*verify_ : nullptr, *peer, tunnel, *exchange)) continue;
+        out += line;
+        out += '\n';
+      }
+    }
+    return out.empty() || WriteOut(out);
+  }
+
+ private:
+  quillon::FilterCriteria filter_;
+  std::optional<quillon::VerifyCriteria> verify_;
+  bool json_;
+  std::unordered_set<std::size_t> seen_;
+};
+
+// The --follow loop: polls the log until a signal ends it.
+int Follow(const std::string& path, const quillon::FilterCriteria& filter,
+           const std::optional<quillon::VerifyCriteria>& verify, bool json) {
+  std::signal(SIGINT, StopFollowing);
+  std::signal(SIGTERM, StopFollowing);
+  quillon::LogFile root;
+  quillon::LogFollower follower(root, path, quillon::platform::FileIdentity);
+  FollowPrinter printer(filter, verify, json);
+  bool started = false;
+  while (stopFollowing == 0) {
+    const quillon::LogFollower::Change change = follower.Poll();
+    if (change == quillon::LogFollower::Change::kExtended || change == quillon::LogFollower::Change::kReloaded) {
+      // What the first load holds was printed as the tree.
+      if (!printer.Peers(follower.Changed(), started)) {
+        std::fprintf(stderr, "quillon-cli: cannot write the output: %s\n", std::strerror(errno));
+        return 1;
+      }
+    }
+    if (change != quillon::LogFollower::Change::kCannotRead) started = true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  return 0;
+}
 
 int UsageError(const std::string& what) {
   std::fprintf(stderr, "quillon-cli: %s\n%s", what.c_str(), kUsage);
@@ -158,6 +250,7 @@ int main(int argc, char** argv) {
   bool findOn = false;
   std::string findText;
   bool keysOnly = false;
+  bool follow = false;
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
     // The options with a text: "--name TEXT" or "--name=TEXT".
@@ -205,6 +298,8 @@ int main(int argc, char** argv) {
       options.texts = true;
     } else if (!endOfOptions && arg == "--stats") {
       stats = true;
+    } else if (!endOfOptions && arg == "--follow") {
+      follow = true;
     } else if (!endOfOptions && arg == "--save") {
       if (i + 1 >= argc) return UsageError("--save needs a file name");
       if (savePath != nullptr) return UsageError("only one --save may be given");
@@ -226,6 +321,8 @@ int main(int argc, char** argv) {
   if (path == nullptr) return UsageError("no LOG given");
   if (keysOnly && !findOn) return UsageError("--keys-only needs --find");
   if (stats && findOn) return UsageError("--stats counts the whole narrowed tree; it cannot be combined with --find");
+  if (follow && (stats || findOn || savePath != nullptr || timelinePath != nullptr))
+    return UsageError("--follow cannot be combined with --stats, --find, --save or --timeline");
   if (savePath != nullptr || timelinePath != nullptr) print = options.json || options.texts || stats;
 
   quillon::OpenLogResult result = quillon::OpenLog(path);
@@ -262,20 +359,22 @@ int main(int argc, char** argv) {
     // Nothing to print.
   } else if (stats) {
     out = quillon::cli::StatsText(*result.log, result.loadTimeText);
+    out += std::string("reader: ") + (result.ikev1Reader ? "IKEv1" : "IKEv2") + (result.compressed ? " (compressed)" : "") + "\n";
   } else if (options.json) {
     out = quillon::cli::JsonTree(*result.log, options);
   } else {
     out = quillon::cli::TextTree(*result.log, options);
   }
   // A full disk or a closed pipe must not pass for success.
-  const bool written = std::fwrite(out.data(), 1, out.size(), stdout) == out.size();
-  if (std::fflush(stdout) != 0 || !written || std::ferror(stdout) != 0) {
+  if (!WriteOut(out)) {
     std::fprintf(stderr, "quillon-cli: cannot write the output: %s\n", std::strerror(errno));
     return 1;
   }
+  if (result.noPackets) std::fprintf(stderr, "%s\n", quillon::NoPacketsText(path).c_str());
   if (selection && selection->matches.empty()) {
     std::fputs("String not found.\n", stderr);
     return 4;
   }
+  if (follow) return Follow(path, filter, verify, options.json);
   return 0;
 }
