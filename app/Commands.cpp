@@ -43,6 +43,9 @@ std::array<CommandInfo, static_cast<std::size_t>(Command::kCount)> MakeTable() {
       {Command::kLaunchNotepad, "Open in text editor", "Open in text editor\nOpen in text editor", {}},
 #endif
       {Command::kNew, "&New", "Close the log and start with an empty window\nNew", {K(Qt::CTRL | Qt::Key_N)}},
+      {Command::kFollow, "&Follow",
+       "Follow the log: add what the gateway appends to it as it is written (F9)\nFollow the log (F9)",
+       {K(Qt::Key_F9)}},
   }};
 }
 

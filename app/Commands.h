@@ -29,6 +29,7 @@ enum class Command {
   kMakeVisible,
   kLaunchNotepad,
   kNew,
+  kFollow,
   kCount,
 };
 

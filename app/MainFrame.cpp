@@ -133,6 +133,10 @@ CMainFrame::CMainFrame(CQuillonDoc& document, Services services, QWidget* parent
   connect(changeWatch_, &QTimer::timeout, this, &CMainFrame::CheckFileChange);
   changeWatch_->start();
 
+  followWatch_ = new QTimer(this);
+  followWatch_->setInterval(kFollowMilliseconds);
+  connect(followWatch_, &QTimer::timeout, this, &CMainFrame::FollowFile);
+
   UpdateTitle();
   UpdateCommands();
 }
@@ -154,6 +158,7 @@ void CMainFrame::CreateActions() {
   Action(Command::kStatusBar)->setCheckable(true);
   Action(Command::kFilter)->setCheckable(true);
   Action(Command::kVerify)->setCheckable(true);
+  Action(Command::kFollow)->setCheckable(true);
   Action(Command::kExit)->setMenuRole(QAction::QuitRole);
   Action(Command::kAbout)->setMenuRole(QAction::AboutRole);
 
@@ -175,6 +180,7 @@ void CMainFrame::CreateActions() {
   connect(Action(Command::kFind), &QAction::triggered, this, &CMainFrame::OnFind);
   connect(Action(Command::kFindNext), &QAction::triggered, this, &CMainFrame::OnFindNext);
   connect(Action(Command::kFindPrevious), &QAction::triggered, this, &CMainFrame::OnFindPrevious);
+  connect(Action(Command::kFollow), &QAction::triggered, this, &CMainFrame::OnFollow);
 }
 
 void CMainFrame::CreateMenus() {
@@ -207,6 +213,8 @@ void CMainFrame::CreateMenus() {
   view->addAction(Action(Command::kToolbar));
   view->addAction(Action(Command::kStatusBar));
   view->addAction(timelineDock_->toggleViewAction());
+  view->addSeparator();
+  view->addAction(Action(Command::kFollow));
 
   QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
   help->addAction(Action(Command::kAbout));
@@ -227,6 +235,7 @@ void CMainFrame::CreateToolBar() {
   toolBar_->addSeparator();
   toolBar_->addAction(Action(Command::kMakeVisible));
   toolBar_->addAction(Action(Command::kGoToLastEvent));
+  toolBar_->addAction(Action(Command::kFollow));
   toolBar_->addAction(Action(Command::kResolveIPs));
   toolBar_->addAction(Action(Command::kLaunchNotepad));
 
@@ -301,14 +310,18 @@ void CMainFrame::UpdateCommands() {
   for (const Command command : {Command::kCopy, Command::kRefresh, Command::kGoToLastEvent, Command::kLaunchNotepad,
                                 Command::kMakeVisible, Command::kSend})
     Action(command)->setEnabled(loaded);
-  Action(Command::kResolveIPs)->setEnabled(loaded && document_.ResolvePending());
+  // While the log is followed its tree keeps every node: nothing may be removed or renamed.
+  const bool following = document_.IsFollowing();
+  Action(Command::kFollow)->setEnabled(loaded);
+  Action(Command::kFollow)->setChecked(following);
+  Action(Command::kResolveIPs)->setEnabled(loaded && !following && document_.ResolvePending());
   const QLFolder* selected = view_->SelectedNode();
-  Action(Command::kDeletePeer)->setEnabled(loaded && selected != nullptr && !selected->IsLogRoot());
+  Action(Command::kDeletePeer)->setEnabled(loaded && !following && selected != nullptr && !selected->IsLogRoot());
   // Both log formats are saved in their own format.
   Action(Command::kSaveAs)->setEnabled(loaded);
-  for (const Command command : {Command::kFilter, Command::kVerify, Command::kFind, Command::kFindNext,
-                                Command::kFindPrevious})
+  for (const Command command : {Command::kFind, Command::kFindNext, Command::kFindPrevious})
     Action(command)->setEnabled(loaded);
+  for (const Command command : {Command::kFilter, Command::kVerify}) Action(command)->setEnabled(loaded && !following);
   // The toolbar's buttons show whether the tree is filtered, verified.
   Action(Command::kFilter)->setChecked(view_->NarrowingState().FilterApplied());
   Action(Command::kVerify)->setChecked(view_->NarrowingState().VerifyApplied());
@@ -336,8 +349,10 @@ bool CMainFrame::OpenFile(const QString& path) {
     recent_.Add(path);
     RebuildRecentMenu();
     UpdateTitle();
-    SetMessage(outcome.loadTimeText);
+    SetMessage(outcome.noPackets ? QStringLiteral("No IKE packets found in ") + QDir::toNativeSeparators(path)
+                                 : outcome.loadTimeText);
     fileChanged_->hide();
+    followWatch_->stop();  // another load ends following
   } else {
     SetMessage(previousMessage);
   }
@@ -347,8 +362,37 @@ bool CMainFrame::OpenFile(const QString& path) {
   return outcome.loaded;
 }
 
+void CMainFrame::OnFollow(bool on) {
+  if (!on || !document_.IsLoaded() || loading_) {
+    document_.StopFollowing();
+    followWatch_->stop();
+    UpdateCommands();
+    return;
+  }
+  // The tree is read again from the file by the follower (narrowing and deletes undone).
+  document_.StartFollowing();
+  FollowFile();
+  followWatch_->start();
+  fileChanged_->hide();
+  UpdateCommands();
+}
+
+void CMainFrame::FollowFile() {
+  if (loading_ || !document_.IsFollowing() || !document_.FollowMayChange()) return;
+  LogFollower::Change change = LogFollower::Change::kNone;
+  view_->ShowFollowed([&] { change = document_.PollFollow(); });
+  if (change == LogFollower::Change::kCannotRead) SetMessage(QStringLiteral("Failed to open file: ") + document_.Path());
+  else if (change != LogFollower::Change::kNone) SetMessage(QStringLiteral("Following ") + QDir::toNativeSeparators(document_.Path()));
+  UpdateCommands();
+}
+
 void CMainFrame::CheckFileChange() {
   if (loading_) return;
+  if (document_.IsFollowing()) {
+    // The tree follows the file.
+    fileChanged_->hide();
+    return;
+  }
   if (document_.FileChangedOnDisk()) {
     fileChanged_->show();
     QApplication::alert(this);

@@ -35,6 +35,8 @@ class CMainFrame : public QMainWindow {
  public:
   // How often the change watch looks at the file.
   static constexpr int kChangeWatchMilliseconds = 500;
+  // How often Follow looks at the file.
+  static constexpr int kFollowMilliseconds = 200;
   // Loads that take longer than this show a progress bar.
   static constexpr int kProgressDelayMilliseconds = 500;
 
@@ -59,6 +61,7 @@ class CMainFrame : public QMainWindow {
   // The File menu's recent-file entries, newest first.
   QList<QAction*> RecentFileActions() const { return recentActions_; }
   QTimer* ChangeWatch() const { return changeWatch_; }
+  QTimer* FollowWatch() const { return followWatch_; }
 
   // Enables and disables the commands for the document's and the selection's state.
   void UpdateCommands();
@@ -71,6 +74,8 @@ class CMainFrame : public QMainWindow {
  public slots:
   // One tick of the change watch.
   void CheckFileChange();
+  // One tick of Follow: reads what was appended to the file, if anything.
+  void FollowFile();
 
  protected:
   void dragEnterEvent(QDragEnterEvent* event) override;
@@ -106,6 +111,7 @@ class CMainFrame : public QMainWindow {
   void OnFind();
   void OnFindNext();
   void OnFindPrevious();
+  void OnFollow(bool on);
   // Reads the log again if the steps say so, then narrows the tree.
   void RunNarrowing(const NarrowingSteps& steps);
   void ReportNotFound();
@@ -126,6 +132,7 @@ class CMainFrame : public QMainWindow {
   QLabel* fileChanged_ = nullptr;
   QProgressBar* progress_ = nullptr;
   QTimer* changeWatch_ = nullptr;
+  QTimer* followWatch_ = nullptr;
   bool loading_ = false;
   DialogRunner runDialog_;
 };

@@ -5,6 +5,7 @@
 
 #include "app/Services.h"
 #include "logs/SaveLog.h"
+#include "platform/FileIdentity.h"
 #include "platform/SafeFile.h"
 
 namespace quillon {
@@ -51,6 +52,7 @@ CQuillonDoc::OpenOutcome CQuillonDoc::Open(const QString& path, const ReadProgre
     if (outcome.message.isEmpty()) outcome.message = QStringLiteral("Wrong file type");
     return outcome;
   }
+  StopFollowing();
   log_ = std::move(result.log);
   path_ = path;
   loadedFileTime_ = fileTime;
@@ -58,10 +60,30 @@ CQuillonDoc::OpenOutcome CQuillonDoc::Open(const QString& path, const ReadProgre
   treeChanged_ = false;
   outcome.loaded = true;
   outcome.loadTimeText = QString::fromLatin1(result.loadTimeText);
+  outcome.noPackets = result.noPackets;
   return outcome;
 }
 
+void CQuillonDoc::StartFollowing() {
+  if (!IsLoaded() || path_.isEmpty()) return;
+  follower_ = std::make_unique<LogFollower>(*log_, QFile::encodeName(path_).toStdString(), &platform::FileIdentity);
+}
+
+void CQuillonDoc::StopFollowing() { follower_.reset(); }
+
+bool CQuillonDoc::FollowMayChange() const { return follower_ != nullptr && follower_->MayChange(); }
+
+LogFollower::Change CQuillonDoc::PollFollow() {
+  if (!follower_) return LogFollower::Change::kNone;
+  const LogFollower::Change change = follower_->Poll();
+  // The tree now shows the file as it is: the change watch compares with this time.
+  if (change == LogFollower::Change::kExtended || change == LogFollower::Change::kReloaded)
+    loadedFileTime_ = LastWriteTime(path_);
+  return change;
+}
+
 void CQuillonDoc::New() {
+  StopFollowing();
   log_.reset();
   path_.clear();
   loadedFileTime_.reset();

@@ -11,6 +11,7 @@
 #include <QDateTime>
 #include <QString>
 
+#include "logs/FollowLog.h"
 #include "logs/OpenLog.h"
 #include "model/LogFile.h"
 #include "model/ReadProgress.h"
@@ -28,6 +29,7 @@ class CQuillonDoc {
     bool loaded = false;
     QString message;       // the text for the user when not loaded
     QString loadTimeText;  // "File loaded in MM minutes, SS seconds." when loaded
+    bool noPackets = false;  // loaded, but neither reader found a packet
   };
 
   explicit CQuillonDoc(SettingsStore& settings, Loader loader = {});
@@ -67,6 +69,18 @@ class CQuillonDoc {
   // spelling or link names it). The loaded document does not change.
   SaveOutcome SaveAs(const QString& path) const;
 
+  // Follow: the tree is extended by what is appended to the file. Starting reads the file
+  // again whole into the document's tree; opening another file or New stops following.
+  void StartFollowing();
+  void StopFollowing();
+  bool IsFollowing() const { return follower_ != nullptr; }
+  // Whether a poll may change the tree (the file grew, shrank or was replaced, or the writer
+  // paused after appending); a poll is made only then, so that the view rebuilds its rows only
+  // when needed.
+  bool FollowMayChange() const;
+  // Reads what was appended. The caller tells the view around it: the tree may change.
+  LogFollower::Change PollFollow();
+
   // The file opened last, remembered across runs ("Misc Data/Last Accessed File").
   std::optional<QString> LastAccessedFile() const;
   void SetLastAccessedFile(const QString& path);
@@ -79,6 +93,7 @@ class CQuillonDoc {
   std::optional<QDateTime> loadedFileTime_;
   bool resolvePending_ = false;
   bool treeChanged_ = false;
+  std::unique_ptr<LogFollower> follower_;
 };
 
 }  // namespace quillon

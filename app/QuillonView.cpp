@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <optional>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -63,6 +65,41 @@ std::uint32_t LeadingAddress(const std::string& name) {
   const std::uint32_t address = ParseIPv4(token);
   if (address == 0 || address == 0xFFFFFFFFu || FormatIPv4(address) != token) return 0;
   return address;
+}
+
+// A node by the names from the root down, each with its place among the siblings of that name:
+// stable while a followed log grows (new peers, tunnels and negotiations may come between).
+using NodeKey = std::vector<std::pair<std::string, int>>;
+
+NodeKey KeyOf(const QLFolder* node) {
+  NodeKey key;
+  for (; node != nullptr && node->Parent() != nullptr; node = node->Parent()) {
+    int ordinal = 0;
+    for (const auto& sibling : node->Parent()->Children()) {
+      if (sibling.get() == node) break;
+      if (sibling->Name() == node->Name()) ++ordinal;
+    }
+    key.emplace_back(node->Name(), ordinal);
+  }
+  std::reverse(key.begin(), key.end());
+  return key;
+}
+
+const QLFolder* NodeOf(const QLFolder& root, const NodeKey& key) {
+  const QLFolder* node = &root;
+  for (const auto& [name, ordinal] : key) {
+    const QLFolder* next = nullptr;
+    int seen = 0;
+    for (const auto& child : node->Children()) {
+      if (child->Name() == name && seen++ == ordinal) {
+        next = child.get();
+        break;
+      }
+    }
+    if (next == nullptr) return nullptr;
+    node = next;
+  }
+  return node;
 }
 
 }  // namespace
@@ -194,9 +231,9 @@ void CQuillonView::OnCurrentChanged() {
 
 void CQuillonView::Copy() { text_->CopyToClipboard(); }
 
-void CQuillonView::GoToLastEvent() {
+const QLFolder* CQuillonView::LastEvent() const {
   const LogFile* root = model_->Log();
-  if (root == nullptr) return;
+  if (root == nullptr) return nullptr;
   // Searched afresh each time: a peer deleted since the last search must not be found.
   CalendarTime start;
   start.year = 1980;
@@ -205,6 +242,50 @@ void CQuillonView::GoToLastEvent() {
   std::int64_t latest = start.Seconds();
   const QLFolder* found = nullptr;
   FindLatestEvent(*model_, *root, 0, latest, found);
+  return found;
+}
+
+void CQuillonView::ShowFollowed(const std::function<void()>& poll) {
+  // Where the user stands, by names that outlive the rows.
+  std::vector<NodeKey> expanded;
+  std::function<void(const QModelIndex&)> collect = [&](const QModelIndex& parent) {
+    for (int row = 0; row < model_->rowCount(parent); ++row) {
+      const QModelIndex index = model_->index(row, 0, parent);
+      if (!tree_->isExpanded(index)) continue;
+      expanded.push_back(KeyOf(model_->NodeAt(index)));
+      collect(index);
+    }
+  };
+  collect({});
+  const QLFolder* selected = SelectedNode();
+  const bool onLastEvent = selected != nullptr && selected == LastEvent();
+  const std::optional<NodeKey> selectedKey = selected != nullptr ? std::optional(KeyOf(selected)) : std::nullopt;
+  const int scrolled = tree_->verticalScrollBar()->value();
+
+  search_.ForgetNodes();
+  // A followed tree is read from the file and never narrowed.
+  narrowing_.TreeReloaded();
+  model_->Rebuild(poll);
+
+  const QLFolder* root = model_->Log();
+  if (root == nullptr) return;
+  for (const NodeKey& key : expanded)
+    if (const QLFolder* node = NodeOf(*root, key)) tree_->expand(model_->IndexOf(node));
+  tree_->verticalScrollBar()->setValue(scrolled);
+  if (onLastEvent) {
+    GoToLastEvent();
+  } else if (selectedKey) {
+    if (const QLFolder* node = NodeOf(*root, *selectedKey)) {
+      const QModelIndex index = model_->IndexOf(node);
+      if (index.isValid()) tree_->selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect);
+    }
+  }
+  if (SelectedNode() == nullptr) text_->ShowText({});
+  emit SelectionChanged();
+}
+
+void CQuillonView::GoToLastEvent() {
+  const QLFolder* found = LastEvent();
   if (found == nullptr) return;
   SelectNode(found);
   tree_->expand(model_->IndexOf(found));

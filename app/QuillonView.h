@@ -69,6 +69,14 @@ class CQuillonView : public QWidget {
   bool DeleteSelectedPeer(MessageSink& messages);
   // Expands the log root and each of its peers.
   void MakeNegotiationsVisible();
+  // The node Go to last event selects; null when there is none.
+  const QLFolder* LastEvent() const;
+
+  // Follow: runs `poll`, which may extend the tree or build it anew from the file, and shows the
+  // tree it leaves. What was expanded stays expanded and the selection stays on its node (both
+  // found again by their names and places among equally named siblings); a selection on the
+  // last event moves to the new last event.
+  void ShowFollowed(const std::function<void()>& poll);
 
   // Filter and Verify: the criteria and what the shown tree reflects.
   Narrowing& NarrowingState() { return narrowing_; }

@@ -151,6 +151,20 @@ void DrawLaunchEditor(QPainter& p, const QColor& ink) {
   p.drawPoint(QPointF(8.6, 12.6));
 }
 
+void DrawFollow(QPainter& p, const QColor& ink) {
+  // A page with lines running on below it, and a green arrow pointing down into them.
+  p.setPen(QPen(ink, 1));
+  p.setBrush(kPaper);
+  p.drawRect(QRectF(1.5, 1.5, 9, 10));
+  p.setPen(QPen(QColor(0x90, 0x90, 0x90), 1));
+  for (const double y : {4.5, 6.5, 8.5}) p.drawLine(QPointF(3.5, y), QPointF(8.5, y));
+  p.setPen(QPen(QColor(0x90, 0x90, 0x90), 1, Qt::DotLine));
+  p.drawLine(QPointF(3.5, 13.5), QPointF(8.5, 13.5));
+  p.setPen(Qt::NoPen);
+  p.setBrush(QColor(0x20, 0x90, 0x30));
+  p.drawPath(Polygon({{12, 3}, {15, 3}, {15, 10}, {16, 10}, {13.5, 15}, {11, 10}, {12, 10}}));
+}
+
 using Drawer = void (*)(QPainter&, const QColor& ink);
 
 Drawer DrawerOf(Command command) {
@@ -165,6 +179,7 @@ Drawer DrawerOf(Command command) {
     case Command::kGoToLastEvent: return &DrawGoToLast;
     case Command::kResolveIPs: return &DrawResolve;
     case Command::kLaunchNotepad: return &DrawLaunchEditor;
+    case Command::kFollow: return &DrawFollow;
     default: return nullptr;
   }
 }

@@ -120,6 +120,15 @@ bool LogFollower::Reload() {
   return true;
 }
 
+bool LogFollower::MayChange() const {
+  if (!started_ || !settled_) return true;
+  std::error_code error;
+  const std::uint64_t size = std::filesystem::file_size(path_, error);
+  if (error) return false;
+  if (size != size_) return true;
+  return identity_ && identity_(path_) != fileId_;
+}
+
 LogFollower::Change LogFollower::Poll() {
   changed_.clear();
   if (!started_) return Reload() ? Change::kReloaded : Change::kCannotRead;

@@ -38,6 +38,9 @@ class LogFollower {
     kCannotRead,  // the file cannot be read now; the tree is left as it was
   };
   Change Poll();
+  // Whether the next poll may change the tree: not started, the file's size or identity
+  // differs from what was read, or the writer paused after appending (cheap: no bytes read).
+  bool MayChange() const;
 
   // The peers extended by the last poll (every peer after a reload).
   const std::vector<QLFolder*>& Changed() const { return changed_; }
