@@ -622,7 +622,7 @@ std::string StepPrint(const ScannedPacket& step) {
   if (step.record) {
     const PacketDebugRecord& r = *step.record;
     out += r.sent ? "S " : "R ";
-    out += std::to_string(r.peer) + ' ' + std::to_string(r.peerIP) + ' ' + H(r.initCookie) + '/' + H(r.msgId) + '\x1f' + r.text;
+    out += std::to_string(r.peer) + ' ' + std::to_string(r.peerIP) + ' ' + SpacedHex(r.initCookie) + '/' + SpacedHex(r.msgId) + '\x1f' + r.text;
     out += '\x1e';
   }
   const Header* header = step.unread ? step.unread.get() : step.packet.header;

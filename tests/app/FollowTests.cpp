@@ -10,7 +10,7 @@
 
 #include "AppTestSupport.h"
 #include "app/LogTreeModel.h"
-#include "ikev1/log/OpenLog.h"
+#include "logs/OpenLog.h"
 #include "tests/model/TreeCompare.h"
 
 namespace quillon::test {

@@ -17,7 +17,7 @@
 #include <thread>
 
 #include "cli/TreePrinter.h"
-#include "ikev1/log/OpenLog.h"
+#include "logs/OpenLog.h"
 #include "model/Narrowing.h"
 
 namespace quillon {

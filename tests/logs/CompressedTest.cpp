@@ -10,7 +10,7 @@
 #include <iterator>
 #include <string>
 
-#include "ikev1/log/OpenLog.h"
+#include "logs/OpenLog.h"
 #include "logs/Compressed.h"
 #include "logs/SaveLog.h"
 #include "tests/model/TreeCompare.h"

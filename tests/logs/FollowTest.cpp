@@ -14,7 +14,7 @@
 
 #include "bench/LogGenerator.h"
 #include "ikev1/log/FollowIKEv1Log.h"
-#include "ikev1/log/OpenLog.h"
+#include "logs/OpenLog.h"
 #include "ikev2/FollowIKEv2Log.h"
 #include "logs/FollowLog.h"
 #include "tests/model/TreeCompare.h"
