@@ -208,7 +208,7 @@ constexpr std::array<int, 12> kMonthDays = {31, 29, 31, 30, 31, 30, 31, 31, 30, 
 
 class Generator {
  public:
-  Generator(unsigned peers, std::uint64_t seed) : rng_(seed) {
+  Generator(unsigned peers, std::uint64_t seed, bool indexedPeers = true) : rng_(seed) {
     Rng vendors(seed ^ 0x5A5A5A5Aull);
     gatewayVid_ = vendors.Bytes(20);
     natVid_ = vendors.Bytes(16);
@@ -234,7 +234,7 @@ class Generator {
         p.tunnelLocal = 0x0AFF0000u | ((i * 4u + 1u) & 0xFFFFu);
         p.tunnelPeer = p.tunnelLocal + 1;
       }
-      if (!p.remote && i % 50 == 7) p.index = 1 + i % 65278u;
+      if (indexedPeers && !p.remote && i % 50 == 7) p.index = 1 + i % 65278u;
       p.network = 0xAC100000u | ((i & 0xFFFu) << 8);  // 172.16.x.0/24 .. 172.31.x.0/24
     }
     out_.reserve(1u << 21);
@@ -1389,11 +1389,12 @@ class V2Generator {
 
 }  // namespace
 
-std::uint64_t WriteDebugLog(const std::string& path, std::uint64_t bytes, unsigned peers, std::uint64_t restartEvery) {
+std::uint64_t WriteDebugLog(const std::string& path, std::uint64_t bytes, unsigned peers, std::uint64_t restartEvery,
+                            bool indexedPeers) {
   std::FILE* f = std::fopen(path.c_str(), "wb");
   if (f == nullptr) return 0;
   const std::uint64_t kRestartEvery = restartEvery != 0 ? restartEvery : bytes + 1;
-  Generator generator(peers, 42);
+  Generator generator(peers, 42, indexedPeers);
   generator.Head();
   std::uint64_t written = 0;
   std::uint64_t nextRestart = kRestartEvery;

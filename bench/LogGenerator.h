@@ -15,9 +15,10 @@ namespace quillon::bench {
 // main modes and aggressive modes with configuration exchanges, quick modes, dead-peer
 // detection, deletes, negotiations that fail (no answer, no proposal chosen, wrong key, wrong
 // identities, refused password), peers logged by index, and a daemon restart every
-// `restartEvery` bytes or so (0: none). The same arguments always give the same file.
+// `restartEvery` bytes or so (0: none). Without `indexedPeers` no peer is logged by index. The
+// same arguments always give the same file.
 std::uint64_t WriteDebugLog(const std::string& path, std::uint64_t bytes, unsigned peers = 500,
-                            std::uint64_t restartEvery = 25ull << 20);
+                            std::uint64_t restartEvery = 25ull << 20, bool indexedPeers = true);
 // Writes an IKEv2 XML log of at least `bytes` bytes to `path`; returns the size written (0 when
 // the file cannot be created). `peers` peers, site-to-site and remote-access, each with one to
 // three tunnels: initial exchanges (SA proposals, key exchange, nonces, NAT detection, some

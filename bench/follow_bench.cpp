@@ -1,0 +1,176 @@
+// Following a growing log: how long a packet the gateway appends takes to appear in the tree,
+// and how fast compressed logs are read.
+//
+//   follow_bench [MB]        an IKEv1 log of MB megabytes (200 by default) is followed; packets are
+//                            appended one at a time and each is timed from its append to its
+//                            place in the tree (one poll reads it, the next, finding the writer
+//                            paused, places it); then the log is compressed with gzip, xz and
+//                            zstd and each is decompressed, in MB/s of log text.
+#include <lzma.h>
+#include <zlib.h>
+#include <zstd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "LogGenerator.h"
+#include "logs/Compressed.h"
+#include "logs/FollowLog.h"
+#include "logs/OpenLog.h"
+#include "tests/model/TreeCompare.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+double Seconds(Clock::time_point since) { return std::chrono::duration<double>(Clock::now() - since).count(); }
+
+std::string ReadAll(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// Where packets start: a created packet's "+++" line before its packet line, a received
+// packet's header block, a packet-debug block.
+std::vector<std::size_t> PacketStarts(std::string_view text, std::size_t from) {
+  std::vector<std::size_t> starts;
+  for (std::size_t at = text.find('\n', from); at != std::string_view::npos && at + 1 < text.size(); at = text.find('\n', at + 1)) {
+    const std::string_view line = text.substr(at + 1);
+    if (line.starts_with("debugIsakmpHdr: (Process)") || line.starts_with("##### BEGIN")) {
+      starts.push_back(at + 1);
+    } else if (line.starts_with("+++")) {
+      const std::size_t next = line.find('\n');
+      if (next == std::string_view::npos) break;
+      const std::string_view keyword = line.substr(next + 1);
+      if (keyword.starts_with("create_") || keyword.starts_with("gxIsakmp_Build")) starts.push_back(at + 1);
+    }
+  }
+  return starts;
+}
+
+void Append(const fs::path& path, std::string_view bytes) {
+  std::FILE* f = std::fopen(path.string().c_str(), "ab");
+  std::fwrite(bytes.data(), 1, bytes.size(), f);
+  std::fclose(f);
+}
+
+std::string Gzip(const std::string& text, const fs::path& path) {
+  gzFile out = gzopen(path.string().c_str(), "wb6");
+  for (std::size_t at = 0; at < text.size(); at += 1u << 26)
+    gzwrite(out, text.data() + at, static_cast<unsigned>(std::min<std::size_t>(1u << 26, text.size() - at)));
+  gzclose(out);
+  return ReadAll(path);
+}
+
+std::string Xz(const std::string& text) {
+  std::string out(lzma_stream_buffer_bound(text.size()), '\0');
+  std::size_t size = 0;
+  lzma_easy_buffer_encode(1, LZMA_CHECK_CRC64, nullptr, reinterpret_cast<const std::uint8_t*>(text.data()), text.size(),
+                          reinterpret_cast<std::uint8_t*>(out.data()), &size, out.size());
+  out.resize(size);
+  return out;
+}
+
+std::string Zstd(const std::string& text) {
+  std::string out(ZSTD_compressBound(text.size()), '\0');
+  out.resize(ZSTD_compress(out.data(), out.size(), text.data(), text.size(), 3));
+  return out;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::uint64_t megabytes = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 200;
+  const fs::path dir = fs::temp_directory_path() / "quillon-follow-bench";
+  fs::create_directories(dir);
+  const fs::path generated = dir / "generated.ilx";
+  // No peer logged by index: such a log is regrouped when the writer pauses, and read again
+  // whole when it grows after that.
+  quillon::bench::WriteDebugLog(generated.string(), megabytes << 20, 500, 25ull << 20, false);
+  const std::string text = ReadAll(generated);
+  const double mb = static_cast<double>(text.size()) / (1 << 20);
+
+  // The log without its last 41 packets; then one packet at a time.
+  const std::vector<std::size_t> all = PacketStarts(text, text.size() > (4u << 20) ? text.size() - (4u << 20) : 0);
+  if (all.size() < 42) {
+    std::fprintf(stderr, "too few packets\n");
+    return 1;
+  }
+  std::vector<std::size_t> cuts(all.end() - 42, all.end());
+  const fs::path followed = dir / "followed.ilx";
+  std::ofstream(followed, std::ios::binary | std::ios::trunc) << std::string_view(text).substr(0, cuts[0]);
+
+  quillon::LogFile root;
+  quillon::LogFollower follower(root, followed.string());
+  auto start = Clock::now();
+  follower.Poll();
+  const double first = Seconds(start);
+  std::printf("log: %.1f MB, %zu peers; read whole by the follower in %.2f s (%.0f MB/s)\n", mb, root.ChildCount(), first,
+              mb / first);
+
+  std::vector<double> times;
+  int reloads = 0;
+  for (std::size_t i = 0; i + 1 < cuts.size(); ++i) {
+    Append(followed, std::string_view(text).substr(cuts[i], cuts[i + 1] - cuts[i]));
+    start = Clock::now();
+    int polls = 0;
+    bool placed = false;
+    while (!placed && polls < 4) {
+      const quillon::LogFollower::Change change = follower.Poll();
+      ++polls;
+      if (change == quillon::LogFollower::Change::kReloaded) ++reloads;
+      // The appended packet is in the tree once a poll found the writer paused.
+      placed = polls >= 2 && change != quillon::LogFollower::Change::kCannotRead;
+    }
+    times.push_back(Seconds(start) * 1000);
+  }
+  // The followed tree must be the one a load of the file gives.
+  {
+    quillon::OpenLogResult whole = quillon::OpenLog(followed.string());
+    const std::string difference = whole.log ? quillon::testing::FirstTreeDifference(root, *whole.log) : "not loaded";
+    if (!difference.empty()) {
+      std::fprintf(stderr, "the followed tree differs from a load:\n%s\n", difference.c_str());
+      return 1;
+    }
+  }
+  std::sort(times.begin(), times.end());
+  std::printf("append of one packet to its place in the tree: median %.2f ms, max %.2f ms over %zu packets (%d reloads)\n",
+              times[times.size() / 2], times.back(), times.size(), reloads);
+
+  // Compressed logs: decompression alone, and the whole open.
+  const std::string plain = text;
+  struct Format {
+    const char* name;
+    std::string bytes;
+  };
+  const Format formats[] = {{"gzip", Gzip(plain, dir / "log.ilx.gz")}, {"xz", Xz(plain)}, {"zstd", Zstd(plain)}};
+  for (const Format& format : formats) {
+    const fs::path path = dir / (std::string("log.ilx.") + format.name);
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << format.bytes;
+    std::string out;
+    start = Clock::now();
+    quillon::DecompressFile(path.string(), quillon::CompressionOf(format.bytes), out);
+    const double unpack = Seconds(start);
+    start = Clock::now();
+    quillon::OpenLogResult opened = quillon::OpenLog(path.string());
+    const double open = Seconds(start);
+    std::printf("%-5s %6.1f MB -> %.1f MB: decompressed at %.0f MB/s; opened (decompress and load) at %.0f MB/s%s\n",
+                format.name, static_cast<double>(format.bytes.size()) / (1 << 20), static_cast<double>(out.size()) / (1 << 20),
+                static_cast<double>(out.size()) / (1 << 20) / unpack, mb / open,
+                opened.status == quillon::OpenLogResult::Status::kLoaded ? "" : " (NOT LOADED)");
+  }
+  start = Clock::now();
+  quillon::OpenLog(generated.string());
+  std::printf("plain log opened at %.0f MB/s\n", mb / Seconds(start));
+  fs::remove_all(dir);
+  return 0;
+}
