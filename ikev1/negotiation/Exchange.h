@@ -43,6 +43,9 @@ class Exchange : public FolderElement {
   // The message node for a packet of the family and the header's kind, named for it; null when
   // the family has no messages or the kind numbers no packet of it.
   static std::unique_ptr<Message> MessageFor(std::uint32_t family, const Header& header);
+  // Forgets what the diagnosis marked (immediate delete, successive identical, repeated
+  // delete), before the tunnel is analysed again with more negotiations.
+  virtual void ClearDiagnosis() {}
   // The packet family this exchange stands for; 0 for none.
   virtual std::uint32_t Family() const { return 0; }
 
@@ -183,6 +186,7 @@ class PhaseTwo : public Exchange {
   void SetImmediateDelete() override { immediateDelete_ = true; }
   bool IsSuccessiveIdentical() const override { return successiveIdentical_; }
   void SetSuccessiveIdentical() override { successiveIdentical_ = true; }
+  void ClearDiagnosis() override { immediateDelete_ = successiveIdentical_ = false; }
   // Both quick modes negotiate for the same pair of identities, in either role: compares the
   // only messages when both have one, else the second messages (the responder's answer).
   bool SameIdentities(const QLFolder& other) const override;
@@ -251,6 +255,7 @@ class Notify : public Exchange {
   void SetDeleteRepeated() override { deleteRepeated_ = true; }
   bool IsFirstRepeatedDelete() const override { return firstRepeatedDelete_; }
   void SetFirstRepeatedDelete() override { firstRepeatedDelete_ = true; }
+  void ClearDiagnosis() override { deleteRepeated_ = firstRepeatedDelete_ = immediateDelete_ = false; }
   bool IsImmediateDelete() const override { return immediateDelete_; }
   void SetImmediateDelete() override { immediateDelete_ = true; }
   std::string FirstTimeText() const override;
