@@ -26,7 +26,7 @@ struct Glyph {
   std::array<std::uint8_t, kGlyphHeight> rows;
 };
 
-constexpr std::array<Glyph, 9> kGlyphs{{
+constexpr std::array<Glyph, 10> kGlyphs{{
     {'P', 4, {0b1110, 0b1001, 0b1001, 0b1110, 0b1000, 0b1000, 0b1000}},
     {'1', 3, {0b010, 0b110, 0b010, 0b010, 0b010, 0b010, 0b111}},
     {'2', 4, {0b0110, 0b1001, 0b0001, 0b0010, 0b0100, 0b1000, 0b1111}},
@@ -36,6 +36,7 @@ constexpr std::array<Glyph, 9> kGlyphs{{
     {'D', 4, {0b1110, 0b1001, 0b1001, 0b1001, 0b1001, 0b1001, 0b1110}},
     {'C', 4, {0b0111, 0b1000, 0b1000, 0b1000, 0b1000, 0b1000, 0b0111}},
     {'i', 2, {0b11, 0b00, 0b11, 0b11, 0b11, 0b11, 0b11}},
+    {'!', 2, {0b11, 0b11, 0b11, 0b11, 0b11, 0b00, 0b11}},
 }};
 
 const Glyph* FindGlyph(char letter) {
@@ -76,6 +77,7 @@ IconLook LookOf(int index) {
     case kIconDpd: return {"D", QColor(), kDarkGrey};
     case kIconConfigDone: return {"C", kTeal, Qt::white};
     case kIconConfigFailed: return {"C", kRed, Qt::white};
+    case kIconPeerInTrouble: return {"!", kRed, Qt::white};
     default: return {"", QColor(), QColor()};
   }
 }

@@ -1,7 +1,9 @@
 #include "cli/TreePrinter.h"
 
 #include <cstdio>
+#include <unordered_map>
 
+#include "model/LogLines.h"
 #include "model/TreeCounts.h"
 #include "model/TreeRules.h"
 #include "model/TreeSearch.h"
@@ -96,7 +98,40 @@ void AppendJsonString(std::string_view text, std::string& out) {
   out.push_back('"');
 }
 
-void AppendJsonNode(const QLFolder& node, const PrintOptions& options, int depth, std::string& out) {
+using LineMap = std::unordered_map<const QLFolder*, LineRange>;
+
+void CollectSpans(const QLFolder& node, std::vector<const QLFolder*>& nodes, std::vector<std::size_t>& firsts,
+                  std::vector<LogSpan>& spans) {
+  const std::size_t before = spans.size();
+  node.AppendLogSpans(spans);
+  if (spans.size() != before) {
+    nodes.push_back(&node);
+    firsts.push_back(before);
+  }
+  for (const QLFolder* child : VisibleChildren(node)) CollectSpans(*child, nodes, firsts, spans);
+}
+
+// The lines of every shown node that has spans, counted in one pass over the file.
+LineMap LinesOfTree(const QLFolder& root, const std::string& path) {
+  LineMap lines;
+  LogLineIndex index(path);
+  if (!index.IsOpen()) return lines;
+  std::vector<const QLFolder*> nodes;
+  std::vector<std::size_t> firsts;
+  std::vector<LogSpan> spans;
+  CollectSpans(root, nodes, firsts, spans);
+  const std::vector<LineRange> ranges = index.Lines(spans);
+  for (std::size_t i = 0; i < nodes.size(); ++i) {
+    const std::size_t end = i + 1 < nodes.size() ? firsts[i + 1] : ranges.size();
+    const std::vector<LineRange> own(ranges.begin() + static_cast<std::ptrdiff_t>(firsts[i]),
+                                     ranges.begin() + static_cast<std::ptrdiff_t>(end));
+    lines.emplace(nodes[i], Overall(own));
+  }
+  return lines;
+}
+
+void AppendJsonNode(const QLFolder& node, const PrintOptions& options, const LineMap& lines, int depth,
+                    std::string& out) {
   const std::string indent(static_cast<std::size_t>(depth) * 2, ' ');
   out += indent + "{\"name\": ";
   AppendJsonString(node.Name(), out);
@@ -105,6 +140,8 @@ void AppendJsonNode(const QLFolder& node, const PrintOptions& options, int depth
   out += node.IsComplete() ? ", \"complete\": true" : ", \"complete\": false";
   out += ", \"icon\": " + std::to_string(StateIconIndex(node));
   if (options.find != nullptr) out += options.find->matches.contains(&node) ? ", \"match\": true" : ", \"match\": false";
+  if (const auto range = lines.find(&node); range != lines.end())
+    out += ", \"lines\": [" + std::to_string(range->second.first) + ", " + std::to_string(range->second.last) + "]";
   if (options.texts) {
     out += ", \"text\": ";
     AppendJsonString(node.DetailText(), out);
@@ -116,7 +153,7 @@ void AppendJsonNode(const QLFolder& node, const PrintOptions& options, int depth
   }
   out += ", \"children\": [\n";
   for (std::size_t i = 0; i < children.size(); ++i) {
-    AppendJsonNode(*children[i], options, depth + 1, out);
+    AppendJsonNode(*children[i], options, lines, depth + 1, out);
     out += i + 1 < children.size() ? ",\n" : "\n";
   }
   out += indent + "]}";
@@ -130,9 +167,10 @@ std::string TextTree(const LogFile& root, const PrintOptions& options) {
   return out;
 }
 
-std::string JsonTree(const LogFile& root, const PrintOptions& options) {
+std::string JsonTree(const LogFile& root, const PrintOptions& options, const std::string& logPath) {
   std::string out;
-  AppendJsonNode(root, options, 0, out);
+  const LineMap lines = logPath.empty() ? LineMap() : LinesOfTree(root, logPath);
+  AppendJsonNode(root, options, lines, 0, out);
   out += '\n';
   return out;
 }

@@ -30,10 +30,12 @@ struct PrintOptions {
 // of the node's detail text follows, indented by the node's indent plus "  | ".
 std::string TextTree(const LogFile& root, const PrintOptions& options);
 
-// One JSON document: each node {"name", "caption", "complete", "icon", "children"} and, with
-// texts, "text" holding the detail text exactly; with a find selection, "match": true or false.
-// Log bytes are taken as code points 0-255.
-std::string JsonTree(const LogFile& root, const PrintOptions& options);
+// One JSON document: each node {"name", "caption", "complete", "icon", "children"}; with
+// texts, "text" holding the detail text exactly; with a find selection, "match": true or false;
+// given the path of the file the tree was loaded from, each packet and negotiation "lines":
+// [first, last], the 1-based lines of the file it was read from. Log bytes are taken as code
+// points 0-255.
+std::string JsonTree(const LogFile& root, const PrintOptions& options, const std::string& logPath = {});
 
 // "peers: N", "tunnels: N", "negotiations: N (failed: N)", "packets: N", "payloads: N" and the
 // load time line.

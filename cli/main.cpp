@@ -51,7 +51,9 @@ constexpr const char* kUsage =
     "it holds; the name counts without its .gz, .xz or .zst suffix.\n"
     "\n"
     "  --texts     print each node's detail text below its line, prefixed by \"  | \"\n"
-    "  --json      print the tree as one JSON document\n"
+    "  --json      print the tree as one JSON document; packets and negotiations carry\n"
+    "              \"lines\": [first, last], the lines of LOG they were read from (from 1;\n"
+    "              not for a compressed log)\n"
     "  --stats     print only the counts of peers, tunnels, negotiations, packets and payloads,\n"
     "              the load time and the reader used (\"reader: IKEv1\" or \"reader: IKEv2\",\n"
     "              followed by \" (compressed)\" for a compressed log)\n"
@@ -361,7 +363,8 @@ int main(int argc, char** argv) {
     out = quillon::cli::StatsText(*result.log, result.loadTimeText);
     out += std::string("reader: ") + (result.ikev1Reader ? "IKEv1" : "IKEv2") + (result.compressed ? " (compressed)" : "") + "\n";
   } else if (options.json) {
-    out = quillon::cli::JsonTree(*result.log, options);
+    // The lines are counted in the file: a compressed log's offsets are in the text it holds.
+    out = quillon::cli::JsonTree(*result.log, options, result.compressed ? std::string() : std::string(path));
   } else {
     out = quillon::cli::TextTree(*result.log, options);
   }

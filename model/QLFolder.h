@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "model/CalendarTime.h"
+#include "model/LogSpan.h"
 
 namespace quillon {
 
@@ -95,6 +96,9 @@ class QLFolder {
   virtual bool MatchesTunnel(std::uint32_t /*local*/, std::uint32_t /*peer*/) const { return false; }
   virtual std::uint32_t TunnelLocalIP() const { return 0; }
   virtual std::uint32_t TunnelPeerIP() const { return 0; }
+  // The stretches of the log file the node was read from: a packet's own, an exchange's
+  // packets' in order. Other nodes add none.
+  virtual void AppendLogSpans(std::vector<LogSpan>& /*out*/) const {}
 
   // ---- regrouping of indexed peers: what each log format answers for the log root ------------
   // Exchanges: the keys under which the exchange pairs with the exchanges of other peers (an

@@ -18,7 +18,20 @@ void AppendVisible(const QLFolder& node, std::vector<QLFolder*>& out) {
 
 }  // namespace
 
+bool HoldsFailedNegotiation(const QLFolder& peer) {
+  for (const QLFolder* child : VisibleChildren(peer)) {
+    const std::string caption = child->Caption();
+    if (Contains(caption, "Failed")) return true;
+    if (!Contains(caption, " <=> ")) continue;
+    for (const QLFolder* below : VisibleChildren(*child))
+      if (Contains(below->Caption(), "Failed")) return true;
+  }
+  return false;
+}
+
 int StateIconIndex(const QLFolder& node) {
+  if (node.Parent() != nullptr && node.Parent()->IsLogRoot())
+    return HoldsFailedNegotiation(node) ? kIconPeerInTrouble : kIconNone;
   const std::string& name = node.Name();
   const int c = node.IsComplete() ? 1 : 0;
   int icon = kIconNone;

@@ -27,11 +27,18 @@ enum StateIcon : int {
   kIconDpd = 14,               // grey "D": dead-peer detection
   kIconConfigDone = 15,        // "C" on teal
   kIconConfigFailed = 16,      // "C" on red
-  kStateIconCount = 17,
+  kIconPeerInTrouble = 17,     // "!" on red: a peer that holds a failed negotiation
+  kStateIconCount = 18,
 };
 
-// The state icon of a node, from its name, its caption and its completeness.
+// The state icon of a node, from its name, its caption and its completeness; a peer's from
+// its negotiations.
 int StateIconIndex(const QLFolder& node);
+
+// The peer (a child of the log root) holds a failed negotiation, as the tree shows it: a row
+// below it, or below one of its tunnel rows, says "Failed" (the " Failed!" of a negotiation
+// that did not complete). The "Peers containing failed negotiations" filter keeps these.
+bool HoldsFailedNegotiation(const QLFolder& peer);
 
 // A tunnel without both addresses is not a level of the visible tree: its children stand in
 // its place. Data-attribute nodes are never shown.

@@ -137,6 +137,9 @@ class DebugLogReader {
 
   // Bytes consumed so far (progress reporting, benchmarks).
   std::uint64_t Position() const { return consumedBefore_ + pos_; }
+  // Offset of the current token in the whole input; for a token read as the rest of a line,
+  // where reading stands.
+  std::uint64_t TokenStart() const { return tokenStart_ != kNoStart ? tokenStart_ : Position(); }
   // The source this reader reads, if it reads one (null over texts in memory).
   const std::shared_ptr<ByteSource>& Source() const { return source_; }
   // A reader over texts met their end while the log goes on: what it read last is incomplete.

@@ -100,8 +100,12 @@ Header::Header(DebugLogReader& reader) : Header() {
     if (reader.RestartSeen()) reader.ClearRestartSeen();
     last[slot] = token;
     slot ^= 1;
-    if (token == "debugIsakmpHdr:" || token.find("+++++++") != std::string::npos || reader.IsAbandoned()) break;
+    if (token == "debugIsakmpHdr:" || token.find("+++++++") != std::string::npos || reader.IsAbandoned()) {
+      logBegin_ = reader.TokenStart();
+      break;
+    }
     if ((last[0] == "PACKET" && last[1] == "DEBUG") || (last[0] == "DEBUG" && last[1] == "PACKET")) {
+      logBegin_ = reader.TokenStart();
       scannedRecord_ = std::make_unique<PacketDebugRecord>();
       scannedRecord_->Read(reader);
       break;

@@ -16,6 +16,7 @@
 #include <string>
 
 #include "ikev1/log/PacketDebugRecord.h"
+#include "model/LogSpan.h"
 #include "model/QLFolder.h"
 
 namespace quillon {
@@ -96,6 +97,18 @@ class Header : public QLFolder {
   // The packet-debug record the scan met instead of a packet, if any.
   std::unique_ptr<PacketDebugRecord> TakePacketDebugRecord() { return std::move(scannedRecord_); }
 
+  // Where the packet stands in the log: the scan notes the offset of the token that opened it
+  // (or that opened the packet-debug block it met instead); the loader moves the start back
+  // over a received packet's record just before it and sets the end, which is where the next
+  // packet in the log starts, once the whole log is read.
+  std::uint64_t LogBegin() const { return logBegin_; }
+  void SetLogBegin(std::uint64_t offset) { logBegin_ = offset; }
+  bool HasLogEnd() const { return logEnd_ != 0; }
+  void SetLogEnd(std::uint64_t offset) { logEnd_ = offset; }
+  // The stretch from the packet's start to the next packet (to the end of the log when the
+  // end is not known).
+  LogSpan Span() const { return {logBegin_, logEnd_ != 0 ? logEnd_ : LogSpan::kToEnd}; }
+
   // Setters for building headers in code (tests, tools).
   void SetPacketKind(std::uint32_t kind) { packetKind_ = kind; }
   void SetPeerAddress(std::uint32_t address) { peerAddress_ = address; }
@@ -130,6 +143,8 @@ class Header : public QLFolder {
   std::uint32_t tunnelLocalIP_ = 0;
   std::uint32_t tunnelPeerIP_ = 0;
   std::unique_ptr<PacketDebugRecord> scannedRecord_;
+  std::uint64_t logBegin_ = 0;
+  std::uint64_t logEnd_ = 0;  // 0: not known (no packet ends at the log's first byte)
 };
 
 }  // namespace quillon

@@ -167,4 +167,8 @@ std::string PhaTwo12Mess::DetailText() const {
   return t;
 }
 
+void Message::AppendLogSpans(std::vector<LogSpan>& out) const {
+  if (const Header* header = GetHeader()) out.push_back(header->Span());
+}
+
 }  // namespace quillon

@@ -38,6 +38,8 @@ class Message : public FolderElement {
   // Created packets: the final length block and the "Sent:" packet-debug record.
   void WriteDebugLength(std::string& out) const override;
 
+  // The packet's stretch of the log: from its opening line to the next packet.
+  void AppendLogSpans(std::vector<LogSpan>& out) const override;
   std::string SpiText() const override { return spiText_; }
   bool HasIdAddress() const override { return hasIdAddress_; }
   std::uint32_t IdAddress() const override { return idAddress_; }

@@ -153,6 +153,7 @@ void AttachSentRecord(std::unique_ptr<PacketDebugRecord> record, const LoadIndex
 struct ScannedPacket {
   SyncPoint start;  // where the step began
   std::unique_ptr<PacketDebugRecord> record;
+  std::uint64_t recordStart = 0;  // where the record's block opens in the log
   PreparedPacket packet;
   // The input ended right after the header: the payloads are read only when a peer of the
   // address exists already (no new peer is made at the end of the log).
@@ -170,6 +171,7 @@ ScannedPacket ScanStep(DebugLogReader& reader) {
   ScannedPacket step;
   auto header = std::make_unique<Header>(reader);
   step.record = header->TakePacketDebugRecord();
+  if (step.record) step.recordStart = header->LogBegin();
   if (reader.IsAbandoned()) {
     // A cut-short packet or a packet-debug block: the scan goes on after it.
     if (!reader.AtEnd()) reader.ClearAbandon();
@@ -196,11 +198,17 @@ class Placer {
   // `reader` is the reader that scanned the step; it may be null for a regular step.
   void Place(ScannedPacket& step, DebugLogReader* reader) {
     if (step.record) {
+      // A received packet's record comes just before the packet: its lines are the packet's.
+      if (step.record->sent) receivedRecordStart_.reset();
+      else if (!receivedRecordStart_) receivedRecordStart_ = step.recordStart;
       if (step.record->sent) AttachSentRecord(std::move(step.record), index_, previous_);
       else receivedRecords_.Put(std::move(step.record));
     }
-    const Header* header = step.unread ? step.unread.get() : step.packet.header;
+    Header* header = step.unread ? step.unread.get() : step.packet.header;
     if (header == nullptr) return;  // the scan met no packet
+    if (receivedRecordStart_) header->SetLogBegin(*receivedRecordStart_);
+    receivedRecordStart_.reset();
+    packetStarts_.push_back(header->LogBegin());
 
     const std::uint32_t address = header->PeerAddress();
     Peer* peer = index_.PeerAt(address);
@@ -247,6 +255,30 @@ class Placer {
   // When set, every peer a step touches is added here (a follower's changed peers).
   std::vector<QLFolder*>* touched = nullptr;
 
+  // Every packet of the tree read in this load ends where the next packet of the log starts
+  // (the last one at the end of the log), whether or not that packet found a place.
+  void SetPacketEnds() {
+    if (!std::is_sorted(packetStarts_.begin(), packetStarts_.end())) std::sort(packetStarts_.begin(), packetStarts_.end());
+    const auto setEnd = [this](Header* header) {
+      if (header == nullptr || header->HasLogEnd()) return;  // none, or read by an earlier load
+      const auto next = std::upper_bound(packetStarts_.begin(), packetStarts_.end(), header->LogBegin());
+      if (next != packetStarts_.end()) header->SetLogEnd(*next);
+    };
+    for (const auto& peer : root_.Children())
+      for (const auto& tunnel : peer->Children())
+        for (const auto& child : tunnel->Children()) {
+          auto* exchange = dynamic_cast<Exchange*>(child.get());
+          if (exchange == nullptr) continue;
+          if (exchange->IsNotify()) {
+            setEnd(exchange->GetHeader());
+            continue;
+          }
+          for (const auto& message : exchange->Children())
+            if (auto* element = dynamic_cast<FolderElement*>(message.get())) setEnd(element->GetHeader());
+        }
+    std::vector<std::uint64_t>().swap(packetStarts_);
+  }
+
  private:
   LogFile& root_;
   LoadIndex index_;
@@ -256,6 +288,8 @@ class Placer {
   Exchange* previous_ = nullptr;
   bool regroup_ = false;
   std::string restartText_;
+  std::vector<std::uint64_t> packetStarts_;          // in log order
+  std::optional<std::uint64_t> receivedRecordStart_;  // a received record waits for its packet
 };
 
 // ---- pieces -------------------------------------------------------------------------------------
@@ -588,6 +622,7 @@ void ReadIKEv1Log(LogFile& root, DebugLogReader& reader, const IKEv1ReadOptions&
     loader.Finish();
   }
   reader.SetRestartText(placer.RestartText());
+  placer.SetPacketEnds();
 
   if (!options.regroup) return;
   if (placer.NeedsRegroup()) root.Regroup();

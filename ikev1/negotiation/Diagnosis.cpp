@@ -1,13 +1,17 @@
 #include "ikev1/negotiation/Diagnosis.h"
 
 #include <cstddef>
+#include <cstdint>
+#include <optional>
 #include <string_view>
 #include <unordered_map>
 
+#include "ikev1/log/Header.h"
 #include "ikev1/negotiation/Exchange.h"
 #include "ikev1/payloads/Dictionaries.h"
 #include "ikev1/payloads/NotifyPayload.h"
 #include "model/QLFolder.h"
+#include "model/Summaries.h"
 
 namespace quillon {
 
@@ -26,8 +30,7 @@ constexpr std::string_view kDeleteIke = "Delete IKE";
 constexpr std::uint32_t kInvalidKeyInformation = 17;
 constexpr std::uint32_t kInvalidIdInformation = 18;
 
-constexpr std::string_view kHeading = "\r\n\r\nSummary:";
-constexpr std::string_view kNoResponse = "\r\nNo response from peer";
+constexpr std::string_view kHeading = kSummaryHeading;
 constexpr std::string_view kImmediateDelete = "\r\nImmediate Delete after successful negotiation";
 constexpr std::string_view kSuccessiveIdentical = "\r\nSuccessive identical negotiations";
 constexpr std::string_view kRepeatedDelete = "\r\nRepeated Delete for same negotiation";
@@ -75,6 +78,71 @@ void MarkSuccessiveIdentical(QLFolder& tunnel, std::size_t at) {
       later.SetSuccessiveIdentical();
     }
   }
+}
+
+// ---- who rejected a negotiation ------------------------------------------------------------
+
+// An error notification answers a negotiation within two minutes of its first packet.
+constexpr std::int64_t kRejectionWindow = 120;
+// RFC 2408 notify message types 1 to 8191 are errors; status types start at 16384.
+constexpr std::uint32_t kLastErrorType = 8191;
+
+std::optional<std::int64_t> PacketSeconds(const QLFolder& node) {
+  const std::string date = node.DateText(), time = node.TimeText();
+  if (date.empty() || time.empty()) return std::nullopt;
+  CalendarTime at;
+  QLFolder::ParseTime(time, at);
+  QLFolder::ParseDate(date, at);
+  return at.Seconds();
+}
+
+// The first error notification an informational exchange carries.
+const NotifyPayload* ErrorNotification(const QLFolder& notify) {
+  for (const auto& child : notify.Children()) {
+    const auto* payload = dynamic_cast<const NotifyPayload*>(child.get());
+    if (payload == nullptr) continue;
+    const std::uint32_t type = payload->NotifyTypeValue();
+    if (type >= 1 && type <= kLastErrorType) return payload;
+  }
+  return nullptr;
+}
+
+// Why a negotiation that did not complete failed. A peer that turns a proposal, a key or an
+// identity down says so in an informational exchange protected by the same ISAKMP SA (same
+// initiator cookie), and so does the local host when it refuses the peer's; the daemon logs
+// it next to the negotiation, possibly under another tunnel of the peer. The earliest error
+// notification of the peer with the negotiation's cookie, from the negotiation's first packet
+// to two minutes after it, names the cause; without one the peer simply did not answer.
+std::string FailureLine(const Exchange& exchange) {
+  const auto* first = exchange.ChildCount() != 0 ? dynamic_cast<const FolderElement*>(exchange.Child(0)) : nullptr;
+  const Header* firstHeader = first != nullptr ? first->GetHeader() : nullptr;
+  const QLFolder* tunnel = exchange.Parent();
+  const QLFolder* peer = tunnel != nullptr ? tunnel->Parent() : nullptr;
+  const std::optional<std::int64_t> start = firstHeader != nullptr ? PacketSeconds(*firstHeader) : std::nullopt;
+  if (!start || peer == nullptr) return std::string(kNoResponseLine);
+
+  const std::uint32_t cookie = exchange.CookieValue();
+  const QLFolder* rejection = nullptr;
+  const NotifyPayload* notification = nullptr;
+  std::int64_t earliest = 0;
+  for (const auto& eachTunnel : peer->Children()) {
+    for (const auto& child : eachTunnel->Children()) {
+      const QLFolder& notify = *child;
+      if (!notify.IsNotify() || notify.CookieValue() != cookie) continue;
+      const std::optional<std::int64_t> at = PacketSeconds(notify);
+      if (!at || *at < *start || *at > *start + kRejectionWindow) continue;
+      if (rejection != nullptr && *at >= earliest) continue;  // ties: the first in tree order
+      const NotifyPayload* error = ErrorNotification(notify);
+      if (error == nullptr) continue;
+      rejection = &notify;
+      notification = error;
+      earliest = *at;
+    }
+  }
+  if (rejection == nullptr) return std::string(kNoResponseLine);
+  const auto* element = dynamic_cast<const FolderElement*>(rejection);
+  const bool byPeer = element == nullptr || element->GetHeader() == nullptr || !element->GetHeader()->IsCreated();
+  return RejectionLine(byPeer, notification->NotifyTypeName());
 }
 
 void AppendLine(std::string& text, std::string_view label, std::uint32_t count) {
@@ -184,7 +252,7 @@ void CountStatistics(const QLFolder& tunnel, NegotiationStatistics& record) {
 
 std::string StatisticsText(const NegotiationStatistics& record, bool withTotals) {
   std::string text;
-  AppendLine(text, "Number of failed negotiations\t\t\t\t", record.failed);
+  text += FailedNegotiationsLine(record.failed);
   AppendLine(text, "Number of informational NO-PROPOSAL-CHOSEN\t\t", record.noProposalChosen);
   AppendLine(text, "Number of informational INVALID-KEY-INFORMATION\t\t", record.invalidKeyInformation);
   AppendLine(text, "Number of informational INVALID-ID-INFORMATION\t\t", record.invalidIdInformation);
@@ -202,16 +270,21 @@ std::string StatisticsText(const NegotiationStatistics& record, bool withTotals)
 // ---- the summaries of the negotiations ----------------------------------------------------------
 
 std::string MainMode::SummaryText(bool /*withTotals*/) const {
-  // The six packets never all came: the peer stopped answering (or never did).
+  // The six packets never all came: rejected, or the peer stopped answering (or never did).
   if (IsComplete()) return {};
-  return std::string(kHeading) + std::string(kNoResponse);
+  return std::string(kHeading) + FailureLine(*this);
+}
+
+std::string Aggresive::SummaryText(bool /*withTotals*/) const {
+  if (IsComplete()) return {};
+  return std::string(kHeading) + FailureLine(*this);
 }
 
 std::string PhaseTwo::SummaryText(bool /*withTotals*/) const {
   const bool complete = IsComplete();
   if (complete && !IsImmediateDelete() && !IsSuccessiveIdentical()) return {};
   std::string text(kHeading);
-  if (!complete) text += kNoResponse;
+  if (!complete) text += FailureLine(*this);
   if (IsImmediateDelete()) text += kImmediateDelete;
   if (IsSuccessiveIdentical()) text += kSuccessiveIdentical;
   return text;

@@ -69,6 +69,10 @@ std::string Exchange::Caption() const {
   return caption;
 }
 
+void Exchange::AppendLogSpans(std::vector<LogSpan>& out) const {
+  for (const auto& child : Children()) child->AppendLogSpans(out);
+}
+
 std::string Exchange::DirectionLine(std::string_view lead) const {
   const Header* header = GetHeader();
   if (header == nullptr) return {};
@@ -291,6 +295,12 @@ void MainMode::TakeMessage(std::unique_ptr<Message> message, PacketDebugTable* t
 
 Aggresive::Aggresive(QLFolder* parent)
     : Exchange("Aggressive", parent, kKeepsReassignment | kKeepsPacketDebugValue) {}
+
+std::string Aggresive::DetailText() const {
+  std::string text = "Aggresive Mode\r\n";
+  AppendSummary(text);
+  return text;
+}
 
 // Packets 1, 2 and 3 of aggressive and quick mode set bits 1, 2 and 4.
 void Aggresive::TakeMessage(std::unique_ptr<Message> message, PacketDebugTable* table) {

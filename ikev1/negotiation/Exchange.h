@@ -58,6 +58,8 @@ class Exchange : public FolderElement {
   // " To: " and the last packet's time when the negotiation completed, else " Failed!".
   std::string Caption() const override;
   std::string DetailText() const override { return "Exchange!!!\r\n"; }
+  // Its packets' stretches of the log, in packet order.
+  void AppendLogSpans(std::vector<LogSpan>& out) const override;
 
   // Same initiator cookie (its last four bytes) as the node's.
   bool MatchesMessage(const QLFolder& node) const final;
@@ -141,7 +143,8 @@ class MainMode : public Exchange {
 
   bool IsComplete() const override { return packetMask_ == 63; }
   std::string DetailText() const override;
-  // "No response from peer" for a main mode that never saw its six packets.
+  // For a main mode that never saw its six packets: who rejected it ("Rejected by peer: " or
+  // "Rejected by local host: " and the error notification), else "No response from peer".
   std::string SummaryText(bool withTotals) const override;
   // The identity address (a peer index) the peer sent in packet 5 or 6.
   bool HasIdAddress() const override { return hasIdAddress_; }
@@ -162,7 +165,9 @@ class Aggresive : public Exchange {
   explicit Aggresive(QLFolder* parent);
 
   bool IsComplete() const override { return packetMask_ == 7; }
-  std::string DetailText() const override { return "Aggresive Mode\r\n"; }
+  std::string DetailText() const override;
+  // As a main mode's: who rejected it, or that the peer did not answer.
+  std::string SummaryText(bool withTotals) const override;
   std::uint32_t Family() const override { return kFamilyAggressive; }
 
  protected:
@@ -260,6 +265,8 @@ class Notify : public Exchange {
   void SetImmediateDelete() override { immediateDelete_ = true; }
   std::string FirstTimeText() const override;
   std::string LastTimeText() const override { return FirstTimeText(); }
+  // The exchange is its packet.
+  void AppendLogSpans(std::vector<LogSpan>& out) const override;
 
   // The payload blocks: hash, notification and delete payloads become children; the final
   // hash and length of a created packet go to the hash payload and the header.

@@ -91,4 +91,8 @@ void Notify::WriteDebug(std::string& out) const { WritePacketOpening(out); }
 
 void Notify::WriteDebugLength(std::string& out) const { WritePacketClosing(out); }
 
+void Notify::AppendLogSpans(std::vector<LogSpan>& out) const {
+  if (const Header* header = GetHeader()) out.push_back(header->Span());
+}
+
 }  // namespace quillon

@@ -8,6 +8,7 @@
 #include "ikev1/negotiation/Exchange.h"
 #include "ikev1/negotiation/Tunnel.h"
 #include "model/IPv4.h"
+#include "model/Summaries.h"
 
 namespace quillon {
 
@@ -54,22 +55,7 @@ std::string Peer::DetailText() const {
   return text;
 }
 
-std::string Peer::SummaryText(bool withTotals) const {
-  std::string text;
-  bool namedTunnelWritten = false;
-  for (const auto& tunnel : Children()) {
-    const std::string summary = tunnel->SummaryText(withTotals);
-    if (summary.empty()) continue;
-    if (tunnel->HasTunnelAddresses()) {
-      text += "\r\n" + tunnel->Name() + "\r\n";
-      namedTunnelWritten = true;
-    } else if (namedTunnelWritten) {
-      text += "\r\nOther negotiations:\r\n";
-    }
-    text += summary;
-  }
-  return text;
-}
+std::string Peer::SummaryText(bool withTotals) const { return TunnelSummaries(*this, withTotals); }
 
 std::string Peer::CollectFailureReasons() const {
   NegotiationStatistics sum, record;

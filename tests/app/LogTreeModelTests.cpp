@@ -139,7 +139,7 @@ TEST(LogTreeModelTest, RemovingAPeerKeepsTheRowsBehindItConsistent) {
   EXPECT_EQ(model.rowCount(), 1);
 }
 
-TEST(StateIconsTest, SixteenDistinctTwelvePixelPictures) {
+TEST(StateIconsTest, SeventeenDistinctTwelvePixelPictures) {
   EXPECT_TRUE(StateIconPixmap(kIconNone).isNull());
   EXPECT_TRUE(StateIconPixmap(kStateIconCount).isNull());
   std::set<QByteArray> pictures;
@@ -149,10 +149,11 @@ TEST(StateIconsTest, SixteenDistinctTwelvePixelPictures) {
     const QImage image = pixmap.toImage().convertToFormat(QImage::Format_ARGB32);
     pictures.insert(QByteArray(reinterpret_cast<const char*>(image.constBits()), image.sizeInBytes()));
   }
-  EXPECT_EQ(pictures.size(), 16u) << "two states share a picture";
-  // Failed negotiations are red, whatever their kind; the informational "i" is grey on clear.
+  EXPECT_EQ(pictures.size(), 17u) << "two states share a picture";
+  // Failed negotiations and the peers holding them are red, whatever their kind; the
+  // informational "i" is grey on clear.
   for (const int failed : {kIconPhaseOneFailed, kIconQuickModeFailed, kIconChildSaFailed, kIconInitialFailed,
-                           kIconAuthFailed, kIconConfigFailed})
+                           kIconAuthFailed, kIconConfigFailed, kIconPeerInTrouble})
     EXPECT_EQ(StateIconPixmap(failed).toImage().pixelColor(1, 6), QColor(0xC0, 0x10, 0x10)) << failed;
   EXPECT_EQ(StateIconPixmap(kIconInfo).toImage().pixelColor(0, 0).alpha(), 0);
   EXPECT_EQ(StateIconPixmap(kIconPhaseOneDone, 2).size(), QSize(24, 24));

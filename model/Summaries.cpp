@@ -1,0 +1,35 @@
+#include "model/Summaries.h"
+
+#include "model/QLFolder.h"
+
+namespace quillon {
+
+std::string RejectionLine(bool byPeer, std::string_view notifyName) {
+  std::string line(byPeer ? "\r\nRejected by peer: " : "\r\nRejected by local host: ");
+  line += notifyName;
+  return line;
+}
+
+std::string FailedNegotiationsLine(std::uint32_t count) {
+  if (count == 0) return {};
+  return "Number of failed negotiations\t\t\t\t" + std::to_string(count) + "\r\n";
+}
+
+std::string TunnelSummaries(const QLFolder& peer, bool withTotals) {
+  std::string text;
+  bool namedTunnelWritten = false;
+  for (const auto& tunnel : peer.Children()) {
+    const std::string summary = tunnel->SummaryText(withTotals);
+    if (summary.empty()) continue;
+    if (tunnel->HasTunnelAddresses()) {
+      text += "\r\n" + tunnel->Name() + "\r\n";
+      namedTunnelWritten = true;
+    } else if (namedTunnelWritten) {
+      text += "\r\nOther negotiations:\r\n";
+    }
+    text += summary;
+  }
+  return text;
+}
+
+}  // namespace quillon
