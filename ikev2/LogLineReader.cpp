@@ -12,8 +12,9 @@ LogLineReader::LogLineReader(const std::string& path) : file_(std::fopen(path.c_
   data_.resize(kBlockSize);
 }
 
-LogLineReader LogLineReader::FromText(std::string text) {
+LogLineReader LogLineReader::FromText(std::string text, std::uint64_t offset) {
   LogLineReader reader;
+  reader.blockStart_ = offset;
   reader.data_ = std::move(text);
   reader.end_ = reader.data_.size();
   reader.exhausted_ = true;
@@ -27,6 +28,7 @@ bool LogLineReader::Fill() {
     return false;
   }
   const std::size_t count = std::fread(data_.data(), 1, data_.size(), file_.get());
+  blockStart_ += end_;
   pos_ = 0;
   end_ = count;
   bytesRead_ += count;
@@ -48,8 +50,12 @@ bool LogLineReader::ReadLine(std::string& line) {
   line.clear();
   SettleLineEnd();
   if (!Fill()) return false;
+  lineBegin_ = blockStart_ + pos_;
   for (;;) {
-    if (!Fill()) return true;  // the last line of the file has no line end
+    if (!Fill()) {  // the last line of the file has no line end
+      lineEnd_ = blockStart_ + pos_;
+      return true;
+    }
     const char* const begin = data_.data() + pos_;
     const char* const stop = data_.data() + end_;
     // The line ends at the first LF or CR; both searches run over whole words at a time.
@@ -68,6 +74,7 @@ bool LogLineReader::ReadLine(std::string& line) {
         pendingCR_ = true;  // the LF, if any, is in the next block
       }
     }
+    lineEnd_ = blockStart_ + pos_;
     return true;
   }
 }
@@ -121,6 +128,7 @@ LogLineReader::Run LogLineReader::ReadExchangeRun(std::string& piece, std::size_
         // Nowhere to cut: what was read becomes the block the lines are read from, followed by
         // the rest of the file.
         const std::size_t blockSize = std::max(data_.size(), kBlockSize);
+        blockStart_ = blockStart_ + end_ - piece.size();  // every byte read so far is in the piece
         data_ = std::move(piece);
         pos_ = 0;
         end_ = data_.size();
@@ -149,13 +157,20 @@ bool LineCursor::Next() {
     keptStart_ = false;
     line_.assign(kExchangeStart);
     hasLine_ = true;
+    lineBegin_ = keptBegin_;
+    readEnd_ = keptEnd_;
     return true;
   }
   hasLine_ = reader_.ReadLine(line_);
   if (hasLine_ && inExchange_ && line_ == kExchangeStart) {
     keptStart_ = true;
+    keptBegin_ = reader_.LineBegin();
+    keptEnd_ = reader_.LineEnd();
     line_.clear();
     hasLine_ = false;
+  } else if (hasLine_) {
+    lineBegin_ = reader_.LineBegin();
+    readEnd_ = reader_.LineEnd();
   }
   return hasLine_;
 }

@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -29,8 +30,8 @@ class LogLineReader {
   // Opens the file for reading (binary, never created). Throws CannotOpenLog when it cannot
   // be opened.
   explicit LogLineReader(const std::string& path);
-  // Reads from text held in memory (tests, fuzzing).
-  static LogLineReader FromText(std::string text);
+  // Reads from text held in memory (tests, fuzzing, a piece of a file that starts at `offset`).
+  static LogLineReader FromText(std::string text, std::uint64_t offset = 0);
 
   LogLineReader(LogLineReader&&) noexcept = default;
   LogLineReader& operator=(LogLineReader&&) noexcept = default;
@@ -44,6 +45,11 @@ class LogLineReader {
 
   // No line is left to read. May read ahead one block to find out.
   bool AtEnd();
+
+  // Where the line read last stands in the whole input: the offset of its first byte, and the
+  // offset just past its line end.
+  std::uint64_t LineBegin() const { return lineBegin_; }
+  std::uint64_t LineEnd() const { return lineEnd_; }
 
   // The input in pieces that can be read apart: every piece but the first begins at a line
   // that is exactly "<Exchange", and a piece holds at least `size` bytes unless the input ends
@@ -78,6 +84,9 @@ class LogLineReader {
   bool exhausted_ = false;    // the source has nothing beyond data_[pos_, end_)
   bool pendingCR_ = false;    // the last line ended in CR that was the last byte of a block
   std::uint64_t bytesRead_ = 0;
+  std::uint64_t blockStart_ = 0;  // offset of data_[0] in the whole input
+  std::uint64_t lineBegin_ = 0;
+  std::uint64_t lineEnd_ = 0;
   std::string carry_;         // ReadExchangeRun: the start of the next piece, already read
   ReadProgress progress_;
 };
@@ -101,6 +110,10 @@ class LineCursor {
   bool Element(std::string_view& tag, std::string_view& value) { return ScanElement(line_, tag, value, joined_); }
   // The last Next() delivered a line.
   bool HasLine() const { return hasLine_; }
+  // The current line's offset in the whole input, and the offset just past the last line
+  // delivered (where what has been read ends).
+  std::uint64_t LineBegin() const { return lineBegin_; }
+  std::uint64_t ReadEnd() const { return readEnd_; }
   // Nothing is left to read: no kept start line and the reader is at its end.
   bool AtEnd() { return !keptStart_ && reader_.AtEnd(); }
 
@@ -116,6 +129,10 @@ class LineCursor {
   bool hasLine_ = false;
   bool inExchange_ = false;
   bool keptStart_ = false;
+  std::uint64_t lineBegin_ = 0;
+  std::uint64_t readEnd_ = 0;
+  std::uint64_t keptBegin_ = 0;  // the kept start line's offsets
+  std::uint64_t keptEnd_ = 0;
 };
 
 }  // namespace quillon

@@ -38,8 +38,8 @@ void ReadRun(LineCursor& cursor, ExchangeRun& run) {
   }
 }
 
-ExchangeRun ReadPiece(std::string piece) {
-  LogLineReader reader = LogLineReader::FromText(std::move(piece));
+ExchangeRun ReadPiece(std::string piece, std::uint64_t offset) {
+  LogLineReader reader = LogLineReader::FromText(std::move(piece), offset);
   LineCursor cursor(reader);
   ExchangeRun run;
   ReadRun(cursor, run);
@@ -97,8 +97,9 @@ class Placer {
   bool needsRegroup_ = false;
 };
 
-std::future<ExchangeRun> StartReading(std::string piece) {
-  return RunInBackground([text = std::move(piece)]() mutable { return ReadPiece(std::move(text)); });
+// `offset`: where the piece stands in the log.
+std::future<ExchangeRun> StartReading(std::string piece, std::uint64_t offset) {
+  return RunInBackground([text = std::move(piece), offset]() mutable { return ReadPiece(std::move(text), offset); });
 }
 
 }  // namespace
@@ -119,9 +120,12 @@ bool ReadIKEv2Exchanges(LogFile& root, LogLineReader& reader, const IKEv2ReadOpt
   // not map and unmap a fresh block for every piece.
   std::vector<std::string> spare;
   std::string piece;
+  std::uint64_t pieceOffset = 0;  // the pieces follow one another from the log's first byte
   LogLineReader::Run step;
   while ((step = reader.ReadExchangeRun(piece, options.pieceSize, options.pieceLimit)) == LogLineReader::Run::kPiece) {
-    pending.push_back(StartReading(std::move(piece)));
+    const std::uint64_t size = piece.size();
+    pending.push_back(StartReading(std::move(piece), pieceOffset));
+    pieceOffset += size;
     piece = std::string();
     if (pending.size() > workers) {
       ExchangeRun run = pending.front().get();

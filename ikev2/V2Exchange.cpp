@@ -2,6 +2,7 @@
 
 #include "ikev2/V2Payloads.h"
 #include "model/IPv4.h"
+#include "model/Summaries.h"
 
 namespace quillon {
 
@@ -50,6 +51,13 @@ bool StripTags(std::string_view& text, std::string_view opening, std::string_vie
 
 v2Message::v2Message(LineCursor& cursor, QLFolder* exchange) : QLFolder("Message", exchange) {
   SetParsed(true);
+  span_.begin = cursor.LineBegin();
+  // However the message ends, its stretch of the log is what it read.
+  struct SpanEnd {
+    LogSpan& span;
+    const LineCursor& cursor;
+    ~SpanEnd() { span.end = cursor.ReadEnd(); }
+  } spanEnd{span_, cursor};
   {
     std::string_view line = cursor.Line();
     StripToken(line, "<Message ", true);
@@ -140,6 +148,19 @@ void v2Message::ReadPayloadList(LineCursor& cursor) {
   }
 }
 
+bool v2Message::IsReceived(int direction) const {
+  const bool response = attributes_.Get("Response") == "Yes";
+  return direction == 0 ? !response : response;
+}
+
+std::string v2Message::ErrorNotification() const {
+  for (const auto& child : Children()) {
+    const auto* notify = dynamic_cast<const v2NotifyPayload*>(child.get());
+    if (notify != nullptr && notify->IsError()) return notify->NotifyType();
+  }
+  return {};
+}
+
 std::string v2Message::DetailText() const {
   std::string text;
   const auto line = [&](const char* label, Field field) {
@@ -170,6 +191,12 @@ v2Exchange::v2Exchange(LineCursor& cursor) : QLFolder("Exchange", nullptr) {
     SetParsed(false);
     return;
   }
+  span_.begin = cursor.LineBegin();
+  struct SpanEnd {
+    LogSpan& span;
+    const LineCursor& cursor;
+    ~SpanEnd() { span.end = cursor.ReadEnd(); }
+  } spanEnd{span_, cursor};
 
   // Inside the exchange the next start line ends the input for this exchange.
   struct ExchangeScope {
@@ -303,7 +330,22 @@ std::string v2Exchange::DetailText() const {
     text += value;
     text += "\r\n";
   }
+  text += SummaryText(false);
   return text;
+}
+
+std::string v2Exchange::SummaryText(bool /*withTotals*/) const {
+  if (succeeded_) return {};
+  // The side that turned the exchange down says why in an error notification: in the response
+  // to a request it refuses, or in a request of its own.
+  std::string text(kSummaryHeading);
+  for (std::size_t i = 0; i < ChildCount(); ++i) {
+    const v2Message* message = MessageAt(i);
+    if (message == nullptr) continue;
+    const std::string error = message->ErrorNotification();
+    if (!error.empty()) return text + RejectionLine(message->IsReceived(direction_), error);
+  }
+  return text + std::string(kNoResponseLine);
 }
 
 bool v2Exchange::MatchesMessage(const QLFolder& node) const {

@@ -44,6 +44,8 @@ class v2Message : public QLFolder {
 
   // Header fields: SPIs, next payload, version, type, message ID. The length is not shown.
   std::string DetailText() const override;
+  // The message's lines of the log, "<Message" to "</Message>".
+  void AppendLogSpans(std::vector<LogSpan>& out) const override { out.push_back(span_); }
   bool HasIdAddress() const override { return hasIdAddress_; }
   std::uint32_t IdAddress() const override { return idAddress_; }
   std::string InitiatorSpi() const override { return Text(kInitiatorSpi); }
@@ -62,6 +64,12 @@ class v2Message : public QLFolder {
 
   // The message stopped on its exchange's closing line: the exchange ends there too.
   bool EndedExchange() const { return endedExchange_; }
+  // The message came from the peer (a request of an inbound exchange, a response of an
+  // outbound one); `direction` is the exchange's (-1 unknown: taken as outbound).
+  bool IsReceived(int direction) const;
+  // The notify type of the message's first error notification (types 1 to 16383, as the log
+  // names them); empty when it carries none.
+  std::string ErrorNotification() const;
 
  private:
   void ReadPayloadList(LineCursor& cursor);
@@ -83,6 +91,7 @@ class v2Message : public QLFolder {
 
   PackedTexts<kFieldCount> texts_;
   AttributeMap attributes_;
+  LogSpan span_;
   bool hasIdAddress_ = false;
   std::uint32_t idAddress_ = 0;
   bool endedExchange_ = false;
@@ -93,8 +102,15 @@ class v2Exchange : public QLFolder {
   // Skips lines up to the next start line "<Exchange" and reads the exchange that begins there.
   explicit v2Exchange(LineCursor& cursor);
 
-  // "Exchange #serial" and the attributes of the exchange (the tunnel addresses excepted).
+  // "Exchange #serial" and the attributes of the exchange (the tunnel addresses excepted); for
+  // a failed exchange, the summary.
   std::string DetailText() const override;
+  // A failed exchange: who rejected it (the first error notification, and whether it came
+  // from the peer or went to it), else that the peer did not answer. Empty otherwise.
+  std::string SummaryText(bool withTotals) const override;
+  // The exchange's lines of the log, "<Exchange" to "</Exchange>": its messages and what the
+  // log says about the exchange around them.
+  void AppendLogSpans(std::vector<LogSpan>& out) const override { out.push_back(span_); }
   bool IsComplete() const override { return succeeded_; }
   // Same IKE SA: an initiator SPI or first SPI of the other node equals one of ours.
   bool MatchesMessage(const QLFolder& node) const override;
@@ -150,6 +166,7 @@ class v2Exchange : public QLFolder {
   std::uint32_t tunnelLocal_ = 0;
   std::uint32_t tunnelPeer_ = 0;
   mutable std::optional<CalendarTime> startTime_;
+  LogSpan span_;
   bool startFound_ = false;
 };
 

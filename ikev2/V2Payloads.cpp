@@ -1,6 +1,7 @@
 #include "ikev2/V2Payloads.h"
 
 #include <algorithm>
+#include <cctype>
 
 #include "model/IPv4.h"
 
@@ -178,6 +179,42 @@ v2NotifyPayload::v2NotifyPayload(LineCursor& cursor) : v2Payload(cursor, true) {
     SetName(Name() + " (" + ShortenText(type) + ")");
   }
   if (Contains(type, "Invalid SPI")) Attribute("SPI");
+}
+
+namespace {
+
+// The error notify types of IKEv2 (RFC 7296 and the RFCs that added to it, types 1 to 16383)
+// with letters and digits only. The daemon writes the names for people, in its own case and
+// spacing ("No proposal chosen", "Invalid KE payload", "TS unacceptable"); they are compared in
+// this form.
+constexpr std::string_view kErrorNotifyTypes[] = {
+    "UNSUPPORTEDCRITICALPAYLOAD", "INVALIDIKESPI", "INVALIDMAJORVERSION", "INVALIDSYNTAX", "INVALIDMESSAGEID",
+    "INVALIDSPI", "NOPROPOSALCHOSEN", "INVALIDKEPAYLOAD", "AUTHENTICATIONFAILED", "SINGLEPAIRREQUIRED",
+    "NOADDITIONALSAS", "INTERNALADDRESSFAILURE", "FAILEDCPREQUIRED", "TSUNACCEPTABLE", "INVALIDSELECTORS",
+    "UNACCEPTABLEADDRESSES", "UNEXPECTEDNATDETECTED", "USEASSIGNEDHOA", "TEMPORARYFAILURE", "CHILDSANOTFOUND",
+    "INVALIDGROUPID", "AUTHORIZATIONFAILED", "STATENOTFOUND", "TSMAXQUEUE"};
+constexpr unsigned kLastErrorNotifyType = 16383;
+
+}  // namespace
+
+bool v2NotifyPayload::IsError() const {
+  const std::string type = Value("Type");
+  std::string key;
+  bool digits = !type.empty();
+  for (const char c : type) {
+    const auto u = static_cast<unsigned char>(c);
+    if (std::isalnum(u) != 0) key += static_cast<char>(std::toupper(u));
+    if (std::isdigit(u) == 0) digits = false;
+  }
+  if (digits) {
+    // A number: an error below the status types. Long digit runs are far beyond them.
+    if (type.size() > 5) return false;
+    const unsigned value = static_cast<unsigned>(std::stoul(type));
+    return value >= 1 && value <= kLastErrorNotifyType;
+  }
+  for (const std::string_view error : kErrorNotifyTypes)
+    if (key == error) return true;
+  return false;
 }
 
 std::string v2NotifyPayload::SpiText() const {

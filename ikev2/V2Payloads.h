@@ -91,6 +91,11 @@ class v2NotifyPayload : public v2Payload {
   explicit v2NotifyPayload(LineCursor& cursor);
   // Only an INVALID_SPI notify names an SPI worth filtering by.
   std::string SpiText() const override;
+  // The notify type as the log writes it ("No proposal chosen"), or its number.
+  std::string NotifyType() const { return Value("Type"); }
+  // The type is an error (1 to 16383): named by one of the error types of IKEv2, or numbered so.
+  // Status types (16384 on: NAT detection, rekey, cookies) are not.
+  bool IsError() const;
 };
 
 class v2CertReqPayload : public v2Payload {

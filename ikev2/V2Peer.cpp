@@ -1,6 +1,7 @@
 #include "ikev2/V2Peer.h"
 
 #include "model/IPv4.h"
+#include "model/Summaries.h"
 
 namespace quillon {
 
@@ -37,7 +38,35 @@ std::string V2Tunnel::DetailText() const {
   return "Tunnel per interface\r\n\r\nLocal IP:\t" + FormatIPv4(local_) + "\r\nPeer IP:\t" + FormatIPv4(peer_) + "\r\n";
 }
 
+namespace {
+
+std::uint32_t FailedExchanges(const QLFolder& tunnel) {
+  std::uint32_t failed = 0;
+  for (const auto& exchange : tunnel.Children())
+    if (!exchange->IsComplete()) ++failed;
+  return failed;
+}
+
+}  // namespace
+
+std::string V2Tunnel::SummaryText(bool /*withTotals*/) const { return FailedNegotiationsLine(FailedExchanges(*this)); }
+
 // ---- V2Peer ---------------------------------------------------------------------------------
+
+std::string V2Peer::DetailText() const {
+  std::string text = "IKEv2 Peer\r\n";
+  const std::string summary = SummaryText(true);
+  if (!summary.empty()) text += "\r\nSummary:\r\n" + summary;
+  return text;
+}
+
+std::string V2Peer::SummaryText(bool withTotals) const { return TunnelSummaries(*this, withTotals); }
+
+std::string V2Peer::CollectFailureReasons() const {
+  std::uint32_t failed = 0;
+  for (const auto& tunnel : Children()) failed += FailedExchanges(*tunnel);
+  return FailedNegotiationsLine(failed);
+}
 
 V2Peer::V2Peer(std::string caption, std::unique_ptr<QLFolder> firstExchange)
     : QLFolder(std::move(caption), nullptr) {

@@ -28,6 +28,9 @@ class V2Tunnel : public QLFolder {
   void AddExchange(std::unique_ptr<QLFolder> exchange);
 
   std::string DetailText() const override;
+  // The number of failed exchanges, when there are any (shown by the peer, under the tunnel's
+  // name).
+  std::string SummaryText(bool withTotals) const override;
   void AddChild(std::unique_ptr<QLFolder> exchange) override { AddExchange(std::move(exchange)); }
   // An empty IKEv2 tunnel for the regrouping's merged peers.
   std::unique_ptr<QLFolder> NewTunnel(std::uint32_t local, std::uint32_t peer) const override {
@@ -62,7 +65,12 @@ class V2Peer : public QLFolder {
   // Places the exchange in the tunnel of its tunnel addresses, creating the tunnel if needed.
   void AddExchange(std::unique_ptr<QLFolder> exchange);
 
-  std::string DetailText() const override { return "IKEv2 Peer\r\n"; }
+  // "IKEv2 Peer", then the statistics of its tunnels when there are any.
+  std::string DetailText() const override;
+  // Each tunnel's statistics under its name, as an IKEv1 peer gives them.
+  std::string SummaryText(bool withTotals) const override;
+  // The statistics of all its tunnels together (the log root lists them under the peer).
+  std::string CollectFailureReasons() const override;
   // Keeps the tunnels in ascending (local, peer) order, the address-less tunnel last.
   void AddChild(std::unique_ptr<QLFolder> tunnel) override;
   std::uint32_t PeerAddress() const override { return address_; }
