@@ -7,11 +7,13 @@
 #include <utility>
 #include <vector>
 
+#include <QFile>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QScrollBar>
 #include <QStyleOptionViewItem>
 #include <QSplitter>
+#include <QTabWidget>
 #include <QTreeView>
 
 #include "app/LogTreeModel.h"
@@ -21,6 +23,7 @@
 #include "model/Background.h"
 #include "model/CalendarTime.h"
 #include "model/IPv4.h"
+#include "model/LogLines.h"
 
 namespace quillon {
 
@@ -110,6 +113,8 @@ CQuillonView::CQuillonView(CQuillonDoc& document, QWidget* parent)
       model_(new LogTreeModel(this)),
       tree_(new QTreeView),
       text_(new TextPane),
+      logLines_(new TextPane),
+      tabs_(new QTabWidget),
       splitter_(new QSplitter(Qt::Horizontal)) {
   tree_->setModel(model_);
   tree_->setHeaderHidden(true);
@@ -121,8 +126,16 @@ CQuillonView::CQuillonView(CQuillonDoc& document, QWidget* parent)
   tree_->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
   tree_->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
 
+  // The detail text, and beside it the lines of the log the node was read from: the daemon's
+  // own messages between packets are there and nowhere else.
+  tabs_->setDocumentMode(true);
+  tabs_->addTab(text_, QStringLiteral("Detail text"));
+  tabs_->addTab(logLines_, QStringLiteral("Log lines"));
+  logLines_->setPlaceholderText(
+      QStringLiteral("Select a packet or a negotiation to see the lines of the log it was read from."));
+
   splitter_->addWidget(tree_);
-  splitter_->addWidget(text_);
+  splitter_->addWidget(tabs_);
   splitter_->setChildrenCollapsible(false);
   splitter_->setStretchFactor(0, 0);  // the tree keeps its width when the window grows
   splitter_->setStretchFactor(1, 1);
@@ -135,6 +148,7 @@ CQuillonView::CQuillonView(CQuillonDoc& document, QWidget* parent)
   layout->addWidget(splitter_);
 
   connect(tree_->selectionModel(), &QItemSelectionModel::currentChanged, this, &CQuillonView::OnCurrentChanged);
+  connect(tabs_, &QTabWidget::currentChanged, this, &CQuillonView::ShowLogLines);
 }
 
 CQuillonView::~CQuillonView() {
@@ -149,12 +163,15 @@ void CQuillonView::ShowLog() {
     criteriaPath_ = document_.Path();
   }
   model_->SetLog(document_.Log());
+  lineIndex_.reset();
   text_->ShowText({});
   if (!treeWidthChosen_ && model_->Log() != nullptr) {
     // As wide as the captions need, unless that leaves the text pane too little of the window.
     const int most = std::max(kTreeWidth, window()->width() * 3 / 5);
     SetTreeWidth(std::clamp(WidthForNegotiationCaptions(), kTreeWidth, most));
   }
+  logLines_->ShowText({});
+  linesShown_ = false;
   MakeFirstPeerVisible();
   emit SelectionChanged();
 }
@@ -226,7 +243,30 @@ void CQuillonView::OnCurrentChanged() {
     text_->ShowText(QString::fromLatin1(node->DetailText()));
     emit StatusMessage(QString::fromLatin1(node->Path()));
   }
+  linesShown_ = false;
+  ShowLogLines();
   emit SelectionChanged();
+}
+
+void CQuillonView::ShowLogLines() {
+  if (tabs_->currentWidget() != logLines_) return;
+  const QLFolder* node = SelectedNode();
+  if (linesShown_ && linesShownFor_ == node) return;
+  linesShown_ = true;
+  linesShownFor_ = node;
+  const std::vector<LogSpan> spans = node != nullptr ? LogSpansOf(*node) : std::vector<LogSpan>();
+  if (spans.empty() || document_.Path().isEmpty()) {
+    logLines_->ShowText({});
+    tabs_->setTabToolTip(1, {});
+    return;
+  }
+  if (!lineIndex_) lineIndex_ = std::make_unique<LogLineIndex>(QFile::encodeName(document_.Path()).toStdString());
+  bool cut = false;
+  QString text = QString::fromLatin1(lineIndex_->Text(spans, kMaxLogLinesBytes, &cut));
+  if (cut) text += QStringLiteral("\n[... the rest is not shown: more than 4 MB of the log ...]\n");
+  logLines_->ShowText(text);
+  const LineRange lines = Overall(lineIndex_->Lines(spans));
+  tabs_->setTabToolTip(1, QStringLiteral("Lines %1 to %2 of the log").arg(lines.first).arg(lines.last));
 }
 
 void CQuillonView::Copy() { text_->CopyToClipboard(); }

@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <future>
+#include <memory>
 
 #include <QString>
 #include <QWidget>
@@ -13,11 +14,13 @@
 #include "model/TreeSearch.h"
 
 class QSplitter;
+class QTabWidget;
 class QTreeView;
 
 namespace quillon {
 
 class CQuillonDoc;
+class LogLineIndex;
 class LogTreeModel;
 class MessageSink;
 class NameResolver;
@@ -39,6 +42,8 @@ class CQuillonView : public QWidget {
   bool IsTreeWidthChosen() const { return treeWidthChosen_; }
   // The width the tree needs to show its rows down to the negotiations without cutting them.
   int WidthForNegotiationCaptions() const;
+  // The most of the log a node's "Log lines" tab shows.
+  static constexpr std::size_t kMaxLogLinesBytes = std::size_t{4} << 20;
 
   CQuillonView(CQuillonDoc& document, QWidget* parent = nullptr);
   ~CQuillonView() override;
@@ -93,6 +98,11 @@ class CQuillonView : public QWidget {
 
   QTreeView* Tree() const { return tree_; }
   TextPane* Text() const { return text_; }
+  // The selected packet's or negotiation's lines of the log, exactly as the file has them; read
+  // from the file while its tab is shown.
+  TextPane* LogLines() const { return logLines_; }
+  // The detail text and "Log lines" tabs beside the tree.
+  QTabWidget* Tabs() const { return tabs_; }
   LogTreeModel* Model() const { return model_; }
   QSplitter* Splitter() const { return splitter_; }
 
@@ -109,11 +119,15 @@ class CQuillonView : public QWidget {
   void MakeFirstPeerVisible();
   void SelectMatch();
   void SetTreeWidth(int width);
+  // Fills the "Log lines" tab for the selected node when the tab is shown.
+  void ShowLogLines();
 
   CQuillonDoc& document_;
   LogTreeModel* model_;
   QTreeView* tree_;
   TextPane* text_;
+  TextPane* logLines_;
+  QTabWidget* tabs_;
   QSplitter* splitter_;
   Narrowing narrowing_;
   SearchState search_;
@@ -122,6 +136,10 @@ class CQuillonView : public QWidget {
   // of the narrowing's time. Done before the next narrowing and before the view goes.
   std::future<bool> disposal_;
   bool treeWidthChosen_ = false;
+  // The line index of the open log, made when lines are first shown.
+  std::unique_ptr<LogLineIndex> lineIndex_;
+  const QLFolder* linesShownFor_ = nullptr;
+  bool linesShown_ = false;
 };
 
 }  // namespace quillon

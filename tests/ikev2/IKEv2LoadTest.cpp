@@ -11,6 +11,7 @@
 #include "cli/TreePrinter.h"
 #include "ikev2/V2Peer.h"
 #include "model/IPv4.h"
+#include "model/LogLines.h"
 #include "tests/ikev2/V2TestLogs.h"
 
 namespace quillon {
@@ -55,6 +56,12 @@ std::string ReadFile(const std::string& path) {
 }
 
 using Texts = std::vector<std::string>;
+
+// The stretches of the log every node was read from, depth first.
+void AppendSpans(const QLFolder& node, std::string& out) {
+  for (const LogSpan& span : LogSpansOf(node)) out += std::to_string(span.begin) + "-" + std::to_string(span.end) + " ";
+  for (const auto& child : node.Children()) AppendSpans(*child, out);
+}
 
 TEST(IKEv2Load, GroupsExchangesByPeerTextAndTunnel) {
   const std::vector<Msg> m = RequestAndResponse();
@@ -303,7 +310,9 @@ TEST(IKEv2Load, PiecesReadApartGiveTheTreeOfOnePiece) {
     LogFile root;
     LogLineReader reader = LogLineReader::FromText(text);
     ReadIKEv2Log(root, reader, options);
-    return cli::TextTree(root, {false, true}) + (root.IsWrongFormat() ? "wrong format" : "");
+    std::string spans;
+    AppendSpans(root, spans);
+    return cli::TextTree(root, {false, true}) + spans + (root.IsWrongFormat() ? "wrong format" : "");
   };
   for (const std::string& log : logs) {
     const std::string whole = tree(log, {std::size_t{1} << 40, std::size_t{1} << 40, 1});
@@ -311,6 +320,52 @@ TEST(IKEv2Load, PiecesReadApartGiveTheTreeOfOnePiece) {
     EXPECT_EQ(tree(log, {1, std::size_t{1} << 40, 3}), whole);  // a piece per exchange
     EXPECT_EQ(tree(log, {700, std::size_t{1} << 40, 2}), whole);
     EXPECT_EQ(tree(log, {1, 200, 2}), whole);  // most stretches too long to cut: read in place
+  }
+}
+
+TEST(IKEv2Load, FailedExchangesSayWhoRejectedThem) {
+  const std::string noProposal = v2test::PayloadXml("Notify", "<Type>No proposal chosen</Type>\n");
+  const std::string rekey = v2test::PayloadXml("Notify", "<Type>Rekey SA</Type>\n");
+  const auto attrs = [](const std::string& status, const std::string& dir) {
+    return "final_status=\"" + status + "\" Type=\"Initial\" serial=\"5\" Dir=\"" + dir + "\"";
+  };
+  struct Case {
+    const char* what;
+    std::string attributes;
+    std::vector<Msg> messages;
+    std::string summary;
+  };
+  const std::string heading = "\r\n\r\nSummary:\r\n";
+  for (const Case& c : {
+           Case{"the peer's answer refuses", attrs("failed", "Outbound"), RequestAndResponse("", noProposal),
+                heading + "Rejected by peer: No proposal chosen"},
+           Case{"our answer refuses", attrs("failed", "Inbound"), RequestAndResponse("", noProposal),
+                heading + "Rejected by local host: No proposal chosen"},
+           Case{"no answer", attrs("timeout", "Outbound"), {RequestAndResponse()[0]}, heading + "No response from peer"},
+           Case{"a status notification refuses nothing", attrs("failed", "Outbound"), RequestAndResponse("", rekey),
+                heading + "No response from peer"},
+           Case{"a completed exchange has no summary", attrs("success", "Outbound"), RequestAndResponse("", noProposal), ""},
+       }) {
+    LogFile root;
+    const std::string text = ExchangeXml(c.attributes, "192.168.7.1", c.messages) +
+                             ExchangeXml(Attrs("6"), "192.168.7.1", RequestAndResponse());
+    ASSERT_TRUE(Load(root, text) || true);
+    const QLFolder& tunnel = *root.Child(0)->Child(0);
+    const std::string detail = tunnel.Child(0)->DetailText();
+    EXPECT_EQ(detail.substr(detail.size() - c.summary.size()), c.summary) << c.what;
+    EXPECT_EQ(detail.find("Summary:") == std::string::npos, c.summary.empty()) << c.what;
+    // Peer and log count the failed exchanges as IKEv1 peers and logs do.
+    const std::string failed = c.summary.empty() ? "" : "Number of failed negotiations\t\t\t\t1\r\n";
+    EXPECT_EQ(root.Child(0)->DetailText(), "IKEv2 Peer\r\n" + (failed.empty() ? "" : "\r\nSummary:\r\n" + failed)) << c.what;
+    EXPECT_EQ(root.DetailText(), "LogFile\r\n" + (failed.empty() ? "" : "\r\nSummary:\r\n\r\n192.168.7.1\r\n" + failed + "\r\n"))
+        << c.what;
+    // Each message's stretch of the log is its element; the exchange's, its whole element.
+    const QLFolder& exchange = *tunnel.Child(1);
+    const std::size_t start = text.find("<Exchange", 1);
+    EXPECT_EQ(LogSpansOf(exchange), (std::vector<LogSpan>{{start, text.size()}}));
+    const std::size_t message = text.find("\t<Message", start);
+    EXPECT_EQ(LogSpansOf(*exchange.Child(0)),
+              (std::vector<LogSpan>{{message, text.find("</Message>\n", message) + 11}}));
   }
 }
 

@@ -16,6 +16,7 @@
 #include "ikev1/log/DebugLogReader.h"
 #include "ikev1/log/ReadIKEv1Log.h"
 #include "model/LogFile.h"
+#include "model/LogLines.h"
 
 namespace quillon {
 namespace {
@@ -27,12 +28,21 @@ std::string ReadFile(const std::string& path) {
 
 std::string Sample(const char* name) { return ReadFile(std::string(QUILLON_SOURCE_DIR) + "/examples/" + name); }
 
-// Every node's name, caption and detail text, and the restart text the load ends with.
+// The stretches of the log every node was read from, depth first.
+void AppendSpans(const QLFolder& node, std::string& out) {
+  for (const LogSpan& span : LogSpansOf(node)) out += std::to_string(span.begin) + "-" + std::to_string(span.end) + " ";
+  for (const auto& child : node.Children()) AppendSpans(*child, out);
+}
+
+// Every node's name, caption, detail text and stretches of the log, and the restart text the
+// load ends with.
 std::string Tree(const std::string& text, const IKEv1ReadOptions& options) {
   LogFile root;
   DebugLogReader reader = DebugLogReader::FromText(text);
   ReadIKEv1Log(root, reader, options);
-  return cli::TextTree(root, {false, true}) + "restart text: " + reader.RestartText();
+  std::string spans;
+  AppendSpans(root, spans);
+  return cli::TextTree(root, {false, true}) + spans + "restart text: " + reader.RestartText();
 }
 
 constexpr IKEv1ReadOptions kOneReader{0, 1};
@@ -117,7 +127,9 @@ TEST(PieceLoad, FileReadInPiecesGivesTheTreeOfOneReader) {
   std::uint64_t lastProgress = 0;
   reader.SetProgress([&lastProgress](std::uint64_t bytes) { lastProgress = bytes; });
   ReadIKEv1Log(root, reader, {4096, 2});
-  EXPECT_EQ(cli::TextTree(root, {false, true}) + "restart text: " + reader.RestartText(), Tree(sample, kOneReader));
+  std::string spans;
+  AppendSpans(root, spans);
+  EXPECT_EQ(cli::TextTree(root, {false, true}) + spans + "restart text: " + reader.RestartText(), Tree(sample, kOneReader));
   EXPECT_EQ(lastProgress, sample.size());
   std::filesystem::remove(path);
 }

@@ -8,9 +8,11 @@
 #include <string>
 #include <vector>
 
+#include "cli/TreePrinter.h"
 #include "ikev1/negotiation/Exchange.h"
 #include "ikev1/negotiation/Tunnel.h"
 #include "model/LogFile.h"
+#include "model/TreeRules.h"
 #include "tests/ikev1/negotiation/NegotiationLog.h"
 
 namespace quillon {
@@ -224,6 +226,70 @@ TEST(DiagnosisTest, LogSummaryListsThePeersWithFailures) {
   EXPECT_EQ(root->DetailText(), "LogFile\r\n\r\nSummary:\r\n\r\n10.0.0.1\r\n" + kRepeatedLabel + "1\r\n\r\n10.0.0.3\r\n" +
                                     kFailedLabel + "1\r\nNumber of informational NO-PROPOSAL-CHOSEN\t\t1\r\n\r\n");
   EXPECT_EQ(Load(MainModeLog(6))->DetailText(), "LogFile\r\n");
+}
+
+TEST(DiagnosisTest, FailedNegotiationsNameWhoRejectedThem) {
+  // Main mode packets 1 to 5 from 12:00:01 on; quick mode packets 1 and 2 at 12:00:10; then
+  // the informational exchange of the case, with the negotiations' cookie unless it says not.
+  const std::string mainMode = MainModeLog(5);
+  const std::string quickMode = QuickMode({"5a 5a 5a 5a", "12:00:10", kNetA, kNetB, "11 11 11 11", "22 22 22 22", 2});
+  struct Case {
+    const char* what;
+    std::string log;
+    std::string mainModeLine, quickModeLine;
+  };
+  Packet otherCookie = Informational(false, NotifyBlock("00 10"), "12:00:30");
+  otherCookie.cookie = "0e 0e 0e 0e 0e 0e 0e 0e";
+  Packet otherTunnel = Informational(false, NotifyBlock("00 10"), "12:00:30");
+  otherTunnel.tunnel = "TunnelLocalIP:c0a80001,TunnelPeerIP:c0a80002";
+  const std::string noResponse = "No response from peer";
+  for (const Case& c : {
+           Case{"the peer's PAYLOAD-MALFORMED 29 s on", mainMode + Text(Informational(false, NotifyBlock("00 10"), "12:00:30")),
+                "Rejected by peer: PAYLOAD-MALFORMED", ""},
+           Case{"... logged under another tunnel of the peer", mainMode + Text(otherTunnel),
+                "Rejected by peer: PAYLOAD-MALFORMED", ""},
+           Case{"120 s on is still the answer", mainMode + Text(Informational(false, NotifyBlock("00 10"), "12:02:01")),
+                "Rejected by peer: PAYLOAD-MALFORMED", ""},
+           Case{"121 s on is too late", mainMode + Text(Informational(false, NotifyBlock("00 10"), "12:02:02")),
+                noResponse, ""},
+           Case{"another negotiation's error", mainMode + Text(otherCookie), noResponse, ""},
+           Case{"a status notification rejects nothing",
+                mainMode + Text(Informational(false, NotifyBlock("60 00"), "12:00:30")), noResponse, ""},
+           Case{"the local host refuses the quick mode; the earliest error wins",
+                mainMode + quickMode + Text(Informational(true, NotifyBlock("00 0e"), "12:00:11")) +
+                    Text(Informational(false, NotifyBlock("00 12"), "12:00:12")),
+                "Rejected by local host: NO-PROPOSAL-CHOSEN", "Rejected by local host: NO-PROPOSAL-CHOSEN"},
+       }) {
+    auto root = Load(c.log);
+    const QLFolder& peer = *root->Child(0);
+    const QLFolder& tunnel = *peer.Child(peer.ChildCount() - 1);  // the one without addresses
+    EXPECT_EQ(tunnel.Child(0)->DetailText(), "Main Mode\r\n\r\nLocal host ==> Remote peer(10.0.0.1)" + kHeading + c.mainModeLine)
+        << c.what;
+    if (!c.quickModeLine.empty()) {
+      EXPECT_EQ(tunnel.Child(1)->SummaryText(false), kHeading + c.quickModeLine) << c.what;
+    }
+  }
+
+  // Aggressive mode gains the summary main mode has.
+  Packet aggressive;
+  aggressive.keyword = "create_packet1aggressive:";
+  EXPECT_EQ(TunnelOf(*Load(Text(aggressive))).Child(0)->DetailText(), "Aggresive Mode\r\n" + kHeading + noResponse);
+}
+
+TEST(DiagnosisTest, PeersHoldingFailedNegotiationsAreMarked) {
+  Packet tunnelled = MainModePacket(1, "12:00:00", "0d 0d 0d 0d 0d 0d 0d 0d");
+  tunnelled.peer = "0a000003";
+  tunnelled.tunnel = "TunnelLocalIP:c0a80001,TunnelPeerIP:c0a80002";
+  auto root = Load(MainModeLog(6) + MainModeLog(5, "0a000002", "0c 0c 0c 0c 0c 0c 0c 0c") + Text(tunnelled));
+  ASSERT_EQ(Names(*root), (Texts{"10.0.0.1", "10.0.0.2", "10.0.0.3"}));
+  EXPECT_EQ(StateIconIndex(*root->Child(0)), kIconNone);
+  EXPECT_EQ(StateIconIndex(*root->Child(1)), kIconPeerInTrouble);
+  EXPECT_EQ(StateIconIndex(*root->Child(2)), kIconPeerInTrouble);  // below a tunnel row
+  const std::string json = cli::JsonTree(*root, {});
+  EXPECT_NE(json.find("{\"name\": \"10.0.0.2\", \"caption\": \"10.0.0.2\", \"complete\": false, \"icon\": 17"),
+            std::string::npos);
+  EXPECT_NE(json.find("{\"name\": \"10.0.0.1\", \"caption\": \"10.0.0.1\", \"complete\": false, \"icon\": 0"),
+            std::string::npos);
 }
 
 }  // namespace
