@@ -12,12 +12,14 @@
 #include <QSettings>
 #include <QTest>
 #include <QTextCursor>
+#include <QTabWidget>
 #include <QTimer>
 #include <QTreeView>
 #include <QUrl>
 
 #include "AppTestSupport.h"
 #include "app/LogTreeModel.h"
+#include "app/QuillonView.h"
 #include "app/TextPane.h"
 #include "model/IPv4.h"
 
@@ -110,6 +112,36 @@ TEST_F(MainFrameTest, SelectingANodeShowsItsTextAndPathAndNewEmptiesTheWindow) {
   EXPECT_TRUE(Text().toPlainText().isEmpty());
   EXPECT_FALSE(Enabled(Command::kRefresh));
   EXPECT_FALSE(Enabled(Command::kDeletePeer));
+}
+
+TEST_F(MainFrameTest, LogLinesTabShowsTheLinesOfTheLogTheNodeWasReadFrom) {
+  f.dialogs.answer = FrameFixture::Example("gateway-day.ilx");
+  f.Trigger(Command::kOpen);
+  ASSERT_TRUE(f.document->IsLoaded());
+  const std::string peer = "IKE debugging info\\192.168.50.2";
+  // The peer holds the failed main mode: its row carries the red "!".
+  EXPECT_FALSE(Model().data(Model().IndexOf(f.FindByPath(peer)), Qt::DecorationRole).isNull());
+  CQuillonView& view = *f.frame->View();
+  f.SelectPath(peer + "\\0.0.0.0 <=> 0.0.0.0\\Info PAYLOAD-MALFORMED");
+  EXPECT_TRUE(view.LogLines()->toPlainText().isEmpty()) << "read only when the tab is shown";
+  view.Tabs()->setCurrentWidget(view.LogLines());
+  // The received packet's debug record, its blocks, and the gateway's own words after it.
+  const QString lines = view.LogLines()->toPlainText();
+  EXPECT_TRUE(lines.startsWith("##### BEGIN PACKET DEBUG #####\n\tReceived:")) << lines.toStdString();
+  EXPECT_TRUE(lines.endsWith("192.168.50.2 rejected packet 5: check the pre-shared key on both sides\n\n"))
+      << lines.toStdString();
+  EXPECT_EQ(view.Tabs()->tabToolTip(1), "Lines 3572 to 3610 of the log");
+  EXPECT_TRUE(view.Text()->toPlainText().startsWith("Notify\n")) << "the detail text stays in its tab";
+  if (const QByteArray shot = qgetenv("QUILLON_SCREENSHOT"); !shot.isEmpty()) {
+    f.frame->resize(1280, 760);
+    f.ShowActive();
+    Tree().expand(Model().IndexOf(f.FindByPath(peer)));
+    view.LogLines()->moveCursor(QTextCursor::End);  // down to the gateway's own words
+    f.frame->grab().save(QString::fromLocal8Bit(shot));
+  }
+  // A node that was not read from lines of its own shows none.
+  f.SelectPath(peer);
+  EXPECT_TRUE(view.LogLines()->toPlainText().isEmpty());
 }
 
 TEST_F(MainFrameTest, CopyTakesAllTextOrTheSelectionThenClearsIt) {
