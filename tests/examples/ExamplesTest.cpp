@@ -160,7 +160,18 @@ TEST_F(GatewayDayTest, FailuresAndTroubleAreTheOnesWrittenIntoTheDay) {
     if (mm->IsRestart()) continue;
     EXPECT_EQ(mm->ChildCount(), 3u);
     for (const auto& message : mm->Children()) EXPECT_EQ(message->Name().rfind("MM packet 1 (", 0), 0u);
+    EXPECT_TRUE(Has(mm->DetailText(), "Summary:\r\nNo response from peer"));
   }
+  // The others were answered: a pre-shared key mismatch, a proposal the gateway refused, and
+  // quick-mode identities the peer refused.
+  std::multiset<std::string> rejected;
+  for (const char* peer : {"192.168.50.2", "203.0.113.77"})
+    for (const Exchange* exchange : Exchanges(Peer(peer)))
+      if (const std::string text = exchange->DetailText(); Has(text, "\r\nRejected by "))
+        rejected.insert(exchange->Name() + ": " + text.substr(text.find("\r\nRejected by ") + 2));
+  EXPECT_EQ(rejected, (std::multiset<std::string>{"Main Mode: Rejected by peer: PAYLOAD-MALFORMED",
+                                                  "Main Mode: Rejected by local host: NO-PROPOSAL-CHOSEN",
+                                                  "QuickMode: Rejected by peer: INVALID-ID-INFORMATION"}));
 
   // The diagnosis (its rules are pinned down on small logs): branch A's peer deletes one SA
   // twice; branch B deletes a new SA 21 seconds after its quick mode began, in one tunnel, and
