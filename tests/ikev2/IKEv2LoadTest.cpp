@@ -349,7 +349,7 @@ TEST(IKEv2Load, FailedExchangesSayWhoRejectedThem) {
     LogFile root;
     const std::string text = ExchangeXml(c.attributes, "192.168.7.1", c.messages) +
                              ExchangeXml(Attrs("6"), "192.168.7.1", RequestAndResponse());
-    ASSERT_TRUE(Load(root, text) || true);
+    Load(root, text);
     const QLFolder& tunnel = *root.Child(0)->Child(0);
     const std::string detail = tunnel.Child(0)->DetailText();
     EXPECT_EQ(detail.substr(detail.size() - c.summary.size()), c.summary) << c.what;

@@ -3,6 +3,7 @@
 // daemon's own messages between packets are shown with the packet before them.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <string>
