@@ -2,6 +2,7 @@
 
 #include <string_view>
 
+#include "model/TreeRules.h"
 #include "model/VisibleWalk.h"
 
 namespace quillon {
@@ -66,17 +67,6 @@ bool PassesAddress(QLFolder& peer, const std::string& ip) {
   return CaptionNamesAddress(peer.Caption(), ip) || AnyChildMatchesUserDetail(peer, ip) || KeepTunnelsEndingAt(peer, ip);
 }
 
-// "Failed" on a shown child of the peer, or on a negotiation of one of its tunnels (the
-// " Failed!" of a negotiation that did not complete).
-bool HasFailedNegotiation(const QLFolder& peer) {
-  return !ForEachVisibleChild(peer, [](const QLFolder& child) {
-    const std::string label = child.Caption();
-    if (Contains(label, "Failed")) return false;
-    if (!IsTunnelLabel(label)) return true;
-    return ForEachVisibleChild(child, [](const QLFolder& exchange) { return !Contains(exchange.Caption(), "Failed"); });
-  });
-}
-
 bool HasVisibleChild(const QLFolder& node) {
   return !ForEachVisibleChild(node, [](const QLFolder&) { return false; });
 }
@@ -124,7 +114,7 @@ void Narrow(LogFile& root, KeepPeerTest keepPeer, KeepExchangeTest keepExchange,
 
 bool KeepPeer(const FilterCriteria& criteria, QLFolder& peer) {
   if (criteria.ipOn && !PassesAddress(peer, criteria.ipText)) return false;
-  if (criteria.failedPeersOn && !HasFailedNegotiation(peer)) return false;
+  if (criteria.failedPeersOn && !HoldsFailedNegotiation(peer)) return false;
   if (criteria.userNameOn && !AnyChildMatchesUserName(peer, criteria.userNameText)) return false;
   return true;
 }

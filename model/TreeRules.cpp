@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "model/VisibleWalk.h"
+
 namespace quillon {
 
 namespace {
@@ -19,14 +21,14 @@ void AppendVisible(const QLFolder& node, std::vector<QLFolder*>& out) {
 }  // namespace
 
 bool HoldsFailedNegotiation(const QLFolder& peer) {
-  for (const QLFolder* child : VisibleChildren(peer)) {
-    const std::string caption = child->Caption();
-    if (Contains(caption, "Failed")) return true;
-    if (!Contains(caption, " <=> ")) continue;
-    for (const QLFolder* below : VisibleChildren(*child))
-      if (Contains(below->Caption(), "Failed")) return true;
-  }
-  return false;
+  // "Failed" on a shown child of the peer, or on a shown child of one of its tunnel rows (a
+  // tunnel is shown with its two addresses joined by " <=> "; no other caption holds that).
+  return !ForEachVisibleChild(peer, [](const QLFolder& child) {
+    const std::string label = child.Caption();
+    if (Contains(label, "Failed")) return false;
+    if (!Contains(label, " <=> ")) return true;
+    return ForEachVisibleChild(child, [](const QLFolder& exchange) { return !Contains(exchange.Caption(), "Failed"); });
+  });
 }
 
 int StateIconIndex(const QLFolder& node) {

@@ -97,9 +97,10 @@ TEST(CliNarrowingTest, FindPrintsTheMatchesAndTheirAncestors) {
   EXPECT_EQ(run.status, 0);
   const std::string& json = run.out;
   EXPECT_EQ(json.rfind("{\"name\": \"IKE debugging info\"", 0), 0u);
-  // The root and the peer carry "match" too; the peer's own text names the failure.
+  // The root and the peer carry "match" too; the peer's own text names the failure (and its
+  // icon says it holds failed negotiations).
   EXPECT_NE(json.find("\"icon\": 0, \"match\": false, \"children\""), std::string::npos);
-  EXPECT_NE(json.find("{\"name\": \"203.0.113.77\", \"caption\": \"203.0.113.77\", \"complete\": false, \"icon\": 0, "
+  EXPECT_NE(json.find("{\"name\": \"203.0.113.77\", \"caption\": \"203.0.113.77\", \"complete\": false, \"icon\": 17, "
                       "\"match\": true"),
             std::string::npos);
   EXPECT_EQ(json.find("198.51.100.40"), std::string::npos);
