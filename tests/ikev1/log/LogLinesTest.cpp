@@ -12,6 +12,7 @@
 
 #include "cli/TreePrinter.h"
 #include "ikev1/log/DebugLogReader.h"
+#include "ikev1/log/ReadIKEv1Log.h"
 #include "model/LogFile.h"
 #include "model/LogLines.h"
 #include "tests/ikev1/negotiation/NegotiationLog.h"
@@ -38,7 +39,7 @@ class TempLog {
 std::unique_ptr<LogFile> LoadFile(const std::string& path) {
   auto root = std::make_unique<LogFile>();
   DebugLogReader reader(path);
-  root->ReadIKEv1Log(reader);
+  ReadIKEv1Log(*root, reader);
   return root;
 }
 
