@@ -55,6 +55,7 @@ CQuillonDoc::OpenOutcome CQuillonDoc::Open(const QString& path, const ReadProgre
   StopFollowing();
   log_ = std::move(result.log);
   path_ = path;
+  compressed_ = result.compressed;
   loadedFileTime_ = fileTime;
   resolvePending_ = true;
   treeChanged_ = false;

@@ -45,6 +45,8 @@ class CQuillonDoc {
   // The file name of the loaded file, "Untitled" before the first load.
   QString Title() const;
   LogFile* Log() const { return log_.get(); }
+  // The file is a compressed log: its tree's offsets are in the text it holds, not the file.
+  bool IsCompressed() const { return compressed_; }
 
   // The tree no longer matches the file: a peer was deleted, or a filter or the verify selection
   // narrowed it. The window's title carries the modified mark until the next load.
@@ -92,6 +94,7 @@ class CQuillonDoc {
   QString path_;
   std::optional<QDateTime> loadedFileTime_;
   bool resolvePending_ = false;
+  bool compressed_ = false;
   bool treeChanged_ = false;
   std::unique_ptr<LogFollower> follower_;
 };

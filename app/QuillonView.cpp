@@ -255,7 +255,7 @@ void CQuillonView::ShowLogLines() {
   linesShown_ = true;
   linesShownFor_ = node;
   const std::vector<LogSpan> spans = node != nullptr ? LogSpansOf(*node) : std::vector<LogSpan>();
-  if (spans.empty() || document_.Path().isEmpty()) {
+  if (spans.empty() || document_.Path().isEmpty() || document_.IsCompressed()) {
     logLines_->ShowText({});
     tabs_->setTabToolTip(1, {});
     return;

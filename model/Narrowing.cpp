@@ -142,7 +142,7 @@ bool ShownAfterNarrowing(const FilterCriteria& filter, const VerifyCriteria* ver
   if (filter.ipOn && !CaptionNamesAddress(peer.Caption(), filter.ipText) && !AnyChildMatchesUserDetail(peer, filter.ipText) &&
       !(tunnel != nullptr && TunnelEndsAt(tunnel->Caption(), filter.ipText)))
     return false;
-  if (filter.failedPeersOn && !HasFailedNegotiation(peer)) return false;
+  if (filter.failedPeersOn && !HoldsFailedNegotiation(peer)) return false;
   if (filter.userNameOn && !AnyChildMatchesUserName(peer, filter.userNameText)) return false;
   if (!KeepExchange(filter, exchange)) return false;
   return verify == nullptr || KeepForVerify(*verify, exchange);

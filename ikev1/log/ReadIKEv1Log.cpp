@@ -257,7 +257,8 @@ class Placer {
 
   // Every packet of the tree read in this load ends where the next packet of the log starts
   // (the last one at the end of the log), whether or not that packet found a place.
-  void SetPacketEnds() {
+  // A follower keeps the starts: the packets it places later end the ones placed before.
+  void SetPacketEnds(bool keepStarts = false) {
     if (!std::is_sorted(packetStarts_.begin(), packetStarts_.end())) std::sort(packetStarts_.begin(), packetStarts_.end());
     const auto setEnd = [this](Header* header) {
       if (header == nullptr || header->HasLogEnd()) return;  // none, or read by an earlier load
@@ -276,7 +277,7 @@ class Placer {
           for (const auto& message : exchange->Children())
             if (auto* element = dynamic_cast<FolderElement*>(message.get())) setEnd(element->GetHeader());
         }
-    std::vector<std::uint64_t>().swap(packetStarts_);
+    if (!keepStarts) std::vector<std::uint64_t>().swap(packetStarts_);
   }
 
  private:
@@ -836,6 +837,7 @@ IKEv1Follower::Result IKEv1Follower::Finish(bool settling) {
     changed_.clear();
     for (const auto& peer : s.root.Children()) changed_.push_back(peer.get());
   }
+  s.placer.SetPacketEnds(true);
   for (QLFolder* peer : changed_) peer->Analyze();
   return Result::kExtended;
 }
