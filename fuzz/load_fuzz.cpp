@@ -7,7 +7,8 @@
 //
 // Build and run (clang):
 //   cmake -S . -B build-fuzz -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DQUILLON_BUILD_FUZZ=ON \
-//         -DQUILLON_BUILD_TESTS=OFF -DQUILLON_BUILD_BENCH=OFF -DQUILLON_BUILD_APP=OFF
+//         -DQUILLON_BUILD_TESTS=OFF -DQUILLON_BUILD_BENCH=OFF -DQUILLON_BUILD_APP=OFF \
+//         -DCMAKE_CXX_FLAGS="-O1 -g"
 //   cmake --build build-fuzz --target load_fuzz
 //   mkdir -p /tmp/corpus && build-fuzz/fuzz/load_fuzz -max_total_time=600 -timeout=10 \
 //         /tmp/corpus examples/
@@ -23,16 +24,124 @@
 
 #include "cli/TreePrinter.h"
 #include "ikev1/log/DebugLogReader.h"
+#include "ikev1/log/FolderElement.h"
 #include "ikev1/log/FollowIKEv1Log.h"
 #include "ikev1/log/ReadIKEv1Log.h"
+#include "ikev1/payloads/VendorIDPayload.h"
 #include "ikev2/FollowIKEv2Log.h"
 #include "ikev2/LogLineReader.h"
 #include "ikev2/ReadIKEv2Log.h"
+#include "ikev2/V2Exchange.h"
+#include "ikev2/V2Payloads.h"
 #include "logs/SaveLog.h"
 #include "model/LogFile.h"
 #include "tests/model/TreeCompare.h"
 
 namespace {
+
+// ---- What a saved log cannot carry ----------------------------------------------------------
+// A few trees hold something no text in the log format reads back as: the round trip is not
+// checked for them. Each case is named and kept as narrow as the format's reason for it.
+
+template <typename Test>
+bool AnyNode(const quillon::QLFolder& node, const Test& test) {
+  if (test(node)) return true;
+  for (std::size_t i = 0; i < node.ChildCount(); ++i)
+    if (AnyNode(*node.Child(i), test)) return true;
+  return false;
+}
+
+// A Vendor ID fields block is read as "VIDData:", "Product:", "Version:" (each searched for
+// over a bounded run of tokens), then free lines. Free lines with one of the three missing mean
+// the search ran past its bound and the free lines began where it stopped: the tokens it passed
+// over are not in the tree, and written without them the search would read the free lines.
+bool VendorFieldsSearchOverran(const quillon::QLFolder& node) {
+  const auto* vendor = dynamic_cast<const quillon::VendorIDPayload*>(&node);
+  if (vendor == nullptr || !vendor->HasFields()) return false;
+  const auto& lines = vendor->FieldLines();
+  static constexpr std::string_view kLabels[] = {"VIDData: ", "Product: ", "Version: "};
+  std::size_t labelled = 0;
+  while (labelled < lines.size() && labelled < 3 && lines[labelled].starts_with(kLabels[labelled])) ++labelled;
+  return labelled < 3 && lines.size() > labelled;
+}
+
+// A packet-debug line's label runs over up to eight tokens until one holds a colon; fewer
+// without a colon means the input ended inside it. The written record has to be closed by its
+// "#####" line, which the label would then take in.
+bool PacketDebugLabelCutByEnd(const quillon::QLFolder& node) {
+  const auto* element = dynamic_cast<const quillon::FolderElement*>(&node);
+  if (element == nullptr || element->PacketDebug() == nullptr) return false;
+  const std::string& text = element->PacketDebug()->text;
+  for (std::size_t start = 0; start < text.size();) {
+    std::size_t next = text.find("\r\n", start + 2);
+    if (next == std::string::npos) next = text.size();
+    const std::string_view line(text.data() + start + 2, next - start - 2);
+    const std::string_view label = line.substr(0, line.find('\t'));
+    if (label.find(':') == std::string_view::npos && std::count(label.begin(), label.end(), ' ') < 7) return true;
+    start = next;
+  }
+  return false;
+}
+
+// A "started" or "daemon" token is the daemon's restart line, wherever the reader meets it. Met
+// inside a packet-debug label it ends the record there, the label keeping the token (repeated,
+// as the reader returns it while the restart holds); written back, the record's line carries
+// the restart to a place in the log where it reads as a restart of its own.
+bool PacketDebugLabelHoldsRestart(const quillon::QLFolder& node) {
+  const auto* element = dynamic_cast<const quillon::FolderElement*>(&node);
+  if (element == nullptr || element->PacketDebug() == nullptr) return false;
+  const std::string& text = element->PacketDebug()->text;
+  for (std::size_t start = 0; start < text.size();) {
+    std::size_t next = text.find("\r\n", start + 2);
+    if (next == std::string::npos) next = text.size();
+    std::string_view label(text.data() + start + 2, next - start - 2);
+    label = label.substr(0, label.find('\t'));
+    while (!label.empty()) {
+      const std::size_t space = label.find(' ');
+      if (quillon::DebugLogReader::IsRestartToken(label.substr(0, space))) return true;
+      label = space == std::string_view::npos ? std::string_view() : label.substr(space + 1);
+    }
+    start = next;
+  }
+  return false;
+}
+
+// A packet's start line ends with the date and time, read as the tokens that follow, across
+// line ends. Where the line ran short (cut by the end of the input, or by the separator line)
+// the time is empty; the written line is followed by the separator that closes it, and its
+// tokens are then read in as the missing date and time.
+bool PacketTimeMissing(const quillon::QLFolder& node) {
+  const auto* element = dynamic_cast<const quillon::FolderElement*>(&node);
+  return element != nullptr && element->GetHeader() != nullptr && element->GetHeader()->TimeText().empty();
+}
+
+// The IKEv2 reader matches fixed texts at fixed places of a line and nothing is escaped, so a
+// name="value" or <name>value</name> cannot carry an empty name, a name holding a tag bracket,
+// or a name or value holding one of the texts by which the reader finds the log's structure.
+bool V2AttributeUnwritable(std::string_view key, std::string_view value) {
+  static constexpr std::string_view kStructure[] = {
+      "<Exchange", "</Exchange>", "<Message ", "</Message>", "<Payloads>", "</Payloads>", "<Payload ",
+      "</Payload>", "<prop ", "</prop>", "<TrafficSelector", "</TrafficSelector>", "<CA>", "</CA>",
+      "<Attr>", "</Attr>", "<peerIP>", "</peerIP>", "<arrivalTime>", "</arrivalTime>", "<MsgID>", "</MsgID>"};
+  if (key.empty() || key.find_first_of("<>") != std::string_view::npos) return true;
+  for (std::string_view text : kStructure)
+    if (key.find(text) != std::string_view::npos || value.find(text) != std::string_view::npos) return true;
+  return false;
+}
+
+bool V2NodeUnwritable(const quillon::QLFolder& node) {
+  const quillon::AttributeMap* attributes = nullptr;
+  if (const auto* n = dynamic_cast<const quillon::v2Exchange*>(&node)) attributes = &n->Attributes();
+  else if (const auto* n = dynamic_cast<const quillon::v2Message*>(&node)) attributes = &n->Attributes();
+  else if (const auto* n = dynamic_cast<const quillon::v2Payload*>(&node)) attributes = &n->Attributes();
+  else if (const auto* n = dynamic_cast<const quillon::v2Proposal*>(&node)) attributes = &n->Attributes();
+  else if (const auto* n = dynamic_cast<const quillon::v2CA*>(&node)) attributes = &n->Attributes();
+  else if (const auto* n = dynamic_cast<const quillon::v2TrafficSelector*>(&node)) attributes = &n->Attributes();
+  if (attributes == nullptr) return false;
+  for (const auto& [key, value] : *attributes)
+    if (V2AttributeUnwritable(key, value)) return true;
+  return false;
+}
 
 // The tree saved and read back with `read` must be the tree that was saved.
 template <typename Read>
@@ -88,7 +197,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       quillon::LogFile root;
       auto reader = quillon::DebugLogReader::FromText(text);
       quillon::ReadIKEv1Log(root, reader, options);
-      if (options.pieceSize == 0) {
+      if (options.pieceSize == 0 && !AnyNode(root, PacketTimeMissing) && !AnyNode(root, VendorFieldsSearchOverran) &&
+          !AnyNode(root, PacketDebugLabelCutByEnd) && !AnyNode(root, PacketDebugLabelHoldsRestart)) {
         CheckSaved(root, [](quillon::LogFile& again, const std::string& saved) {
           auto savedReader = quillon::DebugLogReader::FromText(saved);
           quillon::ReadIKEv1Log(again, savedReader, {0, 1});
@@ -115,10 +225,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     auto wholeReader = quillon::LogLineReader::FromText(lined);
     quillon::ReadIKEv2Log(whole, wholeReader, {64, 1024, 2});
     CheckFollowed<quillon::IKEv2Follower>(lined, whole);
-    CheckSaved(root, [](quillon::LogFile& again, const std::string& saved) {
-      auto savedReader = quillon::LogLineReader::FromText(saved);
-      quillon::ReadIKEv2Log(again, savedReader, {64, 1024, 2});
-    });
+    if (!AnyNode(root, V2NodeUnwritable))
+      CheckSaved(root, [](quillon::LogFile& again, const std::string& saved) {
+        auto savedReader = quillon::LogLineReader::FromText(saved);
+        quillon::ReadIKEv2Log(again, savedReader, {64, 1024, 2});
+      });
   }
   return 0;
 }
