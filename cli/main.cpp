@@ -218,14 +218,36 @@ bool TakeValue(std::string_view arg, std::string_view name, int argc, char** arg
   return false;
 }
 
+// Standard output as a sink. Remembers the first error, which Finish reports.
+class StdoutSink : public quillon::ByteSink {
+ public:
+  bool Write(std::string_view bytes) override {
+    errno = 0;
+    if (error_ == 0 && std::fwrite(bytes.data(), 1, bytes.size(), stdout) != bytes.size()) error_ = ErrorNumber();
+    return error_ == 0;
+  }
+  // Flushes; false after any failure, with the message on stderr. A reader that went away (a
+  // pipe into `head`) is no fault of ours: that ends the program quietly.
+  bool Finish(bool written) {
+    errno = 0;
+    if (error_ == 0 && std::fflush(stdout) != 0) error_ = ErrorNumber();
+    if (error_ == 0 && !written) error_ = EIO;
+    if (error_ == 0) return true;
+    if (error_ != EPIPE) std::fprintf(stderr, "quillon-cli: cannot write the output: %s\n", std::strerror(error_));
+    return false;
+  }
+
+ private:
+  static int ErrorNumber() { return errno != 0 ? errno : EIO; }
+  int error_ = 0;
+};
+
 // Writes the timeline picture to `target` ("-": standard output), never over the log itself.
 bool WriteTimeline(const quillon::LogFile& log, const std::string& target, const std::string& logPath) {
   const std::string svg = quillon::TimelineSvg(quillon::TimelineData::FromTree(log));
   if (target == "-") {
-    const bool written = std::fwrite(svg.data(), 1, svg.size(), stdout) == svg.size();
-    if (std::fflush(stdout) == 0 && written && std::ferror(stdout) == 0) return true;
-    std::fprintf(stderr, "quillon-cli: cannot write the timeline: %s\n", std::strerror(errno));
-    return false;
+    StdoutSink out;
+    return out.Finish(out.Write(svg));
   }
   const quillon::platform::SaveResult saved =
       quillon::platform::SaveFile(target, logPath, [&svg](quillon::ByteSink& sink) { return sink.Write(svg); });
@@ -354,22 +376,21 @@ int main(int argc, char** argv) {
     options.find = &*selection;
   }
 
-  std::string out;
+  // Written as the tree is walked, so that the output of a large log never has to fit in
+  // memory. A full disk or a closed pipe must not pass for success.
+  StdoutSink out;
+  bool written = true;
   if (!print) {
     // Nothing to print.
   } else if (stats) {
-    out = quillon::cli::StatsText(*result.log, result.loadTimeText);
-    out += std::string("reader: ") + (result.ikev1Reader ? "IKEv1" : "IKEv2") + (result.compressed ? " (compressed)" : "") + "\n";
+    written = out.Write(quillon::cli::StatsText(*result.log, result.loadTimeText) + "reader: " +
+                        (result.ikev1Reader ? "IKEv1" : "IKEv2") + (result.compressed ? " (compressed)" : "") + "\n");
   } else if (options.json) {
-    out = quillon::cli::JsonTree(*result.log, options);
+    written = quillon::cli::WriteJsonTree(*result.log, options, out);
   } else {
-    out = quillon::cli::TextTree(*result.log, options);
+    written = quillon::cli::WriteTextTree(*result.log, options, out);
   }
-  // A full disk or a closed pipe must not pass for success.
-  if (!WriteOut(out)) {
-    std::fprintf(stderr, "quillon-cli: cannot write the output: %s\n", std::strerror(errno));
-    return 1;
-  }
+  if (!out.Finish(written)) return 1;
   if (result.noPackets) std::fprintf(stderr, "%s\n", quillon::NoPacketsText(path).c_str());
   if (selection && selection->matches.empty()) {
     std::fputs("String not found.\n", stderr);
