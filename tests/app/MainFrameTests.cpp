@@ -112,6 +112,29 @@ TEST_F(MainFrameTest, SelectingANodeShowsItsTextAndPathAndNewEmptiesTheWindow) {
   EXPECT_FALSE(Enabled(Command::kDeletePeer));
 }
 
+// Control bytes in a hostile log are shown as visible escapes in the tree, the text pane and
+// the status bar, never handed to the widgets as themselves.
+TEST_F(MainFrameTest, ControlBytesOfTheLogAreShownVisibly) {
+  QFile example(FrameFixture::Example("ikev2-site-to-site.xml"));
+  ASSERT_TRUE(example.open(QIODevice::ReadOnly));
+  QByteArray log = example.readAll();
+  log.replace("serial=\"1\"", "serial=\"1\x1b]0;title\x07\x9b\"");
+  f.dialogs.answer = f.WriteFile("hostile.xml", log);
+  f.Trigger(Command::kOpen);
+  const QModelIndexList found =
+      Model().match(Model().index(0, 0), Qt::DisplayRole, "Initial 1", 1, Qt::MatchStartsWith | Qt::MatchRecursive);
+  ASSERT_EQ(found.size(), 1);
+  const QModelIndex exchange = found[0];
+  EXPECT_TRUE(exchange.data().toString().startsWith("Initial 1\\x1b]0;title\\x07\\x9b ==> ")) << exchange.data().toString().toStdString();
+  Tree().setCurrentIndex(exchange);
+  for (const QString& shown : {Text().toPlainText(), f.frame->MessageText(), exchange.data().toString()}) {
+    EXPECT_FALSE(std::any_of(shown.begin(), shown.end(), [](QChar c) { return c.unicode() < 0x20 && c != '\t' && c != '\n'; }))
+        << shown.toStdString();
+    EXPECT_FALSE(shown.contains(QChar(0x9b))) << shown.toStdString();
+  }
+  EXPECT_TRUE(Text().toPlainText().contains("\\x1b]0;title\\x07\\x9b")) << Text().toPlainText().toStdString();
+}
+
 TEST_F(MainFrameTest, CopyTakesAllTextOrTheSelectionThenClearsIt) {
   OpenThreePeers();
   f.SelectPath(kFirstTunnel + "\\QuickMode");
