@@ -49,6 +49,12 @@ constexpr const char* kUsage =
     "other reader reads it; when neither finds a packet, \"No IKE packets found in LOG\" is said on\n"
     "stderr (exit status 0). A gzip, xz or zstd file (told by its first bytes) is read as the log\n"
     "it holds; the name counts without its .gz, .xz or .zst suffix.\n"
+    "LOG may be a pipe or a FIFO; \"-\" reads standard input, an IKEv2 log when it has a line\n"
+    "\"<Exchange\", else a debug log. A file is read up to the size it had when the load began;\n"
+    "one that became shorter meanwhile is loaded with \"The file changed while it was read: LOG\"\n"
+    "on stderr. Control characters of the log's texts are printed as visible escapes (\"\\x1b\"),\n"
+    "except in --json. The output is written while the tree is walked; a reader that stops early\n"
+    "(| head) ends the program quietly.\n"
     "\n"
     "  --texts     print each node's detail text below its line, prefixed by \"  | \"\n"
     "  --json      print the tree as one JSON document\n"
@@ -105,7 +111,8 @@ constexpr const char* kUsage =
     "address 10.0.0.1 is not 10.0.0.10, and an upper-case cookie matches nothing. A filter that\n"
     "leaves no peer prints the root alone. TEXT may also be given as --option=TEXT.\n"
     "\n"
-    "Exit status: 0 done, 1 cannot open LOG or cannot write the output or OUT.svg, 2 usage error,\n"
+    "Exit status: 0 done, 1 cannot open or read LOG (\"Failed to open file: LOG (reason)\") or\n"
+    "cannot write the output or OUT.svg, 2 usage error,\n"
     "3 wrong file type, 4 --find found nothing (\"String not found.\" on stderr; the root is\n"
     "printed alone), 5 cannot save to OUT (OUT and LOG are left as they were).\n";
 
@@ -358,6 +365,7 @@ int main(int argc, char** argv) {
     case quillon::OpenLogResult::Status::kLoaded:
       break;
   }
+  if (!result.warning.empty()) std::fprintf(stderr, "%s\n", result.warning.c_str());
   quillon::LogFile& root = *result.log;
   if (filter.AnyOn()) quillon::ApplyFilter(root, filter);
   if (verify) quillon::ApplyVerify(root, *verify);

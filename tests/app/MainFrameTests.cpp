@@ -178,7 +178,7 @@ TEST_F(MainFrameTest, AFailedOpenIsReportedAndKeepsThePreviousLog) {
   const QString missing = f.directory.filePath("gone.ilx");
   f.dialogs.answer = missing;
   f.Trigger(Command::kOpen);
-  ASSERT_EQ(f.messages.shown, QStringList({"Failed to open file: " + missing}));
+  ASSERT_EQ(f.messages.shown, QStringList({"Failed to open file: " + missing + " (No such file or directory)"}));
   const QString binary = f.WriteFile("picture.xml", QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16));
   f.dialogs.answer = binary;
   f.Trigger(Command::kOpen);
