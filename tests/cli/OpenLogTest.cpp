@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "cli/TreePrinter.h"
+#include "logs/SaveLog.h"
 #include "logs/OpenLog.h"
 #include "model/TreeCounts.h"
 
@@ -100,6 +101,22 @@ TEST(OpenLogTest, ReaderIsChosenByThePathThenByTheContents) {
     EXPECT_EQ(result.log->ChildCount() == 0, c.noPackets) << c.name;
   }
   EXPECT_EQ(NoPacketsText("/tmp/x.ilx"), "No IKE packets found in /tmp/x.ilx");
+}
+
+// An IKEv2 log with its root element and no exchange yet (or saved with every peer filtered
+// out) is an empty IKEv2 log that saves and loads again, not a wrong file type.
+TEST(OpenLogTest, AnIKEv2LogWithoutExchangesIsAnEmptyLog) {
+  OpenLogResult full = OpenLog((kSource / "examples" / "ikev2-site-to-site.xml").string());
+  ASSERT_EQ(full.status, OpenLogResult::Status::kLoaded);
+  full.log->ClearChildren();  // every peer deleted
+  StringSink saved;
+  ASSERT_TRUE(WriteLog(*full.log, saved));
+  for (const std::string& text : {saved.text, std::string("<?xml version=\"1.0\"?>\r\n<IKEv2Log gateway=\"gw\">\r\n")}) {
+    OpenLogResult empty = LoadLog("empty.xml", std::make_shared<TextSource>(text));
+    ASSERT_EQ(empty.status, OpenLogResult::Status::kLoaded) << text;
+    EXPECT_EQ(empty.log->ChildCount(), 0u);
+    EXPECT_TRUE(empty.log->IsIKEv2()) << "saved again as an IKEv2 log";
+  }
 }
 
 // What cannot be read is never an empty or short log: a directory, and a read error in the
