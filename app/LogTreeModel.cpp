@@ -1,6 +1,7 @@
 #include "app/LogTreeModel.h"
 
 #include "model/TreeRules.h"
+#include "model/VisibleText.h"
 
 namespace quillon {
 
@@ -116,7 +117,7 @@ QVariant LogTreeModel::data(const QModelIndex& index, int role) const {
   if (node == nullptr) return {};
   switch (role) {
     case Qt::DisplayRole:
-      return QString::fromLatin1(node->Caption());
+      return QString::fromLatin1(VisibleText(node->Caption()));
     case Qt::DecorationRole: {
       const int icon = StateIconIndex(*node);
       if (icon == kIconNone) return {};

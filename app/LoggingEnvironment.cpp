@@ -3,9 +3,18 @@
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
-#include <QSaveFile>
 #include <QSettings>
 #include <QStringList>
+
+#ifndef Q_OS_WIN
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <string>
+#endif
 
 #include "app/Services.h"
 
@@ -47,6 +56,81 @@ QByteArray WithVariablesSet(const QByteArray& original) {
   }
   return lines.join('\n') + '\n';
 }
+
+#ifndef Q_OS_WIN
+// Closes a descriptor when it goes out of scope.
+struct Descriptor {
+  explicit Descriptor(int value) : fd(value) {}
+  ~Descriptor() {
+    if (fd >= 0) ::close(fd);
+  }
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  int fd;
+};
+
+bool WriteAll(int fd, const QByteArray& bytes) {
+  qsizetype done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = ::write(fd, bytes.constData() + done, static_cast<std::size_t>(bytes.size() - done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += n;
+  }
+  return true;
+}
+
+bool ReadAll(int fd, QByteArray& bytes) {
+  char block[64 * 1024];
+  while (true) {
+    const ssize_t n = ::read(fd, block, sizeof block);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return false;
+    if (n == 0) return true;
+    bytes.append(block, n);
+  }
+}
+
+// Rewrites `path` with `change` applied to its contents, under an exclusive lock on the file,
+// so that another writer that locks it too (a second installer, an administrator's script)
+// never loses its change to ours nor ours to its. The new contents go to a file beside it,
+// with the old file's owner, group and mode, and are renamed over it: a crash or a full disk
+// leaves the old file whole, never a truncated one that would lose the machine's other
+// variables. A missing file is created (mode 0644).
+bool UpdateFileLocked(const std::string& path, QByteArray (*change)(const QByteArray&)) {
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    Descriptor file(::open(path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0644));
+    if (file.fd < 0) return false;
+    int locked;
+    while ((locked = ::flock(file.fd, LOCK_EX)) != 0 && errno == EINTR) {
+    }
+    if (locked != 0) return false;
+    // The file we locked may have been replaced by the writer we waited for: lock the new one.
+    struct stat opened {};
+    struct stat named {};
+    if (::fstat(file.fd, &opened) != 0) return false;
+    if (::stat(path.c_str(), &named) != 0 || named.st_dev != opened.st_dev || named.st_ino != opened.st_ino) continue;
+    if (!S_ISREG(opened.st_mode)) return false;
+
+    QByteArray original;
+    if (!ReadAll(file.fd, original)) return false;
+    const QByteArray updated = change(original);
+
+    std::string temporary = path + ".XXXXXX";
+    Descriptor replacement(::mkostemp(temporary.data(), O_CLOEXEC));
+    if (replacement.fd < 0) return false;
+    // A file whose owner cannot be kept is left alone rather than handed to another user.
+    const bool written = ::fchown(replacement.fd, opened.st_uid, opened.st_gid) == 0 &&
+                         ::fchmod(replacement.fd, opened.st_mode & 07777) == 0 && WriteAll(replacement.fd, updated) && ::fsync(replacement.fd) == 0;
+    if (!written || ::rename(temporary.c_str(), path.c_str()) != 0) {
+      ::unlink(temporary.c_str());
+      return false;
+    }
+    return true;  // the lock goes with the old file's descriptor
+  }
+  return false;
+}
+#endif
 
 }  // namespace
 
@@ -93,30 +177,14 @@ LoggingEnvironment::LogDirResult LoggingEnvironment::InstallIKELogDir() const {
 bool LoggingEnvironment::InstallEnvironmentVariables() const {
 #ifdef Q_OS_WIN
   QSettings environment(
-      QStringLiteral("HKEY_LOCAL_MACHINE\\SYSTEM\\ControlSet001\\Control\\Session Manager\\Environment"),
+      QStringLiteral("HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment"),
       QSettings::NativeFormat);
   if (!environment.isWritable()) return false;
   for (const char* name : kVariables) environment.setValue(QLatin1String(name), QStringLiteral("1"));
   environment.sync();
   return environment.status() == QSettings::NoError;
 #else
-  QByteArray original;
-  QFile current(paths_.environmentFile);
-  if (current.exists()) {
-    if (!current.open(QIODevice::ReadOnly)) return false;
-    original = current.readAll();
-    current.close();
-  }
-  // Written beside the file and renamed over it: a crash or a full disk leaves the old file
-  // whole, never a truncated one that would lose the machine's other variables.
-  QSaveFile replacement(paths_.environmentFile);
-  if (!replacement.open(QIODevice::WriteOnly)) return false;
-  const QByteArray updated = WithVariablesSet(original);
-  if (replacement.write(updated) != updated.size()) {
-    replacement.cancelWriting();
-    return false;
-  }
-  return replacement.commit();
+  return UpdateFileLocked(paths_.environmentFile.toStdString(), WithVariablesSet);
 #endif
 }
 
@@ -142,6 +210,7 @@ QString LoggingEnvironment::Report(int logDirResult, bool variablesInstalled, Me
       messages.Show(QStringLiteral("Bad return code from InstallIKELogDir()."), MessageSink::Kind::kError);
       break;
   }
+#ifdef Q_OS_WIN
   if (!variablesInstalled) {
     report += QStringLiteral("Failed to install IKE logging environment variables.  You will have to do so manually.  Add ") +
               QLatin1String(kVariables[0]) + QStringLiteral(" and ") + QLatin1String(kVariables[1]) +
@@ -152,6 +221,20 @@ QString LoggingEnvironment::Report(int logDirResult, bool variablesInstalled, Me
         "this by either logging out and logging back in, or by pressing the \"OK\" button on the Control "
         "Panel->System Environment property sheet.  ");
   }
+#else
+  // Machine-wide variables live in the environment file, which is read when a user logs in.
+  const QString file = QDir::toNativeSeparators(paths_.environmentFile);
+  if (!variablesInstalled) {
+    report += QStringLiteral("Failed to install IKE logging environment variables.  You will have to do so manually.  Add "
+                             "the lines ") +
+              QLatin1String(kVariables[0]) + QStringLiteral("=1 and ") + QLatin1String(kVariables[1]) +
+              QStringLiteral("=1 to ") + file + QStringLiteral(" (as root), then log out and log back in.  ");
+  } else {
+    report += QStringLiteral("Environment variables added successfully to ") + file +
+              QStringLiteral(".\n\nYou must now update your environment settings.  You can do this by logging out and "
+                             "logging back in.  ");
+  }
+#endif
   report += QStringLiteral("In addition, you must restart all relevant processes.");
   return report;
 }

@@ -349,8 +349,11 @@ bool CMainFrame::OpenFile(const QString& path) {
     recent_.Add(path);
     RebuildRecentMenu();
     UpdateTitle();
-    SetMessage(outcome.noPackets ? QStringLiteral("No IKE packets found in ") + QDir::toNativeSeparators(path)
-                                 : outcome.loadTimeText);
+    // A file cut while it was read gave a tree that may lack its end: that matters more than
+    // the time the load took.
+    SetMessage(!outcome.warning.isEmpty() ? outcome.warning
+               : outcome.noPackets        ? QStringLiteral("No IKE packets found in ") + QDir::toNativeSeparators(path)
+                                          : outcome.loadTimeText);
     fileChanged_->hide();
     followWatch_->stop();  // another load ends following
   } else {

@@ -47,7 +47,8 @@ CQuillonDoc::OpenOutcome CQuillonDoc::Open(const QString& path, const ReadProgre
   if (result.status != OpenLogResult::Status::kCannotOpen) SetLastAccessedFile(path);
   if (result.status != OpenLogResult::Status::kLoaded || !result.log) {
     outcome.message = result.status == OpenLogResult::Status::kCannotOpen
-                          ? QStringLiteral("Failed to open file: ") + path
+                          ? QStringLiteral("Failed to open file: ") + path +
+                                (result.reason.empty() ? QString() : " (" + QString::fromLocal8Bit(result.reason) + ")")
                           : QString::fromLocal8Bit(result.message);
     if (outcome.message.isEmpty()) outcome.message = QStringLiteral("Wrong file type");
     return outcome;
@@ -62,6 +63,7 @@ CQuillonDoc::OpenOutcome CQuillonDoc::Open(const QString& path, const ReadProgre
   outcome.loaded = true;
   outcome.loadTimeText = QString::fromLatin1(result.loadTimeText);
   outcome.noPackets = result.noPackets;
+  if (!result.warning.empty()) outcome.warning = QStringLiteral("The file changed while it was read: ") + path;
   return outcome;
 }
 

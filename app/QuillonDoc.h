@@ -30,6 +30,7 @@ class CQuillonDoc {
     QString message;       // the text for the user when not loaded
     QString loadTimeText;  // "File loaded in MM minutes, SS seconds." when loaded
     bool noPackets = false;  // loaded, but neither reader found a packet
+    QString warning;         // "The file changed while it was read: PATH" when it became shorter
   };
 
   explicit CQuillonDoc(SettingsStore& settings, Loader loader = {});

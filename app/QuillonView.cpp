@@ -24,6 +24,7 @@
 #include "model/CalendarTime.h"
 #include "model/IPv4.h"
 #include "model/LogLines.h"
+#include "model/VisibleText.h"
 
 namespace quillon {
 
@@ -240,8 +241,8 @@ void CQuillonView::OnCurrentChanged() {
   if (node == nullptr) {
     text_->ShowText({});
   } else {
-    text_->ShowText(QString::fromLatin1(node->DetailText()));
-    emit StatusMessage(QString::fromLatin1(node->Path()));
+    text_->ShowText(QString::fromLatin1(VisibleText(node->DetailText(), true)));
+    emit StatusMessage(QString::fromLatin1(VisibleText(node->Path())));
   }
   linesShown_ = false;
   ShowLogLines();
@@ -350,7 +351,7 @@ CQuillonView::ResolveCount CQuillonView::ResolvePeerNames(NameResolver& resolver
   model_->NodesChanged(renamed);
   MakeFirstPeerVisible();
   // The selected node's path and text may name a renamed peer.
-  if (const QLFolder* node = SelectedNode()) text_->ShowText(QString::fromLatin1(node->DetailText()));
+  if (const QLFolder* node = SelectedNode()) text_->ShowText(QString::fromLatin1(VisibleText(node->DetailText(), true)));
   count.resolved = static_cast<int>(renamed.size());
   return count;
 }

@@ -1,5 +1,6 @@
 #include "cli/TreePrinter.h"
 
+#include <cstddef>
 #include <cstdio>
 #include <unordered_map>
 
@@ -7,6 +8,7 @@
 #include "model/TreeCounts.h"
 #include "model/TreeRules.h"
 #include "model/TreeSearch.h"
+#include "model/VisibleText.h"
 
 namespace quillon::cli {
 
@@ -52,10 +54,28 @@ std::vector<QLFolder*> PrintedChildren(const QLFolder& node, const PrintOptions&
   return children;
 }
 
-void AppendTextNode(const QLFolder& node, int depth, const PrintOptions& options, std::string& out) {
+// A caption or text line for a terminal: control bytes as visible escapes, the rest as UTF-8.
+void AppendTerminalLine(std::string_view line, std::string& out) {
+  for (std::size_t i = 0; i < line.size(); ++i) {
+    const auto c = static_cast<unsigned char>(line[i]);
+    if (IsHiddenControl(c)) {
+      AppendVisibleText(line.substr(i, 1), out);
+    } else if (c < 0x80) {
+      out.push_back(line[i]);
+    } else {
+      out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    }
+  }
+}
+
+// Appends the node and its printed descendants, handing the text on as it grows. False once a
+// write failed: the walk then stops.
+bool WriteTextNode(const QLFolder& node, int depth, const PrintOptions& options, BufferedSink& sink) {
   const std::string indent(static_cast<std::size_t>(depth) * 2, ' ');
+  std::string& out = sink.Buffer();
   out += indent;
-  out += Latin1ToUtf8(node.Caption());
+  AppendTerminalLine(node.Caption(), out);
   out += '\n';
   if (options.texts) {
     const std::string text = node.DetailText();
@@ -67,12 +87,15 @@ void AppendTextNode(const QLFolder& node, int depth, const PrintOptions& options
       if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
       out += indent;
       out += "  | ";
-      out += Latin1ToUtf8(line);
+      AppendTerminalLine(line, out);
       out += '\n';
       start = end + 1;
     }
   }
-  for (QLFolder* child : PrintedChildren(node, options)) AppendTextNode(*child, depth + 1, options, out);
+  if (!sink.Written()) return false;
+  for (QLFolder* child : PrintedChildren(node, options))
+    if (!WriteTextNode(*child, depth + 1, options, sink)) return false;
+  return true;
 }
 
 void AppendJsonString(std::string_view text, std::string& out) {
@@ -130,9 +153,10 @@ LineMap LinesOfTree(const QLFolder& root, const std::string& path) {
   return lines;
 }
 
-void AppendJsonNode(const QLFolder& node, const PrintOptions& options, const LineMap& lines, int depth,
-                    std::string& out) {
+bool WriteJsonNode(const QLFolder& node, const PrintOptions& options, const LineMap& lines, int depth,
+                   BufferedSink& sink) {
   const std::string indent(static_cast<std::size_t>(depth) * 2, ' ');
+  std::string& out = sink.Buffer();
   out += indent + "{\"name\": ";
   AppendJsonString(node.Name(), out);
   out += ", \"caption\": ";
@@ -149,30 +173,43 @@ void AppendJsonNode(const QLFolder& node, const PrintOptions& options, const Lin
   const std::vector<QLFolder*> children = PrintedChildren(node, options);
   if (children.empty()) {
     out += ", \"children\": []}";
-    return;
+    return sink.Written();
   }
   out += ", \"children\": [\n";
+  if (!sink.Written()) return false;
   for (std::size_t i = 0; i < children.size(); ++i) {
-    AppendJsonNode(*children[i], options, lines, depth + 1, out);
-    out += i + 1 < children.size() ? ",\n" : "\n";
+    if (!WriteJsonNode(*children[i], options, lines, depth + 1, sink)) return false;
+    sink.Buffer() += i + 1 < children.size() ? ",\n" : "\n";
   }
-  out += indent + "]}";
+  sink.Buffer() += indent + "]}";
+  return sink.Written();
 }
 
 }  // namespace
 
+bool WriteTextTree(const LogFile& root, const PrintOptions& options, ByteSink& sink) {
+  BufferedSink buffered(sink, kPrintBlock);
+  return WriteTextNode(root, 0, options, buffered) && buffered.Flush();
+}
+
+bool WriteJsonTree(const LogFile& root, const PrintOptions& options, ByteSink& sink, const std::string& logPath) {
+  const LineMap lines = logPath.empty() ? LineMap() : LinesOfTree(root, logPath);
+  BufferedSink buffered(sink, kPrintBlock);
+  if (!WriteJsonNode(root, options, lines, 0, buffered)) return false;
+  buffered.Buffer() += '\n';
+  return buffered.Flush();
+}
+
 std::string TextTree(const LogFile& root, const PrintOptions& options) {
-  std::string out;
-  AppendTextNode(root, 0, options, out);
-  return out;
+  StringSink sink;
+  WriteTextTree(root, options, sink);
+  return std::move(sink.text);
 }
 
 std::string JsonTree(const LogFile& root, const PrintOptions& options, const std::string& logPath) {
-  std::string out;
-  const LineMap lines = logPath.empty() ? LineMap() : LinesOfTree(root, logPath);
-  AppendJsonNode(root, options, lines, 0, out);
-  out += '\n';
-  return out;
+  StringSink sink;
+  WriteJsonTree(root, options, sink, logPath);
+  return std::move(sink.text);
 }
 
 std::string StatsText(const LogFile& root, const std::string& loadTimeText) {

@@ -2,10 +2,12 @@
 // load statistics. Scripts read these formats: keep them stable.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <unordered_set>
 #include <vector>
 
+#include "model/ByteSink.h"
 #include "model/LogFile.h"
 
 namespace quillon::cli {
@@ -26,15 +28,24 @@ struct PrintOptions {
   const FindSelection* find = nullptr;
 };
 
+// Output is handed to the sink in blocks of about this size while the tree is walked, so that
+// printing a large log needs little memory beyond the tree.
+inline constexpr std::size_t kPrintBlock = 64 * 1024;
+
 // One node per line, two spaces of indent per depth, then the caption; with texts, each line
-// of the node's detail text follows, indented by the node's indent plus "  | ".
+// of the node's detail text follows, indented by the node's indent plus "  | ". The output is
+// meant for a terminal: control bytes of captions and texts (other than tab) are printed as
+// visible escapes ("\x1b"), never as themselves. False when the sink failed (the walk stops).
+bool WriteTextTree(const LogFile& root, const PrintOptions& options, ByteSink& sink);
 std::string TextTree(const LogFile& root, const PrintOptions& options);
 
 // One JSON document: each node {"name", "caption", "complete", "icon", "children"}; with
 // texts, "text" holding the detail text exactly; with a find selection, "match": true or false;
 // given the path of the file the tree was loaded from, each packet and negotiation "lines":
 // [first, last], the 1-based lines of the file it was read from. Log bytes are taken as code
-// points 0-255.
+// points 0-255. JSON keeps every text exactly (control bytes as \u escapes). False when the
+// sink failed.
+bool WriteJsonTree(const LogFile& root, const PrintOptions& options, ByteSink& sink, const std::string& logPath = {});
 std::string JsonTree(const LogFile& root, const PrintOptions& options, const std::string& logPath = {});
 
 // "peers: N", "tunnels: N", "negotiations: N (failed: N)", "packets: N", "payloads: N" and the

@@ -49,6 +49,12 @@ constexpr const char* kUsage =
     "other reader reads it; when neither finds a packet, \"No IKE packets found in LOG\" is said on\n"
     "stderr (exit status 0). A gzip, xz or zstd file (told by its first bytes) is read as the log\n"
     "it holds; the name counts without its .gz, .xz or .zst suffix.\n"
+    "LOG may be a pipe or a FIFO; \"-\" reads standard input, an IKEv2 log when it has a line\n"
+    "\"<Exchange\", else a debug log. A file is read up to the size it had when the load began;\n"
+    "one that became shorter meanwhile is loaded with \"The file changed while it was read: LOG\"\n"
+    "on stderr. Control characters of the log's texts are printed as visible escapes (\"\\x1b\"),\n"
+    "except in --json. The output is written while the tree is walked; a reader that stops early\n"
+    "(| head) ends the program quietly.\n"
     "\n"
     "  --texts     print each node's detail text below its line, prefixed by \"  | \"\n"
     "  --json      print the tree as one JSON document; packets and negotiations carry\n"
@@ -107,7 +113,8 @@ constexpr const char* kUsage =
     "address 10.0.0.1 is not 10.0.0.10, and an upper-case cookie matches nothing. A filter that\n"
     "leaves no peer prints the root alone. TEXT may also be given as --option=TEXT.\n"
     "\n"
-    "Exit status: 0 done, 1 cannot open LOG or cannot write the output or OUT.svg, 2 usage error,\n"
+    "Exit status: 0 done, 1 cannot open or read LOG (\"Failed to open file: LOG (reason)\") or\n"
+    "cannot write the output or OUT.svg, 2 usage error,\n"
     "3 wrong file type, 4 --find found nothing (\"String not found.\" on stderr; the root is\n"
     "printed alone), 5 cannot save to OUT (OUT and LOG are left as they were).\n";
 
@@ -220,14 +227,36 @@ bool TakeValue(std::string_view arg, std::string_view name, int argc, char** arg
   return false;
 }
 
+// Standard output as a sink. Remembers the first error, which Finish reports.
+class StdoutSink : public quillon::ByteSink {
+ public:
+  bool Write(std::string_view bytes) override {
+    errno = 0;
+    if (error_ == 0 && std::fwrite(bytes.data(), 1, bytes.size(), stdout) != bytes.size()) error_ = ErrorNumber();
+    return error_ == 0;
+  }
+  // Flushes; false after any failure, with the message on stderr. A reader that went away (a
+  // pipe into `head`) is no fault of ours: that ends the program quietly.
+  bool Finish(bool written) {
+    errno = 0;
+    if (error_ == 0 && std::fflush(stdout) != 0) error_ = ErrorNumber();
+    if (error_ == 0 && !written) error_ = EIO;
+    if (error_ == 0) return true;
+    if (error_ != EPIPE) std::fprintf(stderr, "quillon-cli: cannot write the output: %s\n", std::strerror(error_));
+    return false;
+  }
+
+ private:
+  static int ErrorNumber() { return errno != 0 ? errno : EIO; }
+  int error_ = 0;
+};
+
 // Writes the timeline picture to `target` ("-": standard output), never over the log itself.
 bool WriteTimeline(const quillon::LogFile& log, const std::string& target, const std::string& logPath) {
   const std::string svg = quillon::TimelineSvg(quillon::TimelineData::FromTree(log));
   if (target == "-") {
-    const bool written = std::fwrite(svg.data(), 1, svg.size(), stdout) == svg.size();
-    if (std::fflush(stdout) == 0 && written && std::ferror(stdout) == 0) return true;
-    std::fprintf(stderr, "quillon-cli: cannot write the timeline: %s\n", std::strerror(errno));
-    return false;
+    StdoutSink out;
+    return out.Finish(out.Write(svg));
   }
   const quillon::platform::SaveResult saved =
       quillon::platform::SaveFile(target, logPath, [&svg](quillon::ByteSink& sink) { return sink.Write(svg); });
@@ -338,6 +367,7 @@ int main(int argc, char** argv) {
     case quillon::OpenLogResult::Status::kLoaded:
       break;
   }
+  if (!result.warning.empty()) std::fprintf(stderr, "%s\n", result.warning.c_str());
   quillon::LogFile& root = *result.log;
   if (filter.AnyOn()) quillon::ApplyFilter(root, filter);
   if (verify) quillon::ApplyVerify(root, *verify);
@@ -356,23 +386,22 @@ int main(int argc, char** argv) {
     options.find = &*selection;
   }
 
-  std::string out;
+  // Written as the tree is walked, so that the output of a large log never has to fit in
+  // memory. A full disk or a closed pipe must not pass for success.
+  StdoutSink out;
+  bool written = true;
   if (!print) {
     // Nothing to print.
   } else if (stats) {
-    out = quillon::cli::StatsText(*result.log, result.loadTimeText);
-    out += std::string("reader: ") + (result.ikev1Reader ? "IKEv1" : "IKEv2") + (result.compressed ? " (compressed)" : "") + "\n";
+    written = out.Write(quillon::cli::StatsText(*result.log, result.loadTimeText) + "reader: " +
+                        (result.ikev1Reader ? "IKEv1" : "IKEv2") + (result.compressed ? " (compressed)" : "") + "\n");
   } else if (options.json) {
     // The lines are counted in the file: a compressed log's offsets are in the text it holds.
-    out = quillon::cli::JsonTree(*result.log, options, result.compressed ? std::string() : std::string(path));
+    written = quillon::cli::WriteJsonTree(*result.log, options, out, result.compressed ? std::string() : std::string(path));
   } else {
-    out = quillon::cli::TextTree(*result.log, options);
+    written = quillon::cli::WriteTextTree(*result.log, options, out);
   }
-  // A full disk or a closed pipe must not pass for success.
-  if (!WriteOut(out)) {
-    std::fprintf(stderr, "quillon-cli: cannot write the output: %s\n", std::strerror(errno));
-    return 1;
-  }
+  if (!out.Finish(written)) return 1;
   if (result.noPackets) std::fprintf(stderr, "%s\n", quillon::NoPacketsText(path).c_str());
   if (selection && selection->matches.empty()) {
     std::fputs("String not found.\n", stderr);

@@ -7,8 +7,14 @@
 
 namespace quillon {
 
-LogLineReader::LogLineReader(const std::string& path) : file_(std::fopen(path.c_str(), "rb")) {
-  if (!file_) throw CannotOpenLog(path);
+LogLineReader::LogLineReader(const std::string& path) {
+  std::string error;
+  source_ = FileSource::Open(path, error);
+  if (!source_) throw CannotOpenLog(path);
+  data_.resize(kBlockSize);
+}
+
+LogLineReader::LogLineReader(std::shared_ptr<ByteSource> source) : source_(std::move(source)) {
   data_.resize(kBlockSize);
 }
 
@@ -23,17 +29,17 @@ LogLineReader LogLineReader::FromText(std::string text, std::uint64_t offset) {
 
 bool LogLineReader::Fill() {
   if (pos_ < end_) return true;
-  if (exhausted_ || !file_) {
+  if (exhausted_ || !source_) {
     exhausted_ = true;
     return false;
   }
-  const std::size_t count = std::fread(data_.data(), 1, data_.size(), file_.get());
+  const std::size_t count = source_->ReadAt(bytesRead_, data_.data(), data_.size());
   blockStart_ += end_;
   pos_ = 0;
   end_ = count;
   bytesRead_ += count;
   if (progress_ && count != 0) progress_(bytesRead_);
-  if (count == 0) {  // end of file or a read error: either way nothing more comes
+  if (count == 0) {  // the end, or a read error that the source keeps for the loader to report
     exhausted_ = true;
     return false;
   }

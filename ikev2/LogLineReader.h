@@ -6,7 +6,7 @@
 // line. Unlike the IKEv1 token reader there are no restart or packet markers: a line holding
 // the word "daemon" is an ordinary line, so reading always runs to the end of the file.
 //
-// The file is read in 64 KiB blocks with C stdio. A line longer than kMaxLineLength is cut at
+// The input is read in 64 KiB blocks from a byte source (a file opened once, or memory). A line longer than kMaxLineLength is cut at
 // that length and the rest of it is skipped, so a file without line ends cannot exhaust memory.
 #pragma once
 
@@ -18,6 +18,7 @@
 #include <string_view>
 
 #include "ikev2/LineScan.h"
+#include "model/ByteSource.h"
 #include "model/ReadProgress.h"
 
 namespace quillon {
@@ -30,6 +31,8 @@ class LogLineReader {
   // Opens the file for reading (binary, never created). Throws CannotOpenLog when it cannot
   // be opened.
   explicit LogLineReader(const std::string& path);
+  // Reads the source from its start.
+  explicit LogLineReader(std::shared_ptr<ByteSource> source);
   // Reads from text held in memory (tests, fuzzing, a piece of a file that starts at `offset`).
   static LogLineReader FromText(std::string text, std::uint64_t offset = 0);
 
@@ -67,17 +70,13 @@ class LogLineReader {
   void SetProgress(ReadProgress progress) { progress_ = std::move(progress); }
 
  private:
-  struct FileCloser {
-    void operator()(std::FILE* file) const noexcept { std::fclose(file); }
-  };
-
   LogLineReader() = default;
   // Makes data available at pos_; false when the input is exhausted.
   bool Fill();
   // A CR ended the previous line at a block boundary: drop the LF that belongs to it.
   void SettleLineEnd();
 
-  std::unique_ptr<std::FILE, FileCloser> file_;
+  std::shared_ptr<ByteSource> source_;
   std::string data_;          // the block buffer, or the whole text for in-memory input
   std::size_t pos_ = 0;
   std::size_t end_ = 0;

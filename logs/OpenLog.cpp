@@ -5,14 +5,13 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
-#include <vector>
+#include <string_view>
 
 #include "ikev1/log/DebugLogReader.h"
 #include "ikev1/log/ReadIKEv1Log.h"
 #include "ikev2/LogLineReader.h"
 #include "ikev2/ReadIKEv2Log.h"
 #include "logs/Compressed.h"
-#include "model/CannotOpenLog.h"
 
 namespace quillon {
 
@@ -27,25 +26,51 @@ std::string LoadTimeText(long long seconds) {
 
 namespace {
 
-// The first bytes of the file; false when it cannot be read at all.
-bool ReadHead(const std::string& path, std::string& head) {
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (f == nullptr) return false;
-  head.resize(kSniffBytes);
-  head.resize(std::fread(head.data(), 1, head.size(), f));
-  std::fclose(f);
-  return true;
+OpenLogResult CannotOpen(const std::string& path, const std::string& reason) {
+  OpenLogResult result;
+  result.status = OpenLogResult::Status::kCannotOpen;
+  result.message = "Failed to open file: " + path;
+  if (!reason.empty()) result.message += " (" + reason + ")";
+  result.reason = reason;
+  return result;
 }
 
-// Reads the log with one reader: from the file, or from its decompressed text.
-std::unique_ptr<LogFile> Load(const std::string& path, const std::string* text, bool ikev1, const ReadProgress& progress) {
+OpenLogResult WrongFileType() {
+  OpenLogResult result;
+  result.status = OpenLogResult::Status::kWrongFileType;
+  result.message = "Wrong file type";
+  return result;
+}
+
+// Whether a line of `head` begins with `start` (and, with `whole`, is nothing else).
+bool HasLine(std::string_view head, std::string_view start, bool whole) {
+  for (std::size_t at = head.find(start); at != std::string_view::npos; at = head.find(start, at + 1)) {
+    const std::size_t after = at + start.size();
+    const bool lineStart = at == 0 || head[at - 1] == '\n';
+    const bool lineEnd = after == head.size() || head[after] == '\r' || head[after] == '\n';
+    if (lineStart && (lineEnd || !whole)) return true;
+  }
+  return false;
+}
+
+// Standard input has no name to choose a reader by: an IKEv2 log is recognised by a line that
+// opens an exchange, anything else is read as a debug log.
+bool LooksLikeIKEv2(std::string_view head) { return HasLine(head, "<Exchange", true); }
+
+// The daemon's XML log opens with its root element, "<IKEv2Log ...>", before any exchange: a
+// log with that element and no exchange (a daemon that has negotiated nothing yet, or a log
+// saved with every peer deleted) is an empty IKEv2 log, not some other kind of file.
+bool DeclaresIKEv2Log(std::string_view head) { return HasLine(head, "<IKEv2Log", false); }
+
+// Reads the log with one reader from the start of the source.
+std::unique_ptr<LogFile> Load(const std::shared_ptr<ByteSource>& source, bool ikev1, const ReadProgress& progress) {
   auto log = std::make_unique<LogFile>();
   if (ikev1) {
-    DebugLogReader reader = text != nullptr ? DebugLogReader(std::make_shared<TextSource>(*text), 0) : DebugLogReader(path);
+    DebugLogReader reader(source, 0);
     reader.SetProgress(progress);
     ReadIKEv1Log(*log, reader);
   } else {
-    LogLineReader reader = text != nullptr ? LogLineReader::FromText(*text) : LogLineReader(path);
+    LogLineReader reader(source);
     reader.SetProgress(progress);
     ReadIKEv2Log(*log, reader);
   }
@@ -55,61 +80,58 @@ std::unique_ptr<LogFile> Load(const std::string& path, const std::string* text, 
 }  // namespace
 
 OpenLogResult OpenLog(const std::string& path, const ReadProgress& progress) {
-  OpenLogResult result;
+  std::string error;
+  std::shared_ptr<FileSource> source = FileSource::Open(path, error);
+  if (!source) return CannotOpen(path, error);
+  return LoadLog(path, source, progress);
+}
+
+OpenLogResult LoadLog(const std::string& path, std::shared_ptr<ByteSource> source, const ReadProgress& progress) {
   const auto start = std::chrono::steady_clock::now();
-  std::string head;
-  if (!ReadHead(path, head)) {
-    result.status = OpenLogResult::Status::kCannotOpen;
-    result.message = "Failed to open file: " + path;
-    return result;
-  }
+  // The type check reads through the same source as the load: a stream is not read twice.
+  std::string head(kSniffBytes, '\0');
+  head.resize(source->ReadAt(0, head.data(), head.size()));
+  if (!source->Error().empty()) return CannotOpen(path, source->Error());
   // A compressed log is read as the text it holds.
-  std::unique_ptr<std::string> text;
+  bool compressed = false;
   const Compression compression = CompressionOf(head);
   if (compression != Compression::kNone) {
-    text = std::make_unique<std::string>();
-    result.compressed = true;
-    if (!DecompressFile(path, compression, *text)) {
-      result.status = OpenLogResult::Status::kWrongFileType;
-      result.message = "Wrong file type";
-      return result;
+    std::string text;
+    compressed = true;
+    if (!DecompressFile(path, compression, text)) return WrongFileType();
+    head.assign(text, 0, std::min(text.size(), kSniffBytes));
+    source = std::make_shared<TextSource>(std::move(text));
+  }
+  // A debug log or XML log is text: a NUL byte near the start means some other kind of file.
+  if (std::memchr(head.data(), '\0', head.size()) != nullptr) return WrongFileType();
+  bool ikev1 = path == kStandardInput ? !LooksLikeIKEv2(head) : IsIKEv1LogPath(path);
+  std::unique_ptr<LogFile> log = Load(source, ikev1, progress);
+  // The name misleads: the reader it chose found nothing, and the file clearly is the other
+  // kind of log.
+  if (source->Error().empty() && log->ChildCount() == 0 &&
+      (ikev1 ? HoldsIKEv2Exchanges(head) : HoldsIKEv1Packets(head))) {
+    auto other = Load(source, !ikev1, progress);
+    if (!other->IsWrongFormat() && other->ChildCount() != 0) {
+      log = std::move(other);
+      ikev1 = !ikev1;
     }
-    head.assign(*text, 0, std::min(text->size(), kSniffBytes));
   }
-  if (std::memchr(head.data(), '\0', head.size()) != nullptr) {
-    result.status = OpenLogResult::Status::kWrongFileType;
-    result.message = "Wrong file type";
-    return result;
+  // A read error is not the end of the log: the tree would be a part passed off as the whole.
+  if (!source->Error().empty()) return CannotOpen(path, source->Error());
+  if (log->IsWrongFormat() && !ikev1 && DeclaresIKEv2Log(head)) {
+    log->SetWrongFormat(false);
+    log->SetIKEv2(true);
   }
-  std::unique_ptr<LogFile> log;
-  bool ikev1 = IsIKEv1LogPath(path);
-  try {
-    log = Load(path, text.get(), ikev1, progress);
-    // The name misleads: the reader it chose found nothing, and the file clearly is the other
-    // kind of log.
-    if (log->ChildCount() == 0 && (ikev1 ? HoldsIKEv2Exchanges(head) : HoldsIKEv1Packets(head))) {
-      auto other = Load(path, text.get(), !ikev1, progress);
-      if (!other->IsWrongFormat() && other->ChildCount() != 0) {
-        log = std::move(other);
-        ikev1 = !ikev1;
-      }
-    }
-  } catch (const CannotOpenLog&) {
-    // The file vanished or became unreadable between the check above and the load.
-    result.status = OpenLogResult::Status::kCannotOpen;
-    result.message = "Failed to open file: " + path;
-    return result;
-  }
-  if (log->IsWrongFormat()) {
-    result.status = OpenLogResult::Status::kWrongFileType;
-    result.message = "Wrong file type";
-    return result;
-  }
+  if (log->IsWrongFormat()) return WrongFileType();
+  OpenLogResult result;
+  source->CheckUnchanged();
+  if (source->Shrank()) result.warning = "The file changed while it was read: " + path;
   const auto elapsed = std::chrono::steady_clock::now() - start;
   result.seconds = std::chrono::duration<double>(elapsed).count();
   result.loadTimeText = LoadTimeText(std::chrono::duration_cast<std::chrono::seconds>(elapsed).count());
   result.status = OpenLogResult::Status::kLoaded;
   result.ikev1Reader = ikev1;
+  result.compressed = compressed;
   result.noPackets = log->ChildCount() == 0;
   result.log = std::move(log);
   return result;

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "logs/LogFormat.h"
+#include "model/ByteSource.h"
 #include "model/LogFile.h"
 #include "model/ReadProgress.h"
 
@@ -15,13 +16,17 @@ namespace quillon {
 struct OpenLogResult {
   enum class Status {
     kLoaded,         // `log` holds the new tree
-    kCannotOpen,     // message: "Failed to open file: " + path
+    kCannotOpen,     // message: "Failed to open file: " + path, and the system's reason in parentheses
     kWrongFileType,  // message: "Wrong file type"
   };
   Status status = Status::kCannotOpen;
   std::unique_ptr<LogFile> log;  // the loaded tree (only when loaded)
   std::string message;           // the error text for the user (empty when loaded)
+  std::string reason;            // cannot open: the system's reason ("Is a directory"), if any
   std::string loadTimeText;      // "File loaded in MM minutes, SS seconds."
+  // Loaded, but the file became shorter while it was read: "The file changed while it was
+  // read: " + path. The tree holds what was read.
+  std::string warning;
   double seconds = 0;            // the load's duration, for tools and benchmarks
   bool ikev1Reader = true;       // which reader read the log
   bool compressed = false;       // the file was a compressed log, read as the text it holds
@@ -36,13 +41,24 @@ std::string NoPacketsText(const std::string& path);
 // minutes taken modulo 60).
 std::string LoadTimeText(long long seconds);
 
+// The path that names standard input. Its reader is chosen by the content.
+inline constexpr const char* kStandardInput = "-";
+
 // Loads the file into a new tree. The caller's current tree is untouched on failure, so a
-// failed open leaves the previous log on screen. A gzip, xz or zstd file is read as the log it
-// holds (a damaged one is a wrong file type). A file that is not text (a NUL byte within its
-// first 64 KiB) is a wrong file type; an empty file is an empty log. The reader is chosen by the
-// path (IsIKEv1LogPath); when it finds nothing and the start of the file clearly holds the
-// other format, the other reader reads it.
+// failed open leaves the previous log on screen. The file is opened once: the type check and
+// the load read the same handle, so pipes, FIFOs and standard input ("-") load as files do.
+// A gzip, xz or zstd file is read as the log it holds (a damaged one is a wrong file type). A
+// file that is not text (a NUL byte within its first 64 KiB) is a wrong file type; an empty
+// file is an empty log. The reader is chosen by the path (IsIKEv1LogPath; standard input by
+// its content); when it finds nothing and the start of the file clearly holds the other
+// format, the other reader reads it. A regular file is read up to the size it had when the load
+// began; what is appended meanwhile belongs to the next load. A read error fails the load.
 // `progress`, when given, is told the bytes read after each block.
 OpenLogResult OpenLog(const std::string& path, const ReadProgress& progress = {});
+
+// The same load from a source already opened (a file, or bytes in memory); `path` chooses the
+// reader and names the log in the messages.
+OpenLogResult LoadLog(const std::string& path, std::shared_ptr<ByteSource> source,
+                      const ReadProgress& progress = {});
 
 }  // namespace quillon

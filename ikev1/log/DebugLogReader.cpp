@@ -47,38 +47,22 @@ constexpr std::string_view kSeparator = "+++++++";
 
 }  // namespace
 
-// ---- byte sources -------------------------------------------------------------------------------
-
-FileSource::FileSource(const std::string& path) : file_(std::fopen(path.c_str(), "rb")) {
-  if (file_ == nullptr) throw CannotOpenLog(path);
-}
-
-FileSource::~FileSource() { std::fclose(file_); }
-
-std::size_t FileSource::ReadAt(std::uint64_t offset, char* data, std::size_t size) {
-  if (offset != next_) {
-    if (offset > static_cast<std::uint64_t>(std::numeric_limits<long>::max()) ||
-        std::fseek(file_, static_cast<long>(offset), SEEK_SET) != 0)
-      return 0;
-    next_ = offset;
-  }
-  const std::size_t n = std::fread(data, 1, size, file_);
-  next_ += n;
-  return n;
-}
-
-std::size_t TextSource::ReadAt(std::uint64_t offset, char* data, std::size_t size) {
-  if (offset >= text_.size()) return 0;
-  const std::size_t n = std::min<std::uint64_t>(size, text_.size() - offset);
-  std::memcpy(data, text_.data() + offset, n);
-  return n;
-}
-
 // ---- DebugLogReader -----------------------------------------------------------------------------
 
 DebugLogReader::DebugLogReader() { token_.reserve(kMaxToken + 1); }
 
-DebugLogReader::DebugLogReader(const std::string& path) : DebugLogReader(std::make_shared<FileSource>(path), 0) {}
+namespace {
+
+std::shared_ptr<FileSource> OpenOrThrow(const std::string& path) {
+  std::string error;
+  std::shared_ptr<FileSource> source = FileSource::Open(path, error);
+  if (!source) throw CannotOpenLog(path);
+  return source;
+}
+
+}  // namespace
+
+DebugLogReader::DebugLogReader(const std::string& path) : DebugLogReader(OpenOrThrow(path), 0) {}
 
 DebugLogReader DebugLogReader::FromText(std::string text) {
   return DebugLogReader(std::make_shared<TextSource>(std::move(text)), 0);

@@ -28,43 +28,12 @@
 #include <vector>
 
 #include "ikev1/payloads/ByteList.h"
+#include "model/ByteSource.h"
 #include "model/CannotOpenLog.h"
 #include "model/ReadProgress.h"
 
 namespace quillon {
 
-// Where a reader's bytes come from: reads at any offset, so that several readers of one load
-// can each start where they need to.
-class ByteSource {
- public:
-  virtual ~ByteSource() = default;
-  // Up to `size` bytes from `offset` into `data`; fewer only at the end of the input.
-  virtual std::size_t ReadAt(std::uint64_t offset, char* data, std::size_t size) = 0;
-};
-
-// A log file opened for reading (read-only, binary). Throws CannotOpenLog when it cannot be opened.
-class FileSource : public ByteSource {
- public:
-  explicit FileSource(const std::string& path);
-  ~FileSource() override;
-  FileSource(const FileSource&) = delete;
-  FileSource& operator=(const FileSource&) = delete;
-  std::size_t ReadAt(std::uint64_t offset, char* data, std::size_t size) override;
-
- private:
-  std::FILE* file_ = nullptr;
-  std::uint64_t next_ = 0;  // where the stream stands: sequential reads need no seek
-};
-
-// Text held in memory.
-class TextSource : public ByteSource {
- public:
-  explicit TextSource(std::string text) : text_(std::move(text)) {}
-  std::size_t ReadAt(std::uint64_t offset, char* data, std::size_t size) override;
-
- private:
-  std::string text_;
-};
 
 // Where the packet scan stands between two packets: the offset of the next token, and whether
 // the reader is in the state a fresh reader would be in there (no flag set, no token held back

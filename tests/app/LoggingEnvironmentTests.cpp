@@ -7,6 +7,14 @@
 #include <QSettings>
 #include <QTemporaryDir>
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+#include <thread>
+
 #include "AppTestSupport.h"
 #include "app/LoggingEnvironment.h"
 
@@ -43,9 +51,9 @@ TEST_F(LoggingEnvironmentTest, WithoutTheProductTheReportSaysSoAndTheVariablesAr
   EXPECT_EQ(Install(),
             "IKE logging environment installation complete.\n\n"
             "Failed to get GXDIR.  Log directory not added.  Make sure a \"log\" directory exists under GXDIR.\n\n"
-            "Environment variables added successfully.\n\nYou must now update your environment settings.  You can "
-            "do this by either logging out and logging back in, or by pressing the \"OK\" button on the Control "
-            "Panel->System Environment property sheet.  In addition, you must restart all relevant processes.");
+            "Environment variables added successfully to " + environmentFile +
+                ".\n\nYou must now update your environment settings.  You can do this by logging out and logging "
+                "back in.  In addition, you must restart all relevant processes.");
   EXPECT_EQ(EnvironmentContents(), "GXIKE_DEBUG=1\nGXISAKMP_DEBUG=1\n");
 }
 
@@ -56,7 +64,7 @@ TEST_F(LoggingEnvironmentTest, CreatesTheLogDirectoryOnceAndReportsAnExistingOne
   EXPECT_EQ(environment.InstallIKELogDir(), LoggingEnvironment::kLogDirCreated);
   EXPECT_TRUE(QFileInfo(product + "/log").isDir());
   EXPECT_TRUE(Install().contains("Could not create log directory.  Make sure a \"" + product +
-                                 "/log\" directory exists.\n\nEnvironment variables added successfully."));
+                                 "/log\" directory exists.\n\nEnvironment variables added successfully"));
 
   QDir(product + "/log").removeRecursively();
   EXPECT_TRUE(Install().startsWith("IKE logging environment installation complete.\n\n"
@@ -102,6 +110,52 @@ TEST_F(LoggingEnvironmentTest, EnvironmentFileKeepsItsOtherLinesAndPermissions) 
   }
 }
 
+// Another writer that locks the file as well (a second installer, an administrator's script)
+// loses nothing to the read-modify-write, and the file keeps its owner, group and mode.
+TEST_F(LoggingEnvironmentTest, ConcurrentWriterLosesNothingAndOwnerAndModeAreKept) {
+  const std::string path = environmentFile.toStdString();
+  {
+    QFile file(environmentFile);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("LANG=C\n");
+  }
+  ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
+  const bool root = ::geteuid() == 0;
+  if (root) {
+    ASSERT_EQ(::chown(path.c_str(), 1234, 5678), 0);
+  }
+  constexpr int kLines = 300;
+  std::thread writer([&path] {
+    for (int i = 0; i < kLines;) {
+      const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND);
+      if (fd < 0) continue;
+      struct stat opened {}, named {};
+      if (::flock(fd, LOCK_EX) == 0 && ::fstat(fd, &opened) == 0 && ::stat(path.c_str(), &named) == 0 &&
+          opened.st_ino == named.st_ino) {
+        const std::string line = "LINE" + std::to_string(i) + "=x\n";
+        if (::write(fd, line.data(), line.size()) == static_cast<ssize_t>(line.size())) ++i;
+      }
+      ::close(fd);
+    }
+  });
+  bool allInstalled = true;
+  for (int run = 0; run < 40; ++run) allInstalled = environment.InstallEnvironmentVariables() && allInstalled;
+  writer.join();
+  EXPECT_TRUE(allInstalled);
+  const QByteArray contents = EnvironmentContents();
+  for (int i = 0; i < kLines; ++i) EXPECT_TRUE(contents.contains("\nLINE" + QByteArray::number(i) + "=x\n")) << i;
+  EXPECT_EQ(contents.count("GXIKE_DEBUG=1\n"), 1);
+  EXPECT_EQ(contents.count("GXISAKMP_DEBUG=1\n"), 1);
+  struct stat after {};
+  ASSERT_EQ(::stat(path.c_str(), &after), 0);
+  EXPECT_EQ(after.st_mode & 07777, 0444u);
+  if (root) {
+    EXPECT_EQ(after.st_uid, 1234u);
+    EXPECT_EQ(after.st_gid, 5678u);
+  }
+  EXPECT_EQ(QDir(directory.filePath("etc")).entryList(QDir::Files).size(), 1) << "no file is left beside it";
+}
+
 TEST_F(LoggingEnvironmentTest, VariablesThatCannotBeWrittenAreLeftToTheAdministrator) {
   const LoggingEnvironment nowhere({productFile, directory.filePath("no/such/dir/environment")});
   EXPECT_FALSE(nowhere.InstallEnvironmentVariables());
@@ -109,9 +163,9 @@ TEST_F(LoggingEnvironmentTest, VariablesThatCannotBeWrittenAreLeftToTheAdministr
   nowhere.Install(messages);
   ASSERT_EQ(messages.shown.size(), 1);
   EXPECT_TRUE(messages.shown[0].endsWith(
-      "Failed to install IKE logging environment variables.  You will have to do so manually.  Add GXIKE_DEBUG and "
-      "GXISAKMP_DEBUG to your environment, both with value \"1.\"  In addition, you must restart all relevant "
-      "processes."));
+      "Failed to install IKE logging environment variables.  You will have to do so manually.  Add the lines "
+      "GXIKE_DEBUG=1 and GXISAKMP_DEBUG=1 to " + directory.filePath("no/such/dir/environment") +
+      " (as root), then log out and log back in.  In addition, you must restart all relevant processes."));
 
   RecordingMessages bad;
   environment.Report(3, true, bad);

@@ -144,6 +144,29 @@ TEST_F(MainFrameTest, LogLinesTabShowsTheLinesOfTheLogTheNodeWasReadFrom) {
   EXPECT_TRUE(view.LogLines()->toPlainText().isEmpty());
 }
 
+// Control bytes in a hostile log are shown as visible escapes in the tree, the text pane and
+// the status bar, never handed to the widgets as themselves.
+TEST_F(MainFrameTest, ControlBytesOfTheLogAreShownVisibly) {
+  QFile example(FrameFixture::Example("ikev2-site-to-site.xml"));
+  ASSERT_TRUE(example.open(QIODevice::ReadOnly));
+  QByteArray log = example.readAll();
+  log.replace("serial=\"1\"", "serial=\"1\x1b]0;title\x07\x9b\"");
+  f.dialogs.answer = f.WriteFile("hostile.xml", log);
+  f.Trigger(Command::kOpen);
+  const QModelIndexList found =
+      Model().match(Model().index(0, 0), Qt::DisplayRole, "Initial 1", 1, Qt::MatchStartsWith | Qt::MatchRecursive);
+  ASSERT_EQ(found.size(), 1);
+  const QModelIndex exchange = found[0];
+  EXPECT_TRUE(exchange.data().toString().startsWith("Initial 1\\x1b]0;title\\x07\\x9b ==> ")) << exchange.data().toString().toStdString();
+  Tree().setCurrentIndex(exchange);
+  for (const QString& shown : {Text().toPlainText(), f.frame->MessageText(), exchange.data().toString()}) {
+    EXPECT_FALSE(std::any_of(shown.begin(), shown.end(), [](QChar c) { return c.unicode() < 0x20 && c != '\t' && c != '\n'; }))
+        << shown.toStdString();
+    EXPECT_FALSE(shown.contains(QChar(0x9b))) << shown.toStdString();
+  }
+  EXPECT_TRUE(Text().toPlainText().contains("\\x1b]0;title\\x07\\x9b")) << Text().toPlainText().toStdString();
+}
+
 TEST_F(MainFrameTest, CopyTakesAllTextOrTheSelectionThenClearsIt) {
   OpenThreePeers();
   f.SelectPath(kFirstTunnel + "\\QuickMode");
@@ -187,7 +210,7 @@ TEST_F(MainFrameTest, AFailedOpenIsReportedAndKeepsThePreviousLog) {
   const QString missing = f.directory.filePath("gone.ilx");
   f.dialogs.answer = missing;
   f.Trigger(Command::kOpen);
-  ASSERT_EQ(f.messages.shown, QStringList({"Failed to open file: " + missing}));
+  ASSERT_EQ(f.messages.shown, QStringList({"Failed to open file: " + missing + " (No such file or directory)"}));
   const QString binary = f.WriteFile("picture.xml", QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16));
   f.dialogs.answer = binary;
   f.Trigger(Command::kOpen);

@@ -1,11 +1,16 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
 
 #include "cli/TreePrinter.h"
+#include "logs/SaveLog.h"
 #include "logs/OpenLog.h"
 #include "model/TreeCounts.h"
 
@@ -35,7 +40,7 @@ TEST(OpenLogTest, FailuresLeaveNoTreeAndSayWhy) {
   const std::string missing = (std::filesystem::temp_directory_path() / "quillon_no_such.ilx").string();
   OpenLogResult cannot = OpenLog(missing);
   EXPECT_EQ(cannot.status, OpenLogResult::Status::kCannotOpen);
-  EXPECT_EQ(cannot.message, "Failed to open file: " + missing);
+  EXPECT_EQ(cannot.message, "Failed to open file: " + missing + " (No such file or directory)");
   EXPECT_EQ(cannot.log, nullptr);
 
   TempFile binary("binary.ilx", std::string("debugIsakmpHdr:\0\x01\x02", 18));
@@ -96,6 +101,112 @@ TEST(OpenLogTest, ReaderIsChosenByThePathThenByTheContents) {
     EXPECT_EQ(result.log->ChildCount() == 0, c.noPackets) << c.name;
   }
   EXPECT_EQ(NoPacketsText("/tmp/x.ilx"), "No IKE packets found in /tmp/x.ilx");
+}
+
+// An IKEv2 log with its root element and no exchange yet (or saved with every peer filtered
+// out) is an empty IKEv2 log that saves and loads again, not a wrong file type.
+TEST(OpenLogTest, AnIKEv2LogWithoutExchangesIsAnEmptyLog) {
+  OpenLogResult full = OpenLog((kSource / "examples" / "ikev2-site-to-site.xml").string());
+  ASSERT_EQ(full.status, OpenLogResult::Status::kLoaded);
+  full.log->ClearChildren();  // every peer deleted
+  StringSink saved;
+  ASSERT_TRUE(WriteLog(*full.log, saved));
+  for (const std::string& text : {saved.text, std::string("<?xml version=\"1.0\"?>\r\n<IKEv2Log gateway=\"gw\">\r\n")}) {
+    OpenLogResult empty = LoadLog("empty.xml", std::make_shared<TextSource>(text));
+    ASSERT_EQ(empty.status, OpenLogResult::Status::kLoaded) << text;
+    EXPECT_EQ(empty.log->ChildCount(), 0u);
+    EXPECT_TRUE(empty.log->IsIKEv2()) << "saved again as an IKEv2 log";
+  }
+}
+
+// What cannot be read is never an empty or short log: a directory, and a read error in the
+// middle of a load (a failing disk), of either format.
+TEST(OpenLogTest, UnreadableInputFailsWithTheSystemsReason) {
+  const std::filesystem::path directory = std::filesystem::temp_directory_path() / "quillon_openlog_dir.ilx";
+  std::filesystem::create_directories(directory);
+  OpenLogResult result = OpenLog(directory.string());
+  EXPECT_EQ(result.status, OpenLogResult::Status::kCannotOpen);
+  EXPECT_EQ(result.message, "Failed to open file: " + directory.string() + " (Is a directory)");
+  std::filesystem::remove(directory);
+
+  // The log's bytes until the reader's second read, then EIO.
+  class FailingSource : public ByteSource {
+   public:
+    explicit FailingSource(std::string text) : text_(std::move(text)) {}
+    std::size_t ReadAt(std::uint64_t offset, char* data, std::size_t size) override {
+      if (++reads_ > 2) {
+        SetError("Input/output error");
+        return 0;
+      }
+      return text_.ReadAt(offset, data, size);
+    }
+
+   private:
+    TextSource text_;
+    int reads_ = 0;
+  };
+  for (const char* name : {"small.ilx", "ikev2-site-to-site.xml"}) {
+    const std::string log = ReadFile(kSource / "examples" / name);
+    // Served in small blocks, so that the load needs more than the reads that succeed.
+    class Trickle : public FailingSource {
+     public:
+      using FailingSource::FailingSource;
+      std::size_t ReadAt(std::uint64_t offset, char* data, std::size_t size) override {
+        return FailingSource::ReadAt(offset, data, std::min<std::size_t>(size, 1024));
+      }
+    };
+    OpenLogResult failed = LoadLog(name, std::make_shared<Trickle>(log));
+    EXPECT_EQ(failed.status, OpenLogResult::Status::kCannotOpen) << name;
+    EXPECT_EQ(failed.message, std::string("Failed to open file: ") + name + " (Input/output error)");
+    EXPECT_EQ(failed.log, nullptr);
+    EXPECT_EQ(LoadLog(name, std::make_shared<TextSource>(log)).status, OpenLogResult::Status::kLoaded) << name;
+  }
+}
+
+// A FIFO is opened once and read to its end: the type check does not take the data the load
+// needs, and the load does not wait for a second writer.
+TEST(OpenLogTest, FifoWithAWriterLoadsAsTheFile) {
+  for (const char* name : {"small.ilx", "ikev2-site-to-site.xml"}) {
+    const std::string log = ReadFile(kSource / "examples" / name);
+    const std::filesystem::path fifo = std::filesystem::temp_directory_path() / (std::string("quillon_fifo_") + name);
+    std::filesystem::remove(fifo);
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    std::thread writer([&] { std::ofstream(fifo, std::ios::binary) << log; });
+    OpenLogResult fromFifo = OpenLog(fifo.string());
+    writer.join();
+    std::filesystem::remove(fifo);
+    ASSERT_EQ(fromFifo.status, OpenLogResult::Status::kLoaded) << name;
+    OpenLogResult fromFile = OpenLog((kSource / "examples" / name).string());
+    EXPECT_EQ(cli::TextTree(*fromFifo.log, {false, true}), cli::TextTree(*fromFile.log, {false, true})) << name;
+    EXPECT_TRUE(fromFifo.warning.empty());
+  }
+}
+
+// A load reads the file up to its size when the load began: what the daemon appends belongs to
+// the next load. A file cut during the load gives what was read, with a warning.
+TEST(OpenLogTest, GrowthIsLeftForTheNextLoadAndTruncationWarns) {
+  for (const char* name : {"gateway-day.ilx", "ikev2-site-to-site.xml"}) {
+    const std::string log = ReadFile(kSource / "examples" / name);
+    const std::string expected = cli::TextTree(*OpenLog((kSource / "examples" / name).string()).log, {false, true});
+    TempFile file(std::string("changing_") + name, log);
+    const std::string path = file.path.string();
+
+    std::string error;
+    std::shared_ptr<FileSource> growing = FileSource::Open(path, error);
+    ASSERT_TRUE(growing) << error;
+    std::ofstream(file.path, std::ios::binary | std::ios::app) << log;  // appended after the start
+    OpenLogResult grown = LoadLog(path, growing);
+    ASSERT_EQ(grown.status, OpenLogResult::Status::kLoaded);
+    EXPECT_EQ(cli::TextTree(*grown.log, {false, true}), expected) << name;
+    EXPECT_TRUE(grown.warning.empty());
+
+    std::shared_ptr<FileSource> shrinking = FileSource::Open(path, error);
+    std::filesystem::resize_file(file.path, log.size() / 2);
+    OpenLogResult cut = LoadLog(path, shrinking);
+    ASSERT_EQ(cut.status, OpenLogResult::Status::kLoaded) << name;
+    EXPECT_EQ(cut.warning, "The file changed while it was read: " + path);
+    EXPECT_LT(CountTree(*cut.log).packets, CountTree(*grown.log).packets);
+  }
 }
 
 // The command-line tool's output is read by scripts: the sample's tree must not drift.

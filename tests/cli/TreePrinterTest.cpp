@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <memory>
 
 #include "cli/TreePrinter.h"
@@ -85,6 +87,59 @@ TEST(TreePrinterTest, JsonKeepsTextsExactlyAndEscapes) {
             std::string::npos);
   EXPECT_NE(json.find("\"QM packet \xc3\xa9\""), std::string::npos);
   EXPECT_EQ(json.find("0.0.0.0 <=> 0.0.0.0"), std::string::npos);
+}
+
+// A caption or text holding terminal controls (a Notify type carrying ESC ] 0 ; ... BEL sets a
+// terminal's title) reaches the terminal only as visible escapes; JSON keeps the bytes exactly.
+TEST(TreePrinterTest, ControlBytesAreEscapedInTextOutputOnly) {
+  LogFile root;
+  root.SetName("IKEv2 debugging info");
+  root.AppendChild(std::make_unique<FakeNode>("Notify \x1b]0;owned\x07 \x9b" "2J\x7f\tend\xff",
+                                              "Type:\t\t\x1b[31mred\r\nlone\rCR\x85\r\n"));
+  cli::PrintOptions texts;
+  texts.texts = true;
+  EXPECT_EQ(cli::TextTree(root, texts),
+            "IKEv2 debugging info\n"
+            "  | LogFile\n"
+            "  Notify \\x1b]0;owned\\x07 \\x9b" "2J\\x7f\tend\xc3\xbf\n"
+            "    | Type:\t\t\\x1b[31mred\n"
+            "    | lone\\x0dCR\\x85\n");
+  texts.json = true;
+  const std::string json = cli::JsonTree(root, texts);
+  EXPECT_NE(json.find("\"Notify \\u001b]0;owned\\u0007 \xc2\x9b" "2J\\u007f\\tend\xc3\xbf\""), std::string::npos) << json;
+  EXPECT_NE(json.find("\"Type:\\t\\t\\u001b[31mred\\r\\nlone\\rCR\xc2\x85\\r\\n\""), std::string::npos) << json;
+}
+
+// The printers hand their output on in blocks while they walk, and stop at the first failed
+// write: a large tree never sits in memory as one text, and a full disk ends the walk.
+TEST(TreePrinterTest, OutputIsStreamedInBoundedBlocksAndStopsAtAFailure) {
+  class Recording : public ByteSink {
+   public:
+    explicit Recording(std::size_t failAt) : failAt_(failAt) {}
+    bool Write(std::string_view bytes) override {
+      largest = std::max(largest, bytes.size());
+      total += bytes.size();
+      return ++writes < failAt_;
+    }
+    std::size_t writes = 0, largest = 0, total = 0;
+
+   private:
+    std::size_t failAt_;
+  };
+  LogFile root;
+  for (int i = 0; i < 2000; ++i) root.AppendChild(std::make_unique<FakeNode>("peer", std::string(1000, 'x') + "\r\n"));
+  for (const bool json : {false, true}) {
+    cli::PrintOptions options;
+    options.json = json;
+    options.texts = true;
+    Recording all(SIZE_MAX);
+    EXPECT_TRUE(json ? cli::WriteJsonTree(root, options, all) : cli::WriteTextTree(root, options, all));
+    EXPECT_GT(all.total, 2'000'000u);
+    EXPECT_LT(all.largest, cli::kPrintBlock + 2000);
+    Recording failing(3);
+    EXPECT_FALSE(json ? cli::WriteJsonTree(root, options, failing) : cli::WriteTextTree(root, options, failing));
+    EXPECT_EQ(failing.writes, 3u);
+  }
 }
 
 TEST(TreePrinterTest, CountsAndStats) {

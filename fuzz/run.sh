@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Runs one format's fuzz target: fuzz/run.sh ikev1|ikev2 [SECONDS] [BUILD_DIR]
+# The corpus lives in BUILD_DIR/corpus-FORMAT and starts from the sample logs of that format;
+# inputs are kept small (-max_len) so that each run is fast, and the dictionary holds the
+# format's keywords so that mutations make lines the readers recognise.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+format=${1:?ikev1 or ikev2}
+seconds=${2:-600}
+build=${3:-build/fuzz}
+corpus="$build/corpus-$format"
+seeds="$build/seeds-$format"
+mkdir -p "$corpus" "$seeds"
+if [ "$format" = ikev1 ]; then pattern='*.ilx'; else pattern='*.xml'; fi
+# The samples cut into pieces no longer than -max_len, each a seed.
+for sample in examples/$pattern; do
+  split -b 8192 -d "$sample" "$seeds/$(basename "$sample")."
+done
+# Findings go to BUILD_DIR/findings-FORMAT; with FUZZ_GO_ON=1 the run goes on after one (one
+# child process at a time), and inputs whose saved log reads back differently are only recorded
+# there (save-*), so that a known finding does not end a long run.
+findings="$build/findings-$format"
+mkdir -p "$findings"
+go_on=()
+if [ "${FUZZ_GO_ON:-0}" = 1 ]; then
+  go_on=(-fork=1 -ignore_crashes=1 -ignore_timeouts=1 -ignore_ooms=1)
+  export QUILLON_FUZZ_RECORD="$findings"
+fi
+exec "$build/fuzz/log_fuzz_$format" "${go_on[@]}" -max_len=8192 -timeout=10 -rss_limit_mb=2048 \
+  -dict="fuzz/$format.dict" -max_total_time="$seconds" -print_final_stats=1 -artifact_prefix="$findings/" \
+  "$corpus" "$seeds"

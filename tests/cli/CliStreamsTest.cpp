@@ -1,0 +1,83 @@
+// quillon-cli at the ends of its streams, run through the shell as scripts run it: a log on
+// standard input, a directory given as LOG, a full output device and a reader that stops early.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+namespace {
+
+struct ShellRun {
+  int status = -1;
+  std::string out, err;
+};
+
+// Runs `command` with "CLI" and "EXAMPLES" in the environment; stderr goes to a file of its own.
+ShellRun Shell(const std::string& command) {
+  const std::string errFile = testing::TempDir() + "quillon-streams-stderr-" + std::to_string(getpid()) + ".txt";
+  const std::string full = std::string("CLI='") + QUILLON_CLI + "' EXAMPLES='" + QUILLON_SOURCE_DIR +
+                           "/examples'; { " + command + "; } 2>" + errFile;
+  ShellRun run;
+  FILE* pipe = popen(full.c_str(), "r");
+  if (pipe == nullptr) return run;
+  char buffer[4096];
+  std::size_t n = 0;
+  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) run.out.append(buffer, n);
+  const int status = pclose(pipe);
+  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  std::ifstream err(errFile);
+  std::stringstream text;
+  text << err.rdbuf();
+  run.err = text.str();
+  std::remove(errFile.c_str());
+  return run;
+}
+
+// "-" reads standard input, its format recognised by the content; a pipe named as a path
+// (/dev/stdin) loads as the file does too.
+TEST(CliStreamsTest, StandardInputAndPipesLoadAsTheFile) {
+  for (const char* name : {"small.ilx", "ikev2-site-to-site.xml"}) {
+    const ShellRun file = Shell(std::string("\"$CLI\" --stats \"$EXAMPLES/") + name + "\" | head -5");
+    ASSERT_EQ(file.status, 0) << file.err;
+    EXPECT_NE(file.out.find("packets: "), std::string::npos);
+    for (const char* as : {"-", "/dev/stdin"}) {
+      if (std::string(as) == "/dev/stdin" && std::string(name).ends_with(".ilx")) continue;  // the path says XML
+      const ShellRun piped = Shell(std::string("cat \"$EXAMPLES/") + name + "\" | \"$CLI\" --stats " + as + " | head -5");
+      EXPECT_EQ(piped.status, 0) << name << " " << as << ": " << piped.err;
+      EXPECT_EQ(piped.out, file.out) << name << " " << as;
+    }
+  }
+}
+
+TEST(CliStreamsTest, FailuresAreReportedWithExitOne) {
+  struct Case {
+    const char* command;
+    int status;
+    const char* err;  // what stderr holds
+  };
+  for (const Case& c : {
+           Case{"mkdir -p \"$TMPDIR_Q/dir.ilx\"; \"$CLI\" \"$TMPDIR_Q/dir.ilx\"", 1, "dir.ilx (Is a directory)\n"},
+           Case{"\"$CLI\" \"$EXAMPLES/small.ilx\" >/dev/full", 1,
+                "quillon-cli: cannot write the output: No space left on device\n"},
+           Case{"\"$CLI\" --json --texts \"$EXAMPLES/gateway-day.ilx\" >/dev/full", 1,
+                "quillon-cli: cannot write the output: No space left on device\n"},
+           // A reader that has what it wants and goes away is no failure to report.
+           Case{"\"$CLI\" --texts \"$EXAMPLES/gateway-day.ilx\" | head -1 >/dev/null", 0, ""},
+       }) {
+    const std::string tmp = testing::TempDir() + "quillon-streams-" + std::to_string(getpid());
+    const ShellRun run = Shell("TMPDIR_Q='" + tmp + "'; " + c.command);
+    EXPECT_EQ(run.status, c.status) << c.command << ": " << run.err;
+    EXPECT_TRUE(run.err.ends_with(c.err)) << c.command << ": " << run.err;
+    if (*c.err == '\0') {
+      EXPECT_EQ(run.err, "") << c.command;
+    }
+    Shell("rm -rf '" + tmp + "'");
+  }
+}
+
+}  // namespace
