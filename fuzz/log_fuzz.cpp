@@ -178,8 +178,8 @@ std::size_t ShowAll(const quillon::QLFolder& node) {
 }
 
 // Follows `text` appended in parts, pausing after some, as a viewer would; a follower that
-// cannot go on is replaced by a fresh one given everything so far. The tree must be the one
-// `whole` holds.
+// cannot go on (at a read or at a pause) is replaced by a fresh one given everything so far.
+// The tree must be the one `whole` holds.
 template <typename Follower>
 void CheckFollowed(const std::string& text, const quillon::LogFile& whole) {
   auto root = std::make_unique<quillon::LogFile>();
@@ -187,18 +187,20 @@ void CheckFollowed(const std::string& text, const quillon::LogFile& whole) {
   std::size_t from = 0;
   std::uint32_t mix = 2166136261u;
   for (unsigned char c : text) mix = (mix ^ c) * 16777619u;
+  const auto reload = [&](std::size_t to, bool settle) {
+    root = std::make_unique<quillon::LogFile>();
+    follower = std::make_unique<Follower>(*root);
+    follower->Append(std::string_view(text).substr(0, to));
+    if (settle) follower->Settle();
+  };
   for (int part = 0; from < text.size(); ++part) {
     mix = mix * 1103515245u + 12345u;
     const std::size_t to = part == 5 ? text.size() : std::min(text.size(), from + 1 + (mix >> 8) % (text.size() / 3 + 1));
-    if (follower->Append(std::string_view(text).substr(from, to - from)) == Follower::Result::kReload) {
-      root = std::make_unique<quillon::LogFile>();
-      follower = std::make_unique<Follower>(*root);
-      follower->Append(std::string_view(text).substr(0, to));
-    }
-    if ((mix & 0x10000) != 0) follower->Settle();
+    if (follower->Append(std::string_view(text).substr(from, to - from)) == Follower::Result::kReload) reload(to, false);
+    if ((mix & 0x10000) != 0 && follower->Settle() == Follower::Result::kReload) reload(to, true);
     from = to;
   }
-  follower->Settle();
+  if (follower->Settle() == Follower::Result::kReload) reload(text.size(), true);
   const std::string difference = quillon::testing::FirstTreeDifference(*root, whole);
   if (!difference.empty()) {
     std::fprintf(stderr, "followed log differs from one load:\n%s\n", difference.c_str());

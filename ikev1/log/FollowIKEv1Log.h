@@ -41,7 +41,8 @@ class IKEv1Follower {
   // places the packets that are known to be whole.
   Result Append(std::string_view bytes);
   // The log has stopped growing for now: what follows the last whole packet is placed as the
-  // end of the log, when it ends with a line end (else it is still being written).
+  // end of the log, when it ends with a line end (else it is still being written). kReload
+  // when the packets placed at the last pause no longer read the same in the longer log.
   Result Settle();
 
   // The peers that took packets in the last read, in no particular order (all peers after a

@@ -819,6 +819,13 @@ IKEv1Follower::Result IKEv1Follower::Settle() {
     }
     s.placer.Place(step, &reader);
   }
+  if (matched < placed) {
+    // The longer log no longer reads the packets placed as its end (a packet that stood whole
+    // at the pause is now read as part of what follows): the tree holds steps the log does not.
+    s.stuck = true;
+    s.placer.touched = nullptr;
+    return Result::kReload;
+  }
   s.tailPlaced = !s.tail.empty();
   s.placer.touched = nullptr;
   return Finish(true);

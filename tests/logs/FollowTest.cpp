@@ -58,17 +58,22 @@ Followed Follow(const std::string& text, std::vector<std::size_t> cuts, std::siz
   auto follower = std::make_unique<Follower>(*out.root);
   cuts.push_back(text.size());
   std::size_t from = 0;
+  const auto reload = [&](std::size_t to) {
+    ++out.reloads;
+    follower.reset();
+    out.root = std::make_unique<LogFile>();
+    follower = std::make_unique<Follower>(*out.root);
+    follower->Append(std::string_view(text).substr(0, to));
+  };
   for (std::size_t i = 0; i < cuts.size(); ++i) {
     const std::size_t to = cuts[i];
-    if (follower->Append(std::string_view(text).substr(from, to - from)) == Follower::Result::kReload) {
-      ++out.reloads;
-      follower.reset();
-      out.root = std::make_unique<LogFile>();
-      follower = std::make_unique<Follower>(*out.root);
-      follower->Append(std::string_view(text).substr(0, to));
-    }
+    if (follower->Append(std::string_view(text).substr(from, to - from)) == Follower::Result::kReload) reload(to);
     from = to;
-    if (i + 1 == cuts.size() || (settleEvery != 0 && i % settleEvery == 0)) follower->Settle();
+    if ((i + 1 == cuts.size() || (settleEvery != 0 && i % settleEvery == 0)) &&
+        follower->Settle() == Follower::Result::kReload) {
+      reload(to);
+      follower->Settle();
+    }
   }
   return out;
 }
@@ -154,6 +159,20 @@ TEST(Follow, PacketCutInTheMiddleWaitsForItsRest) {
   EXPECT_NE(follower.Append(std::string_view(text).substr(second + 20)), IKEv1Follower::Result::kReload);
   follower.Settle();
   EXPECT_EQ(testing::FirstTreeDifference(root, *LoadOnce(text, "cut.ilx")), "");
+}
+
+// A packet placed as the end of the log at a pause can be read otherwise once the log goes on:
+// here the daemon restarted inside the first packet's header, and after the line appended at
+// the pause the second start line no longer begins a packet of its own. The follower cannot
+// keep the packet it placed, and asks for a reload rather than leave it in the tree.
+TEST(Follow, PacketPlacedAtAPauseThatTheLongerLogDropsReloads) {
+  const std::string separator(70, '+');
+  const std::string start = "create_packet1phase1: peer: c000020a ~~ Tue Mar 12 09:14:02 2024\n";
+  const std::string paused = separator + "\n" + start + "\tRspCookie: 00 00 00IKE logging started\r\n" + separator + "\n" + start;
+  const std::string text = paused + "\tLength: 0+++++++0020a\n";
+  const Followed followed = Follow<IKEv1Follower>(text, {paused.size()}, 1);
+  EXPECT_EQ(followed.reloads, 1);
+  EXPECT_EQ(testing::FirstTreeDifference(*followed.root, *LoadOnce(text, "restart-in-header.ilx")), "");
 }
 
 void AppendTo(const fs::path& path, std::string_view bytes) {
