@@ -11,35 +11,17 @@
 #include <string>
 
 #include "logs/OpenLog.h"
+#include "tests/cli/ShellRun.h"
 
 namespace {
 
-struct CliRun {
-  int status = -1;
-  std::string out, err;
-};
+using CliRun = quillon::testing_support::ShellRun;
 
 // Runs quillon-cli with `args` (already quoted for the shell) on the gateway's day log.
 CliRun Cli(const std::string& args) {
-  // One file per process: ctest runs the tests side by side.
-  const std::string errFile = testing::TempDir() + "quillon-cli-stderr-" + std::to_string(getpid()) + ".txt";
   // The log first: options may follow it, and an option missing its value comes last.
-  const std::string command = std::string(QUILLON_CLI) + " " + QUILLON_SOURCE_DIR + "/examples/gateway-day.ilx " +
-                              args + " 2>" + errFile;
-  CliRun run;
-  FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr) return run;
-  char buffer[4096];
-  std::size_t n = 0;
-  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) run.out.append(buffer, n);
-  const int status = pclose(pipe);
-  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  std::ifstream err(errFile);
-  std::stringstream text;
-  text << err.rdbuf();
-  run.err = text.str();
-  std::remove(errFile.c_str());
-  return run;
+  return quillon::testing_support::RunShell(std::string(QUILLON_CLI) + " " + QUILLON_SOURCE_DIR +
+                                            "/examples/gateway-day.ilx " + args);
 }
 
 // The lines of the text tree up to a depth (two spaces per level).

@@ -10,32 +10,16 @@
 #include <sstream>
 #include <string>
 
+#include "tests/cli/ShellRun.h"
+
 namespace {
 
-struct ShellRun {
-  int status = -1;
-  std::string out, err;
-};
+using quillon::testing_support::ShellRun;
 
-// Runs `command` with "CLI" and "EXAMPLES" in the environment; stderr goes to a file of its own.
+// Runs `command` with "CLI" and "EXAMPLES" set for it.
 ShellRun Shell(const std::string& command) {
-  const std::string errFile = testing::TempDir() + "quillon-streams-stderr-" + std::to_string(getpid()) + ".txt";
-  const std::string full = std::string("CLI='") + QUILLON_CLI + "' EXAMPLES='" + QUILLON_SOURCE_DIR +
-                           "/examples'; { " + command + "; } 2>" + errFile;
-  ShellRun run;
-  FILE* pipe = popen(full.c_str(), "r");
-  if (pipe == nullptr) return run;
-  char buffer[4096];
-  std::size_t n = 0;
-  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) run.out.append(buffer, n);
-  const int status = pclose(pipe);
-  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  std::ifstream err(errFile);
-  std::stringstream text;
-  text << err.rdbuf();
-  run.err = text.str();
-  std::remove(errFile.c_str());
-  return run;
+  return quillon::testing_support::RunShell(std::string("CLI='") + QUILLON_CLI + "' EXAMPLES='" +
+                                            QUILLON_SOURCE_DIR + "/examples'; " + command);
 }
 
 // "-" reads standard input, its format recognised by the content; a pipe named as a path
