@@ -12,6 +12,7 @@
 #include "app/Commands.h"
 #include "app/RecentFiles.h"
 #include "app/Services.h"
+#include "logs/FollowLog.h"
 #include "model/Narrowing.h"
 
 class QAction;
@@ -35,8 +36,9 @@ class CMainFrame : public QMainWindow {
  public:
   // How often the change watch looks at the file.
   static constexpr int kChangeWatchMilliseconds = 500;
-  // How often Follow looks at the file.
-  static constexpr int kFollowMilliseconds = 200;
+  // How often Follow looks at the file: as often as the command line's follower, so that a
+  // packet appears within two looks of its append.
+  static constexpr int kFollowMilliseconds = LogFollower::kPollMilliseconds;
   // Loads that take longer than this show a progress bar.
   static constexpr int kProgressDelayMilliseconds = 500;
 

@@ -1,24 +1,31 @@
 // Following a growing log: how long a packet the gateway appends takes to appear in the tree,
 // and how fast compressed logs are read.
 //
-//   follow_bench [MB]        an IKEv1 log of MB megabytes (200 by default) is followed; packets are
-//                            appended one at a time and each is timed from its append to its
-//                            place in the tree (one poll reads it, the next, finding the writer
-//                            paused, places it); then the log is compressed with gzip, xz and
-//                            zstd and each is decompressed, in MB/s of log text.
+//   follow_bench [MB] [--no-compressed]
+//       An IKEv1 log of MB megabytes (200 by default) is followed the way `quillon-cli --follow`
+//       follows it (the same polling loop). First the processor time of following it idle; then
+//       a writer thread appends packets one at a time with pauses of 80 to 250 ms, and each
+//       packet is timed from its append to the end of the poll that put it in the tree (median
+//       and max over 40 packets). Then, unless --no-compressed, the log is compressed with gzip,
+//       xz and zstd and each is decompressed, in MB/s of log text.
 #include <lzma.h>
 #include <zlib.h>
 #include <zstd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
+#include <random>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "LogGenerator.h"
@@ -39,22 +46,44 @@ std::string ReadAll(const fs::path& path) {
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-// Where packets start: a created packet's "+++" line before its packet line, a received
-// packet's header block, a packet-debug block.
+// Where the packets the gateway appends one at a time start: a created packet's "+++" line
+// before its packet line (its "Sent:" packet-debug block follows it), a received packet's
+// "Received:" packet-debug block, or its header block when it has none.
 std::vector<std::size_t> PacketStarts(std::string_view text, std::size_t from) {
   std::vector<std::size_t> starts;
+  std::size_t received = std::string_view::npos;  // a "Received:" block waiting for its packet
   for (std::size_t at = text.find('\n', from); at != std::string_view::npos && at + 1 < text.size(); at = text.find('\n', at + 1)) {
     const std::string_view line = text.substr(at + 1);
-    if (line.starts_with("debugIsakmpHdr: (Process)") || line.starts_with("##### BEGIN")) {
-      starts.push_back(at + 1);
+    if (line.starts_with("debugIsakmpHdr: (Process)")) {
+      starts.push_back(received != std::string_view::npos ? received : at + 1);
+      received = std::string_view::npos;
+    } else if (line.starts_with("##### BEGIN")) {
+      if (line.substr(line.find('\n') + 1).starts_with("\tReceived:")) received = at + 1;
     } else if (line.starts_with("+++")) {
       const std::size_t next = line.find('\n');
       if (next == std::string_view::npos) break;
       const std::string_view keyword = line.substr(next + 1);
-      if (keyword.starts_with("create_") || keyword.starts_with("gxIsakmp_Build")) starts.push_back(at + 1);
+      if (keyword.starts_with("create_") || keyword.starts_with("gxIsakmp_Build")) {
+        starts.push_back(at + 1);
+        received = std::string_view::npos;
+      }
     }
   }
   return starts;
+}
+
+// The greatest offset at which a packet of `peers` starts.
+std::uint64_t LastPacketStart(const std::vector<quillon::QLFolder*>& peers) {
+  std::uint64_t last = 0;
+  std::vector<quillon::LogSpan> spans;
+  std::function<void(const quillon::QLFolder&, int)> walk = [&](const quillon::QLFolder& node, int depth) {
+    node.AppendLogSpans(spans);
+    if (depth < 3)
+      for (const auto& child : node.Children()) walk(*child, depth + 1);
+  };
+  for (const quillon::QLFolder* peer : peers) walk(*peer, 0);
+  for (const quillon::LogSpan& span : spans) last = std::max(last, span.begin);
+  return last;
 }
 
 void Append(const fs::path& path, std::string_view bytes) {
@@ -99,13 +128,16 @@ int main(int argc, char** argv) {
   const std::string text = ReadAll(generated);
   const double mb = static_cast<double>(text.size()) / (1 << 20);
 
-  // The log without its last 41 packets; then one packet at a time.
+  // The log without its last packets; then a writer appends them one at a time, pausing
+  // between them as a gateway does, while the follower polls as `quillon-cli --follow` does.
+  // Each packet is timed from its append to the poll after which it is in the tree.
+  constexpr std::size_t kPackets = 40;
   const std::vector<std::size_t> all = PacketStarts(text, text.size() > (4u << 20) ? text.size() - (4u << 20) : 0);
-  if (all.size() < 42) {
+  if (all.size() < kPackets + 1) {
     std::fprintf(stderr, "too few packets\n");
     return 1;
   }
-  std::vector<std::size_t> cuts(all.end() - 42, all.end());
+  std::vector<std::size_t> cuts(all.end() - (kPackets + 1), all.end());
   const fs::path followed = dir / "followed.ilx";
   std::ofstream(followed, std::ios::binary | std::ios::trunc) << std::string_view(text).substr(0, cuts[0]);
 
@@ -117,35 +149,64 @@ int main(int argc, char** argv) {
   std::printf("log: %.1f MB, %zu peers; read whole by the follower in %.2f s (%.0f MB/s)\n", mb, root.ChildCount(), first,
               mb / first);
 
+  // The follower idle: the processor time it takes per second of following.
+  {
+    const std::clock_t cpu = std::clock();
+    start = Clock::now();
+    quillon::FollowLoop(follower, [&] { return Seconds(start) >= 2.0; }, [](quillon::LogFollower::Change) { return true; });
+    std::printf("following the idle log: %.2f ms of processor time per second (a look every %d ms)\n",
+                1000.0 * static_cast<double>(std::clock() - cpu) / CLOCKS_PER_SEC / Seconds(start),
+                quillon::LogFollower::kPollMilliseconds);
+  }
+
+  std::vector<Clock::time_point> appended(kPackets);
+  std::atomic<std::size_t> written{0};
+  std::thread writer([&] {
+    std::mt19937 random(21);
+    std::uniform_int_distribution<int> pause(80, 250);
+    for (std::size_t i = 0; i < kPackets; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(pause(random)));
+      appended[i] = Clock::now();
+      Append(followed, std::string_view(text).substr(cuts[i], cuts[i + 1] - cuts[i]));
+      written.store(i + 1, std::memory_order_release);
+    }
+  });
   std::vector<double> times;
   int reloads = 0;
-  for (std::size_t i = 0; i + 1 < cuts.size(); ++i) {
-    Append(followed, std::string_view(text).substr(cuts[i], cuts[i + 1] - cuts[i]));
-    start = Clock::now();
-    int polls = 0;
-    bool placed = false;
-    while (!placed && polls < 4) {
-      const quillon::LogFollower::Change change = follower.Poll();
-      ++polls;
-      if (change == quillon::LogFollower::Change::kReloaded) ++reloads;
-      // The appended packet is in the tree once a poll found the writer paused.
-      placed = polls >= 2 && change != quillon::LogFollower::Change::kCannotRead;
-    }
-    times.push_back(Seconds(start) * 1000);
+  quillon::FollowLoop(
+      follower, [&] { return times.size() == kPackets || (written.load() == kPackets && Seconds(appended.back()) > 5.0); },
+      [&](quillon::LogFollower::Change change) {
+        const Clock::time_point polled = Clock::now();
+        if (change == quillon::LogFollower::Change::kReloaded) ++reloads;
+        if (change != quillon::LogFollower::Change::kExtended && change != quillon::LogFollower::Change::kReloaded) return true;
+        const std::uint64_t last = LastPacketStart(follower.Changed());
+        const std::size_t count = written.load(std::memory_order_acquire);
+        while (times.size() < count && cuts[times.size()] <= last)
+          times.push_back(std::chrono::duration<double>(polled - appended[times.size()]).count() * 1000);
+        return true;
+      });
+  writer.join();
+  if (times.size() < kPackets) {
+    std::fprintf(stderr, "only %zu of %zu appended packets appeared\n", times.size(), kPackets);
+    return 1;
   }
   // The followed tree must be the one a load of the file gives.
   {
     quillon::OpenLogResult whole = quillon::OpenLog(followed.string());
-    const std::string difference = whole.log ? quillon::testing::FirstTreeDifference(root, *whole.log) : "not loaded";
+    const std::string difference = whole.log ? quillon::testing::FirstTreeDifference(root, *whole.log, true) : "not loaded";
     if (!difference.empty()) {
       std::fprintf(stderr, "the followed tree differs from a load:\n%s\n", difference.c_str());
       return 1;
     }
   }
   std::sort(times.begin(), times.end());
-  std::printf("append of one packet to its place in the tree: median %.2f ms, max %.2f ms over %zu packets (%d reloads)\n",
+  std::printf("append of one packet to its place in the tree: median %.1f ms, max %.1f ms over %zu packets (%d reloads)\n",
               times[times.size() / 2], times.back(), times.size(), reloads);
 
+  if (argc > 2 && std::string_view(argv[2]) == "--no-compressed") {
+    fs::remove_all(dir);
+    return 0;
+  }
   // Compressed logs: decompression alone, and the whole open.
   const std::string plain = text;
   struct Format {

@@ -12,7 +12,6 @@
 // Exit status: 0 loaded, 1 cannot open (or output not written), 2 usage error, 3 wrong file
 // type, 4 --find found nothing, 5 cannot save.
 #include <cerrno>
-#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -20,7 +19,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <thread>
 #include <tuple>
 #include <unordered_set>
 
@@ -170,17 +168,19 @@ int Follow(const std::string& path, const quillon::FilterCriteria& filter,
   quillon::LogFollower follower(root, path, quillon::platform::FileIdentity);
   FollowPrinter printer(filter, verify, json);
   bool started = false;
-  while (stopFollowing == 0) {
-    const quillon::LogFollower::Change change = follower.Poll();
-    if (change == quillon::LogFollower::Change::kExtended || change == quillon::LogFollower::Change::kReloaded) {
-      // What the first load holds was printed as the tree.
-      if (!printer.Peers(follower.Changed(), started)) {
-        std::fprintf(stderr, "quillon-cli: cannot write the output: %s\n", std::strerror(errno));
-        return 1;
-      }
-    }
-    if (change != quillon::LogFollower::Change::kCannotRead) started = true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  bool written = true;
+  quillon::FollowLoop(
+      follower, [] { return stopFollowing != 0; },
+      [&](quillon::LogFollower::Change change) {
+        // What the first load holds was printed as the tree.
+        if (change == quillon::LogFollower::Change::kExtended || change == quillon::LogFollower::Change::kReloaded)
+          written = printer.Peers(follower.Changed(), started);
+        if (change != quillon::LogFollower::Change::kCannotRead) started = true;
+        return written;
+      });
+  if (!written) {
+    std::fprintf(stderr, "quillon-cli: cannot write the output: %s\n", std::strerror(errno));
+    return 1;
   }
   return 0;
 }

@@ -201,7 +201,7 @@ void CheckFollowed(const std::string& text, const quillon::LogFile& whole) {
     from = to;
   }
   if (follower->Settle() == Follower::Result::kReload) reload(text.size(), true);
-  const std::string difference = quillon::testing::FirstTreeDifference(*root, whole);
+  const std::string difference = quillon::testing::FirstTreeDifference(*root, whole, true);
   if (!difference.empty()) {
     std::fprintf(stderr, "followed log differs from one load:\n%s\n", difference.c_str());
     std::abort();

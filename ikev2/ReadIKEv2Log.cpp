@@ -174,8 +174,10 @@ std::size_t NextStartLine(std::string_view text, std::size_t from) {
   return std::string_view::npos;
 }
 
-ExchangeRun ReadText(std::string text) {
-  LogLineReader reader = LogLineReader::FromText(std::move(text));
+// Reads `text`, which starts at `offset` in the log: the exchanges note where in the log they
+// stand.
+ExchangeRun ReadText(std::string text, std::uint64_t offset) {
+  LogLineReader reader = LogLineReader::FromText(std::move(text), offset);
   LineCursor cursor(reader);
   ExchangeRun run;
   ReadRun(cursor, run);
@@ -227,7 +229,7 @@ IKEv2Follower::Result IKEv2Follower::Append(std::string_view bytes) {
   }
   s.placer.touched = &changed_;
   if (last != 0) {
-    if (s.tail.empty()) s.placer.Place(ReadText(std::string(whole.substr(0, last))));
+    if (s.tail.empty()) s.placer.Place(ReadText(std::string(whole.substr(0, last)), size_ - s.pending.size()));
     s.tail.clear();
     s.pending.erase(0, last);
   }
@@ -244,7 +246,7 @@ IKEv2Follower::Result IKEv2Follower::Settle() {
   if (lines == std::string::npos || !s.tail.empty()) return Finish(true);
   // The last exchange, placed as the end of the log.
   s.placer.touched = &changed_;
-  ExchangeRun run = ReadText(s.pending.substr(0, lines + 1));
+  ExchangeRun run = ReadText(s.pending.substr(0, lines + 1), size_ - s.pending.size());
   if (!run.exchanges.empty()) s.tail.assign(s.pending, 0, lines + 1);
   s.placer.Place(std::move(run));
   s.placer.touched = nullptr;

@@ -1,10 +1,12 @@
 #include "logs/FollowLog.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <string_view>
+#include <thread>
 
 #include "ikev1/log/FollowIKEv1Log.h"
 #include "ikev2/FollowIKEv2Log.h"
@@ -163,6 +165,14 @@ LogFollower::Change LogFollower::Poll() {
   changed.erase(std::unique(changed.begin(), changed.end()), changed.end());
   changed_ = std::move(changed);
   return changed_.empty() ? Change::kNone : Change::kExtended;
+}
+
+void FollowLoop(LogFollower& follower, const std::function<bool()>& stop,
+                const std::function<bool(LogFollower::Change)>& take) {
+  while (!stop()) {
+    if (follower.MayChange() && !take(follower.Poll())) return;
+    std::this_thread::sleep_for(std::chrono::milliseconds(LogFollower::kPollMilliseconds));
+  }
 }
 
 }  // namespace quillon

@@ -21,6 +21,12 @@ namespace quillon {
 
 class LogFollower {
  public:
+  // How often a follower looks at the file. A look that finds the size and identity unchanged
+  // costs a stat, so following an idle log costs next to nothing. The last packet of a burst is
+  // placed at the first look that finds the writer paused, so a packet appears within two
+  // intervals of its append (and the time to read and place it).
+  static constexpr int kPollMilliseconds = 30;
+
   // The identity of the file a path names now (device and inode, say); 0 when unknown. Given by
   // the platform; without it a replaced file is told by its first bytes and its size only.
   using FileIdentity = std::function<std::uint64_t(const std::string& path)>;
@@ -66,5 +72,11 @@ class LogFollower {
   bool settled_ = false;
   bool ikev1_ = true;
 };
+
+// The polling loop of a follower without an event loop of its own (`quillon-cli --follow`, the
+// benchmark): until `stop()` says so, looks at the file every kPollMilliseconds and polls when
+// it may have changed, handing each poll's change to `take`; `take` returning false ends it.
+void FollowLoop(LogFollower& follower, const std::function<bool()>& stop,
+                const std::function<bool(LogFollower::Change)>& take);
 
 }  // namespace quillon

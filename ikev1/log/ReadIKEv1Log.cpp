@@ -258,29 +258,56 @@ class Placer {
   // Every packet of the tree read in this load ends where the next packet of the log starts
   // (the last one at the end of the log), whether or not that packet found a place.
   // A follower keeps the starts: the packets it places later end the ones placed before.
-  void SetPacketEnds(bool keepStarts = false) {
+  void SetPacketEnds() {
+    SortStarts();
+    for (const auto& peer : root_.Children()) SetPacketEndsOf(*peer);
+    std::vector<std::uint64_t>().swap(packetStarts_);
+  }
+  // A follower's: the starts are kept (the packets it places later end the ones placed before),
+  // and only the peers that took packets since the last call, or still held a packet without an
+  // end then, are walked. Every packet but those of the last steps has its end already, and
+  // walking every peer of a large log at each step would cost more than the step.
+  void SetPacketEndsFollowing(const std::vector<QLFolder*>& touched) {
+    SortStarts();
+    std::vector<QLFolder*> peers = touched;
+    peers.insert(peers.end(), withoutEnd_.begin(), withoutEnd_.end());
+    std::sort(peers.begin(), peers.end());
+    peers.erase(std::unique(peers.begin(), peers.end()), peers.end());
+    withoutEnd_.clear();
+    for (QLFolder* peer : peers)
+      if (!SetPacketEndsOf(*peer)) withoutEnd_.push_back(peer);
+  }
+  // The tree was regrouped: peers noted before may be gone.
+  void ForgetPeers() { withoutEnd_.clear(); }
+
+ private:
+  void SortStarts() {
     if (!std::is_sorted(packetStarts_.begin(), packetStarts_.end())) std::sort(packetStarts_.begin(), packetStarts_.end());
-    const auto setEnd = [this](Header* header) {
+  }
+  // Sets the end of every packet of `peer` that has none yet and is followed by a packet start;
+  // false when one is left without an end (the last packet of the log read so far).
+  bool SetPacketEndsOf(const QLFolder& peer) {
+    bool allEnded = true;
+    const auto setEnd = [&](Header* header) {
       if (header == nullptr || header->HasLogEnd()) return;  // none, or read by an earlier load
       const auto next = std::upper_bound(packetStarts_.begin(), packetStarts_.end(), header->LogBegin());
       if (next != packetStarts_.end()) header->SetLogEnd(*next);
+      else allEnded = false;
     };
-    for (const auto& peer : root_.Children())
-      for (const auto& tunnel : peer->Children())
-        for (const auto& child : tunnel->Children()) {
-          auto* exchange = dynamic_cast<Exchange*>(child.get());
-          if (exchange == nullptr) continue;
-          if (exchange->IsNotify()) {
-            setEnd(exchange->GetHeader());
-            continue;
-          }
-          for (const auto& message : exchange->Children())
-            if (auto* element = dynamic_cast<FolderElement*>(message.get())) setEnd(element->GetHeader());
+    for (const auto& tunnel : peer.Children())
+      for (const auto& child : tunnel->Children()) {
+        auto* exchange = dynamic_cast<Exchange*>(child.get());
+        if (exchange == nullptr) continue;
+        if (exchange->IsNotify()) {
+          setEnd(exchange->GetHeader());
+          continue;
         }
-    if (!keepStarts) std::vector<std::uint64_t>().swap(packetStarts_);
+        for (const auto& message : exchange->Children())
+          if (auto* element = dynamic_cast<FolderElement*>(message.get())) setEnd(element->GetHeader());
+      }
+    return allEnded;
   }
 
- private:
   LogFile& root_;
   LoadIndex index_;
   PacketDebugTable receivedRecords_;
@@ -291,6 +318,7 @@ class Placer {
   std::string restartText_;
   std::vector<std::uint64_t> packetStarts_;          // in log order
   std::optional<std::uint64_t> receivedRecordStart_;  // a received record waits for its packet
+  std::vector<QLFolder*> withoutEnd_;                 // a follower's peers with a packet without an end
 };
 
 // ---- pieces -------------------------------------------------------------------------------------
@@ -840,11 +868,12 @@ IKEv1Follower::Result IKEv1Follower::Finish(bool settling) {
     // The regrouping moves negotiations between peers; later packets cannot be placed in
     // place after it. It waits until the log stops growing.
     s.root.Regroup();
+    s.placer.ForgetPeers();
     s.stuck = true;
     changed_.clear();
     for (const auto& peer : s.root.Children()) changed_.push_back(peer.get());
   }
-  s.placer.SetPacketEnds(true);
+  s.placer.SetPacketEndsFollowing(changed_);
   for (QLFolder* peer : changed_) peer->Analyze();
   return Result::kExtended;
 }

@@ -123,7 +123,7 @@ TEST(Follow, AnyCutIntoAppendedPartsGivesTheTreeOfOneLoad) {
       for (std::size_t settleEvery : {0, 1, 3}) {
         const auto cuts = RandomCuts(random, log.text.size(), count);
         const Followed followed = FollowCase(log, cuts, settleEvery);
-        EXPECT_EQ(testing::FirstTreeDifference(*followed.root, *once), "")
+        EXPECT_EQ(testing::FirstTreeDifference(*followed.root, *once, true), "")
             << log.name << " in " << count + 1 << " parts, pausing every " << settleEvery;
       }
     }
@@ -142,7 +142,7 @@ TEST(Follow, LineByLineExtendsInPlace) {
     }
     const Followed followed = FollowCase(log, cuts);
     EXPECT_EQ(followed.reloads, 0) << log.name;
-    EXPECT_EQ(testing::FirstTreeDifference(*followed.root, *LoadOnce(log.text, log.name)), "") << log.name;
+    EXPECT_EQ(testing::FirstTreeDifference(*followed.root, *LoadOnce(log.text, log.name), true), "") << log.name;
   }
 }
 
@@ -158,7 +158,7 @@ TEST(Follow, PacketCutInTheMiddleWaitsForItsRest) {
   EXPECT_EQ(follower.Settle(), IKEv1Follower::Result::kUnchanged);
   EXPECT_NE(follower.Append(std::string_view(text).substr(second + 20)), IKEv1Follower::Result::kReload);
   follower.Settle();
-  EXPECT_EQ(testing::FirstTreeDifference(root, *LoadOnce(text, "cut.ilx")), "");
+  EXPECT_EQ(testing::FirstTreeDifference(root, *LoadOnce(text, "cut.ilx"), true), "");
 }
 
 // A packet placed as the end of the log at a pause can be read otherwise once the log goes on:
@@ -172,7 +172,7 @@ TEST(Follow, PacketPlacedAtAPauseThatTheLongerLogDropsReloads) {
   const std::string text = paused + "\tLength: 0+++++++0020a\n";
   const Followed followed = Follow<IKEv1Follower>(text, {paused.size()}, 1);
   EXPECT_EQ(followed.reloads, 1);
-  EXPECT_EQ(testing::FirstTreeDifference(*followed.root, *LoadOnce(text, "restart-in-header.ilx")), "");
+  EXPECT_EQ(testing::FirstTreeDifference(*followed.root, *LoadOnce(text, "restart-in-header.ilx"), true), "");
 }
 
 void AppendTo(const fs::path& path, std::string_view bytes) {
@@ -194,7 +194,7 @@ TEST(Follow, FileGrownTruncatedAndReplaced) {
     AppendTo(path, std::string_view(text).substr(2 * (text.size() / 3)));
     follower.Poll();
     follower.Poll();  // the writer paused: the last packet is placed
-    EXPECT_EQ(testing::FirstTreeDifference(root, *LoadOnce(text, name)), "") << name;
+    EXPECT_EQ(testing::FirstTreeDifference(root, *LoadOnce(text, name), true), "") << name;
     EXPECT_EQ(follower.Poll(), LogFollower::Change::kNone);
 
     // Cut short (a rotation that emptied the file and began again). A line still being written
@@ -202,14 +202,14 @@ TEST(Follow, FileGrownTruncatedAndReplaced) {
     const std::string shorter = text.substr(0, text.rfind('\n', text.size() / 2) + 1);
     std::ofstream(path, std::ios::binary | std::ios::trunc) << shorter;
     EXPECT_EQ(follower.Poll(), LogFollower::Change::kReloaded) << name;
-    EXPECT_EQ(testing::FirstTreeDifference(root, *LoadOnce(shorter, name)), "") << name;
+    EXPECT_EQ(testing::FirstTreeDifference(root, *LoadOnce(shorter, name), true), "") << name;
 
     // Replaced by a file that starts differently and is longer.
     std::string other = text;
     other.insert(0, "\n");
     std::ofstream(path, std::ios::binary | std::ios::trunc) << other;
     EXPECT_EQ(follower.Poll(), LogFollower::Change::kReloaded) << name;
-    EXPECT_EQ(testing::FirstTreeDifference(root, *LoadOnce(other, name)), "") << name;
+    EXPECT_EQ(testing::FirstTreeDifference(root, *LoadOnce(other, name), true), "") << name;
   }
 }
 

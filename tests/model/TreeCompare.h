@@ -1,16 +1,18 @@
 // Compares two trees as the viewer shows them: every node's name (which chooses the icon),
 // caption, completeness and detail text, and the children in order (compared before the node's
-// own detail text, which may sum them up). The log root is compared
-// too. Empty when the trees agree, else the path of the first node that differs and how.
+// own detail text, which may sum them up); with `sameLog` (both trees read from the same log
+// text) also the stretches of the log each node was read from, which the viewer shows as its
+// lines. The log root is compared too. Empty when the trees agree, else the path of the first node that differs and how.
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "model/QLFolder.h"
 
 namespace quillon::testing {
 
-inline std::string FirstTreeDifference(const QLFolder& got, const QLFolder& want) {
+inline std::string FirstTreeDifference(const QLFolder& got, const QLFolder& want, bool sameLog = false) {
   auto differs = [&](const char* what, const std::string& g, const std::string& w) {
     return want.Path() + ": " + what + "\n  got:  " + g + "\n  want: " + w;
   };
@@ -21,12 +23,25 @@ inline std::string FirstTreeDifference(const QLFolder& got, const QLFolder& want
                    want.IsComplete() ? "complete" : "incomplete");
   // The children before the detail text: a summary differs because a node below it does.
   for (std::size_t i = 0; i < got.ChildCount() && i < want.ChildCount(); ++i) {
-    std::string difference = FirstTreeDifference(*got.Child(i), *want.Child(i));
+    std::string difference = FirstTreeDifference(*got.Child(i), *want.Child(i), sameLog);
     if (!difference.empty()) return difference;
   }
   if (got.ChildCount() != want.ChildCount())
     return differs("children", std::to_string(got.ChildCount()), std::to_string(want.ChildCount()));
   if (got.DetailText() != want.DetailText()) return differs("detail text", got.DetailText(), want.DetailText());
+  if (!sameLog) return {};
+  std::vector<LogSpan> gotSpans;
+  std::vector<LogSpan> wantSpans;
+  got.AppendLogSpans(gotSpans);
+  want.AppendLogSpans(wantSpans);
+  if (gotSpans != wantSpans) {
+    const auto text = [](const std::vector<LogSpan>& spans) {
+      std::string out;
+      for (const LogSpan& span : spans) out += std::to_string(span.begin) + "-" + std::to_string(span.end) + " ";
+      return out;
+    };
+    return differs("log stretches", text(gotSpans), text(wantSpans));
+  }
   return {};
 }
 
