@@ -213,5 +213,46 @@ TEST(Follow, FileGrownTruncatedAndReplaced) {
   }
 }
 
+// The gateway appends one packet (one exchange) and pauses: the poll that reads it may not
+// place it yet (it cannot know the packet whole), but the first poll that finds no growth does:
+// the tree is then the one a load of the file gives, without a reload. Until then the follower
+// asks to be polled; after it, an idle log asks for nothing but a look at its size.
+TEST(Follow, APacketAppearsAtTheFirstPollThatFindsTheWriterPaused) {
+  const fs::path examples = fs::path(QUILLON_SOURCE_DIR) / "examples";
+  for (const char* name : {"small.ilx", "ikev2-site-to-site.xml"}) {
+    const std::string text = ReadAll(examples / name);
+    // What the daemon writes at once: an IKEv1 created packet from its "+++" line on (with the
+    // "Sent:" record after it), a received one from its "Received:" record on (with the header
+    // block after it); an IKEv2 exchange from its start line on.
+    const auto startsUnit = [&](std::size_t at) {
+      const std::string_view line = std::string_view(text).substr(at);
+      const std::string_view next = line.substr(std::min(line.size(), line.find('\n') + 1));
+      return line.starts_with("<Exchange\n") || line.starts_with("##### BEGIN PACKET DEBUG #####\n\tReceived:") ||
+             (line.starts_with("+++") && (next.starts_with("create_") || next.starts_with("gxIsakmp_Build")));
+    };
+    std::vector<std::size_t> cuts;
+    for (std::size_t at = text.find('\n'); at != std::string::npos; at = text.find('\n', at + 1))
+      if (startsUnit(at + 1)) cuts.push_back(at + 1);
+    ASSERT_GE(cuts.size(), 5u) << name;
+    cuts.erase(cuts.begin(), cuts.end() - static_cast<std::ptrdiff_t>(std::min<std::size_t>(cuts.size(), 8)));
+    cuts.push_back(text.size());
+    const fs::path path = Scratch(std::string("paused-") + name);
+    std::ofstream(path, std::ios::binary) << text.substr(0, cuts[0]);
+    LogFile root;
+    LogFollower follower(root, path.string());
+    ASSERT_EQ(follower.Poll(), LogFollower::Change::kReloaded) << name;
+    for (std::size_t i = 0; i + 1 < cuts.size(); ++i) {
+      EXPECT_FALSE(follower.MayChange()) << name << " idle before part " << i;
+      AppendTo(path, std::string_view(text).substr(cuts[i], cuts[i + 1] - cuts[i]));
+      EXPECT_TRUE(follower.MayChange()) << name;
+      EXPECT_NE(follower.Poll(), LogFollower::Change::kReloaded) << name << " part " << i;
+      EXPECT_TRUE(follower.MayChange()) << name << ": the packet read must be placed at the next poll";
+      EXPECT_NE(follower.Poll(), LogFollower::Change::kReloaded) << name << " part " << i;
+      EXPECT_EQ(testing::FirstTreeDifference(root, *LoadOnce(text.substr(0, cuts[i + 1]), name), true), "")
+          << name << " part " << i;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace quillon
