@@ -1463,4 +1463,27 @@ std::uint64_t WriteIKEv2Log(const std::string& path, std::uint64_t bytes, unsign
   return written;
 }
 
+std::vector<std::size_t> PacketUnitStarts(std::string_view text, std::size_t from) {
+  std::vector<std::size_t> starts;
+  std::size_t received = std::string_view::npos;  // a "Received:" block waiting for its packet
+  for (std::size_t at = text.find('\n', from); at != std::string_view::npos && at + 1 < text.size(); at = text.find('\n', at + 1)) {
+    const std::string_view line = text.substr(at + 1);
+    if (line.starts_with("debugIsakmpHdr: (Process)")) {
+      starts.push_back(received != std::string_view::npos ? received : at + 1);
+      received = std::string_view::npos;
+    } else if (line.starts_with("##### BEGIN")) {
+      if (line.substr(line.find('\n') + 1).starts_with("\tReceived:")) received = at + 1;
+    } else if (line.starts_with("+++")) {
+      const std::size_t next = line.find('\n');
+      if (next == std::string_view::npos) break;
+      const std::string_view keyword = line.substr(next + 1);
+      if (keyword.starts_with("create_") || keyword.starts_with("gxIsakmp_Build")) {
+        starts.push_back(at + 1);
+        received = std::string_view::npos;
+      }
+    }
+  }
+  return starts;
+}
+
 }  // namespace quillon::bench

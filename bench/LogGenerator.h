@@ -7,6 +7,8 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace quillon::bench {
 
@@ -30,5 +32,11 @@ std::uint64_t WriteDebugLog(const std::string& path, std::uint64_t bytes, unsign
 std::uint64_t WriteIKEv2Log(const std::string& path, std::uint64_t bytes, unsigned peers = 500);
 // Writes hex dump lines only (16 two-digit tokens per line).
 std::uint64_t WriteHexDump(const std::string& path, std::uint64_t bytes);
+
+// Where in an IKEv1 debug log the stretches the daemon writes at once start, from `from` on: a
+// created packet from its "+++" line (its "Sent:" packet-debug block follows it), a received
+// packet from its "Received:" packet-debug block, or its header block when it has none. The
+// follow benchmarks append a log one such stretch at a time.
+std::vector<std::size_t> PacketUnitStarts(std::string_view text, std::size_t from);
 
 }  // namespace quillon::bench

@@ -46,32 +46,6 @@ std::string ReadAll(const fs::path& path) {
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-// Where the packets the gateway appends one at a time start: a created packet's "+++" line
-// before its packet line (its "Sent:" packet-debug block follows it), a received packet's
-// "Received:" packet-debug block, or its header block when it has none.
-std::vector<std::size_t> PacketStarts(std::string_view text, std::size_t from) {
-  std::vector<std::size_t> starts;
-  std::size_t received = std::string_view::npos;  // a "Received:" block waiting for its packet
-  for (std::size_t at = text.find('\n', from); at != std::string_view::npos && at + 1 < text.size(); at = text.find('\n', at + 1)) {
-    const std::string_view line = text.substr(at + 1);
-    if (line.starts_with("debugIsakmpHdr: (Process)")) {
-      starts.push_back(received != std::string_view::npos ? received : at + 1);
-      received = std::string_view::npos;
-    } else if (line.starts_with("##### BEGIN")) {
-      if (line.substr(line.find('\n') + 1).starts_with("\tReceived:")) received = at + 1;
-    } else if (line.starts_with("+++")) {
-      const std::size_t next = line.find('\n');
-      if (next == std::string_view::npos) break;
-      const std::string_view keyword = line.substr(next + 1);
-      if (keyword.starts_with("create_") || keyword.starts_with("gxIsakmp_Build")) {
-        starts.push_back(at + 1);
-        received = std::string_view::npos;
-      }
-    }
-  }
-  return starts;
-}
-
 // The greatest offset at which a packet of `peers` starts.
 std::uint64_t LastPacketStart(const std::vector<quillon::QLFolder*>& peers) {
   std::uint64_t last = 0;
@@ -132,7 +106,7 @@ int main(int argc, char** argv) {
   // between them as a gateway does, while the follower polls as `quillon-cli --follow` does.
   // Each packet is timed from its append to the poll after which it is in the tree.
   constexpr std::size_t kPackets = 40;
-  const std::vector<std::size_t> all = PacketStarts(text, text.size() > (4u << 20) ? text.size() - (4u << 20) : 0);
+  const std::vector<std::size_t> all = quillon::bench::PacketUnitStarts(text, text.size() > (4u << 20) ? text.size() - (4u << 20) : 0);
   if (all.size() < kPackets + 1) {
     std::fprintf(stderr, "too few packets\n");
     return 1;

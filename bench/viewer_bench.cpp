@@ -3,19 +3,34 @@
 // and the time to show the root's text (the whole log's summary).
 //
 //   viewer_bench [MB] [LOG]     default: a generated 200 MB IKEv1 debug log
+//   viewer_bench --follow [MB]  the viewer's Follow instead: a generated log (no peer logged by
+//                               index) without its last 40 packets is opened and followed, the
+//                               time to turn Follow on is taken, then a writer thread appends the
+//                               packets one at a time with pauses of 80 to 250 ms while the
+//                               window's event loop runs, and each is timed from its append to the
+//                               end of the Follow step that shows it in the tree
 //
 // Also expands an in-memory node of 100,000 children, which needs no loader at all.
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <random>
 #include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
 
+#include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QLineEdit>
+#include <QEventLoop>
+#include <QTimer>
 #include <QTreeView>
 
 #include "LogGenerator.h"
@@ -28,7 +43,9 @@
 #include "app/QuillonView.h"
 #include "app/Services.h"
 #include "model/LogFile.h"
+#include "logs/OpenLog.h"
 #include "model/TreeRules.h"
+#include "tests/model/TreeCompare.h"
 
 namespace {
 
@@ -93,17 +110,120 @@ double TimeExpansion(quillon::CMainFrame& frame, const quillon::QLFolder* node, 
   return MillisecondsSince(start);
 }
 
+// The greatest offset at which a packet of the tree starts.
+std::uint64_t LastPacketStart(const quillon::QLFolder& root) {
+  std::uint64_t last = 0;
+  std::vector<quillon::LogSpan> spans;
+  for (const auto& peer : root.Children())
+    for (const auto& tunnel : peer->Children())
+      for (const auto& exchange : tunnel->Children()) {
+        spans.clear();
+        exchange->AppendLogSpans(spans);
+        for (const quillon::LogSpan& span : spans) last = std::max(last, span.begin);
+      }
+  return last;
+}
+
+// The viewer's Follow on a growing log, through the window's own timer.
+int FollowInViewer(quillon::CMainFrame& frame, quillon::CQuillonDoc& document, std::uint64_t mb) {
+  namespace fs = std::filesystem;
+  const fs::path generated = fs::temp_directory_path() / "quillon_viewer_follow.ilx";
+  quillon::bench::WriteDebugLog(generated.string(), mb << 20, 500, 25ull << 20, false);
+  std::string text;
+  {
+    std::FILE* in = std::fopen(generated.string().c_str(), "rb");
+    if (in == nullptr) return 1;
+    text.resize(fs::file_size(generated));
+    text.resize(std::fread(text.data(), 1, text.size(), in));
+    std::fclose(in);
+  }
+  fs::remove(generated);
+  constexpr std::size_t kPackets = 40;
+  const std::vector<std::size_t> all =
+      quillon::bench::PacketUnitStarts(text, text.size() > (4u << 20) ? text.size() - (4u << 20) : 0);
+  if (all.size() < kPackets + 1) return 1;
+  const std::vector<std::size_t> cuts(all.end() - (kPackets + 1), all.end());
+  const fs::path path = fs::temp_directory_path() / "quillon_viewer_followed.ilx";
+  const auto append = [&](std::size_t from, std::size_t to, const char* mode) {
+    std::FILE* out = std::fopen(path.string().c_str(), mode);
+    std::fwrite(text.data() + from, 1, to - from, out);
+    std::fclose(out);
+  };
+  append(0, cuts[0], "wb");
+
+  if (!frame.OpenFile(QString::fromStdString(path.string()))) return 1;
+  std::printf("log: %.1f MB, %zu peers\n", static_cast<double>(cuts[0]) / (1 << 20), document.Log()->ChildCount());
+  frame.View()->GoToLastEvent();
+  QCoreApplication::processEvents();
+  auto start = Clock::now();
+  frame.Action(quillon::Command::kFollow)->trigger();
+  QCoreApplication::processEvents();
+  std::printf("Follow turned on:      %8.1f ms  (the log read again; the window waits)\n", MillisecondsSince(start));
+
+  std::vector<Clock::time_point> appended(kPackets);
+  std::atomic<std::size_t> written{0};
+  std::vector<double> times;
+  QEventLoop loop;
+  // A Follow step that changed the tree resets the model; the step ends with the view put back
+  // where the user stood, and the timer event after it sees the tree as shown.
+  QObject::connect(frame.View()->Model(), &QAbstractItemModel::modelReset, &frame, [&] {
+    QTimer::singleShot(0, &frame, [&] {
+      const Clock::time_point shown = Clock::now();
+      const std::uint64_t last = LastPacketStart(*document.Log());
+      const std::size_t count = written.load();
+      while (times.size() < count && cuts[times.size()] <= last)
+        times.push_back(std::chrono::duration<double, std::milli>(shown - appended[times.size()]).count());
+      if (times.size() == kPackets) loop.quit();
+    });
+  });
+  std::thread writer([&] {
+    std::mt19937 random(21);
+    std::uniform_int_distribution<int> pause(80, 250);
+    for (std::size_t i = 0; i < kPackets; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(pause(random)));
+      appended[i] = Clock::now();
+      append(cuts[i], cuts[i + 1], "ab");
+      written.store(i + 1);
+    }
+  });
+  QTimer::singleShot(60000, &loop, &QEventLoop::quit);
+  loop.exec();
+  writer.join();
+  fs::remove(path);
+  if (times.size() < kPackets) {
+    std::fprintf(stderr, "only %zu of %zu appended packets were shown\n", times.size(), kPackets);
+    return 1;
+  }
+  append(0, cuts.back(), "wb");
+  quillon::OpenLogResult whole = quillon::OpenLog(path.string());
+  fs::remove(path);
+  const std::string difference = whole.log ? quillon::testing::FirstTreeDifference(*document.Log(), *whole.log, true) : "not loaded";
+  if (!difference.empty()) {
+    std::fprintf(stderr, "the followed tree differs from a load:\n%s\n", difference.c_str());
+    return 1;
+  }
+  std::sort(times.begin(), times.end());
+  std::printf("append to shown:       median %.1f ms, max %.1f ms over %zu packets (a look every %d ms)\n",
+              times[times.size() / 2], times.back(), times.size(), quillon::CMainFrame::kFollowMilliseconds);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   // The allocator as the viewer and the command-line tool set it up.
   quillon::platform::TuneAllocatorForLargeLogs(argv);
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  const bool follow = argc > 1 && std::string_view(argv[1]) == "--follow";
+  if (follow) {
+    --argc;
+    ++argv;
+  }
   const std::uint64_t mb = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 200;
   std::string path;
   if (argc > 2) {
     path = argv[2];
-  } else {
+  } else if (!follow) {
     path = (std::filesystem::temp_directory_path() / ("quillon_viewer_" + std::to_string(mb) + "mb.ilx")).string();
     std::error_code error;
     if (!std::filesystem::exists(path, error) || std::filesystem::file_size(path, error) < (mb << 20)) {
@@ -111,7 +231,8 @@ int main(int argc, char** argv) {
       quillon::bench::WriteDebugLog(path, mb << 20);
     }
   }
-  const double fileMb = static_cast<double>(std::filesystem::file_size(path)) / (1 << 20);
+  std::error_code sizeError;
+  const double fileMb = static_cast<double>(std::filesystem::file_size(path, sizeError)) / (1 << 20);
 
   const auto start = Clock::now();
   QApplication application(argc, argv);
@@ -126,6 +247,7 @@ int main(int argc, char** argv) {
   quillon::CMainFrame frame(document, services);
   frame.show();
   QCoreApplication::processEvents();
+  if (follow) return FollowInViewer(frame, document, mb);
   const double windowMs = MillisecondsSince(start);
   if (!frame.OpenFile(QString::fromStdString(path))) return 1;
   frame.View()->Tree()->viewport()->repaint();
