@@ -861,7 +861,11 @@ IKEv1Follower::Result IKEv1Follower::Settle() {
 
 IKEv1Follower::Result IKEv1Follower::Finish(bool settling) {
   State& s = *state_;
-  if (changed_.empty() && !(settling && s.placer.NeedsRegroup())) return Result::kUnchanged;
+  if (changed_.empty() && !(settling && s.placer.NeedsRegroup())) {
+    // A packet that found no peer still ends the packet before it.
+    s.placer.SetPacketEndsFollowing(changed_);
+    return Result::kUnchanged;
+  }
   std::sort(changed_.begin(), changed_.end());
   changed_.erase(std::unique(changed_.begin(), changed_.end()), changed_.end());
   if (settling && s.placer.NeedsRegroup()) {
