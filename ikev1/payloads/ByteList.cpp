@@ -1,7 +1,9 @@
 #include "ikev1/payloads/ByteList.h"
 
 #include <algorithm>
+#include <cstring>
 #include <memory>
+#include <string_view>
 
 namespace quillon {
 
@@ -60,16 +62,46 @@ void ByteList::CopyFrom(const ByteList& other) {
 
 // ---- text forms ---------------------------------------------------------------------------------
 
-void AppendNumberText(std::string& out, std::uint32_t value, unsigned base) {
+namespace {
+
+constexpr char kDigits[] = "0123456789abcdef";
+// The most digits a 32-bit value takes (in base 2).
+constexpr std::size_t kMostDigits = 32;
+
+// Writes the digits of `value` at `out` and returns how many. Hexadecimal numbers take at least
+// two digits, as the dumps print every byte; a byte (the common case by far) is written
+// without a division.
+std::size_t WriteNumber(char* out, std::uint32_t value, unsigned base) {
   if (base < 2 || base > 16) base = 16;
-  char digits[33];
-  int n = 0;
-  do {
-    digits[n++] = "0123456789abcdef"[value % base];
-    value /= base;
-  } while (value != 0);
-  if (base == 16 && n == 1) digits[n++] = '0';
-  while (n > 0) out.push_back(digits[--n]);
+  if (base == 16 && value <= 0xFFu) {
+    out[0] = kDigits[value >> 4];
+    out[1] = kDigits[value & 0xFu];
+    return 2;
+  }
+  char digits[kMostDigits];
+  std::size_t n = 0;
+  if (base == 16) {
+    for (; value != 0; value >>= 4) digits[n++] = kDigits[value & 0xFu];
+  } else if (base == 10) {
+    do {
+      digits[n++] = static_cast<char>('0' + value % 10);
+      value /= 10;
+    } while (value != 0);
+  } else {
+    do {
+      digits[n++] = kDigits[value % base];
+      value /= base;
+    } while (value != 0);
+  }
+  for (std::size_t i = 0; i < n; ++i) out[i] = digits[n - 1 - i];
+  return n;
+}
+
+}  // namespace
+
+void AppendNumberText(std::string& out, std::uint32_t value, unsigned base) {
+  char digits[kMostDigits];
+  out.append(digits, WriteNumber(digits, value, base));
 }
 
 std::string NumberText(std::uint32_t value, unsigned base) {
@@ -87,13 +119,32 @@ std::uint32_t ByteListValue(const ByteList& list) {
 void AppendHexText(std::string& out, const ByteList& list, unsigned base, bool wrap, bool spaced) {
   const std::size_t n = list.size();
   out.reserve(out.size() + n * 3 + (wrap ? n / 15 * 4 + 2 : 0));
-  if (wrap && n > 15) out += "  ";
+  // Key exchange data and certificates make dumps of hundreds of elements: the text is put
+  // together in a small buffer and appended in blocks rather than a character at a time.
+  char block[512];
+  std::size_t used = 0;
+  const auto put = [&](std::string_view text) {
+    std::memcpy(block + used, text.data(), text.size());
+    used += text.size();
+  };
+  if (wrap && n > 15) put("  ");
+  std::size_t inLine = 0;
   for (std::size_t i = 0; i < n; ++i) {
-    if (i > 0 && i % 15 == 0 && wrap) out += "\r\n  ";
-    if (!spaced && n == 16 && i == 8) out += "  ";
-    AppendNumberText(out, list[i], base);
-    if (spaced) out.push_back(' ');
+    // Room for a line break, a gap, the longest number and its blank.
+    if (used > sizeof block - (4 + 2 + kMostDigits + 1)) {
+      out.append(block, used);
+      used = 0;
+    }
+    if (inLine == 15) {
+      inLine = 0;
+      if (wrap) put("\r\n  ");
+    }
+    ++inLine;
+    if (!spaced && n == 16 && i == 8) put("  ");
+    used += WriteNumber(block + used, list[i], base);
+    if (spaced) block[used++] = ' ';
   }
+  out.append(block, used);
 }
 
 std::string HexText(const ByteList& list, unsigned base, bool wrap, bool spaced) {

@@ -122,7 +122,10 @@ void WriteInformationalHead(std::string& out, std::string_view keyword, const Pa
 }
 
 std::string PayloadFields::DetailHead(std::string_view title, unsigned reservedBase) const {
-  std::string t(title);
+  std::string t;
+  // Room for the head and a short body; the long dumps grow it once.
+  t.reserve(160);
+  t += title;
   t += "\r\n\r\nNext Payload:\t";
   t += PayloadTypeName(nextPld);
   t += "\r\nReserved:\t";

@@ -46,6 +46,15 @@ TEST(ByteListTest, WrappedTextBreaksAfterEveryFifteenElements) {
             "\r\n  1e 1f 20 21 22 23 24 25 26 27 ");
   // The unwrapped form of the same list stays on one line.
   EXPECT_EQ(SpacedHex(Sequence(40)).find('\r'), std::string::npos);
+  // A key exchange dump runs to hundreds of elements, some wider than a byte: line by line it
+  // reads as the short ones do.
+  ByteList key = Sequence(600);
+  std::string expected = "  ";
+  for (std::uint32_t i = 0; i < 600; ++i) {
+    if (i > 0 && i % 15 == 0) expected += "\r\n  ";
+    expected += NumberText(i, 16) + " ";
+  }
+  EXPECT_EQ(WrappedHex(key), expected);
 }
 
 TEST(ByteListTest, UnspacedSixteenElementsReadAsTwoCookies) {
