@@ -4,7 +4,7 @@
 // nothing.
 //
 // Detail texts are built when a node is tested and dropped at once: a search over a large log
-// holds one text at a time.
+// holds one text per testing thread at a time.
 #pragma once
 
 #include <string>
@@ -39,9 +39,11 @@ struct SearchState {
 // Whether the node's caption (or, unless keysOnly, its detail text) contains the text.
 bool NodeMatches(const QLFolder& node, std::string_view text, bool keysOnly);
 
-// The walk's two steps. Walk visits the shown children of `start` and their subtrees, in
-// order, until a match is found or the walk stopped; while skipping it descends only into
-// nodes on the way to currentItem (their paths are part of currentPath).
+// The walk's two steps, testing one node at a time. Walk visits the shown children of `start`
+// and their subtrees, in order, until a match is found or the walk stopped; while skipping it
+// descends only into nodes on the way to currentItem (their paths are part of currentPath).
+// Find, FindNext and FindPrevious take the same steps but test the nodes in batches on two
+// threads, with the same outcome.
 void Walk(SearchState& state, const QLFolder& start);
 void Visit(SearchState& state, const QLFolder& node);
 
@@ -56,7 +58,8 @@ enum class FindPreviousResult { kNoCurrentItem, kFound, kNotFound };
 // Find Previous: the last match before currentItem; kNoCurrentItem when no Find set one.
 FindPreviousResult FindPrevious(SearchState& state, const QLFolder& root);
 
-// Every matching node in the order Find Next reaches them (quillon-cli's --find).
+// Every matching node in the order Find Next reaches them (quillon-cli's --find), tested on
+// two threads.
 std::vector<const QLFolder*> AllMatches(const QLFolder& root, std::string_view text, bool keysOnly);
 
 // Whether `node` is one of the nodes shown below `root` (or `root` itself). Compares addresses

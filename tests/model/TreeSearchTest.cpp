@@ -9,13 +9,24 @@
 #include <string>
 #include <vector>
 
+#include "bench/LogGenerator.h"
 #include "logs/OpenLog.h"
 #include "model/TreeRules.h"
+#include "model/VisibleWalk.h"
 
 namespace quillon {
 namespace {
 
 using Nodes = std::vector<const QLFolder*>;
+
+// The matches as a walk testing one shown node after another finds them.
+void MatchesNodeByNode(const QLFolder& node, const std::string& text, bool keysOnly, Nodes& out) {
+  ForEachVisibleChild(node, [&](const QLFolder& child) {
+    if (NodeMatches(child, text, keysOnly)) out.push_back(&child);
+    MatchesNodeByNode(child, text, keysOnly, out);
+    return true;
+  });
+}
 
 class TreeSearchTest : public ::testing::Test {
  protected:
@@ -99,6 +110,45 @@ TEST_F(TreeSearchTest, FindPrevious) {
   EXPECT_FALSE(Find(state, *root, "Main Mode", true, lastNode));
   ASSERT_EQ(FindPrevious(state, *root), FindPreviousResult::kFound);
   EXPECT_EQ(state.currentItem, AllMatches(*root, "Main Mode", true).back());
+}
+
+// Find, Find Next and Find Previous test the nodes in batches on two threads: on a log large
+// enough for many batches they must meet the matches of the node-by-node walk in its order,
+// including matches that stand only in detail texts at the end of the log.
+TEST(TreeSearchBatchTest, FindsWhatTheNodeByNodeWalkFinds) {
+  const std::filesystem::path path = std::filesystem::path(::testing::TempDir()) / "quillon-search-batches.ilx";
+  ASSERT_GT(bench::WriteDebugLog(path.string(), 2u << 20, 30), 0u);
+  OpenLogResult result = OpenLog(path.string());
+  ASSERT_EQ(result.status, OpenLogResult::Status::kLoaded);
+  const LogFile& root = *result.log;
+  Nodes shown;
+  MatchesNodeByNode(root, "", true, shown);
+  ASSERT_GT(shown.size(), 4000u);
+  // The last header's initiator cookie line stands only in detail texts near the end.
+  const QLFolder* lastHeader = nullptr;
+  for (const QLFolder* node : shown)
+    if (node->Name() == "Header") lastHeader = node;
+  ASSERT_NE(lastHeader, nullptr);
+  const std::string text = lastHeader->DetailText();
+  const std::size_t at = text.find("InitCookie:");
+  const std::string cookieLine = text.substr(at, text.find('\r', at) - at);
+
+  for (const auto& [what, keysOnly] : {std::pair{cookieLine, false}, std::pair{std::string("Failed"), true},
+                                        std::pair{std::string("Delete"), false}, std::pair{std::string("absent"), false}}) {
+    SCOPED_TRACE(what);
+    Nodes expected;
+    MatchesNodeByNode(root, what, keysOnly, expected);
+    EXPECT_EQ(AllMatches(root, what, keysOnly), expected);
+    SearchState state;
+    Nodes forward;
+    for (bool more = Find(state, root, what, keysOnly, nullptr); more; more = FindNext(state, root))
+      forward.push_back(state.currentItem);
+    EXPECT_EQ(forward, expected);
+    if (expected.empty()) continue;
+    Nodes backward{state.currentItem};
+    while (FindPrevious(state, root) == FindPreviousResult::kFound) backward.insert(backward.begin(), state.currentItem);
+    EXPECT_EQ(backward, expected);
+  }
 }
 
 }  // namespace
