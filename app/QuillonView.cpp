@@ -370,7 +370,9 @@ bool CQuillonView::DeleteSelectedPeer(MessageSink& messages) {
     return false;
   }
   // Exactly this node goes: another peer with the same address and name (a merged peer) stays.
-  model_->RemoveNode(peer, [root](QLFolder* node) { root->RemoveChild(root->IndexOf(node)); });
+  RemovedNodes removed;
+  model_->RemoveNode(peer, [root, &removed](QLFolder* node) { removed.push_back(root->TakeChild(node)); });
+  Dispose(std::move(removed));
   if (!IsShownBelow(*root, search_.currentItem)) search_.ForgetNodes();
   search_.lastMatchBefore = nullptr;
   emit SelectionChanged();
@@ -392,25 +394,28 @@ void CQuillonView::Narrow(const NarrowingSteps& steps) {
   LogFile* root = model_->Log();
   if (root == nullptr || !(steps.applyFilter || steps.applyVerify)) return;
   const QLFolder* selected = SelectedNode();
-  if (disposal_.valid()) disposal_.wait();
-  RemovedPeers removed;
+  RemovedNodes removed;
   model_->Rebuild([&] {
     if (steps.applyFilter) narrowing_.ApplyFilterTo(*root, &removed);
     if (steps.applyVerify) narrowing_.ApplyVerifyTo(*root, &removed);
   });
-  if (!removed.empty()) {
-    disposal_ = RunInBackground([peers = std::move(removed)]() mutable {
-      peers.clear();
-      return true;
-    });
-  }
-  // Nodes were only destroyed, none made, so an address still in the tree is the same node.
+  Dispose(std::move(removed));
+  // Nodes were only taken out, none made, so an address still in the tree is the same node.
   if (!IsShownBelow(*root, search_.currentItem)) search_.ForgetNodes();
   search_.lastMatchBefore = nullptr;
   MakeFirstPeerVisible();
   if (IsShownBelow(*root, selected)) SelectNode(selected);
   else OnCurrentChanged();
   emit TreeNarrowed();
+}
+
+void CQuillonView::Dispose(RemovedNodes removed) {
+  if (removed.empty()) return;
+  if (disposal_.valid()) disposal_.wait();
+  disposal_ = RunInBackground([nodes = std::move(removed)]() mutable {
+    nodes.clear();
+    return true;
+  });
 }
 
 void CQuillonView::SelectMatch() {

@@ -118,6 +118,8 @@ class CQuillonView : public QWidget {
   void OnCurrentChanged();
   void MakeFirstPeerVisible();
   void SelectMatch();
+  // Hands nodes taken out of the tree to the disposal thread.
+  void Dispose(RemovedNodes removed);
   void SetTreeWidth(int width);
   // Fills the "Log lines" tab for the selected node when the tab is shown.
   void ShowLogLines();
@@ -132,8 +134,9 @@ class CQuillonView : public QWidget {
   Narrowing narrowing_;
   SearchState search_;
   QString criteriaPath_;  // the file the criteria were chosen for
-  // The peers a narrowing removed are destroyed on another thread: for a large log that is most
-  // of the narrowing's time. Done before the next narrowing and before the view goes.
+  // The nodes a narrowing or Delete peer took out of the tree are destroyed on another thread:
+  // for a large log that is most of the narrowing's time. One batch at a time; the last one is
+  // waited for when the view goes.
   std::future<bool> disposal_;
   bool treeWidthChosen_ = false;
   // The line index of the open log, made when lines are first shown.

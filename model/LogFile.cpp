@@ -169,6 +169,15 @@ LogFile::LogFile() : QLFolder("IKE Debugging Info", nullptr) {}
 
 LogFile::~LogFile() = default;
 
+void LogFile::KeepRemoved(std::vector<std::unique_ptr<QLFolder>> nodes) {
+  if (removed_.empty()) {
+    removed_ = std::move(nodes);
+    return;
+  }
+  removed_.reserve(removed_.size() + nodes.size());
+  for (auto& node : nodes) removed_.push_back(std::move(node));
+}
+
 std::string LogFile::DetailText() const {
   std::string text = "LogFile\r\n";
   const std::string summary = SummaryText(false);

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "model/QLFolder.h"
 
@@ -33,8 +34,19 @@ class LogFile : public QLFolder {
   // keep their arrival order.
   void AddChild(std::unique_ptr<QLFolder> peer) override;
 
-  // Destroys every peer.
-  void Clear() { ClearChildren(); }
+  // Destroys every peer, and the nodes kept aside below.
+  void Clear() {
+    ClearChildren();
+    removed_.clear();
+  }
+
+  // Nodes a narrowing took out of the tree (filtered peers, tunnels and negotiations). On a
+  // large log destroying them node by node takes longer than the narrowing's walk, so the log
+  // keeps them aside: removed nodes keep their memory until the log is cleared or destroyed,
+  // and go with the rest of it, unless a caller takes them to destroy them elsewhere.
+  void KeepRemoved(std::vector<std::unique_ptr<QLFolder>> nodes);
+  std::vector<std::unique_ptr<QLFolder>> TakeRemoved() { return std::move(removed_); }
+  std::size_t RemovedCount() const { return removed_.size(); }
 
   // The three passes of the regrouping: pair exchanges by initiator cookie, move the paired
   // ones into merged peers, remove what became empty.
@@ -67,6 +79,7 @@ class LogFile : public QLFolder {
   // Puts the peers in ascending address order, equal addresses in their present order.
   void SortPeers();
 
+  std::vector<std::unique_ptr<QLFolder>> removed_;
   bool wrongFormat_ = false;
   bool isIKEv2_ = false;
 };

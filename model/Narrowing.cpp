@@ -45,8 +45,19 @@ bool AnyChildMatchesUserName(const QLFolder& peer, const std::string& text) {
   return false;
 }
 
+// Takes out what the narrowing marked deleted below `peer` (its tunnels, and the negotiations
+// in the tunnels that stay: the two levels the marks are set on) into `removed`, or destroys it
+// without a list; then the peer purges what is left empty.
+void PurgeMarked(QLFolder& peer, RemovedNodes* removed) {
+  if (removed != nullptr) {
+    peer.TakeDeletedChildren(*removed);
+    for (const auto& child : peer.Children()) child->TakeDeletedChildren(*removed);
+  }
+  peer.PurgeDeleted();
+}
+
 // When only a tunnel names the address, the peer keeps just the tunnels that end at it.
-bool KeepTunnelsEndingAt(QLFolder& peer, const std::string& ip) {
+bool KeepTunnelsEndingAt(QLFolder& peer, const std::string& ip, RemovedNodes* removed) {
   bool any = false;
   ForEachVisibleChild(peer, [&](const QLFolder& child) {
     const std::string label = child.Caption();
@@ -59,12 +70,13 @@ bool KeepTunnelsEndingAt(QLFolder& peer, const std::string& ip) {
     if (!(IsTunnelLabel(label) && TunnelEndsAt(label, ip))) child.SetDeleted();
     return true;
   });
-  peer.PurgeDeleted();
+  PurgeMarked(peer, removed);
   return true;
 }
 
-bool PassesAddress(QLFolder& peer, const std::string& ip) {
-  return CaptionNamesAddress(peer.Caption(), ip) || AnyChildMatchesUserDetail(peer, ip) || KeepTunnelsEndingAt(peer, ip);
+bool PassesAddress(QLFolder& peer, const std::string& ip, RemovedNodes* removed) {
+  return CaptionNamesAddress(peer.Caption(), ip) || AnyChildMatchesUserDetail(peer, ip) ||
+         KeepTunnelsEndingAt(peer, ip, removed);
 }
 
 bool HasVisibleChild(const QLFolder& node) {
@@ -74,13 +86,14 @@ bool HasVisibleChild(const QLFolder& node) {
 // The walk both narrowings share: each peer that `keepPeer` refuses or that shows nothing is
 // removed; otherwise each negotiation (in a tunnel, or in place of an address-less one) that
 // `keepExchange` refuses is marked deleted, so is each tunnel left with none, and the peer is
-// purged, or removed when it kept no negotiation.
+// purged, or removed when it kept no negotiation. Nothing removed is destroyed here: it goes
+// to `removed` or, without that list, is kept aside by the log.
 template <class KeepPeerTest, class KeepExchangeTest>
-void Narrow(LogFile& root, KeepPeerTest keepPeer, KeepExchangeTest keepExchange, RemovedPeers* removed) {
-  std::size_t i = 0;
-  while (i < root.ChildCount()) {
+void Narrow(LogFile& root, KeepPeerTest keepPeer, KeepExchangeTest keepExchange, RemovedNodes* removed) {
+  RemovedNodes taken;
+  for (std::size_t i = 0; i < root.ChildCount(); ++i) {
     QLFolder& peer = *root.Child(i);
-    bool kept = keepPeer(peer) && HasVisibleChild(peer);
+    bool kept = keepPeer(peer, taken) && HasVisibleChild(peer);
     if (kept) {
       bool anyExchange = false;
       ForEachVisibleChild(peer, [&](QLFolder& child) {
@@ -100,20 +113,26 @@ void Narrow(LogFile& root, KeepPeerTest keepPeer, KeepExchangeTest keepExchange,
         return true;
       });
       kept = anyExchange;
-      if (kept) peer.PurgeDeleted();
+      if (kept) PurgeMarked(peer, &taken);
     }
-    // Exactly this peer goes, not a namesake: the log root's RemovePeer would take the first
-    // peer with the same address and name.
-    if (kept) ++i;
-    else if (removed != nullptr) removed->push_back(root.TakeChild(i));
-    else root.RemoveChild(i);
+    // Marked and taken out together below: exactly this peer goes, not a namesake (the log
+    // root's RemovePeer would take the first peer with the same address and name), and a log
+    // of many peers is not shifted once per removed peer.
+    if (!kept) peer.SetDeleted();
   }
+  root.TakeDeletedChildren(taken);
+  if (removed == nullptr) {
+    root.KeepRemoved(std::move(taken));
+    return;
+  }
+  removed->reserve(removed->size() + taken.size());
+  for (auto& node : taken) removed->push_back(std::move(node));
 }
 
 }  // namespace
 
-bool KeepPeer(const FilterCriteria& criteria, QLFolder& peer) {
-  if (criteria.ipOn && !PassesAddress(peer, criteria.ipText)) return false;
+bool KeepPeer(const FilterCriteria& criteria, QLFolder& peer, RemovedNodes* removed) {
+  if (criteria.ipOn && !PassesAddress(peer, criteria.ipText, removed)) return false;
   if (criteria.failedPeersOn && !HoldsFailedNegotiation(peer)) return false;
   if (criteria.userNameOn && !AnyChildMatchesUserName(peer, criteria.userNameText)) return false;
   return true;
@@ -148,15 +167,15 @@ bool ShownAfterNarrowing(const FilterCriteria& filter, const VerifyCriteria* ver
   return verify == nullptr || KeepForVerify(*verify, exchange);
 }
 
-void ApplyFilter(LogFile& root, const FilterCriteria& criteria, RemovedPeers* removed) {
+void ApplyFilter(LogFile& root, const FilterCriteria& criteria, RemovedNodes* removed) {
   Narrow(
-      root, [&](QLFolder& peer) { return KeepPeer(criteria, peer); },
+      root, [&](QLFolder& peer, RemovedNodes& taken) { return KeepPeer(criteria, peer, &taken); },
       [&](const QLFolder& exchange) { return KeepExchange(criteria, exchange); }, removed);
 }
 
-void ApplyVerify(LogFile& root, const VerifyCriteria& criteria, RemovedPeers* removed) {
+void ApplyVerify(LogFile& root, const VerifyCriteria& criteria, RemovedNodes* removed) {
   Narrow(
-      root, [](QLFolder&) { return true; },
+      root, [](QLFolder&, RemovedNodes&) { return true; },
       [&](const QLFolder& exchange) { return KeepForVerify(criteria, exchange); }, removed);
 }
 
@@ -220,12 +239,12 @@ NarrowingSteps Narrowing::ChooseVerify(const VerifyCriteria& criteria) {
   return steps;
 }
 
-void Narrowing::ApplyFilterTo(LogFile& root, RemovedPeers* removed) {
+void Narrowing::ApplyFilterTo(LogFile& root, RemovedNodes* removed) {
   ApplyFilter(root, filter_, removed);
   filterApplied_ = true;
 }
 
-void Narrowing::ApplyVerifyTo(LogFile& root, RemovedPeers* removed) {
+void Narrowing::ApplyVerifyTo(LogFile& root, RemovedNodes* removed) {
   ApplyVerify(root, verify_, removed);
   verifyApplied_ = true;
 }

@@ -54,8 +54,8 @@ struct VerifyCriteria {
 // the peer's caption (the address itself, the address followed by a blank, or the address in
 // parentheses as merged peers show their second address), on a negotiation whose user detail
 // holds "(address)", or, failing those, on a tunnel that ends at the address: the peer's other
-// tunnels and negotiations are then marked deleted and purged.
-bool KeepPeer(const FilterCriteria& criteria, QLFolder& peer);
+// tunnels and negotiations are then taken out: into `removed` when given, else destroyed.
+bool KeepPeer(const FilterCriteria& criteria, QLFolder& peer, std::vector<std::unique_ptr<QLFolder>>* removed = nullptr);
 // The negotiation-level tests: cookie, SPI, and no "DPD" in the caption.
 bool KeepExchange(const FilterCriteria& criteria, const QLFolder& exchange);
 // A negotiation is kept when any chosen category marks it: "Failed" in its caption, an
@@ -71,16 +71,18 @@ bool KeepForVerify(const VerifyCriteria& criteria, const QLFolder& exchange);
 bool ShownAfterNarrowing(const FilterCriteria& filter, const VerifyCriteria* verify, const QLFolder& peer,
                          const QLFolder* tunnel, const QLFolder& exchange);
 
-// Peers taken out of the tree by a narrowing. Destroying a large log's peers takes most of a
-// narrowing's time; a caller that passes this list destroys them where it likes (the viewer does
-// it on another thread). Without it they are destroyed at once.
-using RemovedPeers = std::vector<std::unique_ptr<QLFolder>>;
+// The nodes a narrowing takes out of the tree: whole peers, and the tunnels and negotiations of
+// the peers that stay. Destroying them would take most of a narrowing's time on a large log,
+// so none is destroyed: a caller that passes this list destroys them where it likes (the viewer
+// does it on another thread); otherwise the log keeps them aside (LogFile::KeepRemoved) until
+// it is cleared or destroyed.
+using RemovedNodes = std::vector<std::unique_ptr<QLFolder>>;
 
 // Removes what the filter does not keep: peers failing KeepPeer or left without negotiations,
 // negotiations failing KeepExchange, tunnels left empty.
-void ApplyFilter(LogFile& root, const FilterCriteria& criteria, RemovedPeers* removed = nullptr);
+void ApplyFilter(LogFile& root, const FilterCriteria& criteria, RemovedNodes* removed = nullptr);
 // Removes the negotiations no chosen category marks, and tunnels and peers left empty.
-void ApplyVerify(LogFile& root, const VerifyCriteria& criteria, RemovedPeers* removed = nullptr);
+void ApplyVerify(LogFile& root, const VerifyCriteria& criteria, RemovedNodes* removed = nullptr);
 
 // Whether going from the applied filter `before` to `after` widens what may be shown, so that
 // the log must be read again.
@@ -120,8 +122,8 @@ class Narrowing {
   void ResetCriteria() { filter_ = {}; verify_ = {}; }
 
   // Applies the stored criteria to the tree and marks them applied.
-  void ApplyFilterTo(LogFile& root, RemovedPeers* removed = nullptr);
-  void ApplyVerifyTo(LogFile& root, RemovedPeers* removed = nullptr);
+  void ApplyFilterTo(LogFile& root, RemovedNodes* removed = nullptr);
+  void ApplyVerifyTo(LogFile& root, RemovedNodes* removed = nullptr);
 
  private:
   FilterCriteria filter_;

@@ -68,6 +68,23 @@ void QLFolder::RemoveChild(std::size_t index) {
   if (index < children_.size()) children_.erase(children_.begin() + static_cast<std::ptrdiff_t>(index));
 }
 
+void QLFolder::TakeDeletedChildren(std::vector<std::unique_ptr<QLFolder>>& out) {
+  // The room first: nothing below may fail half-way and leave gaps among the children.
+  const auto marked = std::count_if(children_.begin(), children_.end(), [](const auto& child) { return child->deleted_; });
+  if (marked == 0) return;
+  out.reserve(out.size() + static_cast<std::size_t>(marked));
+  std::size_t kept = 0;
+  for (std::unique_ptr<QLFolder>& child : children_) {
+    if (child->deleted_) {
+      child->parent_ = nullptr;
+      out.push_back(std::move(child));
+    } else {
+      children_[kept++] = std::move(child);
+    }
+  }
+  children_.resize(kept);
+}
+
 std::size_t QLFolder::IndexOf(const QLFolder* child) const {
   for (std::size_t i = 0; i < children_.size(); ++i)
     if (children_[i].get() == child) return i;

@@ -153,6 +153,9 @@ class QLFolder {
   std::unique_ptr<QLFolder> TakeChild(const QLFolder* child);
   // Destroys the child at `index`.
   void RemoveChild(std::size_t index);
+  // Detaches the children marked deleted and appends them, in order, to `out`; the others keep
+  // their order. One pass, however many go.
+  void TakeDeletedChildren(std::vector<std::unique_ptr<QLFolder>>& out);
   void ClearChildren() { children_.clear(); }
   // Index of `child` among the children, or ChildCount() when it is not one.
   std::size_t IndexOf(const QLFolder* child) const;

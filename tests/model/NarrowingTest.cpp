@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -203,6 +204,40 @@ TEST(NarrowingTest, FilterAndVerifyWorkOnIKEv2Trees) {
   EXPECT_EQ(PeerNames(*root), Lines{before[1]});
   ApplyVerify(*root, VerifyCriteria{false, false, false, false, false});
   EXPECT_EQ(PeerNames(*root), Lines{}) << "no category: nothing is a problem";
+}
+
+void CollectAll(const QLFolder& node, std::set<const QLFolder*>& out) {
+  out.insert(&node);
+  for (const auto& child : node.Children()) CollectAll(*child, out);
+}
+
+// A narrowing destroys nothing: what it takes out (peers, and the tunnels and negotiations of
+// the peers that stay, including the tunnels a tunnel-end address prunes) stays readable with
+// the log until the log goes, or goes to the caller's list.
+TEST(NarrowingTest, RemovedNodesStayWithTheLogOrGoToTheCaller) {
+  auto root = LoadExample("gateway-day.ilx");
+  const std::vector<const QLFolder*> before = Exchanges(*root);
+  ApplyFilter(*root, Ip("10.255.0.1"));
+  ApplyVerify(*root, VerifyCriteria{});
+  ASSERT_LT(Exchanges(*root).size(), before.size());
+  ASSERT_GT(root->RemovedCount(), 0u);
+  std::set<const QLFolder*> reachable;
+  CollectAll(*root, reachable);
+  const RemovedNodes removed = root->TakeRemoved();
+  for (const auto& node : removed) {
+    EXPECT_EQ(node->Parent(), nullptr);
+    CollectAll(*node, reachable);
+  }
+  for (const QLFolder* exchange : before) {
+    ASSERT_TRUE(reachable.contains(exchange));
+    EXPECT_FALSE(exchange->Caption().empty());
+  }
+
+  root = LoadExample("gateway-day.ilx");
+  RemovedNodes mine;
+  ApplyFilter(*root, Ip("10.255.2.2"), &mine);
+  EXPECT_EQ(root->RemovedCount(), 0u);
+  EXPECT_FALSE(mine.empty());
 }
 
 TEST(NarrowingTest, ReloadDecisions) {
