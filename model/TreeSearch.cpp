@@ -26,8 +26,9 @@ namespace {
 // Building a detail text costs far more than stepping to the next node, and a search over a
 // large log builds hundreds of thousands of them. So Find, Find Next and Find Previous let the
 // walk only line the nodes up, in walk order, and test them a batch at a time on two threads.
-// The tests only read the tree (captions and detail texts are built from the nodes' own fields
-// and fill no cache), and the second thread is joined before the search returns.
+// The tests only read the tree: captions and detail texts are built from the nodes' own fields
+// and fill no cache (the tree's one cache, an exchange's start time, is asked for only when
+// exchanges are placed in time order). The second thread is joined before the search returns.
 
 // A batch is cut into chunks that the two threads take in ascending order.
 constexpr std::size_t kChunk = 32;
