@@ -192,30 +192,52 @@ class SecondThread {
 // Only the first match of a batch (forward) or its last (previous mode) counts: the node the
 // one-at-a-time walk would have stopped at or remembered last. Batches start small, so that a
 // match near the start point costs no more than testing node by node, and grow as the walk goes.
+// A full batch is handed to the second thread, and the walk lines up the next one meanwhile;
+// only then does this thread join in to finish the batch before and read its result. The walk
+// may so go one batch past the match, but nothing it lines up counts before the batches ahead
+// of it are read.
 class TestInBatches {
  public:
   void Offer(SearchState& state, const QLFolder& node) {
     pending_.push_back(&node);
-    if (pending_.size() >= limit_) Flush(state);
+    if (pending_.size() >= limit_) Advance(state, false);
   }
-  void Flush(SearchState& state) {
-    if (pending_.empty()) return;
-    const auto batch =
-        std::make_shared<Batch>(std::move(pending_), state.searchText, state.keysOnly, state.previousMode);
-    pending_ = {};
-    limit_ = std::min(limit_ * 2, kLargestBatch);
-    if (batch->Size() >= kParallelFrom && second_.Offer(batch)) {
-      batch->TestChunks();
-      second_.Withdraw();
+  // Every node lined up is tested and counted.
+  void Flush(SearchState& state) { Advance(state, true); }
+
+ private:
+  static constexpr std::size_t kLargestBatch = 2048;
+
+  void Advance(SearchState& state, bool all) {
+    std::shared_ptr<Batch> batch;
+    if (!pending_.empty()) {
+      batch = std::make_shared<Batch>(std::move(pending_), state.searchText, state.keysOnly, state.previousMode);
+      pending_ = {};
+      limit_ = std::min(limit_ * 2, kLargestBatch);
     }
+    Finish(state, std::move(inFlight_));
+    if (batch == nullptr || state.found) return;
+    if (batch->Size() >= kParallelFrom && second_.Offer(batch)) {
+      if (!all) {
+        inFlight_ = std::move(batch);
+        return;
+      }
+    }
+    Finish(state, std::move(batch));
+  }
+
+  // Tests what the second thread has not, and counts the batch's match.
+  void Finish(SearchState& state, std::shared_ptr<Batch> batch) {
+    if (batch == nullptr) return;
+    batch->TestChunks();
+    second_.Withdraw();
     const std::size_t at = batch->Result();
     if (at != kNoMatch) Matched(state, batch->Node(at));
   }
 
- private:
-  static constexpr std::size_t kLargestBatch = 16384;
   std::vector<const QLFolder*> pending_;
   std::size_t limit_ = 64;
+  std::shared_ptr<Batch> inFlight_;  // with the second thread while the walk goes on
   SecondThread second_;
 };
 
