@@ -161,12 +161,14 @@ class FollowPrinter {
 };
 
 // The --follow loop: polls the log until a signal ends it.
-int Follow(const std::string& path, const quillon::FilterCriteria& filter,
+int Follow(const std::string& path, std::uint64_t printedSize, const quillon::FilterCriteria& filter,
            const std::optional<quillon::VerifyCriteria>& verify, bool json) {
   std::signal(SIGINT, StopFollowing);
   std::signal(SIGTERM, StopFollowing);
   quillon::LogFile root;
   quillon::LogFollower follower(root, path, quillon::platform::FileIdentity);
+  // The tree was printed from the first `printedSize` bytes; what came after is news.
+  follower.StartAfter(printedSize);
   FollowPrinter printer(filter, verify, json);
   bool started = false;
   bool written = true;
@@ -415,6 +417,6 @@ int main(int argc, char** argv) {
     std::fputs("String not found.\n", stderr);
     ExitKeepingTheTree(4);
   }
-  if (follow) ExitKeepingTheTree(Follow(path, filter, verify, options.json));
+  if (follow) ExitKeepingTheTree(Follow(path, result.size, filter, verify, options.json));
   ExitKeepingTheTree(0);
 }

@@ -7,6 +7,7 @@
 #include <memory>
 #include <string_view>
 #include <thread>
+#include <utility>
 
 #include "ikev1/log/FollowIKEv1Log.h"
 #include "ikev2/FollowIKEv2Log.h"
@@ -88,7 +89,9 @@ bool LogFollower::Reload() {
   }
   head_ = ReadAt(file.get(), 0, kHeadBytes);
 
-  // Reads the whole log with the reader of one format; the number of bytes read.
+  // Only once: a later reload (the file shrank or was replaced) reads all there is.
+  const std::uint64_t limit = std::exchange(firstReadLimit_, 0);
+  // Reads the whole log (up to `limit`) with the reader of one format; the number of bytes read.
   auto readAll = [&](bool ikev1) -> std::uint64_t {
     root_.Clear();
     format_ = std::make_unique<Format>(root_, ikev1);
@@ -100,7 +103,10 @@ bool LogFollower::Reload() {
     }
     std::uint64_t read = 0;
     for (;;) {
-      const std::string bytes = ReadAt(file.get(), read, kChunk);
+      std::size_t chunk = kChunk;
+      if (limit != 0) chunk = static_cast<std::size_t>(std::min<std::uint64_t>(chunk, limit - read));
+      if (chunk == 0) break;
+      const std::string bytes = ReadAt(file.get(), read, chunk);
       if (bytes.empty()) break;
       read += bytes.size();
       format_->Append(bytes);

@@ -44,6 +44,10 @@ class LogFollower {
     kCannotRead,  // the file cannot be read now; the tree is left as it was
   };
   Change Poll();
+  // The first poll reads no more than the first `size` bytes: those a tree already shown was
+  // read from. What the gateway appended between that load and the first poll then comes as an
+  // extension, instead of vanishing into the follower's first tree unseen.
+  void StartAfter(std::uint64_t size) { firstReadLimit_ = size; }
   // Whether the next poll may change the tree: not started, the file's size or identity
   // differs from what was read, or the writer paused after appending (cheap: no bytes read).
   bool MayChange() const;
@@ -67,6 +71,7 @@ class LogFollower {
   std::string head_;               // the first bytes of the file, to notice a replaced one
   std::uint64_t size_ = 0;         // bytes of the file read
   std::uint64_t fileId_ = 0;
+  std::uint64_t firstReadLimit_ = 0;  // 0: the first poll reads the whole file
   bool started_ = false;
   bool compressed_ = false;
   bool settled_ = false;

@@ -83,7 +83,9 @@ OpenLogResult OpenLog(const std::string& path, const ReadProgress& progress) {
   std::string error;
   std::shared_ptr<FileSource> source = FileSource::Open(path, error);
   if (!source) return CannotOpen(path, error);
-  return LoadLog(path, source, progress);
+  OpenLogResult result = LoadLog(path, source, progress);
+  if (!result.compressed) result.size = source->Size();
+  return result;
 }
 
 OpenLogResult LoadLog(const std::string& path, std::shared_ptr<ByteSource> source, const ReadProgress& progress) {

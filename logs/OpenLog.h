@@ -30,6 +30,9 @@ struct OpenLogResult {
   double seconds = 0;            // the load's duration, for tools and benchmarks
   bool ikev1Reader = true;       // which reader read the log
   bool compressed = false;       // the file was a compressed log, read as the text it holds
+  // The bytes of the file the tree was read from (its size when the load began); 0 for what is
+  // not a plain file. A follower started after the load goes on from there.
+  std::uint64_t size = 0;
   // Neither reader found a packet: the tree is an empty root, and the user is told
   // "No IKE packets found in PATH" (NoPacketsText).
   bool noPackets = false;

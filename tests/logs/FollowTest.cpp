@@ -213,6 +213,29 @@ TEST(Follow, FileGrownTruncatedAndReplaced) {
   }
 }
 
+// `quillon-cli --follow` prints the tree of a load, then starts its follower: what the gateway
+// appended in between must come as news, not vanish into the follower's first tree.
+TEST(Follow, AFollowerStartedAfterALoadGoesOnFromWhatTheLoadRead) {
+  const fs::path examples = fs::path(QUILLON_SOURCE_DIR) / "examples";
+  for (const char* name : {"gateway-day.ilx", "ikev2-site-to-site.xml"}) {
+    const std::string text = ReadAll(examples / name);
+    const std::size_t cut = text.rfind('\n', text.size() / 2) + 1;
+    const fs::path path = Scratch(std::string("late-") + name);
+    std::ofstream(path, std::ios::binary) << text.substr(0, cut);
+    const OpenLogResult shown = OpenLog(path.string());
+    ASSERT_EQ(shown.size, cut) << name;
+    AppendTo(path, std::string_view(text).substr(cut));
+    LogFile root;
+    LogFollower follower(root, path.string());
+    follower.StartAfter(shown.size);
+    ASSERT_EQ(follower.Poll(), LogFollower::Change::kReloaded) << name;
+    EXPECT_EQ(testing::FirstTreeDifference(root, *shown.log, true), "") << name;
+    EXPECT_NE(follower.Poll(), LogFollower::Change::kNone) << name;
+    follower.Poll();  // the writer paused
+    EXPECT_EQ(testing::FirstTreeDifference(root, *LoadOnce(text, name), true), "") << name;
+  }
+}
+
 // The gateway appends one packet (one exchange) and pauses: the poll that reads it may not
 // place it yet (it cannot know the packet whole), but the first poll that finds no growth does:
 // the tree is then the one a load of the file gives, without a reload. Until then the follower
