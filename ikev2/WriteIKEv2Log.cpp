@@ -152,6 +152,15 @@ KindMarker KindOf(const v2Payload& payload) {
 void PayloadLine(std::string& out, const v2Payload& payload) {
   const std::string type = PayloadLineType(payload);
   const KindMarker kind = KindOf(payload);
+  if (!payload.Attributes().contains("Type")) {
+    // Only a line that does not begin with "<Payload " leaves a payload without its Type: its
+    // attributes were not read, and the configuration payload is kept all the same. Such a
+    // line, with the kind's text for the kind.
+    out += "\t\t\t-<Payload ";
+    out += kind.marker;
+    out += ">\n";
+    return;
+  }
   if (ClassifyPayloadLine("<Payload Type=\"" + type + "\">") == kind.kind) {
     PayloadOpeningLine(out, type);
     return;

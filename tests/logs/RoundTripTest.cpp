@@ -166,22 +166,38 @@ TEST(RoundTripTest, OddRenderingsReadBack) {
 }
 
 // The IKEv2 reader tells a payload's kind by a text anywhere on its opening line and takes the
-// type from the line's Type attribute: mangled lines where the two disagree are saved so that
-// both read back.
-TEST(RoundTripTest, IKEv2PayloadLinesWhoseTypeDoesNotNameTheKind) {
+// type from the line's Type attribute when the line begins with "<Payload ": mangled lines where
+// the two disagree are saved so that both read back.
+TEST(RoundTripTest, IKEv2MangledPayloadLines) {
   const std::string selector = "<TrafficSelector Type=\"TS_IPV4_ADDR_RANGE\">\n<StartPort>0</StartPort>\n"
                                "</TrafficSelector>\n";
-  v2test::Msg request = v2test::RequestAndResponse()[0];
-  request.payloads = "<Payload Type=\"TS 9b 3b\n" + selector + "</Payload>\n" +  // a selector payload, no type
-                     "<Payload Type=xTSr\">\n<Data>1</Data>\n</Payload>\n";      // a plain payload, type TSr
-  const std::string log = "<IKEv2Log>\n" +
-                          v2test::ExchangeXml("final_status=\"success\" Type=\"Initial\" serial=\"1\"", "10.0.0.1", {request}) +
-                          "</IKEv2Log>\n";
-  LogFile root;
-  LogLineReader reader = LogLineReader::FromText(log);
-  ReadIKEv2Log(root, reader);
-  const std::string saved = ExpectRoundTrip(root, "v2-payload-lines");
-  EXPECT_NE(saved.find("<Payload Type=\"TS\" Type='\">"), std::string::npos) << saved;
+  const struct {
+    const char* name;
+    std::string payloads;
+    const char* written;  // the opening line as saved
+  } cases[] = {
+      {"selector payload without a type", "<Payload Type=\"TS 9b 3b\n" + selector + "</Payload>\n",
+       "<Payload Type=\"TS\" Type='\">"},
+      {"plain payload of type TSr", "<Payload Type=xTSr\">\n<Data>1</Data>\n</Payload>\n", "<Payload Type='TSr\">"},
+      // Not at the line's front: no attribute of the line is read, not even the type.
+      {"configuration line with a text before it",
+       "x<Payload Type=\"Conf\">\n<CFG_Type>1</CFG_Type>\n<Attr>\n<Value>a</Value>\n</Attr>\n</Payload>\n",
+       "-<Payload Type=\"Conf\" >"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    v2test::Msg request = v2test::RequestAndResponse()[0];
+    request.payloads = c.payloads;
+    const std::string log =
+        "<IKEv2Log>\n" +
+        v2test::ExchangeXml("final_status=\"success\" Type=\"Initial\" serial=\"1\"", "10.0.0.1", {request}) +
+        "</IKEv2Log>\n";
+    LogFile root;
+    LogLineReader reader = LogLineReader::FromText(log);
+    ReadIKEv2Log(root, reader);
+    const std::string saved = ExpectRoundTrip(root, "v2-payload-lines");
+    EXPECT_NE(saved.find(c.written), std::string::npos) << saved;
+  }
 }
 
 TEST(RoundTripTest, EmptyTreeIsTheHeadAlone) {
