@@ -1,5 +1,6 @@
 #include "ikev2/WriteIKEv2Log.h"
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -59,8 +60,14 @@ void PayloadOpeningLine(std::string& out, std::string_view type) {
 void AttributeLine(std::string& out, std::string_view opening, const AttributeMap& attributes, int indent) {
   out.append(static_cast<std::size_t>(indent), '\t');
   out += opening;
-  for (const auto& [key, value] : attributes)
-    if (FitsAttribute(key, value)) AppendAttribute(out, key, value);
+  bool any = false;
+  for (const auto& [key, value] : attributes) {
+    if (!FitsAttribute(key, value)) continue;
+    AppendAttribute(out, key, value);
+    any = true;
+  }
+  // "<Message " and "<prop " are recognised with the blank after the name.
+  if (!any && !opening.empty()) out += ' ';
   out += ">\n";
 }
 
@@ -143,14 +150,25 @@ KindMarker KindOf(const v2Payload& payload) {
   return {PayloadKind::kOther, ""};
 }
 
+// An attribute of a payload, other than its Type, that goes on the payload's opening line: it
+// fits there, and its name does not end in "Type", which would make the line name a kind. On
+// the line, a value is read back as it is; as an element line, a value holding "</name><name>"
+// would read back as a list.
+bool OnPayloadLine(std::string_view key, std::string_view value) {
+  return FitsAttribute(key, value) && !key.ends_with("Type");
+}
+
 // The payload's opening line. The reader tells the payload's kind by a text anywhere on the
 // line (Type="TS...", Type="Notify", ...) and takes its type from the Type attribute, whose
 // opening quote it does not check. A type that does not name the payload's kind (a mangled
 // line read as a traffic selector payload, say) is written after the kind's own text, which
 // it replaces as the attribute, with another character for its opening quote so that it
-// does not name a kind itself.
-void PayloadLine(std::string& out, const v2Payload& payload) {
-  const std::string type = PayloadLineType(payload);
+// does not name a kind itself. Returns the Type the line gives the payload's attributes;
+// nothing when the line gives it no attribute.
+std::optional<std::string> PayloadLine(std::string& out, const v2Payload& payload) {
+  // A traffic selector payload is named by its line's Type as written.
+  const std::string type =
+      dynamic_cast<const v2TSPayload*>(&payload) != nullptr ? payload.Name() : PayloadLineType(payload);
   const KindMarker kind = KindOf(payload);
   if (!payload.Attributes().contains("Type")) {
     // Only a line that does not begin with "<Payload " leaves a payload without its Type: its
@@ -159,31 +177,53 @@ void PayloadLine(std::string& out, const v2Payload& payload) {
     out += "\t\t\t-<Payload ";
     out += kind.marker;
     out += ">\n";
-    return;
+    return std::nullopt;
   }
-  if (ClassifyPayloadLine("<Payload Type=\"" + type + "\">") == kind.kind) {
-    PayloadOpeningLine(out, type);
-    return;
+  const bool named = ClassifyPayloadLine("<Payload Type=\"" + type + "\">") == kind.kind;
+  out += "\t\t\t<Payload";
+  if (named) {
+    AppendAttribute(out, "Type", type);
+  } else {
+    out += ' ';
+    out += kind.marker;
+    out.pop_back();  // the marker's closing blank: each attribute brings its own
   }
-  out += "\t\t\t<Payload ";
-  out += kind.marker;
-  out += "Type='";
-  out += type;
-  out += "\">\n";
+  for (const auto& [key, value] : payload.Attributes())
+    if (OnPayloadLine(key, value)) AppendAttribute(out, key, value);
+  if (!named) {
+    out += " Type='";
+    out += type;
+    out += '"';
+  }
+  out += ">\n";
+  return type;
+}
+
+// A proposal is named by the ID of its opening line; an <ID> element below the line changes the
+// ID shown in its text but not its name. The line carries the name's ID, the element the other.
+void WriteProposal(std::string& out, const v2Proposal& proposal) {
+  const std::string_view lineId = std::string_view(proposal.Name()).substr(std::string_view("Proposal ").size());
+  AttributeMap line = proposal.Attributes();
+  line.Set("ID", lineId);
+  AttributeLine(out, "<prop", line, 4);
+  for (const auto& [key, value] : proposal.Attributes())
+    if (key == "ID" ? value != lineId : !FitsAttribute(key, value)) ElementLine(out, 5, key, value);
+  out += "\t\t\t\t</prop>\n";
 }
 
 void WritePayload(std::string& out, const QLFolder& node) {
   const auto* payload = dynamic_cast<const v2Payload*>(&node);
   if (payload == nullptr) return;
-  PayloadLine(out, *payload);
-  ElementLines(out, payload->Attributes(), 4, false);
+  const std::optional<std::string> lineType = PayloadLine(out, *payload);
+  for (const auto& [key, value] : payload->Attributes()) {
+    const bool onLine = lineType && (key == "Type" ? value == *lineType : OnPayloadLine(key, value));
+    if (!onLine) ElementLine(out, 4, key, value);
+  }
   if (dynamic_cast<const v2SAPayload*>(payload) != nullptr) {
     for (const auto& child : payload->Children()) {
       const auto* proposal = dynamic_cast<const v2Proposal*>(child.get());
       if (proposal == nullptr) continue;
-      AttributeLine(out, "<prop", proposal->Attributes(), 4);
-      ElementLines(out, proposal->Attributes(), 5, true);
-      out += "\t\t\t\t</prop>\n";
+      WriteProposal(out, *proposal);
     }
   } else if (dynamic_cast<const v2CertReqPayload*>(payload) != nullptr) {
     for (const auto& child : payload->Children()) {

@@ -165,37 +165,51 @@ TEST(RoundTripTest, OddRenderingsReadBack) {
   }
 }
 
-// The IKEv2 reader tells a payload's kind by a text anywhere on its opening line and takes the
-// type from the line's Type attribute when the line begins with "<Payload ": mangled lines where
-// the two disagree are saved so that both read back.
-TEST(RoundTripTest, IKEv2MangledPayloadLines) {
+// The IKEv2 reader matches fixed texts on each line. Lines where what names a node and what
+// its text shows disagree, or where a value could only be read back from one place, are saved
+// so that both read back.
+TEST(RoundTripTest, IKEv2OddLines) {
   const std::string selector = "<TrafficSelector Type=\"TS_IPV4_ADDR_RANGE\">\n<StartPort>0</StartPort>\n"
                                "</TrafficSelector>\n";
   const struct {
     const char* name;
     std::string payloads;
-    const char* written;  // the opening line as saved
+    const char* written;       // a line as saved
+    const char* header = "";  // element lines after the message's Length
   } cases[] = {
+      // A payload's kind is found by a text anywhere on its line, its type in the line's Type.
       {"selector payload without a type", "<Payload Type=\"TS 9b 3b\n" + selector + "</Payload>\n",
        "<Payload Type=\"TS\" Type='\">"},
-      {"plain payload of type TSr", "<Payload Type=xTSr\">\n<Data>1</Data>\n</Payload>\n", "<Payload Type='TSr\">"},
+      {"selector payload named as spelt for people", "<Payload Type=\"TSx\" Type=\"Key Exchange\">\n</Payload>\n",
+       "<Payload Type=\"TS\" Type='Key Exchange\">"},
+      {"plain payload of type TSr", "<Payload Type=xTSr\">\n<Data>1</Data>\n</Payload>\n", "<Payload Data=\"1\" Type='TSr\">"},
       // Not at the line's front: no attribute of the line is read, not even the type.
       {"configuration line with a text before it",
        "x<Payload Type=\"Conf\">\n<CFG_Type>1</CFG_Type>\n<Attr>\n<Value>a</Value>\n</Attr>\n</Payload>\n",
        "-<Payload Type=\"Conf\" >"},
+      // As an element line, the value would read back as the list "a, b".
+      {"attribute value holding a repeated element",
+       "<Payload Type=\"Notify\" k=\"a</k><k>b\">\n<Type>X</Type>\n</Payload>\n", "k=\"a</k><k>b\""},
+      // The proposal keeps the name its line gave it.
+      {"proposal ID changed below its line",
+       "<Payload Type=\"SecurityAssociation\">\n<prop ID=\"1\">\n<ID>a\"b</ID>\n</prop>\n</Payload>\n",
+       "<ID>a\"b</ID>"},
+      // No attribute fits the message's line: it still opens a message.
+      {"message response holding a quote", "", "<Message >", "<Response>a\"b</Response>\n"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     v2test::Msg request = v2test::RequestAndResponse()[0];
     request.payloads = c.payloads;
-    const std::string log =
-        "<IKEv2Log>\n" +
-        v2test::ExchangeXml("final_status=\"success\" Type=\"Initial\" serial=\"1\"", "10.0.0.1", {request}) +
-        "</IKEv2Log>\n";
+    std::string message = v2test::MessageXml(request);
+    message.insert(message.find("\t\t<Payloads>"), c.header);
+    const std::string log = "<IKEv2Log>\n<Exchange\n final_status=\"success\" Type=\"Initial\" serial=\"1\">\n"
+                            "<peerIP>10.0.0.1</peerIP>\n" + message + "</Exchange>\n</IKEv2Log>\n";
     LogFile root;
     LogLineReader reader = LogLineReader::FromText(log);
     ReadIKEv2Log(root, reader);
-    const std::string saved = ExpectRoundTrip(root, "v2-payload-lines");
+    ASSERT_EQ(root.ChildCount(), 1u);
+    const std::string saved = ExpectRoundTrip(root, "v2-odd-lines");
     EXPECT_NE(saved.find(c.written), std::string::npos) << saved;
   }
 }
