@@ -19,10 +19,15 @@ namespace {
 // is escaped: values are kept as they were read.
 
 // name="value" is read back when the name holds no "=" and does not start with a blank, and the
-// value holds no double quote.
-bool FitsAttribute(std::string_view key, std::string_view value) {
-  return !key.empty() && key.front() != ' ' && key.front() != '\t' && key.find('=') == std::string_view::npos &&
-         key.find('"') == std::string_view::npos && value.find('"') == std::string_view::npos;
+// value holds no double quote. On some lines the reader also looks for the end of what
+// encloses them (a payload's line is checked for "</Payloads>"): neither may hold such a text.
+bool FitsAttribute(std::string_view key, std::string_view value, std::span<const std::string_view> ends = {}) {
+  if (key.empty() || key.front() == ' ' || key.front() == '\t' || key.find('=') != std::string_view::npos ||
+      key.find('"') != std::string_view::npos || value.find('"') != std::string_view::npos)
+    return false;
+  for (std::string_view end : ends)
+    if (Contains(key, end) || Contains(value, end)) return false;
+  return true;
 }
 
 void AppendAttribute(std::string& out, std::string_view key, std::string_view value) {
@@ -57,12 +62,13 @@ void PayloadOpeningLine(std::string& out, std::string_view type) {
   out += "\">\n";
 }
 
-void AttributeLine(std::string& out, std::string_view opening, const AttributeMap& attributes, int indent) {
+void AttributeLine(std::string& out, std::string_view opening, const AttributeMap& attributes, int indent,
+                   std::span<const std::string_view> ends) {
   out.append(static_cast<std::size_t>(indent), '\t');
   out += opening;
   bool any = false;
   for (const auto& [key, value] : attributes) {
-    if (!FitsAttribute(key, value)) continue;
+    if (!FitsAttribute(key, value, ends)) continue;
     AppendAttribute(out, key, value);
     any = true;
   }
@@ -153,9 +159,11 @@ KindMarker KindOf(const v2Payload& payload) {
 // An attribute of a payload, other than its Type, that goes on the payload's opening line: it
 // fits there, and its name does not end in "Type", which would make the line name a kind. On
 // the line, a value is read back as it is; as an element line, a value holding "</name><name>"
-// would read back as a list.
+// would read back as a list. The line is checked for the end of the payload list and of the
+// exchange before it is read.
+constexpr std::string_view kPayloadLineEnds[] = {"</Payloads>", "</Exchange>"};
 bool OnPayloadLine(std::string_view key, std::string_view value) {
-  return FitsAttribute(key, value) && !key.ends_with("Type");
+  return FitsAttribute(key, value, kPayloadLineEnds) && !key.ends_with("Type");
 }
 
 // The payload's opening line. The reader tells the payload's kind by a text anywhere on the
@@ -201,13 +209,16 @@ std::optional<std::string> PayloadLine(std::string& out, const v2Payload& payloa
 
 // A proposal is named by the ID of its opening line; an <ID> element below the line changes the
 // ID shown in its text but not its name. The line carries the name's ID, the element the other.
+// The security association's lines, a proposal's opening line among them, are checked for the
+// end of the payload and of the exchange.
+constexpr std::string_view kProposalLineEnds[] = {"</Payload>", "</Exchange>"};
 void WriteProposal(std::string& out, const v2Proposal& proposal) {
   const std::string_view lineId = std::string_view(proposal.Name()).substr(std::string_view("Proposal ").size());
   AttributeMap line = proposal.Attributes();
   line.Set("ID", lineId);
-  AttributeLine(out, "<prop", line, 4);
+  AttributeLine(out, "<prop", line, 4, kProposalLineEnds);
   for (const auto& [key, value] : proposal.Attributes())
-    if (key == "ID" ? value != lineId : !FitsAttribute(key, value)) ElementLine(out, 5, key, value);
+    if (key == "ID" ? value != lineId : !FitsAttribute(key, value, kProposalLineEnds)) ElementLine(out, 5, key, value);
   out += "\t\t\t\t</prop>\n";
 }
 
@@ -250,10 +261,12 @@ void WritePayload(std::string& out, const QLFolder& node) {
     for (const auto& child : payload->Children()) {
       const auto* selector = dynamic_cast<const v2TrafficSelector*>(child.get());
       if (selector == nullptr) continue;
-      AttributeLine(out, "<TrafficSelector", selector->Attributes(), 4);
+      // The selectors are read up to the payload's end.
+      static constexpr std::string_view kSelectorLineEnds[] = {"</Payload>"};
+      AttributeLine(out, "<TrafficSelector", selector->Attributes(), 4, kSelectorLineEnds);
       std::string pairs;
       for (const auto& [key, value] : selector->Attributes())
-        if (!FitsAttribute(key, value)) AppendElement(pairs, key, value);
+        if (!FitsAttribute(key, value, kSelectorLineEnds)) AppendElement(pairs, key, value);
       if (!pairs.empty()) out += "\t\t\t\t\t" + pairs + "\n";
       out += "\t\t\t\t</TrafficSelector>\n";
     }

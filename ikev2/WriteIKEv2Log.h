@@ -2,6 +2,7 @@
 // saved file loads again as the same tree.
 #pragma once
 
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -18,8 +19,10 @@ void ElementLine(std::string& out, int indent, std::string_view tag, std::string
 void PayloadOpeningLine(std::string& out, std::string_view type);
 // An opening line with its attributes, behind `indent` tabs: `opening` (such as "<prop"), then
 // name="value" for each attribute that fits such a line, then ">". The attributes that do not
-// fit are written as element lines after it.
-void AttributeLine(std::string& out, std::string_view opening, const AttributeMap& attributes, int indent);
+// fit (or hold one of `ends`, texts the reader looks for on this line) are the caller's to write
+// as element lines after it.
+void AttributeLine(std::string& out, std::string_view opening, const AttributeMap& attributes, int indent,
+                   std::span<const std::string_view> ends = {});
 
 // Every exchange of every peer, peer by peer, in the layout the IKEv2 reader reads. False when
 // the sink failed.

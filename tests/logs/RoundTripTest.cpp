@@ -190,6 +190,12 @@ TEST(RoundTripTest, IKEv2OddLines) {
       // As an element line, the value would read back as the list "a, b".
       {"attribute value holding a repeated element",
        "<Payload Type=\"Notify\" k=\"a</k><k>b\">\n<Type>X</Type>\n</Payload>\n", "k=\"a</k><k>b\""},
+      // Texts the reader looks for on a payload's or a proposal's line stay below it.
+      {"payload value holding the end of the payload list",
+       "<Payload Type=\"Notify\">\n<Type>X</Type>\n<k>a</Payloads></k>\n</Payload>\n", "<k>a</Payloads></k>"},
+      {"proposal value holding the end of its payload",
+       "<Payload Type=\"SecurityAssociation\">\n<prop ID=\"1\">\n<k></Payload></k>\n</prop>\n</Payload>\n",
+       "<k></Payload></k>"},
       // The proposal keeps the name its line gave it.
       {"proposal ID changed below its line",
        "<Payload Type=\"SecurityAssociation\">\n<prop ID=\"1\">\n<ID>a\"b</ID>\n</prop>\n</Payload>\n",
