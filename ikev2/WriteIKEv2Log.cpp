@@ -290,13 +290,24 @@ void WriteMessage(std::string& out, const v2Message& message) {
   }
   out += "</arrivalTime>\n";
   ElementLine(out, 2, "MsgID", message.MessageId());
-  ElementLine(out, 2, "initSPI", message.InitiatorSpi());
-  ElementLine(out, 2, "respSPI", message.ResponderSpi());
-  ElementLine(out, 2, "Next", message.NextPayload());
-  ElementLine(out, 2, "Version", message.Version());
-  ElementLine(out, 2, "Type", message.Type());
-  ElementLine(out, 2, "Length", message.Length());
-  ElementLines(out, message.Attributes(), 2, true);
+  // The header's element lines. From the second on, a line holding "<Payloads>" opens the
+  // payload list: a value holding it (only the first line can have held it) goes first.
+  const std::string fields[][2] = {{"initSPI", message.InitiatorSpi()}, {"respSPI", message.ResponderSpi()},
+                                   {"Next", message.NextPayload()},     {"Version", message.Version()},
+                                   {"Type", message.Type()},            {"Length", message.Length()}};
+  std::string header;
+  for (const auto& [tag, value] : fields) {
+    std::string line;
+    ElementLine(line, 2, tag, value);
+    header.insert(Contains(value, "<Payloads>") ? 0 : header.size(), line);
+  }
+  for (const auto& [key, value] : message.Attributes()) {
+    if (FitsAttribute(key, value)) continue;
+    std::string line;
+    ElementLine(line, 2, key, value);
+    header.insert(Contains(line, "<Payloads>") ? 0 : header.size(), line);
+  }
+  out += header;
   out += "\t\t<Payloads>\n";
   for (const auto& payload : message.Children()) WritePayload(out, *payload);
   out += "\t\t</Payloads>\n\t</Message>\n";

@@ -175,7 +175,7 @@ TEST(RoundTripTest, IKEv2OddLines) {
     const char* name;
     std::string payloads;
     const char* written;       // a line as saved
-    const char* header = "";  // element lines after the message's Length
+    std::string message = "";  // instead of a request with the payloads: this message
   } cases[] = {
       // A payload's kind is found by a text anywhere on its line, its type in the line's Type.
       {"selector payload without a type", "<Payload Type=\"TS 9b 3b\n" + selector + "</Payload>\n",
@@ -201,14 +201,19 @@ TEST(RoundTripTest, IKEv2OddLines) {
        "<Payload Type=\"SecurityAssociation\">\n<prop ID=\"1\">\n<ID>a\"b</ID>\n</prop>\n</Payload>\n",
        "<ID>a\"b</ID>"},
       // No attribute fits the message's line: it still opens a message.
-      {"message response holding a quote", "", "<Message >", "<Response>a\"b</Response>\n"},
+      {"message response holding a quote", "", "<Message >",
+       "\t<Message Response=\"No\">\n\t\t<arrivalTime>2008-01-15T10:01:02</arrivalTime>\n\t\t<MsgID>0</MsgID>\n"
+       "\t\t<Response>a\"b</Response>\n\t\t<Payloads>\n\t\t</Payloads>\n\t</Message>\n"},
+      // Only the header's first line may hold the text that opens the payload list.
+      {"message header opening the payload list", "", "<MsgID>0</MsgID>\n\t\t<Type>a<Payloads>b</Type>\n",
+       "\t<Message Response=\"No\">\n\t\t<arrivalTime>2008-01-15T10:01:02</arrivalTime>\n\t\t<MsgID>0</MsgID>\n"
+       "\t\t<Type>a<Payloads>b</Type>\n\t\t<Payloads>\n\t\t</Payloads>\n\t</Message>\n"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     v2test::Msg request = v2test::RequestAndResponse()[0];
     request.payloads = c.payloads;
-    std::string message = v2test::MessageXml(request);
-    message.insert(message.find("\t\t<Payloads>"), c.header);
+    const std::string message = c.message.empty() ? v2test::MessageXml(request) : c.message;
     const std::string log = "<IKEv2Log>\n<Exchange\n final_status=\"success\" Type=\"Initial\" serial=\"1\">\n"
                             "<peerIP>10.0.0.1</peerIP>\n" + message + "</Exchange>\n</IKEv2Log>\n";
     LogFile root;
