@@ -25,6 +25,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "cli/TreePrinter.h"
 #include "ikev1/log/DebugLogReader.h"
@@ -124,31 +125,68 @@ bool PacketTimeMissing(const quillon::QLFolder& node) {
   return element != nullptr && element->GetHeader() != nullptr && element->GetHeader()->TimeText().empty();
 }
 
-// The IKEv2 reader matches fixed texts at fixed places of a line and nothing is escaped, so a
-// name="value" or <name>value</name> cannot carry an empty name, a name holding a tag bracket,
-// or a name or value holding one of the texts by which the reader finds the log's structure.
-bool V2AttributeUnwritable(std::string_view key, std::string_view value) {
-  static constexpr std::string_view kStructure[] = {
-      "<Exchange", "</Exchange>", "<Message ", "</Message>", "<Payloads>", "</Payloads>", "<Payload ",
-      "</Payload>", "<prop ", "</prop>", "<TrafficSelector", "</TrafficSelector>", "<CA>", "</CA>",
-      "<Attr>", "</Attr>", "<peerIP>", "</peerIP>", "<arrivalTime>", "</arrivalTime>", "<MsgID>", "</MsgID>"};
-  if (key.empty() || key.find_first_of("<>") != std::string_view::npos) return true;
-  for (std::string_view text : kStructure)
+// The IKEv2 reader matches fixed texts at fixed places of a line and nothing is escaped. An
+// attribute is written on its node's opening line as name="value" when it fits there, else as
+// an element line <name>value</name> below it. Neither can carry some names and values: one
+// that fits neither is named here, with the texts the reader looks for on each kind of line.
+using Texts = std::vector<std::string_view>;
+
+bool HoldsAny(std::string_view key, std::string_view value, const Texts& texts) {
+  for (std::string_view text : texts)
     if (key.find(text) != std::string_view::npos || value.find(text) != std::string_view::npos) return true;
   return false;
 }
 
+// name="value": a name is read up to "=", a value up to the next quote, after leading blanks.
+bool FitsLine(std::string_view key, std::string_view value, const Texts& ends) {
+  return !key.empty() && key.front() != ' ' && key.front() != '\t' && key.find_first_of("=\"") == std::string_view::npos &&
+         value.find('"') == std::string_view::npos && !HoldsAny(key, value, ends);
+}
+
+// <name>value</name>: a name is read up to the first ">", and a value holding "</name><name>"
+// is read as a list.
+bool FitsElement(std::string_view key, std::string_view value, const Texts& ends) {
+  const std::string repeat = "</" + std::string(key) + "><" + std::string(key) + ">";
+  return !key.empty() && key.find('>') == std::string_view::npos && value.find(repeat) == std::string_view::npos &&
+         !HoldsAny(key, value, ends);
+}
+
+bool AnyUnwritable(const quillon::AttributeMap& attributes, bool onLine, const Texts& lineEnds, const Texts& elementEnds) {
+  for (const auto& [key, value] : attributes)
+    if (!(onLine && FitsLine(key, value, lineEnds)) && !FitsElement(key, value, elementEnds)) return true;
+  return false;
+}
+
 bool V2NodeUnwritable(const quillon::QLFolder& node) {
-  const quillon::AttributeMap* attributes = nullptr;
-  if (const auto* n = dynamic_cast<const quillon::v2Exchange*>(&node)) attributes = &n->Attributes();
-  else if (const auto* n = dynamic_cast<const quillon::v2Message*>(&node)) attributes = &n->Attributes();
-  else if (const auto* n = dynamic_cast<const quillon::v2Payload*>(&node)) attributes = &n->Attributes();
-  else if (const auto* n = dynamic_cast<const quillon::v2Proposal*>(&node)) attributes = &n->Attributes();
-  else if (const auto* n = dynamic_cast<const quillon::v2CA*>(&node)) attributes = &n->Attributes();
-  else if (const auto* n = dynamic_cast<const quillon::v2TrafficSelector*>(&node)) attributes = &n->Attributes();
-  if (attributes == nullptr) return false;
-  for (const auto& [key, value] : *attributes)
-    if (V2AttributeUnwritable(key, value)) return true;
+  // Below the messages, an exchange's element lines must not look like a message or end it;
+  // a message header's must not end the exchange.
+  if (const auto* n = dynamic_cast<const quillon::v2Exchange*>(&node))
+    return AnyUnwritable(n->Attributes(), true, {}, {"<Message ", "</Exchange>"});
+  if (const auto* n = dynamic_cast<const quillon::v2Message*>(&node))
+    return AnyUnwritable(n->Attributes(), true, {}, {"</Exchange>"});
+  if (const auto* n = dynamic_cast<const quillon::v2Payload*>(&node)) {
+    // The payload's line is checked for the end of the payload list and of the exchange, and a
+    // name ending in "Type" there would name a kind. Its Type may be the line's or not: taken
+    // as an element. The body is read up to "</Payload>" or what follows it in the kind.
+    Texts body = {"</Payload>"};
+    bool proposals = false;
+    if (dynamic_cast<const quillon::v2SAPayload*>(n)) proposals = true, body = {"</Payload>", "</Exchange>"};
+    else if (dynamic_cast<const quillon::v2ConfPayload*>(n)) body = {"</Payload>", "<Attr>"};
+    else if (dynamic_cast<const quillon::v2CertReqPayload*>(n)) body = {"</Payload>", "<CA>"};
+    else if (dynamic_cast<const quillon::v2CertPayload*>(n)) body = {"</Payload>", "<![CDATA["};
+    else if (dynamic_cast<const quillon::v2TSPayload*>(n)) body = {"</Payload>", "<TrafficSelector"};
+    const bool line = n->Attributes().contains("Type");
+    for (const auto& [key, value] : n->Attributes()) {
+      const bool onLine = line && key != "Type" && !key.ends_with("Type") && FitsLine(key, value, {"</Payloads>", "</Exchange>"});
+      if (!onLine && (!FitsElement(key, value, body) || (proposals && key.starts_with("prop ")))) return true;
+    }
+    return false;
+  }
+  if (const auto* n = dynamic_cast<const quillon::v2Proposal*>(&node))
+    return AnyUnwritable(n->Attributes(), true, {"</Payload>", "</Exchange>"}, {"</prop>"});
+  if (const auto* n = dynamic_cast<const quillon::v2CA*>(&node)) return AnyUnwritable(n->Attributes(), false, {}, {});
+  if (const auto* n = dynamic_cast<const quillon::v2TrafficSelector*>(&node))
+    return AnyUnwritable(n->Attributes(), true, {"</Payload>"}, {"</TrafficSelector>"});
   return false;
 }
 
