@@ -112,6 +112,19 @@ bool SplitConfigurationLine(std::string_view line, std::string& type, std::strin
   return ConfigurationLabel(type) == label && !type.empty();
 }
 
+// A configuration attribute's values, written as <Value> lines that its block's line joins. A
+// value holding "</Value><Value>" would read back as a list: it is cut after each "</Value"
+// that such a text begins with, into values that join to it again.
+void ValueLines(std::string& out, std::string_view text) {
+  constexpr std::string_view kList = "</Value><Value>";
+  constexpr std::size_t kCut = std::string_view("</Value").size();
+  for (std::size_t at = text.find(kList); at != std::string_view::npos; at = text.find(kList)) {
+    ElementLine(out, 5, "Value", text.substr(0, at + kCut));
+    text.remove_prefix(at + kCut);
+  }
+  ElementLine(out, 5, "Value", text);
+}
+
 void WriteConfiguration(std::string& out, const v2ConfPayload& payload) {
   // Each attribute is one "<Attr>" block; its line of the detail text is built from the type's
   // label and the value.
@@ -128,9 +141,9 @@ void WriteConfiguration(std::string& out, const v2ConfPayload& payload) {
       // An attribute without elements.
     } else if (SplitConfigurationLine(line, type, value)) {
       ElementLine(out, 5, "Type", type);
-      ElementLine(out, 5, "Value", value);
+      ValueLines(out, value);
     } else {
-      ElementLine(out, 5, "Value", line);
+      ValueLines(out, line);
     }
     out += "\t\t\t\t</Attr>\n";
     start = end + 2;

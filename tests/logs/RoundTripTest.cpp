@@ -190,6 +190,10 @@ TEST(RoundTripTest, IKEv2OddLines) {
       // As an element line, the value would read back as the list "a, b".
       {"attribute value holding a repeated element",
        "<Payload Type=\"Notify\" k=\"a</k><k>b\">\n<Type>X</Type>\n</Payload>\n", "k=\"a</k><k>b\""},
+      // Two values of a configuration attribute that join to a text read as a list.
+      {"configuration values joining to a list",
+       "<Payload Type=\"Conf\">\n<Attr>\n<Value>x</Value</Value>\n<Value>><Value>y</Value>\n</Attr>\n</Payload>\n",
+       "<Value>x</Value</Value>"},
       // Texts the reader looks for on a payload's or a proposal's line stay below it.
       {"payload value holding the end of the payload list",
        "<Payload Type=\"Notify\">\n<Type>X</Type>\n<k>a</Payloads></k>\n</Payload>\n", "<k>a</Payloads></k>"},
