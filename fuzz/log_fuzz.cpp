@@ -139,7 +139,7 @@ bool HoldsAny(std::string_view key, std::string_view value, const Texts& texts) 
 
 // name="value": a name is read up to "=", a value up to the next quote, after leading blanks.
 bool FitsLine(std::string_view key, std::string_view value, const Texts& ends) {
-  return !key.empty() && key.front() != ' ' && key.front() != '\t' && key.find_first_of("=\"") == std::string_view::npos &&
+  return !key.starts_with(' ') && !key.starts_with('\t') && key.find_first_of("=\"") == std::string_view::npos &&
          value.find('"') == std::string_view::npos && !HoldsAny(key, value, ends);
 }
 
@@ -158,10 +158,15 @@ bool AnyUnwritable(const quillon::AttributeMap& attributes, bool onLine, const T
 }
 
 bool V2NodeUnwritable(const quillon::QLFolder& node) {
-  // Below the messages, an exchange's element lines must not look like a message or end it;
+  // Below the messages, one of an exchange's element lines may end the exchange (as its last);
   // a message header's must not end the exchange.
-  if (const auto* n = dynamic_cast<const quillon::v2Exchange*>(&node))
-    return AnyUnwritable(n->Attributes(), true, {}, {"<Message ", "</Exchange>"});
+  if (const auto* n = dynamic_cast<const quillon::v2Exchange*>(&node)) {
+    if (AnyUnwritable(n->Attributes(), true, {}, {})) return true;
+    int closing = 0;
+    for (const auto& [key, value] : n->Attributes())
+      if (!FitsLine(key, value, {}) && HoldsAny(key, value, {"</Exchange>"})) ++closing;
+    return closing > 1;
+  }
   if (const auto* n = dynamic_cast<const quillon::v2Message*>(&node))
     return AnyUnwritable(n->Attributes(), true, {}, {"</Exchange>"});
   if (const auto* n = dynamic_cast<const quillon::v2Payload*>(&node)) {

@@ -18,11 +18,11 @@ namespace {
 // writer puts every value where the reader takes it from, in the daemon's layout, and nothing
 // is escaped: values are kept as they were read.
 
-// name="value" is read back when the name holds no "=" and does not start with a blank, and the
-// value holds no double quote. On some lines the reader also looks for the end of what
+// name="value" is read back when the name (which may be empty) holds no "=" or double quote and
+// does not start with a blank, and the value holds no double quote. On some lines the reader also looks for the end of what
 // encloses them (a payload's line is checked for "</Payloads>"): neither may hold such a text.
 bool FitsAttribute(std::string_view key, std::string_view value, std::span<const std::string_view> ends = {}) {
-  if (key.empty() || key.front() == ' ' || key.front() == '\t' || key.find('=') != std::string_view::npos ||
+  if ((!key.empty() && (key.front() == ' ' || key.front() == '\t')) || key.find('=') != std::string_view::npos ||
       key.find('"') != std::string_view::npos || value.find('"') != std::string_view::npos)
     return false;
   for (std::string_view end : ends)
@@ -78,11 +78,6 @@ void AttributeLine(std::string& out, std::string_view opening, const AttributeMa
 }
 
 namespace {
-
-void ElementLines(std::string& out, const AttributeMap& attributes, int indent, bool onlyUnfit) {
-  for (const auto& [key, value] : attributes)
-    if (!onlyUnfit || !FitsAttribute(key, value)) ElementLine(out, indent, key, value);
-}
 
 // The Type of a payload's opening line: the display name turned back into the log's word.
 std::string PayloadLineType(const v2Payload& payload) {
@@ -334,7 +329,19 @@ void WriteExchange(std::string& out, const v2Exchange& exchange) {
   out += "</peerIP>\n";
   for (const auto& child : exchange.Children())
     if (const auto* message = dynamic_cast<const v2Message*>(child.get())) WriteMessage(out, *message);
-  ElementLines(out, exchange.Attributes(), 1, true);
+  // The exchange's own element lines after its messages. The message list ends at the first
+  // line without "<Message ": a blank line goes first when the first element line holds it. A
+  // line holding "</Exchange>" ends the exchange: it goes last.
+  std::string trailing, closing;
+  for (const auto& [key, value] : exchange.Attributes()) {
+    if (FitsAttribute(key, value)) continue;
+    std::string line;
+    ElementLine(line, 1, key, value);
+    (Contains(line, "</Exchange>") ? closing : trailing) += line;
+  }
+  trailing += closing;
+  if (Contains(std::string_view(trailing).substr(0, trailing.find('\n')), "<Message ")) out += '\n';
+  out += trailing;
   out += "</Exchange>\n";
 }
 

@@ -208,6 +208,13 @@ TEST(RoundTripTest, IKEv2OddLines) {
       {"message response holding a quote", "", "<Message >",
        "\t<Message Response=\"No\">\n\t\t<arrivalTime>2008-01-15T10:01:02</arrivalTime>\n\t\t<MsgID>0</MsgID>\n"
        "\t\t<Response>a\"b</Response>\n\t\t<Payloads>\n\t\t</Payloads>\n\t</Message>\n"},
+      // The exchange's element lines after its messages: the first of them must not look like a
+      // message, and one holding the exchange's end ends it.
+      {"exchange elements holding a message and the exchange's end", "", "\n\t<a>\"<Message x</a>",
+       v2test::MessageXml(v2test::RequestAndResponse()[0]) +
+           "\t<b>\"</b>\n\t<a>\"<Message x</a>\n\t<0>\"</Exchange></0>\n"},
+      {"attribute with an empty name", "<Payload Type=\"SecurityAssociation\">\n<prop ID=\"1\" =\"x\">\n</prop>\n</Payload>\n",
+       "<prop =\"x\""},
       // Only the header's first line may hold the text that opens the payload list.
       {"message header opening the payload list", "", "<MsgID>0</MsgID>\n\t\t<Type>a<Payloads>b</Type>\n",
        "\t<Message Response=\"No\">\n\t\t<arrivalTime>2008-01-15T10:01:02</arrivalTime>\n\t\t<MsgID>0</MsgID>\n"
