@@ -151,7 +151,8 @@ bool FitsElement(std::string_view key, std::string_view value, const Texts& ends
          !HoldsAny(key, value, ends);
 }
 
-bool AnyUnwritable(const quillon::AttributeMap& attributes, bool onLine, const Texts& lineEnds, const Texts& elementEnds) {
+bool AnyUnwritable(const quillon::AttributeMap& attributes, bool onLine, const Texts& lineEnds,
+                   const Texts& elementEnds) {
   for (const auto& [key, value] : attributes)
     if (!(onLine && FitsLine(key, value, lineEnds)) && !FitsElement(key, value, elementEnds)) return true;
   return false;
@@ -182,7 +183,8 @@ bool V2NodeUnwritable(const quillon::QLFolder& node) {
     else if (dynamic_cast<const quillon::v2TSPayload*>(n)) body = {"</Payload>", "<TrafficSelector"};
     const bool line = n->Attributes().contains("Type");
     for (const auto& [key, value] : n->Attributes()) {
-      const bool onLine = line && key != "Type" && !key.ends_with("Type") && FitsLine(key, value, {"</Payloads>", "</Exchange>"});
+      const bool onLine =
+          line && !key.ends_with("Type") && FitsLine(key, value, {"</Payloads>", "</Exchange>"});
       if (!onLine && (!FitsElement(key, value, body) || (proposals && key.starts_with("prop ")))) return true;
     }
     return false;

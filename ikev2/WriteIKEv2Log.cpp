@@ -19,8 +19,9 @@ namespace {
 // is escaped: values are kept as they were read.
 
 // name="value" is read back when the name (which may be empty) holds no "=" or double quote and
-// does not start with a blank, and the value holds no double quote. On some lines the reader also looks for the end of what
-// encloses them (a payload's line is checked for "</Payloads>"): neither may hold such a text.
+// does not start with a blank, and the value holds no double quote. On some lines the reader
+// also looks for the end of what encloses them (a payload's line is checked for "</Payloads>"):
+// neither may hold such a text.
 bool FitsAttribute(std::string_view key, std::string_view value, std::span<const std::string_view> ends = {}) {
   if ((!key.empty() && (key.front() == ' ' || key.front() == '\t')) || key.find('=') != std::string_view::npos ||
       key.find('"') != std::string_view::npos || value.find('"') != std::string_view::npos)

@@ -182,7 +182,8 @@ TEST(RoundTripTest, IKEv2OddLines) {
        "<Payload Type=\"TS\" Type='\">"},
       {"selector payload named as spelt for people", "<Payload Type=\"TSx\" Type=\"Key Exchange\">\n</Payload>\n",
        "<Payload Type=\"TS\" Type='Key Exchange\">"},
-      {"plain payload of type TSr", "<Payload Type=xTSr\">\n<Data>1</Data>\n</Payload>\n", "<Payload Data=\"1\" Type='TSr\">"},
+      {"plain payload of type TSr", "<Payload Type=xTSr\">\n<Data>1</Data>\n</Payload>\n",
+       "<Payload Data=\"1\" Type='TSr\">"},
       // Not at the line's front: no attribute of the line is read, not even the type.
       {"configuration line with a text before it",
        "x<Payload Type=\"Conf\">\n<CFG_Type>1</CFG_Type>\n<Attr>\n<Value>a</Value>\n</Attr>\n</Payload>\n",
@@ -213,8 +214,8 @@ TEST(RoundTripTest, IKEv2OddLines) {
       {"exchange elements holding a message and the exchange's end", "", "\n\t<a>\"<Message x</a>",
        v2test::MessageXml(v2test::RequestAndResponse()[0]) +
            "\t<b>\"</b>\n\t<a>\"<Message x</a>\n\t<0>\"</Exchange></0>\n"},
-      {"attribute with an empty name", "<Payload Type=\"SecurityAssociation\">\n<prop ID=\"1\" =\"x\">\n</prop>\n</Payload>\n",
-       "<prop =\"x\""},
+      {"attribute with an empty name",
+       "<Payload Type=\"SecurityAssociation\">\n<prop ID=\"1\" =\"x\">\n</prop>\n</Payload>\n", "<prop =\"x\""},
       // Only the header's first line may hold the text that opens the payload list.
       {"message header opening the payload list", "", "<MsgID>0</MsgID>\n\t\t<Type>a<Payloads>b</Type>\n",
        "\t<Message Response=\"No\">\n\t\t<arrivalTime>2008-01-15T10:01:02</arrivalTime>\n\t\t<MsgID>0</MsgID>\n"
