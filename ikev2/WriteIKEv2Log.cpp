@@ -1,5 +1,6 @@
 #include "ikev2/WriteIKEv2Log.h"
 
+#include <algorithm>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -223,10 +224,15 @@ std::optional<std::string> PayloadLine(std::string& out, const v2Payload& payloa
 constexpr std::string_view kProposalLineEnds[] = {"</Payload>", "</Exchange>"};
 void WriteProposal(std::string& out, const v2Proposal& proposal) {
   const std::string_view lineId = std::string_view(proposal.Name()).substr(std::string_view("Proposal ").size());
-  AttributeMap line = proposal.Attributes();
-  line.Set("ID", lineId);
-  AttributeLine(out, "<prop", line, 4, kProposalLineEnds);
-  for (const auto& [key, value] : proposal.Attributes())
+  const AttributeMap& attributes = proposal.Attributes();
+  if (attributes.contains("ID") && attributes.Get("ID") == lineId) {
+    AttributeLine(out, "<prop", attributes, 4, kProposalLineEnds);
+  } else {
+    AttributeMap line = attributes;
+    line.Set("ID", lineId);
+    AttributeLine(out, "<prop", line, 4, kProposalLineEnds);
+  }
+  for (const auto& [key, value] : attributes)
     if (key == "ID" ? value != lineId : !FitsAttribute(key, value, kProposalLineEnds)) ElementLine(out, 5, key, value);
   out += "\t\t\t\t</prop>\n";
 }
@@ -301,22 +307,28 @@ void WriteMessage(std::string& out, const v2Message& message) {
   ElementLine(out, 2, "MsgID", message.MessageId());
   // The header's element lines. From the second on, a line holding "<Payloads>" opens the
   // payload list: a value holding it (only the first line can have held it) goes first.
-  const std::string fields[][2] = {{"initSPI", message.InitiatorSpi()}, {"respSPI", message.ResponderSpi()},
-                                   {"Next", message.NextPayload()},     {"Version", message.Version()},
-                                   {"Type", message.Type()},            {"Length", message.Length()}};
-  std::string header;
-  for (const auto& [tag, value] : fields) {
-    std::string line;
-    ElementLine(line, 2, tag, value);
-    header.insert(Contains(value, "<Payloads>") ? 0 : header.size(), line);
-  }
-  for (const auto& [key, value] : message.Attributes()) {
-    if (FitsAttribute(key, value)) continue;
-    std::string line;
-    ElementLine(line, 2, key, value);
-    header.insert(Contains(line, "<Payloads>") ? 0 : header.size(), line);
-  }
-  out += header;
+  const std::size_t header = out.size();
+  std::size_t opening = std::string::npos;
+  std::size_t openingEnd = 0;
+  const auto headerLine = [&](std::string_view tag, std::string_view value) {
+    const std::size_t at = out.size();
+    ElementLine(out, 2, tag, value);
+    if (opening == std::string::npos && Contains(std::string_view(out).substr(at), "<Payloads>")) {
+      opening = at;
+      openingEnd = out.size();
+    }
+  };
+  headerLine("initSPI", message.InitiatorSpi());
+  headerLine("respSPI", message.ResponderSpi());
+  headerLine("Next", message.NextPayload());
+  headerLine("Version", message.Version());
+  headerLine("Type", message.Type());
+  headerLine("Length", message.Length());
+  for (const auto& [key, value] : message.Attributes())
+    if (!FitsAttribute(key, value)) headerLine(key, value);
+  if (opening != std::string::npos)
+    std::rotate(out.begin() + static_cast<std::ptrdiff_t>(header), out.begin() + static_cast<std::ptrdiff_t>(opening),
+                out.begin() + static_cast<std::ptrdiff_t>(openingEnd));
   out += "\t\t<Payloads>\n";
   for (const auto& payload : message.Children()) WritePayload(out, *payload);
   out += "\t\t</Payloads>\n\t</Message>\n";
