@@ -139,7 +139,7 @@ bool HoldsAny(std::string_view key, std::string_view value, const Texts& texts) 
 
 // name="value": a name is read up to "=", a value up to the next quote, after leading blanks.
 bool FitsLine(std::string_view key, std::string_view value, const Texts& ends) {
-  return !key.starts_with(' ') && !key.starts_with('\t') && key.find_first_of("=\"") == std::string_view::npos &&
+  return !key.starts_with(' ') && !key.starts_with('\t') && key.find('=') == std::string_view::npos &&
          value.find('"') == std::string_view::npos && !HoldsAny(key, value, ends);
 }
 

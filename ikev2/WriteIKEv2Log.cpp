@@ -19,13 +19,14 @@ namespace {
 // writer puts every value where the reader takes it from, in the daemon's layout, and nothing
 // is escaped: values are kept as they were read.
 
-// name="value" is read back when the name (which may be empty) holds no "=" or double quote and
-// does not start with a blank, and the value holds no double quote. On some lines the reader
+// name="value" is read back when the name (which may be empty, or hold a double quote: the
+// previous value ended at its own) holds no "=" and does not start with a blank, and the value
+// holds no double quote. On some lines the reader
 // also looks for the end of what encloses them (a payload's line is checked for "</Payloads>"):
 // neither may hold such a text.
 bool FitsAttribute(std::string_view key, std::string_view value, std::span<const std::string_view> ends = {}) {
   if ((!key.empty() && (key.front() == ' ' || key.front() == '\t')) || key.find('=') != std::string_view::npos ||
-      key.find('"') != std::string_view::npos || value.find('"') != std::string_view::npos)
+      value.find('"') != std::string_view::npos)
     return false;
   for (std::string_view end : ends)
     if (Contains(key, end) || Contains(value, end)) return false;

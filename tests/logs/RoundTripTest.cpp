@@ -214,6 +214,9 @@ TEST(RoundTripTest, IKEv2OddLines) {
       {"exchange elements holding a message and the exchange's end", "", "\n\t<a>\"<Message x</a>",
        v2test::MessageXml(v2test::RequestAndResponse()[0]) +
            "\t<b>\"</b>\n\t<a>\"<Message x</a>\n\t<0>\"</Exchange></0>\n"},
+      // A name is read up to its "=": a quote or ">" in it fits a line, not an element.
+      {"attribute name holding a quote", "<Payload Type=\"Notify\" a\"> b=\"1\">\n<Type>X</Type>\n</Payload>\n",
+       "a\"> b=\"1\""},
       {"attribute with an empty name",
        "<Payload Type=\"SecurityAssociation\">\n<prop ID=\"1\" =\"x\">\n</prop>\n</Payload>\n", "<prop =\"x\""},
       // Only the header's first line may hold the text that opens the payload list.
