@@ -171,9 +171,10 @@ bool V2NodeUnwritable(const quillon::QLFolder& node) {
   if (const auto* n = dynamic_cast<const quillon::v2Message*>(&node))
     return AnyUnwritable(n->Attributes(), true, {}, {"</Exchange>"});
   if (const auto* n = dynamic_cast<const quillon::v2Payload*>(&node)) {
-    // The payload's line is checked for the end of the payload list and of the exchange, and a
-    // name ending in "Type" there would name a kind. Its Type may be the line's or not: taken
-    // as an element. The body is read up to "</Payload>" or what follows it in the kind.
+    // The payload's line is checked for the end of the payload list and of the exchange, and
+    // takes a name ending in "Type" only when it names no kind there. The line carries the Type
+    // it gave the payload (a traffic selector payload's name, else its display name spelt as
+    // the log spells it). The body is read up to "</Payload>" or what follows it in the kind.
     Texts body = {"</Payload>"};
     bool proposals = false;
     if (dynamic_cast<const quillon::v2SAPayload*>(n)) proposals = true, body = {"</Payload>", "</Exchange>"};
@@ -182,9 +183,16 @@ bool V2NodeUnwritable(const quillon::QLFolder& node) {
     else if (dynamic_cast<const quillon::v2CertPayload*>(n)) body = {"</Payload>", "<![CDATA["};
     else if (dynamic_cast<const quillon::v2TSPayload*>(n)) body = {"</Payload>", "<TrafficSelector"};
     const bool line = n->Attributes().contains("Type");
+    std::string lineType = dynamic_cast<const quillon::v2TSPayload*>(n) ? n->Name() : n->TypeName();
+    if (lineType == "Key Exchange") lineType = "KeyExchange";
+    else if (lineType == "Security Association") lineType = "SecurityAssociation";
+    else if (lineType == "Next payload") lineType = "Next";
     for (const auto& [key, value] : n->Attributes()) {
-      const bool onLine =
-          line && !key.ends_with("Type") && FitsLine(key, value, {"</Payloads>", "</Exchange>"});
+      const bool namesNoKind =
+          !key.ends_with("Type") || quillon::ClassifyPayloadLine("<Payload " + std::string(key) + "=\"" +
+                                                                 std::string(value) + "\"") == quillon::PayloadKind::kOther;
+      const bool onLine = line && (key == "Type" ? value == lineType
+                                                 : namesNoKind && FitsLine(key, value, {"</Payloads>", "</Exchange>"}));
       if (!onLine && (!FitsElement(key, value, body) || (proposals && key.starts_with("prop ")))) return true;
     }
     return false;

@@ -167,24 +167,24 @@ KindMarker KindOf(const v2Payload& payload) {
   return {PayloadKind::kOther, ""};
 }
 
-// An attribute of a payload, other than its Type, that goes on the payload's opening line: it
-// fits there, and its name does not end in "Type", which would make the line name a kind. On
-// the line, a value is read back as it is; as an element line, a value holding "</name><name>"
-// would read back as a list. The line is checked for the end of the payload list and of the
-// exchange before it is read.
+// The payload's line is checked for the end of the payload list and of the exchange before it
+// is read.
 constexpr std::string_view kPayloadLineEnds[] = {"</Payloads>", "</Exchange>"};
-bool OnPayloadLine(std::string_view key, std::string_view value) {
-  return FitsAttribute(key, value, kPayloadLineEnds) && !key.ends_with("Type");
-}
 
 // The payload's opening line. The reader tells the payload's kind by a text anywhere on the
 // line (Type="TS...", Type="Notify", ...) and takes its type from the Type attribute, whose
 // opening quote it does not check. A type that does not name the payload's kind (a mangled
 // line read as a traffic selector payload, say) is written after the kind's own text, which
 // it replaces as the attribute, with another character for its opening quote so that it
-// does not name a kind itself. Returns the Type the line gives the payload's attributes;
+// does not name a kind itself.
+//
+// The payload's other attributes that fit go on the line too: as element lines, a value holding
+// "</name><name>" would read back as a list. One whose name ends in "Type" goes there only when
+// the line still names the payload's kind with it. `onLine` is told, attribute by attribute,
+// which ones the line carries. Returns the Type the line gives the payload's attributes;
 // nothing when the line gives it no attribute.
-std::optional<std::string> PayloadLine(std::string& out, const v2Payload& payload) {
+std::optional<std::string> PayloadLine(std::string& out, const v2Payload& payload, std::vector<bool>& onLine) {
+  onLine.assign(payload.Attributes().size(), false);
   // A traffic selector payload is named by its line's Type as written.
   const std::string type =
       dynamic_cast<const v2TSPayload*>(&payload) != nullptr ? payload.Name() : PayloadLineType(payload);
@@ -199,6 +199,7 @@ std::optional<std::string> PayloadLine(std::string& out, const v2Payload& payloa
     return std::nullopt;
   }
   const bool named = ClassifyPayloadLine("<Payload Type=\"" + type + "\">") == kind.kind;
+  const std::size_t start = out.size();
   out += "\t\t\t<Payload";
   if (named) {
     AppendAttribute(out, "Type", type);
@@ -207,8 +208,16 @@ std::optional<std::string> PayloadLine(std::string& out, const v2Payload& payloa
     out += kind.marker;
     out.pop_back();  // the marker's closing blank: each attribute brings its own
   }
-  for (const auto& [key, value] : payload.Attributes())
-    if (OnPayloadLine(key, value)) AppendAttribute(out, key, value);
+  std::size_t index = 0;
+  for (const auto& [key, value] : payload.Attributes()) {
+    const std::size_t at = out.size();
+    if (key != "Type" && FitsAttribute(key, value, kPayloadLineEnds)) {
+      AppendAttribute(out, key, value);
+      if (key.ends_with("Type") && ClassifyPayloadLine(std::string_view(out).substr(start)) != kind.kind)
+        out.resize(at);
+    }
+    onLine[index++] = out.size() != at;
+  }
   if (!named) {
     out += " Type='";
     out += type;
@@ -241,10 +250,13 @@ void WriteProposal(std::string& out, const v2Proposal& proposal) {
 void WritePayload(std::string& out, const QLFolder& node) {
   const auto* payload = dynamic_cast<const v2Payload*>(&node);
   if (payload == nullptr) return;
-  const std::optional<std::string> lineType = PayloadLine(out, *payload);
+  std::vector<bool> onLine;
+  const std::optional<std::string> lineType = PayloadLine(out, *payload, onLine);
+  std::size_t index = 0;
   for (const auto& [key, value] : payload->Attributes()) {
-    const bool onLine = lineType && (key == "Type" ? value == *lineType : OnPayloadLine(key, value));
-    if (!onLine) ElementLine(out, 4, key, value);
+    const bool carried = key == "Type" ? lineType && value == *lineType : onLine[index];
+    ++index;
+    if (!carried) ElementLine(out, 4, key, value);
   }
   if (dynamic_cast<const v2SAPayload*>(payload) != nullptr) {
     for (const auto& child : payload->Children()) {

@@ -214,6 +214,11 @@ TEST(RoundTripTest, IKEv2OddLines) {
       {"exchange elements holding a message and the exchange's end", "", "\n\t<a>\"<Message x</a>",
        v2test::MessageXml(v2test::RequestAndResponse()[0]) +
            "\t<b>\"</b>\n\t<a>\"<Message x</a>\n\t<0>\"</Exchange></0>\n"},
+      // A name ending in "Type" stays on the payload's line unless it names a kind there.
+      {"name ending in Type that names no kind", "<Payload Type=\"Nonce\" >Type=\"a</Payload>b\">\n</Payload>\n",
+       " >Type=\"a</Payload>b\""},
+      {"name ending in Type that names a kind", "<Payload Type=\"Nonce\">\n<xType>Notify</xType>\n</Payload>\n",
+       "<xType>Notify</xType>"},
       // A name is read up to its "=": a quote or ">" in it fits a line, not an element.
       {"attribute name holding a quote", "<Payload Type=\"Notify\" a\"> b=\"1\">\n<Type>X</Type>\n</Payload>\n",
        "a\"> b=\"1\""},
