@@ -188,9 +188,9 @@ bool V2NodeUnwritable(const quillon::QLFolder& node) {
     else if (lineType == "Security Association") lineType = "SecurityAssociation";
     else if (lineType == "Next payload") lineType = "Next";
     for (const auto& [key, value] : n->Attributes()) {
+      const std::string alone = "<Payload " + std::string(key) + "=\"" + std::string(value) + "\"";
       const bool namesNoKind =
-          !key.ends_with("Type") || quillon::ClassifyPayloadLine("<Payload " + std::string(key) + "=\"" +
-                                                                 std::string(value) + "\"") == quillon::PayloadKind::kOther;
+          !key.ends_with("Type") || quillon::ClassifyPayloadLine(alone) == quillon::PayloadKind::kOther;
       const bool onLine = line && (key == "Type" ? value == lineType
                                                  : namesNoKind && FitsLine(key, value, {"</Payloads>", "</Exchange>"}));
       if (!onLine && (!FitsElement(key, value, body) || (proposals && key.starts_with("prop ")))) return true;
