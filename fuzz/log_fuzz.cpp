@@ -330,7 +330,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   quillon::LogFile pieces;
   auto reader = quillon::LogLineReader::FromText(text);
   quillon::ReadIKEv2Log(pieces, reader, {64, 1024, 2});
-  const std::string piecesDifference = quillon::testing::FirstTreeDifference(pieces, *root);
+  const std::string piecesDifference = quillon::testing::FirstTreeDifference(pieces, *root, true);
   if (!piecesDifference.empty()) {
     std::fprintf(stderr, "log read in pieces differs from one load:\n%s\n", piecesDifference.c_str());
     std::abort();
