@@ -117,11 +117,13 @@ bool PacketDebugLabelHoldsRestart(const quillon::QLFolder& node) {
 
 // A packet's start line ends with the date and time, read as the tokens that follow, across
 // line ends. Where the line ran short (cut by the end of the input, or by the separator line)
-// the time is empty; the written line is followed by the separator that closes it, and its
-// tokens are then read in as the missing date and time.
+// the time or the year after it is empty; the written line is followed by the separator that
+// closes it, and its tokens are then read in as the missing date and time.
 bool PacketTimeMissing(const quillon::QLFolder& node) {
   const auto* element = dynamic_cast<const quillon::FolderElement*>(&node);
-  return element != nullptr && element->GetHeader() != nullptr && element->GetHeader()->TimeText().empty();
+  if (element == nullptr || element->GetHeader() == nullptr) return false;
+  const quillon::Header& header = *element->GetHeader();
+  return header.TimeText().empty() || header.DateText().ends_with(' ');
 }
 
 // The IKEv2 reader matches fixed texts at fixed places of a line and nothing is escaped, so a

@@ -61,6 +61,7 @@ class Stretches {
       if (!peer->IsMergedPeer()) Place(*peer);
     for (const auto& peer : root.Children())
       if (peer->IsMergedPeer()) PlaceByTime(*peer);
+    FillEmptyStretches(root);
     stretches_.resize(restarts_ + 1);
     for (const auto& peer : root.Children()) {
       for (const auto& tunnel : peer->Children()) {
@@ -125,6 +126,7 @@ class Stretches {
         if (IsMarker(*child)) {
           current = std::max(current, restart);
           if (restart < texts_.size()) texts_[restart].push_back(static_cast<const Restarted&>(*child).RestartText());
+          markerRestart_[child.get()] = restart;
           ++restart;
           continue;
         }
@@ -140,6 +142,72 @@ class Stretches {
           auto& first = firstAfter_[current];
           if (!first || time->start < *first) first = time->start;
         }
+      }
+    }
+  }
+
+  // The reader takes a restart line for a restart only while it reads a packet's blocks, so
+  // every stretch before the last restart needs a packet to carry it. Placed as early as they
+  // fit, the negotiations may leave such a stretch empty: a tunnel without markers may have
+  // begun in any stretch from its peer's first on. A negotiation that may as well lie later is
+  // then moved up into the empty stretch, taken from a stretch that keeps another.
+  void FillEmptyStretches(const LogFile& root) {
+    if (restarts_ < 2) return;
+    std::vector<std::size_t> count(restarts_ + 1, 0);
+    for (const auto& [node, stretch] : stretchOf_) ++count[stretch];
+    for (std::size_t s = 1; s < restarts_; ++s) {
+      if (count[s] != 0) continue;
+      const QLFolder* moved = nullptr;
+      std::size_t from = 0;
+      for (const auto& peer : root.Children())
+        if (!peer->IsMergedPeer()) FindMovable(*peer, s, count, moved, from);
+      if (moved == nullptr) continue;
+      --count[from];
+      ++count[s];
+      stretchOf_[moved] = s;
+    }
+  }
+
+  // A negotiation of `peer` that can lie in stretch s instead, taken from the latest stretch
+  // before s that keeps another negotiation: it stays before its tunnel's next marker and
+  // before its tunnel's later negotiations, does not fall in with a later one of the same
+  // cookie, family and message ID, and its peer still begins in the stretch it began in.
+  void FindMovable(const QLFolder& peer, std::size_t s, const std::vector<std::size_t>& count, const QLFolder*& moved,
+                   std::size_t& from) const {
+    std::size_t first = restarts_ + 1;  // the peer's first stretch and how many of its negotiations lie there
+    std::size_t inFirst = 0;
+    for (const auto& tunnel : peer.Children())
+      for (const auto& child : tunnel->Children()) {
+        const auto it = stretchOf_.find(child.get());
+        if (it == stretchOf_.end()) continue;
+        if (it->second < first) first = it->second, inFirst = 0;
+        if (it->second == first) ++inFirst;
+      }
+    for (const auto& tunnel : peer.Children()) {
+      const std::size_t n = tunnel->ChildCount();
+      for (std::size_t i = 0; i < n; ++i) {
+        const QLFolder* child = tunnel->Child(i);
+        const auto it = stretchOf_.find(child);
+        if (it == stretchOf_.end()) continue;
+        const std::size_t c = it->second;
+        if (c >= s || count[c] < 2 || (moved != nullptr && c <= from) || (c == first && inFirst < 2)) continue;
+        Key key;
+        const bool keyed = NegotiationKey(*child, key);
+        bool fits = true;
+        for (std::size_t j = i + 1; j < n && fits; ++j) {
+          const QLFolder* later = tunnel->Child(j);
+          if (const auto marker = markerRestart_.find(later); marker != markerRestart_.end()) {
+            fits = s < marker->second;
+            break;
+          }
+          const auto at = stretchOf_.find(later);
+          if (at == stretchOf_.end()) continue;
+          Key laterKey;
+          fits = at->second > s || (at->second == s && !(keyed && NegotiationKey(*later, laterKey) && laterKey == key));
+        }
+        if (!fits) continue;
+        moved = child;
+        from = c;
       }
     }
   }
@@ -201,6 +269,7 @@ class Stretches {
 
   std::size_t restarts_ = 0;
   std::unordered_map<const QLFolder*, std::size_t> stretchOf_;
+  std::unordered_map<const QLFolder*, std::size_t> markerRestart_;  // the restart each marker stands for
   // The earliest start time of the negotiations placed in each stretch.
   std::vector<std::optional<std::int64_t>> firstAfter_;
   std::vector<std::vector<const QLFolder*>> stretches_;
