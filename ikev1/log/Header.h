@@ -64,7 +64,8 @@ class Header : public QLFolder {
   void ReadLengthBlock(DebugLogReader& reader);
   void WriteHeaderBlock(std::string& out) const;
   void WriteLengthBlock(std::string& out) const;
-  // " TunnelLocalIP:<hex>,TunnelPeerIP:<hex>" with both addresses, else " ~~".
+  // " TunnelLocalIP:<hex>,TunnelPeerIP:<hex>" when either address is set (a token naming 0 for
+  // one of them still reads as its tunnel), else " ~~".
   std::string TunnelText() const;
 
   bool IsCreated() const { return created_; }

@@ -8,9 +8,11 @@
 #include <optional>
 #include <tuple>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "ikev1/log/DebugLogReader.h"
+#include "ikev1/log/FolderElement.h"
 #include "ikev1/log/Header.h"
 #include "ikev1/negotiation/Exchange.h"
 #include "ikev1/negotiation/Peer.h"
@@ -52,6 +54,30 @@ bool NegotiationKey(const QLFolder& node, Key& key) {
 // Each negotiation goes to the earliest stretch that fits; a restart marker's text is kept for
 // the restart line. A merged peer's negotiations were moved away from the peers that keep their
 // markers: they go by start time (PlaceByTime).
+// A restart token ("started", "daemon") on a packet line is a restart where the reader meets
+// it: the packet's date, time and header fields repeat the token, and the restart follows that
+// packet at once. The packet's negotiation carries that restart.
+bool LineHoldsRestart(const Header& header) {
+  const std::string line = header.DateText() + ' ' + header.TimeText();
+  for (std::size_t start = 0; start <= line.size();) {
+    const std::size_t end = std::min(line.find(' ', start), line.size());
+    if (DebugLogReader::IsRestartToken(std::string_view(line).substr(start, end - start))) return true;
+    start = end + 1;
+  }
+  return false;
+}
+
+bool CarriesRestart(const QLFolder& negotiation) {
+  const auto holds = [](const QLFolder& node) {
+    const auto* element = dynamic_cast<const FolderElement*>(&node);
+    return element != nullptr && element->GetHeader() != nullptr && LineHoldsRestart(*element->GetHeader());
+  };
+  if (holds(negotiation)) return true;
+  for (const auto& child : negotiation.Children())
+    if (holds(*child)) return true;
+  return false;
+}
+
 class Stretches {
  public:
   explicit Stretches(const LogFile& root) {
@@ -61,7 +87,7 @@ class Stretches {
       if (!peer->IsMergedPeer()) Place(*peer);
     for (const auto& peer : root.Children())
       if (peer->IsMergedPeer()) PlaceByTime(*peer);
-    FillEmptyStretches(root);
+    SettleStretches(root);
     stretches_.resize(restarts_ + 1);
     for (const auto& peer : root.Children()) {
       for (const auto& tunnel : peer->Children()) {
@@ -75,11 +101,18 @@ class Stretches {
           if (auto it = stretchOf_.find(exchange); it != stretchOf_.end()) stretches_[it->second].push_back(exchange);
       }
     }
+    // A negotiation that carries a restart ends its stretch.
+    for (auto& stretch : stretches_)
+      std::stable_partition(stretch.begin(), stretch.end(), [this](const QLFolder* n) { return !carriers_.contains(n); });
   }
 
   std::size_t RestartCount() const { return restarts_; }
-  // The negotiations of stretch s in tree order.
+  // The negotiations of stretch s in tree order, one that carries a restart last.
   const std::vector<const QLFolder*>& Stretch(std::size_t s) const { return stretches_[s]; }
+  // Restart r (1-based) is carried by the packet line of the last negotiation before it.
+  bool Carried(std::size_t r) const {
+    return r > 0 && !stretches_[r - 1].empty() && carriers_.contains(stretches_[r - 1].back());
+  }
   // The marker texts of restart r (1-based), in peer order: the first peer is told the restart
   // line's own text, the others what the reader keeps of it.
   const std::vector<std::string>& Texts(std::size_t r) const { return texts_[r]; }
@@ -137,6 +170,11 @@ class Stretches {
           seen[key] = current;
         }
         stretchOf_[child.get()] = current;
+        if (CarriesRestart(*child)) {
+          // Its restart comes right after it: the tunnel's next negotiations come after that.
+          carriers_.insert(child.get());
+          current = std::min(restarts_, current + 1);
+        }
         if (const std::optional<TimeOrderKey> time = TimeOrderKeyOf(*child)) {
           if (firstAfter_.size() <= current) firstAfter_.resize(current + 1, std::nullopt);
           auto& first = firstAfter_[current];
@@ -147,33 +185,66 @@ class Stretches {
   }
 
   // The reader takes a restart line for a restart only while it reads a packet's blocks, so
-  // every stretch before the last restart needs a packet to carry it. Placed as early as they
-  // fit, the negotiations may leave such a stretch empty: a tunnel without markers may have
-  // begun in any stretch from its peer's first on. A negotiation that may as well lie later is
-  // then moved up into the empty stretch, taken from a stretch that keeps another.
-  void FillEmptyStretches(const LogFile& root) {
-    if (restarts_ < 2) return;
+  // every stretch before the last restart needs a packet to carry it. A packet whose line holds
+  // a restart token carries its own: its negotiation ends its stretch, one such per stretch
+  // before the last and none in the last. Placed as early as they fit, the negotiations may
+  // break these rules: a tunnel without markers may have begun in any stretch from its peer's
+  // first on. Negotiations that may as well lie later are then moved up one at a time: a
+  // carrier that shares its stretch with another to the next stretch, and into an empty
+  // stretch the negotiation from the latest stretch before it (that stretch, if it empties,
+  // is filled in turn).
+  void SettleStretches(const LogFile& root) {
+    if (restarts_ == 0 && carriers_.empty()) return;
     std::vector<std::size_t> count(restarts_ + 1, 0);
-    for (const auto& [node, stretch] : stretchOf_) ++count[stretch];
-    for (std::size_t s = 1; s < restarts_; ++s) {
-      if (count[s] != 0) continue;
-      const QLFolder* moved = nullptr;
-      std::size_t from = 0;
-      for (const auto& peer : root.Children())
-        if (!peer->IsMergedPeer()) FindMovable(*peer, s, count, moved, from);
-      if (moved == nullptr) continue;
-      --count[from];
-      ++count[s];
-      stretchOf_[moved] = s;
+    std::vector<std::size_t> carried(restarts_ + 1, 0);
+    for (const auto& [node, stretch] : stretchOf_) {
+      ++count[stretch];
+      carried[stretch] += carriers_.contains(node);
+    }
+    std::vector<bool> given(restarts_ + 1, false);  // stretches no move mends
+    for (std::size_t moves = 0; moves < 4 * (restarts_ + 1) + carriers_.size(); ++moves) {
+      std::size_t s = 0;
+      bool crowded = false;
+      for (; s <= restarts_; ++s) {
+        if (given[s]) continue;
+        if (carried[s] > (s < restarts_ ? 1u : 0u)) {
+          crowded = true;
+          break;
+        }
+        if (s < restarts_ && count[s] == 0) break;
+      }
+      if (s > restarts_) return;
+      Move move;
+      if (!crowded || s < restarts_) {
+        move.target = crowded ? s + 1 : s;
+        for (const auto& peer : root.Children())
+          if (!peer->IsMergedPeer()) FindMove(*peer, crowded, s, move);
+      }
+      if (move.node == nullptr) {
+        given[s] = true;
+        continue;
+      }
+      const bool carrier = carriers_.contains(move.node);
+      --count[move.from];
+      carried[move.from] -= carrier;
+      ++count[move.target];
+      carried[move.target] += carrier;
+      stretchOf_[move.node] = move.target;
     }
   }
 
-  // A negotiation of `peer` that can lie in stretch s instead, taken from the latest stretch
-  // before s that keeps another negotiation: it stays before its tunnel's next marker and
-  // before its tunnel's later negotiations, does not fall in with a later one of the same
-  // cookie, family and message ID, and its peer still begins in the stretch it began in.
-  void FindMovable(const QLFolder& peer, std::size_t s, const std::vector<std::size_t>& count, const QLFolder*& moved,
-                   std::size_t& from) const {
+  struct Move {
+    const QLFolder* node = nullptr;
+    std::size_t from = 0;
+    std::size_t target = 0;
+  };
+
+  // A negotiation of `peer` that can lie in `move.target` instead: when `crowded`, a carrier of
+  // stretch s; else one from the latest stretch before s. It stays before its tunnel's next
+  // marker and its tunnel's later negotiations (after them when it carries a restart), does not
+  // fall in with a later one of the same cookie, family and message ID, and its peer still
+  // begins in the stretch it began in.
+  void FindMove(const QLFolder& peer, bool crowded, std::size_t s, Move& move) const {
     std::size_t first = restarts_ + 1;  // the peer's first stretch and how many of its negotiations lie there
     std::size_t inFirst = 0;
     for (const auto& tunnel : peer.Children())
@@ -183,6 +254,7 @@ class Stretches {
         if (it->second < first) first = it->second, inFirst = 0;
         if (it->second == first) ++inFirst;
       }
+    const std::size_t t = move.target;
     for (const auto& tunnel : peer.Children()) {
       const std::size_t n = tunnel->ChildCount();
       for (std::size_t i = 0; i < n; ++i) {
@@ -190,24 +262,28 @@ class Stretches {
         const auto it = stretchOf_.find(child);
         if (it == stretchOf_.end()) continue;
         const std::size_t c = it->second;
-        if (c >= s || count[c] < 2 || (moved != nullptr && c <= from) || (c == first && inFirst < 2)) continue;
+        const bool carrier = carriers_.contains(child);
+        if (crowded ? (c != s || !carrier) : (c >= s || (move.node != nullptr && c <= move.from))) continue;
+        if (c == first && inFirst < 2) continue;
         Key key;
         const bool keyed = NegotiationKey(*child, key);
         bool fits = true;
         for (std::size_t j = i + 1; j < n && fits; ++j) {
           const QLFolder* later = tunnel->Child(j);
           if (const auto marker = markerRestart_.find(later); marker != markerRestart_.end()) {
-            fits = s < marker->second;
+            fits = t < marker->second;
             break;
           }
           const auto at = stretchOf_.find(later);
           if (at == stretchOf_.end()) continue;
           Key laterKey;
-          fits = at->second > s || (at->second == s && !(keyed && NegotiationKey(*later, laterKey) && laterKey == key));
+          const bool sameKey = keyed && NegotiationKey(*later, laterKey) && laterKey == key;
+          fits = at->second > t || (at->second == t && !carrier && !sameKey);
         }
         if (!fits) continue;
-        moved = child;
-        from = c;
+        move.node = child;
+        move.from = c;
+        if (crowded) return;
       }
     }
   }
@@ -269,7 +345,8 @@ class Stretches {
 
   std::size_t restarts_ = 0;
   std::unordered_map<const QLFolder*, std::size_t> stretchOf_;
-  std::unordered_map<const QLFolder*, std::size_t> markerRestart_;  // the restart each marker stands for
+  std::unordered_map<const QLFolder*, std::size_t> markerRestart_;
+  std::unordered_set<const QLFolder*> carriers_;  // negotiations a packet line of which restarts the daemon  // the restart each marker stands for
   // The earliest start time of the negotiations placed in each stretch.
   std::vector<std::optional<std::int64_t>> firstAfter_;
   std::vector<std::vector<const QLFolder*>> stretches_;
@@ -308,20 +385,19 @@ std::string RestartLine(const std::vector<std::string>& texts, std::string& carr
 // blocks; the restart goes before the record, which still finds its packet. A received packet
 // written without blocks (its payloads were cut short by the restart when it was read) ends
 // at its packet line, after which the reader reads its blocks only when a block keyword comes
-// first: an empty header-length block, which the reader passes over, carries the restart.
+// first: an empty header-length block, which the reader passes over, carries the restart, also
+// when the packet's "Sent:" record follows.
 void AppendRestart(std::string& out, const std::string& line) {
   static constexpr std::string_view kRecordEnd = "##### END PACKET DEBUG #####\r\n\r\n";
   static constexpr std::string_view kRecordStart = "\r\n##### BEGIN PACKET DEBUG #####\n";
   static const std::string kPacketLineEnd = std::string(70, '+') + "\n";
+  std::size_t at = out.size();
   if (std::string_view(out).ends_with(kRecordEnd)) {
-    const std::size_t at = out.rfind(kRecordStart);
-    if (at != std::string::npos) {
-      out.insert(at, line);
-      return;
-    }
+    const std::size_t start = out.rfind(kRecordStart);
+    if (start != std::string::npos) at = start;
   }
-  if (std::string_view(out).ends_with(kPacketLineEnd)) out += "debugIsakmpHdrLen:\n";
-  out += line;
+  const bool bare = std::string_view(out).substr(0, at).ends_with(kPacketLineEnd);
+  out.insert(at, bare ? "debugIsakmpHdrLen:\n" + line : line);
 }
 
 }  // namespace
@@ -332,7 +408,7 @@ bool WriteIKEv1Log(const LogFile& root, ByteSink& sink) {
   const Stretches stretches(root);
   std::string carried;  // the text a restart line without its own keeps from the one before
   for (std::size_t s = 0; s <= stretches.RestartCount(); ++s) {
-    if (s > 0) {
+    if (s > 0 && !stretches.Carried(s)) {
       // The restart goes after the last packet written; the buffer holds it unless the buffer
       // was just handed on, in which case nothing can be moved in front of its record.
       AppendRestart(out.Buffer(), RestartLine(stretches.Texts(s), carried));
