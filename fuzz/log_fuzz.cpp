@@ -75,8 +75,10 @@ bool VendorFieldsSearchOverran(const quillon::QLFolder& node) {
 }
 
 // A packet-debug line's label runs over up to eight tokens until one holds a colon; fewer
-// without a colon means the input ended inside it. The written record has to be closed by its
-// "#####" line, which the label would then take in.
+// without a colon means the input ended inside it. Its value, the rest of the line, is read
+// from the first character that is no blank, across line ends: an empty value means the input
+// ended before it. The written record has to be closed by its "#####" line, which the label or
+// the value would then take in.
 bool PacketDebugLabelCutByEnd(const quillon::QLFolder& node) {
   const auto* element = dynamic_cast<const quillon::FolderElement*>(&node);
   if (element == nullptr || element->PacketDebug() == nullptr) return false;
@@ -85,8 +87,10 @@ bool PacketDebugLabelCutByEnd(const quillon::QLFolder& node) {
     std::size_t next = text.find("\r\n", start + 2);
     if (next == std::string::npos) next = text.size();
     const std::string_view line(text.data() + start + 2, next - start - 2);
-    const std::string_view label = line.substr(0, line.find('\t'));
+    const std::size_t tabs = line.find('\t');
+    const std::string_view label = line.substr(0, tabs);
     if (label.find(':') == std::string_view::npos && std::count(label.begin(), label.end(), ' ') < 7) return true;
+    if (tabs != std::string_view::npos && line.find_first_not_of('\t', tabs) == std::string_view::npos) return true;
     start = next;
   }
   return false;

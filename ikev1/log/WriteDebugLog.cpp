@@ -9,11 +9,12 @@
 #include <tuple>
 #include <unordered_map>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "ikev1/log/DebugLogReader.h"
-#include "ikev1/log/FolderElement.h"
 #include "ikev1/log/Header.h"
+#include "ikev1/log/ReadIKEv1Log.h"
 #include "ikev1/negotiation/Exchange.h"
 #include "ikev1/negotiation/Peer.h"
 #include "ikev1/negotiation/Tunnel.h"
@@ -54,27 +55,22 @@ bool NegotiationKey(const QLFolder& node, Key& key) {
 // Each negotiation goes to the earliest stretch that fits; a restart marker's text is kept for
 // the restart line. A merged peer's negotiations were moved away from the peers that keep their
 // markers: they go by start time (PlaceByTime).
-// A restart token ("started", "daemon") on a packet line is a restart where the reader meets
-// it: the packet's date, time and header fields repeat the token, and the restart follows that
-// packet at once. The packet's negotiation carries that restart.
-bool LineHoldsRestart(const Header& header) {
-  const std::string line = header.DateText() + ' ' + header.TimeText();
-  for (std::size_t start = 0; start <= line.size();) {
-    const std::size_t end = std::min(line.find(' ', start), line.size());
-    if (DebugLogReader::IsRestartToken(std::string_view(line).substr(start, end - start))) return true;
-    start = end + 1;
-  }
-  return false;
-}
-
-bool CarriesRestart(const QLFolder& negotiation) {
-  const auto holds = [](const QLFolder& node) {
-    const auto* element = dynamic_cast<const FolderElement*>(&node);
-    return element != nullptr && element->GetHeader() != nullptr && LineHoldsRestart(*element->GetHeader());
-  };
-  if (holds(negotiation)) return true;
-  for (const auto& child : negotiation.Children())
-    if (holds(*child)) return true;
+// Whether a negotiation's own written text restarts the daemon as the reader reads it: a
+// restart token kept in the tree (on a packet line, in a vendor's field, in a record's value)
+// is a restart wherever the reader meets it, and the restart then follows that packet at once.
+// Most negotiations hold neither word; one that does is read back on its own to tell.
+bool CarriesRestart(const QLFolder& negotiation, std::string& scratch) {
+  scratch.clear();
+  WriteTree(negotiation, scratch);
+  if (scratch.find("daemon") == std::string::npos && scratch.find("started") == std::string::npos) return false;
+  LogFile alone;
+  auto reader = DebugLogReader::FromText(scratch);
+  ReadIKEv1Log(alone, reader, {0, 1, false});
+  for (const auto& peer : alone.Children())
+    for (const auto& tunnel : peer->Children())
+      for (const auto& child : tunnel->Children())
+        if (const auto* exchange = dynamic_cast<const Exchange*>(child.get()); exchange != nullptr && exchange->IsRestart())
+          return true;
   return false;
 }
 
@@ -170,7 +166,7 @@ class Stretches {
           seen[key] = current;
         }
         stretchOf_[child.get()] = current;
-        if (CarriesRestart(*child)) {
+        if (CarriesRestart(*child, scratch_)) {
           // Its restart comes right after it: the tunnel's next negotiations come after that.
           carriers_.insert(child.get());
           current = std::min(restarts_, current + 1);
@@ -298,6 +294,7 @@ class Stretches {
       if (firstAfter_[r] && (!earliest || *firstAfter_[r] < *earliest)) earliest = firstAfter_[r];
       if (earliest && r <= restarts_) bounds[r] = *earliest;
     }
+    std::map<std::pair<const Origin*, Key>, std::size_t> lastOfKey;  // the stretch of the last of each key
     for (const auto& tunnel : peer.Children()) {
       for (const auto& child : tunnel->Children()) {
         if (IsMarker(*child)) continue;
@@ -323,6 +320,14 @@ class Stretches {
           stretch = origin->existsBefore - 1;
           origin->provided = true;
         }
+        // Two with the same cookie, family and message ID read back into one tunnel were split
+        // by a restart.
+        Key key;
+        if (NegotiationKey(*child, key)) {
+          auto [it, added] = lastOfKey.try_emplace(std::make_pair(origin, key), stretch);
+          if (!added && it->second >= stretch) stretch = std::min(restarts_, it->second + 1);
+          it->second = stretch;
+        }
         stretchOf_[child.get()] = stretch;
       }
     }
@@ -346,7 +351,8 @@ class Stretches {
   std::size_t restarts_ = 0;
   std::unordered_map<const QLFolder*, std::size_t> stretchOf_;
   std::unordered_map<const QLFolder*, std::size_t> markerRestart_;
-  std::unordered_set<const QLFolder*> carriers_;  // negotiations a packet line of which restarts the daemon  // the restart each marker stands for
+  std::unordered_set<const QLFolder*> carriers_;  // negotiations whose own text restarts the daemon
+  std::string scratch_;  // the restart each marker stands for
   // The earliest start time of the negotiations placed in each stretch.
   std::vector<std::optional<std::int64_t>> firstAfter_;
   std::vector<std::vector<const QLFolder*>> stretches_;

@@ -135,11 +135,27 @@ TEST(RoundTripTest, SentRecordsStayWithTheirPackets) {
   }
 }
 
-// Renderings the daemon's writing allows that a saved log must give back as they were read.
+// Renderings the daemon's writing allows that a saved log must give back as they were read,
+// and daemon restarts that a saved log must give back where they were.
 TEST(RoundTripTest, OddRenderingsReadBack) {
   using namespace negtest;
+  const std::string restart = "debugIsakmpHdrLen:\n\nIKE logging started\n";
   Packet cutByRestart = MainModePacket(2);
-  cutByRestart.payloads = "debugIsakmpHdrLen:\n\nIKE logging started\n";
+  cutByRestart.payloads = restart;
+  // Two restarts, each read inside a packet; the second packet's tunnel sorts after the first
+  // one's, which takes both markers.
+  Packet inTunnel = MainModePacket(1);
+  inTunnel.tunnel = "TunnelLocalIP:0a000002,TunnelPeerIP:0a000003";
+  inTunnel.payloads = restart;
+  Packet outsideTunnel = MainModePacket(1, "12:00:05", "0b 0b 0b 0b 0b 0b 0b 0b");
+  outsideTunnel.payloads = restart;
+  // A restart token on a packet line restarts the daemon right after that packet.
+  Packet otherPeer = MainModePacket(1);
+  otherPeer.peer = "0a000009";
+  Packet restartOnLine = MainModePacket(1, "12:00:07", "0c 0c 0c 0c 0c 0c 0c 0c");
+  restartOnLine.day = "started";
+  Packet halfTunnel = MainModePacket(1);
+  halfTunnel.tunnel = "TunnelLocalIP:0a000002,TunnelPeerIP:0";
   std::string shortYear = Text(MainModePacket(1));
   shortYear.replace(shortYear.find(" 2006\n"), 6, " 06\n");
   const struct {
@@ -158,6 +174,15 @@ TEST(RoundTripTest, OddRenderingsReadBack) {
                                  "\tID Type: zz 01 02\n\tID: 0a 00 00 01\n"},
       {"two addresses", Text(MainModePacket(1)) + Record(true, "0a000001", kCookie, kZeroId,
                                                          "\tPeerIP: 0a000063\n\tPort: 500\n\tPeerIP: 0a000064\n")},
+      // A "Vendor:" line with no name still shows as one.
+      {"vendor without a name", Text(MainModePacket(1)) + "debugVendorIDPayload:\n\tNextPld: 00\n\tReserved: 00\n"
+                                                         "\tLength: 00 0c (12)\n\tVendor:\n\tVID Data: 0a 0b 0c 0d\n"},
+      // A tunnel token naming 0 for the tunnel's peer: a tunnel of its own.
+      {"tunnel without its peer", Text(halfTunnel) + Text(MainModePacket(2))},
+      {"restart in a tunnel without markers", Text(inTunnel) + Text(outsideTunnel)},
+      {"restart on a packet line", Text(otherPeer) + Text(restartOnLine)},
+      // The restart goes between the packet and its "Sent:" record.
+      {"restart before a bare packet's record", Text(cutByRestart) + Record(true, "0a000001", kCookie, kZeroId)},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
