@@ -216,6 +216,7 @@ class Stretches {
         for (const auto& peer : root.Children())
           if (!peer->IsMergedPeer()) FindMove(*peer, crowded, s, move);
       }
+      if (move.node == nullptr && !crowded) FindMergedMove(s, count, move);
       if (move.node == nullptr) {
         given[s] = true;
         continue;
@@ -284,6 +285,24 @@ class Stretches {
     }
   }
 
+  // A merged peer's negotiation placed by its time after an empty stretch s may lie in s
+  // instead, when the peer it is read back into existed then, no other negotiation of that
+  // peer shares its cookie, family and message ID, and its stretch keeps another (or is the
+  // last); the one from the nearest stretch is taken.
+  void FindMergedMove(std::size_t s, const std::vector<std::size_t>& count, Move& move) const {
+    std::map<std::pair<const Origin*, Key>, std::size_t> sharing;
+    for (const auto& [node, placed] : merged_)
+      if (placed.keyed) ++sharing[std::make_pair(placed.origin, placed.key)];
+    for (const auto& [node, placed] : merged_) {
+      const std::size_t c = stretchOf_.at(node);
+      if (c <= s || placed.lowest > s || (count[c] < 2 && c != restarts_) || (move.node != nullptr && c >= move.from))
+        continue;
+      if (placed.keyed && sharing[std::make_pair(placed.origin, placed.key)] > 1) continue;
+      move.node = node;
+      move.from = c;
+    }
+  }
+
   // A merged peer's negotiations were moved out of the peers of the index and of the address,
   // whose restart markers stayed behind; they go to the stretch their start time falls in:
   // after restart r when they started no earlier than the first negotiation after r did.
@@ -323,12 +342,14 @@ class Stretches {
         // Two with the same cookie, family and message ID read back into one tunnel were split
         // by a restart.
         Key key;
-        if (NegotiationKey(*child, key)) {
+        const bool keyed = NegotiationKey(*child, key);
+        if (keyed) {
           auto [it, added] = lastOfKey.try_emplace(std::make_pair(origin, key), stretch);
           if (!added && it->second >= stretch) stretch = std::min(restarts_, it->second + 1);
           it->second = stretch;
         }
         stretchOf_[child.get()] = stretch;
+        merged_.emplace_back(child.get(), Merged{origin, origin != nullptr ? origin->lowest : restarts_, keyed, key});
       }
     }
   }
@@ -347,6 +368,15 @@ class Stretches {
     bool provided = false;
   };
   std::map<OriginKey, Origin> origins_;
+  // A merged peer's negotiation: the peer or tunnel it is read back into, the earliest stretch
+  // it may lie in, and its cookie, family and message ID.
+  struct Merged {
+    const Origin* origin;
+    std::size_t lowest;
+    bool keyed;
+    Key key;
+  };
+  std::vector<std::pair<const QLFolder*, Merged>> merged_;
 
   std::size_t restarts_ = 0;
   std::unordered_map<const QLFolder*, std::size_t> stretchOf_;

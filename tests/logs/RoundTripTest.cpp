@@ -154,6 +154,20 @@ TEST(RoundTripTest, OddRenderingsReadBack) {
   otherPeer.peer = "0a000009";
   Packet restartOnLine = MainModePacket(1, "12:00:07", "0c 0c 0c 0c 0c 0c 0c 0c");
   restartOnLine.day = "started";
+  Packet restartInVendor = MainModePacket(1, "12:00:07", "0c 0c 0c 0c 0c 0c 0c 0c");
+  restartInVendor.payloads = "debugVendorIDPayload:\n\tNextPld: 00\n\tReserved: 00\n\tLength: 00 0c (12)\n"
+                             "\tVID Data: 0a 0b 0c 0d\ndebugVendorIDFields:\n\tVIDData: 01\n\tProduct: 01\n"
+                             "\tVersion: 00 00 13 88\n\tFlags: daemonic\n";
+  // Negotiations of a peer logged under its index (0.0.0.7), whose address a received record
+  // gives: they are placed in the log by their time.
+  const auto indexed = [&restart](const std::string& cookie, const std::string& time) {
+    Packet p = MainModePacket(2, time, cookie);
+    p.peer = "00000007";
+    p.payloads = restart;
+    return Record(false, "07", cookie, kZeroId, "\tPeerIP: 0a000004\n") + Text(p);
+  };
+  Packet later = MainModePacket(1, "11:00:00", "0e 0e 0e 0e 0e 0e 0e 0e");
+  later.peer = "0a000009";
   Packet halfTunnel = MainModePacket(1);
   halfTunnel.tunnel = "TunnelLocalIP:0a000002,TunnelPeerIP:0";
   std::string shortYear = Text(MainModePacket(1));
@@ -181,6 +195,10 @@ TEST(RoundTripTest, OddRenderingsReadBack) {
       {"tunnel without its peer", Text(halfTunnel) + Text(MainModePacket(2))},
       {"restart in a tunnel without markers", Text(inTunnel) + Text(outsideTunnel)},
       {"restart on a packet line", Text(otherPeer) + Text(restartOnLine)},
+      {"restart in a vendor field", Text(otherPeer) + Text(restartInVendor)},
+      {"indexed negotiations of one cookie", indexed(kCookie, "12:00:01") + indexed(kCookie, "12:00:02")},
+      {"indexed negotiations between restarts",
+       indexed("0a 0a 0a 0a 0a 0a 0a 0a", "12:00:01") + indexed("0b 0b 0b 0b 0b 0b 0b 0b", "12:00:02") + Text(later)},
       // The restart goes between the packet and its "Sent:" record.
       {"restart before a bare packet's record", Text(cutByRestart) + Record(true, "0a000001", kCookie, kZeroId)},
   };
