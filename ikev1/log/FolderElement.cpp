@@ -75,12 +75,16 @@ void WritePacketOpening(std::string& out, const Header& header, const PacketDebu
   out += header.TunnelText();
   out += header.PacketLineDateTime();
   out += '\n';
+  // A line cut short by the end of the log is the end of the saved log too (the writer puts
+  // its negotiation last): what follows it would be read as its missing date and time.
+  if (header.LineCutByEnd()) return;
   out += kPlusLine;
   out += '\n';
   if (header.IsCreated()) header.WriteHeaderBlock(out);
 }
 
 void WritePacketClosing(std::string& out, const Header& header, const PacketDebugRecord* record) {
+  if (header.LineCutByEnd()) return;
   if (header.IsCreated()) header.WriteLengthBlock(out);
   WriteRecordAfterPacket(record, out);
 }

@@ -1,6 +1,7 @@
 #include "ikev1/log/PacketDebugRecord.h"
 
 #include <algorithm>
+#include <string_view>
 
 #include "ikev1/log/DebugLogReader.h"
 #include "model/IPv4.h"
@@ -77,7 +78,23 @@ void PacketDebugRecord::Write(std::string& out) const {
     }
     start = next;
   }
+  if (CutByEnd()) {
+    // The log ends right after the label: a blank after it would let the label read one more
+    // (empty) token.
+    while (!out.empty() && out.back() == '\t') out.pop_back();
+    return;
+  }
   out += "\n##### END PACKET DEBUG #####\r\n\r\n";
+}
+
+bool PacketDebugRecord::CutByEnd() const {
+  const std::size_t start = text.rfind("\r\n");
+  if (start == std::string::npos) return false;
+  const std::string_view line = std::string_view(text).substr(start + 2);
+  const std::size_t tabs = line.find('\t');
+  const std::string_view label = line.substr(0, tabs);
+  if (label.find(':') == std::string_view::npos && std::count(label.begin(), label.end(), ' ') < 7) return true;
+  return tabs != std::string_view::npos && line.find_first_not_of('\t', tabs) == std::string_view::npos;
 }
 
 }  // namespace quillon

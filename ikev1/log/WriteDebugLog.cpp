@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "ikev1/log/DebugLogReader.h"
+#include "ikev1/log/FolderElement.h"
 #include "ikev1/log/Header.h"
 #include "ikev1/log/ReadIKEv1Log.h"
 #include "ikev1/negotiation/Exchange.h"
@@ -74,6 +75,13 @@ bool CarriesRestart(const QLFolder& negotiation, std::string& scratch) {
   return false;
 }
 
+// The negotiation's last packet (an informational exchange is its own packet).
+const FolderElement* LastPacket(const QLFolder& negotiation) {
+  if (negotiation.ChildCount() != 0)
+    if (const auto* last = dynamic_cast<const FolderElement*>(negotiation.Child(negotiation.ChildCount() - 1))) return last;
+  return dynamic_cast<const FolderElement*>(&negotiation);
+}
+
 class Stretches {
  public:
   explicit Stretches(const LogFile& root) {
@@ -97,9 +105,12 @@ class Stretches {
           if (auto it = stretchOf_.find(exchange); it != stretchOf_.end()) stretches_[it->second].push_back(exchange);
       }
     }
-    // A negotiation that carries a restart ends its stretch.
+    // A negotiation that carries a restart ends its stretch; one whose last packet the end of
+    // the log cut short ends the log (when it lies in the last stretch).
     for (auto& stretch : stretches_)
       std::stable_partition(stretch.begin(), stretch.end(), [this](const QLFolder* n) { return !carriers_.contains(n); });
+    auto& final = stretches_.back();
+    std::stable_partition(final.begin(), final.end(), [this](const QLFolder* n) { return n != last_; });
   }
 
   std::size_t RestartCount() const { return restarts_; }
@@ -166,6 +177,16 @@ class Stretches {
           seen[key] = current;
         }
         stretchOf_[child.get()] = current;
+        if (const FolderElement* packet = LastPacket(*child); packet != nullptr && &child == &tunnel.Children().back()) {
+          // The end of the log cut the packet's line or its "Sent:" record short: the saved log
+          // ends with it too. A cut packet line is the log's last packet, after every restart.
+          const bool lineCut = packet->GetHeader() != nullptr && packet->GetHeader()->LineCutByEnd();
+          if (lineCut || (packet->PacketDebug() != nullptr && packet->PacketDebug()->CutByEnd())) last_ = child.get();
+          if (lineCut) {
+            stretchOf_[child.get()] = restarts_;
+            continue;
+          }
+        }
         if (CarriesRestart(*child, scratch_)) {
           // Its restart comes right after it: the tunnel's next negotiations come after that.
           carriers_.insert(child.get());
@@ -382,7 +403,8 @@ class Stretches {
   std::unordered_map<const QLFolder*, std::size_t> stretchOf_;
   std::unordered_map<const QLFolder*, std::size_t> markerRestart_;
   std::unordered_set<const QLFolder*> carriers_;  // negotiations whose own text restarts the daemon
-  std::string scratch_;  // the restart each marker stands for
+  std::string scratch_;
+  const QLFolder* last_ = nullptr;  // the negotiation whose last packet the end of the log cut short  // the restart each marker stands for
   // The earliest start time of the negotiations placed in each stretch.
   std::vector<std::optional<std::int64_t>> firstAfter_;
   std::vector<std::vector<const QLFolder*>> stretches_;

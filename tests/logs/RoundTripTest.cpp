@@ -199,6 +199,13 @@ TEST(RoundTripTest, OddRenderingsReadBack) {
       {"indexed negotiations of one cookie", indexed(kCookie, "12:00:01") + indexed(kCookie, "12:00:02")},
       {"indexed negotiations between restarts",
        indexed("0a 0a 0a 0a 0a 0a 0a 0a", "12:00:01") + indexed("0b 0b 0b 0b 0b 0b 0b 0b", "12:00:02") + Text(later)},
+      // The end of the log cuts a packet line before its year, or a record's last line: the
+      // saved log ends there too, though the tree lists another peer after it.
+      {"packet line cut by the end", Text(MainModePacket(1)) + Text(otherPeer) + "\n" + kPlus +
+                                         "\ncreate_packet3phase1: peer: 0a000001 ~~ Mon Nov 13 12:00:03"},
+      {"record cut by the end", Text(MainModePacket(1)) + Text(otherPeer) +
+                                    "\r\n##### BEGIN PACKET DEBUG #####\n\tSent:\n\tPeer: 0a000001\n\tInitCookie: " +
+                                    kCookie + "\n\tMsgID: " + kZeroId + "\n\tExchange type"},
       // The restart goes between the packet and its "Sent:" record.
       {"restart before a bare packet's record", Text(cutByRestart) + Record(true, "0a000001", kCookie, kZeroId)},
   };
