@@ -84,7 +84,17 @@ void PacketDebugRecord::Write(std::string& out) const {
     while (!out.empty() && out.back() == '\t') out.pop_back();
     return;
   }
-  out += "\n##### END PACKET DEBUG #####\r\n\r\n";
+  // A block its last value stopped ends there: the reader goes on after the restart, and
+  // would take a closing line's "PACKET DEBUG" for the opening of another block.
+  out += StoppedByRestart() ? "\n" : "\n##### END PACKET DEBUG #####\r\n\r\n";
+}
+
+bool PacketDebugRecord::StoppedByRestart() const {
+  const std::size_t start = text.rfind("\r\n");
+  if (start == std::string::npos) return false;
+  const std::string_view line = std::string_view(text).substr(start + 2);
+  const std::size_t value = line.find_first_not_of('\t', std::min(line.find('\t'), line.size()));
+  return value != std::string_view::npos && line.find("daemon", value) != std::string_view::npos;
 }
 
 bool PacketDebugRecord::CutByEnd() const {

@@ -44,6 +44,9 @@ class PacketDebugRecord {
   // and short of eight tokens, or its value (read from the next character that is no blank,
   // across line ends) is empty.
   bool CutByEnd() const;
+  // A value read as the rest of its line holds "daemon": the reader takes that for a restart
+  // and stops the block there, so it is the last line.
+  bool StoppedByRestart() const;
 
   // The key of the table of received records waiting for their packet: cookie and message ID.
   static PacketDebugKey Key(const ByteList& initCookie, const ByteList& msgId) { return {0, initCookie, msgId}; }

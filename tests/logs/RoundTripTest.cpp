@@ -154,6 +154,9 @@ TEST(RoundTripTest, OddRenderingsReadBack) {
   otherPeer.peer = "0a000009";
   Packet restartOnLine = MainModePacket(1, "12:00:07", "0c 0c 0c 0c 0c 0c 0c 0c");
   restartOnLine.day = "started";
+  // ... and the rest of its line, up to the next packet, is read after the restart.
+  const std::string receivedRestartOnLine = HeaderBlock(MainModePacket(2, "", "0c 0c 0c 0c 0c 0c 0c 0c"), false) + "\n" +
+                                            kPlus + "\nprocess_packet2phase1: peer: 0a000001 ~~ Mon Nov started 12:00:07\n";
   Packet restartInVendor = MainModePacket(1, "12:00:07", "0c 0c 0c 0c 0c 0c 0c 0c");
   restartInVendor.payloads = "debugVendorIDPayload:\n\tNextPld: 00\n\tReserved: 00\n\tLength: 00 0c (12)\n"
                              "\tVID Data: 0a 0b 0c 0d\ndebugVendorIDFields:\n\tVIDData: 01\n\tProduct: 01\n"
@@ -195,6 +198,7 @@ TEST(RoundTripTest, OddRenderingsReadBack) {
       {"tunnel without its peer", Text(halfTunnel) + Text(MainModePacket(2))},
       {"restart in a tunnel without markers", Text(inTunnel) + Text(outsideTunnel)},
       {"restart on a packet line", Text(otherPeer) + Text(restartOnLine)},
+      {"packet after a restart on a packet line", Text(otherPeer) + receivedRestartOnLine + Text(later)},
       {"restart in a vendor field", Text(otherPeer) + Text(restartInVendor)},
       {"indexed negotiations of one cookie", indexed(kCookie, "12:00:01") + indexed(kCookie, "12:00:02")},
       {"indexed negotiations between restarts",
@@ -206,6 +210,14 @@ TEST(RoundTripTest, OddRenderingsReadBack) {
       {"record cut by the end", Text(MainModePacket(1)) + Text(otherPeer) +
                                     "\r\n##### BEGIN PACKET DEBUG #####\n\tSent:\n\tPeer: 0a000001\n\tInitCookie: " +
                                     kCookie + "\n\tMsgID: " + kZeroId + "\n\tExchange type"},
+      // A value holding "daemon" stops its record: the packet after it is read after a restart.
+      {"record stopped by a restart", Text(MainModePacket(1)) +
+                                          "\r\n##### BEGIN PACKET DEBUG #####\n\tSent:\n\tPeer: 0a000001\n\tInitCookie: " +
+                                          kCookie + "\n\tMsgID: " + kZeroId + "\n\tVID Data: 0daemonc\n" + Text(MainModePacket(2))},
+      // Reserved fields that are no numbers, the attributes after them still read.
+      {"challenge reserved no number",
+       Text(MainModePacket(1)) + "debugCHREPayload:\n\tNextPld: 00\n\tReserved: 00\n\tLength: 00 0c (12)\n\tType: 00 01\n"
+                                 "\tReserved: zz\n\tReserved:\ndebugIsakmpValue:\n\tAttribute: 80 04\n\tFormat: 1\n\tVal: 00 01\n"},
       // The restart goes between the packet and its "Sent:" record.
       {"restart before a bare packet's record", Text(cutByRestart) + Record(true, "0a000001", kCookie, kZeroId)},
   };
