@@ -43,19 +43,6 @@ bool NegotiationKey(const QLFolder& node, Key& key) {
   return true;
 }
 
-// The stretches of the log. A restart gives every peer that existed then a marker, appended to
-// its first tunnel of that moment, and ends every negotiation. Read back from the tree:
-//  - A peer's markers, taken tunnel by tunnel from the last tunnel to the first and in order
-//    within a tunnel, are its restarts in log order (a tunnel that becomes first later sorts
-//    before the earlier first one). A peer has a marker for every restart after its first
-//    packet, so a peer with m markers of k restarts in all first appeared in stretch k - m.
-//  - Negotiations after a tunnel's marker of restart r lie in stretch r or later; those of a
-//    tunnel before the one that holds the marker of restart r came after r (the tunnel did not
-//    exist yet). Two negotiations of one tunnel with the same cookie, family and message ID
-//    were split by a restart.
-// Each negotiation goes to the earliest stretch that fits; a restart marker's text is kept for
-// the restart line. A merged peer's negotiations were moved away from the peers that keep their
-// markers: they go by start time (PlaceByTime).
 // Whether a negotiation's own written text restarts the daemon as the reader reads it: a
 // restart token kept in the tree (on a packet line, in a vendor's field, in a record's value)
 // is a restart wherever the reader meets it, and the restart then follows that packet at once.
@@ -82,6 +69,22 @@ const FolderElement* LastPacket(const QLFolder& negotiation) {
   return dynamic_cast<const FolderElement*>(&negotiation);
 }
 
+// The stretches of the log. A restart gives every peer that existed then a marker, appended to
+// its first tunnel of that moment, and ends every negotiation. Read back from the tree:
+//  - A peer's markers, taken tunnel by tunnel from the last tunnel to the first and in order
+//    within a tunnel, are its restarts in log order (a tunnel that becomes first later sorts
+//    before the earlier first one). A peer has a marker for every restart after its first
+//    packet, so a peer with m markers of k restarts in all first appeared in stretch k - m.
+//  - Negotiations after a tunnel's marker of restart r lie in stretch r or later; those of a
+//    tunnel before the one that holds the marker of restart r came after r (the tunnel did not
+//    exist yet). Two negotiations of one tunnel with the same cookie, family and message ID
+//    were split by a restart.
+// Each negotiation goes to the earliest stretch that fits; a restart marker's text is kept for
+// the restart line. A merged peer's negotiations were moved away from the peers that keep their
+// markers: they go by start time (PlaceByTime). A negotiation whose own text restarts the
+// daemon ends its stretch, and the placing is then settled so that each restart has a packet
+// to be read in (SettleStretches). A negotiation whose last packet the end of the log cut short
+// is written last.
 class Stretches {
  public:
   explicit Stretches(const LogFile& root) {
@@ -116,7 +119,7 @@ class Stretches {
   std::size_t RestartCount() const { return restarts_; }
   // The negotiations of stretch s in tree order, one that carries a restart last.
   const std::vector<const QLFolder*>& Stretch(std::size_t s) const { return stretches_[s]; }
-  // Restart r (1-based) is carried by the packet line of the last negotiation before it.
+  // Restart r (1-based) is carried by the own text of the last negotiation before it.
   bool Carried(std::size_t r) const {
     return r > 0 && !stretches_[r - 1].empty() && carriers_.contains(stretches_[r - 1].back());
   }
@@ -202,9 +205,9 @@ class Stretches {
   }
 
   // The reader takes a restart line for a restart only while it reads a packet's blocks, so
-  // every stretch before the last restart needs a packet to carry it. A packet whose line holds
-  // a restart token carries its own: its negotiation ends its stretch, one such per stretch
-  // before the last and none in the last. Placed as early as they fit, the negotiations may
+  // every stretch before the last restart needs a packet to carry it. A negotiation whose own
+  // text holds a restart carries its own: it ends its stretch, one such per stretch before the
+  // last and none in the last. Placed as early as they fit, the negotiations may
   // break these rules: a tunnel without markers may have begun in any stretch from its peer's
   // first on. Negotiations that may as well lie later are then moved up one at a time: a
   // carrier that shares its stretch with another to the next stretch, and into an empty
@@ -401,10 +404,10 @@ class Stretches {
 
   std::size_t restarts_ = 0;
   std::unordered_map<const QLFolder*, std::size_t> stretchOf_;
-  std::unordered_map<const QLFolder*, std::size_t> markerRestart_;
+  std::unordered_map<const QLFolder*, std::size_t> markerRestart_;  // the restart each marker stands for
   std::unordered_set<const QLFolder*> carriers_;  // negotiations whose own text restarts the daemon
   std::string scratch_;
-  const QLFolder* last_ = nullptr;  // the negotiation whose last packet the end of the log cut short  // the restart each marker stands for
+  const QLFolder* last_ = nullptr;  // the negotiation whose last packet the end of the log cut short
   // The earliest start time of the negotiations placed in each stretch.
   std::vector<std::optional<std::int64_t>> firstAfter_;
   std::vector<std::vector<const QLFolder*>> stretches_;
