@@ -95,7 +95,8 @@ void WritePacketOpening(std::string& out, const Header& header, const PacketDebu
   out.append(dateTime, 0, end);
   out += '\n';
   // A line cut short by the end of the log is the end of the saved log too (the writer puts
-  // its negotiation last): what follows it would be read as its missing date and time.
+  // its negotiation last): what follows it would be read as its missing date and time. A line
+  // that holds a restart token ends the packet at the token.
   if (header.LineCutByEnd() || end != std::string::npos) return;
   out += kPlusLine;
   out += '\n';
