@@ -79,9 +79,12 @@ void PacketDebugRecord::Write(std::string& out) const {
     start = next;
   }
   if (CutByEnd()) {
-    // The log ends right after the label: a blank after it would let the label read one more
-    // (empty) token.
+    // The log ends where the line was cut. A label cut short ends the log: a blank after it
+    // would let the label read one more (empty) token. A label whose value is missing is
+    // followed by a blank: a label met at the very end is no line of the block.
     while (!out.empty() && out.back() == '\t') out.pop_back();
+    const std::string_view line = std::string_view(text).substr(text.rfind("\r\n") + 2);
+    if (line.substr(0, line.find('\t')).find(':') != std::string_view::npos) out += ' ';
     return;
   }
   // A block its last value stopped ends there: the reader goes on after the restart, and
