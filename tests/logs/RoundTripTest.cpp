@@ -212,7 +212,7 @@ TEST(RoundTripTest, OddRenderingsReadBack) {
                                     kCookie + "\n\tMsgID: " + kZeroId + "\n\tExchange type"},
       {"record value cut by the end", Text(MainModePacket(1)) + Text(otherPeer) +
                                           "\r\n##### BEGIN PACKET DEBUG #####\n\tSent:\n\tPeer: 0a000001\n\tInitCookie: " +
-                                          kCookie + "\n\tMsgID: " + kZeroId + "\n\tExchange type: "},
+                                          kCookie + "\n\tMsgID: " + kZeroId + "\n\tSize: "},
       // A value holding "daemon" stops its record: the packet after it is read after a restart.
       {"record stopped by a restart", Text(MainModePacket(1)) +
                                           "\r\n##### BEGIN PACKET DEBUG #####\n\tSent:\n\tPeer: 0a000001\n\tInitCookie: " +
