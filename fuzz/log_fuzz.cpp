@@ -32,6 +32,7 @@
 #include "ikev1/log/FolderElement.h"
 #include "ikev1/log/FollowIKEv1Log.h"
 #include "ikev1/log/ReadIKEv1Log.h"
+#include "ikev1/negotiation/Exchange.h"
 #include "ikev1/payloads/VendorIDPayload.h"
 #include "ikev2/FollowIKEv2Log.h"
 #include "ikev2/LogLineReader.h"
@@ -75,24 +76,6 @@ bool VendorFieldsSearchOverran(const quillon::QLFolder& node) {
   return labelled < 3 && lines.size() > labelled;
 }
 
-// A packet-debug line's label runs over up to eight tokens until one holds a colon; fewer
-// without a colon means the input ended inside it. The written record has to be closed by its
-// "#####" line, which the label would then take in.
-bool PacketDebugLabelCutByEnd(const quillon::QLFolder& node) {
-  const auto* element = dynamic_cast<const quillon::FolderElement*>(&node);
-  if (element == nullptr || element->PacketDebug() == nullptr) return false;
-  const std::string& text = element->PacketDebug()->text;
-  for (std::size_t start = 0; start < text.size();) {
-    std::size_t next = text.find("\r\n", start + 2);
-    if (next == std::string::npos) next = text.size();
-    const std::string_view line(text.data() + start + 2, next - start - 2);
-    const std::string_view label = line.substr(0, line.find('\t'));
-    if (label.find(':') == std::string_view::npos && std::count(label.begin(), label.end(), ' ') < 7) return true;
-    start = next;
-  }
-  return false;
-}
-
 // A "started" or "daemon" token is the daemon's restart line, wherever the reader meets it. Met
 // inside a packet-debug label it ends the record there, the label keeping the token (repeated,
 // as the reader returns it while the restart holds); written back, the record's line carries
@@ -117,12 +100,33 @@ bool PacketDebugLabelHoldsRestart(const quillon::QLFolder& node) {
 }
 
 // A packet's start line ends with the date and time, read as the tokens that follow, across
-// line ends. Where the line ran short (cut by the end of the input, or by the separator line)
-// the time is empty; the written line is followed by the separator that closes it, and its
-// tokens are then read in as the missing date and time.
-bool PacketTimeMissing(const quillon::QLFolder& node) {
+// line ends; a packet-debug line's label runs over up to eight tokens until one holds a colon,
+// and its value is read from the next character that is no blank, across line ends. Where the
+// end of the input cut either short (an empty time or year, a short label without a colon, an
+// empty value), the saved log has to end there too: the writer puts the packet's negotiation
+// last. That is not possible when the packet is not the last of its negotiation, or the
+// negotiation not the last of its tunnel (one begun after it came before its last packet), or
+// the regrouping moved it to a merged peer: then others would have to move. Nor for a cut
+// record in a log with restarts: its packet may lie before restarts that the record follows.
+bool PacketCutNotLast(const quillon::QLFolder& node) {
   const auto* element = dynamic_cast<const quillon::FolderElement*>(&node);
-  return element != nullptr && element->GetHeader() != nullptr && element->GetHeader()->TimeText().empty();
+  if (element == nullptr) return false;
+  const bool lineCut = element->GetHeader() != nullptr && element->GetHeader()->LineCutByEnd();
+  const bool recordCut = element->PacketDebug() != nullptr && element->PacketDebug()->CutByEnd();
+  if (!lineCut && !recordCut) return false;
+  const quillon::QLFolder* negotiation = dynamic_cast<const quillon::Exchange*>(&node) ? &node : node.Parent();
+  const quillon::QLFolder* tunnel = negotiation != nullptr ? negotiation->Parent() : nullptr;
+  if (tunnel == nullptr || tunnel->Parent() == nullptr || tunnel->Parent()->IsMergedPeer()) return true;
+  if (!lineCut) {
+    const quillon::QLFolder* root = tunnel->Parent()->Parent();
+    if (root != nullptr && AnyNode(*root, [](const quillon::QLFolder& n) {
+          const auto* exchange = dynamic_cast<const quillon::Exchange*>(&n);
+          return exchange != nullptr && exchange->IsRestart();
+        }))
+      return true;
+  }
+  const bool lastPacket = negotiation == &node || negotiation->Child(negotiation->ChildCount() - 1) == &node;
+  return !lastPacket || tunnel->Child(tunnel->ChildCount() - 1) != negotiation;
 }
 
 // The IKEv2 reader matches fixed texts at fixed places of a line and nothing is escaped. An
@@ -282,10 +286,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // The open path chooses the reader by the content too (an IKEv1 log named .xml is read as
   // one), so what follows goes by the format that was read, whichever target runs.
   const bool v2 = root->IsIKEv2();
-  const bool carried =
-      v2 ? !AnyNode(*root, V2NodeUnwritable)
-         : !AnyNode(*root, PacketTimeMissing) && !AnyNode(*root, VendorFieldsSearchOverran) &&
-               !AnyNode(*root, PacketDebugLabelCutByEnd) && !AnyNode(*root, PacketDebugLabelHoldsRestart);
+  const bool carried = v2 ? !AnyNode(*root, V2NodeUnwritable)
+                          : !AnyNode(*root, PacketCutNotLast) && !AnyNode(*root, VendorFieldsSearchOverran) &&
+                                !AnyNode(*root, PacketDebugLabelHoldsRestart);
   if (!carried) return 0;
   if (!quillon::WriteLog(*root, saved)) std::abort();
   const std::unique_ptr<quillon::LogFile> again = Load(saved.text);

@@ -1,5 +1,8 @@
 #include "ikev1/log/FolderElement.h"
 
+#include <algorithm>
+#include <string_view>
+
 #include "ikev1/log/DebugLogReader.h"
 #include "ikev1/log/PacketDebugTable.h"
 #include "ikev1/payloads/KeyMaterialPayloads.h"
@@ -11,6 +14,20 @@ namespace {
 
 // The separator lines around a packet line.
 const std::string kPlusLine(70, '+');
+
+// Where the packet line's date and time stop: after the first restart token ("started",
+// "daemon") when there is one. The reader restarts the daemon at that token, and every read of
+// the packet after it (the line's later tokens, the header fields, the payloads) gives the held
+// token again, as the tree shows them: the packet ends there. Whatever followed it in the log
+// was read after the restart, as the next packets.
+std::size_t DateTimeEnd(const std::string& dateTime) {
+  for (std::size_t start = 0; start < dateTime.size();) {
+    const std::size_t end = std::min(dateTime.find(' ', start), dateTime.size());
+    if (DebugLogReader::IsRestartToken(std::string_view(dateTime).substr(start, end - start))) return end;
+    start = end + 1;
+  }
+  return std::string::npos;
+}
 
 }  // namespace
 
@@ -73,15 +90,22 @@ void WritePacketOpening(std::string& out, const Header& header, const PacketDebu
   out += PacketLineStart(header.PacketKind(), header.IsCreated());
   AppendNumberText(out, header.PeerAddress(), 16);
   out += header.TunnelText();
-  out += header.PacketLineDateTime();
+  const std::string dateTime = header.PacketLineDateTime();
+  const std::size_t end = DateTimeEnd(dateTime);
+  out.append(dateTime, 0, end);
   out += '\n';
+  // A line cut short by the end of the log is the end of the saved log too (the writer puts
+  // its negotiation last): what follows it would be read as its missing date and time. A line
+  // that holds a restart token ends the packet at the token.
+  if (header.LineCutByEnd() || end != std::string::npos) return;
   out += kPlusLine;
   out += '\n';
   if (header.IsCreated()) header.WriteHeaderBlock(out);
 }
 
 void WritePacketClosing(std::string& out, const Header& header, const PacketDebugRecord* record) {
-  if (header.IsCreated()) header.WriteLengthBlock(out);
+  if (header.LineCutByEnd()) return;
+  if (header.IsCreated() && DateTimeEnd(header.PacketLineDateTime()) == std::string::npos) header.WriteLengthBlock(out);
   WriteRecordAfterPacket(record, out);
 }
 

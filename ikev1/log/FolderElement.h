@@ -19,7 +19,8 @@ class PacketDebugTable;
 // A packet's framing as the daemon logs it: a "Received:" record, a received packet's header
 // block, the packet line between two separator lines (the keyword of the header's packet kind,
 // the peer's address, the tunnel token and the date with the time of day between the day and
-// the year), then a created packet's header block. `record` may be null.
+// the year), then a created packet's header block; a packet line cut short by the end of the
+// log ends there, and one that holds a restart token ends after it. `record` may be null.
 void WritePacketOpening(std::string& out, const Header& header, const PacketDebugRecord* record);
 // After a packet's payloads: a created packet's final length block, then a "Sent:" record
 // (the loader gives a "Sent:" record to the packet just read, whichever way that packet went).

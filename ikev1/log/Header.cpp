@@ -301,7 +301,7 @@ std::string Header::PacketLineDateTime() const {
 }
 
 std::string Header::TunnelText() const {
-  if (tunnelLocalIP_ == 0 || tunnelPeerIP_ == 0) return " ~~";
+  if (tunnelLocalIP_ == 0 && tunnelPeerIP_ == 0) return " ~~";
   return " TunnelLocalIP:" + NumberText(tunnelLocalIP_, 16) + ",TunnelPeerIP:" + NumberText(tunnelPeerIP_, 16);
 }
 

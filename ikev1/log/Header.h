@@ -64,7 +64,8 @@ class Header : public QLFolder {
   void ReadLengthBlock(DebugLogReader& reader);
   void WriteHeaderBlock(std::string& out) const;
   void WriteLengthBlock(std::string& out) const;
-  // " TunnelLocalIP:<hex>,TunnelPeerIP:<hex>" with both addresses, else " ~~".
+  // " TunnelLocalIP:<hex>,TunnelPeerIP:<hex>" when either address is set (a token naming 0 for
+  // one of them still reads as its tunnel), else " ~~".
   std::string TunnelText() const;
 
   bool IsCreated() const { return created_; }
@@ -86,6 +87,9 @@ class Header : public QLFolder {
   // The date and time as the packet line gives them: the time of day between the date's
   // tokens and its last one, the year (which need not have four digits).
   std::string PacketLineDateTime() const;
+  // The end of the log cut the packet line short: its time, or the year after it, is empty (a
+  // token read is never empty otherwise). Nothing of the packet was read after its line.
+  bool LineCutByEnd() const { return timeText_.empty() || dateText_.ends_with(' '); }
   std::uint32_t NextPayload() const { return nextPayload_; }
   std::uint32_t MajorVersion() const { return majorVersion_; }
   std::uint32_t MinorVersion() const { return minorVersion_; }

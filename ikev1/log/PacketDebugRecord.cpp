@@ -1,6 +1,7 @@
 #include "ikev1/log/PacketDebugRecord.h"
 
 #include <algorithm>
+#include <string_view>
 
 #include "ikev1/log/DebugLogReader.h"
 #include "model/IPv4.h"
@@ -77,7 +78,36 @@ void PacketDebugRecord::Write(std::string& out) const {
     }
     start = next;
   }
-  out += "\n##### END PACKET DEBUG #####\r\n\r\n";
+  if (CutByEnd()) {
+    // The log ends where the line was cut. A label cut short ends the log: a blank after it
+    // would let the label read one more (empty) token. A label whose value is missing is
+    // followed by a blank: a label met at the very end is no line of the block.
+    while (!out.empty() && out.back() == '\t') out.pop_back();
+    const std::string_view line = std::string_view(text).substr(text.rfind("\r\n") + 2);
+    if (line.substr(0, line.find('\t')).find(':') != std::string_view::npos) out += ' ';
+    return;
+  }
+  // A block its last value stopped ends there: the reader goes on after the restart, and
+  // would take a closing line's "PACKET DEBUG" for the opening of another block.
+  out += StoppedByRestart() ? "\n" : "\n##### END PACKET DEBUG #####\r\n\r\n";
+}
+
+bool PacketDebugRecord::StoppedByRestart() const {
+  const std::size_t start = text.rfind("\r\n");
+  if (start == std::string::npos) return false;
+  const std::string_view line = std::string_view(text).substr(start + 2);
+  const std::size_t value = line.find_first_not_of('\t', std::min(line.find('\t'), line.size()));
+  return value != std::string_view::npos && line.find("daemon", value) != std::string_view::npos;
+}
+
+bool PacketDebugRecord::CutByEnd() const {
+  const std::size_t start = text.rfind("\r\n");
+  if (start == std::string::npos) return false;
+  const std::string_view line = std::string_view(text).substr(start + 2);
+  const std::size_t tabs = line.find('\t');
+  const std::string_view label = line.substr(0, tabs);
+  if (label.find(':') == std::string_view::npos && std::count(label.begin(), label.end(), ' ') < 7) return true;
+  return tabs != std::string_view::npos && line.find_first_not_of('\t', tabs) == std::string_view::npos;
 }
 
 }  // namespace quillon

@@ -37,8 +37,16 @@ class PacketDebugRecord {
   // Reads the block; the reader stands just after the token "DEBUG" of the opening line.
   // Leaves the reader abandoned: the packet scan that met the block ends without a packet.
   void Read(DebugLogReader& reader);
-  // Appends the block as the daemon writes it.
+  // Appends the block as the daemon writes it; a block the end of the log cut short ends
+  // where it was cut.
   void Write(std::string& out) const;
+  // The end of the log cut the last line short: its label stopped before a token with a colon
+  // and short of eight tokens, or its value (read from the next character that is no blank,
+  // across line ends) is empty.
+  bool CutByEnd() const;
+  // A value read as the rest of its line holds "daemon": the reader takes that for a restart
+  // and stops the block there, so it is the last line.
+  bool StoppedByRestart() const;
 
   // The key of the table of received records waiting for their packet: cookie and message ID.
   static PacketDebugKey Key(const ByteList& initCookie, const ByteList& msgId) { return {0, initCookie, msgId}; }

@@ -8,10 +8,14 @@
 #include <optional>
 #include <tuple>
 #include <unordered_map>
+#include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "ikev1/log/DebugLogReader.h"
+#include "ikev1/log/FolderElement.h"
 #include "ikev1/log/Header.h"
+#include "ikev1/log/ReadIKEv1Log.h"
 #include "ikev1/negotiation/Exchange.h"
 #include "ikev1/negotiation/Peer.h"
 #include "ikev1/negotiation/Tunnel.h"
@@ -39,6 +43,32 @@ bool NegotiationKey(const QLFolder& node, Key& key) {
   return true;
 }
 
+// Whether a negotiation's own written text restarts the daemon as the reader reads it: a
+// restart token kept in the tree (on a packet line, in a vendor's field, in a record's value)
+// is a restart wherever the reader meets it, and the restart then follows that packet at once.
+// Most negotiations hold neither word; one that does is read back on its own to tell.
+bool CarriesRestart(const QLFolder& negotiation, std::string& scratch) {
+  scratch.clear();
+  WriteTree(negotiation, scratch);
+  if (scratch.find("daemon") == std::string::npos && scratch.find("started") == std::string::npos) return false;
+  LogFile alone;
+  auto reader = DebugLogReader::FromText(scratch);
+  ReadIKEv1Log(alone, reader, {0, 1, false});
+  for (const auto& peer : alone.Children())
+    for (const auto& tunnel : peer->Children())
+      for (const auto& child : tunnel->Children())
+        if (const auto* exchange = dynamic_cast<const Exchange*>(child.get()); exchange != nullptr && exchange->IsRestart())
+          return true;
+  return false;
+}
+
+// The negotiation's last packet (an informational exchange is its own packet).
+const FolderElement* LastPacket(const QLFolder& negotiation) {
+  if (negotiation.ChildCount() != 0)
+    if (const auto* last = dynamic_cast<const FolderElement*>(negotiation.Child(negotiation.ChildCount() - 1))) return last;
+  return dynamic_cast<const FolderElement*>(&negotiation);
+}
+
 // The stretches of the log. A restart gives every peer that existed then a marker, appended to
 // its first tunnel of that moment, and ends every negotiation. Read back from the tree:
 //  - A peer's markers, taken tunnel by tunnel from the last tunnel to the first and in order
@@ -51,7 +81,10 @@ bool NegotiationKey(const QLFolder& node, Key& key) {
 //    were split by a restart.
 // Each negotiation goes to the earliest stretch that fits; a restart marker's text is kept for
 // the restart line. A merged peer's negotiations were moved away from the peers that keep their
-// markers: they go by start time (PlaceByTime).
+// markers: they go by start time (PlaceByTime). A negotiation whose own text restarts the
+// daemon ends its stretch, and the placing is then settled so that each restart has a packet
+// to be read in (SettleStretches). A negotiation whose last packet the end of the log cut short
+// is written last.
 class Stretches {
  public:
   explicit Stretches(const LogFile& root) {
@@ -61,6 +94,7 @@ class Stretches {
       if (!peer->IsMergedPeer()) Place(*peer);
     for (const auto& peer : root.Children())
       if (peer->IsMergedPeer()) PlaceByTime(*peer);
+    SettleStretches(root);
     stretches_.resize(restarts_ + 1);
     for (const auto& peer : root.Children()) {
       for (const auto& tunnel : peer->Children()) {
@@ -74,11 +108,21 @@ class Stretches {
           if (auto it = stretchOf_.find(exchange); it != stretchOf_.end()) stretches_[it->second].push_back(exchange);
       }
     }
+    // A negotiation that carries a restart ends its stretch; one whose last packet the end of
+    // the log cut short ends the log (when it lies in the last stretch).
+    for (auto& stretch : stretches_)
+      std::stable_partition(stretch.begin(), stretch.end(), [this](const QLFolder* n) { return !carriers_.contains(n); });
+    auto& final = stretches_.back();
+    std::stable_partition(final.begin(), final.end(), [this](const QLFolder* n) { return n != last_; });
   }
 
   std::size_t RestartCount() const { return restarts_; }
-  // The negotiations of stretch s in tree order.
+  // The negotiations of stretch s in tree order, one that carries a restart last.
   const std::vector<const QLFolder*>& Stretch(std::size_t s) const { return stretches_[s]; }
+  // Restart r (1-based) is carried by the own text of the last negotiation before it.
+  bool Carried(std::size_t r) const {
+    return r > 0 && !stretches_[r - 1].empty() && carriers_.contains(stretches_[r - 1].back());
+  }
   // The marker texts of restart r (1-based), in peer order: the first peer is told the restart
   // line's own text, the others what the reader keeps of it.
   const std::vector<std::string>& Texts(std::size_t r) const { return texts_[r]; }
@@ -125,6 +169,7 @@ class Stretches {
         if (IsMarker(*child)) {
           current = std::max(current, restart);
           if (restart < texts_.size()) texts_[restart].push_back(static_cast<const Restarted&>(*child).RestartText());
+          markerRestart_[child.get()] = restart;
           ++restart;
           continue;
         }
@@ -135,12 +180,150 @@ class Stretches {
           seen[key] = current;
         }
         stretchOf_[child.get()] = current;
+        if (const FolderElement* packet = LastPacket(*child); packet != nullptr && &child == &tunnel.Children().back()) {
+          // The end of the log cut the packet's line or its "Sent:" record short: the saved log
+          // ends with it too. A cut packet line is the log's last packet, after every restart.
+          const bool lineCut = packet->GetHeader() != nullptr && packet->GetHeader()->LineCutByEnd();
+          if (lineCut || (packet->PacketDebug() != nullptr && packet->PacketDebug()->CutByEnd())) last_ = child.get();
+          if (lineCut) {
+            stretchOf_[child.get()] = restarts_;
+            continue;
+          }
+        }
+        if (CarriesRestart(*child, scratch_)) {
+          // Its restart comes right after it: the tunnel's next negotiations come after that.
+          carriers_.insert(child.get());
+          current = std::min(restarts_, current + 1);
+        }
         if (const std::optional<TimeOrderKey> time = TimeOrderKeyOf(*child)) {
           if (firstAfter_.size() <= current) firstAfter_.resize(current + 1, std::nullopt);
           auto& first = firstAfter_[current];
           if (!first || time->start < *first) first = time->start;
         }
       }
+    }
+  }
+
+  // The reader takes a restart line for a restart only while it reads a packet's blocks, so
+  // every stretch before the last restart needs a packet to carry it. A negotiation whose own
+  // text holds a restart carries its own: it ends its stretch, one such per stretch before the
+  // last and none in the last. Placed as early as they fit, the negotiations may
+  // break these rules: a tunnel without markers may have begun in any stretch from its peer's
+  // first on. Negotiations that may as well lie later are then moved up one at a time: a
+  // carrier that shares its stretch with another to the next stretch, and into an empty
+  // stretch the negotiation from the latest stretch before it (that stretch, if it empties,
+  // is filled in turn).
+  void SettleStretches(const LogFile& root) {
+    if (restarts_ == 0 && carriers_.empty()) return;
+    std::vector<std::size_t> count(restarts_ + 1, 0);
+    std::vector<std::size_t> carried(restarts_ + 1, 0);
+    for (const auto& [node, stretch] : stretchOf_) {
+      ++count[stretch];
+      carried[stretch] += carriers_.contains(node);
+    }
+    std::vector<bool> given(restarts_ + 1, false);  // stretches no move mends
+    for (std::size_t moves = 0; moves < 4 * (restarts_ + 1) + carriers_.size(); ++moves) {
+      std::size_t s = 0;
+      bool crowded = false;
+      for (; s <= restarts_; ++s) {
+        if (given[s]) continue;
+        if (carried[s] > (s < restarts_ ? 1u : 0u)) {
+          crowded = true;
+          break;
+        }
+        if (s < restarts_ && count[s] == 0) break;
+      }
+      if (s > restarts_) return;
+      Move move;
+      if (!crowded || s < restarts_) {
+        move.target = crowded ? s + 1 : s;
+        for (const auto& peer : root.Children())
+          if (!peer->IsMergedPeer()) FindMove(*peer, crowded, s, move);
+      }
+      if (move.node == nullptr && !crowded) FindMergedMove(s, count, move);
+      if (move.node == nullptr) {
+        given[s] = true;
+        continue;
+      }
+      const bool carrier = carriers_.contains(move.node);
+      --count[move.from];
+      carried[move.from] -= carrier;
+      ++count[move.target];
+      carried[move.target] += carrier;
+      stretchOf_[move.node] = move.target;
+    }
+  }
+
+  struct Move {
+    const QLFolder* node = nullptr;
+    std::size_t from = 0;
+    std::size_t target = 0;
+  };
+
+  // A negotiation of `peer` that can lie in `move.target` instead: when `crowded`, a carrier of
+  // stretch s; else one from the latest stretch before s. It stays before its tunnel's next
+  // marker and its tunnel's later negotiations (after them when it carries a restart), does not
+  // fall in with a later one of the same cookie, family and message ID, and its peer still
+  // begins in the stretch it began in.
+  void FindMove(const QLFolder& peer, bool crowded, std::size_t s, Move& move) const {
+    std::size_t first = restarts_ + 1;  // the peer's first stretch and how many of its negotiations lie there
+    std::size_t inFirst = 0;
+    for (const auto& tunnel : peer.Children())
+      for (const auto& child : tunnel->Children()) {
+        const auto it = stretchOf_.find(child.get());
+        if (it == stretchOf_.end()) continue;
+        if (it->second < first) first = it->second, inFirst = 0;
+        if (it->second == first) ++inFirst;
+      }
+    const std::size_t t = move.target;
+    for (const auto& tunnel : peer.Children()) {
+      const std::size_t n = tunnel->ChildCount();
+      for (std::size_t i = 0; i < n; ++i) {
+        const QLFolder* child = tunnel->Child(i);
+        const auto it = stretchOf_.find(child);
+        if (it == stretchOf_.end()) continue;
+        const std::size_t c = it->second;
+        const bool carrier = carriers_.contains(child);
+        if (crowded ? (c != s || !carrier) : (c >= s || (move.node != nullptr && c <= move.from))) continue;
+        if (c == first && inFirst < 2) continue;
+        Key key;
+        const bool keyed = NegotiationKey(*child, key);
+        bool fits = true;
+        for (std::size_t j = i + 1; j < n && fits; ++j) {
+          const QLFolder* later = tunnel->Child(j);
+          if (const auto marker = markerRestart_.find(later); marker != markerRestart_.end()) {
+            fits = t < marker->second;
+            break;
+          }
+          const auto at = stretchOf_.find(later);
+          if (at == stretchOf_.end()) continue;
+          Key laterKey;
+          const bool sameKey = keyed && NegotiationKey(*later, laterKey) && laterKey == key;
+          fits = at->second > t || (at->second == t && !carrier && !sameKey);
+        }
+        if (!fits) continue;
+        move.node = child;
+        move.from = c;
+        if (crowded) return;
+      }
+    }
+  }
+
+  // A merged peer's negotiation placed by its time after an empty stretch s may lie in s
+  // instead, when the peer it is read back into existed then, no other negotiation of that
+  // peer shares its cookie, family and message ID, and its stretch keeps another (or is the
+  // last); the one from the nearest stretch is taken.
+  void FindMergedMove(std::size_t s, const std::vector<std::size_t>& count, Move& move) const {
+    std::map<std::pair<const Origin*, Key>, std::size_t> sharing;
+    for (const auto& [node, placed] : merged_)
+      if (placed.keyed) ++sharing[std::make_pair(placed.origin, placed.key)];
+    for (const auto& [node, placed] : merged_) {
+      const std::size_t c = stretchOf_.at(node);
+      if (c <= s || placed.lowest > s || (count[c] < 2 && c != restarts_) || (move.node != nullptr && c >= move.from))
+        continue;
+      if (placed.keyed && sharing[std::make_pair(placed.origin, placed.key)] > 1) continue;
+      move.node = node;
+      move.from = c;
     }
   }
 
@@ -154,6 +337,7 @@ class Stretches {
       if (firstAfter_[r] && (!earliest || *firstAfter_[r] < *earliest)) earliest = firstAfter_[r];
       if (earliest && r <= restarts_) bounds[r] = *earliest;
     }
+    std::map<std::pair<const Origin*, Key>, std::size_t> lastOfKey;  // the stretch of the last of each key
     for (const auto& tunnel : peer.Children()) {
       for (const auto& child : tunnel->Children()) {
         if (IsMarker(*child)) continue;
@@ -179,7 +363,17 @@ class Stretches {
           stretch = origin->existsBefore - 1;
           origin->provided = true;
         }
+        // Two with the same cookie, family and message ID read back into one tunnel were split
+        // by a restart.
+        Key key;
+        const bool keyed = NegotiationKey(*child, key);
+        if (keyed) {
+          auto [it, added] = lastOfKey.try_emplace(std::make_pair(origin, key), stretch);
+          if (!added && it->second >= stretch) stretch = std::min(restarts_, it->second + 1);
+          it->second = stretch;
+        }
         stretchOf_[child.get()] = stretch;
+        merged_.emplace_back(child.get(), Merged{origin, origin != nullptr ? origin->lowest : restarts_, keyed, key});
       }
     }
   }
@@ -198,9 +392,22 @@ class Stretches {
     bool provided = false;
   };
   std::map<OriginKey, Origin> origins_;
+  // A merged peer's negotiation: the peer or tunnel it is read back into, the earliest stretch
+  // it may lie in, and its cookie, family and message ID.
+  struct Merged {
+    const Origin* origin;
+    std::size_t lowest;
+    bool keyed;
+    Key key;
+  };
+  std::vector<std::pair<const QLFolder*, Merged>> merged_;
 
   std::size_t restarts_ = 0;
   std::unordered_map<const QLFolder*, std::size_t> stretchOf_;
+  std::unordered_map<const QLFolder*, std::size_t> markerRestart_;  // the restart each marker stands for
+  std::unordered_set<const QLFolder*> carriers_;  // negotiations whose own text restarts the daemon
+  std::string scratch_;
+  const QLFolder* last_ = nullptr;  // the negotiation whose last packet the end of the log cut short
   // The earliest start time of the negotiations placed in each stretch.
   std::vector<std::optional<std::int64_t>> firstAfter_;
   std::vector<std::vector<const QLFolder*>> stretches_;
@@ -239,20 +446,19 @@ std::string RestartLine(const std::vector<std::string>& texts, std::string& carr
 // blocks; the restart goes before the record, which still finds its packet. A received packet
 // written without blocks (its payloads were cut short by the restart when it was read) ends
 // at its packet line, after which the reader reads its blocks only when a block keyword comes
-// first: an empty header-length block, which the reader passes over, carries the restart.
+// first: an empty header-length block, which the reader passes over, carries the restart, also
+// when the packet's "Sent:" record follows.
 void AppendRestart(std::string& out, const std::string& line) {
   static constexpr std::string_view kRecordEnd = "##### END PACKET DEBUG #####\r\n\r\n";
   static constexpr std::string_view kRecordStart = "\r\n##### BEGIN PACKET DEBUG #####\n";
   static const std::string kPacketLineEnd = std::string(70, '+') + "\n";
+  std::size_t at = out.size();
   if (std::string_view(out).ends_with(kRecordEnd)) {
-    const std::size_t at = out.rfind(kRecordStart);
-    if (at != std::string::npos) {
-      out.insert(at, line);
-      return;
-    }
+    const std::size_t start = out.rfind(kRecordStart);
+    if (start != std::string::npos) at = start;
   }
-  if (std::string_view(out).ends_with(kPacketLineEnd)) out += "debugIsakmpHdrLen:\n";
-  out += line;
+  const bool bare = std::string_view(out).substr(0, at).ends_with(kPacketLineEnd);
+  out.insert(at, bare ? "debugIsakmpHdrLen:\n" + line : line);
 }
 
 }  // namespace
@@ -263,7 +469,7 @@ bool WriteIKEv1Log(const LogFile& root, ByteSink& sink) {
   const Stretches stretches(root);
   std::string carried;  // the text a restart line without its own keeps from the one before
   for (std::size_t s = 0; s <= stretches.RestartCount(); ++s) {
-    if (s > 0) {
+    if (s > 0 && !stretches.Carried(s)) {
       // The restart goes after the last packet written; the buffer holds it unless the buffer
       // was just handed on, in which case nothing can be moved in front of its record.
       AppendRestart(out.Buffer(), RestartLine(stretches.Texts(s), carried));

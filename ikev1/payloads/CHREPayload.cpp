@@ -12,8 +12,8 @@ namespace quillon {
 
 namespace {
 
-
-
+// What a number field reads as when its token is not a number.
+constexpr std::uint32_t kUnread = 0xFFFFFFFFu;
 
 }  // namespace
 
@@ -56,10 +56,14 @@ void CHREPayload::WriteDebug(std::string& out) const {
   fields_.WriteLines(out);
   out += "\tType: ";
   AppendHexText(out, lamType_, 16, false, true);
-  out += "\n\tReserved: ";
-  AppendNumberText(out, reserved2_, 16);
-  out += "\n\tReserved: ";
-  AppendNumberText(out, reserved3_, 16);
+  // A reserved field that was not a number is written without one: its reading then fails on
+  // the next label or block keyword and leaves that for what follows, as when it was read.
+  // Written as "ffffffff" (the value a failed read gives), the failed token would be left for
+  // the attributes after the block, which would then not be read.
+  for (const std::uint32_t reserved : {reserved2_, reserved3_}) {
+    out += "\n\tReserved: ";
+    if (reserved != kUnread) AppendNumberText(out, reserved, 16);
+  }
   out += '\n';
 }
 

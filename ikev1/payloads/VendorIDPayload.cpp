@@ -55,6 +55,7 @@ VendorIDPayload::VendorIDPayload(DebugLogReader& reader, bool /*created*/, QLFol
 
   if (t == "Vendor:") {
     // The rest of the line: an empty name does not take the next line.
+    vendorLine_ = true;
     vendorName_ = TrimLeft(reader.ReadLineRest());
     if (vendorName_.find("NAT-T") != std::string::npos) {
       vendorText_ += "\r\nSupport for Microsoft NAT traversal\r\n\r\n";
@@ -185,10 +186,10 @@ std::string VendorIDPayload::DetailText() const {
 }
 
 void WriteVendorIDBlock(std::string& out, const PayloadFields& fields, std::string_view vendorName,
-                        const ByteList& vidData) {
+                        const ByteList& vidData, bool vendorLine) {
   out += "debugVendorIDPayload:\n";
   fields.WriteLines(out);
-  if (!vendorName.empty()) {
+  if (vendorLine || !vendorName.empty()) {
     out += "\tVendor: ";
     out += vendorName;
     out += '\n';
@@ -212,7 +213,7 @@ void WriteVendorIDFieldsBlock(std::string& out, std::string_view keyword, const 
 }
 
 void VendorIDPayload::WriteDebug(std::string& out) const {
-  WriteVendorIDBlock(out, fields_, vendorName_, vidData_);
+  WriteVendorIDBlock(out, fields_, vendorName_, vidData_, vendorLine_);
   if (hasFields_ || hasNokiaFields_)
     WriteVendorIDFieldsBlock(out, hasFields_ ? kFieldsKeyword : kNokiaFieldsKeyword, fieldLines_);
 }

@@ -33,10 +33,11 @@ namespace quillon {
 
 class DebugLogReader;
 
-// The written vendor ID block: the common fields, the vendor's name when known, the data; and
-// the fields block some vendor IDs are followed by (`lines` without their tab).
+// The written vendor ID block: the common fields, the vendor's name when known (the "Vendor:"
+// line also when `vendorLine`: the daemon may log it with an empty name, which the payload shows),
+// the data; and the fields block some vendor IDs are followed by (`lines` without their tab).
 void WriteVendorIDBlock(std::string& out, const PayloadFields& fields, std::string_view vendorName,
-                        const ByteList& vidData);
+                        const ByteList& vidData, bool vendorLine = false);
 void WriteVendorIDFieldsBlock(std::string& out, std::string_view keyword, const std::vector<std::string>& lines);
 inline constexpr std::string_view kVendorIDFieldsKeyword = "debugVendorIDFields:";
 
@@ -77,6 +78,7 @@ class VendorIDPayload final : public QLFolder {
   bool hasNokiaFields_ = false;
   std::string vendorText_;
   std::string vendorName_;
+  bool vendorLine_ = false;  // a "Vendor:" line was read, its name perhaps empty
   std::vector<std::string> fieldLines_;
 };
 

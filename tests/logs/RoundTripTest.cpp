@@ -135,11 +135,44 @@ TEST(RoundTripTest, SentRecordsStayWithTheirPackets) {
   }
 }
 
-// Renderings the daemon's writing allows that a saved log must give back as they were read.
+// Renderings the daemon's writing allows that a saved log must give back as they were read,
+// and daemon restarts that a saved log must give back where they were.
 TEST(RoundTripTest, OddRenderingsReadBack) {
   using namespace negtest;
+  const std::string restart = "debugIsakmpHdrLen:\n\nIKE logging started\n";
   Packet cutByRestart = MainModePacket(2);
-  cutByRestart.payloads = "debugIsakmpHdrLen:\n\nIKE logging started\n";
+  cutByRestart.payloads = restart;
+  // Two restarts, each read inside a packet; the second packet's tunnel sorts after the first
+  // one's, which takes both markers.
+  Packet inTunnel = MainModePacket(1);
+  inTunnel.tunnel = "TunnelLocalIP:0a000002,TunnelPeerIP:0a000003";
+  inTunnel.payloads = restart;
+  Packet outsideTunnel = MainModePacket(1, "12:00:05", "0b 0b 0b 0b 0b 0b 0b 0b");
+  outsideTunnel.payloads = restart;
+  // A restart token on a packet line restarts the daemon right after that packet.
+  Packet otherPeer = MainModePacket(1);
+  otherPeer.peer = "0a000009";
+  Packet restartOnLine = MainModePacket(1, "12:00:07", "0c 0c 0c 0c 0c 0c 0c 0c");
+  restartOnLine.day = "started";
+  // ... and the rest of its line, up to the next packet, is read after the restart.
+  const std::string receivedRestartOnLine = HeaderBlock(MainModePacket(2, "", "0c 0c 0c 0c 0c 0c 0c 0c"), false) + "\n" +
+                                            kPlus + "\nprocess_packet2phase1: peer: 0a000001 ~~ Mon Nov started 12:00:07\n";
+  Packet restartInVendor = MainModePacket(1, "12:00:07", "0c 0c 0c 0c 0c 0c 0c 0c");
+  restartInVendor.payloads = "debugVendorIDPayload:\n\tNextPld: 00\n\tReserved: 00\n\tLength: 00 0c (12)\n"
+                             "\tVID Data: 0a 0b 0c 0d\ndebugVendorIDFields:\n\tVIDData: 01\n\tProduct: 01\n"
+                             "\tVersion: 00 00 13 88\n\tFlags: daemonic\n";
+  // Negotiations of a peer logged under its index (0.0.0.7), whose address a received record
+  // gives: they are placed in the log by their time.
+  const auto indexed = [&restart](const std::string& cookie, const std::string& time) {
+    Packet p = MainModePacket(2, time, cookie);
+    p.peer = "00000007";
+    p.payloads = restart;
+    return Record(false, "07", cookie, kZeroId, "\tPeerIP: 0a000004\n") + Text(p);
+  };
+  Packet later = MainModePacket(1, "11:00:00", "0e 0e 0e 0e 0e 0e 0e 0e");
+  later.peer = "0a000009";
+  Packet halfTunnel = MainModePacket(1);
+  halfTunnel.tunnel = "TunnelLocalIP:0a000002,TunnelPeerIP:0";
   std::string shortYear = Text(MainModePacket(1));
   shortYear.replace(shortYear.find(" 2006\n"), 6, " 06\n");
   const struct {
@@ -158,6 +191,38 @@ TEST(RoundTripTest, OddRenderingsReadBack) {
                                  "\tID Type: zz 01 02\n\tID: 0a 00 00 01\n"},
       {"two addresses", Text(MainModePacket(1)) + Record(true, "0a000001", kCookie, kZeroId,
                                                          "\tPeerIP: 0a000063\n\tPort: 500\n\tPeerIP: 0a000064\n")},
+      // A "Vendor:" line with no name still shows as one.
+      {"vendor without a name", Text(MainModePacket(1)) + "debugVendorIDPayload:\n\tNextPld: 00\n\tReserved: 00\n"
+                                                         "\tLength: 00 0c (12)\n\tVendor:\n\tVID Data: 0a 0b 0c 0d\n"},
+      // A tunnel token naming 0 for the tunnel's peer: a tunnel of its own.
+      {"tunnel without its peer", Text(halfTunnel) + Text(MainModePacket(2))},
+      {"restart in a tunnel without markers", Text(inTunnel) + Text(outsideTunnel)},
+      {"restart on a packet line", Text(otherPeer) + Text(restartOnLine)},
+      {"packet after a restart on a packet line", Text(otherPeer) + receivedRestartOnLine + Text(later)},
+      {"restart in a vendor field", Text(otherPeer) + Text(restartInVendor)},
+      {"indexed negotiations of one cookie", indexed(kCookie, "12:00:01") + indexed(kCookie, "12:00:02")},
+      {"indexed negotiations between restarts",
+       indexed("0a 0a 0a 0a 0a 0a 0a 0a", "12:00:01") + indexed("0b 0b 0b 0b 0b 0b 0b 0b", "12:00:02") + Text(later)},
+      // The end of the log cuts a packet line before its year, or a record's last line: the
+      // saved log ends there too, though the tree lists another peer after it.
+      {"packet line cut by the end", Text(MainModePacket(1)) + Text(otherPeer) + "\n" + kPlus +
+                                         "\ncreate_packet3phase1: peer: 0a000001 ~~ Mon Nov 13 12:00:03"},
+      {"record cut by the end", Text(MainModePacket(1)) + Text(otherPeer) +
+                                    "\r\n##### BEGIN PACKET DEBUG #####\n\tSent:\n\tPeer: 0a000001\n\tInitCookie: " +
+                                    kCookie + "\n\tMsgID: " + kZeroId + "\n\tExchange type"},
+      {"record value cut by the end", Text(MainModePacket(1)) + Text(otherPeer) +
+                                          "\r\n##### BEGIN PACKET DEBUG #####\n\tSent:\n\tPeer: 0a000001\n\tInitCookie: " +
+                                          kCookie + "\n\tMsgID: " + kZeroId + "\n\tSize: "},
+      // A value holding "daemon" stops its record: the packet after it is read after a restart.
+      {"record stopped by a restart", Text(MainModePacket(1)) +
+                                          "\r\n##### BEGIN PACKET DEBUG #####\n\tSent:\n\tPeer: 0a000001\n\tInitCookie: " +
+                                          kCookie + "\n\tMsgID: " + kZeroId + "\n\tVID Data: 0daemonc\n" + Text(MainModePacket(2))},
+      // Reserved fields that are no numbers, the attributes after them still read.
+      {"challenge reserved no number",
+       Text(MainModePacket(1)) + "debugCHREPayload:\n\tNextPld: 00\n\tReserved: 00\n\tLength: 00 0c (12)\n\tType: 00 01\n"
+                                 "\tReserved: zz\n\tReserved:\ndebugIsakmpValue:\n\tAttribute: 80 04\n\tFormat: 1\n\tVal: 00 01\n"},
+      // The restart goes between the packet and its "Sent:" record.
+      {"restart before a bare packet's record", Text(cutByRestart) + Record(true, "0a000001", kCookie, kZeroId)},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
