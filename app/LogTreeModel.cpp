@@ -119,7 +119,12 @@ QVariant LogTreeModel::data(const QModelIndex& index, int role) const {
     case Qt::DisplayRole:
       return QString::fromLatin1(VisibleText(node->Caption()));
     case Qt::DecorationRole: {
-      const int icon = StateIconIndex(*node);
+      const auto found = entries_.find(node);
+      int icon = found != entries_.end() ? found->second.icon : kIconUnknown;
+      if (icon == kIconUnknown) {
+        icon = StateIconIndex(*node);
+        if (found != entries_.end()) found->second.icon = icon;
+      }
       if (icon == kIconNone) return {};
       return icons_.At(icon);
     }
@@ -184,6 +189,7 @@ void LogTreeModel::NodesAdded(const std::vector<QLFolder*>& peers) {
   for (const QLFolder* peer : peers) {
     const auto found = entries_.find(peer);
     if (found == entries_.end() || found->second.parent != root_) continue;
+    found->second.icon = kIconUnknown;
     const QModelIndex index = createIndex(found->second.row, 0, const_cast<QLFolder*>(peer));
     emit dataChanged(index, index, {Qt::DisplayRole, Qt::DecorationRole});
     if (found->second.childrenKnown) Refresh(peer, true);
@@ -232,6 +238,7 @@ void LogTreeModel::Refresh(const QLFolder* node, bool deep) {
   }
   if (!deep || now.empty()) return;
   // Captions and state icons of the rows that stayed may have changed (counts, diagnosis).
+  for (const QLFolder* child : now) entries_.find(child)->second.icon = kIconUnknown;
   emit dataChanged(createIndex(0, 0, now.front()), createIndex(static_cast<int>(now.size()) - 1, 0, now.back()),
                    {Qt::DisplayRole, Qt::DecorationRole});
   for (const QLFolder* child : now) {
@@ -242,6 +249,8 @@ void LogTreeModel::Refresh(const QLFolder* node, bool deep) {
 
 void LogTreeModel::NodesChanged(const std::vector<QLFolder*>& nodes) {
   for (QLFolder* node : nodes) {
+    const auto found = entries_.find(node);
+    if (found != entries_.end()) found->second.icon = kIconUnknown;
     const QModelIndex index = IndexOf(node);
     if (index.isValid()) emit dataChanged(index, index, {Qt::DisplayRole, Qt::DecorationRole});
   }

@@ -64,8 +64,12 @@ class LogTreeModel : public QAbstractItemModel {
     const QLFolder* parent = nullptr;  // the shown parent; nullptr for the log root
     int row = 0;                       // position among the parent's shown children
     bool childrenKnown = false;
+    // The state icon, once asked: a peer's looks at the captions of all its negotiations, and
+    // the view asks for it whenever it measures or paints the row.
+    int icon = kIconUnknown;
     std::vector<QLFolder*> children;
   };
+  static constexpr int kIconUnknown = -1;
 
   Entry& EntryOf(const QLFolder* node) const;
   void Forget(const QLFolder* node);
