@@ -116,8 +116,15 @@ QVariant LogTreeModel::data(const QModelIndex& index, int role) const {
   const QLFolder* node = NodeAt(index);
   if (node == nullptr) return {};
   switch (role) {
-    case Qt::DisplayRole:
-      return QString::fromLatin1(VisibleText(node->Caption()));
+    case Qt::DisplayRole: {
+      const auto found = entries_.find(node);
+      if (found == entries_.end()) return QString::fromLatin1(VisibleText(node->Caption()));
+      if (!found->second.textKnown) {
+        found->second.text = QString::fromLatin1(VisibleText(node->Caption()));
+        found->second.textKnown = true;
+      }
+      return found->second.text;
+    }
     case Qt::DecorationRole: {
       const auto found = entries_.find(node);
       int icon = found != entries_.end() ? found->second.icon : kIconUnknown;
@@ -185,11 +192,10 @@ void LogTreeModel::NodesAdded(const std::vector<QLFolder*>& peers) {
   const auto rootEntry = entries_.find(root_);
   if (rootEntry == entries_.end() || !rootEntry->second.childrenKnown) return;  // no row below the root made yet
   Refresh(root_, false);
-  emit dataChanged(createIndex(0, 0, root_), createIndex(0, 0, root_), {Qt::DisplayRole, Qt::DecorationRole});
   for (const QLFolder* peer : peers) {
     const auto found = entries_.find(peer);
     if (found == entries_.end() || found->second.parent != root_) continue;
-    found->second.icon = kIconUnknown;
+    found->second.Stale();
     const QModelIndex index = createIndex(found->second.row, 0, const_cast<QLFolder*>(peer));
     emit dataChanged(index, index, {Qt::DisplayRole, Qt::DecorationRole});
     if (found->second.childrenKnown) Refresh(peer, true);
@@ -238,7 +244,7 @@ void LogTreeModel::Refresh(const QLFolder* node, bool deep) {
   }
   if (!deep || now.empty()) return;
   // Captions and state icons of the rows that stayed may have changed (counts, diagnosis).
-  for (const QLFolder* child : now) entries_.find(child)->second.icon = kIconUnknown;
+  for (const QLFolder* child : now) entries_.find(child)->second.Stale();
   emit dataChanged(createIndex(0, 0, now.front()), createIndex(static_cast<int>(now.size()) - 1, 0, now.back()),
                    {Qt::DisplayRole, Qt::DecorationRole});
   for (const QLFolder* child : now) {
@@ -250,7 +256,7 @@ void LogTreeModel::Refresh(const QLFolder* node, bool deep) {
 void LogTreeModel::NodesChanged(const std::vector<QLFolder*>& nodes) {
   for (QLFolder* node : nodes) {
     const auto found = entries_.find(node);
-    if (found != entries_.end()) found->second.icon = kIconUnknown;
+    if (found != entries_.end()) found->second.Stale();
     const QModelIndex index = IndexOf(node);
     if (index.isValid()) emit dataChanged(index, index, {Qt::DisplayRole, Qt::DecorationRole});
   }

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include <QAbstractItemModel>
+#include <QString>
 
 #include "app/StateIcons.h"
 #include "model/LogFile.h"
@@ -67,7 +68,16 @@ class LogTreeModel : public QAbstractItemModel {
     // The state icon, once asked: a peer's looks at the captions of all its negotiations, and
     // the view asks for it whenever it measures or paints the row.
     int icon = kIconUnknown;
+    // The caption likewise: the tree measures up to a thousand rows for its width whenever rows
+    // are inserted, and a negotiation's caption is put together from its packets.
+    bool textKnown = false;
+    QString text;
     std::vector<QLFolder*> children;
+    void Stale() {
+      icon = kIconUnknown;
+      textKnown = false;
+      text.clear();
+    }
   };
   static constexpr int kIconUnknown = -1;
 
