@@ -116,10 +116,22 @@ QVariant LogTreeModel::data(const QModelIndex& index, int role) const {
   const QLFolder* node = NodeAt(index);
   if (node == nullptr) return {};
   switch (role) {
-    case Qt::DisplayRole:
-      return QString::fromLatin1(VisibleText(node->Caption()));
+    case Qt::DisplayRole: {
+      const auto found = entries_.find(node);
+      if (found == entries_.end()) return QString::fromLatin1(VisibleText(node->Caption()));
+      if (!found->second.textKnown) {
+        found->second.text = QString::fromLatin1(VisibleText(node->Caption()));
+        found->second.textKnown = true;
+      }
+      return found->second.text;
+    }
     case Qt::DecorationRole: {
-      const int icon = StateIconIndex(*node);
+      const auto found = entries_.find(node);
+      int icon = found != entries_.end() ? found->second.icon : kIconUnknown;
+      if (icon == kIconUnknown) {
+        icon = StateIconIndex(*node);
+        if (found != entries_.end()) found->second.icon = icon;
+      }
       if (icon == kIconNone) return {};
       return icons_.At(icon);
     }
@@ -158,16 +170,93 @@ void LogTreeModel::RemoveNode(QLFolder* node, const std::function<void(QLFolder*
 }
 
 void LogTreeModel::Rebuild(const std::function<void()>& change) {
+  BeginReset();
+  change();
+  EndReset();
+}
+
+void LogTreeModel::BeginReset() {
   beginResetModel();
   // Forgotten before the change: a node destroyed by it must not be found by its address.
   entries_.clear();
-  change();
+}
+
+void LogTreeModel::EndReset() {
+  entries_.clear();
   if (root_ != nullptr) entries_[root_] = Entry{};
   endResetModel();
 }
 
+void LogTreeModel::NodesAdded(const std::vector<QLFolder*>& peers) {
+  if (root_ == nullptr) return;
+  const auto rootEntry = entries_.find(root_);
+  if (rootEntry == entries_.end() || !rootEntry->second.childrenKnown) return;  // no row below the root made yet
+  Refresh(root_, false);
+  for (const QLFolder* peer : peers) {
+    const auto found = entries_.find(peer);
+    if (found == entries_.end() || found->second.parent != root_) continue;
+    found->second.Stale();
+    const QModelIndex index = createIndex(found->second.row, 0, const_cast<QLFolder*>(peer));
+    emit dataChanged(index, index, {Qt::DisplayRole, Qt::DecorationRole});
+    if (found->second.childrenKnown) Refresh(peer, true);
+  }
+}
+
+void LogTreeModel::Refresh(const QLFolder* node, bool deep) {
+  std::vector<QLFolder*> now = VisibleChildren(*node);
+  const auto rowOf = [this](const QLFolder* n) { return entries_.find(n)->second.row; };
+  const QModelIndex index = node == root_ ? createIndex(0, 0, root_) : createIndex(rowOf(node), 0, const_cast<QLFolder*>(node));
+  // The rows there were must still be there, in their order, with new ones between them. A node
+  // only gains children in place; should one have gone from view after all, this node's rows are
+  // made anew.
+  std::vector<QLFolder*> before = entries_.find(node)->second.children;
+  std::size_t kept = 0;
+  for (std::size_t i = 0; i < now.size() && kept < before.size(); ++i)
+    if (now[i] == before[kept]) ++kept;
+  if (kept != before.size()) {
+    if (!before.empty()) {
+      beginRemoveRows(index, 0, static_cast<int>(before.size()) - 1);
+      for (const QLFolder* child : before) Forget(child);
+      entries_.find(node)->second.children.clear();
+      endRemoveRows();
+    }
+    before.clear();
+  }
+  // Each run of new rows is inserted where it stands.
+  for (std::size_t i = 0, k = 0; i < now.size();) {
+    if (k < before.size() && now[i] == before[k]) {
+      ++i;
+      ++k;
+      continue;
+    }
+    const std::size_t first = i;
+    while (i < now.size() && (k >= before.size() || now[i] != before[k])) ++i;
+    beginInsertRows(index, static_cast<int>(first), static_cast<int>(i) - 1);
+    std::vector<QLFolder*>& rows = entries_.find(node)->second.children;
+    rows.insert(rows.begin() + static_cast<std::ptrdiff_t>(first), now.begin() + static_cast<std::ptrdiff_t>(first),
+                now.begin() + static_cast<std::ptrdiff_t>(i));
+    for (std::size_t row = first; row < rows.size(); ++row) {
+      Entry& child = entries_[rows[row]];  // elements stay in place when the map rehashes
+      child.parent = node;
+      child.row = static_cast<int>(row);
+    }
+    endInsertRows();
+  }
+  if (!deep || now.empty()) return;
+  // Captions and state icons of the rows that stayed may have changed (counts, diagnosis).
+  for (const QLFolder* child : now) entries_.find(child)->second.Stale();
+  emit dataChanged(createIndex(0, 0, now.front()), createIndex(static_cast<int>(now.size()) - 1, 0, now.back()),
+                   {Qt::DisplayRole, Qt::DecorationRole});
+  for (const QLFolder* child : now) {
+    const auto found = entries_.find(child);
+    if (found != entries_.end() && found->second.childrenKnown) Refresh(child, true);
+  }
+}
+
 void LogTreeModel::NodesChanged(const std::vector<QLFolder*>& nodes) {
   for (QLFolder* node : nodes) {
+    const auto found = entries_.find(node);
+    if (found != entries_.end()) found->second.Stale();
     const QModelIndex index = IndexOf(node);
     if (index.isValid()) emit dataChanged(index, index, {Qt::DisplayRole, Qt::DecorationRole});
   }

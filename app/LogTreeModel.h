@@ -12,6 +12,7 @@
 #include <vector>
 
 #include <QAbstractItemModel>
+#include <QString>
 
 #include "app/StateIcons.h"
 #include "model/LogFile.h"
@@ -40,6 +41,14 @@ class LogTreeModel : public QAbstractItemModel {
   // Runs `change`, which may remove any nodes below the root, and shows the tree it leaves;
   // the rows are made anew (nothing stays expanded or selected).
   void Rebuild(const std::function<void()>& change);
+  // Rebuild in two halves, for a change that only learns midway that it destroys nodes (a
+  // followed log read again): BeginReset before the first node goes, EndReset when done.
+  void BeginReset();
+  void EndReset();
+  // Nodes were added below these peers (and new peers below the root), none removed or moved:
+  // the new rows are inserted where they stand and the rows that stayed are told to repaint.
+  // Rows of other peers are left alone, so what is expanded or selected there stays as it is.
+  void NodesAdded(const std::vector<QLFolder*>& peers);
   // The captions of these nodes changed (renamed in place).
   void NodesChanged(const std::vector<QLFolder*>& nodes);
 
@@ -56,11 +65,27 @@ class LogTreeModel : public QAbstractItemModel {
     const QLFolder* parent = nullptr;  // the shown parent; nullptr for the log root
     int row = 0;                       // position among the parent's shown children
     bool childrenKnown = false;
+    // The state icon, once asked: a peer's looks at the captions of all its negotiations, and
+    // the view asks for it whenever it measures or paints the row.
+    int icon = kIconUnknown;
+    // The caption likewise: the tree measures up to a thousand rows for its width whenever rows
+    // are inserted, and a negotiation's caption is put together from its packets.
+    bool textKnown = false;
+    QString text;
     std::vector<QLFolder*> children;
+    void Stale() {
+      icon = kIconUnknown;
+      textKnown = false;
+      text.clear();
+    }
   };
+  static constexpr int kIconUnknown = -1;
 
   Entry& EntryOf(const QLFolder* node) const;
   void Forget(const QLFolder* node);
+  // Brings the rows below `node` (whose rows are made) up to date with its visible children;
+  // with `deep`, also the rows below each of its children whose rows are made.
+  void Refresh(const QLFolder* node, bool deep);
 
   LogFile* root_ = nullptr;
   mutable std::unordered_map<const QLFolder*, Entry> entries_;

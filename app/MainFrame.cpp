@@ -383,9 +383,13 @@ void CMainFrame::OnFollow(bool on) {
 void CMainFrame::FollowFile() {
   if (loading_ || !document_.IsFollowing() || !document_.FollowMayChange()) return;
   LogFollower::Change change = LogFollower::Change::kNone;
-  view_->ShowFollowed([&] { change = document_.PollFollow(); });
+  view_->ShowFollowed([&] {
+    change = document_.PollFollow();
+    return change == LogFollower::Change::kExtended ? document_.FollowChanged() : std::vector<QLFolder*>();
+  });
+  if (change == LogFollower::Change::kNone) return;
   if (change == LogFollower::Change::kCannotRead) SetMessage(QStringLiteral("Failed to open file: ") + document_.Path());
-  else if (change != LogFollower::Change::kNone) SetMessage(QStringLiteral("Following ") + QDir::toNativeSeparators(document_.Path()));
+  else SetMessage(QStringLiteral("Following ") + QDir::toNativeSeparators(document_.Path()));
   UpdateCommands();
 }
 

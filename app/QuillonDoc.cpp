@@ -85,6 +85,10 @@ LogFollower::Change CQuillonDoc::PollFollow() {
   return change;
 }
 
+std::vector<QLFolder*> CQuillonDoc::FollowChanged() const {
+  return follower_ ? follower_->Changed() : std::vector<QLFolder*>();
+}
+
 void CQuillonDoc::New() {
   StopFollowing();
   log_.reset();

@@ -83,6 +83,8 @@ class CQuillonDoc {
   bool FollowMayChange() const;
   // Reads what was appended. The caller tells the view around it: the tree may change.
   LogFollower::Change PollFollow();
+  // The peers the last poll extended in place.
+  std::vector<QLFolder*> FollowChanged() const;
 
   // The file opened last, remembered across runs ("Misc Data/Last Accessed File").
   std::optional<QString> LastAccessedFile() const;

@@ -157,6 +157,7 @@ CQuillonView::~CQuillonView() {
 }
 
 void CQuillonView::ShowLog() {
+  followLast_.reset();
   narrowing_.TreeReloaded();
   search_.ForgetNodes();
   if (document_.Path() != criteriaPath_) {
@@ -286,43 +287,122 @@ const QLFolder* CQuillonView::LastEvent() const {
   return found;
 }
 
-void CQuillonView::ShowFollowed(const std::function<void()>& poll) {
-  // Where the user stands, by names that outlive the rows.
-  std::vector<NodeKey> expanded;
-  std::function<void(const QModelIndex&)> collect = [&](const QModelIndex& parent) {
-    for (int row = 0; row < model_->rowCount(parent); ++row) {
-      const QModelIndex index = model_->index(row, 0, parent);
-      if (!tree_->isExpanded(index)) continue;
-      expanded.push_back(KeyOf(model_->NodeAt(index)));
-      collect(index);
-    }
-  };
-  collect({});
+void CQuillonView::ShowFollowed(const std::function<std::vector<QLFolder*>()>& poll) {
+  LogFile* log = model_->Log();
+  if (log == nullptr) return;
+  // The last event is searched in the whole tree once; then only among the peers a step extends.
+  if (!followLast_) followLast_ = LastEvent();
   const QLFolder* selected = SelectedNode();
-  const bool onLastEvent = selected != nullptr && selected == LastEvent();
-  const std::optional<NodeKey> selectedKey = selected != nullptr ? std::optional(KeyOf(selected)) : std::nullopt;
-  const int scrolled = tree_->verticalScrollBar()->value();
+  const bool onLastEvent = selected != nullptr && selected == *followLast_;
 
-  search_.ForgetNodes();
-  // A followed tree is read from the file and never narrowed.
-  narrowing_.TreeReloaded();
-  model_->Rebuild(poll);
+  // A step mostly adds packets in place. When it reads the file again or regroups the peers, the
+  // nodes go: first the rows are let go of, with where the user stands noted by names that
+  // outlive the rows.
+  bool reset = false;
+  std::vector<NodeKey> expanded;
+  std::optional<NodeKey> selectedKey;
+  int scrolled = 0;
+  log->SetBeforeRearranging([&] {
+    if (reset) return;
+    reset = true;
+    std::function<void(const QModelIndex&)> collect = [&](const QModelIndex& parent) {
+      for (int row = 0; row < model_->rowCount(parent); ++row) {
+        const QModelIndex index = model_->index(row, 0, parent);
+        if (!tree_->isExpanded(index)) continue;
+        expanded.push_back(KeyOf(model_->NodeAt(index)));
+        collect(index);
+      }
+    };
+    collect({});
+    if (selected != nullptr) selectedKey = KeyOf(selected);
+    scrolled = tree_->verticalScrollBar()->value();
+    search_.ForgetNodes();
+    // A followed tree is read from the file and never narrowed.
+    narrowing_.TreeReloaded();
+    followLast_.reset();
+    model_->BeginReset();
+  });
+  std::vector<QLFolder*> changed;
+  {
+    struct Unhook {
+      LogFile* log;
+      ~Unhook() { log->SetBeforeRearranging({}); }
+    } unhook{log};
+    changed = poll();
+  }
 
-  const QLFolder* root = model_->Log();
-  if (root == nullptr) return;
-  for (const NodeKey& key : expanded)
-    if (const QLFolder* node = NodeOf(*root, key)) tree_->expand(model_->IndexOf(node));
-  tree_->verticalScrollBar()->setValue(scrolled);
-  if (onLastEvent) {
-    GoToLastEvent();
-  } else if (selectedKey) {
-    if (const QLFolder* node = NodeOf(*root, *selectedKey)) {
-      const QModelIndex index = model_->IndexOf(node);
-      if (index.isValid()) tree_->selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect);
+  if (reset) {
+    model_->EndReset();
+    followLast_ = LastEvent();
+    for (const NodeKey& key : expanded)
+      if (const QLFolder* node = NodeOf(*log, key)) tree_->expand(model_->IndexOf(node));
+    tree_->verticalScrollBar()->setValue(scrolled);
+    if (onLastEvent) {
+      GoToLastEvent();
+    } else if (selectedKey) {
+      if (const QLFolder* node = NodeOf(*log, *selectedKey)) {
+        const QModelIndex index = model_->IndexOf(node);
+        if (index.isValid()) tree_->selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect);
+      }
+    }
+    if (SelectedNode() == nullptr) text_->ShowText({});
+  } else if (!changed.empty()) {
+    // Rows of the extended peers only: the rest of the view is not touched.
+    model_->NodesAdded(changed);
+    const QLFolder* last = LatestEventAmong(changed, *followLast_);
+    followLast_ = last;
+    if (onLastEvent && last != selected && last != nullptr) {
+      SelectNode(last);
+      tree_->expand(model_->IndexOf(last));
+    } else if (selected != nullptr) {
+      // The selected node's text may count what was added.
+      const QLFolder* peer = selected;
+      while (peer->Parent() != nullptr && peer->Parent() != log) peer = peer->Parent();
+      if (std::find(changed.begin(), changed.end(), peer) != changed.end() || selected == log)
+        text_->ShowText(QString::fromLatin1(VisibleText(selected->DetailText(), true)));
+    }
+  } else {
+    return;  // nothing placed: nothing to show
+  }
+  emit SelectionChanged();
+  emit FollowStepShown();
+}
+
+const QLFolder* CQuillonView::LatestEventAmong(const std::vector<QLFolder*>& peers, const QLFolder* previous) const {
+  const LogFile* root = model_->Log();
+  if (root == nullptr) return nullptr;
+  const auto peerOf = [root](const QLFolder* node) {
+    while (node->Parent() != nullptr && node->Parent() != root) node = node->Parent();
+    return node;
+  };
+  // As the whole search goes: peers in the tree's order, a later or equal time wins.
+  std::vector<std::pair<std::size_t, const QLFolder*>> ordered;
+  for (const QLFolder* peer : peers)
+    if (peer->Parent() == root) ordered.emplace_back(root->IndexOf(peer), peer);
+  std::sort(ordered.begin(), ordered.end());
+  CalendarTime start;
+  start.year = 1980;
+  start.month = 1;
+  start.day = 1;
+  std::int64_t latest = start.Seconds();
+  const QLFolder* found = nullptr;
+  for (const auto& [place, peer] : ordered) {
+    FindLatestEvent(*model_, *peer, 1, latest, found);
+    if (!peer->DateText().empty() && EventSeconds(*peer) >= latest) {
+      latest = EventSeconds(*peer);
+      found = peer;
     }
   }
-  if (SelectedNode() == nullptr) text_->ShowText({});
-  emit SelectionChanged();
+  if (previous == nullptr) return found;
+  // Events only gain packets and later times: a previous last event in a peer that took nothing
+  // is still the latest of those peers, and one in an extended peer was searched again.
+  const QLFolder* previousPeer = peerOf(previous);
+  if (std::find(peers.begin(), peers.end(), previousPeer) != peers.end()) return found;
+  if (found == nullptr) return previous;
+  const std::int64_t before = EventSeconds(*previous);
+  if (latest != before) return latest > before ? found : previous;
+  // Of equal times the one further down the tree wins.
+  return root->IndexOf(previousPeer) > root->IndexOf(peerOf(found)) ? previous : found;
 }
 
 void CQuillonView::GoToLastEvent() {
@@ -369,6 +449,7 @@ bool CQuillonView::DeleteSelectedPeer(MessageSink& messages) {
                   MessageSink::Kind::kWarning);
     return false;
   }
+  followLast_.reset();
   // Exactly this node goes: another peer with the same address and name (a merged peer) stays.
   RemovedNodes removed;
   model_->RemoveNode(peer, [root, &removed](QLFolder* node) { removed.push_back(root->TakeChild(node)); });
@@ -395,6 +476,7 @@ void CQuillonView::Narrow(const NarrowingSteps& steps) {
   if (root == nullptr || !(steps.applyFilter || steps.applyVerify)) return;
   const QLFolder* selected = SelectedNode();
   RemovedNodes removed;
+  followLast_.reset();
   model_->Rebuild([&] {
     if (steps.applyFilter) narrowing_.ApplyFilterTo(*root, &removed);
     if (steps.applyVerify) narrowing_.ApplyVerifyTo(*root, &removed);

@@ -5,6 +5,8 @@
 #include <functional>
 #include <future>
 #include <memory>
+#include <optional>
+#include <vector>
 
 #include <QString>
 #include <QWidget>
@@ -77,11 +79,13 @@ class CQuillonView : public QWidget {
   // The node Go to last event selects; null when there is none.
   const QLFolder* LastEvent() const;
 
-  // Follow: runs `poll`, which may extend the tree or build it anew from the file, and shows the
-  // tree it leaves. What was expanded stays expanded and the selection stays on its node (both
-  // found again by their names and places among equally named siblings); a selection on the
-  // last event moves to the new last event.
-  void ShowFollowed(const std::function<void()>& poll);
+  // Follow: runs `poll`, which may extend the tree or build it anew from the file and returns
+  // the peers it extended, and shows the tree it leaves. A step that adds packets inserts the
+  // new rows of those peers only; one that reads the file again or regroups the peers makes
+  // the rows anew. What was expanded stays expanded and the selection stays on its node (after
+  // new rows, found again by their names and places among equally named siblings); a selection
+  // on the last event moves to the new last event. A step that placed nothing changes nothing.
+  void ShowFollowed(const std::function<std::vector<QLFolder*>()>& poll);
 
   // Filter and Verify: the criteria and what the shown tree reflects.
   Narrowing& NarrowingState() { return narrowing_; }
@@ -113,9 +117,13 @@ class CQuillonView : public QWidget {
   void StatusMessage(const QString& text);
   // Filter or Verify removed nodes: the tree now differs from the file.
   void TreeNarrowed();
+  // A Follow step changed the tree and the view shows it.
+  void FollowStepShown();
 
  private:
   void OnCurrentChanged();
+  // The last event after the tree below `peers` grew, `previous` being the one before.
+  const QLFolder* LatestEventAmong(const std::vector<QLFolder*>& peers, const QLFolder* previous) const;
   void MakeFirstPeerVisible();
   void SelectMatch();
   // Hands nodes taken out of the tree to the disposal thread.
@@ -139,6 +147,8 @@ class CQuillonView : public QWidget {
   // waited for when the view goes.
   std::future<bool> disposal_;
   bool treeWidthChosen_ = false;
+  // While the log is followed: the last event of the shown tree, once searched.
+  std::optional<const QLFolder*> followLast_;
   // The line index of the open log, made when lines are first shown.
   std::unique_ptr<LogLineIndex> lineIndex_;
   const QLFolder* linesShownFor_ = nullptr;

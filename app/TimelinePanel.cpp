@@ -46,7 +46,10 @@ QString LaneLabel(const TimelineLane& lane) {
 
 }  // namespace
 
-TimelinePanel::TimelinePanel(QWidget* parent) : QAbstractScrollArea(parent), deferred_(new QTimer(this)) {
+TimelinePanel::TimelinePanel(QWidget* parent)
+    : QAbstractScrollArea(parent), deferred_(new QTimer(this)), coarse_(new QTimer(this)) {
+  coarse_->setSingleShot(true);
+  connect(coarse_, &QTimer::timeout, this, [this] { ScheduleRebuild(true); });
   setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
   viewport()->setMouseTracking(false);
@@ -89,7 +92,14 @@ void TimelinePanel::Attach(CQuillonView& view) {
   connect(model, &QAbstractItemModel::rowsAboutToBeRemoved, this, forget);
   connect(model, &QAbstractItemModel::modelReset, this, [this] { ScheduleRebuild(false); });
   connect(model, &QAbstractItemModel::rowsRemoved, this, [this] { ScheduleRebuild(true); });
-  connect(model, &QAbstractItemModel::rowsInserted, this, [this] { ScheduleRebuild(true); });
+  // Rows are inserted while a followed log grows, packet by packet: collecting the bars of a
+  // large log again takes longer than the interval of its appends, so it waits until a second
+  // has passed since the last time. The bars it has point at nodes that stay.
+  connect(model, &QAbstractItemModel::rowsInserted, this, [this] {
+    if (coarse_->isActive()) return;
+    const qint64 since = lastRebuild_.isValid() ? lastRebuild_.elapsed() : kCoarseRebuildMilliseconds;
+    coarse_->start(static_cast<int>(std::max<qint64>(0, kCoarseRebuildMilliseconds - since)));
+  });
   connect(model, &QAbstractItemModel::layoutChanged, this, [this] { ScheduleRebuild(true); });
   connect(model, &QAbstractItemModel::dataChanged, viewport(), qOverload<>(&QWidget::update));
 
@@ -126,6 +136,8 @@ void TimelinePanel::ScheduleRelayOut() {
 }
 
 void TimelinePanel::RebuildFromTree(const QLFolder* root, bool keepView) {
+  lastRebuild_.start();
+  coarse_->stop();  // what it waited for is collected now
   highlighted_ = nullptr;
   highlightedBar_ = -1;
   hasLog_ = root != nullptr;

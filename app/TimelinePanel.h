@@ -15,6 +15,7 @@
 #include <functional>
 
 #include <QAbstractScrollArea>
+#include <QElapsedTimer>
 #include <QPoint>
 #include <QString>
 
@@ -107,6 +108,10 @@ class TimelinePanel : public QAbstractScrollArea {
   bool pendingRebuild_ = false;
   bool pendingKeepView_ = true;
   QTimer* deferred_ = nullptr;
+  // Bars collected again after rows were inserted, at most once per this interval.
+  static constexpr int kCoarseRebuildMilliseconds = 1000;
+  QTimer* coarse_ = nullptr;
+  QElapsedTimer lastRebuild_;
   bool pendingRelayOut_ = false;
   QPoint pressPosition_;
   QPoint lastDragPosition_;

@@ -164,9 +164,9 @@ int FollowInViewer(quillon::CMainFrame& frame, quillon::CQuillonDoc& document, s
   std::atomic<std::size_t> written{0};
   std::vector<double> times;
   QEventLoop loop;
-  // A Follow step that changed the tree resets the model; the step ends with the view put back
-  // where the user stood, and the timer event after it sees the tree as shown.
-  QObject::connect(frame.View()->Model(), &QAbstractItemModel::modelReset, &frame, [&] {
+  // A Follow step that changed the tree ends with the view showing it; the timer event after it
+  // sees the tree as laid out.
+  QObject::connect(frame.View(), &quillon::CQuillonView::FollowStepShown, &frame, [&] {
     QTimer::singleShot(0, &frame, [&] {
       const Clock::time_point shown = Clock::now();
       const std::uint64_t last = LastPacketStart(*document.Log());

@@ -215,6 +215,7 @@ void LogFile::AddChild(std::unique_ptr<QLFolder> peer) {
 }
 
 void LogFile::Regroup() {
+  if (beforeRearranging_) beforeRearranging_();
   // 1. Pairing: every exchange of an indexed peer (or of a peer whose main modes named an
   //    index as identity) looks for its partners by initiator cookie.
   const std::unique_ptr<PairingIndex> pairing = PairingIndex::Build(*this);

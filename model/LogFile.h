@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -36,9 +37,14 @@ class LogFile : public QLFolder {
 
   // Destroys every peer, and the nodes kept aside below.
   void Clear() {
+    if (beforeRearranging_) beforeRearranging_();
     ClearChildren();
     removed_.clear();
   }
+  // Called before nodes are destroyed or moved to another parent (Clear, Regroup), so that
+  // whoever shows the tree while a followed log grows can let go of its nodes first; placing
+  // packets only adds nodes and tells nobody. Empty: nobody is told.
+  void SetBeforeRearranging(std::function<void()> hook) { beforeRearranging_ = std::move(hook); }
 
   // Nodes a narrowing took out of the tree (filtered peers, tunnels and negotiations). On a
   // large log destroying them node by node takes longer than the narrowing's walk, so the log
@@ -80,6 +86,7 @@ class LogFile : public QLFolder {
   void SortPeers();
 
   std::vector<std::unique_ptr<QLFolder>> removed_;
+  std::function<void()> beforeRearranging_;
   bool wrongFormat_ = false;
   bool isIKEv2_ = false;
 };
