@@ -5,6 +5,7 @@
 
 #include "app/Services.h"
 #include "logs/SaveLog.h"
+#include "platform/ChunkSource.h"
 #include "platform/FileIdentity.h"
 #include "platform/SafeFile.h"
 
@@ -35,7 +36,10 @@ CQuillonDoc::SaveOutcome CQuillonDoc::SaveAs(const QString& path) const {
 }
 
 CQuillonDoc::CQuillonDoc(SettingsStore& settings, Loader loader)
-    : settings_(settings), loader_(loader ? std::move(loader) : Loader(&OpenLog)) {}
+    : settings_(settings),
+      loader_(loader ? std::move(loader) : Loader([](const std::string& path, const ReadProgress& progress) {
+        return OpenLog(path, progress, platform::LogChunkSource());
+      })) {}
 
 CQuillonDoc::OpenOutcome CQuillonDoc::Open(const QString& path, const ReadProgress& progress) {
   // The write time is taken before reading: a daemon that appends to the log while it loads

@@ -64,8 +64,8 @@ void FindLatestEvent(const LogTreeModel& model, const QLFolder& node, int depth,
 
 // The address a peer's name starts with ("10.0.0.1", or "10.0.0.1  (0.0.0.7)" for a peer that
 // the daemon also logged under an index); 0 when the name does not start with a dotted address.
-std::uint32_t LeadingAddress(const std::string& name) {
-  const std::string token = name.substr(0, name.find(' '));
+std::uint32_t LeadingAddress(std::string_view name) {
+  const std::string token(name.substr(0, name.find(' ')));
   const std::uint32_t address = ParseIPv4(token);
   if (address == 0 || address == 0xFFFFFFFFu || FormatIPv4(address) != token) return 0;
   return address;
@@ -425,7 +425,7 @@ CQuillonView::ResolveCount CQuillonView::ResolvePeerNames(NameResolver& resolver
     if (address == 0) continue;
     const std::optional<std::string> host = resolver.HostName(address);
     if (!host || host->empty()) continue;
-    peer->SetName(peer->Name() + " (" + *host + ")");
+    peer->SetName(std::string(peer->Name()) + " (" + *host + ")");
     renamed.push_back(peer);
   }
   model_->NodesChanged(renamed);

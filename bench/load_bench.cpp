@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "LogGenerator.h"
-#include "platform/ProcessMemory.h"
+#include "platform/ChunkSource.h"
 #include "ikev1/log/DebugLogReader.h"
 #include "ikev1/log/ReadIKEv1Log.h"
 #include "logs/OpenLog.h"
@@ -52,7 +52,7 @@ bool WcSeconds(const std::string& path, double& wall, double& cpu) {
 
 int main(int argc, char** argv) {
   // The allocator as the viewer and the command-line tool set it up.
-  quillon::platform::TuneAllocatorForLargeLogs(argv);
+  quillon::platform::TuneHeap();
   std::vector<std::string> args(argv + 1, argv + argc);
   const auto flag = std::find(args.begin(), args.end(), "--ikev2");
   const bool ikev2 = flag != args.end();
@@ -110,7 +110,7 @@ int main(int argc, char** argv) {
       ReadIKEv1Log(*result.log, reader, options);
     }
   } else {
-    result = quillon::OpenLog(path);
+    result = quillon::OpenLog(path, {}, quillon::platform::LogChunkSource());
   }
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   const double cpuSeconds = CpuSeconds(RUSAGE_SELF) - cpuStart;

@@ -20,7 +20,7 @@
 #include "model/TreeCounts.h"
 #include "model/TreeSearch.h"
 #include "model/VisibleWalk.h"
-#include "platform/ProcessMemory.h"
+#include "platform/ChunkSource.h"
 
 namespace {
 
@@ -30,7 +30,7 @@ double SecondsSince(Clock::time_point start) { return std::chrono::duration<doub
 
 quillon::OpenLogResult Load(const std::string& path, double& seconds) {
   const auto start = Clock::now();
-  quillon::OpenLogResult result = quillon::OpenLog(path);
+  quillon::OpenLogResult result = quillon::OpenLog(path, {}, quillon::platform::LogChunkSource());
   seconds = SecondsSince(start);
   if (result.status != quillon::OpenLogResult::Status::kLoaded) {
     std::fprintf(stderr, "cannot load %s\n", path.c_str());
@@ -57,7 +57,7 @@ void Report(const char* what, double seconds, double load) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  quillon::platform::TuneAllocatorForLargeLogs(argv);
+  quillon::platform::TuneHeap();
   const std::uint64_t mb = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 200;
   std::string path;
   if (argc > 2) {

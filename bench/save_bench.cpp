@@ -14,11 +14,11 @@
 #include "LogGenerator.h"
 #include "logs/OpenLog.h"
 #include "logs/SaveLog.h"
-#include "platform/ProcessMemory.h"
+#include "platform/ChunkSource.h"
 #include "platform/SafeFile.h"
 
 int main(int argc, char** argv) {
-  quillon::platform::TuneAllocatorForLargeLogs(argv);
+  quillon::platform::TuneHeap();
   std::vector<std::string> args(argv + 1, argv + argc);
   const auto flag = std::find(args.begin(), args.end(), "--ikev2");
   const bool ikev2 = flag != args.end();
@@ -33,7 +33,7 @@ int main(int argc, char** argv) {
   }
   const double fileMb = static_cast<double>(std::filesystem::file_size(path)) / (1 << 20);
 
-  const quillon::OpenLogResult loaded = quillon::OpenLog(path);
+  const quillon::OpenLogResult loaded = quillon::OpenLog(path, {}, quillon::platform::LogChunkSource());
   if (loaded.status != quillon::OpenLogResult::Status::kLoaded) {
     std::fprintf(stderr, "load failed: %s\n", loaded.message.c_str());
     return 1;

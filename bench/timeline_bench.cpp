@@ -33,7 +33,7 @@
 #include "app/Services.h"
 #include "app/TimelinePanel.h"
 #include "model/LogFile.h"
-#include "platform/ProcessMemory.h"
+#include "platform/ChunkSource.h"
 
 namespace {
 
@@ -91,7 +91,7 @@ double TimeRepaints(quillon::TimelinePanel& panel, const char* what, int repeats
 }  // namespace
 
 int main(int argc, char** argv) {
-  quillon::platform::TuneAllocatorForLargeLogs(argv);
+  quillon::platform::TuneHeap();
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY"))
     qputenv("QT_QPA_PLATFORM", "offscreen");
   std::vector<const char*> positional;

@@ -34,7 +34,7 @@
 #include <QTreeView>
 
 #include "LogGenerator.h"
-#include "platform/ProcessMemory.h"
+#include "platform/ChunkSource.h"
 #include "app/LogTreeModel.h"
 #include "app/LoggingEnvironment.h"
 #include "app/MainFrame.h"
@@ -212,7 +212,7 @@ int FollowInViewer(quillon::CMainFrame& frame, quillon::CQuillonDoc& document, s
 
 int main(int argc, char** argv) {
   // The allocator as the viewer and the command-line tool set it up.
-  quillon::platform::TuneAllocatorForLargeLogs(argv);
+  quillon::platform::TuneHeap();
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   const bool follow = argc > 1 && std::string_view(argv[1]) == "--follow";
   if (follow) {
@@ -290,7 +290,7 @@ int main(int argc, char** argv) {
 
   // How long Filter and Verify keep the window from answering, from the dialog's OK to the
   // repainted tree: in place (stricter), and with the log read again (less strict).
-  const std::string peer = document.Log()->Child(document.Log()->ChildCount() / 2)->Name();
+  const std::string peer(document.Log()->Child(document.Log()->ChildCount() / 2)->Name());
   const auto timeCommand = [&frame](quillon::Command command, const std::function<void(QDialog&)>& fill) {
     frame.SetDialogRunner([&fill](QDialog& dialog) {
       fill(dialog);

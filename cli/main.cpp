@@ -31,8 +31,8 @@
 #include "model/Timeline.h"
 #include "model/TimelineSvg.h"
 #include "model/TreeRules.h"
+#include "platform/ChunkSource.h"
 #include "platform/FileIdentity.h"
-#include "platform/ProcessMemory.h"
 #include "platform/SafeFile.h"
 
 namespace {
@@ -278,7 +278,7 @@ bool WriteTimeline(const quillon::LogFile& log, const std::string& target, const
 }  // namespace
 
 int main(int argc, char** argv) {
-  quillon::platform::TuneAllocatorForLargeLogs(argv);
+  quillon::platform::TuneHeap();
   quillon::cli::PrintOptions options;
   bool stats = false;
   bool print = true;  // without --save the tree is printed
@@ -366,7 +366,7 @@ int main(int argc, char** argv) {
     return UsageError("--follow cannot be combined with --stats, --find, --save or --timeline");
   if (savePath != nullptr || timelinePath != nullptr) print = options.json || options.texts || stats;
 
-  quillon::OpenLogResult result = quillon::OpenLog(path);
+  quillon::OpenLogResult result = quillon::OpenLog(path, {}, quillon::platform::LogChunkSource());
   switch (result.status) {
     case quillon::OpenLogResult::Status::kCannotOpen:
       std::fprintf(stderr, "%s\n", result.message.c_str());

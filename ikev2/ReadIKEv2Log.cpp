@@ -72,14 +72,14 @@ class Placer {
 
  private:
   void Place(std::unique_ptr<v2Exchange> exchange) {
-    const auto known = peersByCaption_.find(exchange->PeerText());
+    const auto known = peersByCaption_.find(std::string(exchange->PeerText()));
     if (known != peersByCaption_.end()) {
       V2Peer& owner = *known->second;
       owner.AddExchange(std::move(exchange));
       if (touched != nullptr) touched->push_back(&owner);
       if (owner.HasIdAddress()) needsRegroup_ = true;
     } else {
-      std::string caption = exchange->PeerText();
+      std::string caption(exchange->PeerText());
       auto peer = std::make_unique<V2Peer>(caption, std::move(exchange));
       if (peer->IsIndexedPeer() || peer->HasIdAddress()) needsRegroup_ = true;
       peersByCaption_.emplace(std::move(caption), peer.get());
@@ -98,8 +98,11 @@ class Placer {
 };
 
 // `offset`: where the piece stands in the log.
-std::future<ExchangeRun> StartReading(std::string piece, std::uint64_t offset) {
-  return RunInBackground([text = std::move(piece), offset]() mutable { return ReadPiece(std::move(text), offset); });
+std::future<ExchangeRun> StartReading(std::string piece, std::uint64_t offset, NodeArena* arena) {
+  return RunInBackground([text = std::move(piece), offset, arena]() mutable {
+    ArenaScope scope(arena);
+    return ReadPiece(std::move(text), offset);
+  });
 }
 
 }  // namespace
@@ -111,6 +114,10 @@ std::future<ExchangeRun> StartReading(std::string piece, std::uint64_t offset) {
 bool ReadIKEv2Exchanges(LogFile& root, LogLineReader& reader, const IKEv2ReadOptions& options) {
   root.SetName("IKEv2 debugging info");
   root.SetWrongFormat(false);
+  // Every node of the log is placed in the log's arena: this thread's lane here, each worker's
+  // own lane in its piece.
+  NodeArena* arena = &root.Arena();
+  ArenaScope scope(arena);
   Placer placer(root);
 
   // This thread reads and places; the others read pieces.
@@ -124,7 +131,7 @@ bool ReadIKEv2Exchanges(LogFile& root, LogLineReader& reader, const IKEv2ReadOpt
   LogLineReader::Run step;
   while ((step = reader.ReadExchangeRun(piece, options.pieceSize, options.pieceLimit)) == LogLineReader::Run::kPiece) {
     const std::uint64_t size = piece.size();
-    pending.push_back(StartReading(std::move(piece), pieceOffset));
+    pending.push_back(StartReading(std::move(piece), pieceOffset, arena));
     pieceOffset += size;
     piece = std::string();
     if (pending.size() > workers) {
@@ -153,7 +160,10 @@ bool ReadIKEv2Exchanges(LogFile& root, LogLineReader& reader, const IKEv2ReadOpt
 
 void ReadIKEv2Log(LogFile& root, LogLineReader& reader, const IKEv2ReadOptions& options) {
   // Merge the exchanges a peer made under its index with those under its address.
-  if (ReadIKEv2Exchanges(root, reader, options)) root.Regroup();
+  if (ReadIKEv2Exchanges(root, reader, options)) {
+    ArenaScope scope(&root.Arena());
+    root.Regroup();
+  }
 }
 
 // ---- following a growing log --------------------------------------------------------------------

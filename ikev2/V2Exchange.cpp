@@ -350,12 +350,12 @@ std::string v2Exchange::SummaryText(bool /*withTotals*/) const {
 
 bool v2Exchange::MatchesMessage(const QLFolder& node) const {
   // An empty SPI says nothing about the SA: it never makes two exchanges match.
-  const auto same = [](const std::string& a, const std::string& b) { return !a.empty() && a == b; };
+  const auto same = [](std::string_view a, std::string_view b) { return !a.empty() && a == b; };
   // The regrouping asks this of every exchange for every exchange of an indexed peer: between
   // exchanges, compare the texts in place instead of copying them through the node interface.
   if (const auto* exchange = dynamic_cast<const v2Exchange*>(&node)) {
-    const std::string& theirInitiator = exchange->lastInitiatorSpi_;
-    const std::string& theirFirst = exchange->firstSpi_;
+    const std::string_view theirInitiator = exchange->lastInitiatorSpi_;
+    const std::string_view theirFirst = exchange->firstSpi_;
     return same(lastInitiatorSpi_, theirInitiator) || same(lastInitiatorSpi_, theirFirst) ||
            same(firstSpi_, theirInitiator) || same(firstSpi_, theirFirst);
   }

@@ -122,8 +122,8 @@ class v2Exchange : public QLFolder {
   void Reassign(std::uint32_t index, std::uint32_t address) override;
   std::uint32_t ReassignedIndex() const override { return reassignedIndex_; }
   std::uint32_t ReassignedAddress() const override { return reassignedAddress_; }
-  std::string InitiatorSpi() const override { return lastInitiatorSpi_; }
-  std::string FirstSpi() const override { return firstSpi_; }
+  std::string InitiatorSpi() const override { return std::string(lastInitiatorSpi_); }
+  std::string FirstSpi() const override { return std::string(firstSpi_); }
   // An exchange pairs by its initiator SPI and by the first SPI it carries.
   bool RegroupKeys(std::string (&keys)[2]) const override;
   std::uint32_t TunnelLocalIP() const override { return tunnelLocal_; }
@@ -134,12 +134,12 @@ class v2Exchange : public QLFolder {
   // A start line "<Exchange" was found (even if the exchange then proved unreadable).
   bool StartFound() const { return startFound_; }
   // The <peerIP> text as written: it names the peer the exchange belongs to.
-  const std::string& PeerText() const { return peerText_; }
+  std::string_view PeerText() const { return peerText_; }
   // -1 unknown, 0 inbound (the peer initiated), 1 outbound.
   int Direction() const { return direction_; }
   bool Succeeded() const { return succeeded_; }
-  const std::string& LastResponderSpi() const { return lastResponderSpi_; }
-  const std::string& SecondSpi() const { return secondSpi_; }
+  std::string_view LastResponderSpi() const { return lastResponderSpi_; }
+  std::string_view SecondSpi() const { return secondSpi_; }
   const AttributeMap& Attributes() const { return attributes_; }
   std::size_t MessageCount() const { return ChildCount(); }
   const v2Message* MessageAt(std::size_t index) const;
@@ -150,13 +150,13 @@ class v2Exchange : public QLFolder {
   void BuildCaption();
   void TakeIdentity();
 
-  std::string peerText_;
+  std::pmr::string peerText_{NodeResource()};
   int direction_ = -1;
   bool succeeded_ = true;
-  std::string lastInitiatorSpi_;
-  std::string lastResponderSpi_;
-  std::string firstSpi_;
-  std::string secondSpi_;
+  std::pmr::string lastInitiatorSpi_{NodeResource()};
+  std::pmr::string lastResponderSpi_{NodeResource()};
+  std::pmr::string firstSpi_{NodeResource()};
+  std::pmr::string secondSpi_{NodeResource()};
   AttributeMap attributes_;
   bool hasIdAddress_ = false;
   std::uint32_t idAddress_ = 0;

@@ -102,7 +102,7 @@ void v2Payload::ReadBody(LineCursor& cursor, std::string_view stop) {
 }
 
 std::string v2Payload::PayloadText() const {
-  std::string text = typeName_ + " Payload\r\n\r\n";
+  std::string text = std::string(typeName_) + " Payload\r\n\r\n";
   AppendAttributeLines(text, attributes_, [](std::string_view key) { return PayloadDisplayName(key) + ":"; });
   return text;
 }
@@ -174,9 +174,9 @@ v2NotifyPayload::v2NotifyPayload(LineCursor& cursor) : v2Payload(cursor, true) {
   // The body's Type (the notify type) has replaced the line's "Notify".
   const std::string type(Attribute("Type"));
   if (Contains(type, "NAT detection")) {
-    SetName(Name() + " (NAT detection)");
+    SetName(std::string(Name()) + " (NAT detection)");
   } else {
-    SetName(Name() + " (" + ShortenText(type) + ")");
+    SetName(std::string(Name()) + " (" + ShortenText(type) + ")");
   }
   if (Contains(type, "Invalid SPI")) Attribute("SPI");
 }
@@ -232,7 +232,7 @@ v2DeletePayload::v2DeletePayload(LineCursor& cursor) : v2Payload(cursor, true) {
 v2IDPayload::v2IDPayload(LineCursor& cursor) : v2Payload(cursor, true) {
   if (!IsParsed()) return;
   const std::string data(Attribute("Data"));
-  SetName(Name() + "  (" + ShortenText(data) + ")");
+  SetName(std::string(Name()) + "  (" + ShortenText(data) + ")");
   if (Attribute("Type") == "IPV4_ADDR") {
     const std::uint32_t address = ParseIPv4(data);
     if (IsLowRangeAddress(address)) {
@@ -298,7 +298,7 @@ v2CertPayload::v2CertPayload(LineCursor& cursor) : v2Payload(cursor, false) {
 }
 
 std::string v2CertPayload::DetailText() const {
-  return "Certificate Payload\r\n\r\n" + PayloadText() + "\r\nCertificate data:\r\n\r\n" + certificateData_;
+  return "Certificate Payload\r\n\r\n" + PayloadText() + "\r\nCertificate data:\r\n\r\n" + std::string(certificateData_);
 }
 
 // ---- traffic selectors ----------------------------------------------------------------------

@@ -55,7 +55,7 @@ class v2Payload : public QLFolder {
 
   const AttributeMap& Attributes() const { return attributes_; }
   // The payload's kind as the log names it, spelt for people.
-  const std::string& TypeName() const { return typeName_; }
+  std::string_view TypeName() const { return typeName_; }
 
  protected:
   // Element lines up to a line holding "</Payload>" (or `stop`, when given) or the end of the
@@ -72,7 +72,7 @@ class v2Payload : public QLFolder {
 
  private:
   AttributeMap attributes_;
-  std::string typeName_;
+  std::pmr::string typeName_{NodeResource()};
 };
 
 // The security association: its proposals are child nodes. It reports the SPI of its last
@@ -80,10 +80,10 @@ class v2Payload : public QLFolder {
 class v2SAPayload : public v2Payload {
  public:
   explicit v2SAPayload(LineCursor& cursor);
-  std::string SpiText() const override { return spi_; }
+  std::string SpiText() const override { return std::string(spi_); }
 
  private:
-  std::string spi_;
+  std::pmr::string spi_{NodeResource()};
 };
 
 class v2NotifyPayload : public v2Payload {
@@ -109,12 +109,12 @@ class v2CertPayload : public v2Payload {
   explicit v2CertPayload(LineCursor& cursor);
   std::string DetailText() const override;
 
-  const std::string& Subject() const { return subject_; }
-  const std::string& CertificateData() const { return certificateData_; }
+  std::string_view Subject() const { return subject_; }
+  std::string_view CertificateData() const { return certificateData_; }
 
  private:
-  std::string certificateData_;
-  std::string subject_;
+  std::pmr::string certificateData_{NodeResource()};
+  std::pmr::string subject_{NodeResource()};
 };
 
 // TSi or TSr: the traffic selectors are child nodes.
@@ -129,12 +129,12 @@ class v2ConfPayload : public v2Payload {
   explicit v2ConfPayload(LineCursor& cursor);
   std::string DetailText() const override;
 
-  const std::string& AttributeText() const { return attributeText_; }
+  std::string_view AttributeText() const { return attributeText_; }
 
  private:
   void ReadAttributeBlock(LineCursor& cursor);
 
-  std::string attributeText_;
+  std::pmr::string attributeText_{NodeResource()};
 };
 
 class v2EAPPayload : public v2Payload {

@@ -84,11 +84,11 @@ namespace {
 
 // The Type of a payload's opening line: the display name turned back into the log's word.
 std::string PayloadLineType(const v2Payload& payload) {
-  const std::string& name = payload.TypeName();
+  const std::string_view name = payload.TypeName();
   if (name == "Key Exchange") return "KeyExchange";
   if (name == "Security Association") return "SecurityAssociation";
   if (name == "Next payload") return "Next";
-  return name;
+  return std::string(name);
 }
 
 // "Internal Address:<tabs>10.1.1.1" back to its type and value; false when the line is not one
@@ -126,7 +126,7 @@ void ValueLines(std::string& out, std::string_view text) {
 void WriteConfiguration(std::string& out, const v2ConfPayload& payload) {
   // Each attribute is one "<Attr>" block; its line of the detail text is built from the type's
   // label and the value.
-  const std::string& text = payload.AttributeText();
+  const std::string_view text = payload.AttributeText();
   std::size_t start = 0;
   std::string type;
   while (start < text.size()) {
@@ -275,7 +275,7 @@ void WritePayload(std::string& out, const QLFolder& node) {
   } else if (const auto* certificate = dynamic_cast<const v2CertPayload*>(payload)) {
     // The certificate's text lines, which the reader keeps without their leading tabs.
     out += "\t\t\t\t<![CDATA[\n";
-    const std::string& data = certificate->CertificateData();
+    const std::string_view data = certificate->CertificateData();
     for (std::size_t start = 0; start < data.size();) {
       std::size_t end = data.find("\r\n", start);
       if (end == std::string::npos) end = data.size();

@@ -63,8 +63,9 @@ bool LooksLikeIKEv2(std::string_view head) { return HasLine(head, "<Exchange", t
 bool DeclaresIKEv2Log(std::string_view head) { return HasLine(head, "<IKEv2Log", false); }
 
 // Reads the log with one reader from the start of the source.
-std::unique_ptr<LogFile> Load(const std::shared_ptr<ByteSource>& source, bool ikev1, const ReadProgress& progress) {
-  auto log = std::make_unique<LogFile>();
+std::unique_ptr<LogFile> Load(const std::shared_ptr<ByteSource>& source, bool ikev1, const ReadProgress& progress,
+                              std::pmr::memory_resource* chunkSource) {
+  auto log = std::make_unique<LogFile>(chunkSource);
   if (ikev1) {
     DebugLogReader reader(source, 0);
     reader.SetProgress(progress);
@@ -79,16 +80,17 @@ std::unique_ptr<LogFile> Load(const std::shared_ptr<ByteSource>& source, bool ik
 
 }  // namespace
 
-OpenLogResult OpenLog(const std::string& path, const ReadProgress& progress) {
+OpenLogResult OpenLog(const std::string& path, const ReadProgress& progress, std::pmr::memory_resource* chunkSource) {
   std::string error;
   std::shared_ptr<FileSource> source = FileSource::Open(path, error);
   if (!source) return CannotOpen(path, error);
-  OpenLogResult result = LoadLog(path, source, progress);
+  OpenLogResult result = LoadLog(path, source, progress, chunkSource);
   if (!result.compressed) result.size = source->Size();
   return result;
 }
 
-OpenLogResult LoadLog(const std::string& path, std::shared_ptr<ByteSource> source, const ReadProgress& progress) {
+OpenLogResult LoadLog(const std::string& path, std::shared_ptr<ByteSource> source, const ReadProgress& progress,
+                      std::pmr::memory_resource* chunkSource) {
   const auto start = std::chrono::steady_clock::now();
   // The type check reads through the same source as the load: a stream is not read twice.
   std::string head(kSniffBytes, '\0');
@@ -107,12 +109,12 @@ OpenLogResult LoadLog(const std::string& path, std::shared_ptr<ByteSource> sourc
   // A debug log or XML log is text: a NUL byte near the start means some other kind of file.
   if (std::memchr(head.data(), '\0', head.size()) != nullptr) return WrongFileType();
   bool ikev1 = path == kStandardInput ? !LooksLikeIKEv2(head) : IsIKEv1LogPath(path);
-  std::unique_ptr<LogFile> log = Load(source, ikev1, progress);
+  std::unique_ptr<LogFile> log = Load(source, ikev1, progress, chunkSource);
   // The name misleads: the reader it chose found nothing, and the file clearly is the other
   // kind of log.
   if (source->Error().empty() && log->ChildCount() == 0 &&
       (ikev1 ? HoldsIKEv2Exchanges(head) : HoldsIKEv1Packets(head))) {
-    auto other = Load(source, !ikev1, progress);
+    auto other = Load(source, !ikev1, progress, chunkSource);
     if (!other->IsWrongFormat() && other->ChildCount() != 0) {
       log = std::move(other);
       ikev1 = !ikev1;

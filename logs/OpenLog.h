@@ -4,6 +4,7 @@
 #pragma once
 
 #include <memory>
+#include <memory_resource>
 #include <string>
 
 #include "logs/LogFormat.h"
@@ -56,12 +57,14 @@ inline constexpr const char* kStandardInput = "-";
 // its content); when it finds nothing and the start of the file clearly holds the other
 // format, the other reader reads it. A regular file is read up to the size it had when the load
 // began; what is appended meanwhile belongs to the next load. A read error fails the load.
-// `progress`, when given, is told the bytes read after each block.
-OpenLogResult OpenLog(const std::string& path, const ReadProgress& progress = {});
+// `progress`, when given, is told the bytes read after each block. `chunkSource` gives the
+// chunks of the new log's node arena (null: the general heap); it must outlive the log.
+OpenLogResult OpenLog(const std::string& path, const ReadProgress& progress = {},
+                      std::pmr::memory_resource* chunkSource = nullptr);
 
 // The same load from a source already opened (a file, or bytes in memory); `path` chooses the
 // reader and names the log in the messages.
 OpenLogResult LoadLog(const std::string& path, std::shared_ptr<ByteSource> source,
-                      const ReadProgress& progress = {});
+                      const ReadProgress& progress = {}, std::pmr::memory_resource* chunkSource = nullptr);
 
 }  // namespace quillon

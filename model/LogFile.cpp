@@ -47,7 +47,7 @@ class LogFile::PeerDirectory {
   }
 
   void Add(QLFolder& peer) {
-    byName_[peer.Name()].push_back(&peer);
+    byName_[std::string(peer.Name())].push_back(&peer);
     if (peer.IsMergedPeer()) merged_.insert(PairKey(peer.PeerAddress(), peer.IdAddress()));
   }
 
@@ -165,9 +165,34 @@ class LogFile::PairingIndex {
   std::set<std::size_t> done_;
 };
 
-LogFile::LogFile() : QLFolder("IKE Debugging Info", nullptr) {}
+LogFile::LogFile(std::pmr::memory_resource* chunkSource)
+    : QLFolder("IKE Debugging Info", nullptr), arena_(std::make_unique<NodeArena>(chunkSource)) {}
 
-LogFile::~LogFile() = default;
+// The peers and everything below them live in the arena: they are let go rather than destroyed
+// one by one, and the arena's chunks go back right after, so closing a log of millions of nodes
+// costs as many steps as it has chunks.
+LogFile::~LogFile() {
+  AbandonArenaChildren();
+  LetGoOfRemoved();
+}
+
+void LogFile::Clear() {
+  if (beforeRearranging_) beforeRearranging_();
+  AbandonArenaChildren();
+  LetGoOfRemoved();
+  arena_ = std::make_unique<NodeArena>(arena_->Upstream());
+}
+
+void LogFile::LetGoOfRemoved() {
+  // A removed node of the arena goes with it like the tree (what it holds of the heap is
+  // destroyed); one of the heap is destroyed.
+  for (std::unique_ptr<QLFolder>& node : removed_) {
+    if (!node || !node->InArena()) continue;
+    node->AbandonArenaChildren();
+    (void)node.release();
+  }
+  removed_.clear();
+}
 
 void LogFile::KeepRemoved(std::vector<std::unique_ptr<QLFolder>> nodes) {
   if (removed_.empty()) {
@@ -402,7 +427,7 @@ std::unique_ptr<QLFolder> LogFile::Relocate(std::unique_ptr<QLFolder> exchange, 
 void LogFile::RemovePeer(const QLFolder& peer) {
   // Compare before removing: `peer` may be the node that is destroyed.
   const std::uint32_t address = peer.PeerAddress();
-  const std::string name = peer.Name();
+  const std::string name(peer.Name());
   for (std::size_t i = 0; i < ChildCount(); ++i) {
     if (Child(i)->PeerAddress() == address && Child(i)->Name() == name) {
       RemoveChild(i);

@@ -24,8 +24,14 @@ class LogFile : public QLFolder {
  public:
   // A root that has read no log is named "IKE Debugging Info"; each format's reader renames
   // it when it loads ("IKE debugging info", "IKEv2 debugging info").
-  LogFile();
+  // `chunkSource` (null: the general heap) gives the chunks of the log's node arena; it must
+  // outlive the root.
+  explicit LogFile(std::pmr::memory_resource* chunkSource = nullptr);
   ~LogFile() override;
+
+  // The arena the readers place this log's nodes in (each reading thread under an ArenaScope).
+  NodeArena& Arena() { return *arena_; }
+  const NodeArena& Arena() const { return *arena_; }
 
   bool IsLogRoot() const override { return true; }
   std::string DetailText() const override;
@@ -35,12 +41,8 @@ class LogFile : public QLFolder {
   // keep their arrival order.
   void AddChild(std::unique_ptr<QLFolder> peer) override;
 
-  // Destroys every peer, and the nodes kept aside below.
-  void Clear() {
-    if (beforeRearranging_) beforeRearranging_();
-    ClearChildren();
-    removed_.clear();
-  }
+  // Destroys every peer and the nodes kept aside below, and gives back the arena in one step.
+  void Clear();
   // Called before nodes are destroyed or moved to another parent (Clear, Regroup), so that
   // whoever shows the tree while a followed log grows can let go of its nodes first; placing
   // packets only adds nodes and tells nobody. Empty: nobody is told.
@@ -49,7 +51,8 @@ class LogFile : public QLFolder {
   // Nodes a narrowing took out of the tree (filtered peers, tunnels and negotiations). On a
   // large log destroying them node by node takes longer than the narrowing's walk, so the log
   // keeps them aside: removed nodes keep their memory until the log is cleared or destroyed,
-  // and go with the rest of it, unless a caller takes them to destroy them elsewhere.
+  // and go with the rest of it (those of the arena let go with it), unless a caller takes them
+  // to destroy them elsewhere.
   void KeepRemoved(std::vector<std::unique_ptr<QLFolder>> nodes);
   std::vector<std::unique_ptr<QLFolder>> TakeRemoved() { return std::move(removed_); }
   std::size_t RemovedCount() const { return removed_.size(); }
@@ -84,7 +87,10 @@ class LogFile : public QLFolder {
                                      PeerDirectory& directory);
   // Puts the peers in ascending address order, equal addresses in their present order.
   void SortPeers();
+  // Lets go of the removed nodes placed in the arena and destroys the others.
+  void LetGoOfRemoved();
 
+  std::unique_ptr<NodeArena> arena_;
   std::vector<std::unique_ptr<QLFolder>> removed_;
   std::function<void()> beforeRearranging_;
   bool wrongFormat_ = false;

@@ -9,9 +9,34 @@ namespace quillon {
 
 QLFolder::QLFolder() = default;
 
-QLFolder::QLFolder(std::string name, QLFolder* parent) : parent_(parent), name_(std::move(name)) {}
+QLFolder::QLFolder(std::string_view name, QLFolder* parent) : parent_(parent), name_(name, NodeResource()) {}
 
 QLFolder::~QLFolder() = default;
+
+void* QLFolder::operator new(std::size_t size) {
+  if (!InArenaScope()) return ::operator new(size);
+  return NodeResource()->allocate(size, alignof(std::max_align_t));
+}
+
+// Only when a constructor throws: the scope that placed the node is still the thread's scope.
+void QLFolder::operator delete(void* node, std::size_t size) {
+  if (!InArenaScope()) ::operator delete(node);
+  else NodeResource()->deallocate(node, size, alignof(std::max_align_t));
+}
+
+void QLFolder::operator delete(QLFolder* node, std::destroying_delete_t) {
+  const bool inArena = node->inArena_;
+  node->~QLFolder();
+  // A node of the general heap goes back to it; an arena node's bytes stay until the arena goes.
+  if (!inArena) ::operator delete(static_cast<void*>(node));
+}
+
+void QLFolder::AbandonArenaChildren() {
+  for (std::unique_ptr<QLFolder>& child : children_) {
+    if (child && child->inArena_) (void)child.release();
+  }
+  children_.clear();
+}
 
 void QLFolder::InsertExchange(std::unique_ptr<QLFolder> exchange) {
   if (!exchange) return;
@@ -21,7 +46,7 @@ void QLFolder::InsertExchange(std::unique_ptr<QLFolder> exchange) {
 
 std::string QLFolder::Path() const {
   // Iterative: collect the names up to the root, then join them root first.
-  std::vector<const std::string*> names;
+  std::vector<const std::pmr::string*> names;
   for (const QLFolder* node = this; node != nullptr; node = node->parent_) names.push_back(&node->name_);
   std::string path;
   for (auto it = names.rbegin(); it != names.rend(); ++it) {

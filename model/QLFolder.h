@@ -8,6 +8,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <memory_resource>
+#include <new>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -15,16 +17,26 @@
 
 #include "model/CalendarTime.h"
 #include "model/LogSpan.h"
+#include "model/NodeArena.h"
 
 namespace quillon {
 
 class QLFolder {
  public:
-  using ChildList = std::vector<std::unique_ptr<QLFolder>>;
+  using ChildList = std::pmr::vector<std::unique_ptr<QLFolder>>;
 
   QLFolder();
-  QLFolder(std::string name, QLFolder* parent);
+  QLFolder(std::string_view name, QLFolder* parent);
   virtual ~QLFolder();
+
+  // A node built inside an ArenaScope is placed in that arena (see model/NodeArena.h), and so
+  // are its child list and texts. Deleting such a node runs its destructor but leaves its bytes
+  // in the arena until the log goes (a deleted peer, a filtered-out negotiation, a packet a
+  // worker read twice); the log root gives the whole arena back without visiting the nodes.
+  static void* operator new(std::size_t size);
+  static void operator delete(void* node, std::size_t size);
+  static void operator delete(QLFolder* node, std::destroying_delete_t);
+  bool InArena() const { return inArena_; }
 
   QLFolder(const QLFolder&) = delete;
   QLFolder& operator=(const QLFolder&) = delete;
@@ -33,7 +45,7 @@ class QLFolder {
   virtual bool IsLogRoot() const { return false; }
   virtual bool IsComplete() const { return false; }
   virtual bool IsParsed() const { return parsed_; }
-  virtual std::string Caption() const { return name_; }
+  virtual std::string Caption() const { return std::string(name_); }
   virtual std::string DetailText() const { return {}; }
   virtual std::string SummaryText(bool /*withTotals*/) const { return {}; }
   virtual std::string CollectFailureReasons() const { return {}; }
@@ -134,8 +146,8 @@ class QLFolder {
   bool IsCloseInTime(const QLFolder& other) const;
 
   // ---- node identity and structure ------------------------------------------------------------
-  const std::string& Name() const { return name_; }
-  void SetName(std::string name) { name_ = std::move(name); }
+  std::string_view Name() const { return name_; }
+  void SetName(std::string_view name) { name_ = name; }
   // Names from the root down, joined by backslashes: identifies a node across tree rebuilds.
   std::string Path() const;
 
@@ -168,15 +180,20 @@ class QLFolder {
   // The tree containers' purge: a marked child is destroyed; any other child purges its own
   // children and is destroyed when none are left.
   void PurgeDeletedChildren();
+  // Lets go of the children placed in an arena without destroying them (their memory goes with
+  // the arena; nothing they hold lives outside it) and destroys the others. Only for the owner
+  // of the arena, right before it gives the arena back.
+  void AbandonArenaChildren();
 
  private:
   void ReserveFirstChildren();
 
   QLFolder* parent_ = nullptr;
-  ChildList children_;
-  std::string name_;
+  ChildList children_{NodeResource()};
+  std::pmr::string name_{NodeResource()};
   bool parsed_ = false;
   bool deleted_ = false;
+  bool inArena_ = InArenaScope();
 };
 
 }  // namespace quillon

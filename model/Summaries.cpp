@@ -22,7 +22,7 @@ std::string TunnelSummaries(const QLFolder& peer, bool withTotals) {
     const std::string summary = tunnel->SummaryText(withTotals);
     if (summary.empty()) continue;
     if (tunnel->HasTunnelAddresses()) {
-      text += "\r\n" + tunnel->Name() + "\r\n";
+      text += "\r\n" + std::string(tunnel->Name()) + "\r\n";
       namedTunnelWritten = true;
     } else if (namedTunnelWritten) {
       text += "\r\nOther negotiations:\r\n";

@@ -8,7 +8,7 @@ namespace quillon {
 std::optional<TimeOrderKey> TimeOrderKeyOf(const QLFolder& exchange) {
   const std::optional<CalendarTime> start = exchange.StartTime();
   if (!start) return std::nullopt;
-  const std::string& name = exchange.Name();
+  const std::string_view name = exchange.Name();
   const bool first = name.find("Main Mode") != std::string::npos || name.find("Initial") != std::string::npos ||
                      name.find("Child SA IKE") != std::string::npos;
   return TimeOrderKey{start->Seconds(), first};

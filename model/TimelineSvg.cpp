@@ -74,7 +74,7 @@ void Text(std::string& out, double x, double y, std::string_view text, const cha
 // A lane's label: the peer's name, or the tunnel's caption indented below its peer; cut to what
 // fits beside the chart.
 std::string LaneLabel(const TimelineLane& lane) {
-  std::string label = lane.isTunnel ? "  " + lane.node->Caption() : lane.node->Name();
+  std::string label = lane.isTunnel ? "  " + lane.node->Caption() : std::string(lane.node->Name());
   constexpr std::size_t kMaxChars = 27;
   if (label.size() > kMaxChars) label = label.substr(0, kMaxChars - 2) + "..";
   return label;

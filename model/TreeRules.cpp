@@ -8,7 +8,7 @@ namespace quillon {
 
 namespace {
 
-bool Contains(const std::string& text, const char* part) { return text.find(part) != std::string::npos; }
+bool Contains(std::string_view text, std::string_view part) { return text.find(part) != std::string_view::npos; }
 
 void AppendVisible(const QLFolder& node, std::vector<QLFolder*>& out) {
   for (const auto& child : node.Children()) {
@@ -34,7 +34,7 @@ bool HoldsFailedNegotiation(const QLFolder& peer) {
 int StateIconIndex(const QLFolder& node) {
   if (node.Parent() != nullptr && node.Parent()->IsLogRoot())
     return HoldsFailedNegotiation(node) ? kIconPeerInTrouble : kIconNone;
-  const std::string& name = node.Name();
+  const std::string_view name = node.Name();
   const int c = node.IsComplete() ? 1 : 0;
   int icon = kIconNone;
   if (name == "Main Mode" || name == "Aggressive") icon = kIconPhaseOneFailed + c;

@@ -48,7 +48,7 @@ class Header : public QLFolder {
   explicit Header(DebugLogReader& reader);
   ~Header() override;
 
-  std::string Caption() const override { return Name(); }
+  std::string Caption() const override { return std::string(Name()); }
   std::string DetailText() const override;
   std::uint32_t CookieValue() const override { return cookieValue_; }
   std::uint32_t TunnelLocalIP() const override { return tunnelLocalIP_; }
@@ -82,8 +82,8 @@ class Header : public QLFolder {
   std::string InitCookieText() const { return UnspacedHex(initCookie_); }
   std::string RespCookieText() const { return UnspacedHex(respCookie_); }
   std::uint32_t MsgIdValue() const { return msgIdValue_; }
-  std::string TimeText() const override { return timeText_; }
-  std::string DateText() const override { return dateText_; }
+  std::string TimeText() const override { return std::string(timeText_); }
+  std::string DateText() const override { return std::string(dateText_); }
   // The date and time as the packet line gives them: the time of day between the date's
   // tokens and its last one, the year (which need not have four digits).
   std::string PacketLineDateTime() const;
@@ -140,8 +140,8 @@ class Header : public QLFolder {
   ByteList msgId_;
   ByteList length_;
   std::uint32_t peerAddress_ = 0;
-  std::string timeText_;
-  std::string dateText_;
+  std::pmr::string timeText_{NodeResource()};
+  std::pmr::string dateText_{NodeResource()};
   std::uint32_t msgIdValue_ = 0;
   std::uint32_t cookieValue_ = 0;
   std::uint32_t tunnelLocalIP_ = 0;

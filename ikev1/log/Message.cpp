@@ -92,7 +92,7 @@ void Message::AttachPacketDebug(PacketDebugTable* table) {
 std::string Message::DetailText() const {
   const Header* header = GetHeader();
   if (header == nullptr) return {};
-  std::string t = Name() + "- " + header->DateText();
+  std::string t = std::string(Name()) + "- " + header->DateText();
   AppendDetailTail(t, *header);
   return t;
 }
@@ -141,13 +141,13 @@ void PhaTwo12Mess::SetIdPayload(QLFolder* payload) {
   const auto* identity = dynamic_cast<const IdentitySource*>(payload);
   if (identity == nullptr) return;
   if (identities_.empty()) plainName_ = Name();
-  identities_.push_back(identity->IdentityText());
-  SetName(Name() + " - " + identities_.back());
+  identities_.emplace_back(identity->IdentityText());
+  SetName(std::string(Name()) + " - " + std::string(identities_.back()));
 }
 
-std::string PhaTwo12Mess::InitiatorIdText() const { return identities_.empty() ? std::string() : identities_[0]; }
+std::string PhaTwo12Mess::InitiatorIdText() const { return identities_.empty() ? std::string() : std::string(identities_[0]); }
 
-std::string PhaTwo12Mess::ResponderIdText() const { return identities_.size() < 2 ? std::string() : identities_[1]; }
+std::string PhaTwo12Mess::ResponderIdText() const { return identities_.size() < 2 ? std::string() : std::string(identities_[1]); }
 
 bool PhaTwo12Mess::SameIdentities(const QLFolder& other) const {
   const std::string mine[2] = {InitiatorIdText(), ResponderIdText()};
@@ -158,7 +158,7 @@ bool PhaTwo12Mess::SameIdentities(const QLFolder& other) const {
 std::string PhaTwo12Mess::DetailText() const {
   const Header* header = GetHeader();
   if (header == nullptr) return {};
-  std::string t = (identities_.empty() ? Name() : plainName_) + " - " + header->DateText() + "\r\n\r\nID:\r\n";
+  std::string t = std::string(identities_.empty() ? Name() : std::string_view(plainName_)) + " - " + header->DateText() + "\r\n\r\nID:\r\n";
   for (std::size_t i = 0; i < identities_.size(); ++i) {
     if (i > 0) t += " - ";
     t += identities_[i];

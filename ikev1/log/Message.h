@@ -40,13 +40,13 @@ class Message : public FolderElement {
 
   // The packet's stretch of the log: from its opening line to the next packet.
   void AppendLogSpans(std::vector<LogSpan>& out) const override;
-  std::string SpiText() const override { return spiText_; }
+  std::string SpiText() const override { return std::string(spiText_); }
   bool HasIdAddress() const override { return hasIdAddress_; }
   std::uint32_t IdAddress() const override { return idAddress_; }
   bool HasUserName() const override { return hasUserName_; }
-  std::string UserName() const override { return userName_; }
+  std::string UserName() const override { return std::string(userName_); }
   bool HasUserDetail() const override { return hasUserDetail_; }
-  std::string UserDetail() const override { return userDetail_; }
+  std::string UserDetail() const override { return std::string(userDetail_); }
 
   // The payload chain: every payload block after the header, in log order, up to the next
   // packet, a "#####" marker, a daemon restart or the end of the file. Daemon output between
@@ -86,13 +86,13 @@ class Message : public FolderElement {
  private:
   // One block of the chain, `code` being its keyword's code; the reader stands after the keyword.
   void ReadBlock(int code, DebugLogReader& reader);
-  std::string spiText_;
+  std::pmr::string spiText_{NodeResource()};
   bool hasIdAddress_ = false;
   std::uint32_t idAddress_ = 0;
   bool hasUserName_ = false;
-  std::string userName_;
+  std::pmr::string userName_{NodeResource()};
   bool hasUserDetail_ = false;
-  std::string userDetail_;
+  std::pmr::string userDetail_{NodeResource()};
   unsigned links_ = kNoLinks;
   quillon::HashPayload* hash_ = nullptr;
   QLFolder* sa_ = nullptr;
@@ -172,8 +172,8 @@ class PhaTwo12Mess : public LinkedMessage<kSaLink | kHashLink> {
   bool SameIdentities(const QLFolder& other) const override;
 
  private:
-  std::vector<std::string> identities_;
-  std::string plainName_;  // the name before the identities were appended
+  std::pmr::vector<std::pmr::string> identities_{NodeResource()};
+  std::pmr::string plainName_{NodeResource()};  // the name before the identities were appended
 };
 
 // Quick mode packet 3.

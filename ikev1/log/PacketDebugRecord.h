@@ -7,6 +7,7 @@
 #include <string>
 
 #include "ikev1/payloads/ByteList.h"
+#include "model/NodeArena.h"
 
 namespace quillon {
 
@@ -32,7 +33,7 @@ struct PacketDebugKeyHash {
   }
 };
 
-class PacketDebugRecord {
+class PacketDebugRecord : public ArenaPlaced<PacketDebugRecord> {
  public:
   // Reads the block; the reader stands just after the token "DEBUG" of the opening line.
   // Leaves the reader abandoned: the packet scan that met the block ends without a packet.
@@ -57,7 +58,7 @@ class PacketDebugRecord {
   std::uint32_t peerIP = 0;
   ByteList initCookie;
   ByteList msgId;
-  std::string text;  // the further lines, each "\r\n" + label + tabs + value
+  std::pmr::string text{NodeResource()};  // the further lines, each "\r\n" + label + tabs + value
 };
 
 // Where a node's record goes in a written log. The loader takes a "Received:" record as the

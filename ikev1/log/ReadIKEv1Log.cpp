@@ -608,6 +608,10 @@ void ReadIKEv1Log(LogFile& root, DebugLogReader& reader, const IKEv1ReadOptions&
   root.SetWrongFormat(false);
   root.SetIKEv2(false);
   root.SetName("IKE debugging info");
+  // Every node of the log, including the merged peers of the regrouping, is placed in the
+  // log's arena: this thread's lane here, each worker's own lane in its scan.
+  NodeArena* arena = &root.Arena();
+  ArenaScope scope(arena);
   Placer placer(root, reader.RestartText());
 
   const bool fresh = options.pieceSize != 0 && reader.Source() && reader.Position() == 0 && !reader.AtEnd() && !reader.IsAbandoned() &&
@@ -634,7 +638,10 @@ void ReadIKEv1Log(LogFile& root, DebugLogReader& reader, const IKEv1ReadOptions&
     while (piece) {
       const std::uint64_t pieceBegin = begin;
       begin += piece->size();
-      pending.push_back(RunInBackground([piece, next, pieceBegin] { return ScanPiece(piece, next, pieceBegin); }));
+      pending.push_back(RunInBackground([piece, next, pieceBegin, arena] {
+        ArenaScope workerScope(arena);
+        return ScanPiece(piece, next, pieceBegin);
+      }));
       if (pending.size() > workers) {
         PieceScan scan = pending.front().get();
         pending.pop_front();
@@ -686,7 +693,8 @@ std::string StepPrint(const ScannedPacket& step) {
   if (step.record) {
     const PacketDebugRecord& r = *step.record;
     out += r.sent ? "S " : "R ";
-    out += std::to_string(r.peer) + ' ' + std::to_string(r.peerIP) + ' ' + SpacedHex(r.initCookie) + '/' + SpacedHex(r.msgId) + '\x1f' + r.text;
+    out += std::to_string(r.peer) + ' ' + std::to_string(r.peerIP) + ' ' + SpacedHex(r.initCookie) + '/' + SpacedHex(r.msgId) + '\x1f';
+    out += r.text;
     out += '\x1e';
   }
   const Header* header = step.unread ? step.unread.get() : step.packet.header;

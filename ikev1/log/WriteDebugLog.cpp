@@ -168,7 +168,7 @@ class Stretches {
       for (const auto& child : tunnel.Children()) {
         if (IsMarker(*child)) {
           current = std::max(current, restart);
-          if (restart < texts_.size()) texts_[restart].push_back(static_cast<const Restarted&>(*child).RestartText());
+          if (restart < texts_.size()) texts_[restart].emplace_back(static_cast<const Restarted&>(*child).RestartText());
           markerRestart_[child.get()] = restart;
           ++restart;
           continue;

@@ -35,12 +35,12 @@ constexpr std::string_view kImmediateDelete = "\r\nImmediate Delete after succes
 constexpr std::string_view kSuccessiveIdentical = "\r\nSuccessive identical negotiations";
 constexpr std::string_view kRepeatedDelete = "\r\nRepeated Delete for same negotiation";
 
-bool Contains(const std::string& text, std::string_view what) { return text.find(what) != std::string::npos; }
+bool Contains(std::string_view text, std::string_view what) { return text.find(what) != std::string_view::npos; }
 
 enum class NotifyError { kNone, kNoProposalChosen, kInvalidKeyInformation, kInvalidIdInformation };
 
 // The error notification an exchange's name announces; the first that the name holds wins.
-NotifyError ErrorNamedIn(const std::string& name) {
+NotifyError ErrorNamedIn(std::string_view name) {
   static const std::string noProposalChosen = NotifyTypeName(NotifyPayload::kNoProposalChosen);
   static const std::string invalidKey = NotifyTypeName(kInvalidKeyInformation);
   static const std::string invalidId = NotifyTypeName(kInvalidIdInformation);
@@ -183,7 +183,7 @@ void AnalyzeNegotiations(QLFolder& tunnel) {
   std::unordered_map<std::string, QLFolder*> firstDelete;
   for (std::size_t i = 0; i < tunnel.ChildCount(); ++i) {
     QLFolder& exchange = *tunnel.Child(i);
-    const std::string& name = exchange.Name();
+    const std::string_view name = exchange.Name();
     if (Contains(name, kDeleteIke)) continue;
     if (Contains(name, kDeleteIpsec)) {
       // A delete whose SPI could not be read names no SA: it repeats nothing.
@@ -215,7 +215,7 @@ void CountStatistics(const QLFolder& tunnel, NegotiationStatistics& record) {
   for (const auto& child : tunnel.Children()) {
     const QLFolder& exchange = *child;
     if (!exchange.IsComplete()) ++record.failed;
-    const std::string& name = exchange.Name();
+    const std::string_view name = exchange.Name();
     switch (ErrorNamedIn(name)) {
       case NotifyError::kNoProposalChosen: ++record.noProposalChosen; continue;
       case NotifyError::kInvalidKeyInformation: ++record.invalidKeyInformation; continue;

@@ -55,7 +55,7 @@ std::string Exchange::LastTimeText() const {
 std::string Exchange::Caption() const {
   // The direction and date are those of the packet that opened the negotiation.
   const Header* header = IsNotify() || ChildCount() == 0 ? GetHeader() : MessageHeader(0);
-  std::string caption = Name();
+  std::string caption(Name());
   caption += header != nullptr && header->IsCreated() ? "   ==>" : "   <==";
   if (header != nullptr) caption += header->DateText();
   caption += " From: ";
@@ -368,6 +368,6 @@ void ConfigMode::TakeMessage(std::unique_ptr<Message> message, PacketDebugTable*
 // ---- Restarted ----------------------------------------------------------------------------------
 
 Restarted::Restarted(std::string restartText, QLFolder* parent)
-    : Exchange("Daemon Restarted!!", parent, kKeepsNothing), restartText_(std::move(restartText)) {}
+    : Exchange("Daemon Restarted!!", parent, kKeepsNothing), restartText_(restartText, NodeResource()) {}
 
 }  // namespace quillon

@@ -215,9 +215,9 @@ class ConfigMode : public Exchange {
   bool IsComplete() const override;
   std::string DetailText() const override;
   bool HasUserName() const override { return hasUserName_; }
-  std::string UserName() const override { return userName_; }
+  std::string UserName() const override { return std::string(userName_); }
   bool HasUserDetail() const override { return hasUserDetail_; }
-  std::string UserDetail() const override { return userDetail_; }
+  std::string UserDetail() const override { return std::string(userDetail_); }
   std::uint32_t Family() const override { return kFamilyConfig; }
 
  protected:
@@ -225,9 +225,9 @@ class ConfigMode : public Exchange {
 
  private:
   bool hasUserName_ = false;
-  std::string userName_;
+  std::pmr::string userName_{NodeResource()};
   bool hasUserDetail_ = false;
-  std::string userDetail_;
+  std::pmr::string userDetail_{NodeResource()};
 };
 
 // Informational exchange: one packet, always a negotiation of its own. Named "Info" (plus the
@@ -255,7 +255,7 @@ class Notify : public Exchange {
   void WriteDebug(std::string& out) const override;
   // Created packets: the final length block and the "Sent:" record after the payloads.
   void WriteDebugLength(std::string& out) const override;
-  std::string SpiText() const override { return spiText_; }
+  std::string SpiText() const override { return std::string(spiText_); }
   bool IsDeleteRepeated() const override { return deleteRepeated_; }
   void SetDeleteRepeated() override { deleteRepeated_ = true; }
   bool IsFirstRepeatedDelete() const override { return firstRepeatedDelete_; }
@@ -285,7 +285,7 @@ class Notify : public Exchange {
   bool deleteRepeated_ = false;
   bool firstRepeatedDelete_ = false;
   bool immediateDelete_ = false;
-  std::string spiText_;
+  std::pmr::string spiText_{NodeResource()};
   QLFolder* hashPayload_ = nullptr;  // a child
 };
 
@@ -294,13 +294,13 @@ class Restarted : public Exchange {
  public:
   Restarted(std::string restartText, QLFolder* parent);
 
-  std::string Caption() const override { return Name(); }
-  std::string DetailText() const override { return restartText_; }
+  std::string Caption() const override { return std::string(Name()); }
+  std::string DetailText() const override { return std::string(restartText_); }
   bool IsRestart() const override { return true; }
-  const std::string& RestartText() const { return restartText_; }
+  std::string_view RestartText() const { return restartText_; }
 
  private:
-  std::string restartText_;
+  std::pmr::string restartText_{NodeResource()};
 };
 
 }  // namespace quillon

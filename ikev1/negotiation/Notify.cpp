@@ -72,7 +72,7 @@ void Notify::ReadBlock(int code, DebugLogReader& reader) {
           isDpd_ = true;
           SetName("DPD");
         } else if (!type.empty()) {
-          SetName(Name() + " " + type);
+          SetName(std::string(Name()) + " " + type);
         }
       } else {
         isDelete_ = true;

@@ -106,7 +106,7 @@ class Tunnel : public QLFolder {
   // its own. Entries are checked against the child they name before use and the index is
   // rebuilt from the children whenever one does not hold, so it can only save the walk,
   // never change its answer.
-  std::unordered_map<Key, std::size_t, KeyHash> openIndex_;
+  std::pmr::unordered_map<Key, std::size_t, KeyHash> openIndex_{NodeResource()};
   bool openIndexValid_ = true;
   struct InsertBatch;
   std::unique_ptr<InsertBatch> batch_;

@@ -56,9 +56,9 @@ class AttributePayload final : public QLFolder, public ConfigAttributeSource {
 
   // The first user name and the last assigned address among the attributes.
   bool HasUserName() const override { return hasUserName_; }
-  std::string UserName() const override { return userName_; }
+  std::string UserName() const override { return std::string(userName_); }
   bool HasUserDetail() const override { return hasUserDetail_; }
-  std::string UserDetail() const override { return userDetail_; }
+  std::string UserDetail() const override { return std::string(userDetail_); }
 
   // 1 request, 2 reply, 3 set, 4 acknowledge.
   std::uint32_t ConfigMessageType() const override { return type_; }
@@ -81,9 +81,9 @@ class AttributePayload final : public QLFolder, public ConfigAttributeSource {
   std::uint32_t status_ = 1;
   bool lengthBlockRead_ = false;
   bool hasUserName_ = false;
-  std::string userName_;
+  std::pmr::string userName_{NodeResource()};
   bool hasUserDetail_ = false;
-  std::string userDetail_;
+  std::pmr::string userDetail_{NodeResource()};
 };
 
 }  // namespace quillon

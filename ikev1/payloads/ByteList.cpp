@@ -5,13 +5,24 @@
 #include <memory>
 #include <string_view>
 
+#include "model/NodeArena.h"
+
 namespace quillon {
 
 // ---- storage ------------------------------------------------------------------------------------
 
+void* ByteList::Allocate(std::size_t bytes) {
+  if (!InArenaScope()) return ::operator new(bytes);
+  return NodeResource()->allocate(bytes, alignof(std::uint32_t));
+}
+
+std::uint32_t ByteList::ArenaBit() { return InArenaScope() ? kArenaFlag : 0; }
+
 void ByteList::Release() {
-  if (IsWide()) std::allocator<std::uint32_t>().deallocate(store_.wide, Capacity());
-  else if (Capacity() > kLocal) std::allocator<unsigned char>().deallocate(store_.bytes, Capacity());
+  // An arena block stays where it is until the arena goes.
+  if (!OnHeap() || InArena()) return;
+  if (IsWide()) ::operator delete(store_.wide);
+  else ::operator delete(store_.bytes);
 }
 
 void ByteList::Grow(std::size_t n) {
@@ -19,27 +30,30 @@ void ByteList::Grow(std::size_t n) {
   if (want <= Capacity()) return;
   const auto room = static_cast<std::uint32_t>(want);
   if (IsWide()) {
-    std::uint32_t* block = std::allocator<std::uint32_t>().allocate(room);
+    const std::uint32_t arena = ArenaBit();
+    auto* block = static_cast<std::uint32_t*>(Allocate(std::size_t{room} * sizeof(std::uint32_t)));
     std::copy_n(store_.wide, size_, block);
     Release();
     store_.wide = block;
-    capacity_ = room | kWideFlag;
+    capacity_ = room | kWideFlag | arena;
   } else {
-    unsigned char* block = std::allocator<unsigned char>().allocate(room);
+    const std::uint32_t arena = ArenaBit();
+    auto* block = static_cast<unsigned char*>(Allocate(room));
     std::memcpy(block, Bytes(), size_);
     Release();
     store_.bytes = block;
-    capacity_ = room;
+    capacity_ = room | arena;
   }
 }
 
 void ByteList::Widen() {
   const std::uint32_t room = std::max(size_ + 1, kLocal);
-  std::uint32_t* block = std::allocator<std::uint32_t>().allocate(room);
+  const std::uint32_t arena = ArenaBit();
+  auto* block = static_cast<std::uint32_t*>(Allocate(std::size_t{room} * sizeof(std::uint32_t)));
   std::copy_n(Bytes(), size_, block);
   Release();
   store_.wide = block;
-  capacity_ = room | kWideFlag;
+  capacity_ = room | kWideFlag | arena;
 }
 
 void ByteList::CopyFrom(const ByteList& other) {
@@ -47,16 +61,18 @@ void ByteList::CopyFrom(const ByteList& other) {
   size_ = other.size_;
   if (other.IsWide()) {
     const std::uint32_t room = std::max<std::uint32_t>(size_, 1);
-    store_.wide = std::allocator<std::uint32_t>().allocate(room);
+    const std::uint32_t arena = ArenaBit();
+    store_.wide = static_cast<std::uint32_t*>(Allocate(std::size_t{room} * sizeof(std::uint32_t)));
     std::copy_n(other.store_.wide, size_, store_.wide);
-    capacity_ = room | kWideFlag;
+    capacity_ = room | kWideFlag | arena;
   } else if (size_ <= kLocal) {
     std::memcpy(store_.local, other.Bytes(), size_);
     capacity_ = kLocal;
   } else {
-    store_.bytes = std::allocator<unsigned char>().allocate(size_);
+    const std::uint32_t arena = ArenaBit();
+    store_.bytes = static_cast<unsigned char*>(Allocate(size_));
     std::memcpy(store_.bytes, other.Bytes(), size_);
-    capacity_ = size_;
+    capacity_ = size_ | arena;
   }
 }
 

@@ -17,9 +17,10 @@ namespace quillon {
 // A dump's elements in log order. Nearly every element is one byte, and most lists are a few
 // bytes long (a NextPld, a length, a cookie), while a large log holds millions of them. So a
 // list is sixteen bytes: up to eight one-byte elements live in the object itself, a longer
-// list in one heap block of one byte per element, and only a list holding a wider token (one
+// list in one block of one byte per element, and only a list holding a wider token (one
 // with more than two digits keeps the whole value it spells) holds all its elements as 32-bit
-// values. A list holds at most 2^31 - 1 elements; further ones are not kept.
+// values. A list holds at most 2^30 - 1 elements; further ones are not kept. The block comes
+// from the thread's node arena inside an ArenaScope (see model/NodeArena.h), else the heap.
 class ByteList {
  public:
   using value_type = std::uint32_t;
@@ -109,10 +110,17 @@ class ByteList {
  private:
   static constexpr std::uint32_t kLocal = 8;
   static constexpr std::uint32_t kWideFlag = 0x80000000u;
-  static constexpr std::uint32_t kMaxSize = 0x7FFFFFFFu;
+  // The block was placed in a node arena (the list was grown inside an ArenaScope): it is not
+  // given back on its own but with the arena.
+  static constexpr std::uint32_t kArenaFlag = 0x40000000u;
+  static constexpr std::uint32_t kMaxSize = 0x3FFFFFFFu;
 
   bool IsWide() const { return (capacity_ & kWideFlag) != 0; }
-  std::uint32_t Capacity() const { return capacity_ & ~kWideFlag; }
+  bool InArena() const { return (capacity_ & kArenaFlag) != 0; }
+  std::uint32_t Capacity() const { return capacity_ & ~(kWideFlag | kArenaFlag); }
+  // A block for `bytes`, from the thread's arena lane when there is one; ArenaBit() says where.
+  static void* Allocate(std::size_t bytes);
+  static std::uint32_t ArenaBit();
   bool OnHeap() const { return IsWide() || Capacity() > kLocal; }
   // GCC, seeing a list grown past the local room, still warns about the local branch.
 #if defined(__GNUC__) && !defined(__clang__)

@@ -47,7 +47,7 @@ std::string ReadDebugText(DebugLogReader& reader) {
 }
 
 // The block as written back; it reads back as the same text.
-void WriteDebugText(std::string& out, const std::string& text, std::string_view begin, std::string_view end) {
+void WriteDebugText(std::string& out, std::string_view text, std::string_view begin, std::string_view end) {
   if (text.empty()) return;
   out += begin;
   std::string_view body = text;
@@ -76,11 +76,13 @@ std::string ReadDebugTextIfAny(DebugLogReader& reader) {
 CertPayload::CertPayload(DebugLogReader& reader, QLFolder* parent) : QLFolder("Cert", parent) {
   fields_.Read(reader);
   encoding_ = ReadLabelledNumber(reader, "Type:");
-  data_ = ReadLabelledBytes(reader, "CertData:", EndsPayloadBlock, &lengthNote_);
+  std::string lengthNote;
+  data_ = ReadLabelledBytes(reader, "CertData:", EndsPayloadBlock, &lengthNote);
+  lengthNote_ = lengthNote;
   debugText_ = ReadDebugTextIfAny(reader);
 }
 
-std::string CertPayload::Caption() const { return Name() + " " + CertEncodingName(encoding_); }
+std::string CertPayload::Caption() const { return std::string(Name()) + " " + CertEncodingName(encoding_); }
 
 std::string CertPayload::DetailText() const {
   std::string t = fields_.DetailHead("Certificate Payload");
@@ -100,7 +102,7 @@ void CertPayload::WriteDebug(std::string& out) const {
   out += "\tCert Type: ";
   AppendNumberText(out, encoding_, 16);
   out += '\n';
-  const std::string& note = lengthNote_;
+  const std::string_view note = lengthNote_;
   if (data_.empty() && debugText_.empty() && note.empty()) return;
   out += "\tCertData:\n";
   // The "Length" line met before the dump, so that it reads back into the same note.
@@ -125,7 +127,7 @@ CertReqPayload::CertReqPayload(DebugLogReader& reader, QLFolder* parent) : QLFol
   }
 }
 
-std::string CertReqPayload::Caption() const { return Name() + " Request for " + CertEncodingName(encoding_); }
+std::string CertReqPayload::Caption() const { return std::string(Name()) + " Request for " + CertEncodingName(encoding_); }
 
 std::string CertReqPayload::DetailText() const {
   std::string t = fields_.DetailHead("Certificate Request Payload");

@@ -46,10 +46,10 @@ class CertPayload final : public QLFolder {
   const PayloadFields& Fields() const { return fields_; }
   std::uint32_t Encoding() const { return encoding_; }
   const ByteList& Data() const { return data_; }
-  const std::string& LengthNote() const { return lengthNote_; }
+  std::string_view LengthNote() const { return lengthNote_; }
   // "\r\n", the rest of the BEGIN line, "\r\n", then each line of the block and "\r\n"; empty
   // when the block had none.
-  const std::string& DebugText() const { return debugText_; }
+  std::string_view DebugText() const { return debugText_; }
 
  private:
   PayloadFields fields_;
@@ -57,8 +57,8 @@ class CertPayload final : public QLFolder {
   ByteList data_;
   // The "Length" line the daemon writes before some certificate dumps ("Length" + rest of the
   // line + "\r\n\r\n"); shown before the data and written back before the dump.
-  std::string lengthNote_;
-  std::string debugText_;
+  std::pmr::string lengthNote_{NodeResource()};
+  std::pmr::string debugText_{NodeResource()};
 };
 
 class CertReqPayload final : public QLFolder {
@@ -74,13 +74,13 @@ class CertReqPayload final : public QLFolder {
   std::uint32_t Encoding() const { return encoding_; }
   bool HasData() const { return hasData_; }
   const ByteList& Data() const { return data_; }
-  const std::string& DebugText() const { return debugText_; }
+  std::string_view DebugText() const { return debugText_; }
 
  private:
   PayloadFields fields_;
   std::uint32_t encoding_ = 0;
   ByteList data_;
-  std::string debugText_;
+  std::pmr::string debugText_{NodeResource()};
   bool hasData_ = false;
 };
 

@@ -17,7 +17,7 @@ DeletePayload::DeletePayload(DebugLogReader& reader, QLFolder* parent) : QLFolde
   spis_ = ReadSubBlockBytes(reader, "SPIs:");
 }
 
-std::string DeletePayload::Caption() const { return Name() + "  (" + UnspacedHex(spis_) + ")"; }
+std::string DeletePayload::Caption() const { return std::string(Name()) + "  (" + UnspacedHex(spis_) + ")"; }
 
 std::string DeletePayload::SpiText() const { return UnspacedHex(spis_); }
 

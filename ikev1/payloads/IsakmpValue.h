@@ -99,9 +99,9 @@ class IsakmpValue : public QLFolder {
   // A user name that the attribute reveals (a user-name attribute, or an "User <name>
   // authenticated" message) and a user detail (an assigned address).
   bool HasUserName() const override { return user_ && user_->hasName; }
-  std::string UserName() const override { return user_ ? user_->name : std::string(); }
+  std::string UserName() const override { return user_ ? std::string(user_->name) : std::string(); }
   bool HasUserDetail() const override { return user_ && user_->hasDetail; }
-  std::string UserDetail() const override { return user_ ? user_->detail : std::string(); }
+  std::string UserDetail() const override { return user_ ? std::string(user_->detail) : std::string(); }
 
   // The one-line text of the attribute, its label and value named in its attribute space.
   // `protocolId` is the owning proposal's protocol (IPCOMP prefixes the life attributes of
@@ -128,11 +128,11 @@ class IsakmpValue : public QLFolder {
   std::uint32_t format_ = 0;
   // What a configuration attribute tells of the remote user; most attributes (every SA
   // attribute) tell nothing, so the texts are kept apart.
-  struct UserTexts {
+  struct UserTexts : ArenaPlaced<UserTexts> {
     bool hasName = false;
-    std::string name;
+    std::pmr::string name{NodeResource()};
     bool hasDetail = false;
-    std::string detail;
+    std::pmr::string detail{NodeResource()};
   };
   UserTexts& User() {
     if (!user_) user_ = std::make_unique<UserTexts>();

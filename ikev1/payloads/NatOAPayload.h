@@ -29,12 +29,12 @@ class NatOAPayload final : public QLFolder {
 
   const PayloadFields& Fields() const { return fields_; }
   std::uint32_t IdType() const { return idType_; }
-  const std::string& Address() const { return address_; }
+  std::string_view Address() const { return address_; }
 
  private:
   PayloadFields fields_;
   std::uint32_t idType_ = 0;
-  std::string address_;
+  std::pmr::string address_{NodeResource()};
 };
 
 }  // namespace quillon

@@ -101,7 +101,7 @@ void NotifyPayload::ReadLifetimeAttributes(DebugLogReader& reader) {
   reader.PushBack();
 }
 
-std::string NotifyPayload::Caption() const { return Name() + ":   " + NotifyTypeName(); }
+std::string NotifyPayload::Caption() const { return std::string(Name()) + ":   " + NotifyTypeName(); }
 
 std::string NotifyPayload::NotifyTypeName() const { return quillon::NotifyTypeName(NotifyTypeValue()); }
 
@@ -114,7 +114,7 @@ std::string NotifyPayload::DetailText() const {
   t += "\r\nSPI Size:\t" + DecimalText(static_cast<std::uint32_t>(spiSize_));
   t += "\r\nNotify Type:\t" + DecimalText(NotifyTypeValue()) + " (" + NotifyTypeName() + ")\r\n";
   if (spiSize_ != 0) t += "SPI:\r\n" + HexText(spi_, 16, true, false) + "\r\n";
-  if (hasData_) t += "Notify Data:\r\n" + WrappedHex(notifData_) + statusText_ + "\r\n\r\n";
+  if (hasData_) t += "Notify Data:\r\n" + WrappedHex(notifData_) + std::string(statusText_) + "\r\n\r\n";
   if (dataAsText_) t += "Notify Data as string:\r\n" + CharText(notifData_, false) + "\r\n\r\n";
   for (const auto& child : Children()) {
     if (const auto* value = dynamic_cast<const IsakmpValue*>(child.get())) {

@@ -65,7 +65,7 @@ class NotifyPayload final : public QLFolder {
   bool DataAsText() const { return dataAsText_; }
   // " (replay detection enabled)" or " (replay detection disabled)" for a replay-status
   // notification, empty for any other.
-  const std::string& StatusText() const { return statusText_; }
+  std::string_view StatusText() const { return statusText_; }
 
  private:
   void ReadLifetimeAttributes(DebugLogReader& reader);
@@ -79,7 +79,7 @@ class NotifyPayload final : public QLFolder {
   bool hasData_ = false;
   ByteList notifData_;
   bool dataAsText_ = false;
-  std::string statusText_;
+  std::pmr::string statusText_{NodeResource()};
 };
 
 // Moves the reader past the daemon's second rendering of `dataSize` bytes of notification

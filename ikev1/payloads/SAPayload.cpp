@@ -228,7 +228,7 @@ PropPayload::PropPayload(DebugLogReader& reader, bool created, int attributeSpac
 TransPayload* PropPayload::Transform(std::size_t index) const { return dynamic_cast<TransPayload*>(Child(index)); }
 
 std::string PropPayload::Caption() const {
-  std::string c = Name();
+  std::string c(Name());
   if (protId_ >= 5) return c + "Unknown Protocol ID!";
   c += ProtocolCaptionName(static_cast<std::uint32_t>(protId_));
   if (ByteListValue(spi_) != 0) c += "  (" + UnspacedHex(spi_) + ")";
@@ -303,7 +303,7 @@ TransPayload::TransPayload(DebugLogReader& reader, bool created, int attributeSp
 }
 
 std::string TransPayload::Caption() const {
-  return Name() + " " + TransformIdName(static_cast<std::uint32_t>(protId_), transId_);
+  return std::string(Name()) + " " + TransformIdName(static_cast<std::uint32_t>(protId_), transId_);
 }
 
 std::string TransPayload::DetailText() const {

@@ -149,7 +149,7 @@ class TransPayload final : public QLFolder {
   std::int32_t ProtId() const { return protId_; }
   const ByteList& Reserved2() const { return reserved2_; }
   bool IsNotChosen() const { return notChosen_; }
-  const std::string& NotChosenReason() const { return notChosenReason_; }
+  std::string_view NotChosenReason() const { return notChosenReason_; }
   bool HasLengthBlock() const { return lengthBlockRead_; }
 
  private:
@@ -159,7 +159,7 @@ class TransPayload final : public QLFolder {
   std::int32_t protId_ = 0;
   ByteList reserved2_;
   bool notChosen_ = false;
-  std::string notChosenReason_;
+  std::pmr::string notChosenReason_{NodeResource()};
   bool lengthBlockRead_ = false;
 };
 

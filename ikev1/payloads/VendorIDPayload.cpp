@@ -85,15 +85,15 @@ void VendorIDPayload::ReadGatewayFields(DebugLogReader& reader) {
   ByteList vid;
   if (SeekBlockLabel(reader, "VIDData:")) {
     vid = ReadByteList(reader);
-    fieldLines_.push_back("VIDData: " + SpacedHex(vid));
+    fieldLines_.emplace_back("VIDData: " + SpacedHex(vid));
   }
   vendorText_ += "VIDData:\r\n";
-  AppendHexText(vendorText_, vid, 16, true, true);
+  vendorText_ += WrappedHex(vid);
 
   ByteList product;
   if (SeekBlockLabel(reader, "Product:")) {
     product = ReadByteList(reader);
-    fieldLines_.push_back("Product: " + SpacedHex(product));
+    fieldLines_.emplace_back("Product: " + SpacedHex(product));
   }
   vendorText_ += "\r\nProduct:\t\t";
   vendorText_ += ProductName(ByteListValue(product));
@@ -102,7 +102,7 @@ void VendorIDPayload::ReadGatewayFields(DebugLogReader& reader) {
   std::string version;
   if (SeekBlockLabel(reader, "Version:")) {
     version = TrimLeft(reader.ReadLineRest());
-    fieldLines_.push_back("Version: " + version);
+    fieldLines_.emplace_back("Version: " + version);
   }
   vendorText_ += "\r\nVersion:\t\t";
   vendorText_ += VersionName(ByteListValue(HexPairs(version)));
@@ -128,7 +128,7 @@ void VendorIDPayload::ReadFreeLines(DebugLogReader& reader) {
     if (cut) {
       // The block ended inside the label: the line ends there.
       vendorText_ += "\r\n";
-      fieldLines_.push_back(label);
+      fieldLines_.emplace_back(label);
       return;
     }
     vendorText_ += LabelTabs(label.size());
@@ -136,7 +136,7 @@ void VendorIDPayload::ReadFreeLines(DebugLogReader& reader) {
     const std::string value = TrimLeft(reader.ReadLineRest());
     vendorText_ += value;
     vendorText_ += "\r\n";
-    fieldLines_.push_back(value.empty() ? label : label + " " + value);
+    fieldLines_.emplace_back(value.empty() ? label : label + " " + value);
   }
 }
 
@@ -198,16 +198,6 @@ void WriteVendorIDBlock(std::string& out, const PayloadFields& fields, std::stri
   if (!vidData.empty()) {
     out += "\tVID Data: ";
     AppendHexText(out, vidData, 16, false, true);
-    out += '\n';
-  }
-}
-
-void WriteVendorIDFieldsBlock(std::string& out, std::string_view keyword, const std::vector<std::string>& lines) {
-  out += keyword;
-  out += '\n';
-  for (const std::string& line : lines) {
-    out += '\t';
-    out += line;
     out += '\n';
   }
 }

@@ -38,7 +38,16 @@ class DebugLogReader;
 // the data; and the fields block some vendor IDs are followed by (`lines` without their tab).
 void WriteVendorIDBlock(std::string& out, const PayloadFields& fields, std::string_view vendorName,
                         const ByteList& vidData, bool vendorLine = false);
-void WriteVendorIDFieldsBlock(std::string& out, std::string_view keyword, const std::vector<std::string>& lines);
+template <class Lines>
+void WriteVendorIDFieldsBlock(std::string& out, std::string_view keyword, const Lines& lines) {
+  out += keyword;
+  out += '\n';
+  for (const auto& line : lines) {
+    out += '\t';
+    out += line;
+    out += '\n';
+  }
+}
 inline constexpr std::string_view kVendorIDFieldsKeyword = "debugVendorIDFields:";
 
 class VendorIDPayload final : public QLFolder {
@@ -63,10 +72,10 @@ class VendorIDPayload final : public QLFolder {
   bool HasFields() const { return hasFields_; }
   // A "debugVendorIDNokiaFields:" block followed it.
   bool HasNokiaFields() const { return hasNokiaFields_; }
-  const std::string& VendorText() const { return vendorText_; }
-  const std::string& VendorName() const { return vendorName_; }
+  std::string_view VendorText() const { return vendorText_; }
+  std::string_view VendorName() const { return vendorName_; }
   // The fields block's lines as read, without their leading tab and line end.
-  const std::vector<std::string>& FieldLines() const { return fieldLines_; }
+  const std::pmr::vector<std::pmr::string>& FieldLines() const { return fieldLines_; }
 
  private:
   void ReadGatewayFields(DebugLogReader& reader);
@@ -76,10 +85,10 @@ class VendorIDPayload final : public QLFolder {
   ByteList vidData_;
   bool hasFields_ = false;
   bool hasNokiaFields_ = false;
-  std::string vendorText_;
-  std::string vendorName_;
+  std::pmr::string vendorText_{NodeResource()};
+  std::pmr::string vendorName_{NodeResource()};
   bool vendorLine_ = false;  // a "Vendor:" line was read, its name perhaps empty
-  std::vector<std::string> fieldLines_;
+  std::pmr::vector<std::pmr::string> fieldLines_{NodeResource()};
 };
 
 }  // namespace quillon

@@ -32,7 +32,7 @@ const QString kQuickModeText = "QuickMode at Tue Jan 15 2008 10:05:00\n\nStatus:
 
 QStringList Names(const LogFile& log, bool captions = false) {
   QStringList names;
-  for (const auto& peer : log.Children()) names.append(QString::fromStdString(captions ? peer->Caption() : peer->Name()));
+  for (const auto& peer : log.Children()) names.append(QString::fromStdString(captions ? peer->Caption() : std::string(peer->Name())));
   return names;
 }
 
@@ -513,7 +513,7 @@ TEST_F(MainFrameTest, SaveAsWritesTheNarrowedLogInItsFormatAndNeverOverTheOpenLo
     ASSERT_TRUE(QFile::copy(FrameFixture::Example(example), log));
     ASSERT_TRUE(f.frame->OpenFile(log));
     EXPECT_TRUE(Enabled(Command::kSaveAs));
-    f.SelectPath(f.document->Log()->Name() + "\\" + f.document->Log()->Child(0)->Name());
+    f.SelectPath(std::string(f.document->Log()->Name()) + "\\" + std::string(f.document->Log()->Child(0)->Name()));
     f.Trigger(Command::kDeletePeer);
 
     // Ctrl+S asks for a name in the log's own format; the saved log reads back as the tree shown.

@@ -167,7 +167,7 @@ TEST_F(NarrowingTest, StricterNarrowsInPlaceLessStrictReadsTheLogAgain) {
   LogTreeModel& model = *f.frame->View()->Model();
   const QModelIndex peer = model.index(0, 0, model.index(0, 0));
   QStringList exchanges;
-  for (int row = 0; row < model.rowCount(peer); ++row) exchanges.append(model.NodeAt(model.index(row, 0, peer))->Name().c_str());
+  for (int row = 0; row < model.rowCount(peer); ++row) exchanges.append(std::string(model.NodeAt(model.index(row, 0, peer))->Name()).c_str());
   EXPECT_EQ(exchanges, (QStringList{"Info NO-PROPOSAL-CHOSEN", "Info INVALID-ID-INFORMATION"}));
 
   // Nothing checked in Verify: read again, the filter stays.

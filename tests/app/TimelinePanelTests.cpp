@@ -192,7 +192,7 @@ TEST(TimelineSvgTest, WellFormedWithABarPerNegotiation) {
     }
   }
   std::unique_ptr<LogFile> log = negtest::Load(text);
-  log->Child(1)->SetName(log->Child(1)->Name() + " (gw<1>&\"co\xE9\")");
+  log->Child(1)->SetName(std::string(log->Child(1)->Name()) + " (gw<1>&\"co\xE9\")");
   const std::string svg = TimelineSvg(TimelineData::FromTree(*log));
 
   QXmlStreamReader reader(QByteArray::fromStdString(svg));

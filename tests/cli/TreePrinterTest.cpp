@@ -174,7 +174,7 @@ TEST(TreeRulesTest, StateIcons) {
      public:
       Named(const Case& c) : QLFolder(c.name, nullptr), complete_(c.complete), caption_(c.caption) {}
       bool IsComplete() const override { return complete_; }
-      std::string Caption() const override { return caption_.empty() ? Name() : caption_; }
+      std::string Caption() const override { return caption_.empty() ? std::string(Name()) : caption_; }
 
      private:
       bool complete_;

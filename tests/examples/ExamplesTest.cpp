@@ -150,7 +150,7 @@ TEST_F(GatewayDayTest, FailuresAndTroubleAreTheOnesWrittenIntoTheDay) {
   std::multiset<std::string> failed;
   for (const auto& peer : day_->Children())
     for (const Exchange* exchange : Exchanges(*peer))
-      if (!exchange->IsComplete() && !exchange->IsRestart()) failed.insert(peer->Name() + " " + exchange->Name());
+      if (!exchange->IsComplete() && !exchange->IsRestart()) failed.insert(std::string(peer->Name()) + " " + std::string(exchange->Name()));
   EXPECT_EQ(failed, (std::multiset<std::string>{"192.0.2.200 Main Mode", "192.0.2.200 Main Mode",
                                                 "192.168.50.2 Main Mode", "203.0.113.77 Main Mode",
                                                 "203.0.113.77 QuickMode", "198.51.100.99 ConfigMode"}));

@@ -126,8 +126,8 @@ TEST(LogFileRegroupTest, EveryLoadStandsAlone) {
 std::string Shape(const LogFile& root) {
   std::string out;
   for (const auto& peer : root.Children()) {
-    out += peer->Name() + " {";
-    for (const auto& tunnel : peer->Children()) out += " " + tunnel->Name() + ": " + std::to_string(tunnel->ChildCount());
+    out += std::string(peer->Name()) + " {";
+    for (const auto& tunnel : peer->Children()) out += " " + std::string(tunnel->Name()) + ": " + std::to_string(tunnel->ChildCount());
     out += " } ";
   }
   return out;
@@ -203,7 +203,7 @@ std::string Marks(const LogFile& root) {
   std::string out;
   Dump(root, out);
   for (const auto& peer : root.Children()) {
-    out += peer->Name() + (peer->IsRegrouped() ? " regrouped\n" : "\n");
+    out += std::string(peer->Name()) + (peer->IsRegrouped() ? " regrouped\n" : "\n");
     for (const auto& tunnel : peer->Children())
       for (const auto& exchange : tunnel->Children())
         out += NumberText(exchange->ReassignedIndex(), 16) + "/" + NumberText(exchange->ReassignedAddress(), 16) + "\n";

@@ -30,11 +30,11 @@ std::unique_ptr<LogFile> LoadExample(const std::string& name) {
 Lines Outline(const QLFolder& root) {
   Lines lines;
   for (const QLFolder* peer : VisibleChildren(root)) {
-    lines.push_back(peer->Name());
+    lines.emplace_back(peer->Name());
     for (const QLFolder* child : VisibleChildren(*peer)) {
-      lines.push_back("  " + child->Name());
+      lines.push_back("  " + std::string(child->Name()));
       if (!child->IsTunnel()) continue;
-      for (const QLFolder* exchange : VisibleChildren(*child)) lines.push_back("    " + exchange->Name());
+      for (const QLFolder* exchange : VisibleChildren(*child)) lines.push_back("    " + std::string(exchange->Name()));
     }
   }
   return lines;
@@ -42,7 +42,7 @@ Lines Outline(const QLFolder& root) {
 
 Lines PeerNames(const QLFolder& root) {
   Lines names;
-  for (const QLFolder* peer : VisibleChildren(root)) names.push_back(peer->Name());
+  for (const QLFolder* peer : VisibleChildren(root)) names.emplace_back(peer->Name());
   return names;
 }
 
@@ -59,7 +59,7 @@ std::vector<const QLFolder*> Exchanges(const QLFolder& root) {
 
 Lines ExchangeNames(const QLFolder& root) {
   Lines names;
-  for (const QLFolder* exchange : Exchanges(root)) names.push_back(exchange->Name());
+  for (const QLFolder* exchange : Exchanges(root)) names.emplace_back(exchange->Name());
   return names;
 }
 

@@ -165,7 +165,7 @@ TEST(LogFileTest, PeersStayInAscendingAddressOrder) {
   root.AddChild(std::make_unique<AddressNode>("3b", 0x0a000003));
   root.AddChild(std::make_unique<AddressNode>("high", 0xc0a80001));
   std::string order;
-  for (const auto& peer : root.Children()) order += peer->Name() + " ";
+  for (const auto& peer : root.Children()) order += std::string(peer->Name()) + " ";
   EXPECT_EQ(order, "1 3 3b 5 high ");
   root.Clear();
   EXPECT_EQ(root.ChildCount(), 0u);

@@ -13,8 +13,8 @@
 namespace quillon::testing {
 
 inline std::string FirstTreeDifference(const QLFolder& got, const QLFolder& want, bool sameLog = false) {
-  auto differs = [&](const char* what, const std::string& g, const std::string& w) {
-    return want.Path() + ": " + what + "\n  got:  " + g + "\n  want: " + w;
+  auto differs = [&](const char* what, std::string_view g, std::string_view w) {
+    return want.Path() + ": " + what + "\n  got:  " + std::string(g) + "\n  want: " + std::string(w);
   };
   if (got.Name() != want.Name()) return differs("name", got.Name(), want.Name());
   if (got.Caption() != want.Caption()) return differs("caption", got.Caption(), want.Caption());

@@ -127,7 +127,7 @@ inline std::unique_ptr<LogFile> Load(std::string text) {
 
 inline std::vector<std::string> Names(const QLFolder& node) {
   std::vector<std::string> names;
-  for (const auto& child : node.Children()) names.push_back(child->Name());
+  for (const auto& child : node.Children()) names.emplace_back(child->Name());
   return names;
 }
 
@@ -162,7 +162,7 @@ class FakePayload : public QLFolder, public ConfigAttributeSource, public Identi
 // Every node's name, caption and detail text, depth first: two trees that print the same are
 // the same tree for the viewer.
 inline void Dump(const QLFolder& node, std::string& out, int depth = 0) {
-  out += std::string(static_cast<std::size_t>(depth), ' ') + node.Name() + " | " + node.Caption() + " | " +
+  out += std::string(static_cast<std::size_t>(depth), ' ') + std::string(node.Name()) + " | " + node.Caption() + " | " +
          node.DetailText() + "\n";
   for (const auto& child : node.Children()) Dump(*child, out, depth + 1);
 }

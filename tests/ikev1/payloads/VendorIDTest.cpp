@@ -66,7 +66,7 @@ TEST(VendorIDTest, DetailAndWrittenLayouts) {
   auto vid = ReadVid(kVid + "\tVID Data: 4a 13 1c 81\ndebugVendorIDFields:\n\tVIDData: 4a 13 1c 81\n"
                             "\tProduct: 00 00 00 01\n\tVersion: 00 00 13 88\n\tBuild: 1234\n" + Nonce());
   EXPECT_TRUE(vid->HasFields());
-  EXPECT_EQ(vid->DetailText(), kDetailHead + "\r\n\r\nVID Data:\r\n4a 13 1c 81 \r\n" + vid->VendorText());
+  EXPECT_EQ(vid->DetailText(), kDetailHead + "\r\n\r\nVID Data:\r\n4a 13 1c 81 \r\n" + std::string(vid->VendorText()));
   // The fields block goes back as it was read, so that its codes read back.
   EXPECT_EQ(Written(*vid), kVid + "\tVID Data: 4a 13 1c 81 \ndebugVendorIDFields:\n\tVIDData: 4a 13 1c 81 \n"
                                   "\tProduct: 00 00 00 01 \n\tVersion: 00 00 13 88\n\tBuild: 1234\n");

@@ -1,0 +1,148 @@
+#include "model/NodeArena.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <new>
+
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define QUILLON_ASAN 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__)
+#define QUILLON_ASAN 1
+#endif
+
+#ifdef QUILLON_ASAN
+#include <sanitizer/asan_interface.h>
+#define QUILLON_POISON(p, n) ASAN_POISON_MEMORY_REGION((p), (n))
+#define QUILLON_UNPOISON(p, n) ASAN_UNPOISON_MEMORY_REGION((p), (n))
+#else
+#define QUILLON_POISON(p, n) ((void)(p), (void)(n))
+#define QUILLON_UNPOISON(p, n) ((void)(p), (void)(n))
+#endif
+
+namespace quillon {
+
+namespace {
+
+constexpr std::size_t kFirstChunk = std::size_t{256} << 10;
+constexpr std::size_t kChunkAlignment = 64;
+
+// The lane this thread's new nodes go to. Per thread, set and restored only by ArenaScope, so
+// no thread ever sees another's arena.
+thread_local std::pmr::memory_resource* currentLane = nullptr;
+
+}  // namespace
+
+// ---- ArenaLane ----------------------------------------------------------------------------------
+
+ArenaLane::ArenaLane(std::pmr::memory_resource* upstream) : upstream_(upstream), nextChunkSize_(kFirstChunk) {}
+
+ArenaLane::~ArenaLane() {
+  for (const Chunk& chunk : chunks_) {
+    QUILLON_UNPOISON(chunk.begin, chunk.size);
+    upstream_->deallocate(chunk.begin, chunk.size, kChunkAlignment);
+  }
+}
+
+void* ArenaLane::NewChunk(std::size_t bytes, std::size_t alignment) {
+  // An object larger than a quarter of the next chunk gets a chunk of its own, so that the
+  // current chunk's rest stays in use.
+  const std::size_t need = bytes + alignment;
+  if (need > nextChunkSize_ / 4) {
+    const std::size_t size = (need + kChunkAlignment - 1) / kChunkAlignment * kChunkAlignment;
+    auto* begin = static_cast<std::byte*>(upstream_->allocate(size, kChunkAlignment));
+    chunks_.push_back({begin, size});
+    reserved_ += size;
+    QUILLON_POISON(begin, size);
+    const auto at = (reinterpret_cast<std::uintptr_t>(begin) + alignment - 1) & ~(alignment - 1);
+    QUILLON_UNPOISON(reinterpret_cast<void*>(at), bytes);
+    return reinterpret_cast<void*>(at);
+  }
+  const std::size_t size = nextChunkSize_;
+  auto* begin = static_cast<std::byte*>(upstream_->allocate(size, kChunkAlignment));
+  chunks_.push_back({begin, size});
+  reserved_ += size;
+  nextChunkSize_ = std::min(nextChunkSize_ * 2, NodeArena::kLargestChunk);
+  QUILLON_POISON(begin, size);
+  next_ = begin;
+  end_ = begin + size;
+  return nullptr;
+}
+
+void* ArenaLane::do_allocate(std::size_t bytes, std::size_t alignment) {
+  if (bytes == 0) bytes = 1;
+  for (;;) {
+    const auto at = (reinterpret_cast<std::uintptr_t>(next_) + alignment - 1) & ~(alignment - 1);
+    if (next_ != nullptr && at + bytes <= reinterpret_cast<std::uintptr_t>(end_)) {
+      next_ = reinterpret_cast<std::byte*>(at + bytes);
+      QUILLON_UNPOISON(reinterpret_cast<void*>(at), bytes);
+      return reinterpret_cast<void*>(at);
+    }
+    if (void* own = NewChunk(bytes, alignment)) return own;
+  }
+}
+
+void ArenaLane::do_deallocate(void* p, std::size_t bytes, std::size_t /*alignment*/) {
+  // The bytes stay in the chunk until the arena goes (a destroyed node, a text that grew).
+  QUILLON_POISON(p, bytes);
+  (void)p;
+  (void)bytes;
+}
+
+// ---- NodeArena ----------------------------------------------------------------------------------
+
+NodeArena::NodeArena(std::pmr::memory_resource* upstream)
+    : upstream_(upstream != nullptr ? upstream : std::pmr::new_delete_resource()) {}
+
+NodeArena::~NodeArena() = default;
+
+ArenaLane* NodeArena::TakeLane() {
+  std::lock_guard lock(mutex_);
+  if (!idle_.empty()) {
+    ArenaLane* lane = idle_.back();
+    idle_.pop_back();
+    return lane;
+  }
+  lanes_.push_back(std::make_unique<ArenaLane>(upstream_));
+  return lanes_.back().get();
+}
+
+void NodeArena::ReturnLane(ArenaLane* lane) {
+  if (lane == nullptr) return;
+  std::lock_guard lock(mutex_);
+  idle_.push_back(lane);
+}
+
+std::size_t NodeArena::ChunkCount() const {
+  std::size_t count = 0;
+  for (const auto& lane : lanes_) count += lane->ChunkCount();
+  return count;
+}
+
+std::size_t NodeArena::ReservedBytes() const {
+  std::size_t bytes = 0;
+  for (const auto& lane : lanes_) bytes += lane->ReservedBytes();
+  return bytes;
+}
+
+// ---- ArenaScope ---------------------------------------------------------------------------------
+
+ArenaScope::ArenaScope(NodeArena* arena)
+    : arena_(arena), lane_(arena != nullptr ? arena->TakeLane() : nullptr), previous_(currentLane) {
+  currentLane = lane_;
+}
+
+ArenaScope::~ArenaScope() {
+  currentLane = previous_;
+  if (arena_ != nullptr) arena_->ReturnLane(lane_);
+}
+
+std::pmr::memory_resource* NodeResource() {
+  return currentLane != nullptr ? currentLane : std::pmr::new_delete_resource();
+}
+
+bool InArenaScope() { return currentLane != nullptr; }
+
+}  // namespace quillon

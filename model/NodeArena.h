@@ -1,0 +1,137 @@
+// Where the nodes of one loaded log live. A big log is millions of small nodes with their texts
+// and byte lists; taking each from the general heap costs a heap block per object on the way in
+// and a free per object on the way out, and tearing such a tree down node by node took about as
+// long as reading it. Instead each log owns an arena: nodes, their child lists, texts and byte
+// lists are placed one after another in large chunks, and closing or replacing the log gives the
+// chunks back in one step, without running the nodes' destructors.
+//
+// The arena is split into lanes, one per thread that builds nodes at the same time (the loading
+// thread and each worker reading a piece of the log), so that no two threads share a bump
+// pointer. A lane is taken while a thread builds and handed back afterwards; what it placed stays
+// valid until the whole arena goes.
+//
+// The chunks come from an upstream memory resource: the general heap by default, or what the
+// executable injects (large mapped chunks advised for huge pages; see platform/ChunkSource.h).
+//
+// Which lane a thread's new nodes go to is set by an ArenaScope on that thread. Outside any scope
+// nodes come from the general heap as before and are destroyed one by one.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <memory_resource>
+#include <mutex>
+#include <new>
+#include <vector>
+
+namespace quillon {
+
+// One lane: a bump allocator over chunks taken from the upstream resource. Used by one thread at
+// a time. Deallocation gives nothing back (the memory returns with the arena); under the
+// address sanitizer the freed range and the unused rest of each chunk are poisoned, so that a
+// read of a destroyed node or past an object still reports.
+class ArenaLane final : public std::pmr::memory_resource {
+ public:
+  explicit ArenaLane(std::pmr::memory_resource* upstream);
+  ~ArenaLane() override;
+  ArenaLane(const ArenaLane&) = delete;
+  ArenaLane& operator=(const ArenaLane&) = delete;
+
+  std::size_t ChunkCount() const { return chunks_.size(); }
+  std::size_t ReservedBytes() const { return reserved_; }
+
+ private:
+  struct Chunk {
+    std::byte* begin;
+    std::size_t size;
+  };
+  void* do_allocate(std::size_t bytes, std::size_t alignment) override;
+  void do_deallocate(void* p, std::size_t bytes, std::size_t alignment) override;
+  bool do_is_equal(const std::pmr::memory_resource& other) const noexcept override { return this == &other; }
+  void* NewChunk(std::size_t bytes, std::size_t alignment);
+
+  std::pmr::memory_resource* upstream_;
+  std::vector<Chunk> chunks_;
+  std::byte* next_ = nullptr;
+  std::byte* end_ = nullptr;
+  std::size_t nextChunkSize_;
+  std::size_t reserved_ = 0;
+};
+
+class NodeArena {
+ public:
+  // Chunks double from 256 KiB up to this size (a small log takes little, a big one few chunks).
+  static constexpr std::size_t kLargestChunk = std::size_t{64} << 20;
+
+  // `upstream` must outlive the arena; null means the general heap.
+  explicit NodeArena(std::pmr::memory_resource* upstream = nullptr);
+  ~NodeArena();
+  NodeArena(const NodeArena&) = delete;
+  NodeArena& operator=(const NodeArena&) = delete;
+
+  // A lane no other thread is using; give it back with ReturnLane when this thread stops
+  // building. Thread-safe.
+  ArenaLane* TakeLane();
+  void ReturnLane(ArenaLane* lane);
+
+  std::pmr::memory_resource* Upstream() const { return upstream_; }
+  // Totals over all lanes (for tests and benchmarks; not while lanes are in use).
+  std::size_t ChunkCount() const;
+  std::size_t ReservedBytes() const;
+
+ private:
+  std::pmr::memory_resource* upstream_;
+  std::mutex mutex_;
+  std::vector<std::unique_ptr<ArenaLane>> lanes_;
+  std::vector<ArenaLane*> idle_;
+};
+
+// While alive, the nodes (and the texts and lists they make) built on this thread are placed in
+// a lane of `arena`; the previous scope of the thread, if any, applies again afterwards. A null
+// arena means the general heap.
+class ArenaScope {
+ public:
+  explicit ArenaScope(NodeArena* arena);
+  ~ArenaScope();
+  ArenaScope(const ArenaScope&) = delete;
+  ArenaScope& operator=(const ArenaScope&) = delete;
+
+ private:
+  NodeArena* arena_;
+  ArenaLane* lane_;
+  std::pmr::memory_resource* previous_;
+};
+
+// The resource new nodes of this thread are placed in: the lane of the innermost ArenaScope, or
+// the general heap (std::pmr::new_delete_resource()).
+std::pmr::memory_resource* NodeResource();
+// True when NodeResource() is an arena lane.
+bool InArenaScope();
+
+// A base for the objects a node owns through a pointer of their own (a packet-debug record,
+// the user texts of a data attribute): built inside an ArenaScope they are placed in the arena
+// like the nodes, so that letting go of the node lets go of them too. `Derived` derives from
+// ArenaPlaced<Derived> first.
+template <class Derived>
+class ArenaPlaced {
+ public:
+  static void* operator new(std::size_t size) {
+    if (!InArenaScope()) return ::operator new(size);
+    return NodeResource()->allocate(size, alignof(std::max_align_t));
+  }
+  static void operator delete(void* object, std::size_t size) {
+    if (!InArenaScope()) ::operator delete(object);
+    else NodeResource()->deallocate(object, size, alignof(std::max_align_t));
+  }
+  static void operator delete(ArenaPlaced* object, std::destroying_delete_t) {
+    const bool inArena = object->inArena_;
+    auto* derived = static_cast<Derived*>(object);
+    derived->~Derived();
+    if (!inArena) ::operator delete(static_cast<void*>(derived));
+  }
+
+ private:
+  bool inArena_ = InArenaScope();
+};
+
+}  // namespace quillon

@@ -1,0 +1,29 @@
+// Where the executables' node arenas take their chunks from (see model/NodeArena.h).
+#pragma once
+
+#include <cstddef>
+#include <memory_resource>
+
+namespace quillon::platform {
+
+// Chunks mapped straight from the kernel, each aligned to 2 MiB and advised for huge pages:
+// one page fault then maps 2 MiB of nodes instead of 4 KiB, and giving a chunk back unmaps it
+// at once, so a closed log's memory leaves the process. Thread-safe (it keeps no state). Under
+// the address sanitizer the executables pass the general heap instead, which the sanitizer
+// watches.
+class MappedChunks final : public std::pmr::memory_resource {
+ private:
+  void* do_allocate(std::size_t bytes, std::size_t alignment) override;
+  void do_deallocate(void* p, std::size_t bytes, std::size_t alignment) override;
+  bool do_is_equal(const std::pmr::memory_resource& other) const noexcept override { return this == &other; }
+};
+
+// The chunk source for the logs this process loads: the mapped chunks above where the system
+// has them (null otherwise, which means the general heap). Lives as long as the process.
+std::pmr::memory_resource* LogChunkSource();
+
+// The general heap grows in large steps, so that the threads of a load do not wait on each
+// other's small changes of the memory map. Call once, early in main.
+void TuneHeap();
+
+}  // namespace quillon::platform
