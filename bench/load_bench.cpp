@@ -137,5 +137,7 @@ int main(int argc, char** argv) {
     std::printf("ratio:  load is %.2fx wc's speed (cpu: %.2fx)\n", wc / seconds, wcCpu / cpuSeconds);
   }
   std::printf("memory: peak RSS %.1f MB = %.2fx the file size\n", peakMb, peakMb / fileMb);
+  std::printf("arena:  %zu chunks, %.1f MB reserved\n", result.log->Arena().ChunkCount(),
+              static_cast<double>(result.log->Arena().ReservedBytes()) / (1 << 20));
   return 0;
 }

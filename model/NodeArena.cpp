@@ -31,7 +31,7 @@ constexpr std::size_t kChunkAlignment = 64;
 
 // The lane this thread's new nodes go to. Per thread, set and restored only by ArenaScope, so
 // no thread ever sees another's arena.
-thread_local std::pmr::memory_resource* currentLane = nullptr;
+thread_local ArenaLane* currentLane = nullptr;
 
 }  // namespace
 
@@ -66,6 +66,7 @@ void* ArenaLane::NewChunk(std::size_t bytes, std::size_t alignment) {
   reserved_ += size;
   nextChunkSize_ = std::min(nextChunkSize_ * 2, NodeArena::kLargestChunk);
   QUILLON_POISON(begin, size);
+  chunkBegin_ = begin;
   next_ = begin;
   end_ = begin + size;
   return nullptr;
@@ -85,10 +86,20 @@ void* ArenaLane::do_allocate(std::size_t bytes, std::size_t alignment) {
 }
 
 void ArenaLane::do_deallocate(void* p, std::size_t bytes, std::size_t /*alignment*/) {
-  // The bytes stay in the chunk until the arena goes (a destroyed node, a text that grew).
+  // The bytes stay in the chunk until the arena goes (a destroyed node, a text that grew),
+  // except the last block handed out, which the next allocation reuses (a temporary).
+  auto* at = static_cast<std::byte*>(p);
+  if (at >= chunkBegin_ && at + bytes == next_) next_ = at;
   QUILLON_POISON(p, bytes);
-  (void)p;
-  (void)bytes;
+}
+
+bool ArenaLane::TryExtend(void* p, std::size_t oldBytes, std::size_t newBytes) {
+  auto* at = static_cast<std::byte*>(p);
+  if (at < chunkBegin_ || at + oldBytes != next_ || newBytes < oldBytes || newBytes > static_cast<std::size_t>(end_ - at))
+    return false;
+  QUILLON_UNPOISON(at + oldBytes, newBytes - oldBytes);
+  next_ = at + newBytes;
+  return true;
 }
 
 // ---- NodeArena ----------------------------------------------------------------------------------
@@ -144,5 +155,7 @@ std::pmr::memory_resource* NodeResource() {
 }
 
 bool InArenaScope() { return currentLane != nullptr; }
+
+ArenaLane* CurrentLane() { return currentLane; }
 
 }  // namespace quillon

@@ -37,6 +37,10 @@ class ArenaLane final : public std::pmr::memory_resource {
   ArenaLane(const ArenaLane&) = delete;
   ArenaLane& operator=(const ArenaLane&) = delete;
 
+  // Grows the block [p, p + oldBytes) to newBytes where it stands, when it is the last block
+  // this lane handed out and its chunk has the room; false otherwise (nothing changes).
+  bool TryExtend(void* p, std::size_t oldBytes, std::size_t newBytes);
+
   std::size_t ChunkCount() const { return chunks_.size(); }
   std::size_t ReservedBytes() const { return reserved_; }
 
@@ -52,6 +56,7 @@ class ArenaLane final : public std::pmr::memory_resource {
 
   std::pmr::memory_resource* upstream_;
   std::vector<Chunk> chunks_;
+  std::byte* chunkBegin_ = nullptr;
   std::byte* next_ = nullptr;
   std::byte* end_ = nullptr;
   std::size_t nextChunkSize_;
@@ -99,7 +104,7 @@ class ArenaScope {
  private:
   NodeArena* arena_;
   ArenaLane* lane_;
-  std::pmr::memory_resource* previous_;
+  ArenaLane* previous_;
 };
 
 // The resource new nodes of this thread are placed in: the lane of the innermost ArenaScope, or
@@ -107,6 +112,8 @@ class ArenaScope {
 std::pmr::memory_resource* NodeResource();
 // True when NodeResource() is an arena lane.
 bool InArenaScope();
+// The lane of the innermost ArenaScope, null outside any.
+ArenaLane* CurrentLane();
 
 // A base for the objects a node owns through a pointer of their own (a packet-debug record,
 // the user texts of a data attribute): built inside an ArenaScope they are placed in the arena

@@ -19,16 +19,31 @@ void* ByteList::Allocate(std::size_t bytes) {
 std::uint32_t ByteList::ArenaBit() { return InArenaScope() ? kArenaFlag : 0; }
 
 void ByteList::Release() {
-  // An arena block stays where it is until the arena goes.
-  if (!OnHeap() || InArena()) return;
-  if (IsWide()) ::operator delete(store_.wide);
-  else ::operator delete(store_.bytes);
+  if (!OnHeap()) return;
+  void* block = IsWide() ? static_cast<void*>(store_.wide) : static_cast<void*>(store_.bytes);
+  if (!InArena()) {
+    ::operator delete(block);
+  } else if (ArenaLane* lane = CurrentLane()) {
+    // An arena block stays where it is until the arena goes, unless it is the lane's last one
+    // (a temporary list of the reader), which the lane takes back.
+    lane->deallocate(block, std::size_t{Capacity()} * (IsWide() ? sizeof(std::uint32_t) : 1), alignof(std::uint32_t));
+  }
 }
 
 void ByteList::Grow(std::size_t n) {
   const std::size_t want = std::min<std::size_t>(std::max<std::size_t>(n, std::size_t{Capacity()} * 2), kMaxSize);
   if (want <= Capacity()) return;
   const auto room = static_cast<std::uint32_t>(want);
+  // A list growing at the end of its arena lane (the one being read) grows in place.
+  const std::size_t width = IsWide() ? sizeof(std::uint32_t) : 1;
+  if (InArena()) {
+    ArenaLane* lane = CurrentLane();
+    void* block = IsWide() ? static_cast<void*>(store_.wide) : static_cast<void*>(store_.bytes);
+    if (lane != nullptr && lane->TryExtend(block, std::size_t{Capacity()} * width, std::size_t{room} * width)) {
+      capacity_ = room | (capacity_ & (kWideFlag | kArenaFlag));
+      return;
+    }
+  }
   if (IsWide()) {
     const std::uint32_t arena = ArenaBit();
     auto* block = static_cast<std::uint32_t*>(Allocate(std::size_t{room} * sizeof(std::uint32_t)));
