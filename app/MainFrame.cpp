@@ -1,9 +1,12 @@
 #include "app/MainFrame.h"
 
+#include <atomic>
+#include <chrono>
 #include <functional>
+#include <future>
+#include <optional>
 
 #include <QAction>
-#include <QCloseEvent>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
@@ -16,7 +19,9 @@
 #include <QMenuBar>
 #include <QMimeData>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QScreen>
+#include <QShortcut>
 #include <QStatusBar>
 #include <QTimer>
 #include <QToolBar>
@@ -77,13 +82,17 @@ class WaitCursor {
   WaitCursor& operator=(const WaitCursor&) = delete;
 };
 
-// Drives the status bar's progress bar from the reader's position. The bar appears only once a
-// load has taken longer than half a second; meanwhile the window is repainted now and then but
-// takes no input.
+// Drives the status bar's progress bar and Cancel button from the reader's position. They
+// appear only once a load has taken longer than half a second.
 class LoadProgress {
  public:
-  LoadProgress(QProgressBar& bar, qint64 fileSize) : bar_(bar), fileSize_(fileSize) { clock_.start(); }
-  ~LoadProgress() { bar_.hide(); }
+  LoadProgress(QProgressBar& bar, QWidget& cancel, qint64 fileSize) : bar_(bar), cancel_(cancel), fileSize_(fileSize) {
+    clock_.start();
+  }
+  ~LoadProgress() {
+    bar_.hide();
+    cancel_.hide();
+  }
   LoadProgress(const LoadProgress&) = delete;
   LoadProgress& operator=(const LoadProgress&) = delete;
 
@@ -94,16 +103,17 @@ class LoadProgress {
     if (!bar_.isVisible()) {
       bar_.setRange(0, kSteps);
       bar_.show();
+      cancel_.show();
     }
     const double done = fileSize_ > 0 ? static_cast<double>(bytesRead) / static_cast<double>(fileSize_) : 0.0;
     bar_.setValue(static_cast<int>(std::min(1.0, done) * kSteps));
-    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
   }
 
  private:
   static constexpr int kSteps = 1000;
   static constexpr qint64 kPaintEveryMilliseconds = 100;
   QProgressBar& bar_;
+  QWidget& cancel_;
   qint64 fileSize_;
   QElapsedTimer clock_;
   qint64 lastPaint_ = -kPaintEveryMilliseconds;
@@ -256,6 +266,16 @@ void CMainFrame::CreateStatusBar() {
   fileChanged_->hide();
   statusBar()->addPermanentWidget(fileChanged_);
 
+  cancelButton_ = new QPushButton(QStringLiteral("Cancel"));
+  cancelButton_->setToolTip(QStringLiteral("Stop loading (Esc)"));
+  cancelButton_->hide();
+  connect(cancelButton_, &QPushButton::clicked, this, [this] { cancelLoad_ = true; });
+  auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+  connect(escape, &QShortcut::activated, this, [this] {
+    if (loading_) cancelLoad_ = true;
+  });
+  statusBar()->addPermanentWidget(cancelButton_);
+
   progress_ = new QProgressBar;
   progress_->setMaximumWidth(220);
   progress_->setTextVisible(true);
@@ -337,13 +357,51 @@ bool CMainFrame::OpenFile(const QString& path) {
   const QString previousMessage = MessageText();
   SetMessage(QStringLiteral("Loading %1...").arg(QDir::toNativeSeparators(path)));
   message_->repaint();
-  CQuillonDoc::OpenOutcome outcome;
+  // A reload gives the old tree back first, so that the process never holds two trees of the
+  // same log. (Cancelling a reload therefore leaves the window empty; opening another file
+  // keeps the current log until the new one is read.)
+  if (document_.IsLoaded() && path == document_.Path()) view_->ReleaseLog();
+  // The file is read on a worker thread; this thread goes on serving the window (the commands
+  // are disabled while loading_) and shows the progress until the tree is there.
+  cancelLoad_ = false;
+  std::atomic<std::uint64_t> bytesRead{0};
+  std::future<std::optional<CQuillonDoc::ReadResult>> reading =
+      std::async(std::launch::async, [this, path, &bytesRead]() -> std::optional<CQuillonDoc::ReadResult> {
+        try {
+          return document_.Read(path, [this, &bytesRead](std::uint64_t bytes) {
+            bytesRead = bytes;
+            if (cancelLoad_) throw LoadCancelled();
+          });
+        } catch (const LoadCancelled&) {
+          return std::nullopt;
+        }
+      });
   {
     WaitCursor wait;
-    LoadProgress progress(*progress_, QFileInfo(path).size());
-    outcome = document_.Open(path, [&progress](std::uint64_t bytesRead) { progress(bytesRead); });
+    LoadProgress progress(*progress_, *cancelButton_, QFileInfo(path).size());
+    QEventLoop loop;
+    QTimer poll;
+    poll.setInterval(kLoadPollMilliseconds);
+    connect(&poll, &QTimer::timeout, &loop, [&] {
+      progress(bytesRead);
+      if (reading.wait_for(std::chrono::seconds(0)) == std::future_status::ready) loop.quit();
+    });
+    if (reading.wait_for(std::chrono::milliseconds(kLoadPollMilliseconds)) != std::future_status::ready) {
+      poll.start();
+      loop.exec();
+    }
   }
+  std::optional<CQuillonDoc::ReadResult> read = reading.get();
   loading_ = false;
+  CQuillonDoc::OpenOutcome outcome;
+  if (!read) {
+    SetMessage(QStringLiteral("Loading cancelled"));
+    changeWatch_->start();
+    UpdateTitle();
+    UpdateCommands();
+    return false;
+  }
+  outcome = document_.Adopt(path, std::move(*read));
   if (outcome.loaded) {
     view_->ShowLog();
     recent_.Add(path);
@@ -649,6 +707,7 @@ void CMainFrame::SaveLayout() {
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event) {
+  if (loading_) cancelLoad_ = true;
   SaveLayout();
   QMainWindow::closeEvent(event);
 }

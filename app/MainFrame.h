@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <functional>
 
 #include <QMainWindow>
@@ -21,6 +22,7 @@ class QDockWidget;
 class QLabel;
 class QMenu;
 class QProgressBar;
+class QPushButton;
 class QTimer;
 class QToolBar;
 
@@ -59,6 +61,11 @@ class CMainFrame : public QMainWindow {
   // Whether the status bar says that the file changed on disk.
   bool IsFileChangeShown() const;
   QProgressBar* LoadProgressBar() const { return progress_; }
+  // Shown beside the progress bar; stops the load (as Esc does), keeping the current log.
+  QPushButton* CancelLoadButton() const { return cancelButton_; }
+  bool IsLoading() const { return loading_; }
+  // How often the window looks at a load running on the worker thread.
+  static constexpr int kLoadPollMilliseconds = 20;
   const RecentFiles& Recent() const { return recent_; }
   // The File menu's recent-file entries, newest first.
   QList<QAction*> RecentFileActions() const { return recentActions_; }
@@ -82,7 +89,7 @@ class CMainFrame : public QMainWindow {
  protected:
   void dragEnterEvent(QDragEnterEvent* event) override;
   void dropEvent(QDropEvent* event) override;
-  // Remembers the window's layout for the next start.
+  // Remembers the window's layout for the next start, and stops a load in progress.
   void closeEvent(QCloseEvent* event) override;
 
  private:
@@ -133,6 +140,8 @@ class CMainFrame : public QMainWindow {
   QLabel* message_ = nullptr;
   QLabel* fileChanged_ = nullptr;
   QProgressBar* progress_ = nullptr;
+  QPushButton* cancelButton_ = nullptr;
+  std::atomic<bool> cancelLoad_{false};
   QTimer* changeWatch_ = nullptr;
   QTimer* followWatch_ = nullptr;
   bool loading_ = false;

@@ -42,10 +42,21 @@ CQuillonDoc::CQuillonDoc(SettingsStore& settings, Loader loader)
       })) {}
 
 CQuillonDoc::OpenOutcome CQuillonDoc::Open(const QString& path, const ReadProgress& progress) {
+  return Adopt(path, Read(path, progress));
+}
+
+CQuillonDoc::ReadResult CQuillonDoc::Read(const QString& path, const ReadProgress& progress) const {
+  ReadResult read;
   // The write time is taken before reading: a daemon that appends to the log while it loads
   // leaves a tree older than the file, and the change watch must say so.
-  const std::optional<QDateTime> fileTime = LastWriteTime(path);
-  OpenLogResult result = loader_(QFile::encodeName(path).toStdString(), progress);
+  read.fileTime = LastWriteTime(path);
+  read.log = loader_(QFile::encodeName(path).toStdString(), progress);
+  return read;
+}
+
+CQuillonDoc::OpenOutcome CQuillonDoc::Adopt(const QString& path, ReadResult read) {
+  const std::optional<QDateTime> fileTime = read.fileTime;
+  OpenLogResult& result = read.log;
 
   OpenOutcome outcome;
   if (result.status != OpenLogResult::Status::kCannotOpen) SetLastAccessedFile(path);

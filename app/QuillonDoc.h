@@ -36,8 +36,22 @@ class CQuillonDoc {
   explicit CQuillonDoc(SettingsStore& settings, Loader loader = {});
 
   // Loads the file. On success the new tree replaces the old one; on failure the previous tree,
-  // path and title stay as they were.
+  // path and title stay as they were. Read and Adopt below in one step.
   OpenOutcome Open(const QString& path, const ReadProgress& progress = {});
+
+  // A file read into a tree the document does not hold yet.
+  struct ReadResult {
+    OpenLogResult log;
+    std::optional<QDateTime> fileTime;  // the file's write time before it was read
+  };
+  // Reads the file; touches nothing of the document, so it may run on a worker thread while
+  // the window goes on showing the current tree. `progress` may throw LoadCancelled to stop.
+  ReadResult Read(const QString& path, const ReadProgress& progress) const;
+  // Takes a read file as the document's log (see Open for failures).
+  OpenOutcome Adopt(const QString& path, ReadResult read);
+  // Gives the tree (and its arena) back and keeps the path: a reload frees the old log before
+  // reading the new one, so that it never holds two.
+  void ReleaseLog() { log_.reset(); }
   // Empties the document ("Untitled").
   void New();
 

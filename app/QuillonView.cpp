@@ -156,6 +156,16 @@ CQuillonView::~CQuillonView() {
   if (disposal_.valid()) disposal_.wait();
 }
 
+void CQuillonView::FinishDisposal() {
+  if (disposal_.valid()) disposal_.wait();
+}
+
+void CQuillonView::ReleaseLog() {
+  FinishDisposal();
+  document_.ReleaseLog();
+  ShowLog();
+}
+
 void CQuillonView::ShowLog() {
   followLast_.reset();
   narrowing_.TreeReloaded();
@@ -463,8 +473,9 @@ bool CQuillonView::DeleteSelectedPeer(MessageSink& messages) {
 void CQuillonView::MakeNegotiationsVisible() {
   const QModelIndex root = model_->index(0, 0);
   if (!root.isValid() || !model_->hasChildren(root)) return;
-  tree_->expand(root);
-  for (int row = 0, rows = model_->rowCount(root); row < rows; ++row) tree_->expand(model_->index(row, 0, root));
+  // The root and every peer in one batch: the view lays itself out once, not once per peer
+  // (item by item, a log of 500 peers froze the window for seconds).
+  tree_->expandRecursively(root, 1);
 }
 
 }  // namespace quillon
@@ -492,6 +503,16 @@ void CQuillonView::Narrow(const NarrowingSteps& steps) {
 }
 
 void CQuillonView::Dispose(RemovedNodes removed) {
+  // Nodes placed in the log's arena are let go: what they hold lives in the arena and leaves with
+  // it (their bytes stay there until the log is read again). Others are destroyed on another
+  // thread, so that the window does not wait for thousands of nodes to go; the log waits for
+  // that thread before it goes (FinishDisposal), since such a node may hold nodes of its arena.
+  std::erase_if(removed, [](std::unique_ptr<QLFolder>& node) {
+    if (!node || !node->InArena()) return false;
+    node->AbandonArenaChildren();
+    (void)node.release();
+    return true;
+  });
   if (removed.empty()) return;
   if (disposal_.valid()) disposal_.wait();
   disposal_ = RunInBackground([nodes = std::move(removed)]() mutable {

@@ -54,6 +54,12 @@ class CQuillonView : public QWidget {
   // emptied and the peers made visible. Nothing is filtered or verified any more; the criteria
   // return to their start values when the log is another file than before.
   void ShowLog();
+  // Gives the document's tree back (a reload, before reading the file again) once no peer
+  // removed by a narrowing is still being destroyed, and shows the empty document.
+  void ReleaseLog();
+  // Waits until the nodes a narrowing or Delete peer removed are destroyed: call before the
+  // document's log goes.
+  void FinishDisposal();
 
   QLFolder* SelectedNode() const;
   // Selects a shown node, scrolls to it and shows its text.

@@ -7,7 +7,10 @@
 
 namespace quillon {
 
-// Called with the number of bytes read from the file so far.
+// Called with the number of bytes read from the file so far. It may throw LoadCancelled to stop
+// the load: the readers let it pass, and the partly read tree goes with its arena.
 using ReadProgress = std::function<void(std::uint64_t bytesRead)>;
+
+struct LoadCancelled {};
 
 }  // namespace quillon

@@ -3,16 +3,19 @@
 // recent files, the Open dialog's proposals, and the programs the window starts.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <vector>
 
 #include <QApplication>
 #include <QClipboard>
 #include <QMimeData>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QSettings>
 #include <QTest>
 #include <QTextCursor>
 #include <QTabWidget>
+#include <QThread>
 #include <QTimer>
 #include <QTreeView>
 #include <QUrl>
@@ -381,27 +384,80 @@ TEST_F(MainFrameTest, ChangeWatchReportsAFileChangedOnDiskOrWhileItLoads) {
   EXPECT_TRUE(f.frame->IsFileChangeShown());
 }
 
-TEST_F(MainFrameTest, LongLoadsShowTheirProgress) {
+TEST_F(MainFrameTest, LongLoadsShowTheirProgressWhileTheWindowRuns) {
   const QString path = f.RegisterTree("slow.ilx", &ThreePeerLog);
   QProgressBar* bar = f.frame->LoadProgressBar();
   f.frame->show();
-  std::vector<int> shownValues;
+  std::atomic<bool> seen{false};
+  bool barDuringLoad = false, cancelDuringLoad = false;
+  QTimer watch;
+  QObject::connect(&watch, &QTimer::timeout, [&] {
+    // Runs on the window's thread while the loader sleeps on its own.
+    if (bar->isVisible() && bar->value() == 500) {
+      barDuringLoad = true;
+      cancelDuringLoad = f.frame->CancelLoadButton()->isVisible();
+      seen = true;
+    }
+  });
+  watch.start(20);
   f.loader.duringLoad = [&](const std::string&, const ReadProgress& progress) {
     const auto size = static_cast<std::uint64_t>(QFileInfo(path).size());
-    progress(1);
-    EXPECT_FALSE(bar->isVisible()) << "no bar for a quick load";
-    QTest::qSleep(600);
     progress(size / 2);
-    EXPECT_TRUE(bar->isVisible());
-    shownValues.push_back(bar->value());
-    QTest::qSleep(150);
+    for (int i = 0; i < 300 && !seen; ++i) QThread::msleep(10);
     progress(size);
-    shownValues.push_back(bar->value());
   };
   ASSERT_TRUE(f.frame->OpenFile(path));
-  EXPECT_EQ(shownValues, std::vector<int>({500, 1000}));
+  EXPECT_TRUE(barDuringLoad) << "the bar shows half the file read";
+  EXPECT_TRUE(cancelDuringLoad) << "with a Cancel button beside it";
   EXPECT_FALSE(bar->isVisible());
+  EXPECT_FALSE(f.frame->CancelLoadButton()->isVisible());
   EXPECT_EQ(QApplication::overrideCursor(), nullptr) << "the wait cursor ends with the load";
+}
+
+TEST_F(MainFrameTest, ACancelledLoadKeepsThePreviousLog) {
+  const QString first = f.RegisterTree("first.ilx", &ThreePeerLog);
+  const QString second = f.RegisterTree("second.ilx", &ThreePeerLog);
+  ASSERT_TRUE(f.frame->OpenFile(first));
+  const LogFile* shown = f.document->Log();
+  f.ShowActive();
+  // The second load runs until it is stopped: by Esc, then by the Cancel button.
+  for (const bool byButton : {false, true}) {
+    std::atomic<bool> stopped{false};
+    f.loader.duringLoad = [&](const std::string& path, const ReadProgress& progress) {
+      if (path != second.toStdString()) return;
+      try {
+        for (int i = 0; i < 300; ++i) {
+          progress(static_cast<std::uint64_t>(i));
+          QThread::msleep(10);
+        }
+      } catch (const LoadCancelled&) {
+        stopped = true;
+        throw;
+      }
+    };
+    QTimer::singleShot(CMainFrame::kProgressDelayMilliseconds + 200, f.frame.get(), [&] {
+      if (byButton) f.frame->CancelLoadButton()->click();
+      else QTest::keyClick(f.frame.get(), Qt::Key_Escape);
+    });
+    EXPECT_FALSE(f.frame->OpenFile(second));
+    EXPECT_TRUE(stopped) << (byButton ? "Cancel button" : "Esc");
+    EXPECT_EQ(f.document->Log(), shown);
+    EXPECT_EQ(f.document->Path(), first);
+    EXPECT_EQ(f.frame->MessageText(), QStringLiteral("Loading cancelled"));
+    EXPECT_TRUE(f.messages.shown.isEmpty());
+    EXPECT_TRUE(f.frame->Action(Command::kRefresh)->isEnabled());
+  }
+}
+
+TEST_F(MainFrameTest, AReloadReleasesTheOldLogBeforeReadingTheNewOne) {
+  const QString path = f.RegisterTree("reloaded.ilx", &ThreePeerLog);
+  ASSERT_TRUE(f.frame->OpenFile(path));
+  bool oldLogGone = false;
+  f.loader.duringLoad = [&](const std::string&, const ReadProgress&) { oldLogGone = f.document->Log() == nullptr; };
+  f.Trigger(Command::kRefresh);
+  EXPECT_TRUE(oldLogGone);
+  EXPECT_NE(f.document->Log(), nullptr);
+  EXPECT_EQ(f.document->Log()->ChildCount(), 3u);
 }
 
 TEST_F(MainFrameTest, RecentFilesKeepTheFourNewestOnce) {
