@@ -156,6 +156,12 @@ std::pmr::memory_resource* NodeResource() {
 
 bool InArenaScope() { return currentLane != nullptr; }
 
+void PoisonArenaBytes(void* p, std::size_t bytes) {
+  QUILLON_POISON(p, bytes);
+  (void)p;
+  (void)bytes;
+}
+
 ArenaLane* CurrentLane() { return currentLane; }
 
 }  // namespace quillon

@@ -110,6 +110,9 @@ class ArenaScope {
 // The resource new nodes of this thread are placed in: the lane of the innermost ArenaScope, or
 // the general heap (std::pmr::new_delete_resource()).
 std::pmr::memory_resource* NodeResource();
+// Marks the bytes of an object destroyed in place in an arena as gone: under the address
+// sanitizer a later read of them reports; otherwise nothing.
+void PoisonArenaBytes(void* p, std::size_t bytes);
 // True when NodeResource() is an arena lane.
 bool InArenaScope();
 // The lane of the innermost ArenaScope, null outside any.
@@ -135,6 +138,7 @@ class ArenaPlaced {
     auto* derived = static_cast<Derived*>(object);
     derived->~Derived();
     if (!inArena) ::operator delete(static_cast<void*>(derived));
+    else PoisonArenaBytes(derived, sizeof(Derived));
   }
 
  private:

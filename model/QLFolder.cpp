@@ -27,8 +27,10 @@ void QLFolder::operator delete(void* node, std::size_t size) {
 void QLFolder::operator delete(QLFolder* node, std::destroying_delete_t) {
   const bool inArena = node->inArena_;
   node->~QLFolder();
-  // A node of the general heap goes back to it; an arena node's bytes stay until the arena goes.
+  // A node of the general heap goes back to it; an arena node's bytes stay until the arena goes
+  // (its common part marked as gone for the sanitizer).
   if (!inArena) ::operator delete(static_cast<void*>(node));
+  else PoisonArenaBytes(node, sizeof(QLFolder));
 }
 
 void QLFolder::AbandonArenaChildren() {

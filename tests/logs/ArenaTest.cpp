@@ -1,0 +1,142 @@
+// A loaded log lives in its arena: every chunk goes back when the log goes (also after a
+// narrowing, a cancelled load or a Clear), and nothing of the tree stays behind on the heap.
+// Under the address sanitizer's leak check a text or list that a node had taken from the heap
+// would show up as a leak here, because the tree's nodes are never destroyed one by one.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstddef>
+#include <filesystem>
+#include <memory_resource>
+#include <string>
+
+#include "bench/LogGenerator.h"
+#include "logs/OpenLog.h"
+#include "model/Narrowing.h"
+
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define QUILLON_TEST_ASAN 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__)
+#define QUILLON_TEST_ASAN 1
+#endif
+
+namespace quillon {
+namespace {
+
+namespace fs = std::filesystem;
+
+// The general heap, counting the chunks out and back.
+class CountingChunks final : public std::pmr::memory_resource {
+ public:
+  std::size_t outstanding = 0;
+  std::size_t taken = 0;
+
+ private:
+  void* do_allocate(std::size_t bytes, std::size_t alignment) override {
+    outstanding += bytes;
+    ++taken;
+    return std::pmr::new_delete_resource()->allocate(bytes, alignment);
+  }
+  void do_deallocate(void* p, std::size_t bytes, std::size_t alignment) override {
+    outstanding -= bytes;
+    std::pmr::new_delete_resource()->deallocate(p, bytes, alignment);
+  }
+  bool do_is_equal(const std::pmr::memory_resource& other) const noexcept override { return this == &other; }
+};
+
+class ArenaTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    // Larger than one piece, so that worker threads read into lanes of their own.
+    dir_ = new fs::path(fs::temp_directory_path() / ("quillon_arena_" + std::to_string(::getpid())));
+    fs::create_directories(*dir_);
+    bench::WriteDebugLog((*dir_ / "pieces.ilx").string(), 5u << 20, 40);
+    bench::WriteIKEv2Log((*dir_ / "pieces.xml").string(), 3u << 20, 40);
+  }
+  static void TearDownTestSuite() {
+    fs::remove_all(*dir_);
+    delete dir_;
+  }
+  static std::string Path(const char* name) { return (*dir_ / name).string(); }
+  static std::string Example(const char* name) { return (fs::path(QUILLON_SOURCE_DIR) / "examples" / name).string(); }
+
+  static fs::path* dir_;
+};
+
+fs::path* ArenaTest::dir_ = nullptr;
+
+TEST_F(ArenaTest, EveryChunkGoesBackWithTheLog) {
+  for (const std::string& path : {Path("pieces.ilx"), Path("pieces.xml"), Example("gateway-day.ilx"),
+                                  Example("ikev2-remote-access.xml")}) {
+    SCOPED_TRACE(path);
+    CountingChunks chunks;
+    for (const bool narrowed : {false, true}) {
+      OpenLogResult result = OpenLog(path, {}, &chunks);
+      ASSERT_EQ(result.status, OpenLogResult::Status::kLoaded);
+      ASSERT_GT(result.log->ChildCount(), 0u);
+      EXPECT_GT(chunks.outstanding, 0u) << "the tree is in the arena";
+      if (narrowed) {
+        // Destroys some peers while the arena stands, lets others go.
+        FilterCriteria failedOnly;
+        failedOnly.failedPeersOn = true;
+        RemovedPeers removed;
+        ApplyFilter(*result.log, failedOnly, &removed);
+        removed.clear();
+        result.log->RemovePeer(*result.log->Child(0));
+      }
+      result.log.reset();
+      EXPECT_EQ(chunks.outstanding, 0u);
+    }
+  }
+}
+
+TEST_F(ArenaTest, ACancelledLoadAndAClearGiveTheArenaBack) {
+  CountingChunks chunks;
+  int calls = 0;
+  const ReadProgress cancelSoon = [&calls](std::uint64_t) {
+    if (++calls == 2) throw LoadCancelled();
+  };
+  for (const char* name : {"pieces.ilx", "pieces.xml"}) {
+    calls = 0;
+    EXPECT_THROW(OpenLog(Path(name), cancelSoon, &chunks), LoadCancelled) << name;
+    EXPECT_EQ(chunks.outstanding, 0u) << name;
+  }
+
+  OpenLogResult result = OpenLog(Path("pieces.ilx"), {}, &chunks);
+  ASSERT_EQ(result.status, OpenLogResult::Status::kLoaded);
+  const std::size_t taken = chunks.taken;
+  result.log->Clear();
+  EXPECT_EQ(result.log->ChildCount(), 0u);
+  EXPECT_EQ(chunks.outstanding, 0u);
+  EXPECT_EQ(chunks.taken, taken);
+}
+
+#ifdef QUILLON_TEST_ASAN
+// The sanitizer still sees a node that was destroyed while its arena stands (its bytes are
+// poisoned) and a node read after its log is gone.
+TEST_F(ArenaTest, TheSanitizerSeesNodesThatAreGone) {
+  ::testing::FLAGS_gtest_death_test_style = "threadsafe";
+  EXPECT_DEATH(
+      {
+        OpenLogResult result = OpenLog(Example("small.ilx"));
+        const QLFolder* peer = result.log->Child(0);
+        result.log->RemovePeer(*peer);
+        [[maybe_unused]] volatile bool read = peer->IsDeleted();
+      },
+      "use-after-poison|use-after-free");
+  EXPECT_DEATH(
+      {
+        OpenLogResult result = OpenLog(Example("small.ilx"));
+        const QLFolder* peer = result.log->Child(0);
+        result.log.reset();
+        [[maybe_unused]] volatile bool read = peer->IsDeleted();
+      },
+      "use-after-poison|use-after-free");
+}
+#endif
+
+}  // namespace
+}  // namespace quillon
