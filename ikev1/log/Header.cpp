@@ -295,9 +295,11 @@ std::string PacketLineStart(std::uint32_t kind, bool created) {
 }
 
 std::string Header::PacketLineDateTime() const {
-  const std::size_t year = dateText_.rfind(' ');
-  if (year == std::string::npos) return dateText_ + ' ' + timeText_;
-  return dateText_.substr(0, year) + ' ' + timeText_ + dateText_.substr(year);
+  const std::string date(dateText_);
+  const std::string time(timeText_);
+  const std::size_t year = date.rfind(' ');
+  if (year == std::string::npos) return date + ' ' + time;
+  return date.substr(0, year) + ' ' + time + date.substr(year);
 }
 
 std::string Header::TunnelText() const {
