@@ -10,6 +10,10 @@
 // a tab. Every read stays inside its text; malformed input only makes a step fail.
 #pragma once
 
+#include <memory_resource>
+
+#include "model/NodeArena.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -52,7 +56,7 @@ class PackedTexts {
   void ShrinkToFit() { data_.shrink_to_fit(); }
 
  private:
-  std::string data_;
+  std::pmr::string data_{NodeResource()};  // in the node's arena, like the node
   std::uint32_t ends_[N] = {};
 };
 
@@ -158,7 +162,7 @@ class AttributeMap {
     return at;
   }
 
-  std::string data_;  // count_ entries, then the text
+  std::pmr::string data_{NodeResource()};  // count_ entries, then the text; in the node's arena
   std::uint32_t count_ = 0;
 };
 

@@ -35,9 +35,17 @@ void QLFolder::operator delete(QLFolder* node, std::destroying_delete_t) {
 
 void QLFolder::AbandonArenaChildren() {
   for (std::unique_ptr<QLFolder>& child : children_) {
-    if (child && child->inArena_) (void)child.release();
+    if (!child || !child->inArena_) continue;
+    // Only the branches down to the nodes of the heap are visited; those are destroyed.
+    if (child->holdsHeap_) child->AbandonArenaChildren();
+    (void)child.release();
   }
   children_.clear();
+}
+
+void QLFolder::NoteHeapChild(const QLFolder& child) {
+  if (child.inArena_ && !child.holdsHeap_) return;
+  for (QLFolder* node = this; node != nullptr && !node->holdsHeap_; node = node->parent_) node->holdsHeap_ = true;
 }
 
 void QLFolder::InsertExchange(std::unique_ptr<QLFolder> exchange) {
@@ -68,6 +76,7 @@ void QLFolder::ReserveFirstChildren() {
 QLFolder* QLFolder::AppendChild(std::unique_ptr<QLFolder> child) {
   if (!child) return nullptr;
   child->parent_ = this;
+  NoteHeapChild(*child);
   ReserveFirstChildren();
   children_.push_back(std::move(child));
   return children_.back().get();
@@ -76,6 +85,7 @@ QLFolder* QLFolder::AppendChild(std::unique_ptr<QLFolder> child) {
 QLFolder* QLFolder::InsertChild(std::size_t index, std::unique_ptr<QLFolder> child) {
   if (!child) return nullptr;
   child->parent_ = this;
+  NoteHeapChild(*child);
   ReserveFirstChildren();
   index = std::min(index, children_.size());
   return children_.insert(children_.begin() + static_cast<std::ptrdiff_t>(index), std::move(child))->get();

@@ -186,6 +186,12 @@ class QLFolder {
   void AbandonArenaChildren();
 
  private:
+  // Marks this node and its ancestors as holding a node of the heap when `child` is or holds one.
+  void NoteHeapChild(const QLFolder& child);
+
+ protected:
+
+ private:
   void ReserveFirstChildren();
 
   QLFolder* parent_ = nullptr;
@@ -194,6 +200,9 @@ class QLFolder {
   bool parsed_ = false;
   bool deleted_ = false;
   bool inArena_ = InArenaScope();
+  // An arena node with a node of the general heap below it (one built outside any ArenaScope
+  // and added to a loaded tree): letting go of it would lose that node, so it is taken apart.
+  bool holdsHeap_ = false;
 };
 
 }  // namespace quillon
