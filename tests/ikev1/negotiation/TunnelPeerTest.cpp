@@ -52,11 +52,13 @@ TEST(TunnelTest, TunnelsInAddressOrderWithTheAddressLessOneLast) {
 }
 
 TEST(TunnelTest, ExchangesInsertedInTimeOrder) {
+  // The exchanges moved over stay in the arena of the log they were read into, which therefore
+  // goes last.
+  auto other = Load(Text(MainModePacket(1, "12:05:00", "0a 0b 0c 0d 0e 0f 10 11")) +
+                    Text(QuickModePacket(1, "00 00 00 02", "12:05:00")) + Text(Informational(false, "", "11:00:00")));
   auto root = Load(MainModeLog(6) + Text(QuickModePacket(1, "00 00 00 01", "12:05:00")) +
                    Text(Informational(false, "", "12:10:00")));
   auto& tunnel = dynamic_cast<Tunnel&>(*root->Child(0)->Child(0));
-  auto other = Load(Text(MainModePacket(1, "12:05:00", "0a 0b 0c 0d 0e 0f 10 11")) +
-                    Text(QuickModePacket(1, "00 00 00 02", "12:05:00")) + Text(Informational(false, "", "11:00:00")));
   QLFolder& source = *other->Child(0)->Child(0);
   ASSERT_EQ(source.ChildCount(), 3u);
   tunnel.InsertExchange(source.TakeChild(std::size_t{1}));  // quick mode at the same moment: after
