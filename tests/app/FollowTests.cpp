@@ -45,7 +45,7 @@ TEST(FollowViewer, GrowingLogExtendsTheShownTree) {
   const QLFolder* last = view.LastEvent();
   ASSERT_NE(last, nullptr);
   ASSERT_EQ(view.SelectedNode(), last);
-  const std::string firstPeer = view.Model()->VisibleChildrenOf(f.document->Log())[0]->Name();
+  const std::string firstPeer(view.Model()->VisibleChildrenOf(f.document->Log())[0]->Name());
   view.Tree()->expand(view.Model()->IndexOf(view.Model()->VisibleChildrenOf(f.document->Log())[0]));
 
   follow->trigger();

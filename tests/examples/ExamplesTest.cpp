@@ -168,7 +168,7 @@ TEST_F(GatewayDayTest, FailuresAndTroubleAreTheOnesWrittenIntoTheDay) {
   for (const char* peer : {"192.168.50.2", "203.0.113.77"})
     for (const Exchange* exchange : Exchanges(Peer(peer)))
       if (const std::string text = exchange->DetailText(); Has(text, "\r\nRejected by "))
-        rejected.insert(exchange->Name() + ": " + text.substr(text.find("\r\nRejected by ") + 2));
+        rejected.insert(std::string(exchange->Name()) + ": " + text.substr(text.find("\r\nRejected by ") + 2));
   EXPECT_EQ(rejected, (std::multiset<std::string>{"Main Mode: Rejected by peer: PAYLOAD-MALFORMED",
                                                   "Main Mode: Rejected by local host: NO-PROPOSAL-CHOSEN",
                                                   "QuickMode: Rejected by peer: INVALID-ID-INFORMATION"}));
