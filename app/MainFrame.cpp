@@ -86,12 +86,13 @@ class WaitCursor {
 // appear only once a load has taken longer than half a second.
 class LoadProgress {
  public:
-  LoadProgress(QProgressBar& bar, QWidget& cancel, qint64 fileSize) : bar_(bar), cancel_(cancel), fileSize_(fileSize) {
+  // `cancel`: null when the load cannot be stopped.
+  LoadProgress(QProgressBar& bar, QWidget* cancel, qint64 fileSize) : bar_(bar), cancel_(cancel), fileSize_(fileSize) {
     clock_.start();
   }
   ~LoadProgress() {
     bar_.hide();
-    cancel_.hide();
+    if (cancel_ != nullptr) cancel_->hide();
   }
   LoadProgress(const LoadProgress&) = delete;
   LoadProgress& operator=(const LoadProgress&) = delete;
@@ -103,7 +104,7 @@ class LoadProgress {
     if (!bar_.isVisible()) {
       bar_.setRange(0, kSteps);
       bar_.show();
-      cancel_.show();
+      if (cancel_ != nullptr) cancel_->show();
     }
     const double done = fileSize_ > 0 ? static_cast<double>(bytesRead) / static_cast<double>(fileSize_) : 0.0;
     bar_.setValue(static_cast<int>(std::min(1.0, done) * kSteps));
@@ -113,7 +114,7 @@ class LoadProgress {
   static constexpr int kSteps = 1000;
   static constexpr qint64 kPaintEveryMilliseconds = 100;
   QProgressBar& bar_;
-  QWidget& cancel_;
+  QWidget* cancel_;
   qint64 fileSize_;
   QElapsedTimer clock_;
   qint64 lastPaint_ = -kPaintEveryMilliseconds;
@@ -358,42 +359,15 @@ bool CMainFrame::OpenFile(const QString& path) {
   SetMessage(QStringLiteral("Loading %1...").arg(QDir::toNativeSeparators(path)));
   message_->repaint();
   // A reload gives the old tree back first, so that the process never holds two trees of the
-  // same log. (Cancelling a reload therefore leaves the window empty; opening another file
-  // keeps the current log until the new one is read.)
-  if (document_.IsLoaded() && path == document_.Path()) view_->ReleaseLog();
-  // The file is read on a worker thread; this thread goes on serving the window (the commands
-  // are disabled while loading_) and shows the progress until the tree is there.
-  cancelLoad_ = false;
-  std::atomic<std::uint64_t> bytesRead{0};
-  std::future<std::optional<CQuillonDoc::ReadResult>> reading =
-      std::async(std::launch::async, [this, path, &bytesRead]() -> std::optional<CQuillonDoc::ReadResult> {
-        try {
-          return document_.Read(path, [this, &bytesRead](std::uint64_t bytes) {
-            bytesRead = bytes;
-            if (cancelLoad_) throw LoadCancelled();
-          });
-        } catch (const LoadCancelled&) {
-          return std::nullopt;
-        }
-      });
-  {
-    WaitCursor wait;
-    LoadProgress progress(*progress_, *cancelButton_, QFileInfo(path).size());
-    QEventLoop loop;
-    QTimer poll;
-    poll.setInterval(kLoadPollMilliseconds);
-    connect(&poll, &QTimer::timeout, &loop, [&] {
-      progress(bytesRead);
-      if (reading.wait_for(std::chrono::seconds(0)) == std::future_status::ready) loop.quit();
-    });
-    if (reading.wait_for(std::chrono::milliseconds(kLoadPollMilliseconds)) != std::future_status::ready) {
-      poll.start();
-      loop.exec();
-    }
-  }
-  std::optional<CQuillonDoc::ReadResult> read = reading.get();
+  // same log. Opening another file keeps the current log until the new one is read.
+  const bool reload = document_.IsLoaded() && path == document_.Path();
+  if (reload) view_->ReleaseLog();
+  std::optional<CQuillonDoc::ReadResult> read = ReadOnWorker(path, true);
+  bool cancelled = !read;
+  // A cancelled reload has nothing to go back to: the file is read once more, to the end, and
+  // shown as a reload shows it, so that the window keeps showing the log it showed.
+  if (cancelled && reload) read = ReadOnWorker(path, false);
   loading_ = false;
-  CQuillonDoc::OpenOutcome outcome;
   if (!read) {
     SetMessage(QStringLiteral("Loading cancelled"));
     changeWatch_->start();
@@ -401,6 +375,7 @@ bool CMainFrame::OpenFile(const QString& path) {
     UpdateCommands();
     return false;
   }
+  CQuillonDoc::OpenOutcome outcome;
   outcome = document_.Adopt(path, std::move(*read));
   if (outcome.loaded) {
     view_->ShowLog();
@@ -410,6 +385,7 @@ bool CMainFrame::OpenFile(const QString& path) {
     // A file cut while it was read gave a tree that may lack its end: that matters more than
     // the time the load took.
     SetMessage(!outcome.warning.isEmpty() ? outcome.warning
+               : cancelled                ? QStringLiteral("Loading cancelled")
                : outcome.noPackets        ? QStringLiteral("No IKE packets found in ") + QDir::toNativeSeparators(path)
                                           : outcome.loadTimeText);
     fileChanged_->hide();
@@ -420,7 +396,39 @@ bool CMainFrame::OpenFile(const QString& path) {
   changeWatch_->start();
   UpdateCommands();
   if (!outcome.loaded) services_.messages.Show(outcome.message, MessageSink::Kind::kWarning);
-  return outcome.loaded;
+  return outcome.loaded && !cancelled;
+}
+
+std::optional<CQuillonDoc::ReadResult> CMainFrame::ReadOnWorker(const QString& path, bool cancellable) {
+  // The file is read on a worker thread; this thread goes on serving the window (the commands
+  // are disabled while loading_) and shows the progress until the tree is there.
+  cancelLoad_ = false;
+  std::atomic<std::uint64_t> bytesRead{0};
+  std::future<std::optional<CQuillonDoc::ReadResult>> reading = std::async(
+      std::launch::async, [this, path, cancellable, &bytesRead]() -> std::optional<CQuillonDoc::ReadResult> {
+        try {
+          return document_.Read(path, [this, cancellable, &bytesRead](std::uint64_t bytes) {
+            bytesRead = bytes;
+            if (cancellable && cancelLoad_) throw LoadCancelled();
+          });
+        } catch (const LoadCancelled&) {
+          return std::nullopt;
+        }
+      });
+  WaitCursor wait;
+  LoadProgress progress(*progress_, cancellable ? cancelButton_ : nullptr, QFileInfo(path).size());
+  QEventLoop loop;
+  QTimer poll;
+  poll.setInterval(kLoadPollMilliseconds);
+  connect(&poll, &QTimer::timeout, &loop, [&] {
+    progress(bytesRead);
+    if (reading.wait_for(std::chrono::seconds(0)) == std::future_status::ready) loop.quit();
+  });
+  if (reading.wait_for(std::chrono::milliseconds(kLoadPollMilliseconds)) != std::future_status::ready) {
+    poll.start();
+    loop.exec();
+  }
+  return reading.get();
 }
 
 void CMainFrame::OnFollow(bool on) {

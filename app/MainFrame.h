@@ -6,12 +6,14 @@
 #include <array>
 #include <atomic>
 #include <functional>
+#include <optional>
 
 #include <QMainWindow>
 #include <QString>
 
 #include "app/Commands.h"
 #include "app/RecentFiles.h"
+#include "app/QuillonDoc.h"
 #include "app/Services.h"
 #include "logs/FollowLog.h"
 #include "model/Narrowing.h"
@@ -28,7 +30,7 @@ class QToolBar;
 
 namespace quillon {
 
-class CQuillonDoc;
+
 class CQuillonView;
 class TimelinePanel;
 
@@ -47,7 +49,9 @@ class CMainFrame : public QMainWindow {
   CMainFrame(CQuillonDoc& document, Services services, QWidget* parent = nullptr);
 
   // Loads a file into the document and shows it; on failure shows the reason and keeps the
-  // previous log. Returns whether the file was loaded.
+  // previous log. Returns whether the file was loaded. The load can be cancelled (Cancel, Esc):
+  // the previous log stays; a cancelled reload of the shown file reads it once more (its old
+  // tree was given back before reading) and returns false.
   bool OpenFile(const QString& path);
 
   QAction* Action(Command command) const { return actions_[static_cast<std::size_t>(command)]; }
@@ -93,6 +97,9 @@ class CMainFrame : public QMainWindow {
   void closeEvent(QCloseEvent* event) override;
 
  private:
+  // Reads the file on a worker thread while the window runs and shows the progress; nothing
+  // when the load was cancelled (only a `cancellable` one can be).
+  std::optional<CQuillonDoc::ReadResult> ReadOnWorker(const QString& path, bool cancellable);
   void CreateActions();
   void CreateMenus();
   void CreateToolBar();

@@ -449,6 +449,46 @@ TEST_F(MainFrameTest, ACancelledLoadKeepsThePreviousLog) {
   }
 }
 
+TEST_F(MainFrameTest, ACancelledReloadReadsTheShownLogAgain) {
+  const QString path = f.RegisterTree("reloaded.ilx", &ThreePeerLog);
+  ASSERT_TRUE(f.frame->OpenFile(path));
+  f.ShowActive();
+  // The reload runs until Esc stops it; the old tree is gone by then, so the file is read once
+  // more, and that read cannot be stopped.
+  int reads = 0;
+  bool secondReadStoppable = false;
+  f.loader.duringLoad = [&](const std::string&, const ReadProgress& progress) {
+    if (++reads == 1) {
+      for (int i = 0; i < 300; ++i) {
+        progress(static_cast<std::uint64_t>(i));
+        QThread::msleep(10);
+      }
+      return;
+    }
+    QThread::msleep(CMainFrame::kProgressDelayMilliseconds + 100);
+    QMetaObject::invokeMethod(f.frame.get(), [&] { QTest::keyClick(f.frame.get(), Qt::Key_Escape); });
+    QThread::msleep(100);
+    try {
+      progress(1);
+    } catch (const LoadCancelled&) {
+      secondReadStoppable = true;
+      throw;
+    }
+  };
+  QTimer::singleShot(CMainFrame::kProgressDelayMilliseconds + 200, f.frame.get(),
+                     [&] { QTest::keyClick(f.frame.get(), Qt::Key_Escape); });
+  EXPECT_FALSE(f.frame->OpenFile(path));
+  EXPECT_EQ(reads, 2);
+  EXPECT_FALSE(secondReadStoppable);
+  ASSERT_NE(f.document->Log(), nullptr);
+  EXPECT_EQ(f.document->Log()->ChildCount(), 3u);
+  EXPECT_EQ(f.document->Path(), path);
+  EXPECT_EQ(f.frame->View()->Tree()->model()->rowCount(), 1) << "the log is shown";
+  EXPECT_EQ(f.frame->MessageText(), QStringLiteral("Loading cancelled"));
+  EXPECT_TRUE(f.messages.shown.isEmpty());
+  EXPECT_FALSE(f.frame->CancelLoadButton()->isVisible());
+}
+
 TEST_F(MainFrameTest, AReloadReleasesTheOldLogBeforeReadingTheNewOne) {
   const QString path = f.RegisterTree("reloaded.ilx", &ThreePeerLog);
   ASSERT_TRUE(f.frame->OpenFile(path));
