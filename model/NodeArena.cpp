@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <new>
 
 #if defined(__has_feature)
@@ -37,7 +38,8 @@ thread_local ArenaLane* currentLane = nullptr;
 
 // ---- ArenaLane ----------------------------------------------------------------------------------
 
-ArenaLane::ArenaLane(std::pmr::memory_resource* upstream) : upstream_(upstream), nextChunkSize_(kFirstChunk) {}
+ArenaLane::ArenaLane(std::pmr::memory_resource* upstream, const NodeArena* arena)
+    : upstream_(upstream), arena_(arena), nextChunkSize_(kFirstChunk) {}
 
 ArenaLane::~ArenaLane() {
   for (const Chunk& chunk : chunks_) {
@@ -73,7 +75,25 @@ void* ArenaLane::NewChunk(std::size_t bytes, std::size_t alignment) {
 }
 
 void* ArenaLane::do_allocate(std::size_t bytes, std::size_t alignment) {
-  if (bytes == 0) bytes = 1;
+  // A text or list of a node built by another thread grows while this thread builds (a worker's
+  // packet placed and then completed by the loading thread): its room comes from this thread's
+  // lane of the same arena, which lives as long, so that no two threads move one bump pointer.
+  ArenaLane* lane = currentLane;
+  if (lane != this && lane != nullptr && lane->arena_ == arena_) return lane->Place(bytes, alignment);
+  return Place(bytes, alignment);
+}
+
+void* ArenaLane::Place(std::size_t bytes, std::size_t alignment) {
+  bytes = Rounded(bytes);
+  if (bytes <= kLargestReused) {
+    void*& head = free_[bytes / kGranule];
+    if (head != nullptr && (reinterpret_cast<std::uintptr_t>(head) & (alignment - 1)) == 0) {
+      void* block = head;
+      QUILLON_UNPOISON(block, bytes);
+      std::memcpy(&head, block, sizeof(void*));
+      return block;
+    }
+  }
   for (;;) {
     const auto at = (reinterpret_cast<std::uintptr_t>(next_) + alignment - 1) & ~(alignment - 1);
     if (next_ != nullptr && at + bytes <= reinterpret_cast<std::uintptr_t>(end_)) {
@@ -86,14 +106,27 @@ void* ArenaLane::do_allocate(std::size_t bytes, std::size_t alignment) {
 }
 
 void ArenaLane::do_deallocate(void* p, std::size_t bytes, std::size_t /*alignment*/) {
-  // The bytes stay in the chunk until the arena goes (a destroyed node, a text that grew),
-  // except the last block handed out, which the next allocation reuses (a temporary).
-  auto* at = static_cast<std::byte*>(p);
-  if (at >= chunkBegin_ && at + bytes == next_) next_ = at;
+  bytes = Rounded(bytes);
   QUILLON_POISON(p, bytes);
+  // Only the lane's own thread changes it, and only for a block of its current chunk (a block
+  // of an older chunk, of another lane or of another arena stays where it is: the arena's
+  // memory goes back as a whole).
+  auto* at = static_cast<std::byte*>(p);
+  if (currentLane != this || at < chunkBegin_ || at >= end_) return;
+  if (at + bytes == next_) {
+    next_ = at;
+  } else if (bytes <= kLargestReused) {
+    void*& head = free_[bytes / kGranule];
+    QUILLON_UNPOISON(p, sizeof(void*));
+    std::memcpy(p, &head, sizeof(void*));
+    QUILLON_POISON(p, sizeof(void*));
+    head = p;
+  }
 }
 
 bool ArenaLane::TryExtend(void* p, std::size_t oldBytes, std::size_t newBytes) {
+  oldBytes = Rounded(oldBytes);
+  newBytes = Rounded(newBytes);
   auto* at = static_cast<std::byte*>(p);
   if (at < chunkBegin_ || at + oldBytes != next_ || newBytes < oldBytes || newBytes > static_cast<std::size_t>(end_ - at))
     return false;
@@ -116,7 +149,7 @@ ArenaLane* NodeArena::TakeLane() {
     idle_.pop_back();
     return lane;
   }
-  lanes_.push_back(std::make_unique<ArenaLane>(upstream_));
+  lanes_.push_back(std::make_unique<ArenaLane>(upstream_, this));
   return lanes_.back().get();
 }
 
@@ -156,10 +189,9 @@ std::pmr::memory_resource* NodeResource() {
 
 bool InArenaScope() { return currentLane != nullptr; }
 
-void PoisonArenaBytes(void* p, std::size_t bytes) {
-  QUILLON_POISON(p, bytes);
-  (void)p;
-  (void)bytes;
+void GiveBackArenaBytes(void* p, std::size_t bytes, std::size_t alignment) {
+  if (currentLane != nullptr) currentLane->deallocate(p, bytes, alignment);
+  else QUILLON_POISON(p, bytes);
 }
 
 ArenaLane* CurrentLane() { return currentLane; }

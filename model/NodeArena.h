@@ -26,13 +26,19 @@
 
 namespace quillon {
 
+class NodeArena;
+
 // One lane: a bump allocator over chunks taken from the upstream resource. Used by one thread at
-// a time. Deallocation gives nothing back (the memory returns with the arena); under the
-// address sanitizer the freed range and the unused rest of each chunk are poisoned, so that a
-// read of a destroyed node or past an object still reports.
+// a time: the thread whose ArenaScope took it. Block sizes are kept in steps of eight bytes.
+// What the lane's own thread gives back of its current chunk is used again: the last block
+// handed out by moving the bump pointer back (a temporary), a small block through a free list
+// of its size (the room a text or list reserved while it was built and left when it was cut to
+// size or grew; the next node built reuses it). Anything else stays until the arena goes.
+// Under the address sanitizer given-back ranges and the unused rest of each chunk are
+// poisoned, so that a read of a destroyed node or past an object still reports.
 class ArenaLane final : public std::pmr::memory_resource {
  public:
-  explicit ArenaLane(std::pmr::memory_resource* upstream);
+  ArenaLane(std::pmr::memory_resource* upstream, const NodeArena* arena);
   ~ArenaLane() override;
   ArenaLane(const ArenaLane&) = delete;
   ArenaLane& operator=(const ArenaLane&) = delete;
@@ -49,18 +55,28 @@ class ArenaLane final : public std::pmr::memory_resource {
     std::byte* begin;
     std::size_t size;
   };
+  static constexpr std::size_t kGranule = 8;
+  static constexpr std::size_t kLargestReused = 1024;
+  static constexpr std::size_t Rounded(std::size_t bytes) {
+    return bytes == 0 ? kGranule : (bytes + kGranule - 1) & ~(kGranule - 1);
+  }
+
   void* do_allocate(std::size_t bytes, std::size_t alignment) override;
   void do_deallocate(void* p, std::size_t bytes, std::size_t alignment) override;
   bool do_is_equal(const std::pmr::memory_resource& other) const noexcept override { return this == &other; }
+  void* Place(std::size_t bytes, std::size_t alignment);
   void* NewChunk(std::size_t bytes, std::size_t alignment);
 
   std::pmr::memory_resource* upstream_;
+  const NodeArena* arena_;
   std::vector<Chunk> chunks_;
   std::byte* chunkBegin_ = nullptr;
   std::byte* next_ = nullptr;
   std::byte* end_ = nullptr;
   std::size_t nextChunkSize_;
   std::size_t reserved_ = 0;
+  // Given-back blocks of the current chunk by size (in granules); each holds the next.
+  void* free_[kLargestReused / kGranule + 1] = {};
 };
 
 class NodeArena {
@@ -110,9 +126,9 @@ class ArenaScope {
 // The resource new nodes of this thread are placed in: the lane of the innermost ArenaScope, or
 // the general heap (std::pmr::new_delete_resource()).
 std::pmr::memory_resource* NodeResource();
-// Marks the bytes of an object destroyed in place in an arena as gone: under the address
-// sanitizer a later read of them reports; otherwise nothing.
-void PoisonArenaBytes(void* p, std::size_t bytes);
+// Gives the bytes of an object destroyed in place in an arena back to this thread's lane (see
+// ArenaLane: reused when they are its own, else left), marked as gone for the sanitizer.
+void GiveBackArenaBytes(void* p, std::size_t bytes, std::size_t alignment);
 // True when NodeResource() is an arena lane.
 bool InArenaScope();
 // The lane of the innermost ArenaScope, null outside any.
@@ -138,7 +154,7 @@ class ArenaPlaced {
     auto* derived = static_cast<Derived*>(object);
     derived->~Derived();
     if (!inArena) ::operator delete(static_cast<void*>(derived));
-    else PoisonArenaBytes(derived, sizeof(Derived));
+    else GiveBackArenaBytes(derived, sizeof(Derived), alignof(std::max_align_t));
   }
 
  private:

@@ -24,13 +24,15 @@ void QLFolder::operator delete(void* node, std::size_t size) {
   else NodeResource()->deallocate(node, size, alignof(std::max_align_t));
 }
 
-void QLFolder::operator delete(QLFolder* node, std::destroying_delete_t) {
+void QLFolder::operator delete(QLFolder* node, std::destroying_delete_t, std::size_t size) {
   const bool inArena = node->inArena_;
   node->~QLFolder();
-  // A node of the general heap goes back to it; an arena node's bytes stay until the arena goes
-  // (its common part marked as gone for the sanitizer).
+  // A node of the general heap goes back to it. An arena node's bytes go back to the lane this
+  // thread builds in, which reuses them for the next node of that size when they lie in its
+  // current chunk (a header the scan made for a packet-debug block, a packet read twice);
+  // otherwise they stay until the arena goes, marked as gone for the sanitizer.
   if (!inArena) ::operator delete(static_cast<void*>(node));
-  else PoisonArenaBytes(node, sizeof(QLFolder));
+  else GiveBackArenaBytes(node, size, alignof(std::max_align_t));
 }
 
 void QLFolder::AbandonArenaChildren() {

@@ -35,7 +35,8 @@ class QLFolder {
   // worker read twice); the log root gives the whole arena back without visiting the nodes.
   static void* operator new(std::size_t size);
   static void operator delete(void* node, std::size_t size);
-  static void operator delete(QLFolder* node, std::destroying_delete_t);
+  // `size`: the size of the node's own class (the destructor is virtual).
+  static void operator delete(QLFolder* node, std::destroying_delete_t, std::size_t size);
   bool InArena() const { return inArena_; }
 
   QLFolder(const QLFolder&) = delete;

@@ -13,6 +13,8 @@
 #include "bench/LogGenerator.h"
 #include "logs/OpenLog.h"
 #include "model/Narrowing.h"
+#include "model/NodeArena.h"
+#include "model/QLFolder.h"
 
 #if defined(__has_feature)
 #if __has_feature(address_sanitizer)
@@ -112,6 +114,37 @@ TEST_F(ArenaTest, ACancelledLoadAndAClearGiveTheArenaBack) {
   EXPECT_EQ(result.log->ChildCount(), 0u);
   EXPECT_EQ(chunks.outstanding, 0u);
   EXPECT_EQ(chunks.taken, taken);
+}
+
+// A text or list reserves room while its node is read and is cut to size afterwards; a scan
+// builds and drops a header for every packet-debug block. The lane takes such blocks back for
+// the next of their size, but only its own: a block of another lane or arena stays put.
+TEST(ArenaLaneTest, ReusesWhatItsOwnThreadGivesBack) {
+  NodeArena arena;
+  NodeArena other;
+  void* foreign = nullptr;
+  {
+    ArenaScope scope(&other);
+    foreign = NodeResource()->allocate(160, 8);
+  }
+  ArenaScope scope(&arena);
+  std::pmr::memory_resource* lane = NodeResource();
+  void* reserved = lane->allocate(161, 1);
+  void* kept = lane->allocate(100, 1);
+  lane->deallocate(reserved, 161, 1);
+  EXPECT_EQ(lane->allocate(161, 1), reserved) << "the room a text gave up";
+  void* last = lane->allocate(40, 8);
+  lane->deallocate(last, 40, 8);
+  EXPECT_EQ(lane->allocate(40, 8), last) << "the last block";
+  lane->deallocate(foreign, 160, 8);
+  EXPECT_NE(lane->allocate(160, 8), foreign) << "another arena's block";
+  EXPECT_NE(kept, nullptr);
+
+  // A node destroyed on the building thread leaves its room to the next node of its class.
+  auto first = std::make_unique<QLFolder>("first", nullptr);
+  const void* place = first.get();
+  first.reset();
+  EXPECT_EQ(std::make_unique<QLFolder>("second", nullptr).release(), place);
 }
 
 #ifdef QUILLON_TEST_ASAN
