@@ -10,9 +10,7 @@
 // a tab. Every read stays inside its text; malformed input only makes a step fail.
 #pragma once
 
-#include <memory_resource>
-
-#include "model/NodeArena.h"
+#include "model/NodeText.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -56,7 +54,7 @@ class PackedTexts {
   void ShrinkToFit() { data_.shrink_to_fit(); }
 
  private:
-  std::pmr::string data_{NodeResource()};  // in the node's arena, like the node
+  NodeText data_;  // in the node's arena, like the node
   std::uint32_t ends_[N] = {};
 };
 
@@ -162,7 +160,7 @@ class AttributeMap {
     return at;
   }
 
-  std::pmr::string data_{NodeResource()};  // count_ entries, then the text; in the node's arena
+  NodeText data_;  // count_ entries, then the text; in the node's arena
   std::uint32_t count_ = 0;
 };
 

@@ -214,7 +214,7 @@ v2Exchange::v2Exchange(LineCursor& cursor) : QLFolder("Exchange", nullptr) {
   std::string_view peer = cursor.Line();
   StripToken(peer, "<peerIP>", true);
   StripToken(peer, "</peerIP>", false);
-  peerText_.assign(peer);
+  peerText_ = peer;
 
   ReadMessages(cursor);
   if (ChildCount() == 0) {

@@ -150,13 +150,13 @@ class v2Exchange : public QLFolder {
   void BuildCaption();
   void TakeIdentity();
 
-  std::pmr::string peerText_{NodeResource()};
+  NodeText peerText_;
   int direction_ = -1;
   bool succeeded_ = true;
-  std::pmr::string lastInitiatorSpi_{NodeResource()};
-  std::pmr::string lastResponderSpi_{NodeResource()};
-  std::pmr::string firstSpi_{NodeResource()};
-  std::pmr::string secondSpi_{NodeResource()};
+  NodeText lastInitiatorSpi_;
+  NodeText lastResponderSpi_;
+  NodeText firstSpi_;
+  NodeText secondSpi_;
   AttributeMap attributes_;
   bool hasIdAddress_ = false;
   std::uint32_t idAddress_ = 0;

@@ -72,7 +72,7 @@ class v2Payload : public QLFolder {
 
  private:
   AttributeMap attributes_;
-  std::pmr::string typeName_{NodeResource()};
+  NodeText typeName_;
 };
 
 // The security association: its proposals are child nodes. It reports the SPI of its last
@@ -83,7 +83,7 @@ class v2SAPayload : public v2Payload {
   std::string SpiText() const override { return std::string(spi_); }
 
  private:
-  std::pmr::string spi_{NodeResource()};
+  NodeText spi_;
 };
 
 class v2NotifyPayload : public v2Payload {
@@ -113,8 +113,8 @@ class v2CertPayload : public v2Payload {
   std::string_view CertificateData() const { return certificateData_; }
 
  private:
-  std::pmr::string certificateData_{NodeResource()};
-  std::pmr::string subject_{NodeResource()};
+  NodeText certificateData_;
+  NodeText subject_;
 };
 
 // TSi or TSr: the traffic selectors are child nodes.
@@ -134,7 +134,7 @@ class v2ConfPayload : public v2Payload {
  private:
   void ReadAttributeBlock(LineCursor& cursor);
 
-  std::pmr::string attributeText_{NodeResource()};
+  NodeText attributeText_;
 };
 
 class v2EAPPayload : public v2Payload {

@@ -17,6 +17,7 @@
 
 #include "ikev1/log/PacketDebugRecord.h"
 #include "model/LogSpan.h"
+#include "model/NodeText.h"
 #include "model/QLFolder.h"
 
 namespace quillon {
@@ -140,8 +141,8 @@ class Header : public QLFolder {
   ByteList msgId_;
   ByteList length_;
   std::uint32_t peerAddress_ = 0;
-  std::pmr::string timeText_{NodeResource()};
-  std::pmr::string dateText_{NodeResource()};
+  NodeText timeText_;
+  NodeText dateText_;
   std::uint32_t msgIdValue_ = 0;
   std::uint32_t cookieValue_ = 0;
   std::uint32_t tunnelLocalIP_ = 0;

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "ikev1/log/FolderElement.h"
+#include "model/NodeText.h"
 
 namespace quillon {
 
@@ -86,13 +87,13 @@ class Message : public FolderElement {
  private:
   // One block of the chain, `code` being its keyword's code; the reader stands after the keyword.
   void ReadBlock(int code, DebugLogReader& reader);
-  std::pmr::string spiText_{NodeResource()};
+  NodeText spiText_;
   bool hasIdAddress_ = false;
   std::uint32_t idAddress_ = 0;
   bool hasUserName_ = false;
-  std::pmr::string userName_{NodeResource()};
+  NodeText userName_;
   bool hasUserDetail_ = false;
-  std::pmr::string userDetail_{NodeResource()};
+  NodeText userDetail_;
   unsigned links_ = kNoLinks;
   quillon::HashPayload* hash_ = nullptr;
   QLFolder* sa_ = nullptr;

@@ -1,0 +1,100 @@
+#include "model/NodeText.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+#include <stdexcept>
+
+#include "model/NodeArena.h"
+
+namespace quillon {
+
+namespace {
+
+// A block of `bytes` where the thread builds its nodes; `arena` tells which it was.
+char* Allocate(std::size_t bytes, bool& arena) {
+  arena = InArenaScope();
+  if (!arena) return static_cast<char*>(::operator new(bytes));
+  return static_cast<char*>(NodeResource()->allocate(bytes, 1));
+}
+
+}  // namespace
+
+void NodeText::Release() {
+  if (data_ == nullptr) return;
+  if (!InArena()) ::operator delete(data_);
+  else if (ArenaLane* lane = CurrentLane()) lane->deallocate(data_, capacity(), 1);
+  data_ = nullptr;
+  size_ = room_ = 0;
+}
+
+void NodeText::CopyFrom(const NodeText& other) {
+  // A copy is made at its exact size.
+  data_ = nullptr;
+  size_ = room_ = 0;
+  if (other.size_ == 0) return;
+  bool arena = false;
+  data_ = Allocate(other.size_, arena);
+  std::memcpy(data_, other.data_, other.size_);
+  size_ = other.size_;
+  room_ = other.size_ | (arena ? kArenaFlag : 0);
+}
+
+void NodeText::Grow(std::size_t bytes) {
+  if (bytes <= capacity()) return;
+  if (bytes > kMaxSize) throw std::length_error("node text too long");
+  const std::size_t room = std::min(std::max({bytes, capacity() * 2, std::size_t{16}}), kMaxSize);
+  // A text growing at the end of its arena lane (the node being read) grows in place.
+  if (InArena())
+    if (ArenaLane* lane = CurrentLane(); lane != nullptr && lane->TryExtend(data_, capacity(), room)) {
+      room_ = static_cast<std::uint32_t>(room) | kArenaFlag;
+      return;
+    }
+  bool arena = false;
+  char* block = Allocate(room, arena);
+  if (size_ != 0) std::memcpy(block, data_, size_);
+  const std::uint32_t size = size_;
+  Release();
+  data_ = block;
+  size_ = size;
+  room_ = static_cast<std::uint32_t>(room) | (arena ? kArenaFlag : 0);
+}
+
+void NodeText::assign(std::string_view text) {
+  if (text.size() > capacity()) {
+    NodeText exact;
+    exact.Grow(text.size());
+    *this = std::move(exact);
+  }
+  size_ = 0;
+  append(text);
+}
+
+void NodeText::reserve(std::size_t bytes) { Grow(bytes); }
+
+void NodeText::replace(std::size_t at, std::size_t count, std::string_view text) {
+  at = std::min<std::size_t>(at, size_);
+  count = std::min<std::size_t>(count, size_ - at);
+  const std::size_t size = size_ - count + text.size();
+  Grow(size);
+  if (const std::size_t tail = size_ - at - count; tail != 0) std::memmove(data_ + at + text.size(), data_ + at + count, tail);
+  if (!text.empty()) std::memcpy(data_ + at, text.data(), text.size());
+  size_ = static_cast<std::uint32_t>(size);
+}
+
+void NodeText::insert(std::size_t at, std::size_t count, char zero) {
+  if (count == 0) return;
+  at = std::min<std::size_t>(at, size_);
+  Grow(size_ + count);
+  if (size_ != at) std::memmove(data_ + at + count, data_ + at, size_ - at);
+  std::memset(data_ + at, zero, count);
+  size_ = static_cast<std::uint32_t>(size_ + count);
+}
+
+void NodeText::shrink_to_fit() {
+  if (capacity() == size_) return;
+  NodeText exact(*this);
+  *this = std::move(exact);
+}
+
+}  // namespace quillon

@@ -1,0 +1,93 @@
+// The character block of a node's packed texts (see ikev2/LineScan.h): a pointer and two 32-bit
+// counts, sixteen bytes where a std::pmr::string takes forty. A large IKEv2 log holds a few of
+// them per node for hundreds of thousands of nodes.
+//
+// Like ByteList, the block is placed in the thread's node arena inside an ArenaScope (see
+// model/NodeArena.h), else taken from the heap; the top bit of the room says which, so that the
+// destructor frees only a heap block. An arena block goes back with the arena (or to the lane
+// that reuses it, when its own thread gives it back). A block holds at most 2^31 - 1 bytes;
+// more throws std::length_error.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+namespace quillon {
+
+class NodeText {
+ public:
+  NodeText() = default;
+  NodeText(const NodeText& other) { CopyFrom(other); }
+  NodeText(NodeText&& other) noexcept : data_(other.data_), size_(other.size_), room_(other.room_) {
+    other.data_ = nullptr;
+    other.size_ = other.room_ = 0;
+  }
+  NodeText& operator=(const NodeText& other) {
+    if (this != &other) {
+      Release();
+      CopyFrom(other);
+    }
+    return *this;
+  }
+  NodeText& operator=(NodeText&& other) noexcept {
+    if (this != &other) {
+      Release();
+      data_ = other.data_;
+      size_ = other.size_;
+      room_ = other.room_;
+      other.data_ = nullptr;
+      other.size_ = other.room_ = 0;
+    }
+    return *this;
+  }
+  ~NodeText() { Release(); }
+
+  NodeText& operator=(std::string_view text) {
+    assign(text);
+    return *this;
+  }
+  NodeText& operator+=(std::string_view text) {
+    append(text);
+    return *this;
+  }
+  NodeText& operator+=(char c) {
+    append(std::string_view(&c, 1));
+    return *this;
+  }
+
+  char* data() { return data_; }
+  const char* data() const { return data_; }
+  std::size_t size() const { return size_; }
+  bool empty() const { return size_ == 0; }
+  std::size_t capacity() const { return room_ & ~kArenaFlag; }
+  operator std::string_view() const { return {data_, size_}; }
+
+  void reserve(std::size_t bytes);
+  void clear() { size_ = 0; }
+  void append(std::string_view text) { replace(size_, 0, text); }
+  // The text becomes `text`, which must not lie in this block.
+  void assign(std::string_view text);
+  // Replaces `count` bytes at `at` by `text`, which must not lie in this block.
+  void replace(std::size_t at, std::size_t count, std::string_view text);
+  // Inserts `count` zero bytes at `at`.
+  void insert(std::size_t at, std::size_t count, char zero);
+  // Moves the text to a block of its exact size.
+  void shrink_to_fit();
+
+ private:
+  static constexpr std::uint32_t kArenaFlag = 0x80000000u;
+  static constexpr std::size_t kMaxSize = 0x7FFFFFFFu;
+
+  // Makes room for `bytes` in all, keeping the text.
+  void Grow(std::size_t bytes);
+  void CopyFrom(const NodeText& other);
+  void Release();
+  bool InArena() const { return (room_ & kArenaFlag) != 0; }
+
+  char* data_ = nullptr;
+  std::uint32_t size_ = 0;
+  std::uint32_t room_ = 0;
+};
+
+}  // namespace quillon
