@@ -1,7 +1,9 @@
 #include "ikev2/LineScan.h"
+#include "model/NodeArena.h"
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <stdexcept>
 #include <string>
 
@@ -87,6 +89,29 @@ TEST(V2LineScan, AttributeMapKeepsKeysSortedAndValuesIntactAcrossOverwrites) {
   std::string keys;
   for (const auto& [key, value] : attributes) keys += std::string(key) + ",";
   EXPECT_EQ(keys, "a,b,c,d,short,");
+}
+
+TEST(V2LineScan, AMapReadIntoAnArenaGrowsThereAndCopiesOutOfIt) {
+  std::optional<AttributeMap> copy;
+  std::optional<PackedTexts<2>> texts;
+  {
+    NodeArena arena;
+    ArenaScope scope(&arena);
+    AttributeMap read;
+    std::string expected;
+    for (int i = 0; i < 40; ++i) read.Set("key" + std::to_string(100 + i), std::string(static_cast<std::size_t>(i), 'v'));
+    read.ShrinkToFit();
+    PackedTexts<2> packed;
+    packed.Set(1, std::string(300, 't'));
+    packed.ShrinkToFit();
+    // Copies made after the load, outside its scope, live on the heap and outlast the arena.
+    ArenaScope outside(nullptr);
+    copy.emplace(read);
+    texts.emplace(packed);
+  }
+  ASSERT_EQ(copy->size(), 40u);
+  EXPECT_EQ(copy->Get("key139"), std::string(39, 'v'));
+  EXPECT_EQ(texts->Get(1), std::string(300, 't'));
 }
 
 TEST(V2LineScan, TakeElementPairsLabelTabsAndShortenTextBoundaries) {
