@@ -23,27 +23,18 @@
 namespace quillon::platform {
 
 namespace {
-constexpr std::size_t kHugePage = std::size_t{2} << 20;
+constexpr std::size_t kPage = 4096;
 }  // namespace
 
 #if defined(__linux__)
 void* MappedChunks::do_allocate(std::size_t bytes, std::size_t alignment) {
-  if (alignment > kHugePage) throw std::bad_alloc();
-  // Map a huge page more than asked and trim both ends, so that the chunk starts on a huge
-  // page boundary and the kernel can back all of it with huge pages.
-  const std::size_t mapped = bytes + kHugePage;
-  void* raw = mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  if (raw == MAP_FAILED) throw std::bad_alloc();
-  const auto begin = reinterpret_cast<std::uintptr_t>(raw);
-  const std::uintptr_t aligned = (begin + kHugePage - 1) & ~(kHugePage - 1);
-  if (aligned > begin) munmap(raw, aligned - begin);
-  const std::uintptr_t end = begin + mapped;
-  const std::uintptr_t used = (aligned + bytes + 4095) & ~std::uintptr_t{4095};
-  if (end > used) munmap(reinterpret_cast<void*>(used), end - used);
-#if defined(MADV_HUGEPAGE)
-  if (bytes >= kHugePage) madvise(reinterpret_cast<void*>(aligned), bytes, MADV_HUGEPAGE);
-#endif
-  return reinterpret_cast<void*>(aligned);
+  if (alignment > kPage) throw std::bad_alloc();
+  // Not advised for huge pages: on this workload a 2 MiB page zeroed at its first touch cost
+  // more system time than the page faults it saved (the 200 MB IKEv1 log: 0.7 s against
+  // 0.2 s of system time, for 0.1 s less user time).
+  void* chunk = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (chunk == MAP_FAILED) throw std::bad_alloc();
+  return chunk;
 }
 
 void MappedChunks::do_deallocate(void* p, std::size_t bytes, std::size_t /*alignment*/) { munmap(p, bytes); }

@@ -6,9 +6,8 @@
 
 namespace quillon::platform {
 
-// Chunks mapped straight from the kernel, each aligned to 2 MiB and advised for huge pages:
-// one page fault then maps 2 MiB of nodes instead of 4 KiB, and giving a chunk back unmaps it
-// at once, so a closed log's memory leaves the process. Thread-safe (it keeps no state). Under
+// Chunks mapped straight from the kernel: they never mix with the heap's small blocks, and
+// giving a chunk back unmaps it at once, so a closed log's memory leaves the process. Thread-safe (it keeps no state). Under
 // the address sanitizer the executables pass the general heap instead, which the sanitizer
 // watches.
 class MappedChunks final : public std::pmr::memory_resource {
