@@ -376,6 +376,7 @@ bool CMainFrame::OpenFile(const QString& path) {
     return false;
   }
   CQuillonDoc::OpenOutcome outcome;
+  view_->FinishDisposal();  // the old log may go now
   outcome = document_.Adopt(path, std::move(*read));
   if (outcome.loaded) {
     view_->ShowLog();
@@ -439,6 +440,7 @@ void CMainFrame::OnFollow(bool on) {
     return;
   }
   // The tree is read again from the file by the follower (narrowing and deletes undone).
+  view_->FinishDisposal();
   document_.StartFollowing();
   FollowFile();
   followWatch_->start();
@@ -449,6 +451,7 @@ void CMainFrame::OnFollow(bool on) {
 void CMainFrame::FollowFile() {
   if (loading_ || !document_.IsFollowing() || !document_.FollowMayChange()) return;
   LogFollower::Change change = LogFollower::Change::kNone;
+  view_->FinishDisposal();  // a follow step may read the whole log again
   view_->ShowFollowed([&] {
     change = document_.PollFollow();
     return change == LogFollower::Change::kExtended ? document_.FollowChanged() : std::vector<QLFolder*>();
@@ -618,6 +621,7 @@ void CMainFrame::OnLaunchEditor() {
 
 void CMainFrame::OnNew() {
   if (loading_) return;
+  view_->FinishDisposal();
   document_.New();
   view_->ShowLog();
   fileChanged_->hide();

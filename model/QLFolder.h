@@ -176,23 +176,19 @@ class QLFolder {
   bool IsDeleted() const { return deleted_; }
   void SetDeleted(bool deleted = true) { deleted_ = deleted; }
   void SetParsed(bool parsed) { parsed_ = parsed; }
+  // Lets go of the children placed in an arena without destroying them (their memory goes with
+  // the arena; nothing they hold lives outside it) and destroys the others. Only for a node
+  // whose arena stands until the log goes: the log root right before it gives the arena back,
+  // a removed node that is let go rather than destroyed.
+  void AbandonArenaChildren();
 
  protected:
   // The tree containers' purge: a marked child is destroyed; any other child purges its own
   // children and is destroyed when none are left.
   void PurgeDeletedChildren();
-  // Lets go of the children placed in an arena without destroying them (their memory goes with
-  // the arena; nothing they hold lives outside it) and destroys the others. Only for the owner
-  // of the arena, right before it gives the arena back.
-  void AbandonArenaChildren();
-
  private:
   // Marks this node and its ancestors as holding a node of the heap when `child` is or holds one.
   void NoteHeapChild(const QLFolder& child);
-
- protected:
-
- private:
   void ReserveFirstChildren();
 
   QLFolder* parent_ = nullptr;
