@@ -187,7 +187,7 @@ std::optional<std::string> PayloadLine(std::string& out, const v2Payload& payloa
   onLine.assign(payload.Attributes().size(), false);
   // A traffic selector payload is named by its line's Type as written.
   const std::string type =
-      dynamic_cast<const v2TSPayload*>(&payload) != nullptr ? payload.Name() : PayloadLineType(payload);
+      dynamic_cast<const v2TSPayload*>(&payload) != nullptr ? std::string(payload.Name()) : PayloadLineType(payload);
   const KindMarker kind = KindOf(payload);
   if (!payload.Attributes().contains("Type")) {
     // Only a line that does not begin with "<Payload " leaves a payload without its Type: its

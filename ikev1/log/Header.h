@@ -90,7 +90,7 @@ class Header : public QLFolder {
   std::string PacketLineDateTime() const;
   // The end of the log cut the packet line short: its time, or the year after it, is empty (a
   // token read is never empty otherwise). Nothing of the packet was read after its line.
-  bool LineCutByEnd() const { return timeText_.empty() || dateText_.ends_with(' '); }
+  bool LineCutByEnd() const { return timeText_.empty() || std::string_view(dateText_).ends_with(' '); }
   std::uint32_t NextPayload() const { return nextPayload_; }
   std::uint32_t MajorVersion() const { return majorVersion_; }
   std::uint32_t MinorVersion() const { return minorVersion_; }
