@@ -13,6 +13,7 @@
 #include "logs/SaveLog.h"
 #include "logs/OpenLog.h"
 #include "model/TreeCounts.h"
+#include "tests/ScratchDir.h"
 
 namespace quillon {
 namespace {
@@ -29,7 +30,7 @@ std::string ReadFile(const std::filesystem::path& path) {
 // Writes a temporary file that is removed with the object.
 struct TempFile {
   TempFile(const std::string& name, const std::string& content)
-      : path(std::filesystem::temp_directory_path() / ("quillon_openlog_" + name)) {
+      : path(testing::ScratchPath("openlog_" + name)) {
     std::ofstream(path, std::ios::binary) << content;
   }
   ~TempFile() { std::filesystem::remove(path); }
@@ -37,7 +38,7 @@ struct TempFile {
 };
 
 TEST(OpenLogTest, FailuresLeaveNoTreeAndSayWhy) {
-  const std::string missing = (std::filesystem::temp_directory_path() / "quillon_no_such.ilx").string();
+  const std::string missing = testing::ScratchPath("no_such.ilx").string();
   OpenLogResult cannot = OpenLog(missing);
   EXPECT_EQ(cannot.status, OpenLogResult::Status::kCannotOpen);
   EXPECT_EQ(cannot.message, "Failed to open file: " + missing + " (No such file or directory)");
@@ -74,7 +75,7 @@ TEST(OpenLogTest, ReaderIsChosenByThePathThenByTheContents) {
   const std::string v1 = ReadFile(kSource / "examples" / "small.ilx");
   const std::string v2 = ReadFile(kSource / "examples" / "ikev2-site-to-site.xml");
   const std::string text = "root:x:0:0:root:/root:/bin/bash\ndaemon:x:1:1:daemon:/usr/sbin\n";
-  std::filesystem::create_directories(std::filesystem::temp_directory_path() / "quillon_openlog_logs.ilx.d");
+  std::filesystem::create_directories(testing::ScratchPath("openlog_logs.ilx.d"));
   struct Case {
     const char* name;
     const std::string& content;
@@ -122,7 +123,7 @@ TEST(OpenLogTest, AnIKEv2LogWithoutExchangesIsAnEmptyLog) {
 // What cannot be read is never an empty or short log: a directory, and a read error in the
 // middle of a load (a failing disk), of either format.
 TEST(OpenLogTest, UnreadableInputFailsWithTheSystemsReason) {
-  const std::filesystem::path directory = std::filesystem::temp_directory_path() / "quillon_openlog_dir.ilx";
+  const std::filesystem::path directory = testing::ScratchPath("openlog_dir.ilx");
   std::filesystem::create_directories(directory);
   OpenLogResult result = OpenLog(directory.string());
   EXPECT_EQ(result.status, OpenLogResult::Status::kCannotOpen);
@@ -168,7 +169,7 @@ TEST(OpenLogTest, UnreadableInputFailsWithTheSystemsReason) {
 TEST(OpenLogTest, FifoWithAWriterLoadsAsTheFile) {
   for (const char* name : {"small.ilx", "ikev2-site-to-site.xml"}) {
     const std::string log = ReadFile(kSource / "examples" / name);
-    const std::filesystem::path fifo = std::filesystem::temp_directory_path() / (std::string("quillon_fifo_") + name);
+    const std::filesystem::path fifo = testing::ScratchPath(std::string("fifo_") + name);
     std::filesystem::remove(fifo);
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     std::thread writer([&] { std::ofstream(fifo, std::ios::binary) << log; });

@@ -14,6 +14,7 @@
 #include "logs/Compressed.h"
 #include "logs/SaveLog.h"
 #include "tests/model/TreeCompare.h"
+#include "tests/ScratchDir.h"
 
 namespace quillon {
 namespace {
@@ -21,9 +22,7 @@ namespace {
 namespace fs = std::filesystem;
 
 fs::path Scratch(const std::string& name) {
-  const fs::path dir = fs::path(::testing::TempDir()) / "quillon-compressed";
-  fs::create_directories(dir);
-  return dir / name;
+  return testing::ScratchPath(name);
 }
 
 std::string ReadAll(const fs::path& path) {

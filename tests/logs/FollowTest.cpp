@@ -18,6 +18,7 @@
 #include "ikev2/FollowIKEv2Log.h"
 #include "logs/FollowLog.h"
 #include "tests/model/TreeCompare.h"
+#include "tests/ScratchDir.h"
 
 namespace quillon {
 namespace {
@@ -25,9 +26,7 @@ namespace {
 namespace fs = std::filesystem;
 
 fs::path Scratch(const std::string& name) {
-  const fs::path dir = fs::path(::testing::TempDir()) / "quillon-follow";
-  fs::create_directories(dir);
-  return dir / name;
+  return testing::ScratchPath(name);
 }
 
 std::string ReadAll(const fs::path& path) {

@@ -17,6 +17,7 @@
 #include "tests/ikev1/negotiation/NegotiationLog.h"
 #include "tests/ikev2/V2TestLogs.h"
 #include "tests/model/TreeCompare.h"
+#include "tests/ScratchDir.h"
 
 namespace quillon {
 namespace {
@@ -24,9 +25,7 @@ namespace {
 namespace fs = std::filesystem;
 
 fs::path Scratch(const std::string& name) {
-  const fs::path dir = fs::path(::testing::TempDir()) / "quillon-roundtrip";
-  fs::create_directories(dir);
-  return dir / name;
+  return testing::ScratchPath(name);
 }
 
 std::string Saved(const LogFile& root) {

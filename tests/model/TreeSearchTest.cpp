@@ -13,6 +13,7 @@
 #include "logs/OpenLog.h"
 #include "model/TreeRules.h"
 #include "model/VisibleWalk.h"
+#include "tests/ScratchDir.h"
 
 namespace quillon {
 namespace {
@@ -116,7 +117,7 @@ TEST_F(TreeSearchTest, FindPrevious) {
 // enough for many batches they must meet the matches of the node-by-node walk in its order,
 // including matches that stand only in detail texts at the end of the log.
 TEST(TreeSearchBatchTest, FindsWhatTheNodeByNodeWalkFinds) {
-  const std::filesystem::path path = std::filesystem::path(::testing::TempDir()) / "quillon-search-batches.ilx";
+  const std::filesystem::path path = testing::ScratchPath("search-batches.ilx");
   ASSERT_GT(bench::WriteDebugLog(path.string(), 2u << 20, 30), 0u);
   OpenLogResult result = OpenLog(path.string());
   ASSERT_EQ(result.status, OpenLogResult::Status::kLoaded);

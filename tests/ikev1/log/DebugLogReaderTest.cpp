@@ -6,6 +6,7 @@
 #include <string>
 
 #include "ikev1/log/DebugLogReader.h"
+#include "tests/ScratchDir.h"
 
 namespace quillon {
 namespace {
@@ -161,7 +162,7 @@ TEST(DebugLogReaderTest, HostileInputAlwaysReachesTheEnd) {
 }
 
 TEST(DebugLogReaderTest, FilesAreReadInBlocksAndReadersAreIndependent) {
-  const auto dir = std::filesystem::temp_directory_path();
+  const auto dir = testing::ScratchDir();
   const auto a = dir / "quillon_reader_a.ilx";
   const auto b = dir / "quillon_reader_b.ilx";
   {

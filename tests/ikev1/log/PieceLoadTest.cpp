@@ -17,6 +17,7 @@
 #include "ikev1/log/ReadIKEv1Log.h"
 #include "model/LogFile.h"
 #include "model/LogLines.h"
+#include "tests/ScratchDir.h"
 
 namespace quillon {
 namespace {
@@ -119,7 +120,7 @@ TEST(PieceLoad, DamagedLogsGiveTheTreeOfOneReader) {
 
 // The pieces are read from the file itself when the reader reads a file.
 TEST(PieceLoad, FileReadInPiecesGivesTheTreeOfOneReader) {
-  const std::string path = (std::filesystem::temp_directory_path() / "quillon_piece_load.ilx").string();
+  const std::string path = testing::ScratchPath("piece_load.ilx").string();
   const std::string sample = Sample("gateway-day.ilx");
   std::ofstream(path, std::ios::binary) << sample;
   LogFile root;
