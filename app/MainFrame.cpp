@@ -86,7 +86,8 @@ class WaitCursor {
 // appear only once a load has taken longer than half a second.
 class LoadProgress {
  public:
-  // `cancel`: null when the load cannot be stopped.
+  // `cancel`: null when the load cannot be stopped. `fileSize`: negative when the length of the
+  // read is not known.
   LoadProgress(QProgressBar& bar, QWidget* cancel, qint64 fileSize) : bar_(bar), cancel_(cancel), fileSize_(fileSize) {
     clock_.start();
   }
@@ -102,10 +103,12 @@ class LoadProgress {
     if (now < CMainFrame::kProgressDelayMilliseconds || now - lastPaint_ < kPaintEveryMilliseconds) return;
     lastPaint_ = now;
     if (!bar_.isVisible()) {
-      bar_.setRange(0, kSteps);
+      // A read of unknown length shows a busy bar.
+      bar_.setRange(0, fileSize_ < 0 ? 0 : kSteps);
       bar_.show();
       if (cancel_ != nullptr) cancel_->show();
     }
+    if (fileSize_ < 0) return;
     const double done = fileSize_ > 0 ? static_cast<double>(bytesRead) / static_cast<double>(fileSize_) : 0.0;
     bar_.setValue(static_cast<int>(std::min(1.0, done) * kSteps));
   }
@@ -416,20 +419,25 @@ std::optional<CQuillonDoc::ReadResult> CMainFrame::ReadOnWorker(const QString& p
           return std::nullopt;
         }
       });
-  WaitCursor wait;
   LoadProgress progress(*progress_, cancellable ? cancelButton_ : nullptr, QFileInfo(path).size());
+  WaitServingTheWindow(reading, [&] { progress(bytesRead); });
+  return reading.get();
+}
+
+template <class Result>
+void CMainFrame::WaitServingTheWindow(std::future<Result>& work, const std::function<void()>& tick) {
+  WaitCursor wait;
   QEventLoop loop;
   QTimer poll;
   poll.setInterval(kLoadPollMilliseconds);
   connect(&poll, &QTimer::timeout, &loop, [&] {
-    progress(bytesRead);
-    if (reading.wait_for(std::chrono::seconds(0)) == std::future_status::ready) loop.quit();
+    tick();
+    if (work.wait_for(std::chrono::seconds(0)) == std::future_status::ready) loop.quit();
   });
-  if (reading.wait_for(std::chrono::milliseconds(kLoadPollMilliseconds)) != std::future_status::ready) {
+  if (work.wait_for(std::chrono::milliseconds(kLoadPollMilliseconds)) != std::future_status::ready) {
     poll.start();
     loop.exec();
   }
-  return reading.get();
 }
 
 void CMainFrame::OnFollow(bool on) {
@@ -439,10 +447,26 @@ void CMainFrame::OnFollow(bool on) {
     UpdateCommands();
     return;
   }
-  // The tree is read again from the file by the follower (narrowing and deletes undone).
+  // The follower reads the file again whole (narrowing and deletes undone). That is a load: it
+  // runs on a worker thread while the window goes on, the commands disabled as for a load.
+  // The read cannot be stopped half-way (the tree it replaces is gone by then).
+  loading_ = true;
+  changeWatch_->stop();
+  UpdateCommands();
+  SetMessage(QStringLiteral("Loading %1...").arg(QDir::toNativeSeparators(document_.Path())));
   view_->FinishDisposal();
   document_.StartFollowing();
-  FollowFile();
+  LogFollower::Change change = LogFollower::Change::kNone;
+  view_->ShowFollowedAfterReading([&] {
+    std::future<void> reading = std::async(std::launch::async, [&] { change = document_.PollFollow(); });
+    LoadProgress progress(*progress_, nullptr, -1);
+    WaitServingTheWindow(reading, [&] { progress(0); });
+    reading.get();
+  });
+  loading_ = false;
+  changeWatch_->start();
+  if (change == LogFollower::Change::kCannotRead) SetMessage(QStringLiteral("Failed to open file: ") + document_.Path());
+  else SetMessage(QStringLiteral("Following ") + QDir::toNativeSeparators(document_.Path()));
   followWatch_->start();
   fileChanged_->hide();
   UpdateCommands();

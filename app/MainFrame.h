@@ -6,6 +6,7 @@
 #include <array>
 #include <atomic>
 #include <functional>
+#include <future>
 #include <optional>
 
 #include <QMainWindow>
@@ -100,6 +101,9 @@ class CMainFrame : public QMainWindow {
   // Reads the file on a worker thread while the window runs and shows the progress; nothing
   // when the load was cancelled (only a `cancellable` one can be).
   std::optional<CQuillonDoc::ReadResult> ReadOnWorker(const QString& path, bool cancellable);
+  // Runs the event loop until `work` is done, calling `tick` every kLoadPollMilliseconds.
+  template <class Result>
+  void WaitServingTheWindow(std::future<Result>& work, const std::function<void()>& tick);
   void CreateActions();
   void CreateMenus();
   void CreateToolBar();

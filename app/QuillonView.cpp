@@ -297,35 +297,86 @@ const QLFolder* CQuillonView::LastEvent() const {
   return found;
 }
 
+// Where the user stands in the tree, by names that outlive the rows: what is expanded, the
+// selection, the scroll position, and whether the selection is on the last event.
+struct CQuillonView::Place {
+  std::vector<NodeKey> expanded;
+  std::optional<NodeKey> selected;
+  int scrolled = 0;
+  bool onLastEvent = false;
+};
+
+CQuillonView::Place CQuillonView::NotePlace(bool onLastEvent) const {
+  Place place;
+  std::function<void(const QModelIndex&)> collect = [&](const QModelIndex& parent) {
+    for (int row = 0; row < model_->rowCount(parent); ++row) {
+      const QModelIndex index = model_->index(row, 0, parent);
+      if (!tree_->isExpanded(index)) continue;
+      place.expanded.push_back(KeyOf(model_->NodeAt(index)));
+      collect(index);
+    }
+  };
+  collect({});
+  if (const QLFolder* selected = SelectedNode()) place.selected = KeyOf(selected);
+  place.scrolled = tree_->verticalScrollBar()->value();
+  place.onLastEvent = onLastEvent;
+  return place;
+}
+
+void CQuillonView::GoBackTo(const Place& place) {
+  const LogFile* log = model_->Log();
+  if (log == nullptr) return;
+  followLast_ = LastEvent();
+  for (const NodeKey& key : place.expanded)
+    if (const QLFolder* node = NodeOf(*log, key)) tree_->expand(model_->IndexOf(node));
+  tree_->verticalScrollBar()->setValue(place.scrolled);
+  if (place.onLastEvent) {
+    GoToLastEvent();
+  } else if (place.selected) {
+    if (const QLFolder* node = NodeOf(*log, *place.selected)) {
+      const QModelIndex index = model_->IndexOf(node);
+      if (index.isValid()) tree_->selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect);
+    }
+  }
+  if (SelectedNode() == nullptr) text_->ShowText({});
+}
+
+bool CQuillonView::OnLastEvent() {
+  if (!followLast_) followLast_ = LastEvent();
+  const QLFolder* selected = SelectedNode();
+  return selected != nullptr && selected == *followLast_;
+}
+
+void CQuillonView::ShowFollowedAfterReading(const std::function<void()>& read) {
+  if (model_->Log() == nullptr) return;
+  const Place place = NotePlace(OnLastEvent());
+  // The view shows no tree while the file is read (the window goes on serving events).
+  search_.ForgetNodes();
+  narrowing_.TreeReloaded();  // a followed tree is read from the file and never narrowed
+  followLast_.reset();
+  model_->SetLog(nullptr);
+  read();
+  model_->SetLog(document_.Log());
+  GoBackTo(place);
+  emit SelectionChanged();
+  emit FollowStepShown();
+}
+
 void CQuillonView::ShowFollowed(const std::function<std::vector<QLFolder*>()>& poll) {
   LogFile* log = model_->Log();
   if (log == nullptr) return;
-  // The last event is searched in the whole tree once; then only among the peers a step extends.
-  if (!followLast_) followLast_ = LastEvent();
   const QLFolder* selected = SelectedNode();
-  const bool onLastEvent = selected != nullptr && selected == *followLast_;
+  const bool onLastEvent = OnLastEvent();
 
   // A step mostly adds packets in place. When it reads the file again or regroups the peers, the
   // nodes go: first the rows are let go of, with where the user stands noted by names that
   // outlive the rows.
   bool reset = false;
-  std::vector<NodeKey> expanded;
-  std::optional<NodeKey> selectedKey;
-  int scrolled = 0;
+  Place place;
   log->SetBeforeRearranging([&] {
     if (reset) return;
     reset = true;
-    std::function<void(const QModelIndex&)> collect = [&](const QModelIndex& parent) {
-      for (int row = 0; row < model_->rowCount(parent); ++row) {
-        const QModelIndex index = model_->index(row, 0, parent);
-        if (!tree_->isExpanded(index)) continue;
-        expanded.push_back(KeyOf(model_->NodeAt(index)));
-        collect(index);
-      }
-    };
-    collect({});
-    if (selected != nullptr) selectedKey = KeyOf(selected);
-    scrolled = tree_->verticalScrollBar()->value();
+    place = NotePlace(onLastEvent);
     search_.ForgetNodes();
     // A followed tree is read from the file and never narrowed.
     narrowing_.TreeReloaded();
@@ -343,19 +394,7 @@ void CQuillonView::ShowFollowed(const std::function<std::vector<QLFolder*>()>& p
 
   if (reset) {
     model_->EndReset();
-    followLast_ = LastEvent();
-    for (const NodeKey& key : expanded)
-      if (const QLFolder* node = NodeOf(*log, key)) tree_->expand(model_->IndexOf(node));
-    tree_->verticalScrollBar()->setValue(scrolled);
-    if (onLastEvent) {
-      GoToLastEvent();
-    } else if (selectedKey) {
-      if (const QLFolder* node = NodeOf(*log, *selectedKey)) {
-        const QModelIndex index = model_->IndexOf(node);
-        if (index.isValid()) tree_->selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect);
-      }
-    }
-    if (SelectedNode() == nullptr) text_->ShowText({});
+    GoBackTo(place);
   } else if (!changed.empty()) {
     // Rows of the extended peers only: the rest of the view is not touched.
     model_->NodesAdded(changed);

@@ -92,6 +92,10 @@ class CQuillonView : public QWidget {
   // new rows, found again by their names and places among equally named siblings); a selection
   // on the last event moves to the new last event. A step that placed nothing changes nothing.
   void ShowFollowed(const std::function<std::vector<QLFolder*>()>& poll);
+  // Follow turned on: the follower reads the whole file again in `read` (which may run the
+  // event loop while a worker reads); meanwhile the view shows no tree. Afterwards expansion and
+  // selection are found again as after a step that reads the file again.
+  void ShowFollowedAfterReading(const std::function<void()>& read);
 
   // Filter and Verify: the criteria and what the shown tree reflects.
   Narrowing& NarrowingState() { return narrowing_; }
@@ -155,6 +159,11 @@ class CQuillonView : public QWidget {
   bool treeWidthChosen_ = false;
   // While the log is followed: the last event of the shown tree, once searched.
   std::optional<const QLFolder*> followLast_;
+  struct Place;
+  Place NotePlace(bool onLastEvent) const;
+  void GoBackTo(const Place& place);
+  // Whether the selection is on the last event (searched once while following).
+  bool OnLastEvent();
   // The line index of the open log, made when lines are first shown.
   std::unique_ptr<LogLineIndex> lineIndex_;
   const QLFolder* linesShownFor_ = nullptr;
