@@ -40,6 +40,15 @@ constexpr int kMaxMeasuredRows = 5000;
 // negotiations (or negotiations and their packets where a tunnel has no addresses).
 constexpr int kLastEventDepth = 3;
 
+// The search for the last event starts at 1 January 1980: an event dated earlier is never it.
+std::int64_t EarliestEventSeconds() {
+  CalendarTime start;
+  start.year = 1980;
+  start.month = 1;
+  start.day = 1;
+  return start.Seconds();
+}
+
 std::int64_t EventSeconds(const QLFolder& node) {
   CalendarTime time;
   QLFolder::ParseDate(node.DateText(), time);
@@ -287,11 +296,7 @@ const QLFolder* CQuillonView::LastEvent() const {
   const LogFile* root = model_->Log();
   if (root == nullptr) return nullptr;
   // Searched afresh each time: a peer deleted since the last search must not be found.
-  CalendarTime start;
-  start.year = 1980;
-  start.month = 1;
-  start.day = 1;
-  std::int64_t latest = start.Seconds();
+  std::int64_t latest = EarliestEventSeconds();
   const QLFolder* found = nullptr;
   FindLatestEvent(*model_, *root, 0, latest, found);
   return found;
@@ -429,11 +434,7 @@ const QLFolder* CQuillonView::LatestEventAmong(const std::vector<QLFolder*>& pee
   for (const QLFolder* peer : peers)
     if (peer->Parent() == root) ordered.emplace_back(root->IndexOf(peer), peer);
   std::sort(ordered.begin(), ordered.end());
-  CalendarTime start;
-  start.year = 1980;
-  start.month = 1;
-  start.day = 1;
-  std::int64_t latest = start.Seconds();
+  std::int64_t latest = EarliestEventSeconds();
   const QLFolder* found = nullptr;
   for (const auto& [place, peer] : ordered) {
     FindLatestEvent(*model_, *peer, 1, latest, found);

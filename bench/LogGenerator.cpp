@@ -1486,4 +1486,18 @@ std::vector<std::size_t> PacketUnitStarts(std::string_view text, std::size_t fro
   return starts;
 }
 
+std::thread AppendPaced(std::size_t count, std::function<void(std::size_t)> append,
+                        std::vector<std::chrono::steady_clock::time_point>& appended, std::atomic<std::size_t>& written) {
+  return std::thread([count, append = std::move(append), &appended, &written] {
+    std::mt19937 random(21);
+    std::uniform_int_distribution<int> pause(80, 250);
+    for (std::size_t i = 0; i < count; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(pause(random)));
+      appended[i] = std::chrono::steady_clock::now();
+      append(i);
+      written.store(i + 1, std::memory_order_release);
+    }
+  });
+}
+
 }  // namespace quillon::bench

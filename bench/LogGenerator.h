@@ -5,8 +5,12 @@
 // the generator's.
 #pragma once
 
+#include <atomic>
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <thread>
 #include <string_view>
 #include <vector>
 
@@ -38,5 +42,11 @@ std::uint64_t WriteHexDump(const std::string& path, std::uint64_t bytes);
 // packet from its "Received:" packet-debug block, or its header block when it has none. The
 // follow benchmarks append a log one such stretch at a time.
 std::vector<std::size_t> PacketUnitStarts(std::string_view text, std::size_t from);
+
+// A thread that appends `count` stretches as the gateway writes them: `append(i)` one at a
+// time, after pauses of 80 to 250 ms (the same pauses every run). Before each append its time
+// goes to `appended[i]` (sized by the caller); after it `written` counts it.
+std::thread AppendPaced(std::size_t count, std::function<void(std::size_t)> append,
+                        std::vector<std::chrono::steady_clock::time_point>& appended, std::atomic<std::size_t>& written);
 
 }  // namespace quillon::bench

@@ -135,16 +135,8 @@ int main(int argc, char** argv) {
 
   std::vector<Clock::time_point> appended(kPackets);
   std::atomic<std::size_t> written{0};
-  std::thread writer([&] {
-    std::mt19937 random(21);
-    std::uniform_int_distribution<int> pause(80, 250);
-    for (std::size_t i = 0; i < kPackets; ++i) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(pause(random)));
-      appended[i] = Clock::now();
-      Append(followed, std::string_view(text).substr(cuts[i], cuts[i + 1] - cuts[i]));
-      written.store(i + 1, std::memory_order_release);
-    }
-  });
+  std::thread writer = quillon::bench::AppendPaced(
+      kPackets, [&](std::size_t i) { Append(followed, std::string_view(text).substr(cuts[i], cuts[i + 1] - cuts[i])); }, appended, written);
   std::vector<double> times;
   int reloads = 0;
   quillon::FollowLoop(

@@ -205,16 +205,8 @@ int FollowInViewer(quillon::CMainFrame& frame, quillon::CQuillonDoc& document, s
       if (times.size() == kPackets) loop.quit();
     });
   });
-  std::thread writer([&] {
-    std::mt19937 random(21);
-    std::uniform_int_distribution<int> pause(80, 250);
-    for (std::size_t i = 0; i < kPackets; ++i) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(pause(random)));
-      appended[i] = Clock::now();
-      append(cuts[i], cuts[i + 1], "ab");
-      written.store(i + 1);
-    }
-  });
+  std::thread writer = quillon::bench::AppendPaced(
+      kPackets, [&](std::size_t i) { append(cuts[i], cuts[i + 1], "ab"); }, appended, written);
   QTimer::singleShot(60000, &loop, &QEventLoop::quit);
   loop.exec();
   writer.join();
