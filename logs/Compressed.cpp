@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cstdio>
 #include <memory>
 #include <vector>
 
@@ -16,10 +15,21 @@ namespace {
 
 constexpr std::size_t kChunk = std::size_t{1} << 20;
 
-struct FileCloser {
-  void operator()(std::FILE* f) const { std::fclose(f); }
+// Reads a source from its start, block after block.
+class SourceReader {
+ public:
+  explicit SourceReader(ByteSource& source) : source_(source) {}
+  std::size_t Read(void* data, std::size_t size) {
+    const std::size_t n = source_.ReadAt(at_, static_cast<char*>(data), size);
+    at_ += n;
+    return n;
+  }
+  bool Failed() const { return !source_.Error().empty(); }
+
+ private:
+  ByteSource& source_;
+  std::uint64_t at_ = 0;
 };
-using File = std::unique_ptr<std::FILE, FileCloser>;
 
 bool EndsWithNoCase(const std::string& text, std::string_view suffix) {
   if (text.size() < suffix.size()) return false;
@@ -34,7 +44,7 @@ char* Room(std::string& text, std::size_t used) {
 }
 
 // gzip, several members one after the other as `cat a.gz b.gz` gives.
-bool Gunzip(std::FILE* file, std::string& text) {
+bool Gunzip(SourceReader& file, std::string& text) {
   z_stream z{};
   if (inflateInit2(&z, 15 + 32) != Z_OK) return false;
   std::vector<unsigned char> in(kChunk);
@@ -43,10 +53,10 @@ bool Gunzip(std::FILE* file, std::string& text) {
   bool ok = true;
   for (;;) {
     if (z.avail_in == 0) {
-      z.avail_in = static_cast<uInt>(std::fread(in.data(), 1, in.size(), file));
+      z.avail_in = static_cast<uInt>(file.Read(in.data(), in.size()));
       z.next_in = in.data();
       if (z.avail_in == 0) {
-        ok = status == Z_STREAM_END && !std::ferror(file);
+        ok = status == Z_STREAM_END && !file.Failed();
         break;
       }
     }
@@ -71,7 +81,7 @@ bool Gunzip(std::FILE* file, std::string& text) {
   return ok;
 }
 
-bool Unxz(std::FILE* file, std::string& text) {
+bool Unxz(SourceReader& file, std::string& text) {
   lzma_stream z = LZMA_STREAM_INIT;
   if (lzma_stream_decoder(&z, UINT64_MAX, LZMA_CONCATENATED) != LZMA_OK) return false;
   std::vector<std::uint8_t> in(kChunk);
@@ -80,7 +90,7 @@ bool Unxz(std::FILE* file, std::string& text) {
   bool ok = false;
   for (;;) {
     if (z.avail_in == 0 && action == LZMA_RUN) {
-      z.avail_in = std::fread(in.data(), 1, in.size(), file);
+      z.avail_in = file.Read(in.data(), in.size());
       z.next_in = in.data();
       if (z.avail_in == 0) action = LZMA_FINISH;
     }
@@ -89,7 +99,7 @@ bool Unxz(std::FILE* file, std::string& text) {
     const lzma_ret status = lzma_code(&z, action);
     used += kChunk - z.avail_out;
     if (status == LZMA_STREAM_END) {
-      ok = !std::ferror(file);
+      ok = !file.Failed();
       break;
     }
     if (status != LZMA_OK) break;
@@ -99,7 +109,7 @@ bool Unxz(std::FILE* file, std::string& text) {
   return ok;
 }
 
-bool Unzstd(std::FILE* file, std::string& text) {
+bool Unzstd(SourceReader& file, std::string& text) {
   std::unique_ptr<ZSTD_DCtx, decltype(&ZSTD_freeDCtx)> z(ZSTD_createDCtx(), &ZSTD_freeDCtx);
   if (!z) return false;
   std::vector<char> in(kChunk);
@@ -107,7 +117,7 @@ bool Unzstd(std::FILE* file, std::string& text) {
   std::size_t pending = 1;  // 0 once a frame is complete
   bool any = false;
   for (;;) {
-    const std::size_t n = std::fread(in.data(), 1, in.size(), file);
+    const std::size_t n = file.Read(in.data(), in.size());
     if (n == 0) break;
     any = true;
     ZSTD_inBuffer input{in.data(), n, 0};
@@ -130,7 +140,7 @@ bool Unzstd(std::FILE* file, std::string& text) {
     if (ZSTD_isError(pending) || output.pos == 0) break;
   }
   text.resize(used);
-  return any && pending == 0 && !std::ferror(file);
+  return any && pending == 0 && !file.Failed();
 }
 
 }  // namespace
@@ -148,17 +158,23 @@ std::string WithoutCompressionSuffix(const std::string& path) {
   return path;
 }
 
-bool DecompressFile(const std::string& path, Compression compression, std::string& text) {
+bool Decompress(ByteSource& source, Compression compression, std::string& text) {
   text.clear();
-  File file(std::fopen(path.c_str(), "rb"));
-  if (!file) return false;
+  SourceReader reader(source);
   switch (compression) {
-    case Compression::kGzip: return Gunzip(file.get(), text);
-    case Compression::kXz: return Unxz(file.get(), text);
-    case Compression::kZstd: return Unzstd(file.get(), text);
+    case Compression::kGzip: return Gunzip(reader, text);
+    case Compression::kXz: return Unxz(reader, text);
+    case Compression::kZstd: return Unzstd(reader, text);
     case Compression::kNone: break;
   }
   return false;
+}
+
+bool DecompressFile(const std::string& path, Compression compression, std::string& text) {
+  text.clear();
+  std::string error;
+  const std::shared_ptr<FileSource> source = FileSource::Open(path, error);
+  return source && Decompress(*source, compression, text);
 }
 
 }  // namespace quillon

@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "model/ByteSource.h"
+
 namespace quillon {
 
 enum class Compression { kNone, kGzip, kXz, kZstd };
@@ -17,9 +19,11 @@ Compression CompressionOf(std::string_view head);
 // name of the log inside.
 std::string WithoutCompressionSuffix(const std::string& path);
 
-// Reads the whole compressed file into `text`. False when the file cannot be read or its
-// contents are not a valid stream of that compression (a cut-off file included); `text` then
-// holds what was decompressed before the fault.
+// Reads the whole compressed input from the start of `source` into `text`. False when it cannot
+// be read (the source's Error() says why) or is not a valid stream of that compression (a
+// cut-off file included); `text` then holds what was decompressed before the fault.
+bool Decompress(ByteSource& source, Compression compression, std::string& text);
+// The same for a file opened by its path.
 bool DecompressFile(const std::string& path, Compression compression, std::string& text);
 
 }  // namespace quillon

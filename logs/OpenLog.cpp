@@ -102,7 +102,9 @@ OpenLogResult LoadLog(const std::string& path, std::shared_ptr<ByteSource> sourc
   if (compression != Compression::kNone) {
     std::string text;
     compressed = true;
-    if (!DecompressFile(path, compression, text)) return WrongFileType();
+    // Through the handle the type check read: a pipe or standard input cannot be opened again.
+    if (!Decompress(*source, compression, text))
+      return source->Error().empty() ? WrongFileType() : CannotOpen(path, source->Error());
     head.assign(text, 0, std::min(text.size(), kSniffBytes));
     source = std::make_shared<TextSource>(std::move(text));
   }

@@ -35,6 +35,9 @@ TEST(CliStreamsTest, StandardInputAndPipesLoadAsTheFile) {
       EXPECT_EQ(piped.status, 0) << name << " " << as << ": " << piped.err;
       EXPECT_EQ(piped.out, file.out) << name << " " << as;
     }
+    const ShellRun compressed = Shell(std::string("gzip -c \"$EXAMPLES/") + name + "\" | \"$CLI\" --stats - | head -5");
+    EXPECT_EQ(compressed.status, 0) << name << ": " << compressed.err;
+    EXPECT_EQ(compressed.out, file.out) << name << " gzip-compressed on standard input";
   }
 }
 

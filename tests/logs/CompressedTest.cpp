@@ -85,6 +85,11 @@ TEST(CompressedLog, EachFormatReadsAsTheLogItHolds) {
       EXPECT_EQ(testing::FirstTreeDifference(*got.log, *want.log, true), "") << path;
       // Saved back, it is the plain log the viewer writes for the uncompressed one.
       EXPECT_EQ(Saved(*got.log), Saved(*want.log)) << path;
+      // Through a stream (standard input) the bytes the format check read are decompressed;
+      // there is no path to open again.
+      OpenLogResult streamed = LoadLog(kStandardInput, std::make_shared<TextSource>(format.bytes));
+      ASSERT_EQ(streamed.status, OpenLogResult::Status::kLoaded) << path;
+      EXPECT_EQ(testing::FirstTreeDifference(*streamed.log, *want.log, true), "") << path;
     }
   }
 }
