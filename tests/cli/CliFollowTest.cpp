@@ -19,20 +19,19 @@
 #include "cli/TreePrinter.h"
 #include "logs/OpenLog.h"
 #include "model/Narrowing.h"
+#include "tests/ScratchDir.h"
 
 namespace quillon {
 namespace {
 
 namespace fs = std::filesystem;
 
-std::string ReadAll(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+using testing::ReadFileBytes;
+using testing::WriteFileBytes;
 
 // The lines --follow --verify=failed gives for the negotiations of a loaded log.
 std::set<std::string> FailedLines(const std::string& text, const fs::path& path) {
-  std::ofstream(path, std::ios::binary) << text;
+  WriteFileBytes(path, text);
   OpenLogResult result = OpenLog(path.string());
   std::set<std::string> lines;
   if (!result.log) return lines;
@@ -44,7 +43,7 @@ std::set<std::string> FailedLines(const std::string& text, const fs::path& path)
 }
 
 TEST(CliFollowTest, AppendedFailuresArePrintedAndSigtermEndsIt) {
-  const std::string text = ReadAll(fs::path(QUILLON_SOURCE_DIR) / "examples" / "gateway-day.ilx");
+  const std::string text = testing::ExampleText("gateway-day.ilx");
   const std::size_t cut = text.rfind("\n+++", text.size() / 2) + 1;
   const fs::path dir = fs::path(::testing::TempDir()) / ("quillon-cli-follow-" + std::to_string(getpid()));
   fs::create_directories(dir);
@@ -54,7 +53,7 @@ TEST(CliFollowTest, AppendedFailuresArePrintedAndSigtermEndsIt) {
 
   const fs::path log = dir / "gw.ilx";
   const fs::path out = dir / "out.txt";
-  std::ofstream(log, std::ios::binary) << text.substr(0, cut);
+  WriteFileBytes(log, text.substr(0, cut));
   const pid_t child = fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
@@ -67,12 +66,12 @@ TEST(CliFollowTest, AppendedFailuresArePrintedAndSigtermEndsIt) {
   const auto waitFor = [&](auto done) {
     for (int i = 0; i < 100 && !done(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
   };
-  waitFor([&] { return !ReadAll(out).empty(); });
+  waitFor([&] { return !ReadFileBytes(out).empty(); });
   std::this_thread::sleep_for(std::chrono::milliseconds(200));  // the whole tree
-  const std::string tree = ReadAll(out);
-  std::ofstream(log, std::ios::binary | std::ios::app) << text.substr(cut);
+  const std::string tree = ReadFileBytes(out);
+  WriteFileBytes(log, text.substr(cut), std::ios::app);
   const auto allPrinted = [&] {
-    const std::string printed = ReadAll(out);
+    const std::string printed = ReadFileBytes(out);
     for (const std::string& line : expected)
       if (printed.find("\n" + line + "\n") == std::string::npos) return false;
     return true;
@@ -85,7 +84,7 @@ TEST(CliFollowTest, AppendedFailuresArePrintedAndSigtermEndsIt) {
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 0);
   // Every line after the tree is a failure.
-  std::istringstream lines(ReadAll(out).substr(tree.size()));
+  std::istringstream lines(ReadFileBytes(out).substr(tree.size()));
   for (std::string line; std::getline(lines, line);) EXPECT_NE(line.find("Failed"), std::string::npos) << line;
   fs::remove_all(dir);
 }

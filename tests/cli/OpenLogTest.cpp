@@ -19,19 +19,13 @@ namespace quillon {
 namespace {
 
 const std::filesystem::path kSource = QUILLON_SOURCE_DIR;
-
-std::string ReadFile(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+using testing::ExampleText;
 
 // Writes a temporary file that is removed with the object.
 struct TempFile {
   TempFile(const std::string& name, const std::string& content)
       : path(testing::ScratchPath("openlog_" + name)) {
-    std::ofstream(path, std::ios::binary) << content;
+    testing::WriteFileBytes(path, content);
   }
   ~TempFile() { std::filesystem::remove(path); }
   std::filesystem::path path;
@@ -72,8 +66,8 @@ TEST(OpenLogTest, ReaderIsChosenByThePathThenByTheContents) {
   EXPECT_TRUE(IsIKEv1LogPath("/tmp/gw.IKEv1Trace.gz"));
   EXPECT_FALSE(IsIKEv1LogPath("/tmp/ike.xml"));
 
-  const std::string v1 = ReadFile(kSource / "examples" / "small.ilx");
-  const std::string v2 = ReadFile(kSource / "examples" / "ikev2-site-to-site.xml");
+  const std::string v1 = ExampleText("small.ilx");
+  const std::string v2 = ExampleText("ikev2-site-to-site.xml");
   const std::string text = "root:x:0:0:root:/root:/bin/bash\ndaemon:x:1:1:daemon:/usr/sbin\n";
   std::filesystem::create_directories(testing::ScratchPath("openlog_logs.ilx.d"));
   struct Case {
@@ -107,7 +101,7 @@ TEST(OpenLogTest, ReaderIsChosenByThePathThenByTheContents) {
 // An IKEv2 log with its root element and no exchange yet (or saved with every peer filtered
 // out) is an empty IKEv2 log that saves and loads again, not a wrong file type.
 TEST(OpenLogTest, AnIKEv2LogWithoutExchangesIsAnEmptyLog) {
-  OpenLogResult full = OpenLog((kSource / "examples" / "ikev2-site-to-site.xml").string());
+  OpenLogResult full = OpenLog(testing::ExamplePath("ikev2-site-to-site.xml").string());
   ASSERT_EQ(full.status, OpenLogResult::Status::kLoaded);
   full.log->ClearChildren();  // every peer deleted
   StringSink saved;
@@ -147,7 +141,7 @@ TEST(OpenLogTest, UnreadableInputFailsWithTheSystemsReason) {
     int reads_ = 0;
   };
   for (const char* name : {"small.ilx", "ikev2-site-to-site.xml"}) {
-    const std::string log = ReadFile(kSource / "examples" / name);
+    const std::string log = ExampleText(name);
     // Served in small blocks, so that the load needs more than the reads that succeed.
     class Trickle : public FailingSource {
      public:
@@ -168,7 +162,7 @@ TEST(OpenLogTest, UnreadableInputFailsWithTheSystemsReason) {
 // needs, and the load does not wait for a second writer.
 TEST(OpenLogTest, FifoWithAWriterLoadsAsTheFile) {
   for (const char* name : {"small.ilx", "ikev2-site-to-site.xml"}) {
-    const std::string log = ReadFile(kSource / "examples" / name);
+    const std::string log = ExampleText(name);
     const std::filesystem::path fifo = testing::ScratchPath(std::string("fifo_") + name);
     std::filesystem::remove(fifo);
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
@@ -177,7 +171,7 @@ TEST(OpenLogTest, FifoWithAWriterLoadsAsTheFile) {
     writer.join();
     std::filesystem::remove(fifo);
     ASSERT_EQ(fromFifo.status, OpenLogResult::Status::kLoaded) << name;
-    OpenLogResult fromFile = OpenLog((kSource / "examples" / name).string());
+    OpenLogResult fromFile = OpenLog(testing::ExamplePath(name).string());
     EXPECT_EQ(cli::TextTree(*fromFifo.log, {false, true}), cli::TextTree(*fromFile.log, {false, true})) << name;
     EXPECT_TRUE(fromFifo.warning.empty());
   }
@@ -187,15 +181,15 @@ TEST(OpenLogTest, FifoWithAWriterLoadsAsTheFile) {
 // the next load. A file cut during the load gives what was read, with a warning.
 TEST(OpenLogTest, GrowthIsLeftForTheNextLoadAndTruncationWarns) {
   for (const char* name : {"gateway-day.ilx", "ikev2-site-to-site.xml"}) {
-    const std::string log = ReadFile(kSource / "examples" / name);
-    const std::string expected = cli::TextTree(*OpenLog((kSource / "examples" / name).string()).log, {false, true});
+    const std::string log = ExampleText(name);
+    const std::string expected = cli::TextTree(*OpenLog(testing::ExamplePath(name).string()).log, {false, true});
     TempFile file(std::string("changing_") + name, log);
     const std::string path = file.path.string();
 
     std::string error;
     std::shared_ptr<FileSource> growing = FileSource::Open(path, error);
     ASSERT_TRUE(growing) << error;
-    std::ofstream(file.path, std::ios::binary | std::ios::app) << log;  // appended after the start
+    testing::WriteFileBytes(file.path, log, std::ios::app);  // appended after the start
     OpenLogResult grown = LoadLog(path, growing);
     ASSERT_EQ(grown.status, OpenLogResult::Status::kLoaded);
     EXPECT_EQ(cli::TextTree(*grown.log, {false, true}), expected) << name;
@@ -212,11 +206,11 @@ TEST(OpenLogTest, GrowthIsLeftForTheNextLoadAndTruncationWarns) {
 
 // The command-line tool's output is read by scripts: the sample's tree must not drift.
 TEST(OpenLogTest, CommandLineOutputOfTheSmallSample) {
-  const std::string path = (kSource / "examples" / "small.ilx").string();
+  const std::string path = testing::ExamplePath("small.ilx").string();
   OpenLogResult first = OpenLog(path);
   ASSERT_EQ(first.status, OpenLogResult::Status::kLoaded);
   const std::string text = cli::TextTree(*first.log, {});
-  EXPECT_EQ(text, ReadFile(kSource / "tests" / "cli" / "small.ilx.expected.txt"));
+  EXPECT_EQ(text, testing::ReadFileBytes(kSource / "tests" / "cli" / "small.ilx.expected.txt"));
 
   // Loading the same file again gives the same tree, detail texts included.
   cli::PrintOptions all;

@@ -6,8 +6,6 @@
 #include <algorithm>
 #include <cstddef>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <set>
 #include <stdexcept>
@@ -17,6 +15,7 @@
 #include "ikev1/log/Message.h"
 #include "ikev1/payloads/KeyMaterialPayloads.h"
 #include "ikev1/payloads/SAPayload.h"
+#include "tests/ScratchDir.h"
 #include "tests/ikev1/negotiation/NegotiationLog.h"
 
 namespace quillon {
@@ -26,7 +25,7 @@ namespace fs = std::filesystem;
 using negtest::Names;
 using Texts = std::vector<std::string>;
 
-const fs::path kExamples = fs::path(QUILLON_SOURCE_DIR) / "examples";
+const fs::path kExamples = testing::ExamplePath("");
 
 std::vector<fs::path> SampleLogs() {
   std::vector<fs::path> logs;
@@ -72,8 +71,7 @@ TEST(ExamplesTest, EverySampleLoadsEveryPacketWithItsData) {
   ASSERT_FALSE(logs.empty()) << kExamples;
   for (const fs::path& path : logs) {
     SCOPED_TRACE(path.filename().string());
-    std::ifstream in(path, std::ios::binary);
-    const std::string file{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    const std::string file = testing::ReadFileBytes(path);
     const auto root = LoadFile(path);
     ASSERT_GT(root->ChildCount(), 0u);
 
@@ -113,11 +111,8 @@ TEST(ExamplesTest, EverySampleLoadsEveryPacketWithItsData) {
 
 class GatewayDayTest : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() { day_ = LoadFile(kExamples / "gateway-day.ilx").release(); }
-  static void TearDownTestSuite() {
-    delete day_;
-    day_ = nullptr;
-  }
+  static void SetUpTestSuite() { day_ = LoadFile(kExamples / "gateway-day.ilx"); }
+  static void TearDownTestSuite() { day_.reset(); }
 
   static const QLFolder& Peer(const std::string& name) {
     for (const auto& peer : day_->Children())
@@ -125,10 +120,10 @@ class GatewayDayTest : public ::testing::Test {
     throw std::runtime_error("no peer " + name);
   }
 
-  static const LogFile* day_;
+  static std::unique_ptr<const LogFile> day_;
 };
 
-const LogFile* GatewayDayTest::day_ = nullptr;
+std::unique_ptr<const LogFile> GatewayDayTest::day_;
 
 TEST_F(GatewayDayTest, PeersTunnelsAndTheMergedHomeOffice) {
   // The home office's packets named it by address and by index 3: one merged peer, ordered by

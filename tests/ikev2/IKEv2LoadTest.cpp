@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <random>
 #include <sstream>
 #include <string>
@@ -12,6 +11,7 @@
 #include "ikev2/V2Peer.h"
 #include "model/IPv4.h"
 #include "model/LogLines.h"
+#include "tests/ScratchDir.h"
 #include "tests/ikev2/V2TestLogs.h"
 
 namespace quillon {
@@ -46,13 +46,6 @@ std::size_t CountExchanges(const QLFolder& root) {
   for (std::size_t p = 0; p < root.ChildCount(); ++p)
     for (std::size_t t = 0; t < root.Child(p)->ChildCount(); ++t) count += root.Child(p)->Child(t)->ChildCount();
   return count;
-}
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
 }
 
 using Texts = std::vector<std::string>;
@@ -208,7 +201,7 @@ TEST(IKEv2Load, MissingClosingTagsDoNotSwallowTheNextExchange) {
 }
 
 TEST(IKEv2Load, HostileInputLoadsWithoutHarm) {
-  const std::string sample = ReadFile(std::string(QUILLON_SOURCE_DIR) + "/examples/ikev2-site-to-site.xml");
+  const std::string sample = testing::ExampleText("ikev2-site-to-site.xml");
   ASSERT_FALSE(sample.empty());
 
   // Every truncation point of the sample.
@@ -263,7 +256,7 @@ TEST(IKEv2Load, HostileInputLoadsWithoutHarm) {
 
 TEST(IKEv2Load, SampleLogsLoad) {
   LogFile site;
-  LogLineReader siteReader(std::string(QUILLON_SOURCE_DIR) + "/examples/ikev2-site-to-site.xml");
+  LogLineReader siteReader(testing::ExamplePath("ikev2-site-to-site.xml").string());
   ReadIKEv2Log(site, siteReader);
   EXPECT_FALSE(site.IsWrongFormat());
   ASSERT_EQ(Captions(site), (Texts{"192.168.7.1", "203.0.113.25"}));
@@ -277,7 +270,7 @@ TEST(IKEv2Load, SampleLogsLoad) {
             (Texts{"Initial 5 ==> 2008-01-15 10:05:30 to 10:05:31 Failed!", "Initial 6 ==> 2008-01-15 10:06:30 Failed!"}));
 
   LogFile remote;
-  LogLineReader remoteReader(std::string(QUILLON_SOURCE_DIR) + "/examples/ikev2-remote-access.xml");
+  LogLineReader remoteReader(testing::ExamplePath("ikev2-remote-access.xml").string());
   ReadIKEv2Log(remote, remoteReader);
   ASSERT_EQ(Captions(remote), (Texts{"198.51.100.4", "198.51.100.40"}));
   EXPECT_EQ(CountExchanges(remote), 6u);
@@ -288,8 +281,8 @@ TEST(IKEv2Load, SampleLogsLoad) {
 // gives, whatever the piece size, including the fallback for stretches with nowhere to cut.
 TEST(IKEv2Load, PiecesReadApartGiveTheTreeOfOnePiece) {
   std::vector<std::string> logs;
-  for (const char* name : {"/examples/ikev2-site-to-site.xml", "/examples/ikev2-remote-access.xml"}) {
-    const std::string sample = ReadFile(std::string(QUILLON_SOURCE_DIR) + name);
+  for (const char* name : {"ikev2-site-to-site.xml", "ikev2-remote-access.xml"}) {
+    const std::string sample = testing::ExampleText(name);
     ASSERT_FALSE(sample.empty());
     logs.push_back(sample);
     std::string crlf, cr;

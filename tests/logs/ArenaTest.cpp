@@ -3,10 +3,8 @@
 // Under the address sanitizer's leak check a text or list that a node had taken from the heap
 // would show up as a leak here, because the tree's nodes are never destroyed one by one.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstddef>
-#include <filesystem>
 #include <memory_resource>
 #include <string>
 
@@ -15,6 +13,7 @@
 #include "model/Narrowing.h"
 #include "model/NodeArena.h"
 #include "model/QLFolder.h"
+#include "tests/ScratchDir.h"
 
 #if defined(__has_feature)
 #if __has_feature(address_sanitizer)
@@ -27,8 +26,6 @@
 
 namespace quillon {
 namespace {
-
-namespace fs = std::filesystem;
 
 // The general heap, counting the chunks out and back.
 class CountingChunks final : public std::pmr::memory_resource {
@@ -53,22 +50,12 @@ class ArenaTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     // Larger than one piece, so that worker threads read into lanes of their own.
-    dir_ = new fs::path(fs::temp_directory_path() / ("quillon_arena_" + std::to_string(::getpid())));
-    fs::create_directories(*dir_);
-    bench::WriteDebugLog((*dir_ / "pieces.ilx").string(), 5u << 20, 40);
-    bench::WriteIKEv2Log((*dir_ / "pieces.xml").string(), 3u << 20, 40);
+    bench::WriteDebugLog(Path("pieces.ilx"), 5u << 20, 40);
+    bench::WriteIKEv2Log(Path("pieces.xml"), 3u << 20, 40);
   }
-  static void TearDownTestSuite() {
-    fs::remove_all(*dir_);
-    delete dir_;
-  }
-  static std::string Path(const char* name) { return (*dir_ / name).string(); }
-  static std::string Example(const char* name) { return (fs::path(QUILLON_SOURCE_DIR) / "examples" / name).string(); }
-
-  static fs::path* dir_;
+  static std::string Path(const char* name) { return testing::ScratchPath(std::string("arena-") + name).string(); }
+  static std::string Example(const char* name) { return testing::ExamplePath(name).string(); }
 };
-
-fs::path* ArenaTest::dir_ = nullptr;
 
 TEST_F(ArenaTest, EveryChunkGoesBackWithTheLog) {
   for (const std::string& path : {Path("pieces.ilx"), Path("pieces.xml"), Example("gateway-day.ilx"),

@@ -6,8 +6,6 @@
 #include <zstd.h>
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 
 #include "logs/OpenLog.h"
@@ -21,23 +19,15 @@ namespace {
 
 namespace fs = std::filesystem;
 
-fs::path Scratch(const std::string& name) {
-  return testing::ScratchPath(name);
-}
-
-std::string ReadAll(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-void Write(const fs::path& path, const std::string& bytes) { std::ofstream(path, std::ios::binary) << bytes; }
+using testing::ReadFileBytes;
+using testing::ScratchPath;
 
 std::string Gzip(const std::string& text) {
-  const fs::path path = Scratch("tmp.gz");
+  const fs::path path = ScratchPath("tmp.gz");
   gzFile out = gzopen(path.string().c_str(), "wb");
   gzwrite(out, text.data(), static_cast<unsigned>(text.size()));
   gzclose(out);
-  return ReadAll(path);
+  return ReadFileBytes(path);
 }
 
 std::string Xz(const std::string& text) {
@@ -62,10 +52,9 @@ std::string Saved(const LogFile& root) {
 }
 
 TEST(CompressedLog, EachFormatReadsAsTheLogItHolds) {
-  const fs::path examples = fs::path(QUILLON_SOURCE_DIR) / "examples";
   for (const char* name : {"gateway-day.ilx", "ikev2-remote-access.xml"}) {
-    const std::string plain = ReadAll(examples / name);
-    OpenLogResult want = OpenLog((examples / name).string());
+    const std::string plain = testing::ExampleText(name);
+    OpenLogResult want = OpenLog(testing::ExamplePath(name).string());
     ASSERT_EQ(want.status, OpenLogResult::Status::kLoaded);
     struct Format {
       const char* suffix;
@@ -77,8 +66,8 @@ TEST(CompressedLog, EachFormatReadsAsTheLogItHolds) {
                               {".ZST", Zstd(plain), Compression::kZstd}};
     for (const Format& format : formats) {
       EXPECT_EQ(CompressionOf(format.bytes), format.compression);
-      const fs::path path = Scratch(std::string(name) + format.suffix);
-      Write(path, format.bytes);
+      const fs::path path = ScratchPath(std::string(name) + format.suffix);
+      testing::WriteFileBytes(path, format.bytes);
       OpenLogResult got = OpenLog(path.string());
       ASSERT_EQ(got.status, OpenLogResult::Status::kLoaded) << path;
       EXPECT_TRUE(got.compressed);
@@ -95,12 +84,12 @@ TEST(CompressedLog, EachFormatReadsAsTheLogItHolds) {
 }
 
 TEST(CompressedLog, DamagedFilesAreRefused) {
-  const std::string plain = ReadAll(fs::path(QUILLON_SOURCE_DIR) / "examples" / "small.ilx");
+  const std::string plain = testing::ExampleText("small.ilx");
   for (std::string bytes : {Gzip(plain), Xz(plain), Zstd(plain)}) {
     const std::string whole = bytes;
     for (std::string damaged : {whole.substr(0, whole.size() / 2), whole.substr(0, 6) + std::string(200, '\x55')}) {
-      const fs::path path = Scratch("damaged.ilx");
-      Write(path, damaged);
+      const fs::path path = ScratchPath("damaged.ilx");
+      testing::WriteFileBytes(path, damaged);
       OpenLogResult result = OpenLog(path.string());
       EXPECT_EQ(result.status, OpenLogResult::Status::kWrongFileType);
       EXPECT_EQ(result.message, "Wrong file type");

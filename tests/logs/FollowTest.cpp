@@ -4,8 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <random>
 #include <string>
@@ -25,18 +23,14 @@ namespace {
 
 namespace fs = std::filesystem;
 
-fs::path Scratch(const std::string& name) {
-  return testing::ScratchPath(name);
-}
-
-std::string ReadAll(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+using testing::ExampleText;
+using testing::ReadFileBytes;
+using testing::ScratchPath;
+using testing::WriteFileBytes;
 
 std::unique_ptr<LogFile> LoadOnce(const std::string& text, const std::string& name) {
-  const fs::path path = Scratch(name);
-  std::ofstream(path, std::ios::binary) << text;
+  const fs::path path = ScratchPath(name);
+  WriteFileBytes(path, text);
   OpenLogResult result = OpenLog(path.string());
   EXPECT_EQ(result.status, OpenLogResult::Status::kLoaded) << name;
   return std::move(result.log);
@@ -93,18 +87,17 @@ struct LogCase {
 
 std::vector<LogCase> Logs() {
   std::vector<LogCase> logs;
-  const fs::path examples = fs::path(QUILLON_SOURCE_DIR) / "examples";
-  logs.push_back({"small.ilx", true, ReadAll(examples / "small.ilx")});
-  logs.push_back({"gateway-day.ilx", true, ReadAll(examples / "gateway-day.ilx")});
-  logs.push_back({"site.xml", false, ReadAll(examples / "ikev2-site-to-site.xml")});
-  logs.push_back({"remote.xml", false, ReadAll(examples / "ikev2-remote-access.xml")});
+  logs.push_back({"small.ilx", true, ExampleText("small.ilx")});
+  logs.push_back({"gateway-day.ilx", true, ExampleText("gateway-day.ilx")});
+  logs.push_back({"site.xml", false, ExampleText("ikev2-site-to-site.xml")});
+  logs.push_back({"remote.xml", false, ExampleText("ikev2-remote-access.xml")});
   // Generated logs: daemon restarts, peers logged by index (regrouped), packet-debug blocks.
-  const fs::path v1 = Scratch("generated.ilx");
+  const fs::path v1 = ScratchPath("generated.ilx");
   bench::WriteDebugLog(v1.string(), 300000, 20, 100000);
-  logs.push_back({"generated.ilx", true, ReadAll(v1)});
-  const fs::path v2 = Scratch("generated.xml");
+  logs.push_back({"generated.ilx", true, ReadFileBytes(v1)});
+  const fs::path v2 = ScratchPath("generated.xml");
   bench::WriteIKEv2Log(v2.string(), 200000, 20);
-  logs.push_back({"generated.xml", false, ReadAll(v2)});
+  logs.push_back({"generated.xml", false, ReadFileBytes(v2)});
   return logs;
 }
 
@@ -146,7 +139,7 @@ TEST(Follow, LineByLineExtendsInPlace) {
 }
 
 TEST(Follow, PacketCutInTheMiddleWaitsForItsRest) {
-  const std::string text = ReadAll(fs::path(QUILLON_SOURCE_DIR) / "examples" / "small.ilx");
+  const std::string text = ExampleText("small.ilx");
   // The second packet's header block, cut inside a line: nothing of it is placed yet.
   const std::size_t second = text.find("debugIsakmpHdr:", text.find("debugIsakmpHdr:") + 1);
   ASSERT_NE(second, std::string::npos);
@@ -174,17 +167,14 @@ TEST(Follow, PacketPlacedAtAPauseThatTheLongerLogDropsReloads) {
   EXPECT_EQ(testing::FirstTreeDifference(*followed.root, *LoadOnce(text, "restart-in-header.ilx"), true), "");
 }
 
-void AppendTo(const fs::path& path, std::string_view bytes) {
-  std::ofstream(path, std::ios::binary | std::ios::app) << bytes;
-}
+void AppendTo(const fs::path& path, std::string_view bytes) { WriteFileBytes(path, bytes, std::ios::app); }
 
 // The file itself: appended in parts, cut short, replaced by another log of the same size.
 TEST(Follow, FileGrownTruncatedAndReplaced) {
-  const fs::path examples = fs::path(QUILLON_SOURCE_DIR) / "examples";
   for (const char* name : {"gateway-day.ilx", "ikev2-site-to-site.xml"}) {
-    const std::string text = ReadAll(examples / name);
-    const fs::path path = Scratch(std::string("followed-") + name);
-    std::ofstream(path, std::ios::binary) << text.substr(0, text.size() / 3);
+    const std::string text = ExampleText(name);
+    const fs::path path = ScratchPath(std::string("followed-") + name);
+    WriteFileBytes(path, text.substr(0, text.size() / 3));
     LogFile root;
     LogFollower follower(root, path.string());
     EXPECT_EQ(follower.Poll(), LogFollower::Change::kReloaded) << name;
@@ -199,14 +189,14 @@ TEST(Follow, FileGrownTruncatedAndReplaced) {
     // Cut short (a rotation that emptied the file and began again). A line still being written
     // waits for its end, so the cut is made at one.
     const std::string shorter = text.substr(0, text.rfind('\n', text.size() / 2) + 1);
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << shorter;
+    WriteFileBytes(path, shorter);
     EXPECT_EQ(follower.Poll(), LogFollower::Change::kReloaded) << name;
     EXPECT_EQ(testing::FirstTreeDifference(root, *LoadOnce(shorter, name), true), "") << name;
 
     // Replaced by a file that starts differently and is longer.
     std::string other = text;
     other.insert(0, "\n");
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << other;
+    WriteFileBytes(path, other);
     EXPECT_EQ(follower.Poll(), LogFollower::Change::kReloaded) << name;
     EXPECT_EQ(testing::FirstTreeDifference(root, *LoadOnce(other, name), true), "") << name;
   }
@@ -215,12 +205,11 @@ TEST(Follow, FileGrownTruncatedAndReplaced) {
 // `quillon-cli --follow` prints the tree of a load, then starts its follower: what the gateway
 // appended in between must come as news, not vanish into the follower's first tree.
 TEST(Follow, AFollowerStartedAfterALoadGoesOnFromWhatTheLoadRead) {
-  const fs::path examples = fs::path(QUILLON_SOURCE_DIR) / "examples";
   for (const char* name : {"gateway-day.ilx", "ikev2-site-to-site.xml"}) {
-    const std::string text = ReadAll(examples / name);
+    const std::string text = ExampleText(name);
     const std::size_t cut = text.rfind('\n', text.size() / 2) + 1;
-    const fs::path path = Scratch(std::string("late-") + name);
-    std::ofstream(path, std::ios::binary) << text.substr(0, cut);
+    const fs::path path = ScratchPath(std::string("late-") + name);
+    WriteFileBytes(path, text.substr(0, cut));
     const OpenLogResult shown = OpenLog(path.string());
     ASSERT_EQ(shown.size, cut) << name;
     AppendTo(path, std::string_view(text).substr(cut));
@@ -240,9 +229,8 @@ TEST(Follow, AFollowerStartedAfterALoadGoesOnFromWhatTheLoadRead) {
 // the tree is then the one a load of the file gives, without a reload. Until then the follower
 // asks to be polled; after it, an idle log asks for nothing but a look at its size.
 TEST(Follow, APacketAppearsAtTheFirstPollThatFindsTheWriterPaused) {
-  const fs::path examples = fs::path(QUILLON_SOURCE_DIR) / "examples";
   for (const char* name : {"small.ilx", "ikev2-site-to-site.xml"}) {
-    const std::string text = ReadAll(examples / name);
+    const std::string text = ExampleText(name);
     // What the daemon writes at once: an IKEv1 created packet from its "+++" line on (with the
     // "Sent:" record after it), a received one from its "Received:" record on (with the header
     // block after it); an IKEv2 exchange from its start line on.
@@ -258,8 +246,8 @@ TEST(Follow, APacketAppearsAtTheFirstPollThatFindsTheWriterPaused) {
     ASSERT_GE(cuts.size(), 5u) << name;
     cuts.erase(cuts.begin(), cuts.end() - static_cast<std::ptrdiff_t>(std::min<std::size_t>(cuts.size(), 8)));
     cuts.push_back(text.size());
-    const fs::path path = Scratch(std::string("paused-") + name);
-    std::ofstream(path, std::ios::binary) << text.substr(0, cuts[0]);
+    const fs::path path = ScratchPath(std::string("paused-") + name);
+    WriteFileBytes(path, text.substr(0, cuts[0]));
     LogFile root;
     LogFollower follower(root, path.string());
     ASSERT_EQ(follower.Poll(), LogFollower::Change::kReloaded) << name;

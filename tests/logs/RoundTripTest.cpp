@@ -24,9 +24,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-fs::path Scratch(const std::string& name) {
-  return testing::ScratchPath(name);
-}
+using testing::ScratchPath;
 
 std::string Saved(const LogFile& root) {
   StringSink sink;
@@ -44,8 +42,8 @@ std::unique_ptr<LogFile> Open(const fs::path& path) {
 // returns the saved text.
 std::string ExpectRoundTrip(const LogFile& root, const std::string& name) {
   const std::string saved = Saved(root);
-  const fs::path path = Scratch(name + "." + DefaultSaveName(root));
-  std::ofstream(path, std::ios::binary) << saved;
+  const fs::path path = ScratchPath(name + "." + DefaultSaveName(root));
+  testing::WriteFileBytes(path, saved);
   const auto again = Open(path);
   if (!again) return saved;
   EXPECT_EQ(testing::FirstTreeDifference(*again, root), "") << name;
@@ -54,9 +52,8 @@ std::string ExpectRoundTrip(const LogFile& root, const std::string& name) {
 }
 
 TEST(RoundTripTest, EverySampleLog) {
-  const fs::path examples = fs::path(QUILLON_SOURCE_DIR) / "examples";
   std::size_t logs = 0;
-  for (const auto& entry : fs::directory_iterator(examples)) {
+  for (const auto& entry : fs::directory_iterator(testing::ExamplePath(""))) {
     SCOPED_TRACE(entry.path().filename().string());
     const auto root = Open(entry.path());
     ASSERT_TRUE(root);
@@ -68,7 +65,7 @@ TEST(RoundTripTest, EverySampleLog) {
 }
 
 TEST(RoundTripTest, GeneratedIKEv1LogWithRestarts) {
-  const fs::path path = Scratch("generated.ilx");
+  const fs::path path = ScratchPath("generated.ilx");
   ASSERT_GT(bench::WriteDebugLog(path.string(), 3u << 20, 40, 700u << 10), 0u);
   const auto root = Open(path);
   ASSERT_TRUE(root);
@@ -77,7 +74,7 @@ TEST(RoundTripTest, GeneratedIKEv1LogWithRestarts) {
 }
 
 TEST(RoundTripTest, GeneratedIKEv2Log) {
-  const fs::path path = Scratch("generated.xml");
+  const fs::path path = ScratchPath("generated.xml");
   ASSERT_GT(bench::WriteIKEv2Log(path.string(), 2u << 20, 40), 0u);
   const auto root = Open(path);
   ASSERT_TRUE(root);
@@ -88,7 +85,7 @@ TEST(RoundTripTest, AfterDeletingPeers) {
   // Deleting every other peer narrows the log; the restarts of the peers left stay in place.
   for (const char* name : {"gateway-day.ilx", "ikev2-site-to-site.xml"}) {
     SCOPED_TRACE(name);
-    auto root = Open(fs::path(QUILLON_SOURCE_DIR) / "examples" / name);
+    auto root = Open(testing::ExamplePath(name));
     ASSERT_TRUE(root);
     for (std::size_t i = root->ChildCount(); i-- > 0;)
       if (i % 2 == 1 && root->ChildCount() > 1) root->RemoveChild(i);

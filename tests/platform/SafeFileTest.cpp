@@ -6,9 +6,9 @@
 #include <sys/stat.h>
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
+
+#include "tests/ScratchDir.h"
 
 namespace quillon::platform {
 namespace {
@@ -25,11 +25,8 @@ class SafeFileTest : public ::testing::Test {
   void TearDown() override { fs::remove_all(dir_); }
 
   std::string Path(const std::string& name) const { return (dir_ / name).string(); }
-  static std::string Read(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-  }
-  static void Write(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
+  static std::string Read(const std::string& path) { return testing::ReadFileBytes(path); }
+  static void Write(const std::string& path, const std::string& text) { testing::WriteFileBytes(path, text); }
   std::size_t Entries() const { return static_cast<std::size_t>(std::distance(fs::directory_iterator(dir_), {})); }
 
   static SaveResult Save(const std::string& target, const std::string& keep, const std::string& text, bool ok = true) {

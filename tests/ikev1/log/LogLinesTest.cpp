@@ -5,9 +5,7 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 #include "cli/TreePrinter.h"
@@ -15,6 +13,7 @@
 #include "ikev1/log/ReadIKEv1Log.h"
 #include "model/LogFile.h"
 #include "model/LogLines.h"
+#include "tests/ScratchDir.h"
 #include "tests/ikev1/negotiation/NegotiationLog.h"
 
 namespace quillon {
@@ -26,8 +25,8 @@ using namespace negtest;
 class TempLog {
  public:
   explicit TempLog(const std::string& text)
-      : path_((std::filesystem::temp_directory_path() / ("quillon_lines_" + std::to_string(::getpid()) + ".ilx")).string()) {
-    std::ofstream(path_, std::ios::binary) << text;
+      : path_(testing::ScratchPath("lines.ilx").string()) {
+    testing::WriteFileBytes(path_, text);
   }
   ~TempLog() { std::filesystem::remove(path_); }
   const std::string& Path() const { return path_; }

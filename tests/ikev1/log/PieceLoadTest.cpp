@@ -22,12 +22,7 @@
 namespace quillon {
 namespace {
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-std::string Sample(const char* name) { return ReadFile(std::string(QUILLON_SOURCE_DIR) + "/examples/" + name); }
+using testing::ExampleText;
 
 // The stretches of the log every node was read from, depth first.
 void AppendSpans(const QLFolder& node, std::string& out) {
@@ -65,7 +60,7 @@ std::string WithLineEnds(const std::string& text, const std::string& end) {
 
 TEST(PieceLoad, SampleLogsGiveTheTreeOfOneReader) {
   for (const char* name : {"small.ilx", "gateway-day.ilx"}) {
-    const std::string sample = Sample(name);
+    const std::string sample = ExampleText(name);
     ASSERT_FALSE(sample.empty()) << name;
     ExpectSameInPieces(sample, name);
     ExpectSameInPieces(WithLineEnds(sample, "\r\n"), std::string(name) + " with CR LF");
@@ -76,7 +71,7 @@ TEST(PieceLoad, SampleLogsGiveTheTreeOfOneReader) {
 // restart text from one restart to the next), packets cut short by the next one, lone packet
 // markers and packet-debug blocks without end.
 TEST(PieceLoad, RestartsAndBrokenPacketsGiveTheTreeOfOneReader) {
-  const std::string sample = Sample("small.ilx");
+  const std::string sample = ExampleText("small.ilx");
   std::string log;
   std::size_t line = 0;
   for (std::size_t at = 0; at < sample.size();) {
@@ -99,7 +94,7 @@ TEST(PieceLoad, RestartsAndBrokenPacketsGiveTheTreeOfOneReader) {
 
 // Hostile variants: bytes flipped, stretches dropped or repeated, the log cut off anywhere.
 TEST(PieceLoad, DamagedLogsGiveTheTreeOfOneReader) {
-  const std::string sample = Sample("small.ilx");
+  const std::string sample = ExampleText("small.ilx");
   std::mt19937 random(20261206);
   for (int round = 0; round < 24; ++round) {
     std::string log = sample;
@@ -121,8 +116,8 @@ TEST(PieceLoad, DamagedLogsGiveTheTreeOfOneReader) {
 // The pieces are read from the file itself when the reader reads a file.
 TEST(PieceLoad, FileReadInPiecesGivesTheTreeOfOneReader) {
   const std::string path = testing::ScratchPath("piece_load.ilx").string();
-  const std::string sample = Sample("gateway-day.ilx");
-  std::ofstream(path, std::ios::binary) << sample;
+  const std::string sample = ExampleText("gateway-day.ilx");
+  testing::WriteFileBytes(path, sample);
   LogFile root;
   DebugLogReader reader(path);
   std::uint64_t lastProgress = 0;
