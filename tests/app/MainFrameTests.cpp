@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <vector>
 
 #include <QApplication>
 #include <QClipboard>

@@ -9,8 +9,6 @@
 #include <chrono>
 #include <fcntl.h>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <set>
 #include <sstream>
 #include <string>

@@ -2,11 +2,9 @@
 // the exit status.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
-#include <fstream>
 #include <sstream>
 #include <string>
 

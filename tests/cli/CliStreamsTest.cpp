@@ -2,12 +2,8 @@
 // standard input, a directory given as LOG, a full output device and a reader that stops early.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdio>
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include "tests/cli/ShellRun.h"

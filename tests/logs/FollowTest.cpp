@@ -7,7 +7,6 @@
 #include <memory>
 #include <random>
 #include <string>
-#include <variant>
 #include <vector>
 
 #include "bench/LogGenerator.h"

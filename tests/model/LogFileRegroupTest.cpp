@@ -3,7 +3,6 @@
 // stand for, and a load that always reaches the end of the text.
 #include <gtest/gtest.h>
 
-#include <memory>
 #include <random>
 #include <string>
 #include <vector>

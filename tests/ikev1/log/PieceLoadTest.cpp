@@ -6,11 +6,8 @@
 
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <random>
 #include <string>
-#include <vector>
 
 #include "cli/TreePrinter.h"
 #include "ikev1/log/DebugLogReader.h"

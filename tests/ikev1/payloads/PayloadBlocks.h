@@ -8,7 +8,6 @@
 #include <cstdint>
 #include <memory>
 #include <string>
-#include <utility>
 
 #include "ikev1/log/DebugLogReader.h"
 #include "ikev1/log/Header.h"
