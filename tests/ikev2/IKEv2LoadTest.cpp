@@ -8,8 +8,6 @@
 #include <vector>
 
 #include "cli/TreePrinter.h"
-#include "ikev2/V2Peer.h"
-#include "model/IPv4.h"
 #include "model/LogLines.h"
 #include "tests/ScratchDir.h"
 #include "tests/ikev2/V2TestLogs.h"
@@ -150,27 +148,6 @@ TEST(V2Peer, PurgeDeletedDropsMarkedExchangesAndEmptyTunnels) {
   peer.PurgeDeleted();
   ASSERT_EQ(peer.ChildCount(), 1u);
   EXPECT_EQ(Captions(*peer.Child(0)), Texts{"Initial 2 ==> 2008-01-15 10:01:02 to 10:01:03"});
-}
-
-TEST(V2Peer, NodesForTheRegroupingOfIndexedPeers) {
-  V2Peer merged(0xC0A80701u, 258u, "192.168.7.1  (0.0.1.2)", nullptr);
-  EXPECT_TRUE(merged.IsMergedPeer());
-  EXPECT_TRUE(merged.IsIndexedPeer());
-  EXPECT_EQ(merged.PeerAddress(), 258u);
-  EXPECT_EQ(merged.IdAddress(), 0xC0A80701u);
-  EXPECT_FALSE(merged.IsRegrouped());
-  merged.SetRegrouped();
-  EXPECT_TRUE(merged.IsRegrouped());
-
-  merged.AddChild(std::make_unique<V2Tunnel>(0u, 0u));
-  merged.AddChild(std::make_unique<V2Tunnel>(0x0A000001u, 0x0A000002u));
-  EXPECT_EQ(Captions(merged), (Texts{"10.0.0.1 <=> 10.0.0.2", "0.0.0.0 <=> 0.0.0.0"}));
-
-  auto exchange = v2test::ReadExchange(ExchangeXml(Attrs("1"), "0.0.1.2", RequestAndResponse()));
-  QLFolder* moved = exchange.get();
-  merged.Child(1)->AddChild(std::move(exchange));
-  EXPECT_EQ(moved->Parent(), merged.Child(1));
-  EXPECT_TRUE(merged.Child(1)->MatchesTunnel(0, 0));
 }
 
 TEST(IKEv2Load, MissingClosingTagsDoNotSwallowTheNextExchange) {

@@ -2,10 +2,6 @@
 
 #include <memory>
 
-#include "ikev1/log/DebugLogReader.h"
-#include "ikev1/log/PacketDebugRecord.h"
-#include "ikev1/payloads/Dictionaries.h"
-#include "model/LogFile.h"
 #include "model/QLFolder.h"
 
 namespace quillon {
@@ -31,22 +27,6 @@ class CountedNode : public QLFolder {
  private:
   int* destroyed_;
 };
-
-TEST(QLFolderTest, DefaultsAndPath) {
-  QLFolder empty;
-  EXPECT_EQ(empty.Caption(), "");
-  EXPECT_EQ(empty.Path(), "");
-  EXPECT_EQ(empty.CookieValue(), 0u);
-  EXPECT_EQ(empty.PacketDebugValue(), 0u);
-  EXPECT_FALSE(empty.IsCloseInTime(empty));
-
-  QLFolder root("IKE debugging info", nullptr);
-  QLFolder* peer = root.AppendChild(std::make_unique<QLFolder>("10.0.0.1", nullptr));
-  QLFolder* exchange = peer->AppendChild(std::make_unique<QLFolder>("Main Mode", nullptr));
-  QLFolder* payload = exchange->AppendChild(std::make_unique<QLFolder>("Nonce", nullptr));
-  EXPECT_EQ(payload->Parent(), exchange);
-  EXPECT_EQ(payload->Path(), "IKE debugging info\\10.0.0.1\\Main Mode\\Nonce");
-}
 
 TEST(QLFolderTest, NodesMoveBetweenParentsAndAreDestroyedOnce) {
   int destroyed = 0;
@@ -95,17 +75,6 @@ TEST(QLFolderTest, PurgeDropsMarkedAndEmptiedChildren) {
   EXPECT_EQ(keep->Child(0)->Name(), "exchange");
 }
 
-TEST(QLFolderTest, PayloadTypeNames) {
-  EXPECT_EQ(PayloadTypeName(0), "NONE");
-  EXPECT_EQ(PayloadTypeName(14), "Attribute");
-  EXPECT_EQ(PayloadTypeName(15), "not recognized");
-  EXPECT_EQ(PayloadTypeName(128), "Challenge/Response");
-  EXPECT_EQ(PayloadTypeName(129), "not recognized");
-  EXPECT_EQ(PayloadTypeName(130), "NAT-D");
-  EXPECT_EQ(PayloadTypeName(0xFFFFFF83u), "NAT-OA");  // -125: a sign-extended 131
-  EXPECT_EQ(PayloadTypeName(0xFFFFFFFFu), "not recognized");
-}
-
 TEST(QLFolderTest, TimeAndDateParsing) {
   CalendarTime t;
   QLFolder::ParseTime("12:34:56", t);
@@ -146,29 +115,6 @@ TEST(QLFolderTest, CloseInTimeIsA120SecondWindowForward) {
   EXPECT_TRUE(TimedNode(" Sun Dec 31 2006", "23:59:30").IsCloseInTime(TimedNode(" Mon Jan 01 2007", "00:00:10")));
   EXPECT_FALSE(base.IsCloseInTime(TimedNode("", "12:00:01")));
   EXPECT_FALSE(base.IsCloseInTime(TimedNode(" Mon Nov 13 2006", "")));
-}
-
-TEST(LogFileTest, PeersStayInAscendingAddressOrder) {
-  class AddressNode : public QLFolder {
-   public:
-    AddressNode(std::string name, std::uint32_t a) : QLFolder(std::move(name), nullptr), a_(a) {}
-    std::uint32_t PeerAddress() const override { return a_; }
-
-   private:
-    std::uint32_t a_;
-  };
-  LogFile root;
-  EXPECT_EQ(root.DetailText(), "LogFile\r\n");
-  root.AddChild(std::make_unique<AddressNode>("5", 0x0a000005));
-  root.AddChild(std::make_unique<AddressNode>("1", 0x0a000001));
-  root.AddChild(std::make_unique<AddressNode>("3", 0x0a000003));
-  root.AddChild(std::make_unique<AddressNode>("3b", 0x0a000003));
-  root.AddChild(std::make_unique<AddressNode>("high", 0xc0a80001));
-  std::string order;
-  for (const auto& peer : root.Children()) order += std::string(peer->Name()) + " ";
-  EXPECT_EQ(order, "1 3 3b 5 high ");
-  root.Clear();
-  EXPECT_EQ(root.ChildCount(), 0u);
 }
 
 }  // namespace

@@ -47,7 +47,10 @@ TEST(DictionariesTest, FirstValueBeyondAndUnreadableGiveTheFallback) {
 // are easy to "correct" by mistake.
 TEST(DictionariesTest, EdgesAndSpellings) {
   const Case cases[] = {
-      CASE(PayloadTypeName, 14, "Attribute"), CASE(PayloadTypeName, 0xFFFFFF82, "NAT-D"),
+      CASE(PayloadTypeName, 0, "NONE"), CASE(PayloadTypeName, 14, "Attribute"),
+      CASE(PayloadTypeName, 128, "Challenge/Response"), CASE(PayloadTypeName, 129, "not recognized"),
+      CASE(PayloadTypeName, 130, "NAT-D"), CASE(PayloadTypeName, 0xFFFFFF82, "NAT-D"),
+      CASE(PayloadTypeName, 0xFFFFFF83, "NAT-OA"),  // -125: a sign-extended 131
       CASE(ProtocolCaptionName, 0, "Reserved"), CASE(ProtocolCaptionName, 4, " PROTO_IPCOMP"),
       CASE(EncryptionAlgorithmName, 7, "AES-CBC"), CASE(HashAlgorithmName, 7, "Undefined Hash Algorithm"),
       CASE(HashAlgorithmName, 9, "AES-XCBC"), CASE(AuthenticationMethodName, 5, "Revised encryption with RSA"),
