@@ -2,13 +2,11 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
-#include <random>
 #include <string>
 #include <vector>
 
 #include "model/CannotOpenLog.h"
+#include "tests/ScratchDir.h"
 
 namespace quillon {
 namespace {
@@ -25,23 +23,13 @@ std::vector<std::string> AllLines(std::string text) {
   return AllLines(reader);
 }
 
-class TempFile {
- public:
-  explicit TempFile(const std::string& content) {
-    // Tests may run in parallel processes: the test's name and a random number keep names apart.
-    const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
-    path_ = std::filesystem::temp_directory_path() /
-            ("quillon_v2_" + std::string(test ? test->name() : "reader") + "_" +
-             std::to_string(std::random_device{}()) + ".xml");
-    std::ofstream out(path_, std::ios::binary);
-    out << content;
-  }
-  ~TempFile() { std::filesystem::remove(path_); }
-  std::string Path() const { return path_.string(); }
-
- private:
-  std::filesystem::path path_;
-};
+// A file holding `content`, named after the running test.
+std::string FileOf(const std::string& content) {
+  const std::string path =
+      testing::ScratchPath(std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) + ".xml").string();
+  testing::WriteFileBytes(path, content);
+  return path;
+}
 
 using Lines = std::vector<std::string>;
 
@@ -51,6 +39,9 @@ TEST(V2LineReader, EveryLineEndStyleEndsALine) {
   EXPECT_EQ(AllLines("a\n\nb\n"), (Lines{"a", "", "b"}));
   EXPECT_EQ(AllLines("a\r\r\n"), (Lines{"a", ""}));
   EXPECT_TRUE(AllLines("").empty());
+  // Restart words and NUL bytes are ordinary text here.
+  const std::string withNul("x\0y", 3);
+  EXPECT_EQ(AllLines("daemon started\n" + withNul + "\n"), (Lines{"daemon started", withNul}));
 }
 
 TEST(V2LineReader, AtEndOnlyWhenNoLineIsLeft) {
@@ -68,11 +59,6 @@ TEST(V2LineReader, AtEndOnlyWhenNoLineIsLeft) {
   EXPECT_TRUE(empty.AtEnd());
 }
 
-TEST(V2LineReader, RestartWordsAndNulBytesAreOrdinaryText) {
-  const std::string withNul("x\0y", 3);
-  EXPECT_EQ(AllLines("daemon started\n" + withNul + "\n"), (Lines{"daemon started", withNul}));
-}
-
 TEST(V2LineReader, OverlongLineIsCutAndTheNextLineSurvives) {
   const std::size_t cap = LogLineReader::kMaxLineLength;
   const std::string text = std::string(cap + 12345, 'x') + "\nnext\n";
@@ -81,8 +67,7 @@ TEST(V2LineReader, OverlongLineIsCutAndTheNextLineSurvives) {
   EXPECT_EQ(fromText[0].size(), cap);
   EXPECT_EQ(fromText[1], "next");
 
-  TempFile file(text);
-  LogLineReader reader(file.Path());
+  LogLineReader reader(FileOf(text));
   const Lines fromFile = AllLines(reader);
   ASSERT_EQ(fromFile.size(), 2u);
   EXPECT_EQ(fromFile[0].size(), cap);
@@ -95,14 +80,10 @@ TEST(V2LineReader, FileReadsLikeTextAcrossBlockBoundaries) {
   text += "\r\n";
   text += std::string(LogLineReader::kBlockSize * 2 + 7, 'b');
   text += "\rtail\n\nlast";
-  TempFile file(text);
-  LogLineReader reader(file.Path());
+  LogLineReader reader(FileOf(text));
   EXPECT_EQ(AllLines(reader), AllLines(text));
   EXPECT_TRUE(reader.AtEnd());
   EXPECT_EQ(AllLines(text).size(), 5u);
-}
-
-TEST(V2LineReader, MissingFileCannotBeOpened) {
   EXPECT_THROW(LogLineReader("/nonexistent/dir/quillon-no-such-log.xml"), CannotOpenLog);
 }
 
@@ -130,8 +111,7 @@ TEST(V2LineReader, ExchangeRunsCutOnlyBeforeStartLines) {
       "<?xml?>\n<Exchange\nA\n <Exchange\n<Exchange x\nB<Exchange\n\r<Exchange\r\nC\r\n<Exchange\rD\n"
       "<Exchange\n\n<Exchanges\n<Exchange";
   for (const bool fromFile : {false, true}) {
-    const TempFile file(text);
-    LogLineReader reader = fromFile ? LogLineReader(file.Path()) : LogLineReader::FromText(text);
+    LogLineReader reader = fromFile ? LogLineReader(FileOf(text)) : LogLineReader::FromText(text);
     std::vector<std::string> pieces;
     std::string piece;
     while (reader.ReadExchangeRun(piece, 1, 1 << 20) == LogLineReader::Run::kPiece) pieces.push_back(piece);
@@ -152,8 +132,7 @@ TEST(V2LineReader, ExchangeRunWithoutAPlaceToCutGivesItsBytesBack) {
   const std::string longLine(2 * LogLineReader::kBlockSize + 100, 'x');
   const std::string text = "<Exchange\n" + longLine + "\nlast\n<Exchanges\ntail";
   for (const bool fromFile : {false, true}) {
-    const TempFile file(text);
-    LogLineReader reader = fromFile ? LogLineReader(file.Path()) : LogLineReader::FromText(text);
+    LogLineReader reader = fromFile ? LogLineReader(FileOf(text)) : LogLineReader::FromText(text);
     std::string piece;
     ASSERT_EQ(reader.ReadExchangeRun(piece, 10, LogLineReader::kBlockSize), LogLineReader::Run::kTooLong);
     EXPECT_TRUE(piece.empty());

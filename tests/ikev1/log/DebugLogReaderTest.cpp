@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
 #include <string>
 
 #include "ikev1/log/DebugLogReader.h"
@@ -164,10 +162,8 @@ TEST(DebugLogReaderTest, FilesAreReadInBlocksAndReadersAreIndependent) {
   const auto dir = testing::ScratchDir();
   const auto a = dir / "quillon_reader_a.ilx";
   const auto b = dir / "quillon_reader_b.ilx";
-  {
-    std::ofstream(a, std::ios::binary) << std::string(300000, ' ') << "token1 " << std::string(3, '\n') << "tail";
-    std::ofstream(b, std::ios::binary) << "daemon other";
-  }
+  testing::WriteFileBytes(a, std::string(300000, ' ') + "token1 " + std::string(3, '\n') + "tail");
+  testing::WriteFileBytes(b, "daemon other");
   DebugLogReader ra(a.string()), rb(b.string());
   EXPECT_EQ(rb.ReadToken(), "daemon");
   EXPECT_TRUE(rb.RestartSeen());
@@ -175,8 +171,6 @@ TEST(DebugLogReaderTest, FilesAreReadInBlocksAndReadersAreIndependent) {
   EXPECT_EQ(ra.ReadToken(), "token1");  // found after a block boundary
   EXPECT_EQ(ra.ReadToken(), "tail");
   EXPECT_TRUE(ra.AtEnd());
-  std::filesystem::remove(a);
-  std::filesystem::remove(b);
   EXPECT_THROW(DebugLogReader((dir / "quillon_no_such_file.ilx").string()), CannotOpenLog);
 }
 
