@@ -14,12 +14,13 @@
 #include "ikev1/log/Message.h"
 #include "ikev1/payloads/PayloadFactory.h"
 #include "tests/ikev1/LoadedPackets.h"
+#include "tests/ikev1/negotiation/NegotiationLog.h"
 
 namespace quillon::payload_blocks {
 
 // What a number field holds when its label or its hex token was missing.
 inline constexpr std::uint32_t kUnread = 0xFFFFFFFFu;
-inline const std::string kPlus(70, '+');
+using negtest::kPlus;
 
 // ---- blocks ---------------------------------------------------------------------------------------
 
@@ -55,23 +56,17 @@ inline std::string Hex(std::size_t count, unsigned first = 0) {
 
 // ---- packets --------------------------------------------------------------------------------------
 
-inline std::string HeaderBlock(bool created) {
-  return std::string("debugIsakmpHdr: ") + (created ? "(Creation)" : "(Process)") +
-         "\n\tInitCookie: 01 02 03 04 05 06 07 08 \n\tRspCookie: 11 12 13 14 15 16 17 18 \n\tNextPld: 01\n"
-         "\tMjVer: 01\n\tMnVer: 00\n\tExcType: 02\n\tResFlag: 00\n\tCommitFlag: 00\n\tEncFlag: 00\n"
-         "\tMsgID: 00 00 00 00 \n\tLength: 00 00 00 1c (28)\n";
-}
-
-// The packet line names the packet's kind; a received packet logs its header block before the
-// packet line, a created one after it.
-inline std::string PacketLine(const std::string& keyword) {
-  return "\n" + kPlus + "\n" + keyword + " peer: 0a000001 ~~ Mon Nov 13 12:34:56 2006\n" + kPlus + "\n";
-}
+// A packet of peer 10.0.0.1 at 12:34:56: a received packet logs its header block before the
+// packet line, a created one after it (its keyword says which, "create_..." or "process_...").
 inline std::string Received(const std::string& keyword, const std::string& payloads) {
-  return HeaderBlock(false) + PacketLine(keyword) + payloads;
+  negtest::Packet packet;
+  packet.keyword = keyword;
+  packet.time = "12:34:56";
+  packet.payloads = payloads;
+  return negtest::Text(packet);
 }
 inline std::string Created(const std::string& keyword, const std::string& payloads) {
-  return PacketLine(keyword) + HeaderBlock(true) + payloads;
+  return Received(keyword, payloads);
 }
 
 // ---- single blocks --------------------------------------------------------------------------------
