@@ -10,6 +10,7 @@
 #include "cli/TreePrinter.h"
 #include "model/LogLines.h"
 #include "tests/ScratchDir.h"
+#include "tests/model/TreeCompare.h"
 #include "tests/ikev2/V2TestLogs.h"
 
 namespace quillon {
@@ -47,12 +48,6 @@ std::size_t CountExchanges(const QLFolder& root) {
 }
 
 using Texts = std::vector<std::string>;
-
-// The stretches of the log every node was read from, depth first.
-void AppendSpans(const QLFolder& node, std::string& out) {
-  for (const LogSpan& span : LogSpansOf(node)) out += std::to_string(span.begin) + "-" + std::to_string(span.end) + " ";
-  for (const auto& child : node.Children()) AppendSpans(*child, out);
-}
 
 TEST(IKEv2Load, GroupsExchangesByPeerTextAndTunnel) {
   const std::vector<Msg> m = RequestAndResponse();
@@ -280,9 +275,7 @@ TEST(IKEv2Load, PiecesReadApartGiveTheTreeOfOnePiece) {
     LogFile root;
     LogLineReader reader = LogLineReader::FromText(text);
     ReadIKEv2Log(root, reader, options);
-    std::string spans;
-    AppendSpans(root, spans);
-    return cli::TextTree(root, {false, true}) + spans + (root.IsWrongFormat() ? "wrong format" : "");
+    return cli::TextTree(root, {false, true}) + testing::AllLogSpans(root) + (root.IsWrongFormat() ? "wrong format" : "");
   };
   for (const std::string& log : logs) {
     const std::string whole = tree(log, {std::size_t{1} << 40, std::size_t{1} << 40, 1});

@@ -45,4 +45,14 @@ inline std::string FirstTreeDifference(const QLFolder& got, const QLFolder& want
   return {};
 }
 
+// The stretches of the log every node of the tree was read from, depth first.
+inline std::string AllLogSpans(const QLFolder& node) {
+  std::vector<LogSpan> spans;
+  node.AppendLogSpans(spans);
+  std::string out;
+  for (const LogSpan& span : spans) out += std::to_string(span.begin) + "-" + std::to_string(span.end) + " ";
+  for (const auto& child : node.Children()) out += AllLogSpans(*child);
+  return out;
+}
+
 }  // namespace quillon::testing

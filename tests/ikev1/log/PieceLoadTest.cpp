@@ -13,19 +13,13 @@
 #include "ikev1/log/DebugLogReader.h"
 #include "ikev1/log/ReadIKEv1Log.h"
 #include "model/LogFile.h"
-#include "model/LogLines.h"
 #include "tests/ScratchDir.h"
+#include "tests/model/TreeCompare.h"
 
 namespace quillon {
 namespace {
 
 using testing::ExampleText;
-
-// The stretches of the log every node was read from, depth first.
-void AppendSpans(const QLFolder& node, std::string& out) {
-  for (const LogSpan& span : LogSpansOf(node)) out += std::to_string(span.begin) + "-" + std::to_string(span.end) + " ";
-  for (const auto& child : node.Children()) AppendSpans(*child, out);
-}
 
 // Every node's name, caption, detail text and stretches of the log, and the restart text the
 // load ends with.
@@ -33,9 +27,7 @@ std::string Tree(const std::string& text, const IKEv1ReadOptions& options) {
   LogFile root;
   DebugLogReader reader = DebugLogReader::FromText(text);
   ReadIKEv1Log(root, reader, options);
-  std::string spans;
-  AppendSpans(root, spans);
-  return cli::TextTree(root, {false, true}) + spans + "restart text: " + reader.RestartText();
+  return cli::TextTree(root, {false, true}) + testing::AllLogSpans(root) + "restart text: " + reader.RestartText();
 }
 
 constexpr IKEv1ReadOptions kOneReader{0, 1};
@@ -120,9 +112,8 @@ TEST(PieceLoad, FileReadInPiecesGivesTheTreeOfOneReader) {
   std::uint64_t lastProgress = 0;
   reader.SetProgress([&lastProgress](std::uint64_t bytes) { lastProgress = bytes; });
   ReadIKEv1Log(root, reader, {4096, 2});
-  std::string spans;
-  AppendSpans(root, spans);
-  EXPECT_EQ(cli::TextTree(root, {false, true}) + spans + "restart text: " + reader.RestartText(), Tree(sample, kOneReader));
+  EXPECT_EQ(cli::TextTree(root, {false, true}) + testing::AllLogSpans(root) + "restart text: " + reader.RestartText(),
+            Tree(sample, kOneReader));
   EXPECT_EQ(lastProgress, sample.size());
   std::filesystem::remove(path);
 }
