@@ -130,20 +130,6 @@ TEST(FilterTest, ATunnelEndPrunesThePeersOtherTunnelsAndNegotiations) {
   EXPECT_EQ(PeerNames(*root), Lines{});
 }
 
-TEST(FilterTest, NegotiationTests) {
-  // The quick mode of 09:30:49 carries SPI 7ffe758b in its first message, 6aa24c19 in its
-  // second, none in its third.
-  for (const char* spi : {"7ffe758b", "6aa24c19"}) {
-    auto root = LoadExample("gateway-day.ilx");
-    FilterCriteria criteria;
-    criteria.spiOn = true;
-    criteria.spiText = spi;
-    ApplyFilter(*root, criteria);
-    EXPECT_EQ(Outline(*root), (Lines{"203.0.113.77", "  QuickMode"})) << spi;
-  }
-
-}
-
 TEST(FilterTest, DeadPeerDetectionIsDroppedAndAPeerLeftEmptyGoes) {
   using namespace negtest;
   // 10.0.0.1: a main mode and a DPD exchange; 10.0.0.2: DPD only.
