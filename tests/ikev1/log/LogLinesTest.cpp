@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -21,19 +20,12 @@ namespace {
 
 using namespace negtest;
 
-// A log file for one test, removed afterwards.
-class TempLog {
- public:
-  explicit TempLog(const std::string& text)
-      : path_(testing::ScratchPath("lines.ilx").string()) {
-    testing::WriteFileBytes(path_, text);
-  }
-  ~TempLog() { std::filesystem::remove(path_); }
-  const std::string& Path() const { return path_; }
-
- private:
-  std::string path_;
-};
+// The log file of one test.
+std::string LogFileOf(const std::string& text) {
+  const std::string path = testing::ScratchPath("lines.ilx").string();
+  testing::WriteFileBytes(path, text);
+  return path;
+}
 
 std::unique_ptr<LogFile> LoadFile(const std::string& path) {
   auto root = std::make_unique<LogFile>();
@@ -67,11 +59,11 @@ TEST(LogLinesTest, PacketsRunToTheNextPacketInLfAndCrLfFiles) {
       text.clear();
       for (const char c : log) text += c == '\n' ? std::string("\r\n") : std::string(1, c);
     }
-    TempLog file(text);
-    auto root = LoadFile(file.Path());
+    const std::string path = LogFileOf(text);
+    auto root = LoadFile(path);
     const QLFolder& mainMode = *TunnelOf(*root).Child(0);
     ASSERT_EQ(mainMode.ChildCount(), 2u);
-    LogLineIndex index(file.Path());
+    LogLineIndex index(path);
     const std::vector<LogSpan> first = LogSpansOf(*mainMode.Child(0)), second = LogSpansOf(*mainMode.Child(1));
     ASSERT_EQ(first.size(), 1u);
     ASSERT_EQ(second.size(), 1u);
@@ -94,8 +86,8 @@ TEST(LogLinesTest, RangesSurviveTheRemovalOfOtherNegotiations) {
   interleaved.keyword = "create_packet1phase1:";
   const std::string text =
       Text(MainModePacket(1)) + "between\n" + Text(interleaved) + Text(MainModePacket(2)) + Text(MainModePacket(3));
-  TempLog file(text);
-  auto root = LoadFile(file.Path());
+  const std::string path = LogFileOf(text);
+  auto root = LoadFile(path);
   QLFolder& tunnel = *root->Child(0)->Child(0);
   ASSERT_EQ(tunnel.ChildCount(), 2u);
   tunnel.Child(1)->SetDeleted();  // the filter's narrowing: the other cookie's negotiation goes
@@ -104,7 +96,7 @@ TEST(LogLinesTest, RangesSurviveTheRemovalOfOtherNegotiations) {
 
   // Packet 1 still ends where the removed negotiation's packet began, and the negotiation's
   // lines run from its first packet to its last.
-  const std::string json = cli::JsonTree(*root, {}, file.Path());
+  const std::string json = cli::JsonTree(*root, {}, path);
   const std::string firstLine = std::to_string(LineOf(text, kPlus));
   const std::string beforeOther = std::to_string(LineOf(text, "between") + 1);  // and the empty line after it
   EXPECT_NE(json.find("\"caption\": \"MM packet 1 (12:00:01)\", \"complete\": false, \"icon\": 0, \"lines\": [" + firstLine +

@@ -31,11 +31,6 @@ const std::string kNetA = "0a 01 00 00 ff ff 00 00";  // 10.1.0.0/16
 const std::string kNetB = "ac 10 14 00 ff ff ff 00";  // 172.16.20.0/24
 const std::string kNetC = "c0 a8 07 00 ff ff ff 00";  // 192.168.7.0/24
 
-std::string SubnetId(const std::string& id) {
-  return "debugIDPayload:\n\tNextPld: 00\n\tReserved: 00\n\tLength: 00 10 (16)\n\tID Type: 04\n"
-         "\tReserved2: 00 00 00 \n\tID: " + id + " \n";
-}
-
 // An ESP proposal with one transform, offering or accepting an SA with the given SPI.
 std::string SaBlock(const std::string& spi) {
   return "debugSAPayload:\n\tNextPld: 0a\n\tReserved: 00\n\tLength: 00 38 (56)\n\tDOI: 00 00 00 01 \n"
@@ -60,7 +55,7 @@ std::string QuickMode(const QuickModeFacts& q) {
   std::string text;
   for (int n = 1; n <= q.packets; ++n) {
     Packet p = QuickModePacket(n, q.msgId, q.time);
-    if (n < 3) p.payloads = SaBlock(n == 1 ? q.outboundSpi : q.inboundSpi) + SubnetId(q.local) + SubnetId(q.remote);
+    if (n < 3) p.payloads = SaBlock(n == 1 ? q.outboundSpi : q.inboundSpi) + IdBlock(q.local, "04") + IdBlock(q.remote, "04");
     text += Text(p);
   }
   return text;

@@ -96,10 +96,11 @@ inline std::string DeleteBlock(const std::string& doi, const std::string& spi) {
          " \n\tProtID: 03\n\tSPISize: 04\n\tSPIs: 00 01 \n\tSPIs: " + spi + " \n";
 }
 
-// An identification of type ID_IPV4_ADDR; a value in 1..65278 names a peer index.
-inline std::string IdBlock(const std::string& address) {
-  return "debugIDPayload:\n\tNextPld: 00\n\tReserved: 00\n\tLength: 00 0c (12)\n\tType: 01\n"
-         "\tReserved2: 00 00 00\n\tID: " + address + "\n";
+// An identification, by default of type ID_IPV4_ADDR, where a value in 1..65278 names a peer
+// index; type 04 (ID_IPV4_ADDR_SUBNET) takes an address and a mask.
+inline std::string IdBlock(const std::string& address, const std::string& type = "01") {
+  return "debugIDPayload:\n\tNextPld: 00\n\tReserved: 00\n\tLength: 00 0c (12)\n\tType: " + type +
+         "\n\tReserved2: 00 00 00\n\tID: " + address + "\n";
 }
 
 inline Packet Informational(bool created, const std::string& payloads, const std::string& time = "12:10:00",
