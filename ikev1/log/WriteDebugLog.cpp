@@ -1,8 +1,10 @@
 #include "ikev1/log/WriteDebugLog.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <future>
 #include <limits>
 #include <map>
 #include <optional>
@@ -19,6 +21,7 @@
 #include "ikev1/negotiation/Exchange.h"
 #include "ikev1/negotiation/Peer.h"
 #include "ikev1/negotiation/Tunnel.h"
+#include "model/Background.h"
 #include "model/LogFile.h"
 #include "model/TimeOrder.h"
 
@@ -62,6 +65,30 @@ bool CarriesRestart(const QLFolder& negotiation, std::string& scratch) {
   return false;
 }
 
+// The negotiations among `candidates` that carry a restart in their own text. Telling it writes
+// each negotiation once more, which would cost the save almost half its time on one thread; the
+// tests only read the tree, so every core takes chunks of the candidates in turn.
+std::unordered_set<const QLFolder*> FindCarriers(const std::vector<const QLFolder*>& candidates) {
+  constexpr std::size_t kChunk = 256;
+  std::atomic<std::size_t> next{0};
+  const auto tell = [&candidates, &next] {
+    std::vector<const QLFolder*> found;
+    std::string scratch;
+    for (std::size_t begin = next.fetch_add(kChunk); begin < candidates.size(); begin = next.fetch_add(kChunk))
+      for (std::size_t i = begin; i < std::min(candidates.size(), begin + kChunk); ++i)
+        if (CarriesRestart(*candidates[i], scratch)) found.push_back(candidates[i]);
+    return found;
+  };
+  std::vector<std::future<std::vector<const QLFolder*>>> helpers;
+  const std::size_t threads = candidates.size() < 2 * kChunk ? 1 : PieceWorkers(0);
+  for (std::size_t t = 1; t < threads; ++t) helpers.push_back(RunInBackground(tell));
+  std::unordered_set<const QLFolder*> carriers;
+  for (const QLFolder* found : tell()) carriers.insert(found);
+  for (auto& helper : helpers)
+    for (const QLFolder* found : helper.get()) carriers.insert(found);
+  return carriers;
+}
+
 // The negotiation's last packet (an informational exchange is its own packet).
 const FolderElement* LastPacket(const QLFolder& negotiation) {
   if (negotiation.ChildCount() != 0)
@@ -90,6 +117,13 @@ class Stretches {
   explicit Stretches(const LogFile& root) {
     for (const auto& peer : root.Children()) restarts_ = std::max(restarts_, MarkerCount(*peer));
     texts_.resize(restarts_ + 1);
+    std::vector<const QLFolder*> candidates;
+    for (const auto& peer : root.Children())
+      if (!peer->IsMergedPeer())
+        for (const auto& tunnel : peer->Children())
+          for (const auto& child : tunnel->Children())
+            if (!IsMarker(*child)) candidates.push_back(child.get());
+    ownRestarts_ = FindCarriers(candidates);
     for (const auto& peer : root.Children())
       if (!peer->IsMergedPeer()) Place(*peer);
     for (const auto& peer : root.Children())
@@ -190,7 +224,7 @@ class Stretches {
             continue;
           }
         }
-        if (CarriesRestart(*child, scratch_)) {
+        if (ownRestarts_.contains(child.get())) {
           // Its restart comes right after it: the tunnel's next negotiations come after that.
           carriers_.insert(child.get());
           current = std::min(restarts_, current + 1);
@@ -406,7 +440,7 @@ class Stretches {
   std::unordered_map<const QLFolder*, std::size_t> stretchOf_;
   std::unordered_map<const QLFolder*, std::size_t> markerRestart_;  // the restart each marker stands for
   std::unordered_set<const QLFolder*> carriers_;  // negotiations whose own text restarts the daemon
-  std::string scratch_;
+  std::unordered_set<const QLFolder*> ownRestarts_;  // negotiations whose own text restarts the daemon
   const QLFolder* last_ = nullptr;  // the negotiation whose last packet the end of the log cut short
   // The earliest start time of the negotiations placed in each stretch.
   std::vector<std::optional<std::int64_t>> firstAfter_;
