@@ -5,6 +5,7 @@
 //   load_bench --ikev2 [MB] [LOG]    a generated IKEv2 log instead
 //   --one-reader                     read with one reader on this thread, not in pieces
 //   --piece-kb N, --workers N        the loader's piece size and pieces in flight
+//   --kinds                          also the nodes and arena bytes per node class (NodeBytes.h)
 //
 // Prints the load's MB/s, the peak resident memory against the file size, and for scale the
 // time `LC_ALL=C wc -w` takes on the same file.
@@ -19,6 +20,7 @@
 #include <vector>
 
 #include "LogGenerator.h"
+#include "NodeBytes.h"
 #include "platform/ChunkSource.h"
 #include "ikev1/log/DebugLogReader.h"
 #include "ikev1/log/ReadIKEv1Log.h"
@@ -57,6 +59,9 @@ int main(int argc, char** argv) {
   const auto flag = std::find(args.begin(), args.end(), "--ikev2");
   const bool ikev2 = flag != args.end();
   if (ikev2) args.erase(flag);
+  const auto kindsFlag = std::find(args.begin(), args.end(), "--kinds");
+  const bool kinds = kindsFlag != args.end();
+  if (kinds) args.erase(kindsFlag);
   const auto oneFlag = std::find(args.begin(), args.end(), "--one-reader");
   const bool oneReader = oneFlag != args.end();
   if (oneReader) args.erase(oneFlag);
@@ -137,7 +142,10 @@ int main(int argc, char** argv) {
     std::printf("ratio:  load is %.2fx wc's speed (cpu: %.2fx)\n", wc / seconds, wcCpu / cpuSeconds);
   }
   std::printf("memory: peak RSS %.1f MB = %.2fx the file size\n", peakMb, peakMb / fileMb);
-  std::printf("arena:  %zu chunks, %.1f MB reserved\n", result.log->Arena().ChunkCount(),
-              static_cast<double>(result.log->Arena().ReservedBytes()) / (1 << 20));
+  const quillon::NodeArena& arena = result.log->Arena();
+  std::printf("arena:  %zu chunks, %.1f MB reserved, %.1f MB used, %.1f MB of it given back and idle\n",
+              arena.ChunkCount(), static_cast<double>(arena.ReservedBytes()) / (1 << 20),
+              static_cast<double>(arena.UsedBytes()) / (1 << 20), static_cast<double>(arena.IdleBytes()) / (1 << 20));
+  if (kinds) quillon::bench::PrintNodeBytes(*result.log, stdout);
   return 0;
 }

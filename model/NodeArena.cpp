@@ -57,6 +57,7 @@ void* ArenaLane::NewChunk(std::size_t bytes, std::size_t alignment) {
     auto* begin = static_cast<std::byte*>(upstream_->allocate(size, kChunkAlignment));
     chunks_.push_back({begin, size});
     reserved_ += size;
+    used_ += size;
     QUILLON_POISON(begin, size);
     const auto at = (reinterpret_cast<std::uintptr_t>(begin) + alignment - 1) & ~(alignment - 1);
     QUILLON_UNPOISON(reinterpret_cast<void*>(at), bytes);
@@ -67,6 +68,7 @@ void* ArenaLane::NewChunk(std::size_t bytes, std::size_t alignment) {
   chunks_.push_back({begin, size});
   reserved_ += size;
   nextChunkSize_ = std::min(nextChunkSize_ * 2, NodeArena::kLargestChunk);
+  used_ += static_cast<std::size_t>(next_ - chunkBegin_);
   QUILLON_POISON(begin, size);
   chunkBegin_ = begin;
   next_ = begin;
@@ -91,6 +93,7 @@ void* ArenaLane::Place(std::size_t bytes, std::size_t alignment) {
       void* block = head;
       QUILLON_UNPOISON(block, bytes);
       std::memcpy(&head, block, sizeof(void*));
+      reused_ += bytes;
       return block;
     }
   }
@@ -112,10 +115,22 @@ void ArenaLane::do_deallocate(void* p, std::size_t bytes, std::size_t /*alignmen
   // of an older chunk, of another lane or of another arena stays where it is: the arena's
   // memory goes back as a whole).
   auto* at = static_cast<std::byte*>(p);
-  if (currentLane != this || at < chunkBegin_ || at >= end_) return;
+  if (currentLane != this) {
+    // Counted by the lane of this thread, if it is of the same arena (no other thread's counts
+    // are touched).
+    if (currentLane != nullptr && currentLane->arena_ == arena_) currentLane->left_ += bytes;
+    return;
+  }
+  if (at < chunkBegin_ || at >= end_) {
+    left_ += bytes;
+    return;
+  }
   if (at + bytes == next_) {
     next_ = at;
-  } else if (bytes <= kLargestReused) {
+  } else if (bytes > kLargestReused) {
+    left_ += bytes;
+  } else {
+    listed_ += bytes;
     void*& head = free_[bytes / kGranule];
     QUILLON_UNPOISON(p, sizeof(void*));
     std::memcpy(p, &head, sizeof(void*));
@@ -163,6 +178,18 @@ std::size_t NodeArena::ChunkCount() const {
   std::size_t count = 0;
   for (const auto& lane : lanes_) count += lane->ChunkCount();
   return count;
+}
+
+std::size_t NodeArena::UsedBytes() const {
+  std::size_t bytes = 0;
+  for (const auto& lane : lanes_) bytes += lane->UsedBytes();
+  return bytes;
+}
+
+std::size_t NodeArena::IdleBytes() const {
+  std::size_t bytes = 0;
+  for (const auto& lane : lanes_) bytes += lane->IdleBytes();
+  return bytes;
 }
 
 std::size_t NodeArena::ReservedBytes() const {

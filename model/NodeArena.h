@@ -49,6 +49,12 @@ class ArenaLane final : public std::pmr::memory_resource {
 
   std::size_t ChunkCount() const { return chunks_.size(); }
   std::size_t ReservedBytes() const { return reserved_; }
+  // Bytes of the chunks up to the bump pointer (what was handed out, the padding between
+  // blocks and what was given back included): what the lane has touched.
+  std::size_t UsedBytes() const { return used_ + static_cast<std::size_t>(next_ - chunkBegin_); }
+  // Given-back bytes the lane cannot use again (of an older chunk, too large to keep, or waiting
+  // on a free list), for the benchmarks.
+  std::size_t IdleBytes() const { return left_ + listed_ - reused_; }
 
  private:
   struct Chunk {
@@ -75,6 +81,10 @@ class ArenaLane final : public std::pmr::memory_resource {
   std::byte* end_ = nullptr;
   std::size_t nextChunkSize_;
   std::size_t reserved_ = 0;
+  std::size_t used_ = 0;
+  std::size_t left_ = 0;
+  std::size_t listed_ = 0;
+  std::size_t reused_ = 0;
   // Given-back blocks of the current chunk by size (in granules); each holds the next.
   void* free_[kLargestReused / kGranule + 1] = {};
 };
@@ -99,6 +109,8 @@ class NodeArena {
   // Totals over all lanes (for tests and benchmarks; not while lanes are in use).
   std::size_t ChunkCount() const;
   std::size_t ReservedBytes() const;
+  std::size_t UsedBytes() const;
+  std::size_t IdleBytes() const;
 
  private:
   std::pmr::memory_resource* upstream_;

@@ -2,14 +2,112 @@
 
 #include <algorithm>
 #include <array>
+#include <new>
+#include <stdexcept>
 
 #include "model/TimeOrder.h"
 
 namespace quillon {
 
+// ---- ChildList ----------------------------------------------------------------------------------
+
+namespace {
+
+// Most parents hold a handful of children (a message's header and payloads, a transform's
+// attributes): the first block has room for eight instead of growing through one, two, four.
+constexpr std::size_t kFirstChildren = 8;
+
+}  // namespace
+
+ChildList::~ChildList() { release(); }
+
+void ChildList::release() {
+  truncate(0);
+  if (data_ == nullptr) return;
+  const std::size_t bytes = capacity() * sizeof(value_type);
+  if (!InArena()) ::operator delete(data_);
+  else if (ArenaLane* lane = CurrentLane()) lane->deallocate(data_, bytes, alignof(value_type));
+  data_ = nullptr;
+  room_ = 0;
+}
+
+void ChildList::reserve(std::size_t count) {
+  if (count <= capacity()) return;
+  if (count > kMaxSize) throw std::length_error("too many children");
+  const std::size_t room = std::min(std::max({count, capacity() * 2, kFirstChildren}), kMaxSize);
+  // A block at the end of its lane (the node being read) grows in place.
+  if (InArena())
+    if (ArenaLane* lane = CurrentLane();
+        lane != nullptr && lane->TryExtend(data_, capacity() * sizeof(value_type), room * sizeof(value_type))) {
+      room_ = static_cast<std::uint32_t>(room) | kArenaFlag;
+      return;
+    }
+  const bool arena = InArenaScope();
+  void* raw = arena ? NodeResource()->allocate(room * sizeof(value_type), alignof(value_type))
+                    : ::operator new(room * sizeof(value_type));
+  auto* block = static_cast<value_type*>(raw);
+  for (std::uint32_t i = 0; i < size_; ++i) {
+    new (block + i) value_type(std::move(data_[i]));
+    data_[i].~value_type();
+  }
+  const std::uint32_t size = size_;
+  size_ = 0;
+  release();
+  data_ = block;
+  size_ = size;
+  room_ = static_cast<std::uint32_t>(room) | (arena ? kArenaFlag : 0);
+}
+
+ChildList::value_type& ChildList::insert(std::size_t index, value_type child) {
+  reserve(std::size_t{size_} + 1);
+  new (data_ + size_) value_type();
+  ++size_;
+  for (std::size_t i = size_ - 1; i > index; --i) data_[i] = std::move(data_[i - 1]);
+  data_[index] = std::move(child);
+  return data_[index];
+}
+
+void ChildList::erase(std::size_t index) {
+  for (std::size_t i = index; i + 1 < size_; ++i) data_[i] = std::move(data_[i + 1]);
+  data_[size_ - 1].~value_type();
+  --size_;
+}
+
+void ChildList::truncate(std::size_t count) {
+  // Last first, as a vector destroys its elements.
+  while (size_ > count) {
+    --size_;
+    data_[size_].~value_type();
+  }
+}
+
+// ---- QLFolder -----------------------------------------------------------------------------------
+
 QLFolder::QLFolder() = default;
 
-QLFolder::QLFolder(std::string_view name, QLFolder* parent) : parent_(parent), name_(name, NodeResource()) {}
+QLFolder::QLFolder(std::string_view name, QLFolder* parent) : parent_(parent) { SetName(name); }
+
+void QLFolder::SetName(std::string_view name) {
+  if (!inArena_) {
+    // A node of the heap (the log root) keeps its name on the heap: an arena may go before it.
+    ArenaScope heap(nullptr);
+    name_ = name;
+    return;
+  }
+  name_ = name;
+  // Renamed outside any scope (the viewer naming a peer by its host): the name is on the heap
+  // and must be freed when the node is let go with its arena.
+  if (!InArenaScope() && !name_.empty()) NoteOwnHeap();
+}
+
+void QLFolder::NoteOwnHeap() {
+  for (QLFolder* node = this; node != nullptr && !node->holdsHeap_; node = node->parent_) node->holdsHeap_ = true;
+}
+
+void QLFolder::ReleaseOwnHeap() {
+  children_.release();
+  name_ = NodeText();
+}
 
 QLFolder::~QLFolder() = default;
 
@@ -38,16 +136,20 @@ void QLFolder::operator delete(QLFolder* node, std::destroying_delete_t, std::si
 void QLFolder::AbandonArenaChildren() {
   for (std::unique_ptr<QLFolder>& child : children_) {
     if (!child || !child->inArena_) continue;
-    // Only the branches down to the nodes of the heap are visited; those are destroyed.
-    if (child->holdsHeap_) child->AbandonArenaChildren();
+    // Only the branches down to what lives on the heap are visited; that is destroyed.
+    if (child->holdsHeap_) {
+      child->AbandonArenaChildren();
+      child->ReleaseOwnHeap();
+    }
     (void)child.release();
   }
-  children_.clear();
+  // The list's block too: an arena block may go with its arena before this node.
+  children_.release();
 }
 
 void QLFolder::NoteHeapChild(const QLFolder& child) {
   if (child.inArena_ && !child.holdsHeap_) return;
-  for (QLFolder* node = this; node != nullptr && !node->holdsHeap_; node = node->parent_) node->holdsHeap_ = true;
+  NoteOwnHeap();
 }
 
 void QLFolder::InsertExchange(std::unique_ptr<QLFolder> exchange) {
@@ -58,45 +160,38 @@ void QLFolder::InsertExchange(std::unique_ptr<QLFolder> exchange) {
 
 std::string QLFolder::Path() const {
   // Iterative: collect the names up to the root, then join them root first.
-  std::vector<const std::pmr::string*> names;
-  for (const QLFolder* node = this; node != nullptr; node = node->parent_) names.push_back(&node->name_);
+  std::vector<std::string_view> names;
+  for (const QLFolder* node = this; node != nullptr; node = node->parent_) names.push_back(node->name_);
   std::string path;
   for (auto it = names.rbegin(); it != names.rend(); ++it) {
     if (it != names.rbegin()) path.push_back('\\');
-    path += **it;
+    path += *it;
   }
   return path;
 }
 
-void QLFolder::ReserveFirstChildren() {
-  // Most parents hold a handful of children (a message's header and payloads, a transform's
-  // attributes): one block for the first eight instead of growing through one, two, four and
-  // eight.
-  if (children_.capacity() == 0) children_.reserve(8);
-}
-
-QLFolder* QLFolder::AppendChild(std::unique_ptr<QLFolder> child) {
-  if (!child) return nullptr;
-  child->parent_ = this;
-  NoteHeapChild(*child);
-  ReserveFirstChildren();
-  children_.push_back(std::move(child));
-  return children_.back().get();
-}
+QLFolder* QLFolder::AppendChild(std::unique_ptr<QLFolder> child) { return InsertChild(children_.size(), std::move(child)); }
 
 QLFolder* QLFolder::InsertChild(std::size_t index, std::unique_ptr<QLFolder> child) {
   if (!child) return nullptr;
   child->parent_ = this;
   NoteHeapChild(*child);
-  ReserveFirstChildren();
   index = std::min(index, children_.size());
-  return children_.insert(children_.begin() + static_cast<std::ptrdiff_t>(index), std::move(child))->get();
+  if (!inArena_) {
+    // The list of a node of the heap (the log root) stays on the heap: its arena may be
+    // replaced while the node stays.
+    ArenaScope heap(nullptr);
+    return children_.insert(index, std::move(child)).get();
+  }
+  QLFolder* added = children_.insert(index, std::move(child)).get();
+  if (!children_.InArena()) NoteOwnHeap();
+  return added;
 }
 
 std::unique_ptr<QLFolder> QLFolder::TakeChild(std::size_t index) {
   if (index >= children_.size()) return nullptr;
   std::unique_ptr<QLFolder> child = std::move(children_[index]);
-  children_.erase(children_.begin() + static_cast<std::ptrdiff_t>(index));
+  children_.erase(index);
   child->parent_ = nullptr;
   return child;
 }
@@ -104,7 +199,7 @@ std::unique_ptr<QLFolder> QLFolder::TakeChild(std::size_t index) {
 std::unique_ptr<QLFolder> QLFolder::TakeChild(const QLFolder* child) { return TakeChild(IndexOf(child)); }
 
 void QLFolder::RemoveChild(std::size_t index) {
-  if (index < children_.size()) children_.erase(children_.begin() + static_cast<std::ptrdiff_t>(index));
+  if (index < children_.size()) children_.erase(index);
 }
 
 void QLFolder::TakeDeletedChildren(std::vector<std::unique_ptr<QLFolder>>& out) {
@@ -121,7 +216,7 @@ void QLFolder::TakeDeletedChildren(std::vector<std::unique_ptr<QLFolder>>& out) 
       children_[kept++] = std::move(child);
     }
   }
-  children_.resize(kept);
+  children_.truncate(kept);
 }
 
 std::size_t QLFolder::IndexOf(const QLFolder* child) const {
@@ -143,7 +238,7 @@ void QLFolder::PurgeDeletedChildren() {
     }
     child.reset();
   }
-  children_.resize(kept);
+  children_.truncate(kept);
 }
 
 namespace {

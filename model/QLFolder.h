@@ -18,12 +18,66 @@
 #include "model/CalendarTime.h"
 #include "model/LogSpan.h"
 #include "model/NodeArena.h"
+#include "model/NodeText.h"
 
 namespace quillon {
 
+class QLFolder;
+
+// A node's children in order. Most nodes of a big log have none or a handful, so the list is
+// sixteen bytes: a block of owning pointers and two 32-bit counts, where a std::pmr::vector
+// takes thirty-two. Like NodeText the block is placed in the thread's node arena inside an
+// ArenaScope and taken from the heap outside one; the top bit of the room says which, so
+// that only a heap block is freed. A block at the end of its lane grows in place. At most
+// 2^31 - 1 children.
+class ChildList {
+ public:
+  using value_type = std::unique_ptr<QLFolder>;
+  using iterator = value_type*;
+  using const_iterator = const value_type*;
+
+  ChildList() = default;
+  ~ChildList();
+  ChildList(const ChildList&) = delete;
+  ChildList& operator=(const ChildList&) = delete;
+
+  std::size_t size() const { return size_; }
+  bool empty() const { return size_ == 0; }
+  std::size_t capacity() const { return room_ & ~kArenaFlag; }
+  value_type& operator[](std::size_t index) { return data_[index]; }
+  const value_type& operator[](std::size_t index) const { return data_[index]; }
+  value_type& back() { return data_[size_ - 1]; }
+  const value_type& back() const { return data_[size_ - 1]; }
+  iterator begin() { return data_; }
+  iterator end() { return data_ + size_; }
+  const_iterator begin() const { return data_; }
+  const_iterator end() const { return data_ + size_; }
+  // True when the block lies in an arena (false for an empty list).
+  bool InArena() const { return (room_ & kArenaFlag) != 0; }
+
+  void reserve(std::size_t count);
+  // Inserts at `index` (at most size()); returns the inserted element.
+  value_type& insert(std::size_t index, value_type child);
+  value_type& push_back(value_type child) { return insert(size_, std::move(child)); }
+  void erase(std::size_t index);
+  // Destroys the elements from `count` on (`count` at most size()).
+  void truncate(std::size_t count);
+  void clear() { truncate(0); }
+  // Destroys the elements and gives the block back (a heap block to the heap).
+  void release();
+
+ private:
+  static constexpr std::uint32_t kArenaFlag = 0x80000000u;
+  static constexpr std::size_t kMaxSize = 0x7FFFFFFFu;
+
+  value_type* data_ = nullptr;
+  std::uint32_t size_ = 0;
+  std::uint32_t room_ = 0;
+};
+
 class QLFolder {
  public:
-  using ChildList = std::pmr::vector<std::unique_ptr<QLFolder>>;
+  using ChildList = quillon::ChildList;
 
   QLFolder();
   QLFolder(std::string_view name, QLFolder* parent);
@@ -148,7 +202,7 @@ class QLFolder {
 
   // ---- node identity and structure ------------------------------------------------------------
   std::string_view Name() const { return name_; }
-  void SetName(std::string_view name) { name_ = name; }
+  void SetName(std::string_view name);
   // Names from the root down, joined by backslashes: identifies a node across tree rebuilds.
   std::string Path() const;
 
@@ -189,16 +243,20 @@ class QLFolder {
  private:
   // Marks this node and its ancestors as holding a node of the heap when `child` is or holds one.
   void NoteHeapChild(const QLFolder& child);
-  void ReserveFirstChildren();
+  // Marks this node and its ancestors: this node holds a block of the heap (a name or child
+  // list grown outside any scope) that ReleaseOwnHeap frees when the node is let go.
+  void NoteOwnHeap();
+  void ReleaseOwnHeap();
 
   QLFolder* parent_ = nullptr;
-  ChildList children_{NodeResource()};
-  std::pmr::string name_{NodeResource()};
+  ChildList children_;
+  NodeText name_;
   bool parsed_ = false;
   bool deleted_ = false;
   bool inArena_ = InArenaScope();
   // An arena node with a node of the general heap below it (one built outside any ArenaScope
-  // and added to a loaded tree): letting go of it would lose that node, so it is taken apart.
+  // and added to a loaded tree), or with a name or child list of the heap in it or below it:
+  // letting go of it would lose that memory, so it is taken apart.
   bool holdsHeap_ = false;
 };
 

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstddef>
+#include <memory>
 #include <memory_resource>
 #include <string>
 
@@ -74,6 +75,11 @@ TEST_F(ArenaTest, EveryChunkGoesBackWithTheLog) {
         failedOnly.failedPeersOn = true;
         ApplyFilter(*result.log, failedOnly, nullptr);
         result.log->RemovePeer(*result.log->Child(0));
+        // The viewer names a peer by its host after the load, outside any scope: the longer
+        // name comes from the heap and must go with the peer all the same (the leak check).
+        QLFolder& peer = *result.log->Child(0);
+        peer.SetName(std::string(peer.Name()) + " (a-host-name-longer-than-any-arena-block.example)");
+        for (std::size_t i = 0; i < 12; ++i) peer.AppendChild(std::make_unique<QLFolder>("added", nullptr));
       }
       result.log.reset();
       EXPECT_EQ(chunks.outstanding, 0u);
@@ -100,6 +106,10 @@ TEST_F(ArenaTest, ACancelledLoadAndAClearGiveTheArenaBack) {
   EXPECT_EQ(result.log->ChildCount(), 0u);
   EXPECT_EQ(chunks.outstanding, 0u);
   EXPECT_EQ(chunks.taken, taken);
+  // The root's own list and name never lay in the arena that went: it takes peers again.
+  for (int i = 0; i < 20; ++i) result.log->AppendChild(std::make_unique<QLFolder>("peer", nullptr));
+  EXPECT_EQ(result.log->ChildCount(), 20u);
+  EXPECT_EQ(result.log->Name(), "IKE debugging info");
 }
 
 // A text or list reserves room while its node is read and is cut to size afterwards; a scan
