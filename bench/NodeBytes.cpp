@@ -48,6 +48,17 @@ void Collect(const QLFolder& node, std::vector<Placed>& out) {
   for (const auto& child : node.Children()) Collect(*child, out);
 }
 
+// The attribute map of an IKEv2 node, if it has one.
+const AttributeMap* AttributesOf(const QLFolder& node) {
+  if (const auto* n = dynamic_cast<const v2Payload*>(&node)) return &n->Attributes();
+  if (const auto* n = dynamic_cast<const v2Message*>(&node)) return &n->Attributes();
+  if (const auto* n = dynamic_cast<const v2Exchange*>(&node)) return &n->Attributes();
+  if (const auto* n = dynamic_cast<const v2Proposal*>(&node)) return &n->Attributes();
+  if (const auto* n = dynamic_cast<const v2CA*>(&node)) return &n->Attributes();
+  if (const auto* n = dynamic_cast<const v2TrafficSelector*>(&node)) return &n->Attributes();
+  return nullptr;
+}
+
 std::string ShortName(const char* mangled) {
   // Enough to tell the classes apart: the mangled name without the namespace prefix.
   std::string name = mangled;
@@ -74,7 +85,7 @@ void PrintNodeBytes(const LogFile& root, std::FILE* out) {
   std::sort(nodes.begin(), nodes.end(), [](const Placed& a, const Placed& b) { return a.at < b.at; });
 
   struct Sum {
-    std::size_t count = 0, own = 0, attached = 0, childLists = 0, names = 0;
+    std::size_t count = 0, own = 0, attached = 0, childLists = 0, names = 0, entries = 0, attributeText = 0;
     std::map<std::string, std::size_t, std::less<>> distinct;
   };
   std::map<std::type_index, Sum> sums;
@@ -96,6 +107,10 @@ void PrintNodeBytes(const LogFile& root, std::FILE* out) {
     const std::size_t name = node->Name().size();
     if (name != 0) sum.names += std::max<std::size_t>(16, (name + 7) / 8 * 8);
     if (sum.distinct.size() < 1000) ++sum.distinct[std::string(node->Name())];
+    if (const AttributeMap* map = AttributesOf(*node)) {
+      sum.entries += map->size();
+      for (const auto& [key, value] : *map) sum.attributeText += key.size() + value.size();
+    }
   }
   std::vector<std::pair<std::type_index, Sum>> rows(sums.begin(), sums.end());
   std::sort(rows.begin(), rows.end(), [](const auto& a, const auto& b) {
@@ -104,19 +119,24 @@ void PrintNodeBytes(const LogFile& root, std::FILE* out) {
   Sum total;
   std::fprintf(out, "%-22s %9s %6s %9s %9s %9s %9s %7s %7s %6s\n", "class", "nodes", "size", "own MB", "attach MB",
                "lists MB", "names MB", "B/node", "att/n", "names");
+  std::fprintf(out, "%-22s %9s %6s (IKEv2 attribute maps: entries and text MB after the name count)\n", "", "", "");
   for (const auto& [type, sum] : rows) {
-    std::fprintf(out, "%-22s %9zu %6zu %9.1f %9.1f %9.1f %9.1f %7.0f %7.0f %6zu\n", ShortName(type.name()).c_str(),
+    std::fprintf(out, "%-22s %9zu %6zu %9.1f %9.1f %9.1f %9.1f %7.0f %7.0f %6zu %9zu %6.1f\n", ShortName(type.name()).c_str(),
                  sum.count, sum.count != 0 ? sum.own / sum.count : 0, sum.own / 1048576.0, sum.attached / 1048576.0,
                  sum.childLists / 1048576.0, sum.names / 1048576.0, double(sum.own + sum.attached) / double(sum.count),
-                 double(sum.attached) / double(sum.count), sum.distinct.size());
+                 double(sum.attached) / double(sum.count), sum.distinct.size(), sum.entries,
+                 sum.attributeText / 1048576.0);
     total.count += sum.count;
     total.own += sum.own;
     total.attached += sum.attached;
     total.childLists += sum.childLists;
     total.names += sum.names;
+    total.entries += sum.entries;
+    total.attributeText += sum.attributeText;
   }
-  std::fprintf(out, "%-22s %9zu %6s %9.1f %9.1f %9.1f %9.1f\n", "total", total.count, "", total.own / 1048576.0,
-               total.attached / 1048576.0, total.childLists / 1048576.0, total.names / 1048576.0);
+  std::fprintf(out, "%-22s %9zu %6s %9.1f %9.1f %9.1f %9.1f %22s %9zu %6.1f\n", "total", total.count, "",
+               total.own / 1048576.0, total.attached / 1048576.0, total.childLists / 1048576.0, total.names / 1048576.0,
+               "", total.entries, total.attributeText / 1048576.0);
 }
 
 }  // namespace quillon::bench

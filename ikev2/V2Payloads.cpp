@@ -83,7 +83,7 @@ v2Payload::v2Payload(LineCursor& cursor, bool readBody) {
     return;
   }
   ParseAttributes(line, attributes_);
-  typeName_ = PayloadDisplayName(Attribute("Type"));
+  typeName_.AssignShared(PayloadDisplayName(Attribute("Type")));
   SetName(typeName_);
   if (readBody) ReadBody(cursor);
   attributes_.ShrinkToFit();

@@ -139,6 +139,20 @@ void ArenaLane::do_deallocate(void* p, std::size_t bytes, std::size_t /*alignmen
   }
 }
 
+std::string_view ArenaLane::Shared(std::string_view text) {
+  if (text.empty() || text.size() > kLongestShared) return {};
+  std::uint32_t hash = 2166136261u;  // FNV-1a
+  for (const char c : text) hash = (hash ^ static_cast<unsigned char>(c)) * 16777619u;
+  std::string_view& slot = shared_[hash % kSharedSlots];
+  if (slot != text) {
+    // The copy is the lane's, never given back: other nodes may view it after this one is gone.
+    auto* copy = static_cast<char*>(Place(text.size(), 1));
+    std::memcpy(copy, text.data(), text.size());
+    slot = std::string_view(copy, text.size());
+  }
+  return slot;
+}
+
 bool ArenaLane::TryExtend(void* p, std::size_t oldBytes, std::size_t newBytes) {
   oldBytes = Rounded(oldBytes);
   newBytes = Rounded(newBytes);

@@ -22,6 +22,7 @@
 #include <memory_resource>
 #include <mutex>
 #include <new>
+#include <string_view>
 #include <vector>
 
 namespace quillon {
@@ -47,6 +48,12 @@ class ArenaLane final : public std::pmr::memory_resource {
   // this lane handed out and its chunk has the room; false otherwise (nothing changes).
   bool TryExtend(void* p, std::size_t oldBytes, std::size_t newBytes);
 
+  // A copy of `text` kept in this lane until the arena goes, the same copy for every request of
+  // the same text while it stays in the lane's small table of recent texts: the fixed names
+  // that a large log repeats for every payload are stored once per lane instead of once per
+  // node. Empty (a null view) for an empty text or one too long to share.
+  std::string_view Shared(std::string_view text);
+
   std::size_t ChunkCount() const { return chunks_.size(); }
   std::size_t ReservedBytes() const { return reserved_; }
   // Bytes of the chunks up to the bump pointer (what was handed out, the padding between
@@ -63,6 +70,8 @@ class ArenaLane final : public std::pmr::memory_resource {
   };
   static constexpr std::size_t kGranule = 8;
   static constexpr std::size_t kLargestReused = 1024;
+  static constexpr std::size_t kSharedSlots = 256;
+  static constexpr std::size_t kLongestShared = 64;
   static constexpr std::size_t Rounded(std::size_t bytes) {
     return bytes == 0 ? kGranule : (bytes + kGranule - 1) & ~(kGranule - 1);
   }
@@ -87,6 +96,8 @@ class ArenaLane final : public std::pmr::memory_resource {
   std::size_t reused_ = 0;
   // Given-back blocks of the current chunk by size (in granules); each holds the next.
   void* free_[kLargestReused / kGranule + 1] = {};
+  // The shared texts, by a hash of the text; a new text takes the place of the one before.
+  std::string_view shared_[kSharedSlots] = {};
 };
 
 class NodeArena {

@@ -22,7 +22,9 @@ char* Allocate(std::size_t bytes, bool& arena) {
 
 void NodeText::Release() {
   if (data_ == nullptr) return;
-  if (!InArena()) ::operator delete(data_);
+  if (IsView()) {
+    // Not ours: the lane that shares it keeps it.
+  } else if (!InArena()) ::operator delete(data_);
   else if (ArenaLane* lane = CurrentLane()) lane->deallocate(data_, capacity(), 1);
   data_ = nullptr;
   size_ = room_ = 0;
@@ -70,6 +72,19 @@ void NodeText::assign(std::string_view text) {
   append(text);
 }
 
+void NodeText::AssignShared(std::string_view text) {
+  ArenaLane* lane = CurrentLane();
+  const std::string_view shared = lane != nullptr ? lane->Shared(text) : std::string_view();
+  if (shared.data() == nullptr) {
+    assign(text);
+    return;
+  }
+  Release();
+  data_ = const_cast<char*>(shared.data());
+  size_ = static_cast<std::uint32_t>(shared.size());
+  room_ = 0;
+}
+
 void NodeText::reserve(std::size_t bytes) { Grow(bytes); }
 
 void NodeText::replace(std::size_t at, std::size_t count, std::string_view text) {
@@ -92,7 +107,7 @@ void NodeText::insert(std::size_t at, std::size_t count, char zero) {
 }
 
 void NodeText::shrink_to_fit() {
-  if (capacity() == size_) return;
+  if (capacity() == size_ || IsView()) return;
   NodeText exact(*this);
   *this = std::move(exact);
 }

@@ -7,6 +7,10 @@
 // destructor frees only a heap block. An arena block goes back with the arena (or to the lane
 // that reuses it, when its own thread gives it back). A block holds at most 2^31 - 1 bytes;
 // more throws std::length_error.
+//
+// A text may also view a block it does not own (no room of its own): a text the thread's lane
+// shares among the nodes of its arena (AssignShared), such as the fixed name of a payload that
+// a large log repeats hundreds of thousands of times. A change to it copies it first.
 #pragma once
 
 #include <cstddef>
@@ -68,6 +72,10 @@ class NodeText {
   void append(std::string_view text) { replace(size_, 0, text); }
   // The text becomes `text`, which must not lie in this block.
   void assign(std::string_view text);
+  // The same, viewing the copy of `text` that the thread's lane shares (see
+  // ArenaLane::Shared) when there is one; else as assign. Only for a text whose node lives in
+  // the thread's arena, which keeps the shared copy as long as the node.
+  void AssignShared(std::string_view text);
   // Replaces `count` bytes at `at` by `text`, which must not lie in this block.
   void replace(std::size_t at, std::size_t count, std::string_view text);
   // Inserts `count` zero bytes at `at`.
@@ -84,6 +92,8 @@ class NodeText {
   void CopyFrom(const NodeText& other);
   void Release();
   bool InArena() const { return (room_ & kArenaFlag) != 0; }
+  // A view of a shared block: nothing to free, and a change copies first.
+  bool IsView() const { return room_ == 0 && data_ != nullptr; }
 
   char* data_ = nullptr;
   std::uint32_t size_ = 0;

@@ -94,7 +94,9 @@ void QLFolder::SetName(std::string_view name) {
     name_ = name;
     return;
   }
-  name_ = name;
+  // Most names are the fixed names of their kind of node ("Vendor ID", "IPv4 Address Range"):
+  // shared within the lane rather than copied for each node.
+  name_.AssignShared(name);
   // Renamed outside any scope (the viewer naming a peer by its host): the name is on the heap
   // and must be freed when the node is let go with its arena.
   if (!InArenaScope() && !name_.empty()) NoteOwnHeap();

@@ -143,6 +143,31 @@ TEST(ArenaLaneTest, ReusesWhatItsOwnThreadGivesBack) {
   EXPECT_EQ(std::make_unique<QLFolder>("second", nullptr).release(), place);
 }
 
+// Nodes of one lane share their fixed names. A shared name outlives the node that first used
+// it, and a change to one node's name is that node's alone.
+TEST(ArenaLaneTest, NodesShareTheirNames) {
+  NodeArena arena;
+  ArenaScope scope(&arena);
+  auto first = std::make_unique<QLFolder>("Vendor ID", nullptr);
+  auto second = std::make_unique<QLFolder>("Vendor ID", nullptr);
+  auto other = std::make_unique<QLFolder>("Nonce", nullptr);
+  EXPECT_EQ(first->Name().data(), second->Name().data());
+  EXPECT_NE(first->Name().data(), other->Name().data());
+  const std::string longName(200, 'x');  // too long to share: a copy of its own
+  auto third = std::make_unique<QLFolder>(longName, nullptr);
+  auto fourth = std::make_unique<QLFolder>(longName, nullptr);
+  EXPECT_NE(third->Name().data(), fourth->Name().data());
+  EXPECT_EQ(fourth->Name(), longName);
+
+  first.reset();
+  second->SetName(std::string(second->Name()) + " (renamed)");
+  auto fifth = std::make_unique<QLFolder>("Vendor ID", nullptr);
+  EXPECT_EQ(fifth->Name(), "Vendor ID");
+  EXPECT_EQ(second->Name(), "Vendor ID (renamed)");
+  // Placed in the arena: let go with it.
+  for (auto* node : {&second, &other, &third, &fourth, &fifth}) (void)node->release();
+}
+
 #ifdef QUILLON_TEST_ASAN
 // The sanitizer still sees a node that was destroyed while its arena stands (its bytes are
 // poisoned) and a node read after its log is gone.
