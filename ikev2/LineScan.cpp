@@ -88,9 +88,10 @@ void AttributeMap::Set(std::string_view key, std::string_view value) {
   }
   const std::size_t at = LowerBound(key);
   if (at != count_ && KeyAt(at) == key) {
+    WidenFor(TextSize() + value.size(), 0);
     Entry entry = EntryAt(at);
     if (value.size() <= entry.valueLength) {
-      value.copy(data_.data() + count_ * kEntrySize + entry.value, value.size());
+      value.copy(data_.data() + count_ * EntrySize() + entry.value, value.size());
     } else {
       entry.value = Append(value);
     }
@@ -101,6 +102,7 @@ void AttributeMap::Set(std::string_view key, std::string_view value) {
   // A node's attributes are read one by one: one block with room for a typical node's, cut to
   // size once the node is read (ShrinkToFit).
   if (data_.capacity() < 160) data_.reserve(160);
+  WidenFor(TextSize() + key.size() + value.size(), key.size());
   Entry entry{};
   entry.key = Append(key);
   entry.keyLength = static_cast<std::uint32_t>(key.size());
@@ -108,9 +110,22 @@ void AttributeMap::Set(std::string_view key, std::string_view value) {
   entry.valueLength = static_cast<std::uint32_t>(value.size());
   // Positions count from the start of the text, so moving the text up to make room for the new
   // entry leaves them valid.
-  data_.insert(at * kEntrySize, kEntrySize, '\0');
+  data_.insert(at * EntrySize(), EntrySize(), '\0');
   ++count_;
   StoreEntry(at, entry);
+}
+
+void AttributeMap::WidenFor(std::size_t textSize, std::size_t keySize) {
+  if (wide_ || (textSize <= kNarrowText && keySize <= kNarrowKey)) return;
+  NodeText wide;
+  wide.reserve(count_ * kWideEntrySize + TextSize());
+  for (std::size_t i = 0; i < count_; ++i) {
+    const Entry e = EntryAt(i);
+    wide.append(std::string_view(reinterpret_cast<const char*>(&e), kWideEntrySize));
+  }
+  wide.append(std::string_view(Text(), TextSize()));
+  data_ = std::move(wide);
+  wide_ = true;
 }
 
 std::string_view AttributeMap::Touch(std::string_view key) {

@@ -103,6 +103,7 @@ class AttributeMap {
   void clear() {
     data_.clear();
     count_ = 0;
+    wide_ = false;
   }
   // Gives back the spare room once a node is read.
   void ShrinkToFit() { data_.shrink_to_fit(); }
@@ -123,16 +124,46 @@ class AttributeMap {
     std::uint32_t value;
     std::uint32_t valueLength;
   };
-  static constexpr std::size_t kEntrySize = sizeof(Entry);
-
+  // A map's text is nearly always a few dozen bytes: its entries are then stored in eight bytes
+  // (16-bit positions and value length, an 8-bit name length) instead of sixteen. A map whose
+  // text outgrows that (a name over 255 bytes, a text over 64 KiB) is widened once.
+  static constexpr std::size_t kWideEntrySize = 16;
+  static constexpr std::size_t kNarrowEntrySize = 8;
+  static constexpr std::size_t kNarrowText = 0xFFFF;
+  static constexpr std::size_t kNarrowKey = 0xFF;
+  std::size_t EntrySize() const { return wide_ ? kWideEntrySize : kNarrowEntrySize; }
   Entry EntryAt(std::size_t i) const {
     Entry e;
-    std::memcpy(&e, data_.data() + i * kEntrySize, kEntrySize);
+    if (wide_) {
+      std::memcpy(&e, data_.data() + i * kWideEntrySize, kWideEntrySize);
+      return e;
+    }
+    unsigned char b[kNarrowEntrySize];
+    std::memcpy(b, data_.data() + i * kNarrowEntrySize, kNarrowEntrySize);
+    e.key = static_cast<std::uint32_t>(b[0] | b[1] << 8);
+    e.value = static_cast<std::uint32_t>(b[2] | b[3] << 8);
+    e.valueLength = static_cast<std::uint32_t>(b[4] | b[5] << 8);
+    e.keyLength = b[6];
     return e;
   }
-  void StoreEntry(std::size_t i, const Entry& e) { std::memcpy(data_.data() + i * kEntrySize, &e, kEntrySize); }
-  const char* Text() const { return data_.data() + count_ * kEntrySize; }
-  std::size_t TextSize() const { return data_.size() - count_ * kEntrySize; }
+  // The entry must fit the map's form (Set widens the map first when it would not).
+  void StoreEntry(std::size_t i, const Entry& e) {
+    if (wide_) {
+      std::memcpy(data_.data() + i * kWideEntrySize, &e, kWideEntrySize);
+      return;
+    }
+    const unsigned char b[kNarrowEntrySize] = {
+        static_cast<unsigned char>(e.key), static_cast<unsigned char>(e.key >> 8),
+        static_cast<unsigned char>(e.value), static_cast<unsigned char>(e.value >> 8),
+        static_cast<unsigned char>(e.valueLength), static_cast<unsigned char>(e.valueLength >> 8),
+        static_cast<unsigned char>(e.keyLength), 0};
+    std::memcpy(data_.data() + i * kNarrowEntrySize, b, kNarrowEntrySize);
+  }
+  // Makes the entries sixteen bytes when a text of `textSize` bytes or a name of `keySize`
+  // bytes would not fit the narrow form.
+  void WidenFor(std::size_t textSize, std::size_t keySize);
+  const char* Text() const { return data_.data() + count_ * EntrySize(); }
+  std::size_t TextSize() const { return data_.size() - count_ * EntrySize(); }
   std::string_view KeyAt(std::size_t i) const {
     const Entry e = EntryAt(i);
     return {Text() + e.key, e.keyLength};
@@ -162,6 +193,7 @@ class AttributeMap {
 
   NodeText data_;  // count_ entries, then the text; in the node's arena
   std::uint32_t count_ = 0;
+  bool wide_ = false;
 };
 
 inline bool Contains(std::string_view text, std::string_view part) {

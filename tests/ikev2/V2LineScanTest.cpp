@@ -89,6 +89,21 @@ TEST(V2LineScan, AttributeMapKeepsKeysSortedAndValuesIntactAcrossOverwrites) {
   std::string keys;
   for (const auto& [key, value] : attributes) keys += std::string(key) + ",";
   EXPECT_EQ(keys, "a,b,c,d,short,");
+
+  // Short maps keep their entries small; a long name or a long text widens them, keeping
+  // every name and value, whatever step crosses the limit.
+  const std::string longKey(300, 'k'), longValue(70000, 'v');
+  for (const auto& [key, value] : {std::pair<std::string, std::string>{longKey, "x"}, {"e", longValue},
+                                   {"a", longValue}}) {
+    AttributeMap grown = attributes;
+    grown.Set(key, value);
+    grown.Set("zz", "last");
+    EXPECT_EQ(grown.Get(key), value);
+    EXPECT_EQ(grown.Get("zz"), "last");
+    EXPECT_EQ(grown.Get("short"), "a value longer than the first");
+    EXPECT_EQ(grown.Get("c"), "");
+    EXPECT_EQ(grown.size(), attributes.size() + (attributes.contains(key) ? 1u : 2u));
+  }
 }
 
 TEST(V2LineScan, AMapReadIntoAnArenaGrowsThereAndCopiesOutOfIt) {
