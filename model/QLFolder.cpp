@@ -13,9 +13,11 @@ namespace quillon {
 
 namespace {
 
-// Most parents hold a handful of children (a message's header and payloads, a transform's
-// attributes): the first block has room for eight instead of growing through one, two, four.
-constexpr std::size_t kFirstChildren = 8;
+// Most parents hold one or two children (a traffic-selector payload its selector, a payload
+// its attribute), some a handful (a message its payloads): the first block has room for two
+// and doubles from there. A block given up while its node is read goes back to the lane,
+// which hands it to the next list of that size, so growing costs little room.
+constexpr std::size_t kFirstChildren = 2;
 
 }  // namespace
 
