@@ -50,8 +50,9 @@ class ArenaLane final : public std::pmr::memory_resource {
 
   // A copy of `text` kept in this lane until the arena goes, the same copy for every request of
   // the same text while it stays in the lane's small table of recent texts: the fixed names
-  // that a large log repeats for every payload are stored once per lane instead of once per
-  // node. Empty (a null view) for an empty text or one too long to share.
+  // that a large log repeats for every payload (and a gateway's vendor fields) are stored once
+  // per lane instead of once per node. Empty (a null view) for an empty text or one too long
+  // to share.
   std::string_view Shared(std::string_view text);
 
   std::size_t ChunkCount() const { return chunks_.size(); }
@@ -71,7 +72,7 @@ class ArenaLane final : public std::pmr::memory_resource {
   static constexpr std::size_t kGranule = 8;
   static constexpr std::size_t kLargestReused = 1024;
   static constexpr std::size_t kSharedSlots = 256;
-  static constexpr std::size_t kLongestShared = 64;
+  static constexpr std::size_t kLongestShared = 256;
   static constexpr std::size_t Rounded(std::size_t bytes) {
     return bytes == 0 ? kGranule : (bytes + kGranule - 1) & ~(kGranule - 1);
   }

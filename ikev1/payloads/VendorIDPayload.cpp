@@ -47,6 +47,27 @@ int HexDigit(char c) {
 
 VendorIDPayload::VendorIDPayload(DebugLogReader& reader, bool /*created*/, QLFolder* parent)
     : QLFolder("Vendor ID", parent) {
+  Read(reader);
+  for (NodeText* text : {&vendorText_, &fieldLines_}) {
+    const std::string read(*text);
+    text->AssignShared(read);
+  }
+}
+
+std::vector<std::string_view> VendorIDPayload::FieldLines() const {
+  std::vector<std::string_view> lines;
+  std::string_view rest = fieldLines_;
+  for (std::size_t end; (end = rest.find('\n')) != std::string_view::npos; rest.remove_prefix(end + 1))
+    lines.push_back(rest.substr(0, end));
+  return lines;
+}
+
+void VendorIDPayload::AddFieldLine(std::string_view line) {
+  fieldLines_ += line;
+  fieldLines_ += '\n';
+}
+
+void VendorIDPayload::Read(DebugLogReader& reader) {
   fields_.Read(reader);
   std::string t;
   if (!NextBlockToken(reader, t)) return;
@@ -56,8 +77,8 @@ VendorIDPayload::VendorIDPayload(DebugLogReader& reader, bool /*created*/, QLFol
   if (t == "Vendor:") {
     // The rest of the line: an empty name does not take the next line.
     vendorLine_ = true;
-    vendorName_ = TrimLeft(reader.ReadLineRest());
-    if (vendorName_.find("NAT-T") != std::string::npos) {
+    vendorName_.AssignShared(TrimLeft(reader.ReadLineRest()));
+    if (std::string_view(vendorName_).find("NAT-T") != std::string_view::npos) {
       vendorText_ += "\r\nSupport for Microsoft NAT traversal\r\n\r\n";
     } else {
       vendorText_ += "\r\nVendor:\t\t";
@@ -85,7 +106,7 @@ void VendorIDPayload::ReadGatewayFields(DebugLogReader& reader) {
   ByteList vid;
   if (SeekBlockLabel(reader, "VIDData:")) {
     vid = ReadByteList(reader);
-    fieldLines_.emplace_back("VIDData: " + SpacedHex(vid));
+    AddFieldLine("VIDData: " + SpacedHex(vid));
   }
   vendorText_ += "VIDData:\r\n";
   vendorText_ += WrappedHex(vid);
@@ -93,7 +114,7 @@ void VendorIDPayload::ReadGatewayFields(DebugLogReader& reader) {
   ByteList product;
   if (SeekBlockLabel(reader, "Product:")) {
     product = ReadByteList(reader);
-    fieldLines_.emplace_back("Product: " + SpacedHex(product));
+    AddFieldLine("Product: " + SpacedHex(product));
   }
   vendorText_ += "\r\nProduct:\t\t";
   vendorText_ += ProductName(ByteListValue(product));
@@ -102,7 +123,7 @@ void VendorIDPayload::ReadGatewayFields(DebugLogReader& reader) {
   std::string version;
   if (SeekBlockLabel(reader, "Version:")) {
     version = TrimLeft(reader.ReadLineRest());
-    fieldLines_.emplace_back("Version: " + version);
+    AddFieldLine("Version: " + version);
   }
   vendorText_ += "\r\nVersion:\t\t";
   vendorText_ += VersionName(ByteListValue(HexPairs(version)));
@@ -128,7 +149,7 @@ void VendorIDPayload::ReadFreeLines(DebugLogReader& reader) {
     if (cut) {
       // The block ended inside the label: the line ends there.
       vendorText_ += "\r\n";
-      fieldLines_.emplace_back(label);
+      AddFieldLine(label);
       return;
     }
     vendorText_ += LabelTabs(label.size());
@@ -136,7 +157,7 @@ void VendorIDPayload::ReadFreeLines(DebugLogReader& reader) {
     const std::string value = TrimLeft(reader.ReadLineRest());
     vendorText_ += value;
     vendorText_ += "\r\n";
-    fieldLines_.emplace_back(value.empty() ? label : label + " " + value);
+    AddFieldLine(value.empty() ? label : label + " " + value);
   }
 }
 
@@ -205,7 +226,7 @@ void WriteVendorIDBlock(std::string& out, const PayloadFields& fields, std::stri
 void VendorIDPayload::WriteDebug(std::string& out) const {
   WriteVendorIDBlock(out, fields_, vendorName_, vidData_, vendorLine_);
   if (hasFields_ || hasNokiaFields_)
-    WriteVendorIDFieldsBlock(out, hasFields_ ? kFieldsKeyword : kNokiaFieldsKeyword, fieldLines_);
+    WriteVendorIDFieldsBlock(out, hasFields_ ? kFieldsKeyword : kNokiaFieldsKeyword, FieldLines());
 }
 
 }  // namespace quillon

@@ -27,6 +27,7 @@
 
 #include "ikev1/payloads/ByteList.h"
 #include "ikev1/payloads/KeyMaterialPayloads.h"
+#include "model/NodeText.h"
 #include "model/QLFolder.h"
 
 namespace quillon {
@@ -75,20 +76,24 @@ class VendorIDPayload final : public QLFolder {
   std::string_view VendorText() const { return vendorText_; }
   std::string_view VendorName() const { return vendorName_; }
   // The fields block's lines as read, without their leading tab and line end.
-  const std::pmr::vector<std::pmr::string>& FieldLines() const { return fieldLines_; }
+  std::vector<std::string_view> FieldLines() const;
 
  private:
+  void Read(DebugLogReader& reader);
   void ReadGatewayFields(DebugLogReader& reader);
   void ReadFreeLines(DebugLogReader& reader);
+  void AddFieldLine(std::string_view line);
 
   PayloadFields fields_;
   ByteList vidData_;
   bool hasFields_ = false;
   bool hasNokiaFields_ = false;
-  std::pmr::string vendorText_{NodeResource()};
-  std::pmr::string vendorName_{NodeResource()};
   bool vendorLine_ = false;  // a "Vendor:" line was read, its name perhaps empty
-  std::pmr::vector<std::pmr::string> fieldLines_{NodeResource()};
+  // The texts a gateway repeats in every exchange (its vendor name, its fields block and the
+  // text made of them) are shared within the arena's lane once read (see NodeText).
+  NodeText vendorText_;
+  NodeText vendorName_;
+  NodeText fieldLines_;  // each line followed by '\n' (a line read never holds one)
 };
 
 }  // namespace quillon

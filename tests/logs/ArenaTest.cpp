@@ -153,7 +153,7 @@ TEST(ArenaLaneTest, NodesShareTheirNames) {
   auto other = std::make_unique<QLFolder>("Nonce", nullptr);
   EXPECT_EQ(first->Name().data(), second->Name().data());
   EXPECT_NE(first->Name().data(), other->Name().data());
-  const std::string longName(200, 'x');  // too long to share: a copy of its own
+  const std::string longName(300, 'x');  // too long to share: a copy of its own
   auto third = std::make_unique<QLFolder>(longName, nullptr);
   auto fourth = std::make_unique<QLFolder>(longName, nullptr);
   EXPECT_NE(third->Name().data(), fourth->Name().data());
