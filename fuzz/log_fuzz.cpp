@@ -83,7 +83,7 @@ bool VendorFieldsSearchOverran(const quillon::QLFolder& node) {
 bool PacketDebugLabelHoldsRestart(const quillon::QLFolder& node) {
   const auto* element = dynamic_cast<const quillon::FolderElement*>(&node);
   if (element == nullptr || element->PacketDebug() == nullptr) return false;
-  const std::string& text = element->PacketDebug()->text;
+  const std::string_view text = element->PacketDebug()->text;
   for (std::size_t start = 0; start < text.size();) {
     std::size_t next = text.find("\r\n", start + 2);
     if (next == std::string::npos) next = text.size();
@@ -187,7 +187,7 @@ bool V2NodeUnwritable(const quillon::QLFolder& node) {
     else if (dynamic_cast<const quillon::v2CertPayload*>(n)) body = {"</Payload>", "<![CDATA["};
     else if (dynamic_cast<const quillon::v2TSPayload*>(n)) body = {"</Payload>", "<TrafficSelector"};
     const bool line = n->Attributes().contains("Type");
-    std::string lineType = dynamic_cast<const quillon::v2TSPayload*>(n) ? n->Name() : n->TypeName();
+    std::string lineType(dynamic_cast<const quillon::v2TSPayload*>(n) ? n->Name() : n->TypeName());
     if (lineType == "Key Exchange") lineType = "KeyExchange";
     else if (lineType == "Security Association") lineType = "SecurityAssociation";
     else if (lineType == "Next payload") lineType = "Next";
