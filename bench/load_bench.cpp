@@ -6,6 +6,7 @@
 //   --one-reader                     read with one reader on this thread, not in pieces
 //   --piece-kb N, --workers N        the loader's piece size and pieces in flight
 //   --kinds                          also the nodes and arena bytes per node class (NodeBytes.h)
+//   --no-regroup                     leave the peers as logged (the regrouping's share of the peak)
 //
 // Prints the load's MB/s, the peak resident memory against the file size, and for scale the
 // time `LC_ALL=C wc -w` takes on the same file.
@@ -62,6 +63,9 @@ int main(int argc, char** argv) {
   const auto kindsFlag = std::find(args.begin(), args.end(), "--kinds");
   const bool kinds = kindsFlag != args.end();
   if (kinds) args.erase(kindsFlag);
+  const auto noRegroupFlag = std::find(args.begin(), args.end(), "--no-regroup");
+  const bool noRegroup = noRegroupFlag != args.end();
+  if (noRegroup) args.erase(noRegroupFlag);
   const auto oneFlag = std::find(args.begin(), args.end(), "--one-reader");
   const bool oneReader = oneFlag != args.end();
   if (oneReader) args.erase(oneFlag);
@@ -75,7 +79,7 @@ int main(int argc, char** argv) {
   };
   const long pieceKb = takeNumber("--piece-kb", -1);
   const long workers = takeNumber("--workers", -1);
-  const bool tuned = pieceKb >= 0 || workers >= 0;
+  const bool tuned = pieceKb >= 0 || workers >= 0 || noRegroup;
   const std::uint64_t mb = !args.empty() ? std::strtoull(args[0].c_str(), nullptr, 10) : 200;
   std::string path;
   if (args.size() > 1) {
@@ -105,12 +109,14 @@ int main(int argc, char** argv) {
       if (pieceKb >= 0) options.pieceSize = static_cast<std::size_t>(pieceKb) << 10;
       if (workers >= 0) options.workers = static_cast<unsigned>(workers);
       quillon::LogLineReader reader(path);
-      quillon::ReadIKEv2Log(*result.log, reader, options);
+      if (noRegroup) quillon::ReadIKEv2Exchanges(*result.log, reader, options);
+      else quillon::ReadIKEv2Log(*result.log, reader, options);
     } else {
       quillon::IKEv1ReadOptions options;
       if (oneReader) options = {0, 1};
       if (pieceKb >= 0) options.pieceSize = static_cast<std::size_t>(pieceKb) << 10;
       if (workers >= 0) options.workers = static_cast<unsigned>(workers);
+      options.regroup = !noRegroup;
       quillon::DebugLogReader reader(path);
       ReadIKEv1Log(*result.log, reader, options);
     }

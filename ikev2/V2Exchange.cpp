@@ -214,7 +214,9 @@ v2Exchange::v2Exchange(LineCursor& cursor) : QLFolder("Exchange", nullptr) {
   std::string_view peer = cursor.Line();
   StripToken(peer, "<peerIP>", true);
   StripToken(peer, "</peerIP>", false);
-  peerText_ = peer;
+  // The peer's address, and below the SPIs, repeat over the exchanges of a peer and of an SA:
+  // shared within the lane rather than copied for each exchange.
+  peerText_.AssignShared(peer);
 
   ReadMessages(cursor);
   if (ChildCount() == 0) {
@@ -243,12 +245,12 @@ void v2Exchange::ReadMessages(LineCursor& cursor) {
     auto message = std::make_unique<v2Message>(cursor, this);
     const bool ended = message->EndedExchange();
     if (message->IsParsed()) {
-      lastInitiatorSpi_ = message->InitiatorSpi();
-      lastResponderSpi_ = message->ResponderSpi();
-      std::string spi = message->FirstSpi();
+      lastInitiatorSpi_.AssignShared(message->InitiatorSpi());
+      lastResponderSpi_.AssignShared(message->ResponderSpi());
+      const std::string spi = message->FirstSpi();
       if (!spi.empty()) {
-        if (firstSpi_.empty()) firstSpi_ = std::move(spi);
-        else if (secondSpi_.empty()) secondSpi_ = std::move(spi);
+        if (firstSpi_.empty()) firstSpi_.AssignShared(spi);
+        else if (secondSpi_.empty()) secondSpi_.AssignShared(spi);
       }
       AppendChild(std::move(message));
     }
