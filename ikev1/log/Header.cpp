@@ -155,13 +155,17 @@ void Header::ReadPacketLine(DebugLogReader& reader, bool& created) {
   const std::string& tunnel = reader.ReadToken();
   tunnelLocalIP_ = tunnelPeerIP_ = 0;
   if (tunnel != "~~" && !ParseTunnelToken(tunnel, tunnelLocalIP_, tunnelPeerIP_)) tunnelLocalIP_ = tunnelPeerIP_ = 0;
+  // The date repeats over a day's packets and the time over a second's: both are shared within
+  // the lane rather than copied for each packet.
+  std::string date(dateText_);
   for (int i = 0; i < 3; ++i) {
-    dateText_ += ' ';
-    dateText_ += reader.ReadToken();
+    date += ' ';
+    date += reader.ReadToken();
   }
-  timeText_ = reader.ReadToken();
-  dateText_ += ' ';
-  dateText_ += reader.ReadToken();
+  timeText_.AssignShared(reader.ReadToken());
+  date += ' ';
+  date += reader.ReadToken();
+  dateText_.AssignShared(date);
   reader.SkipTokens(1);
 }
 
