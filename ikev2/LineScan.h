@@ -105,8 +105,10 @@ class AttributeMap {
     count_ = 0;
     wide_ = false;
   }
-  // Gives back the spare room once a node is read.
-  void ShrinkToFit() { data_.shrink_to_fit(); }
+  // Gives back the spare room once a node is read. The map is one block of positions and
+  // texts, so two maps of the same attributes have the same block: one the lane holds already
+  // (every proposal of the same algorithms, every payload of one type) is shared.
+  void ShrinkToFit() { data_.ShareOrShrink(); }
 
   friend bool operator==(const AttributeMap& a, const AttributeMap& b) {
     if (a.size() != b.size()) return false;

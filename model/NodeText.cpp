@@ -85,6 +85,21 @@ void NodeText::AssignShared(std::string_view text) {
   room_ = 0;
 }
 
+void NodeText::ShareOrShrink() {
+  if (IsView()) return;
+  ArenaLane* lane = CurrentLane();
+  // The lane copies the text before this block goes.
+  const std::string_view shared = lane != nullptr ? lane->Shared(*this) : std::string_view();
+  if (shared.data() == nullptr) {
+    shrink_to_fit();
+    return;
+  }
+  Release();
+  data_ = const_cast<char*>(shared.data());
+  size_ = static_cast<std::uint32_t>(shared.size());
+  room_ = 0;
+}
+
 void NodeText::reserve(std::size_t bytes) { Grow(bytes); }
 
 void NodeText::replace(std::size_t at, std::size_t count, std::string_view text) {

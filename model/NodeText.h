@@ -60,7 +60,11 @@ class NodeText {
     return *this;
   }
 
-  char* data() { return data_; }
+  // Writing through it: a view is copied first, so that the shared block never changes.
+  char* data() {
+    if (IsView()) Grow(size_);
+    return data_;
+  }
   const char* data() const { return data_; }
   std::size_t size() const { return size_; }
   bool empty() const { return size_ == 0; }
@@ -82,6 +86,9 @@ class NodeText {
   void insert(std::size_t at, std::size_t count, char zero);
   // Moves the text to a block of its exact size.
   void shrink_to_fit();
+  // Once the text is complete: views the lane's shared copy of it (see AssignShared), or else
+  // moves it to a block of its exact size.
+  void ShareOrShrink();
 
  private:
   static constexpr std::uint32_t kArenaFlag = 0x80000000u;

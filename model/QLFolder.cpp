@@ -108,10 +108,6 @@ void QLFolder::NoteOwnHeap() {
   for (QLFolder* node = this; node != nullptr && !node->holdsHeap_; node = node->parent_) node->holdsHeap_ = true;
 }
 
-void QLFolder::ReleaseOwnHeap() {
-  children_.release();
-  name_ = NodeText();
-}
 
 QLFolder::~QLFolder() = default;
 
@@ -141,14 +137,13 @@ void QLFolder::AbandonArenaChildren() {
   for (std::unique_ptr<QLFolder>& child : children_) {
     if (!child || !child->inArena_) continue;
     // Only the branches down to what lives on the heap are visited; that is destroyed.
-    if (child->holdsHeap_) {
-      child->AbandonArenaChildren();
-      child->ReleaseOwnHeap();
-    }
+    if (child->holdsHeap_) child->AbandonArenaChildren();
     (void)child.release();
   }
   // The list's block too: an arena block may go with its arena before this node.
   children_.release();
+  // An arena node is let go right after this: a name it took from the heap goes now.
+  if (inArena_ && holdsHeap_) name_ = NodeText();
 }
 
 void QLFolder::NoteHeapChild(const QLFolder& child) {

@@ -244,9 +244,8 @@ class QLFolder {
   // Marks this node and its ancestors as holding a node of the heap when `child` is or holds one.
   void NoteHeapChild(const QLFolder& child);
   // Marks this node and its ancestors: this node holds a block of the heap (a name or child
-  // list grown outside any scope) that ReleaseOwnHeap frees when the node is let go.
+  // list grown outside any scope) that AbandonArenaChildren frees when the node is let go.
   void NoteOwnHeap();
-  void ReleaseOwnHeap();
 
   QLFolder* parent_ = nullptr;
   ChildList children_;

@@ -119,6 +119,19 @@ TEST(V2LineScan, AMapReadIntoAnArenaGrowsThereAndCopiesOutOfIt) {
     PackedTexts<2> packed;
     packed.Set(1, std::string(300, 't'));
     packed.ShrinkToFit();
+    // Maps of the same attributes share one block once read; a change to one is its own,
+    // whether the new value fits where the old one stood or not.
+    AttributeMap maps[3];
+    for (AttributeMap& map : maps) {
+      map.Set("encr", "AES-CBC-256");
+      map.Set("prf", "HMAC-SHA256");
+      map.ShrinkToFit();
+    }
+    maps[1].Set("encr", "3DES");
+    maps[2].Set("prf", "HMAC-SHA384-and-longer");
+    EXPECT_EQ(maps[0], (AttributeMap{{"encr", "AES-CBC-256"}, {"prf", "HMAC-SHA256"}}));
+    EXPECT_EQ(maps[1], (AttributeMap{{"encr", "3DES"}, {"prf", "HMAC-SHA256"}}));
+    EXPECT_EQ(maps[2], (AttributeMap{{"encr", "AES-CBC-256"}, {"prf", "HMAC-SHA384-and-longer"}}));
     // Copies made after the load, outside its scope, live on the heap and outlast the arena.
     ArenaScope outside(nullptr);
     copy.emplace(read);
