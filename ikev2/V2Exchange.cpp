@@ -383,16 +383,47 @@ void v2Exchange::Reassign(std::uint32_t index, std::uint32_t address) {
   reassignedAddress_ = address;
 }
 
+namespace {
+
+// A calendar time in one word: year 16 bits, month 4, day 5, hour 5, minute 6, second 6, a
+// flag bit on top. The exchange's start time has no weekday or milliseconds.
+constexpr std::uint64_t kKnownTime = std::uint64_t{1} << 63;
+
+bool PackTime(const CalendarTime& time, std::uint64_t& packed) {
+  auto fits = [](int value, int bits) { return value >= 0 && value < (1 << bits); };
+  if (!fits(time.year, 16) || !fits(time.month, 4) || !fits(time.day, 5) || !fits(time.hour, 5) ||
+      !fits(time.minute, 6) || !fits(time.second, 6) || time.weekday != 0 || time.millisecond != 0)
+    return false;
+  packed = kKnownTime | std::uint64_t(time.year) << 26 | std::uint64_t(time.month) << 22 |
+           std::uint64_t(time.day) << 17 | std::uint64_t(time.hour) << 12 | std::uint64_t(time.minute) << 6 |
+           std::uint64_t(time.second);
+  return true;
+}
+
+CalendarTime UnpackTime(std::uint64_t packed) {
+  CalendarTime time;
+  time.year = static_cast<int>(packed >> 26 & 0xFFFF);
+  time.month = static_cast<int>(packed >> 22 & 0xF);
+  time.day = static_cast<int>(packed >> 17 & 0x1F);
+  time.hour = static_cast<int>(packed >> 12 & 0x1F);
+  time.minute = static_cast<int>(packed >> 6 & 0x3F);
+  time.second = static_cast<int>(packed & 0x3F);
+  return time;
+}
+
+}  // namespace
+
 std::optional<CalendarTime> v2Exchange::StartTime() const {
-  if (startTime_) return startTime_;
+  if ((startTime_ & kKnownTime) != 0) return UnpackTime(startTime_);
   const v2Message* first = MessageAt(0);
   if (first == nullptr || first->Date().empty() || first->Time().empty()) return std::nullopt;
   CalendarTime time;
   if (!ScanDate(first->Date(), time.year, time.month, time.day)) return std::nullopt;
   ParseTime(first->Time(), time);
   // A date before 1900 cannot be a real log date: it gives the zero time.
-  startTime_ = time.year < 1900 ? CalendarTime{} : time;
-  return startTime_;
+  if (time.year < 1900) time = CalendarTime{};
+  PackTime(time, startTime_);
+  return time;
 }
 
 bool v2Exchange::RegroupKeys(std::string (&keys)[2]) const {

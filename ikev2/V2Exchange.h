@@ -89,11 +89,13 @@ class v2Message : public QLFolder {
   };
   std::string Text(Field field) const { return std::string(texts_.Get(field)); }
 
+  // In an order that leaves no padding (the first member fills the base's last four bytes): a
+  // large log holds hundreds of thousands of messages.
+  std::uint32_t idAddress_ = 0;
   PackedTexts<kFieldCount> texts_;
   AttributeMap attributes_;
   LogSpan span_;
   bool hasIdAddress_ = false;
-  std::uint32_t idAddress_ = 0;
   bool endedExchange_ = false;
 };
 
@@ -150,23 +152,27 @@ class v2Exchange : public QLFolder {
   void BuildCaption();
   void TakeIdentity();
 
-  NodeText peerText_;
+  // In an order that leaves little padding (the first member fills the base's last four
+  // bytes): a large log holds over a hundred thousand exchanges.
   int direction_ = -1;
-  bool succeeded_ = true;
+  NodeText peerText_;
   NodeText lastInitiatorSpi_;
   NodeText lastResponderSpi_;
   NodeText firstSpi_;
   NodeText secondSpi_;
   AttributeMap attributes_;
-  bool hasIdAddress_ = false;
+  LogSpan span_;
+  // StartTime once worked out, its fields packed in one word (0: not yet; a time whose fields
+  // do not fit is worked out at every call).
+  mutable std::uint64_t startTime_ = 0;
   std::uint32_t idAddress_ = 0;
-  bool reassigned_ = false;
   std::uint32_t reassignedIndex_ = 0;
   std::uint32_t reassignedAddress_ = 0;
   std::uint32_t tunnelLocal_ = 0;
   std::uint32_t tunnelPeer_ = 0;
-  mutable std::optional<CalendarTime> startTime_;
-  LogSpan span_;
+  bool succeeded_ = true;
+  bool hasIdAddress_ = false;
+  bool reassigned_ = false;
   bool startFound_ = false;
 };
 

@@ -48,6 +48,14 @@ TEST(V2Exchange, ReadsAnExchangeWithItsMessagesAndStartTime) {
   ASSERT_TRUE(start.has_value());
   EXPECT_EQ((std::vector<int>{start->year, start->month, start->day, start->hour, start->minute, start->second}),
             (std::vector<int>{2008, 1, 15, 10, 1, 2}));
+  EXPECT_EQ(exchange->StartTime(), start) << "kept once worked out";
+  // Fields out of their range are kept as read, the same at every call.
+  Msg late;
+  late.time = "47:75:99";
+  const auto lateExchange = ReadExchange(ExchangeXml(kOk, "p", {late}));
+  ASSERT_TRUE(lateExchange->StartTime().has_value());
+  EXPECT_EQ((std::vector<int>{lateExchange->StartTime()->hour, lateExchange->StartTime()->minute}),
+            (std::vector<int>{47, 75}));
   // An unreadable date gives no start time, one before the calendar's range an empty one.
   Msg undated;
   undated.date = "15.01.2008";
