@@ -6,6 +6,7 @@
 #include <map>
 #include <string>
 #include <typeindex>
+#include <unordered_set>
 #include <typeinfo>
 #include <vector>
 
@@ -89,6 +90,7 @@ void PrintNodeBytes(const LogFile& root, std::FILE* out) {
     std::map<std::string, std::size_t, std::less<>> distinct;
   };
   std::map<std::type_index, Sum> sums;
+  std::unordered_set<const char*> nameBlocks;
   // A gap larger than this is another chunk or lane, not what the node placed.
   constexpr std::uintptr_t kChunkGap = std::uintptr_t{1} << 16;
   for (std::size_t i = 0; i < nodes.size(); ++i) {
@@ -103,9 +105,11 @@ void PrintNodeBytes(const LogFile& root, std::FILE* out) {
     }
     const auto* node = reinterpret_cast<const QLFolder*>(nodes[i].at);
     sum.childLists += node->Children().capacity() * sizeof(void*);
-    // A name takes a block of at least sixteen bytes in steps of eight (see NodeText).
+    // A name takes a block of at least sixteen bytes in steps of eight (see NodeText); a name
+    // shared within its lane is counted once.
     const std::size_t name = node->Name().size();
-    if (name != 0) sum.names += std::max<std::size_t>(16, (name + 7) / 8 * 8);
+    if (name != 0 && nameBlocks.insert(node->Name().data()).second)
+      sum.names += std::max<std::size_t>(16, (name + 7) / 8 * 8);
     if (sum.distinct.size() < 1000) ++sum.distinct[std::string(node->Name())];
     if (const AttributeMap* map = AttributesOf(*node)) {
       sum.entries += map->size();
