@@ -5,23 +5,7 @@
 #include <cstring>
 #include <new>
 
-#if defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define QUILLON_ASAN 1
-#endif
-#endif
-#if defined(__SANITIZE_ADDRESS__)
-#define QUILLON_ASAN 1
-#endif
-
-#ifdef QUILLON_ASAN
-#include <sanitizer/asan_interface.h>
-#define QUILLON_POISON(p, n) ASAN_POISON_MEMORY_REGION((p), (n))
-#define QUILLON_UNPOISON(p, n) ASAN_UNPOISON_MEMORY_REGION((p), (n))
-#else
-#define QUILLON_POISON(p, n) ((void)(p), (void)(n))
-#define QUILLON_UNPOISON(p, n) ((void)(p), (void)(n))
-#endif
+#include "model/AddressSanitizer.h"
 
 namespace quillon {
 

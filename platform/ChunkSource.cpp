@@ -11,14 +11,7 @@
 #include <malloc.h>
 #endif
 
-#if defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define QUILLON_ASAN 1
-#endif
-#endif
-#if defined(__SANITIZE_ADDRESS__)
-#define QUILLON_ASAN 1
-#endif
+#include "model/AddressSanitizer.h"
 
 namespace quillon::platform {
 
