@@ -830,8 +830,8 @@ IKEv1Follower::Result IKEv1Follower::Settle() {
   s.settled = true;
   if (s.pending.empty() || (s.pending.back() != '\n' && s.pending.back() != '\r')) return Finish(true);
   // Packets placed after the last clean point read the same up to the end; they are passed
-  // over, and what follows them is placed.
-  if (s.tailPlaced && !s.tailCheckable) return Result::kUnchanged;
+  // over, and what follows them is placed. No byte came since they were placed, so a packet
+  // that restarted the daemon reads the same too; the restart it brought is in the tree already.
   const std::size_t placed = s.tail.size();
   std::size_t matched = 0;
   s.placer.touched = &changed_;
@@ -840,8 +840,11 @@ IKEv1Follower::Result IKEv1Follower::Settle() {
     ScannedPacket step = ScanStep(reader);
     std::string print = StepPrint(step);
     if (matched < placed) {
+      // Left as placing it left the reader, without placing it again.
+      reader.ClearRestartSeen();
+      if (reader.IsAbandoned() && !reader.AtEnd()) reader.ClearAbandon();
       if (print.empty()) continue;
-      if (print != s.tail[matched] || step.restart) {
+      if (print != s.tail[matched]) {
         s.stuck = true;
         s.placer.touched = nullptr;
         return Result::kReload;

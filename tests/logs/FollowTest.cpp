@@ -166,6 +166,25 @@ TEST(Follow, PacketPlacedAtAPauseThatTheLongerLogDropsReloads) {
   EXPECT_EQ(testing::FirstTreeDifference(*followed.root, *LoadOnce(text, "restart-in-header.ilx"), true), "");
 }
 
+// A vendor's name holding "daemon" restarts the daemon as the reader reads it, inside a packet,
+// so the scan stands at no clean point after that packet. At a pause, the packet that follows
+// is still placed, and ends the one before.
+TEST(Follow, APacketAfterARestartInsideAPacketIsPlacedAtThePause) {
+  const std::string separator(70, '+');
+  const std::string text =
+      "##### BEGIN PACKET DEBUG #####\n\tReceived:\n\tPeer: c6336428\n\tInitCookie: 9c 90 05 a7 f4 5a 5d 88 \n"
+      "\tMsgID: 00 00 00 00 \n##### END PACKET DEBUG #####\n"
+      "debugIsakmpHdr: (Process)\n\tInitCookie: 9c 90 05 a7 f4 5a 5d 88 \n\tRspCookie: 44 1f f4 24 62 b8 16 02 \n"
+      "\tNextPld: 04\n\tMjVer: 01\n\tMnVer: 00\n\tExcType: 02\n\tResFlag: 00\n\tCommitFlag: 00\n\tEncFlag: 00\n"
+      "\tMsgID: 00 00 00 00 \n\tLength: 00 00 01 88 (392)\n" +
+      separator + "\nprocess_packet3phase1: peer: c6336428 TunnelLocalIP:0aff0101,TunnelPeerIP:0aff0102 Tue Mar 12 13:02:47 2024\n"
+      "debugKeyPayload:\ndebugVendorIDPayload:\n\tNextPld: 82\n\tReserved: 00\n\tLength: 00 14 (20)\n"
+      "\tVendor: Deadaemon Detection v1.0\n" +
+      separator + "\ncreate_packet4phase1: peer: c6336428 TunnelLocalIP:0aff0101,TunnelPeerIP:0aff0102 Tue Mar 12 13:02:48 2024\n";
+  const Followed followed = Follow<IKEv1Follower>(text, {});
+  EXPECT_EQ(testing::FirstTreeDifference(*followed.root, *LoadOnce(text, "restart-in-vendor.ilx"), true), "");
+}
+
 void AppendTo(const fs::path& path, std::string_view bytes) { WriteFileBytes(path, bytes, std::ios::app); }
 
 // The file itself: appended in parts, cut short, replaced by another log of the same size.
