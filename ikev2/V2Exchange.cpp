@@ -3,6 +3,7 @@
 #include "ikev2/V2Payloads.h"
 #include "model/IPv4.h"
 #include "model/Summaries.h"
+#include "model/TextHash.h"
 
 namespace quillon {
 
@@ -426,11 +427,12 @@ std::optional<CalendarTime> v2Exchange::StartTime() const {
   return time;
 }
 
-bool v2Exchange::RegroupKeys(std::string (&keys)[2]) const {
-  const std::string initiator = InitiatorSpi();
-  const std::string first = FirstSpi();
-  if (!initiator.empty()) keys[0] = "s" + initiator;
-  if (!first.empty() && first != initiator) keys[1] = "s" + first;
+bool v2Exchange::RegroupKeys(std::uint64_t (&keys)[2]) const {
+  // Never 0 for an SPI: an empty one pairs with nothing.
+  const std::string_view initiator = lastInitiatorSpi_;
+  const std::string_view first = firstSpi_;
+  if (!initiator.empty()) keys[0] = TextHash(initiator) | 1;
+  if (!first.empty() && first != initiator) keys[1] = TextHash(first) | 1;
   return true;
 }
 

@@ -127,7 +127,7 @@ class v2Exchange : public QLFolder {
   std::string InitiatorSpi() const override { return std::string(lastInitiatorSpi_); }
   std::string FirstSpi() const override { return std::string(firstSpi_); }
   // An exchange pairs by its initiator SPI and by the first SPI it carries.
-  bool RegroupKeys(std::string (&keys)[2]) const override;
+  bool RegroupKeys(std::uint64_t (&keys)[2]) const override;
   std::uint32_t TunnelLocalIP() const override { return tunnelLocal_; }
   std::uint32_t TunnelPeerIP() const override { return tunnelPeer_; }
   // Date and time of the first message, read as a local calendar time.

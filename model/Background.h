@@ -1,13 +1,16 @@
 // Work handed to a thread of its own, for the loaders that read pieces of a log in parallel.
 #pragma once
 
+#include <algorithm>
+#include <atomic>
+#include <cstddef>
 #include <future>
 #include <memory>
-#include <algorithm>
-#include <cstddef>
 #include <system_error>
 #include <thread>
 #include <utility>
+
+#include "model/NodeArena.h"
 
 namespace quillon {
 
@@ -32,6 +35,36 @@ auto RunInBackground(Work work) -> std::future<decltype(work())> {
 // loading thread places), at most eight (each piece in flight holds its text).
 inline std::size_t PieceWorkers(unsigned requested) {
   return requested != 0 ? requested : std::clamp(std::thread::hardware_concurrency(), 1u, 8u);
+}
+
+// Calls work(index, lane) once for every index in [0, count), spread over this thread (lane 0)
+// and one more (lane 1), which take runs of a few indexes in ascending order, so that big and
+// small items even out. Below `minimum` indexes, or when no thread can be started, this thread
+// does all of it. The other thread places what it allocates in `arena` (a lane of its own) when
+// one is given. Meant for the passes over a loaded log's peers after the load, whose peers are
+// independent of one another: the work must touch only what belongs to its index, or its lane.
+template <class Work>
+void SpreadOverTwoThreads(std::size_t count, std::size_t minimum, NodeArena* arena, Work&& work) {
+  constexpr std::size_t kRun = 4;
+  std::atomic<std::size_t> next{0};
+  const auto take = [&](unsigned lane) {
+    for (std::size_t begin = next.fetch_add(kRun); begin < count; begin = next.fetch_add(kRun))
+      for (std::size_t index = begin; index < std::min(count, begin + kRun); ++index) work(index, lane);
+  };
+  if (count < minimum || count < 2 * kRun) {
+    take(0);
+    return;
+  }
+  std::future<void> other;
+  try {
+    other = std::async(std::launch::async, [&] {
+      ArenaScope scope(arena);
+      take(1);
+    });
+  } catch (const std::system_error&) {
+  }
+  take(0);
+  if (other.valid()) other.get();
 }
 
 }  // namespace quillon

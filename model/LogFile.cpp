@@ -1,12 +1,14 @@
 #include "model/LogFile.h"
 
 #include <algorithm>
+#include <atomic>
 #include <set>
 #include <unordered_map>
 #include <unordered_set>
 #include <utility>
 #include <vector>
 
+#include "model/Background.h"
 #include "model/IPv4.h"
 
 namespace quillon {
@@ -108,38 +110,59 @@ class LogFile::PairingIndex {
   static std::unique_ptr<PairingIndex> Build(const LogFile& root) {
     auto index = std::make_unique<PairingIndex>();
     index->unpaired_.resize(root.ChildCount());
-    for (std::size_t p = 0; p < root.ChildCount(); ++p) {
-      bool usable = true;
+    // Every exchange of the log is asked for its keys, and the walk waits mostly for the nodes
+    // to come from memory: two threads walk the peers, each noting (key, peer) pairs.
+    std::vector<KeyedPeer> lanes[2];
+    std::atomic<bool> usable{true};
+    SpreadOverTwoThreads(root.ChildCount(), 64, nullptr, [&](std::size_t p, unsigned lane) {
+      std::size_t unpaired = 0;
       ForEachExchange(*root.Child(p), [&](QLFolder& node) {
-        std::string keys[2];
+        std::uint64_t keys[2] = {0, 0};
         if (!node.RegroupKeys(keys)) {
-          usable = false;
+          usable.store(false, std::memory_order_relaxed);
           return;
         }
-        if (!node.IsReassigned()) ++index->unpaired_[p];
-        for (std::string& key : keys) {
-          if (key.empty()) continue;
-          std::vector<std::size_t>& peers = index->byKey_[std::move(key)];
-          if (peers.empty() || peers.back() != p) peers.push_back(p);
-        }
+        if (!node.IsReassigned()) ++unpaired;
+        for (const std::uint64_t key : keys)
+          if (key != 0) lanes[lane].push_back({key, p});
       });
-      if (!usable) return nullptr;
+      index->unpaired_[p] = unpaired;
+    });
+    if (!usable.load()) return nullptr;
+    for (std::size_t p = 0; p < root.ChildCount(); ++p)
       if (index->unpaired_[p] == 0) index->done_.insert(p);
+
+    // The pairs in key order, each key's peers ascending and once, and a table from each key
+    // to its run of pairs.
+    std::vector<KeyedPeer>& pairs = index->pairs_;
+    pairs = std::move(lanes[0]);
+    pairs.insert(pairs.end(), lanes[1].begin(), lanes[1].end());
+    std::sort(pairs.begin(), pairs.end());
+    pairs.erase(std::unique(pairs.begin(), pairs.end()), pairs.end());
+    std::size_t slots = 16;
+    while (slots < pairs.size() * 2) slots *= 2;
+    index->slots_.assign(slots, Slot{});
+    for (std::size_t at = 0; at < pairs.size();) {
+      std::size_t end = at + 1;
+      while (end < pairs.size() && pairs[end].key == pairs[at].key) ++end;
+      Slot& slot = index->SlotOf(pairs[at].key);
+      slot = {pairs[at].key, at, end - at};
+      at = end;
     }
     return index;
   }
 
   // Positions of the peers with an exchange sharing a key with `x`, ascending.
   std::vector<std::size_t> PeersWith(const QLFolder& x) const {
-    std::string keys[2];
+    std::uint64_t keys[2] = {0, 0};
     std::vector<std::size_t> peers;
     if (!x.RegroupKeys(keys)) return peers;
-    for (const std::string& key : keys) {
-      if (key.empty()) continue;
-      auto it = byKey_.find(key);
-      if (it == byKey_.end()) continue;
+    for (const std::uint64_t key : keys) {
+      if (key == 0) continue;
+      const Slot& slot = const_cast<PairingIndex*>(this)->SlotOf(key);
+      if (slot.key != key) continue;
       const std::size_t middle = peers.size();
-      peers.insert(peers.end(), it->second.begin(), it->second.end());
+      for (std::size_t i = slot.first; i < slot.first + slot.count; ++i) peers.push_back(pairs_[i].peer);
       std::inplace_merge(peers.begin(), peers.begin() + static_cast<std::ptrdiff_t>(middle), peers.end());
     }
     peers.erase(std::unique(peers.begin(), peers.end()), peers.end());
@@ -160,7 +183,29 @@ class LogFile::PairingIndex {
   }
 
  private:
-  std::unordered_map<std::string, std::vector<std::size_t>> byKey_;
+  struct KeyedPeer {
+    std::uint64_t key;
+    std::size_t peer;
+    bool operator<(const KeyedPeer& other) const { return key != other.key ? key < other.key : peer < other.peer; }
+    bool operator==(const KeyedPeer& other) const = default;
+  };
+  // A key (0: a free slot; no key is 0) and its run in pairs_.
+  struct Slot {
+    std::uint64_t key = 0;
+    std::size_t first = 0;
+    std::size_t count = 0;
+  };
+
+  // The key's slot, or the free slot where it would go (open addressing, linear probing; the
+  // table is at least twice as large as the keys, so a free slot is always met).
+  Slot& SlotOf(std::uint64_t key) {
+    const std::size_t mask = slots_.size() - 1;
+    for (std::size_t at = (key ^ (key >> 29)) * 0x9E3779B97F4A7C15ull >> 7 & mask;; at = (at + 1) & mask)
+      if (slots_[at].key == key || slots_[at].key == 0) return slots_[at];
+  }
+
+  std::vector<KeyedPeer> pairs_;
+  std::vector<Slot> slots_;
   std::vector<std::size_t> unpaired_;
   std::set<std::size_t> done_;
 };

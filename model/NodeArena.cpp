@@ -6,6 +6,7 @@
 #include <new>
 
 #include "model/AddressSanitizer.h"
+#include "model/TextHash.h"
 
 namespace quillon {
 
@@ -17,41 +18,6 @@ constexpr std::size_t kChunkAlignment = 64;
 // The lane this thread's new nodes go to. Per thread, set and restored only by ArenaScope, so
 // no thread ever sees another's arena.
 thread_local ArenaLane* currentLane = nullptr;
-
-// A quick hash for picking a shared text's slot: eight bytes per step (every node's name and
-// many values pass through it, so a byte-at-a-time hash showed up in the loads' profiles). A
-// collision costs only a copy of the text, never a wrong text: the slot is compared in full.
-std::uint64_t SlotHash(std::string_view text) {
-  constexpr std::uint64_t kMultiplier = 0x9E3779B97F4A7C15ull;
-  std::uint64_t hash = text.size() * kMultiplier;
-  std::size_t at = 0;
-  for (; at + 8 <= text.size(); at += 8) {
-    std::uint64_t word;
-    std::memcpy(&word, text.data() + at, 8);
-    hash = (hash ^ word) * kMultiplier;
-    hash ^= hash >> 29;
-  }
-  if (at < text.size()) {
-    // The last bytes, read without a call: overlapping the word before, or in two halves.
-    const char* p = text.data();
-    const std::size_t n = text.size();
-    std::uint64_t word = 0;
-    if (n >= 8) {
-      std::memcpy(&word, p + n - 8, 8);
-    } else if (n >= 4) {
-      std::uint32_t low, high;
-      std::memcpy(&low, p, 4);
-      std::memcpy(&high, p + n - 4, 4);
-      word = low | (std::uint64_t{high} << 32);
-    } else {
-      word = static_cast<unsigned char>(p[0]) | (std::uint64_t{static_cast<unsigned char>(p[n / 2])} << 8) |
-             (std::uint64_t{static_cast<unsigned char>(p[n - 1])} << 16);
-    }
-    hash = (hash ^ word) * kMultiplier;
-    hash ^= hash >> 29;
-  }
-  return hash ^ (hash >> 32);
-}
 
 }  // namespace
 
@@ -160,7 +126,7 @@ void ArenaLane::do_deallocate(void* p, std::size_t bytes, std::size_t /*alignmen
 
 std::string_view ArenaLane::Shared(std::string_view text) {
   if (text.empty() || text.size() > kLongestShared) return {};
-  std::string_view& slot = shared_[SlotHash(text) % kSharedSlots];
+  std::string_view& slot = shared_[TextHash(text) % kSharedSlots];
   if (slot != text) {
     // The copy is the lane's, never given back: other nodes may view it after this one is gone.
     auto* copy = static_cast<char*>(Place(text.size(), 1));

@@ -168,9 +168,11 @@ class QLFolder {
   virtual void AppendLogSpans(std::vector<LogSpan>& /*out*/) const {}
 
   // ---- regrouping of indexed peers: what each log format answers for the log root ------------
-  // Exchanges: the keys under which the exchange pairs with the exchanges of other peers (an
-  // empty key pairs with nothing); false for a node that is no exchange.
-  virtual bool RegroupKeys(std::string (&/*keys*/)[2]) const { return false; }
+  // Exchanges: the keys under which the exchange pairs with the exchanges of other peers (0
+  // pairs with nothing); false for a node that is no exchange. A key only narrows the search
+  // for partners, which are compared in full (MatchesMessage): equal values must give equal
+  // keys, and a key shared by unequal values costs only a look at a peer in vain.
+  virtual bool RegroupKeys(std::uint64_t (&/*keys*/)[2]) const { return false; }
   // Peers: a new, empty merged peer of the same log format for the (index, address) pair.
   virtual std::unique_ptr<QLFolder> NewMergedPeer(std::uint32_t /*address*/, std::uint32_t /*index*/,
                                                   std::string /*name*/, QLFolder* /*root*/) const {

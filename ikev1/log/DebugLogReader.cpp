@@ -256,7 +256,16 @@ ByteList DebugLogReader::ReadHexBytes() {
     // token that ends the list current.
     if (!pushedBack_ && !restartSeen_ && !abandoned_) {
       std::size_t p = pos_;
-      while (p < end_ && IsSpace(buf_[p])) ++p;
+      // The bulk of the bulk: bytes of two digits, each followed by a blank.
+      for (;;) {
+        while (p < end_ && IsSpace(buf_[p])) ++p;
+        if (end_ - p < 3) break;
+        const int high = HexValue(buf_[p]);
+        const int low = HexValue(buf_[p + 1]);
+        if ((high | low) < 0 || !IsSpace(buf_[p + 2])) break;
+        list.push_back(static_cast<std::uint32_t>(high << 4 | low));
+        p += 3;
+      }
       const std::size_t start = p;
       std::uint32_t value = 0;
       int d = 0;

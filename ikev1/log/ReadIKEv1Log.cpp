@@ -260,7 +260,10 @@ class Placer {
   // A follower keeps the starts: the packets it places later end the ones placed before.
   void SetPacketEnds() {
     SortStarts();
-    for (const auto& peer : root_.Children()) SetPacketEndsOf(*peer);
+    // The peers hold their packets apart and the starts are only read here: two threads share
+    // the walk, which waits mostly for the nodes to come from memory.
+    SpreadOverTwoThreads(root_.ChildCount(), 64, nullptr,
+                         [&](std::size_t p, unsigned) { SetPacketEndsOf(*root_.Child(p)); });
     std::vector<std::uint64_t>().swap(packetStarts_);
   }
   // A follower's: the starts are kept (the packets it places later end the ones placed before),
@@ -662,7 +665,8 @@ void ReadIKEv1Log(LogFile& root, DebugLogReader& reader, const IKEv1ReadOptions&
 
   if (!options.regroup) return;
   if (placer.NeedsRegroup()) root.Regroup();
-  for (const auto& peer : root.Children()) peer->Analyze();
+  // Each peer's negotiations are diagnosed apart from the other peers'.
+  SpreadOverTwoThreads(root.ChildCount(), 64, arena, [&](std::size_t p, unsigned) { root.Child(p)->Analyze(); });
 }
 
 // ---- following a growing log --------------------------------------------------------------------

@@ -142,11 +142,9 @@ std::uint32_t Exchange::PacketDebugValue() const {
   return (keeps_ & kKeepsPacketDebugValue) != 0 ? packetDebugValue_ : FolderElement::PacketDebugValue();
 }
 
-bool Exchange::RegroupKeys(std::string (&keys)[2]) const {
-  if (GetHeader() == nullptr) return true;
-  const std::uint32_t cookie = CookieValue();
-  keys[0] = "c";
-  for (int shift = 24; shift >= 0; shift -= 8) keys[0].push_back(static_cast<char>((cookie >> shift) & 0xFF));
+bool Exchange::RegroupKeys(std::uint64_t (&keys)[2]) const {
+  // The cookie value itself, marked so that a zero cookie still is a key.
+  if (GetHeader() != nullptr) keys[0] = (std::uint64_t{1} << 32) | CookieValue();
   return true;
 }
 

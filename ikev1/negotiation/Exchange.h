@@ -84,7 +84,7 @@ class Exchange : public FolderElement {
   std::uint32_t ReassignedAddress() const override { return reassignedAddress_; }
   // An exchange pairs by the value of its initiator cookie; one without header (a restart
   // marker) pairs with nothing.
-  bool RegroupKeys(std::string (&keys)[2]) const override;
+  bool RegroupKeys(std::uint64_t (&keys)[2]) const override;
   // The first "PeerIP:" address a packet-debug record of the negotiation gave. Main,
   // aggressive, quick mode and configuration exchanges keep their own; the others answer
   // from their own record.

@@ -4,15 +4,20 @@
 // block, of a restart line, in a run of hostile bytes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <functional>
 #include <filesystem>
 #include <random>
 #include <string>
 
+#include "bench/LogGenerator.h"
 #include "cli/TreePrinter.h"
 #include "ikev1/log/DebugLogReader.h"
 #include "ikev1/log/ReadIKEv1Log.h"
+#include "logs/OpenLog.h"
 #include "model/LogFile.h"
+#include "model/TreeCounts.h"
 #include "tests/ScratchDir.h"
 #include "tests/model/TreeCompare.h"
 
@@ -116,6 +121,51 @@ TEST(PieceLoad, FileReadInPiecesGivesTheTreeOfOneReader) {
             Tree(sample, kOneReader));
   EXPECT_EQ(lastProgress, sample.size());
   std::filesystem::remove(path);
+}
+
+// After the packets are placed, their ends, the diagnosis and the counts are worked out over the
+// peers on two threads when a log has many peers. Each peer's share must come out as one thread
+// working through the peers would make it.
+TEST(PieceLoad, ManyPeersAreFinishedOnTwoThreadsAsOnOne) {
+  const std::string path = testing::ScratchPath("many_peers.ilx").string();
+  const std::uint64_t size = bench::WriteDebugLog(path, 3u << 20, 300, 1u << 20);
+  ASSERT_GT(size, 0u);
+  OpenLogResult opened = OpenLog(path);
+  ASSERT_TRUE(opened.log);
+  LogFile& root = *opened.log;
+  ASSERT_GT(root.ChildCount(), 128u);
+
+  // Every packet ends where the next one in the log begins, the last at the end of the file
+  // (every packet of the generated log finds a peer).
+  std::vector<LogSpan> spans;
+  for (const auto& peer : root.Children())
+    for (const auto& child : peer->Children()) {
+      if (!child->IsTunnel()) child->AppendLogSpans(spans);
+      else
+        for (const auto& exchange : child->Children()) exchange->AppendLogSpans(spans);
+    }
+  std::sort(spans.begin(), spans.end(), [](const LogSpan& a, const LogSpan& b) { return a.begin < b.begin; });
+  ASSERT_GT(spans.size(), 1000u);
+  for (std::size_t i = 0; i + 1 < spans.size(); ++i) ASSERT_EQ(spans[i].end, spans[i + 1].begin) << "packet " << i;
+  EXPECT_EQ(spans.back().end, LogSpan::kToEnd);
+
+  // The diagnosis made once more, peer after peer on this thread, marks nothing differently.
+  const std::string diagnosed = cli::TextTree(root, {false, false});
+  for (std::size_t p = 0; p < root.ChildCount(); ++p) root.Child(p)->Analyze();
+  EXPECT_EQ(cli::TextTree(root, {false, false}), diagnosed);
+
+  // The counts add up to what the walk over the whole tree finds.
+  const TreeCounts counts = CountTree(root);
+  TreeCounts walked;
+  std::function<void(const QLFolder&, int)> walk = [&](const QLFolder& node, int depth) {
+    if (depth == 1) ++walked.peers;
+    if (depth == 2 && node.IsTunnel()) ++walked.tunnels;
+    for (const auto& child : node.Children()) walk(*child, depth + 1);
+  };
+  walk(root, 0);
+  EXPECT_EQ(counts.peers, walked.peers);
+  EXPECT_EQ(counts.tunnels, walked.tunnels);
+  EXPECT_EQ(counts.packets, spans.size());
 }
 
 }  // namespace
