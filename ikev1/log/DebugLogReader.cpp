@@ -368,8 +368,8 @@ std::string_view DebugLogReader::BlockKeyword(int code) {
 }
 
 ByteList ReadByteList(DebugLogReader& reader, std::string* lengthNote) {
-  const std::string token = reader.ReadToken();
-  if (token == "Length") {
+  // Compared as a view: its length first, no copy of the token.
+  if (std::string_view(reader.ReadToken()) == "Length") {
     const std::string& rest = reader.ReadLineRest();
     if (lengthNote != nullptr) *lengthNote = "Length" + rest + "\r\n\r\n";
   } else {
