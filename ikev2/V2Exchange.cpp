@@ -1,5 +1,7 @@
 #include "ikev2/V2Exchange.h"
 
+#include <cstring>
+
 #include "ikev2/V2Payloads.h"
 #include "model/IPv4.h"
 #include "model/Summaries.h"
@@ -353,7 +355,18 @@ std::string v2Exchange::SummaryText(bool /*withTotals*/) const {
 
 bool v2Exchange::MatchesMessage(const QLFolder& node) const {
   // An empty SPI says nothing about the SA: it never makes two exchanges match.
-  const auto same = [](std::string_view a, std::string_view b) { return !a.empty() && a == b; };
+  // SPIs are texts of one length: most that differ do so in their first eight characters,
+  // which are compared in place before the whole texts are.
+  const auto same = [](std::string_view a, std::string_view b) {
+    if (a.empty() || a.size() != b.size()) return false;
+    if (a.size() >= 8) {
+      std::uint64_t x, y;
+      std::memcpy(&x, a.data(), 8);
+      std::memcpy(&y, b.data(), 8);
+      if (x != y) return false;
+    }
+    return a == b;
+  };
   // The regrouping asks this of every exchange for every exchange of an indexed peer: between
   // exchanges, compare the texts in place instead of copying them through the node interface.
   if (const auto* exchange = dynamic_cast<const v2Exchange*>(&node)) {

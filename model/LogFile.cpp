@@ -134,10 +134,16 @@ class LogFile::PairingIndex {
 
     // The pairs in key order, each key's peers ascending and once, and a table from each key
     // to its run of pairs.
+    // Each lane is sorted on a thread of its own, then the two are merged.
+    std::future<bool> sorted = RunInBackground([&lanes] {
+      std::sort(lanes[1].begin(), lanes[1].end());
+      return true;
+    });
+    std::sort(lanes[0].begin(), lanes[0].end());
+    sorted.get();
     std::vector<KeyedPeer>& pairs = index->pairs_;
-    pairs = std::move(lanes[0]);
-    pairs.insert(pairs.end(), lanes[1].begin(), lanes[1].end());
-    std::sort(pairs.begin(), pairs.end());
+    pairs.resize(lanes[0].size() + lanes[1].size());
+    std::merge(lanes[0].begin(), lanes[0].end(), lanes[1].begin(), lanes[1].end(), pairs.begin());
     pairs.erase(std::unique(pairs.begin(), pairs.end()), pairs.end());
     std::size_t slots = 16;
     while (slots < pairs.size() * 2) slots *= 2;
