@@ -360,7 +360,7 @@ class PieceCutter {
         // A cut line may straddle what is read so far: look again from just before its end.
         searchFrom = std::max(size, piece->size() > kLongestCut ? piece->size() - kLongestCut : 0);
       }
-      if (!Fill(*piece, limit)) break;
+      if (!Fill(*piece, limit, piece->size() >= size ? kLookBlock : kBlock)) break;
     }
     if (piece->empty()) return nullptr;
     return piece;
@@ -368,6 +368,9 @@ class PieceCutter {
 
  private:
   static constexpr std::size_t kBlock = std::size_t{1} << 20;
+  // Past the wanted size the reads only look for the next cut line: small blocks, so that what
+  // is read past the cut and carried over to the next piece stays small.
+  static constexpr std::size_t kLookBlock = std::size_t{64} << 10;
   static constexpr std::size_t kMaxPiece = std::size_t{1} << 30;
   static constexpr std::string_view kCutLines[] = {"debugIsakmpHdr: (Process)", "##### BEGIN"};
   static constexpr std::size_t kLongestCut = 27;
@@ -400,10 +403,10 @@ class PieceCutter {
   }
 
   // Reads a block onto the piece, no more than up to `limit` plus a cut line's length.
-  bool Fill(std::string& piece, std::size_t limit) {
+  bool Fill(std::string& piece, std::size_t limit, std::size_t block) {
     if (exhausted_) return false;
     const std::size_t old = piece.size();
-    const std::size_t want = std::min(kBlock, std::max(limit + kLongestCut + 1, old + 1) - old);
+    const std::size_t want = std::min(block, std::max(limit + kLongestCut + 1, old + 1) - old);
     piece.resize(old + want);
     const std::size_t n = source_->ReadAt(read_, piece.data() + old, want);
     piece.resize(old + n);
