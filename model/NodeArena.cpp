@@ -127,7 +127,7 @@ void ArenaLane::do_deallocate(void* p, std::size_t bytes, std::size_t /*alignmen
 std::string_view ArenaLane::Shared(std::string_view text) {
   if (text.empty() || text.size() > kLongestShared) return {};
   std::string_view& slot = shared_[TextHash(text) % kSharedSlots];
-  if (slot != text) {
+  if (!SameText(slot, text)) {
     // The copy is the lane's, never given back: other nodes may view it after this one is gone.
     auto* copy = static_cast<char*>(Place(text.size(), 1));
     std::memcpy(copy, text.data(), text.size());

@@ -3,6 +3,7 @@
 #include "ikev1/log/DebugLogReader.h"
 #include "ikev1/payloads/Dictionaries.h"
 #include "ikev1/payloads/IsakmpValue.h"
+#include "model/TextHash.h"
 
 namespace quillon {
 
@@ -47,7 +48,7 @@ bool SeekBlockLabel(DebugLogReader& reader, std::string_view label, BlockEndTest
     if (reader.IsAbandoned() || reader.RestartSeen()) return false;
     const std::string& t = reader.ReadToken();
     if (reader.RestartSeen()) return false;
-    if (t == label) return true;
+    if (SameText(t, label)) return true;
     if (DebugLogReader::IsHeaderStart(t)) {
       // The next packet starts here: leave it for the packet scan.
       reader.PushBack();
