@@ -16,6 +16,12 @@
 namespace quillon {
 
 bool NodeMatches(const QLFolder& node, std::string_view text, bool keysOnly) {
+  std::string scratch;
+  return NodeMatches(node, text, keysOnly, scratch);
+}
+
+bool NodeMatches(const QLFolder& node, std::string_view text, bool keysOnly, std::string& scratch) {
+  static_cast<void>(scratch);
   if (node.Caption().find(text) != std::string::npos) return true;
   // Built for this test only and dropped with it.
   return !keysOnly && node.DetailText().find(text) != std::string::npos;
@@ -24,17 +30,28 @@ bool NodeMatches(const QLFolder& node, std::string_view text, bool keysOnly) {
 namespace {
 
 // Building a detail text costs far more than stepping to the next node, and a search over a
-// large log builds hundreds of thousands of them. So Find, Find Next and Find Previous let the
-// walk only line the nodes up, in walk order, and test them a batch at a time on two threads.
+// large log builds hundreds of thousands of them; the walk itself waits mostly for each node to
+// come from memory. So Find, Find Next and Find Previous let the walk on the searching thread
+// only line up the upper levels of the tree, in walk order, and hand each node below them to
+// the testers together with its shown subtree: two threads take these a chunk at a time, walk
+// the subtrees and test every node in them while it is at hand.
 // The tests only read the tree: captions and detail texts are built from the nodes' own fields
 // and fill no cache (the tree's one cache, an exchange's start time, is asked for only when
 // exchanges are placed in time order). The second thread is joined before the search returns.
 
-// A batch is cut into chunks that the two threads take in ascending order.
+// A batch is cut into chunks of about this many nodes, which the two threads take in order.
 constexpr std::size_t kChunk = 32;
 // Below this many nodes a second thread costs more than it saves.
 constexpr std::size_t kParallelFrom = 512;
-constexpr std::size_t kNoMatch = static_cast<std::size_t>(-1);
+// The walk hands a node over with its subtree from this shown depth on (the log root's children
+// are at depth 1: peers and the levels right below them are lined up one by one, as a peer may
+// hold most of a log) and when the node has no more children than this (a tunnel row holding
+// many negotiations is lined up by itself, its negotiations handed over).
+constexpr int kSubtreesFromDepth = 2;
+constexpr std::size_t kSubtreeChildren = 64;
+// About how many shown nodes a child of a handed-over node brings: a packet holds its header and
+// a handful of payloads. Only used to size batches and chunks.
+constexpr std::size_t kNodesPerChild = 6;
 
 // What a match changes: forward, the match becomes the current item and the walk ends; in
 // previous mode it is remembered as the last one met so far.
@@ -56,65 +73,108 @@ struct TestAtOnce {
   void Flush(SearchState&) {}
 };
 
-// Nodes lined up by the walk, searched for the first match in test order: walk order, or from
-// the end when the last match before a start point is wanted. Two threads may test it at once
-// (TestChunks); the thread that lined it up then asks for the Result.
+// A node lined up by the walk, alone or followed by its shown subtree in walk order.
+struct Entry {
+  const QLFolder* node;
+  bool withSubtree;
+};
+
+// The entries lined up by the walk, searched for the first match in test order: walk order, or
+// from the end when the last match before a start point is wanted. Two threads may test it at
+// once (TestChunks); the thread that lined it up then asks for the Result.
 class Batch {
  public:
-  Batch(std::vector<const QLFolder*> nodes, std::string_view text, bool keysOnly, bool last)
-      : nodes_(std::move(nodes)), text_(text), keysOnly_(keysOnly), last_(last),
-        chunks_((nodes_.size() + kChunk - 1) / kChunk),
-        matchIn_(std::make_unique<std::atomic<std::size_t>[]>(chunks_)), firstChunk_(chunks_) {
-    for (std::size_t chunk = 0; chunk < chunks_; ++chunk) matchIn_[chunk].store(kPending, std::memory_order_relaxed);
+  // `chunkEnds`: the end of each chunk in `entries`, ascending, the last one entries.size().
+  Batch(std::vector<Entry> entries, std::vector<std::size_t> chunkEnds, std::string_view text, bool keysOnly, bool last)
+      : entries_(std::move(entries)), chunkEnds_(std::move(chunkEnds)), text_(text), keysOnly_(keysOnly), last_(last),
+        chunks_(chunkEnds_.size()), matchIn_(std::make_unique<const QLFolder*[]>(chunks_)),
+        tested_(std::make_unique<std::atomic<bool>[]>(chunks_)), firstChunk_(chunks_) {
+    for (std::size_t chunk = 0; chunk < chunks_; ++chunk) tested_[chunk].store(false, std::memory_order_relaxed);
   }
-
-  std::size_t Size() const { return nodes_.size(); }
-  const QLFolder& Node(std::size_t index) const { return *nodes_[index]; }
 
   // Takes the next chunk and tests it, until every chunk is taken or an earlier one holds a
   // match. Chunks are taken in order, so every chunk before the first one with a match is taken.
   void TestChunks() {
+    std::string scratch;
     for (std::size_t chunk = next_++; chunk < chunks_ && chunk < firstChunk_.load(); chunk = next_++) {
-      const std::size_t match = TestChunk(chunk);
-      matchIn_[chunk].store(match, std::memory_order_release);
-      if (match == kNoMatch) continue;
+      const QLFolder* match = TestChunk(chunk, scratch);
+      matchIn_[chunk] = match;
+      tested_[chunk].store(true, std::memory_order_release);
+      if (match == nullptr) continue;
       std::size_t seen = firstChunk_.load();
       while (chunk < seen && !firstChunk_.compare_exchange_weak(seen, chunk)) {
       }
     }
   }
 
-  // The index in the batch of its first match in test order, or kNoMatch. The chunks are read in
-  // order; one that the other thread took and has not finished (on a busy machine it may not be
-  // running) is tested here again, so this never waits for the other thread.
-  std::size_t Result() const {
+  // The batch's first match in test order, or none. The chunks are read in order; one that the
+  // other thread took and has not finished (on a busy machine it may not be running) is tested
+  // here again, so this never waits for the other thread.
+  const QLFolder* Result() const {
+    std::string scratch;
     for (std::size_t chunk = 0; chunk < chunks_; ++chunk) {
-      std::size_t match = matchIn_[chunk].load(std::memory_order_acquire);
-      if (match == kPending) match = TestChunk(chunk);
-      if (match != kNoMatch) return InBatch(match);
+      const QLFolder* match =
+          tested_[chunk].load(std::memory_order_acquire) ? matchIn_[chunk] : TestChunk(chunk, scratch);
+      if (match != nullptr) return match;
     }
-    return kNoMatch;
+    return nullptr;
   }
 
  private:
-  static constexpr std::size_t kPending = kNoMatch - 1;
+  bool Matches(const QLFolder& node, std::string& scratch) const { return NodeMatches(node, text_, keysOnly_, scratch); }
 
-  std::size_t InBatch(std::size_t position) const { return last_ ? nodes_.size() - 1 - position : position; }
-  // The position in test order of the chunk's first match, or kNoMatch.
-  std::size_t TestChunk(std::size_t chunk) const {
-    const std::size_t end = std::min(nodes_.size(), (chunk + 1) * kChunk);
-    for (std::size_t position = chunk * kChunk; position < end; ++position)
-      if (NodeMatches(*nodes_[InBatch(position)], text_, keysOnly_)) return position;
-    return kNoMatch;
+  // The first match in walk order among the node and its shown subtree.
+  const QLFolder* FirstIn(const QLFolder& node, std::string& scratch) const {
+    if (Matches(node, scratch)) return &node;
+    const QLFolder* match = nullptr;
+    ForEachVisibleChild(node, [&](const QLFolder& child) {
+      match = FirstIn(child, scratch);
+      return match == nullptr;
+    });
+    return match;
+  }
+  // The last one.
+  const QLFolder* LastIn(const QLFolder& node, std::string& scratch) const {
+    const QLFolder* match = Matches(node, scratch) ? &node : nullptr;
+    ForEachVisibleChild(node, [&](const QLFolder& child) {
+      if (const QLFolder* below = LastIn(child, scratch)) match = below;
+      return true;
+    });
+    return match;
   }
 
-  const std::vector<const QLFolder*> nodes_;
+  // The first match in test order of the chunk `position`-th in test order, or none.
+  const QLFolder* TestChunk(std::size_t position, std::string& scratch) const {
+    const std::size_t chunk = last_ ? chunks_ - 1 - position : position;
+    const std::size_t begin = chunk == 0 ? 0 : chunkEnds_[chunk - 1];
+    const std::size_t end = chunkEnds_[chunk];
+    if (!last_) {
+      for (std::size_t i = begin; i < end; ++i) {
+        const Entry& entry = entries_[i];
+        const QLFolder* match = entry.withSubtree ? FirstIn(*entry.node, scratch)
+                                                  : (Matches(*entry.node, scratch) ? entry.node : nullptr);
+        if (match != nullptr) return match;
+      }
+      return nullptr;
+    }
+    for (std::size_t i = end; i-- > begin;) {
+      const Entry& entry = entries_[i];
+      const QLFolder* match = entry.withSubtree ? LastIn(*entry.node, scratch)
+                                                : (Matches(*entry.node, scratch) ? entry.node : nullptr);
+      if (match != nullptr) return match;
+    }
+    return nullptr;
+  }
+
+  const std::vector<Entry> entries_;
+  const std::vector<std::size_t> chunkEnds_;
   const std::string_view text_;
   const bool keysOnly_;
   const bool last_;
   const std::size_t chunks_;
-  // Per chunk: kPending until tested, then the position of its first match or kNoMatch.
-  const std::unique_ptr<std::atomic<std::size_t>[]> matchIn_;
+  // Per chunk in test order: its first match, once tested_ says it was tested.
+  const std::unique_ptr<const QLFolder*[]> matchIn_;
+  const std::unique_ptr<std::atomic<bool>[]> tested_;
   std::atomic<std::size_t> next_{0};
   std::atomic<std::size_t> firstChunk_;  // the first chunk known to hold a match
 };
@@ -198,9 +258,10 @@ class SecondThread {
 // of it are read.
 class TestInBatches {
  public:
-  void Offer(SearchState& state, const QLFolder& node) {
-    pending_.push_back(&node);
-    if (pending_.size() >= limit_) Advance(state, false);
+  void Offer(SearchState& state, const QLFolder& node) { Add(state, {&node, false}, 1); }
+  // The node and, after it, its shown subtree.
+  void OfferSubtree(SearchState& state, const QLFolder& node) {
+    Add(state, {&node, true}, 1 + kNodesPerChild * node.ChildCount());
   }
   // Every node lined up is tested and counted.
   void Flush(SearchState& state) { Advance(state, true); }
@@ -208,16 +269,33 @@ class TestInBatches {
  private:
   static constexpr std::size_t kLargestBatch = 2048;
 
+  void Add(SearchState& state, Entry entry, std::size_t nodes) {
+    pending_.push_back(entry);
+    inChunk_ += nodes;
+    if (inChunk_ >= kChunk) CloseChunk();
+    pendingNodes_ += nodes;
+    if (pendingNodes_ >= limit_) Advance(state, false);
+  }
+  void CloseChunk() {
+    chunkEnds_.push_back(pending_.size());
+    inChunk_ = 0;
+  }
+
   void Advance(SearchState& state, bool all) {
     std::shared_ptr<Batch> batch;
+    const std::size_t nodes = pendingNodes_;
     if (!pending_.empty()) {
-      batch = std::make_shared<Batch>(std::move(pending_), state.searchText, state.keysOnly, state.previousMode);
+      if (inChunk_ != 0) CloseChunk();
+      batch = std::make_shared<Batch>(std::move(pending_), std::move(chunkEnds_), state.searchText, state.keysOnly,
+                                      state.previousMode);
       pending_ = {};
+      chunkEnds_ = {};
+      pendingNodes_ = 0;
       limit_ = std::min(limit_ * 2, kLargestBatch);
     }
     Finish(state, std::move(inFlight_));
     if (batch == nullptr || state.found) return;
-    if (batch->Size() >= kParallelFrom && second_.Offer(batch)) {
+    if (nodes >= kParallelFrom && second_.Offer(batch)) {
       if (!all) {
         inFlight_ = std::move(batch);
         return;
@@ -231,11 +309,13 @@ class TestInBatches {
     if (batch == nullptr) return;
     batch->TestChunks();
     second_.Withdraw();
-    const std::size_t at = batch->Result();
-    if (at != kNoMatch) Matched(state, batch->Node(at));
+    if (const QLFolder* match = batch->Result()) Matched(state, *match);
   }
 
-  std::vector<const QLFolder*> pending_;
+  std::vector<Entry> pending_;
+  std::vector<std::size_t> chunkEnds_;
+  std::size_t inChunk_ = 0;       // nodes in the chunk being lined up
+  std::size_t pendingNodes_ = 0;  // about how many nodes pending_ stands for
   std::size_t limit_ = 64;
   std::shared_ptr<Batch> inFlight_;  // with the second thread while the walk goes on
   SecondThread second_;
@@ -275,11 +355,35 @@ void WalkWith(SearchState& state, const QLFolder& start, Tests& tests) {
   });
 }
 
+// The walk of WalkWith, handing nodes of the lower levels over with their subtrees. Not while
+// skipping (the start point may lie in a subtree), nor, in previous mode, a subtree holding the
+// start point (`onTheWay`: the start point and its ancestors), where the walk must stop.
+void LineUp(SearchState& state, const QLFolder& start, int depth, TestInBatches& tests,
+            const std::vector<const QLFolder*>& onTheWay) {
+  ForEachVisibleChild(start, [&](const QLFolder& child) {
+    if (state.found || state.stopped) return false;
+    if (state.skipping) {
+      if (state.currentPath.find(child.Path()) == std::string::npos) return true;
+    } else if (depth >= kSubtreesFromDepth && child.ChildCount() <= kSubtreeChildren &&
+               std::find(onTheWay.begin(), onTheWay.end(), &child) == onTheWay.end()) {
+      tests.OfferSubtree(state, child);
+      return true;
+    }
+    VisitWith(state, child, tests);
+    LineUp(state, child, depth + 1, tests, onTheWay);
+    return true;
+  });
+}
+
 // The walk from the root with its nodes tested in batches; the nodes still lined up when the
 // walk ends are tested last.
 void WalkInBatches(SearchState& state, const QLFolder& root) {
+  std::vector<const QLFolder*> onTheWay;
+  if (state.previousMode)
+    for (const QLFolder* node = state.currentItem; node != nullptr && node != &root; node = node->Parent())
+      onTheWay.push_back(node);
   TestInBatches tests;
-  WalkWith(state, root, tests);
+  LineUp(state, root, 1, tests, onTheWay);
   if (!state.found && !state.stopped) tests.Flush(state);
 }
 

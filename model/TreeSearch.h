@@ -38,6 +38,8 @@ struct SearchState {
 
 // Whether the node's caption (or, unless keysOnly, its detail text) contains the text.
 bool NodeMatches(const QLFolder& node, std::string_view text, bool keysOnly);
+// The same, building the texts in `scratch` (a search testing many nodes reuses one buffer).
+bool NodeMatches(const QLFolder& node, std::string_view text, bool keysOnly, std::string& scratch);
 
 // The walk's two steps, testing one node at a time. Walk visits the shown children of `start`
 // and their subtrees, in order, until a match is found or the walk stopped; while skipping it
