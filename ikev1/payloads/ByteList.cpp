@@ -1,6 +1,7 @@
 #include "ikev1/payloads/ByteList.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <memory>
 #include <string_view>
@@ -147,8 +148,57 @@ std::uint32_t ByteListValue(const ByteList& list) {
   return value;
 }
 
+namespace {
+
+// The two hexadecimal digits of each byte value.
+constexpr auto kBytePairs = [] {
+  std::array<char, 512> pairs{};
+  for (std::size_t value = 0; value < 256; ++value) {
+    pairs[2 * value] = kDigits[value >> 4];
+    pairs[2 * value + 1] = kDigits[value & 0xFu];
+  }
+  return pairs;
+}();
+
+// AppendHexText for a list of bytes in base 16, the dumps of nearly every payload: the text's
+// length is known beforehand, so it is written in place, two digits a byte from a table.
+void AppendByteHex(std::string& out, const unsigned char* bytes, std::size_t n, bool wrap, bool spaced) {
+  const bool indent = wrap && n > 15;
+  const bool split = !spaced && n == 16;
+  const std::size_t breaks = indent ? (n - 1) / 15 : 0;
+  const std::size_t length = n * (spaced ? 3 : 2) + (indent ? 2 + 4 * breaks : 0) + (split ? 2 : 0);
+  const std::size_t start = out.size();
+  out.resize(start + length);
+  char* at = out.data() + start;
+  if (indent) {
+    std::memcpy(at, "  ", 2);
+    at += 2;
+  }
+  for (std::size_t i = 0; i < n; ++i) {
+    if (indent && i != 0 && i % 15 == 0) {
+      std::memcpy(at, "\r\n  ", 4);
+      at += 4;
+    }
+    if (split && i == 8) {
+      std::memcpy(at, "  ", 2);
+      at += 2;
+    }
+    std::memcpy(at, &kBytePairs[2 * std::size_t{bytes[i]}], 2);
+    at += 2;
+    if (spaced) *at++ = ' ';
+  }
+}
+
+}  // namespace
+
 void AppendHexText(std::string& out, const ByteList& list, unsigned base, bool wrap, bool spaced) {
   const std::size_t n = list.size();
+  if (base == 16) {
+    if (const unsigned char* bytes = list.ByteData()) {
+      AppendByteHex(out, bytes, n, wrap, spaced);
+      return;
+    }
+  }
   out.reserve(out.size() + n * 3 + (wrap ? n / 15 * 4 + 2 : 0));
   // Key exchange data and certificates make dumps of hundreds of elements: the text is put
   // together in a small buffer and appended in blocks rather than a character at a time.

@@ -67,6 +67,8 @@ class ByteList {
     return Bytes()[i];
   }
   std::uint32_t ElementAt(std::size_t i) const { return (*this)[i]; }
+  // The elements as bytes, or nullptr when the list holds a wider element.
+  const unsigned char* ByteData() const { return IsWide() ? nullptr : Bytes(); }
   std::uint32_t front() const { return (*this)[0]; }
   std::uint32_t back() const { return (*this)[size() - 1]; }
   const_iterator begin() const { return {this, 0}; }

@@ -64,6 +64,30 @@ TEST(ByteListTest, UnspacedSixteenElementsReadAsTwoCookies) {
   EXPECT_EQ(UnspacedHex(Sequence(17)), "000102030405060708090a0b0c0d0e0f10");
 }
 
+// Byte lists are dumped in place from a table of digit pairs: every layout, at the lengths where
+// lines break and cookies split, reads as element after element would.
+TEST(ByteListTest, ByteDumpsOfEveryLayoutAndLength) {
+  for (const std::size_t n : {0u, 1u, 8u, 14u, 15u, 16u, 17u, 30u, 31u, 46u, 256u}) {
+    for (const bool wrap : {false, true}) {
+      for (const bool spaced : {false, true}) {
+        std::string expected = wrap && n > 15 ? "  " : "";
+        for (std::size_t i = 0; i < n; ++i) {
+          if (wrap && i > 0 && i % 15 == 0) expected += "\r\n  ";
+          if (!spaced && n == 16 && i == 8) expected += "  ";
+          const std::uint32_t value = static_cast<std::uint32_t>(i * 37 % 256);
+          expected += {"0123456789abcdef"[value >> 4], "0123456789abcdef"[value & 15]};
+          if (spaced) expected += ' ';
+        }
+        ByteList list;
+        for (std::size_t i = 0; i < n; ++i) list.push_back(static_cast<std::uint32_t>(i * 37 % 256));
+        std::string out = "x";
+        AppendHexText(out, list, 16, wrap, spaced);
+        EXPECT_EQ(out, "x" + expected) << n << " wrap " << wrap << " spaced " << spaced;
+      }
+    }
+  }
+}
+
 TEST(ByteListTest, WideElementsAndOtherBases) {
   EXPECT_EQ(SpacedHex({0x12, 0x1234, 0x5}), "12 1234 05 ");
   EXPECT_EQ(HexText({10, 255}, 10, false, true), "10 255 ");
