@@ -164,12 +164,11 @@ std::string v2Message::ErrorNotification() const {
   return {};
 }
 
-std::string v2Message::DetailText() const {
-  std::string text;
+void v2Message::AppendDetailText(std::string& out) const {
   const auto line = [&](const char* label, Field field) {
-    text += label;
-    text += texts_.Get(field);
-    text += "\r\n";
+    out += label;
+    out += texts_.Get(field);
+    out += "\r\n";
   };
   line("Initiator SPI:\t\t", kInitiatorSpi);
   line("Responder SPI:\t\t", kResponderSpi);
@@ -177,7 +176,6 @@ std::string v2Message::DetailText() const {
   line("Version:\t\t", kVersion);
   line("Type:\t\t\t", kType);
   line("Message ID:\t\t", kMessageId);
-  return text;
 }
 
 // ---- v2Exchange -----------------------------------------------------------------------------
@@ -324,19 +322,18 @@ void v2Exchange::TakeIdentity() {
   }
 }
 
-std::string v2Exchange::DetailText() const {
-  std::string text = "Exchange #";
-  text += attributes_.Get("serial");
-  text += "\r\n\r\n";
+void v2Exchange::AppendDetailText(std::string& out) const {
+  out += "Exchange #";
+  out += attributes_.Get("serial");
+  out += "\r\n\r\n";
   for (const auto& [key, value] : attributes_) {
     if (key == "TunnelLocalIP" || key == "TunnelPeerIP") continue;
-    text += key;
-    text += LabelTabs(key);
-    text += value;
-    text += "\r\n";
+    out += key;
+    out += LabelTabs(key);
+    out += value;
+    out += "\r\n";
   }
-  text += SummaryText(false);
-  return text;
+  out += SummaryText(false);
 }
 
 std::string v2Exchange::SummaryText(bool /*withTotals*/) const {

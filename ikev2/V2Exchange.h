@@ -43,7 +43,7 @@ class v2Message : public QLFolder {
   v2Message(LineCursor& cursor, QLFolder* exchange);
 
   // Header fields: SPIs, next payload, version, type, message ID. The length is not shown.
-  std::string DetailText() const override;
+  void AppendDetailText(std::string& out) const override;
   // The message's lines of the log, "<Message" to "</Message>".
   void AppendLogSpans(std::vector<LogSpan>& out) const override { out.push_back(span_); }
   bool HasIdAddress() const override { return hasIdAddress_; }
@@ -106,7 +106,7 @@ class v2Exchange : public QLFolder {
 
   // "Exchange #serial" and the attributes of the exchange (the tunnel addresses excepted); for
   // a failed exchange, the summary.
-  std::string DetailText() const override;
+  void AppendDetailText(std::string& out) const override;
   // A failed exchange: who rejected it (the first error notification, and whether it came
   // from the peer or went to it), else that the peer did not answer. Empty otherwise.
   std::string SummaryText(bool withTotals) const override;

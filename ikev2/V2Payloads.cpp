@@ -107,7 +107,7 @@ std::string v2Payload::PayloadText() const {
   return text;
 }
 
-std::string v2Payload::DetailText() const { return PayloadText(); }
+void v2Payload::AppendDetailText(std::string& out) const { out += PayloadText(); }
 
 // ---- security association -------------------------------------------------------------------
 
@@ -161,10 +161,9 @@ std::string v2Proposal::SpiText() const {
   return std::string(attributes_.Get("SPI"));
 }
 
-std::string v2Proposal::DetailText() const {
-  std::string text = "Proposal Payload \r\n\r\n";
-  AppendAttributeLines(text, attributes_, [](std::string_view key) { return ProposalLabel(key); });
-  return text;
+void v2Proposal::AppendDetailText(std::string& out) const {
+  out += "Proposal Payload \r\n\r\n";
+  AppendAttributeLines(out, attributes_, [](std::string_view key) { return ProposalLabel(key); });
 }
 
 // ---- notify, EAP, delete, identification ----------------------------------------------------
@@ -256,7 +255,7 @@ v2CertReqPayload::v2CertReqPayload(LineCursor& cursor) : v2Payload(cursor, false
   ShrinkAttributes();
 }
 
-std::string v2CertReqPayload::DetailText() const { return "Certificate Request Payload\r\n\r\n" + PayloadText(); }
+void v2CertReqPayload::AppendDetailText(std::string& out) const { out += "Certificate Request Payload\r\n\r\n" + PayloadText(); }
 
 v2CA::v2CA(std::string_view line) {
   SetParsed(true);
@@ -270,10 +269,9 @@ v2CA::v2CA(std::string_view line) {
   SetName(dn.empty() ? std::string("CA") : "CA (" + ShortenText(dn) + ")");
 }
 
-std::string v2CA::DetailText() const {
-  std::string text = "Certificate Authority \r\n\r\n";
-  AppendAttributeLines(text, attributes_, [](std::string_view key) { return CALabel(key); });
-  return text;
+void v2CA::AppendDetailText(std::string& out) const {
+  out += "Certificate Authority \r\n\r\n";
+  AppendAttributeLines(out, attributes_, [](std::string_view key) { return CALabel(key); });
 }
 
 v2CertPayload::v2CertPayload(LineCursor& cursor) : v2Payload(cursor, false) {
@@ -297,9 +295,7 @@ v2CertPayload::v2CertPayload(LineCursor& cursor) : v2Payload(cursor, false) {
   ShrinkAttributes();
 }
 
-std::string v2CertPayload::DetailText() const {
-  return "Certificate Payload\r\n\r\n" + PayloadText() + "\r\nCertificate data:\r\n\r\n" + std::string(certificateData_);
-}
+void v2CertPayload::AppendDetailText(std::string& out) const { out += "Certificate Payload\r\n\r\n" + PayloadText() + "\r\nCertificate data:\r\n\r\n" + std::string(certificateData_); }
 
 // ---- traffic selectors ----------------------------------------------------------------------
 
@@ -315,9 +311,9 @@ v2TSPayload::v2TSPayload(LineCursor& cursor) : v2Payload(cursor, false) {
   ShrinkAttributes();
 }
 
-std::string v2TSPayload::DetailText() const {
-  return PayloadText() + (Name() == "TSi" ? "\r\n\r\nTraffic Selector - Initiator\r\n\r\n"
-                                          : "\r\n\r\nTraffic Selector - Responder\r\n\r\n");
+void v2TSPayload::AppendDetailText(std::string& out) const {
+  out += PayloadText();
+  out += Name() == "TSi" ? "\r\n\r\nTraffic Selector - Initiator\r\n\r\n" : "\r\n\r\nTraffic Selector - Responder\r\n\r\n";
 }
 
 v2TrafficSelector::v2TrafficSelector(LineCursor& cursor) {
@@ -337,10 +333,8 @@ v2TrafficSelector::v2TrafficSelector(LineCursor& cursor) {
   attributes_.ShrinkToFit();
 }
 
-std::string v2TrafficSelector::DetailText() const {
-  std::string text;
-  AppendAttributeLines(text, attributes_, [](std::string_view key) { return TrafficSelectorLabel(key); });
-  return text;
+void v2TrafficSelector::AppendDetailText(std::string& out) const {
+  AppendAttributeLines(out, attributes_, [](std::string_view key) { return TrafficSelectorLabel(key); });
 }
 
 // ---- configuration --------------------------------------------------------------------------
@@ -376,12 +370,10 @@ void v2ConfPayload::ReadAttributeBlock(LineCursor& cursor) {
   attributeText_ += "\r\n";
 }
 
-std::string v2ConfPayload::DetailText() const {
-  std::string text;
-  AppendAttributeLines(text, Attributes(), [](std::string_view key) { return std::string(key); });
-  text += "\r\n";
-  text += attributeText_;
-  return text;
+void v2ConfPayload::AppendDetailText(std::string& out) const {
+  AppendAttributeLines(out, Attributes(), [](std::string_view key) { return std::string(key); });
+  out += "\r\n";
+  out += attributeText_;
 }
 
 // ---- reading a payload line -----------------------------------------------------------------

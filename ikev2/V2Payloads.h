@@ -51,7 +51,7 @@ class v2Payload : public QLFolder {
   // "</Payload>" are read into the attributes; the cursor is left on the line that ended them.
   v2Payload(LineCursor& cursor, bool readBody);
 
-  std::string DetailText() const override;
+  void AppendDetailText(std::string& out) const override;
 
   const AttributeMap& Attributes() const { return attributes_; }
   // The payload's kind as the log names it, spelt for people.
@@ -101,13 +101,13 @@ class v2NotifyPayload : public v2Payload {
 class v2CertReqPayload : public v2Payload {
  public:
   explicit v2CertReqPayload(LineCursor& cursor);
-  std::string DetailText() const override;
+  void AppendDetailText(std::string& out) const override;
 };
 
 class v2CertPayload : public v2Payload {
  public:
   explicit v2CertPayload(LineCursor& cursor);
-  std::string DetailText() const override;
+  void AppendDetailText(std::string& out) const override;
 
   std::string_view Subject() const { return subject_; }
   std::string_view CertificateData() const { return certificateData_; }
@@ -121,13 +121,13 @@ class v2CertPayload : public v2Payload {
 class v2TSPayload : public v2Payload {
  public:
   explicit v2TSPayload(LineCursor& cursor);
-  std::string DetailText() const override;
+  void AppendDetailText(std::string& out) const override;
 };
 
 class v2ConfPayload : public v2Payload {
  public:
   explicit v2ConfPayload(LineCursor& cursor);
-  std::string DetailText() const override;
+  void AppendDetailText(std::string& out) const override;
 
   std::string_view AttributeText() const { return attributeText_; }
 
@@ -167,7 +167,7 @@ class v2Proposal : public QLFolder {
  public:
   // The cursor stands on the "<prop " line; it is left on the "</prop>" line.
   explicit v2Proposal(LineCursor& cursor);
-  std::string DetailText() const override;
+  void AppendDetailText(std::string& out) const override;
   std::string SpiText() const override;
   const AttributeMap& Attributes() const { return attributes_; }
 
@@ -179,7 +179,7 @@ class v2CA : public QLFolder {
  public:
   // One certificate authority: "<CA>", element pairs such as DN and hash, "</CA>".
   explicit v2CA(std::string_view line);
-  std::string DetailText() const override;
+  void AppendDetailText(std::string& out) const override;
   const AttributeMap& Attributes() const { return attributes_; }
 
  private:
@@ -190,7 +190,7 @@ class v2TrafficSelector : public QLFolder {
  public:
   // The cursor stands on the "<TrafficSelector" line; it is left on "</TrafficSelector>".
   explicit v2TrafficSelector(LineCursor& cursor);
-  std::string DetailText() const override;
+  void AppendDetailText(std::string& out) const override;
   const AttributeMap& Attributes() const { return attributes_; }
 
  private:

@@ -34,9 +34,7 @@ void V2Tunnel::PurgeDeleted() {
   }
 }
 
-std::string V2Tunnel::DetailText() const {
-  return "Tunnel per interface\r\n\r\nLocal IP:\t" + FormatIPv4(local_) + "\r\nPeer IP:\t" + FormatIPv4(peer_) + "\r\n";
-}
+void V2Tunnel::AppendDetailText(std::string& out) const { out += "Tunnel per interface\r\n\r\nLocal IP:\t" + FormatIPv4(local_) + "\r\nPeer IP:\t" + FormatIPv4(peer_) + "\r\n"; }
 
 namespace {
 
@@ -53,11 +51,10 @@ std::string V2Tunnel::SummaryText(bool /*withTotals*/) const { return FailedNego
 
 // ---- V2Peer ---------------------------------------------------------------------------------
 
-std::string V2Peer::DetailText() const {
-  std::string text = "IKEv2 Peer\r\n";
+void V2Peer::AppendDetailText(std::string& out) const {
+  out += "IKEv2 Peer\r\n";
   const std::string summary = SummaryText(true);
-  if (!summary.empty()) text += "\r\nSummary:\r\n" + summary;
-  return text;
+  if (!summary.empty()) out += "\r\nSummary:\r\n" + summary;
 }
 
 std::string V2Peer::SummaryText(bool withTotals) const { return TunnelSummaries(*this, withTotals); }

@@ -27,7 +27,7 @@ class V2Tunnel : public QLFolder {
   // Appends the exchange as the last child.
   void AddExchange(std::unique_ptr<QLFolder> exchange);
 
-  std::string DetailText() const override;
+  void AppendDetailText(std::string& out) const override;
   // The number of failed exchanges, when there are any (shown by the peer, under the tunnel's
   // name).
   std::string SummaryText(bool withTotals) const override;
@@ -66,7 +66,7 @@ class V2Peer : public QLFolder {
   void AddExchange(std::unique_ptr<QLFolder> exchange);
 
   // "IKEv2 Peer", then the statistics of its tunnels when there are any.
-  std::string DetailText() const override;
+  void AppendDetailText(std::string& out) const override;
   // Each tunnel's statistics under its name, as an IKEv1 peer gives them.
   std::string SummaryText(bool withTotals) const override;
   // The statistics of all its tunnels together (the log root lists them under the peer).

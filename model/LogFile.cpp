@@ -254,11 +254,10 @@ void LogFile::KeepRemoved(std::vector<std::unique_ptr<QLFolder>> nodes) {
   for (auto& node : nodes) removed_.push_back(std::move(node));
 }
 
-std::string LogFile::DetailText() const {
-  std::string text = "LogFile\r\n";
+void LogFile::AppendDetailText(std::string& out) const {
+  out += "LogFile\r\n";
   const std::string summary = SummaryText(false);
-  if (!summary.empty()) text += "\r\nSummary:\r\n\r\n" + summary;
-  return text;
+  if (!summary.empty()) out += "\r\nSummary:\r\n\r\n" + summary;
 }
 
 std::string LogFile::SummaryText(bool /*withTotals*/) const {

@@ -34,7 +34,7 @@ class LogFile : public QLFolder {
   const NodeArena& Arena() const { return *arena_; }
 
   bool IsLogRoot() const override { return true; }
-  std::string DetailText() const override;
+  void AppendDetailText(std::string& out) const override;
   // Every peer with something to report: its name, then its statistics.
   std::string SummaryText(bool withTotals) const override;
   // Inserts a peer before the first peer with a greater address (unsigned), so equal addresses

@@ -100,8 +100,21 @@ class QLFolder {
   virtual bool IsLogRoot() const { return false; }
   virtual bool IsComplete() const { return false; }
   virtual bool IsParsed() const { return parsed_; }
-  virtual std::string Caption() const { return std::string(name_); }
-  virtual std::string DetailText() const { return {}; }
+  // The row's text in the tree, and the text shown beside the tree for the selected node. A
+  // node appends them to `out`: Find builds them for every node it tests, into one buffer it
+  // reuses, and keeps none of them.
+  virtual void AppendCaption(std::string& out) const { out += name_; }
+  virtual void AppendDetailText(std::string& /*out*/) const {}
+  std::string Caption() const {
+    std::string caption;
+    AppendCaption(caption);
+    return caption;
+  }
+  std::string DetailText() const {
+    std::string text;
+    AppendDetailText(text);
+    return text;
+  }
   virtual std::string SummaryText(bool /*withTotals*/) const { return {}; }
   virtual std::string CollectFailureReasons() const { return {}; }
   // Containers that keep their children ordered insert here; the base declines the node.

@@ -21,10 +21,14 @@ bool NodeMatches(const QLFolder& node, std::string_view text, bool keysOnly) {
 }
 
 bool NodeMatches(const QLFolder& node, std::string_view text, bool keysOnly, std::string& scratch) {
-  static_cast<void>(scratch);
-  if (node.Caption().find(text) != std::string::npos) return true;
-  // Built for this test only and dropped with it.
-  return !keysOnly && node.DetailText().find(text) != std::string::npos;
+  // Built for this test only: the next test writes over them.
+  scratch.clear();
+  node.AppendCaption(scratch);
+  if (scratch.find(text) != std::string::npos) return true;
+  if (keysOnly) return false;
+  scratch.clear();
+  node.AppendDetailText(scratch);
+  return scratch.find(text) != std::string::npos;
 }
 
 namespace {

@@ -316,20 +316,19 @@ std::uint32_t Header::EffectivePeerAddress() const {
   return tunnelPeerIP_ != 0 ? tunnelPeerIP_ : peerAddress_;
 }
 
-std::string Header::DetailText() const {
+void Header::AppendDetailText(std::string& out) const {
   // Every packet has a header, so a search over a large log builds this text more often than
   // any other: it is appended in place rather than joined from temporaries.
-  std::string t;
-  t.reserve(320);
-  t += "Header\r\n\r\nInitCookie:\t";
-  AppendHexText(t, initCookie_, 16, false, false);
-  t += "\r\nRespCookie:\t";
-  AppendHexText(t, respCookie_, 16, false, false);
-  t += "\r\nNext Payload:\t";
-  t += PayloadTypeName(nextPayload_);
-  const auto number = [&t](std::string_view label, std::uint32_t value, unsigned base) {
-    t += label;
-    AppendNumberText(t, value, base);
+  out.reserve(out.size() + 320);
+  out += "Header\r\n\r\nInitCookie:\t";
+  AppendHexText(out, initCookie_, 16, false, false);
+  out += "\r\nRespCookie:\t";
+  AppendHexText(out, respCookie_, 16, false, false);
+  out += "\r\nNext Payload:\t";
+  out += PayloadTypeName(nextPayload_);
+  const auto number = [&out](std::string_view label, std::uint32_t value, unsigned base) {
+    out += label;
+    AppendNumberText(out, value, base);
   };
   number("\r\nMjVer:\t\t", majorVersion_, 10);
   number("\r\nMnVer:\t\t", minorVersion_, 10);
@@ -338,13 +337,12 @@ std::string Header::DetailText() const {
   number(")\r\nEncFlag:\t", encFlag_, 10);
   number("\r\nCommitFlag:\t", commitFlag_, 10);
   number("\r\nResFlag:\t", resFlag_, 10);
-  t += "\r\nMsgID:\t\t";
-  AppendHexText(t, msgId_, 16, false, false);
-  t += "\r\nLength:\t\t";
-  AppendHexText(t, length_, 16, false, true);
+  out += "\r\nMsgID:\t\t";
+  AppendHexText(out, msgId_, 16, false, false);
+  out += "\r\nLength:\t\t";
+  AppendHexText(out, length_, 16, false, true);
   number(" (", ByteListValue(length_), 10);
-  t += ")\r\n";
-  return t;
+  out += ")\r\n";
 }
 
 void Header::SetInitCookie(ByteList cookie) {

@@ -49,8 +49,7 @@ class Header : public QLFolder {
   explicit Header(DebugLogReader& reader);
   ~Header() override;
 
-  std::string Caption() const override { return std::string(Name()); }
-  std::string DetailText() const override;
+  void AppendDetailText(std::string& out) const override;
   std::uint32_t CookieValue() const override { return cookieValue_; }
   std::uint32_t TunnelLocalIP() const override { return tunnelLocalIP_; }
   std::uint32_t TunnelPeerIP() const override { return tunnelPeerIP_; }

@@ -89,12 +89,11 @@ void Message::AttachPacketDebug(PacketDebugTable* table) {
   TakeReceivedRecord(table);
 }
 
-std::string Message::DetailText() const {
+void Message::AppendDetailText(std::string& out) const {
   const Header* header = GetHeader();
-  if (header == nullptr) return {};
-  std::string t = std::string(Name()) + "- " + header->DateText();
-  AppendDetailTail(t, *header);
-  return t;
+  if (header == nullptr) return;
+  out += std::string(Name()) + "- " + header->DateText();
+  AppendDetailTail(out, *header);
 }
 
 void Message::AppendDetailTail(std::string& t, const Header& header) const {
@@ -155,16 +154,15 @@ bool PhaTwo12Mess::SameIdentities(const QLFolder& other) const {
   return (mine[0] == theirs[0] && mine[1] == theirs[1]) || (mine[0] == theirs[1] && mine[1] == theirs[0]);
 }
 
-std::string PhaTwo12Mess::DetailText() const {
+void PhaTwo12Mess::AppendDetailText(std::string& out) const {
   const Header* header = GetHeader();
-  if (header == nullptr) return {};
-  std::string t = std::string(identities_.empty() ? Name() : std::string_view(plainName_)) + " - " + header->DateText() + "\r\n\r\nID:\r\n";
+  if (header == nullptr) return;
+  out += std::string(identities_.empty() ? Name() : std::string_view(plainName_)) + " - " + header->DateText() + "\r\n\r\nID:\r\n";
   for (std::size_t i = 0; i < identities_.size(); ++i) {
-    if (i > 0) t += " - ";
-    t += identities_[i];
+    if (i > 0) out += " - ";
+    out += identities_[i];
   }
-  AppendDetailTail(t, *header);
-  return t;
+  AppendDetailTail(out, *header);
 }
 
 void Message::AppendLogSpans(std::vector<LogSpan>& out) const {

@@ -31,7 +31,7 @@ class Message : public FolderElement {
 
   // The name, the packet's date, the packet-debug record's lines and the direction with the
   // peer's address; empty without header.
-  std::string DetailText() const override;
+  void AppendDetailText(std::string& out) const override;
   // Received packets: the packet-debug record parked under the packet's cookie and message ID.
   void AttachPacketDebug(PacketDebugTable* table) override;
   // The packet framing: packet line and header block in the order of the packet's direction.
@@ -163,7 +163,7 @@ class PhaTwo12Mess : public LinkedMessage<kSaLink | kHashLink> {
  public:
   using LinkedMessage::LinkedMessage;
 
-  std::string DetailText() const override;
+  void AppendDetailText(std::string& out) const override;
   void SetIdPayload(QLFolder* payload) override;
 
   // The identity texts of the first and second identification payloads.

@@ -52,21 +52,20 @@ std::string Exchange::LastTimeText() const {
   return header != nullptr ? header->TimeText() : std::string();
 }
 
-std::string Exchange::Caption() const {
+void Exchange::AppendCaption(std::string& out) const {
   // The direction and date are those of the packet that opened the negotiation.
   const Header* header = IsNotify() || ChildCount() == 0 ? GetHeader() : MessageHeader(0);
-  std::string caption(Name());
-  caption += header != nullptr && header->IsCreated() ? "   ==>" : "   <==";
-  if (header != nullptr) caption += header->DateText();
-  caption += " From: ";
-  caption += FirstTimeText();
+  out += Name();
+  out += header != nullptr && header->IsCreated() ? "   ==>" : "   <==";
+  if (header != nullptr) out += header->DateText();
+  out += " From: ";
+  out += FirstTimeText();
   if (IsComplete()) {
-    caption += " To: ";
-    caption += LastTimeText();
+    out += " To: ";
+    out += LastTimeText();
   } else {
-    caption += " Failed!";
+    out += " Failed!";
   }
-  return caption;
 }
 
 void Exchange::AppendLogSpans(std::vector<LogSpan>& out) const {
@@ -272,10 +271,9 @@ PreparedPacket ReadPacket(std::unique_ptr<Header> header, DebugLogReader& reader
 
 MainMode::MainMode(QLFolder* parent) : Exchange("Main Mode", parent, kKeepsReassignment | kKeepsPacketDebugValue) {}
 
-std::string MainMode::DetailText() const {
-  std::string text = "Main Mode\r\n" + DirectionLine();
-  AppendSummary(text);
-  return text;
+void MainMode::AppendDetailText(std::string& out) const {
+  out += "Main Mode\r\n" + DirectionLine();
+  AppendSummary(out);
 }
 
 void MainMode::TakeMessage(std::unique_ptr<Message> message, PacketDebugTable* table) {
@@ -294,10 +292,9 @@ void MainMode::TakeMessage(std::unique_ptr<Message> message, PacketDebugTable* t
 Aggresive::Aggresive(QLFolder* parent)
     : Exchange("Aggressive", parent, kKeepsReassignment | kKeepsPacketDebugValue) {}
 
-std::string Aggresive::DetailText() const {
-  std::string text = "Aggresive Mode\r\n";
-  AppendSummary(text);
-  return text;
+void Aggresive::AppendDetailText(std::string& out) const {
+  out += "Aggresive Mode\r\n";
+  AppendSummary(out);
 }
 
 // Packets 1, 2 and 3 of aggressive and quick mode set bits 1, 2 and 4.
@@ -309,10 +306,9 @@ void Aggresive::TakeMessage(std::unique_ptr<Message> message, PacketDebugTable* 
 
 PhaseTwo::PhaseTwo(QLFolder* parent) : Exchange("QuickMode", parent, kKeepsReassignment | kKeepsPacketDebugValue) {}
 
-std::string PhaseTwo::DetailText() const {
-  std::string text = "Phase Two\r\n" + DirectionLine();
-  AppendSummary(text);
-  return text;
+void PhaseTwo::AppendDetailText(std::string& out) const {
+  out += "Phase Two\r\n" + DirectionLine();
+  AppendSummary(out);
 }
 
 std::string PhaseTwo::DateText() const {
@@ -349,7 +345,7 @@ bool ConfigMode::IsComplete() const {
   return true;
 }
 
-std::string ConfigMode::DetailText() const { return "Configuration Mode\r\n" + DirectionLine(); }
+void ConfigMode::AppendDetailText(std::string& out) const { out += "Configuration Mode\r\n" + DirectionLine(); }
 
 void ConfigMode::TakeMessage(std::unique_ptr<Message> message, PacketDebugTable* table) {
   const Message& added = AddMessage(std::move(message), 0, table);

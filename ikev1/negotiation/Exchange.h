@@ -56,8 +56,8 @@ class Exchange : public FolderElement {
 
   // Name, direction of the first packet, its date, " From: " and the first packet's time, then
   // " To: " and the last packet's time when the negotiation completed, else " Failed!".
-  std::string Caption() const override;
-  std::string DetailText() const override { return "Exchange!!!\r\n"; }
+  void AppendCaption(std::string& out) const override;
+  void AppendDetailText(std::string& out) const override { out += "Exchange!!!\r\n"; }
   // Its packets' stretches of the log, in packet order.
   void AppendLogSpans(std::vector<LogSpan>& out) const override;
 
@@ -142,7 +142,7 @@ class MainMode : public Exchange {
   explicit MainMode(QLFolder* parent);
 
   bool IsComplete() const override { return packetMask_ == 63; }
-  std::string DetailText() const override;
+  void AppendDetailText(std::string& out) const override;
   // For a main mode that never saw its six packets: who rejected it ("Rejected by peer: " or
   // "Rejected by local host: " and the error notification), else "No response from peer".
   std::string SummaryText(bool withTotals) const override;
@@ -165,7 +165,7 @@ class Aggresive : public Exchange {
   explicit Aggresive(QLFolder* parent);
 
   bool IsComplete() const override { return packetMask_ == 7; }
-  std::string DetailText() const override;
+  void AppendDetailText(std::string& out) const override;
   // As a main mode's: who rejected it, or that the peer did not answer.
   std::string SummaryText(bool withTotals) const override;
   std::uint32_t Family() const override { return kFamilyAggressive; }
@@ -180,7 +180,7 @@ class PhaseTwo : public Exchange {
   explicit PhaseTwo(QLFolder* parent);
 
   bool IsComplete() const override { return packetMask_ == 7; }
-  std::string DetailText() const override;
+  void AppendDetailText(std::string& out) const override;
   // What went wrong: no answer, the SA deleted at once, or the same identities negotiated
   // again; empty when nothing did.
   std::string SummaryText(bool withTotals) const override;
@@ -213,7 +213,7 @@ class ConfigMode : public Exchange {
 
   // Every message is complete (a set or acknowledge with a failed status is not).
   bool IsComplete() const override;
-  std::string DetailText() const override;
+  void AppendDetailText(std::string& out) const override;
   bool HasUserName() const override { return hasUserName_; }
   std::string UserName() const override { return std::string(userName_); }
   bool HasUserDetail() const override { return hasUserDetail_; }
@@ -238,7 +238,7 @@ class Notify : public Exchange {
   explicit Notify(QLFolder* parent);
 
   bool IsComplete() const override { return true; }
-  std::string DetailText() const override;
+  void AppendDetailText(std::string& out) const override;
   // The likely root cause of an error notification, or what the analysis found about a
   // delete; empty otherwise.
   std::string SummaryText(bool withTotals) const override;
@@ -294,8 +294,8 @@ class Restarted : public Exchange {
  public:
   Restarted(std::string restartText, QLFolder* parent);
 
-  std::string Caption() const override { return std::string(Name()); }
-  std::string DetailText() const override { return std::string(restartText_); }
+  void AppendCaption(std::string& out) const override { out += Name(); }
+  void AppendDetailText(std::string& out) const override { out += restartText_; }
   bool IsRestart() const override { return true; }
   std::string_view RestartText() const { return restartText_; }
 

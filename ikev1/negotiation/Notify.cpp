@@ -33,12 +33,11 @@ std::string Notify::TimeText() const {
 
 std::string Notify::FirstTimeText() const { return TimeText(); }
 
-std::string Notify::DetailText() const {
-  std::string text = "Notify\r\n";
-  if (const PacketDebugRecord* record = PacketDebug()) text += record->text;
-  text += DirectionLine("\r\n\r\n");
-  AppendSummary(text);
-  return text;
+void Notify::AppendDetailText(std::string& out) const {
+  out += "Notify\r\n";
+  if (const PacketDebugRecord* record = PacketDebug()) out += record->text;
+  out += DirectionLine("\r\n\r\n");
+  AppendSummary(out);
 }
 
 void Notify::AttachPacketDebug(PacketDebugTable* table) {

@@ -48,11 +48,10 @@ std::unique_ptr<QLFolder> Peer::NewMergedPeer(std::uint32_t address, std::uint32
   return std::make_unique<Peer>(address, index, std::move(name), root);
 }
 
-std::string Peer::DetailText() const {
-  std::string text = "Peer\r\n";
+void Peer::AppendDetailText(std::string& out) const {
+  out += "Peer\r\n";
   const std::string summary = SummaryText(true);
-  if (!summary.empty()) text += "\r\nSummary:\r\n" + summary;
-  return text;
+  if (!summary.empty()) out += "\r\nSummary:\r\n" + summary;
 }
 
 std::string Peer::SummaryText(bool withTotals) const { return TunnelSummaries(*this, withTotals); }

@@ -33,7 +33,7 @@ class Peer : public QLFolder {
   ~Peer() override;
 
   // "Peer", then the summary of its tunnels when there is one.
-  std::string DetailText() const override;
+  void AppendDetailText(std::string& out) const override;
   // The statistics of each tunnel that has something to report, under the tunnel's name; the
   // negotiations without tunnel addresses come last, as "Other negotiations" when a named
   // tunnel precedes them.

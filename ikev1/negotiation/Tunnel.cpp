@@ -37,12 +37,11 @@ std::string Tunnel::NameFor(std::uint32_t local, std::uint32_t peer) {
   return FormatIPv4(local) + " <=> " + FormatIPv4(peer);
 }
 
-std::string Tunnel::DetailText() const {
-  std::string text = "Tunnel per interface\r\n\r\nLocal IP:\t" + FormatIPv4(tunnelLocalIP_) + "\r\nPeer IP:\t" +
+void Tunnel::AppendDetailText(std::string& out) const {
+  out += "Tunnel per interface\r\n\r\nLocal IP:\t" + FormatIPv4(tunnelLocalIP_) + "\r\nPeer IP:\t" +
                      FormatIPv4(tunnelPeerIP_) + "\r\n";
   const std::string summary = SummaryText(true);
-  if (!summary.empty()) text += "\r\nSummary:\r\n" + summary;
-  return text;
+  if (!summary.empty()) out += "\r\nSummary:\r\n" + summary;
 }
 
 std::string Tunnel::SummaryText(bool withTotals) const {

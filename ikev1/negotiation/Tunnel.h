@@ -37,7 +37,7 @@ class Tunnel : public QLFolder {
 
   bool IsComplete() const override { return true; }
   // The addresses, then the statistics of the negotiations when there is something to report.
-  std::string DetailText() const override;
+  void AppendDetailText(std::string& out) const override;
   std::string SummaryText(bool withTotals) const override;
   bool MatchesUserName(std::string_view text) const override;
   bool MatchesUserDetail(std::string_view text) const override;

@@ -93,20 +93,19 @@ void AttributePayload::ReadAttributes(DebugLogReader& reader) {
   }
 }
 
-std::string AttributePayload::DetailText() const {
-  std::string t = fields_.DetailHead("Attribute Payload");
-  t += "\r\nType:\t\t" + DecimalText(type_) + " (" + ConfigModeTypeName(type_) + ")";
-  t += "\r\nReserved:\t" + DecimalText(reserved2_);
-  t += "\r\nIdentifier:\t";
-  AppendHexText(t, identifier_, 16, false, true);
-  t += " (" + DecimalText(ByteListValue(identifier_)) + ")\r\n\r\n";
+void AttributePayload::AppendDetailText(std::string& out) const {
+  fields_.AppendDetailHead(out, "Attribute Payload");
+  out += "\r\nType:\t\t" + DecimalText(type_) + " (" + ConfigModeTypeName(type_) + ")";
+  out += "\r\nReserved:\t" + DecimalText(reserved2_);
+  out += "\r\nIdentifier:\t";
+  AppendHexText(out, identifier_, 16, false, true);
+  out += " (" + DecimalText(ByteListValue(identifier_)) + ")\r\n\r\n";
   for (const auto& child : Children()) {
     if (const auto* value = dynamic_cast<const IsakmpValue*>(child.get())) {
-      t += value->ValueText(1, 0);
-      t += "\r\n";
+      out += value->ValueText(1, 0);
+      out += "\r\n";
     }
   }
-  return t;
 }
 
 void WriteAttributeBlock(std::string& out, const PayloadFields& fields, std::uint32_t type, std::uint32_t reserved2,

@@ -49,7 +49,7 @@ class AttributePayload final : public QLFolder, public ConfigAttributeSource {
   // "debugAttributePayloadLen:" block after the attributes.
   AttributePayload(DebugLogReader& reader, bool created, QLFolder* parent);
 
-  std::string DetailText() const override;
+  void AppendDetailText(std::string& out) const override;
   void WriteDebug(std::string& out) const override;
   // "debugAttributePayloadLen:", only when the payload read one.
   void WriteDebugLength(std::string& out) const override;

@@ -37,18 +37,17 @@ CHREPayload::CHREPayload(DebugLogReader& reader, QLFolder* parent) : QLFolder("C
   }
 }
 
-std::string CHREPayload::DetailText() const {
-  std::string t = fields_.DetailHead("Challenge/Response Payload");
-  t += "\r\nLAM Type:\t" + LamTypeName(ByteListValue(lamType_));
-  t += "\r\nReserved:\t" + DecimalText(reserved2_);
-  t += "\r\nReserved:\t" + DecimalText(reserved3_) + "\r\n\r\n";
+void CHREPayload::AppendDetailText(std::string& out) const {
+  fields_.AppendDetailHead(out, "Challenge/Response Payload");
+  out += "\r\nLAM Type:\t" + LamTypeName(ByteListValue(lamType_));
+  out += "\r\nReserved:\t" + DecimalText(reserved2_);
+  out += "\r\nReserved:\t" + DecimalText(reserved3_) + "\r\n\r\n";
   for (const auto& child : Children()) {
     if (const auto* value = dynamic_cast<const IsakmpValue*>(child.get())) {
-      t += value->ValueText(32, 0);
-      t += "\r\n";
+      out += value->ValueText(32, 0);
+      out += "\r\n";
     }
   }
-  return t;
 }
 
 void CHREPayload::WriteDebug(std::string& out) const {

@@ -38,7 +38,7 @@ class CHREPayload final : public QLFolder {
   // "debugCHREPayload:".
   CHREPayload(DebugLogReader& reader, QLFolder* parent);
 
-  std::string DetailText() const override;
+  void AppendDetailText(std::string& out) const override;
   void WriteDebug(std::string& out) const override;
 
   const PayloadFields& Fields() const { return fields_; }

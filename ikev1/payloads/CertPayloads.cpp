@@ -82,18 +82,17 @@ CertPayload::CertPayload(DebugLogReader& reader, QLFolder* parent) : QLFolder("C
   debugText_ = ReadDebugTextIfAny(reader);
 }
 
-std::string CertPayload::Caption() const { return std::string(Name()) + " " + CertEncodingName(encoding_); }
+void CertPayload::AppendCaption(std::string& out) const { out += std::string(Name()) + " " + CertEncodingName(encoding_); }
 
-std::string CertPayload::DetailText() const {
-  std::string t = fields_.DetailHead("Certificate Payload");
-  t += "\r\nCertificate Type:\r\n\t\t";
-  t += CertEncodingName(encoding_);
-  t += debugText_;
-  t += "\r\nCert Data:\r\n";
-  t += lengthNote_;
-  AppendHexText(t, data_, 16, true, true);
-  t += "\r\n";
-  return t;
+void CertPayload::AppendDetailText(std::string& out) const {
+  fields_.AppendDetailHead(out, "Certificate Payload");
+  out += "\r\nCertificate Type:\r\n\t\t";
+  out += CertEncodingName(encoding_);
+  out += debugText_;
+  out += "\r\nCert Data:\r\n";
+  out += lengthNote_;
+  AppendHexText(out, data_, 16, true, true);
+  out += "\r\n";
 }
 
 void CertPayload::WriteDebug(std::string& out) const {
@@ -127,19 +126,18 @@ CertReqPayload::CertReqPayload(DebugLogReader& reader, QLFolder* parent) : QLFol
   }
 }
 
-std::string CertReqPayload::Caption() const { return std::string(Name()) + " Request for " + CertEncodingName(encoding_); }
+void CertReqPayload::AppendCaption(std::string& out) const { out += std::string(Name()) + " Request for " + CertEncodingName(encoding_); }
 
-std::string CertReqPayload::DetailText() const {
-  std::string t = fields_.DetailHead("Certificate Request Payload");
-  t += "\r\nRequest for Certificate Type:\r\n\t\t";
-  t += CertEncodingName(encoding_);
+void CertReqPayload::AppendDetailText(std::string& out) const {
+  fields_.AppendDetailHead(out, "Certificate Request Payload");
+  out += "\r\nRequest for Certificate Type:\r\n\t\t";
+  out += CertEncodingName(encoding_);
   if (hasData_) {
-    t += "\r\nCertReqData:\r\n";
-    t += debugText_;
-    t += "\r\n";
-    AppendHexText(t, data_, 16, true, true);
+    out += "\r\nCertReqData:\r\n";
+    out += debugText_;
+    out += "\r\n";
+    AppendHexText(out, data_, 16, true, true);
   }
-  return t;
 }
 
 void CertReqPayload::WriteDebug(std::string& out) const {

@@ -39,8 +39,8 @@ class CertPayload final : public QLFolder {
   CertPayload(DebugLogReader& reader, QLFolder* parent);
 
   // "Cert " and the encoding's name.
-  std::string Caption() const override;
-  std::string DetailText() const override;
+  void AppendCaption(std::string& out) const override;
+  void AppendDetailText(std::string& out) const override;
   void WriteDebug(std::string& out) const override;
 
   const PayloadFields& Fields() const { return fields_; }
@@ -66,8 +66,8 @@ class CertReqPayload final : public QLFolder {
   CertReqPayload(DebugLogReader& reader, QLFolder* parent);
 
   // "CertReq Request for " and the encoding's name.
-  std::string Caption() const override;
-  std::string DetailText() const override;
+  void AppendCaption(std::string& out) const override;
+  void AppendDetailText(std::string& out) const override;
   void WriteDebug(std::string& out) const override;
 
   const PayloadFields& Fields() const { return fields_; }

@@ -17,7 +17,7 @@ DeletePayload::DeletePayload(DebugLogReader& reader, QLFolder* parent) : QLFolde
   spis_ = ReadSubBlockBytes(reader, "SPIs:");
 }
 
-std::string DeletePayload::Caption() const { return std::string(Name()) + "  (" + UnspacedHex(spis_) + ")"; }
+void DeletePayload::AppendCaption(std::string& out) const { out += std::string(Name()) + "  (" + UnspacedHex(spis_) + ")"; }
 
 std::string DeletePayload::SpiText() const { return UnspacedHex(spis_); }
 
@@ -29,17 +29,16 @@ std::string DeletePayload::ProtocolName() const {
   }
 }
 
-std::string DeletePayload::DetailText() const {
-  std::string t = fields_.DetailHead("Delete Payload");
-  t += "\r\nDOI:\t\t" + SpacedHex(doi_);
-  t += "\r\nProtID:\t\t" + DecimalText(static_cast<std::uint32_t>(protId_));
-  t += "\r\nSPI Size:\t" + DecimalText(static_cast<std::uint32_t>(spiSize_));
-  t += "\r\nNum of SPIs:\t" + DecimalText(ByteListValue(spiCount_));
+void DeletePayload::AppendDetailText(std::string& out) const {
+  fields_.AppendDetailHead(out, "Delete Payload");
+  out += "\r\nDOI:\t\t" + SpacedHex(doi_);
+  out += "\r\nProtID:\t\t" + DecimalText(static_cast<std::uint32_t>(protId_));
+  out += "\r\nSPI Size:\t" + DecimalText(static_cast<std::uint32_t>(spiSize_));
+  out += "\r\nNum of SPIs:\t" + DecimalText(ByteListValue(spiCount_));
   // Long SPIs stand on a line of their own.
-  t += spiSize_ < 16 ? "\r\nSPI:\t\t" : "\r\nSPI:\r\n";
-  t += UnspacedHex(spis_);
-  t += "\r\n";
-  return t;
+  out += spiSize_ < 16 ? "\r\nSPI:\t\t" : "\r\nSPI:\r\n";
+  out += UnspacedHex(spis_);
+  out += "\r\n";
 }
 
 void WriteDeleteBlock(std::string& out, const PayloadFields& fields, const ByteList& doi, std::int32_t protId,

@@ -36,8 +36,8 @@ class DeletePayload final : public QLFolder {
   DeletePayload(DebugLogReader& reader, QLFolder* parent);
 
   // "Delete  (" and the SPIs in hex, unspaced, ")".
-  std::string Caption() const override;
-  std::string DetailText() const override;
+  void AppendCaption(std::string& out) const override;
+  void AppendDetailText(std::string& out) const override;
   // The block in the notification's layout, with the two "SPIs:" lines its reader looks for,
   // so that a saved log keeps its deletes.
   void WriteDebug(std::string& out) const override;

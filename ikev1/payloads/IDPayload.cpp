@@ -252,50 +252,49 @@ std::string IDPayload::IdentityText() const {
   return t;
 }
 
-std::string IDPayload::DetailText() const {
-  std::string t = fields_.DetailHead("ID Payload");
-  t += "\r\nID type:\t";
-  t += IdTypeName(idType_);
+void IDPayload::AppendDetailText(std::string& out) const {
+  fields_.AppendDetailHead(out, "ID Payload");
+  out += "\r\nID type:\t";
+  out += IdTypeName(idType_);
   // The protocol and port lines leave their parenthesis open; the data line closes it.
   if (hasService_) {
-    t += "\r\nService type:\t";
-    t += ServiceTypeText(serviceType_);
-    t += "\r\nService port:\t";
+    out += "\r\nService type:\t";
+    out += ServiceTypeText(serviceType_);
+    out += "\r\nService port:\t";
     const std::uint32_t port = ByteListValue(servicePort_);
     if (port != 0) {
-      AppendHexText(t, servicePort_, 16, false, true);
-      t += " (";
-      AppendNumberText(t, port, 10);
+      AppendHexText(out, servicePort_, 16, false, true);
+      out += " (";
+      AppendNumberText(out, port, 10);
     } else {
-      t += "Not specified (0";
+      out += "Not specified (0";
     }
   } else {
-    t += "\r\nReserved2:\t";
-    AppendHexText(t, reserved2_, 16, false, true);
-    t += " (";
-    AppendNumberText(t, ByteListValue(reserved2_), 10);
+    out += "\r\nReserved2:\t";
+    AppendHexText(out, reserved2_, 16, false, true);
+    out += " (";
+    AppendNumberText(out, ByteListValue(reserved2_), 10);
   }
   if (idType_ == kIdIpv4Addr || idType_ == kIdUserFqdn || idType_ == kIdIpv4Subnet) {
-    t += ")\r\nID Data:\t";
-    AppendHexText(t, idData_, 16, true, true);
-    t += "  ";
-    t += DottedAddressText(idData_);
-    t += "\r\n";
+    out += ")\r\nID Data:\t";
+    AppendHexText(out, idData_, 16, true, true);
+    out += "  ";
+    out += DottedAddressText(idData_);
+    out += "\r\n";
   } else {
-    t += ")\r\nID Data:\r\n";
-    AppendHexText(t, idData_, 16, true, true);
-    t += "\r\n";
+    out += ")\r\nID Data:\r\n";
+    AppendHexText(out, idData_, 16, true, true);
+    out += "\r\n";
   }
   if (hasStringForm_ || idType_ == kIdFqdn) {
-    t += "ID as string:\r\n";
-    t += CharText(idData_, true);
-    t += "\r\n";
+    out += "ID as string:\r\n";
+    out += CharText(idData_, true);
+    out += "\r\n";
   }
   if (attribute_) {
-    t += "\r\n";
-    t += attribute_->ValueText(32, 0);
+    out += "\r\n";
+    out += attribute_->ValueText(32, 0);
   }
-  return t;
 }
 
 void WriteIDBlock(std::string& out, const PayloadFields& fields, std::uint32_t idType, bool hasService,

@@ -43,7 +43,7 @@ class IDPayload final : public QLFolder, public IdentitySource {
   IDPayload(DebugLogReader& reader, QLFolder* parent);
   ~IDPayload() override;
 
-  std::string DetailText() const override;
+  void AppendDetailText(std::string& out) const override;
   void WriteDebug(std::string& out) const override;
   bool HasIdAddress() const override { return hasIdAddress_; }
   std::uint32_t IdAddress() const override { return idAddress_; }

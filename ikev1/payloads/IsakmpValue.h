@@ -90,8 +90,8 @@ class IsakmpValue : public QLFolder {
   IsakmpValue(DebugLogReader& reader, int attributeSpace, QLFolder* owner);
 
   // The attributes are shown inside their owner's detail text: no caption, no text of their own.
-  std::string Caption() const override { return {}; }
-  std::string DetailText() const override { return {}; }
+  void AppendCaption(std::string& /*out*/) const override {}
+  void AppendDetailText(std::string& /*out*/) const override {}
   bool IsAttributeValue() const override { return true; }
   // The debug block: "debugIsakmpValue:" with the attribute, format, (length) and value lines.
   void WriteDebug(std::string& out) const override;

@@ -124,16 +124,20 @@ void WriteInformationalHead(std::string& out, std::string_view keyword, const Pa
 
 std::string PayloadFields::DetailHead(std::string_view title, unsigned reservedBase) const {
   std::string t;
-  // Room for the head and a short body; the long dumps grow it once.
-  t.reserve(160);
-  t += title;
-  t += "\r\n\r\nNext Payload:\t";
-  t += PayloadTypeName(nextPld);
-  t += "\r\nReserved:\t";
-  AppendNumberText(t, reserved, reservedBase);
-  t += "\r\nLength:\t\t";
-  AppendLength(t, length, " ");
+  AppendDetailHead(t, title, reservedBase);
   return t;
+}
+
+void PayloadFields::AppendDetailHead(std::string& out, std::string_view title, unsigned reservedBase) const {
+  // Room for the head and a short body; the long dumps grow it once.
+  out.reserve(out.size() + 160);
+  out += title;
+  out += "\r\n\r\nNext Payload:\t";
+  out += PayloadTypeName(nextPld);
+  out += "\r\nReserved:\t";
+  AppendNumberText(out, reserved, reservedBase);
+  out += "\r\nLength:\t\t";
+  AppendLength(out, length, " ");
 }
 
 // ---- KeyMaterialPayload -------------------------------------------------------------------------
@@ -147,11 +151,10 @@ void KeyMaterialPayload::Read(DebugLogReader& reader, bool keepData) {
   if (keepData) data_ = std::move(data);
 }
 
-std::string KeyMaterialPayload::DetailText() const {
-  std::string t = fields_.DetailHead(layout_.title);
-  t += layout_.detailLabel;
-  AppendHexText(t, data_, 16, true, true);
-  return t;
+void KeyMaterialPayload::AppendDetailText(std::string& out) const {
+  fields_.AppendDetailHead(out, layout_.title);
+  out += layout_.detailLabel;
+  AppendHexText(out, data_, 16, true, true);
 }
 
 namespace {

@@ -64,6 +64,7 @@ struct PayloadFields {
   // length: the title, an empty line, the next payload's name, the reserved octet (decimal,
   // or hexadecimal where the payload shows it so) and the length in hex and decimal.
   std::string DetailHead(std::string_view title, unsigned reservedBase = 10) const;
+  void AppendDetailHead(std::string& out, std::string_view title, unsigned reservedBase = 10) const;
 };
 
 // The opening of a notification or delete block as read: the common fields, then DOI,
@@ -99,7 +100,7 @@ struct KeyMaterialLayout {
 // The generic payload header plus one dump of data.
 class KeyMaterialPayload : public QLFolder {
  public:
-  std::string DetailText() const override;
+  void AppendDetailText(std::string& out) const override;
   void WriteDebug(std::string& out) const override;
 
   const PayloadFields& Fields() const { return fields_; }

@@ -15,16 +15,15 @@ NatOAPayload::NatOAPayload(DebugLogReader& reader, QLFolder* parent) : QLFolder(
   if (first != std::string::npos) address_ = rest.substr(first);
 }
 
-std::string NatOAPayload::DetailText() const {
+void NatOAPayload::AppendDetailText(std::string& out) const {
   // The identification payload's title, and a closing parenthesis after the type's name, as
   // the daemon's viewer always showed them.
-  std::string t = fields_.DetailHead("ID Payload");
-  t += "\r\nID type:\t";
-  t += IdTypeName(idType_);
-  t += ")\r\nOriginal IP:\t";
-  t += address_;
-  t += "\r\n";
-  return t;
+  fields_.AppendDetailHead(out, "ID Payload");
+  out += "\r\nID type:\t";
+  out += IdTypeName(idType_);
+  out += ")\r\nOriginal IP:\t";
+  out += address_;
+  out += "\r\n";
 }
 
 void NatOAPayload::WriteDebug(std::string& out) const {

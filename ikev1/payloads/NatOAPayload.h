@@ -24,7 +24,7 @@ class NatOAPayload final : public QLFolder {
  public:
   NatOAPayload(DebugLogReader& reader, QLFolder* parent);
 
-  std::string DetailText() const override;
+  void AppendDetailText(std::string& out) const override;
   void WriteDebug(std::string& out) const override;
 
   const PayloadFields& Fields() const { return fields_; }

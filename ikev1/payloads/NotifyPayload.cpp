@@ -101,28 +101,27 @@ void NotifyPayload::ReadLifetimeAttributes(DebugLogReader& reader) {
   reader.PushBack();
 }
 
-std::string NotifyPayload::Caption() const { return std::string(Name()) + ":   " + NotifyTypeName(); }
+void NotifyPayload::AppendCaption(std::string& out) const { out += std::string(Name()) + ":   " + NotifyTypeName(); }
 
 std::string NotifyPayload::NotifyTypeName() const { return quillon::NotifyTypeName(NotifyTypeValue()); }
 
 std::string NotifyPayload::SpiText() const { return UnspacedHex(spi_); }
 
-std::string NotifyPayload::DetailText() const {
-  std::string t = fields_.DetailHead("Notify Payload");
-  t += "\r\nDOI:\t\t" + SpacedHex(doi_) + " (" + DecimalText(ByteListValue(doi_)) + ")";
-  t += "\r\nProtID:\t\t" + DecimalText(static_cast<std::uint32_t>(protId_));
-  t += "\r\nSPI Size:\t" + DecimalText(static_cast<std::uint32_t>(spiSize_));
-  t += "\r\nNotify Type:\t" + DecimalText(NotifyTypeValue()) + " (" + NotifyTypeName() + ")\r\n";
-  if (spiSize_ != 0) t += "SPI:\r\n" + HexText(spi_, 16, true, false) + "\r\n";
-  if (hasData_) t += "Notify Data:\r\n" + WrappedHex(notifData_) + std::string(statusText_) + "\r\n\r\n";
-  if (dataAsText_) t += "Notify Data as string:\r\n" + CharText(notifData_, false) + "\r\n\r\n";
+void NotifyPayload::AppendDetailText(std::string& out) const {
+  fields_.AppendDetailHead(out, "Notify Payload");
+  out += "\r\nDOI:\t\t" + SpacedHex(doi_) + " (" + DecimalText(ByteListValue(doi_)) + ")";
+  out += "\r\nProtID:\t\t" + DecimalText(static_cast<std::uint32_t>(protId_));
+  out += "\r\nSPI Size:\t" + DecimalText(static_cast<std::uint32_t>(spiSize_));
+  out += "\r\nNotify Type:\t" + DecimalText(NotifyTypeValue()) + " (" + NotifyTypeName() + ")\r\n";
+  if (spiSize_ != 0) out += "SPI:\r\n" + HexText(spi_, 16, true, false) + "\r\n";
+  if (hasData_) out += "Notify Data:\r\n" + WrappedHex(notifData_) + std::string(statusText_) + "\r\n\r\n";
+  if (dataAsText_) out += "Notify Data as string:\r\n" + CharText(notifData_, false) + "\r\n\r\n";
   for (const auto& child : Children()) {
     if (const auto* value = dynamic_cast<const IsakmpValue*>(child.get())) {
-      t += value->ValueText(protId_, 0);
-      t += "\r\n";
+      out += value->ValueText(protId_, 0);
+      out += "\r\n";
     }
   }
-  return t;
 }
 
 void WriteNotifyBlock(std::string& out, const PayloadFields& fields, const ByteList& doi, std::int32_t protId,

@@ -43,8 +43,8 @@ class NotifyPayload final : public QLFolder {
   NotifyPayload(DebugLogReader& reader, QLFolder* parent);
 
   // "Notify:   " and the notify type's name.
-  std::string Caption() const override;
-  std::string DetailText() const override;
+  void AppendCaption(std::string& out) const override;
+  void AppendDetailText(std::string& out) const override;
   // The block, with the SPI and data lines always (empty when there is nothing); the
   // responder-lifetime attributes follow as their children's blocks.
   void WriteDebug(std::string& out) const override;

@@ -108,14 +108,13 @@ SAPayload::SAPayload(DebugLogReader& reader, bool created, int attributeSpace, Q
 
 PropPayload* SAPayload::Proposal(std::size_t index) const { return dynamic_cast<PropPayload*>(Child(index)); }
 
-std::string SAPayload::DetailText() const {
-  std::string t = fields_.DetailHead("SAPayload", 16);
-  t += "\r\nDOI:\t\t";
-  AppendHexText(t, doi_, 16, false, true);
-  t += "\r\nSituation:\t";
-  AppendHexText(t, situation_, 16, false, true);
-  t += "\r\n";
-  return t;
+void SAPayload::AppendDetailText(std::string& out) const {
+  fields_.AppendDetailHead(out, "SAPayload", 16);
+  out += "\r\nDOI:\t\t";
+  AppendHexText(out, doi_, 16, false, true);
+  out += "\r\nSituation:\t";
+  AppendHexText(out, situation_, 16, false, true);
+  out += "\r\n";
 }
 
 void WriteSABlock(std::string& out, const PayloadFields& fields, const ByteList& doi, const ByteList& situation) {
@@ -227,25 +226,30 @@ PropPayload::PropPayload(DebugLogReader& reader, bool created, int attributeSpac
 
 TransPayload* PropPayload::Transform(std::size_t index) const { return dynamic_cast<TransPayload*>(Child(index)); }
 
-std::string PropPayload::Caption() const {
-  std::string c(Name());
-  if (protId_ >= 5) return c + "Unknown Protocol ID!";
-  c += ProtocolCaptionName(static_cast<std::uint32_t>(protId_));
-  if (ByteListValue(spi_) != 0) c += "  (" + UnspacedHex(spi_) + ")";
-  return c;
+void PropPayload::AppendCaption(std::string& out) const {
+  out += Name();
+  if (protId_ >= 5) {
+    out += "Unknown Protocol ID!";
+    return;
+  }
+  out += ProtocolCaptionName(static_cast<std::uint32_t>(protId_));
+  if (ByteListValue(spi_) != 0) {
+    out += "  (";
+    AppendHexText(out, spi_, 16, false, false);
+    out += ')';
+  }
 }
 
-std::string PropPayload::DetailText() const {
-  std::string t = fields_.DetailHead("Proposal Payload", 16);
-  t += "\r\nPropNum:\t" + DecimalText(propNum_);
-  t += "\r\nProtId:\t\t" + DecimalText(static_cast<std::uint32_t>(protId_));
+void PropPayload::AppendDetailText(std::string& out) const {
+  fields_.AppendDetailHead(out, "Proposal Payload", 16);
+  out += "\r\nPropNum:\t" + DecimalText(propNum_);
+  out += "\r\nProtId:\t\t" + DecimalText(static_cast<std::uint32_t>(protId_));
   if (protId_ != 1) {
     const bool ipcomp = protId_ == 4;  // IPCOMP names its SPI a CPI
-    t += (ipcomp ? "\r\nCPI Size:\t" : "\r\nSPI Size:\t") + DecimalText(spiSize_);
-    t += (ipcomp ? "\r\nCPI:\t\t" : "\r\nSPI:\t\t") + UnspacedHex(spi_);
+    out += (ipcomp ? "\r\nCPI Size:\t" : "\r\nSPI Size:\t") + DecimalText(spiSize_);
+    out += (ipcomp ? "\r\nCPI:\t\t" : "\r\nSPI:\t\t") + UnspacedHex(spi_);
   }
-  t += "\r\nNum Transforms:\t" + DecimalText(static_cast<std::uint32_t>(numOfTrans_));
-  return t;
+  out += "\r\nNum Transforms:\t" + DecimalText(static_cast<std::uint32_t>(numOfTrans_));
 }
 
 void WriteProposalBlock(std::string& out, const PayloadFields& fields, std::uint32_t propNum, std::uint32_t protId,
@@ -302,26 +306,33 @@ TransPayload::TransPayload(DebugLogReader& reader, bool created, int attributeSp
   token = PeekToken(reader);
 }
 
-std::string TransPayload::Caption() const {
-  return std::string(Name()) + " " + TransformIdName(static_cast<std::uint32_t>(protId_), transId_);
+void TransPayload::AppendCaption(std::string& out) const {
+  out += Name();
+  out += ' ';
+  out += TransformIdName(static_cast<std::uint32_t>(protId_), transId_);
 }
 
-std::string TransPayload::DetailText() const {
-  std::string t =
-      fields_.DetailHead("Transform Payload - " + TransformIdName(static_cast<std::uint32_t>(protId_), transId_));
-  t += "\r\nTransNum:\t" + DecimalText(transNum_);
-  t += "\r\nTransId:\t" + DecimalText(transId_);
-  t += "\r\nReserved2:\t";
-  AppendHexText(t, reserved2_, 16, false, true);
-  t += " (" + DecimalText(ByteListValue(reserved2_)) + ")\r\n\r\n";
+void TransPayload::AppendDetailText(std::string& out) const {
+  fields_.AppendDetailHead(out, "Transform Payload - " + TransformIdName(static_cast<std::uint32_t>(protId_), transId_));
+  out += "\r\nTransNum:\t";
+  AppendNumberText(out, transNum_, 10);
+  out += "\r\nTransId:\t";
+  AppendNumberText(out, transId_, 10);
+  out += "\r\nReserved2:\t";
+  AppendHexText(out, reserved2_, 16, false, true);
+  out += " (";
+  AppendNumberText(out, ByteListValue(reserved2_), 10);
+  out += ")\r\n\r\n";
   for (const auto& child : Children()) {
     if (const auto* value = dynamic_cast<const IsakmpValue*>(child.get())) {
-      t += value->ValueText(protId_, transId_);
-      t += "\r\n";
+      out += value->ValueText(protId_, transId_);
+      out += "\r\n";
     }
   }
-  if (notChosen_) t += "\r\nNot chosen because: " + notChosenReason_;
-  return t;
+  if (notChosen_) {
+    out += "\r\nNot chosen because: ";
+    out += notChosenReason_;
+  }
 }
 
 void WriteTransformBlock(std::string& out, const PayloadFields& fields, std::uint32_t transNum, std::uint32_t transId,

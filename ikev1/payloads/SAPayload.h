@@ -54,7 +54,7 @@ class SAPayload final : public QLFolder {
   // phase one, 64 phase two; any other value reads as 64).
   SAPayload(DebugLogReader& reader, bool created, int attributeSpace, QLFolder* parent);
 
-  std::string DetailText() const override;
+  void AppendDetailText(std::string& out) const override;
   void WriteDebug(std::string& out) const override;
   // "debugSAPayloadLen:", always, after the proposals' blocks; then one transform-match failure
   // line per transform marked not chosen.
@@ -88,8 +88,8 @@ class PropPayload final : public QLFolder {
   PropPayload(DebugLogReader& reader, bool created, int attributeSpace, std::string name, QLFolder* parent);
 
   // The node name and the protocol (" PROTO_ESP" ...), with the SPI in parentheses when there is one.
-  std::string Caption() const override;
-  std::string DetailText() const override;
+  void AppendCaption(std::string& out) const override;
+  void AppendDetailText(std::string& out) const override;
   // The proposal block, with an "SPI:" line when the proposal has an SPI.
   void WriteDebug(std::string& out) const override;
   // "debugPropPayloadLen:", always, after the transforms' blocks.
@@ -130,10 +130,10 @@ class TransPayload final : public QLFolder {
                QLFolder* parent, std::string& token, bool isLast);
 
   // The node name and the transform's name ("tran1 ESP_3DES").
-  std::string Caption() const override;
+  void AppendCaption(std::string& out) const override;
   // The transform's fields, one line per attribute and, when a transform-match failure named
   // it, "Not chosen because: " and the reason.
-  std::string DetailText() const override;
+  void AppendDetailText(std::string& out) const override;
   void WriteDebug(std::string& out) const override;
   // "debugTransPayloadLen:", only when the transform read one.
   void WriteDebugLength(std::string& out) const override;

@@ -197,13 +197,12 @@ ByteList VendorIDPayload::HexPairs(std::string_view text) {
   return list;
 }
 
-std::string VendorIDPayload::DetailText() const {
-  std::string t = fields_.DetailHead("Vendor ID Payload");
-  t += "\r\n\r\nVID Data:\r\n";
-  AppendHexText(t, vidData_, 16, true, true);
-  t += "\r\n";
-  t += vendorText_;
-  return t;
+void VendorIDPayload::AppendDetailText(std::string& out) const {
+  fields_.AppendDetailHead(out, "Vendor ID Payload");
+  out += "\r\n\r\nVID Data:\r\n";
+  AppendHexText(out, vidData_, 16, true, true);
+  out += "\r\n";
+  out += vendorText_;
 }
 
 void WriteVendorIDBlock(std::string& out, const PayloadFields& fields, std::string_view vendorName,

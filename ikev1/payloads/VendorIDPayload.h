@@ -56,7 +56,7 @@ class VendorIDPayload final : public QLFolder {
   // `created` (the packet was sent by the local daemon) is accepted and not used.
   VendorIDPayload(DebugLogReader& reader, bool created, QLFolder* parent);
 
-  std::string DetailText() const override;
+  void AppendDetailText(std::string& out) const override;
   void WriteDebug(std::string& out) const override;
 
   // 1 "Morrowvale Gateway", 2 "Morrowvale Client", any other "Unknown product".

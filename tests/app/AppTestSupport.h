@@ -99,7 +99,7 @@ class TestNode : public QLFolder {
  public:
   explicit TestNode(std::string name) : QLFolder(std::move(name), nullptr) {}
 
-  std::string DetailText() const override { return detail; }
+  void AppendDetailText(std::string& out) const override { out += detail; }
   std::string DateText() const override { return date; }
   std::string TimeText() const override { return time; }
   bool IsComplete() const override { return complete; }

@@ -17,7 +17,7 @@ class FakeNode : public QLFolder {
  public:
   FakeNode(std::string name, std::string text = {}, bool complete = false)
       : QLFolder(std::move(name), nullptr), text_(std::move(text)), complete_(complete) {}
-  std::string DetailText() const override { return text_; }
+  void AppendDetailText(std::string& out) const override { out += text_; }
   bool IsComplete() const override { return complete_; }
 
  private:
@@ -174,7 +174,7 @@ TEST(TreeRulesTest, StateIcons) {
      public:
       Named(const Case& c) : QLFolder(c.name, nullptr), complete_(c.complete), caption_(c.caption) {}
       bool IsComplete() const override { return complete_; }
-      std::string Caption() const override { return caption_.empty() ? std::string(Name()) : caption_; }
+      void AppendCaption(std::string& out) const override { out += caption_.empty() ? Name() : std::string_view(caption_); }
 
      private:
       bool complete_;
