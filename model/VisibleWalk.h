@@ -23,6 +23,7 @@ bool ForEachVisibleChild(const QLFolder& node, Visit&& visit) {
   for (std::size_t i = 0; i < std::min(count, kAhead); ++i) __builtin_prefetch(children[i].get());
   for (std::size_t i = 0; i < count; ++i) {
     if (i + kAhead < count) __builtin_prefetch(children[i + kAhead].get());
+    if (i + 2 < count) __builtin_prefetch(children[i + 2]->Children().begin());
     const auto& child = children[i];
     if (child->IsAttributeValue()) continue;
     if (IsShownAsLevel(*child)) {
