@@ -84,6 +84,9 @@ class Header : public QLFolder {
   std::uint32_t MsgIdValue() const { return msgIdValue_; }
   std::string TimeText() const override { return std::string(timeText_); }
   std::string DateText() const override { return std::string(dateText_); }
+  // The same without a copy, for the texts built from them.
+  std::string_view TimeView() const { return timeText_; }
+  std::string_view DateView() const { return dateText_; }
   // The date and time as the packet line gives them: the time of day between the date's
   // tokens and its last one, the year (which need not have four digits).
   std::string PacketLineDateTime() const;

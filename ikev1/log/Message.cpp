@@ -92,12 +92,17 @@ void Message::AttachPacketDebug(PacketDebugTable* table) {
 void Message::AppendDetailText(std::string& out) const {
   const Header* header = GetHeader();
   if (header == nullptr) return;
-  out += std::string(Name()) + "- " + header->DateText();
+  out += Name();
+  out += "- ";
+  out += header->DateView();
   AppendDetailTail(out, *header);
 }
 
 void Message::AppendDetailTail(std::string& t, const Header& header) const {
-  if (const PacketDebugRecord* record = PacketDebug()) t += "\r\n" + record->text;
+  if (const PacketDebugRecord* record = PacketDebug()) {
+    t += "\r\n";
+    t += record->text;
+  }
   t += header.IsCreated() ? "\r\n\r\n==> Sent to peer " : "\r\n\r\n<== Received from peer ";
   t += FormatIPv4(header.EffectivePeerAddress());
 }
@@ -157,7 +162,10 @@ bool PhaTwo12Mess::SameIdentities(const QLFolder& other) const {
 void PhaTwo12Mess::AppendDetailText(std::string& out) const {
   const Header* header = GetHeader();
   if (header == nullptr) return;
-  out += std::string(identities_.empty() ? Name() : std::string_view(plainName_)) + " - " + header->DateText() + "\r\n\r\nID:\r\n";
+  out += identities_.empty() ? Name() : std::string_view(plainName_);
+  out += " - ";
+  out += header->DateView();
+  out += "\r\n\r\nID:\r\n";
   for (std::size_t i = 0; i < identities_.size(); ++i) {
     if (i > 0) out += " - ";
     out += identities_[i];

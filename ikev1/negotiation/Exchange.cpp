@@ -53,16 +53,29 @@ std::string Exchange::LastTimeText() const {
 }
 
 void Exchange::AppendCaption(std::string& out) const {
-  // The direction and date are those of the packet that opened the negotiation.
-  const Header* header = IsNotify() || ChildCount() == 0 ? GetHeader() : MessageHeader(0);
+  // The direction and date are those of the packet that opened the negotiation. A notify
+  // shows its own packet's (its header comes first, its times are its own); any other
+  // negotiation runs from its first packet to its last. Every row of the tree shows this
+  // caption, so each packet's header is looked up once.
+  const bool notify = IsNotify();
+  const Header* first = notify ? nullptr : MessageHeader(0);
+  const Header* header = notify || ChildCount() == 0 ? GetHeader() : first;
   out += Name();
   out += header != nullptr && header->IsCreated() ? "   ==>" : "   <==";
-  if (header != nullptr) out += header->DateText();
+  if (header != nullptr) out += header->DateView();
   out += " From: ";
-  out += FirstTimeText();
+  if (notify) {
+    out += FirstTimeText();
+  } else if (first != nullptr) {
+    out += first->TimeView();
+  }
   if (IsComplete()) {
     out += " To: ";
-    out += LastTimeText();
+    if (notify) {
+      out += LastTimeText();
+    } else if (const Header* last = ChildCount() == 1 ? first : LastMessageHeader()) {
+      out += last->TimeView();
+    }
   } else {
     out += " Failed!";
   }

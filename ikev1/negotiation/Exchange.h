@@ -97,6 +97,8 @@ class Exchange : public FolderElement {
   // A closed exchange takes no more packets (a daemon restart ends every negotiation).
   virtual void Close() { closed_ = true; }
   virtual bool IsClosed() const { return closed_; }
+  // The times of the first and the last packet; a notify's are those of its one packet (the
+  // caption reads the packets' headers itself for any other negotiation).
   virtual std::string FirstTimeText() const;
   virtual std::string LastTimeText() const;
 

@@ -102,7 +102,7 @@ void AttributePayload::AppendDetailText(std::string& out) const {
   out += " (" + DecimalText(ByteListValue(identifier_)) + ")\r\n\r\n";
   for (const auto& child : Children()) {
     if (const auto* value = dynamic_cast<const IsakmpValue*>(child.get())) {
-      out += value->ValueText(1, 0);
+      value->AppendValueText(out, 1, 0);
       out += "\r\n";
     }
   }

@@ -44,7 +44,7 @@ void CHREPayload::AppendDetailText(std::string& out) const {
   out += "\r\nReserved:\t" + DecimalText(reserved3_) + "\r\n\r\n";
   for (const auto& child : Children()) {
     if (const auto* value = dynamic_cast<const IsakmpValue*>(child.get())) {
-      out += value->ValueText(32, 0);
+      value->AppendValueText(out, 32, 0);
       out += "\r\n";
     }
   }

@@ -293,7 +293,7 @@ void IDPayload::AppendDetailText(std::string& out) const {
   }
   if (attribute_) {
     out += "\r\n";
-    out += attribute_->ValueText(32, 0);
+    attribute_->AppendValueText(out, 32, 0);
   }
 }
 

@@ -192,53 +192,77 @@ void WriteIsakmpValueBlock(std::string& out, const ByteList& attribute, std::uin
 }
 
 std::string IsakmpValue::ValueText(std::int32_t protocolId, std::uint32_t transformId) const {
+  std::string text;
+  AppendValueText(text, protocolId, transformId);
+  return text;
+}
+
+void IsakmpValue::AppendValueText(std::string& out, std::int32_t protocolId, std::uint32_t transformId) const {
   switch (attributeSpace_) {
-    case kPhaseOneSpace: return PhaseOneText();
-    case kConfigModeSpace: return ConfigModeValueText(*this);
-    default: return PhaseTwoText(protocolId, transformId);
+    case kPhaseOneSpace: AppendPhaseOneText(out); break;
+    case kConfigModeSpace: out += ConfigModeValueText(*this); break;
+    default: AppendPhaseTwoText(out, protocolId, transformId); break;
   }
 }
 
 // Attribute space 32: the ISAKMP SA attributes and the CRACK attributes, the format bit
 // (and anything above it) cleared.
-std::string IsakmpValue::PhaseOneText() const {
+void IsakmpValue::AppendPhaseOneText(std::string& out) const {
   const std::uint32_t t = ByteListValue(attribute_) & 0x7FFFu;
   const std::uint32_t v = ByteListValue(val_);
-  if (IsPhaseOneNamed(t)) return PhaseOneAttributeLabel(t) + PhaseOneAttributeValueName(t, v);
-  if (t == 13) return PhaseOneAttributeLabel(t);  // "PRF: " without its value
-  if (IsPhaseOneNumber(t)) return PhaseOneAttributeLabel(t) + NumberText(v, 10);
+  if (IsPhaseOneNamed(t)) {
+    out += PhaseOneAttributeLabel(t);
+    out += PhaseOneAttributeValueName(t, v);
+    return;
+  }
+  if (t == 13) {
+    out += PhaseOneAttributeLabel(t);  // "PRF: " without its value
+    return;
+  }
+  if (IsPhaseOneNumber(t)) {
+    out += PhaseOneAttributeLabel(t);
+    AppendNumberText(out, v, 10);
+    return;
+  }
   switch (t) {
-    case 16390: return CrackAttributeLabel(t) + SpacedHex(val_) + "(" + CharText(val_, true) + ")";  // user name
-    case 16391: return CrackAttributeLabel(t) + SpacedHex(val_);                                     // secret
+    case 16390: out += CrackAttributeLabel(t) + SpacedHex(val_) + "(" + CharText(val_, true) + ")"; break;  // user name
+    case 16391: out += CrackAttributeLabel(t) + SpacedHex(val_); break;                                     // secret
     case 16392:
     case 16393:
     case 16394:
-    case 16395: return CrackAttributeLabel(t);                                    // domain .. message
-    case 16396: return CrackAttributeLabel(t) + SpacedHex(val_) + CrackFinStatusName(v);  // finish status
-    default: return UnknownAttributeText(attribute_);
+    case 16395: out += CrackAttributeLabel(t); break;                                    // domain .. message
+    case 16396: out += CrackAttributeLabel(t) + SpacedHex(val_) + CrackFinStatusName(v); break;  // finish status
+    default: out += UnknownAttributeText(attribute_); break;
   }
 }
 
 // Attribute space 64 (and any space but 32 and 256): the IPsec SA attributes, type modulo 32.
-std::string IsakmpValue::PhaseTwoText(std::int32_t protocolId, std::uint32_t transformId) const {
+void IsakmpValue::AppendPhaseTwoText(std::string& out, std::int32_t protocolId, std::uint32_t transformId) const {
   constexpr std::int32_t kIpcomp = 4;
   constexpr std::uint32_t kEspAesGcm = 20;
   const std::uint32_t t = ByteListValue(attribute_) % 32;
   const std::uint32_t v = ByteListValue(val_);
-  const char* lifePrefix = protocolId == kIpcomp ? "IPCA " : "SA ";
+  if (t == 1 || t == 2) out += protocolId == kIpcomp ? "IPCA " : "SA ";  // the life attributes
   switch (t) {
-    case 1: return lifePrefix + PhaseTwoAttributeLabel(t) + PhaseTwoAttributeValueName(t, v);  // life type
-    case 2: return lifePrefix + PhaseTwoAttributeLabel(t) + NumberText(v, 10);                 // life duration
-    case 3:
-    case 4: return PhaseTwoAttributeLabel(t) + PhaseTwoAttributeValueName(t, v);  // group, encapsulation
+    case 1:  // life type
+    case 3:  // group
+    case 4:  // encapsulation
+      out += PhaseTwoAttributeLabel(t);
+      out += PhaseTwoAttributeValueName(t, v);
+      break;
     case 5:  // authentication algorithm; AES-GCM derives its own
-      return PhaseTwoAttributeLabel(t) + (v == 0 && transformId == kEspAesGcm ? std::string("Derived from AES_GCM")
-                                                                              : PhaseTwoAttributeValueName(t, v));
+      out += PhaseTwoAttributeLabel(t);
+      out += v == 0 && transformId == kEspAesGcm ? std::string("Derived from AES_GCM") : PhaseTwoAttributeValueName(t, v);
+      break;
+    case 2:  // life duration
     case 6:
     case 7:
     case 8:
-    case 9: return PhaseTwoAttributeLabel(t) + NumberText(v, 10);
-    default: return UnknownAttributeText(attribute_);
+    case 9:
+      out += PhaseTwoAttributeLabel(t);
+      AppendNumberText(out, v, 10);
+      break;
+    default: out += UnknownAttributeText(attribute_); break;
   }
 }
 

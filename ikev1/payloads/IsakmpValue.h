@@ -107,7 +107,9 @@ class IsakmpValue : public QLFolder {
   // `protocolId` is the owning proposal's protocol (IPCOMP prefixes the life attributes of
   // space 64 with "IPCA "), `transformId` the owning transform's ID (ESP AES-GCM derives its
   // authentication algorithm).
-  virtual std::string ValueText(std::int32_t protocolId, std::uint32_t transformId) const;
+  std::string ValueText(std::int32_t protocolId, std::uint32_t transformId) const;
+  // The same, appended to `out` (the owners' detail texts).
+  void AppendValueText(std::string& out, std::int32_t protocolId, std::uint32_t transformId) const;
 
   const ByteList& Attribute() const { return attribute_; }
   const ByteList& Val() const { return val_; }
@@ -117,8 +119,8 @@ class IsakmpValue : public QLFolder {
   std::uint32_t Format() const { return format_; }
 
  private:
-  std::string PhaseOneText() const;
-  std::string PhaseTwoText(std::int32_t protocolId, std::uint32_t transformId) const;
+  void AppendPhaseOneText(std::string& out) const;
+  void AppendPhaseTwoText(std::string& out, std::int32_t protocolId, std::uint32_t transformId) const;
   void TakeUserTexts();
 
   ByteList attribute_;

@@ -118,7 +118,7 @@ void NotifyPayload::AppendDetailText(std::string& out) const {
   if (dataAsText_) out += "Notify Data as string:\r\n" + CharText(notifData_, false) + "\r\n\r\n";
   for (const auto& child : Children()) {
     if (const auto* value = dynamic_cast<const IsakmpValue*>(child.get())) {
-      out += value->ValueText(protId_, 0);
+      value->AppendValueText(out, protId_, 0);
       out += "\r\n";
     }
   }

@@ -325,7 +325,7 @@ void TransPayload::AppendDetailText(std::string& out) const {
   out += ")\r\n\r\n";
   for (const auto& child : Children()) {
     if (const auto* value = dynamic_cast<const IsakmpValue*>(child.get())) {
-      out += value->ValueText(protId_, transId_);
+      value->AppendValueText(out, protId_, transId_);
       out += "\r\n";
     }
   }
