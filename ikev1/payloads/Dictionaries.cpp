@@ -13,9 +13,15 @@ using std::string_view_literals::operator""sv;
 // Indexes a name table, or gives `fallback` when `value` lies beyond it. The comparison is
 // unsigned on purpose: an unreadable field or a sign-extended negative never indexes.
 template <std::size_t N>
+std::string_view LookupView(const std::array<std::string_view, N>& names, std::uint32_t value,
+                            std::string_view fallback) {
+  return value < names.size() ? names[value] : fallback;
+}
+
+template <std::size_t N>
 std::string Lookup(const std::array<std::string_view, N>& names, std::uint32_t value,
                    std::string_view fallback) {
-  return std::string(value < names.size() ? names[value] : fallback);
+  return std::string(LookupView(names, value, fallback));
 }
 
 // RFC 2407 section 4.4.1 protocol IDs, written as the proposal caption shows them.
@@ -193,7 +199,7 @@ constexpr std::uint32_t kIpsecAttrAuthAlgorithm = 5;
 
 }  // namespace
 
-std::string PayloadTypeName(std::uint32_t type) {
+std::string_view PayloadTypeName(std::uint32_t type) {
   static constexpr std::array<const char*, 15> kNames = {
       "NONE",        "Security Association", "Proposal",  "Transform",
       "Key Exchange", "Identification",      "Certificate", "Certificate Request",
@@ -210,27 +216,27 @@ std::string PayloadTypeName(std::uint32_t type) {
   }
 }
 
-std::string ProtocolCaptionName(std::uint32_t protocolId) {
-  return Lookup(kProtocolCaptions, protocolId, "Unknown Protocol ID!");
+std::string_view ProtocolCaptionName(std::uint32_t protocolId) {
+  return LookupView(kProtocolCaptions, protocolId, "Unknown Protocol ID!");
 }
 
-std::string TransformIdName(std::uint32_t protocolId, std::uint32_t transformId) {
+std::string_view TransformIdName(std::uint32_t protocolId, std::uint32_t transformId) {
   switch (protocolId) {
-    case 1: return Lookup(kIsakmpTransforms, transformId, "UNKNOWN KEY");
-    case 2: return Lookup(kAhTransforms, transformId, "UNKNOWN AH");
+    case 1: return LookupView(kIsakmpTransforms, transformId, "UNKNOWN KEY");
+    case 2: return LookupView(kAhTransforms, transformId, "UNKNOWN AH");
     case 3:
       if (transformId == kEspDes40Mv) return "ESP_DES40_MV";
-      return Lookup(kEspTransforms, transformId, "UKNOWN ESP");
-    case 4: return Lookup(kIpcompTransforms, transformId, "UNKNOWN IPCOMP");
+      return LookupView(kEspTransforms, transformId, "UKNOWN ESP");
+    case 4: return LookupView(kIpcompTransforms, transformId, "UNKNOWN IPCOMP");
     default: return "UNKNOWN PROP-ID";
   }
 }
 
-std::string PhaseOneAttributeLabel(std::uint32_t type) {
-  return Lookup(kPhaseOneLabels, type, kUnknownAttribute);
+std::string_view PhaseOneAttributeLabel(std::uint32_t type) {
+  return LookupView(kPhaseOneLabels, type, kUnknownAttribute);
 }
 
-std::string PhaseOneAttributeValueName(std::uint32_t type, std::uint32_t value) {
+std::string_view PhaseOneAttributeValueName(std::uint32_t type, std::uint32_t value) {
   switch (type) {
     case kAttrEncryption: return EncryptionAlgorithmName(value);
     case kAttrHash: return HashAlgorithmName(value);
@@ -242,15 +248,15 @@ std::string PhaseOneAttributeValueName(std::uint32_t type, std::uint32_t value) 
   }
 }
 
-std::string EncryptionAlgorithmName(std::uint32_t value) {
-  return Lookup(kEncryptionAlgorithms, value, kEncryptionAlgorithms[0]);
+std::string_view EncryptionAlgorithmName(std::uint32_t value) {
+  return LookupView(kEncryptionAlgorithms, value, kEncryptionAlgorithms[0]);
 }
 
-std::string HashAlgorithmName(std::uint32_t value) {
-  return Lookup(kHashAlgorithms, value, kHashAlgorithms[0]);
+std::string_view HashAlgorithmName(std::uint32_t value) {
+  return LookupView(kHashAlgorithms, value, kHashAlgorithms[0]);
 }
 
-std::string AuthenticationMethodName(std::uint32_t value) {
+std::string_view AuthenticationMethodName(std::uint32_t value) {
   switch (value) {
     case 128: return "IKE_A_CRACK";  // challenge/response authentication
     // Hybrid authentication methods, from the private-use range.
@@ -258,27 +264,27 @@ std::string AuthenticationMethodName(std::uint32_t value) {
     case 64222: return "HybridRespRSA";
     case 64223: return "HybridInitDSS";
     case 64224: return "HybridRespDSS";
-    default: return Lookup(kAuthenticationMethods, value, kAuthenticationMethods[0]);
+    default: return LookupView(kAuthenticationMethods, value, kAuthenticationMethods[0]);
   }
 }
 
-std::string GroupDescriptionName(std::uint32_t value) {
-  return Lookup(kGroupDescriptions, value, kGroupDescriptions[0]);
+std::string_view GroupDescriptionName(std::uint32_t value) {
+  return LookupView(kGroupDescriptions, value, kGroupDescriptions[0]);
 }
 
-std::string GroupTypeName(std::uint32_t value) {
-  return Lookup(kGroupTypes, value, kGroupTypes[0]);
+std::string_view GroupTypeName(std::uint32_t value) {
+  return LookupView(kGroupTypes, value, kGroupTypes[0]);
 }
 
-std::string LifeTypeName(std::uint32_t value) {
-  return Lookup(kLifeTypes, value, kLifeTypes[0]);
+std::string_view LifeTypeName(std::uint32_t value) {
+  return LookupView(kLifeTypes, value, kLifeTypes[0]);
 }
 
-std::string PhaseTwoAttributeLabel(std::uint32_t type) {
-  return Lookup(kPhaseTwoLabels, type, kUnknownAttribute);
+std::string_view PhaseTwoAttributeLabel(std::uint32_t type) {
+  return LookupView(kPhaseTwoLabels, type, kUnknownAttribute);
 }
 
-std::string PhaseTwoAttributeValueName(std::uint32_t type, std::uint32_t value) {
+std::string_view PhaseTwoAttributeValueName(std::uint32_t type, std::uint32_t value) {
   switch (type) {
     case kIpsecAttrLifeType: return LifeTypeName(value);
     case kIpsecAttrGroupDescription: return GroupDescriptionName(value);
@@ -288,11 +294,11 @@ std::string PhaseTwoAttributeValueName(std::uint32_t type, std::uint32_t value) 
   }
 }
 
-std::string IpsecAuthAlgorithmName(std::uint32_t value) {
-  return Lookup(kIpsecAuthAlgorithms, value, kIpsecAuthAlgorithms[0]);
+std::string_view IpsecAuthAlgorithmName(std::uint32_t value) {
+  return LookupView(kIpsecAuthAlgorithms, value, kIpsecAuthAlgorithms[0]);
 }
 
-std::string EncapsulationModeName(std::uint32_t value) {
+std::string_view EncapsulationModeName(std::uint32_t value) {
   switch (value) {
     case 1: return "Tunnel";
     case 2: return "Transport";

@@ -11,57 +11,58 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace quillon {
 
 // Name of an ISAKMP next-payload / payload type value (0-14, 128, 130, 131).
-std::string PayloadTypeName(std::uint32_t type);
+std::string_view PayloadTypeName(std::uint32_t type);
 
 // Proposal caption part for a protocol ID: "Reserved", " PROTO_ISAKMP" .. " PROTO_IPCOMP"; 5 and above "Unknown Protocol ID!".
-std::string ProtocolCaptionName(std::uint32_t protocolId);
+std::string_view ProtocolCaptionName(std::uint32_t protocolId);
 
 // IPsec DOI transform ID name within a protocol (1 ISAKMP, 2 AH, 3 ESP, 4 IPCOMP); other protocols "UNKNOWN PROP-ID".
-std::string TransformIdName(std::uint32_t protocolId, std::uint32_t transformId);
+std::string_view TransformIdName(std::uint32_t protocolId, std::uint32_t transformId);
 
 // --- Phase one (ISAKMP SA attributes, attribute space 32; type without the format bit) ---
 
 // Label of a phase-one attribute type 0-16, tabs included; other types "Unknown Attribute".
-std::string PhaseOneAttributeLabel(std::uint32_t type);
+std::string_view PhaseOneAttributeLabel(std::uint32_t type);
 
 // Named value of a phase-one attribute (types 1-5 and 11); empty for types whose value is shown as a number or not at all.
-std::string PhaseOneAttributeValueName(std::uint32_t type, std::uint32_t value);
+std::string_view PhaseOneAttributeValueName(std::uint32_t type, std::uint32_t value);
 
 // Phase-one encryption algorithm (0-7); 8 and above "Undefined Encryption Algorithm".
-std::string EncryptionAlgorithmName(std::uint32_t value);
+std::string_view EncryptionAlgorithmName(std::uint32_t value);
 
 // Phase-one hash algorithm (0-9); 10 and above "Undefined Hash Algorithm".
-std::string HashAlgorithmName(std::uint32_t value);
+std::string_view HashAlgorithmName(std::uint32_t value);
 
 // Phase-one authentication method (0-5, CRACK 128, hybrid 64221-64224); others "Undefined Authentication Algorithm".
-std::string AuthenticationMethodName(std::uint32_t value);
+std::string_view AuthenticationMethodName(std::uint32_t value);
 
 // Oakley group description of either phase (0-20); 21 and above "Undefined Group Description".
-std::string GroupDescriptionName(std::uint32_t value);
+std::string_view GroupDescriptionName(std::uint32_t value);
 
 // Phase-one group type (0-3); 4 and above "Unknown Group Type".
-std::string GroupTypeName(std::uint32_t value);
+std::string_view GroupTypeName(std::uint32_t value);
 
 // SA life type of either phase (0-2); 3 and above "Unknown life type!".
-std::string LifeTypeName(std::uint32_t value);
+std::string_view LifeTypeName(std::uint32_t value);
 
 // --- Phase two (IPsec SA attributes, attribute space 64; type modulo 32) ---
 
 // Label of a phase-two attribute type 0-9 (life type and duration without their "SA "/"IPCA " prefix); others "Unknown Attribute".
-std::string PhaseTwoAttributeLabel(std::uint32_t type);
+std::string_view PhaseTwoAttributeLabel(std::uint32_t type);
 
 // Named value of a phase-two attribute (types 1, 3, 4, 5); empty otherwise. Type 5 is the plain table, without the AES-GCM rule.
-std::string PhaseTwoAttributeValueName(std::uint32_t type, std::uint32_t value);
+std::string_view PhaseTwoAttributeValueName(std::uint32_t type, std::uint32_t value);
 
 // IPsec authentication algorithm (0-9); 10 and above "Unknown Authentication Algorithm".
-std::string IpsecAuthAlgorithmName(std::uint32_t value);
+std::string_view IpsecAuthAlgorithmName(std::uint32_t value);
 
 // Encapsulation mode (1, 2 and the UDP-encapsulated 61440, 61441); any other value empty.
-std::string EncapsulationModeName(std::uint32_t value);
+std::string_view EncapsulationModeName(std::uint32_t value);
 
 // --- Challenge/response (CRACK) ---
 

@@ -313,7 +313,8 @@ void TransPayload::AppendCaption(std::string& out) const {
 }
 
 void TransPayload::AppendDetailText(std::string& out) const {
-  fields_.AppendDetailHead(out, "Transform Payload - " + TransformIdName(static_cast<std::uint32_t>(protId_), transId_));
+  out += "Transform Payload - ";  // the head's title goes on with the transform's name
+  fields_.AppendDetailHead(out, TransformIdName(static_cast<std::uint32_t>(protId_), transId_));
   out += "\r\nTransNum:\t";
   AppendNumberText(out, transNum_, 10);
   out += "\r\nTransId:\t";
