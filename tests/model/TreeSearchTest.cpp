@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -149,6 +150,31 @@ TEST(TreeSearchBatchTest, FindsWhatTheNodeByNodeWalkFinds) {
     Nodes backward{state.currentItem};
     while (FindPrevious(state, root) == FindPreviousResult::kFound) backward.insert(backward.begin(), state.currentItem);
     EXPECT_EQ(backward, expected);
+
+    // From start points that need not match, at any depth: the searching thread walks the
+    // upper levels and hands the lower ones over with their subtrees, and a start point may lie
+    // in such a subtree or be one of the upper rows.
+    for (const std::size_t at : {std::size_t{0}, shown.size() / 3, shown.size() / 2 + 7, shown.size() - 1}) {
+      const QLFolder* start = shown[at];
+      SCOPED_TRACE(at);
+      const QLFolder* after = nullptr;
+      const QLFolder* before = nullptr;
+      for (std::size_t i = 0; i < shown.size(); ++i) {
+        if (std::find(expected.begin(), expected.end(), shown[i]) == expected.end()) continue;
+        if (i < at) before = shown[i];
+        if (i > at && after == nullptr) after = shown[i];
+      }
+      SearchState from;
+      EXPECT_EQ(Find(from, root, what, keysOnly, start), after != nullptr);
+      if (after != nullptr) {
+        EXPECT_EQ(from.currentItem, after);
+      }
+      from.currentItem = start;
+      EXPECT_EQ(FindPrevious(from, root), before != nullptr ? FindPreviousResult::kFound : FindPreviousResult::kNotFound);
+      if (before != nullptr) {
+        EXPECT_EQ(from.currentItem, before);
+      }
+    }
   }
 }
 
