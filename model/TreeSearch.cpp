@@ -470,9 +470,11 @@ std::vector<const QLFolder*> AllMatches(const QLFolder& root, std::string_view t
   const std::size_t chunks = (shown.size() + kChunk - 1) / kChunk;
   std::atomic<std::size_t> next{0};
   const auto work = [&] {
+    std::string scratch;
     for (std::size_t chunk = next++; chunk < chunks; chunk = next++) {
       const std::size_t end = std::min(shown.size(), (chunk + 1) * kChunk);
-      for (std::size_t i = chunk * kChunk; i < end; ++i) matches[i] = NodeMatches(*shown[i], text, keysOnly) ? 1 : 0;
+      for (std::size_t i = chunk * kChunk; i < end; ++i)
+        matches[i] = NodeMatches(*shown[i], text, keysOnly, scratch) ? 1 : 0;
     }
     return true;
   };
