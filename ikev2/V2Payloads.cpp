@@ -255,7 +255,10 @@ v2CertReqPayload::v2CertReqPayload(LineCursor& cursor) : v2Payload(cursor, false
   ShrinkAttributes();
 }
 
-void v2CertReqPayload::AppendDetailText(std::string& out) const { out += "Certificate Request Payload\r\n\r\n" + PayloadText(); }
+void v2CertReqPayload::AppendDetailText(std::string& out) const {
+  out += "Certificate Request Payload\r\n\r\n";
+  out += PayloadText();
+}
 
 v2CA::v2CA(std::string_view line) {
   SetParsed(true);
@@ -295,7 +298,12 @@ v2CertPayload::v2CertPayload(LineCursor& cursor) : v2Payload(cursor, false) {
   ShrinkAttributes();
 }
 
-void v2CertPayload::AppendDetailText(std::string& out) const { out += "Certificate Payload\r\n\r\n" + PayloadText() + "\r\nCertificate data:\r\n\r\n" + std::string(certificateData_); }
+void v2CertPayload::AppendDetailText(std::string& out) const {
+  out += "Certificate Payload\r\n\r\n";
+  out += PayloadText();
+  out += "\r\nCertificate data:\r\n\r\n";
+  out += certificateData_;
+}
 
 // ---- traffic selectors ----------------------------------------------------------------------
 
@@ -313,7 +321,8 @@ v2TSPayload::v2TSPayload(LineCursor& cursor) : v2Payload(cursor, false) {
 
 void v2TSPayload::AppendDetailText(std::string& out) const {
   out += PayloadText();
-  out += Name() == "TSi" ? "\r\n\r\nTraffic Selector - Initiator\r\n\r\n" : "\r\n\r\nTraffic Selector - Responder\r\n\r\n";
+  out += Name() == "TSi" ? "\r\n\r\nTraffic Selector - Initiator\r\n\r\n"
+                         : "\r\n\r\nTraffic Selector - Responder\r\n\r\n";
 }
 
 v2TrafficSelector::v2TrafficSelector(LineCursor& cursor) {

@@ -34,7 +34,13 @@ void V2Tunnel::PurgeDeleted() {
   }
 }
 
-void V2Tunnel::AppendDetailText(std::string& out) const { out += "Tunnel per interface\r\n\r\nLocal IP:\t" + FormatIPv4(local_) + "\r\nPeer IP:\t" + FormatIPv4(peer_) + "\r\n"; }
+void V2Tunnel::AppendDetailText(std::string& out) const {
+  out += "Tunnel per interface\r\n\r\nLocal IP:\t";
+  out += FormatIPv4(local_);
+  out += "\r\nPeer IP:\t";
+  out += FormatIPv4(peer_);
+  out += "\r\n";
+}
 
 namespace {
 

@@ -125,7 +125,9 @@ class Batch {
   }
 
  private:
-  bool Matches(const QLFolder& node, std::string& scratch) const { return NodeMatches(node, text_, keysOnly_, scratch); }
+  bool Matches(const QLFolder& node, std::string& scratch) const {
+    return NodeMatches(node, text_, keysOnly_, scratch);
+  }
 
   // The first match in walk order among the node and its shown subtree.
   const QLFolder* FirstIn(const QLFolder& node, std::string& scratch) const {

@@ -82,7 +82,11 @@ CertPayload::CertPayload(DebugLogReader& reader, QLFolder* parent) : QLFolder("C
   debugText_ = ReadDebugTextIfAny(reader);
 }
 
-void CertPayload::AppendCaption(std::string& out) const { out += std::string(Name()) + " " + CertEncodingName(encoding_); }
+void CertPayload::AppendCaption(std::string& out) const {
+  out += Name();
+  out += ' ';
+  out += CertEncodingName(encoding_);
+}
 
 void CertPayload::AppendDetailText(std::string& out) const {
   fields_.AppendDetailHead(out, "Certificate Payload");
@@ -126,7 +130,11 @@ CertReqPayload::CertReqPayload(DebugLogReader& reader, QLFolder* parent) : QLFol
   }
 }
 
-void CertReqPayload::AppendCaption(std::string& out) const { out += std::string(Name()) + " Request for " + CertEncodingName(encoding_); }
+void CertReqPayload::AppendCaption(std::string& out) const {
+  out += Name();
+  out += " Request for ";
+  out += CertEncodingName(encoding_);
+}
 
 void CertReqPayload::AppendDetailText(std::string& out) const {
   fields_.AppendDetailHead(out, "Certificate Request Payload");

@@ -17,7 +17,12 @@ DeletePayload::DeletePayload(DebugLogReader& reader, QLFolder* parent) : QLFolde
   spis_ = ReadSubBlockBytes(reader, "SPIs:");
 }
 
-void DeletePayload::AppendCaption(std::string& out) const { out += std::string(Name()) + "  (" + UnspacedHex(spis_) + ")"; }
+void DeletePayload::AppendCaption(std::string& out) const {
+  out += Name();
+  out += "  (";
+  AppendHexText(out, spis_, 16, false, false);
+  out += ')';
+}
 
 std::string DeletePayload::SpiText() const { return UnspacedHex(spis_); }
 

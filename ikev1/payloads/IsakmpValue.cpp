@@ -252,7 +252,8 @@ void IsakmpValue::AppendPhaseTwoText(std::string& out, std::int32_t protocolId, 
       break;
     case 5:  // authentication algorithm; AES-GCM derives its own
       out += PhaseTwoAttributeLabel(t);
-      out += v == 0 && transformId == kEspAesGcm ? std::string("Derived from AES_GCM") : PhaseTwoAttributeValueName(t, v);
+      out += v == 0 && transformId == kEspAesGcm ? std::string_view("Derived from AES_GCM")
+                                                 : PhaseTwoAttributeValueName(t, v);
       break;
     case 2:  // life duration
     case 6:

@@ -174,7 +174,9 @@ TEST(TreeRulesTest, StateIcons) {
      public:
       Named(const Case& c) : QLFolder(c.name, nullptr), complete_(c.complete), caption_(c.caption) {}
       bool IsComplete() const override { return complete_; }
-      void AppendCaption(std::string& out) const override { out += caption_.empty() ? Name() : std::string_view(caption_); }
+      void AppendCaption(std::string& out) const override {
+        out += caption_.empty() ? Name() : std::string_view(caption_);
+      }
 
      private:
       bool complete_;

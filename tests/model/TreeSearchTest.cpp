@@ -170,7 +170,8 @@ TEST(TreeSearchBatchTest, FindsWhatTheNodeByNodeWalkFinds) {
         EXPECT_EQ(from.currentItem, after);
       }
       from.currentItem = start;
-      EXPECT_EQ(FindPrevious(from, root), before != nullptr ? FindPreviousResult::kFound : FindPreviousResult::kNotFound);
+      EXPECT_EQ(FindPrevious(from, root),
+                before != nullptr ? FindPreviousResult::kFound : FindPreviousResult::kNotFound);
       if (before != nullptr) {
         EXPECT_EQ(from.currentItem, before);
       }
