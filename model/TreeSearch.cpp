@@ -154,8 +154,12 @@ class Batch {
     const std::size_t chunk = last_ ? chunks_ - 1 - position : position;
     const std::size_t begin = chunk == 0 ? 0 : chunkEnds_[chunk - 1];
     const std::size_t end = chunkEnds_[chunk];
+    // The chunk's few entries are asked for from memory at once, and each entry's child list
+    // while the entry before it is tested.
+    for (std::size_t i = begin; i < end; ++i) __builtin_prefetch(entries_[i].node);
     if (!last_) {
       for (std::size_t i = begin; i < end; ++i) {
+        if (i + 1 < end) __builtin_prefetch(entries_[i + 1].node->Children().begin());
         const Entry& entry = entries_[i];
         const QLFolder* match = entry.withSubtree ? FirstIn(*entry.node, scratch)
                                                   : (Matches(*entry.node, scratch) ? entry.node : nullptr);
