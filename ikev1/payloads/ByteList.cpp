@@ -150,18 +150,20 @@ std::uint32_t ByteListValue(const ByteList& list) {
 
 namespace {
 
-// The two hexadecimal digits of each byte value.
-constexpr auto kBytePairs = [] {
-  std::array<char, 512> pairs{};
+// Each byte value's two hexadecimal digits followed by a blank, four bytes apart: a spaced
+// element is written as one four-byte store, its fourth byte overwritten by what follows.
+constexpr auto kByteTriples = [] {
+  std::array<char, 1024> triples{};
   for (std::size_t value = 0; value < 256; ++value) {
-    pairs[2 * value] = kDigits[value >> 4];
-    pairs[2 * value + 1] = kDigits[value & 0xFu];
+    triples[4 * value] = kDigits[value >> 4];
+    triples[4 * value + 1] = kDigits[value & 0xFu];
+    triples[4 * value + 2] = ' ';
   }
-  return pairs;
+  return triples;
 }();
 
 // AppendHexText for a list of bytes in base 16, the dumps of nearly every payload: the text's
-// length is known beforehand, so it is written in place, two digits a byte from a table.
+// length is known beforehand, so it is written in place, line by line, from a table.
 void AppendByteHex(std::string& out, const unsigned char* bytes, std::size_t n, bool wrap, bool spaced) {
   const bool indent = wrap && n > 15;
   const bool split = !spaced && n == 16;
@@ -174,18 +176,30 @@ void AppendByteHex(std::string& out, const unsigned char* bytes, std::size_t n, 
     std::memcpy(at, "  ", 2);
     at += 2;
   }
-  for (std::size_t i = 0; i < n; ++i) {
-    if (indent && i != 0 && i % 15 == 0) {
+  const auto digits = [](unsigned char value) { return &kByteTriples[4 * std::size_t{value}]; };
+  for (std::size_t i = 0; i < n;) {
+    if (i != 0) {
       std::memcpy(at, "\r\n  ", 4);
       at += 4;
     }
-    if (split && i == 8) {
-      std::memcpy(at, "  ", 2);
-      at += 2;
+    const std::size_t lineEnd = indent ? std::min(n, i + 15) : n;
+    if (spaced) {
+      // Every element but the dump's last may spill its fourth byte onto what comes next.
+      const std::size_t whole = std::min(lineEnd, n - 1);
+      for (; i < whole; ++i, at += 3) std::memcpy(at, digits(bytes[i]), 4);
+      if (i < lineEnd) {
+        std::memcpy(at, digits(bytes[i++]), 3);
+        at += 3;
+      }
+    } else {
+      for (; i < lineEnd; ++i, at += 2) {
+        if (split && i == 8) {
+          std::memcpy(at, "  ", 2);
+          at += 2;
+        }
+        std::memcpy(at, digits(bytes[i]), 2);
+      }
     }
-    std::memcpy(at, &kBytePairs[2 * std::size_t{bytes[i]}], 2);
-    at += 2;
-    if (spaced) *at++ = ' ';
   }
 }
 
