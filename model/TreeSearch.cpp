@@ -277,7 +277,8 @@ class TestInBatches {
   void Flush(SearchState& state) { Advance(state, true); }
 
  private:
-  static constexpr std::size_t kLargestBatch = 2048;
+  // Handing a batch over wakes the second thread: a long walk hands over few large batches.
+  static constexpr std::size_t kLargestBatch = 8192;
 
   void Add(SearchState& state, Entry entry, std::size_t nodes) {
     pending_.push_back(entry);
