@@ -47,10 +47,10 @@ namespace {
 constexpr std::size_t kChunk = 32;
 // Below this many nodes a second thread costs more than it saves.
 constexpr std::size_t kParallelFrom = 512;
-// The walk hands a node over with its subtree from this shown depth on (the log root's children
-// are at depth 1: peers and the levels right below them are lined up one by one, as a peer may
-// hold most of a log) and when the node has no more children than this (a tunnel row holding
-// many negotiations is lined up by itself, its negotiations handed over).
+// The walk hands a node over with its subtree from this shown depth on (the log root's children,
+// the peers, are at depth 1 and lined up one by one, as a peer may hold most of a log) and when
+// the node has no more children than this (a tunnel row holding many negotiations is lined up
+// by itself, its negotiations handed over).
 constexpr int kSubtreesFromDepth = 2;
 constexpr std::size_t kSubtreeChildren = 64;
 // About how many shown nodes a child of a handed-over node brings: a packet holds its header and
