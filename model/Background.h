@@ -31,10 +31,12 @@ auto RunInBackground(Work work) -> std::future<decltype(work())> {
 }
 
 // How many pieces of a log are read on worker threads while the loading thread places the
-// pieces read before: `requested`, or by default one per core (so that no core idles while the
-// loading thread places), at most eight (each piece in flight holds its text).
+// pieces read before: `requested`, or by default one more than there are cores, at most eight
+// (each piece in flight holds its text). One per core left a core idle whenever a worker
+// finished its piece while the loading thread still waited for the one before (the 200 MB
+// IKEv2 log: 0.51 to 0.55 s against 0.48 to 0.50 s with one more).
 inline std::size_t PieceWorkers(unsigned requested) {
-  return requested != 0 ? requested : std::clamp(std::thread::hardware_concurrency(), 1u, 8u);
+  return requested != 0 ? requested : std::clamp(std::thread::hardware_concurrency() + 1, 2u, 8u);
 }
 
 // Calls work(index, lane) once for every index in [0, count), spread over this thread (lane 0)
