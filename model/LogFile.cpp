@@ -114,17 +114,20 @@ class LogFile::PairingIndex {
     // to come from memory: two threads walk the peers, each noting (key, peer) pairs.
     std::vector<KeyedPeer> lanes[2];
     std::atomic<bool> usable{true};
+    index->entries_.resize(root.ChildCount());
     SpreadOverTwoThreads(root.ChildCount(), 64, nullptr, [&](std::size_t p, unsigned lane) {
       std::size_t unpaired = 0;
+      std::vector<Entry>& entries = index->entries_[p];
       ForEachExchange(*root.Child(p), [&](QLFolder& node) {
-        std::uint64_t keys[2] = {0, 0};
-        if (!node.RegroupKeys(keys)) {
+        Entry entry{&node, {0, 0}, node.IsReassigned()};
+        if (!node.RegroupKeys(entry.keys)) {
           usable.store(false, std::memory_order_relaxed);
           return;
         }
-        if (!node.IsReassigned()) ++unpaired;
-        for (const std::uint64_t key : keys)
+        if (!entry.reassigned) ++unpaired;
+        for (const std::uint64_t key : entry.keys)
           if (key != 0) lanes[lane].push_back({key, p});
+        entries.push_back(entry);
       });
       index->unpaired_[p] = unpaired;
     });
@@ -158,11 +161,9 @@ class LogFile::PairingIndex {
     return index;
   }
 
-  // Positions of the peers with an exchange sharing a key with `x`, ascending.
-  std::vector<std::size_t> PeersWith(const QLFolder& x) const {
-    std::uint64_t keys[2] = {0, 0};
+  // Positions of the peers with an exchange sharing one of the keys, ascending.
+  std::vector<std::size_t> PeersWith(const std::uint64_t (&keys)[2]) const {
     std::vector<std::size_t> peers;
-    if (!x.RegroupKeys(keys)) return peers;
     for (const std::uint64_t key : keys) {
       if (key == 0) continue;
       const Slot& slot = const_cast<PairingIndex*>(this)->SlotOf(key);
@@ -173,6 +174,21 @@ class LogFile::PairingIndex {
     }
     peers.erase(std::unique(peers.begin(), peers.end()), peers.end());
     return peers;
+  }
+
+  // Calls visit(exchange, mayMatch) for every exchange of the peer at `p` that is not paired
+  // yet, in tree order; `mayMatch` is false for one that shares no key with `keys` (so that it
+  // cannot match the exchange they are of: exchanges that match share a key). The exchanges'
+  // keys and pairing are kept here, next to one another, so that a visit reads the nodes only
+  // of the exchanges that may match. Only those may be paired by `visit`.
+  template <class Visit>
+  void ForEachUnpaired(std::size_t p, const std::uint64_t (&keys)[2], Visit&& visit) {
+    for (Entry& entry : entries_[p]) {
+      if (entry.reassigned) continue;
+      const bool mayMatch = SharesKey(entry.keys, keys);
+      visit(*entry.exchange, mayMatch);
+      if (mayMatch) entry.reassigned = entry.exchange->IsReassigned();
+    }
   }
 
   // An exchange of the peer at `p` was paired.
@@ -210,8 +226,22 @@ class LogFile::PairingIndex {
       if (slots_[at].key == key || slots_[at].key == 0) return slots_[at];
   }
 
+  // An exchange, its keys and whether it is paired (as IsReassigned() says).
+  struct Entry {
+    QLFolder* exchange;
+    std::uint64_t keys[2];
+    bool reassigned;
+  };
+
+  static bool SharesKey(const std::uint64_t (&a)[2], const std::uint64_t (&b)[2]) {
+    for (const std::uint64_t key : a)
+      if (key != 0 && (key == b[0] || key == b[1])) return true;
+    return false;
+  }
+
   std::vector<KeyedPeer> pairs_;
   std::vector<Slot> slots_;
+  std::vector<std::vector<Entry>> entries_;  // per peer, its exchanges in tree order
   std::vector<std::size_t> unpaired_;
   std::set<std::size_t> done_;
 };
@@ -358,13 +388,25 @@ void LogFile::PairByCookie(std::size_t start, const QLFolder& x, PairingIndex* p
     exchange.Reassign(i, a);
     if (pairing != nullptr && !was && exchange.IsReassigned()) pairing->NotePaired(p);
   };
+  // x's keys, when the index narrows the search.
+  std::uint64_t keys[2] = {0, 0};
+  if (pairing != nullptr && !x.RegroupKeys(keys)) keys[0] = keys[1] = 0;
+  // Every exchange of the peer that is not paired yet, in tree order, and whether it may match.
+  auto eachUnpaired = [&](std::size_t p, auto&& visit) {
+    if (pairing != nullptr) {
+      pairing->ForEachUnpaired(p, keys, visit);
+      return;
+    }
+    ForEachExchange(*Child(p), [&](QLFolder& exchange) {
+      if (!exchange.IsReassigned()) visit(exchange, true);
+    });
+  };
   auto visit = [&](std::size_t p) {
     QLFolder& peer = *Child(p);
     if (peer.IsRegrouped()) return;
     bool peerDone = true;
-    ForEachExchange(peer, [&](QLFolder& exchange) {
-      if (exchange.IsReassigned()) return;
-      if (!exchange.MatchesMessage(x)) {
+    eachUnpaired(p, [&](QLFolder& exchange, bool mayMatch) {
+      if (!mayMatch || !exchange.MatchesMessage(x)) {
         peerDone = false;
         return;
       }
@@ -387,7 +429,7 @@ void LogFile::PairByCookie(std::size_t start, const QLFolder& x, PairingIndex* p
   std::vector<std::size_t> candidates;
   if (pairing != nullptr) {
     pairing->MarkDonePeers(*this, start);
-    candidates = pairing->PeersWith(x);
+    candidates = pairing->PeersWith(keys);
     for (auto it = std::lower_bound(candidates.begin(), candidates.end(), start); it != candidates.end(); ++it)
       visit(*it);
   } else {
@@ -399,8 +441,8 @@ void LogFile::PairByCookie(std::size_t start, const QLFolder& x, PairingIndex* p
   auto late = [&](std::size_t p) {
     QLFolder& peer = *Child(p);
     if (peer.IsRegrouped()) return;
-    ForEachExchange(peer, [&](QLFolder& exchange) {
-      if (!exchange.IsReassigned() && exchange.MatchesMessage(x)) reassign(exchange, p, index, address);
+    eachUnpaired(p, [&](QLFolder& exchange, bool mayMatch) {
+      if (mayMatch && exchange.MatchesMessage(x)) reassign(exchange, p, index, address);
     });
   };
   if (pairing != nullptr) {
