@@ -87,6 +87,7 @@ DebugLogReader::DebugLogReader(DebugLogReader&& other) noexcept { *this = std::m
 
 DebugLogReader& DebugLogReader::operator=(DebugLogReader&& other) noexcept {
   if (this == &other) return *this;
+  other.Materialize();
   source_ = std::move(other.source_);
   texts_ = std::move(other.texts_);
   nextText_ = other.nextText_;
@@ -101,6 +102,7 @@ DebugLogReader& DebugLogReader::operator=(DebugLogReader&& other) noexcept {
   consumedBefore_ = other.consumedBefore_;
   eof_ = other.eof_;
   token_ = std::move(other.token_);
+  numberInBuffer_ = false;
   tokenStart_ = other.tokenStart_;
   pushedBack_ = other.pushedBack_;
   restartSeen_ = other.restartSeen_;
@@ -115,6 +117,7 @@ DebugLogReader& DebugLogReader::operator=(DebugLogReader&& other) noexcept {
 DebugLogReader::~DebugLogReader() = default;
 
 bool DebugLogReader::Refill() {
+  Materialize();  // the buffer is about to change
   consumedBefore_ += end_;
   pos_ = end_ = 0;
   if (!source_) {
@@ -145,6 +148,7 @@ SyncPoint DebugLogReader::Sync() {
 // non-whitespace characters. Meeting the end of the input sets the end state (as a stream does
 // when it has to look past the last character).
 void DebugLogReader::ReadRawToken() {
+  numberInBuffer_ = false;
   token_.clear();
   for (;;) {
     while (pos_ < end_ && IsSpace(buf_[pos_])) ++pos_;
@@ -232,6 +236,28 @@ std::uint32_t DebugLogReader::ParseHexToken(std::string_view t) {
 }
 
 std::uint32_t DebugLogReader::ReadHexNumber() {
+  if (!pushedBack_ && !restartSeen_ && !abandoned_) {
+    // Usual case: one to eight hex digits that lie wholly inside the buffer, followed by
+    // whitespace, converted where they stand (see Materialize()). A text that is no such number
+    // ("daemon" among them) takes the token read below.
+    std::size_t p = pos_;
+    while (p < end_ && IsSpace(buf_[p])) ++p;
+    const std::size_t start = p;
+    std::uint32_t value = 0;
+    int d = 0;
+    while (p < end_ && p - start < 9 && (d = HexValue(buf_[p])) >= 0) {
+      value = (value << 4) | static_cast<std::uint32_t>(d);
+      ++p;
+    }
+    if (p > start && p - start <= 8 && p < end_ && IsSpace(buf_[p]) && value != 0xFFFFFFFFu) {
+      pos_ = p;
+      tokenStart_ = consumedBefore_ + start;
+      numberInBuffer_ = true;
+      numberAt_ = start;
+      numberLength_ = p - start;
+      return value;
+    }
+  }
   if (!pushedBack_) {
     if (restartSeen_) return 0xFFFFFFFFu;
     if (!abandoned_) ReadRawToken();
@@ -276,6 +302,7 @@ ByteList DebugLogReader::ReadHexBytes() {
       if (p > start && p - start <= 8 && p < end_ && IsSpace(buf_[p])) {
         pos_ = p;
         if (value == 0xFFFFFFFFu) {  // stored as a failed number: keep the token current
+          numberInBuffer_ = false;
           token_.assign(buf_ + start, p - start);
           tokenStart_ = consumedBefore_ + start;
           break;
@@ -289,12 +316,13 @@ ByteList DebugLogReader::ReadHexBytes() {
     if (v == 0xFFFFFFFFu || eof_ || restartSeen_) break;
     list.push_back(v);
   }
-  pushedBack_ = true;
+  PushBack();
   return list;  // a copy: the scratch list keeps its capacity
 }
 
 const std::string& DebugLogReader::ReadLineRest() {
   if (!pushedBack_ && !restartSeen_ && !abandoned_) {
+    numberInBuffer_ = false;
     token_.clear();
     tokenStart_ = kNoStart;
     bool lineEnded = false;

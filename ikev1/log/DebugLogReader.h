@@ -68,9 +68,15 @@ class DebugLogReader {
   // The next token, or the current one again while a flag holds the reader. The reference
   // stays valid until the next read.
   const std::string& ReadToken();
-  void PushBack() { pushedBack_ = true; }
+  void PushBack() {
+    Materialize();
+    pushedBack_ = true;
+  }
   void ClearPushBack() { pushedBack_ = false; }
-  const std::string& CurrentToken() const { return token_; }
+  const std::string& CurrentToken() const {
+    Materialize();
+    return token_;
+  }
 
   // Reads up to 100 tokens looking for `label`; stops early at the start of the next packet,
   // which is pushed back and abandons the current one.
@@ -90,12 +96,18 @@ class DebugLogReader {
   const std::string& SkipToBlockKeyword();
 
   bool RestartSeen() const { return restartSeen_; }
-  void SetRestartSeen() { restartSeen_ = true; }
+  void SetRestartSeen() {
+    Materialize();
+    restartSeen_ = true;
+  }
   void ClearRestartSeen() { restartSeen_ = false; }
   bool IsAbandoned() const { return abandoned_; }
   // A flag holds the reader (abandon or restart): every read returns the current token again.
   bool IsStopped() const { return abandoned_ || restartSeen_; }
-  void Abandon() { abandoned_ = true; }
+  void Abandon() {
+    Materialize();
+    abandoned_ = true;
+  }
   void ClearAbandon() { abandoned_ = false; }
   const std::string& RestartText() const { return restartText_; }
   void SetRestartText(std::string text) { restartText_ = std::move(text); }
@@ -139,6 +151,15 @@ class DebugLogReader {
   DebugLogReader();
   void ReadRawToken();
   bool Refill();
+  // A number read straight from the buffer leaves its text there (numbers are most of the
+  // tokens, and copying each was a good part of reading them); it is copied into token_ only
+  // when something may look at the token again (a push-back, a stop flag, CurrentToken()).
+  // Nothing reads between, so its bytes are still in the buffer then.
+  void Materialize() const {
+    if (!numberInBuffer_) return;
+    token_.assign(buf_ + numberAt_, numberLength_);
+    numberInBuffer_ = false;
+  }
 
   std::shared_ptr<ByteSource> source_;
   std::vector<std::shared_ptr<const std::string>> texts_;  // read instead of a source
@@ -152,7 +173,10 @@ class DebugLogReader {
   std::uint64_t consumedBefore_ = 0;  // offset of buf_[0] in the whole input
   bool eof_ = false;
 
-  std::string token_;
+  mutable std::string token_;
+  mutable bool numberInBuffer_ = false;  // see Materialize()
+  std::size_t numberAt_ = 0;
+  std::size_t numberLength_ = 0;
   // Offset of the current token when it came whole from the token scan; kNoStart for a line
   // or a token put together otherwise (such a token held back is no clean sync point).
   std::uint64_t tokenStart_ = kNoStart;
