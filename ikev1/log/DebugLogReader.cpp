@@ -35,6 +35,19 @@ constexpr std::array<signed char, 256> kHexValue = MakeHexTable();
 
 inline int HexValue(char c) { return kHexValue[static_cast<unsigned char>(c)]; }
 
+// The end of the plain number at `start` (one to eight hex digits followed by whitespace, all
+// before `end`), its value in `value`; `start` itself when no such number stands there.
+inline std::size_t PlainNumberEnd(const char* buf, std::size_t start, std::size_t end, std::uint32_t& value) {
+  value = 0;
+  std::size_t p = start;
+  int d = 0;
+  while (p < end && p - start < 9 && (d = HexValue(buf[p])) >= 0) {
+    value = (value << 4) | static_cast<std::uint32_t>(d);
+    ++p;
+  }
+  return p > start && p - start <= 8 && p < end && IsSpace(buf[p]) ? p : start;
+}
+
 // The payload-block keywords, in the order that gives each its dispatch code.
 constexpr std::array<std::string_view, DebugLogReader::kBlockKeywordCount> kBlockKeywords = {
     "debugSAPayload:",       "debugKeyPayload:",     "debugNoncePayload:",    "debugIDPayload:",
@@ -240,16 +253,11 @@ std::uint32_t DebugLogReader::ReadHexNumber() {
     // Usual case: one to eight hex digits that lie wholly inside the buffer, followed by
     // whitespace, converted where they stand (see Materialize()). A text that is no such number
     // ("daemon" among them) takes the token read below.
-    std::size_t p = pos_;
-    while (p < end_ && IsSpace(buf_[p])) ++p;
-    const std::size_t start = p;
+    std::size_t start = pos_;
+    while (start < end_ && IsSpace(buf_[start])) ++start;
     std::uint32_t value = 0;
-    int d = 0;
-    while (p < end_ && p - start < 9 && (d = HexValue(buf_[p])) >= 0) {
-      value = (value << 4) | static_cast<std::uint32_t>(d);
-      ++p;
-    }
-    if (p > start && p - start <= 8 && p < end_ && IsSpace(buf_[p]) && value != 0xFFFFFFFFu) {
+    const std::size_t p = PlainNumberEnd(buf_, start, end_, value);
+    if (p != start && value != 0xFFFFFFFFu) {
       pos_ = p;
       tokenStart_ = consumedBefore_ + start;
       numberInBuffer_ = true;
@@ -294,12 +302,8 @@ ByteList DebugLogReader::ReadHexBytes() {
       }
       const std::size_t start = p;
       std::uint32_t value = 0;
-      int d = 0;
-      while (p < end_ && p - start < 9 && (d = HexValue(buf_[p])) >= 0) {
-        value = (value << 4) | static_cast<std::uint32_t>(d);
-        ++p;
-      }
-      if (p > start && p - start <= 8 && p < end_ && IsSpace(buf_[p])) {
+      p = PlainNumberEnd(buf_, start, end_, value);
+      if (p != start) {
         pos_ = p;
         if (value == 0xFFFFFFFFu) {  // stored as a failed number: keep the token current
           numberInBuffer_ = false;
