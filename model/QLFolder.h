@@ -155,6 +155,10 @@ class QLFolder {
   virtual bool IsMergedPeer() const { return false; }
   virtual bool IsRegrouped() const { return false; }
   virtual void SetRegrouped() {}
+  // Negotiations: a daemon restart ends them (they take no further packet). A restart closes
+  // every negotiation of the log, and a log may restart many times, so this is asked of every
+  // node below a tunnel without finding out its class first.
+  virtual void Close() {}
   virtual bool IsReassigned() const { return false; }
   virtual void Reassign(std::uint32_t /*index*/, std::uint32_t /*address*/) {}
   virtual std::uint32_t ReassignedIndex() const { return 0; }

@@ -95,7 +95,7 @@ class Exchange : public FolderElement {
 
   virtual bool IsRestart() const { return false; }
   // A closed exchange takes no more packets (a daemon restart ends every negotiation).
-  virtual void Close() { closed_ = true; }
+  void Close() override { closed_ = true; }
   virtual bool IsClosed() const { return closed_; }
   // The times of the first and the last packet; a notify's are those of its one packet (the
   // caption reads the packets' headers itself for any other negotiation).

@@ -192,8 +192,7 @@ void Tunnel::CloseInsertBatch() {
 
 void Tunnel::CloseAll() {
   CloseInsertBatch();
-  for (const auto& child : Children())
-    if (auto* exchange = dynamic_cast<Exchange*>(child.get())) exchange->Close();
+  for (const auto& child : Children()) child->Close();
   openIndex_.clear();
   openIndexValid_ = true;
 }
