@@ -11,6 +11,7 @@
 #include <memory_resource>
 #include <new>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -183,6 +184,11 @@ class QLFolder {
   // The stretches of the log file the node was read from: a packet's own, an exchange's
   // packets' in order. Other nodes add none.
   virtual void AppendLogSpans(std::vector<LogSpan>& /*out*/) const {}
+  // Ends the stretch of every packet read into this node or below it that has no end yet: it
+  // ends where the first of `starts` (the sorted starts of every packet the load met) after its
+  // own start begins. False when a packet is left without an end (no start follows it: the
+  // last packet of what was read).
+  virtual bool EndPackets(std::span<const std::uint64_t> /*starts*/) { return true; }
 
   // ---- regrouping of indexed peers: what each log format answers for the log root ------------
   // Exchanges: the keys under which the exchange pairs with the exchanges of other peers (0

@@ -8,6 +8,13 @@
 
 namespace quillon {
 
+// One step of the hashes below: mixes `word` into `hash`.
+inline std::uint64_t HashStep(std::uint64_t hash, std::uint64_t word) {
+  constexpr std::uint64_t kMultiplier = 0x9E3779B97F4A7C15ull;
+  hash = (hash ^ word) * kMultiplier;
+  return hash ^ (hash >> 29);
+}
+
 // A quick 64-bit hash, eight bytes per step. Used where a text only picks a slot or narrows a
 // search and the text itself is compared afterwards (a collision costs time, never a wrong
 // answer). Byte-at-a-time hashes showed up in the loads' profiles: every node's name and many
@@ -17,10 +24,7 @@ inline std::uint64_t TextHash(std::string_view text) {
   const char* p = text.data();
   const std::size_t n = text.size();
   std::uint64_t hash = n * kMultiplier;
-  const auto mix = [&](std::uint64_t word) {
-    hash = (hash ^ word) * kMultiplier;
-    hash ^= hash >> 29;
-  };
+  const auto mix = [&](std::uint64_t word) { hash = HashStep(hash, word); };
   std::size_t at = 0;
   for (; at + 8 <= n; at += 8) {
     std::uint64_t word;

@@ -37,6 +37,14 @@ FolderElement::~FolderElement() = default;
 
 std::uint32_t FolderElement::CookieValue() const { return header_ ? header_->CookieValue() : 0; }
 
+bool FolderElement::EndPackets(std::span<const std::uint64_t> starts) {
+  if (header_ == nullptr || header_->HasLogEnd()) return true;  // none, or ended by an earlier load
+  const auto next = std::upper_bound(starts.begin(), starts.end(), header_->LogBegin());
+  if (next == starts.end()) return false;
+  header_->SetLogEnd(*next);
+  return true;
+}
+
 std::uint32_t FolderElement::PacketDebugValue() const { return packetDebug_ ? packetDebug_->peerIP : 0; }
 
 bool FolderElement::IsBlockKeyword(std::string_view token) const { return DebugLogReader::IsBlockKeyword(token); }

@@ -46,6 +46,8 @@ class FolderElement : public QLFolder {
   virtual void SetHeader(std::unique_ptr<Header> header);
 
   Header* GetHeader() const { return header_; }
+  // A packet node ends its own packet.
+  bool EndPackets(std::span<const std::uint64_t> starts) override;
 
   PacketDebugRecord* PacketDebug() const { return packetDebug_.get(); }
   void SetPacketDebug(std::unique_ptr<PacketDebugRecord> record) { packetDebug_ = std::move(record); }

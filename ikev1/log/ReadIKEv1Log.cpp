@@ -43,6 +43,7 @@
 #include "ikev1/negotiation/PreparedPacket.h"
 #include "model/Background.h"
 #include "model/IPv4.h"
+#include "model/TextHash.h"
 
 namespace quillon {
 
@@ -71,23 +72,33 @@ class LoadIndex {
 
   void AddPeer(Peer& peer) { peers_.emplace(peer.PeerAddress(), &peer); }
 
-  // The exchange has just taken a packet: its last packet now names it.
+  // The exchange has just taken a packet: its last packet now names it. Only noted here: most
+  // "Sent:" records follow their packet and need no lookup, so the notes are indexed when a
+  // record first needs one.
   void NotePacket(std::uint32_t address, Exchange* exchange) {
     if (exchange == nullptr || exchange->GetHeader() == nullptr) return;
     const Header& header = *exchange->GetHeader();
-    std::vector<Exchange*>& list = byRecordKey_[Key(address, header.InitCookie(), header.MsgId())];
-    if (std::find(list.begin(), list.end(), exchange) == list.end()) list.push_back(exchange);
+    notes_.push_back({KeyHash(address, header.InitCookie(), header.MsgId()), address, exchange});
   }
 
-  Exchange* ExchangeFor(Peer& peer, const PacketDebugRecord& record) const {
+  Exchange* ExchangeFor(Peer& peer, const PacketDebugRecord& record) {
     if (!exact_) return WalkFor(peer, record);
-    auto it = byRecordKey_.find(Key(peer.PeerAddress(), record.initCookie, record.msgId));
-    if (it == byRecordKey_.end()) return nullptr;
-    // An exchange is listed under every key its last packet ever had; keep those that still
-    // have this one and take the first in tree order.
+    for (; indexed_ < notes_.size(); ++indexed_) {
+      const Note& note = notes_[indexed_];
+      std::vector<const Note*>& list = byKeyHash_[note.keyHash];
+      if (std::none_of(list.begin(), list.end(),
+                       [&](const Note* listed) { return listed->exchange == note.exchange && listed->address == note.address; }))
+        list.push_back(&note);
+    }
+    const std::uint32_t address = peer.PeerAddress();
+    auto it = byKeyHash_.find(KeyHash(address, record.initCookie, record.msgId));
+    if (it == byKeyHash_.end()) return nullptr;
+    // An exchange is listed under every key its last packet ever had (and, rarely, under a key
+    // of the same hash); keep those of this peer's address that still have this key and take
+    // the first in tree order.
     std::vector<Exchange*> matches;
-    for (Exchange* exchange : it->second)
-      if (SameNegotiation(*exchange->GetHeader(), record)) matches.push_back(exchange);
+    for (const Note* note : it->second)
+      if (note->address == address && SameNegotiation(*note->exchange->GetHeader(), record)) matches.push_back(note->exchange);
     if (matches.size() <= 1) return matches.empty() ? nullptr : matches.front();
     return *std::min_element(matches.begin(), matches.end(), [&peer](const Exchange* a, const Exchange* b) {
       return PositionOf(peer, *a) < PositionOf(peer, *b);
@@ -95,8 +106,18 @@ class LoadIndex {
   }
 
  private:
-  static PacketDebugKey Key(std::uint32_t address, const ByteList& cookie, const ByteList& msgId) {
-    return {address, cookie, msgId};
+  struct Note {
+    std::uint64_t keyHash;
+    std::uint32_t address;
+    Exchange* exchange;
+  };
+
+  static std::uint64_t KeyHash(std::uint32_t address, const ByteList& cookie, const ByteList& msgId) {
+    std::uint64_t hash = address;
+    for (std::uint32_t b : cookie) hash = HashStep(hash, b);
+    hash = HashStep(hash, ~std::uint64_t{0});  // keeps the two lists apart
+    for (std::uint32_t b : msgId) hash = HashStep(hash, b);
+    return hash;
   }
 
   // (tunnel position, exchange position) within the peer.
@@ -120,7 +141,10 @@ class LoadIndex {
   // records are matched by walking the tree.
   bool exact_;
   std::unordered_map<std::uint32_t, Peer*> peers_;
-  std::unordered_map<PacketDebugKey, std::vector<Exchange*>, PacketDebugKeyHash> byRecordKey_;
+  // Notes are only appended; byKeyHash_ points into notes_[0, indexed_), hence a deque.
+  std::deque<Note> notes_;
+  std::size_t indexed_ = 0;
+  std::unordered_map<std::uint64_t, std::vector<const Note*>> byKeyHash_;
 };
 
 // A "Sent:" record follows the packet it describes: it goes to that packet's message (to the
@@ -129,7 +153,7 @@ class LoadIndex {
 // last packet has the record's cookie and message ID; else the first negotiation of the peer
 // that has them. (Two negotiations of a peer may share cookie and message ID, e.g. in two
 // tunnels: the record belongs to the one whose packet it follows.)
-void AttachSentRecord(std::unique_ptr<PacketDebugRecord> record, const LoadIndex& index, Exchange* previous) {
+void AttachSentRecord(std::unique_ptr<PacketDebugRecord> record, LoadIndex& index, Exchange* previous) {
   Peer* peer = index.PeerAt(record->peer);
   if (peer == nullptr) return;
   const bool follows = previous != nullptr && previous->GetHeader() != nullptr && previous->Parent() != nullptr &&
@@ -291,23 +315,8 @@ class Placer {
   // false when one is left without an end (the last packet of the log read so far).
   bool SetPacketEndsOf(const QLFolder& peer) {
     bool allEnded = true;
-    const auto setEnd = [&](Header* header) {
-      if (header == nullptr || header->HasLogEnd()) return;  // none, or read by an earlier load
-      const auto next = std::upper_bound(packetStarts_.begin(), packetStarts_.end(), header->LogBegin());
-      if (next != packetStarts_.end()) header->SetLogEnd(*next);
-      else allEnded = false;
-    };
     for (const auto& tunnel : peer.Children())
-      for (const auto& child : tunnel->Children()) {
-        auto* exchange = dynamic_cast<Exchange*>(child.get());
-        if (exchange == nullptr) continue;
-        if (exchange->IsNotify()) {
-          setEnd(exchange->GetHeader());
-          continue;
-        }
-        for (const auto& message : exchange->Children())
-          if (auto* element = dynamic_cast<FolderElement*>(message.get())) setEnd(element->GetHeader());
-      }
+      for (const auto& exchange : tunnel->Children()) allEnded &= exchange->EndPackets(packetStarts_);
     return allEnded;
   }
 

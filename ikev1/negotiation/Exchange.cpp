@@ -81,6 +81,13 @@ void Exchange::AppendCaption(std::string& out) const {
   }
 }
 
+bool Exchange::EndPackets(std::span<const std::uint64_t> starts) {
+  if (IsNotify()) return FolderElement::EndPackets(starts);
+  bool allEnded = true;
+  for (const auto& message : Children()) allEnded &= message->EndPackets(starts);
+  return allEnded;
+}
+
 void Exchange::AppendLogSpans(std::vector<LogSpan>& out) const {
   for (const auto& child : Children()) child->AppendLogSpans(out);
 }

@@ -60,6 +60,8 @@ class Exchange : public FolderElement {
   void AppendDetailText(std::string& out) const override { out += "Exchange!!!\r\n"; }
   // Its packets' stretches of the log, in packet order.
   void AppendLogSpans(std::vector<LogSpan>& out) const override;
+  // An informational exchange is its own packet; any other ends its messages' packets.
+  bool EndPackets(std::span<const std::uint64_t> starts) override;
 
   // Same initiator cookie (its last four bytes) as the node's.
   bool MatchesMessage(const QLFolder& node) const final;

@@ -140,6 +140,30 @@ std::unique_ptr<FakePayload> Fake(const std::string& spi, const std::string& ide
   return payload;
 }
 
+TEST(ExchangeTest, SentRecordThatDoesNotFollowItsPacketFindsItsNegotiation) {
+  // Peer A's first packet, then peer B's, then A's record: the record no longer follows its
+  // packet and is matched by peer, cookie and message ID. Records that match no negotiation of
+  // their peer (another cookie; B's cookie logged for A) are dropped.
+  const std::string otherCookie = "a1 a2 a3 a4 a5 a6 a7 a8";
+  Packet a = MainModePacket(1);
+  Packet b = MainModePacket(1, "12:00:02", otherCookie);
+  b.peer = "0a000002";
+  auto root = Load(Text(a) + Text(b) + Record(true, "0a000001", kCookie, kZeroId, "\tSize: 28 bytes\n") +
+                   Record(true, "0a000001", "ff ff ff ff ff ff ff ff", kZeroId) +
+                   Record(true, "0a000001", otherCookie, kZeroId));
+  ASSERT_EQ(root->ChildCount(), 2u);
+  const auto& mainA = ExchangeAt<MainMode>(TunnelOf(*root, 0), 0);
+  const auto& mainB = ExchangeAt<MainMode>(TunnelOf(*root, 1), 0);
+  ASSERT_EQ(mainA.ChildCount(), 1u);
+  const auto* packetA = dynamic_cast<const FolderElement*>(mainA.Child(0));
+  ASSERT_NE(packetA, nullptr);
+  ASSERT_NE(packetA->PacketDebug(), nullptr);
+  EXPECT_EQ(std::string(packetA->PacketDebug()->text), "\r\nSize:\t\t\t28 bytes");
+  const auto* packetB = dynamic_cast<const FolderElement*>(mainB.Child(0));
+  ASSERT_NE(packetB, nullptr);
+  EXPECT_EQ(packetB->PacketDebug(), nullptr);
+}
+
 TEST(ExchangeTest, CookieAndSpiMatching) {
   auto root = Load(Text(MainModePacket(1, "12:00:01", "0a 0b 0c 0d 0e 0f 10 11")));
   const QLFolder& mm = *TunnelOf(*root).Child(0);
