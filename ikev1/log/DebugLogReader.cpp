@@ -115,7 +115,7 @@ DebugLogReader& DebugLogReader::operator=(DebugLogReader&& other) noexcept {
   consumedBefore_ = other.consumedBefore_;
   eof_ = other.eof_;
   token_ = std::move(other.token_);
-  numberInBuffer_ = false;
+  tokenInBuffer_ = false;
   tokenStart_ = other.tokenStart_;
   pushedBack_ = other.pushedBack_;
   restartSeen_ = other.restartSeen_;
@@ -161,7 +161,7 @@ SyncPoint DebugLogReader::Sync() {
 // non-whitespace characters. Meeting the end of the input sets the end state (as a stream does
 // when it has to look past the last character).
 void DebugLogReader::ReadRawToken() {
-  numberInBuffer_ = false;
+  tokenInBuffer_ = false;
   token_.clear();
   for (;;) {
     while (pos_ < end_ && IsSpace(buf_[pos_])) ++pos_;
@@ -179,7 +179,7 @@ void DebugLogReader::ReadRawToken() {
     std::size_t p = pos_;
     while (p < limit && !IsSpace(buf_[p])) ++p;
     if (p < end_ || p - start == kMaxToken) {
-      token_.assign(buf_ + start, p - start);
+      SetTokenInBuffer(start, p - start);
       pos_ = p;
       return;
     }
@@ -198,17 +198,18 @@ void DebugLogReader::ReadRawToken() {
   }
 }
 
-const std::string& DebugLogReader::ReadToken() {
+std::string_view DebugLogReader::ReadTokenView() {
   if (!pushedBack_ && !restartSeen_ && !abandoned_) ReadRawToken();
-  if (!restartSeen_ && (token_.size() == 6 || token_.size() == 7) && IsRestartToken(token_)) restartSeen_ = true;
+  const std::string_view t = Token();
+  if (!restartSeen_ && (t.size() == 6 || t.size() == 7) && IsRestartToken(t)) SetRestartSeen();
   pushedBack_ = false;
-  return token_;
+  return t;
 }
 
 void DebugLogReader::SeekLabel(std::string_view label) {
   if (restartSeen_) return;
   for (int count = 1; !abandoned_; ++count) {
-    const std::string& t = ReadToken();
+    const std::string_view t = ReadTokenView();
     if (IsHeaderStart(t)) {
       // The next packet starts here: leave it for the packet scan.
       pushedBack_ = true;
@@ -260,9 +261,7 @@ std::uint32_t DebugLogReader::ReadHexNumber() {
     if (p != start && value != 0xFFFFFFFFu) {
       pos_ = p;
       tokenStart_ = consumedBefore_ + start;
-      numberInBuffer_ = true;
-      numberAt_ = start;
-      numberLength_ = p - start;
+      SetTokenInBuffer(start, p - start);
       return value;
     }
   }
@@ -270,10 +269,11 @@ std::uint32_t DebugLogReader::ReadHexNumber() {
     if (restartSeen_) return 0xFFFFFFFFu;
     if (!abandoned_) ReadRawToken();
   }
-  if (!restartSeen_ && token_.size() == 6 && token_ == "daemon") restartSeen_ = true;
+  const std::string_view t = Token();
+  if (!restartSeen_ && t.size() == 6 && t == "daemon") SetRestartSeen();
   if (!restartSeen_ && !abandoned_) {
     pushedBack_ = false;
-    return ParseHexToken(token_);
+    return ParseHexToken(t);
   }
   return 0xFFFFFFFFu;
 }
@@ -306,8 +306,7 @@ ByteList DebugLogReader::ReadHexBytes() {
       if (p != start) {
         pos_ = p;
         if (value == 0xFFFFFFFFu) {  // stored as a failed number: keep the token current
-          numberInBuffer_ = false;
-          token_.assign(buf_ + start, p - start);
+          SetTokenInBuffer(start, p - start);
           tokenStart_ = consumedBefore_ + start;
           break;
         }
@@ -325,8 +324,9 @@ ByteList DebugLogReader::ReadHexBytes() {
 }
 
 const std::string& DebugLogReader::ReadLineRest() {
+  Materialize();
   if (!pushedBack_ && !restartSeen_ && !abandoned_) {
-    numberInBuffer_ = false;
+    tokenInBuffer_ = false;
     token_.clear();
     tokenStart_ = kNoStart;
     bool lineEnded = false;
@@ -355,7 +355,7 @@ const std::string& DebugLogReader::ReadLineRest() {
 }
 
 void DebugLogReader::SkipTokens(int count) {
-  for (int i = 0; i < count && !restartSeen_ && !abandoned_ && !eof_; ++i) ReadToken();
+  for (int i = 0; i < count && !restartSeen_ && !abandoned_ && !eof_; ++i) ReadTokenView();
 }
 
 void DebugLogReader::SkipWhitespace() {
@@ -373,8 +373,11 @@ const std::string& DebugLogReader::SkipToBlockKeyword() {
   static const std::string kNone;
   if (restartSeen_ || abandoned_) return kNone;
   for (;;) {
-    const std::string& t = ReadToken();
-    if (IsBlockKeyword(t) || IsHeaderStart(t) || eof_ || restartSeen_ || IsDebugMarker(t)) return t;
+    const std::string_view t = ReadTokenView();
+    if (IsBlockKeyword(t) || IsHeaderStart(t) || eof_ || restartSeen_ || IsDebugMarker(t)) {
+      Materialize();
+      return token_;
+    }
   }
 }
 
@@ -401,7 +404,7 @@ std::string_view DebugLogReader::BlockKeyword(int code) {
 
 ByteList ReadByteList(DebugLogReader& reader, std::string* lengthNote) {
   // Compared as a view: its length first, no copy of the token.
-  if (std::string_view(reader.ReadToken()) == "Length") {
+  if (reader.ReadTokenView() == "Length") {
     const std::string& rest = reader.ReadLineRest();
     if (lengthNote != nullptr) *lengthNote = "Length" + rest + "\r\n\r\n";
   } else {

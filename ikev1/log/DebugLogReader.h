@@ -67,11 +67,15 @@ class DebugLogReader {
 
   // The next token, or the current one again while a flag holds the reader. The reference
   // stays valid until the next read.
-  const std::string& ReadToken();
-  void PushBack() {
+  const std::string& ReadToken() {
+    ReadTokenView();
     Materialize();
-    pushedBack_ = true;
+    return token_;
   }
+  // The same, as a view that stays valid until the next read: for the callers that only look
+  // at the token, which then is not copied out of the read buffer.
+  std::string_view ReadTokenView();
+  void PushBack() { pushedBack_ = true; }
   void ClearPushBack() { pushedBack_ = false; }
   const std::string& CurrentToken() const {
     Materialize();
@@ -151,14 +155,21 @@ class DebugLogReader {
   DebugLogReader();
   void ReadRawToken();
   bool Refill();
-  // A number read straight from the buffer leaves its text there (numbers are most of the
-  // tokens, and copying each was a good part of reading them); it is copied into token_ only
-  // when something may look at the token again (a push-back, a stop flag, CurrentToken()).
-  // Nothing reads between, so its bytes are still in the buffer then.
+  // A token that lies wholly in the read buffer is left there (copying each token was a good
+  // part of reading them); it is copied into token_ only when a caller asks for it as a string
+  // or the buffer is about to change (a refill, a move). Token() is the current token either way.
   void Materialize() const {
-    if (!numberInBuffer_) return;
-    token_.assign(buf_ + numberAt_, numberLength_);
-    numberInBuffer_ = false;
+    if (!tokenInBuffer_) return;
+    token_.assign(buf_ + tokenAt_, tokenLength_);
+    tokenInBuffer_ = false;
+  }
+  std::string_view Token() const {
+    return tokenInBuffer_ ? std::string_view(buf_ + tokenAt_, tokenLength_) : std::string_view(token_);
+  }
+  void SetTokenInBuffer(std::size_t at, std::size_t length) {
+    tokenInBuffer_ = true;
+    tokenAt_ = at;
+    tokenLength_ = length;
   }
 
   std::shared_ptr<ByteSource> source_;
@@ -174,9 +185,9 @@ class DebugLogReader {
   bool eof_ = false;
 
   mutable std::string token_;
-  mutable bool numberInBuffer_ = false;  // see Materialize()
-  std::size_t numberAt_ = 0;
-  std::size_t numberLength_ = 0;
+  mutable bool tokenInBuffer_ = false;  // see Materialize()
+  std::size_t tokenAt_ = 0;
+  std::size_t tokenLength_ = 0;
   // Offset of the current token when it came whole from the token scan; kNoStart for a line
   // or a token put together otherwise (such a token held back is no clean sync point).
   std::uint64_t tokenStart_ = kNoStart;

@@ -91,20 +91,24 @@ Header::Header() : QLFolder("Header", nullptr) {}
 Header::~Header() = default;
 
 Header::Header(DebugLogReader& reader) : Header() {
-  std::string last[2];
-  int slot = 0;
-  std::string token;
+  // A packet-debug block opens with "PACKET DEBUG" (or the two words the other way round): the
+  // last two tokens are followed as which of the two words each is.
+  enum Word { kOther, kPacket, kDebug };
+  Word before = kOther;
+  bool createdLayout = false;  // the token that ends the scan is a "+" line: a created packet
   for (;;) {
-    token = reader.ReadToken();
+    const std::string_view token = reader.ReadTokenView();
     if (reader.AtEnd()) reader.Abandon();
     if (reader.RestartSeen()) reader.ClearRestartSeen();
-    last[slot] = token;
-    slot ^= 1;
-    if (token == "debugIsakmpHdr:" || token.find("+++++++") != std::string::npos || reader.IsAbandoned()) {
+    const Word word = token == "PACKET" ? kPacket : token == "DEBUG" ? kDebug : kOther;
+    const bool pair = (before == kPacket && word == kDebug) || (before == kDebug && word == kPacket);
+    before = word;
+    createdLayout = !token.empty() && token.front() == '+';
+    if (token == "debugIsakmpHdr:" || token.find("+++++++") != std::string_view::npos || reader.IsAbandoned()) {
       logBegin_ = reader.TokenStart();
       break;
     }
-    if ((last[0] == "PACKET" && last[1] == "DEBUG") || (last[0] == "DEBUG" && last[1] == "PACKET")) {
+    if (pair) {
       logBegin_ = reader.TokenStart();
       scannedRecord_ = std::make_unique<PacketDebugRecord>();
       scannedRecord_->Read(reader);
@@ -113,18 +117,16 @@ Header::Header(DebugLogReader& reader) : Header() {
     if (reader.AtEnd()) break;
   }
 
-  // `token` is the token that ended the scan: a "+" line opens a created packet.
-  const bool createdLayout = !token.empty() && token.front() == '+';
   if (createdLayout && !reader.IsAbandoned()) {
     created_ = true;
     bool lineCreated = false;
     ReadPacketLine(reader, lineCreated);
-    const std::string& next = reader.ReadToken();
+    const std::string_view next = reader.ReadTokenView();
     if (next == "#####" || next == "****" || next.find("+++++++") != std::string::npos) reader.Abandon();
   }
   if (!reader.IsAbandoned()) ReadHeaderFields(reader);
   if (!createdLayout && !reader.IsAbandoned()) {
-    reader.ReadToken();  // the "+" line that opens the packet line
+    reader.ReadTokenView();  // the "+" line that opens the packet line
     created_ = false;
     bool lineCreated = false;
     ReadPacketLine(reader, lineCreated);
@@ -132,7 +134,7 @@ Header::Header(DebugLogReader& reader) : Header() {
       // A processed header block followed by a "create_" line: the daemon logged the packet
       // it answers with; the header block that follows supersedes the first.
       created_ = true;
-      reader.ReadToken();
+      reader.ReadTokenView();
       ReadHeaderFields(reader);
     }
   }
@@ -142,7 +144,7 @@ Header::Header(DebugLogReader& reader) : Header() {
 void Header::ReadPacketLine(DebugLogReader& reader, bool& created) {
   created = false;
   packetKind_ = 0;
-  const PacketKeyword* keyword = FindPacketKeyword(reader.ReadToken());
+  const PacketKeyword* keyword = FindPacketKeyword(reader.ReadTokenView());
   if (keyword == nullptr) {
     reader.Abandon();
     return;
@@ -152,7 +154,7 @@ void Header::ReadPacketLine(DebugLogReader& reader, bool& created) {
 
   reader.SeekLabel("peer:");
   peerAddress_ = reader.ReadHexNumber();
-  const std::string& tunnel = reader.ReadToken();
+  const std::string_view tunnel = reader.ReadTokenView();
   tunnelLocalIP_ = tunnelPeerIP_ = 0;
   if (tunnel != "~~" && !ParseTunnelToken(tunnel, tunnelLocalIP_, tunnelPeerIP_)) tunnelLocalIP_ = tunnelPeerIP_ = 0;
   // The date repeats over a day's packets and the time over a second's: both are shared within
@@ -160,11 +162,11 @@ void Header::ReadPacketLine(DebugLogReader& reader, bool& created) {
   std::string date(dateText_);
   for (int i = 0; i < 3; ++i) {
     date += ' ';
-    date += reader.ReadToken();
+    date += reader.ReadTokenView();
   }
-  timeText_.AssignShared(reader.ReadToken());
+  timeText_.AssignShared(reader.ReadTokenView());
   date += ' ';
-  date += reader.ReadToken();
+  date += reader.ReadTokenView();
   dateText_.AssignShared(date);
   reader.SkipTokens(1);
 }
@@ -172,14 +174,14 @@ void Header::ReadPacketLine(DebugLogReader& reader, bool& created) {
 void Header::ReadHeaderFields(DebugLogReader& reader) {
   reader.SeekLabel("InitCookie:");
   SetInitCookie(ReadByteList(reader));
-  reader.ReadToken();  // "RspCookie:"
+  reader.ReadTokenView();  // "RspCookie:"
   respCookie_ = ReadByteList(reader);
   reader.SeekLabel("NextPld:");
   nextPayload_ = reader.ReadHexNumber();
 
   // The daemon writes the two version fields in either order.
-  std::string t = reader.ReadToken();
-  if (t != "MjVer:" && t != "MnVer:") t = reader.ReadToken();
+  std::string_view t = reader.ReadTokenView();
+  if (t != "MjVer:" && t != "MnVer:") t = reader.ReadTokenView();
   if (t == "MjVer:") {
     majorVersion_ = reader.ReadHexNumber();
     reader.SeekLabel("MnVer:");
@@ -193,18 +195,18 @@ void Header::ReadHeaderFields(DebugLogReader& reader) {
   exchangeType_ = reader.ReadHexNumber();
 
   // ... and the flags either as ResFlag, CommitFlag, EncFlag or as EncFlag, CommitFlag, ResFlag.
-  if (reader.ReadToken() == "ResFlag:") resFlag_ = reader.ReadHexNumber();
+  if (reader.ReadTokenView() == "ResFlag:") resFlag_ = reader.ReadHexNumber();
   else encFlag_ = reader.ReadHexNumber();
   reader.SeekLabel("CommitFlag:");
   commitFlag_ = reader.ReadHexNumber();
-  if (reader.ReadToken() == "EncFlag:") encFlag_ = reader.ReadHexNumber();
+  if (reader.ReadTokenView() == "EncFlag:") encFlag_ = reader.ReadHexNumber();
   else resFlag_ = reader.ReadHexNumber();
 
   reader.SeekLabel("MsgID:");
   SetMsgId(ReadByteList(reader));
   reader.SeekLabel("Length:");
   length_ = ReadByteList(reader);
-  reader.ReadToken();  // the decimal length in parentheses
+  reader.ReadTokenView();  // the decimal length in parentheses
 }
 
 void Header::ReadLengthBlock(DebugLogReader& reader) {

@@ -46,7 +46,7 @@ bool EndsPayloadBlock(std::string_view token) {
 bool SeekBlockLabel(DebugLogReader& reader, std::string_view label, BlockEndTest endsBlock) {
   for (int count = 0; count < kLabelSearchLimit; ++count) {
     if (reader.IsAbandoned() || reader.RestartSeen()) return false;
-    const std::string& t = reader.ReadToken();
+    const std::string_view t = reader.ReadTokenView();
     if (reader.RestartSeen()) return false;
     if (SameText(t, label)) return true;
     if (DebugLogReader::IsHeaderStart(t)) {

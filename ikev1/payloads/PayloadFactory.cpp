@@ -70,7 +70,7 @@ std::unique_ptr<QLFolder> CreatePayload(int code, DebugLogReader& reader, const 
 void ReadTransformMatchRun(DebugLogReader& reader, QLFolder* saPayload) { ReadTransMatchRun(reader, saPayload); }
 
 void ReadPayloadChain(DebugLogReader& reader, const std::function<void(int code)>& readBlock) {
-  int code = DebugLogReader::BlockKeywordCode(reader.ReadToken());
+  int code = DebugLogReader::BlockKeywordCode(reader.ReadTokenView());
   while (code >= 0) {
     const std::uint64_t afterKeyword = reader.Position();
     readBlock(code);
