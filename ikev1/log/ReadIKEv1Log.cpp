@@ -282,12 +282,17 @@ class Placer {
   // Every packet of the tree read in this load ends where the next packet of the log starts
   // (the last one at the end of the log), whether or not that packet found a place.
   // A follower keeps the starts: the packets it places later end the ones placed before.
-  void SetPacketEnds() {
+  // With `analyze`, each peer's negotiations are diagnosed right after its packets are ended,
+  // while its nodes are still in cache (a peer's diagnosis depends on its own packets only).
+  void SetPacketEnds(bool analyze, NodeArena* arena) {
     SortStarts();
     // The peers hold their packets apart and the starts are only read here: two threads share
     // the walk, which waits mostly for the nodes to come from memory.
-    SpreadOverTwoThreads(root_.ChildCount(), 64, nullptr,
-                         [&](std::size_t p, unsigned) { SetPacketEndsOf(*root_.Child(p)); });
+    SpreadOverTwoThreads(root_.ChildCount(), 64, arena, [&](std::size_t p, unsigned) {
+      QLFolder& peer = *root_.Child(p);
+      SetPacketEndsOf(peer);
+      if (analyze) peer.Analyze();
+    });
     std::vector<std::uint64_t>().swap(packetStarts_);
   }
   // A follower's: the starts are kept (the packets it places later end the ones placed before),
@@ -673,12 +678,10 @@ void ReadIKEv1Log(LogFile& root, DebugLogReader& reader, const IKEv1ReadOptions&
     loader.Finish();
   }
   reader.SetRestartText(placer.RestartText());
-  placer.SetPacketEnds();
-
-  if (!options.regroup) return;
-  if (placer.NeedsRegroup()) root.Regroup();
-  // Each peer's negotiations are diagnosed apart from the other peers'.
-  SpreadOverTwoThreads(root.ChildCount(), 64, arena, [&](std::size_t p, unsigned) { root.Child(p)->Analyze(); });
+  // The regrouping moves whole negotiations between peers and drops only emptied tunnels and
+  // peers, so every packet read is still in the tree to be ended after it.
+  if (options.regroup && placer.NeedsRegroup()) root.Regroup();
+  placer.SetPacketEnds(options.regroup, arena);
 }
 
 // ---- following a growing log --------------------------------------------------------------------
