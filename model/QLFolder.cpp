@@ -111,6 +111,13 @@ void QLFolder::NoteOwnHeap() {
 
 QLFolder::~QLFolder() = default;
 
+std::size_t QLFolder::PayloadCount() const {
+  std::size_t n = 0;
+  for (const auto& child : children_)
+    if (child->Name() != "Header") ++n;
+  return n;
+}
+
 void* QLFolder::operator new(std::size_t size) {
   if (!InArenaScope()) return ::operator new(size);
   return NodeResource()->allocate(size, alignof(std::max_align_t));

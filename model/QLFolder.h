@@ -189,6 +189,10 @@ class QLFolder {
   // own start begins. False when a packet is left without an end (no start follows it: the
   // last packet of what was read).
   virtual bool EndPackets(std::span<const std::uint64_t> /*starts*/) { return true; }
+  // Of a packet node (a message, or an informational exchange, which is its own packet): how
+  // many of its children are payloads, that is, every child but its header (a node named
+  // "Header").
+  virtual std::size_t PayloadCount() const;
 
   // ---- regrouping of indexed peers: what each log format answers for the log root ------------
   // Exchanges: the keys under which the exchange pairs with the exchanges of other peers (0

@@ -37,6 +37,11 @@ FolderElement::~FolderElement() = default;
 
 std::uint32_t FolderElement::CookieValue() const { return header_ ? header_->CookieValue() : 0; }
 
+std::size_t FolderElement::PayloadCount() const {
+  const std::size_t n = ChildCount();
+  return n != 0 && header_ != nullptr && Child(0) == header_ ? n - 1 : n;
+}
+
 bool FolderElement::EndPackets(std::span<const std::uint64_t> starts) {
   if (header_ == nullptr || header_->HasLogEnd()) return true;  // none, or ended by an earlier load
   const auto next = std::upper_bound(starts.begin(), starts.end(), header_->LogBegin());

@@ -48,6 +48,9 @@ class FolderElement : public QLFolder {
   Header* GetHeader() const { return header_; }
   // A packet node ends its own packet.
   bool EndPackets(std::span<const std::uint64_t> starts) override;
+  // The header, when it is a child, is the first; no payload is named like it. Counted without
+  // a look at each child (the counts of a large tree would wait on every node).
+  std::size_t PayloadCount() const override;
 
   PacketDebugRecord* PacketDebug() const { return packetDebug_.get(); }
   void SetPacketDebug(std::unique_ptr<PacketDebugRecord> record) { packetDebug_ = std::move(record); }
