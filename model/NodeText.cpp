@@ -20,14 +20,10 @@ char* Allocate(std::size_t bytes, bool& arena) {
 
 }  // namespace
 
-void NodeText::Release() {
-  if (data_ == nullptr) return;
-  if (IsView()) {
-    // Not ours: the lane that shares it keeps it.
-  } else if (!InArena()) ::operator delete(data_);
+void NodeText::ReleaseBlock() {
+  // A view of a shared text (no room of its own) is not ours: the lane that shares it keeps it.
+  if (!InArena()) ::operator delete(data_);
   else if (ArenaLane* lane = CurrentLane()) lane->deallocate(data_, capacity(), 1);
-  data_ = nullptr;
-  size_ = room_ = 0;
 }
 
 void NodeText::CopyFrom(const NodeText& other) {

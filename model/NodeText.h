@@ -97,7 +97,13 @@ class NodeText {
   // Makes room for `bytes` in all, keeping the text.
   void Grow(std::size_t bytes);
   void CopyFrom(const NodeText& other);
-  void Release();
+  // Inline for a text without a block of its own (empty, or viewing a shared text).
+  void Release() {
+    if (room_ != 0) ReleaseBlock();
+    data_ = nullptr;
+    size_ = room_ = 0;
+  }
+  void ReleaseBlock();
   bool InArena() const { return (room_ & kArenaFlag) != 0; }
   // A view of a shared block: nothing to free, and a change copies first.
   bool IsView() const { return room_ == 0 && data_ != nullptr; }

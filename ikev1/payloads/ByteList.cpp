@@ -19,8 +19,7 @@ void* ByteList::Allocate(std::size_t bytes) {
 
 std::uint32_t ByteList::ArenaBit() { return InArenaScope() ? kArenaFlag : 0; }
 
-void ByteList::Release() {
-  if (!OnHeap()) return;
+void ByteList::ReleaseBlock() {
   void* block = IsWide() ? static_cast<void*>(store_.wide) : static_cast<void*>(store_.bytes);
   if (!InArena()) {
     ::operator delete(block);

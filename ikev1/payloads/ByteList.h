@@ -138,7 +138,11 @@ class ByteList {
   void Grow(std::size_t n);
   // Moves the elements to a 32-bit block.
   void Widen();
-  void Release();
+  // Inline for the usual list, which holds its elements in the object and has nothing to free.
+  void Release() {
+    if (OnHeap()) ReleaseBlock();
+  }
+  void ReleaseBlock();
   void CopyFrom(const ByteList& other);
   void TakeFrom(ByteList& other) noexcept {
     size_ = other.size_;
