@@ -144,6 +144,7 @@ void v2Message::ReadPayloadList(LineCursor& cursor) {
         hasIdAddress_ = true;
         idAddress_ = payload->IdAddress();
       }
+      if (payload->Name() == "Header") headerNamedPayload_ = true;
       AppendChild(std::move(payload));
     }
     if (EndsExchange(cursor)) return;  // a payload without its closing lines ran into the end

@@ -48,6 +48,9 @@ class v2Message : public QLFolder {
   void AppendLogSpans(std::vector<LogSpan>& out) const override { out.push_back(span_); }
   bool HasIdAddress() const override { return hasIdAddress_; }
   std::uint32_t IdAddress() const override { return idAddress_; }
+  std::size_t PayloadCount() const override {
+    return headerNamedPayload_ ? QLFolder::PayloadCount() : ChildCount();
+  }
   std::string InitiatorSpi() const override { return Text(kInitiatorSpi); }
   // The first SPI one of the payloads reported (a delete's, a child SA proposal's, ...).
   std::string FirstSpi() const override { return Text(kMessageSpi); }
@@ -97,6 +100,9 @@ class v2Message : public QLFolder {
   LogSpan span_;
   bool hasIdAddress_ = false;
   bool endedExchange_ = false;
+  // A payload's name comes from the log and may read "Header", which the payload count leaves
+  // out; only then are the children looked at one by one.
+  bool headerNamedPayload_ = false;
 };
 
 class v2Exchange : public QLFolder {

@@ -9,6 +9,7 @@
 
 #include "cli/TreePrinter.h"
 #include "model/LogLines.h"
+#include "model/TreeCounts.h"
 #include "tests/ScratchDir.h"
 #include "tests/model/TreeCompare.h"
 #include "tests/ikev2/V2TestLogs.h"
@@ -87,6 +88,18 @@ TEST(IKEv2Load, GroupsExchangesByPeerTextAndTunnel) {
   // Serial 4 had one tunnel attribute only: it shares the address-less tunnel with serial 3.
   EXPECT_EQ(peer.Child(3)->ChildCount(), 2u);
   EXPECT_FALSE(peer.Child(3)->HasTunnelAddresses());
+}
+
+TEST(IKEv2Load, CountsLeaveOutOnlyPayloadsNamedHeader) {
+  // A payload's name comes from its Type: one that reads "Header" is left out of the count,
+  // which every other message answers from its number of children.
+  LogFile root;
+  ASSERT_FALSE(Load(root, ExchangeXml(Attrs("1"), "10.0.0.1",
+                                      RequestAndResponse(v2test::PayloadXml("Nonce") + v2test::PayloadXml("Header"),
+                                                         v2test::PayloadXml("Nonce") + v2test::PayloadXml("KeyExchange")))));
+  const TreeCounts counts = CountTree(root);
+  EXPECT_EQ(counts.packets, 2u);
+  EXPECT_EQ(counts.payloads, 3u);
 }
 
 TEST(IKEv2Load, FileWithoutExchangeStartIsWrongFormat) {

@@ -157,15 +157,22 @@ TEST(PieceLoad, ManyPeersAreFinishedOnTwoThreadsAsOnOne) {
   // The counts add up to what the walk over the whole tree finds.
   const TreeCounts counts = CountTree(root);
   TreeCounts walked;
+  const auto payloadsOf = [](const QLFolder& packet) {
+    return static_cast<std::uint64_t>(std::count_if(packet.Children().begin(), packet.Children().end(),
+                                                     [](const auto& child) { return child->Name() != "Header"; }));
+  };
   std::function<void(const QLFolder&, int)> walk = [&](const QLFolder& node, int depth) {
     if (depth == 1) ++walked.peers;
     if (depth == 2 && node.IsTunnel()) ++walked.tunnels;
+    if (depth == 3 && node.IsNotify()) walked.payloads += payloadsOf(node);
+    if (depth == 4 && !node.Parent()->IsNotify()) walked.payloads += payloadsOf(node);
     for (const auto& child : node.Children()) walk(*child, depth + 1);
   };
   walk(root, 0);
   EXPECT_EQ(counts.peers, walked.peers);
   EXPECT_EQ(counts.tunnels, walked.tunnels);
   EXPECT_EQ(counts.packets, spans.size());
+  EXPECT_EQ(counts.payloads, walked.payloads);
 }
 
 }  // namespace
