@@ -53,13 +53,23 @@ void LogLineReader::SettleLineEnd() {
 }
 
 bool LogLineReader::ReadLine(std::string& line) {
-  line.clear();
+  std::string_view view;
+  const bool read = ReadLine(view, line);
+  if (view.data() != line.data()) line.assign(view);
+  return read;
+}
+
+bool LogLineReader::ReadLine(std::string_view& line, std::string& spill) {
+  line = {};
+  spill.clear();
   SettleLineEnd();
   if (!Fill()) return false;
   lineBegin_ = blockStart_ + pos_;
+  bool spilled = false;
   for (;;) {
     if (!Fill()) {  // the last line of the file has no line end
       lineEnd_ = blockStart_ + pos_;
+      line = spill;
       return true;
     }
     const char* const begin = data_.data() + pos_;
@@ -69,7 +79,14 @@ bool LogLineReader::ReadLine(std::string& line) {
     if (p == nullptr) p = stop;
     if (const void* cr = std::memchr(begin, '\r', static_cast<std::size_t>(p - begin))) p = static_cast<const char*>(cr);
     const std::size_t length = static_cast<std::size_t>(p - begin);
-    if (line.size() < kMaxLineLength) line.append(begin, std::min(length, kMaxLineLength - line.size()));
+    if (!spilled && p != stop) {
+      line = std::string_view(begin, std::min(length, kMaxLineLength));  // the usual line: in place
+    } else {
+      // Part of a line that runs on past the block: the block buffer is about to be refilled.
+      if (spill.size() < kMaxLineLength) spill.append(begin, std::min(length, kMaxLineLength - spill.size()));
+      spilled = true;
+      line = spill;
+    }
     pos_ += length;
     if (p == stop) continue;  // the line goes on in the next block
     ++pos_;
@@ -146,33 +163,60 @@ LogLineReader::Run LogLineReader::ReadExchangeRun(std::string& piece, std::size_
       const std::size_t overlap = LineCursor::kExchangeStart.size() + 1;
       searchFrom = piece.size() > overlap ? piece.size() - overlap : 0;
     }
-    if (!Fill()) break;
-    piece.append(data_.data() + pos_, end_ - pos_);
-    pos_ = end_;
+    // Up to the wanted size in one read; past it in blocks, so that what is read beyond the
+    // cut and carried over to the next piece stays small.
+    if (!AppendToPiece(piece, piece.size() < size ? size - piece.size() : kBlockSize)) break;
   }
   return piece.empty() ? Run::kEnd : Run::kPiece;
+}
+
+bool LogLineReader::AppendToPiece(std::string& piece, std::size_t want) {
+  if (pos_ < end_) {
+    piece.append(data_, pos_, end_ - pos_);
+    pos_ = end_;
+    return true;
+  }
+  if (exhausted_ || !source_) {
+    exhausted_ = true;
+    return false;
+  }
+  want = std::max(want, kBlockSize);
+  const std::size_t old = piece.size();
+  piece.resize(old + want);
+  const std::size_t count = source_->ReadAt(bytesRead_, piece.data() + old, want);
+  piece.resize(old + count);
+  // The block buffer stays empty, at the end of what is read.
+  bytesRead_ += count;
+  blockStart_ = bytesRead_;
+  pos_ = end_ = 0;
+  if (progress_ && count != 0) progress_(bytesRead_);
+  if (count == 0) {  // the end, or a read error that the source keeps for the loader to report
+    exhausted_ = true;
+    return false;
+  }
+  return true;
 }
 
 bool LineCursor::Next() {
   if (keptStart_) {
     if (inExchange_) {
-      line_.clear();
+      line_ = {};
       hasLine_ = false;
       return false;
     }
     keptStart_ = false;
-    line_.assign(kExchangeStart);
+    line_ = kExchangeStart;
     hasLine_ = true;
     lineBegin_ = keptBegin_;
     readEnd_ = keptEnd_;
     return true;
   }
-  hasLine_ = reader_.ReadLine(line_);
+  hasLine_ = reader_.ReadLine(line_, spill_);
   if (hasLine_ && inExchange_ && line_ == kExchangeStart) {
     keptStart_ = true;
     keptBegin_ = reader_.LineBegin();
     keptEnd_ = reader_.LineEnd();
-    line_.clear();
+    line_ = {};
     hasLine_ = false;
   } else if (hasLine_) {
     lineBegin_ = reader_.LineBegin();

@@ -43,6 +43,10 @@ class LogLineReader {
   // Reads the next line into `line` (its capacity is reused). Returns false, with `line`
   // empty, when no line is left.
   bool ReadLine(std::string& line);
+  // The same without a copy where it can: `line` views the line where it stands in the block
+  // buffer (valid until the next read), or, for a line that runs on past the block, `spill`,
+  // where it is put together.
+  bool ReadLine(std::string_view& line, std::string& spill);
   // Convenience form: the next line, empty at the end.
   std::string ReadLine();
 
@@ -73,6 +77,9 @@ class LogLineReader {
   LogLineReader() = default;
   // Makes data available at pos_; false when the input is exhausted.
   bool Fill();
+  // Appends at least `want` more bytes of the input to `piece`, read straight into it: what is
+  // left of the block buffer first, then from the source. False when nothing is left.
+  bool AppendToPiece(std::string& piece, std::size_t want);
   // A CR ended the previous line at a block boundary: drop the LF that belongs to it.
   void SettleLineEnd();
 
@@ -103,7 +110,8 @@ class LineCursor {
   // Reads the next line. False (and an empty line) at the end of the input, or at a kept
   // exchange start line while inside an exchange.
   bool Next();
-  const std::string& Line() const { return line_; }
+  // Valid until the next line is read.
+  std::string_view Line() const { return line_; }
   // Reads the current line as an element line (ScanElement); the views last until the next
   // line is read.
   bool Element(std::string_view& tag, std::string_view& value) { return ScanElement(line_, tag, value, joined_); }
@@ -123,7 +131,8 @@ class LineCursor {
 
  private:
   LogLineReader& reader_;
-  std::string line_;
+  std::string_view line_;  // in the reader's block buffer, in spill_, or a constant
+  std::string spill_;
   std::string joined_;  // the value of a line with repeated elements
   bool hasLine_ = false;
   bool inExchange_ = false;

@@ -92,7 +92,7 @@ v2Payload::v2Payload(LineCursor& cursor, bool readBody) {
 void v2Payload::ReadBody(LineCursor& cursor, std::string_view stop) {
   cursor.Next();
   while (cursor.HasLine()) {
-    const std::string& line = cursor.Line();
+    const std::string_view line = cursor.Line();
     if (Contains(line, "</Payload>")) break;
     if (!stop.empty() && Contains(line, stop)) break;
     std::string_view tag, value;
@@ -116,7 +116,7 @@ v2SAPayload::v2SAPayload(LineCursor& cursor) : v2Payload(cursor, false) {
   SetName("Security Association");
   cursor.Next();
   while (cursor.HasLine()) {
-    const std::string& line = cursor.Line();
+    const std::string_view line = cursor.Line();
     if (Contains(line, "</Payload>") || Contains(line, "</Exchange>")) break;
     if (StartsElement(line, "<prop ")) {
       auto proposal = std::make_unique<v2Proposal>(cursor);
