@@ -1,11 +1,37 @@
 #include "ikev2/LogLineReader.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstdint>
 #include <cstring>
 
 #include "model/CannotOpenLog.h"
 
 namespace quillon {
+
+namespace {
+
+// The first LF or CR in [begin, stop), or stop. Eight bytes per step: a log line is a few dozen
+// bytes, for which two library searches (one per character) cost more in calls than in looking.
+const char* LineEndIn(const char* begin, const char* stop) {
+  constexpr std::uint64_t kOnes = 0x0101010101010101ull;
+  constexpr std::uint64_t kHighs = 0x8080808080808080ull;
+  const char* p = begin;
+  for (; stop - p >= 8; p += 8) {
+    std::uint64_t word;
+    std::memcpy(&word, p, 8);
+    // A byte of x is zero exactly where the word holds the character; the lowest flagged byte
+    // is the first such (flags above a true zero may be false, never those below it).
+    const std::uint64_t lf = word ^ (kOnes * '\n');
+    const std::uint64_t cr = word ^ (kOnes * '\r');
+    const std::uint64_t found = ((lf - kOnes) & ~lf & kHighs) | ((cr - kOnes) & ~cr & kHighs);
+    if (found != 0) return p + std::countr_zero(found) / 8;
+  }
+  while (p < stop && *p != '\n' && *p != '\r') ++p;
+  return p;
+}
+
+}  // namespace
 
 LogLineReader::LogLineReader(const std::string& path) {
   std::string error;
@@ -74,10 +100,7 @@ bool LogLineReader::ReadLine(std::string_view& line, std::string& spill) {
     }
     const char* const begin = data_.data() + pos_;
     const char* const stop = data_.data() + end_;
-    // The line ends at the first LF or CR; both searches run over whole words at a time.
-    const char* p = static_cast<const char*>(std::memchr(begin, '\n', static_cast<std::size_t>(stop - begin)));
-    if (p == nullptr) p = stop;
-    if (const void* cr = std::memchr(begin, '\r', static_cast<std::size_t>(p - begin))) p = static_cast<const char*>(cr);
+    const char* const p = LineEndIn(begin, stop);
     const std::size_t length = static_cast<std::size_t>(p - begin);
     if (!spilled && p != stop) {
       line = std::string_view(begin, std::min(length, kMaxLineLength));  // the usual line: in place

@@ -44,6 +44,19 @@ TEST(V2LineReader, EveryLineEndStyleEndsALine) {
   EXPECT_EQ(AllLines("daemon started\n" + withNul + "\n"), (Lines{"daemon started", withNul}));
 }
 
+TEST(V2LineReader, LineEndsAreFoundAtEveryPlaceInAWord) {
+  // The line end is searched for eight bytes at a time: every length up to a few words, with
+  // either end character, and bytes one above or below them (which a word test may mistake
+  // for them) before and after it.
+  for (std::size_t length = 0; length < 26; ++length) {
+    for (const char* end : {"\n", "\r", "\r\n"}) {
+      std::string line;
+      for (std::size_t i = 0; i < length; ++i) line += "\x0b\x0c\x0e\x09\x8a\x8d"[i % 6];
+      EXPECT_EQ(AllLines(line + end + "\x0b\x0e" + end), (Lines{line, "\x0b\x0e"})) << length << " " << end;
+    }
+  }
+}
+
 TEST(V2LineReader, AtEndOnlyWhenNoLineIsLeft) {
   LogLineReader reader = LogLineReader::FromText("one\r\ntwo\r\n");
   EXPECT_FALSE(reader.AtEnd());
