@@ -221,6 +221,11 @@ v2Exchange::v2Exchange(LineCursor& cursor) : QLFolder("Exchange", nullptr) {
   peerText_.AssignShared(peer);
 
   ReadMessages(cursor);
+  // Never 0 for an SPI: an empty one pairs with nothing.
+  const std::string_view initiator = lastInitiatorSpi_;
+  const std::string_view first = firstSpi_;
+  if (!initiator.empty()) regroupKeys_[0] = TextHash(initiator) | 1;
+  if (!first.empty() && first != initiator) regroupKeys_[1] = TextHash(first) | 1;
   if (ChildCount() == 0) {
     SetParsed(false);
     return;
@@ -439,11 +444,8 @@ std::optional<CalendarTime> v2Exchange::StartTime() const {
 }
 
 bool v2Exchange::RegroupKeys(std::uint64_t (&keys)[2]) const {
-  // Never 0 for an SPI: an empty one pairs with nothing.
-  const std::string_view initiator = lastInitiatorSpi_;
-  const std::string_view first = firstSpi_;
-  if (!initiator.empty()) keys[0] = TextHash(initiator) | 1;
-  if (!first.empty() && first != initiator) keys[1] = TextHash(first) | 1;
+  keys[0] = regroupKeys_[0];
+  keys[1] = regroupKeys_[1];
   return true;
 }
 

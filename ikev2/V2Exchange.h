@@ -171,6 +171,9 @@ class v2Exchange : public QLFolder {
   // StartTime once worked out, its fields packed in one word (0: not yet; a time whose fields
   // do not fit is worked out at every call).
   mutable std::uint64_t startTime_ = 0;
+  // RegroupKeys', worked out once the messages are read, while their SPIs are at hand (the
+  // regrouping asks every exchange of the log for them).
+  std::uint64_t regroupKeys_[2] = {0, 0};
   std::uint32_t idAddress_ = 0;
   std::uint32_t reassignedIndex_ = 0;
   std::uint32_t reassignedAddress_ = 0;

@@ -125,8 +125,13 @@ class LogFile::PairingIndex {
           return;
         }
         if (!entry.reassigned) ++unpaired;
+        // The exchanges of one SA, which follow one another, share their keys: a pair already
+        // among the last few of this peer is not noted again (the sort drops repeats anyway).
+        std::vector<KeyedPeer>& pairs = lanes[lane];
         for (const std::uint64_t key : entry.keys)
-          if (key != 0) lanes[lane].push_back({key, p});
+          if (key != 0 && std::none_of(pairs.end() - static_cast<std::ptrdiff_t>(std::min<std::size_t>(pairs.size(), 4)),
+                                       pairs.end(), [&](const KeyedPeer& pair) { return pair.key == key && pair.peer == p; }))
+            pairs.push_back({key, p});
         entries.push_back(entry);
       });
       index->unpaired_[p] = unpaired;
@@ -339,21 +344,29 @@ void LogFile::Regroup() {
   for (const auto& peer : Children())
     if (!peer->IsMergedPeer()) peers.push_back(peer.get());
   for (QLFolder* peer : peers) {
+    // A main mode whose identity named an index that is already paired with this peer's
+    // address belongs to that merged peer. True when the exchange is to move.
+    const auto moves = [&](QLFolder& exchange) {
+      if (!exchange.IsReassigned() && !peer->IsIndexedPeer() && exchange.HasIdAddress() &&
+          directory.HasMergedPeer(exchange.IdAddress(), peer->PeerAddress()))
+        exchange.Reassign(exchange.IdAddress(), peer->PeerAddress());
+      return exchange.IsReassigned();
+    };
     for (std::size_t t = 0; t < peer->ChildCount(); ++t) {
       QLFolder& tunnel = *peer->Child(t);
-      // The tunnel's exchanges are taken out together and those that stay are put back in
-      // order: taking them out one by one would shift the rest each time.
+      // The exchanges before the first that moves stay where they are.
+      std::size_t first = 0;
+      while (first < tunnel.ChildCount() && !moves(*tunnel.Child(first))) ++first;
+      if (first == tunnel.ChildCount()) continue;
+      // From there the tunnel's exchanges are taken out together and those that stay are put
+      // back in order: taking them out one by one would shift the rest each time. (Asking the
+      // first of them again changes nothing: it is reassigned already.)
       std::vector<std::unique_ptr<QLFolder>> exchanges;
-      exchanges.reserve(tunnel.ChildCount());
-      while (tunnel.ChildCount() != 0) exchanges.push_back(tunnel.TakeChild(tunnel.ChildCount() - 1));
+      exchanges.reserve(tunnel.ChildCount() - first);
+      while (tunnel.ChildCount() > first) exchanges.push_back(tunnel.TakeChild(tunnel.ChildCount() - 1));
       for (auto it = exchanges.rbegin(); it != exchanges.rend(); ++it) {
         std::unique_ptr<QLFolder> exchange = std::move(*it);
-        // A main mode whose identity named an index that is already paired with this peer's
-        // address belongs to that merged peer.
-        if (!exchange->IsReassigned() && !peer->IsIndexedPeer() && exchange->HasIdAddress() &&
-            directory.HasMergedPeer(exchange->IdAddress(), peer->PeerAddress()))
-          exchange->Reassign(exchange->IdAddress(), peer->PeerAddress());
-        if (exchange->IsReassigned()) exchange = Relocate(std::move(exchange), tunnel, directory);
+        if (moves(*exchange)) exchange = Relocate(std::move(exchange), tunnel, directory);
         if (exchange) tunnel.AppendChild(std::move(exchange));
       }
     }
