@@ -69,10 +69,17 @@ bool StripToken(std::string& line, std::string_view token, bool atFront) {
 }
 
 std::size_t AttributeMap::LowerBound(std::string_view key) const {
+  // Names mostly differ in their first character, which decides without a call; the order is
+  // that of the texts (compared as unsigned characters, like memcmp).
+  const auto less = [](std::string_view a, std::string_view b) {
+    if (!a.empty() && !b.empty() && a.front() != b.front())
+      return static_cast<unsigned char>(a.front()) < static_cast<unsigned char>(b.front());
+    return a < b;
+  };
   std::size_t low = 0, high = count_;
   while (low < high) {
     const std::size_t middle = low + (high - low) / 2;
-    if (KeyAt(middle) < key) low = middle + 1;
+    if (less(KeyAt(middle), key)) low = middle + 1;
     else high = middle;
   }
   return low;
@@ -87,7 +94,7 @@ void AttributeMap::Set(std::string_view key, std::string_view value) {
     return;
   }
   const std::size_t at = LowerBound(key);
-  if (at != count_ && KeyAt(at) == key) {
+  if (at != count_ && SameText(KeyAt(at), key)) {
     WidenFor(TextSize() + value.size(), 0);
     Entry entry = EntryAt(at);
     if (value.size() <= entry.valueLength) {

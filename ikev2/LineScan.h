@@ -11,6 +11,7 @@
 #pragma once
 
 #include "model/NodeText.h"
+#include "model/TextHash.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -180,7 +181,7 @@ class AttributeMap {
   std::size_t LowerBound(std::string_view key) const;
   std::size_t Find(std::string_view key) const {
     const std::size_t at = LowerBound(key);
-    return at != count_ && KeyAt(at) == key ? at : kMissing;
+    return at != count_ && SameText(KeyAt(at), key) ? at : kMissing;
   }
   // True when `part` lies inside this map's own block, which a change may move.
   bool Owns(std::string_view part) const {
