@@ -72,7 +72,9 @@ class ArenaLane final : public std::pmr::memory_resource {
   static constexpr std::size_t kGranule = 8;
   static constexpr std::size_t kLargestReused = 1024;
   static constexpr std::size_t kSharedSlots = 1024;
-  static constexpr std::size_t kLongestShared = 256;
+  // Longer texts (a long attribute block) seldom repeat: hashing them cost more than sharing
+  // the few that do saved.
+  static constexpr std::size_t kLongestShared = 128;
   static constexpr std::size_t Rounded(std::size_t bytes) {
     return bytes == 0 ? kGranule : (bytes + kGranule - 1) & ~(kGranule - 1);
   }
