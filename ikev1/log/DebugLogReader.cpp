@@ -382,11 +382,17 @@ const std::string& DebugLogReader::SkipToBlockKeyword() {
 }
 
 bool DebugLogReader::IsHeaderStart(std::string_view t) {
-  return t == "debugIsakmpHdr:" || t.find(kSeparator) != std::string_view::npos;
+  return t == "debugIsakmpHdr:" || HasSeparator(t);
 }
 
 bool DebugLogReader::IsBlockTerminator(std::string_view t) {
-  return t == "#####" || t == "****" || t.find(kSeparator) != std::string_view::npos;
+  return t == "#####" || t == "****" || HasSeparator(t);
+}
+
+bool DebugLogReader::HasSeparator(std::string_view t) {
+  for (std::size_t at = kSeparator.size() - 1; at < t.size(); at += kSeparator.size())
+    if (t[at] == '+') return t.find(kSeparator) != std::string_view::npos;
+  return false;
 }
 
 int DebugLogReader::BlockKeywordCode(std::string_view t) {

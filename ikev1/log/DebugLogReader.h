@@ -136,6 +136,10 @@ class DebugLogReader {
   // ---- token tests --------------------------------------------------------------------------
   // "debugIsakmpHdr:" or a "+++++++" separator line: the start of a packet.
   static bool IsHeaderStart(std::string_view t);
+  // Whether the token holds a "+++++++" separator. Seven '+' in a row cover a position of
+  // every remainder modulo seven, so a token without a '+' at positions 6, 13, 20, ... holds
+  // none: most tokens are told in a look or two, without a search.
+  static bool HasSeparator(std::string_view t);
   static bool IsBlockTerminator(std::string_view t);
   static bool IsRestartToken(std::string_view t) { return t == "daemon" || t == "started"; }
   static bool IsBlockKeyword(std::string_view t) { return BlockKeywordCode(t) >= 0; }

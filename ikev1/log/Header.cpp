@@ -104,7 +104,7 @@ Header::Header(DebugLogReader& reader) : Header() {
     const bool pair = (before == kPacket && word == kDebug) || (before == kDebug && word == kPacket);
     before = word;
     createdLayout = !token.empty() && token.front() == '+';
-    if (token == "debugIsakmpHdr:" || token.find("+++++++") != std::string_view::npos || reader.IsAbandoned()) {
+    if (token == "debugIsakmpHdr:" || DebugLogReader::HasSeparator(token) || reader.IsAbandoned()) {
       logBegin_ = reader.TokenStart();
       break;
     }
@@ -122,7 +122,7 @@ Header::Header(DebugLogReader& reader) : Header() {
     bool lineCreated = false;
     ReadPacketLine(reader, lineCreated);
     const std::string_view next = reader.ReadTokenView();
-    if (next == "#####" || next == "****" || next.find("+++++++") != std::string::npos) reader.Abandon();
+    if (next == "#####" || next == "****" || DebugLogReader::HasSeparator(next)) reader.Abandon();
   }
   if (!reader.IsAbandoned()) ReadHeaderFields(reader);
   if (!createdLayout && !reader.IsAbandoned()) {

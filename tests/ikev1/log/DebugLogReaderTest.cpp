@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "ikev1/log/DebugLogReader.h"
 #include "tests/ScratchDir.h"
@@ -172,6 +173,40 @@ TEST(DebugLogReaderTest, FilesAreReadInBlocksAndReadersAreIndependent) {
   EXPECT_EQ(ra.ReadToken(), "tail");
   EXPECT_TRUE(ra.AtEnd());
   EXPECT_THROW(DebugLogReader((dir / "quillon_no_such_file.ilx").string()), CannotOpenLog);
+}
+
+TEST(DebugLogReaderTest, TokensLeftInTheBufferSurviveAPushBackAndARefill) {
+  // Tokens of every length land across the file's block boundaries. Each is looked at in
+  // place, pushed back, the reader made to skip on (refilling its block where the token ended
+  // at its end), and read again as a string: the same text every time.
+  std::string text;
+  std::vector<std::string> tokens;
+  for (std::size_t i = 0; text.size() < 600000; ++i) {
+    tokens.push_back(std::string(1 + i % 23, static_cast<char>('a' + i % 26)) + std::to_string(i));
+    text += tokens.back() + (i % 5 == 0 ? "\n" : " ");
+  }
+  const auto path = testing::ScratchDir() / "quillon_reader_refill.ilx";
+  testing::WriteFileBytes(path, text);
+  DebugLogReader reader(path.string());
+  for (const std::string& expected : tokens) {
+    ASSERT_EQ(reader.ReadTokenView(), expected);
+    reader.PushBack();
+    reader.SkipWhitespace();
+    ASSERT_EQ(reader.ReadToken(), expected);
+  }
+  reader.ReadTokenView();
+  EXPECT_TRUE(reader.AtEnd());
+}
+
+TEST(DebugLogReaderTest, SeparatorsAreFoundAnywhereInAToken) {
+  // The separator test looks at every seventh character first; checked against a plain search
+  // over runs of '+' of every length at every offset.
+  for (std::size_t before = 0; before < 16; ++before)
+    for (std::size_t run = 0; run < 16; ++run)
+      for (std::size_t after = 0; after < 3; ++after) {
+        const std::string token = std::string(before, 'x') + std::string(run, '+') + std::string(after, '-') + "++++++";
+        EXPECT_EQ(DebugLogReader::HasSeparator(token), token.find("+++++++") != std::string::npos) << token;
+      }
 }
 
 TEST(DebugLogReaderTest, ReadByteListKeepsTheLengthNote) {
