@@ -84,9 +84,10 @@ void* ArenaLane::Place(std::size_t bytes, std::size_t alignment) {
   }
   for (;;) {
     const auto at = (reinterpret_cast<std::uintptr_t>(next_) + alignment - 1) & ~(alignment - 1);
-    if (next_ != nullptr && at + bytes <= reinterpret_cast<std::uintptr_t>(end_)) {
-      next_ = reinterpret_cast<std::byte*>(at + bytes);
+    if (next_ != nullptr && at + bytes + kRedzone <= reinterpret_cast<std::uintptr_t>(end_)) {
+      next_ = reinterpret_cast<std::byte*>(at + bytes + kRedzone);
       QUILLON_UNPOISON(reinterpret_cast<void*>(at), bytes);
+      QUILLON_POISON(reinterpret_cast<void*>(at + bytes), kRedzone);
       return reinterpret_cast<void*>(at);
     }
     if (void* own = NewChunk(bytes, alignment)) return own;
@@ -110,7 +111,7 @@ void ArenaLane::do_deallocate(void* p, std::size_t bytes, std::size_t /*alignmen
     left_ += bytes;
     return;
   }
-  if (at + bytes == next_) {
+  if (at + bytes + kRedzone == next_) {
     next_ = at;
   } else if (bytes > kLargestReused) {
     left_ += bytes;
@@ -140,10 +141,12 @@ bool ArenaLane::TryExtend(void* p, std::size_t oldBytes, std::size_t newBytes) {
   oldBytes = Rounded(oldBytes);
   newBytes = Rounded(newBytes);
   auto* at = static_cast<std::byte*>(p);
-  if (at < chunkBegin_ || at + oldBytes != next_ || newBytes < oldBytes || newBytes > static_cast<std::size_t>(end_ - at))
+  if (at < chunkBegin_ || at + oldBytes + kRedzone != next_ || newBytes < oldBytes ||
+      newBytes + kRedzone > static_cast<std::size_t>(end_ - at))
     return false;
   QUILLON_UNPOISON(at + oldBytes, newBytes - oldBytes);
-  next_ = at + newBytes;
+  QUILLON_POISON(at + newBytes, kRedzone);
+  next_ = at + newBytes + kRedzone;
   return true;
 }
 

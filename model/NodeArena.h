@@ -25,6 +25,8 @@
 #include <string_view>
 #include <vector>
 
+#include "model/AddressSanitizer.h"
+
 namespace quillon {
 
 class NodeArena;
@@ -70,6 +72,13 @@ class ArenaLane final : public std::pmr::memory_resource {
     std::size_t size;
   };
   static constexpr std::size_t kGranule = 8;
+  // Under the address sanitizer every block is followed by poisoned bytes, so that a write past
+  // a block's end is reported rather than landing in the next block.
+#ifdef QUILLON_ASAN
+  static constexpr std::size_t kRedzone = 16;
+#else
+  static constexpr std::size_t kRedzone = 0;
+#endif
   static constexpr std::size_t kLargestReused = 1024;
   static constexpr std::size_t kSharedSlots = 1024;
   // Longer texts (a long attribute block) seldom repeat: hashing them cost more than sharing

@@ -41,7 +41,10 @@ void NodeText::CopyFrom(const NodeText& other) {
 void NodeText::Grow(std::size_t bytes) {
   if (bytes <= capacity()) return;
   if (bytes > kMaxSize) throw std::length_error("node text too long");
-  const std::size_t room = std::min(std::max({bytes, capacity() * 2, std::size_t{16}}), kMaxSize);
+  // Never less than the text: a view of a shared text has no room of its own, and a request
+  // below its size (a reserve, a replace that shortens it) must still take all of it.
+  const std::size_t room =
+      std::min(std::max({bytes, std::size_t{size_}, capacity() * 2, std::size_t{16}}), kMaxSize);
   // A text growing at the end of its arena lane (the node being read) grows in place.
   if (InArena())
     if (ArenaLane* lane = CurrentLane(); lane != nullptr && lane->TryExtend(data_, capacity(), room)) {

@@ -13,6 +13,7 @@
 #include "logs/OpenLog.h"
 #include "model/Narrowing.h"
 #include "model/NodeArena.h"
+#include "model/NodeText.h"
 #include "model/QLFolder.h"
 #include "tests/ScratchDir.h"
 
@@ -170,6 +171,35 @@ TEST(ArenaLaneTest, NodesShareTheirNames) {
   EXPECT_EQ(second->Name(), "Vendor ID (renamed)");
   // Placed in the arena: let go with it.
   for (auto* node : {&second, &other, &third, &fourth, &fifth}) (void)node->release();
+}
+
+// A text viewing a shared copy takes a block of its own before it changes, and that block holds
+// all of it even when the change asks for less room than the text has: the copy and the block
+// placed next are left as they were.
+TEST(ArenaLaneTest, ASharedTextCopiedForAChangeKeepsAllOfIt) {
+  NodeArena arena;
+  ArenaScope scope(&arena);
+  const std::string text(100, 'v');
+  NodeText changed;
+  changed.AssignShared(text);
+  NodeText same;
+  same.AssignShared(text);
+  ASSERT_EQ(std::string_view(changed).data(), std::string_view(same).data());
+  changed.reserve(40);
+  NodeText next;
+  next.assign(std::string(60, 'n'));
+  EXPECT_EQ(std::string_view(changed), text);
+  EXPECT_EQ(std::string_view(same), text);
+  EXPECT_EQ(std::string_view(next), std::string(60, 'n'));
+
+  // A replace that shortens a shared text.
+  NodeText shortened;
+  shortened.AssignShared(text);
+  shortened.replace(0, 90, "ab");
+  NodeText after;
+  after.assign(std::string(40, 'a'));
+  EXPECT_EQ(std::string_view(shortened), "ab" + std::string(10, 'v'));
+  EXPECT_EQ(std::string_view(same), text);
 }
 
 #ifdef QUILLON_TEST_ASAN
