@@ -314,6 +314,15 @@ ByteList DebugLogReader::ReadHexBytes() {
         continue;
       }
       pos_ = start;
+      if (start < end_ && HexValue(buf_[start]) < 0 && buf_[start] != '+' && buf_[start] != '-') {
+        // The usual end of a dump: the next label ("NextPld:") or the decimal length ("(60)"),
+        // which cannot read as a number. Taken as the token that ends the list, as
+        // ReadHexNumber takes it, without trying it as one.
+        ReadRawToken();
+        const std::string_view t = Token();
+        if (t.size() == 6 && t == "daemon") SetRestartSeen();
+        break;
+      }
     }
     const std::uint32_t v = ReadHexNumber();
     if (v == 0xFFFFFFFFu || eof_ || restartSeen_) break;
