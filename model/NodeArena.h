@@ -11,7 +11,7 @@
 // valid until the whole arena goes.
 //
 // The chunks come from an upstream memory resource: the general heap by default, or what the
-// executable injects (large mapped chunks advised for huge pages; see platform/ChunkSource.h).
+// executable injects (chunks mapped and filled in at once; see platform/ChunkSource.h).
 //
 // Which lane a thread's new nodes go to is set by an ArenaScope on that thread. Outside any scope
 // nodes come from the general heap as before and are destroyed one by one.
@@ -81,9 +81,7 @@ class ArenaLane final : public std::pmr::memory_resource {
 #endif
   static constexpr std::size_t kLargestReused = 1024;
   static constexpr std::size_t kSharedSlots = 1024;
-  // Longer texts (a long attribute block) seldom repeat: hashing them cost more than sharing
-  // the few that do saved.
-  static constexpr std::size_t kLongestShared = 128;
+  static constexpr std::size_t kLongestShared = 256;
   static constexpr std::size_t Rounded(std::size_t bytes) {
     return bytes == 0 ? kGranule : (bytes + kGranule - 1) & ~(kGranule - 1);
   }
@@ -114,8 +112,10 @@ class ArenaLane final : public std::pmr::memory_resource {
 
 class NodeArena {
  public:
-  // Chunks double from 256 KiB up to this size (a small log takes little, a big one few chunks).
-  static constexpr std::size_t kLargestChunk = std::size_t{64} << 20;
+  // Chunks double from 256 KiB up to this size. Small enough that a chunk source may fill a
+  // whole chunk in at once when it maps it (a few hundred pages in one step rather than a page
+  // fault each), at a cost of less than a chunk per lane left untouched at the end of a load.
+  static constexpr std::size_t kLargestChunk = std::size_t{2} << 20;
 
   // `upstream` must outlive the arena; null means the general heap.
   explicit NodeArena(std::pmr::memory_resource* upstream = nullptr);

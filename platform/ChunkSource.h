@@ -6,8 +6,9 @@
 
 namespace quillon::platform {
 
-// Chunks mapped straight from the kernel: they never mix with the heap's small blocks, and
-// giving a chunk back unmaps it at once, so a closed log's memory leaves the process. Thread-safe (it keeps no state). Under
+// Chunks mapped straight from the kernel, their pages filled in as they are mapped: they never
+// mix with the heap's small blocks, and giving a chunk back unmaps it at once, so a closed log's
+// memory leaves the process. Thread-safe (it keeps no state). Under
 // the address sanitizer the executables pass the general heap instead, which the sanitizer
 // watches.
 class MappedChunks final : public std::pmr::memory_resource {
