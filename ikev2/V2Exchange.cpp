@@ -52,7 +52,7 @@ bool StripTags(std::string_view& text, std::string_view opening, std::string_vie
 
 // ---- v2Message ------------------------------------------------------------------------------
 
-v2Message::v2Message(LineCursor& cursor, QLFolder* exchange) : QLFolder("Message", exchange) {
+v2Message::v2Message(LineCursor& cursor, QLFolder* exchange) : QLFolder(FixedName("Message"), exchange) {
   SetParsed(true);
   span_.begin = cursor.LineBegin();
   // However the message ends, its stretch of the log is what it read.
@@ -181,7 +181,7 @@ void v2Message::AppendDetailText(std::string& out) const {
 
 // ---- v2Exchange -----------------------------------------------------------------------------
 
-v2Exchange::v2Exchange(LineCursor& cursor) : QLFolder("Exchange", nullptr) {
+v2Exchange::v2Exchange(LineCursor& cursor) : QLFolder(FixedName("Exchange"), nullptr) {
   SetParsed(true);
   while (cursor.Next()) {
     if (cursor.Line() == LineCursor::kExchangeStart) {

@@ -80,6 +80,12 @@ class NodeText {
   // ArenaLane::Shared) when there is one; else as assign. Only for a text whose node lives in
   // the thread's arena, which keeps the shared copy as long as the node.
   void AssignShared(std::string_view text);
+  // Views `text`, which must last as long as the program (a string literal): nothing is copied.
+  void AssignFixed(std::string_view text) {
+    Release();
+    data_ = const_cast<char*>(text.data());
+    size_ = static_cast<std::uint32_t>(text.size());
+  }
   // Replaces `count` bytes at `at` by `text`, which must not lie in this block.
   void replace(std::size_t at, std::size_t count, std::string_view text);
   // Inserts `count` zero bytes at `at`.

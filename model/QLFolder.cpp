@@ -89,6 +89,12 @@ QLFolder::QLFolder() = default;
 
 QLFolder::QLFolder(std::string_view name, QLFolder* parent) : parent_(parent) { SetName(name); }
 
+QLFolder::QLFolder(FixedName name, QLFolder* parent) : parent_(parent) {
+  // A node of the heap keeps its name on the heap as any other.
+  if (inArena_) name_.AssignFixed(name.text);
+  else SetName(name.text);
+}
+
 void QLFolder::SetName(std::string_view name) {
   if (!inArena_) {
     // A node of the heap (the log root) keeps its name on the heap: an arena may go before it.

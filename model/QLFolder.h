@@ -76,12 +76,21 @@ class ChildList {
   std::uint32_t room_ = 0;
 };
 
+// A node name that lives as long as the program (a string literal, an entry of a constant
+// table): a node of an arena built with one views it rather than copying or sharing it. Most
+// nodes of a large log have the fixed name of their kind ("Header", "Vendor ID").
+struct FixedName {
+  explicit constexpr FixedName(std::string_view literal) : text(literal) {}
+  std::string_view text;
+};
+
 class QLFolder {
  public:
   using ChildList = quillon::ChildList;
 
   QLFolder();
   QLFolder(std::string_view name, QLFolder* parent);
+  QLFolder(FixedName name, QLFolder* parent);
   virtual ~QLFolder();
 
   // A node built inside an ArenaScope is placed in that arena (see model/NodeArena.h), and so

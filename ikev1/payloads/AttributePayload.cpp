@@ -33,7 +33,7 @@ void AppendDumpAndValue(std::string& out, const ByteList& list) {
 }  // namespace
 
 AttributePayload::AttributePayload(DebugLogReader& reader, bool created, QLFolder* parent)
-    : QLFolder("Attribute", parent) {
+    : QLFolder(FixedName("Attribute"), parent) {
   fields_.nextPld = ReadSubBlockNumber(reader, "NextPld:");
   fields_.reserved = ReadSubBlockNumber(reader, "Reserved:");
   fields_.length = ReadSubBlockBytes(reader, "Length:");

@@ -143,7 +143,7 @@ void PayloadFields::AppendDetailHead(std::string& out, std::string_view title, u
 // ---- KeyMaterialPayload -------------------------------------------------------------------------
 
 KeyMaterialPayload::KeyMaterialPayload(const KeyMaterialLayout& layout, QLFolder* parent)
-    : QLFolder(std::string(layout.nodeName), parent), layout_(layout) {}
+    : QLFolder(FixedName(layout.nodeName), parent), layout_(layout) {}
 
 void KeyMaterialPayload::Read(DebugLogReader& reader, bool keepData) {
   fields_.Read(reader);
