@@ -198,6 +198,8 @@ class QLFolder {
   // own start begins. False when a packet is left without an end (no start follows it: the
   // last packet of what was read).
   virtual bool EndPackets(std::span<const std::uint64_t> /*starts*/) { return true; }
+  // Of a packet node: the node holding its header fields; null for a node that is no packet.
+  virtual const QLFolder* PacketHeader() const { return nullptr; }
   // Of a packet node (a message, or an informational exchange, which is its own packet): how
   // many of its children are payloads, that is, every child but its header (a node named
   // "Header").

@@ -46,6 +46,7 @@ class FolderElement : public QLFolder {
   virtual void SetHeader(std::unique_ptr<Header> header);
 
   Header* GetHeader() const { return header_; }
+  const QLFolder* PacketHeader() const override { return header_; }
   // A packet node ends its own packet.
   bool EndPackets(std::span<const std::uint64_t> starts) override;
   // The header, when it is a child, is the first; no payload is named like it. Counted without

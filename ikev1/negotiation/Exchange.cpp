@@ -34,8 +34,8 @@ std::unique_ptr<Exchange> Exchange::ForFamily(std::uint32_t family, QLFolder* pa
 
 const Header* Exchange::MessageHeader(std::size_t index) const {
   if (index >= ChildCount()) return nullptr;
-  const auto* element = dynamic_cast<const FolderElement*>(Child(index));
-  return element != nullptr ? element->GetHeader() : nullptr;
+  // Only a packet node (a FolderElement) names a header, which is always a Header.
+  return static_cast<const Header*>(Child(index)->PacketHeader());
 }
 
 const Header* Exchange::LastMessageHeader() const {

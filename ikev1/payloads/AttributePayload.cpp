@@ -101,7 +101,7 @@ void AttributePayload::AppendDetailText(std::string& out) const {
   AppendHexText(out, identifier_, 16, false, true);
   out += " (" + DecimalText(ByteListValue(identifier_)) + ")\r\n\r\n";
   for (const auto& child : Children()) {
-    if (const auto* value = dynamic_cast<const IsakmpValue*>(child.get())) {
+    if (const IsakmpValue* value = AsAttributeValue(*child)) {
       value->AppendValueText(out, 1, 0);
       out += "\r\n";
     }

@@ -43,7 +43,7 @@ void CHREPayload::AppendDetailText(std::string& out) const {
   out += "\r\nReserved:\t" + DecimalText(reserved2_);
   out += "\r\nReserved:\t" + DecimalText(reserved3_) + "\r\n\r\n";
   for (const auto& child : Children()) {
-    if (const auto* value = dynamic_cast<const IsakmpValue*>(child.get())) {
+    if (const IsakmpValue* value = AsAttributeValue(*child)) {
       value->AppendValueText(out, 32, 0);
       out += "\r\n";
     }

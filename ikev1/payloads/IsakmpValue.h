@@ -143,6 +143,13 @@ class IsakmpValue : public QLFolder {
   std::unique_ptr<UserTexts> user_;
 };
 
+// The node as an attribute value, null for any other node (only an attribute value says it is
+// one): the owners list their values in their detail texts, and a cast per child was a good
+// part of building those.
+inline const IsakmpValue* AsAttributeValue(const QLFolder& node) {
+  return node.IsAttributeValue() ? static_cast<const IsakmpValue*>(&node) : nullptr;
+}
+
 // The rendering of a configuration-mode attribute (attribute space 256): the configuration
 // attributes (internal addresses, DNS, expiry, ...), the extended-authentication attributes
 // (type, user name, password, message, status, ...) and the gateway's private ones (address

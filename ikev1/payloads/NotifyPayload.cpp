@@ -117,7 +117,7 @@ void NotifyPayload::AppendDetailText(std::string& out) const {
   if (hasData_) out += "Notify Data:\r\n" + WrappedHex(notifData_) + std::string(statusText_) + "\r\n\r\n";
   if (dataAsText_) out += "Notify Data as string:\r\n" + CharText(notifData_, false) + "\r\n\r\n";
   for (const auto& child : Children()) {
-    if (const auto* value = dynamic_cast<const IsakmpValue*>(child.get())) {
+    if (const IsakmpValue* value = AsAttributeValue(*child)) {
       value->AppendValueText(out, protId_, 0);
       out += "\r\n";
     }

@@ -325,7 +325,7 @@ void TransPayload::AppendDetailText(std::string& out) const {
   AppendNumberText(out, ByteListValue(reserved2_), 10);
   out += ")\r\n\r\n";
   for (const auto& child : Children()) {
-    if (const auto* value = dynamic_cast<const IsakmpValue*>(child.get())) {
+    if (const IsakmpValue* value = AsAttributeValue(*child)) {
       value->AppendValueText(out, protId_, transId_);
       out += "\r\n";
     }
