@@ -131,6 +131,11 @@ std::size_t WriteNumber(char* out, std::uint32_t value, unsigned base) {
 }  // namespace
 
 void AppendNumberText(std::string& out, std::uint32_t value, unsigned base) {
+  // Most decimal fields of a detail text are small (numbers, counts, short lengths).
+  if (base == 10 && value < 10) {
+    out += static_cast<char>('0' + value);
+    return;
+  }
   char digits[kMostDigits];
   out.append(digits, WriteNumber(digits, value, base));
 }
