@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <bit>
+#include <numeric>
 #include <set>
 #include <unordered_map>
 #include <unordered_set>
@@ -28,7 +30,13 @@ template <class Visit>
 void ForEachExchange(QLFolder& peer, Visit&& visit) {
   for (std::size_t t = 0; t < peer.ChildCount(); ++t) {
     QLFolder& tunnel = *peer.Child(t);
-    for (std::size_t e = 0; e < tunnel.ChildCount(); ++e) visit(*tunnel.Child(e));
+    const std::size_t count = tunnel.ChildCount();
+    for (std::size_t e = 0; e < count; ++e) {
+      // The walks over all exchanges wait mostly for the nodes to come from memory: the
+      // next ones are asked for while this one is visited.
+      if (e + kPrefetchAhead < count) PrefetchNode(tunnel.Child(e + kPrefetchAhead));
+      visit(*tunnel.Child(e));
+    }
   }
 }
 
@@ -110,6 +118,7 @@ class LogFile::PairingIndex {
   static std::unique_ptr<PairingIndex> Build(const LogFile& root) {
     auto index = std::make_unique<PairingIndex>();
     index->unpaired_.resize(root.ChildCount());
+    index->mayMove_.assign(root.ChildCount(), 0);
     // Every exchange of the log is asked for its keys, and the walk waits mostly for the nodes
     // to come from memory: two threads walk the peers, each noting (key, peer) pairs.
     std::vector<KeyedPeer> lanes[2];
@@ -117,7 +126,11 @@ class LogFile::PairingIndex {
     index->entries_.resize(root.ChildCount());
     SpreadOverTwoThreads(root.ChildCount(), 64, nullptr, [&](std::size_t p, unsigned lane) {
       std::size_t unpaired = 0;
+      bool mayMove = false;
       std::vector<Entry>& entries = index->entries_[p];
+      std::size_t exchanges = 0;
+      for (const auto& tunnel : root.Child(p)->Children()) exchanges += tunnel->ChildCount();
+      entries.reserve(exchanges);
       ForEachExchange(*root.Child(p), [&](QLFolder& node) {
         Entry entry{&node, {0, 0}, node.IsReassigned()};
         if (!node.RegroupKeys(entry.keys)) {
@@ -125,6 +138,7 @@ class LogFile::PairingIndex {
           return;
         }
         if (!entry.reassigned) ++unpaired;
+        mayMove = mayMove || entry.reassigned || node.HasIdAddress();
         // The exchanges of one SA, which follow one another, share their keys: a pair already
         // among the last few of this peer is not noted again (the sort drops repeats anyway).
         std::vector<KeyedPeer>& pairs = lanes[lane];
@@ -135,32 +149,48 @@ class LogFile::PairingIndex {
         entries.push_back(entry);
       });
       index->unpaired_[p] = unpaired;
+      index->mayMove_[p] = mayMove;
     });
     if (!usable.load()) return nullptr;
     for (std::size_t p = 0; p < root.ChildCount(); ++p)
       if (index->unpaired_[p] == 0) index->done_.insert(p);
 
-    // The pairs in key order, each key's peers ascending and once, and a table from each key
-    // to its run of pairs.
-    // Each lane is sorted on a thread of its own, then the two are merged.
-    std::future<bool> sorted = RunInBackground([&lanes] {
-      std::sort(lanes[1].begin(), lanes[1].end());
-      return true;
-    });
-    std::sort(lanes[0].begin(), lanes[0].end());
-    sorted.get();
+    // The pairs grouped by key, each key's peers ascending and once, and a table from each
+    // key to its run of pairs. The pairs are spread over about as many buckets by the top bits
+    // of their scrambled key, and each bucket, of a pair or two, is sorted on its own: a few
+    // passes over the pairs instead of a full sort. A key's pairs all land in one bucket.
     std::vector<KeyedPeer>& pairs = index->pairs_;
-    pairs.resize(lanes[0].size() + lanes[1].size());
-    std::merge(lanes[0].begin(), lanes[0].end(), lanes[1].begin(), lanes[1].end(), pairs.begin());
+    const std::size_t total = lanes[0].size() + lanes[1].size();
+    const int bits = std::clamp(static_cast<int>(std::bit_width(total)), 1, 20);
+    const auto bucketOf = [bits](std::uint64_t key) {
+      return static_cast<std::size_t>(key * 0x9E3779B97F4A7C15ull >> (64 - bits));
+    };
+    std::vector<std::size_t> starts((std::size_t{1} << bits) + 1, 0);
+    for (const auto& lane : lanes)
+      for (const KeyedPeer& pair : lane) ++starts[bucketOf(pair.key) + 1];
+    std::partial_sum(starts.begin(), starts.end(), starts.begin());
+    pairs.resize(total);
+    {
+      std::vector<std::size_t> next(starts.begin(), starts.end() - 1);
+      for (const auto& lane : lanes)
+        for (const KeyedPeer& pair : lane) pairs[next[bucketOf(pair.key)]++] = pair;
+    }
+    for (std::size_t b = 0; b + 1 < starts.size(); ++b)
+      if (starts[b + 1] - starts[b] > 1)
+        std::sort(pairs.begin() + static_cast<std::ptrdiff_t>(starts[b]), pairs.begin() + static_cast<std::ptrdiff_t>(starts[b + 1]));
     pairs.erase(std::unique(pairs.begin(), pairs.end()), pairs.end());
+    // A slot counts its run in 32 bits: more pairs than that (never met) take the full walk.
+    if (pairs.size() > UINT32_MAX) return nullptr;
+    std::size_t keys = pairs.empty() ? 0 : 1;
+    for (std::size_t at = 1; at < pairs.size(); ++at) keys += pairs[at].key != pairs[at - 1].key;
     std::size_t slots = 16;
-    while (slots < pairs.size() * 2) slots *= 2;
+    while (slots < keys * 2) slots *= 2;
     index->slots_.assign(slots, Slot{});
     for (std::size_t at = 0; at < pairs.size();) {
       std::size_t end = at + 1;
       while (end < pairs.size() && pairs[end].key == pairs[at].key) ++end;
       Slot& slot = index->SlotOf(pairs[at].key);
-      slot = {pairs[at].key, at, end - at};
+      slot = {pairs[at].key, static_cast<std::uint32_t>(at), static_cast<std::uint32_t>(end - at)};
       at = end;
     }
     return index;
@@ -174,7 +204,7 @@ class LogFile::PairingIndex {
       const Slot& slot = const_cast<PairingIndex*>(this)->SlotOf(key);
       if (slot.key != key) continue;
       const std::size_t middle = peers.size();
-      for (std::size_t i = slot.first; i < slot.first + slot.count; ++i) peers.push_back(pairs_[i].peer);
+      for (std::size_t i = slot.first; i < std::size_t{slot.first} + slot.count; ++i) peers.push_back(pairs_[i].peer);
       std::inplace_merge(peers.begin(), peers.begin() + static_cast<std::ptrdiff_t>(middle), peers.end());
     }
     peers.erase(std::unique(peers.begin(), peers.end()), peers.end());
@@ -196,8 +226,14 @@ class LogFile::PairingIndex {
     }
   }
 
+  // Whether an exchange of the peer at `p` may have to move: one is paired, or carries an
+  // identity address (which may name a merged peer). The moving step skips the other peers
+  // without reading their exchanges.
+  bool MayMove(std::size_t p) const { return p >= mayMove_.size() || mayMove_[p] != 0; }
+
   // An exchange of the peer at `p` was paired.
   void NotePaired(std::size_t p) {
+    if (p < mayMove_.size()) mayMove_[p] = 1;
     if (p < unpaired_.size() && unpaired_[p] != 0 && --unpaired_[p] == 0) done_.insert(p);
   }
 
@@ -219,8 +255,8 @@ class LogFile::PairingIndex {
   // A key (0: a free slot; no key is 0) and its run in pairs_.
   struct Slot {
     std::uint64_t key = 0;
-    std::size_t first = 0;
-    std::size_t count = 0;
+    std::uint32_t first = 0;
+    std::uint32_t count = 0;
   };
 
   // The key's slot, or the free slot where it would go (open addressing, linear probing; the
@@ -248,6 +284,7 @@ class LogFile::PairingIndex {
   std::vector<Slot> slots_;
   std::vector<std::vector<Entry>> entries_;  // per peer, its exchanges in tree order
   std::vector<std::size_t> unpaired_;
+  std::vector<char> mayMove_;  // per peer, see MayMove
   std::set<std::size_t> done_;
 };
 
@@ -340,9 +377,12 @@ void LogFile::Regroup() {
   // 2. Moving. The merged peers created here join the peers being walked, so the walk goes
   //    over the peers as they stood; merged peers are not walked anyway.
   PeerDirectory directory(*this, true);
+  // The pairing did not add or remove peers, so its positions are still those of the peers.
   std::vector<QLFolder*> peers;
-  for (const auto& peer : Children())
-    if (!peer->IsMergedPeer()) peers.push_back(peer.get());
+  for (std::size_t i = 0; i < ChildCount(); ++i) {
+    QLFolder* peer = Child(i);
+    if (!peer->IsMergedPeer() && (pairing == nullptr || pairing->MayMove(i))) peers.push_back(peer);
+  }
   for (QLFolder* peer : peers) {
     // A main mode whose identity named an index that is already paired with this peer's
     // address belongs to that merged peer. True when the exchange is to move.

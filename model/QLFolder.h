@@ -299,4 +299,13 @@ class QLFolder {
   bool holdsHeap_ = false;
 };
 
+// Walks that visit every exchange or packet of a large log wait mostly for the nodes to come
+// from memory, one after another. Asking for the nodes a few steps ahead lets the memory serve
+// several at once. A hint only: it reads nothing and changes nothing.
+inline constexpr std::size_t kPrefetchAhead = 4;
+inline void PrefetchNode(const QLFolder* node) {
+  const auto* at = reinterpret_cast<const char*>(node);
+  for (std::size_t line = 0; line < 256; line += 64) __builtin_prefetch(at + line);
+}
+
 }  // namespace quillon
