@@ -69,6 +69,8 @@ class LogLineReader {
   // The block buffer of an in-memory reader, given back for reuse once its lines are read.
   std::string ReleaseText() { return std::move(data_); }
   Run ReadExchangeRun(std::string& piece, std::size_t size, std::size_t limit);
+  // The input's size when known before reading (see ByteSource::SizeHint); 0 when not.
+  std::uint64_t SizeHint() const { return source_ ? source_->SizeHint() : data_.size(); }
 
   // Called after each block read from the file.
   void SetProgress(ReadProgress progress) { progress_ = std::move(progress); }

@@ -128,8 +128,18 @@ bool ReadIKEv2Exchanges(LogFile& root, LogLineReader& reader, const IKEv2ReadOpt
   std::vector<std::string> spare;
   std::string piece;
   std::uint64_t pieceOffset = 0;  // the pieces follow one another from the log's first byte
+  // Near the end of a log of known size the pieces get smaller, down to a quarter of a
+  // megabyte: the threads then run out of work together, instead of one of them waiting for
+  // the other's last big piece.
+  const std::uint64_t total = reader.SizeHint();
+  const auto pieceSize = [&] {
+    constexpr std::size_t kSmallest = std::size_t{1} << 18;
+    if (options.pieceSize <= kSmallest || total <= pieceOffset) return options.pieceSize;
+    const std::uint64_t perThread = (total - pieceOffset) / 8;
+    return static_cast<std::size_t>(std::clamp<std::uint64_t>(perThread, kSmallest, options.pieceSize));
+  };
   LogLineReader::Run step;
-  while ((step = reader.ReadExchangeRun(piece, options.pieceSize, options.pieceLimit)) == LogLineReader::Run::kPiece) {
+  while ((step = reader.ReadExchangeRun(piece, pieceSize(), options.pieceLimit)) == LogLineReader::Run::kPiece) {
     const std::uint64_t size = piece.size();
     pending.push_back(StartReading(std::move(piece), pieceOffset, arena));
     pieceOffset += size;

@@ -30,6 +30,8 @@ class ByteSource {
   bool Shrank() const;
   // Called once the load is done: a file compares its size now with its size at the start.
   virtual void CheckUnchanged() {}
+  // The input's size when it is known before reading (a file, a text); 0 when not.
+  virtual std::uint64_t SizeHint() const { return 0; }
 
  protected:
   void SetError(const std::string& reason);
@@ -46,6 +48,7 @@ class TextSource : public ByteSource {
  public:
   explicit TextSource(std::string text) : text_(std::move(text)) {}
   std::size_t ReadAt(std::uint64_t offset, char* data, std::size_t size) override;
+  std::uint64_t SizeHint() const override { return text_.size(); }
 
  private:
   std::string text_;
@@ -66,6 +69,7 @@ class FileSource : public ByteSource {
   std::size_t ReadAt(std::uint64_t offset, char* data, std::size_t size) override;
 
   void CheckUnchanged() override;
+  std::uint64_t SizeHint() const override { return size_; }
 
   // The size the file had when it was opened (a stream: all that came through it).
   std::uint64_t Size() const { return size_; }

@@ -297,6 +297,10 @@ TEST(IKEv2Load, PiecesReadApartGiveTheTreeOfOnePiece) {
     EXPECT_EQ(tree(log, {700, std::size_t{1} << 40, 2}), whole);
     EXPECT_EQ(tree(log, {1, 200, 2}), whole);  // most stretches too long to cut: read in place
   }
+  // A log of known size is cut into smaller pieces towards its end.
+  std::string big;
+  while (big.size() < (std::size_t{3} << 19)) big += logs[0] + logs[4];
+  EXPECT_EQ(tree(big, {}), tree(big, {std::size_t{1} << 40, std::size_t{1} << 40, 1}));
 }
 
 TEST(IKEv2Load, FailedExchangesSayWhoRejectedThem) {
