@@ -31,7 +31,16 @@ void CountPeer(const QLFolder& peer, TreeCounts& counts) {
       continue;
     }
     ++counts.tunnels;
-    for (const auto& exchange : child->Children()) CountExchange(*exchange, counts);
+    // Counting waits mostly for nodes to come from memory: the exchanges a few steps ahead
+    // are asked for, and the packets of the next one.
+    const auto& exchanges = child->Children();
+    const std::size_t count = exchanges.size();
+    for (std::size_t e = 0; e < count; ++e) {
+      if (e + kPrefetchAhead < count) PrefetchNode(exchanges[e + kPrefetchAhead].get());
+      if (e + 1 < count)
+        for (const auto& message : exchanges[e + 1]->Children()) PrefetchNode(message.get());
+      CountExchange(*exchanges[e], counts);
+    }
   }
 }
 
