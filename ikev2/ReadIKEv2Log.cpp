@@ -98,8 +98,8 @@ class Placer {
 };
 
 // `offset`: where the piece stands in the log.
-std::future<ExchangeRun> StartReading(std::string piece, std::uint64_t offset, NodeArena* arena) {
-  return RunInBackground([text = std::move(piece), offset, arena]() mutable {
+std::future<ExchangeRun> StartReading(PieceThreads& threads, std::string piece, std::uint64_t offset, NodeArena* arena) {
+  return threads.Run([text = std::move(piece), offset, arena]() mutable {
     ArenaScope scope(arena);
     return ReadPiece(std::move(text), offset);
   });
@@ -122,6 +122,7 @@ bool ReadIKEv2Exchanges(LogFile& root, LogLineReader& reader, const IKEv2ReadOpt
 
   // This thread reads and places; the others read pieces.
   const std::size_t workers = PieceWorkers(options.workers);
+  PieceThreads threads(workers);
   std::deque<std::future<ExchangeRun>> pending;
   // Piece buffers go round: a read piece's buffer takes the next piece, so that the load does
   // not map and unmap a fresh block for every piece.
@@ -141,7 +142,7 @@ bool ReadIKEv2Exchanges(LogFile& root, LogLineReader& reader, const IKEv2ReadOpt
   LogLineReader::Run step;
   while ((step = reader.ReadExchangeRun(piece, pieceSize(), options.pieceLimit)) == LogLineReader::Run::kPiece) {
     const std::uint64_t size = piece.size();
-    pending.push_back(StartReading(std::move(piece), pieceOffset, arena));
+    pending.push_back(StartReading(threads, std::move(piece), pieceOffset, arena));
     pieceOffset += size;
     piece = std::string();
     if (pending.size() > workers) {

@@ -3,12 +3,17 @@
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
 #include <cstddef>
+#include <deque>
+#include <functional>
 #include <future>
 #include <memory>
+#include <mutex>
 #include <system_error>
 #include <thread>
 #include <utility>
+#include <vector>
 
 #include "model/NodeArena.h"
 
@@ -29,6 +34,83 @@ auto RunInBackground(Work work) -> std::future<decltype(work())> {
     return done.get_future();
   }
 }
+
+// The threads that read the pieces of one load: started as pieces come, up to a limit, fed
+// pieces one after another, and joined when the load is done. A thread of its own for every
+// piece left a core idle now and then: the scheduler queued the new thread behind a busy one
+// on the same core and moved it only at its next tick, a few milliseconds later. A thread
+// started while the others are busy goes to an idle core, and a thread that finds the next
+// piece waiting does not sleep at all.
+class PieceThreads {
+ public:
+  // At most `limit` threads, and no more than there are cores (more pieces than that may be
+  // queued); with none (or when none can be started) every piece runs on the caller's thread
+  // as it is handed over.
+  explicit PieceThreads(std::size_t limit)
+      : limit_(std::min<std::size_t>(limit, std::max(1u, std::thread::hardware_concurrency()))) {}
+  // Runs what is still queued, then joins the threads.
+  ~PieceThreads() {
+    {
+      std::lock_guard lock(mutex_);
+      closing_ = true;
+    }
+    ready_.notify_all();
+    for (std::thread& thread : threads_) thread.join();
+  }
+  PieceThreads(const PieceThreads&) = delete;
+  PieceThreads& operator=(const PieceThreads&) = delete;
+
+  // Queues `work` for the next free thread; its result (or exception) comes through the future.
+  template <class Work>
+  auto Run(Work work) -> std::future<decltype(work())> {
+    using Result = decltype(work());
+    auto task = std::make_shared<std::packaged_task<Result()>>(std::move(work));
+    std::future<Result> result = task->get_future();
+    std::unique_lock lock(mutex_);
+    // A new thread when the waiting ones all have a piece queued for them already.
+    if (tasks_.size() >= waiting_ && threads_.size() < limit_) {
+      try {
+        threads_.emplace_back([this] { Serve(); });
+      } catch (const std::system_error&) {
+        // Those started so far serve the pieces.
+      }
+    }
+    if (threads_.empty()) {
+      lock.unlock();
+      (*task)();
+      return result;
+    }
+    tasks_.emplace_back([task] { (*task)(); });
+    lock.unlock();
+    ready_.notify_one();
+    return result;
+  }
+
+ private:
+  void Serve() {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+      ++waiting_;
+      ready_.wait(lock, [this] { return closing_ || !tasks_.empty(); });
+      --waiting_;
+      if (tasks_.empty()) return;
+      std::function<void()> task = std::move(tasks_.front());
+      tasks_.pop_front();
+      lock.unlock();
+      task();
+      task = nullptr;  // what the piece held goes before the next wait
+      lock.lock();
+    }
+  }
+
+  const std::size_t limit_;
+  std::mutex mutex_;
+  std::condition_variable ready_;
+  std::deque<std::function<void()>> tasks_;
+  std::size_t waiting_ = 0;  // threads waiting for a piece
+  bool closing_ = false;
+  std::vector<std::thread> threads_;
+};
 
 // How many pieces of a log are read on worker threads while the loading thread places the
 // pieces read before: `requested`, or by default one more than there are cores, at most eight

@@ -653,12 +653,13 @@ void ReadIKEv1Log(LogFile& root, DebugLogReader& reader, const IKEv1ReadOptions&
     // tells its own).
     cutter->SetProgress(reader.Progress());
     PieceLoader loader(placer, reader.Source());
+    PieceThreads threads(workers);
     std::deque<std::future<PieceScan>> pending;
     std::uint64_t begin = 0;
     while (piece) {
       const std::uint64_t pieceBegin = begin;
       begin += piece->size();
-      pending.push_back(RunInBackground([piece, next, pieceBegin, arena] {
+      pending.push_back(threads.Run([piece, next, pieceBegin, arena] {
         ArenaScope workerScope(arena);
         return ScanPiece(piece, next, pieceBegin);
       }));
