@@ -31,6 +31,20 @@ namespace quillon {
 
 class NodeArena;
 
+// An upstream for arenas that gives many chunks back faster together than one at a time (see
+// platform/ChunkSource.h). An arena that goes hands all its chunks over in one call.
+class ChunkSource : public std::pmr::memory_resource {
+ public:
+  struct Chunk {
+    void* begin;
+    std::size_t size;
+  };
+  // Gives every chunk back; by default one after another.
+  virtual void ReleaseChunks(const std::vector<Chunk>& chunks, std::size_t alignment) {
+    for (const Chunk& chunk : chunks) deallocate(chunk.begin, chunk.size, alignment);
+  }
+};
+
 // One lane: a bump allocator over chunks taken from the upstream resource. Used by one thread at
 // a time: the thread whose ArenaScope took it. Block sizes are kept in steps of eight bytes.
 // What the lane's own thread gives back of its current chunk is used again: the last block
@@ -58,6 +72,9 @@ class ArenaLane final : public std::pmr::memory_resource {
   std::string_view Shared(std::string_view text);
 
   std::size_t ChunkCount() const { return chunks_.size(); }
+  // Hands the lane's chunks over to `out`, for the arena to give back together; the lane
+  // places nothing afterwards.
+  void TakeChunks(std::vector<ChunkSource::Chunk>& out);
   std::size_t ReservedBytes() const { return reserved_; }
   // Bytes of the chunks up to the bump pointer (what was handed out, the padding between
   // blocks and what was given back included): what the lane has touched.

@@ -3,6 +3,9 @@
 
 #include <cstddef>
 #include <memory_resource>
+#include <vector>
+
+#include "model/NodeArena.h"
 
 namespace quillon::platform {
 
@@ -11,7 +14,14 @@ namespace quillon::platform {
 // memory leaves the process. Thread-safe (it keeps no state). Under
 // the address sanitizer the executables pass the general heap instead, which the sanitizer
 // watches.
-class MappedChunks final : public std::pmr::memory_resource {
+class MappedChunks final : public ChunkSource {
+ public:
+  // A large log's chunks hold hundreds of thousands of pages. Unmapping them (or leaving them
+  // to the end of the process) frees the pages on one thread; here two threads first drop the
+  // pages of half the chunks each, which the system allows at the same time, and then the
+  // emptied chunks are unmapped.
+  void ReleaseChunks(const std::vector<Chunk>& chunks, std::size_t alignment) override;
+
  private:
   void* do_allocate(std::size_t bytes, std::size_t alignment) override;
   void do_deallocate(void* p, std::size_t bytes, std::size_t alignment) override;

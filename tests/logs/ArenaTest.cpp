@@ -30,10 +30,16 @@ namespace quillon {
 namespace {
 
 // The general heap, counting the chunks out and back.
-class CountingChunks final : public std::pmr::memory_resource {
+class CountingChunks final : public ChunkSource {
  public:
   std::size_t outstanding = 0;
   std::size_t taken = 0;
+  std::size_t releases = 0;  // calls that gave chunks back together
+
+  void ReleaseChunks(const std::vector<Chunk>& chunks, std::size_t alignment) override {
+    ++releases;
+    ChunkSource::ReleaseChunks(chunks, alignment);
+  }
 
  private:
   void* do_allocate(std::size_t bytes, std::size_t alignment) override {
@@ -86,8 +92,10 @@ TEST_F(ArenaTest, EveryChunkGoesBackWithTheLog) {
         ApplyFilter(*result.log, failedOnly, nullptr);
         if (result.log->ChildCount() != 0) result.log->RemovePeer(*result.log->Child(0));
       }
+      const std::size_t releases = chunks.releases;
       result.log.reset();
       EXPECT_EQ(chunks.outstanding, 0u);
+      EXPECT_EQ(chunks.releases, releases + 1) << "all chunks go back in one call";
     }
   }
 }
