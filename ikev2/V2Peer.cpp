@@ -91,17 +91,31 @@ void V2Peer::AddExchange(std::unique_ptr<QLFolder> exchange) {
   const std::uint32_t local = exchange->TunnelLocalIP();
   const std::uint32_t peer = exchange->TunnelPeerIP();
   if (exchange->HasIdAddress()) hasIdExchange_ = true;
+  if (lastTunnel_ != nullptr && local == lastLocal_ && peer == lastPeer_ && lastTunnelAt_ < ChildCount() &&
+      Child(lastTunnelAt_) == lastTunnel_) {
+    Child(lastTunnelAt_)->AddChild(std::move(exchange));
+    return;
+  }
+  lastLocal_ = local;
+  lastPeer_ = peer;
   for (std::size_t i = 0; i < ChildCount(); ++i) {
     if (Child(i)->MatchesTunnel(local, peer)) {
+      lastTunnel_ = Child(i);
+      lastTunnelAt_ = static_cast<std::uint32_t>(i);
       Child(i)->AddChild(std::move(exchange));
       return;
     }
   }
-  AddChild(std::make_unique<V2Tunnel>(std::move(exchange), local, peer, V2Tunnel::CaptionFor(local, peer)));
+  auto tunnel = std::make_unique<V2Tunnel>(std::move(exchange), local, peer, V2Tunnel::CaptionFor(local, peer));
+  const QLFolder* added = tunnel.get();
+  AddChild(std::move(tunnel));
+  lastTunnel_ = added;
+  lastTunnelAt_ = static_cast<std::uint32_t>(IndexOf(added));
 }
 
 void V2Peer::AddChild(std::unique_ptr<QLFolder> tunnel) {
   if (!tunnel) return;
+  lastTunnel_ = nullptr;  // the new tunnel may match the hint's addresses
   const std::uint32_t local = tunnel->TunnelLocalIP();
   const std::uint32_t peer = tunnel->TunnelPeerIP();
   if ((local == 0 && peer == 0) || ChildCount() == 0) {

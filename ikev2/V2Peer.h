@@ -93,6 +93,14 @@ class V2Peer : public QLFolder {
   bool hasIdExchange_ = false;
   bool mergedPeer_ = false;
   bool regrouped_ = false;
+  // The tunnel the last exchange went to, with its addresses: a peer's exchanges mostly come
+  // a negotiation at a time, several to one tunnel, and comparing here spares reading every
+  // tunnel node of the peer for each exchange. Trusted only while that tunnel still stands at
+  // that position (the tree may change between two exchanges of a followed log).
+  const QLFolder* lastTunnel_ = nullptr;
+  std::uint32_t lastTunnelAt_ = 0;
+  std::uint32_t lastLocal_ = 0;
+  std::uint32_t lastPeer_ = 0;
 };
 
 }  // namespace quillon

@@ -1,4 +1,5 @@
 #include "ikev2/ReadIKEv2Log.h"
+#include "ikev2/V2Peer.h"
 
 #include <gtest/gtest.h>
 
@@ -140,6 +141,42 @@ TEST(IKEv2Load, IndexedPeersAndIndexIdentitiesAskForRegrouping) {
   LogFile later;
   EXPECT_TRUE(Load(later, ExchangeXml(Attrs("1"), "192.168.7.1", RequestAndResponse()) +
                               ExchangeXml(auth, "192.168.7.1", RequestAndResponse(id))));
+}
+
+// A peer remembers the tunnel its last exchange went to; exchanges that alternate between
+// tunnels, and tunnels that are taken out or added between two exchanges, must not mislead it.
+TEST(V2Peer, ExchangesReachTheirTunnelsHoweverTheyAlternate) {
+  const std::vector<Msg> m = RequestAndResponse();
+  const std::string a = Tunnel("10.0.0.1", "10.0.0.2"), b = Tunnel("10.0.0.1", "10.0.0.3"), c = Tunnel("10.0.0.4", "10.0.0.2");
+  LogFile root;
+  std::string text;
+  int serial = 0;
+  for (const std::string* tunnel : {&a, &a, &b, &a, &c, &c, &b})
+    text += ExchangeXml(Attrs(std::to_string(++serial), *tunnel), "p", m);
+  Load(root, text);
+  auto* peer = dynamic_cast<V2Peer*>(root.Child(0));
+  ASSERT_NE(peer, nullptr);
+  const auto serials = [](const QLFolder& tunnel) {
+    std::string out;
+    for (const auto& exchange : tunnel.Children()) out += std::string(exchange->Caption()).substr(8, 1);
+    return out;
+  };
+  ASSERT_EQ(Captions(*peer), (Texts{"10.0.0.1 <=> 10.0.0.2", "10.0.0.1 <=> 10.0.0.3", "10.0.0.4 <=> 10.0.0.2"}));
+  EXPECT_EQ(serials(*peer->Child(0)), "124");
+  EXPECT_EQ(serials(*peer->Child(1)), "37");
+  EXPECT_EQ(serials(*peer->Child(2)), "56");
+
+  // The last exchange went to the second tunnel; it goes, and the next of its addresses makes
+  // a tunnel of its own. Then a tunnel added before the others shifts their positions.
+  std::unique_ptr<QLFolder> gone = peer->TakeChild(std::size_t{1});
+  peer->AddExchange(v2test::ReadExchange(ExchangeXml(Attrs("8", b), "p", m)));
+  ASSERT_EQ(peer->ChildCount(), 3u);
+  EXPECT_EQ(serials(*peer->Child(1)), "8");
+  peer->AddChild(std::make_unique<V2Tunnel>(0x01000000u, 0x01000001u));
+  peer->AddExchange(v2test::ReadExchange(ExchangeXml(Attrs("9", b), "p", m)));
+  ASSERT_EQ(peer->ChildCount(), 4u);
+  EXPECT_EQ(serials(*peer->Child(2)), "89");
+  EXPECT_EQ(serials(*gone), "37");
 }
 
 TEST(V2Peer, PurgeDeletedDropsMarkedExchangesAndEmptyTunnels) {
