@@ -110,6 +110,9 @@ class AttributeMap {
   // texts, so two maps of the same attributes have the same block: one the lane holds already
   // (every proposal of the same algorithms, every payload of one type) is shared.
   void ShrinkToFit() { data_.ShareOrShrink(); }
+  // The same for a map that no other node has (an exchange's, with its serial number): cut to
+  // size without looking for it among the shared texts.
+  void ShrinkToFitOwn() { data_.shrink_to_fit(); }
 
   friend bool operator==(const AttributeMap& a, const AttributeMap& b) {
     if (a.size() != b.size()) return false;

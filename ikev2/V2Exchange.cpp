@@ -131,7 +131,7 @@ v2Message::v2Message(LineCursor& cursor, QLFolder* exchange) : QLFolder(FixedNam
   caption += texts_.Get(kMessageId);
   caption += " - ";
   caption += texts_.Get(kTime);
-  SetName(std::move(caption));
+  SetOwnName(caption);  // the message ID and time make it this message's own
 }
 
 void v2Message::ReadPayloadList(LineCursor& cursor) {
@@ -243,7 +243,7 @@ v2Exchange::v2Exchange(LineCursor& cursor) : QLFolder(FixedName("Exchange"), nul
     tunnelLocal_ = ParseIPv4((*local).second);
     tunnelPeer_ = ParseIPv4((*remote).second);
   }
-  attributes_.ShrinkToFit();
+  attributes_.ShrinkToFitOwn();
 }
 
 void v2Exchange::ReadMessages(LineCursor& cursor) {
@@ -309,7 +309,7 @@ void v2Exchange::BuildCaption() {
     if (last->Time() != first->Time()) caption += " to " + last->Time();
   }
   if (!succeeded_) caption += " Failed!";
-  SetName(std::move(caption));
+  SetOwnName(caption);  // the serial number makes it this exchange's own
 }
 
 void v2Exchange::TakeIdentity() {

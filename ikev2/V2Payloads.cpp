@@ -225,7 +225,7 @@ v2EAPPayload::v2EAPPayload(LineCursor& cursor) : v2Payload(cursor, true) {
 }
 
 v2DeletePayload::v2DeletePayload(LineCursor& cursor) : v2Payload(cursor, true) {
-  if (IsParsed()) SetName("Delete " + std::string(Attribute("SPI")));
+  if (IsParsed()) SetOwnName("Delete " + std::string(Attribute("SPI")));  // an SPI is deleted once
 }
 
 v2IDPayload::v2IDPayload(LineCursor& cursor) : v2Payload(cursor, true) {

@@ -110,6 +110,14 @@ void QLFolder::SetName(std::string_view name) {
   if (!InArenaScope() && !name_.empty()) NoteOwnHeap();
 }
 
+void QLFolder::SetOwnName(std::string_view name) {
+  if (!inArena_ || !InArenaScope()) {
+    SetName(name);
+    return;
+  }
+  name_.assign(name);
+}
+
 void QLFolder::NoteOwnHeap() {
   for (QLFolder* node = this; node != nullptr && !node->holdsHeap_; node = node->parent_) node->holdsHeap_ = true;
 }

@@ -243,6 +243,10 @@ class QLFolder {
   // ---- node identity and structure ------------------------------------------------------------
   std::string_view Name() const { return name_; }
   void SetName(std::string_view name);
+  // The same for a name that no other node has (it holds a serial number or a time): copied
+  // for this node without looking for it among the shared names, where it would only push out
+  // names that repeat.
+  void SetOwnName(std::string_view name);
   // Names from the root down, joined by backslashes: identifies a node across tree rebuilds.
   std::string Path() const;
 
