@@ -98,7 +98,7 @@ class Placer {
 };
 
 // `offset`: where the piece stands in the log.
-std::future<ExchangeRun> StartReading(PieceThreads& threads, std::string piece, std::uint64_t offset, NodeArena* arena) {
+std::future<ExchangeRun> StartReading(HelperThreads& threads, std::string piece, std::uint64_t offset, NodeArena* arena) {
   return threads.Run([text = std::move(piece), offset, arena]() mutable {
     ArenaScope scope(arena);
     return ReadPiece(std::move(text), offset);
@@ -122,7 +122,8 @@ bool ReadIKEv2Exchanges(LogFile& root, LogLineReader& reader, const IKEv2ReadOpt
 
   // This thread reads and places; the others read pieces.
   const std::size_t workers = PieceWorkers(options.workers);
-  PieceThreads threads(workers);
+  HelperThreads& threads = root.Helpers();
+  threads.Start();
   std::deque<std::future<ExchangeRun>> pending;
   // Piece buffers go round: a read piece's buffer takes the next piece, so that the load does
   // not map and unmap a fresh block for every piece.

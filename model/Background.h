@@ -35,21 +35,22 @@ auto RunInBackground(Work work) -> std::future<decltype(work())> {
   }
 }
 
-// The threads that read the pieces of one load: started as pieces come, up to a limit, fed
-// pieces one after another, and joined when the load is done. A thread of its own for every
-// piece left a core idle now and then: the scheduler queued the new thread behind a busy one
-// on the same core and moved it only at its next tick, a few milliseconds later. A thread
-// started while the others are busy goes to an idle core, and a thread that finds the next
-// piece waiting does not sleep at all.
-class PieceThreads {
+// The helper threads of one loaded log: they read the pieces of its load, then share the
+// passes over the loaded tree (regrouping, counting) and give its memory back at the end.
+// Started as work comes, up to a limit, and joined when the log goes. A thread started for a
+// piece of work was often queued behind the busy thread on the same core until the scheduler
+// moved it at its next tick, a few milliseconds later: for a short pass the starting thread
+// had done all of it by then. A thread that has run before is woken where it ran, and one
+// that finds the next piece waiting does not sleep at all.
+class HelperThreads {
  public:
-  // At most `limit` threads, and no more than there are cores (more pieces than that may be
-  // queued); with none (or when none can be started) every piece runs on the caller's thread
-  // as it is handed over.
-  explicit PieceThreads(std::size_t limit)
+  // At most `limit` threads, and no more than there are cores (more work than that may be
+  // queued); with none (or when none can be started) all work runs on the caller's thread as
+  // it is handed over.
+  explicit HelperThreads(std::size_t limit)
       : limit_(std::min<std::size_t>(limit, std::max(1u, std::thread::hardware_concurrency()))) {}
   // Runs what is still queued, then joins the threads.
-  ~PieceThreads() {
+  ~HelperThreads() {
     {
       std::lock_guard lock(mutex_);
       closing_ = true;
@@ -57,8 +58,29 @@ class PieceThreads {
     ready_.notify_all();
     for (std::thread& thread : threads_) thread.join();
   }
-  PieceThreads(const PieceThreads&) = delete;
-  PieceThreads& operator=(const PieceThreads&) = delete;
+  HelperThreads(const HelperThreads&) = delete;
+  HelperThreads& operator=(const HelperThreads&) = delete;
+
+  // Starts all the threads now, to wait for work. A load calls this before it reads its
+  // first piece: the threads are then asleep when the work comes, and a sleeping thread is
+  // woken on an idle core, where a new one would start on the busy core that made it.
+  void Start() {
+    std::lock_guard lock(mutex_);
+    while (threads_.size() < limit_) {
+      try {
+        threads_.emplace_back([this] { Serve(); });
+      } catch (const std::system_error&) {
+        return;  // those started so far serve
+      }
+    }
+  }
+
+  // Returns once no work is queued or running (work queued meanwhile by other threads
+  // included).
+  void WaitIdle() {
+    std::unique_lock lock(mutex_);
+    idle_.wait(lock, [this] { return tasks_.empty() && running_ == 0; });
+  }
 
   // Queues `work` for the next free thread; its result (or exception) comes through the future.
   template <class Work>
@@ -96,18 +118,22 @@ class PieceThreads {
       if (tasks_.empty()) return;
       std::function<void()> task = std::move(tasks_.front());
       tasks_.pop_front();
+      ++running_;
       lock.unlock();
       task();
-      task = nullptr;  // what the piece held goes before the next wait
+      task = nullptr;  // what the work held goes before the next wait
       lock.lock();
+      if (--running_ == 0 && tasks_.empty()) idle_.notify_all();
     }
   }
 
   const std::size_t limit_;
   std::mutex mutex_;
   std::condition_variable ready_;
+  std::condition_variable idle_;
   std::deque<std::function<void()>> tasks_;
-  std::size_t waiting_ = 0;  // threads waiting for a piece
+  std::size_t waiting_ = 0;  // threads waiting for work
+  std::size_t running_ = 0;  // threads running work
   bool closing_ = false;
   std::vector<std::thread> threads_;
 };
@@ -122,13 +148,14 @@ inline std::size_t PieceWorkers(unsigned requested) {
 }
 
 // Calls work(index, lane) once for every index in [0, count), spread over this thread (lane 0)
-// and one more (lane 1), which take runs of a few indexes in ascending order, so that big and
-// small items even out. Below `minimum` indexes, or when no thread can be started, this thread
-// does all of it. The other thread places what it allocates in `arena` (a lane of its own) when
-// one is given. Meant for the passes over a loaded log's peers after the load, whose peers are
-// independent of one another: the work must touch only what belongs to its index, or its lane.
+// and one of `helpers` (lane 1), which take runs of a few indexes in ascending order, so that
+// big and small items even out. Below `minimum` indexes, or when no helper can be started,
+// this thread does all of it. The helper places what it allocates in `arena` (a lane of its
+// own) when one is given. Meant for the passes over a loaded log's peers after the load, whose
+// peers are independent of one another: the work must touch only what belongs to its index,
+// or its lane. Not to be called from one of `helpers` itself.
 template <class Work>
-void SpreadOverTwoThreads(std::size_t count, std::size_t minimum, NodeArena* arena, Work&& work) {
+void SpreadOverTwoThreads(HelperThreads& helpers, std::size_t count, std::size_t minimum, NodeArena* arena, Work&& work) {
   constexpr std::size_t kRun = 4;
   std::atomic<std::size_t> next{0};
   const auto take = [&](unsigned lane) {
@@ -139,16 +166,19 @@ void SpreadOverTwoThreads(std::size_t count, std::size_t minimum, NodeArena* are
     take(0);
     return;
   }
-  std::future<void> other;
+  std::future<void> other = helpers.Run([&] {
+    ArenaScope scope(arena);
+    take(1);
+  });
   try {
-    other = std::async(std::launch::async, [&] {
-      ArenaScope scope(arena);
-      take(1);
-    });
-  } catch (const std::system_error&) {
+    take(0);
+  } catch (...) {
+    // The helper works on this frame's objects: it must be done before they go.
+    next.store(count);
+    other.wait();
+    throw;
   }
-  take(0);
-  if (other.valid()) other.get();
+  other.get();
 }
 
 }  // namespace quillon

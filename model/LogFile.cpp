@@ -124,7 +124,7 @@ class LogFile::PairingIndex {
     std::vector<KeyedPeer> lanes[2];
     std::atomic<bool> usable{true};
     index->entries_.resize(root.ChildCount());
-    SpreadOverTwoThreads(root.ChildCount(), 64, nullptr, [&](std::size_t p, unsigned lane) {
+    SpreadOverTwoThreads(root.Helpers(), root.ChildCount(), 64, nullptr, [&](std::size_t p, unsigned lane) {
       std::size_t unpaired = 0;
       bool mayMove = false;
       std::vector<Entry>& entries = index->entries_[p];
@@ -289,21 +289,26 @@ class LogFile::PairingIndex {
 };
 
 LogFile::LogFile(std::pmr::memory_resource* chunkSource)
-    : QLFolder("IKE Debugging Info", nullptr), arena_(std::make_unique<NodeArena>(chunkSource)) {}
+    : QLFolder("IKE Debugging Info", nullptr),
+      helpers_(std::thread::hardware_concurrency()),
+      arena_(std::make_unique<NodeArena>(chunkSource, &helpers_)) {}
 
 // The peers and everything below them live in the arena: they are let go rather than destroyed
 // one by one, and the arena's chunks go back right after, so closing a log of millions of nodes
 // costs as many steps as it has chunks.
 LogFile::~LogFile() {
+  // Work of a load that stopped early (cancelled, or failed) may still be placing nodes.
+  helpers_.WaitIdle();
   AbandonArenaChildren();
   LetGoOfRemoved();
 }
 
 void LogFile::Clear() {
   if (beforeRearranging_) beforeRearranging_();
+  helpers_.WaitIdle();
   AbandonArenaChildren();
   LetGoOfRemoved();
-  arena_ = std::make_unique<NodeArena>(arena_->Upstream());
+  arena_ = std::make_unique<NodeArena>(arena_->Upstream(), &helpers_);
 }
 
 void LogFile::LetGoOfRemoved() {

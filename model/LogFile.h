@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "model/Background.h"
 #include "model/QLFolder.h"
 
 namespace quillon {
@@ -32,6 +33,9 @@ class LogFile : public QLFolder {
   // The arena the readers place this log's nodes in (each reading thread under an ArenaScope).
   NodeArena& Arena() { return *arena_; }
   const NodeArena& Arena() const { return *arena_; }
+  // The log's helper threads, one per core: they read the pieces of its load, share the
+  // passes over its peers and give its arena back. Idle (or not started) otherwise.
+  HelperThreads& Helpers() const { return helpers_; }
 
   bool IsLogRoot() const override { return true; }
   void AppendDetailText(std::string& out) const override;
@@ -90,6 +94,8 @@ class LogFile : public QLFolder {
   // Lets go of the removed nodes placed in the arena and destroys the others.
   void LetGoOfRemoved();
 
+  // Before the arena: the helpers give the arena back when the log goes.
+  mutable HelperThreads helpers_;
   std::unique_ptr<NodeArena> arena_;
   std::vector<std::unique_ptr<QLFolder>> removed_;
   std::function<void()> beforeRearranging_;

@@ -163,8 +163,8 @@ bool ArenaLane::TryExtend(void* p, std::size_t oldBytes, std::size_t newBytes) {
 
 // ---- NodeArena ----------------------------------------------------------------------------------
 
-NodeArena::NodeArena(std::pmr::memory_resource* upstream)
-    : upstream_(upstream != nullptr ? upstream : std::pmr::new_delete_resource()) {}
+NodeArena::NodeArena(std::pmr::memory_resource* upstream, HelperThreads* helpers)
+    : upstream_(upstream != nullptr ? upstream : std::pmr::new_delete_resource()), helpers_(helpers) {}
 
 NodeArena::~NodeArena() {
   // A chunk source that gives chunks back faster together gets them all in one call.
@@ -172,7 +172,7 @@ NodeArena::~NodeArena() {
   if (source == nullptr) return;  // each lane gives its own back
   std::vector<ChunkSource::Chunk> chunks;
   for (const auto& lane : lanes_) lane->TakeChunks(chunks);
-  source->ReleaseChunks(chunks, kChunkAlignment);
+  source->ReleaseChunks(chunks, kChunkAlignment, helpers_);
 }
 
 ArenaLane* NodeArena::TakeLane() {

@@ -30,6 +30,7 @@
 namespace quillon {
 
 class NodeArena;
+class HelperThreads;
 
 // An upstream for arenas that gives many chunks back faster together than one at a time (see
 // platform/ChunkSource.h). An arena that goes hands all its chunks over in one call.
@@ -39,8 +40,9 @@ class ChunkSource : public std::pmr::memory_resource {
     void* begin;
     std::size_t size;
   };
-  // Gives every chunk back; by default one after another.
-  virtual void ReleaseChunks(const std::vector<Chunk>& chunks, std::size_t alignment) {
+  // Gives every chunk back, by default one after another; `helpers` (may be null) may share
+  // the work.
+  virtual void ReleaseChunks(const std::vector<Chunk>& chunks, std::size_t alignment, HelperThreads* /*helpers*/) {
     for (const Chunk& chunk : chunks) deallocate(chunk.begin, chunk.size, alignment);
   }
 };
@@ -134,8 +136,9 @@ class NodeArena {
   // fault each), at a cost of less than a chunk per lane left untouched at the end of a load.
   static constexpr std::size_t kLargestChunk = std::size_t{2} << 20;
 
-  // `upstream` must outlive the arena; null means the general heap.
-  explicit NodeArena(std::pmr::memory_resource* upstream = nullptr);
+  // `upstream` must outlive the arena; null means the general heap. `helpers`, when given, must
+  // outlive it too: they help give the chunks back.
+  explicit NodeArena(std::pmr::memory_resource* upstream = nullptr, HelperThreads* helpers = nullptr);
   ~NodeArena();
   NodeArena(const NodeArena&) = delete;
   NodeArena& operator=(const NodeArena&) = delete;
@@ -154,6 +157,7 @@ class NodeArena {
 
  private:
   std::pmr::memory_resource* upstream_;
+  HelperThreads* helpers_;
   std::mutex mutex_;
   std::vector<std::unique_ptr<ArenaLane>> lanes_;
   std::vector<ArenaLane*> idle_;

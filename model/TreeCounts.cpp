@@ -50,7 +50,7 @@ TreeCounts CountTree(const LogFile& root) {
   // Counting touches every node of the tree, and waits mostly for each to come from memory:
   // two threads count the peers and the sums are added.
   TreeCounts lanes[2];
-  SpreadOverTwoThreads(root.ChildCount(), 64, nullptr,
+  SpreadOverTwoThreads(root.Helpers(), root.ChildCount(), 64, nullptr,
                        [&](std::size_t p, unsigned lane) { CountPeer(*root.Child(p), lanes[lane]); });
   TreeCounts counts = lanes[0];
   counts.peers += lanes[1].peers;

@@ -3,8 +3,6 @@
 #include <cstdint>
 #include <cstdlib>
 #include <new>
-#include <system_error>
-#include <thread>
 
 #if defined(__linux__)
 #include <sys/mman.h>
@@ -14,6 +12,7 @@
 #endif
 
 #include "model/AddressSanitizer.h"
+#include "model/Background.h"
 
 namespace quillon::platform {
 
@@ -36,22 +35,18 @@ void* MappedChunks::do_allocate(std::size_t bytes, std::size_t alignment) {
 
 void MappedChunks::do_deallocate(void* p, std::size_t bytes, std::size_t /*alignment*/) { munmap(p, bytes); }
 
-void MappedChunks::ReleaseChunks(const std::vector<Chunk>& chunks, std::size_t alignment) {
+void MappedChunks::ReleaseChunks(const std::vector<Chunk>& chunks, std::size_t alignment, HelperThreads* helpers) {
   std::size_t total = 0;
   for (const Chunk& chunk : chunks) total += chunk.size;
   // Below this a second thread costs more than it saves.
   constexpr std::size_t kWorthTwoThreads = std::size_t{32} << 20;
-  if (total >= kWorthTwoThreads) {
+  if (helpers != nullptr && total >= kWorthTwoThreads) {
     const auto drop = [&chunks](std::size_t first) {
       for (std::size_t i = first; i < chunks.size(); i += 2) madvise(chunks[i].begin, chunks[i].size, MADV_DONTNEED);
     };
-    try {
-      std::thread other(drop, 1);
-      drop(0);
-      other.join();
-    } catch (const std::system_error&) {
-      // No second thread: the unmapping below frees the pages.
-    }
+    std::future<void> other = helpers->Run([&drop] { drop(1); });
+    drop(0);
+    other.wait();
   }
   for (const Chunk& chunk : chunks) deallocate(chunk.begin, chunk.size, alignment);
 }
@@ -62,8 +57,8 @@ void* MappedChunks::do_allocate(std::size_t bytes, std::size_t alignment) {
 void MappedChunks::do_deallocate(void* p, std::size_t bytes, std::size_t alignment) {
   std::pmr::new_delete_resource()->deallocate(p, bytes, alignment);
 }
-void MappedChunks::ReleaseChunks(const std::vector<Chunk>& chunks, std::size_t alignment) {
-  ChunkSource::ReleaseChunks(chunks, alignment);
+void MappedChunks::ReleaseChunks(const std::vector<Chunk>& chunks, std::size_t alignment, HelperThreads* helpers) {
+  ChunkSource::ReleaseChunks(chunks, alignment, helpers);
 }
 #endif
 

@@ -17,10 +17,10 @@ namespace quillon::platform {
 class MappedChunks final : public ChunkSource {
  public:
   // A large log's chunks hold hundreds of thousands of pages. Unmapping them (or leaving them
-  // to the end of the process) frees the pages on one thread; here two threads first drop the
-  // pages of half the chunks each, which the system allows at the same time, and then the
-  // emptied chunks are unmapped.
-  void ReleaseChunks(const std::vector<Chunk>& chunks, std::size_t alignment) override;
+  // to the end of the process) frees the pages on one thread; here this thread and one of
+  // `helpers` first drop the pages of half the chunks each, which the system allows at the
+  // same time, and then the emptied chunks are unmapped.
+  void ReleaseChunks(const std::vector<Chunk>& chunks, std::size_t alignment, HelperThreads* helpers) override;
 
  private:
   void* do_allocate(std::size_t bytes, std::size_t alignment) override;

@@ -288,7 +288,7 @@ class Placer {
     SortStarts();
     // The peers hold their packets apart and the starts are only read here: two threads share
     // the walk, which waits mostly for the nodes to come from memory.
-    SpreadOverTwoThreads(root_.ChildCount(), 64, arena, [&](std::size_t p, unsigned) {
+    SpreadOverTwoThreads(root_.Helpers(), root_.ChildCount(), 64, arena, [&](std::size_t p, unsigned) {
       QLFolder& peer = *root_.Child(p);
       SetPacketEndsOf(peer);
       if (analyze) peer.Analyze();
@@ -640,6 +640,7 @@ void ReadIKEv1Log(LogFile& root, DebugLogReader& reader, const IKEv1ReadOptions&
   std::shared_ptr<const std::string> next;
   std::unique_ptr<PieceCutter> cutter;
   if (fresh) {
+    root.Helpers().Start();  // asleep by the time the first pieces are cut
     cutter = std::make_unique<PieceCutter>(reader.Source());
     piece = cutter->Next(options.pieceSize);
     if (piece) next = cutter->Next(options.pieceSize);
@@ -653,7 +654,7 @@ void ReadIKEv1Log(LogFile& root, DebugLogReader& reader, const IKEv1ReadOptions&
     // tells its own).
     cutter->SetProgress(reader.Progress());
     PieceLoader loader(placer, reader.Source());
-    PieceThreads threads(workers);
+    HelperThreads& threads = root.Helpers();
     std::deque<std::future<PieceScan>> pending;
     std::uint64_t begin = 0;
     while (piece) {

@@ -36,9 +36,9 @@ class CountingChunks final : public ChunkSource {
   std::size_t taken = 0;
   std::size_t releases = 0;  // calls that gave chunks back together
 
-  void ReleaseChunks(const std::vector<Chunk>& chunks, std::size_t alignment) override {
+  void ReleaseChunks(const std::vector<Chunk>& chunks, std::size_t alignment, HelperThreads* helpers) override {
     ++releases;
-    ChunkSource::ReleaseChunks(chunks, alignment);
+    ChunkSource::ReleaseChunks(chunks, alignment, helpers);
   }
 
  private:

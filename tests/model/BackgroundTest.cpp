@@ -18,14 +18,14 @@ namespace {
 // Every piece runs once and its result comes back through its own future, whatever the
 // order the threads finish in; no more threads run the pieces than allowed; a piece's
 // exception reaches the one who waits for it; with no thread allowed the caller runs them.
-TEST(PieceThreadsTest, EveryPieceRunsOnceWithinTheLimit) {
+TEST(HelperThreadsTest, EveryPieceRunsOnceWithinTheLimit) {
   for (const std::size_t limit : {0u, 1u, 2u, 3u}) {
     std::mutex mutex;
     std::set<std::thread::id> ran;
     std::atomic<int> runs{0};
     std::vector<std::future<int>> results;
     {
-      PieceThreads threads(limit);
+      HelperThreads threads(limit);
       for (int piece = 0; piece < 40; ++piece) {
         results.push_back(threads.Run([&, piece] {
           {
@@ -53,11 +53,11 @@ TEST(PieceThreadsTest, EveryPieceRunsOnceWithinTheLimit) {
 
 // Pieces still queued when the threads are closed are run, not dropped: a load that stops
 // waiting early must not leave a piece's future unanswered.
-TEST(PieceThreadsTest, ClosingRunsWhatIsQueued) {
+TEST(HelperThreadsTest, ClosingRunsWhatIsQueued) {
   std::atomic<int> runs{0};
   std::vector<std::future<void>> results;
   {
-    PieceThreads threads(1);
+    HelperThreads threads(1);
     for (int piece = 0; piece < 20; ++piece)
       results.push_back(threads.Run([&runs] {
         std::this_thread::sleep_for(std::chrono::microseconds(200));
@@ -66,6 +66,49 @@ TEST(PieceThreadsTest, ClosingRunsWhatIsQueued) {
   }
   EXPECT_EQ(runs.load(), 20);
   for (auto& result : results) EXPECT_EQ(result.wait_for(std::chrono::seconds(0)), std::future_status::ready);
+}
+
+// Threads started ahead serve work as threads started with it do, and waiting for the helpers
+// to be idle waits for what is queued.
+TEST(HelperThreadsTest, StartedThreadsServeAndWaitingForIdleWaitsForTheWork) {
+  HelperThreads threads(2);
+  threads.Start();
+  std::atomic<int> runs{0};
+  for (int piece = 0; piece < 10; ++piece)
+    (void)threads.Run([&runs] {
+      std::this_thread::sleep_for(std::chrono::microseconds(300));
+      ++runs;
+    });
+  threads.WaitIdle();
+  EXPECT_EQ(runs.load(), 10);
+}
+
+// Every index is visited once, on this thread and a helper; an exception on this thread's
+// side waits for the helper, which works on this thread's frame, before it leaves.
+TEST(SpreadOverTwoThreadsTest, EveryIndexOnceAndExceptionsWaitForTheHelper) {
+  HelperThreads helpers(2);
+  std::vector<std::atomic<int>> visits(1000);
+  std::set<unsigned> lanes;
+  std::mutex mutex;
+  SpreadOverTwoThreads(helpers, visits.size(), 64, nullptr, [&](std::size_t index, unsigned lane) {
+    ++visits[index];
+    std::lock_guard lock(mutex);
+    lanes.insert(lane);
+  });
+  for (const auto& count : visits) EXPECT_EQ(count.load(), 1);
+  EXPECT_LE(lanes.size(), 2u);
+
+  std::atomic<int> after{0};
+  EXPECT_THROW(SpreadOverTwoThreads(helpers, 1000, 64, nullptr,
+                                    [&](std::size_t index, unsigned lane) {
+                                      if (lane == 0 && index > 100) throw std::runtime_error("stop");
+                                      std::this_thread::sleep_for(std::chrono::microseconds(20));
+                                      ++after;
+                                    }),
+               std::runtime_error);
+  const int settled = after.load();
+  std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  EXPECT_EQ(after.load(), settled) << "the helper went on after the call returned";
 }
 
 }  // namespace
