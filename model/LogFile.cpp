@@ -296,6 +296,13 @@ LogFile::LogFile(std::pmr::memory_resource* chunkSource)
 // The peers and everything below them live in the arena: they are let go rather than destroyed
 // one by one, and the arena's chunks go back right after, so closing a log of millions of nodes
 // costs as many steps as it has chunks.
+HelperThreads* HelpersOf(const QLFolder& node) {
+  const QLFolder* top = &node;
+  while (top->Parent() != nullptr) top = top->Parent();
+  const auto* log = dynamic_cast<const LogFile*>(top);
+  return log != nullptr ? &log->Helpers() : nullptr;
+}
+
 LogFile::~LogFile() {
   // Work of a load that stopped early (cancelled, or failed) may still be placing nodes.
   helpers_.WaitIdle();

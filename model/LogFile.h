@@ -103,4 +103,7 @@ class LogFile : public QLFolder {
   bool isIKEv2_ = false;
 };
 
+// The helper threads of the log `node` belongs to; null when it hangs in no log.
+HelperThreads* HelpersOf(const QLFolder& node);
+
 }  // namespace quillon

@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "model/Background.h"
+#include "model/LogFile.h"
 #include "model/VisibleWalk.h"
 
 namespace quillon {
@@ -488,8 +489,16 @@ std::vector<const QLFolder*> AllMatches(const QLFolder& root, std::string_view t
   if (shown.size() < kParallelFrom) {
     work();
   } else {
-    std::future<bool> second = RunInBackground(work);
-    work();
+    HelperThreads* helpers = HelpersOf(root);
+    std::future<bool> second = helpers != nullptr ? helpers->Run(work) : RunInBackground(work);
+    try {
+      work();
+    } catch (...) {
+      // The second thread works on this frame's objects: it must be done before they go.
+      next.store(chunks);
+      second.wait();
+      throw;
+    }
     second.get();
   }
   std::vector<const QLFolder*> out;

@@ -68,7 +68,7 @@ bool CarriesRestart(const QLFolder& negotiation, std::string& scratch) {
 // The negotiations among `candidates` that carry a restart in their own text. Telling it writes
 // each negotiation once more, which would cost the save almost half its time on one thread; the
 // tests only read the tree, so every core takes chunks of the candidates in turn.
-std::unordered_set<const QLFolder*> FindCarriers(const std::vector<const QLFolder*>& candidates) {
+std::unordered_set<const QLFolder*> FindCarriers(const std::vector<const QLFolder*>& candidates, HelperThreads& threads) {
   constexpr std::size_t kChunk = 256;
   std::atomic<std::size_t> next{0};
   const auto tell = [&candidates, &next] {
@@ -80,10 +80,17 @@ std::unordered_set<const QLFolder*> FindCarriers(const std::vector<const QLFolde
     return found;
   };
   std::vector<std::future<std::vector<const QLFolder*>>> helpers;
-  const std::size_t threads = candidates.size() < 2 * kChunk ? 1 : PieceWorkers(0);
-  for (std::size_t t = 1; t < threads; ++t) helpers.push_back(RunInBackground(tell));
+  const std::size_t count = candidates.size() < 2 * kChunk ? 1 : PieceWorkers(0);
+  for (std::size_t t = 1; t < count; ++t) helpers.push_back(threads.Run(tell));
   std::unordered_set<const QLFolder*> carriers;
-  for (const QLFolder* found : tell()) carriers.insert(found);
+  try {
+    for (const QLFolder* found : tell()) carriers.insert(found);
+  } catch (...) {
+    // The helpers read this frame's objects: they must be done before it goes.
+    next.store(candidates.size());
+    for (auto& helper : helpers) helper.wait();
+    throw;
+  }
   for (auto& helper : helpers)
     for (const QLFolder* found : helper.get()) carriers.insert(found);
   return carriers;
@@ -123,7 +130,7 @@ class Stretches {
         for (const auto& tunnel : peer->Children())
           for (const auto& child : tunnel->Children())
             if (!IsMarker(*child)) candidates.push_back(child.get());
-    ownRestarts_ = FindCarriers(candidates);
+    ownRestarts_ = FindCarriers(candidates, root.Helpers());
     for (const auto& peer : root.Children())
       if (!peer->IsMergedPeer()) Place(*peer);
     for (const auto& peer : root.Children())
