@@ -1,5 +1,7 @@
 #include "ikev2/V2Exchange.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 #include "ikev2/V2Payloads.h"
@@ -230,6 +232,11 @@ v2Exchange::v2Exchange(LineCursor& cursor) : QLFolder(FixedName("Exchange"), nul
     SetParsed(false);
     return;
   }
+  countedMessages_ = static_cast<std::uint32_t>(ChildCount());
+  std::size_t payloads = 0;
+  for (const auto& message : Children()) payloads += message->PayloadCount();
+  countedPayloads_ = static_cast<std::uint32_t>(std::min<std::size_t>(payloads, UINT32_MAX));
+  if (payloads > UINT32_MAX) countedMessages_ = UINT32_MAX;  // too many to keep: counted one by one
   if (!EndsExchange(cursor)) ReadTrailingElements(cursor);
 
   // "success" anywhere in the status counts, so "unsuccessful" does too: the daemon's own test.

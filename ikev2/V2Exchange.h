@@ -138,6 +138,12 @@ class v2Exchange : public QLFolder {
   std::uint32_t TunnelPeerIP() const override { return tunnelPeer_; }
   // Date and time of the first message, read as a local calendar time.
   std::optional<CalendarTime> StartTime() const override;
+  bool PacketCounts(std::size_t& packets, std::size_t& payloads) const override {
+    if (ChildCount() != countedMessages_) return false;
+    packets = countedMessages_;
+    payloads = countedPayloads_;
+    return true;
+  }
 
   // A start line "<Exchange" was found (even if the exchange then proved unreadable).
   bool StartFound() const { return startFound_; }
@@ -179,6 +185,10 @@ class v2Exchange : public QLFolder {
   std::uint32_t reassignedAddress_ = 0;
   std::uint32_t tunnelLocal_ = 0;
   std::uint32_t tunnelPeer_ = 0;
+  // PacketCounts', worked out once the messages are read; an exchange's messages do not
+  // change afterwards (the count of messages tells if they did).
+  std::uint32_t countedMessages_ = 0;
+  std::uint32_t countedPayloads_ = 0;
   bool succeeded_ = true;
   bool hasIdAddress_ = false;
   bool reassigned_ = false;

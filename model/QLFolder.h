@@ -204,6 +204,10 @@ class QLFolder {
   // many of its children are payloads, that is, every child but its header (a node named
   // "Header").
   virtual std::size_t PayloadCount() const;
+  // Of a negotiation that counted its packets and their payloads once they were read: those
+  // counts, so that counting the tree need not visit every packet. False when it has none (or
+  // its packets changed since): the packets are then counted one by one.
+  virtual bool PacketCounts(std::size_t& /*packets*/, std::size_t& /*payloads*/) const { return false; }
 
   // ---- regrouping of indexed peers: what each log format answers for the log root ------------
   // Exchanges: the keys under which the exchange pairs with the exchanges of other peers (0

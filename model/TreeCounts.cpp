@@ -17,6 +17,12 @@ void CountExchange(const QLFolder& exchange, TreeCounts& counts) {
     counts.payloads += exchange.PayloadCount();
     return;
   }
+  std::size_t packets = 0, payloads = 0;
+  if (exchange.PacketCounts(packets, payloads)) {
+    counts.packets += packets;
+    counts.payloads += payloads;
+    return;
+  }
   for (const auto& message : exchange.Children()) {
     ++counts.packets;
     counts.payloads += message->PayloadCount();
@@ -32,12 +38,13 @@ void CountPeer(const QLFolder& peer, TreeCounts& counts) {
     }
     ++counts.tunnels;
     // Counting waits mostly for nodes to come from memory: the exchanges a few steps ahead
-    // are asked for, and the packets of the next one.
+    // are asked for, and the packets of the next one unless it counted them itself.
     const auto& exchanges = child->Children();
     const std::size_t count = exchanges.size();
+    std::size_t packets = 0, payloads = 0;
     for (std::size_t e = 0; e < count; ++e) {
       if (e + kPrefetchAhead < count) PrefetchNode(exchanges[e + kPrefetchAhead].get());
-      if (e + 1 < count)
+      if (e + 1 < count && !exchanges[e + 1]->PacketCounts(packets, payloads))
         for (const auto& message : exchanges[e + 1]->Children()) PrefetchNode(message.get());
       CountExchange(*exchanges[e], counts);
     }

@@ -101,6 +101,11 @@ TEST(IKEv2Load, CountsLeaveOutOnlyPayloadsNamedHeader) {
   const TreeCounts counts = CountTree(root);
   EXPECT_EQ(counts.packets, 2u);
   EXPECT_EQ(counts.payloads, 3u);
+  // An exchange counts its messages once they are read; a message added later is still counted.
+  QLFolder& exchange = *root.Child(0)->Child(0)->Child(0);
+  exchange.AppendChild(std::make_unique<QLFolder>("Message", nullptr))->AppendChild(std::make_unique<QLFolder>("Nonce", nullptr));
+  EXPECT_EQ(CountTree(root).packets, 3u);
+  EXPECT_EQ(CountTree(root).payloads, 4u);
 }
 
 TEST(IKEv2Load, FileWithoutExchangeStartIsWrongFormat) {
