@@ -45,6 +45,29 @@ bool ScanDate(std::string_view text, int& year, int& month, int& day) {
   return ScanDecimal(text, pos, day);
 }
 
+// Text put together on the stack while it fits: a caption is a few dozen characters, more than
+// a string holds without a heap block, and a large log builds one for each of hundreds of
+// thousands of exchanges and messages.
+class CaptionText {
+ public:
+  CaptionText& operator+=(std::string_view part) {
+    if (heap_.empty() && part.size() <= sizeof buffer_ - length_) {
+      part.copy(buffer_ + length_, part.size());
+      length_ += part.size();
+    } else {
+      if (heap_.empty()) heap_.assign(buffer_, length_);
+      heap_ += part;
+    }
+    return *this;
+  }
+  std::string_view View() const { return heap_.empty() ? std::string_view(buffer_, length_) : std::string_view(heap_); }
+
+ private:
+  char buffer_[128];
+  std::size_t length_ = 0;
+  std::string heap_;  // once the text outgrows the buffer
+};
+
 // Narrows `text` to what stands between the two tags; false unless both are there.
 bool StripTags(std::string_view& text, std::string_view opening, std::string_view closing) {
   return StripToken(text, opening, true) && StripToken(text, closing, false);
@@ -129,11 +152,12 @@ v2Message::v2Message(LineCursor& cursor, QLFolder* exchange) : QLFolder(FixedNam
   attributes_.ShrinkToFit();
   texts_.ShrinkToFit();
   const std::string_view response = attributes_.Touch("Response");
-  std::string caption = response == "No" ? "Message " : response == "Yes" ? "Response " : "Message";
+  CaptionText caption;
+  caption += response == "No" ? "Message " : response == "Yes" ? "Response " : "Message";
   caption += texts_.Get(kMessageId);
   caption += " - ";
   caption += texts_.Get(kTime);
-  SetOwnName(caption);  // the message ID and time make it this message's own
+  SetOwnName(caption.View());  // the message ID and time make it this message's own
 }
 
 void v2Message::ReadPayloadList(LineCursor& cursor) {
@@ -259,9 +283,9 @@ void v2Exchange::ReadMessages(LineCursor& cursor) {
     auto message = std::make_unique<v2Message>(cursor, this);
     const bool ended = message->EndedExchange();
     if (message->IsParsed()) {
-      lastInitiatorSpi_.AssignShared(message->InitiatorSpi());
-      lastResponderSpi_.AssignShared(message->ResponderSpi());
-      const std::string spi = message->FirstSpi();
+      lastInitiatorSpi_.AssignShared(message->InitiatorSpiView());
+      lastResponderSpi_.AssignShared(message->ResponderSpiView());
+      const std::string_view spi = message->FirstSpiView();
       if (!spi.empty()) {
         if (firstSpi_.empty()) firstSpi_.AssignShared(spi);
         else if (secondSpi_.empty()) secondSpi_.AssignShared(spi);
@@ -291,13 +315,17 @@ void v2Exchange::BuildCaption() {
   const v2Message* first = MessageAt(0);
   const v2Message* last = ChildCount() > 0 ? MessageAt(ChildCount() - 1) : nullptr;
 
-  std::string caption(attributes_.Touch("Type"));
-  if (caption == "Informational") {
-    caption = "Info";
-    if (first != nullptr && first->ChildCount() > 0 && Contains(first->Child(0)->Caption(), "Delete"))
-      caption = "Delete";
+  CaptionText caption;
+  // Taken at once: a later Touch may change the map the type is viewed in.
+  const std::string_view type = attributes_.Touch("Type");
+  if (type == "Informational") {
+    std::string_view kind = "Info";
+    if (first != nullptr && first->ChildCount() > 0 && Contains(first->Child(0)->Caption(), "Delete")) kind = "Delete";
     // A request and a response without payloads: the liveness check of dead-peer detection.
-    if (ChildCount() == 2 && Child(0)->ChildCount() == 0 && Child(1)->ChildCount() == 0) caption = "DPD";
+    if (ChildCount() == 2 && Child(0)->ChildCount() == 0 && Child(1)->ChildCount() == 0) kind = "DPD";
+    caption += kind;
+  } else {
+    caption += type;
   }
   caption += " ";
   caption += attributes_.Touch("serial");
@@ -312,11 +340,17 @@ void v2Exchange::BuildCaption() {
   }
 
   if (first != nullptr && last != nullptr) {
-    caption += " " + first->Date() + " " + first->Time();
-    if (last->Time() != first->Time()) caption += " to " + last->Time();
+    caption += " ";
+    caption += first->DateView();
+    caption += " ";
+    caption += first->TimeView();
+    if (last->TimeView() != first->TimeView()) {
+      caption += " to ";
+      caption += last->TimeView();
+    }
   }
   if (!succeeded_) caption += " Failed!";
-  SetOwnName(caption);  // the serial number makes it this exchange's own
+  SetOwnName(caption.View());  // the serial number makes it this exchange's own
 }
 
 void v2Exchange::TakeIdentity() {

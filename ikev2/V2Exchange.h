@@ -55,6 +55,14 @@ class v2Message : public QLFolder {
   // The first SPI one of the payloads reported (a delete's, a child SA proposal's, ...).
   std::string FirstSpi() const override { return Text(kMessageSpi); }
 
+  // The same texts viewed where the message keeps them (valid while it stands): an SPI is
+  // sixteen characters, one more than a string holds without a heap block.
+  std::string_view InitiatorSpiView() const { return texts_.Get(kInitiatorSpi); }
+  std::string_view ResponderSpiView() const { return texts_.Get(kResponderSpi); }
+  std::string_view FirstSpiView() const { return texts_.Get(kMessageSpi); }
+  std::string_view DateView() const { return texts_.Get(kDate); }
+  std::string_view TimeView() const { return texts_.Get(kTime); }
+
   std::string ResponderSpi() const { return Text(kResponderSpi); }
   std::string Date() const { return Text(kDate); }
   std::string Time() const { return Text(kTime); }

@@ -108,6 +108,19 @@ TEST(IKEv2Load, CountsLeaveOutOnlyPayloadsNamedHeader) {
   EXPECT_EQ(CountTree(root).payloads, 4u);
 }
 
+// Captions are put together in a small buffer; long parts (a serial or message ID of a few
+// hundred characters) must come out whole all the same.
+TEST(IKEv2Load, LongCaptionsComeOutWhole) {
+  const std::string serial(300, '7');
+  std::vector<Msg> m = RequestAndResponse();
+  m[0].id = std::string(200, '9');
+  LogFile root;
+  Load(root, ExchangeXml(Attrs(serial), "10.0.0.1", m));
+  const QLFolder& exchange = *root.Child(0)->Child(0)->Child(0);
+  EXPECT_EQ(exchange.Name(), "Initial " + serial + " ==> 2008-01-15 10:01:02 to 10:01:03");
+  EXPECT_EQ(exchange.Child(0)->Name(), "Message " + m[0].id + " - 10:01:02");
+}
+
 TEST(IKEv2Load, FileWithoutExchangeStartIsWrongFormat) {
   LogFile root;
   Load(root, "<Exchange final_status=\"success\">\nnothing else\n");
