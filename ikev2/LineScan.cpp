@@ -219,10 +219,9 @@ std::string_view LabelTabs(std::string_view label) {
 }
 
 std::string ShortenText(std::string_view text) {
-  if (text.size() <= 19) return std::string(text);
-  std::string shortened(text.substr(0, 16));
-  shortened += "...";
-  return shortened;
+  CaptionText shortened;
+  shortened.AppendShortened(text);
+  return std::string(shortened.View());
 }
 
 }  // namespace quillon

@@ -240,4 +240,36 @@ std::string_view LabelTabs(std::string_view label);
 // of more than 19 characters becomes its first 16 characters and "...".
 std::string ShortenText(std::string_view text);
 
+// Text put together on the stack while it fits: a caption is a few dozen characters, more than
+// a string holds without a heap block, and a large log builds one for each of hundreds of
+// thousands of nodes.
+class CaptionText {
+ public:
+  CaptionText& operator+=(std::string_view part) {
+    if (heap_.empty() && part.size() <= sizeof buffer_ - length_) {
+      part.copy(buffer_ + length_, part.size());
+      length_ += part.size();
+    } else {
+      if (heap_.empty()) heap_.assign(buffer_, length_);
+      heap_ += part;
+    }
+    return *this;
+  }
+  // `text` cut as ShortenText cuts it.
+  void AppendShortened(std::string_view text) {
+    if (text.size() <= 19) {
+      *this += text;
+      return;
+    }
+    *this += text.substr(0, 16);
+    *this += "...";
+  }
+  std::string_view View() const { return heap_.empty() ? std::string_view(buffer_, length_) : std::string_view(heap_); }
+
+ private:
+  char buffer_[128];
+  std::size_t length_ = 0;
+  std::string heap_;  // once the text outgrows the buffer
+};
+
 }  // namespace quillon

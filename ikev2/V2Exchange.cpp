@@ -45,29 +45,6 @@ bool ScanDate(std::string_view text, int& year, int& month, int& day) {
   return ScanDecimal(text, pos, day);
 }
 
-// Text put together on the stack while it fits: a caption is a few dozen characters, more than
-// a string holds without a heap block, and a large log builds one for each of hundreds of
-// thousands of exchanges and messages.
-class CaptionText {
- public:
-  CaptionText& operator+=(std::string_view part) {
-    if (heap_.empty() && part.size() <= sizeof buffer_ - length_) {
-      part.copy(buffer_ + length_, part.size());
-      length_ += part.size();
-    } else {
-      if (heap_.empty()) heap_.assign(buffer_, length_);
-      heap_ += part;
-    }
-    return *this;
-  }
-  std::string_view View() const { return heap_.empty() ? std::string_view(buffer_, length_) : std::string_view(heap_); }
-
- private:
-  char buffer_[128];
-  std::size_t length_ = 0;
-  std::string heap_;  // once the text outgrows the buffer
-};
-
 // Narrows `text` to what stands between the two tags; false unless both are there.
 bool StripTags(std::string_view& text, std::string_view opening, std::string_view closing) {
   return StripToken(text, opening, true) && StripToken(text, closing, false);

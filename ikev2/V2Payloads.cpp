@@ -31,11 +31,11 @@ bool StartsElement(std::string_view line, std::string_view opening) {
 
 // ---- labels ---------------------------------------------------------------------------------
 
-std::string PayloadDisplayName(std::string_view type) {
+std::string_view PayloadDisplayName(std::string_view type) {
   if (type == "KeyExchange") return "Key Exchange";
   if (type == "SecurityAssociation") return "Security Association";
   if (type == "Next") return "Next payload";
-  return std::string(type);
+  return type;
 }
 
 std::string ConfigurationLabel(std::string_view type) {
@@ -57,14 +57,24 @@ std::string ProposalLabel(std::string_view key) {
   return std::string(key) + ":";
 }
 
-std::string TrafficSelectorLabel(std::string_view text) {
+namespace {
+
+// The labels of TrafficSelectorLabel that do not repeat the text; empty for the others.
+std::string_view FixedTrafficSelectorLabel(std::string_view text) {
   if (text == "TS_IPV4_ADDR_RANGE") return "IPv4 Address Range";
   if (text == "TS_IPV6_ADDR_RANGE") return "IPv6 Address Range";
   if (text.empty()) return "Traffic Selector";
   if (text == "ports") return "Ports:";
   if (text == "proto") return "Protocol:";
   if (text == "range") return "Range:";
-  return std::string(text) + ":";
+  return {};
+}
+
+}  // namespace
+
+std::string TrafficSelectorLabel(std::string_view text) {
+  const std::string_view fixed = FixedTrafficSelectorLabel(text);
+  return !fixed.empty() ? std::string(fixed) : std::string(text) + ":";
 }
 
 std::string CALabel(std::string_view key) {
@@ -103,7 +113,7 @@ void v2Payload::ReadBody(LineCursor& cursor, std::string_view stop) {
 
 std::string v2Payload::PayloadText() const {
   std::string text = std::string(typeName_) + " Payload\r\n\r\n";
-  AppendAttributeLines(text, attributes_, [](std::string_view key) { return PayloadDisplayName(key) + ":"; });
+  AppendAttributeLines(text, attributes_, [](std::string_view key) { return std::string(PayloadDisplayName(key)) + ":"; });
   return text;
 }
 
@@ -171,12 +181,18 @@ void v2Proposal::AppendDetailText(std::string& out) const {
 v2NotifyPayload::v2NotifyPayload(LineCursor& cursor) : v2Payload(cursor, true) {
   if (!IsParsed()) return;
   // The body's Type (the notify type) has replaced the line's "Notify".
-  const std::string type(Attribute("Type"));
+  // Viewed in the map: nothing below changes the map before the last look at it.
+  const std::string_view type = Attribute("Type");
+  CaptionText name;
+  name += Name();
   if (Contains(type, "NAT detection")) {
-    SetName(std::string(Name()) + " (NAT detection)");
+    name += " (NAT detection)";
   } else {
-    SetName(std::string(Name()) + " (" + ShortenText(type) + ")");
+    name += " (";
+    name.AppendShortened(type);
+    name += ")";
   }
+  SetName(name.View());
   if (Contains(type, "Invalid SPI")) Attribute("SPI");
 }
 
@@ -338,7 +354,10 @@ v2TrafficSelector::v2TrafficSelector(LineCursor& cursor) {
     TakeElementPairs(cursor.Line(), attributes_);
     cursor.Next();
   }
-  SetName(TrafficSelectorLabel(attributes_.Touch("Type")));
+  const std::string_view type = attributes_.Touch("Type");
+  const std::string_view fixed = FixedTrafficSelectorLabel(type);
+  if (!fixed.empty()) SetName(fixed);
+  else SetName(TrafficSelectorLabel(type));
   attributes_.ShrinkToFit();
 }
 

@@ -32,7 +32,7 @@ namespace quillon {
 
 // The payload names of the log spelt for people: "KeyExchange" -> "Key Exchange",
 // "SecurityAssociation" -> "Security Association", "Next" -> "Next payload"; others unchanged.
-std::string PayloadDisplayName(std::string_view type);
+std::string_view PayloadDisplayName(std::string_view type);
 // Configuration attribute types: "INTERNAL_IP4_ADDRESS" -> "Internal Address:" and so on; any
 // other type followed by ":".
 std::string ConfigurationLabel(std::string_view type);
