@@ -20,6 +20,13 @@ TEST(V2Payload, ClassifiesByTypeAttributeCertReqBeforeCert) {
   EXPECT_EQ(ClassifyPayloadLine("<Payload Type=\"IDi\">"), PayloadKind::kIdentification);
   EXPECT_EQ(ClassifyPayloadLine("<Payload Type=\"Nonce\">"), PayloadKind::kOther);
   EXPECT_EQ(ClassifyPayloadLine("<Payloads>"), PayloadKind::kNone);
+  // Several Type attributes: the kind that comes first among the kinds decides, wherever its
+  // attribute stands; a Type inside a value counts as well.
+  EXPECT_EQ(ClassifyPayloadLine("<Payload Type=\"Cert\" x=\"Type=\"Notify\"\">"), PayloadKind::kNotify);
+  EXPECT_EQ(ClassifyPayloadLine("<Payload Type=\"IDi\" Type=\"TSr\">"), PayloadKind::kTrafficSelectors);
+  EXPECT_EQ(ClassifyPayloadLine("<Payload Type=\"Type=\"EAP\"\">"), PayloadKind::kEAP);
+  EXPECT_EQ(ClassifyPayloadLine("Type=\"Delete\" <Payload Type=\"Nonce\">"), PayloadKind::kDelete);
+  EXPECT_EQ(ClassifyPayloadLine("<Payload Type=\"Certificate\" Type=\"Cert"), PayloadKind::kOther);
 
   auto request = ReadOnePayload(PayloadXml("CertReq"));
   ASSERT_NE(dynamic_cast<v2CertReqPayload*>(request.get()), nullptr);
