@@ -66,12 +66,7 @@ class HelperThreads {
   // woken on an idle core, where a new one would start on the busy core that made it.
   void Start() {
     std::lock_guard lock(mutex_);
-    while (threads_.size() < limit_) {
-      try {
-        threads_.emplace_back([this] { Serve(); });
-      } catch (const std::system_error&) {
-        return;  // those started so far serve
-      }
+    while (threads_.size() < limit_ && AddThread()) {
     }
   }
 
@@ -90,13 +85,7 @@ class HelperThreads {
     std::future<Result> result = task->get_future();
     std::unique_lock lock(mutex_);
     // A new thread when the waiting ones all have a piece queued for them already.
-    if (tasks_.size() >= waiting_ && threads_.size() < limit_) {
-      try {
-        threads_.emplace_back([this] { Serve(); });
-      } catch (const std::system_error&) {
-        // Those started so far serve the pieces.
-      }
-    }
+    if (tasks_.size() >= waiting_ && threads_.size() < limit_) AddThread();
     if (threads_.empty()) {
       lock.unlock();
       (*task)();
@@ -109,6 +98,17 @@ class HelperThreads {
   }
 
  private:
+  // One more thread, with the lock held; false when the system starts no more (those started
+  // so far serve).
+  bool AddThread() {
+    try {
+      threads_.emplace_back([this] { Serve(); });
+      return true;
+    } catch (const std::system_error&) {
+      return false;
+    }
+  }
+
   void Serve() {
     std::unique_lock lock(mutex_);
     for (;;) {
