@@ -1,6 +1,5 @@
 #include "ikev2/V2Exchange.h"
 
-#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
@@ -233,11 +232,13 @@ v2Exchange::v2Exchange(LineCursor& cursor) : QLFolder(FixedName("Exchange"), nul
     SetParsed(false);
     return;
   }
-  countedMessages_ = static_cast<std::uint32_t>(ChildCount());
   std::size_t payloads = 0;
   for (const auto& message : Children()) payloads += message->PayloadCount();
-  countedPayloads_ = static_cast<std::uint32_t>(std::min<std::size_t>(payloads, UINT32_MAX));
-  if (payloads > UINT32_MAX) countedMessages_ = UINT32_MAX;  // too many to keep: counted one by one
+  // More than 32 bits hold (never met) are counted one by one: no count is kept.
+  if (payloads <= UINT32_MAX) {
+    countedMessages_ = static_cast<std::uint32_t>(ChildCount());
+    countedPayloads_ = static_cast<std::uint32_t>(payloads);
+  }
   if (!EndsExchange(cursor)) ReadTrailingElements(cursor);
 
   // "success" anywhere in the status counts, so "unsuccessful" does too: the daemon's own test.

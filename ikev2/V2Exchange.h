@@ -194,7 +194,7 @@ class v2Exchange : public QLFolder {
   std::uint32_t tunnelLocal_ = 0;
   std::uint32_t tunnelPeer_ = 0;
   // PacketCounts', worked out once the messages are read; an exchange's messages do not
-  // change afterwards (the count of messages tells if they did).
+  // change afterwards (the count of messages tells if they did). No messages: none kept.
   std::uint32_t countedMessages_ = 0;
   std::uint32_t countedPayloads_ = 0;
   bool succeeded_ = true;
