@@ -147,7 +147,7 @@ bool ReadIKEv2Exchanges(LogFile& root, LogLineReader& reader, const IKEv2ReadOpt
     pieceOffset += size;
     piece = std::string();
     if (pending.size() > workers) {
-      ExchangeRun run = pending.front().get();
+      ExchangeRun run = threads.Await(pending.front());
       pending.pop_front();
       spare.push_back(std::move(run.text));
       placer.Place(std::move(run));
@@ -157,7 +157,7 @@ bool ReadIKEv2Exchanges(LogFile& root, LogLineReader& reader, const IKEv2ReadOpt
       spare.pop_back();
     }
   }
-  for (auto& run : pending) placer.Place(run.get());
+  for (auto& run : pending) placer.Place(threads.Await(run));
   pending.clear();
   if (step == LogLineReader::Run::kTooLong) {
     LineCursor cursor(reader);

@@ -290,7 +290,10 @@ class LogFile::PairingIndex {
 
 LogFile::LogFile(std::pmr::memory_resource* chunkSource)
     : QLFolder("IKE Debugging Info", nullptr),
-      helpers_(std::thread::hardware_concurrency()),
+      // One thread per core in all: a helper sharing a core with the loading thread made both
+      // wait for the scheduler's tick while the other core idled (200 MB IKEv1 log: 0.32 s,
+      // against 0.305 s with the loading thread reading pieces while it waits).
+      helpers_(std::max(1u, std::thread::hardware_concurrency()) - 1),
       arena_(std::make_unique<NodeArena>(chunkSource, &helpers_)) {}
 
 // The peers and everything below them live in the arena: they are let go rather than destroyed

@@ -33,8 +33,9 @@ class LogFile : public QLFolder {
   // The arena the readers place this log's nodes in (each reading thread under an ArenaScope).
   NodeArena& Arena() { return *arena_; }
   const NodeArena& Arena() const { return *arena_; }
-  // The log's helper threads, one per core: they read the pieces of its load, share the
-  // passes over its peers and give its arena back. Idle (or not started) otherwise.
+  // The log's helper threads, one per core but the one of the thread that loads the log (or
+  // works on it), which takes its share of the work: they read the pieces of its load, share
+  // the passes over its peers and give its arena back. Idle (or not started) otherwise.
   HelperThreads& Helpers() const { return helpers_; }
 
   bool IsLogRoot() const override { return true; }

@@ -665,7 +665,7 @@ void ReadIKEv1Log(LogFile& root, DebugLogReader& reader, const IKEv1ReadOptions&
         return ScanPiece(piece, next, pieceBegin);
       }));
       if (pending.size() > workers) {
-        PieceScan scan = pending.front().get();
+        PieceScan scan = threads.Await(pending.front());
         pending.pop_front();
         loader.Take(scan);
       }
@@ -673,7 +673,7 @@ void ReadIKEv1Log(LogFile& root, DebugLogReader& reader, const IKEv1ReadOptions&
       if (piece) next = cutter->Next(options.pieceSize);
     }
     while (!pending.empty()) {
-      PieceScan scan = pending.front().get();
+      PieceScan scan = threads.Await(pending.front());
       pending.pop_front();
       loader.Take(scan);
     }

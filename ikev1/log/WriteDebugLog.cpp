@@ -1,10 +1,8 @@
 #include "ikev1/log/WriteDebugLog.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
-#include <future>
 #include <limits>
 #include <map>
 #include <optional>
@@ -67,32 +65,15 @@ bool CarriesRestart(const QLFolder& negotiation, std::string& scratch) {
 
 // The negotiations among `candidates` that carry a restart in their own text. Telling it writes
 // each negotiation once more, which would cost the save almost half its time on one thread; the
-// tests only read the tree, so every core takes chunks of the candidates in turn.
+// tests only read the tree, so this thread and a helper take runs of the candidates in turn.
 std::unordered_set<const QLFolder*> FindCarriers(const std::vector<const QLFolder*>& candidates, HelperThreads& threads) {
-  constexpr std::size_t kChunk = 256;
-  std::atomic<std::size_t> next{0};
-  const auto tell = [&candidates, &next] {
-    std::vector<const QLFolder*> found;
-    std::string scratch;
-    for (std::size_t begin = next.fetch_add(kChunk); begin < candidates.size(); begin = next.fetch_add(kChunk))
-      for (std::size_t i = begin; i < std::min(candidates.size(), begin + kChunk); ++i)
-        if (CarriesRestart(*candidates[i], scratch)) found.push_back(candidates[i]);
-    return found;
-  };
-  std::vector<std::future<std::vector<const QLFolder*>>> helpers;
-  const std::size_t count = candidates.size() < 2 * kChunk ? 1 : PieceWorkers(0);
-  for (std::size_t t = 1; t < count; ++t) helpers.push_back(threads.Run(tell));
-  std::unordered_set<const QLFolder*> carriers;
-  try {
-    for (const QLFolder* found : tell()) carriers.insert(found);
-  } catch (...) {
-    // The helpers read this frame's objects: they must be done before it goes.
-    next.store(candidates.size());
-    for (auto& helper : helpers) helper.wait();
-    throw;
-  }
-  for (auto& helper : helpers)
-    for (const QLFolder* found : helper.get()) carriers.insert(found);
+  std::vector<const QLFolder*> found[2];
+  std::string scratch[2];
+  SpreadOverTwoThreads(threads, candidates.size(), 512, nullptr, [&](std::size_t i, unsigned lane) {
+    if (CarriesRestart(*candidates[i], scratch[lane])) found[lane].push_back(candidates[i]);
+  });
+  std::unordered_set<const QLFolder*> carriers(found[0].begin(), found[0].end());
+  carriers.insert(found[1].begin(), found[1].end());
   return carriers;
 }
 

@@ -83,6 +83,31 @@ TEST(HelperThreadsTest, StartedThreadsServeAndWaitingForIdleWaitsForTheWork) {
   EXPECT_EQ(runs.load(), 10);
 }
 
+// A caller awaiting a piece runs the queued pieces itself while the helper is busy: the one it
+// waits for (which then need not wait for the helper) and those queued before it. Its
+// exception reaches the caller, and the helper's own piece still answers.
+TEST(HelperThreadsTest, AwaitingRunsQueuedPiecesOnTheCaller) {
+  HelperThreads threads(1);
+  std::promise<void> release;
+  std::shared_future<void> released = release.get_future().share();
+  std::promise<void> started;
+  std::future<std::thread::id> busy = threads.Run([&] {
+    started.set_value();
+    released.wait();
+    return std::this_thread::get_id();
+  });
+  started.get_future().wait();  // the helper holds the first piece
+  std::future<std::thread::id> before = threads.Run([] { return std::this_thread::get_id(); });
+  std::future<int> failing = threads.Run([]() -> int { throw std::runtime_error("bad piece"); });
+  std::future<std::thread::id> awaited = threads.Run([] { return std::this_thread::get_id(); });
+  EXPECT_EQ(threads.Await(awaited), std::this_thread::get_id());
+  EXPECT_EQ(threads.Await(before), std::this_thread::get_id());
+  EXPECT_THROW(threads.Await(failing), std::runtime_error);
+  release.set_value();
+  EXPECT_NE(threads.Await(busy), std::this_thread::get_id());
+  threads.WaitIdle();
+}
+
 // Every index is visited once, on this thread and a helper; an exception on this thread's
 // side waits for the helper, which works on this thread's frame, before it leaves.
 TEST(SpreadOverTwoThreadsTest, EveryIndexOnceAndExceptionsWaitForTheHelper) {
