@@ -38,12 +38,12 @@ auto RunInBackground(Work work) -> std::future<decltype(work())> {
 
 // The helper threads of one loaded log: they read the pieces of its load, then share the
 // passes over the loaded tree (regrouping, counting) and give its memory back at the end,
-// with the thread that hands the work out, which takes a share itself (Await,
-// SpreadOverTwoThreads). Started as work comes, up to a limit, and joined when the log goes. A thread started for a
-// piece of work was often queued behind the busy thread on the same core until the scheduler
-// moved it at its next tick, a few milliseconds later: for a short pass the starting thread
-// had done all of it by then. A thread that has run before is woken where it ran, and one
-// that finds the next piece waiting does not sleep at all.
+// together with the thread that hands the work out, which takes a share itself (Await,
+// SpreadOverTwoThreads). Started as work comes, up to a limit, and joined when the log goes.
+// A thread started for a piece of work was often queued behind the busy thread on the same
+// core until the scheduler moved it at its next tick, a few milliseconds later: for a short
+// pass the starting thread had done all of it by then. A thread that has run before is woken
+// where it ran, and one that finds the next piece waiting does not sleep at all.
 class HelperThreads {
  public:
   // At most `limit` threads, and no more than there are cores (more work than that may be
