@@ -176,6 +176,14 @@ inline std::size_t PieceWorkers(unsigned requested) {
   return requested != 0 ? requested : std::clamp(std::thread::hardware_concurrency() + 1, 2u, 8u);
 }
 
+// What one lane of SpreadOverTwoThreads changes as it goes (a sum, a scratch text, a list of
+// finds), on a cache line of its own: two lanes' state side by side on one line would make
+// every change of either move the line between the cores.
+template <class T>
+struct alignas(64) LaneState {
+  T value{};
+};
+
 // Calls work(index, lane) once for every index in [0, count), spread over this thread (lane 0)
 // and one of `helpers` (lane 1), which take runs of a few indexes in ascending order, so that
 // big and small items even out. Below `minimum` indexes, or when no helper can be started,

@@ -121,7 +121,7 @@ class LogFile::PairingIndex {
     index->mayMove_.assign(root.ChildCount(), 0);
     // Every exchange of the log is asked for its keys, and the walk waits mostly for the nodes
     // to come from memory: two threads walk the peers, each noting (key, peer) pairs.
-    std::vector<KeyedPeer> lanes[2];
+    LaneState<std::vector<KeyedPeer>> lanes[2];
     std::atomic<bool> usable{true};
     index->entries_.resize(root.ChildCount());
     SpreadOverTwoThreads(root.Helpers(), root.ChildCount(), 64, nullptr, [&](std::size_t p, unsigned lane) {
@@ -141,7 +141,7 @@ class LogFile::PairingIndex {
         mayMove = mayMove || entry.reassigned || node.HasIdAddress();
         // The exchanges of one SA, which follow one another, share their keys: a pair already
         // among the last few of this peer is not noted again (the sort drops repeats anyway).
-        std::vector<KeyedPeer>& pairs = lanes[lane];
+        std::vector<KeyedPeer>& pairs = lanes[lane].value;
         for (const std::uint64_t key : entry.keys)
           if (key != 0 && std::none_of(pairs.end() - static_cast<std::ptrdiff_t>(std::min<std::size_t>(pairs.size(), 4)),
                                        pairs.end(), [&](const KeyedPeer& pair) { return pair.key == key && pair.peer == p; }))
@@ -160,20 +160,20 @@ class LogFile::PairingIndex {
     // of their scrambled key, and each bucket, of a pair or two, is sorted on its own: a few
     // passes over the pairs instead of a full sort. A key's pairs all land in one bucket.
     std::vector<KeyedPeer>& pairs = index->pairs_;
-    const std::size_t total = lanes[0].size() + lanes[1].size();
+    const std::size_t total = lanes[0].value.size() + lanes[1].value.size();
     const int bits = std::clamp(static_cast<int>(std::bit_width(total)), 1, 20);
     const auto bucketOf = [bits](std::uint64_t key) {
       return static_cast<std::size_t>(key * 0x9E3779B97F4A7C15ull >> (64 - bits));
     };
     std::vector<std::size_t> starts((std::size_t{1} << bits) + 1, 0);
     for (const auto& lane : lanes)
-      for (const KeyedPeer& pair : lane) ++starts[bucketOf(pair.key) + 1];
+      for (const KeyedPeer& pair : lane.value) ++starts[bucketOf(pair.key) + 1];
     std::partial_sum(starts.begin(), starts.end(), starts.begin());
     pairs.resize(total);
     {
       std::vector<std::size_t> next(starts.begin(), starts.end() - 1);
       for (const auto& lane : lanes)
-        for (const KeyedPeer& pair : lane) pairs[next[bucketOf(pair.key)]++] = pair;
+        for (const KeyedPeer& pair : lane.value) pairs[next[bucketOf(pair.key)]++] = pair;
     }
     for (std::size_t b = 0; b + 1 < starts.size(); ++b)
       if (starts[b + 1] - starts[b] > 1)

@@ -56,16 +56,17 @@ void CountPeer(const QLFolder& peer, TreeCounts& counts) {
 TreeCounts CountTree(const LogFile& root) {
   // Counting touches every node of the tree, and waits mostly for each to come from memory:
   // two threads count the peers and the sums are added.
-  TreeCounts lanes[2];
+  LaneState<TreeCounts> lanes[2];
   SpreadOverTwoThreads(root.Helpers(), root.ChildCount(), 64, nullptr,
-                       [&](std::size_t p, unsigned lane) { CountPeer(*root.Child(p), lanes[lane]); });
-  TreeCounts counts = lanes[0];
-  counts.peers += lanes[1].peers;
-  counts.tunnels += lanes[1].tunnels;
-  counts.negotiations += lanes[1].negotiations;
-  counts.failed += lanes[1].failed;
-  counts.packets += lanes[1].packets;
-  counts.payloads += lanes[1].payloads;
+                       [&](std::size_t p, unsigned lane) { CountPeer(*root.Child(p), lanes[lane].value); });
+  TreeCounts counts = lanes[0].value;
+  const TreeCounts& other = lanes[1].value;
+  counts.peers += other.peers;
+  counts.tunnels += other.tunnels;
+  counts.negotiations += other.negotiations;
+  counts.failed += other.failed;
+  counts.packets += other.packets;
+  counts.payloads += other.payloads;
   return counts;
 }
 

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
-#include <future>
 #include <memory>
 #include <mutex>
 #include <system_error>
@@ -473,33 +472,21 @@ bool ContainsShown(const QLFolder& node, const QLFolder* wanted) {
 std::vector<const QLFolder*> AllMatches(const QLFolder& root, std::string_view text, bool keysOnly) {
   std::vector<const QLFolder*> shown;
   CollectShown(root, shown);
-  // Every node is tested once, in chunks shared out between this thread and a second one.
+  // Every node is tested once, in chunks shared out between this thread and a second one: a
+  // chunk's nodes lie together in memory, and each thread writes its own stretch of matches.
   std::vector<char> matches(shown.size(), 0);
+  LaneState<std::string> scratch[2];
   const std::size_t chunks = (shown.size() + kChunk - 1) / kChunk;
-  std::atomic<std::size_t> next{0};
-  const auto work = [&] {
-    std::string scratch;
-    for (std::size_t chunk = next++; chunk < chunks; chunk = next++) {
-      const std::size_t end = std::min(shown.size(), (chunk + 1) * kChunk);
-      for (std::size_t i = chunk * kChunk; i < end; ++i)
-        matches[i] = NodeMatches(*shown[i], text, keysOnly, scratch) ? 1 : 0;
-    }
-    return true;
+  const auto test = [&](std::size_t chunk, unsigned lane) {
+    const std::size_t end = std::min(shown.size(), (chunk + 1) * kChunk);
+    for (std::size_t i = chunk * kChunk; i < end; ++i)
+      matches[i] = NodeMatches(*shown[i], text, keysOnly, scratch[lane].value) ? 1 : 0;
   };
-  if (shown.size() < kParallelFrom) {
-    work();
+  if (HelperThreads* helpers = HelpersOf(root)) {
+    SpreadOverTwoThreads(*helpers, chunks, kParallelFrom / kChunk, nullptr, test);
   } else {
-    HelperThreads* helpers = HelpersOf(root);
-    std::future<bool> second = helpers != nullptr ? helpers->Run(work) : RunInBackground(work);
-    try {
-      work();
-    } catch (...) {
-      // The second thread works on this frame's objects: it must be done before they go.
-      next.store(chunks);
-      second.wait();
-      throw;
-    }
-    second.get();
+    HelperThreads own(1);  // a tree outside a loaded log: a thread of its own, joined here
+    SpreadOverTwoThreads(own, chunks, kParallelFrom / kChunk, nullptr, test);
   }
   std::vector<const QLFolder*> out;
   for (std::size_t i = 0; i < shown.size(); ++i)

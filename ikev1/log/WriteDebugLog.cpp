@@ -67,13 +67,13 @@ bool CarriesRestart(const QLFolder& negotiation, std::string& scratch) {
 // each negotiation once more, which would cost the save almost half its time on one thread; the
 // tests only read the tree, so this thread and a helper take runs of the candidates in turn.
 std::unordered_set<const QLFolder*> FindCarriers(const std::vector<const QLFolder*>& candidates, HelperThreads& threads) {
-  std::vector<const QLFolder*> found[2];
-  std::string scratch[2];
+  LaneState<std::string> scratch[2];
+  LaneState<std::vector<const QLFolder*>> found[2];
   SpreadOverTwoThreads(threads, candidates.size(), 512, nullptr, [&](std::size_t i, unsigned lane) {
-    if (CarriesRestart(*candidates[i], scratch[lane])) found[lane].push_back(candidates[i]);
+    if (CarriesRestart(*candidates[i], scratch[lane].value)) found[lane].value.push_back(candidates[i]);
   });
-  std::unordered_set<const QLFolder*> carriers(found[0].begin(), found[0].end());
-  carriers.insert(found[1].begin(), found[1].end());
+  std::unordered_set<const QLFolder*> carriers(found[0].value.begin(), found[0].value.end());
+  carriers.insert(found[1].value.begin(), found[1].value.end());
   return carriers;
 }
 
