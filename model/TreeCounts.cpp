@@ -60,13 +60,7 @@ TreeCounts CountTree(const LogFile& root) {
   SpreadOverTwoThreads(root.Helpers(), root.ChildCount(), 64, nullptr,
                        [&](std::size_t p, unsigned lane) { CountPeer(*root.Child(p), lanes[lane].value); });
   TreeCounts counts = lanes[0].value;
-  const TreeCounts& other = lanes[1].value;
-  counts.peers += other.peers;
-  counts.tunnels += other.tunnels;
-  counts.negotiations += other.negotiations;
-  counts.failed += other.failed;
-  counts.packets += other.packets;
-  counts.payloads += other.payloads;
+  counts += lanes[1].value;
   return counts;
 }
 

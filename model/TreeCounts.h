@@ -15,6 +15,16 @@ struct TreeCounts {
   std::uint64_t failed = 0;        // negotiations that are not complete
   std::uint64_t packets = 0;       // messages (an informational exchange is its own packet)
   std::uint64_t payloads = 0;      // the payloads of the packets, headers not counted
+
+  TreeCounts& operator+=(const TreeCounts& other) {
+    peers += other.peers;
+    tunnels += other.tunnels;
+    negotiations += other.negotiations;
+    failed += other.failed;
+    packets += other.packets;
+    payloads += other.payloads;
+    return *this;
+  }
 };
 
 TreeCounts CountTree(const LogFile& root);
