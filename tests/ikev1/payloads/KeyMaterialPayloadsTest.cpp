@@ -158,13 +158,9 @@ TEST(KeyMaterialPayloadsTest, BlockCutByTheNextPacketTheEndOrARestart) {
   EXPECT_EQ(ReadKey(dump)->Data(), (ByteList{1, 2}));
   EXPECT_EQ(dump.ReadToken(), kPlus);
 
-  for (const char* text : {"debugHashPayload:", "debugHashPayload:\n\tNextPld: 0a\n\tReserved:",
-                           "debugHashPayload: NextPld: 0a Reserved: 00 Length: 00 18 (24) HashData:"}) {
-    auto atEnd = ReadKey(text);
-    ASSERT_NE(atEnd, nullptr) << text;
-    EXPECT_TRUE(atEnd->Data().empty()) << text;
-  }
+  // The end of the input inside the block.
   EXPECT_EQ(ReadKey("debugHashPayload:")->Fields().nextPld, kUnread);
+  EXPECT_TRUE(ReadKey("debugHashPayload: NextPld: 0a Reserved: 00 Length: 00 18 (24) HashData:")->Data().empty());
 
   auto restart = DebugLogReader::FromText("debugKeyPayload:\n\tNextPld: 0a\nIKE daemon started\n\tReserved: 00\n");
   auto key = ReadKey(restart);
