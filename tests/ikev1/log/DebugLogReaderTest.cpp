@@ -127,14 +127,11 @@ TEST(DebugLogReaderTest, LineRestAndLongInput) {
 TEST(DebugLogReaderTest, SkipToBlockKeywordStopsAtChainEnds) {
   auto r = DebugLogReader::FromText("noise more debugNoncePayload: x ##### y debugIsakmpHdr: z");
   EXPECT_EQ(r.SkipToBlockKeyword(), "debugNoncePayload:");
-  EXPECT_EQ(DebugLogReader::BlockKeywordCode("debugNoncePayload:"), 2);
   EXPECT_EQ(r.SkipToBlockKeyword(), "#####");
   EXPECT_EQ(r.SkipToBlockKeyword(), "debugIsakmpHdr:");
   EXPECT_EQ(r.SkipToBlockKeyword(), "z");
   EXPECT_TRUE(r.AtEnd());
-  EXPECT_EQ(DebugLogReader::BlockKeywordCode("debugNatOAPayload:"), 18);
-  EXPECT_EQ(DebugLogReader::BlockKeywordCode("debugnoncepayload:"), -1);
-  EXPECT_EQ(DebugLogReader::BlockKeyword(14), "TransMatchFailure:");
+  EXPECT_EQ(DebugLogReader::BlockKeywordCode("debugnoncepayload:"), -1);  // keywords are case-sensitive
 }
 
 TEST(DebugLogReaderTest, FilesAreReadInBlocksAndReadersAreIndependent) {

@@ -168,13 +168,5 @@ TEST(KeyMaterialPayloadsTest, BlockCutByTheNextPacketTheEndOrARestart) {
   EXPECT_EQ(key->Fields().reserved, kUnread);
 }
 
-TEST(KeyMaterialPayloadsTest, FactoryHasNoEntryForDataBlocks) {
-  for (int code : {int{kHashDataBlock}, int{kHeaderLengthBlock}, int{kTransMatchFailure}, -1, 19})
-    EXPECT_EQ(PayloadConstructorFor(code), nullptr) << code;
-  auto reader = DebugLogReader::FromText("NextPld: 00");
-  EXPECT_EQ(CreatePayload(kHashDataBlock, reader, PayloadContext{}), nullptr);
-  EXPECT_EQ(reader.ReadToken(), "NextPld:");  // nothing was read
-}
-
 }  // namespace
 }  // namespace quillon
