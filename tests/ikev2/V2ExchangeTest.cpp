@@ -81,12 +81,14 @@ TEST(V2Exchange, DetailTextListsAttributesButNotTunnelAddresses) {
   EXPECT_EQ(half->TunnelPeerIP(), 0u);
 }
 
-TEST(V2Exchange, StartLineMustBeExact) {
+TEST(V2Exchange, StartLineMustBeExactAndEmptyExchangesAreDropped) {
   // Blanks before the start, or attributes on the same line, do not start an exchange.
   const std::string body = " " + kOk + ">\n<peerIP>10.0.0.1</peerIP>\n" + v2test::MessageXml(Msg{}) + "</Exchange>\n";
   EXPECT_FALSE(ReadExchange(" <Exchange\n" + body)->IsParsed());
   EXPECT_FALSE(ReadExchange("<Exchange " + body)->IsParsed());
   EXPECT_TRUE(ReadExchange(" <Exchange\n" + body + "<Exchange\n" + body)->IsParsed());
+  EXPECT_FALSE(ReadExchange("<Exchange\n" + kOk + ">\n<peerIP>p</peerIP>\n</Exchange>\n")->IsParsed());
+  EXPECT_FALSE(ReadExchange("no exchange at all\n")->IsParsed());
 }
 
 TEST(V2Exchange, ToleratesBlankPeerLineAndBlanksAfterClosingTagsAndJoinsRepeatedElements) {
@@ -146,15 +148,12 @@ TEST(V2Exchange, BlankLineEndsTheMessageList) {
   EXPECT_EQ(exchange->Caption(), "IKE_SA_INIT 3 ==> 2008-01-15 10:01:02");
 }
 
-TEST(V2Exchange, UnreadableMessagesAndEmptyExchangesAreDropped) {
+TEST(V2Exchange, UnreadableMessagesAreDropped) {
   std::string text = ExchangeXml(kOk, "p", RequestAndResponse());
   text.replace(text.find("<MsgID>", text.find("Response=\"Yes\"")), 7, "<MsgId>");
   auto exchange = ReadExchange(text);
   ASSERT_TRUE(exchange->IsParsed());
   EXPECT_EQ(exchange->MessageCount(), 1u);
-
-  EXPECT_FALSE(ReadExchange("<Exchange\n" + kOk + ">\n<peerIP>p</peerIP>\n</Exchange>\n")->IsParsed());
-  EXPECT_FALSE(ReadExchange("no exchange at all\n")->IsParsed());
 }
 
 TEST(V2Exchange, SpisOfMessagesAndMatching) {

@@ -127,36 +127,11 @@ TEST(DebugLogReaderTest, LineRestAndLongInput) {
 TEST(DebugLogReaderTest, SkipToBlockKeywordStopsAtChainEnds) {
   auto r = DebugLogReader::FromText("noise more debugNoncePayload: x ##### y debugIsakmpHdr: z");
   EXPECT_EQ(r.SkipToBlockKeyword(), "debugNoncePayload:");
-  EXPECT_EQ(DebugLogReader::BlockKeywordCode("debugNoncePayload:"), 2);
   EXPECT_EQ(r.SkipToBlockKeyword(), "#####");
   EXPECT_EQ(r.SkipToBlockKeyword(), "debugIsakmpHdr:");
   EXPECT_EQ(r.SkipToBlockKeyword(), "z");
   EXPECT_TRUE(r.AtEnd());
-  EXPECT_EQ(DebugLogReader::BlockKeywordCode("debugNatOAPayload:"), 18);
-  EXPECT_EQ(DebugLogReader::BlockKeywordCode("debugnoncepayload:"), -1);
-  EXPECT_EQ(DebugLogReader::BlockKeyword(14), "TransMatchFailure:");
-}
-
-// Whatever the input, every kind of read reaches the end: the loader loops until AtEnd().
-TEST(DebugLogReaderTest, HostileInputAlwaysReachesTheEnd) {
-  std::string nul("ab\0cd 0a\0 \0\0", 12);
-  for (const std::string& text : {std::string(), nul, std::string(10000, '\n'), std::string(10000, 'x'),
-                                  std::string("\r\r\r"), std::string(4096, '\xff')}) {
-    for (int mode = 0; mode < 4; ++mode) {
-      auto r = DebugLogReader::FromText(text);
-      int reads = 0;
-      while (!r.AtEnd() && reads < 100000) {
-        switch (mode) {
-          case 0: r.ReadToken(); break;
-          case 1: r.ReadHexBytes(); r.ReadToken(); break;
-          case 2: r.ReadLineRest(); break;
-          default: r.SkipToBlockKeyword(); break;
-        }
-        ++reads;
-      }
-      EXPECT_TRUE(r.AtEnd()) << "mode " << mode << " size " << text.size();
-    }
-  }
+  EXPECT_EQ(DebugLogReader::BlockKeywordCode("debugnoncepayload:"), -1);  // keywords are case-sensitive
 }
 
 TEST(DebugLogReaderTest, FilesAreReadInBlocksAndReadersAreIndependent) {

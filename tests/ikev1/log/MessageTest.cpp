@@ -191,11 +191,9 @@ TEST(MessageTest, CutChainEndsAtTheNextPacketTheEndOrARestart) {
     EXPECT_EQ(m4->GetHeader()->IsCreated(), next[0] == 'c');
     EXPECT_EQ(m4->GetHeader()->InitCookie(), (ByteList{1, 2, 3, 4, 5, 6, 7, 8}));
   }
-  for (const char* tail : {"debugNoncePayload:", "debugNoncePayload:\n\tNextPld: 0a\n\tReserved: 00\n\tLength:",
-                           "debugHashData:", "debugIsakmpHdrLen:\n\tLength:", "TransMatchFailure: proposal"}) {
-    LoadedPackets packets(Packet("create_packet5phase1:", tail));
-    ASSERT_NE(packets.Next<Main56Mess>(), nullptr) << tail;
-  }
+  // The end of the log inside a block keeps the block's payload in the chain.
+  LoadedPackets atEnd(Packet("create_packet5phase1:", Nonce("01") + "debugNoncePayload:\n\tNextPld: 0a\n\tLength:"));
+  EXPECT_EQ(atEnd.Next<Main56Mess>()->ChildCount(), 3u);
   LoadedPackets restart(Packet("process_packet3phase1:", Nonce("01") + "IKE daemon started\n" + Nonce("02")));
   EXPECT_EQ(restart.Next<Main34Mess>()->ChildCount(), 2u);
   // The restart ends the chain; the loader then marks it in the tunnel.

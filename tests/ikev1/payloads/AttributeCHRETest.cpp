@@ -353,19 +353,5 @@ TEST(AttributeCHRETest, BlockCutByTheNextPacketLeavesThatPacket) {
   }
 }
 
-TEST(AttributeCHRETest, EndOfFileInsideABlock) {
-  for (const std::string& tail :
-       {std::string("debugAttributePayload:"), std::string("debugAttributePayload:\n\tNextPld: 00\n\tReserved:"),
-        AttributeBlock("03") + "debugIsakmpValue:\n\tAttribute: 00 0e\n",
-        AttributeBlock("03") + Basic("80 14", "00 00") + "debugAttributePayloadLen:\n\tLength:",
-        std::string("debugCHREPayload:\n\tNextPld: 00"), ChreBlock("00 01") + "debugIsakmpValue:\n\tFormat: 0\n"}) {
-    SCOPED_TRACE(tail);
-    LoadedPackets packets(Created("create_config_set:", tail));
-    auto m = packets.Next<ConfigMess>();
-    ASSERT_NE(m, nullptr);
-    EXPECT_EQ(m->ChildCount(), 2u);
-  }
-}
-
 }  // namespace
 }  // namespace quillon

@@ -34,58 +34,32 @@ TEST(ByteListTest, ValueIsBigEndianAndWraps) {
   EXPECT_EQ(ByteListValue({0x1234, 0x56}), 0x123456u);
 }
 
-TEST(ByteListTest, WrappedTextBreaksAfterEveryFifteenElements) {
-  // Fifteen elements fit one line, without indentation.
-  EXPECT_EQ(WrappedHex(Sequence(15)), "00 01 02 03 04 05 06 07 08 09 0a 0b 0c 0d 0e ");
-  // From sixteen on, every line is indented by two blanks.
-  EXPECT_EQ(WrappedHex(Sequence(16)), "  00 01 02 03 04 05 06 07 08 09 0a 0b 0c 0d 0e \r\n  0f ");
-  const std::string forty = WrappedHex(Sequence(40));
-  EXPECT_EQ(forty,
-            "  00 01 02 03 04 05 06 07 08 09 0a 0b 0c 0d 0e "
-            "\r\n  0f 10 11 12 13 14 15 16 17 18 19 1a 1b 1c 1d "
-            "\r\n  1e 1f 20 21 22 23 24 25 26 27 ");
-  // The unwrapped form of the same list stays on one line.
-  EXPECT_EQ(SpacedHex(Sequence(40)).find('\r'), std::string::npos);
-  // A key exchange dump runs to hundreds of elements, some wider than a byte: line by line it
-  // reads as the short ones do.
-  ByteList key = Sequence(600);
-  std::string expected = "  ";
-  for (std::uint32_t i = 0; i < 600; ++i) {
-    if (i > 0 && i % 15 == 0) expected += "\r\n  ";
-    expected += NumberText(i, 16) + " ";
-  }
-  EXPECT_EQ(WrappedHex(key), expected);
-}
-
-TEST(ByteListTest, UnspacedSixteenElementsReadAsTwoCookies) {
-  EXPECT_EQ(UnspacedHex(Sequence(16)), "0001020304050607  08090a0b0c0d0e0f");
-  // The gap belongs to sixteen-element lists only.
-  EXPECT_EQ(UnspacedHex(Sequence(8)), "0001020304050607");
-  EXPECT_EQ(UnspacedHex(Sequence(17)), "000102030405060708090a0b0c0d0e0f10");
-}
-
 // Byte lists are dumped in place from a table of digit pairs: every layout, at the lengths where
-// lines break and cookies split, reads as element after element would.
+// lines break (fifteen elements a line; from sixteen on every line indented by two blanks) and
+// cookies split (sixteen unspaced elements read as two cookies), reads as element after element
+// would. A key exchange dump runs to hundreds of elements, some wider than a byte.
 TEST(ByteListTest, ByteDumpsOfEveryLayoutAndLength) {
-  for (const std::size_t n : {0u, 1u, 8u, 14u, 15u, 16u, 17u, 30u, 31u, 46u, 256u}) {
+  for (const std::size_t n : {0u, 1u, 8u, 14u, 15u, 16u, 17u, 30u, 31u, 46u, 256u, 600u}) {
     for (const bool wrap : {false, true}) {
       for (const bool spaced : {false, true}) {
+        const auto value = [n](std::size_t i) { return static_cast<std::uint32_t>(n == 600 ? i : i * 37 % 256); };
         std::string expected = wrap && n > 15 ? "  " : "";
+        ByteList list;
         for (std::size_t i = 0; i < n; ++i) {
           if (wrap && i > 0 && i % 15 == 0) expected += "\r\n  ";
           if (!spaced && n == 16 && i == 8) expected += "  ";
-          const std::uint32_t value = static_cast<std::uint32_t>(i * 37 % 256);
-          expected += {"0123456789abcdef"[value >> 4], "0123456789abcdef"[value & 15]};
-          if (spaced) expected += ' ';
+          expected += NumberText(value(i), 16) + (spaced ? " " : "");
+          list.push_back(value(i));
         }
-        ByteList list;
-        for (std::size_t i = 0; i < n; ++i) list.push_back(static_cast<std::uint32_t>(i * 37 % 256));
         std::string out = "x";
         AppendHexText(out, list, 16, wrap, spaced);
         EXPECT_EQ(out, "x" + expected) << n << " wrap " << wrap << " spaced " << spaced;
+        EXPECT_EQ(HexText(list, 16, wrap, spaced), expected);
       }
     }
   }
+  EXPECT_EQ(WrappedHex(Sequence(16)), "  00 01 02 03 04 05 06 07 08 09 0a 0b 0c 0d 0e \r\n  0f ");
+  EXPECT_EQ(UnspacedHex(Sequence(16)), "0001020304050607  08090a0b0c0d0e0f");
 }
 
 TEST(ByteListTest, WideElementsAndOtherBases) {

@@ -69,6 +69,20 @@ inline std::string Created(const std::string& keyword, const std::string& payloa
   return Received(keyword, payloads);
 }
 
+// A packet whose payloads were cut short, then the next packet (its header and one payload):
+// the packet scan must find that next packet whole. Gives the cut packet.
+template <class M>
+const M* CutPacketThenWholeOne(LoadedPackets& packets, std::uint32_t nextKind) {
+  const M* cut = packets.Next<M>();
+  const M* next = packets.Next<M>();
+  EXPECT_NE(cut, nullptr);
+  EXPECT_NE(next, nullptr);
+  if (next == nullptr) return cut;
+  EXPECT_EQ(next->GetHeader()->PacketKind(), nextKind);
+  EXPECT_EQ(next->ChildCount(), 2u);
+  return cut;
+}
+
 // ---- single blocks --------------------------------------------------------------------------------
 
 // Reads one block as the chain does: the keyword, then the class the factory names for it.
