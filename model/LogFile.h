@@ -62,17 +62,13 @@ class LogFile : public QLFolder {
   std::vector<std::unique_ptr<QLFolder>> TakeRemoved() { return std::move(removed_); }
   std::size_t RemovedCount() const { return removed_.size(); }
 
-  // The three passes of the regrouping: pair exchanges by initiator cookie, move the paired
-  // ones into merged peers, remove what became empty.
+  // The three passes of the regrouping (model/Regroup.cpp): pair exchanges by initiator
+  // cookie, move the paired ones into merged peers, remove what became empty.
   void Regroup();
   // Pairs `exchange` (of the peer at position `start`) with the exchanges of the same cookie
   // in the peers from `start` on: the indexed peer gives the index, the addressed peer (or a
   // packet-debug record's peer address) the address.
   void PairByCookie(std::size_t start, const QLFolder& exchange);
-  // Moves a reassigned exchange out of `tunnel` into the merged peer of its (index, address)
-  // pair, creating the peer or its tunnel when needed. False when the exchange has no pair or
-  // is already where it belongs.
-  bool MoveExchange(QLFolder& exchange, QLFolder& tunnel);
   // Removes and destroys the first peer with the same address and name as `peer`.
   void RemovePeer(const QLFolder& peer);
   // Removes every tunnel without negotiations, then every peer without tunnels.
