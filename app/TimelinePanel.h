@@ -23,6 +23,8 @@
 
 class QTimer;
 
+class QMenu;
+
 namespace quillon {
 
 class CQuillonView;
@@ -67,6 +69,13 @@ class TimelinePanel : public QAbstractScrollArea {
   QString ToolTipAt(QPoint position) const;
   // Zooms around a viewport position, as one wheel notch per `notches` does.
   void ZoomAt(QPoint position, double notches);
+  // The negotiation whose bar is at a viewport position, or none.
+  const QLFolder* NodeAtPoint(QPoint position) const;
+  // Fits the view to one negotiation's bar (with a little room either side).
+  void ZoomTo(const QLFolder* node);
+  // The context menu of a bar ("Select in tree", "Zoom to this negotiation"); none off the bars.
+  // The caller owns it.
+  QMenu* ContextMenuAt(QPoint position);
 
  signals:
   // A bar was clicked.
@@ -80,6 +89,7 @@ class TimelinePanel : public QAbstractScrollArea {
   void mouseMoveEvent(QMouseEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
   void mouseDoubleClickEvent(QMouseEvent* event) override;
+  void contextMenuEvent(QContextMenuEvent* event) override;
   bool viewportEvent(QEvent* event) override;
   void scrollContentsBy(int dx, int dy) override;
 

@@ -27,9 +27,9 @@ TEST(DesktopTextsTest, AboutTitleAndEditorCommandSayWhatTheyDo) {
   EXPECT_EQ(AboutDialog().windowTitle(), "About Quillon");
   FrameFixture f;
   const QAction* editor = f.frame->Action(Command::kLaunchNotepad);
-  EXPECT_EQ(editor->text(), "Open in text editor");
-  EXPECT_EQ(editor->toolTip(), "Open in text editor");
-  EXPECT_EQ(editor->statusTip(), "Open in text editor");
+  EXPECT_EQ(editor->text(), "Open in text &editor");
+  EXPECT_EQ(editor->toolTip(), "Open in text editor (Ctrl+E)");
+  EXPECT_EQ(editor->statusTip(), "Open the log in a text editor (Ctrl+E)");
 }
 
 TEST(DesktopTextsTest, HelpAndVersionAreAnsweredWithoutAWindow) {
