@@ -51,6 +51,12 @@ class LogTreeModel : public QAbstractItemModel {
   void NodesAdded(const std::vector<QLFolder*>& peers);
   // The captions of these nodes changed (renamed in place).
   void NodesChanged(const std::vector<QLFolder*>& nodes);
+  // A row was collapsed: the rows made below it are let go of (made again when it is expanded),
+  // except those an index is kept for and the rows on their way; the captions cached below it
+  // are dropped. Returns how many rows were let go of.
+  std::size_t ReleaseBelow(const QModelIndex& collapsed);
+  // How many rows the model holds (made rows, with their cached captions).
+  std::size_t CachedRows() const;
 
   QModelIndex index(int row, int column, const QModelIndex& parent = {}) const override;
   QModelIndex parent(const QModelIndex& child) const override;

@@ -807,8 +807,13 @@ void CMainFrame::OnVerify() {
 }
 
 void CMainFrame::RunNarrowing(const NarrowingSteps& steps) {
-  // Reading the log again undoes every narrowing (and shows its own failure, keeping the tree).
-  if (steps.reload && !OpenFile(document_.Path())) return;
+  // Reading the log again undoes every narrowing (and shows its own failure, keeping the tree);
+  // what the user had expanded and selected is found again in the new tree.
+  if (steps.reload) {
+    bool reloaded = false;
+    view_->KeepPlaceAcross([&] { reloaded = OpenFile(document_.Path()); });
+    if (!reloaded) return;
+  }
   if (!steps.applyFilter && !steps.applyVerify) return;
   WaitCursor wait;
   view_->Narrow(steps);

@@ -210,6 +210,23 @@ CQuillonView::CQuillonView(CQuillonDoc& document, QWidget* parent)
   layout->addWidget(splitter_);
 
   connect(tree_->selectionModel(), &QItemSelectionModel::currentChanged, this, &CQuillonView::OnCurrentChanged);
+  // A collapsed row gives back what its rows below held: the rows expanded below it close with
+  // it (the view would otherwise keep an index for each), then the model lets the rows go.
+  connect(tree_, &QTreeView::collapsed, this, [this](const QModelIndex& index) {
+    if (releasing_) return;
+    releasing_ = true;
+    std::function<void(const QModelIndex&)> closeBelow = [&](const QModelIndex& parent) {
+      for (int row = 0; row < model_->rowCount(parent); ++row) {
+        const QModelIndex child = model_->index(row, 0, parent);
+        if (!tree_->isExpanded(child)) continue;
+        closeBelow(child);
+        tree_->collapse(child);
+      }
+    };
+    closeBelow(index);
+    releasing_ = false;
+    model_->ReleaseBelow(index);
+  });
   connect(tabs_, &QTabWidget::currentChanged, this, &CQuillonView::ShowLogLines);
 }
 
@@ -333,6 +350,7 @@ void CQuillonView::OnCurrentChanged() {
   const QLFolder* node = SelectedNode();
   if (node == nullptr) {
     text_->ShowText({});
+    emit StatusMessage({});
   } else {
     text_->ShowText(QString::fromLatin1(VisibleText(node->DetailText(), true)));
     emit StatusMessage(ShownPath(*model_, node));
@@ -450,6 +468,14 @@ bool CQuillonView::OnLastEvent() {
   if (!followLast_) followLast_ = LastEvent();
   const QLFolder* selected = SelectedNode();
   return selected != nullptr && selected == *followLast_;
+}
+
+void CQuillonView::KeepPlaceAcross(const std::function<void()>& reload) {
+  const Place place = NotePlace(false);
+  reload();
+  GoBackTo(place);
+  // The rows were made anew: the count too.
+  if (!findBar_->isHidden()) ShowMatchCount();
 }
 
 void CQuillonView::ShowFollowedAfterReading(const std::function<void()>& read) {
@@ -650,6 +676,7 @@ void CQuillonView::Narrow(const NarrowingSteps& steps) {
   // A filter that leaves nothing says so where the tree was.
   SetEmptyTreeMessage(model_->VisibleChildrenOf(root).empty() ? QStringLiteral("No peer matches the filter")
                                                                : QString());
+  if (!findBar_->isHidden()) ShowMatchCount();
   emit TreeNarrowed();
 }
 
@@ -915,14 +942,8 @@ void CQuillonView::ExpandSubtree(bool expand) {
     tree_->expandRecursively(index);
     return;
   }
-  // Collapsed from the bottom up: the rows below each collapsed node are let go of as they
-  // close (LogTreeModel gives their caches back).
-  std::function<void(const QModelIndex&)> collapse = [&](const QModelIndex& parent) {
-    if (!tree_->isExpanded(parent)) return;
-    for (int row = 0; row < model_->rowCount(parent); ++row) collapse(model_->index(row, 0, parent));
-    tree_->collapse(parent);
-  };
-  collapse(index);
+  // The rows expanded below it close with it, and their rows are let go of.
+  tree_->collapse(index);
 }
 
 void CQuillonView::ShowLogLinesTab() { tabs_->setCurrentWidget(logLines_); }

@@ -110,6 +110,9 @@ class CQuillonView : public QWidget {
   // Applies the filter and/or the verify selection to the shown tree (after the frame read the
   // log again when the steps say so). The selection stays where its node is still shown.
   void Narrow(const NarrowingSteps& steps);
+  // Runs `reload`, which reads the log again (a filter made less strict), and then expands
+  // the rows that were expanded and selects the node that was selected, found by their names.
+  void KeepPlaceAcross(const std::function<void()>& reload);
 
   // Find, Find Next and Find Previous: each selects the match, scrolls it to the middle of the
   // tree and highlights the text in the detail pane (or in the "Log lines" tab when only the
@@ -227,6 +230,7 @@ class CQuillonView : public QWidget {
   std::unique_ptr<LogLineIndex> lineIndex_;
   const QLFolder* linesShownFor_ = nullptr;
   bool linesShown_ = false;
+  bool releasing_ = false;  // closing the rows below a collapsed row
 };
 
 }  // namespace quillon

@@ -78,6 +78,7 @@ void TimelinePanel::Attach(CQuillonView& view) {
   LogTreeModel* model = view.Model();
   QTreeView* tree = view.Tree();
   root_ = [model]() -> const QLFolder* { return model->Log(); };
+  emptyText_ = [&view] { return view.EmptyTreeMessage(); };
   SetExpandedTest([model, tree](const QLFolder& peer) { return tree->isExpanded(model->IndexOf(&peer)); });
 
   // Before nodes go, nothing here may point at them any more. Until the bars are collected
@@ -277,7 +278,10 @@ void TimelinePanel::paintEvent(QPaintEvent* /*event*/) {
   if (!hasLog_) return;
   painter.setPen(palette().color(QPalette::Text));
   if (!data_.HasTimes()) {
-    painter.drawText(area, Qt::AlignCenter, QString::fromLatin1(kNoTimesText));
+    // A filter that left nothing says so here as in the tree's place; a log without times
+    // says that.
+    const bool filteredAway = emptyText_ && !emptyText_().isEmpty();
+    painter.drawText(area, Qt::AlignCenter, filteredAway ? emptyText_() : QString::fromLatin1(kNoTimesText));
     return;
   }
   const int chart = ChartWidth();

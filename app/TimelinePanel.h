@@ -60,7 +60,7 @@ class TimelinePanel : public QAbstractScrollArea {
   // The bar outlined for the selection, -1 for none.
   std::ptrdiff_t HighlightedBar() const;
   // Whether the panel says "No times in this log" (a log is shown but has no times).
-  bool ShowsNoTimes() const { return hasLog_ && !data_.HasTimes(); }
+  bool ShowsNoTimes() const { return hasLog_ && !data_.HasTimes() && !(emptyText_ && !emptyText_().isEmpty()); }
   // The chart's width in pixels (the viewport without the label column).
   int ChartWidth() const;
   // The middle of a bar in the given lane, in viewport coordinates.
@@ -111,6 +111,7 @@ class TimelinePanel : public QAbstractScrollArea {
   TimeAxis axis_;
   std::function<bool(const QLFolder&)> expanded_;
   std::function<const QLFolder*()> root_;
+  std::function<QString()> emptyText_;  // the view's message in the empty tree's place
   bool hasLog_ = false;
   bool fitted_ = true;  // the view shows the whole span; a resize fits it again
   const QLFolder* highlighted_ = nullptr;
