@@ -117,21 +117,14 @@ QVariant LogTreeModel::data(const QModelIndex& index, int role) const {
   const QLFolder* node = NodeAt(index);
   if (node == nullptr) return {};
   switch (role) {
-    case Qt::DisplayRole: {
-      const auto found = entries_.find(node);
-      if (found == entries_.end()) return QString::fromLatin1(VisibleText(node->Caption()));
-      if (!found->second.textKnown) {
-        found->second.text = QString::fromLatin1(VisibleText(node->Caption()));
-        found->second.textKnown = true;
-      }
-      return found->second.text;
-    }
+    case Qt::DisplayRole:
+      return QString::fromLatin1(VisibleText(node->Caption()));
     case Qt::DecorationRole: {
       const auto found = entries_.find(node);
       int icon = found != entries_.end() ? found->second.icon : kIconUnknown;
       if (icon == kIconUnknown) {
         icon = StateIconIndex(*node);
-        if (found != entries_.end()) found->second.icon = icon;
+        if (found != entries_.end()) found->second.icon = static_cast<std::int16_t>(icon);
       }
       if (icon == kIconNone) return {};
       return icons_.At(icon);
@@ -273,9 +266,7 @@ std::size_t LogTreeModel::ReleaseBelow(const QModelIndex& collapsed) {
     pending.pop_back();
     const auto entry = entries_.find(child);
     if (entry == entries_.end()) continue;
-    // The row itself keeps its place (its parent lists it); its caption is made again if shown.
-    entry->second.Stale();
-    entry->second.text.squeeze();
+    // The row itself keeps its place (its parent lists it).
     if (!entry->second.childrenKnown) continue;
     if (kept.count(child) != 0) {
       pending.insert(pending.end(), entry->second.children.begin(), entry->second.children.end());

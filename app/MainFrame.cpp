@@ -230,6 +230,7 @@ void CMainFrame::CreateActions() {
 
 void CMainFrame::CreateMenus() {
   fileMenu_ = menuBar()->addMenu(QStringLiteral("&File"));
+  fileMenu_->addAction(Action(Command::kNew));
   fileMenu_->addAction(Action(Command::kOpen));
   fileMenu_->addAction(Action(Command::kSaveAs));
   fileMenu_->addAction(Action(Command::kRefresh));

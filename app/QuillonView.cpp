@@ -34,6 +34,7 @@
 #include "model/CalendarTime.h"
 #include "model/IPv4.h"
 #include "model/LogLines.h"
+#include "model/TreeRules.h"
 #include "model/VisibleText.h"
 
 namespace quillon {
@@ -885,7 +886,9 @@ void AppendJsonString(std::string_view text, QByteArray& out) {
   out += '"';
 }
 
-void AppendJson(const LogTreeModel& model, const QLFolder& node, int depth, QByteArray& out) {
+// The copies walk the shown children as the tree rules give them, not the model's rows: a
+// copied subtree makes no rows.
+void AppendJson(const QLFolder& node, int depth, QByteArray& out) {
   const QByteArray indent(2 * depth, ' ');
   out += indent + "{\"name\": ";
   AppendJsonString(node.Name(), out);
@@ -894,11 +897,11 @@ void AppendJson(const LogTreeModel& model, const QLFolder& node, int depth, QByt
   out += node.IsComplete() ? ", \"complete\": true" : ", \"complete\": false";
   out += ", \"text\": ";
   AppendJsonString(node.DetailText(), out);
-  const std::vector<QLFolder*>& children = model.VisibleChildrenOf(&node);
+  const std::vector<QLFolder*> children = VisibleChildren(node);
   if (!children.empty()) {
     out += ", \"children\": [\n";
     for (std::size_t i = 0; i < children.size(); ++i) {
-      AppendJson(model, *children[i], depth + 1, out);
+      AppendJson(*children[i], depth + 1, out);
       out += i + 1 < children.size() ? ",\n" : "\n";
     }
     out += indent + "]";
@@ -906,9 +909,9 @@ void AppendJson(const LogTreeModel& model, const QLFolder& node, int depth, QByt
   out += "}";
 }
 
-void AppendOutline(const LogTreeModel& model, const QLFolder& node, int depth, QString& out) {
+void AppendOutline(const QLFolder& node, int depth, QString& out) {
   out += QString(2 * depth, QLatin1Char(' ')) + QString::fromLatin1(VisibleText(node.Caption())) + QLatin1Char('\n');
-  for (const QLFolder* child : model.VisibleChildrenOf(&node)) AppendOutline(model, *child, depth + 1, out);
+  for (const QLFolder* child : VisibleChildren(node)) AppendOutline(*child, depth + 1, out);
 }
 
 }  // namespace
@@ -922,7 +925,7 @@ void CQuillonView::CopySubtree() {
   const QLFolder* node = SelectedNode();
   if (node == nullptr) return;
   QString text;
-  AppendOutline(*model_, *node, 0, text);
+  AppendOutline(*node, 0, text);
   QApplication::clipboard()->setText(text);
 }
 
@@ -930,7 +933,7 @@ void CQuillonView::CopyJson() {
   const QLFolder* node = SelectedNode();
   if (node == nullptr) return;
   QByteArray json;
-  AppendJson(*model_, *node, 0, json);
+  AppendJson(*node, 0, json);
   json += '\n';
   QApplication::clipboard()->setText(QString::fromUtf8(json));
 }
