@@ -42,6 +42,7 @@
 #include "app/TimelinePanel.h"
 #include "app/ToolbarIcons.h"
 #include "model/LogFile.h"
+#include "platform/ChunkSource.h"
 
 namespace quillon {
 
@@ -437,6 +438,8 @@ bool CMainFrame::OpenFile(const QString& path) {
   outcome = document_.Adopt(path, std::move(*read));
   if (outcome.loaded) {
     view_->ShowLog();
+    // The previous log's tree and rows are gone: the memory goes back to the system.
+    platform::GiveBackFreeMemory();
     recent_.Add(path);
     RebuildRecentMenu();
     UpdateTitle();

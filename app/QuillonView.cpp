@@ -31,6 +31,7 @@
 #include "app/Services.h"
 #include "app/TextPane.h"
 #include "model/Background.h"
+#include "platform/ChunkSource.h"
 #include "model/CalendarTime.h"
 #include "model/IPv4.h"
 #include "model/LogLines.h"
@@ -40,6 +41,9 @@
 namespace quillon {
 
 namespace {
+
+// Collapsing a row that let go of at least this many rows below it gives the freed memory back.
+constexpr std::size_t kRowsWorthGivingBack = 10000;
 
 // The levels the first tree width is fitted to: peers, tunnels and negotiations below the root.
 constexpr int kFittedLevels = 3;
@@ -226,7 +230,8 @@ CQuillonView::CQuillonView(CQuillonDoc& document, QWidget* parent)
     };
     closeBelow(index);
     releasing_ = false;
-    model_->ReleaseBelow(index);
+    // Thousands of rows let go of are worth giving back to the system.
+    if (model_->ReleaseBelow(index) >= kRowsWorthGivingBack) platform::GiveBackFreeMemory();
   });
   connect(tabs_, &QTabWidget::currentChanged, this, &CQuillonView::ShowLogLines);
 }

@@ -344,7 +344,14 @@ int main(int argc, char** argv) {
                 "%.2fx, %.1f MB collapsed, %zu rows kept)\n",
                 expandAllMs, rowsMade, loaded, expanded, expanded / loaded, collapsed,
                 frame.View()->Model()->CachedRows());
-    tree.expand(frame.View()->Model()->index(0, 0));
+    tree.expandAll();
+    QCoreApplication::processEvents();
+    // Another, small log opened while everything is expanded.
+    const std::string small = std::string(QUILLON_SOURCE_DIR) + "/examples/small.ilx";
+    if (frame.OpenFile(QString::fromStdString(small))) {
+      std::printf("small log after expand all: resident %.1f MB\n", ResidentMb());
+      if (!frame.OpenFile(QString::fromStdString(path))) return 1;
+    }
   }
 
   std::size_t most = 0;
