@@ -266,8 +266,8 @@ void CQuillonView::ShowLog() {
   text_->ShowText({});
   // Fitted to the captions of the first log shown only: the splitter then stays where it is
   // for every file after it.
-  if (!treeWidthChosen_ && model_->Log() != nullptr && model_->Log()->ChildCount() > 0) {
-    treeWidthChosen_ = true;
+  if (!treeWidthChosen_ && !treeWidthFitted_ && model_->Log() != nullptr && model_->Log()->ChildCount() > 0) {
+    treeWidthFitted_ = true;
     // As wide as the captions need, unless that leaves the text pane too little of the window.
     const int most = std::max(kTreeWidth, window()->width() * 3 / 5);
     SetTreeWidth(std::clamp(WidthForNegotiationCaptions(), kTreeWidth, most));

@@ -219,6 +219,7 @@ class CQuillonView : public QWidget {
   // waited for when the view goes.
   std::future<bool> disposal_;
   bool treeWidthChosen_ = false;
+  bool treeWidthFitted_ = false;  // fitted to the first log's captions (not a width to remember)
   // While the log is followed: the last event of the shown tree, once searched.
   std::optional<const QLFolder*> followLast_;
   struct Place;

@@ -134,6 +134,10 @@ TEST_F(DesktopFrameTest, TreeWidthFitsTheCaptionsUntilTheUserChoosesOne) {
   EXPECT_GT(fitted, CQuillonView::kTreeWidth);
   EXPECT_GE(fitted, f.frame->View()->WidthForNegotiationCaptions());
   EXPECT_LE(fitted, f.frame->width() * 3 / 5);
+  // The next file keeps the splitter where it is.
+  ASSERT_TRUE(f.frame->OpenFile(f.RegisterTree("short.ilx", &ThreePeerLog)));
+  EXPECT_EQ(f.frame->View()->TreeWidth(), fitted);
+  EXPECT_FALSE(f.frame->View()->IsTreeWidthChosen()) << "not the user's choice, not remembered";
 
   // Dragged by the user: kept through loads and remembered with the window's geometry.
   QSplitterHandle* handle = splitter.handle(1);
