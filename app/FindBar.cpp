@@ -38,6 +38,8 @@ FindBar::FindBar(QWidget* parent)
   close_->setToolTip(QStringLiteral("Close the find bar (Esc)"));
   close_->setAutoRaise(true);
   status_->setMinimumWidth(status_->fontMetrics().horizontalAdvance(QStringLiteral("String not found.")));
+  // A long message wraps instead of widening the tree's pane.
+  status_->setWordWrap(true);
 
   // Two rows: the text with its buttons, then the options and the count.
   auto* top = new QHBoxLayout;

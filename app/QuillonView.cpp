@@ -261,6 +261,7 @@ void CQuillonView::ShowLog() {
   model_->SetLog(document_.Log());
   lineIndex_.reset();
   resolvedPeers_.clear();
+  findStart_ = nullptr;
   ForgetMatchCount();
   SetEmptyTreeMessage({});
   text_->ShowText({});
