@@ -15,9 +15,9 @@ namespace quillon {
 
 namespace {
 
-// Where the version line goes: centred on x = 100, its top at y = 130.
-constexpr int kVersionCentreX = 100;
-constexpr int kVersionTop = 130;
+// The left edge of every text on the picture.
+constexpr int kLeft = 28;
+constexpr int kVersionTop = 130;  // the version line, between the title and the tagline
 
 void DrawGateway(QPainter& p, const QRectF& box) {
   QLinearGradient face(box.topLeft(), box.bottomLeft());
@@ -55,12 +55,13 @@ QPixmap AboutDialog::Picture() {
   title.setBold(true);
   p.setFont(title);
   p.setPen(Qt::white);
-  p.drawText(QRect(0, 60, 2 * kVersionCentreX, 56), Qt::AlignHCenter | Qt::AlignVCenter, QStringLiteral("Quillon"));
+  // Title, version, tagline and maker share one left edge.
+  p.drawText(QRect(kLeft, 60, kWidth - 2 * kLeft, 56), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("Quillon"));
   QFont caption(QStringLiteral("Sans Serif"));
   caption.setPixelSize(13);
   p.setFont(caption);
   p.setPen(QColor(0xB8, 0xCC, 0xE4));
-  p.drawText(QRect(20, 160, 400, 20), Qt::AlignLeft, QStringLiteral("IKE log viewer and diagnosis"));
+  p.drawText(QRect(kLeft, 160, kWidth - 2 * kLeft, 20), Qt::AlignLeft, QStringLiteral("IKE log viewer and diagnosis"));
 
   // Two gateways and the tunnel between them, a padlock on the tunnel.
   const QRectF left(40, 230, 110, 60);
@@ -90,7 +91,7 @@ QPixmap AboutDialog::Picture() {
 
   p.setPen(QColor(0x80, 0x98, 0xB8));
   p.setFont(caption);
-  p.drawText(QRect(20, 370, 340, 20), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("Morrowvale"));
+  p.drawText(QRect(kLeft, 370, 340, 20), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("Morrowvale"));
   return picture;
 }
 
@@ -110,10 +111,8 @@ void AboutDialog::paintEvent(QPaintEvent* /*event*/) {
   font.setPixelSize(13);
   p.setFont(font);
   p.setPen(Qt::white);
-  const QString text = VersionText();
-  const int width = p.fontMetrics().horizontalAdvance(text);
-  p.drawText(QRect(kVersionCentreX - width / 2, kVersionTop, width + 1, p.fontMetrics().height()),
-             Qt::AlignLeft | Qt::AlignTop, text);
+  p.drawText(QRect(kLeft, kVersionTop, kWidth - 2 * kLeft, p.fontMetrics().height()), Qt::AlignLeft | Qt::AlignTop,
+             VersionText());
 }
 
 void AboutDialog::mousePressEvent(QMouseEvent* event) {

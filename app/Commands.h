@@ -30,6 +30,8 @@ enum class Command {
   kLaunchNotepad,
   kNew,
   kFollow,
+  kUserGuide,
+  kInstallLoggingEnvironment,
   kCount,
 };
 

@@ -23,7 +23,8 @@ LogTreeModel::LogTreeModel(QObject* parent) : QAbstractItemModel(parent) {}
 
 void LogTreeModel::SetLog(LogFile* root) {
   beginResetModel();
-  entries_.clear();
+  // Swapped for an empty map: clear() would keep the bucket array of every row ever made.
+  entries_ = {};
   root_ = root;
   if (root_ != nullptr) entries_[root_] = Entry{};
   endResetModel();
@@ -116,21 +117,14 @@ QVariant LogTreeModel::data(const QModelIndex& index, int role) const {
   const QLFolder* node = NodeAt(index);
   if (node == nullptr) return {};
   switch (role) {
-    case Qt::DisplayRole: {
-      const auto found = entries_.find(node);
-      if (found == entries_.end()) return QString::fromLatin1(VisibleText(node->Caption()));
-      if (!found->second.textKnown) {
-        found->second.text = QString::fromLatin1(VisibleText(node->Caption()));
-        found->second.textKnown = true;
-      }
-      return found->second.text;
-    }
+    case Qt::DisplayRole:
+      return QString::fromLatin1(VisibleText(node->Caption()));
     case Qt::DecorationRole: {
       const auto found = entries_.find(node);
       int icon = found != entries_.end() ? found->second.icon : kIconUnknown;
       if (icon == kIconUnknown) {
         icon = StateIconIndex(*node);
-        if (found != entries_.end()) found->second.icon = icon;
+        if (found != entries_.end()) found->second.icon = static_cast<std::int16_t>(icon);
       }
       if (icon == kIconNone) return {};
       return icons_.At(icon);
@@ -182,7 +176,7 @@ void LogTreeModel::BeginReset() {
 }
 
 void LogTreeModel::EndReset() {
-  entries_.clear();
+  entries_ = {};
   if (root_ != nullptr) entries_[root_] = Entry{};
   endResetModel();
 }
@@ -252,6 +246,48 @@ void LogTreeModel::Refresh(const QLFolder* node, bool deep) {
     if (found != entries_.end() && found->second.childrenKnown) Refresh(child, true);
   }
 }
+
+std::size_t LogTreeModel::ReleaseBelow(const QModelIndex& collapsed) {
+  const QLFolder* node = NodeAt(collapsed);
+  if (node == nullptr) return 0;
+  const auto found = entries_.find(node);
+  if (found == entries_.end() || !found->second.childrenKnown) return 0;
+  // Rows that an index is kept for (the current row, the selection, rows the view remembers as
+  // expanded) and the rows on the way to them stay as they are.
+  std::unordered_map<const QLFolder*, bool> kept;
+  for (const QModelIndex& index : persistentIndexList())
+    for (const QLFolder* up = NodeAt(index); up != nullptr && up != node; up = entries_.count(up) ? entries_[up].parent : nullptr)
+      kept[up] = true;
+  std::size_t released = 0;
+  const std::size_t before = entries_.size();
+  std::vector<const QLFolder*> pending(found->second.children.begin(), found->second.children.end());
+  while (!pending.empty()) {
+    const QLFolder* child = pending.back();
+    pending.pop_back();
+    const auto entry = entries_.find(child);
+    if (entry == entries_.end()) continue;
+    // The row itself keeps its place (its parent lists it).
+    if (!entry->second.childrenKnown) continue;
+    if (kept.count(child) != 0) {
+      pending.insert(pending.end(), entry->second.children.begin(), entry->second.children.end());
+      continue;
+    }
+    // Nothing refers to the rows below: they are made again when the row is expanded.
+    std::vector<QLFolder*> rows = std::move(entry->second.children);
+    entry->second.children = {};
+    entry->second.childrenKnown = false;
+    for (const QLFolder* row : rows) Forget(row);
+  }
+  released = before - entries_.size();
+  // A map that shrank a lot gives its bucket array back too.
+  if (released > 0 && entries_.bucket_count() > 4 * entries_.size() + 1024) {
+    std::unordered_map<const QLFolder*, Entry> smaller(entries_.begin(), entries_.end());
+    entries_.swap(smaller);
+  }
+  return released;
+}
+
+std::size_t LogTreeModel::CachedRows() const { return entries_.size(); }
 
 void LogTreeModel::NodesChanged(const std::vector<QLFolder*>& nodes) {
   for (QLFolder* node : nodes) {

@@ -7,6 +7,7 @@
 // load, and expanding a node with 100,000 children costs one pass over them.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <unordered_map>
 #include <vector>
@@ -51,6 +52,12 @@ class LogTreeModel : public QAbstractItemModel {
   void NodesAdded(const std::vector<QLFolder*>& peers);
   // The captions of these nodes changed (renamed in place).
   void NodesChanged(const std::vector<QLFolder*>& nodes);
+  // A row was collapsed: the rows made below it are let go of (made again when it is expanded),
+  // except those an index is kept for and the rows on their way. Returns how many rows were
+  // let go of.
+  std::size_t ReleaseBelow(const QModelIndex& collapsed);
+  // How many rows the model holds (made rows, with their cached captions).
+  std::size_t CachedRows() const;
 
   QModelIndex index(int row, int column, const QModelIndex& parent = {}) const override;
   QModelIndex parent(const QModelIndex& child) const override;
@@ -61,25 +68,22 @@ class LogTreeModel : public QAbstractItemModel {
   Qt::ItemFlags flags(const QModelIndex& index) const override;
 
  private:
+  static constexpr int kIconUnknown = -1;
+
+  // One per row made (the root's children once the root is shown, a node's once it is
+  // expanded or asked about): kept small, as "expand all" on a large log makes a million.
   struct Entry {
     const QLFolder* parent = nullptr;  // the shown parent; nullptr for the log root
     int row = 0;                       // position among the parent's shown children
-    bool childrenKnown = false;
     // The state icon, once asked: a peer's looks at the captions of all its negotiations, and
-    // the view asks for it whenever it measures or paints the row.
-    int icon = kIconUnknown;
-    // The caption likewise: the tree measures up to a thousand rows for its width whenever rows
-    // are inserted, and a negotiation's caption is put together from its packets.
-    bool textKnown = false;
-    QString text;
+    // the view asks for it whenever it measures or paints the row. Captions are not kept: the
+    // view asks for the few rows it paints or measures, and a million cached captions would
+    // double the memory of an expanded large log.
+    std::int16_t icon = kIconUnknown;
+    bool childrenKnown = false;
     std::vector<QLFolder*> children;
-    void Stale() {
-      icon = kIconUnknown;
-      textKnown = false;
-      text.clear();
-    }
+    void Stale() { icon = kIconUnknown; }
   };
-  static constexpr int kIconUnknown = -1;
 
   Entry& EntryOf(const QLFolder* node) const;
   void Forget(const QLFolder* node);

@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QSettings>
 #include <QStringList>
@@ -188,8 +189,18 @@ bool LoggingEnvironment::InstallEnvironmentVariables() const {
 #endif
 }
 
+bool LoggingEnvironment::LogDirPresent(int logDirResult) const {
+  if (logDirResult == kLogDirCreated) return true;
+  const std::optional<QString> productDir = ReadGxDir();
+  return logDirResult == kLogDirNotCreated && productDir && QFileInfo(LogDirectoryOf(*productDir)).isDir();
+}
+
 QString LoggingEnvironment::Report(int logDirResult, bool variablesInstalled, MessageSink& messages) const {
-  QString report = QStringLiteral("IKE logging environment installation complete.\n\n");
+  // One outcome: complete when the daemon will log (its directory is there and the variables
+  // are set), failed otherwise; the sentences below say what was done and what is left to do.
+  QString report = LogDirPresent(logDirResult) && variablesInstalled
+                       ? QStringLiteral("IKE logging environment installation complete.\n\n")
+                       : QStringLiteral("IKE logging environment installation failed.\n\n");
   switch (logDirResult) {
     case kLogDirCreated:
       report += QStringLiteral("Log directory added successfully.\n\n");
@@ -239,10 +250,21 @@ QString LoggingEnvironment::Report(int logDirResult, bool variablesInstalled, Me
   return report;
 }
 
-void LoggingEnvironment::Install(MessageSink& messages) const {
+bool LoggingEnvironment::Install(MessageSink& messages) const {
   const int logDirResult = InstallIKELogDir();
   const bool variablesInstalled = InstallEnvironmentVariables();
-  messages.Show(Report(logDirResult, variablesInstalled, messages), MessageSink::Kind::kInformation);
+  const bool complete = LogDirPresent(logDirResult) && variablesInstalled;
+  messages.Show(Report(logDirResult, variablesInstalled, messages),
+                complete ? MessageSink::Kind::kInformation : MessageSink::Kind::kWarning);
+  return complete;
+}
+
+QString LoggingEnvironment::EnvironmentFile() const {
+#ifdef Q_OS_WIN
+  return QStringLiteral("the machine's environment settings");
+#else
+  return paths_.environmentFile;
+#endif
 }
 
 }  // namespace quillon

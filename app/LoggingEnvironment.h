@@ -45,14 +45,19 @@ class LoggingEnvironment {
   // written (no rights, for one).
   bool InstallEnvironmentVariables() const;
 
-  // Runs both installations, directory first, and shows the report in one message.
-  void Install(MessageSink& messages) const;
+  // Runs both installations, directory first, and shows the report in one message; true when
+  // both succeeded.
+  bool Install(MessageSink& messages) const;
+  // Where the machine-wide variables go (the settings' name on Windows).
+  QString EnvironmentFile() const;
 
   // The report's text for the two outcomes.
   QString Report(int logDirResult, bool variablesInstalled, MessageSink& messages) const;
 
  private:
   std::unique_ptr<QSettings> OpenProductSettings() const;
+  // Whether the log directory is there after InstallIKELogDir (made now or before).
+  bool LogDirPresent(int logDirResult) const;
 
   Paths paths_;
 };

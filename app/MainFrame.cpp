@@ -6,6 +6,8 @@
 #include <future>
 #include <optional>
 
+#include <cstring>
+
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
@@ -21,6 +23,8 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QTextBrowser>
+#include <QVBoxLayout>
 #include <QShortcut>
 #include <QStatusBar>
 #include <QTimer>
@@ -28,6 +32,9 @@
 #include <QTreeView>
 
 #include "app/AboutDialog.h"
+#include "app/FindBar.h"
+#include "app/TextEditor.h"
+#include "model/IPv4.h"
 #include "app/LoggingEnvironment.h"
 #include "app/NarrowingDialogs.h"
 #include "app/QuillonDoc.h"
@@ -35,18 +42,38 @@
 #include "app/TimelinePanel.h"
 #include "app/ToolbarIcons.h"
 #include "model/LogFile.h"
+#include "platform/ChunkSource.h"
 
 namespace quillon {
 
 namespace {
 
 // Both names the debug-log reader takes (OpenLog chooses it by ".ilx" or ".ikev1trace").
-const QString kDebugLogFilter = QStringLiteral("MV Log Files (*.ilx *.ikev1trace)");
+const QString kDebugLogFilter = QStringLiteral("IKEv1 debug logs (*.ilx *.ikev1trace)");
+// Every log the program reads, compressed ones too (their names end in the compressor's suffix).
+const QString kAllLogsFilter =
+    QStringLiteral("All IKE logs (*.ilx *.ikev1trace *.xml *.xmll *.gz *.xz *.zst)");
 const QString kXmlLogFilter = QStringLiteral("IKEv2 XML logs (*.xml *.xmll)");
 const QString kAllFilesFilter = QStringLiteral("All Files (*)");
-const QString kSavedLogFilter = QStringLiteral("Log File: (*.ilx)");
+const QString kSavedLogFilter = QStringLiteral("IKEv1 debug logs (*.ilx)");
 // Whether the timeline panel is shown, as the user last chose.
 const QString kTimelineVisibleKey = QStringLiteral("Preferences/ShowTimeline");
+// Whether the toolbar is shown, likewise.
+const QString kToolbarVisibleKey = QStringLiteral("Preferences/ShowToolbar");
+
+// The name Save as proposes: the log's own name with "-filtered" before its extension, in the
+// log's folder ("gw.ilx" gives "gw-filtered.ilx"; a compressed "gw.ilx.gz" is saved as text,
+// "gw-filtered.ilx").
+QString SaveNameFor(const QString& logPath, const QString& extension) {
+  QFileInfo info(logPath);
+  QString name = info.fileName();
+  for (const char* suffix : {".gz", ".xz", ".zst"})
+    if (name.endsWith(QLatin1String(suffix), Qt::CaseInsensitive)) name.chop(static_cast<int>(std::strlen(suffix)));
+  const int dot = name.lastIndexOf(QLatin1Char('.'));
+  if (dot > 0) name.truncate(dot);
+  if (name.isEmpty()) name = QStringLiteral("quillon");
+  return info.absoluteDir().filePath(name + QStringLiteral("-filtered.") + extension);
+}
 
 // A dock that tells when the user closes it (its close button or the View menu), as against
 // being hidden with the window.
@@ -140,6 +167,8 @@ CMainFrame::CMainFrame(CQuillonDoc& document, Services services, QWidget* parent
 
   connect(view_, &CQuillonView::SelectionChanged, this, &CMainFrame::UpdateCommands);
   connect(view_, &CQuillonView::StatusMessage, this, &CMainFrame::SetMessage);
+  connect(view_, &CQuillonView::OpenInEditorRequested, this, &CMainFrame::OpenInEditor);
+  view_->SetRowMenuExtender([this](QMenu& menu, const QLFolder& node) { ExtendRowMenu(menu, node); });
   runDialog_ = [](QDialog& dialog) { return dialog.exec() == QDialog::Accepted; };
 
   changeWatch_ = new QTimer(this);
@@ -192,6 +221,9 @@ void CMainFrame::CreateActions() {
   connect(Action(Command::kFilter), &QAction::triggered, this, &CMainFrame::OnFilter);
   connect(Action(Command::kVerify), &QAction::triggered, this, &CMainFrame::OnVerify);
   connect(Action(Command::kFind), &QAction::triggered, this, &CMainFrame::OnFind);
+  connect(Action(Command::kUserGuide), &QAction::triggered, this, &CMainFrame::OnUserGuide);
+  connect(Action(Command::kInstallLoggingEnvironment), &QAction::triggered, this,
+          &CMainFrame::OnInstallLoggingEnvironment);
   connect(Action(Command::kFindNext), &QAction::triggered, this, &CMainFrame::OnFindNext);
   connect(Action(Command::kFindPrevious), &QAction::triggered, this, &CMainFrame::OnFindPrevious);
   connect(Action(Command::kFollow), &QAction::triggered, this, &CMainFrame::OnFollow);
@@ -199,6 +231,7 @@ void CMainFrame::CreateActions() {
 
 void CMainFrame::CreateMenus() {
   fileMenu_ = menuBar()->addMenu(QStringLiteral("&File"));
+  fileMenu_->addAction(Action(Command::kNew));
   fileMenu_->addAction(Action(Command::kOpen));
   fileMenu_->addAction(Action(Command::kSaveAs));
   fileMenu_->addAction(Action(Command::kRefresh));
@@ -212,25 +245,37 @@ void CMainFrame::CreateMenus() {
   RebuildRecentMenu();
   connect(fileMenu_, &QMenu::aboutToShow, this, &CMainFrame::RebuildRecentMenu);
 
+  // Every command has its place in a menu, with its key beside it.
   QMenu* edit = menuBar()->addMenu(QStringLiteral("&Edit"));
   edit->addAction(Action(Command::kCopy));
-  edit->addSeparator();
-  edit->addAction(Action(Command::kGoToLastEvent));
-  edit->addAction(Action(Command::kResolveIPs));
-  edit->addAction(Action(Command::kDeletePeer));
   edit->addSeparator();
   edit->addAction(Action(Command::kFind));
   edit->addAction(Action(Command::kFindNext));
   edit->addAction(Action(Command::kFindPrevious));
+  edit->addSeparator();
+  edit->addAction(Action(Command::kFilter));
+  edit->addAction(Action(Command::kVerify));
+  edit->addSeparator();
+  edit->addAction(Action(Command::kGoToLastEvent));
+  edit->addAction(Action(Command::kDeletePeer));
 
   QMenu* view = menuBar()->addMenu(QStringLiteral("&View"));
+  view->addAction(Action(Command::kMakeVisible));
+  view->addAction(Action(Command::kFollow));
+  view->addSeparator();
+  view->addAction(timelineDock_->toggleViewAction());
   view->addAction(Action(Command::kToolbar));
   view->addAction(Action(Command::kStatusBar));
-  view->addAction(timelineDock_->toggleViewAction());
-  view->addSeparator();
-  view->addAction(Action(Command::kFollow));
+
+  QMenu* tools = menuBar()->addMenu(QStringLiteral("&Tools"));
+  tools->addAction(Action(Command::kResolveIPs));
+  tools->addAction(Action(Command::kLaunchNotepad));
+  tools->addSeparator();
+  tools->addAction(Action(Command::kInstallLoggingEnvironment));
 
   QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
+  help->addAction(Action(Command::kUserGuide));
+  help->addSeparator();
   help->addAction(Action(Command::kAbout));
 }
 
@@ -257,6 +302,13 @@ void CMainFrame::CreateToolBar() {
   toggle->setChecked(true);
   connect(toggle, &QAction::toggled, toolBar_, &QWidget::setVisible);
   connect(toolBar_, &QToolBar::visibilityChanged, toggle, &QAction::setChecked);
+  // The user's own choice is remembered (the bar also hides with the window).
+  connect(toggle, &QAction::triggered, this, [this](bool on) { services_.settings.SetValue(kToolbarVisibleKey, on); });
+  const QVariant shown = services_.settings.Value(kToolbarVisibleKey);
+  if (shown.isValid() && !shown.toBool()) {
+    toolBar_->hide();
+    toggle->setChecked(false);
+  }
 }
 
 void CMainFrame::CreateStatusBar() {
@@ -277,6 +329,7 @@ void CMainFrame::CreateStatusBar() {
   auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
   connect(escape, &QShortcut::activated, this, [this] {
     if (loading_) cancelLoad_ = true;
+    else if (!view_->FindBarWidget()->isHidden()) view_->FindBarWidget()->Close();
   });
   statusBar()->addPermanentWidget(cancelButton_);
 
@@ -338,7 +391,9 @@ void CMainFrame::UpdateCommands() {
   const bool following = document_.IsFollowing();
   Action(Command::kFollow)->setEnabled(loaded);
   Action(Command::kFollow)->setChecked(following);
-  Action(Command::kResolveIPs)->setEnabled(loaded && !following && document_.ResolvePending());
+  // Offered again after a run: peers resolved before keep their names, the others are tried
+  // again (a name server that was down may answer now).
+  Action(Command::kResolveIPs)->setEnabled(loaded && !following);
   const QLFolder* selected = view_->SelectedNode();
   Action(Command::kDeletePeer)->setEnabled(loaded && !following && selected != nullptr && !selected->IsLogRoot());
   // Both log formats are saved in their own format.
@@ -383,15 +438,21 @@ bool CMainFrame::OpenFile(const QString& path) {
   outcome = document_.Adopt(path, std::move(*read));
   if (outcome.loaded) {
     view_->ShowLog();
+    // The previous log's tree and rows are gone: the memory goes back to the system.
+    platform::GiveBackFreeMemory();
     recent_.Add(path);
     RebuildRecentMenu();
     UpdateTitle();
     // A file cut while it was read gave a tree that may lack its end: that matters more than
     // the time the load took.
+    const QString shownPath = QDir::toNativeSeparators(path);
     SetMessage(!outcome.warning.isEmpty() ? outcome.warning
                : cancelled                ? QStringLiteral("Loading cancelled")
-               : outcome.noPackets        ? QStringLiteral("No IKE packets found in ") + QDir::toNativeSeparators(path)
+               : outcome.noPackets        ? QStringLiteral("No IKE packets found in ") + shownPath
+               : outcome.truncated        ? QStringLiteral("The log ends inside a packet: ") + shownPath
                                           : outcome.loadTimeText);
+    // An empty log says so where the tree would be.
+    if (outcome.noPackets) view_->SetEmptyTreeMessage(QStringLiteral("No IKE packets found in ") + shownPath);
     fileChanged_->hide();
     followWatch_->stop();  // another load ends following
   } else {
@@ -400,6 +461,10 @@ bool CMainFrame::OpenFile(const QString& path) {
   changeWatch_->start();
   UpdateCommands();
   if (!outcome.loaded) services_.messages.Show(outcome.message, MessageSink::Kind::kWarning);
+  // A log cut off inside a packet loads what it holds; the user is told once it is shown.
+  if (outcome.loaded && outcome.truncated && !cancelled)
+    services_.messages.Show(QStringLiteral("The log ends inside a packet: ") + QDir::toNativeSeparators(path),
+                            MessageSink::Kind::kWarning);
   return outcome.loaded && !cancelled;
 }
 
@@ -537,14 +602,16 @@ void CMainFrame::OnOpen() {
     if (const std::optional<QString> productDir = services_.loggingEnvironment.ReadGxDir())
       request.startPath = QDir::toNativeSeparators(QDir(*productDir).filePath(QStringLiteral("log/IKE.ilx")));
   }
-  // A debug log opened last proposes debug logs first, whichever of its two names it has.
-  if (request.startPath.contains(QLatin1String(".ilx")) || request.startPath.contains(QLatin1String(".ikev1trace"))) {
-    request.filters = {kDebugLogFilter, kXmlLogFilter, kAllFilesFilter};
-    request.defaultSuffix = QStringLiteral("ilx");
-  } else {
-    request.filters = {kXmlLogFilter, kDebugLogFilter, kAllFilesFilter};
-    request.defaultSuffix = QStringLiteral("xml");
-  }
+  // An absolute start: a name relative to the folder the program was started from would point
+  // elsewhere once the dialog has a folder of its own; with nothing to start from, the home
+  // folder.
+  request.startPath = request.startPath.isEmpty() ? QDir::homePath()
+                                                   : QDir::current().absoluteFilePath(request.startPath);
+  // Every kind of log first; a debug log opened last makes "ilx" the suffix of a typed name.
+  request.filters = {kAllLogsFilter, kDebugLogFilter, kXmlLogFilter, kAllFilesFilter};
+  const bool debugLog =
+      request.startPath.contains(QLatin1String(".ilx")) || request.startPath.contains(QLatin1String(".ikev1trace"));
+  request.defaultSuffix = debugLog ? QStringLiteral("ilx") : QStringLiteral("xml");
   const QString path = services_.dialogs.ChooseFileToOpen(this, request);
   if (!path.isEmpty()) OpenFile(path);
 }
@@ -554,17 +621,24 @@ void CMainFrame::OnSaveAs() {
   // The reader of a log is chosen by its name, so the proposed name and extension keep the
   // log's format.
   FileDialogs::SaveRequest request;
-  if (document_.Log()->IsIKEv2()) {
-    request.fileName = QStringLiteral("quillon.xml");
-    request.filters = {kXmlLogFilter};
-    request.defaultSuffix = QStringLiteral("xml");
-  } else {
-    request.fileName = QStringLiteral("quillon.ilx");
-    request.filters = {kSavedLogFilter};
-    request.defaultSuffix = QStringLiteral("ilx");
-  }
+  const QString extension = document_.Log()->IsIKEv2() ? QStringLiteral("xml") : QStringLiteral("ilx");
+  request.fileName = document_.Path().isEmpty() ? QStringLiteral("quillon.") + extension
+                                                : SaveNameFor(document_.Path(), extension);
+  request.filters = {document_.Log()->IsIKEv2() ? kXmlLogFilter : kSavedLogFilter};
+  request.defaultSuffix = extension;
   const QString path = services_.dialogs.ChooseFileToSave(this, request);
   if (path.isEmpty()) return;
+  // The open log is refused before anything is asked (by any spelling or link that names it).
+  if (document_.IsOpenLog(path)) {
+    services_.messages.Show(QDir::toNativeSeparators(path) + QStringLiteral(" is currently open.\nPlease select a "
+                                                                          "new file name."),
+                            MessageSink::Kind::kWarning);
+    return;
+  }
+  if (QFileInfo::exists(path) &&
+      !services_.messages.Ask(QDir::toNativeSeparators(path) + QStringLiteral(" already exists.\nDo you want to "
+                                                                            "replace it?")))
+    return;
   CQuillonDoc::SaveOutcome outcome;
   {
     WaitCursor wait;
@@ -575,6 +649,9 @@ void CMainFrame::OnSaveAs() {
     return;
   }
   SetMessage(QStringLiteral("Log saved to %1").arg(QDir::toNativeSeparators(outcome.path)));
+  // What the tree shows is now in a file: the window no longer holds unsaved changes.
+  document_.MarkTreeSaved();
+  UpdateTitle();
 }
 
 void CMainFrame::OnRefresh() {
@@ -600,7 +677,7 @@ void CMainFrame::OnGoToLastEvent() {
 }
 
 void CMainFrame::OnResolveIPs() {
-  if (!document_.IsLoaded() || !document_.ResolvePending()) return;
+  if (!document_.IsLoaded()) return;
   CQuillonView::ResolveCount count;
   {
     WaitCursor wait;
@@ -620,27 +697,87 @@ void CMainFrame::OnDeletePeer() {
 }
 
 void CMainFrame::OnLaunchEditor() {
-  if (!document_.IsLoaded()) return;
-#ifdef Q_OS_WIN
-  const QStringList editors{QStringLiteral("notepad.exe")};
-#else
-  // The desktops' own text editors first; xdg-open hands the file to whatever the desktop
-  // associates with it.
-  const QStringList editors{QStringLiteral("gnome-text-editor"), QStringLiteral("gedit"), QStringLiteral("kate"),
-                            QStringLiteral("kwrite"), QStringLiteral("mousepad"), QStringLiteral("pluma"),
-                            QStringLiteral("xed"), QStringLiteral("featherpad"), QStringLiteral("leafpad"),
-                            QStringLiteral("xdg-open")};
+  // At the selected packet's or negotiation's first line, if it has one.
+  if (document_.IsLoaded()) OpenInEditor(view_->FirstLogLineOfSelection());
+}
+
+void CMainFrame::OpenInEditor(std::uint64_t line) {
+  if (!document_.IsLoaded() || document_.Path().isEmpty()) return;
+  const EditorOutcome outcome = OpenInTextEditor(services_.launcher, document_.Path(), line);
+  if (!outcome.started) services_.messages.Show(outcome.message, MessageSink::Kind::kWarning);
+}
+
+QString CMainFrame::UserGuidePath() {
+  // Installed beside the program's data (PREFIX/share/quillon), or read from the sources when
+  // the program runs from its build tree.
+  const QString installed = QDir(QCoreApplication::applicationDirPath()).filePath(
+      QStringLiteral("../share/quillon/user-guide.html"));
+  if (QFileInfo::exists(installed)) return QDir::cleanPath(installed);
+#ifdef QUILLON_SOURCE_GUIDE
+  if (QFileInfo::exists(QStringLiteral(QUILLON_SOURCE_GUIDE))) return QStringLiteral(QUILLON_SOURCE_GUIDE);
 #endif
-  for (const QString& name : editors) {
-    const QString program = services_.launcher.FindProgram(name);
-    if (program.isEmpty()) continue;
-    if (!services_.launcher.StartDetached(program, {document_.Path()}))
-      services_.messages.Show(QStringLiteral("Could not start ") + program, MessageSink::Kind::kWarning);
+  return {};
+}
+
+void CMainFrame::OnUserGuide() {
+  const QString path = UserGuidePath();
+  if (path.isEmpty()) {
+    services_.messages.Show(QStringLiteral("The user guide is not installed."), MessageSink::Kind::kWarning);
     return;
   }
-  services_.messages.Show(QStringLiteral("No text editor was found to open ") +
-                              QDir::toNativeSeparators(document_.Path()),
-                          MessageSink::Kind::kWarning);
+  if (guide_ == nullptr) {
+    // A window of its own beside the main window, so that the guide stays open while the user
+    // tries what it says.
+    guide_ = new QWidget(this, Qt::Window);
+    guide_->setWindowTitle(QStringLiteral("Quillon User Guide"));
+    auto* browser = new QTextBrowser(guide_);
+    browser->setOpenExternalLinks(true);
+    browser->setSource(QUrl::fromLocalFile(path));
+    auto* layout = new QVBoxLayout(guide_);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(browser);
+    guide_->resize(760, 640);
+  }
+  guide_->show();
+  guide_->raise();
+  guide_->activateWindow();
+}
+
+void CMainFrame::OnInstallLoggingEnvironment() {
+  const QString question =
+      QStringLiteral("Switch the gateway daemon's debug logging on for this machine?\n\nThis creates the daemon's "
+                     "log directory and sets GXIKE_DEBUG and GXISAKMP_DEBUG to 1 machine-wide (in %1). It needs "
+                     "administrator rights.")
+          .arg(QDir::toNativeSeparators(services_.loggingEnvironment.EnvironmentFile()));
+  if (!services_.messages.Ask(question)) return;
+  services_.loggingEnvironment.Install(services_.messages);
+}
+
+void CMainFrame::ExtendRowMenu(QMenu& menu, const QLFolder& node) {
+  menu.addSeparator();
+  QAction* filter = menu.addAction(QStringLiteral("&Filter to this peer"), this, [this, &node] { FilterToPeer(node); });
+  const QLFolder* peer = &node;
+  while (peer->Parent() != nullptr && peer->Parent() != document_.Log()) peer = peer->Parent();
+  filter->setEnabled(!document_.IsFollowing() && peer->Parent() == document_.Log() && peer->PeerAddress() != 0);
+  // The hand-over commands of the File menu, where this build has them ("Export packets...",
+  // "Save report..."): they work on the selected row's negotiations.
+  for (QAction* action : fileMenu_->actions()) {
+    const QString text = action->text().remove(QLatin1Char('&'));
+    if (text == QLatin1String("Export packets...") || text == QLatin1String("Save report...")) menu.addAction(action);
+  }
+}
+
+void CMainFrame::FilterToPeer(const QLFolder& node) {
+  const LogFile* root = document_.Log();
+  const QLFolder* peer = &node;
+  while (peer->Parent() != nullptr && peer->Parent() != root) peer = peer->Parent();
+  if (root == nullptr || peer->Parent() != root || peer->PeerAddress() == 0) return;
+  // The peer's address, as the Filters dialog's "IP" takes it; the other criteria stay.
+  FilterCriteria criteria = view_->NarrowingState().Filter();
+  criteria.ipOn = true;
+  criteria.ipText = FormatIPv4(peer->PeerAddress());
+  RunNarrowing(view_->NarrowingState().ChooseFilter(criteria));
+  UpdateCommands();
 }
 
 void CMainFrame::OnNew() {
@@ -674,53 +811,47 @@ void CMainFrame::OnVerify() {
 }
 
 void CMainFrame::RunNarrowing(const NarrowingSteps& steps) {
-  // Reading the log again undoes every narrowing (and shows its own failure, keeping the tree).
-  if (steps.reload && !OpenFile(document_.Path())) return;
+  // Reading the log again undoes every narrowing (and shows its own failure, keeping the tree);
+  // what the user had expanded and selected is found again in the new tree.
+  if (steps.reload) {
+    bool reloaded = false;
+    view_->KeepPlaceAcross([&] { reloaded = OpenFile(document_.Path()); });
+    if (!reloaded) return;
+  }
   if (!steps.applyFilter && !steps.applyVerify) return;
   WaitCursor wait;
   view_->Narrow(steps);
   document_.MarkTreeChanged();  // the tree now shows less than the file holds
 }
 
-void CMainFrame::ReportNotFound() {
-  services_.messages.Show(QStringLiteral("String not found."), MessageSink::Kind::kInformation);
-}
-
 void CMainFrame::OnFind() {
   if (!document_.IsLoaded() || loading_) return;
-  QLSearchDlg dialog(QString::fromLatin1(view_->Search().searchText), this);
-  if (!runDialog_(dialog)) return;
-  bool found = false;
-  {
-    WaitCursor wait;
-    found = view_->Find(dialog.Text(), dialog.KeysOnly());
-  }
-  if (!found) ReportNotFound();
+  view_->OpenFindBar();
 }
 
 void CMainFrame::OnFindNext() {
   if (!document_.IsLoaded() || loading_) return;
-  bool found = false;
-  {
-    WaitCursor wait;
-    found = view_->FindNext();
+  // Before anything was looked for there is nothing to repeat: the bar asks for a text.
+  if (view_->Search().searchText.empty()) {
+    view_->OpenFindBar();
+    return;
   }
-  if (!found) ReportNotFound();
+  if (view_->FindBarWidget()->isHidden()) view_->FindBarWidget()->show();
+  WaitCursor wait;
+  view_->FindNext();
 }
 
 void CMainFrame::OnFindPrevious() {
   if (!document_.IsLoaded() || loading_) return;
-  FindPreviousResult result;
-  {
-    WaitCursor wait;
-    result = view_->FindPrevious();
+  if (view_->Search().currentItem == nullptr && view_->Search().searchText.empty()) {
+    view_->OpenFindBar();
+    view_->FindBarWidget()->SetStatus(QStringLiteral("Cannot find previous item.  This command can only be "
+                                                     "executed after a find operation has been."));
+    return;
   }
-  if (result == FindPreviousResult::kNoCurrentItem)
-    services_.messages.Show(QStringLiteral("Cannot find previous item.  This command can only be executed after a "
-                                           "find operation has been."),
-                            MessageSink::Kind::kInformation);
-  else if (result == FindPreviousResult::kNotFound)
-    ReportNotFound();
+  if (view_->FindBarWidget()->isHidden()) view_->FindBarWidget()->show();
+  WaitCursor wait;
+  view_->FindPrevious();
 }
 
 void CMainFrame::RestoreLayout() {

@@ -80,6 +80,11 @@ class CMainFrame : public QMainWindow {
   // Enables and disables the commands for the document's and the selection's state.
   void UpdateCommands();
 
+  // Where the user guide is: installed with the program, or in the source tree of a build.
+  static QString UserGuidePath();
+  // The user guide's window, once opened.
+  QWidget* UserGuideWindow() const { return guide_; }
+
   // Shows a modal dialog of a command; true when the user confirmed it. Tests hand in their own
   // to fill the dialog in.
   using DialogRunner = std::function<bool(QDialog& dialog)>;
@@ -124,6 +129,13 @@ class CMainFrame : public QMainWindow {
   void OnResolveIPs();
   void OnDeletePeer();
   void OnLaunchEditor();
+  // Opens the log in a text editor at a line of it (0: no particular line).
+  void OpenInEditor(std::uint64_t line);
+  void OnUserGuide();
+  void OnInstallLoggingEnvironment();
+  // Adds the window's commands for a node to the tree row's context menu.
+  void ExtendRowMenu(QMenu& menu, const QLFolder& node);
+  void FilterToPeer(const QLFolder& node);
   void OnNew();
   void OnAbout();
   void OnFilter();
@@ -134,7 +146,6 @@ class CMainFrame : public QMainWindow {
   void OnFollow(bool on);
   // Reads the log again if the steps say so, then narrows the tree.
   void RunNarrowing(const NarrowingSteps& steps);
-  void ReportNotFound();
 
   CQuillonDoc& document_;
   Services services_;
@@ -157,6 +168,7 @@ class CMainFrame : public QMainWindow {
   QTimer* followWatch_ = nullptr;
   bool loading_ = false;
   DialogRunner runDialog_;
+  QWidget* guide_ = nullptr;
 };
 
 }  // namespace quillon

@@ -111,24 +111,4 @@ VerifyCriteria VerifyDialog::Criteria() const {
                         boxes_[3]->isChecked(), boxes_[4]->isChecked()};
 }
 
-QLSearchDlg::QLSearchDlg(const QString& text, QWidget* parent)
-    : QDialog(parent), text_(new QLineEdit(text)), keysOnly_(new QCheckBox(QStringLiteral("&Keys only"))) {
-  setWindowTitle(QStringLiteral("Search"));
-  auto* group = new QGroupBox(QStringLiteral("Search for: "));
-  auto* inside = new QVBoxLayout(group);
-  text_->setMinimumWidth(260);
-  text_->selectAll();
-  inside->addWidget(text_);
-  inside->addWidget(keysOnly_);
-  keysOnly_->setChecked(false);
-
-  auto* layout = new QVBoxLayout(this);
-  layout->addWidget(group);
-  layout->addWidget(OkCancel(*this));
-  text_->setFocus();
-}
-
-QString QLSearchDlg::Text() const { return text_->text(); }
-bool QLSearchDlg::KeysOnly() const { return keysOnly_->isChecked(); }
-
 }  // namespace quillon

@@ -1,4 +1,4 @@
-// The dialogs of Filter, Verify and Find: "Filters", "Verify" and "Search".
+// The dialogs of Filter and Verify: "Filters" and "Verify" (Find has its bar under the tree).
 #pragma once
 
 #include <array>
@@ -61,23 +61,6 @@ class VerifyDialog : public QDialog {
 
  private:
   std::array<QCheckBox*, 5> boxes_{};
-};
-
-// The text to look for, pre-filled with the last one; "Keys only" always starts off.
-class QLSearchDlg : public QDialog {
-  Q_OBJECT
-
- public:
-  explicit QLSearchDlg(const QString& text, QWidget* parent = nullptr);
-
-  QString Text() const;
-  bool KeysOnly() const;
-  QLineEdit* TextEdit() const { return text_; }
-  QCheckBox* KeysOnlyBox() const { return keysOnly_; }
-
- private:
-  QLineEdit* text_;
-  QCheckBox* keysOnly_;
 };
 
 }  // namespace quillon

@@ -1,5 +1,8 @@
 #include "app/PlatformServices.h"
 
+#include <cstdio>
+
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
@@ -11,6 +14,8 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 #else
+#include <unistd.h>
+
 #include <netdb.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -33,9 +38,27 @@ void MessageBoxSink::Show(const QString& text, Kind kind) {
   }
 }
 
+bool MessageBoxSink::Ask(const QString& question) {
+  return QMessageBox::question(parent_, QStringLiteral("Quillon"), question, QMessageBox::Yes | QMessageBox::No,
+                               QMessageBox::No) == QMessageBox::Yes;
+}
+
 void ConsoleMessageSink::Show(const QString& text, Kind kind) {
   QTextStream out(kind == Kind::kInformation ? stdout : stderr);
   out << text << Qt::endl;
+}
+
+bool ConsoleMessageSink::Ask(const QString& question) {
+#ifdef Q_OS_WIN
+  return false;  // the installer runs from the window there
+#else
+  if (!isatty(STDIN_FILENO)) return false;
+#endif
+  QTextStream out(stdout);
+  out << question << " [y/N] " << Qt::flush;
+  char answer[16] = {};
+  if (std::fgets(answer, sizeof answer, stdin) == nullptr) return false;
+  return answer[0] == 'y' || answer[0] == 'Y';
 }
 
 QSettingsStore::QSettingsStore()
@@ -88,9 +111,11 @@ QString QtFileDialogs::ChooseFileToOpen(QWidget* parent, const OpenRequest& requ
   if (!request.filters.isEmpty()) dialog.selectNameFilter(request.filters.first());
   dialog.setDefaultSuffix(request.defaultSuffix);
   if (!request.startPath.isEmpty()) {
-    const QFileInfo start(request.startPath);
-    dialog.setDirectory(start.absolutePath());
-    dialog.selectFile(start.fileName());
+    // Always an absolute folder: a name relative to wherever the program was started from
+    // would point elsewhere (and leave Open disabled).
+    const QFileInfo start(QDir::current().absoluteFilePath(request.startPath));
+    dialog.setDirectory(start.isDir() ? start.absoluteFilePath() : start.absolutePath());
+    if (start.isFile()) dialog.selectFile(start.fileName());
   }
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
   return dialog.selectedFiles().first();
@@ -103,8 +128,12 @@ QString QtFileDialogs::ChooseFileToSave(QWidget* parent, const SaveRequest& requ
   dialog.setNameFilters(request.filters);
   if (!request.filters.isEmpty()) dialog.selectNameFilter(request.filters.first());
   dialog.setDefaultSuffix(request.defaultSuffix);
-  dialog.selectFile(request.fileName);
-  // The dialog asks before an existing file is replaced (the option is on by default).
+  // The window asks before an existing file is replaced, after it has made sure that the file
+  // is not the open log.
+  dialog.setOption(QFileDialog::DontConfirmOverwrite);
+  const QFileInfo proposed(request.fileName);
+  if (proposed.isAbsolute()) dialog.setDirectory(proposed.absolutePath());
+  dialog.selectFile(proposed.fileName());
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
   return dialog.selectedFiles().first();
 }

@@ -16,6 +16,7 @@ class MessageBoxSink : public MessageSink {
   // Boxes are modal to `parent` once it is set (the main window), application-modal before.
   void SetParent(QWidget* parent) { parent_ = parent; }
   void Show(const QString& text, Kind kind) override;
+  bool Ask(const QString& question) override;
 
  private:
   QPointer<QWidget> parent_;
@@ -26,6 +27,8 @@ class MessageBoxSink : public MessageSink {
 class ConsoleMessageSink : public MessageSink {
  public:
   void Show(const QString& text, Kind kind) override;
+  // Asks on the terminal; no answer (standard input not a terminal, or closed) is no.
+  bool Ask(const QString& question) override;
 };
 
 class QSettingsStore : public SettingsStore {

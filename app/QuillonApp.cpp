@@ -27,13 +27,16 @@ namespace {
 
 constexpr const char* kUsage =
     "Usage: quillon [LOG]\n"
-    "       quillon --install-logging-environment\n"
+    "       quillon --install-logging-environment [--yes]\n"
     "\n"
     "Opens the key-exchange log LOG (an IKEv1 debug log, a path containing \".ilx\" or\n"
     "\".ikev1trace\", or an IKEv2 XML log) in the viewer.\n"
     "\n"
     "  --install-logging-environment  create the daemon's log directory and switch its debug\n"
-    "                                 logging on for the whole machine (needs administrator rights)\n"
+    "                                 logging on for the whole machine (needs administrator rights);\n"
+    "                                 asks first (a dialog, or on the terminal without a display);\n"
+    "                                 exit status 0 when done, 1 when it failed or was declined\n"
+    "  --yes                          do not ask before installing\n"
     "  --screenshot PATH              save a picture of the window to PATH once the log is shown,\n"
     "                                 then quit\n"
     "  -h, --help                     show this help\n"
@@ -45,8 +48,9 @@ bool DisplayAvailable() {
 #if defined(Q_OS_WIN) || defined(Q_OS_MACOS)
   return true;
 #else
-  return qEnvironmentVariableIsSet("DISPLAY") || qEnvironmentVariableIsSet("WAYLAND_DISPLAY") ||
-         qEnvironmentVariableIsSet("QT_QPA_PLATFORM");
+  // An empty DISPLAY names no display (the toolkit would abort on it).
+  return !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") ||
+         !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
 #endif
 }
 
@@ -67,6 +71,8 @@ std::optional<CQuillonApp::Options> CQuillonApp::ParseArguments(const QStringLis
       endOfOptions = true;
     } else if (!endOfOptions && argument == QLatin1String("--install-logging-environment")) {
       options.installLoggingEnvironment = true;
+    } else if (!endOfOptions && argument == QLatin1String("--yes")) {
+      options.yes = true;
     } else if (!endOfOptions && argument == QLatin1String("--screenshot")) {
       if (i + 1 >= arguments.size()) {
         error = QStringLiteral("--screenshot needs a file name");
@@ -142,14 +148,18 @@ int CQuillonApp::Run(int argc, char** argv) {
   const LoggingEnvironment loggingEnvironment;
 
   if (options->installLoggingEnvironment) {
-    if (windowed) {
-      MessageBoxSink messages;
-      loggingEnvironment.Install(messages);
-    } else {
-      ConsoleMessageSink messages;
-      loggingEnvironment.Install(messages);
+    MessageBoxSink boxes;
+    ConsoleMessageSink console;
+    MessageSink& messages = windowed ? static_cast<MessageSink&>(boxes) : console;
+    const QString question =
+        QStringLiteral("Switch the gateway daemon's debug logging on for this machine? This creates the daemon's log "
+                       "directory and sets GXIKE_DEBUG and GXISAKMP_DEBUG to 1 machine-wide (in %1).")
+            .arg(QDir::toNativeSeparators(loggingEnvironment.EnvironmentFile()));
+    if (!options->yes && !messages.Ask(question)) {
+      std::fputs("quillon: the logging environment was not installed\n", stderr);
+      return 1;
     }
-    return 0;
+    return loggingEnvironment.Install(messages) ? 0 : 1;
   }
 
   MessageBoxSink messages;

@@ -16,6 +16,7 @@ class CQuillonApp {
   struct Options {
     QString file;                          // the log to open at start-up
     bool installLoggingEnvironment = false;
+    bool yes = false;                      // install without asking
     QString screenshot;                    // save a picture of the window there, then quit
   };
 

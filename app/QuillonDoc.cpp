@@ -35,6 +35,11 @@ CQuillonDoc::SaveOutcome CQuillonDoc::SaveAs(const QString& path) const {
   return outcome;
 }
 
+bool CQuillonDoc::IsOpenLog(const QString& path) const {
+  if (path_.isEmpty()) return false;
+  return platform::SameFile(QFile::encodeName(path).toStdString(), QFile::encodeName(path_).toStdString());
+}
+
 CQuillonDoc::CQuillonDoc(SettingsStore& settings, Loader loader)
     : settings_(settings),
       loader_(loader ? std::move(loader) : Loader([](const std::string& path, const ReadProgress& progress) {
@@ -66,6 +71,8 @@ CQuillonDoc::OpenOutcome CQuillonDoc::Adopt(const QString& path, ReadResult read
                                 (result.reason.empty() ? QString() : " (" + QString::fromLocal8Bit(result.reason) + ")")
                           : QString::fromLocal8Bit(result.message);
     if (outcome.message.isEmpty()) outcome.message = QStringLiteral("Wrong file type");
+    // Which file it was: the user may have chosen it from a list.
+    if (result.status == OpenLogResult::Status::kWrongFileType) outcome.message += QStringLiteral(": ") + path;
     return outcome;
   }
   StopFollowing();
@@ -78,6 +85,7 @@ CQuillonDoc::OpenOutcome CQuillonDoc::Adopt(const QString& path, ReadResult read
   outcome.loaded = true;
   outcome.loadTimeText = QString::fromLatin1(result.loadTimeText);
   outcome.noPackets = result.noPackets;
+  outcome.truncated = result.truncated;
   if (!result.warning.empty()) outcome.warning = QStringLiteral("The file changed while it was read: ") + path;
   return outcome;
 }
@@ -132,6 +140,9 @@ std::optional<QString> CQuillonDoc::LastAccessedFile() const {
   return path;
 }
 
-void CQuillonDoc::SetLastAccessedFile(const QString& path) { settings_.SetValue(kLastAccessedFileKey, path); }
+void CQuillonDoc::SetLastAccessedFile(const QString& path) {
+  // Absolute: the next start may be from another folder.
+  settings_.SetValue(kLastAccessedFileKey, QFileInfo(path).absoluteFilePath());
+}
 
 }  // namespace quillon

@@ -31,6 +31,7 @@ class CQuillonDoc {
     QString loadTimeText;  // "File loaded in MM minutes, SS seconds." when loaded
     bool noPackets = false;  // loaded, but neither reader found a packet
     QString warning;         // "The file changed while it was read: PATH" when it became shorter
+    bool truncated = false;  // the file ends inside a packet
   };
 
   explicit CQuillonDoc(SettingsStore& settings, Loader loader = {});
@@ -66,6 +67,8 @@ class CQuillonDoc {
   // The tree no longer matches the file: a peer was deleted, or a filter or the verify selection
   // narrowed it. The window's title carries the modified mark until the next load.
   void MarkTreeChanged() { treeChanged_ = true; }
+  // The tree as it stands was saved to a file.
+  void MarkTreeSaved() { treeChanged_ = false; }
   bool IsTreeChanged() const { return treeChanged_; }
 
   // Resolve IPs is offered once per load.
@@ -85,6 +88,8 @@ class CQuillonDoc {
   // only once it is completely written; the open log itself is never overwritten (whatever
   // spelling or link names it). The loaded document does not change.
   SaveOutcome SaveAs(const QString& path) const;
+  // Whether `path` names the open log (by any spelling or link), as SaveAs refuses it.
+  bool IsOpenLog(const QString& path) const;
 
   // Follow: the tree is extended by what is appended to the file. Starting reads the file
   // again whole into the document's tree; opening another file or New stops following.

@@ -7,28 +7,43 @@
 #include <utility>
 #include <vector>
 
+#include <QApplication>
+#include <QClipboard>
 #include <QFile>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
 #include <QScrollBar>
+#include <QStackedWidget>
 #include <QStyleOptionViewItem>
 #include <QSplitter>
 #include <QTabWidget>
+#include <QTextBlock>
+#include <QTextDocument>
 #include <QTreeView>
+#include <QVBoxLayout>
 
+#include "app/FindBar.h"
 #include "app/LogTreeModel.h"
 #include "app/QuillonDoc.h"
 #include "app/Services.h"
 #include "app/TextPane.h"
 #include "model/Background.h"
+#include "platform/ChunkSource.h"
 #include "model/CalendarTime.h"
 #include "model/IPv4.h"
 #include "model/LogLines.h"
+#include "model/TreeRules.h"
 #include "model/VisibleText.h"
 
 namespace quillon {
 
 namespace {
+
+// Collapsing a row that let go of at least this many rows below it gives the freed memory back.
+constexpr std::size_t kRowsWorthGivingBack = 10000;
 
 // The levels the first tree width is fitted to: peers, tunnels and negotiations below the root.
 constexpr int kFittedLevels = 3;
@@ -123,7 +138,10 @@ CQuillonView::CQuillonView(CQuillonDoc& document, QWidget* parent)
       model_(new LogTreeModel(this)),
       tree_(new QTreeView),
       text_(new TextPane),
-      logLines_(new TextPane),
+      logLines_(new NumberedPane),
+      findBar_(new FindBar),
+      emptyMessage_(new QLabel),
+      treeStack_(new QStackedWidget),
       tabs_(new QTabWidget),
       splitter_(new QSplitter(Qt::Horizontal)) {
   tree_->setModel(model_);
@@ -144,7 +162,46 @@ CQuillonView::CQuillonView(CQuillonDoc& document, QWidget* parent)
   logLines_->setPlaceholderText(
       QStringLiteral("Select a packet or a negotiation to see the lines of the log it was read from."));
 
-  splitter_->addWidget(tree_);
+  // The tree, or in its place a message when it has nothing to show; the find bar under it.
+  emptyMessage_->setAlignment(Qt::AlignCenter);
+  emptyMessage_->setWordWrap(true);
+  emptyMessage_->setMargin(12);
+  emptyMessage_->setAutoFillBackground(true);
+  emptyMessage_->setBackgroundRole(QPalette::Base);
+  treeStack_->addWidget(tree_);
+  treeStack_->addWidget(emptyMessage_);
+  auto* left = new QWidget;
+  auto* leftLayout = new QVBoxLayout(left);
+  leftLayout->setContentsMargins(0, 0, 0, 0);
+  leftLayout->setSpacing(0);
+  leftLayout->addWidget(treeStack_, 1);
+  leftLayout->addWidget(findBar_);
+  findBar_->hide();
+  connect(findBar_, &FindBar::SearchChanged, this, &CQuillonView::SearchFromFindBar);
+  connect(findBar_, &FindBar::NextRequested, this, [this] { FindNext(); });
+  connect(findBar_, &FindBar::PreviousRequested, this, [this] { FindPrevious(); });
+  connect(findBar_, &FindBar::Closed, this, [this] {
+    HighlightMatches();  // the marks go with the bar
+    tree_->setFocus();
+  });
+
+  tree_->setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(tree_, &QWidget::customContextMenuRequested, this, [this](const QPoint& position) {
+    if (QMenu* menu = RowContextMenu(position)) {
+      menu->setAttribute(Qt::WA_DeleteOnClose);
+      menu->popup(tree_->viewport()->mapToGlobal(position));
+    }
+  });
+  for (TextPane* pane : {text_, static_cast<TextPane*>(logLines_)}) {
+    pane->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(pane, &QWidget::customContextMenuRequested, this, [this, pane](const QPoint& position) {
+      QMenu* menu = pane == text_ ? TextContextMenu() : LogLinesContextMenu();
+      menu->setAttribute(Qt::WA_DeleteOnClose);
+      menu->popup(pane->viewport()->mapToGlobal(position));
+    });
+  }
+
+  splitter_->addWidget(left);
   splitter_->addWidget(tabs_);
   splitter_->setChildrenCollapsible(false);
   splitter_->setStretchFactor(0, 0);  // the tree keeps its width when the window grows
@@ -158,6 +215,24 @@ CQuillonView::CQuillonView(CQuillonDoc& document, QWidget* parent)
   layout->addWidget(splitter_);
 
   connect(tree_->selectionModel(), &QItemSelectionModel::currentChanged, this, &CQuillonView::OnCurrentChanged);
+  // A collapsed row gives back what its rows below held: the rows expanded below it close with
+  // it (the view would otherwise keep an index for each), then the model lets the rows go.
+  connect(tree_, &QTreeView::collapsed, this, [this](const QModelIndex& index) {
+    if (releasing_) return;
+    releasing_ = true;
+    std::function<void(const QModelIndex&)> closeBelow = [&](const QModelIndex& parent) {
+      for (int row = 0; row < model_->rowCount(parent); ++row) {
+        const QModelIndex child = model_->index(row, 0, parent);
+        if (!tree_->isExpanded(child)) continue;
+        closeBelow(child);
+        tree_->collapse(child);
+      }
+    };
+    closeBelow(index);
+    releasing_ = false;
+    // Thousands of rows let go of are worth giving back to the system.
+    if (model_->ReleaseBelow(index) >= kRowsWorthGivingBack) platform::GiveBackFreeMemory();
+  });
   connect(tabs_, &QTabWidget::currentChanged, this, &CQuillonView::ShowLogLines);
 }
 
@@ -185,8 +260,15 @@ void CQuillonView::ShowLog() {
   }
   model_->SetLog(document_.Log());
   lineIndex_.reset();
+  resolvedPeers_.clear();
+  findStart_ = nullptr;
+  ForgetMatchCount();
+  SetEmptyTreeMessage({});
   text_->ShowText({});
-  if (!treeWidthChosen_ && model_->Log() != nullptr) {
+  // Fitted to the captions of the first log shown only: the splitter then stays where it is
+  // for every file after it.
+  if (!treeWidthChosen_ && !treeWidthFitted_ && model_->Log() != nullptr && model_->Log()->ChildCount() > 0) {
+    treeWidthFitted_ = true;
     // As wide as the captions need, unless that leaves the text pane too little of the window.
     const int most = std::max(kTreeWidth, window()->width() * 3 / 5);
     SetTreeWidth(std::clamp(WidthForNegotiationCaptions(), kTreeWidth, most));
@@ -256,16 +338,33 @@ void CQuillonView::SelectNode(const QLFolder* node) {
   tree_->scrollTo(index);
 }
 
+namespace {
+
+// A node's place as the tree shows it: the captions of its shown ancestors below the root and
+// its own, joined by " > " (levels the tree leaves out, such as a tunnel without addresses, are
+// left out here too).
+QString ShownPath(const LogTreeModel& model, const QLFolder* node) {
+  QModelIndex index = model.IndexOf(node);
+  if (!index.parent().isValid()) return index.data().toString();  // the log root itself
+  QStringList parts;
+  for (; index.parent().isValid(); index = index.parent()) parts.prepend(index.data().toString());
+  return parts.join(QStringLiteral(" > "));
+}
+
+}  // namespace
+
 void CQuillonView::OnCurrentChanged() {
   const QLFolder* node = SelectedNode();
   if (node == nullptr) {
     text_->ShowText({});
+    emit StatusMessage({});
   } else {
     text_->ShowText(QString::fromLatin1(VisibleText(node->DetailText(), true)));
-    emit StatusMessage(QString::fromLatin1(VisibleText(node->Path())));
+    emit StatusMessage(ShownPath(*model_, node));
   }
   linesShown_ = false;
   ShowLogLines();
+  HighlightMatches();
   emit SelectionChanged();
 }
 
@@ -276,7 +375,18 @@ void CQuillonView::ShowLogLines() {
   linesShown_ = true;
   linesShownFor_ = node;
   const std::vector<LogSpan> spans = node != nullptr ? LogSpansOf(*node) : std::vector<LogSpan>();
-  if (spans.empty() || document_.Path().isEmpty() || document_.IsCompressed()) {
+  logLines_->SetStretches({});
+  if (!spans.empty() && document_.IsCompressed()) {
+    // The nodes' places are in the text the file holds, not in the file.
+    logLines_->setPlaceholderText(QStringLiteral("The lines of a compressed log are not shown. Decompress it and "
+                                                 "open the log it holds to see them."));
+    logLines_->ShowText({});
+    tabs_->setTabToolTip(1, {});
+    return;
+  }
+  logLines_->setPlaceholderText(
+      QStringLiteral("Select a packet or a negotiation to see the lines of the log it was read from."));
+  if (spans.empty() || document_.Path().isEmpty()) {
     logLines_->ShowText({});
     tabs_->setTabToolTip(1, {});
     return;
@@ -285,12 +395,27 @@ void CQuillonView::ShowLogLines() {
   bool cut = false;
   QString text = QString::fromLatin1(lineIndex_->Text(spans, kMaxLogLinesBytes, &cut));
   if (cut) text += QStringLiteral("\n[... the rest is not shown: more than 4 MB of the log ...]\n");
+  // The file's lines end in LF or CR LF; the pane shows one line per line of the file.
   logLines_->ShowText(text);
-  const LineRange lines = Overall(lineIndex_->Lines(spans));
+  const std::vector<LineRange> ranges = lineIndex_->Lines(spans);
+  std::vector<NumberedPane::Stretch> stretches;
+  for (const LineRange& range : ranges) stretches.push_back({range.first, range.last});
+  logLines_->SetStretches(std::move(stretches));
+  const LineRange lines = Overall(ranges);
   tabs_->setTabToolTip(1, QStringLiteral("Lines %1 to %2 of the log").arg(lines.first).arg(lines.last));
+  HighlightMatches();
 }
 
-void CQuillonView::Copy() { text_->CopyToClipboard(); }
+void CQuillonView::Copy() {
+  // A selection in one of the panes is what the user means; otherwise the row.
+  for (TextPane* pane : {text_, static_cast<TextPane*>(logLines_)}) {
+    if (pane->hasFocus() && pane->textCursor().hasSelection()) {
+      pane->copy();
+      return;
+    }
+  }
+  CopyRow();
+}
 
 const QLFolder* CQuillonView::LastEvent() const {
   const LogFile* root = model_->Log();
@@ -352,6 +477,14 @@ bool CQuillonView::OnLastEvent() {
   return selected != nullptr && selected == *followLast_;
 }
 
+void CQuillonView::KeepPlaceAcross(const std::function<void()>& reload) {
+  const Place place = NotePlace(false);
+  reload();
+  GoBackTo(place);
+  // The rows were made anew: the count too.
+  if (!findBar_->isHidden()) ShowMatchCount();
+}
+
 void CQuillonView::ShowFollowedAfterReading(const std::function<void()>& read) {
   if (model_->Log() == nullptr) return;
   const Place place = NotePlace(OnLastEvent());
@@ -360,6 +493,7 @@ void CQuillonView::ShowFollowedAfterReading(const std::function<void()>& read) {
   narrowing_.TreeReloaded();  // a followed tree is read from the file and never narrowed
   followLast_.reset();
   model_->SetLog(nullptr);
+  ForgetMatchCount();
   read();
   model_->SetLog(document_.Log());
   GoBackTo(place);
@@ -383,6 +517,7 @@ void CQuillonView::ShowFollowed(const std::function<std::vector<QLFolder*>()>& p
     reset = true;
     place = NotePlace(onLastEvent);
     search_.ForgetNodes();
+    ForgetMatchCount();
     // A followed tree is read from the file and never narrowed.
     narrowing_.TreeReloaded();
     followLast_.reset();
@@ -403,6 +538,7 @@ void CQuillonView::ShowFollowed(const std::function<std::vector<QLFolder*>()>& p
   } else if (!changed.empty()) {
     // Rows of the extended peers only: the rest of the view is not touched.
     model_->NodesAdded(changed);
+    ForgetMatchCount();
     const QLFolder* last = LatestEventAmong(changed, *followLast_);
     followLast_ = last;
     if (onLastEvent && last != selected && last != nullptr) {
@@ -471,12 +607,15 @@ CQuillonView::ResolveCount CQuillonView::ResolvePeerNames(NameResolver& resolver
   for (QLFolder* peer : model_->VisibleChildrenOf(root)) {
     ++count.peers;
     status(QStringLiteral("Resolving %1...").arg(QString::fromLatin1(peer->Name())));
+    // A peer already named after its host keeps its name.
+    if (resolvedPeers_.contains(peer)) continue;
     const std::uint32_t address = LeadingAddress(peer->Name());
     if (address == 0) continue;
     const std::optional<std::string> host = resolver.HostName(address);
     if (!host || host->empty()) continue;
     peer->SetName(std::string(peer->Name()) + " (" + *host + ")");
     renamed.push_back(peer);
+    resolvedPeers_.insert(peer);
   }
   model_->NodesChanged(renamed);
   MakeFirstPeerVisible();
@@ -506,6 +645,7 @@ bool CQuillonView::DeleteSelectedPeer(MessageSink& messages) {
   Dispose(std::move(removed));
   if (!IsShownBelow(*root, search_.currentItem)) search_.ForgetNodes();
   search_.lastMatchBefore = nullptr;
+  ForgetMatchCount();
   emit SelectionChanged();
   return true;
 }
@@ -536,9 +676,14 @@ void CQuillonView::Narrow(const NarrowingSteps& steps) {
   // Nodes were only taken out, none made, so an address still in the tree is the same node.
   if (!IsShownBelow(*root, search_.currentItem)) search_.ForgetNodes();
   search_.lastMatchBefore = nullptr;
+  ForgetMatchCount();
   MakeFirstPeerVisible();
   if (IsShownBelow(*root, selected)) SelectNode(selected);
   else OnCurrentChanged();
+  // A filter that leaves nothing says so where the tree was.
+  SetEmptyTreeMessage(model_->VisibleChildrenOf(root).empty() ? QStringLiteral("No peer matches the filter")
+                                                               : QString());
+  if (!findBar_->isHidden()) ShowMatchCount();
   emit TreeNarrowed();
 }
 
@@ -562,14 +707,34 @@ void CQuillonView::Dispose(RemovedNodes removed) {
 }
 
 void CQuillonView::SelectMatch() {
-  SelectNode(search_.currentItem);
-  tree_->setFocus();
+  const QModelIndex index = model_->IndexOf(search_.currentItem);
+  if (!index.isValid()) return;
+  tree_->selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect);
+  // In the middle of the tree, not at its edge: the rows around the match are seen too.
+  tree_->scrollTo(index, QAbstractItemView::PositionAtCenter);
+  // A match that only the log's lines hold is shown there.
+  const QLFolder& node = *search_.currentItem;
+  if (search_.logLines) {
+    const std::string& wanted = search_.searchText;
+    const bool inTexts = ContainsText(node.Caption(), wanted, search_.matchCase) ||
+                         (!search_.keysOnly && ContainsText(node.DetailText(), wanted, search_.matchCase));
+    if (!inTexts) ShowLogLinesTab();
+  }
+  HighlightMatches();
+  if (findBar_->isHidden()) tree_->setFocus();
+  ShowMatchCount();
 }
 
 bool CQuillonView::Find(const QString& text, bool keysOnly) {
+  SearchOptions options;
+  options.keysOnly = keysOnly;
+  return Find(text, options);
+}
+
+bool CQuillonView::Find(const QString& text, const SearchOptions& options) {
   const LogFile* root = model_->Log();
   if (root == nullptr) return false;
-  const bool found = quillon::Find(search_, *root, text.toLatin1().toStdString(), keysOnly, SelectedNode());
+  const bool found = quillon::Find(search_, *root, text.toLatin1().toStdString(), options, SelectedNode());
   if (found) SelectMatch();
   return found;
 }
@@ -579,6 +744,7 @@ bool CQuillonView::FindNext() {
   if (root == nullptr) return false;
   const bool found = quillon::FindNext(search_, *root);
   if (found) SelectMatch();
+  else if (!search_.searchText.empty()) findBar_->SetStatus(QStringLiteral("String not found."));
   return found;
 }
 
@@ -587,7 +753,273 @@ FindPreviousResult CQuillonView::FindPrevious() {
   if (root == nullptr) return FindPreviousResult::kNoCurrentItem;
   const FindPreviousResult result = quillon::FindPrevious(search_, *root);
   if (result == FindPreviousResult::kFound) SelectMatch();
+  else if (result == FindPreviousResult::kNotFound) findBar_->SetStatus(QStringLiteral("String not found."));
   return result;
+}
+
+void CQuillonView::OpenFindBar() {
+  findStart_ = SelectedNode();
+  if (findBar_->Text().isEmpty() && !search_.searchText.empty())
+    findBar_->Edit()->setText(QString::fromLatin1(search_.searchText));
+  findBar_->Open();
+  if (!findBar_->Text().isEmpty()) ShowMatchCount();
+}
+
+SearchOptions CQuillonView::FindBarOptions() const {
+  SearchOptions options;
+  options.keysOnly = findBar_->KeysOnly();
+  options.matchCase = findBar_->MatchCase();
+  options.logLines = findBar_->LogLines();
+  // The nodes' offsets are in the file as it is on disk: a compressed log's lines are not
+  // searched.
+  if (options.logLines && !document_.IsCompressed()) options.logPath = QFile::encodeName(document_.Path()).toStdString();
+  return options;
+}
+
+void CQuillonView::SearchFromFindBar() {
+  ForgetMatchCount();
+  const LogFile* root = model_->Log();
+  const QString text = findBar_->Text();
+  if (root == nullptr || text.isEmpty()) {
+    findBar_->SetStatus({});
+    HighlightMatches();
+    return;
+  }
+  // Each change of the text searches again from where the user stood when the bar opened, so
+  // that typing on narrows the same search; from the top when nothing after it matches.
+  const QLFolder* start = IsShownBelow(*root, findStart_) ? findStart_ : nullptr;
+  const SearchOptions options = FindBarOptions();
+  bool found = quillon::Find(search_, *root, text.toLatin1().toStdString(), options, start);
+  if (!found && start != nullptr) found = quillon::Find(search_, *root, text.toLatin1().toStdString(), options, nullptr);
+  if (found) {
+    SelectMatch();
+  } else {
+    // Nothing matches: the selection stays where the search started.
+    search_.currentItem = start;
+    HighlightMatches();
+    ShowMatchCount();
+  }
+}
+
+void CQuillonView::ForgetMatchCount() {
+  matches_.clear();
+  matches_.shrink_to_fit();
+  matchesKnown_ = false;
+}
+
+void CQuillonView::ShowMatchCount() {
+  const LogFile* root = model_->Log();
+  if (root == nullptr || search_.searchText.empty()) {
+    findBar_->SetStatus({});
+    return;
+  }
+  if (!matchesKnown_) {
+    SearchOptions options;
+    options.keysOnly = search_.keysOnly;
+    options.matchCase = search_.matchCase;
+    options.logLines = search_.logLines;
+    options.logPath = search_.logPath;
+    matches_ = AllMatches(*root, search_.searchText, options);
+    matchesKnown_ = true;
+  }
+  if (matches_.empty()) {
+    findBar_->SetStatus(QStringLiteral("String not found."));
+    return;
+  }
+  const auto at = std::find(matches_.begin(), matches_.end(), search_.currentItem);
+  if (at == matches_.end())
+    findBar_->SetStatus(matches_.size() == 1 ? QStringLiteral("1 match")
+                                             : QStringLiteral("%1 matches").arg(matches_.size()));
+  else
+    findBar_->SetStatus(QStringLiteral("%1 of %2").arg(at - matches_.begin() + 1).arg(matches_.size()));
+}
+
+void CQuillonView::HighlightMatches() {
+  const bool active = !findBar_->isHidden() && !findBar_->Text().isEmpty();
+  const QString wanted = active ? findBar_->Text() : QString();
+  const QTextDocument::FindFlags flags =
+      findBar_->MatchCase() ? QTextDocument::FindCaseSensitively : QTextDocument::FindFlags();
+  for (TextPane* pane : {text_, static_cast<TextPane*>(logLines_)}) {
+    QList<QTextEdit::ExtraSelection> marks;
+    if (active) {
+      // A long text is marked in its first few hundred places only.
+      constexpr int kMostMarks = 500;
+      QTextEdit::ExtraSelection mark;
+      mark.format.setBackground(QColor(0xff, 0xd8, 0x4d));
+      mark.format.setForeground(Qt::black);
+      for (QTextCursor found = pane->document()->find(wanted, 0, flags);
+           !found.isNull() && marks.size() < kMostMarks; found = pane->document()->find(wanted, found, flags)) {
+        mark.cursor = found;
+        marks.append(mark);
+      }
+      if (!marks.isEmpty()) {
+        // The first place is scrolled into view; the caret stays at the start of the text.
+        QTextCursor first(marks.first().cursor);
+        first.clearSelection();
+        pane->setTextCursor(first);
+        pane->ensureCursorVisible();
+      }
+    }
+    pane->setExtraSelections(marks);
+  }
+}
+
+QString CQuillonView::EmptyTreeMessage() const {
+  return treeStack_->currentWidget() == emptyMessage_ ? emptyMessage_->text() : QString();
+}
+
+void CQuillonView::SetEmptyTreeMessage(const QString& text) {
+  emptyMessage_->setText(text);
+  treeStack_->setCurrentWidget(text.isEmpty() ? static_cast<QWidget*>(tree_) : emptyMessage_);
+}
+
+namespace {
+
+// A Latin-1 text as a JSON string (UTF-8, control characters escaped).
+void AppendJsonString(std::string_view text, QByteArray& out) {
+  out += '"';
+  for (const char ch : text) {
+    const auto c = static_cast<unsigned char>(ch);
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else if (c < 0x20 || (c >= 0x7f && c < 0xa0)) {
+      out += QStringLiteral("\\u%1").arg(c, 4, 16, QLatin1Char('0')).toLatin1();
+    } else {
+      out += QString(QChar(c)).toUtf8();
+    }
+  }
+  out += '"';
+}
+
+// The copies walk the shown children as the tree rules give them, not the model's rows: a
+// copied subtree makes no rows.
+void AppendJson(const QLFolder& node, int depth, QByteArray& out) {
+  const QByteArray indent(2 * depth, ' ');
+  out += indent + "{\"name\": ";
+  AppendJsonString(node.Name(), out);
+  out += ", \"caption\": ";
+  AppendJsonString(node.Caption(), out);
+  out += node.IsComplete() ? ", \"complete\": true" : ", \"complete\": false";
+  out += ", \"text\": ";
+  AppendJsonString(node.DetailText(), out);
+  const std::vector<QLFolder*> children = VisibleChildren(node);
+  if (!children.empty()) {
+    out += ", \"children\": [\n";
+    for (std::size_t i = 0; i < children.size(); ++i) {
+      AppendJson(*children[i], depth + 1, out);
+      out += i + 1 < children.size() ? ",\n" : "\n";
+    }
+    out += indent + "]";
+  }
+  out += "}";
+}
+
+void AppendOutline(const QLFolder& node, int depth, QString& out) {
+  out += QString(2 * depth, QLatin1Char(' ')) + QString::fromLatin1(VisibleText(node.Caption())) + QLatin1Char('\n');
+  for (const QLFolder* child : VisibleChildren(node)) AppendOutline(*child, depth + 1, out);
+}
+
+}  // namespace
+
+void CQuillonView::CopyRow() {
+  if (const QLFolder* node = SelectedNode())
+    QApplication::clipboard()->setText(QString::fromLatin1(VisibleText(node->Caption())));
+}
+
+void CQuillonView::CopySubtree() {
+  const QLFolder* node = SelectedNode();
+  if (node == nullptr) return;
+  QString text;
+  AppendOutline(*node, 0, text);
+  QApplication::clipboard()->setText(text);
+}
+
+void CQuillonView::CopyJson() {
+  const QLFolder* node = SelectedNode();
+  if (node == nullptr) return;
+  QByteArray json;
+  AppendJson(*node, 0, json);
+  json += '\n';
+  QApplication::clipboard()->setText(QString::fromUtf8(json));
+}
+
+void CQuillonView::ExpandSubtree(bool expand) {
+  const QModelIndex index = tree_->selectionModel()->currentIndex();
+  if (!index.isValid()) return;
+  if (expand) {
+    tree_->expandRecursively(index);
+    return;
+  }
+  // The rows expanded below it close with it, and their rows are let go of.
+  tree_->collapse(index);
+}
+
+void CQuillonView::ShowLogLinesTab() { tabs_->setCurrentWidget(logLines_); }
+
+std::uint64_t CQuillonView::FirstLogLineOfSelection() {
+  const QLFolder* node = SelectedNode();
+  if (node == nullptr || document_.Path().isEmpty() || document_.IsCompressed()) return 0;
+  const std::vector<LogSpan> spans = LogSpansOf(*node);
+  if (spans.empty()) return 0;
+  if (!lineIndex_) lineIndex_ = std::make_unique<LogLineIndex>(QFile::encodeName(document_.Path()).toStdString());
+  return Overall(lineIndex_->Lines(spans)).first;
+}
+
+QMenu* CQuillonView::RowContextMenu(const QPoint& position) {
+  const QModelIndex index = tree_->indexAt(position);
+  if (!index.isValid()) return nullptr;
+  tree_->selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect);
+  const QLFolder* node = model_->NodeAt(index);
+  auto* menu = new QMenu(this);
+  QAction* copy = menu->addAction(QStringLiteral("&Copy row"), this, &CQuillonView::CopyRow);
+  copy->setShortcut(QKeySequence(QKeySequence::Copy));
+  menu->addAction(QStringLiteral("Copy &subtree as text"), this, &CQuillonView::CopySubtree);
+  menu->addAction(QStringLiteral("Copy as &JSON"), this, &CQuillonView::CopyJson);
+  menu->addSeparator();
+  const bool hasRows = model_->hasChildren(index);
+  menu->addAction(QStringLiteral("&Expand subtree"), this, [this] { ExpandSubtree(true); })->setEnabled(hasRows);
+  menu->addAction(QStringLiteral("C&ollapse subtree"), this, [this] { ExpandSubtree(false); })->setEnabled(hasRows);
+  menu->addSeparator();
+  const bool hasLines = node != nullptr && !LogSpansOf(*node).empty();
+  menu->addAction(QStringLiteral("Show &log lines"), this, &CQuillonView::ShowLogLinesTab)->setEnabled(hasLines);
+  menu->addAction(QStringLiteral("Open in text &editor at this line"), this, [this] {
+        emit OpenInEditorRequested(FirstLogLineOfSelection());
+      })->setEnabled(hasLines && !document_.IsCompressed());
+  if (rowMenuExtender_ && node != nullptr) rowMenuExtender_(*menu, *node);
+  return menu;
+}
+
+QMenu* CQuillonView::TextContextMenu() {
+  auto* menu = new QMenu(this);
+  QAction* copy = menu->addAction(QStringLiteral("&Copy"), text_, [this] {
+    if (text_->textCursor().hasSelection()) text_->copy();
+    else text_->CopyToClipboard();
+  });
+  copy->setShortcut(QKeySequence(QKeySequence::Copy));
+  menu->addAction(QStringLiteral("Select &all"), text_, &QPlainTextEdit::selectAll)
+      ->setShortcut(QKeySequence(QKeySequence::SelectAll));
+  menu->addSeparator();
+  menu->addAction(QStringLiteral("&Find..."), this, &CQuillonView::OpenFindBar)
+      ->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F));
+  return menu;
+}
+
+QMenu* CQuillonView::LogLinesContextMenu() {
+  auto* menu = new QMenu(this);
+  menu->addAction(QStringLiteral("&Copy"), logLines_, [this] {
+        if (logLines_->textCursor().hasSelection()) logLines_->copy();
+        else logLines_->CopyToClipboard();
+      })->setShortcut(QKeySequence(QKeySequence::Copy));
+  menu->addAction(QStringLiteral("Select &all"), logLines_, &QPlainTextEdit::selectAll)
+      ->setShortcut(QKeySequence(QKeySequence::SelectAll));
+  menu->addSeparator();
+  const std::uint64_t line = logLines_->LineNumberOf(0);
+  QAction* open = menu->addAction(line != 0 ? QStringLiteral("Open in text &editor at line %1").arg(line)
+                                            : QStringLiteral("Open in text &editor"),
+                                  this, [this, line] { emit OpenInEditorRequested(line); });
+  open->setEnabled(line != 0);
+  return menu;
 }
 
 }  // namespace quillon

@@ -2,10 +2,12 @@
 // movable splitter between them; and the commands that work on the tree.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <future>
 #include <memory>
 #include <optional>
+#include <unordered_set>
 #include <vector>
 
 #include <QString>
@@ -15,14 +17,19 @@
 #include "model/QLFolder.h"
 #include "model/TreeSearch.h"
 
+class QLabel;
+class QMenu;
 class QSplitter;
+class QStackedWidget;
 class QTabWidget;
 class QTreeView;
 
 namespace quillon {
 
 class CQuillonDoc;
+class FindBar;
 class LogLineIndex;
+class NumberedPane;
 class LogTreeModel;
 class MessageSink;
 class NameResolver;
@@ -103,18 +110,57 @@ class CQuillonView : public QWidget {
   // Applies the filter and/or the verify selection to the shown tree (after the frame read the
   // log again when the steps say so). The selection stays where its node is still shown.
   void Narrow(const NarrowingSteps& steps);
+  // Runs `reload`, which reads the log again (a filter made less strict), and then expands
+  // the rows that were expanded and selects the node that was selected, found by their names.
+  void KeepPlaceAcross(const std::function<void()>& reload);
 
-  // Find, Find Next and Find Previous: each selects the match and scrolls to it.
+  // Find, Find Next and Find Previous: each selects the match, scrolls it to the middle of the
+  // tree and highlights the text in the detail pane (or in the "Log lines" tab when only the
+  // log's lines hold it).
   const SearchState& Search() const { return search_; }
   bool Find(const QString& text, bool keysOnly);
+  bool Find(const QString& text, const SearchOptions& options);
   bool FindNext();
   FindPreviousResult FindPrevious();
+  // The find bar under the tree, and what it searches with (the log's own file for its lines).
+  FindBar* FindBarWidget() const { return findBar_; }
+  void OpenFindBar();
+  SearchOptions FindBarOptions() const;
+  // The search the find bar's text and options ask for, from where the selection was when the
+  // bar was opened (from the top when nothing after it matches); shows the count.
+  void SearchFromFindBar();
+  // The bar's count: "N of M", "M matches" or "String not found.".
+  void ShowMatchCount();
+  // The text shown in the tree's place when there are no rows to show (empty: the tree).
+  QString EmptyTreeMessage() const;
+  void SetEmptyTreeMessage(const QString& text);
+
+  // The context menus (the caller owns each): of the tree row at a position of the tree's
+  // viewport (none off the rows), and of the detail pane. Commands of the window the tree row's
+  // menu offers too (filter to a peer, export, report) are added by the window through
+  // SetRowMenuExtender.
+  QMenu* RowContextMenu(const QPoint& position);
+  QMenu* TextContextMenu();
+  QMenu* LogLinesContextMenu();
+  void SetRowMenuExtender(std::function<void(QMenu& menu, const QLFolder& node)> extender) {
+    rowMenuExtender_ = std::move(extender);
+  }
+  // The row commands.
+  void CopyRow();
+  void CopySubtree();
+  void CopyJson();
+  void ExpandSubtree(bool expand);
+  // Shows the selected node's "Log lines" tab.
+  void ShowLogLinesTab();
+  // The selected packet's or negotiation's first line in the log, 0 when it has none (or the
+  // lines of a compressed log).
+  std::uint64_t FirstLogLineOfSelection();
 
   QTreeView* Tree() const { return tree_; }
   TextPane* Text() const { return text_; }
   // The selected packet's or negotiation's lines of the log, exactly as the file has them; read
   // from the file while its tab is shown.
-  TextPane* LogLines() const { return logLines_; }
+  NumberedPane* LogLines() const { return logLines_; }
   // The detail text and "Log lines" tabs beside the tree.
   QTabWidget* Tabs() const { return tabs_; }
   LogTreeModel* Model() const { return model_; }
@@ -129,6 +175,8 @@ class CQuillonView : public QWidget {
   void TreeNarrowed();
   // A Follow step changed the tree and the view shows it.
   void FollowStepShown();
+  // "Open in text editor" at a line of the log (from the row's or the log lines' menu).
+  void OpenInEditorRequested(std::uint64_t line);
 
  private:
   void OnCurrentChanged();
@@ -136,6 +184,10 @@ class CQuillonView : public QWidget {
   const QLFolder* LatestEventAmong(const std::vector<QLFolder*>& peers, const QLFolder* previous) const;
   void MakeFirstPeerVisible();
   void SelectMatch();
+  // Marks every place of the find bar's text in the two panes.
+  void HighlightMatches();
+  // The tree changed: the find bar's count is made again when next asked for.
+  void ForgetMatchCount();
   // Hands nodes taken out of the tree to the disposal thread.
   void Dispose(RemovedNodes removed);
   void SetTreeWidth(int width);
@@ -146,7 +198,17 @@ class CQuillonView : public QWidget {
   LogTreeModel* model_;
   QTreeView* tree_;
   TextPane* text_;
-  TextPane* logLines_;
+  NumberedPane* logLines_;
+  FindBar* findBar_;
+  QLabel* emptyMessage_;
+  QStackedWidget* treeStack_;
+  std::function<void(QMenu&, const QLFolder&)> rowMenuExtender_;
+  // The find bar's matches in walk order, made once per text, options and tree.
+  std::vector<const QLFolder*> matches_;
+  bool matchesKnown_ = false;
+  const QLFolder* findStart_ = nullptr;  // the selection when the bar was opened
+  // The peers Resolve IPs renamed since the log was shown (a peer is renamed once).
+  std::unordered_set<const QLFolder*> resolvedPeers_;
   QTabWidget* tabs_;
   QSplitter* splitter_;
   Narrowing narrowing_;
@@ -157,6 +219,7 @@ class CQuillonView : public QWidget {
   // waited for when the view goes.
   std::future<bool> disposal_;
   bool treeWidthChosen_ = false;
+  bool treeWidthFitted_ = false;  // fitted to the first log's captions (not a width to remember)
   // While the log is followed: the last event of the shown tree, once searched.
   std::optional<const QLFolder*> followLast_;
   struct Place;
@@ -168,6 +231,7 @@ class CQuillonView : public QWidget {
   std::unique_ptr<LogLineIndex> lineIndex_;
   const QLFolder* linesShownFor_ = nullptr;
   bool linesShown_ = false;
+  bool releasing_ = false;  // closing the rows below a collapsed row
 };
 
 }  // namespace quillon

@@ -21,6 +21,8 @@ class MessageSink {
   enum class Kind { kInformation, kWarning, kError };
   virtual ~MessageSink() = default;
   virtual void Show(const QString& text, Kind kind) = 0;
+  // Asks a yes-or-no question; true for yes.
+  virtual bool Ask(const QString& question) = 0;
 };
 
 // Per-user settings: keys are "Group/Name" paths.
@@ -49,6 +51,8 @@ class ProcessLauncher {
   // The full path of an executable found on the search path, or empty.
   virtual QString FindProgram(const QString& name) const = 0;
   virtual bool StartDetached(const QString& program, const QStringList& arguments) = 0;
+  // A variable of the program's environment ($VISUAL, $EDITOR), empty when unset.
+  virtual QString EnvironmentValue(const QString& name) const { return qEnvironmentVariable(qPrintable(name)); }
 };
 
 // The file-open and file-save dialogs.
@@ -68,7 +72,7 @@ class FileDialogs {
     QStringList filters;    // in the order offered; the first is selected
     QString defaultSuffix;  // appended to a typed name without extension
   };
-  // The file to write; the dialog asks before an existing file is chosen. Empty when the user
+  // The file to write; the caller asks before an existing file is replaced. Empty when the user
   // cancelled.
   virtual QString ChooseFileToSave(QWidget* parent, const SaveRequest& request) = 0;
 };

@@ -8,6 +8,8 @@
 #include <QPainter>
 #include <QScrollBar>
 #include <QTimer>
+#include <QContextMenuEvent>
+#include <QMenu>
 #include <QToolTip>
 #include <QTreeView>
 #include <QWheelEvent>
@@ -76,6 +78,7 @@ void TimelinePanel::Attach(CQuillonView& view) {
   LogTreeModel* model = view.Model();
   QTreeView* tree = view.Tree();
   root_ = [model]() -> const QLFolder* { return model->Log(); };
+  emptyText_ = [&view] { return view.EmptyTreeMessage(); };
   SetExpandedTest([model, tree](const QLFolder& peer) { return tree->isExpanded(model->IndexOf(&peer)); });
 
   // Before nodes go, nothing here may point at them any more. Until the bars are collected
@@ -275,7 +278,10 @@ void TimelinePanel::paintEvent(QPaintEvent* /*event*/) {
   if (!hasLog_) return;
   painter.setPen(palette().color(QPalette::Text));
   if (!data_.HasTimes()) {
-    painter.drawText(area, Qt::AlignCenter, QString::fromLatin1(kNoTimesText));
+    // A filter that left nothing says so here as in the tree's place; a log without times
+    // says that.
+    const bool filteredAway = emptyText_ && !emptyText_().isEmpty();
+    painter.drawText(area, Qt::AlignCenter, filteredAway ? emptyText_() : QString::fromLatin1(kNoTimesText));
     return;
   }
   const int chart = ChartWidth();
@@ -409,12 +415,44 @@ void TimelinePanel::mouseReleaseEvent(QMouseEvent* event) {
     viewport()->unsetCursor();
     return;
   }
-  const QPoint position = event->position().toPoint();
+  if (const QLFolder* node = NodeAtPoint(event->position().toPoint())) emit NodeClicked(node);
+}
+
+const QLFolder* TimelinePanel::NodeAtPoint(QPoint position) const {
   const int lane = LaneAt(position.y());
-  if (lane < 0 || position.x() < L::kLabelWidth) return;
+  if (lane < 0 || position.x() < L::kLabelWidth) return nullptr;
   const std::ptrdiff_t bar =
       BarAt(data_, lanes_.lanes[static_cast<std::size_t>(lane)], axis_, position.x() - L::kLabelWidth);
-  if (bar >= 0) emit NodeClicked(data_.Bars()[static_cast<std::size_t>(bar)].node);
+  return bar >= 0 ? data_.Bars()[static_cast<std::size_t>(bar)].node : nullptr;
+}
+
+void TimelinePanel::ZoomTo(const QLFolder* node) {
+  for (const TimelineBar& bar : data_.Bars()) {
+    if (bar.node != node) continue;
+    // A tenth of the bar's length (at least a second) free on either side.
+    const std::int64_t room = std::max<std::int64_t>(1, (bar.end - bar.start) / 10);
+    axis_.Fit(bar.start - room, bar.end + room, ChartWidth());
+    fitted_ = false;
+    viewport()->update();
+    return;
+  }
+}
+
+QMenu* TimelinePanel::ContextMenuAt(QPoint position) {
+  const QLFolder* node = NodeAtPoint(position);
+  if (node == nullptr) return nullptr;
+  auto* menu = new QMenu(this);
+  menu->addAction(QStringLiteral("&Select in tree"), this, [this, node] { emit NodeClicked(node); });
+  menu->addAction(QStringLiteral("&Zoom to this negotiation"), this, [this, node] { ZoomTo(node); });
+  return menu;
+}
+
+void TimelinePanel::contextMenuEvent(QContextMenuEvent* event) {
+  // Delivered through the viewport: the position is in its coordinates.
+  QMenu* menu = ContextMenuAt(event->pos());
+  if (menu == nullptr) return;
+  menu->setAttribute(Qt::WA_DeleteOnClose);
+  menu->popup(event->globalPos());
 }
 
 void TimelinePanel::mouseDoubleClickEvent(QMouseEvent* event) {

@@ -23,6 +23,8 @@
 
 class QTimer;
 
+class QMenu;
+
 namespace quillon {
 
 class CQuillonView;
@@ -58,7 +60,7 @@ class TimelinePanel : public QAbstractScrollArea {
   // The bar outlined for the selection, -1 for none.
   std::ptrdiff_t HighlightedBar() const;
   // Whether the panel says "No times in this log" (a log is shown but has no times).
-  bool ShowsNoTimes() const { return hasLog_ && !data_.HasTimes(); }
+  bool ShowsNoTimes() const { return hasLog_ && !data_.HasTimes() && !(emptyText_ && !emptyText_().isEmpty()); }
   // The chart's width in pixels (the viewport without the label column).
   int ChartWidth() const;
   // The middle of a bar in the given lane, in viewport coordinates.
@@ -67,6 +69,13 @@ class TimelinePanel : public QAbstractScrollArea {
   QString ToolTipAt(QPoint position) const;
   // Zooms around a viewport position, as one wheel notch per `notches` does.
   void ZoomAt(QPoint position, double notches);
+  // The negotiation whose bar is at a viewport position, or none.
+  const QLFolder* NodeAtPoint(QPoint position) const;
+  // Fits the view to one negotiation's bar (with a little room either side).
+  void ZoomTo(const QLFolder* node);
+  // The context menu of a bar ("Select in tree", "Zoom to this negotiation"); none off the bars.
+  // The caller owns it.
+  QMenu* ContextMenuAt(QPoint position);
 
  signals:
   // A bar was clicked.
@@ -80,6 +89,7 @@ class TimelinePanel : public QAbstractScrollArea {
   void mouseMoveEvent(QMouseEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
   void mouseDoubleClickEvent(QMouseEvent* event) override;
+  void contextMenuEvent(QContextMenuEvent* event) override;
   bool viewportEvent(QEvent* event) override;
   void scrollContentsBy(int dx, int dy) override;
 
@@ -101,6 +111,7 @@ class TimelinePanel : public QAbstractScrollArea {
   TimeAxis axis_;
   std::function<bool(const QLFolder&)> expanded_;
   std::function<const QLFolder*()> root_;
+  std::function<QString()> emptyText_;  // the view's message in the empty tree's place
   bool hasLog_ = false;
   bool fitted_ = true;  // the view shows the whole span; a resize fits it again
   const QLFolder* highlighted_ = nullptr;

@@ -48,6 +48,7 @@ std::size_t HeapInUse() { return mallinfo2().uordblks + mallinfo2().hblkhd; }
 class QuietMessages : public quillon::MessageSink {
  public:
   void Show(const QString& text, Kind /*kind*/) override { std::fprintf(stderr, "message: %s\n", qPrintable(text)); }
+  bool Ask(const QString& /*question*/) override { return true; }
 };
 class MemorySettings : public quillon::SettingsStore {
  public:

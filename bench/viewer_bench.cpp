@@ -81,6 +81,7 @@ class StallWatch {
 class QuietMessages : public quillon::MessageSink {
  public:
   void Show(const QString& text, Kind /*kind*/) override { std::fprintf(stderr, "message: %s\n", qPrintable(text)); }
+  bool Ask(const QString& /*question*/) override { return true; }
 };
 class MemorySettings : public quillon::SettingsStore {
  public:
@@ -230,6 +231,18 @@ int FollowInViewer(quillon::CMainFrame& frame, quillon::CQuillonDoc& document, s
 }
 
 // The process's peak resident memory so far, in MB.
+// The memory the process holds now (resident), from /proc/self/status.
+double ResidentMb() {
+  std::FILE* status = std::fopen("/proc/self/status", "r");
+  if (status == nullptr) return 0;
+  char line[256];
+  double kb = 0;
+  while (std::fgets(line, sizeof line, status) != nullptr)
+    if (std::sscanf(line, "VmRSS: %lf kB", &kb) == 1) break;
+  std::fclose(status);
+  return kb / 1024.0;
+}
+
 double PeakMb() {
   rusage usage{};
   getrusage(RUSAGE_SELF, &usage);
@@ -311,6 +324,35 @@ int main(int argc, char** argv) {
   const double reloadPeak = PeakMb();
   std::printf("reload:                %8.1f ms  (peak %.1f MB after the first load, %.1f MB after the reload: %.2fx)\n",
               reloadMs, firstPeak, reloadPeak, reloadPeak / firstPeak);
+
+  // Memory: after the load, with every row expanded, after collapsing the root, and after
+  // opening a small log.
+  {
+    const double loaded = ResidentMb();
+    QTreeView& tree = *frame.View()->Tree();
+    const auto expandStart = Clock::now();
+    tree.expandAll();
+    tree.viewport()->repaint();
+    QCoreApplication::processEvents();
+    const double expandAllMs = MillisecondsSince(expandStart);
+    const double expanded = ResidentMb();
+    const std::size_t rowsMade = frame.View()->Model()->CachedRows();
+    tree.collapse(frame.View()->Model()->index(0, 0));
+    QCoreApplication::processEvents();
+    const double collapsed = ResidentMb();
+    std::printf("expand all:            %8.1f ms  (%zu rows made; resident %.1f MB after the load, %.1f MB expanded: "
+                "%.2fx, %.1f MB collapsed, %zu rows kept)\n",
+                expandAllMs, rowsMade, loaded, expanded, expanded / loaded, collapsed,
+                frame.View()->Model()->CachedRows());
+    tree.expandAll();
+    QCoreApplication::processEvents();
+    // Another, small log opened while everything is expanded.
+    const std::string small = std::string(QUILLON_SOURCE_DIR) + "/examples/small.ilx";
+    if (frame.OpenFile(QString::fromStdString(small))) {
+      std::printf("small log after expand all: resident %.1f MB\n", ResidentMb());
+      if (!frame.OpenFile(QString::fromStdString(path))) return 1;
+    }
+  }
 
   std::size_t most = 0;
   const quillon::QLFolder* largest = nullptr;

@@ -34,8 +34,14 @@ std::string Latin1ToUtf8(std::string_view text) {
 }
 
 FindSelection SelectMatches(const LogFile& root, const std::string& text, bool keysOnly) {
+  SearchOptions options;
+  options.keysOnly = keysOnly;
+  return SelectMatches(root, text, options);
+}
+
+FindSelection SelectMatches(const LogFile& root, const std::string& text, const SearchOptions& options) {
   FindSelection selection;
-  for (const QLFolder* match : AllMatches(root, text, keysOnly)) {
+  for (const QLFolder* match : AllMatches(root, text, options)) {
     selection.matches.insert(match);
     // Hidden levels (address-less tunnels) join the set too; they are never printed.
     for (const QLFolder* up = match; up != nullptr && selection.shown.insert(up).second;) up = up->Parent();

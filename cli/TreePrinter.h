@@ -9,6 +9,7 @@
 
 #include "model/ByteSink.h"
 #include "model/LogFile.h"
+#include "model/TreeSearch.h"
 
 namespace quillon::cli {
 
@@ -20,6 +21,7 @@ struct FindSelection {
 
 // The nodes that match `text` (captions, and detail texts unless keysOnly) and their ancestors.
 FindSelection SelectMatches(const LogFile& root, const std::string& text, bool keysOnly);
+FindSelection SelectMatches(const LogFile& root, const std::string& text, const SearchOptions& options);
 
 struct PrintOptions {
   bool json = false;

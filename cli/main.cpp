@@ -107,8 +107,12 @@ constexpr const char* kUsage =
     "                        and their ancestors, in the order Find Next visits them; with\n"
     "                        --json each printed node has \"match\": true or false\n"
     "  --keys-only           --find tests the captions only\n"
+    "  --ignore-case         --find matches letters of either case\n"
+    "  --find-lines          --find also tests the lines of LOG each packet and negotiation was\n"
+    "                        read from (the gateway's own messages are there); a match there\n"
+    "                        selects that node (not for a compressed LOG or standard input)\n"
     "\n"
-    "Every text test is case-sensitive, and a text matches where it is a substring: the\n"
+    "Every text test is case-sensitive (but --find with --ignore-case), and a text matches where it is a substring: the\n"
     "address 10.0.0.1 is not 10.0.0.10, and an upper-case cookie matches nothing. A filter that\n"
     "leaves no peer prints the root alone. TEXT may also be given as --option=TEXT.\n"
     "\n"
@@ -295,6 +299,8 @@ int main(int argc, char** argv) {
   bool findOn = false;
   std::string findText;
   bool keysOnly = false;
+  bool ignoreCase = false;
+  bool findLines = false;
   bool follow = false;
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
@@ -329,6 +335,10 @@ int main(int argc, char** argv) {
       if (!verify) return UsageError("--verify takes categories from failed,error,successive,immediate,repeated");
     } else if (!endOfOptions && arg == "--keys-only") {
       keysOnly = true;
+    } else if (!endOfOptions && arg == "--ignore-case") {
+      ignoreCase = true;
+    } else if (!endOfOptions && arg == "--find-lines") {
+      findLines = true;
     } else if (!endOfOptions && arg == "--") {
       endOfOptions = true;
     } else if (!endOfOptions && (arg == "--help" || arg == "-h")) {
@@ -365,6 +375,8 @@ int main(int argc, char** argv) {
   }
   if (path == nullptr) return UsageError("no LOG given");
   if (keysOnly && !findOn) return UsageError("--keys-only needs --find");
+  if (ignoreCase && !findOn) return UsageError("--ignore-case needs --find");
+  if (findLines && !findOn) return UsageError("--find-lines needs --find");
   if (stats && findOn) return UsageError("--stats counts the whole narrowed tree; it cannot be combined with --find");
   if (follow && (stats || findOn || savePath != nullptr || timelinePath != nullptr))
     return UsageError("--follow cannot be combined with --stats, --find, --save or --timeline");
@@ -396,7 +408,13 @@ int main(int argc, char** argv) {
   if (timelinePath != nullptr && !WriteTimeline(root, timelinePath, path)) ExitReleasingTheLog(result.log, 1);
   std::optional<quillon::cli::FindSelection> selection;
   if (findOn) {
-    selection = quillon::cli::SelectMatches(root, findText, keysOnly);
+    quillon::SearchOptions find;
+    find.keysOnly = keysOnly;
+    find.matchCase = !ignoreCase;
+    find.logLines = findLines;
+    // The nodes' offsets are in the file as it is on disk; a compressed log's are not.
+    if (findLines && !result.compressed && std::string_view(path) != "-") find.logPath = path;
+    selection = quillon::cli::SelectMatches(root, findText, find);
     options.find = &*selection;
   }
 

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <memory>
 #include <string_view>
+#include <vector>
 
 #include "ikev1/log/DebugLogReader.h"
 #include "ikev1/log/ReadIKEv1Log.h"
@@ -16,6 +17,68 @@
 namespace quillon {
 
 std::string NoPacketsText(const std::string& path) { return "No IKE packets found in " + path; }
+
+std::string TruncatedText(const std::string& path) { return "The log ends inside a packet: " + path; }
+
+namespace {
+
+std::string_view Trimmed(std::string_view line) {
+  while (!line.empty() && (line.back() == '\r' || line.back() == ' ' || line.back() == '\t')) line.remove_suffix(1);
+  while (!line.empty() && (line.front() == ' ' || line.front() == '\t')) line.remove_prefix(1);
+  return line;
+}
+
+}  // namespace
+
+bool EndsInsidePacket(std::string_view tail, bool ikev1) {
+  // The lines of the tail from the last one up; a first line cut by the tail's start is not
+  // looked at.
+  const bool lastLineComplete = !tail.empty() && tail.back() == '\n';
+  std::vector<std::string_view> lines;
+  for (std::size_t end = tail.size(); end > 0;) {
+    const std::size_t start = tail.rfind('\n', end - 1);
+    if (start == std::string_view::npos) break;
+    lines.push_back(tail.substr(start + 1, end - start - 1));
+    end = start;
+  }
+  if (!lastLineComplete && !tail.empty()) {
+    // The text after the last line end is a line of its own, cut.
+    const std::size_t start = tail.rfind('\n');
+    if (start != std::string_view::npos) lines.insert(lines.begin(), tail.substr(start + 1));
+  }
+  if (!ikev1) {
+    // The XML log's elements each stand on a line: after a whole exchange comes its closing tag
+    // or the log's own.
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+      const std::string_view line = Trimmed(lines[i]);
+      if (line.empty()) continue;
+      if (i == 0 && !lastLineComplete) return true;
+      return !(line.starts_with("</Exchange>") || line.starts_with("</IKEv2Log>") || line.starts_with("<IKEv2Log") ||
+               line.starts_with("<?xml"));
+    }
+    return false;
+  }
+  // A debug log's packet is a run of blocks, each a label line ("debugSAPayload:") and its
+  // field lines, which start with a tab; a packet-debug record runs from its BEGIN line to its
+  // END line. The daemon's other lines between packets say nothing. A log that stops within a
+  // line of a block, after a label before its fields, or inside a record ends inside a packet.
+  // (One that stops between two blocks of a packet cannot be told from a complete one.)
+  const auto inBlock = [](std::string_view line) {
+    return line.starts_with('\t') || line.starts_with("debug") || line.starts_with("#####");
+  };
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    const std::string_view line = lines[i];
+    if (Trimmed(line).empty() || !inBlock(line)) continue;
+    if (i == 0 && !lastLineComplete) return true;
+    if (!line.starts_with('\t')) return !line.starts_with("##### END PACKET DEBUG");
+    for (std::size_t up = i + 1; up < lines.size(); ++up) {
+      if (lines[up].starts_with('\t')) continue;
+      return lines[up].starts_with("##### BEGIN PACKET DEBUG");
+    }
+    return false;  // the tail holds no label: nothing to tell
+  }
+  return false;
+}
 
 std::string LoadTimeText(long long seconds) {
   if (seconds < 0) seconds = 0;
@@ -132,6 +195,14 @@ OpenLogResult LoadLog(const std::string& path, std::shared_ptr<ByteSource> sourc
   OpenLogResult result;
   source->CheckUnchanged();
   if (source->Shrank()) result.warning = "The file changed while it was read: " + path;
+  if (log->ChildCount() != 0) {
+    // Only the last few kilobytes are looked at: the end of the last packet is there.
+    constexpr std::size_t kTail = 16 * 1024;
+    const std::uint64_t size = source->SizeHint();
+    std::string tail(static_cast<std::size_t>(std::min<std::uint64_t>(size, kTail)), '\0');
+    if (!tail.empty()) tail.resize(source->ReadAt(size - tail.size(), tail.data(), tail.size()));
+    result.truncated = EndsInsidePacket(tail, ikev1);
+  }
   const auto elapsed = std::chrono::steady_clock::now() - start;
   result.seconds = std::chrono::duration<double>(elapsed).count();
   result.loadTimeText = LoadTimeText(std::chrono::duration_cast<std::chrono::seconds>(elapsed).count());

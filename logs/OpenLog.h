@@ -6,6 +6,7 @@
 #include <memory>
 #include <memory_resource>
 #include <string>
+#include <string_view>
 
 #include "logs/LogFormat.h"
 #include "model/ByteSource.h"
@@ -37,9 +38,16 @@ struct OpenLogResult {
   // Neither reader found a packet: the tree is an empty root, and the user is told
   // "No IKE packets found in PATH" (NoPacketsText).
   bool noPackets = false;
+  // The file ends inside a packet (IKEv1) or an exchange (IKEv2): cut off, or still being
+  // written. The tree holds what was read; the user is told TruncatedText.
+  bool truncated = false;
 };
 
 std::string NoPacketsText(const std::string& path);
+// "The log ends inside a packet: PATH"
+std::string TruncatedText(const std::string& path);
+// Whether a log's last bytes (`tail`, the end of the text) end inside a packet or exchange.
+bool EndsInsidePacket(std::string_view tail, bool ikev1);
 
 // "File loaded in %M minutes, %S seconds." for a span of whole seconds (two digits each,
 // minutes taken modulo 60).

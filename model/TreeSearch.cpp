@@ -11,9 +11,69 @@
 
 #include "model/Background.h"
 #include "model/LogFile.h"
+#include "model/LogLines.h"
 #include "model/VisibleWalk.h"
 
 namespace quillon {
+
+namespace {
+
+// Latin-1 case folding: A-Z and the accented capitals (except the multiplication sign) to their
+// small letters. The texts are single-byte Latin-1, as the logs are read.
+struct FoldTable {
+  unsigned char to[256];
+  FoldTable() {
+    for (int c = 0; c < 256; ++c) {
+      const bool upper = (c >= 'A' && c <= 'Z') || (c >= 0xC0 && c <= 0xDE && c != 0xD7);
+      to[c] = static_cast<unsigned char>(upper ? c + 32 : c);
+    }
+  }
+};
+const FoldTable kFold;
+
+unsigned char Fold(char c) { return kFold.to[static_cast<unsigned char>(c)]; }
+
+// The most a node's log lines are read for one test: a negotiation of millions of packets is
+// tested on its first part (its packets are tested one by one anyway).
+constexpr std::size_t kMaxLinesTested = std::size_t{16} << 20;
+
+}  // namespace
+
+bool ContainsText(std::string_view text, std::string_view wanted, bool matchCase) {
+  if (matchCase) return text.find(wanted) != std::string_view::npos;
+  if (wanted.empty()) return true;
+  if (wanted.size() > text.size()) return false;
+  const unsigned char first = Fold(wanted[0]);
+  const std::size_t last = text.size() - wanted.size();
+  for (std::size_t i = 0; i <= last; ++i) {
+    if (Fold(text[i]) != first) continue;
+    std::size_t k = 1;
+    while (k < wanted.size() && Fold(text[i + k]) == Fold(wanted[k])) ++k;
+    if (k == wanted.size()) return true;
+  }
+  return false;
+}
+
+NodeTester::NodeTester(std::string_view text, const SearchOptions& options) : text_(text), options_(&options) {}
+NodeTester::~NodeTester() = default;
+NodeTester::NodeTester(NodeTester&&) noexcept = default;
+
+bool NodeTester::Matches(const QLFolder& node) {
+  scratch_.clear();
+  node.AppendCaption(scratch_);
+  if (ContainsText(scratch_, text_, options_->matchCase)) return true;
+  if (!options_->keysOnly) {
+    scratch_.clear();
+    node.AppendDetailText(scratch_);
+    if (ContainsText(scratch_, text_, options_->matchCase)) return true;
+  }
+  if (!options_->logLines || options_->logPath.empty()) return false;
+  const std::vector<LogSpan> spans = LogSpansOf(node);
+  if (spans.empty()) return false;
+  // Each tester reads through a file of its own: two threads test at once.
+  if (!lines_) lines_ = std::make_unique<LogLineIndex>(options_->logPath);
+  return ContainsText(lines_->Text(spans, kMaxLinesTested), text_, options_->matchCase);
+}
 
 bool NodeMatches(const QLFolder& node, std::string_view text, bool keysOnly) {
   std::string scratch;
@@ -70,9 +130,14 @@ void Matched(SearchState& state, const QLFolder& node) {
 }
 
 // Each node is tested when the walk reaches it.
+SearchOptions OptionsOf(const SearchState& state) {
+  return {state.keysOnly, state.matchCase, state.logLines, state.logPath};
+}
+
 struct TestAtOnce {
   void Offer(SearchState& state, const QLFolder& node) {
-    if (NodeMatches(node, state.searchText, state.keysOnly)) Matched(state, node);
+    const SearchOptions options = OptionsOf(state);
+    if (NodeTester(state.searchText, options).Matches(node)) Matched(state, node);
   }
   void Flush(SearchState&) {}
 };
@@ -89,8 +154,10 @@ struct Entry {
 class Batch {
  public:
   // `chunkEnds`: the end of each chunk in `entries`, ascending, the last one entries.size().
-  Batch(std::vector<Entry> entries, std::vector<std::size_t> chunkEnds, std::string_view text, bool keysOnly, bool last)
-      : entries_(std::move(entries)), chunkEnds_(std::move(chunkEnds)), text_(text), keysOnly_(keysOnly), last_(last),
+  Batch(std::vector<Entry> entries, std::vector<std::size_t> chunkEnds, std::string_view text, SearchOptions options,
+        bool last)
+      : entries_(std::move(entries)), chunkEnds_(std::move(chunkEnds)), text_(text), options_(std::move(options)),
+        last_(last),
         chunks_(chunkEnds_.size()), matchIn_(std::make_unique<const QLFolder*[]>(chunks_)),
         tested_(std::make_unique<std::atomic<bool>[]>(chunks_)), firstChunk_(chunks_) {
     for (std::size_t chunk = 0; chunk < chunks_; ++chunk) tested_[chunk].store(false, std::memory_order_relaxed);
@@ -99,7 +166,7 @@ class Batch {
   // Takes the next chunk and tests it, until every chunk is taken or an earlier one holds a
   // match. Chunks are taken in order, so every chunk before the first one with a match is taken.
   void TestChunks() {
-    std::string scratch;
+    NodeTester scratch(text_, options_);
     for (std::size_t chunk = next_++; chunk < chunks_ && chunk < firstChunk_.load(); chunk = next_++) {
       const QLFolder* match = TestChunk(chunk, scratch);
       matchIn_[chunk] = match;
@@ -115,7 +182,7 @@ class Batch {
   // other thread took and has not finished (on a busy machine it may not be running) is tested
   // here again, so this never waits for the other thread.
   const QLFolder* Result() const {
-    std::string scratch;
+    NodeTester scratch(text_, options_);
     for (std::size_t chunk = 0; chunk < chunks_; ++chunk) {
       const QLFolder* match =
           tested_[chunk].load(std::memory_order_acquire) ? matchIn_[chunk] : TestChunk(chunk, scratch);
@@ -125,12 +192,10 @@ class Batch {
   }
 
  private:
-  bool Matches(const QLFolder& node, std::string& scratch) const {
-    return NodeMatches(node, text_, keysOnly_, scratch);
-  }
+  static bool Matches(const QLFolder& node, NodeTester& tester) { return tester.Matches(node); }
 
   // The first match in walk order among the node and its shown subtree.
-  const QLFolder* FirstIn(const QLFolder& node, std::string& scratch) const {
+  const QLFolder* FirstIn(const QLFolder& node, NodeTester& scratch) const {
     if (Matches(node, scratch)) return &node;
     const QLFolder* match = nullptr;
     ForEachVisibleChild(node, [&](const QLFolder& child) {
@@ -140,7 +205,7 @@ class Batch {
     return match;
   }
   // The last one.
-  const QLFolder* LastIn(const QLFolder& node, std::string& scratch) const {
+  const QLFolder* LastIn(const QLFolder& node, NodeTester& scratch) const {
     const QLFolder* match = Matches(node, scratch) ? &node : nullptr;
     ForEachVisibleChild(node, [&](const QLFolder& child) {
       if (const QLFolder* below = LastIn(child, scratch)) match = below;
@@ -150,7 +215,7 @@ class Batch {
   }
 
   // The first match in test order of the chunk `position`-th in test order, or none.
-  const QLFolder* TestChunk(std::size_t position, std::string& scratch) const {
+  const QLFolder* TestChunk(std::size_t position, NodeTester& scratch) const {
     const std::size_t chunk = last_ ? chunks_ - 1 - position : position;
     const std::size_t begin = chunk == 0 ? 0 : chunkEnds_[chunk - 1];
     const std::size_t end = chunkEnds_[chunk];
@@ -179,7 +244,7 @@ class Batch {
   const std::vector<Entry> entries_;
   const std::vector<std::size_t> chunkEnds_;
   const std::string_view text_;
-  const bool keysOnly_;
+  const SearchOptions options_;
   const bool last_;
   const std::size_t chunks_;
   // Per chunk in test order: its first match, once tested_ says it was tested.
@@ -297,7 +362,7 @@ class TestInBatches {
     const std::size_t nodes = pendingNodes_;
     if (!pending_.empty()) {
       if (inChunk_ != 0) CloseChunk();
-      batch = std::make_shared<Batch>(std::move(pending_), std::move(chunkEnds_), state.searchText, state.keysOnly,
+      batch = std::make_shared<Batch>(std::move(pending_), std::move(chunkEnds_), state.searchText, OptionsOf(state),
                                       state.previousMode);
       pending_ = {};
       chunkEnds_ = {};
@@ -411,8 +476,18 @@ void Visit(SearchState& state, const QLFolder& node) {
 }
 
 bool Find(SearchState& state, const QLFolder& root, std::string text, bool keysOnly, const QLFolder* selected) {
+  SearchOptions options;
+  options.keysOnly = keysOnly;
+  return Find(state, root, std::move(text), options, selected);
+}
+
+bool Find(SearchState& state, const QLFolder& root, std::string text, const SearchOptions& options,
+          const QLFolder* selected) {
   state.searchText = std::move(text);
-  state.keysOnly = keysOnly;
+  state.keysOnly = options.keysOnly;
+  state.matchCase = options.matchCase;
+  state.logLines = options.logLines;
+  state.logPath = options.logPath;
   state.found = false;
   state.skipping = false;
   state.currentItem = selected;
@@ -470,17 +545,25 @@ bool ContainsShown(const QLFolder& node, const QLFolder* wanted) {
 }  // namespace
 
 std::vector<const QLFolder*> AllMatches(const QLFolder& root, std::string_view text, bool keysOnly) {
+  SearchOptions options;
+  options.keysOnly = keysOnly;
+  return AllMatches(root, text, options);
+}
+
+std::vector<const QLFolder*> AllMatches(const QLFolder& root, std::string_view text, const SearchOptions& options) {
   std::vector<const QLFolder*> shown;
   CollectShown(root, shown);
   // Every node is tested once, in chunks shared out between this thread and a second one: a
   // chunk's nodes lie together in memory, and each thread writes its own stretch of matches.
   std::vector<char> matches(shown.size(), 0);
-  LaneState<std::string> scratch[2];
+  struct alignas(64) Lane {
+    NodeTester tester;
+  };
+  Lane lanes[2] = {{NodeTester(text, options)}, {NodeTester(text, options)}};
   const std::size_t chunks = (shown.size() + kChunk - 1) / kChunk;
   const auto test = [&](std::size_t chunk, unsigned lane) {
     const std::size_t end = std::min(shown.size(), (chunk + 1) * kChunk);
-    for (std::size_t i = chunk * kChunk; i < end; ++i)
-      matches[i] = NodeMatches(*shown[i], text, keysOnly, scratch[lane].value) ? 1 : 0;
+    for (std::size_t i = chunk * kChunk; i < end; ++i) matches[i] = lanes[lane].tester.Matches(*shown[i]) ? 1 : 0;
   };
   if (HelperThreads* helpers = HelpersOf(root)) {
     SpreadOverTwoThreads(*helpers, chunks, kParallelFrom / kChunk, nullptr, test);

@@ -81,4 +81,10 @@ void TuneHeap() {
 #endif
 }
 
+void GiveBackFreeMemory() {
+#if defined(__GLIBC__)
+  malloc_trim(0);
+#endif
+}
+
 }  // namespace quillon::platform

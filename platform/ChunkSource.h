@@ -36,4 +36,9 @@ std::pmr::memory_resource* LogChunkSource();
 // other's small changes of the memory map. Call once, early in main.
 void TuneHeap();
 
+// Hands the general heap's free pages back to the system: after a large part of what the
+// process held was freed (rows of a collapsed tree, the tree of the previous log), so that the
+// memory the system sees shrinks with it. Costs a few milliseconds on a large heap.
+void GiveBackFreeMemory();
+
 }  // namespace quillon::platform

@@ -42,7 +42,13 @@ inline QString ShownTitle(const QWidget& window) {
 class RecordingMessages : public MessageSink {
  public:
   void Show(const QString& text, Kind /*kind*/) override { shown.append(text); }
+  bool Ask(const QString& question) override {
+    asked.append(question);
+    return answer;
+  }
   QStringList shown;
+  QStringList asked;
+  bool answer = true;
 };
 
 class MemorySettings : public SettingsStore {
@@ -72,6 +78,9 @@ class FakeLauncher : public ProcessLauncher {
     started.append({program, arguments});
     return startSucceeds;
   }
+  // The test's own environment: the real one must not leak in.
+  QString EnvironmentValue(const QString& name) const override { return environment.value(name); }
+  QHash<QString, QString> environment;
   QHash<QString, QString> programs;  // name -> full path
   struct Start { QString program; QStringList arguments; };
   QList<Start> started;

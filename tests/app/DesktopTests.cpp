@@ -27,9 +27,9 @@ TEST(DesktopTextsTest, AboutTitleAndEditorCommandSayWhatTheyDo) {
   EXPECT_EQ(AboutDialog().windowTitle(), "About Quillon");
   FrameFixture f;
   const QAction* editor = f.frame->Action(Command::kLaunchNotepad);
-  EXPECT_EQ(editor->text(), "Open in text editor");
-  EXPECT_EQ(editor->toolTip(), "Open in text editor");
-  EXPECT_EQ(editor->statusTip(), "Open in text editor");
+  EXPECT_EQ(editor->text(), "Open in text &editor");
+  EXPECT_EQ(editor->toolTip(), "Open in text editor (Ctrl+E)");
+  EXPECT_EQ(editor->statusTip(), "Open the log in a text editor (Ctrl+E)");
 }
 
 TEST(DesktopTextsTest, HelpAndVersionAreAnsweredWithoutAWindow) {
@@ -134,6 +134,10 @@ TEST_F(DesktopFrameTest, TreeWidthFitsTheCaptionsUntilTheUserChoosesOne) {
   EXPECT_GT(fitted, CQuillonView::kTreeWidth);
   EXPECT_GE(fitted, f.frame->View()->WidthForNegotiationCaptions());
   EXPECT_LE(fitted, f.frame->width() * 3 / 5);
+  // The next file keeps the splitter where it is.
+  ASSERT_TRUE(f.frame->OpenFile(f.RegisterTree("short.ilx", &ThreePeerLog)));
+  EXPECT_EQ(f.frame->View()->TreeWidth(), fitted);
+  EXPECT_FALSE(f.frame->View()->IsTreeWidthChosen()) << "not the user's choice, not remembered";
 
   // Dragged by the user: kept through loads and remembered with the window's geometry.
   QSplitterHandle* handle = splitter.handle(1);

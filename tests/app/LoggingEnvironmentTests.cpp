@@ -48,8 +48,9 @@ class LoggingEnvironmentTest : public ::testing::Test {
 
 TEST_F(LoggingEnvironmentTest, WithoutTheProductTheReportSaysSoAndTheVariablesAreSet) {
   EXPECT_EQ(environment.ReadGxDir(), std::nullopt);
+  // One outcome: without its directory the daemon cannot log.
   EXPECT_EQ(Install(),
-            "IKE logging environment installation complete.\n\n"
+            "IKE logging environment installation failed.\n\n"
             "Failed to get GXDIR.  Log directory not added.  Make sure a \"log\" directory exists under GXDIR.\n\n"
             "Environment variables added successfully to " + environmentFile +
                 ".\n\nYou must now update your environment settings.  You can do this by logging out and logging "

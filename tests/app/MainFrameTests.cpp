@@ -17,9 +17,11 @@
 #include <QThread>
 #include <QTimer>
 #include <QTreeView>
+#include <QMenu>
 #include <QUrl>
 
 #include "AppTestSupport.h"
+#include "app/FindBar.h"
 #include "app/LogTreeModel.h"
 #include "app/QuillonView.h"
 #include "app/TextPane.h"
@@ -97,7 +99,8 @@ TEST_F(MainFrameTest, SelectingANodeShowsItsTextAndPathAndNewEmptiesTheWindow) {
   OpenThreePeers();
   f.SelectPath(kFirstTunnel + "\\Main Mode");
   EXPECT_EQ(Text().toPlainText(), "Main Mode at Tue Jan 15 2008 10:00:00\n\nStatus:\tdone\n");
-  EXPECT_EQ(f.frame->MessageText(), QString::fromStdString(kFirstTunnel + "\\Main Mode"));
+  // The path as the tree shows it, below the root.
+  EXPECT_EQ(f.frame->MessageText(), "10.0.0.1 > 10.1.0.0 <=> 10.2.0.0 > Main Mode");
   EXPECT_TRUE(Enabled(Command::kDeletePeer));
 
   // The root: its own text, its name alone as path, and it cannot be deleted.
@@ -169,39 +172,39 @@ TEST_F(MainFrameTest, ControlBytesOfTheLogAreShownVisibly) {
   EXPECT_TRUE(Text().toPlainText().contains("\\x1b]0;title\\x07\\x9b")) << Text().toPlainText().toStdString();
 }
 
-TEST_F(MainFrameTest, CopyTakesAllTextOrTheSelectionThenClearsIt) {
+TEST_F(MainFrameTest, CopyTakesTheRowOrTheSelectedText) {
   OpenThreePeers();
   f.SelectPath(kFirstTunnel + "\\QuickMode");
   QClipboard* clipboard = QApplication::clipboard();
-  const auto selectText = [&](int from, int to) {
-    QTextCursor cursor = Text().textCursor();
-    cursor.setPosition(from);
-    cursor.setPosition(to, QTextCursor::KeepAnchor);
-    Text().setTextCursor(cursor);
-  };
-  clipboard->clear();
-  f.Trigger(Command::kCopy);
-  EXPECT_EQ(clipboard->text(), kQuickModeText);
-  selectText(13, 37);
-  f.Trigger(Command::kCopy);
-  EXPECT_EQ(clipboard->text(), "Tue Jan 15 2008 10:05:00");
-  EXPECT_FALSE(Text().textCursor().hasSelection());
-  EXPECT_EQ(Text().textCursor().position(), 0);
-
-  // The copy keys reach the command from the text pane too, where the edit control would
-  // otherwise copy its (empty) selection; a selection copied by key is cleared as by the menu.
   clipboard->clear();
   f.ShowActive();
-  Text().setFocus();
-  QTest::keyClick(&Text(), Qt::Key_C, Qt::ControlModifier);
-  EXPECT_EQ(clipboard->text(), kQuickModeText);
-  selectText(0, 9);
-  QTest::keyClick(&Text(), Qt::Key_C, Qt::ControlModifier);
-  EXPECT_EQ(clipboard->text(), "QuickMode");
-  EXPECT_FALSE(Text().textCursor().hasSelection());
+  Tree().setFocus();
+  QTest::keyClick(&Tree(), Qt::Key_C, Qt::ControlModifier);
+  EXPECT_EQ(clipboard->text(), "QuickMode") << "the row's caption";
   clipboard->clear();
   QTest::keyClick(&Tree(), Qt::Key_Insert, Qt::ControlModifier);
+  EXPECT_EQ(clipboard->text(), "QuickMode");
+
+  // Text selected in the detail pane is what the keys copy there.
+  QTextCursor cursor = Text().textCursor();
+  cursor.setPosition(13);
+  cursor.setPosition(37, QTextCursor::KeepAnchor);
+  Text().setTextCursor(cursor);
+  Text().setFocus();
+  QTest::keyClick(&Text(), Qt::Key_C, Qt::ControlModifier);
+  EXPECT_EQ(clipboard->text(), "Tue Jan 15 2008 10:05:00");
+  // The pane's own menu copies all of it when nothing is selected.
+  cursor.setPosition(0);
+  Text().setTextCursor(cursor);
+  std::unique_ptr<QMenu> menu(f.frame->View()->TextContextMenu());
+  QStringList items;
+  for (QAction* action : menu->actions())
+    if (!action->isSeparator()) items.append(action->text() + "|" + action->shortcut().toString());
+  EXPECT_EQ(items, QStringList({"&Copy|Ctrl+C", "Select &all|Ctrl+A", "&Find...|Ctrl+F"}));
+  menu->actions().first()->trigger();
   EXPECT_EQ(clipboard->text(), kQuickModeText);
+  menu->actions().last()->trigger();
+  EXPECT_TRUE(f.frame->View()->FindBarWidget()->isVisible());
 }
 
 TEST_F(MainFrameTest, AFailedOpenIsReportedAndKeepsThePreviousLog) {
@@ -216,7 +219,7 @@ TEST_F(MainFrameTest, AFailedOpenIsReportedAndKeepsThePreviousLog) {
   const QString binary = f.WriteFile("picture.xml", QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16));
   f.dialogs.answer = binary;
   f.Trigger(Command::kOpen);
-  EXPECT_EQ(f.messages.shown.last(), "Wrong file type");
+  EXPECT_EQ(f.messages.shown.last(), "Wrong file type: " + binary);
 
   EXPECT_EQ(f.document->Log(), before);
   EXPECT_EQ(ShownTitle(*f.frame), title);
@@ -259,7 +262,7 @@ TEST_F(MainFrameTest, GoToLastEventSelectsAndExpandsTheLatestDatedNegotiation) {
   const std::string latest = kRoot + "\\10.0.0.2\\Tunnel without addresses\\Main Mode";
   EXPECT_EQ(Selected(), f.FindByPath(latest));
   EXPECT_TRUE(Expanded(latest));
-  EXPECT_EQ(f.frame->MessageText(), QString::fromStdString(latest));
+  EXPECT_EQ(f.frame->MessageText(), "10.0.0.2 > Main Mode") << "the tunnel the tree leaves out is left out";
 
   // Its peer deleted, the next search finds the latest of what is left.
   f.Trigger(Command::kDeletePeer);
@@ -337,11 +340,13 @@ TEST_F(MainFrameTest, ResolveIPsNamesEachPeerOnceUntilTheNextLoad) {
       << "a name that is not an address is not looked up";
   EXPECT_EQ(Model().index(1, 0, Model().index(0, 0)).data().toString(), "10.0.0.1 (gw1.example.net)");
   EXPECT_EQ(f.frame->MessageText(), "Resolved 2 of 5 peers");
-  EXPECT_FALSE(Enabled(Command::kResolveIPs));
+  EXPECT_TRUE(Enabled(Command::kResolveIPs)) << "offered again";
 
-  // Once per load: the command does nothing more until the file is read again.
+  // A peer is renamed once per load; a name that was not found is asked for again.
+  f.resolver.names[ParseIPv4("10.0.0.2")] = "gw2.example.net";
   f.Trigger(Command::kResolveIPs);
   EXPECT_EQ(PeerNames()[1], "10.0.0.1 (gw1.example.net)");
+  EXPECT_EQ(PeerNames()[2], "10.0.0.2 (gw2.example.net)");
   f.Trigger(Command::kRefresh);
   EXPECT_EQ(PeerNames()[1], "10.0.0.1");
   EXPECT_TRUE(Enabled(Command::kResolveIPs));
@@ -523,35 +528,32 @@ TEST_F(MainFrameTest, RecentFilesKeepTheFourNewestOnce) {
 }
 
 TEST_F(MainFrameTest, OpenDialogStartsFromTheLastFileOrTheDaemonsLog) {
-  const QString xmlFilter = "IKEv2 XML logs (*.xml *.xmll)", ilxFilter = "MV Log Files (*.ilx *.ikev1trace)";
-  // Nothing known: no file name, IKEv2 logs first.
+  const QString allLogs = "All IKE logs (*.ilx *.ikev1trace *.xml *.xmll *.gz *.xz *.zst)";
+  // Nothing known: the home folder; every kind of log offered first.
   f.Trigger(Command::kOpen);
   ASSERT_EQ(f.dialogs.requests.size(), 1);
-  EXPECT_EQ(f.dialogs.requests[0].startPath, "");
-  EXPECT_EQ(f.dialogs.requests[0].filters, QStringList({xmlFilter, ilxFilter, "All Files (*)"}));
+  EXPECT_EQ(f.dialogs.requests[0].startPath, QDir::homePath());
+  EXPECT_EQ(f.dialogs.requests[0].filters,
+            QStringList({allLogs, "IKEv1 debug logs (*.ilx *.ikev1trace)", "IKEv2 XML logs (*.xml *.xmll)",
+                         "All Files (*)"}));
   EXPECT_EQ(f.dialogs.requests[0].defaultSuffix, "xml");
 
-  // The daemon's product directory known: its default log, debug logs first.
+  // The daemon's product directory known: its default log.
   const QString productDir = f.directory.filePath("GX");
   QSettings(f.directory.filePath("no-product.ini"), QSettings::IniFormat).setValue("GXDIR", productDir);
   f.Trigger(Command::kOpen);
   EXPECT_EQ(f.dialogs.requests[1].startPath, productDir + "/log/IKE.ilx");
-  EXPECT_EQ(f.dialogs.requests[1].filters.first(), ilxFilter);
   EXPECT_EQ(f.dialogs.requests[1].defaultSuffix, "ilx");
 
-  // The file opened last wins; ".ilx" anywhere in it picks the debug-log filter.
-  f.document->SetLastAccessedFile("/var/log/gw/x.ilx.d/trace.xml");
-  f.Trigger(Command::kOpen);
-  EXPECT_EQ(f.dialogs.requests[2].startPath, "/var/log/gw/x.ilx.d/trace.xml");
-  EXPECT_EQ(f.dialogs.requests[2].filters.first(), ilxFilter);
-  f.document->SetLastAccessedFile("/var/log/gw/trace.xml");
-  f.Trigger(Command::kOpen);
-  EXPECT_EQ(f.dialogs.requests[3].filters.first(), xmlFilter);
-  // The debug log's other name proposes debug logs as well.
+  // The file opened last wins, always as an absolute path; either debug-log name makes "ilx"
+  // the suffix.
   f.document->SetLastAccessedFile("/var/log/gw/IKE.ikev1trace");
   f.Trigger(Command::kOpen);
-  EXPECT_EQ(f.dialogs.requests[4].filters.first(), ilxFilter);
-  EXPECT_EQ(f.dialogs.requests[4].defaultSuffix, "ilx");
+  EXPECT_EQ(f.dialogs.requests[2].startPath, "/var/log/gw/IKE.ikev1trace");
+  EXPECT_EQ(f.dialogs.requests[2].defaultSuffix, "ilx");
+  f.document->SetLastAccessedFile("relative/trace.xml");
+  f.Trigger(Command::kOpen);
+  EXPECT_EQ(f.dialogs.requests[3].startPath, QDir::current().absoluteFilePath("relative/trace.xml"));
   EXPECT_EQ(f.loader.loads, 0) << "a cancelled dialog opens nothing";
 }
 
@@ -616,10 +618,13 @@ TEST_F(MainFrameTest, SaveAsWritesTheNarrowedLogInItsFormatAndNeverOverTheOpenLo
     f.dialogs.saveAnswer = target;
     PressKey(Qt::Key_S, Qt::ControlModifier);
     ASSERT_FALSE(f.dialogs.saveRequests.isEmpty());
-    EXPECT_EQ(f.dialogs.saveRequests.last().fileName, v2 ? "quillon.xml" : "quillon.ilx");
+    // The log's own name, marked, in its folder.
+    EXPECT_EQ(f.dialogs.saveRequests.last().fileName,
+              f.directory.filePath(v2 ? "ikev2-site-to-site-filtered.xml" : "gateway-day-filtered.ilx"));
     EXPECT_EQ(f.dialogs.saveRequests.last().defaultSuffix, v2 ? "xml" : "ilx");
     EXPECT_TRUE(f.messages.shown.isEmpty());
     EXPECT_EQ(f.frame->MessageText(), "Log saved to " + QDir::toNativeSeparators(target));
+    EXPECT_FALSE(f.frame->isWindowModified()) << "what the tree shows is saved";
     const OpenLogResult reread = OpenLog(target.toStdString());
     ASSERT_EQ(reread.status, OpenLogResult::Status::kLoaded);
     EXPECT_EQ(Names(*reread.log, true), Names(*f.document->Log(), true));
@@ -636,9 +641,20 @@ TEST_F(MainFrameTest, SaveAsWritesTheNarrowedLogInItsFormatAndNeverOverTheOpenLo
     for (const QString& same : QStringList{log, f.directory.path() + "/./" + example, link}) {
       f.messages.shown.clear();
       f.dialogs.saveAnswer = same;
+      f.messages.asked.clear();
       f.Trigger(Command::kSaveAs);
       EXPECT_EQ(f.messages.shown, QStringList({same + " is currently open.\nPlease select a new file name."}));
+      EXPECT_TRUE(f.messages.asked.isEmpty()) << "refused before asking to replace it";
     }
+    // Another existing file is replaced only when the user says so.
+    f.messages.answer = false;
+    f.document->MarkTreeChanged();
+    f.frame->UpdateCommands();
+    f.dialogs.saveAnswer = target;
+    f.Trigger(Command::kSaveAs);
+    EXPECT_EQ(f.messages.asked, QStringList({target + " already exists.\nDo you want to replace it?"}));
+    EXPECT_TRUE(f.frame->isWindowModified()) << "not saved";
+    f.messages.answer = true;
     ASSERT_TRUE(original.open(QIODevice::ReadOnly));
     EXPECT_EQ(original.readAll(), before);
     original.close();

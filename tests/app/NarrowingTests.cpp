@@ -14,6 +14,7 @@
 
 #include "AppTestSupport.h"
 #include "app/LogTreeModel.h"
+#include "app/FindBar.h"
 #include "app/NarrowingDialogs.h"
 #include "app/TextPane.h"
 
@@ -53,14 +54,16 @@ class NarrowingTest : public ::testing::Test {
     });
     f.Trigger(Command::kVerify);
   }
+  // Ctrl+F, the text typed (exact case) and searched.
   void FindText(const QString& text, bool keysOnly = false) {
-    Answer<QLSearchDlg>([=](QLSearchDlg& dialog) {
-      dialog.TextEdit()->setText(text);
-      dialog.KeysOnlyBox()->setChecked(keysOnly);
-      return true;
-    });
     f.Trigger(Command::kFind);
+    FindBar& bar = *f.frame->View()->FindBarWidget();
+    bar.MatchCaseBox()->setChecked(true);
+    bar.KeysOnlyBox()->setChecked(keysOnly);
+    bar.Edit()->setText(text);
+    bar.SearchNow();
   }
+  QString BarStatus() const { return f.frame->View()->FindBarWidget()->Status(); }
   // The peers as the tree shows them.
   QStringList ShownPeers() const {
     LogTreeModel& model = *f.frame->View()->Model();
@@ -118,17 +121,6 @@ TEST_F(NarrowingTest, VerifyAndSearchDialogs) {
                                  "Immediate Delete after successful negotiation",
                                  "Repeated Delete for same negotiation"}));
 
-  // The text of the last Find comes back; "Keys only" does not.
-  FindText("QuickMode", true);
-  Answer<QLSearchDlg>([](QLSearchDlg& dialog) {
-    EXPECT_EQ(dialog.windowTitle(), "Search");
-    EXPECT_EQ(dialog.findChild<QGroupBox*>()->title(), "Search for: ");
-    EXPECT_EQ(dialog.KeysOnlyBox()->text(), "&Keys only");
-    EXPECT_EQ(dialog.Text(), "QuickMode");
-    EXPECT_FALSE(dialog.KeysOnly());
-    return false;
-  });
-  f.Trigger(Command::kFind);
 }
 
 TEST_F(NarrowingTest, StricterNarrowsInPlaceLessStrictReadsTheLogAgain) {
@@ -209,7 +201,7 @@ TEST_F(NarrowingTest, FindNextAndPreviousSelectTheMatchesInOrder) {
     EXPECT_TRUE(edit->actions().contains(f.frame->Action(command)));
 
   f.Trigger(Command::kFindPrevious);
-  EXPECT_EQ(f.messages.shown, QStringList{kNoPrevious});
+  EXPECT_EQ(BarStatus(), kNoPrevious);
 
   // The informational exchanges named after an error, then their notify payloads.
   FindText("INVALID-ID", true);
@@ -224,21 +216,20 @@ TEST_F(NarrowingTest, FindNextAndPreviousSelectTheMatchesInOrder) {
   QLFolder* second = Selected();
   EXPECT_EQ(second->Parent(), first);
   f.Trigger(Command::kFindNext);
-  EXPECT_EQ(f.messages.shown.last(), kNotFound) << "past the last match";
+  EXPECT_EQ(BarStatus(), kNotFound) << "past the last match";
   EXPECT_EQ(Selected(), second) << "the selection stays";
 
   f.Trigger(Command::kFindPrevious);
   EXPECT_EQ(Selected(), first);
-  f.messages.shown.clear();
   f.Trigger(Command::kFindPrevious);
-  EXPECT_EQ(f.messages.shown, QStringList{kNotFound}) << "nothing before the first match";
+  EXPECT_EQ(BarStatus(), kNotFound) << "nothing before the first match";
   EXPECT_EQ(Selected(), first);
+  EXPECT_TRUE(f.messages.shown.isEmpty()) << "the bar says it; no box to dismiss";
 
   // A text only in detail texts is found unless keys only.
-  f.messages.shown.clear();
   f.SelectPath("IKE debugging info");
   FindText("kmiller", true);
-  EXPECT_EQ(f.messages.shown, QStringList{kNotFound});
+  EXPECT_EQ(BarStatus(), kNotFound);
   FindText("kmiller");
   ASSERT_NE(Selected(), nullptr);
   EXPECT_NE(Selected()->DetailText().find("kmiller"), std::string::npos);

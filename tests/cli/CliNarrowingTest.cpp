@@ -92,6 +92,15 @@ TEST(CliNarrowingTest, FindPrintsTheMatchesAndTheirAncestors) {
   EXPECT_EQ(run.status, 4);
   EXPECT_EQ(run.err, "String not found.\n");
   EXPECT_EQ(run.out, "IKE debugging info\n");
+
+  // --find stays exact; --ignore-case and --find-lines widen it.
+  EXPECT_EQ(Cli("--find invalid-id --keys-only").status, 4);
+  EXPECT_NE(Cli("--find invalid-id --keys-only --ignore-case").out.find("Info INVALID-ID-INFORMATION"),
+            std::string::npos);
+  EXPECT_EQ(Cli("--find 'its protected network is'").status, 4);
+  run = Cli("--find 'its protected network is' --find-lines");
+  EXPECT_EQ(run.status, 0);
+  EXPECT_NE(run.out.find("203.0.113.77"), std::string::npos);
 }
 
 TEST(CliNarrowingTest, UsageErrors) {
@@ -100,7 +109,9 @@ TEST(CliNarrowingTest, UsageErrors) {
     const char* says;
   };
   for (const Case& c : {Case{"--verify=failed,bogus", "--verify takes"}, Case{"--verify=", "--verify takes"},
-                        Case{"--keys-only", "--keys-only needs --find"}, Case{"--stats --find x", "--stats"},
+                        Case{"--keys-only", "--keys-only needs --find"},
+                        Case{"--ignore-case", "--ignore-case needs --find"},
+                        Case{"--find-lines", "--find-lines needs --find"}, Case{"--stats --find x", "--stats"},
                         Case{"--filter-ip", "missing value for --filter-ip"}, Case{"--find", "missing value for --find"}}) {
     const CliRun run = Cli(c.args);
     EXPECT_EQ(run.status, 2) << c.args;

@@ -47,6 +47,35 @@ TEST(OpenLogTest, FailuresLeaveNoTreeAndSayWhy) {
   EXPECT_EQ(OpenLog(notXml.path.string()).status, OpenLogResult::Status::kWrongFileType);
 }
 
+// A log cut off inside a packet, in both formats, as a copied or still-written log is; the
+// sample logs end whole.
+TEST(OpenLogTest, ALogEndingInsideAPacketIsTold) {
+  for (const char* example : {"small.ilx", "gateway-day.ilx", "ikev2-site-to-site.xml", "ikev2-remote-access.xml"}) {
+    const OpenLogResult whole = OpenLog((kSource / "examples" / example).string());
+    EXPECT_FALSE(whole.truncated) << example;
+    const std::string text = ExampleText(example);
+    // Cut in the middle of the last exchange, within a line.
+    const std::string name = std::string("cut_") + example;
+    TempFile cut(name, text.substr(0, text.size() * 9 / 10));
+    const OpenLogResult result = OpenLog(cut.path.string());
+    ASSERT_EQ(result.status, OpenLogResult::Status::kLoaded) << example;
+    EXPECT_TRUE(result.truncated) << example;
+  }
+  struct Case {
+    const char* tail;
+    bool ikev1, inside;
+  };
+  for (const Case& c : {Case{"debugSAPayload:\n\tNextPld: 00\n", true, false},
+                        Case{"\tLength: 00 20 (32)\n\ngxike[1] 10:00:00 done\n", true, false},
+                        Case{"##### END PACKET DEBUG #####\n", true, false},
+                        Case{"debugNotifyPayload:\n", true, true}, Case{"\tNotifyType: 8d", true, true},
+                        Case{"##### BEGIN PACKET DEBUG #####\n\tSent:\n", true, true},
+                        Case{"</Exchange>\n\n", false, false}, Case{"\t</Message>\n", false, true},
+                        Case{"</Exchange", false, true}, Case{"", false, false}})
+    EXPECT_EQ(EndsInsidePacket(std::string("first line\n") + c.tail, c.ikev1), c.inside) << c.tail;
+  EXPECT_EQ(TruncatedText("gw.ilx"), "The log ends inside a packet: gw.ilx");
+}
+
 TEST(OpenLogTest, EmptyFilesAreEmptyLogs) {
   TempFile empty("empty.ilx", "");
   OpenLogResult result = OpenLog(empty.path.string());

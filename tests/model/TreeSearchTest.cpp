@@ -12,6 +12,7 @@
 
 #include "bench/LogGenerator.h"
 #include "logs/OpenLog.h"
+#include "model/LogLines.h"
 #include "model/TreeRules.h"
 #include "model/VisibleWalk.h"
 #include "tests/ScratchDir.h"
@@ -64,6 +65,41 @@ TEST_F(TreeSearchTest, KeysOnlyTestsCaptionsAndOtherwiseDetailTextsToo) {
   EXPECT_TRUE(Find(state, *root, "kmiller", false, nullptr));
   EXPECT_EQ(state.currentItem->Caption().find("kmiller"), std::string::npos);
   EXPECT_NE(state.currentItem->DetailText().find("kmiller"), std::string::npos);
+}
+
+TEST(ContainsTextTest, CaseFoldsLatin1LettersOnlyWhenAsked) {
+  struct Case {
+    const char* text;
+    const char* wanted;
+    bool matchCase, found;
+  };
+  for (const Case& c : {Case{"Main Mode", "main mode", true, false}, Case{"Main Mode", "main mode", false, true},
+                        Case{"NO-PROPOSAL", "no-prop", false, true}, Case{"a[b", "A{B", false, false},
+                        Case{"\xC9t\xE9", "\xE9T\xC9", false, true}, Case{"\xD7", "\xF7", false, false},
+                        Case{"ab", "abc", false, false}, Case{"x", "", false, true}})
+    EXPECT_EQ(ContainsText(c.text, c.wanted, c.matchCase), c.found) << c.text << " / " << c.wanted;
+}
+
+// The gateway's own words stand only in the log's lines, between the packets' blocks: found
+// with the log lines and, there, by the packet they follow and by its negotiation.
+TEST_F(TreeSearchTest, LogLinesTooFindsTheGatewaysOwnWords) {
+  const std::string path = (std::filesystem::path(QUILLON_SOURCE_DIR) / "examples" / "gateway-day.ilx").string();
+  SearchOptions options;
+  options.matchCase = false;
+  EXPECT_TRUE(AllMatches(*root, "DOES NOT ACCEPT", options).empty());
+  options.logLines = true;
+  EXPECT_TRUE(AllMatches(*root, "DOES NOT ACCEPT", options).empty()) << "no file, no lines";
+  options.logPath = path;
+  const Nodes found = AllMatches(*root, "DOES NOT ACCEPT", options);
+  ASSERT_FALSE(found.empty());
+  for (const QLFolder* node : found) EXPECT_FALSE(LogSpansOf(*node).empty());
+  // Find and Find Next on two threads reach the same nodes in the same order.
+  Nodes walked;
+  for (bool more = Find(state, *root, "DOES NOT ACCEPT", options, nullptr); more; more = FindNext(state, *root))
+    walked.push_back(state.currentItem);
+  EXPECT_EQ(walked, found);
+  options.matchCase = true;
+  EXPECT_TRUE(AllMatches(*root, "DOES NOT ACCEPT", options).empty());
 }
 
 TEST_F(TreeSearchTest, FindNextVisitsEveryMatchInPreOrderAndStopsAfterTheLast) {

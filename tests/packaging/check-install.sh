@@ -21,6 +21,7 @@ expected_files=(
   usr/share/applications/quillon.desktop
   usr/share/mime/packages/quillon.xml
   usr/share/icons/hicolor/scalable/apps/quillon.svg
+  usr/share/quillon/user-guide.html
   usr/share/man/man1/quillon-cli.1.gz
   usr/share/man/man1/quillon.1.gz
 )

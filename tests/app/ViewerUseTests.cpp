@@ -1,0 +1,303 @@
+// The viewer as a user works it: the find bar, the right-click menus, the editor at a line,
+// the menus and keys, what the window says when there is nothing to show, and the rows given
+// back on collapse.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QJsonArray>
+#include <QClipboard>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QTabWidget>
+#include <QTest>
+#include <QTextBrowser>
+#include <QToolBar>
+#include <QTreeView>
+
+#include "AppTestSupport.h"
+#include "app/FindBar.h"
+#include "app/LogTreeModel.h"
+#include "app/NarrowingDialogs.h"
+#include "app/QuillonApp.h"
+#include "app/TextPane.h"
+#include "app/TimelinePanel.h"
+
+namespace quillon::test {
+namespace {
+
+QStringList ItemTexts(const QMenu& menu) {
+  QStringList texts;
+  for (const QAction* action : menu.actions())
+    if (!action->isSeparator()) texts.append(action->text().remove(QLatin1Char('&')));
+  return texts;
+}
+
+QAction* Item(const QMenu& menu, const QString& text) {
+  for (QAction* action : menu.actions())
+    if (action->text().remove(QLatin1Char('&')) == text) return action;
+  ADD_FAILURE() << "no menu item " << text.toStdString();
+  return nullptr;
+}
+
+class ViewerUseTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(f.frame->OpenFile(FrameFixture::Example("gateway-day.ilx"))); }
+
+  CQuillonView& View() const { return *f.frame->View(); }
+  FindBar& Bar() const { return *View().FindBarWidget(); }
+  QLFolder* Selected() const { return View().SelectedNode(); }
+  void Type(const QString& text) {
+    Bar().Edit()->setText(text);
+    Bar().SearchNow();
+  }
+  QStringList ShownPeers() const {
+    const QModelIndex root = View().Model()->index(0, 0);
+    QStringList peers;
+    for (int row = 0; row < View().Model()->rowCount(root); ++row)
+      peers.append(View().Model()->index(row, 0, root).data().toString());
+    return peers;
+  }
+  std::unique_ptr<QMenu> RowMenu(const QLFolder* node) {
+    const QModelIndex index = View().Model()->IndexOf(node);
+    View().Tree()->scrollTo(index);
+    return std::unique_ptr<QMenu>(View().RowContextMenu(View().Tree()->visualRect(index).center()));
+  }
+
+  FrameFixture f;
+};
+
+TEST_F(ViewerUseTest, FindBarSearchesAsTypedCountsAndMarksTheText) {
+  EXPECT_TRUE(Bar().isHidden());
+  f.Trigger(Command::kFind);
+  EXPECT_FALSE(Bar().isHidden()) << "Ctrl+F opens the bar, no dialog";
+  EXPECT_FALSE(Bar().MatchCase()) << "either case by default";
+
+  Type("no-proposal-chosen");
+  ASSERT_NE(Selected(), nullptr);
+  const QString first = Bar().Status();
+  EXPECT_TRUE(first.startsWith("1 of ")) << first.toStdString();
+  EXPECT_FALSE(View().Text()->extraSelections().isEmpty()) << "the text is marked in the detail pane";
+  // Enter goes on to the next match, Shift+Enter back.
+  const QLFolder* match = Selected();
+  QTest::keyClick(Bar().Edit(), Qt::Key_Return);
+  EXPECT_TRUE(Bar().Status().startsWith("2 of ")) << Bar().Status().toStdString();
+  QTest::keyClick(Bar().Edit(), Qt::Key_Return, Qt::ShiftModifier);
+  EXPECT_EQ(Selected(), match);
+
+  Bar().MatchCaseBox()->setChecked(true);
+  EXPECT_EQ(Bar().Status(), "String not found.");
+
+  // The gateway's own words are in the log's lines only: found there, and shown there.
+  Bar().MatchCaseBox()->setChecked(false);
+  Type("its protected network is");
+  EXPECT_EQ(Bar().Status(), "String not found.");
+  Bar().LogLinesBox()->setChecked(true);
+  ASSERT_NE(Selected(), nullptr);
+  EXPECT_TRUE(Bar().Status().startsWith("1 of ")) << Bar().Status().toStdString();
+  EXPECT_EQ(View().Tabs()->currentWidget(), View().LogLines());
+  EXPECT_TRUE(View().LogLines()->toPlainText().contains("its protected network is"));
+  EXPECT_FALSE(View().LogLines()->extraSelections().isEmpty());
+
+  QTest::keyClick(Bar().Edit(), Qt::Key_Escape);
+  EXPECT_TRUE(Bar().isHidden());
+  EXPECT_TRUE(View().LogLines()->extraSelections().isEmpty()) << "the marks go with the bar";
+}
+
+TEST_F(ViewerUseTest, LogLinesAreNumberedAndOpenTheEditorAtTheFirstLine) {
+  f.Trigger(Command::kFind);
+  Bar().LogLinesBox()->setChecked(true);
+  Type("its protected network is");
+  ASSERT_NE(Selected(), nullptr);
+  const std::uint64_t line = View().FirstLogLineOfSelection();
+  ASSERT_GT(line, 0u);
+  EXPECT_EQ(View().LogLines()->LineNumberOf(0), line);
+  EXPECT_EQ(View().LogLines()->lineWrapMode(), QPlainTextEdit::WidgetWidth);
+  const QString log = f.document->Path();
+  const QString at = "+" + QString::number(line);
+
+  struct Case {
+    QHash<QString, QString> environment;
+    QHash<QString, QString> programs;
+    QString program;
+    QStringList arguments;
+  };
+  const Case cases[] = {
+      // The user's editor: $VISUAL before $EDITOR; one for the terminal gets a terminal window.
+      {{{"VISUAL", "gedit"}, {"EDITOR", "vim"}}, {{"gedit", "/usr/bin/gedit"}, {"vim", "/usr/bin/vim"}},
+       "/usr/bin/gedit", {at, log}},
+      {{{"EDITOR", "vim -R"}},
+       {{"vim", "/usr/bin/vim"}, {"x-terminal-emulator", "/usr/bin/x-terminal-emulator"}},
+       "/usr/bin/x-terminal-emulator", {"-e", "/usr/bin/vim", "-R", at, log}},
+      // None set: a desktop editor, with the line as it takes one.
+      {{}, {{"kate", "/usr/bin/kate"}}, "/usr/bin/kate", {"--line", QString::number(line), log}},
+      {{}, {{"xdg-open", "/usr/bin/xdg-open"}}, "/usr/bin/xdg-open", {log}},
+  };
+  for (const Case& c : cases) {
+    f.launcher.environment = c.environment;
+    f.launcher.programs = c.programs;
+    f.launcher.started.clear();
+    std::unique_ptr<QMenu> menu(View().LogLinesContextMenu());
+    Item(*menu, "Open in text editor at line " + QString::number(line))->trigger();
+    ASSERT_EQ(f.launcher.started.size(), 1) << c.program.toStdString();
+    EXPECT_EQ(f.launcher.started[0].program, c.program);
+    EXPECT_EQ(f.launcher.started[0].arguments, c.arguments);
+  }
+  // The command of the Tools menu and the row's menu open it there too.
+  f.launcher.started.clear();
+  f.Trigger(Command::kLaunchNotepad);
+  Item(*RowMenu(Selected()), "Open in text editor at this line")->trigger();
+  ASSERT_EQ(f.launcher.started.size(), 2);
+  EXPECT_EQ(f.launcher.started[1].arguments, f.launcher.started[0].arguments);
+}
+
+TEST_F(ViewerUseTest, RowMenuCopiesExpandsAndFilters) {
+  const QLFolder* peer = f.document->Log()->Child(0);
+  std::unique_ptr<QMenu> menu = RowMenu(peer);
+  EXPECT_EQ(Selected(), peer) << "a right click selects the row";
+  EXPECT_EQ(ItemTexts(*menu), QStringList({"Copy row", "Copy subtree as text", "Copy as JSON", "Expand subtree",
+                                           "Collapse subtree", "Show log lines", "Open in text editor at this line",
+                                           "Filter to this peer"}));
+  QClipboard& clipboard = *QApplication::clipboard();
+  Item(*menu, "Copy row")->trigger();
+  EXPECT_EQ(clipboard.text(), QString::fromStdString(peer->Caption()));
+  Item(*menu, "Copy subtree as text")->trigger();
+  const QStringList outline = clipboard.text().split('\n', Qt::SkipEmptyParts);
+  ASSERT_GT(outline.size(), 2);
+  EXPECT_EQ(outline[0], QString::fromStdString(peer->Caption()));
+  EXPECT_TRUE(outline[1].startsWith("  ")) << "children indented";
+  Item(*menu, "Copy as JSON")->trigger();
+  QJsonParseError error;
+  const QJsonDocument json = QJsonDocument::fromJson(clipboard.text().toUtf8(), &error);
+  ASSERT_EQ(error.error, QJsonParseError::NoError) << error.errorString().toStdString();
+  EXPECT_EQ(json.object()["caption"].toString(), QString::fromStdString(peer->Caption()));
+  EXPECT_FALSE(json.object()["children"].toArray().isEmpty());
+
+  // Expand the subtree, then collapse it: the rows made below it are given back.
+  LogTreeModel& model = *View().Model();
+  const std::size_t before = model.CachedRows();
+  Item(*menu, "Expand subtree")->trigger();
+  const QLFolder* deep = peer->Child(0)->Child(0);
+  EXPECT_TRUE(View().Tree()->isExpanded(model.IndexOf(peer)));
+  const std::size_t expanded = model.CachedRows();
+  EXPECT_GT(expanded, before);
+  Item(*menu, "Collapse subtree")->trigger();
+  EXPECT_FALSE(View().Tree()->isExpanded(model.IndexOf(peer)));
+  EXPECT_LT(model.CachedRows(), expanded);
+  EXPECT_TRUE(model.IndexOf(deep).isValid()) << "made again when asked for";
+
+  const QString name = QString::fromStdString(peer->Caption());
+  Item(*RowMenu(peer), "Filter to this peer")->trigger();
+  EXPECT_EQ(ShownPeers(), QStringList({name}));
+  EXPECT_TRUE(f.frame->Action(Command::kFilter)->isChecked());
+}
+
+TEST_F(ViewerUseTest, TimelineBarMenuSelectsAndZooms) {
+  TimelinePanel& timeline = *f.frame->Timeline();
+  timeline.resize(900, 300);
+  QTest::qWait(50);
+  ASSERT_FALSE(timeline.Data().Bars().empty());
+  const std::size_t lane = 0;
+  const std::size_t bar = timeline.Lanes().lanes[lane].bars.front();
+  const QPoint point = timeline.BarPoint(bar, lane);
+  std::unique_ptr<QMenu> menu(timeline.ContextMenuAt(point));
+  ASSERT_NE(menu, nullptr);
+  EXPECT_EQ(ItemTexts(*menu), QStringList({"Select in tree", "Zoom to this negotiation"}));
+  Item(*menu, "Select in tree")->trigger();
+  ASSERT_NE(Selected(), nullptr);
+  EXPECT_EQ(Selected(), timeline.NodeAtPoint(point));
+  const double before = timeline.Axis().SecondsPerPixel();
+  Item(*menu, "Zoom to this negotiation")->trigger();
+  EXPECT_LT(timeline.Axis().SecondsPerPixel(), before);
+  EXPECT_EQ(timeline.ContextMenuAt(QPoint(1, 1)), nullptr) << "no menu off the bars";
+}
+
+TEST_F(ViewerUseTest, MessagesSayWhatHappenedAndClearingAFilterKeepsThePlace) {
+  const auto filterIp = [this](const QString& ip) {
+    f.frame->SetDialogRunner([ip](QDialog& dialog) {
+      auto& filters = dynamic_cast<FiltersDialog&>(dialog);
+      filters.IpBox()->setChecked(!ip.isEmpty());
+      filters.IpEdit()->setText(ip);
+      return true;
+    });
+    f.Trigger(Command::kFilter);
+  };
+  filterIp("203.0.113");
+  EXPECT_EQ(View().EmptyTreeMessage(), "No peer matches the filter");
+  EXPECT_FALSE(f.frame->Timeline()->ShowsNoTimes()) << "the timeline says the same";
+
+  // Expanded and selected in a filtered tree, and found again once the filter is cleared (the
+  // log is read again).
+  filterIp("203.0.113.77");
+  EXPECT_EQ(View().EmptyTreeMessage(), "");
+  const QLFolder* peer = f.document->Log()->Child(0);
+  const QLFolder* negotiation = View().Model()->VisibleChildrenOf(peer).at(1);
+  const std::string selectedPath = negotiation->Path();
+  View().Tree()->expand(View().Model()->IndexOf(peer));
+  View().SelectNode(negotiation);
+  filterIp("");
+  EXPECT_GT(ShownPeers().size(), 1);
+  ASSERT_NE(Selected(), nullptr);
+  EXPECT_EQ(Selected()->Path(), selectedPath);
+  EXPECT_TRUE(View().Tree()->isExpanded(View().Model()->IndexOf(Selected()).parent()));
+
+  // An empty log, a log cut inside a packet: said with the file's name.
+  const QString empty = f.WriteFile("empty.ilx", "");
+  ASSERT_TRUE(f.frame->OpenFile(empty));
+  EXPECT_EQ(View().EmptyTreeMessage(), "No IKE packets found in " + empty);
+  QFile sample(FrameFixture::Example("small.ilx"));
+  ASSERT_TRUE(sample.open(QIODevice::ReadOnly));
+  const QByteArray text = sample.readAll();
+  const QString cut = f.WriteFile("cut.ilx", text.left(text.size() * 9 / 10));
+  ASSERT_TRUE(f.frame->OpenFile(cut));
+  EXPECT_EQ(f.messages.shown.value(0), "The log ends inside a packet: " + cut);
+  EXPECT_EQ(View().EmptyTreeMessage(), "");
+}
+
+TEST_F(ViewerUseTest, MenusHoldEveryCommandWithItsKey) {
+  QList<QAction*> inMenus;
+  for (QAction* menu : f.frame->menuBar()->actions()) inMenus += menu->menu()->actions();
+  for (int i = 0; i < static_cast<int>(Command::kCount); ++i) {
+    const auto command = static_cast<Command>(i);
+    EXPECT_TRUE(inMenus.contains(f.frame->Action(command))) << InfoOf(command).text;
+  }
+  EXPECT_EQ(f.frame->Action(Command::kExit)->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Q));
+  EXPECT_EQ(f.frame->Action(Command::kUserGuide)->shortcut(), QKeySequence(Qt::Key_F1));
+  EXPECT_EQ(f.frame->Action(Command::kResolveIPs)->toolTip(), "Resolve the peers' addresses (F6)");
+
+  f.Trigger(Command::kUserGuide);
+  ASSERT_NE(f.frame->UserGuideWindow(), nullptr);
+  EXPECT_TRUE(f.frame->UserGuideWindow()->isVisible());
+  EXPECT_TRUE(f.frame->UserGuideWindow()->findChild<QTextBrowser*>()->toPlainText().contains("Finding"));
+
+  // The toolbar hidden by the user stays hidden at the next start.
+  f.frame->Action(Command::kToolbar)->trigger();
+  const Services services{f.messages, f.settings, f.resolver, f.launcher, f.dialogs, f.loggingEnvironment};
+  CQuillonDoc document(f.settings);
+  CMainFrame next(document, services);
+  EXPECT_FALSE(next.Action(Command::kToolbar)->isChecked());
+  EXPECT_TRUE(next.ToolBar()->isHidden());
+}
+
+TEST_F(ViewerUseTest, TheLoggingEnvironmentIsInstalledOnlyWhenTheUserAgrees) {
+  const QString environment = f.directory.filePath("environment");
+  f.messages.answer = false;
+  f.Trigger(Command::kInstallLoggingEnvironment);
+  EXPECT_EQ(f.messages.asked.size(), 1);
+  EXPECT_FALSE(QFile::exists(environment)) << "nothing written";
+  f.messages.answer = true;
+  f.Trigger(Command::kInstallLoggingEnvironment);
+  EXPECT_TRUE(QFile::exists(environment));
+  ASSERT_EQ(f.messages.shown.size(), 1) << "one report";
+  EXPECT_TRUE(f.messages.shown[0].startsWith("IKE logging environment installation failed.")) << "no product directory";
+  EXPECT_FALSE(f.loggingEnvironment.Install(f.messages)) << "a failure the command line exits non-zero for";
+
+  QString error;
+  EXPECT_TRUE(CQuillonApp::ParseArguments({"--install-logging-environment", "--yes"}, error)->yes);
+}
+
+}  // namespace
+}  // namespace quillon::test
