@@ -1,0 +1,28 @@
+// What the hand-over outputs say of a negotiation, from the tree as it is shown: the
+// negotiations of a peer (below its shown tunnels or directly below it), whether one failed,
+// and its diagnosis, the lines its summary gives (the rejection, the missing answer, the
+// repeated or immediate delete).
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "model/QLFolder.h"
+
+namespace quillon::hand_over {
+
+struct ShownNegotiation {
+  const QLFolder* tunnel;    // the shown tunnel it stands in, null when it stands below the peer
+  const QLFolder* exchange;
+};
+
+std::vector<ShownNegotiation> NegotiationsOf(const QLFolder& peer);
+
+// The negotiation shows as failed (its state icon is a failure's).
+bool IsFailedNegotiation(const QLFolder& exchange);
+
+// The lines of the negotiation's summary, without the heading and empty lines; none when it
+// has no summary.
+std::vector<std::string> DiagnosisLines(const QLFolder& exchange);
+
+}  // namespace quillon::hand_over
