@@ -120,7 +120,11 @@ std::string EventLine(const QLFolder& peer, const QLFolder* tunnel, const QLFold
   return out;
 }
 
-std::vector<std::string> EventLines(const std::vector<EventNode>& nodes, const std::string& logPath) {
+std::vector<std::string> EventLines(const std::vector<EventNode>& given, const std::string& logPath) {
+  std::vector<EventNode> nodes;
+  for (const EventNode& node : given) {
+    if (!hand_over::IsRestartMarker(*node.exchange)) nodes.push_back(node);
+  }
   // The lines of every negotiation, counted in one pass over the file.
   std::vector<std::string> linesJson(nodes.size());
   if (!logPath.empty()) {

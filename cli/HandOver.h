@@ -41,7 +41,7 @@ struct EventNode {
   const QLFolder* exchange;
 };
 
-// The events of `nodes`, in their order; the lines are counted in `logPath` in one pass (none
+// The events of `nodes` but daemon restarts' markers, in their order; the lines are counted in `logPath` in one pass (none
 // when it is empty).
 std::vector<std::string> EventLines(const std::vector<EventNode>& nodes, const std::string& logPath);
 

@@ -21,6 +21,7 @@ table { border-collapse: collapse; } td, th { text-align: left; padding: 2px 10p
 pre { font-family: monospace; font-size: 8.5pt; background: #f4f4f4; border: 1px solid #ddd; padding: 6px;
       white-space: pre-wrap; word-break: break-all; }
 .failed { color: #b00000; } .note { color: #555; font-style: italic; }
+pre.lines { max-height: 28em; overflow: auto; }
 .negotiation { margin-left: 1em; } .timeline svg { max-width: 100%; height: auto; }
 @media print {
   body { margin: 0; font-size: 9pt; } pre { font-size: 7.5pt; background: none; }
@@ -64,6 +65,9 @@ std::string InlineSvg(const TimelineData& timeline) {
     const std::size_t end = svg.find("?>");
     svg.erase(0, end == std::string::npos ? svg.size() : end + 2);
   }
+  // Inside HTML the element needs no namespace, and the file then names no address at all.
+  if (const std::size_t ns = svg.find(" xmlns=\"http://www.w3.org/2000/svg\""); ns != std::string::npos)
+    svg.erase(ns, 35);
   return svg;
 }
 
@@ -133,6 +137,10 @@ bool WriteHtmlReport(const LogFile& root, const ReportSource& source, ByteSink& 
   Row(out, "Packets", Number(counts.packets));
   Row(out, "Payloads", Number(counts.payloads));
   out += "</table>\n";
+  Element(out, "h2", "Timeline");
+  out += "<div class=\"timeline\">\n";
+  out += InlineSvg(timeline);
+  out += "</div>\n";
   if (!buffered.Written()) return false;
 
   std::vector<FailedPeer> failedPeers;
@@ -172,17 +180,13 @@ bool WriteHtmlReport(const LogFile& root, const ReportSource& source, ByteSink& 
         const std::string lines = index->Text(own, kReportLinesPerNegotiation, &cut);
         Element(out, "p", "Log lines " + Number(range.first) + " to " + Number(range.last) +
                               (cut ? " (the first " + Number(kReportLinesPerNegotiation) + " bytes)" : std::string()));
-        Element(out, "pre", lines);
+        Element(out, "pre", lines, "lines");
       }
       out += "</div>\n";
       if (!buffered.Written()) return false;
     }
   }
 
-  Element(out, "h2", "Timeline");
-  out += "<div class=\"timeline\">\n";
-  out += InlineSvg(timeline);
-  out += "</div>\n";
 
   Element(out, "h2", "Statistics");
   const std::string summary = root.SummaryText(true);

@@ -1,7 +1,7 @@
 // A loaded log as one HTML file for a support ticket: what the log is (its name, size, time
-// span and reader), its counts, every peer that holds a failed negotiation with each such
-// negotiation's caption, diagnosis, detail text and the log lines it was read from, the
-// timeline picture and the statistics.
+// span and reader), its counts, the timeline picture, every peer that holds a failed
+// negotiation with each such negotiation's caption, diagnosis, detail text and the log lines it
+// was read from, and the statistics.
 //
 // The file stands alone: its style sheet and its picture are inside it, it names nothing
 // outside and holds no script, and it prints on paper as it shows. Every text from the log is

@@ -2,6 +2,7 @@
 
 #include <string_view>
 
+#include "ikev1/negotiation/Exchange.h"
 #include "model/Summaries.h"
 #include "model/Timeline.h"
 #include "model/TreeRules.h"
@@ -12,12 +13,19 @@ std::vector<ShownNegotiation> NegotiationsOf(const QLFolder& peer) {
   std::vector<ShownNegotiation> out;
   for (const QLFolder* child : VisibleChildren(peer)) {
     if (child->IsTunnel()) {
-      for (const QLFolder* exchange : VisibleChildren(*child)) out.push_back({child, exchange});
-    } else {
+      for (const QLFolder* exchange : VisibleChildren(*child)) {
+        if (!IsRestartMarker(*exchange)) out.push_back({child, exchange});
+      }
+    } else if (!IsRestartMarker(*child)) {
       out.push_back({nullptr, child});
     }
   }
   return out;
+}
+
+bool IsRestartMarker(const QLFolder& node) {
+  const auto* exchange = dynamic_cast<const Exchange*>(&node);
+  return exchange != nullptr && exchange->IsRestart();
 }
 
 bool IsFailedNegotiation(const QLFolder& exchange) { return IsFailedState(StateIconIndex(exchange)); }

@@ -16,6 +16,10 @@ struct ShownNegotiation {
   const QLFolder* exchange;
 };
 
+// A daemon restart's marker, which stands among the negotiations but is none.
+bool IsRestartMarker(const QLFolder& node);
+
+// The negotiations of a peer in tree order, without restart markers.
 std::vector<ShownNegotiation> NegotiationsOf(const QLFolder& peer);
 
 // The negotiation shows as failed (its state icon is a failure's).
