@@ -117,5 +117,28 @@ TEST(HandOverTest, EventsAreOneObjectPerNegotiation) {
   }
 }
 
+TEST(HandOverTest, CommandLineWritesSafelyAndSaysWhatItWrote) {
+  const std::string cli = QUILLON_CLI;
+  const std::string log = ScratchPath("day.ilx").string();
+  testing::WriteFileBytes(log, testing::ExampleText("gateway-day.ilx"));
+  const std::string capture = ScratchPath("day.pcapng").string();
+  auto run = RunShell(cli + " --stats --verify=failed --pcap '" + capture + "' '" + log + "'");
+  ASSERT_EQ(run.status, 0) << run.err;
+  // As many packets written as the narrowed tree holds (the failed negotiations').
+  EXPECT_NE(run.out.find("packets: 19\n"), std::string::npos) << run.out;
+  EXPECT_TRUE(run.out.ends_with("packets written: 19 (incomplete: 0)\n")) << run.out;
+  EXPECT_EQ(testing::ReadFileBytes(capture).substr(0, 4), std::string("\x0a\x0d\x0d\x0a", 4));
+
+  // Never over the log itself; --events prints alone.
+  for (const char* option : {"--pcap", "--report"}) {
+    run = RunShell(cli + " " + option + " '" + log + "' '" + log + "'");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("is currently open."), std::string::npos) << run.err;
+  }
+  EXPECT_EQ(testing::ReadFileBytes(log), testing::ExampleText("gateway-day.ilx"));
+  EXPECT_EQ(RunShell(cli + " --events --json '" + log + "'").status, 2);
+  EXPECT_EQ(RunShell(cli + " --follow --pcap x.pcapng '" + log + "'").status, 2);
+}
+
 }  // namespace
 }  // namespace quillon
