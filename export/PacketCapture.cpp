@@ -178,7 +178,15 @@ void EnhancedPacket(std::string& out, const RebuiltPacket& packet, const QLFolde
   Le32(epb, static_cast<std::uint32_t>(frame.size()));
   epb += frame;
   Pad32(epb);
-  Option(epb, kOptionComment, Utf8(comment));
+  std::string text = Utf8(comment);
+  // An option's length is 16 bits: a longer comment (a huge caption, many notes) is cut at a
+  // character boundary.
+  if (text.size() > 0xFFFF) {
+    std::size_t end = 0xFFFF;
+    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+    text.resize(end);
+  }
+  Option(epb, kOptionComment, text);
   std::string flags;
   Le32(flags, packet.created ? kEpbOutbound : kEpbInbound);
   Option(epb, kOptionEpbFlags, flags);

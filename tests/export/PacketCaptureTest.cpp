@@ -214,5 +214,46 @@ TEST(PacketCaptureTest, TsharkReadsEveryPacketWithTheLoggedFields) {
   CheckCapture(generated, "generated.ilx");
 }
 
+// Damaged blocks: a vendor ID without its bytes, a nonce whose length disagrees with its data,
+// a transform whose data attribute lost its value. Every packet is still written and
+// dissects; the comment says what the log lacked.
+TEST(PacketCaptureTest, DamagedPacketsAreWrittenWithWhatIsKnownAndSaySo) {
+  std::string log = testing::ExampleText("small.ilx");
+  const auto cut = [&log](std::string_view from, std::string_view to) {
+    const std::size_t at = log.find(from);
+    ASSERT_NE(at, std::string::npos) << from;
+    log.replace(at, from.size(), to);
+  };
+  cut("\tVID Data: 51 26 b1 f5 cb 22 98 18 00 7a 31 5f 38 e7 29 0a 11 86 dc f3 \n", "");
+  cut("\tLength: 00 24 (36)\n\tNonceData:", "\tLength: 00 30 (48)\n\tNonceData:");
+  const std::string path = ScratchPath("damaged.ilx").string();
+  testing::WriteFileBytes(path, log);
+  OpenLogResult loaded = OpenLog(path);
+  ASSERT_EQ(loaded.status, OpenLogResult::Status::kLoaded);
+  StringSink sink;
+  hand_over::PacketCaptureCounts counts;
+  ASSERT_TRUE(hand_over::WritePacketCapture(*loaded.log, sink, counts));
+  EXPECT_EQ(counts.written, CountTree(*loaded.log).packets);
+  EXPECT_EQ(counts.incomplete, 2u);
+  EXPECT_NE(sink.text.find("Vendor ID: the log names the vendor (Morrowvale Gateway) but holds no ID bytes\n"
+                           "Vendor ID: 20 bytes not in the log, written as zeros"),
+            std::string::npos);
+  EXPECT_NE(sink.text.find("Nonce: 12 bytes not in the log, written as zeros"), std::string::npos);
+  if (!HaveTshark()) GTEST_SKIP() << "tshark is not installed (scripts/deps.sh installs it)";
+  const std::string capture = ScratchPath("damaged.pcapng").string();
+  testing::WriteFileBytes(capture, sink.text);
+  const auto run = RunShell("tshark -r '" + capture +
+                            "' -T fields -E occurrence=a -E aggregator=, -e _ws.malformed -e _ws.expert.severity");
+  ASSERT_EQ(run.status, 0) << run.err;
+  const std::vector<std::string> rows = Split(run.out, '\n');
+  ASSERT_EQ(rows.size(), counts.written + 1);
+  for (std::size_t i = 0; i + 1 < rows.size(); ++i) {
+    const std::vector<std::string> columns = Split(rows[i], '\t');
+    ASSERT_EQ(columns.size(), 2u) << rows[i];
+    EXPECT_EQ(columns[0], "");
+    for (const std::string& severity : Split(columns[1], ',')) EXPECT_LT(std::stoul(severity), 0x00600000ul);
+  }
+}
+
 }  // namespace
 }  // namespace quillon
