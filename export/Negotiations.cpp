@@ -28,7 +28,7 @@ bool IsRestartMarker(const QLFolder& node) {
   return exchange != nullptr && exchange->IsRestart();
 }
 
-bool IsFailedNegotiation(const QLFolder& exchange) { return IsFailedState(StateIconIndex(exchange)); }
+bool IsFailedNegotiation(const QLFolder& exchange) { return !exchange.IsComplete(); }
 
 std::vector<std::string> DiagnosisLines(const QLFolder& exchange) {
   std::vector<std::string> lines;

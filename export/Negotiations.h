@@ -22,7 +22,7 @@ bool IsRestartMarker(const QLFolder& node);
 // The negotiations of a peer in tree order, without restart markers.
 std::vector<ShownNegotiation> NegotiationsOf(const QLFolder& peer);
 
-// The negotiation shows as failed (its state icon is a failure's).
+// The negotiation did not complete: the tree marks it "Failed!", and the counts count it.
 bool IsFailedNegotiation(const QLFolder& exchange);
 
 // The lines of the negotiation's summary, without the heading and empty lines; none when it
