@@ -25,7 +25,8 @@ pre.lines { max-height: 28em; overflow: auto; }
 .negotiation { margin-left: 1em; } .timeline svg { max-width: 100%; height: auto; }
 @media print {
   body { margin: 0; font-size: 9pt; } pre { font-size: 7.5pt; background: none; }
-  .negotiation { break-inside: avoid-page; } h2 { break-after: avoid-page; } h3 { break-after: avoid-page; }
+  pre.lines { max-height: none; overflow: visible; }
+  h2, h3 { break-after: avoid-page; } p { break-inside: avoid-page; }
   .timeline { break-inside: avoid-page; }
 }
 </style>
