@@ -159,6 +159,26 @@ bool WriteHtmlReport(const LogFile& root, const ReportSource& source, ByteSink& 
   if (failedPeers.empty()) Element(out, "p", "No peer holds a failed negotiation.", "note");
   std::unique_ptr<LogLineIndex> index;
   if (!source.path.empty()) index = std::make_unique<LogLineIndex>(source.path);
+  // The line numbers of every failed negotiation, counted in one pass over the file.
+  std::vector<std::vector<LogSpan>> ownSpans;
+  std::vector<LineRange> ranges;
+  if (index && index->IsOpen()) {
+    std::vector<LogSpan> all;
+    for (const FailedPeer& entry : failedPeers) {
+      for (const ShownNegotiation& n : entry.failed) {
+        ownSpans.push_back(LogSpansOf(*n.exchange));
+        all.insert(all.end(), ownSpans.back().begin(), ownSpans.back().end());
+      }
+    }
+    const std::vector<LineRange> lines = index->Lines(all);
+    std::size_t at = 0;
+    for (const std::vector<LogSpan>& own : ownSpans) {
+      const auto first = lines.begin() + static_cast<std::ptrdiff_t>(at);
+      ranges.push_back(Overall(std::vector<LineRange>(first, first + static_cast<std::ptrdiff_t>(own.size()))));
+      at += own.size();
+    }
+  }
+  std::size_t negotiation = 0;
   for (const FailedPeer& entry : failedPeers) {
     Element(out, "h2", entry.peer->Caption(), "failed");
     for (const ShownNegotiation& n : entry.failed) {
@@ -174,9 +194,10 @@ bool WriteHtmlReport(const LogFile& root, const ReportSource& source, ByteSink& 
       }
       out += "</p>\n";
       Element(out, "pre", n.exchange->DetailText());
-      const std::vector<LogSpan> own = LogSpansOf(*n.exchange);
-      if (index && index->IsOpen() && !own.empty()) {
-        const LineRange range = Overall(index->Lines(own));
+      const std::size_t number = negotiation++;
+      if (number < ownSpans.size() && !ownSpans[number].empty()) {
+        const std::vector<LogSpan>& own = ownSpans[number];
+        const LineRange& range = ranges[number];
         bool cut = false;
         const std::string lines = index->Text(own, kReportLinesPerNegotiation, &cut);
         Element(out, "p", "Log lines " + Number(range.first) + " to " + Number(range.last) +
