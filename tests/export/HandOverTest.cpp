@@ -3,6 +3,7 @@
 // one parseable JSON object per negotiation and line.
 #include <gtest/gtest.h>
 
+#include <set>
 #include <string>
 
 // ShellRun.h first: its ::testing must not be taken for quillon::testing of ScratchDir.h.
@@ -136,6 +137,37 @@ TEST(HandOverTest, CommandLineWritesSafelyAndSaysWhatItWrote) {
   EXPECT_EQ(testing::ReadFileBytes(log), testing::ExampleText("gateway-day.ilx"));
   EXPECT_EQ(RunShell(cli + " --events --json '" + log + "'").status, 2);
   EXPECT_EQ(RunShell(cli + " --follow --pcap x.pcapng '" + log + "'").status, 2);
+}
+
+// --events --follow --verify=failed: the failures of what is appended come as events too.
+TEST(HandOverTest, FollowedEventsTellEveryFailure) {
+  if (!HavePython()) GTEST_SKIP() << "python3 is not installed";
+  const std::string text = testing::ExampleText("gateway-day.ilx");
+  const std::size_t cut = text.rfind("\n+++", text.size() / 2) + 1;
+  const std::string log = ScratchPath("followed.ilx").string();
+  const std::string rest = ScratchPath("rest.ilx").string();
+  testing::WriteFileBytes(log, text.substr(0, cut));
+  testing::WriteFileBytes(rest, text.substr(cut));
+  const auto run = RunShell(std::string(QUILLON_CLI) + " --events --follow --verify=failed '" + log +
+                            "' > '" + log + ".out' & pid=$!; sleep 0.5; cat '" + rest + "' >> '" + log +
+                            "'; sleep 1; kill -TERM $pid; wait $pid; echo $?; python3 -c 'import sys, json\n"
+                            "events = [json.loads(line) for line in open(sys.argv[1])]\n"
+                            "assert all(e[\"failed\"] and e[\"diagnosis\"] is not None for e in events)\n"
+                            "print(\"\\n\".join(sorted({e[\"caption\"] for e in events})))' '" + log + ".out'");
+  ASSERT_EQ(run.err, "");
+  OpenLogResult whole = OpenLog(ExamplePath("gateway-day.ilx").string());
+  ASSERT_EQ(whole.status, OpenLogResult::Status::kLoaded);
+  std::set<std::string> captions;
+  for (const QLFolder* peer : VisibleChildren(*whole.log)) {
+    for (const auto& n : hand_over::NegotiationsOf(*peer)) {
+      if (hand_over::IsFailedNegotiation(*n.exchange)) captions.insert(n.exchange->Caption());
+    }
+  }
+  // A negotiation still waiting for its answer when a step is printed shows as failed then:
+  // the events hold every final failure, and may hold such passing ones.
+  ASSERT_TRUE(run.out.starts_with("0\n")) << run.out;  // SIGTERM ends it with exit status 0
+  for (const std::string& caption : captions)
+    EXPECT_NE(run.out.find("\n" + caption + "\n"), std::string::npos) << caption;
 }
 
 }  // namespace
