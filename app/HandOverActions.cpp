@@ -58,11 +58,6 @@ QString ExportPacketsCommand(QWidget* parent, Services& services, const CQuillon
             },
             written))
     return {};
-  if (counts.notExported > 0)
-    services.messages.Show(QStringLiteral("%1 IKEv2 messages were not exported: the XML log holds too little of "
-                                          "them to rebuild the packets.")
-                               .arg(counts.notExported),
-                           MessageSink::Kind::kInformation);
   QString text = QStringLiteral("%1 packets exported to %2").arg(counts.written).arg(written);
   if (counts.incomplete > 0) text += QStringLiteral(" (%1 incomplete: see their comments)").arg(counts.incomplete);
   return text;

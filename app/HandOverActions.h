@@ -1,4 +1,4 @@
-// The File menu's hand-over commands: "Export packets..." writes the IKEv1 packets of the
+// The File menu's hand-over commands: "Export packets..." writes the packets of the
 // narrowed tree (or of the selected peer, tunnel, negotiation or packet) as a pcapng capture,
 // "Save report..." the tree as an HTML report for a ticket (export/). Both ask for the file
 // through the services' save dialog and write it through the safe file writer of Save as:

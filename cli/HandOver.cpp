@@ -77,9 +77,6 @@ bool WritePacketCaptureFile(const LogFile& root, const std::string& target, cons
         return hand_over::WritePacketCapture(root, sink, counts);
       })))
     return false;
-  if (counts.notExported > 0)
-    std::fprintf(stderr, "quillon-cli: %llu IKEv2 messages not exported: the XML log holds too little of them\n",
-                 static_cast<unsigned long long>(counts.notExported));
   statsLine = "packets written: " + std::to_string(counts.written) +
               " (incomplete: " + std::to_string(counts.incomplete) + ")\n";
   return true;

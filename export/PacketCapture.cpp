@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "export/IsakmpPacket.h"
-#include "ikev2/V2Exchange.h"
+#include "export/IkeV2Packet.h"
 #include "model/IPv4.h"
 #include "model/QLFolder.h"
 #include "model/TreeRules.h"
@@ -207,9 +207,12 @@ struct Walk {
       EnhancedPacket(out.Buffer(), packet, node);
       return out.Written();
     }
-    if (dynamic_cast<const v2Message*>(&node) != nullptr) {
-      ++counts.notExported;
-      return true;
+    if (IsIKEv2Message(node)) {
+      RebuildIKEv2Message(node, packet);
+      ++counts.written;
+      ++counts.incomplete;
+      EnhancedPacket(out.Buffer(), packet, node);
+      return out.Written();
     }
     for (const auto& child : node.Children()) {
       if (!Visit(*child)) return false;

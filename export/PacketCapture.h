@@ -1,4 +1,5 @@
-// The packets of a log tree as a pcapng capture, for Wireshark and tshark.
+// The packets of a log tree as a pcapng capture, for Wireshark and tshark: the IKEv1 packets
+// rebuilt whole, the IKEv2 messages as their headers (export/IkeV2Packet.h).
 //
 // pcapng is a sequence of blocks (a section header, an interface description, then one
 // enhanced packet block per packet), each framed by its type and its total length and padded
@@ -25,7 +26,6 @@ namespace hand_over {
 struct PacketCaptureCounts {
   std::uint64_t written = 0;      // packets in the capture
   std::uint64_t incomplete = 0;   // ... of them with something the log did not give (see their comments)
-  std::uint64_t notExported = 0;  // IKEv2 messages: the XML log holds too little of them to rebuild
 };
 
 // Writes the packets at or below `scope` (the log root, a peer, a tunnel, a negotiation or a
