@@ -31,7 +31,7 @@ bool WriteReportFile(const LogFile& root, const std::string& target, const HandO
 // "caption", "complete", "icon"}) followed by "start" and "end" (its first and last packet's
 // date and time, ISO 8601 without a zone as the log gives none; null without times), "lines"
 // ([first, last] of LOG, null when not known), "failed" and "diagnosis" (the lines of its
-// summary). No line end.
+// summary and of the transforms not chosen). No line end.
 std::string EventLine(const QLFolder& peer, const QLFolder* tunnel, const QLFolder& exchange,
                       const std::string& linesJson);
 
