@@ -35,6 +35,7 @@
 #include "app/FindBar.h"
 #include "app/TextEditor.h"
 #include "model/IPv4.h"
+#include "app/HandOverActions.h"
 #include "app/LoggingEnvironment.h"
 #include "app/NarrowingDialogs.h"
 #include "app/QuillonDoc.h"
@@ -234,6 +235,7 @@ void CMainFrame::CreateMenus() {
   fileMenu_->addAction(Action(Command::kNew));
   fileMenu_->addAction(Action(Command::kOpen));
   fileMenu_->addAction(Action(Command::kSaveAs));
+  AddHandOverActions();
   fileMenu_->addAction(Action(Command::kRefresh));
   fileMenu_->addSeparator();
   fileMenu_->addAction(Action(Command::kSend));
@@ -614,6 +616,34 @@ void CMainFrame::OnOpen() {
   request.defaultSuffix = debugLog ? QStringLiteral("ilx") : QStringLiteral("xml");
   const QString path = services_.dialogs.ChooseFileToOpen(this, request);
   if (!path.isEmpty()) OpenFile(path);
+}
+
+// "Export packets..." and "Save report..." (app/HandOverActions.h), offered while a log is loaded.
+void CMainFrame::AddHandOverActions() {
+  QAction* exportPackets = fileMenu_->addAction(QStringLiteral("Export packets..."));
+  QAction* saveReport = fileMenu_->addAction(QStringLiteral("Save report..."));
+  connect(exportPackets, &QAction::triggered, this, [this] {
+    if (!document_.IsLoaded() || loading_) return;
+    QString done;
+    {
+      WaitCursor wait;
+      done = ExportPacketsCommand(this, services_, document_, view_->SelectedNode());
+    }
+    if (!done.isEmpty()) SetMessage(done);
+  });
+  connect(saveReport, &QAction::triggered, this, [this] {
+    if (!document_.IsLoaded() || loading_) return;
+    QString done;
+    {
+      WaitCursor wait;
+      done = SaveReportCommand(this, services_, document_);
+    }
+    if (!done.isEmpty()) SetMessage(done);
+  });
+  connect(fileMenu_, &QMenu::aboutToShow, this, [this, exportPackets, saveReport] {
+    exportPackets->setEnabled(document_.IsLoaded() && !loading_);
+    saveReport->setEnabled(document_.IsLoaded() && !loading_);
+  });
 }
 
 void CMainFrame::OnSaveAs() {

@@ -121,6 +121,7 @@ class CMainFrame : public QMainWindow {
   void SaveLayout();
 
   void OnOpen();
+  void AddHandOverActions();
   void OnSaveAs();
   void OnRefresh();
   void OnSend();

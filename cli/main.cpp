@@ -4,6 +4,7 @@
 //   quillon-cli [--json] [--texts] [--stats] [--save OUT] [--timeline OUT.svg] [FILTER...]
 //               [--verify[=LIST]] [--find TEXT [--keys-only]] LOG
 //   quillon-cli --follow [--json] [--texts] [FILTER...] [--verify[=LIST]] LOG
+//   quillon-cli [--pcap OUT.pcapng] [--report OUT.html] [--events [--follow]] [FILTER...] [--verify[=LIST]] LOG
 //
 // The filter, then the verify selection narrow the tree as the viewer's Filter and Verify do
 // (--save and --timeline write the narrowed tree); the search then picks what is printed, as Find Next would
@@ -23,6 +24,7 @@
 #include <tuple>
 #include <unordered_set>
 
+#include "cli/HandOver.h"
 #include "cli/TreePrinter.h"
 #include "logs/FollowLog.h"
 #include "logs/OpenLog.h"
@@ -41,6 +43,8 @@ constexpr const char* kUsage =
     "Usage: quillon-cli [--json] [--texts] [--stats] [--save OUT] [--timeline OUT.svg]\n"
     "                   [FILTER...] [--verify[=LIST]] [--find TEXT [--keys-only]] LOG\n"
     "       quillon-cli --follow [--json] [--texts] [FILTER...] [--verify[=LIST]] LOG\n"
+    "       quillon-cli [--pcap OUT.pcapng] [--report OUT.html] [--events [--follow]]\n"
+    "                   [FILTER...] [--verify[=LIST]] LOG\n"
     "\n"
     "Loads an IKEv1 debug log (a path containing \".ilx\" or \".ikev1trace\", in any case) or an\n"
     "IKEv2 XML log and prints its tree: one node per line, indented two spaces per level. When the\n"
@@ -70,7 +74,7 @@ constexpr const char* kUsage =
     "              verify selection keep are printed, so --follow --verify=failed is a live\n"
     "              alarm. A log that shrank or was replaced is read again whole, and only what\n"
     "              it adds is printed. Ends on SIGINT or SIGTERM with exit status 0; cannot be\n"
-    "              combined with --stats, --save, --timeline or --find\n"
+    "              combined with --stats, --save, --timeline, --find, --pcap or --report\n"
     "  --save OUT  write the tree to OUT as a log of the same format (an IKEv1 debug log or an\n"
     "              IKEv2 XML log) that loads as the same tree; OUT is replaced only once it is\n"
     "              completely written, and LOG itself is never overwritten. Nothing is printed\n"
@@ -83,12 +87,40 @@ constexpr const char* kUsage =
     "              picture that says \"No times in this log\". OUT.svg is replaced only once\n"
     "              it is completely written, and never when it is LOG. Nothing is printed\n"
     "              unless --json, --texts or --stats is also given\n"
+    "  --pcap OUT.pcapng\n"
+    "              write the packets to OUT.pcapng, a capture Wireshark and tshark read:\n"
+    "              each packet rebuilt from its logged header and payload fields inside IPv4\n"
+    "              and UDP (the gateway's address where the log names it, else 0.0.0.0, to or\n"
+    "              from the peer by the packet's direction; port 500, 4500 where the packet's\n"
+    "              debug record says so), stamped with its logged date and time, with a\n"
+    "              comment \"PEER > TUNNEL > NEGOTIATION > PACKET\" and what the log lacks of it.\n"
+    "              The log holds payloads after decryption: the encryption flag is cleared.\n"
+    "              An IKEv2 XML log holds no payload bytes: its messages are written as their\n"
+    "              IKE headers (SPIs, exchange type, flags, message ID), the comment naming\n"
+    "              the payloads. With --stats, \"packets written: N (incomplete: M)\" follows\n"
+    "              the counts (M: packets with a comment on what the log lacks)\n"
+    "  --report OUT.html\n"
+    "              write a report for a ticket to OUT.html, one file with nothing outside it:\n"
+    "              the log's name, size, time span and reader, the counts, every peer with a\n"
+    "              failed negotiation and each such negotiation's diagnosis, text and log\n"
+    "              lines, the timeline and the statistics\n"
+    "              (OUT.pcapng and OUT.html are replaced only once completely written, and\n"
+    "              never when they are LOG; nothing is printed unless --json, --texts,\n"
+    "              --stats or --events is also given)\n"
+    "  --events    print one JSON object per negotiation and line, for log shippers: the\n"
+    "              object --follow --json prints plus \"start\" and \"end\" (first and last\n"
+    "              packet, ISO 8601 as logged, no zone; null without times), \"lines\"\n"
+    "              ([first, last] of LOG, null when not known), \"failed\" and \"diagnosis\"\n"
+    "              (the lines of its summary, then \"Not chosen: ...\" per transform not\n"
+    "              chosen). With --follow the events of new or changed\n"
+    "              negotiations keep coming\n"
     "  -h, --help  show this help\n"
     "  --version   show the version\n"
     "\n"
     "Narrowing, in this order: the filters (all given ones must hold), then the verify\n"
     "selection, then the search. The printed tree (or the counts) is the narrowed tree, and so\n"
-    "is what --save and --timeline write (the search does not change it).\n"
+    "is what --save, --timeline, --pcap, --report and --events write (the search does not\n"
+    "change it).\n"
     "\n"
     "  --filter-ip TEXT      peers with this address: the peer itself, its second address in\n"
     "                        parentheses, a user's address, or a tunnel ending at it (the\n"
@@ -117,7 +149,7 @@ constexpr const char* kUsage =
     "leaves no peer prints the root alone. TEXT may also be given as --option=TEXT.\n"
     "\n"
     "Exit status: 0 done, 1 cannot open or read LOG (\"Failed to open file: LOG (reason)\") or\n"
-    "cannot write the output or OUT.svg, 2 usage error,\n"
+    "cannot write the output, OUT.svg, OUT.pcapng or OUT.html, 2 usage error,\n"
     "3 wrong file type, 4 --find found nothing (\"String not found.\" on stderr; the root is\n"
     "printed alone), 5 cannot save to OUT (OUT and LOG are left as they were).\n";
 
@@ -136,24 +168,31 @@ bool WriteOut(const std::string& out) {
 // are printed when the narrowing keeps them; all are remembered.
 class FollowPrinter {
  public:
-  FollowPrinter(const quillon::FilterCriteria& filter, const std::optional<quillon::VerifyCriteria>& verify, bool json)
-      : filter_(filter), verify_(verify), json_(json) {}
+  FollowPrinter(const quillon::FilterCriteria& filter, const std::optional<quillon::VerifyCriteria>& verify, bool json,
+                const std::string& eventsPath)
+      : filter_(filter), verify_(verify), json_(json), eventsPath_(eventsPath) {}
 
   // Returns false when the output cannot be written.
   bool Peers(const std::vector<quillon::QLFolder*>& peers, bool print) {
     std::string out;
+    std::vector<quillon::cli::EventNode> events;
     for (const quillon::QLFolder* peer : peers) {
       for (const auto& [tunnel, exchange] : quillon::cli::ShownNegotiations(*peer)) {
-        std::string line = quillon::cli::FollowLine(*peer, tunnel, *exchange, json_);
+        std::string line = quillon::cli::FollowLine(*peer, tunnel, *exchange, json_ || !eventsPath_.empty());
         // The state the text line does not show.
         const std::string state = line + (exchange->IsComplete() ? "\x1f" "1" : "\x1f" "0") +
                                   std::to_string(quillon::StateIconIndex(*exchange));
         if (!seen_.insert(std::hash<std::string>{}(state)).second || !print) continue;
         if (!quillon::ShownAfterNarrowing(filter_, verify_ ? &*verify_ : nullptr, *peer, tunnel, *exchange)) continue;
+        if (!eventsPath_.empty()) {
+          events.push_back({peer, tunnel, exchange});
+          continue;
+        }
         out += line;
         out += '\n';
       }
     }
+    for (const std::string& event : quillon::cli::EventLines(events, eventsPath_)) out += event + '\n';
     return out.empty() || WriteOut(out);
   }
 
@@ -161,19 +200,20 @@ class FollowPrinter {
   quillon::FilterCriteria filter_;
   std::optional<quillon::VerifyCriteria> verify_;
   bool json_;
+  std::string eventsPath_;  // --events: print events, lines counted in this file
   std::unordered_set<std::size_t> seen_;
 };
 
 // The --follow loop: polls the log until a signal ends it.
 int Follow(const std::string& path, std::uint64_t printedSize, const quillon::FilterCriteria& filter,
-           const std::optional<quillon::VerifyCriteria>& verify, bool json) {
+           const std::optional<quillon::VerifyCriteria>& verify, bool json, bool events) {
   std::signal(SIGINT, StopFollowing);
   std::signal(SIGTERM, StopFollowing);
   quillon::LogFile root;
   quillon::LogFollower follower(root, path, quillon::platform::FileIdentity);
   // The tree was printed from the first `printedSize` bytes; what came after is news.
   follower.StartAfter(printedSize);
-  FollowPrinter printer(filter, verify, json);
+  FollowPrinter printer(filter, verify, json, events ? path : std::string());
   bool started = false;
   bool written = true;
   quillon::FollowLoop(
@@ -302,6 +342,9 @@ int main(int argc, char** argv) {
   bool ignoreCase = false;
   bool findLines = false;
   bool follow = false;
+  const char* pcapPath = nullptr;
+  const char* reportPath = nullptr;
+  bool events = false;
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
     // The options with a text: "--name TEXT" or "--name=TEXT".
@@ -365,6 +408,13 @@ int main(int argc, char** argv) {
       if (timelinePath != nullptr) return UsageError("only one --timeline may be given");
       timelinePath = argv[++i];
       if (*timelinePath == '\0') return UsageError("--timeline needs a file name");
+    } else if (!endOfOptions && (arg == "--pcap" || arg == "--report")) {
+      const char*& target = arg == "--pcap" ? pcapPath : reportPath;
+      if (i + 1 >= argc || *argv[i + 1] == '\0') return UsageError(std::string(arg) + " needs a file name");
+      if (target != nullptr) return UsageError("only one " + std::string(arg) + " may be given");
+      target = argv[++i];
+    } else if (!endOfOptions && arg == "--events") {
+      events = true;
     } else if (!endOfOptions && arg.size() > 1 && arg[0] == '-') {
       return UsageError("unknown option " + std::string(arg));
     } else if (path == nullptr) {
@@ -380,7 +430,12 @@ int main(int argc, char** argv) {
   if (stats && findOn) return UsageError("--stats counts the whole narrowed tree; it cannot be combined with --find");
   if (follow && (stats || findOn || savePath != nullptr || timelinePath != nullptr))
     return UsageError("--follow cannot be combined with --stats, --find, --save or --timeline");
-  if (savePath != nullptr || timelinePath != nullptr) print = options.json || options.texts || stats;
+  if (follow && (pcapPath != nullptr || reportPath != nullptr))
+    return UsageError("--follow cannot be combined with --pcap or --report");
+  if (events && (stats || findOn || options.json || options.texts))
+    return UsageError("--events prints the events alone: it cannot be combined with --stats, --find, --json or --texts");
+  if (savePath != nullptr || timelinePath != nullptr || pcapPath != nullptr || reportPath != nullptr)
+    print = options.json || options.texts || stats || events;
 
   quillon::OpenLogResult result = quillon::OpenLog(path, {}, quillon::platform::LogChunkSource());
   switch (result.status) {
@@ -406,6 +461,12 @@ int main(int argc, char** argv) {
     }
   }
   if (timelinePath != nullptr && !WriteTimeline(root, timelinePath, path)) ExitReleasingTheLog(result.log, 1);
+  const quillon::cli::HandOverSource handOver{path, result.size, result.ikev1Reader, result.compressed};
+  std::string packetsLine;
+  if (pcapPath != nullptr && !quillon::cli::WritePacketCaptureFile(root, pcapPath, handOver, packetsLine))
+    ExitReleasingTheLog(result.log, 1);
+  if (reportPath != nullptr && !quillon::cli::WriteReportFile(root, reportPath, handOver))
+    ExitReleasingTheLog(result.log, 1);
   std::optional<quillon::cli::FindSelection> selection;
   if (findOn) {
     quillon::SearchOptions find;
@@ -426,7 +487,10 @@ int main(int argc, char** argv) {
     // Nothing to print.
   } else if (stats) {
     written = out.Write(quillon::cli::StatsText(*result.log, result.loadTimeText) + "reader: " +
-                        (result.ikev1Reader ? "IKEv1" : "IKEv2") + (result.compressed ? " (compressed)" : "") + "\n");
+                        (result.ikev1Reader ? "IKEv1" : "IKEv2") + (result.compressed ? " (compressed)" : "") + "\n" +
+                        packetsLine);
+  } else if (events) {
+    written = quillon::cli::WriteEvents(*result.log, out, result.compressed ? std::string() : std::string(path));
   } else if (options.json) {
     // The lines are counted in the file: a compressed log's offsets are in the text it holds.
     written = quillon::cli::WriteJsonTree(*result.log, options, out, result.compressed ? std::string() : std::string(path));
@@ -439,6 +503,6 @@ int main(int argc, char** argv) {
     std::fputs("String not found.\n", stderr);
     ExitReleasingTheLog(result.log, 4);
   }
-  if (follow) ExitReleasingTheLog(result.log, Follow(path, result.size, filter, verify, options.json));
+  if (follow) ExitReleasingTheLog(result.log, Follow(path, result.size, filter, verify, options.json, events));
   ExitReleasingTheLog(result.log, 0);
 }

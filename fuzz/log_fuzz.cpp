@@ -28,6 +28,8 @@
 #include <vector>
 
 #include "cli/TreePrinter.h"
+#include "export/HtmlReport.h"
+#include "export/PacketCapture.h"
 #include "ikev1/log/DebugLogReader.h"
 #include "ikev1/log/FolderElement.h"
 #include "ikev1/log/FollowIKEv1Log.h"
@@ -278,6 +280,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   (void)quillon::cli::TextTree(*root, all);
   all.json = true;
   (void)quillon::cli::JsonTree(*root, all);
+  // The hand-over outputs take any tree: every packet rebuilt, every text escaped.
+  {
+    quillon::StringSink handOver;
+    quillon::hand_over::PacketCaptureCounts counts;
+    if (!quillon::hand_over::WritePacketCapture(*root, handOver, counts)) std::abort();
+    if (!quillon::hand_over::WriteHtmlReport(*root, {"fuzz", "", size, "fuzz"}, handOver)) std::abort();
+  }
 
   // Saved and loaded again: the same tree. (A tree without peers is left out: its saved file,
   // a log without a single exchange or packet, does not load back as a log of its format.)

@@ -44,9 +44,10 @@ std::optional<std::int64_t> PacketSeconds(const QLFolder& child) {
   return std::nullopt;
 }
 
-// First and last packet time of a negotiation. Packets join their negotiation in log order, so
-// the first and the last packet with a time are enough: a large tree is walked without
-// touching the packets in between.
+}  // namespace
+
+// Packets join their negotiation in log order, so the first and the last packet with a time
+// are enough: a large tree is walked without touching the packets in between.
 bool NegotiationSpan(const QLFolder& negotiation, std::int64_t& first, std::int64_t& last) {
   const QLFolder::ChildList& children = negotiation.Children();
   std::size_t front = 0;
@@ -65,6 +66,8 @@ bool NegotiationSpan(const QLFolder& negotiation, std::int64_t& first, std::int6
   last = latest ? std::max(*earliest, *latest) : *earliest;
   return true;
 }
+
+namespace {
 
 // Round durations for buckets and ticks, in seconds.
 constexpr std::array<std::int64_t, 18> kRoundSteps = {1,    2,    5,    10,    15,    30,    60,    120,   300,

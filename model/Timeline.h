@@ -26,6 +26,10 @@ namespace quillon {
 // What the panel and the picture say instead of an empty chart.
 inline constexpr const char* kNoTimesText = "No times in this log";
 
+// First and last packet time of a negotiation (its own time when it has no packets with
+// times), in seconds since 1970-01-01 as logged; false when it has none.
+bool NegotiationSpan(const QLFolder& negotiation, std::int64_t& first, std::int64_t& last);
+
 // One negotiation: seconds since 1970-01-01 of its first and last packet (as logged, in whole
 // seconds), its node, the group it belongs to and its state icon (model/TreeRules.h).
 struct TimelineBar {

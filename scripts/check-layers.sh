@@ -3,7 +3,9 @@
 #   model            the node base and the log root: knows no log format
 #   ikev1, ikev2     the two log formats: the model only, never each other
 #   logs             what knows both formats (choosing the reader, opening a log file)
-#   cli, app         the command-line tool and the viewer: the model and logs, never a format
+#   export           what is handed over from a loaded log (packet capture, report): reads both
+#                    formats' nodes, like logs
+#   cli, app         the command-line tool and the viewer: the model, logs and export, never a format
 #   platform         what the executables need from the system: the model's plain interfaces
 #                    (a byte sink to write to) at most
 # The core (model, ikev1, ikev2, logs) includes no Qt header either. Prints every include that
@@ -16,8 +18,9 @@ declare -A allowed=(
   [ikev1]="model ikev1"
   [ikev2]="model ikev2"
   [logs]="model ikev1 ikev2 logs"
-  [cli]="model logs cli platform"
-  [app]="model logs app platform"
+  [export]="model ikev1 ikev2 export"
+  [cli]="model logs export cli platform"
+  [app]="model logs export app platform"
   [platform]="platform model"
 )
 
@@ -37,7 +40,7 @@ for folder in "${!allowed[@]}"; do
   done < <(grep -rnE --include='*.h' --include='*.cpp' '^[[:space:]]*#[[:space:]]*include[[:space:]]*"' "$folder" || true)
 done
 
-for folder in model ikev1 ikev2 logs; do
+for folder in model ikev1 ikev2 logs export; do
   [ -d "$folder" ] || continue
   if grep -rnE --include='*.h' --include='*.cpp' '^[[:space:]]*#[[:space:]]*include[[:space:]]*<Q' "$folder"; then
     echo "$folder/ is standard library only: no Qt header"

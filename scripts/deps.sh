@@ -19,4 +19,6 @@ QUILLON_BUILD_PACKAGES=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-
                         zlib1g-dev liblzma-dev libzstd-dev pkg-config
                         # the install and package check: validators, MIME compiler, man page
                         # checker, and dpkg-shlibdeps for the package's dependencies
-                        desktop-file-utils libxml2-utils shared-mime-info groff-base dpkg-dev)
+                        desktop-file-utils libxml2-utils shared-mime-info groff-base dpkg-dev
+                        # the packet capture test dissects the exported packets
+                        tshark)

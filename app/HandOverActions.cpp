@@ -1,0 +1,88 @@
+#include "app/HandOverActions.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include "app/QuillonDoc.h"
+#include "app/Services.h"
+#include "export/HtmlReport.h"
+#include "export/IsakmpPacket.h"
+#include "export/PacketCapture.h"
+#include "platform/SafeFile.h"
+
+namespace quillon {
+namespace {
+
+// Writes through the safe file writer; false after showing why it failed.
+bool Save(Services& services, const CQuillonDoc& document, const QString& path,
+          const std::function<bool(ByteSink&)>& write, QString& written) {
+  const platform::SaveResult result = platform::SaveFile(QFile::encodeName(path).toStdString(),
+                                                         QFile::encodeName(document.Path()).toStdString(), write);
+  if (result.status != platform::SaveResult::Status::kSaved) {
+    services.messages.Show(QString::fromLocal8Bit(result.message.c_str()), MessageSink::Kind::kWarning);
+    return false;
+  }
+  written = QDir::toNativeSeparators(QFile::decodeName(QByteArray::fromStdString(result.path)));
+  return true;
+}
+
+// The part of the tree to export: the whole tree, or the selected peer, tunnel or negotiation,
+// or the packet that holds the selected header or payload.
+const QLFolder& ExportScope(const CQuillonDoc& document, const QLFolder* selected) {
+  if (selected == nullptr || selected->IsLogRoot()) return *document.Log();
+  for (const QLFolder* node = selected; node != nullptr && !node->IsLogRoot(); node = node->Parent()) {
+    if (hand_over::IKEv1PacketHeader(*node) != nullptr) return *node;
+  }
+  return *selected;
+}
+
+}  // namespace
+
+QString ExportPacketsCommand(QWidget* parent, Services& services, const CQuillonDoc& document,
+                             const QLFolder* selected) {
+  if (!document.IsLoaded()) return {};
+  FileDialogs::SaveRequest request;
+  request.fileName = QFileInfo(document.Path()).completeBaseName() + QStringLiteral(".pcapng");
+  request.filters = {QStringLiteral("Packet captures (*.pcapng)")};
+  request.defaultSuffix = QStringLiteral("pcapng");
+  const QString path = services.dialogs.ChooseFileToSave(parent, request);
+  if (path.isEmpty()) return {};
+  const QLFolder& scope = ExportScope(document, selected);
+  hand_over::PacketCaptureCounts counts;
+  QString written;
+  if (!Save(services, document, path,
+            [&](ByteSink& sink) {
+              counts = {};
+              return hand_over::WritePacketCapture(scope, sink, counts);
+            },
+            written))
+    return {};
+  QString text = QStringLiteral("%1 packets exported to %2").arg(counts.written).arg(written);
+  if (counts.incomplete > 0) text += QStringLiteral(" (%1 incomplete: see their comments)").arg(counts.incomplete);
+  return text;
+}
+
+QString SaveReportCommand(QWidget* parent, Services& services, const CQuillonDoc& document) {
+  if (!document.IsLoaded()) return {};
+  FileDialogs::SaveRequest request;
+  request.fileName = QFileInfo(document.Path()).completeBaseName() + QStringLiteral("-report.html");
+  request.filters = {QStringLiteral("HTML files (*.html)")};
+  request.defaultSuffix = QStringLiteral("html");
+  const QString path = services.dialogs.ChooseFileToSave(parent, request);
+  if (path.isEmpty()) return {};
+  hand_over::ReportSource source;
+  const QFileInfo info(document.Path());
+  source.name = info.fileName().toStdString();
+  source.path = document.IsCompressed() ? std::string() : QFile::encodeName(document.Path()).toStdString();
+  source.size = static_cast<std::uint64_t>(info.size());
+  source.reader = std::string(document.Log()->IsIKEv2() ? "IKEv2" : "IKEv1") +
+                  (document.IsCompressed() ? " (compressed)" : "");
+  QString written;
+  if (!Save(services, document, path,
+            [&](ByteSink& sink) { return hand_over::WriteHtmlReport(*document.Log(), source, sink); }, written))
+    return {};
+  return QStringLiteral("Report saved to %1").arg(written);
+}
+
+}  // namespace quillon

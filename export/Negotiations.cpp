@@ -1,0 +1,70 @@
+#include "export/Negotiations.h"
+
+#include <string_view>
+
+#include "ikev1/negotiation/Exchange.h"
+#include "ikev1/payloads/SAPayload.h"
+#include "model/Summaries.h"
+#include "model/Timeline.h"
+#include "model/TreeRules.h"
+
+namespace quillon::hand_over {
+
+std::vector<ShownNegotiation> NegotiationsOf(const QLFolder& peer) {
+  std::vector<ShownNegotiation> out;
+  for (const QLFolder* child : VisibleChildren(peer)) {
+    if (child->IsTunnel()) {
+      for (const QLFolder* exchange : VisibleChildren(*child)) {
+        if (!IsRestartMarker(*exchange)) out.push_back({child, exchange});
+      }
+    } else if (!IsRestartMarker(*child)) {
+      out.push_back({nullptr, child});
+    }
+  }
+  return out;
+}
+
+bool IsRestartMarker(const QLFolder& node) {
+  const auto* exchange = dynamic_cast<const Exchange*>(&node);
+  return exchange != nullptr && exchange->IsRestart();
+}
+
+bool IsFailedNegotiation(const QLFolder& exchange) { return !exchange.IsComplete(); }
+
+namespace {
+
+// The transforms the daemon logged as not chosen, below `node`: "Not chosen: prop1 PROTO_ESP
+// tran2 ESP_3DES: <reason>".
+void AppendNotChosen(const QLFolder& node, std::vector<std::string>& lines) {
+  for (const auto& child : node.Children()) {
+    if (const auto* trans = dynamic_cast<const TransPayload*>(child.get())) {
+      if (trans->IsNotChosen())
+        lines.push_back("Not chosen: " + node.Caption() + " " + trans->Caption() + ": " +
+                        std::string(trans->NotChosenReason()));
+    } else if (!child->IsAttributeValue()) {
+      AppendNotChosen(*child, lines);
+    }
+  }
+}
+
+}  // namespace
+
+std::vector<std::string> DiagnosisLines(const QLFolder& exchange) {
+  std::vector<std::string> lines;
+  const std::string text = exchange.SummaryText(false);
+  std::string_view rest = text;
+  if (rest.starts_with(kSummaryHeading)) rest.remove_prefix(kSummaryHeading.size());
+  while (!rest.empty()) {
+    const std::size_t end = rest.find("\r\n");
+    std::string_view line = rest.substr(0, end);
+    while (!line.empty() && (line.back() == '\t' || line.back() == ' ' || line.back() == '\r')) line.remove_suffix(1);
+    while (!line.empty() && (line.front() == '\t' || line.front() == ' ')) line.remove_prefix(1);
+    if (!line.empty()) lines.emplace_back(line);
+    if (end == std::string_view::npos) break;
+    rest.remove_prefix(end + 2);
+  }
+  AppendNotChosen(exchange, lines);
+  return lines;
+}
+
+}  // namespace quillon::hand_over

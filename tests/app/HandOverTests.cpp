@@ -1,0 +1,91 @@
+// The File menu's "Export packets..." and "Save report...": the narrowed tree, or the selected
+// peer, through the save dialog and the safe file writer.
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QFile>
+
+#include "AppTestSupport.h"
+#include "model/TreeCounts.h"
+
+namespace quillon::test {
+namespace {
+
+QAction* MenuAction(CMainFrame& frame, const QString& text) {
+  for (QAction* action : frame.findChildren<QAction*>()) {
+    if (action->text() == text) return action;
+  }
+  return nullptr;
+}
+
+// Enhanced packet blocks (type 6) in a pcapng file written little-endian.
+int PacketBlocks(const QByteArray& bytes) {
+  int count = 0;
+  for (qsizetype at = 0; at + 8 <= bytes.size();) {
+    const auto word = [&](qsizetype i) {
+      return static_cast<quint32>(static_cast<unsigned char>(bytes[i])) |
+             static_cast<quint32>(static_cast<unsigned char>(bytes[i + 1])) << 8 |
+             static_cast<quint32>(static_cast<unsigned char>(bytes[i + 2])) << 16 |
+             static_cast<quint32>(static_cast<unsigned char>(bytes[i + 3])) << 24;
+    };
+    if (word(at) == 6) ++count;
+    const quint32 length = word(at + 4);
+    if (length < 12) return -1;
+    at += length;
+  }
+  return count;
+}
+
+QByteArray Contents(const QString& path) {
+  QFile file(path);
+  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+TEST(HandOverCommandsTest, ExportTheTreeOrTheSelectedPeerAndSaveTheReport) {
+  FrameFixture f;
+  QAction* exportPackets = MenuAction(*f.frame, "Export packets...");
+  QAction* saveReport = MenuAction(*f.frame, "Save report...");
+  ASSERT_NE(exportPackets, nullptr);
+  ASSERT_NE(saveReport, nullptr);
+  const QString log = f.directory.filePath("gateway-day.ilx");
+  ASSERT_TRUE(QFile::copy(FrameFixture::Example("gateway-day.ilx"), log));
+  ASSERT_TRUE(f.frame->OpenFile(log));
+
+  const QString all = f.directory.filePath("all.pcapng");
+  f.dialogs.saveAnswer = all;
+  exportPackets->trigger();
+  EXPECT_EQ(f.dialogs.saveRequests.last().defaultSuffix, "pcapng");
+  const auto packets = static_cast<int>(CountTree(*f.document->Log()).packets);
+  EXPECT_EQ(PacketBlocks(Contents(all)), packets);
+  EXPECT_TRUE(f.frame->MessageText().startsWith(QString("%1 packets exported to ").arg(packets)));
+
+  // A selected peer exports its own packets only.
+  const QLFolder& peer = *f.document->Log()->Child(0);
+  f.SelectPath(std::string(f.document->Log()->Name()) + "\\" + std::string(peer.Name()));
+  const QString one = f.directory.filePath("peer.pcapng");
+  f.dialogs.saveAnswer = one;
+  exportPackets->trigger();
+  const int peerPackets = PacketBlocks(Contents(one));
+  EXPECT_GT(peerPackets, 0);
+  EXPECT_LT(peerPackets, packets);
+
+  const QString report = f.directory.filePath("report.html");
+  f.dialogs.saveAnswer = report;
+  saveReport->trigger();
+  EXPECT_TRUE(Contents(report).contains("Quillon report: gateway-day.ilx"));
+  EXPECT_EQ(f.frame->MessageText(), "Report saved to " + report);
+
+  // Never over the open log; cancelling writes nothing.
+  const QByteArray before = Contents(log);
+  f.dialogs.saveAnswer = log;
+  saveReport->trigger();
+  EXPECT_EQ(f.messages.shown.last(), log + " is currently open.\nPlease select a new file name.");
+  EXPECT_EQ(Contents(log), before);
+  f.dialogs.saveAnswer.clear();
+  const auto requests = f.dialogs.saveRequests.size();
+  exportPackets->trigger();
+  EXPECT_EQ(f.dialogs.saveRequests.size(), requests + 1);
+}
+
+}  // namespace
+}  // namespace quillon::test
