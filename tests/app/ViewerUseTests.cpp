@@ -160,7 +160,7 @@ TEST_F(ViewerUseTest, RowMenuCopiesExpandsAndFilters) {
   EXPECT_EQ(Selected(), peer) << "a right click selects the row";
   EXPECT_EQ(ItemTexts(*menu), QStringList({"Copy row", "Copy subtree as text", "Copy as JSON", "Expand subtree",
                                            "Collapse subtree", "Show log lines", "Open in text editor at this line",
-                                           "Filter to this peer"}));
+                                           "Filter to this peer", "Export packets...", "Save report..."}));
   QClipboard& clipboard = *QApplication::clipboard();
   Item(*menu, "Copy row")->trigger();
   EXPECT_EQ(clipboard.text(), QString::fromStdString(peer->Caption()));
