@@ -315,6 +315,10 @@ void v2Exchange::BuildCaption() {
   } else {
     caption += type;
   }
+  // Before the next Touch, which may move the text `type` views.
+  const std::string_view dirText = attributes_.Get("Dir");
+  Classify(type == "Informational" ? std::string_view() : type, isDelete, isDpd,
+           dirText == "Inbound" || dirText == "Outbound");
   caption += " ";
   caption += attributes_.Touch("serial");
 
@@ -326,7 +330,6 @@ void v2Exchange::BuildCaption() {
     direction_ = 1;
     caption += " ==>";
   }
-  Classify(type == "Informational" ? std::string_view() : type, isDelete, isDpd);
 
   if (first != nullptr && last != nullptr) {
     caption += " ";
@@ -343,7 +346,7 @@ void v2Exchange::BuildCaption() {
 }
 
 void v2Exchange::TakeIdentity() {
-  if (!Contains(Name(), "Authentication")) return;
+  if (kind_ != NodeKind::kAuthentication) return;
   // The peer's identity travels in the peer's own message: the request when the peer initiated
   // (inbound), the response when we did.
   const v2Message* source = nullptr;
@@ -397,8 +400,7 @@ bool v2Exchange::GetFailureReason(FailureReason& out) const {
   return true;
 }
 
-void v2Exchange::Classify(std::string_view type, bool informationalDelete, bool informationalDpd) {
-  const bool directed = direction_ != -1;
+void v2Exchange::Classify(std::string_view type, bool informationalDelete, bool informationalDpd, bool directed) {
   if (type.empty()) {
     // An informational exchange: dead-peer detection, a delete, or notifications.
     kind_ = NodeKind::kInformational;

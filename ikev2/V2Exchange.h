@@ -179,8 +179,8 @@ class v2Exchange : public QLFolder {
   void BuildCaption();
   void TakeIdentity();
   // The kind and informational state by the exchange's type (and, for an informational
-  // exchange, by what its messages carry).
-  void Classify(std::string_view type, bool informationalDelete, bool informationalDpd);
+  // exchange, by what its messages carry); `directed`: the log gives the exchange's direction.
+  void Classify(std::string_view type, bool informationalDelete, bool informationalDpd, bool directed);
 
   // In an order that leaves little padding (the first member fills the base's last four
   // bytes): a large log holds over a hundred thousand exchanges.

@@ -160,8 +160,6 @@ class QLFolder {
   virtual bool MatchesUserDetail(std::string_view /*text*/) const { return false; }
   virtual void PurgeDeleted() {}
   virtual std::string SpiText() const { return {}; }
-  virtual std::string NotifyTypeName() const { return {}; }
-  virtual std::string ProtocolName() const { return {}; }
   virtual void Analyze() {}
   virtual bool SameIdentities(const QLFolder& /*other*/) const { return false; }
   virtual std::string InitiatorIdText() const { return {}; }

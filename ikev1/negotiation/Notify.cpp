@@ -8,6 +8,7 @@
 #include "ikev1/log/PacketDebugRecord.h"
 #include "ikev1/log/PacketDebugTable.h"
 #include "ikev1/negotiation/Exchange.h"
+#include "ikev1/payloads/DeletePayload.h"
 #include "ikev1/payloads/KeyMaterialPayloads.h"
 #include "ikev1/payloads/NotifyPayload.h"
 #include "ikev1/payloads/PayloadFactory.h"
@@ -94,7 +95,7 @@ void Notify::ReadBlock(int code, DebugLogReader& reader) {
           if (type == NotifyPayload::kInvalidIdInformation) namedErrors_ |= kInvalidIdInformationBit;
         }
       } else {
-        const std::string protocol = payload->ProtocolName();
+        const std::string protocol = static_cast<const DeletePayload&>(*payload).ProtocolName();
         carries_ = protocol == "IKE" ? Carries::kDeleteIke : protocol == "IPsec" ? Carries::kDeleteIpsec : Carries::kDelete;
         namedErrors_ = 0;
         SetName(protocol.empty() ? "Delete" : "Delete " + protocol);

@@ -60,7 +60,7 @@ class NotifyPayload final : public QLFolder {
   // The SPI in hex, unspaced.
   std::string SpiText() const override;
   // The name of the notify type (from the value dictionaries).
-  std::string NotifyTypeName() const override;
+  std::string NotifyTypeName() const;
 
   const PayloadFields& Fields() const { return fields_; }
   const ByteList& DOI() const { return doi_; }
