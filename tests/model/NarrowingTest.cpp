@@ -280,6 +280,17 @@ TEST(NarrowingTest, AFailedNegotiationKeepsItsReason) {
   for (const auto& [caption, summary] : rejected) EXPECT_EQ(summaryOf(*verified, caption), summary) << caption;
   // No error notification is left to name the cause: the reason was decided at load.
   for (const QLFolder* exchange : Exchanges(*verified)) EXPECT_FALSE(exchange->Is(NodeKind::kInformational));
+
+  // A main mode in a tunnel, refused by the peer in an informational exchange logged outside
+  // it: filtered to the tunnel's end, the notification goes and the reason stays.
+  using namespace negtest;
+  const std::string tunnel = "TunnelLocalIP:c0a80001,TunnelPeerIP:c0a80002";
+  auto root = negtest::Load(MainModeLog(3, "0a000001", kCookie, tunnel) +
+                            Text(Informational(false, NotifyBlock("00 10"), "12:00:30")));
+  ASSERT_EQ(Outline(*root), (Lines{"10.0.0.1", "  192.168.0.1 <=> 192.168.0.2", "    Main Mode", "  Info PAYLOAD-MALFORMED"}));
+  ApplyFilter(*root, Ip("192.168.0.2"));
+  ASSERT_EQ(Outline(*root), (Lines{"10.0.0.1", "  192.168.0.1 <=> 192.168.0.2", "    Main Mode"}));
+  EXPECT_EQ(Exchanges(*root)[0]->SummaryText(false), "\r\n\r\nSummary:\r\nRejected by peer: PAYLOAD-MALFORMED");
 }
 
 // An IKEv2 log's values are the log's own texts: a serial number or a type that holds "Failed",
