@@ -218,7 +218,8 @@ void DecideRejections(QLFolder& peer) {
     for (const auto& child : tunnel->Children()) {
       if (!MayBeRejected(*child)) continue;
       auto& exchange = static_cast<Exchange&>(*child);
-      const Header* firstHeader = exchange.ChildCount() != 0 ? static_cast<const Header*>(exchange.Child(0)->PacketHeader()) : nullptr;
+      const Header* firstHeader =
+          exchange.ChildCount() != 0 ? static_cast<const Header*>(exchange.Child(0)->PacketHeader()) : nullptr;
       const std::optional<std::int64_t> start = firstHeader != nullptr ? PacketSeconds(*firstHeader) : std::nullopt;
       if (!start) continue;
       const std::uint32_t cookie = exchange.CookieValue();

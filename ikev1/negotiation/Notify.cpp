@@ -96,7 +96,9 @@ void Notify::ReadBlock(int code, DebugLogReader& reader) {
         }
       } else {
         const std::string protocol = static_cast<const DeletePayload&>(*payload).ProtocolName();
-        carries_ = protocol == "IKE" ? Carries::kDeleteIke : protocol == "IPsec" ? Carries::kDeleteIpsec : Carries::kDelete;
+        carries_ = protocol == "IKE"     ? Carries::kDeleteIke
+                   : protocol == "IPsec" ? Carries::kDeleteIpsec
+                                         : Carries::kDelete;
         namedErrors_ = 0;
         SetName(protocol.empty() ? "Delete" : "Delete " + protocol);
       }
