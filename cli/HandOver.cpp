@@ -99,7 +99,7 @@ std::string EventLine(const QLFolder& peer, const QLFolder* tunnel, const QLFold
   out.pop_back();  // the closing brace
   std::int64_t first = 0;
   std::int64_t last = 0;
-  if (NegotiationSpan(exchange, first, last)) {
+  if (exchange.TimeSpan(first, last)) {
     out += ", \"start\": \"" + IsoTime(first) + "\", \"end\": \"" + IsoTime(last) + "\"";
   } else {
     out += ", \"start\": null, \"end\": null";

@@ -5,6 +5,7 @@
 #include <unordered_map>
 
 #include "model/LogLines.h"
+#include "model/Summaries.h"
 #include "model/TreeCounts.h"
 #include "model/TreeRules.h"
 #include "model/TreeSearch.h"
@@ -159,6 +160,34 @@ LineMap LinesOfTree(const QLFolder& root, const std::string& path) {
   return lines;
 }
 
+// A failed negotiation's "reason": who rejected it with which notification (null when no
+// answer came, or when the diagnosis has nothing to say about it) and the transforms not chosen.
+void AppendJsonReason(const QLFolder& node, std::string& out) {
+  FailureReason reason;
+  node.GetFailureReason(reason);
+  out += ", \"reason\": {\"by\": ";
+  switch (reason.by) {
+    case FailureReason::By::kNobody: out += "null"; break;
+    case FailureReason::By::kPeer: out += "\"peer\""; break;
+    case FailureReason::By::kLocalHost: out += "\"local host\""; break;
+  }
+  out += ", \"notify\": ";
+  if (reason.by == FailureReason::By::kNobody) out += "null";
+  else AppendJsonString(reason.notify, out);
+  out += ", \"not_chosen\": [";
+  for (std::size_t i = 0; i < reason.notChosen.size(); ++i) {
+    const FailureReason::NotChosen& transform = reason.notChosen[i];
+    if (i != 0) out += ", ";
+    out += "{\"proposal\": " + std::to_string(transform.proposal) + ", \"transform\": " +
+           std::to_string(transform.transform) + ", \"name\": ";
+    AppendJsonString(transform.name, out);
+    out += ", \"reason\": ";
+    AppendJsonString(transform.reason, out);
+    out += '}';
+  }
+  out += "]}";
+}
+
 bool WriteJsonNode(const QLFolder& node, const PrintOptions& options, const LineMap& lines, int depth,
                    BufferedSink& sink) {
   const std::string indent(static_cast<std::size_t>(depth) * 2, ' ');
@@ -172,6 +201,7 @@ bool WriteJsonNode(const QLFolder& node, const PrintOptions& options, const Line
   if (options.find != nullptr) out += options.find->matches.contains(&node) ? ", \"match\": true" : ", \"match\": false";
   if (const auto range = lines.find(&node); range != lines.end())
     out += ", \"lines\": [" + std::to_string(range->second.first) + ", " + std::to_string(range->second.last) + "]";
+  if (node.HasState(kStateFailed)) AppendJsonReason(node, out);
   if (options.texts) {
     out += ", \"text\": ";
     AppendJsonString(node.DetailText(), out);
@@ -233,8 +263,7 @@ std::string StatsText(const LogFile& root, const std::string& loadTimeText) {
 std::vector<ShownNegotiation> ShownNegotiations(const QLFolder& peer) {
   std::vector<ShownNegotiation> out;
   for (QLFolder* child : VisibleChildren(peer)) {
-    // A shown tunnel is captioned with its two addresses joined by " <=> ".
-    if (child->Caption().find(" <=> ") == std::string::npos) {
+    if (!child->IsTunnel()) {
       out.push_back({nullptr, child});
       continue;
     }

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <optional>
 
 #include "ikev2/V2Payloads.h"
 #include "model/IPv4.h"
@@ -296,15 +297,28 @@ void v2Exchange::BuildCaption() {
   CaptionText caption;
   // Taken at once: a later Touch may change the map the type is viewed in.
   const std::string_view type = attributes_.Touch("Type");
+  bool isDelete = false, isDpd = false;
   if (type == "Informational") {
     std::string_view kind = "Info";
-    if (first != nullptr && first->ChildCount() > 0 && Contains(first->Child(0)->Caption(), "Delete")) kind = "Delete";
+    // The row names the exchange after its first payload as that payload's row reads; what
+    // the exchange is comes from the payload itself.
+    if (first != nullptr && first->ChildCount() > 0) {
+      if (Contains(first->Child(0)->Caption(), "Delete")) kind = "Delete";
+      isDelete = dynamic_cast<const v2DeletePayload*>(first->Child(0)) != nullptr;
+    }
     // A request and a response without payloads: the liveness check of dead-peer detection.
-    if (ChildCount() == 2 && Child(0)->ChildCount() == 0 && Child(1)->ChildCount() == 0) kind = "DPD";
+    if (ChildCount() == 2 && Child(0)->ChildCount() == 0 && Child(1)->ChildCount() == 0) {
+      kind = "DPD";
+      isDpd = true;
+    }
     caption += kind;
   } else {
     caption += type;
   }
+  // Before the next Touch, which may move the text `type` views.
+  const std::string_view dirText = attributes_.Get("Dir");
+  Classify(type == "Informational" ? std::string_view() : type, isDelete, isDpd,
+           dirText == "Inbound" || dirText == "Outbound");
   caption += " ";
   caption += attributes_.Touch("serial");
 
@@ -332,7 +346,7 @@ void v2Exchange::BuildCaption() {
 }
 
 void v2Exchange::TakeIdentity() {
-  if (!Contains(Name(), "Authentication")) return;
+  if (kind_ != NodeKind::kAuthentication) return;
   // The peer's identity travels in the peer's own message: the request when the peer initiated
   // (inbound), the response when we did.
   const v2Message* source = nullptr;
@@ -362,17 +376,85 @@ void v2Exchange::AppendDetailText(std::string& out) const {
 }
 
 std::string v2Exchange::SummaryText(bool /*withTotals*/) const {
-  if (succeeded_) return {};
+  FailureReason reason;
+  if (!GetFailureReason(reason)) return {};
+  std::string text(kSummaryHeading);
+  reason.AppendLines(text);
+  return text;
+}
+
+bool v2Exchange::GetFailureReason(FailureReason& out) const {
+  if (succeeded_) return false;
+  out = FailureReason{};
   // The side that turned the exchange down says why in an error notification: in the response
   // to a request it refuses, or in a request of its own.
-  std::string text(kSummaryHeading);
   for (std::size_t i = 0; i < ChildCount(); ++i) {
     const v2Message* message = MessageAt(i);
     if (message == nullptr) continue;
-    const std::string error = message->ErrorNotification();
-    if (!error.empty()) return text + RejectionLine(message->IsReceived(direction_), error);
+    std::string error = message->ErrorNotification();
+    if (error.empty()) continue;
+    out.by = message->IsReceived(direction_) ? FailureReason::By::kPeer : FailureReason::By::kLocalHost;
+    out.notify = std::move(error);
+    break;
   }
-  return text + std::string(kNoResponseLine);
+  return true;
+}
+
+void v2Exchange::Classify(std::string_view type, bool informationalDelete, bool informationalDpd, bool directed) {
+  if (type.empty()) {
+    // An informational exchange: dead-peer detection, a delete, or notifications.
+    kind_ = NodeKind::kInformational;
+    typeState_ = informationalDpd ? kStateDpd : informationalDelete ? kStateDelete : kStateErrorInformational;
+    return;
+  }
+  // Any other type is shown as the log names it; the kinds the viewer knows are told by it
+  // (the daemon names a rekey of the IKE SA "[IKE] Create Child SA", of IPsec SAs "[IPsec]
+  // Create Child SA" or plain "Create Child SA").
+  if (type.starts_with("Initial")) kind_ = NodeKind::kInitial;
+  else if (type.starts_with("Authentication")) kind_ = NodeKind::kAuthentication;
+  else if (Contains(type, "[IPsec] Create Child SA") ||
+           (Contains(type, "Create Child SA") && !Contains(type, "[IPsec]") && !Contains(type, "[IKE]")))
+    kind_ = NodeKind::kChildSa;
+  else if (Contains(type, "Delete") && directed) kind_ = NodeKind::kInformational;
+  else if (Contains(type, "[IKE] Create Child SA")) kind_ = NodeKind::kIkeRekey;
+  else if (Contains(type, "ConfigMode")) kind_ = NodeKind::kConfigMode;
+  else if (Contains(type, "Info") || Contains(type, "DPD")) kind_ = NodeKind::kInformational;
+  else kind_ = NodeKind::kOtherExchange;
+  if (kind_ != NodeKind::kInformational) return;
+  // An informational exchange of a type of its own: what its type says it carries.
+  if (Contains(type, "Delete") && directed) typeState_ |= kStateDelete;
+  if (Contains(type, "Info")) typeState_ |= kStateErrorInformational;
+  if (Contains(type, "DPD")) typeState_ |= kStateDpd;
+}
+
+std::uint16_t v2Exchange::State() const {
+  std::uint16_t state = typeState_;
+  state |= succeeded_ ? kStateComplete : kStateFailed;
+  if (direction_ != -1) state |= kStateDirected;
+  return state;
+}
+
+bool v2Exchange::TimeSpan(std::int64_t& first, std::int64_t& last) const {
+  // The arrival times as the caption shows them: the date before the "T", the time after it.
+  const auto seconds = [](const v2Message& message) -> std::optional<std::int64_t> {
+    CalendarTime time;
+    if (!ScanDate(message.DateView(), time.year, time.month, time.day)) return std::nullopt;
+    if (message.TimeView().empty()) return std::nullopt;
+    ParseTime(message.TimeView(), time);
+    if (!IsPlausibleLogTime(time) || time.month < 1 || time.month > 12) return std::nullopt;
+    return time.Seconds();
+  };
+  std::size_t front = 0;
+  std::optional<std::int64_t> earliest;
+  for (; front < ChildCount() && !earliest; ++front)
+    if (const v2Message* message = MessageAt(front)) earliest = seconds(*message);
+  if (!earliest) return false;
+  std::optional<std::int64_t> latest;
+  for (std::size_t back = ChildCount(); back > front && !latest; --back)
+    if (const v2Message* message = MessageAt(back - 1)) latest = seconds(*message);
+  first = latest ? std::min(*earliest, *latest) : *earliest;
+  last = latest ? std::max(*earliest, *latest) : *earliest;
+  return true;
 }
 
 bool v2Exchange::MatchesMessage(const QLFolder& node) const {

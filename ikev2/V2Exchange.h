@@ -42,6 +42,7 @@ class v2Message : public QLFolder {
   // message ("</Message>", or "</Exchange>" when the message ran into the end of its exchange).
   v2Message(LineCursor& cursor, QLFolder* exchange);
 
+  NodeKind Kind() const override { return NodeKind::kPacket; }
   // Header fields: SPIs, next payload, version, type, message ID. The length is not shown.
   void AppendDetailText(std::string& out) const override;
   // The message's lines of the log, "<Message" to "</Message>".
@@ -124,10 +125,16 @@ class v2Exchange : public QLFolder {
   // A failed exchange: who rejected it (the first error notification, and whether it came
   // from the peer or went to it), else that the peer did not answer. Empty otherwise.
   std::string SummaryText(bool withTotals) const override;
+  // The kind and state its type, its messages and its final status gave it when it was read.
+  NodeKind Kind() const override { return kind_; }
+  std::uint16_t State() const override;
+  // Who rejected a failed exchange (from its own messages: no narrowing changes it).
+  bool GetFailureReason(FailureReason& out) const override;
+  // The arrival times of the first and the last message with a readable one.
+  bool TimeSpan(std::int64_t& first, std::int64_t& last) const override;
   // The exchange's lines of the log, "<Exchange" to "</Exchange>": its messages and what the
   // log says about the exchange around them.
   void AppendLogSpans(std::vector<LogSpan>& out) const override { out.push_back(span_); }
-  bool IsComplete() const override { return succeeded_; }
   // Same IKE SA: an initiator SPI or first SPI of the other node equals one of ours.
   bool MatchesMessage(const QLFolder& node) const override;
   bool MatchesCookie(std::string_view text) const override;
@@ -171,6 +178,9 @@ class v2Exchange : public QLFolder {
   void ReadTrailingElements(LineCursor& cursor);
   void BuildCaption();
   void TakeIdentity();
+  // The kind and informational state by the exchange's type (and, for an informational
+  // exchange, by what its messages carry); `directed`: the log gives the exchange's direction.
+  void Classify(std::string_view type, bool informationalDelete, bool informationalDpd, bool directed);
 
   // In an order that leaves little padding (the first member fills the base's last four
   // bytes): a large log holds over a hundred thousand exchanges.
@@ -198,6 +208,8 @@ class v2Exchange : public QLFolder {
   std::uint32_t countedMessages_ = 0;
   std::uint32_t countedPayloads_ = 0;
   bool succeeded_ = true;
+  NodeKind kind_ = NodeKind::kOtherExchange;
+  std::uint8_t typeState_ = 0;  // kStateDpd, kStateErrorInformational, kStateDelete
   bool hasIdAddress_ = false;
   bool reassigned_ = false;
   bool startFound_ = false;

@@ -39,8 +39,8 @@ class V2Tunnel : public QLFolder {
   // Drops the exchanges marked deleted.
   void PurgeDeleted() override;
   bool HasIdAddress() const override { return hasIdExchange_; }
-  bool IsComplete() const override { return true; }
-  bool IsTunnel() const override { return true; }
+  std::uint16_t State() const override { return kStateComplete; }
+  NodeKind Kind() const override { return NodeKind::kTunnel; }
   bool HasTunnelAddresses() const override { return local_ != 0 && peer_ != 0; }
   bool MatchesTunnel(std::uint32_t local, std::uint32_t peer) const override {
     return local == local_ && peer == peer_;
@@ -73,6 +73,7 @@ class V2Peer : public QLFolder {
   std::string CollectFailureReasons() const override;
   // Keeps the tunnels in ascending (local, peer) order, the address-less tunnel last.
   void AddChild(std::unique_ptr<QLFolder> tunnel) override;
+  NodeKind Kind() const override { return NodeKind::kPeer; }
   std::uint32_t PeerAddress() const override { return address_; }
   void PurgeDeleted() override { PurgeDeletedChildren(); }
   bool IsIndexedPeer() const override { return indexedPeer_; }

@@ -22,4 +22,11 @@ struct CalendarTime {
   friend bool operator==(const CalendarTime&, const CalendarTime&) = default;
 };
 
+// A time a log line can really hold: a field out of its calendar range (year 1900 to 9999)
+// means a damaged line.
+constexpr bool IsPlausibleLogTime(const CalendarTime& t) {
+  return t.year >= 1900 && t.year <= 9999 && t.day >= 1 && t.day <= 31 && t.hour >= 0 && t.hour <= 23 &&
+         t.minute >= 0 && t.minute <= 59 && t.second >= 0 && t.second <= 60;
+}
+
 }  // namespace quillon

@@ -38,7 +38,7 @@ class LogFile : public QLFolder {
   // the passes over its peers and give its arena back. Idle (or not started) otherwise.
   HelperThreads& Helpers() const { return helpers_; }
 
-  bool IsLogRoot() const override { return true; }
+  NodeKind Kind() const override { return NodeKind::kLogRoot; }
   void AppendDetailText(std::string& out) const override;
   // Every peer with something to report: its name, then its statistics.
   std::string SummaryText(bool withTotals) const override;

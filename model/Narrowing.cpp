@@ -2,6 +2,7 @@
 
 #include <string_view>
 
+#include "model/IPv4.h"
 #include "model/TreeRules.h"
 #include "model/VisibleWalk.h"
 
@@ -9,21 +10,12 @@ namespace quillon {
 
 namespace {
 
-constexpr std::string_view kTunnelMark = " <=> ";
-
 bool Contains(std::string_view text, std::string_view part) { return text.find(part) != std::string_view::npos; }
 
-// A tunnel is shown with its two addresses joined by " <=> "; no other caption holds that.
-bool IsTunnelLabel(std::string_view label) { return Contains(label, kTunnelMark); }
-
-// The tunnel "ip <=> other" or "other <=> ip". The second form takes the first occurrence of
-// " <=> ip": "a <=> 10.0.0.10" does not end at the address "10.0.0.1".
-bool TunnelEndsAt(std::string_view label, const std::string& ip) {
-  const std::string first = ip + std::string(kTunnelMark);
-  if (label.starts_with(first)) return true;
-  const std::string second = std::string(kTunnelMark) + ip;
-  const std::size_t at = label.find(second);
-  return at != std::string_view::npos && at + second.size() == label.size();
+// The tunnel "ip <=> other" or "other <=> ip": one of its two addresses, written as the tree
+// writes it, is the text.
+bool TunnelEndsAt(const QLFolder& tunnel, const std::string& ip) {
+  return FormatIPv4(tunnel.TunnelLocalIP()) == ip || FormatIPv4(tunnel.TunnelPeerIP()) == ip;
 }
 
 // The address on the peer's own caption: the whole caption, the address and a blank (a caption
@@ -60,14 +52,12 @@ void PurgeMarked(QLFolder& peer, RemovedNodes* removed) {
 bool KeepTunnelsEndingAt(QLFolder& peer, const std::string& ip, RemovedNodes* removed) {
   bool any = false;
   ForEachVisibleChild(peer, [&](const QLFolder& child) {
-    const std::string label = child.Caption();
-    any = any || (IsTunnelLabel(label) && TunnelEndsAt(label, ip));
+    any = any || (child.IsTunnel() && TunnelEndsAt(child, ip));
     return !any;
   });
   if (!any) return false;
   ForEachVisibleChild(peer, [&](QLFolder& child) {
-    const std::string label = child.Caption();
-    if (!(IsTunnelLabel(label) && TunnelEndsAt(label, ip))) child.SetDeleted();
+    if (!(child.IsTunnel() && TunnelEndsAt(child, ip))) child.SetDeleted();
     return true;
   });
   PurgeMarked(peer, removed);
@@ -97,7 +87,7 @@ void Narrow(LogFile& root, KeepPeerTest keepPeer, KeepExchangeTest keepExchange,
     if (kept) {
       bool anyExchange = false;
       ForEachVisibleChild(peer, [&](QLFolder& child) {
-        if (!IsTunnelLabel(child.Caption())) {
+        if (!child.IsTunnel()) {
           if (keepExchange(child)) anyExchange = true;
           else child.SetDeleted();
           return true;
@@ -141,25 +131,23 @@ bool KeepPeer(const FilterCriteria& criteria, QLFolder& peer, RemovedNodes* remo
 bool KeepExchange(const FilterCriteria& criteria, const QLFolder& exchange) {
   if (criteria.cookieOn && !exchange.MatchesCookie(criteria.cookieText)) return false;
   if (criteria.spiOn && !exchange.MatchesSpi(criteria.spiText)) return false;
-  if (criteria.filterOutDpdOn && Contains(exchange.Caption(), "DPD")) return false;
+  if (criteria.filterOutDpdOn && exchange.HasState(kStateDpd)) return false;
   return true;
 }
 
 bool KeepForVerify(const VerifyCriteria& criteria, const QLFolder& exchange) {
-  if (criteria.failedNegotiations || criteria.errorInformational) {
-    const std::string label = exchange.Caption();
-    if (criteria.failedNegotiations && Contains(label, "Failed")) return true;
-    if (criteria.errorInformational && Contains(label, "Info")) return true;
-  }
-  return (criteria.successiveIdentical && exchange.IsSuccessiveIdentical()) ||
-         (criteria.immediateDelete && exchange.IsImmediateDelete()) ||
-         (criteria.repeatedDelete && exchange.IsDeleteRepeated());
+  const std::uint16_t state = exchange.State();
+  return (criteria.failedNegotiations && (state & kStateFailed) != 0) ||
+         (criteria.errorInformational && (state & kStateErrorInformational) != 0) ||
+         (criteria.successiveIdentical && (state & kStateSuccessiveIdentical) != 0) ||
+         (criteria.immediateDelete && (state & kStateImmediateDelete) != 0) ||
+         (criteria.repeatedDelete && (state & kStateDeleteRepeated) != 0);
 }
 
 bool ShownAfterNarrowing(const FilterCriteria& filter, const VerifyCriteria* verify, const QLFolder& peer,
                          const QLFolder* tunnel, const QLFolder& exchange) {
   if (filter.ipOn && !CaptionNamesAddress(peer.Caption(), filter.ipText) && !AnyChildMatchesUserDetail(peer, filter.ipText) &&
-      !(tunnel != nullptr && TunnelEndsAt(tunnel->Caption(), filter.ipText)))
+      !(tunnel != nullptr && TunnelEndsAt(*tunnel, filter.ipText)))
     return false;
   if (filter.failedPeersOn && !HoldsFailedNegotiation(peer)) return false;
   if (filter.userNameOn && !AnyChildMatchesUserName(peer, filter.userNameText)) return false;

@@ -1,7 +1,7 @@
 // Filter and Verify: narrowing a loaded log to the peers and negotiations that matter.
 //
 // Both work on the tree as the view shows it (model/TreeRules.h): below the log root stand the
-// peers; below a peer its tunnels (captions "local <=> peer") and, in place of a tunnel without
+// peers; below a peer its tunnels and, in place of a tunnel without
 // addresses, that tunnel's negotiations; below a tunnel its negotiations. Everything is asked
 // through the generic node operations, so IKEv1 and IKEv2 trees narrow alike. Narrowing removes
 // nodes from the tree for good: widening the criteria means reading the log again.
@@ -56,11 +56,11 @@ struct VerifyCriteria {
 // holds "(address)", or, failing those, on a tunnel that ends at the address: the peer's other
 // tunnels and negotiations are then taken out: into `removed` when given, else destroyed.
 bool KeepPeer(const FilterCriteria& criteria, QLFolder& peer, std::vector<std::unique_ptr<QLFolder>>* removed = nullptr);
-// The negotiation-level tests: cookie, SPI, and no "DPD" in the caption.
+// The negotiation-level tests: cookie, SPI, and no dead-peer detection.
 bool KeepExchange(const FilterCriteria& criteria, const QLFolder& exchange);
-// A negotiation is kept when any chosen category marks it: "Failed" in its caption, an
-// informational exchange that kept its "Info" name (error notifies; deletes and DPD are named
-// otherwise), successive identical quick modes, a delete right after a successful negotiation,
+// A negotiation is kept when any chosen category marks it: failed, an informational exchange
+// that is neither a delete nor dead-peer detection (error and status notifications),
+// successive identical quick modes, a delete right after a successful negotiation,
 // a delete repeated for the same SA.
 bool KeepForVerify(const VerifyCriteria& criteria, const QLFolder& exchange);
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <new>
+#include <optional>
 #include <stdexcept>
 
 #include "model/TimeOrder.h"
@@ -322,6 +323,56 @@ bool QLFolder::IsCloseInTime(const QLFolder& other) const {
   ParseTime(otherTime, theirs);
   ParseDate(otherDate, theirs);
   return theirs.Seconds() - mine.Seconds() < 120;
+}
+
+namespace {
+
+// The seconds of a node's date and time texts. A field out of its calendar range means a
+// damaged packet line: such a time would stretch a timeline over centuries, so it counts as
+// no time at all.
+std::optional<std::int64_t> NodeSeconds(const QLFolder& node) {
+  const std::string time = node.TimeText();
+  if (time.empty()) return std::nullopt;
+  const std::string date = node.DateText();
+  if (date.empty()) return std::nullopt;
+  CalendarTime t;
+  QLFolder::ParseDate(date, t);
+  QLFolder::ParseTime(time, t);
+  if (!IsPlausibleLogTime(t)) return std::nullopt;
+  return t.Seconds();
+}
+
+// The time of one packet of a negotiation: the child itself when it carries times (an
+// informational exchange's header), else the first of its own children that does (a message's
+// header; the payloads after it carry none).
+std::optional<std::int64_t> PacketSeconds(const QLFolder& child) {
+  if (const auto seconds = NodeSeconds(child)) return seconds;
+  for (const auto& grandchild : child.Children())
+    if (const auto seconds = NodeSeconds(*grandchild)) return seconds;
+  return std::nullopt;
+}
+
+}  // namespace
+
+bool QLFolder::TimeSpan(std::int64_t& first, std::int64_t& last) const {
+  // Packets join their negotiation in log order, so the first and the last packet with a time
+  // are enough: a large tree is walked without touching the packets in between.
+  const ChildList& children = Children();
+  std::size_t front = 0;
+  std::optional<std::int64_t> earliest;
+  for (; front < children.size() && !earliest; ++front) earliest = PacketSeconds(*children[front]);
+  if (!earliest) {
+    // No packets with times: the node's own texts, if it has any.
+    earliest = NodeSeconds(*this);
+    if (!earliest) return false;
+    first = last = *earliest;
+    return true;
+  }
+  std::optional<std::int64_t> latest;
+  for (std::size_t back = children.size(); back > front && !latest; --back) latest = PacketSeconds(*children[back - 1]);
+  first = latest ? std::min(*earliest, *latest) : *earliest;
+  last = latest ? std::max(*earliest, *latest) : *earliest;
+  return true;
 }
 
 }  // namespace quillon

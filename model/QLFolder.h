@@ -18,12 +18,14 @@
 
 #include "model/CalendarTime.h"
 #include "model/LogSpan.h"
+#include "model/NodeKind.h"
 #include "model/NodeArena.h"
 #include "model/NodeText.h"
 
 namespace quillon {
 
 class QLFolder;
+struct FailureReason;
 
 // A node's children in order. Most nodes of a big log have none or a handful, so the list is
 // sixteen bytes: a block of owning pointers and two 32-bit counts, where a std::pmr::vector
@@ -107,8 +109,23 @@ class QLFolder {
   QLFolder& operator=(const QLFolder&) = delete;
 
   // ---- the generic operations ---------------------------------------------------------------
-  virtual bool IsLogRoot() const { return false; }
-  virtual bool IsComplete() const { return false; }
+  // What the node is and what state it is in (model/NodeKind.h): the only way meaning is
+  // asked of a node.
+  virtual NodeKind Kind() const { return NodeKind::kOther; }
+  virtual std::uint16_t State() const { return kStateNone; }
+  bool Is(NodeKind kind) const { return Kind() == kind; }
+  bool HasState(std::uint16_t bits) const { return (State() & bits) != 0; }
+  bool IsLogRoot() const { return Kind() == NodeKind::kLogRoot; }
+  bool IsTunnel() const { return Kind() == NodeKind::kTunnel; }
+  bool IsAttributeValue() const { return Kind() == NodeKind::kAttributeValue; }
+  bool IsComplete() const { return HasState(kStateComplete); }
+  // Of a failed negotiation: why it failed, as the diagnosis decided it when the log was read.
+  // False for any other node.
+  virtual bool GetFailureReason(FailureReason& /*out*/) const { return false; }
+  // Of a negotiation: the seconds since 1970 of its first and last packet, as logged (the
+  // timeline's bars). The default reads the date and time texts of the packets (the nodes one
+  // or two levels below that carry both), else the node's own; false without a readable time.
+  virtual bool TimeSpan(std::int64_t& first, std::int64_t& last) const;
   virtual bool IsParsed() const { return parsed_; }
   // The row's text in the tree, and the text shown beside the tree for the selected node. A
   // node appends them to `out`: Find builds them for every node it tests, into one buffer it
@@ -129,10 +146,8 @@ class QLFolder {
   virtual std::string CollectFailureReasons() const { return {}; }
   // Containers that keep their children ordered insert here; the base declines the node.
   virtual void AddChild(std::unique_ptr<QLFolder> /*node*/) {}
-  virtual bool IsAttributeValue() const { return false; }
   virtual std::string DateText() const { return {}; }
   virtual std::string TimeText() const { return {}; }
-  virtual bool IsNotify() const { return false; }
   // Debug-log writer: a node appends its own block(s) to `out`; the walk writes the children
   // between WriteDebug and WriteDebugLength.
   virtual void WriteDebug(std::string& /*out*/) const {}
@@ -145,17 +160,7 @@ class QLFolder {
   virtual bool MatchesUserDetail(std::string_view /*text*/) const { return false; }
   virtual void PurgeDeleted() {}
   virtual std::string SpiText() const { return {}; }
-  virtual std::string NotifyTypeName() const { return {}; }
-  virtual std::string ProtocolName() const { return {}; }
   virtual void Analyze() {}
-  virtual bool IsDeleteRepeated() const { return false; }
-  virtual void SetDeleteRepeated() {}
-  virtual bool IsFirstRepeatedDelete() const { return false; }
-  virtual void SetFirstRepeatedDelete() {}
-  virtual bool IsImmediateDelete() const { return false; }
-  virtual void SetImmediateDelete() {}
-  virtual bool IsSuccessiveIdentical() const { return false; }
-  virtual void SetSuccessiveIdentical() {}
   virtual bool SameIdentities(const QLFolder& /*other*/) const { return false; }
   virtual std::string InitiatorIdText() const { return {}; }
   virtual std::string ResponderIdText() const { return {}; }
@@ -185,7 +190,6 @@ class QLFolder {
   virtual std::string UserName() const { return {}; }
   virtual bool HasUserDetail() const { return false; }
   virtual std::string UserDetail() const { return {}; }
-  virtual bool IsTunnel() const { return false; }
   virtual bool HasTunnelAddresses() const { return false; }
   virtual bool MatchesTunnel(std::uint32_t /*local*/, std::uint32_t /*peer*/) const { return false; }
   virtual std::uint32_t TunnelLocalIP() const { return 0; }

@@ -10,6 +10,21 @@ std::string RejectionLine(bool byPeer, std::string_view notifyName) {
   return line;
 }
 
+void FailureReason::AppendLines(std::string& out) const {
+  if (by == By::kNobody) out += kNoResponseLine;
+  else out += RejectionLine(by == By::kPeer, notify);
+  for (const NotChosen& transform : notChosen) {
+    out += "\r\nNot chosen: proposal ";
+    out += std::to_string(transform.proposal);
+    out += " transform ";
+    out += std::to_string(transform.transform);
+    out += ' ';
+    out += transform.name;
+    out += " - ";
+    out += transform.reason;
+  }
+}
+
 std::string FailedNegotiationsLine(std::uint32_t count) {
   if (count == 0) return {};
   return "Number of failed negotiations\t\t\t\t" + std::to_string(count) + "\r\n";

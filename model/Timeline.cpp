@@ -17,58 +17,6 @@ namespace {
 constexpr std::uint32_t kNoBar = std::numeric_limits<std::uint32_t>::max();
 constexpr std::int64_t kDay = 86400;
 
-// The seconds of a node's date and time texts. A field out of its calendar range means a
-// damaged packet line: such a time would stretch the chart over centuries, so it counts as
-// no time at all.
-std::optional<std::int64_t> NodeSeconds(const QLFolder& node) {
-  const std::string time = node.TimeText();
-  if (time.empty()) return std::nullopt;
-  const std::string date = node.DateText();
-  if (date.empty()) return std::nullopt;
-  CalendarTime t;
-  QLFolder::ParseDate(date, t);
-  QLFolder::ParseTime(time, t);
-  if (t.year < 1900 || t.year > 9999 || t.day < 1 || t.day > 31 || t.hour < 0 || t.hour > 23 || t.minute < 0 ||
-      t.minute > 59 || t.second < 0 || t.second > 60)
-    return std::nullopt;
-  return t.Seconds();
-}
-
-// The time of one packet of a negotiation: the child itself when it carries times (an
-// informational exchange's header), else the first of its own children that does (a message's
-// header; the payloads after it carry none).
-std::optional<std::int64_t> PacketSeconds(const QLFolder& child) {
-  if (const auto seconds = NodeSeconds(child)) return seconds;
-  for (const auto& grandchild : child.Children())
-    if (const auto seconds = NodeSeconds(*grandchild)) return seconds;
-  return std::nullopt;
-}
-
-}  // namespace
-
-// Packets join their negotiation in log order, so the first and the last packet with a time
-// are enough: a large tree is walked without touching the packets in between.
-bool NegotiationSpan(const QLFolder& negotiation, std::int64_t& first, std::int64_t& last) {
-  const QLFolder::ChildList& children = negotiation.Children();
-  std::size_t front = 0;
-  std::optional<std::int64_t> earliest;
-  for (; front < children.size() && !earliest; ++front) earliest = PacketSeconds(*children[front]);
-  if (!earliest) {
-    // No packets with times: the negotiation's own texts, if it has any.
-    earliest = NodeSeconds(negotiation);
-    if (!earliest) return false;
-    first = last = *earliest;
-    return true;
-  }
-  std::optional<std::int64_t> latest;
-  for (std::size_t back = children.size(); back > front && !latest; --back) latest = PacketSeconds(*children[back - 1]);
-  first = latest ? std::min(*earliest, *latest) : *earliest;
-  last = latest ? std::max(*earliest, *latest) : *earliest;
-  return true;
-}
-
-namespace {
-
 // Round durations for buckets and ticks, in seconds.
 constexpr std::array<std::int64_t, 18> kRoundSteps = {1,    2,    5,    10,    15,    30,    60,    120,   300,
                                                       600,  900,  1800, 3600,  7200,  10800, 21600, 43200, kDay};
@@ -156,7 +104,7 @@ TimelineData TimelineData::FromTree(const QLFolder& root) {
     std::optional<std::uint32_t> direct;  // the group of negotiations directly below the peer
     auto addBar = [&](const QLFolder& negotiation, std::uint32_t group) {
       TimelineBar bar;
-      if (!NegotiationSpan(negotiation, bar.start, bar.end)) return;
+      if (!negotiation.TimeSpan(bar.start, bar.end)) return;
       bar.node = &negotiation;
       bar.group = group;
       bar.icon = static_cast<std::uint8_t>(StateIconIndex(negotiation));

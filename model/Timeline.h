@@ -4,9 +4,10 @@
 // which bars there are, how time maps to pixels, and what one pixel column of a lane or one
 // histogram bucket shows. The viewer's panel and the command-line tool's picture draw from it.
 //
-// Everything is computed from the generic node operations and the visible-tree rules, so any
-// tree whose packets carry date and time texts has a timeline; a tree without them (IKEv2 logs)
-// has no bars at all.
+// Everything is computed from the generic node operations and the visible-tree rules: each
+// negotiation tells its own time span (a debug log's from its packets' date and time texts, an
+// IKEv2 exchange's from its messages' arrival times), so both formats have a timeline; a tree
+// without any times has no bars at all.
 //
 // Scale: a day of a busy gateway holds tens of thousands of negotiations. A lane's bars are
 // kept in start order, so drawing a view looks only at the bars inside it, and everything that
@@ -25,10 +26,6 @@ namespace quillon {
 
 // What the panel and the picture say instead of an empty chart.
 inline constexpr const char* kNoTimesText = "No times in this log";
-
-// First and last packet time of a negotiation (its own time when it has no packets with
-// times), in seconds since 1970-01-01 as logged; false when it has none.
-bool NegotiationSpan(const QLFolder& negotiation, std::int64_t& first, std::int64_t& last);
 
 // One negotiation: seconds since 1970-01-01 of its first and last packet (as logged, in whole
 // seconds), its node, the group it belongs to and its state icon (model/TreeRules.h).
@@ -53,9 +50,8 @@ class TimelineData {
   TimelineData() = default;
   // Collects the bars of the tree below `root` as the tree shows it: the root's shown children
   // are the peers, a peer's shown tunnels hold negotiations, other shown children of a peer are
-  // negotiations themselves. A negotiation's times are those of its packets (the nodes one or
-  // two levels below it that carry a date and a time text); without packets, its own texts.
-  // Negotiations without a readable date (no texts, or a year before 1900) are left out.
+  // negotiations themselves. A negotiation's times are its TimeSpan; negotiations without a
+  // readable time are left out.
   static TimelineData FromTree(const QLFolder& root);
 
   bool HasTimes() const { return !bars_.empty(); }

@@ -8,15 +8,10 @@ namespace {
 
 void CountExchange(const QLFolder& exchange, TreeCounts& counts) {
   // A daemon restart is shown among the negotiations as a marker without packets.
-  if (exchange.Name() == "Daemon Restarted!!") return;
+  if (exchange.Is(NodeKind::kRestart)) return;
   ++counts.negotiations;
   if (!exchange.IsComplete()) ++counts.failed;
-  if (exchange.IsNotify()) {
-    // An informational exchange is one packet: its header and payloads hang below it directly.
-    ++counts.packets;
-    counts.payloads += exchange.PayloadCount();
-    return;
-  }
+  // An IKEv1 informational exchange is one packet and counts itself that way.
   std::size_t packets = 0, payloads = 0;
   if (exchange.PacketCounts(packets, payloads)) {
     counts.packets += packets;

@@ -1,14 +1,11 @@
 #include "model/TreeRules.h"
 
-#include <string>
 
 #include "model/VisibleWalk.h"
 
 namespace quillon {
 
 namespace {
-
-bool Contains(std::string_view text, std::string_view part) { return text.find(part) != std::string_view::npos; }
 
 void AppendVisible(const QLFolder& node, std::vector<QLFolder*>& out) {
   for (const auto& child : node.Children()) {
@@ -21,35 +18,38 @@ void AppendVisible(const QLFolder& node, std::vector<QLFolder*>& out) {
 }  // namespace
 
 bool HoldsFailedNegotiation(const QLFolder& peer) {
-  // "Failed" on a shown child of the peer, or on a shown child of one of its tunnel rows (a
-  // tunnel is shown with its two addresses joined by " <=> "; no other caption holds that).
+  // A failed negotiation shown below the peer, or below one of its shown tunnels.
   return !ForEachVisibleChild(peer, [](const QLFolder& child) {
-    const std::string label = child.Caption();
-    if (Contains(label, "Failed")) return false;
-    if (!Contains(label, " <=> ")) return true;
-    return ForEachVisibleChild(child, [](const QLFolder& exchange) { return !Contains(exchange.Caption(), "Failed"); });
+    if (child.HasState(kStateFailed)) return false;
+    if (!child.IsTunnel()) return true;
+    return ForEachVisibleChild(child, [](const QLFolder& exchange) { return !exchange.HasState(kStateFailed); });
   });
 }
 
 int StateIconIndex(const QLFolder& node) {
+  // The log root's children are its peers (an IKEv2 peer keeps no link to the root and has
+  // no icon).
   if (node.Parent() != nullptr && node.Parent()->IsLogRoot())
     return HoldsFailedNegotiation(node) ? kIconPeerInTrouble : kIconNone;
-  const std::string_view name = node.Name();
-  const int c = node.IsComplete() ? 1 : 0;
-  int icon = kIconNone;
-  if (name == "Main Mode" || name == "Aggressive") icon = kIconPhaseOneFailed + c;
-  else if (name == "QuickMode") icon = kIconQuickModeFailed + c;
-  else if (Contains(name, "[IPsec] Create Child SA") ||
-           (Contains(name, "Create Child SA") && !Contains(name, "[IPsec]") && !Contains(name, "[IKE]")))
-    icon = kIconChildSaFailed + c;
-  else if (Contains(name, "Delete") && Contains(node.Caption(), "==")) icon = kIconDelete;
-  else if (Contains(name, "[IKE] Create Child SA")) icon = c ? kIconIkeChildSaDone : kIconChildSaFailed;
-  else if (Contains(name, "ConfigMode")) icon = c ? kIconConfigDone : kIconConfigFailed;
-  else if (Contains(name, "Info")) icon = kIconInfo;
-  else if (Contains(name, "DPD")) icon = kIconDpd;
-  if (name.starts_with("Initial")) icon = kIconInitialFailed + c;
-  if (name.starts_with("Authentication")) icon = kIconAuthFailed + c;
-  return icon;
+  const std::uint16_t state = node.State();
+  const int c = (state & kStateComplete) != 0 ? 1 : 0;
+  switch (node.Kind()) {
+    case NodeKind::kMainMode:
+    case NodeKind::kAggressiveMode: return kIconPhaseOneFailed + c;
+    case NodeKind::kQuickMode: return kIconQuickModeFailed + c;
+    case NodeKind::kChildSa: return kIconChildSaFailed + c;
+    case NodeKind::kIkeRekey: return c ? kIconIkeChildSaDone : kIconChildSaFailed;
+    case NodeKind::kConfigMode: return c ? kIconConfigDone : kIconConfigFailed;
+    case NodeKind::kInitial: return kIconInitialFailed + c;
+    case NodeKind::kAuthentication: return kIconAuthFailed + c;
+    case NodeKind::kInformational:
+      // A delete is drawn as such only where its row shows a direction.
+      if ((state & kStateDelete) != 0) return (state & kStateDirected) != 0 ? kIconDelete : kIconNone;
+      if ((state & kStateErrorInformational) != 0) return kIconInfo;
+      if ((state & kStateDpd) != 0) return kIconDpd;
+      return kIconNone;
+    default: return kIconNone;
+  }
 }
 
 bool IsShownAsLevel(const QLFolder& node) {

@@ -31,13 +31,12 @@ enum StateIcon : int {
   kStateIconCount = 18,
 };
 
-// The state icon of a node, from its name, its caption and its completeness; a peer's from
-// its negotiations.
+// The state icon of a node, from its kind and state; a peer's from its negotiations.
 int StateIconIndex(const QLFolder& node);
 
 // The peer (a child of the log root) holds a failed negotiation, as the tree shows it: a row
-// below it, or below one of its tunnel rows, says "Failed" (the " Failed!" of a negotiation
-// that did not complete). The "Peers containing failed negotiations" filter keeps these.
+// below it, or below one of its tunnel rows, is a negotiation that did not complete. The
+// "Peers containing failed negotiations" filter keeps these.
 bool HoldsFailedNegotiation(const QLFolder& peer);
 
 // A tunnel without both addresses is not a level of the visible tree: its children stand in

@@ -47,6 +47,8 @@ class Header : public QLFolder {
   Header();
   // The packet scan (see above).
   explicit Header(DebugLogReader& reader);
+
+  NodeKind Kind() const override { return NodeKind::kHeader; }
   ~Header() override;
 
   void AppendDetailText(std::string& out) const override;

@@ -29,6 +29,8 @@ class Message : public FolderElement {
   Message(std::string name, QLFolder* parent, unsigned links = kNoLinks);
   ~Message() override;
 
+  NodeKind Kind() const override { return NodeKind::kPacket; }
+
   // The name, the packet's date, the packet-debug record's lines and the direction with the
   // peer's address; empty without header.
   void AppendDetailText(std::string& out) const override;
@@ -150,7 +152,7 @@ class ConfigMess : public Message {
   explicit ConfigMess(QLFolder* parent);
   ConfigMess(std::string name, QLFolder* parent);
 
-  bool IsComplete() const override { return complete_; }
+  std::uint16_t State() const override { return complete_ ? kStateComplete : kStateNone; }
   void SetAttributePayload(QLFolder* payload) override;
 
  private:

@@ -10,6 +10,7 @@
 #include "ikev1/negotiation/Exchange.h"
 #include "ikev1/payloads/Dictionaries.h"
 #include "ikev1/payloads/NotifyPayload.h"
+#include "ikev1/payloads/SAPayload.h"
 #include "model/QLFolder.h"
 #include "model/Summaries.h"
 
@@ -17,50 +18,46 @@ namespace quillon {
 
 namespace {
 
-// The exchanges are told apart by the names they gave themselves while reading their packets:
-// a quick mode is "QuickMode", an informational exchange with a delete payload is "Delete"
-// and the protocol of the deleted SAs, one with an error notification is "Info" and the
-// notify type's name. Names survive the regrouping and the filters, which move and remove
-// exchanges but never rename them.
-constexpr std::string_view kQuickMode = "QuickMode";
-constexpr std::string_view kDeleteIpsec = "Delete IPsec";
-constexpr std::string_view kDeleteIke = "Delete IKE";
-
-// RFC 2408 notify message types that point at a cause the diagnosis can name.
-constexpr std::uint32_t kInvalidKeyInformation = 17;
-constexpr std::uint32_t kInvalidIdInformation = 18;
-
 constexpr std::string_view kHeading = kSummaryHeading;
 constexpr std::string_view kImmediateDelete = "\r\nImmediate Delete after successful negotiation";
 constexpr std::string_view kSuccessiveIdentical = "\r\nSuccessive identical negotiations";
 constexpr std::string_view kRepeatedDelete = "\r\nRepeated Delete for same negotiation";
 
-bool Contains(std::string_view text, std::string_view what) { return text.find(what) != std::string_view::npos; }
-
 enum class NotifyError { kNone, kNoProposalChosen, kInvalidKeyInformation, kInvalidIdInformation };
 
-// The error notification an exchange's name announces; the first that the name holds wins.
-NotifyError ErrorNamedIn(std::string_view name) {
-  static const std::string noProposalChosen = NotifyTypeName(NotifyPayload::kNoProposalChosen);
-  static const std::string invalidKey = NotifyTypeName(kInvalidKeyInformation);
-  static const std::string invalidId = NotifyTypeName(kInvalidIdInformation);
-  if (Contains(name, noProposalChosen)) return NotifyError::kNoProposalChosen;
-  if (Contains(name, invalidKey)) return NotifyError::kInvalidKeyInformation;
-  if (Contains(name, invalidId)) return NotifyError::kInvalidIdInformation;
+// The error notification of interest an informational exchange announces; when it named more
+// than one, the first of this order wins.
+NotifyError ErrorOf(const Notify& notify) {
+  const std::uint8_t errors = notify.NamedErrors();
+  if ((errors & Notify::kNoProposalChosenBit) != 0) return NotifyError::kNoProposalChosen;
+  if ((errors & Notify::kInvalidKeyInformationBit) != 0) return NotifyError::kInvalidKeyInformation;
+  if ((errors & Notify::kInvalidIdInformationBit) != 0) return NotifyError::kInvalidIdInformation;
   return NotifyError::kNone;
+}
+
+// The negotiations of an IKEv1 tunnel are all exchanges (a restart marker is one too).
+Exchange* AsExchange(QLFolder& node) {
+  const NodeKind kind = node.Kind();
+  return kind >= NodeKind::kMainMode && kind <= NodeKind::kRestart ? static_cast<Exchange*>(&node) : nullptr;
+}
+const Exchange* AsExchange(const QLFolder& node) { return AsExchange(const_cast<QLFolder&>(node)); }
+
+bool IsDeleteIpsec(const Exchange& exchange) {
+  return exchange.IsNotify() && static_cast<const Notify&>(exchange).What() == Notify::Carries::kDeleteIpsec;
 }
 
 // A quick mode completed at `at`: the IPsec SA it made, deleted by the next negotiations of the
 // tunnel within two minutes. The walk stops at the first negotiation outside the window (or
 // one without a date and time, such as a main mode).
 void MarkImmediateDelete(QLFolder& tunnel, std::size_t at) {
-  QLFolder& quickMode = *tunnel.Child(at);
+  Exchange& quickMode = *AsExchange(*tunnel.Child(at));
   for (std::size_t i = at + 1; i < tunnel.ChildCount(); ++i) {
     QLFolder& later = *tunnel.Child(i);
     if (!quickMode.IsCloseInTime(later)) return;
-    if (Contains(later.Name(), kDeleteIpsec) && quickMode.MatchesSpi(later.SpiText())) {
-      quickMode.SetImmediateDelete();
-      later.SetImmediateDelete();
+    Exchange* exchange = AsExchange(later);
+    if (exchange != nullptr && IsDeleteIpsec(*exchange) && quickMode.MatchesSpi(later.SpiText())) {
+      quickMode.Mark(kStateImmediateDelete);
+      exchange->Mark(kStateImmediateDelete);
       return;
     }
   }
@@ -69,13 +66,13 @@ void MarkImmediateDelete(QLFolder& tunnel, std::size_t at) {
 // A quick mode completed at `at`, and the complete quick modes for the same identities that
 // follow it within two minutes: a rekey that should not have been needed.
 void MarkSuccessiveIdentical(QLFolder& tunnel, std::size_t at) {
-  QLFolder& quickMode = *tunnel.Child(at);
+  Exchange& quickMode = *AsExchange(*tunnel.Child(at));
   for (std::size_t i = at + 1; i < tunnel.ChildCount(); ++i) {
     QLFolder& later = *tunnel.Child(i);
     if (!quickMode.IsCloseInTime(later)) return;
-    if (Contains(later.Name(), kQuickMode) && later.IsComplete() && quickMode.SameIdentities(later)) {
-      quickMode.SetSuccessiveIdentical();
-      later.SetSuccessiveIdentical();
+    if (later.Is(NodeKind::kQuickMode) && later.IsComplete() && quickMode.SameIdentities(later)) {
+      quickMode.Mark(kStateSuccessiveIdentical);
+      static_cast<Exchange&>(later).Mark(kStateSuccessiveIdentical);
     }
   }
 }
@@ -84,8 +81,6 @@ void MarkSuccessiveIdentical(QLFolder& tunnel, std::size_t at) {
 
 // An error notification answers a negotiation within two minutes of its first packet.
 constexpr std::int64_t kRejectionWindow = 120;
-// RFC 2408 notify message types 1 to 8191 are errors; status types start at 16384.
-constexpr std::uint32_t kLastErrorType = 8191;
 
 std::optional<std::int64_t> PacketSeconds(const QLFolder& node) {
   const std::string date = node.DateText(), time = node.TimeText();
@@ -96,53 +91,31 @@ std::optional<std::int64_t> PacketSeconds(const QLFolder& node) {
   return at.Seconds();
 }
 
-// The first error notification an informational exchange carries.
-const NotifyPayload* ErrorNotification(const QLFolder& notify) {
-  for (const auto& child : notify.Children()) {
-    const auto* payload = dynamic_cast<const NotifyPayload*>(child.get());
-    if (payload == nullptr) continue;
-    const std::uint32_t type = payload->NotifyTypeValue();
-    if (type >= 1 && type <= kLastErrorType) return payload;
-  }
-  return nullptr;
+// A main, aggressive or quick mode that did not complete: the ones a rejection is looked for.
+bool MayBeRejected(const QLFolder& node) {
+  const NodeKind kind = node.Kind();
+  return (kind == NodeKind::kMainMode || kind == NodeKind::kAggressiveMode || kind == NodeKind::kQuickMode) &&
+         !node.IsComplete();
 }
 
-// Why a negotiation that did not complete failed. A peer that turns a proposal, a key or an
-// identity down says so in an informational exchange protected by the same ISAKMP SA (same
-// initiator cookie), and so does the local host when it refuses the peer's; the daemon logs
-// it next to the negotiation, possibly under another tunnel of the peer. The earliest error
-// notification of the peer with the negotiation's cookie, from the negotiation's first packet
-// to two minutes after it, names the cause; without one the peer simply did not answer.
-std::string FailureLine(const Exchange& exchange) {
-  const auto* first = exchange.ChildCount() != 0 ? dynamic_cast<const FolderElement*>(exchange.Child(0)) : nullptr;
-  const Header* firstHeader = first != nullptr ? first->GetHeader() : nullptr;
-  const QLFolder* tunnel = exchange.Parent();
-  const QLFolder* peer = tunnel != nullptr ? tunnel->Parent() : nullptr;
-  const std::optional<std::int64_t> start = firstHeader != nullptr ? PacketSeconds(*firstHeader) : std::nullopt;
-  if (!start || peer == nullptr) return std::string(kNoResponseLine);
+// An informational exchange of the peer that carries an error notification.
+struct Rejection {
+  std::uint32_t cookie = 0;
+  std::int64_t at = 0;
+  std::uint32_t type = 0;
+  FailureReason::By by = FailureReason::By::kNobody;
+};
 
-  const std::uint32_t cookie = exchange.CookieValue();
-  const QLFolder* rejection = nullptr;
-  const NotifyPayload* notification = nullptr;
-  std::int64_t earliest = 0;
-  for (const auto& eachTunnel : peer->Children()) {
-    for (const auto& child : eachTunnel->Children()) {
-      const QLFolder& notify = *child;
-      if (!notify.IsNotify() || notify.CookieValue() != cookie) continue;
-      const std::optional<std::int64_t> at = PacketSeconds(notify);
-      if (!at || *at < *start || *at > *start + kRejectionWindow) continue;
-      if (rejection != nullptr && *at >= earliest) continue;  // ties: the first in tree order
-      const NotifyPayload* error = ErrorNotification(notify);
-      if (error == nullptr) continue;
-      rejection = &notify;
-      notification = error;
-      earliest = *at;
-    }
-  }
-  if (rejection == nullptr) return std::string(kNoResponseLine);
-  const auto* element = dynamic_cast<const FolderElement*>(rejection);
-  const bool byPeer = element == nullptr || element->GetHeader() == nullptr || !element->GetHeader()->IsCreated();
-  return RejectionLine(byPeer, notification->NotifyTypeName());
+// The transform ID name of a transform, as its row names it.
+std::string TransformName(const TransPayload& transform) {
+  return std::string(TransformIdName(static_cast<std::uint32_t>(transform.ProtId()), transform.TransId()));
+}
+
+std::string TrimmedReason(std::string_view reason) {
+  const std::size_t start = reason.find_first_not_of(" \t");
+  if (start == std::string_view::npos) return {};
+  const std::size_t end = reason.find_last_not_of(" \t");
+  return std::string(reason.substr(start, end - start + 1));
 }
 
 void AppendLine(std::string& text, std::string_view label, std::uint32_t count) {
@@ -177,33 +150,113 @@ NegotiationStatistics& NegotiationStatistics::operator+=(const NegotiationStatis
 }
 
 void AnalyzeNegotiations(QLFolder& tunnel) {
+  for (const auto& child : tunnel.Children())
+    if (Exchange* exchange = AsExchange(*child)) exchange->ClearDiagnosis();
   // The earliest delete of each IPsec SPI heads the group of deletes of that SA. Equal SPIs
   // are found through the table rather than by comparing every delete with every later one:
   // a tunnel of a long log holds thousands.
-  std::unordered_map<std::string, QLFolder*> firstDelete;
+  std::unordered_map<std::string, Exchange*> firstDelete;
   for (std::size_t i = 0; i < tunnel.ChildCount(); ++i) {
-    QLFolder& exchange = *tunnel.Child(i);
-    const std::string_view name = exchange.Name();
-    if (Contains(name, kDeleteIke)) continue;
-    if (Contains(name, kDeleteIpsec)) {
+    Exchange* exchange = AsExchange(*tunnel.Child(i));
+    if (exchange == nullptr) continue;
+    if (IsDeleteIpsec(*exchange)) {
       // A delete whose SPI could not be read names no SA: it repeats nothing.
-      std::string spi = exchange.SpiText();
+      std::string spi = exchange->SpiText();
       if (spi.empty()) continue;
-      const auto [first, isFirst] = firstDelete.try_emplace(std::move(spi), &exchange);
+      const auto [first, isFirst] = firstDelete.try_emplace(std::move(spi), exchange);
       if (!isFirst) {
-        first->second->SetDeleteRepeated();
-        first->second->SetFirstRepeatedDelete();
-        exchange.SetDeleteRepeated();
+        first->second->Mark(kStateDeleteRepeated | kStateFirstRepeatedDelete);
+        exchange->Mark(kStateDeleteRepeated);
       }
       continue;
     }
-    if (Contains(name, kQuickMode) && exchange.IsComplete()) {
+    if (exchange->Is(NodeKind::kQuickMode) && exchange->IsComplete()) {
       MarkImmediateDelete(tunnel, i);
       // An SA deleted at once, or a negotiation already found to repeat an earlier one, is
       // reported as that; it starts no search of its own.
-      if (!exchange.IsImmediateDelete() && !exchange.IsSuccessiveIdentical()) MarkSuccessiveIdentical(tunnel, i);
+      if (!exchange->IsMarked(kStateImmediateDelete | kStateSuccessiveIdentical)) MarkSuccessiveIdentical(tunnel, i);
     }
   }
+}
+
+void DecideRejections(QLFolder& peer) {
+  // Why a negotiation that did not complete failed. A peer that turns a proposal, a key or an
+  // identity down says so in an informational exchange protected by the same ISAKMP SA (same
+  // initiator cookie), and so does the local host when it refuses the peer's; the daemon logs
+  // it next to the negotiation, possibly under another tunnel of the peer. The earliest error
+  // notification of the peer with the negotiation's cookie, from the negotiation's first
+  // packet to two minutes after it, names the cause (the first in tree order among equally
+  // early ones); without one the peer simply did not answer. Decided here, once the peer's
+  // packets are all placed, and kept: narrowing the tree later may take the notification
+  // away, but not the reason.
+  bool anyFailed = false;
+  for (const auto& tunnel : peer.Children())
+    for (const auto& child : tunnel->Children())
+      if (MayBeRejected(*child)) {
+        static_cast<Exchange&>(*child).SetRejection(FailureReason::By::kNobody, 0);
+        anyFailed = true;
+      }
+  if (!anyFailed) return;
+
+  std::vector<Rejection> rejections;  // in tree order
+  for (const auto& tunnel : peer.Children()) {
+    for (const auto& child : tunnel->Children()) {
+      if (!child->Is(NodeKind::kInformational)) continue;
+      const auto& notify = static_cast<const Notify&>(*child);
+      if (notify.ErrorType() == 0) continue;
+      const std::optional<std::int64_t> at = PacketSeconds(notify);
+      if (!at) continue;
+      const Header* header = notify.GetHeader();
+      const bool byPeer = header == nullptr || !header->IsCreated();
+      rejections.push_back({notify.CookieValue(), *at, notify.ErrorType(),
+                            byPeer ? FailureReason::By::kPeer : FailureReason::By::kLocalHost});
+    }
+  }
+  if (rejections.empty()) return;
+
+  for (const auto& tunnel : peer.Children()) {
+    for (const auto& child : tunnel->Children()) {
+      if (!MayBeRejected(*child)) continue;
+      auto& exchange = static_cast<Exchange&>(*child);
+      const Header* firstHeader =
+          exchange.ChildCount() != 0 ? static_cast<const Header*>(exchange.Child(0)->PacketHeader()) : nullptr;
+      const std::optional<std::int64_t> start = firstHeader != nullptr ? PacketSeconds(*firstHeader) : std::nullopt;
+      if (!start) continue;
+      const std::uint32_t cookie = exchange.CookieValue();
+      const Rejection* found = nullptr;
+      for (const Rejection& rejection : rejections) {
+        if (rejection.cookie != cookie || rejection.at < *start || rejection.at > *start + kRejectionWindow) continue;
+        if (found == nullptr || rejection.at < found->at) found = &rejection;
+      }
+      if (found != nullptr) exchange.SetRejection(found->by, found->type);
+    }
+  }
+}
+
+bool Exchange::FailureOfMessages(FailureReason& out) const {
+  if (Completed()) return false;
+  out = FailureReason{};
+  out.by = rejectedBy_;
+  if (rejectedBy_ != FailureReason::By::kNobody) out.notify = quillon::NotifyTypeName(rejectionType_);
+  // The transforms the daemon logged as not chosen, in the SA payloads of the messages in
+  // order: what the two sides' proposals did not agree on.
+  for (const auto& message : Children()) {
+    for (const auto& payload : message->Children()) {
+      const auto* sa = dynamic_cast<const SAPayload*>(payload.get());
+      if (sa == nullptr) continue;
+      for (std::size_t p = 0; p < sa->ProposalCount(); ++p) {
+        const PropPayload* proposal = sa->Proposal(p);
+        if (proposal == nullptr) continue;
+        for (std::size_t t = 0; t < proposal->TransformCount(); ++t) {
+          const TransPayload* transform = proposal->Transform(t);
+          if (transform == nullptr || !transform->IsNotChosen()) continue;
+          out.notChosen.push_back({proposal->PropNum(), transform->TransNum(), TransformName(*transform),
+                                   TrimmedReason(transform->NotChosenReason())});
+        }
+      }
+    }
+  }
+  return true;
 }
 
 void CountStatistics(const QLFolder& tunnel, NegotiationStatistics& record) {
@@ -215,16 +268,19 @@ void CountStatistics(const QLFolder& tunnel, NegotiationStatistics& record) {
   for (const auto& child : tunnel.Children()) {
     const QLFolder& exchange = *child;
     if (!exchange.IsComplete()) ++record.failed;
-    const std::string_view name = exchange.Name();
-    switch (ErrorNamedIn(name)) {
-      case NotifyError::kNoProposalChosen: ++record.noProposalChosen; continue;
-      case NotifyError::kInvalidKeyInformation: ++record.invalidKeyInformation; continue;
-      case NotifyError::kInvalidIdInformation: ++record.invalidIdInformation; continue;
-      case NotifyError::kNone: break;
+    const Exchange* negotiation = AsExchange(exchange);
+    if (negotiation == nullptr) continue;
+    if (negotiation->IsNotify()) {
+      switch (ErrorOf(static_cast<const Notify&>(*negotiation))) {
+        case NotifyError::kNoProposalChosen: ++record.noProposalChosen; continue;
+        case NotifyError::kInvalidKeyInformation: ++record.invalidKeyInformation; continue;
+        case NotifyError::kInvalidIdInformation: ++record.invalidIdInformation; continue;
+        case NotifyError::kNone: break;
+      }
     }
-    if (Contains(name, kDeleteIpsec)) {
-      if (exchange.IsFirstRepeatedDelete()) ++record.repeatedDeleteSas;
-      if (exchange.IsDeleteRepeated()) {
+    if (IsDeleteIpsec(*negotiation)) {
+      if (negotiation->IsMarked(kStateFirstRepeatedDelete)) ++record.repeatedDeleteSas;
+      if (negotiation->IsMarked(kStateDeleteRepeated)) {
         ++record.repeatedDeleteNotifications;
         record.repeatedDeleteSpi = exchange.SpiText();
         const auto [group, added] = groupOf.try_emplace(record.repeatedDeleteSpi, record.repeatedDeletes.size());
@@ -233,11 +289,11 @@ void CountStatistics(const QLFolder& tunnel, NegotiationStatistics& record) {
           headed.push_back(false);
         }
         ++record.repeatedDeletes[group->second].notifications;
-        if (exchange.IsFirstRepeatedDelete()) headed[group->second] = true;
+        if (negotiation->IsMarked(kStateFirstRepeatedDelete)) headed[group->second] = true;
       }
-    } else if (Contains(name, kQuickMode)) {
-      if (exchange.IsImmediateDelete()) ++record.immediateDeletes;
-      if (exchange.IsSuccessiveIdentical()) ++record.successiveIdentical;
+    } else if (negotiation->Is(NodeKind::kQuickMode)) {
+      if (negotiation->IsMarked(kStateImmediateDelete)) ++record.immediateDeletes;
+      if (negotiation->IsMarked(kStateSuccessiveIdentical)) ++record.successiveIdentical;
     }
   }
   // Only the SAs counted in repeatedDeleteSas get a total.
@@ -269,30 +325,41 @@ std::string StatisticsText(const NegotiationStatistics& record, bool withTotals)
 
 // ---- the summaries of the negotiations ----------------------------------------------------------
 
+// The failure line and the transforms not chosen, after the heading.
+static void AppendFailure(const QLFolder& negotiation, std::string& text) {
+  FailureReason reason;
+  if (negotiation.GetFailureReason(reason)) reason.AppendLines(text);
+}
+
 std::string MainMode::SummaryText(bool /*withTotals*/) const {
   // The six packets never all came: rejected, or the peer stopped answering (or never did).
   if (IsComplete()) return {};
-  return std::string(kHeading) + FailureLine(*this);
+  std::string text(kHeading);
+  AppendFailure(*this, text);
+  return text;
 }
 
 std::string Aggresive::SummaryText(bool /*withTotals*/) const {
   if (IsComplete()) return {};
-  return std::string(kHeading) + FailureLine(*this);
+  std::string text(kHeading);
+  AppendFailure(*this, text);
+  return text;
 }
 
 std::string PhaseTwo::SummaryText(bool /*withTotals*/) const {
   const bool complete = IsComplete();
-  if (complete && !IsImmediateDelete() && !IsSuccessiveIdentical()) return {};
+  const bool immediateDelete = IsMarked(kStateImmediateDelete), successive = IsMarked(kStateSuccessiveIdentical);
+  if (complete && !immediateDelete && !successive) return {};
   std::string text(kHeading);
-  if (!complete) text += FailureLine(*this);
-  if (IsImmediateDelete()) text += kImmediateDelete;
-  if (IsSuccessiveIdentical()) text += kSuccessiveIdentical;
+  if (!complete) AppendFailure(*this, text);
+  if (immediateDelete) text += kImmediateDelete;
+  if (successive) text += kSuccessiveIdentical;
   return text;
 }
 
 std::string Notify::SummaryText(bool /*withTotals*/) const {
   std::string text(kHeading);
-  switch (ErrorNamedIn(Name())) {
+  switch (ErrorOf(*this)) {
     case NotifyError::kNoProposalChosen:
       // The peer accepted none of the proposals: the two sides' encryption, hash, group or
       // lifetime settings do not agree.
@@ -306,9 +373,9 @@ std::string Notify::SummaryText(bool /*withTotals*/) const {
              "\r\n2. Missing ID payload";
     case NotifyError::kNone: break;
   }
-  if (Contains(Name(), kDeleteIpsec)) {
-    if (IsDeleteRepeated()) return text + std::string(kRepeatedDelete);
-    if (IsImmediateDelete()) return text + std::string(kImmediateDelete);
+  if (What() == Carries::kDeleteIpsec) {
+    if (IsMarked(kStateDeleteRepeated)) return text + std::string(kRepeatedDelete);
+    if (IsMarked(kStateImmediateDelete)) return text + std::string(kImmediateDelete);
   }
   return {};
 }

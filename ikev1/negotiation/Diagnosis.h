@@ -11,8 +11,9 @@
 //   two minutes, a rekey loop.
 // The marks, the incomplete negotiations and the notify errors are then counted per tunnel,
 // summed per peer and for the whole log, and rendered as the summaries of the detail texts.
-// Everything is counted when a text is asked for, so that a filter that removed exchanges
-// changes the counts shown afterwards.
+// The counts are made when a text is asked for, so that a filter that removed exchanges
+// changes the counts shown afterwards; what a negotiation's own text says (its marks, who
+// rejected it) is decided once after loading and never changes with the tree's narrowing.
 #pragma once
 
 #include <cstdint>
@@ -48,8 +49,12 @@ struct NegotiationStatistics {
 };
 
 // Marks the repeated deletes, immediate deletes and successive identical quick modes among the
-// exchanges of `tunnel`, in the tunnel's order.
+// exchanges of `tunnel`, in the tunnel's order (the marks of an earlier analysis are cleared).
 void AnalyzeNegotiations(QLFolder& tunnel);
+
+// Decides, for every main, aggressive and quick mode of `peer` that did not complete, who
+// rejected it (the error notification that answered it) and stores it on the negotiation.
+void DecideRejections(QLFolder& peer);
 
 // The statistics of the exchanges of `tunnel`; `record` is reset first.
 void CountStatistics(const QLFolder& tunnel, NegotiationStatistics& record);

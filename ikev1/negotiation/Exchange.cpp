@@ -104,6 +104,12 @@ std::string Exchange::DirectionLine(std::string_view lead) const {
 
 void Exchange::AppendSummary(std::string& text) const { text += SummaryText(false); }
 
+std::uint16_t Exchange::State() const {
+  if (IsRestart()) return kStateRestart;
+  // Every negotiation's row shows its direction (==> or <==).
+  return static_cast<std::uint16_t>(marks_ | kStateDirected | (Completed() ? kStateComplete : kStateFailed));
+}
+
 bool Exchange::MatchesMessage(const QLFolder& node) const {
   const Header* header = GetHeader();
   return header != nullptr && header->CookieValue() == node.CookieValue();
@@ -359,7 +365,7 @@ void PhaseTwo::TakeMessage(std::unique_ptr<Message> message, PacketDebugTable* t
 
 ConfigMode::ConfigMode(QLFolder* parent) : Exchange("ConfigMode", parent, kKeepsPacketDebugValue) {}
 
-bool ConfigMode::IsComplete() const {
+bool ConfigMode::Completed() const {
   for (const auto& child : Children())
     if (!child->IsComplete()) return false;
   return true;

@@ -27,6 +27,7 @@
 
 #include "ikev1/negotiation/PreparedPacket.h"
 #include "ikev1/log/FolderElement.h"
+#include "model/Summaries.h"
 
 namespace quillon {
 
@@ -43,9 +44,26 @@ class Exchange : public FolderElement {
   // The message node for a packet of the family and the header's kind, named for it; null when
   // the family has no messages or the kind numbers no packet of it.
   static std::unique_ptr<Message> MessageFor(std::uint32_t family, const Header& header);
-  // Forgets what the diagnosis marked (immediate delete, successive identical, repeated
-  // delete), before the tunnel is analysed again with more negotiations.
-  virtual void ClearDiagnosis() {}
+  // What the diagnosis found (model/NodeKind.h: immediate delete, successive identical,
+  // repeated delete) and who rejected the negotiation. Decided after the log is read, and again
+  // for a followed log's peers that took packets: a later negotiation may undo a mark (a delete
+  // that is no longer the first after a success), so a new analysis starts afresh.
+  void ClearDiagnosis() { marks_ = 0; }
+  void Mark(std::uint16_t marks) { marks_ |= marks; }
+  bool IsMarked(std::uint16_t marks) const { return (marks_ & marks) != 0; }
+  // The error notification that rejected the negotiation, sent by the peer or by the local
+  // host; `type` is the notify message type. kNobody: no answer came.
+  void SetRejection(FailureReason::By by, std::uint32_t type) {
+    rejectedBy_ = by;
+    rejectionType_ = type;
+  }
+  FailureReason::By RejectedBy() const { return rejectedBy_; }
+
+  // Completeness decides the negotiation's state: failed when not complete (a restart marker
+  // is neither); the marks of the diagnosis join it.
+  std::uint16_t State() const override;
+  // An informational exchange is its own packet.
+  bool IsNotify() const { return Kind() == NodeKind::kInformational; }
   // The packet family this exchange stands for; 0 for none.
   virtual std::uint32_t Family() const { return 0; }
 
@@ -95,7 +113,7 @@ class Exchange : public FolderElement {
 
   void ReadPayloads(DebugLogReader& /*reader*/) override {}
 
-  virtual bool IsRestart() const { return false; }
+  bool IsRestart() const { return Kind() == NodeKind::kRestart; }
   // A closed exchange takes no more packets (a daemon restart ends every negotiation).
   void Close() override { closed_ = true; }
   virtual bool IsClosed() const { return closed_; }
@@ -110,6 +128,11 @@ class Exchange : public FolderElement {
   std::uint32_t PacketMask() const { return packetMask_; }
 
  protected:
+  // Every packet of the negotiation was seen.
+  virtual bool Completed() const { return false; }
+  // Main, aggressive and quick mode: the rejection stored by the diagnosis and the transforms
+  // the daemon did not choose in the SA payloads of the messages; false when complete.
+  bool FailureOfMessages(FailureReason& out) const;
   enum Keeps : unsigned { kKeepsNothing = 0, kKeepsReassignment = 1, kKeepsPacketDebugValue = 2 };
   Exchange(std::string name, QLFolder* parent, unsigned keeps);
 
@@ -133,6 +156,9 @@ class Exchange : public FolderElement {
  private:
   unsigned keeps_ = kKeepsNothing;
   bool closed_ = false;
+  FailureReason::By rejectedBy_ = FailureReason::By::kNobody;
+  std::uint16_t marks_ = 0;
+  std::uint32_t rejectionType_ = 0;
   mutable std::optional<CalendarTime> startTime_;
   std::uint32_t packetDebugValue_ = 0;
   bool reassigned_ = false;
@@ -145,7 +171,8 @@ class MainMode : public Exchange {
  public:
   explicit MainMode(QLFolder* parent);
 
-  bool IsComplete() const override { return packetMask_ == 63; }
+  NodeKind Kind() const override { return NodeKind::kMainMode; }
+  bool GetFailureReason(FailureReason& out) const override { return FailureOfMessages(out); }
   void AppendDetailText(std::string& out) const override;
   // For a main mode that never saw its six packets: who rejected it ("Rejected by peer: " or
   // "Rejected by local host: " and the error notification), else "No response from peer".
@@ -157,6 +184,7 @@ class MainMode : public Exchange {
 
  protected:
   void TakeMessage(std::unique_ptr<Message> message, PacketDebugTable* table) override;
+  bool Completed() const override { return packetMask_ == 63; }
 
  private:
   bool hasIdAddress_ = false;
@@ -168,7 +196,8 @@ class Aggresive : public Exchange {
  public:
   explicit Aggresive(QLFolder* parent);
 
-  bool IsComplete() const override { return packetMask_ == 7; }
+  NodeKind Kind() const override { return NodeKind::kAggressiveMode; }
+  bool GetFailureReason(FailureReason& out) const override { return FailureOfMessages(out); }
   void AppendDetailText(std::string& out) const override;
   // As a main mode's: who rejected it, or that the peer did not answer.
   std::string SummaryText(bool withTotals) const override;
@@ -176,6 +205,7 @@ class Aggresive : public Exchange {
 
  protected:
   void TakeMessage(std::unique_ptr<Message> message, PacketDebugTable* table) override;
+  bool Completed() const override { return packetMask_ == 7; }
 };
 
 // Quick mode (phase two): three packets negotiating IPsec SAs for a pair of identities.
@@ -183,7 +213,8 @@ class PhaseTwo : public Exchange {
  public:
   explicit PhaseTwo(QLFolder* parent);
 
-  bool IsComplete() const override { return packetMask_ == 7; }
+  NodeKind Kind() const override { return NodeKind::kQuickMode; }
+  bool GetFailureReason(FailureReason& out) const override { return FailureOfMessages(out); }
   void AppendDetailText(std::string& out) const override;
   // What went wrong: no answer, the SA deleted at once, or the same identities negotiated
   // again; empty when nothing did.
@@ -191,11 +222,6 @@ class PhaseTwo : public Exchange {
   // Date and time of the packet added last (the diagnosis' time windows).
   std::string DateText() const override;
   std::string TimeText() const override;
-  bool IsImmediateDelete() const override { return immediateDelete_; }
-  void SetImmediateDelete() override { immediateDelete_ = true; }
-  bool IsSuccessiveIdentical() const override { return successiveIdentical_; }
-  void SetSuccessiveIdentical() override { successiveIdentical_ = true; }
-  void ClearDiagnosis() override { immediateDelete_ = successiveIdentical_ = false; }
   // Both quick modes negotiate for the same pair of identities, in either role: compares the
   // only messages when both have one, else the second messages (the responder's answer).
   bool SameIdentities(const QLFolder& other) const override;
@@ -203,10 +229,7 @@ class PhaseTwo : public Exchange {
 
  protected:
   void TakeMessage(std::unique_ptr<Message> message, PacketDebugTable* table) override;
-
- private:
-  bool immediateDelete_ = false;
-  bool successiveIdentical_ = false;
+  bool Completed() const override { return packetMask_ == 7; }
 };
 
 // Configuration (transaction) exchange: request/reply and set/acknowledge pairs carrying the
@@ -215,8 +238,7 @@ class ConfigMode : public Exchange {
  public:
   explicit ConfigMode(QLFolder* parent);
 
-  // Every message is complete (a set or acknowledge with a failed status is not).
-  bool IsComplete() const override;
+  NodeKind Kind() const override { return NodeKind::kConfigMode; }
   void AppendDetailText(std::string& out) const override;
   bool HasUserName() const override { return hasUserName_; }
   std::string UserName() const override { return std::string(userName_); }
@@ -226,6 +248,8 @@ class ConfigMode : public Exchange {
 
  protected:
   void TakeMessage(std::unique_ptr<Message> message, PacketDebugTable* table) override;
+  // Every message is complete (a set or acknowledge with a failed status is not).
+  bool Completed() const override;
 
  private:
   bool hasUserName_ = false;
@@ -241,14 +265,15 @@ class Notify : public Exchange {
  public:
   explicit Notify(QLFolder* parent);
 
-  bool IsComplete() const override { return true; }
+  NodeKind Kind() const override { return NodeKind::kInformational; }
+  // Complete, and what it carried: dead-peer detection, a delete, or other notifications.
+  std::uint16_t State() const override;
   void AppendDetailText(std::string& out) const override;
   // The likely root cause of an error notification, or what the analysis found about a
   // delete; empty otherwise.
   std::string SummaryText(bool withTotals) const override;
   std::string DateText() const override;
   std::string TimeText() const override;
-  bool IsNotify() const override { return true; }
   // A received packet takes the record the daemon logged before it.
   void AttachPacketDebug(PacketDebugTable* table) override;
   std::uint32_t Family() const override { return kFamilyInformational; }
@@ -260,13 +285,12 @@ class Notify : public Exchange {
   // Created packets: the final length block and the "Sent:" record after the payloads.
   void WriteDebugLength(std::string& out) const override;
   std::string SpiText() const override { return std::string(spiText_); }
-  bool IsDeleteRepeated() const override { return deleteRepeated_; }
-  void SetDeleteRepeated() override { deleteRepeated_ = true; }
-  bool IsFirstRepeatedDelete() const override { return firstRepeatedDelete_; }
-  void SetFirstRepeatedDelete() override { firstRepeatedDelete_ = true; }
-  void ClearDiagnosis() override { deleteRepeated_ = firstRepeatedDelete_ = immediateDelete_ = false; }
-  bool IsImmediateDelete() const override { return immediateDelete_; }
-  void SetImmediateDelete() override { immediateDelete_ = true; }
+  // One packet, its payloads below it.
+  bool PacketCounts(std::size_t& packets, std::size_t& payloads) const override {
+    packets = 1;
+    payloads = PayloadCount();
+    return true;
+  }
   std::string FirstTimeText() const override;
   std::string LastTimeText() const override { return FirstTimeText(); }
   // The exchange is its packet.
@@ -278,17 +302,32 @@ class Notify : public Exchange {
   // The header becomes a child of the exchange.
   void SetHeader(std::unique_ptr<Header> header) override;
 
-  bool IsDpd() const { return isDpd_; }
-  bool IsDelete() const { return isDelete_; }
+  // What the packet carried, as its payloads were read. The name tells the same for the reader
+  // ("DPD", "Delete IPsec", "Info" and the notification types), but meaning is never read
+  // back from a name.
+  enum class Carries : std::uint8_t { kNotifications, kDpd, kDelete, kDeleteIke, kDeleteIpsec };
+  Carries What() const { return carries_; }
+  // The error notifications of interest to the diagnosis among the notification types named
+  // since the last delete or dead-peer detection payload.
+  enum ErrorBits : std::uint8_t {
+    kNoProposalChosenBit = 1,
+    kInvalidKeyInformationBit = 2,
+    kInvalidIdInformationBit = 4,
+  };
+  std::uint8_t NamedErrors() const { return namedErrors_; }
+  // The type of the first error notification (RFC 2408 types 1 to 8191) among the payloads;
+  // 0 without one.
+  std::uint32_t ErrorType() const { return errorType_; }
+
+ protected:
+  bool Completed() const override { return true; }
 
  private:
   void ReadBlock(int code, DebugLogReader& reader);
 
-  bool isDelete_ = false;
-  bool isDpd_ = false;
-  bool deleteRepeated_ = false;
-  bool firstRepeatedDelete_ = false;
-  bool immediateDelete_ = false;
+  Carries carries_ = Carries::kNotifications;
+  std::uint8_t namedErrors_ = 0;
+  std::uint32_t errorType_ = 0;
   std::pmr::string spiText_{NodeResource()};
   QLFolder* hashPayload_ = nullptr;  // a child
 };
@@ -300,7 +339,7 @@ class Restarted : public Exchange {
 
   void AppendCaption(std::string& out) const override { out += Name(); }
   void AppendDetailText(std::string& out) const override { out += restartText_; }
-  bool IsRestart() const override { return true; }
+  NodeKind Kind() const override { return NodeKind::kRestart; }
   std::string_view RestartText() const { return restartText_; }
 
  private:

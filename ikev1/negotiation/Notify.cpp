@@ -8,7 +8,9 @@
 #include "ikev1/log/PacketDebugRecord.h"
 #include "ikev1/log/PacketDebugTable.h"
 #include "ikev1/negotiation/Exchange.h"
+#include "ikev1/payloads/DeletePayload.h"
 #include "ikev1/payloads/KeyMaterialPayloads.h"
+#include "ikev1/payloads/NotifyPayload.h"
 #include "ikev1/payloads/PayloadFactory.h"
 
 namespace quillon {
@@ -32,6 +34,18 @@ std::string Notify::TimeText() const {
 }
 
 std::string Notify::FirstTimeText() const { return TimeText(); }
+
+std::uint16_t Notify::State() const {
+  std::uint16_t state = Exchange::State();
+  switch (carries_) {
+    case Carries::kNotifications: state |= kStateErrorInformational; break;
+    case Carries::kDpd: state |= kStateDpd; break;
+    case Carries::kDelete:
+    case Carries::kDeleteIke:
+    case Carries::kDeleteIpsec: state |= kStateDelete; break;
+  }
+  return state;
+}
 
 void Notify::AppendDetailText(std::string& out) const {
   out += "Notify\r\n";
@@ -64,18 +78,28 @@ void Notify::ReadBlock(int code, DebugLogReader& reader) {
       if (code == kHashBlock) {
         hashPayload_ = payload;
       } else if (code == kNotifyBlock) {
-        const std::string type = payload->NotifyTypeName();
-        if (type.find("DPD") != std::string::npos) {
+        const auto& notification = static_cast<const NotifyPayload&>(*payload);
+        const std::uint32_t type = notification.NotifyTypeValue();
+        if (errorType_ == 0 && NotifyPayload::IsError(type)) errorType_ = type;
+        if (NotifyPayload::IsDpd(type)) {
           // Dead-peer detection keep-alives: named plainly so they can be told apart and
           // filtered out.
-          isDpd_ = true;
+          carries_ = Carries::kDpd;
+          namedErrors_ = 0;
           SetName("DPD");
-        } else if (!type.empty()) {
-          SetName(std::string(Name()) + " " + type);
+        } else {
+          const std::string name = notification.NotifyTypeName();
+          if (!name.empty()) SetName(std::string(Name()) + " " + name);
+          if (type == NotifyPayload::kNoProposalChosen) namedErrors_ |= kNoProposalChosenBit;
+          if (type == NotifyPayload::kInvalidKeyInformation) namedErrors_ |= kInvalidKeyInformationBit;
+          if (type == NotifyPayload::kInvalidIdInformation) namedErrors_ |= kInvalidIdInformationBit;
         }
       } else {
-        isDelete_ = true;
-        const std::string protocol = payload->ProtocolName();
+        const std::string protocol = static_cast<const DeletePayload&>(*payload).ProtocolName();
+        carries_ = protocol == "IKE"     ? Carries::kDeleteIke
+                   : protocol == "IPsec" ? Carries::kDeleteIpsec
+                                         : Carries::kDelete;
+        namedErrors_ = 0;
         SetName(protocol.empty() ? "Delete" : "Delete " + protocol);
       }
       spiText_ = payload->SpiText();

@@ -98,6 +98,7 @@ void Peer::AddChild(std::unique_ptr<QLFolder> tunnel) {
 
 void Peer::Analyze() {
   for (const auto& tunnel : Children()) tunnel->Analyze();
+  DecideRejections(*this);
 }
 
 Exchange* Peer::AddPacket(PreparedPacket packet, PacketDebugTable* table) {

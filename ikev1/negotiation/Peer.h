@@ -43,6 +43,7 @@ class Peer : public QLFolder {
   // Keeps the tunnels in ascending (local, peer) address order, the tunnel without addresses
   // last; equal pairs keep their arrival order.
   void AddChild(std::unique_ptr<QLFolder> tunnel) override;
+  NodeKind Kind() const override { return NodeKind::kPeer; }
   std::uint32_t PeerAddress() const override { return peerAddress_; }
   void PurgeDeleted() override { PurgeDeletedChildren(); }
   void Analyze() override;

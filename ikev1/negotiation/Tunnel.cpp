@@ -52,10 +52,7 @@ std::string Tunnel::SummaryText(bool withTotals) const {
 
 void Tunnel::Analyze() {
   CloseInsertBatch();
-  // A followed log analyses a tunnel again as it grows: a later negotiation may undo a mark
-  // (a delete that is no longer the first after a success), so the marks are made afresh.
-  for (const auto& child : Children())
-    if (auto* exchange = dynamic_cast<Exchange*>(child.get())) exchange->ClearDiagnosis();
+  // A followed log analyses a tunnel again as it grows: the marks are made afresh.
   AnalyzeNegotiations(*this);
 }
 

@@ -35,7 +35,7 @@ class Tunnel : public QLFolder {
   // "local <=> peer" in dotted form.
   static std::string NameFor(std::uint32_t local, std::uint32_t peer);
 
-  bool IsComplete() const override { return true; }
+  std::uint16_t State() const override { return kStateComplete; }
   // The addresses, then the statistics of the negotiations when there is something to report.
   void AppendDetailText(std::string& out) const override;
   std::string SummaryText(bool withTotals) const override;
@@ -48,7 +48,7 @@ class Tunnel : public QLFolder {
   // The statistics of the negotiations as they stand; `record` is reset first.
   void CountStatistics(NegotiationStatistics& record) const;
   bool HasIdAddress() const override { return hasIdAddress_; }
-  bool IsTunnel() const override { return true; }
+  NodeKind Kind() const override { return NodeKind::kTunnel; }
   bool HasTunnelAddresses() const override { return tunnelLocalIP_ != 0 && tunnelPeerIP_ != 0; }
   bool MatchesTunnel(std::uint32_t local, std::uint32_t peer) const override {
     return tunnelLocalIP_ == local && tunnelPeerIP_ == peer;

@@ -44,7 +44,7 @@ class DeletePayload final : public QLFolder {
   // All SPIs in hex, unspaced.
   std::string SpiText() const override;
   // "IKE" for DOI 0, "IPsec" for DOI 1, empty otherwise.
-  std::string ProtocolName() const override;
+  std::string ProtocolName() const;
 
   const PayloadFields& Fields() const { return fields_; }
   const ByteList& DOI() const { return doi_; }

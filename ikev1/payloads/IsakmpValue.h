@@ -92,7 +92,7 @@ class IsakmpValue : public QLFolder {
   // The attributes are shown inside their owner's detail text: no caption, no text of their own.
   void AppendCaption(std::string& /*out*/) const override {}
   void AppendDetailText(std::string& /*out*/) const override {}
-  bool IsAttributeValue() const override { return true; }
+  NodeKind Kind() const override { return NodeKind::kAttributeValue; }
   // The debug block: "debugIsakmpValue:" with the attribute, format, (length) and value lines.
   void WriteDebug(std::string& out) const override;
 

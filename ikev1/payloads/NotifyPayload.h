@@ -36,6 +36,15 @@ void WriteNotifyBlock(std::string& out, const PayloadFields& fields, const ByteL
 class NotifyPayload final : public QLFolder {
  public:
   static constexpr std::uint32_t kNoProposalChosen = 14;
+  static constexpr std::uint32_t kInvalidKeyInformation = 17;
+  static constexpr std::uint32_t kInvalidIdInformation = 18;
+  // RFC 2408 notify message types 1 to 8191 are errors; status types start at 16384.
+  static constexpr std::uint32_t kLastErrorType = 8191;
+  // RFC 3706 dead peer detection: R-U-THERE and its acknowledgement.
+  static constexpr std::uint32_t kDpdHello = 36136;
+  static constexpr std::uint32_t kDpdAck = 36137;
+  static constexpr bool IsDpd(std::uint32_t type) { return type == kDpdHello || type == kDpdAck; }
+  static constexpr bool IsError(std::uint32_t type) { return type >= 1 && type <= kLastErrorType; }
   static constexpr std::uint32_t kResponderLifetime = 24576;
   static constexpr std::uint32_t kReplayStatus = 24577;
 
@@ -51,7 +60,7 @@ class NotifyPayload final : public QLFolder {
   // The SPI in hex, unspaced.
   std::string SpiText() const override;
   // The name of the notify type (from the value dictionaries).
-  std::string NotifyTypeName() const override;
+  std::string NotifyTypeName() const;
 
   const PayloadFields& Fields() const { return fields_; }
   const ByteList& DOI() const { return doi_; }

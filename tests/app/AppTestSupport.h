@@ -104,21 +104,33 @@ class FakeDialogs : public FileDialogs {
 };
 
 // A node of a hand-built tree: every property the viewer asks about can be set.
+// The kinds of negotiation are told by the names of the debug log's ones.
 class TestNode : public QLFolder {
  public:
-  explicit TestNode(std::string name) : QLFolder(std::move(name), nullptr) {}
+  explicit TestNode(std::string name) : QLFolder(name, nullptr) {
+    if (name == "Main Mode") kind = NodeKind::kMainMode;
+    else if (name == "QuickMode") kind = NodeKind::kQuickMode;
+    else if (name == "Aggressive") kind = NodeKind::kAggressiveMode;
+    else if (name == "Informational") kind = NodeKind::kInformational;
+  }
 
   void AppendDetailText(std::string& out) const override { out += detail; }
   std::string DateText() const override { return date; }
   std::string TimeText() const override { return time; }
-  bool IsComplete() const override { return complete; }
-  bool IsTunnel() const override { return tunnel; }
+  NodeKind Kind() const override {
+    return tunnel ? NodeKind::kTunnel : attribute ? NodeKind::kAttributeValue : kind;
+  }
+  std::uint16_t State() const override {
+    if (kind == NodeKind::kInformational) return kStateComplete | kStateErrorInformational;
+    if (complete) return kStateComplete;
+    return IsNegotiation(kind) ? kStateFailed : kStateNone;
+  }
   bool HasTunnelAddresses() const override { return tunnelAddresses; }
-  bool IsAttributeValue() const override { return attribute; }
   std::uint32_t PeerAddress() const override { return address; }
 
   std::string detail, date, time;
   bool complete = false, tunnel = false, tunnelAddresses = false, attribute = false;
+  NodeKind kind = NodeKind::kOther;
   std::uint32_t address = 0;
 };
 

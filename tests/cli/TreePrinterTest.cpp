@@ -18,7 +18,10 @@ class FakeNode : public QLFolder {
   FakeNode(std::string name, std::string text = {}, bool complete = false)
       : QLFolder(std::move(name), nullptr), text_(std::move(text)), complete_(complete) {}
   void AppendDetailText(std::string& out) const override { out += text_; }
-  bool IsComplete() const override { return complete_; }
+  std::uint16_t State() const override { return complete_ ? kStateComplete : kStateNone; }
+  NodeKind Kind() const override {
+    return Name() == "Main Mode" ? NodeKind::kMainMode : Name() == "QuickMode" ? NodeKind::kQuickMode : NodeKind::kOther;
+  }
 
  private:
   std::string text_;
@@ -28,9 +31,9 @@ class FakeNode : public QLFolder {
 class FakeTunnel : public QLFolder {
  public:
   FakeTunnel(std::string name, bool addresses) : QLFolder(std::move(name), nullptr), addresses_(addresses) {}
-  bool IsTunnel() const override { return true; }
+  NodeKind Kind() const override { return NodeKind::kTunnel; }
   bool HasTunnelAddresses() const override { return addresses_; }
-  bool IsComplete() const override { return true; }
+  std::uint16_t State() const override { return kStateComplete; }
 
  private:
   bool addresses_;
@@ -38,7 +41,7 @@ class FakeTunnel : public QLFolder {
 
 class FakeAttribute : public QLFolder {
  public:
-  bool IsAttributeValue() const override { return true; }
+  NodeKind Kind() const override { return NodeKind::kAttributeValue; }
 };
 
 // root / peer / {tunnel with addresses / Main Mode, tunnel without / QuickMode}
@@ -156,33 +159,38 @@ TEST(TreePrinterTest, CountsAndStats) {
             "File loaded in 00 minutes, 01 seconds.\n");
 }
 
+// The icon of a negotiation comes from its kind and state alone.
 TEST(TreeRulesTest, StateIcons) {
-  struct Case { const char* name; bool complete; const char* caption; int icon; };
-  for (const Case& c : {Case{"Main Mode", false, "", kIconPhaseOneFailed}, Case{"Aggressive", true, "", kIconPhaseOneDone},
-                        Case{"QuickMode", true, "", kIconQuickModeDone},
-                        Case{"[IPsec] Create Child SA", true, "", kIconIpsecChildSaDone},
-                        Case{"Create Child SA", false, "", kIconChildSaFailed},
-                        Case{"[IKE] Create Child SA", true, "", kIconIkeChildSaDone},
-                        Case{"[IKE] Create Child SA", false, "", kIconChildSaFailed},
-                        Case{"Delete IPsec", true, "Delete IPsec   ==>", kIconDelete},
-                        Case{"Delete IPsec", true, "Delete IPsec", kIconNone},
-                        Case{"ConfigMode", true, "", kIconConfigDone}, Case{"ConfigMode", false, "", kIconConfigFailed},
-                        Case{"Info", true, "", kIconInfo}, Case{"DPD", true, "", kIconDpd},
-                        Case{"Initial Exchange", false, "", kIconInitialFailed},
-                        Case{"Authentication", true, "", kIconAuthDone}, Case{"10.0.0.1", true, "", kIconNone}}) {
-    class Named : public QLFolder {
+  struct Case { NodeKind kind; std::uint16_t state; int icon; };
+  const std::uint16_t done = kStateComplete, failed = kStateFailed;
+  for (const Case& c : {Case{NodeKind::kMainMode, failed, kIconPhaseOneFailed},
+                        Case{NodeKind::kAggressiveMode, done, kIconPhaseOneDone},
+                        Case{NodeKind::kQuickMode, done, kIconQuickModeDone},
+                        Case{NodeKind::kChildSa, done, kIconIpsecChildSaDone},
+                        Case{NodeKind::kChildSa, failed, kIconChildSaFailed},
+                        Case{NodeKind::kIkeRekey, done, kIconIkeChildSaDone},
+                        Case{NodeKind::kIkeRekey, failed, kIconChildSaFailed},
+                        Case{NodeKind::kInformational, done | kStateDelete | kStateDirected, kIconDelete},
+                        Case{NodeKind::kInformational, done | kStateDelete, kIconNone},
+                        Case{NodeKind::kConfigMode, done, kIconConfigDone},
+                        Case{NodeKind::kConfigMode, failed, kIconConfigFailed},
+                        Case{NodeKind::kInformational, done | kStateErrorInformational, kIconInfo},
+                        Case{NodeKind::kInformational, done | kStateDpd, kIconDpd},
+                        Case{NodeKind::kInitial, failed, kIconInitialFailed},
+                        Case{NodeKind::kAuthentication, done, kIconAuthDone},
+                        Case{NodeKind::kRestart, kStateRestart, kIconNone},
+                        Case{NodeKind::kOtherExchange, done, kIconNone}}) {
+    class Typed : public QLFolder {
      public:
-      Named(const Case& c) : QLFolder(c.name, nullptr), complete_(c.complete), caption_(c.caption) {}
-      bool IsComplete() const override { return complete_; }
-      void AppendCaption(std::string& out) const override {
-        out += caption_.empty() ? Name() : std::string_view(caption_);
-      }
+      explicit Typed(const Case& c) : kind_(c.kind), state_(c.state) {}
+      NodeKind Kind() const override { return kind_; }
+      std::uint16_t State() const override { return state_; }
 
      private:
-      bool complete_;
-      std::string caption_;
+      NodeKind kind_;
+      std::uint16_t state_;
     };
-    EXPECT_EQ(StateIconIndex(Named(c)), c.icon) << c.name << " " << c.caption;
+    EXPECT_EQ(StateIconIndex(Typed(c)), c.icon) << static_cast<int>(c.kind) << " " << c.state;
   }
 }
 

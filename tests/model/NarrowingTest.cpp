@@ -5,14 +5,18 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "ikev2/ReadIKEv2Log.h"
 #include "logs/OpenLog.h"
+#include "model/IPv4.h"
 #include "model/TreeRules.h"
 #include "tests/ikev1/negotiation/NegotiationLog.h"
+#include "tests/ikev2/V2TestLogs.h"
 
 namespace quillon {
 namespace {
@@ -173,13 +177,176 @@ TEST(VerifyTest, Categories) {
   ApplyVerify(*root, VerifyCriteria{});
   bool marked = false;
   for (const QLFolder* exchange : Exchanges(*root)) {
-    const bool diagnosed = exchange->IsImmediateDelete() || exchange->IsDeleteRepeated() || exchange->IsSuccessiveIdentical();
+    const bool diagnosed = exchange->HasState(kStateImmediateDelete | kStateDeleteRepeated | kStateSuccessiveIdentical);
     marked = marked || diagnosed;
-    const std::string caption = exchange->Caption();
-    EXPECT_TRUE(diagnosed || caption.find("Failed") != std::string::npos || caption.find("Info") != std::string::npos)
-        << caption;
+    EXPECT_TRUE(diagnosed || exchange->HasState(kStateFailed | kStateErrorInformational)) << exchange->Caption();
   }
   EXPECT_TRUE(marked);
+}
+
+// Every shown negotiation's detail text by its path and caption (the caption holds its times).
+std::map<std::string, std::string> NegotiationTexts(const QLFolder& root) {
+  std::map<std::string, std::string> texts;
+  for (const QLFolder* exchange : Exchanges(root)) texts[exchange->Path() + "|" + exchange->Caption()] = exchange->DetailText();
+  return texts;
+}
+
+// What a negotiation's text says (who rejected it, what was not chosen, the marks of the
+// diagnosis) is decided when the log is read: no filter and no verify selection changes it,
+// even when the notification that rejected it is filtered away.
+TEST(NarrowingTest, NoNarrowingChangesANegotiationsText) {
+  for (const char* log : {"gateway-day.ilx", "small.ilx", "ikev2-site-to-site.xml", "ikev2-remote-access.xml"}) {
+    auto full = LoadExample(log);
+    const std::map<std::string, std::string> texts = NegotiationTexts(*full);
+    // Every way the dialogs narrow: each peer's and each tunnel end's address, each cookie, SPI
+    // and user name the tree holds, failed peers, no DPD, and each verify category alone.
+    std::vector<FilterCriteria> filters;
+    const auto add = [&](bool FilterCriteria::*on, std::string FilterCriteria::*text, std::string value) {
+      FilterCriteria c;
+      c.*on = true;
+      c.*text = std::move(value);
+      filters.push_back(c);
+    };
+    for (const QLFolder* peer : VisibleChildren(*full)) {
+      add(&FilterCriteria::ipOn, &FilterCriteria::ipText, std::string(peer->Name()));
+      for (const QLFolder* child : VisibleChildren(*peer))
+        if (child->IsTunnel()) add(&FilterCriteria::ipOn, &FilterCriteria::ipText, FormatIPv4(child->TunnelPeerIP()));
+    }
+    for (const QLFolder* exchange : Exchanges(*full)) {
+      if (const std::string spi = exchange->SpiText(); !spi.empty())
+        add(&FilterCriteria::spiOn, &FilterCriteria::spiText, spi);
+      if (exchange->HasUserName()) add(&FilterCriteria::userNameOn, &FilterCriteria::userNameText, exchange->UserName());
+    }
+    // The refused main mode's cookie, and a peer's whose error notification comes later.
+    for (const char* cookie : {"b8133b797c41bf95", "8fc56f9275203824"})
+      add(&FilterCriteria::cookieOn, &FilterCriteria::cookieText, cookie);
+    FilterCriteria failed, noDpd;
+    failed.failedPeersOn = true;
+    noDpd.filterOutDpdOn = true;
+    filters.push_back(failed);
+    filters.push_back(noDpd);
+    std::vector<VerifyCriteria> verifies{VerifyCriteria{}};
+    for (bool VerifyCriteria::*category :
+         {&VerifyCriteria::failedNegotiations, &VerifyCriteria::errorInformational, &VerifyCriteria::successiveIdentical,
+          &VerifyCriteria::immediateDelete, &VerifyCriteria::repeatedDelete}) {
+      VerifyCriteria only{false, false, false, false, false};
+      only.*category = true;
+      verifies.push_back(only);
+    }
+    std::size_t compared = 0;
+    const auto check = [&](const LogFile& root, const std::string& how) {
+      for (const auto& [key, text] : NegotiationTexts(root)) {
+        const auto before = texts.find(key);
+        ASSERT_NE(before, texts.end()) << log << ": " << how << ": " << key;
+        EXPECT_EQ(text, before->second) << log << ": " << how << ": " << key;
+        ++compared;
+      }
+    };
+    for (const FilterCriteria& filter : filters) {
+      auto root = LoadExample(log);
+      ApplyFilter(*root, filter);
+      check(*root, "filter " + filter.ipText + filter.cookieText + filter.spiText + filter.userNameText);
+      ApplyVerify(*root, VerifyCriteria{});
+      check(*root, "filter and verify");
+    }
+    for (const VerifyCriteria& verify : verifies) {
+      auto root = LoadExample(log);
+      ApplyVerify(*root, verify);
+      check(*root, "verify");
+    }
+    EXPECT_GT(compared, texts.size()) << log;
+  }
+}
+
+// A failed negotiation keeps its reason under --verify=failed and under a filter to the
+// tunnel that leaves out the notification that rejected it.
+TEST(NarrowingTest, AFailedNegotiationKeepsItsReason) {
+  const auto summaryOf = [](const LogFile& root, const std::string& caption) {
+    for (const QLFolder* exchange : Exchanges(root))
+      if (exchange->Caption() == caption) return exchange->SummaryText(false);
+    return std::string("(not shown)");
+  };
+  auto full = LoadExample("gateway-day.ilx");
+  std::vector<std::pair<std::string, std::string>> rejected;
+  for (const QLFolder* exchange : Exchanges(*full)) {
+    const std::string summary = exchange->SummaryText(false);
+    if (summary.find("Rejected by") != std::string::npos) rejected.emplace_back(exchange->Caption(), summary);
+  }
+  ASSERT_GE(rejected.size(), 3u);
+  VerifyCriteria failed{false, false, false, false, false};
+  failed.failedNegotiations = true;
+  auto verified = LoadExample("gateway-day.ilx");
+  ApplyVerify(*verified, failed);
+  for (const auto& [caption, summary] : rejected) EXPECT_EQ(summaryOf(*verified, caption), summary) << caption;
+  // No error notification is left to name the cause: the reason was decided at load.
+  for (const QLFolder* exchange : Exchanges(*verified)) EXPECT_FALSE(exchange->Is(NodeKind::kInformational));
+
+  // A main mode in a tunnel, refused by the peer in an informational exchange logged outside
+  // it: filtered to the tunnel's end, the notification goes and the reason stays.
+  using namespace negtest;
+  const std::string tunnel = "TunnelLocalIP:c0a80001,TunnelPeerIP:c0a80002";
+  auto root = negtest::Load(MainModeLog(3, "0a000001", kCookie, tunnel) +
+                            Text(Informational(false, NotifyBlock("00 10"), "12:00:30")));
+  ASSERT_EQ(Outline(*root), (Lines{"10.0.0.1", "  192.168.0.1 <=> 192.168.0.2", "    Main Mode", "  Info PAYLOAD-MALFORMED"}));
+  ApplyFilter(*root, Ip("192.168.0.2"));
+  ASSERT_EQ(Outline(*root), (Lines{"10.0.0.1", "  192.168.0.1 <=> 192.168.0.2", "    Main Mode"}));
+  EXPECT_EQ(Exchanges(*root)[0]->SummaryText(false), "\r\n\r\nSummary:\r\nRejected by peer: PAYLOAD-MALFORMED");
+}
+
+// An IKEv2 log's values are the log's own texts: a serial number or a type that holds "Failed",
+// "DPD", "Info" or " <=> " shows in the captions but changes no state, icon or row.
+TEST(NarrowingTest, IKEv2ValuesInCaptionsChangeNoState) {
+  const auto log = [](const std::string& serial, const std::string& suffix) {
+    const auto exchange = [&](const std::string& type, const std::string& n, const std::string& payloads) {
+      return v2test::ExchangeXml("final_status=\"success\" Type=\"" + type + "\" serial=\"" + serial + n +
+                                     "\" Dir=\"Outbound\" TunnelLocalIP=\"10.0.0.1\" TunnelPeerIP=\"10.0.0.2\"",
+                                 "192.168.7.1", v2test::RequestAndResponse(payloads));
+    };
+    auto root = std::make_unique<LogFile>();
+    LogLineReader reader = LogLineReader::FromText(
+        "<?xml version=\"1.0\"?>\n" + exchange("Initial" + suffix, "1", "") + exchange("Authentication" + suffix, "2", "") +
+        exchange("Informational", "3", v2test::PayloadXml("Notify", "<Type>INITIAL_CONTACT</Type>\n")) +
+        exchange("[IPsec] Create Child SA" + suffix, "4", ""));
+    ReadIKEv2Exchanges(*root, reader);
+    return root;
+  };
+  // The rows and states of the tree as the view and the narrowing see them.
+  const auto shape = [](const LogFile& root) {
+    std::string out;
+    for (const QLFolder* peer : VisibleChildren(root)) {
+      out += "peer " + std::to_string(StateIconIndex(*peer)) + ";";
+      for (const QLFolder* child : VisibleChildren(*peer)) {
+        out += child->IsTunnel() ? "tunnel;" : "row;";
+        for (const QLFolder* exchange : VisibleChildren(*child))
+          out += std::to_string(static_cast<int>(exchange->Kind())) + "/" + std::to_string(exchange->State()) + "/" +
+                 std::to_string(StateIconIndex(*exchange)) + ";";
+      }
+    }
+    return out;
+  };
+  const auto plain = log("", "");
+  const std::string expected = shape(*plain);
+  ASSERT_NE(expected.find("tunnel;"), std::string::npos);
+  for (const auto& [serial, suffix] : {std::pair<std::string, std::string>{"Failed <=> ", ""},
+                                       {"DPD Info ", ""},
+                                       {"", " Failed <=> DPD Info"}}) {
+    auto hostile = log(serial, suffix);
+    ASSERT_NE(hostile->Child(0)->Child(0)->Child(0)->Caption().find(serial + suffix), std::string::npos);
+    EXPECT_EQ(shape(*hostile), expected) << serial << suffix;
+    FilterCriteria failedPeers, noDpd;
+    failedPeers.failedPeersOn = true;
+    noDpd.filterOutDpdOn = true;
+    VerifyCriteria failedOnly{false, false, false, false, false};
+    failedOnly.failedNegotiations = true;
+    auto narrowed = log(serial, suffix);
+    ApplyFilter(*narrowed, noDpd);
+    EXPECT_EQ(shape(*narrowed), expected) << "no DPD: " << serial << suffix;
+    ApplyFilter(*narrowed, failedPeers);
+    EXPECT_EQ(narrowed->ChildCount(), 0u) << "nothing failed: " << serial << suffix;
+    narrowed = log(serial, suffix);
+    ApplyVerify(*narrowed, failedOnly);
+    EXPECT_EQ(narrowed->ChildCount(), 0u) << serial << suffix;
+  }
 }
 
 TEST(NarrowingTest, FilterAndVerifyWorkOnIKEv2Trees) {

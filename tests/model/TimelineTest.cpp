@@ -6,10 +6,13 @@
 #include <cmath>
 
 #include "../ikev1/negotiation/NegotiationLog.h"
+#include "ikev2/ReadIKEv2Log.h"
 #include "logs/OpenLog.h"
 #include "model/CalendarTime.h"
 #include "model/Timeline.h"
 #include "model/TreeRules.h"
+
+#include "tests/ikev2/V2TestLogs.h"
 
 namespace quillon {
 namespace {
@@ -220,14 +223,39 @@ TEST(TimelineAxisTest, TicksAtRoundTimesWithDatesAtMidnight) {
   EXPECT_EQ(TimelineTimeText(At(9, 5, 7)), "Mon Nov 13 2006 09:05:07");
 }
 
-TEST(TimelineIKEv2Test, LogWithoutTimesHasNoBars) {
-  const OpenLogResult result = OpenLog(QUILLON_SOURCE_DIR "/examples/ikev2-site-to-site.xml");
-  ASSERT_EQ(result.status, OpenLogResult::Status::kLoaded);
-  const TimelineData v2 = TimelineData::FromTree(*result.log);
-  EXPECT_FALSE(v2.HasTimes());
-  EXPECT_FALSE(v2.Peers().empty());
-  EXPECT_TRUE(LaneRuns(v2, LayOutLanes(v2, nullptr).lanes.front(), TimeAxis(), 100).empty());
-  EXPECT_TRUE(Histogram(v2, TimeAxis(), 100, 4).empty());
+// IKEv2 exchanges run from their first to their last message's arrival time; an exchange
+// without a readable one has no bar.
+TEST(TimelineIKEv2Test, ExchangesAreBarsFromTheirMessagesArrivalTimes) {
+  for (const char* name : {"ikev2-site-to-site.xml", "ikev2-remote-access.xml"}) {
+    const OpenLogResult result = OpenLog(std::string(QUILLON_SOURCE_DIR "/examples/") + name);
+    ASSERT_EQ(result.status, OpenLogResult::Status::kLoaded);
+    const TimelineData v2 = TimelineData::FromTree(*result.log);
+    ASSERT_TRUE(v2.HasTimes()) << name;
+    TimeAxis axis;
+    axis.Fit(v2.SpanStart(), v2.SpanEnd(), 100);
+    EXPECT_FALSE(LaneRuns(v2, LayOutLanes(v2, nullptr).lanes.front(), axis, 100).empty()) << name;
+    for (const TimelineBar& bar : v2.Bars()) {
+      // The caption shows the first message's date and time.
+      const std::string caption = bar.node->Caption();
+      const std::string start = TimelineTimeText(bar.start);
+      EXPECT_NE(caption.find(start.substr(start.size() - 8)), std::string::npos) << caption;
+      EXPECT_LE(bar.start, bar.end);
+    }
+  }
+  using v2test::Msg;
+  std::vector<Msg> messages = v2test::RequestAndResponse();
+  messages[1].time = "10:03:00";
+  Msg broken;
+  broken.date = "2008-13-45";
+  const std::string attributes = "final_status=\"success\" Type=\"Initial\" serial=\"1\" Dir=\"Outbound\"";
+  auto root = std::make_unique<LogFile>();
+  LogLineReader reader = LogLineReader::FromText(v2test::ExchangeXml(attributes, "192.168.7.1", messages) +
+                                                 v2test::ExchangeXml(attributes, "192.168.7.2", {broken}));
+  ReadIKEv2Exchanges(*root, reader);
+  const TimelineData data = TimelineData::FromTree(*root);
+  ASSERT_EQ(data.Bars().size(), 1u);
+  EXPECT_EQ(data.Bars()[0].end - data.Bars()[0].start, 118);
+  EXPECT_EQ(data.Bars()[0].icon, kIconInitialDone);
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
-// Compares two trees as the viewer shows them: every node's name (which chooses the icon),
-// caption, completeness and detail text, and the children in order (compared before the node's
+// Compares two trees as the viewer shows them: every node's name, caption, completeness, kind
+// and state (which choose the icon) and detail text, and the children in order (compared before the node's
 // own detail text, which may sum them up); with `sameLog` (both trees read from the same log
 // text) also the stretches of the log each node was read from, which the viewer shows as its
 // lines. The log root is compared too. Empty when the trees agree, else the path of the first node that differs and how.
@@ -21,6 +21,9 @@ inline std::string FirstTreeDifference(const QLFolder& got, const QLFolder& want
   if (got.IsComplete() != want.IsComplete())
     return differs("completeness", got.IsComplete() ? "complete" : "incomplete",
                    want.IsComplete() ? "complete" : "incomplete");
+  if (got.Kind() != want.Kind() || got.State() != want.State())
+    return differs("kind or state", std::to_string(static_cast<int>(got.Kind())) + "/" + std::to_string(got.State()),
+                   std::to_string(static_cast<int>(want.Kind())) + "/" + std::to_string(want.State()));
   // The children before the detail text: a summary differs because a node below it does.
   for (std::size_t i = 0; i < got.ChildCount() && i < want.ChildCount(); ++i) {
     std::string difference = FirstTreeDifference(*got.Child(i), *want.Child(i), sameLog);

@@ -164,8 +164,8 @@ TEST(PieceLoad, ManyPeersAreFinishedOnTwoThreadsAsOnOne) {
   std::function<void(const QLFolder&, int)> walk = [&](const QLFolder& node, int depth) {
     if (depth == 1) ++walked.peers;
     if (depth == 2 && node.IsTunnel()) ++walked.tunnels;
-    if (depth == 3 && node.IsNotify()) walked.payloads += payloadsOf(node);
-    if (depth == 4 && !node.Parent()->IsNotify()) walked.payloads += payloadsOf(node);
+    if (depth == 3 && node.Is(NodeKind::kInformational)) walked.payloads += payloadsOf(node);
+    if (depth == 4 && !node.Parent()->Is(NodeKind::kInformational)) walked.payloads += payloadsOf(node);
     for (const auto& child : node.Children()) walk(*child, depth + 1);
   };
   walk(root, 0);

@@ -11,6 +11,7 @@
 #include "ikev1/negotiation/Exchange.h"
 #include "ikev1/negotiation/Tunnel.h"
 #include "model/LogFile.h"
+#include "model/Summaries.h"
 #include "model/TreeRules.h"
 #include "tests/ikev1/negotiation/NegotiationLog.h"
 
@@ -66,9 +67,9 @@ std::string DeleteIpsec(const std::string& spi, const std::string& time, bool cr
 }
 
 // One character per negotiation of the tunnel: 'x' where the mark is set.
-std::string Marked(const QLFolder& tunnel, bool (QLFolder::*mark)() const) {
+std::string Marked(const QLFolder& tunnel, std::uint16_t mark) {
   std::string out;
-  for (const auto& exchange : tunnel.Children()) out += ((*exchange).*mark)() ? 'x' : '.';
+  for (const auto& exchange : tunnel.Children()) out += exchange->HasState(mark) ? 'x' : '.';
   return out;
 }
 
@@ -96,8 +97,8 @@ TEST(DiagnosisTest, RepeatedDeletesOfOneSaFormOneGroupHeadedByTheFirst) {
                    DeleteIpsec("aa bb cc dd", "12:30:00"));
   const QLFolder& tunnel = TunnelOf(*root);
   ASSERT_EQ(Names(tunnel), (Texts{"Delete IPsec", "Delete IPsec", "Delete IPsec", "Delete IKE", "Delete IPsec"}));
-  EXPECT_EQ(Marked(tunnel, &QLFolder::IsDeleteRepeated), "x.x.x");
-  EXPECT_EQ(Marked(tunnel, &QLFolder::IsFirstRepeatedDelete), "x....");
+  EXPECT_EQ(Marked(tunnel, kStateDeleteRepeated), "x.x.x");
+  EXPECT_EQ(Marked(tunnel, kStateFirstRepeatedDelete), "x....");
   EXPECT_EQ(Summaries(tunnel), kRepeated + "||" + kRepeated + "||" + kRepeated);
   // The tunnel counts the SA once and, with totals, how often it was deleted.
   const std::string totals = kRepeatedLabel + "1\r\n\tTotal 3 Delete notifications for SPI aabbccdd\r\n";
@@ -116,7 +117,7 @@ TEST(DiagnosisTest, RepeatedDeletesOfOneSaFormOneGroupHeadedByTheFirst) {
   root = Load(DeleteIpsec("zz", "12:00:00") + DeleteIpsec("zz", "12:00:01"));
   ASSERT_EQ(Names(TunnelOf(*root)), (Texts{"Delete IPsec", "Delete IPsec"}));
   EXPECT_EQ(TunnelOf(*root).Child(0)->SpiText(), "");
-  EXPECT_EQ(Marked(TunnelOf(*root), &QLFolder::IsDeleteRepeated), "..");
+  EXPECT_EQ(Marked(TunnelOf(*root), kStateDeleteRepeated), "..");
   EXPECT_EQ(Statistics(TunnelOf(*root)), "");
 }
 
@@ -125,7 +126,7 @@ TEST(DiagnosisTest, SaDeletedWithinTwoMinutesOfItsQuickMode) {
   auto root = Load(quickMode + DeleteIpsec("22 22 22 22", "12:00:30"));
   const QLFolder& tunnel = TunnelOf(*root);
   ASSERT_TRUE(tunnel.Child(0)->IsComplete());
-  EXPECT_EQ(Marked(tunnel, &QLFolder::IsImmediateDelete), "xx");
+  EXPECT_EQ(Marked(tunnel, kStateImmediateDelete), "xx");
   EXPECT_EQ(Summaries(tunnel), kImmediate + "|" + kImmediate);
   // The quick mode is counted, not the delete.
   EXPECT_EQ(Statistics(tunnel), "Number of immediate Delete after successful negotiation\t1\r\n");
@@ -143,7 +144,7 @@ TEST(DiagnosisTest, SaDeletedWithinTwoMinutesOfItsQuickMode) {
            Case{"an unfinished quick mode made no SA to delete",
                 QuickMode(unanswered) + DeleteIpsec("11 11 11 11", "12:00:30"), "No response from peer|"}}) {
     root = Load(c.log);
-    EXPECT_EQ(Marked(TunnelOf(*root), &QLFolder::IsImmediateDelete).find('x'), std::string::npos) << c.what;
+    EXPECT_EQ(Marked(TunnelOf(*root), kStateImmediateDelete).find('x'), std::string::npos) << c.what;
     EXPECT_EQ(Summaries(TunnelOf(*root)), c.summaries) << c.what;
   }
 }
@@ -158,7 +159,7 @@ TEST(DiagnosisTest, SameIdentitiesNegotiatedAgainWithinTwoMinutes) {
   auto root = Load(QuickMode(first) + QuickMode(other) + QuickMode(crossed) +
                    QuickMode({"00 00 00 04", "12:01:50"}) + QuickMode({"00 00 00 05", "12:05:00"}));
   const QLFolder& tunnel = TunnelOf(*root);
-  EXPECT_EQ(Marked(tunnel, &QLFolder::IsSuccessiveIdentical), "x.xx.");
+  EXPECT_EQ(Marked(tunnel, kStateSuccessiveIdentical), "x.xx.");
   const std::string identical = "Successive identical negotiations";
   EXPECT_EQ(Summaries(tunnel), identical + "||" + identical + "|" + identical + "|");
   EXPECT_EQ(Statistics(tunnel), "Number of successive identical negotiations\t\t3\r\n");
@@ -169,8 +170,8 @@ TEST(DiagnosisTest, SameIdentitiesNegotiatedAgainWithinTwoMinutes) {
   again.outboundSpi = "44 44 44 44";
   again.inboundSpi = "55 55 55 55";
   root = Load(QuickMode(first) + DeleteIpsec("11 11 11 11", "12:00:10", true) + QuickMode(again));
-  EXPECT_EQ(Marked(TunnelOf(*root), &QLFolder::IsImmediateDelete), "xx.");
-  EXPECT_EQ(Marked(TunnelOf(*root), &QLFolder::IsSuccessiveIdentical), "...");
+  EXPECT_EQ(Marked(TunnelOf(*root), kStateImmediateDelete), "xx.");
+  EXPECT_EQ(Marked(TunnelOf(*root), kStateSuccessiveIdentical), "...");
 }
 
 TEST(DiagnosisTest, RootCausesOfErrorNotifications) {
@@ -268,6 +269,79 @@ TEST(DiagnosisTest, FailedNegotiationsNameWhoRejectedThem) {
   Packet aggressive;
   aggressive.keyword = "create_packet1aggressive:";
   EXPECT_EQ(TunnelOf(*Load(Text(aggressive))).Child(0)->DetailText(), "Aggresive Mode\r\n" + kHeading + noResponse);
+}
+
+// One proposal (number 1) with two transforms of the protocol's transform ID `id`: 01 ISAKMP
+// (KEY_IKE), 03 ESP.
+std::string TwoTransformSa(const std::string& protocol, const std::string& id) {
+  std::string text = "debugSAPayload:\n\tNextPld: 0d\n\tReserved: 00\n\tLength: 00 50 (80)\n\tDOI: 00 00 00 01 \n"
+                     "\tSituation: 00 00 00 01 \n"
+                     "debugPropPayload:\n\tNextPld: 00\n\tReserved: 00\n\tLength: 00 44 (68)\n\tPropNum: 01\n\tProtId: " +
+                     protocol + "\n\tSpiSize: 04\n\tNumOfTrans: 02\n\tSPI: 11 11 11 11 \n";
+  for (const char* n : {"01", "02"})
+    text += std::string("debugTransPayload:\n\tNextPld: ") + (n[1] == '1' ? "03" : "00") +
+            "\n\tReserved: 00\n\tLength: 00 20 (32)\n\tTransNum: " + n + "\n\tTransId: " + id +
+            "\n\tReserved2: 00 00 (0)\ndebugIsakmpValue:\n\tAttribute: 80 01 \n\tFormat: 1\n\tVal: 00 01 \n";
+  return text;
+}
+
+std::string TransMatchFailure(const std::string& transform, const std::string& id, const std::string& reason) {
+  return "TransMatchFailure: prop 1 trans in prop " + transform + " id " + id + " reason: " + reason + "\n";
+}
+
+// The daemon turned down the peer's proposals: it logs why for each transform, and sends
+// NO-PROPOSAL-CHOSEN. The summary names each transform not chosen with the reason (blanks and
+// tabs around it dropped; a transform failed twice: the later reason).
+TEST(DiagnosisTest, ProposalsRefusedByLocalPolicyNameTheTransformsNotChosen) {
+  struct Case {
+    const char* what;
+    std::string keyword, protocol, id, msgId, name;
+  };
+  for (const Case& c : {Case{"phase one", "process_packet1phase1:", "01", "01", "00 00 00 00", "KEY_IKE"},
+                        Case{"phase two", "process_packet1phase2:", "03", "0c", "5a 5a 5a 5a", "ESP_AES"}}) {
+    Packet offer;
+    offer.keyword = c.keyword;
+    offer.msgId = c.msgId;
+    offer.payloads = TwoTransformSa(c.protocol, c.id) + TransMatchFailure("1", c.id, "Encryption algorithm mismatch \t ") +
+                     TransMatchFailure("2", c.id, "Key length mismatch") +
+                     TransMatchFailure("2", c.id, "\tHash algorithm mismatch");
+    const std::string refusal = Text(Informational(true, NotifyBlock("00 0e"), "12:00:01"));
+    const std::string failure = "Rejected by local host: NO-PROPOSAL-CHOSEN\r\nNot chosen: proposal 1 transform 1 " + c.name +
+                                " - Encryption algorithm mismatch\r\nNot chosen: proposal 1 transform 2 " + c.name +
+                                " - Hash algorithm mismatch";
+    auto root = Load(Text(offer) + refusal);
+    const QLFolder& negotiation = *TunnelOf(*root).Child(0);
+    EXPECT_EQ(negotiation.SummaryText(false), kHeading + failure) << c.what;
+    FailureReason reason;
+    ASSERT_TRUE(negotiation.GetFailureReason(reason)) << c.what;
+    EXPECT_EQ(reason.by, FailureReason::By::kLocalHost);
+    EXPECT_EQ(reason.notify, "NO-PROPOSAL-CHOSEN");
+    ASSERT_EQ(reason.notChosen.size(), 2u) << c.what;
+    EXPECT_EQ(reason.notChosen[1].transform, 2u);
+    const std::string json = cli::JsonTree(*root, {});
+    EXPECT_NE(json.find("\"reason\": {\"by\": \"local host\", \"notify\": \"NO-PROPOSAL-CHOSEN\", \"not_chosen\": "
+                        "[{\"proposal\": 1, \"transform\": 1, \"name\": \"" + c.name +
+                        "\", \"reason\": \"Encryption algorithm mismatch\"}, "
+                        "{\"proposal\": 1, \"transform\": 2, \"name\": \"" + c.name +
+                        "\", \"reason\": \"Hash algorithm mismatch\"}]}"),
+              std::string::npos)
+        << c.what;
+
+    // A run that also holds a success line marks nothing: only the failure line is left.
+    offer.payloads += "TransMatchSuccess: prop 1 trans in prop 1 id " + c.id + " \n";
+    root = Load(Text(offer) + refusal);
+    EXPECT_EQ(TunnelOf(*root).Child(0)->SummaryText(false), kHeading + "Rejected by local host: NO-PROPOSAL-CHOSEN")
+        << c.what;
+  }
+
+  // A complete negotiation says nothing of the transforms its proposals left out.
+  auto root = Load(MainModeLog(6));
+  EXPECT_EQ(TunnelOf(*root).Child(0)->SummaryText(false), "");
+  FailureReason reason;
+  EXPECT_FALSE(TunnelOf(*root).Child(0)->GetFailureReason(reason));
+  // A negotiation without answer: no one rejected it.
+  const std::string json = cli::JsonTree(*Load(MainModeLog(1)), {});
+  EXPECT_NE(json.find("\"reason\": {\"by\": null, \"notify\": null, \"not_chosen\": []}"), std::string::npos);
 }
 
 TEST(DiagnosisTest, PeersHoldingFailedNegotiationsAreMarked) {
