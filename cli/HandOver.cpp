@@ -105,7 +105,9 @@ std::string EventLine(const QLFolder& peer, const QLFolder* tunnel, const QLFold
     out += ", \"start\": null, \"end\": null";
   }
   out += ", \"lines\": " + (linesJson.empty() ? std::string("null") : linesJson);
-  out += std::string(", \"failed\": ") + (hand_over::IsFailedNegotiation(exchange) ? "true" : "false");
+  const bool failed = hand_over::IsFailedNegotiation(exchange);
+  out += std::string(", \"failed\": ") + (failed ? "true" : "false");
+  if (failed) AppendJsonReason(exchange, out);
   out += ", \"diagnosis\": [";
   bool firstLine = true;
   for (const std::string& line : hand_over::DiagnosisLines(exchange)) {

@@ -160,34 +160,6 @@ LineMap LinesOfTree(const QLFolder& root, const std::string& path) {
   return lines;
 }
 
-// A failed negotiation's "reason": who rejected it with which notification (null when no
-// answer came, or when the diagnosis has nothing to say about it) and the transforms not chosen.
-void AppendJsonReason(const QLFolder& node, std::string& out) {
-  FailureReason reason;
-  node.GetFailureReason(reason);
-  out += ", \"reason\": {\"by\": ";
-  switch (reason.by) {
-    case FailureReason::By::kNobody: out += "null"; break;
-    case FailureReason::By::kPeer: out += "\"peer\""; break;
-    case FailureReason::By::kLocalHost: out += "\"local host\""; break;
-  }
-  out += ", \"notify\": ";
-  if (reason.by == FailureReason::By::kNobody) out += "null";
-  else AppendJsonString(reason.notify, out);
-  out += ", \"not_chosen\": [";
-  for (std::size_t i = 0; i < reason.notChosen.size(); ++i) {
-    const FailureReason::NotChosen& transform = reason.notChosen[i];
-    if (i != 0) out += ", ";
-    out += "{\"proposal\": " + std::to_string(transform.proposal) + ", \"transform\": " +
-           std::to_string(transform.transform) + ", \"name\": ";
-    AppendJsonString(transform.name, out);
-    out += ", \"reason\": ";
-    AppendJsonString(transform.reason, out);
-    out += '}';
-  }
-  out += "]}";
-}
-
 bool WriteJsonNode(const QLFolder& node, const PrintOptions& options, const LineMap& lines, int depth,
                    BufferedSink& sink) {
   const std::string indent(static_cast<std::size_t>(depth) * 2, ' ');
@@ -270,6 +242,34 @@ std::vector<ShownNegotiation> ShownNegotiations(const QLFolder& peer) {
     for (QLFolder* exchange : VisibleChildren(*child)) out.push_back({child, exchange});
   }
   return out;
+}
+
+// A failed negotiation's "reason": who rejected it with which notification (null when no
+// answer came, or when the diagnosis has nothing to say about it) and the transforms not chosen.
+void AppendJsonReason(const QLFolder& node, std::string& out) {
+  FailureReason reason;
+  node.GetFailureReason(reason);
+  out += ", \"reason\": {\"by\": ";
+  switch (reason.by) {
+    case FailureReason::By::kNobody: out += "null"; break;
+    case FailureReason::By::kPeer: out += "\"peer\""; break;
+    case FailureReason::By::kLocalHost: out += "\"local host\""; break;
+  }
+  out += ", \"notify\": ";
+  if (reason.by == FailureReason::By::kNobody) out += "null";
+  else AppendJsonString(reason.notify, out);
+  out += ", \"not_chosen\": [";
+  for (std::size_t i = 0; i < reason.notChosen.size(); ++i) {
+    const FailureReason::NotChosen& transform = reason.notChosen[i];
+    if (i != 0) out += ", ";
+    out += "{\"proposal\": " + std::to_string(transform.proposal) + ", \"transform\": " +
+           std::to_string(transform.transform) + ", \"name\": ";
+    AppendJsonString(transform.name, out);
+    out += ", \"reason\": ";
+    AppendJsonString(transform.reason, out);
+    out += '}';
+  }
+  out += "]}";
 }
 
 std::string FollowLine(const QLFolder& peer, const QLFolder* tunnel, const QLFolder& exchange, bool json) {

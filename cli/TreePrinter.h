@@ -67,6 +67,10 @@ std::vector<ShownNegotiation> ShownNegotiations(const QLFolder& peer);
 // is shown), "caption", "complete", "icon"}. No line end.
 std::string FollowLine(const QLFolder& peer, const QLFolder* tunnel, const QLFolder& exchange, bool json);
 
+// Appends a failed negotiation's `, "reason": {...}` member: who rejected it ("peer", "local
+// host" or null), the notification's name (or null) and the transforms not chosen.
+void AppendJsonReason(const QLFolder& node, std::string& out);
+
 // Single-byte log text as UTF-8 (each byte is the code point of the same value).
 std::string Latin1ToUtf8(std::string_view text);
 

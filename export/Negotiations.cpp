@@ -2,8 +2,7 @@
 
 #include <string_view>
 
-#include "ikev1/negotiation/Exchange.h"
-#include "ikev1/payloads/SAPayload.h"
+#include "model/NodeKind.h"
 #include "model/Summaries.h"
 #include "model/Timeline.h"
 #include "model/TreeRules.h"
@@ -24,30 +23,9 @@ std::vector<ShownNegotiation> NegotiationsOf(const QLFolder& peer) {
   return out;
 }
 
-bool IsRestartMarker(const QLFolder& node) {
-  const auto* exchange = dynamic_cast<const Exchange*>(&node);
-  return exchange != nullptr && exchange->IsRestart();
-}
+bool IsRestartMarker(const QLFolder& node) { return node.Kind() == NodeKind::kRestart; }
 
 bool IsFailedNegotiation(const QLFolder& exchange) { return !exchange.IsComplete(); }
-
-namespace {
-
-// The transforms the daemon logged as not chosen, below `node`: "Not chosen: prop1 PROTO_ESP
-// tran2 ESP_3DES: <reason>".
-void AppendNotChosen(const QLFolder& node, std::vector<std::string>& lines) {
-  for (const auto& child : node.Children()) {
-    if (const auto* trans = dynamic_cast<const TransPayload*>(child.get())) {
-      if (trans->IsNotChosen())
-        lines.push_back("Not chosen: " + node.Caption() + " " + trans->Caption() + ": " +
-                        std::string(trans->NotChosenReason()));
-    } else if (!child->IsAttributeValue()) {
-      AppendNotChosen(*child, lines);
-    }
-  }
-}
-
-}  // namespace
 
 std::vector<std::string> DiagnosisLines(const QLFolder& exchange) {
   std::vector<std::string> lines;
@@ -63,7 +41,6 @@ std::vector<std::string> DiagnosisLines(const QLFolder& exchange) {
     if (end == std::string_view::npos) break;
     rest.remove_prefix(end + 2);
   }
-  AppendNotChosen(exchange, lines);
   return lines;
 }
 

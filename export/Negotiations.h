@@ -25,8 +25,8 @@ std::vector<ShownNegotiation> NegotiationsOf(const QLFolder& peer);
 // The negotiation did not complete: the tree marks it "Failed!", and the counts count it.
 bool IsFailedNegotiation(const QLFolder& exchange);
 
-// The lines of the negotiation's summary, without the heading and empty lines, then one line
-// per transform the daemon logged as not chosen ("Not chosen: PROPOSAL TRANSFORM: REASON").
+// The lines of the negotiation's summary, without the heading and empty lines: the rejection
+// or the missing answer, a line per transform not chosen, the repeated or immediate delete.
 std::vector<std::string> DiagnosisLines(const QLFolder& exchange);
 
 }  // namespace quillon::hand_over
