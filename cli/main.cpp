@@ -23,6 +23,7 @@
 #include <tuple>
 #include <unordered_set>
 
+#include "cli/Options.h"
 #include "cli/TreePrinter.h"
 #include "logs/FollowLog.h"
 #include "logs/OpenLog.h"
@@ -36,86 +37,6 @@
 #include "platform/SafeFile.h"
 
 namespace {
-
-constexpr const char* kUsage =
-    "Usage: quillon-cli [--json] [--texts] [--stats] [--save OUT] [--timeline OUT.svg]\n"
-    "                   [FILTER...] [--verify[=LIST]] [--find TEXT [--keys-only]] LOG\n"
-    "       quillon-cli --follow [--json] [--texts] [FILTER...] [--verify[=LIST]] LOG\n"
-    "\n"
-    "Loads an IKEv1 debug log (a path containing \".ilx\" or \".ikev1trace\", in any case) or an\n"
-    "IKEv2 XML log and prints its tree: one node per line, indented two spaces per level. When the\n"
-    "reader the name chooses finds nothing and the file clearly holds the other kind of log, the\n"
-    "other reader reads it; when neither finds a packet, \"No IKE packets found in LOG\" is said on\n"
-    "stderr (exit status 0). A gzip, xz or zstd file (told by its first bytes) is read as the log\n"
-    "it holds; the name counts without its .gz, .xz or .zst suffix.\n"
-    "LOG may be a pipe or a FIFO; \"-\" reads standard input (compressed too), an IKEv2 log when it\n"
-    "has a line \"<Exchange\", else a debug log. A file is read up to the size it had when the load began;\n"
-    "one that became shorter meanwhile is loaded with \"The file changed while it was read: LOG\"\n"
-    "on stderr. Control characters of the log's texts are printed as visible escapes (\"\\x1b\"),\n"
-    "except in --json. The output is written while the tree is walked; a reader that stops early\n"
-    "(| head) ends the program quietly.\n"
-    "\n"
-    "  --texts     print each node's detail text below its line, prefixed by \"  | \"\n"
-    "  --json      print the tree as one JSON document; packets and negotiations carry\n"
-    "              \"lines\": [first, last], the lines of LOG they were read from (from 1;\n"
-    "              not for a compressed log)\n"
-    "  --stats     print only the counts of peers, tunnels, negotiations, packets and payloads,\n"
-    "              the load time and the reader used (\"reader: IKEv1\" or \"reader: IKEv2\",\n"
-    "              followed by \" (compressed)\" for a compressed log)\n"
-    "  --follow    print the tree, then keep reading what the gateway appends to LOG and print\n"
-    "              one line per new or changed negotiation as it appears: \"PEER > TUNNEL >\n"
-    "              CAPTION\" (the tunnel part only when the tree shows the tunnel), or with\n"
-    "              --json one JSON object per line {\"peer\", \"tunnel\" (null when not shown),\n"
-    "              \"caption\", \"complete\", \"icon\"}. Only negotiations the filters and the\n"
-    "              verify selection keep are printed, so --follow --verify=failed is a live\n"
-    "              alarm. A log that shrank or was replaced is read again whole, and only what\n"
-    "              it adds is printed. Ends on SIGINT or SIGTERM with exit status 0; cannot be\n"
-    "              combined with --stats, --save, --timeline or --find\n"
-    "  --save OUT  write the tree to OUT as a log of the same format (an IKEv1 debug log or an\n"
-    "              IKEv2 XML log) that loads as the same tree; OUT is replaced only once it is\n"
-    "              completely written, and LOG itself is never overwritten. Nothing is printed\n"
-    "              unless --json, --texts or --stats is also given\n"
-    "  --timeline OUT.svg\n"
-    "              write the log's timeline to OUT.svg (\"-\": standard output), as the viewer's\n"
-    "              Timeline panel draws it, fitted to the whole span: negotiations per time\n"
-    "              bucket with failures in red, and a lane per peer with a bar per negotiation\n"
-    "              from its first to its last packet. A log without times (IKEv2) gives a\n"
-    "              picture that says \"No times in this log\". OUT.svg is replaced only once\n"
-    "              it is completely written, and never when it is LOG. Nothing is printed\n"
-    "              unless --json, --texts or --stats is also given\n"
-    "  -h, --help  show this help\n"
-    "  --version   show the version\n"
-    "\n"
-    "Narrowing, in this order: the filters (all given ones must hold), then the verify\n"
-    "selection, then the search. The printed tree (or the counts) is the narrowed tree, and so\n"
-    "is what --save and --timeline write (the search does not change it).\n"
-    "\n"
-    "  --filter-ip TEXT      peers with this address: the peer itself, its second address in\n"
-    "                        parentheses, a user's address, or a tunnel ending at it (the\n"
-    "                        peer then keeps only such tunnels)\n"
-    "  --filter-cookie TEXT  negotiations with this initiator or responder cookie (16 hex digits)\n"
-    "  --filter-spi TEXT     negotiations that carry this SPI (hex digits)\n"
-    "  --filter-user TEXT    peers with a negotiation of this user name\n"
-    "  --failed-peers        peers with a failed negotiation\n"
-    "  --no-dpd              drop dead-peer-detection exchanges\n"
-    "  --verify              keep only the problem negotiations of all five categories\n"
-    "  --verify=LIST         ... of the listed ones, separated by commas: failed (failed\n"
-    "                        negotiations), error (error informational), successive\n"
-    "                        (successive identical negotiations), immediate (immediate\n"
-    "                        delete after success), repeated (repeated delete)\n"
-    "  --find TEXT           print only the nodes whose caption or detail text contains TEXT,\n"
-    "                        and their ancestors, in the order Find Next visits them; with\n"
-    "                        --json each printed node has \"match\": true or false\n"
-    "  --keys-only           --find tests the captions only\n"
-    "\n"
-    "Every text test is case-sensitive, and a text matches where it is a substring: the\n"
-    "address 10.0.0.1 is not 10.0.0.10, and an upper-case cookie matches nothing. A filter that\n"
-    "leaves no peer prints the root alone. TEXT may also be given as --option=TEXT.\n"
-    "\n"
-    "Exit status: 0 done, 1 cannot open or read LOG (\"Failed to open file: LOG (reason)\") or\n"
-    "cannot write the output or OUT.svg, 2 usage error,\n"
-    "3 wrong file type, 4 --find found nothing (\"String not found.\" on stderr; the root is\n"
-    "printed alone), 5 cannot save to OUT (OUT and LOG are left as they were).\n";
 
 // Set by SIGINT and SIGTERM: --follow ends.
 volatile std::sig_atomic_t stopFollowing = 0;
@@ -189,45 +110,8 @@ int Follow(const std::string& path, std::uint64_t printedSize, const quillon::Fi
 }
 
 int UsageError(const std::string& what) {
-  std::fprintf(stderr, "quillon-cli: %s\n%s", what.c_str(), kUsage);
+  std::fprintf(stderr, "quillon-cli: %s\n%s", what.c_str(), quillon::cli::Usage().c_str());
   return 2;
-}
-
-// "--verify=failed,error": the named categories on, the others off. Nothing for an unknown or
-// missing name.
-std::optional<quillon::VerifyCriteria> ParseVerifyList(std::string_view list) {
-  quillon::VerifyCriteria criteria{false, false, false, false, false};
-  while (true) {
-    const std::size_t comma = list.find(',');
-    const std::string_view name = list.substr(0, comma);
-    if (name == "failed") criteria.failedNegotiations = true;
-    else if (name == "error") criteria.errorInformational = true;
-    else if (name == "successive") criteria.successiveIdentical = true;
-    else if (name == "immediate") criteria.immediateDelete = true;
-    else if (name == "repeated") criteria.repeatedDelete = true;
-    else return std::nullopt;
-    if (comma == std::string_view::npos) return criteria;
-    list.remove_prefix(comma + 1);
-  }
-}
-
-// An option with a value: "--name TEXT" or "--name=TEXT". Sets `value` and answers true when
-// `arg` is this option; `error` tells a missing value.
-bool TakeValue(std::string_view arg, std::string_view name, int argc, char** argv, int& i, std::string& value,
-               bool& error) {
-  if (arg == name) {
-    if (i + 1 >= argc) {
-      error = true;
-      return true;
-    }
-    value = argv[++i];
-    return true;
-  }
-  if (arg.size() > name.size() && arg.starts_with(name) && arg[name.size()] == '=') {
-    value = std::string(arg.substr(name.size() + 1));
-    return true;
-  }
-  return false;
 }
 
 // Standard output as a sink. Remembers the first error, which Finish reports.
@@ -283,92 +167,42 @@ bool WriteTimeline(const quillon::LogFile& log, const std::string& target, const
 
 int main(int argc, char** argv) {
   quillon::platform::TuneHeap();
-  quillon::cli::PrintOptions options;
-  bool stats = false;
-  bool print = true;  // without --save the tree is printed
-  const char* path = nullptr;
-  const char* savePath = nullptr;
-  const char* timelinePath = nullptr;
-  bool endOfOptions = false;
-  quillon::FilterCriteria filter;
-  std::optional<quillon::VerifyCriteria> verify;
-  bool findOn = false;
-  std::string findText;
-  bool keysOnly = false;
-  bool follow = false;
-  for (int i = 1; i < argc; ++i) {
-    const std::string_view arg = argv[i];
-    // The options with a text: "--name TEXT" or "--name=TEXT".
-    if (!endOfOptions) {
-      bool* on = nullptr;
-      for (auto [name, field, flag] : {std::tuple{"--filter-ip", &filter.ipText, &filter.ipOn},
-                                       std::tuple{"--filter-cookie", &filter.cookieText, &filter.cookieOn},
-                                       std::tuple{"--filter-spi", &filter.spiText, &filter.spiOn},
-                                       std::tuple{"--filter-user", &filter.userNameText, &filter.userNameOn},
-                                       std::tuple{"--find", &findText, &findOn}}) {
-        bool missing = false;
-        if (TakeValue(arg, name, argc, argv, i, *field, missing)) {
-          if (missing) return UsageError("missing value for " + std::string(arg));
-          on = flag;
-          break;
-        }
-      }
-      if (on != nullptr) {
-        *on = true;
-        continue;
-      }
-    }
-    if (!endOfOptions && arg == "--failed-peers") {
-      filter.failedPeersOn = true;
-    } else if (!endOfOptions && arg == "--no-dpd") {
-      filter.filterOutDpdOn = true;
-    } else if (!endOfOptions && arg == "--verify") {
-      verify = quillon::VerifyCriteria{};
-    } else if (!endOfOptions && arg.starts_with("--verify=")) {
-      verify = ParseVerifyList(arg.substr(std::strlen("--verify=")));
-      if (!verify) return UsageError("--verify takes categories from failed,error,successive,immediate,repeated");
-    } else if (!endOfOptions && arg == "--keys-only") {
-      keysOnly = true;
-    } else if (!endOfOptions && arg == "--") {
-      endOfOptions = true;
-    } else if (!endOfOptions && (arg == "--help" || arg == "-h")) {
-      std::fputs(kUsage, stdout);
+  using quillon::cli::Option;
+  const quillon::cli::ParsedArguments args = quillon::cli::ParseArguments(argc, argv);
+  switch (args.action) {
+    case quillon::cli::ParsedArguments::Action::kUsageError:
+      return UsageError(args.error);
+    case quillon::cli::ParsedArguments::Action::kHelp:
+      std::fputs(quillon::cli::Usage().c_str(), stdout);
       return 0;
-    } else if (!endOfOptions && arg == "--version") {
+    case quillon::cli::ParsedArguments::Action::kVersion:
       std::printf("quillon-cli %s\n", QUILLON_VERSION);
       return 0;
-    } else if (!endOfOptions && arg == "--json") {
-      options.json = true;
-    } else if (!endOfOptions && arg == "--texts") {
-      options.texts = true;
-    } else if (!endOfOptions && arg == "--stats") {
-      stats = true;
-    } else if (!endOfOptions && arg == "--follow") {
-      follow = true;
-    } else if (!endOfOptions && arg == "--save") {
-      if (i + 1 >= argc) return UsageError("--save needs a file name");
-      if (savePath != nullptr) return UsageError("only one --save may be given");
-      savePath = argv[++i];
-      if (*savePath == '\0') return UsageError("--save needs a file name");
-    } else if (!endOfOptions && arg == "--timeline") {
-      if (i + 1 >= argc) return UsageError("--timeline needs a file name");
-      if (timelinePath != nullptr) return UsageError("only one --timeline may be given");
-      timelinePath = argv[++i];
-      if (*timelinePath == '\0') return UsageError("--timeline needs a file name");
-    } else if (!endOfOptions && arg.size() > 1 && arg[0] == '-') {
-      return UsageError("unknown option " + std::string(arg));
-    } else if (path == nullptr) {
-      path = argv[i];
-    } else {
-      return UsageError("only one LOG may be given");
-    }
+    case quillon::cli::ParsedArguments::Action::kRun:
+      break;
   }
-  if (path == nullptr) return UsageError("no LOG given");
-  if (keysOnly && !findOn) return UsageError("--keys-only needs --find");
-  if (stats && findOn) return UsageError("--stats counts the whole narrowed tree; it cannot be combined with --find");
-  if (follow && (stats || findOn || savePath != nullptr || timelinePath != nullptr))
-    return UsageError("--follow cannot be combined with --stats, --find, --save or --timeline");
-  if (savePath != nullptr || timelinePath != nullptr) print = options.json || options.texts || stats;
+  quillon::cli::PrintOptions options;
+  options.json = args.Has(Option::kJson);
+  options.texts = args.Has(Option::kTexts);
+  const bool stats = args.Has(Option::kStats);
+  const bool print = args.PrintsTree();
+  const char* path = args.log.c_str();
+  quillon::FilterCriteria filter;
+  for (auto [option, on, text] : {std::tuple{Option::kFilterIp, &filter.ipOn, &filter.ipText},
+                                  std::tuple{Option::kFilterCookie, &filter.cookieOn, &filter.cookieText},
+                                  std::tuple{Option::kFilterSpi, &filter.spiOn, &filter.spiText},
+                                  std::tuple{Option::kFilterUser, &filter.userNameOn, &filter.userNameText}}) {
+    *on = args.Has(option);
+    *text = args.Value(option);
+  }
+  filter.failedPeersOn = args.Has(Option::kFailedPeers);
+  filter.filterOutDpdOn = args.Has(Option::kNoDpd);
+  std::optional<quillon::VerifyCriteria> verify;
+  if (args.Has(Option::kVerify))
+    verify = args.Value(Option::kVerify).empty() ? quillon::VerifyCriteria{}
+                                                 : *quillon::cli::VerifyList(args.Value(Option::kVerify));
+  const bool findOn = args.Has(Option::kFind);
+  const bool follow = args.Has(Option::kFollow);
 
   quillon::OpenLogResult result = quillon::OpenLog(path, {}, quillon::platform::LogChunkSource());
   switch (result.status) {
@@ -385,18 +219,22 @@ int main(int argc, char** argv) {
   quillon::LogFile& root = *result.log;
   if (filter.AnyOn()) quillon::ApplyFilter(root, filter);
   if (verify) quillon::ApplyVerify(root, *verify);
-  if (savePath != nullptr) {
+  if (args.ToStdout(Option::kSave)) {
+    StdoutSink out;
+    if (!out.Finish(quillon::WriteLog(root, out))) ExitReleasingTheLog(result.log, 1);
+  } else if (args.Has(Option::kSave)) {
     const quillon::platform::SaveResult saved = quillon::platform::SaveFile(
-        savePath, path, [&](quillon::ByteSink& sink) { return quillon::WriteLog(root, sink); });
+        args.Value(Option::kSave), path, [&](quillon::ByteSink& sink) { return quillon::WriteLog(root, sink); });
     if (saved.status != quillon::platform::SaveResult::Status::kSaved) {
       std::fprintf(stderr, "quillon-cli: %s\n", saved.message.c_str());
       ExitReleasingTheLog(result.log, 5);
     }
   }
-  if (timelinePath != nullptr && !WriteTimeline(root, timelinePath, path)) ExitReleasingTheLog(result.log, 1);
+  if (args.Has(Option::kTimeline) && !WriteTimeline(root, args.Value(Option::kTimeline), path))
+    ExitReleasingTheLog(result.log, 1);
   std::optional<quillon::cli::FindSelection> selection;
   if (findOn) {
-    selection = quillon::cli::SelectMatches(root, findText, keysOnly);
+    selection = quillon::cli::SelectMatches(root, args.Value(Option::kFind), args.Has(Option::kKeysOnly));
     options.find = &*selection;
   }
 

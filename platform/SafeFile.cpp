@@ -104,6 +104,25 @@ bool SameFile(const std::string& a, const std::string& b) {
   return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
 
+bool SameTarget(const std::string& a, const std::string& b) {
+  if (a == b || SameFile(a, b)) return true;
+  // Files to be created: the same name in the same folder, however the folder is spelt.
+  const auto where = [](const std::string& path) -> std::string {
+    const std::size_t slash = path.rfind('/');
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    char* folder = ::realpath(FolderOf(path).c_str(), nullptr);
+    if (folder == nullptr || name.empty() || name == "." || name == "..") {
+      std::free(folder);
+      return {};
+    }
+    std::string resolved = std::string(folder) + "/" + name;
+    std::free(folder);
+    return resolved;
+  };
+  const std::string resolvedA = where(a);
+  return !resolvedA.empty() && resolvedA == where(b);
+}
+
 SaveResult SaveFile(const std::string& target, const std::string& keep, const std::function<bool(ByteSink&)>& write) {
   SaveResult result;
   result.path = target;
