@@ -167,6 +167,9 @@ bool WriteTimeline(const quillon::LogFile& log, const std::string& target, const
 
 int main(int argc, char** argv) {
   quillon::platform::TuneHeap();
+  // A save past the file size limit (ulimit -f) fails with "File too large" and leaves nothing
+  // behind, rather than killing the program in the middle of a write.
+  std::signal(SIGXFSZ, SIG_IGN);
   using quillon::cli::Option;
   const quillon::cli::ParsedArguments args = quillon::cli::ParseArguments(argc, argv);
   switch (args.action) {

@@ -63,4 +63,28 @@ TEST(CliStreamsTest, FailuresAreReportedWithExitOne) {
   }
 }
 
+// The log read through standard input is recognised by identity like a named one, and a save
+// that cannot finish leaves no temporary file.
+TEST(CliStreamsTest, SavesNeverReplaceTheLogOrLeaveTemporaries) {
+  const std::string tmp = testing::TempDir() + "quillon-saves-" + std::to_string(getpid());
+  struct Case {
+    const char* command;
+    int status;
+    const char* err;
+  };
+  for (const Case& c : {
+           Case{"\"$CLI\" --save \"$T/gw.ilx\" - < \"$T/gw.ilx\"", 5, "is currently open."},
+           Case{"\"$CLI\" --timeline \"$T/gw.ilx\" - < \"$T/gw.ilx\"", 1, "is currently open."},
+           Case{"ulimit -f 1; \"$CLI\" --save \"$T/out.ilx\" \"$T/gw.ilx\"", 5, "File too large"},
+       }) {
+    Shell("rm -rf '" + tmp + "'; mkdir -p '" + tmp + "'; cp \"$EXAMPLES/gateway-day.ilx\" '" + tmp + "/gw.ilx'");
+    const ShellRun run = Shell("T='" + tmp + "'; (" + c.command + ")");
+    EXPECT_EQ(run.status, c.status) << c.command << ": " << run.err;
+    EXPECT_NE(run.err.find(c.err), std::string::npos) << c.command << ": " << run.err;
+    const ShellRun left = Shell("T='" + tmp + "'; cmp \"$EXAMPLES/gateway-day.ilx\" \"$T/gw.ilx\" && ls -A \"$T\"");
+    EXPECT_EQ(left.out, "gw.ilx\n") << c.command;
+  }
+  Shell("rm -rf '" + tmp + "'");
+}
+
 }  // namespace
