@@ -308,3 +308,44 @@ TEST(RoundTripTest, EmptyTreeIsTheHeadAlone) {
 
 }  // namespace
 }  // namespace quillon
+
+namespace quillon {
+namespace {
+
+// A log read while the gateway writes it ends anywhere: at a line end, in a packet line, in a
+// separator or a header block. Whatever a cut shows saves to a log that shows the same. Every
+// line end of the sample logs is a cut point, and so is every seventh byte of the lines that
+// frame packets (in the large log: of every packet line and the two lines around it).
+TEST(RoundTripTest, EveryCutPointOfTheSampleLogs) {
+  for (const char* name : {"small.ilx", "gateway-day.ilx", "ikev2-site-to-site.xml", "ikev2-remote-access.xml"}) {
+    const std::string text = testing::ExampleText(name);
+    const bool sparse = text.size() > 100000;
+    std::vector<std::size_t> cuts;
+    for (std::size_t line = 0; line < text.size();) {
+      const std::size_t end = std::min(text.find('\n', line), text.size());
+      const std::string_view content(text.data() + line, end - line);
+      const bool framing = content.find("peer:") != std::string_view::npos ||
+                           content.starts_with("+++") || content.starts_with("debugIsakmpHdr") ||
+                           content.starts_with("#####") || content.find('<') != std::string_view::npos;
+      const bool near = !sparse || content.find("peer:") != std::string_view::npos;
+      if (!sparse || framing) cuts.push_back(end);
+      if (framing && near)
+        for (std::size_t at = line + 1; at < end; at += 7) cuts.push_back(at);
+      line = end + 1;
+    }
+    int differences = 0;
+    for (const std::size_t cut : cuts) {
+      const std::string path = std::string("cut-") + name;
+      OpenLogResult cutLog = LoadLog(path, std::make_shared<TextSource>(text.substr(0, cut)));
+      if (cutLog.status != OpenLogResult::Status::kLoaded) continue;  // a cut inside the XML head
+      OpenLogResult again = LoadLog(path, std::make_shared<TextSource>(Saved(*cutLog.log)));
+      ASSERT_EQ(again.status, OpenLogResult::Status::kLoaded) << name << " cut at " << cut;
+      const std::string difference = testing::FirstTreeDifference(*again.log, *cutLog.log);
+      if (!difference.empty() && ++differences <= 3) ADD_FAILURE() << name << " cut at byte " << cut << ": " << difference;
+    }
+    EXPECT_EQ(differences, 0) << name << ", of " << cuts.size() << " cut points";
+  }
+}
+
+}  // namespace
+}  // namespace quillon
