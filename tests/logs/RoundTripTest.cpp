@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <tuple>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,8 @@
 #include "ikev2/ReadIKEv2Log.h"
 #include "logs/OpenLog.h"
 #include "logs/SaveLog.h"
+#include "model/Narrowing.h"
+#include "model/TreeCounts.h"
 #include "tests/ikev1/negotiation/NegotiationLog.h"
 #include "tests/ikev2/V2TestLogs.h"
 #include "tests/model/TreeCompare.h"
@@ -72,6 +75,19 @@ TEST(RoundTripTest, GeneratedLogs) {
     const std::string saved = ExpectRoundTrip(*root, "generated" + path.extension().string());
     if (path == v1) {
       EXPECT_NE(saved.find("IKE daemon restart"), std::string::npos);
+    }
+    // Narrowed to every verify category in turn, the log keeps its negotiations when saved
+    // (restart markers may come back; they are not negotiations).
+    for (int category = 0; category < 5; ++category) {
+      VerifyCriteria criteria{category == 0, category == 1, category == 2, category == 3, category == 4};
+      const auto narrowed = Open(path);
+      ApplyVerify(*narrowed, criteria);
+      OpenLogResult again = LoadLog(path.string(), std::make_shared<TextSource>(Saved(*narrowed)));
+      ASSERT_EQ(again.status, OpenLogResult::Status::kLoaded);
+      const TreeCounts before = CountTree(*narrowed), after = CountTree(*again.log);
+      EXPECT_EQ(std::tie(before.negotiations, before.packets, before.payloads),
+                std::tie(after.negotiations, after.packets, after.payloads))
+          << path << " narrowed to verify category " << category;
     }
   }
 }
@@ -345,6 +361,29 @@ TEST(RoundTripTest, EveryCutPointOfTheSampleLogs) {
     }
     EXPECT_EQ(differences, 0) << name << ", of " << cuts.size() << " cut points";
   }
+}
+
+}  // namespace
+}  // namespace quillon
+
+namespace quillon {
+namespace {
+
+// Two main modes of one cookie that a daemon restart separates: a narrowing that keeps both
+// and drops the restart marker still saves them as two negotiations (the saved log gets a
+// restart of its own between them, which the reloaded tree shows).
+TEST(RoundTripTest, NarrowingKeepsNegotiationsARestartSeparated) {
+  using namespace negtest;
+  Packet cutByRestart = MainModePacket(2);
+  cutByRestart.payloads = "debugIsakmpHdrLen:\n\nIKE logging started\n";
+  const auto root = Load(Text(MainModePacket(1)) + Text(cutByRestart) + Text(MainModePacket(1, "12:30:00")));
+  ASSERT_EQ(Names(TunnelOf(*root)).size(), 3u) << "two main modes and the restart between them";
+  ApplyVerify(*root, VerifyCriteria{true, false, false, false, false});
+  ASSERT_EQ(Names(TunnelOf(*root)).size(), 2u) << "the failed main modes, without the marker";
+  const auto again = Load(Saved(*root));
+  std::vector<std::string> names = Names(TunnelOf(*again));
+  std::erase(names, "Daemon Restarted!!");
+  EXPECT_EQ(names, Names(TunnelOf(*root)));
 }
 
 }  // namespace
