@@ -62,6 +62,31 @@ bool LooksLikeIKEv2(std::string_view head) { return HasLine(head, "<Exchange", t
 // saved with every peer deleted) is an empty IKEv2 log, not some other kind of file.
 bool DeclaresIKEv2Log(std::string_view head) { return HasLine(head, "<IKEv2Log", false); }
 
+// A debug log or XML log is text, and a NUL byte in its first 64 KiB makes a file some other
+// kind of file. Further on, a NUL is what a crash leaves where the system had given the file
+// room the daemon never wrote: it is read as a blank. So no text of the tree holds a NUL, and a
+// saved copy (where the byte may come within the first 64 KiB) still loads.
+class BlankNulSource : public ByteSource {
+ public:
+  explicit BlankNulSource(std::shared_ptr<ByteSource> source) : source_(std::move(source)) {}
+  std::size_t ReadAt(std::uint64_t offset, char* data, std::size_t size) override {
+    const std::size_t n = source_->ReadAt(offset, data, size);
+    for (char* nul = static_cast<char*>(std::memchr(data, '\0', n)); nul != nullptr;
+         nul = static_cast<char*>(std::memchr(nul + 1, '\0', static_cast<std::size_t>(data + n - nul - 1))))
+      *nul = ' ';
+    if (const std::string error = source_->Error(); !error.empty()) SetError(error);
+    return n;
+  }
+  void CheckUnchanged() override {
+    source_->CheckUnchanged();
+    if (source_->Shrank()) SetShrank();
+  }
+  std::uint64_t SizeHint() const override { return source_->SizeHint(); }
+
+ private:
+  std::shared_ptr<ByteSource> source_;
+};
+
 // Reads the log with one reader from the start of the source.
 std::unique_ptr<LogFile> Load(const std::shared_ptr<ByteSource>& source, bool ikev1, const ReadProgress& progress,
                               std::pmr::memory_resource* chunkSource) {
@@ -110,6 +135,7 @@ OpenLogResult LoadLog(const std::string& path, std::shared_ptr<ByteSource> sourc
   }
   // A debug log or XML log is text: a NUL byte near the start means some other kind of file.
   if (std::memchr(head.data(), '\0', head.size()) != nullptr) return WrongFileType();
+  source = std::make_shared<BlankNulSource>(std::move(source));
   bool ikev1 = path == kStandardInput ? !LooksLikeIKEv2(head) : IsIKEv1LogPath(path);
   std::unique_ptr<LogFile> log = Load(source, ikev1, progress, chunkSource);
   // The name misleads: the reader it chose found nothing, and the file clearly is the other
@@ -129,6 +155,9 @@ OpenLogResult LoadLog(const std::string& path, std::shared_ptr<ByteSource> sourc
     log->SetIKEv2(true);
   }
   if (log->IsWrongFormat()) return WrongFileType();
+  // An empty file read as an IKEv2 log (by its name) is an empty IKEv2 log: saved, it gets the
+  // XML head that loads again, not a debug log's.
+  if (!ikev1) log->SetIKEv2(true);
   OpenLogResult result;
   source->CheckUnchanged();
   if (source->Shrank()) result.warning = "The file changed while it was read: " + path;
