@@ -42,6 +42,7 @@ struct Row {
 };
 
 bool ValidVerifyList(std::string_view list) { return VerifyList(list).has_value(); }
+bool ValidSize(std::string_view text) { return SizeValue(text).has_value(); }
 
 // The rows, in the order of the usage.
 constexpr Row kRows[] = {
@@ -82,6 +83,12 @@ constexpr Row kRows[] = {
      "picture that says \"No times in this log\". OUT.svg is replaced only once\n"
      "it is completely written, and never when it is LOG. Nothing is printed\n"
      "unless --json, --texts or --stats is also given"},
+    {Option::kMaxSize, "--max-size", nullptr, Value::kText, "BYTES", Section::kGeneral,
+     "the most a load keeps in memory beyond the file: the text of a compressed\n"
+     "log, or what comes through standard input or a pipe (K, M, G: KiB, MiB,\n"
+     "GiB). Past it: \"Failed to open file: LOG (File too large)\", exit status 1.\n"
+     "Default 8G, or 16 times the size of a compressed file when that is more",
+     nullptr, ValidSize, "--max-size takes a size in bytes, with K, M or G for KiB, MiB or GiB"},
     {Option::kHelp, "--help", "-h", Value::kNone, nullptr, Section::kGeneral, "show this help"},
     {Option::kVersion, "--version", nullptr, Value::kNone, nullptr, Section::kGeneral, "show the version"},
 
@@ -227,6 +234,29 @@ std::optional<VerifyCriteria> VerifyList(std::string_view list) {
     if (comma == std::string_view::npos) return criteria;
     list.remove_prefix(comma + 1);
   }
+}
+
+std::optional<std::uint64_t> SizeValue(std::string_view text) {
+  std::uint64_t value = 0;
+  std::size_t i = 0;
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+    if (value > (UINT64_MAX - 9) / 10) return std::nullopt;
+    value = value * 10 + static_cast<std::uint64_t>(text[i] - '0');
+  }
+  if (i == 0) return std::nullopt;
+  int shift = 0;
+  if (i + 1 == text.size()) {
+    switch (text[i]) {
+      case 'K': case 'k': shift = 10; break;
+      case 'M': case 'm': shift = 20; break;
+      case 'G': case 'g': shift = 30; break;
+      default: return std::nullopt;
+    }
+  } else if (i != text.size()) {
+    return std::nullopt;
+  }
+  if (value == 0 || value > (UINT64_MAX >> shift)) return std::nullopt;
+  return value << shift;
 }
 
 bool ParsedArguments::PrintsTree() const {

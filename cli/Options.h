@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -32,6 +33,7 @@ enum class Option : std::size_t {
   kVerify,
   kFind,
   kKeysOnly,
+  kMaxSize,
   kCount
 };
 
@@ -72,5 +74,9 @@ std::string Usage();
 // "--verify=failed,error": the named categories on, the others off. Nothing for an unknown or
 // missing name.
 std::optional<VerifyCriteria> VerifyList(std::string_view list);
+
+// "4096", "512K", "64M", "8G": a size in bytes (K, M and G are binary multiples). Nothing for
+// anything else, for 0 or for a size past 2^64.
+std::optional<std::uint64_t> SizeValue(std::string_view text);
 
 }  // namespace quillon::cli

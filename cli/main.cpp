@@ -207,7 +207,8 @@ int main(int argc, char** argv) {
   const bool findOn = args.Has(Option::kFind);
   const bool follow = args.Has(Option::kFollow);
 
-  quillon::OpenLogResult result = quillon::OpenLog(path, {}, quillon::platform::LogChunkSource());
+  const std::uint64_t maxSize = args.Has(Option::kMaxSize) ? *quillon::cli::SizeValue(args.Value(Option::kMaxSize)) : 0;
+  quillon::OpenLogResult result = quillon::OpenLog(path, {}, quillon::platform::LogChunkSource(), maxSize);
   switch (result.status) {
     case quillon::OpenLogResult::Status::kCannotOpen:
       std::fprintf(stderr, "%s\n", result.message.c_str());

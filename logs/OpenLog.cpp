@@ -105,17 +105,24 @@ std::unique_ptr<LogFile> Load(const std::shared_ptr<ByteSource>& source, bool ik
 
 }  // namespace
 
-OpenLogResult OpenLog(const std::string& path, const ReadProgress& progress, std::pmr::memory_resource* chunkSource) {
+std::uint64_t DefaultMaxDecompressed(std::uint64_t compressedSize) {
+  const std::uint64_t floor = FileSource::kDefaultMaxStream;
+  return compressedSize > floor / 16 ? compressedSize * 16 : floor;
+}
+
+OpenLogResult OpenLog(const std::string& path, const ReadProgress& progress, std::pmr::memory_resource* chunkSource,
+                      std::uint64_t maxSize) {
   std::string error;
-  std::shared_ptr<FileSource> source = FileSource::Open(path, error);
+  std::shared_ptr<FileSource> source =
+      FileSource::Open(path, error, maxSize != 0 ? maxSize : FileSource::kDefaultMaxStream);
   if (!source) return CannotOpen(path, error);
-  OpenLogResult result = LoadLog(path, source, progress, chunkSource);
+  OpenLogResult result = LoadLog(path, source, progress, chunkSource, maxSize);
   if (!result.compressed) result.size = source->Size();
   return result;
 }
 
 OpenLogResult LoadLog(const std::string& path, std::shared_ptr<ByteSource> source, const ReadProgress& progress,
-                      std::pmr::memory_resource* chunkSource) {
+                      std::pmr::memory_resource* chunkSource, std::uint64_t maxSize) {
   const auto start = std::chrono::steady_clock::now();
   // The type check reads through the same source as the load: a stream is not read twice.
   std::string head(kSniffBytes, '\0');
@@ -128,8 +135,19 @@ OpenLogResult LoadLog(const std::string& path, std::shared_ptr<ByteSource> sourc
     std::string text;
     compressed = true;
     // Through the handle the type check read: a pipe or standard input cannot be opened again.
-    if (!Decompress(*source, compression, text))
-      return source->Error().empty() ? WrongFileType() : CannotOpen(path, source->Error());
+    // A compressed file may hold far more than it takes (2 GB of zeros fit in 300 KB): the
+    // decompression stops at the first 64 KiB that tell it is no log, or at the size limit.
+    DecompressLimits limits;
+    limits.textOnly = true;
+    limits.headBytes = kSniffBytes;
+    limits.maxSize = maxSize != 0 ? maxSize : DefaultMaxDecompressed(source->SizeHint());
+    switch (Decompress(*source, compression, text, limits)) {
+      case DecompressStatus::kDone: break;
+      case DecompressStatus::kTooLarge: return CannotOpen(path, FileSource::kTooLarge);
+      case DecompressStatus::kNotText: return WrongFileType();
+      case DecompressStatus::kDamaged:
+        return source->Error().empty() ? WrongFileType() : CannotOpen(path, source->Error());
+    }
     head.assign(text, 0, std::min(text.size(), kSniffBytes));
     source = std::make_shared<TextSource>(std::move(text));
   }

@@ -4,6 +4,7 @@
 
 #include <unistd.h>
 
+#include <chrono>
 #include <string>
 
 #include "tests/cli/ShellRun.h"
@@ -61,6 +62,35 @@ TEST(CliStreamsTest, FailuresAreReportedWithExitOne) {
     }
     Shell("rm -rf '" + tmp + "'");
   }
+}
+
+// A compressed file or a stream is read only as far as it takes to tell it is no log, and never
+// past the size limit: no decompression bomb fills the memory or aborts on it.
+TEST(CliStreamsTest, BombsAndEndlessStreamsStopEarly) {
+  const std::string tmp = testing::TempDir() + "quillon-bombs-" + std::to_string(getpid());
+  struct Case {
+    const char* command;
+    int status;
+    const char* err;
+  };
+  for (const Case& c : {
+           Case{"head -c 64M /dev/zero | gzip -1 > \"$T/zeros.ilx.gz\"; \"$CLI\" \"$T/zeros.ilx.gz\"", 3, "Wrong file type"},
+           Case{"head -c 1G /dev/zero | \"$CLI\" -", 3, "Wrong file type"},
+           // 200 MB of text in 1 MB: under an address-space limit it is too large, not a crash.
+           Case{"yes | head -c 200M | gzip -1 > \"$T/text.ilx.gz\"; ulimit -v 250000; \"$CLI\" \"$T/text.ilx.gz\"", 1,
+                "(File too large)"},
+           Case{"gzip -c \"$EXAMPLES/small.ilx\" | \"$CLI\" --max-size 16K -", 1, "Failed to open file: - (File too large)"},
+           Case{"cat \"$EXAMPLES/small.ilx\" | \"$CLI\" --max-size 16K -", 1, "(File too large)"},
+       }) {
+    Shell("rm -rf '" + tmp + "'; mkdir -p '" + tmp + "'");
+    const auto start = std::chrono::steady_clock::now();
+    const ShellRun run = Shell("T='" + tmp + "'; (" + c.command + ")");
+    EXPECT_EQ(run.status, c.status) << c.command << ": " << run.err;
+    EXPECT_NE(run.err.find(c.err), std::string::npos) << c.command << ": " << run.err;
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20)) << c.command;
+  }
+  EXPECT_EQ(Shell("cat \"$EXAMPLES/small.ilx\" | \"$CLI\" --max-size 17K --stats - | tail -1").out, "reader: IKEv1\n");
+  Shell("rm -rf '" + tmp + "'");
 }
 
 // The log read through standard input is recognised by identity like a named one, and a save
