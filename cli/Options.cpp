@@ -67,7 +67,8 @@ constexpr Row kRows[] = {
      "verify selection keep are printed, so --follow --verify=failed is a live\n"
      "alarm. A log that shrank or was replaced is read again whole, and only what\n"
      "it adds is printed. Ends on SIGINT or SIGTERM with exit status 0; cannot be\n"
-     "combined with --stats, --save, --timeline or --find",
+     "combined with --stats, --save, --timeline or --find. LOG must be a regular\n"
+     "file (not a FIFO, a device or standard input: exit status 1)",
      nullptr, nullptr, nullptr, nullptr, "--stats --find --save --timeline",
      "--follow cannot be combined with --stats, --find, --save or --timeline"},
     {Option::kSave, "--save", nullptr, Value::kOutput, "OUT", Section::kGeneral,

@@ -207,6 +207,14 @@ int main(int argc, char** argv) {
   const bool findOn = args.Has(Option::kFind);
   const bool follow = args.Has(Option::kFollow);
 
+  // A followed log grows in place: a stream (a FIFO, a device, standard input) does not, and
+  // the follower would wait on it for ever (a FIFO blocks in open(), deaf to SIGINT).
+  if (follow) {
+    if (const std::string what = quillon::platform::NotAFollowableFile(path); !what.empty()) {
+      std::fprintf(stderr, "quillon-cli: --follow needs a regular file: %s is %s\n", path, what.c_str());
+      return 1;
+    }
+  }
   const std::uint64_t maxSize = args.Has(Option::kMaxSize) ? *quillon::cli::SizeValue(args.Value(Option::kMaxSize)) : 0;
   quillon::OpenLogResult result = quillon::OpenLog(path, {}, quillon::platform::LogChunkSource(), maxSize);
   switch (result.status) {

@@ -46,6 +46,12 @@ TEST(CliStreamsTest, FailuresAreReportedWithExitOne) {
   };
   for (const Case& c : {
            Case{"mkdir -p \"$TMPDIR_Q/dir.ilx\"; \"$CLI\" \"$TMPDIR_Q/dir.ilx\"", 1, "dir.ilx (Is a directory)\n"},
+           // --follow follows a file that grows in place; a stream would keep it waiting.
+           Case{"mkfifo \"$TMPDIR_Q/f.ilx\"; timeout 5 \"$CLI\" --follow \"$TMPDIR_Q/f.ilx\"", 1, "f.ilx is a FIFO\n"},
+           Case{"timeout 5 \"$CLI\" --follow /dev/zero", 1,
+                "quillon-cli: --follow needs a regular file: /dev/zero is a character device\n"},
+           Case{"cd \"$TMPDIR_Q\" && touch ./- && timeout 5 \"$CLI\" --follow - < \"$EXAMPLES/small.ilx\"", 1,
+                "- is standard input\n"},
            Case{"\"$CLI\" \"$EXAMPLES/small.ilx\" >/dev/full", 1,
                 "quillon-cli: cannot write the output: No space left on device\n"},
            Case{"\"$CLI\" --json --texts \"$EXAMPLES/gateway-day.ilx\" >/dev/full", 1,
@@ -54,6 +60,7 @@ TEST(CliStreamsTest, FailuresAreReportedWithExitOne) {
            Case{"\"$CLI\" --texts \"$EXAMPLES/gateway-day.ilx\" | head -1 >/dev/null", 0, ""},
        }) {
     const std::string tmp = testing::TempDir() + "quillon-streams-" + std::to_string(getpid());
+    Shell("mkdir -p '" + tmp + "'");
     const ShellRun run = Shell("TMPDIR_Q='" + tmp + "'; " + c.command);
     EXPECT_EQ(run.status, c.status) << c.command << ": " << run.err;
     EXPECT_TRUE(run.err.ends_with(c.err)) << c.command << ": " << run.err;
