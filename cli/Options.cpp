@@ -51,7 +51,7 @@ constexpr Row kRows[] = {
     {Option::kJson, "--json", nullptr, Value::kNone, nullptr, Section::kGeneral,
      "print the tree as one JSON document; packets and negotiations carry\n"
      "\"lines\": [first, last], the lines of LOG they were read from (from 1;\n"
-     "not for a compressed log)"},
+     "of the text a compressed log holds)"},
     {Option::kStats, "--stats", nullptr, Value::kNone, nullptr, Section::kGeneral,
      "print only the counts of peers, tunnels, negotiations, packets and payloads,\n"
      "the load time and the reader used (\"reader: IKEv1\" or \"reader: IKEv2\",\n"

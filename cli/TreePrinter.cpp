@@ -135,9 +135,8 @@ void CollectSpans(const QLFolder& node, std::vector<const QLFolder*>& nodes, std
 }
 
 // The lines of every shown node that has spans, counted in one pass over the file.
-LineMap LinesOfTree(const QLFolder& root, const std::string& path) {
+LineMap LinesOfTree(const QLFolder& root, LogLineIndex& index) {
   LineMap lines;
-  LogLineIndex index(path);
   if (!index.IsOpen()) return lines;
   std::vector<const QLFolder*> nodes;
   std::vector<std::size_t> firsts;
@@ -193,7 +192,13 @@ bool WriteTextTree(const LogFile& root, const PrintOptions& options, ByteSink& s
 }
 
 bool WriteJsonTree(const LogFile& root, const PrintOptions& options, ByteSink& sink, const std::string& logPath) {
-  const LineMap lines = logPath.empty() ? LineMap() : LinesOfTree(root, logPath);
+  if (logPath.empty()) return WriteJsonTree(root, options, sink, nullptr);
+  LogLineIndex index(logPath);
+  return WriteJsonTree(root, options, sink, &index);
+}
+
+bool WriteJsonTree(const LogFile& root, const PrintOptions& options, ByteSink& sink, LogLineIndex* index) {
+  const LineMap lines = index == nullptr ? LineMap() : LinesOfTree(root, *index);
   BufferedSink buffered(sink, kPrintBlock);
   if (!WriteJsonNode(root, options, lines, 0, buffered)) return false;
   buffered.Buffer() += '\n';

@@ -228,6 +228,7 @@ int main(int argc, char** argv) {
       break;
   }
   if (!result.warning.empty()) std::fprintf(stderr, "%s\n", result.warning.c_str());
+  if (!options.json || !print) result.text.reset();  // only the JSON's lines read the log's bytes again
   quillon::LogFile& root = *result.log;
   if (filter.AnyOn()) quillon::ApplyFilter(root, filter);
   if (verify) quillon::ApplyVerify(root, *verify);
@@ -260,8 +261,10 @@ int main(int argc, char** argv) {
     written = out.Write(quillon::cli::StatsText(*result.log, result.loadTimeText) + "reader: " +
                         (result.ikev1Reader ? "IKEv1" : "IKEv2") + (result.compressed ? " (compressed)" : "") + "\n");
   } else if (options.json) {
-    // The lines are counted in the file: a compressed log's offsets are in the text it holds.
-    written = quillon::cli::WriteJsonTree(*result.log, options, out, result.compressed ? std::string() : std::string(path));
+    // The lines are counted in the bytes the load read, never in the file opened again: a
+    // stream cannot be, and the file may have been replaced meanwhile.
+    quillon::LogLineIndex lines(result.text, result.textSize);
+    written = quillon::cli::WriteJsonTree(*result.log, options, out, &lines);
   } else {
     written = quillon::cli::WriteTextTree(*result.log, options, out);
   }

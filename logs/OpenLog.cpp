@@ -117,7 +117,7 @@ OpenLogResult OpenLog(const std::string& path, const ReadProgress& progress, std
       FileSource::Open(path, error, maxSize != 0 ? maxSize : FileSource::kDefaultMaxStream);
   if (!source) return CannotOpen(path, error);
   OpenLogResult result = LoadLog(path, source, progress, chunkSource, maxSize);
-  if (!result.compressed) result.size = source->Size();
+  if (!result.compressed) result.size = result.textSize = source->Size();
   return result;
 }
 
@@ -130,6 +130,7 @@ OpenLogResult LoadLog(const std::string& path, std::shared_ptr<ByteSource> sourc
   if (!source->Error().empty()) return CannotOpen(path, source->Error());
   // A compressed log is read as the text it holds.
   bool compressed = false;
+  std::uint64_t textSize = source->SizeHint();
   const Compression compression = CompressionOf(head);
   if (compression != Compression::kNone) {
     std::string text;
@@ -149,6 +150,7 @@ OpenLogResult LoadLog(const std::string& path, std::shared_ptr<ByteSource> sourc
         return source->Error().empty() ? WrongFileType() : CannotOpen(path, source->Error());
     }
     head.assign(text, 0, std::min(text.size(), kSniffBytes));
+    textSize = text.size();
     source = std::make_shared<TextSource>(std::move(text));
   }
   // A debug log or XML log is text: a NUL byte near the start means some other kind of file.
@@ -186,6 +188,8 @@ OpenLogResult LoadLog(const std::string& path, std::shared_ptr<ByteSource> sourc
   result.ikev1Reader = ikev1;
   result.compressed = compressed;
   result.noPackets = log->ChildCount() == 0;
+  result.textSize = textSize;
+  result.text = std::move(source);
   result.log = std::move(log);
   return result;
 }

@@ -34,6 +34,12 @@ struct OpenLogResult {
   // The bytes of the file the tree was read from (its size when the load began); 0 for what is
   // not a plain file. A follower started after the load goes on from there.
   std::uint64_t size = 0;
+  // The bytes the tree was read from, `textSize` of them: the file as far as it was read, what
+  // came through a stream, or the text a compressed log holds. The nodes' spans are offsets in
+  // them (their lines: LogLineIndex). Holds the file open, or the text in memory: let go of it
+  // when it is not needed.
+  std::shared_ptr<ByteSource> text;
+  std::uint64_t textSize = 0;
   // Neither reader found a packet: the tree is an empty root, and the user is told
   // "No IKE packets found in PATH" (NoPacketsText).
   bool noPackets = false;

@@ -38,6 +38,27 @@ TEST(CliStreamsTest, StandardInputAndPipesLoadAsTheFile) {
   }
 }
 
+// The JSON's "lines" are counted in the bytes the load read, whatever LOG is: a FIFO with a
+// writer (which a second open would wait on for ever), standard input, a compressed log.
+TEST(CliStreamsTest, JsonLinesComeFromTheBytesRead) {
+  const std::string tmp = testing::TempDir() + "quillon-lines-" + std::to_string(getpid());
+  Shell("rm -rf '" + tmp + "'; mkdir -p '" + tmp + "'");
+  const ShellRun file = Shell("\"$CLI\" --json \"$EXAMPLES/small.ilx\"");
+  ASSERT_EQ(file.status, 0);
+  ASSERT_NE(file.out.find("\"lines\": [5, 116]"), std::string::npos);
+  for (const char* command : {
+           "mkfifo \"$T/f.ilx\"; (cat \"$EXAMPLES/small.ilx\" > \"$T/f.ilx\" &); timeout 5 \"$CLI\" --json \"$T/f.ilx\"",
+           "cat \"$EXAMPLES/small.ilx\" | \"$CLI\" --json -",
+           "cd \"$T\" && touch ./- && \"$CLI\" --json - < \"$EXAMPLES/small.ilx\"",
+           "gzip -c \"$EXAMPLES/small.ilx\" > \"$T/small.ilx.gz\"; \"$CLI\" --json \"$T/small.ilx.gz\"",
+       }) {
+    const ShellRun run = Shell("T='" + tmp + "'; " + command);
+    EXPECT_EQ(run.status, 0) << command << ": " << run.err;
+    EXPECT_EQ(run.out, file.out) << command;
+  }
+  Shell("rm -rf '" + tmp + "'");
+}
+
 TEST(CliStreamsTest, FailuresAreReportedWithExitOne) {
   struct Case {
     const char* command;
