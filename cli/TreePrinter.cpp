@@ -109,7 +109,9 @@ void AppendJsonString(std::string_view text, std::string& out) {
       case '\r': out += "\\r"; break;
       case '\t': out += "\\t"; break;
       default:
-        if (c < 0x20 || c == 0x7F) {
+        // C1 controls too: U+009B is a terminal's one-byte CSI where a viewer of the JSON
+        // decodes it.
+        if (c < 0x20 || (c >= 0x7F && c <= 0x9F)) {
           char escape[8];
           std::snprintf(escape, sizeof escape, "\\u%04x", c);
           out += escape;
@@ -245,9 +247,14 @@ std::vector<ShownNegotiation> ShownNegotiations(const QLFolder& peer) {
 std::string FollowLine(const QLFolder& peer, const QLFolder* tunnel, const QLFolder& exchange, bool json) {
   std::string out;
   if (!json) {
-    out = Latin1ToUtf8(peer.Caption());
-    if (tunnel != nullptr) out += " > " + Latin1ToUtf8(tunnel->Caption());
-    out += " > " + Latin1ToUtf8(exchange.Caption());
+    // For a terminal, like the tree printout: a log's ESC or BEL must not drive it.
+    AppendTerminalLine(peer.Caption(), out);
+    if (tunnel != nullptr) {
+      out += " > ";
+      AppendTerminalLine(tunnel->Caption(), out);
+    }
+    out += " > ";
+    AppendTerminalLine(exchange.Caption(), out);
     return out;
   }
   out = "{\"peer\": ";

@@ -109,8 +109,47 @@ int Follow(const std::string& path, std::uint64_t printedSize, const quillon::Fi
   return 0;
 }
 
+// A message for the terminal: a path may hold any byte but NUL, and ESC, BEL or a C1 control
+// (U+009B is a one-byte CSI) from it must not drive the terminal. They are written as visible
+// escapes; line ends and the rest of UTF-8 stay as they are.
+std::string ForTerminal(std::string_view text) {
+  std::string out;
+  int continuation = 0;  // bytes still due to the current UTF-8 sequence
+  const auto escape = [&out](unsigned char c) {
+    char code[8];
+    std::snprintf(code, sizeof code, "\\x%02x", c);
+    out += code;
+  };
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    const bool follows = c >= 0x80 && c <= 0xBF;
+    if (continuation > 0 && follows) {
+      out.push_back(static_cast<char>(c));
+      --continuation;
+      continue;
+    }
+    continuation = 0;
+    const auto next = i + 1 < text.size() ? static_cast<unsigned char>(text[i + 1]) : 0;
+    if (c == 0xC2 && next >= 0x80 && next <= 0x9F) {  // a C1 control in UTF-8
+      escape(c);
+      escape(next);
+      ++i;
+    } else if ((c < 0x20 && c != '\n' && c != '\t') || c == 0x7F || (c >= 0x80 && c <= 0x9F)) {
+      escape(c);
+    } else {
+      out.push_back(static_cast<char>(c));
+      continuation = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : c >= 0xC0 ? 1 : 0;
+    }
+  }
+  return out;
+}
+
+// Writes a message line to stderr, made safe for the terminal.
+void Say(const std::string& message) { std::fprintf(stderr, "%s\n", ForTerminal(message).c_str()); }
+
 int UsageError(const std::string& what) {
-  std::fprintf(stderr, "quillon-cli: %s\n%s", what.c_str(), quillon::cli::Usage().c_str());
+  Say("quillon-cli: " + what);
+  std::fputs(quillon::cli::Usage().c_str(), stderr);
   return 2;
 }
 
@@ -148,7 +187,7 @@ bool WriteTimeline(const quillon::LogFile& log, const std::string& target, const
   const quillon::platform::SaveResult saved =
       quillon::platform::SaveFile(target, logPath, [&svg](quillon::ByteSink& sink) { return sink.Write(svg); });
   if (saved.status == quillon::platform::SaveResult::Status::kSaved) return true;
-  std::fprintf(stderr, "quillon-cli: %s\n", saved.message.c_str());
+  Say("quillon-cli: " + saved.message);
   return false;
 }
 
@@ -211,7 +250,7 @@ int main(int argc, char** argv) {
   // the follower would wait on it for ever (a FIFO blocks in open(), deaf to SIGINT).
   if (follow) {
     if (const std::string what = quillon::platform::NotAFollowableFile(path); !what.empty()) {
-      std::fprintf(stderr, "quillon-cli: --follow needs a regular file: %s is %s\n", path, what.c_str());
+      Say(std::string("quillon-cli: --follow needs a regular file: ") + path + " is " + what);
       return 1;
     }
   }
@@ -219,15 +258,15 @@ int main(int argc, char** argv) {
   quillon::OpenLogResult result = quillon::OpenLog(path, {}, quillon::platform::LogChunkSource(), maxSize);
   switch (result.status) {
     case quillon::OpenLogResult::Status::kCannotOpen:
-      std::fprintf(stderr, "%s\n", result.message.c_str());
+      Say(result.message);
       return 1;
     case quillon::OpenLogResult::Status::kWrongFileType:
-      std::fprintf(stderr, "%s: %s\n", result.message.c_str(), path);
+      Say(result.message + ": " + path);
       return 3;
     case quillon::OpenLogResult::Status::kLoaded:
       break;
   }
-  if (!result.warning.empty()) std::fprintf(stderr, "%s\n", result.warning.c_str());
+  if (!result.warning.empty()) Say(result.warning);
   if (!options.json || !print) result.text.reset();  // only the JSON's lines read the log's bytes again
   quillon::LogFile& root = *result.log;
   if (filter.AnyOn()) quillon::ApplyFilter(root, filter);
@@ -239,7 +278,7 @@ int main(int argc, char** argv) {
     const quillon::platform::SaveResult saved = quillon::platform::SaveFile(
         args.Value(Option::kSave), path, [&](quillon::ByteSink& sink) { return quillon::WriteLog(root, sink); });
     if (saved.status != quillon::platform::SaveResult::Status::kSaved) {
-      std::fprintf(stderr, "quillon-cli: %s\n", saved.message.c_str());
+      Say("quillon-cli: " + saved.message);
       ExitReleasingTheLog(result.log, 5);
     }
   }
@@ -269,7 +308,7 @@ int main(int argc, char** argv) {
     written = quillon::cli::WriteTextTree(*result.log, options, out);
   }
   if (!out.Finish(written)) ExitReleasingTheLog(result.log, 1);
-  if (result.noPackets) std::fprintf(stderr, "%s\n", quillon::NoPacketsText(path).c_str());
+  if (result.noPackets) Say(quillon::NoPacketsText(path));
   if (selection && selection->matches.empty()) {
     std::fputs("String not found.\n", stderr);
     ExitReleasingTheLog(result.log, 4);

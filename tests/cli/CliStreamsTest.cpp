@@ -67,6 +67,9 @@ TEST(CliStreamsTest, FailuresAreReportedWithExitOne) {
   };
   for (const Case& c : {
            Case{"mkdir -p \"$TMPDIR_Q/dir.ilx\"; \"$CLI\" \"$TMPDIR_Q/dir.ilx\"", 1, "dir.ilx (Is a directory)\n"},
+           // A path's control bytes reach the terminal as visible escapes, UTF-8 as it is.
+           Case{"\"$CLI\" \"$TMPDIR_Q/$(printf 'a\\033]0;x\\007\\302\\233\\303\\251')\"", 1,
+                "a\\x1b]0;x\\x07\\xc2\\x9b\xc3\xa9 (No such file or directory)\n"},
            // --follow follows a file that grows in place; a stream would keep it waiting.
            Case{"mkfifo \"$TMPDIR_Q/f.ilx\"; timeout 5 \"$CLI\" --follow \"$TMPDIR_Q/f.ilx\"", 1, "f.ilx is a FIFO\n"},
            Case{"timeout 5 \"$CLI\" --follow /dev/zero", 1,
