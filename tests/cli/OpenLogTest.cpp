@@ -78,6 +78,24 @@ TEST(OpenLogTest, SavedCopiesOfOddFilesLoad) {
   }
 }
 
+// Line ends as the daemon's platforms and old editors write them: LF, CR LF and CR alone read
+// alike, across the reader's buffer boundaries too.
+TEST(OpenLogTest, AnyLineEndsReadAlike) {
+  for (const char* name : {"small.ilx", "gateway-day.ilx", "ikev2-site-to-site.xml"}) {
+    const std::string lf = ExampleText(name);
+    std::string cr = lf, crlf;
+    std::replace(cr.begin(), cr.end(), '\n', '\r');
+    for (char c : lf) c == '\n' ? crlf += "\r\n" : crlf += c;
+    const cli::PrintOptions texts{.texts = true};
+    const std::string expected = cli::TextTree(*LoadLog(name, std::make_shared<TextSource>(lf)).log, texts);
+    for (const std::string* text : {&cr, &crlf}) {
+      OpenLogResult result = LoadLog(name, std::make_shared<TextSource>(*text));
+      ASSERT_EQ(result.status, OpenLogResult::Status::kLoaded) << name;
+      EXPECT_EQ(cli::TextTree(*result.log, texts), expected) << name << (text == &cr ? " CR" : " CR LF");
+    }
+  }
+}
+
 TEST(OpenLogTest, ReaderIsChosenByThePathThenByTheContents) {
   EXPECT_TRUE(IsIKEv1LogPath("C:\\logs\\IKE.ilx"));
   EXPECT_TRUE(IsIKEv1LogPath("/tmp/capture.ikev1trace.xml"));
