@@ -86,7 +86,8 @@ int Follow(const std::string& path, std::uint64_t printedSize, const quillon::Fi
            const std::optional<quillon::VerifyCriteria>& verify, bool json) {
   std::signal(SIGINT, StopFollowing);
   std::signal(SIGTERM, StopFollowing);
-  quillon::LogFile root;
+  // Its nodes come from the chunks the load's tree had (given back before the follow began).
+  quillon::LogFile root(quillon::platform::LogChunkSource());
   quillon::LogFollower follower(root, path, quillon::platform::FileIdentity);
   // The tree was printed from the first `printedSize` bytes; what came after is news.
   follower.StartAfter(printedSize);
@@ -313,6 +314,13 @@ int main(int argc, char** argv) {
     std::fputs("String not found.\n", stderr);
     ExitReleasingTheLog(result.log, 4);
   }
-  if (follow) ExitReleasingTheLog(result.log, Follow(path, result.size, filter, verify, options.json));
+  if (follow) {
+    // The follower builds its own tree from the file: the printed one goes first, so that one
+    // tree is in memory, not two.
+    const std::uint64_t printedSize = result.size;
+    result.log.reset();
+    result.text.reset();
+    std::exit(Follow(path, printedSize, filter, verify, options.json));
+  }
   ExitReleasingTheLog(result.log, 0);
 }
