@@ -43,6 +43,10 @@ struct Row {
 
 bool ValidVerifyList(std::string_view list) { return VerifyList(list).has_value(); }
 bool ValidSize(std::string_view text) { return SizeValue(text).has_value(); }
+bool ValidSeconds(std::string_view text) {
+  const auto seconds = SizeValue(text);
+  return seconds && *seconds <= 1000000000 && text.find_first_not_of("0123456789") == std::string_view::npos;
+}
 
 // The rows, in the order of the usage.
 constexpr Row kRows[] = {
@@ -90,6 +94,12 @@ constexpr Row kRows[] = {
      "GiB). Past it: \"Failed to open file: LOG (File too large)\", exit status 1.\n"
      "Default 8G, or 16 times the size of a compressed file when that is more",
      nullptr, ValidSize, "--max-size takes a size in bytes, with K, M or G for KiB, MiB or GiB"},
+    {Option::kGrace, "--grace", nullptr, Value::kText, "SECONDS", Section::kGeneral,
+     "with --follow and --verify=failed: a negotiation in progress counts as\n"
+     "failed only once it cannot complete: rejected, closed by a daemon restart,\n"
+     "or without a new packet for SECONDS (default 60) of the log's time or of\n"
+     "the wall clock, whichever passes first",
+     nullptr, ValidSeconds, "--grace takes a whole number of seconds, at least 1", "--follow"},
     {Option::kHelp, "--help", "-h", Value::kNone, nullptr, Section::kGeneral, "show this help"},
     {Option::kVersion, "--version", nullptr, Value::kNone, nullptr, Section::kGeneral, "show the version"},
 

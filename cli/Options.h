@@ -34,6 +34,7 @@ enum class Option : std::size_t {
   kFind,
   kKeysOnly,
   kMaxSize,
+  kGrace,
   kCount
 };
 

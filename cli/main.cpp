@@ -16,7 +16,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <chrono>
+#include <climits>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -51,39 +54,127 @@ bool WriteOut(const std::string& out) {
 // The negotiations of `peers` as a followed log prints them, with the state they show. Lines
 // not printed before (a new negotiation, or one whose caption, completeness or icon changed)
 // are printed when the narrowing keeps them; all are remembered.
+//
+// A negotiation still being written is not complete, which the verify selection "failed" takes
+// for a failure: the live alarm would cry at every negotiation in progress. So one that only
+// "failed" keeps is held back until it cannot complete any more: rejected, closed by a daemon
+// restart, or without a new packet for the grace period, of the log's time (the latest start
+// time the log has shown) or of the wall clock, whichever passes first. One that completes
+// meanwhile is never printed as failed.
 class FollowPrinter {
  public:
-  FollowPrinter(const quillon::FilterCriteria& filter, const std::optional<quillon::VerifyCriteria>& verify, bool json)
-      : filter_(filter), verify_(verify), json_(json) {}
+  using Clock = std::chrono::steady_clock;
+
+  FollowPrinter(const quillon::FilterCriteria& filter, const std::optional<quillon::VerifyCriteria>& verify, bool json,
+                std::int64_t graceSeconds)
+      : filter_(filter), verify_(verify), json_(json), grace_(graceSeconds) {}
 
   // Returns false when the output cannot be written.
   bool Peers(const std::vector<quillon::QLFolder*>& peers, bool print) {
     std::string out;
     for (const quillon::QLFolder* peer : peers) {
       for (const auto& [tunnel, exchange] : quillon::cli::ShownNegotiations(*peer)) {
+        if (const auto start = exchange->StartTime()) logTime_ = std::max(logTime_, start->Seconds());
+      }
+    }
+    for (const quillon::QLFolder* peer : peers) {
+      for (const auto& [tunnel, exchange] : quillon::cli::ShownNegotiations(*peer)) {
         std::string line = quillon::cli::FollowLine(*peer, tunnel, *exchange, json_);
         // The state the text line does not show.
-        const std::string state = line + (exchange->IsComplete() ? "\x1f" "1" : "\x1f" "0") +
-                                  std::to_string(quillon::StateIconIndex(*exchange));
-        if (!seen_.insert(std::hash<std::string>{}(state)).second || !print) continue;
-        if (!quillon::ShownAfterNarrowing(filter_, verify_ ? &*verify_ : nullptr, *peer, tunnel, *exchange)) continue;
+        const std::size_t state = std::hash<std::string>{}(line + (exchange->IsComplete() ? "\x1f" "1" : "\x1f" "0") +
+                                                            std::to_string(quillon::StateIconIndex(*exchange)));
+        if (seen_.contains(state)) continue;
+        if (!print) {
+          seen_.insert(state);
+          continue;
+        }
+        pending_.erase(exchange);
+        if (!quillon::ShownAfterNarrowing(filter_, verify_ ? &*verify_ : nullptr, *peer, tunnel, *exchange)) {
+          seen_.insert(state);
+          continue;
+        }
+        if (InProgress(*peer, tunnel, *exchange)) {
+          pending_[exchange] = Pending{std::move(line), state, Clock::now(), logTime_};
+          continue;
+        }
+        seen_.insert(state);
         out += line;
         out += '\n';
       }
     }
-    return out.empty() || WriteOut(out);
+    return Due(out) && (out.empty() || WriteOut(out));
   }
 
+  // The held-back negotiations whose grace has passed by the wall clock. False when the output
+  // cannot be written.
+  bool Tick() {
+    std::string out;
+    return Due(out) && (out.empty() || WriteOut(out));
+  }
+
+  // A reload builds the tree anew: the held-back nodes are gone (what they showed is judged
+  // again from the new tree).
+  void Forget() { pending_.clear(); }
+
  private:
+  struct Pending {
+    std::string line;
+    std::size_t state;
+    Clock::time_point since;  // the wall time of its last change
+    std::int64_t logSince;    // the log's time then
+  };
+
+  // Kept only as a failure, but it may still complete.
+  bool InProgress(const quillon::QLFolder& peer, const quillon::QLFolder* tunnel, const quillon::QLFolder& exchange) const {
+    if (!verify_ || !verify_->failedNegotiations || exchange.IsComplete() || CannotComplete(peer, exchange)) return false;
+    quillon::VerifyCriteria others = *verify_;
+    others.failedNegotiations = false;
+    return !(others.AnyOn() && quillon::ShownAfterNarrowing(filter_, &others, peer, tunnel, exchange));
+  }
+
+  // Whether the log already says that the negotiation cannot complete: rejected, or closed by a
+  // daemon restart (the peer holds a restart marker after it). The one place that asks.
+  static bool CannotComplete(const quillon::QLFolder& peer, const quillon::QLFolder& exchange) {
+    bool after = false;
+    for (const auto& tunnel : peer.Children()) {
+      for (const auto& child : tunnel->Children()) {
+        if (child.get() == &exchange) after = true;
+        else if (after && child->Name() == "Daemon Restarted!!") return true;
+      }
+    }
+    return false;
+  }
+
+  // Appends the lines of the held-back negotiations whose grace has passed.
+  bool Due(std::string& out) {
+    const auto now = Clock::now();
+    for (auto it = pending_.begin(); it != pending_.end();) {
+      const bool byWall = now - it->second.since >= std::chrono::seconds(grace_);
+      const bool byLog = logTime_ - it->second.logSince >= grace_;
+      if (!byWall && !byLog) {
+        ++it;
+        continue;
+      }
+      seen_.insert(it->second.state);
+      out += it->second.line;
+      out += '\n';
+      it = pending_.erase(it);
+    }
+    return true;
+  }
+
   quillon::FilterCriteria filter_;
   std::optional<quillon::VerifyCriteria> verify_;
   bool json_;
+  std::int64_t grace_;
+  std::int64_t logTime_ = INT64_MIN / 2;
   std::unordered_set<std::size_t> seen_;
+  std::map<const quillon::QLFolder*, Pending> pending_;
 };
 
 // The --follow loop: polls the log until a signal ends it.
 int Follow(const std::string& path, std::uint64_t printedSize, const quillon::FilterCriteria& filter,
-           const std::optional<quillon::VerifyCriteria>& verify, bool json) {
+           const std::optional<quillon::VerifyCriteria>& verify, bool json, std::int64_t graceSeconds) {
   std::signal(SIGINT, StopFollowing);
   std::signal(SIGTERM, StopFollowing);
   // Its nodes come from the chunks the load's tree had (given back before the follow began).
@@ -91,12 +182,13 @@ int Follow(const std::string& path, std::uint64_t printedSize, const quillon::Fi
   quillon::LogFollower follower(root, path, quillon::platform::FileIdentity);
   // The tree was printed from the first `printedSize` bytes; what came after is news.
   follower.StartAfter(printedSize);
-  FollowPrinter printer(filter, verify, json);
+  FollowPrinter printer(filter, verify, json, graceSeconds);
   bool started = false;
   bool written = true;
   quillon::FollowLoop(
-      follower, [] { return stopFollowing != 0; },
+      follower, [&] { return stopFollowing != 0 || !(written = written && printer.Tick()); },
       [&](quillon::LogFollower::Change change) {
+        if (change == quillon::LogFollower::Change::kReloaded) printer.Forget();
         // What the first load holds was printed as the tree.
         if (change == quillon::LogFollower::Change::kExtended || change == quillon::LogFollower::Change::kReloaded)
           written = printer.Peers(follower.Changed(), started);
@@ -320,7 +412,8 @@ int main(int argc, char** argv) {
     const std::uint64_t printedSize = result.size;
     result.log.reset();
     result.text.reset();
-    std::exit(Follow(path, printedSize, filter, verify, options.json));
+    const std::int64_t grace = args.Has(Option::kGrace) ? static_cast<std::int64_t>(*quillon::cli::SizeValue(args.Value(Option::kGrace))) : 60;
+    std::exit(Follow(path, printedSize, filter, verify, options.json, grace));
   }
   ExitReleasingTheLog(result.log, 0);
 }
