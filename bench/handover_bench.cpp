@@ -53,13 +53,16 @@ int main(int argc, char** argv) {
                }).status == quillon::platform::SaveResult::Status::kSaved;
   });
   const double html = Seconds([&] {
-    const quillon::hand_over::ReportSource source{"log", path, std::filesystem::file_size(path), "IKEv1"};
+    const quillon::hand_over::ReportSource source{"log", path, std::filesystem::file_size(path), "IKEv1", nullptr, 0};
     ok = ok && quillon::platform::SaveFile(report, path, [&](quillon::ByteSink& sink) {
                  return quillon::hand_over::WriteHtmlReport(root, source, sink);
                }).status == quillon::platform::SaveResult::Status::kSaved;
   });
   quillon::StringSink eventText;
-  const double events = Seconds([&] { ok = ok && quillon::cli::WriteEvents(root, eventText, path); });
+  const double events = Seconds([&] {
+    quillon::LogLineIndex lines(path);
+    ok = ok && quillon::cli::WriteEvents(root, eventText, &lines);
+  });
   if (!ok) {
     std::fprintf(stderr, "writing failed\n");
     return 1;

@@ -87,6 +87,8 @@ bool WriteReportFile(const LogFile& root, const std::string& target, const HandO
   const std::size_t slash = source.path.find_last_of('/');
   report.name = slash == std::string::npos ? source.path : source.path.substr(slash + 1);
   report.path = source.compressed ? std::string() : source.path;
+  report.text = source.text;
+  report.textSize = source.textSize;
   report.size = source.size;
   report.reader = ReaderText(source);
   return Saved(platform::SaveFile(target, source.path,
@@ -119,16 +121,15 @@ std::string EventLine(const QLFolder& peer, const QLFolder* tunnel, const QLFold
   return out;
 }
 
-std::vector<std::string> EventLines(const std::vector<EventNode>& given, const std::string& logPath) {
+std::vector<std::string> EventLines(const std::vector<EventNode>& given, LogLineIndex* index) {
   std::vector<EventNode> nodes;
   for (const EventNode& node : given) {
     if (!hand_over::IsRestartMarker(*node.exchange)) nodes.push_back(node);
   }
   // The lines of every negotiation, counted in one pass over the file.
   std::vector<std::string> linesJson(nodes.size());
-  if (!logPath.empty()) {
-    LogLineIndex index(logPath);
-    if (index.IsOpen()) {
+  {
+    if (index != nullptr && index->IsOpen()) {
       std::vector<LogSpan> spans;
       std::vector<std::size_t> firsts;
       for (const EventNode& node : nodes) {
@@ -136,7 +137,7 @@ std::vector<std::string> EventLines(const std::vector<EventNode>& given, const s
         const std::vector<LogSpan> own = LogSpansOf(*node.exchange);
         spans.insert(spans.end(), own.begin(), own.end());
       }
-      const std::vector<LineRange> ranges = index.Lines(spans);
+      const std::vector<LineRange> ranges = index->Lines(spans);
       for (std::size_t i = 0; i < nodes.size(); ++i) {
         const std::size_t end = i + 1 < nodes.size() ? firsts[i + 1] : ranges.size();
         if (firsts[i] == end) continue;
@@ -153,13 +154,13 @@ std::vector<std::string> EventLines(const std::vector<EventNode>& given, const s
   return out;
 }
 
-bool WriteEvents(const LogFile& root, ByteSink& sink, const std::string& logPath) {
+bool WriteEvents(const LogFile& root, ByteSink& sink, LogLineIndex* lines) {
   std::vector<EventNode> nodes;
   for (const QLFolder* peer : VisibleChildren(root)) {
     for (const hand_over::ShownNegotiation& n : hand_over::NegotiationsOf(*peer)) nodes.push_back({peer, n.tunnel, n.exchange});
   }
   BufferedSink out(sink, kPrintBlock);
-  for (const std::string& line : EventLines(nodes, logPath)) {
+  for (const std::string& line : EventLines(nodes, lines)) {
     out.Buffer() += line;
     out.Buffer() += '\n';
     if (!out.Written()) return false;

@@ -2,11 +2,14 @@
 // the negotiation events (--events), one JSON object per line for log shippers.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "model/ByteSink.h"
+#include "model/ByteSource.h"
 #include "model/LogFile.h"
+#include "model/LogLines.h"
 
 namespace quillon::cli {
 
@@ -16,6 +19,10 @@ struct HandOverSource {
   std::uint64_t size = 0;  // its size when loaded
   bool ikev1Reader = true;
   bool compressed = false;
+  // The bytes the tree was read from (OpenLogResult::text): the negotiations' lines are counted
+  // in them, never in LOG opened again. Null: no lines.
+  std::shared_ptr<ByteSource> text;
+  std::uint64_t textSize = 0;
 };
 
 // Writes the packet capture to `target` through the safe file writer (never over LOG);
@@ -41,12 +48,11 @@ struct EventNode {
   const QLFolder* exchange;
 };
 
-// The events of `nodes` but daemon restarts' markers, in their order; the lines are counted in `logPath` in one pass (none
-// when it is empty).
-std::vector<std::string> EventLines(const std::vector<EventNode>& nodes, const std::string& logPath);
+// The events of `nodes` but daemon restarts' markers, in their order; their lines are counted
+// by `lines` in one pass (none when it is null).
+std::vector<std::string> EventLines(const std::vector<EventNode>& nodes, LogLineIndex* lines);
 
-// Every negotiation of the tree as one event per line. `logPath` empty: no line numbers (a
-// compressed log's offsets are in the text it holds, not in the file).
-bool WriteEvents(const LogFile& root, ByteSink& sink, const std::string& logPath);
+// Every negotiation of the tree as one event per line, the lines counted by `lines` (may be null).
+bool WriteEvents(const LogFile& root, ByteSink& sink, LogLineIndex* lines);
 
 }  // namespace quillon::cli

@@ -116,7 +116,9 @@ void AppendJsonString(std::string_view text, std::string& out) {
       case '\r': out += "\\r"; break;
       case '\t': out += "\\t"; break;
       default:
-        if (c < 0x20 || c == 0x7F) {
+        // C1 controls too: U+009B is a terminal's one-byte CSI where a viewer of the JSON
+        // decodes it.
+        if (c < 0x20 || (c >= 0x7F && c <= 0x9F)) {
           char escape[8];
           std::snprintf(escape, sizeof escape, "\\u%04x", c);
           out += escape;
@@ -142,9 +144,8 @@ void CollectSpans(const QLFolder& node, std::vector<const QLFolder*>& nodes, std
 }
 
 // The lines of every shown node that has spans, counted in one pass over the file.
-LineMap LinesOfTree(const QLFolder& root, const std::string& path) {
+LineMap LinesOfTree(const QLFolder& root, LogLineIndex& index) {
   LineMap lines;
-  LogLineIndex index(path);
   if (!index.IsOpen()) return lines;
   std::vector<const QLFolder*> nodes;
   std::vector<std::size_t> firsts;
@@ -201,7 +202,13 @@ bool WriteTextTree(const LogFile& root, const PrintOptions& options, ByteSink& s
 }
 
 bool WriteJsonTree(const LogFile& root, const PrintOptions& options, ByteSink& sink, const std::string& logPath) {
-  const LineMap lines = logPath.empty() ? LineMap() : LinesOfTree(root, logPath);
+  if (logPath.empty()) return WriteJsonTree(root, options, sink, nullptr);
+  LogLineIndex index(logPath);
+  return WriteJsonTree(root, options, sink, &index);
+}
+
+bool WriteJsonTree(const LogFile& root, const PrintOptions& options, ByteSink& sink, LogLineIndex* index) {
+  const LineMap lines = index == nullptr ? LineMap() : LinesOfTree(root, *index);
   BufferedSink buffered(sink, kPrintBlock);
   if (!WriteJsonNode(root, options, lines, 0, buffered)) return false;
   buffered.Buffer() += '\n';
@@ -275,9 +282,14 @@ void AppendJsonReason(const QLFolder& node, std::string& out) {
 std::string FollowLine(const QLFolder& peer, const QLFolder* tunnel, const QLFolder& exchange, bool json) {
   std::string out;
   if (!json) {
-    out = Latin1ToUtf8(peer.Caption());
-    if (tunnel != nullptr) out += " > " + Latin1ToUtf8(tunnel->Caption());
-    out += " > " + Latin1ToUtf8(exchange.Caption());
+    // For a terminal, like the tree printout: a log's ESC or BEL must not drive it.
+    AppendTerminalLine(peer.Caption(), out);
+    if (tunnel != nullptr) {
+      out += " > ";
+      AppendTerminalLine(tunnel->Caption(), out);
+    }
+    out += " > ";
+    AppendTerminalLine(exchange.Caption(), out);
     return out;
   }
   out = "{\"peer\": ";

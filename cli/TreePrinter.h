@@ -9,6 +9,7 @@
 
 #include "model/ByteSink.h"
 #include "model/LogFile.h"
+#include "model/LogLines.h"
 #include "model/TreeSearch.h"
 
 namespace quillon::cli {
@@ -48,6 +49,8 @@ std::string TextTree(const LogFile& root, const PrintOptions& options);
 // points 0-255. JSON keeps every text exactly (control bytes as \u escapes). False when the
 // sink failed.
 bool WriteJsonTree(const LogFile& root, const PrintOptions& options, ByteSink& sink, const std::string& logPath = {});
+// The same with the lines counted in the bytes the tree was read from (null: no "lines").
+bool WriteJsonTree(const LogFile& root, const PrintOptions& options, ByteSink& sink, LogLineIndex* lines);
 std::string JsonTree(const LogFile& root, const PrintOptions& options, const std::string& logPath = {});
 
 // "peers: N", "tunnels: N", "negotiations: N (failed: N)", "packets: N", "payloads: N" and the

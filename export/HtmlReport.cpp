@@ -158,7 +158,8 @@ bool WriteHtmlReport(const LogFile& root, const ReportSource& source, ByteSink& 
   Element(out, "h2", "Peers with failed negotiations");
   if (failedPeers.empty()) Element(out, "p", "No peer holds a failed negotiation.", "note");
   std::unique_ptr<LogLineIndex> index;
-  if (!source.path.empty()) index = std::make_unique<LogLineIndex>(source.path);
+  if (source.text) index = std::make_unique<LogLineIndex>(source.text, source.textSize);
+  else if (!source.path.empty()) index = std::make_unique<LogLineIndex>(source.path);
   // The line numbers of every failed negotiation, counted in one pass over the file.
   std::vector<std::vector<LogSpan>> ownSpans;
   std::vector<LineRange> ranges;

@@ -10,9 +10,11 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "model/ByteSink.h"
+#include "model/ByteSource.h"
 #include "model/LogFile.h"
 
 namespace quillon::hand_over {
@@ -22,6 +24,10 @@ struct ReportSource {
   std::string path;        // the file to read the negotiations' lines from; empty: no lines shown
   std::uint64_t size = 0;  // its size in bytes
   std::string reader;      // "IKEv1", "IKEv2", with " (compressed)" for a compressed log
+  // The bytes the tree was read from (the load's own, `textSize` of them); when set, the lines
+  // come from them rather than from `path` opened again (a stream, a compressed log's text).
+  std::shared_ptr<ByteSource> text;
+  std::uint64_t textSize = 0;
 };
 
 // At most this many bytes of log lines are shown per negotiation.

@@ -6,7 +6,9 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
 #include <memory>
+#include <new>
 #include <vector>
 
 namespace quillon {
@@ -37,14 +39,48 @@ bool EndsWithNoCase(const std::string& text, std::string_view suffix) {
                     [](char a, char b) { return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b)); });
 }
 
-// Grows `text` by up to kChunk bytes of room and returns where the room starts.
-char* Room(std::string& text, std::size_t used) {
-  if (text.size() < used + kChunk) text.resize(used + kChunk);
-  return text.data() + used;
-}
+// Where the decompressed text goes: `text`, grown kChunk bytes at a time, watched so that the
+// decompression stops as soon as the text is known to be no log or to be too large.
+class Output {
+ public:
+  Output(std::string& text, const DecompressLimits& limits) : text_(text), limits_(limits) {}
+
+  // Room for kChunk more bytes after `used`; nullptr when there is no memory for it.
+  char* Room(std::size_t used) {
+    if (text_.size() < used + kChunk) {
+      try {
+        text_.resize(used + kChunk);
+      } catch (const std::bad_alloc&) {
+        stopped_ = DecompressStatus::kTooLarge;
+        return nullptr;
+      }
+    }
+    return text_.data() + used;
+  }
+  // False once the decompression has to stop: past the size limit, or a NUL byte within the
+  // first bytes the type check looks at.
+  bool Goes(std::size_t used) {
+    if (stopped_ != DecompressStatus::kDone) return false;
+    if (used > limits_.maxSize) stopped_ = DecompressStatus::kTooLarge;
+    if (limits_.textOnly && checked_ < limits_.headBytes) {
+      const std::size_t upTo = std::min(used, limits_.headBytes);
+      if (std::memchr(text_.data() + checked_, '\0', upTo - checked_) != nullptr) stopped_ = DecompressStatus::kNotText;
+      checked_ = upTo;
+    }
+    return stopped_ == DecompressStatus::kDone;
+  }
+  DecompressStatus Stopped() const { return stopped_; }
+  void Resize(std::size_t used) { text_.resize(std::min(used, text_.size())); }
+
+ private:
+  std::string& text_;
+  const DecompressLimits& limits_;
+  std::size_t checked_ = 0;
+  DecompressStatus stopped_ = DecompressStatus::kDone;
+};
 
 // gzip, several members one after the other as `cat a.gz b.gz` gives.
-bool Gunzip(SourceReader& file, std::string& text) {
+bool Gunzip(SourceReader& file, Output& text) {
   z_stream z{};
   if (inflateInit2(&z, 15 + 32) != Z_OK) return false;
   std::vector<unsigned char> in(kChunk);
@@ -67,21 +103,25 @@ bool Gunzip(SourceReader& file, std::string& text) {
         break;
       }
     }
-    z.next_out = reinterpret_cast<Bytef*>(Room(text, used));
+    z.next_out = reinterpret_cast<Bytef*>(text.Room(used));
+    if (z.next_out == nullptr) {
+      ok = false;
+      break;
+    }
     z.avail_out = static_cast<uInt>(kChunk);
     status = inflate(&z, Z_NO_FLUSH);
     used += kChunk - z.avail_out;
-    if (status != Z_OK && status != Z_STREAM_END && status != Z_BUF_ERROR) {
+    if ((status != Z_OK && status != Z_STREAM_END && status != Z_BUF_ERROR) || !text.Goes(used)) {
       ok = false;
       break;
     }
   }
   inflateEnd(&z);
-  text.resize(used);
+  text.Resize(used);
   return ok;
 }
 
-bool Unxz(SourceReader& file, std::string& text) {
+bool Unxz(SourceReader& file, Output& text) {
   lzma_stream z = LZMA_STREAM_INIT;
   if (lzma_stream_decoder(&z, UINT64_MAX, LZMA_CONCATENATED) != LZMA_OK) return false;
   std::vector<std::uint8_t> in(kChunk);
@@ -94,10 +134,12 @@ bool Unxz(SourceReader& file, std::string& text) {
       z.next_in = in.data();
       if (z.avail_in == 0) action = LZMA_FINISH;
     }
-    z.next_out = reinterpret_cast<std::uint8_t*>(Room(text, used));
+    z.next_out = reinterpret_cast<std::uint8_t*>(text.Room(used));
+    if (z.next_out == nullptr) break;
     z.avail_out = kChunk;
     const lzma_ret status = lzma_code(&z, action);
     used += kChunk - z.avail_out;
+    if (!text.Goes(used)) break;
     if (status == LZMA_STREAM_END) {
       ok = !file.Failed();
       break;
@@ -105,11 +147,11 @@ bool Unxz(SourceReader& file, std::string& text) {
     if (status != LZMA_OK) break;
   }
   lzma_end(&z);
-  text.resize(used);
+  text.Resize(used);
   return ok;
 }
 
-bool Unzstd(SourceReader& file, std::string& text) {
+bool Unzstd(SourceReader& file, Output& text) {
   std::unique_ptr<ZSTD_DCtx, decltype(&ZSTD_freeDCtx)> z(ZSTD_createDCtx(), &ZSTD_freeDCtx);
   if (!z) return false;
   std::vector<char> in(kChunk);
@@ -122,11 +164,16 @@ bool Unzstd(SourceReader& file, std::string& text) {
     any = true;
     ZSTD_inBuffer input{in.data(), n, 0};
     while (input.pos < input.size) {
-      ZSTD_outBuffer output{Room(text, used), kChunk, 0};
+      char* room = text.Room(used);
+      if (room == nullptr) {
+        text.Resize(used);
+        return false;
+      }
+      ZSTD_outBuffer output{room, kChunk, 0};
       pending = ZSTD_decompressStream(z.get(), &output, &input);
       used += output.pos;
-      if (ZSTD_isError(pending)) {
-        text.resize(used);
+      if (ZSTD_isError(pending) || !text.Goes(used)) {
+        text.Resize(used);
         return false;
       }
     }
@@ -134,12 +181,14 @@ bool Unzstd(SourceReader& file, std::string& text) {
   // Flush what the last frame still holds.
   for (int guard = 0; pending != 0 && any && guard < 1 << 20; ++guard) {
     ZSTD_inBuffer input{nullptr, 0, 0};
-    ZSTD_outBuffer output{Room(text, used), kChunk, 0};
+    char* room = text.Room(used);
+    if (room == nullptr) break;
+    ZSTD_outBuffer output{room, kChunk, 0};
     pending = ZSTD_decompressStream(z.get(), &output, &input);
     used += output.pos;
-    if (ZSTD_isError(pending) || output.pos == 0) break;
+    if (ZSTD_isError(pending) || output.pos == 0 || !text.Goes(used)) break;
   }
-  text.resize(used);
+  text.Resize(used);
   return any && pending == 0 && !file.Failed();
 }
 
@@ -158,16 +207,24 @@ std::string WithoutCompressionSuffix(const std::string& path) {
   return path;
 }
 
-bool Decompress(ByteSource& source, Compression compression, std::string& text) {
+DecompressStatus Decompress(ByteSource& source, Compression compression, std::string& text,
+                            const DecompressLimits& limits) {
   text.clear();
   SourceReader reader(source);
+  Output output(text, limits);
+  bool ok = false;
   switch (compression) {
-    case Compression::kGzip: return Gunzip(reader, text);
-    case Compression::kXz: return Unxz(reader, text);
-    case Compression::kZstd: return Unzstd(reader, text);
+    case Compression::kGzip: ok = Gunzip(reader, output); break;
+    case Compression::kXz: ok = Unxz(reader, output); break;
+    case Compression::kZstd: ok = Unzstd(reader, output); break;
     case Compression::kNone: break;
   }
-  return false;
+  if (output.Stopped() != DecompressStatus::kDone) return output.Stopped();
+  return ok ? DecompressStatus::kDone : DecompressStatus::kDamaged;
+}
+
+bool Decompress(ByteSource& source, Compression compression, std::string& text) {
+  return Decompress(source, compression, text, DecompressLimits{}) == DecompressStatus::kDone;
 }
 
 bool DecompressFile(const std::string& path, Compression compression, std::string& text) {

@@ -63,6 +63,17 @@ class LogFollower::Format {
   std::unique_ptr<IKEv2Follower> v2_;
 };
 
+namespace {
+
+// The file's last modification time; the epoch when it cannot be asked.
+std::filesystem::file_time_type ModificationTime(const std::string& path) {
+  std::error_code error;
+  const auto time = std::filesystem::last_write_time(path, error);
+  return error ? std::filesystem::file_time_type{} : time;
+}
+
+}  // namespace
+
 LogFollower::LogFollower(LogFile& root, std::string path, FileIdentity identity)
     : root_(root), path_(std::move(path)), identity_(std::move(identity)) {}
 
@@ -79,6 +90,7 @@ bool LogFollower::Reload() {
   File file(std::fopen(path_.c_str(), "rb"));
   if (!file) return false;
   fileId_ = identity_ ? identity_(path_) : 0;
+  mtime_ = ModificationTime(path_);
   std::string head = ReadAt(file.get(), 0, kSniffBytes);
   const Compression compression = CompressionOf(head);
   compressed_ = compression != Compression::kNone;
@@ -134,7 +146,8 @@ bool LogFollower::MayChange() const {
   const std::uint64_t size = std::filesystem::file_size(path_, error);
   if (error) return false;
   if (size != size_) return true;
-  return identity_ && identity_(path_) != fileId_;
+  // A log rewritten in place to the same size tells only by its time.
+  return (identity_ && identity_(path_) != fileId_) || ModificationTime(path_) != mtime_;
 }
 
 LogFollower::Change LogFollower::Poll() {
@@ -145,9 +158,13 @@ LogFollower::Change LogFollower::Poll() {
   std::error_code error;
   const std::uint64_t size = std::filesystem::file_size(path_, error);
   if (error) return Change::kCannotRead;
-  const bool replaced = (identity_ && identity_(path_) != fileId_) || size < size_ ||
+  const auto mtime = ModificationTime(path_);
+  // Rewritten in place to the same size: nothing was appended, yet the file's time moved.
+  const bool rewritten = size == size_ && mtime != mtime_ && settled_;
+  const bool replaced = (identity_ && identity_(path_) != fileId_) || size < size_ || rewritten ||
                         ReadAt(file.get(), 0, head_.size()) != head_ || (compressed_ && size != size_);
   if (replaced) return Reload() ? Change::kReloaded : Change::kCannotRead;
+  mtime_ = mtime;
   if (size == size_) {
     if (settled_) return Change::kNone;
     settled_ = true;

@@ -6,10 +6,12 @@
 // new bytes), what follows the last whole packet is placed too, so that the tree is the one a
 // load of the file gives. The file is loaded again whole when it shrank, when it was replaced
 // (another file identity, or its first bytes changed), when it is compressed and changed, or
-// when the follower cannot extend the tree in place.
+// when the follower cannot extend the tree in place, or when its modification time moved while
+// its size did not (a rewrite in place to the same size).
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
@@ -71,6 +73,7 @@ class LogFollower {
   std::string head_;               // the first bytes of the file, to notice a replaced one
   std::uint64_t size_ = 0;         // bytes of the file read
   std::uint64_t fileId_ = 0;
+  std::filesystem::file_time_type mtime_{};  // the file's modification time when last read
   std::uint64_t firstReadLimit_ = 0;  // 0: the first poll reads the whole file
   bool started_ = false;
   bool compressed_ = false;

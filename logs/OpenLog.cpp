@@ -125,6 +125,31 @@ bool LooksLikeIKEv2(std::string_view head) { return HasLine(head, "<Exchange", t
 // saved with every peer deleted) is an empty IKEv2 log, not some other kind of file.
 bool DeclaresIKEv2Log(std::string_view head) { return HasLine(head, "<IKEv2Log", false); }
 
+// A debug log or XML log is text, and a NUL byte in its first 64 KiB makes a file some other
+// kind of file. Further on, a NUL is what a crash leaves where the system had given the file
+// room the daemon never wrote: it is read as a blank. So no text of the tree holds a NUL, and a
+// saved copy (where the byte may come within the first 64 KiB) still loads.
+class BlankNulSource : public ByteSource {
+ public:
+  explicit BlankNulSource(std::shared_ptr<ByteSource> source) : source_(std::move(source)) {}
+  std::size_t ReadAt(std::uint64_t offset, char* data, std::size_t size) override {
+    const std::size_t n = source_->ReadAt(offset, data, size);
+    for (char* nul = static_cast<char*>(std::memchr(data, '\0', n)); nul != nullptr;
+         nul = static_cast<char*>(std::memchr(nul + 1, '\0', static_cast<std::size_t>(data + n - nul - 1))))
+      *nul = ' ';
+    if (const std::string error = source_->Error(); !error.empty()) SetError(error);
+    return n;
+  }
+  void CheckUnchanged() override {
+    source_->CheckUnchanged();
+    if (source_->Shrank()) SetShrank();
+  }
+  std::uint64_t SizeHint() const override { return source_->SizeHint(); }
+
+ private:
+  std::shared_ptr<ByteSource> source_;
+};
+
 // Reads the log with one reader from the start of the source.
 std::unique_ptr<LogFile> Load(const std::shared_ptr<ByteSource>& source, bool ikev1, const ReadProgress& progress,
                               std::pmr::memory_resource* chunkSource) {
@@ -143,17 +168,24 @@ std::unique_ptr<LogFile> Load(const std::shared_ptr<ByteSource>& source, bool ik
 
 }  // namespace
 
-OpenLogResult OpenLog(const std::string& path, const ReadProgress& progress, std::pmr::memory_resource* chunkSource) {
+std::uint64_t DefaultMaxDecompressed(std::uint64_t compressedSize) {
+  const std::uint64_t floor = FileSource::kDefaultMaxStream;
+  return compressedSize > floor / 16 ? compressedSize * 16 : floor;
+}
+
+OpenLogResult OpenLog(const std::string& path, const ReadProgress& progress, std::pmr::memory_resource* chunkSource,
+                      std::uint64_t maxSize) {
   std::string error;
-  std::shared_ptr<FileSource> source = FileSource::Open(path, error);
+  std::shared_ptr<FileSource> source =
+      FileSource::Open(path, error, maxSize != 0 ? maxSize : FileSource::kDefaultMaxStream);
   if (!source) return CannotOpen(path, error);
-  OpenLogResult result = LoadLog(path, source, progress, chunkSource);
-  if (!result.compressed) result.size = source->Size();
+  OpenLogResult result = LoadLog(path, source, progress, chunkSource, maxSize);
+  if (!result.compressed) result.size = result.textSize = source->Size();
   return result;
 }
 
 OpenLogResult LoadLog(const std::string& path, std::shared_ptr<ByteSource> source, const ReadProgress& progress,
-                      std::pmr::memory_resource* chunkSource) {
+                      std::pmr::memory_resource* chunkSource, std::uint64_t maxSize) {
   const auto start = std::chrono::steady_clock::now();
   // The type check reads through the same source as the load: a stream is not read twice.
   std::string head(kSniffBytes, '\0');
@@ -161,18 +193,32 @@ OpenLogResult LoadLog(const std::string& path, std::shared_ptr<ByteSource> sourc
   if (!source->Error().empty()) return CannotOpen(path, source->Error());
   // A compressed log is read as the text it holds.
   bool compressed = false;
+  std::uint64_t textSize = source->SizeHint();
   const Compression compression = CompressionOf(head);
   if (compression != Compression::kNone) {
     std::string text;
     compressed = true;
     // Through the handle the type check read: a pipe or standard input cannot be opened again.
-    if (!Decompress(*source, compression, text))
-      return source->Error().empty() ? WrongFileType() : CannotOpen(path, source->Error());
+    // A compressed file may hold far more than it takes (2 GB of zeros fit in 300 KB): the
+    // decompression stops at the first 64 KiB that tell it is no log, or at the size limit.
+    DecompressLimits limits;
+    limits.textOnly = true;
+    limits.headBytes = kSniffBytes;
+    limits.maxSize = maxSize != 0 ? maxSize : DefaultMaxDecompressed(source->SizeHint());
+    switch (Decompress(*source, compression, text, limits)) {
+      case DecompressStatus::kDone: break;
+      case DecompressStatus::kTooLarge: return CannotOpen(path, FileSource::kTooLarge);
+      case DecompressStatus::kNotText: return WrongFileType();
+      case DecompressStatus::kDamaged:
+        return source->Error().empty() ? WrongFileType() : CannotOpen(path, source->Error());
+    }
     head.assign(text, 0, std::min(text.size(), kSniffBytes));
+    textSize = text.size();
     source = std::make_shared<TextSource>(std::move(text));
   }
   // A debug log or XML log is text: a NUL byte near the start means some other kind of file.
   if (std::memchr(head.data(), '\0', head.size()) != nullptr) return WrongFileType();
+  source = std::make_shared<BlankNulSource>(std::move(source));
   bool ikev1 = path == kStandardInput ? !LooksLikeIKEv2(head) : IsIKEv1LogPath(path);
   std::unique_ptr<LogFile> log = Load(source, ikev1, progress, chunkSource);
   // The name misleads: the reader it chose found nothing, and the file clearly is the other
@@ -192,6 +238,9 @@ OpenLogResult LoadLog(const std::string& path, std::shared_ptr<ByteSource> sourc
     log->SetIKEv2(true);
   }
   if (log->IsWrongFormat()) return WrongFileType();
+  // An empty file read as an IKEv2 log (by its name) is an empty IKEv2 log: saved, it gets the
+  // XML head that loads again, not a debug log's.
+  if (!ikev1) log->SetIKEv2(true);
   OpenLogResult result;
   source->CheckUnchanged();
   if (source->Shrank()) result.warning = "The file changed while it was read: " + path;
@@ -210,6 +259,8 @@ OpenLogResult LoadLog(const std::string& path, std::shared_ptr<ByteSource> sourc
   result.ikev1Reader = ikev1;
   result.compressed = compressed;
   result.noPackets = log->ChildCount() == 0;
+  result.textSize = textSize;
+  result.text = std::move(source);
   result.log = std::move(log);
   return result;
 }

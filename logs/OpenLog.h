@@ -35,6 +35,12 @@ struct OpenLogResult {
   // The bytes of the file the tree was read from (its size when the load began); 0 for what is
   // not a plain file. A follower started after the load goes on from there.
   std::uint64_t size = 0;
+  // The bytes the tree was read from, `textSize` of them: the file as far as it was read, what
+  // came through a stream, or the text a compressed log holds. The nodes' spans are offsets in
+  // them (their lines: LogLineIndex). Holds the file open, or the text in memory: let go of it
+  // when it is not needed.
+  std::shared_ptr<ByteSource> text;
+  std::uint64_t textSize = 0;
   // Neither reader found a packet: the tree is an empty root, and the user is told
   // "No IKE packets found in PATH" (NoPacketsText).
   bool noPackets = false;
@@ -67,12 +73,22 @@ inline constexpr const char* kStandardInput = "-";
 // began; what is appended meanwhile belongs to the next load. A read error fails the load.
 // `progress`, when given, is told the bytes read after each block. `chunkSource` gives the
 // chunks of the new log's node arena (null: the general heap); it must outlive the log.
+//
+// `maxSize` bounds what a load keeps in memory beyond the file: the text of a compressed log and
+// what comes through a stream (standard input, a pipe). Past it the load fails with the reason
+// "File too large". 0 chooses the default: 8 GiB, or 16 times the compressed file's size when
+// that is more. A compressed log is decompressed only as far as its first 64 KiB when they show
+// that it holds no log (a NUL byte), and a stream is read no further either.
 OpenLogResult OpenLog(const std::string& path, const ReadProgress& progress = {},
-                      std::pmr::memory_resource* chunkSource = nullptr);
+                      std::pmr::memory_resource* chunkSource = nullptr, std::uint64_t maxSize = 0);
 
 // The same load from a source already opened (a file, or bytes in memory); `path` chooses the
 // reader and names the log in the messages.
 OpenLogResult LoadLog(const std::string& path, std::shared_ptr<ByteSource> source,
-                      const ReadProgress& progress = {}, std::pmr::memory_resource* chunkSource = nullptr);
+                      const ReadProgress& progress = {}, std::pmr::memory_resource* chunkSource = nullptr,
+                      std::uint64_t maxSize = 0);
+
+// The default limit of a compressed log's text: 8 GiB, or 16 times its compressed size.
+std::uint64_t DefaultMaxDecompressed(std::uint64_t compressedSize);
 
 }  // namespace quillon

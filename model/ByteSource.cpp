@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstring>
 #include <limits>
+#include <new>
 
 namespace quillon {
 
@@ -40,7 +41,7 @@ std::string Reason(int error) { return std::strerror(error != 0 ? error : EIO); 
 
 }  // namespace
 
-std::shared_ptr<FileSource> FileSource::Open(const std::string& path, std::string& error) {
+std::shared_ptr<FileSource> FileSource::Open(const std::string& path, std::string& error, std::uint64_t maxStreamSize) {
   std::shared_ptr<FileSource> source(new FileSource());  // private constructor
   errno = 0;
   if (path == "-") {
@@ -62,24 +63,8 @@ std::shared_ptr<FileSource> FileSource::Open(const std::string& path, std::strin
     }
   }
   std::clearerr(source->file_);
-  // A stream comes once: keep all of it.
-  std::string text;
-  std::string block(64 * 1024, '\0');
-  while (true) {
-    errno = 0;
-    const std::size_t n = std::fread(block.data(), 1, block.size(), source->file_);
-    text.append(block.data(), n);
-    if (n == block.size()) continue;
-    if (std::ferror(source->file_)) {
-      error = Reason(errno);
-      return nullptr;
-    }
-    break;
-  }
-  source->size_ = text.size();
-  source->stream_ = std::make_unique<TextSource>(std::move(text));
-  if (source->owned_) std::fclose(source->file_);
-  source->file_ = nullptr;
+  source->stream_ = true;
+  source->maxStream_ = maxStreamSize;
   return source;
 }
 
@@ -87,8 +72,53 @@ FileSource::~FileSource() {
   if (file_ != nullptr && owned_) std::fclose(file_);
 }
 
+std::uint64_t FileSource::Size() const {
+  if (!stream_) return size_;
+  const std::lock_guard lock(readMutex_);
+  return streamed_.size();
+}
+
+void FileSource::Stream(std::uint64_t end) {
+  constexpr std::size_t kBlock = 64 * 1024;
+  while (!streamEnded_ && streamed_.size() < end) {
+    if (streamed_.size() >= maxStream_) {
+      SetError(kTooLarge);
+      streamEnded_ = true;
+      break;
+    }
+    const std::size_t used = streamed_.size();
+    const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(kBlock, maxStream_ - used));
+    try {
+      streamed_.resize(used + want);
+    } catch (const std::bad_alloc&) {
+      streamed_.resize(used);
+      SetError(kTooLarge);
+      streamEnded_ = true;
+      break;
+    }
+    errno = 0;
+    const std::size_t n = std::fread(streamed_.data() + used, 1, want, file_);
+    streamed_.resize(used + n);
+    if (n < want) {
+      if (std::ferror(file_)) SetError(Reason(errno));
+      streamEnded_ = true;
+    }
+  }
+  if (streamEnded_ && file_ != nullptr) {
+    if (owned_) std::fclose(file_);
+    file_ = nullptr;
+  }
+}
+
 std::size_t FileSource::ReadAt(std::uint64_t offset, char* data, std::size_t size) {
-  if (stream_) return stream_->ReadAt(offset, data, size);
+  if (stream_) {
+    const std::lock_guard lock(readMutex_);
+    Stream(offset + size);
+    if (offset >= streamed_.size()) return 0;
+    const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(size, streamed_.size() - offset));
+    std::memcpy(data, streamed_.data() + offset, n);
+    return n;
+  }
   if (offset >= size_) return 0;
   size = static_cast<std::size_t>(std::min<std::uint64_t>(size, size_ - offset));
   const std::lock_guard lock(readMutex_);

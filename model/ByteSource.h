@@ -57,12 +57,18 @@ class TextSource : public ByteSource {
 // A file opened once for reading (read-only, binary). A file that can seek (a regular file) is
 // read up to the size it had when it was opened: what the daemon appends during the load
 // belongs to the next load. Anything else (a pipe, a FIFO, standard input, a terminal) is read
-// to its end when it is opened and then served from memory, as it cannot be read twice.
+// as far as the reads ask and kept in memory, as it cannot be read twice: a look at its start
+// reads no more than that start, and a stream longer than `maxStreamSize` fails with "File too
+// large" rather than filling the memory.
 class FileSource : public ByteSource {
  public:
+  static constexpr std::uint64_t kDefaultMaxStream = std::uint64_t{8} << 30;
+  static constexpr const char* kTooLarge = "File too large";
+
   // "-" is standard input. Nothing, with `error` set to the system's reason, when the file
-  // cannot be opened or the stream cannot be read.
-  static std::shared_ptr<FileSource> Open(const std::string& path, std::string& error);
+  // cannot be opened.
+  static std::shared_ptr<FileSource> Open(const std::string& path, std::string& error,
+                                          std::uint64_t maxStreamSize = kDefaultMaxStream);
   ~FileSource() override;
   FileSource(const FileSource&) = delete;
   FileSource& operator=(const FileSource&) = delete;
@@ -71,18 +77,24 @@ class FileSource : public ByteSource {
   void CheckUnchanged() override;
   std::uint64_t SizeHint() const override { return size_; }
 
-  // The size the file had when it was opened (a stream: all that came through it).
-  std::uint64_t Size() const { return size_; }
+  // The size the file had when it was opened (a stream: all that came through it so far).
+  std::uint64_t Size() const;
+  bool IsStream() const { return stream_; }
 
  private:
   FileSource() = default;
+  // Reads the stream on until it holds `end` bytes or ends. Called with readMutex_ held.
+  void Stream(std::uint64_t end);
 
-  std::FILE* file_ = nullptr;  // null once a stream has been read into `stream_`
+  std::FILE* file_ = nullptr;
   bool owned_ = false;         // false for standard input
   std::uint64_t size_ = 0;
   std::uint64_t next_ = 0;     // where the file stands: sequential reads need no seek
-  std::mutex readMutex_;
-  std::unique_ptr<TextSource> stream_;
+  mutable std::mutex readMutex_;
+  bool stream_ = false;
+  bool streamEnded_ = false;
+  std::uint64_t maxStream_ = kDefaultMaxStream;
+  std::string streamed_;       // what came through the stream so far
 };
 
 }  // namespace quillon

@@ -31,10 +31,20 @@ LogLineIndex::LogLineIndex(const std::string& path) : file_(std::fopen(path.c_st
   blockLines_.push_back(0);
 }
 
+LogLineIndex::LogLineIndex(std::shared_ptr<ByteSource> source, std::uint64_t size)
+    : source_(std::move(source)), size_(size) {
+  if (!source_) return;
+  position_ = size_;
+  buffer_.resize(kBlock);
+  blockLines_.push_back(0);
+}
+
 LogLineIndex::~LogLineIndex() = default;
 
 std::size_t LogLineIndex::ReadAt(std::uint64_t offset, char* data, std::size_t size) {
-  if (!file_ || offset >= size_) return 0;
+  if (offset >= size_) return 0;
+  if (source_) return source_->ReadAt(offset, data, static_cast<std::size_t>(std::min<std::uint64_t>(size, size_ - offset)));
+  if (!file_) return 0;
   if (offset != position_) {
     if (offset > static_cast<std::uint64_t>(std::numeric_limits<long>::max()) ||
         std::fseek(file_.get(), static_cast<long>(offset), SEEK_SET) != 0)

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "model/ByteSource.h"
 #include "model/LogSpan.h"
 
 namespace quillon {
@@ -33,11 +34,15 @@ class LogLineIndex {
  public:
   // Opens the file for reading; an unreadable file gives no lines (IsOpen false).
   explicit LogLineIndex(const std::string& path);
+  // Reads the first `size` bytes of a source a load read: the log's own bytes, also where the
+  // file cannot be opened again (a stream) or no longer holds them (replaced meanwhile), and
+  // the text a compressed log holds.
+  LogLineIndex(std::shared_ptr<ByteSource> source, std::uint64_t size);
   ~LogLineIndex();
   LogLineIndex(const LogLineIndex&) = delete;
   LogLineIndex& operator=(const LogLineIndex&) = delete;
 
-  bool IsOpen() const { return file_ != nullptr; }
+  bool IsOpen() const { return file_ != nullptr || source_ != nullptr; }
 
   // The lines of each span, in the order given. A span whose end lies on its own first line
   // (two packets on one line) is that one line.
@@ -63,6 +68,7 @@ class LogLineIndex {
   std::uint64_t Clamp(std::uint64_t offset) const { return offset < size_ ? offset : size_; }
 
   std::unique_ptr<std::FILE, FileCloser> file_;
+  std::shared_ptr<ByteSource> source_;
   std::uint64_t size_ = 0;
   std::uint64_t position_ = 0;             // where the stream stands
   std::vector<std::uint64_t> blockLines_;  // newlines before each block read so far

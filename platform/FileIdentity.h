@@ -11,4 +11,9 @@ namespace quillon::platform {
 // asked.
 std::uint64_t FileIdentity(const std::string& path);
 
+// What a followed log must be: a regular file ("-" is standard input). Empty when it is one, or
+// does not exist (yet); otherwise what it is ("a FIFO", "a character device", "standard
+// input", ...). Asked without opening it, which would block on a FIFO without a writer.
+std::string NotAFollowableFile(const std::string& path);
+
 }  // namespace quillon::platform

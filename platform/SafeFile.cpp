@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <random>
@@ -60,7 +61,7 @@ std::string FolderOf(const std::string& path) {
 
 // A new file next to the target, created exclusively: a name of the target's folder that no file
 // has. Returns the descriptor (or -1 with errno set) and the name.
-int CreateTemporary(const std::string& target, std::string& name) {
+int CreateNamedTemporary(const std::string& target, std::string& name) {
   std::random_device device;
   std::mt19937_64 random(device());
   const std::string folder = FolderOf(target);
@@ -73,6 +74,42 @@ int CreateTemporary(const std::string& target, std::string& name) {
   }
   errno = EEXIST;
   return -1;
+}
+
+// A new file in the target's folder. Where the file system allows, it has no name until it is
+// complete (O_TMPFILE): a save interrupted by a signal, SIGKILL or a crash leaves nothing behind.
+// `name` is then empty; LinkTemporary names it.
+int CreateTemporary(const std::string& target, std::string& name) {
+#ifdef O_TMPFILE
+  // The file is named through /proc/self/fd once complete.
+  const int fd = ::access("/proc/self/fd", X_OK) != 0
+                     ? -1
+                     : ::open(FolderOf(target).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+  if (fd >= 0) {
+    name.clear();
+    return fd;
+  }
+#endif
+  return CreateNamedTemporary(target, name);
+}
+
+// Gives a complete temporary file without a name (still open as `fd`) a temporary name in the
+// target's folder, which the rename then moves over the target. 0, or the system's error.
+int LinkTemporary(int fd, std::string& temporary, const std::string& path) {
+  char self[64];
+  std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
+  std::random_device device;
+  std::mt19937_64 random(device());
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    char suffix[32];
+    std::snprintf(suffix, sizeof suffix, "%016llx", static_cast<unsigned long long>(random()));
+    temporary = FolderOf(path) + "/.quillon-save-" + suffix + ".tmp";
+    if (::linkat(AT_FDCWD, self, AT_FDCWD, temporary.c_str(), AT_SYMLINK_FOLLOW) == 0) return 0;
+    if (errno != EEXIST) break;
+  }
+  const int error = errno;
+  temporary.clear();
+  return error;
 }
 
 SaveResult WriteDirectly(const std::string& target, const std::function<bool(ByteSink&)>& write) {
@@ -97,11 +134,36 @@ SaveResult WriteDirectly(const std::string& target, const std::function<bool(Byt
 
 }  // namespace
 
+// What a path names; "-" is standard input, the log a command reads when given "-".
+static bool StatOf(const std::string& path, struct stat& st) {
+  if (path == "-") return ::fstat(STDIN_FILENO, &st) == 0;
+  return !path.empty() && ::stat(path.c_str(), &st) == 0;
+}
+
 bool SameFile(const std::string& a, const std::string& b) {
   struct stat sa {};
   struct stat sb {};
-  if (a.empty() || b.empty() || ::stat(a.c_str(), &sa) != 0 || ::stat(b.c_str(), &sb) != 0) return false;
+  if (!StatOf(a, sa) || !StatOf(b, sb)) return false;
   return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+bool SameTarget(const std::string& a, const std::string& b) {
+  if (a == b || SameFile(a, b)) return true;
+  // Files to be created: the same name in the same folder, however the folder is spelt.
+  const auto where = [](const std::string& path) -> std::string {
+    const std::size_t slash = path.rfind('/');
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    char* folder = ::realpath(FolderOf(path).c_str(), nullptr);
+    if (folder == nullptr || name.empty() || name == "." || name == "..") {
+      std::free(folder);
+      return {};
+    }
+    std::string resolved = std::string(folder) + "/" + name;
+    std::free(folder);
+    return resolved;
+  };
+  const std::string resolvedA = where(a);
+  return !resolvedA.empty() && resolvedA == where(b);
 }
 
 SaveResult SaveFile(const std::string& target, const std::string& keep, const std::function<bool(ByteSink&)>& write) {
@@ -150,10 +212,13 @@ SaveResult SaveFile(const std::string& target, const std::string& keep, const st
   // A replaced file keeps its permissions.
   if (exists && ::fchmod(fd, st.st_mode & 07777) != 0) sink.SetError(errno);
   if (sink.Error() == 0 && ::fsync(fd) != 0) sink.SetError(errno);
+  if (sink.Error() == 0 && temporary.empty()) {
+    if (const int error = LinkTemporary(fd, temporary, path); error != 0) sink.SetError(error);
+  }
   if (::close(fd) != 0) sink.SetError(errno);
   if (sink.Error() == 0 && ::rename(temporary.c_str(), path.c_str()) != 0) sink.SetError(errno);
   if (sink.Error() != 0) {
-    ::unlink(temporary.c_str());
+    if (!temporary.empty()) ::unlink(temporary.c_str());
     result.message = Failed(target, sink.Error());
     return result;
   }

@@ -28,6 +28,10 @@ struct SaveResult {
 // spelling of the path, a symbolic link or a hard link is recognised.
 bool SameFile(const std::string& a, const std::string& b);
 
+// True when writing `a` and writing `b` would write one file: the same spelling, one existing
+// file (SameFile), or a name not there yet in the same folder ("out.ilx" and "./out.ilx").
+bool SameTarget(const std::string& a, const std::string& b);
+
 // Writes `target` with what `write` puts into the sink it is given (it returns false when it
 // could not write everything). A target that is a symbolic link is resolved: the file it names
 // is replaced, the link stays. A target that exists and is not a regular file or a folder (a

@@ -339,14 +339,35 @@ const std::string& DebugLogReader::ReadLineRest() {
     token_.clear();
     tokenStart_ = kNoStart;
     bool lineEnded = false;
+    bool afterCr = false;  // a CR ended the last buffer: a LF opening the next belongs to it
     while (!lineEnded) {
       if (pos_ == end_ && !Refill()) {
-        eof_ = true;
+        eof_ = !afterCr;  // a line that a CR ended at the end of the input was read whole
+        break;
+      }
+      if (afterCr) {
+        if (buf_[pos_] == '\n') ++pos_;
         break;
       }
       const std::size_t start = pos_;
       const void* nl = std::memchr(buf_ + pos_, '\n', end_ - pos_);
-      const std::size_t stop = nl != nullptr ? static_cast<std::size_t>(static_cast<const char*>(nl) - buf_) : end_;
+      std::size_t stop = nl != nullptr ? static_cast<std::size_t>(static_cast<const char*>(nl) - buf_) : end_;
+      // A line may end in LF, CR LF or CR alone (an old editor's): a CR before the LF, or before
+      // the end of the buffer, that no LF follows ends the line too.
+      if (const void* cr = std::memchr(buf_ + start, '\r', stop - start); cr != nullptr) {
+        const std::size_t at = static_cast<std::size_t>(static_cast<const char*>(cr) - buf_);
+        if (at + 1 < stop || nl == nullptr) {
+          token_.append(buf_ + start, std::min(at - start, kMaxToken - token_.size()));
+          pos_ = at + 1;
+          if (pos_ < end_) {
+            if (buf_[pos_] == '\n') ++pos_;
+            lineEnded = true;
+          } else {
+            afterCr = true;
+          }
+          continue;
+        }
+      }
       const std::size_t room = kMaxToken - token_.size();
       token_.append(buf_ + start, std::min(stop - start, room));
       pos_ = stop;

@@ -167,6 +167,13 @@ void Header::ReadPacketLine(DebugLogReader& reader, bool& created) {
   timeText_.AssignShared(reader.ReadTokenView());
   date += ' ';
   date += reader.ReadTokenView();
+  // A packet line that runs into the end of the log is still being written (a live log): its
+  // last token may be cut short, or missing with the tokens before it. Such a packet is left
+  // for the next read of the log, as a saved copy could not carry its half-written line.
+  if (reader.AtEnd()) {
+    reader.Abandon();
+    return;
+  }
   dateText_.AssignShared(date);
   reader.SkipTokens(1);
 }

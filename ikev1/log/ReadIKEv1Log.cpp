@@ -420,7 +420,11 @@ class PieceCutter {
   bool Fill(std::string& piece, std::size_t limit, std::size_t block) {
     if (exhausted_) return false;
     const std::size_t old = piece.size();
-    const std::size_t want = std::min(block, std::max(limit + kLongestCut + 1, old + 1) - old);
+    std::size_t want = std::min(block, std::max(limit + kLongestCut + 1, old + 1) - old);
+    // A source of known size needs no room past its end (and one byte more to see the end): a
+    // small log does not clear megabytes it never fills.
+    if (const std::uint64_t size = source_->SizeHint(); size != 0 && size >= read_)
+      want = static_cast<std::size_t>(std::min<std::uint64_t>(want, size - read_ + 1));
     piece.resize(old + want);
     const std::size_t n = source_->ReadAt(read_, piece.data() + old, want);
     piece.resize(old + n);

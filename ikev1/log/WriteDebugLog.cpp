@@ -114,6 +114,15 @@ class Stretches {
     ownRestarts_ = FindCarriers(candidates, root.Helpers());
     for (const auto& peer : root.Children())
       if (!peer->IsMergedPeer()) Place(*peer);
+    if (wanted_ > restarts_) {
+      // Negotiations of one cookie, family and message ID that no restart of the tree keeps
+      // apart (a narrowing removed the marker between them): the saved log restarts the daemon
+      // between them, after the restarts the tree has, or they would be read back as one. The
+      // reloaded tree then shows that restart, which is better than a negotiation merged.
+      restarts_ = wanted_;
+      texts_.resize(restarts_ + 1);
+      if (lastLineCut_) stretchOf_[last_] = restarts_;
+    }
     for (const auto& peer : root.Children())
       if (peer->IsMergedPeer()) PlaceByTime(*peer);
     SettleStretches(root);
@@ -198,7 +207,10 @@ class Stretches {
         Key key;
         if (NegotiationKey(*child, key)) {
           auto it = seen.find(key);
-          if (it != seen.end() && it->second >= current) current = std::min(restarts_, it->second + 1);
+          if (it != seen.end() && it->second >= current) {
+            current = it->second + 1;
+            if (current > restarts_) wanted_ = std::max(wanted_, current);
+          }
           seen[key] = current;
         }
         stretchOf_[child.get()] = current;
@@ -208,6 +220,7 @@ class Stretches {
           const bool lineCut = packet->GetHeader() != nullptr && packet->GetHeader()->LineCutByEnd();
           if (lineCut || (packet->PacketDebug() != nullptr && packet->PacketDebug()->CutByEnd())) last_ = child.get();
           if (lineCut) {
+            lastLineCut_ = true;
             stretchOf_[child.get()] = restarts_;
             continue;
           }
@@ -215,7 +228,7 @@ class Stretches {
         if (ownRestarts_.contains(child.get())) {
           // Its restart comes right after it: the tunnel's next negotiations come after that.
           carriers_.insert(child.get());
-          current = std::min(restarts_, current + 1);
+          if (current < restarts_) ++current;
         }
         if (const std::optional<TimeOrderKey> time = TimeOrderKeyOf(*child)) {
           if (firstAfter_.size() <= current) firstAfter_.resize(current + 1, std::nullopt);
@@ -425,6 +438,8 @@ class Stretches {
   std::vector<std::pair<const QLFolder*, Merged>> merged_;
 
   std::size_t restarts_ = 0;
+  std::size_t wanted_ = 0;     // the stretches that negotiations of one key need apart
+  bool lastLineCut_ = false;   // last_ is there because the end of the log cut its packet line
   std::unordered_map<const QLFolder*, std::size_t> stretchOf_;
   std::unordered_map<const QLFolder*, std::size_t> markerRestart_;  // the restart each marker stands for
   std::unordered_set<const QLFolder*> carriers_;  // negotiations whose own text restarts the daemon

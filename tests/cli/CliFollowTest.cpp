@@ -13,6 +13,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "cli/TreePrinter.h"
 #include "logs/OpenLog.h"
@@ -57,7 +58,8 @@ TEST(CliFollowTest, AppendedFailuresArePrintedAndSigtermEndsIt) {
   if (child == 0) {
     const int fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     dup2(fd, 1);
-    execl(QUILLON_CLI, QUILLON_CLI, "--follow", "--verify=failed", log.c_str(), static_cast<char*>(nullptr));
+    // A negotiation still open at the end of the log is printed once the grace passes.
+    execl(QUILLON_CLI, QUILLON_CLI, "--follow", "--verify=failed", "--grace", "1", log.c_str(), static_cast<char*>(nullptr));
     _exit(127);
   }
   // The tree is printed first; then the rest of the log is appended.
@@ -84,6 +86,68 @@ TEST(CliFollowTest, AppendedFailuresArePrintedAndSigtermEndsIt) {
   // Every line after the tree is a failure.
   std::istringstream lines(ReadFileBytes(out).substr(tree.size()));
   for (std::string line; std::getline(lines, line);) EXPECT_NE(line.find("Failed"), std::string::npos) << line;
+  fs::remove_all(dir);
+}
+
+}  // namespace
+}  // namespace quillon
+
+namespace quillon {
+namespace {
+
+// The live alarm on a log written packet by packet: a negotiation in progress is no failure.
+// Only once no packet came for the grace period is one that never completed printed.
+TEST(CliFollowTest, NegotiationsInProgressAreNotFailuresUntilTheGracePasses) {
+  const std::string text = testing::ExampleText("small.ilx");
+  std::vector<std::size_t> starts;  // each packet's first line: a separator or a header block
+  for (std::size_t at = text.find("\n+++"); at != std::string::npos; at = text.find("\n+++", at + 1)) starts.push_back(at + 1);
+  ASSERT_GT(starts.size(), 8u);
+  const fs::path dir = fs::path(::testing::TempDir()) / ("quillon-cli-alarm-" + std::to_string(getpid()));
+  fs::create_directories(dir);
+  const fs::path log = dir / "gw.ilx", out = dir / "out.txt";
+  WriteFileBytes(log, "");
+  const auto follow = [&](const char* grace) {
+    const pid_t child = fork();
+    if (child == 0) {
+      const int fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      dup2(fd, 1);
+      dup2(open("/dev/null", O_WRONLY), 2);
+      execl(QUILLON_CLI, QUILLON_CLI, "--follow", "--verify=failed", "--grace", grace, log.c_str(), static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    return child;
+  };
+  const auto stop = [](pid_t child) {
+    kill(child, SIGTERM);
+    int status = 0;
+    waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  };
+  // Every packet 0.1 s apart; the finished log has no failure, so nothing is printed.
+  pid_t child = follow("60");
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  std::size_t written = 0;
+  for (std::size_t i = 1; i <= starts.size(); ++i) {
+    const std::size_t end = i < starts.size() ? starts[i] : text.size();
+    WriteFileBytes(log, std::string_view(text).substr(written, end - written), std::ios::app);
+    written = end;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_EQ(stop(child), 0);
+  EXPECT_EQ(ReadFileBytes(out), "IKE debugging info\n");
+  // A main mode that stops after its third packet fails once the grace has passed.
+  WriteFileBytes(log, "");
+  child = follow("1");
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  WriteFileBytes(log, text.substr(0, starts[3]), std::ios::app);
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  EXPECT_EQ(ReadFileBytes(out), "IKE debugging info\n") << "still within the grace";
+  std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+  EXPECT_EQ(stop(child), 0);
+  const std::string printed = ReadFileBytes(out);
+  EXPECT_NE(printed.find("Main Mode"), std::string::npos) << printed;
+  EXPECT_NE(printed.find("Failed"), std::string::npos) << printed;
   fs::remove_all(dir);
 }
 

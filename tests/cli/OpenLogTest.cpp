@@ -7,6 +7,8 @@
 #include <fstream>
 #include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "cli/TreePrinter.h"
 #include "logs/SaveLog.h"
@@ -84,6 +86,43 @@ TEST(OpenLogTest, EmptyFilesAreEmptyLogs) {
   EXPECT_EQ(result.log->ChildCount(), 0u);
   EXPECT_EQ(result.loadTimeText, "File loaded in 00 minutes, 00 seconds.");
   EXPECT_EQ(LoadTimeText(3725), "File loaded in 02 minutes, 05 seconds.");
+}
+
+// What loads saves to a file that loads as the same tree: an empty .xml is an empty IKEv2
+// log, and a NUL byte past the first 64 KiB (where the type check does not look) reads as a
+// blank wherever it stands.
+TEST(OpenLogTest, SavedCopiesOfOddFilesLoad) {
+  std::vector<std::pair<std::string, std::string>> logs{{"empty.xml", ""}};
+  const std::string day = ExampleText("gateway-day.ilx");
+  for (std::size_t at = 70000; at < day.size(); at += 37000) logs.emplace_back("nul.ilx", day.substr(0, at) + '\0' + day.substr(at));
+  for (const auto& [name, text] : logs) {
+    OpenLogResult loaded = LoadLog(name, std::make_shared<TextSource>(text));
+    ASSERT_EQ(loaded.status, OpenLogResult::Status::kLoaded) << name;
+    StringSink saved;
+    ASSERT_TRUE(WriteLog(*loaded.log, saved));
+    EXPECT_EQ(saved.text.find('\0'), std::string::npos);
+    OpenLogResult again = LoadLog(name, std::make_shared<TextSource>(saved.text));
+    ASSERT_EQ(again.status, OpenLogResult::Status::kLoaded) << name << ": " << again.message;
+    EXPECT_EQ(cli::TextTree(*again.log, {.texts = true}), cli::TextTree(*loaded.log, {.texts = true})) << name;
+  }
+}
+
+// Line ends as the daemon's platforms and old editors write them: LF, CR LF and CR alone read
+// alike, across the reader's buffer boundaries too.
+TEST(OpenLogTest, AnyLineEndsReadAlike) {
+  for (const char* name : {"small.ilx", "gateway-day.ilx", "ikev2-site-to-site.xml"}) {
+    const std::string lf = ExampleText(name);
+    std::string cr = lf, crlf;
+    std::replace(cr.begin(), cr.end(), '\n', '\r');
+    for (char c : lf) c == '\n' ? crlf += "\r\n" : crlf += c;
+    const cli::PrintOptions texts{.texts = true};
+    const std::string expected = cli::TextTree(*LoadLog(name, std::make_shared<TextSource>(lf)).log, texts);
+    for (const std::string* text : {&cr, &crlf}) {
+      OpenLogResult result = LoadLog(name, std::make_shared<TextSource>(*text));
+      ASSERT_EQ(result.status, OpenLogResult::Status::kLoaded) << name;
+      EXPECT_EQ(cli::TextTree(*result.log, texts), expected) << name << (text == &cr ? " CR" : " CR LF");
+    }
+  }
 }
 
 TEST(OpenLogTest, ReaderIsChosenByThePathThenByTheContents) {

@@ -109,8 +109,13 @@ TEST(TreePrinterTest, ControlBytesAreEscapedInTextOutputOnly) {
             "    | lone\\x0dCR\\x85\n");
   texts.json = true;
   const std::string json = cli::JsonTree(root, texts);
-  EXPECT_NE(json.find("\"Notify \\u001b]0;owned\\u0007 \xc2\x9b" "2J\\u007f\\tend\xc3\xbf\""), std::string::npos) << json;
-  EXPECT_NE(json.find("\"Type:\\t\\t\\u001b[31mred\\r\\nlone\\rCR\xc2\x85\\r\\n\""), std::string::npos) << json;
+  // C1 controls (U+009B, a one-byte CSI) are escaped too.
+  EXPECT_NE(json.find("\"Notify \\u001b]0;owned\\u0007 \\u009b" "2J\\u007f\\tend\xc3\xbf\""), std::string::npos) << json;
+  EXPECT_NE(json.find("\"Type:\\t\\t\\u001b[31mred\\r\\nlone\\rCR\\u0085\\r\\n\""), std::string::npos) << json;
+  // The lines --follow prints are for a terminal as well.
+  const QLFolder& notify = *root.Child(0);
+  EXPECT_EQ(cli::FollowLine(root, nullptr, notify, false),
+            "IKEv2 debugging info > Notify \\x1b]0;owned\\x07 \\x9b" "2J\\x7f\tend\xc3\xbf");
 }
 
 // The printers hand their output on in blocks while they walk, and stop at the first failed

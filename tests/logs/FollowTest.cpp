@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
+#include <chrono>
 #include <memory>
 #include <random>
 #include <string>
@@ -210,6 +212,22 @@ TEST(Follow, FileGrownTruncatedAndReplaced) {
     WriteFileBytes(path, shorter);
     EXPECT_EQ(follower.Poll(), LogFollower::Change::kReloaded) << name;
     EXPECT_EQ(testing::FirstTreeDifference(root, *LoadOnce(shorter, name), true), "") << name;
+
+    // Rewritten in place to the same size, the first bytes the same: told by the file's time.
+    std::string rewritten = shorter;
+    const std::size_t middle = rewritten.find("12", rewritten.size() / 2);
+    ASSERT_NE(middle, std::string::npos);
+    rewritten[middle] = '2';
+    const auto before = fs::last_write_time(path);
+    {
+      std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
+      file.seekp(static_cast<std::streamoff>(middle));
+      file.put('2');
+    }
+    fs::last_write_time(path, before + std::chrono::seconds(2));
+    EXPECT_TRUE(follower.MayChange()) << name;
+    EXPECT_EQ(follower.Poll(), LogFollower::Change::kReloaded) << name;
+    EXPECT_EQ(testing::FirstTreeDifference(root, *LoadOnce(rewritten, name), true), "") << name;
 
     // Replaced by a file that starts differently and is longer.
     std::string other = text;

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <tuple>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,8 @@
 #include "ikev2/ReadIKEv2Log.h"
 #include "logs/OpenLog.h"
 #include "logs/SaveLog.h"
+#include "model/Narrowing.h"
+#include "model/TreeCounts.h"
 #include "tests/ikev1/negotiation/NegotiationLog.h"
 #include "tests/ikev2/V2TestLogs.h"
 #include "tests/model/TreeCompare.h"
@@ -72,6 +75,19 @@ TEST(RoundTripTest, GeneratedLogs) {
     const std::string saved = ExpectRoundTrip(*root, "generated" + path.extension().string());
     if (path == v1) {
       EXPECT_NE(saved.find("IKE daemon restart"), std::string::npos);
+    }
+    // Narrowed to every verify category in turn, the log keeps its negotiations when saved
+    // (restart markers may come back; they are not negotiations).
+    for (int category = 0; category < 5; ++category) {
+      VerifyCriteria criteria{category == 0, category == 1, category == 2, category == 3, category == 4};
+      const auto narrowed = Open(path);
+      ApplyVerify(*narrowed, criteria);
+      OpenLogResult again = LoadLog(path.string(), std::make_shared<TextSource>(Saved(*narrowed)));
+      ASSERT_EQ(again.status, OpenLogResult::Status::kLoaded);
+      const TreeCounts before = CountTree(*narrowed), after = CountTree(*again.log);
+      EXPECT_EQ(std::tie(before.negotiations, before.packets, before.payloads),
+                std::tie(after.negotiations, after.packets, after.payloads))
+          << path << " narrowed to verify category " << category;
     }
   }
 }
@@ -304,6 +320,70 @@ TEST(RoundTripTest, IKEv2OddLines) {
 TEST(RoundTripTest, EmptyTreeIsTheHeadAlone) {
   LogFile root;
   EXPECT_EQ(Saved(root), kSavedLogHead);
+}
+
+}  // namespace
+}  // namespace quillon
+
+namespace quillon {
+namespace {
+
+// A log read while the gateway writes it ends anywhere: at a line end, in a packet line, in a
+// separator or a header block. Whatever a cut shows saves to a log that shows the same. Every
+// line end of the sample logs is a cut point, and so is every seventh byte of the lines that
+// frame packets (in the large log: of every packet line and the two lines around it).
+TEST(RoundTripTest, EveryCutPointOfTheSampleLogs) {
+  for (const char* name : {"small.ilx", "gateway-day.ilx", "ikev2-site-to-site.xml", "ikev2-remote-access.xml"}) {
+    const std::string text = testing::ExampleText(name);
+    const bool sparse = text.size() > 100000;
+    std::vector<std::size_t> cuts;
+    for (std::size_t line = 0; line < text.size();) {
+      const std::size_t end = std::min(text.find('\n', line), text.size());
+      const std::string_view content(text.data() + line, end - line);
+      const bool framing = content.find("peer:") != std::string_view::npos ||
+                           content.starts_with("+++") || content.starts_with("debugIsakmpHdr") ||
+                           content.starts_with("#####") || content.find('<') != std::string_view::npos;
+      const bool near = !sparse || content.find("peer:") != std::string_view::npos;
+      if (!sparse || framing) cuts.push_back(end);
+      if (framing && near)
+        for (std::size_t at = line + 1; at < end; at += 7) cuts.push_back(at);
+      line = end + 1;
+    }
+    int differences = 0;
+    for (const std::size_t cut : cuts) {
+      const std::string path = std::string("cut-") + name;
+      OpenLogResult cutLog = LoadLog(path, std::make_shared<TextSource>(text.substr(0, cut)));
+      if (cutLog.status != OpenLogResult::Status::kLoaded) continue;  // a cut inside the XML head
+      OpenLogResult again = LoadLog(path, std::make_shared<TextSource>(Saved(*cutLog.log)));
+      ASSERT_EQ(again.status, OpenLogResult::Status::kLoaded) << name << " cut at " << cut;
+      const std::string difference = testing::FirstTreeDifference(*again.log, *cutLog.log);
+      if (!difference.empty() && ++differences <= 3) ADD_FAILURE() << name << " cut at byte " << cut << ": " << difference;
+    }
+    EXPECT_EQ(differences, 0) << name << ", of " << cuts.size() << " cut points";
+  }
+}
+
+}  // namespace
+}  // namespace quillon
+
+namespace quillon {
+namespace {
+
+// Two main modes of one cookie that a daemon restart separates: a narrowing that keeps both
+// and drops the restart marker still saves them as two negotiations (the saved log gets a
+// restart of its own between them, which the reloaded tree shows).
+TEST(RoundTripTest, NarrowingKeepsNegotiationsARestartSeparated) {
+  using namespace negtest;
+  Packet cutByRestart = MainModePacket(2);
+  cutByRestart.payloads = "debugIsakmpHdrLen:\n\nIKE logging started\n";
+  const auto root = Load(Text(MainModePacket(1)) + Text(cutByRestart) + Text(MainModePacket(1, "12:30:00")));
+  ASSERT_EQ(Names(TunnelOf(*root)).size(), 3u) << "two main modes and the restart between them";
+  ApplyVerify(*root, VerifyCriteria{true, false, false, false, false});
+  ASSERT_EQ(Names(TunnelOf(*root)).size(), 2u) << "the failed main modes, without the marker";
+  const auto again = Load(Saved(*root));
+  std::vector<std::string> names = Names(TunnelOf(*again));
+  std::erase(names, "Daemon Restarted!!");
+  EXPECT_EQ(names, Names(TunnelOf(*root)));
 }
 
 }  // namespace
