@@ -40,10 +40,10 @@ std::array<CommandInfo, static_cast<std::size_t>(Command::kCount)> MakeTable() {
        "Expand every peer to show its negotiations (Ctrl+Plus)\nMake negotiations visible (Ctrl+Plus)",
        {K(Qt::ControlModifier | Qt::KeypadModifier | Qt::Key_Plus), K(Qt::CTRL | Qt::Key_Plus)}},
 #ifdef Q_OS_WIN
-      {Command::kLaunchNotepad, "Launch with Notepad", "Launch with Notepad\nLaunch with Notepad", {}},
+      {Command::kOpenInEditor, "Launch with Notepad", "Launch with Notepad\nLaunch with Notepad", {}},
 #else
       // There is no Notepad here: the command opens the desktop's text editor.
-      {Command::kLaunchNotepad, "Open in text &editor", "Open the log in a text editor (Ctrl+E)\nOpen in text editor (Ctrl+E)",
+      {Command::kOpenInEditor, "Open in text &editor", "Open the log in a text editor (Ctrl+E)\nOpen in text editor (Ctrl+E)",
        {K(Qt::CTRL | Qt::Key_E)}},
 #endif
       {Command::kNew, "&New", "Close the log and start with an empty window\nNew", {K(Qt::CTRL | Qt::Key_N)}},

@@ -27,7 +27,7 @@ enum class Command {
   kFilter,
   kVerify,
   kMakeVisible,
-  kLaunchNotepad,
+  kOpenInEditor,
   kNew,
   kFollow,
   kUserGuide,

@@ -4,7 +4,7 @@
 #include <QFile>
 #include <QFileInfo>
 
-#include "app/QuillonDoc.h"
+#include "app/LogDocument.h"
 #include "app/Services.h"
 #include "export/HtmlReport.h"
 #include "export/IsakmpPacket.h"
@@ -15,7 +15,7 @@ namespace quillon {
 namespace {
 
 // Writes through the safe file writer; false after showing why it failed.
-bool Save(Services& services, const CQuillonDoc& document, const QString& path,
+bool Save(Services& services, const LogDocument& document, const QString& path,
           const std::function<bool(ByteSink&)>& write, QString& written) {
   const platform::SaveResult result = platform::SaveFile(QFile::encodeName(path).toStdString(),
                                                          QFile::encodeName(document.Path()).toStdString(), write);
@@ -29,9 +29,9 @@ bool Save(Services& services, const CQuillonDoc& document, const QString& path,
 
 // The part of the tree to export: the whole tree, or the selected peer, tunnel or negotiation,
 // or the packet that holds the selected header or payload.
-const QLFolder& ExportScope(const CQuillonDoc& document, const QLFolder* selected) {
+const LogNode& ExportScope(const LogDocument& document, const LogNode* selected) {
   if (selected == nullptr || selected->IsLogRoot()) return *document.Log();
-  for (const QLFolder* node = selected; node != nullptr && !node->IsLogRoot(); node = node->Parent()) {
+  for (const LogNode* node = selected; node != nullptr && !node->IsLogRoot(); node = node->Parent()) {
     if (hand_over::IKEv1PacketHeader(*node) != nullptr) return *node;
   }
   return *selected;
@@ -39,8 +39,8 @@ const QLFolder& ExportScope(const CQuillonDoc& document, const QLFolder* selecte
 
 }  // namespace
 
-QString ExportPacketsCommand(QWidget* parent, Services& services, const CQuillonDoc& document,
-                             const QLFolder* selected) {
+QString ExportPacketsCommand(QWidget* parent, Services& services, const LogDocument& document,
+                             const LogNode* selected) {
   if (!document.IsLoaded()) return {};
   FileDialogs::SaveRequest request;
   request.fileName = QFileInfo(document.Path()).completeBaseName() + QStringLiteral(".pcapng");
@@ -48,7 +48,7 @@ QString ExportPacketsCommand(QWidget* parent, Services& services, const CQuillon
   request.defaultSuffix = QStringLiteral("pcapng");
   const QString path = services.dialogs.ChooseFileToSave(parent, request);
   if (path.isEmpty()) return {};
-  const QLFolder& scope = ExportScope(document, selected);
+  const LogNode& scope = ExportScope(document, selected);
   hand_over::PacketCaptureCounts counts;
   QString written;
   if (!Save(services, document, path,
@@ -63,7 +63,7 @@ QString ExportPacketsCommand(QWidget* parent, Services& services, const CQuillon
   return text;
 }
 
-QString SaveReportCommand(QWidget* parent, Services& services, const CQuillonDoc& document) {
+QString SaveReportCommand(QWidget* parent, Services& services, const LogDocument& document) {
   if (!document.IsLoaded()) return {};
   FileDialogs::SaveRequest request;
   request.fileName = QFileInfo(document.Path()).completeBaseName() + QStringLiteral("-report.html");

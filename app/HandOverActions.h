@@ -11,14 +11,14 @@ class QWidget;
 
 namespace quillon {
 
-class CQuillonDoc;
-class QLFolder;
+class LogDocument;
+class LogNode;
 struct Services;
 
 // What the commands tell the user in the status bar ("12 packets exported to PATH"); empty
 // when nothing was written (cancelled, or the failure was shown in a message box).
-QString ExportPacketsCommand(QWidget* parent, Services& services, const CQuillonDoc& document,
-                             const QLFolder* selected);
-QString SaveReportCommand(QWidget* parent, Services& services, const CQuillonDoc& document);
+QString ExportPacketsCommand(QWidget* parent, Services& services, const LogDocument& document,
+                             const LogNode* selected);
+QString SaveReportCommand(QWidget* parent, Services& services, const LogDocument& document);
 
 }  // namespace quillon

@@ -9,7 +9,7 @@ namespace {
 
 // Whether `node` shows any row below it, without listing them all: a node with 100,000
 // children answers at its first shown child.
-bool HasVisibleChild(const QLFolder& node) {
+bool HasVisibleChild(const LogNode& node) {
   for (const auto& child : node.Children()) {
     if (child->IsAttributeValue()) continue;
     if (IsShownAsLevel(*child) || HasVisibleChild(*child)) return true;
@@ -30,11 +30,11 @@ void LogTreeModel::SetLog(LogFile* root) {
   endResetModel();
 }
 
-LogTreeModel::Entry& LogTreeModel::EntryOf(const QLFolder* node) const {
+LogTreeModel::Entry& LogTreeModel::EntryOf(const LogNode* node) const {
   Entry& entry = entries_[node];
   if (!entry.childrenKnown) {
     // Rehashing below may move `entry`; build the list first, then look the node up again.
-    std::vector<QLFolder*> children = VisibleChildren(*node);
+    std::vector<LogNode*> children = VisibleChildren(*node);
     for (std::size_t row = 0; row < children.size(); ++row) {
       Entry& child = entries_[children[row]];
       child.parent = node;
@@ -48,23 +48,23 @@ LogTreeModel::Entry& LogTreeModel::EntryOf(const QLFolder* node) const {
   return entry;
 }
 
-const std::vector<QLFolder*>& LogTreeModel::VisibleChildrenOf(const QLFolder* node) const {
+const std::vector<LogNode*>& LogTreeModel::VisibleChildrenOf(const LogNode* node) const {
   return EntryOf(node).children;
 }
 
-QLFolder* LogTreeModel::NodeAt(const QModelIndex& index) const {
+LogNode* LogTreeModel::NodeAt(const QModelIndex& index) const {
   if (!index.isValid() || index.model() != this) return nullptr;
-  return static_cast<QLFolder*>(index.internalPointer());
+  return static_cast<LogNode*>(index.internalPointer());
 }
 
-QModelIndex LogTreeModel::IndexOf(const QLFolder* node) const {
+QModelIndex LogTreeModel::IndexOf(const LogNode* node) const {
   if (node == nullptr || root_ == nullptr) return {};
   if (node == root_) return createIndex(0, 0, root_);
   // The shown ancestors, nearest first; address-less tunnels and attributes are skipped, and a
   // node that is itself hidden has no index.
   if (!IsShownAsLevel(*node)) return {};
-  std::vector<const QLFolder*> chain;
-  for (const QLFolder* up = node; up != nullptr; up = up->Parent()) {
+  std::vector<const LogNode*> chain;
+  for (const LogNode* up = node; up != nullptr; up = up->Parent()) {
     if (up == root_ || IsShownAsLevel(*up)) chain.push_back(up);
   }
   if (chain.empty() || chain.back() != root_) return {};
@@ -72,26 +72,26 @@ QModelIndex LogTreeModel::IndexOf(const QLFolder* node) const {
   for (auto it = chain.rbegin(); it + 1 != chain.rend(); ++it) EntryOf(*it);
   const auto found = entries_.find(node);
   if (found == entries_.end() || found->second.parent == nullptr) return {};
-  return createIndex(found->second.row, 0, const_cast<QLFolder*>(node));
+  return createIndex(found->second.row, 0, const_cast<LogNode*>(node));
 }
 
 QModelIndex LogTreeModel::index(int row, int column, const QModelIndex& parent) const {
   if (root_ == nullptr || column != 0 || row < 0) return {};
   if (!parent.isValid()) return row == 0 ? createIndex(0, 0, root_) : QModelIndex();
-  const std::vector<QLFolder*>& children = EntryOf(NodeAt(parent)).children;
+  const std::vector<LogNode*>& children = EntryOf(NodeAt(parent)).children;
   if (static_cast<std::size_t>(row) >= children.size()) return {};
   return createIndex(row, 0, children[static_cast<std::size_t>(row)]);
 }
 
 QModelIndex LogTreeModel::parent(const QModelIndex& child) const {
-  const QLFolder* node = NodeAt(child);
+  const LogNode* node = NodeAt(child);
   if (node == nullptr) return {};
   const auto found = entries_.find(node);
   if (found == entries_.end() || found->second.parent == nullptr) return {};
-  const QLFolder* parentNode = found->second.parent;
+  const LogNode* parentNode = found->second.parent;
   const auto parentEntry = entries_.find(parentNode);
   const int row = parentEntry == entries_.end() ? 0 : parentEntry->second.row;
-  return createIndex(row, 0, const_cast<QLFolder*>(parentNode));
+  return createIndex(row, 0, const_cast<LogNode*>(parentNode));
 }
 
 int LogTreeModel::rowCount(const QModelIndex& parent) const {
@@ -107,14 +107,14 @@ bool LogTreeModel::hasChildren(const QModelIndex& parent) const {
   if (root_ == nullptr) return false;
   if (!parent.isValid()) return true;
   if (parent.column() != 0) return false;
-  const QLFolder* node = NodeAt(parent);
+  const LogNode* node = NodeAt(parent);
   const auto found = entries_.find(node);
   if (found != entries_.end() && found->second.childrenKnown) return !found->second.children.empty();
   return HasVisibleChild(*node);
 }
 
 QVariant LogTreeModel::data(const QModelIndex& index, int role) const {
-  const QLFolder* node = NodeAt(index);
+  const LogNode* node = NodeAt(index);
   if (node == nullptr) return {};
   switch (role) {
     case Qt::DisplayRole:
@@ -139,16 +139,16 @@ Qt::ItemFlags LogTreeModel::flags(const QModelIndex& index) const {
   return Qt::ItemIsEnabled | Qt::ItemIsSelectable;
 }
 
-void LogTreeModel::Forget(const QLFolder* node) {
+void LogTreeModel::Forget(const LogNode* node) {
   entries_.erase(node);
   for (const auto& child : node->Children()) Forget(child.get());
 }
 
-void LogTreeModel::RemoveNode(QLFolder* node, const std::function<void(QLFolder*)>& destroy) {
+void LogTreeModel::RemoveNode(LogNode* node, const std::function<void(LogNode*)>& destroy) {
   const QModelIndex index = IndexOf(node);
   if (!index.isValid() || node == root_) return;
   const QModelIndex parentIndex = index.parent();
-  const QLFolder* parentNode = NodeAt(parentIndex);
+  const LogNode* parentNode = NodeAt(parentIndex);
   const int row = index.row();
   beginRemoveRows(parentIndex, row, row);
   // The entries go before the nodes: a later allocation at the same address must not find them.
@@ -181,36 +181,36 @@ void LogTreeModel::EndReset() {
   endResetModel();
 }
 
-void LogTreeModel::NodesAdded(const std::vector<QLFolder*>& peers) {
+void LogTreeModel::NodesAdded(const std::vector<LogNode*>& peers) {
   if (root_ == nullptr) return;
   const auto rootEntry = entries_.find(root_);
   if (rootEntry == entries_.end() || !rootEntry->second.childrenKnown) return;  // no row below the root made yet
   Refresh(root_, false);
-  for (const QLFolder* peer : peers) {
+  for (const LogNode* peer : peers) {
     const auto found = entries_.find(peer);
     if (found == entries_.end() || found->second.parent != root_) continue;
     found->second.Stale();
-    const QModelIndex index = createIndex(found->second.row, 0, const_cast<QLFolder*>(peer));
+    const QModelIndex index = createIndex(found->second.row, 0, const_cast<LogNode*>(peer));
     emit dataChanged(index, index, {Qt::DisplayRole, Qt::DecorationRole});
     if (found->second.childrenKnown) Refresh(peer, true);
   }
 }
 
-void LogTreeModel::Refresh(const QLFolder* node, bool deep) {
-  std::vector<QLFolder*> now = VisibleChildren(*node);
-  const auto rowOf = [this](const QLFolder* n) { return entries_.find(n)->second.row; };
-  const QModelIndex index = node == root_ ? createIndex(0, 0, root_) : createIndex(rowOf(node), 0, const_cast<QLFolder*>(node));
+void LogTreeModel::Refresh(const LogNode* node, bool deep) {
+  std::vector<LogNode*> now = VisibleChildren(*node);
+  const auto rowOf = [this](const LogNode* n) { return entries_.find(n)->second.row; };
+  const QModelIndex index = node == root_ ? createIndex(0, 0, root_) : createIndex(rowOf(node), 0, const_cast<LogNode*>(node));
   // The rows there were must still be there, in their order, with new ones between them. A node
   // only gains children in place; should one have gone from view after all, this node's rows are
   // made anew.
-  std::vector<QLFolder*> before = entries_.find(node)->second.children;
+  std::vector<LogNode*> before = entries_.find(node)->second.children;
   std::size_t kept = 0;
   for (std::size_t i = 0; i < now.size() && kept < before.size(); ++i)
     if (now[i] == before[kept]) ++kept;
   if (kept != before.size()) {
     if (!before.empty()) {
       beginRemoveRows(index, 0, static_cast<int>(before.size()) - 1);
-      for (const QLFolder* child : before) Forget(child);
+      for (const LogNode* child : before) Forget(child);
       entries_.find(node)->second.children.clear();
       endRemoveRows();
     }
@@ -226,7 +226,7 @@ void LogTreeModel::Refresh(const QLFolder* node, bool deep) {
     const std::size_t first = i;
     while (i < now.size() && (k >= before.size() || now[i] != before[k])) ++i;
     beginInsertRows(index, static_cast<int>(first), static_cast<int>(i) - 1);
-    std::vector<QLFolder*>& rows = entries_.find(node)->second.children;
+    std::vector<LogNode*>& rows = entries_.find(node)->second.children;
     rows.insert(rows.begin() + static_cast<std::ptrdiff_t>(first), now.begin() + static_cast<std::ptrdiff_t>(first),
                 now.begin() + static_cast<std::ptrdiff_t>(i));
     for (std::size_t row = first; row < rows.size(); ++row) {
@@ -238,31 +238,31 @@ void LogTreeModel::Refresh(const QLFolder* node, bool deep) {
   }
   if (!deep || now.empty()) return;
   // Captions and state icons of the rows that stayed may have changed (counts, diagnosis).
-  for (const QLFolder* child : now) entries_.find(child)->second.Stale();
+  for (const LogNode* child : now) entries_.find(child)->second.Stale();
   emit dataChanged(createIndex(0, 0, now.front()), createIndex(static_cast<int>(now.size()) - 1, 0, now.back()),
                    {Qt::DisplayRole, Qt::DecorationRole});
-  for (const QLFolder* child : now) {
+  for (const LogNode* child : now) {
     const auto found = entries_.find(child);
     if (found != entries_.end() && found->second.childrenKnown) Refresh(child, true);
   }
 }
 
 std::size_t LogTreeModel::ReleaseBelow(const QModelIndex& collapsed) {
-  const QLFolder* node = NodeAt(collapsed);
+  const LogNode* node = NodeAt(collapsed);
   if (node == nullptr) return 0;
   const auto found = entries_.find(node);
   if (found == entries_.end() || !found->second.childrenKnown) return 0;
   // Rows that an index is kept for (the current row, the selection, rows the view remembers as
   // expanded) and the rows on the way to them stay as they are.
-  std::unordered_map<const QLFolder*, bool> kept;
+  std::unordered_map<const LogNode*, bool> kept;
   for (const QModelIndex& index : persistentIndexList())
-    for (const QLFolder* up = NodeAt(index); up != nullptr && up != node; up = entries_.count(up) ? entries_[up].parent : nullptr)
+    for (const LogNode* up = NodeAt(index); up != nullptr && up != node; up = entries_.count(up) ? entries_[up].parent : nullptr)
       kept[up] = true;
   std::size_t released = 0;
   const std::size_t before = entries_.size();
-  std::vector<const QLFolder*> pending(found->second.children.begin(), found->second.children.end());
+  std::vector<const LogNode*> pending(found->second.children.begin(), found->second.children.end());
   while (!pending.empty()) {
-    const QLFolder* child = pending.back();
+    const LogNode* child = pending.back();
     pending.pop_back();
     const auto entry = entries_.find(child);
     if (entry == entries_.end()) continue;
@@ -273,15 +273,15 @@ std::size_t LogTreeModel::ReleaseBelow(const QModelIndex& collapsed) {
       continue;
     }
     // Nothing refers to the rows below: they are made again when the row is expanded.
-    std::vector<QLFolder*> rows = std::move(entry->second.children);
+    std::vector<LogNode*> rows = std::move(entry->second.children);
     entry->second.children = {};
     entry->second.childrenKnown = false;
-    for (const QLFolder* row : rows) Forget(row);
+    for (const LogNode* row : rows) Forget(row);
   }
   released = before - entries_.size();
   // A map that shrank a lot gives its bucket array back too.
   if (released > 0 && entries_.bucket_count() > 4 * entries_.size() + 1024) {
-    std::unordered_map<const QLFolder*, Entry> smaller(entries_.begin(), entries_.end());
+    std::unordered_map<const LogNode*, Entry> smaller(entries_.begin(), entries_.end());
     entries_.swap(smaller);
   }
   return released;
@@ -289,8 +289,8 @@ std::size_t LogTreeModel::ReleaseBelow(const QModelIndex& collapsed) {
 
 std::size_t LogTreeModel::CachedRows() const { return entries_.size(); }
 
-void LogTreeModel::NodesChanged(const std::vector<QLFolder*>& nodes) {
-  for (QLFolder* node : nodes) {
+void LogTreeModel::NodesChanged(const std::vector<LogNode*>& nodes) {
+  for (LogNode* node : nodes) {
     const auto found = entries_.find(node);
     if (found != entries_.end()) found->second.Stale();
     const QModelIndex index = IndexOf(node);

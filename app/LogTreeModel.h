@@ -30,15 +30,15 @@ class LogTreeModel : public QAbstractItemModel {
   void SetLog(LogFile* root);
   LogFile* Log() const { return root_; }
 
-  QLFolder* NodeAt(const QModelIndex& index) const;
+  LogNode* NodeAt(const QModelIndex& index) const;
   // The index of a node that is shown; invalid for nodes the tree does not show.
-  QModelIndex IndexOf(const QLFolder* node) const;
+  QModelIndex IndexOf(const LogNode* node) const;
   // The nodes shown below `node`, in order.
-  const std::vector<QLFolder*>& VisibleChildrenOf(const QLFolder* node) const;
+  const std::vector<LogNode*>& VisibleChildrenOf(const LogNode* node) const;
 
   // Removes a shown node from the tree: `destroy` takes it out of the log tree (and destroys it)
   // between the model's begin and end of removal, so that views never see a dangling row.
-  void RemoveNode(QLFolder* node, const std::function<void(QLFolder*)>& destroy);
+  void RemoveNode(LogNode* node, const std::function<void(LogNode*)>& destroy);
   // Runs `change`, which may remove any nodes below the root, and shows the tree it leaves;
   // the rows are made anew (nothing stays expanded or selected).
   void Rebuild(const std::function<void()>& change);
@@ -49,9 +49,9 @@ class LogTreeModel : public QAbstractItemModel {
   // Nodes were added below these peers (and new peers below the root), none removed or moved:
   // the new rows are inserted where they stand and the rows that stayed are told to repaint.
   // Rows of other peers are left alone, so what is expanded or selected there stays as it is.
-  void NodesAdded(const std::vector<QLFolder*>& peers);
+  void NodesAdded(const std::vector<LogNode*>& peers);
   // The captions of these nodes changed (renamed in place).
-  void NodesChanged(const std::vector<QLFolder*>& nodes);
+  void NodesChanged(const std::vector<LogNode*>& nodes);
   // A row was collapsed: the rows made below it are let go of (made again when it is expanded),
   // except those an index is kept for and the rows on their way. Returns how many rows were
   // let go of.
@@ -73,7 +73,7 @@ class LogTreeModel : public QAbstractItemModel {
   // One per row made (the root's children once the root is shown, a node's once it is
   // expanded or asked about): kept small, as "expand all" on a large log makes a million.
   struct Entry {
-    const QLFolder* parent = nullptr;  // the shown parent; nullptr for the log root
+    const LogNode* parent = nullptr;  // the shown parent; nullptr for the log root
     int row = 0;                       // position among the parent's shown children
     // The state icon, once asked: a peer's looks at the captions of all its negotiations, and
     // the view asks for it whenever it measures or paints the row. Captions are not kept: the
@@ -81,18 +81,18 @@ class LogTreeModel : public QAbstractItemModel {
     // double the memory of an expanded large log.
     std::int16_t icon = kIconUnknown;
     bool childrenKnown = false;
-    std::vector<QLFolder*> children;
+    std::vector<LogNode*> children;
     void Stale() { icon = kIconUnknown; }
   };
 
-  Entry& EntryOf(const QLFolder* node) const;
-  void Forget(const QLFolder* node);
+  Entry& EntryOf(const LogNode* node) const;
+  void Forget(const LogNode* node);
   // Brings the rows below `node` (whose rows are made) up to date with its visible children;
   // with `deep`, also the rows below each of its children whose rows are made.
-  void Refresh(const QLFolder* node, bool deep);
+  void Refresh(const LogNode* node, bool deep);
 
   LogFile* root_ = nullptr;
-  mutable std::unordered_map<const QLFolder*, Entry> entries_;
+  mutable std::unordered_map<const LogNode*, Entry> entries_;
   StateIconSet icons_;
 };
 

@@ -61,15 +61,15 @@ bool ConsoleMessageSink::Ask(const QString& question) {
   return answer[0] == 'y' || answer[0] == 'Y';
 }
 
-QSettingsStore::QSettingsStore()
+QtSettingsStore::QtSettingsStore()
     : settings_(std::make_unique<QSettings>(QStringLiteral("Morrowvale"), QStringLiteral("Quillon"))) {}
 
-void QSettingsStore::SetValue(const QString& key, const QVariant& value) {
+void QtSettingsStore::SetValue(const QString& key, const QVariant& value) {
   settings_->setValue(key, value);
   settings_->sync();  // settings outlive a crash of the viewer
 }
 
-void QSettingsStore::Remove(const QString& key) {
+void QtSettingsStore::Remove(const QString& key) {
   settings_->remove(key);
   settings_->sync();
 }
@@ -95,11 +95,11 @@ std::optional<std::string> SystemNameResolver::HostName(std::uint32_t address) {
   return std::string(host);
 }
 
-QString QProcessLauncher::FindProgram(const QString& name) const {
+QString QtProcessLauncher::FindProgram(const QString& name) const {
   return QStandardPaths::findExecutable(name);
 }
 
-bool QProcessLauncher::StartDetached(const QString& program, const QStringList& arguments) {
+bool QtProcessLauncher::StartDetached(const QString& program, const QStringList& arguments) {
   return QProcess::startDetached(program, arguments);
 }
 

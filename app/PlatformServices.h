@@ -31,11 +31,11 @@ class ConsoleMessageSink : public MessageSink {
   bool Ask(const QString& question) override;
 };
 
-class QSettingsStore : public SettingsStore {
+class QtSettingsStore : public SettingsStore {
  public:
   // The per-user settings of organisation "Morrowvale", application "Quillon".
-  QSettingsStore();
-  explicit QSettingsStore(std::unique_ptr<QSettings> settings) : settings_(std::move(settings)) {}
+  QtSettingsStore();
+  explicit QtSettingsStore(std::unique_ptr<QSettings> settings) : settings_(std::move(settings)) {}
 
   QVariant Value(const QString& key) const override { return settings_->value(key); }
   void SetValue(const QString& key, const QVariant& value) override;
@@ -51,7 +51,7 @@ class SystemNameResolver : public NameResolver {
   std::optional<std::string> HostName(std::uint32_t address) override;
 };
 
-class QProcessLauncher : public ProcessLauncher {
+class QtProcessLauncher : public ProcessLauncher {
  public:
   QString FindProgram(const QString& name) const override;
   bool StartDetached(const QString& program, const QStringList& arguments) override;

@@ -15,7 +15,7 @@
 #include <QWheelEvent>
 
 #include "app/LogTreeModel.h"
-#include "app/QuillonView.h"
+#include "app/LogView.h"
 #include "model/TreeRules.h"
 
 namespace quillon {
@@ -74,12 +74,12 @@ TimelinePanel::TimelinePanel(QWidget* parent)
   });
 }
 
-void TimelinePanel::Attach(CQuillonView& view) {
+void TimelinePanel::Attach(LogView& view) {
   LogTreeModel* model = view.Model();
   QTreeView* tree = view.Tree();
-  root_ = [model]() -> const QLFolder* { return model->Log(); };
+  root_ = [model]() -> const LogNode* { return model->Log(); };
   emptyText_ = [&view] { return view.EmptyTreeMessage(); };
-  SetExpandedTest([model, tree](const QLFolder& peer) { return tree->isExpanded(model->IndexOf(&peer)); });
+  SetExpandedTest([model, tree](const LogNode& peer) { return tree->isExpanded(model->IndexOf(&peer)); });
 
   // Before nodes go, nothing here may point at them any more. Until the bars are collected
   // again the panel stays blank (rather than saying that the log has no times).
@@ -107,7 +107,7 @@ void TimelinePanel::Attach(CQuillonView& view) {
   connect(model, &QAbstractItemModel::dataChanged, viewport(), qOverload<>(&QWidget::update));
 
   auto peerToggled = [this, model](const QModelIndex& index) {
-    const QLFolder* node = model->NodeAt(index);
+    const LogNode* node = model->NodeAt(index);
     if (node != nullptr && node->Parent() != nullptr && node->Parent()->IsLogRoot()) ScheduleRelayOut();
   };
   connect(tree, &QTreeView::expanded, this, peerToggled);
@@ -115,7 +115,7 @@ void TimelinePanel::Attach(CQuillonView& view) {
 
   connect(tree->selectionModel(), &QItemSelectionModel::currentChanged, this,
           [this, &view] { SetHighlighted(view.SelectedNode()); });
-  connect(this, &TimelinePanel::NodeClicked, &view, [&view](const QLFolder* node) { view.SelectNode(node); });
+  connect(this, &TimelinePanel::NodeClicked, &view, [&view](const LogNode* node) { view.SelectNode(node); });
   // A later rebuild outlines the selection again.
   connect(deferred_, &QTimer::timeout, &view, [this, &view] {
     if (highlighted_ == nullptr && view.SelectedNode() != nullptr) {
@@ -138,7 +138,7 @@ void TimelinePanel::ScheduleRelayOut() {
   deferred_->start();
 }
 
-void TimelinePanel::RebuildFromTree(const QLFolder* root, bool keepView) {
+void TimelinePanel::RebuildFromTree(const LogNode* root, bool keepView) {
   lastRebuild_.start();
   coarse_->stop();  // what it waited for is collected now
   highlighted_ = nullptr;
@@ -207,7 +207,7 @@ void TimelinePanel::UpdateScrollRange() {
   verticalScrollBar()->setRange(0, std::max(total - shown, 0));
 }
 
-void TimelinePanel::SetHighlighted(const QLFolder* node) {
+void TimelinePanel::SetHighlighted(const LogNode* node) {
   highlighted_ = node;
   highlightedBar_ = data_.BarOf(node);
   // Bring the bar (or the selected peer's or tunnel's lane) into view, keeping the zoom.
@@ -415,10 +415,10 @@ void TimelinePanel::mouseReleaseEvent(QMouseEvent* event) {
     viewport()->unsetCursor();
     return;
   }
-  if (const QLFolder* node = NodeAtPoint(event->position().toPoint())) emit NodeClicked(node);
+  if (const LogNode* node = NodeAtPoint(event->position().toPoint())) emit NodeClicked(node);
 }
 
-const QLFolder* TimelinePanel::NodeAtPoint(QPoint position) const {
+const LogNode* TimelinePanel::NodeAtPoint(QPoint position) const {
   const int lane = LaneAt(position.y());
   if (lane < 0 || position.x() < L::kLabelWidth) return nullptr;
   const std::ptrdiff_t bar =
@@ -426,7 +426,7 @@ const QLFolder* TimelinePanel::NodeAtPoint(QPoint position) const {
   return bar >= 0 ? data_.Bars()[static_cast<std::size_t>(bar)].node : nullptr;
 }
 
-void TimelinePanel::ZoomTo(const QLFolder* node) {
+void TimelinePanel::ZoomTo(const LogNode* node) {
   for (const TimelineBar& bar : data_.Bars()) {
     if (bar.node != node) continue;
     // A tenth of the bar's length (at least a second) free on either side.
@@ -439,7 +439,7 @@ void TimelinePanel::ZoomTo(const QLFolder* node) {
 }
 
 QMenu* TimelinePanel::ContextMenuAt(QPoint position) {
-  const QLFolder* node = NodeAtPoint(position);
+  const LogNode* node = NodeAtPoint(position);
   if (node == nullptr) return nullptr;
   auto* menu = new QMenu(this);
   menu->addAction(QStringLiteral("&Select in tree"), this, [this, node] { emit NodeClicked(node); });

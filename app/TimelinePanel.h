@@ -27,7 +27,7 @@ class QMenu;
 
 namespace quillon {
 
-class CQuillonView;
+class LogView;
 
 class TimelinePanel : public QAbstractScrollArea {
   Q_OBJECT
@@ -38,19 +38,19 @@ class TimelinePanel : public QAbstractScrollArea {
   // Follows the view: rebuilt when its tree is replaced or nodes are removed (load, reload,
   // filters, Delete peer), laid out again when a peer is expanded or collapsed, outlining the
   // selected node; a clicked bar selects its node in the view.
-  void Attach(CQuillonView& view);
+  void Attach(LogView& view);
 
   // Rebuilds bars and lanes from the tree below `root` (nullptr: no log). `keepView` keeps the
   // zoom and position (after nodes were removed); otherwise the whole span is fitted.
   // Whatever later extends the tree (a log that grows while shown) calls this again.
-  void RebuildFromTree(const QLFolder* root, bool keepView = false);
+  void RebuildFromTree(const LogNode* root, bool keepView = false);
   // Lanes again from the same bars, after peers were expanded or collapsed.
   void RelayOut();
   // Which peers show a lane per tunnel; without it none does.
-  void SetExpandedTest(std::function<bool(const QLFolder& peer)> expanded) { expanded_ = std::move(expanded); }
+  void SetExpandedTest(std::function<bool(const LogNode& peer)> expanded) { expanded_ = std::move(expanded); }
   // Outlines the bar of `node` (or of the negotiation it belongs to), or the lane of a peer or
   // tunnel, and brings it into view.
-  void SetHighlighted(const QLFolder* node);
+  void SetHighlighted(const LogNode* node);
   // Shows the whole span.
   void FitAll();
 
@@ -70,16 +70,16 @@ class TimelinePanel : public QAbstractScrollArea {
   // Zooms around a viewport position, as one wheel notch per `notches` does.
   void ZoomAt(QPoint position, double notches);
   // The negotiation whose bar is at a viewport position, or none.
-  const QLFolder* NodeAtPoint(QPoint position) const;
+  const LogNode* NodeAtPoint(QPoint position) const;
   // Fits the view to one negotiation's bar (with a little room either side).
-  void ZoomTo(const QLFolder* node);
+  void ZoomTo(const LogNode* node);
   // The context menu of a bar ("Select in tree", "Zoom to this negotiation"); none off the bars.
   // The caller owns it.
   QMenu* ContextMenuAt(QPoint position);
 
  signals:
   // A bar was clicked.
-  void NodeClicked(const QLFolder* node);
+  void NodeClicked(const LogNode* node);
 
  protected:
   void paintEvent(QPaintEvent* event) override;
@@ -109,12 +109,12 @@ class TimelinePanel : public QAbstractScrollArea {
   TimelineData data_;
   TimelineLanes lanes_;
   TimeAxis axis_;
-  std::function<bool(const QLFolder&)> expanded_;
-  std::function<const QLFolder*()> root_;
+  std::function<bool(const LogNode&)> expanded_;
+  std::function<const LogNode*()> root_;
   std::function<QString()> emptyText_;  // the view's message in the empty tree's place
   bool hasLog_ = false;
   bool fitted_ = true;  // the view shows the whole span; a resize fits it again
-  const QLFolder* highlighted_ = nullptr;
+  const LogNode* highlighted_ = nullptr;
   std::ptrdiff_t highlightedBar_ = -1;
   bool pendingRebuild_ = false;
   bool pendingKeepView_ = true;

@@ -178,7 +178,7 @@ Drawer DrawerOf(Command command) {
     case Command::kMakeVisible: return &DrawMakeVisible;
     case Command::kGoToLastEvent: return &DrawGoToLast;
     case Command::kResolveIPs: return &DrawResolve;
-    case Command::kLaunchNotepad: return &DrawLaunchEditor;
+    case Command::kOpenInEditor: return &DrawLaunchEditor;
     case Command::kFollow: return &DrawFollow;
     default: return nullptr;
   }

@@ -1,8 +1,8 @@
 // quillon: the desktop viewer of the gateway's key-exchange logs.
-#include "app/QuillonApp.h"
+#include "app/QuillonApplication.h"
 #include "platform/ChunkSource.h"
 
 int main(int argc, char** argv) {
   quillon::platform::TuneHeap();
-  return quillon::CQuillonApp().Run(argc, argv);
+  return quillon::QuillonApplication().Run(argc, argv);
 }

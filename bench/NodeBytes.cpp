@@ -44,13 +44,13 @@ struct Placed {
   std::type_index type;
 };
 
-void Collect(const QLFolder& node, std::vector<Placed>& out) {
+void Collect(const LogNode& node, std::vector<Placed>& out) {
   if (node.InArena()) out.push_back({reinterpret_cast<std::uintptr_t>(&node), std::type_index(typeid(node))});
   for (const auto& child : node.Children()) Collect(*child, out);
 }
 
 // The attribute map of an IKEv2 node, if it has one.
-const AttributeMap* AttributesOf(const QLFolder& node) {
+const AttributeMap* AttributesOf(const LogNode& node) {
   if (const auto* n = dynamic_cast<const v2Payload*>(&node)) return &n->Attributes();
   if (const auto* n = dynamic_cast<const v2Message*>(&node)) return &n->Attributes();
   if (const auto* n = dynamic_cast<const v2Exchange*>(&node)) return &n->Attributes();
@@ -103,7 +103,7 @@ void PrintNodeBytes(const LogFile& root, std::FILE* out) {
       const std::uintptr_t gap = nodes[i + 1].at - nodes[i].at;
       if (gap < kChunkGap && gap >= own) sum.attached += gap - own;
     }
-    const auto* node = reinterpret_cast<const QLFolder*>(nodes[i].at);
+    const auto* node = reinterpret_cast<const LogNode*>(nodes[i].at);
     sum.childLists += node->Children().capacity() * sizeof(void*);
     // A name takes a block of at least sixteen bytes in steps of eight (see NodeText); a name
     // shared within its lane is counted once.

@@ -47,15 +47,15 @@ std::string ReadAll(const fs::path& path) {
 }
 
 // The greatest offset at which a packet of `peers` starts.
-std::uint64_t LastPacketStart(const std::vector<quillon::QLFolder*>& peers) {
+std::uint64_t LastPacketStart(const std::vector<quillon::LogNode*>& peers) {
   std::uint64_t last = 0;
   std::vector<quillon::LogSpan> spans;
-  std::function<void(const quillon::QLFolder&, int)> walk = [&](const quillon::QLFolder& node, int depth) {
+  std::function<void(const quillon::LogNode&, int)> walk = [&](const quillon::LogNode& node, int depth) {
     node.AppendLogSpans(spans);
     if (depth < 3)
       for (const auto& child : node.Children()) walk(*child, depth + 1);
   };
-  for (const quillon::QLFolder* peer : peers) walk(*peer, 0);
+  for (const quillon::LogNode* peer : peers) walk(*peer, 0);
   for (const quillon::LogSpan& span : spans) last = std::max(last, span.begin);
   return last;
 }

@@ -40,11 +40,11 @@ quillon::OpenLogResult Load(const std::string& path, double& seconds) {
 }
 
 // The last shown node named "Header" in pre-order.
-const quillon::QLFolder* LastHeader(const quillon::QLFolder& node) {
-  const quillon::QLFolder* last = nullptr;
-  quillon::ForEachVisibleChild(node, [&last](const quillon::QLFolder& child) {
+const quillon::LogNode* LastHeader(const quillon::LogNode& node) {
+  const quillon::LogNode* last = nullptr;
+  quillon::ForEachVisibleChild(node, [&last](const quillon::LogNode& child) {
     if (child.Name() == "Header") last = &child;
-    if (const quillon::QLFolder* below = LastHeader(child)) last = below;
+    if (const quillon::LogNode* below = LastHeader(child)) last = below;
     return true;
   });
   return last;
@@ -102,7 +102,7 @@ int main(int argc, char** argv) {
 
   // (c) The last negotiation's initiator cookie, as its headers' detail texts give it.
   result = Load(path, load);
-  const quillon::QLFolder* header = LastHeader(*result.log);
+  const quillon::LogNode* header = LastHeader(*result.log);
   if (header == nullptr) return 1;
   const std::string text = header->DetailText();
   const std::size_t at = text.find("InitCookie:");

@@ -27,9 +27,9 @@
 
 #include "LogGenerator.h"
 #include "app/LoggingEnvironment.h"
-#include "app/MainFrame.h"
-#include "app/QuillonDoc.h"
-#include "app/QuillonView.h"
+#include "app/MainWindow.h"
+#include "app/LogDocument.h"
+#include "app/LogView.h"
 #include "app/Services.h"
 #include "app/TimelinePanel.h"
 #include "model/LogFile.h"
@@ -124,8 +124,8 @@ int main(int argc, char** argv) {
   NoDialogs dialogs;
   const quillon::LoggingEnvironment loggingEnvironment;
   const quillon::Services services{messages, settings, resolver, launcher, dialogs, loggingEnvironment};
-  quillon::CQuillonDoc document(settings);
-  quillon::CMainFrame frame(document, services);
+  quillon::LogDocument document(settings);
+  quillon::MainWindow frame(document, services);
   frame.resize(1280, 800);
   frame.show();
   QCoreApplication::processEvents();
@@ -187,7 +187,7 @@ int main(int argc, char** argv) {
   // Every peer expanded: a lane per tunnel as well. (Expanding 2,000 peers in the tree view
   // itself takes the tree many seconds; the panel is told directly.)
   const auto expandStart = Clock::now();
-  panel.SetExpandedTest([](const quillon::QLFolder&) { return true; });
+  panel.SetExpandedTest([](const quillon::LogNode&) { return true; });
   panel.RelayOut();
   std::printf("all peers expanded: %zu lanes, laid out in %.1f ms\n", panel.Lanes().lanes.size(),
               MillisecondsSince(expandStart));

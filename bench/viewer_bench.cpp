@@ -40,10 +40,10 @@
 #include "platform/ChunkSource.h"
 #include "app/LogTreeModel.h"
 #include "app/LoggingEnvironment.h"
-#include "app/MainFrame.h"
+#include "app/MainWindow.h"
 #include "app/NarrowingDialogs.h"
-#include "app/QuillonDoc.h"
-#include "app/QuillonView.h"
+#include "app/LogDocument.h"
+#include "app/LogView.h"
 #include "app/Services.h"
 #include "model/LogFile.h"
 #include "logs/OpenLog.h"
@@ -109,19 +109,19 @@ class NoDialogs : public quillon::FileDialogs {
 
 // The node with the most children below the root (which is expanded at load), found on the log
 // tree itself: the model is not asked, so that it has computed nothing before the timed expansion.
-const quillon::QLFolder* LargestNode(const quillon::QLFolder& node, std::size_t& most) {
-  const quillon::QLFolder* best = nullptr;
+const quillon::LogNode* LargestNode(const quillon::LogNode& node, std::size_t& most) {
+  const quillon::LogNode* best = nullptr;
   if (node.ChildCount() > most) {
     most = node.ChildCount();
     best = &node;
   }
   for (const auto& child : node.Children())
-    if (const quillon::QLFolder* found = LargestNode(*child, most)) best = found;
+    if (const quillon::LogNode* found = LargestNode(*child, most)) best = found;
   return best;
 }
 
 // Expands the node's row and lets the view lay out and paint it.
-double TimeExpansion(quillon::CMainFrame& frame, const quillon::QLFolder* node, int& rows) {
+double TimeExpansion(quillon::MainWindow& frame, const quillon::LogNode* node, int& rows) {
   quillon::LogTreeModel& model = *frame.View()->Model();
   QTreeView& tree = *frame.View()->Tree();
   const auto start = Clock::now();
@@ -135,7 +135,7 @@ double TimeExpansion(quillon::CMainFrame& frame, const quillon::QLFolder* node, 
 }
 
 // The greatest offset at which a packet of the tree starts.
-std::uint64_t LastPacketStart(const quillon::QLFolder& root) {
+std::uint64_t LastPacketStart(const quillon::LogNode& root) {
   std::uint64_t last = 0;
   std::vector<quillon::LogSpan> spans;
   for (const auto& peer : root.Children())
@@ -149,7 +149,7 @@ std::uint64_t LastPacketStart(const quillon::QLFolder& root) {
 }
 
 // The viewer's Follow on a growing log, through the window's own timer.
-int FollowInViewer(quillon::CMainFrame& frame, quillon::CQuillonDoc& document, std::uint64_t mb) {
+int FollowInViewer(quillon::MainWindow& frame, quillon::LogDocument& document, std::uint64_t mb) {
   namespace fs = std::filesystem;
   const fs::path generated = fs::temp_directory_path() / "quillon_viewer_follow.ilx";
   quillon::bench::WriteDebugLog(generated.string(), mb << 20, 500, 25ull << 20, false);
@@ -196,7 +196,7 @@ int FollowInViewer(quillon::CMainFrame& frame, quillon::CQuillonDoc& document, s
   QEventLoop loop;
   // A Follow step that changed the tree ends with the view showing it; the timer event after it
   // sees the tree as laid out.
-  QObject::connect(frame.View(), &quillon::CQuillonView::FollowStepShown, &frame, [&] {
+  QObject::connect(frame.View(), &quillon::LogView::FollowStepShown, &frame, [&] {
     QTimer::singleShot(0, &frame, [&] {
       const Clock::time_point shown = Clock::now();
       const std::uint64_t last = LastPacketStart(*document.Log());
@@ -226,7 +226,7 @@ int FollowInViewer(quillon::CMainFrame& frame, quillon::CQuillonDoc& document, s
   }
   std::sort(times.begin(), times.end());
   std::printf("append to shown:       median %.1f ms, max %.1f ms over %zu packets (a look every %d ms)\n",
-              times[times.size() / 2], times.back(), times.size(), quillon::CMainFrame::kFollowMilliseconds);
+              times[times.size() / 2], times.back(), times.size(), quillon::MainWindow::kFollowMilliseconds);
   return 0;
 }
 
@@ -284,8 +284,8 @@ int main(int argc, char** argv) {
   NoDialogs dialogs;
   const quillon::LoggingEnvironment loggingEnvironment;
   const quillon::Services services{messages, settings, resolver, launcher, dialogs, loggingEnvironment};
-  quillon::CQuillonDoc document(settings);
-  quillon::CMainFrame frame(document, services);
+  quillon::LogDocument document(settings);
+  quillon::MainWindow frame(document, services);
   frame.show();
   QCoreApplication::processEvents();
   if (follow) return FollowInViewer(frame, document, mb);
@@ -355,9 +355,9 @@ int main(int argc, char** argv) {
   }
 
   std::size_t most = 0;
-  const quillon::QLFolder* largest = nullptr;
+  const quillon::LogNode* largest = nullptr;
   for (const auto& peer : document.Log()->Children())
-    if (const quillon::QLFolder* found = LargestNode(*peer, most)) largest = found;
+    if (const quillon::LogNode* found = LargestNode(*peer, most)) largest = found;
   int rows = 0;
   if (largest != nullptr && !quillon::IsShownAsLevel(*largest)) largest = largest->Parent();
   if (largest != nullptr) {
@@ -368,9 +368,9 @@ int main(int argc, char** argv) {
   // A node with 100,000 children, whatever the generator makes.
   auto wide = std::make_unique<quillon::LogFile>();
   {
-    auto peer = std::make_unique<quillon::QLFolder>("10.0.0.1", nullptr);
+    auto peer = std::make_unique<quillon::LogNode>("10.0.0.1", nullptr);
     for (int i = 0; i < 100000; ++i)
-      peer->AppendChild(std::make_unique<quillon::QLFolder>("Informational " + std::to_string(i), nullptr));
+      peer->AppendChild(std::make_unique<quillon::LogNode>("Informational " + std::to_string(i), nullptr));
     wide->AddChild(std::move(peer));
   }
   frame.View()->Model()->SetLog(wide.get());

@@ -95,7 +95,7 @@ bool WriteReportFile(const LogFile& root, const std::string& target, const HandO
                                   [&](ByteSink& sink) { return hand_over::WriteHtmlReport(root, report, sink); }));
 }
 
-std::string EventLine(const QLFolder& peer, const QLFolder* tunnel, const QLFolder& exchange,
+std::string EventLine(const LogNode& peer, const LogNode* tunnel, const LogNode& exchange,
                       const std::string& linesJson) {
   std::string out = FollowLine(peer, tunnel, exchange, true);
   out.pop_back();  // the closing brace
@@ -156,7 +156,7 @@ std::vector<std::string> EventLines(const std::vector<EventNode>& given, LogLine
 
 bool WriteEvents(const LogFile& root, ByteSink& sink, LogLineIndex* lines) {
   std::vector<EventNode> nodes;
-  for (const QLFolder* peer : VisibleChildren(root)) {
+  for (const LogNode* peer : VisibleChildren(root)) {
     for (const hand_over::ShownNegotiation& n : hand_over::NegotiationsOf(*peer)) nodes.push_back({peer, n.tunnel, n.exchange});
   }
   BufferedSink out(sink, kPrintBlock);

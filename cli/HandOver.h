@@ -39,13 +39,13 @@ bool WriteReportFile(const LogFile& root, const std::string& target, const HandO
 // date and time, ISO 8601 without a zone as the log gives none; null without times), "lines"
 // ([first, last] of LOG, null when not known), "failed" and "diagnosis" (the lines of its
 // summary and of the transforms not chosen). No line end.
-std::string EventLine(const QLFolder& peer, const QLFolder* tunnel, const QLFolder& exchange,
+std::string EventLine(const LogNode& peer, const LogNode* tunnel, const LogNode& exchange,
                       const std::string& linesJson);
 
 struct EventNode {
-  const QLFolder* peer;
-  const QLFolder* tunnel;  // the shown tunnel it stands in, or null
-  const QLFolder* exchange;
+  const LogNode* peer;
+  const LogNode* tunnel;  // the shown tunnel it stands in, or null
+  const LogNode* exchange;
 };
 
 // The events of `nodes` but daemon restarts' markers, in their order; their lines are counted

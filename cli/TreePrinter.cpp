@@ -42,10 +42,10 @@ FindSelection SelectMatches(const LogFile& root, const std::string& text, bool k
 
 FindSelection SelectMatches(const LogFile& root, const std::string& text, const SearchOptions& options) {
   FindSelection selection;
-  for (const QLFolder* match : AllMatches(root, text, options)) {
+  for (const LogNode* match : AllMatches(root, text, options)) {
     selection.matches.insert(match);
     // Hidden levels (address-less tunnels) join the set too; they are never printed.
-    for (const QLFolder* up = match; up != nullptr && selection.shown.insert(up).second;) up = up->Parent();
+    for (const LogNode* up = match; up != nullptr && selection.shown.insert(up).second;) up = up->Parent();
   }
   selection.shown.insert(&root);
   return selection;
@@ -54,10 +54,10 @@ FindSelection SelectMatches(const LogFile& root, const std::string& text, const 
 namespace {
 
 // The children to print: the shown ones, or with a find selection those it selected.
-std::vector<QLFolder*> PrintedChildren(const QLFolder& node, const PrintOptions& options) {
-  std::vector<QLFolder*> children = VisibleChildren(node);
+std::vector<LogNode*> PrintedChildren(const LogNode& node, const PrintOptions& options) {
+  std::vector<LogNode*> children = VisibleChildren(node);
   if (options.find != nullptr)
-    std::erase_if(children, [&options](const QLFolder* child) { return !options.find->shown.contains(child); });
+    std::erase_if(children, [&options](const LogNode* child) { return !options.find->shown.contains(child); });
   return children;
 }
 
@@ -78,7 +78,7 @@ void AppendTerminalLine(std::string_view line, std::string& out) {
 
 // Appends the node and its printed descendants, handing the text on as it grows. False once a
 // write failed: the walk then stops.
-bool WriteTextNode(const QLFolder& node, int depth, const PrintOptions& options, BufferedSink& sink) {
+bool WriteTextNode(const LogNode& node, int depth, const PrintOptions& options, BufferedSink& sink) {
   const std::string indent(static_cast<std::size_t>(depth) * 2, ' ');
   std::string& out = sink.Buffer();
   out += indent;
@@ -100,7 +100,7 @@ bool WriteTextNode(const QLFolder& node, int depth, const PrintOptions& options,
     }
   }
   if (!sink.Written()) return false;
-  for (QLFolder* child : PrintedChildren(node, options))
+  for (LogNode* child : PrintedChildren(node, options))
     if (!WriteTextNode(*child, depth + 1, options, sink)) return false;
   return true;
 }
@@ -130,9 +130,9 @@ void AppendJsonString(std::string_view text, std::string& out) {
   out.push_back('"');
 }
 
-using LineMap = std::unordered_map<const QLFolder*, LineRange>;
+using LineMap = std::unordered_map<const LogNode*, LineRange>;
 
-void CollectSpans(const QLFolder& node, std::vector<const QLFolder*>& nodes, std::vector<std::size_t>& firsts,
+void CollectSpans(const LogNode& node, std::vector<const LogNode*>& nodes, std::vector<std::size_t>& firsts,
                   std::vector<LogSpan>& spans) {
   const std::size_t before = spans.size();
   node.AppendLogSpans(spans);
@@ -140,14 +140,14 @@ void CollectSpans(const QLFolder& node, std::vector<const QLFolder*>& nodes, std
     nodes.push_back(&node);
     firsts.push_back(before);
   }
-  for (const QLFolder* child : VisibleChildren(node)) CollectSpans(*child, nodes, firsts, spans);
+  for (const LogNode* child : VisibleChildren(node)) CollectSpans(*child, nodes, firsts, spans);
 }
 
 // The lines of every shown node that has spans, counted in one pass over the file.
-LineMap LinesOfTree(const QLFolder& root, LogLineIndex& index) {
+LineMap LinesOfTree(const LogNode& root, LogLineIndex& index) {
   LineMap lines;
   if (!index.IsOpen()) return lines;
-  std::vector<const QLFolder*> nodes;
+  std::vector<const LogNode*> nodes;
   std::vector<std::size_t> firsts;
   std::vector<LogSpan> spans;
   CollectSpans(root, nodes, firsts, spans);
@@ -161,7 +161,7 @@ LineMap LinesOfTree(const QLFolder& root, LogLineIndex& index) {
   return lines;
 }
 
-bool WriteJsonNode(const QLFolder& node, const PrintOptions& options, const LineMap& lines, int depth,
+bool WriteJsonNode(const LogNode& node, const PrintOptions& options, const LineMap& lines, int depth,
                    BufferedSink& sink) {
   const std::string indent(static_cast<std::size_t>(depth) * 2, ' ');
   std::string& out = sink.Buffer();
@@ -179,7 +179,7 @@ bool WriteJsonNode(const QLFolder& node, const PrintOptions& options, const Line
     out += ", \"text\": ";
     AppendJsonString(node.DetailText(), out);
   }
-  const std::vector<QLFolder*> children = PrintedChildren(node, options);
+  const std::vector<LogNode*> children = PrintedChildren(node, options);
   if (children.empty()) {
     out += ", \"children\": []}";
     return sink.Written();
@@ -239,21 +239,21 @@ std::string StatsText(const LogFile& root, const std::string& loadTimeText) {
   return out;
 }
 
-std::vector<ShownNegotiation> ShownNegotiations(const QLFolder& peer) {
+std::vector<ShownNegotiation> ShownNegotiations(const LogNode& peer) {
   std::vector<ShownNegotiation> out;
-  for (QLFolder* child : VisibleChildren(peer)) {
+  for (LogNode* child : VisibleChildren(peer)) {
     if (!child->IsTunnel()) {
       out.push_back({nullptr, child});
       continue;
     }
-    for (QLFolder* exchange : VisibleChildren(*child)) out.push_back({child, exchange});
+    for (LogNode* exchange : VisibleChildren(*child)) out.push_back({child, exchange});
   }
   return out;
 }
 
 // A failed negotiation's "reason": who rejected it with which notification (null when no
 // answer came, or when the diagnosis has nothing to say about it) and the transforms not chosen.
-void AppendJsonReason(const QLFolder& node, std::string& out) {
+void AppendJsonReason(const LogNode& node, std::string& out) {
   FailureReason reason;
   node.GetFailureReason(reason);
   out += ", \"reason\": {\"by\": ";
@@ -279,7 +279,7 @@ void AppendJsonReason(const QLFolder& node, std::string& out) {
   out += "]}";
 }
 
-std::string FollowLine(const QLFolder& peer, const QLFolder* tunnel, const QLFolder& exchange, bool json) {
+std::string FollowLine(const LogNode& peer, const LogNode* tunnel, const LogNode& exchange, bool json) {
   std::string out;
   if (!json) {
     // For a terminal, like the tree printout: a log's ESC or BEL must not drive it.

@@ -16,8 +16,8 @@ namespace quillon::cli {
 
 // What --find leaves of the tree: the matching nodes and the nodes on the way to them.
 struct FindSelection {
-  std::unordered_set<const QLFolder*> matches;
-  std::unordered_set<const QLFolder*> shown;  // the matches and their ancestors
+  std::unordered_set<const LogNode*> matches;
+  std::unordered_set<const LogNode*> shown;  // the matches and their ancestors
 };
 
 // The nodes that match `text` (captions, and detail texts unless keysOnly) and their ancestors.
@@ -60,19 +60,19 @@ std::string StatsText(const LogFile& root, const std::string& loadTimeText);
 // The negotiations a peer shows, each with the shown tunnel it stands in (null when it stands
 // in place of a tunnel without addresses).
 struct ShownNegotiation {
-  const QLFolder* tunnel;
-  const QLFolder* exchange;
+  const LogNode* tunnel;
+  const LogNode* exchange;
 };
-std::vector<ShownNegotiation> ShownNegotiations(const QLFolder& peer);
+std::vector<ShownNegotiation> ShownNegotiations(const LogNode& peer);
 
 // A followed log's line for a new or changed negotiation: "PEER > TUNNEL > CAPTION" (the tunnel
 // part only when a tunnel is shown), or with `json` one object {"peer", "tunnel" (null when none
 // is shown), "caption", "complete", "icon"}. No line end.
-std::string FollowLine(const QLFolder& peer, const QLFolder* tunnel, const QLFolder& exchange, bool json);
+std::string FollowLine(const LogNode& peer, const LogNode* tunnel, const LogNode& exchange, bool json);
 
 // Appends a failed negotiation's `, "reason": {...}` member: who rejected it ("peer", "local
 // host" or null), the notification's name (or null) and the transforms not chosen.
-void AppendJsonReason(const QLFolder& node, std::string& out);
+void AppendJsonReason(const LogNode& node, std::string& out);
 
 // Single-byte log text as UTF-8 (each byte is the code point of the same value).
 std::string Latin1ToUtf8(std::string_view text);

@@ -74,15 +74,15 @@ class FollowPrinter {
       : filter_(filter), verify_(verify), json_(json), grace_(graceSeconds), eventsPath_(std::move(eventsPath)) {}
 
   // Returns false when the output cannot be written.
-  bool Peers(const std::vector<quillon::QLFolder*>& peers, bool print) {
+  bool Peers(const std::vector<quillon::LogNode*>& peers, bool print) {
     std::string out;
-    for (const quillon::QLFolder* peer : peers) {
+    for (const quillon::LogNode* peer : peers) {
       for (const auto& [tunnel, exchange] : quillon::cli::ShownNegotiations(*peer)) {
         if (const auto start = exchange->StartTime()) logTime_ = std::max(logTime_, start->Seconds());
       }
     }
-    const std::map<const quillon::QLFolder*, std::string> events = Events(peers, print);
-    for (const quillon::QLFolder* peer : peers) {
+    const std::map<const quillon::LogNode*, std::string> events = Events(peers, print);
+    for (const quillon::LogNode* peer : peers) {
       for (const auto& [tunnel, exchange] : quillon::cli::ShownNegotiations(*peer)) {
         std::string line = quillon::cli::FollowLine(*peer, tunnel, *exchange, json_ || !eventsPath_.empty());
         if (!eventsPath_.empty()) {
@@ -129,11 +129,11 @@ class FollowPrinter {
 
  private:
   // With --events: the event of every negotiation of `peers`, the lines counted in one pass.
-  std::map<const quillon::QLFolder*, std::string> Events(const std::vector<quillon::QLFolder*>& peers, bool print) const {
-    std::map<const quillon::QLFolder*, std::string> out;
+  std::map<const quillon::LogNode*, std::string> Events(const std::vector<quillon::LogNode*>& peers, bool print) const {
+    std::map<const quillon::LogNode*, std::string> out;
     if (eventsPath_.empty()) return out;
     std::vector<quillon::cli::EventNode> nodes;
-    for (const quillon::QLFolder* peer : peers)
+    for (const quillon::LogNode* peer : peers)
       for (const auto& [tunnel, exchange] : quillon::cli::ShownNegotiations(*peer))
         if (exchange->Kind() != quillon::NodeKind::kRestart) nodes.push_back({peer, tunnel, exchange});
     if (!print) {
@@ -154,7 +154,7 @@ class FollowPrinter {
   };
 
   // Kept only as a failure, but it may still complete.
-  bool InProgress(const quillon::QLFolder& peer, const quillon::QLFolder* tunnel, const quillon::QLFolder& exchange) const {
+  bool InProgress(const quillon::LogNode& peer, const quillon::LogNode* tunnel, const quillon::LogNode& exchange) const {
     if (!verify_ || !verify_->failedNegotiations || exchange.IsComplete() || CannotComplete(peer, exchange)) return false;
     quillon::VerifyCriteria others = *verify_;
     others.failedNegotiations = false;
@@ -163,7 +163,7 @@ class FollowPrinter {
 
   // Whether the log already says that the negotiation cannot complete: rejected, or closed by a
   // daemon restart (the peer holds a restart marker after it). The one place that asks.
-  static bool CannotComplete(const quillon::QLFolder& peer, const quillon::QLFolder& exchange) {
+  static bool CannotComplete(const quillon::LogNode& peer, const quillon::LogNode& exchange) {
     quillon::FailureReason reason;
     if (exchange.GetFailureReason(reason) && reason.by != quillon::FailureReason::By::kNobody) return true;
     bool after = false;
@@ -201,7 +201,7 @@ class FollowPrinter {
   std::string eventsPath_;
   std::int64_t logTime_ = INT64_MIN / 2;
   std::unordered_set<std::size_t> seen_;
-  std::map<const quillon::QLFolder*, Pending> pending_;
+  std::map<const quillon::LogNode*, Pending> pending_;
 };
 
 // The --follow loop: polls the log until a signal ends it.

@@ -73,7 +73,7 @@ std::string InlineSvg(const TimelineData& timeline) {
 }
 
 struct FailedPeer {
-  const QLFolder* peer;
+  const LogNode* peer;
   std::vector<ShownNegotiation> failed;
 };
 
@@ -146,7 +146,7 @@ bool WriteHtmlReport(const LogFile& root, const ReportSource& source, ByteSink& 
 
   std::vector<FailedPeer> failedPeers;
   std::vector<LogSpan> spans;
-  for (const QLFolder* peer : VisibleChildren(root)) {
+  for (const LogNode* peer : VisibleChildren(root)) {
     if (!HoldsFailedNegotiation(*peer)) continue;
     FailedPeer entry{peer, {}};
     for (const ShownNegotiation& n : NegotiationsOf(*peer)) {

@@ -58,9 +58,9 @@ std::int64_t Seconds(std::string_view date, std::string_view time) {
 
 }  // namespace
 
-bool IsIKEv2Message(const QLFolder& node) { return dynamic_cast<const v2Message*>(&node) != nullptr; }
+bool IsIKEv2Message(const LogNode& node) { return dynamic_cast<const v2Message*>(&node) != nullptr; }
 
-bool RebuildIKEv2Message(const QLFolder& node, RebuiltPacket& out) {
+bool RebuildIKEv2Message(const LogNode& node, RebuiltPacket& out) {
   const auto* message = dynamic_cast<const v2Message*>(&node);
   if (message == nullptr) return false;
   out = RebuiltPacket{};

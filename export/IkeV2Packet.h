@@ -9,15 +9,15 @@
 
 namespace quillon {
 
-class QLFolder;
+class LogNode;
 
 namespace hand_over {
 
 // The node of an IKEv2 message; null for any other node.
-bool IsIKEv2Message(const QLFolder& node);
+bool IsIKEv2Message(const LogNode& node);
 
 // Rebuilds the header of `message` (a node IsIKEv2Message accepts). False for another node.
-bool RebuildIKEv2Message(const QLFolder& message, RebuiltPacket& out);
+bool RebuildIKEv2Message(const LogNode& message, RebuiltPacket& out);
 
 }  // namespace hand_over
 }  // namespace quillon

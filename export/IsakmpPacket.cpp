@@ -19,7 +19,7 @@
 #include "ikev1/payloads/SAPayload.h"
 #include "ikev1/payloads/VendorIDPayload.h"
 #include "model/CalendarTime.h"
-#include "model/QLFolder.h"
+#include "model/LogNode.h"
 
 namespace quillon::hand_over {
 namespace {
@@ -100,7 +100,7 @@ void PutAttribute(Build& b, std::string& out, const IsakmpValue& value, std::str
   }
 }
 
-void PutAttributes(Build& b, std::string& out, const QLFolder& owner, std::string_view where) {
+void PutAttributes(Build& b, std::string& out, const LogNode& owner, std::string_view where) {
   for (const auto& child : owner.Children()) {
     if (const IsakmpValue* value = AsAttributeValue(*child)) PutAttribute(b, out, *value, where);
   }
@@ -198,7 +198,7 @@ bool ParseDotted(std::string_view text, std::uint32_t& address) {
 
 // The payload's type on the wire when the log does not give one, and whether a logged type
 // fits the payload (NAT-T has its RFC and its draft numbers).
-std::uint32_t DefaultType(const QLFolder& p) {
+std::uint32_t DefaultType(const LogNode& p) {
   if (dynamic_cast<const SAPayload*>(&p)) return kSA;
   if (dynamic_cast<const KeyPayload*>(&p)) return kKey;
   if (dynamic_cast<const IDPayload*>(&p)) return kId;
@@ -224,7 +224,7 @@ bool TypeFits(std::uint32_t logged, std::uint32_t defaultType) {
 }
 
 // The generic header fields of any payload class.
-const PayloadFields* FieldsOf(const QLFolder& p) {
+const PayloadFields* FieldsOf(const LogNode& p) {
   if (auto* x = dynamic_cast<const KeyMaterialPayload*>(&p)) return &x->Fields();
   if (auto* x = dynamic_cast<const SAPayload*>(&p)) return &x->Fields();
   if (auto* x = dynamic_cast<const IDPayload*>(&p)) return &x->Fields();
@@ -240,7 +240,7 @@ const PayloadFields* FieldsOf(const QLFolder& p) {
 }
 
 // The body of one payload after its generic header; `pad` says whether zeros may fill it up.
-std::string PayloadBody(Build& b, const QLFolder& p, const std::string& what, bool& pad) {
+std::string PayloadBody(Build& b, const LogNode& p, const std::string& what, bool& pad) {
   std::string body;
   pad = true;
   if (auto* sa = dynamic_cast<const SAPayload*>(&p)) {
@@ -316,15 +316,15 @@ std::string PayloadBody(Build& b, const QLFolder& p, const std::string& what, bo
 
 }  // namespace
 
-const QLFolder* IKEv1PacketHeader(const QLFolder& node) {
-  const QLFolder* header = node.PacketHeader();
+const LogNode* IKEv1PacketHeader(const LogNode& node) {
+  const LogNode* header = node.PacketHeader();
   // An exchange links the header of its last packet without holding it; a packet holds its
   // own as its first child.
   if (header == nullptr || node.ChildCount() == 0 || node.Child(0) != header) return nullptr;
   return dynamic_cast<const Header*>(header);
 }
 
-bool RebuildIKEv1Packet(const QLFolder& packet, RebuiltPacket& out) {
+bool RebuildIKEv1Packet(const LogNode& packet, RebuiltPacket& out) {
   const auto* header = static_cast<const Header*>(IKEv1PacketHeader(packet));
   if (header == nullptr) return false;
   out = RebuiltPacket{};
@@ -333,8 +333,8 @@ bool RebuildIKEv1Packet(const QLFolder& packet, RebuiltPacket& out) {
   out.peerAddress = header->EffectivePeerAddress();
   if (header->TunnelLocalIP() != 0 && header->TunnelPeerIP() != 0) out.localAddress = header->TunnelLocalIP();
   CalendarTime time;
-  QLFolder::ParseDate(header->DateView(), time);
-  QLFolder::ParseTime(header->TimeView(), time);
+  LogNode::ParseDate(header->DateView(), time);
+  LogNode::ParseTime(header->TimeView(), time);
   if (time.year >= 1970 && time.month >= 1 && time.day >= 1) out.seconds = time.Seconds();
   if (const auto* element = dynamic_cast<const FolderElement*>(&packet); element && element->PacketDebug()) {
     const std::string_view text = element->PacketDebug()->text;
@@ -348,11 +348,11 @@ bool RebuildIKEv1Packet(const QLFolder& packet, RebuiltPacket& out) {
 
   // The payloads in log order, each with the type the payload before it (or the header)
   // announced when that fits the payload, else the type of its kind.
-  std::vector<const QLFolder*> payloads;
+  std::vector<const LogNode*> payloads;
   std::vector<std::uint32_t> types;
   std::uint32_t announced = header->NextPayload();
   for (std::size_t i = 1; i < packet.ChildCount(); ++i) {
-    const QLFolder& p = *packet.Child(i);
+    const LogNode& p = *packet.Child(i);
     const std::uint32_t kind = DefaultType(p);
     const PayloadFields* fields = FieldsOf(p);
     if (kind == 0 || fields == nullptr) continue;
@@ -363,7 +363,7 @@ bool RebuildIKEv1Packet(const QLFolder& packet, RebuiltPacket& out) {
 
   std::string body;
   for (std::size_t i = 0; i < payloads.size(); ++i) {
-    const QLFolder& p = *payloads[i];
+    const LogNode& p = *payloads[i];
     const PayloadFields& fields = *FieldsOf(p);
     const std::string what = p.Caption();
     const std::uint32_t next = i + 1 < payloads.size() ? types[i + 1] : 0;

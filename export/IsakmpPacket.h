@@ -20,7 +20,7 @@
 
 namespace quillon {
 
-class QLFolder;
+class LogNode;
 
 namespace hand_over {
 
@@ -37,10 +37,10 @@ struct RebuiltPacket {
 
 // The node of an IKEv1 packet (a message, or an informational exchange, which is its own
 // packet): a node whose header is its first child. Null for every other node.
-const QLFolder* IKEv1PacketHeader(const QLFolder& node);
+const LogNode* IKEv1PacketHeader(const LogNode& node);
 
 // Rebuilds the packet of `packet` (a node IKEv1PacketHeader accepts). False for another node.
-bool RebuildIKEv1Packet(const QLFolder& packet, RebuiltPacket& out);
+bool RebuildIKEv1Packet(const LogNode& packet, RebuiltPacket& out);
 
 }  // namespace hand_over
 }  // namespace quillon

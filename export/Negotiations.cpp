@@ -9,11 +9,11 @@
 
 namespace quillon::hand_over {
 
-std::vector<ShownNegotiation> NegotiationsOf(const QLFolder& peer) {
+std::vector<ShownNegotiation> NegotiationsOf(const LogNode& peer) {
   std::vector<ShownNegotiation> out;
-  for (const QLFolder* child : VisibleChildren(peer)) {
+  for (const LogNode* child : VisibleChildren(peer)) {
     if (child->IsTunnel()) {
-      for (const QLFolder* exchange : VisibleChildren(*child)) {
+      for (const LogNode* exchange : VisibleChildren(*child)) {
         if (!IsRestartMarker(*exchange)) out.push_back({child, exchange});
       }
     } else if (!IsRestartMarker(*child)) {
@@ -23,11 +23,11 @@ std::vector<ShownNegotiation> NegotiationsOf(const QLFolder& peer) {
   return out;
 }
 
-bool IsRestartMarker(const QLFolder& node) { return node.Kind() == NodeKind::kRestart; }
+bool IsRestartMarker(const LogNode& node) { return node.Kind() == NodeKind::kRestart; }
 
-bool IsFailedNegotiation(const QLFolder& exchange) { return !exchange.IsComplete(); }
+bool IsFailedNegotiation(const LogNode& exchange) { return !exchange.IsComplete(); }
 
-std::vector<std::string> DiagnosisLines(const QLFolder& exchange) {
+std::vector<std::string> DiagnosisLines(const LogNode& exchange) {
   std::vector<std::string> lines;
   const std::string text = exchange.SummaryText(false);
   std::string_view rest = text;

@@ -7,26 +7,26 @@
 #include <string>
 #include <vector>
 
-#include "model/QLFolder.h"
+#include "model/LogNode.h"
 
 namespace quillon::hand_over {
 
 struct ShownNegotiation {
-  const QLFolder* tunnel;    // the shown tunnel it stands in, null when it stands below the peer
-  const QLFolder* exchange;
+  const LogNode* tunnel;    // the shown tunnel it stands in, null when it stands below the peer
+  const LogNode* exchange;
 };
 
 // A daemon restart's marker, which stands among the negotiations but is none.
-bool IsRestartMarker(const QLFolder& node);
+bool IsRestartMarker(const LogNode& node);
 
 // The negotiations of a peer in tree order, without restart markers.
-std::vector<ShownNegotiation> NegotiationsOf(const QLFolder& peer);
+std::vector<ShownNegotiation> NegotiationsOf(const LogNode& peer);
 
 // The negotiation did not complete: the tree marks it "Failed!", and the counts count it.
-bool IsFailedNegotiation(const QLFolder& exchange);
+bool IsFailedNegotiation(const LogNode& exchange);
 
 // The lines of the negotiation's summary, without the heading and empty lines: the rejection
 // or the missing answer, a line per transform not chosen, the repeated or immediate delete.
-std::vector<std::string> DiagnosisLines(const QLFolder& exchange);
+std::vector<std::string> DiagnosisLines(const LogNode& exchange);
 
 }  // namespace quillon::hand_over

@@ -7,7 +7,7 @@
 #include "export/IsakmpPacket.h"
 #include "export/IkeV2Packet.h"
 #include "model/IPv4.h"
-#include "model/QLFolder.h"
+#include "model/LogNode.h"
 #include "model/TreeRules.h"
 
 namespace quillon::hand_over {
@@ -104,9 +104,9 @@ void SectionAndInterface(std::string& out) {
 }
 
 // The names of the levels the tree shows from the peer down to `packet`.
-std::string NodePath(const QLFolder& packet) {
-  std::vector<const QLFolder*> levels;
-  for (const QLFolder* node = &packet; node != nullptr && !node->IsLogRoot(); node = node->Parent()) {
+std::string NodePath(const LogNode& packet) {
+  std::vector<const LogNode*> levels;
+  for (const LogNode* node = &packet; node != nullptr && !node->IsLogRoot(); node = node->Parent()) {
     if (node == &packet || IsShownAsLevel(*node)) levels.push_back(node);
   }
   std::string path;
@@ -118,13 +118,13 @@ std::string NodePath(const QLFolder& packet) {
 }
 
 // The peer node above `node` (a child of the log root); null outside a log tree.
-const QLFolder* PeerOf(const QLFolder& node) {
-  const QLFolder* peer = &node;
+const LogNode* PeerOf(const LogNode& node) {
+  const LogNode* peer = &node;
   while (peer->Parent() != nullptr && !peer->Parent()->IsLogRoot()) peer = peer->Parent();
   return peer->Parent() != nullptr ? peer : nullptr;
 }
 
-void EnhancedPacket(std::string& out, const RebuiltPacket& packet, const QLFolder& node) {
+void EnhancedPacket(std::string& out, const RebuiltPacket& packet, const LogNode& node) {
   std::string_view isakmp = packet.bytes;
   std::vector<std::string> notes = packet.notes;
   const std::size_t room = kMaxDatagram - (packet.natTraversal ? 4 : 0);
@@ -135,7 +135,7 @@ void EnhancedPacket(std::string& out, const RebuiltPacket& packet, const QLFolde
   std::uint32_t peer = packet.peerAddress;
   // A peer logged by its index stands under the peer of its real address after regrouping.
   if (IsLowRangeAddress(peer) || peer == 0) {
-    if (const QLFolder* peerNode = PeerOf(node); peerNode != nullptr && !IsLowRangeAddress(peerNode->PeerAddress()))
+    if (const LogNode* peerNode = PeerOf(node); peerNode != nullptr && !IsLowRangeAddress(peerNode->PeerAddress()))
       peer = peerNode->PeerAddress();
   }
   const std::uint32_t source = packet.created ? packet.localAddress : peer;
@@ -199,7 +199,7 @@ struct Walk {
   PacketCaptureCounts& counts;
   RebuiltPacket packet;
 
-  bool Visit(const QLFolder& node) {
+  bool Visit(const LogNode& node) {
     if (IKEv1PacketHeader(node) != nullptr) {
       RebuildIKEv1Packet(node, packet);
       ++counts.written;
@@ -223,7 +223,7 @@ struct Walk {
 
 }  // namespace
 
-bool WritePacketCapture(const QLFolder& scope, ByteSink& sink, PacketCaptureCounts& counts) {
+bool WritePacketCapture(const LogNode& scope, ByteSink& sink, PacketCaptureCounts& counts) {
   BufferedSink out(sink);
   SectionAndInterface(out.Buffer());
   Walk walk{out, counts, {}};

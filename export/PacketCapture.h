@@ -19,7 +19,7 @@
 
 namespace quillon {
 
-class QLFolder;
+class LogNode;
 
 namespace hand_over {
 
@@ -30,7 +30,7 @@ struct PacketCaptureCounts {
 
 // Writes the packets at or below `scope` (the log root, a peer, a tunnel, a negotiation or a
 // packet) in tree order. False when the sink failed.
-bool WritePacketCapture(const QLFolder& scope, ByteSink& sink, PacketCaptureCounts& counts);
+bool WritePacketCapture(const LogNode& scope, ByteSink& sink, PacketCaptureCounts& counts);
 
 }  // namespace hand_over
 }  // namespace quillon

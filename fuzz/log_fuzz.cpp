@@ -57,7 +57,7 @@ namespace {
 // checked for them. Each case is named and kept as narrow as the format's reason for it.
 
 template <typename Test>
-bool AnyNode(const quillon::QLFolder& node, const Test& test) {
+bool AnyNode(const quillon::LogNode& node, const Test& test) {
   if (test(node)) return true;
   for (std::size_t i = 0; i < node.ChildCount(); ++i)
     if (AnyNode(*node.Child(i), test)) return true;
@@ -68,7 +68,7 @@ bool AnyNode(const quillon::QLFolder& node, const Test& test) {
 // over a bounded run of tokens), then free lines. Free lines with one of the three missing mean
 // the search ran past its bound and the free lines began where it stopped: the tokens it passed
 // over are not in the tree, and written without them the search would read the free lines.
-bool VendorFieldsSearchOverran(const quillon::QLFolder& node) {
+bool VendorFieldsSearchOverran(const quillon::LogNode& node) {
   const auto* vendor = dynamic_cast<const quillon::VendorIDPayload*>(&node);
   if (vendor == nullptr || !vendor->HasFields()) return false;
   const auto& lines = vendor->FieldLines();
@@ -82,7 +82,7 @@ bool VendorFieldsSearchOverran(const quillon::QLFolder& node) {
 // inside a packet-debug label it ends the record there, the label keeping the token (repeated,
 // as the reader returns it while the restart holds); written back, the record's line carries
 // the restart to a place in the log where it reads as a restart of its own.
-bool PacketDebugLabelHoldsRestart(const quillon::QLFolder& node) {
+bool PacketDebugLabelHoldsRestart(const quillon::LogNode& node) {
   const auto* element = dynamic_cast<const quillon::FolderElement*>(&node);
   if (element == nullptr || element->PacketDebug() == nullptr) return false;
   const std::string_view text = element->PacketDebug()->text;
@@ -110,18 +110,18 @@ bool PacketDebugLabelHoldsRestart(const quillon::QLFolder& node) {
 // negotiation not the last of its tunnel (one begun after it came before its last packet), or
 // the regrouping moved it to a merged peer: then others would have to move. Nor for a cut
 // record in a log with restarts: its packet may lie before restarts that the record follows.
-bool PacketCutNotLast(const quillon::QLFolder& node) {
+bool PacketCutNotLast(const quillon::LogNode& node) {
   const auto* element = dynamic_cast<const quillon::FolderElement*>(&node);
   if (element == nullptr) return false;
   const bool lineCut = element->GetHeader() != nullptr && element->GetHeader()->LineCutByEnd();
   const bool recordCut = element->PacketDebug() != nullptr && element->PacketDebug()->CutByEnd();
   if (!lineCut && !recordCut) return false;
-  const quillon::QLFolder* negotiation = dynamic_cast<const quillon::Exchange*>(&node) ? &node : node.Parent();
-  const quillon::QLFolder* tunnel = negotiation != nullptr ? negotiation->Parent() : nullptr;
+  const quillon::LogNode* negotiation = dynamic_cast<const quillon::Exchange*>(&node) ? &node : node.Parent();
+  const quillon::LogNode* tunnel = negotiation != nullptr ? negotiation->Parent() : nullptr;
   if (tunnel == nullptr || tunnel->Parent() == nullptr || tunnel->Parent()->IsMergedPeer()) return true;
   if (!lineCut) {
-    const quillon::QLFolder* root = tunnel->Parent()->Parent();
-    if (root != nullptr && AnyNode(*root, [](const quillon::QLFolder& n) {
+    const quillon::LogNode* root = tunnel->Parent()->Parent();
+    if (root != nullptr && AnyNode(*root, [](const quillon::LogNode& n) {
           const auto* exchange = dynamic_cast<const quillon::Exchange*>(&n);
           return exchange != nullptr && exchange->IsRestart();
         }))
@@ -164,7 +164,7 @@ bool AnyUnwritable(const quillon::AttributeMap& attributes, bool onLine, const T
   return false;
 }
 
-bool V2NodeUnwritable(const quillon::QLFolder& node) {
+bool V2NodeUnwritable(const quillon::LogNode& node) {
   // Below the messages, one of an exchange's element lines may end the exchange (as its last);
   // a message header's must not end the exchange.
   if (const auto* n = dynamic_cast<const quillon::v2Exchange*>(&node)) {
@@ -225,11 +225,11 @@ std::unique_ptr<quillon::LogFile> Load(std::string text) {
 }
 
 // What the viewer asks of each row and of the text pane.
-std::size_t ShowAll(const quillon::QLFolder& node) {
+std::size_t ShowAll(const quillon::LogNode& node) {
   std::size_t shown = quillon::VisibleText(node.Caption()).size() +
                       quillon::VisibleText(node.DetailText(), true).size() + node.SummaryText(true).size() +
                       static_cast<std::size_t>(quillon::StateIconIndex(node));
-  quillon::ForEachVisibleChild(node, [&shown](const quillon::QLFolder& child) {
+  quillon::ForEachVisibleChild(node, [&shown](const quillon::LogNode& child) {
     shown += ShowAll(child);
     return true;
   });

@@ -30,13 +30,13 @@ class IKEv2Follower {
   // The log has stopped growing for now: the last exchange is placed as the end of the log.
   Result Settle();
   std::uint64_t Size() const { return size_; }
-  const std::vector<QLFolder*>& Changed() const { return changed_; }
+  const std::vector<LogNode*>& Changed() const { return changed_; }
 
  private:
   struct State;
   Result Finish(bool settling);
   std::unique_ptr<State> state_;
-  std::vector<QLFolder*> changed_;
+  std::vector<LogNode*> changed_;
   std::uint64_t size_ = 0;
 };
 

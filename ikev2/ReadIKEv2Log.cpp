@@ -64,7 +64,7 @@ class Placer {
   }
 
   // When set, every peer that takes an exchange is added here (a follower's changed peers).
-  std::vector<QLFolder*>* touched = nullptr;
+  std::vector<LogNode*>* touched = nullptr;
 
   bool HadLines() const { return hadLines_; }
   bool SawExchange() const { return sawExchange_; }

@@ -54,7 +54,7 @@ bool StripTags(std::string_view& text, std::string_view opening, std::string_vie
 
 // ---- v2Message ------------------------------------------------------------------------------
 
-v2Message::v2Message(LineCursor& cursor, QLFolder* exchange) : QLFolder(FixedName("Message"), exchange) {
+v2Message::v2Message(LineCursor& cursor, LogNode* exchange) : LogNode(FixedName("Message"), exchange) {
   SetParsed(true);
   span_.begin = cursor.LineBegin();
   // However the message ends, its stretch of the log is what it read.
@@ -184,7 +184,7 @@ void v2Message::AppendDetailText(std::string& out) const {
 
 // ---- v2Exchange -----------------------------------------------------------------------------
 
-v2Exchange::v2Exchange(LineCursor& cursor) : QLFolder(FixedName("Exchange"), nullptr) {
+v2Exchange::v2Exchange(LineCursor& cursor) : LogNode(FixedName("Exchange"), nullptr) {
   SetParsed(true);
   while (cursor.Next()) {
     if (cursor.Line() == LineCursor::kExchangeStart) {
@@ -457,7 +457,7 @@ bool v2Exchange::TimeSpan(std::int64_t& first, std::int64_t& last) const {
   return true;
 }
 
-bool v2Exchange::MatchesMessage(const QLFolder& node) const {
+bool v2Exchange::MatchesMessage(const LogNode& node) const {
   // An empty SPI says nothing about the SA: it never makes two exchanges match.
   // SPIs are texts of one length: most that differ do so in their first eight characters,
   // which are compared in place before the whole texts are.

@@ -32,15 +32,15 @@
 
 #include "ikev2/LineScan.h"
 #include "ikev2/LogLineReader.h"
-#include "model/QLFolder.h"
+#include "model/LogNode.h"
 
 namespace quillon {
 
-class v2Message : public QLFolder {
+class v2Message : public LogNode {
  public:
   // The cursor stands on the line that holds "<Message "; it is left on the line that ended the
   // message ("</Message>", or "</Exchange>" when the message ran into the end of its exchange).
-  v2Message(LineCursor& cursor, QLFolder* exchange);
+  v2Message(LineCursor& cursor, LogNode* exchange);
 
   NodeKind Kind() const override { return NodeKind::kPacket; }
   // Header fields: SPIs, next payload, version, type, message ID. The length is not shown.
@@ -50,7 +50,7 @@ class v2Message : public QLFolder {
   bool HasIdAddress() const override { return hasIdAddress_; }
   std::uint32_t IdAddress() const override { return idAddress_; }
   std::size_t PayloadCount() const override {
-    return headerNamedPayload_ ? QLFolder::PayloadCount() : ChildCount();
+    return headerNamedPayload_ ? LogNode::PayloadCount() : ChildCount();
   }
   std::string InitiatorSpi() const override { return Text(kInitiatorSpi); }
   // The first SPI one of the payloads reported (a delete's, a child SA proposal's, ...).
@@ -114,7 +114,7 @@ class v2Message : public QLFolder {
   bool headerNamedPayload_ = false;
 };
 
-class v2Exchange : public QLFolder {
+class v2Exchange : public LogNode {
  public:
   // Skips lines up to the next start line "<Exchange" and reads the exchange that begins there.
   explicit v2Exchange(LineCursor& cursor);
@@ -136,7 +136,7 @@ class v2Exchange : public QLFolder {
   // log says about the exchange around them.
   void AppendLogSpans(std::vector<LogSpan>& out) const override { out.push_back(span_); }
   // Same IKE SA: an initiator SPI or first SPI of the other node equals one of ours.
-  bool MatchesMessage(const QLFolder& node) const override;
+  bool MatchesMessage(const LogNode& node) const override;
   bool MatchesCookie(std::string_view text) const override;
   bool MatchesSpi(std::string_view text) const override;
   bool HasIdAddress() const override { return hasIdAddress_; }

@@ -24,7 +24,7 @@
 
 #include "ikev2/LineScan.h"
 #include "ikev2/LogLineReader.h"
-#include "model/QLFolder.h"
+#include "model/LogNode.h"
 
 namespace quillon {
 
@@ -45,7 +45,7 @@ std::string CALabel(std::string_view key);
 
 // ---- payload nodes --------------------------------------------------------------------------
 
-class v2Payload : public QLFolder {
+class v2Payload : public LogNode {
  public:
   // The cursor stands on the "<Payload " line. With `readBody` the element lines up to
   // "</Payload>" are read into the attributes; the cursor is left on the line that ended them.
@@ -163,7 +163,7 @@ class v2IDPayload : public v2Payload {
 
 // ---- child nodes of payloads ----------------------------------------------------------------
 
-class v2Proposal : public QLFolder {
+class v2Proposal : public LogNode {
  public:
   // The cursor stands on the "<prop " line; it is left on the "</prop>" line.
   explicit v2Proposal(LineCursor& cursor);
@@ -175,7 +175,7 @@ class v2Proposal : public QLFolder {
   AttributeMap attributes_;
 };
 
-class v2CA : public QLFolder {
+class v2CA : public LogNode {
  public:
   // One certificate authority: "<CA>", element pairs such as DN and hash, "</CA>".
   explicit v2CA(std::string_view line);
@@ -186,7 +186,7 @@ class v2CA : public QLFolder {
   AttributeMap attributes_;
 };
 
-class v2TrafficSelector : public QLFolder {
+class v2TrafficSelector : public LogNode {
  public:
   // The cursor stands on the "<TrafficSelector" line; it is left on "</TrafficSelector>".
   explicit v2TrafficSelector(LineCursor& cursor);

@@ -8,12 +8,12 @@ namespace quillon {
 // ---- V2Tunnel -------------------------------------------------------------------------------
 
 V2Tunnel::V2Tunnel(std::uint32_t local, std::uint32_t peer)
-    : QLFolder(CaptionFor(local, peer), nullptr), local_(local), peer_(peer) {
+    : LogNode(CaptionFor(local, peer), nullptr), local_(local), peer_(peer) {
   SetParsed(true);
 }
 
-V2Tunnel::V2Tunnel(std::unique_ptr<QLFolder> exchange, std::uint32_t local, std::uint32_t peer, std::string caption)
-    : QLFolder(std::move(caption), nullptr), local_(local), peer_(peer) {
+V2Tunnel::V2Tunnel(std::unique_ptr<LogNode> exchange, std::uint32_t local, std::uint32_t peer, std::string caption)
+    : LogNode(std::move(caption), nullptr), local_(local), peer_(peer) {
   SetParsed(true);
   AddExchange(std::move(exchange));
 }
@@ -22,7 +22,7 @@ std::string V2Tunnel::CaptionFor(std::uint32_t local, std::uint32_t peer) {
   return FormatIPv4(local) + " <=> " + FormatIPv4(peer);
 }
 
-void V2Tunnel::AddExchange(std::unique_ptr<QLFolder> exchange) {
+void V2Tunnel::AddExchange(std::unique_ptr<LogNode> exchange) {
   if (!exchange) return;
   if (exchange->HasIdAddress()) hasIdExchange_ = true;
   AppendChild(std::move(exchange));
@@ -44,7 +44,7 @@ void V2Tunnel::AppendDetailText(std::string& out) const {
 
 namespace {
 
-std::uint32_t FailedExchanges(const QLFolder& tunnel) {
+std::uint32_t FailedExchanges(const LogNode& tunnel) {
   std::uint32_t failed = 0;
   for (const auto& exchange : tunnel.Children())
     if (!exchange->IsComplete()) ++failed;
@@ -71,8 +71,8 @@ std::string V2Peer::CollectFailureReasons() const {
   return FailedNegotiationsLine(failed);
 }
 
-V2Peer::V2Peer(std::string caption, std::unique_ptr<QLFolder> firstExchange)
-    : QLFolder(std::move(caption), nullptr) {
+V2Peer::V2Peer(std::string caption, std::unique_ptr<LogNode> firstExchange)
+    : LogNode(std::move(caption), nullptr) {
   SetParsed(true);
   address_ = ParseIPv4(Name());
   // A small value where the address belongs is the daemon's index of the peer.
@@ -81,12 +81,12 @@ V2Peer::V2Peer(std::string caption, std::unique_ptr<QLFolder> firstExchange)
   AddExchange(std::move(firstExchange));
 }
 
-V2Peer::V2Peer(std::uint32_t address, std::uint32_t index, std::string name, QLFolder* root)
-    : QLFolder(std::move(name), root), address_(index), idAddress_(address), indexedPeer_(true), mergedPeer_(true) {
+V2Peer::V2Peer(std::uint32_t address, std::uint32_t index, std::string name, LogNode* root)
+    : LogNode(std::move(name), root), address_(index), idAddress_(address), indexedPeer_(true), mergedPeer_(true) {
   SetParsed(true);
 }
 
-void V2Peer::AddExchange(std::unique_ptr<QLFolder> exchange) {
+void V2Peer::AddExchange(std::unique_ptr<LogNode> exchange) {
   if (!exchange) return;
   const std::uint32_t local = exchange->TunnelLocalIP();
   const std::uint32_t peer = exchange->TunnelPeerIP();
@@ -107,13 +107,13 @@ void V2Peer::AddExchange(std::unique_ptr<QLFolder> exchange) {
     }
   }
   auto tunnel = std::make_unique<V2Tunnel>(std::move(exchange), local, peer, V2Tunnel::CaptionFor(local, peer));
-  const QLFolder* added = tunnel.get();
+  const LogNode* added = tunnel.get();
   AddChild(std::move(tunnel));
   lastTunnel_ = added;
   lastTunnelAt_ = static_cast<std::uint32_t>(IndexOf(added));
 }
 
-void V2Peer::AddChild(std::unique_ptr<QLFolder> tunnel) {
+void V2Peer::AddChild(std::unique_ptr<LogNode> tunnel) {
   if (!tunnel) return;
   lastTunnel_ = nullptr;  // the new tunnel may match the hint's addresses
   const std::uint32_t local = tunnel->TunnelLocalIP();
@@ -123,7 +123,7 @@ void V2Peer::AddChild(std::unique_ptr<QLFolder> tunnel) {
     return;
   }
   for (std::size_t i = 0; i < ChildCount(); ++i) {
-    const QLFolder& existing = *Child(i);
+    const LogNode& existing = *Child(i);
     const std::uint32_t otherLocal = existing.TunnelLocalIP();
     const std::uint32_t otherPeer = existing.TunnelPeerIP();
     if ((otherLocal == 0 && otherPeer == 0) || local < otherLocal || (local == otherLocal && peer < otherPeer)) {

@@ -10,30 +10,30 @@
 #include <memory>
 #include <string>
 
-#include "model/QLFolder.h"
+#include "model/LogNode.h"
 
 namespace quillon {
 
-class V2Tunnel : public QLFolder {
+class V2Tunnel : public LogNode {
  public:
   // An empty tunnel for the given addresses (the log root fills it when it regroups).
   V2Tunnel(std::uint32_t local, std::uint32_t peer);
   // A tunnel created for its first exchange.
-  V2Tunnel(std::unique_ptr<QLFolder> exchange, std::uint32_t local, std::uint32_t peer, std::string caption);
+  V2Tunnel(std::unique_ptr<LogNode> exchange, std::uint32_t local, std::uint32_t peer, std::string caption);
 
   // "local <=> peer" in dotted form.
   static std::string CaptionFor(std::uint32_t local, std::uint32_t peer);
 
   // Appends the exchange as the last child.
-  void AddExchange(std::unique_ptr<QLFolder> exchange);
+  void AddExchange(std::unique_ptr<LogNode> exchange);
 
   void AppendDetailText(std::string& out) const override;
   // The number of failed exchanges, when there are any (shown by the peer, under the tunnel's
   // name).
   std::string SummaryText(bool withTotals) const override;
-  void AddChild(std::unique_ptr<QLFolder> exchange) override { AddExchange(std::move(exchange)); }
+  void AddChild(std::unique_ptr<LogNode> exchange) override { AddExchange(std::move(exchange)); }
   // An empty IKEv2 tunnel for the regrouping's merged peers.
-  std::unique_ptr<QLFolder> NewTunnel(std::uint32_t local, std::uint32_t peer) const override {
+  std::unique_ptr<LogNode> NewTunnel(std::uint32_t local, std::uint32_t peer) const override {
     return std::make_unique<V2Tunnel>(local, peer);
   }
   // Drops the exchanges marked deleted.
@@ -54,16 +54,16 @@ class V2Tunnel : public QLFolder {
   bool hasIdExchange_ = false;
 };
 
-class V2Peer : public QLFolder {
+class V2Peer : public LogNode {
  public:
   // A peer named by the <peerIP> text of its first exchange, exactly as written.
-  V2Peer(std::string caption, std::unique_ptr<QLFolder> firstExchange);
+  V2Peer(std::string caption, std::unique_ptr<LogNode> firstExchange);
   // A peer made by the log root's regrouping for the exchanges of one peer that the daemon
   // logged under its index: its address is the index, its identity address the real address.
-  V2Peer(std::uint32_t address, std::uint32_t index, std::string name, QLFolder* root);
+  V2Peer(std::uint32_t address, std::uint32_t index, std::string name, LogNode* root);
 
   // Places the exchange in the tunnel of its tunnel addresses, creating the tunnel if needed.
-  void AddExchange(std::unique_ptr<QLFolder> exchange);
+  void AddExchange(std::unique_ptr<LogNode> exchange);
 
   // "IKEv2 Peer", then the statistics of its tunnels when there are any.
   void AppendDetailText(std::string& out) const override;
@@ -72,7 +72,7 @@ class V2Peer : public QLFolder {
   // The statistics of all its tunnels together (the log root lists them under the peer).
   std::string CollectFailureReasons() const override;
   // Keeps the tunnels in ascending (local, peer) order, the address-less tunnel last.
-  void AddChild(std::unique_ptr<QLFolder> tunnel) override;
+  void AddChild(std::unique_ptr<LogNode> tunnel) override;
   NodeKind Kind() const override { return NodeKind::kPeer; }
   std::uint32_t PeerAddress() const override { return address_; }
   void PurgeDeleted() override { PurgeDeletedChildren(); }
@@ -82,8 +82,8 @@ class V2Peer : public QLFolder {
   bool IsMergedPeer() const override { return mergedPeer_; }
   bool IsRegrouped() const override { return regrouped_; }
   void SetRegrouped() override { regrouped_ = true; }
-  std::unique_ptr<QLFolder> NewMergedPeer(std::uint32_t address, std::uint32_t index, std::string name,
-                                          QLFolder* root) const override {
+  std::unique_ptr<LogNode> NewMergedPeer(std::uint32_t address, std::uint32_t index, std::string name,
+                                          LogNode* root) const override {
     return std::make_unique<V2Peer>(address, index, std::move(name), root);
   }
 
@@ -98,7 +98,7 @@ class V2Peer : public QLFolder {
   // a negotiation at a time, several to one tunnel, and comparing here spares reading every
   // tunnel node of the peer for each exchange. Trusted only while that tunnel still stands at
   // that position (the tree may change between two exchanges of a followed log).
-  const QLFolder* lastTunnel_ = nullptr;
+  const LogNode* lastTunnel_ = nullptr;
   std::uint32_t lastTunnelAt_ = 0;
   std::uint32_t lastLocal_ = 0;
   std::uint32_t lastPeer_ = 0;

@@ -247,7 +247,7 @@ void WriteProposal(std::string& out, const v2Proposal& proposal) {
   out += "\t\t\t\t</prop>\n";
 }
 
-void WritePayload(std::string& out, const QLFolder& node) {
+void WritePayload(std::string& out, const LogNode& node) {
   const auto* payload = dynamic_cast<const v2Payload*>(&node);
   if (payload == nullptr) return;
   std::vector<bool> onLine;
@@ -371,8 +371,8 @@ void WriteExchange(std::string& out, const v2Exchange& exchange) {
   out += "</Exchange>\n";
 }
 
-bool WriteExchanges(const QLFolder& node, BufferedSink& out) {
-  std::vector<const QLFolder*> exchanges;
+bool WriteExchanges(const LogNode& node, BufferedSink& out) {
+  std::vector<const LogNode*> exchanges;
   for (const auto& child : node.Children()) {
     if (dynamic_cast<const v2Exchange*>(child.get()) != nullptr) exchanges.push_back(child.get());
     else if (!WriteExchanges(*child, out)) return false;
@@ -380,7 +380,7 @@ bool WriteExchanges(const QLFolder& node, BufferedSink& out) {
   // A merged peer's exchanges are read back into the peers of the index and of the address and
   // moved here again, one by one in time order: write them in the order that rebuilds theirs.
   if (node.Parent() != nullptr && node.Parent()->IsMergedPeer()) exchanges = InsertionOrder(exchanges);
-  for (const QLFolder* exchange : exchanges) {
+  for (const LogNode* exchange : exchanges) {
     WriteExchange(out.Buffer(), static_cast<const v2Exchange&>(*exchange));
     if (!out.Written()) return false;
   }

@@ -47,7 +47,7 @@ class LogFollower::Format {
   // kExtended, kUnchanged or kReload of either follower, as 1, 0 and -1.
   int Append(std::string_view bytes) { return Code(v1_ ? Of(v1_->Append(bytes)) : Of(v2_->Append(bytes))); }
   int Settle() { return Code(v1_ ? Of(v1_->Settle()) : Of(v2_->Settle())); }
-  const std::vector<QLFolder*>& Changed() const { return v1_ ? v1_->Changed() : v2_->Changed(); }
+  const std::vector<LogNode*>& Changed() const { return v1_ ? v1_->Changed() : v2_->Changed(); }
 
  private:
   enum class R { kUnchanged, kExtended, kReload };
@@ -174,7 +174,7 @@ LogFollower::Change LogFollower::Poll() {
     return settled > 0 ? Change::kExtended : Change::kNone;
   }
   settled_ = false;
-  std::vector<QLFolder*> changed;
+  std::vector<LogNode*> changed;
   while (size_ < size) {
     const std::string bytes = ReadAt(file.get(), size_, static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, size - size_)));
     if (bytes.empty()) break;

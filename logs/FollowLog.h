@@ -55,7 +55,7 @@ class LogFollower {
   bool MayChange() const;
 
   // The peers extended by the last poll (every peer after a reload).
-  const std::vector<QLFolder*>& Changed() const { return changed_; }
+  const std::vector<LogNode*>& Changed() const { return changed_; }
   // Which reader reads the log, and the bytes of log text read so far.
   bool IKEv1Reader() const { return ikev1_; }
   std::uint64_t Size() const { return size_; }
@@ -69,7 +69,7 @@ class LogFollower {
   std::string path_;
   FileIdentity identity_;
   std::unique_ptr<Format> format_;
-  std::vector<QLFolder*> changed_;
+  std::vector<LogNode*> changed_;
   std::string head_;               // the first bytes of the file, to notice a replaced one
   std::uint64_t size_ = 0;         // bytes of the file read
   std::uint64_t fileId_ = 0;

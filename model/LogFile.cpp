@@ -16,7 +16,7 @@
 namespace quillon {
 
 LogFile::LogFile(std::pmr::memory_resource* chunkSource)
-    : QLFolder("IKE Debugging Info", nullptr),
+    : LogNode("IKE Debugging Info", nullptr),
       // One thread per core in all: a helper sharing a core with the loading thread made both
       // wait for the scheduler's tick while the other core idled (200 MB IKEv1 log: 0.32 s,
       // against 0.305 s with the loading thread reading pieces while it waits).
@@ -26,8 +26,8 @@ LogFile::LogFile(std::pmr::memory_resource* chunkSource)
 // The peers and everything below them live in the arena: they are let go rather than destroyed
 // one by one, and the arena's chunks go back right after, so closing a log of millions of nodes
 // costs as many steps as it has chunks.
-HelperThreads* HelpersOf(const QLFolder& node) {
-  const QLFolder* top = &node;
+HelperThreads* HelpersOf(const LogNode& node) {
+  const LogNode* top = &node;
   while (top->Parent() != nullptr) top = top->Parent();
   const auto* log = dynamic_cast<const LogFile*>(top);
   return log != nullptr ? &log->Helpers() : nullptr;
@@ -51,7 +51,7 @@ void LogFile::Clear() {
 void LogFile::LetGoOfRemoved() {
   // A removed node of the arena goes with it like the tree (what it holds of the heap is
   // destroyed); one of the heap is destroyed.
-  for (std::unique_ptr<QLFolder>& node : removed_) {
+  for (std::unique_ptr<LogNode>& node : removed_) {
     if (!node || !node->InArena()) continue;
     node->AbandonArenaChildren();
     (void)node.release();
@@ -59,7 +59,7 @@ void LogFile::LetGoOfRemoved() {
   removed_.clear();
 }
 
-void LogFile::KeepRemoved(std::vector<std::unique_ptr<QLFolder>> nodes) {
+void LogFile::KeepRemoved(std::vector<std::unique_ptr<LogNode>> nodes) {
   if (removed_.empty()) {
     removed_ = std::move(nodes);
     return;
@@ -89,7 +89,7 @@ std::string LogFile::SummaryText(bool /*withTotals*/) const {
   return text;
 }
 
-void LogFile::AddChild(std::unique_ptr<QLFolder> peer) {
+void LogFile::AddChild(std::unique_ptr<LogNode> peer) {
   if (!peer) return;
   // The peers are in ascending order (this is the only way in), so the first peer with a
   // greater address is found by halving: a log may hold tens of thousands of peers.
@@ -102,7 +102,7 @@ void LogFile::AddChild(std::unique_ptr<QLFolder> peer) {
   }
   InsertChild(low, std::move(peer));
 }
-void LogFile::RemovePeer(const QLFolder& peer) {
+void LogFile::RemovePeer(const LogNode& peer) {
   // Compare before removing: `peer` may be the node that is destroyed.
   const std::uint32_t address = peer.PeerAddress();
   const std::string name(peer.Name());
@@ -116,11 +116,11 @@ void LogFile::RemovePeer(const QLFolder& peer) {
 
 void LogFile::RemoveEmpty() {
   // One pass that keeps what is left, rather than erasing peers one by one.
-  std::vector<std::unique_ptr<QLFolder>> peers;
+  std::vector<std::unique_ptr<LogNode>> peers;
   peers.reserve(ChildCount());
   while (ChildCount() != 0) peers.push_back(TakeChild(ChildCount() - 1));
   for (auto it = peers.rbegin(); it != peers.rend(); ++it) {
-    QLFolder& peer = **it;
+    LogNode& peer = **it;
     for (std::size_t t = 0; t < peer.ChildCount();) {
       if (peer.Child(t)->ChildCount() == 0) peer.RemoveChild(t);
       else ++t;

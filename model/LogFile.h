@@ -17,11 +17,11 @@
 #include <vector>
 
 #include "model/Background.h"
-#include "model/QLFolder.h"
+#include "model/LogNode.h"
 
 namespace quillon {
 
-class LogFile : public QLFolder {
+class LogFile : public LogNode {
  public:
   // A root that has read no log is named "IKE Debugging Info"; each format's reader renames
   // it when it loads ("IKE debugging info", "IKEv2 debugging info").
@@ -44,7 +44,7 @@ class LogFile : public QLFolder {
   std::string SummaryText(bool withTotals) const override;
   // Inserts a peer before the first peer with a greater address (unsigned), so equal addresses
   // keep their arrival order.
-  void AddChild(std::unique_ptr<QLFolder> peer) override;
+  void AddChild(std::unique_ptr<LogNode> peer) override;
 
   // Destroys every peer and the nodes kept aside below, and gives back the arena in one step.
   void Clear();
@@ -58,8 +58,8 @@ class LogFile : public QLFolder {
   // keeps them aside: removed nodes keep their memory until the log is cleared or destroyed,
   // and go with the rest of it (those of the arena let go with it), unless a caller takes them
   // to destroy them elsewhere.
-  void KeepRemoved(std::vector<std::unique_ptr<QLFolder>> nodes);
-  std::vector<std::unique_ptr<QLFolder>> TakeRemoved() { return std::move(removed_); }
+  void KeepRemoved(std::vector<std::unique_ptr<LogNode>> nodes);
+  std::vector<std::unique_ptr<LogNode>> TakeRemoved() { return std::move(removed_); }
   std::size_t RemovedCount() const { return removed_.size(); }
 
   // The three passes of the regrouping (model/Regroup.cpp): pair exchanges by initiator
@@ -68,9 +68,9 @@ class LogFile : public QLFolder {
   // Pairs `exchange` (of the peer at position `start`) with the exchanges of the same cookie
   // in the peers from `start` on: the indexed peer gives the index, the addressed peer (or a
   // packet-debug record's peer address) the address.
-  void PairByCookie(std::size_t start, const QLFolder& exchange);
+  void PairByCookie(std::size_t start, const LogNode& exchange);
   // Removes and destroys the first peer with the same address and name as `peer`.
-  void RemovePeer(const QLFolder& peer);
+  void RemovePeer(const LogNode& peer);
   // Removes every tunnel without negotiations, then every peer without tunnels.
   void RemoveEmpty();
 
@@ -82,9 +82,9 @@ class LogFile : public QLFolder {
  private:
   class PairingIndex;
   class PeerDirectory;
-  void PairByCookie(std::size_t start, const QLFolder& exchange, PairingIndex* index);
+  void PairByCookie(std::size_t start, const LogNode& exchange, PairingIndex* index);
   // Moves an exchange taken out of `tunnel` to its merged peer; gives it back when it stays.
-  std::unique_ptr<QLFolder> Relocate(std::unique_ptr<QLFolder> exchange, const QLFolder& tunnel,
+  std::unique_ptr<LogNode> Relocate(std::unique_ptr<LogNode> exchange, const LogNode& tunnel,
                                      PeerDirectory& directory);
   // Puts the peers in ascending address order, equal addresses in their present order.
   void SortPeers();
@@ -94,13 +94,13 @@ class LogFile : public QLFolder {
   // Before the arena: the helpers give the arena back when the log goes.
   mutable HelperThreads helpers_;
   std::unique_ptr<NodeArena> arena_;
-  std::vector<std::unique_ptr<QLFolder>> removed_;
+  std::vector<std::unique_ptr<LogNode>> removed_;
   std::function<void()> beforeRearranging_;
   bool wrongFormat_ = false;
   bool isIKEv2_ = false;
 };
 
 // The helper threads of the log `node` belongs to; null when it hangs in no log.
-HelperThreads* HelpersOf(const QLFolder& node);
+HelperThreads* HelpersOf(const LogNode& node);
 
 }  // namespace quillon

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <limits>
 
-#include "model/QLFolder.h"
+#include "model/LogNode.h"
 
 namespace quillon {
 
@@ -173,7 +173,7 @@ std::string LogLineIndex::Text(const std::vector<LogSpan>& spans, std::size_t ma
   return text;
 }
 
-std::vector<LogSpan> LogSpansOf(const QLFolder& node) {
+std::vector<LogSpan> LogSpansOf(const LogNode& node) {
   std::vector<LogSpan> spans;
   node.AppendLogSpans(spans);
   return spans;

@@ -20,7 +20,7 @@
 
 namespace quillon {
 
-class QLFolder;
+class LogNode;
 
 // First and last line of a span, 1-based, inclusive.
 struct LineRange {
@@ -77,7 +77,7 @@ class LogLineIndex {
 
 // The spans a node was read from (a packet's one, an exchange's in packet order); none for
 // the other nodes.
-std::vector<LogSpan> LogSpansOf(const QLFolder& node);
+std::vector<LogSpan> LogSpansOf(const LogNode& node);
 // The lines of all the ranges together: the smallest first line to the greatest last line.
 LineRange Overall(const std::vector<LineRange>& ranges);
 

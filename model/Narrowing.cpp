@@ -14,7 +14,7 @@ bool Contains(std::string_view text, std::string_view part) { return text.find(p
 
 // The tunnel "ip <=> other" or "other <=> ip": one of its two addresses, written as the tree
 // writes it, is the text.
-bool TunnelEndsAt(const QLFolder& tunnel, const std::string& ip) {
+bool TunnelEndsAt(const LogNode& tunnel, const std::string& ip) {
   return FormatIPv4(tunnel.TunnelLocalIP()) == ip || FormatIPv4(tunnel.TunnelPeerIP()) == ip;
 }
 
@@ -24,14 +24,14 @@ bool CaptionNamesAddress(const std::string& label, const std::string& ip) {
   return label == ip || Contains(label, ip + " ") || Contains(label, "(" + ip + ")");
 }
 
-bool AnyChildMatchesUserDetail(const QLFolder& peer, const std::string& text) {
+bool AnyChildMatchesUserDetail(const LogNode& peer, const std::string& text) {
   // The peer's own children: a tunnel answers for its negotiations, shown or not.
   for (const auto& child : peer.Children())
     if (child->MatchesUserDetail(text)) return true;
   return false;
 }
 
-bool AnyChildMatchesUserName(const QLFolder& peer, const std::string& text) {
+bool AnyChildMatchesUserName(const LogNode& peer, const std::string& text) {
   for (const auto& child : peer.Children())
     if (child->MatchesUserName(text)) return true;
   return false;
@@ -40,7 +40,7 @@ bool AnyChildMatchesUserName(const QLFolder& peer, const std::string& text) {
 // Takes out what the narrowing marked deleted below `peer` (its tunnels, and the negotiations
 // in the tunnels that stay: the two levels the marks are set on) into `removed`, or destroys it
 // without a list; then the peer purges what is left empty.
-void PurgeMarked(QLFolder& peer, RemovedNodes* removed) {
+void PurgeMarked(LogNode& peer, RemovedNodes* removed) {
   if (removed != nullptr) {
     peer.TakeDeletedChildren(*removed);
     for (const auto& child : peer.Children()) child->TakeDeletedChildren(*removed);
@@ -49,14 +49,14 @@ void PurgeMarked(QLFolder& peer, RemovedNodes* removed) {
 }
 
 // When only a tunnel names the address, the peer keeps just the tunnels that end at it.
-bool KeepTunnelsEndingAt(QLFolder& peer, const std::string& ip, RemovedNodes* removed) {
+bool KeepTunnelsEndingAt(LogNode& peer, const std::string& ip, RemovedNodes* removed) {
   bool any = false;
-  ForEachVisibleChild(peer, [&](const QLFolder& child) {
+  ForEachVisibleChild(peer, [&](const LogNode& child) {
     any = any || (child.IsTunnel() && TunnelEndsAt(child, ip));
     return !any;
   });
   if (!any) return false;
-  ForEachVisibleChild(peer, [&](QLFolder& child) {
+  ForEachVisibleChild(peer, [&](LogNode& child) {
     if (!(child.IsTunnel() && TunnelEndsAt(child, ip))) child.SetDeleted();
     return true;
   });
@@ -64,13 +64,13 @@ bool KeepTunnelsEndingAt(QLFolder& peer, const std::string& ip, RemovedNodes* re
   return true;
 }
 
-bool PassesAddress(QLFolder& peer, const std::string& ip, RemovedNodes* removed) {
+bool PassesAddress(LogNode& peer, const std::string& ip, RemovedNodes* removed) {
   return CaptionNamesAddress(peer.Caption(), ip) || AnyChildMatchesUserDetail(peer, ip) ||
          KeepTunnelsEndingAt(peer, ip, removed);
 }
 
-bool HasVisibleChild(const QLFolder& node) {
-  return !ForEachVisibleChild(node, [](const QLFolder&) { return false; });
+bool HasVisibleChild(const LogNode& node) {
+  return !ForEachVisibleChild(node, [](const LogNode&) { return false; });
 }
 
 // The walk both narrowings share: each peer that `keepPeer` refuses or that shows nothing is
@@ -82,18 +82,18 @@ template <class KeepPeerTest, class KeepExchangeTest>
 void Narrow(LogFile& root, KeepPeerTest keepPeer, KeepExchangeTest keepExchange, RemovedNodes* removed) {
   RemovedNodes taken;
   for (std::size_t i = 0; i < root.ChildCount(); ++i) {
-    QLFolder& peer = *root.Child(i);
+    LogNode& peer = *root.Child(i);
     bool kept = keepPeer(peer, taken) && HasVisibleChild(peer);
     if (kept) {
       bool anyExchange = false;
-      ForEachVisibleChild(peer, [&](QLFolder& child) {
+      ForEachVisibleChild(peer, [&](LogNode& child) {
         if (!child.IsTunnel()) {
           if (keepExchange(child)) anyExchange = true;
           else child.SetDeleted();
           return true;
         }
         bool anyInTunnel = false;
-        ForEachVisibleChild(child, [&](QLFolder& exchange) {
+        ForEachVisibleChild(child, [&](LogNode& exchange) {
           if (keepExchange(exchange)) anyInTunnel = true;
           else exchange.SetDeleted();
           return true;
@@ -121,21 +121,21 @@ void Narrow(LogFile& root, KeepPeerTest keepPeer, KeepExchangeTest keepExchange,
 
 }  // namespace
 
-bool KeepPeer(const FilterCriteria& criteria, QLFolder& peer, RemovedNodes* removed) {
+bool KeepPeer(const FilterCriteria& criteria, LogNode& peer, RemovedNodes* removed) {
   if (criteria.ipOn && !PassesAddress(peer, criteria.ipText, removed)) return false;
   if (criteria.failedPeersOn && !HoldsFailedNegotiation(peer)) return false;
   if (criteria.userNameOn && !AnyChildMatchesUserName(peer, criteria.userNameText)) return false;
   return true;
 }
 
-bool KeepExchange(const FilterCriteria& criteria, const QLFolder& exchange) {
+bool KeepExchange(const FilterCriteria& criteria, const LogNode& exchange) {
   if (criteria.cookieOn && !exchange.MatchesCookie(criteria.cookieText)) return false;
   if (criteria.spiOn && !exchange.MatchesSpi(criteria.spiText)) return false;
   if (criteria.filterOutDpdOn && exchange.HasState(kStateDpd)) return false;
   return true;
 }
 
-bool KeepForVerify(const VerifyCriteria& criteria, const QLFolder& exchange) {
+bool KeepForVerify(const VerifyCriteria& criteria, const LogNode& exchange) {
   const std::uint16_t state = exchange.State();
   return (criteria.failedNegotiations && (state & kStateFailed) != 0) ||
          (criteria.errorInformational && (state & kStateErrorInformational) != 0) ||
@@ -144,8 +144,8 @@ bool KeepForVerify(const VerifyCriteria& criteria, const QLFolder& exchange) {
          (criteria.repeatedDelete && (state & kStateDeleteRepeated) != 0);
 }
 
-bool ShownAfterNarrowing(const FilterCriteria& filter, const VerifyCriteria* verify, const QLFolder& peer,
-                         const QLFolder* tunnel, const QLFolder& exchange) {
+bool ShownAfterNarrowing(const FilterCriteria& filter, const VerifyCriteria* verify, const LogNode& peer,
+                         const LogNode* tunnel, const LogNode& exchange) {
   if (filter.ipOn && !CaptionNamesAddress(peer.Caption(), filter.ipText) && !AnyChildMatchesUserDetail(peer, filter.ipText) &&
       !(tunnel != nullptr && TunnelEndsAt(*tunnel, filter.ipText)))
     return false;
@@ -157,14 +157,14 @@ bool ShownAfterNarrowing(const FilterCriteria& filter, const VerifyCriteria* ver
 
 void ApplyFilter(LogFile& root, const FilterCriteria& criteria, RemovedNodes* removed) {
   Narrow(
-      root, [&](QLFolder& peer, RemovedNodes& taken) { return KeepPeer(criteria, peer, &taken); },
-      [&](const QLFolder& exchange) { return KeepExchange(criteria, exchange); }, removed);
+      root, [&](LogNode& peer, RemovedNodes& taken) { return KeepPeer(criteria, peer, &taken); },
+      [&](const LogNode& exchange) { return KeepExchange(criteria, exchange); }, removed);
 }
 
 void ApplyVerify(LogFile& root, const VerifyCriteria& criteria, RemovedNodes* removed) {
   Narrow(
-      root, [](QLFolder&, RemovedNodes&) { return true; },
-      [&](const QLFolder& exchange) { return KeepForVerify(criteria, exchange); }, removed);
+      root, [](LogNode&, RemovedNodes&) { return true; },
+      [&](const LogNode& exchange) { return KeepForVerify(criteria, exchange); }, removed);
 }
 
 bool FilterNeedsReload(const FilterCriteria& before, const FilterCriteria& after, bool filterApplied,

@@ -55,28 +55,28 @@ struct VerifyCriteria {
 // parentheses as merged peers show their second address), on a negotiation whose user detail
 // holds "(address)", or, failing those, on a tunnel that ends at the address: the peer's other
 // tunnels and negotiations are then taken out: into `removed` when given, else destroyed.
-bool KeepPeer(const FilterCriteria& criteria, QLFolder& peer, std::vector<std::unique_ptr<QLFolder>>* removed = nullptr);
+bool KeepPeer(const FilterCriteria& criteria, LogNode& peer, std::vector<std::unique_ptr<LogNode>>* removed = nullptr);
 // The negotiation-level tests: cookie, SPI, and no dead-peer detection.
-bool KeepExchange(const FilterCriteria& criteria, const QLFolder& exchange);
+bool KeepExchange(const FilterCriteria& criteria, const LogNode& exchange);
 // A negotiation is kept when any chosen category marks it: failed, an informational exchange
 // that is neither a delete nor dead-peer detection (error and status notifications),
 // successive identical quick modes, a delete right after a successful negotiation,
 // a delete repeated for the same SA.
-bool KeepForVerify(const VerifyCriteria& criteria, const QLFolder& exchange);
+bool KeepForVerify(const VerifyCriteria& criteria, const LogNode& exchange);
 
 // Whether a negotiation would stay in the tree that ApplyFilter and then ApplyVerify (when
 // `verify` is given) leave, asked without changing the tree: a followed log keeps everything
 // and tells only what the narrowed tree would show. `tunnel` is the shown tunnel the negotiation
 // stands in, null when it stands in place of a tunnel without addresses.
-bool ShownAfterNarrowing(const FilterCriteria& filter, const VerifyCriteria* verify, const QLFolder& peer,
-                         const QLFolder* tunnel, const QLFolder& exchange);
+bool ShownAfterNarrowing(const FilterCriteria& filter, const VerifyCriteria* verify, const LogNode& peer,
+                         const LogNode* tunnel, const LogNode& exchange);
 
 // The nodes a narrowing takes out of the tree: whole peers, and the tunnels and negotiations of
 // the peers that stay. Destroying them would take most of a narrowing's time on a large log,
 // so none is destroyed: a caller that passes this list destroys them where it likes (the viewer
 // does it on another thread); otherwise the log keeps them aside (LogFile::KeepRemoved) until
 // it is cleared or destroyed.
-using RemovedNodes = std::vector<std::unique_ptr<QLFolder>>;
+using RemovedNodes = std::vector<std::unique_ptr<LogNode>>;
 
 // Removes what the filter does not keep: peers failing KeepPeer or left without negotiations,
 // negotiations failing KeepExchange, tunnels left empty.

@@ -31,9 +31,9 @@ std::uint64_t PairKey(std::uint32_t index, std::uint32_t address) {
 
 // Calls `visit` for every exchange of every tunnel of `peer`, in tree order.
 template <class Visit>
-void ForEachExchange(QLFolder& peer, Visit&& visit) {
+void ForEachExchange(LogNode& peer, Visit&& visit) {
   for (std::size_t t = 0; t < peer.ChildCount(); ++t) {
-    QLFolder& tunnel = *peer.Child(t);
+    LogNode& tunnel = *peer.Child(t);
     const std::size_t count = tunnel.ChildCount();
     for (std::size_t e = 0; e < count; ++e) {
       // The walks over all exchanges wait mostly for the nodes to come from memory: the
@@ -60,7 +60,7 @@ class LogFile::PeerDirectory {
     for (const auto& peer : root.Children()) Add(*peer);
   }
 
-  void Add(QLFolder& peer) {
+  void Add(LogNode& peer) {
     byName_[std::string(peer.Name())].push_back(&peer);
     if (peer.IsMergedPeer()) merged_.insert(PairKey(peer.PeerAddress(), peer.IdAddress()));
   }
@@ -70,13 +70,13 @@ class LogFile::PeerDirectory {
   }
 
   // The peers named `name`, in the root's order.
-  std::vector<QLFolder*> Named(const std::string& name) const {
+  std::vector<LogNode*> Named(const std::string& name) const {
     auto it = byName_.find(name);
     if (it == byName_.end()) return {};
-    std::vector<QLFolder*> peers = it->second;
+    std::vector<LogNode*> peers = it->second;
     if (peers.size() > 1) {
-      std::vector<std::pair<std::pair<std::uint32_t, std::size_t>, QLFolder*>> ordered;
-      for (QLFolder* peer : peers) ordered.push_back({{peer->PeerAddress(), root_.IndexOf(peer)}, peer});
+      std::vector<std::pair<std::pair<std::uint32_t, std::size_t>, LogNode*>> ordered;
+      for (LogNode* peer : peers) ordered.push_back({{peer->PeerAddress(), root_.IndexOf(peer)}, peer});
       std::sort(ordered.begin(), ordered.end());
       for (std::size_t i = 0; i < ordered.size(); ++i) peers[i] = ordered[i].second;
     }
@@ -89,13 +89,13 @@ class LogFile::PeerDirectory {
 
   // The tunnels that take the moved exchanges in batches (while the root appends merged
   // peers, that is during the regrouping's moving pass).
-  void Receive(QLFolder& tunnel) {
+  void Receive(LogNode& tunnel) {
     if (!appendMergedPeers_ || tunnel.HasOpenInsertBatch()) return;
     tunnel.OpenInsertBatch();
     if (tunnel.HasOpenInsertBatch()) batched_.push_back(&tunnel);
   }
   void CloseBatches() {
-    for (QLFolder* tunnel : batched_) tunnel->CloseInsertBatch();
+    for (LogNode* tunnel : batched_) tunnel->CloseInsertBatch();
     batched_.clear();
   }
 
@@ -103,9 +103,9 @@ class LogFile::PeerDirectory {
   const LogFile& root_;
   const bool appendMergedPeers_;
   bool appended_ = false;
-  std::unordered_map<std::string, std::vector<QLFolder*>> byName_;
+  std::unordered_map<std::string, std::vector<LogNode*>> byName_;
   std::unordered_set<std::uint64_t> merged_;
-  std::vector<QLFolder*> batched_;
+  std::vector<LogNode*> batched_;
 };
 
 // What the pairing pass needs to know fast. Pairing walks, for every exchange of an indexed
@@ -135,7 +135,7 @@ class LogFile::PairingIndex {
       std::size_t exchanges = 0;
       for (const auto& tunnel : root.Child(p)->Children()) exchanges += tunnel->ChildCount();
       entries.reserve(exchanges);
-      ForEachExchange(*root.Child(p), [&](QLFolder& node) {
+      ForEachExchange(*root.Child(p), [&](LogNode& node) {
         Entry entry{&node, {0, 0}, node.IsReassigned()};
         if (!node.RegroupKeys(entry.keys)) {
           usable.store(false, std::memory_order_relaxed);
@@ -273,7 +273,7 @@ class LogFile::PairingIndex {
 
   // An exchange, its keys and whether it is paired (as IsReassigned() says).
   struct Entry {
-    QLFolder* exchange;
+    LogNode* exchange;
     std::uint64_t keys[2];
     bool reassigned;
   };
@@ -298,9 +298,9 @@ void LogFile::Regroup() {
   //    index as identity) looks for its partners by initiator cookie.
   const std::unique_ptr<PairingIndex> pairing = PairingIndex::Build(*this);
   for (std::size_t i = 0; i < ChildCount(); ++i) {
-    QLFolder& peer = *Child(i);
+    LogNode& peer = *Child(i);
     if (!(peer.IsIndexedPeer() || peer.HasIdAddress()) || peer.IsRegrouped()) continue;
-    ForEachExchange(peer, [&](QLFolder& exchange) {
+    ForEachExchange(peer, [&](LogNode& exchange) {
       if (!exchange.IsReassigned()) PairByCookie(i, exchange, pairing.get());
     });
   }
@@ -309,22 +309,22 @@ void LogFile::Regroup() {
   //    over the peers as they stood; merged peers are not walked anyway.
   PeerDirectory directory(*this, true);
   // The pairing did not add or remove peers, so its positions are still those of the peers.
-  std::vector<QLFolder*> peers;
+  std::vector<LogNode*> peers;
   for (std::size_t i = 0; i < ChildCount(); ++i) {
-    QLFolder* peer = Child(i);
+    LogNode* peer = Child(i);
     if (!peer->IsMergedPeer() && (pairing == nullptr || pairing->MayMove(i))) peers.push_back(peer);
   }
-  for (QLFolder* peer : peers) {
+  for (LogNode* peer : peers) {
     // A main mode whose identity named an index that is already paired with this peer's
     // address belongs to that merged peer. True when the exchange is to move.
-    const auto moves = [&](QLFolder& exchange) {
+    const auto moves = [&](LogNode& exchange) {
       if (!exchange.IsReassigned() && !peer->IsIndexedPeer() && exchange.HasIdAddress() &&
           directory.HasMergedPeer(exchange.IdAddress(), peer->PeerAddress()))
         exchange.Reassign(exchange.IdAddress(), peer->PeerAddress());
       return exchange.IsReassigned();
     };
     for (std::size_t t = 0; t < peer->ChildCount(); ++t) {
-      QLFolder& tunnel = *peer->Child(t);
+      LogNode& tunnel = *peer->Child(t);
       // The exchanges before the first that moves stay where they are.
       std::size_t first = 0;
       while (first < tunnel.ChildCount() && !moves(*tunnel.Child(first))) ++first;
@@ -332,11 +332,11 @@ void LogFile::Regroup() {
       // From there the tunnel's exchanges are taken out together and those that stay are put
       // back in order: taking them out one by one would shift the rest each time. (Asking the
       // first of them again changes nothing: it is reassigned already.)
-      std::vector<std::unique_ptr<QLFolder>> exchanges;
+      std::vector<std::unique_ptr<LogNode>> exchanges;
       exchanges.reserve(tunnel.ChildCount() - first);
       while (tunnel.ChildCount() > first) exchanges.push_back(tunnel.TakeChild(tunnel.ChildCount() - 1));
       for (auto it = exchanges.rbegin(); it != exchanges.rend(); ++it) {
-        std::unique_ptr<QLFolder> exchange = std::move(*it);
+        std::unique_ptr<LogNode> exchange = std::move(*it);
         if (moves(*exchange)) exchange = Relocate(std::move(exchange), tunnel, directory);
         if (exchange) tunnel.AppendChild(std::move(exchange));
       }
@@ -351,7 +351,7 @@ void LogFile::Regroup() {
 }
 
 void LogFile::SortPeers() {
-  std::vector<std::unique_ptr<QLFolder>> peers;
+  std::vector<std::unique_ptr<LogNode>> peers;
   peers.reserve(ChildCount());
   while (ChildCount() != 0) peers.push_back(TakeChild(ChildCount() - 1));
   std::reverse(peers.begin(), peers.end());
@@ -361,13 +361,13 @@ void LogFile::SortPeers() {
   for (auto& peer : peers) AppendChild(std::move(peer));
 }
 
-void LogFile::PairByCookie(std::size_t start, const QLFolder& x) { PairByCookie(start, x, nullptr); }
+void LogFile::PairByCookie(std::size_t start, const LogNode& x) { PairByCookie(start, x, nullptr); }
 
-void LogFile::PairByCookie(std::size_t start, const QLFolder& x, PairingIndex* pairing) {
+void LogFile::PairByCookie(std::size_t start, const LogNode& x, PairingIndex* pairing) {
   std::uint32_t index = 0;
   std::uint32_t address = 0;
   bool allPaired = true;
-  auto reassign = [pairing](QLFolder& exchange, std::size_t p, std::uint32_t i, std::uint32_t a) {
+  auto reassign = [pairing](LogNode& exchange, std::size_t p, std::uint32_t i, std::uint32_t a) {
     const bool was = exchange.IsReassigned();
     exchange.Reassign(i, a);
     if (pairing != nullptr && !was && exchange.IsReassigned()) pairing->NotePaired(p);
@@ -381,15 +381,15 @@ void LogFile::PairByCookie(std::size_t start, const QLFolder& x, PairingIndex* p
       pairing->ForEachUnpaired(p, keys, visit);
       return;
     }
-    ForEachExchange(*Child(p), [&](QLFolder& exchange) {
+    ForEachExchange(*Child(p), [&](LogNode& exchange) {
       if (!exchange.IsReassigned()) visit(exchange, true);
     });
   };
   auto visit = [&](std::size_t p) {
-    QLFolder& peer = *Child(p);
+    LogNode& peer = *Child(p);
     if (peer.IsRegrouped()) return;
     bool peerDone = true;
-    eachUnpaired(p, [&](QLFolder& exchange, bool mayMatch) {
+    eachUnpaired(p, [&](LogNode& exchange, bool mayMatch) {
       if (!mayMatch || !exchange.MatchesMessage(x)) {
         peerDone = false;
         return;
@@ -423,9 +423,9 @@ void LogFile::PairByCookie(std::size_t start, const QLFolder& x, PairingIndex* p
   // Exchanges met before the pair was known get it now.
   if (allPaired || index == 0 || address == 0) return;
   auto late = [&](std::size_t p) {
-    QLFolder& peer = *Child(p);
+    LogNode& peer = *Child(p);
     if (peer.IsRegrouped()) return;
-    eachUnpaired(p, [&](QLFolder& exchange, bool mayMatch) {
+    eachUnpaired(p, [&](LogNode& exchange, bool mayMatch) {
       if (mayMatch && exchange.MatchesMessage(x)) reassign(exchange, p, index, address);
     });
   };
@@ -435,7 +435,7 @@ void LogFile::PairByCookie(std::size_t start, const QLFolder& x, PairingIndex* p
     for (std::size_t p = 0; p < ChildCount(); ++p) late(p);
   }
 }
-std::unique_ptr<QLFolder> LogFile::Relocate(std::unique_ptr<QLFolder> exchange, const QLFolder& tunnel,
+std::unique_ptr<LogNode> LogFile::Relocate(std::unique_ptr<LogNode> exchange, const LogNode& tunnel,
                                             PeerDirectory& directory) {
   const std::uint32_t index = exchange->ReassignedIndex();
   const std::uint32_t address = exchange->ReassignedAddress();
@@ -443,12 +443,12 @@ std::unique_ptr<QLFolder> LogFile::Relocate(std::unique_ptr<QLFolder> exchange, 
   const std::string name = MergedPeerName(address, index);
   const std::uint32_t local = tunnel.TunnelLocalIP();
   const std::uint32_t remote = tunnel.TunnelPeerIP();
-  const QLFolder* fromPeer = tunnel.Parent();
+  const LogNode* fromPeer = tunnel.Parent();
   if (fromPeer == nullptr) return exchange;
 
-  QLFolder* target = nullptr;
-  QLFolder* mergedPeer = nullptr;
-  for (QLFolder* peer : directory.Named(name)) {
+  LogNode* target = nullptr;
+  LogNode* mergedPeer = nullptr;
+  for (LogNode* peer : directory.Named(name)) {
     if (mergedPeer == nullptr && peer->IsMergedPeer()) mergedPeer = peer;
     for (const auto& candidate : peer->Children()) {
       if (candidate->MatchesTunnel(local, remote)) {
@@ -465,16 +465,16 @@ std::unique_ptr<QLFolder> LogFile::Relocate(std::unique_ptr<QLFolder> exchange, 
     // is one (a second peer of the same name would make the name ambiguous for the view and
     // for RemovePeer), else into a new merged peer.
     // The new nodes are of the format of the tunnel and peer the exchange comes from.
-    std::unique_ptr<QLFolder> newTunnel = tunnel.NewTunnel(local, remote);
+    std::unique_ptr<LogNode> newTunnel = tunnel.NewTunnel(local, remote);
     if (!newTunnel) return exchange;
     target = newTunnel.get();
     if (mergedPeer != nullptr) {
       mergedPeer->AddChild(std::move(newTunnel));
     } else {
-      std::unique_ptr<QLFolder> peer = fromPeer->NewMergedPeer(address, index, name, this);
+      std::unique_ptr<LogNode> peer = fromPeer->NewMergedPeer(address, index, name, this);
       if (!peer) return exchange;
       peer->AddChild(std::move(newTunnel));
-      QLFolder& added = *peer;
+      LogNode& added = *peer;
       if (directory.AppendsMergedPeers()) {
         AppendChild(std::move(peer));
         directory.NoteAppended();

@@ -1,6 +1,6 @@
 #include "model/Summaries.h"
 
-#include "model/QLFolder.h"
+#include "model/LogNode.h"
 
 namespace quillon {
 
@@ -30,7 +30,7 @@ std::string FailedNegotiationsLine(std::uint32_t count) {
   return "Number of failed negotiations\t\t\t\t" + std::to_string(count) + "\r\n";
 }
 
-std::string TunnelSummaries(const QLFolder& peer, bool withTotals) {
+std::string TunnelSummaries(const LogNode& peer, bool withTotals) {
   std::string text;
   bool namedTunnelWritten = false;
   for (const auto& tunnel : peer.Children()) {

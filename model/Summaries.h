@@ -10,7 +10,7 @@
 
 namespace quillon {
 
-class QLFolder;
+class LogNode;
 
 // Every summary of a negotiation starts with this heading.
 inline constexpr std::string_view kSummaryHeading = "\r\n\r\nSummary:";
@@ -47,6 +47,6 @@ std::string FailedNegotiationsLine(std::uint32_t count);
 // A peer's statistics: each tunnel's summary that is not empty, under the tunnel's name; the
 // negotiations without tunnel addresses come last, as "Other negotiations" when a named tunnel
 // precedes them.
-std::string TunnelSummaries(const QLFolder& peer, bool withTotals);
+std::string TunnelSummaries(const LogNode& peer, bool withTotals);
 
 }  // namespace quillon

@@ -5,7 +5,7 @@
 
 namespace quillon {
 
-std::optional<TimeOrderKey> TimeOrderKeyOf(const QLFolder& exchange) {
+std::optional<TimeOrderKey> TimeOrderKeyOf(const LogNode& exchange) {
   const std::optional<CalendarTime> start = exchange.StartTime();
   if (!start) return std::nullopt;
   const std::string_view name = exchange.Name();
@@ -14,8 +14,8 @@ std::optional<TimeOrderKey> TimeOrderKeyOf(const QLFolder& exchange) {
   return TimeOrderKey{start->Seconds(), first};
 }
 
-std::vector<const QLFolder*> InsertionOrder(const std::vector<const QLFolder*>& exchanges) {
-  std::vector<const QLFolder*> order;
+std::vector<const LogNode*> InsertionOrder(const std::vector<const LogNode*>& exchanges) {
+  std::vector<const LogNode*> order;
   order.reserve(exchanges.size());
   std::size_t i = 0;
   while (i < exchanges.size()) {
@@ -30,7 +30,7 @@ std::vector<const QLFolder*> InsertionOrder(const std::vector<const QLFolder*>& 
     }
     // Within the run, each first-phase exchange is inserted in front of those of its time
     // already there, each other one after them.
-    std::vector<const QLFolder*> firsts, others;
+    std::vector<const LogNode*> firsts, others;
     for (std::size_t j = i; j < end; ++j) {
       const std::optional<TimeOrderKey> k = TimeOrderKeyOf(*exchanges[j]);
       (k && k->first ? firsts : others).push_back(exchanges[j]);
@@ -42,11 +42,11 @@ std::vector<const QLFolder*> InsertionOrder(const std::vector<const QLFolder*>& 
   return order;
 }
 
-std::size_t TimeOrderPosition(const QLFolder& tunnel, const QLFolder& exchange, bool timeOrdered) {
+std::size_t TimeOrderPosition(const LogNode& tunnel, const LogNode& exchange, bool timeOrdered) {
   const std::optional<TimeOrderKey> key = TimeOrderKeyOf(exchange);
   if (!key) return tunnel.ChildCount();
   // Whether the new exchange goes before `other`; nullopt when `other` has no start time.
-  auto goesBefore = [&key](const QLFolder& other) -> std::optional<bool> {
+  auto goesBefore = [&key](const LogNode& other) -> std::optional<bool> {
     const std::optional<CalendarTime> otherStart = other.StartTime();
     if (!otherStart) return std::nullopt;
     const std::int64_t e = otherStart->Seconds();

@@ -96,13 +96,13 @@ std::vector<std::uint32_t>::const_iterator FirstReaching(const TimelineData& dat
 
 // ---- data ---------------------------------------------------------------------------------------
 
-TimelineData TimelineData::FromTree(const QLFolder& root) {
+TimelineData TimelineData::FromTree(const LogNode& root) {
   TimelineData data;
-  for (QLFolder* peer : VisibleChildren(root)) {
+  for (LogNode* peer : VisibleChildren(root)) {
     const auto peerIndex = static_cast<std::uint32_t>(data.peers_.size());
     data.peers_.push_back(peer);
     std::optional<std::uint32_t> direct;  // the group of negotiations directly below the peer
-    auto addBar = [&](const QLFolder& negotiation, std::uint32_t group) {
+    auto addBar = [&](const LogNode& negotiation, std::uint32_t group) {
       TimelineBar bar;
       if (!negotiation.TimeSpan(bar.start, bar.end)) return;
       bar.node = &negotiation;
@@ -110,11 +110,11 @@ TimelineData TimelineData::FromTree(const QLFolder& root) {
       bar.icon = static_cast<std::uint8_t>(StateIconIndex(negotiation));
       data.bars_.push_back(bar);
     };
-    for (QLFolder* child : VisibleChildren(*peer)) {
+    for (LogNode* child : VisibleChildren(*peer)) {
       if (child->IsTunnel()) {
         const auto group = static_cast<std::uint32_t>(data.groups_.size());
         data.groups_.push_back({child, peerIndex, true});
-        for (QLFolder* negotiation : VisibleChildren(*child)) addBar(*negotiation, group);
+        for (LogNode* negotiation : VisibleChildren(*child)) addBar(*negotiation, group);
       } else {
         if (!direct) {
           direct = static_cast<std::uint32_t>(data.groups_.size());
@@ -130,7 +130,7 @@ TimelineData TimelineData::FromTree(const QLFolder& root) {
   data.byNode_.resize(data.bars_.size());
   for (std::uint32_t i = 0; i < data.byNode_.size(); ++i) data.byNode_[i] = i;
   std::sort(data.byNode_.begin(), data.byNode_.end(), [&data](std::uint32_t a, std::uint32_t b) {
-    return std::less<const QLFolder*>()(data.bars_[a].node, data.bars_[b].node);
+    return std::less<const LogNode*>()(data.bars_[a].node, data.bars_[b].node);
   });
   if (!data.bars_.empty()) {
     data.spanStart_ = data.bars_.front().start;
@@ -140,10 +140,10 @@ TimelineData TimelineData::FromTree(const QLFolder& root) {
   return data;
 }
 
-std::ptrdiff_t TimelineData::BarOf(const QLFolder* node) const {
+std::ptrdiff_t TimelineData::BarOf(const LogNode* node) const {
   for (; node != nullptr; node = node->Parent()) {
-    const auto found = std::lower_bound(byNode_.begin(), byNode_.end(), node, [this](std::uint32_t bar, const QLFolder* n) {
-      return std::less<const QLFolder*>()(bars_[bar].node, n);
+    const auto found = std::lower_bound(byNode_.begin(), byNode_.end(), node, [this](std::uint32_t bar, const LogNode* n) {
+      return std::less<const LogNode*>()(bars_[bar].node, n);
     });
     if (found != byNode_.end() && bars_[*found].node == node) return static_cast<std::ptrdiff_t>(*found);
   }
@@ -151,11 +151,11 @@ std::ptrdiff_t TimelineData::BarOf(const QLFolder* node) const {
 }
 
 std::size_t TimelineData::MemoryBytes() const {
-  return sizeof(*this) + bars_.capacity() * sizeof(TimelineBar) + peers_.capacity() * sizeof(const QLFolder*) +
+  return sizeof(*this) + bars_.capacity() * sizeof(TimelineBar) + peers_.capacity() * sizeof(const LogNode*) +
          groups_.capacity() * sizeof(TimelineGroup) + byNode_.capacity() * sizeof(std::uint32_t);
 }
 
-TimelineLanes LayOutLanes(const TimelineData& data, const std::function<bool(const QLFolder& peer)>& expanded) {
+TimelineLanes LayOutLanes(const TimelineData& data, const std::function<bool(const LogNode& peer)>& expanded) {
   TimelineLanes result;
   result.laneOfPeer.assign(data.Peers().size(), -1);
   result.laneOfGroup.assign(data.Groups().size(), -1);

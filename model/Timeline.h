@@ -20,7 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "model/QLFolder.h"
+#include "model/LogNode.h"
 
 namespace quillon {
 
@@ -32,7 +32,7 @@ inline constexpr const char* kNoTimesText = "No times in this log";
 struct TimelineBar {
   std::int64_t start = 0;
   std::int64_t end = 0;
-  const QLFolder* node = nullptr;
+  const LogNode* node = nullptr;
   std::uint32_t group = 0;
   std::uint8_t icon = 0;
 };
@@ -40,7 +40,7 @@ struct TimelineBar {
 // The negotiations of one peer that stand below one shown tunnel, or directly below the peer
 // (where the tunnel has no addresses and is not a level of the tree).
 struct TimelineGroup {
-  const QLFolder* node = nullptr;  // the tunnel, or the peer for negotiations directly below it
+  const LogNode* node = nullptr;  // the tunnel, or the peer for negotiations directly below it
   std::uint32_t peer = 0;          // index into Peers()
   bool isTunnel = false;
 };
@@ -52,25 +52,25 @@ class TimelineData {
   // are the peers, a peer's shown tunnels hold negotiations, other shown children of a peer are
   // negotiations themselves. A negotiation's times are its TimeSpan; negotiations without a
   // readable time are left out.
-  static TimelineData FromTree(const QLFolder& root);
+  static TimelineData FromTree(const LogNode& root);
 
   bool HasTimes() const { return !bars_.empty(); }
   // All bars in order of their start (ties in tree order).
   const std::vector<TimelineBar>& Bars() const { return bars_; }
-  const std::vector<const QLFolder*>& Peers() const { return peers_; }
+  const std::vector<const LogNode*>& Peers() const { return peers_; }
   const std::vector<TimelineGroup>& Groups() const { return groups_; }
   // The earliest start and the latest end of all bars (0 without bars).
   std::int64_t SpanStart() const { return spanStart_; }
   std::int64_t SpanEnd() const { return spanEnd_; }
 
   // The bar of `node` or of its nearest ancestor that has one; -1 when none has.
-  std::ptrdiff_t BarOf(const QLFolder* node) const;
+  std::ptrdiff_t BarOf(const LogNode* node) const;
   // The bytes this structure holds (for the memory budget against the tree's).
   std::size_t MemoryBytes() const;
 
  private:
   std::vector<TimelineBar> bars_;
-  std::vector<const QLFolder*> peers_;
+  std::vector<const LogNode*> peers_;
   std::vector<TimelineGroup> groups_;
   std::vector<std::uint32_t> byNode_;  // bar indices ordered by node address
   std::int64_t spanStart_ = 0;
@@ -79,7 +79,7 @@ class TimelineData {
 
 // One row of the chart: a peer, or (below an expanded peer) one of its shown tunnels.
 struct TimelineLane {
-  const QLFolder* node = nullptr;
+  const LogNode* node = nullptr;
   std::uint32_t peer = 0;
   bool isTunnel = false;
   std::vector<std::uint32_t> bars;  // indices into Bars(), in start order
@@ -94,7 +94,7 @@ struct TimelineLanes {
 
 // A lane per peer in the tree's order; an expanded peer is followed by a lane per shown tunnel.
 // Negotiations directly below a peer appear in the peer's lane only.
-TimelineLanes LayOutLanes(const TimelineData& data, const std::function<bool(const QLFolder& peer)>& expanded);
+TimelineLanes LayOutLanes(const TimelineData& data, const std::function<bool(const LogNode& peer)>& expanded);
 
 // Time to pixels: x = (t - origin) / secondsPerPixel, x measured from the chart's left edge.
 class TimeAxis {

@@ -6,7 +6,7 @@ namespace quillon {
 
 namespace {
 
-void CountExchange(const QLFolder& exchange, TreeCounts& counts) {
+void CountExchange(const LogNode& exchange, TreeCounts& counts) {
   // A daemon restart is shown among the negotiations as a marker without packets.
   if (exchange.Is(NodeKind::kRestart)) return;
   ++counts.negotiations;
@@ -24,7 +24,7 @@ void CountExchange(const QLFolder& exchange, TreeCounts& counts) {
   }
 }
 
-void CountPeer(const QLFolder& peer, TreeCounts& counts) {
+void CountPeer(const LogNode& peer, TreeCounts& counts) {
   ++counts.peers;
   for (const auto& child : peer.Children()) {
     if (!child->IsTunnel()) {

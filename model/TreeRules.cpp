@@ -7,7 +7,7 @@ namespace quillon {
 
 namespace {
 
-void AppendVisible(const QLFolder& node, std::vector<QLFolder*>& out) {
+void AppendVisible(const LogNode& node, std::vector<LogNode*>& out) {
   for (const auto& child : node.Children()) {
     if (child->IsAttributeValue()) continue;
     if (IsShownAsLevel(*child)) out.push_back(child.get());
@@ -17,16 +17,16 @@ void AppendVisible(const QLFolder& node, std::vector<QLFolder*>& out) {
 
 }  // namespace
 
-bool HoldsFailedNegotiation(const QLFolder& peer) {
+bool HoldsFailedNegotiation(const LogNode& peer) {
   // A failed negotiation shown below the peer, or below one of its shown tunnels.
-  return !ForEachVisibleChild(peer, [](const QLFolder& child) {
+  return !ForEachVisibleChild(peer, [](const LogNode& child) {
     if (child.HasState(kStateFailed)) return false;
     if (!child.IsTunnel()) return true;
-    return ForEachVisibleChild(child, [](const QLFolder& exchange) { return !exchange.HasState(kStateFailed); });
+    return ForEachVisibleChild(child, [](const LogNode& exchange) { return !exchange.HasState(kStateFailed); });
   });
 }
 
-int StateIconIndex(const QLFolder& node) {
+int StateIconIndex(const LogNode& node) {
   // The log root's children are its peers (an IKEv2 peer keeps no link to the root and has
   // no icon).
   if (node.Parent() != nullptr && node.Parent()->IsLogRoot())
@@ -52,12 +52,12 @@ int StateIconIndex(const QLFolder& node) {
   }
 }
 
-bool IsShownAsLevel(const QLFolder& node) {
+bool IsShownAsLevel(const LogNode& node) {
   return !node.IsAttributeValue() && !(node.IsTunnel() && !node.HasTunnelAddresses());
 }
 
-std::vector<QLFolder*> VisibleChildren(const QLFolder& node) {
-  std::vector<QLFolder*> out;
+std::vector<LogNode*> VisibleChildren(const LogNode& node) {
+  std::vector<LogNode*> out;
   AppendVisible(node, out);
   return out;
 }

@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "model/QLFolder.h"
+#include "model/LogNode.h"
 
 namespace quillon {
 
@@ -32,19 +32,19 @@ enum StateIcon : int {
 };
 
 // The state icon of a node, from its kind and state; a peer's from its negotiations.
-int StateIconIndex(const QLFolder& node);
+int StateIconIndex(const LogNode& node);
 
 // The peer (a child of the log root) holds a failed negotiation, as the tree shows it: a row
 // below it, or below one of its tunnel rows, is a negotiation that did not complete. The
 // "Peers containing failed negotiations" filter keeps these.
-bool HoldsFailedNegotiation(const QLFolder& peer);
+bool HoldsFailedNegotiation(const LogNode& peer);
 
 // A tunnel without both addresses is not a level of the visible tree: its children stand in
 // its place. Data-attribute nodes are never shown.
-bool IsShownAsLevel(const QLFolder& node);
+bool IsShownAsLevel(const LogNode& node);
 
 // The nodes shown directly below `node`: its children, without data attributes, with the
 // children of address-less tunnels in the tunnel's place (recursively).
-std::vector<QLFolder*> VisibleChildren(const QLFolder& node);
+std::vector<LogNode*> VisibleChildren(const LogNode& node);
 
 }  // namespace quillon

@@ -58,7 +58,7 @@ NodeTester::NodeTester(std::string_view text, const SearchOptions& options) : te
 NodeTester::~NodeTester() = default;
 NodeTester::NodeTester(NodeTester&&) noexcept = default;
 
-bool NodeTester::Matches(const QLFolder& node) {
+bool NodeTester::Matches(const LogNode& node) {
   scratch_.clear();
   node.AppendCaption(scratch_);
   if (ContainsText(scratch_, text_, options_->matchCase)) return true;
@@ -75,12 +75,12 @@ bool NodeTester::Matches(const QLFolder& node) {
   return ContainsText(lines_->Text(spans, kMaxLinesTested), text_, options_->matchCase);
 }
 
-bool NodeMatches(const QLFolder& node, std::string_view text, bool keysOnly) {
+bool NodeMatches(const LogNode& node, std::string_view text, bool keysOnly) {
   std::string scratch;
   return NodeMatches(node, text, keysOnly, scratch);
 }
 
-bool NodeMatches(const QLFolder& node, std::string_view text, bool keysOnly, std::string& scratch) {
+bool NodeMatches(const LogNode& node, std::string_view text, bool keysOnly, std::string& scratch) {
   // Built for this test only: the next test writes over them.
   scratch.clear();
   node.AppendCaption(scratch);
@@ -119,7 +119,7 @@ constexpr std::size_t kNodesPerChild = 6;
 
 // What a match changes: forward, the match becomes the current item and the walk ends; in
 // previous mode it is remembered as the last one met so far.
-void Matched(SearchState& state, const QLFolder& node) {
+void Matched(SearchState& state, const LogNode& node) {
   if (state.previousMode) {
     state.lastMatchBefore = &node;
   } else {
@@ -135,7 +135,7 @@ SearchOptions OptionsOf(const SearchState& state) {
 }
 
 struct TestAtOnce {
-  void Offer(SearchState& state, const QLFolder& node) {
+  void Offer(SearchState& state, const LogNode& node) {
     const SearchOptions options = OptionsOf(state);
     if (NodeTester(state.searchText, options).Matches(node)) Matched(state, node);
   }
@@ -144,7 +144,7 @@ struct TestAtOnce {
 
 // A node lined up by the walk, alone or followed by its shown subtree in walk order.
 struct Entry {
-  const QLFolder* node;
+  const LogNode* node;
   bool withSubtree;
 };
 
@@ -158,7 +158,7 @@ class Batch {
         bool last)
       : entries_(std::move(entries)), chunkEnds_(std::move(chunkEnds)), text_(text), options_(std::move(options)),
         last_(last),
-        chunks_(chunkEnds_.size()), matchIn_(std::make_unique<const QLFolder*[]>(chunks_)),
+        chunks_(chunkEnds_.size()), matchIn_(std::make_unique<const LogNode*[]>(chunks_)),
         tested_(std::make_unique<std::atomic<bool>[]>(chunks_)), firstChunk_(chunks_) {
     for (std::size_t chunk = 0; chunk < chunks_; ++chunk) tested_[chunk].store(false, std::memory_order_relaxed);
   }
@@ -168,7 +168,7 @@ class Batch {
   void TestChunks() {
     NodeTester scratch(text_, options_);
     for (std::size_t chunk = next_++; chunk < chunks_ && chunk < firstChunk_.load(); chunk = next_++) {
-      const QLFolder* match = TestChunk(chunk, scratch);
+      const LogNode* match = TestChunk(chunk, scratch);
       matchIn_[chunk] = match;
       tested_[chunk].store(true, std::memory_order_release);
       if (match == nullptr) continue;
@@ -181,10 +181,10 @@ class Batch {
   // The batch's first match in test order, or none. The chunks are read in order; one that the
   // other thread took and has not finished (on a busy machine it may not be running) is tested
   // here again, so this never waits for the other thread.
-  const QLFolder* Result() const {
+  const LogNode* Result() const {
     NodeTester scratch(text_, options_);
     for (std::size_t chunk = 0; chunk < chunks_; ++chunk) {
-      const QLFolder* match =
+      const LogNode* match =
           tested_[chunk].load(std::memory_order_acquire) ? matchIn_[chunk] : TestChunk(chunk, scratch);
       if (match != nullptr) return match;
     }
@@ -192,30 +192,30 @@ class Batch {
   }
 
  private:
-  static bool Matches(const QLFolder& node, NodeTester& tester) { return tester.Matches(node); }
+  static bool Matches(const LogNode& node, NodeTester& tester) { return tester.Matches(node); }
 
   // The first match in walk order among the node and its shown subtree.
-  const QLFolder* FirstIn(const QLFolder& node, NodeTester& scratch) const {
+  const LogNode* FirstIn(const LogNode& node, NodeTester& scratch) const {
     if (Matches(node, scratch)) return &node;
-    const QLFolder* match = nullptr;
-    ForEachVisibleChild(node, [&](const QLFolder& child) {
+    const LogNode* match = nullptr;
+    ForEachVisibleChild(node, [&](const LogNode& child) {
       match = FirstIn(child, scratch);
       return match == nullptr;
     });
     return match;
   }
   // The last one.
-  const QLFolder* LastIn(const QLFolder& node, NodeTester& scratch) const {
-    const QLFolder* match = Matches(node, scratch) ? &node : nullptr;
-    ForEachVisibleChild(node, [&](const QLFolder& child) {
-      if (const QLFolder* below = LastIn(child, scratch)) match = below;
+  const LogNode* LastIn(const LogNode& node, NodeTester& scratch) const {
+    const LogNode* match = Matches(node, scratch) ? &node : nullptr;
+    ForEachVisibleChild(node, [&](const LogNode& child) {
+      if (const LogNode* below = LastIn(child, scratch)) match = below;
       return true;
     });
     return match;
   }
 
   // The first match in test order of the chunk `position`-th in test order, or none.
-  const QLFolder* TestChunk(std::size_t position, NodeTester& scratch) const {
+  const LogNode* TestChunk(std::size_t position, NodeTester& scratch) const {
     const std::size_t chunk = last_ ? chunks_ - 1 - position : position;
     const std::size_t begin = chunk == 0 ? 0 : chunkEnds_[chunk - 1];
     const std::size_t end = chunkEnds_[chunk];
@@ -226,7 +226,7 @@ class Batch {
       for (std::size_t i = begin; i < end; ++i) {
         if (i + 1 < end) __builtin_prefetch(entries_[i + 1].node->Children().begin());
         const Entry& entry = entries_[i];
-        const QLFolder* match = entry.withSubtree ? FirstIn(*entry.node, scratch)
+        const LogNode* match = entry.withSubtree ? FirstIn(*entry.node, scratch)
                                                   : (Matches(*entry.node, scratch) ? entry.node : nullptr);
         if (match != nullptr) return match;
       }
@@ -234,7 +234,7 @@ class Batch {
     }
     for (std::size_t i = end; i-- > begin;) {
       const Entry& entry = entries_[i];
-      const QLFolder* match = entry.withSubtree ? LastIn(*entry.node, scratch)
+      const LogNode* match = entry.withSubtree ? LastIn(*entry.node, scratch)
                                                 : (Matches(*entry.node, scratch) ? entry.node : nullptr);
       if (match != nullptr) return match;
     }
@@ -248,7 +248,7 @@ class Batch {
   const bool last_;
   const std::size_t chunks_;
   // Per chunk in test order: its first match, once tested_ says it was tested.
-  const std::unique_ptr<const QLFolder*[]> matchIn_;
+  const std::unique_ptr<const LogNode*[]> matchIn_;
   const std::unique_ptr<std::atomic<bool>[]> tested_;
   std::atomic<std::size_t> next_{0};
   std::atomic<std::size_t> firstChunk_;  // the first chunk known to hold a match
@@ -333,9 +333,9 @@ class SecondThread {
 // of it are read.
 class TestInBatches {
  public:
-  void Offer(SearchState& state, const QLFolder& node) { Add(state, {&node, false}, 1); }
+  void Offer(SearchState& state, const LogNode& node) { Add(state, {&node, false}, 1); }
   // The node and, after it, its shown subtree.
-  void OfferSubtree(SearchState& state, const QLFolder& node) {
+  void OfferSubtree(SearchState& state, const LogNode& node) {
     Add(state, {&node, true}, 1 + kNodesPerChild * node.ChildCount());
   }
   // Every node lined up is tested and counted.
@@ -385,7 +385,7 @@ class TestInBatches {
     if (batch == nullptr) return;
     batch->TestChunks();
     second_.Withdraw();
-    if (const QLFolder* match = batch->Result()) Matched(state, *match);
+    if (const LogNode* match = batch->Result()) Matched(state, *match);
   }
 
   std::vector<Entry> pending_;
@@ -398,7 +398,7 @@ class TestInBatches {
 };
 
 template <class Tests>
-void VisitWith(SearchState& state, const QLFolder& node, Tests& tests) {
+void VisitWith(SearchState& state, const LogNode& node, Tests& tests) {
   if (state.skipping) {
     // The start point itself is not tested again.
     if (&node == state.currentItem) state.skipping = false;
@@ -421,8 +421,8 @@ void VisitWith(SearchState& state, const QLFolder& node, Tests& tests) {
 }
 
 template <class Tests>
-void WalkWith(SearchState& state, const QLFolder& start, Tests& tests) {
-  ForEachVisibleChild(start, [&](const QLFolder& child) {
+void WalkWith(SearchState& state, const LogNode& start, Tests& tests) {
+  ForEachVisibleChild(start, [&](const LogNode& child) {
     if (state.found || state.stopped) return false;
     if (state.skipping && state.currentPath.find(child.Path()) == std::string::npos) return true;
     VisitWith(state, child, tests);
@@ -434,9 +434,9 @@ void WalkWith(SearchState& state, const QLFolder& start, Tests& tests) {
 // The walk of WalkWith, handing nodes of the lower levels over with their subtrees. Not while
 // skipping (the start point may lie in a subtree), nor, in previous mode, a subtree holding the
 // start point (`onTheWay`: the start point and its ancestors), where the walk must stop.
-void LineUp(SearchState& state, const QLFolder& start, int depth, TestInBatches& tests,
-            const std::vector<const QLFolder*>& onTheWay) {
-  ForEachVisibleChild(start, [&](const QLFolder& child) {
+void LineUp(SearchState& state, const LogNode& start, int depth, TestInBatches& tests,
+            const std::vector<const LogNode*>& onTheWay) {
+  ForEachVisibleChild(start, [&](const LogNode& child) {
     if (state.found || state.stopped) return false;
     if (state.skipping) {
       if (state.currentPath.find(child.Path()) == std::string::npos) return true;
@@ -453,10 +453,10 @@ void LineUp(SearchState& state, const QLFolder& start, int depth, TestInBatches&
 
 // The walk from the root with its nodes tested in batches; the nodes still lined up when the
 // walk ends are tested last.
-void WalkInBatches(SearchState& state, const QLFolder& root) {
-  std::vector<const QLFolder*> onTheWay;
+void WalkInBatches(SearchState& state, const LogNode& root) {
+  std::vector<const LogNode*> onTheWay;
   if (state.previousMode)
-    for (const QLFolder* node = state.currentItem; node != nullptr && node != &root; node = node->Parent())
+    for (const LogNode* node = state.currentItem; node != nullptr && node != &root; node = node->Parent())
       onTheWay.push_back(node);
   TestInBatches tests;
   LineUp(state, root, 1, tests, onTheWay);
@@ -465,24 +465,24 @@ void WalkInBatches(SearchState& state, const QLFolder& root) {
 
 }  // namespace
 
-void Walk(SearchState& state, const QLFolder& start) {
+void Walk(SearchState& state, const LogNode& start) {
   TestAtOnce tests;
   WalkWith(state, start, tests);
 }
 
-void Visit(SearchState& state, const QLFolder& node) {
+void Visit(SearchState& state, const LogNode& node) {
   TestAtOnce tests;
   VisitWith(state, node, tests);
 }
 
-bool Find(SearchState& state, const QLFolder& root, std::string text, bool keysOnly, const QLFolder* selected) {
+bool Find(SearchState& state, const LogNode& root, std::string text, bool keysOnly, const LogNode* selected) {
   SearchOptions options;
   options.keysOnly = keysOnly;
   return Find(state, root, std::move(text), options, selected);
 }
 
-bool Find(SearchState& state, const QLFolder& root, std::string text, const SearchOptions& options,
-          const QLFolder* selected) {
+bool Find(SearchState& state, const LogNode& root, std::string text, const SearchOptions& options,
+          const LogNode* selected) {
   state.searchText = std::move(text);
   state.keysOnly = options.keysOnly;
   state.matchCase = options.matchCase;
@@ -499,7 +499,7 @@ bool Find(SearchState& state, const QLFolder& root, std::string text, const Sear
   return state.found;
 }
 
-bool FindNext(SearchState& state, const QLFolder& root) {
+bool FindNext(SearchState& state, const LogNode& root) {
   state.found = false;
   // Before any Find there is nothing to repeat (an empty text would match every node).
   if (state.currentItem == nullptr && state.searchText.empty()) return false;
@@ -513,7 +513,7 @@ bool FindNext(SearchState& state, const QLFolder& root) {
   return state.found;
 }
 
-FindPreviousResult FindPrevious(SearchState& state, const QLFolder& root) {
+FindPreviousResult FindPrevious(SearchState& state, const LogNode& root) {
   if (state.currentItem == nullptr) return FindPreviousResult::kNoCurrentItem;
   state.found = false;
   state.skipping = false;
@@ -528,30 +528,30 @@ FindPreviousResult FindPrevious(SearchState& state, const QLFolder& root) {
 
 namespace {
 
-void CollectShown(const QLFolder& node, std::vector<const QLFolder*>& out) {
-  ForEachVisibleChild(node, [&](const QLFolder& child) {
+void CollectShown(const LogNode& node, std::vector<const LogNode*>& out) {
+  ForEachVisibleChild(node, [&](const LogNode& child) {
     out.push_back(&child);
     CollectShown(child, out);
     return true;
   });
 }
 
-bool ContainsShown(const QLFolder& node, const QLFolder* wanted) {
-  return !ForEachVisibleChild(node, [wanted](const QLFolder& child) {
+bool ContainsShown(const LogNode& node, const LogNode* wanted) {
+  return !ForEachVisibleChild(node, [wanted](const LogNode& child) {
     return &child != wanted && !ContainsShown(child, wanted);
   });
 }
 
 }  // namespace
 
-std::vector<const QLFolder*> AllMatches(const QLFolder& root, std::string_view text, bool keysOnly) {
+std::vector<const LogNode*> AllMatches(const LogNode& root, std::string_view text, bool keysOnly) {
   SearchOptions options;
   options.keysOnly = keysOnly;
   return AllMatches(root, text, options);
 }
 
-std::vector<const QLFolder*> AllMatches(const QLFolder& root, std::string_view text, const SearchOptions& options) {
-  std::vector<const QLFolder*> shown;
+std::vector<const LogNode*> AllMatches(const LogNode& root, std::string_view text, const SearchOptions& options) {
+  std::vector<const LogNode*> shown;
   CollectShown(root, shown);
   // Every node is tested once, in chunks shared out between this thread and a second one: a
   // chunk's nodes lie together in memory, and each thread writes its own stretch of matches.
@@ -571,13 +571,13 @@ std::vector<const QLFolder*> AllMatches(const QLFolder& root, std::string_view t
     HelperThreads own(1);  // a tree outside a loaded log: a thread of its own, joined here
     SpreadOverTwoThreads(own, chunks, kParallelFrom / kChunk, nullptr, test);
   }
-  std::vector<const QLFolder*> out;
+  std::vector<const LogNode*> out;
   for (std::size_t i = 0; i < shown.size(); ++i)
     if (matches[i] != 0) out.push_back(shown[i]);
   return out;
 }
 
-bool IsShownBelow(const QLFolder& root, const QLFolder* node) {
+bool IsShownBelow(const LogNode& root, const LogNode* node) {
   return node != nullptr && (node == &root || ContainsShown(root, node));
 }
 

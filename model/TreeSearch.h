@@ -13,7 +13,7 @@
 #include <string_view>
 #include <vector>
 
-#include "model/QLFolder.h"
+#include "model/LogNode.h"
 
 namespace quillon {
 
@@ -44,7 +44,7 @@ class NodeTester {
   NodeTester& operator=(NodeTester&&) = delete;
   NodeTester(const NodeTester&) = delete;
   NodeTester& operator=(const NodeTester&) = delete;
-  bool Matches(const QLFolder& node);
+  bool Matches(const LogNode& node);
 
  private:
   std::string_view text_;
@@ -61,13 +61,13 @@ struct SearchState {
   std::string logPath;
   // Where the next search starts and where the last match is; a node of the current tree or
   // none. Whoever changes the tree keeps this true (see IsShownBelow).
-  const QLFolder* currentItem = nullptr;
+  const LogNode* currentItem = nullptr;
   std::string currentPath;  // Path() of currentItem (or of the match met last)
   bool found = false;
   bool skipping = false;      // passing over the nodes up to currentItem
   bool previousMode = false;  // looking for the last match before currentItem
   bool stopped = false;
-  const QLFolder* lastMatchBefore = nullptr;
+  const LogNode* lastMatchBefore = nullptr;
 
   // The tree was replaced or narrowed and the nodes named here are gone: the next Find Next
   // starts at the top and Find Previous has nothing to go back from. The text stays.
@@ -78,40 +78,40 @@ struct SearchState {
 };
 
 // Whether the node's caption (or, unless keysOnly, its detail text) contains the text.
-bool NodeMatches(const QLFolder& node, std::string_view text, bool keysOnly);
+bool NodeMatches(const LogNode& node, std::string_view text, bool keysOnly);
 // The same, building the texts in `scratch` (a search testing many nodes reuses one buffer).
-bool NodeMatches(const QLFolder& node, std::string_view text, bool keysOnly, std::string& scratch);
+bool NodeMatches(const LogNode& node, std::string_view text, bool keysOnly, std::string& scratch);
 
 // The walk's two steps, testing one node at a time. Walk visits the shown children of `start`
 // and their subtrees, in order, until a match is found or the walk stopped; while skipping it
 // descends only into nodes on the way to currentItem (their paths are part of currentPath).
 // Find, FindNext and FindPrevious take the same steps but test the nodes in batches on two
 // threads, with the same outcome.
-void Walk(SearchState& state, const QLFolder& start);
-void Visit(SearchState& state, const QLFolder& node);
+void Walk(SearchState& state, const LogNode& start);
+void Visit(SearchState& state, const LogNode& node);
 
 // Find: the first match after `selected` (from the top when nothing or the root is selected).
 // The state keeps the text, keysOnly and, when found, the match as currentItem.
-bool Find(SearchState& state, const QLFolder& root, std::string text, bool keysOnly, const QLFolder* selected);
+bool Find(SearchState& state, const LogNode& root, std::string text, bool keysOnly, const LogNode* selected);
 // The same with every option (matchCase, log lines).
-bool Find(SearchState& state, const QLFolder& root, std::string text, const SearchOptions& options,
-          const QLFolder* selected);
+bool Find(SearchState& state, const LogNode& root, std::string text, const SearchOptions& options,
+          const LogNode* selected);
 // Find Next: the first match after currentItem, from the top when there is none (the tree was
 // read again since); nothing before the first Find.
-bool FindNext(SearchState& state, const QLFolder& root);
+bool FindNext(SearchState& state, const LogNode& root);
 
 enum class FindPreviousResult { kNoCurrentItem, kFound, kNotFound };
 // Find Previous: the last match before currentItem; kNoCurrentItem when no Find set one.
-FindPreviousResult FindPrevious(SearchState& state, const QLFolder& root);
+FindPreviousResult FindPrevious(SearchState& state, const LogNode& root);
 
 // Every matching node in the order Find Next reaches them (quillon-cli's --find), tested on
 // two threads.
-std::vector<const QLFolder*> AllMatches(const QLFolder& root, std::string_view text, bool keysOnly);
-std::vector<const QLFolder*> AllMatches(const QLFolder& root, std::string_view text, const SearchOptions& options);
+std::vector<const LogNode*> AllMatches(const LogNode& root, std::string_view text, bool keysOnly);
+std::vector<const LogNode*> AllMatches(const LogNode& root, std::string_view text, const SearchOptions& options);
 
 // Whether `node` is one of the nodes shown below `root` (or `root` itself). Compares addresses
 // only, so it may be asked about a node that a narrowing has destroyed since: the narrowing
 // creates no node that could take its place.
-bool IsShownBelow(const QLFolder& root, const QLFolder* node);
+bool IsShownBelow(const LogNode& root, const LogNode* node);
 
 }  // namespace quillon

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cstddef>
 
-#include "model/QLFolder.h"
+#include "model/LogNode.h"
 #include "model/TreeRules.h"
 
 namespace quillon {
@@ -14,7 +14,7 @@ namespace quillon {
 // are skipped and an address-less tunnel gives way to its children (the same rows as
 // VisibleChildren). `visit` returns false to stop; the answer is false when it stopped.
 template <class Visit>
-bool ForEachVisibleChild(const QLFolder& node, Visit&& visit) {
+bool ForEachVisibleChild(const LogNode& node, Visit&& visit) {
   // A walk over a large tree waits mostly for each node's first bytes to come from memory: the
   // nodes a few places ahead are asked for while this one is handled.
   constexpr std::size_t kAhead = 4;

@@ -22,7 +22,7 @@ import time
 # (file, text as it stands, the fault, what the fault is). Spread over the layers.
 MUTANTS = [
     # model: time, addresses, narrowing, timeline, log lines
-    ("model/QLFolder.cpp", "return theirs.Seconds() - mine.Seconds() < 120;",
+    ("model/LogNode.cpp", "return theirs.Seconds() - mine.Seconds() < 120;",
      "return theirs.Seconds() - mine.Seconds() <= 120;", "close-in-time window includes 120 s"),
     ("model/CalendarTime.cpp", "std::int64_t{hour} * 3600", "std::int64_t{hour} * 360",
      "hours scaled wrongly"),

@@ -9,7 +9,7 @@
 
 #include "ikev1/log/Header.h"
 #include "ikev1/log/PacketDebugRecord.h"
-#include "model/QLFolder.h"
+#include "model/LogNode.h"
 
 namespace quillon {
 
@@ -26,9 +26,9 @@ void WritePacketOpening(std::string& out, const Header& header, const PacketDebu
 // (the loader gives a "Sent:" record to the packet just read, whichever way that packet went).
 void WritePacketClosing(std::string& out, const Header& header, const PacketDebugRecord* record);
 
-class FolderElement : public QLFolder {
+class FolderElement : public LogNode {
  public:
-  FolderElement(std::string name, QLFolder* parent);
+  FolderElement(std::string name, LogNode* parent);
   ~FolderElement() override;
 
   std::uint32_t CookieValue() const override;
@@ -46,7 +46,7 @@ class FolderElement : public QLFolder {
   virtual void SetHeader(std::unique_ptr<Header> header);
 
   Header* GetHeader() const { return header_; }
-  const QLFolder* PacketHeader() const override { return header_; }
+  const LogNode* PacketHeader() const override { return header_; }
   // A packet node ends its own packet.
   bool EndPackets(std::span<const std::uint64_t> starts) override;
   // The header, when it is a child, is the first; no payload is named like it. Counted without

@@ -47,7 +47,7 @@ class IKEv1Follower {
 
   // The peers that took packets in the last read, in no particular order (all peers after a
   // daemon restart).
-  const std::vector<QLFolder*>& Changed() const { return changed_; }
+  const std::vector<LogNode*>& Changed() const { return changed_; }
   // Bytes of the log given so far.
   std::uint64_t Size() const { return size_; }
 
@@ -56,7 +56,7 @@ class IKEv1Follower {
   // Analyses the changed peers; when `settling`, regroups the peers if they need it.
   Result Finish(bool settling);
   std::unique_ptr<State> state_;
-  std::vector<QLFolder*> changed_;
+  std::vector<LogNode*> changed_;
   std::uint64_t size_ = 0;
 };
 

@@ -86,7 +86,7 @@ bool ParseTunnelToken(std::string_view token, std::uint32_t& local, std::uint32_
 
 }  // namespace
 
-Header::Header() : QLFolder(FixedName("Header"), nullptr) {}
+Header::Header() : LogNode(FixedName("Header"), nullptr) {}
 
 Header::~Header() = default;
 

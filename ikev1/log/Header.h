@@ -18,7 +18,7 @@
 #include "ikev1/log/PacketDebugRecord.h"
 #include "model/LogSpan.h"
 #include "model/NodeText.h"
-#include "model/QLFolder.h"
+#include "model/LogNode.h"
 
 namespace quillon {
 
@@ -42,7 +42,7 @@ class Header;
 // "gxIsakmp_ProcessInfoExc peer: ".
 std::string PacketLineStart(std::uint32_t kind, bool created);
 
-class Header : public QLFolder {
+class Header : public LogNode {
  public:
   Header();
   // The packet scan (see above).

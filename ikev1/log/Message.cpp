@@ -15,7 +15,7 @@ namespace quillon {
 
 // ---- Message ------------------------------------------------------------------------------------
 
-Message::Message(std::string name, QLFolder* parent, unsigned links)
+Message::Message(std::string name, LogNode* parent, unsigned links)
     : FolderElement(std::move(name), parent), links_(links) {}
 
 Message::~Message() = default;
@@ -53,7 +53,7 @@ void Message::ReadBlock(int code, DebugLogReader& reader) {
 
   const Header* header = GetHeader();
   const PayloadContext context{header != nullptr && header->IsCreated(), AttributeSpace(), this};
-  QLFolder* payload = AddPayload(CreatePayload(code, reader, context));
+  LogNode* payload = AddPayload(CreatePayload(code, reader, context));
   if (payload == nullptr) return;
   switch (code) {
     case kSaBlock: SetSaPayload(payload); break;
@@ -64,8 +64,8 @@ void Message::ReadBlock(int code, DebugLogReader& reader) {
   }
 }
 
-QLFolder* Message::AddPayload(std::unique_ptr<QLFolder> payload) {
-  QLFolder* p = AppendChild(std::move(payload));
+LogNode* Message::AddPayload(std::unique_ptr<LogNode> payload) {
+  LogNode* p = AppendChild(std::move(payload));
   if (p == nullptr) return nullptr;
   if (spiText_.empty()) spiText_ = p->SpiText();
   if (p->HasIdAddress()) {
@@ -113,11 +113,11 @@ void Message::WriteDebugLength(std::string& out) const { WritePacketClosing(out)
 
 // ---- ConfigMess ---------------------------------------------------------------------------------
 
-ConfigMess::ConfigMess(QLFolder* parent) : ConfigMess("CM", parent) {}
+ConfigMess::ConfigMess(LogNode* parent) : ConfigMess("CM", parent) {}
 
-ConfigMess::ConfigMess(std::string name, QLFolder* parent) : Message(std::move(name), parent, kHashLink) {}
+ConfigMess::ConfigMess(std::string name, LogNode* parent) : Message(std::move(name), parent, kHashLink) {}
 
-void ConfigMess::SetAttributePayload(QLFolder* payload) {
+void ConfigMess::SetAttributePayload(LogNode* payload) {
   const Header* header = GetHeader();
   if (header == nullptr) return;
   complete_ = true;
@@ -141,7 +141,7 @@ void ConfigMess::SetAttributePayload(QLFolder* payload) {
 
 // ---- PhaTwo12Mess -------------------------------------------------------------------------------
 
-void PhaTwo12Mess::SetIdPayload(QLFolder* payload) {
+void PhaTwo12Mess::SetIdPayload(LogNode* payload) {
   const auto* identity = dynamic_cast<const IdentitySource*>(payload);
   if (identity == nullptr) return;
   if (identities_.empty()) plainName_ = Name();
@@ -153,7 +153,7 @@ std::string PhaTwo12Mess::InitiatorIdText() const { return identities_.empty() ?
 
 std::string PhaTwo12Mess::ResponderIdText() const { return identities_.size() < 2 ? std::string() : std::string(identities_[1]); }
 
-bool PhaTwo12Mess::SameIdentities(const QLFolder& other) const {
+bool PhaTwo12Mess::SameIdentities(const LogNode& other) const {
   const std::string mine[2] = {InitiatorIdText(), ResponderIdText()};
   const std::string theirs[2] = {other.InitiatorIdText(), other.ResponderIdText()};
   return (mine[0] == theirs[0] && mine[1] == theirs[1]) || (mine[0] == theirs[1] && mine[1] == theirs[0]);

@@ -26,7 +26,7 @@ enum MessageLink : unsigned { kNoLinks = 0, kSaLink = 1, kHashLink = 2 };
 
 class Message : public FolderElement {
  public:
-  Message(std::string name, QLFolder* parent, unsigned links = kNoLinks);
+  Message(std::string name, LogNode* parent, unsigned links = kNoLinks);
   ~Message() override;
 
   NodeKind Kind() const override { return NodeKind::kPacket; }
@@ -59,20 +59,20 @@ class Message : public FolderElement {
   void SetHeader(std::unique_ptr<Header> header) override;
   // Appends a payload child and takes over what it tells about the packet: the first
   // non-empty SPI, the last identity address, the first user name, the last user detail.
-  QLFolder* AddPayload(std::unique_ptr<QLFolder> payload);
+  LogNode* AddPayload(std::unique_ptr<LogNode> payload);
 
   // Payload links, kept by the classes whose negotiation step uses them (the SA and hash links
   // by the kinds given at construction). The linked payloads are children of the message.
-  virtual void SetIdPayload(QLFolder* /*payload*/) {}
-  virtual void SetAttributePayload(QLFolder* /*payload*/) {}
+  virtual void SetIdPayload(LogNode* /*payload*/) {}
+  virtual void SetAttributePayload(LogNode* /*payload*/) {}
   void SetHashPayload(quillon::HashPayload* payload) {
     if ((links_ & kHashLink) != 0) hash_ = payload;
   }
   quillon::HashPayload* HashPayload() const { return hash_; }
-  void SetSaPayload(QLFolder* payload) {
+  void SetSaPayload(LogNode* payload) {
     if ((links_ & kSaLink) != 0) sa_ = payload;
   }
-  QLFolder* SaPayload() const { return sa_; }
+  LogNode* SaPayload() const { return sa_; }
 
   // The SA attribute set of the packet's kind: 32 for main and aggressive mode, 64 for every
   // other kind, 0 without header.
@@ -98,14 +98,14 @@ class Message : public FolderElement {
   NodeText userDetail_;
   unsigned links_ = kNoLinks;
   quillon::HashPayload* hash_ = nullptr;
-  QLFolder* sa_ = nullptr;
+  LogNode* sa_ = nullptr;
 };
 
 // A message kind that keeps the given payload links.
 template <unsigned Links>
 class LinkedMessage : public Message {
  public:
-  LinkedMessage(std::string name, QLFolder* parent) : Message(std::move(name), parent, Links) {}
+  LinkedMessage(std::string name, LogNode* parent) : Message(std::move(name), parent, Links) {}
 };
 
 // Main mode packets 1 and 2: the SA proposal and its answer.
@@ -149,11 +149,11 @@ class Aggr3Mess : public LinkedMessage<kHashLink> {
 // whose status attribute reports a failure leaves the configuration exchange incomplete.
 class ConfigMess : public Message {
  public:
-  explicit ConfigMess(QLFolder* parent);
-  ConfigMess(std::string name, QLFolder* parent);
+  explicit ConfigMess(LogNode* parent);
+  ConfigMess(std::string name, LogNode* parent);
 
   std::uint16_t State() const override { return complete_ ? kStateComplete : kStateNone; }
-  void SetAttributePayload(QLFolder* payload) override;
+  void SetAttributePayload(LogNode* payload) override;
 
  private:
   bool complete_ = true;
@@ -166,13 +166,13 @@ class PhaTwo12Mess : public LinkedMessage<kSaLink | kHashLink> {
   using LinkedMessage::LinkedMessage;
 
   void AppendDetailText(std::string& out) const override;
-  void SetIdPayload(QLFolder* payload) override;
+  void SetIdPayload(LogNode* payload) override;
 
   // The identity texts of the first and second identification payloads.
   std::string InitiatorIdText() const override;
   std::string ResponderIdText() const override;
   // Both identities equal, in the same or in crossed roles (the answer of the other side).
-  bool SameIdentities(const QLFolder& other) const override;
+  bool SameIdentities(const LogNode& other) const override;
 
  private:
   std::pmr::vector<std::pmr::string> identities_{NodeResource()};

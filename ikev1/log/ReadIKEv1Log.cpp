@@ -122,7 +122,7 @@ class LoadIndex {
 
   // (tunnel position, exchange position) within the peer.
   static std::pair<std::size_t, std::size_t> PositionOf(const Peer& peer, const Exchange& exchange) {
-    const QLFolder* tunnel = exchange.Parent();
+    const LogNode* tunnel = exchange.Parent();
     return {peer.IndexOf(tunnel), tunnel != nullptr ? tunnel->IndexOf(&exchange) : 0};
   }
 
@@ -277,7 +277,7 @@ class Placer {
   const std::string& RestartText() const { return restartText_; }
 
   // When set, every peer a step touches is added here (a follower's changed peers).
-  std::vector<QLFolder*>* touched = nullptr;
+  std::vector<LogNode*>* touched = nullptr;
 
   // Every packet of the tree read in this load ends where the next packet of the log starts
   // (the last one at the end of the log), whether or not that packet found a place.
@@ -289,7 +289,7 @@ class Placer {
     // The peers hold their packets apart and the starts are only read here: two threads share
     // the walk, which waits mostly for the nodes to come from memory.
     SpreadOverTwoThreads(root_.Helpers(), root_.ChildCount(), 64, arena, [&](std::size_t p, unsigned) {
-      QLFolder& peer = *root_.Child(p);
+      LogNode& peer = *root_.Child(p);
       SetPacketEndsOf(peer);
       if (analyze) peer.Analyze();
     });
@@ -299,14 +299,14 @@ class Placer {
   // and only the peers that took packets since the last call, or still held a packet without an
   // end then, are walked. Every packet but those of the last steps has its end already, and
   // walking every peer of a large log at each step would cost more than the step.
-  void SetPacketEndsFollowing(const std::vector<QLFolder*>& touched) {
+  void SetPacketEndsFollowing(const std::vector<LogNode*>& touched) {
     SortStarts();
-    std::vector<QLFolder*> peers = touched;
+    std::vector<LogNode*> peers = touched;
     peers.insert(peers.end(), withoutEnd_.begin(), withoutEnd_.end());
     std::sort(peers.begin(), peers.end());
     peers.erase(std::unique(peers.begin(), peers.end()), peers.end());
     withoutEnd_.clear();
-    for (QLFolder* peer : peers)
+    for (LogNode* peer : peers)
       if (!SetPacketEndsOf(*peer)) withoutEnd_.push_back(peer);
   }
   // The tree was regrouped: peers noted before may be gone.
@@ -318,7 +318,7 @@ class Placer {
   }
   // Sets the end of every packet of `peer` that has none yet and is followed by a packet start;
   // false when one is left without an end (the last packet of the log read so far).
-  bool SetPacketEndsOf(const QLFolder& peer) {
+  bool SetPacketEndsOf(const LogNode& peer) {
     bool allEnded = true;
     for (const auto& tunnel : peer.Children())
       for (const auto& exchange : tunnel->Children()) allEnded &= exchange->EndPackets(packetStarts_);
@@ -335,7 +335,7 @@ class Placer {
   std::string restartText_;
   std::vector<std::uint64_t> packetStarts_;          // in log order
   std::optional<std::uint64_t> receivedRecordStart_;  // a received record waits for its packet
-  std::vector<QLFolder*> withoutEnd_;                 // a follower's peers with a packet without an end
+  std::vector<LogNode*> withoutEnd_;                 // a follower's peers with a packet without an end
 };
 
 // ---- pieces -------------------------------------------------------------------------------------
@@ -694,7 +694,7 @@ void ReadIKEv1Log(LogFile& root, DebugLogReader& reader, const IKEv1ReadOptions&
 
 namespace {
 
-void AppendNodeText(const QLFolder& node, std::string& out) {
+void AppendNodeText(const LogNode& node, std::string& out) {
   out += node.Name();
   out += '\x1f';
   out += node.Caption();
@@ -914,7 +914,7 @@ IKEv1Follower::Result IKEv1Follower::Finish(bool settling) {
     for (const auto& peer : s.root.Children()) changed_.push_back(peer.get());
   }
   s.placer.SetPacketEndsFollowing(changed_);
-  for (QLFolder* peer : changed_) peer->Analyze();
+  for (LogNode* peer : changed_) peer->Analyze();
   return Result::kExtended;
 }
 

@@ -25,7 +25,7 @@
 
 namespace quillon {
 
-void WriteTree(const QLFolder& node, std::string& out) {
+void WriteTree(const LogNode& node, std::string& out) {
   node.WriteDebug(out);
   for (const auto& child : node.Children()) WriteTree(*child, out);
   node.WriteDebugLength(out);
@@ -36,7 +36,7 @@ namespace {
 using Key = std::tuple<std::uint32_t, std::uint32_t, std::uint32_t>;
 
 // What places a packet in a negotiation: cookie, family and message ID of its header.
-bool NegotiationKey(const QLFolder& node, Key& key) {
+bool NegotiationKey(const LogNode& node, Key& key) {
   const auto* exchange = dynamic_cast<const Exchange*>(&node);
   if (exchange == nullptr || exchange->IsNotify() || exchange->GetHeader() == nullptr) return false;
   const Header& header = *exchange->GetHeader();
@@ -48,7 +48,7 @@ bool NegotiationKey(const QLFolder& node, Key& key) {
 // restart token kept in the tree (on a packet line, in a vendor's field, in a record's value)
 // is a restart wherever the reader meets it, and the restart then follows that packet at once.
 // Most negotiations hold neither word; one that does is read back on its own to tell.
-bool CarriesRestart(const QLFolder& negotiation, std::string& scratch) {
+bool CarriesRestart(const LogNode& negotiation, std::string& scratch) {
   scratch.clear();
   WriteTree(negotiation, scratch);
   if (scratch.find("daemon") == std::string::npos && scratch.find("started") == std::string::npos) return false;
@@ -66,19 +66,19 @@ bool CarriesRestart(const QLFolder& negotiation, std::string& scratch) {
 // The negotiations among `candidates` that carry a restart in their own text. Telling it writes
 // each negotiation once more, which would cost the save almost half its time on one thread; the
 // tests only read the tree, so this thread and a helper take runs of the candidates in turn.
-std::unordered_set<const QLFolder*> FindCarriers(const std::vector<const QLFolder*>& candidates, HelperThreads& threads) {
+std::unordered_set<const LogNode*> FindCarriers(const std::vector<const LogNode*>& candidates, HelperThreads& threads) {
   LaneState<std::string> scratch[2];
-  LaneState<std::vector<const QLFolder*>> found[2];
+  LaneState<std::vector<const LogNode*>> found[2];
   SpreadOverTwoThreads(threads, candidates.size(), 512, nullptr, [&](std::size_t i, unsigned lane) {
     if (CarriesRestart(*candidates[i], scratch[lane].value)) found[lane].value.push_back(candidates[i]);
   });
-  std::unordered_set<const QLFolder*> carriers(found[0].value.begin(), found[0].value.end());
+  std::unordered_set<const LogNode*> carriers(found[0].value.begin(), found[0].value.end());
   carriers.insert(found[1].value.begin(), found[1].value.end());
   return carriers;
 }
 
 // The negotiation's last packet (an informational exchange is its own packet).
-const FolderElement* LastPacket(const QLFolder& negotiation) {
+const FolderElement* LastPacket(const LogNode& negotiation) {
   if (negotiation.ChildCount() != 0)
     if (const auto* last = dynamic_cast<const FolderElement*>(negotiation.Child(negotiation.ChildCount() - 1))) return last;
   return dynamic_cast<const FolderElement*>(&negotiation);
@@ -105,7 +105,7 @@ class Stretches {
   explicit Stretches(const LogFile& root) {
     for (const auto& peer : root.Children()) restarts_ = std::max(restarts_, MarkerCount(*peer));
     texts_.resize(restarts_ + 1);
-    std::vector<const QLFolder*> candidates;
+    std::vector<const LogNode*> candidates;
     for (const auto& peer : root.Children())
       if (!peer->IsMergedPeer())
         for (const auto& tunnel : peer->Children())
@@ -129,27 +129,27 @@ class Stretches {
     stretches_.resize(restarts_ + 1);
     for (const auto& peer : root.Children()) {
       for (const auto& tunnel : peer->Children()) {
-        std::vector<const QLFolder*> exchanges;
+        std::vector<const LogNode*> exchanges;
         for (const auto& child : tunnel->Children()) exchanges.push_back(child.get());
         // A merged peer's negotiations are read back into the peers of the index and of the
         // address and moved here again one by one in time order: write them in the order that
         // rebuilds theirs.
         if (peer->IsMergedPeer()) exchanges = InsertionOrder(exchanges);
-        for (const QLFolder* exchange : exchanges)
+        for (const LogNode* exchange : exchanges)
           if (auto it = stretchOf_.find(exchange); it != stretchOf_.end()) stretches_[it->second].push_back(exchange);
       }
     }
     // A negotiation that carries a restart ends its stretch; one whose last packet the end of
     // the log cut short ends the log (when it lies in the last stretch).
     for (auto& stretch : stretches_)
-      std::stable_partition(stretch.begin(), stretch.end(), [this](const QLFolder* n) { return !carriers_.contains(n); });
+      std::stable_partition(stretch.begin(), stretch.end(), [this](const LogNode* n) { return !carriers_.contains(n); });
     auto& final = stretches_.back();
-    std::stable_partition(final.begin(), final.end(), [this](const QLFolder* n) { return n != last_; });
+    std::stable_partition(final.begin(), final.end(), [this](const LogNode* n) { return n != last_; });
   }
 
   std::size_t RestartCount() const { return restarts_; }
   // The negotiations of stretch s in tree order, one that carries a restart last.
-  const std::vector<const QLFolder*>& Stretch(std::size_t s) const { return stretches_[s]; }
+  const std::vector<const LogNode*>& Stretch(std::size_t s) const { return stretches_[s]; }
   // Restart r (1-based) is carried by the own text of the last negotiation before it.
   bool Carried(std::size_t r) const {
     return r > 0 && !stretches_[r - 1].empty() && carriers_.contains(stretches_[r - 1].back());
@@ -159,19 +159,19 @@ class Stretches {
   const std::vector<std::string>& Texts(std::size_t r) const { return texts_[r]; }
 
  private:
-  static std::size_t MarkerCount(const QLFolder& peer) {
+  static std::size_t MarkerCount(const LogNode& peer) {
     std::size_t n = 0;
     for (const auto& tunnel : peer.Children())
       for (const auto& child : tunnel->Children()) n += IsMarker(*child);
     return n;
   }
 
-  static bool IsMarker(const QLFolder& node) {
+  static bool IsMarker(const LogNode& node) {
     const auto* exchange = dynamic_cast<const Exchange*>(&node);
     return exchange != nullptr && exchange->IsRestart();
   }
 
-  void Place(const QLFolder& peer) {
+  void Place(const LogNode& peer) {
     const std::size_t markers = MarkerCount(peer);
     const std::size_t base = restarts_ - markers;
     // Restart numbers of the markers, tunnel by tunnel from the last.
@@ -187,7 +187,7 @@ class Stretches {
     }
     origins_[OriginKey{peer.PeerAddress(), 0, 0, false}].lowest = base;
     for (std::size_t t = 0; t < tunnels; ++t) {
-      const QLFolder& tunnel = *peer.Child(t);
+      const LogNode& tunnel = *peer.Child(t);
       std::size_t restart = firstRestart[t];
       std::size_t current = std::max(base, later[t]);
       Origin& origin = origins_[OriginKey{peer.PeerAddress(), tunnel.TunnelLocalIP(), tunnel.TunnelPeerIP(), true}];
@@ -290,7 +290,7 @@ class Stretches {
   }
 
   struct Move {
-    const QLFolder* node = nullptr;
+    const LogNode* node = nullptr;
     std::size_t from = 0;
     std::size_t target = 0;
   };
@@ -300,7 +300,7 @@ class Stretches {
   // marker and its tunnel's later negotiations (after them when it carries a restart), does not
   // fall in with a later one of the same cookie, family and message ID, and its peer still
   // begins in the stretch it began in.
-  void FindMove(const QLFolder& peer, bool crowded, std::size_t s, Move& move) const {
+  void FindMove(const LogNode& peer, bool crowded, std::size_t s, Move& move) const {
     std::size_t first = restarts_ + 1;  // the peer's first stretch and how many of its negotiations lie there
     std::size_t inFirst = 0;
     for (const auto& tunnel : peer.Children())
@@ -314,7 +314,7 @@ class Stretches {
     for (const auto& tunnel : peer.Children()) {
       const std::size_t n = tunnel->ChildCount();
       for (std::size_t i = 0; i < n; ++i) {
-        const QLFolder* child = tunnel->Child(i);
+        const LogNode* child = tunnel->Child(i);
         const auto it = stretchOf_.find(child);
         if (it == stretchOf_.end()) continue;
         const std::size_t c = it->second;
@@ -325,7 +325,7 @@ class Stretches {
         const bool keyed = NegotiationKey(*child, key);
         bool fits = true;
         for (std::size_t j = i + 1; j < n && fits; ++j) {
-          const QLFolder* later = tunnel->Child(j);
+          const LogNode* later = tunnel->Child(j);
           if (const auto marker = markerRestart_.find(later); marker != markerRestart_.end()) {
             fits = t < marker->second;
             break;
@@ -365,7 +365,7 @@ class Stretches {
   // A merged peer's negotiations were moved out of the peers of the index and of the address,
   // whose restart markers stayed behind; they go to the stretch their start time falls in:
   // after restart r when they started no earlier than the first negotiation after r did.
-  void PlaceByTime(const QLFolder& peer) {
+  void PlaceByTime(const LogNode& peer) {
     std::vector<std::int64_t> bounds(restarts_ + 1, std::numeric_limits<std::int64_t>::max());
     std::optional<std::int64_t> earliest;
     for (std::size_t r = firstAfter_.size(); r-- > 1;) {
@@ -435,19 +435,19 @@ class Stretches {
     bool keyed;
     Key key;
   };
-  std::vector<std::pair<const QLFolder*, Merged>> merged_;
+  std::vector<std::pair<const LogNode*, Merged>> merged_;
 
   std::size_t restarts_ = 0;
   std::size_t wanted_ = 0;     // the stretches that negotiations of one key need apart
   bool lastLineCut_ = false;   // last_ is there because the end of the log cut its packet line
-  std::unordered_map<const QLFolder*, std::size_t> stretchOf_;
-  std::unordered_map<const QLFolder*, std::size_t> markerRestart_;  // the restart each marker stands for
-  std::unordered_set<const QLFolder*> carriers_;  // negotiations whose own text restarts the daemon
-  std::unordered_set<const QLFolder*> ownRestarts_;  // negotiations whose own text restarts the daemon
-  const QLFolder* last_ = nullptr;  // the negotiation whose last packet the end of the log cut short
+  std::unordered_map<const LogNode*, std::size_t> stretchOf_;
+  std::unordered_map<const LogNode*, std::size_t> markerRestart_;  // the restart each marker stands for
+  std::unordered_set<const LogNode*> carriers_;  // negotiations whose own text restarts the daemon
+  std::unordered_set<const LogNode*> ownRestarts_;  // negotiations whose own text restarts the daemon
+  const LogNode* last_ = nullptr;  // the negotiation whose last packet the end of the log cut short
   // The earliest start time of the negotiations placed in each stretch.
   std::vector<std::optional<std::int64_t>> firstAfter_;
-  std::vector<std::vector<const QLFolder*>> stretches_;
+  std::vector<std::vector<const LogNode*>> stretches_;
   std::vector<std::vector<std::string>> texts_;
 };
 
@@ -511,7 +511,7 @@ bool WriteIKEv1Log(const LogFile& root, ByteSink& sink) {
       // was just handed on, in which case nothing can be moved in front of its record.
       AppendRestart(out.Buffer(), RestartLine(stretches.Texts(s), carried));
     }
-    const std::vector<const QLFolder*>& stretch = stretches.Stretch(s);
+    const std::vector<const LogNode*>& stretch = stretches.Stretch(s);
     for (std::size_t i = 0; i < stretch.size(); ++i) {
       WriteTree(*stretch[i], out.Buffer());
       // Keep the end of a stretch in the buffer for the restart line that follows it.

@@ -7,7 +7,7 @@
 #include <string_view>
 
 #include "model/ByteSink.h"
-#include "model/QLFolder.h"
+#include "model/LogNode.h"
 
 namespace quillon {
 
@@ -17,7 +17,7 @@ class LogFile;
 inline constexpr std::string_view kSavedLogHead = "IKE logging started (file saved by Quillon)\r\n\r\n";
 
 // The walk: the node's own block, its children's blocks in order, then its trailing block.
-void WriteTree(const QLFolder& node, std::string& out);
+void WriteTree(const LogNode& node, std::string& out);
 
 // The whole log: the head, then every negotiation of every peer. The walk goes peer by peer,
 // but a daemon restart is one line of the log that ends every open negotiation of every peer at

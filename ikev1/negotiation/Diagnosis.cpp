@@ -11,7 +11,7 @@
 #include "ikev1/payloads/Dictionaries.h"
 #include "ikev1/payloads/NotifyPayload.h"
 #include "ikev1/payloads/SAPayload.h"
-#include "model/QLFolder.h"
+#include "model/LogNode.h"
 #include "model/Summaries.h"
 
 namespace quillon {
@@ -36,11 +36,11 @@ NotifyError ErrorOf(const Notify& notify) {
 }
 
 // The negotiations of an IKEv1 tunnel are all exchanges (a restart marker is one too).
-Exchange* AsExchange(QLFolder& node) {
+Exchange* AsExchange(LogNode& node) {
   const NodeKind kind = node.Kind();
   return kind >= NodeKind::kMainMode && kind <= NodeKind::kRestart ? static_cast<Exchange*>(&node) : nullptr;
 }
-const Exchange* AsExchange(const QLFolder& node) { return AsExchange(const_cast<QLFolder&>(node)); }
+const Exchange* AsExchange(const LogNode& node) { return AsExchange(const_cast<LogNode&>(node)); }
 
 bool IsDeleteIpsec(const Exchange& exchange) {
   return exchange.IsNotify() && static_cast<const Notify&>(exchange).What() == Notify::Carries::kDeleteIpsec;
@@ -49,10 +49,10 @@ bool IsDeleteIpsec(const Exchange& exchange) {
 // A quick mode completed at `at`: the IPsec SA it made, deleted by the next negotiations of the
 // tunnel within two minutes. The walk stops at the first negotiation outside the window (or
 // one without a date and time, such as a main mode).
-void MarkImmediateDelete(QLFolder& tunnel, std::size_t at) {
+void MarkImmediateDelete(LogNode& tunnel, std::size_t at) {
   Exchange& quickMode = *AsExchange(*tunnel.Child(at));
   for (std::size_t i = at + 1; i < tunnel.ChildCount(); ++i) {
-    QLFolder& later = *tunnel.Child(i);
+    LogNode& later = *tunnel.Child(i);
     if (!quickMode.IsCloseInTime(later)) return;
     Exchange* exchange = AsExchange(later);
     if (exchange != nullptr && IsDeleteIpsec(*exchange) && quickMode.MatchesSpi(later.SpiText())) {
@@ -65,10 +65,10 @@ void MarkImmediateDelete(QLFolder& tunnel, std::size_t at) {
 
 // A quick mode completed at `at`, and the complete quick modes for the same identities that
 // follow it within two minutes: a rekey that should not have been needed.
-void MarkSuccessiveIdentical(QLFolder& tunnel, std::size_t at) {
+void MarkSuccessiveIdentical(LogNode& tunnel, std::size_t at) {
   Exchange& quickMode = *AsExchange(*tunnel.Child(at));
   for (std::size_t i = at + 1; i < tunnel.ChildCount(); ++i) {
-    QLFolder& later = *tunnel.Child(i);
+    LogNode& later = *tunnel.Child(i);
     if (!quickMode.IsCloseInTime(later)) return;
     if (later.Is(NodeKind::kQuickMode) && later.IsComplete() && quickMode.SameIdentities(later)) {
       quickMode.Mark(kStateSuccessiveIdentical);
@@ -82,17 +82,17 @@ void MarkSuccessiveIdentical(QLFolder& tunnel, std::size_t at) {
 // An error notification answers a negotiation within two minutes of its first packet.
 constexpr std::int64_t kRejectionWindow = 120;
 
-std::optional<std::int64_t> PacketSeconds(const QLFolder& node) {
+std::optional<std::int64_t> PacketSeconds(const LogNode& node) {
   const std::string date = node.DateText(), time = node.TimeText();
   if (date.empty() || time.empty()) return std::nullopt;
   CalendarTime at;
-  QLFolder::ParseTime(time, at);
-  QLFolder::ParseDate(date, at);
+  LogNode::ParseTime(time, at);
+  LogNode::ParseDate(date, at);
   return at.Seconds();
 }
 
 // A main, aggressive or quick mode that did not complete: the ones a rejection is looked for.
-bool MayBeRejected(const QLFolder& node) {
+bool MayBeRejected(const LogNode& node) {
   const NodeKind kind = node.Kind();
   return (kind == NodeKind::kMainMode || kind == NodeKind::kAggressiveMode || kind == NodeKind::kQuickMode) &&
          !node.IsComplete();
@@ -149,7 +149,7 @@ NegotiationStatistics& NegotiationStatistics::operator+=(const NegotiationStatis
   return *this;
 }
 
-void AnalyzeNegotiations(QLFolder& tunnel) {
+void AnalyzeNegotiations(LogNode& tunnel) {
   for (const auto& child : tunnel.Children())
     if (Exchange* exchange = AsExchange(*child)) exchange->ClearDiagnosis();
   // The earliest delete of each IPsec SPI heads the group of deletes of that SA. Equal SPIs
@@ -179,7 +179,7 @@ void AnalyzeNegotiations(QLFolder& tunnel) {
   }
 }
 
-void DecideRejections(QLFolder& peer) {
+void DecideRejections(LogNode& peer) {
   // Why a negotiation that did not complete failed. A peer that turns a proposal, a key or an
   // identity down says so in an informational exchange protected by the same ISAKMP SA (same
   // initiator cookie), and so does the local host when it refuses the peer's; the daemon logs
@@ -259,14 +259,14 @@ bool Exchange::FailureOfMessages(FailureReason& out) const {
   return true;
 }
 
-void CountStatistics(const QLFolder& tunnel, NegotiationStatistics& record) {
+void CountStatistics(const LogNode& tunnel, NegotiationStatistics& record) {
   record = NegotiationStatistics{};
   // Where each repeatedly deleted SPI stands among record.repeatedDeletes, and whether the
   // group's first delete is still in the tunnel (a filter may have removed it).
   std::unordered_map<std::string, std::size_t> groupOf;
   std::vector<bool> headed;
   for (const auto& child : tunnel.Children()) {
-    const QLFolder& exchange = *child;
+    const LogNode& exchange = *child;
     if (!exchange.IsComplete()) ++record.failed;
     const Exchange* negotiation = AsExchange(exchange);
     if (negotiation == nullptr) continue;
@@ -326,7 +326,7 @@ std::string StatisticsText(const NegotiationStatistics& record, bool withTotals)
 // ---- the summaries of the negotiations ----------------------------------------------------------
 
 // The failure line and the transforms not chosen, after the heading.
-static void AppendFailure(const QLFolder& negotiation, std::string& text) {
+static void AppendFailure(const LogNode& negotiation, std::string& text) {
   FailureReason reason;
   if (negotiation.GetFailureReason(reason)) reason.AppendLines(text);
 }

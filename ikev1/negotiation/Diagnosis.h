@@ -22,7 +22,7 @@
 
 namespace quillon {
 
-class QLFolder;
+class LogNode;
 
 // The counters of one tunnel, a peer or the whole log.
 struct NegotiationStatistics {
@@ -50,14 +50,14 @@ struct NegotiationStatistics {
 
 // Marks the repeated deletes, immediate deletes and successive identical quick modes among the
 // exchanges of `tunnel`, in the tunnel's order (the marks of an earlier analysis are cleared).
-void AnalyzeNegotiations(QLFolder& tunnel);
+void AnalyzeNegotiations(LogNode& tunnel);
 
 // Decides, for every main, aggressive and quick mode of `peer` that did not complete, who
 // rejected it (the error notification that answered it) and stores it on the negotiation.
-void DecideRejections(QLFolder& peer);
+void DecideRejections(LogNode& peer);
 
 // The statistics of the exchanges of `tunnel`; `record` is reset first.
-void CountStatistics(const QLFolder& tunnel, NegotiationStatistics& record);
+void CountStatistics(const LogNode& tunnel, NegotiationStatistics& record);
 
 // One line per non-zero counter ("Number of ...", tabs, the number); with totals, each SA
 // deleted repeatedly adds the number of its deletes and its SPI. Empty when all are zero.

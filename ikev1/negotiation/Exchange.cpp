@@ -14,14 +14,14 @@ namespace quillon {
 
 // ---- Exchange -----------------------------------------------------------------------------------
 
-Exchange::Exchange(std::string name, QLFolder* parent) : Exchange(std::move(name), parent, kKeepsNothing) {}
+Exchange::Exchange(std::string name, LogNode* parent) : Exchange(std::move(name), parent, kKeepsNothing) {}
 
-Exchange::Exchange(std::string name, QLFolder* parent, unsigned keeps)
+Exchange::Exchange(std::string name, LogNode* parent, unsigned keeps)
     : FolderElement(std::move(name), parent), keeps_(keeps) {}
 
 Exchange::~Exchange() = default;
 
-std::unique_ptr<Exchange> Exchange::ForFamily(std::uint32_t family, QLFolder* parent) {
+std::unique_ptr<Exchange> Exchange::ForFamily(std::uint32_t family, LogNode* parent) {
   switch (family) {
     case kFamilyMainMode: return std::make_unique<MainMode>(parent);
     case kFamilyConfig: return std::make_unique<ConfigMode>(parent);
@@ -110,7 +110,7 @@ std::uint16_t Exchange::State() const {
   return static_cast<std::uint16_t>(marks_ | kStateDirected | (Completed() ? kStateComplete : kStateFailed));
 }
 
-bool Exchange::MatchesMessage(const QLFolder& node) const {
+bool Exchange::MatchesMessage(const LogNode& node) const {
   const Header* header = GetHeader();
   return header != nullptr && header->CookieValue() == node.CookieValue();
 }
@@ -177,7 +177,7 @@ void Exchange::SetPacketDebugValue(std::uint32_t value) {
   if ((keeps_ & kKeepsPacketDebugValue) != 0) packetDebugValue_ = value;
 }
 
-void Exchange::TakePacketDebugValue(const QLFolder& message) {
+void Exchange::TakePacketDebugValue(const LogNode& message) {
   if (PacketDebugValue() == 0) SetPacketDebugValue(message.PacketDebugValue());
 }
 
@@ -295,7 +295,7 @@ PreparedPacket ReadPacket(std::unique_ptr<Header> header, DebugLogReader& reader
 
 // ---- MainMode -----------------------------------------------------------------------------------
 
-MainMode::MainMode(QLFolder* parent) : Exchange("Main Mode", parent, kKeepsReassignment | kKeepsPacketDebugValue) {}
+MainMode::MainMode(LogNode* parent) : Exchange("Main Mode", parent, kKeepsReassignment | kKeepsPacketDebugValue) {}
 
 void MainMode::AppendDetailText(std::string& out) const {
   out += "Main Mode\r\n" + DirectionLine();
@@ -315,7 +315,7 @@ void MainMode::TakeMessage(std::unique_ptr<Message> message, PacketDebugTable* t
 
 // ---- Aggresive ----------------------------------------------------------------------------------
 
-Aggresive::Aggresive(QLFolder* parent)
+Aggresive::Aggresive(LogNode* parent)
     : Exchange("Aggressive", parent, kKeepsReassignment | kKeepsPacketDebugValue) {}
 
 void Aggresive::AppendDetailText(std::string& out) const {
@@ -330,7 +330,7 @@ void Aggresive::TakeMessage(std::unique_ptr<Message> message, PacketDebugTable* 
 
 // ---- PhaseTwo -----------------------------------------------------------------------------------
 
-PhaseTwo::PhaseTwo(QLFolder* parent) : Exchange("QuickMode", parent, kKeepsReassignment | kKeepsPacketDebugValue) {}
+PhaseTwo::PhaseTwo(LogNode* parent) : Exchange("QuickMode", parent, kKeepsReassignment | kKeepsPacketDebugValue) {}
 
 void PhaseTwo::AppendDetailText(std::string& out) const {
   out += "Phase Two\r\n" + DirectionLine();
@@ -347,7 +347,7 @@ std::string PhaseTwo::TimeText() const {
   return header != nullptr ? header->TimeText() : std::string();
 }
 
-bool PhaseTwo::SameIdentities(const QLFolder& other) const {
+bool PhaseTwo::SameIdentities(const LogNode& other) const {
   const auto* quickMode = dynamic_cast<const PhaseTwo*>(&other);
   if (quickMode == nullptr) return false;
   const std::size_t mine = ChildCount();
@@ -363,7 +363,7 @@ void PhaseTwo::TakeMessage(std::unique_ptr<Message> message, PacketDebugTable* t
 
 // ---- ConfigMode ---------------------------------------------------------------------------------
 
-ConfigMode::ConfigMode(QLFolder* parent) : Exchange("ConfigMode", parent, kKeepsPacketDebugValue) {}
+ConfigMode::ConfigMode(LogNode* parent) : Exchange("ConfigMode", parent, kKeepsPacketDebugValue) {}
 
 bool ConfigMode::Completed() const {
   for (const auto& child : Children())
@@ -387,7 +387,7 @@ void ConfigMode::TakeMessage(std::unique_ptr<Message> message, PacketDebugTable*
 
 // ---- Restarted ----------------------------------------------------------------------------------
 
-Restarted::Restarted(std::string restartText, QLFolder* parent)
+Restarted::Restarted(std::string restartText, LogNode* parent)
     : Exchange("Daemon Restarted!!", parent, kKeepsNothing), restartText_(restartText, NodeResource()) {}
 
 }  // namespace quillon

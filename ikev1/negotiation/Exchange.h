@@ -35,12 +35,12 @@ class Message;
 
 class Exchange : public FolderElement {
  public:
-  Exchange(std::string name, QLFolder* parent);
+  Exchange(std::string name, LogNode* parent);
   ~Exchange() override;
 
   // The exchange for a packet family (main mode 8, configuration 16, aggressive mode 48, quick
   // mode 64, informational 128); null for any other family.
-  static std::unique_ptr<Exchange> ForFamily(std::uint32_t family, QLFolder* parent);
+  static std::unique_ptr<Exchange> ForFamily(std::uint32_t family, LogNode* parent);
   // The message node for a packet of the family and the header's kind, named for it; null when
   // the family has no messages or the kind numbers no packet of it.
   static std::unique_ptr<Message> MessageFor(std::uint32_t family, const Header& header);
@@ -82,7 +82,7 @@ class Exchange : public FolderElement {
   bool EndPackets(std::span<const std::uint64_t> starts) override;
 
   // Same initiator cookie (its last four bytes) as the node's.
-  bool MatchesMessage(const QLFolder& node) const final;
+  bool MatchesMessage(const LogNode& node) const final;
   // The text is the initiator or the responder cookie of the packet added last, as the tree
   // prints cookies (16 lower-case hex digits, no blanks).
   bool MatchesCookie(std::string_view text) const override;
@@ -134,7 +134,7 @@ class Exchange : public FolderElement {
   // the daemon did not choose in the SA payloads of the messages; false when complete.
   bool FailureOfMessages(FailureReason& out) const;
   enum Keeps : unsigned { kKeepsNothing = 0, kKeepsReassignment = 1, kKeepsPacketDebugValue = 2 };
-  Exchange(std::string name, QLFolder* parent, unsigned keeps);
+  Exchange(std::string name, LogNode* parent, unsigned keeps);
 
   // The message of a packet just placed, with the packet's header linked: each kind of
   // exchange records what the message tells about the negotiation.
@@ -142,7 +142,7 @@ class Exchange : public FolderElement {
   // Appends the message after it took its packet-debug record; the packet's bit joins the mask.
   Message& AddMessage(std::unique_ptr<Message> message, std::uint32_t bit, PacketDebugTable* table);
   // The first non-zero packet-debug value of the messages wins.
-  void TakePacketDebugValue(const QLFolder& message);
+  void TakePacketDebugValue(const LogNode& message);
   // "\r\nLocal host ==> Remote peer(a.b.c.d)" (or "<==") for the packet added last, after
   // `lead`; empty without header.
   std::string DirectionLine(std::string_view lead = "\r\n") const;
@@ -169,7 +169,7 @@ class Exchange : public FolderElement {
 // Main mode: six packets, the SA proposal and answer, the key exchange and the identities.
 class MainMode : public Exchange {
  public:
-  explicit MainMode(QLFolder* parent);
+  explicit MainMode(LogNode* parent);
 
   NodeKind Kind() const override { return NodeKind::kMainMode; }
   bool GetFailureReason(FailureReason& out) const override { return FailureOfMessages(out); }
@@ -194,7 +194,7 @@ class MainMode : public Exchange {
 // Aggressive mode: three packets. The class keeps the daemon's spelling of its title.
 class Aggresive : public Exchange {
  public:
-  explicit Aggresive(QLFolder* parent);
+  explicit Aggresive(LogNode* parent);
 
   NodeKind Kind() const override { return NodeKind::kAggressiveMode; }
   bool GetFailureReason(FailureReason& out) const override { return FailureOfMessages(out); }
@@ -211,7 +211,7 @@ class Aggresive : public Exchange {
 // Quick mode (phase two): three packets negotiating IPsec SAs for a pair of identities.
 class PhaseTwo : public Exchange {
  public:
-  explicit PhaseTwo(QLFolder* parent);
+  explicit PhaseTwo(LogNode* parent);
 
   NodeKind Kind() const override { return NodeKind::kQuickMode; }
   bool GetFailureReason(FailureReason& out) const override { return FailureOfMessages(out); }
@@ -224,7 +224,7 @@ class PhaseTwo : public Exchange {
   std::string TimeText() const override;
   // Both quick modes negotiate for the same pair of identities, in either role: compares the
   // only messages when both have one, else the second messages (the responder's answer).
-  bool SameIdentities(const QLFolder& other) const override;
+  bool SameIdentities(const LogNode& other) const override;
   std::uint32_t Family() const override { return kFamilyQuickMode; }
 
  protected:
@@ -236,7 +236,7 @@ class PhaseTwo : public Exchange {
 // client's attributes and, for extended authentication, the user name.
 class ConfigMode : public Exchange {
  public:
-  explicit ConfigMode(QLFolder* parent);
+  explicit ConfigMode(LogNode* parent);
 
   NodeKind Kind() const override { return NodeKind::kConfigMode; }
   void AppendDetailText(std::string& out) const override;
@@ -263,7 +263,7 @@ class ConfigMode : public Exchange {
 // a delete payload removes.
 class Notify : public Exchange {
  public:
-  explicit Notify(QLFolder* parent);
+  explicit Notify(LogNode* parent);
 
   NodeKind Kind() const override { return NodeKind::kInformational; }
   // Complete, and what it carried: dead-peer detection, a delete, or other notifications.
@@ -329,13 +329,13 @@ class Notify : public Exchange {
   std::uint8_t namedErrors_ = 0;
   std::uint32_t errorType_ = 0;
   std::pmr::string spiText_{NodeResource()};
-  QLFolder* hashPayload_ = nullptr;  // a child
+  LogNode* hashPayload_ = nullptr;  // a child
 };
 
 // Marks where the daemon restarted: every negotiation open at that point was ended by it.
 class Restarted : public Exchange {
  public:
-  Restarted(std::string restartText, QLFolder* parent);
+  Restarted(std::string restartText, LogNode* parent);
 
   void AppendCaption(std::string& out) const override { out += Name(); }
   void AppendDetailText(std::string& out) const override { out += restartText_; }

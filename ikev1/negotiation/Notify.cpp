@@ -15,7 +15,7 @@
 
 namespace quillon {
 
-Notify::Notify(QLFolder* parent) : Exchange("Info", parent, kKeepsReassignment) {}
+Notify::Notify(LogNode* parent) : Exchange("Info", parent, kKeepsReassignment) {}
 
 void Notify::SetHeader(std::unique_ptr<Header> header) {
   if (!header) return;
@@ -73,7 +73,7 @@ void Notify::ReadBlock(int code, DebugLogReader& reader) {
     case kNotifyBlock:
     case kDeleteBlock: {
       const PayloadContext context{header != nullptr && header->IsCreated(), header != nullptr ? 64 : 0, this};
-      QLFolder* payload = AppendChild(CreatePayload(code, reader, context));
+      LogNode* payload = AppendChild(CreatePayload(code, reader, context));
       if (payload == nullptr) return;
       if (code == kHashBlock) {
         hashPayload_ = payload;

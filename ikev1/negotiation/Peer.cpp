@@ -26,16 +26,16 @@ std::string RestartVersionText(const std::string& token) {
   return token.substr(open, length).substr(0, kVersionTextLength);
 }
 
-Peer::Peer(PreparedPacket packet, PacketDebugTable* table, std::string name, QLFolder* parent)
-    : QLFolder(std::move(name), parent) {
+Peer::Peer(PreparedPacket packet, PacketDebugTable* table, std::string name, LogNode* parent)
+    : LogNode(std::move(name), parent) {
   if (packet.header != nullptr) peerAddress_ = packet.header->PeerAddress();
   indexedPeer_ = IsLowRangeAddress(peerAddress_);
   idAddress_ = indexedPeer_ ? peerAddress_ : 0;
   AddPacket(std::move(packet), table);
 }
 
-Peer::Peer(std::uint32_t address, std::uint32_t index, std::string name, QLFolder* parent)
-    : QLFolder(std::move(name), parent),
+Peer::Peer(std::uint32_t address, std::uint32_t index, std::string name, LogNode* parent)
+    : LogNode(std::move(name), parent),
       peerAddress_(index),
       idAddress_(address),
       indexedPeer_(true),
@@ -43,8 +43,8 @@ Peer::Peer(std::uint32_t address, std::uint32_t index, std::string name, QLFolde
 
 Peer::~Peer() = default;
 
-std::unique_ptr<QLFolder> Peer::NewMergedPeer(std::uint32_t address, std::uint32_t index, std::string name,
-                                              QLFolder* root) const {
+std::unique_ptr<LogNode> Peer::NewMergedPeer(std::uint32_t address, std::uint32_t index, std::string name,
+                                              LogNode* root) const {
   return std::make_unique<Peer>(address, index, std::move(name), root);
 }
 
@@ -69,7 +69,7 @@ namespace {
 
 // The tunnels' order: ascending (local, peer) address pairs, the pair without addresses last.
 // A peer holds one tunnel per pair.
-bool PairBefore(std::uint32_t local, std::uint32_t peer, const QLFolder& tunnel) {
+bool PairBefore(std::uint32_t local, std::uint32_t peer, const LogNode& tunnel) {
   const std::uint32_t otherLocal = tunnel.TunnelLocalIP();
   const std::uint32_t otherPeer = tunnel.TunnelPeerIP();
   if (local == 0 && peer == 0) return false;
@@ -78,7 +78,7 @@ bool PairBefore(std::uint32_t local, std::uint32_t peer, const QLFolder& tunnel)
 
 // The position of the first tunnel that the pair goes before. The tunnels are in order (they
 // come in through AddChild only), so the position is found by halving: a peer may hold many.
-std::size_t PairPosition(const QLFolder& peer, std::uint32_t local, std::uint32_t remote) {
+std::size_t PairPosition(const LogNode& peer, std::uint32_t local, std::uint32_t remote) {
   std::size_t low = 0, high = peer.ChildCount();
   while (low < high) {
     const std::size_t middle = low + (high - low) / 2;
@@ -90,7 +90,7 @@ std::size_t PairPosition(const QLFolder& peer, std::uint32_t local, std::uint32_
 
 }  // namespace
 
-void Peer::AddChild(std::unique_ptr<QLFolder> tunnel) {
+void Peer::AddChild(std::unique_ptr<LogNode> tunnel) {
   if (!tunnel) return;
   const std::size_t position = PairPosition(*this, tunnel->TunnelLocalIP(), tunnel->TunnelPeerIP());
   InsertChild(position, std::move(tunnel));

@@ -12,7 +12,7 @@
 #include <string>
 
 #include "ikev1/negotiation/PreparedPacket.h"
-#include "model/QLFolder.h"
+#include "model/LogNode.h"
 
 namespace quillon {
 
@@ -22,14 +22,14 @@ class Exchange;
 // characters, as the daemon's restart record holds it.
 std::string RestartVersionText(const std::string& token);
 
-class Peer : public QLFolder {
+class Peer : public LogNode {
  public:
   // A peer for the first packet from its address; the packet is placed at once (its record
   // taken from `table`, null: none kept).
-  Peer(PreparedPacket packet, PacketDebugTable* table, std::string name, QLFolder* parent = nullptr);
+  Peer(PreparedPacket packet, PacketDebugTable* table, std::string name, LogNode* parent = nullptr);
   // A merged peer made by the regrouping: its address is the index, its identity address the
   // real address. It starts empty.
-  Peer(std::uint32_t address, std::uint32_t index, std::string name, QLFolder* parent);
+  Peer(std::uint32_t address, std::uint32_t index, std::string name, LogNode* parent);
   ~Peer() override;
 
   // "Peer", then the summary of its tunnels when there is one.
@@ -42,7 +42,7 @@ class Peer : public QLFolder {
   std::string CollectFailureReasons() const override;
   // Keeps the tunnels in ascending (local, peer) address order, the tunnel without addresses
   // last; equal pairs keep their arrival order.
-  void AddChild(std::unique_ptr<QLFolder> tunnel) override;
+  void AddChild(std::unique_ptr<LogNode> tunnel) override;
   NodeKind Kind() const override { return NodeKind::kPeer; }
   std::uint32_t PeerAddress() const override { return peerAddress_; }
   void PurgeDeleted() override { PurgeDeletedChildren(); }
@@ -53,8 +53,8 @@ class Peer : public QLFolder {
   bool IsMergedPeer() const override { return mergedPeer_; }
   bool IsRegrouped() const override { return regrouped_; }
   void SetRegrouped() override { regrouped_ = true; }
-  std::unique_ptr<QLFolder> NewMergedPeer(std::uint32_t address, std::uint32_t index, std::string name,
-                                          QLFolder* root) const override;
+  std::unique_ptr<LogNode> NewMergedPeer(std::uint32_t address, std::uint32_t index, std::string name,
+                                          LogNode* root) const override;
 
   // Places one packet in the tunnel of its tunnel addresses, creating the tunnel when it is
   // new. Returns the exchange that took the packet (null when the packet was dropped).

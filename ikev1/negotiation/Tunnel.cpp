@@ -17,19 +17,19 @@ namespace quillon {
 // The exchanges of a tunnel while a batch of insertions is open: the sequence, and the
 // exchanges with a start time by start time, in sequence order among equal times.
 struct Tunnel::InsertBatch {
-  using Sequence = std::list<std::unique_ptr<QLFolder>>;
+  using Sequence = std::list<std::unique_ptr<LogNode>>;
   Sequence sequence;
   std::multimap<std::int64_t, Sequence::iterator> byStart;
 };
 
 Tunnel::Tunnel(PreparedPacket packet, PacketDebugTable* table, std::uint32_t local, std::uint32_t peer,
-               std::string name, QLFolder* parent)
-    : QLFolder(std::move(name), parent), tunnelLocalIP_(local), tunnelPeerIP_(peer) {
+               std::string name, LogNode* parent)
+    : LogNode(std::move(name), parent), tunnelLocalIP_(local), tunnelPeerIP_(peer) {
   AddPacket(std::move(packet), table);
 }
 
-Tunnel::Tunnel(std::uint32_t local, std::uint32_t peer, QLFolder* parent)
-    : QLFolder(NameFor(local, peer), parent), tunnelLocalIP_(local), tunnelPeerIP_(peer), timeOrdered_(true) {}
+Tunnel::Tunnel(std::uint32_t local, std::uint32_t peer, LogNode* parent)
+    : LogNode(NameFor(local, peer), parent), tunnelLocalIP_(local), tunnelPeerIP_(peer), timeOrdered_(true) {}
 
 Tunnel::~Tunnel() = default;
 
@@ -141,11 +141,11 @@ void Tunnel::AddRestartMarker(std::string text) {
   AppendChild(std::make_unique<Restarted>(std::move(text), this));
 }
 
-std::unique_ptr<QLFolder> Tunnel::NewTunnel(std::uint32_t local, std::uint32_t peer) const {
+std::unique_ptr<LogNode> Tunnel::NewTunnel(std::uint32_t local, std::uint32_t peer) const {
   return std::make_unique<Tunnel>(local, peer, nullptr);
 }
 
-void Tunnel::InsertExchange(std::unique_ptr<QLFolder> exchange) {
+void Tunnel::InsertExchange(std::unique_ptr<LogNode> exchange) {
   if (!exchange) return;
   if (batch_) {
     // As TimeOrderPosition finds the place: before the first exchange that started later
@@ -170,7 +170,7 @@ void Tunnel::InsertExchange(std::unique_ptr<QLFolder> exchange) {
 void Tunnel::OpenInsertBatch() {
   if (!timeOrdered_ || batch_) return;
   batch_ = std::make_unique<InsertBatch>();
-  std::vector<std::unique_ptr<QLFolder>> children;
+  std::vector<std::unique_ptr<LogNode>> children;
   while (ChildCount() != 0) children.push_back(TakeChild(ChildCount() - 1));
   for (auto it = children.rbegin(); it != children.rend(); ++it) {
     const std::optional<TimeOrderKey> key = TimeOrderKeyOf(**it);

@@ -15,7 +15,7 @@
 #include <unordered_map>
 
 #include "ikev1/negotiation/PreparedPacket.h"
-#include "model/QLFolder.h"
+#include "model/LogNode.h"
 #include "model/TimeOrder.h"
 
 namespace quillon {
@@ -23,13 +23,13 @@ namespace quillon {
 class Exchange;
 struct NegotiationStatistics;
 
-class Tunnel : public QLFolder {
+class Tunnel : public LogNode {
  public:
   // A tunnel created for its first packet, which it places at once (records from `table`).
   Tunnel(PreparedPacket packet, PacketDebugTable* table, std::uint32_t local, std::uint32_t peer, std::string name,
-         QLFolder* parent);
+         LogNode* parent);
   // An empty tunnel, filled by the log root's regrouping.
-  Tunnel(std::uint32_t local, std::uint32_t peer, QLFolder* parent);
+  Tunnel(std::uint32_t local, std::uint32_t peer, LogNode* parent);
   ~Tunnel() override;
 
   // "local <=> peer" in dotted form.
@@ -65,9 +65,9 @@ class Tunnel : public QLFolder {
   // Appends the marker of a daemon restart.
   void AddRestartMarker(std::string text);
   // An empty IKEv1 tunnel for the regrouping's merged peers.
-  std::unique_ptr<QLFolder> NewTunnel(std::uint32_t local, std::uint32_t peer) const override;
+  std::unique_ptr<LogNode> NewTunnel(std::uint32_t local, std::uint32_t peer) const override;
   // Places an exchange moved here by the regrouping at its place in time order.
-  void InsertExchange(std::unique_ptr<QLFolder> exchange) override;
+  void InsertExchange(std::unique_ptr<LogNode> exchange) override;
   // Many exchanges moved into a tunnel in time order, one after the other: while a batch is
   // open the tunnel keeps its exchanges aside and places each new one by halving, and
   // CloseInsertBatch puts them all back at once, in the order single insertions give. Each

@@ -32,8 +32,8 @@ void AppendDumpAndValue(std::string& out, const ByteList& list) {
 
 }  // namespace
 
-AttributePayload::AttributePayload(DebugLogReader& reader, bool created, QLFolder* parent)
-    : QLFolder(FixedName("Attribute"), parent) {
+AttributePayload::AttributePayload(DebugLogReader& reader, bool created, LogNode* parent)
+    : LogNode(FixedName("Attribute"), parent) {
   fields_.nextPld = ReadSubBlockNumber(reader, "NextPld:");
   fields_.reserved = ReadSubBlockNumber(reader, "Reserved:");
   fields_.length = ReadSubBlockBytes(reader, "Length:");

@@ -29,7 +29,7 @@
 #include "ikev1/payloads/ByteList.h"
 #include "ikev1/payloads/KeyMaterialPayloads.h"
 #include "ikev1/payloads/PayloadFactory.h"
-#include "model/QLFolder.h"
+#include "model/LogNode.h"
 
 namespace quillon {
 
@@ -42,12 +42,12 @@ void WriteAttributeBlock(std::string& out, const PayloadFields& fields, std::uin
                          const ByteList& identifier);
 void WriteAttributeLengthBlock(std::string& out, const ByteList& length);
 
-class AttributePayload final : public QLFolder, public ConfigAttributeSource {
+class AttributePayload final : public LogNode, public ConfigAttributeSource {
  public:
   // Reads the block and its attributes; the reader stands just after "debugAttributePayload:".
   // `created` (the local daemon created the packet) makes it take the final length from the
   // "debugAttributePayloadLen:" block after the attributes.
-  AttributePayload(DebugLogReader& reader, bool created, QLFolder* parent);
+  AttributePayload(DebugLogReader& reader, bool created, LogNode* parent);
 
   void AppendDetailText(std::string& out) const override;
   void WriteDebug(std::string& out) const override;

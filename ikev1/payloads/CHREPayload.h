@@ -25,18 +25,18 @@
 
 #include "ikev1/payloads/ByteList.h"
 #include "ikev1/payloads/KeyMaterialPayloads.h"
-#include "model/QLFolder.h"
+#include "model/LogNode.h"
 
 namespace quillon {
 
 class DebugLogReader;
 
 // Node name "Challenge/Response"; children: its attributes (IsakmpValue, phase-one space).
-class CHREPayload final : public QLFolder {
+class CHREPayload final : public LogNode {
  public:
   // Reads the block and the attribute blocks right after it; the reader stands just after
   // "debugCHREPayload:".
-  CHREPayload(DebugLogReader& reader, QLFolder* parent);
+  CHREPayload(DebugLogReader& reader, LogNode* parent);
 
   void AppendDetailText(std::string& out) const override;
   void WriteDebug(std::string& out) const override;

@@ -28,15 +28,15 @@
 
 #include "ikev1/payloads/ByteList.h"
 #include "ikev1/payloads/KeyMaterialPayloads.h"
-#include "model/QLFolder.h"
+#include "model/LogNode.h"
 
 namespace quillon {
 
 class DebugLogReader;
 
-class CertPayload final : public QLFolder {
+class CertPayload final : public LogNode {
  public:
-  CertPayload(DebugLogReader& reader, QLFolder* parent);
+  CertPayload(DebugLogReader& reader, LogNode* parent);
 
   // "Cert " and the encoding's name.
   void AppendCaption(std::string& out) const override;
@@ -61,9 +61,9 @@ class CertPayload final : public QLFolder {
   std::pmr::string debugText_{NodeResource()};
 };
 
-class CertReqPayload final : public QLFolder {
+class CertReqPayload final : public LogNode {
  public:
-  CertReqPayload(DebugLogReader& reader, QLFolder* parent);
+  CertReqPayload(DebugLogReader& reader, LogNode* parent);
 
   // "CertReq Request for " and the encoding's name.
   void AppendCaption(std::string& out) const override;

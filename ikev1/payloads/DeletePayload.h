@@ -19,7 +19,7 @@
 
 #include "ikev1/payloads/ByteList.h"
 #include "ikev1/payloads/KeyMaterialPayloads.h"
-#include "model/QLFolder.h"
+#include "model/LogNode.h"
 
 namespace quillon {
 
@@ -30,10 +30,10 @@ class DebugLogReader;
 void WriteDeleteBlock(std::string& out, const PayloadFields& fields, const ByteList& doi, std::int32_t protId,
                       std::int32_t spiSize, const ByteList& spiCount, const ByteList& spis);
 
-class DeletePayload final : public QLFolder {
+class DeletePayload final : public LogNode {
  public:
   // Reads the block; the reader stands just after "debugDeletePayload:".
-  DeletePayload(DebugLogReader& reader, QLFolder* parent);
+  DeletePayload(DebugLogReader& reader, LogNode* parent);
 
   // "Delete  (" and the SPIs in hex, unspaced, ")".
   void AppendCaption(std::string& out) const override;

@@ -110,7 +110,7 @@ std::string DottedAddressText(const ByteList& list) {
 
 // ---- IsakmpValue --------------------------------------------------------------------------------
 
-IsakmpValue::IsakmpValue(DebugLogReader& reader, int attributeSpace, QLFolder* /*owner*/)
+IsakmpValue::IsakmpValue(DebugLogReader& reader, int attributeSpace, LogNode* /*owner*/)
     : attributeSpace_(attributeSpace) {
   if (!reader.IsAbandoned() && !reader.RestartSeen() && reader.ReadToken() != kValueKeyword) reader.PushBack();
   attribute_ = ReadSubBlockBytes(reader, "Attribute:");

@@ -23,7 +23,7 @@
 #include <string_view>
 
 #include "ikev1/payloads/ByteList.h"
-#include "model/QLFolder.h"
+#include "model/LogNode.h"
 
 namespace quillon {
 
@@ -78,7 +78,7 @@ std::string DottedAddressText(const ByteList& list);
 void WriteIsakmpValueBlock(std::string& out, const ByteList& attribute, std::uint32_t format, const ByteList& length,
                            const ByteList& value);
 
-class IsakmpValue : public QLFolder {
+class IsakmpValue : public LogNode {
  public:
   static constexpr int kPhaseOneSpace = 32;
   static constexpr int kPhaseTwoSpace = 64;
@@ -87,7 +87,7 @@ class IsakmpValue : public QLFolder {
   // Reads one "debugIsakmpValue:" block. The reader stands before the keyword (its owner has
   // pushed it back) or just after it. `owner` is the payload that will hold the attribute; it
   // is not stored (the owner appends the attribute as its child).
-  IsakmpValue(DebugLogReader& reader, int attributeSpace, QLFolder* owner);
+  IsakmpValue(DebugLogReader& reader, int attributeSpace, LogNode* owner);
 
   // The attributes are shown inside their owner's detail text: no caption, no text of their own.
   void AppendCaption(std::string& /*out*/) const override {}
@@ -146,7 +146,7 @@ class IsakmpValue : public QLFolder {
 // The node as an attribute value, null for any other node (only an attribute value says it is
 // one): the owners list their values in their detail texts, and a cast per child was a good
 // part of building those.
-inline const IsakmpValue* AsAttributeValue(const QLFolder& node) {
+inline const IsakmpValue* AsAttributeValue(const LogNode& node) {
   return node.IsAttributeValue() ? static_cast<const IsakmpValue*>(&node) : nullptr;
 }
 

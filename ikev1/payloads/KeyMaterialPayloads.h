@@ -20,7 +20,7 @@
 #include <string_view>
 
 #include "ikev1/payloads/ByteList.h"
-#include "model/QLFolder.h"
+#include "model/LogNode.h"
 
 namespace quillon {
 
@@ -98,7 +98,7 @@ struct KeyMaterialLayout {
 };
 
 // The generic payload header plus one dump of data.
-class KeyMaterialPayload : public QLFolder {
+class KeyMaterialPayload : public LogNode {
  public:
   void AppendDetailText(std::string& out) const override;
   void WriteDebug(std::string& out) const override;
@@ -107,7 +107,7 @@ class KeyMaterialPayload : public QLFolder {
   const ByteList& Data() const { return data_; }
 
  protected:
-  KeyMaterialPayload(const KeyMaterialLayout& layout, QLFolder* parent);
+  KeyMaterialPayload(const KeyMaterialLayout& layout, LogNode* parent);
   // Reads the block; `keepData` false reads the dump and drops it.
   void Read(DebugLogReader& reader, bool keepData = true);
   void SetData(ByteList data) { data_ = std::move(data); }
@@ -122,13 +122,13 @@ class KeyMaterialPayload : public QLFolder {
 // Key exchange data ("debugKeyPayload:").
 class KeyPayload final : public KeyMaterialPayload {
  public:
-  KeyPayload(DebugLogReader& reader, QLFolder* parent);
+  KeyPayload(DebugLogReader& reader, LogNode* parent);
 };
 
 // Nonce ("debugNoncePayload:").
 class NoncePayload final : public KeyMaterialPayload {
  public:
-  NoncePayload(DebugLogReader& reader, QLFolder* parent);
+  NoncePayload(DebugLogReader& reader, LogNode* parent);
 };
 
 // Hash ("debugHashPayload:"). When the local daemon creates a packet it logs the hash payload
@@ -136,7 +136,7 @@ class NoncePayload final : public KeyMaterialPayload {
 // so for a created packet the early dump is dropped and ReadHashData fills the data later.
 class HashPayload final : public KeyMaterialPayload {
  public:
-  HashPayload(DebugLogReader& reader, bool created, QLFolder* parent);
+  HashPayload(DebugLogReader& reader, bool created, LogNode* parent);
 
   // Reads a "debugHashData:" block (the reader stands after the keyword): the dump after
   // "HashData:" replaces the hash data. A block without that label changes nothing.
@@ -149,13 +149,13 @@ class HashPayload final : public KeyMaterialPayload {
 // Signature ("debugSigPayload:").
 class SigPayload final : public KeyMaterialPayload {
  public:
-  SigPayload(DebugLogReader& reader, QLFolder* parent);
+  SigPayload(DebugLogReader& reader, LogNode* parent);
 };
 
 // NAT discovery hash ("debugNatDPayload:").
 class NatDPayload final : public KeyMaterialPayload {
  public:
-  NatDPayload(DebugLogReader& reader, QLFolder* parent);
+  NatDPayload(DebugLogReader& reader, LogNode* parent);
 };
 
 }  // namespace quillon

@@ -14,15 +14,15 @@
 #include <string>
 
 #include "ikev1/payloads/KeyMaterialPayloads.h"
-#include "model/QLFolder.h"
+#include "model/LogNode.h"
 
 namespace quillon {
 
 class DebugLogReader;
 
-class NatOAPayload final : public QLFolder {
+class NatOAPayload final : public LogNode {
  public:
-  NatOAPayload(DebugLogReader& reader, QLFolder* parent);
+  NatOAPayload(DebugLogReader& reader, LogNode* parent);
 
   void AppendDetailText(std::string& out) const override;
   void WriteDebug(std::string& out) const override;

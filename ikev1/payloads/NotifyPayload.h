@@ -23,7 +23,7 @@
 
 #include "ikev1/payloads/ByteList.h"
 #include "ikev1/payloads/KeyMaterialPayloads.h"
-#include "model/QLFolder.h"
+#include "model/LogNode.h"
 
 namespace quillon {
 
@@ -33,7 +33,7 @@ class DebugLogReader;
 void WriteNotifyBlock(std::string& out, const PayloadFields& fields, const ByteList& doi, std::int32_t protId,
                       std::int32_t spiSize, const ByteList& notifyType, const ByteList& spi, const ByteList& data);
 
-class NotifyPayload final : public QLFolder {
+class NotifyPayload final : public LogNode {
  public:
   static constexpr std::uint32_t kNoProposalChosen = 14;
   static constexpr std::uint32_t kInvalidKeyInformation = 17;
@@ -49,7 +49,7 @@ class NotifyPayload final : public QLFolder {
   static constexpr std::uint32_t kReplayStatus = 24577;
 
   // Reads the block; the reader stands just after "debugNotifyPayload:".
-  NotifyPayload(DebugLogReader& reader, QLFolder* parent);
+  NotifyPayload(DebugLogReader& reader, LogNode* parent);
 
   // "Notify:   " and the notify type's name.
   void AppendCaption(std::string& out) const override;

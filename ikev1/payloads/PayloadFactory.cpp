@@ -20,13 +20,13 @@ namespace quillon {
 namespace {
 
 template <class P>
-std::unique_ptr<QLFolder> Make(DebugLogReader& reader, const PayloadContext& context) {
+std::unique_ptr<LogNode> Make(DebugLogReader& reader, const PayloadContext& context) {
   return std::make_unique<P>(reader, context.parent);
 }
 
 // Payloads whose reading depends on the packet's direction.
 template <class P>
-std::unique_ptr<QLFolder> MakeWithCreated(DebugLogReader& reader, const PayloadContext& context) {
+std::unique_ptr<LogNode> MakeWithCreated(DebugLogReader& reader, const PayloadContext& context) {
   return std::make_unique<P>(reader, context.created, context.parent);
 }
 
@@ -40,7 +40,7 @@ constexpr std::array<PayloadConstructor, DebugLogReader::kBlockKeywordCount> kCo
   table[kHashBlock] = &MakeWithCreated<HashPayload>;
   table[kSigBlock] = &Make<SigPayload>;
   table[kNatDBlock] = &Make<NatDPayload>;
-  table[kSaBlock] = [](DebugLogReader& reader, const PayloadContext& context) -> std::unique_ptr<QLFolder> {
+  table[kSaBlock] = [](DebugLogReader& reader, const PayloadContext& context) -> std::unique_ptr<LogNode> {
     return std::make_unique<SAPayload>(reader, context.created, context.attributeSpace, context.parent);
   };
   table[kNotifyBlock] = &Make<NotifyPayload>;
@@ -62,12 +62,12 @@ PayloadConstructor PayloadConstructorFor(int code) {
   return kConstructors[static_cast<std::size_t>(code)];
 }
 
-std::unique_ptr<QLFolder> CreatePayload(int code, DebugLogReader& reader, const PayloadContext& context) {
+std::unique_ptr<LogNode> CreatePayload(int code, DebugLogReader& reader, const PayloadContext& context) {
   const PayloadConstructor construct = PayloadConstructorFor(code);
   return construct != nullptr ? construct(reader, context) : nullptr;
 }
 
-void ReadTransformMatchRun(DebugLogReader& reader, QLFolder* saPayload) { ReadTransMatchRun(reader, saPayload); }
+void ReadTransformMatchRun(DebugLogReader& reader, LogNode* saPayload) { ReadTransMatchRun(reader, saPayload); }
 
 void ReadPayloadChain(DebugLogReader& reader, const std::function<void(int code)>& readBlock) {
   int code = DebugLogReader::BlockKeywordCode(reader.ReadTokenView());

@@ -12,7 +12,7 @@
 // header's final length, the transform-match lines); the chain reader handles those itself.
 //
 // The chain reader also asks some payloads for what its message needs from them. Those
-// payload classes implement the small interfaces below next to QLFolder.
+// payload classes implement the small interfaces below next to LogNode.
 #pragma once
 
 #include <cstdint>
@@ -20,7 +20,7 @@
 #include <memory>
 #include <string>
 
-#include "model/QLFolder.h"
+#include "model/LogNode.h"
 
 namespace quillon {
 
@@ -58,10 +58,10 @@ struct PayloadContext {
   // phase two and the rest, 0 when the packet kind is unknown.
   int attributeSpace = 0;
   // The message the payload belongs to.
-  QLFolder* parent = nullptr;
+  LogNode* parent = nullptr;
 };
 
-using PayloadConstructor = std::unique_ptr<QLFolder> (*)(DebugLogReader& reader, const PayloadContext& context);
+using PayloadConstructor = std::unique_ptr<LogNode> (*)(DebugLogReader& reader, const PayloadContext& context);
 
 // The constructor of the payload class that reads blocks of `code`; null for the data blocks
 // and for payload kinds without a class.
@@ -69,7 +69,7 @@ PayloadConstructor PayloadConstructorFor(int code);
 
 // Reads the block of `code` (the reader stands just after its keyword) into a new payload
 // node; null when the code has no payload class.
-std::unique_ptr<QLFolder> CreatePayload(int code, DebugLogReader& reader, const PayloadContext& context);
+std::unique_ptr<LogNode> CreatePayload(int code, DebugLogReader& reader, const PayloadContext& context);
 
 // Reads the run of payload blocks that follows a packet's header block and packet line, calling
 // `readBlock` with each block's keyword code (the reader stands just after the keyword). Only
@@ -83,7 +83,7 @@ void ReadPayloadChain(DebugLogReader& reader, const std::function<void(int code)
 // `saPayload` is the message's SA payload or null. A reader of the run pushes the keyword back,
 // reads the run and leaves the token after it pushed back; until the SA payload marks its
 // transforms this reads nothing and the chain skips the lines one by one.
-void ReadTransformMatchRun(DebugLogReader& reader, QLFolder* saPayload);
+void ReadTransformMatchRun(DebugLogReader& reader, LogNode* saPayload);
 
 // ---- what the chain reader asks of particular payloads ------------------------------------------
 

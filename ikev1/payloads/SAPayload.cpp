@@ -87,8 +87,8 @@ void WriteLengthBlock(std::string& out, std::string_view keyword, const ByteList
 
 // ---- SAPayload ----------------------------------------------------------------------------------
 
-SAPayload::SAPayload(DebugLogReader& reader, bool created, int attributeSpace, QLFolder* parent)
-    : QLFolder(FixedName("Security Association"), parent) {
+SAPayload::SAPayload(DebugLogReader& reader, bool created, int attributeSpace, LogNode* parent)
+    : LogNode(FixedName("Security Association"), parent) {
   fields_.nextPld = ReadSubBlockNumber(reader, "NextPld:");
   fields_.reserved = ReadSubBlockNumber(reader, "Reserved:");
   fields_.length = ReadSubBlockBytes(reader, "Length:");
@@ -189,8 +189,8 @@ void SAPayload::MarkNotChosen(std::uint32_t proposalNumber, std::uint32_t transf
 
 // ---- PropPayload --------------------------------------------------------------------------------
 
-PropPayload::PropPayload(DebugLogReader& reader, bool created, int attributeSpace, std::string name, QLFolder* parent)
-    : QLFolder(std::move(name), parent) {
+PropPayload::PropPayload(DebugLogReader& reader, bool created, int attributeSpace, std::string name, LogNode* parent)
+    : LogNode(std::move(name), parent) {
   TakeKeyword(reader, kPropKeyword);
   fields_.nextPld = ReadSubBlockNumber(reader, "NextPld:");
   fields_.reserved = ReadSubBlockNumber(reader, "Reserved:");
@@ -278,8 +278,8 @@ std::string PropPayload::SpiText() const { return UnspacedHex(spi_); }
 // ---- TransPayload -------------------------------------------------------------------------------
 
 TransPayload::TransPayload(DebugLogReader& reader, bool created, int attributeSpace, std::int32_t protocolId,
-                           std::string name, QLFolder* parent, std::string& token, bool isLast)
-    : QLFolder(std::move(name), parent), protId_(protocolId) {
+                           std::string name, LogNode* parent, std::string& token, bool isLast)
+    : LogNode(std::move(name), parent), protId_(protocolId) {
   TakeKeyword(reader, kTransKeyword);
   fields_.nextPld = ReadSubBlockNumber(reader, "NextPld:");
   // Another transform follows (3) or none (0): any other value means the block does not fit

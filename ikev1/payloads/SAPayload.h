@@ -24,7 +24,7 @@
 
 #include "ikev1/payloads/ByteList.h"
 #include "ikev1/payloads/KeyMaterialPayloads.h"
-#include "model/QLFolder.h"
+#include "model/LogNode.h"
 
 namespace quillon {
 
@@ -46,13 +46,13 @@ void WriteSALengthBlock(std::string& out, SALevel level, const ByteList& length)
 void WriteTransMatchFailure(std::string& out, std::uint32_t propNum, std::uint32_t transNum, std::uint32_t transId,
                             std::string_view reason);
 
-class SAPayload final : public QLFolder {
+class SAPayload final : public LogNode {
  public:
   // Reads the SA block and its subtree; the reader stands just after "debugSAPayload:".
   // `created` (the local daemon created the packet) makes it take the final lengths of the
   // length blocks; `attributeSpace` is the attribute set of the transforms' attributes (32
   // phase one, 64 phase two; any other value reads as 64).
-  SAPayload(DebugLogReader& reader, bool created, int attributeSpace, QLFolder* parent);
+  SAPayload(DebugLogReader& reader, bool created, int attributeSpace, LogNode* parent);
 
   void AppendDetailText(std::string& out) const override;
   void WriteDebug(std::string& out) const override;
@@ -82,10 +82,10 @@ class SAPayload final : public QLFolder {
 
 // "debugPropPayload:". Node name "prop" and its position within the SA, counted from 1;
 // children: its transforms.
-class PropPayload final : public QLFolder {
+class PropPayload final : public LogNode {
  public:
   // Reads the proposal block and its transforms; the reader stands before "debugPropPayload:".
-  PropPayload(DebugLogReader& reader, bool created, int attributeSpace, std::string name, QLFolder* parent);
+  PropPayload(DebugLogReader& reader, bool created, int attributeSpace, std::string name, LogNode* parent);
 
   // The node name and the protocol (" PROTO_ESP" ...), with the SPI in parentheses when there is one.
   void AppendCaption(std::string& out) const override;
@@ -117,7 +117,7 @@ class PropPayload final : public QLFolder {
 
 // "debugTransPayload:". Node name "tran" and its position within the proposal, counted from
 // 1; children: its data attributes.
-class TransPayload final : public QLFolder {
+class TransPayload final : public LogNode {
  public:
   // Reads the transform block, its attributes and, when present, its length block. The reader
   // stands before "debugTransPayload:". `protocolId` is the proposal's. `token` is the
@@ -127,7 +127,7 @@ class TransPayload final : public QLFolder {
   // otherwise); when it is not, the reader is left abandoned and the proposal drops the
   // transform.
   TransPayload(DebugLogReader& reader, bool created, int attributeSpace, std::int32_t protocolId, std::string name,
-               QLFolder* parent, std::string& token, bool isLast);
+               LogNode* parent, std::string& token, bool isLast);
 
   // The node name and the transform's name ("tran1 ESP_3DES").
   void AppendCaption(std::string& out) const override;

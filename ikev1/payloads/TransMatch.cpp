@@ -94,7 +94,7 @@ void TransMatchRecord::ApplyTo(SAPayload& sa) const {
     sa.MarkNotChosen(proposalNumbers_[i], transformNumbers_[i], transformIds_[i], reasons_[i]);
 }
 
-void ReadTransMatchRun(DebugLogReader& reader, QLFolder* saPayload) {
+void ReadTransMatchRun(DebugLogReader& reader, LogNode* saPayload) {
   reader.PushBack();  // the run's first keyword
   const TransMatchRecord record(reader);
   if (auto* sa = dynamic_cast<SAPayload*>(saPayload)) record.ApplyTo(*sa);

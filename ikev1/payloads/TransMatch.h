@@ -16,7 +16,7 @@
 namespace quillon {
 
 class DebugLogReader;
-class QLFolder;
+class LogNode;
 class SAPayload;
 
 class TransMatchRecord {
@@ -50,6 +50,6 @@ class TransMatchRecord {
 // The chain reader's part (the hook ReadTransformMatchRun of PayloadFactory.h): called with the
 // first keyword of the run just read; reads the run and applies it to `saPayload`, the
 // message's SA payload (null or not an SAPayload: the run is read and dropped).
-void ReadTransMatchRun(DebugLogReader& reader, QLFolder* saPayload);
+void ReadTransMatchRun(DebugLogReader& reader, LogNode* saPayload);
 
 }  // namespace quillon

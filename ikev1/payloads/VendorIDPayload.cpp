@@ -45,8 +45,8 @@ int HexDigit(char c) {
 
 }  // namespace
 
-VendorIDPayload::VendorIDPayload(DebugLogReader& reader, bool /*created*/, QLFolder* parent)
-    : QLFolder(FixedName("Vendor ID"), parent) {
+VendorIDPayload::VendorIDPayload(DebugLogReader& reader, bool /*created*/, LogNode* parent)
+    : LogNode(FixedName("Vendor ID"), parent) {
   Read(reader);
   for (NodeText* text : {&vendorText_, &fieldLines_}) {
     const std::string read(*text);

@@ -28,7 +28,7 @@
 #include "ikev1/payloads/ByteList.h"
 #include "ikev1/payloads/KeyMaterialPayloads.h"
 #include "model/NodeText.h"
-#include "model/QLFolder.h"
+#include "model/LogNode.h"
 
 namespace quillon {
 
@@ -51,10 +51,10 @@ void WriteVendorIDFieldsBlock(std::string& out, std::string_view keyword, const 
 }
 inline constexpr std::string_view kVendorIDFieldsKeyword = "debugVendorIDFields:";
 
-class VendorIDPayload final : public QLFolder {
+class VendorIDPayload final : public LogNode {
  public:
   // `created` (the packet was sent by the local daemon) is accepted and not used.
-  VendorIDPayload(DebugLogReader& reader, bool created, QLFolder* parent);
+  VendorIDPayload(DebugLogReader& reader, bool created, LogNode* parent);
 
   void AppendDetailText(std::string& out) const override;
   void WriteDebug(std::string& out) const override;

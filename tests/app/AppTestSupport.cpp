@@ -9,7 +9,7 @@
 
 namespace quillon::test {
 
-TestNode& Add(QLFolder& parent, const std::string& name) {
+TestNode& Add(LogNode& parent, const std::string& name) {
   return static_cast<TestNode&>(*parent.AppendChild(std::make_unique<TestNode>(name)));
 }
 
@@ -23,14 +23,14 @@ TestNode& AddPeer(LogFile& log, const std::string& address) {
   return ref;
 }
 
-TestNode& AddTunnel(QLFolder& peer, bool withAddresses) {
+TestNode& AddTunnel(LogNode& peer, bool withAddresses) {
   TestNode& tunnel = Add(peer, withAddresses ? "Tunnel" : "Tunnel without addresses");
   tunnel.tunnel = true;
   tunnel.tunnelAddresses = withAddresses;
   return tunnel;
 }
 
-TestNode& AddExchange(QLFolder& tunnel, const std::string& name, const std::string& date, const std::string& time,
+TestNode& AddExchange(LogNode& tunnel, const std::string& name, const std::string& date, const std::string& time,
                       bool complete) {
   TestNode& exchange = Add(tunnel, name);
   exchange.date = date;
@@ -61,7 +61,7 @@ std::unique_ptr<LogFile> ThreePeerLog() {
   return log;
 }
 
-CQuillonDoc::Loader TreeLoader::AsLoader() {
+LogDocument::Loader TreeLoader::AsLoader() {
   return [this](const std::string& path, const ReadProgress& progress) {
     ++loads;
     const auto found = trees_.find(path);
@@ -89,8 +89,8 @@ FrameFixture::FrameFixture() {
   // No product settings anywhere: the Open dialog proposes nothing unless a test says so.
   loggingEnvironment = LoggingEnvironment({directory.filePath(QStringLiteral("no-product.ini")),
                                            directory.filePath(QStringLiteral("environment"))});
-  document = std::make_unique<CQuillonDoc>(settings, loader.AsLoader());
-  frame = std::make_unique<CMainFrame>(*document, services);
+  document = std::make_unique<LogDocument>(settings, loader.AsLoader());
+  frame = std::make_unique<MainWindow>(*document, services);
 }
 
 FrameFixture::~FrameFixture() {
@@ -117,11 +117,11 @@ QString FrameFixture::Example(const QString& name) {
   return QStringLiteral(QUILLON_SOURCE_DIR "/examples/") + name;
 }
 
-QLFolder* FrameFixture::FindByPath(const std::string& path) const {
-  std::function<QLFolder*(QLFolder*)> find = [&](QLFolder* node) -> QLFolder* {
+LogNode* FrameFixture::FindByPath(const std::string& path) const {
+  std::function<LogNode*(LogNode*)> find = [&](LogNode* node) -> LogNode* {
     if (node->Path() == path) return node;
     for (const auto& child : node->Children())
-      if (QLFolder* found = find(child.get())) return found;
+      if (LogNode* found = find(child.get())) return found;
     return nullptr;
   };
   return document->Log() ? find(document->Log()) : nullptr;

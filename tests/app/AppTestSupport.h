@@ -13,9 +13,9 @@
 #include <QTemporaryDir>
 
 #include "app/LoggingEnvironment.h"
-#include "app/MainFrame.h"
-#include "app/QuillonDoc.h"
-#include "app/QuillonView.h"
+#include "app/MainWindow.h"
+#include "app/LogDocument.h"
+#include "app/LogView.h"
 #include "app/Services.h"
 #include "logs/OpenLog.h"
 #include "model/LogFile.h"
@@ -105,9 +105,9 @@ class FakeDialogs : public FileDialogs {
 
 // A node of a hand-built tree: every property the viewer asks about can be set.
 // The kinds of negotiation are told by the names of the debug log's ones.
-class TestNode : public QLFolder {
+class TestNode : public LogNode {
  public:
-  explicit TestNode(std::string name) : QLFolder(name, nullptr) {
+  explicit TestNode(std::string name) : LogNode(name, nullptr) {
     if (name == "Main Mode") kind = NodeKind::kMainMode;
     else if (name == "QuickMode") kind = NodeKind::kQuickMode;
     else if (name == "Aggressive") kind = NodeKind::kAggressiveMode;
@@ -135,11 +135,11 @@ class TestNode : public QLFolder {
 };
 
 // Builders that append a TestNode and return it for further set-up.
-TestNode& Add(QLFolder& parent, const std::string& name);
+TestNode& Add(LogNode& parent, const std::string& name);
 TestNode& AddPeer(LogFile& log, const std::string& address);
-TestNode& AddTunnel(QLFolder& peer, bool withAddresses);
+TestNode& AddTunnel(LogNode& peer, bool withAddresses);
 // A negotiation with a packet line's date (" Www Mmm dd yyyy") and time ("hh:mm:ss").
-TestNode& AddExchange(QLFolder& tunnel, const std::string& name, const std::string& date, const std::string& time,
+TestNode& AddExchange(LogNode& tunnel, const std::string& name, const std::string& date, const std::string& time,
                       bool complete = true);
 
 // A debug log of three peers:
@@ -160,7 +160,7 @@ class TreeLoader {
   std::function<void(const std::string& path, const ReadProgress& progress)> duringLoad;
   int loads = 0;
 
-  CQuillonDoc::Loader AsLoader();
+  LogDocument::Loader AsLoader();
 
  private:
   std::map<std::string, std::function<std::unique_ptr<LogFile>()>> trees_;
@@ -183,7 +183,7 @@ class FrameFixture {
   void ShowActive();
   // Selects the shown node whose path (names joined by backslashes) is given.
   void SelectPath(const std::string& path);
-  QLFolder* FindByPath(const std::string& path) const;
+  LogNode* FindByPath(const std::string& path) const;
 
   QTemporaryDir directory;
   RecordingMessages messages;
@@ -193,8 +193,8 @@ class FrameFixture {
   FakeDialogs dialogs;
   LoggingEnvironment loggingEnvironment;
   TreeLoader loader;
-  std::unique_ptr<CQuillonDoc> document;
-  std::unique_ptr<CMainFrame> frame;
+  std::unique_ptr<LogDocument> document;
+  std::unique_ptr<MainWindow> frame;
 };
 
 }  // namespace quillon::test

@@ -17,7 +17,7 @@
 #include "app/ToolbarIcons.h"
 #include "model/TreeRules.h"
 #include "app/PlatformServices.h"
-#include "app/QuillonApp.h"
+#include "app/QuillonApplication.h"
 #include "app/RecentFiles.h"
 
 namespace quillon::test {
@@ -26,14 +26,14 @@ namespace {
 TEST(DesktopTextsTest, AboutTitleAndEditorCommandSayWhatTheyDo) {
   EXPECT_EQ(AboutDialog().windowTitle(), "About Quillon");
   FrameFixture f;
-  const QAction* editor = f.frame->Action(Command::kLaunchNotepad);
+  const QAction* editor = f.frame->Action(Command::kOpenInEditor);
   EXPECT_EQ(editor->text(), "Open in text &editor");
   EXPECT_EQ(editor->toolTip(), "Open in text editor (Ctrl+E)");
   EXPECT_EQ(editor->statusTip(), "Open the log in a text editor (Ctrl+E)");
 }
 
 TEST(DesktopTextsTest, HelpAndVersionAreAnsweredWithoutAWindow) {
-  using Info = CQuillonApp::Information;
+  using Info = QuillonApplication::Information;
   const struct {
     QStringList arguments;
     Info expected;
@@ -48,29 +48,29 @@ TEST(DesktopTextsTest, HelpAndVersionAreAnsweredWithoutAWindow) {
       {{}, Info::kNone},
   };
   for (const auto& c : cases)
-    EXPECT_EQ(CQuillonApp::InformationRequested(c.arguments), c.expected) << c.arguments.join(' ').toStdString();
+    EXPECT_EQ(QuillonApplication::InformationRequested(c.arguments), c.expected) << c.arguments.join(' ').toStdString();
 }
 
-TEST(QuillonAppTest, CommandLine) {
+TEST(QuillonApplicationTest, CommandLine) {
   QString error;
-  auto options = CQuillonApp::ParseArguments({}, error);
+  auto options = QuillonApplication::ParseArguments({}, error);
   ASSERT_TRUE(options);
   EXPECT_TRUE(options->file.isEmpty());
   EXPECT_FALSE(options->installLoggingEnvironment);
 
-  options = CQuillonApp::ParseArguments({"--install-logging-environment"}, error);
+  options = QuillonApplication::ParseArguments({"--install-logging-environment"}, error);
   ASSERT_TRUE(options);
   EXPECT_TRUE(options->installLoggingEnvironment);
 
-  options = CQuillonApp::ParseArguments({"--screenshot", "/tmp/s.png", "--", "-odd name.ilx"}, error);
+  options = QuillonApplication::ParseArguments({"--screenshot", "/tmp/s.png", "--", "-odd name.ilx"}, error);
   ASSERT_TRUE(options);
   EXPECT_EQ(options->screenshot, "/tmp/s.png");
   EXPECT_EQ(options->file, "-odd name.ilx");
 
-  EXPECT_FALSE(CQuillonApp::ParseArguments({"a.ilx", "b.ilx"}, error));
-  EXPECT_FALSE(CQuillonApp::ParseArguments({"--bogus"}, error));
+  EXPECT_FALSE(QuillonApplication::ParseArguments({"a.ilx", "b.ilx"}, error));
+  EXPECT_FALSE(QuillonApplication::ParseArguments({"--bogus"}, error));
   EXPECT_EQ(error, "unknown option --bogus");
-  EXPECT_FALSE(CQuillonApp::ParseArguments({"--screenshot"}, error));
+  EXPECT_FALSE(QuillonApplication::ParseArguments({"--screenshot"}, error));
 }
 
 class DesktopFrameTest : public ::testing::Test {
@@ -121,7 +121,7 @@ TEST_F(DesktopFrameTest, TreeWidthFitsTheCaptionsUntilTheUserChoosesOne) {
   f.frame->show();
   f.frame->resize(1180, 720);  // wider than the test screen's nine tenths
   QSplitter& splitter = *f.frame->View()->Splitter();
-  EXPECT_EQ(f.frame->View()->TreeWidth(), CQuillonView::kTreeWidth);
+  EXPECT_EQ(f.frame->View()->TreeWidth(), LogView::kTreeWidth);
 
   // Captions as long as the sample's longest ones widen the tree once they are loaded.
   const std::string longCaption = "Info INVALID-ID-INFORMATION   <== Tue Mar 12 2024 From: 09:30:09 To: 09:30:09";
@@ -131,7 +131,7 @@ TEST_F(DesktopFrameTest, TreeWidthFitsTheCaptionsUntilTheUserChoosesOne) {
     return log;
   })));
   const int fitted = f.frame->View()->TreeWidth();
-  EXPECT_GT(fitted, CQuillonView::kTreeWidth);
+  EXPECT_GT(fitted, LogView::kTreeWidth);
   EXPECT_GE(fitted, f.frame->View()->WidthForNegotiationCaptions());
   EXPECT_LE(fitted, f.frame->width() * 3 / 5);
   // The next file keeps the splitter where it is.
@@ -153,7 +153,7 @@ TEST_F(DesktopFrameTest, TreeWidthFitsTheCaptionsUntilTheUserChoosesOne) {
   EXPECT_EQ(f.settings.Value("Layout/TreeWidth").toInt(), 300);
 
   // The next window starts as this one ended.
-  CMainFrame next(*f.document, {f.messages, f.settings, f.resolver, f.launcher, f.dialogs, f.loggingEnvironment});
+  MainWindow next(*f.document, {f.messages, f.settings, f.resolver, f.launcher, f.dialogs, f.loggingEnvironment});
   next.show();
   EXPECT_EQ(next.size(), QSize(900, 600));
   EXPECT_EQ(next.View()->TreeWidth(), 300);
@@ -162,9 +162,9 @@ TEST_F(DesktopFrameTest, TreeWidthFitsTheCaptionsUntilTheUserChoosesOne) {
   // Damaged settings are ignored.
   f.settings.SetValue("Layout/TreeWidth", "wide");
   f.settings.SetValue("Layout/Geometry", 12);
-  CMainFrame damaged(*f.document, {f.messages, f.settings, f.resolver, f.launcher, f.dialogs, f.loggingEnvironment});
+  MainWindow damaged(*f.document, {f.messages, f.settings, f.resolver, f.launcher, f.dialogs, f.loggingEnvironment});
   damaged.show();
-  EXPECT_EQ(damaged.View()->TreeWidth(), CQuillonView::kTreeWidth);
+  EXPECT_EQ(damaged.View()->TreeWidth(), LogView::kTreeWidth);
   EXPECT_FALSE(damaged.View()->IsTreeWidthChosen());
 }
 
@@ -175,7 +175,7 @@ TEST_F(DesktopFrameTest, ResolveIPsReportsHowManyPeersGotANameAndOpenedFilesReac
   EXPECT_EQ(f.frame->MessageText(), "Resolved 1 of 3 peers");
 
   // A second window, started before this one opened another file, keeps both in the list.
-  CMainFrame other(*f.document, {f.messages, f.settings, f.resolver, f.launcher, f.dialogs, f.loggingEnvironment});
+  MainWindow other(*f.document, {f.messages, f.settings, f.resolver, f.launcher, f.dialogs, f.loggingEnvironment});
   const QString second = f.RegisterTree("second.ilx", &ThreePeerLog);
   ASSERT_TRUE(f.frame->OpenFile(second));
   ASSERT_TRUE(other.OpenFile(f.RegisterTree("third.ilx", &ThreePeerLog)));
@@ -190,8 +190,8 @@ TEST_F(DesktopFrameTest, ResolveIPsReportsHowManyPeersGotANameAndOpenedFilesReac
 TEST(DesktopSettingsTest, RecentFilesOfTwoProgramsShareOneSettingsFile) {
   QTemporaryDir directory;
   const QString file = directory.filePath("Quillon.conf");
-  QSettingsStore first(std::make_unique<QSettings>(file, QSettings::IniFormat));
-  QSettingsStore second(std::make_unique<QSettings>(file, QSettings::IniFormat));
+  QtSettingsStore first(std::make_unique<QSettings>(file, QSettings::IniFormat));
+  QtSettingsStore second(std::make_unique<QSettings>(file, QSettings::IniFormat));
   RecentFiles a(first), b(second);
   a.Add("/logs/a.ilx");
   b.Add("/logs/b.ilx");  // b had read the list before a's entry existed

@@ -40,9 +40,9 @@ TEST(FollowViewer, GrowingLogExtendsTheShownTree) {
   EXPECT_TRUE(follow->shortcuts().contains(QKeySequence(Qt::Key_F9)));
   EXPECT_TRUE(follow->isCheckable());
 
-  CQuillonView& view = *f.frame->View();
+  LogView& view = *f.frame->View();
   view.GoToLastEvent();
-  const QLFolder* last = view.LastEvent();
+  const LogNode* last = view.LastEvent();
   ASSERT_NE(last, nullptr);
   ASSERT_EQ(view.SelectedNode(), last);
   const std::string firstPeer(view.Model()->VisibleChildrenOf(f.document->Log())[0]->Name());
@@ -61,8 +61,8 @@ TEST(FollowViewer, GrowingLogExtendsTheShownTree) {
   EXPECT_EQ(testing::FirstTreeDifference(*f.document->Log(), *whole.log, true), "");
   EXPECT_EQ(view.SelectedNode(), view.LastEvent()) << "the selection moved to the new last event";
   EXPECT_NE(view.SelectedNode()->Caption(), "");
-  const QLFolder* peer = nullptr;
-  for (QLFolder* shown : view.Model()->VisibleChildrenOf(f.document->Log()))
+  const LogNode* peer = nullptr;
+  for (LogNode* shown : view.Model()->VisibleChildrenOf(f.document->Log()))
     if (shown->Name() == firstPeer) peer = shown;
   ASSERT_NE(peer, nullptr);
   EXPECT_TRUE(view.Tree()->isExpanded(view.Model()->IndexOf(peer))) << "expansion is kept";
@@ -84,18 +84,18 @@ TEST(FollowViewer, PacketsAddedInPlaceLeaveOtherPeersRowsExpansionAndSelectionAl
   f.dialogs.answer = path;
   f.Trigger(Command::kOpen);
   f.frame->Action(Command::kFollow)->trigger();
-  CQuillonView& view = *f.frame->View();
+  LogView& view = *f.frame->View();
   LogTreeModel& model = *view.Model();
   const LogFile& log = *f.document->Log();
   view.MakeNegotiationsVisible();
   // A row below each peer, and the selection on one of them.
-  std::vector<std::pair<QPersistentModelIndex, const QLFolder*>> rows;
-  for (const QLFolder* peer : model.VisibleChildrenOf(&log)) {
+  std::vector<std::pair<QPersistentModelIndex, const LogNode*>> rows;
+  for (const LogNode* peer : model.VisibleChildrenOf(&log)) {
     const QModelIndex row = model.index(0, 0, model.IndexOf(peer));
     rows.emplace_back(row, model.NodeAt(row));
   }
   ASSERT_GT(rows.size(), 2u);
-  const QLFolder* selected = rows[1].second;
+  const LogNode* selected = rows[1].second;
   view.SelectNode(selected);
   QSignalSpy resets(&model, &QAbstractItemModel::modelReset);
   QSignalSpy inserted(&model, &QAbstractItemModel::rowsInserted);
@@ -104,10 +104,10 @@ TEST(FollowViewer, PacketsAddedInPlaceLeaveOtherPeersRowsExpansionAndSelectionAl
   f.frame->FollowFile();  // the file did not grow: nothing happens
   EXPECT_EQ(resets.count() + inserted.count(), 0);
   std::ofstream(path.toStdString(), std::ios::binary | std::ios::app) << text.mid(cut).toStdString();
-  std::vector<QLFolder*> changed;
+  std::vector<LogNode*> changed;
   for (int step = 0; step < 2; ++step) {  // the appended packets, then the last one at the pause
     f.frame->FollowFile();
-    for (QLFolder* peer : f.document->FollowChanged()) changed.push_back(peer);
+    for (LogNode* peer : f.document->FollowChanged()) changed.push_back(peer);
   }
   OpenLogResult whole = OpenLog(path.toStdString());
   ASSERT_TRUE(whole.log);
@@ -126,7 +126,7 @@ TEST(FollowViewer, PacketsAddedInPlaceLeaveOtherPeersRowsExpansionAndSelectionAl
   EXPECT_GT(untouched, 0);
   EXPECT_LT(untouched, static_cast<int>(rows.size()));
   // The shown rows are those of the tree as it is now.
-  for (const QLFolder* peer : changed) {
+  for (const LogNode* peer : changed) {
     const QModelIndex index = model.IndexOf(peer);
     ASSERT_TRUE(index.isValid());
     ASSERT_EQ(model.rowCount(index), static_cast<int>(VisibleChildren(*peer).size()));

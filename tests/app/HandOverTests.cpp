@@ -11,7 +11,7 @@
 namespace quillon::test {
 namespace {
 
-QAction* MenuAction(CMainFrame& frame, const QString& text) {
+QAction* MenuAction(MainWindow& frame, const QString& text) {
   for (QAction* action : frame.findChildren<QAction*>()) {
     if (action->text() == text) return action;
   }
@@ -60,7 +60,7 @@ TEST(HandOverCommandsTest, ExportTheTreeOrTheSelectedPeerAndSaveTheReport) {
   EXPECT_TRUE(f.frame->MessageText().startsWith(QString("%1 packets exported to ").arg(packets)));
 
   // A selected peer exports its own packets only.
-  const QLFolder& peer = *f.document->Log()->Child(0);
+  const LogNode& peer = *f.document->Log()->Child(0);
   f.SelectPath(std::string(f.document->Log()->Name()) + "\\" + std::string(peer.Name()));
   const QString one = f.directory.filePath("peer.pcapng");
   f.dialogs.saveAnswer = one;

@@ -46,7 +46,7 @@ TEST(LogTreeModelTest, ShowsTheVisibleLevelsWithConsistentParents) {
   EXPECT_EQ(model.rowCount(payload), 0);
 
   // Indexes found from nodes agree with the ones reached from the top, through hidden tunnels.
-  const QLFolder* informational = model.NodeAt(model.index(1, 0, second));
+  const LogNode* informational = model.NodeAt(model.index(1, 0, second));
   const QModelIndex found = model.IndexOf(informational);
   EXPECT_EQ(found, model.index(1, 0, second));
   EXPECT_EQ(found.parent(), second);
@@ -117,8 +117,8 @@ TEST(LogTreeModelTest, RemovingAPeerKeepsTheRowsBehindItConsistent) {
   QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::Fatal);
   model.SetLog(log.get());
   const QModelIndex root = model.index(0, 0);
-  QLFolder* third = log->Child(2);
-  QLFolder* thirdTunnel = third->Child(0);
+  LogNode* third = log->Child(2);
+  LogNode* thirdTunnel = third->Child(0);
   ASSERT_TRUE(model.IndexOf(thirdTunnel).isValid());  // rows of the third peer are known
 
   int removedSignals = 0;
@@ -128,14 +128,14 @@ TEST(LogTreeModelTest, RemovingAPeerKeepsTheRowsBehindItConsistent) {
     EXPECT_EQ(first, 1);
     EXPECT_EQ(last, 1);
   });
-  model.RemoveNode(log->Child(1), [&](QLFolder* node) { log->RemoveChild(log->IndexOf(node)); });
+  model.RemoveNode(log->Child(1), [&](LogNode* node) { log->RemoveChild(log->IndexOf(node)); });
   EXPECT_EQ(removedSignals, 1);
   EXPECT_EQ(Captions(model, root), QStringList({"10.0.0.1", "10.0.0.3"}));
   EXPECT_EQ(model.IndexOf(third).row(), 1);
   EXPECT_EQ(model.IndexOf(thirdTunnel).parent().row(), 1);
 
   // The root itself is never removed.
-  model.RemoveNode(log.get(), [](QLFolder*) { ADD_FAILURE() << "the root was destroyed"; });
+  model.RemoveNode(log.get(), [](LogNode*) { ADD_FAILURE() << "the root was destroyed"; });
   EXPECT_EQ(model.rowCount(), 1);
 }
 

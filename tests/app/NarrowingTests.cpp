@@ -73,7 +73,7 @@ class NarrowingTest : public ::testing::Test {
     return peers;
   }
   bool Checked(Command command) const { return f.frame->Action(command)->isChecked(); }
-  QLFolder* Selected() const { return f.frame->View()->SelectedNode(); }
+  LogNode* Selected() const { return f.frame->View()->SelectedNode(); }
 
   FrameFixture f;
   QString path;
@@ -124,7 +124,7 @@ TEST_F(NarrowingTest, VerifyAndSearchDialogs) {
 }
 
 TEST_F(NarrowingTest, StricterNarrowsInPlaceLessStrictReadsTheLogAgain) {
-  QSignalSpy narrowed(f.frame->View(), &CQuillonView::TreeNarrowed);
+  QSignalSpy narrowed(f.frame->View(), &LogView::TreeNarrowed);
   const int loads = f.loader.loads;
   EXPECT_FALSE(Checked(Command::kFilter));
   FilterBy([](FiltersDialog& d) { d.FilterOutDpdBox()->setChecked(true); });
@@ -205,7 +205,7 @@ TEST_F(NarrowingTest, FindNextAndPreviousSelectTheMatchesInOrder) {
 
   // The informational exchanges named after an error, then their notify payloads.
   FindText("INVALID-ID", true);
-  QLFolder* first = Selected();
+  LogNode* first = Selected();
   ASSERT_NE(first, nullptr);
   EXPECT_EQ(first->Name(), "Info INVALID-ID-INFORMATION");
   EXPECT_TRUE(f.frame->View()->Tree()->isExpanded(f.frame->View()->Model()->IndexOf(first->Parent())) ||
@@ -213,7 +213,7 @@ TEST_F(NarrowingTest, FindNextAndPreviousSelectTheMatchesInOrder) {
       << "scrolled into view";
   EXPECT_TRUE(f.frame->View()->Text()->toPlainText().startsWith("Notify")) << "its text is shown";
   f.Trigger(Command::kFindNext);
-  QLFolder* second = Selected();
+  LogNode* second = Selected();
   EXPECT_EQ(second->Parent(), first);
   f.Trigger(Command::kFindNext);
   EXPECT_EQ(BarStatus(), kNotFound) << "past the last match";
@@ -238,7 +238,7 @@ TEST_F(NarrowingTest, FindNextAndPreviousSelectTheMatchesInOrder) {
 TEST_F(NarrowingTest, TheStartPointOfFindNextSurvivesAStricterFilterOnly) {
   FindText("QuickMode", true);
   f.Trigger(Command::kFindNext);
-  const QLFolder* second = Selected();
+  const LogNode* second = Selected();
   FilterBy([](FiltersDialog& d) { d.FilterOutDpdBox()->setChecked(true); });
   EXPECT_EQ(f.frame->View()->Search().currentItem, second);
   f.Trigger(Command::kFindNext);

@@ -76,7 +76,7 @@ TEST_F(TimelinePanelTest, ShownByDefaultAndTheViewMenuChoiceIsRemembered) {
   EXPECT_EQ(f.settings.values.value(QStringLiteral("Preferences/ShowTimeline")), QVariant(false));
 
   const Services services{f.messages, f.settings, f.resolver, f.launcher, f.dialogs, f.loggingEnvironment};
-  CMainFrame next(*f.document, services);
+  MainWindow next(*f.document, services);
   next.show();
   EXPECT_FALSE(next.TimelineDock()->isVisible());
   next.TimelineDock()->toggleViewAction()->trigger();
@@ -104,8 +104,8 @@ TEST_F(TimelinePanelTest, ClickingABarSelectsItsNodeAndTheSelectionIsOutlined) {
   EXPECT_EQ(Panel().HighlightedBar(), static_cast<std::ptrdiff_t>(bar));
 
   // Selecting a packet's payload in the tree outlines its negotiation's bar; a peer none.
-  const QLFolder* other = data.Bars()[0].node;
-  const QLFolder* payload = other->Child(0)->ChildCount() > 1 ? other->Child(0)->Child(1) : other->Child(0);
+  const LogNode* other = data.Bars()[0].node;
+  const LogNode* payload = other->Child(0)->ChildCount() > 1 ? other->Child(0)->Child(1) : other->Child(0);
   f.frame->View()->SelectNode(payload);
   EXPECT_EQ(Panel().HighlightedBar(), 0);
   f.frame->View()->SelectNode(data.Peers()[0]);
@@ -125,7 +125,7 @@ TEST_F(TimelinePanelTest, ExpandedPeersShowTunnelLanesAndDeletedPeersLeave) {
   EXPECT_EQ(Panel().Lanes().lanes.size(), peers + tunnels);
 
   // Delete peer: its lane and bars go (and nothing points at its destroyed nodes).
-  const QLFolder* victim = Panel().Data().Peers()[0];
+  const LogNode* victim = Panel().Data().Peers()[0];
   const std::size_t before = Panel().Data().Bars().size();
   std::size_t victimBars = 0;
   for (const TimelineBar& bar : Panel().Data().Bars()) victimBars += Panel().Data().Groups()[bar.group].peer == 0;
@@ -153,7 +153,7 @@ TEST_F(TimelinePanelTest, WheelZoomsAroundThePointerDragPansDoubleClickFits) {
 
   // Dragging 40 pixels to the right shows earlier times by 40 pixels' worth.
   const TimeAxis zoomed = Panel().Axis();
-  const QLFolder* selected = f.frame->View()->SelectedNode();
+  const LogNode* selected = f.frame->View()->SelectedNode();
   Mouse(QEvent::MouseButtonPress, pointer, Qt::LeftButton);
   Mouse(QEvent::MouseMove, pointer + QPoint(20, 0), Qt::LeftButton);
   Mouse(QEvent::MouseMove, pointer + QPoint(40, 0), Qt::LeftButton);

@@ -22,7 +22,7 @@
 #include "app/FindBar.h"
 #include "app/LogTreeModel.h"
 #include "app/NarrowingDialogs.h"
-#include "app/QuillonApp.h"
+#include "app/QuillonApplication.h"
 #include "app/TextPane.h"
 #include "app/TimelinePanel.h"
 
@@ -47,9 +47,9 @@ class ViewerUseTest : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_TRUE(f.frame->OpenFile(FrameFixture::Example("gateway-day.ilx"))); }
 
-  CQuillonView& View() const { return *f.frame->View(); }
+  LogView& View() const { return *f.frame->View(); }
   FindBar& Bar() const { return *View().FindBarWidget(); }
-  QLFolder* Selected() const { return View().SelectedNode(); }
+  LogNode* Selected() const { return View().SelectedNode(); }
   void Type(const QString& text) {
     Bar().Edit()->setText(text);
     Bar().SearchNow();
@@ -61,7 +61,7 @@ class ViewerUseTest : public ::testing::Test {
       peers.append(View().Model()->index(row, 0, root).data().toString());
     return peers;
   }
-  std::unique_ptr<QMenu> RowMenu(const QLFolder* node) {
+  std::unique_ptr<QMenu> RowMenu(const LogNode* node) {
     const QModelIndex index = View().Model()->IndexOf(node);
     View().Tree()->scrollTo(index);
     return std::unique_ptr<QMenu>(View().RowContextMenu(View().Tree()->visualRect(index).center()));
@@ -82,7 +82,7 @@ TEST_F(ViewerUseTest, FindBarSearchesAsTypedCountsAndMarksTheText) {
   EXPECT_TRUE(first.startsWith("1 of ")) << first.toStdString();
   EXPECT_FALSE(View().Text()->extraSelections().isEmpty()) << "the text is marked in the detail pane";
   // Enter goes on to the next match, Shift+Enter back.
-  const QLFolder* match = Selected();
+  const LogNode* match = Selected();
   QTest::keyClick(Bar().Edit(), Qt::Key_Return);
   EXPECT_TRUE(Bar().Status().startsWith("2 of ")) << Bar().Status().toStdString();
   QTest::keyClick(Bar().Edit(), Qt::Key_Return, Qt::ShiftModifier);
@@ -148,14 +148,14 @@ TEST_F(ViewerUseTest, LogLinesAreNumberedAndOpenTheEditorAtTheFirstLine) {
   }
   // The command of the Tools menu and the row's menu open it there too.
   f.launcher.started.clear();
-  f.Trigger(Command::kLaunchNotepad);
+  f.Trigger(Command::kOpenInEditor);
   Item(*RowMenu(Selected()), "Open in text editor at this line")->trigger();
   ASSERT_EQ(f.launcher.started.size(), 2);
   EXPECT_EQ(f.launcher.started[1].arguments, f.launcher.started[0].arguments);
 }
 
 TEST_F(ViewerUseTest, RowMenuCopiesExpandsAndFilters) {
-  const QLFolder* peer = f.document->Log()->Child(0);
+  const LogNode* peer = f.document->Log()->Child(0);
   std::unique_ptr<QMenu> menu = RowMenu(peer);
   EXPECT_EQ(Selected(), peer) << "a right click selects the row";
   EXPECT_EQ(ItemTexts(*menu), QStringList({"Copy row", "Copy subtree as text", "Copy as JSON", "Expand subtree",
@@ -180,7 +180,7 @@ TEST_F(ViewerUseTest, RowMenuCopiesExpandsAndFilters) {
   LogTreeModel& model = *View().Model();
   const std::size_t before = model.CachedRows();
   Item(*menu, "Expand subtree")->trigger();
-  const QLFolder* deep = peer->Child(0)->Child(0);
+  const LogNode* deep = peer->Child(0)->Child(0);
   EXPECT_TRUE(View().Tree()->isExpanded(model.IndexOf(peer)));
   const std::size_t expanded = model.CachedRows();
   EXPECT_GT(expanded, before);
@@ -233,8 +233,8 @@ TEST_F(ViewerUseTest, MessagesSayWhatHappenedAndClearingAFilterKeepsThePlace) {
   // log is read again).
   filterIp("203.0.113.77");
   EXPECT_EQ(View().EmptyTreeMessage(), "");
-  const QLFolder* peer = f.document->Log()->Child(0);
-  const QLFolder* negotiation = View().Model()->VisibleChildrenOf(peer).at(1);
+  const LogNode* peer = f.document->Log()->Child(0);
+  const LogNode* negotiation = View().Model()->VisibleChildrenOf(peer).at(1);
   const std::string selectedPath = negotiation->Path();
   View().Tree()->expand(View().Model()->IndexOf(peer));
   View().SelectNode(negotiation);
@@ -276,8 +276,8 @@ TEST_F(ViewerUseTest, MenusHoldEveryCommandWithItsKey) {
   // The toolbar hidden by the user stays hidden at the next start.
   f.frame->Action(Command::kToolbar)->trigger();
   const Services services{f.messages, f.settings, f.resolver, f.launcher, f.dialogs, f.loggingEnvironment};
-  CQuillonDoc document(f.settings);
-  CMainFrame next(document, services);
+  LogDocument document(f.settings);
+  MainWindow next(document, services);
   EXPECT_FALSE(next.Action(Command::kToolbar)->isChecked());
   EXPECT_TRUE(next.ToolBar()->isHidden());
 }
@@ -296,7 +296,7 @@ TEST_F(ViewerUseTest, TheLoggingEnvironmentIsInstalledOnlyWhenTheUserAgrees) {
   EXPECT_FALSE(f.loggingEnvironment.Install(f.messages)) << "a failure the command line exits non-zero for";
 
   QString error;
-  EXPECT_TRUE(CQuillonApp::ParseArguments({"--install-logging-environment", "--yes"}, error)->yes);
+  EXPECT_TRUE(QuillonApplication::ParseArguments({"--install-logging-environment", "--yes"}, error)->yes);
 }
 
 }  // namespace

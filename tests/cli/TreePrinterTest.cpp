@@ -13,10 +13,10 @@ namespace quillon {
 namespace {
 
 // Minimal stand-ins for the node kinds the printers meet.
-class FakeNode : public QLFolder {
+class FakeNode : public LogNode {
  public:
   FakeNode(std::string name, std::string text = {}, bool complete = false)
-      : QLFolder(std::move(name), nullptr), text_(std::move(text)), complete_(complete) {}
+      : LogNode(std::move(name), nullptr), text_(std::move(text)), complete_(complete) {}
   void AppendDetailText(std::string& out) const override { out += text_; }
   std::uint16_t State() const override { return complete_ ? kStateComplete : kStateNone; }
   NodeKind Kind() const override {
@@ -28,9 +28,9 @@ class FakeNode : public QLFolder {
   bool complete_;
 };
 
-class FakeTunnel : public QLFolder {
+class FakeTunnel : public LogNode {
  public:
-  FakeTunnel(std::string name, bool addresses) : QLFolder(std::move(name), nullptr), addresses_(addresses) {}
+  FakeTunnel(std::string name, bool addresses) : LogNode(std::move(name), nullptr), addresses_(addresses) {}
   NodeKind Kind() const override { return NodeKind::kTunnel; }
   bool HasTunnelAddresses() const override { return addresses_; }
   std::uint16_t State() const override { return kStateComplete; }
@@ -39,7 +39,7 @@ class FakeTunnel : public QLFolder {
   bool addresses_;
 };
 
-class FakeAttribute : public QLFolder {
+class FakeAttribute : public LogNode {
  public:
   NodeKind Kind() const override { return NodeKind::kAttributeValue; }
 };
@@ -48,14 +48,14 @@ class FakeAttribute : public QLFolder {
 std::unique_ptr<LogFile> SampleTree() {
   auto root = std::make_unique<LogFile>();
   root->SetName("IKE debugging info");
-  QLFolder* peer = root->AppendChild(std::make_unique<FakeNode>("10.0.0.1", "Peer\r\n\r\nline \"two\"\r\n"));
-  QLFolder* t1 = peer->AppendChild(std::make_unique<FakeTunnel>("192.168.1.1 <=> 192.168.2.1", true));
-  QLFolder* mm = t1->AppendChild(std::make_unique<FakeNode>("Main Mode", "", true));
-  QLFolder* packet = mm->AppendChild(std::make_unique<FakeNode>("MM packet 1"));
+  LogNode* peer = root->AppendChild(std::make_unique<FakeNode>("10.0.0.1", "Peer\r\n\r\nline \"two\"\r\n"));
+  LogNode* t1 = peer->AppendChild(std::make_unique<FakeTunnel>("192.168.1.1 <=> 192.168.2.1", true));
+  LogNode* mm = t1->AppendChild(std::make_unique<FakeNode>("Main Mode", "", true));
+  LogNode* packet = mm->AppendChild(std::make_unique<FakeNode>("MM packet 1"));
   packet->AppendChild(std::make_unique<FakeNode>("Header"));
   packet->AppendChild(std::make_unique<FakeNode>("Nonce"));
   packet->AppendChild(std::make_unique<FakeAttribute>());
-  QLFolder* t2 = peer->AppendChild(std::make_unique<FakeTunnel>("0.0.0.0 <=> 0.0.0.0", false));
+  LogNode* t2 = peer->AppendChild(std::make_unique<FakeTunnel>("0.0.0.0 <=> 0.0.0.0", false));
   t2->AppendChild(std::make_unique<FakeNode>("QuickMode"))->AppendChild(std::make_unique<FakeNode>("QM packet \xe9"));
   return root;
 }
@@ -113,7 +113,7 @@ TEST(TreePrinterTest, ControlBytesAreEscapedInTextOutputOnly) {
   EXPECT_NE(json.find("\"Notify \\u001b]0;owned\\u0007 \\u009b" "2J\\u007f\\tend\xc3\xbf\""), std::string::npos) << json;
   EXPECT_NE(json.find("\"Type:\\t\\t\\u001b[31mred\\r\\nlone\\rCR\\u0085\\r\\n\""), std::string::npos) << json;
   // The lines --follow prints are for a terminal as well.
-  const QLFolder& notify = *root.Child(0);
+  const LogNode& notify = *root.Child(0);
   EXPECT_EQ(cli::FollowLine(root, nullptr, notify, false),
             "IKEv2 debugging info > Notify \\x1b]0;owned\\x07 \\x9b" "2J\\x7f\tend\xc3\xbf");
 }
@@ -185,7 +185,7 @@ TEST(TreeRulesTest, StateIcons) {
                         Case{NodeKind::kAuthentication, done, kIconAuthDone},
                         Case{NodeKind::kRestart, kStateRestart, kIconNone},
                         Case{NodeKind::kOtherExchange, done, kIconNone}}) {
-    class Typed : public QLFolder {
+    class Typed : public LogNode {
      public:
       explicit Typed(const Case& c) : kind_(c.kind), state_(c.state) {}
       NodeKind Kind() const override { return kind_; }

@@ -50,7 +50,7 @@ std::size_t Count(const std::string& text, const std::string& what) {
 
 bool Has(const std::string& text, const std::string& what) { return text.find(what) != std::string::npos; }
 
-void Collect(const QLFolder& node, std::vector<const QLFolder*>& out) {
+void Collect(const LogNode& node, std::vector<const LogNode*>& out) {
   for (const auto& child : node.Children()) {
     out.push_back(child.get());
     Collect(*child, out);
@@ -58,7 +58,7 @@ void Collect(const QLFolder& node, std::vector<const QLFolder*>& out) {
 }
 
 // The negotiations of a peer, tunnel by tunnel.
-std::vector<const Exchange*> Exchanges(const QLFolder& peer) {
+std::vector<const Exchange*> Exchanges(const LogNode& peer) {
   std::vector<const Exchange*> list;
   for (const auto& tunnel : peer.Children())
     for (const auto& child : tunnel->Children())
@@ -75,10 +75,10 @@ TEST(ExamplesTest, EverySampleLoadsEveryPacketWithItsData) {
     const auto root = LoadFile(path);
     ASSERT_GT(root->ChildCount(), 0u);
 
-    std::vector<const QLFolder*> nodes;
+    std::vector<const LogNode*> nodes;
     Collect(*root, nodes);
     std::size_t packets = 0, records = 0;
-    for (const QLFolder* node : nodes) {
+    for (const LogNode* node : nodes) {
       // A packet is a message node, or an informational exchange (which holds its packet's
       // header and payloads itself).
       if (dynamic_cast<const Message*>(node) != nullptr || dynamic_cast<const Notify*>(node) != nullptr) {
@@ -114,7 +114,7 @@ class GatewayDayTest : public ::testing::Test {
   static void SetUpTestSuite() { day_ = LoadFile(kExamples / "gateway-day.ilx"); }
   static void TearDownTestSuite() { day_.reset(); }
 
-  static const QLFolder& Peer(const std::string& name) {
+  static const LogNode& Peer(const std::string& name) {
     for (const auto& peer : day_->Children())
       if (peer->Name() == name) return *peer;
     throw std::runtime_error("no peer " + name);

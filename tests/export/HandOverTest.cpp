@@ -65,7 +65,7 @@ TEST(HandOverTest, ReportHoldsEveryFailedNegotiationAndNothingOutside) {
     ASSERT_EQ(loaded.status, OpenLogResult::Status::kLoaded);
     const std::string text = Report(*loaded.log, sample, path);
     std::size_t failed = 0;
-    for (const QLFolder* peer : VisibleChildren(*loaded.log)) {
+    for (const LogNode* peer : VisibleChildren(*loaded.log)) {
       for (const auto& n : hand_over::NegotiationsOf(*peer)) {
         if (!hand_over::IsFailedNegotiation(*n.exchange)) continue;
         ++failed;
@@ -164,7 +164,7 @@ TEST(HandOverTest, FollowedEventsTellEveryFailure) {
   OpenLogResult whole = OpenLog(ExamplePath("gateway-day.ilx").string());
   ASSERT_EQ(whole.status, OpenLogResult::Status::kLoaded);
   std::set<std::string> captions;
-  for (const QLFolder* peer : VisibleChildren(*whole.log)) {
+  for (const LogNode* peer : VisibleChildren(*whole.log)) {
     for (const auto& n : hand_over::NegotiationsOf(*peer)) {
       if (hand_over::IsFailedNegotiation(*n.exchange)) captions.insert(n.exchange->Caption());
     }

@@ -61,7 +61,7 @@ std::string Hex(const ByteList& list) {
 
 std::uint32_t Length(const PayloadFields& fields) { return ByteListValue(fields.length); }
 
-void AddAttributes(const QLFolder& owner, Fields& f, const std::string& prefix, bool values = true) {
+void AddAttributes(const LogNode& owner, Fields& f, const std::string& prefix, bool values = true) {
   for (const auto& child : owner.Children()) {
     const IsakmpValue* value = AsAttributeValue(*child);
     if (value == nullptr) continue;
@@ -71,7 +71,7 @@ void AddAttributes(const QLFolder& owner, Fields& f, const std::string& prefix, 
 }
 
 // What the tree says Wireshark should read of one packet.
-Fields ExpectedFields(const QLFolder& packet) {
+Fields ExpectedFields(const LogNode& packet) {
   const auto& header = static_cast<const Header&>(*packet.Child(0));
   Fields f;
   f["isakmp.ispi"] = {Hex(header.InitCookie())};
@@ -82,7 +82,7 @@ Fields ExpectedFields(const QLFolder& packet) {
   f["isakmp.messageid"] = {id};
   std::uint32_t type = header.NextPayload();
   for (std::size_t i = 1; i < packet.ChildCount(); ++i) {
-    const QLFolder& p = *packet.Child(i);
+    const LogNode& p = *packet.Child(i);
     f["isakmp.typepayload"].push_back(std::to_string(type));
     if (const auto* sa = dynamic_cast<const SAPayload*>(&p)) {
       f["isakmp.payloadlength"].push_back(std::to_string(Length(sa->Fields())));
@@ -159,7 +159,7 @@ Fields ExpectedIKEv2Fields(const v2Message& message) {
   return f;
 }
 
-void CollectPackets(const QLFolder& node, std::vector<const QLFolder*>& out) {
+void CollectPackets(const LogNode& node, std::vector<const LogNode*>& out) {
   if (hand_over::IKEv1PacketHeader(node) != nullptr || dynamic_cast<const v2Message*>(&node) != nullptr) {
     out.push_back(&node);
     return;
@@ -199,7 +199,7 @@ void CheckCapture(const std::string& log, const std::string& name) {
   const auto run = RunShell(command);
   ASSERT_EQ(run.status, 0) << run.err;
 
-  std::vector<const QLFolder*> packets;
+  std::vector<const LogNode*> packets;
   CollectPackets(*loaded.log, packets);
   const std::vector<std::string> rows = Split(run.out, '\n');
   ASSERT_EQ(rows.size(), packets.size() + 1);  // the last line end

@@ -40,7 +40,7 @@ class LoadedPackets {
   const LogFile& Root() const { return root_; }
 
  private:
-  void Collect(const QLFolder& node) {
+  void Collect(const LogNode& node) {
     if (const auto* message = dynamic_cast<const Message*>(&node)) {
       messages_.push_back(message);
       return;

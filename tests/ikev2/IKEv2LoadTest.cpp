@@ -34,13 +34,13 @@ bool Load(LogFile& root, std::string text) {
   return ReadIKEv2Exchanges(root, reader);
 }
 
-std::vector<std::string> Captions(const QLFolder& node) {
+std::vector<std::string> Captions(const LogNode& node) {
   std::vector<std::string> captions;
   for (std::size_t i = 0; i < node.ChildCount(); ++i) captions.push_back(node.Child(i)->Caption());
   return captions;
 }
 
-std::size_t CountExchanges(const QLFolder& root) {
+std::size_t CountExchanges(const LogNode& root) {
   std::size_t count = 0;
   for (std::size_t p = 0; p < root.ChildCount(); ++p)
     for (std::size_t t = 0; t < root.Child(p)->ChildCount(); ++t) count += root.Child(p)->Child(t)->ChildCount();
@@ -69,7 +69,7 @@ TEST(IKEv2Load, GroupsExchangesByPeerTextAndTunnel) {
 
   // Ascending addresses; the same address written differently is another peer, placed after.
   EXPECT_EQ(Captions(root), (Texts{"10.0.0.1", "010.0.0.1", "10.0.0.3", "10.0.0.5"}));
-  const QLFolder& peer = *root.Child(3);
+  const LogNode& peer = *root.Child(3);
   EXPECT_EQ(peer.DetailText(), "IKEv2 Peer\r\n");
   EXPECT_EQ(peer.PeerAddress(), 0x0A000005u);
   EXPECT_FALSE(peer.IsIndexedPeer());
@@ -77,7 +77,7 @@ TEST(IKEv2Load, GroupsExchangesByPeerTextAndTunnel) {
 
   EXPECT_EQ(Captions(peer), (Texts{"10.0.0.1 <=> 10.0.0.2", "10.0.0.1 <=> 10.0.0.9", "128.0.0.1 <=> 10.0.0.2",
                                    "0.0.0.0 <=> 0.0.0.0"}));
-  const QLFolder& shared = *peer.Child(0);
+  const LogNode& shared = *peer.Child(0);
   ASSERT_EQ(shared.ChildCount(), 2u);
   EXPECT_EQ(shared.Child(0)->Parent(), &shared);
   EXPECT_EQ(shared.Child(1)->Caption().substr(0, 9), "Initial 6");
@@ -100,8 +100,8 @@ TEST(IKEv2Load, CountsLeaveOutOnlyPayloadsNamedHeader) {
   EXPECT_EQ(counts.packets, 2u);
   EXPECT_EQ(counts.payloads, 3u);
   // An exchange counts its messages once they are read; a message added later is still counted.
-  QLFolder& exchange = *root.Child(0)->Child(0)->Child(0);
-  exchange.AppendChild(std::make_unique<QLFolder>("Message", nullptr))->AppendChild(std::make_unique<QLFolder>("Nonce", nullptr));
+  LogNode& exchange = *root.Child(0)->Child(0)->Child(0);
+  exchange.AppendChild(std::make_unique<LogNode>("Message", nullptr))->AppendChild(std::make_unique<LogNode>("Nonce", nullptr));
   EXPECT_EQ(CountTree(root).packets, 3u);
   EXPECT_EQ(CountTree(root).payloads, 4u);
 }
@@ -114,7 +114,7 @@ TEST(IKEv2Load, LongCaptionsComeOutWhole) {
   m[0].id = std::string(200, '9');
   LogFile root;
   Load(root, ExchangeXml(Attrs(serial), "10.0.0.1", m));
-  const QLFolder& exchange = *root.Child(0)->Child(0)->Child(0);
+  const LogNode& exchange = *root.Child(0)->Child(0)->Child(0);
   EXPECT_EQ(exchange.Name(), "Initial " + serial + " ==> 2008-01-15 10:01:02 to 10:01:03");
   EXPECT_EQ(exchange.Child(0)->Name(), "Message " + m[0].id + " - 10:01:02");
 }
@@ -168,7 +168,7 @@ TEST(V2Peer, ExchangesReachTheirTunnelsHoweverTheyAlternate) {
   Load(root, text);
   auto* peer = dynamic_cast<V2Peer*>(root.Child(0));
   ASSERT_NE(peer, nullptr);
-  const auto serials = [](const QLFolder& tunnel) {
+  const auto serials = [](const LogNode& tunnel) {
     std::string out;
     for (const auto& exchange : tunnel.Children()) out += std::string(exchange->Caption()).substr(8, 1);
     return out;
@@ -180,7 +180,7 @@ TEST(V2Peer, ExchangesReachTheirTunnelsHoweverTheyAlternate) {
 
   // The last exchange went to the second tunnel; it goes, and the next of its addresses makes
   // a tunnel of its own. Then a tunnel added before the others shifts their positions.
-  std::unique_ptr<QLFolder> gone = peer->TakeChild(std::size_t{1});
+  std::unique_ptr<LogNode> gone = peer->TakeChild(std::size_t{1});
   peer->AddExchange(v2test::ReadExchange(ExchangeXml(Attrs("8", b), "p", m)));
   ASSERT_EQ(peer->ChildCount(), 3u);
   EXPECT_EQ(serials(*peer->Child(1)), "8");
@@ -197,7 +197,7 @@ TEST(V2Peer, PurgeDeletedDropsMarkedExchangesAndEmptyTunnels) {
   Load(root, ExchangeXml(Attrs("1", Tunnel("10.0.0.1", "10.0.0.2")), "p", m) +
                  ExchangeXml(Attrs("2", Tunnel("10.0.0.1", "10.0.0.2")), "p", m) +
                  ExchangeXml(Attrs("3", Tunnel("10.0.0.1", "10.0.0.3")), "p", m) + ExchangeXml(Attrs("4"), "p", m));
-  QLFolder& peer = *root.Child(0);
+  LogNode& peer = *root.Child(0);
   ASSERT_EQ(peer.ChildCount(), 3u);
   peer.Child(0)->Child(0)->SetDeleted();
   peer.Child(1)->Child(0)->SetDeleted();
@@ -240,7 +240,7 @@ TEST(IKEv2Load, SampleLogsLoad) {
   ReadIKEv2Log(site, siteReader);
   EXPECT_FALSE(site.IsWrongFormat());
   ASSERT_EQ(Captions(site), (Texts{"192.168.7.1", "203.0.113.25"}));
-  const QLFolder& hq = *site.Child(0);
+  const LogNode& hq = *site.Child(0);
   EXPECT_EQ(Captions(hq), (Texts{"10.1.1.1 <=> 192.168.7.1", "0.0.0.0 <=> 0.0.0.0"}));
   EXPECT_EQ(Captions(*hq.Child(0)), (Texts{"Authentication 2 ==> 2008-01-15 10:01:03 to 10:01:04",
                                            "Delete 4 ==> 2008-01-15 10:42:17"}));
@@ -325,7 +325,7 @@ TEST(IKEv2Load, FailedExchangesSayWhoRejectedThem) {
     const std::string text = ExchangeXml(c.attributes, "192.168.7.1", c.messages) +
                              ExchangeXml(Attrs("6"), "192.168.7.1", RequestAndResponse());
     Load(root, text);
-    const QLFolder& tunnel = *root.Child(0)->Child(0);
+    const LogNode& tunnel = *root.Child(0)->Child(0);
     const std::string detail = tunnel.Child(0)->DetailText();
     EXPECT_EQ(detail.substr(detail.size() - c.summary.size()), c.summary) << c.what;
     EXPECT_EQ(detail.find("Summary:") == std::string::npos, c.summary.empty()) << c.what;
@@ -335,7 +335,7 @@ TEST(IKEv2Load, FailedExchangesSayWhoRejectedThem) {
     EXPECT_EQ(root.DetailText(), "LogFile\r\n" + (failed.empty() ? "" : "\r\nSummary:\r\n\r\n192.168.7.1\r\n" + failed + "\r\n"))
         << c.what;
     // Each message's stretch of the log is its element; the exchange's, its whole element.
-    const QLFolder& exchange = *tunnel.Child(1);
+    const LogNode& exchange = *tunnel.Child(1);
     const std::size_t start = text.find("<Exchange", 1);
     EXPECT_EQ(LogSpansOf(exchange), (std::vector<LogSpan>{{start, text.size()}}));
     const std::size_t message = text.find("\t<Message", start);

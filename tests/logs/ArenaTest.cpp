@@ -14,7 +14,7 @@
 #include "model/Narrowing.h"
 #include "model/NodeArena.h"
 #include "model/NodeText.h"
-#include "model/QLFolder.h"
+#include "model/LogNode.h"
 #include "tests/ScratchDir.h"
 
 #if defined(__has_feature)
@@ -80,10 +80,10 @@ TEST_F(ArenaTest, EveryChunkGoesBackWithTheLog) {
         // names and a list grown there come from the heap and go with the peers all the same,
         // whether a peer stays, is kept aside by a filter or is removed (the leak check).
         for (std::size_t i = 0; i < result.log->ChildCount(); ++i) {
-          QLFolder& peer = *result.log->Child(i);
+          LogNode& peer = *result.log->Child(i);
           peer.SetName(std::string(peer.Name()) + " (a-host-name-longer-than-any-shared-text.example)");
           if (i % 2 == 0)
-            for (int added = 0; added < 12; ++added) peer.AppendChild(std::make_unique<QLFolder>("added", nullptr));
+            for (int added = 0; added < 12; ++added) peer.AppendChild(std::make_unique<LogNode>("added", nullptr));
         }
         // The log keeps what a filter removes, destroys a deleted peer while the arena stands
         // and lets the rest go.
@@ -120,7 +120,7 @@ TEST_F(ArenaTest, ACancelledLoadAndAClearGiveTheArenaBack) {
   EXPECT_EQ(chunks.outstanding, 0u);
   EXPECT_EQ(chunks.taken, taken);
   // The root's own list and name never lay in the arena that went: it takes peers again.
-  for (int i = 0; i < 20; ++i) result.log->AppendChild(std::make_unique<QLFolder>("peer", nullptr));
+  for (int i = 0; i < 20; ++i) result.log->AppendChild(std::make_unique<LogNode>("peer", nullptr));
   EXPECT_EQ(result.log->ChildCount(), 20u);
   EXPECT_EQ(result.log->Name(), "IKE debugging info");
 }
@@ -150,10 +150,10 @@ TEST(ArenaLaneTest, ReusesWhatItsOwnThreadGivesBack) {
   EXPECT_NE(kept, nullptr);
 
   // A node destroyed on the building thread leaves its room to the next node of its class.
-  auto first = std::make_unique<QLFolder>("first", nullptr);
+  auto first = std::make_unique<LogNode>("first", nullptr);
   const void* place = first.get();
   first.reset();
-  EXPECT_EQ(std::make_unique<QLFolder>("second", nullptr).release(), place);
+  EXPECT_EQ(std::make_unique<LogNode>("second", nullptr).release(), place);
 }
 
 // Nodes of one lane share their fixed names. A shared name outlives the node that first used
@@ -161,20 +161,20 @@ TEST(ArenaLaneTest, ReusesWhatItsOwnThreadGivesBack) {
 TEST(ArenaLaneTest, NodesShareTheirNames) {
   NodeArena arena;
   ArenaScope scope(&arena);
-  auto first = std::make_unique<QLFolder>("Vendor ID", nullptr);
-  auto second = std::make_unique<QLFolder>("Vendor ID", nullptr);
-  auto other = std::make_unique<QLFolder>("Nonce", nullptr);
+  auto first = std::make_unique<LogNode>("Vendor ID", nullptr);
+  auto second = std::make_unique<LogNode>("Vendor ID", nullptr);
+  auto other = std::make_unique<LogNode>("Nonce", nullptr);
   EXPECT_EQ(first->Name().data(), second->Name().data());
   EXPECT_NE(first->Name().data(), other->Name().data());
   const std::string longName(300, 'x');  // too long to share: a copy of its own
-  auto third = std::make_unique<QLFolder>(longName, nullptr);
-  auto fourth = std::make_unique<QLFolder>(longName, nullptr);
+  auto third = std::make_unique<LogNode>(longName, nullptr);
+  auto fourth = std::make_unique<LogNode>(longName, nullptr);
   EXPECT_NE(third->Name().data(), fourth->Name().data());
   EXPECT_EQ(fourth->Name(), longName);
 
   first.reset();
   second->SetName(std::string(second->Name()) + " (renamed)");
-  auto fifth = std::make_unique<QLFolder>("Vendor ID", nullptr);
+  auto fifth = std::make_unique<LogNode>("Vendor ID", nullptr);
   EXPECT_EQ(fifth->Name(), "Vendor ID");
   EXPECT_EQ(second->Name(), "Vendor ID (renamed)");
   // Placed in the arena: let go with it.
@@ -219,7 +219,7 @@ TEST_F(ArenaTest, TheSanitizerSeesNodesThatAreGone) {
     EXPECT_DEATH(
         {
           OpenLogResult result = OpenLog(Example("small.ilx"));
-          const QLFolder* peer = result.log->Child(0);
+          const LogNode* peer = result.log->Child(0);
           if (wholeLog) result.log.reset();
           else result.log->RemovePeer(*peer);
           [[maybe_unused]] volatile bool read = peer->IsDeleted();

@@ -105,7 +105,7 @@ TEST(RoundTripTest, AfterDeletingPeers) {
 }
 
 // Each message's "Packet size" line, tree order ("-" for a message without a record).
-void CollectSizes(const QLFolder& node, std::vector<std::string>& sizes) {
+void CollectSizes(const LogNode& node, std::vector<std::string>& sizes) {
   if (node.Name().find("packet") != std::string::npos) {
     const std::string text = node.DetailText();
     const std::size_t at = text.find("Packet size:\t\t");

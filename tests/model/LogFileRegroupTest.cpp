@@ -62,7 +62,7 @@ std::string RichLog() {
 }
 
 // The packet-debug record a packet (a message or an informational exchange) took, if any.
-const PacketDebugRecord* RecordOf(const QLFolder* node) {
+const PacketDebugRecord* RecordOf(const LogNode* node) {
   const auto* packet = dynamic_cast<const FolderElement*>(node);
   return packet != nullptr ? packet->PacketDebug() : nullptr;
 }
@@ -72,7 +72,7 @@ TEST(LogFileRegroupTest, PacketDebugRecordsReachTheirPackets) {
                    Record(false, "0a000001", kCookie, kZeroId) + Text(MainModePacket(2)) + Text(MainModePacket(3)) +
                    // records that match nothing are dropped
                    Record(true, "0a000001", "ff ff ff ff ff ff ff ff", kZeroId) + Record(true, "0a0000ff", kCookie, kZeroId));
-  const QLFolder& mm = *TunnelOf(*root).Child(0);
+  const LogNode& mm = *TunnelOf(*root).Child(0);
   ASSERT_EQ(mm.ChildCount(), 3u);
   // A "Sent:" record follows its packet: the negotiation's last message at that point. Its
   // PeerIP becomes the negotiation's.
@@ -91,7 +91,7 @@ TEST(LogFileRegroupTest, PacketDebugRecordsReachTheirPackets) {
               Text(MainModePacket(3)) + Record(true, "0a000001", kCookie, kZeroId) +
               Text(At(MainModePacket(1, "12:00:10", "0f 0f 0f 0f 0f 0f 0f 0f"), "0a000001", kTunnel)) +
               Record(true, "0a000001", kCookie, kZeroId, "\tPeerIP: 0a000063\n"));
-  const QLFolder& peer = *root->Child(0);
+  const LogNode& peer = *root->Child(0);
   ASSERT_EQ(Names(peer), (Texts{"192.168.0.1 <=> 192.168.0.2", "0.0.0.0 <=> 0.0.0.0"}));
   ASSERT_NE(RecordOf(peer.Child(0)->Child(0)->Child(0)), nullptr);
   EXPECT_EQ(RecordOf(peer.Child(0)->Child(0)->Child(0))->peerIP, 0x0a000063u);
@@ -160,12 +160,12 @@ TEST(LogFileRegroupTest, IndexedPeersJoinTheAddressTheyStandFor) {
 
   auto root = Load(split + Text(At(MainModePacket(1, "12:30:00", "0a 0a 0a 0a 0a 0a 0a 0a"), "0a000009")));
   EXPECT_EQ(Shape(*root), "10.0.0.3  (0.0.0.5) { " + plain + ": 2 } 10.0.0.9 { " + plain + ": 1 } ");
-  const QLFolder& merged = *root->Child(0);
+  const LogNode& merged = *root->Child(0);
   EXPECT_TRUE(merged.IsMergedPeer());
   EXPECT_EQ(merged.PeerAddress(), 5u);
   EXPECT_EQ(merged.IdAddress(), 0x0a000003u);
   // Both halves in time order: the one logged under the index began first.
-  const QLFolder& tunnel = *merged.Child(0);
+  const LogNode& tunnel = *merged.Child(0);
   EXPECT_EQ(Names(*tunnel.Child(0)), (Texts{"MM packet 1 (12:00:01)", "MM packet 3 (12:00:03)", "MM packet 5 (12:00:05)"}));
   EXPECT_EQ(Names(*tunnel.Child(1)), (Texts{"MM packet 2 (12:00:02)", "MM packet 4 (12:00:04)", "MM packet 6 (12:00:06)"}));
   for (const auto& exchange : tunnel.Children()) {
@@ -236,7 +236,7 @@ TEST(LogFileRegroupTest, PairingByIndexGivesTheFullWalksResult) {
     PlaceWithoutRegrouping(reference, text);
     fast.Regroup();
     for (std::size_t i = 0; i < reference.ChildCount(); ++i) {
-      QLFolder& peer = *reference.Child(i);
+      LogNode& peer = *reference.Child(i);
       if (!(peer.IsIndexedPeer() || peer.HasIdAddress()) || peer.IsRegrouped()) continue;
       for (const auto& tunnel : peer.Children())
         for (const auto& exchange : tunnel->Children())

@@ -31,39 +31,39 @@ std::unique_ptr<LogFile> LoadExample(const std::string& name) {
 
 // The shown tree to the negotiations: peers, then "  " + tunnel or negotiation names, then
 // "    " + the negotiations of a tunnel.
-Lines Outline(const QLFolder& root) {
+Lines Outline(const LogNode& root) {
   Lines lines;
-  for (const QLFolder* peer : VisibleChildren(root)) {
+  for (const LogNode* peer : VisibleChildren(root)) {
     lines.emplace_back(peer->Name());
-    for (const QLFolder* child : VisibleChildren(*peer)) {
+    for (const LogNode* child : VisibleChildren(*peer)) {
       lines.push_back("  " + std::string(child->Name()));
       if (!child->IsTunnel()) continue;
-      for (const QLFolder* exchange : VisibleChildren(*child)) lines.push_back("    " + std::string(exchange->Name()));
+      for (const LogNode* exchange : VisibleChildren(*child)) lines.push_back("    " + std::string(exchange->Name()));
     }
   }
   return lines;
 }
 
-Lines PeerNames(const QLFolder& root) {
+Lines PeerNames(const LogNode& root) {
   Lines names;
-  for (const QLFolder* peer : VisibleChildren(root)) names.emplace_back(peer->Name());
+  for (const LogNode* peer : VisibleChildren(root)) names.emplace_back(peer->Name());
   return names;
 }
 
 // Every shown negotiation, in order.
-std::vector<const QLFolder*> Exchanges(const QLFolder& root) {
-  std::vector<const QLFolder*> out;
-  for (const QLFolder* peer : VisibleChildren(root))
-    for (const QLFolder* child : VisibleChildren(*peer)) {
+std::vector<const LogNode*> Exchanges(const LogNode& root) {
+  std::vector<const LogNode*> out;
+  for (const LogNode* peer : VisibleChildren(root))
+    for (const LogNode* child : VisibleChildren(*peer)) {
       if (!child->IsTunnel()) out.push_back(child);
-      else for (const QLFolder* exchange : VisibleChildren(*child)) out.push_back(exchange);
+      else for (const LogNode* exchange : VisibleChildren(*child)) out.push_back(exchange);
     }
   return out;
 }
 
-Lines ExchangeNames(const QLFolder& root) {
+Lines ExchangeNames(const LogNode& root) {
   Lines names;
-  for (const QLFolder* exchange : Exchanges(root)) names.emplace_back(exchange->Name());
+  for (const LogNode* exchange : Exchanges(root)) names.emplace_back(exchange->Name());
   return names;
 }
 
@@ -176,7 +176,7 @@ TEST(VerifyTest, Categories) {
   auto root = LoadExample("gateway-day.ilx");
   ApplyVerify(*root, VerifyCriteria{});
   bool marked = false;
-  for (const QLFolder* exchange : Exchanges(*root)) {
+  for (const LogNode* exchange : Exchanges(*root)) {
     const bool diagnosed = exchange->HasState(kStateImmediateDelete | kStateDeleteRepeated | kStateSuccessiveIdentical);
     marked = marked || diagnosed;
     EXPECT_TRUE(diagnosed || exchange->HasState(kStateFailed | kStateErrorInformational)) << exchange->Caption();
@@ -185,9 +185,9 @@ TEST(VerifyTest, Categories) {
 }
 
 // Every shown negotiation's detail text by its path and caption (the caption holds its times).
-std::map<std::string, std::string> NegotiationTexts(const QLFolder& root) {
+std::map<std::string, std::string> NegotiationTexts(const LogNode& root) {
   std::map<std::string, std::string> texts;
-  for (const QLFolder* exchange : Exchanges(root)) texts[exchange->Path() + "|" + exchange->Caption()] = exchange->DetailText();
+  for (const LogNode* exchange : Exchanges(root)) texts[exchange->Path() + "|" + exchange->Caption()] = exchange->DetailText();
   return texts;
 }
 
@@ -207,12 +207,12 @@ TEST(NarrowingTest, NoNarrowingChangesANegotiationsText) {
       c.*text = std::move(value);
       filters.push_back(c);
     };
-    for (const QLFolder* peer : VisibleChildren(*full)) {
+    for (const LogNode* peer : VisibleChildren(*full)) {
       add(&FilterCriteria::ipOn, &FilterCriteria::ipText, std::string(peer->Name()));
-      for (const QLFolder* child : VisibleChildren(*peer))
+      for (const LogNode* child : VisibleChildren(*peer))
         if (child->IsTunnel()) add(&FilterCriteria::ipOn, &FilterCriteria::ipText, FormatIPv4(child->TunnelPeerIP()));
     }
-    for (const QLFolder* exchange : Exchanges(*full)) {
+    for (const LogNode* exchange : Exchanges(*full)) {
       if (const std::string spi = exchange->SpiText(); !spi.empty())
         add(&FilterCriteria::spiOn, &FilterCriteria::spiText, spi);
       if (exchange->HasUserName()) add(&FilterCriteria::userNameOn, &FilterCriteria::userNameText, exchange->UserName());
@@ -262,13 +262,13 @@ TEST(NarrowingTest, NoNarrowingChangesANegotiationsText) {
 // tunnel that leaves out the notification that rejected it.
 TEST(NarrowingTest, AFailedNegotiationKeepsItsReason) {
   const auto summaryOf = [](const LogFile& root, const std::string& caption) {
-    for (const QLFolder* exchange : Exchanges(root))
+    for (const LogNode* exchange : Exchanges(root))
       if (exchange->Caption() == caption) return exchange->SummaryText(false);
     return std::string("(not shown)");
   };
   auto full = LoadExample("gateway-day.ilx");
   std::vector<std::pair<std::string, std::string>> rejected;
-  for (const QLFolder* exchange : Exchanges(*full)) {
+  for (const LogNode* exchange : Exchanges(*full)) {
     const std::string summary = exchange->SummaryText(false);
     if (summary.find("Rejected by") != std::string::npos) rejected.emplace_back(exchange->Caption(), summary);
   }
@@ -279,7 +279,7 @@ TEST(NarrowingTest, AFailedNegotiationKeepsItsReason) {
   ApplyVerify(*verified, failed);
   for (const auto& [caption, summary] : rejected) EXPECT_EQ(summaryOf(*verified, caption), summary) << caption;
   // No error notification is left to name the cause: the reason was decided at load.
-  for (const QLFolder* exchange : Exchanges(*verified)) EXPECT_FALSE(exchange->Is(NodeKind::kInformational));
+  for (const LogNode* exchange : Exchanges(*verified)) EXPECT_FALSE(exchange->Is(NodeKind::kInformational));
 
   // A main mode in a tunnel, refused by the peer in an informational exchange logged outside
   // it: filtered to the tunnel's end, the notification goes and the reason stays.
@@ -313,11 +313,11 @@ TEST(NarrowingTest, IKEv2ValuesInCaptionsChangeNoState) {
   // The rows and states of the tree as the view and the narrowing see them.
   const auto shape = [](const LogFile& root) {
     std::string out;
-    for (const QLFolder* peer : VisibleChildren(root)) {
+    for (const LogNode* peer : VisibleChildren(root)) {
       out += "peer " + std::to_string(StateIconIndex(*peer)) + ";";
-      for (const QLFolder* child : VisibleChildren(*peer)) {
+      for (const LogNode* child : VisibleChildren(*peer)) {
         out += child->IsTunnel() ? "tunnel;" : "row;";
-        for (const QLFolder* exchange : VisibleChildren(*child))
+        for (const LogNode* exchange : VisibleChildren(*child))
           out += std::to_string(static_cast<int>(exchange->Kind())) + "/" + std::to_string(exchange->State()) + "/" +
                  std::to_string(StateIconIndex(*exchange)) + ";";
       }
@@ -359,7 +359,7 @@ TEST(NarrowingTest, FilterAndVerifyWorkOnIKEv2Trees) {
   EXPECT_EQ(PeerNames(*root), Lines{}) << "no category: nothing is a problem";
 }
 
-void CollectAll(const QLFolder& node, std::set<const QLFolder*>& out) {
+void CollectAll(const LogNode& node, std::set<const LogNode*>& out) {
   out.insert(&node);
   for (const auto& child : node.Children()) CollectAll(*child, out);
 }
@@ -369,19 +369,19 @@ void CollectAll(const QLFolder& node, std::set<const QLFolder*>& out) {
 // the log until the log goes, or goes to the caller's list.
 TEST(NarrowingTest, RemovedNodesStayWithTheLogOrGoToTheCaller) {
   auto root = LoadExample("gateway-day.ilx");
-  const std::vector<const QLFolder*> before = Exchanges(*root);
+  const std::vector<const LogNode*> before = Exchanges(*root);
   ApplyFilter(*root, Ip("10.255.0.1"));
   ApplyVerify(*root, VerifyCriteria{});
   ASSERT_LT(Exchanges(*root).size(), before.size());
   ASSERT_GT(root->RemovedCount(), 0u);
-  std::set<const QLFolder*> reachable;
+  std::set<const LogNode*> reachable;
   CollectAll(*root, reachable);
   const RemovedNodes removed = root->TakeRemoved();
   for (const auto& node : removed) {
     EXPECT_EQ(node->Parent(), nullptr);
     CollectAll(*node, reachable);
   }
-  for (const QLFolder* exchange : before) {
+  for (const LogNode* exchange : before) {
     ASSERT_TRUE(reachable.contains(exchange));
     EXPECT_FALSE(exchange->Caption().empty());
   }

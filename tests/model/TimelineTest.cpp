@@ -92,7 +92,7 @@ TEST_F(TimelineTest, NegotiationsBecomeBarsFromFirstToLastPacket) {
   EXPECT_EQ(data.SpanEnd(), At(14, 0, 0));
 
   // A packet or payload leads to its negotiation's bar; a peer has none.
-  const QLFolder* mainMode = data.Bars()[0].node;
+  const LogNode* mainMode = data.Bars()[0].node;
   EXPECT_EQ(data.BarOf(mainMode->Child(2)->Child(0)), 0);
   EXPECT_EQ(data.BarOf(data.Peers()[0]), -1);
   EXPECT_EQ(data.BarOf(nullptr), -1);
@@ -106,7 +106,7 @@ TEST_F(TimelineTest, LanePerPeerAndPerTunnelOfExpandedPeers) {
 
   // Both peers expanded: only the first has a shown tunnel; the second's negotiations stand
   // directly below it and stay in its lane.
-  const TimelineLanes open = LayOutLanes(data, [](const QLFolder&) { return true; });
+  const TimelineLanes open = LayOutLanes(data, [](const LogNode&) { return true; });
   ASSERT_EQ(open.lanes.size(), 3u);
   EXPECT_FALSE(open.lanes[0].isTunnel);
   EXPECT_TRUE(open.lanes[1].isTunnel);

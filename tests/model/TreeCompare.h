@@ -8,11 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "model/QLFolder.h"
+#include "model/LogNode.h"
 
 namespace quillon::testing {
 
-inline std::string FirstTreeDifference(const QLFolder& got, const QLFolder& want, bool sameLog = false) {
+inline std::string FirstTreeDifference(const LogNode& got, const LogNode& want, bool sameLog = false) {
   auto differs = [&](const char* what, std::string_view g, std::string_view w) {
     return want.Path() + ": " + what + "\n  got:  " + std::string(g) + "\n  want: " + std::string(w);
   };
@@ -49,7 +49,7 @@ inline std::string FirstTreeDifference(const QLFolder& got, const QLFolder& want
 }
 
 // The stretches of the log every node of the tree was read from, depth first.
-inline std::string AllLogSpans(const QLFolder& node) {
+inline std::string AllLogSpans(const LogNode& node) {
   std::vector<LogSpan> spans;
   node.AppendLogSpans(spans);
   std::string out;

@@ -20,11 +20,11 @@
 namespace quillon {
 namespace {
 
-using Nodes = std::vector<const QLFolder*>;
+using Nodes = std::vector<const LogNode*>;
 
 // The matches as a walk testing one shown node after another finds them.
-void MatchesNodeByNode(const QLFolder& node, const std::string& text, bool keysOnly, Nodes& out) {
-  ForEachVisibleChild(node, [&](const QLFolder& child) {
+void MatchesNodeByNode(const LogNode& node, const std::string& text, bool keysOnly, Nodes& out) {
+  ForEachVisibleChild(node, [&](const LogNode& child) {
     if (NodeMatches(child, text, keysOnly)) out.push_back(&child);
     MatchesNodeByNode(child, text, keysOnly, out);
     return true;
@@ -57,7 +57,7 @@ TEST_F(TreeSearchTest, KeysOnlyTestsCaptionsAndOtherwiseDetailTextsToo) {
   const Nodes all = AllMatches(*root, "NO-PROPOSAL-CHOSEN", false);
   ASSERT_EQ(captions.size(), 2u);
   EXPECT_GT(all.size(), captions.size());
-  for (const QLFolder* node : captions) EXPECT_NE(node->Caption().find("NO-PROPOSAL-CHOSEN"), std::string::npos);
+  for (const LogNode* node : captions) EXPECT_NE(node->Caption().find("NO-PROPOSAL-CHOSEN"), std::string::npos);
   EXPECT_EQ(all.front()->Name(), "203.0.113.77") << "a peer whose detail text holds the reason comes first";
 
   // A user name stands only in detail texts.
@@ -92,7 +92,7 @@ TEST_F(TreeSearchTest, LogLinesTooFindsTheGatewaysOwnWords) {
   options.logPath = path;
   const Nodes found = AllMatches(*root, "DOES NOT ACCEPT", options);
   ASSERT_FALSE(found.empty());
-  for (const QLFolder* node : found) EXPECT_FALSE(LogSpansOf(*node).empty());
+  for (const LogNode* node : found) EXPECT_FALSE(LogSpansOf(*node).empty());
   // Find and Find Next on two threads reach the same nodes in the same order.
   Nodes walked;
   for (bool more = Find(state, *root, "DOES NOT ACCEPT", options, nullptr); more; more = FindNext(state, *root))
@@ -144,7 +144,7 @@ TEST_F(TreeSearchTest, FindPrevious) {
 
   // A Find that found nothing after the selected node leaves that node as the start point,
   // though it does not match: Find Previous goes back from it all the same.
-  const QLFolder* lastNode = AllMatches(*root, "", true).back();
+  const LogNode* lastNode = AllMatches(*root, "", true).back();
   EXPECT_FALSE(Find(state, *root, "Main Mode", true, lastNode));
   ASSERT_EQ(FindPrevious(state, *root), FindPreviousResult::kFound);
   EXPECT_EQ(state.currentItem, AllMatches(*root, "Main Mode", true).back());
@@ -163,8 +163,8 @@ TEST(TreeSearchBatchTest, FindsWhatTheNodeByNodeWalkFinds) {
   MatchesNodeByNode(root, "", true, shown);
   ASSERT_GT(shown.size(), 4000u);
   // The last header's initiator cookie line stands only in detail texts near the end.
-  const QLFolder* lastHeader = nullptr;
-  for (const QLFolder* node : shown)
+  const LogNode* lastHeader = nullptr;
+  for (const LogNode* node : shown)
     if (node->Name() == "Header") lastHeader = node;
   ASSERT_NE(lastHeader, nullptr);
   const std::string text = lastHeader->DetailText();
@@ -191,10 +191,10 @@ TEST(TreeSearchBatchTest, FindsWhatTheNodeByNodeWalkFinds) {
     // upper levels and hands the lower ones over with their subtrees, and a start point may lie
     // in such a subtree or be one of the upper rows.
     for (const std::size_t at : {std::size_t{0}, shown.size() / 3, shown.size() / 2 + 7, shown.size() - 1}) {
-      const QLFolder* start = shown[at];
+      const LogNode* start = shown[at];
       SCOPED_TRACE(at);
-      const QLFolder* after = nullptr;
-      const QLFolder* before = nullptr;
+      const LogNode* after = nullptr;
+      const LogNode* before = nullptr;
       for (std::size_t i = 0; i < shown.size(); ++i) {
         if (std::find(expected.begin(), expected.end(), shown[i]) == expected.end()) continue;
         if (i < at) before = shown[i];

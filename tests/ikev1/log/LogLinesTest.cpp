@@ -61,7 +61,7 @@ TEST(LogLinesTest, PacketsRunToTheNextPacketInLfAndCrLfFiles) {
     }
     const std::string path = LogFileOf(text);
     auto root = LoadFile(path);
-    const QLFolder& mainMode = *TunnelOf(*root).Child(0);
+    const LogNode& mainMode = *TunnelOf(*root).Child(0);
     ASSERT_EQ(mainMode.ChildCount(), 2u);
     LogLineIndex index(path);
     const std::vector<LogSpan> first = LogSpansOf(*mainMode.Child(0)), second = LogSpansOf(*mainMode.Child(1));
@@ -88,7 +88,7 @@ TEST(LogLinesTest, RangesSurviveTheRemovalOfOtherNegotiations) {
       Text(MainModePacket(1)) + "between\n" + Text(interleaved) + Text(MainModePacket(2)) + Text(MainModePacket(3));
   const std::string path = LogFileOf(text);
   auto root = LoadFile(path);
-  QLFolder& tunnel = *root->Child(0)->Child(0);
+  LogNode& tunnel = *root->Child(0)->Child(0);
   ASSERT_EQ(tunnel.ChildCount(), 2u);
   tunnel.Child(1)->SetDeleted();  // the filter's narrowing: the other cookie's negotiation goes
   root->Child(0)->PurgeDeleted();

@@ -38,7 +38,7 @@ std::string Packet(const std::string& keyword, const std::string& payloads, cons
   return negtest::Text(p);
 }
 
-const ByteList& DataOf(const QLFolder* node) { return dynamic_cast<const KeyMaterialPayload&>(*node).Data(); }
+const ByteList& DataOf(const LogNode* node) { return dynamic_cast<const KeyMaterialPayload&>(*node).Data(); }
 
 std::unique_ptr<Header> MadeHeader(std::uint32_t kind, bool created) {
   auto header = std::make_unique<Header>();

@@ -157,11 +157,11 @@ TEST(PieceLoad, ManyPeersAreFinishedOnTwoThreadsAsOnOne) {
   // The counts add up to what the walk over the whole tree finds.
   const TreeCounts counts = CountTree(root);
   TreeCounts walked;
-  const auto payloadsOf = [](const QLFolder& packet) {
+  const auto payloadsOf = [](const LogNode& packet) {
     return static_cast<std::uint64_t>(std::count_if(packet.Children().begin(), packet.Children().end(),
                                                      [](const auto& child) { return child->Name() != "Header"; }));
   };
-  std::function<void(const QLFolder&, int)> walk = [&](const QLFolder& node, int depth) {
+  std::function<void(const LogNode&, int)> walk = [&](const LogNode& node, int depth) {
     if (depth == 1) ++walked.peers;
     if (depth == 2 && node.IsTunnel()) ++walked.tunnels;
     if (depth == 3 && node.Is(NodeKind::kInformational)) walked.payloads += payloadsOf(node);

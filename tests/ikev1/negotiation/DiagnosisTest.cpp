@@ -67,14 +67,14 @@ std::string DeleteIpsec(const std::string& spi, const std::string& time, bool cr
 }
 
 // One character per negotiation of the tunnel: 'x' where the mark is set.
-std::string Marked(const QLFolder& tunnel, std::uint16_t mark) {
+std::string Marked(const LogNode& tunnel, std::uint16_t mark) {
   std::string out;
   for (const auto& exchange : tunnel.Children()) out += exchange->HasState(mark) ? 'x' : '.';
   return out;
 }
 
 // Each negotiation's summary line(s), "|" between negotiations.
-std::string Summaries(const QLFolder& tunnel) {
+std::string Summaries(const LogNode& tunnel) {
   std::string out;
   for (std::size_t i = 0; i < tunnel.ChildCount(); ++i) {
     const std::string summary = tunnel.Child(i)->SummaryText(false);
@@ -83,7 +83,7 @@ std::string Summaries(const QLFolder& tunnel) {
   return out;
 }
 
-std::string Statistics(const QLFolder& tunnel, bool withTotals = true) {
+std::string Statistics(const LogNode& tunnel, bool withTotals = true) {
   NegotiationStatistics record;
   dynamic_cast<const Tunnel&>(tunnel).CountStatistics(record);
   return StatisticsText(record, withTotals);
@@ -95,7 +95,7 @@ TEST(DiagnosisTest, RepeatedDeletesOfOneSaFormOneGroupHeadedByTheFirst) {
                    DeleteIpsec("aa bb cc dd", "12:00:10", true) +
                    Text(Informational(false, DeleteBlock("00 00 00 00", "aa bb cc dd"), "12:00:15")) +
                    DeleteIpsec("aa bb cc dd", "12:30:00"));
-  const QLFolder& tunnel = TunnelOf(*root);
+  const LogNode& tunnel = TunnelOf(*root);
   ASSERT_EQ(Names(tunnel), (Texts{"Delete IPsec", "Delete IPsec", "Delete IPsec", "Delete IKE", "Delete IPsec"}));
   EXPECT_EQ(Marked(tunnel, kStateDeleteRepeated), "x.x.x");
   EXPECT_EQ(Marked(tunnel, kStateFirstRepeatedDelete), "x....");
@@ -124,7 +124,7 @@ TEST(DiagnosisTest, RepeatedDeletesOfOneSaFormOneGroupHeadedByTheFirst) {
 TEST(DiagnosisTest, SaDeletedWithinTwoMinutesOfItsQuickMode) {
   const std::string quickMode = QuickMode({"00 00 00 01", "12:00:00"});
   auto root = Load(quickMode + DeleteIpsec("22 22 22 22", "12:00:30"));
-  const QLFolder& tunnel = TunnelOf(*root);
+  const LogNode& tunnel = TunnelOf(*root);
   ASSERT_TRUE(tunnel.Child(0)->IsComplete());
   EXPECT_EQ(Marked(tunnel, kStateImmediateDelete), "xx");
   EXPECT_EQ(Summaries(tunnel), kImmediate + "|" + kImmediate);
@@ -158,7 +158,7 @@ TEST(DiagnosisTest, SameIdentitiesNegotiatedAgainWithinTwoMinutes) {
   crossed.remote = kNetA;
   auto root = Load(QuickMode(first) + QuickMode(other) + QuickMode(crossed) +
                    QuickMode({"00 00 00 04", "12:01:50"}) + QuickMode({"00 00 00 05", "12:05:00"}));
-  const QLFolder& tunnel = TunnelOf(*root);
+  const LogNode& tunnel = TunnelOf(*root);
   EXPECT_EQ(Marked(tunnel, kStateSuccessiveIdentical), "x.xx.");
   const std::string identical = "Successive identical negotiations";
   EXPECT_EQ(Summaries(tunnel), identical + "||" + identical + "|" + identical + "|");
@@ -179,7 +179,7 @@ TEST(DiagnosisTest, RootCausesOfErrorNotifications) {
   for (const char* type : {"00 0e", "00 11", "00 12", "00 10", "00 18", "8d 28"})
     log += Text(Informational(false, NotifyBlock(type)));
   auto root = Load(log);
-  const QLFolder& tunnel = TunnelOf(*root);
+  const LogNode& tunnel = TunnelOf(*root);
   ASSERT_EQ(Names(tunnel), (Texts{"Info NO-PROPOSAL-CHOSEN", "Info INVALID-KEY-INFORMATION", "Info INVALID-ID-INFORMATION",
                                   "Info PAYLOAD-MALFORMED", "Info AUTHENTICATION-FAILED", "DPD"}));
   // Other errors are shown by name in the caption; they have no explanation of their own.
@@ -199,7 +199,7 @@ TEST(DiagnosisTest, NegotiationsWithoutResponseAndRestartsCountAsFailed) {
   Packet interrupted = MainModePacket(1, "12:30:00", "0c 0c 0c 0c 0c 0c 0c 0c");
   interrupted.payloads = Nonce("01") + "IKE daemon started at 12:30:05\n";
   auto root = Load(MainModeLog(1) + MainModeLog(6, "0a000001", "0a 0b 0c 0d 0e 0f 10 11") + Text(interrupted));
-  const QLFolder& tunnel = TunnelOf(*root);
+  const LogNode& tunnel = TunnelOf(*root);
   ASSERT_EQ(Names(tunnel), (Texts{"Main Mode", "Main Mode", "Main Mode", "Daemon Restarted!!"}));
   EXPECT_EQ(tunnel.Child(0)->DetailText(),
             "Main Mode\r\n\r\nLocal host ==> Remote peer(10.0.0.1)" + kHeading + "No response from peer");
@@ -256,8 +256,8 @@ TEST(DiagnosisTest, FailedNegotiationsNameWhoRejectedThem) {
                 "Rejected by local host: NO-PROPOSAL-CHOSEN", "Rejected by local host: NO-PROPOSAL-CHOSEN"},
        }) {
     auto root = Load(c.log);
-    const QLFolder& peer = *root->Child(0);
-    const QLFolder& tunnel = *peer.Child(peer.ChildCount() - 1);  // the one without addresses
+    const LogNode& peer = *root->Child(0);
+    const LogNode& tunnel = *peer.Child(peer.ChildCount() - 1);  // the one without addresses
     EXPECT_EQ(tunnel.Child(0)->DetailText(), "Main Mode\r\n\r\nLocal host ==> Remote peer(10.0.0.1)" + kHeading + c.mainModeLine)
         << c.what;
     if (!c.quickModeLine.empty()) {
@@ -310,7 +310,7 @@ TEST(DiagnosisTest, ProposalsRefusedByLocalPolicyNameTheTransformsNotChosen) {
                                 " - Encryption algorithm mismatch\r\nNot chosen: proposal 1 transform 2 " + c.name +
                                 " - Hash algorithm mismatch";
     auto root = Load(Text(offer) + refusal);
-    const QLFolder& negotiation = *TunnelOf(*root).Child(0);
+    const LogNode& negotiation = *TunnelOf(*root).Child(0);
     EXPECT_EQ(negotiation.SummaryText(false), kHeading + failure) << c.what;
     FailureReason reason;
     ASSERT_TRUE(negotiation.GetFailureReason(reason)) << c.what;

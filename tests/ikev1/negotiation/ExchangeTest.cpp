@@ -59,7 +59,7 @@ TEST(ExchangeTest, QuickAggressiveAndConfigurationExchanges) {
                    packet("create_packet1aggressive:") + packet("process_packet2aggressive:") +
                    packet("process_config", "00 00 00 07") + packet("create_packet3aggressive:") +
                    packet("create_config_reply:", "00 00 00 07"));
-  const QLFolder& tunnel = TunnelOf(*root);
+  const LogNode& tunnel = TunnelOf(*root);
   EXPECT_EQ(Names(tunnel), (Texts{"QuickMode", "QuickMode", "Aggressive", "ConfigMode"}));
   const auto& first = ExchangeAt<PhaseTwo>(tunnel, 0);
   EXPECT_EQ(first.PacketMask(), 7u);
@@ -88,7 +88,7 @@ TEST(ExchangeTest, InformationalPacketsEachStartANotify) {
                    Text(Informational(false, NotifyBlock("00 0e"), "12:10:03")) +
                    Text(Informational(false, "", "12:10:04")) +
                    Text(Informational(false, DeleteBlock("00 00 00 00", "01 02"), "12:10:05")));
-  const QLFolder& tunnel = TunnelOf(*root);
+  const LogNode& tunnel = TunnelOf(*root);
   EXPECT_EQ(Names(tunnel), (Texts{"DPD", "Delete IPsec", "Info", "Info NO-PROPOSAL-CHOSEN", "Info", "Delete IKE"}));
   const auto& dpd = ExchangeAt<Notify>(tunnel, 0);
   EXPECT_EQ(dpd.Child(0), dpd.GetHeader());  // the header is the notify's own child
@@ -108,7 +108,7 @@ TEST(ExchangeTest, NotifyRecordsFinalHashAndWritingBack) {
                                                     "debugHashData:\n\tHashData: aa bb\n",
                                                 "12:10:01", "00 00 00 09")) +
                        Record(true, "0a000001", kCookie, "00 00 00 09", "\tSize: 76 bytes\n"));
-  const QLFolder& tunnel = TunnelOf(*original);
+  const LogNode& tunnel = TunnelOf(*original);
   ASSERT_EQ(tunnel.ChildCount(), 2u);
   EXPECT_EQ(tunnel.Child(0)->DetailText(), "Notify\r\n\r\nExchange type:\t\tInfo\r\n\r\nLocal host <== Remote peer(10.0.0.1)"
                                            "\r\n\r\nSummary:\r\nMismatch of encryption methods");
@@ -166,7 +166,7 @@ TEST(ExchangeTest, SentRecordThatDoesNotFollowItsPacketFindsItsNegotiation) {
 
 TEST(ExchangeTest, CookieAndSpiMatching) {
   auto root = Load(Text(MainModePacket(1, "12:00:01", "0a 0b 0c 0d 0e 0f 10 11")));
-  const QLFolder& mm = *TunnelOf(*root).Child(0);
+  const LogNode& mm = *TunnelOf(*root).Child(0);
   EXPECT_TRUE(mm.MatchesCookie("0a0b0c0d0e0f1011"));
   EXPECT_TRUE(mm.MatchesCookie("1112131415161718"));  // the responder cookie
   EXPECT_FALSE(mm.MatchesCookie("0A0B0C0D0E0F1011"));

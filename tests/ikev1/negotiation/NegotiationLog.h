@@ -126,24 +126,24 @@ inline std::unique_ptr<LogFile> Load(std::string text) {
   return root;
 }
 
-inline std::vector<std::string> Names(const QLFolder& node) {
+inline std::vector<std::string> Names(const LogNode& node) {
   std::vector<std::string> names;
   for (const auto& child : node.Children()) names.emplace_back(child->Name());
   return names;
 }
 
 // The exchanges of the peer's tunnel `tunnel`.
-inline const QLFolder& TunnelOf(const LogFile& root, std::size_t peer = 0, std::size_t tunnel = 0) {
+inline const LogNode& TunnelOf(const LogFile& root, std::size_t peer = 0, std::size_t tunnel = 0) {
   return *root.Child(peer)->Child(tunnel);
 }
 
 template <class E>
-const E& ExchangeAt(const QLFolder& tunnel, std::size_t index) {
+const E& ExchangeAt(const LogNode& tunnel, std::size_t index) {
   return dynamic_cast<const E&>(*tunnel.Child(index));
 }
 
 // Stands for the payload classes that report SPIs, identities and configuration attributes.
-class FakePayload : public QLFolder, public ConfigAttributeSource, public IdentitySource {
+class FakePayload : public LogNode, public ConfigAttributeSource, public IdentitySource {
  public:
   std::string spi, userName, userDetail, identity;
   std::uint32_t address = 0, type = 0, status = 1;
@@ -162,7 +162,7 @@ class FakePayload : public QLFolder, public ConfigAttributeSource, public Identi
 
 // Every node's name, caption and detail text, depth first: two trees that print the same are
 // the same tree for the viewer.
-inline void Dump(const QLFolder& node, std::string& out, int depth = 0) {
+inline void Dump(const LogNode& node, std::string& out, int depth = 0) {
   out += std::string(static_cast<std::size_t>(depth), ' ') + std::string(node.Name()) + " | " + node.Caption() + " | " +
          node.DetailText() + "\n";
   for (const auto& child : node.Children()) Dump(*child, out, depth + 1);

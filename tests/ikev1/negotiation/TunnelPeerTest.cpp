@@ -32,7 +32,7 @@ TEST(TunnelTest, TunnelsInAddressOrderWithTheAddressLessOneLast) {
                    InTunnel(1, "c0a80001", "c0a80005") + InTunnel(1, "0", "c0a80005") +
                    InTunnel(2, "c0a80001", "c0a80005"));
   ASSERT_EQ(root->ChildCount(), 1u);
-  const QLFolder& peer = *root->Child(0);
+  const LogNode& peer = *root->Child(0);
   EXPECT_EQ(Names(peer), (Texts{"0.0.0.0 <=> 192.168.0.5", "192.168.0.1 <=> 192.168.0.5", "192.168.0.1 <=> 192.168.0.9",
                                 "192.168.0.2 <=> 192.168.0.9", "0.0.0.0 <=> 0.0.0.0"}));
   std::string shown;
@@ -59,7 +59,7 @@ TEST(TunnelTest, ExchangesInsertedInTimeOrder) {
   auto root = Load(MainModeLog(6) + Text(QuickModePacket(1, "00 00 00 01", "12:05:00")) +
                    Text(Informational(false, "", "12:10:00")));
   auto& tunnel = dynamic_cast<Tunnel&>(*root->Child(0)->Child(0));
-  QLFolder& source = *other->Child(0)->Child(0);
+  LogNode& source = *other->Child(0)->Child(0);
   ASSERT_EQ(source.ChildCount(), 3u);
   tunnel.InsertExchange(source.TakeChild(std::size_t{1}));  // quick mode at the same moment: after
   tunnel.InsertExchange(source.TakeChild(std::size_t{0}));  // main mode at the same moment: before
@@ -86,8 +86,8 @@ TEST(TunnelTest, TimeOrderedTunnelPlacesLikeTheFullWalk) {
     else text += Text(Informational(false, "", time));
   }
   auto root = Load(text), copy = Load(text);
-  QLFolder& source = *root->Child(0)->Child(0);
-  QLFolder& sameSource = *copy->Child(0)->Child(0);
+  LogNode& source = *root->Child(0)->Child(0);
+  LogNode& sameSource = *copy->Child(0)->Child(0);
   ASSERT_EQ(source.ChildCount(), 120u);
   Tunnel single(0, 0, nullptr), batched(0, 0, nullptr);
   batched.InsertExchange(sameSource.TakeChild(std::size_t{0}));
@@ -96,7 +96,7 @@ TEST(TunnelTest, TimeOrderedTunnelPlacesLikeTheFullWalk) {
   ASSERT_TRUE(batched.HasOpenInsertBatch());
   while (source.ChildCount() != 0) {
     const std::size_t at = rng() % source.ChildCount();
-    std::unique_ptr<QLFolder> next = source.TakeChild(at), same = sameSource.TakeChild(at);
+    std::unique_ptr<LogNode> next = source.TakeChild(at), same = sameSource.TakeChild(at);
     if (rng() % 10 == 0) {
       next = std::make_unique<Restarted>("started", nullptr);
       same = std::make_unique<Restarted>("started", nullptr);
@@ -176,19 +176,19 @@ TEST(PeerTest, RestartEndsEveryNegotiationAndMarksEachPeerOnce) {
   auto root = Load(Text(a1) + Text(a2) + Text(other) + Text(b1) + Text(a3) + Text(a4));
   ASSERT_EQ(root->ChildCount(), 2u);
 
-  const QLFolder& peerA = *root->Child(0);
+  const LogNode& peerA = *root->Child(0);
   ASSERT_EQ(peerA.ChildCount(), 2u);
   // The marker goes to the first tunnel only: here the one with tunnel addresses.
   EXPECT_EQ(Names(*peerA.Child(0)), (Texts{"Main Mode", "Daemon Restarted!!"}));
   EXPECT_EQ(peerA.Child(0)->Child(1)->DetailText(), "started");
-  const QLFolder& plain = *peerA.Child(1);
+  const LogNode& plain = *peerA.Child(1);
   EXPECT_EQ(Names(plain), (Texts{"Main Mode", "Main Mode"}));
   // Packet 3 still belongs to the negotiation it was read for; packet 4 starts a new one.
   EXPECT_EQ(ExchangeAt<MainMode>(plain, 0).PacketMask(), 7u);
   EXPECT_EQ(plain.Child(0)->Child(2)->ChildCount(), 2u);  // the header and the first nonce
   EXPECT_EQ(ExchangeAt<MainMode>(plain, 1).PacketMask(), 8u);
 
-  const QLFolder& peerB = *root->Child(1);
+  const LogNode& peerB = *root->Child(1);
   EXPECT_EQ(Names(*peerB.Child(0)), (Texts{"Main Mode", "Daemon Restarted!!"}));
   EXPECT_EQ(peerB.Child(0)->Child(1)->DetailText(), "started");
 }
@@ -200,7 +200,7 @@ TEST(PeerTest, RestartMarkerText) {
     Packet first = MainModePacket(1);
     first.payloads = Nonce("01") + "gxikemgr daemon\n";
     auto root = Load(Text(first) + Text(MainModePacket(next)));
-    const QLFolder& tunnel = TunnelOf(*root);
+    const LogNode& tunnel = TunnelOf(*root);
     ASSERT_EQ(Names(tunnel), (Texts{"Main Mode", "Daemon Restarted!!", "Main Mode"})) << next;
     EXPECT_EQ(tunnel.Child(1)->DetailText(), "daemon");
     const auto& second = ExchangeAt<MainMode>(tunnel, 2);
@@ -213,7 +213,7 @@ TEST(PeerTest, RestartMarkerText) {
   // seen last.
   auto root = Load(MainModeLog(1));
   auto& peer = dynamic_cast<Peer&>(*root->Child(0));
-  const QLFolder& tunnel = TunnelOf(*root);
+  const LogNode& tunnel = TunnelOf(*root);
   struct Case { const char* line; const char* text; };
   for (const Case& c : {Case{"GX-1(4.1) restarted by daemon", "(4.1)"}, Case{"GX-1(4.1.2) the daemon", "(4.1."},
                         Case{"GX-1 without version daemon", ""}}) {

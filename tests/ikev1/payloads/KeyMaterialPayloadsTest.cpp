@@ -31,7 +31,7 @@ std::string Block(const Kind& kind, const std::string& data, const std::string& 
 auto ReadKey(auto&& input, bool created = false) { return ReadBlock<KeyMaterialPayload>(input, created); }
 
 // The payload's own block, without the hash's trailing data block.
-std::string OwnBlock(const QLFolder& node) {
+std::string OwnBlock(const LogNode& node) {
   std::string out;
   node.WriteDebug(out);
   return out;

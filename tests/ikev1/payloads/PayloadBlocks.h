@@ -86,24 +86,24 @@ const M* CutPacketThenWholeOne(LoadedPackets& packets, std::uint32_t nextKind) {
 // ---- single blocks --------------------------------------------------------------------------------
 
 // Reads one block as the chain does: the keyword, then the class the factory names for it.
-template <class P = QLFolder>
+template <class P = LogNode>
 std::unique_ptr<P> ReadBlock(DebugLogReader& reader, bool created = false, int space = 64) {
   const int code = DebugLogReader::BlockKeywordCode(reader.ReadToken());
-  std::unique_ptr<QLFolder> node = CreatePayload(code, reader, PayloadContext{created, space, nullptr});
+  std::unique_ptr<LogNode> node = CreatePayload(code, reader, PayloadContext{created, space, nullptr});
   auto* payload = dynamic_cast<P*>(node.get());
   if (payload == nullptr) return nullptr;
   node.release();
   return std::unique_ptr<P>(payload);
 }
 
-template <class P = QLFolder>
+template <class P = LogNode>
 std::unique_ptr<P> ReadBlock(const std::string& text, bool created = false, int space = 64) {
   auto reader = DebugLogReader::FromText(text);
   return ReadBlock<P>(reader, created, space);
 }
 
 // The saving walk: a node's block, its children's, then its trailing block.
-inline std::string Written(const QLFolder& node) {
+inline std::string Written(const LogNode& node) {
   std::string out;
   node.WriteDebug(out);
   for (const auto& child : node.Children()) out += Written(*child);
@@ -112,7 +112,7 @@ inline std::string Written(const QLFolder& node) {
 }
 
 // Same captions, texts and shape, node by node.
-inline void ExpectSameTree(const QLFolder& a, const QLFolder& b) {
+inline void ExpectSameTree(const LogNode& a, const LogNode& b) {
   EXPECT_EQ(a.Caption(), b.Caption());
   EXPECT_EQ(a.DetailText(), b.DetailText());
   EXPECT_EQ(a.SpiText(), b.SpiText());
@@ -137,7 +137,7 @@ std::unique_ptr<P> ReadBack(const P& original, bool created = false, int space =
 
 // Reads `text` as one block before a nonce block: the block's reading must leave the nonce's
 // keyword for the chain.
-template <class P = QLFolder>
+template <class P = LogNode>
 std::unique_ptr<P> ReadBeforeNonce(const std::string& text, bool created = false, int space = 64) {
   auto reader = DebugLogReader::FromText(text + Nonce());
   auto payload = ReadBlock<P>(reader, created, space);
@@ -148,7 +148,7 @@ std::unique_ptr<P> ReadBeforeNonce(const std::string& text, bool created = false
 
 // Reads `text` as one block before a nonce block, then checks that it reads back. The chain,
 // skipping daemon output after the block, must still find the nonce block.
-template <class P = QLFolder>
+template <class P = LogNode>
 std::unique_ptr<P> ReadAndReadBack(const std::string& text, bool created = false, int space = 64) {
   SCOPED_TRACE(text);
   auto reader = DebugLogReader::FromText(text + Nonce());

@@ -1,4 +1,4 @@
-#include "app/MainFrame.h"
+#include "app/MainWindow.h"
 
 #include <atomic>
 #include <chrono>
@@ -38,8 +38,8 @@
 #include "app/HandOverActions.h"
 #include "app/LoggingEnvironment.h"
 #include "app/NarrowingDialogs.h"
-#include "app/QuillonDoc.h"
-#include "app/QuillonView.h"
+#include "app/LogDocument.h"
+#include "app/LogView.h"
 #include "app/TimelinePanel.h"
 #include "app/ToolbarIcons.h"
 #include "model/LogFile.h"
@@ -128,7 +128,7 @@ class LoadProgress {
 
   void operator()(std::uint64_t bytesRead) {
     const qint64 now = clock_.elapsed();
-    if (now < CMainFrame::kProgressDelayMilliseconds || now - lastPaint_ < kPaintEveryMilliseconds) return;
+    if (now < MainWindow::kProgressDelayMilliseconds || now - lastPaint_ < kPaintEveryMilliseconds) return;
     lastPaint_ = now;
     if (!bar_.isVisible()) {
       // A read of unknown length shows a busy bar.
@@ -153,9 +153,9 @@ class LoadProgress {
 
 }  // namespace
 
-CMainFrame::CMainFrame(CQuillonDoc& document, Services services, QWidget* parent)
+MainWindow::MainWindow(LogDocument& document, Services services, QWidget* parent)
     : QMainWindow(parent), document_(document), services_(services), recent_(services.settings) {
-  view_ = new CQuillonView(document_, this);
+  view_ = new LogView(document_, this);
   setCentralWidget(view_);
   CreateActions();
   CreateTimeline();
@@ -166,26 +166,26 @@ CMainFrame::CMainFrame(CQuillonDoc& document, Services services, QWidget* parent
   resize(1180, 720);
   RestoreLayout();
 
-  connect(view_, &CQuillonView::SelectionChanged, this, &CMainFrame::UpdateCommands);
-  connect(view_, &CQuillonView::StatusMessage, this, &CMainFrame::SetMessage);
-  connect(view_, &CQuillonView::OpenInEditorRequested, this, &CMainFrame::OpenInEditor);
-  view_->SetRowMenuExtender([this](QMenu& menu, const QLFolder& node) { ExtendRowMenu(menu, node); });
+  connect(view_, &LogView::SelectionChanged, this, &MainWindow::UpdateCommands);
+  connect(view_, &LogView::StatusMessage, this, &MainWindow::SetMessage);
+  connect(view_, &LogView::OpenInEditorRequested, this, &MainWindow::OpenInEditor);
+  view_->SetRowMenuExtender([this](QMenu& menu, const LogNode& node) { ExtendRowMenu(menu, node); });
   runDialog_ = [](QDialog& dialog) { return dialog.exec() == QDialog::Accepted; };
 
   changeWatch_ = new QTimer(this);
   changeWatch_->setInterval(kChangeWatchMilliseconds);
-  connect(changeWatch_, &QTimer::timeout, this, &CMainFrame::CheckFileChange);
+  connect(changeWatch_, &QTimer::timeout, this, &MainWindow::CheckFileChange);
   changeWatch_->start();
 
   followWatch_ = new QTimer(this);
   followWatch_->setInterval(kFollowMilliseconds);
-  connect(followWatch_, &QTimer::timeout, this, &CMainFrame::FollowFile);
+  connect(followWatch_, &QTimer::timeout, this, &MainWindow::FollowFile);
 
   UpdateTitle();
   UpdateCommands();
 }
 
-void CMainFrame::CreateActions() {
+void MainWindow::CreateActions() {
   for (int i = 0; i < static_cast<int>(Command::kCount); ++i) {
     const auto command = static_cast<Command>(i);
     const CommandInfo& info = InfoOf(command);
@@ -206,31 +206,31 @@ void CMainFrame::CreateActions() {
   Action(Command::kExit)->setMenuRole(QAction::QuitRole);
   Action(Command::kAbout)->setMenuRole(QAction::AboutRole);
 
-  connect(Action(Command::kOpen), &QAction::triggered, this, &CMainFrame::OnOpen);
-  connect(Action(Command::kSaveAs), &QAction::triggered, this, &CMainFrame::OnSaveAs);
-  connect(Action(Command::kRefresh), &QAction::triggered, this, &CMainFrame::OnRefresh);
-  connect(Action(Command::kSend), &QAction::triggered, this, &CMainFrame::OnSend);
+  connect(Action(Command::kOpen), &QAction::triggered, this, &MainWindow::OnOpen);
+  connect(Action(Command::kSaveAs), &QAction::triggered, this, &MainWindow::OnSaveAs);
+  connect(Action(Command::kRefresh), &QAction::triggered, this, &MainWindow::OnRefresh);
+  connect(Action(Command::kSend), &QAction::triggered, this, &MainWindow::OnSend);
   connect(Action(Command::kExit), &QAction::triggered, this, &QWidget::close);
-  connect(Action(Command::kCopy), &QAction::triggered, view_, &CQuillonView::Copy);
-  connect(Action(Command::kGoToLastEvent), &QAction::triggered, this, &CMainFrame::OnGoToLastEvent);
-  connect(Action(Command::kResolveIPs), &QAction::triggered, this, &CMainFrame::OnResolveIPs);
-  connect(Action(Command::kDeletePeer), &QAction::triggered, this, &CMainFrame::OnDeletePeer);
-  connect(Action(Command::kMakeVisible), &QAction::triggered, view_, &CQuillonView::MakeNegotiationsVisible);
-  connect(Action(Command::kLaunchNotepad), &QAction::triggered, this, &CMainFrame::OnLaunchEditor);
-  connect(Action(Command::kNew), &QAction::triggered, this, &CMainFrame::OnNew);
-  connect(Action(Command::kAbout), &QAction::triggered, this, &CMainFrame::OnAbout);
-  connect(Action(Command::kFilter), &QAction::triggered, this, &CMainFrame::OnFilter);
-  connect(Action(Command::kVerify), &QAction::triggered, this, &CMainFrame::OnVerify);
-  connect(Action(Command::kFind), &QAction::triggered, this, &CMainFrame::OnFind);
-  connect(Action(Command::kUserGuide), &QAction::triggered, this, &CMainFrame::OnUserGuide);
+  connect(Action(Command::kCopy), &QAction::triggered, view_, &LogView::Copy);
+  connect(Action(Command::kGoToLastEvent), &QAction::triggered, this, &MainWindow::OnGoToLastEvent);
+  connect(Action(Command::kResolveIPs), &QAction::triggered, this, &MainWindow::OnResolveIPs);
+  connect(Action(Command::kDeletePeer), &QAction::triggered, this, &MainWindow::OnDeletePeer);
+  connect(Action(Command::kMakeVisible), &QAction::triggered, view_, &LogView::MakeNegotiationsVisible);
+  connect(Action(Command::kOpenInEditor), &QAction::triggered, this, &MainWindow::OnLaunchEditor);
+  connect(Action(Command::kNew), &QAction::triggered, this, &MainWindow::OnNew);
+  connect(Action(Command::kAbout), &QAction::triggered, this, &MainWindow::OnAbout);
+  connect(Action(Command::kFilter), &QAction::triggered, this, &MainWindow::OnFilter);
+  connect(Action(Command::kVerify), &QAction::triggered, this, &MainWindow::OnVerify);
+  connect(Action(Command::kFind), &QAction::triggered, this, &MainWindow::OnFind);
+  connect(Action(Command::kUserGuide), &QAction::triggered, this, &MainWindow::OnUserGuide);
   connect(Action(Command::kInstallLoggingEnvironment), &QAction::triggered, this,
-          &CMainFrame::OnInstallLoggingEnvironment);
-  connect(Action(Command::kFindNext), &QAction::triggered, this, &CMainFrame::OnFindNext);
-  connect(Action(Command::kFindPrevious), &QAction::triggered, this, &CMainFrame::OnFindPrevious);
-  connect(Action(Command::kFollow), &QAction::triggered, this, &CMainFrame::OnFollow);
+          &MainWindow::OnInstallLoggingEnvironment);
+  connect(Action(Command::kFindNext), &QAction::triggered, this, &MainWindow::OnFindNext);
+  connect(Action(Command::kFindPrevious), &QAction::triggered, this, &MainWindow::OnFindPrevious);
+  connect(Action(Command::kFollow), &QAction::triggered, this, &MainWindow::OnFollow);
 }
 
-void CMainFrame::CreateMenus() {
+void MainWindow::CreateMenus() {
   fileMenu_ = menuBar()->addMenu(QStringLiteral("&File"));
   fileMenu_->addAction(Action(Command::kNew));
   fileMenu_->addAction(Action(Command::kOpen));
@@ -245,7 +245,7 @@ void CMainFrame::CreateMenus() {
   fileMenu_->addSeparator();
   fileMenu_->addAction(Action(Command::kExit));
   RebuildRecentMenu();
-  connect(fileMenu_, &QMenu::aboutToShow, this, &CMainFrame::RebuildRecentMenu);
+  connect(fileMenu_, &QMenu::aboutToShow, this, &MainWindow::RebuildRecentMenu);
 
   // Every command has its place in a menu, with its key beside it.
   QMenu* edit = menuBar()->addMenu(QStringLiteral("&Edit"));
@@ -271,7 +271,7 @@ void CMainFrame::CreateMenus() {
 
   QMenu* tools = menuBar()->addMenu(QStringLiteral("&Tools"));
   tools->addAction(Action(Command::kResolveIPs));
-  tools->addAction(Action(Command::kLaunchNotepad));
+  tools->addAction(Action(Command::kOpenInEditor));
   tools->addSeparator();
   tools->addAction(Action(Command::kInstallLoggingEnvironment));
 
@@ -281,7 +281,7 @@ void CMainFrame::CreateMenus() {
   help->addAction(Action(Command::kAbout));
 }
 
-void CMainFrame::CreateToolBar() {
+void MainWindow::CreateToolBar() {
   toolBar_ = addToolBar(QStringLiteral("Toolbar"));
   toolBar_->setObjectName(QStringLiteral("Toolbar"));
   toolBar_->setIconSize(QSize(16, 16));
@@ -298,7 +298,7 @@ void CMainFrame::CreateToolBar() {
   toolBar_->addAction(Action(Command::kGoToLastEvent));
   toolBar_->addAction(Action(Command::kFollow));
   toolBar_->addAction(Action(Command::kResolveIPs));
-  toolBar_->addAction(Action(Command::kLaunchNotepad));
+  toolBar_->addAction(Action(Command::kOpenInEditor));
 
   QAction* toggle = Action(Command::kToolbar);
   toggle->setChecked(true);
@@ -313,7 +313,7 @@ void CMainFrame::CreateToolBar() {
   }
 }
 
-void CMainFrame::CreateStatusBar() {
+void MainWindow::CreateStatusBar() {
   message_ = new QLabel(QStringLiteral("Ready"));
   message_->setTextInteractionFlags(Qt::NoTextInteraction);
   message_->setMinimumWidth(1);
@@ -346,7 +346,7 @@ void CMainFrame::CreateStatusBar() {
   connect(toggle, &QAction::toggled, statusBar(), &QWidget::setVisible);
 }
 
-void CMainFrame::CreateTimeline() {
+void MainWindow::CreateTimeline() {
   timeline_ = new TimelinePanel;
   timeline_->Attach(*view_);
   auto* dock = new ClosingDock(QStringLiteral("Timeline"), this);
@@ -368,13 +368,13 @@ void CMainFrame::CreateTimeline() {
   dock->SetOnClose([this] { services_.settings.SetValue(kTimelineVisibleKey, false); });
 }
 
-QString CMainFrame::MessageText() const { return message_->text(); }
+QString MainWindow::MessageText() const { return message_->text(); }
 
-bool CMainFrame::IsFileChangeShown() const { return !fileChanged_->isHidden(); }
+bool MainWindow::IsFileChangeShown() const { return !fileChanged_->isHidden(); }
 
-void CMainFrame::SetMessage(const QString& text) { message_->setText(text); }
+void MainWindow::SetMessage(const QString& text) { message_->setText(text); }
 
-void CMainFrame::UpdateTitle() {
+void MainWindow::UpdateTitle() {
   // "[*]" is where the toolkit shows the modified mark; a file name's own "[*]" is doubled so
   // that it shows as written.
   QString name = document_.Title();
@@ -383,10 +383,10 @@ void CMainFrame::UpdateTitle() {
   setWindowModified(document_.IsTreeChanged());
 }
 
-void CMainFrame::UpdateCommands() {
+void MainWindow::UpdateCommands() {
   UpdateTitle();  // every command that changes the tree ends here
   const bool loaded = document_.IsLoaded() && !loading_;
-  for (const Command command : {Command::kCopy, Command::kRefresh, Command::kGoToLastEvent, Command::kLaunchNotepad,
+  for (const Command command : {Command::kCopy, Command::kRefresh, Command::kGoToLastEvent, Command::kOpenInEditor,
                                 Command::kMakeVisible, Command::kSend})
     Action(command)->setEnabled(loaded);
   // While the log is followed its tree keeps every node: nothing may be removed or renamed.
@@ -396,7 +396,7 @@ void CMainFrame::UpdateCommands() {
   // Offered again after a run: peers resolved before keep their names, the others are tried
   // again (a name server that was down may answer now).
   Action(Command::kResolveIPs)->setEnabled(loaded && !following);
-  const QLFolder* selected = view_->SelectedNode();
+  const LogNode* selected = view_->SelectedNode();
   Action(Command::kDeletePeer)->setEnabled(loaded && !following && selected != nullptr && !selected->IsLogRoot());
   // Both log formats are saved in their own format.
   Action(Command::kSaveAs)->setEnabled(loaded);
@@ -410,7 +410,7 @@ void CMainFrame::UpdateCommands() {
   Action(Command::kNew)->setEnabled(!loading_);
 }
 
-bool CMainFrame::OpenFile(const QString& path) {
+bool MainWindow::OpenFile(const QString& path) {
   if (loading_ || path.isEmpty()) return false;
   loading_ = true;
   changeWatch_->stop();
@@ -422,7 +422,7 @@ bool CMainFrame::OpenFile(const QString& path) {
   // same log. Opening another file keeps the current log until the new one is read.
   const bool reload = document_.IsLoaded() && path == document_.Path();
   if (reload) view_->ReleaseLog();
-  std::optional<CQuillonDoc::ReadResult> read = ReadOnWorker(path, true);
+  std::optional<LogDocument::ReadResult> read = ReadOnWorker(path, true);
   bool cancelled = !read;
   // A cancelled reload has nothing to go back to: the file is read once more, to the end, and
   // shown as a reload shows it, so that the window keeps showing the log it showed.
@@ -435,7 +435,7 @@ bool CMainFrame::OpenFile(const QString& path) {
     UpdateCommands();
     return false;
   }
-  CQuillonDoc::OpenOutcome outcome;
+  LogDocument::OpenOutcome outcome;
   view_->FinishDisposal();  // the old log may go now
   outcome = document_.Adopt(path, std::move(*read));
   if (outcome.loaded) {
@@ -470,13 +470,13 @@ bool CMainFrame::OpenFile(const QString& path) {
   return outcome.loaded && !cancelled;
 }
 
-std::optional<CQuillonDoc::ReadResult> CMainFrame::ReadOnWorker(const QString& path, bool cancellable) {
+std::optional<LogDocument::ReadResult> MainWindow::ReadOnWorker(const QString& path, bool cancellable) {
   // The file is read on a worker thread; this thread goes on serving the window (the commands
   // are disabled while loading_) and shows the progress until the tree is there.
   cancelLoad_ = false;
   std::atomic<std::uint64_t> bytesRead{0};
-  std::future<std::optional<CQuillonDoc::ReadResult>> reading = std::async(
-      std::launch::async, [this, path, cancellable, &bytesRead]() -> std::optional<CQuillonDoc::ReadResult> {
+  std::future<std::optional<LogDocument::ReadResult>> reading = std::async(
+      std::launch::async, [this, path, cancellable, &bytesRead]() -> std::optional<LogDocument::ReadResult> {
         try {
           return document_.Read(path, [this, cancellable, &bytesRead](std::uint64_t bytes) {
             bytesRead = bytes;
@@ -492,7 +492,7 @@ std::optional<CQuillonDoc::ReadResult> CMainFrame::ReadOnWorker(const QString& p
 }
 
 template <class Result>
-void CMainFrame::WaitServingTheWindow(std::future<Result>& work, const std::function<void()>& tick) {
+void MainWindow::WaitServingTheWindow(std::future<Result>& work, const std::function<void()>& tick) {
   WaitCursor wait;
   QEventLoop loop;
   QTimer poll;
@@ -507,7 +507,7 @@ void CMainFrame::WaitServingTheWindow(std::future<Result>& work, const std::func
   }
 }
 
-void CMainFrame::OnFollow(bool on) {
+void MainWindow::OnFollow(bool on) {
   if (!on || !document_.IsLoaded() || loading_) {
     document_.StopFollowing();
     followWatch_->stop();
@@ -539,13 +539,13 @@ void CMainFrame::OnFollow(bool on) {
   UpdateCommands();
 }
 
-void CMainFrame::FollowFile() {
+void MainWindow::FollowFile() {
   if (loading_ || !document_.IsFollowing() || !document_.FollowMayChange()) return;
   LogFollower::Change change = LogFollower::Change::kNone;
   view_->FinishDisposal();  // a follow step may read the whole log again
   view_->ShowFollowed([&] {
     change = document_.PollFollow();
-    return change == LogFollower::Change::kExtended ? document_.FollowChanged() : std::vector<QLFolder*>();
+    return change == LogFollower::Change::kExtended ? document_.FollowChanged() : std::vector<LogNode*>();
   });
   if (change == LogFollower::Change::kNone) return;
   if (change == LogFollower::Change::kCannotRead) SetMessage(QStringLiteral("Failed to open file: ") + document_.Path());
@@ -553,7 +553,7 @@ void CMainFrame::FollowFile() {
   UpdateCommands();
 }
 
-void CMainFrame::CheckFileChange() {
+void MainWindow::CheckFileChange() {
   if (loading_) return;
   if (document_.IsFollowing()) {
     // The tree follows the file.
@@ -568,7 +568,7 @@ void CMainFrame::CheckFileChange() {
   }
 }
 
-void CMainFrame::RebuildRecentMenu() {
+void MainWindow::RebuildRecentMenu() {
   recent_.Reload();  // another window may have opened files meanwhile
   for (QAction* action : recentActions_) {
     fileMenu_->removeAction(action);
@@ -589,7 +589,7 @@ void CMainFrame::RebuildRecentMenu() {
   recentSeparator_->setVisible(true);
 }
 
-void CMainFrame::OnRecentFile(const QString& path) {
+void MainWindow::OnRecentFile(const QString& path) {
   // An entry whose file is gone leaves the list; one that only failed to load stays.
   if (!OpenFile(path) && !QFileInfo::exists(path)) {
     recent_.Remove(path);
@@ -597,7 +597,7 @@ void CMainFrame::OnRecentFile(const QString& path) {
   }
 }
 
-void CMainFrame::OnOpen() {
+void MainWindow::OnOpen() {
   FileDialogs::OpenRequest request;
   request.startPath = document_.LastAccessedFile().value_or(QString());
   if (request.startPath.isEmpty()) {
@@ -619,7 +619,7 @@ void CMainFrame::OnOpen() {
 }
 
 // "Export packets..." and "Save report..." (app/HandOverActions.h), offered while a log is loaded.
-void CMainFrame::AddHandOverActions() {
+void MainWindow::AddHandOverActions() {
   QAction* exportPackets = fileMenu_->addAction(QStringLiteral("Export packets..."));
   QAction* saveReport = fileMenu_->addAction(QStringLiteral("Save report..."));
   connect(exportPackets, &QAction::triggered, this, [this] {
@@ -646,7 +646,7 @@ void CMainFrame::AddHandOverActions() {
   });
 }
 
-void CMainFrame::OnSaveAs() {
+void MainWindow::OnSaveAs() {
   if (!document_.IsLoaded() || loading_) return;
   // The reader of a log is chosen by its name, so the proposed name and extension keep the
   // log's format.
@@ -669,7 +669,7 @@ void CMainFrame::OnSaveAs() {
       !services_.messages.Ask(QDir::toNativeSeparators(path) + QStringLiteral(" already exists.\nDo you want to "
                                                                             "replace it?")))
     return;
-  CQuillonDoc::SaveOutcome outcome;
+  LogDocument::SaveOutcome outcome;
   {
     WaitCursor wait;
     outcome = document_.SaveAs(path);
@@ -684,12 +684,12 @@ void CMainFrame::OnSaveAs() {
   UpdateTitle();
 }
 
-void CMainFrame::OnRefresh() {
+void MainWindow::OnRefresh() {
   if (!document_.IsLoaded()) return;
   OpenFile(document_.Path());
 }
 
-void CMainFrame::OnSend() {
+void MainWindow::OnSend() {
   if (!document_.IsLoaded()) return;
   const QString mailer = services_.launcher.FindProgram(QStringLiteral("xdg-email"));
   const QStringList arguments{QStringLiteral("--subject"), document_.Title(), QStringLiteral("--attach"),
@@ -702,13 +702,13 @@ void CMainFrame::OnSend() {
   }
 }
 
-void CMainFrame::OnGoToLastEvent() {
+void MainWindow::OnGoToLastEvent() {
   if (document_.IsLoaded()) view_->GoToLastEvent();
 }
 
-void CMainFrame::OnResolveIPs() {
+void MainWindow::OnResolveIPs() {
   if (!document_.IsLoaded()) return;
-  CQuillonView::ResolveCount count;
+  LogView::ResolveCount count;
   {
     WaitCursor wait;
     count = view_->ResolvePeerNames(services_.resolver, [this](const QString& text) {
@@ -721,23 +721,23 @@ void CMainFrame::OnResolveIPs() {
   UpdateCommands();
 }
 
-void CMainFrame::OnDeletePeer() {
+void MainWindow::OnDeletePeer() {
   if (document_.IsLoaded() && view_->DeleteSelectedPeer(services_.messages)) document_.MarkTreeChanged();
   UpdateCommands();
 }
 
-void CMainFrame::OnLaunchEditor() {
+void MainWindow::OnLaunchEditor() {
   // At the selected packet's or negotiation's first line, if it has one.
   if (document_.IsLoaded()) OpenInEditor(view_->FirstLogLineOfSelection());
 }
 
-void CMainFrame::OpenInEditor(std::uint64_t line) {
+void MainWindow::OpenInEditor(std::uint64_t line) {
   if (!document_.IsLoaded() || document_.Path().isEmpty()) return;
   const EditorOutcome outcome = OpenInTextEditor(services_.launcher, document_.Path(), line);
   if (!outcome.started) services_.messages.Show(outcome.message, MessageSink::Kind::kWarning);
 }
 
-QString CMainFrame::UserGuidePath() {
+QString MainWindow::UserGuidePath() {
   // Installed beside the program's data (PREFIX/share/quillon), or read from the sources when
   // the program runs from its build tree.
   const QString installed = QDir(QCoreApplication::applicationDirPath()).filePath(
@@ -749,7 +749,7 @@ QString CMainFrame::UserGuidePath() {
   return {};
 }
 
-void CMainFrame::OnUserGuide() {
+void MainWindow::OnUserGuide() {
   const QString path = UserGuidePath();
   if (path.isEmpty()) {
     services_.messages.Show(QStringLiteral("The user guide is not installed."), MessageSink::Kind::kWarning);
@@ -773,7 +773,7 @@ void CMainFrame::OnUserGuide() {
   guide_->activateWindow();
 }
 
-void CMainFrame::OnInstallLoggingEnvironment() {
+void MainWindow::OnInstallLoggingEnvironment() {
   const QString question =
       QStringLiteral("Switch the gateway daemon's debug logging on for this machine?\n\nThis creates the daemon's "
                      "log directory and sets GXIKE_DEBUG and GXISAKMP_DEBUG to 1 machine-wide (in %1). It needs "
@@ -783,10 +783,10 @@ void CMainFrame::OnInstallLoggingEnvironment() {
   services_.loggingEnvironment.Install(services_.messages);
 }
 
-void CMainFrame::ExtendRowMenu(QMenu& menu, const QLFolder& node) {
+void MainWindow::ExtendRowMenu(QMenu& menu, const LogNode& node) {
   menu.addSeparator();
   QAction* filter = menu.addAction(QStringLiteral("&Filter to this peer"), this, [this, &node] { FilterToPeer(node); });
-  const QLFolder* peer = &node;
+  const LogNode* peer = &node;
   while (peer->Parent() != nullptr && peer->Parent() != document_.Log()) peer = peer->Parent();
   filter->setEnabled(!document_.IsFollowing() && peer->Parent() == document_.Log() && peer->PeerAddress() != 0);
   // The hand-over commands of the File menu, where this build has them ("Export packets...",
@@ -797,9 +797,9 @@ void CMainFrame::ExtendRowMenu(QMenu& menu, const QLFolder& node) {
   }
 }
 
-void CMainFrame::FilterToPeer(const QLFolder& node) {
+void MainWindow::FilterToPeer(const LogNode& node) {
   const LogFile* root = document_.Log();
-  const QLFolder* peer = &node;
+  const LogNode* peer = &node;
   while (peer->Parent() != nullptr && peer->Parent() != root) peer = peer->Parent();
   if (root == nullptr || peer->Parent() != root || peer->PeerAddress() == 0) return;
   // The peer's address, as the Filters dialog's "IP" takes it; the other criteria stay.
@@ -810,7 +810,7 @@ void CMainFrame::FilterToPeer(const QLFolder& node) {
   UpdateCommands();
 }
 
-void CMainFrame::OnNew() {
+void MainWindow::OnNew() {
   if (loading_) return;
   view_->FinishDisposal();
   document_.New();
@@ -821,26 +821,26 @@ void CMainFrame::OnNew() {
   UpdateCommands();
 }
 
-void CMainFrame::OnAbout() {
+void MainWindow::OnAbout() {
   AboutDialog about(this);
   about.exec();
 }
 
-void CMainFrame::OnFilter() {
+void MainWindow::OnFilter() {
   if (!document_.IsLoaded() || loading_) return;
   FiltersDialog dialog(view_->NarrowingState().Filter(), this);
   if (runDialog_(dialog)) RunNarrowing(view_->NarrowingState().ChooseFilter(dialog.Criteria()));
   UpdateCommands();
 }
 
-void CMainFrame::OnVerify() {
+void MainWindow::OnVerify() {
   if (!document_.IsLoaded() || loading_) return;
   VerifyDialog dialog(view_->NarrowingState().Verify(), this);
   if (runDialog_(dialog)) RunNarrowing(view_->NarrowingState().ChooseVerify(dialog.Criteria()));
   UpdateCommands();
 }
 
-void CMainFrame::RunNarrowing(const NarrowingSteps& steps) {
+void MainWindow::RunNarrowing(const NarrowingSteps& steps) {
   // Reading the log again undoes every narrowing (and shows its own failure, keeping the tree);
   // what the user had expanded and selected is found again in the new tree.
   if (steps.reload) {
@@ -854,12 +854,12 @@ void CMainFrame::RunNarrowing(const NarrowingSteps& steps) {
   document_.MarkTreeChanged();  // the tree now shows less than the file holds
 }
 
-void CMainFrame::OnFind() {
+void MainWindow::OnFind() {
   if (!document_.IsLoaded() || loading_) return;
   view_->OpenFindBar();
 }
 
-void CMainFrame::OnFindNext() {
+void MainWindow::OnFindNext() {
   if (!document_.IsLoaded() || loading_) return;
   // Before anything was looked for there is nothing to repeat: the bar asks for a text.
   if (view_->Search().searchText.empty()) {
@@ -871,7 +871,7 @@ void CMainFrame::OnFindNext() {
   view_->FindNext();
 }
 
-void CMainFrame::OnFindPrevious() {
+void MainWindow::OnFindPrevious() {
   if (!document_.IsLoaded() || loading_) return;
   if (view_->Search().currentItem == nullptr && view_->Search().searchText.empty()) {
     view_->OpenFindBar();
@@ -884,7 +884,7 @@ void CMainFrame::OnFindPrevious() {
   view_->FindPrevious();
 }
 
-void CMainFrame::RestoreLayout() {
+void MainWindow::RestoreLayout() {
   const QVariant geometry = services_.settings.Value(kGeometryKey);
   if (geometry.typeId() != QMetaType::QByteArray || !restoreGeometry(geometry.toByteArray())) {
     // First start: the default size, within nine tenths of a smaller screen.
@@ -898,24 +898,24 @@ void CMainFrame::RestoreLayout() {
   if (isNumber && width >= kMinTreeWidth && width <= kMaxTreeWidth) view_->SetChosenTreeWidth(width);
 }
 
-void CMainFrame::SaveLayout() {
+void MainWindow::SaveLayout() {
   services_.settings.SetValue(kGeometryKey, saveGeometry());
   if (view_->IsTreeWidthChosen()) services_.settings.SetValue(kTreeWidthKey, view_->TreeWidth());
 }
 
-void CMainFrame::closeEvent(QCloseEvent* event) {
+void MainWindow::closeEvent(QCloseEvent* event) {
   if (loading_) cancelLoad_ = true;
   SaveLayout();
   QMainWindow::closeEvent(event);
 }
 
-void CMainFrame::dragEnterEvent(QDragEnterEvent* event) {
+void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
   const QMimeData* data = event->mimeData();
   if (data->hasUrls() && !data->urls().isEmpty() && data->urls().first().isLocalFile())
     event->acceptProposedAction();
 }
 
-void CMainFrame::dropEvent(QDropEvent* event) {
+void MainWindow::dropEvent(QDropEvent* event) {
   const QList<QUrl> urls = event->mimeData()->urls();
   if (urls.isEmpty() || !urls.first().isLocalFile()) return;
   event->acceptProposedAction();

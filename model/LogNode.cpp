@@ -1,4 +1,4 @@
-#include "model/QLFolder.h"
+#include "model/LogNode.h"
 
 #include <algorithm>
 #include <array>
@@ -84,19 +84,19 @@ void ChildList::truncate(std::size_t count) {
   }
 }
 
-// ---- QLFolder -----------------------------------------------------------------------------------
+// ---- LogNode -----------------------------------------------------------------------------------
 
-QLFolder::QLFolder() = default;
+LogNode::LogNode() = default;
 
-QLFolder::QLFolder(std::string_view name, QLFolder* parent) : parent_(parent) { SetName(name); }
+LogNode::LogNode(std::string_view name, LogNode* parent) : parent_(parent) { SetName(name); }
 
-QLFolder::QLFolder(FixedName name, QLFolder* parent) : parent_(parent) {
+LogNode::LogNode(FixedName name, LogNode* parent) : parent_(parent) {
   // A node of the heap keeps its name on the heap as any other.
   if (inArena_) name_.AssignFixed(name.text);
   else SetName(name.text);
 }
 
-void QLFolder::SetName(std::string_view name) {
+void LogNode::SetName(std::string_view name) {
   if (!inArena_) {
     // A node of the heap (the log root) keeps its name on the heap: an arena may go before it.
     ArenaScope heap(nullptr);
@@ -111,7 +111,7 @@ void QLFolder::SetName(std::string_view name) {
   if (!InArenaScope() && !name_.empty()) NoteOwnHeap();
 }
 
-void QLFolder::SetOwnName(std::string_view name) {
+void LogNode::SetOwnName(std::string_view name) {
   if (!inArena_ || !InArenaScope()) {
     SetName(name);
     return;
@@ -119,34 +119,34 @@ void QLFolder::SetOwnName(std::string_view name) {
   name_.assign(name);
 }
 
-void QLFolder::NoteOwnHeap() {
-  for (QLFolder* node = this; node != nullptr && !node->holdsHeap_; node = node->parent_) node->holdsHeap_ = true;
+void LogNode::NoteOwnHeap() {
+  for (LogNode* node = this; node != nullptr && !node->holdsHeap_; node = node->parent_) node->holdsHeap_ = true;
 }
 
 
-QLFolder::~QLFolder() = default;
+LogNode::~LogNode() = default;
 
-std::size_t QLFolder::PayloadCount() const {
+std::size_t LogNode::PayloadCount() const {
   std::size_t n = 0;
   for (const auto& child : children_)
     if (child->Name() != "Header") ++n;
   return n;
 }
 
-void* QLFolder::operator new(std::size_t size) {
+void* LogNode::operator new(std::size_t size) {
   if (!InArenaScope()) return ::operator new(size);
   return NodeResource()->allocate(size, alignof(std::max_align_t));
 }
 
 // Only when a constructor throws: the scope that placed the node is still the thread's scope.
-void QLFolder::operator delete(void* node, std::size_t size) {
+void LogNode::operator delete(void* node, std::size_t size) {
   if (!InArenaScope()) ::operator delete(node);
   else NodeResource()->deallocate(node, size, alignof(std::max_align_t));
 }
 
-void QLFolder::operator delete(QLFolder* node, std::destroying_delete_t, std::size_t size) {
+void LogNode::operator delete(LogNode* node, std::destroying_delete_t, std::size_t size) {
   const bool inArena = node->inArena_;
-  node->~QLFolder();
+  node->~LogNode();
   // A node of the general heap goes back to it. An arena node's bytes go back to the lane this
   // thread builds in, which reuses them for the next node of that size when they lie in its
   // current chunk (a header the scan made for a packet-debug block, a packet read twice);
@@ -155,8 +155,8 @@ void QLFolder::operator delete(QLFolder* node, std::destroying_delete_t, std::si
   else GiveBackArenaBytes(node, size, alignof(std::max_align_t));
 }
 
-void QLFolder::AbandonArenaChildren() {
-  for (std::unique_ptr<QLFolder>& child : children_) {
+void LogNode::AbandonArenaChildren() {
+  for (std::unique_ptr<LogNode>& child : children_) {
     if (!child || !child->inArena_) continue;
     // Only the branches down to what lives on the heap are visited; that is destroyed.
     if (child->holdsHeap_) child->AbandonArenaChildren();
@@ -168,21 +168,21 @@ void QLFolder::AbandonArenaChildren() {
   if (inArena_ && holdsHeap_) name_ = NodeText();
 }
 
-void QLFolder::NoteHeapChild(const QLFolder& child) {
+void LogNode::NoteHeapChild(const LogNode& child) {
   if (child.inArena_ && !child.holdsHeap_) return;
   NoteOwnHeap();
 }
 
-void QLFolder::InsertExchange(std::unique_ptr<QLFolder> exchange) {
+void LogNode::InsertExchange(std::unique_ptr<LogNode> exchange) {
   if (!exchange) return;
   const std::size_t position = TimeOrderPosition(*this, *exchange);
   InsertChild(position, std::move(exchange));
 }
 
-std::string QLFolder::Path() const {
+std::string LogNode::Path() const {
   // Iterative: collect the names up to the root, then join them root first.
   std::vector<std::string_view> names;
-  for (const QLFolder* node = this; node != nullptr; node = node->parent_) names.push_back(node->name_);
+  for (const LogNode* node = this; node != nullptr; node = node->parent_) names.push_back(node->name_);
   std::string path;
   for (auto it = names.rbegin(); it != names.rend(); ++it) {
     if (it != names.rbegin()) path.push_back('\\');
@@ -191,9 +191,9 @@ std::string QLFolder::Path() const {
   return path;
 }
 
-QLFolder* QLFolder::AppendChild(std::unique_ptr<QLFolder> child) { return InsertChild(children_.size(), std::move(child)); }
+LogNode* LogNode::AppendChild(std::unique_ptr<LogNode> child) { return InsertChild(children_.size(), std::move(child)); }
 
-QLFolder* QLFolder::InsertChild(std::size_t index, std::unique_ptr<QLFolder> child) {
+LogNode* LogNode::InsertChild(std::size_t index, std::unique_ptr<LogNode> child) {
   if (!child) return nullptr;
   child->parent_ = this;
   NoteHeapChild(*child);
@@ -204,32 +204,32 @@ QLFolder* QLFolder::InsertChild(std::size_t index, std::unique_ptr<QLFolder> chi
     ArenaScope heap(nullptr);
     return children_.insert(index, std::move(child)).get();
   }
-  QLFolder* added = children_.insert(index, std::move(child)).get();
+  LogNode* added = children_.insert(index, std::move(child)).get();
   if (!children_.InArena()) NoteOwnHeap();
   return added;
 }
 
-std::unique_ptr<QLFolder> QLFolder::TakeChild(std::size_t index) {
+std::unique_ptr<LogNode> LogNode::TakeChild(std::size_t index) {
   if (index >= children_.size()) return nullptr;
-  std::unique_ptr<QLFolder> child = std::move(children_[index]);
+  std::unique_ptr<LogNode> child = std::move(children_[index]);
   children_.erase(index);
   child->parent_ = nullptr;
   return child;
 }
 
-std::unique_ptr<QLFolder> QLFolder::TakeChild(const QLFolder* child) { return TakeChild(IndexOf(child)); }
+std::unique_ptr<LogNode> LogNode::TakeChild(const LogNode* child) { return TakeChild(IndexOf(child)); }
 
-void QLFolder::RemoveChild(std::size_t index) {
+void LogNode::RemoveChild(std::size_t index) {
   if (index < children_.size()) children_.erase(index);
 }
 
-void QLFolder::TakeDeletedChildren(std::vector<std::unique_ptr<QLFolder>>& out) {
+void LogNode::TakeDeletedChildren(std::vector<std::unique_ptr<LogNode>>& out) {
   // The room first: nothing below may fail half-way and leave gaps among the children.
   const auto marked = std::count_if(children_.begin(), children_.end(), [](const auto& child) { return child->deleted_; });
   if (marked == 0) return;
   out.reserve(out.size() + static_cast<std::size_t>(marked));
   std::size_t kept = 0;
-  for (std::unique_ptr<QLFolder>& child : children_) {
+  for (std::unique_ptr<LogNode>& child : children_) {
     if (child->deleted_) {
       child->parent_ = nullptr;
       out.push_back(std::move(child));
@@ -240,16 +240,16 @@ void QLFolder::TakeDeletedChildren(std::vector<std::unique_ptr<QLFolder>>& out) 
   children_.truncate(kept);
 }
 
-std::size_t QLFolder::IndexOf(const QLFolder* child) const {
+std::size_t LogNode::IndexOf(const LogNode* child) const {
   for (std::size_t i = 0; i < children_.size(); ++i)
     if (children_[i].get() == child) return i;
   return children_.size();
 }
 
-void QLFolder::PurgeDeletedChildren() {
+void LogNode::PurgeDeletedChildren() {
   std::size_t kept = 0;
   for (std::size_t i = 0; i < children_.size(); ++i) {
-    std::unique_ptr<QLFolder>& child = children_[i];
+    std::unique_ptr<LogNode>& child = children_[i];
     if (!child->deleted_) {
       child->PurgeDeleted();
       if (child->ChildCount() != 0) {
@@ -285,7 +285,7 @@ std::string_view Slice(std::string_view text, std::size_t pos, std::size_t count
 
 }  // namespace
 
-void QLFolder::ParseTime(std::string_view text, CalendarTime& time) {
+void LogNode::ParseTime(std::string_view text, CalendarTime& time) {
   time.hour = time.minute = time.second = time.millisecond = 0;
   const std::size_t p = text.find(':');
   if (p == std::string_view::npos) return;
@@ -294,7 +294,7 @@ void QLFolder::ParseTime(std::string_view text, CalendarTime& time) {
   time.second = LeadingDecimal(Slice(text, p + 4, 2));
 }
 
-void QLFolder::ParseDate(std::string_view text, CalendarTime& time) {
+void LogNode::ParseDate(std::string_view text, CalendarTime& time) {
   static constexpr std::array<std::string_view, 7> kDays = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
   time.weekday = 0;
   const std::string_view day = Slice(text, 1, 3);
@@ -305,7 +305,7 @@ void QLFolder::ParseDate(std::string_view text, CalendarTime& time) {
   time.year = text.size() >= 4 ? LeadingDecimal(text.substr(text.size() - 4)) : 0;
 }
 
-std::uint16_t QLFolder::MonthNumber(std::string_view text) {
+std::uint16_t LogNode::MonthNumber(std::string_view text) {
   static constexpr std::array<std::string_view, 12> kMonths = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                                                "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
   for (std::size_t i = 0; i < kMonths.size(); ++i)
@@ -313,7 +313,7 @@ std::uint16_t QLFolder::MonthNumber(std::string_view text) {
   return 1;
 }
 
-bool QLFolder::IsCloseInTime(const QLFolder& other) const {
+bool LogNode::IsCloseInTime(const LogNode& other) const {
   const std::string myDate = DateText(), myTime = TimeText();
   const std::string otherDate = other.DateText(), otherTime = other.TimeText();
   if (myDate.empty() || myTime.empty() || otherDate.empty() || otherTime.empty()) return false;
@@ -330,14 +330,14 @@ namespace {
 // The seconds of a node's date and time texts. A field out of its calendar range means a
 // damaged packet line: such a time would stretch a timeline over centuries, so it counts as
 // no time at all.
-std::optional<std::int64_t> NodeSeconds(const QLFolder& node) {
+std::optional<std::int64_t> NodeSeconds(const LogNode& node) {
   const std::string time = node.TimeText();
   if (time.empty()) return std::nullopt;
   const std::string date = node.DateText();
   if (date.empty()) return std::nullopt;
   CalendarTime t;
-  QLFolder::ParseDate(date, t);
-  QLFolder::ParseTime(time, t);
+  LogNode::ParseDate(date, t);
+  LogNode::ParseTime(time, t);
   if (!IsPlausibleLogTime(t)) return std::nullopt;
   return t.Seconds();
 }
@@ -345,7 +345,7 @@ std::optional<std::int64_t> NodeSeconds(const QLFolder& node) {
 // The time of one packet of a negotiation: the child itself when it carries times (an
 // informational exchange's header), else the first of its own children that does (a message's
 // header; the payloads after it carry none).
-std::optional<std::int64_t> PacketSeconds(const QLFolder& child) {
+std::optional<std::int64_t> PacketSeconds(const LogNode& child) {
   if (const auto seconds = NodeSeconds(child)) return seconds;
   for (const auto& grandchild : child.Children())
     if (const auto seconds = NodeSeconds(*grandchild)) return seconds;
@@ -354,7 +354,7 @@ std::optional<std::int64_t> PacketSeconds(const QLFolder& child) {
 
 }  // namespace
 
-bool QLFolder::TimeSpan(std::int64_t& first, std::int64_t& last) const {
+bool LogNode::TimeSpan(std::int64_t& first, std::int64_t& last) const {
   // Packets join their negotiation in log order, so the first and the last packet with a time
   // are enough: a large tree is walked without touching the packets in between.
   const ChildList& children = Children();

@@ -1,6 +1,6 @@
 // The node base of the log tree. Every node the viewer shows (the log root, peers, tunnels,
 // negotiations, packets, the ISAKMP header, payloads, data attributes and the IKEv2 nodes)
-// is a QLFolder. The tree is handled generically: the view, the filters, the loader and the
+// is a LogNode. The tree is handled generically: the view, the filters, the loader and the
 // writer ask any node any of the operations below, so each one has a harmless default here
 // and a subclass overrides only what means something for it.
 #pragma once
@@ -24,7 +24,7 @@
 
 namespace quillon {
 
-class QLFolder;
+class LogNode;
 struct FailureReason;
 
 // A node's children in order. Most nodes of a big log have none or a handful, so the list is
@@ -35,7 +35,7 @@ struct FailureReason;
 // 2^31 - 1 children.
 class ChildList {
  public:
-  using value_type = std::unique_ptr<QLFolder>;
+  using value_type = std::unique_ptr<LogNode>;
   using iterator = value_type*;
   using const_iterator = const value_type*;
 
@@ -86,14 +86,14 @@ struct FixedName {
   std::string_view text;
 };
 
-class QLFolder {
+class LogNode {
  public:
   using ChildList = quillon::ChildList;
 
-  QLFolder();
-  QLFolder(std::string_view name, QLFolder* parent);
-  QLFolder(FixedName name, QLFolder* parent);
-  virtual ~QLFolder();
+  LogNode();
+  LogNode(std::string_view name, LogNode* parent);
+  LogNode(FixedName name, LogNode* parent);
+  virtual ~LogNode();
 
   // A node built inside an ArenaScope is placed in that arena (see model/NodeArena.h), and so
   // are its child list and texts. Deleting such a node runs its destructor but leaves its bytes
@@ -102,11 +102,11 @@ class QLFolder {
   static void* operator new(std::size_t size);
   static void operator delete(void* node, std::size_t size);
   // `size`: the size of the node's own class (the destructor is virtual).
-  static void operator delete(QLFolder* node, std::destroying_delete_t, std::size_t size);
+  static void operator delete(LogNode* node, std::destroying_delete_t, std::size_t size);
   bool InArena() const { return inArena_; }
 
-  QLFolder(const QLFolder&) = delete;
-  QLFolder& operator=(const QLFolder&) = delete;
+  LogNode(const LogNode&) = delete;
+  LogNode& operator=(const LogNode&) = delete;
 
   // ---- the generic operations ---------------------------------------------------------------
   // What the node is and what state it is in (model/NodeKind.h): the only way meaning is
@@ -145,7 +145,7 @@ class QLFolder {
   virtual std::string SummaryText(bool /*withTotals*/) const { return {}; }
   virtual std::string CollectFailureReasons() const { return {}; }
   // Containers that keep their children ordered insert here; the base declines the node.
-  virtual void AddChild(std::unique_ptr<QLFolder> /*node*/) {}
+  virtual void AddChild(std::unique_ptr<LogNode> /*node*/) {}
   virtual std::string DateText() const { return {}; }
   virtual std::string TimeText() const { return {}; }
   // Debug-log writer: a node appends its own block(s) to `out`; the walk writes the children
@@ -153,7 +153,7 @@ class QLFolder {
   virtual void WriteDebug(std::string& /*out*/) const {}
   virtual void WriteDebugLength(std::string& /*out*/) const {}
   virtual std::uint32_t PeerAddress() const { return 0; }
-  virtual bool MatchesMessage(const QLFolder& /*message*/) const { return false; }
+  virtual bool MatchesMessage(const LogNode& /*message*/) const { return false; }
   virtual bool MatchesCookie(std::string_view /*text*/) const { return false; }
   virtual bool MatchesSpi(std::string_view /*text*/) const { return false; }
   virtual bool MatchesUserName(std::string_view /*text*/) const { return false; }
@@ -161,7 +161,7 @@ class QLFolder {
   virtual void PurgeDeleted() {}
   virtual std::string SpiText() const { return {}; }
   virtual void Analyze() {}
-  virtual bool SameIdentities(const QLFolder& /*other*/) const { return false; }
+  virtual bool SameIdentities(const LogNode& /*other*/) const { return false; }
   virtual std::string InitiatorIdText() const { return {}; }
   virtual std::string ResponderIdText() const { return {}; }
   virtual bool IsIndexedPeer() const { return false; }
@@ -203,7 +203,7 @@ class QLFolder {
   // last packet of what was read).
   virtual bool EndPackets(std::span<const std::uint64_t> /*starts*/) { return true; }
   // Of a packet node: the node holding its header fields; null for a node that is no packet.
-  virtual const QLFolder* PacketHeader() const { return nullptr; }
+  virtual const LogNode* PacketHeader() const { return nullptr; }
   // Of a packet node (a message, or an informational exchange, which is its own packet): how
   // many of its children are payloads, that is, every child but its header (a node named
   // "Header").
@@ -220,16 +220,16 @@ class QLFolder {
   // keys, and a key shared by unequal values costs only a look at a peer in vain.
   virtual bool RegroupKeys(std::uint64_t (&/*keys*/)[2]) const { return false; }
   // Peers: a new, empty merged peer of the same log format for the (index, address) pair.
-  virtual std::unique_ptr<QLFolder> NewMergedPeer(std::uint32_t /*address*/, std::uint32_t /*index*/,
-                                                  std::string /*name*/, QLFolder* /*root*/) const {
+  virtual std::unique_ptr<LogNode> NewMergedPeer(std::uint32_t /*address*/, std::uint32_t /*index*/,
+                                                  std::string /*name*/, LogNode* /*root*/) const {
     return nullptr;
   }
   // Tunnels: a new, empty tunnel of the same log format for the address pair.
-  virtual std::unique_ptr<QLFolder> NewTunnel(std::uint32_t /*local*/, std::uint32_t /*peer*/) const {
+  virtual std::unique_ptr<LogNode> NewTunnel(std::uint32_t /*local*/, std::uint32_t /*peer*/) const {
     return nullptr;
   }
   // Tunnels: takes an exchange moved here by the regrouping, at its place in time order.
-  virtual void InsertExchange(std::unique_ptr<QLFolder> exchange);
+  virtual void InsertExchange(std::unique_ptr<LogNode> exchange);
   // Tunnels that take many moved exchanges at once may keep them aside until the batch closes.
   virtual void OpenInsertBatch() {}
   virtual void CloseInsertBatch() {}
@@ -246,7 +246,7 @@ class QLFolder {
   static std::uint16_t MonthNumber(std::string_view text);
   // True when `other` started less than 120 seconds after this node (or before it); false when
   // either node lacks a date or time text.
-  bool IsCloseInTime(const QLFolder& other) const;
+  bool IsCloseInTime(const LogNode& other) const;
 
   // ---- node identity and structure ------------------------------------------------------------
   std::string_view Name() const { return name_; }
@@ -258,26 +258,26 @@ class QLFolder {
   // Names from the root down, joined by backslashes: identifies a node across tree rebuilds.
   std::string Path() const;
 
-  QLFolder* Parent() const { return parent_; }
-  void SetParent(QLFolder* parent) { parent_ = parent; }
+  LogNode* Parent() const { return parent_; }
+  void SetParent(LogNode* parent) { parent_ = parent; }
 
   std::size_t ChildCount() const { return children_.size(); }
-  QLFolder* Child(std::size_t index) const { return children_[index].get(); }
+  LogNode* Child(std::size_t index) const { return children_[index].get(); }
   const ChildList& Children() const { return children_; }
   // Appends a child and makes this node its parent; returns the raw pointer for convenience.
-  QLFolder* AppendChild(std::unique_ptr<QLFolder> child);
-  QLFolder* InsertChild(std::size_t index, std::unique_ptr<QLFolder> child);
+  LogNode* AppendChild(std::unique_ptr<LogNode> child);
+  LogNode* InsertChild(std::size_t index, std::unique_ptr<LogNode> child);
   // Detaches a child without destroying it (moving a node to another parent).
-  std::unique_ptr<QLFolder> TakeChild(std::size_t index);
-  std::unique_ptr<QLFolder> TakeChild(const QLFolder* child);
+  std::unique_ptr<LogNode> TakeChild(std::size_t index);
+  std::unique_ptr<LogNode> TakeChild(const LogNode* child);
   // Destroys the child at `index`.
   void RemoveChild(std::size_t index);
   // Detaches the children marked deleted and appends them, in order, to `out`; the others keep
   // their order. One pass, however many go.
-  void TakeDeletedChildren(std::vector<std::unique_ptr<QLFolder>>& out);
+  void TakeDeletedChildren(std::vector<std::unique_ptr<LogNode>>& out);
   void ClearChildren() { children_.clear(); }
   // Index of `child` among the children, or ChildCount() when it is not one.
-  std::size_t IndexOf(const QLFolder* child) const;
+  std::size_t IndexOf(const LogNode* child) const;
 
   bool IsDeleted() const { return deleted_; }
   void SetDeleted(bool deleted = true) { deleted_ = deleted; }
@@ -294,12 +294,12 @@ class QLFolder {
   void PurgeDeletedChildren();
  private:
   // Marks this node and its ancestors as holding a node of the heap when `child` is or holds one.
-  void NoteHeapChild(const QLFolder& child);
+  void NoteHeapChild(const LogNode& child);
   // Marks this node and its ancestors: this node holds a block of the heap (a name or child
   // list grown outside any scope) that AbandonArenaChildren frees when the node is let go.
   void NoteOwnHeap();
 
-  QLFolder* parent_ = nullptr;
+  LogNode* parent_ = nullptr;
   ChildList children_;
   NodeText name_;
   bool parsed_ = false;
@@ -315,7 +315,7 @@ class QLFolder {
 // from memory, one after another. Asking for the nodes a few steps ahead lets the memory serve
 // several at once. A hint only: it reads nothing and changes nothing.
 inline constexpr std::size_t kPrefetchAhead = 4;
-inline void PrefetchNode(const QLFolder* node) {
+inline void PrefetchNode(const LogNode* node) {
   const auto* at = reinterpret_cast<const char*>(node);
   for (std::size_t line = 0; line < 256; line += 64) __builtin_prefetch(at + line);
 }

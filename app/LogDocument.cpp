@@ -1,4 +1,4 @@
-#include "app/QuillonDoc.h"
+#include "app/LogDocument.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -23,7 +23,7 @@ std::optional<QDateTime> LastWriteTime(const QString& path) {
 
 }  // namespace
 
-CQuillonDoc::SaveOutcome CQuillonDoc::SaveAs(const QString& path) const {
+LogDocument::SaveOutcome LogDocument::SaveAs(const QString& path) const {
   SaveOutcome outcome;
   if (!log_) return outcome;
   const std::string target = QFile::encodeName(path).toStdString();
@@ -35,22 +35,22 @@ CQuillonDoc::SaveOutcome CQuillonDoc::SaveAs(const QString& path) const {
   return outcome;
 }
 
-bool CQuillonDoc::IsOpenLog(const QString& path) const {
+bool LogDocument::IsOpenLog(const QString& path) const {
   if (path_.isEmpty()) return false;
   return platform::SameFile(QFile::encodeName(path).toStdString(), QFile::encodeName(path_).toStdString());
 }
 
-CQuillonDoc::CQuillonDoc(SettingsStore& settings, Loader loader)
+LogDocument::LogDocument(SettingsStore& settings, Loader loader)
     : settings_(settings),
       loader_(loader ? std::move(loader) : Loader([](const std::string& path, const ReadProgress& progress) {
         return OpenLog(path, progress, platform::LogChunkSource());
       })) {}
 
-CQuillonDoc::OpenOutcome CQuillonDoc::Open(const QString& path, const ReadProgress& progress) {
+LogDocument::OpenOutcome LogDocument::Open(const QString& path, const ReadProgress& progress) {
   return Adopt(path, Read(path, progress));
 }
 
-CQuillonDoc::ReadResult CQuillonDoc::Read(const QString& path, const ReadProgress& progress) const {
+LogDocument::ReadResult LogDocument::Read(const QString& path, const ReadProgress& progress) const {
   ReadResult read;
   // The write time is taken before reading: a daemon that appends to the log while it loads
   // leaves a tree older than the file, and the change watch must say so.
@@ -59,7 +59,7 @@ CQuillonDoc::ReadResult CQuillonDoc::Read(const QString& path, const ReadProgres
   return read;
 }
 
-CQuillonDoc::OpenOutcome CQuillonDoc::Adopt(const QString& path, ReadResult read) {
+LogDocument::OpenOutcome LogDocument::Adopt(const QString& path, ReadResult read) {
   const std::optional<QDateTime> fileTime = read.fileTime;
   OpenLogResult& result = read.log;
 
@@ -90,16 +90,16 @@ CQuillonDoc::OpenOutcome CQuillonDoc::Adopt(const QString& path, ReadResult read
   return outcome;
 }
 
-void CQuillonDoc::StartFollowing() {
+void LogDocument::StartFollowing() {
   if (!IsLoaded() || path_.isEmpty()) return;
   follower_ = std::make_unique<LogFollower>(*log_, QFile::encodeName(path_).toStdString(), &platform::FileIdentity);
 }
 
-void CQuillonDoc::StopFollowing() { follower_.reset(); }
+void LogDocument::StopFollowing() { follower_.reset(); }
 
-bool CQuillonDoc::FollowMayChange() const { return follower_ != nullptr && follower_->MayChange(); }
+bool LogDocument::FollowMayChange() const { return follower_ != nullptr && follower_->MayChange(); }
 
-LogFollower::Change CQuillonDoc::PollFollow() {
+LogFollower::Change LogDocument::PollFollow() {
   if (!follower_) return LogFollower::Change::kNone;
   const LogFollower::Change change = follower_->Poll();
   // The tree now shows the file as it is: the change watch compares with this time.
@@ -108,11 +108,11 @@ LogFollower::Change CQuillonDoc::PollFollow() {
   return change;
 }
 
-std::vector<QLFolder*> CQuillonDoc::FollowChanged() const {
-  return follower_ ? follower_->Changed() : std::vector<QLFolder*>();
+std::vector<LogNode*> LogDocument::FollowChanged() const {
+  return follower_ ? follower_->Changed() : std::vector<LogNode*>();
 }
 
-void CQuillonDoc::New() {
+void LogDocument::New() {
   StopFollowing();
   log_.reset();
   path_.clear();
@@ -121,18 +121,18 @@ void CQuillonDoc::New() {
   treeChanged_ = false;
 }
 
-QString CQuillonDoc::Title() const {
+QString LogDocument::Title() const {
   return IsLoaded() ? QFileInfo(path_).fileName() : QStringLiteral("Untitled");
 }
 
-bool CQuillonDoc::FileChangedOnDisk() const {
+bool LogDocument::FileChangedOnDisk() const {
   if (!IsLoaded() || path_.isEmpty()) return false;
   const std::optional<QDateTime> now = LastWriteTime(path_);
   if (!now) return false;
   return !loadedFileTime_ || *now != *loadedFileTime_;
 }
 
-std::optional<QString> CQuillonDoc::LastAccessedFile() const {
+std::optional<QString> LogDocument::LastAccessedFile() const {
   const QVariant value = settings_.Value(kLastAccessedFileKey);
   if (value.typeId() != QMetaType::QString) return std::nullopt;
   const QString path = value.toString();
@@ -140,7 +140,7 @@ std::optional<QString> CQuillonDoc::LastAccessedFile() const {
   return path;
 }
 
-void CQuillonDoc::SetLastAccessedFile(const QString& path) {
+void LogDocument::SetLastAccessedFile(const QString& path) {
   // Absolute: the next start may be from another folder.
   settings_.SetValue(kLastAccessedFileKey, QFileInfo(path).absoluteFilePath());
 }

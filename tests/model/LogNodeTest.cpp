@@ -2,13 +2,13 @@
 
 #include <memory>
 
-#include "model/QLFolder.h"
+#include "model/LogNode.h"
 
 namespace quillon {
 namespace {
 
 // A node with date and time texts, for the time-window rule.
-class TimedNode : public QLFolder {
+class TimedNode : public LogNode {
  public:
   TimedNode(std::string date, std::string time) : date_(std::move(date)), time_(std::move(time)) {}
   std::string DateText() const override { return date_; }
@@ -19,24 +19,24 @@ class TimedNode : public QLFolder {
 };
 
 // Counts destructions so ownership bugs (double free, leaks) show up as wrong counts.
-class CountedNode : public QLFolder {
+class CountedNode : public LogNode {
  public:
-  CountedNode(std::string name, int* destroyed) : QLFolder(std::move(name), nullptr), destroyed_(destroyed) {}
+  CountedNode(std::string name, int* destroyed) : LogNode(std::move(name), nullptr), destroyed_(destroyed) {}
   ~CountedNode() override { ++*destroyed_; }
 
  private:
   int* destroyed_;
 };
 
-TEST(QLFolderTest, NodesMoveBetweenParentsAndAreDestroyedOnce) {
+TEST(LogNodeTest, NodesMoveBetweenParentsAndAreDestroyedOnce) {
   int destroyed = 0;
   {
-    QLFolder a("a", nullptr), b("b", nullptr);
-    QLFolder* x = a.AppendChild(std::make_unique<CountedNode>("x", &destroyed));
+    LogNode a("a", nullptr), b("b", nullptr);
+    LogNode* x = a.AppendChild(std::make_unique<CountedNode>("x", &destroyed));
     x->AppendChild(std::make_unique<CountedNode>("x1", &destroyed));
     a.AppendChild(std::make_unique<CountedNode>("y", &destroyed));
 
-    std::unique_ptr<QLFolder> moved = a.TakeChild(x);
+    std::unique_ptr<LogNode> moved = a.TakeChild(x);
     ASSERT_EQ(moved.get(), x);
     EXPECT_EQ(moved->Parent(), nullptr);
     b.InsertChild(0, std::move(moved));
@@ -51,23 +51,23 @@ TEST(QLFolderTest, NodesMoveBetweenParentsAndAreDestroyedOnce) {
   EXPECT_EQ(destroyed, 3);
 }
 
-TEST(QLFolderTest, PurgeDropsMarkedAndEmptiedChildren) {
-  class Container : public QLFolder {
+TEST(LogNodeTest, PurgeDropsMarkedAndEmptiedChildren) {
+  class Container : public LogNode {
    public:
-    using QLFolder::QLFolder;
+    using LogNode::LogNode;
     void PurgeDeleted() override { PurgeDeletedChildren(); }
   };
   Container root("root", nullptr);
   auto* keep = root.AppendChild(std::make_unique<Container>("keep", nullptr));
   // A plain node (an exchange, say) is kept while it has children of its own.
-  keep->AppendChild(std::make_unique<QLFolder>("exchange", nullptr))
-      ->AppendChild(std::make_unique<QLFolder>("packet", nullptr));
-  keep->AppendChild(std::make_unique<QLFolder>("childless", nullptr));
+  keep->AppendChild(std::make_unique<LogNode>("exchange", nullptr))
+      ->AppendChild(std::make_unique<LogNode>("packet", nullptr));
+  keep->AppendChild(std::make_unique<LogNode>("childless", nullptr));
   auto* marked = root.AppendChild(std::make_unique<Container>("marked", nullptr));
-  marked->AppendChild(std::make_unique<QLFolder>("leaf", nullptr));
+  marked->AppendChild(std::make_unique<LogNode>("leaf", nullptr));
   marked->SetDeleted();
   auto* emptied = root.AppendChild(std::make_unique<Container>("emptied", nullptr));
-  emptied->AppendChild(std::make_unique<QLFolder>("gone", nullptr))->SetDeleted();
+  emptied->AppendChild(std::make_unique<LogNode>("gone", nullptr))->SetDeleted();
   root.PurgeDeleted();
   ASSERT_EQ(root.ChildCount(), 1u);
   EXPECT_EQ(root.Child(0)->Name(), "keep");
@@ -75,13 +75,13 @@ TEST(QLFolderTest, PurgeDropsMarkedAndEmptiedChildren) {
   EXPECT_EQ(keep->Child(0)->Name(), "exchange");
 }
 
-TEST(QLFolderTest, TimeAndDateParsing) {
+TEST(LogNodeTest, TimeAndDateParsing) {
   CalendarTime t;
-  QLFolder::ParseTime("12:34:56", t);
+  LogNode::ParseTime("12:34:56", t);
   EXPECT_EQ(t.hour, 12);
   EXPECT_EQ(t.minute, 34);
   EXPECT_EQ(t.second, 56);
-  QLFolder::ParseDate(" Mon Nov 13 2006", t);
+  LogNode::ParseDate(" Mon Nov 13 2006", t);
   EXPECT_EQ(t.weekday, 2);
   EXPECT_EQ(t.month, 11);
   EXPECT_EQ(t.day, 13);
@@ -90,23 +90,23 @@ TEST(QLFolderTest, TimeAndDateParsing) {
   // Short and malformed texts never read outside the text and leave zero fields.
   for (const char* text : {"", "1", "12:", "12", "no colon"}) {
     CalendarTime s;
-    QLFolder::ParseTime(text, s);
+    LogNode::ParseTime(text, s);
     EXPECT_EQ(s.minute, 0) << text;
     EXPECT_EQ(s.second, 0) << text;
   }
   for (const char* text : {"", " ", " Mon", " Mon No", " Xyz Abc"}) {
     CalendarTime s;
-    QLFolder::ParseDate(text, s);
+    LogNode::ParseDate(text, s);
     EXPECT_EQ(s.day, 0) << text;
     EXPECT_EQ(s.year, 0) << text;
     EXPECT_LE(s.month, 12) << text;
   }
-  EXPECT_EQ(QLFolder::MonthNumber("Dec"), 12);
-  EXPECT_EQ(QLFolder::MonthNumber("dec"), 1);
-  EXPECT_EQ(QLFolder::MonthNumber("Foo"), 1);
+  EXPECT_EQ(LogNode::MonthNumber("Dec"), 12);
+  EXPECT_EQ(LogNode::MonthNumber("dec"), 1);
+  EXPECT_EQ(LogNode::MonthNumber("Foo"), 1);
 }
 
-TEST(QLFolderTest, CloseInTimeIsA120SecondWindowForward) {
+TEST(LogNodeTest, CloseInTimeIsA120SecondWindowForward) {
   TimedNode base(" Mon Nov 13 2006", "12:00:00");
   EXPECT_TRUE(base.IsCloseInTime(TimedNode(" Mon Nov 13 2006", "12:01:59")));
   EXPECT_FALSE(base.IsCloseInTime(TimedNode(" Mon Nov 13 2006", "12:02:00")));

@@ -1,4 +1,4 @@
-#include "app/QuillonApp.h"
+#include "app/QuillonApplication.h"
 
 #include <cstdio>
 #include <memory>
@@ -9,9 +9,9 @@
 #include <QTimer>
 
 #include "app/LoggingEnvironment.h"
-#include "app/MainFrame.h"
+#include "app/MainWindow.h"
 #include "app/PlatformServices.h"
-#include "app/QuillonDoc.h"
+#include "app/LogDocument.h"
 
 #ifndef QUILLON_VERSION
 #define QUILLON_VERSION "0.0.0"
@@ -62,7 +62,7 @@ QStringList ArgumentsOf(int argc, char** argv) {
 
 }  // namespace
 
-std::optional<CQuillonApp::Options> CQuillonApp::ParseArguments(const QStringList& arguments, QString& error) {
+std::optional<QuillonApplication::Options> QuillonApplication::ParseArguments(const QStringList& arguments, QString& error) {
   Options options;
   bool endOfOptions = false;
   for (qsizetype i = 0; i < arguments.size(); ++i) {
@@ -92,7 +92,7 @@ std::optional<CQuillonApp::Options> CQuillonApp::ParseArguments(const QStringLis
   return options;
 }
 
-CQuillonApp::Information CQuillonApp::InformationRequested(const QStringList& arguments) {
+QuillonApplication::Information QuillonApplication::InformationRequested(const QStringList& arguments) {
   for (const QString& argument : arguments) {
     if (argument == QLatin1String("--")) break;  // what follows are file names
     if (argument == QLatin1String("-h") || argument == QLatin1String("--help")) return Information::kHelp;
@@ -101,7 +101,7 @@ CQuillonApp::Information CQuillonApp::InformationRequested(const QStringList& ar
   return Information::kNone;
 }
 
-int CQuillonApp::Run(int argc, char** argv) {
+int QuillonApplication::Run(int argc, char** argv) {
   const QStringList arguments = ArgumentsOf(argc, argv);
   // Answered before the toolkit starts: they need no display.
   switch (InformationRequested(arguments)) {
@@ -142,7 +142,7 @@ int CQuillonApp::Run(int argc, char** argv) {
     QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("quillon"), builtIn));
   }
 
-  QSettingsStore settings;
+  QtSettingsStore settings;
   settings.SetValue(QStringLiteral("Preferences/InstallPath"),
                     QDir::toNativeSeparators(QCoreApplication::applicationFilePath()));
   const LoggingEnvironment loggingEnvironment;
@@ -164,11 +164,11 @@ int CQuillonApp::Run(int argc, char** argv) {
 
   MessageBoxSink messages;
   SystemNameResolver resolver;
-  QProcessLauncher launcher;
+  QtProcessLauncher launcher;
   QtFileDialogs dialogs;
   const Services services{messages, settings, resolver, launcher, dialogs, loggingEnvironment};
-  CQuillonDoc document(settings);
-  CMainFrame frame(document, services);
+  LogDocument document(settings);
+  MainWindow frame(document, services);
   messages.SetParent(&frame);
   frame.show();
 

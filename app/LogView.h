@@ -14,7 +14,7 @@
 #include <QWidget>
 
 #include "model/Narrowing.h"
-#include "model/QLFolder.h"
+#include "model/LogNode.h"
 #include "model/TreeSearch.h"
 
 class QLabel;
@@ -26,7 +26,7 @@ class QTreeView;
 
 namespace quillon {
 
-class CQuillonDoc;
+class LogDocument;
 class FindBar;
 class LogLineIndex;
 class NumberedPane;
@@ -35,7 +35,7 @@ class MessageSink;
 class NameResolver;
 class TextPane;
 
-class CQuillonView : public QWidget {
+class LogView : public QWidget {
   Q_OBJECT
 
  public:
@@ -54,8 +54,8 @@ class CQuillonView : public QWidget {
   // The most of the log a node's "Log lines" tab shows.
   static constexpr std::size_t kMaxLogLinesBytes = std::size_t{4} << 20;
 
-  CQuillonView(CQuillonDoc& document, QWidget* parent = nullptr);
-  ~CQuillonView() override;
+  LogView(LogDocument& document, QWidget* parent = nullptr);
+  ~LogView() override;
 
   // Shows the document's current tree (after a load or New): the rows are rebuilt, the text pane
   // emptied and the peers made visible. Nothing is filtered or verified any more; the criteria
@@ -68,9 +68,9 @@ class CQuillonView : public QWidget {
   // document's log goes.
   void FinishDisposal();
 
-  QLFolder* SelectedNode() const;
+  LogNode* SelectedNode() const;
   // Selects a shown node, scrolls to it and shows its text.
-  void SelectNode(const QLFolder* node);
+  void SelectNode(const LogNode* node);
 
   // Copy: the text pane's selection, or all of its text when nothing is selected.
   void Copy();
@@ -90,7 +90,7 @@ class CQuillonView : public QWidget {
   // Expands the log root and each of its peers.
   void MakeNegotiationsVisible();
   // The node Go to last event selects; null when there is none.
-  const QLFolder* LastEvent() const;
+  const LogNode* LastEvent() const;
 
   // Follow: runs `poll`, which may extend the tree or build it anew from the file and returns
   // the peers it extended, and shows the tree it leaves. A step that adds packets inserts the
@@ -98,7 +98,7 @@ class CQuillonView : public QWidget {
   // the rows anew. What was expanded stays expanded and the selection stays on its node (after
   // new rows, found again by their names and places among equally named siblings); a selection
   // on the last event moves to the new last event. A step that placed nothing changes nothing.
-  void ShowFollowed(const std::function<std::vector<QLFolder*>()>& poll);
+  void ShowFollowed(const std::function<std::vector<LogNode*>()>& poll);
   // Follow turned on: the follower reads the whole file again in `read` (which may run the
   // event loop while a worker reads); meanwhile the view shows no tree. Afterwards expansion and
   // selection are found again as after a step that reads the file again.
@@ -142,7 +142,7 @@ class CQuillonView : public QWidget {
   QMenu* RowContextMenu(const QPoint& position);
   QMenu* TextContextMenu();
   QMenu* LogLinesContextMenu();
-  void SetRowMenuExtender(std::function<void(QMenu& menu, const QLFolder& node)> extender) {
+  void SetRowMenuExtender(std::function<void(QMenu& menu, const LogNode& node)> extender) {
     rowMenuExtender_ = std::move(extender);
   }
   // The row commands.
@@ -181,7 +181,7 @@ class CQuillonView : public QWidget {
  private:
   void OnCurrentChanged();
   // The last event after the tree below `peers` grew, `previous` being the one before.
-  const QLFolder* LatestEventAmong(const std::vector<QLFolder*>& peers, const QLFolder* previous) const;
+  const LogNode* LatestEventAmong(const std::vector<LogNode*>& peers, const LogNode* previous) const;
   void MakeFirstPeerVisible();
   void SelectMatch();
   // Marks every place of the find bar's text in the two panes.
@@ -194,7 +194,7 @@ class CQuillonView : public QWidget {
   // Fills the "Log lines" tab for the selected node when the tab is shown.
   void ShowLogLines();
 
-  CQuillonDoc& document_;
+  LogDocument& document_;
   LogTreeModel* model_;
   QTreeView* tree_;
   TextPane* text_;
@@ -202,13 +202,13 @@ class CQuillonView : public QWidget {
   FindBar* findBar_;
   QLabel* emptyMessage_;
   QStackedWidget* treeStack_;
-  std::function<void(QMenu&, const QLFolder&)> rowMenuExtender_;
+  std::function<void(QMenu&, const LogNode&)> rowMenuExtender_;
   // The find bar's matches in walk order, made once per text, options and tree.
-  std::vector<const QLFolder*> matches_;
+  std::vector<const LogNode*> matches_;
   bool matchesKnown_ = false;
-  const QLFolder* findStart_ = nullptr;  // the selection when the bar was opened
+  const LogNode* findStart_ = nullptr;  // the selection when the bar was opened
   // The peers Resolve IPs renamed since the log was shown (a peer is renamed once).
-  std::unordered_set<const QLFolder*> resolvedPeers_;
+  std::unordered_set<const LogNode*> resolvedPeers_;
   QTabWidget* tabs_;
   QSplitter* splitter_;
   Narrowing narrowing_;
@@ -221,7 +221,7 @@ class CQuillonView : public QWidget {
   bool treeWidthChosen_ = false;
   bool treeWidthFitted_ = false;  // fitted to the first log's captions (not a width to remember)
   // While the log is followed: the last event of the shown tree, once searched.
-  std::optional<const QLFolder*> followLast_;
+  std::optional<const LogNode*> followLast_;
   struct Place;
   Place NotePlace(bool onLastEvent) const;
   void GoBackTo(const Place& place);
@@ -229,7 +229,7 @@ class CQuillonView : public QWidget {
   bool OnLastEvent();
   // The line index of the open log, made when lines are first shown.
   std::unique_ptr<LogLineIndex> lineIndex_;
-  const QLFolder* linesShownFor_ = nullptr;
+  const LogNode* linesShownFor_ = nullptr;
   bool linesShown_ = false;
   bool releasing_ = false;  // closing the rows below a collapsed row
 };

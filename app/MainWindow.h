@@ -14,7 +14,7 @@
 
 #include "app/Commands.h"
 #include "app/RecentFiles.h"
-#include "app/QuillonDoc.h"
+#include "app/LogDocument.h"
 #include "app/Services.h"
 #include "logs/FollowLog.h"
 #include "model/Narrowing.h"
@@ -32,10 +32,10 @@ class QToolBar;
 namespace quillon {
 
 
-class CQuillonView;
+class LogView;
 class TimelinePanel;
 
-class CMainFrame : public QMainWindow {
+class MainWindow : public QMainWindow {
   Q_OBJECT
 
  public:
@@ -47,7 +47,7 @@ class CMainFrame : public QMainWindow {
   // Loads that take longer than this show a progress bar.
   static constexpr int kProgressDelayMilliseconds = 500;
 
-  CMainFrame(CQuillonDoc& document, Services services, QWidget* parent = nullptr);
+  MainWindow(LogDocument& document, Services services, QWidget* parent = nullptr);
 
   // Loads a file into the document and shows it; on failure shows the reason and keeps the
   // previous log. Returns whether the file was loaded. The load can be cancelled (Cancel, Esc):
@@ -56,7 +56,7 @@ class CMainFrame : public QMainWindow {
   bool OpenFile(const QString& path);
 
   QAction* Action(Command command) const { return actions_[static_cast<std::size_t>(command)]; }
-  CQuillonView* View() const { return view_; }
+  LogView* View() const { return view_; }
   QToolBar* ToolBar() const { return toolBar_; }
   // The "Timeline" panel and the dock that holds it (View menu: "Timeline").
   TimelinePanel* Timeline() const { return timeline_; }
@@ -105,7 +105,7 @@ class CMainFrame : public QMainWindow {
  private:
   // Reads the file on a worker thread while the window runs and shows the progress; nothing
   // when the load was cancelled (only a `cancellable` one can be).
-  std::optional<CQuillonDoc::ReadResult> ReadOnWorker(const QString& path, bool cancellable);
+  std::optional<LogDocument::ReadResult> ReadOnWorker(const QString& path, bool cancellable);
   // Runs the event loop until `work` is done, calling `tick` every kLoadPollMilliseconds.
   template <class Result>
   void WaitServingTheWindow(std::future<Result>& work, const std::function<void()>& tick);
@@ -135,8 +135,8 @@ class CMainFrame : public QMainWindow {
   void OnUserGuide();
   void OnInstallLoggingEnvironment();
   // Adds the window's commands for a node to the tree row's context menu.
-  void ExtendRowMenu(QMenu& menu, const QLFolder& node);
-  void FilterToPeer(const QLFolder& node);
+  void ExtendRowMenu(QMenu& menu, const LogNode& node);
+  void FilterToPeer(const LogNode& node);
   void OnNew();
   void OnAbout();
   void OnFilter();
@@ -148,10 +148,10 @@ class CMainFrame : public QMainWindow {
   // Reads the log again if the steps say so, then narrows the tree.
   void RunNarrowing(const NarrowingSteps& steps);
 
-  CQuillonDoc& document_;
+  LogDocument& document_;
   Services services_;
   RecentFiles recent_;
-  CQuillonView* view_ = nullptr;
+  LogView* view_ = nullptr;
   std::array<QAction*, static_cast<std::size_t>(Command::kCount)> actions_{};
   QMenu* fileMenu_ = nullptr;
   QAction* recentPlaceholder_ = nullptr;

@@ -11,7 +11,7 @@
 
 namespace quillon {
 
-class CQuillonApp {
+class QuillonApplication {
  public:
   struct Options {
     QString file;                          // the log to open at start-up

@@ -1,4 +1,4 @@
-#include "app/QuillonView.h"
+#include "app/LogView.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -27,7 +27,7 @@
 
 #include "app/FindBar.h"
 #include "app/LogTreeModel.h"
-#include "app/QuillonDoc.h"
+#include "app/LogDocument.h"
 #include "app/Services.h"
 #include "app/TextPane.h"
 #include "model/Background.h"
@@ -64,17 +64,17 @@ std::int64_t EarliestEventSeconds() {
   return start.Seconds();
 }
 
-std::int64_t EventSeconds(const QLFolder& node) {
+std::int64_t EventSeconds(const LogNode& node) {
   CalendarTime time;
-  QLFolder::ParseDate(node.DateText(), time);
-  QLFolder::ParseTime(node.TimeText(), time);
+  LogNode::ParseDate(node.DateText(), time);
+  LogNode::ParseTime(node.TimeText(), time);
   return time.Seconds();
 }
 
-void FindLatestEvent(const LogTreeModel& model, const QLFolder& node, int depth, std::int64_t& latest,
-                     const QLFolder*& found) {
+void FindLatestEvent(const LogTreeModel& model, const LogNode& node, int depth, std::int64_t& latest,
+                     const LogNode*& found) {
   if (depth >= kLastEventDepth) return;
-  for (const QLFolder* child : model.VisibleChildrenOf(&node)) {
+  for (const LogNode* child : model.VisibleChildrenOf(&node)) {
     FindLatestEvent(model, *child, depth + 1, latest, found);
     if (child->DateText().empty()) continue;
     const std::int64_t seconds = EventSeconds(*child);
@@ -99,7 +99,7 @@ std::uint32_t LeadingAddress(std::string_view name) {
 // stable while a followed log grows (new peers, tunnels and negotiations may come between).
 using NodeKey = std::vector<std::pair<std::string, int>>;
 
-NodeKey KeyOf(const QLFolder* node) {
+NodeKey KeyOf(const LogNode* node) {
   NodeKey key;
   for (; node != nullptr && node->Parent() != nullptr; node = node->Parent()) {
     int ordinal = 0;
@@ -113,10 +113,10 @@ NodeKey KeyOf(const QLFolder* node) {
   return key;
 }
 
-const QLFolder* NodeOf(const QLFolder& root, const NodeKey& key) {
-  const QLFolder* node = &root;
+const LogNode* NodeOf(const LogNode& root, const NodeKey& key) {
+  const LogNode* node = &root;
   for (const auto& [name, ordinal] : key) {
-    const QLFolder* next = nullptr;
+    const LogNode* next = nullptr;
     int seen = 0;
     for (const auto& child : node->Children()) {
       if (child->Name() == name && seen++ == ordinal) {
@@ -132,7 +132,7 @@ const QLFolder* NodeOf(const QLFolder& root, const NodeKey& key) {
 
 }  // namespace
 
-CQuillonView::CQuillonView(CQuillonDoc& document, QWidget* parent)
+LogView::LogView(LogDocument& document, QWidget* parent)
     : QWidget(parent),
       document_(document),
       model_(new LogTreeModel(this)),
@@ -177,7 +177,7 @@ CQuillonView::CQuillonView(CQuillonDoc& document, QWidget* parent)
   leftLayout->addWidget(treeStack_, 1);
   leftLayout->addWidget(findBar_);
   findBar_->hide();
-  connect(findBar_, &FindBar::SearchChanged, this, &CQuillonView::SearchFromFindBar);
+  connect(findBar_, &FindBar::SearchChanged, this, &LogView::SearchFromFindBar);
   connect(findBar_, &FindBar::NextRequested, this, [this] { FindNext(); });
   connect(findBar_, &FindBar::PreviousRequested, this, [this] { FindPrevious(); });
   connect(findBar_, &FindBar::Closed, this, [this] {
@@ -214,7 +214,7 @@ CQuillonView::CQuillonView(CQuillonDoc& document, QWidget* parent)
   layout->setContentsMargins(0, 0, 0, 0);
   layout->addWidget(splitter_);
 
-  connect(tree_->selectionModel(), &QItemSelectionModel::currentChanged, this, &CQuillonView::OnCurrentChanged);
+  connect(tree_->selectionModel(), &QItemSelectionModel::currentChanged, this, &LogView::OnCurrentChanged);
   // A collapsed row gives back what its rows below held: the rows expanded below it close with
   // it (the view would otherwise keep an index for each), then the model lets the rows go.
   connect(tree_, &QTreeView::collapsed, this, [this](const QModelIndex& index) {
@@ -233,24 +233,24 @@ CQuillonView::CQuillonView(CQuillonDoc& document, QWidget* parent)
     // Thousands of rows let go of are worth giving back to the system.
     if (model_->ReleaseBelow(index) >= kRowsWorthGivingBack) platform::GiveBackFreeMemory();
   });
-  connect(tabs_, &QTabWidget::currentChanged, this, &CQuillonView::ShowLogLines);
+  connect(tabs_, &QTabWidget::currentChanged, this, &LogView::ShowLogLines);
 }
 
-CQuillonView::~CQuillonView() {
+LogView::~LogView() {
   if (disposal_.valid()) disposal_.wait();
 }
 
-void CQuillonView::FinishDisposal() {
+void LogView::FinishDisposal() {
   if (disposal_.valid()) disposal_.wait();
 }
 
-void CQuillonView::ReleaseLog() {
+void LogView::ReleaseLog() {
   FinishDisposal();
   document_.ReleaseLog();
   ShowLog();
 }
 
-void CQuillonView::ShowLog() {
+void LogView::ShowLog() {
   followLast_.reset();
   narrowing_.TreeReloaded();
   search_.ForgetNodes();
@@ -279,21 +279,21 @@ void CQuillonView::ShowLog() {
   emit SelectionChanged();
 }
 
-int CQuillonView::TreeWidth() const { return splitter_->sizes().value(0); }
+int LogView::TreeWidth() const { return splitter_->sizes().value(0); }
 
-void CQuillonView::SetTreeWidth(int width) {
+void LogView::SetTreeWidth(int width) {
   // The text pane takes the rest; before the window is laid out the splitter keeps the tree's
   // size and gives the growth to the text pane (its stretch factor).
   const int rest = std::max(splitter_->width() - splitter_->handleWidth() - width, 1);
   splitter_->setSizes({width, rest});
 }
 
-void CQuillonView::SetChosenTreeWidth(int width) {
+void LogView::SetChosenTreeWidth(int width) {
   treeWidthChosen_ = true;
   SetTreeWidth(width);
 }
 
-int CQuillonView::WidthForNegotiationCaptions() const {
+int LogView::WidthForNegotiationCaptions() const {
   const LogFile* root = model_->Log();
   if (root == nullptr) return 0;
   // A row's width as the tree's delegate lays it out (icon, gaps, caption); each level is
@@ -306,7 +306,7 @@ int CQuillonView::WidthForNegotiationCaptions() const {
   const int fixed = 2 * tree_->frameWidth() + tree_->verticalScrollBar()->sizeHint().width();
   int widest = 0;
   int measured = 0;
-  std::vector<std::pair<const QLFolder*, int>> pending{{root, 0}};
+  std::vector<std::pair<const LogNode*, int>> pending{{root, 0}};
   while (!pending.empty() && measured < kMaxMeasuredRows) {
     const auto [node, level] = pending.back();
     pending.pop_back();
@@ -315,23 +315,23 @@ int CQuillonView::WidthForNegotiationCaptions() const {
     widest = std::max(widest, (level + 1) * tree_->indentation() + row);
     if (level == kFittedLevels) continue;
     // Pushed last to first, so that rows are measured in the order the tree shows them.
-    const std::vector<QLFolder*>& children = model_->VisibleChildrenOf(node);
+    const std::vector<LogNode*>& children = model_->VisibleChildrenOf(node);
     for (auto child = children.rbegin(); child != children.rend(); ++child) pending.emplace_back(*child, level + 1);
   }
   return widest + fixed;
 }
 
-void CQuillonView::MakeFirstPeerVisible() {
+void LogView::MakeFirstPeerVisible() {
   const QModelIndex root = model_->index(0, 0);
   if (root.isValid() && model_->hasChildren(root)) tree_->expand(root);
 }
 
-QLFolder* CQuillonView::SelectedNode() const {
+LogNode* LogView::SelectedNode() const {
   const QModelIndex current = tree_->selectionModel()->currentIndex();
   return current.isValid() ? model_->NodeAt(current) : nullptr;
 }
 
-void CQuillonView::SelectNode(const QLFolder* node) {
+void LogView::SelectNode(const LogNode* node) {
   const QModelIndex index = model_->IndexOf(node);
   if (!index.isValid()) return;
   tree_->selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect);
@@ -343,7 +343,7 @@ namespace {
 // A node's place as the tree shows it: the captions of its shown ancestors below the root and
 // its own, joined by " > " (levels the tree leaves out, such as a tunnel without addresses, are
 // left out here too).
-QString ShownPath(const LogTreeModel& model, const QLFolder* node) {
+QString ShownPath(const LogTreeModel& model, const LogNode* node) {
   QModelIndex index = model.IndexOf(node);
   if (!index.parent().isValid()) return index.data().toString();  // the log root itself
   QStringList parts;
@@ -353,8 +353,8 @@ QString ShownPath(const LogTreeModel& model, const QLFolder* node) {
 
 }  // namespace
 
-void CQuillonView::OnCurrentChanged() {
-  const QLFolder* node = SelectedNode();
+void LogView::OnCurrentChanged() {
+  const LogNode* node = SelectedNode();
   if (node == nullptr) {
     text_->ShowText({});
     emit StatusMessage({});
@@ -368,9 +368,9 @@ void CQuillonView::OnCurrentChanged() {
   emit SelectionChanged();
 }
 
-void CQuillonView::ShowLogLines() {
+void LogView::ShowLogLines() {
   if (tabs_->currentWidget() != logLines_) return;
-  const QLFolder* node = SelectedNode();
+  const LogNode* node = SelectedNode();
   if (linesShown_ && linesShownFor_ == node) return;
   linesShown_ = true;
   linesShownFor_ = node;
@@ -406,7 +406,7 @@ void CQuillonView::ShowLogLines() {
   HighlightMatches();
 }
 
-void CQuillonView::Copy() {
+void LogView::Copy() {
   // A selection in one of the panes is what the user means; otherwise the row.
   for (TextPane* pane : {text_, static_cast<TextPane*>(logLines_)}) {
     if (pane->hasFocus() && pane->textCursor().hasSelection()) {
@@ -417,26 +417,26 @@ void CQuillonView::Copy() {
   CopyRow();
 }
 
-const QLFolder* CQuillonView::LastEvent() const {
+const LogNode* LogView::LastEvent() const {
   const LogFile* root = model_->Log();
   if (root == nullptr) return nullptr;
   // Searched afresh each time: a peer deleted since the last search must not be found.
   std::int64_t latest = EarliestEventSeconds();
-  const QLFolder* found = nullptr;
+  const LogNode* found = nullptr;
   FindLatestEvent(*model_, *root, 0, latest, found);
   return found;
 }
 
 // Where the user stands in the tree, by names that outlive the rows: what is expanded, the
 // selection, the scroll position, and whether the selection is on the last event.
-struct CQuillonView::Place {
+struct LogView::Place {
   std::vector<NodeKey> expanded;
   std::optional<NodeKey> selected;
   int scrolled = 0;
   bool onLastEvent = false;
 };
 
-CQuillonView::Place CQuillonView::NotePlace(bool onLastEvent) const {
+LogView::Place LogView::NotePlace(bool onLastEvent) const {
   Place place;
   std::function<void(const QModelIndex&)> collect = [&](const QModelIndex& parent) {
     for (int row = 0; row < model_->rowCount(parent); ++row) {
@@ -447,23 +447,23 @@ CQuillonView::Place CQuillonView::NotePlace(bool onLastEvent) const {
     }
   };
   collect({});
-  if (const QLFolder* selected = SelectedNode()) place.selected = KeyOf(selected);
+  if (const LogNode* selected = SelectedNode()) place.selected = KeyOf(selected);
   place.scrolled = tree_->verticalScrollBar()->value();
   place.onLastEvent = onLastEvent;
   return place;
 }
 
-void CQuillonView::GoBackTo(const Place& place) {
+void LogView::GoBackTo(const Place& place) {
   const LogFile* log = model_->Log();
   if (log == nullptr) return;
   followLast_ = LastEvent();
   for (const NodeKey& key : place.expanded)
-    if (const QLFolder* node = NodeOf(*log, key)) tree_->expand(model_->IndexOf(node));
+    if (const LogNode* node = NodeOf(*log, key)) tree_->expand(model_->IndexOf(node));
   tree_->verticalScrollBar()->setValue(place.scrolled);
   if (place.onLastEvent) {
     GoToLastEvent();
   } else if (place.selected) {
-    if (const QLFolder* node = NodeOf(*log, *place.selected)) {
+    if (const LogNode* node = NodeOf(*log, *place.selected)) {
       const QModelIndex index = model_->IndexOf(node);
       if (index.isValid()) tree_->selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect);
     }
@@ -471,13 +471,13 @@ void CQuillonView::GoBackTo(const Place& place) {
   if (SelectedNode() == nullptr) text_->ShowText({});
 }
 
-bool CQuillonView::OnLastEvent() {
+bool LogView::OnLastEvent() {
   if (!followLast_) followLast_ = LastEvent();
-  const QLFolder* selected = SelectedNode();
+  const LogNode* selected = SelectedNode();
   return selected != nullptr && selected == *followLast_;
 }
 
-void CQuillonView::KeepPlaceAcross(const std::function<void()>& reload) {
+void LogView::KeepPlaceAcross(const std::function<void()>& reload) {
   const Place place = NotePlace(false);
   reload();
   GoBackTo(place);
@@ -485,7 +485,7 @@ void CQuillonView::KeepPlaceAcross(const std::function<void()>& reload) {
   if (!findBar_->isHidden()) ShowMatchCount();
 }
 
-void CQuillonView::ShowFollowedAfterReading(const std::function<void()>& read) {
+void LogView::ShowFollowedAfterReading(const std::function<void()>& read) {
   if (model_->Log() == nullptr) return;
   const Place place = NotePlace(OnLastEvent());
   // The view shows no tree while the file is read (the window goes on serving events).
@@ -501,10 +501,10 @@ void CQuillonView::ShowFollowedAfterReading(const std::function<void()>& read) {
   emit FollowStepShown();
 }
 
-void CQuillonView::ShowFollowed(const std::function<std::vector<QLFolder*>()>& poll) {
+void LogView::ShowFollowed(const std::function<std::vector<LogNode*>()>& poll) {
   LogFile* log = model_->Log();
   if (log == nullptr) return;
-  const QLFolder* selected = SelectedNode();
+  const LogNode* selected = SelectedNode();
   const bool onLastEvent = OnLastEvent();
 
   // A step mostly adds packets in place. When it reads the file again or regroups the peers, the
@@ -523,7 +523,7 @@ void CQuillonView::ShowFollowed(const std::function<std::vector<QLFolder*>()>& p
     followLast_.reset();
     model_->BeginReset();
   });
-  std::vector<QLFolder*> changed;
+  std::vector<LogNode*> changed;
   {
     struct Unhook {
       LogFile* log;
@@ -539,14 +539,14 @@ void CQuillonView::ShowFollowed(const std::function<std::vector<QLFolder*>()>& p
     // Rows of the extended peers only: the rest of the view is not touched.
     model_->NodesAdded(changed);
     ForgetMatchCount();
-    const QLFolder* last = LatestEventAmong(changed, *followLast_);
+    const LogNode* last = LatestEventAmong(changed, *followLast_);
     followLast_ = last;
     if (onLastEvent && last != selected && last != nullptr) {
       SelectNode(last);
       tree_->expand(model_->IndexOf(last));
     } else if (selected != nullptr) {
       // The selected node's text may count what was added.
-      const QLFolder* peer = selected;
+      const LogNode* peer = selected;
       while (peer->Parent() != nullptr && peer->Parent() != log) peer = peer->Parent();
       if (std::find(changed.begin(), changed.end(), peer) != changed.end() || selected == log)
         text_->ShowText(QString::fromLatin1(VisibleText(selected->DetailText(), true)));
@@ -558,20 +558,20 @@ void CQuillonView::ShowFollowed(const std::function<std::vector<QLFolder*>()>& p
   emit FollowStepShown();
 }
 
-const QLFolder* CQuillonView::LatestEventAmong(const std::vector<QLFolder*>& peers, const QLFolder* previous) const {
+const LogNode* LogView::LatestEventAmong(const std::vector<LogNode*>& peers, const LogNode* previous) const {
   const LogFile* root = model_->Log();
   if (root == nullptr) return nullptr;
-  const auto peerOf = [root](const QLFolder* node) {
+  const auto peerOf = [root](const LogNode* node) {
     while (node->Parent() != nullptr && node->Parent() != root) node = node->Parent();
     return node;
   };
   // As the whole search goes: peers in the tree's order, a later or equal time wins.
-  std::vector<std::pair<std::size_t, const QLFolder*>> ordered;
-  for (const QLFolder* peer : peers)
+  std::vector<std::pair<std::size_t, const LogNode*>> ordered;
+  for (const LogNode* peer : peers)
     if (peer->Parent() == root) ordered.emplace_back(root->IndexOf(peer), peer);
   std::sort(ordered.begin(), ordered.end());
   std::int64_t latest = EarliestEventSeconds();
-  const QLFolder* found = nullptr;
+  const LogNode* found = nullptr;
   for (const auto& [place, peer] : ordered) {
     FindLatestEvent(*model_, *peer, 1, latest, found);
     if (!peer->DateText().empty() && EventSeconds(*peer) >= latest) {
@@ -582,7 +582,7 @@ const QLFolder* CQuillonView::LatestEventAmong(const std::vector<QLFolder*>& pee
   if (previous == nullptr) return found;
   // Events only gain packets and later times: a previous last event in a peer that took nothing
   // is still the latest of those peers, and one in an extended peer was searched again.
-  const QLFolder* previousPeer = peerOf(previous);
+  const LogNode* previousPeer = peerOf(previous);
   if (std::find(peers.begin(), peers.end(), previousPeer) != peers.end()) return found;
   if (found == nullptr) return previous;
   const std::int64_t before = EventSeconds(*previous);
@@ -591,20 +591,20 @@ const QLFolder* CQuillonView::LatestEventAmong(const std::vector<QLFolder*>& pee
   return root->IndexOf(previousPeer) > root->IndexOf(peerOf(found)) ? previous : found;
 }
 
-void CQuillonView::GoToLastEvent() {
-  const QLFolder* found = LastEvent();
+void LogView::GoToLastEvent() {
+  const LogNode* found = LastEvent();
   if (found == nullptr) return;
   SelectNode(found);
   tree_->expand(model_->IndexOf(found));
 }
 
-CQuillonView::ResolveCount CQuillonView::ResolvePeerNames(NameResolver& resolver,
+LogView::ResolveCount LogView::ResolvePeerNames(NameResolver& resolver,
                                                          const std::function<void(const QString&)>& status) {
   ResolveCount count;
   const LogFile* root = model_->Log();
   if (root == nullptr) return count;
-  std::vector<QLFolder*> renamed;
-  for (QLFolder* peer : model_->VisibleChildrenOf(root)) {
+  std::vector<LogNode*> renamed;
+  for (LogNode* peer : model_->VisibleChildrenOf(root)) {
     ++count.peers;
     status(QStringLiteral("Resolving %1...").arg(QString::fromLatin1(peer->Name())));
     // A peer already named after its host keeps its name.
@@ -620,14 +620,14 @@ CQuillonView::ResolveCount CQuillonView::ResolvePeerNames(NameResolver& resolver
   model_->NodesChanged(renamed);
   MakeFirstPeerVisible();
   // The selected node's path and text may name a renamed peer.
-  if (const QLFolder* node = SelectedNode()) text_->ShowText(QString::fromLatin1(VisibleText(node->DetailText(), true)));
+  if (const LogNode* node = SelectedNode()) text_->ShowText(QString::fromLatin1(VisibleText(node->DetailText(), true)));
   count.resolved = static_cast<int>(renamed.size());
   return count;
 }
 
-bool CQuillonView::DeleteSelectedPeer(MessageSink& messages) {
+bool LogView::DeleteSelectedPeer(MessageSink& messages) {
   LogFile* root = model_->Log();
-  QLFolder* peer = SelectedNode();
+  LogNode* peer = SelectedNode();
   if (root == nullptr || peer == nullptr || peer == root) return false;
   // The peer is the ancestor that stands directly below the log root.
   while (peer->Parent() != nullptr && peer->Parent() != root) peer = peer->Parent();
@@ -641,7 +641,7 @@ bool CQuillonView::DeleteSelectedPeer(MessageSink& messages) {
   followLast_.reset();
   // Exactly this node goes: another peer with the same address and name (a merged peer) stays.
   RemovedNodes removed;
-  model_->RemoveNode(peer, [root, &removed](QLFolder* node) { removed.push_back(root->TakeChild(node)); });
+  model_->RemoveNode(peer, [root, &removed](LogNode* node) { removed.push_back(root->TakeChild(node)); });
   Dispose(std::move(removed));
   if (!IsShownBelow(*root, search_.currentItem)) search_.ForgetNodes();
   search_.lastMatchBefore = nullptr;
@@ -650,7 +650,7 @@ bool CQuillonView::DeleteSelectedPeer(MessageSink& messages) {
   return true;
 }
 
-void CQuillonView::MakeNegotiationsVisible() {
+void LogView::MakeNegotiationsVisible() {
   const QModelIndex root = model_->index(0, 0);
   if (!root.isValid() || !model_->hasChildren(root)) return;
   // The root and every peer in one batch: the view lays itself out once, not once per peer
@@ -662,10 +662,10 @@ void CQuillonView::MakeNegotiationsVisible() {
 
 namespace quillon {
 
-void CQuillonView::Narrow(const NarrowingSteps& steps) {
+void LogView::Narrow(const NarrowingSteps& steps) {
   LogFile* root = model_->Log();
   if (root == nullptr || !(steps.applyFilter || steps.applyVerify)) return;
-  const QLFolder* selected = SelectedNode();
+  const LogNode* selected = SelectedNode();
   RemovedNodes removed;
   followLast_.reset();
   model_->Rebuild([&] {
@@ -687,12 +687,12 @@ void CQuillonView::Narrow(const NarrowingSteps& steps) {
   emit TreeNarrowed();
 }
 
-void CQuillonView::Dispose(RemovedNodes removed) {
+void LogView::Dispose(RemovedNodes removed) {
   // Nodes placed in the log's arena are let go: what they hold lives in the arena and leaves with
   // it (their bytes stay there until the log is read again). Others are destroyed on another
   // thread, so that the window does not wait for thousands of nodes to go; the log waits for
   // that thread before it goes (FinishDisposal), since such a node may hold nodes of its arena.
-  std::erase_if(removed, [](std::unique_ptr<QLFolder>& node) {
+  std::erase_if(removed, [](std::unique_ptr<LogNode>& node) {
     if (!node || !node->InArena()) return false;
     node->AbandonArenaChildren();
     (void)node.release();
@@ -706,14 +706,14 @@ void CQuillonView::Dispose(RemovedNodes removed) {
   });
 }
 
-void CQuillonView::SelectMatch() {
+void LogView::SelectMatch() {
   const QModelIndex index = model_->IndexOf(search_.currentItem);
   if (!index.isValid()) return;
   tree_->selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect);
   // In the middle of the tree, not at its edge: the rows around the match are seen too.
   tree_->scrollTo(index, QAbstractItemView::PositionAtCenter);
   // A match that only the log's lines hold is shown there.
-  const QLFolder& node = *search_.currentItem;
+  const LogNode& node = *search_.currentItem;
   if (search_.logLines) {
     const std::string& wanted = search_.searchText;
     const bool inTexts = ContainsText(node.Caption(), wanted, search_.matchCase) ||
@@ -725,13 +725,13 @@ void CQuillonView::SelectMatch() {
   ShowMatchCount();
 }
 
-bool CQuillonView::Find(const QString& text, bool keysOnly) {
+bool LogView::Find(const QString& text, bool keysOnly) {
   SearchOptions options;
   options.keysOnly = keysOnly;
   return Find(text, options);
 }
 
-bool CQuillonView::Find(const QString& text, const SearchOptions& options) {
+bool LogView::Find(const QString& text, const SearchOptions& options) {
   const LogFile* root = model_->Log();
   if (root == nullptr) return false;
   const bool found = quillon::Find(search_, *root, text.toLatin1().toStdString(), options, SelectedNode());
@@ -739,7 +739,7 @@ bool CQuillonView::Find(const QString& text, const SearchOptions& options) {
   return found;
 }
 
-bool CQuillonView::FindNext() {
+bool LogView::FindNext() {
   const LogFile* root = model_->Log();
   if (root == nullptr) return false;
   const bool found = quillon::FindNext(search_, *root);
@@ -748,7 +748,7 @@ bool CQuillonView::FindNext() {
   return found;
 }
 
-FindPreviousResult CQuillonView::FindPrevious() {
+FindPreviousResult LogView::FindPrevious() {
   const LogFile* root = model_->Log();
   if (root == nullptr) return FindPreviousResult::kNoCurrentItem;
   const FindPreviousResult result = quillon::FindPrevious(search_, *root);
@@ -757,7 +757,7 @@ FindPreviousResult CQuillonView::FindPrevious() {
   return result;
 }
 
-void CQuillonView::OpenFindBar() {
+void LogView::OpenFindBar() {
   findStart_ = SelectedNode();
   if (findBar_->Text().isEmpty() && !search_.searchText.empty())
     findBar_->Edit()->setText(QString::fromLatin1(search_.searchText));
@@ -765,7 +765,7 @@ void CQuillonView::OpenFindBar() {
   if (!findBar_->Text().isEmpty()) ShowMatchCount();
 }
 
-SearchOptions CQuillonView::FindBarOptions() const {
+SearchOptions LogView::FindBarOptions() const {
   SearchOptions options;
   options.keysOnly = findBar_->KeysOnly();
   options.matchCase = findBar_->MatchCase();
@@ -776,7 +776,7 @@ SearchOptions CQuillonView::FindBarOptions() const {
   return options;
 }
 
-void CQuillonView::SearchFromFindBar() {
+void LogView::SearchFromFindBar() {
   ForgetMatchCount();
   const LogFile* root = model_->Log();
   const QString text = findBar_->Text();
@@ -787,7 +787,7 @@ void CQuillonView::SearchFromFindBar() {
   }
   // Each change of the text searches again from where the user stood when the bar opened, so
   // that typing on narrows the same search; from the top when nothing after it matches.
-  const QLFolder* start = IsShownBelow(*root, findStart_) ? findStart_ : nullptr;
+  const LogNode* start = IsShownBelow(*root, findStart_) ? findStart_ : nullptr;
   const SearchOptions options = FindBarOptions();
   bool found = quillon::Find(search_, *root, text.toLatin1().toStdString(), options, start);
   if (!found && start != nullptr) found = quillon::Find(search_, *root, text.toLatin1().toStdString(), options, nullptr);
@@ -801,13 +801,13 @@ void CQuillonView::SearchFromFindBar() {
   }
 }
 
-void CQuillonView::ForgetMatchCount() {
+void LogView::ForgetMatchCount() {
   matches_.clear();
   matches_.shrink_to_fit();
   matchesKnown_ = false;
 }
 
-void CQuillonView::ShowMatchCount() {
+void LogView::ShowMatchCount() {
   const LogFile* root = model_->Log();
   if (root == nullptr || search_.searchText.empty()) {
     findBar_->SetStatus({});
@@ -834,7 +834,7 @@ void CQuillonView::ShowMatchCount() {
     findBar_->SetStatus(QStringLiteral("%1 of %2").arg(at - matches_.begin() + 1).arg(matches_.size()));
 }
 
-void CQuillonView::HighlightMatches() {
+void LogView::HighlightMatches() {
   const bool active = !findBar_->isHidden() && !findBar_->Text().isEmpty();
   const QString wanted = active ? findBar_->Text() : QString();
   const QTextDocument::FindFlags flags =
@@ -864,11 +864,11 @@ void CQuillonView::HighlightMatches() {
   }
 }
 
-QString CQuillonView::EmptyTreeMessage() const {
+QString LogView::EmptyTreeMessage() const {
   return treeStack_->currentWidget() == emptyMessage_ ? emptyMessage_->text() : QString();
 }
 
-void CQuillonView::SetEmptyTreeMessage(const QString& text) {
+void LogView::SetEmptyTreeMessage(const QString& text) {
   emptyMessage_->setText(text);
   treeStack_->setCurrentWidget(text.isEmpty() ? static_cast<QWidget*>(tree_) : emptyMessage_);
 }
@@ -894,7 +894,7 @@ void AppendJsonString(std::string_view text, QByteArray& out) {
 
 // The copies walk the shown children as the tree rules give them, not the model's rows: a
 // copied subtree makes no rows.
-void AppendJson(const QLFolder& node, int depth, QByteArray& out) {
+void AppendJson(const LogNode& node, int depth, QByteArray& out) {
   const QByteArray indent(2 * depth, ' ');
   out += indent + "{\"name\": ";
   AppendJsonString(node.Name(), out);
@@ -903,7 +903,7 @@ void AppendJson(const QLFolder& node, int depth, QByteArray& out) {
   out += node.IsComplete() ? ", \"complete\": true" : ", \"complete\": false";
   out += ", \"text\": ";
   AppendJsonString(node.DetailText(), out);
-  const std::vector<QLFolder*> children = VisibleChildren(node);
+  const std::vector<LogNode*> children = VisibleChildren(node);
   if (!children.empty()) {
     out += ", \"children\": [\n";
     for (std::size_t i = 0; i < children.size(); ++i) {
@@ -915,28 +915,28 @@ void AppendJson(const QLFolder& node, int depth, QByteArray& out) {
   out += "}";
 }
 
-void AppendOutline(const QLFolder& node, int depth, QString& out) {
+void AppendOutline(const LogNode& node, int depth, QString& out) {
   out += QString(2 * depth, QLatin1Char(' ')) + QString::fromLatin1(VisibleText(node.Caption())) + QLatin1Char('\n');
-  for (const QLFolder* child : VisibleChildren(node)) AppendOutline(*child, depth + 1, out);
+  for (const LogNode* child : VisibleChildren(node)) AppendOutline(*child, depth + 1, out);
 }
 
 }  // namespace
 
-void CQuillonView::CopyRow() {
-  if (const QLFolder* node = SelectedNode())
+void LogView::CopyRow() {
+  if (const LogNode* node = SelectedNode())
     QApplication::clipboard()->setText(QString::fromLatin1(VisibleText(node->Caption())));
 }
 
-void CQuillonView::CopySubtree() {
-  const QLFolder* node = SelectedNode();
+void LogView::CopySubtree() {
+  const LogNode* node = SelectedNode();
   if (node == nullptr) return;
   QString text;
   AppendOutline(*node, 0, text);
   QApplication::clipboard()->setText(text);
 }
 
-void CQuillonView::CopyJson() {
-  const QLFolder* node = SelectedNode();
+void LogView::CopyJson() {
+  const LogNode* node = SelectedNode();
   if (node == nullptr) return;
   QByteArray json;
   AppendJson(*node, 0, json);
@@ -944,7 +944,7 @@ void CQuillonView::CopyJson() {
   QApplication::clipboard()->setText(QString::fromUtf8(json));
 }
 
-void CQuillonView::ExpandSubtree(bool expand) {
+void LogView::ExpandSubtree(bool expand) {
   const QModelIndex index = tree_->selectionModel()->currentIndex();
   if (!index.isValid()) return;
   if (expand) {
@@ -955,10 +955,10 @@ void CQuillonView::ExpandSubtree(bool expand) {
   tree_->collapse(index);
 }
 
-void CQuillonView::ShowLogLinesTab() { tabs_->setCurrentWidget(logLines_); }
+void LogView::ShowLogLinesTab() { tabs_->setCurrentWidget(logLines_); }
 
-std::uint64_t CQuillonView::FirstLogLineOfSelection() {
-  const QLFolder* node = SelectedNode();
+std::uint64_t LogView::FirstLogLineOfSelection() {
+  const LogNode* node = SelectedNode();
   if (node == nullptr || document_.Path().isEmpty() || document_.IsCompressed()) return 0;
   const std::vector<LogSpan> spans = LogSpansOf(*node);
   if (spans.empty()) return 0;
@@ -966,23 +966,23 @@ std::uint64_t CQuillonView::FirstLogLineOfSelection() {
   return Overall(lineIndex_->Lines(spans)).first;
 }
 
-QMenu* CQuillonView::RowContextMenu(const QPoint& position) {
+QMenu* LogView::RowContextMenu(const QPoint& position) {
   const QModelIndex index = tree_->indexAt(position);
   if (!index.isValid()) return nullptr;
   tree_->selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect);
-  const QLFolder* node = model_->NodeAt(index);
+  const LogNode* node = model_->NodeAt(index);
   auto* menu = new QMenu(this);
-  QAction* copy = menu->addAction(QStringLiteral("&Copy row"), this, &CQuillonView::CopyRow);
+  QAction* copy = menu->addAction(QStringLiteral("&Copy row"), this, &LogView::CopyRow);
   copy->setShortcut(QKeySequence(QKeySequence::Copy));
-  menu->addAction(QStringLiteral("Copy &subtree as text"), this, &CQuillonView::CopySubtree);
-  menu->addAction(QStringLiteral("Copy as &JSON"), this, &CQuillonView::CopyJson);
+  menu->addAction(QStringLiteral("Copy &subtree as text"), this, &LogView::CopySubtree);
+  menu->addAction(QStringLiteral("Copy as &JSON"), this, &LogView::CopyJson);
   menu->addSeparator();
   const bool hasRows = model_->hasChildren(index);
   menu->addAction(QStringLiteral("&Expand subtree"), this, [this] { ExpandSubtree(true); })->setEnabled(hasRows);
   menu->addAction(QStringLiteral("C&ollapse subtree"), this, [this] { ExpandSubtree(false); })->setEnabled(hasRows);
   menu->addSeparator();
   const bool hasLines = node != nullptr && !LogSpansOf(*node).empty();
-  menu->addAction(QStringLiteral("Show &log lines"), this, &CQuillonView::ShowLogLinesTab)->setEnabled(hasLines);
+  menu->addAction(QStringLiteral("Show &log lines"), this, &LogView::ShowLogLinesTab)->setEnabled(hasLines);
   menu->addAction(QStringLiteral("Open in text &editor at this line"), this, [this] {
         emit OpenInEditorRequested(FirstLogLineOfSelection());
       })->setEnabled(hasLines && !document_.IsCompressed());
@@ -990,7 +990,7 @@ QMenu* CQuillonView::RowContextMenu(const QPoint& position) {
   return menu;
 }
 
-QMenu* CQuillonView::TextContextMenu() {
+QMenu* LogView::TextContextMenu() {
   auto* menu = new QMenu(this);
   QAction* copy = menu->addAction(QStringLiteral("&Copy"), text_, [this] {
     if (text_->textCursor().hasSelection()) text_->copy();
@@ -1000,12 +1000,12 @@ QMenu* CQuillonView::TextContextMenu() {
   menu->addAction(QStringLiteral("Select &all"), text_, &QPlainTextEdit::selectAll)
       ->setShortcut(QKeySequence(QKeySequence::SelectAll));
   menu->addSeparator();
-  menu->addAction(QStringLiteral("&Find..."), this, &CQuillonView::OpenFindBar)
+  menu->addAction(QStringLiteral("&Find..."), this, &LogView::OpenFindBar)
       ->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F));
   return menu;
 }
 
-QMenu* CQuillonView::LogLinesContextMenu() {
+QMenu* LogView::LogLinesContextMenu() {
   auto* menu = new QMenu(this);
   menu->addAction(QStringLiteral("&Copy"), logLines_, [this] {
         if (logLines_->textCursor().hasSelection()) logLines_->copy();

@@ -20,7 +20,7 @@ namespace quillon {
 
 class SettingsStore;
 
-class CQuillonDoc {
+class LogDocument {
  public:
   // Reads a file into a new tree; the real one is OpenLog, tests hand in their own trees.
   using Loader = std::function<OpenLogResult(const std::string& path, const ReadProgress& progress)>;
@@ -34,7 +34,7 @@ class CQuillonDoc {
     bool truncated = false;  // the file ends inside a packet
   };
 
-  explicit CQuillonDoc(SettingsStore& settings, Loader loader = {});
+  explicit LogDocument(SettingsStore& settings, Loader loader = {});
 
   // Loads the file. On success the new tree replaces the old one; on failure the previous tree,
   // path and title stay as they were. Read and Adopt below in one step.
@@ -103,7 +103,7 @@ class CQuillonDoc {
   // Reads what was appended. The caller tells the view around it: the tree may change.
   LogFollower::Change PollFollow();
   // The peers the last poll extended in place.
-  std::vector<QLFolder*> FollowChanged() const;
+  std::vector<LogNode*> FollowChanged() const;
 
   // The file opened last, remembered across runs ("Misc Data/Last Accessed File").
   std::optional<QString> LastAccessedFile() const;

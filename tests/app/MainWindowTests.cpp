@@ -23,7 +23,7 @@
 #include "AppTestSupport.h"
 #include "app/FindBar.h"
 #include "app/LogTreeModel.h"
-#include "app/QuillonView.h"
+#include "app/LogView.h"
 #include "app/TextPane.h"
 #include "model/IPv4.h"
 
@@ -40,7 +40,7 @@ QStringList Names(const LogFile& log, bool captions = false) {
   return names;
 }
 
-class MainFrameTest : public ::testing::Test {
+class MainWindowTest : public ::testing::Test {
  protected:
   FrameFixture f;
 
@@ -62,12 +62,12 @@ class MainFrameTest : public ::testing::Test {
   LogTreeModel& Model() const { return *f.frame->View()->Model(); }
   TextPane& Text() const { return *f.frame->View()->Text(); }
   bool Expanded(const std::string& path) const { return Tree().isExpanded(Model().IndexOf(f.FindByPath(path))); }
-  QLFolder* Selected() const { return f.frame->View()->SelectedNode(); }
+  LogNode* Selected() const { return f.frame->View()->SelectedNode(); }
 };
 
-TEST_F(MainFrameTest, OpeningALogShowsItsTreeAndRemembersTheFile) {
+TEST_F(MainWindowTest, OpeningALogShowsItsTreeAndRemembersTheFile) {
   const std::initializer_list<Command> needALog = {Command::kCopy,       Command::kRefresh,       Command::kGoToLastEvent,
-                                                   Command::kResolveIPs, Command::kMakeVisible,   Command::kLaunchNotepad,
+                                                   Command::kResolveIPs, Command::kMakeVisible,   Command::kOpenInEditor,
                                                    Command::kSend};
   EXPECT_EQ(ShownTitle(*f.frame), "Untitled - Quillon");
   for (const Command command : needALog) EXPECT_FALSE(Enabled(command)) << static_cast<int>(command);
@@ -95,7 +95,7 @@ TEST_F(MainFrameTest, OpeningALogShowsItsTreeAndRemembersTheFile) {
   EXPECT_TRUE(Enabled(Command::kResolveIPs));
 }
 
-TEST_F(MainFrameTest, SelectingANodeShowsItsTextAndPathAndNewEmptiesTheWindow) {
+TEST_F(MainWindowTest, SelectingANodeShowsItsTextAndPathAndNewEmptiesTheWindow) {
   OpenThreePeers();
   f.SelectPath(kFirstTunnel + "\\Main Mode");
   EXPECT_EQ(Text().toPlainText(), "Main Mode at Tue Jan 15 2008 10:00:00\n\nStatus:\tdone\n");
@@ -119,14 +119,14 @@ TEST_F(MainFrameTest, SelectingANodeShowsItsTextAndPathAndNewEmptiesTheWindow) {
   EXPECT_FALSE(Enabled(Command::kDeletePeer));
 }
 
-TEST_F(MainFrameTest, LogLinesTabShowsTheLinesOfTheLogTheNodeWasReadFrom) {
+TEST_F(MainWindowTest, LogLinesTabShowsTheLinesOfTheLogTheNodeWasReadFrom) {
   f.dialogs.answer = FrameFixture::Example("gateway-day.ilx");
   f.Trigger(Command::kOpen);
   ASSERT_TRUE(f.document->IsLoaded());
   const std::string peer = "IKE debugging info\\192.168.50.2";
   // The peer holds the failed main mode: its row carries the red "!".
   EXPECT_FALSE(Model().data(Model().IndexOf(f.FindByPath(peer)), Qt::DecorationRole).isNull());
-  CQuillonView& view = *f.frame->View();
+  LogView& view = *f.frame->View();
   f.SelectPath(peer + "\\0.0.0.0 <=> 0.0.0.0\\Info PAYLOAD-MALFORMED");
   EXPECT_TRUE(view.LogLines()->toPlainText().isEmpty()) << "read only when the tab is shown";
   view.Tabs()->setCurrentWidget(view.LogLines());
@@ -151,7 +151,7 @@ TEST_F(MainFrameTest, LogLinesTabShowsTheLinesOfTheLogTheNodeWasReadFrom) {
 
 // Control bytes in a hostile log are shown as visible escapes in the tree, the text pane and
 // the status bar, never handed to the widgets as themselves.
-TEST_F(MainFrameTest, ControlBytesOfTheLogAreShownVisibly) {
+TEST_F(MainWindowTest, ControlBytesOfTheLogAreShownVisibly) {
   QFile example(FrameFixture::Example("ikev2-site-to-site.xml"));
   ASSERT_TRUE(example.open(QIODevice::ReadOnly));
   QByteArray log = example.readAll();
@@ -172,7 +172,7 @@ TEST_F(MainFrameTest, ControlBytesOfTheLogAreShownVisibly) {
   EXPECT_TRUE(Text().toPlainText().contains("\\x1b]0;title\\x07\\x9b")) << Text().toPlainText().toStdString();
 }
 
-TEST_F(MainFrameTest, CopyTakesTheRowOrTheSelectedText) {
+TEST_F(MainWindowTest, CopyTakesTheRowOrTheSelectedText) {
   OpenThreePeers();
   f.SelectPath(kFirstTunnel + "\\QuickMode");
   QClipboard* clipboard = QApplication::clipboard();
@@ -207,7 +207,7 @@ TEST_F(MainFrameTest, CopyTakesTheRowOrTheSelectedText) {
   EXPECT_TRUE(f.frame->View()->FindBarWidget()->isVisible());
 }
 
-TEST_F(MainFrameTest, AFailedOpenIsReportedAndKeepsThePreviousLog) {
+TEST_F(MainWindowTest, AFailedOpenIsReportedAndKeepsThePreviousLog) {
   OpenThreePeers();
   const LogFile* before = f.document->Log();
   const QString title = ShownTitle(*f.frame);
@@ -229,7 +229,7 @@ TEST_F(MainFrameTest, AFailedOpenIsReportedAndKeepsThePreviousLog) {
   EXPECT_EQ(f.document->LastAccessedFile(), binary);
 }
 
-TEST_F(MainFrameTest, RefreshReloadsTheFileAndUndoesDeletions) {
+TEST_F(MainWindowTest, RefreshReloadsTheFileAndUndoesDeletions) {
   OpenThreePeers();
   f.SelectPath(kRoot + "\\10.0.0.2");
   f.Trigger(Command::kDeletePeer);
@@ -255,7 +255,7 @@ TEST_F(MainFrameTest, RefreshReloadsTheFileAndUndoesDeletions) {
   EXPECT_EQ(PeerNames(), examplePeers("ikev2-remote-access.xml"));
 }
 
-TEST_F(MainFrameTest, GoToLastEventSelectsAndExpandsTheLatestDatedNegotiation) {
+TEST_F(MainWindowTest, GoToLastEventSelectsAndExpandsTheLatestDatedNegotiation) {
   OpenThreePeers();
   PressKey(Qt::Key_F2);
   // The latest one sits under an address-less tunnel, directly below its peer.
@@ -288,7 +288,7 @@ TEST_F(MainFrameTest, GoToLastEventSelectsAndExpandsTheLatestDatedNegotiation) {
   EXPECT_EQ(Selected(), nullptr);
 }
 
-TEST_F(MainFrameTest, MakeVisibleExpandsEachPeerAndDeletePeerKeepsTheLastOne) {
+TEST_F(MainWindowTest, MakeVisibleExpandsEachPeerAndDeletePeerKeepsTheLastOne) {
   OpenThreePeers();
   Tree().collapseAll();
   f.Trigger(Command::kMakeVisible);
@@ -320,7 +320,7 @@ TEST_F(MainFrameTest, MakeVisibleExpandsEachPeerAndDeletePeerKeepsTheLastOne) {
   EXPECT_EQ(f.messages.shown.size(), 1);
 }
 
-TEST_F(MainFrameTest, ResolveIPsNamesEachPeerOnceUntilTheNextLoad) {
+TEST_F(MainWindowTest, ResolveIPsNamesEachPeerOnceUntilTheNextLoad) {
   const QString path = f.RegisterTree("merged.ilx", [] {
     std::unique_ptr<LogFile> log = ThreePeerLog();
     AddPeer(*log, "10.0.0.4  (0.0.0.7)");  // a peer the daemon also logged under an index
@@ -352,7 +352,7 @@ TEST_F(MainFrameTest, ResolveIPsNamesEachPeerOnceUntilTheNextLoad) {
   EXPECT_TRUE(Enabled(Command::kResolveIPs));
 }
 
-TEST_F(MainFrameTest, ChangeWatchReportsAFileChangedOnDiskOrWhileItLoads) {
+TEST_F(MainWindowTest, ChangeWatchReportsAFileChangedOnDiskOrWhileItLoads) {
   const QString path = OpenThreePeers();
   EXPECT_TRUE(f.frame->ChangeWatch()->isActive());
   f.frame->CheckFileChange();
@@ -388,7 +388,7 @@ TEST_F(MainFrameTest, ChangeWatchReportsAFileChangedOnDiskOrWhileItLoads) {
   EXPECT_TRUE(f.frame->IsFileChangeShown());
 }
 
-TEST_F(MainFrameTest, LongLoadsShowTheirProgressWhileTheWindowRuns) {
+TEST_F(MainWindowTest, LongLoadsShowTheirProgressWhileTheWindowRuns) {
   const QString path = f.RegisterTree("slow.ilx", &ThreePeerLog);
   QProgressBar* bar = f.frame->LoadProgressBar();
   f.frame->show();
@@ -418,7 +418,7 @@ TEST_F(MainFrameTest, LongLoadsShowTheirProgressWhileTheWindowRuns) {
   EXPECT_EQ(QApplication::overrideCursor(), nullptr) << "the wait cursor ends with the load";
 }
 
-TEST_F(MainFrameTest, ACancelledLoadKeepsThePreviousLog) {
+TEST_F(MainWindowTest, ACancelledLoadKeepsThePreviousLog) {
   const QString first = f.RegisterTree("first.ilx", &ThreePeerLog);
   const QString second = f.RegisterTree("second.ilx", &ThreePeerLog);
   ASSERT_TRUE(f.frame->OpenFile(first));
@@ -439,7 +439,7 @@ TEST_F(MainFrameTest, ACancelledLoadKeepsThePreviousLog) {
         throw;
       }
     };
-    QTimer::singleShot(CMainFrame::kProgressDelayMilliseconds + 200, f.frame.get(), [&] {
+    QTimer::singleShot(MainWindow::kProgressDelayMilliseconds + 200, f.frame.get(), [&] {
       if (byButton) f.frame->CancelLoadButton()->click();
       else QTest::keyClick(f.frame.get(), Qt::Key_Escape);
     });
@@ -453,7 +453,7 @@ TEST_F(MainFrameTest, ACancelledLoadKeepsThePreviousLog) {
   }
 }
 
-TEST_F(MainFrameTest, ACancelledReloadReadsTheShownLogAgain) {
+TEST_F(MainWindowTest, ACancelledReloadReadsTheShownLogAgain) {
   const QString path = f.RegisterTree("reloaded.ilx", &ThreePeerLog);
   ASSERT_TRUE(f.frame->OpenFile(path));
   f.ShowActive();
@@ -469,7 +469,7 @@ TEST_F(MainFrameTest, ACancelledReloadReadsTheShownLogAgain) {
       }
       return;
     }
-    QThread::msleep(CMainFrame::kProgressDelayMilliseconds + 100);
+    QThread::msleep(MainWindow::kProgressDelayMilliseconds + 100);
     QMetaObject::invokeMethod(f.frame.get(), [&] { QTest::keyClick(f.frame.get(), Qt::Key_Escape); });
     QThread::msleep(100);
     try {
@@ -479,7 +479,7 @@ TEST_F(MainFrameTest, ACancelledReloadReadsTheShownLogAgain) {
       throw;
     }
   };
-  QTimer::singleShot(CMainFrame::kProgressDelayMilliseconds + 200, f.frame.get(),
+  QTimer::singleShot(MainWindow::kProgressDelayMilliseconds + 200, f.frame.get(),
                      [&] { QTest::keyClick(f.frame.get(), Qt::Key_Escape); });
   EXPECT_FALSE(f.frame->OpenFile(path));
   EXPECT_EQ(reads, 2);
@@ -493,7 +493,7 @@ TEST_F(MainFrameTest, ACancelledReloadReadsTheShownLogAgain) {
   EXPECT_FALSE(f.frame->CancelLoadButton()->isVisible());
 }
 
-TEST_F(MainFrameTest, AReloadReleasesTheOldLogBeforeReadingTheNewOne) {
+TEST_F(MainWindowTest, AReloadReleasesTheOldLogBeforeReadingTheNewOne) {
   const QString path = f.RegisterTree("reloaded.ilx", &ThreePeerLog);
   ASSERT_TRUE(f.frame->OpenFile(path));
   bool oldLogGone = false;
@@ -504,7 +504,7 @@ TEST_F(MainFrameTest, AReloadReleasesTheOldLogBeforeReadingTheNewOne) {
   EXPECT_EQ(f.document->Log()->ChildCount(), 3u);
 }
 
-TEST_F(MainFrameTest, RecentFilesKeepTheFourNewestOnce) {
+TEST_F(MainWindowTest, RecentFilesKeepTheFourNewestOnce) {
   QStringList paths;
   for (int i = 1; i <= 5; ++i) paths.append(f.RegisterTree(QStringLiteral("log%1.ilx").arg(i), &ThreePeerLog));
   for (const QString& path : paths) ASSERT_TRUE(f.frame->OpenFile(path));
@@ -527,7 +527,7 @@ TEST_F(MainFrameTest, RecentFilesKeepTheFourNewestOnce) {
   EXPECT_EQ(RecentFiles(f.settings).Entries(), f.frame->Recent().Entries());
 }
 
-TEST_F(MainFrameTest, OpenDialogStartsFromTheLastFileOrTheDaemonsLog) {
+TEST_F(MainWindowTest, OpenDialogStartsFromTheLastFileOrTheDaemonsLog) {
   const QString allLogs = "All IKE logs (*.ilx *.ikev1trace *.xml *.xmll *.gz *.xz *.zst)";
   // Nothing known: the home folder; every kind of log offered first.
   f.Trigger(Command::kOpen);
@@ -557,7 +557,7 @@ TEST_F(MainFrameTest, OpenDialogStartsFromTheLastFileOrTheDaemonsLog) {
   EXPECT_EQ(f.loader.loads, 0) << "a cancelled dialog opens nothing";
 }
 
-TEST_F(MainFrameTest, EditorAndMailProgramsGetThePathAsOneArgument) {
+TEST_F(MainWindowTest, EditorAndMailProgramsGetThePathAsOneArgument) {
   // A long path with blanks, quotes and shell characters reaches the editor whole.
   const QString path = f.RegisterTree(QStringLiteral("dir with blanks; $(rm -rf ~) \"quoted\"/") +
                                           QString(250, QLatin1Char('x')) + QStringLiteral(".ilx"),
@@ -565,7 +565,7 @@ TEST_F(MainFrameTest, EditorAndMailProgramsGetThePathAsOneArgument) {
   ASSERT_TRUE(f.frame->OpenFile(path));
   ASSERT_GT(path.size(), 260);
 
-  f.Trigger(Command::kLaunchNotepad);
+  f.Trigger(Command::kOpenInEditor);
   EXPECT_EQ(f.messages.shown.size(), 1) << "no editor installed";
   f.Trigger(Command::kSend);
   ASSERT_EQ(f.messages.shown.size(), 2) << "no mail program installed";
@@ -574,7 +574,7 @@ TEST_F(MainFrameTest, EditorAndMailProgramsGetThePathAsOneArgument) {
 
   f.launcher.programs = {{"kate", "/usr/bin/kate"}, {"xdg-open", "/usr/bin/xdg-open"},
                          {"xdg-email", "/usr/bin/xdg-email"}};
-  f.Trigger(Command::kLaunchNotepad);
+  f.Trigger(Command::kOpenInEditor);
   f.Trigger(Command::kSend);
   ASSERT_EQ(f.launcher.started.size(), 2);
   EXPECT_EQ(f.launcher.started[0].program, "/usr/bin/kate");
@@ -584,11 +584,11 @@ TEST_F(MainFrameTest, EditorAndMailProgramsGetThePathAsOneArgument) {
   EXPECT_EQ(f.messages.shown.size(), 2);
 
   f.launcher.startSucceeds = false;
-  f.Trigger(Command::kLaunchNotepad);
+  f.Trigger(Command::kOpenInEditor);
   EXPECT_EQ(f.messages.shown.last(), "Could not start /usr/bin/kate");
 }
 
-TEST_F(MainFrameTest, ADroppedFileIsOpened) {
+TEST_F(MainWindowTest, ADroppedFileIsOpened) {
   const QString path = f.RegisterTree("dropped.ilx", &ThreePeerLog);
   QMimeData data;
   data.setUrls({QUrl::fromLocalFile(path)});
@@ -600,7 +600,7 @@ TEST_F(MainFrameTest, ADroppedFileIsOpened) {
   EXPECT_TRUE(QTest::qWaitFor([&] { return f.document->Path() == path; }, 2000));
 }
 
-TEST_F(MainFrameTest, SaveAsWritesTheNarrowedLogInItsFormatAndNeverOverTheOpenLog) {
+TEST_F(MainWindowTest, SaveAsWritesTheNarrowedLogInItsFormatAndNeverOverTheOpenLog) {
   EXPECT_FALSE(Enabled(Command::kSaveAs));
   for (const char* example : {"gateway-day.ilx", "ikev2-site-to-site.xml"}) {
     SCOPED_TRACE(example);
