@@ -169,9 +169,9 @@ class HelperThreads {
 
 // How many pieces of a log are handed out (queued or being read) while the loading thread
 // places the pieces read before: `requested`, or by default one more than there are cores, at
-// most eight (each piece in flight holds its text). One per core left a core idle whenever a
-// worker finished its piece while the loading thread still waited for the one before (the
-// 200 MB IKEv2 log: 0.51 to 0.55 s against 0.48 to 0.50 s with one more).
+// most eight (each piece in flight holds its text). One per core would leave a core idle
+// whenever a worker finished its piece while the loading thread still waited for the one
+// before.
 inline std::size_t PieceWorkers(unsigned requested) {
   return requested != 0 ? requested : std::clamp(std::thread::hardware_concurrency() + 1, 2u, 8u);
 }

@@ -24,12 +24,10 @@ constexpr std::size_t kPage = 4096;
 void* MappedChunks::do_allocate(std::size_t bytes, std::size_t alignment) {
   if (alignment > kPage) throw std::bad_alloc();
   // Filled in at once: an arena chunk (at most a few MiB) is nearly always used to its end, and
-  // one mapping of all its pages cost less than a page fault for each (the 200 MB logs: about
-  // a tenth less processor time, a few MB more at the peak). Not advised for huge pages. They
-  // made loads run one after another a tenth faster, but a virtual machine's host takes back
-  // the guest's large free blocks, and a huge page is just such a block: each one was then
-  // supplied anew at its first touch. A 200 MB IKEv2 log loaded a few seconds after the last
-  // took 0.70 s instead of 0.37 s, and that is how a user opens a log.
+  // one mapping of all its pages costs less than a page fault for each. Not advised for huge
+  // pages: a virtual machine's host takes back the guest's large free blocks, and a huge page
+  // is just such a block, so each one would be supplied anew at its first touch; a log opened
+  // after a pause, which is how a user opens one, then loads far slower.
   void* chunk = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
   if (chunk == MAP_FAILED) throw std::bad_alloc();
   return chunk;
