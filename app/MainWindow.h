@@ -68,7 +68,6 @@ class MainWindow : public QMainWindow {
   QProgressBar* LoadProgressBar() const { return progress_; }
   // Shown beside the progress bar; stops the load (as Esc does), keeping the current log.
   QPushButton* CancelLoadButton() const { return cancelButton_; }
-  bool IsLoading() const { return loading_; }
   // How often the window looks at a load running on the worker thread.
   static constexpr int kLoadPollMilliseconds = 20;
   const RecentFiles& Recent() const { return recent_; }

@@ -107,7 +107,6 @@ bool LogFollower::Reload() {
   auto readAll = [&](bool ikev1) -> std::uint64_t {
     root_.Clear();
     format_ = std::make_unique<Format>(root_, ikev1);
-    ikev1_ = ikev1;
     if (compressed_) {
       format_->Append(text);
       format_->Settle();

@@ -56,8 +56,7 @@ class LogFollower {
 
   // The peers extended by the last poll (every peer after a reload).
   const std::vector<LogNode*>& Changed() const { return changed_; }
-  // Which reader reads the log, and the bytes of log text read so far.
-  bool IKEv1Reader() const { return ikev1_; }
+  // The bytes of log text read so far.
   std::uint64_t Size() const { return size_; }
 
  private:
@@ -78,7 +77,6 @@ class LogFollower {
   bool started_ = false;
   bool compressed_ = false;
   bool settled_ = false;
-  bool ikev1_ = true;
 };
 
 // The polling loop of a follower without an event loop of its own (`quillon-cli --follow`, the

@@ -134,14 +134,6 @@ SearchOptions OptionsOf(const SearchState& state) {
   return {state.keysOnly, state.matchCase, state.logLines, state.logPath};
 }
 
-struct TestAtOnce {
-  void Offer(SearchState& state, const LogNode& node) {
-    const SearchOptions options = OptionsOf(state);
-    if (NodeTester(state.searchText, options).Matches(node)) Matched(state, node);
-  }
-  void Flush(SearchState&) {}
-};
-
 // A node lined up by the walk, alone or followed by its shown subtree in walk order.
 struct Entry {
   const LogNode* node;
@@ -420,18 +412,8 @@ void VisitWith(SearchState& state, const LogNode& node, Tests& tests) {
   tests.Offer(state, node);
 }
 
-template <class Tests>
-void WalkWith(SearchState& state, const LogNode& start, Tests& tests) {
-  ForEachVisibleChild(start, [&](const LogNode& child) {
-    if (state.found || state.stopped) return false;
-    if (state.skipping && state.currentPath.find(child.Path()) == std::string::npos) return true;
-    VisitWith(state, child, tests);
-    WalkWith(state, child, tests);
-    return true;
-  });
-}
-
-// The walk of WalkWith, handing nodes of the lower levels over with their subtrees. Not while
+// The walk of the shown tree in pre-order (each node, then its shown children and their
+// subtrees), handing nodes of the lower levels over with their subtrees. Not while
 // skipping (the start point may lie in a subtree), nor, in previous mode, a subtree holding the
 // start point (`onTheWay`: the start point and its ancestors), where the walk must stop.
 void LineUp(SearchState& state, const LogNode& start, int depth, TestInBatches& tests,
@@ -464,16 +446,6 @@ void WalkInBatches(SearchState& state, const LogNode& root) {
 }
 
 }  // namespace
-
-void Walk(SearchState& state, const LogNode& start) {
-  TestAtOnce tests;
-  WalkWith(state, start, tests);
-}
-
-void Visit(SearchState& state, const LogNode& node) {
-  TestAtOnce tests;
-  VisitWith(state, node, tests);
-}
 
 bool Find(SearchState& state, const LogNode& root, std::string text, bool keysOnly, const LogNode* selected) {
   SearchOptions options;

@@ -82,13 +82,6 @@ bool NodeMatches(const LogNode& node, std::string_view text, bool keysOnly);
 // The same, building the texts in `scratch` (a search testing many nodes reuses one buffer).
 bool NodeMatches(const LogNode& node, std::string_view text, bool keysOnly, std::string& scratch);
 
-// The walk's two steps, testing one node at a time. Walk visits the shown children of `start`
-// and their subtrees, in order, until a match is found or the walk stopped; while skipping it
-// descends only into nodes on the way to currentItem (their paths are part of currentPath).
-// Find, FindNext and FindPrevious take the same steps but test the nodes in batches on two
-// threads, with the same outcome.
-void Walk(SearchState& state, const LogNode& start);
-void Visit(SearchState& state, const LogNode& node);
 
 // Find: the first match after `selected` (from the top when nothing or the root is selected).
 // The state keeps the text, keysOnly and, when found, the match as currentItem.
