@@ -59,6 +59,23 @@ TEST(CliStreamsTest, JsonLinesComeFromTheBytesRead) {
   Shell("rm -rf '" + tmp + "'");
 }
 
+// What scripts parse parses: the JSON tree (with texts, narrowed or not) and the events of
+// every sample log, read by a JSON parser no one here wrote.
+TEST(CliStreamsTest, MachineReadableOutputParses) {
+  if (Shell("command -v python3 >/dev/null").status != 0) GTEST_SKIP() << "python3 is not installed";
+  for (const char* name : {"small.ilx", "gateway-day.ilx", "ikev2-site-to-site.xml", "ikev2-remote-access.xml"}) {
+    for (const char* options : {"--json --texts", "--json --verify=failed", "--json --find Notify --keys-only"}) {
+      const ShellRun run = Shell(std::string("\"$CLI\" ") + options + " \"$EXAMPLES/" + name +
+                                 "\" | python3 -c 'import json, sys; json.load(sys.stdin); print(\"ok\")'");
+      EXPECT_EQ(run.out, "ok\n") << name << " " << options << ": " << run.err;
+    }
+    const ShellRun events = Shell(std::string("\"$CLI\" --events \"$EXAMPLES/") + name +
+                                  "\" | python3 -c 'import json, sys; print(sum(1 for line in sys.stdin if json.loads(line)))'");
+    EXPECT_EQ(events.status, 0) << name << ": " << events.err;
+    EXPECT_NE(events.out, "0\n") << name;
+  }
+}
+
 TEST(CliStreamsTest, FailuresAreReportedWithExitOne) {
   struct Case {
     const char* command;
