@@ -48,21 +48,12 @@ void AppendJson(std::string& out, std::string_view text) {
 
 // "2024-03-12T09:14:02" for seconds since 1970 (the log's own clock, no zone).
 std::string IsoTime(std::int64_t seconds) {
-  std::int64_t days = seconds >= 0 ? seconds / 86400 : (seconds - 86399) / 86400;
+  const std::int64_t days = FloorDiv(seconds, 86400);
   const std::int64_t rest = seconds - days * 86400;
-  // Civil date from days since 1970-01-01 (proleptic Gregorian).
-  days += 719468;
-  const std::int64_t era = (days >= 0 ? days : days - 146096) / 146097;
-  const std::int64_t doe = days - era * 146097;
-  const std::int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const std::int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const std::int64_t mp = (5 * doy + 2) / 153;
-  const std::int64_t day = doy - (153 * mp + 2) / 5 + 1;
-  const std::int64_t month = mp < 10 ? mp + 3 : mp - 9;
-  const std::int64_t year = yoe + era * 400 + (month <= 2 ? 1 : 0);
+  const CivilDate date = CivilFromDays(days);
   char text[128];
-  std::snprintf(text, sizeof text, "%04lld-%02lld-%02lldT%02lld:%02lld:%02lld", static_cast<long long>(year),
-                static_cast<long long>(month), static_cast<long long>(day), static_cast<long long>(rest / 3600),
+  std::snprintf(text, sizeof text, "%04lld-%02d-%02dT%02lld:%02lld:%02lld", static_cast<long long>(date.year),
+                date.month, date.day, static_cast<long long>(rest / 3600),
                 static_cast<long long>(rest / 60 % 60), static_cast<long long>(rest % 60));
   return text;
 }

@@ -26,4 +26,19 @@ std::int64_t CalendarTime::Seconds() const {
   return DaysFromCivil(year, month, day) * 86400 + std::int64_t{hour} * 3600 + std::int64_t{minute} * 60 + second;
 }
 
+std::int64_t FloorDiv(std::int64_t a, std::int64_t b) { return a / b - ((a % b != 0) && ((a < 0) != (b < 0))); }
+
+CivilDate CivilFromDays(std::int64_t z) {
+  const int weekday = static_cast<int>(FloorDiv(z + 4, 7) * -7 + z + 4);  // 1970-01-01 was a Thursday
+  z += 719468;
+  const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+  const std::int64_t doe = z - era * 146097;
+  const std::int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const std::int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const std::int64_t mp = (5 * doy + 2) / 153;
+  const int day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
+  const int month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
+  return {yoe + era * 400 + (month <= 2), month, day, weekday};
+}
+
 }  // namespace quillon

@@ -22,6 +22,16 @@ struct CalendarTime {
   friend bool operator==(const CalendarTime&, const CalendarTime&) = default;
 };
 
+// Division rounding towards minus infinity (b > 0): the day of a time before 1970 too.
+std::int64_t FloorDiv(std::int64_t a, std::int64_t b);
+
+// The calendar date of a day number (days since 1970-01-01, proleptic Gregorian).
+struct CivilDate {
+  std::int64_t year;
+  int month, day, weekday;  // weekday 0 Sunday
+};
+CivilDate CivilFromDays(std::int64_t days);
+
 // A time a log line can really hold: a field out of its calendar range (year 1900 to 9999)
 // means a damaged line.
 constexpr bool IsPlausibleLogTime(const CalendarTime& t) {

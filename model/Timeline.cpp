@@ -33,33 +33,13 @@ std::int64_t RoundStep(double seconds) {
   return static_cast<std::int64_t>(std::min(months, 1e7)) * 30 * kDay;
 }
 
-std::int64_t FloorDiv(std::int64_t a, std::int64_t b) { return a / b - ((a % b != 0) && ((a < 0) != (b < 0))); }
-
-struct Civil {
-  std::int64_t year;
-  int month, day, weekday;  // weekday 0 Sunday
-};
-
-// The calendar date of a day number (days since 1970-01-01, proleptic Gregorian).
-Civil CivilFromDays(std::int64_t z) {
-  const int weekday = static_cast<int>(FloorDiv(z + 4, 7) * -7 + z + 4);  // 1970-01-01 was a Thursday
-  z += 719468;
-  const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  const std::int64_t doe = z - era * 146097;
-  const std::int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const std::int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const std::int64_t mp = (5 * doy + 2) / 153;
-  const int day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-  const int month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-  return {yoe + era * 400 + (month <= 2), month, day, weekday};
-}
 
 constexpr std::array<const char*, 12> kMonthNames = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                                      "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
 constexpr std::array<const char*, 7> kDayNames = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
 
 std::string DayLabel(std::int64_t seconds) {
-  const Civil c = CivilFromDays(FloorDiv(seconds, kDay));
+  const CivilDate c = CivilFromDays(FloorDiv(seconds, kDay));
   char text[16];
   std::snprintf(text, sizeof text, "%s %d", kMonthNames[static_cast<std::size_t>(c.month - 1)], c.day);
   return text;
@@ -337,7 +317,7 @@ std::vector<TimelineTick> Ticks(const TimeAxis& axis, int width, int minSpacing)
 }
 
 std::string TimelineTimeText(std::int64_t seconds) {
-  const Civil c = CivilFromDays(FloorDiv(seconds, kDay));
+  const CivilDate c = CivilFromDays(FloorDiv(seconds, kDay));
   char text[48];
   std::snprintf(text, sizeof text, "%s %s %02d %lld %s", kDayNames[static_cast<std::size_t>(c.weekday)],
                 kMonthNames[static_cast<std::size_t>(c.month - 1)], c.day, static_cast<long long>(c.year),
