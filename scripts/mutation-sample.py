@@ -40,7 +40,7 @@ MUTANTS = [
      "range.first = newlinesBefore(offsets[2 * i]);", "first line number off by one"),
     ("model/Summaries.cpp", "return \"Number of failed negotiations\\t\\t\\t\\t\"",
      "return \"Number of failed negotiations\\t\\t\\t\"", "summary label tab run"),
-    ("model/LogFile.cpp", "return FormatIPv4(address) + \"  (\" + FormatIPv4(index) + \")\";",
+    ("model/Regroup.cpp", "return FormatIPv4(address) + \"  (\" + FormatIPv4(index) + \")\";",
      "return FormatIPv4(index) + \"  (\" + FormatIPv4(address) + \")\";", "merged peer name swapped"),
     # ikev1/log: reader, header, writer
     ("ikev1/log/DebugLogReader.cpp", "for (int c = 'a'; c <= 'f'; ++c)", "for (int c = 'a'; c < 'f'; ++c)",
