@@ -94,6 +94,26 @@ TEST(V2Payload, SecurityAssociationReportsItsLastProposalSpi) {
             "Diffie Helman:\t\t2048-bit MODP, 1024-bit MODP\r\nEncryption algorithm:\tAES-CBC-128\r\n");
 }
 
+// Which notify types reject a negotiation: the error types 1 to 16383, by number or by name in
+// any spelling; status types (from 16384 on) and texts that only look like numbers do not.
+TEST(V2Payload, NotifyErrorTypesByNumberAndName) {
+  const struct {
+    const char* type;
+    bool error;
+  } cases[] = {
+      {"0", false},     {"1", true},      {"14", true},         {"16383", true},
+      {"16384", false}, {"99999", false}, {"000014", false},    {"", false},
+      {"No Proposal Chosen", true},       {"NO_PROPOSAL_CHOSEN", true},
+      {"NAT detection source IP", false}, {"Authentication Failed Badly", false},
+  };
+  for (const auto& c : cases) {
+    auto node = ReadOnePayload(PayloadXml("Notify", std::string("<Type>") + c.type + "</Type>\n"));
+    const auto* notify = dynamic_cast<v2NotifyPayload*>(node.get());
+    ASSERT_NE(notify, nullptr) << c.type;
+    EXPECT_EQ(notify->IsError(), c.error) << c.type;
+  }
+}
+
 TEST(V2Payload, CertificateRequestAuthorities) {
   auto request = ReadOnePayload(PayloadXml("CertReq",
                                            "<Encoding>X.509</Encoding>\n"
