@@ -37,16 +37,24 @@ const LogNode& ExportScope(const LogDocument& document, const LogNode* selected)
   return *selected;
 }
 
+// Asks where to write an output of the loaded log, named after it (NAME + `ending`); empty when
+// no log is loaded or the user cancels.
+QString ChooseTarget(QWidget* parent, Services& services, const LogDocument& document, const QString& ending,
+                     const QString& filter, const QString& suffix) {
+  if (!document.IsLoaded()) return {};
+  FileDialogs::SaveRequest request;
+  request.fileName = QFileInfo(document.Path()).completeBaseName() + ending;
+  request.filters = {filter};
+  request.defaultSuffix = suffix;
+  return services.dialogs.ChooseFileToSave(parent, request);
+}
+
 }  // namespace
 
 QString ExportPacketsCommand(QWidget* parent, Services& services, const LogDocument& document,
                              const LogNode* selected) {
-  if (!document.IsLoaded()) return {};
-  FileDialogs::SaveRequest request;
-  request.fileName = QFileInfo(document.Path()).completeBaseName() + QStringLiteral(".pcapng");
-  request.filters = {QStringLiteral("Packet captures (*.pcapng)")};
-  request.defaultSuffix = QStringLiteral("pcapng");
-  const QString path = services.dialogs.ChooseFileToSave(parent, request);
+  const QString path = ChooseTarget(parent, services, document, QStringLiteral(".pcapng"),
+                                    QStringLiteral("Packet captures (*.pcapng)"), QStringLiteral("pcapng"));
   if (path.isEmpty()) return {};
   const LogNode& scope = ExportScope(document, selected);
   hand_over::PacketCaptureCounts counts;
@@ -64,12 +72,8 @@ QString ExportPacketsCommand(QWidget* parent, Services& services, const LogDocum
 }
 
 QString SaveReportCommand(QWidget* parent, Services& services, const LogDocument& document) {
-  if (!document.IsLoaded()) return {};
-  FileDialogs::SaveRequest request;
-  request.fileName = QFileInfo(document.Path()).completeBaseName() + QStringLiteral("-report.html");
-  request.filters = {QStringLiteral("HTML files (*.html)")};
-  request.defaultSuffix = QStringLiteral("html");
-  const QString path = services.dialogs.ChooseFileToSave(parent, request);
+  const QString path = ChooseTarget(parent, services, document, QStringLiteral("-report.html"),
+                                    QStringLiteral("HTML files (*.html)"), QStringLiteral("html"));
   if (path.isEmpty()) return {};
   hand_over::ReportSource source;
   const QFileInfo info(document.Path());
