@@ -12,6 +12,7 @@
 #include "ikev1/payloads/CertPayloads.h"
 #include "ikev1/payloads/DeletePayload.h"
 #include "ikev1/payloads/IDPayload.h"
+#include "ikev1/payloads/IsakmpPayload.h"
 #include "ikev1/payloads/IsakmpValue.h"
 #include "ikev1/payloads/KeyMaterialPayloads.h"
 #include "ikev1/payloads/NatOAPayload.h"
@@ -198,23 +199,25 @@ bool ParseDotted(std::string_view text, std::uint32_t& address) {
 
 // The payload's type on the wire when the log does not give one, and whether a logged type
 // fits the payload (NAT-T has its RFC and its draft numbers).
-std::uint32_t DefaultType(const LogNode& p) {
-  if (dynamic_cast<const SAPayload*>(&p)) return kSA;
-  if (dynamic_cast<const KeyPayload*>(&p)) return kKey;
-  if (dynamic_cast<const IDPayload*>(&p)) return kId;
-  if (dynamic_cast<const CertPayload*>(&p)) return kCert;
-  if (dynamic_cast<const CertReqPayload*>(&p)) return kCertReq;
-  if (dynamic_cast<const HashPayload*>(&p)) return kHash;
-  if (dynamic_cast<const SigPayload*>(&p)) return kSig;
-  if (dynamic_cast<const NoncePayload*>(&p)) return kNonce;
-  if (dynamic_cast<const NotifyPayload*>(&p)) return kNotify;
-  if (dynamic_cast<const DeletePayload*>(&p)) return kDelete;
-  if (dynamic_cast<const VendorIDPayload*>(&p)) return kVendorId;
-  if (dynamic_cast<const AttributePayload*>(&p)) return kAttribute;
-  if (dynamic_cast<const CHREPayload*>(&p)) return kChallengeResponse;
-  if (dynamic_cast<const NatDPayload*>(&p)) return kNatDDraft;
-  if (dynamic_cast<const NatOAPayload*>(&p)) return kNatOADraft;
-  return 0;
+std::uint32_t DefaultType(const IsakmpPayload& p) {
+  switch (p.PayloadCode()) {
+    case kSaBlock: return kSA;
+    case kKeyBlock: return kKey;
+    case kIdBlock: return kId;
+    case kCertBlock: return kCert;
+    case kCertReqBlock: return kCertReq;
+    case kHashBlock: return kHash;
+    case kSigBlock: return kSig;
+    case kNonceBlock: return kNonce;
+    case kNotifyBlock: return kNotify;
+    case kDeleteBlock: return kDelete;
+    case kVendorIdBlock: return kVendorId;
+    case kAttributeBlock: return kAttribute;
+    case kChreBlock: return kChallengeResponse;
+    case kNatDBlock: return kNatDDraft;
+    case kNatOaBlock: return kNatOADraft;
+    default: return 0;  // the data blocks make no payload node
+  }
 }
 
 bool TypeFits(std::uint32_t logged, std::uint32_t defaultType) {
@@ -223,93 +226,132 @@ bool TypeFits(std::uint32_t logged, std::uint32_t defaultType) {
   return logged == defaultType;
 }
 
-// The generic header fields of any payload class.
-const PayloadFields* FieldsOf(const LogNode& p) {
-  if (auto* x = dynamic_cast<const KeyMaterialPayload*>(&p)) return &x->Fields();
-  if (auto* x = dynamic_cast<const SAPayload*>(&p)) return &x->Fields();
-  if (auto* x = dynamic_cast<const IDPayload*>(&p)) return &x->Fields();
-  if (auto* x = dynamic_cast<const CertPayload*>(&p)) return &x->Fields();
-  if (auto* x = dynamic_cast<const CertReqPayload*>(&p)) return &x->Fields();
-  if (auto* x = dynamic_cast<const NotifyPayload*>(&p)) return &x->Fields();
-  if (auto* x = dynamic_cast<const DeletePayload*>(&p)) return &x->Fields();
-  if (auto* x = dynamic_cast<const VendorIDPayload*>(&p)) return &x->Fields();
-  if (auto* x = dynamic_cast<const AttributePayload*>(&p)) return &x->Fields();
-  if (auto* x = dynamic_cast<const CHREPayload*>(&p)) return &x->Fields();
-  if (auto* x = dynamic_cast<const NatOAPayload*>(&p)) return &x->Fields();
-  return nullptr;
+// The generic header fields of any payload class (each code is read by one class).
+const PayloadFields* FieldsOf(const IsakmpPayload& p) {
+  switch (p.PayloadCode()) {
+    case kKeyBlock:
+    case kNonceBlock:
+    case kHashBlock:
+    case kSigBlock:
+    case kNatDBlock: return &static_cast<const KeyMaterialPayload&>(p).Fields();
+    case kSaBlock: return &static_cast<const SAPayload&>(p).Fields();
+    case kIdBlock: return &static_cast<const IDPayload&>(p).Fields();
+    case kCertBlock: return &static_cast<const CertPayload&>(p).Fields();
+    case kCertReqBlock: return &static_cast<const CertReqPayload&>(p).Fields();
+    case kNotifyBlock: return &static_cast<const NotifyPayload&>(p).Fields();
+    case kDeleteBlock: return &static_cast<const DeletePayload&>(p).Fields();
+    case kVendorIdBlock: return &static_cast<const VendorIDPayload&>(p).Fields();
+    case kAttributeBlock: return &static_cast<const AttributePayload&>(p).Fields();
+    case kChreBlock: return &static_cast<const CHREPayload&>(p).Fields();
+    case kNatOaBlock: return &static_cast<const NatOAPayload&>(p).Fields();
+    default: return nullptr;
+  }
 }
 
 // The body of one payload after its generic header; `pad` says whether zeros may fill it up.
-std::string PayloadBody(Build& b, const LogNode& p, const std::string& what, bool& pad) {
+std::string PayloadBody(Build& b, const IsakmpPayload& p, const std::string& what, bool& pad) {
   std::string body;
   pad = true;
-  if (auto* sa = dynamic_cast<const SAPayload*>(&p)) {
-    pad = false;
-    return SABody(b, *sa);
-  }
-  if (auto* km = dynamic_cast<const KeyMaterialPayload*>(&p)) {
-    b.PutList(body, km->Data(), what);
-  } else if (auto* id = dynamic_cast<const IDPayload*>(&p)) {
-    b.PutByte(body, id->IdType(), what + " type");
-    if (id->HasService()) {
-      b.PutByte(body, id->ServiceType(), what + " protocol");
-      b.PutFixed(body, id->ServicePort(), 2, what + " port");
-    } else {
-      b.PutFixed(body, id->Reserved2(), 3, what + " protocol and port");
+  switch (p.PayloadCode()) {
+    case kSaBlock:
+      pad = false;
+      return SABody(b, static_cast<const SAPayload&>(p));
+    case kKeyBlock:
+    case kNonceBlock:
+    case kHashBlock:
+    case kSigBlock:
+    case kNatDBlock:
+      b.PutList(body, static_cast<const KeyMaterialPayload&>(p).Data(), what);
+      break;
+    case kIdBlock: {
+      const auto& id = static_cast<const IDPayload&>(p);
+      b.PutByte(body, id.IdType(), what + " type");
+      if (id.HasService()) {
+        b.PutByte(body, id.ServiceType(), what + " protocol");
+        b.PutFixed(body, id.ServicePort(), 2, what + " port");
+      } else {
+        b.PutFixed(body, id.Reserved2(), 3, what + " protocol and port");
+      }
+      b.PutList(body, id.IdData(), what + " data");
+      break;
     }
-    b.PutList(body, id->IdData(), what + " data");
-  } else if (auto* cert = dynamic_cast<const CertPayload*>(&p)) {
-    b.PutByte(body, cert->Encoding(), what + " encoding");
-    b.PutList(body, cert->Data(), what + " data");
-  } else if (auto* req = dynamic_cast<const CertReqPayload*>(&p)) {
-    b.PutByte(body, req->Encoding(), what + " type");
-    if (req->HasData()) b.PutList(body, req->Data(), what + " authority");
-  } else if (auto* n = dynamic_cast<const NotifyPayload*>(&p)) {
-    b.PutFixed(body, n->DOI(), 4, what + " DOI");
-    b.PutByte(body, static_cast<std::uint32_t>(n->ProtID()), what + " protocol");
-    Put8(body, SpiSize(b, n->SPISize(), n->SPI(), what));
-    b.PutFixed(body, n->NotifyType(), 2, what + " type");
-    b.PutList(body, n->SPI(), what + " SPI");
-    if (!n->NotifData().empty()) b.PutList(body, n->NotifData(), what + " data");
-    else PutAttributes(b, body, *n, what);  // the responder lifetime's attributes
-  } else if (auto* d = dynamic_cast<const DeletePayload*>(&p)) {
-    b.PutFixed(body, d->DOI(), 4, what + " DOI");
-    b.PutByte(body, static_cast<std::uint32_t>(d->ProtID()), what + " protocol");
-    b.PutByte(body, static_cast<std::uint32_t>(d->SPISize()), what + " SPI size");
-    b.PutFixed(body, d->SpiCount(), 2, what + " SPI count");
-    const std::uint64_t expected = static_cast<std::uint64_t>(d->SPISize() < 0 ? 0 : d->SPISize()) *
-                                   ByteListValue(d->SpiCount());
-    if (expected != d->SPIs().size())
-      b.notes.push_back(what + ": " + std::to_string(d->SPIs().size()) + " SPI bytes logged, " +
-                        std::to_string(expected) + " announced");
-    b.PutList(body, d->SPIs(), what + " SPIs");
-  } else if (auto* v = dynamic_cast<const VendorIDPayload*>(&p)) {
-    if (v->VidData().empty()) {
-      std::string name(v->VendorName());
-      b.notes.push_back(what + ": the log names the vendor" + (name.empty() ? std::string() : " (" + name + ")") +
-                        " but holds no ID bytes");
+    case kCertBlock: {
+      const auto& cert = static_cast<const CertPayload&>(p);
+      b.PutByte(body, cert.Encoding(), what + " encoding");
+      b.PutList(body, cert.Data(), what + " data");
+      break;
     }
-    b.PutList(body, v->VidData(), what);
-  } else if (auto* attr = dynamic_cast<const AttributePayload*>(&p)) {
-    pad = false;
-    b.PutByte(body, attr->Type(), what + " type");
-    b.PutByte(body, attr->Reserved2(), what + " reserved");
-    b.PutFixed(body, attr->Identifier(), 2, what + " identifier");
-    PutAttributes(b, body, *attr, what);
-  } else if (auto* ch = dynamic_cast<const CHREPayload*>(&p)) {
-    pad = false;
-    b.PutFixed(body, ch->LamType(), 2, what + " type");
-    b.PutByte(body, ch->Reserved2(), what + " reserved");
-    b.PutByte(body, ch->Reserved3(), what + " reserved");
-    PutAttributes(b, body, *ch, what);
-  } else if (auto* oa = dynamic_cast<const NatOAPayload*>(&p)) {
-    b.PutByte(body, oa->IdType(), what + " ID type");
-    Put8(body, 0);
-    Put16(body, 0);
-    std::uint32_t address = 0;
-    if (!ParseDotted(oa->Address(), address))
-      b.notes.push_back(what + ": address \"" + std::string(oa->Address()) + "\" is no IPv4 address, written as zeros");
-    Put32(body, address);
+    case kCertReqBlock: {
+      const auto& req = static_cast<const CertReqPayload&>(p);
+      b.PutByte(body, req.Encoding(), what + " type");
+      if (req.HasData()) b.PutList(body, req.Data(), what + " authority");
+      break;
+    }
+    case kNotifyBlock: {
+      const auto& n = static_cast<const NotifyPayload&>(p);
+      b.PutFixed(body, n.DOI(), 4, what + " DOI");
+      b.PutByte(body, static_cast<std::uint32_t>(n.ProtID()), what + " protocol");
+      Put8(body, SpiSize(b, n.SPISize(), n.SPI(), what));
+      b.PutFixed(body, n.NotifyType(), 2, what + " type");
+      b.PutList(body, n.SPI(), what + " SPI");
+      if (!n.NotifData().empty()) b.PutList(body, n.NotifData(), what + " data");
+      else PutAttributes(b, body, n, what);  // the responder lifetime's attributes
+      break;
+    }
+    case kDeleteBlock: {
+      const auto& d = static_cast<const DeletePayload&>(p);
+      b.PutFixed(body, d.DOI(), 4, what + " DOI");
+      b.PutByte(body, static_cast<std::uint32_t>(d.ProtID()), what + " protocol");
+      b.PutByte(body, static_cast<std::uint32_t>(d.SPISize()), what + " SPI size");
+      b.PutFixed(body, d.SpiCount(), 2, what + " SPI count");
+      const std::uint64_t expected = static_cast<std::uint64_t>(d.SPISize() < 0 ? 0 : d.SPISize()) *
+                                     ByteListValue(d.SpiCount());
+      if (expected != d.SPIs().size())
+        b.notes.push_back(what + ": " + std::to_string(d.SPIs().size()) + " SPI bytes logged, " +
+                          std::to_string(expected) + " announced");
+      b.PutList(body, d.SPIs(), what + " SPIs");
+      break;
+    }
+    case kVendorIdBlock: {
+      const auto& v = static_cast<const VendorIDPayload&>(p);
+      if (v.VidData().empty()) {
+        std::string name(v.VendorName());
+        b.notes.push_back(what + ": the log names the vendor" + (name.empty() ? std::string() : " (" + name + ")") +
+                          " but holds no ID bytes");
+      }
+      b.PutList(body, v.VidData(), what);
+      break;
+    }
+    case kAttributeBlock: {
+      const auto& attr = static_cast<const AttributePayload&>(p);
+      pad = false;
+      b.PutByte(body, attr.Type(), what + " type");
+      b.PutByte(body, attr.Reserved2(), what + " reserved");
+      b.PutFixed(body, attr.Identifier(), 2, what + " identifier");
+      PutAttributes(b, body, attr, what);
+      break;
+    }
+    case kChreBlock: {
+      const auto& ch = static_cast<const CHREPayload&>(p);
+      pad = false;
+      b.PutFixed(body, ch.LamType(), 2, what + " type");
+      b.PutByte(body, ch.Reserved2(), what + " reserved");
+      b.PutByte(body, ch.Reserved3(), what + " reserved");
+      PutAttributes(b, body, ch, what);
+      break;
+    }
+    case kNatOaBlock: {
+      const auto& oa = static_cast<const NatOAPayload&>(p);
+      b.PutByte(body, oa.IdType(), what + " ID type");
+      Put8(body, 0);
+      Put16(body, 0);
+      std::uint32_t address = 0;
+      if (!ParseDotted(oa.Address(), address))
+        b.notes.push_back(what + ": address \"" + std::string(oa.Address()) + "\" is no IPv4 address, written as zeros");
+      Put32(body, address);
+      break;
+    }
+    default: break;
   }
   return body;
 }
@@ -321,7 +363,7 @@ const LogNode* IKEv1PacketHeader(const LogNode& node) {
   // An exchange links the header of its last packet without holding it; a packet holds its
   // own as its first child.
   if (header == nullptr || node.ChildCount() == 0 || node.Child(0) != header) return nullptr;
-  return dynamic_cast<const Header*>(header);
+  return header->Is(NodeKind::kHeader) ? header : nullptr;
 }
 
 bool RebuildIKEv1Packet(const LogNode& packet, RebuiltPacket& out) {
@@ -336,8 +378,9 @@ bool RebuildIKEv1Packet(const LogNode& packet, RebuiltPacket& out) {
   LogNode::ParseDate(header->DateView(), time);
   LogNode::ParseTime(header->TimeView(), time);
   if (time.year >= 1970 && time.month >= 1 && time.day >= 1) out.seconds = time.Seconds();
-  if (const auto* element = dynamic_cast<const FolderElement*>(&packet); element && element->PacketDebug()) {
-    const std::string_view text = element->PacketDebug()->text;
+  // Only an IKEv1 negotiation element (a FolderElement) links a packet header.
+  if (const auto& element = static_cast<const FolderElement&>(packet); element.PacketDebug() != nullptr) {
+    const std::string_view text = element.PacketDebug()->text;
     // The record's lines: "\r\n" + label + tabs + value.
     if (const std::size_t at = text.find("\r\nPort:"); at != std::string_view::npos) {
       std::string_view value = text.substr(at + 7);
@@ -348,11 +391,13 @@ bool RebuildIKEv1Packet(const LogNode& packet, RebuiltPacket& out) {
 
   // The payloads in log order, each with the type the payload before it (or the header)
   // announced when that fits the payload, else the type of its kind.
-  std::vector<const LogNode*> payloads;
+  std::vector<const IsakmpPayload*> payloads;
   std::vector<std::uint32_t> types;
   std::uint32_t announced = header->NextPayload();
   for (std::size_t i = 1; i < packet.ChildCount(); ++i) {
-    const LogNode& p = *packet.Child(i);
+    const IsakmpPayload* payload = AsIsakmpPayload(*packet.Child(i));
+    if (payload == nullptr) continue;
+    const IsakmpPayload& p = *payload;
     const std::uint32_t kind = DefaultType(p);
     const PayloadFields* fields = FieldsOf(p);
     if (kind == 0 || fields == nullptr) continue;
@@ -363,7 +408,7 @@ bool RebuildIKEv1Packet(const LogNode& packet, RebuiltPacket& out) {
 
   std::string body;
   for (std::size_t i = 0; i < payloads.size(); ++i) {
-    const LogNode& p = *payloads[i];
+    const IsakmpPayload& p = *payloads[i];
     const PayloadFields& fields = *FieldsOf(p);
     const std::string what = p.Caption();
     const std::uint32_t next = i + 1 < payloads.size() ? types[i + 1] : 0;

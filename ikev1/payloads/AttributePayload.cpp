@@ -33,7 +33,7 @@ void AppendDumpAndValue(std::string& out, const ByteList& list) {
 }  // namespace
 
 AttributePayload::AttributePayload(DebugLogReader& reader, bool created, LogNode* parent)
-    : LogNode(FixedName("Attribute"), parent) {
+    : IsakmpPayload(kAttributeBlock, FixedName("Attribute"), parent) {
   fields_.nextPld = ReadSubBlockNumber(reader, "NextPld:");
   fields_.reserved = ReadSubBlockNumber(reader, "Reserved:");
   fields_.length = ReadSubBlockBytes(reader, "Length:");

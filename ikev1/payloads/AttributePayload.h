@@ -29,6 +29,7 @@
 #include "ikev1/payloads/ByteList.h"
 #include "ikev1/payloads/KeyMaterialPayloads.h"
 #include "ikev1/payloads/PayloadFactory.h"
+#include "ikev1/payloads/IsakmpPayload.h"
 #include "model/LogNode.h"
 
 namespace quillon {
@@ -42,7 +43,7 @@ void WriteAttributeBlock(std::string& out, const PayloadFields& fields, std::uin
                          const ByteList& identifier);
 void WriteAttributeLengthBlock(std::string& out, const ByteList& length);
 
-class AttributePayload final : public LogNode, public ConfigAttributeSource {
+class AttributePayload final : public IsakmpPayload, public ConfigAttributeSource {
  public:
   // Reads the block and its attributes; the reader stands just after "debugAttributePayload:".
   // `created` (the local daemon created the packet) makes it take the final length from the

@@ -17,7 +17,7 @@ constexpr std::uint32_t kUnread = 0xFFFFFFFFu;
 
 }  // namespace
 
-CHREPayload::CHREPayload(DebugLogReader& reader, LogNode* parent) : LogNode(FixedName("Challenge/Response"), parent) {
+CHREPayload::CHREPayload(DebugLogReader& reader, LogNode* parent) : IsakmpPayload(kChreBlock, FixedName("Challenge/Response"), parent) {
   fields_.nextPld = ReadSubBlockNumber(reader, "NextPld:");
   fields_.reserved = ReadSubBlockNumber(reader, "Reserved:");
   fields_.length = ReadSubBlockBytes(reader, "Length:");

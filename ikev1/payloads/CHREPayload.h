@@ -25,6 +25,7 @@
 
 #include "ikev1/payloads/ByteList.h"
 #include "ikev1/payloads/KeyMaterialPayloads.h"
+#include "ikev1/payloads/IsakmpPayload.h"
 #include "model/LogNode.h"
 
 namespace quillon {
@@ -32,7 +33,7 @@ namespace quillon {
 class DebugLogReader;
 
 // Node name "Challenge/Response"; children: its attributes (IsakmpValue, phase-one space).
-class CHREPayload final : public LogNode {
+class CHREPayload final : public IsakmpPayload {
  public:
   // Reads the block and the attribute blocks right after it; the reader stands just after
   // "debugCHREPayload:".

@@ -73,7 +73,7 @@ std::string ReadDebugTextIfAny(DebugLogReader& reader) {
 
 // ---- CertPayload --------------------------------------------------------------------------------
 
-CertPayload::CertPayload(DebugLogReader& reader, LogNode* parent) : LogNode(FixedName("Cert"), parent) {
+CertPayload::CertPayload(DebugLogReader& reader, LogNode* parent) : IsakmpPayload(kCertBlock, FixedName("Cert"), parent) {
   fields_.Read(reader);
   encoding_ = ReadLabelledNumber(reader, "Type:");
   std::string lengthNote;
@@ -117,7 +117,7 @@ void CertPayload::WriteDebug(std::string& out) const {
 
 // ---- CertReqPayload -----------------------------------------------------------------------------
 
-CertReqPayload::CertReqPayload(DebugLogReader& reader, LogNode* parent) : LogNode(FixedName("CertReq"), parent) {
+CertReqPayload::CertReqPayload(DebugLogReader& reader, LogNode* parent) : IsakmpPayload(kCertReqBlock, FixedName("CertReq"), parent) {
   fields_.Read(reader);
   encoding_ = ReadLabelledNumber(reader, "Type:");
   if (reader.IsAbandoned() || reader.RestartSeen()) return;

@@ -28,13 +28,14 @@
 
 #include "ikev1/payloads/ByteList.h"
 #include "ikev1/payloads/KeyMaterialPayloads.h"
+#include "ikev1/payloads/IsakmpPayload.h"
 #include "model/LogNode.h"
 
 namespace quillon {
 
 class DebugLogReader;
 
-class CertPayload final : public LogNode {
+class CertPayload final : public IsakmpPayload {
  public:
   CertPayload(DebugLogReader& reader, LogNode* parent);
 
@@ -61,7 +62,7 @@ class CertPayload final : public LogNode {
   std::pmr::string debugText_{NodeResource()};
 };
 
-class CertReqPayload final : public LogNode {
+class CertReqPayload final : public IsakmpPayload {
  public:
   CertReqPayload(DebugLogReader& reader, LogNode* parent);
 

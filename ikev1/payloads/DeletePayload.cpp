@@ -10,7 +10,7 @@ namespace {
 
 }  // namespace
 
-DeletePayload::DeletePayload(DebugLogReader& reader, LogNode* parent) : LogNode(FixedName("Delete"), parent) {
+DeletePayload::DeletePayload(DebugLogReader& reader, LogNode* parent) : IsakmpPayload(kDeleteBlock, FixedName("Delete"), parent) {
   ReadInformationalHead(reader, fields_, doi_, protId_, spiSize_);
   // The label stands twice: before the count, then before the SPI bytes.
   spiCount_ = ReadSubBlockBytes(reader, "SPIs:");

@@ -19,6 +19,7 @@
 
 #include "ikev1/payloads/ByteList.h"
 #include "ikev1/payloads/KeyMaterialPayloads.h"
+#include "ikev1/payloads/IsakmpPayload.h"
 #include "model/LogNode.h"
 
 namespace quillon {
@@ -30,7 +31,7 @@ class DebugLogReader;
 void WriteDeleteBlock(std::string& out, const PayloadFields& fields, const ByteList& doi, std::int32_t protId,
                       std::int32_t spiSize, const ByteList& spiCount, const ByteList& spis);
 
-class DeletePayload final : public LogNode {
+class DeletePayload final : public IsakmpPayload {
  public:
   // Reads the block; the reader stands just after "debugDeletePayload:".
   DeletePayload(DebugLogReader& reader, LogNode* parent);

@@ -179,7 +179,7 @@ std::string StringFormToken(const ByteList& data) {
 
 // ---- IDPayload ----------------------------------------------------------------------------------
 
-IDPayload::IDPayload(DebugLogReader& reader, LogNode* parent) : LogNode(FixedName("ID"), parent) {
+IDPayload::IDPayload(DebugLogReader& reader, LogNode* parent) : IsakmpPayload(kIdBlock, FixedName("ID"), parent) {
   fields_.Read(reader);
   idType_ = ReadLabelledNumber(reader, "Type:");
 

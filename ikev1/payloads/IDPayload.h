@@ -26,6 +26,7 @@
 #include "ikev1/payloads/IsakmpValue.h"
 #include "ikev1/payloads/KeyMaterialPayloads.h"
 #include "ikev1/payloads/PayloadFactory.h"
+#include "ikev1/payloads/IsakmpPayload.h"
 #include "model/LogNode.h"
 
 namespace quillon {
@@ -38,7 +39,7 @@ void WriteIDBlock(std::string& out, const PayloadFields& fields, std::uint32_t i
                   std::uint32_t serviceType, const ByteList& servicePort, const ByteList& reserved2,
                   const ByteList& idData);
 
-class IDPayload final : public LogNode, public IdentitySource {
+class IDPayload final : public IsakmpPayload, public IdentitySource {
  public:
   IDPayload(DebugLogReader& reader, LogNode* parent);
   ~IDPayload() override;

@@ -142,8 +142,8 @@ void PayloadFields::AppendDetailHead(std::string& out, std::string_view title, u
 
 // ---- KeyMaterialPayload -------------------------------------------------------------------------
 
-KeyMaterialPayload::KeyMaterialPayload(const KeyMaterialLayout& layout, LogNode* parent)
-    : LogNode(FixedName(layout.nodeName), parent), layout_(layout) {}
+KeyMaterialPayload::KeyMaterialPayload(BlockCode code, const KeyMaterialLayout& layout, LogNode* parent)
+    : IsakmpPayload(code, FixedName(layout.nodeName), parent), layout_(layout) {}
 
 void KeyMaterialPayload::Read(DebugLogReader& reader, bool keepData) {
   fields_.Read(reader);
@@ -184,16 +184,16 @@ void WriteHashDataBlock(std::string& out, const ByteList& hash) {
 
 void KeyMaterialPayload::WriteDebug(std::string& out) const { WriteBlock(out, layout_, fields_, data_); }
 
-KeyPayload::KeyPayload(DebugLogReader& reader, LogNode* parent) : KeyMaterialPayload(kKeyLayout, parent) {
+KeyPayload::KeyPayload(DebugLogReader& reader, LogNode* parent) : KeyMaterialPayload(kKeyBlock, kKeyLayout, parent) {
   Read(reader);
 }
 
-NoncePayload::NoncePayload(DebugLogReader& reader, LogNode* parent) : KeyMaterialPayload(kNonceLayout, parent) {
+NoncePayload::NoncePayload(DebugLogReader& reader, LogNode* parent) : KeyMaterialPayload(kNonceBlock, kNonceLayout, parent) {
   Read(reader);
 }
 
 HashPayload::HashPayload(DebugLogReader& reader, bool created, LogNode* parent)
-    : KeyMaterialPayload(kHashLayout, parent) {
+    : KeyMaterialPayload(kHashBlock, kHashLayout, parent) {
   // A created packet's hash is not final when the block is logged; "debugHashData:" brings it.
   Read(reader, !created);
 }
@@ -204,11 +204,11 @@ void HashPayload::ReadHashData(DebugLogReader& reader) {
 
 void HashPayload::WriteDebugLength(std::string& out) const { WriteHashDataBlock(out, Data()); }
 
-SigPayload::SigPayload(DebugLogReader& reader, LogNode* parent) : KeyMaterialPayload(kSigLayout, parent) {
+SigPayload::SigPayload(DebugLogReader& reader, LogNode* parent) : KeyMaterialPayload(kSigBlock, kSigLayout, parent) {
   Read(reader);
 }
 
-NatDPayload::NatDPayload(DebugLogReader& reader, LogNode* parent) : KeyMaterialPayload(kNatDLayout, parent) {
+NatDPayload::NatDPayload(DebugLogReader& reader, LogNode* parent) : KeyMaterialPayload(kNatDBlock, kNatDLayout, parent) {
   Read(reader);
 }
 

@@ -20,6 +20,7 @@
 #include <string_view>
 
 #include "ikev1/payloads/ByteList.h"
+#include "ikev1/payloads/IsakmpPayload.h"
 #include "model/LogNode.h"
 
 namespace quillon {
@@ -98,7 +99,7 @@ struct KeyMaterialLayout {
 };
 
 // The generic payload header plus one dump of data.
-class KeyMaterialPayload : public LogNode {
+class KeyMaterialPayload : public IsakmpPayload {
  public:
   void AppendDetailText(std::string& out) const override;
   void WriteDebug(std::string& out) const override;
@@ -107,7 +108,7 @@ class KeyMaterialPayload : public LogNode {
   const ByteList& Data() const { return data_; }
 
  protected:
-  KeyMaterialPayload(const KeyMaterialLayout& layout, LogNode* parent);
+  KeyMaterialPayload(BlockCode code, const KeyMaterialLayout& layout, LogNode* parent);
   // Reads the block; `keepData` false reads the dump and drops it.
   void Read(DebugLogReader& reader, bool keepData = true);
   void SetData(ByteList data) { data_ = std::move(data); }

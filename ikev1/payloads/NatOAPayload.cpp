@@ -5,7 +5,7 @@
 
 namespace quillon {
 
-NatOAPayload::NatOAPayload(DebugLogReader& reader, LogNode* parent) : LogNode(FixedName("Original Address"), parent) {
+NatOAPayload::NatOAPayload(DebugLogReader& reader, LogNode* parent) : IsakmpPayload(kNatOaBlock, FixedName("Original Address"), parent) {
   fields_.Read(reader);
   idType_ = ReadLabelledNumber(reader, "Type:");
   if (!SeekBlockLabel(reader, "Address:")) return;

@@ -14,13 +14,14 @@
 #include <string>
 
 #include "ikev1/payloads/KeyMaterialPayloads.h"
+#include "ikev1/payloads/IsakmpPayload.h"
 #include "model/LogNode.h"
 
 namespace quillon {
 
 class DebugLogReader;
 
-class NatOAPayload final : public LogNode {
+class NatOAPayload final : public IsakmpPayload {
  public:
   NatOAPayload(DebugLogReader& reader, LogNode* parent);
 

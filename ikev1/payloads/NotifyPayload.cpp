@@ -56,7 +56,7 @@ void SkipSecondDataRendering(DebugLogReader& reader, std::size_t dataSize) {
   }
 }
 
-NotifyPayload::NotifyPayload(DebugLogReader& reader, LogNode* parent) : LogNode(FixedName("Notify"), parent) {
+NotifyPayload::NotifyPayload(DebugLogReader& reader, LogNode* parent) : IsakmpPayload(kNotifyBlock, FixedName("Notify"), parent) {
   ReadInformationalHead(reader, fields_, doi_, protId_, spiSize_);
   notifyType_ = ReadSubBlockBytes(reader, "NotifyType:");
   if (spiSize_ != 0) spi_ = ReadSubBlockBytes(reader, "SPI:");

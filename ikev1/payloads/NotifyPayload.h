@@ -23,6 +23,7 @@
 
 #include "ikev1/payloads/ByteList.h"
 #include "ikev1/payloads/KeyMaterialPayloads.h"
+#include "ikev1/payloads/IsakmpPayload.h"
 #include "model/LogNode.h"
 
 namespace quillon {
@@ -33,7 +34,7 @@ class DebugLogReader;
 void WriteNotifyBlock(std::string& out, const PayloadFields& fields, const ByteList& doi, std::int32_t protId,
                       std::int32_t spiSize, const ByteList& notifyType, const ByteList& spi, const ByteList& data);
 
-class NotifyPayload final : public LogNode {
+class NotifyPayload final : public IsakmpPayload {
  public:
   static constexpr std::uint32_t kNoProposalChosen = 14;
   static constexpr std::uint32_t kInvalidKeyInformation = 17;

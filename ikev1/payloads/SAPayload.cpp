@@ -88,7 +88,7 @@ void WriteLengthBlock(std::string& out, std::string_view keyword, const ByteList
 // ---- SAPayload ----------------------------------------------------------------------------------
 
 SAPayload::SAPayload(DebugLogReader& reader, bool created, int attributeSpace, LogNode* parent)
-    : LogNode(FixedName("Security Association"), parent) {
+    : IsakmpPayload(kSaBlock, FixedName("Security Association"), parent) {
   fields_.nextPld = ReadSubBlockNumber(reader, "NextPld:");
   fields_.reserved = ReadSubBlockNumber(reader, "Reserved:");
   fields_.length = ReadSubBlockBytes(reader, "Length:");

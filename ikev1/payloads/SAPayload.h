@@ -24,6 +24,7 @@
 
 #include "ikev1/payloads/ByteList.h"
 #include "ikev1/payloads/KeyMaterialPayloads.h"
+#include "ikev1/payloads/IsakmpPayload.h"
 #include "model/LogNode.h"
 
 namespace quillon {
@@ -46,7 +47,7 @@ void WriteSALengthBlock(std::string& out, SALevel level, const ByteList& length)
 void WriteTransMatchFailure(std::string& out, std::uint32_t propNum, std::uint32_t transNum, std::uint32_t transId,
                             std::string_view reason);
 
-class SAPayload final : public LogNode {
+class SAPayload final : public IsakmpPayload {
  public:
   // Reads the SA block and its subtree; the reader stands just after "debugSAPayload:".
   // `created` (the local daemon created the packet) makes it take the final lengths of the

@@ -46,7 +46,7 @@ int HexDigit(char c) {
 }  // namespace
 
 VendorIDPayload::VendorIDPayload(DebugLogReader& reader, bool /*created*/, LogNode* parent)
-    : LogNode(FixedName("Vendor ID"), parent) {
+    : IsakmpPayload(kVendorIdBlock, FixedName("Vendor ID"), parent) {
   Read(reader);
   for (NodeText* text : {&vendorText_, &fieldLines_}) {
     const std::string read(*text);

@@ -28,6 +28,7 @@
 #include "ikev1/payloads/ByteList.h"
 #include "ikev1/payloads/KeyMaterialPayloads.h"
 #include "model/NodeText.h"
+#include "ikev1/payloads/IsakmpPayload.h"
 #include "model/LogNode.h"
 
 namespace quillon {
@@ -51,7 +52,7 @@ void WriteVendorIDFieldsBlock(std::string& out, std::string_view keyword, const 
 }
 inline constexpr std::string_view kVendorIDFieldsKeyword = "debugVendorIDFields:";
 
-class VendorIDPayload final : public LogNode {
+class VendorIDPayload final : public IsakmpPayload {
  public:
   // `created` (the packet was sent by the local daemon) is accepted and not used.
   VendorIDPayload(DebugLogReader& reader, bool created, LogNode* parent);
