@@ -437,4 +437,17 @@ std::unique_ptr<v2Payload> ReadPayload(LineCursor& cursor) {
   return std::make_unique<v2Payload>(cursor, true);
 }
 
+// ---- the kind of each payload class --------------------------------------------------------
+
+PayloadKind v2Payload::PayloadKindOf() const { return PayloadKind::kOther; }
+PayloadKind v2SAPayload::PayloadKindOf() const { return PayloadKind::kSecurityAssociation; }
+PayloadKind v2NotifyPayload::PayloadKindOf() const { return PayloadKind::kNotify; }
+PayloadKind v2CertReqPayload::PayloadKindOf() const { return PayloadKind::kCertificateRequest; }
+PayloadKind v2CertPayload::PayloadKindOf() const { return PayloadKind::kCertificate; }
+PayloadKind v2TSPayload::PayloadKindOf() const { return PayloadKind::kTrafficSelectors; }
+PayloadKind v2ConfPayload::PayloadKindOf() const { return PayloadKind::kConfiguration; }
+PayloadKind v2EAPPayload::PayloadKindOf() const { return PayloadKind::kEAP; }
+PayloadKind v2DeletePayload::PayloadKindOf() const { return PayloadKind::kDelete; }
+PayloadKind v2IDPayload::PayloadKindOf() const { return PayloadKind::kIdentification; }
+
 }  // namespace quillon

@@ -28,6 +28,8 @@
 
 namespace quillon {
 
+enum class PayloadKind;  // below, with the reading of a payload line
+
 // ---- labels ---------------------------------------------------------------------------------
 
 // The payload names of the log spelt for people: "KeyExchange" -> "Key Exchange",
@@ -52,6 +54,10 @@ class v2Payload : public LogNode {
   v2Payload(LineCursor& cursor, bool readBody);
 
   void AppendDetailText(std::string& out) const override;
+  NodeKind Kind() const override { return NodeKind::kPayload; }
+  // The kind the reader took the payload line for, which chose the node's class: the class's
+  // own accessors may be used after a static_cast to it. kOther for a plain v2Payload.
+  virtual PayloadKind PayloadKindOf() const;
 
   const AttributeMap& Attributes() const { return attributes_; }
   // The payload's kind as the log names it, spelt for people.
@@ -80,6 +86,7 @@ class v2Payload : public LogNode {
 class v2SAPayload : public v2Payload {
  public:
   explicit v2SAPayload(LineCursor& cursor);
+  PayloadKind PayloadKindOf() const override;
   std::string SpiText() const override { return std::string(spi_); }
 
  private:
@@ -89,6 +96,7 @@ class v2SAPayload : public v2Payload {
 class v2NotifyPayload : public v2Payload {
  public:
   explicit v2NotifyPayload(LineCursor& cursor);
+  PayloadKind PayloadKindOf() const override;
   // Only an INVALID_SPI notify names an SPI worth filtering by.
   std::string SpiText() const override;
   // The notify type as the log writes it ("No proposal chosen"), or its number.
@@ -101,12 +109,14 @@ class v2NotifyPayload : public v2Payload {
 class v2CertReqPayload : public v2Payload {
  public:
   explicit v2CertReqPayload(LineCursor& cursor);
+  PayloadKind PayloadKindOf() const override;
   void AppendDetailText(std::string& out) const override;
 };
 
 class v2CertPayload : public v2Payload {
  public:
   explicit v2CertPayload(LineCursor& cursor);
+  PayloadKind PayloadKindOf() const override;
   void AppendDetailText(std::string& out) const override;
 
   std::string_view Subject() const { return subject_; }
@@ -121,12 +131,14 @@ class v2CertPayload : public v2Payload {
 class v2TSPayload : public v2Payload {
  public:
   explicit v2TSPayload(LineCursor& cursor);
+  PayloadKind PayloadKindOf() const override;
   void AppendDetailText(std::string& out) const override;
 };
 
 class v2ConfPayload : public v2Payload {
  public:
   explicit v2ConfPayload(LineCursor& cursor);
+  PayloadKind PayloadKindOf() const override;
   void AppendDetailText(std::string& out) const override;
 
   std::string_view AttributeText() const { return attributeText_; }
@@ -140,11 +152,13 @@ class v2ConfPayload : public v2Payload {
 class v2EAPPayload : public v2Payload {
  public:
   explicit v2EAPPayload(LineCursor& cursor);
+  PayloadKind PayloadKindOf() const override;
 };
 
 class v2DeletePayload : public v2Payload {
  public:
   explicit v2DeletePayload(LineCursor& cursor);
+  PayloadKind PayloadKindOf() const override;
   std::string SpiText() const override { return Value("SPI"); }
 };
 
@@ -153,6 +167,7 @@ class v2DeletePayload : public v2Payload {
 class v2IDPayload : public v2Payload {
  public:
   explicit v2IDPayload(LineCursor& cursor);
+  PayloadKind PayloadKindOf() const override;
   bool HasIdAddress() const override { return hasIdAddress_; }
   std::uint32_t IdAddress() const override { return idAddress_; }
 

@@ -155,15 +155,20 @@ struct KindMarker {
 };
 
 KindMarker KindOf(const v2Payload& payload) {
-  if (dynamic_cast<const v2SAPayload*>(&payload)) return {PayloadKind::kSecurityAssociation, "Type=\"SecurityAssociation\" "};
-  if (dynamic_cast<const v2NotifyPayload*>(&payload)) return {PayloadKind::kNotify, "Type=\"Notify\" "};
-  if (dynamic_cast<const v2CertReqPayload*>(&payload)) return {PayloadKind::kCertificateRequest, "Type=\"CertReq\" "};
-  if (dynamic_cast<const v2CertPayload*>(&payload)) return {PayloadKind::kCertificate, "Type=\"Cert\" "};
-  if (dynamic_cast<const v2TSPayload*>(&payload)) return {PayloadKind::kTrafficSelectors, "Type=\"TS\" "};
-  if (dynamic_cast<const v2ConfPayload*>(&payload)) return {PayloadKind::kConfiguration, "Type=\"Conf\" "};
-  if (dynamic_cast<const v2EAPPayload*>(&payload)) return {PayloadKind::kEAP, "Type=\"EAP\" "};
-  if (dynamic_cast<const v2DeletePayload*>(&payload)) return {PayloadKind::kDelete, "Type=\"Delete\" "};
-  if (dynamic_cast<const v2IDPayload*>(&payload)) return {PayloadKind::kIdentification, "Type=\"ID\" "};
+  const PayloadKind kind = payload.PayloadKindOf();
+  switch (kind) {
+    case PayloadKind::kSecurityAssociation: return {kind, "Type=\"SecurityAssociation\" "};
+    case PayloadKind::kNotify: return {kind, "Type=\"Notify\" "};
+    case PayloadKind::kCertificateRequest: return {kind, "Type=\"CertReq\" "};
+    case PayloadKind::kCertificate: return {kind, "Type=\"Cert\" "};
+    case PayloadKind::kTrafficSelectors: return {kind, "Type=\"TS\" "};
+    case PayloadKind::kConfiguration: return {kind, "Type=\"Conf\" "};
+    case PayloadKind::kEAP: return {kind, "Type=\"EAP\" "};
+    case PayloadKind::kDelete: return {kind, "Type=\"Delete\" "};
+    case PayloadKind::kIdentification: return {kind, "Type=\"ID\" "};
+    case PayloadKind::kNone:
+    case PayloadKind::kOther: break;
+  }
   return {PayloadKind::kOther, ""};
 }
 
@@ -187,7 +192,7 @@ std::optional<std::string> PayloadLine(std::string& out, const v2Payload& payloa
   onLine.assign(payload.Attributes().size(), false);
   // A traffic selector payload is named by its line's Type as written.
   const std::string type =
-      dynamic_cast<const v2TSPayload*>(&payload) != nullptr ? std::string(payload.Name()) : PayloadLineType(payload);
+      payload.PayloadKindOf() == PayloadKind::kTrafficSelectors ? std::string(payload.Name()) : PayloadLineType(payload);
   const KindMarker kind = KindOf(payload);
   if (!payload.Attributes().contains("Type")) {
     // Only a line that does not begin with "<Payload " leaves a payload without its Type: its
@@ -247,9 +252,11 @@ void WriteProposal(std::string& out, const v2Proposal& proposal) {
   out += "\t\t\t\t</prop>\n";
 }
 
+// A message's children are its payloads, an SA's its proposals, a certificate request's its
+// authorities and a traffic selector payload's its selectors: the reader appends nothing else.
 void WritePayload(std::string& out, const LogNode& node) {
-  const auto* payload = dynamic_cast<const v2Payload*>(&node);
-  if (payload == nullptr) return;
+  if (!node.Is(NodeKind::kPayload)) return;
+  const auto* payload = static_cast<const v2Payload*>(&node);
   std::vector<bool> onLine;
   const std::optional<std::string> lineType = PayloadLine(out, *payload, onLine);
   std::size_t index = 0;
@@ -258,21 +265,18 @@ void WritePayload(std::string& out, const LogNode& node) {
     ++index;
     if (!carried) ElementLine(out, 4, key, value);
   }
-  if (dynamic_cast<const v2SAPayload*>(payload) != nullptr) {
+  const PayloadKind kind = payload->PayloadKindOf();
+  if (kind == PayloadKind::kSecurityAssociation) {
+    for (const auto& child : payload->Children()) WriteProposal(out, static_cast<const v2Proposal&>(*child));
+  } else if (kind == PayloadKind::kCertificateRequest) {
     for (const auto& child : payload->Children()) {
-      const auto* proposal = dynamic_cast<const v2Proposal*>(child.get());
-      if (proposal == nullptr) continue;
-      WriteProposal(out, *proposal);
-    }
-  } else if (dynamic_cast<const v2CertReqPayload*>(payload) != nullptr) {
-    for (const auto& child : payload->Children()) {
-      const auto* authority = dynamic_cast<const v2CA*>(child.get());
-      if (authority == nullptr) continue;
+      const auto& authority = static_cast<const v2CA&>(*child);
       out += "\t\t\t\t<CA>";
-      for (const auto& [key, value] : authority->Attributes()) AppendElement(out, key, value);
+      for (const auto& [key, value] : authority.Attributes()) AppendElement(out, key, value);
       out += "</CA>\n";
     }
-  } else if (const auto* certificate = dynamic_cast<const v2CertPayload*>(payload)) {
+  } else if (kind == PayloadKind::kCertificate) {
+    const auto* certificate = static_cast<const v2CertPayload*>(payload);
     // The certificate's text lines, which the reader keeps without their leading tabs.
     out += "\t\t\t\t<![CDATA[\n";
     const std::string_view data = certificate->CertificateData();
@@ -285,10 +289,9 @@ void WritePayload(std::string& out, const LogNode& node) {
       start = end + 2;
     }
     out += "\t\t\t\t]]>\n";
-  } else if (dynamic_cast<const v2TSPayload*>(payload) != nullptr) {
+  } else if (kind == PayloadKind::kTrafficSelectors) {
     for (const auto& child : payload->Children()) {
-      const auto* selector = dynamic_cast<const v2TrafficSelector*>(child.get());
-      if (selector == nullptr) continue;
+      const auto* selector = static_cast<const v2TrafficSelector*>(child.get());
       // The selectors are read up to the payload's end.
       static constexpr std::string_view kSelectorLineEnds[] = {"</Payload>"};
       AttributeLine(out, "<TrafficSelector", selector->Attributes(), 4, kSelectorLineEnds);
@@ -298,8 +301,8 @@ void WritePayload(std::string& out, const LogNode& node) {
       if (!pairs.empty()) out += "\t\t\t\t\t" + pairs + "\n";
       out += "\t\t\t\t</TrafficSelector>\n";
     }
-  } else if (const auto* configuration = dynamic_cast<const v2ConfPayload*>(payload)) {
-    WriteConfiguration(out, *configuration);
+  } else if (kind == PayloadKind::kConfiguration) {
+    WriteConfiguration(out, static_cast<const v2ConfPayload&>(*payload));
   }
   out += "\t\t\t</Payload>\n";
 }
@@ -353,8 +356,8 @@ void WriteExchange(std::string& out, const v2Exchange& exchange) {
   out += "<peerIP>";
   out += exchange.PeerText();
   out += "</peerIP>\n";
-  for (const auto& child : exchange.Children())
-    if (const auto* message = dynamic_cast<const v2Message*>(child.get())) WriteMessage(out, *message);
+  // An exchange's children are its messages.
+  for (const auto& child : exchange.Children()) WriteMessage(out, static_cast<const v2Message&>(*child));
   // The exchange's own element lines after its messages. The message list ends at the first
   // line without "<Message ": a blank line goes first when the first element line holds it. A
   // line holding "</Exchange>" ends the exchange: it goes last.
@@ -374,7 +377,8 @@ void WriteExchange(std::string& out, const v2Exchange& exchange) {
 bool WriteExchanges(const LogNode& node, BufferedSink& out) {
   std::vector<const LogNode*> exchanges;
   for (const auto& child : node.Children()) {
-    if (dynamic_cast<const v2Exchange*>(child.get()) != nullptr) exchanges.push_back(child.get());
+    // Below the root stand peers and tunnels; every negotiation of an IKEv2 tree is an exchange.
+    if (IsNegotiation(child->Kind())) exchanges.push_back(child.get());
     else if (!WriteExchanges(*child, out)) return false;
   }
   // A merged peer's exchanges are read back into the peers of the index and of the address and
