@@ -28,11 +28,11 @@ bool Save(Services& services, const LogDocument& document, const QString& path,
 }
 
 // The part of the tree to export: the whole tree, or the selected peer, tunnel or negotiation,
-// or the packet that holds the selected header or payload.
+// or the packet (an IKEv1 packet, an IKEv2 message) that holds the selected header or payload.
 const LogNode& ExportScope(const LogDocument& document, const LogNode* selected) {
   if (selected == nullptr || selected->IsLogRoot()) return *document.Log();
   for (const LogNode* node = selected; node != nullptr && !node->IsLogRoot(); node = node->Parent()) {
-    if (hand_over::IKEv1PacketHeader(*node) != nullptr) return *node;
+    if (hand_over::IKEv1PacketHeader(*node) != nullptr || node->Is(NodeKind::kPacket)) return *node;
   }
   return *selected;
 }

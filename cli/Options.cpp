@@ -101,9 +101,10 @@ constexpr Row kRows[] = {
      "debug record says so), stamped with its logged date and time, with a\n"
      "comment \"PEER > TUNNEL > NEGOTIATION > PACKET\" and what the log lacks of it.\n"
      "The log holds payloads after decryption: the encryption flag is cleared.\n"
-     "An IKEv2 XML log holds no payload bytes: its messages are written as their\n"
-     "IKE headers (SPIs, exchange type, flags, message ID), the comment naming\n"
-     "the payloads. With --stats, \"packets written: N (incomplete: M)\" follows\n"
+     "An IKEv2 XML log names values, not bytes: its messages are written with the\n"
+     "payloads and values it names (proposals, notify types, SPIs, identities,\n"
+     "traffic selectors), key material as zeros, the comment naming what is\n"
+     "missing. With --stats, \"packets written: N (incomplete: M)\" follows\n"
      "the counts (M: packets with a comment on what the log lacks)"},
     {Option::kReport, "--report", nullptr, Value::kOutput, "OUT.html", Section::kGeneral,
      "write a report for a ticket to OUT.html, one file with nothing outside it:\n"

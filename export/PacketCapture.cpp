@@ -6,6 +6,7 @@
 
 #include "export/IsakmpPacket.h"
 #include "export/IkeV2Packet.h"
+#include "ikev2/V2Exchange.h"
 #include "model/IPv4.h"
 #include "model/LogNode.h"
 #include "model/TreeRules.h"
@@ -85,14 +86,15 @@ std::uint16_t IpChecksum(std::string_view header) {
   return static_cast<std::uint16_t>(~sum);
 }
 
-void SectionAndInterface(std::string& out) {
+void SectionAndInterface(std::string& out, bool ikev2) {
   std::string shb;
   Le32(shb, 0x1A2B3C4D);  // byte-order magic
   Le16(shb, 1);           // version 1.0
   Le16(shb, 0);
   Le32(shb, 0xFFFFFFFF);  // section length not given
   Le32(shb, 0xFFFFFFFF);
-  Option(shb, kOptionShbUserApplication, "quillon (IKEv1 packets rebuilt from a debug log)");
+  Option(shb, kOptionShbUserApplication, ikev2 ? "quillon (IKEv2 messages rebuilt from an XML log)"
+                                                : "quillon (IKEv1 packets rebuilt from a debug log)");
   Option(shb, kOptionEnd, {});
   Block(out, 0x0A0D0D0A, std::move(shb));
   std::string idb;
@@ -197,20 +199,15 @@ void EnhancedPacket(std::string& out, const RebuiltPacket& packet, const LogNode
 struct Walk {
   BufferedSink& out;
   PacketCaptureCounts& counts;
+  bool ikev2;  // the tree is an IKEv2 log's: its packets are IKEv2 messages
   RebuiltPacket packet;
 
   bool Visit(const LogNode& node) {
-    if (IKEv1PacketHeader(node) != nullptr) {
-      RebuildIKEv1Packet(node, packet);
+    if (ikev2 ? node.Is(NodeKind::kPacket) : IKEv1PacketHeader(node) != nullptr) {
+      if (ikev2) RebuildIKEv2Message(static_cast<const v2Message&>(node), packet);
+      else RebuildIKEv1Packet(node, packet);
       ++counts.written;
       if (!packet.notes.empty()) ++counts.incomplete;
-      EnhancedPacket(out.Buffer(), packet, node);
-      return out.Written();
-    }
-    if (IsIKEv2Message(node)) {
-      RebuildIKEv2Message(node, packet);
-      ++counts.written;
-      ++counts.incomplete;
       EnhancedPacket(out.Buffer(), packet, node);
       return out.Written();
     }
@@ -225,8 +222,9 @@ struct Walk {
 
 bool WritePacketCapture(const LogNode& scope, ByteSink& sink, PacketCaptureCounts& counts) {
   BufferedSink out(sink);
-  SectionAndInterface(out.Buffer());
-  Walk walk{out, counts, {}};
+  const bool ikev2 = InIKEv2Log(scope);
+  SectionAndInterface(out.Buffer(), ikev2);
+  Walk walk{out, counts, ikev2, {}};
   if (!walk.Visit(scope)) return false;
   return out.Flush();
 }
