@@ -245,8 +245,13 @@ struct Build {
     return fallback;
   }
 
-  // A structure with the generic header (next, reserved, length) before `body`.
-  static void Wrap(std::string& out, std::uint32_t next, const std::string& body) {
+  // A structure with the generic header (next, reserved, length) before `body`, which is cut
+  // where its length would not fit in 16 bits (only a hostile log lists that many values).
+  void Wrap(std::string& out, std::uint32_t next, std::string_view body, std::string_view what) {
+    if (body.size() + 4 > 0xFFFF) {
+      Note(what, "cut to 65535 bytes");
+      body = body.substr(0, 0xFFFF - 4);
+    }
     Put8(out, next);
     Put8(out, 0);
     Put16(out, static_cast<std::uint32_t>(body.size() + 4));
@@ -302,9 +307,13 @@ struct Build {
         transforms.push_back(std::move(body));
       }
     }
+    if (transforms.size() > 255) {
+      Note(where, std::to_string(transforms.size()) + " transforms, the first 255 written");
+      transforms.resize(255);
+    }
     std::string out;
     for (std::size_t i = 0; i < transforms.size(); ++i)
-      Wrap(out, i + 1 < transforms.size() ? kMoreTransforms : 0, transforms[i]);
+      Wrap(out, i + 1 < transforms.size() ? kMoreTransforms : 0, transforms[i], where);
     count = transforms.size();
     return out;
   }
@@ -331,7 +340,7 @@ struct Build {
       Put8(body, static_cast<std::uint32_t>(count));
       body += spi;
       body += transforms;
-      Wrap(out, p + 1 < proposals ? kMoreProposals : 0, body);
+      Wrap(out, p + 1 < proposals ? kMoreProposals : 0, body, where);
     }
     return out;
   }
@@ -522,7 +531,7 @@ void RebuildIKEv2Message(const v2Message& message, RebuiltPacket& out) {
 
   // The payloads in log order; one of a kind that has no payload type is left out.
   std::vector<std::uint32_t> types;
-  std::vector<std::string> bodies;
+  std::vector<std::string> bodies, names;
   for (const auto& child : message.Children()) {
     if (!child->Is(NodeKind::kPayload)) continue;
     // A message's children are its payloads.
@@ -579,15 +588,13 @@ void RebuildIKEv2Message(const v2Message& message, RebuiltPacket& out) {
         }
         break;
     }
-    if (body.size() + 4 > 0xFFFF) {
-      b.Note(what, "cut to 65535 bytes");
-      body.resize(0xFFFF - 4);
-    }
     types.push_back(*type);
     bodies.push_back(std::move(body));
+    names.push_back(what);
   }
   std::string payloads;
-  for (std::size_t i = 0; i < bodies.size(); ++i) Build::Wrap(payloads, i + 1 < types.size() ? types[i + 1] : 0, bodies[i]);
+  for (std::size_t i = 0; i < bodies.size(); ++i)
+    b.Wrap(payloads, i + 1 < types.size() ? types[i + 1] : 0, bodies[i], names[i]);
 
   std::string& wire = out.bytes;
   if (!PutHex(wire, message.InitiatorSpiView()) || wire.size() != 8) {
