@@ -155,15 +155,7 @@ struct KindMarker {
 };
 
 KindMarker KindOf(const v2Payload& payload) {
-  if (dynamic_cast<const v2SAPayload*>(&payload)) return {PayloadKind::kSecurityAssociation, "Type=\"SecurityAssociation\" "};
-  if (dynamic_cast<const v2NotifyPayload*>(&payload)) return {PayloadKind::kNotify, "Type=\"Notify\" "};
-  if (dynamic_cast<const v2CertReqPayload*>(&payload)) return {PayloadKind::kCertificateRequest, "Type=\"CertReq\" "};
-  if (dynamic_cast<const v2CertPayload*>(&payload)) return {PayloadKind::kCertificate, "Type=\"Cert\" "};
-  if (dynamic_cast<const v2TSPayload*>(&payload)) return {PayloadKind::kTrafficSelectors, "Type=\"TS\" "};
-  if (dynamic_cast<const v2ConfPayload*>(&payload)) return {PayloadKind::kConfiguration, "Type=\"Conf\" "};
-  if (dynamic_cast<const v2EAPPayload*>(&payload)) return {PayloadKind::kEAP, "Type=\"EAP\" "};
-  if (dynamic_cast<const v2DeletePayload*>(&payload)) return {PayloadKind::kDelete, "Type=\"Delete\" "};
-  if (dynamic_cast<const v2IDPayload*>(&payload)) return {PayloadKind::kIdentification, "Type=\"ID\" "};
+  if (const V2PayloadType* type = PayloadTypeOf(payload)) return {type->kind, type->marker};
   return {PayloadKind::kOther, ""};
 }
 
