@@ -21,9 +21,9 @@ struct Label {
   LabelGap gap;
 };
 
-// The name of `value` in `names`, or `fallback`. A table that starts at 0 and runs without gaps
-// is indexed; any other is searched (the tables are short). Values are compared unsigned: an
-// unreadable field or a sign-extended negative never matches.
+// The row of `value`, or null. A row that stands at its value's index (a table that starts at
+// 0 and runs without gaps) is found at once; any other is searched, the tables being short.
+// Values are compared unsigned: an unreadable field or a sign-extended negative never matches.
 template <class Row, std::size_t N>
 constexpr const Row* Find(const std::array<Row, N>& rows, std::uint32_t value) {
   if (value < N && rows[value].value == value) return &rows[value];
@@ -63,8 +63,7 @@ constexpr std::string_view LabelName(const std::array<Label, N>& labels, std::ui
   return found != nullptr ? found->name : fallback;
 }
 
-// Tables whose rows are in ascending order of value without repeats: the lookup relies on it
-// only for speed, a test of the table's shape here keeps the rows tidy.
+// The rows of every table ascend by value: a value given twice would hide its second name.
 template <class Row, std::size_t N>
 constexpr bool Ascending(const std::array<Row, N>& rows) {
   for (std::size_t i = 1; i < N; ++i)

@@ -28,28 +28,13 @@ namespace quillon {
 
 class DebugLogReader;
 
-// The codes of the payload-block keywords: the row of each in the block table.
+// The codes of the payload-block keywords: the row of each in the block table (kBlocks in
+// PayloadFactory.cpp, which names each code's keyword).
 enum BlockCode : int {
-  kSaBlock = 0,             // "debugSAPayload:"
-  kKeyBlock = 1,            // "debugKeyPayload:"
-  kNonceBlock = 2,          // "debugNoncePayload:"
-  kIdBlock = 3,             // "debugIDPayload:"
-  kHashBlock = 4,           // "debugHashPayload:"
-  kCertReqBlock = 5,        // "debugCertreqPayload:"
-  kCertBlock = 6,           // "debugCertPayload:"
-  kSigBlock = 7,            // "debugSigPayload:"
-  kHashDataBlock = 8,       // "debugHashData:": the final hash of a created packet
-  kNotifyBlock = 9,         // "debugNotifyPayload:"
-  kDeleteBlock = 10,        // "debugDeletePayload:"
-  kHeaderLengthBlock = 11,  // "debugIsakmpHdrLen:": the final length of a created packet
-  kVendorIdBlock = 12,      // "debugVendorIDPayload:"
-  kAttributeBlock = 13,     // "debugAttributePayload:"
-  kTransMatchFailure = 14,  // "TransMatchFailure:": a transform the daemon did not choose
-  kTransMatchSuccess = 15,  // "TransMatchSuccess:"
-  kChreBlock = 16,          // "debugCHREPayload:"
-  kNatDBlock = 17,          // "debugNatDPayload:"
-  kNatOaBlock = 18,         // "debugNatOAPayload:"
-  kBlockCodeCount = 19,
+  kSaBlock, kKeyBlock, kNonceBlock, kIdBlock, kHashBlock, kCertReqBlock, kCertBlock, kSigBlock,
+  kHashDataBlock, kNotifyBlock, kDeleteBlock, kHeaderLengthBlock, kVendorIdBlock, kAttributeBlock,
+  kTransMatchFailure, kTransMatchSuccess, kChreBlock, kNatDBlock, kNatOaBlock,
+  kBlockCodeCount,
 };
 
 // What a payload constructor may need besides the reader.
