@@ -406,34 +406,65 @@ void v2ConfPayload::AppendDetailText(std::string& out) const {
 
 // ---- reading a payload line -----------------------------------------------------------------
 
+namespace {
+
+template <class P>
+std::unique_ptr<v2Payload> Read(LineCursor& cursor) {
+  return std::make_unique<P>(cursor);
+}
+
+constexpr std::array<V2PayloadType, 9> kPayloadTypes = {{
+    {PayloadKind::kSecurityAssociation, "Type=\"SecurityAssociation\"", "Type=\"SecurityAssociation\" ",
+     &Read<v2SAPayload>},
+    {PayloadKind::kNotify, "Type=\"Notify\"", "Type=\"Notify\" ", &Read<v2NotifyPayload>},
+    {PayloadKind::kCertificateRequest, "Type=\"CertReq\"", "Type=\"CertReq\" ", &Read<v2CertReqPayload>},
+    {PayloadKind::kCertificate, "Type=\"Cert\"", "Type=\"Cert\" ", &Read<v2CertPayload>},
+    {PayloadKind::kTrafficSelectors, "Type=\"TS", "Type=\"TS\" ", &Read<v2TSPayload>},
+    {PayloadKind::kConfiguration, "Type=\"Conf\"", "Type=\"Conf\" ", &Read<v2ConfPayload>},
+    {PayloadKind::kEAP, "Type=\"EAP\"", "Type=\"EAP\" ", &Read<v2EAPPayload>},
+    {PayloadKind::kDelete, "Type=\"Delete\"", "Type=\"Delete\" ", &Read<v2DeletePayload>},
+    // IDi and IDr.
+    {PayloadKind::kIdentification, "Type=\"ID", "Type=\"ID\" ", &Read<v2IDPayload>},
+}};
+
+// A row's marker is a line text the row matches, and no row before it takes that line.
+constexpr bool MarkersReadAsTheirKind() {
+  for (std::size_t i = 0; i < kPayloadTypes.size(); ++i) {
+    if (!kPayloadTypes[i].marker.starts_with(kPayloadTypes[i].match)) return false;
+    for (std::size_t j = 0; j < i; ++j)
+      if (kPayloadTypes[i].marker.find(kPayloadTypes[j].match) != std::string_view::npos) return false;
+  }
+  return true;
+}
+static_assert(MarkersReadAsTheirKind(), "a written marker reads back as its own kind");
+
+const V2PayloadType* MatchPayloadLine(std::string_view line) {
+  for (const V2PayloadType& type : kPayloadTypes)
+    if (Contains(line, type.match)) return &type;
+  return nullptr;
+}
+
+}  // namespace
+
+const std::array<V2PayloadType, 9>& PayloadTypes() { return kPayloadTypes; }
+
+const V2PayloadType* PayloadTypeOf(const v2Payload& payload) {
+  const PayloadKind kind = payload.PayloadKindOf();
+  for (const V2PayloadType& type : kPayloadTypes)
+    if (type.kind == kind) return &type;
+  return nullptr;
+}
+
 PayloadKind ClassifyPayloadLine(std::string_view line) {
   if (!Contains(line, "<Payload ")) return PayloadKind::kNone;
-  if (Contains(line, "Type=\"SecurityAssociation\"")) return PayloadKind::kSecurityAssociation;
-  if (Contains(line, "Type=\"Notify\"")) return PayloadKind::kNotify;
-  if (Contains(line, "Type=\"CertReq\"")) return PayloadKind::kCertificateRequest;
-  if (Contains(line, "Type=\"Cert\"")) return PayloadKind::kCertificate;
-  if (Contains(line, "Type=\"TS")) return PayloadKind::kTrafficSelectors;
-  if (Contains(line, "Type=\"Conf\"")) return PayloadKind::kConfiguration;
-  if (Contains(line, "Type=\"EAP\"")) return PayloadKind::kEAP;
-  if (Contains(line, "Type=\"Delete\"")) return PayloadKind::kDelete;
-  if (Contains(line, "Type=\"ID")) return PayloadKind::kIdentification;
-  return PayloadKind::kOther;
+  const V2PayloadType* type = MatchPayloadLine(line);
+  return type != nullptr ? type->kind : PayloadKind::kOther;
 }
 
 std::unique_ptr<v2Payload> ReadPayload(LineCursor& cursor) {
-  switch (ClassifyPayloadLine(cursor.Line())) {
-    case PayloadKind::kSecurityAssociation: return std::make_unique<v2SAPayload>(cursor);
-    case PayloadKind::kNotify: return std::make_unique<v2NotifyPayload>(cursor);
-    case PayloadKind::kCertificateRequest: return std::make_unique<v2CertReqPayload>(cursor);
-    case PayloadKind::kCertificate: return std::make_unique<v2CertPayload>(cursor);
-    case PayloadKind::kTrafficSelectors: return std::make_unique<v2TSPayload>(cursor);
-    case PayloadKind::kConfiguration: return std::make_unique<v2ConfPayload>(cursor);
-    case PayloadKind::kEAP: return std::make_unique<v2EAPPayload>(cursor);
-    case PayloadKind::kDelete: return std::make_unique<v2DeletePayload>(cursor);
-    case PayloadKind::kIdentification: return std::make_unique<v2IDPayload>(cursor);
-    case PayloadKind::kNone:
-    case PayloadKind::kOther: break;
-  }
+  const std::string_view line = cursor.Line();
+  const V2PayloadType* type = Contains(line, "<Payload ") ? MatchPayloadLine(line) : nullptr;
+  if (type != nullptr) return type->read(cursor);
   return std::make_unique<v2Payload>(cursor, true);
 }
 

@@ -17,6 +17,7 @@
 // code that created it discards such a node.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -212,8 +213,9 @@ class v2TrafficSelector : public LogNode {
   AttributeMap attributes_;
 };
 
-// ---- reading a payload line -----------------------------------------------------------------
+// ---- the payload kinds ----------------------------------------------------------------------
 
+// The kinds of payload that have a class of their own; the others are read as plain payloads.
 enum class PayloadKind {
   kNone,  // not a payload line
   kSecurityAssociation,
@@ -227,6 +229,26 @@ enum class PayloadKind {
   kIdentification,
   kOther,
 };
+
+// One row of the payload table: how a payload line names the kind, and the class that reads it.
+// A payload kind plugs in with one row in V2Payloads.cpp.
+struct V2PayloadType {
+  PayloadKind kind;
+  // The text anywhere on a "<Payload " line that makes it this kind: the rows are tried in
+  // order and the first whose text the line holds wins (Type="TS..." covers TSi and TSr).
+  std::string_view match;
+  // The shortest Type attribute that names the kind, followed by a blank, as a writer puts it
+  // on a line.
+  std::string_view marker;
+  // Reads the payload the cursor's line opens.
+  std::unique_ptr<v2Payload> (*read)(LineCursor& cursor);
+};
+
+// The payload table, in the order the rows are tried.
+const std::array<V2PayloadType, 9>& PayloadTypes();
+
+// The row of a payload node's class; null for a plain payload (kind kOther).
+const V2PayloadType* PayloadTypeOf(const v2Payload& payload);
 
 // The kind of payload a line opens, by the Type attribute it contains.
 PayloadKind ClassifyPayloadLine(std::string_view line);

@@ -155,20 +155,7 @@ struct KindMarker {
 };
 
 KindMarker KindOf(const v2Payload& payload) {
-  const PayloadKind kind = payload.PayloadKindOf();
-  switch (kind) {
-    case PayloadKind::kSecurityAssociation: return {kind, "Type=\"SecurityAssociation\" "};
-    case PayloadKind::kNotify: return {kind, "Type=\"Notify\" "};
-    case PayloadKind::kCertificateRequest: return {kind, "Type=\"CertReq\" "};
-    case PayloadKind::kCertificate: return {kind, "Type=\"Cert\" "};
-    case PayloadKind::kTrafficSelectors: return {kind, "Type=\"TS\" "};
-    case PayloadKind::kConfiguration: return {kind, "Type=\"Conf\" "};
-    case PayloadKind::kEAP: return {kind, "Type=\"EAP\" "};
-    case PayloadKind::kDelete: return {kind, "Type=\"Delete\" "};
-    case PayloadKind::kIdentification: return {kind, "Type=\"ID\" "};
-    case PayloadKind::kNone:
-    case PayloadKind::kOther: break;
-  }
+  if (const V2PayloadType* type = PayloadTypeOf(payload)) return {type->kind, type->marker};
   return {PayloadKind::kOther, ""};
 }
 

@@ -6,6 +6,8 @@
 #include <limits>
 #include <utility>
 
+#include "ikev1/payloads/PayloadFactory.h"
+
 namespace quillon {
 
 namespace {
@@ -47,14 +49,6 @@ inline std::size_t PlainNumberEnd(const char* buf, std::size_t start, std::size_
   }
   return p > start && p - start <= 8 && p < end && IsSpace(buf[p]) ? p : start;
 }
-
-// The payload-block keywords, in the order that gives each its dispatch code.
-constexpr std::array<std::string_view, DebugLogReader::kBlockKeywordCount> kBlockKeywords = {
-    "debugSAPayload:",       "debugKeyPayload:",     "debugNoncePayload:",    "debugIDPayload:",
-    "debugHashPayload:",     "debugCertreqPayload:", "debugCertPayload:",     "debugSigPayload:",
-    "debugHashData:",        "debugNotifyPayload:",  "debugDeletePayload:",   "debugIsakmpHdrLen:",
-    "debugVendorIDPayload:", "debugAttributePayload:", "TransMatchFailure:",  "TransMatchSuccess:",
-    "debugCHREPayload:",     "debugNatDPayload:",    "debugNatOAPayload:"};
 
 constexpr std::string_view kSeparator = "+++++++";
 
@@ -425,18 +419,7 @@ bool DebugLogReader::HasSeparator(std::string_view t) {
   return false;
 }
 
-int DebugLogReader::BlockKeywordCode(std::string_view t) {
-  // Every keyword ends in ':' and starts with 'd' or 'T': a cheap filter for the noise tokens.
-  if (t.size() < 14 || t.back() != ':' || (t.front() != 'd' && t.front() != 'T')) return -1;
-  for (std::size_t i = 0; i < kBlockKeywords.size(); ++i)
-    if (kBlockKeywords[i] == t) return static_cast<int>(i);
-  return -1;
-}
-
-std::string_view DebugLogReader::BlockKeyword(int code) {
-  if (code < 0 || code >= kBlockKeywordCount) return {};
-  return kBlockKeywords[static_cast<std::size_t>(code)];
-}
+int DebugLogReader::BlockKeywordCode(std::string_view t) { return BlockCodeOf(t); }
 
 ByteList ReadByteList(DebugLogReader& reader, std::string* lengthNote) {
   // Compared as a view: its length first, no copy of the token.

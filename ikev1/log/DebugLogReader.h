@@ -144,10 +144,9 @@ class DebugLogReader {
   static bool IsRestartToken(std::string_view t) { return t == "daemon" || t == "started"; }
   static bool IsBlockKeyword(std::string_view t) { return BlockKeywordCode(t) >= 0; }
   static bool IsDebugMarker(std::string_view t) { return t == "#####"; }
-  // The position of a payload-block keyword in the keyword table, -1 for any other token.
+  // The code of a payload-block keyword (its row in the block table of PayloadFactory.h), -1
+  // for any other token.
   static int BlockKeywordCode(std::string_view t);
-  static std::string_view BlockKeyword(int code);
-  static constexpr int kBlockKeywordCount = 19;
 
   // Converts a whole token as strtoul(token, &end, 16) on a 32-bit unsigned long does;
   // 0xFFFFFFFF when the token is empty or not entirely a number.

@@ -84,6 +84,180 @@ bool ParseTunnelToken(std::string_view token, std::uint32_t& local, std::uint32_
   return true;
 }
 
+// How the label of a header field is found in the "debugIsakmpHdr:" block.
+enum class LabelRead : std::uint8_t {
+  kSought,     // looked for, over the daemon's output between the fields
+  kUnchecked,  // the next token, whatever it says
+  // The field opens a run of fields that some daemon builds log in the opposite order; the
+  // label read here says which order: the field's own label the order below, any other the
+  // reverse. "Late": the label may follow one token later.
+  kRunOpens,
+  kRunOpensLate,
+  // The last field of a run: the next token picks between the run's two ends, this field's
+  // own label this field, any other the run's first field.
+  kRunClosesByLabel,
+};
+
+// How a field's value is written in the block (and read back).
+enum class Written : std::uint8_t {
+  kHex,                 // a number in hex: "02"
+  kBytes,               // spaced hex bytes: "00 00 00 00 "
+  kBytesAndDecimal,     // the same and the value in decimal: "00 00 00 1c (28)"
+};
+
+// How a field's value is shown in the detail text.
+enum class Shown : std::uint8_t {
+  kBytes,             // unspaced hex bytes: "0102030405060708"
+  kDecimal,           // "1"
+  kHexAndDecimal,     // "02 (2)"
+  kPayloadName,       // the payload type's name: "Security Association"
+  kBytesAndDecimal,   // spaced hex bytes and the value in decimal: "00 00 00 1c  (28)"
+};
+
+struct HeaderField {
+  std::string_view label;      // in the log: "NextPld:"
+  std::string_view shownName;  // in the detail text: "Next Payload:"
+  LabelGap shownGap;
+  ByteList Header::*bytes;       // the field, when it holds bytes
+  std::uint32_t Header::*number;  // the field, when it holds a number
+  LabelRead read;
+  std::uint8_t run;  // the fields of the run a kRunOpens field opens, itself included
+  Written written;
+  Shown shown;
+  std::uint8_t shownAt;  // the field's line in the detail text
+};
+
+}  // namespace
+
+// The fields of the "debugIsakmpHdr:" block, in the order the daemon logs them; the detail
+// text shows the flags the other way round.
+struct HeaderFieldTable {
+  static constexpr std::array<HeaderField, 11> kFields = {{
+      {"InitCookie:", "InitCookie:", LabelGap::kTab, &Header::initCookie_, nullptr, LabelRead::kSought, 0,
+       Written::kBytes, Shown::kBytes, 0},
+      {"RspCookie:", "RespCookie:", LabelGap::kTab, &Header::respCookie_, nullptr, LabelRead::kUnchecked, 0,
+       Written::kBytes, Shown::kBytes, 1},
+      {"NextPld:", "Next Payload:", LabelGap::kTab, nullptr, &Header::nextPayload_, LabelRead::kSought, 0,
+       Written::kHex, Shown::kPayloadName, 2},
+      {"MjVer:", "MjVer:", LabelGap::kTwoTabs, nullptr, &Header::majorVersion_, LabelRead::kRunOpensLate, 2,
+       Written::kHex, Shown::kDecimal, 3},
+      {"MnVer:", "MnVer:", LabelGap::kTwoTabs, nullptr, &Header::minorVersion_, LabelRead::kSought, 0,
+       Written::kHex, Shown::kDecimal, 4},
+      {"ExcType:", "ExcType:", LabelGap::kTab, nullptr, &Header::exchangeType_, LabelRead::kSought, 0,
+       Written::kHex, Shown::kHexAndDecimal, 5},
+      {"ResFlag:", "ResFlag:", LabelGap::kTab, nullptr, &Header::resFlag_, LabelRead::kRunOpens, 3,
+       Written::kHex, Shown::kDecimal, 8},
+      {"CommitFlag:", "CommitFlag:", LabelGap::kTab, nullptr, &Header::commitFlag_, LabelRead::kSought, 0,
+       Written::kHex, Shown::kDecimal, 7},
+      {"EncFlag:", "EncFlag:", LabelGap::kTab, nullptr, &Header::encFlag_, LabelRead::kRunClosesByLabel, 0,
+       Written::kHex, Shown::kDecimal, 6},
+      {"MsgID:", "MsgID:", LabelGap::kTwoTabs, &Header::msgId_, nullptr, LabelRead::kSought, 0,
+       Written::kBytes, Shown::kBytes, 9},
+      // The decimal that follows the length ends the block.
+      {"Length:", "Length:", LabelGap::kTwoTabs, &Header::length_, nullptr, LabelRead::kSought, 0,
+       Written::kBytesAndDecimal, Shown::kBytesAndDecimal, 10},
+  }};
+  static constexpr std::size_t kLength = 10;
+
+  // The fields in the order of the detail text.
+  static constexpr std::array<std::uint8_t, kFields.size()> kShownOrder = [] {
+    std::array<std::uint8_t, kFields.size()> order{};
+    for (std::size_t i = 0; i < kFields.size(); ++i) order[kFields[i].shownAt] = static_cast<std::uint8_t>(i);
+    return order;
+  }();
+
+  static constexpr bool Consistent() {
+    std::array<bool, kFields.size()> shown{};
+    for (std::size_t i = 0; i < kFields.size(); ++i) {
+      const HeaderField& f = kFields[i];
+      if ((f.bytes == nullptr) == (f.number == nullptr) || f.shownAt >= kFields.size() || shown[f.shownAt]) return false;
+      shown[f.shownAt] = true;
+      const bool opens = f.read == LabelRead::kRunOpens || f.read == LabelRead::kRunOpensLate;
+      if (opens != (f.run >= 2) || i + f.run > kFields.size()) return false;
+      if (f.read == LabelRead::kRunClosesByLabel) {
+        bool closesARun = false;
+        for (std::size_t j = 0; j < i; ++j) closesARun = closesARun || (kFields[j].run >= 2 && j + kFields[j].run - 1 == i);
+        if (!closesARun) return false;
+      }
+      const bool isBytes = f.bytes != nullptr;
+      if (isBytes != (f.written != Written::kHex)) return false;
+      if (isBytes != (f.shown == Shown::kBytes || f.shown == Shown::kBytesAndDecimal)) return false;
+    }
+    return kFields[kLength].label == "Length:";
+  }
+};
+static_assert(HeaderFieldTable::Consistent(), "every header field has one value, one line and a well-formed run");
+
+namespace {
+
+using Fields = HeaderFieldTable;
+
+void ReadValue(Header& header, DebugLogReader& reader, const HeaderField& field) {
+  if (field.bytes != nullptr) header.*field.bytes = ReadByteList(reader);
+  else header.*field.number = reader.ReadHexNumber();
+}
+
+// Reads the run of `count` fields from `first`, logged in either order (see LabelRead).
+void ReadRun(Header& header, DebugLogReader& reader, std::size_t first, std::size_t count) {
+  const HeaderField* run = &Fields::kFields[first];
+  const HeaderField& opening = run[0];
+  const HeaderField& closing = run[count - 1];
+  std::string_view t = reader.ReadTokenView();
+  if (opening.read == LabelRead::kRunOpensLate && t != opening.label && t != closing.label) t = reader.ReadTokenView();
+  const bool inOrder = t == opening.label;
+  auto at = [&](std::size_t i) -> const HeaderField& { return inOrder ? run[i] : run[count - 1 - i]; };
+  ReadValue(header, reader, at(0));
+  for (std::size_t i = 1; i < count; ++i) {
+    // The label at a position is found as the position's row says, whichever field it holds.
+    if (run[i].read == LabelRead::kRunClosesByLabel) {
+      ReadValue(header, reader, reader.ReadTokenView() == run[i].label ? run[i] : run[0]);
+    } else {
+      reader.SeekLabel(at(i).label);
+      ReadValue(header, reader, at(i));
+    }
+  }
+}
+
+void WriteField(std::string& out, const Header& header, const HeaderField& field) {
+  out += '\t';
+  out += field.label;
+  out += ' ';
+  switch (field.written) {
+    case Written::kHex: AppendNumberText(out, header.*field.number, 16); break;
+    case Written::kBytes: AppendHexText(out, header.*field.bytes, 16, false, true); break;
+    case Written::kBytesAndDecimal:
+      AppendHexText(out, header.*field.bytes, 16, false, true);
+      out += '(';
+      AppendNumberText(out, ByteListValue(header.*field.bytes), 10);
+      out += ')';
+      break;
+  }
+  out += '\n';
+}
+
+void ShowField(std::string& out, const Header& header, const HeaderField& field) {
+  out += field.shownName;
+  AppendLabelGap(out, field.shownGap);
+  switch (field.shown) {
+    case Shown::kBytes: AppendHexText(out, header.*field.bytes, 16, false, false); break;
+    case Shown::kDecimal: AppendNumberText(out, header.*field.number, 10); break;
+    case Shown::kHexAndDecimal:
+      AppendNumberText(out, header.*field.number, 16);
+      out += " (";
+      AppendNumberText(out, header.*field.number, 10);
+      out += ')';
+      break;
+    case Shown::kPayloadName: out += PayloadTypeName(header.*field.number); break;
+    case Shown::kBytesAndDecimal:
+      AppendHexText(out, header.*field.bytes, 16, false, true);
+      out += " (";
+      AppendNumberText(out, ByteListValue(header.*field.bytes), 10);
+      out += ')';
+      break;
+  }
+  out += "\r\n";
+}
+
 }  // namespace
 
 Header::Header() : LogNode(FixedName("Header"), nullptr) {}
@@ -179,85 +353,46 @@ void Header::ReadPacketLine(DebugLogReader& reader, bool& created) {
 }
 
 void Header::ReadHeaderFields(DebugLogReader& reader) {
-  reader.SeekLabel("InitCookie:");
-  SetInitCookie(ReadByteList(reader));
-  reader.ReadTokenView();  // "RspCookie:"
-  respCookie_ = ReadByteList(reader);
-  reader.SeekLabel("NextPld:");
-  nextPayload_ = reader.ReadHexNumber();
-
-  // The daemon writes the two version fields in either order.
-  std::string_view t = reader.ReadTokenView();
-  if (t != "MjVer:" && t != "MnVer:") t = reader.ReadTokenView();
-  if (t == "MjVer:") {
-    majorVersion_ = reader.ReadHexNumber();
-    reader.SeekLabel("MnVer:");
-    minorVersion_ = reader.ReadHexNumber();
-  } else {
-    minorVersion_ = reader.ReadHexNumber();
-    reader.SeekLabel("MjVer:");
-    majorVersion_ = reader.ReadHexNumber();
+  for (std::size_t i = 0; i < Fields::kFields.size(); ++i) {
+    const HeaderField& field = Fields::kFields[i];
+    switch (field.read) {
+      case LabelRead::kSought:
+        reader.SeekLabel(field.label);
+        ReadValue(*this, reader, field);
+        break;
+      case LabelRead::kUnchecked:
+        reader.ReadTokenView();
+        ReadValue(*this, reader, field);
+        break;
+      case LabelRead::kRunOpens:
+      case LabelRead::kRunOpensLate:
+        ReadRun(*this, reader, i, field.run);
+        i += field.run - 1;
+        break;
+      case LabelRead::kRunClosesByLabel: break;  // read with its run
+    }
+    if (field.written == Written::kBytesAndDecimal) reader.ReadTokenView();  // the decimal in parentheses
   }
-  reader.SeekLabel("ExcType:");
-  exchangeType_ = reader.ReadHexNumber();
-
-  // ... and the flags either as ResFlag, CommitFlag, EncFlag or as EncFlag, CommitFlag, ResFlag.
-  if (reader.ReadTokenView() == "ResFlag:") resFlag_ = reader.ReadHexNumber();
-  else encFlag_ = reader.ReadHexNumber();
-  reader.SeekLabel("CommitFlag:");
-  commitFlag_ = reader.ReadHexNumber();
-  if (reader.ReadTokenView() == "EncFlag:") encFlag_ = reader.ReadHexNumber();
-  else resFlag_ = reader.ReadHexNumber();
-
-  reader.SeekLabel("MsgID:");
-  SetMsgId(ReadByteList(reader));
-  reader.SeekLabel("Length:");
-  length_ = ReadByteList(reader);
-  reader.ReadTokenView();  // the decimal length in parentheses
+  cookieValue_ = ByteListValue(initCookie_);
+  msgIdValue_ = ByteListValue(msgId_);
 }
 
 void Header::ReadLengthBlock(DebugLogReader& reader) {
-  reader.SeekLabel("Length:");
-  length_ = ReadByteList(reader);
+  const HeaderField& length = Fields::kFields[Fields::kLength];
+  reader.SeekLabel(length.label);
+  ReadValue(*this, reader, length);
 }
 
 void Header::WriteHeaderBlock(std::string& out) const {
   out += created_ ? "debugIsakmpHdr: (Creation)\n" : "debugIsakmpHdr: (Process)\n";
-  auto bytes = [&out](const char* label, const ByteList& list) {
-    out += label;
-    AppendHexText(out, list, 16, false, true);
-  };
-  auto hex = [&out](const char* label, std::uint32_t v) {
-    out += label;
-    AppendNumberText(out, v, 16);
-    out += '\n';
-  };
-  bytes("\tInitCookie: ", initCookie_);
-  out += '\n';
-  bytes("\tRspCookie: ", respCookie_);
-  out += '\n';
-  hex("\tNextPld: ", nextPayload_);
-  hex("\tMjVer: ", majorVersion_);
-  hex("\tMnVer: ", minorVersion_);
-  hex("\tExcType: ", exchangeType_);
-  hex("\tResFlag: ", resFlag_);
-  hex("\tCommitFlag: ", commitFlag_);
-  hex("\tEncFlag: ", encFlag_);
-  bytes("\tMsgID: ", msgId_);
-  out += '\n';
-  bytes("\tLength: ", length_);
-  out += '(';
-  AppendNumberText(out, ByteListValue(length_), 10);
-  out += ")\n";
+  for (const HeaderField& field : Fields::kFields) WriteField(out, *this, field);
 }
 
 void Header::WriteLengthBlock(std::string& out) const {
   if (!created_) return;
-  out += "debugIsakmpHdrLen:\n\tLength: ";
-  AppendHexText(out, length_, 16, false, true);
-  out += '(';
-  AppendNumberText(out, ByteListValue(length_), 10);
-  out += ")\n\n";
+  out += "debugIsakmpHdrLen:\n";
+  WriteField(out, *this, Fields::kFields[Fields::kLength]);
+  out += '\n';
 }
 
 namespace {
@@ -329,29 +464,8 @@ void Header::AppendDetailText(std::string& out) const {
   // Every packet has a header, so a search over a large log builds this text more often than
   // any other: it is appended in place rather than joined from temporaries.
   out.reserve(out.size() + 320);
-  out += "Header\r\n\r\nInitCookie:\t";
-  AppendHexText(out, initCookie_, 16, false, false);
-  out += "\r\nRespCookie:\t";
-  AppendHexText(out, respCookie_, 16, false, false);
-  out += "\r\nNext Payload:\t";
-  out += PayloadTypeName(nextPayload_);
-  const auto number = [&out](std::string_view label, std::uint32_t value, unsigned base) {
-    out += label;
-    AppendNumberText(out, value, base);
-  };
-  number("\r\nMjVer:\t\t", majorVersion_, 10);
-  number("\r\nMnVer:\t\t", minorVersion_, 10);
-  number("\r\nExcType:\t", exchangeType_, 16);
-  number(" (", exchangeType_, 10);
-  number(")\r\nEncFlag:\t", encFlag_, 10);
-  number("\r\nCommitFlag:\t", commitFlag_, 10);
-  number("\r\nResFlag:\t", resFlag_, 10);
-  out += "\r\nMsgID:\t\t";
-  AppendHexText(out, msgId_, 16, false, false);
-  out += "\r\nLength:\t\t";
-  AppendHexText(out, length_, 16, false, true);
-  number(" (", ByteListValue(length_), 10);
-  out += ")\r\n";
+  out += "Header\r\n\r\n";
+  for (const std::uint8_t i : Fields::kShownOrder) ShowField(out, *this, Fields::kFields[i]);
 }
 
 void Header::SetInitCookie(ByteList cookie) {

@@ -131,6 +131,9 @@ class Header : public LogNode {
                  std::uint32_t enc, std::uint32_t commit, std::uint32_t res);
 
  private:
+  // The field table (Header.cpp) reads, writes and shows the ISAKMP header fields below.
+  friend struct HeaderFieldTable;
+
   bool created_ = false;
   std::uint32_t packetKind_ = 0;
   ByteList initCookie_;

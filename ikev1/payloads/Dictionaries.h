@@ -1,12 +1,16 @@
-// Value-to-name tables of ISAKMP, the IPsec DOI and the daemon's private values.
-// Every lookup is a pure function; values outside a table get that table's fixed text.
-// Values are compared unsigned, so an unreadable field (0xFFFFFFFF) or a negative number
-// converted to 32 bits always falls outside the tables.
+// Value-to-name tables of ISAKMP, the IPsec DOI and the daemon's private values, each a list
+// of {value, name} pairs. Every lookup is a pure function; values outside a table get that
+// table's fixed text. Values are compared unsigned, so an unreadable field (0xFFFFFFFF) or a
+// negative number converted to 32 bits always falls outside the tables.
+//
+// The attribute labels of the detail texts ("Hash Algorithm:") are names too; the gap that
+// sets the value off after them (tabs, a blank, a line break) is a property of the label,
+// added when the label is rendered: by the Append functions and by the label functions that
+// return a std::string.
 //
 // Several texts are the daemon's own spellings and are kept verbatim because users compare
 // the viewer against the raw log: "UKNOWN ESP", "ISKAMP_CFG_...", the leading blank of the
-// protocol captions, the tabs that end the attribute labels and the blank after
-// "TRX_AUTH_NOTIFY".
+// protocol captions, the labels' gaps and the blank after "TRX_AUTH_NOTIFY".
 #pragma once
 
 #include <cstdint>
@@ -14,6 +18,10 @@
 #include <string_view>
 
 namespace quillon {
+
+// What follows a label before its value.
+enum class LabelGap : std::uint8_t { kNone, kBlank, kTab, kTwoTabs, kLineBreak };
+void AppendLabelGap(std::string& out, LabelGap gap);
 
 // Name of an ISAKMP next-payload / payload type value (0-14, 128, 130, 131).
 std::string_view PayloadTypeName(std::uint32_t type);
@@ -26,8 +34,10 @@ std::string_view TransformIdName(std::uint32_t protocolId, std::uint32_t transfo
 
 // --- Phase one (ISAKMP SA attributes, attribute space 32; type without the format bit) ---
 
-// Label of a phase-one attribute type 0-16, tabs included; other types "Unknown Attribute".
+// Label of a phase-one attribute type 1-16; other types "Unknown Attribute". The Append form
+// renders it with its gap ("Hash Algorithm:\t\t").
 std::string_view PhaseOneAttributeLabel(std::uint32_t type);
+void AppendPhaseOneAttributeLabel(std::string& out, std::uint32_t type);
 
 // Named value of a phase-one attribute (types 1-5 and 11); empty for types whose value is shown as a number or not at all.
 std::string_view PhaseOneAttributeValueName(std::uint32_t type, std::uint32_t value);
@@ -52,8 +62,10 @@ std::string_view LifeTypeName(std::uint32_t value);
 
 // --- Phase two (IPsec SA attributes, attribute space 64; type modulo 32) ---
 
-// Label of a phase-two attribute type 0-9 (life type and duration without their "SA "/"IPCA " prefix); others "Unknown Attribute".
+// Label of a phase-two attribute type 1-9 (life type and duration without their "SA "/"IPCA " prefix); others
+// "Unknown Attribute". The Append form renders it with its gap.
 std::string_view PhaseTwoAttributeLabel(std::uint32_t type);
+void AppendPhaseTwoAttributeLabel(std::string& out, std::uint32_t type);
 
 // Named value of a phase-two attribute (types 1, 3, 4, 5); empty otherwise. Type 5 is the plain table, without the AES-GCM rule.
 std::string_view PhaseTwoAttributeValueName(std::uint32_t type, std::uint32_t value);
@@ -66,7 +78,8 @@ std::string_view EncapsulationModeName(std::uint32_t value);
 
 // --- Challenge/response (CRACK) ---
 
-// Label of a CRACK attribute type 16390-16396 (attribute space 32, format bit cleared); others "Unknown Attribute".
+// Label of a CRACK attribute type 16390-16396 (attribute space 32, format bit cleared) with its gap; others
+// "Unknown Attribute".
 std::string CrackAttributeLabel(std::uint32_t type);
 
 // Parenthesised CRACK_T_FIN status with its leading blank (0-2); any other value empty.
@@ -80,7 +93,7 @@ std::string LamTypeName(std::uint32_t type);
 // Configuration-mode message type (0-4); 5 and above "Unknown Config Mode Type".
 std::string ConfigModeTypeName(std::uint32_t type);
 
-// Configuration-mode attribute label by table index 0-20; others "Unknown attribute!".
+// Configuration-mode attribute label by table index 1-20 with its gap; others "Unknown attribute!".
 std::string ConfigModeAttributeLabel(std::uint32_t index);
 
 // --- Notification, certificate and identification ---

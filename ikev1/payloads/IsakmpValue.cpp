@@ -211,16 +211,16 @@ void IsakmpValue::AppendPhaseOneText(std::string& out) const {
   const std::uint32_t t = ByteListValue(attribute_) & 0x7FFFu;
   const std::uint32_t v = ByteListValue(val_);
   if (IsPhaseOneNamed(t)) {
-    out += PhaseOneAttributeLabel(t);
+    AppendPhaseOneAttributeLabel(out, t);
     out += PhaseOneAttributeValueName(t, v);
     return;
   }
   if (t == 13) {
-    out += PhaseOneAttributeLabel(t);  // "PRF: " without its value
+    AppendPhaseOneAttributeLabel(out, t);  // "PRF: " without its value
     return;
   }
   if (IsPhaseOneNumber(t)) {
-    out += PhaseOneAttributeLabel(t);
+    AppendPhaseOneAttributeLabel(out, t);
     AppendNumberText(out, v, 10);
     return;
   }
@@ -247,11 +247,11 @@ void IsakmpValue::AppendPhaseTwoText(std::string& out, std::int32_t protocolId, 
     case 1:  // life type
     case 3:  // group
     case 4:  // encapsulation
-      out += PhaseTwoAttributeLabel(t);
+      AppendPhaseTwoAttributeLabel(out, t);
       out += PhaseTwoAttributeValueName(t, v);
       break;
     case 5:  // authentication algorithm; AES-GCM derives its own
-      out += PhaseTwoAttributeLabel(t);
+      AppendPhaseTwoAttributeLabel(out, t);
       out += v == 0 && transformId == kEspAesGcm ? std::string_view("Derived from AES_GCM")
                                                  : PhaseTwoAttributeValueName(t, v);
       break;
@@ -260,7 +260,7 @@ void IsakmpValue::AppendPhaseTwoText(std::string& out, std::int32_t protocolId, 
     case 7:
     case 8:
     case 9:
-      out += PhaseTwoAttributeLabel(t);
+      AppendPhaseTwoAttributeLabel(out, t);
       AppendNumberText(out, v, 10);
       break;
     default: out += UnknownAttributeText(attribute_); break;
@@ -322,8 +322,8 @@ std::string ConfigModeValueText(const IsakmpValue& value) {
       return ConfigModeAttributeLabel(a) + SpacedHex(val);
     case 14:  // user name
       return ConfigModeAttributeLabel(a) + SpacedHex(val) + " (" + CharText(val, true) + ")";
-    case 15:  // password: the label entry is the whole line, the value stays hidden
-      return ConfigModeAttributeLabel(a);
+    case 15:  // password: the value stays hidden
+      return ConfigModeAttributeLabel(a) + "(***********)";
     case 17:  // message
     case 18:  // challenge
       return ConfigModeAttributeLabel(a) + WrappedHex(val) + "\r\n  (" + CharText(val, false) + ")";

@@ -30,36 +30,71 @@ std::unique_ptr<LogNode> MakeWithCreated(DebugLogReader& reader, const PayloadCo
   return std::make_unique<P>(reader, context.created, context.parent);
 }
 
-// One entry per block code. Empty entries are the blocks that make no payload node: the data
-// and length blocks a message reads itself (final hash, final length) and the transform-match
-// lines.
-constexpr std::array<PayloadConstructor, DebugLogReader::kBlockKeywordCount> kConstructors = [] {
-  std::array<PayloadConstructor, DebugLogReader::kBlockKeywordCount> table{};
-  table[kKeyBlock] = &Make<KeyPayload>;
-  table[kNonceBlock] = &Make<NoncePayload>;
-  table[kHashBlock] = &MakeWithCreated<HashPayload>;
-  table[kSigBlock] = &Make<SigPayload>;
-  table[kNatDBlock] = &Make<NatDPayload>;
-  table[kSaBlock] = [](DebugLogReader& reader, const PayloadContext& context) -> std::unique_ptr<LogNode> {
-    return std::make_unique<SAPayload>(reader, context.created, context.attributeSpace, context.parent);
-  };
-  table[kNotifyBlock] = &Make<NotifyPayload>;
-  table[kDeleteBlock] = &Make<DeletePayload>;
-  table[kIdBlock] = &Make<IDPayload>;
-  table[kCertBlock] = &Make<CertPayload>;
-  table[kCertReqBlock] = &Make<CertReqPayload>;
-  table[kVendorIdBlock] = &MakeWithCreated<VendorIDPayload>;
-  table[kNatOaBlock] = &Make<NatOAPayload>;
-  table[kAttributeBlock] = &MakeWithCreated<AttributePayload>;
-  table[kChreBlock] = &Make<CHREPayload>;
-  return table;
-}();
+std::unique_ptr<LogNode> MakeSA(DebugLogReader& reader, const PayloadContext& context) {
+  return std::make_unique<SAPayload>(reader, context.created, context.attributeSpace, context.parent);
+}
+
+// The payload types 128, 130 and 131 are the daemon's: challenge/response and the NAT
+// traversal payloads of the drafts it was built on (NAT-D, NAT-OA).
+constexpr std::array<PayloadBlock, kBlockCodeCount> kBlocks = {{
+    {kSaBlock, "debugSAPayload:", 1, &MakeSA},
+    {kKeyBlock, "debugKeyPayload:", 4, &Make<KeyPayload>},
+    {kNonceBlock, "debugNoncePayload:", 10, &Make<NoncePayload>},
+    {kIdBlock, "debugIDPayload:", 5, &Make<IDPayload>},
+    {kHashBlock, "debugHashPayload:", 8, &MakeWithCreated<HashPayload>},
+    {kCertReqBlock, "debugCertreqPayload:", 7, &Make<CertReqPayload>},
+    {kCertBlock, "debugCertPayload:", 6, &Make<CertPayload>},
+    {kSigBlock, "debugSigPayload:", 9, &Make<SigPayload>},
+    {kHashDataBlock, "debugHashData:", 0, nullptr},  // the final hash of a created packet
+    {kNotifyBlock, "debugNotifyPayload:", 11, &Make<NotifyPayload>},
+    {kDeleteBlock, "debugDeletePayload:", 12, &Make<DeletePayload>},
+    {kHeaderLengthBlock, "debugIsakmpHdrLen:", 0, nullptr},  // the final length of a created packet
+    {kVendorIdBlock, "debugVendorIDPayload:", 13, &MakeWithCreated<VendorIDPayload>},
+    {kAttributeBlock, "debugAttributePayload:", 14, &MakeWithCreated<AttributePayload>},
+    {kTransMatchFailure, "TransMatchFailure:", 0, nullptr},  // a transform the daemon did not choose
+    {kTransMatchSuccess, "TransMatchSuccess:", 0, nullptr},
+    {kChreBlock, "debugCHREPayload:", 128, &Make<CHREPayload>},
+    {kNatDBlock, "debugNatDPayload:", 130, &Make<NatDPayload>},
+    {kNatOaBlock, "debugNatOAPayload:", 131, &Make<NatOAPayload>},
+}};
+
+constexpr bool RowsInCodeOrder() {
+  for (std::size_t i = 0; i < kBlocks.size(); ++i)
+    if (kBlocks[i].code != static_cast<int>(i)) return false;
+  return true;
+}
+static_assert(RowsInCodeOrder(), "the block table is indexed by code");
+
+// Every keyword is at least 14 characters long, ends in ':' and starts with 'd' or 'T'.
+constexpr bool KeywordsPassTheFilter() {
+  for (const PayloadBlock& block : kBlocks) {
+    const std::string_view k = block.keyword;
+    if (k.size() < 14 || k.back() != ':' || (k.front() != 'd' && k.front() != 'T')) return false;
+  }
+  return true;
+}
+static_assert(KeywordsPassTheFilter(), "BlockCodeOf filters tokens by the keywords' shape");
 
 }  // namespace
 
+const std::array<PayloadBlock, kBlockCodeCount>& PayloadBlocks() { return kBlocks; }
+
+int BlockCodeOf(std::string_view t) {
+  // A cheap filter for the noise tokens first (see KeywordsPassTheFilter).
+  if (t.size() < 14 || t.back() != ':' || (t.front() != 'd' && t.front() != 'T')) return -1;
+  for (const PayloadBlock& block : kBlocks)
+    if (block.keyword == t) return block.code;
+  return -1;
+}
+
+const PayloadBlock* PayloadBlockFor(int code) {
+  if (code < 0 || code >= kBlockCodeCount) return nullptr;
+  return &kBlocks[static_cast<std::size_t>(code)];
+}
+
 PayloadConstructor PayloadConstructorFor(int code) {
-  if (code < 0 || code >= DebugLogReader::kBlockKeywordCount) return nullptr;
-  return kConstructors[static_cast<std::size_t>(code)];
+  const PayloadBlock* block = PayloadBlockFor(code);
+  return block != nullptr ? block->construct : nullptr;
 }
 
 std::unique_ptr<LogNode> CreatePayload(int code, DebugLogReader& reader, const PayloadContext& context) {
@@ -70,16 +105,16 @@ std::unique_ptr<LogNode> CreatePayload(int code, DebugLogReader& reader, const P
 void ReadTransformMatchRun(DebugLogReader& reader, LogNode* saPayload) { ReadTransMatchRun(reader, saPayload); }
 
 void ReadPayloadChain(DebugLogReader& reader, const std::function<void(int code)>& readBlock) {
-  int code = DebugLogReader::BlockKeywordCode(reader.ReadTokenView());
+  int code = BlockCodeOf(reader.ReadTokenView());
   while (code >= 0) {
     const std::uint64_t afterKeyword = reader.Position();
     readBlock(code);
-    code = DebugLogReader::BlockKeywordCode(reader.SkipToBlockKeyword());
+    code = BlockCodeOf(reader.SkipToBlockKeyword());
     if (reader.Position() == afterKeyword && code >= 0) {
       // The block consumed nothing and handed its keyword back: reading it again would never
       // end, so skip past it.
       reader.ClearPushBack();
-      code = DebugLogReader::BlockKeywordCode(reader.SkipToBlockKeyword());
+      code = BlockCodeOf(reader.SkipToBlockKeyword());
     }
   }
   reader.PushBack();

@@ -1,12 +1,12 @@
-// From payload-block keyword to payload node.
+// The payload blocks of an IKEv1 debug log, as one table.
 //
 // After a packet's header block the daemon logs one block per payload, each opened by its
-// keyword ("debugSAPayload:", "debugNoncePayload:", ...). The message's chain reader looks the
-// keyword up in the reader's keyword table (DebugLogReader::BlockKeywordCode) and hands the
-// code to CreatePayload, which constructs the payload class of that block. This is the one
-// place that knows which class reads which block: a payload class plugs in by filling its
-// entry of the constructor table in PayloadFactory.cpp. A block whose entry is still empty
-// creates no node and the chain skips it.
+// keyword ("debugSAPayload:", "debugNoncePayload:", ...). Each row of the block table below
+// names a keyword, its code (the row's index, which the chain readers switch on), the ISAKMP
+// payload type the block stands for on the wire, and the constructor of the payload class that
+// reads it. The reader's keyword test, the chain reader and the payload construction all look
+// here: a payload class plugs in by filling the constructor of its row in PayloadFactory.cpp.
+// A row without a constructor creates no node, and the chain skips its block.
 //
 // Some blocks are not payloads but data for the packet's other nodes (the final hash, the
 // header's final length, the transform-match lines); the chain reader handles those itself.
@@ -15,10 +15,12 @@
 // payload classes implement the small interfaces below next to LogNode.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "model/LogNode.h"
 
@@ -26,27 +28,13 @@ namespace quillon {
 
 class DebugLogReader;
 
-// The codes of the payload-block keywords, in the order of the reader's keyword table.
+// The codes of the payload-block keywords: the row of each in the block table (kBlocks in
+// PayloadFactory.cpp, which names each code's keyword).
 enum BlockCode : int {
-  kSaBlock = 0,             // "debugSAPayload:"
-  kKeyBlock = 1,            // "debugKeyPayload:"
-  kNonceBlock = 2,          // "debugNoncePayload:"
-  kIdBlock = 3,             // "debugIDPayload:"
-  kHashBlock = 4,           // "debugHashPayload:"
-  kCertReqBlock = 5,        // "debugCertreqPayload:"
-  kCertBlock = 6,           // "debugCertPayload:"
-  kSigBlock = 7,            // "debugSigPayload:"
-  kHashDataBlock = 8,       // "debugHashData:": the final hash of a created packet
-  kNotifyBlock = 9,         // "debugNotifyPayload:"
-  kDeleteBlock = 10,        // "debugDeletePayload:"
-  kHeaderLengthBlock = 11,  // "debugIsakmpHdrLen:": the final length of a created packet
-  kVendorIdBlock = 12,      // "debugVendorIDPayload:"
-  kAttributeBlock = 13,     // "debugAttributePayload:"
-  kTransMatchFailure = 14,  // "TransMatchFailure:": a transform the daemon did not choose
-  kTransMatchSuccess = 15,  // "TransMatchSuccess:"
-  kChreBlock = 16,          // "debugCHREPayload:"
-  kNatDBlock = 17,          // "debugNatDPayload:"
-  kNatOaBlock = 18,         // "debugNatOAPayload:"
+  kSaBlock, kKeyBlock, kNonceBlock, kIdBlock, kHashBlock, kCertReqBlock, kCertBlock, kSigBlock,
+  kHashDataBlock, kNotifyBlock, kDeleteBlock, kHeaderLengthBlock, kVendorIdBlock, kAttributeBlock,
+  kTransMatchFailure, kTransMatchSuccess, kChreBlock, kNatDBlock, kNatOaBlock,
+  kBlockCodeCount,
 };
 
 // What a payload constructor may need besides the reader.
@@ -62,6 +50,27 @@ struct PayloadContext {
 };
 
 using PayloadConstructor = std::unique_ptr<LogNode> (*)(DebugLogReader& reader, const PayloadContext& context);
+
+// One row of the block table.
+struct PayloadBlock {
+  BlockCode code;
+  std::string_view keyword;
+  // The ISAKMP payload type the block stands for in the packet (its next-payload number);
+  // 0 for the blocks that are no payload of their own.
+  std::uint32_t payloadType;
+  // Reads the block into its payload node; null for the data blocks.
+  PayloadConstructor construct;
+};
+
+// The block table, indexed by code.
+const std::array<PayloadBlock, kBlockCodeCount>& PayloadBlocks();
+
+// The code of a payload-block keyword; -1 for any other token. Called on every token of the
+// daemon output between blocks: no allocation, a cheap filter before the table.
+int BlockCodeOf(std::string_view keyword);
+
+// The row of `code`; null outside the table.
+const PayloadBlock* PayloadBlockFor(int code);
 
 // The constructor of the payload class that reads blocks of `code`; null for the data blocks
 // and for payload kinds without a class.
