@@ -477,26 +477,34 @@ bool LogView::OnLastEvent() {
   return selected != nullptr && selected == *followLast_;
 }
 
-void LogView::KeepPlaceAcross(const std::function<void()>& reload) {
-  const Place place = NotePlace(false);
-  reload();
-  GoBackTo(place);
+void LogView::NotePlaceForReload() { notedPlace_ = std::make_unique<Place>(NotePlace(false)); }
+
+void LogView::ReturnToNotedPlace() {
+  if (!notedPlace_) return;
+  const std::unique_ptr<Place> place = std::move(notedPlace_);
+  GoBackTo(*place);
   // The rows were made anew: the count too.
   if (!findBar_->isHidden()) ShowMatchCount();
 }
 
-void LogView::ShowFollowedAfterReading(const std::function<void()>& read) {
+void LogView::ForgetNotedPlace() { notedPlace_.reset(); }
+
+void LogView::BeginFollowRead() {
   if (model_->Log() == nullptr) return;
-  const Place place = NotePlace(OnLastEvent());
+  notedPlace_ = std::make_unique<Place>(NotePlace(OnLastEvent()));
   // The view shows no tree while the file is read (the window goes on serving events).
   search_.ForgetNodes();
   narrowing_.TreeReloaded();  // a followed tree is read from the file and never narrowed
   followLast_.reset();
   model_->SetLog(nullptr);
   ForgetMatchCount();
-  read();
+}
+
+void LogView::EndFollowRead() {
+  if (!notedPlace_) return;
+  const std::unique_ptr<Place> place = std::move(notedPlace_);
   model_->SetLog(document_.Log());
-  GoBackTo(place);
+  GoBackTo(*place);
   emit SelectionChanged();
   emit FollowStepShown();
 }

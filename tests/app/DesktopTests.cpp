@@ -78,7 +78,7 @@ class DesktopFrameTest : public ::testing::Test {
   FrameFixture f;
   QString OpenThreePeers() {
     const QString path = f.RegisterTree("three.ilx", &ThreePeerLog);
-    EXPECT_TRUE(f.frame->OpenFile(path));
+    EXPECT_TRUE(f.Open(path));
     return path;
   }
 };
@@ -99,7 +99,7 @@ TEST_F(DesktopFrameTest, TitleMarksATreeThatNoLongerMatchesItsFile) {
     AddPeer(*log, "10.0.0.9");
     return log;
   });
-  ASSERT_TRUE(f.frame->OpenFile(single));
+  ASSERT_TRUE(f.Open(single));
   f.SelectPath("IKE debugging info\\10.0.0.9");
   f.Trigger(Command::kDeletePeer);
   EXPECT_EQ(f.messages.shown.size(), 1);
@@ -113,7 +113,7 @@ TEST_F(DesktopFrameTest, TitleMarksATreeThatNoLongerMatchesItsFile) {
   EXPECT_EQ(ShownTitle(*f.frame), "Untitled - Quillon");
 
   // A file name with the toolkit's placeholder in it shows as written.
-  ASSERT_TRUE(f.frame->OpenFile(f.RegisterTree("odd[*].ilx", &ThreePeerLog)));
+  ASSERT_TRUE(f.Open(f.RegisterTree("odd[*].ilx", &ThreePeerLog)));
   EXPECT_EQ(ShownTitle(*f.frame), "odd[*].ilx - Quillon");
 }
 
@@ -125,7 +125,7 @@ TEST_F(DesktopFrameTest, TreeWidthFitsTheCaptionsUntilTheUserChoosesOne) {
 
   // Captions as long as the sample's longest ones widen the tree once they are loaded.
   const std::string longCaption = "Info INVALID-ID-INFORMATION   <== Tue Mar 12 2024 From: 09:30:09 To: 09:30:09";
-  ASSERT_TRUE(f.frame->OpenFile(f.RegisterTree("long.ilx", [&] {
+  ASSERT_TRUE(f.Open(f.RegisterTree("long.ilx", [&] {
     std::unique_ptr<LogFile> log = ThreePeerLog();
     AddExchange(AddTunnel(AddPeer(*log, "198.51.100.23"), false), longCaption, " Tue Mar 12 2024", "09:30:09");
     return log;
@@ -135,7 +135,7 @@ TEST_F(DesktopFrameTest, TreeWidthFitsTheCaptionsUntilTheUserChoosesOne) {
   EXPECT_GE(fitted, f.frame->View()->WidthForNegotiationCaptions());
   EXPECT_LE(fitted, f.frame->width() * 3 / 5);
   // The next file keeps the splitter where it is.
-  ASSERT_TRUE(f.frame->OpenFile(f.RegisterTree("short.ilx", &ThreePeerLog)));
+  ASSERT_TRUE(f.Open(f.RegisterTree("short.ilx", &ThreePeerLog)));
   EXPECT_EQ(f.frame->View()->TreeWidth(), fitted);
   EXPECT_FALSE(f.frame->View()->IsTreeWidthChosen()) << "not the user's choice, not remembered";
 
@@ -146,7 +146,7 @@ TEST_F(DesktopFrameTest, TreeWidthFitsTheCaptionsUntilTheUserChoosesOne) {
   QTest::mouseMove(handle, grip - QPoint(fitted - 300, 0));
   QTest::mouseRelease(handle, Qt::LeftButton, {}, grip - QPoint(fitted - 300, 0));
   ASSERT_EQ(f.frame->View()->TreeWidth(), 300);
-  ASSERT_TRUE(f.frame->OpenFile(f.RegisterTree("again.ilx", &ThreePeerLog)));
+  ASSERT_TRUE(f.Open(f.RegisterTree("again.ilx", &ThreePeerLog)));
   EXPECT_EQ(f.frame->View()->TreeWidth(), 300);
   f.frame->resize(900, 600);
   f.frame->close();
@@ -177,8 +177,8 @@ TEST_F(DesktopFrameTest, ResolveIPsReportsHowManyPeersGotANameAndOpenedFilesReac
   // A second window, started before this one opened another file, keeps both in the list.
   MainWindow other(*f.document, {f.messages, f.settings, f.resolver, f.launcher, f.dialogs, f.loggingEnvironment});
   const QString second = f.RegisterTree("second.ilx", &ThreePeerLog);
-  ASSERT_TRUE(f.frame->OpenFile(second));
-  ASSERT_TRUE(other.OpenFile(f.RegisterTree("third.ilx", &ThreePeerLog)));
+  ASSERT_TRUE(f.Open(second));
+  ASSERT_TRUE(FrameFixture::OpenIn(other, f.RegisterTree("third.ilx", &ThreePeerLog)));
   const QStringList expected{f.directory.filePath("third.ilx"), second, three};
   EXPECT_EQ(RecentFiles(f.settings).Entries(), expected);
   // The first window's menu shows them once it is opened.

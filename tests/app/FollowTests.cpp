@@ -49,6 +49,7 @@ TEST(FollowViewer, GrowingLogExtendsTheShownTree) {
   view.Tree()->expand(view.Model()->IndexOf(view.Model()->VisibleChildrenOf(f.document->Log())[0]));
 
   follow->trigger();
+  FrameFixture::WaitForLoad(*f.frame);
   EXPECT_TRUE(follow->isChecked());
   EXPECT_TRUE(f.frame->FollowWatch()->isActive());
   EXPECT_FALSE(f.frame->Action(Command::kFilter)->isEnabled()) << "a followed tree is not narrowed";
@@ -68,6 +69,7 @@ TEST(FollowViewer, GrowingLogExtendsTheShownTree) {
   EXPECT_TRUE(view.Tree()->isExpanded(view.Model()->IndexOf(peer))) << "expansion is kept";
 
   follow->trigger();
+  FrameFixture::WaitForLoad(*f.frame);
   EXPECT_FALSE(follow->isChecked());
   EXPECT_FALSE(f.frame->FollowWatch()->isActive());
   EXPECT_TRUE(f.frame->Action(Command::kFilter)->isEnabled());
@@ -83,7 +85,7 @@ TEST(FollowViewer, PacketsAddedInPlaceLeaveOtherPeersRowsExpansionAndSelectionAl
   const QString path = f.WriteFile("growing.ilx", text.left(cut));
   f.dialogs.answer = path;
   f.Trigger(Command::kOpen);
-  f.frame->Action(Command::kFollow)->trigger();
+  f.Trigger(Command::kFollow);
   LogView& view = *f.frame->View();
   LogTreeModel& model = *view.Model();
   const LogFile& log = *f.document->Log();

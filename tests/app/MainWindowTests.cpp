@@ -56,6 +56,7 @@ class MainWindowTest : public ::testing::Test {
     f.ShowActive();
     QWidget* target = QApplication::focusWidget() ? QApplication::focusWidget() : f.frame.get();
     QTest::keyClick(target, key, modifiers);
+    FrameFixture::WaitForLoad(*f.frame);
   }
   bool Enabled(Command command) const { return f.frame->Action(command)->isEnabled(); }
   QTreeView& Tree() const { return *f.frame->View()->Tree(); }
@@ -89,7 +90,7 @@ TEST_F(MainWindowTest, OpeningALogShowsItsTreeAndRemembersTheFile) {
   EXPECT_FALSE(Enabled(Command::kDeletePeer)) << "nothing is selected yet";
 
   // A file that happens to be named "Untitled" is still a loaded document.
-  ASSERT_TRUE(f.frame->OpenFile(f.RegisterTree("Untitled", &ThreePeerLog)));
+  ASSERT_TRUE(f.Open(f.RegisterTree("Untitled", &ThreePeerLog)));
   EXPECT_EQ(ShownTitle(*f.frame), "Untitled - Quillon");
   EXPECT_TRUE(Enabled(Command::kRefresh));
   EXPECT_TRUE(Enabled(Command::kResolveIPs));
@@ -246,7 +247,7 @@ TEST_F(MainWindowTest, RefreshReloadsTheFileAndUndoesDeletions) {
   };
   const QString path = f.directory.filePath("edited.xml");
   ASSERT_TRUE(QFile::copy(FrameFixture::Example("ikev2-site-to-site.xml"), path));
-  ASSERT_TRUE(f.frame->OpenFile(path));
+  ASSERT_TRUE(f.Open(path));
   QFile::remove(path);
   ASSERT_TRUE(QFile::copy(FrameFixture::Example("ikev2-remote-access.xml"), path));
   f.Trigger(Command::kRefresh);
@@ -279,11 +280,11 @@ TEST_F(MainWindowTest, GoToLastEventSelectsAndExpandsTheLatestDatedNegotiation) 
     AddExchange(tunnel, "Informational", " Mon Jan 01 1979", "23:00:00");  // before 1980: never an event
     return log;
   });
-  ASSERT_TRUE(f.frame->OpenFile(path));
+  ASSERT_TRUE(f.Open(path));
   f.Trigger(Command::kGoToLastEvent);
   EXPECT_EQ(Selected()->Name(), "QuickMode");
 
-  ASSERT_TRUE(f.frame->OpenFile(FrameFixture::Example("ikev2-site-to-site.xml")));
+  ASSERT_TRUE(f.Open(FrameFixture::Example("ikev2-site-to-site.xml")));
   f.Trigger(Command::kGoToLastEvent);
   EXPECT_EQ(Selected(), nullptr);
 }
@@ -327,7 +328,7 @@ TEST_F(MainWindowTest, ResolveIPsNamesEachPeerOnceUntilTheNextLoad) {
     AddPeer(*log, "gateway");              // not an address
     return log;
   });
-  ASSERT_TRUE(f.frame->OpenFile(path));
+  ASSERT_TRUE(f.Open(path));
   f.resolver.names = {{ParseIPv4("10.0.0.1"), "gw1.example.net"}, {ParseIPv4("10.0.0.4"), "gw4.example.net"}};
   QStringList statusWhileAsking;
   f.resolver.onAsk = [&] { statusWhileAsking.append(f.frame->MessageText()); };
@@ -382,7 +383,7 @@ TEST_F(MainWindowTest, ChangeWatchReportsAFileChangedOnDiskOrWhileItLoads) {
     written.flush();
     ASSERT_TRUE(written.setFileTime(QDateTime::currentDateTime().addSecs(5), QFileDevice::FileModificationTime));
   };
-  ASSERT_TRUE(f.frame->OpenFile(growing));
+  ASSERT_TRUE(f.Open(growing));
   f.loader.duringLoad = nullptr;
   f.frame->CheckFileChange();
   EXPECT_TRUE(f.frame->IsFileChangeShown());
@@ -410,7 +411,7 @@ TEST_F(MainWindowTest, LongLoadsShowTheirProgressWhileTheWindowRuns) {
     for (int i = 0; i < 300 && !seen; ++i) QThread::msleep(10);
     progress(size);
   };
-  ASSERT_TRUE(f.frame->OpenFile(path));
+  ASSERT_TRUE(f.Open(path));
   EXPECT_TRUE(barDuringLoad) << "the bar shows half the file read";
   EXPECT_TRUE(cancelDuringLoad) << "with a Cancel button beside it";
   EXPECT_FALSE(bar->isVisible());
@@ -421,7 +422,7 @@ TEST_F(MainWindowTest, LongLoadsShowTheirProgressWhileTheWindowRuns) {
 TEST_F(MainWindowTest, ACancelledLoadKeepsThePreviousLog) {
   const QString first = f.RegisterTree("first.ilx", &ThreePeerLog);
   const QString second = f.RegisterTree("second.ilx", &ThreePeerLog);
-  ASSERT_TRUE(f.frame->OpenFile(first));
+  ASSERT_TRUE(f.Open(first));
   const LogFile* shown = f.document->Log();
   f.ShowActive();
   // The second load runs until it is stopped: by Esc, then by the Cancel button.
@@ -443,7 +444,7 @@ TEST_F(MainWindowTest, ACancelledLoadKeepsThePreviousLog) {
       if (byButton) f.frame->CancelLoadButton()->click();
       else QTest::keyClick(f.frame.get(), Qt::Key_Escape);
     });
-    EXPECT_FALSE(f.frame->OpenFile(second));
+    EXPECT_FALSE(f.Open(second));
     EXPECT_TRUE(stopped) << (byButton ? "Cancel button" : "Esc");
     EXPECT_EQ(f.document->Log(), shown);
     EXPECT_EQ(f.document->Path(), first);
@@ -455,7 +456,7 @@ TEST_F(MainWindowTest, ACancelledLoadKeepsThePreviousLog) {
 
 TEST_F(MainWindowTest, ACancelledReloadReadsTheShownLogAgain) {
   const QString path = f.RegisterTree("reloaded.ilx", &ThreePeerLog);
-  ASSERT_TRUE(f.frame->OpenFile(path));
+  ASSERT_TRUE(f.Open(path));
   f.ShowActive();
   // The reload runs until Esc stops it; the old tree is gone by then, so the file is read once
   // more, and that read cannot be stopped.
@@ -481,7 +482,7 @@ TEST_F(MainWindowTest, ACancelledReloadReadsTheShownLogAgain) {
   };
   QTimer::singleShot(MainWindow::kProgressDelayMilliseconds + 200, f.frame.get(),
                      [&] { QTest::keyClick(f.frame.get(), Qt::Key_Escape); });
-  EXPECT_FALSE(f.frame->OpenFile(path));
+  EXPECT_FALSE(f.Open(path));
   EXPECT_EQ(reads, 2);
   EXPECT_FALSE(secondReadStoppable);
   ASSERT_NE(f.document->Log(), nullptr);
@@ -495,7 +496,7 @@ TEST_F(MainWindowTest, ACancelledReloadReadsTheShownLogAgain) {
 
 TEST_F(MainWindowTest, AReloadReleasesTheOldLogBeforeReadingTheNewOne) {
   const QString path = f.RegisterTree("reloaded.ilx", &ThreePeerLog);
-  ASSERT_TRUE(f.frame->OpenFile(path));
+  ASSERT_TRUE(f.Open(path));
   bool oldLogGone = false;
   f.loader.duringLoad = [&](const std::string&, const ReadProgress&) { oldLogGone = f.document->Log() == nullptr; };
   f.Trigger(Command::kRefresh);
@@ -507,8 +508,8 @@ TEST_F(MainWindowTest, AReloadReleasesTheOldLogBeforeReadingTheNewOne) {
 TEST_F(MainWindowTest, RecentFilesKeepTheFourNewestOnce) {
   QStringList paths;
   for (int i = 1; i <= 5; ++i) paths.append(f.RegisterTree(QStringLiteral("log%1.ilx").arg(i), &ThreePeerLog));
-  for (const QString& path : paths) ASSERT_TRUE(f.frame->OpenFile(path));
-  ASSERT_TRUE(f.frame->OpenFile(paths[2]));
+  for (const QString& path : paths) ASSERT_TRUE(f.Open(path));
+  ASSERT_TRUE(f.Open(paths[2]));
   EXPECT_EQ(f.frame->Recent().Entries(), QStringList({paths[2], paths[4], paths[3], paths[1]}));
   EXPECT_EQ(f.settings.Value("Recent File List/File1").toString(), paths[2]);
   EXPECT_EQ(f.settings.Value("Recent File List/File4").toString(), paths[1]);
@@ -518,11 +519,13 @@ TEST_F(MainWindowTest, RecentFilesKeepTheFourNewestOnce) {
   ASSERT_EQ(entries.size(), 4);
   EXPECT_TRUE(entries[1]->text().startsWith("&2 ")) << entries[1]->text().toStdString();
   entries[1]->trigger();
+  FrameFixture::WaitForLoad(*f.frame);
   EXPECT_EQ(f.document->Path(), paths[4]);
 
   // An entry whose file has gone is dropped when chosen; the list persists for the next run.
   QFile::remove(paths[3]);
   f.frame->RecentFileActions()[2]->trigger();
+  FrameFixture::WaitForLoad(*f.frame);
   EXPECT_EQ(f.frame->Recent().Entries(), QStringList({paths[4], paths[2], paths[1]}));
   EXPECT_EQ(RecentFiles(f.settings).Entries(), f.frame->Recent().Entries());
 }
@@ -562,7 +565,7 @@ TEST_F(MainWindowTest, EditorAndMailProgramsGetThePathAsOneArgument) {
   const QString path = f.RegisterTree(QStringLiteral("dir with blanks; $(rm -rf ~) \"quoted\"/") +
                                           QString(250, QLatin1Char('x')) + QStringLiteral(".ilx"),
                                       &ThreePeerLog);
-  ASSERT_TRUE(f.frame->OpenFile(path));
+  ASSERT_TRUE(f.Open(path));
   ASSERT_GT(path.size(), 260);
 
   f.Trigger(Command::kOpenInEditor);
@@ -608,7 +611,7 @@ TEST_F(MainWindowTest, SaveAsWritesTheNarrowedLogInItsFormatAndNeverOverTheOpenL
     const QString log = f.directory.filePath(example);
     QFile::remove(log);
     ASSERT_TRUE(QFile::copy(FrameFixture::Example(example), log));
-    ASSERT_TRUE(f.frame->OpenFile(log));
+    ASSERT_TRUE(f.Open(log));
     EXPECT_TRUE(Enabled(Command::kSaveAs));
     f.SelectPath(std::string(f.document->Log()->Name()) + "\\" + std::string(f.document->Log()->Child(0)->Name()));
     f.Trigger(Command::kDeletePeer);

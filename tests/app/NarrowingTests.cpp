@@ -29,7 +29,7 @@ class NarrowingTest : public ::testing::Test {
  protected:
   void SetUp() override {
     path = FrameFixture::Example(QStringLiteral("gateway-day.ilx"));
-    ASSERT_TRUE(f.frame->OpenFile(path));
+    ASSERT_TRUE(f.Open(path));
   }
   // The next dialog is filled in by `fill` and confirmed (or cancelled when it answers false).
   template <class Dialog>
@@ -188,7 +188,7 @@ TEST_F(NarrowingTest, CriteriaResetWhenAnotherFileIsOpened) {
 
   QFile sample(path);
   ASSERT_TRUE(sample.open(QIODevice::ReadOnly));
-  ASSERT_TRUE(f.frame->OpenFile(f.WriteFile("copy.ilx", sample.readAll())));
+  ASSERT_TRUE(f.Open(f.WriteFile("copy.ilx", sample.readAll())));
   EXPECT_EQ(f.frame->View()->NarrowingState().Filter(), FilterCriteria{});
 }
 

@@ -33,7 +33,7 @@ class TimelinePanelTest : public ::testing::Test {
   void Open(const QString& example) {
     f.frame->resize(1200, 800);
     f.frame->show();
-    ASSERT_TRUE(f.frame->OpenFile(FrameFixture::Example(example)));
+    ASSERT_TRUE(f.Open(FrameFixture::Example(example)));
     QCoreApplication::processEvents();  // the panel collects its bars once the tree is shown
   }
   void Mouse(QEvent::Type type, QPoint at, Qt::MouseButtons held) {
@@ -172,7 +172,7 @@ TEST_F(TimelinePanelTest, IKEv2LogHasBars) {
   Open(QStringLiteral("ikev2-remote-access.xml"));
   EXPECT_FALSE(Panel().ShowsNoTimes());
   Panel().viewport()->repaint();
-  ASSERT_TRUE(f.frame->OpenFile(FrameFixture::Example(QStringLiteral("small.ilx"))));
+  ASSERT_TRUE(f.Open(FrameFixture::Example(QStringLiteral("small.ilx"))));
   QCoreApplication::processEvents();
   EXPECT_FALSE(Panel().ShowsNoTimes());
 }

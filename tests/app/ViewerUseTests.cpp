@@ -45,7 +45,7 @@ QAction* Item(const QMenu& menu, const QString& text) {
 
 class ViewerUseTest : public ::testing::Test {
  protected:
-  void SetUp() override { ASSERT_TRUE(f.frame->OpenFile(FrameFixture::Example("gateway-day.ilx"))); }
+  void SetUp() override { ASSERT_TRUE(f.Open(FrameFixture::Example("gateway-day.ilx"))); }
 
   LogView& View() const { return *f.frame->View(); }
   FindBar& Bar() const { return *View().FindBarWidget(); }
@@ -191,6 +191,7 @@ TEST_F(ViewerUseTest, RowMenuCopiesExpandsAndFilters) {
 
   const QString name = QString::fromStdString(peer->Caption());
   Item(*RowMenu(peer), "Filter to this peer")->trigger();
+  FrameFixture::WaitForLoad(*f.frame);
   EXPECT_EQ(ShownPeers(), QStringList({name}));
   EXPECT_TRUE(f.frame->Action(Command::kFilter)->isChecked());
 }
@@ -246,13 +247,13 @@ TEST_F(ViewerUseTest, MessagesSayWhatHappenedAndClearingAFilterKeepsThePlace) {
 
   // An empty log, a log cut inside a packet: said with the file's name.
   const QString empty = f.WriteFile("empty.ilx", "");
-  ASSERT_TRUE(f.frame->OpenFile(empty));
+  ASSERT_TRUE(f.Open(empty));
   EXPECT_EQ(View().EmptyTreeMessage(), "No IKE packets found in " + empty);
   QFile sample(FrameFixture::Example("small.ilx"));
   ASSERT_TRUE(sample.open(QIODevice::ReadOnly));
   const QByteArray text = sample.readAll();
   const QString cut = f.WriteFile("cut.ilx", text.left(text.size() * 9 / 10));
-  ASSERT_TRUE(f.frame->OpenFile(cut));
+  ASSERT_TRUE(f.Open(cut));
   EXPECT_EQ(f.messages.shown.value(0), "The log ends inside a packet: " + cut);
   EXPECT_EQ(View().EmptyTreeMessage(), "");
 }
