@@ -7,6 +7,8 @@
 #include <future>
 #include <memory>
 #include <optional>
+#include <string>
+#include <utility>
 #include <unordered_set>
 #include <vector>
 
@@ -225,7 +227,16 @@ class LogView : public QWidget {
   bool treeWidthFitted_ = false;  // fitted to the first log's captions (not a width to remember)
   // While the log is followed: the last event of the shown tree, once searched.
   std::optional<const LogNode*> followLast_;
-  struct Place;
+  // Where the user stands in the tree, by names that outlive the rows: what is expanded, the
+  // selection, the scroll position, and whether the selection is on the last event. A node is
+  // named by the names from the root down, each with its place among the siblings of that name.
+  using NodeKey = std::vector<std::pair<std::string, int>>;
+  struct Place {
+    std::vector<NodeKey> expanded;
+    std::optional<NodeKey> selected;
+    int scrolled = 0;
+    bool onLastEvent = false;
+  };
   Place NotePlace(bool onLastEvent) const;
   // The place noted before a load or Follow's first read, gone back to after it.
   std::unique_ptr<Place> notedPlace_;
