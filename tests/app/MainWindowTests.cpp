@@ -389,120 +389,68 @@ TEST_F(MainWindowTest, ChangeWatchReportsAFileChangedOnDiskOrWhileItLoads) {
   EXPECT_TRUE(f.frame->IsFileChangeShown());
 }
 
-TEST_F(MainWindowTest, LongLoadsShowTheirProgressWhileTheWindowRuns) {
-  const QString path = f.RegisterTree("slow.ilx", &ThreePeerLog);
-  QProgressBar* bar = f.frame->LoadProgressBar();
-  f.frame->show();
-  std::atomic<bool> seen{false};
-  bool barDuringLoad = false, cancelDuringLoad = false;
-  QTimer watch;
-  QObject::connect(&watch, &QTimer::timeout, [&] {
-    // Runs on the window's thread while the loader sleeps on its own.
-    if (bar->isVisible() && bar->value() == 500) {
-      barDuringLoad = true;
-      cancelDuringLoad = f.frame->CancelLoadButton()->isVisible();
-      seen = true;
-    }
-  });
-  watch.start(20);
-  f.loader.duringLoad = [&](const std::string&, const ReadProgress& progress) {
-    const auto size = static_cast<std::uint64_t>(QFileInfo(path).size());
-    progress(size / 2);
-    for (int i = 0; i < 300 && !seen; ++i) QThread::msleep(10);
-    progress(size);
-  };
-  ASSERT_TRUE(f.Open(path));
-  EXPECT_TRUE(barDuringLoad) << "the bar shows half the file read";
-  EXPECT_TRUE(cancelDuringLoad) << "with a Cancel button beside it";
-  EXPECT_FALSE(bar->isVisible());
-  EXPECT_FALSE(f.frame->CancelLoadButton()->isVisible());
-  EXPECT_EQ(QApplication::overrideCursor(), nullptr) << "the wait cursor ends with the load";
-}
-
-TEST_F(MainWindowTest, ACancelledLoadKeepsThePreviousLog) {
+// A load runs on a worker while the window goes on: after a moment its progress shows (with
+// Cancel), and Esc or Cancel stops it, keeping the previous log. A reload gives the old tree back
+// before reading; stopped, it reads the file once more, to the end, and that read cannot be
+// stopped.
+TEST_F(MainWindowTest, LoadsShowTheirProgressAndStopOnEscOrCancel) {
   const QString first = f.RegisterTree("first.ilx", &ThreePeerLog);
   const QString second = f.RegisterTree("second.ilx", &ThreePeerLog);
   ASSERT_TRUE(f.Open(first));
-  const LogFile* shown = f.document->Log();
   f.ShowActive();
-  // The second load runs until it is stopped: by Esc, then by the Cancel button.
-  for (const bool byButton : {false, true}) {
-    std::atomic<bool> stopped{false};
-    f.loader.duringLoad = [&](const std::string& path, const ReadProgress& progress) {
-      if (path != second.toStdString()) return;
+  QProgressBar& bar = *f.frame->LoadProgressBar();
+  QPushButton& cancel = *f.frame->CancelLoadButton();
+  const struct {
+    const char* how;
+    bool reload;
+  } cases[] = {{"Esc", false}, {"Cancel", false}, {"Esc", true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.how) + (c.reload ? " reload" : ""));
+    const QString path = c.reload ? first : second;
+    const LogFile* shown = f.document->Log();
+    std::atomic<int> reads{0}, stopped{0};
+    std::atomic<bool> oldLogGone{false};
+    f.loader.duringLoad = [&](const std::string&, const ReadProgress& progress) {
+      ++reads;
+      oldLogGone = f.document->Log() == nullptr;
+      const auto size = static_cast<std::uint64_t>(QFileInfo(path).size());
       try {
-        for (int i = 0; i < 300; ++i) {
-          progress(static_cast<std::uint64_t>(i));
+        for (int i = 0; i < 100; ++i) {
+          progress(size / 2);
           QThread::msleep(10);
         }
       } catch (const LoadCancelled&) {
-        stopped = true;
+        ++stopped;
         throw;
       }
     };
-    QTimer::singleShot(MainWindow::kProgressDelayMilliseconds + 200, f.frame.get(), [&] {
-      if (byButton) f.frame->CancelLoadButton()->click();
-      else QTest::keyClick(f.frame.get(), Qt::Key_Escape);
-    });
-    EXPECT_FALSE(f.Open(second));
-    EXPECT_TRUE(stopped) << (byButton ? "Cancel button" : "Esc");
-    EXPECT_EQ(f.document->Log(), shown);
+    ASSERT_TRUE(f.frame->OpenFile(path));
+    EXPECT_FALSE(f.frame->OpenFile(second)) << "one load at a time";
+    ASSERT_TRUE(QTest::qWaitFor([&] { return bar.isVisible(); }, 3000)) << "the bar shows after a moment";
+    EXPECT_EQ(bar.value(), 500) << "half the file read";
+    EXPECT_TRUE(cancel.isVisible());
+    EXPECT_NE(QApplication::overrideCursor(), nullptr);
+    if (std::string(c.how) == "Cancel") cancel.click();
+    else QTest::keyClick(f.frame.get(), Qt::Key_Escape);
+    if (c.reload) {
+      // The second read: Esc again does not stop it.
+      ASSERT_TRUE(QTest::qWaitFor([&] { return reads == 2; }, 3000));
+      QTest::keyClick(f.frame.get(), Qt::Key_Escape);
+    }
+    EXPECT_FALSE(FrameFixture::WaitForLoad(*f.frame));
+    EXPECT_EQ(stopped, 1);
+    EXPECT_EQ(reads, c.reload ? 2 : 1);
+    EXPECT_EQ(oldLogGone, c.reload);
+    if (c.reload) EXPECT_EQ(Model().rowCount(Model().index(0, 0)), 3) << "the log is shown again";
+    else EXPECT_EQ(f.document->Log(), shown);
     EXPECT_EQ(f.document->Path(), first);
     EXPECT_EQ(f.frame->MessageText(), QStringLiteral("Loading cancelled"));
     EXPECT_TRUE(f.messages.shown.isEmpty());
-    EXPECT_TRUE(f.frame->Action(Command::kRefresh)->isEnabled());
+    EXPECT_TRUE(Enabled(Command::kRefresh));
+    EXPECT_FALSE(bar.isVisible());
+    EXPECT_FALSE(cancel.isVisible());
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr) << "the wait cursor ends with the load";
   }
-}
-
-TEST_F(MainWindowTest, ACancelledReloadReadsTheShownLogAgain) {
-  const QString path = f.RegisterTree("reloaded.ilx", &ThreePeerLog);
-  ASSERT_TRUE(f.Open(path));
-  f.ShowActive();
-  // The reload runs until Esc stops it; the old tree is gone by then, so the file is read once
-  // more, and that read cannot be stopped.
-  int reads = 0;
-  bool secondReadStoppable = false;
-  f.loader.duringLoad = [&](const std::string&, const ReadProgress& progress) {
-    if (++reads == 1) {
-      for (int i = 0; i < 300; ++i) {
-        progress(static_cast<std::uint64_t>(i));
-        QThread::msleep(10);
-      }
-      return;
-    }
-    QThread::msleep(MainWindow::kProgressDelayMilliseconds + 100);
-    QMetaObject::invokeMethod(f.frame.get(), [&] { QTest::keyClick(f.frame.get(), Qt::Key_Escape); });
-    QThread::msleep(100);
-    try {
-      progress(1);
-    } catch (const LoadCancelled&) {
-      secondReadStoppable = true;
-      throw;
-    }
-  };
-  QTimer::singleShot(MainWindow::kProgressDelayMilliseconds + 200, f.frame.get(),
-                     [&] { QTest::keyClick(f.frame.get(), Qt::Key_Escape); });
-  EXPECT_FALSE(f.Open(path));
-  EXPECT_EQ(reads, 2);
-  EXPECT_FALSE(secondReadStoppable);
-  ASSERT_NE(f.document->Log(), nullptr);
-  EXPECT_EQ(f.document->Log()->ChildCount(), 3u);
-  EXPECT_EQ(f.document->Path(), path);
-  EXPECT_EQ(f.frame->View()->Tree()->model()->rowCount(), 1) << "the log is shown";
-  EXPECT_EQ(f.frame->MessageText(), QStringLiteral("Loading cancelled"));
-  EXPECT_TRUE(f.messages.shown.isEmpty());
-  EXPECT_FALSE(f.frame->CancelLoadButton()->isVisible());
-}
-
-TEST_F(MainWindowTest, AReloadReleasesTheOldLogBeforeReadingTheNewOne) {
-  const QString path = f.RegisterTree("reloaded.ilx", &ThreePeerLog);
-  ASSERT_TRUE(f.Open(path));
-  bool oldLogGone = false;
-  f.loader.duringLoad = [&](const std::string&, const ReadProgress&) { oldLogGone = f.document->Log() == nullptr; };
-  f.Trigger(Command::kRefresh);
-  EXPECT_TRUE(oldLogGone);
-  EXPECT_NE(f.document->Log(), nullptr);
-  EXPECT_EQ(f.document->Log()->ChildCount(), 3u);
 }
 
 TEST_F(MainWindowTest, RecentFilesKeepTheFourNewestOnce) {

@@ -265,9 +265,17 @@ TEST_F(ViewerUseTest, MenusHoldEveryCommandWithItsKey) {
     const auto command = static_cast<Command>(i);
     EXPECT_TRUE(inMenus.contains(f.frame->Action(command))) << InfoOf(command).text;
   }
-  EXPECT_EQ(f.frame->Action(Command::kExit)->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Q));
-  EXPECT_EQ(f.frame->Action(Command::kUserGuide)->shortcut(), QKeySequence(Qt::Key_F1));
+  const struct {
+    Command command;
+    QKeySequence key;
+  } keys[] = {{Command::kExit, Qt::CTRL | Qt::Key_Q},         {Command::kUserGuide, Qt::Key_F1},
+              {Command::kFind, Qt::CTRL | Qt::Key_F},         {Command::kFindNext, Qt::Key_F3},
+              {Command::kFindPrevious, Qt::SHIFT | Qt::Key_F3}, {Command::kFollow, Qt::Key_F9},
+              {Command::kOpenInEditor, Qt::CTRL | Qt::Key_E}};
+  for (const auto& k : keys) EXPECT_EQ(f.frame->Action(k.command)->shortcut(), k.key) << InfoOf(k.command).text;
+  // Tooltips name the key as the toolbar shows it.
   EXPECT_EQ(f.frame->Action(Command::kResolveIPs)->toolTip(), "Resolve the peers' addresses (F6)");
+  EXPECT_EQ(f.frame->Action(Command::kOpenInEditor)->toolTip(), "Open in text editor (Ctrl+E)");
 
   f.Trigger(Command::kUserGuide);
   ASSERT_NE(f.frame->UserGuideWindow(), nullptr);
