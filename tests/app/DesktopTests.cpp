@@ -1,5 +1,5 @@
-// What makes the viewer behave as a desktop application here: its texts, the help options, the
-// modified mark in the title, the layout kept across runs, the recent-file list shared between
+// What makes the viewer behave as a desktop application here: the help options, the layout
+// kept across runs, the recent-file list shared between
 // running windows, and icons drawn for the screen's pixel ratio and palette.
 #include <gtest/gtest.h>
 
@@ -70,51 +70,8 @@ TEST(QuillonApplicationTest, CommandLine) {
   EXPECT_EQ(error, "unknown option --bogus");
 }
 
-class DesktopFrameTest : public ::testing::Test {
- protected:
+TEST(DesktopFrameTest, TreeWidthFitsTheCaptionsUntilTheUserChoosesOne) {
   FrameFixture f;
-  QString OpenThreePeers() {
-    const QString path = f.RegisterTree("three.ilx", &ThreePeerLog);
-    EXPECT_TRUE(f.Open(path));
-    return path;
-  }
-};
-
-TEST_F(DesktopFrameTest, TitleMarksATreeThatNoLongerMatchesItsFile) {
-  OpenThreePeers();
-  EXPECT_EQ(ShownTitle(*f.frame), "three.ilx - Quillon");
-  f.SelectPath("IKE debugging info\\10.0.0.2");
-  f.Trigger(Command::kDeletePeer);
-  EXPECT_EQ(ShownTitle(*f.frame), "three.ilx* - Quillon");
-  f.Trigger(Command::kRefresh);
-  EXPECT_EQ(ShownTitle(*f.frame), "three.ilx - Quillon") << "reading the file again clears the mark";
-
-  // A refused delete (the last peer) changes nothing.
-  const QString single = f.RegisterTree("single.ilx", [] {
-    auto log = std::make_unique<LogFile>();
-    log->SetName("IKE debugging info");
-    AddPeer(*log, "10.0.0.9");
-    return log;
-  });
-  ASSERT_TRUE(f.Open(single));
-  f.SelectPath("IKE debugging info\\10.0.0.9");
-  f.Trigger(Command::kDeletePeer);
-  EXPECT_EQ(f.messages.shown.size(), 1);
-  EXPECT_EQ(ShownTitle(*f.frame), "single.ilx - Quillon");
-
-  // Narrowing commands mark the document; the frame shows it with its next command update.
-  f.document->MarkTreeChanged();
-  f.frame->UpdateCommands();
-  EXPECT_EQ(ShownTitle(*f.frame), "single.ilx* - Quillon");
-  f.Trigger(Command::kNew);
-  EXPECT_EQ(ShownTitle(*f.frame), "Untitled - Quillon");
-
-  // A file name with the toolkit's placeholder in it shows as written.
-  ASSERT_TRUE(f.Open(f.RegisterTree("odd[*].ilx", &ThreePeerLog)));
-  EXPECT_EQ(ShownTitle(*f.frame), "odd[*].ilx - Quillon");
-}
-
-TEST_F(DesktopFrameTest, TreeWidthFitsTheCaptionsUntilTheUserChoosesOne) {
   f.frame->show();
   f.frame->resize(1180, 720);  // wider than the test screen's nine tenths
   QSplitter& splitter = *f.frame->View()->Splitter();
@@ -163,21 +120,6 @@ TEST_F(DesktopFrameTest, TreeWidthFitsTheCaptionsUntilTheUserChoosesOne) {
   damaged.show();
   EXPECT_EQ(damaged.View()->TreeWidth(), LogView::kTreeWidth);
   EXPECT_FALSE(damaged.View()->IsTreeWidthChosen());
-}
-
-TEST_F(DesktopFrameTest, OpenedFilesReachOtherWindows) {
-  const QString three = OpenThreePeers();
-  // A second window, started before this one opened another file, keeps both in the list.
-  MainWindow other(*f.document, {f.messages, f.settings, f.resolver, f.launcher, f.dialogs, f.loggingEnvironment});
-  const QString second = f.RegisterTree("second.ilx", &ThreePeerLog);
-  ASSERT_TRUE(f.Open(second));
-  ASSERT_TRUE(FrameFixture::OpenIn(other, f.RegisterTree("third.ilx", &ThreePeerLog)));
-  const QStringList expected{f.directory.filePath("third.ilx"), second, three};
-  EXPECT_EQ(RecentFiles(f.settings).Entries(), expected);
-  // The first window's menu shows them once it is opened.
-  emit f.frame->menuBar()->actions().first()->menu()->aboutToShow();
-  ASSERT_EQ(f.frame->RecentFileActions().size(), 3);
-  EXPECT_TRUE(f.frame->RecentFileActions().first()->text().endsWith("third.ilx"));
 }
 
 TEST(DesktopSettingsTest, RecentFilesOfTwoProgramsShareOneSettingsFile) {

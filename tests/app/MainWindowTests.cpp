@@ -18,6 +18,7 @@
 #include <QTimer>
 #include <QTreeView>
 #include <QMenu>
+#include <QMenuBar>
 #include <QUrl>
 
 #include "AppTestSupport.h"
@@ -94,6 +95,9 @@ TEST_F(MainWindowTest, OpeningALogShowsItsTreeAndRemembersTheFile) {
   EXPECT_EQ(ShownTitle(*f.frame), "Untitled - Quillon");
   EXPECT_TRUE(Enabled(Command::kRefresh));
   EXPECT_TRUE(Enabled(Command::kResolveIPs));
+  // A file name with the toolkit's placeholder for the modified mark shows as written.
+  ASSERT_TRUE(f.Open(f.RegisterTree("odd[*].ilx", &ThreePeerLog)));
+  EXPECT_EQ(ShownTitle(*f.frame), "odd[*].ilx - Quillon");
 }
 
 TEST_F(MainWindowTest, SelectingANodeShowsItsTextAndPathAndNewEmptiesTheWindow) {
@@ -235,11 +239,21 @@ TEST_F(MainWindowTest, RefreshReloadsTheFileAndUndoesDeletions) {
   f.SelectPath(kRoot + "\\10.0.0.2");
   f.Trigger(Command::kDeletePeer);
   ASSERT_EQ(PeerNames(), QStringList({"10.0.0.1", "10.0.0.3"}));
+  EXPECT_EQ(ShownTitle(*f.frame), "three.ilx* - Quillon") << "the tree no longer matches its file";
   const int loads = f.loader.loads;
   PressKey(Qt::Key_F5);
   EXPECT_EQ(f.loader.loads, loads + 1);
   EXPECT_EQ(PeerNames(), QStringList({"10.0.0.1", "10.0.0.2", "10.0.0.3"}));
   EXPECT_EQ(Model().rowCount(Model().index(0, 0)), 3);
+  EXPECT_EQ(ShownTitle(*f.frame), "three.ilx - Quillon") << "reading the file again clears the mark";
+  // The root is never a peer to delete, even when the command is issued anyway: nothing
+  // changes, the title included.
+  f.SelectPath(kRoot);
+  EXPECT_FALSE(f.frame->View()->DeleteSelectedPeer(f.messages));
+  f.frame->UpdateCommands();
+  EXPECT_EQ(PeerNames().size(), 3);
+  EXPECT_TRUE(f.messages.shown.isEmpty());
+  EXPECT_EQ(ShownTitle(*f.frame), "three.ilx - Quillon");
 
   // A log file edited on disk is read again as it now stands.
   const auto examplePeers = [](const char* name) {
@@ -313,12 +327,6 @@ TEST_F(MainWindowTest, MakeVisibleExpandsEachPeerAndDeletePeerKeepsTheLastOne) {
   EXPECT_EQ(PeerNames(), QStringList({"10.0.0.1"}));
   EXPECT_EQ(f.messages.shown,
             QStringList({"A log should contain at least one IKE peer.\n\nCannot remove the only peer 10.0.0.1"}));
-
-  // The root is never a peer to delete, even when the command is issued anyway.
-  f.SelectPath(kRoot);
-  f.frame->View()->DeleteSelectedPeer(f.messages);
-  EXPECT_EQ(PeerNames(), QStringList({"10.0.0.1"}));
-  EXPECT_EQ(f.messages.shown.size(), 1);
 }
 
 TEST_F(MainWindowTest, ResolveIPsNamesEachPeerOnceUntilTheNextLoad) {
@@ -476,6 +484,13 @@ TEST_F(MainWindowTest, RecentFilesKeepTheFourNewestOnce) {
   FrameFixture::WaitForLoad(*f.frame);
   EXPECT_EQ(f.frame->Recent().Entries(), QStringList({paths[4], paths[2], paths[1]}));
   EXPECT_EQ(RecentFiles(f.settings).Entries(), f.frame->Recent().Entries());
+
+  // A second window's opened file reaches this window's menu once it is opened.
+  MainWindow other(*f.document, {f.messages, f.settings, f.resolver, f.launcher, f.dialogs, f.loggingEnvironment});
+  ASSERT_TRUE(FrameFixture::OpenIn(other, paths[0]));
+  emit f.frame->menuBar()->actions().first()->menu()->aboutToShow();
+  EXPECT_EQ(f.frame->Recent().Entries(), QStringList({paths[0], paths[4], paths[2], paths[1]}));
+  EXPECT_TRUE(f.frame->RecentFileActions().first()->text().endsWith("log1.ilx"));
 }
 
 TEST_F(MainWindowTest, OpenDialogStartsFromTheLastFileOrTheDaemonsLog) {
