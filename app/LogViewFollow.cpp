@@ -171,10 +171,9 @@ void LogView::BeginFollowRead() {
 }
 
 void LogView::EndFollowRead() {
-  if (!notedPlace_) return;
   const std::unique_ptr<Place> place = std::move(notedPlace_);
   model_->SetLog(document_.Log());
-  GoBackTo(*place);
+  if (place) GoBackTo(*place);
   emit SelectionChanged();
   emit FollowStepShown();
 }
