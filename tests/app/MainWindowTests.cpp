@@ -142,13 +142,6 @@ TEST_F(MainWindowTest, LogLinesTabShowsTheLinesOfTheLogTheNodeWasReadFrom) {
       << lines.toStdString();
   EXPECT_EQ(view.Tabs()->tabToolTip(1), "Lines 3572 to 3610 of the log");
   EXPECT_TRUE(view.Text()->toPlainText().startsWith("Notify\n")) << "the detail text stays in its tab";
-  if (const QByteArray shot = qgetenv("QUILLON_SCREENSHOT"); !shot.isEmpty()) {
-    f.frame->resize(1280, 760);
-    f.ShowActive();
-    Tree().expand(Model().IndexOf(f.FindByPath(peer)));
-    view.LogLines()->moveCursor(QTextCursor::End);  // down to the gateway's own words
-    f.frame->grab().save(QString::fromLocal8Bit(shot));
-  }
   // A node that was not read from lines of its own shows none.
   f.SelectPath(peer);
   EXPECT_TRUE(view.LogLines()->toPlainText().isEmpty());
