@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QDockWidget>
+#include <QMenu>
 #include <QMenuBar>
 #include <QMouseEvent>
 #include <QScrollBar>
@@ -102,6 +103,20 @@ TEST_F(TimelinePanelTest, ClickingABarSelectsItsNodeAndTheSelectionIsOutlined) {
   Mouse(QEvent::MouseButtonRelease, at, Qt::NoButton);
   EXPECT_EQ(f.frame->View()->SelectedNode(), data.Bars()[bar].node);
   EXPECT_EQ(Panel().HighlightedBar(), static_cast<std::ptrdiff_t>(bar));
+
+  // The bar's menu selects it in the tree too, and zooms to it; none off the bars.
+  f.frame->View()->SelectNode(data.Peers()[0]);
+  std::unique_ptr<QMenu> menu(Panel().ContextMenuAt(at));
+  ASSERT_NE(menu, nullptr);
+  ASSERT_EQ(menu->actions().size(), 2);
+  EXPECT_EQ(menu->actions()[0]->text().remove('&'), "Select in tree");
+  menu->actions()[0]->trigger();
+  EXPECT_EQ(f.frame->View()->SelectedNode(), data.Bars()[bar].node);
+  const double before = Panel().Axis().SecondsPerPixel();
+  EXPECT_EQ(menu->actions()[1]->text().remove('&'), "Zoom to this negotiation");
+  menu->actions()[1]->trigger();
+  EXPECT_LT(Panel().Axis().SecondsPerPixel(), before);
+  EXPECT_EQ(Panel().ContextMenuAt(QPoint(1, 1)), nullptr);
 
   // Selecting a packet's payload in the tree outlines its negotiation's bar; a peer none.
   const LogNode* other = data.Bars()[0].node;

@@ -196,26 +196,6 @@ TEST_F(ViewerUseTest, RowMenuCopiesExpandsAndFilters) {
   EXPECT_TRUE(f.frame->Action(Command::kFilter)->isChecked());
 }
 
-TEST_F(ViewerUseTest, TimelineBarMenuSelectsAndZooms) {
-  TimelinePanel& timeline = *f.frame->Timeline();
-  timeline.resize(900, 300);
-  QTest::qWait(50);
-  ASSERT_FALSE(timeline.Data().Bars().empty());
-  const std::size_t lane = 0;
-  const std::size_t bar = timeline.Lanes().lanes[lane].bars.front();
-  const QPoint point = timeline.BarPoint(bar, lane);
-  std::unique_ptr<QMenu> menu(timeline.ContextMenuAt(point));
-  ASSERT_NE(menu, nullptr);
-  EXPECT_EQ(ItemTexts(*menu), QStringList({"Select in tree", "Zoom to this negotiation"}));
-  Item(*menu, "Select in tree")->trigger();
-  ASSERT_NE(Selected(), nullptr);
-  EXPECT_EQ(Selected(), timeline.NodeAtPoint(point));
-  const double before = timeline.Axis().SecondsPerPixel();
-  Item(*menu, "Zoom to this negotiation")->trigger();
-  EXPECT_LT(timeline.Axis().SecondsPerPixel(), before);
-  EXPECT_EQ(timeline.ContextMenuAt(QPoint(1, 1)), nullptr) << "no menu off the bars";
-}
-
 TEST_F(ViewerUseTest, MessagesSayWhatHappenedAndClearingAFilterKeepsThePlace) {
   const auto filterIp = [this](const QString& ip) {
     f.frame->SetDialogRunner([ip](QDialog& dialog) {
