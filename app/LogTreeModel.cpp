@@ -1,5 +1,7 @@
 #include "app/LogTreeModel.h"
 
+#include <algorithm>
+
 #include "model/TreeRules.h"
 #include "model/VisibleText.h"
 
@@ -30,21 +32,31 @@ void LogTreeModel::SetLog(LogFile* root) {
   endResetModel();
 }
 
-LogTreeModel::Entry& LogTreeModel::EntryOf(const LogNode* node) const {
-  Entry& entry = entries_[node];
-  if (!entry.childrenKnown) {
-    // Rehashing below may move `entry`; build the list first, then look the node up again.
-    std::vector<LogNode*> children = VisibleChildren(*node);
-    for (std::size_t row = 0; row < children.size(); ++row) {
-      Entry& child = entries_[children[row]];
-      child.parent = node;
-      child.row = static_cast<int>(row);
+const LogNode* LogTreeModel::ShownParent(const LogNode* node) const {
+  if (node == nullptr || node == root_) return nullptr;
+  for (const LogNode* up = node->Parent(); up != nullptr; up = up->Parent())
+    if (up == root_ || IsShownAsLevel(*up)) return up;
+  return nullptr;
+}
+
+LogTreeModel::Entry& LogTreeModel::EntryOf(const LogNode* node, int row) const {
+  const auto found = entries_.find(node);
+  if (found != entries_.end() && found->second.childrenKnown) return found->second;
+  if (row < 0 && node != root_) {
+    // Asked without an index: the node's place in its parent's rows (made first).
+    const LogNode* parentNode = ShownParent(node);
+    if (parentNode != nullptr) {
+      const std::vector<LogNode*>& siblings = EntryOf(parentNode).children;
+      const auto at = std::find(siblings.begin(), siblings.end(), node);
+      if (at != siblings.end()) row = static_cast<int>(at - siblings.begin());
     }
-    Entry& fresh = entries_[node];
-    fresh.children = std::move(children);
-    fresh.childrenKnown = true;
-    return fresh;
   }
+  // Made after the parent's: making the parent's may have rehashed the map.
+  Entry& entry = entries_[node];
+  entry.row = std::max(row, 0);
+  entry.children = VisibleChildren(*node);
+  entry.icons.assign(entry.children.size(), kIconUnknown);
+  entry.childrenKnown = true;
   return entry;
 }
 
@@ -68,27 +80,30 @@ QModelIndex LogTreeModel::IndexOf(const LogNode* node) const {
     if (up == root_ || IsShownAsLevel(*up)) chain.push_back(up);
   }
   if (chain.empty() || chain.back() != root_) return {};
-  // Walk down from the root so every parent on the way has its rows.
-  for (auto it = chain.rbegin(); it + 1 != chain.rend(); ++it) EntryOf(*it);
-  const auto found = entries_.find(node);
-  if (found == entries_.end() || found->second.parent == nullptr) return {};
-  return createIndex(found->second.row, 0, const_cast<LogNode*>(node));
+  // Walk down from the root so every parent on the way has its rows; each one's row is known
+  // from the step before.
+  int row = 0;
+  for (auto it = chain.rbegin(); it + 1 != chain.rend(); ++it) {
+    const std::vector<LogNode*>& children = EntryOf(*it, row).children;
+    const auto at = std::find(children.begin(), children.end(), *(it + 1));
+    if (at == children.end()) return {};
+    row = static_cast<int>(at - children.begin());
+  }
+  return createIndex(row, 0, const_cast<LogNode*>(node));
 }
 
 QModelIndex LogTreeModel::index(int row, int column, const QModelIndex& parent) const {
   if (root_ == nullptr || column != 0 || row < 0) return {};
   if (!parent.isValid()) return row == 0 ? createIndex(0, 0, root_) : QModelIndex();
-  const std::vector<LogNode*>& children = EntryOf(NodeAt(parent)).children;
+  const std::vector<LogNode*>& children = EntryOf(NodeAt(parent), parent.row()).children;
   if (static_cast<std::size_t>(row) >= children.size()) return {};
   return createIndex(row, 0, children[static_cast<std::size_t>(row)]);
 }
 
 QModelIndex LogTreeModel::parent(const QModelIndex& child) const {
-  const LogNode* node = NodeAt(child);
-  if (node == nullptr) return {};
-  const auto found = entries_.find(node);
-  if (found == entries_.end() || found->second.parent == nullptr) return {};
-  const LogNode* parentNode = found->second.parent;
+  const LogNode* parentNode = ShownParent(NodeAt(child));
+  if (parentNode == nullptr) return {};
+  // The parent lists its rows (the child's index was made from them): its entry has its row.
   const auto parentEntry = entries_.find(parentNode);
   const int row = parentEntry == entries_.end() ? 0 : parentEntry->second.row;
   return createIndex(row, 0, const_cast<LogNode*>(parentNode));
@@ -98,7 +113,7 @@ int LogTreeModel::rowCount(const QModelIndex& parent) const {
   if (root_ == nullptr) return 0;
   if (!parent.isValid()) return 1;
   if (parent.column() != 0) return 0;
-  return static_cast<int>(EntryOf(NodeAt(parent)).children.size());
+  return static_cast<int>(EntryOf(NodeAt(parent), parent.row()).children.size());
 }
 
 int LogTreeModel::columnCount(const QModelIndex& /*parent*/) const { return 1; }
@@ -120,11 +135,18 @@ QVariant LogTreeModel::data(const QModelIndex& index, int role) const {
     case Qt::DisplayRole:
       return QString::fromLatin1(VisibleText(node->Caption()));
     case Qt::DecorationRole: {
-      const auto found = entries_.find(node);
-      int icon = found != entries_.end() ? found->second.icon : kIconUnknown;
+      // Kept in the parent's list of rows, by the row's position.
+      const LogNode* parentNode = ShownParent(node);
+      const auto found = parentNode != nullptr ? entries_.find(parentNode) : entries_.end();
+      const auto row = static_cast<std::size_t>(index.row());
+      std::int16_t* cached = found != entries_.end() && row < found->second.icons.size() &&
+                                     found->second.children[row] == node
+                                 ? &found->second.icons[row]
+                                 : nullptr;
+      int icon = cached != nullptr ? *cached : kIconUnknown;
       if (icon == kIconUnknown) {
         icon = StateIconIndex(*node);
-        if (found != entries_.end()) found->second.icon = static_cast<std::int16_t>(icon);
+        if (cached != nullptr) *cached = static_cast<std::int16_t>(icon);
       }
       if (icon == kIconNone) return {};
       return icons_.At(icon);
@@ -139,9 +161,15 @@ Qt::ItemFlags LogTreeModel::flags(const QModelIndex& index) const {
   return Qt::ItemIsEnabled | Qt::ItemIsSelectable;
 }
 
-void LogTreeModel::Forget(const LogNode* node) {
-  entries_.erase(node);
-  for (const auto& child : node->Children()) Forget(child.get());
+std::size_t LogTreeModel::Forget(const LogNode* node) {
+  const auto found = entries_.find(node);
+  if (found == entries_.end()) return 0;
+  // Only nodes whose rows are made have entries, and only below rows that are made.
+  const std::vector<LogNode*> children = std::move(found->second.children);
+  entries_.erase(found);
+  std::size_t rows = children.size();
+  for (const LogNode* child : children) rows += Forget(child);
+  return rows;
 }
 
 void LogTreeModel::RemoveNode(LogNode* node, const std::function<void(LogNode*)>& destroy) {
@@ -156,6 +184,7 @@ void LogTreeModel::RemoveNode(LogNode* node, const std::function<void(LogNode*)>
   destroy(node);
   Entry& parentEntry = EntryOf(parentNode);
   parentEntry.children.erase(parentEntry.children.begin() + row);
+  parentEntry.icons.erase(parentEntry.icons.begin() + row);
   for (std::size_t after = static_cast<std::size_t>(row); after < parentEntry.children.size(); ++after) {
     const auto sibling = entries_.find(parentEntry.children[after]);
     if (sibling != entries_.end()) sibling->second.row = static_cast<int>(after);
@@ -187,12 +216,15 @@ void LogTreeModel::NodesAdded(const std::vector<LogNode*>& peers) {
   if (rootEntry == entries_.end() || !rootEntry->second.childrenKnown) return;  // no row below the root made yet
   Refresh(root_, false);
   for (const LogNode* peer : peers) {
-    const auto found = entries_.find(peer);
-    if (found == entries_.end() || found->second.parent != root_) continue;
-    found->second.Stale();
-    const QModelIndex index = createIndex(found->second.row, 0, const_cast<LogNode*>(peer));
+    Entry& rows = entries_.find(root_)->second;
+    const auto at = std::find(rows.children.begin(), rows.children.end(), peer);
+    if (at == rows.children.end()) continue;
+    const auto row = static_cast<std::size_t>(at - rows.children.begin());
+    rows.icons[row] = kIconUnknown;
+    const QModelIndex index = createIndex(static_cast<int>(row), 0, const_cast<LogNode*>(peer));
     emit dataChanged(index, index, {Qt::DisplayRole, Qt::DecorationRole});
-    if (found->second.childrenKnown) Refresh(peer, true);
+    const auto found = entries_.find(peer);
+    if (found != entries_.end() && found->second.childrenKnown) Refresh(peer, true);
   }
 }
 
@@ -212,6 +244,7 @@ void LogTreeModel::Refresh(const LogNode* node, bool deep) {
       beginRemoveRows(index, 0, static_cast<int>(before.size()) - 1);
       for (const LogNode* child : before) Forget(child);
       entries_.find(node)->second.children.clear();
+      entries_.find(node)->second.icons.clear();
       endRemoveRows();
     }
     before.clear();
@@ -226,19 +259,21 @@ void LogTreeModel::Refresh(const LogNode* node, bool deep) {
     const std::size_t first = i;
     while (i < now.size() && (k >= before.size() || now[i] != before[k])) ++i;
     beginInsertRows(index, static_cast<int>(first), static_cast<int>(i) - 1);
-    std::vector<LogNode*>& rows = entries_.find(node)->second.children;
+    Entry& entry = entries_.find(node)->second;
+    std::vector<LogNode*>& rows = entry.children;
     rows.insert(rows.begin() + static_cast<std::ptrdiff_t>(first), now.begin() + static_cast<std::ptrdiff_t>(first),
                 now.begin() + static_cast<std::ptrdiff_t>(i));
-    for (std::size_t row = first; row < rows.size(); ++row) {
-      Entry& child = entries_[rows[row]];  // elements stay in place when the map rehashes
-      child.parent = node;
-      child.row = static_cast<int>(row);
+    entry.icons.insert(entry.icons.begin() + static_cast<std::ptrdiff_t>(first), i - first, kIconUnknown);
+    // The rows after the new ones moved down.
+    for (std::size_t row = i; row < rows.size(); ++row) {
+      const auto child = entries_.find(rows[row]);
+      if (child != entries_.end()) child->second.row = static_cast<int>(row);
     }
     endInsertRows();
   }
   if (!deep || now.empty()) return;
   // Captions and state icons of the rows that stayed may have changed (counts, diagnosis).
-  for (const LogNode* child : now) entries_.find(child)->second.Stale();
+  entries_.find(node)->second.Stale();
   emit dataChanged(createIndex(0, 0, now.front()), createIndex(static_cast<int>(now.size()) - 1, 0, now.back()),
                    {Qt::DisplayRole, Qt::DecorationRole});
   for (const LogNode* child : now) {
@@ -256,10 +291,8 @@ std::size_t LogTreeModel::ReleaseBelow(const QModelIndex& collapsed) {
   // expanded) and the rows on the way to them stay as they are.
   std::unordered_map<const LogNode*, bool> kept;
   for (const QModelIndex& index : persistentIndexList())
-    for (const LogNode* up = NodeAt(index); up != nullptr && up != node; up = entries_.count(up) ? entries_[up].parent : nullptr)
-      kept[up] = true;
+    for (const LogNode* up = NodeAt(index); up != nullptr && up != node; up = ShownParent(up)) kept[up] = true;
   std::size_t released = 0;
-  const std::size_t before = entries_.size();
   std::vector<const LogNode*> pending(found->second.children.begin(), found->second.children.end());
   while (!pending.empty()) {
     const LogNode* child = pending.back();
@@ -273,12 +306,8 @@ std::size_t LogTreeModel::ReleaseBelow(const QModelIndex& collapsed) {
       continue;
     }
     // Nothing refers to the rows below: they are made again when the row is expanded.
-    std::vector<LogNode*> rows = std::move(entry->second.children);
-    entry->second.children = {};
-    entry->second.childrenKnown = false;
-    for (const LogNode* row : rows) Forget(row);
+    released += Forget(child);
   }
-  released = before - entries_.size();
   // A map that shrank a lot gives its bucket array back too.
   if (released > 0 && entries_.bucket_count() > 4 * entries_.size() + 1024) {
     std::unordered_map<const LogNode*, Entry> smaller(entries_.begin(), entries_.end());
@@ -287,7 +316,11 @@ std::size_t LogTreeModel::ReleaseBelow(const QModelIndex& collapsed) {
   return released;
 }
 
-std::size_t LogTreeModel::CachedRows() const { return entries_.size(); }
+std::size_t LogTreeModel::CachedRows() const {
+  std::size_t rows = root_ != nullptr ? 1 : 0;
+  for (const auto& [node, entry] : entries_) rows += entry.children.size();
+  return rows;
+}
 
 void LogTreeModel::NodesChanged(const std::vector<LogNode*>& nodes) {
   for (LogNode* node : nodes) {

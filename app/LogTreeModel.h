@@ -56,8 +56,10 @@ class LogTreeModel : public QAbstractItemModel {
   // except those an index is kept for and the rows on their way. Returns how many rows were
   // let go of.
   std::size_t ReleaseBelow(const QModelIndex& collapsed);
-  // How many rows the model holds (made rows, with their cached captions).
+  // How many rows the model holds (the root and the rows made below nodes).
   std::size_t CachedRows() const;
+  // How many nodes have their rows below made (each holds a list of them).
+  std::size_t ListedNodes() const { return entries_.size(); }
 
   QModelIndex index(int row, int column, const QModelIndex& parent = {}) const override;
   QModelIndex parent(const QModelIndex& child) const override;
@@ -70,23 +72,28 @@ class LogTreeModel : public QAbstractItemModel {
  private:
   static constexpr int kIconUnknown = -1;
 
-  // One per row made (the root's children once the root is shown, a node's once it is
-  // expanded or asked about): kept small, as "expand all" on a large log makes a million.
+  // One per node whose rows below are made (the root once it is shown, a node once it is
+  // expanded or asked about), none per row: "expand all" on a large log makes a million rows
+  // below a few hundred thousand such nodes, and each row costs only its place in the lists.
   struct Entry {
-    const LogNode* parent = nullptr;  // the shown parent; nullptr for the log root
-    int row = 0;                       // position among the parent's shown children
-    // The state icon, once asked: a peer's looks at the captions of all its negotiations, and
-    // the view asks for it whenever it measures or paints the row. Captions are not kept: the
-    // view asks for the few rows it paints or measures, and a million cached captions would
-    // double the memory of an expanded large log.
-    std::int16_t icon = kIconUnknown;
+    int row = 0;  // the node's own position among its shown parent's rows
     bool childrenKnown = false;
     std::vector<LogNode*> children;
-    void Stale() { icon = kIconUnknown; }
+    // The state icon of each row below, once asked: a peer's looks at the captions of all its
+    // negotiations, and the view asks for it whenever it measures or paints the row. Captions
+    // are not kept: the view asks for the few rows it paints or measures.
+    std::vector<std::int16_t> icons;
+    void Stale() { icons.assign(children.size(), kIconUnknown); }
   };
 
-  Entry& EntryOf(const LogNode* node) const;
-  void Forget(const LogNode* node);
+  // The node the tree shows `node` below: its nearest ancestor that is a level of the tree (or
+  // the root); null for the root and for nodes outside the shown tree.
+  const LogNode* ShownParent(const LogNode* node) const;
+  // The entry of a node whose rows are made, made now if need be; `row` is the node's own
+  // row when the caller knows it (negative: looked up).
+  Entry& EntryOf(const LogNode* node, int row = -1) const;
+  // Lets go of the rows made below `node` and below them; how many.
+  std::size_t Forget(const LogNode* node);
   // Brings the rows below `node` (whose rows are made) up to date with its visible children;
   // with `deep`, also the rows below each of its children whose rows are made.
   void Refresh(const LogNode* node, bool deep);

@@ -7,6 +7,8 @@
 #include <future>
 #include <memory>
 #include <optional>
+#include <string>
+#include <utility>
 #include <unordered_set>
 #include <vector>
 
@@ -99,10 +101,11 @@ class LogView : public QWidget {
   // new rows, found again by their names and places among equally named siblings); a selection
   // on the last event moves to the new last event. A step that placed nothing changes nothing.
   void ShowFollowed(const std::function<std::vector<LogNode*>()>& poll);
-  // Follow turned on: the follower reads the whole file again in `read` (which may run the
-  // event loop while a worker reads); meanwhile the view shows no tree. Afterwards expansion and
-  // selection are found again as after a step that reads the file again.
-  void ShowFollowedAfterReading(const std::function<void()>& read);
+  // Follow turned on: the follower reads the whole file again on a worker; from BeginFollowRead
+  // to EndFollowRead the view shows no tree. Afterwards expansion and selection are found again
+  // as after a step that reads the file again.
+  void BeginFollowRead();
+  void EndFollowRead();
 
   // Filter and Verify: the criteria and what the shown tree reflects.
   Narrowing& NarrowingState() { return narrowing_; }
@@ -110,9 +113,11 @@ class LogView : public QWidget {
   // Applies the filter and/or the verify selection to the shown tree (after the frame read the
   // log again when the steps say so). The selection stays where its node is still shown.
   void Narrow(const NarrowingSteps& steps);
-  // Runs `reload`, which reads the log again (a filter made less strict), and then expands
-  // the rows that were expanded and selects the node that was selected, found by their names.
-  void KeepPlaceAcross(const std::function<void()>& reload);
+  // Around a load that reads the log again (a filter made less strict): notes what is expanded
+  // and selected, by names, and after the load expands and selects it again in the new tree.
+  void NotePlaceForReload();
+  void ReturnToNotedPlace();
+  void ForgetNotedPlace();
 
   // Find, Find Next and Find Previous: each selects the match, scrolls it to the middle of the
   // tree and highlights the text in the detail pane (or in the "Log lines" tab when only the
@@ -222,8 +227,19 @@ class LogView : public QWidget {
   bool treeWidthFitted_ = false;  // fitted to the first log's captions (not a width to remember)
   // While the log is followed: the last event of the shown tree, once searched.
   std::optional<const LogNode*> followLast_;
-  struct Place;
+  // Where the user stands in the tree, by names that outlive the rows: what is expanded, the
+  // selection, the scroll position, and whether the selection is on the last event. A node is
+  // named by the names from the root down, each with its place among the siblings of that name.
+  using NodeKey = std::vector<std::pair<std::string, int>>;
+  struct Place {
+    std::vector<NodeKey> expanded;
+    std::optional<NodeKey> selected;
+    int scrolled = 0;
+    bool onLastEvent = false;
+  };
   Place NotePlace(bool onLastEvent) const;
+  // The place noted before a load or Follow's first read, gone back to after it.
+  std::unique_ptr<Place> notedPlace_;
   void GoBackTo(const Place& place);
   // Whether the selection is on the last event (searched once while following).
   bool OnLastEvent();

@@ -4,9 +4,7 @@
 #pragma once
 
 #include <array>
-#include <atomic>
 #include <functional>
-#include <future>
 #include <optional>
 
 #include <QMainWindow>
@@ -32,6 +30,8 @@ class QToolBar;
 namespace quillon {
 
 
+class LoadController;
+class LoadProgressDisplay;
 class LogView;
 class TimelinePanel;
 
@@ -49,11 +49,17 @@ class MainWindow : public QMainWindow {
 
   MainWindow(LogDocument& document, Services services, QWidget* parent = nullptr);
 
-  // Loads a file into the document and shows it; on failure shows the reason and keeps the
-  // previous log. Returns whether the file was loaded. The load can be cancelled (Cancel, Esc):
-  // the previous log stays; a cancelled reload of the shown file reads it once more (its old
-  // tree was given back before reading) and returns false.
+  // Starts loading a file into the document: it is read on a worker thread while the window
+  // goes on, then shown; on failure the reason is shown and the previous log kept. Returns
+  // whether the load started (not while another runs); LoadFinished tells how it ended. The
+  // load can be cancelled (Cancel, Esc): the previous log stays; a cancelled reload of the
+  // shown file reads it once more (its old tree was given back before reading) and ends as
+  // not loaded.
   bool OpenFile(const QString& path);
+  // Whether a load (or Follow's first read) is running.
+  bool IsLoading() const { return loading_; }
+  // Stops a load that can be stopped (as Esc and the Cancel button do).
+  void CancelLoad();
 
   QAction* Action(Command command) const { return actions_[static_cast<std::size_t>(command)]; }
   LogView* View() const { return view_; }
@@ -68,8 +74,6 @@ class MainWindow : public QMainWindow {
   QProgressBar* LoadProgressBar() const { return progress_; }
   // Shown beside the progress bar; stops the load (as Esc does), keeping the current log.
   QPushButton* CancelLoadButton() const { return cancelButton_; }
-  // How often the window looks at a load running on the worker thread.
-  static constexpr int kLoadPollMilliseconds = 20;
   const RecentFiles& Recent() const { return recent_; }
   // The File menu's recent-file entries, newest first.
   QList<QAction*> RecentFileActions() const { return recentActions_; }
@@ -89,6 +93,11 @@ class MainWindow : public QMainWindow {
   using DialogRunner = std::function<bool(QDialog& dialog)>;
   void SetDialogRunner(DialogRunner runner) { runDialog_ = std::move(runner); }
 
+ signals:
+  // A load or Follow's first read ended: `loaded` when the file is shown as read (not when
+  // cancelled or failed).
+  void LoadFinished(bool loaded);
+
  public slots:
   // One tick of the change watch.
   void CheckFileChange();
@@ -102,12 +111,10 @@ class MainWindow : public QMainWindow {
   void closeEvent(QCloseEvent* event) override;
 
  private:
-  // Reads the file on a worker thread while the window runs and shows the progress; nothing
-  // when the load was cancelled (only a `cancellable` one can be).
-  std::optional<LogDocument::ReadResult> ReadOnWorker(const QString& path, bool cancellable);
-  // Runs the event loop until `work` is done, calling `tick` every kLoadPollMilliseconds.
-  template <class Result>
-  void WaitServingTheWindow(std::future<Result>& work, const std::function<void()>& tick);
+  void StartRead(const QString& path, bool cancellable);
+  // The load controller's ends of a read: the file read (or not), Follow's first read done.
+  void OnFileRead();
+  void OnFollowRead();
   void CreateActions();
   void CreateMenus();
   void CreateToolBar();
@@ -146,6 +153,7 @@ class MainWindow : public QMainWindow {
   void OnFollow(bool on);
   // Reads the log again if the steps say so, then narrows the tree.
   void RunNarrowing(const NarrowingSteps& steps);
+  void ApplyNarrowing(const NarrowingSteps& steps);
 
   LogDocument& document_;
   Services services_;
@@ -163,7 +171,13 @@ class MainWindow : public QMainWindow {
   QLabel* fileChanged_ = nullptr;
   QProgressBar* progress_ = nullptr;
   QPushButton* cancelButton_ = nullptr;
-  std::atomic<bool> cancelLoad_{false};
+  LoadController* loader_ = nullptr;
+  LoadProgressDisplay* loadProgress_ = nullptr;
+  bool reloading_ = false;   // the load reads the shown file again
+  bool readAgain_ = false;   // a cancelled reload reads it once more
+  QString previousMessage_;  // the status message before the load, kept when it fails
+  // Filter or Verify waiting for the log to be read again.
+  std::optional<NarrowingSteps> pendingNarrowing_;
   QTimer* changeWatch_ = nullptr;
   QTimer* followWatch_ = nullptr;
   bool loading_ = false;

@@ -172,18 +172,28 @@ int QuillonApplication::Run(int argc, char** argv) {
   messages.SetParent(&frame);
   frame.show();
 
-  if (!options->file.isEmpty()) {
-    QCoreApplication::processEvents();  // paint the window before a long load starts
-    // A log named on the command line that cannot be shown ends the program after its message.
-    if (!frame.OpenFile(options->file)) return 1;
-  }
-  if (!options->screenshot.isEmpty()) {
-    const QString target = options->screenshot;
+  // The screenshot is taken a moment after the window shows the log (or, without a log, after
+  // it appears).
+  const auto scheduleScreenshot = [&frame, target = options->screenshot] {
+    if (target.isEmpty()) return;
     QTimer::singleShot(700, &frame, [&frame, target] {
       const bool saved = frame.grab().save(target);
       if (!saved) std::fprintf(stderr, "quillon: cannot save %s\n", qPrintable(target));
       QCoreApplication::exit(saved ? 0 : 1);
     });
+  };
+  if (!options->file.isEmpty()) {
+    // A log named on the command line that cannot be shown ends the program after its message.
+    QObject::connect(&frame, &MainWindow::LoadFinished, &frame, [scheduleScreenshot, first = true](bool loaded) mutable {
+      if (!first) return;
+      first = false;
+      if (!loaded) QCoreApplication::exit(1);
+      else scheduleScreenshot();
+    });
+    // Started once the event loop runs, so that the window is painted before a long load.
+    QTimer::singleShot(0, &frame, [&frame, file = options->file] { frame.OpenFile(file); });
+  } else {
+    scheduleScreenshot();
   }
   return QCoreApplication::exec();
 }

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include <QApplication>
+#include <QEventLoop>
 #include <QDockWidget>
 #include <QPixmap>
 #include <QScrollBar>
@@ -36,6 +37,24 @@
 #include "platform/ChunkSource.h"
 
 namespace {
+
+// Runs the event loop until the window's load (or Follow's first read) ends; whether the file
+// was shown as read.
+[[maybe_unused]] bool WaitForLoad(quillon::MainWindow& frame) {
+  if (!frame.IsLoading()) return true;
+  bool loaded = false;
+  QEventLoop loop;
+  QObject::connect(&frame, &quillon::MainWindow::LoadFinished, &loop, [&](bool ok) {
+    loaded = ok;
+    loop.quit();
+  });
+  loop.exec();
+  return loaded;
+}
+
+bool OpenAndWait(quillon::MainWindow& frame, const QString& path) {
+  return frame.OpenFile(path) && WaitForLoad(frame);
+}
 
 using Clock = std::chrono::steady_clock;
 
@@ -131,7 +150,7 @@ int main(int argc, char** argv) {
   QCoreApplication::processEvents();
 
   const std::size_t heapBefore = HeapInUse();
-  if (!frame.OpenFile(QString::fromStdString(path))) return 1;
+  if (!OpenAndWait(frame, QString::fromStdString(path))) return 1;
   quillon::TimelinePanel& panel = *frame.Timeline();
   // Let the deferred rebuild run, then measure the tree alone by rebuilding the panel empty.
   QCoreApplication::processEvents();

@@ -52,6 +52,24 @@
 
 namespace {
 
+// Runs the event loop until the window's load (or Follow's first read) ends; whether the file
+// was shown as read.
+[[maybe_unused]] bool WaitForLoad(quillon::MainWindow& frame) {
+  if (!frame.IsLoading()) return true;
+  bool loaded = false;
+  QEventLoop loop;
+  QObject::connect(&frame, &quillon::MainWindow::LoadFinished, &loop, [&](bool ok) {
+    loaded = ok;
+    loop.quit();
+  });
+  loop.exec();
+  return loaded;
+}
+
+bool OpenAndWait(quillon::MainWindow& frame, const QString& path) {
+  return frame.OpenFile(path) && WaitForLoad(frame);
+}
+
 using Clock = std::chrono::steady_clock;
 
 double MillisecondsSince(Clock::time_point start) {
@@ -175,7 +193,7 @@ int FollowInViewer(quillon::MainWindow& frame, quillon::LogDocument& document, s
   };
   append(0, cuts[0], "wb");
 
-  if (!frame.OpenFile(QString::fromStdString(path.string()))) return 1;
+  if (!OpenAndWait(frame, QString::fromStdString(path.string()))) return 1;
   std::printf("log: %.1f MB, %zu peers\n", static_cast<double>(cuts[0]) / (1 << 20), document.Log()->ChildCount());
   frame.View()->GoToLastEvent();
   QCoreApplication::processEvents();
@@ -184,6 +202,7 @@ int FollowInViewer(quillon::MainWindow& frame, quillon::LogDocument& document, s
   {
     StallWatch watch;
     frame.Action(quillon::Command::kFollow)->trigger();
+    WaitForLoad(frame);
     frozen = watch.Longest();
   }
   QCoreApplication::processEvents();
@@ -290,7 +309,7 @@ int main(int argc, char** argv) {
   QCoreApplication::processEvents();
   if (follow) return FollowInViewer(frame, document, mb);
   const double windowMs = MillisecondsSince(start);
-  if (!frame.OpenFile(QString::fromStdString(path))) return 1;
+  if (!OpenAndWait(frame, QString::fromStdString(path))) return 1;
   frame.View()->Tree()->viewport()->repaint();
   QCoreApplication::processEvents();
   const double shownMs = MillisecondsSince(start);
@@ -318,6 +337,7 @@ int main(int argc, char** argv) {
   const double firstPeak = PeakMb();
   const auto reloadStart = Clock::now();
   frame.Action(quillon::Command::kRefresh)->trigger();
+  WaitForLoad(frame);
   frame.View()->Tree()->viewport()->repaint();
   QCoreApplication::processEvents();
   const double reloadMs = MillisecondsSince(reloadStart);
@@ -348,9 +368,9 @@ int main(int argc, char** argv) {
     QCoreApplication::processEvents();
     // Another, small log opened while everything is expanded.
     const std::string small = std::string(QUILLON_SOURCE_DIR) + "/examples/small.ilx";
-    if (frame.OpenFile(QString::fromStdString(small))) {
+    if (OpenAndWait(frame, QString::fromStdString(small))) {
       std::printf("small log after expand all: resident %.1f MB\n", ResidentMb());
-      if (!frame.OpenFile(QString::fromStdString(path))) return 1;
+      if (!OpenAndWait(frame, QString::fromStdString(path))) return 1;
     }
   }
 
@@ -388,6 +408,7 @@ int main(int argc, char** argv) {
     });
     const auto commandStart = Clock::now();
     frame.Action(command)->trigger();
+    WaitForLoad(frame);
     frame.View()->Tree()->viewport()->repaint();
     QCoreApplication::processEvents();
     return MillisecondsSince(commandStart);

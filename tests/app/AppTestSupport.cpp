@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QSignalSpy>
 #include <QTest>
 
 #include "model/IPv4.h"
@@ -125,6 +126,19 @@ LogNode* FrameFixture::FindByPath(const std::string& path) const {
     return nullptr;
   };
   return document->Log() ? find(document->Log()) : nullptr;
+}
+
+bool FrameFixture::OpenIn(MainWindow& window, const QString& path) {
+  QSignalSpy finished(&window, &MainWindow::LoadFinished);
+  if (!window.OpenFile(path)) return false;
+  if (finished.isEmpty() && !finished.wait(60000)) return false;
+  return finished.takeFirst().at(0).toBool();
+}
+
+bool FrameFixture::WaitForLoad(MainWindow& window) {
+  if (!window.IsLoading()) return true;
+  QSignalSpy finished(&window, &MainWindow::LoadFinished);
+  return finished.wait(60000) && finished.takeFirst().at(0).toBool();
 }
 
 void FrameFixture::ShowActive() {

@@ -178,7 +178,19 @@ class FrameFixture {
   QString RegisterTree(const QString& name, std::function<std::unique_ptr<LogFile>()> build);
   static QString Example(const QString& name);  // a bundled example log
 
-  void Trigger(Command command) { frame->Action(command)->trigger(); }
+  // Runs a command; a load it starts (Open, Refresh, Follow, a filter made less strict) is
+  // waited for.
+  void Trigger(Command command) {
+    frame->Action(command)->trigger();
+    WaitForLoad(*frame);
+  }
+  // Loads a file into `window` (the fixture's own by default) and waits until the load ends;
+  // whether it was shown as read.
+  bool Open(const QString& path) { return OpenIn(*frame, path); }
+  static bool OpenIn(MainWindow& window, const QString& path);
+  // Waits for a load the window runs (a reload of Filter, Follow's first read) to end; true at
+  // once when none runs.
+  static bool WaitForLoad(MainWindow& window);
   // Shows the window and makes it the active one, so that its keys reach its commands.
   void ShowActive();
   // Selects the shown node whose path (names joined by backslashes) is given.

@@ -1,5 +1,5 @@
-// What makes the viewer behave as a desktop application here: its texts, the help options, the
-// modified mark in the title, the layout kept across runs, the recent-file list shared between
+// What makes the viewer behave as a desktop application here: the help options, the layout
+// kept across runs, the recent-file list shared between
 // running windows, and icons drawn for the screen's pixel ratio and palette.
 #include <gtest/gtest.h>
 
@@ -23,15 +23,6 @@
 namespace quillon::test {
 namespace {
 
-TEST(DesktopTextsTest, AboutTitleAndEditorCommandSayWhatTheyDo) {
-  EXPECT_EQ(AboutDialog().windowTitle(), "About Quillon");
-  FrameFixture f;
-  const QAction* editor = f.frame->Action(Command::kOpenInEditor);
-  EXPECT_EQ(editor->text(), "Open in text &editor");
-  EXPECT_EQ(editor->toolTip(), "Open in text editor (Ctrl+E)");
-  EXPECT_EQ(editor->statusTip(), "Open the log in a text editor (Ctrl+E)");
-}
-
 TEST(DesktopTextsTest, HelpAndVersionAreAnsweredWithoutAWindow) {
   using Info = QuillonApplication::Information;
   const struct {
@@ -52,72 +43,35 @@ TEST(DesktopTextsTest, HelpAndVersionAreAnsweredWithoutAWindow) {
 }
 
 TEST(QuillonApplicationTest, CommandLine) {
+  const struct {
+    QStringList arguments;
+    bool parsed;
+    QString file, screenshot;
+    bool install;
+  } cases[] = {
+      {{}, true, "", "", false},
+      {{"--install-logging-environment"}, true, "", "", true},
+      {{"--screenshot", "/tmp/s.png", "--", "-odd name.ilx"}, true, "-odd name.ilx", "/tmp/s.png", false},
+      {{"a.ilx", "b.ilx"}, false, "", "", false},
+      {{"--screenshot"}, false, "", "", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.arguments.join(' ').toStdString());
+    QString error;
+    const auto options = QuillonApplication::ParseArguments(c.arguments, error);
+    ASSERT_EQ(options.has_value(), c.parsed);
+    if (!options) continue;
+    EXPECT_EQ(options->file, c.file);
+    EXPECT_EQ(options->screenshot, c.screenshot);
+    EXPECT_EQ(options->installLoggingEnvironment, c.install);
+  }
   QString error;
-  auto options = QuillonApplication::ParseArguments({}, error);
-  ASSERT_TRUE(options);
-  EXPECT_TRUE(options->file.isEmpty());
-  EXPECT_FALSE(options->installLoggingEnvironment);
-
-  options = QuillonApplication::ParseArguments({"--install-logging-environment"}, error);
-  ASSERT_TRUE(options);
-  EXPECT_TRUE(options->installLoggingEnvironment);
-
-  options = QuillonApplication::ParseArguments({"--screenshot", "/tmp/s.png", "--", "-odd name.ilx"}, error);
-  ASSERT_TRUE(options);
-  EXPECT_EQ(options->screenshot, "/tmp/s.png");
-  EXPECT_EQ(options->file, "-odd name.ilx");
-
-  EXPECT_FALSE(QuillonApplication::ParseArguments({"a.ilx", "b.ilx"}, error));
   EXPECT_FALSE(QuillonApplication::ParseArguments({"--bogus"}, error));
   EXPECT_EQ(error, "unknown option --bogus");
-  EXPECT_FALSE(QuillonApplication::ParseArguments({"--screenshot"}, error));
 }
 
-class DesktopFrameTest : public ::testing::Test {
- protected:
+TEST(DesktopFrameTest, TreeWidthFitsTheCaptionsUntilTheUserChoosesOne) {
   FrameFixture f;
-  QString OpenThreePeers() {
-    const QString path = f.RegisterTree("three.ilx", &ThreePeerLog);
-    EXPECT_TRUE(f.frame->OpenFile(path));
-    return path;
-  }
-};
-
-TEST_F(DesktopFrameTest, TitleMarksATreeThatNoLongerMatchesItsFile) {
-  OpenThreePeers();
-  EXPECT_EQ(ShownTitle(*f.frame), "three.ilx - Quillon");
-  f.SelectPath("IKE debugging info\\10.0.0.2");
-  f.Trigger(Command::kDeletePeer);
-  EXPECT_EQ(ShownTitle(*f.frame), "three.ilx* - Quillon");
-  f.Trigger(Command::kRefresh);
-  EXPECT_EQ(ShownTitle(*f.frame), "three.ilx - Quillon") << "reading the file again clears the mark";
-
-  // A refused delete (the last peer) changes nothing.
-  const QString single = f.RegisterTree("single.ilx", [] {
-    auto log = std::make_unique<LogFile>();
-    log->SetName("IKE debugging info");
-    AddPeer(*log, "10.0.0.9");
-    return log;
-  });
-  ASSERT_TRUE(f.frame->OpenFile(single));
-  f.SelectPath("IKE debugging info\\10.0.0.9");
-  f.Trigger(Command::kDeletePeer);
-  EXPECT_EQ(f.messages.shown.size(), 1);
-  EXPECT_EQ(ShownTitle(*f.frame), "single.ilx - Quillon");
-
-  // Narrowing commands mark the document; the frame shows it with its next command update.
-  f.document->MarkTreeChanged();
-  f.frame->UpdateCommands();
-  EXPECT_EQ(ShownTitle(*f.frame), "single.ilx* - Quillon");
-  f.Trigger(Command::kNew);
-  EXPECT_EQ(ShownTitle(*f.frame), "Untitled - Quillon");
-
-  // A file name with the toolkit's placeholder in it shows as written.
-  ASSERT_TRUE(f.frame->OpenFile(f.RegisterTree("odd[*].ilx", &ThreePeerLog)));
-  EXPECT_EQ(ShownTitle(*f.frame), "odd[*].ilx - Quillon");
-}
-
-TEST_F(DesktopFrameTest, TreeWidthFitsTheCaptionsUntilTheUserChoosesOne) {
   f.frame->show();
   f.frame->resize(1180, 720);  // wider than the test screen's nine tenths
   QSplitter& splitter = *f.frame->View()->Splitter();
@@ -125,7 +79,7 @@ TEST_F(DesktopFrameTest, TreeWidthFitsTheCaptionsUntilTheUserChoosesOne) {
 
   // Captions as long as the sample's longest ones widen the tree once they are loaded.
   const std::string longCaption = "Info INVALID-ID-INFORMATION   <== Tue Mar 12 2024 From: 09:30:09 To: 09:30:09";
-  ASSERT_TRUE(f.frame->OpenFile(f.RegisterTree("long.ilx", [&] {
+  ASSERT_TRUE(f.Open(f.RegisterTree("long.ilx", [&] {
     std::unique_ptr<LogFile> log = ThreePeerLog();
     AddExchange(AddTunnel(AddPeer(*log, "198.51.100.23"), false), longCaption, " Tue Mar 12 2024", "09:30:09");
     return log;
@@ -135,7 +89,7 @@ TEST_F(DesktopFrameTest, TreeWidthFitsTheCaptionsUntilTheUserChoosesOne) {
   EXPECT_GE(fitted, f.frame->View()->WidthForNegotiationCaptions());
   EXPECT_LE(fitted, f.frame->width() * 3 / 5);
   // The next file keeps the splitter where it is.
-  ASSERT_TRUE(f.frame->OpenFile(f.RegisterTree("short.ilx", &ThreePeerLog)));
+  ASSERT_TRUE(f.Open(f.RegisterTree("short.ilx", &ThreePeerLog)));
   EXPECT_EQ(f.frame->View()->TreeWidth(), fitted);
   EXPECT_FALSE(f.frame->View()->IsTreeWidthChosen()) << "not the user's choice, not remembered";
 
@@ -146,7 +100,7 @@ TEST_F(DesktopFrameTest, TreeWidthFitsTheCaptionsUntilTheUserChoosesOne) {
   QTest::mouseMove(handle, grip - QPoint(fitted - 300, 0));
   QTest::mouseRelease(handle, Qt::LeftButton, {}, grip - QPoint(fitted - 300, 0));
   ASSERT_EQ(f.frame->View()->TreeWidth(), 300);
-  ASSERT_TRUE(f.frame->OpenFile(f.RegisterTree("again.ilx", &ThreePeerLog)));
+  ASSERT_TRUE(f.Open(f.RegisterTree("again.ilx", &ThreePeerLog)));
   EXPECT_EQ(f.frame->View()->TreeWidth(), 300);
   f.frame->resize(900, 600);
   f.frame->close();
@@ -166,25 +120,6 @@ TEST_F(DesktopFrameTest, TreeWidthFitsTheCaptionsUntilTheUserChoosesOne) {
   damaged.show();
   EXPECT_EQ(damaged.View()->TreeWidth(), LogView::kTreeWidth);
   EXPECT_FALSE(damaged.View()->IsTreeWidthChosen());
-}
-
-TEST_F(DesktopFrameTest, ResolveIPsReportsHowManyPeersGotANameAndOpenedFilesReachOtherWindows) {
-  const QString three = OpenThreePeers();
-  f.resolver.names = {{0x0A000003u, "gw3.example.net"}};
-  f.Trigger(Command::kResolveIPs);
-  EXPECT_EQ(f.frame->MessageText(), "Resolved 1 of 3 peers");
-
-  // A second window, started before this one opened another file, keeps both in the list.
-  MainWindow other(*f.document, {f.messages, f.settings, f.resolver, f.launcher, f.dialogs, f.loggingEnvironment});
-  const QString second = f.RegisterTree("second.ilx", &ThreePeerLog);
-  ASSERT_TRUE(f.frame->OpenFile(second));
-  ASSERT_TRUE(other.OpenFile(f.RegisterTree("third.ilx", &ThreePeerLog)));
-  const QStringList expected{f.directory.filePath("third.ilx"), second, three};
-  EXPECT_EQ(RecentFiles(f.settings).Entries(), expected);
-  // The first window's menu shows them once it is opened.
-  emit f.frame->menuBar()->actions().first()->menu()->aboutToShow();
-  ASSERT_EQ(f.frame->RecentFileActions().size(), 3);
-  EXPECT_TRUE(f.frame->RecentFileActions().first()->text().endsWith("third.ilx"));
 }
 
 TEST(DesktopSettingsTest, RecentFilesOfTwoProgramsShareOneSettingsFile) {

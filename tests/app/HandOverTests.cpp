@@ -49,7 +49,7 @@ TEST(HandOverCommandsTest, ExportTheTreeOrTheSelectedPeerAndSaveTheReport) {
   ASSERT_NE(saveReport, nullptr);
   const QString log = f.directory.filePath("gateway-day.ilx");
   ASSERT_TRUE(QFile::copy(FrameFixture::Example("gateway-day.ilx"), log));
-  ASSERT_TRUE(f.frame->OpenFile(log));
+  ASSERT_TRUE(f.Open(log));
 
   const QString all = f.directory.filePath("all.pcapng");
   f.dialogs.saveAnswer = all;

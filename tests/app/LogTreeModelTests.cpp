@@ -6,8 +6,10 @@
 
 #include <QAbstractItemModelTester>
 #include <QImage>
+#include <QTreeView>
 
 #include "AppTestSupport.h"
+#include "bench/LogGenerator.h"
 #include "app/LogTreeModel.h"
 #include "app/StateIcons.h"
 #include "model/TreeRules.h"
@@ -137,6 +139,38 @@ TEST(LogTreeModelTest, RemovingAPeerKeepsTheRowsBehindItConsistent) {
   // The root itself is never removed.
   model.RemoveNode(log.get(), [](LogNode*) { ADD_FAILURE() << "the root was destroyed"; });
   EXPECT_EQ(model.rowCount(), 1);
+}
+
+// "Expand all" makes a row for every node; collapsing the root, or opening another log, must give
+// them back (the view too lets go of the rows it remembered as expanded below).
+TEST(LogTreeModelTest, RowsOfExpandAllAreGivenBackOnCollapseAndAnotherLog) {
+  FrameFixture f;
+  const QString path = f.WriteFile("moderate.ilx", "");
+  bench::WriteDebugLog(path.toStdString(), 1 << 20, 30, 0, false);
+  ASSERT_TRUE(f.Open(path));
+  LogTreeModel& model = *f.frame->View()->Model();
+  QTreeView& tree = *f.frame->View()->Tree();
+  const QModelIndex root = model.index(0, 0);
+  const std::size_t loaded = model.CachedRows();
+  const QModelIndex firstPeer = model.index(0, 0, root);
+
+  tree.expandAll();
+  const std::size_t expanded = model.CachedRows();
+  ASSERT_GT(expanded, 4 * loaded);
+  // The model keeps a list per node whose rows are made, not an entry per row.
+  EXPECT_LT(model.ListedNodes() * 2, expanded);
+  ASSERT_TRUE(tree.isExpanded(model.index(0, 0, firstPeer)));
+
+  tree.collapse(root);
+  EXPECT_LE(model.CachedRows(), loaded) << "rows kept after collapsing the root";
+  EXPECT_FALSE(tree.isExpanded(model.index(0, 0, firstPeer))) << "the view forgets the expansion below";
+  tree.expand(root);
+  EXPECT_EQ(model.rowCount(root), static_cast<int>(f.document->Log()->ChildCount())) << "made again when expanded";
+
+  tree.expandAll();
+  ASSERT_GT(model.CachedRows(), 4 * loaded);
+  ASSERT_TRUE(f.Open(FrameFixture::Example("small.ilx")));
+  EXPECT_LT(model.CachedRows(), 50u) << "another log starts with the rows it shows";
 }
 
 TEST(StateIconsTest, SeventeenDistinctTwelvePixelPictures) {

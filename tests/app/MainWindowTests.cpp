@@ -18,6 +18,7 @@
 #include <QTimer>
 #include <QTreeView>
 #include <QMenu>
+#include <QMenuBar>
 #include <QUrl>
 
 #include "AppTestSupport.h"
@@ -56,6 +57,7 @@ class MainWindowTest : public ::testing::Test {
     f.ShowActive();
     QWidget* target = QApplication::focusWidget() ? QApplication::focusWidget() : f.frame.get();
     QTest::keyClick(target, key, modifiers);
+    FrameFixture::WaitForLoad(*f.frame);
   }
   bool Enabled(Command command) const { return f.frame->Action(command)->isEnabled(); }
   QTreeView& Tree() const { return *f.frame->View()->Tree(); }
@@ -89,10 +91,13 @@ TEST_F(MainWindowTest, OpeningALogShowsItsTreeAndRemembersTheFile) {
   EXPECT_FALSE(Enabled(Command::kDeletePeer)) << "nothing is selected yet";
 
   // A file that happens to be named "Untitled" is still a loaded document.
-  ASSERT_TRUE(f.frame->OpenFile(f.RegisterTree("Untitled", &ThreePeerLog)));
+  ASSERT_TRUE(f.Open(f.RegisterTree("Untitled", &ThreePeerLog)));
   EXPECT_EQ(ShownTitle(*f.frame), "Untitled - Quillon");
   EXPECT_TRUE(Enabled(Command::kRefresh));
   EXPECT_TRUE(Enabled(Command::kResolveIPs));
+  // A file name with the toolkit's placeholder for the modified mark shows as written.
+  ASSERT_TRUE(f.Open(f.RegisterTree("odd[*].ilx", &ThreePeerLog)));
+  EXPECT_EQ(ShownTitle(*f.frame), "odd[*].ilx - Quillon");
 }
 
 TEST_F(MainWindowTest, SelectingANodeShowsItsTextAndPathAndNewEmptiesTheWindow) {
@@ -137,13 +142,6 @@ TEST_F(MainWindowTest, LogLinesTabShowsTheLinesOfTheLogTheNodeWasReadFrom) {
       << lines.toStdString();
   EXPECT_EQ(view.Tabs()->tabToolTip(1), "Lines 3572 to 3610 of the log");
   EXPECT_TRUE(view.Text()->toPlainText().startsWith("Notify\n")) << "the detail text stays in its tab";
-  if (const QByteArray shot = qgetenv("QUILLON_SCREENSHOT"); !shot.isEmpty()) {
-    f.frame->resize(1280, 760);
-    f.ShowActive();
-    Tree().expand(Model().IndexOf(f.FindByPath(peer)));
-    view.LogLines()->moveCursor(QTextCursor::End);  // down to the gateway's own words
-    f.frame->grab().save(QString::fromLocal8Bit(shot));
-  }
   // A node that was not read from lines of its own shows none.
   f.SelectPath(peer);
   EXPECT_TRUE(view.LogLines()->toPlainText().isEmpty());
@@ -234,11 +232,21 @@ TEST_F(MainWindowTest, RefreshReloadsTheFileAndUndoesDeletions) {
   f.SelectPath(kRoot + "\\10.0.0.2");
   f.Trigger(Command::kDeletePeer);
   ASSERT_EQ(PeerNames(), QStringList({"10.0.0.1", "10.0.0.3"}));
+  EXPECT_EQ(ShownTitle(*f.frame), "three.ilx* - Quillon") << "the tree no longer matches its file";
   const int loads = f.loader.loads;
   PressKey(Qt::Key_F5);
   EXPECT_EQ(f.loader.loads, loads + 1);
   EXPECT_EQ(PeerNames(), QStringList({"10.0.0.1", "10.0.0.2", "10.0.0.3"}));
   EXPECT_EQ(Model().rowCount(Model().index(0, 0)), 3);
+  EXPECT_EQ(ShownTitle(*f.frame), "three.ilx - Quillon") << "reading the file again clears the mark";
+  // The root is never a peer to delete, even when the command is issued anyway: nothing
+  // changes, the title included.
+  f.SelectPath(kRoot);
+  EXPECT_FALSE(f.frame->View()->DeleteSelectedPeer(f.messages));
+  f.frame->UpdateCommands();
+  EXPECT_EQ(PeerNames().size(), 3);
+  EXPECT_TRUE(f.messages.shown.isEmpty());
+  EXPECT_EQ(ShownTitle(*f.frame), "three.ilx - Quillon");
 
   // A log file edited on disk is read again as it now stands.
   const auto examplePeers = [](const char* name) {
@@ -246,7 +254,7 @@ TEST_F(MainWindowTest, RefreshReloadsTheFileAndUndoesDeletions) {
   };
   const QString path = f.directory.filePath("edited.xml");
   ASSERT_TRUE(QFile::copy(FrameFixture::Example("ikev2-site-to-site.xml"), path));
-  ASSERT_TRUE(f.frame->OpenFile(path));
+  ASSERT_TRUE(f.Open(path));
   QFile::remove(path);
   ASSERT_TRUE(QFile::copy(FrameFixture::Example("ikev2-remote-access.xml"), path));
   f.Trigger(Command::kRefresh);
@@ -279,11 +287,11 @@ TEST_F(MainWindowTest, GoToLastEventSelectsAndExpandsTheLatestDatedNegotiation) 
     AddExchange(tunnel, "Informational", " Mon Jan 01 1979", "23:00:00");  // before 1980: never an event
     return log;
   });
-  ASSERT_TRUE(f.frame->OpenFile(path));
+  ASSERT_TRUE(f.Open(path));
   f.Trigger(Command::kGoToLastEvent);
   EXPECT_EQ(Selected()->Name(), "QuickMode");
 
-  ASSERT_TRUE(f.frame->OpenFile(FrameFixture::Example("ikev2-site-to-site.xml")));
+  ASSERT_TRUE(f.Open(FrameFixture::Example("ikev2-site-to-site.xml")));
   f.Trigger(Command::kGoToLastEvent);
   EXPECT_EQ(Selected(), nullptr);
 }
@@ -312,12 +320,6 @@ TEST_F(MainWindowTest, MakeVisibleExpandsEachPeerAndDeletePeerKeepsTheLastOne) {
   EXPECT_EQ(PeerNames(), QStringList({"10.0.0.1"}));
   EXPECT_EQ(f.messages.shown,
             QStringList({"A log should contain at least one IKE peer.\n\nCannot remove the only peer 10.0.0.1"}));
-
-  // The root is never a peer to delete, even when the command is issued anyway.
-  f.SelectPath(kRoot);
-  f.frame->View()->DeleteSelectedPeer(f.messages);
-  EXPECT_EQ(PeerNames(), QStringList({"10.0.0.1"}));
-  EXPECT_EQ(f.messages.shown.size(), 1);
 }
 
 TEST_F(MainWindowTest, ResolveIPsNamesEachPeerOnceUntilTheNextLoad) {
@@ -327,7 +329,7 @@ TEST_F(MainWindowTest, ResolveIPsNamesEachPeerOnceUntilTheNextLoad) {
     AddPeer(*log, "gateway");              // not an address
     return log;
   });
-  ASSERT_TRUE(f.frame->OpenFile(path));
+  ASSERT_TRUE(f.Open(path));
   f.resolver.names = {{ParseIPv4("10.0.0.1"), "gw1.example.net"}, {ParseIPv4("10.0.0.4"), "gw4.example.net"}};
   QStringList statusWhileAsking;
   f.resolver.onAsk = [&] { statusWhileAsking.append(f.frame->MessageText()); };
@@ -382,133 +384,81 @@ TEST_F(MainWindowTest, ChangeWatchReportsAFileChangedOnDiskOrWhileItLoads) {
     written.flush();
     ASSERT_TRUE(written.setFileTime(QDateTime::currentDateTime().addSecs(5), QFileDevice::FileModificationTime));
   };
-  ASSERT_TRUE(f.frame->OpenFile(growing));
+  ASSERT_TRUE(f.Open(growing));
   f.loader.duringLoad = nullptr;
   f.frame->CheckFileChange();
   EXPECT_TRUE(f.frame->IsFileChangeShown());
 }
 
-TEST_F(MainWindowTest, LongLoadsShowTheirProgressWhileTheWindowRuns) {
-  const QString path = f.RegisterTree("slow.ilx", &ThreePeerLog);
-  QProgressBar* bar = f.frame->LoadProgressBar();
-  f.frame->show();
-  std::atomic<bool> seen{false};
-  bool barDuringLoad = false, cancelDuringLoad = false;
-  QTimer watch;
-  QObject::connect(&watch, &QTimer::timeout, [&] {
-    // Runs on the window's thread while the loader sleeps on its own.
-    if (bar->isVisible() && bar->value() == 500) {
-      barDuringLoad = true;
-      cancelDuringLoad = f.frame->CancelLoadButton()->isVisible();
-      seen = true;
-    }
-  });
-  watch.start(20);
-  f.loader.duringLoad = [&](const std::string&, const ReadProgress& progress) {
-    const auto size = static_cast<std::uint64_t>(QFileInfo(path).size());
-    progress(size / 2);
-    for (int i = 0; i < 300 && !seen; ++i) QThread::msleep(10);
-    progress(size);
-  };
-  ASSERT_TRUE(f.frame->OpenFile(path));
-  EXPECT_TRUE(barDuringLoad) << "the bar shows half the file read";
-  EXPECT_TRUE(cancelDuringLoad) << "with a Cancel button beside it";
-  EXPECT_FALSE(bar->isVisible());
-  EXPECT_FALSE(f.frame->CancelLoadButton()->isVisible());
-  EXPECT_EQ(QApplication::overrideCursor(), nullptr) << "the wait cursor ends with the load";
-}
-
-TEST_F(MainWindowTest, ACancelledLoadKeepsThePreviousLog) {
+// A load runs on a worker while the window goes on: after a moment its progress shows (with
+// Cancel), and Esc or Cancel stops it, keeping the previous log. A reload gives the old tree back
+// before reading; stopped, it reads the file once more, to the end, and that read cannot be
+// stopped.
+TEST_F(MainWindowTest, LoadsShowTheirProgressAndStopOnEscOrCancel) {
   const QString first = f.RegisterTree("first.ilx", &ThreePeerLog);
   const QString second = f.RegisterTree("second.ilx", &ThreePeerLog);
-  ASSERT_TRUE(f.frame->OpenFile(first));
-  const LogFile* shown = f.document->Log();
+  ASSERT_TRUE(f.Open(first));
   f.ShowActive();
-  // The second load runs until it is stopped: by Esc, then by the Cancel button.
-  for (const bool byButton : {false, true}) {
-    std::atomic<bool> stopped{false};
-    f.loader.duringLoad = [&](const std::string& path, const ReadProgress& progress) {
-      if (path != second.toStdString()) return;
+  QProgressBar& bar = *f.frame->LoadProgressBar();
+  QPushButton& cancel = *f.frame->CancelLoadButton();
+  const struct {
+    const char* how;
+    bool reload;
+  } cases[] = {{"Esc", false}, {"Cancel", false}, {"Esc", true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.how) + (c.reload ? " reload" : ""));
+    const QString path = c.reload ? first : second;
+    const LogFile* shown = f.document->Log();
+    std::atomic<int> reads{0}, stopped{0};
+    std::atomic<bool> oldLogGone{false};
+    f.loader.duringLoad = [&](const std::string&, const ReadProgress& progress) {
+      ++reads;
+      oldLogGone = f.document->Log() == nullptr;
+      const auto size = static_cast<std::uint64_t>(QFileInfo(path).size());
       try {
-        for (int i = 0; i < 300; ++i) {
-          progress(static_cast<std::uint64_t>(i));
+        for (int i = 0; i < 100; ++i) {
+          progress(size / 2);
           QThread::msleep(10);
         }
       } catch (const LoadCancelled&) {
-        stopped = true;
+        ++stopped;
         throw;
       }
     };
-    QTimer::singleShot(MainWindow::kProgressDelayMilliseconds + 200, f.frame.get(), [&] {
-      if (byButton) f.frame->CancelLoadButton()->click();
-      else QTest::keyClick(f.frame.get(), Qt::Key_Escape);
-    });
-    EXPECT_FALSE(f.frame->OpenFile(second));
-    EXPECT_TRUE(stopped) << (byButton ? "Cancel button" : "Esc");
-    EXPECT_EQ(f.document->Log(), shown);
+    ASSERT_TRUE(f.frame->OpenFile(path));
+    EXPECT_FALSE(f.frame->OpenFile(second)) << "one load at a time";
+    ASSERT_TRUE(QTest::qWaitFor([&] { return bar.isVisible(); }, 3000)) << "the bar shows after a moment";
+    EXPECT_EQ(bar.value(), 500) << "half the file read";
+    EXPECT_TRUE(cancel.isVisible());
+    EXPECT_NE(QApplication::overrideCursor(), nullptr);
+    if (std::string(c.how) == "Cancel") cancel.click();
+    else QTest::keyClick(f.frame.get(), Qt::Key_Escape);
+    if (c.reload) {
+      // The second read: Esc again does not stop it.
+      ASSERT_TRUE(QTest::qWaitFor([&] { return reads == 2; }, 3000));
+      QTest::keyClick(f.frame.get(), Qt::Key_Escape);
+    }
+    EXPECT_FALSE(FrameFixture::WaitForLoad(*f.frame));
+    EXPECT_EQ(stopped, 1);
+    EXPECT_EQ(reads, c.reload ? 2 : 1);
+    EXPECT_EQ(oldLogGone, c.reload);
+    if (c.reload) EXPECT_EQ(Model().rowCount(Model().index(0, 0)), 3) << "the log is shown again";
+    else EXPECT_EQ(f.document->Log(), shown);
     EXPECT_EQ(f.document->Path(), first);
     EXPECT_EQ(f.frame->MessageText(), QStringLiteral("Loading cancelled"));
     EXPECT_TRUE(f.messages.shown.isEmpty());
-    EXPECT_TRUE(f.frame->Action(Command::kRefresh)->isEnabled());
+    EXPECT_TRUE(Enabled(Command::kRefresh));
+    EXPECT_FALSE(bar.isVisible());
+    EXPECT_FALSE(cancel.isVisible());
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr) << "the wait cursor ends with the load";
   }
-}
-
-TEST_F(MainWindowTest, ACancelledReloadReadsTheShownLogAgain) {
-  const QString path = f.RegisterTree("reloaded.ilx", &ThreePeerLog);
-  ASSERT_TRUE(f.frame->OpenFile(path));
-  f.ShowActive();
-  // The reload runs until Esc stops it; the old tree is gone by then, so the file is read once
-  // more, and that read cannot be stopped.
-  int reads = 0;
-  bool secondReadStoppable = false;
-  f.loader.duringLoad = [&](const std::string&, const ReadProgress& progress) {
-    if (++reads == 1) {
-      for (int i = 0; i < 300; ++i) {
-        progress(static_cast<std::uint64_t>(i));
-        QThread::msleep(10);
-      }
-      return;
-    }
-    QThread::msleep(MainWindow::kProgressDelayMilliseconds + 100);
-    QMetaObject::invokeMethod(f.frame.get(), [&] { QTest::keyClick(f.frame.get(), Qt::Key_Escape); });
-    QThread::msleep(100);
-    try {
-      progress(1);
-    } catch (const LoadCancelled&) {
-      secondReadStoppable = true;
-      throw;
-    }
-  };
-  QTimer::singleShot(MainWindow::kProgressDelayMilliseconds + 200, f.frame.get(),
-                     [&] { QTest::keyClick(f.frame.get(), Qt::Key_Escape); });
-  EXPECT_FALSE(f.frame->OpenFile(path));
-  EXPECT_EQ(reads, 2);
-  EXPECT_FALSE(secondReadStoppable);
-  ASSERT_NE(f.document->Log(), nullptr);
-  EXPECT_EQ(f.document->Log()->ChildCount(), 3u);
-  EXPECT_EQ(f.document->Path(), path);
-  EXPECT_EQ(f.frame->View()->Tree()->model()->rowCount(), 1) << "the log is shown";
-  EXPECT_EQ(f.frame->MessageText(), QStringLiteral("Loading cancelled"));
-  EXPECT_TRUE(f.messages.shown.isEmpty());
-  EXPECT_FALSE(f.frame->CancelLoadButton()->isVisible());
-}
-
-TEST_F(MainWindowTest, AReloadReleasesTheOldLogBeforeReadingTheNewOne) {
-  const QString path = f.RegisterTree("reloaded.ilx", &ThreePeerLog);
-  ASSERT_TRUE(f.frame->OpenFile(path));
-  bool oldLogGone = false;
-  f.loader.duringLoad = [&](const std::string&, const ReadProgress&) { oldLogGone = f.document->Log() == nullptr; };
-  f.Trigger(Command::kRefresh);
-  EXPECT_TRUE(oldLogGone);
-  EXPECT_NE(f.document->Log(), nullptr);
-  EXPECT_EQ(f.document->Log()->ChildCount(), 3u);
 }
 
 TEST_F(MainWindowTest, RecentFilesKeepTheFourNewestOnce) {
   QStringList paths;
   for (int i = 1; i <= 5; ++i) paths.append(f.RegisterTree(QStringLiteral("log%1.ilx").arg(i), &ThreePeerLog));
-  for (const QString& path : paths) ASSERT_TRUE(f.frame->OpenFile(path));
-  ASSERT_TRUE(f.frame->OpenFile(paths[2]));
+  for (const QString& path : paths) ASSERT_TRUE(f.Open(path));
+  ASSERT_TRUE(f.Open(paths[2]));
   EXPECT_EQ(f.frame->Recent().Entries(), QStringList({paths[2], paths[4], paths[3], paths[1]}));
   EXPECT_EQ(f.settings.Value("Recent File List/File1").toString(), paths[2]);
   EXPECT_EQ(f.settings.Value("Recent File List/File4").toString(), paths[1]);
@@ -518,13 +468,22 @@ TEST_F(MainWindowTest, RecentFilesKeepTheFourNewestOnce) {
   ASSERT_EQ(entries.size(), 4);
   EXPECT_TRUE(entries[1]->text().startsWith("&2 ")) << entries[1]->text().toStdString();
   entries[1]->trigger();
+  FrameFixture::WaitForLoad(*f.frame);
   EXPECT_EQ(f.document->Path(), paths[4]);
 
   // An entry whose file has gone is dropped when chosen; the list persists for the next run.
   QFile::remove(paths[3]);
   f.frame->RecentFileActions()[2]->trigger();
+  FrameFixture::WaitForLoad(*f.frame);
   EXPECT_EQ(f.frame->Recent().Entries(), QStringList({paths[4], paths[2], paths[1]}));
   EXPECT_EQ(RecentFiles(f.settings).Entries(), f.frame->Recent().Entries());
+
+  // A second window's opened file reaches this window's menu once it is opened.
+  MainWindow other(*f.document, {f.messages, f.settings, f.resolver, f.launcher, f.dialogs, f.loggingEnvironment});
+  ASSERT_TRUE(FrameFixture::OpenIn(other, paths[0]));
+  emit f.frame->menuBar()->actions().first()->menu()->aboutToShow();
+  EXPECT_EQ(f.frame->Recent().Entries(), QStringList({paths[0], paths[4], paths[2], paths[1]}));
+  EXPECT_TRUE(f.frame->RecentFileActions().first()->text().endsWith("log1.ilx"));
 }
 
 TEST_F(MainWindowTest, OpenDialogStartsFromTheLastFileOrTheDaemonsLog) {
@@ -562,7 +521,7 @@ TEST_F(MainWindowTest, EditorAndMailProgramsGetThePathAsOneArgument) {
   const QString path = f.RegisterTree(QStringLiteral("dir with blanks; $(rm -rf ~) \"quoted\"/") +
                                           QString(250, QLatin1Char('x')) + QStringLiteral(".ilx"),
                                       &ThreePeerLog);
-  ASSERT_TRUE(f.frame->OpenFile(path));
+  ASSERT_TRUE(f.Open(path));
   ASSERT_GT(path.size(), 260);
 
   f.Trigger(Command::kOpenInEditor);
@@ -608,7 +567,7 @@ TEST_F(MainWindowTest, SaveAsWritesTheNarrowedLogInItsFormatAndNeverOverTheOpenL
     const QString log = f.directory.filePath(example);
     QFile::remove(log);
     ASSERT_TRUE(QFile::copy(FrameFixture::Example(example), log));
-    ASSERT_TRUE(f.frame->OpenFile(log));
+    ASSERT_TRUE(f.Open(log));
     EXPECT_TRUE(Enabled(Command::kSaveAs));
     f.SelectPath(std::string(f.document->Log()->Name()) + "\\" + std::string(f.document->Log()->Child(0)->Name()));
     f.Trigger(Command::kDeletePeer);

@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QDockWidget>
+#include <QMenu>
 #include <QMenuBar>
 #include <QMouseEvent>
 #include <QScrollBar>
@@ -33,7 +34,7 @@ class TimelinePanelTest : public ::testing::Test {
   void Open(const QString& example) {
     f.frame->resize(1200, 800);
     f.frame->show();
-    ASSERT_TRUE(f.frame->OpenFile(FrameFixture::Example(example)));
+    ASSERT_TRUE(f.Open(FrameFixture::Example(example)));
     QCoreApplication::processEvents();  // the panel collects its bars once the tree is shown
   }
   void Mouse(QEvent::Type type, QPoint at, Qt::MouseButtons held) {
@@ -102,6 +103,20 @@ TEST_F(TimelinePanelTest, ClickingABarSelectsItsNodeAndTheSelectionIsOutlined) {
   Mouse(QEvent::MouseButtonRelease, at, Qt::NoButton);
   EXPECT_EQ(f.frame->View()->SelectedNode(), data.Bars()[bar].node);
   EXPECT_EQ(Panel().HighlightedBar(), static_cast<std::ptrdiff_t>(bar));
+
+  // The bar's menu selects it in the tree too, and zooms to it; none off the bars.
+  f.frame->View()->SelectNode(data.Peers()[0]);
+  std::unique_ptr<QMenu> menu(Panel().ContextMenuAt(at));
+  ASSERT_NE(menu, nullptr);
+  ASSERT_EQ(menu->actions().size(), 2);
+  EXPECT_EQ(menu->actions()[0]->text().remove('&'), "Select in tree");
+  menu->actions()[0]->trigger();
+  EXPECT_EQ(f.frame->View()->SelectedNode(), data.Bars()[bar].node);
+  const double before = Panel().Axis().SecondsPerPixel();
+  EXPECT_EQ(menu->actions()[1]->text().remove('&'), "Zoom to this negotiation");
+  menu->actions()[1]->trigger();
+  EXPECT_LT(Panel().Axis().SecondsPerPixel(), before);
+  EXPECT_EQ(Panel().ContextMenuAt(QPoint(1, 1)), nullptr);
 
   // Selecting a packet's payload in the tree outlines its negotiation's bar; a peer none.
   const LogNode* other = data.Bars()[0].node;
@@ -172,7 +187,7 @@ TEST_F(TimelinePanelTest, IKEv2LogHasBars) {
   Open(QStringLiteral("ikev2-remote-access.xml"));
   EXPECT_FALSE(Panel().ShowsNoTimes());
   Panel().viewport()->repaint();
-  ASSERT_TRUE(f.frame->OpenFile(FrameFixture::Example(QStringLiteral("small.ilx"))));
+  ASSERT_TRUE(f.Open(FrameFixture::Example(QStringLiteral("small.ilx"))));
   QCoreApplication::processEvents();
   EXPECT_FALSE(Panel().ShowsNoTimes());
 }
