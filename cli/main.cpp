@@ -204,9 +204,12 @@ class FollowPrinter {
   std::map<const quillon::LogNode*, Pending> pending_;
 };
 
+void Say(const std::string& message);
+
 // The --follow loop: polls the log until a signal ends it.
-int Follow(const std::string& path, std::uint64_t printedSize, const quillon::FilterCriteria& filter,
-           const std::optional<quillon::VerifyCriteria>& verify, bool json, std::int64_t graceSeconds, bool events) {
+int Follow(const std::string& path, std::uint64_t printedSize, const quillon::LogFormat& format, std::uint64_t maxSize,
+           const quillon::FilterCriteria& filter, const std::optional<quillon::VerifyCriteria>& verify, bool json,
+           std::int64_t graceSeconds, bool events) {
   std::signal(SIGINT, StopFollowing);
   std::signal(SIGTERM, StopFollowing);
   // Its nodes come from the chunks the load's tree had (given back before the follow began).
@@ -214,9 +217,12 @@ int Follow(const std::string& path, std::uint64_t printedSize, const quillon::Fi
   quillon::LogFollower follower(root, path, quillon::platform::FileIdentity);
   // The tree was printed from the first `printedSize` bytes; what came after is news.
   follower.StartAfter(printedSize);
+  follower.ReadAs(format);
+  follower.SetMaxSize(maxSize);
   FollowPrinter printer(filter, verify, json, graceSeconds, events ? path : std::string());
   bool started = false;
   bool written = true;
+  std::string problem;
   quillon::FollowLoop(
       follower, [&] { return stopFollowing != 0 || !(written = written && printer.Tick()); },
       [&](quillon::LogFollower::Change change) {
@@ -225,6 +231,11 @@ int Follow(const std::string& path, std::uint64_t printedSize, const quillon::Fi
         if (change == quillon::LogFollower::Change::kExtended || change == quillon::LogFollower::Change::kReloaded)
           written = printer.Peers(follower.Changed(), started);
         if (change != quillon::LogFollower::Change::kCannotRead) started = true;
+        // A compressed log replaced by one past the size limit, or by no log: said once.
+        if (change == quillon::LogFollower::Change::kCannotRead && !follower.Problem().empty() &&
+            follower.Problem() != problem)
+          Say("quillon-cli: " + follower.Problem() + ": " + path);
+        problem = follower.Problem();
         return written;
       });
   if (!written) {
@@ -411,7 +422,7 @@ int main(int argc, char** argv) {
   }
   if (args.Has(Option::kTimeline) && !WriteTimeline(root, args.Value(Option::kTimeline), path))
     ExitReleasingTheLog(result.log, 1);
-  const quillon::cli::HandOverSource handOver{path, result.size, result.ikev1Reader, result.compressed, result.text,
+  const quillon::cli::HandOverSource handOver{path, result.size, result.format->name, result.compressed, result.text,
                                               result.textSize};
   std::string packetsLine;
   if (args.Has(Option::kPcap) &&
@@ -439,7 +450,7 @@ int main(int argc, char** argv) {
     // Nothing to print.
   } else if (stats) {
     written = out.Write(quillon::cli::StatsText(*result.log, result.loadTimeText) + "reader: " +
-                        (result.ikev1Reader ? "IKEv1" : "IKEv2") + (result.compressed ? " (compressed)" : "") + "\n" +
+                        result.format->name + (result.compressed ? " (compressed)" : "") + "\n" +
                         packetsLine);
   } else if (events) {
     quillon::LogLineIndex lines(result.text, result.textSize);
@@ -464,8 +475,9 @@ int main(int argc, char** argv) {
     const std::uint64_t printedSize = result.size;
     result.log.reset();
     result.text.reset();
+    quillon::platform::GiveBackFreeMemory();
     const std::int64_t grace = args.Has(Option::kGrace) ? static_cast<std::int64_t>(*quillon::cli::SizeValue(args.Value(Option::kGrace))) : 60;
-    std::exit(Follow(path, printedSize, filter, verify, options.json, grace, events));
+    std::exit(Follow(path, printedSize, *result.format, maxSize, filter, verify, options.json, grace, events));
   }
   ExitReleasingTheLog(result.log, 0);
 }
