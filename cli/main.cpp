@@ -20,6 +20,7 @@
 #include <climits>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -32,6 +33,7 @@
 #include "logs/FollowLog.h"
 #include "logs/OpenLog.h"
 #include "logs/SaveLog.h"
+#include "model/LogLines.h"
 #include "model/Narrowing.h"
 #include "model/Summaries.h"
 #include "model/Timeline.h"
@@ -73,8 +75,11 @@ class FollowPrinter {
                 std::int64_t graceSeconds, std::string eventsPath)
       : filter_(filter), verify_(verify), json_(json), grace_(graceSeconds), eventsPath_(std::move(eventsPath)) {}
 
-  // Returns false when the output cannot be written.
-  bool Peers(const std::vector<quillon::LogNode*>& peers, bool print) {
+  // Returns false when the output cannot be written. After a reload (`reloaded`) the tree is
+  // new, and a negotiation shown before (the same start in the log) is not shown again, though
+  // its line may read differently: a peer regrouped under another name, or the state it had in
+  // the half-written file a rewrite left for a moment.
+  bool Peers(const std::vector<quillon::LogNode*>& peers, bool print, bool reloaded) {
     std::string out;
     for (const quillon::LogNode* peer : peers) {
       for (const auto& [tunnel, exchange] : quillon::cli::ShownNegotiations(*peer)) {
@@ -95,8 +100,10 @@ class FollowPrinter {
         const std::size_t state = std::hash<std::string>{}(line + (exchange->IsComplete() ? "\x1f" "1" : "\x1f" "0") +
                                                             std::to_string(quillon::StateIconIndex(*exchange)));
         if (seen_.contains(state)) continue;
-        if (!print) {
+        const std::string key = StartKey(*exchange, line);
+        if (!print || (reloaded && shown_.contains(key))) {
           seen_.insert(state);
+          shown_.insert(key);
           continue;
         }
         pending_.erase(exchange);
@@ -105,10 +112,11 @@ class FollowPrinter {
           continue;
         }
         if (InProgress(*peer, tunnel, *exchange)) {
-          pending_[exchange] = Pending{std::move(line), state, Clock::now(), logTime_};
+          pending_[exchange] = Pending{std::move(line), state, key, Clock::now(), logTime_};
           continue;
         }
         seen_.insert(state);
+        shown_.insert(key);
         out += line;
         out += '\n';
       }
@@ -125,11 +133,14 @@ class FollowPrinter {
 
   // A reload builds the tree anew: the held-back nodes are gone (what they showed is judged
   // again from the new tree).
-  void Forget() { pending_.clear(); }
+  void Forget() {
+    pending_.clear();
+    lines_.reset();  // the file may be another one, or rewritten
+  }
 
  private:
   // With --events: the event of every negotiation of `peers`, the lines counted in one pass.
-  std::map<const quillon::LogNode*, std::string> Events(const std::vector<quillon::LogNode*>& peers, bool print) const {
+  std::map<const quillon::LogNode*, std::string> Events(const std::vector<quillon::LogNode*>& peers, bool print) {
     std::map<const quillon::LogNode*, std::string> out;
     if (eventsPath_.empty()) return out;
     std::vector<quillon::cli::EventNode> nodes;
@@ -140,15 +151,30 @@ class FollowPrinter {
       for (const auto& node : nodes) out.emplace(node.exchange, std::string());
       return out;
     }
-    quillon::LogLineIndex lines(eventsPath_);
-    const std::vector<std::string> texts = quillon::cli::EventLines(nodes, &lines);
+    // The lines are counted once: a step counts only what was appended since the last one.
+    if (!lines_) lines_ = std::make_unique<quillon::LogLineIndex>(eventsPath_);
+    else lines_->Grow();
+    const std::vector<std::string> texts = quillon::cli::EventLines(nodes, lines_.get());
     for (std::size_t i = 0; i < nodes.size() && i < texts.size(); ++i) out.emplace(nodes[i].exchange, texts[i]);
     return out;
+  }
+
+  // What tells a negotiation from the others across reloads: where in the log it starts, and
+  // its kind and start time (a log rewritten with other content may start another one there).
+  // A node read from no span (a restart marker) is told by its line.
+  static std::string StartKey(const quillon::LogNode& exchange, const std::string& line) {
+    const std::vector<quillon::LogSpan> spans = quillon::LogSpansOf(exchange);
+    if (spans.empty()) return "L" + line;
+    std::string key = std::to_string(spans.front().begin) + ' ';
+    key += exchange.Name();
+    if (const auto start = exchange.StartTime()) key += ' ' + std::to_string(start->Seconds());
+    return key;
   }
 
   struct Pending {
     std::string line;
     std::size_t state;
+    std::string key;
     Clock::time_point since;  // the wall time of its last change
     std::int64_t logSince;    // the log's time then
   };
@@ -187,6 +213,7 @@ class FollowPrinter {
         continue;
       }
       seen_.insert(it->second.state);
+      shown_.insert(it->second.key);
       out += it->second.line;
       out += '\n';
       it = pending_.erase(it);
@@ -201,6 +228,8 @@ class FollowPrinter {
   std::string eventsPath_;
   std::int64_t logTime_ = INT64_MIN / 2;
   std::unordered_set<std::size_t> seen_;
+  std::unordered_set<std::string> shown_;  // the StartKey of every negotiation shown or known
+  std::unique_ptr<quillon::LogLineIndex> lines_;  // --events: the lines of the followed file
   std::map<const quillon::LogNode*, Pending> pending_;
 };
 
@@ -229,7 +258,7 @@ int Follow(const std::string& path, std::uint64_t printedSize, const quillon::Lo
         if (change == quillon::LogFollower::Change::kReloaded) printer.Forget();
         // What the first load holds was printed as the tree.
         if (change == quillon::LogFollower::Change::kExtended || change == quillon::LogFollower::Change::kReloaded)
-          written = printer.Peers(follower.Changed(), started);
+          written = printer.Peers(follower.Changed(), started, change == quillon::LogFollower::Change::kReloaded);
         if (change != quillon::LogFollower::Change::kCannotRead) started = true;
         // A compressed log replaced by one past the size limit, or by no log: said once.
         if (change == quillon::LogFollower::Change::kCannotRead && !follower.Problem().empty() &&
