@@ -75,10 +75,11 @@ class FollowPrinter {
                 std::int64_t graceSeconds, std::string eventsPath)
       : filter_(filter), verify_(verify), json_(json), grace_(graceSeconds), eventsPath_(std::move(eventsPath)) {}
 
-  // Returns false when the output cannot be written. After a reload (`reloaded`) the tree is
-  // new, and a negotiation shown before (the same start in the log) is not shown again, though
-  // its line may read differently: a peer regrouped under another name, or the state it had in
-  // the half-written file a rewrite left for a moment.
+  // Returns false when the output cannot be written. A negotiation is printed again only in a
+  // state it has not shown before; a peer regrouped under another name is no new state. After a
+  // reload (`reloaded`) the tree is new, and a negotiation shown before (the same start in the
+  // log) is not shown again at all: the state it has may be the one a half-written file gave it
+  // for a moment.
   bool Peers(const std::vector<quillon::LogNode*>& peers, bool print, bool reloaded) {
     std::string out;
     for (const quillon::LogNode* peer : peers) {
@@ -96,11 +97,13 @@ class FollowPrinter {
           if (event == events.end()) continue;
           if (print) line = event->second;
         }
-        // The state the text line does not show.
-        const std::size_t state = std::hash<std::string>{}(line + (exchange->IsComplete() ? "\x1f" "1" : "\x1f" "0") +
+        // The negotiation (where it starts) and the state it shows: its caption, and what the text
+        // line does not show. Not its peer's name, which a regrouping changes.
+        const std::string key = StartKey(*exchange, line);
+        const std::size_t state = std::hash<std::string>{}(key + '\x1f' + std::string(exchange->Caption()) +
+                                                            (exchange->IsComplete() ? "\x1f" "1" : "\x1f" "0") +
                                                             std::to_string(quillon::StateIconIndex(*exchange)));
         if (seen_.contains(state)) continue;
-        const std::string key = StartKey(*exchange, line);
         if (!print || (reloaded && shown_.contains(key))) {
           seen_.insert(state);
           shown_.insert(key);
