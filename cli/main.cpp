@@ -417,6 +417,9 @@ int main(int argc, char** argv) {
   // A followed log grows in place: a stream (a FIFO, a device, standard input) does not, and
   // the follower would wait on it for ever (a FIFO blocks in open(), deaf to SIGINT).
   if (follow) {
+    // SIGINT and SIGTERM end a follow from the start, also while the log loads.
+    std::signal(SIGINT, StopFollowing);
+    std::signal(SIGTERM, StopFollowing);
     if (const std::string what = quillon::platform::NotAFollowableFile(path); !what.empty()) {
       Say(std::string("quillon-cli: --follow needs a regular file: ") + path + " is " + what);
       return 1;
