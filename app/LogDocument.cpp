@@ -95,6 +95,7 @@ LogDocument::OpenOutcome LogDocument::Adopt(const QString& path, ReadResult read
 void LogDocument::StartFollowing() {
   if (!IsLoaded() || path_.isEmpty()) return;
   follower_ = std::make_unique<LogFollower>(*log_, QFile::encodeName(path_).toStdString(), &platform::FileIdentity);
+  if (format_ != nullptr) follower_->ReadAs(*format_);
 }
 
 void LogDocument::StopFollowing() { follower_.reset(); }

@@ -98,9 +98,11 @@ class FollowPrinter {
           if (print) line = event->second;
         }
         // The negotiation (where it starts) and the state it shows: its caption, and what the text
-        // line does not show. Not its peer's name, which a regrouping changes.
+        // line does not show. Not its peer's name, which a regrouping changes; an event, which
+        // also tells its lines and diagnosis, is new whenever any of it changed.
         const std::string key = StartKey(*exchange, line);
-        const std::size_t state = std::hash<std::string>{}(key + '\x1f' + std::string(exchange->Caption()) +
+        const std::string shows = eventsPath_.empty() ? std::string(exchange->Caption()) : line;
+        const std::size_t state = std::hash<std::string>{}(key + '\x1f' + shows +
                                                             (exchange->IsComplete() ? "\x1f" "1" : "\x1f" "0") +
                                                             std::to_string(quillon::StateIconIndex(*exchange)));
         if (seen_.contains(state)) continue;
