@@ -42,8 +42,9 @@ bool LogDocument::IsOpenLog(const QString& path) const {
 
 LogDocument::LogDocument(SettingsStore& settings, Loader loader)
     : settings_(settings),
-      loader_(loader ? std::move(loader) : Loader([](const std::string& path, const ReadProgress& progress) {
-        return OpenLog(path, progress, platform::LogChunkSource());
+      loader_(loader ? std::move(loader) : Loader([this](const std::string& path, const ReadProgress& progress) {
+        const bool again = format_ != nullptr && QFile::encodeName(path_).toStdString() == path;
+        return OpenLog(path, progress, platform::LogChunkSource(), 0, again ? format_ : nullptr);
       })) {}
 
 LogDocument::OpenOutcome LogDocument::Open(const QString& path, const ReadProgress& progress) {
@@ -79,6 +80,7 @@ LogDocument::OpenOutcome LogDocument::Adopt(const QString& path, ReadResult read
   log_ = std::move(result.log);
   path_ = path;
   compressed_ = result.compressed;
+  format_ = result.format;
   loadedFileTime_ = fileTime;
   resolvePending_ = true;
   treeChanged_ = false;
@@ -93,6 +95,7 @@ LogDocument::OpenOutcome LogDocument::Adopt(const QString& path, ReadResult read
 void LogDocument::StartFollowing() {
   if (!IsLoaded() || path_.isEmpty()) return;
   follower_ = std::make_unique<LogFollower>(*log_, QFile::encodeName(path_).toStdString(), &platform::FileIdentity);
+  if (format_ != nullptr) follower_->ReadAs(*format_);
 }
 
 void LogDocument::StopFollowing() { follower_.reset(); }

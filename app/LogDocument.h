@@ -117,6 +117,9 @@ class LogDocument {
   std::optional<QDateTime> loadedFileTime_;
   bool resolvePending_ = false;
   bool compressed_ = false;
+  // The format the log on screen was read with: reading the same file again (a wider filter)
+  // starts with it, so a log whose name suggests the other format is read once.
+  const LogFormat* format_ = nullptr;
   bool treeChanged_ = false;
   std::unique_ptr<LogFollower> follower_;
 };

@@ -22,7 +22,7 @@ bool Saved(const platform::SaveResult& saved) {
 }
 
 std::string ReaderText(const HandOverSource& source) {
-  return std::string(source.ikev1Reader ? "IKEv1" : "IKEv2") + (source.compressed ? " (compressed)" : "");
+  return std::string(source.reader) + (source.compressed ? " (compressed)" : "");
 }
 
 // A JSON string of single-byte log text.

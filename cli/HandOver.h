@@ -17,7 +17,7 @@ namespace quillon::cli {
 struct HandOverSource {
   std::string path;        // LOG as given
   std::uint64_t size = 0;  // its size when loaded
-  bool ikev1Reader = true;
+  const char* reader = "IKEv1";  // the name of the format whose reader read it (LogFormat::name)
   bool compressed = false;
   // The bytes the tree was read from (OpenLogResult::text): the negotiations' lines are counted
   // in them, never in LOG opened again. Null: no lines.

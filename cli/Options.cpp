@@ -128,7 +128,8 @@ constexpr Row kRows[] = {
      "the most a load keeps in memory beyond the file: the text of a compressed\n"
      "log, or what comes through standard input or a pipe (K, M, G: KiB, MiB,\n"
      "GiB). Past it: \"Failed to open file: LOG (File too large)\", exit status 1.\n"
-     "Default 8G, or 16 times the size of a compressed file when that is more",
+     "Default 8G, or 16 times the size of a compressed file when that is more.\n"
+     "A followed compressed log past it says \"File too large: LOG\" and keeps its tree",
      nullptr, ValidSize, "--max-size takes a size in bytes, with K, M or G for KiB, MiB or GiB"},
     {Option::kGrace, "--grace", nullptr, Value::kText, "SECONDS", Section::kGeneral,
      "with --follow and --verify=failed: a negotiation in progress counts as\n"

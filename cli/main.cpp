@@ -20,6 +20,7 @@
 #include <climits>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -32,6 +33,7 @@
 #include "logs/FollowLog.h"
 #include "logs/OpenLog.h"
 #include "logs/SaveLog.h"
+#include "model/LogLines.h"
 #include "model/Narrowing.h"
 #include "model/Summaries.h"
 #include "model/Timeline.h"
@@ -73,8 +75,12 @@ class FollowPrinter {
                 std::int64_t graceSeconds, std::string eventsPath)
       : filter_(filter), verify_(verify), json_(json), grace_(graceSeconds), eventsPath_(std::move(eventsPath)) {}
 
-  // Returns false when the output cannot be written.
-  bool Peers(const std::vector<quillon::LogNode*>& peers, bool print) {
+  // Returns false when the output cannot be written. A negotiation is printed again only in a
+  // state it has not shown before; a peer regrouped under another name is no new state. After a
+  // reload (`reloaded`) the tree is new, and a negotiation shown before (the same start in the
+  // log) is not shown again at all: the state it has may be the one a half-written file gave it
+  // for a moment.
+  bool Peers(const std::vector<quillon::LogNode*>& peers, bool print, bool reloaded) {
     std::string out;
     for (const quillon::LogNode* peer : peers) {
       for (const auto& [tunnel, exchange] : quillon::cli::ShownNegotiations(*peer)) {
@@ -91,12 +97,18 @@ class FollowPrinter {
           if (event == events.end()) continue;
           if (print) line = event->second;
         }
-        // The state the text line does not show.
-        const std::size_t state = std::hash<std::string>{}(line + (exchange->IsComplete() ? "\x1f" "1" : "\x1f" "0") +
+        // The negotiation (where it starts) and the state it shows: its caption, and what the text
+        // line does not show. Not its peer's name, which a regrouping changes; an event, which
+        // also tells its lines and diagnosis, is new whenever any of it changed.
+        const std::string key = StartKey(*exchange, line);
+        const std::string shows = eventsPath_.empty() ? std::string(exchange->Caption()) : line;
+        const std::size_t state = std::hash<std::string>{}(key + '\x1f' + shows +
+                                                            (exchange->IsComplete() ? "\x1f" "1" : "\x1f" "0") +
                                                             std::to_string(quillon::StateIconIndex(*exchange)));
         if (seen_.contains(state)) continue;
-        if (!print) {
+        if (!print || (reloaded && shown_.contains(key))) {
           seen_.insert(state);
+          shown_.insert(key);
           continue;
         }
         pending_.erase(exchange);
@@ -105,10 +117,11 @@ class FollowPrinter {
           continue;
         }
         if (InProgress(*peer, tunnel, *exchange)) {
-          pending_[exchange] = Pending{std::move(line), state, Clock::now(), logTime_};
+          pending_[exchange] = Pending{std::move(line), state, key, Clock::now(), logTime_};
           continue;
         }
         seen_.insert(state);
+        shown_.insert(key);
         out += line;
         out += '\n';
       }
@@ -125,11 +138,14 @@ class FollowPrinter {
 
   // A reload builds the tree anew: the held-back nodes are gone (what they showed is judged
   // again from the new tree).
-  void Forget() { pending_.clear(); }
+  void Forget() {
+    pending_.clear();
+    lines_.reset();  // the file may be another one, or rewritten
+  }
 
  private:
   // With --events: the event of every negotiation of `peers`, the lines counted in one pass.
-  std::map<const quillon::LogNode*, std::string> Events(const std::vector<quillon::LogNode*>& peers, bool print) const {
+  std::map<const quillon::LogNode*, std::string> Events(const std::vector<quillon::LogNode*>& peers, bool print) {
     std::map<const quillon::LogNode*, std::string> out;
     if (eventsPath_.empty()) return out;
     std::vector<quillon::cli::EventNode> nodes;
@@ -140,15 +156,30 @@ class FollowPrinter {
       for (const auto& node : nodes) out.emplace(node.exchange, std::string());
       return out;
     }
-    quillon::LogLineIndex lines(eventsPath_);
-    const std::vector<std::string> texts = quillon::cli::EventLines(nodes, &lines);
+    // The lines are counted once: a step counts only what was appended since the last one.
+    if (!lines_) lines_ = std::make_unique<quillon::LogLineIndex>(eventsPath_);
+    else lines_->Grow();
+    const std::vector<std::string> texts = quillon::cli::EventLines(nodes, lines_.get());
     for (std::size_t i = 0; i < nodes.size() && i < texts.size(); ++i) out.emplace(nodes[i].exchange, texts[i]);
     return out;
+  }
+
+  // What tells a negotiation from the others across reloads: where in the log it starts, and
+  // its kind and start time (a log rewritten with other content may start another one there).
+  // A node read from no span (a restart marker) is told by its line.
+  static std::string StartKey(const quillon::LogNode& exchange, const std::string& line) {
+    const std::vector<quillon::LogSpan> spans = quillon::LogSpansOf(exchange);
+    if (spans.empty()) return "L" + line;
+    std::string key = std::to_string(spans.front().begin) + ' ';
+    key += exchange.Name();
+    if (const auto start = exchange.StartTime()) key += ' ' + std::to_string(start->Seconds());
+    return key;
   }
 
   struct Pending {
     std::string line;
     std::size_t state;
+    std::string key;
     Clock::time_point since;  // the wall time of its last change
     std::int64_t logSince;    // the log's time then
   };
@@ -187,6 +218,7 @@ class FollowPrinter {
         continue;
       }
       seen_.insert(it->second.state);
+      shown_.insert(it->second.key);
       out += it->second.line;
       out += '\n';
       it = pending_.erase(it);
@@ -201,12 +233,17 @@ class FollowPrinter {
   std::string eventsPath_;
   std::int64_t logTime_ = INT64_MIN / 2;
   std::unordered_set<std::size_t> seen_;
+  std::unordered_set<std::string> shown_;  // the StartKey of every negotiation shown or known
+  std::unique_ptr<quillon::LogLineIndex> lines_;  // --events: the lines of the followed file
   std::map<const quillon::LogNode*, Pending> pending_;
 };
 
+void Say(const std::string& message);
+
 // The --follow loop: polls the log until a signal ends it.
-int Follow(const std::string& path, std::uint64_t printedSize, const quillon::FilterCriteria& filter,
-           const std::optional<quillon::VerifyCriteria>& verify, bool json, std::int64_t graceSeconds, bool events) {
+int Follow(const std::string& path, std::uint64_t printedSize, const quillon::LogFormat& format, std::uint64_t maxSize,
+           const quillon::FilterCriteria& filter, const std::optional<quillon::VerifyCriteria>& verify, bool json,
+           std::int64_t graceSeconds, bool events) {
   std::signal(SIGINT, StopFollowing);
   std::signal(SIGTERM, StopFollowing);
   // Its nodes come from the chunks the load's tree had (given back before the follow began).
@@ -214,17 +251,25 @@ int Follow(const std::string& path, std::uint64_t printedSize, const quillon::Fi
   quillon::LogFollower follower(root, path, quillon::platform::FileIdentity);
   // The tree was printed from the first `printedSize` bytes; what came after is news.
   follower.StartAfter(printedSize);
+  follower.ReadAs(format);
+  follower.SetMaxSize(maxSize);
   FollowPrinter printer(filter, verify, json, graceSeconds, events ? path : std::string());
   bool started = false;
   bool written = true;
+  std::string problem;
   quillon::FollowLoop(
       follower, [&] { return stopFollowing != 0 || !(written = written && printer.Tick()); },
       [&](quillon::LogFollower::Change change) {
         if (change == quillon::LogFollower::Change::kReloaded) printer.Forget();
         // What the first load holds was printed as the tree.
         if (change == quillon::LogFollower::Change::kExtended || change == quillon::LogFollower::Change::kReloaded)
-          written = printer.Peers(follower.Changed(), started);
+          written = printer.Peers(follower.Changed(), started, change == quillon::LogFollower::Change::kReloaded);
         if (change != quillon::LogFollower::Change::kCannotRead) started = true;
+        // A compressed log replaced by one past the size limit, or by no log: said once.
+        if (change == quillon::LogFollower::Change::kCannotRead && !follower.Problem().empty() &&
+            follower.Problem() != problem)
+          Say("quillon-cli: " + follower.Problem() + ": " + path);
+        problem = follower.Problem();
         return written;
       });
   if (!written) {
@@ -374,6 +419,9 @@ int main(int argc, char** argv) {
   // A followed log grows in place: a stream (a FIFO, a device, standard input) does not, and
   // the follower would wait on it for ever (a FIFO blocks in open(), deaf to SIGINT).
   if (follow) {
+    // SIGINT and SIGTERM end a follow from the start, also while the log loads.
+    std::signal(SIGINT, StopFollowing);
+    std::signal(SIGTERM, StopFollowing);
     if (const std::string what = quillon::platform::NotAFollowableFile(path); !what.empty()) {
       Say(std::string("quillon-cli: --follow needs a regular file: ") + path + " is " + what);
       return 1;
@@ -411,7 +459,7 @@ int main(int argc, char** argv) {
   }
   if (args.Has(Option::kTimeline) && !WriteTimeline(root, args.Value(Option::kTimeline), path))
     ExitReleasingTheLog(result.log, 1);
-  const quillon::cli::HandOverSource handOver{path, result.size, result.ikev1Reader, result.compressed, result.text,
+  const quillon::cli::HandOverSource handOver{path, result.size, result.format->name, result.compressed, result.text,
                                               result.textSize};
   std::string packetsLine;
   if (args.Has(Option::kPcap) &&
@@ -439,7 +487,7 @@ int main(int argc, char** argv) {
     // Nothing to print.
   } else if (stats) {
     written = out.Write(quillon::cli::StatsText(*result.log, result.loadTimeText) + "reader: " +
-                        (result.ikev1Reader ? "IKEv1" : "IKEv2") + (result.compressed ? " (compressed)" : "") + "\n" +
+                        result.format->name + (result.compressed ? " (compressed)" : "") + "\n" +
                         packetsLine);
   } else if (events) {
     quillon::LogLineIndex lines(result.text, result.textSize);
@@ -464,8 +512,9 @@ int main(int argc, char** argv) {
     const std::uint64_t printedSize = result.size;
     result.log.reset();
     result.text.reset();
+    quillon::platform::GiveBackFreeMemory();
     const std::int64_t grace = args.Has(Option::kGrace) ? static_cast<std::int64_t>(*quillon::cli::SizeValue(args.Value(Option::kGrace))) : 60;
-    std::exit(Follow(path, printedSize, filter, verify, options.json, grace, events));
+    std::exit(Follow(path, printedSize, *result.format, maxSize, filter, verify, options.json, grace, events));
   }
   ExitReleasingTheLog(result.log, 0);
 }

@@ -13,24 +13,24 @@
 #include <string_view>
 #include <vector>
 
+#include "model/FormatFollower.h"
 #include "model/LogFile.h"
 
 namespace quillon {
 
-class IKEv2Follower {
+class IKEv2Follower : public FormatFollower {
  public:
   explicit IKEv2Follower(LogFile& root);
   ~IKEv2Follower();
   IKEv2Follower(const IKEv2Follower&) = delete;
   IKEv2Follower& operator=(const IKEv2Follower&) = delete;
 
-  enum class Result { kUnchanged, kExtended, kReload };
   // Reads the bytes appended to the log since the last call (the whole log at first).
-  Result Append(std::string_view bytes);
+  Result Append(std::string_view bytes) override;
   // The log has stopped growing for now: the last exchange is placed as the end of the log.
-  Result Settle();
+  Result Settle() override;
   std::uint64_t Size() const { return size_; }
-  const std::vector<LogNode*>& Changed() const { return changed_; }
+  const std::vector<LogNode*>& Changed() const override { return changed_; }
 
  private:
   struct State;

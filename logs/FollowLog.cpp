@@ -9,10 +9,10 @@
 #include <thread>
 #include <utility>
 
-#include "ikev1/log/FollowIKEv1Log.h"
-#include "ikev2/FollowIKEv2Log.h"
 #include "logs/Compressed.h"
 #include "logs/LogFormat.h"
+#include "logs/OpenLog.h"
+#include "model/NodeArena.h"
 
 namespace quillon {
 
@@ -37,32 +37,6 @@ std::string ReadAt(std::FILE* file, std::uint64_t offset, std::size_t size) {
 
 }  // namespace
 
-// The follower of one format behind one interface.
-class LogFollower::Format {
- public:
-  Format(LogFile& root, bool ikev1) {
-    if (ikev1) v1_ = std::make_unique<IKEv1Follower>(root);
-    else v2_ = std::make_unique<IKEv2Follower>(root);
-  }
-  // kExtended, kUnchanged or kReload of either follower, as 1, 0 and -1.
-  int Append(std::string_view bytes) { return Code(v1_ ? Of(v1_->Append(bytes)) : Of(v2_->Append(bytes))); }
-  int Settle() { return Code(v1_ ? Of(v1_->Settle()) : Of(v2_->Settle())); }
-  const std::vector<LogNode*>& Changed() const { return v1_ ? v1_->Changed() : v2_->Changed(); }
-
- private:
-  enum class R { kUnchanged, kExtended, kReload };
-  static R Of(IKEv1Follower::Result r) {
-    return r == IKEv1Follower::Result::kExtended ? R::kExtended : r == IKEv1Follower::Result::kReload ? R::kReload : R::kUnchanged;
-  }
-  static R Of(IKEv2Follower::Result r) {
-    return r == IKEv2Follower::Result::kExtended ? R::kExtended : r == IKEv2Follower::Result::kReload ? R::kReload : R::kUnchanged;
-  }
-  static int Code(R r) { return r == R::kExtended ? 1 : r == R::kReload ? -1 : 0; }
-
-  std::unique_ptr<IKEv1Follower> v1_;
-  std::unique_ptr<IKEv2Follower> v2_;
-};
-
 namespace {
 
 // The file's last modification time; the epoch when it cannot be asked.
@@ -84,9 +58,45 @@ void LogFollower::NoteAllPeers() {
   for (const auto& peer : root_.Children()) changed_.push_back(peer.get());
 }
 
+// Reads the whole log (up to `limit` bytes; 0: all there is) with the follower of `format`,
+// into the root cleared first; the bytes read.
+std::uint64_t LogFollower::ReadWhole(std::FILE* file, const LogFormat& format, const std::string& text,
+                                     std::uint64_t limit) {
+  root_.Clear();
+  format_ = format.follow(root_);
+  ArenaScope scope(&root_.Arena());  // as InArena
+  ++passes_;
+  if (compressed_) {
+    format_->Append(text);
+    format_->Settle();
+    return text.size();
+  }
+  std::uint64_t read = 0;
+  for (;;) {
+    std::size_t chunk = kChunk;
+    if (limit != 0) chunk = static_cast<std::size_t>(std::min<std::uint64_t>(chunk, limit - read));
+    if (chunk == 0) break;
+    const std::string bytes = ReadAt(file, read, chunk);
+    if (bytes.empty()) break;
+    read += bytes.size();
+    format_->Append(bytes);
+  }
+  format_->Settle();
+  return read;
+}
+
+// The nodes go to the log's arena, as a load places them: on the general heap each would cost
+// an allocation of its own, and a followed log would take a third more memory than its load.
+// The scope ends before a reload clears the root, which makes a new arena.
+FormatFollower::Result LogFollower::InArena(const std::function<FormatFollower::Result()>& step) {
+  ArenaScope scope(&root_.Arena());
+  return step();
+}
+
 bool LogFollower::Reload() {
   started_ = true;
   settled_ = true;
+  problem_.clear();
   File file(std::fopen(path_.c_str(), "rb"));
   if (!file) return false;
   fileId_ = identity_ ? identity_(path_) : 0;
@@ -95,41 +105,30 @@ bool LogFollower::Reload() {
   const Compression compression = CompressionOf(head);
   compressed_ = compression != Compression::kNone;
   std::string text;  // the whole log, for a compressed file
-  if (compressed_) {
-    DecompressFile(path_, compression, text);
-    head.assign(text, 0, std::min(text.size(), kSniffBytes));
+  if (compressed_ && !Decompressed(compression, text)) {
+    // Not tried again until the file changes.
+    std::error_code error;
+    size_ = std::filesystem::file_size(path_, error);
+    head_ = ReadAt(file.get(), 0, kHeadBytes);
+    return false;
   }
+  if (compressed_) head.assign(text, 0, std::min(text.size(), kSniffBytes));
   head_ = ReadAt(file.get(), 0, kHeadBytes);
 
   // Only once: a later reload (the file shrank or was replaced) reads all there is.
   const std::uint64_t limit = std::exchange(firstReadLimit_, 0);
-  // Reads the whole log (up to `limit`) with the reader of one format; the number of bytes read.
-  auto readAll = [&](bool ikev1) -> std::uint64_t {
-    root_.Clear();
-    format_ = std::make_unique<Format>(root_, ikev1);
-    if (compressed_) {
-      format_->Append(text);
-      format_->Settle();
-      return text.size();
+  // The format the last read found goes first (the load's, at the first poll): after a fallback
+  // to the other format, the file is read once, not once per format.
+  const LogFormat& first = known_ != nullptr ? *known_ : FormatOfPath(path_);
+  known_ = &first;
+  size_ = ReadWhole(file.get(), first, text, limit);
+  if (root_.ChildCount() == 0 && OtherFormat(first).holds(head)) {
+    known_ = &OtherFormat(first);
+    size_ = ReadWhole(file.get(), *known_, text, limit);
+    if (root_.ChildCount() == 0 || root_.IsWrongFormat()) {
+      known_ = &first;
+      size_ = ReadWhole(file.get(), first, text, limit);
     }
-    std::uint64_t read = 0;
-    for (;;) {
-      std::size_t chunk = kChunk;
-      if (limit != 0) chunk = static_cast<std::size_t>(std::min<std::uint64_t>(chunk, limit - read));
-      if (chunk == 0) break;
-      const std::string bytes = ReadAt(file.get(), read, chunk);
-      if (bytes.empty()) break;
-      read += bytes.size();
-      format_->Append(bytes);
-    }
-    format_->Settle();
-    return read;
-  };
-  const bool byName = IsIKEv1LogPath(path_);
-  size_ = readAll(byName);
-  if (root_.ChildCount() == 0 && (byName ? HoldsIKEv2Exchanges(head) : HoldsIKEv1Packets(head))) {
-    size_ = readAll(!byName);
-    if (root_.ChildCount() == 0 || root_.IsWrongFormat()) size_ = readAll(byName);
   }
   if (compressed_) {
     std::error_code error;
@@ -137,6 +136,25 @@ bool LogFollower::Reload() {
   }
   NoteAllPeers();
   return true;
+}
+
+bool LogFollower::Decompressed(Compression compression, std::string& text) {
+  std::string error;
+  const std::shared_ptr<FileSource> source = FileSource::Open(path_, error);
+  if (!source) return false;
+  // Bounded as a load is: a small file may decompress to far more than memory holds.
+  DecompressLimits limits;
+  limits.textOnly = true;
+  limits.headBytes = kSniffBytes;
+  limits.maxSize = maxSize_ != 0 ? maxSize_ : DefaultMaxDecompressed(source->SizeHint());
+  switch (Decompress(*source, compression, text, limits)) {
+    case DecompressStatus::kDone: return true;
+    case DecompressStatus::kTooLarge: problem_ = FileSource::kTooLarge; break;
+    case DecompressStatus::kNotText: problem_ = "Wrong file type"; break;
+    case DecompressStatus::kDamaged: problem_ = source->Error().empty() ? "Wrong file type" : source->Error(); break;
+  }
+  std::string().swap(text);
+  return false;
 }
 
 bool LogFollower::MayChange() const {
@@ -167,10 +185,10 @@ LogFollower::Change LogFollower::Poll() {
   if (size == size_) {
     if (settled_) return Change::kNone;
     settled_ = true;
-    const int settled = format_->Settle();
-    if (settled < 0) return Reload() ? Change::kReloaded : Change::kCannotRead;
+    const FormatFollower::Result settled = InArena([&] { return format_->Settle(); });
+    if (settled == FormatFollower::Result::kReload) return Reload() ? Change::kReloaded : Change::kCannotRead;
     changed_ = format_->Changed();
-    return settled > 0 ? Change::kExtended : Change::kNone;
+    return settled == FormatFollower::Result::kExtended ? Change::kExtended : Change::kNone;
   }
   settled_ = false;
   std::vector<LogNode*> changed;
@@ -179,9 +197,9 @@ LogFollower::Change LogFollower::Poll() {
     if (bytes.empty()) break;
     size_ += bytes.size();
     if (head_.size() < kHeadBytes) head_ = ReadAt(file.get(), 0, kHeadBytes);
-    const int appended = format_->Append(bytes);
-    if (appended < 0) return Reload() ? Change::kReloaded : Change::kCannotRead;
-    if (appended > 0) changed.insert(changed.end(), format_->Changed().begin(), format_->Changed().end());
+    const FormatFollower::Result appended = InArena([&] { return format_->Append(bytes); });
+    if (appended == FormatFollower::Result::kReload) return Reload() ? Change::kReloaded : Change::kCannotRead;
+    if (appended == FormatFollower::Result::kExtended) changed.insert(changed.end(), format_->Changed().begin(), format_->Changed().end());
   }
   std::sort(changed.begin(), changed.end());
   changed.erase(std::unique(changed.begin(), changed.end()), changed.end());

@@ -11,12 +11,16 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "logs/Compressed.h"
+#include "logs/LogFormat.h"
+#include "model/FormatFollower.h"
 #include "model/LogFile.h"
 
 namespace quillon {
@@ -50,6 +54,16 @@ class LogFollower {
   // read from. What the gateway appended between that load and the first poll then comes as an
   // extension, instead of vanishing into the follower's first tree unseen.
   void StartAfter(std::uint64_t size) { firstReadLimit_ = size; }
+  // The format the load of the log found: the follower reads the file with it first, and
+  // reads it once even when the log's name suggests the other format.
+  void ReadAs(const LogFormat& format) { known_ = &format; }
+  // The most text a compressed log may decompress to (0: as a load allows, see OpenLog).
+  void SetMaxSize(std::uint64_t size) { maxSize_ = size; }
+  // Why the last poll could not read the file, when the file itself is at fault: "File too
+  // large" or "Wrong file type" for a compressed log past the size limit or holding no text.
+  const std::string& Problem() const { return problem_; }
+  // How many times the whole file was read.
+  std::uint64_t Passes() const { return passes_; }
   // Whether the next poll may change the tree: not started, the file's size or identity
   // differs from what was read, or the writer paused after appending (cheap: no bytes read).
   bool MayChange() const;
@@ -60,14 +74,20 @@ class LogFollower {
   std::uint64_t Size() const { return size_; }
 
  private:
-  class Format;
   bool Reload();
+  FormatFollower::Result InArena(const std::function<FormatFollower::Result()>& step);
+  std::uint64_t ReadWhole(std::FILE* file, const LogFormat& format, const std::string& text, std::uint64_t limit);
+  bool Decompressed(Compression compression, std::string& text);
   void NoteAllPeers();
 
   LogFile& root_;
   std::string path_;
   FileIdentity identity_;
-  std::unique_ptr<Format> format_;
+  std::unique_ptr<FormatFollower> format_;
+  const LogFormat* known_ = nullptr;  // the format of the last whole read
+  std::uint64_t maxSize_ = 0;
+  std::string problem_;
+  std::uint64_t passes_ = 0;
   std::vector<LogNode*> changed_;
   std::string head_;               // the first bytes of the file, to notice a replaced one
   std::uint64_t size_ = 0;         // bytes of the file read

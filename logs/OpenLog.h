@@ -30,7 +30,7 @@ struct OpenLogResult {
   // read: " + path. The tree holds what was read.
   std::string warning;
   double seconds = 0;            // the load's duration, for tools and benchmarks
-  bool ikev1Reader = true;       // which reader read the log
+  const LogFormat* format = &IKEv1LogFormat();  // the format whose reader read the log
   bool compressed = false;       // the file was a compressed log, read as the text it holds
   // The bytes of the file the tree was read from (its size when the load began); 0 for what is
   // not a plain file. A follower started after the load goes on from there.
@@ -53,7 +53,7 @@ std::string NoPacketsText(const std::string& path);
 // "The log ends inside a packet: PATH"
 std::string TruncatedText(const std::string& path);
 // Whether a log's last bytes (`tail`, the end of the text) end inside a packet or exchange.
-bool EndsInsidePacket(std::string_view tail, bool ikev1);
+bool EndsInsidePacket(std::string_view tail, const LogFormat& format);
 
 // "File loaded in %M minutes, %S seconds." for a span of whole seconds (two digits each,
 // minutes taken modulo 60).
@@ -67,9 +67,10 @@ inline constexpr const char* kStandardInput = "-";
 // the load read the same handle, so pipes, FIFOs and standard input ("-") load as files do.
 // A gzip, xz or zstd file is read as the log it holds (a damaged one is a wrong file type). A
 // file that is not text (a NUL byte within its first 64 KiB) is a wrong file type; an empty
-// file is an empty log. The reader is chosen by the path (IsIKEv1LogPath; standard input by
-// its content); when it finds nothing and the start of the file clearly holds the other
-// format, the other reader reads it. A regular file is read up to the size it had when the load
+// file is an empty log. The reader is chosen by the path (FormatOfPath; standard input by
+// its content, FormatOfStream), or is the `known` format a previous load of the log found;
+// when it finds nothing and the start of the file clearly holds the other format, the other
+// reader reads it. A regular file is read up to the size it had when the load
 // began; what is appended meanwhile belongs to the next load. A read error fails the load.
 // `progress`, when given, is told the bytes read after each block. `chunkSource` gives the
 // chunks of the new log's node arena (null: the general heap); it must outlive the log.
@@ -80,13 +81,14 @@ inline constexpr const char* kStandardInput = "-";
 // that is more. A compressed log is decompressed only as far as its first 64 KiB when they show
 // that it holds no log (a NUL byte), and a stream is read no further either.
 OpenLogResult OpenLog(const std::string& path, const ReadProgress& progress = {},
-                      std::pmr::memory_resource* chunkSource = nullptr, std::uint64_t maxSize = 0);
+                      std::pmr::memory_resource* chunkSource = nullptr, std::uint64_t maxSize = 0,
+                      const LogFormat* known = nullptr);
 
 // The same load from a source already opened (a file, or bytes in memory); `path` chooses the
 // reader and names the log in the messages.
 OpenLogResult LoadLog(const std::string& path, std::shared_ptr<ByteSource> source,
                       const ReadProgress& progress = {}, std::pmr::memory_resource* chunkSource = nullptr,
-                      std::uint64_t maxSize = 0);
+                      std::uint64_t maxSize = 0, const LogFormat* known = nullptr);
 
 // The default limit of a compressed log's text: 8 GiB, or 16 times its compressed size.
 std::uint64_t DefaultMaxDecompressed(std::uint64_t compressedSize);

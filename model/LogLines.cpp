@@ -41,9 +41,26 @@ LogLineIndex::LogLineIndex(std::shared_ptr<ByteSource> source, std::uint64_t siz
 
 LogLineIndex::~LogLineIndex() = default;
 
+void LogLineIndex::Grow() {
+  if (!file_ || std::fseek(file_.get(), 0, SEEK_END) != 0) return;
+  const long end = std::ftell(file_.get());
+  position_ = ~std::uint64_t{0};  // the stream no longer stands where it was
+  if (end <= 0 || static_cast<std::uint64_t>(end) <= size_) return;
+  // The count before block i holds when every block before it was whole within the old size;
+  // the block the old end cut is counted again.
+  const std::uint64_t whole = size_ / kBlock;
+  if (blockLines_.size() > whole + 1) blockLines_.resize(static_cast<std::size_t>(whole + 1));
+  size_ = static_cast<std::uint64_t>(end);
+}
+
 std::size_t LogLineIndex::ReadAt(std::uint64_t offset, char* data, std::size_t size) {
   if (offset >= size_) return 0;
-  if (source_) return source_->ReadAt(offset, data, static_cast<std::size_t>(std::min<std::uint64_t>(size, size_ - offset)));
+  if (source_) {
+    const std::size_t n =
+        source_->ReadAt(offset, data, static_cast<std::size_t>(std::min<std::uint64_t>(size, size_ - offset)));
+    bytesRead_ += n;
+    return n;
+  }
   if (!file_) return 0;
   if (offset != position_) {
     if (offset > static_cast<std::uint64_t>(std::numeric_limits<long>::max()) ||
@@ -51,8 +68,9 @@ std::size_t LogLineIndex::ReadAt(std::uint64_t offset, char* data, std::size_t s
       return 0;
     position_ = offset;
   }
-  const std::size_t n = std::fread(data, 1, size, file_.get());
+  const std::size_t n = std::fread(data, 1, static_cast<std::size_t>(std::min<std::uint64_t>(size, size_ - offset)), file_.get());
   position_ += n;
+  bytesRead_ += n;
   return n;
 }
 

@@ -44,6 +44,12 @@ class LogLineIndex {
 
   bool IsOpen() const { return file_ != nullptr || source_ != nullptr; }
 
+  // The file was appended to (a followed log): its lines are counted up to its size now,
+  // from where the count stood; the counts of the bytes it held before stay.
+  void Grow();
+  // The bytes read from the file or source so far.
+  std::uint64_t BytesRead() const { return bytesRead_; }
+
   // The lines of each span, in the order given. A span whose end lies on its own first line
   // (two packets on one line) is that one line.
   std::vector<LineRange> Lines(const std::vector<LogSpan>& spans);
@@ -73,6 +79,7 @@ class LogLineIndex {
   std::uint64_t position_ = 0;             // where the stream stands
   std::vector<std::uint64_t> blockLines_;  // newlines before each block read so far
   std::vector<char> buffer_;
+  std::uint64_t bytesRead_ = 0;
 };
 
 // The spans a node was read from (a packet's one, an exchange's in packet order); none for

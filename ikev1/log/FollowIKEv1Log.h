@@ -20,11 +20,12 @@
 #include <vector>
 
 #include "ikev1/log/DebugLogReader.h"
+#include "model/FormatFollower.h"
 #include "model/LogFile.h"
 
 namespace quillon {
 
-class IKEv1Follower {
+class IKEv1Follower : public FormatFollower {
  public:
   // `root` receives the log; it must be empty and outlive the follower.
   explicit IKEv1Follower(LogFile& root);
@@ -32,22 +33,17 @@ class IKEv1Follower {
   IKEv1Follower(const IKEv1Follower&) = delete;
   IKEv1Follower& operator=(const IKEv1Follower&) = delete;
 
-  enum class Result {
-    kUnchanged,  // nothing new could be placed
-    kExtended,   // packets were placed; `Changed()` names the peers that took them
-    kReload,     // the tree cannot be extended in place: load the file again
-  };
   // Reads the bytes appended to the log since the last call (the whole log at first) and
   // places the packets that are known to be whole.
-  Result Append(std::string_view bytes);
+  Result Append(std::string_view bytes) override;
   // The log has stopped growing for now: what follows the last whole packet is placed as the
   // end of the log, when it ends with a line end (else it is still being written). kReload
   // when the packets placed at the last pause no longer read the same in the longer log.
-  Result Settle();
+  Result Settle() override;
 
   // The peers that took packets in the last read, in no particular order (all peers after a
   // daemon restart).
-  const std::vector<LogNode*>& Changed() const { return changed_; }
+  const std::vector<LogNode*>& Changed() const override { return changed_; }
   // Bytes of the log given so far.
   std::uint64_t Size() const { return size_; }
 

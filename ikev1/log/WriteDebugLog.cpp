@@ -498,6 +498,28 @@ void AppendRestart(std::string& out, const std::string& line) {
   out.insert(at, bare ? "debugIsakmpHdrLen:\n" + line : line);
 }
 
+// A negotiation whose own text restarts the daemon (a restart word the log had inside a packet)
+// carries the restart in the saved log too. When the word is "daemon", the reader takes the
+// restart's text two words after it, where the daemon's own line "IKE daemon version <text>"
+// has it; in the saved packet those words are the packet's next fields, and the markers would
+// read back without their text. So the two words go right after the restart word: the reader
+// stops reading the packet at that word, and takes them for the restart only.
+void GiveCarriedRestartItsText(std::string& out, std::size_t from, const std::vector<std::string>& texts) {
+  if (texts.empty() || !PlainToken(texts.front())) return;
+  const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; };
+  for (std::size_t at = from; at < out.size();) {
+    while (at < out.size() && blank(out[at])) ++at;
+    std::size_t end = at;
+    while (end < out.size() && !blank(out[end])) ++end;
+    const std::string_view word(out.data() + at, end - at);
+    if (DebugLogReader::IsRestartToken(word)) {
+      if (word == "daemon") out.insert(end, " restart " + texts.front());
+      return;
+    }
+    at = end;
+  }
+}
+
 }  // namespace
 
 bool WriteIKEv1Log(const LogFile& root, ByteSink& sink) {
@@ -513,7 +535,10 @@ bool WriteIKEv1Log(const LogFile& root, ByteSink& sink) {
     }
     const std::vector<const LogNode*>& stretch = stretches.Stretch(s);
     for (std::size_t i = 0; i < stretch.size(); ++i) {
+      const std::size_t start = out.Buffer().size();
       WriteTree(*stretch[i], out.Buffer());
+      if (i + 1 == stretch.size() && stretches.Carried(s + 1))
+        GiveCarriedRestartItsText(out.Buffer(), start, stretches.Texts(s + 1));
       // Keep the end of a stretch in the buffer for the restart line that follows it.
       if (i + 1 < stretch.size() && !out.Written()) return false;
     }

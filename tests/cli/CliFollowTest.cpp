@@ -153,3 +153,53 @@ TEST(CliFollowTest, NegotiationsInProgressAreNotFailuresUntilTheGracePasses) {
 
 }  // namespace
 }  // namespace quillon
+
+namespace quillon {
+namespace {
+
+// A regrouped log rewritten in place while followed (cut short, then written again; then the
+// same bytes once more with a new time): every reload builds the tree anew, and no negotiation
+// shown before is printed again, although its peer's name and its state change meanwhile.
+TEST(CliFollowTest, ARewrittenLogShowsNothingAgain) {
+  const std::string text = testing::ExampleText("gateway-day.ilx");
+  const fs::path dir = fs::path(::testing::TempDir()) / ("quillon-cli-rewrite-" + std::to_string(getpid()));
+  fs::create_directories(dir);
+  const fs::path log = dir / "gw.ilx", out = dir / "out.txt";
+  WriteFileBytes(log, text);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    const int fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    dup2(fd, 1);
+    execl(QUILLON_CLI, QUILLON_CLI, "--follow", log.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  const auto pause = [](int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); };
+  for (int i = 0; i < 100 && ReadFileBytes(out).empty(); ++i) pause(50);
+  pause(400);
+  const std::string tree = ReadFileBytes(out);
+  for (const std::size_t cut : {text.rfind("\n+++", text.size() / 2) + 1, text.rfind("\n+++", text.size() / 4) + 1}) {
+    WriteFileBytes(log, text.substr(0, cut));
+    pause(300);
+    WriteFileBytes(log, text.substr(cut), std::ios::app);
+    pause(300);
+  }
+  WriteFileBytes(log, text);
+  fs::last_write_time(log, fs::last_write_time(log) + std::chrono::seconds(2));
+  pause(300);
+  kill(child, SIGTERM);
+  int status = 0;
+  waitpid(child, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  // A negotiation of the half-written file may be printed (one its end had not joined yet);
+  // none the tree showed.
+  std::istringstream lines(ReadFileBytes(out).substr(tree.size()));
+  for (std::string line; std::getline(lines, line);) {
+    const std::string caption = line.substr(line.rfind(" > ") + 3);
+    EXPECT_EQ(tree.find("    " + caption + "\n"), std::string::npos) << line;
+  }
+  fs::remove_all(dir);
+}
+
+}  // namespace
+}  // namespace quillon

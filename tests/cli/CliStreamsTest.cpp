@@ -161,6 +161,9 @@ TEST(CliStreamsTest, SavesNeverReplaceTheLogOrLeaveTemporaries) {
            Case{"\"$CLI\" --save \"$T/gw.ilx\" - < \"$T/gw.ilx\"", 5, "is currently open."},
            Case{"\"$CLI\" --timeline \"$T/gw.ilx\" - < \"$T/gw.ilx\"", 1, "is currently open."},
            Case{"ulimit -f 1; \"$CLI\" --save \"$T/out.ilx\" \"$T/gw.ilx\"", 5, "File too large"},
+           // Ended by SIGTERM or SIGINT in the middle of a large save.
+           Case{"for i in $(seq 300); do cat \"$T/gw.ilx\"; done > \"$T/big.ilx\"; \"$CLI\" --save \"$T/out.ilx\" "
+                "\"$T/big.ilx\" & p=$!; sleep 0.3; kill -TERM $p; wait $p; s=$?; rm \"$T/big.ilx\"; exit $s", 143, ""},
        }) {
     Shell("rm -rf '" + tmp + "'; mkdir -p '" + tmp + "'; cp \"$EXAMPLES/gateway-day.ilx\" '" + tmp + "/gw.ilx'");
     const ShellRun run = Shell("T='" + tmp + "'; (" + c.command + ")");

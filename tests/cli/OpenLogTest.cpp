@@ -74,7 +74,8 @@ TEST(OpenLogTest, ALogEndingInsideAPacketIsTold) {
                         Case{"##### BEGIN PACKET DEBUG #####\n\tSent:\n", true, true},
                         Case{"</Exchange>\n\n", false, false}, Case{"\t</Message>\n", false, true},
                         Case{"</Exchange", false, true}, Case{"", false, false}})
-    EXPECT_EQ(EndsInsidePacket(std::string("first line\n") + c.tail, c.ikev1), c.inside) << c.tail;
+    EXPECT_EQ(EndsInsidePacket(std::string("first line\n") + c.tail, c.ikev1 ? IKEv1LogFormat() : IKEv2LogFormat()), c.inside)
+        << c.tail;
   EXPECT_EQ(TruncatedText("gw.ilx"), "The log ends inside a packet: gw.ilx");
 }
 
@@ -158,7 +159,7 @@ TEST(OpenLogTest, ReaderIsChosenByThePathThenByTheContents) {
     OpenLogResult result = OpenLog(file.path.string());
     ASSERT_EQ(result.status, c.status) << c.name;
     if (c.status != S::kLoaded) continue;
-    EXPECT_EQ(result.ikev1Reader, c.ikev1Reader) << c.name;
+    EXPECT_EQ(result.format, c.ikev1Reader ? &IKEv1LogFormat() : &IKEv2LogFormat()) << c.name;
     EXPECT_EQ(result.noPackets, c.noPackets) << c.name;
     EXPECT_EQ(result.log->ChildCount() == 0, c.noPackets) << c.name;
   }

@@ -2,6 +2,7 @@
 // of the whole log, for both formats, whether the parts end between packets, inside a packet
 // or inside a line.
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <filesystem>
 #include <fstream>
@@ -16,6 +17,7 @@
 #include "logs/OpenLog.h"
 #include "ikev2/FollowIKEv2Log.h"
 #include "logs/FollowLog.h"
+#include "model/LogLines.h"
 #include "tests/model/TreeCompare.h"
 #include "tests/ScratchDir.h"
 
@@ -298,6 +300,99 @@ TEST(Follow, APacketAppearsAtTheFirstPollThatFindsTheWriterPaused) {
           << name << " part " << i;
     }
   }
+}
+
+}  // namespace
+}  // namespace quillon
+
+namespace quillon {
+namespace {
+
+// One tree's memory, one read: the follower places its nodes in the log's arena as a load does
+// (on the heap a followed log took a third more memory than its load), and a log whose name
+// suggests the other format is read once per reload when the format is known, by the follower
+// and by a load alike.
+TEST(Follow, NodesInTheArenaAndAMisnamedLogReadOnce) {
+  const std::string text = testing::ExampleText("ikev2-site-to-site.xml");
+  const fs::path path = ScratchPath("misnamed-v2.ilx");
+  WriteFileBytes(path, text);
+  const OpenLogResult loaded = OpenLog(path.string());
+  ASSERT_EQ(loaded.format, &IKEv2LogFormat());
+
+  // A load told the format reads the file once: the sniffed head and the log, no second reader.
+  struct CountingSource : TextSource {
+    using TextSource::TextSource;
+    std::size_t ReadAt(std::uint64_t offset, char* data, std::size_t size) override {
+      const std::size_t n = TextSource::ReadAt(offset, data, size);
+      read += n;
+      return n;
+    }
+    std::uint64_t read = 0;
+  };
+  for (const LogFormat* known : {static_cast<const LogFormat*>(nullptr), &IKEv2LogFormat()}) {
+    auto source = std::make_shared<CountingSource>(text);
+    ASSERT_EQ(LoadLog(path.string(), source, {}, nullptr, 0, known).format, &IKEv2LogFormat());
+    if (known != nullptr) EXPECT_LE(source->read, text.size() + kSniffBytes);
+    else EXPECT_GT(source->read, 2 * text.size()) << "the name's reader first, then the other";
+  }
+
+  LogFile root;
+  LogFollower follower(root, path.string());
+  follower.ReadAs(*loaded.format);
+  ASSERT_EQ(follower.Poll(), LogFollower::Change::kReloaded);
+  EXPECT_EQ(follower.Passes(), 1u);
+  ASSERT_GT(root.ChildCount(), 0u);
+  for (const auto& peer : root.Children()) EXPECT_TRUE(peer->InArena()) << peer->Name();
+  WriteFileBytes(path, "\n" + text);  // replaced: read again, once
+  EXPECT_EQ(follower.Poll(), LogFollower::Change::kReloaded);
+  EXPECT_EQ(follower.Passes(), 2u);
+  EXPECT_EQ(testing::FirstTreeDifference(root, *LoadOnce("\n" + text, "misnamed-again.ilx"), true), "");
+}
+
+// A followed compressed log is decompressed within the limits of a load: a bomb of zeros stops
+// at its first 64 KiB ("Wrong file type"), text past the size limit is "File too large"; the
+// tree is kept either way.
+TEST(Follow, CompressedLogWithinTheLoadLimits) {
+  const auto gzip = [](const fs::path& path, const std::string& text, std::size_t times) {
+    gzFile out = gzopen(path.string().c_str(), "wb");
+    for (std::size_t i = 0; i < times; ++i) gzwrite(out, text.data(), static_cast<unsigned>(text.size()));
+    gzclose(out);
+  };
+  const std::string text = ExampleText("small.ilx");
+  const fs::path path = ScratchPath("followed.ilx.gz");
+  gzip(path, text, 1);
+  LogFile root;
+  LogFollower follower(root, path.string());
+  follower.SetMaxSize(4 * text.size());
+  ASSERT_EQ(follower.Poll(), LogFollower::Change::kReloaded);
+  const std::size_t peers = root.ChildCount();
+  ASSERT_GT(peers, 0u);
+  gzip(path, std::string(std::size_t{1} << 20, '\0'), 64);  // 64 MiB of zeros
+  EXPECT_EQ(follower.Poll(), LogFollower::Change::kCannotRead);
+  EXPECT_EQ(follower.Problem(), "Wrong file type");
+  gzip(path, text, 8);
+  EXPECT_EQ(follower.Poll(), LogFollower::Change::kCannotRead);
+  EXPECT_EQ(follower.Problem(), "File too large");
+  EXPECT_EQ(root.ChildCount(), peers);
+  EXPECT_EQ(follower.Poll(), LogFollower::Change::kNone) << "not tried again until the file changes";
+}
+
+// --events --follow counts the lines of a growing file once: a step reads what was appended
+// (and the last block the old end cut), not the file again.
+TEST(Follow, LineCountGrowsWithTheFile) {
+  const fs::path path = ScratchPath("lines-grow.ilx");
+  std::string text;
+  for (int i = 0; i < 200000; ++i) text += "line " + std::to_string(i) + "\n";  // about 2.3 MB
+  WriteFileBytes(path, text);
+  LogLineIndex lines(path.string());
+  const std::uint64_t end = text.size() - 1;
+  EXPECT_EQ(lines.Lines({LogSpan{end, LogSpan::kToEnd}}).front().first, 200000u);
+  const std::uint64_t first = lines.BytesRead();
+  AppendTo(path, "one\ntwo\n");
+  lines.Grow();
+  EXPECT_EQ(lines.Lines({LogSpan{text.size() + 4, LogSpan::kToEnd}}).front(), (LineRange{200002, 200002}));
+  EXPECT_LT(lines.BytesRead() - first, std::uint64_t{3} << 20) << "at most the cut block and the new bytes, twice";
+  EXPECT_GT(first, text.size() - 1);
 }
 
 }  // namespace
