@@ -1,10 +1,17 @@
 #include "model/TreeCounts.h"
 
 #include "model/Background.h"
+#include "model/NodeRoles.h"
 
 namespace quillon {
 
 namespace {
+
+// The counts a negotiation kept of its packets and their payloads; false without.
+bool KeptPacketCounts(const LogNode& node, std::size_t& packets, std::size_t& payloads) {
+  const auto* negotiation = NodeAs<NegotiationNode>(node);
+  return negotiation != nullptr && negotiation->PacketCounts(packets, payloads);
+}
 
 void CountExchange(const LogNode& exchange, TreeCounts& counts) {
   // A daemon restart is shown among the negotiations as a marker without packets.
@@ -13,7 +20,7 @@ void CountExchange(const LogNode& exchange, TreeCounts& counts) {
   if (!exchange.IsComplete()) ++counts.failed;
   // An IKEv1 informational exchange is one packet and counts itself that way.
   std::size_t packets = 0, payloads = 0;
-  if (exchange.PacketCounts(packets, payloads)) {
+  if (KeptPacketCounts(exchange, packets, payloads)) {
     counts.packets += packets;
     counts.payloads += payloads;
     return;
@@ -39,7 +46,7 @@ void CountPeer(const LogNode& peer, TreeCounts& counts) {
     std::size_t packets = 0, payloads = 0;
     for (std::size_t e = 0; e < count; ++e) {
       if (e + kPrefetchAhead < count) PrefetchNode(exchanges[e + kPrefetchAhead].get());
-      if (e + 1 < count && !exchanges[e + 1]->PacketCounts(packets, payloads))
+      if (e + 1 < count && !KeptPacketCounts(*exchanges[e + 1], packets, payloads))
         for (const auto& message : exchanges[e + 1]->Children()) PrefetchNode(message.get());
       CountExchange(*exchanges[e], counts);
     }
