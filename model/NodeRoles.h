@@ -7,7 +7,8 @@
 //
 // From a LogNode to its role: NodeAs<PeerNode>(node) is the node as a peer, or null when the
 // node is of another kind. The kind decides, as the role's Covers says: no dynamic_cast, no
-// caption text.
+// caption text. So a class whose Kind() answers a kind that a role covers derives from that
+// role (peers and tunnels cannot answer another kind: their Kind() is final).
 #pragma once
 
 #include <cstdint>
