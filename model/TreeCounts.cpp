@@ -14,13 +14,14 @@ bool KeptPacketCounts(const LogNode& node, std::size_t& packets, std::size_t& pa
 }
 
 void CountExchange(const LogNode& exchange, TreeCounts& counts) {
+  const NodeKind kind = exchange.Kind();
   // A daemon restart is shown among the negotiations as a marker without packets.
-  if (exchange.Is(NodeKind::kRestart)) return;
+  if (kind == NodeKind::kRestart) return;
   ++counts.negotiations;
   if (!exchange.IsComplete()) ++counts.failed;
   // An IKEv1 informational exchange is one packet and counts itself that way.
   std::size_t packets = 0, payloads = 0;
-  if (KeptPacketCounts(exchange, packets, payloads)) {
+  if (NegotiationNode::Covers(kind) && static_cast<const NegotiationNode&>(exchange).PacketCounts(packets, payloads)) {
     counts.packets += packets;
     counts.payloads += payloads;
     return;
