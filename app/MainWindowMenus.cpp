@@ -25,6 +25,7 @@
 #include "app/ToolbarIcons.h"
 #include "app/WindowSupport.h"
 #include "model/IPv4.h"
+#include "model/NodeRoles.h"
 
 namespace quillon {
 
@@ -286,7 +287,7 @@ void MainWindow::ExtendRowMenu(QMenu& menu, const LogNode& node) {
   QAction* filter = menu.addAction(QStringLiteral("&Filter to this peer"), this, [this, &node] { FilterToPeer(node); });
   const LogNode* peer = &node;
   while (peer->Parent() != nullptr && peer->Parent() != document_.Log()) peer = peer->Parent();
-  filter->setEnabled(!document_.IsFollowing() && peer->Parent() == document_.Log() && peer->PeerAddress() != 0);
+  filter->setEnabled(!document_.IsFollowing() && peer->Parent() == document_.Log() && PeerAddressOf(*peer) != 0);
   // The hand-over commands of the File menu, where this build has them ("Export packets...",
   // "Save report..."): they work on the selected row's negotiations.
   for (QAction* action : fileMenu_->actions()) {
@@ -299,11 +300,11 @@ void MainWindow::FilterToPeer(const LogNode& node) {
   const LogFile* root = document_.Log();
   const LogNode* peer = &node;
   while (peer->Parent() != nullptr && peer->Parent() != root) peer = peer->Parent();
-  if (root == nullptr || peer->Parent() != root || peer->PeerAddress() == 0) return;
+  if (root == nullptr || peer->Parent() != root || PeerAddressOf(*peer) == 0) return;
   // The peer's address, as the Filters dialog's "IP" takes it; the other criteria stay.
   FilterCriteria criteria = view_->NarrowingState().Filter();
   criteria.ipOn = true;
-  criteria.ipText = FormatIPv4(peer->PeerAddress());
+  criteria.ipText = FormatIPv4(PeerAddressOf(*peer));
   RunNarrowing(view_->NarrowingState().ChooseFilter(criteria));
   UpdateCommands();
 }

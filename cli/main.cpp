@@ -34,6 +34,7 @@
 #include "logs/OpenLog.h"
 #include "logs/SaveLog.h"
 #include "model/LogLines.h"
+#include "model/NodeRoles.h"
 #include "model/Narrowing.h"
 #include "model/Summaries.h"
 #include "model/Timeline.h"
@@ -84,7 +85,9 @@ class FollowPrinter {
     std::string out;
     for (const quillon::LogNode* peer : peers) {
       for (const auto& [tunnel, exchange] : quillon::cli::ShownNegotiations(*peer)) {
-        if (const auto start = exchange->StartTime()) logTime_ = std::max(logTime_, start->Seconds());
+        const auto* negotiation = quillon::NodeAs<quillon::NegotiationNode>(exchange);
+        if (const auto start = negotiation != nullptr ? negotiation->StartTime() : std::nullopt)
+          logTime_ = std::max(logTime_, start->Seconds());
       }
     }
     const std::map<const quillon::LogNode*, std::string> events = Events(peers, print);

@@ -9,6 +9,7 @@
 #include "ikev2/V2Exchange.h"
 #include "model/IPv4.h"
 #include "model/LogNode.h"
+#include "model/NodeRoles.h"
 #include "model/TreeRules.h"
 
 namespace quillon::hand_over {
@@ -137,8 +138,8 @@ void EnhancedPacket(std::string& out, const RebuiltPacket& packet, const LogNode
   std::uint32_t peer = packet.peerAddress;
   // A peer logged by its index stands under the peer of its real address after regrouping.
   if (IsLowRangeAddress(peer) || peer == 0) {
-    if (const LogNode* peerNode = PeerOf(node); peerNode != nullptr && !IsLowRangeAddress(peerNode->PeerAddress()))
-      peer = peerNode->PeerAddress();
+    if (const LogNode* peerNode = PeerOf(node); peerNode != nullptr && !IsLowRangeAddress(PeerAddressOf(*peerNode)))
+      peer = PeerAddressOf(*peerNode);
   }
   const std::uint32_t source = packet.created ? packet.localAddress : peer;
   const std::uint32_t destination = packet.created ? peer : packet.localAddress;

@@ -52,7 +52,8 @@ class Placer {
  public:
   explicit Placer(LogFile& root) : root_(root) {
     for (std::size_t i = 0; i < root.ChildCount(); ++i) {
-      if (auto* peer = dynamic_cast<V2Peer*>(root.Child(i))) peersByCaption_.emplace(peer->Name(), peer);
+      // The peers of an IKEv2 log are V2Peers.
+      if (auto* peer = NodeAs<V2Peer>(root.Child(i))) peersByCaption_.emplace(peer->Name(), peer);
     }
   }
 

@@ -184,7 +184,7 @@ void v2Message::AppendDetailText(std::string& out) const {
 
 // ---- v2Exchange -----------------------------------------------------------------------------
 
-v2Exchange::v2Exchange(LineCursor& cursor) : LogNode(FixedName("Exchange"), nullptr) {
+v2Exchange::v2Exchange(LineCursor& cursor) : NegotiationNode(FixedName("Exchange"), nullptr) {
   SetParsed(true);
   while (cursor.Next()) {
     if (cursor.Line() == LineCursor::kExchangeStart) {
@@ -287,7 +287,8 @@ void v2Exchange::ReadTrailingElements(LineCursor& cursor) {
 }
 
 const v2Message* v2Exchange::MessageAt(std::size_t index) const {
-  return index < ChildCount() ? dynamic_cast<const v2Message*>(Child(index)) : nullptr;
+  // An exchange's children are its messages.
+  return index < ChildCount() ? static_cast<const v2Message*>(Child(index)) : nullptr;
 }
 
 void v2Exchange::BuildCaption() {
@@ -457,7 +458,7 @@ bool v2Exchange::TimeSpan(std::int64_t& first, std::int64_t& last) const {
   return true;
 }
 
-bool v2Exchange::MatchesMessage(const LogNode& node) const {
+bool v2Exchange::MatchesMessage(const NegotiationNode& other) const {
   // An empty SPI says nothing about the SA: it never makes two exchanges match.
   // SPIs are texts of one length: most that differ do so in their first eight characters,
   // which are compared in place before the whole texts are.
@@ -471,16 +472,11 @@ bool v2Exchange::MatchesMessage(const LogNode& node) const {
     }
     return a == b;
   };
-  // The regrouping asks this of every exchange for every exchange of an indexed peer: between
-  // exchanges, compare the texts in place instead of copying them through the node interface.
-  if (const auto* exchange = dynamic_cast<const v2Exchange*>(&node)) {
-    const std::string_view theirInitiator = exchange->lastInitiatorSpi_;
-    const std::string_view theirFirst = exchange->firstSpi_;
-    return same(lastInitiatorSpi_, theirInitiator) || same(lastInitiatorSpi_, theirFirst) ||
-           same(firstSpi_, theirInitiator) || same(firstSpi_, theirFirst);
-  }
-  const std::string theirInitiator = node.InitiatorSpi();
-  const std::string theirFirst = node.FirstSpi();
+  // The negotiations of an IKEv2 log are its exchanges. The regrouping asks this of every
+  // exchange for every exchange of an indexed peer: the texts are compared in place.
+  const auto& exchange = static_cast<const v2Exchange&>(other);
+  const std::string_view theirInitiator = exchange.lastInitiatorSpi_;
+  const std::string_view theirFirst = exchange.firstSpi_;
   return same(lastInitiatorSpi_, theirInitiator) || same(lastInitiatorSpi_, theirFirst) ||
          same(firstSpi_, theirInitiator) || same(firstSpi_, theirFirst);
 }

@@ -33,6 +33,7 @@
 #include "ikev2/LineScan.h"
 #include "ikev2/LogLineReader.h"
 #include "model/LogNode.h"
+#include "model/NodeRoles.h"
 
 namespace quillon {
 
@@ -52,9 +53,9 @@ class v2Message : public LogNode {
   std::size_t PayloadCount() const override {
     return headerNamedPayload_ ? LogNode::PayloadCount() : ChildCount();
   }
-  std::string InitiatorSpi() const override { return Text(kInitiatorSpi); }
+  std::string InitiatorSpi() const { return Text(kInitiatorSpi); }
   // The first SPI one of the payloads reported (a delete's, a child SA proposal's, ...).
-  std::string FirstSpi() const override { return Text(kMessageSpi); }
+  std::string FirstSpi() const { return Text(kMessageSpi); }
 
   // The same texts viewed where the message keeps them (valid while it stands): an SPI is
   // sixteen characters, one more than a string holds without a heap block.
@@ -114,7 +115,9 @@ class v2Message : public LogNode {
   bool headerNamedPayload_ = false;
 };
 
-class v2Exchange : public LogNode {
+// Every negotiation of an IKEv2 log is a v2Exchange: NodeAs<v2Exchange> reaches one from its
+// node (the role's Covers, a negotiation kind, decides).
+class v2Exchange : public NegotiationNode {
  public:
   // Skips lines up to the next start line "<Exchange" and reads the exchange that begins there.
   explicit v2Exchange(LineCursor& cursor);
@@ -135,8 +138,8 @@ class v2Exchange : public LogNode {
   // The exchange's lines of the log, "<Exchange" to "</Exchange>": its messages and what the
   // log says about the exchange around them.
   void AppendLogSpans(std::vector<LogSpan>& out) const override { out.push_back(span_); }
-  // Same IKE SA: an initiator SPI or first SPI of the other node equals one of ours.
-  bool MatchesMessage(const LogNode& node) const override;
+  // Same IKE SA: an initiator SPI or first SPI of the other exchange equals one of ours.
+  bool MatchesMessage(const NegotiationNode& other) const override;
   bool MatchesCookie(std::string_view text) const override;
   bool MatchesSpi(std::string_view text) const override;
   bool HasIdAddress() const override { return hasIdAddress_; }
@@ -145,12 +148,12 @@ class v2Exchange : public LogNode {
   void Reassign(std::uint32_t index, std::uint32_t address) override;
   std::uint32_t ReassignedIndex() const override { return reassignedIndex_; }
   std::uint32_t ReassignedAddress() const override { return reassignedAddress_; }
-  std::string InitiatorSpi() const override { return std::string(lastInitiatorSpi_); }
-  std::string FirstSpi() const override { return std::string(firstSpi_); }
+  std::string InitiatorSpi() const { return std::string(lastInitiatorSpi_); }
+  std::string FirstSpi() const { return std::string(firstSpi_); }
   // An exchange pairs by its initiator SPI and by the first SPI it carries.
   bool RegroupKeys(std::uint64_t (&keys)[2]) const override;
-  std::uint32_t TunnelLocalIP() const override { return tunnelLocal_; }
-  std::uint32_t TunnelPeerIP() const override { return tunnelPeer_; }
+  std::uint32_t TunnelLocalIP() const { return tunnelLocal_; }
+  std::uint32_t TunnelPeerIP() const { return tunnelPeer_; }
   // Date and time of the first message, read as a local calendar time.
   std::optional<CalendarTime> StartTime() const override;
   bool PacketCounts(std::size_t& packets, std::size_t& payloads) const override {
@@ -166,7 +169,6 @@ class v2Exchange : public LogNode {
   std::string_view PeerText() const { return peerText_; }
   // -1 unknown, 0 inbound (the peer initiated), 1 outbound.
   int Direction() const { return direction_; }
-  bool Succeeded() const { return succeeded_; }
   std::string_view LastResponderSpi() const { return lastResponderSpi_; }
   std::string_view SecondSpi() const { return secondSpi_; }
   const AttributeMap& Attributes() const { return attributes_; }

@@ -1,5 +1,7 @@
 #include "ikev2/V2Peer.h"
 
+#include "ikev2/V2Exchange.h"
+
 #include "model/IPv4.h"
 #include "model/Summaries.h"
 
@@ -8,12 +10,12 @@ namespace quillon {
 // ---- V2Tunnel -------------------------------------------------------------------------------
 
 V2Tunnel::V2Tunnel(std::uint32_t local, std::uint32_t peer)
-    : LogNode(CaptionFor(local, peer), nullptr), local_(local), peer_(peer) {
+    : TunnelNode(CaptionFor(local, peer), nullptr), local_(local), peer_(peer) {
   SetParsed(true);
 }
 
 V2Tunnel::V2Tunnel(std::unique_ptr<LogNode> exchange, std::uint32_t local, std::uint32_t peer, std::string caption)
-    : LogNode(std::move(caption), nullptr), local_(local), peer_(peer) {
+    : TunnelNode(std::move(caption), nullptr), local_(local), peer_(peer) {
   SetParsed(true);
   AddExchange(std::move(exchange));
 }
@@ -72,7 +74,7 @@ std::string V2Peer::CollectFailureReasons() const {
 }
 
 V2Peer::V2Peer(std::string caption, std::unique_ptr<LogNode> firstExchange)
-    : LogNode(std::move(caption), nullptr) {
+    : PeerNode(std::move(caption), nullptr) {
   SetParsed(true);
   address_ = ParseIPv4(Name());
   // A small value where the address belongs is the daemon's index of the peer.
@@ -82,14 +84,15 @@ V2Peer::V2Peer(std::string caption, std::unique_ptr<LogNode> firstExchange)
 }
 
 V2Peer::V2Peer(std::uint32_t address, std::uint32_t index, std::string name, LogNode* root)
-    : LogNode(std::move(name), root), address_(index), idAddress_(address), indexedPeer_(true), mergedPeer_(true) {
+    : PeerNode(std::move(name), root), address_(index), idAddress_(address), indexedPeer_(true), mergedPeer_(true) {
   SetParsed(true);
 }
 
 void V2Peer::AddExchange(std::unique_ptr<LogNode> exchange) {
   if (!exchange) return;
-  const std::uint32_t local = exchange->TunnelLocalIP();
-  const std::uint32_t peer = exchange->TunnelPeerIP();
+  const auto* typed = NodeAs<v2Exchange>(*exchange);
+  const std::uint32_t local = typed != nullptr ? typed->TunnelLocalIP() : 0;
+  const std::uint32_t peer = typed != nullptr ? typed->TunnelPeerIP() : 0;
   if (exchange->HasIdAddress()) hasIdExchange_ = true;
   if (lastTunnel_ != nullptr && local == lastLocal_ && peer == lastPeer_ && lastTunnelAt_ < ChildCount() &&
       Child(lastTunnelAt_) == lastTunnel_) {
@@ -99,7 +102,7 @@ void V2Peer::AddExchange(std::unique_ptr<LogNode> exchange) {
   lastLocal_ = local;
   lastPeer_ = peer;
   for (std::size_t i = 0; i < ChildCount(); ++i) {
-    if (Child(i)->MatchesTunnel(local, peer)) {
+    if (const auto* tunnel = NodeAs<TunnelNode>(Child(i)); tunnel != nullptr && tunnel->MatchesTunnel(local, peer)) {
       lastTunnel_ = Child(i);
       lastTunnelAt_ = static_cast<std::uint32_t>(i);
       Child(i)->AddChild(std::move(exchange));
@@ -116,16 +119,17 @@ void V2Peer::AddExchange(std::unique_ptr<LogNode> exchange) {
 void V2Peer::AddChild(std::unique_ptr<LogNode> tunnel) {
   if (!tunnel) return;
   lastTunnel_ = nullptr;  // the new tunnel may match the hint's addresses
-  const std::uint32_t local = tunnel->TunnelLocalIP();
-  const std::uint32_t peer = tunnel->TunnelPeerIP();
+  const auto* typed = NodeAs<TunnelNode>(*tunnel);
+  const std::uint32_t local = typed != nullptr ? typed->TunnelLocalIP() : 0;
+  const std::uint32_t peer = typed != nullptr ? typed->TunnelPeerIP() : 0;
   if ((local == 0 && peer == 0) || ChildCount() == 0) {
     AppendChild(std::move(tunnel));
     return;
   }
   for (std::size_t i = 0; i < ChildCount(); ++i) {
-    const LogNode& existing = *Child(i);
-    const std::uint32_t otherLocal = existing.TunnelLocalIP();
-    const std::uint32_t otherPeer = existing.TunnelPeerIP();
+    const auto* existing = NodeAs<TunnelNode>(Child(i));
+    const std::uint32_t otherLocal = existing != nullptr ? existing->TunnelLocalIP() : 0;
+    const std::uint32_t otherPeer = existing != nullptr ? existing->TunnelPeerIP() : 0;
     if ((otherLocal == 0 && otherPeer == 0) || local < otherLocal || (local == otherLocal && peer < otherPeer)) {
       InsertChild(i, std::move(tunnel));
       return;

@@ -11,10 +11,11 @@
 #include <string>
 
 #include "model/LogNode.h"
+#include "model/NodeRoles.h"
 
 namespace quillon {
 
-class V2Tunnel : public LogNode {
+class V2Tunnel : public TunnelNode {
  public:
   // An empty tunnel for the given addresses (the log root fills it when it regroups).
   V2Tunnel(std::uint32_t local, std::uint32_t peer);
@@ -33,18 +34,13 @@ class V2Tunnel : public LogNode {
   std::string SummaryText(bool withTotals) const override;
   void AddChild(std::unique_ptr<LogNode> exchange) override { AddExchange(std::move(exchange)); }
   // An empty IKEv2 tunnel for the regrouping's merged peers.
-  std::unique_ptr<LogNode> NewTunnel(std::uint32_t local, std::uint32_t peer) const override {
+  std::unique_ptr<TunnelNode> NewTunnel(std::uint32_t local, std::uint32_t peer) const override {
     return std::make_unique<V2Tunnel>(local, peer);
   }
   // Drops the exchanges marked deleted.
   void PurgeDeleted() override;
   bool HasIdAddress() const override { return hasIdExchange_; }
   std::uint16_t State() const override { return kStateComplete; }
-  NodeKind Kind() const override { return NodeKind::kTunnel; }
-  bool HasTunnelAddresses() const override { return local_ != 0 && peer_ != 0; }
-  bool MatchesTunnel(std::uint32_t local, std::uint32_t peer) const override {
-    return local == local_ && peer == peer_;
-  }
   std::uint32_t TunnelLocalIP() const override { return local_; }
   std::uint32_t TunnelPeerIP() const override { return peer_; }
 
@@ -54,7 +50,7 @@ class V2Tunnel : public LogNode {
   bool hasIdExchange_ = false;
 };
 
-class V2Peer : public LogNode {
+class V2Peer : public PeerNode {
  public:
   // A peer named by the <peerIP> text of its first exchange, exactly as written.
   V2Peer(std::string caption, std::unique_ptr<LogNode> firstExchange);
@@ -73,7 +69,6 @@ class V2Peer : public LogNode {
   std::string CollectFailureReasons() const override;
   // Keeps the tunnels in ascending (local, peer) order, the address-less tunnel last.
   void AddChild(std::unique_ptr<LogNode> tunnel) override;
-  NodeKind Kind() const override { return NodeKind::kPeer; }
   std::uint32_t PeerAddress() const override { return address_; }
   void PurgeDeleted() override { PurgeDeletedChildren(); }
   bool IsIndexedPeer() const override { return indexedPeer_; }
@@ -82,8 +77,8 @@ class V2Peer : public LogNode {
   bool IsMergedPeer() const override { return mergedPeer_; }
   bool IsRegrouped() const override { return regrouped_; }
   void SetRegrouped() override { regrouped_ = true; }
-  std::unique_ptr<LogNode> NewMergedPeer(std::uint32_t address, std::uint32_t index, std::string name,
-                                          LogNode* root) const override {
+  std::unique_ptr<PeerNode> NewMergedPeer(std::uint32_t address, std::uint32_t index, std::string name,
+                                           LogNode* root) const override {
     return std::make_unique<V2Peer>(address, index, std::move(name), root);
   }
 

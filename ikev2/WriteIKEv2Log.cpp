@@ -370,7 +370,7 @@ bool WriteExchanges(const LogNode& node, BufferedSink& out) {
   }
   // A merged peer's exchanges are read back into the peers of the index and of the address and
   // moved here again, one by one in time order: write them in the order that rebuilds theirs.
-  if (node.Parent() != nullptr && node.Parent()->IsMergedPeer()) exchanges = InsertionOrder(exchanges);
+  if (node.Parent() != nullptr && IsMergedPeer(*node.Parent())) exchanges = InsertionOrder(exchanges);
   for (const LogNode* exchange : exchanges) {
     WriteExchange(out.Buffer(), static_cast<const v2Exchange&>(*exchange));
     if (!out.Written()) return false;

@@ -12,6 +12,7 @@
 
 #include "model/Background.h"
 #include "model/IPv4.h"
+#include "model/NodeRoles.h"
 
 namespace quillon {
 
@@ -29,8 +30,8 @@ LogFile::LogFile(std::pmr::memory_resource* chunkSource)
 HelperThreads* HelpersOf(const LogNode& node) {
   const LogNode* top = &node;
   while (top->Parent() != nullptr) top = top->Parent();
-  const auto* log = dynamic_cast<const LogFile*>(top);
-  return log != nullptr ? &log->Helpers() : nullptr;
+  // Only a log root answers kLogRoot.
+  return top->IsLogRoot() ? &static_cast<const LogFile*>(top)->Helpers() : nullptr;
 }
 
 LogFile::~LogFile() {
@@ -93,21 +94,21 @@ void LogFile::AddChild(std::unique_ptr<LogNode> peer) {
   if (!peer) return;
   // The peers are in ascending order (this is the only way in), so the first peer with a
   // greater address is found by halving: a log may hold tens of thousands of peers.
-  const std::uint32_t address = peer->PeerAddress();
+  const std::uint32_t address = PeerAddressOf(*peer);
   std::size_t low = 0, high = ChildCount();
   while (low < high) {
     const std::size_t middle = low + (high - low) / 2;
-    if (Child(middle)->PeerAddress() <= address) low = middle + 1;
+    if (PeerAddressOf(*Child(middle)) <= address) low = middle + 1;
     else high = middle;
   }
   InsertChild(low, std::move(peer));
 }
 void LogFile::RemovePeer(const LogNode& peer) {
   // Compare before removing: `peer` may be the node that is destroyed.
-  const std::uint32_t address = peer.PeerAddress();
+  const std::uint32_t address = PeerAddressOf(peer);
   const std::string name(peer.Name());
   for (std::size_t i = 0; i < ChildCount(); ++i) {
-    if (Child(i)->PeerAddress() == address && Child(i)->Name() == name) {
+    if (PeerAddressOf(*Child(i)) == address && Child(i)->Name() == name) {
       RemoveChild(i);
       return;
     }

@@ -21,6 +21,9 @@
 
 namespace quillon {
 
+class NegotiationNode;
+class TunnelNode;
+
 class LogFile : public LogNode {
  public:
   // A root that has read no log is named "IKE Debugging Info"; each format's reader renames
@@ -82,9 +85,9 @@ class LogFile : public LogNode {
  private:
   class PairingIndex;
   class PeerDirectory;
-  void PairByCookie(std::size_t start, const LogNode& exchange, PairingIndex* index);
+  void PairByCookie(std::size_t start, const NegotiationNode& exchange, PairingIndex* index);
   // Moves an exchange taken out of `tunnel` to its merged peer; gives it back when it stays.
-  std::unique_ptr<LogNode> Relocate(std::unique_ptr<LogNode> exchange, const LogNode& tunnel,
+  std::unique_ptr<LogNode> Relocate(std::unique_ptr<NegotiationNode> exchange, const TunnelNode& tunnel,
                                      PeerDirectory& directory);
   // Puts the peers in ascending address order, equal addresses in their present order.
   void SortPeers();

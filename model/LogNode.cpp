@@ -6,7 +6,6 @@
 #include <optional>
 #include <stdexcept>
 
-#include "model/TimeOrder.h"
 
 namespace quillon {
 
@@ -171,12 +170,6 @@ void LogNode::AbandonArenaChildren() {
 void LogNode::NoteHeapChild(const LogNode& child) {
   if (child.inArena_ && !child.holdsHeap_) return;
   NoteOwnHeap();
-}
-
-void LogNode::InsertExchange(std::unique_ptr<LogNode> exchange) {
-  if (!exchange) return;
-  const std::size_t position = TimeOrderPosition(*this, *exchange);
-  InsertChild(position, std::move(exchange));
 }
 
 std::string LogNode::Path() const {

@@ -2,7 +2,8 @@
 // negotiations, packets, the ISAKMP header, payloads, data attributes and the IKEv2 nodes)
 // is a LogNode. The tree is handled generically: the view, the filters, the loader and the
 // writer ask any node any of the operations below, so each one has a harmless default here
-// and a subclass overrides only what means something for it.
+// and a subclass overrides only what means something for it. What only a peer, a tunnel or a
+// negotiation answers is asked of its role (model/NodeRoles.h).
 #pragma once
 
 #include <cstddef>
@@ -126,7 +127,7 @@ class LogNode {
   // timeline's bars). The default reads the date and time texts of the packets (the nodes one
   // or two levels below that carry both), else the node's own; false without a readable time.
   virtual bool TimeSpan(std::int64_t& first, std::int64_t& last) const;
-  virtual bool IsParsed() const { return parsed_; }
+  bool IsParsed() const { return parsed_; }
   // The row's text in the tree, and the text shown beside the tree for the selected node. A
   // node appends them to `out`: Find builds them for every node it tests, into one buffer it
   // reuses, and keeps none of them.
@@ -152,48 +153,20 @@ class LogNode {
   // between WriteDebug and WriteDebugLength.
   virtual void WriteDebug(std::string& /*out*/) const {}
   virtual void WriteDebugLength(std::string& /*out*/) const {}
-  virtual std::uint32_t PeerAddress() const { return 0; }
-  virtual bool MatchesMessage(const LogNode& /*message*/) const { return false; }
-  virtual bool MatchesCookie(std::string_view /*text*/) const { return false; }
-  virtual bool MatchesSpi(std::string_view /*text*/) const { return false; }
-  virtual bool MatchesUserName(std::string_view /*text*/) const { return false; }
-  virtual bool MatchesUserDetail(std::string_view /*text*/) const { return false; }
+  // Containers: destroys the children marked deleted (and what is left empty below them).
   virtual void PurgeDeleted() {}
+  // The SPI a payload, a packet or a negotiation shows; empty without one.
   virtual std::string SpiText() const { return {}; }
-  virtual void Analyze() {}
-  virtual bool SameIdentities(const LogNode& /*other*/) const { return false; }
-  virtual std::string InitiatorIdText() const { return {}; }
-  virtual std::string ResponderIdText() const { return {}; }
-  virtual bool IsIndexedPeer() const { return false; }
+  // The address an identity payload names, as a packet, a negotiation, a tunnel or a peer
+  // holding one answers for it (the regrouping pairs indexed peers by it).
   virtual bool HasIdAddress() const { return false; }
   virtual std::uint32_t IdAddress() const { return 0; }
-  virtual bool IsMergedPeer() const { return false; }
-  virtual bool IsRegrouped() const { return false; }
-  virtual void SetRegrouped() {}
-  // Negotiations: a daemon restart ends them (they take no further packet). A restart closes
-  // every negotiation of the log, and a log may restart many times, so this is asked of every
-  // node below a tunnel without finding out its class first.
-  virtual void Close() {}
-  virtual bool IsReassigned() const { return false; }
-  virtual void Reassign(std::uint32_t /*index*/, std::uint32_t /*address*/) {}
-  virtual std::uint32_t ReassignedIndex() const { return 0; }
-  virtual std::uint32_t ReassignedAddress() const { return 0; }
-  // The peer address a packet-debug record of the negotiation gave ("PeerIP:"), 0 without one.
-  virtual std::uint32_t PacketDebugValue() const { return 0; }
-  virtual void SetPacketDebugValue(std::uint32_t /*value*/) {}
-  virtual std::uint32_t CookieValue() const { return 0; }
-  virtual std::optional<CalendarTime> StartTime() const { return std::nullopt; }
-  // IKEv2 exchanges and messages: the initiator SPI and the first SPI they carry.
-  virtual std::string InitiatorSpi() const { return {}; }
-  virtual std::string FirstSpi() const { return {}; }
+  // The user name and detail a configuration attribute carries, as the packets and
+  // negotiations holding one answer for it.
   virtual bool HasUserName() const { return false; }
   virtual std::string UserName() const { return {}; }
   virtual bool HasUserDetail() const { return false; }
   virtual std::string UserDetail() const { return {}; }
-  virtual bool HasTunnelAddresses() const { return false; }
-  virtual bool MatchesTunnel(std::uint32_t /*local*/, std::uint32_t /*peer*/) const { return false; }
-  virtual std::uint32_t TunnelLocalIP() const { return 0; }
-  virtual std::uint32_t TunnelPeerIP() const { return 0; }
   // The stretches of the log file the node was read from: a packet's own, an exchange's
   // packets' in order. Other nodes add none.
   virtual void AppendLogSpans(std::vector<LogSpan>& /*out*/) const {}
@@ -208,32 +181,6 @@ class LogNode {
   // many of its children are payloads, that is, every child but its header (a node named
   // "Header").
   virtual std::size_t PayloadCount() const;
-  // Of a negotiation that counted its packets and their payloads once they were read: those
-  // counts, so that counting the tree need not visit every packet. False when it has none (or
-  // its packets changed since): the packets are then counted one by one.
-  virtual bool PacketCounts(std::size_t& /*packets*/, std::size_t& /*payloads*/) const { return false; }
-
-  // ---- regrouping of indexed peers: what each log format answers for the log root ------------
-  // Exchanges: the keys under which the exchange pairs with the exchanges of other peers (0
-  // pairs with nothing); false for a node that is no exchange. A key only narrows the search
-  // for partners, which are compared in full (MatchesMessage): equal values must give equal
-  // keys, and a key shared by unequal values costs only a look at a peer in vain.
-  virtual bool RegroupKeys(std::uint64_t (&/*keys*/)[2]) const { return false; }
-  // Peers: a new, empty merged peer of the same log format for the (index, address) pair.
-  virtual std::unique_ptr<LogNode> NewMergedPeer(std::uint32_t /*address*/, std::uint32_t /*index*/,
-                                                  std::string /*name*/, LogNode* /*root*/) const {
-    return nullptr;
-  }
-  // Tunnels: a new, empty tunnel of the same log format for the address pair.
-  virtual std::unique_ptr<LogNode> NewTunnel(std::uint32_t /*local*/, std::uint32_t /*peer*/) const {
-    return nullptr;
-  }
-  // Tunnels: takes an exchange moved here by the regrouping, at its place in time order.
-  virtual void InsertExchange(std::unique_ptr<LogNode> exchange);
-  // Tunnels that take many moved exchanges at once may keep them aside until the batch closes.
-  virtual void OpenInsertBatch() {}
-  virtual void CloseInsertBatch() {}
-  virtual bool HasOpenInsertBatch() const { return false; }
 
   // ---- shared helpers -------------------------------------------------------------------------
   // "hh:mm:ss" -> hour, minute, second (millisecond 0). Reads only inside the text; a short or

@@ -3,6 +3,7 @@
 #include <string_view>
 
 #include "model/IPv4.h"
+#include "model/NodeRoles.h"
 #include "model/TreeRules.h"
 #include "model/VisibleWalk.h"
 
@@ -14,8 +15,9 @@ bool Contains(std::string_view text, std::string_view part) { return text.find(p
 
 // The tunnel "ip <=> other" or "other <=> ip": one of its two addresses, written as the tree
 // writes it, is the text.
-bool TunnelEndsAt(const LogNode& tunnel, const std::string& ip) {
-  return FormatIPv4(tunnel.TunnelLocalIP()) == ip || FormatIPv4(tunnel.TunnelPeerIP()) == ip;
+bool TunnelEndsAt(const LogNode& node, const std::string& ip) {
+  const auto* tunnel = NodeAs<TunnelNode>(node);
+  return tunnel != nullptr && (FormatIPv4(tunnel->TunnelLocalIP()) == ip || FormatIPv4(tunnel->TunnelPeerIP()) == ip);
 }
 
 // The address on the peer's own caption: the whole caption, the address and a blank (a caption
@@ -27,13 +29,15 @@ bool CaptionNamesAddress(const std::string& label, const std::string& ip) {
 bool AnyChildMatchesUserDetail(const LogNode& peer, const std::string& text) {
   // The peer's own children: a tunnel answers for its negotiations, shown or not.
   for (const auto& child : peer.Children())
-    if (child->MatchesUserDetail(text)) return true;
+    if (const auto* tunnel = NodeAs<TunnelNode>(child.get()); tunnel != nullptr && tunnel->MatchesUserDetail(text))
+      return true;
   return false;
 }
 
 bool AnyChildMatchesUserName(const LogNode& peer, const std::string& text) {
   for (const auto& child : peer.Children())
-    if (child->MatchesUserName(text)) return true;
+    if (const auto* tunnel = NodeAs<TunnelNode>(child.get()); tunnel != nullptr && tunnel->MatchesUserName(text))
+      return true;
   return false;
 }
 
@@ -128,10 +132,11 @@ bool KeepPeer(const FilterCriteria& criteria, LogNode& peer, RemovedNodes* remov
   return true;
 }
 
-bool KeepExchange(const FilterCriteria& criteria, const LogNode& exchange) {
-  if (criteria.cookieOn && !exchange.MatchesCookie(criteria.cookieText)) return false;
-  if (criteria.spiOn && !exchange.MatchesSpi(criteria.spiText)) return false;
-  if (criteria.filterOutDpdOn && exchange.HasState(kStateDpd)) return false;
+bool KeepExchange(const FilterCriteria& criteria, const LogNode& node) {
+  const auto* exchange = NodeAs<NegotiationNode>(node);
+  if (criteria.cookieOn && !(exchange != nullptr && exchange->MatchesCookie(criteria.cookieText))) return false;
+  if (criteria.spiOn && !(exchange != nullptr && exchange->MatchesSpi(criteria.spiText))) return false;
+  if (criteria.filterOutDpdOn && node.HasState(kStateDpd)) return false;
   return true;
 }
 

@@ -17,6 +17,7 @@
 #include "model/Background.h"
 #include "model/IPv4.h"
 #include "model/LogFile.h"
+#include "model/NodeRoles.h"
 
 namespace quillon {
 namespace {
@@ -29,7 +30,7 @@ std::uint64_t PairKey(std::uint32_t index, std::uint32_t address) {
   return (std::uint64_t{index} << 32) | address;
 }
 
-// Calls `visit` for every exchange of every tunnel of `peer`, in tree order.
+// Calls `visit` for every node below every tunnel of `peer` (the exchanges), in tree order.
 template <class Visit>
 void ForEachExchange(LogNode& peer, Visit&& visit) {
   for (std::size_t t = 0; t < peer.ChildCount(); ++t) {
@@ -60,7 +61,12 @@ class LogFile::PeerDirectory {
     for (const auto& peer : root.Children()) Add(*peer);
   }
 
-  void Add(LogNode& peer) {
+  void Add(LogNode& node) {
+    PeerNode* peer = NodeAs<PeerNode>(node);
+    if (peer == nullptr) return;
+    Add(*peer);
+  }
+  void Add(PeerNode& peer) {
     byName_[std::string(peer.Name())].push_back(&peer);
     if (peer.IsMergedPeer()) merged_.insert(PairKey(peer.PeerAddress(), peer.IdAddress()));
   }
@@ -70,13 +76,13 @@ class LogFile::PeerDirectory {
   }
 
   // The peers named `name`, in the root's order.
-  std::vector<LogNode*> Named(const std::string& name) const {
+  std::vector<PeerNode*> Named(const std::string& name) const {
     auto it = byName_.find(name);
     if (it == byName_.end()) return {};
-    std::vector<LogNode*> peers = it->second;
+    std::vector<PeerNode*> peers = it->second;
     if (peers.size() > 1) {
-      std::vector<std::pair<std::pair<std::uint32_t, std::size_t>, LogNode*>> ordered;
-      for (LogNode* peer : peers) ordered.push_back({{peer->PeerAddress(), root_.IndexOf(peer)}, peer});
+      std::vector<std::pair<std::pair<std::uint32_t, std::size_t>, PeerNode*>> ordered;
+      for (PeerNode* peer : peers) ordered.push_back({{peer->PeerAddress(), root_.IndexOf(peer)}, peer});
       std::sort(ordered.begin(), ordered.end());
       for (std::size_t i = 0; i < ordered.size(); ++i) peers[i] = ordered[i].second;
     }
@@ -89,13 +95,13 @@ class LogFile::PeerDirectory {
 
   // The tunnels that take the moved exchanges in batches (while the root appends merged
   // peers, that is during the regrouping's moving pass).
-  void Receive(LogNode& tunnel) {
+  void Receive(TunnelNode& tunnel) {
     if (!appendMergedPeers_ || tunnel.HasOpenInsertBatch()) return;
     tunnel.OpenInsertBatch();
     if (tunnel.HasOpenInsertBatch()) batched_.push_back(&tunnel);
   }
   void CloseBatches() {
-    for (LogNode* tunnel : batched_) tunnel->CloseInsertBatch();
+    for (TunnelNode* tunnel : batched_) tunnel->CloseInsertBatch();
     batched_.clear();
   }
 
@@ -103,9 +109,9 @@ class LogFile::PeerDirectory {
   const LogFile& root_;
   const bool appendMergedPeers_;
   bool appended_ = false;
-  std::unordered_map<std::string, std::vector<LogNode*>> byName_;
+  std::unordered_map<std::string, std::vector<PeerNode*>> byName_;
   std::unordered_set<std::uint64_t> merged_;
-  std::vector<LogNode*> batched_;
+  std::vector<TunnelNode*> batched_;
 };
 
 // What the pairing pass needs to know fast. Pairing walks, for every exchange of an indexed
@@ -136,8 +142,9 @@ class LogFile::PairingIndex {
       for (const auto& tunnel : root.Child(p)->Children()) exchanges += tunnel->ChildCount();
       entries.reserve(exchanges);
       ForEachExchange(*root.Child(p), [&](LogNode& node) {
-        Entry entry{&node, {0, 0}, node.IsReassigned()};
-        if (!node.RegroupKeys(entry.keys)) {
+        NegotiationNode* exchange = NodeAs<NegotiationNode>(node);
+        Entry entry{exchange, {0, 0}, exchange != nullptr && exchange->IsReassigned()};
+        if (exchange == nullptr || !exchange->RegroupKeys(entry.keys)) {
           usable.store(false, std::memory_order_relaxed);
           return;
         }
@@ -244,7 +251,7 @@ class LogFile::PairingIndex {
   // Marks as regrouped the peers from `start` on that have no unpaired exchange left.
   void MarkDonePeers(LogFile& root, std::size_t start) {
     for (auto it = done_.lower_bound(start); it != done_.end();) {
-      root.Child(*it)->SetRegrouped();
+      if (PeerNode* peer = NodeAs<PeerNode>(root.Child(*it))) peer->SetRegrouped();
       it = done_.erase(it);
     }
   }
@@ -273,7 +280,7 @@ class LogFile::PairingIndex {
 
   // An exchange, its keys and whether it is paired (as IsReassigned() says).
   struct Entry {
-    LogNode* exchange;
+    NegotiationNode* exchange;
     std::uint64_t keys[2];
     bool reassigned;
   };
@@ -298,10 +305,11 @@ void LogFile::Regroup() {
   //    index as identity) looks for its partners by initiator cookie.
   const std::unique_ptr<PairingIndex> pairing = PairingIndex::Build(*this);
   for (std::size_t i = 0; i < ChildCount(); ++i) {
-    LogNode& peer = *Child(i);
-    if (!(peer.IsIndexedPeer() || peer.HasIdAddress()) || peer.IsRegrouped()) continue;
-    ForEachExchange(peer, [&](LogNode& exchange) {
-      if (!exchange.IsReassigned()) PairByCookie(i, exchange, pairing.get());
+    PeerNode* peer = NodeAs<PeerNode>(Child(i));
+    if (peer == nullptr || !(peer->IsIndexedPeer() || peer->HasIdAddress()) || peer->IsRegrouped()) continue;
+    ForEachExchange(*peer, [&](LogNode& node) {
+      const NegotiationNode* exchange = NodeAs<NegotiationNode>(node);
+      if (exchange != nullptr && !exchange->IsReassigned()) PairByCookie(i, *exchange, pairing.get());
     });
   }
 
@@ -309,22 +317,26 @@ void LogFile::Regroup() {
   //    over the peers as they stood; merged peers are not walked anyway.
   PeerDirectory directory(*this, true);
   // The pairing did not add or remove peers, so its positions are still those of the peers.
-  std::vector<LogNode*> peers;
+  std::vector<PeerNode*> peers;
   for (std::size_t i = 0; i < ChildCount(); ++i) {
-    LogNode* peer = Child(i);
-    if (!peer->IsMergedPeer() && (pairing == nullptr || pairing->MayMove(i))) peers.push_back(peer);
+    PeerNode* peer = NodeAs<PeerNode>(Child(i));
+    if (peer != nullptr && !peer->IsMergedPeer() && (pairing == nullptr || pairing->MayMove(i))) peers.push_back(peer);
   }
-  for (LogNode* peer : peers) {
+  for (PeerNode* peer : peers) {
     // A main mode whose identity named an index that is already paired with this peer's
     // address belongs to that merged peer. True when the exchange is to move.
-    const auto moves = [&](LogNode& exchange) {
-      if (!exchange.IsReassigned() && !peer->IsIndexedPeer() && exchange.HasIdAddress() &&
-          directory.HasMergedPeer(exchange.IdAddress(), peer->PeerAddress()))
-        exchange.Reassign(exchange.IdAddress(), peer->PeerAddress());
-      return exchange.IsReassigned();
+    const auto moves = [&](LogNode& node) {
+      NegotiationNode* exchange = NodeAs<NegotiationNode>(node);
+      if (exchange == nullptr) return false;
+      if (!exchange->IsReassigned() && !peer->IsIndexedPeer() && exchange->HasIdAddress() &&
+          directory.HasMergedPeer(exchange->IdAddress(), peer->PeerAddress()))
+        exchange->Reassign(exchange->IdAddress(), peer->PeerAddress());
+      return exchange->IsReassigned();
     };
     for (std::size_t t = 0; t < peer->ChildCount(); ++t) {
-      LogNode& tunnel = *peer->Child(t);
+      TunnelNode* tunnelNode = NodeAs<TunnelNode>(peer->Child(t));
+      if (tunnelNode == nullptr) continue;
+      TunnelNode& tunnel = *tunnelNode;
       // The exchanges before the first that moves stay where they are.
       std::size_t first = 0;
       while (first < tunnel.ChildCount() && !moves(*tunnel.Child(first))) ++first;
@@ -337,7 +349,9 @@ void LogFile::Regroup() {
       while (tunnel.ChildCount() > first) exchanges.push_back(tunnel.TakeChild(tunnel.ChildCount() - 1));
       for (auto it = exchanges.rbegin(); it != exchanges.rend(); ++it) {
         std::unique_ptr<LogNode> exchange = std::move(*it);
-        if (moves(*exchange)) exchange = Relocate(std::move(exchange), tunnel, directory);
+        if (moves(*exchange))
+          exchange = Relocate(std::unique_ptr<NegotiationNode>(static_cast<NegotiationNode*>(exchange.release())), tunnel,
+                              directory);
         if (exchange) tunnel.AppendChild(std::move(exchange));
       }
     }
@@ -357,17 +371,19 @@ void LogFile::SortPeers() {
   std::reverse(peers.begin(), peers.end());
   // Stable: equal addresses keep their order, as AddChild keeps it.
   std::stable_sort(peers.begin(), peers.end(),
-                   [](const auto& a, const auto& b) { return a->PeerAddress() < b->PeerAddress(); });
+                   [](const auto& a, const auto& b) { return PeerAddressOf(*a) < PeerAddressOf(*b); });
   for (auto& peer : peers) AppendChild(std::move(peer));
 }
 
-void LogFile::PairByCookie(std::size_t start, const LogNode& x) { PairByCookie(start, x, nullptr); }
+void LogFile::PairByCookie(std::size_t start, const LogNode& x) {
+  if (const auto* exchange = NodeAs<NegotiationNode>(x)) PairByCookie(start, *exchange, nullptr);
+}
 
-void LogFile::PairByCookie(std::size_t start, const LogNode& x, PairingIndex* pairing) {
+void LogFile::PairByCookie(std::size_t start, const NegotiationNode& x, PairingIndex* pairing) {
   std::uint32_t index = 0;
   std::uint32_t address = 0;
   bool allPaired = true;
-  auto reassign = [pairing](LogNode& exchange, std::size_t p, std::uint32_t i, std::uint32_t a) {
+  auto reassign = [pairing](NegotiationNode& exchange, std::size_t p, std::uint32_t i, std::uint32_t a) {
     const bool was = exchange.IsReassigned();
     exchange.Reassign(i, a);
     if (pairing != nullptr && !was && exchange.IsReassigned()) pairing->NotePaired(p);
@@ -381,15 +397,18 @@ void LogFile::PairByCookie(std::size_t start, const LogNode& x, PairingIndex* pa
       pairing->ForEachUnpaired(p, keys, visit);
       return;
     }
-    ForEachExchange(*Child(p), [&](LogNode& exchange) {
-      if (!exchange.IsReassigned()) visit(exchange, true);
+    ForEachExchange(*Child(p), [&](LogNode& node) {
+      NegotiationNode* exchange = NodeAs<NegotiationNode>(node);
+      if (exchange != nullptr && !exchange->IsReassigned()) visit(*exchange, true);
     });
   };
   auto visit = [&](std::size_t p) {
-    LogNode& peer = *Child(p);
+    PeerNode* peerNode = NodeAs<PeerNode>(Child(p));
+    if (peerNode == nullptr) return;
+    PeerNode& peer = *peerNode;
     if (peer.IsRegrouped()) return;
     bool peerDone = true;
-    eachUnpaired(p, [&](LogNode& exchange, bool mayMatch) {
+    eachUnpaired(p, [&](NegotiationNode& exchange, bool mayMatch) {
       if (!mayMatch || !exchange.MatchesMessage(x)) {
         peerDone = false;
         return;
@@ -423,9 +442,9 @@ void LogFile::PairByCookie(std::size_t start, const LogNode& x, PairingIndex* pa
   // Exchanges met before the pair was known get it now.
   if (allPaired || index == 0 || address == 0) return;
   auto late = [&](std::size_t p) {
-    LogNode& peer = *Child(p);
-    if (peer.IsRegrouped()) return;
-    eachUnpaired(p, [&](LogNode& exchange, bool mayMatch) {
+    const PeerNode* peer = NodeAs<PeerNode>(Child(p));
+    if (peer == nullptr || peer->IsRegrouped()) return;
+    eachUnpaired(p, [&](NegotiationNode& exchange, bool mayMatch) {
       if (mayMatch && exchange.MatchesMessage(x)) reassign(exchange, p, index, address);
     });
   };
@@ -435,7 +454,7 @@ void LogFile::PairByCookie(std::size_t start, const LogNode& x, PairingIndex* pa
     for (std::size_t p = 0; p < ChildCount(); ++p) late(p);
   }
 }
-std::unique_ptr<LogNode> LogFile::Relocate(std::unique_ptr<LogNode> exchange, const LogNode& tunnel,
+std::unique_ptr<LogNode> LogFile::Relocate(std::unique_ptr<NegotiationNode> exchange, const TunnelNode& tunnel,
                                             PeerDirectory& directory) {
   const std::uint32_t index = exchange->ReassignedIndex();
   const std::uint32_t address = exchange->ReassignedAddress();
@@ -443,16 +462,17 @@ std::unique_ptr<LogNode> LogFile::Relocate(std::unique_ptr<LogNode> exchange, co
   const std::string name = MergedPeerName(address, index);
   const std::uint32_t local = tunnel.TunnelLocalIP();
   const std::uint32_t remote = tunnel.TunnelPeerIP();
-  const LogNode* fromPeer = tunnel.Parent();
+  const PeerNode* fromPeer = NodeAs<PeerNode>(tunnel.Parent());
   if (fromPeer == nullptr) return exchange;
 
-  LogNode* target = nullptr;
-  LogNode* mergedPeer = nullptr;
-  for (LogNode* peer : directory.Named(name)) {
+  TunnelNode* target = nullptr;
+  PeerNode* mergedPeer = nullptr;
+  for (PeerNode* peer : directory.Named(name)) {
     if (mergedPeer == nullptr && peer->IsMergedPeer()) mergedPeer = peer;
-    for (const auto& candidate : peer->Children()) {
-      if (candidate->MatchesTunnel(local, remote)) {
-        target = candidate.get();
+    for (const auto& child : peer->Children()) {
+      TunnelNode* candidate = NodeAs<TunnelNode>(child.get());
+      if (candidate != nullptr && candidate->MatchesTunnel(local, remote)) {
+        target = candidate;
         break;
       }
     }
@@ -465,16 +485,16 @@ std::unique_ptr<LogNode> LogFile::Relocate(std::unique_ptr<LogNode> exchange, co
     // is one (a second peer of the same name would make the name ambiguous for the view and
     // for RemovePeer), else into a new merged peer.
     // The new nodes are of the format of the tunnel and peer the exchange comes from.
-    std::unique_ptr<LogNode> newTunnel = tunnel.NewTunnel(local, remote);
+    std::unique_ptr<TunnelNode> newTunnel = tunnel.NewTunnel(local, remote);
     if (!newTunnel) return exchange;
     target = newTunnel.get();
     if (mergedPeer != nullptr) {
       mergedPeer->AddChild(std::move(newTunnel));
     } else {
-      std::unique_ptr<LogNode> peer = fromPeer->NewMergedPeer(address, index, name, this);
+      std::unique_ptr<PeerNode> peer = fromPeer->NewMergedPeer(address, index, name, this);
       if (!peer) return exchange;
       peer->AddChild(std::move(newTunnel));
-      LogNode& added = *peer;
+      PeerNode& added = *peer;
       if (directory.AppendsMergedPeers()) {
         AppendChild(std::move(peer));
         directory.NoteAppended();

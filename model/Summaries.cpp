@@ -1,6 +1,7 @@
 #include "model/Summaries.h"
 
 #include "model/LogNode.h"
+#include "model/NodeRoles.h"
 
 namespace quillon {
 
@@ -36,7 +37,7 @@ std::string TunnelSummaries(const LogNode& peer, bool withTotals) {
   for (const auto& tunnel : peer.Children()) {
     const std::string summary = tunnel->SummaryText(withTotals);
     if (summary.empty()) continue;
-    if (tunnel->HasTunnelAddresses()) {
+    if (const auto* named = NodeAs<TunnelNode>(tunnel.get()); named != nullptr && named->HasTunnelAddresses()) {
       text += "\r\n" + std::string(tunnel->Name()) + "\r\n";
       namedTunnelWritten = true;
     } else if (namedTunnelWritten) {

@@ -3,14 +3,27 @@
 #include <algorithm>
 #include <string>
 
+#include "model/NodeRoles.h"
+
 namespace quillon {
 
+namespace {
+
+// The start of a negotiation; empty for a node that is none or has no start time.
+std::optional<CalendarTime> StartOf(const LogNode& node) {
+  const auto* negotiation = NodeAs<NegotiationNode>(node);
+  return negotiation != nullptr ? negotiation->StartTime() : std::nullopt;
+}
+
+}  // namespace
+
 std::optional<TimeOrderKey> TimeOrderKeyOf(const LogNode& exchange) {
-  const std::optional<CalendarTime> start = exchange.StartTime();
+  const std::optional<CalendarTime> start = StartOf(exchange);
   if (!start) return std::nullopt;
-  const std::string_view name = exchange.Name();
-  const bool first = name.find("Main Mode") != std::string::npos || name.find("Initial") != std::string::npos ||
-                     name.find("Child SA IKE") != std::string::npos;
+  // A first-phase negotiation sets up the IKE SA the others of its moment run under: an IKEv1
+  // main mode, an IKEv2 initial exchange or a rekey of the IKE SA.
+  const NodeKind kind = exchange.Kind();
+  const bool first = kind == NodeKind::kMainMode || kind == NodeKind::kInitial || kind == NodeKind::kIkeRekey;
   return TimeOrderKey{start->Seconds(), first};
 }
 
@@ -47,7 +60,7 @@ std::size_t TimeOrderPosition(const LogNode& tunnel, const LogNode& exchange, bo
   if (!key) return tunnel.ChildCount();
   // Whether the new exchange goes before `other`; nullopt when `other` has no start time.
   auto goesBefore = [&key](const LogNode& other) -> std::optional<bool> {
-    const std::optional<CalendarTime> otherStart = other.StartTime();
+    const std::optional<CalendarTime> otherStart = StartOf(other);
     if (!otherStart) return std::nullopt;
     const std::int64_t e = otherStart->Seconds();
     return key->start < e || (key->first && key->start == e);

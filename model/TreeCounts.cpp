@@ -1,19 +1,27 @@
 #include "model/TreeCounts.h"
 
 #include "model/Background.h"
+#include "model/NodeRoles.h"
 
 namespace quillon {
 
 namespace {
 
+// The counts a negotiation kept of its packets and their payloads; false without.
+bool KeptPacketCounts(const LogNode& node, std::size_t& packets, std::size_t& payloads) {
+  const auto* negotiation = NodeAs<NegotiationNode>(node);
+  return negotiation != nullptr && negotiation->PacketCounts(packets, payloads);
+}
+
 void CountExchange(const LogNode& exchange, TreeCounts& counts) {
+  const NodeKind kind = exchange.Kind();
   // A daemon restart is shown among the negotiations as a marker without packets.
-  if (exchange.Is(NodeKind::kRestart)) return;
+  if (kind == NodeKind::kRestart) return;
   ++counts.negotiations;
   if (!exchange.IsComplete()) ++counts.failed;
   // An IKEv1 informational exchange is one packet and counts itself that way.
   std::size_t packets = 0, payloads = 0;
-  if (exchange.PacketCounts(packets, payloads)) {
+  if (NegotiationNode::Covers(kind) && static_cast<const NegotiationNode&>(exchange).PacketCounts(packets, payloads)) {
     counts.packets += packets;
     counts.payloads += payloads;
     return;
@@ -39,7 +47,7 @@ void CountPeer(const LogNode& peer, TreeCounts& counts) {
     std::size_t packets = 0, payloads = 0;
     for (std::size_t e = 0; e < count; ++e) {
       if (e + kPrefetchAhead < count) PrefetchNode(exchanges[e + kPrefetchAhead].get());
-      if (e + 1 < count && !exchanges[e + 1]->PacketCounts(packets, payloads))
+      if (e + 1 < count && !KeptPacketCounts(*exchanges[e + 1], packets, payloads))
         for (const auto& message : exchanges[e + 1]->Children()) PrefetchNode(message.get());
       CountExchange(*exchanges[e], counts);
     }

@@ -1,6 +1,7 @@
 #include "model/TreeRules.h"
 
 
+#include "model/NodeRoles.h"
 #include "model/VisibleWalk.h"
 
 namespace quillon {
@@ -53,7 +54,8 @@ int StateIconIndex(const LogNode& node) {
 }
 
 bool IsShownAsLevel(const LogNode& node) {
-  return !node.IsAttributeValue() && !(node.IsTunnel() && !node.HasTunnelAddresses());
+  if (const auto* tunnel = NodeAs<TunnelNode>(node)) return tunnel->HasTunnelAddresses();
+  return !node.IsAttributeValue();
 }
 
 std::vector<LogNode*> VisibleChildren(const LogNode& node) {

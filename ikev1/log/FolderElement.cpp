@@ -31,7 +31,7 @@ std::size_t DateTimeEnd(const std::string& dateTime) {
 
 }  // namespace
 
-FolderElement::FolderElement(std::string name, LogNode* parent) : LogNode(std::move(name), parent) {}
+FolderElement::FolderElement(std::string name, LogNode* parent) : NegotiationNode(std::move(name), parent) {}
 
 FolderElement::~FolderElement() = default;
 

@@ -10,6 +10,7 @@
 #include "ikev1/log/Header.h"
 #include "ikev1/log/PacketDebugRecord.h"
 #include "model/LogNode.h"
+#include "model/NodeRoles.h"
 
 namespace quillon {
 
@@ -26,14 +27,23 @@ void WritePacketOpening(std::string& out, const Header& header, const PacketDebu
 // (the loader gives a "Sent:" record to the packet just read, whichever way that packet went).
 void WritePacketClosing(std::string& out, const Header& header, const PacketDebugRecord* record);
 
-class FolderElement : public LogNode {
+// An exchange is a negotiation and an informational exchange its own packet, so the element
+// both share stands below the negotiation role: a message takes the role's defaults, and is
+// never reached as a negotiation (its kind is a packet's).
+class FolderElement : public NegotiationNode {
  public:
   FolderElement(std::string name, LogNode* parent);
   ~FolderElement() override;
 
-  std::uint32_t CookieValue() const override;
+  // The last four bytes of the initiator cookie of the header, 0 without one.
+  std::uint32_t CookieValue() const;
   // The "PeerIP:" address of the attached packet-debug record, 0 without one.
   std::uint32_t PacketDebugValue() const override;
+  // Quick mode messages: the identities of the negotiation's ID payloads, and whether they are
+  // those of `other`'s.
+  virtual std::string InitiatorIdText() const { return {}; }
+  virtual std::string ResponderIdText() const { return {}; }
+  virtual bool SameIdentities(const FolderElement& /*other*/) const { return false; }
 
   // The last step of loading a packet: a received packet's "PACKET DEBUG" record was logged
   // before the packet and waits in the table of the current load (null: none kept). Elements

@@ -10,6 +10,7 @@
 
 #include "ikev1/log/Message.h"
 #include "ikev1/log/PlaceIKEv1Packets.h"
+#include "ikev1/negotiation/Peer.h"
 #include "model/TextHash.h"
 
 namespace quillon {
@@ -240,7 +241,8 @@ IKEv1Follower::Result IKEv1Follower::Finish(bool settling) {
     for (const auto& peer : s.root.Children()) changed_.push_back(peer.get());
   }
   s.placer.SetPacketEndsFollowing(changed_);
-  for (LogNode* peer : changed_) peer->Analyze();
+  for (LogNode* peer : changed_)
+    if (Peer* ikePeer = NodeAs<Peer>(peer)) ikePeer->Analyze();
   return Result::kExtended;
 }
 

@@ -52,10 +52,10 @@ class Header : public LogNode {
   ~Header() override;
 
   void AppendDetailText(std::string& out) const override;
-  std::uint32_t CookieValue() const override { return cookieValue_; }
-  std::uint32_t TunnelLocalIP() const override { return tunnelLocalIP_; }
-  std::uint32_t TunnelPeerIP() const override { return tunnelPeerIP_; }
-  std::uint32_t PeerAddress() const override { return peerAddress_; }
+  std::uint32_t CookieValue() const { return cookieValue_; }
+  std::uint32_t TunnelLocalIP() const { return tunnelLocalIP_; }
+  std::uint32_t TunnelPeerIP() const { return tunnelPeerIP_; }
+  std::uint32_t PeerAddress() const { return peerAddress_; }
 
   // Reads the packet line: keyword, "peer:" address, tunnel token, date and time.
   // Sets `created` for a created-packet keyword; an unknown keyword abandons the packet.

@@ -58,7 +58,8 @@ void Message::ReadBlock(int code, DebugLogReader& reader) {
   switch (code) {
     case kSaBlock: SetSaPayload(payload); break;
     case kIdBlock: SetIdPayload(payload); break;
-    case kHashBlock: SetHashPayload(dynamic_cast<quillon::HashPayload*>(payload)); break;
+    // The payload factory makes a hash payload of every hash block.
+    case kHashBlock: SetHashPayload(static_cast<quillon::HashPayload*>(payload)); break;
     case kAttributeBlock: SetAttributePayload(payload); break;
     default: break;
   }
@@ -153,7 +154,7 @@ std::string PhaTwo12Mess::InitiatorIdText() const { return identities_.empty() ?
 
 std::string PhaTwo12Mess::ResponderIdText() const { return identities_.size() < 2 ? std::string() : std::string(identities_[1]); }
 
-bool PhaTwo12Mess::SameIdentities(const LogNode& other) const {
+bool PhaTwo12Mess::SameIdentities(const FolderElement& other) const {
   const std::string mine[2] = {InitiatorIdText(), ResponderIdText()};
   const std::string theirs[2] = {other.InitiatorIdText(), other.ResponderIdText()};
   return (mine[0] == theirs[0] && mine[1] == theirs[1]) || (mine[0] == theirs[1] && mine[1] == theirs[0]);

@@ -30,6 +30,8 @@ class Message : public FolderElement {
   ~Message() override;
 
   NodeKind Kind() const override { return NodeKind::kPacket; }
+  // Of the nodes of an IKEv1 log, only a message is a packet of its own kind.
+  static bool Covers(NodeKind kind) { return kind == NodeKind::kPacket; }
 
   // The name, the packet's date, the packet-debug record's lines and the direction with the
   // peer's address; empty without header.
@@ -172,7 +174,7 @@ class PhaTwo12Mess : public LinkedMessage<kSaLink | kHashLink> {
   std::string InitiatorIdText() const override;
   std::string ResponderIdText() const override;
   // Both identities equal, in the same or in crossed roles (the answer of the other side).
-  bool SameIdentities(const LogNode& other) const override;
+  bool SameIdentities(const FolderElement& other) const override;
 
  private:
   std::pmr::vector<std::pmr::string> identities_{NodeResource()};

@@ -33,7 +33,7 @@ class LoadIndex {
  public:
   explicit LoadIndex(const LogFile& root) : exact_(root.ChildCount() == 0) {
     for (const auto& child : root.Children())
-      if (auto* peer = dynamic_cast<Peer*>(child.get())) peers_.emplace(peer->PeerAddress(), peer);
+      if (auto* peer = NodeAs<Peer>(child.get())) peers_.emplace(peer->PeerAddress(), peer);
   }
 
   Peer* PeerAt(std::uint32_t address) const {
@@ -100,7 +100,7 @@ class LoadIndex {
   static Exchange* WalkFor(Peer& peer, const PacketDebugRecord& record) {
     for (const auto& tunnel : peer.Children()) {
       for (const auto& child : tunnel->Children()) {
-        auto* exchange = dynamic_cast<Exchange*>(child.get());
+        auto* exchange = NodeAs<Exchange>(child.get());
         if (exchange != nullptr && exchange->GetHeader() != nullptr && SameNegotiation(*exchange->GetHeader(), record))
           return exchange;
       }
@@ -136,7 +136,7 @@ void AttachSentRecord(std::unique_ptr<PacketDebugRecord> record, LoadIndex& inde
   const std::uint32_t peerIP = record->peerIP;
   FolderElement* packet = exchange;
   if (!exchange->IsNotify())
-    packet = exchange->ChildCount() != 0 ? dynamic_cast<FolderElement*>(exchange->Child(exchange->ChildCount() - 1)) : nullptr;
+    packet = exchange->ChildCount() != 0 ? NodeAs<Message>(exchange->Child(exchange->ChildCount() - 1)) : nullptr;
   if (packet != nullptr) packet->SetPacketDebug(std::move(record));
   if (exchange->PacketDebugValue() == 0 && peerIP != 0) exchange->SetPacketDebugValue(peerIP);
 }
@@ -203,7 +203,7 @@ void Placer::Place(ScannedPacket& step, DebugLogReader* reader) {
     if (touched != nullptr) touched->push_back(&added);
     // A new peer holds one tunnel with the exchange of its first packet.
     if (added.ChildCount() != 0 && added.Child(0)->ChildCount() != 0) {
-      previous_ = dynamic_cast<Exchange*>(added.Child(0)->Child(0));
+      previous_ = NodeAs<Exchange>(added.Child(0)->Child(0));
       index_->NotePacket(address, previous_);
     }
   }
@@ -211,7 +211,7 @@ void Placer::Place(ScannedPacket& step, DebugLogReader* reader) {
   if (reader->RestartSeen()) {
     reader->SetRestartText(restartText_);
     for (const auto& child : root_.Children())
-      if (auto* each = dynamic_cast<Peer*>(child.get())) {
+      if (auto* each = NodeAs<Peer>(child.get())) {
         each->HandleRestart(*reader);
         if (touched != nullptr) touched->push_back(each);
       }
@@ -228,7 +228,7 @@ void Placer::SetPacketEnds(bool analyze, NodeArena* arena) {
   SpreadOverTwoThreads(root_.Helpers(), root_.ChildCount(), 64, arena, [&](std::size_t p, unsigned) {
     LogNode& peer = *root_.Child(p);
     SetPacketEndsOf(peer);
-    if (analyze) peer.Analyze();
+    if (Peer* ikePeer = NodeAs<Peer>(peer); analyze && ikePeer != nullptr) ikePeer->Analyze();
   });
   std::vector<std::uint64_t>().swap(packetStarts_);
 }

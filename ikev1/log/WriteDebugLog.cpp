@@ -15,12 +15,14 @@
 #include "ikev1/log/DebugLogReader.h"
 #include "ikev1/log/FolderElement.h"
 #include "ikev1/log/Header.h"
+#include "ikev1/log/Message.h"
 #include "ikev1/log/ReadIKEv1Log.h"
 #include "ikev1/negotiation/Exchange.h"
 #include "ikev1/negotiation/Peer.h"
 #include "ikev1/negotiation/Tunnel.h"
 #include "model/Background.h"
 #include "model/LogFile.h"
+#include "model/NodeRoles.h"
 #include "model/TimeOrder.h"
 
 namespace quillon {
@@ -37,7 +39,7 @@ using Key = std::tuple<std::uint32_t, std::uint32_t, std::uint32_t>;
 
 // What places a packet in a negotiation: cookie, family and message ID of its header.
 bool NegotiationKey(const LogNode& node, Key& key) {
-  const auto* exchange = dynamic_cast<const Exchange*>(&node);
+  const auto* exchange = NodeAs<Exchange>(node);
   if (exchange == nullptr || exchange->IsNotify() || exchange->GetHeader() == nullptr) return false;
   const Header& header = *exchange->GetHeader();
   key = Key{header.CookieValue(), header.PacketFamily(), header.MsgIdValue()};
@@ -58,7 +60,7 @@ bool CarriesRestart(const LogNode& negotiation, std::string& scratch) {
   for (const auto& peer : alone.Children())
     for (const auto& tunnel : peer->Children())
       for (const auto& child : tunnel->Children())
-        if (const auto* exchange = dynamic_cast<const Exchange*>(child.get()); exchange != nullptr && exchange->IsRestart())
+        if (child->Is(NodeKind::kRestart))
           return true;
   return false;
 }
@@ -80,8 +82,8 @@ std::unordered_set<const LogNode*> FindCarriers(const std::vector<const LogNode*
 // The negotiation's last packet (an informational exchange is its own packet).
 const FolderElement* LastPacket(const LogNode& negotiation) {
   if (negotiation.ChildCount() != 0)
-    if (const auto* last = dynamic_cast<const FolderElement*>(negotiation.Child(negotiation.ChildCount() - 1))) return last;
-  return dynamic_cast<const FolderElement*>(&negotiation);
+    if (const auto* last = NodeAs<Message>(negotiation.Child(negotiation.ChildCount() - 1))) return last;
+  return NodeAs<Exchange>(negotiation);
 }
 
 // The stretches of the log. A restart gives every peer that existed then a marker, appended to
@@ -107,13 +109,13 @@ class Stretches {
     texts_.resize(restarts_ + 1);
     std::vector<const LogNode*> candidates;
     for (const auto& peer : root.Children())
-      if (!peer->IsMergedPeer())
+      if (!IsMergedPeer(*peer))
         for (const auto& tunnel : peer->Children())
           for (const auto& child : tunnel->Children())
             if (!IsMarker(*child)) candidates.push_back(child.get());
     ownRestarts_ = FindCarriers(candidates, root.Helpers());
     for (const auto& peer : root.Children())
-      if (!peer->IsMergedPeer()) Place(*peer);
+      if (!IsMergedPeer(*peer)) Place(*peer);
     if (wanted_ > restarts_) {
       // Negotiations of one cookie, family and message ID that no restart of the tree keeps
       // apart (a narrowing removed the marker between them): the saved log restarts the daemon
@@ -124,7 +126,7 @@ class Stretches {
       if (lastLineCut_) stretchOf_[last_] = restarts_;
     }
     for (const auto& peer : root.Children())
-      if (peer->IsMergedPeer()) PlaceByTime(*peer);
+      if (IsMergedPeer(*peer)) PlaceByTime(*peer);
     SettleStretches(root);
     stretches_.resize(restarts_ + 1);
     for (const auto& peer : root.Children()) {
@@ -134,7 +136,7 @@ class Stretches {
         // A merged peer's negotiations are read back into the peers of the index and of the
         // address and moved here again one by one in time order: write them in the order that
         // rebuilds theirs.
-        if (peer->IsMergedPeer()) exchanges = InsertionOrder(exchanges);
+        if (IsMergedPeer(*peer)) exchanges = InsertionOrder(exchanges);
         for (const LogNode* exchange : exchanges)
           if (auto it = stretchOf_.find(exchange); it != stretchOf_.end()) stretches_[it->second].push_back(exchange);
       }
@@ -167,8 +169,7 @@ class Stretches {
   }
 
   static bool IsMarker(const LogNode& node) {
-    const auto* exchange = dynamic_cast<const Exchange*>(&node);
-    return exchange != nullptr && exchange->IsRestart();
+    return node.Is(NodeKind::kRestart);
   }
 
   void Place(const LogNode& peer) {
@@ -185,12 +186,14 @@ class Stretches {
       for (const auto& child : peer.Child(t)->Children())
         if (IsMarker(*child)) ++next;
     }
-    origins_[OriginKey{peer.PeerAddress(), 0, 0, false}].lowest = base;
+    origins_[OriginKey{PeerAddressOf(peer), 0, 0, false}].lowest = base;
     for (std::size_t t = 0; t < tunnels; ++t) {
       const LogNode& tunnel = *peer.Child(t);
       std::size_t restart = firstRestart[t];
       std::size_t current = std::max(base, later[t]);
-      Origin& origin = origins_[OriginKey{peer.PeerAddress(), tunnel.TunnelLocalIP(), tunnel.TunnelPeerIP(), true}];
+      const auto* addresses = NodeAs<TunnelNode>(tunnel);
+      Origin& origin = origins_[OriginKey{PeerAddressOf(peer), addresses != nullptr ? addresses->TunnelLocalIP() : 0,
+                                          addresses != nullptr ? addresses->TunnelPeerIP() : 0, true}];
       origin.lowest = current;
       // A tunnel whose first marker comes before any negotiation of its own existed then only
       // through negotiations that the regrouping moved away.
@@ -273,7 +276,7 @@ class Stretches {
       if (!crowded || s < restarts_) {
         move.target = crowded ? s + 1 : s;
         for (const auto& peer : root.Children())
-          if (!peer->IsMergedPeer()) FindMove(*peer, crowded, s, move);
+          if (!IsMergedPeer(*peer)) FindMove(*peer, crowded, s, move);
       }
       if (move.node == nullptr && !crowded) FindMergedMove(s, count, move);
       if (move.node == nullptr) {
@@ -384,7 +387,7 @@ class Stretches {
         }
         // Not before the peer it is read back into existed: a peer without markers (or none left
         // in the tree) first appeared after the last restart.
-        const auto* exchange = dynamic_cast<const Exchange*>(child.get());
+        const auto* exchange = NodeAs<Exchange>(child.get());
         const Header* header = exchange != nullptr ? exchange->GetHeader() : nullptr;
         Origin* origin = nullptr;
         if (header != nullptr) {

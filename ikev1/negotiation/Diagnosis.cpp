@@ -70,7 +70,7 @@ void MarkSuccessiveIdentical(LogNode& tunnel, std::size_t at) {
   for (std::size_t i = at + 1; i < tunnel.ChildCount(); ++i) {
     LogNode& later = *tunnel.Child(i);
     if (!quickMode.IsCloseInTime(later)) return;
-    if (later.Is(NodeKind::kQuickMode) && later.IsComplete() && quickMode.SameIdentities(later)) {
+    if (later.Is(NodeKind::kQuickMode) && later.IsComplete() && quickMode.SameIdentities(static_cast<Exchange&>(later))) {
       quickMode.Mark(kStateSuccessiveIdentical);
       static_cast<Exchange&>(later).Mark(kStateSuccessiveIdentical);
     }

@@ -110,9 +110,10 @@ std::uint16_t Exchange::State() const {
   return static_cast<std::uint16_t>(marks_ | kStateDirected | (Completed() ? kStateComplete : kStateFailed));
 }
 
-bool Exchange::MatchesMessage(const LogNode& node) const {
+bool Exchange::MatchesMessage(const NegotiationNode& other) const {
+  // The negotiations of an IKEv1 log are its exchanges.
   const Header* header = GetHeader();
-  return header != nullptr && header->CookieValue() == node.CookieValue();
+  return header != nullptr && header->CookieValue() == static_cast<const Exchange&>(other).CookieValue();
 }
 
 bool Exchange::MatchesCookie(std::string_view text) const {
@@ -177,7 +178,7 @@ void Exchange::SetPacketDebugValue(std::uint32_t value) {
   if ((keeps_ & kKeepsPacketDebugValue) != 0) packetDebugValue_ = value;
 }
 
-void Exchange::TakePacketDebugValue(const LogNode& message) {
+void Exchange::TakePacketDebugValue(const FolderElement& message) {
   if (PacketDebugValue() == 0) SetPacketDebugValue(message.PacketDebugValue());
 }
 
@@ -347,14 +348,18 @@ std::string PhaseTwo::TimeText() const {
   return header != nullptr ? header->TimeText() : std::string();
 }
 
-bool PhaseTwo::SameIdentities(const LogNode& other) const {
-  const auto* quickMode = dynamic_cast<const PhaseTwo*>(&other);
-  if (quickMode == nullptr) return false;
+bool PhaseTwo::SameIdentities(const FolderElement& other) const {
+  // Of the exchanges of a log, only a quick mode is of its kind.
+  if (!other.Is(NodeKind::kQuickMode)) return false;
+  const auto& quickMode = static_cast<const PhaseTwo&>(other);
   const std::size_t mine = ChildCount();
-  const std::size_t theirs = quickMode->ChildCount();
-  if (mine == 1 && theirs == 1) return Child(0)->SameIdentities(*quickMode->Child(0));
-  if (mine >= 2 && theirs >= 2) return Child(1)->SameIdentities(*quickMode->Child(1));
-  return false;
+  const std::size_t theirs = quickMode.ChildCount();
+  // The first message names the identities; the second, when there is one, as they were agreed.
+  const std::size_t at = mine == 1 && theirs == 1 ? 0 : mine >= 2 && theirs >= 2 ? 1 : mine;
+  if (at == mine) return false;
+  const Message* message = NodeAs<Message>(Child(at));
+  const Message* theirMessage = NodeAs<Message>(quickMode.Child(at));
+  return message != nullptr && theirMessage != nullptr && message->SameIdentities(*theirMessage);
 }
 
 void PhaseTwo::TakeMessage(std::unique_ptr<Message> message, PacketDebugTable* table) {

@@ -33,6 +33,8 @@ namespace quillon {
 
 class Message;
 
+// Every negotiation of an IKEv1 log is an Exchange: NodeAs<Exchange> reaches one from its
+// node (the role's Covers, a negotiation kind, decides).
 class Exchange : public FolderElement {
  public:
   Exchange(std::string name, LogNode* parent);
@@ -57,7 +59,6 @@ class Exchange : public FolderElement {
     rejectedBy_ = by;
     rejectionType_ = type;
   }
-  FailureReason::By RejectedBy() const { return rejectedBy_; }
 
   // Completeness decides the negotiation's state: failed when not complete (a restart marker
   // is neither); the marks of the diagnosis join it.
@@ -82,16 +83,16 @@ class Exchange : public FolderElement {
   bool EndPackets(std::span<const std::uint64_t> starts) override;
 
   // Same initiator cookie (its last four bytes) as the node's.
-  bool MatchesMessage(const LogNode& node) const final;
+  bool MatchesMessage(const NegotiationNode& other) const final;
   // The text is the initiator or the responder cookie of the packet added last, as the tree
   // prints cookies (16 lower-case hex digits, no blanks).
   bool MatchesCookie(std::string_view text) const override;
   // The text is one of the first two SPIs the messages carry; an exchange whose messages carry
   // more than two never matches.
   bool MatchesSpi(std::string_view text) const override;
-  bool MatchesUserName(std::string_view text) const override;
+  bool MatchesUserName(std::string_view text) const;
   // The user detail holds "(" + text + ")".
-  bool MatchesUserDetail(std::string_view text) const override;
+  bool MatchesUserDetail(std::string_view text) const;
   // Date of the packet added last with the time of the first packet; computed once. A date
   // before 1900 cannot be a log date and gives the zero time.
   std::optional<CalendarTime> StartTime() const override;
@@ -109,13 +110,13 @@ class Exchange : public FolderElement {
   // aggressive, quick mode and configuration exchanges keep their own; the others answer
   // from their own record.
   std::uint32_t PacketDebugValue() const override;
-  void SetPacketDebugValue(std::uint32_t value) override;
+  void SetPacketDebugValue(std::uint32_t value);
 
   void ReadPayloads(DebugLogReader& /*reader*/) override {}
 
   bool IsRestart() const { return Kind() == NodeKind::kRestart; }
   // A closed exchange takes no more packets (a daemon restart ends every negotiation).
-  void Close() override { closed_ = true; }
+  void Close() { closed_ = true; }
   virtual bool IsClosed() const { return closed_; }
   // The times of the first and the last packet; a notify's are those of its one packet (the
   // caption reads the packets' headers itself for any other negotiation).
@@ -142,7 +143,7 @@ class Exchange : public FolderElement {
   // Appends the message after it took its packet-debug record; the packet's bit joins the mask.
   Message& AddMessage(std::unique_ptr<Message> message, std::uint32_t bit, PacketDebugTable* table);
   // The first non-zero packet-debug value of the messages wins.
-  void TakePacketDebugValue(const LogNode& message);
+  void TakePacketDebugValue(const FolderElement& message);
   // "\r\nLocal host ==> Remote peer(a.b.c.d)" (or "<==") for the packet added last, after
   // `lead`; empty without header.
   std::string DirectionLine(std::string_view lead = "\r\n") const;
@@ -224,7 +225,7 @@ class PhaseTwo : public Exchange {
   std::string TimeText() const override;
   // Both quick modes negotiate for the same pair of identities, in either role: compares the
   // only messages when both have one, else the second messages (the responder's answer).
-  bool SameIdentities(const LogNode& other) const override;
+  bool SameIdentities(const FolderElement& other) const override;
   std::uint32_t Family() const override { return kFamilyQuickMode; }
 
  protected:
@@ -329,7 +330,7 @@ class Notify : public Exchange {
   std::uint8_t namedErrors_ = 0;
   std::uint32_t errorType_ = 0;
   std::pmr::string spiText_{NodeResource()};
-  LogNode* hashPayload_ = nullptr;  // a child
+  HashPayload* hashPayload_ = nullptr;  // a child
 };
 
 // Marks where the daemon restarted: every negotiation open at that point was ended by it.

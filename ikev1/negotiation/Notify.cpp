@@ -66,7 +66,7 @@ void Notify::ReadPayloads(DebugLogReader& reader) {
 
 void Notify::ReadBlock(int code, DebugLogReader& reader) {
   // A created packet's final hash and length, logged after its payloads.
-  if (ReadClosingBlock(code, reader, dynamic_cast<HashPayload*>(hashPayload_))) return;
+  if (ReadClosingBlock(code, reader, hashPayload_)) return;
   Header* header = GetHeader();
   switch (code) {
     case kHashBlock:
@@ -76,7 +76,7 @@ void Notify::ReadBlock(int code, DebugLogReader& reader) {
       LogNode* payload = AppendChild(CreatePayload(code, reader, context));
       if (payload == nullptr) return;
       if (code == kHashBlock) {
-        hashPayload_ = payload;
+        hashPayload_ = static_cast<HashPayload*>(payload);  // the factory's node of a hash block
       } else if (code == kNotifyBlock) {
         const auto& notification = static_cast<const NotifyPayload&>(*payload);
         const std::uint32_t type = notification.NotifyTypeValue();

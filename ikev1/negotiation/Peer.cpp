@@ -27,7 +27,7 @@ std::string RestartVersionText(const std::string& token) {
 }
 
 Peer::Peer(PreparedPacket packet, PacketDebugTable* table, std::string name, LogNode* parent)
-    : LogNode(std::move(name), parent) {
+    : PeerNode(std::move(name), parent) {
   if (packet.header != nullptr) peerAddress_ = packet.header->PeerAddress();
   indexedPeer_ = IsLowRangeAddress(peerAddress_);
   idAddress_ = indexedPeer_ ? peerAddress_ : 0;
@@ -35,7 +35,7 @@ Peer::Peer(PreparedPacket packet, PacketDebugTable* table, std::string name, Log
 }
 
 Peer::Peer(std::uint32_t address, std::uint32_t index, std::string name, LogNode* parent)
-    : LogNode(std::move(name), parent),
+    : PeerNode(std::move(name), parent),
       peerAddress_(index),
       idAddress_(address),
       indexedPeer_(true),
@@ -43,8 +43,8 @@ Peer::Peer(std::uint32_t address, std::uint32_t index, std::string name, LogNode
 
 Peer::~Peer() = default;
 
-std::unique_ptr<LogNode> Peer::NewMergedPeer(std::uint32_t address, std::uint32_t index, std::string name,
-                                              LogNode* root) const {
+std::unique_ptr<PeerNode> Peer::NewMergedPeer(std::uint32_t address, std::uint32_t index, std::string name,
+                                               LogNode* root) const {
   return std::make_unique<Peer>(address, index, std::move(name), root);
 }
 
@@ -69,9 +69,10 @@ namespace {
 
 // The tunnels' order: ascending (local, peer) address pairs, the pair without addresses last.
 // A peer holds one tunnel per pair.
-bool PairBefore(std::uint32_t local, std::uint32_t peer, const LogNode& tunnel) {
-  const std::uint32_t otherLocal = tunnel.TunnelLocalIP();
-  const std::uint32_t otherPeer = tunnel.TunnelPeerIP();
+bool PairBefore(std::uint32_t local, std::uint32_t peer, const LogNode& node) {
+  const auto* tunnel = NodeAs<TunnelNode>(node);
+  const std::uint32_t otherLocal = tunnel != nullptr ? tunnel->TunnelLocalIP() : 0;
+  const std::uint32_t otherPeer = tunnel != nullptr ? tunnel->TunnelPeerIP() : 0;
   if (local == 0 && peer == 0) return false;
   return (otherLocal == 0 && otherPeer == 0) || local < otherLocal || (local == otherLocal && peer < otherPeer);
 }
@@ -90,14 +91,17 @@ std::size_t PairPosition(const LogNode& peer, std::uint32_t local, std::uint32_t
 
 }  // namespace
 
-void Peer::AddChild(std::unique_ptr<LogNode> tunnel) {
-  if (!tunnel) return;
-  const std::size_t position = PairPosition(*this, tunnel->TunnelLocalIP(), tunnel->TunnelPeerIP());
-  InsertChild(position, std::move(tunnel));
+void Peer::AddChild(std::unique_ptr<LogNode> child) {
+  if (!child) return;
+  const auto* tunnel = NodeAs<TunnelNode>(*child);
+  const std::size_t position = tunnel != nullptr ? PairPosition(*this, tunnel->TunnelLocalIP(), tunnel->TunnelPeerIP())
+                                                 : PairPosition(*this, 0, 0);
+  InsertChild(position, std::move(child));
 }
 
 void Peer::Analyze() {
-  for (const auto& tunnel : Children()) tunnel->Analyze();
+  for (const auto& child : Children())
+    if (auto* tunnel = NodeAs<Tunnel>(child.get())) tunnel->Analyze();
   DecideRejections(*this);
 }
 
@@ -107,16 +111,15 @@ Exchange* Peer::AddPacket(PreparedPacket packet, PacketDebugTable* table) {
   const std::uint32_t peer = packet.header->TunnelPeerIP();
   // The tunnel of the pair, if there is one, stands just before the place a new one would take.
   const std::size_t position = PairPosition(*this, local, peer);
-  if (position > 0 && Child(position - 1)->MatchesTunnel(local, peer)) {
-    if (auto* tunnel = dynamic_cast<Tunnel*>(Child(position - 1))) {
-      Exchange* exchange = tunnel->AddPacket(std::move(packet), table);
-      if (tunnel->HasIdAddress()) hasIdAddress_ = true;
-      return exchange;
-    }
+  if (Tunnel* tunnel = position > 0 ? NodeAs<Tunnel>(Child(position - 1)) : nullptr;
+      tunnel != nullptr && tunnel->MatchesTunnel(local, peer)) {
+    Exchange* exchange = tunnel->AddPacket(std::move(packet), table);
+    if (tunnel->HasIdAddress()) hasIdAddress_ = true;
+    return exchange;
   }
   auto tunnel = std::make_unique<Tunnel>(std::move(packet), table, local, peer, Tunnel::NameFor(local, peer), this);
   // The new tunnel holds exactly the exchange that took the packet, if any.
-  auto* exchange = tunnel->ChildCount() != 0 ? dynamic_cast<Exchange*>(tunnel->Child(0)) : nullptr;
+  auto* exchange = tunnel->ChildCount() != 0 ? NodeAs<Exchange>(tunnel->Child(0)) : nullptr;
   if (tunnel->HasIdAddress()) hasIdAddress_ = true;
   AddChild(std::move(tunnel));
   return exchange;
@@ -151,10 +154,10 @@ void Peer::HandleRestart(DebugLogReader& reader) {
   }
 
   if (ChildCount() != 0) {
-    if (auto* first = dynamic_cast<Tunnel*>(Child(0))) first->AddRestartMarker(std::move(text));
+    if (auto* first = NodeAs<Tunnel>(Child(0))) first->AddRestartMarker(std::move(text));
   }
   for (const auto& child : Children())
-    if (auto* tunnel = dynamic_cast<Tunnel*>(child.get())) tunnel->CloseAll();
+    if (auto* tunnel = NodeAs<Tunnel>(child.get())) tunnel->CloseAll();
 }
 
 }  // namespace quillon

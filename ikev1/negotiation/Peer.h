@@ -13,6 +13,7 @@
 
 #include "ikev1/negotiation/PreparedPacket.h"
 #include "model/LogNode.h"
+#include "model/NodeRoles.h"
 
 namespace quillon {
 
@@ -22,7 +23,7 @@ class Exchange;
 // characters, as the daemon's restart record holds it.
 std::string RestartVersionText(const std::string& token);
 
-class Peer : public LogNode {
+class Peer : public PeerNode {
  public:
   // A peer for the first packet from its address; the packet is placed at once (its record
   // taken from `table`, null: none kept).
@@ -43,18 +44,19 @@ class Peer : public LogNode {
   // Keeps the tunnels in ascending (local, peer) address order, the tunnel without addresses
   // last; equal pairs keep their arrival order.
   void AddChild(std::unique_ptr<LogNode> tunnel) override;
-  NodeKind Kind() const override { return NodeKind::kPeer; }
   std::uint32_t PeerAddress() const override { return peerAddress_; }
   void PurgeDeleted() override { PurgeDeletedChildren(); }
-  void Analyze() override;
+  // Marks the repeated deletes, immediate deletes and successive identical quick modes of each
+  // tunnel.
+  void Analyze();
   bool IsIndexedPeer() const override { return indexedPeer_; }
   bool HasIdAddress() const override { return hasIdAddress_; }
   std::uint32_t IdAddress() const override { return idAddress_; }
   bool IsMergedPeer() const override { return mergedPeer_; }
   bool IsRegrouped() const override { return regrouped_; }
   void SetRegrouped() override { regrouped_ = true; }
-  std::unique_ptr<LogNode> NewMergedPeer(std::uint32_t address, std::uint32_t index, std::string name,
-                                          LogNode* root) const override;
+  std::unique_ptr<PeerNode> NewMergedPeer(std::uint32_t address, std::uint32_t index, std::string name,
+                                           LogNode* root) const override;
 
   // Places one packet in the tunnel of its tunnel addresses, creating the tunnel when it is
   // new. Returns the exchange that took the packet (null when the packet was dropped).

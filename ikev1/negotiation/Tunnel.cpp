@@ -24,12 +24,12 @@ struct Tunnel::InsertBatch {
 
 Tunnel::Tunnel(PreparedPacket packet, PacketDebugTable* table, std::uint32_t local, std::uint32_t peer,
                std::string name, LogNode* parent)
-    : LogNode(std::move(name), parent), tunnelLocalIP_(local), tunnelPeerIP_(peer) {
+    : TunnelNode(std::move(name), parent), tunnelLocalIP_(local), tunnelPeerIP_(peer) {
   AddPacket(std::move(packet), table);
 }
 
 Tunnel::Tunnel(std::uint32_t local, std::uint32_t peer, LogNode* parent)
-    : LogNode(NameFor(local, peer), parent), tunnelLocalIP_(local), tunnelPeerIP_(peer), timeOrdered_(true) {}
+    : TunnelNode(NameFor(local, peer), parent), tunnelLocalIP_(local), tunnelPeerIP_(peer), timeOrdered_(true) {}
 
 Tunnel::~Tunnel() = default;
 
@@ -59,14 +59,16 @@ void Tunnel::Analyze() {
 void Tunnel::CountStatistics(NegotiationStatistics& record) const { quillon::CountStatistics(*this, record); }
 
 bool Tunnel::MatchesUserName(std::string_view text) const {
-  for (const auto& exchange : Children())
-    if (exchange->MatchesUserName(text)) return true;
+  for (const auto& child : Children())
+    if (const auto* exchange = NodeAs<Exchange>(child.get()); exchange != nullptr && exchange->MatchesUserName(text))
+      return true;
   return false;
 }
 
 bool Tunnel::MatchesUserDetail(std::string_view text) const {
-  for (const auto& exchange : Children())
-    if (exchange->MatchesUserDetail(text)) return true;
+  for (const auto& child : Children())
+    if (const auto* exchange = NodeAs<Exchange>(child.get()); exchange != nullptr && exchange->MatchesUserDetail(text))
+      return true;
   return false;
 }
 
@@ -83,14 +85,14 @@ Tunnel::Key Tunnel::KeyOf(const Header& header) {
 
 Exchange* Tunnel::OpenExchangeAt(std::size_t position, const Header& packet) const {
   if (position >= ChildCount()) return nullptr;
-  auto* exchange = dynamic_cast<Exchange*>(Child(position));
+  auto* exchange = NodeAs<Exchange>(Child(position));
   return exchange != nullptr && exchange->TakesPacket(packet) ? exchange : nullptr;
 }
 
 void Tunnel::RebuildOpenIndex() {
   openIndex_.clear();
   for (std::size_t i = 0; i < ChildCount(); ++i) {
-    const auto* exchange = dynamic_cast<const Exchange*>(Child(i));
+    const auto* exchange = NodeAs<Exchange>(Child(i));
     if (exchange == nullptr || exchange->IsClosed() || exchange->GetHeader() == nullptr ||
         exchange->GetHeader()->PacketFamily() == kFamilyInformational)
       continue;
@@ -141,7 +143,7 @@ void Tunnel::AddRestartMarker(std::string text) {
   AppendChild(std::make_unique<Restarted>(std::move(text), this));
 }
 
-std::unique_ptr<LogNode> Tunnel::NewTunnel(std::uint32_t local, std::uint32_t peer) const {
+std::unique_ptr<TunnelNode> Tunnel::NewTunnel(std::uint32_t local, std::uint32_t peer) const {
   return std::make_unique<Tunnel>(local, peer, nullptr);
 }
 
@@ -189,7 +191,8 @@ void Tunnel::CloseInsertBatch() {
 
 void Tunnel::CloseAll() {
   CloseInsertBatch();
-  for (const auto& child : Children()) child->Close();
+  for (const auto& child : Children())
+    if (auto* exchange = NodeAs<Exchange>(child.get())) exchange->Close();
   openIndex_.clear();
   openIndexValid_ = true;
 }

@@ -16,6 +16,7 @@
 
 #include "ikev1/negotiation/PreparedPacket.h"
 #include "model/LogNode.h"
+#include "model/NodeRoles.h"
 #include "model/TimeOrder.h"
 
 namespace quillon {
@@ -23,7 +24,7 @@ namespace quillon {
 class Exchange;
 struct NegotiationStatistics;
 
-class Tunnel : public LogNode {
+class Tunnel : public TunnelNode {
  public:
   // A tunnel created for its first packet, which it places at once (records from `table`).
   Tunnel(PreparedPacket packet, PacketDebugTable* table, std::uint32_t local, std::uint32_t peer, std::string name,
@@ -39,20 +40,16 @@ class Tunnel : public LogNode {
   // The addresses, then the statistics of the negotiations when there is something to report.
   void AppendDetailText(std::string& out) const override;
   std::string SummaryText(bool withTotals) const override;
+  // One of the tunnel's exchanges names the user.
   bool MatchesUserName(std::string_view text) const override;
   bool MatchesUserDetail(std::string_view text) const override;
   // Drops the exchanges marked deleted; the others stay as they are.
   void PurgeDeleted() override;
   // Marks the repeated deletes, immediate deletes and successive identical quick modes.
-  void Analyze() override;
+  void Analyze();
   // The statistics of the negotiations as they stand; `record` is reset first.
   void CountStatistics(NegotiationStatistics& record) const;
   bool HasIdAddress() const override { return hasIdAddress_; }
-  NodeKind Kind() const override { return NodeKind::kTunnel; }
-  bool HasTunnelAddresses() const override { return tunnelLocalIP_ != 0 && tunnelPeerIP_ != 0; }
-  bool MatchesTunnel(std::uint32_t local, std::uint32_t peer) const override {
-    return tunnelLocalIP_ == local && tunnelPeerIP_ == peer;
-  }
   std::uint32_t TunnelLocalIP() const override { return tunnelLocalIP_; }
   std::uint32_t TunnelPeerIP() const override { return tunnelPeerIP_; }
 
@@ -65,7 +62,7 @@ class Tunnel : public LogNode {
   // Appends the marker of a daemon restart.
   void AddRestartMarker(std::string text);
   // An empty IKEv1 tunnel for the regrouping's merged peers.
-  std::unique_ptr<LogNode> NewTunnel(std::uint32_t local, std::uint32_t peer) const override;
+  std::unique_ptr<TunnelNode> NewTunnel(std::uint32_t local, std::uint32_t peer) const override;
   // Places an exchange moved here by the regrouping at its place in time order.
   void InsertExchange(std::unique_ptr<LogNode> exchange) override;
   // Many exchanges moved into a tunnel in time order, one after the other: while a batch is

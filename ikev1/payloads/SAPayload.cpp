@@ -106,7 +106,9 @@ SAPayload::SAPayload(DebugLogReader& reader, bool created, int attributeSpace, L
   Resume(reader);
 }
 
-PropPayload* SAPayload::Proposal(std::size_t index) const { return dynamic_cast<PropPayload*>(Child(index)); }
+// The reader appends nothing but proposals to an SA payload, and nothing but transforms to a
+// proposal.
+PropPayload* SAPayload::Proposal(std::size_t index) const { return static_cast<PropPayload*>(Child(index)); }
 
 void SAPayload::AppendDetailText(std::string& out) const {
   fields_.AppendDetailHead(out, "SAPayload", 16);
@@ -155,11 +157,10 @@ void SAPayload::WriteDebugLength(std::string& out) const {
   // The daemon's transform-match lines for the transforms it did not choose: the message's
   // payload chain reads them after the SA and marks the same transforms again.
   for (const auto& proposal : Children()) {
-    const auto* prop = dynamic_cast<const PropPayload*>(proposal.get());
-    if (prop == nullptr) continue;
+    const auto* prop = static_cast<const PropPayload*>(proposal.get());
     for (const auto& child : prop->Children()) {
-      const auto* transform = dynamic_cast<const TransPayload*>(child.get());
-      if (transform == nullptr || !transform->IsNotChosen()) continue;
+      const auto* transform = static_cast<const TransPayload*>(child.get());
+      if (!transform->IsNotChosen()) continue;
       WriteTransMatchFailure(out, prop->PropNum(), transform->TransNum(), transform->TransId(),
                              transform->NotChosenReason());
     }
@@ -224,7 +225,7 @@ PropPayload::PropPayload(DebugLogReader& reader, bool created, int attributeSpac
   Resume(reader);
 }
 
-TransPayload* PropPayload::Transform(std::size_t index) const { return dynamic_cast<TransPayload*>(Child(index)); }
+TransPayload* PropPayload::Transform(std::size_t index) const { return static_cast<TransPayload*>(Child(index)); }
 
 void PropPayload::AppendCaption(std::string& out) const {
   out += Name();

@@ -97,7 +97,8 @@ void TransMatchRecord::ApplyTo(SAPayload& sa) const {
 void ReadTransMatchRun(DebugLogReader& reader, LogNode* saPayload) {
   reader.PushBack();  // the run's first keyword
   const TransMatchRecord record(reader);
-  if (auto* sa = dynamic_cast<SAPayload*>(saPayload)) record.ApplyTo(*sa);
+  // The message's SA link holds the payload the factory made of its SA block.
+  if (saPayload != nullptr) record.ApplyTo(*static_cast<SAPayload*>(saPayload));
 }
 
 }  // namespace quillon

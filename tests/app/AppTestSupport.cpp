@@ -14,19 +14,19 @@ TestNode& Add(LogNode& parent, const std::string& name) {
   return static_cast<TestNode&>(*parent.AppendChild(std::make_unique<TestNode>(name)));
 }
 
-TestNode& AddPeer(LogFile& log, const std::string& address) {
-  auto peer = std::make_unique<TestNode>(address);
+TestPeer& AddPeer(LogFile& log, const std::string& address) {
+  auto peer = std::make_unique<TestPeer>(address);
   peer->address = ParseIPv4(address);
   peer->detail = "Peer " + address + "\r\n";
-  TestNode& ref = *peer;
+  TestPeer& ref = *peer;
   log.AddChild(std::move(peer));
   ref.SetParent(&log);
   return ref;
 }
 
-TestNode& AddTunnel(LogNode& peer, bool withAddresses) {
-  TestNode& tunnel = Add(peer, withAddresses ? "Tunnel" : "Tunnel without addresses");
-  tunnel.tunnel = true;
+TestTunnel& AddTunnel(LogNode& peer, bool withAddresses) {
+  auto& tunnel = static_cast<TestTunnel&>(
+      *peer.AppendChild(std::make_unique<TestTunnel>(withAddresses ? "Tunnel" : "Tunnel without addresses")));
   tunnel.tunnelAddresses = withAddresses;
   return tunnel;
 }
@@ -45,18 +45,18 @@ std::unique_ptr<LogFile> ThreePeerLog() {
   auto log = std::make_unique<LogFile>();
   log->SetName("IKE debugging info");
 
-  TestNode& firstTunnel = AddTunnel(AddPeer(*log, "10.0.0.1"), true);
+  TestTunnel& firstTunnel = AddTunnel(AddPeer(*log, "10.0.0.1"), true);
   firstTunnel.SetName("10.1.0.0 <=> 10.2.0.0");
   Add(AddExchange(firstTunnel, "Main Mode", " Tue Jan 15 2008", "10:00:00"), "Packet 1");
   AddExchange(firstTunnel, "QuickMode", " Tue Jan 15 2008", "10:05:00");
 
-  TestNode& hidden = AddTunnel(AddPeer(*log, "10.0.0.2"), false);
+  TestTunnel& hidden = AddTunnel(AddPeer(*log, "10.0.0.2"), false);
   TestNode& payload = Add(Add(AddExchange(hidden, "Main Mode", " Tue Jan 15 2008", "11:30:00"), "Packet 1"), "SA payload");
   payload.detail = "Security Association\r\n";
   Add(payload, "Attribute").attribute = true;
   Add(Add(hidden, "Informational"), "Notify payload");
 
-  TestNode& thirdTunnel = AddTunnel(AddPeer(*log, "10.0.0.3"), true);
+  TestTunnel& thirdTunnel = AddTunnel(AddPeer(*log, "10.0.0.3"), true);
   thirdTunnel.SetName("10.3.0.0 <=> 10.4.0.0");
   AddExchange(thirdTunnel, "Aggressive", " Mon Jan 14 2008", "23:59:59", false);
   return log;

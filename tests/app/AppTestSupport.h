@@ -19,6 +19,7 @@
 #include "app/Services.h"
 #include "logs/OpenLog.h"
 #include "model/LogFile.h"
+#include "model/NodeRoles.h"
 
 // Readable failure messages for Qt strings.
 inline void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
@@ -103,41 +104,64 @@ class FakeDialogs : public FileDialogs {
   QList<SaveRequest> saveRequests;
 };
 
-// A node of a hand-built tree: every property the viewer asks about can be set.
-// The kinds of negotiation are told by the names of the debug log's ones.
-class TestNode : public LogNode {
+// A node of a hand-built tree: every property the viewer asks about can be set. A node is of
+// the role class of its kind (peers and tunnels are reached by their kind), so a peer, a tunnel
+// and any other node are each of their own class.
+struct TestFields {
+  std::string detail, date, time;
+  bool complete = false, tunnelAddresses = false, attribute = false;
+  NodeKind kind = NodeKind::kOther;
+  std::uint32_t address = 0;
+};
+
+template <class Role>
+class TestNodeOf : public Role, public TestFields {
  public:
-  explicit TestNode(std::string name) : LogNode(name, nullptr) {
-    if (name == "Main Mode") kind = NodeKind::kMainMode;
-    else if (name == "QuickMode") kind = NodeKind::kQuickMode;
-    else if (name == "Aggressive") kind = NodeKind::kAggressiveMode;
-    else if (name == "Informational") kind = NodeKind::kInformational;
-  }
+  explicit TestNodeOf(std::string name) : Role(name, nullptr) {}
 
   void AppendDetailText(std::string& out) const override { out += detail; }
   std::string DateText() const override { return date; }
   std::string TimeText() const override { return time; }
-  NodeKind Kind() const override {
-    return tunnel ? NodeKind::kTunnel : attribute ? NodeKind::kAttributeValue : kind;
-  }
   std::uint16_t State() const override {
     if (kind == NodeKind::kInformational) return kStateComplete | kStateErrorInformational;
     if (complete) return kStateComplete;
     return IsNegotiation(kind) ? kStateFailed : kStateNone;
   }
-  bool HasTunnelAddresses() const override { return tunnelAddresses; }
-  std::uint32_t PeerAddress() const override { return address; }
-
-  std::string detail, date, time;
-  bool complete = false, tunnel = false, tunnelAddresses = false, attribute = false;
-  NodeKind kind = NodeKind::kOther;
-  std::uint32_t address = 0;
 };
 
-// Builders that append a TestNode and return it for further set-up.
+// The kinds of negotiation are told by the names of the debug log's ones.
+class TestNode : public TestNodeOf<NegotiationNode> {
+ public:
+  explicit TestNode(std::string name) : TestNodeOf(name) {
+    if (name == "Main Mode") kind = NodeKind::kMainMode;
+    else if (name == "QuickMode") kind = NodeKind::kQuickMode;
+    else if (name == "Aggressive") kind = NodeKind::kAggressiveMode;
+    else if (name == "Informational") kind = NodeKind::kInformational;
+  }
+  NodeKind Kind() const override { return attribute ? NodeKind::kAttributeValue : kind; }
+};
+
+class TestTunnel : public TestNodeOf<TunnelNode> {
+ public:
+  using TestNodeOf::TestNodeOf;
+  std::uint32_t TunnelLocalIP() const override { return tunnelAddresses ? 1 : 0; }
+  std::uint32_t TunnelPeerIP() const override { return tunnelAddresses ? 2 : 0; }
+  std::unique_ptr<TunnelNode> NewTunnel(std::uint32_t, std::uint32_t) const override { return nullptr; }
+};
+
+class TestPeer : public TestNodeOf<PeerNode> {
+ public:
+  using TestNodeOf::TestNodeOf;
+  std::uint32_t PeerAddress() const override { return address; }
+  std::unique_ptr<PeerNode> NewMergedPeer(std::uint32_t, std::uint32_t, std::string, LogNode*) const override {
+    return nullptr;
+  }
+};
+
+// Builders that append a node and return it for further set-up.
 TestNode& Add(LogNode& parent, const std::string& name);
-TestNode& AddPeer(LogFile& log, const std::string& address);
-TestNode& AddTunnel(LogNode& peer, bool withAddresses);
+TestPeer& AddPeer(LogFile& log, const std::string& address);
+TestTunnel& AddTunnel(LogNode& peer, bool withAddresses);
 // A negotiation with a packet line's date (" Www Mmm dd yyyy") and time ("hh:mm:ss").
 TestNode& AddExchange(LogNode& tunnel, const std::string& name, const std::string& date, const std::string& time,
                       bool complete = true);

@@ -88,7 +88,7 @@ TEST(LogTreeModelTest, RealLogPassesTheModelTester) {
 
 TEST(LogTreeModelTest, NodeWithHundredThousandChildren) {
   auto log = std::make_unique<LogFile>();
-  TestNode& peer = AddPeer(*log, "10.9.9.9");
+  TestPeer& peer = AddPeer(*log, "10.9.9.9");
   constexpr int kChildren = 100000;
   // Every tenth child is an address-less tunnel holding two negotiations: they all count as rows.
   for (int i = 0; i < kChildren; ++i) {
@@ -96,7 +96,7 @@ TEST(LogTreeModelTest, NodeWithHundredThousandChildren) {
       Add(peer, "Info " + std::to_string(i));
       continue;
     }
-    TestNode& tunnel = AddTunnel(peer, false);
+    TestTunnel& tunnel = AddTunnel(peer, false);
     Add(tunnel, "Info " + std::to_string(i) + "a");
     Add(tunnel, "Info " + std::to_string(i) + "b");
   }

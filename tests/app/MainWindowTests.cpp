@@ -281,7 +281,7 @@ TEST_F(MainWindowTest, GoToLastEventSelectsAndExpandsTheLatestDatedNegotiation) 
   // Of equal times the later in the log wins; a log without readable dates has no last event.
   const QString path = f.RegisterTree("tie.ilx", [] {
     auto log = std::make_unique<LogFile>();
-    TestNode& tunnel = AddTunnel(AddPeer(*log, "10.0.0.1"), true);
+    TestTunnel& tunnel = AddTunnel(AddPeer(*log, "10.0.0.1"), true);
     AddExchange(tunnel, "Main Mode", " Tue Jan 15 2008", "10:00:00");
     AddExchange(tunnel, "QuickMode", " Tue Jan 15 2008", "10:00:00");
     AddExchange(tunnel, "Informational", " Mon Jan 01 1979", "23:00:00");  // before 1980: never an event

@@ -6,17 +6,19 @@
 
 #include "cli/TreePrinter.h"
 #include "model/LogFile.h"
+#include "model/NodeRoles.h"
 #include "model/TreeCounts.h"
 #include "model/TreeRules.h"
 
 namespace quillon {
 namespace {
 
-// Minimal stand-ins for the node kinds the printers meet.
-class FakeNode : public LogNode {
+// Minimal stand-ins for the node kinds the printers meet (a node of a negotiation kind is of
+// the negotiation role).
+class FakeNode : public NegotiationNode {
  public:
   FakeNode(std::string name, std::string text = {}, bool complete = false)
-      : LogNode(std::move(name), nullptr), text_(std::move(text)), complete_(complete) {}
+      : NegotiationNode(std::move(name), nullptr), text_(std::move(text)), complete_(complete) {}
   void AppendDetailText(std::string& out) const override { out += text_; }
   std::uint16_t State() const override { return complete_ ? kStateComplete : kStateNone; }
   NodeKind Kind() const override {
@@ -28,11 +30,12 @@ class FakeNode : public LogNode {
   bool complete_;
 };
 
-class FakeTunnel : public LogNode {
+class FakeTunnel : public TunnelNode {
  public:
-  FakeTunnel(std::string name, bool addresses) : LogNode(std::move(name), nullptr), addresses_(addresses) {}
-  NodeKind Kind() const override { return NodeKind::kTunnel; }
-  bool HasTunnelAddresses() const override { return addresses_; }
+  FakeTunnel(std::string name, bool addresses) : TunnelNode(std::move(name), nullptr), addresses_(addresses) {}
+  std::uint32_t TunnelLocalIP() const override { return addresses_ ? 1 : 0; }
+  std::uint32_t TunnelPeerIP() const override { return addresses_ ? 2 : 0; }
+  std::unique_ptr<TunnelNode> NewTunnel(std::uint32_t, std::uint32_t) const override { return nullptr; }
   std::uint16_t State() const override { return kStateComplete; }
 
  private:

@@ -137,7 +137,7 @@ TEST_F(GatewayDayTest, PeersTunnelsAndTheMergedHomeOffice) {
   for (const Exchange* exchange : home) EXPECT_TRUE(exchange->IsComplete()) << exchange->Name();
   // Branch A: its tunnel interface, then the dead-peer detection logged without tunnel.
   EXPECT_EQ(Names(Peer("192.0.2.10")), (Texts{"10.255.0.1 <=> 10.255.0.2", "0.0.0.0 <=> 0.0.0.0"}));
-  EXPECT_FALSE(Peer("192.0.2.10").Child(1)->HasTunnelAddresses());
+  EXPECT_FALSE(NodeAs<TunnelNode>(Peer("192.0.2.10").Child(1))->HasTunnelAddresses());
   EXPECT_EQ(Names(Peer("198.51.100.40")), (Texts{"10.255.1.1 <=> 10.255.1.2", "10.255.2.1 <=> 10.255.2.2"}));
 }
 

@@ -69,7 +69,7 @@ TEST(IKEv2Load, GroupsExchangesByPeerTextAndTunnel) {
 
   // Ascending addresses; the same address written differently is another peer, placed after.
   EXPECT_EQ(Captions(root), (Texts{"10.0.0.1", "010.0.0.1", "10.0.0.3", "10.0.0.5"}));
-  const LogNode& peer = *root.Child(3);
+  const PeerNode& peer = *NodeAs<PeerNode>(root.Child(3));
   EXPECT_EQ(peer.DetailText(), "IKEv2 Peer\r\n");
   EXPECT_EQ(peer.PeerAddress(), 0x0A000005u);
   EXPECT_FALSE(peer.IsIndexedPeer());
@@ -77,7 +77,7 @@ TEST(IKEv2Load, GroupsExchangesByPeerTextAndTunnel) {
 
   EXPECT_EQ(Captions(peer), (Texts{"10.0.0.1 <=> 10.0.0.2", "10.0.0.1 <=> 10.0.0.9", "128.0.0.1 <=> 10.0.0.2",
                                    "0.0.0.0 <=> 0.0.0.0"}));
-  const LogNode& shared = *peer.Child(0);
+  const TunnelNode& shared = *NodeAs<TunnelNode>(peer.Child(0));
   ASSERT_EQ(shared.ChildCount(), 2u);
   EXPECT_EQ(shared.Child(0)->Parent(), &shared);
   EXPECT_EQ(shared.Child(1)->Caption().substr(0, 9), "Initial 6");
@@ -86,7 +86,7 @@ TEST(IKEv2Load, GroupsExchangesByPeerTextAndTunnel) {
   EXPECT_EQ(shared.DetailText(), "Tunnel per interface\r\n\r\nLocal IP:\t10.0.0.1\r\nPeer IP:\t10.0.0.2\r\n");
   // Serial 4 had one tunnel attribute only: it shares the address-less tunnel with serial 3.
   EXPECT_EQ(peer.Child(3)->ChildCount(), 2u);
-  EXPECT_FALSE(peer.Child(3)->HasTunnelAddresses());
+  EXPECT_FALSE(NodeAs<TunnelNode>(peer.Child(3))->HasTunnelAddresses());
 }
 
 TEST(IKEv2Load, CountsLeaveOutOnlyPayloadsNamedHeader) {
@@ -254,7 +254,7 @@ TEST(IKEv2Load, SampleLogsLoad) {
   ReadIKEv2Log(remote, remoteReader);
   ASSERT_EQ(Captions(remote), (Texts{"198.51.100.4", "198.51.100.40"}));
   EXPECT_EQ(CountExchanges(remote), 6u);
-  EXPECT_TRUE(remote.Child(0)->Child(0)->Child(3)->MatchesSpi("5e0a77c1"));
+  EXPECT_TRUE(NodeAs<NegotiationNode>(remote.Child(0)->Child(0)->Child(3))->MatchesSpi("5e0a77c1"));
 }
 
 // Reading a log in pieces on several threads must give the tree that reading it in one piece

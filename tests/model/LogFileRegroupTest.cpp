@@ -72,7 +72,7 @@ TEST(LogFileRegroupTest, PacketDebugRecordsReachTheirPackets) {
                    Record(false, "0a000001", kCookie, kZeroId) + Text(MainModePacket(2)) + Text(MainModePacket(3)) +
                    // records that match nothing are dropped
                    Record(true, "0a000001", "ff ff ff ff ff ff ff ff", kZeroId) + Record(true, "0a0000ff", kCookie, kZeroId));
-  const LogNode& mm = *TunnelOf(*root).Child(0);
+  const NegotiationNode& mm = *NodeAs<NegotiationNode>(TunnelOf(*root).Child(0));
   ASSERT_EQ(mm.ChildCount(), 3u);
   // A "Sent:" record follows its packet: the negotiation's last message at that point. Its
   // PeerIP becomes the negotiation's.
@@ -160,7 +160,7 @@ TEST(LogFileRegroupTest, IndexedPeersJoinTheAddressTheyStandFor) {
 
   auto root = Load(split + Text(At(MainModePacket(1, "12:30:00", "0a 0a 0a 0a 0a 0a 0a 0a"), "0a000009")));
   EXPECT_EQ(Shape(*root), "10.0.0.3  (0.0.0.5) { " + plain + ": 2 } 10.0.0.9 { " + plain + ": 1 } ");
-  const LogNode& merged = *root->Child(0);
+  const PeerNode& merged = *NodeAs<PeerNode>(root->Child(0));
   EXPECT_TRUE(merged.IsMergedPeer());
   EXPECT_EQ(merged.PeerAddress(), 5u);
   EXPECT_EQ(merged.IdAddress(), 0x0a000003u);
@@ -168,7 +168,9 @@ TEST(LogFileRegroupTest, IndexedPeersJoinTheAddressTheyStandFor) {
   const LogNode& tunnel = *merged.Child(0);
   EXPECT_EQ(Names(*tunnel.Child(0)), (Texts{"MM packet 1 (12:00:01)", "MM packet 3 (12:00:03)", "MM packet 5 (12:00:05)"}));
   EXPECT_EQ(Names(*tunnel.Child(1)), (Texts{"MM packet 2 (12:00:02)", "MM packet 4 (12:00:04)", "MM packet 6 (12:00:06)"}));
-  for (const auto& exchange : tunnel.Children()) {
+  for (const auto& child : tunnel.Children()) {
+    const auto* exchange = NodeAs<NegotiationNode>(child.get());
+    ASSERT_NE(exchange, nullptr);
     EXPECT_TRUE(exchange->IsReassigned());
     EXPECT_EQ(exchange->ReassignedIndex(), 5u);
     EXPECT_EQ(exchange->ReassignedAddress(), 0x0a000003u);
@@ -202,10 +204,12 @@ std::string Marks(const LogFile& root) {
   std::string out;
   Dump(root, out);
   for (const auto& peer : root.Children()) {
-    out += std::string(peer->Name()) + (peer->IsRegrouped() ? " regrouped\n" : "\n");
+    out += std::string(peer->Name()) + (NodeAs<PeerNode>(peer.get())->IsRegrouped() ? " regrouped\n" : "\n");
     for (const auto& tunnel : peer->Children())
-      for (const auto& exchange : tunnel->Children())
+      for (const auto& child : tunnel->Children()) {
+        const auto* exchange = NodeAs<NegotiationNode>(child.get());
         out += NumberText(exchange->ReassignedIndex(), 16) + "/" + NumberText(exchange->ReassignedAddress(), 16) + "\n";
+      }
   }
   return out;
 }
@@ -236,11 +240,11 @@ TEST(LogFileRegroupTest, PairingByIndexGivesTheFullWalksResult) {
     PlaceWithoutRegrouping(reference, text);
     fast.Regroup();
     for (std::size_t i = 0; i < reference.ChildCount(); ++i) {
-      LogNode& peer = *reference.Child(i);
+      PeerNode& peer = *NodeAs<PeerNode>(reference.Child(i));
       if (!(peer.IsIndexedPeer() || peer.HasIdAddress()) || peer.IsRegrouped()) continue;
       for (const auto& tunnel : peer.Children())
         for (const auto& exchange : tunnel->Children())
-          if (!exchange->IsReassigned()) reference.PairByCookie(i, *exchange);
+          if (!NodeAs<NegotiationNode>(exchange.get())->IsReassigned()) reference.PairByCookie(i, *exchange);
     }
     reference.Regroup();
     ASSERT_EQ(Marks(fast), Marks(reference)) << "round " << round << "\n" << text;

@@ -14,6 +14,7 @@
 #include "ikev2/ReadIKEv2Log.h"
 #include "logs/OpenLog.h"
 #include "model/IPv4.h"
+#include "model/NodeRoles.h"
 #include "model/TreeRules.h"
 #include "tests/ikev1/negotiation/NegotiationLog.h"
 #include "tests/ikev2/V2TestLogs.h"
@@ -210,7 +211,8 @@ TEST(NarrowingTest, NoNarrowingChangesANegotiationsText) {
     for (const LogNode* peer : VisibleChildren(*full)) {
       add(&FilterCriteria::ipOn, &FilterCriteria::ipText, std::string(peer->Name()));
       for (const LogNode* child : VisibleChildren(*peer))
-        if (child->IsTunnel()) add(&FilterCriteria::ipOn, &FilterCriteria::ipText, FormatIPv4(child->TunnelPeerIP()));
+        if (const auto* tunnel = NodeAs<TunnelNode>(child))
+          add(&FilterCriteria::ipOn, &FilterCriteria::ipText, FormatIPv4(tunnel->TunnelPeerIP()));
     }
     for (const LogNode* exchange : Exchanges(*full)) {
       if (const std::string spi = exchange->SpiText(); !spi.empty())

@@ -15,6 +15,7 @@
 #include "cli/TreePrinter.h"
 #include "ikev1/log/DebugLogReader.h"
 #include "ikev1/log/ReadIKEv1Log.h"
+#include "ikev1/negotiation/Peer.h"
 #include "logs/OpenLog.h"
 #include "model/LogFile.h"
 #include "model/TreeCounts.h"
@@ -151,7 +152,7 @@ TEST(PieceLoad, ManyPeersAreFinishedOnTwoThreadsAsOnOne) {
 
   // The diagnosis made once more, peer after peer on this thread, marks nothing differently.
   const std::string diagnosed = cli::TextTree(root, {false, false});
-  for (std::size_t p = 0; p < root.ChildCount(); ++p) root.Child(p)->Analyze();
+  for (std::size_t p = 0; p < root.ChildCount(); ++p) NodeAs<quillon::Peer>(root.Child(p))->Analyze();
   EXPECT_EQ(cli::TextTree(root, {false, false}), diagnosed);
 
   // The counts add up to what the walk over the whole tree finds.

@@ -95,7 +95,7 @@ TEST(ExchangeTest, InformationalPacketsEachStartANotify) {
   // An informational exchange is one packet, complete from the start.
   EXPECT_EQ(dpd.Caption(), "DPD   <== Mon Nov 13 2006 From: 12:10:00 To: 12:10:00");
   EXPECT_EQ(tunnel.Child(1)->SpiText(), "aabbccdd");
-  EXPECT_TRUE(tunnel.Child(1)->MatchesSpi("aabbccdd"));
+  EXPECT_TRUE(NodeAs<Exchange>(tunnel.Child(1))->MatchesSpi("aabbccdd"));
 }
 
 TEST(ExchangeTest, NotifyRecordsFinalHashAndWritingBack) {
@@ -166,7 +166,7 @@ TEST(ExchangeTest, SentRecordThatDoesNotFollowItsPacketFindsItsNegotiation) {
 
 TEST(ExchangeTest, CookieAndSpiMatching) {
   auto root = Load(Text(MainModePacket(1, "12:00:01", "0a 0b 0c 0d 0e 0f 10 11")));
-  const LogNode& mm = *TunnelOf(*root).Child(0);
+  const Exchange& mm = *NodeAs<Exchange>(TunnelOf(*root).Child(0));
   EXPECT_TRUE(mm.MatchesCookie("0a0b0c0d0e0f1011"));
   EXPECT_TRUE(mm.MatchesCookie("1112131415161718"));  // the responder cookie
   EXPECT_FALSE(mm.MatchesCookie("0A0B0C0D0E0F1011"));

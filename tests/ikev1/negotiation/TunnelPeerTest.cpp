@@ -36,7 +36,7 @@ TEST(TunnelTest, TunnelsInAddressOrderWithTheAddressLessOneLast) {
   EXPECT_EQ(Names(peer), (Texts{"0.0.0.0 <=> 192.168.0.5", "192.168.0.1 <=> 192.168.0.5", "192.168.0.1 <=> 192.168.0.9",
                                 "192.168.0.2 <=> 192.168.0.9", "0.0.0.0 <=> 0.0.0.0"}));
   std::string shown;
-  for (const auto& tunnel : peer.Children()) shown += tunnel->HasTunnelAddresses() ? 'x' : '.';
+  for (const auto& tunnel : peer.Children()) shown += NodeAs<Tunnel>(tunnel.get())->HasTunnelAddresses() ? 'x' : '.';
   EXPECT_EQ(shown, ".xxx.");
   // Packet 2 found its negotiation in its own tunnel.
   EXPECT_EQ(ExchangeAt<MainMode>(*peer.Child(1), 0).PacketMask(), 3u);
@@ -68,7 +68,7 @@ TEST(TunnelTest, ExchangesInsertedInTimeOrder) {
   tunnel.InsertExchange(std::make_unique<Restarted>("again", nullptr));
   EXPECT_EQ(Names(tunnel), (Texts{"Info", "Main Mode", "Main Mode", "QuickMode", "QuickMode", "Info",
                                   "Daemon Restarted!!", "Daemon Restarted!!"}));
-  EXPECT_TRUE(tunnel.Child(2)->MatchesCookie("0a0b0c0d0e0f1011"));
+  EXPECT_TRUE(NodeAs<Exchange>(tunnel.Child(2))->MatchesCookie("0a0b0c0d0e0f1011"));
   EXPECT_EQ(ExchangeAt<PhaseTwo>(tunnel, 4).GetHeader()->MsgIdValue(), 2u);
   EXPECT_EQ(tunnel.Child(2)->Parent(), &tunnel);
 }
@@ -160,9 +160,9 @@ TEST(PeerTest, PeersInAscendingAddressOrderAndIndexedPeers) {
   auto root = Load(text);
   EXPECT_EQ(Names(*root), (Texts{"0.0.254.254", "0.0.254.255", "10.0.0.1", "10.0.0.3", "10.0.0.5"}));
   EXPECT_EQ(root->Child(2)->Child(0)->ChildCount(), 2u);  // both packets of 10.0.0.1
-  EXPECT_TRUE(root->Child(0)->IsIndexedPeer());
+  EXPECT_TRUE(NodeAs<Peer>(root->Child(0))->IsIndexedPeer());
   EXPECT_EQ(root->Child(0)->IdAddress(), 0xfefeu);
-  EXPECT_FALSE(root->Child(1)->IsIndexedPeer());
+  EXPECT_FALSE(NodeAs<Peer>(root->Child(1))->IsIndexedPeer());
   EXPECT_EQ(root->Child(1)->IdAddress(), 0u);
 }
 
