@@ -92,10 +92,9 @@ TEST(VendorIDTest, ProductVersionNamesAndHexPairs) {
   EXPECT_EQ(VendorIDPayload::ProductName(0xFFFFFFFFu), "Unknown product");
   struct Case { std::uint32_t code; const char* name; };
   // Single codes, not ranges: the code after one named is unknown again.
-  for (const Case& c : {Case{3, "Alder Refresh A"}, Case{4002, "Alder (Refresh B and up)"},
-                        Case{5005, "Birch with Deep Sight Stage B onward"},
-                        Case{6000, "Birch With Deep Sight after Stage B"}, Case{5007, "Unknown product version"},
-                        Case{0, "Unknown product version"}, Case{4, "Unknown product version"}})
+  for (const Case& c : {Case{3, "Alder Refresh A"}, Case{6000, "Birch With Deep Sight after Stage B"},
+                        Case{5007, "Unknown product version"}, Case{0, "Unknown product version"},
+                        Case{4, "Unknown product version"}})
     EXPECT_EQ(VendorIDPayload::VersionName(c.code), c.name) << c.code;
 
   // Two-digit hex tokens separated by single blanks, up to the first that is not one.
