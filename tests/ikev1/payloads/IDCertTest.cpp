@@ -155,7 +155,7 @@ TEST(IDPayloadTest, QuickModePacketNamesItsIdentities) {
   EXPECT_EQ(message->IdAddress(), 258u);
 }
 
-TEST(IDPayloadTest, MissingLabelsAndCutBlocks) {
+TEST(IDPayloadTest, MissingLabelsAndOptionalParts) {
   // Without its labels the block takes nothing from the next block.
   auto id = ReadBeforeNonce<IDPayload>("debugIDPayload:\n\tNextPld: 00\n\tLength: 00 0c\n");
   ASSERT_NE(id, nullptr);
@@ -167,14 +167,6 @@ TEST(IDPayloadTest, MissingLabelsAndCutBlocks) {
   // The second rendering and the attribute are optional: the next block stays for the chain.
   EXPECT_FALSE(ReadBeforeNonce<IDPayload>(IdBlock("01", "0a 00 00 01"))->HasStringForm());
   EXPECT_TRUE(ReadBeforeNonce<IDPayload>(IdBlock("01", "0a 00 00 01") + "\tID\n")->HasStringForm());
-
-  // A block cut by the next packet keeps that packet for the packet scan.
-  LoadedPackets twoPackets(
-      Received("process_packet1phase2:", "debugIDPayload:\n" + kHead + "\tType: 01\n\tReserved2:\n") +
-      Received("process_packet2phase2:", Nonce()));
-  auto first = CutPacketThenWholeOne<PhaTwo12Mess>(twoPackets, 0x41);
-  ASSERT_NE(first, nullptr);
-  EXPECT_EQ(first->ChildCount(), 2u);
 }
 
 // ---- certificates --------------------------------------------------------------------------------
