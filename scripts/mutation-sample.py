@@ -52,7 +52,8 @@ MUTANTS = [
     ("ikev1/log/Header.cpp", "if (tunnel != \"~~\" && !ParseTunnelToken(tunnel, tunnelLocalIP_, tunnelPeerIP_)) tunnelLocalIP_ = tunnelPeerIP_ = 0;",
      "if (tunnel != \"~~\" && !ParseTunnelToken(tunnel, tunnelPeerIP_, tunnelLocalIP_)) tunnelLocalIP_ = tunnelPeerIP_ = 0;",
      "tunnel addresses swapped"),
-    ("ikev1/log/WriteDebugLog.cpp", "texts_.resize(restarts_ + 1);", "texts_.resize(restarts_ + 2);",
+    ("ikev1/log/WriteDebugLog.cpp", "texts_.resize(restarts_ + 1);\n    std::vector<const LogNode*> candidates;",
+     "texts_.resize(restarts_ + 2);\n    std::vector<const LogNode*> candidates;",
      "restart texts table one too long"),
     # ikev1/payloads
     ("ikev1/payloads/ByteList.cpp", "if (base == 16 && value <= 0xFFu) {", "if (base == 16 && value <= 0xFFFu) {",
@@ -104,8 +105,8 @@ MUTANTS = [
     ("ikev2/V2Payloads.cpp", "if (type.size() > 5) return false;", "if (type.size() > 4) return false;",
      "five-digit notify types"),
     # logs
-    ("logs/Compressed.cpp", "case Compression::kXz: return Unxz(reader, text);",
-     "case Compression::kXz: return Unzstd(reader, text);", "xz read as zstd"),
+    ("logs/Compressed.cpp", "case Compression::kXz: ok = Unxz(reader, output); break;",
+     "case Compression::kXz: ok = Unzstd(reader, output); break;", "xz read as zstd"),
     ("logs/Compressed.cpp", "if (EndsWithNoCase(path, suffix)) return path.substr(0, path.size() - suffix.size());",
      "if (EndsWithNoCase(path, suffix)) return path;", "compression suffix kept for the format choice"),
     # platform
@@ -114,7 +115,8 @@ MUTANTS = [
     ("platform/SafeFile.cpp", "if (fd >= 0 || errno != EEXIST) return fd;", "if (fd >= 0) return fd;",
      "temporary name retry on any error"),
     # cli
-    ("cli/TreePrinter.cpp", "if (c < 0x20 || c == 0x7F) {", "if (c < 0x20) {", "DEL printed raw"),
+    ("cli/TreePrinter.cpp", "if (c < 0x20 || (c >= 0x7F && c <= 0x9F)) {", "if (c < 0x20 || (c >= 0x80 && c <= 0x9F)) {",
+     "DEL printed raw"),
     ("cli/TreePrinter.cpp", "sink.Buffer() += i + 1 < children.size() ? \",\\n\" : \"\\n\";",
      "sink.Buffer() += i < children.size() ? \",\\n\" : \"\\n\";", "JSON trailing comma"),
     ("cli/TreePrinter.cpp", "if (!WriteTextNode(*child, depth + 1, options, sink)) return false;",

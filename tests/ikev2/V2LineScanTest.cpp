@@ -27,9 +27,13 @@ TEST(V2LineScan, StripTokenRemovesBlanksEvenWhenTheTokenIsMissing) {
   EXPECT_FALSE(StripToken(line, "<arrivalTime>", true));
   EXPECT_FALSE(StripToken(line, "</arrivalTime>", false));
   EXPECT_EQ(line, "<a");
-  line = "   ";
-  EXPECT_FALSE(StripToken(line, "x", true));
-  EXPECT_TRUE(line.empty());
+  for (const bool atFront : {true, false}) {
+    for (const char* blanks : {" ", "   "}) {
+      line = blanks;
+      EXPECT_FALSE(StripToken(line, "x", atFront));
+      EXPECT_TRUE(line.empty()) << atFront << " '" << blanks << "'";
+    }
+  }
 }
 
 TEST(V2LineScan, ParseAttributesReadsPairsUpToTheFirstIncompleteOne) {

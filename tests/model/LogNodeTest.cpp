@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "model/IPv4.h"
 #include "model/LogNode.h"
 
 namespace quillon {
@@ -115,6 +116,21 @@ TEST(LogNodeTest, CloseInTimeIsA120SecondWindowForward) {
   EXPECT_TRUE(TimedNode(" Sun Dec 31 2006", "23:59:30").IsCloseInTime(TimedNode(" Mon Jan 01 2007", "00:00:10")));
   EXPECT_FALSE(base.IsCloseInTime(TimedNode("", "12:00:01")));
   EXPECT_FALSE(base.IsCloseInTime(TimedNode(" Mon Nov 13 2006", "")));
+}
+
+// Typed and logged addresses are read part by part like the C library's "%u.%u.%u.%u": blanks
+// and a sign before a part, a part beyond 255 carrying into the one before, text after the
+// fourth part ignored; a missing part or dot gives 0.
+TEST(IPv4Test, PartsReadLikeTheCConversion) {
+  const struct {
+    const char* text;
+    std::uint32_t address;
+  } cases[] = {
+      {"10.0.0.1", 0x0A000001u}, {" 10. 0.+0.1", 0x0A000001u}, {"1.2.3.300", 0x0102042Cu},
+      {"0.0.0.-1", 0xFFFFFFFFu}, {"1.2.3.4.5", 0x01020304u},   {"1.2.3", 0u}, {"1.2.3.", 0u}, {"a.b.c.d", 0u},
+  };
+  for (const auto& c : cases) EXPECT_EQ(ParseIPv4(c.text), c.address) << c.text;
+  EXPECT_EQ(FormatIPv4(0x0A6409FFu), "10.100.9.255");
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include "logs/OpenLog.h"
 #include "model/CalendarTime.h"
 #include "model/Timeline.h"
+#include "model/TimelineSvg.h"
 #include "model/TreeRules.h"
 
 #include "tests/ikev2/V2TestLogs.h"
@@ -211,6 +212,21 @@ TEST_F(TimelineTest, HistogramCountsStartsPerRoundBucketWithFailures) {
   }
   EXPECT_EQ(total, 4u);
   EXPECT_EQ(failed, 2u);
+}
+
+// The exported picture: every bucket holding a failure shows its red part, however few, and a
+// peer name from the log is text, never markup or a control character.
+TEST_F(TimelineTest, PictureShowsEveryFailureAndEscapesNames) {
+  log->Child(1)->SetName(std::string(log->Child(1)->Name()) + " \x1f\x01<");
+  const std::string svg = TimelineSvg(TimelineData::FromTree(*log));
+  const std::size_t histogram = svg.find("<g class=\"histogram\">");
+  ASSERT_NE(histogram, std::string::npos);
+  const std::string part = svg.substr(histogram, svg.find("</g>", histogram) - histogram);
+  std::size_t red = 0;
+  for (std::size_t at = part.find("#c01010"); at != std::string::npos; at = part.find("#c01010", at + 1)) ++red;
+  EXPECT_EQ(red, 2u) << "the failed quick mode and main mode, half an hour apart";
+  EXPECT_EQ(svg.find_first_of("\x1f\x01"), std::string::npos);
+  EXPECT_NE(svg.find("10.0.0.2 ??&lt;"), std::string::npos);
 }
 
 TEST(TimelineAxisTest, TicksAtRoundTimesWithDatesAtMidnight) {

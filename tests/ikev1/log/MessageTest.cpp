@@ -175,22 +175,8 @@ TEST(MessageTest, PacketDebugRecordsAndFramingAsTheDaemonLogsThem) {
   EXPECT_EQ(none + headerless.DetailText(), "");
 }
 
-TEST(MessageTest, CutChainEndsAtTheNextPacketTheEndOrARestart) {
-  // A block cut short by the next packet, in either layout: the field reads as not found and
-  // the next packet is still read whole.
-  for (const char* next : {"process_packet4phase1:", "create_packet4phase1:"}) {
-    LoadedPackets packets(
-        Packet("process_packet3phase1:", Nonce("01") + "debugNoncePayload:\n\tNextPld: 0a\n\tReserved: ") +
-        Packet(next, ""));
-    auto m3 = packets.Next<Main34Mess>();
-    ASSERT_EQ(m3->ChildCount(), 3u);
-    EXPECT_EQ(dynamic_cast<const KeyMaterialPayload&>(*m3->Child(2)).Fields().reserved, 0xFFFFFFFFu);
-    auto m4 = packets.Next<Main34Mess>();
-    ASSERT_NE(m4, nullptr) << next;
-    EXPECT_EQ(m4->GetHeader()->PacketKind(), 0x0Cu);
-    EXPECT_EQ(m4->GetHeader()->IsCreated(), next[0] == 'c');
-    EXPECT_EQ(m4->GetHeader()->InitCookie(), (ByteList{1, 2, 3, 4, 5, 6, 7, 8}));
-  }
+// (A block cut short by the next packet: ExamplesTest.APacketCutShortAnywhereLeavesTheNextOneWhole.)
+TEST(MessageTest, CutChainEndsAtTheEndOrARestart) {
   // The end of the log inside a block keeps the block's payload in the chain.
   LoadedPackets atEnd(Packet("create_packet5phase1:", Nonce("01") + "debugNoncePayload:\n\tNextPld: 0a\n\tLength:"));
   EXPECT_EQ(atEnd.Next<Main56Mess>()->ChildCount(), 3u);

@@ -32,15 +32,19 @@ const std::string kNetA = "0a 01 00 00 ff ff 00 00";  // 10.1.0.0/16
 const std::string kNetB = "ac 10 14 00 ff ff ff 00";  // 172.16.20.0/24
 const std::string kNetC = "c0 a8 07 00 ff ff ff 00";  // 192.168.7.0/24
 
-// An ESP proposal with one transform, offering or accepting an SA with the given SPI.
-std::string SaBlock(const std::string& spi) {
-  return "debugSAPayload:\n\tNextPld: 0a\n\tReserved: 00\n\tLength: 00 38 (56)\n\tDOI: 00 00 00 01 \n"
-         "\tSituation: 00 00 00 01 \n"
-         "debugPropPayload:\n\tNextPld: 00\n\tReserved: 00\n\tLength: 00 2c (44)\n\tPropNum: 01\n\tProtId: 03\n"
-         "\tSpiSize: 04\n\tNumOfTrans: 01\n\tSPI: " + spi + " \n"
-         "debugTransPayload:\n\tNextPld: 00\n\tReserved: 00\n\tLength: 00 20 (32)\n\tTransNum: 01\n\tTransId: 0c\n"
-         "\tReserved2: 00 00 (0)\n"
-         "debugIsakmpValue:\n\tAttribute: 80 01 \n\tFormat: 1\n\tVal: 00 01 \n";
+// An SA of one proposal (number 1, of `protocol`: 01 ISAKMP, 03 ESP) offering or accepting the
+// SA with the given SPI, with `transforms` transforms of the protocol's transform ID `id`.
+std::string SaBlock(const std::string& spi, const std::string& protocol = "03", const std::string& id = "0c",
+                    int transforms = 1) {
+  std::string text = "debugSAPayload:\n\tNextPld: 0a\n\tReserved: 00\n\tLength: 00 38 (56)\n\tDOI: 00 00 00 01 \n"
+                     "\tSituation: 00 00 00 01 \n"
+                     "debugPropPayload:\n\tNextPld: 00\n\tReserved: 00\n\tLength: 00 2c (44)\n\tPropNum: 01\n\tProtId: " +
+                     protocol + "\n\tSpiSize: 04\n\tNumOfTrans: 0" + std::to_string(transforms) + "\n\tSPI: " + spi + " \n";
+  for (int n = 1; n <= transforms; ++n)
+    text += "debugTransPayload:\n\tNextPld: " + std::string(n < transforms ? "03" : "00") +
+            "\n\tReserved: 00\n\tLength: 00 20 (32)\n\tTransNum: 0" + std::to_string(n) + "\n\tTransId: " + id +
+            "\n\tReserved2: 00 00 (0)\ndebugIsakmpValue:\n\tAttribute: 80 01 \n\tFormat: 1\n\tVal: 00 01 \n";
+  return text;
 }
 
 struct QuickModeFacts {
@@ -271,20 +275,6 @@ TEST(DiagnosisTest, FailedNegotiationsNameWhoRejectedThem) {
   EXPECT_EQ(TunnelOf(*Load(Text(aggressive))).Child(0)->DetailText(), "Aggresive Mode\r\n" + kHeading + noResponse);
 }
 
-// One proposal (number 1) with two transforms of the protocol's transform ID `id`: 01 ISAKMP
-// (KEY_IKE), 03 ESP.
-std::string TwoTransformSa(const std::string& protocol, const std::string& id) {
-  std::string text = "debugSAPayload:\n\tNextPld: 0d\n\tReserved: 00\n\tLength: 00 50 (80)\n\tDOI: 00 00 00 01 \n"
-                     "\tSituation: 00 00 00 01 \n"
-                     "debugPropPayload:\n\tNextPld: 00\n\tReserved: 00\n\tLength: 00 44 (68)\n\tPropNum: 01\n\tProtId: " +
-                     protocol + "\n\tSpiSize: 04\n\tNumOfTrans: 02\n\tSPI: 11 11 11 11 \n";
-  for (const char* n : {"01", "02"})
-    text += std::string("debugTransPayload:\n\tNextPld: ") + (n[1] == '1' ? "03" : "00") +
-            "\n\tReserved: 00\n\tLength: 00 20 (32)\n\tTransNum: " + n + "\n\tTransId: " + id +
-            "\n\tReserved2: 00 00 (0)\ndebugIsakmpValue:\n\tAttribute: 80 01 \n\tFormat: 1\n\tVal: 00 01 \n";
-  return text;
-}
-
 std::string TransMatchFailure(const std::string& transform, const std::string& id, const std::string& reason) {
   return "TransMatchFailure: prop 1 trans in prop " + transform + " id " + id + " reason: " + reason + "\n";
 }
@@ -302,7 +292,7 @@ TEST(DiagnosisTest, ProposalsRefusedByLocalPolicyNameTheTransformsNotChosen) {
     Packet offer;
     offer.keyword = c.keyword;
     offer.msgId = c.msgId;
-    offer.payloads = TwoTransformSa(c.protocol, c.id) + TransMatchFailure("1", c.id, "Encryption algorithm mismatch \t ") +
+    offer.payloads = SaBlock("11 11 11 11", c.protocol, c.id, 2) + TransMatchFailure("1", c.id, "Encryption algorithm mismatch \t ") +
                      TransMatchFailure("2", c.id, "Key length mismatch") +
                      TransMatchFailure("2", c.id, "\tHash algorithm mismatch");
     const std::string refusal = Text(Informational(true, NotifyBlock("00 0e"), "12:00:01"));

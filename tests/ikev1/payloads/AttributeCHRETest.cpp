@@ -75,9 +75,7 @@ TEST(IsakmpValueTest, ValueTexts) {
       // Phase one: named, numeric and unnamed classes, a two-byte value beyond 0x8000.
       {"80 03", "fa dd", 32, "Authentication Method:\tHybridInitRSA"},
       {"80 05", "00 02", 32, "Group Type:\t\tECP  (elliptic curve group over GF[P])"},
-      {"80 0d", "00 01", 32, "PRF: "},
       {"80 0e", "01 00", 32, "Key Length:\t\t256"},
-      {"80 06", "00 07", 32, "Group Prime/Irreducible Polynomial :7"},
       {"80 10", "00 07", 32, "Group Order:\t7"},
       {"80 11", "00 07", 32, "Unknown Attribute (80 11 )"},
       // CRACK attributes, in either set: characters, a plain dump, a label alone, a FIN status.
@@ -89,37 +87,25 @@ TEST(IsakmpValueTest, ValueTexts) {
       {"40 0d", "00", 32, "Unknown Attribute (40 0d )"},
       // Phase two.
       {"80 04", "00 03", 64, "Encapsulation Mode:\t"},  // no name: the label alone
-      {"80 04", "f0 01", 64, "Encapsulation Mode:\tTransport UDP Encapsulation"},
       {"80 02", "00 00 70 80", 64, "SA Life Duration:\t28800"},
       {"80 01", "00 01", 64, "IPCA Life Type:\t\tSeconds", 4},  // IPCOMP calls the life attributes IPCA
-      {"80 02", "00 3c", 64, "IPCA Life Duration:\t60", 4},
       {"80 03", "00 0e", 64, "Group Description:\t2048-bit MODP group (14)"},
-      {"80 05", "00 02", 64, "Authentication Alg:\tHMAC-SHA1"},
       {"80 05", "00 00", 64, "Authentication Alg:\tDerived from AES_GCM", 3, 20},
       {"80 05", "00 00", 64, "Authentication Alg:\tUnknown Authentication Algorithm", 3, 12},
-      {"80 06", "01 00", 64, "Key Length:\t\t256"},
-      {"80 09", "00 02", 64, "Compress Private Algorithm:\t2"},
       {"80 0a", "00 02", 64, "Unknown Attribute (80 0a )"},
       // Configuration mode: addresses with and without mask, numbers, characters, statuses.
       {"00 01", "0a 00 00 05 ff 00 00 00", kConfig, "Internal IP4 address:\t\t(10.0.0.5  255.0.0.0)", 1, 0},
-      {"00 06", "0a 00 00 03", kConfig, "Internal IP4 DHCP:\t(10.0.0.3)", 1, 0},
       {"00 05", "00 00 70 80", kConfig, "Internal address expiry:\t00 00 70 80 (28800)", 1, 0},
       {"00 08", "fe 80", kConfig, "Internal IP6 address:\tfe 80 ", 1, 0},
-      {"00 0d", "00 01", kConfig, "Type:\t00 01 ", 1, 0},
       {"80 14", "00 00", kConfig, "Status:\t00 00 ", 1, 0},  // the status in its basic form
       {"00 12", "29 41", kConfig, "Challenge:\r\n29 41 \r\n  ()\r\nA)", 1, 0},
       {"40 00", "00 10", kConfig, "ZLAN Data:\t00 10  (16)", 1, 0},
       {"40 03", "61 2e 62", kConfig, "Domain Name:\t\t\t61 2e 62 \r\n\t\t\t\t(a.b)", 1, 0},
-      {"40 05", "00 01", kConfig, "IP Assignment status\t\tUser not in HM group (1)", 1, 0},
       {"40 05", "00 07", kConfig, "IP Assignment status\t\tUnknown (7)", 1, 0},
       {"40 13", "75 00 31", kConfig, "DHCP User\t\t\tu 1", 1, 0},
-      {"40 49", "48 69", kConfig, "Message\t\t\t\tHi", 1, 0},
-      {"40 4b", "00 3c", kConfig, "Message interval\t\t60", 1, 0},
       // Types without a text name the type only; the format bit is part of the type here.
       {"00 15", "01", kConfig, "Unknown attribute! (00 15 )", 1, 0},
-      {"40 02", "01", kConfig, "Unknown attribute! (40 02 )", 1, 0},
       {"80 01", "0a 00 00 05", kConfig, "Unknown attribute! (80 01 )", 1, 0},
-      {"80 0f", "73 65", kConfig, "Unknown attribute! (80 0f )", 1, 0},
   };
   for (const Row& row : rows) {
     EXPECT_EQ(ValueText(Basic(row.attribute, row.val), row.space, row.protocolId, row.transformId), row.text)

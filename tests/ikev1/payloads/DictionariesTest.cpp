@@ -97,6 +97,11 @@ TEST(DictionariesTest, TransformIdsAndAttributeValues) {
     if (c.expected != nullptr) EXPECT_EQ(got, c.expected) << "(" << c.first << ", " << c.second << ")";
     else EXPECT_TRUE(!got.empty() && got != c.fallback) << "(" << c.first << ", " << c.second << ")";
   }
+  // Each protocol names its transforms from its own table.
+  for (std::uint32_t id = 1; id <= 4; ++id) {
+    EXPECT_NE(TransformIdName(2, id), TransformIdName(4, id)) << id;
+    EXPECT_NE(TransformIdName(2, id), TransformIdName(3, id)) << id;
+  }
 }
 
 }  // namespace

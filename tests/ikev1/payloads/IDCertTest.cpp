@@ -62,6 +62,7 @@ TEST(IDPayloadTest, IdentityTextsAndPeerIndex) {
       {"03", "75 40 67 0a", kNoService, "u@g."},
       {"0b", "6b 31", kNoService, "k1"},
       {"0b", "6b 00", kNoService, "ID_KEY_ID 6b00"},
+      {"0b", "6b 7f", kNoService, "ID_KEY_ID 6b7f"},
       {"09", "30 82", kNoService, "ID_DER_ASN1_DN 3082"},
       {"0c", "", kNoService, "Unknown ID type (12)"},
   };
@@ -96,7 +97,7 @@ TEST(IDPayloadTest, DetailAndWrittenLayouts) {
 
   // The other service names; a port of 0 is not specified.
   struct Case { const char* type; const char* text; };
-  for (const Case& c : {Case{"00", "Not specified (0)"}, Case{"01", "ICMP (1)"}, Case{"2f", "47 (2f)"}}) {
+  for (const Case& c : {Case{"00", "Not specified (0)"}, Case{"2f", "47 (2f)"}}) {
     auto other = ReadAndReadBack<IDPayload>(
         IdBlock("01", "0a 00 00 01", std::string("\tService type: ") + c.type + "  Service port: 00 00\n"));
     EXPECT_NE(other->DetailText().find(std::string("\r\nService type:\t") + c.text +
@@ -154,7 +155,7 @@ TEST(IDPayloadTest, QuickModePacketNamesItsIdentities) {
   EXPECT_EQ(message->IdAddress(), 258u);
 }
 
-TEST(IDPayloadTest, MissingLabelsAndCutBlocks) {
+TEST(IDPayloadTest, MissingLabelsAndOptionalParts) {
   // Without its labels the block takes nothing from the next block.
   auto id = ReadBeforeNonce<IDPayload>("debugIDPayload:\n\tNextPld: 00\n\tLength: 00 0c\n");
   ASSERT_NE(id, nullptr);
@@ -166,14 +167,6 @@ TEST(IDPayloadTest, MissingLabelsAndCutBlocks) {
   // The second rendering and the attribute are optional: the next block stays for the chain.
   EXPECT_FALSE(ReadBeforeNonce<IDPayload>(IdBlock("01", "0a 00 00 01"))->HasStringForm());
   EXPECT_TRUE(ReadBeforeNonce<IDPayload>(IdBlock("01", "0a 00 00 01") + "\tID\n")->HasStringForm());
-
-  // A block cut by the next packet keeps that packet for the packet scan.
-  LoadedPackets twoPackets(
-      Received("process_packet1phase2:", "debugIDPayload:\n" + kHead + "\tType: 01\n\tReserved2:\n") +
-      Received("process_packet2phase2:", Nonce()));
-  auto first = CutPacketThenWholeOne<PhaTwo12Mess>(twoPackets, 0x41);
-  ASSERT_NE(first, nullptr);
-  EXPECT_EQ(first->ChildCount(), 2u);
 }
 
 // ---- certificates --------------------------------------------------------------------------------

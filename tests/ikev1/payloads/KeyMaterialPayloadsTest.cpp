@@ -143,21 +143,8 @@ TEST(KeyMaterialPayloadsTest, MissingLabelsAndBadTokensStayInsideTheBlock) {
   EXPECT_TRUE(Written(*badNonce).starts_with("debugNoncePayload:\n\tNextPld: ffffffff\n"));
 }
 
-TEST(KeyMaterialPayloadsTest, BlockCutByTheNextPacketTheEndOrARestart) {
-  for (const std::string& next : {std::string("debugIsakmpHdr:"), kPlus}) {
-    auto reader = DebugLogReader::FromText("debugNoncePayload:\n\tNextPld: 0a\n\tReserved: 00\n" + next + " (Process)");
-    auto nonce = ReadKey(reader);
-    EXPECT_TRUE(nonce->Fields().length.empty());
-    EXPECT_TRUE(reader.IsAbandoned());
-    reader.ClearAbandon();  // as the loader does after the packet
-    EXPECT_EQ(reader.ReadToken(), next);  // left for the packet scan
-  }
-  // A dump cut by the next packet keeps its bytes.
-  auto dump =
-      DebugLogReader::FromText("debugNoncePayload: NextPld: 0a Reserved: 00 Length: 00 0a NonceData: 01 02\n" + kPlus);
-  EXPECT_EQ(ReadKey(dump)->Data(), (ByteList{1, 2}));
-  EXPECT_EQ(dump.ReadToken(), kPlus);
-
+// (A block cut short by the next packet: ExamplesTest.APacketCutShortAnywhereLeavesTheNextOneWhole.)
+TEST(KeyMaterialPayloadsTest, BlockCutByTheEndOrARestart) {
   // The end of the input inside the block.
   EXPECT_EQ(ReadKey("debugHashPayload:")->Fields().nextPld, kUnread);
   EXPECT_TRUE(ReadKey("debugHashPayload: NextPld: 0a Reserved: 00 Length: 00 18 (24) HashData:")->Data().empty());

@@ -67,6 +67,8 @@ TEST(NotifyPayloadTest, DataShownByType) {
        "Notify Data:\r\n00 00 00 00  (replay detection disabled)\r\n\r\n"},
       {NotifyBlock("00 10 (16)", "03", "00", "60 02", "", "00 00 00 01"), "Notify:   INITIAL-CONTACT",
        "Notify Data:\r\n00 00 00 01 \r\n\r\n"},
+      {NotifyBlock("00 0e (14)", "03", "01", "60 02", "ab", "01"), "Notify:   INITIAL-CONTACT",
+       "\r\nSPI Size:\t1\r\nNotify Type:\t24578 (INITIAL-CONTACT)\r\nSPI:\r\nab\r\nNotify Data:\r\n01 \r\n\r\n"},
       {NotifyBlock("00 13 (19)", "01", "00", "00 0e", "", "6e 6f 20 70 72 6f 70"), "Notify:   NO-PROPOSAL-CHOSEN",
        "Notify Type:\t14 (NO-PROPOSAL-CHOSEN)\r\nNotify Data:\r\n6e 6f 20 70 72 6f 70 \r\n\r\n"
        "Notify Data as string:\r\nno prop\r\n\r\n"},

@@ -218,25 +218,6 @@ TEST(SAPayloadTest, MissingLabelsAndValues) {
             "Length:\t\t (0)\r\nDOI:\t\t\r\nSituation:\t\r\n");
 }
 
-TEST(SAPayloadTest, BlocksCutShortLeaveTheNextPacketToTheScan) {
-  const std::string cuts[] = {
-      SaBlock() + PropBlock("01", "01", "02") + TransBlock("03", "01", "01") + "debugIsakmpValue:\n\tAttribute: 80\n",
-      SaBlock() + PropBlock("01", "01", "02") + "debugTransPayload:\n\tNextPld: 03\n\tReserved:\n",
-      SaBlock() + "debugPropPayload:\n\tNextPld: 00\n",
-      "debugSAPayload:\n\tNextPld: 00\n",
-  };
-  for (const std::string& cut : cuts) {
-    for (const char* layout : {"create", "process"}) {
-      SCOPED_TRACE(cut);
-      LoadedPackets packets(Received(std::string(layout) + "_packet1phase1:", cut) +
-                            Received(std::string(layout) + "_packet2phase1:", Nonce("07")));
-      auto m1 = CutPacketThenWholeOne<Main12Mess>(packets, 0x0A);
-      ASSERT_NE(m1, nullptr);
-      EXPECT_NE(m1->SaPayload(), nullptr);
-    }
-  }
-}
-
 // ---- writing -------------------------------------------------------------------------------------
 
 TEST(SAPayloadTest, WrittenLayoutReadsBack) {
