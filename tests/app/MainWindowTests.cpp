@@ -6,13 +6,11 @@
 #include <atomic>
 
 #include <QApplication>
-#include <QClipboard>
 #include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSettings>
 #include <QTest>
-#include <QTextCursor>
 #include <QTabWidget>
 #include <QThread>
 #include <QTimer>
@@ -33,7 +31,6 @@ namespace {
 
 const std::string kRoot = "IKE debugging info";
 const std::string kFirstTunnel = kRoot + "\\10.0.0.1\\10.1.0.0 <=> 10.2.0.0";
-const QString kQuickModeText = "QuickMode at Tue Jan 15 2008 10:05:00\n\nStatus:\tdone\n";
 
 QStringList Names(const LogFile& log, bool captions = false) {
   QStringList names;
@@ -52,19 +49,13 @@ class MainWindowTest : public ::testing::Test {
     return path;
   }
   QStringList PeerNames() const { return Names(*f.document->Log()); }
-  // A key pressed in the active window, as the user would.
-  void PressKey(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
-    f.ShowActive();
-    QWidget* target = QApplication::focusWidget() ? QApplication::focusWidget() : f.frame.get();
-    QTest::keyClick(target, key, modifiers);
-    FrameFixture::WaitForLoad(*f.frame);
-  }
-  bool Enabled(Command command) const { return f.frame->Action(command)->isEnabled(); }
+  void PressKey(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) { f.PressKey(key, modifiers); }
+  bool Enabled(Command command) const { return f.Enabled(command); }
   QTreeView& Tree() const { return *f.frame->View()->Tree(); }
   LogTreeModel& Model() const { return *f.frame->View()->Model(); }
   TextPane& Text() const { return *f.frame->View()->Text(); }
   bool Expanded(const std::string& path) const { return Tree().isExpanded(Model().IndexOf(f.FindByPath(path))); }
-  LogNode* Selected() const { return f.frame->View()->SelectedNode(); }
+  LogNode* Selected() const { return f.Selected(); }
 };
 
 TEST_F(MainWindowTest, OpeningALogShowsItsTreeAndRemembersTheFile) {
@@ -168,41 +159,6 @@ TEST_F(MainWindowTest, ControlBytesOfTheLogAreShownVisibly) {
     EXPECT_FALSE(shown.contains(QChar(0x9b))) << shown.toStdString();
   }
   EXPECT_TRUE(Text().toPlainText().contains("\\x1b]0;title\\x07\\x9b")) << Text().toPlainText().toStdString();
-}
-
-TEST_F(MainWindowTest, CopyTakesTheRowOrTheSelectedText) {
-  OpenThreePeers();
-  f.SelectPath(kFirstTunnel + "\\QuickMode");
-  QClipboard* clipboard = QApplication::clipboard();
-  clipboard->clear();
-  f.ShowActive();
-  Tree().setFocus();
-  QTest::keyClick(&Tree(), Qt::Key_C, Qt::ControlModifier);
-  EXPECT_EQ(clipboard->text(), "QuickMode") << "the row's caption";
-  clipboard->clear();
-  QTest::keyClick(&Tree(), Qt::Key_Insert, Qt::ControlModifier);
-  EXPECT_EQ(clipboard->text(), "QuickMode");
-
-  // Text selected in the detail pane is what the keys copy there.
-  QTextCursor cursor = Text().textCursor();
-  cursor.setPosition(13);
-  cursor.setPosition(37, QTextCursor::KeepAnchor);
-  Text().setTextCursor(cursor);
-  Text().setFocus();
-  QTest::keyClick(&Text(), Qt::Key_C, Qt::ControlModifier);
-  EXPECT_EQ(clipboard->text(), "Tue Jan 15 2008 10:05:00");
-  // The pane's own menu copies all of it when nothing is selected.
-  cursor.setPosition(0);
-  Text().setTextCursor(cursor);
-  std::unique_ptr<QMenu> menu(f.frame->View()->TextContextMenu());
-  QStringList items;
-  for (QAction* action : menu->actions())
-    if (!action->isSeparator()) items.append(action->text() + "|" + action->shortcut().toString());
-  EXPECT_EQ(items, QStringList({"&Copy|Ctrl+C", "Select &all|Ctrl+A", "&Find...|Ctrl+F"}));
-  menu->actions().first()->trigger();
-  EXPECT_EQ(clipboard->text(), kQuickModeText);
-  menu->actions().last()->trigger();
-  EXPECT_TRUE(f.frame->View()->FindBarWidget()->isVisible());
 }
 
 TEST_F(MainWindowTest, AFailedOpenIsReportedAndKeepsThePreviousLog) {
@@ -479,7 +435,7 @@ TEST_F(MainWindowTest, RecentFilesKeepTheFourNewestOnce) {
   EXPECT_EQ(RecentFiles(f.settings).Entries(), f.frame->Recent().Entries());
 
   // A second window's opened file reaches this window's menu once it is opened.
-  MainWindow other(*f.document, {f.messages, f.settings, f.resolver, f.launcher, f.dialogs, f.loggingEnvironment});
+  MainWindow other(*f.document, f.AllServices());
   ASSERT_TRUE(FrameFixture::OpenIn(other, paths[0]));
   emit f.frame->menuBar()->actions().first()->menu()->aboutToShow();
   EXPECT_EQ(f.frame->Recent().Entries(), QStringList({paths[0], paths[4], paths[2], paths[1]}));

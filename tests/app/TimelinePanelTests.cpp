@@ -76,8 +76,7 @@ TEST_F(TimelinePanelTest, ShownByDefaultAndTheViewMenuChoiceIsRemembered) {
   EXPECT_FALSE(f.frame->TimelineDock()->isVisible());
   EXPECT_EQ(f.settings.values.value(QStringLiteral("Preferences/ShowTimeline")), QVariant(false));
 
-  const Services services{f.messages, f.settings, f.resolver, f.launcher, f.dialogs, f.loggingEnvironment};
-  MainWindow next(*f.document, services);
+  MainWindow next(*f.document, f.AllServices());
   next.show();
   EXPECT_FALSE(next.TimelineDock()->isVisible());
   next.TimelineDock()->toggleViewAction()->trigger();
