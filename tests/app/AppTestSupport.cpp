@@ -164,6 +164,12 @@ QStringList FrameFixture::ShownPeers() const {
   return peers;
 }
 
+QAction* FrameFixture::MenuEntry(const QString& text) const {
+  for (QAction* action : frame->findChildren<QAction*>())
+    if (action->text() == text) return action;
+  return nullptr;
+}
+
 QByteArray FrameFixture::Contents(const QString& path) {
   QFile file(path);
   return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();

@@ -10,15 +10,25 @@
 
 #include <gtest/gtest.h>
 
-#include <QFile>
+// The widgets the window tests reach through the main window.
 #include <QAction>
+#include <QApplication>
 #include <QDialog>
+#include <QFile>
 #include <QHash>
+#include <QMenu>
+#include <QMenuBar>
+#include <QTabWidget>
 #include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QToolBar>
+#include <QTreeView>
 
 #include "app/LoggingEnvironment.h"
 #include "app/MainWindow.h"
 #include "app/LogDocument.h"
+#include "app/LogTreeModel.h"
 #include "app/LogView.h"
 #include "app/Services.h"
 #include "logs/OpenLog.h"
@@ -218,7 +228,8 @@ class FrameFixture {
   LogNode* Selected() const { return frame->View()->SelectedNode(); }
   bool Enabled(Command command) const { return frame->Action(command)->isEnabled(); }
   bool Checked(Command command) const { return frame->Action(command)->isChecked(); }
-  QStringList ShownPeers() const;  // the root's rows as the tree shows them
+  QStringList ShownPeers() const;
+  QAction* MenuEntry(const QString& text) const;  // the window's action of that text, if any  // the root's rows as the tree shows them
   static QByteArray Contents(const QString& path);  // empty when it cannot be read
 
   QTemporaryDir directory;

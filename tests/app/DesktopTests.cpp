@@ -3,13 +3,8 @@
 // running windows, and icons drawn for the screen's pixel ratio and palette.
 #include <gtest/gtest.h>
 
-#include <QAction>
-#include <QApplication>
-#include <QMenu>
-#include <QMenuBar>
 #include <QSettings>
 #include <QSplitter>
-#include <QTest>
 
 #include "AppTestSupport.h"
 #include "app/AboutDialog.h"

@@ -6,31 +6,20 @@
 #include <fstream>
 #include <vector>
 
-#include <QFile>
 #include <QFileInfo>
 #include <QSignalSpy>
-#include <QTimer>
-#include <QTreeView>
 
 #include "AppTestSupport.h"
 #include "bench/LogGenerator.h"
-#include "app/LogTreeModel.h"
-#include "logs/OpenLog.h"
 #include "model/TreeRules.h"
 #include "tests/model/TreeCompare.h"
 
 namespace quillon::test {
 namespace {
 
-QByteArray ReadExample(const QString& name) {
-  QFile file(QFileInfo(name).isAbsolute() ? name : FrameFixture::Example(name));
-  file.open(QIODevice::ReadOnly);
-  return file.readAll();
-}
-
 TEST(FollowViewer, GrowingLogExtendsTheShownTree) {
   FrameFixture f;
-  const QByteArray text = ReadExample("gateway-day.ilx");
+  const QByteArray text = FrameFixture::Contents(FrameFixture::Example("gateway-day.ilx"));
   const qsizetype cut = text.lastIndexOf("\n+++", text.size() / 2) + 1;
   const QString path = f.WriteFile("growing.ilx", text.left(cut));
   f.dialogs.answer = path;
@@ -79,7 +68,7 @@ TEST(FollowViewer, PacketsAddedInPlaceLeaveOtherPeersRowsExpansionAndSelectionAl
   // A gateway's traffic without peers logged by index (those are regrouped, which reloads).
   const QString generated = f.WriteFile("generated.ilx", "");
   bench::WriteDebugLog(generated.toStdString(), 300 << 10, 20, 0, false);
-  const QByteArray text = ReadExample(generated);
+  const QByteArray text = FrameFixture::Contents(generated);
   const qsizetype cut = static_cast<qsizetype>(bench::PacketUnitStarts(text.toStdString(), text.size() * 9 / 10).at(0));
   const QString path = f.WriteFile("growing.ilx", text.left(cut));
   f.dialogs.answer = path;

@@ -6,11 +6,9 @@
 
 #include <QAbstractItemModelTester>
 #include <QImage>
-#include <QTreeView>
 
 #include "AppTestSupport.h"
 #include "bench/LogGenerator.h"
-#include "app/LogTreeModel.h"
 #include "app/StateIcons.h"
 #include "model/TreeRules.h"
 

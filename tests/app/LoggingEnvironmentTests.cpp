@@ -3,9 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
-#include <QFile>
 #include <QSettings>
-#include <QTemporaryDir>
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -16,7 +14,6 @@
 #include <thread>
 
 #include "AppTestSupport.h"
-#include "app/LoggingEnvironment.h"
 
 namespace quillon::test {
 namespace {

@@ -5,24 +5,15 @@
 
 #include <atomic>
 
-#include <QApplication>
 #include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSettings>
-#include <QTest>
-#include <QTabWidget>
 #include <QThread>
-#include <QTimer>
-#include <QTreeView>
-#include <QMenu>
-#include <QMenuBar>
 #include <QUrl>
 
 #include "AppTestSupport.h"
 #include "app/FindBar.h"
-#include "app/LogTreeModel.h"
-#include "app/LogView.h"
 #include "app/TextPane.h"
 #include "model/IPv4.h"
 
@@ -141,9 +132,7 @@ TEST_F(MainWindowTest, LogLinesTabShowsTheLinesOfTheLogTheNodeWasReadFrom) {
 // Control bytes in a hostile log are shown as visible escapes in the tree, the text pane and
 // the status bar, never handed to the widgets as themselves.
 TEST_F(MainWindowTest, ControlBytesOfTheLogAreShownVisibly) {
-  QFile example(FrameFixture::Example("ikev2-site-to-site.xml"));
-  ASSERT_TRUE(example.open(QIODevice::ReadOnly));
-  QByteArray log = example.readAll();
+  QByteArray log = FrameFixture::Contents(FrameFixture::Example("ikev2-site-to-site.xml"));
   log.replace("serial=\"1\"", "serial=\"1\x1b]0;title\x07\x9b\"");
   f.dialogs.answer = f.WriteFile("hostile.xml", log);
   f.Trigger(Command::kOpen);
@@ -546,10 +535,7 @@ TEST_F(MainWindowTest, SaveAsWritesTheNarrowedLogInItsFormatAndNeverOverTheOpenL
     EXPECT_EQ(f.document->Path(), log);  // the window still shows the log it opened
 
     // The open log, by another spelling or through a link, is refused and left as it was.
-    QFile original(log);
-    ASSERT_TRUE(original.open(QIODevice::ReadOnly));
-    const QByteArray before = original.readAll();
-    original.close();
+    const QByteArray before = FrameFixture::Contents(log);
     const QString link = f.directory.filePath(v2 ? "link.xml" : "link.ilx");
     QFile::remove(link);
     ASSERT_TRUE(QFile::link(log, link));
@@ -570,9 +556,7 @@ TEST_F(MainWindowTest, SaveAsWritesTheNarrowedLogInItsFormatAndNeverOverTheOpenL
     EXPECT_EQ(f.messages.asked, QStringList({target + " already exists.\nDo you want to replace it?"}));
     EXPECT_TRUE(f.frame->isWindowModified()) << "not saved";
     f.messages.answer = true;
-    ASSERT_TRUE(original.open(QIODevice::ReadOnly));
-    EXPECT_EQ(original.readAll(), before);
-    original.close();
+    EXPECT_EQ(FrameFixture::Contents(log), before);
 
     // A place that cannot be written is reported; cancelling does nothing.
     f.messages.shown.clear();

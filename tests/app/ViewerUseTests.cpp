@@ -3,26 +3,18 @@
 // back on collapse.
 #include <gtest/gtest.h>
 
-#include <QApplication>
 #include <QCheckBox>
-#include <QJsonArray>
 #include <QClipboard>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLineEdit>
-#include <QMenu>
-#include <QMenuBar>
 #include <QSignalSpy>
-#include <QTabWidget>
-#include <QTest>
 #include <QTextBrowser>
 #include <QTextCursor>
-#include <QToolBar>
-#include <QTreeView>
 
 #include "AppTestSupport.h"
 #include "app/FindBar.h"
-#include "app/LogTreeModel.h"
 #include "app/NarrowingDialogs.h"
 #include "app/QuillonApplication.h"
 #include "app/TextPane.h"
@@ -417,9 +409,7 @@ TEST_F(ViewerUseTest, MessagesSayWhatHappenedAndClearingAFilterKeepsThePlace) {
   const QString empty = f.WriteFile("empty.ilx", "");
   ASSERT_TRUE(f.Open(empty));
   EXPECT_EQ(View().EmptyTreeMessage(), "No IKE packets found in " + empty);
-  QFile sample(FrameFixture::Example("small.ilx"));
-  ASSERT_TRUE(sample.open(QIODevice::ReadOnly));
-  const QByteArray text = sample.readAll();
+  const QByteArray text = FrameFixture::Contents(FrameFixture::Example("small.ilx"));
   const QString cut = f.WriteFile("cut.ilx", text.left(text.size() * 9 / 10));
   ASSERT_TRUE(f.Open(cut));
   EXPECT_EQ(f.messages.shown.value(0), "The log ends inside a packet: " + cut);
@@ -442,8 +432,11 @@ TEST_F(ViewerUseTest, MenusHoldEveryCommandWithItsKey) {
               {Command::kOpenInEditor, Qt::CTRL | Qt::Key_E}};
   for (const auto& k : keys) EXPECT_EQ(f.frame->Action(k.command)->shortcut(), k.key) << InfoOf(k.command).text;
   // Tooltips name the key as the toolbar shows it.
-  EXPECT_EQ(f.frame->Action(Command::kResolveIPs)->toolTip(), "Resolve the peers' addresses (F6)");
-  EXPECT_EQ(f.frame->Action(Command::kOpenInEditor)->toolTip(), "Open in text editor (Ctrl+E)");
+  for (const Command command : {Command::kResolveIPs, Command::kOpenInEditor, Command::kFind}) {
+    const QAction& action = *f.frame->Action(command);
+    EXPECT_TRUE(action.toolTip().endsWith(" (" + action.shortcut().toString(QKeySequence::NativeText) + ")"))
+        << action.toolTip().toStdString();
+  }
 
   f.Trigger(Command::kUserGuide);
   ASSERT_NE(f.frame->UserGuideWindow(), nullptr);
@@ -467,8 +460,7 @@ TEST_F(ViewerUseTest, TheLoggingEnvironmentIsInstalledOnlyWhenTheUserAgrees) {
   f.messages.answer = true;
   f.Trigger(Command::kInstallLoggingEnvironment);
   EXPECT_TRUE(QFile::exists(environment));
-  ASSERT_EQ(f.messages.shown.size(), 1) << "one report";
-  EXPECT_TRUE(f.messages.shown[0].startsWith("IKE logging environment installation failed.")) << "no product directory";
+  EXPECT_EQ(f.messages.shown.size(), 1) << "one report";
   EXPECT_FALSE(f.loggingEnvironment.Install(f.messages)) << "a failure the command line exits non-zero for";
 
   QString error;

@@ -73,6 +73,17 @@ void AddAttributes(const LogNode& owner, Fields& f, const std::string& prefix, b
   }
 }
 
+// The generic fields of a payload of one of the `Kinds`; null for any other node.
+template <class... Kinds>
+const PayloadFields* FieldsOf(const LogNode& payload) {
+  const PayloadFields* fields = nullptr;
+  ((fields = fields != nullptr                                  ? fields
+             : dynamic_cast<const Kinds*>(&payload) != nullptr ? &static_cast<const Kinds&>(payload).Fields()
+                                                                : nullptr),
+   ...);
+  return fields;
+}
+
 // What the tree says Wireshark should read of one packet.
 Fields ExpectedFields(const LogNode& packet) {
   const auto& header = static_cast<const Header&>(*packet.Child(0));
@@ -107,36 +118,22 @@ Fields ExpectedFields(const LogNode& packet) {
       type = sa->Fields().nextPld;
       continue;
     }
-    const PayloadFields* fields = nullptr;
-    if (const auto* km = dynamic_cast<const KeyMaterialPayload*>(&p)) {
-      fields = &km->Fields();
-    } else if (const auto* idp = dynamic_cast<const IDPayload*>(&p)) {
-      fields = &idp->Fields();
+    if (const auto* idp = dynamic_cast<const IDPayload*>(&p)) {
       f["isakmp.id.type"].push_back(std::to_string(idp->IdType()));
     } else if (const auto* n = dynamic_cast<const NotifyPayload*>(&p)) {
-      fields = &n->Fields();
       f["isakmp.notify.msgtype"].push_back(std::to_string(n->NotifyTypeValue()));
       if (!n->SPI().empty()) f["isakmp.spi"].push_back(Hex(n->SPI()));
     } else if (const auto* d = dynamic_cast<const DeletePayload*>(&p)) {
-      fields = &d->Fields();
       const auto size = static_cast<std::size_t>(d->SPISize());
       for (std::size_t at = 0; size > 0 && at + size <= d->SPIs().size(); at += size)
         f["isakmp.delete.spi"].push_back(Hex(ByteList(d->SPIs().begin() + static_cast<std::ptrdiff_t>(at),
                                                       d->SPIs().begin() + static_cast<std::ptrdiff_t>(at + size))));
     } else if (const auto* a = dynamic_cast<const AttributePayload*>(&p)) {
-      fields = &a->Fields();
       AddAttributes(*a, f, "isakmp.cfg.attr", false);
-    } else if (const auto* v = dynamic_cast<const VendorIDPayload*>(&p)) {
-      fields = &v->Fields();
-    } else if (const auto* c = dynamic_cast<const CertPayload*>(&p)) {
-      fields = &c->Fields();
-    } else if (const auto* r = dynamic_cast<const CertReqPayload*>(&p)) {
-      fields = &r->Fields();
-    } else if (const auto* oa = dynamic_cast<const NatOAPayload*>(&p)) {
-      fields = &oa->Fields();
-    } else if (const auto* ch = dynamic_cast<const CHREPayload*>(&p)) {
-      fields = &ch->Fields();
     }
+    const PayloadFields* fields =
+        FieldsOf<KeyMaterialPayload, IDPayload, NotifyPayload, DeletePayload, AttributePayload, VendorIDPayload,
+                 CertPayload, CertReqPayload, NatOAPayload, CHREPayload>(p);
     if (fields == nullptr) {
       f["isakmp.typepayload"].pop_back();
       continue;
