@@ -6,7 +6,6 @@
 #include <fstream>
 #include <vector>
 
-#include <QFileInfo>
 #include <QSignalSpy>
 
 #include "AppTestSupport.h"
@@ -122,14 +121,6 @@ TEST(FollowViewer, PacketsAddedInPlaceLeaveOtherPeersRowsExpansionAndSelectionAl
     ASSERT_EQ(model.rowCount(index), static_cast<int>(VisibleChildren(*peer).size()));
     for (int row = 0; row < model.rowCount(index); ++row) EXPECT_EQ(model.NodeAt(model.index(row, 0, index)), VisibleChildren(*peer)[row]);
   }
-}
-
-TEST(FollowViewer, AFileWithoutPacketsSaysSo) {
-  FrameFixture f;
-  const QString path = f.WriteFile("notes.ilx", "nothing to see here\n");
-  f.dialogs.answer = path;
-  f.Trigger(Command::kOpen);
-  EXPECT_EQ(f.frame->MessageText(), "No IKE packets found in " + QDir::toNativeSeparators(path));
 }
 
 }  // namespace

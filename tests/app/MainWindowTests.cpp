@@ -106,29 +106,6 @@ TEST_F(MainWindowTest, SelectingANodeShowsItsTextAndPathAndNewEmptiesTheWindow) 
   EXPECT_FALSE(Enabled(Command::kDeletePeer));
 }
 
-TEST_F(MainWindowTest, LogLinesTabShowsTheLinesOfTheLogTheNodeWasReadFrom) {
-  f.dialogs.answer = FrameFixture::Example("gateway-day.ilx");
-  f.Trigger(Command::kOpen);
-  ASSERT_TRUE(f.document->IsLoaded());
-  const std::string peer = "IKE debugging info\\192.168.50.2";
-  // The peer holds the failed main mode: its row carries the red "!".
-  EXPECT_FALSE(Model().data(Model().IndexOf(f.FindByPath(peer)), Qt::DecorationRole).isNull());
-  LogView& view = *f.frame->View();
-  f.SelectPath(peer + "\\0.0.0.0 <=> 0.0.0.0\\Info PAYLOAD-MALFORMED");
-  EXPECT_TRUE(view.LogLines()->toPlainText().isEmpty()) << "read only when the tab is shown";
-  view.Tabs()->setCurrentWidget(view.LogLines());
-  // The received packet's debug record, its blocks, and the gateway's own words after it.
-  const QString lines = view.LogLines()->toPlainText();
-  EXPECT_TRUE(lines.startsWith("##### BEGIN PACKET DEBUG #####\n\tReceived:")) << lines.toStdString();
-  EXPECT_TRUE(lines.endsWith("192.168.50.2 rejected packet 5: check the pre-shared key on both sides\n\n"))
-      << lines.toStdString();
-  EXPECT_EQ(view.Tabs()->tabToolTip(1), "Lines 3572 to 3610 of the log");
-  EXPECT_TRUE(view.Text()->toPlainText().startsWith("Notify\n")) << "the detail text stays in its tab";
-  // A node that was not read from lines of its own shows none.
-  f.SelectPath(peer);
-  EXPECT_TRUE(view.LogLines()->toPlainText().isEmpty());
-}
-
 // Control bytes in a hostile log are shown as visible escapes in the tree, the text pane and
 // the status bar, never handed to the widgets as themselves.
 TEST_F(MainWindowTest, ControlBytesOfTheLogAreShownVisibly) {

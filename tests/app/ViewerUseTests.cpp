@@ -257,7 +257,25 @@ TEST_F(ViewerUseTest, StricterNarrowsInPlaceLessStrictReadsTheLogAgain) {
   EXPECT_EQ(View().NarrowingState().Filter(), FilterCriteria{});
 }
 
-TEST_F(ViewerUseTest, LogLinesAreNumberedAndOpenTheEditorAtTheFirstLine) {
+// The log lines tab shows the lines a node was read from, numbered; the editor opens at the first.
+TEST_F(ViewerUseTest, LogLinesAreShownNumberedAndOpenTheEditorAtTheFirstLine) {
+  const std::string peer = "IKE debugging info\\192.168.50.2";
+  // The peer holds the failed main mode: its row carries the red "!".
+  EXPECT_FALSE(View().Model()->data(View().Model()->IndexOf(f.FindByPath(peer)), Qt::DecorationRole).isNull());
+  f.SelectPath(peer + "\\0.0.0.0 <=> 0.0.0.0\\Info PAYLOAD-MALFORMED");
+  EXPECT_TRUE(View().LogLines()->toPlainText().isEmpty()) << "read only when the tab is shown";
+  View().Tabs()->setCurrentWidget(View().LogLines());
+  // The received packet's debug record, its blocks, and the gateway's own words after it.
+  const QString lines = View().LogLines()->toPlainText();
+  EXPECT_TRUE(lines.startsWith("##### BEGIN PACKET DEBUG #####\n\tReceived:")) << lines.toStdString();
+  EXPECT_TRUE(lines.endsWith("192.168.50.2 rejected packet 5: check the pre-shared key on both sides\n\n"))
+      << lines.toStdString();
+  EXPECT_EQ(View().Tabs()->tabToolTip(1), "Lines 3572 to 3610 of the log");
+  EXPECT_TRUE(View().Text()->toPlainText().startsWith("Notify\n")) << "the detail text stays in its tab";
+  // A node that was not read from lines of its own shows none.
+  f.SelectPath(peer);
+  EXPECT_TRUE(View().LogLines()->toPlainText().isEmpty());
+
   f.Trigger(Command::kFind);
   Bar().LogLinesBox()->setChecked(true);
   Type("its protected network is");
@@ -405,10 +423,13 @@ TEST_F(ViewerUseTest, MessagesSayWhatHappenedAndClearingAFilterKeepsThePlace) {
   EXPECT_EQ(Selected()->Path(), selectedPath);
   EXPECT_TRUE(View().Tree()->isExpanded(View().Model()->IndexOf(Selected()).parent()));
 
-  // An empty log, a log cut inside a packet: said with the file's name.
+  // An empty log, a log of no packet, a log cut inside a packet: said with the file's name.
   const QString empty = f.WriteFile("empty.ilx", "");
   ASSERT_TRUE(f.Open(empty));
   EXPECT_EQ(View().EmptyTreeMessage(), "No IKE packets found in " + empty);
+  const QString notes = f.WriteFile("notes.ilx", "nothing to see here\n");
+  ASSERT_TRUE(f.Open(notes));
+  EXPECT_EQ(f.frame->MessageText(), "No IKE packets found in " + QDir::toNativeSeparators(notes));
   const QByteArray text = FrameFixture::Contents(FrameFixture::Example("small.ilx"));
   const QString cut = f.WriteFile("cut.ilx", text.left(text.size() * 9 / 10));
   ASSERT_TRUE(f.Open(cut));
