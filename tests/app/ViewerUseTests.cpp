@@ -314,6 +314,17 @@ TEST_F(ViewerUseTest, LogLinesAreShownNumberedAndOpenTheEditorAtTheFirstLine) {
     EXPECT_EQ(f.launcher.started[0].program, c.program);
     EXPECT_EQ(f.launcher.started[0].arguments, c.arguments);
   }
+  // None installed, or one that does not start: said, and nothing else happens.
+  f.launcher.programs.clear();
+  f.launcher.environment.clear();
+  f.launcher.started.clear();
+  f.Trigger(Command::kOpenInEditor);
+  EXPECT_EQ(f.messages.shown.size(), 1) << "no editor installed";
+  f.launcher.programs = {{"kate", "/usr/bin/kate"}};
+  f.launcher.startSucceeds = false;
+  f.Trigger(Command::kOpenInEditor);
+  EXPECT_EQ(f.messages.shown.last(), "Could not start /usr/bin/kate");
+  f.launcher.startSucceeds = true;
   // The command of the Tools menu and the row's menu open it there too.
   f.launcher.started.clear();
   f.Trigger(Command::kOpenInEditor);
