@@ -6,6 +6,7 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include "app/LogTreeModel.h"
 #include "model/IPv4.h"
 
 namespace quillon::test {
@@ -146,6 +147,32 @@ void FrameFixture::ShowActive() {
   QApplication::setActiveWindow(frame.get());
   frame->activateWindow();
   (void)QTest::qWaitForWindowActive(frame.get());
+}
+
+void FrameFixture::PressKey(Qt::Key key, Qt::KeyboardModifiers modifiers) {
+  ShowActive();
+  QWidget* target = QApplication::focusWidget() ? QApplication::focusWidget() : frame.get();
+  QTest::keyClick(target, key, modifiers);
+  WaitForLoad(*frame);
+}
+
+QStringList FrameFixture::ShownPeers() const {
+  const LogTreeModel& model = *frame->View()->Model();
+  const QModelIndex root = model.index(0, 0);
+  QStringList peers;
+  for (int row = 0; row < model.rowCount(root); ++row) peers.append(model.index(row, 0, root).data().toString());
+  return peers;
+}
+
+QAction* FrameFixture::MenuEntry(const QString& text) const {
+  for (QAction* action : frame->findChildren<QAction*>())
+    if (action->text() == text) return action;
+  return nullptr;
+}
+
+QByteArray FrameFixture::Contents(const QString& path) {
+  QFile file(path);
+  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 void FrameFixture::SelectPath(const std::string& path) { frame->View()->SelectNode(FindByPath(path)); }

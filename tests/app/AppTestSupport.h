@@ -8,13 +8,27 @@
 #include <ostream>
 #include <string>
 
+#include <gtest/gtest.h>
+
+// The widgets the window tests reach through the main window.
+#include <QAction>
+#include <QApplication>
+#include <QDialog>
 #include <QFile>
 #include <QHash>
+#include <QMenu>
+#include <QMenuBar>
+#include <QTabWidget>
 #include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QToolBar>
+#include <QTreeView>
 
 #include "app/LoggingEnvironment.h"
 #include "app/MainWindow.h"
 #include "app/LogDocument.h"
+#include "app/LogTreeModel.h"
 #include "app/LogView.h"
 #include "app/Services.h"
 #include "logs/OpenLog.h"
@@ -220,6 +234,27 @@ class FrameFixture {
   // Selects the shown node whose path (names joined by backslashes) is given.
   void SelectPath(const std::string& path);
   LogNode* FindByPath(const std::string& path) const;
+  // A key pressed in the active window, as the user would; a load it starts is waited for.
+  void PressKey(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier);
+  // The next dialog the window runs must be a `Dialog`; `fill` sets it up and confirms it
+  // (true) or cancels it (false).
+  template <class Dialog>
+  void Answer(std::function<bool(Dialog&)> fill) {
+    frame->SetDialogRunner([fill](QDialog& dialog) {
+      auto* typed = dynamic_cast<Dialog*>(&dialog);
+      EXPECT_NE(typed, nullptr);
+      return typed != nullptr && fill(*typed);
+    });
+  }
+  // The services of the fixture, for a second window over the same settings.
+  Services AllServices() { return {messages, settings, resolver, launcher, dialogs, loggingEnvironment}; }
+  LogView& View() const { return *frame->View(); }
+  LogNode* Selected() const { return frame->View()->SelectedNode(); }
+  bool Enabled(Command command) const { return frame->Action(command)->isEnabled(); }
+  bool Checked(Command command) const { return frame->Action(command)->isChecked(); }
+  QStringList ShownPeers() const;
+  QAction* MenuEntry(const QString& text) const;  // the window's action of that text, if any  // the root's rows as the tree shows them
+  static QByteArray Contents(const QString& path);  // empty when it cannot be read
 
   QTemporaryDir directory;
   RecordingMessages messages;

@@ -3,13 +3,8 @@
 // running windows, and icons drawn for the screen's pixel ratio and palette.
 #include <gtest/gtest.h>
 
-#include <QAction>
-#include <QApplication>
-#include <QMenu>
-#include <QMenuBar>
 #include <QSettings>
 #include <QSplitter>
-#include <QTest>
 
 #include "AppTestSupport.h"
 #include "app/AboutDialog.h"
@@ -107,7 +102,7 @@ TEST(DesktopFrameTest, TreeWidthFitsTheCaptionsUntilTheUserChoosesOne) {
   EXPECT_EQ(f.settings.Value("Layout/TreeWidth").toInt(), 300);
 
   // The next window starts as this one ended.
-  MainWindow next(*f.document, {f.messages, f.settings, f.resolver, f.launcher, f.dialogs, f.loggingEnvironment});
+  MainWindow next(*f.document, f.AllServices());
   next.show();
   EXPECT_EQ(next.size(), QSize(900, 600));
   EXPECT_EQ(next.View()->TreeWidth(), 300);
@@ -116,7 +111,7 @@ TEST(DesktopFrameTest, TreeWidthFitsTheCaptionsUntilTheUserChoosesOne) {
   // Damaged settings are ignored.
   f.settings.SetValue("Layout/TreeWidth", "wide");
   f.settings.SetValue("Layout/Geometry", 12);
-  MainWindow damaged(*f.document, {f.messages, f.settings, f.resolver, f.launcher, f.dialogs, f.loggingEnvironment});
+  MainWindow damaged(*f.document, f.AllServices());
   damaged.show();
   EXPECT_EQ(damaged.View()->TreeWidth(), LogView::kTreeWidth);
   EXPECT_FALSE(damaged.View()->IsTreeWidthChosen());

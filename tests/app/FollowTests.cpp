@@ -6,31 +6,19 @@
 #include <fstream>
 #include <vector>
 
-#include <QFile>
-#include <QFileInfo>
 #include <QSignalSpy>
-#include <QTimer>
-#include <QTreeView>
 
 #include "AppTestSupport.h"
 #include "bench/LogGenerator.h"
-#include "app/LogTreeModel.h"
-#include "logs/OpenLog.h"
 #include "model/TreeRules.h"
 #include "tests/model/TreeCompare.h"
 
 namespace quillon::test {
 namespace {
 
-QByteArray ReadExample(const QString& name) {
-  QFile file(QFileInfo(name).isAbsolute() ? name : FrameFixture::Example(name));
-  file.open(QIODevice::ReadOnly);
-  return file.readAll();
-}
-
 TEST(FollowViewer, GrowingLogExtendsTheShownTree) {
   FrameFixture f;
-  const QByteArray text = ReadExample("gateway-day.ilx");
+  const QByteArray text = FrameFixture::Contents(FrameFixture::Example("gateway-day.ilx"));
   const qsizetype cut = text.lastIndexOf("\n+++", text.size() / 2) + 1;
   const QString path = f.WriteFile("growing.ilx", text.left(cut));
   f.dialogs.answer = path;
@@ -79,7 +67,7 @@ TEST(FollowViewer, PacketsAddedInPlaceLeaveOtherPeersRowsExpansionAndSelectionAl
   // A gateway's traffic without peers logged by index (those are regrouped, which reloads).
   const QString generated = f.WriteFile("generated.ilx", "");
   bench::WriteDebugLog(generated.toStdString(), 300 << 10, 20, 0, false);
-  const QByteArray text = ReadExample(generated);
+  const QByteArray text = FrameFixture::Contents(generated);
   const qsizetype cut = static_cast<qsizetype>(bench::PacketUnitStarts(text.toStdString(), text.size() * 9 / 10).at(0));
   const QString path = f.WriteFile("growing.ilx", text.left(cut));
   f.dialogs.answer = path;
@@ -133,14 +121,6 @@ TEST(FollowViewer, PacketsAddedInPlaceLeaveOtherPeersRowsExpansionAndSelectionAl
     ASSERT_EQ(model.rowCount(index), static_cast<int>(VisibleChildren(*peer).size()));
     for (int row = 0; row < model.rowCount(index); ++row) EXPECT_EQ(model.NodeAt(model.index(row, 0, index)), VisibleChildren(*peer)[row]);
   }
-}
-
-TEST(FollowViewer, AFileWithoutPacketsSaysSo) {
-  FrameFixture f;
-  const QString path = f.WriteFile("notes.ilx", "nothing to see here\n");
-  f.dialogs.answer = path;
-  f.Trigger(Command::kOpen);
-  EXPECT_EQ(f.frame->MessageText(), "No IKE packets found in " + QDir::toNativeSeparators(path));
 }
 
 }  // namespace

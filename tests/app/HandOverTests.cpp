@@ -2,21 +2,11 @@
 // peer, through the save dialog and the safe file writer.
 #include <gtest/gtest.h>
 
-#include <QAction>
-#include <QFile>
-
 #include "AppTestSupport.h"
 #include "model/TreeCounts.h"
 
 namespace quillon::test {
 namespace {
-
-QAction* MenuAction(MainWindow& frame, const QString& text) {
-  for (QAction* action : frame.findChildren<QAction*>()) {
-    if (action->text() == text) return action;
-  }
-  return nullptr;
-}
 
 // Enhanced packet blocks (type 6) in a pcapng file written little-endian.
 int PacketBlocks(const QByteArray& bytes) {
@@ -36,15 +26,10 @@ int PacketBlocks(const QByteArray& bytes) {
   return count;
 }
 
-QByteArray Contents(const QString& path) {
-  QFile file(path);
-  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 TEST(HandOverCommandsTest, ExportTheTreeOrTheSelectedPeerAndSaveTheReport) {
   FrameFixture f;
-  QAction* exportPackets = MenuAction(*f.frame, "Export packets...");
-  QAction* saveReport = MenuAction(*f.frame, "Save report...");
+  QAction* exportPackets = f.MenuEntry("Export packets...");
+  QAction* saveReport = f.MenuEntry("Save report...");
   ASSERT_NE(exportPackets, nullptr);
   ASSERT_NE(saveReport, nullptr);
   const QString log = f.directory.filePath("gateway-day.ilx");
@@ -56,7 +41,7 @@ TEST(HandOverCommandsTest, ExportTheTreeOrTheSelectedPeerAndSaveTheReport) {
   exportPackets->trigger();
   EXPECT_EQ(f.dialogs.saveRequests.last().defaultSuffix, "pcapng");
   const auto packets = static_cast<int>(CountTree(*f.document->Log()).packets);
-  EXPECT_EQ(PacketBlocks(Contents(all)), packets);
+  EXPECT_EQ(PacketBlocks(FrameFixture::Contents(all)), packets);
   EXPECT_TRUE(f.frame->MessageText().startsWith(QString("%1 packets exported to ").arg(packets)));
 
   // A selected peer exports its own packets only.
@@ -65,22 +50,22 @@ TEST(HandOverCommandsTest, ExportTheTreeOrTheSelectedPeerAndSaveTheReport) {
   const QString one = f.directory.filePath("peer.pcapng");
   f.dialogs.saveAnswer = one;
   exportPackets->trigger();
-  const int peerPackets = PacketBlocks(Contents(one));
+  const int peerPackets = PacketBlocks(FrameFixture::Contents(one));
   EXPECT_GT(peerPackets, 0);
   EXPECT_LT(peerPackets, packets);
 
   const QString report = f.directory.filePath("report.html");
   f.dialogs.saveAnswer = report;
   saveReport->trigger();
-  EXPECT_TRUE(Contents(report).contains("Quillon report: gateway-day.ilx"));
+  EXPECT_TRUE(FrameFixture::Contents(report).contains("Quillon report: gateway-day.ilx"));
   EXPECT_EQ(f.frame->MessageText(), "Report saved to " + report);
 
   // Never over the open log; cancelling writes nothing.
-  const QByteArray before = Contents(log);
+  const QByteArray before = FrameFixture::Contents(log);
   f.dialogs.saveAnswer = log;
   saveReport->trigger();
   EXPECT_EQ(f.messages.shown.last(), log + " is currently open.\nPlease select a new file name.");
-  EXPECT_EQ(Contents(log), before);
+  EXPECT_EQ(FrameFixture::Contents(log), before);
   f.dialogs.saveAnswer.clear();
   const auto requests = f.dialogs.saveRequests.size();
   exportPackets->trigger();

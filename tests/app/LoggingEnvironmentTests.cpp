@@ -3,9 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
-#include <QFile>
 #include <QSettings>
-#include <QTemporaryDir>
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -16,7 +14,6 @@
 #include <thread>
 
 #include "AppTestSupport.h"
-#include "app/LoggingEnvironment.h"
 
 namespace quillon::test {
 namespace {
@@ -33,6 +30,14 @@ class LoggingEnvironmentTest : public ::testing::Test {
   void SetProduct(const QString& key, const QVariant& value) {
     QSettings settings(productFile, QSettings::IniFormat);
     settings.setValue(key, value);
+  }
+  // /etc/environment as it stood before the installer, with the given mode bits.
+  void WriteEnvironment(const QByteArray& contents, mode_t mode) {
+    QFile file(environmentFile);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(contents);
+    file.close();
+    ASSERT_EQ(::chmod(environmentFile.toStdString().c_str(), mode), 0);
   }
   QByteArray EnvironmentContents() const {
     QFile file(environmentFile);
@@ -93,14 +98,7 @@ TEST_F(LoggingEnvironmentTest, TheFirstVersionGroupPresentIsTheOneRead) {
 }
 
 TEST_F(LoggingEnvironmentTest, EnvironmentFileKeepsItsOtherLinesAndPermissions) {
-  {
-    QFile file(environmentFile);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write("PATH=\"/usr/local/bin:/usr/bin\"\nexport GXIKE_DEBUG=0\nLANG=C\nGXIKE_DEBUG=0\n# comment\nEND=1");
-    file.close();
-    ASSERT_TRUE(file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup |
-                                    QFileDevice::ReadOther));
-  }
+  WriteEnvironment("PATH=\"/usr/local/bin:/usr/bin\"\nexport GXIKE_DEBUG=0\nLANG=C\nGXIKE_DEBUG=0\n# comment\nEND=1", 0644);
   // Running it twice gives the same file, with the same rw-r--r-- mode.
   for (int run = 0; run < 2; ++run) {
     EXPECT_TRUE(environment.InstallEnvironmentVariables());
@@ -115,12 +113,7 @@ TEST_F(LoggingEnvironmentTest, EnvironmentFileKeepsItsOtherLinesAndPermissions) 
 // loses nothing to the read-modify-write, and the file keeps its owner, group and mode.
 TEST_F(LoggingEnvironmentTest, ConcurrentWriterLosesNothingAndOwnerAndModeAreKept) {
   const std::string path = environmentFile.toStdString();
-  {
-    QFile file(environmentFile);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write("LANG=C\n");
-  }
-  ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
+  WriteEnvironment("LANG=C\n", 0444);
   const bool root = ::geteuid() == 0;
   if (root) {
     ASSERT_EQ(::chown(path.c_str(), 1234, 5678), 0);

@@ -4,19 +4,13 @@
 // they have no times; and the written picture parses as XML with a bar per negotiation.
 #include <gtest/gtest.h>
 
-#include <QApplication>
 #include <QDockWidget>
-#include <QMenu>
-#include <QMenuBar>
 #include <QMouseEvent>
-#include <QScrollBar>
-#include <QTreeView>
 #include <QWheelEvent>
 #include <QXmlStreamReader>
 
 #include "../ikev1/negotiation/NegotiationLog.h"
 #include "AppTestSupport.h"
-#include "app/LogTreeModel.h"
 #include "app/TimelinePanel.h"
 #include "model/TimelineSvg.h"
 #include "model/TreeRules.h"
@@ -58,17 +52,10 @@ class TimelinePanelTest : public ::testing::Test {
     }
     return 0;
   }
-  QAction* ViewMenuEntry(const QString& text) const {
-    for (QAction* menu : f.frame->menuBar()->actions())
-      if (menu->text() == QStringLiteral("&View"))
-        for (QAction* entry : menu->menu()->actions())
-          if (entry->text() == text) return entry;
-    return nullptr;
-  }
 };
 
 TEST_F(TimelinePanelTest, ShownByDefaultAndTheViewMenuChoiceIsRemembered) {
-  QAction* toggle = ViewMenuEntry(QStringLiteral("Timeline"));
+  QAction* toggle = f.MenuEntry(QStringLiteral("Timeline"));
   ASSERT_NE(toggle, nullptr);
   f.frame->show();
   EXPECT_TRUE(f.frame->TimelineDock()->isVisible());
@@ -76,8 +63,7 @@ TEST_F(TimelinePanelTest, ShownByDefaultAndTheViewMenuChoiceIsRemembered) {
   EXPECT_FALSE(f.frame->TimelineDock()->isVisible());
   EXPECT_EQ(f.settings.values.value(QStringLiteral("Preferences/ShowTimeline")), QVariant(false));
 
-  const Services services{f.messages, f.settings, f.resolver, f.launcher, f.dialogs, f.loggingEnvironment};
-  MainWindow next(*f.document, services);
+  MainWindow next(*f.document, f.AllServices());
   next.show();
   EXPECT_FALSE(next.TimelineDock()->isVisible());
   next.TimelineDock()->toggleViewAction()->trigger();

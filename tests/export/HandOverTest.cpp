@@ -56,7 +56,18 @@ std::string Report(const LogFile& root, const std::string& name, const std::stri
   return run.out;
 }
 
-TEST(HandOverTest, ReportHoldsEveryFailedNegotiationAndNothingOutside) {
+// The captions of the failed negotiations of the shown tree.
+std::set<std::string> FailedCaptions(const LogFile& log) {
+  std::set<std::string> captions;
+  for (const LogNode* peer : VisibleChildren(log))
+    for (const auto& n : hand_over::NegotiationsOf(*peer))
+      if (hand_over::IsFailedNegotiation(*n.exchange)) captions.insert(n.exchange->Caption());
+  return captions;
+}
+
+// The report holds every failed negotiation and nothing outside the file; --events prints one
+// object per negotiation, each with its fields.
+TEST(HandOverTest, ReportAndEventsHoldEveryNegotiationOfTheSamples) {
   if (!HavePython()) GTEST_SKIP() << "python3 is not installed";
   for (const char* sample : {"small.ilx", "gateway-day.ilx", "ikev2-remote-access.xml", "ikev2-site-to-site.xml"}) {
     SCOPED_TRACE(sample);
@@ -78,6 +89,18 @@ TEST(HandOverTest, ReportHoldsEveryFailedNegotiationAndNothingOutside) {
       EXPECT_NE(text.find("Not chosen: proposal 1 transform 2 KEY_IKE - encryption DES-CBC not allowed by policy"),
                 std::string::npos);
     }
+
+    const auto run = RunShell(std::string(QUILLON_CLI) + " --events '" + path +
+                              "' | python3 -c 'import sys, json\n"
+                              "n = 0\n"
+                              "for line in sys.stdin:\n"
+                              "    e = json.loads(line)\n"
+                              "    assert set(e) >= {\"peer\", \"caption\", \"start\", \"end\", \"lines\", \"failed\", \"diagnosis\"}\n"
+                              "    assert e[\"lines\"] is None or e[\"lines\"][0] <= e[\"lines\"][1]\n"
+                              "    n += 1\n"
+                              "print(n)'");
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, std::to_string(CountTree(*loaded.log).negotiations) + "\n");
   }
 }
 
@@ -98,27 +121,6 @@ TEST(HandOverTest, LogMarkupInTheReportIsText) {
   // The parser sees the markup as text (entities resolved), the escape byte made visible.
   EXPECT_NE(text.find("<script>alert(1)</script><img src=http://x/y>&amp;\\x1b[2J"), std::string::npos) << text;
   EXPECT_NE(text.find("Quillon report: <b>hostile</b>.ilx"), std::string::npos);
-}
-
-TEST(HandOverTest, EventsAreOneObjectPerNegotiation) {
-  if (!HavePython()) GTEST_SKIP() << "python3 is not installed";
-  for (const char* sample : {"small.ilx", "gateway-day.ilx", "ikev2-remote-access.xml", "ikev2-site-to-site.xml"}) {
-    SCOPED_TRACE(sample);
-    const std::string path = ExamplePath(sample).string();
-    OpenLogResult loaded = OpenLog(path);
-    ASSERT_EQ(loaded.status, OpenLogResult::Status::kLoaded);
-    const auto run = RunShell(std::string(QUILLON_CLI) + " --events '" + path +
-                              "' | python3 -c 'import sys, json\n"
-                              "n = 0\n"
-                              "for line in sys.stdin:\n"
-                              "    e = json.loads(line)\n"
-                              "    assert set(e) >= {\"peer\", \"caption\", \"start\", \"end\", \"lines\", \"failed\", \"diagnosis\"}\n"
-                              "    assert e[\"lines\"] is None or e[\"lines\"][0] <= e[\"lines\"][1]\n"
-                              "    n += 1\n"
-                              "print(n)'");
-    ASSERT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(run.out, std::to_string(CountTree(*loaded.log).negotiations) + "\n");
-  }
 }
 
 TEST(HandOverTest, CommandLineWritesSafelyAndSaysWhatItWrote) {
@@ -163,15 +165,9 @@ TEST(HandOverTest, FollowedEventsTellEveryFailure) {
   ASSERT_EQ(run.err, "");
   OpenLogResult whole = OpenLog(ExamplePath("gateway-day.ilx").string());
   ASSERT_EQ(whole.status, OpenLogResult::Status::kLoaded);
-  std::set<std::string> captions;
-  for (const LogNode* peer : VisibleChildren(*whole.log)) {
-    for (const auto& n : hand_over::NegotiationsOf(*peer)) {
-      if (hand_over::IsFailedNegotiation(*n.exchange)) captions.insert(n.exchange->Caption());
-    }
-  }
   // The events hold every final failure, and no negotiation that was only in progress.
   ASSERT_TRUE(run.out.starts_with("0\n")) << run.out;  // SIGTERM ends it with exit status 0
-  for (const std::string& caption : captions)
+  for (const std::string& caption : FailedCaptions(*whole.log))
     EXPECT_NE(run.out.find("\n" + caption + "\n"), std::string::npos) << caption;
 }
 
