@@ -175,7 +175,9 @@ class FollowPrinter {
     if (spans.empty()) return "L" + line;
     std::string key = std::to_string(spans.front().begin) + ' ';
     key += exchange.Name();
-    if (const auto start = exchange.StartTime()) key += ' ' + std::to_string(start->Seconds());
+    const auto* negotiation = quillon::NodeAs<quillon::NegotiationNode>(exchange);
+    if (const auto start = negotiation != nullptr ? negotiation->StartTime() : std::nullopt)
+      key += ' ' + std::to_string(start->Seconds());
     return key;
   }
 
