@@ -162,8 +162,12 @@ bool v2Message::IsReceived(int direction) const {
 
 std::string v2Message::ErrorNotification() const {
   for (const auto& child : Children()) {
-    const auto* notify = dynamic_cast<const v2NotifyPayload*>(child.get());
-    if (notify != nullptr && notify->IsError()) return notify->NotifyType();
+    // A message's children are its payloads; the kind the reader gave one names its class.
+    if (!child->Is(NodeKind::kPayload)) continue;
+    const auto& payload = static_cast<const v2Payload&>(*child);
+    if (payload.PayloadKindOf() != PayloadKind::kNotify) continue;
+    const auto& notify = static_cast<const v2NotifyPayload&>(payload);
+    if (notify.IsError()) return notify.NotifyType();
   }
   return {};
 }
@@ -305,7 +309,9 @@ void v2Exchange::BuildCaption() {
     // the exchange is comes from the payload itself.
     if (first != nullptr && first->ChildCount() > 0) {
       if (Contains(first->Child(0)->Caption(), "Delete")) kind = "Delete";
-      isDelete = dynamic_cast<const v2DeletePayload*>(first->Child(0)) != nullptr;
+      const LogNode& payload = *first->Child(0);
+      isDelete = payload.Is(NodeKind::kPayload) &&
+                 static_cast<const v2Payload&>(payload).PayloadKindOf() == PayloadKind::kDelete;
     }
     // A request and a response without payloads: the liveness check of dead-peer detection.
     if (ChildCount() == 2 && Child(0)->ChildCount() == 0 && Child(1)->ChildCount() == 0) {

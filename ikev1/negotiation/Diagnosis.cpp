@@ -242,8 +242,11 @@ bool Exchange::FailureOfMessages(FailureReason& out) const {
   // order: what the two sides' proposals did not agree on.
   for (const auto& message : Children()) {
     for (const auto& payload : message->Children()) {
-      const auto* sa = dynamic_cast<const SAPayload*>(payload.get());
-      if (sa == nullptr) continue;
+      // The block code names the payload's class (PayloadFactory's table): kSaBlock reads an
+      // SAPayload.
+      const IsakmpPayload* isakmp = AsIsakmpPayload(*payload);
+      if (isakmp == nullptr || isakmp->PayloadCode() != kSaBlock) continue;
+      const auto* sa = static_cast<const SAPayload*>(isakmp);
       for (std::size_t p = 0; p < sa->ProposalCount(); ++p) {
         const PropPayload* proposal = sa->Proposal(p);
         if (proposal == nullptr) continue;
