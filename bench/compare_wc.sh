@@ -20,16 +20,7 @@ tmp=${TMPDIR:-/tmp}
 "$build/bench/load_bench" 50 --ikev2 >/dev/null
 "$build/bench/load_bench" 200 --ikev2 >/dev/null
 
-median() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
-# Runs the command, appending its wall time in seconds to $1 and its peak memory in KiB to $2.
-timed() {
-  times=$1 peaks=$2
-  shift 2
-  start=$(date +%s%N)
-  /usr/bin/time -f "%M" -a -o "$peaks" "$@" >/dev/null
-  end=$(date +%s%N)
-  echo "$start $end" | awk '{ printf "%.4f\n", ($2 - $1) / 1e9 }' >>"$times"
-}
+. "$(dirname "$0")/timing.sh"
 
 for file in "$tmp/quillon_load_200mb.ilx" "$tmp/quillon_load_50mb_v2.xml" "$tmp/quillon_load_200mb_v2.xml"; do
   q=$(mktemp) qp=$(mktemp) w=$(mktemp) wp=$(mktemp)

@@ -19,16 +19,7 @@ fi
 out=$(mktemp -d)
 trap 'rm -rf "$out"' EXIT
 
-median() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
-# Runs the command, appending its wall time in seconds to $1 and its peak memory in KiB to $2.
-timed() {
-  times=$1 peaks=$2
-  shift 2
-  start=$(date +%s%N)
-  /usr/bin/time -f "%M" -a -o "$peaks" "$@" >/dev/null
-  end=$(date +%s%N)
-  echo "$start $end" | awk '{ printf "%.4f\n", ($2 - $1) / 1e9 }' >>"$times"
-}
+. "$(dirname "$0")/timing.sh"
 
 for name in load pcap report events; do : >"$out/$name.t"; : >"$out/$name.m"; done
 i=0

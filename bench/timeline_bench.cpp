@@ -27,6 +27,7 @@
 #include <QScrollBar>
 
 #include "LogGenerator.h"
+#include "WaitForLoad.h"
 #include "app/LoggingEnvironment.h"
 #include "app/MainWindow.h"
 #include "app/LogDocument.h"
@@ -38,23 +39,8 @@
 
 namespace {
 
-// Runs the event loop until the window's load (or Follow's first read) ends; whether the file
-// was shown as read.
-[[maybe_unused]] bool WaitForLoad(quillon::MainWindow& frame) {
-  if (!frame.IsLoading()) return true;
-  bool loaded = false;
-  QEventLoop loop;
-  QObject::connect(&frame, &quillon::MainWindow::LoadFinished, &loop, [&](bool ok) {
-    loaded = ok;
-    loop.quit();
-  });
-  loop.exec();
-  return loaded;
-}
-
-bool OpenAndWait(quillon::MainWindow& frame, const QString& path) {
-  return frame.OpenFile(path) && WaitForLoad(frame);
-}
+using quillon::bench::OpenAndWait;
+using quillon::bench::WaitForLoad;
 
 using Clock = std::chrono::steady_clock;
 

@@ -37,6 +37,7 @@
 #include <QTreeView>
 
 #include "LogGenerator.h"
+#include "WaitForLoad.h"
 #include "platform/ChunkSource.h"
 #include "app/LogTreeModel.h"
 #include "app/LoggingEnvironment.h"
@@ -52,23 +53,8 @@
 
 namespace {
 
-// Runs the event loop until the window's load (or Follow's first read) ends; whether the file
-// was shown as read.
-[[maybe_unused]] bool WaitForLoad(quillon::MainWindow& frame) {
-  if (!frame.IsLoading()) return true;
-  bool loaded = false;
-  QEventLoop loop;
-  QObject::connect(&frame, &quillon::MainWindow::LoadFinished, &loop, [&](bool ok) {
-    loaded = ok;
-    loop.quit();
-  });
-  loop.exec();
-  return loaded;
-}
-
-bool OpenAndWait(quillon::MainWindow& frame, const QString& path) {
-  return frame.OpenFile(path) && WaitForLoad(frame);
-}
+using quillon::bench::OpenAndWait;
+using quillon::bench::WaitForLoad;
 
 using Clock = std::chrono::steady_clock;
 
