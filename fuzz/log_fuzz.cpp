@@ -45,6 +45,7 @@
 #include "logs/SaveLog.h"
 #include "model/ByteSource.h"
 #include "model/LogFile.h"
+#include "model/NodeRoles.h"
 #include "model/TreeRules.h"
 #include "model/VisibleText.h"
 #include "model/VisibleWalk.h"
@@ -118,7 +119,7 @@ bool PacketCutNotLast(const quillon::LogNode& node) {
   if (!lineCut && !recordCut) return false;
   const quillon::LogNode* negotiation = dynamic_cast<const quillon::Exchange*>(&node) ? &node : node.Parent();
   const quillon::LogNode* tunnel = negotiation != nullptr ? negotiation->Parent() : nullptr;
-  if (tunnel == nullptr || tunnel->Parent() == nullptr || tunnel->Parent()->IsMergedPeer()) return true;
+  if (tunnel == nullptr || tunnel->Parent() == nullptr || quillon::IsMergedPeer(*tunnel->Parent())) return true;
   if (!lineCut) {
     const quillon::LogNode* root = tunnel->Parent()->Parent();
     if (root != nullptr && AnyNode(*root, [](const quillon::LogNode& n) {
