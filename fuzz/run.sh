@@ -25,6 +25,11 @@ build=${3:-build/fuzz}
 corpus="$build/corpus-$format"
 seeds="$build/seeds-$format"
 mkdir -p "$corpus" "$seeds"
+# The committed corpus (fuzz/corpus-FORMAT.tar.xz: the inputs of the last long runs, minimised
+# with -merge=1) seeds an empty corpus directory, so that a run starts where those ended.
+if [ -z "$(ls -A "$corpus")" ] && [ -f "fuzz/corpus-$format.tar.xz" ]; then
+  tar -xJf "fuzz/corpus-$format.tar.xz" -C "$corpus"
+fi
 if [ "$format" = ikev1 ]; then pattern='*.ilx'; else pattern='*.xml'; fi
 # The samples cut into pieces no longer than -max_len, each a seed.
 for sample in examples/$pattern; do
