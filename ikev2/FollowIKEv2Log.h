@@ -29,15 +29,11 @@ class IKEv2Follower : public FormatFollower {
   Result Append(std::string_view bytes) override;
   // The log has stopped growing for now: the last exchange is placed as the end of the log.
   Result Settle() override;
-  std::uint64_t Size() const { return size_; }
-  const std::vector<LogNode*>& Changed() const override { return changed_; }
 
  private:
   struct State;
   Result Finish(bool settling);
   std::unique_ptr<State> state_;
-  std::vector<LogNode*> changed_;
-  std::uint64_t size_ = 0;
 };
 
 }  // namespace quillon

@@ -228,9 +228,7 @@ IKEv2Follower::~IKEv2Follower() = default;
 
 IKEv2Follower::Result IKEv2Follower::Append(std::string_view bytes) {
   State& s = *state_;
-  changed_.clear();
-  if (bytes.empty()) return Result::kUnchanged;
-  size_ += bytes.size();
+  if (!TakeAppended(bytes)) return Result::kUnchanged;
   if (s.stuck) return Result::kReload;
   s.pending.append(bytes);
   s.settled = false;

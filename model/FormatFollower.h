@@ -2,6 +2,7 @@
 // follower of a file (logs/FollowLog) drives, whatever the format.
 #pragma once
 
+#include <cstdint>
 #include <string_view>
 #include <vector>
 
@@ -25,7 +26,21 @@ class FormatFollower {
   // end of the log would place it.
   virtual Result Settle() = 0;
   // The peers that took packets in the last call, each once.
-  virtual const std::vector<LogNode*>& Changed() const = 0;
+  const std::vector<LogNode*>& Changed() const { return changed_; }
+  // Bytes of the log given so far.
+  std::uint64_t Size() const { return size_; }
+
+ protected:
+  // The bookkeeping every Append starts with: the last call's peers are forgotten and the
+  // bytes counted. False when there are none.
+  bool TakeAppended(std::string_view bytes) {
+    changed_.clear();
+    size_ += bytes.size();
+    return !bytes.empty();
+  }
+
+  std::vector<LogNode*> changed_;
+  std::uint64_t size_ = 0;
 };
 
 }  // namespace quillon

@@ -89,9 +89,7 @@ IKEv1Follower::~IKEv1Follower() = default;
 
 IKEv1Follower::Result IKEv1Follower::Append(std::string_view bytes) {
   State& s = *state_;
-  changed_.clear();
-  if (bytes.empty()) return Result::kUnchanged;
-  size_ += bytes.size();
+  if (!TakeAppended(bytes)) return Result::kUnchanged;
   if (s.stuck) return Result::kReload;
   s.pending.append(bytes);
   s.settled = false;

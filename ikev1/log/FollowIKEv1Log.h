@@ -40,20 +40,14 @@ class IKEv1Follower : public FormatFollower {
   // end of the log, when it ends with a line end (else it is still being written). kReload
   // when the packets placed at the last pause no longer read the same in the longer log.
   Result Settle() override;
-
-  // The peers that took packets in the last read, in no particular order (all peers after a
-  // daemon restart).
-  const std::vector<LogNode*>& Changed() const override { return changed_; }
-  // Bytes of the log given so far.
-  std::uint64_t Size() const { return size_; }
+  // Changed(): the peers that took packets in the last read, in no particular order (all peers
+  // after a daemon restart).
 
  private:
   struct State;
   // Analyses the changed peers; when `settling`, regroups the peers if they need it.
   Result Finish(bool settling);
   std::unique_ptr<State> state_;
-  std::vector<LogNode*> changed_;
-  std::uint64_t size_ = 0;
 };
 
 }  // namespace quillon
