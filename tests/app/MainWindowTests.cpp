@@ -1,6 +1,6 @@
-// The main window driven through its commands, as a user would: open, select, copy, reload,
-// go to last event, delete a peer, make negotiations visible, resolve names, the change watch,
-// recent files, the Open dialog's proposals, and the programs the window starts.
+// The main window driven through its commands, as a user would: open, select, reload, go to
+// last event, delete a peer, resolve names, the change watch, loads that are stopped, recent
+// files, the Open dialog's proposals, the programs the window starts, and Save As.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -13,7 +13,6 @@
 #include <QUrl>
 
 #include "AppTestSupport.h"
-#include "app/FindBar.h"
 #include "app/TextPane.h"
 #include "model/IPv4.h"
 
@@ -33,77 +32,64 @@ class MainWindowTest : public ::testing::Test {
  protected:
   FrameFixture f;
 
-  QString OpenThreePeers(const QString& name = QStringLiteral("three.ilx")) {
-    const QString path = f.RegisterTree(name, &ThreePeerLog);
+  QString OpenThreePeers() {
+    const QString path = f.RegisterTree("three.ilx", &ThreePeerLog);
     f.dialogs.answer = path;
     f.Trigger(Command::kOpen);
     return path;
   }
   QStringList PeerNames() const { return Names(*f.document->Log()); }
-  void PressKey(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) { f.PressKey(key, modifiers); }
-  bool Enabled(Command command) const { return f.Enabled(command); }
-  QTreeView& Tree() const { return *f.frame->View()->Tree(); }
-  LogTreeModel& Model() const { return *f.frame->View()->Model(); }
-  TextPane& Text() const { return *f.frame->View()->Text(); }
+  QString Title() const { return ShownTitle(*f.frame); }
+  QTreeView& Tree() const { return *f.View().Tree(); }
+  LogTreeModel& Model() const { return *f.View().Model(); }
   bool Expanded(const std::string& path) const { return Tree().isExpanded(Model().IndexOf(f.FindByPath(path))); }
-  LogNode* Selected() const { return f.Selected(); }
 };
 
 TEST_F(MainWindowTest, OpeningALogShowsItsTreeAndRemembersTheFile) {
-  const std::initializer_list<Command> needALog = {Command::kCopy,       Command::kRefresh,       Command::kGoToLastEvent,
-                                                   Command::kResolveIPs, Command::kMakeVisible,   Command::kOpenInEditor,
-                                                   Command::kSend};
-  EXPECT_EQ(ShownTitle(*f.frame), "Untitled - Quillon");
-  for (const Command command : needALog) EXPECT_FALSE(Enabled(command)) << static_cast<int>(command);
+  const Command needALog[] = {Command::kCopy,        Command::kRefresh,      Command::kGoToLastEvent, Command::kResolveIPs,
+                              Command::kMakeVisible, Command::kOpenInEditor, Command::kSend};
+  EXPECT_EQ(Title(), "Untitled - Quillon");
+  for (const Command command : needALog) EXPECT_FALSE(f.Enabled(command)) << static_cast<int>(command);
 
   const QString path = FrameFixture::Example("ikev2-site-to-site.xml");
   f.dialogs.answer = path;
   f.Trigger(Command::kOpen);
   EXPECT_TRUE(f.messages.shown.isEmpty()) << f.messages.shown.join("|").toStdString();
-  EXPECT_EQ(ShownTitle(*f.frame), "ikev2-site-to-site.xml - Quillon");
+  EXPECT_EQ(Title(), "ikev2-site-to-site.xml - Quillon");
   EXPECT_EQ(f.frame->MessageText(), "File loaded in 00 minutes, 00 seconds.");
   const QModelIndex root = Model().index(0, 0);
   EXPECT_EQ(root.data().toString(), "IKEv2 debugging info");
-  EXPECT_TRUE(Tree().isExpanded(root)) << "the peers are visible after a load";
-  EXPECT_GT(Model().rowCount(root), 0);
-  // Remembered through the settings interface.
+  EXPECT_TRUE(Tree().isExpanded(root) && Model().rowCount(root) > 0) << "the peers are visible after a load";
   EXPECT_EQ(f.settings.Value("Misc Data/Last Accessed File").toString(), path);
   EXPECT_EQ(f.frame->Recent().Entries(), QStringList({path}));
-  for (const Command command : needALog) EXPECT_TRUE(Enabled(command)) << static_cast<int>(command);
-  EXPECT_FALSE(Enabled(Command::kDeletePeer)) << "nothing is selected yet";
+  for (const Command command : needALog) EXPECT_TRUE(f.Enabled(command)) << static_cast<int>(command);
+  EXPECT_FALSE(f.Enabled(Command::kDeletePeer)) << "nothing is selected yet";
 
-  // A file that happens to be named "Untitled" is still a loaded document.
-  ASSERT_TRUE(f.Open(f.RegisterTree("Untitled", &ThreePeerLog)));
-  EXPECT_EQ(ShownTitle(*f.frame), "Untitled - Quillon");
-  EXPECT_TRUE(Enabled(Command::kRefresh));
-  EXPECT_TRUE(Enabled(Command::kResolveIPs));
-  // A file name with the toolkit's placeholder for the modified mark shows as written.
-  ASSERT_TRUE(f.Open(f.RegisterTree("odd[*].ilx", &ThreePeerLog)));
-  EXPECT_EQ(ShownTitle(*f.frame), "odd[*].ilx - Quillon");
+  // A file named "Untitled" is still a loaded document; the toolkit's placeholder for the
+  // modified mark in a file name shows as written.
+  for (const QString name : {"Untitled", "odd[*].ilx"}) {
+    ASSERT_TRUE(f.Open(f.RegisterTree(name, &ThreePeerLog)));
+    EXPECT_EQ(Title(), name + " - Quillon");
+    EXPECT_TRUE(f.Enabled(Command::kRefresh));
+  }
 }
 
 TEST_F(MainWindowTest, SelectingANodeShowsItsTextAndPathAndNewEmptiesTheWindow) {
   OpenThreePeers();
   f.SelectPath(kFirstTunnel + "\\Main Mode");
-  EXPECT_EQ(Text().toPlainText(), "Main Mode at Tue Jan 15 2008 10:00:00\n\nStatus:\tdone\n");
-  // The path as the tree shows it, below the root.
+  EXPECT_EQ(f.View().Text()->toPlainText(), "Main Mode at Tue Jan 15 2008 10:00:00\n\nStatus:\tdone\n");
   EXPECT_EQ(f.frame->MessageText(), "10.0.0.1 > 10.1.0.0 <=> 10.2.0.0 > Main Mode");
-  EXPECT_TRUE(Enabled(Command::kDeletePeer));
-
-  // The root: its own text, its name alone as path, and it cannot be deleted.
+  EXPECT_TRUE(f.Enabled(Command::kDeletePeer));
   f.SelectPath(kRoot);
-  EXPECT_EQ(Text().toPlainText(), "LogFile\n");
   EXPECT_EQ(f.frame->MessageText(), "IKE debugging info");
-  EXPECT_FALSE(Enabled(Command::kDeletePeer));
+  EXPECT_FALSE(f.Enabled(Command::kDeletePeer));
 
-  f.SelectPath(kRoot + "\\10.0.0.1");
-  PressKey(Qt::Key_N, Qt::ControlModifier);
+  f.PressKey(Qt::Key_N, Qt::ControlModifier);
   EXPECT_FALSE(f.document->IsLoaded());
-  EXPECT_EQ(ShownTitle(*f.frame), "Untitled - Quillon");
+  EXPECT_EQ(Title(), "Untitled - Quillon");
   EXPECT_EQ(Model().rowCount(), 0);
-  EXPECT_TRUE(Text().toPlainText().isEmpty());
-  EXPECT_FALSE(Enabled(Command::kRefresh));
-  EXPECT_FALSE(Enabled(Command::kDeletePeer));
+  EXPECT_TRUE(f.View().Text()->toPlainText().isEmpty());
+  EXPECT_FALSE(f.Enabled(Command::kRefresh));
 }
 
 // Control bytes in a hostile log are shown as visible escapes in the tree, the text pane and
@@ -111,27 +97,21 @@ TEST_F(MainWindowTest, SelectingANodeShowsItsTextAndPathAndNewEmptiesTheWindow) 
 TEST_F(MainWindowTest, ControlBytesOfTheLogAreShownVisibly) {
   QByteArray log = FrameFixture::Contents(FrameFixture::Example("ikev2-site-to-site.xml"));
   log.replace("serial=\"1\"", "serial=\"1\x1b]0;title\x07\x9b\"");
-  f.dialogs.answer = f.WriteFile("hostile.xml", log);
-  f.Trigger(Command::kOpen);
+  ASSERT_TRUE(f.Open(f.WriteFile("hostile.xml", log)));
   const QModelIndexList found =
       Model().match(Model().index(0, 0), Qt::DisplayRole, "Initial 1", 1, Qt::MatchStartsWith | Qt::MatchRecursive);
   ASSERT_EQ(found.size(), 1);
-  const QModelIndex exchange = found[0];
-  EXPECT_TRUE(exchange.data().toString().startsWith("Initial 1\\x1b]0;title\\x07\\x9b ==> ")) << exchange.data().toString().toStdString();
-  Tree().setCurrentIndex(exchange);
-  for (const QString& shown : {Text().toPlainText(), f.frame->MessageText(), exchange.data().toString()}) {
-    EXPECT_FALSE(std::any_of(shown.begin(), shown.end(), [](QChar c) { return c.unicode() < 0x20 && c != '\t' && c != '\n'; }))
+  EXPECT_TRUE(found[0].data().toString().startsWith("Initial 1\\x1b]0;title\\x07\\x9b ==> ")) << found[0].data().toString().toStdString();
+  Tree().setCurrentIndex(found[0]);
+  EXPECT_TRUE(f.View().Text()->toPlainText().contains("\\x1b]0;title\\x07\\x9b"));
+  for (const QString& shown : {f.View().Text()->toPlainText(), f.frame->MessageText(), found[0].data().toString()})
+    EXPECT_FALSE(std::any_of(shown.begin(), shown.end(), [](QChar c) { return (c.unicode() < 0x20 && c != '\t' && c != '\n') || c == QChar(0x9b); }))
         << shown.toStdString();
-    EXPECT_FALSE(shown.contains(QChar(0x9b))) << shown.toStdString();
-  }
-  EXPECT_TRUE(Text().toPlainText().contains("\\x1b]0;title\\x07\\x9b")) << Text().toPlainText().toStdString();
 }
 
 TEST_F(MainWindowTest, AFailedOpenIsReportedAndKeepsThePreviousLog) {
   OpenThreePeers();
   const LogFile* before = f.document->Log();
-  const QString title = ShownTitle(*f.frame);
-
   const QString missing = f.directory.filePath("gone.ilx");
   f.dialogs.answer = missing;
   f.Trigger(Command::kOpen);
@@ -140,123 +120,87 @@ TEST_F(MainWindowTest, AFailedOpenIsReportedAndKeepsThePreviousLog) {
   f.dialogs.answer = binary;
   f.Trigger(Command::kOpen);
   EXPECT_EQ(f.messages.shown.last(), "Wrong file type: " + binary);
-
   EXPECT_EQ(f.document->Log(), before);
-  EXPECT_EQ(ShownTitle(*f.frame), title);
   EXPECT_EQ(Model().Log(), before);
+  EXPECT_EQ(Title(), "three.ilx - Quillon");
   EXPECT_EQ(f.frame->Recent().Entries().size(), 1);
   // The file that could be opened but not read is still the one the Open dialog starts from.
   EXPECT_EQ(f.document->LastAccessedFile(), binary);
 }
 
-TEST_F(MainWindowTest, RefreshReloadsTheFileAndUndoesDeletions) {
+TEST_F(MainWindowTest, DeletePeerRemovesAWholePeerKeepsTheLastAndRefreshUndoesIt) {
   OpenThreePeers();
-  f.SelectPath(kRoot + "\\10.0.0.2");
-  f.Trigger(Command::kDeletePeer);
-  ASSERT_EQ(PeerNames(), QStringList({"10.0.0.1", "10.0.0.3"}));
-  EXPECT_EQ(ShownTitle(*f.frame), "three.ilx* - Quillon") << "the tree no longer matches its file";
-  const int loads = f.loader.loads;
-  PressKey(Qt::Key_F5);
-  EXPECT_EQ(f.loader.loads, loads + 1);
-  EXPECT_EQ(PeerNames(), QStringList({"10.0.0.1", "10.0.0.2", "10.0.0.3"}));
-  EXPECT_EQ(Model().rowCount(Model().index(0, 0)), 3);
-  EXPECT_EQ(ShownTitle(*f.frame), "three.ilx - Quillon") << "reading the file again clears the mark";
-  // The root is never a peer to delete, even when the command is issued anyway: nothing
-  // changes, the title included.
+  // The root is never a peer to delete, even when the command is issued anyway.
   f.SelectPath(kRoot);
-  EXPECT_FALSE(f.frame->View()->DeleteSelectedPeer(f.messages));
-  f.frame->UpdateCommands();
+  EXPECT_FALSE(f.View().DeleteSelectedPeer(f.messages));
   EXPECT_EQ(PeerNames().size(), 3);
-  EXPECT_TRUE(f.messages.shown.isEmpty());
-  EXPECT_EQ(ShownTitle(*f.frame), "three.ilx - Quillon");
+  EXPECT_EQ(Title(), "three.ilx - Quillon");
 
-  // A log file edited on disk is read again as it now stands.
-  const auto examplePeers = [](const char* name) {
-    return Names(*OpenLog(FrameFixture::Example(name).toStdString()).log, true);
-  };
-  const QString path = f.directory.filePath("edited.xml");
-  ASSERT_TRUE(QFile::copy(FrameFixture::Example("ikev2-site-to-site.xml"), path));
-  ASSERT_TRUE(f.Open(path));
-  QFile::remove(path);
-  ASSERT_TRUE(QFile::copy(FrameFixture::Example("ikev2-remote-access.xml"), path));
-  f.Trigger(Command::kRefresh);
-  EXPECT_TRUE(f.messages.shown.isEmpty());
-  ASSERT_NE(examplePeers("ikev2-remote-access.xml"), examplePeers("ikev2-site-to-site.xml"));
-  EXPECT_EQ(PeerNames(), examplePeers("ikev2-remote-access.xml"));
+  Tree().collapseAll();
+  f.Trigger(Command::kMakeVisible);
+  for (const char* peer : {"", "\\10.0.0.1", "\\10.0.0.2", "\\10.0.0.3"}) EXPECT_TRUE(Expanded(kRoot + peer)) << peer;
+  EXPECT_FALSE(Expanded(kFirstTunnel));
+
+  f.SelectPath(kRoot + "\\10.0.0.2\\Tunnel without addresses\\Main Mode\\Packet 1\\SA payload");
+  f.Trigger(Command::kDeletePeer);
+  EXPECT_EQ(PeerNames(), QStringList({"10.0.0.1", "10.0.0.3"}));
+  EXPECT_EQ(Model().rowCount(Model().index(0, 0)), 2);
+  EXPECT_EQ(Title(), "three.ilx* - Quillon") << "the tree no longer matches its file";
+  f.SelectPath(kRoot + "\\10.0.0.3\\10.3.0.0 <=> 10.4.0.0");
+  f.PressKey(Qt::Key_Delete, Qt::ControlModifier);
+  f.SelectPath(kFirstTunnel + "\\Main Mode");
+  f.Trigger(Command::kDeletePeer);
+  EXPECT_EQ(PeerNames(), QStringList({"10.0.0.1"}));
+  EXPECT_EQ(f.messages.shown,
+            QStringList({"A log should contain at least one IKE peer.\n\nCannot remove the only peer 10.0.0.1"}));
+
+  const int loads = f.loader.loads;
+  f.PressKey(Qt::Key_F5);
+  EXPECT_EQ(f.loader.loads, loads + 1);
+  EXPECT_EQ(PeerNames().size(), 3);
+  EXPECT_EQ(Model().rowCount(Model().index(0, 0)), 3);
+  EXPECT_EQ(Title(), "three.ilx - Quillon") << "reading the file again clears the mark";
 }
 
 TEST_F(MainWindowTest, GoToLastEventSelectsAndExpandsTheLatestDatedNegotiation) {
   OpenThreePeers();
-  PressKey(Qt::Key_F2);
-  // The latest one sits under an address-less tunnel, directly below its peer.
+  f.PressKey(Qt::Key_F2);
+  // The latest one sits under an address-less tunnel, which the tree and the path leave out.
   const std::string latest = kRoot + "\\10.0.0.2\\Tunnel without addresses\\Main Mode";
-  EXPECT_EQ(Selected(), f.FindByPath(latest));
+  EXPECT_EQ(f.Selected(), f.FindByPath(latest));
   EXPECT_TRUE(Expanded(latest));
-  EXPECT_EQ(f.frame->MessageText(), "10.0.0.2 > Main Mode") << "the tunnel the tree leaves out is left out";
-
-  // Its peer deleted, the next search finds the latest of what is left.
+  EXPECT_EQ(f.frame->MessageText(), "10.0.0.2 > Main Mode");
   f.Trigger(Command::kDeletePeer);
-  ASSERT_EQ(PeerNames(), QStringList({"10.0.0.1", "10.0.0.3"}));
   f.Trigger(Command::kGoToLastEvent);
-  EXPECT_EQ(Selected(), f.FindByPath(kFirstTunnel + "\\QuickMode"));
+  EXPECT_EQ(f.Selected(), f.FindByPath(kFirstTunnel + "\\QuickMode"));
 
   // Of equal times the later in the log wins; a log without readable dates has no last event.
-  const QString path = f.RegisterTree("tie.ilx", [] {
+  ASSERT_TRUE(f.Open(f.RegisterTree("tie.ilx", [] {
     auto log = std::make_unique<LogFile>();
     TestTunnel& tunnel = AddTunnel(AddPeer(*log, "10.0.0.1"), true);
     AddExchange(tunnel, "Main Mode", " Tue Jan 15 2008", "10:00:00");
     AddExchange(tunnel, "QuickMode", " Tue Jan 15 2008", "10:00:00");
     AddExchange(tunnel, "Informational", " Mon Jan 01 1979", "23:00:00");  // before 1980: never an event
     return log;
-  });
-  ASSERT_TRUE(f.Open(path));
+  })));
   f.Trigger(Command::kGoToLastEvent);
-  EXPECT_EQ(Selected()->Name(), "QuickMode");
-
+  EXPECT_EQ(f.Selected()->Name(), "QuickMode");
   ASSERT_TRUE(f.Open(FrameFixture::Example("ikev2-site-to-site.xml")));
   f.Trigger(Command::kGoToLastEvent);
-  EXPECT_EQ(Selected(), nullptr);
-}
-
-TEST_F(MainWindowTest, MakeVisibleExpandsEachPeerAndDeletePeerKeepsTheLastOne) {
-  OpenThreePeers();
-  Tree().collapseAll();
-  f.Trigger(Command::kMakeVisible);
-  EXPECT_TRUE(Expanded(kRoot));
-  for (const char* peer : {"10.0.0.1", "10.0.0.2", "10.0.0.3"}) EXPECT_TRUE(Expanded(kRoot + "\\" + peer)) << peer;
-  EXPECT_FALSE(Expanded(kFirstTunnel));
-
-  // Deleting from deep inside a peer removes the whole peer.
-  f.SelectPath(kRoot + "\\10.0.0.2\\Tunnel without addresses\\Main Mode\\Packet 1\\SA payload");
-  f.Trigger(Command::kDeletePeer);
-  EXPECT_EQ(PeerNames(), QStringList({"10.0.0.1", "10.0.0.3"}));
-  EXPECT_EQ(Model().rowCount(Model().index(0, 0)), 2);
-  EXPECT_TRUE(f.messages.shown.isEmpty());
-
-  f.SelectPath(kRoot + "\\10.0.0.3\\10.3.0.0 <=> 10.4.0.0");
-  PressKey(Qt::Key_Delete, Qt::ControlModifier);
-  EXPECT_EQ(PeerNames(), QStringList({"10.0.0.1"}));
-
-  f.SelectPath(kFirstTunnel + "\\Main Mode");
-  f.Trigger(Command::kDeletePeer);
-  EXPECT_EQ(PeerNames(), QStringList({"10.0.0.1"}));
-  EXPECT_EQ(f.messages.shown,
-            QStringList({"A log should contain at least one IKE peer.\n\nCannot remove the only peer 10.0.0.1"}));
+  EXPECT_EQ(f.Selected(), nullptr);
 }
 
 TEST_F(MainWindowTest, ResolveIPsNamesEachPeerOnceUntilTheNextLoad) {
-  const QString path = f.RegisterTree("merged.ilx", [] {
+  ASSERT_TRUE(f.Open(f.RegisterTree("merged.ilx", [] {
     std::unique_ptr<LogFile> log = ThreePeerLog();
     AddPeer(*log, "10.0.0.4  (0.0.0.7)");  // a peer the daemon also logged under an index
     AddPeer(*log, "gateway");              // not an address
     return log;
-  });
-  ASSERT_TRUE(f.Open(path));
+  })));
   f.resolver.names = {{ParseIPv4("10.0.0.1"), "gw1.example.net"}, {ParseIPv4("10.0.0.4"), "gw4.example.net"}};
   QStringList statusWhileAsking;
   f.resolver.onAsk = [&] { statusWhileAsking.append(f.frame->MessageText()); };
-
-  PressKey(Qt::Key_F6);
+  f.PressKey(Qt::Key_F6);
   EXPECT_EQ(PeerNames(), QStringList({"gateway", "10.0.0.1 (gw1.example.net)", "10.0.0.2", "10.0.0.3",
                                       "10.0.0.4  (0.0.0.7) (gw4.example.net)"}));
   EXPECT_EQ(statusWhileAsking, QStringList({"Resolving 10.0.0.1...", "Resolving 10.0.0.2...", "Resolving 10.0.0.3...",
@@ -264,48 +208,36 @@ TEST_F(MainWindowTest, ResolveIPsNamesEachPeerOnceUntilTheNextLoad) {
       << "a name that is not an address is not looked up";
   EXPECT_EQ(Model().index(1, 0, Model().index(0, 0)).data().toString(), "10.0.0.1 (gw1.example.net)");
   EXPECT_EQ(f.frame->MessageText(), "Resolved 2 of 5 peers");
-  EXPECT_TRUE(Enabled(Command::kResolveIPs)) << "offered again";
 
   // A peer is renamed once per load; a name that was not found is asked for again.
   f.resolver.names[ParseIPv4("10.0.0.2")] = "gw2.example.net";
   f.Trigger(Command::kResolveIPs);
-  EXPECT_EQ(PeerNames()[1], "10.0.0.1 (gw1.example.net)");
-  EXPECT_EQ(PeerNames()[2], "10.0.0.2 (gw2.example.net)");
+  EXPECT_EQ(PeerNames().mid(1, 2), QStringList({"10.0.0.1 (gw1.example.net)", "10.0.0.2 (gw2.example.net)"}));
   f.Trigger(Command::kRefresh);
   EXPECT_EQ(PeerNames()[1], "10.0.0.1");
-  EXPECT_TRUE(Enabled(Command::kResolveIPs));
 }
 
 TEST_F(MainWindowTest, ChangeWatchReportsAFileChangedOnDiskOrWhileItLoads) {
   const QString path = OpenThreePeers();
   EXPECT_TRUE(f.frame->ChangeWatch()->isActive());
-  f.frame->CheckFileChange();
-  EXPECT_FALSE(f.frame->IsFileChangeShown());
-
-  QFile file(path);
-  ASSERT_TRUE(file.open(QIODevice::ReadWrite));
-  ASSERT_TRUE(file.setFileTime(QDateTime::currentDateTime().addSecs(60), QFileDevice::FileModificationTime));
-  file.close();
-  // The watch's own timer notices within a tick or two.
-  EXPECT_TRUE(QTest::qWaitFor([&] { return f.frame->IsFileChangeShown(); }, 3000));
+  const auto touch = [](const QString& file, int seconds) {
+    QFile written(file);
+    return written.open(QIODevice::Append) && written.write("x\n") == 2 && written.flush() &&
+           written.setFileTime(QDateTime::currentDateTime().addSecs(seconds), QFileDevice::FileModificationTime);
+  };
+  ASSERT_TRUE(touch(path, 60));
+  EXPECT_TRUE(QTest::qWaitFor([&] { return f.frame->IsFileChangeShown(); }, 3000)) << "noticed by the watch's timer";
   f.Trigger(Command::kRefresh);
   f.frame->CheckFileChange();
   EXPECT_FALSE(f.frame->IsFileChangeShown());
-
-  // A file removed since the load is not reported as changed; its tree stays.
+  // A file removed since the load is not reported as changed.
   QFile::remove(path);
   f.frame->CheckFileChange();
   EXPECT_FALSE(f.frame->IsFileChangeShown());
 
   // The daemon appends to the log while the viewer reads it: that counts as a change.
   const QString growing = f.RegisterTree("growing.ilx", &ThreePeerLog);
-  f.loader.duringLoad = [&](const std::string&, const ReadProgress&) {
-    QFile written(growing);
-    ASSERT_TRUE(written.open(QIODevice::Append));
-    written.write("one more packet\n");
-    written.flush();
-    ASSERT_TRUE(written.setFileTime(QDateTime::currentDateTime().addSecs(5), QFileDevice::FileModificationTime));
-  };
+  f.loader.duringLoad = [&](const std::string&, const ReadProgress&) { EXPECT_TRUE(touch(growing, 5)); };
   ASSERT_TRUE(f.Open(growing));
   f.loader.duringLoad = nullptr;
   f.frame->CheckFileChange();
@@ -323,25 +255,18 @@ TEST_F(MainWindowTest, LoadsShowTheirProgressAndStopOnEscOrCancel) {
   f.ShowActive();
   QProgressBar& bar = *f.frame->LoadProgressBar();
   QPushButton& cancel = *f.frame->CancelLoadButton();
-  const struct {
-    const char* how;
-    bool reload;
-  } cases[] = {{"Esc", false}, {"Cancel", false}, {"Esc", true}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(std::string(c.how) + (c.reload ? " reload" : ""));
-    const QString path = c.reload ? first : second;
+  const std::pair<bool, bool> cases[] = {{false, false}, {true, false}, {false, true}};  // by Cancel, a reload
+  for (const auto& [byCancel, reload] : cases) {
+    SCOPED_TRACE(std::string(byCancel ? "Cancel" : "Esc") + (reload ? " reload" : ""));
+    const QString path = reload ? first : second;
     const LogFile* shown = f.document->Log();
     std::atomic<int> reads{0}, stopped{0};
     std::atomic<bool> oldLogGone{false};
     f.loader.duringLoad = [&](const std::string&, const ReadProgress& progress) {
       ++reads;
       oldLogGone = f.document->Log() == nullptr;
-      const auto size = static_cast<std::uint64_t>(QFileInfo(path).size());
       try {
-        for (int i = 0; i < 100; ++i) {
-          progress(size / 2);
-          QThread::msleep(10);
-        }
+        for (int i = 0; i < 100; ++i, QThread::msleep(10)) progress(static_cast<std::uint64_t>(QFileInfo(path).size()) / 2);
       } catch (const LoadCancelled&) {
         ++stopped;
         throw;
@@ -353,25 +278,23 @@ TEST_F(MainWindowTest, LoadsShowTheirProgressAndStopOnEscOrCancel) {
     EXPECT_EQ(bar.value(), 500) << "half the file read";
     EXPECT_TRUE(cancel.isVisible());
     EXPECT_NE(QApplication::overrideCursor(), nullptr);
-    if (std::string(c.how) == "Cancel") cancel.click();
+    if (byCancel) cancel.click();
     else QTest::keyClick(f.frame.get(), Qt::Key_Escape);
-    if (c.reload) {
-      // The second read: Esc again does not stop it.
+    if (reload) {  // the second read: Esc again does not stop it
       ASSERT_TRUE(QTest::qWaitFor([&] { return reads == 2; }, 3000));
       QTest::keyClick(f.frame.get(), Qt::Key_Escape);
     }
     EXPECT_FALSE(FrameFixture::WaitForLoad(*f.frame));
     EXPECT_EQ(stopped, 1);
-    EXPECT_EQ(reads, c.reload ? 2 : 1);
-    EXPECT_EQ(oldLogGone, c.reload);
-    if (c.reload) EXPECT_EQ(Model().rowCount(Model().index(0, 0)), 3) << "the log is shown again";
+    EXPECT_EQ(reads, reload ? 2 : 1);
+    EXPECT_EQ(oldLogGone, reload);
+    if (reload) EXPECT_EQ(Model().rowCount(Model().index(0, 0)), 3) << "the log is shown again";
     else EXPECT_EQ(f.document->Log(), shown);
     EXPECT_EQ(f.document->Path(), first);
     EXPECT_EQ(f.frame->MessageText(), QStringLiteral("Loading cancelled"));
     EXPECT_TRUE(f.messages.shown.isEmpty());
-    EXPECT_TRUE(Enabled(Command::kRefresh));
-    EXPECT_FALSE(bar.isVisible());
-    EXPECT_FALSE(cancel.isVisible());
+    EXPECT_TRUE(f.Enabled(Command::kRefresh));
+    EXPECT_FALSE(bar.isVisible() || cancel.isVisible());
     EXPECT_EQ(QApplication::overrideCursor(), nullptr) << "the wait cursor ends with the load";
   }
 }
@@ -379,88 +302,69 @@ TEST_F(MainWindowTest, LoadsShowTheirProgressAndStopOnEscOrCancel) {
 TEST_F(MainWindowTest, RecentFilesKeepTheFourNewestOnce) {
   QStringList paths;
   for (int i = 1; i <= 5; ++i) paths.append(f.RegisterTree(QStringLiteral("log%1.ilx").arg(i), &ThreePeerLog));
-  for (const QString& path : paths) ASSERT_TRUE(f.Open(path));
-  ASSERT_TRUE(f.Open(paths[2]));
+  for (const QString& path : paths + QStringList{paths[2]}) ASSERT_TRUE(f.Open(path));
   EXPECT_EQ(f.frame->Recent().Entries(), QStringList({paths[2], paths[4], paths[3], paths[1]}));
-  EXPECT_EQ(f.settings.Value("Recent File List/File1").toString(), paths[2]);
   EXPECT_EQ(f.settings.Value("Recent File List/File4").toString(), paths[1]);
-
   // The menu offers them in that order and opens the one chosen.
-  const QList<QAction*> entries = f.frame->RecentFileActions();
-  ASSERT_EQ(entries.size(), 4);
-  EXPECT_TRUE(entries[1]->text().startsWith("&2 ")) << entries[1]->text().toStdString();
-  entries[1]->trigger();
+  ASSERT_EQ(f.frame->RecentFileActions().size(), 4);
+  EXPECT_TRUE(f.frame->RecentFileActions()[1]->text().startsWith("&2 "));
+  f.frame->RecentFileActions()[1]->trigger();
   FrameFixture::WaitForLoad(*f.frame);
   EXPECT_EQ(f.document->Path(), paths[4]);
-
   // An entry whose file has gone is dropped when chosen; the list persists for the next run.
   QFile::remove(paths[3]);
   f.frame->RecentFileActions()[2]->trigger();
   FrameFixture::WaitForLoad(*f.frame);
   EXPECT_EQ(f.frame->Recent().Entries(), QStringList({paths[4], paths[2], paths[1]}));
   EXPECT_EQ(RecentFiles(f.settings).Entries(), f.frame->Recent().Entries());
-
   // A second window's opened file reaches this window's menu once it is opened.
   MainWindow other(*f.document, f.AllServices());
   ASSERT_TRUE(FrameFixture::OpenIn(other, paths[0]));
   emit f.frame->menuBar()->actions().first()->menu()->aboutToShow();
-  EXPECT_EQ(f.frame->Recent().Entries(), QStringList({paths[0], paths[4], paths[2], paths[1]}));
+  EXPECT_EQ(f.frame->Recent().Entries().first(), paths[0]);
   EXPECT_TRUE(f.frame->RecentFileActions().first()->text().endsWith("log1.ilx"));
 }
 
 TEST_F(MainWindowTest, OpenDialogStartsFromTheLastFileOrTheDaemonsLog) {
-  const QString allLogs = "All IKE logs (*.ilx *.ikev1trace *.xml *.xmll *.gz *.xz *.zst)";
+  const auto ask = [this] {
+    f.Trigger(Command::kOpen);
+    return f.dialogs.requests.last();
+  };
   // Nothing known: the home folder; every kind of log offered first.
-  f.Trigger(Command::kOpen);
-  ASSERT_EQ(f.dialogs.requests.size(), 1);
-  EXPECT_EQ(f.dialogs.requests[0].startPath, QDir::homePath());
-  EXPECT_EQ(f.dialogs.requests[0].filters,
-            QStringList({allLogs, "IKEv1 debug logs (*.ilx *.ikev1trace)", "IKEv2 XML logs (*.xml *.xmll)",
-                         "All Files (*)"}));
-  EXPECT_EQ(f.dialogs.requests[0].defaultSuffix, "xml");
-
+  const auto none = ask();
+  EXPECT_EQ(none.startPath, QDir::homePath());
+  EXPECT_TRUE(none.filters.first().contains("*.ilx") && none.filters.first().contains("*.xml")) << none.filters.first().toStdString();
+  EXPECT_EQ(none.defaultSuffix, "xml");
   // The daemon's product directory known: its default log.
   const QString productDir = f.directory.filePath("GX");
   QSettings(f.directory.filePath("no-product.ini"), QSettings::IniFormat).setValue("GXDIR", productDir);
-  f.Trigger(Command::kOpen);
-  EXPECT_EQ(f.dialogs.requests[1].startPath, productDir + "/log/IKE.ilx");
-  EXPECT_EQ(f.dialogs.requests[1].defaultSuffix, "ilx");
-
-  // The file opened last wins, always as an absolute path; either debug-log name makes "ilx"
-  // the suffix.
+  EXPECT_EQ(ask().startPath, productDir + "/log/IKE.ilx");
+  EXPECT_EQ(f.dialogs.requests.last().defaultSuffix, "ilx");
+  // The file opened last wins, always as an absolute path; either debug-log name gives "ilx".
   f.document->SetLastAccessedFile("/var/log/gw/IKE.ikev1trace");
-  f.Trigger(Command::kOpen);
-  EXPECT_EQ(f.dialogs.requests[2].startPath, "/var/log/gw/IKE.ikev1trace");
-  EXPECT_EQ(f.dialogs.requests[2].defaultSuffix, "ilx");
+  EXPECT_EQ(ask().startPath, "/var/log/gw/IKE.ikev1trace");
+  EXPECT_EQ(f.dialogs.requests.last().defaultSuffix, "ilx");
   f.document->SetLastAccessedFile("relative/trace.xml");
-  f.Trigger(Command::kOpen);
-  EXPECT_EQ(f.dialogs.requests[3].startPath, QDir::current().absoluteFilePath("relative/trace.xml"));
+  EXPECT_EQ(ask().startPath, QDir::current().absoluteFilePath("relative/trace.xml"));
   EXPECT_EQ(f.loader.loads, 0) << "a cancelled dialog opens nothing";
 }
 
 TEST_F(MainWindowTest, EditorAndMailProgramsGetThePathAsOneArgument) {
-  // A long path with blanks, quotes and shell characters reaches the editor whole.
-  const QString path = f.RegisterTree(QStringLiteral("dir with blanks; $(rm -rf ~) \"quoted\"/") +
-                                          QString(250, QLatin1Char('x')) + QStringLiteral(".ilx"),
-                                      &ThreePeerLog);
+  // A long path with blanks, quotes and shell characters reaches the programs whole.
+  const QString path = f.RegisterTree("dir with blanks; $(rm -rf ~) \"quoted\"/" + QString(250, 'x') + ".ilx", &ThreePeerLog);
   ASSERT_TRUE(f.Open(path));
-  ASSERT_GT(path.size(), 260);
-
   f.Trigger(Command::kSend);
   ASSERT_EQ(f.messages.shown.size(), 1) << "no mail program installed";
   EXPECT_TRUE(f.messages.shown[0].endsWith(path)) << f.messages.shown[0].toStdString();
   EXPECT_TRUE(f.launcher.started.isEmpty());
 
-  f.launcher.programs = {{"kate", "/usr/bin/kate"}, {"xdg-open", "/usr/bin/xdg-open"},
-                         {"xdg-email", "/usr/bin/xdg-email"}};
+  f.launcher.programs = {{"kate", "/usr/bin/kate"}, {"xdg-open", "/usr/bin/xdg-open"}, {"xdg-email", "/usr/bin/xdg-email"}};
   f.Trigger(Command::kOpenInEditor);
   f.Trigger(Command::kSend);
   ASSERT_EQ(f.launcher.started.size(), 2);
   EXPECT_EQ(f.launcher.started[0].program, "/usr/bin/kate");
   EXPECT_EQ(f.launcher.started[0].arguments, QStringList({path}));
-  EXPECT_EQ(f.launcher.started[1].arguments,
-            QStringList({"--subject", QFileInfo(path).fileName(), "--attach", path}));
-  EXPECT_EQ(f.messages.shown.size(), 1);
+  EXPECT_EQ(f.launcher.started[1].arguments, QStringList({"--subject", QFileInfo(path).fileName(), "--attach", path}));
 }
 
 TEST_F(MainWindowTest, ADroppedFileIsOpened) {
@@ -476,68 +380,60 @@ TEST_F(MainWindowTest, ADroppedFileIsOpened) {
 }
 
 TEST_F(MainWindowTest, SaveAsWritesTheNarrowedLogInItsFormatAndNeverOverTheOpenLog) {
-  EXPECT_FALSE(Enabled(Command::kSaveAs));
-  for (const char* example : {"gateway-day.ilx", "ikev2-site-to-site.xml"}) {
-    SCOPED_TRACE(example);
-    const bool v2 = QString(example).endsWith(".xml");
-    const QString log = f.directory.filePath(example);
-    QFile::remove(log);
+  EXPECT_FALSE(f.Enabled(Command::kSaveAs));
+  const auto saveAs = [this](const QString& target) {
+    f.messages.shown.clear();
+    f.messages.asked.clear();
+    f.dialogs.saveAnswer = target;
+    f.Trigger(Command::kSaveAs);
+  };
+  for (const QString example : {"gateway-day.ilx", "ikev2-site-to-site.xml"}) {
+    SCOPED_TRACE(example.toStdString());
+    const QString suffix = QFileInfo(example).suffix(), log = f.directory.filePath(example);
     ASSERT_TRUE(QFile::copy(FrameFixture::Example(example), log));
     ASSERT_TRUE(f.Open(log));
-    EXPECT_TRUE(Enabled(Command::kSaveAs));
     f.SelectPath(std::string(f.document->Log()->Name()) + "\\" + std::string(f.document->Log()->Child(0)->Name()));
     f.Trigger(Command::kDeletePeer);
 
-    // Ctrl+S asks for a name in the log's own format; the saved log reads back as the tree shown.
-    const QString target = f.directory.filePath(v2 ? "narrowed.xml" : "narrowed.ilx");
+    // Ctrl+S proposes the log's own name, marked, in its folder and format; the saved log reads
+    // back as the tree shown, and the window still shows the log it opened.
+    const QString target = f.directory.filePath("narrowed." + suffix);
     f.dialogs.saveAnswer = target;
-    PressKey(Qt::Key_S, Qt::ControlModifier);
+    f.PressKey(Qt::Key_S, Qt::ControlModifier);
     ASSERT_FALSE(f.dialogs.saveRequests.isEmpty());
-    // The log's own name, marked, in its folder.
-    EXPECT_EQ(f.dialogs.saveRequests.last().fileName,
-              f.directory.filePath(v2 ? "ikev2-site-to-site-filtered.xml" : "gateway-day-filtered.ilx"));
-    EXPECT_EQ(f.dialogs.saveRequests.last().defaultSuffix, v2 ? "xml" : "ilx");
+    EXPECT_EQ(f.dialogs.saveRequests.last().fileName, f.directory.filePath(QFileInfo(example).completeBaseName() + "-filtered." + suffix));
+    EXPECT_EQ(f.dialogs.saveRequests.last().defaultSuffix, suffix);
     EXPECT_TRUE(f.messages.shown.isEmpty());
     EXPECT_EQ(f.frame->MessageText(), "Log saved to " + QDir::toNativeSeparators(target));
     EXPECT_FALSE(f.frame->isWindowModified()) << "what the tree shows is saved";
     const OpenLogResult reread = OpenLog(target.toStdString());
     ASSERT_EQ(reread.status, OpenLogResult::Status::kLoaded);
     EXPECT_EQ(Names(*reread.log, true), Names(*f.document->Log(), true));
-    EXPECT_EQ(f.document->Path(), log);  // the window still shows the log it opened
+    EXPECT_EQ(f.document->Path(), log);
 
-    // The open log, by another spelling or through a link, is refused and left as it was.
+    // The open log, by another spelling or through a link, is refused before asking to replace it.
     const QByteArray before = FrameFixture::Contents(log);
-    const QString link = f.directory.filePath(v2 ? "link.xml" : "link.ilx");
-    QFile::remove(link);
+    const QString link = f.directory.filePath("link." + suffix);
     ASSERT_TRUE(QFile::link(log, link));
-    for (const QString& same : QStringList{log, f.directory.path() + "/./" + example, link}) {
-      f.messages.shown.clear();
-      f.dialogs.saveAnswer = same;
-      f.messages.asked.clear();
-      f.Trigger(Command::kSaveAs);
+    for (const QString& same : {log, f.directory.path() + "/./" + example, link}) {
+      saveAs(same);
       EXPECT_EQ(f.messages.shown, QStringList({same + " is currently open.\nPlease select a new file name."}));
-      EXPECT_TRUE(f.messages.asked.isEmpty()) << "refused before asking to replace it";
+      EXPECT_TRUE(f.messages.asked.isEmpty());
     }
     // Another existing file is replaced only when the user says so.
     f.messages.answer = false;
     f.document->MarkTreeChanged();
     f.frame->UpdateCommands();
-    f.dialogs.saveAnswer = target;
-    f.Trigger(Command::kSaveAs);
+    saveAs(target);
     EXPECT_EQ(f.messages.asked, QStringList({target + " already exists.\nDo you want to replace it?"}));
     EXPECT_TRUE(f.frame->isWindowModified()) << "not saved";
     f.messages.answer = true;
     EXPECT_EQ(FrameFixture::Contents(log), before);
-
     // A place that cannot be written is reported; cancelling does nothing.
-    f.messages.shown.clear();
-    f.dialogs.saveAnswer = log + "/under-a-file.ilx";
-    f.Trigger(Command::kSaveAs);
+    saveAs(log + "/under-a-file.ilx");
     ASSERT_EQ(f.messages.shown.size(), 1);
     EXPECT_TRUE(f.messages.shown[0].startsWith("Failed to save file: " + log + "/under-a-file.ilx"));
-    f.messages.shown.clear();
-    f.dialogs.saveAnswer.clear();
-    f.Trigger(Command::kSaveAs);
+    saveAs("");
     EXPECT_TRUE(f.messages.shown.isEmpty());
   }
 }

@@ -23,13 +23,6 @@
 namespace quillon::test {
 namespace {
 
-QStringList ItemTexts(const QMenu& menu) {
-  QStringList texts;
-  for (const QAction* action : menu.actions())
-    if (!action->isSeparator()) texts.append(action->text().remove(QLatin1Char('&')));
-  return texts;
-}
-
 QAction* Item(const QMenu& menu, const QString& text) {
   for (QAction* action : menu.actions())
     if (action->text().remove(QLatin1Char('&')) == text) return action;
@@ -45,7 +38,6 @@ class ViewerUseTest : public ::testing::Test {
 
   LogView& View() const { return f.View(); }
   FindBar& Bar() const { return *View().FindBarWidget(); }
-  LogNode* Selected() const { return f.Selected(); }
   void Type(const QString& text) {
     Bar().Edit()->setText(text);
     Bar().SearchNow();
@@ -58,20 +50,15 @@ class ViewerUseTest : public ::testing::Test {
     Bar().LogLinesBox()->setChecked(false);
     Type(text);
   }
-  void FilterBy(const std::function<void(FiltersDialog&)>& fill) {
-    f.Answer<FiltersDialog>([fill](FiltersDialog& dialog) {
+  template <class Dialog>
+  void Narrow(Command command, const std::function<void(Dialog&)>& fill) {
+    f.Answer<Dialog>([fill](Dialog& dialog) {
       fill(dialog);
       return true;
     });
-    f.Trigger(Command::kFilter);
+    f.Trigger(command);
   }
-  void VerifyWith(const std::function<void(VerifyDialog&)>& fill) {
-    f.Answer<VerifyDialog>([fill](VerifyDialog& dialog) {
-      fill(dialog);
-      return true;
-    });
-    f.Trigger(Command::kVerify);
-  }
+  void FilterBy(const std::function<void(FiltersDialog&)>& fill) { Narrow(Command::kFilter, fill); }
   std::unique_ptr<QMenu> RowMenu(const LogNode* node) {
     const QModelIndex index = View().Model()->IndexOf(node);
     View().Tree()->scrollTo(index);
@@ -84,7 +71,6 @@ class ViewerUseTest : public ::testing::Test {
 // Find Previous before any search, then the matches of the tree's rows in order, then the
 // bar's own ways: as typed, in either case, Enter and Shift+Enter, the log's lines, Esc.
 TEST_F(ViewerUseTest, FindBarStepsThroughTheMatchesAndMarksTheText) {
-  EXPECT_TRUE(Bar().isHidden());
   f.Trigger(Command::kFindPrevious);
   EXPECT_EQ(Bar().Status(),
             "Cannot find previous item.  This command can only be executed after a find operation has been.");
@@ -94,23 +80,20 @@ TEST_F(ViewerUseTest, FindBarStepsThroughTheMatchesAndMarksTheText) {
 
   // The informational exchanges named after an error, then their notify payloads.
   FindText("INVALID-ID", true);
-  LogNode* first = Selected();
+  LogNode* first = f.Selected();
   ASSERT_NE(first, nullptr);
   EXPECT_EQ(first->Name(), "Info INVALID-ID-INFORMATION");
-  EXPECT_TRUE(View().Tree()->isExpanded(View().Model()->IndexOf(first->Parent())) || first->Parent()->IsTunnel())
-      << "scrolled into view";
   EXPECT_TRUE(View().Text()->toPlainText().startsWith("Notify")) << "its text is shown";
   f.Trigger(Command::kFindNext);
-  LogNode* second = Selected();
+  LogNode* second = f.Selected();
   EXPECT_EQ(second->Parent(), first);
   f.Trigger(Command::kFindNext);
   EXPECT_EQ(Bar().Status(), kNotFound) << "past the last match";
-  EXPECT_EQ(Selected(), second) << "the selection stays";
+  EXPECT_EQ(f.Selected(), second) << "the selection stays";
   f.Trigger(Command::kFindPrevious);
-  EXPECT_EQ(Selected(), first);
   f.Trigger(Command::kFindPrevious);
   EXPECT_EQ(Bar().Status(), kNotFound) << "nothing before the first match";
-  EXPECT_EQ(Selected(), first);
+  EXPECT_EQ(f.Selected(), first);
   EXPECT_TRUE(f.messages.shown.isEmpty()) << "the bar says it; no box to dismiss";
 
   // A text only in detail texts is found unless keys only.
@@ -118,21 +101,19 @@ TEST_F(ViewerUseTest, FindBarStepsThroughTheMatchesAndMarksTheText) {
   FindText("kmiller", true);
   EXPECT_EQ(Bar().Status(), kNotFound);
   FindText("kmiller");
-  ASSERT_NE(Selected(), nullptr);
-  EXPECT_NE(Selected()->DetailText().find("kmiller"), std::string::npos);
+  ASSERT_NE(f.Selected(), nullptr);
+  EXPECT_NE(f.Selected()->DetailText().find("kmiller"), std::string::npos);
 
   f.SelectPath("IKE debugging info");
   Bar().MatchCaseBox()->setChecked(false);
   Type("no-proposal-chosen");
-  ASSERT_NE(Selected(), nullptr);
   EXPECT_TRUE(Bar().Status().startsWith("1 of ")) << Bar().Status().toStdString();
   EXPECT_FALSE(View().Text()->extraSelections().isEmpty()) << "the text is marked in the detail pane";
-  // Enter goes on to the next match, Shift+Enter back.
-  const LogNode* match = Selected();
+  const LogNode* match = f.Selected();
   QTest::keyClick(Bar().Edit(), Qt::Key_Return);
   EXPECT_TRUE(Bar().Status().startsWith("2 of ")) << Bar().Status().toStdString();
   QTest::keyClick(Bar().Edit(), Qt::Key_Return, Qt::ShiftModifier);
-  EXPECT_EQ(Selected(), match);
+  EXPECT_EQ(f.Selected(), match);
   Bar().MatchCaseBox()->setChecked(true);
   EXPECT_EQ(Bar().Status(), kNotFound);
 
@@ -141,12 +122,10 @@ TEST_F(ViewerUseTest, FindBarStepsThroughTheMatchesAndMarksTheText) {
   Type("its protected network is");
   EXPECT_EQ(Bar().Status(), kNotFound);
   Bar().LogLinesBox()->setChecked(true);
-  ASSERT_NE(Selected(), nullptr);
   EXPECT_TRUE(Bar().Status().startsWith("1 of ")) << Bar().Status().toStdString();
   EXPECT_EQ(View().Tabs()->currentWidget(), View().LogLines());
   EXPECT_TRUE(View().LogLines()->toPlainText().contains("its protected network is"));
   EXPECT_FALSE(View().LogLines()->extraSelections().isEmpty());
-
   QTest::keyClick(Bar().Edit(), Qt::Key_Escape);
   EXPECT_TRUE(Bar().isHidden());
   EXPECT_TRUE(View().LogLines()->extraSelections().isEmpty()) << "the marks go with the bar";
@@ -155,40 +134,32 @@ TEST_F(ViewerUseTest, FindBarStepsThroughTheMatchesAndMarksTheText) {
 TEST_F(ViewerUseTest, TheStartPointOfFindNextSurvivesAStricterFilterOnly) {
   FindText("QuickMode", true);
   f.Trigger(Command::kFindNext);
-  const LogNode* second = Selected();
+  const LogNode* second = f.Selected();
   FilterBy([](FiltersDialog& d) { d.FilterOutDpdBox()->setChecked(true); });
   EXPECT_EQ(View().Search().currentItem, second);
-  f.Trigger(Command::kFindNext);
-  EXPECT_NE(Selected(), second);
-  EXPECT_TRUE(f.messages.shown.isEmpty());
-
   // Read again: the tree is new, Find Next starts at the top.
   f.Trigger(Command::kRefresh);
   EXPECT_EQ(View().Search().currentItem, nullptr);
   f.Trigger(Command::kFindNext);
-  ASSERT_NE(Selected(), nullptr);
-  EXPECT_EQ(Selected()->Name(), "QuickMode");
+  ASSERT_NE(f.Selected(), nullptr);
+  EXPECT_EQ(f.Selected()->Name(), "QuickMode");
 }
 
 TEST_F(ViewerUseTest, FiltersDialogEnablesEachEditWithItsBox) {
   FiltersDialog dialog(FilterCriteria{});
-  const QList<QCheckBox*> boxes{dialog.IpBox(),         dialog.CookieBox(),      dialog.SpiBox(),
-                                dialog.UserNameBox(),   dialog.FailedPeersBox(), dialog.FilterOutDpdBox()};
-  for (QCheckBox* box : boxes) EXPECT_FALSE(box->isChecked());
+  const QList<QCheckBox*> boxes{dialog.IpBox(), dialog.CookieBox(), dialog.SpiBox(), dialog.UserNameBox()};
+  const QList<QLineEdit*> edits{dialog.IpEdit(), dialog.CookieEdit(), dialog.SpiEdit(), dialog.UserNameEdit()};
   const VerifyDialog verify(VerifyCriteria{});
   for (QCheckBox* box : verify.Boxes()) EXPECT_TRUE(box->isChecked()) << "Verify: all checked";
-  const QList<QLineEdit*> edits{dialog.IpEdit(), dialog.CookieEdit(), dialog.SpiEdit(), dialog.UserNameEdit()};
   for (int i = 0; i < 4; ++i) {
-    for (QLineEdit* edit : edits) EXPECT_FALSE(edit->isEnabled()) << i;
     QTest::mouseClick(boxes[i], Qt::LeftButton, {}, QPoint(5, boxes[i]->height() / 2));
     for (int j = 0; j < 4; ++j) EXPECT_EQ(edits[j]->isEnabled(), i == j) << i << " " << j;
     QTest::mouseClick(boxes[i], Qt::LeftButton, {}, QPoint(5, boxes[i]->height() / 2));
+    EXPECT_FALSE(edits[i]->isEnabled()) << i;
   }
-
   FilterCriteria chosen;
-  chosen.spiOn = true;
+  chosen.spiOn = chosen.filterOutDpdOn = true;
   chosen.spiText = "6aa24c19";
-  chosen.filterOutDpdOn = true;
   FiltersDialog again(chosen);
   EXPECT_TRUE(again.SpiEdit()->isEnabled()) << "enabled from the start for a checked box";
   EXPECT_FALSE(again.IpEdit()->isEnabled());
@@ -200,29 +171,25 @@ TEST_F(ViewerUseTest, FiltersDialogEnablesEachEditWithItsBox) {
 TEST_F(ViewerUseTest, StricterNarrowsInPlaceLessStrictReadsTheLogAgain) {
   QSignalSpy narrowed(&View(), &LogView::TreeNarrowed);
   const int loads = f.loader.loads;
-  EXPECT_FALSE(f.Checked(Command::kFilter));
   FilterBy([](FiltersDialog& d) { d.FilterOutDpdBox()->setChecked(true); });
   EXPECT_EQ(f.ShownPeers().size(), 8);
   EXPECT_TRUE(f.Checked(Command::kFilter));
   EXPECT_EQ(narrowed.count(), 1);
-  EXPECT_EQ(f.loader.loads, loads);
-
-  // Another box on top: narrowed in place.
+  // Another box on top, then Verify on top: narrowed in place.
   f.SelectPath("IKE debugging info\\203.0.113.77");
   FilterBy([](FiltersDialog& d) {
     d.IpBox()->setChecked(true);
     d.IpEdit()->setText("203.0.113.77");
   });
   EXPECT_EQ(f.ShownPeers(), QStringList{"203.0.113.77"});
-  EXPECT_EQ(f.loader.loads, loads);
-  EXPECT_EQ(Selected()->Name(), "203.0.113.77") << "the selection stays where its node is still shown";
-
-  // Verify on top, then a filter box unchecked: read again, filter and verify again.
-  VerifyWith([](VerifyDialog& d) {
+  EXPECT_EQ(f.Selected()->Name(), "203.0.113.77") << "the selection stays where its node is still shown";
+  Narrow<VerifyDialog>(Command::kVerify, [](VerifyDialog& d) {
     for (QCheckBox* box : d.Boxes()) box->setChecked(box == d.Boxes()[1]);
   });
   EXPECT_TRUE(f.Checked(Command::kVerify));
   EXPECT_EQ(f.loader.loads, loads);
+
+  // A filter box unchecked: read again, filter and verify again.
   FilterBy([](FiltersDialog& d) {
     EXPECT_TRUE(d.FilterOutDpdBox()->isChecked() && d.IpBox()->isChecked()) << "the dialog shows what was chosen";
     d.FilterOutDpdBox()->setChecked(false);
@@ -230,20 +197,19 @@ TEST_F(ViewerUseTest, StricterNarrowsInPlaceLessStrictReadsTheLogAgain) {
   EXPECT_EQ(f.loader.loads, loads + 1);
   EXPECT_EQ(f.ShownPeers(), QStringList{"203.0.113.77"});
   EXPECT_TRUE(f.Checked(Command::kFilter) && f.Checked(Command::kVerify));
-  const LogNode* peer = f.document->Log()->Child(0);
   QStringList exchanges;
-  for (const LogNode* shown : View().Model()->VisibleChildrenOf(peer)) exchanges.append(std::string(shown->Name()).c_str());
+  for (const LogNode* shown : View().Model()->VisibleChildrenOf(f.document->Log()->Child(0)))
+    exchanges.append(QString::fromStdString(std::string(shown->Name())));
   EXPECT_EQ(exchanges, (QStringList{"Info NO-PROPOSAL-CHOSEN", "Info INVALID-ID-INFORMATION"}));
 
   // Nothing checked in Verify: read again, the filter stays.
-  VerifyWith([](VerifyDialog& d) {
+  Narrow<VerifyDialog>(Command::kVerify, [](VerifyDialog& d) {
     for (QCheckBox* box : d.Boxes()) box->setChecked(false);
   });
   EXPECT_EQ(f.loader.loads, loads + 2);
   EXPECT_FALSE(f.Checked(Command::kVerify));
   EXPECT_TRUE(f.Checked(Command::kFilter));
   EXPECT_GT(View().Model()->VisibleChildrenOf(f.document->Log()->Child(0)).size(), 2u);
-
   // A cancelled dialog changes nothing, the button included.
   f.Answer<FiltersDialog>([](FiltersDialog&) { return false; });
   f.Trigger(Command::kFilter);
@@ -268,100 +234,84 @@ TEST_F(ViewerUseTest, LogLinesAreShownNumberedAndOpenTheEditorAtTheFirstLine) {
   // The received packet's debug record, its blocks, and the gateway's own words after it.
   const QString lines = View().LogLines()->toPlainText();
   EXPECT_TRUE(lines.startsWith("##### BEGIN PACKET DEBUG #####\n\tReceived:")) << lines.toStdString();
-  EXPECT_TRUE(lines.endsWith("192.168.50.2 rejected packet 5: check the pre-shared key on both sides\n\n"))
-      << lines.toStdString();
+  EXPECT_TRUE(lines.endsWith("192.168.50.2 rejected packet 5: check the pre-shared key on both sides\n\n"));
   EXPECT_EQ(View().Tabs()->tabToolTip(1), "Lines 3572 to 3610 of the log");
   EXPECT_TRUE(View().Text()->toPlainText().startsWith("Notify\n")) << "the detail text stays in its tab";
-  // A node that was not read from lines of its own shows none.
   f.SelectPath(peer);
-  EXPECT_TRUE(View().LogLines()->toPlainText().isEmpty());
+  EXPECT_TRUE(View().LogLines()->toPlainText().isEmpty()) << "a node not read from lines of its own";
 
   f.Trigger(Command::kFind);
   Bar().LogLinesBox()->setChecked(true);
   Type("its protected network is");
-  ASSERT_NE(Selected(), nullptr);
   const std::uint64_t line = View().FirstLogLineOfSelection();
   ASSERT_GT(line, 0u);
   EXPECT_EQ(View().LogLines()->LineNumberOf(0), line);
-  EXPECT_EQ(View().LogLines()->lineWrapMode(), QPlainTextEdit::WidgetWidth);
-  const QString log = f.document->Path();
-  const QString at = "+" + QString::number(line);
-
-  struct Case {
-    QHash<QString, QString> environment;
-    QHash<QString, QString> programs;
+  const QString log = f.document->Path(), at = "+" + QString::number(line);
+  const struct {
+    QHash<QString, QString> environment, programs;
     QString program;
     QStringList arguments;
-  };
-  const Case cases[] = {
+  } cases[] = {
       // The user's editor: $VISUAL before $EDITOR; one for the terminal gets a terminal window.
-      {{{"VISUAL", "gedit"}, {"EDITOR", "vim"}}, {{"gedit", "/usr/bin/gedit"}, {"vim", "/usr/bin/vim"}},
-       "/usr/bin/gedit", {at, log}},
-      {{{"EDITOR", "vim -R"}},
-       {{"vim", "/usr/bin/vim"}, {"x-terminal-emulator", "/usr/bin/x-terminal-emulator"}},
+      {{{"VISUAL", "gedit"}, {"EDITOR", "vim"}}, {{"gedit", "/usr/bin/gedit"}, {"vim", "/usr/bin/vim"}}, "/usr/bin/gedit", {at, log}},
+      {{{"EDITOR", "vim -R"}}, {{"vim", "/usr/bin/vim"}, {"x-terminal-emulator", "/usr/bin/x-terminal-emulator"}},
        "/usr/bin/x-terminal-emulator", {"-e", "/usr/bin/vim", "-R", at, log}},
       // None set: a desktop editor, with the line as it takes one.
       {{}, {{"kate", "/usr/bin/kate"}}, "/usr/bin/kate", {"--line", QString::number(line), log}},
       {{}, {{"xdg-open", "/usr/bin/xdg-open"}}, "/usr/bin/xdg-open", {log}},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     f.launcher.environment = c.environment;
     f.launcher.programs = c.programs;
     f.launcher.started.clear();
-    std::unique_ptr<QMenu> menu(View().LogLinesContextMenu());
-    Item(*menu, "Open in text editor at line " + QString::number(line))->trigger();
+    Item(*std::unique_ptr<QMenu>(View().LogLinesContextMenu()), "Open in text editor at line " + QString::number(line))->trigger();
     ASSERT_EQ(f.launcher.started.size(), 1) << c.program.toStdString();
     EXPECT_EQ(f.launcher.started[0].program, c.program);
     EXPECT_EQ(f.launcher.started[0].arguments, c.arguments);
   }
+  // The Tools menu's command and the row's menu open it there too.
+  f.launcher.programs = {{"kate", "/usr/bin/kate"}};
+  f.launcher.started.clear();
+  f.Trigger(Command::kOpenInEditor);
+  Item(*RowMenu(f.Selected()), "Open in text editor at this line")->trigger();
+  ASSERT_EQ(f.launcher.started.size(), 2);
+  for (const auto& start : f.launcher.started) EXPECT_EQ(start.arguments, QStringList({"--line", QString::number(line), log}));
   // None installed, or one that does not start: said, and nothing else happens.
   f.launcher.programs.clear();
-  f.launcher.environment.clear();
-  f.launcher.started.clear();
   f.Trigger(Command::kOpenInEditor);
   EXPECT_EQ(f.messages.shown.size(), 1) << "no editor installed";
   f.launcher.programs = {{"kate", "/usr/bin/kate"}};
   f.launcher.startSucceeds = false;
   f.Trigger(Command::kOpenInEditor);
   EXPECT_EQ(f.messages.shown.last(), "Could not start /usr/bin/kate");
-  f.launcher.startSucceeds = true;
-  // The command of the Tools menu and the row's menu open it there too.
-  f.launcher.started.clear();
-  f.Trigger(Command::kOpenInEditor);
-  Item(*RowMenu(Selected()), "Open in text editor at this line")->trigger();
-  ASSERT_EQ(f.launcher.started.size(), 2);
-  EXPECT_EQ(f.launcher.started[1].arguments, f.launcher.started[0].arguments);
 }
 
 TEST_F(ViewerUseTest, RowMenuCopiesExpandsAndFilters) {
   const LogNode* peer = f.document->Log()->Child(0);
+  const QString caption = QString::fromStdString(peer->Caption());
   std::unique_ptr<QMenu> menu = RowMenu(peer);
-  EXPECT_EQ(Selected(), peer) << "a right click selects the row";
-  EXPECT_EQ(ItemTexts(*menu), QStringList({"Copy row", "Copy subtree as text", "Copy as JSON", "Expand subtree",
-                                           "Collapse subtree", "Show log lines", "Open in text editor at this line",
-                                           "Filter to this peer", "Export packets...", "Save report..."}));
+  EXPECT_EQ(f.Selected(), peer) << "a right click selects the row";
   QClipboard& clipboard = *QApplication::clipboard();
-  Item(*menu, "Copy row")->trigger();
-  EXPECT_EQ(clipboard.text(), QString::fromStdString(peer->Caption()));
   Item(*menu, "Copy subtree as text")->trigger();
   const QStringList outline = clipboard.text().split('\n', Qt::SkipEmptyParts);
   ASSERT_GT(outline.size(), 2);
-  EXPECT_EQ(outline[0], QString::fromStdString(peer->Caption()));
+  EXPECT_EQ(outline[0], caption);
   EXPECT_TRUE(outline[1].startsWith("  ")) << "children indented";
-  clipboard.clear();
+  Item(*menu, "Copy as JSON")->trigger();
+  const QJsonObject json = QJsonDocument::fromJson(clipboard.text().toUtf8()).object();
+  EXPECT_EQ(json["caption"].toString(), caption);
+  EXPECT_FALSE(json["children"].toArray().isEmpty());
+  // The menu and the keys copy the row.
   f.ShowActive();
   View().Tree()->setFocus();
-  QTest::keyClick(View().Tree(), Qt::Key_C, Qt::ControlModifier);
-  EXPECT_EQ(clipboard.text(), QString::fromStdString(peer->Caption())) << "the keys copy the row too";
-  clipboard.clear();
-  QTest::keyClick(View().Tree(), Qt::Key_Insert, Qt::ControlModifier);
-  EXPECT_EQ(clipboard.text(), QString::fromStdString(peer->Caption()));
-  Item(*menu, "Copy as JSON")->trigger();
-  QJsonParseError error;
-  const QJsonDocument json = QJsonDocument::fromJson(clipboard.text().toUtf8(), &error);
-  ASSERT_EQ(error.error, QJsonParseError::NoError) << error.errorString().toStdString();
-  EXPECT_EQ(json.object()["caption"].toString(), QString::fromStdString(peer->Caption()));
-  EXPECT_FALSE(json.object()["children"].toArray().isEmpty());
+  const std::function<void()> copies[] = {[&] { Item(*menu, "Copy row")->trigger(); },
+                                          [&] { QTest::keyClick(View().Tree(), Qt::Key_C, Qt::ControlModifier); },
+                                          [&] { QTest::keyClick(View().Tree(), Qt::Key_Insert, Qt::ControlModifier); }};
+  for (const auto& copy : copies) {
+    clipboard.clear();
+    copy();
+    EXPECT_EQ(clipboard.text(), caption);
+  }
 
   // Expand the subtree, then collapse it: the rows made below it are given back.
   LogTreeModel& model = *View().Model();
@@ -381,7 +331,6 @@ TEST_F(ViewerUseTest, RowMenuCopiesExpandsAndFilters) {
   View().SelectNode(deep);
   TextPane& text = *View().Text();
   const QString shown = text.toPlainText();
-  ASSERT_GT(shown.size(), 10);
   QTextCursor cursor = text.textCursor();
   cursor.setPosition(2);
   cursor.setPosition(9, QTextCursor::KeepAnchor);
@@ -401,11 +350,10 @@ TEST_F(ViewerUseTest, RowMenuCopiesExpandsAndFilters) {
   textMenu->actions().last()->trigger();
   EXPECT_TRUE(Bar().isVisible());
 
-  const QString name = QString::fromStdString(peer->Caption());
   Item(*RowMenu(peer), "Filter to this peer")->trigger();
   FrameFixture::WaitForLoad(*f.frame);
-  EXPECT_EQ(f.ShownPeers(), QStringList({name}));
-  EXPECT_TRUE(f.frame->Action(Command::kFilter)->isChecked());
+  EXPECT_EQ(f.ShownPeers(), QStringList({caption}));
+  EXPECT_TRUE(f.Checked(Command::kFilter));
 }
 
 TEST_F(ViewerUseTest, MessagesSayWhatHappenedAndClearingAFilterKeepsThePlace) {
@@ -424,15 +372,14 @@ TEST_F(ViewerUseTest, MessagesSayWhatHappenedAndClearingAFilterKeepsThePlace) {
   filterIp("203.0.113.77");
   EXPECT_EQ(View().EmptyTreeMessage(), "");
   const LogNode* peer = f.document->Log()->Child(0);
-  const LogNode* negotiation = View().Model()->VisibleChildrenOf(peer).at(1);
-  const std::string selectedPath = negotiation->Path();
+  const std::string selectedPath = View().Model()->VisibleChildrenOf(peer).at(1)->Path();
   View().Tree()->expand(View().Model()->IndexOf(peer));
-  View().SelectNode(negotiation);
+  View().SelectNode(View().Model()->VisibleChildrenOf(peer).at(1));
   filterIp("");
   EXPECT_GT(f.ShownPeers().size(), 1);
-  ASSERT_NE(Selected(), nullptr);
-  EXPECT_EQ(Selected()->Path(), selectedPath);
-  EXPECT_TRUE(View().Tree()->isExpanded(View().Model()->IndexOf(Selected()).parent()));
+  ASSERT_NE(f.Selected(), nullptr);
+  EXPECT_EQ(f.Selected()->Path(), selectedPath);
+  EXPECT_TRUE(View().Tree()->isExpanded(View().Model()->IndexOf(f.Selected()).parent()));
 
   // An empty log, a log of no packet, a log cut inside a packet: said with the file's name.
   const QString empty = f.WriteFile("empty.ilx", "");
@@ -451,25 +398,18 @@ TEST_F(ViewerUseTest, MessagesSayWhatHappenedAndClearingAFilterKeepsThePlace) {
 TEST_F(ViewerUseTest, MenusHoldEveryCommandWithItsKey) {
   QList<QAction*> inMenus;
   for (QAction* menu : f.frame->menuBar()->actions()) inMenus += menu->menu()->actions();
-  for (int i = 0; i < static_cast<int>(Command::kCount); ++i) {
-    const auto command = static_cast<Command>(i);
-    EXPECT_TRUE(inMenus.contains(f.frame->Action(command))) << InfoOf(command).text;
+  for (int i = 0; i < static_cast<int>(Command::kCount); ++i)
+    EXPECT_TRUE(inMenus.contains(f.frame->Action(static_cast<Command>(i)))) << InfoOf(static_cast<Command>(i)).text;
+  const std::pair<Command, QKeySequence> keys[] = {
+      {Command::kExit, Qt::CTRL | Qt::Key_Q},           {Command::kUserGuide, Qt::Key_F1}, {Command::kFind, Qt::CTRL | Qt::Key_F},
+      {Command::kFindNext, Qt::Key_F3}, {Command::kFindPrevious, Qt::SHIFT | Qt::Key_F3}, {Command::kFollow, Qt::Key_F9},    {Command::kOpenInEditor, Qt::CTRL | Qt::Key_E}};
+  for (const auto& [command, key] : keys) {
+    QAction& action = *f.frame->Action(command);
+    EXPECT_EQ(action.shortcut(), key) << InfoOf(command).text;
+    // The toolbar's buttons name their key in the tooltip.
+    const bool named = action.toolTip().endsWith(" (" + key.toString(QKeySequence::NativeText) + ")");
+    EXPECT_TRUE(named || !f.frame->ToolBar()->actions().contains(&action)) << action.toolTip().toStdString();
   }
-  const struct {
-    Command command;
-    QKeySequence key;
-  } keys[] = {{Command::kExit, Qt::CTRL | Qt::Key_Q},         {Command::kUserGuide, Qt::Key_F1},
-              {Command::kFind, Qt::CTRL | Qt::Key_F},         {Command::kFindNext, Qt::Key_F3},
-              {Command::kFindPrevious, Qt::SHIFT | Qt::Key_F3}, {Command::kFollow, Qt::Key_F9},
-              {Command::kOpenInEditor, Qt::CTRL | Qt::Key_E}};
-  for (const auto& k : keys) EXPECT_EQ(f.frame->Action(k.command)->shortcut(), k.key) << InfoOf(k.command).text;
-  // Tooltips name the key as the toolbar shows it.
-  for (const Command command : {Command::kResolveIPs, Command::kOpenInEditor, Command::kFind}) {
-    const QAction& action = *f.frame->Action(command);
-    EXPECT_TRUE(action.toolTip().endsWith(" (" + action.shortcut().toString(QKeySequence::NativeText) + ")"))
-        << action.toolTip().toStdString();
-  }
-
   f.Trigger(Command::kUserGuide);
   ASSERT_NE(f.frame->UserGuideWindow(), nullptr);
   EXPECT_TRUE(f.frame->UserGuideWindow()->isVisible());
@@ -494,7 +434,6 @@ TEST_F(ViewerUseTest, TheLoggingEnvironmentIsInstalledOnlyWhenTheUserAgrees) {
   EXPECT_TRUE(QFile::exists(environment));
   EXPECT_EQ(f.messages.shown.size(), 1) << "one report";
   EXPECT_FALSE(f.loggingEnvironment.Install(f.messages)) << "a failure the command line exits non-zero for";
-
   QString error;
   EXPECT_TRUE(QuillonApplication::ParseArguments({"--install-logging-environment", "--yes"}, error)->yes);
 }
