@@ -1,6 +1,6 @@
-// What makes the viewer behave as a desktop application here: the help options, the layout
-// kept across runs, the recent-file list shared between
-// running windows, and icons drawn for the screen's pixel ratio and palette.
+// What makes the viewer behave as a desktop application here: the command line, the layout
+// kept across runs, the recent-file list shared between running windows, and icons drawn for
+// the screen's pixel ratio and palette.
 #include <gtest/gtest.h>
 
 #include <QSettings>
@@ -18,40 +18,29 @@
 namespace quillon::test {
 namespace {
 
-TEST(DesktopTextsTest, HelpAndVersionAreAnsweredWithoutAWindow) {
+// The help options are answered without a window; the rest is parsed into the start options.
+TEST(QuillonApplicationTest, CommandLine) {
   using Info = QuillonApplication::Information;
   const struct {
     QStringList arguments;
-    Info expected;
-  } cases[] = {
-      {{"-h"}, Info::kHelp},
-      {{"--help"}, Info::kHelp},
-      {{"log.ilx", "-h"}, Info::kHelp},
-      {{"--version"}, Info::kVersion},
-      {{"--version", "--help"}, Info::kVersion},
-      {{"log.ilx"}, Info::kNone},
-      {{"--", "-h"}, Info::kNone},  // a file named "-h"
-      {{}, Info::kNone},
-  };
-  for (const auto& c : cases)
-    EXPECT_EQ(QuillonApplication::InformationRequested(c.arguments), c.expected) << c.arguments.join(' ').toStdString();
-}
-
-TEST(QuillonApplicationTest, CommandLine) {
-  const struct {
-    QStringList arguments;
+    Info information;
     bool parsed;
     QString file, screenshot;
     bool install;
   } cases[] = {
-      {{}, true, "", "", false},
-      {{"--install-logging-environment"}, true, "", "", true},
-      {{"--screenshot", "/tmp/s.png", "--", "-odd name.ilx"}, true, "-odd name.ilx", "/tmp/s.png", false},
-      {{"a.ilx", "b.ilx"}, false, "", "", false},
-      {{"--screenshot"}, false, "", "", false},
+      {{"log.ilx", "-h"}, Info::kHelp, false, "", "", false},
+      {{"--help"}, Info::kHelp, false, "", "", false},
+      {{"--version", "--help"}, Info::kVersion, false, "", "", false},
+      {{}, Info::kNone, true, "", "", false},
+      {{"--install-logging-environment"}, Info::kNone, true, "", "", true},
+      {{"--screenshot", "/tmp/s.png", "--", "-h"}, Info::kNone, true, "-h", "/tmp/s.png", false},  // a file named "-h"
+      {{"a.ilx", "b.ilx"}, Info::kNone, false, "", "", false},
+      {{"--screenshot"}, Info::kNone, false, "", "", false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.arguments.join(' ').toStdString());
+    EXPECT_EQ(QuillonApplication::InformationRequested(c.arguments), c.information);
+    if (c.information != Info::kNone) continue;
     QString error;
     const auto options = QuillonApplication::ParseArguments(c.arguments, error);
     ASSERT_EQ(options.has_value(), c.parsed);
@@ -69,14 +58,13 @@ TEST(DesktopFrameTest, TreeWidthFitsTheCaptionsUntilTheUserChoosesOne) {
   FrameFixture f;
   f.frame->show();
   f.frame->resize(1180, 720);  // wider than the test screen's nine tenths
-  QSplitter& splitter = *f.frame->View()->Splitter();
   EXPECT_EQ(f.frame->View()->TreeWidth(), LogView::kTreeWidth);
 
   // Captions as long as the sample's longest ones widen the tree once they are loaded.
-  const std::string longCaption = "Info INVALID-ID-INFORMATION   <== Tue Mar 12 2024 From: 09:30:09 To: 09:30:09";
-  ASSERT_TRUE(f.Open(f.RegisterTree("long.ilx", [&] {
+  ASSERT_TRUE(f.Open(f.RegisterTree("long.ilx", [] {
     std::unique_ptr<LogFile> log = ThreePeerLog();
-    AddExchange(AddTunnel(AddPeer(*log, "198.51.100.23"), false), longCaption, " Tue Mar 12 2024", "09:30:09");
+    AddExchange(AddTunnel(AddPeer(*log, "198.51.100.23"), false),
+                "Info INVALID-ID-INFORMATION   <== Tue Mar 12 2024 From: 09:30:09 To: 09:30:09", " Tue Mar 12 2024", "09:30:09");
     return log;
   })));
   const int fitted = f.frame->View()->TreeWidth();
@@ -89,11 +77,11 @@ TEST(DesktopFrameTest, TreeWidthFitsTheCaptionsUntilTheUserChoosesOne) {
   EXPECT_FALSE(f.frame->View()->IsTreeWidthChosen()) << "not the user's choice, not remembered";
 
   // Dragged by the user: kept through loads and remembered with the window's geometry.
-  QSplitterHandle* handle = splitter.handle(1);
-  const QPoint grip(handle->width() / 2, handle->height() / 2);
+  QSplitterHandle* handle = f.frame->View()->Splitter()->handle(1);
+  const QPoint grip(handle->width() / 2, handle->height() / 2), to = grip - QPoint(fitted - 300, 0);
   QTest::mousePress(handle, Qt::LeftButton, {}, grip);
-  QTest::mouseMove(handle, grip - QPoint(fitted - 300, 0));
-  QTest::mouseRelease(handle, Qt::LeftButton, {}, grip - QPoint(fitted - 300, 0));
+  QTest::mouseMove(handle, to);
+  QTest::mouseRelease(handle, Qt::LeftButton, {}, to);
   ASSERT_EQ(f.frame->View()->TreeWidth(), 300);
   ASSERT_TRUE(f.Open(f.RegisterTree("again.ilx", &ThreePeerLog)));
   EXPECT_EQ(f.frame->View()->TreeWidth(), 300);
@@ -101,20 +89,18 @@ TEST(DesktopFrameTest, TreeWidthFitsTheCaptionsUntilTheUserChoosesOne) {
   f.frame->close();
   EXPECT_EQ(f.settings.Value("Layout/TreeWidth").toInt(), 300);
 
-  // The next window starts as this one ended.
+  // The next window starts as this one ended; damaged settings are ignored.
   MainWindow next(*f.document, f.AllServices());
   next.show();
   EXPECT_EQ(next.size(), QSize(900, 600));
   EXPECT_EQ(next.View()->TreeWidth(), 300);
   EXPECT_TRUE(next.View()->IsTreeWidthChosen());
-
-  // Damaged settings are ignored.
   f.settings.SetValue("Layout/TreeWidth", "wide");
   f.settings.SetValue("Layout/Geometry", 12);
   MainWindow damaged(*f.document, f.AllServices());
   damaged.show();
-  EXPECT_EQ(damaged.View()->TreeWidth(), LogView::kTreeWidth);
   EXPECT_FALSE(damaged.View()->IsTreeWidthChosen());
+  EXPECT_EQ(damaged.View()->TreeWidth(), LogView::kTreeWidth);
 }
 
 TEST(DesktopSettingsTest, RecentFilesOfTwoProgramsShareOneSettingsFile) {
@@ -146,19 +132,15 @@ TEST(DesktopIconsTest, DrawnForThePixelRatioAndLegibleOnADarkPalette) {
   // lines of a toolbar button) turn light when the palette is dark.
   const QPalette original = QApplication::palette();
   QPalette dark = original;
-  dark.setColor(QPalette::Window, QColor(0x2A, 0x2A, 0x2E));
-  dark.setColor(QPalette::WindowText, QColor(0xE0, 0xE0, 0xE0));
-  dark.setColor(QPalette::Base, QColor(0x1E, 0x1E, 0x22));
-  dark.setColor(QPalette::Text, QColor(0xE0, 0xE0, 0xE0));
-  const auto lightness = [](const QIcon& icon, int side, QPoint at) {
-    return icon.pixmap(QSize(side, side), 1.0).toImage().pixelColor(at).lightness();
+  for (const auto role : {QPalette::Window, QPalette::Base}) dark.setColor(role, QColor(0x2A, 0x2A, 0x2E));
+  for (const auto role : {QPalette::WindowText, QPalette::Text}) dark.setColor(role, QColor(0xE0, 0xE0, 0xE0));
+  const auto lightness = [&states] {
+    return std::pair(states.At(kIconInfo).pixmap(QSize(12, 12), 1.0).toImage().pixelColor(5, 2).lightness(),
+                     ToolbarIcon(Command::kMakeVisible).pixmap(QSize(16, 16), 1.0).toImage().pixelColor(3, 10).lightness());
   };
-  const QIcon info = states.At(kIconInfo), makeVisible = ToolbarIcon(Command::kMakeVisible);
-  EXPECT_LT(lightness(info, 12, {5, 2}), 110);
-  EXPECT_LT(lightness(makeVisible, 16, {3, 10}), 110);
+  EXPECT_LT(std::max(lightness().first, lightness().second), 110);
   QApplication::setPalette(dark);
-  EXPECT_GT(lightness(info, 12, {5, 2}), 160);
-  EXPECT_GT(lightness(makeVisible, 16, {3, 10}), 160);
+  EXPECT_GT(std::min(lightness().first, lightness().second), 160);
   QApplication::setPalette(original);
 }
 
