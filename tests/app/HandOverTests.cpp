@@ -2,26 +2,21 @@
 // peer, through the save dialog and the safe file writer.
 #include <gtest/gtest.h>
 
+#include <QtEndian>
+
 #include "AppTestSupport.h"
 #include "model/TreeCounts.h"
 
 namespace quillon::test {
 namespace {
 
-// Enhanced packet blocks (type 6) in a pcapng file written little-endian.
+// Enhanced packet blocks (type 6) in a pcapng file written little-endian; -1 when malformed.
 int PacketBlocks(const QByteArray& bytes) {
+  const auto word = [&](qsizetype i) { return qFromLittleEndian<quint32>(bytes.constData() + i); };
   int count = 0;
-  for (qsizetype at = 0; at + 8 <= bytes.size();) {
-    const auto word = [&](qsizetype i) {
-      return static_cast<quint32>(static_cast<unsigned char>(bytes[i])) |
-             static_cast<quint32>(static_cast<unsigned char>(bytes[i + 1])) << 8 |
-             static_cast<quint32>(static_cast<unsigned char>(bytes[i + 2])) << 16 |
-             static_cast<quint32>(static_cast<unsigned char>(bytes[i + 3])) << 24;
-    };
-    if (word(at) == 6) ++count;
-    const quint32 length = word(at + 4);
-    if (length < 12) return -1;
-    at += length;
+  for (qsizetype at = 0; at + 8 <= bytes.size(); at += word(at + 4)) {
+    if (word(at + 4) < 12) return -1;
+    count += word(at) == 6;
   }
   return count;
 }
@@ -30,8 +25,7 @@ TEST(HandOverCommandsTest, ExportTheTreeOrTheSelectedPeerAndSaveTheReport) {
   FrameFixture f;
   QAction* exportPackets = f.MenuEntry("Export packets...");
   QAction* saveReport = f.MenuEntry("Save report...");
-  ASSERT_NE(exportPackets, nullptr);
-  ASSERT_NE(saveReport, nullptr);
+  ASSERT_TRUE(exportPackets && saveReport);
   const QString log = f.directory.filePath("gateway-day.ilx");
   ASSERT_TRUE(QFile::copy(FrameFixture::Example("gateway-day.ilx"), log));
   ASSERT_TRUE(f.Open(log));
@@ -67,9 +61,8 @@ TEST(HandOverCommandsTest, ExportTheTreeOrTheSelectedPeerAndSaveTheReport) {
   EXPECT_EQ(f.messages.shown.last(), log + " is currently open.\nPlease select a new file name.");
   EXPECT_EQ(FrameFixture::Contents(log), before);
   f.dialogs.saveAnswer.clear();
-  const auto requests = f.dialogs.saveRequests.size();
   exportPackets->trigger();
-  EXPECT_EQ(f.dialogs.saveRequests.size(), requests + 1);
+  EXPECT_EQ(f.messages.shown.size(), 1) << "cancelled: nothing written, nothing said";
 }
 
 }  // namespace
