@@ -37,11 +37,7 @@
 
 // Readable failure messages for Qt strings.
 inline void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
-inline void PrintTo(const QStringList& list, std::ostream* out) {
-  *out << '{';
-  for (const QString& text : list) *out << " \"" << text.toStdString() << '"';
-  *out << " }";
-}
+inline void PrintTo(const QStringList& list, std::ostream* out) { *out << "{ \"" << list.join("\" \"").toStdString() << "\" }"; }
 
 namespace quillon::test {
 
@@ -61,8 +57,7 @@ class RecordingMessages : public MessageSink {
     asked.append(question);
     return answer;
   }
-  QStringList shown;
-  QStringList asked;
+  QStringList shown, asked;
   bool answer = true;
 };
 
@@ -79,8 +74,7 @@ class FakeResolver : public NameResolver {
   std::optional<std::string> HostName(std::uint32_t address) override {
     if (onAsk) onAsk();
     const auto found = names.find(address);
-    if (found == names.end()) return std::nullopt;
-    return found->second;
+    return found == names.end() ? std::nullopt : std::optional(found->second);
   }
   std::map<std::uint32_t, std::string> names;
   std::function<void()> onAsk;
@@ -95,8 +89,7 @@ class FakeLauncher : public ProcessLauncher {
   }
   // The test's own environment: the real one must not leak in.
   QString EnvironmentValue(const QString& name) const override { return environment.value(name); }
-  QHash<QString, QString> environment;
-  QHash<QString, QString> programs;  // name -> full path
+  QHash<QString, QString> environment, programs;  // programs: name -> full path
   struct Start { QString program; QStringList arguments; };
   QList<Start> started;
   bool startSucceeds = true;
@@ -112,9 +105,8 @@ class FakeDialogs : public FileDialogs {
     saveRequests.append(request);
     return saveAnswer;
   }
-  QString answer;
+  QString answer, saveAnswer;
   QList<OpenRequest> requests;
-  QString saveAnswer;
   QList<SaveRequest> saveRequests;
 };
 
@@ -167,9 +159,7 @@ class TestPeer : public TestNodeOf<PeerNode> {
  public:
   using TestNodeOf::TestNodeOf;
   std::uint32_t PeerAddress() const override { return address; }
-  std::unique_ptr<PeerNode> NewMergedPeer(std::uint32_t, std::uint32_t, std::string, LogNode*) const override {
-    return nullptr;
-  }
+  std::unique_ptr<PeerNode> NewMergedPeer(std::uint32_t, std::uint32_t, std::string, LogNode*) const override { return nullptr; }
 };
 
 // Builders that append a node and return it for further set-up.
@@ -252,8 +242,8 @@ class FrameFixture {
   LogNode* Selected() const { return frame->View()->SelectedNode(); }
   bool Enabled(Command command) const { return frame->Action(command)->isEnabled(); }
   bool Checked(Command command) const { return frame->Action(command)->isChecked(); }
-  QStringList ShownPeers() const;
-  QAction* MenuEntry(const QString& text) const;  // the window's action of that text, if any  // the root's rows as the tree shows them
+  QStringList ShownPeers() const;  // the root's rows as the tree shows them
+  QAction* MenuEntry(const QString& text) const;  // the window's action of that text, if any
   static QByteArray Contents(const QString& path);  // empty when it cannot be read
 
   QTemporaryDir directory;
