@@ -67,21 +67,19 @@ LogDocument::Loader TreeLoader::AsLoader() {
   return [this](const std::string& path, const ReadProgress& progress) {
     ++loads;
     const auto found = trees_.find(path);
-    if (found == trees_.end()) {
-      OpenLogResult result = OpenLog(path, progress);
-      if (duringLoad) duringLoad(path, progress);
-      return result;
-    }
     OpenLogResult result;
-    if (!QFileInfo::exists(QString::fromStdString(path))) {
+    if (found == trees_.end()) {
+      result = OpenLog(path, progress);
+    } else if (!QFileInfo::exists(QString::fromStdString(path))) {
       result.status = OpenLogResult::Status::kCannotOpen;
       result.message = "Failed to open file: " + path;
       return result;
+    } else {
+      result.log = found->second();
+      result.status = OpenLogResult::Status::kLoaded;
+      result.loadTimeText = LoadTimeText(0);
     }
-    result.log = found->second();
     if (duringLoad) duringLoad(path, progress);
-    result.status = OpenLogResult::Status::kLoaded;
-    result.loadTimeText = LoadTimeText(0);
     return result;
   };
 }
@@ -93,11 +91,6 @@ FrameFixture::FrameFixture() {
                                            directory.filePath(QStringLiteral("environment"))});
   document = std::make_unique<LogDocument>(settings, loader.AsLoader());
   frame = std::make_unique<MainWindow>(*document, services);
-}
-
-FrameFixture::~FrameFixture() {
-  frame.reset();
-  document.reset();
 }
 
 QString FrameFixture::WriteFile(const QString& name, const QByteArray& contents) {

@@ -197,8 +197,7 @@ class TreeLoader {
 // A main window with fake services, over a temporary directory for log files.
 class FrameFixture {
  public:
-  FrameFixture();
-  ~FrameFixture();
+  FrameFixture();  // the window goes before its document: members end in reverse order
 
   // Writes a file in the temporary directory; returns its path.
   QString WriteFile(const QString& name, const QByteArray& contents);
