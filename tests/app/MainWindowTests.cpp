@@ -302,27 +302,25 @@ TEST_F(MainWindowTest, RecentFilesKeepTheFourNewestOnce) {
 }
 
 TEST_F(MainWindowTest, OpenDialogStartsFromTheLastFileOrTheDaemonsLog) {
-  const auto ask = [this] {
-    f.Trigger(Command::kOpen);
-    return f.dialogs.requests.last();
-  };
-  // Nothing known: the home folder; every kind of log offered first.
-  const auto none = ask();
-  EXPECT_EQ(none.startPath, QDir::homePath());
-  EXPECT_TRUE(none.filters.first().contains("*.ilx") && none.filters.first().contains("*.xml")) << none.filters.first().toStdString();
-  EXPECT_EQ(none.defaultSuffix, "xml");
-  // The daemon's product directory known: its default log.
   const QString productDir = f.directory.filePath("GX");
-  QSettings(f.directory.filePath("no-product.ini"), QSettings::IniFormat).setValue("GXDIR", productDir);
-  EXPECT_EQ(ask().startPath, productDir + "/log/IKE.ilx");
-  EXPECT_EQ(f.dialogs.requests.last().defaultSuffix, "ilx");
-  // The file opened last wins, always as an absolute path; either debug-log name gives "ilx".
-  f.document->SetLastAccessedFile("/var/log/gw/IKE.ikev1trace");
-  EXPECT_EQ(ask().startPath, "/var/log/gw/IKE.ikev1trace");
-  EXPECT_EQ(f.dialogs.requests.last().defaultSuffix, "ilx");
-  f.document->SetLastAccessedFile("relative/trace.xml");
-  EXPECT_EQ(ask().startPath, QDir::current().absoluteFilePath("relative/trace.xml"));
-  EXPECT_EQ(f.loader.loads, 0) << "a cancelled dialog opens nothing";
+  const struct {
+    QString product, lastFile, start, suffix;
+  } cases[] = {
+      {"", "", QDir::homePath(), "xml"},                                              // nothing known
+      {productDir, "", productDir + "/log/IKE.ilx", "ilx"},                           // the daemon's log
+      {productDir, "/var/log/gw/IKE.ikev1trace", "/var/log/gw/IKE.ikev1trace", "ilx"},  // the last file wins
+      {productDir, "relative/trace.xml", QDir::current().absoluteFilePath("relative/trace.xml"), "xml"},
+  };
+  for (const auto& c : cases) {
+    QSettings(f.directory.filePath("no-product.ini"), QSettings::IniFormat).setValue("GXDIR", c.product);
+    if (!c.lastFile.isEmpty()) f.document->SetLastAccessedFile(c.lastFile);
+    f.Trigger(Command::kOpen);
+    EXPECT_EQ(f.dialogs.requests.last().startPath, c.start);
+    EXPECT_EQ(f.dialogs.requests.last().defaultSuffix, c.suffix) << c.start.toStdString();
+  }
+  // Every kind of log is offered first; a cancelled dialog opens nothing.
+  EXPECT_TRUE(f.dialogs.requests[0].filters.first().contains("*.ilx") && f.dialogs.requests[0].filters.first().contains("*.xml"));
+  EXPECT_EQ(f.loader.loads, 0);
 }
 
 TEST_F(MainWindowTest, EditorAndMailProgramsGetThePathAsOneArgument) {
