@@ -99,6 +99,7 @@ TEST(FilterTest, PeerAddressTests) {
   const Case cases[] = {
       {"the whole caption", Ip("192.0.2.10"), {"192.0.2.10"}},
       {"only the beginning of 192.0.2.200", Ip("192.0.2.20"), {}},
+      {"only the beginning of a tunnel end", Ip("10.255.2"), {}},
       {"the address before the parenthesis", Ip("198.51.100.23"), {"198.51.100.23  (0.0.0.3)"}},
       {"the second address in parentheses", Ip("0.0.0.3"), {"198.51.100.23  (0.0.0.3)"}},
       {"a lower-case cookie", cookie, {"203.0.113.77"}},
@@ -128,11 +129,6 @@ TEST(FilterTest, ATunnelEndPrunesThePeersOtherTunnelsAndNegotiations) {
   EXPECT_EQ(outline[0], "192.0.2.10");
   EXPECT_EQ(outline[1], "  10.255.0.1 <=> 10.255.0.2");
   for (std::size_t i = 2; i < outline.size(); ++i) EXPECT_TRUE(outline[i].starts_with("    ")) << outline[i];
-
-  // "10.255.2.2" is the end of the tunnel, "10.255.2.1" its beginning, "10.255.2" neither.
-  root = LoadExample("gateway-day.ilx");
-  ApplyFilter(*root, Ip("10.255.2"));
-  EXPECT_EQ(PeerNames(*root), Lines{});
 }
 
 TEST(FilterTest, DeadPeerDetectionIsDroppedAndAPeerLeftEmptyGoes) {
@@ -349,16 +345,6 @@ TEST(NarrowingTest, IKEv2ValuesInCaptionsChangeNoState) {
     ApplyVerify(*narrowed, failedOnly);
     EXPECT_EQ(narrowed->ChildCount(), 0u) << serial << suffix;
   }
-}
-
-TEST(NarrowingTest, FilterAndVerifyWorkOnIKEv2Trees) {
-  auto root = LoadExample("ikev2-site-to-site.xml");
-  const Lines before = PeerNames(*root);
-  ASSERT_GE(before.size(), 2u);
-  ApplyFilter(*root, Ip(before[1]));
-  EXPECT_EQ(PeerNames(*root), Lines{before[1]});
-  ApplyVerify(*root, VerifyCriteria{false, false, false, false, false});
-  EXPECT_EQ(PeerNames(*root), Lines{}) << "no category: nothing is a problem";
 }
 
 void CollectAll(const LogNode& node, std::set<const LogNode*>& out) {
