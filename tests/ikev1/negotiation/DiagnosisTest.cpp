@@ -135,8 +135,7 @@ TEST(DiagnosisTest, SaDeletedWithinTwoMinutesOfItsQuickMode) {
   // The quick mode is counted, not the delete.
   EXPECT_EQ(Statistics(tunnel), "Number of immediate Delete after successful negotiation\t1\r\n");
 
-  QuickModeFacts unanswered{"00 00 00 01", "12:00:00"};
-  unanswered.packets = 1;
+  const QuickModeFacts unanswered{"00 00 00 01", "12:00:00", kNetA, kNetB, "11 11 11 11", "22 22 22 22", 1};
   struct Case { const char* what; std::string log, summaries; };
   for (const Case& c : {
            Case{"121 seconds later the SA has lived its time", quickMode + DeleteIpsec("22 22 22 22", "12:02:01"), "|"},
@@ -155,11 +154,8 @@ TEST(DiagnosisTest, SaDeletedWithinTwoMinutesOfItsQuickMode) {
 
 TEST(DiagnosisTest, SameIdentitiesNegotiatedAgainWithinTwoMinutes) {
   QuickModeFacts first{"00 00 00 01", "12:00:00"};
-  QuickModeFacts other{"00 00 00 02", "12:00:20"};
-  other.remote = kNetC;
-  QuickModeFacts crossed{"00 00 00 03", "12:01:00"};
-  crossed.local = kNetB;  // the peer's view of the same pair
-  crossed.remote = kNetA;
+  const QuickModeFacts other{"00 00 00 02", "12:00:20", kNetA, kNetC};
+  const QuickModeFacts crossed{"00 00 00 03", "12:01:00", kNetB, kNetA};  // the peer's view of the same pair
   auto root = Load(QuickMode(first) + QuickMode(other) + QuickMode(crossed) +
                    QuickMode({"00 00 00 04", "12:01:50"}) + QuickMode({"00 00 00 05", "12:05:00"}));
   const LogNode& tunnel = TunnelOf(*root);
@@ -170,9 +166,7 @@ TEST(DiagnosisTest, SameIdentitiesNegotiatedAgainWithinTwoMinutes) {
 
   // A quick mode whose SA was deleted at once is reported as that and starts no search; the
   // one after it has no identical successor.
-  QuickModeFacts again{"00 00 00 02", "12:00:40"};
-  again.outboundSpi = "44 44 44 44";
-  again.inboundSpi = "55 55 55 55";
+  const QuickModeFacts again{"00 00 00 02", "12:00:40", kNetA, kNetB, "44 44 44 44", "55 55 55 55"};
   root = Load(QuickMode(first) + DeleteIpsec("11 11 11 11", "12:00:10", true) + QuickMode(again));
   EXPECT_EQ(Marked(TunnelOf(*root), kStateImmediateDelete), "xx.");
   EXPECT_EQ(Marked(TunnelOf(*root), kStateSuccessiveIdentical), "...");
