@@ -127,10 +127,8 @@ TEST(FilterTest, ATunnelEndPrunesThePeersOtherTunnelsAndNegotiations) {
 TEST(FilterTest, DeadPeerDetectionIsDroppedAndAPeerLeftEmptyGoes) {
   using namespace negtest;
   // 10.0.0.1: a main mode and a DPD exchange; 10.0.0.2: DPD only.
-  Packet hello = Informational(true, NotifyBlock("8d 28"));
-  Packet helloToSecond = hello;
-  helloToSecond.peer = "0a000002";
-  auto root = negtest::Load(MainModeLog() + Text(hello) + Text(helloToSecond));
+  const Packet hello = Informational(true, NotifyBlock("8d 28"));
+  auto root = negtest::Load(MainModeLog() + Text(hello) + Text(At(hello, "0a000002")));
   ASSERT_EQ(Outline(*root), (Lines{"10.0.0.1", "  Main Mode", "  DPD", "10.0.0.2", "  DPD"}));
   ApplyFilter(*root, {.filterOutDpdOn = true});
   EXPECT_EQ(Outline(*root), (Lines{"10.0.0.1", "  Main Mode"}));
@@ -260,8 +258,7 @@ TEST(NarrowingTest, AFailedNegotiationKeepsItsReason) {
   // A main mode in a tunnel, refused by the peer in an informational exchange logged outside
   // it: filtered to the tunnel's end, the notification goes and the reason stays.
   using namespace negtest;
-  const std::string tunnel = "TunnelLocalIP:c0a80001,TunnelPeerIP:c0a80002";
-  auto root = negtest::Load(MainModeLog(3, "0a000001", kCookie, tunnel) +
+  auto root = negtest::Load(MainModeLog(3, "0a000001", kCookie, kTunnel) +
                             Text(Informational(false, NotifyBlock("00 10"), "12:00:30")));
   ASSERT_EQ(Outline(*root), (Lines{"10.0.0.1", "  192.168.0.1 <=> 192.168.0.2", "    Main Mode", "  Info PAYLOAD-MALFORMED"}));
   ApplyFilter(*root, Ip("192.168.0.2"));

@@ -206,12 +206,8 @@ TEST(DiagnosisTest, NegotiationsWithoutResponseAndRestartsCountAsFailed) {
 }
 
 TEST(DiagnosisTest, LogSummaryListsThePeersWithFailures) {
-  Packet lone = MainModePacket(1, "12:00:00", "0d 0d 0d 0d 0d 0d 0d 0d");
-  lone.peer = "0a000003";
-  lone.tunnel = "TunnelLocalIP:c0a80001,TunnelPeerIP:c0a80002";
-  Packet refused = Informational(false, NotifyBlock("00 0e"), "12:00:01");
-  refused.peer = "0a000003";
-  auto root = Load(MainModeLog(6, "0a000002") + Text(lone) + Text(refused) + DeleteIpsec("aa bb cc dd", "12:01:00") +
+  auto root = Load(MainModeLog(6, "0a000002") + Text(At(MainModePacket(1, "12:00:00", "0d 0d 0d 0d 0d 0d 0d 0d"), "0a000003", kTunnel)) +
+                   Text(At(Informational(false, NotifyBlock("00 0e"), "12:00:01"), "0a000003")) + DeleteIpsec("aa bb cc dd", "12:01:00") +
                    DeleteIpsec("aa bb cc dd", "12:01:05"));
   ASSERT_EQ(Names(*root), (Texts{"10.0.0.1", "10.0.0.2", "10.0.0.3"}));
   EXPECT_EQ(root->Child(1)->DetailText(), "Peer\r\n");
@@ -233,8 +229,7 @@ TEST(DiagnosisTest, FailedNegotiationsNameWhoRejectedThem) {
   };
   Packet otherCookie = Informational(false, NotifyBlock("00 10"), "12:00:30");
   otherCookie.cookie = "0e 0e 0e 0e 0e 0e 0e 0e";
-  Packet otherTunnel = Informational(false, NotifyBlock("00 10"), "12:00:30");
-  otherTunnel.tunnel = "TunnelLocalIP:c0a80001,TunnelPeerIP:c0a80002";
+  const Packet otherTunnel = At(Informational(false, NotifyBlock("00 10"), "12:00:30"), "0a000001", kTunnel);
   const std::string noResponse = "No response from peer";
   for (const Case& c : {
            Case{"the peer's PAYLOAD-MALFORMED 29 s on", mainMode + Text(Informational(false, NotifyBlock("00 10"), "12:00:30")),
@@ -329,10 +324,8 @@ TEST(DiagnosisTest, ProposalsRefusedByLocalPolicyNameTheTransformsNotChosen) {
 }
 
 TEST(DiagnosisTest, PeersHoldingFailedNegotiationsAreMarked) {
-  Packet tunnelled = MainModePacket(1, "12:00:00", "0d 0d 0d 0d 0d 0d 0d 0d");
-  tunnelled.peer = "0a000003";
-  tunnelled.tunnel = "TunnelLocalIP:c0a80001,TunnelPeerIP:c0a80002";
-  auto root = Load(MainModeLog(6) + MainModeLog(5, "0a000002", "0c 0c 0c 0c 0c 0c 0c 0c") + Text(tunnelled));
+  auto root = Load(MainModeLog(6) + MainModeLog(5, "0a000002", "0c 0c 0c 0c 0c 0c 0c 0c") +
+                   Text(At(MainModePacket(1, "12:00:00", "0d 0d 0d 0d 0d 0d 0d 0d"), "0a000003", kTunnel)));
   ASSERT_EQ(Names(*root), (Texts{"10.0.0.1", "10.0.0.2", "10.0.0.3"}));
   EXPECT_EQ(StateIconIndex(*root->Child(0)), kIconNone);
   EXPECT_EQ(StateIconIndex(*root->Child(1)), kIconPeerInTrouble);
