@@ -63,14 +63,11 @@ TEST(IKEv2Load, GroupsExchangesByPeerTextAndTunnel) {
                                       ExchangeXml(Attrs("8"), "010.0.0.1", m) +
                                       ExchangeXml(Attrs("9"), "10.0.0.3", m));
   EXPECT_FALSE(regroup);
-  EXPECT_EQ(root.Name(), "IKEv2 debugging info");
   EXPECT_TRUE(root.IsIKEv2());
-  EXPECT_FALSE(root.IsWrongFormat());
 
   // Ascending addresses; the same address written differently is another peer, placed after.
   EXPECT_EQ(Captions(root), (Texts{"10.0.0.1", "010.0.0.1", "10.0.0.3", "10.0.0.5"}));
   const PeerNode& peer = *NodeAs<PeerNode>(root.Child(3));
-  EXPECT_EQ(peer.DetailText(), "IKEv2 Peer\r\n");
   EXPECT_EQ(peer.PeerAddress(), 0x0A000005u);
   EXPECT_FALSE(peer.IsIndexedPeer());
   EXPECT_EQ(peer.IdAddress(), 0u);
@@ -79,9 +76,7 @@ TEST(IKEv2Load, GroupsExchangesByPeerTextAndTunnel) {
                                    "0.0.0.0 <=> 0.0.0.0"}));
   const TunnelNode& shared = *NodeAs<TunnelNode>(peer.Child(0));
   ASSERT_EQ(shared.ChildCount(), 2u);
-  EXPECT_EQ(shared.Child(0)->Parent(), &shared);
   EXPECT_EQ(shared.Child(1)->Caption().substr(0, 9), "Initial 6");
-  EXPECT_TRUE(shared.IsComplete());
   EXPECT_TRUE(shared.HasTunnelAddresses());
   EXPECT_EQ(shared.DetailText(), "Tunnel per interface\r\n\r\nLocal IP:\t10.0.0.1\r\nPeer IP:\t10.0.0.2\r\n");
   // Serial 4 had one tunnel attribute only: it shares the address-less tunnel with serial 3.

@@ -25,13 +25,6 @@ namespace {
 using namespace negtest;
 using Texts = std::vector<std::string>;
 
-const std::string kTunnel = "TunnelLocalIP:c0a80001,TunnelPeerIP:c0a80002";
-
-Packet At(Packet p, const std::string& peer, const std::string& tunnel = "~~") {
-  p.peer = peer;
-  p.tunnel = tunnel;
-  return p;
-}
 
 // One main mode logged half under the peer's index and half under its address.
 std::string SplitMainMode(const std::string& index, const std::string& address, const std::string& cookie = kCookie,
@@ -174,7 +167,6 @@ TEST(LogFileRegroupTest, IndexedPeersJoinTheAddressTheyStandFor) {
     EXPECT_TRUE(exchange->IsReassigned());
     EXPECT_EQ(exchange->ReassignedIndex(), 5u);
     EXPECT_EQ(exchange->ReassignedAddress(), 0x0a000003u);
-    EXPECT_EQ(exchange->Parent(), &tunnel);
   }
 }
 

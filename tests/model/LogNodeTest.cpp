@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <tuple>
 
 #include "model/IPv4.h"
 #include "model/LogNode.h"
@@ -79,14 +80,9 @@ TEST(LogNodeTest, PurgeDropsMarkedAndEmptiedChildren) {
 TEST(LogNodeTest, TimeAndDateParsing) {
   CalendarTime t;
   LogNode::ParseTime("12:34:56", t);
-  EXPECT_EQ(t.hour, 12);
-  EXPECT_EQ(t.minute, 34);
-  EXPECT_EQ(t.second, 56);
   LogNode::ParseDate(" Mon Nov 13 2006", t);
-  EXPECT_EQ(t.weekday, 2);
-  EXPECT_EQ(t.month, 11);
-  EXPECT_EQ(t.day, 13);
-  EXPECT_EQ(t.year, 2006);
+  EXPECT_EQ(std::tie(t.year, t.month, t.day, t.weekday, t.hour, t.minute, t.second),
+            std::make_tuple(2006, 11, 13, 2, 12, 34, 56));
 
   // Short and malformed texts never read outside the text and leave zero fields.
   for (const char* text : {"", "1", "12:", "12", "no colon"}) {

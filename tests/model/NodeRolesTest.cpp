@@ -2,8 +2,6 @@
 // that asks the kind rather than the caption.
 #include <gtest/gtest.h>
 
-#include "ikev1/log/Message.h"
-#include "ikev1/negotiation/Exchange.h"
 #include "ikev1/negotiation/Tunnel.h"
 #include "ikev2/V2Exchange.h"
 #include "model/NodeRoles.h"
@@ -39,9 +37,6 @@ TEST(NodeRolesTest, EachLevelOfAnIKEv1TreeIsReachedAsItsOwnRoleOnly) {
   EXPECT_EQ(Roles(message), "---");
   EXPECT_EQ(Roles(header), "---");
   EXPECT_EQ(Roles(nullptr), "---");
-  EXPECT_NE(NodeAs<Exchange>(exchange), nullptr);
-  EXPECT_EQ(NodeAs<Exchange>(message), nullptr);
-  EXPECT_EQ(NodeAs<Message>(message), message);
   EXPECT_EQ(PeerAddressOf(*peer), 0x0a000001u);
   EXPECT_EQ(PeerAddressOf(*tunnel), 0u);
   EXPECT_FALSE(IsMergedPeer(*peer));

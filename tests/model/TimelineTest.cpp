@@ -23,14 +23,7 @@ using negtest::Packet;
 const std::string kTunnel = "TunnelLocalIP:0aff0001,TunnelPeerIP:0aff0002";
 
 std::int64_t At(int hour, int minute, int second, int day = 13) {
-  CalendarTime t;
-  t.year = 2006;
-  t.month = 11;
-  t.day = day;
-  t.hour = hour;
-  t.minute = minute;
-  t.second = second;
-  return t.Seconds();
+  return CalendarTime{2006, 11, day, 0, hour, minute, second, 0}.Seconds();
 }
 
 Packet WithPeer(Packet p, const std::string& peer, const std::string& tunnel, const std::string& cookie) {

@@ -2,6 +2,7 @@
 // label may come a token late, and the flags, whose last label says which end of the run it is.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <string>
 
 #include "ikev1/log/DebugLogReader.h"
@@ -10,9 +11,8 @@
 namespace quillon {
 namespace {
 
-struct Fields {
-  std::uint32_t major, minor, res, commit, enc;
-};
+// Major and minor version, reserved, commit and encryption flag.
+using Fields = std::array<std::uint32_t, 5>;
 
 Fields Read(const std::string& versionsAndFlags) {
   auto reader = DebugLogReader::FromText("InitCookie: 01 \nRspCookie: 02 \nNextPld: 01 " + versionsAndFlags +
@@ -38,14 +38,7 @@ TEST(HeaderFieldOrderTest, RunsReadInEitherOrderWithTheirTolerances) {
       {"MjVer: 1 MnVer: 2 ExcType: 5 ResFlag: 3 CommitFlag: 4 Flag: 6", {1, 2, 6, 4, 0}},
       {"MjVer: 1 MnVer: 2 ExcType: 5 EncFlag: 6 CommitFlag: 4 EncFlag: 7", {1, 2, 0, 4, 7}},
   };
-  for (const Case& c : cases) {
-    const Fields f = Read(c.text);
-    EXPECT_EQ(f.major, c.expected.major) << c.text;
-    EXPECT_EQ(f.minor, c.expected.minor) << c.text;
-    EXPECT_EQ(f.res, c.expected.res) << c.text;
-    EXPECT_EQ(f.commit, c.expected.commit) << c.text;
-    EXPECT_EQ(f.enc, c.expected.enc) << c.text;
-  }
+  for (const Case& c : cases) EXPECT_EQ(Read(c.text), c.expected) << c.text;
 }
 
 }  // namespace

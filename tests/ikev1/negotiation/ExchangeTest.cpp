@@ -146,8 +146,7 @@ TEST(ExchangeTest, SentRecordThatDoesNotFollowItsPacketFindsItsNegotiation) {
   // their peer (another cookie; B's cookie logged for A) are dropped.
   const std::string otherCookie = "a1 a2 a3 a4 a5 a6 a7 a8";
   Packet a = MainModePacket(1);
-  Packet b = MainModePacket(1, "12:00:02", otherCookie);
-  b.peer = "0a000002";
+  const Packet b = At(MainModePacket(1, "12:00:02", otherCookie), "0a000002");
   auto root = Load(Text(a) + Text(b) + Record(true, "0a000001", kCookie, kZeroId, "\tSize: 28 bytes\n") +
                    Record(true, "0a000001", "ff ff ff ff ff ff ff ff", kZeroId) +
                    Record(true, "0a000001", otherCookie, kZeroId));

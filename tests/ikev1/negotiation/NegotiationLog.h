@@ -60,6 +60,14 @@ inline Packet MainModePacket(int n, std::string time = "", std::string cookie = 
   return p;
 }
 
+// The packet as logged for another peer, through the tunnel token given ("~~": none).
+inline const std::string kTunnel = "TunnelLocalIP:c0a80001,TunnelPeerIP:c0a80002";
+inline Packet At(Packet p, const std::string& peer, const std::string& tunnel = "~~") {
+  p.peer = peer;
+  p.tunnel = tunnel;
+  return p;
+}
+
 inline std::string MainModeLog(int packets = 6, const std::string& peer = "0a000001", const std::string& cookie = kCookie,
                             const std::string& tunnel = "~~") {
   std::string text;

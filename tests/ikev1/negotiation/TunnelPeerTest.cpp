@@ -168,10 +168,8 @@ TEST(PeerTest, PeersInAscendingAddressOrderAndIndexedPeers) {
 
 TEST(PeerTest, RestartEndsEveryNegotiationAndMarksEachPeerOnce) {
   Packet a1 = MainModePacket(1), a2 = MainModePacket(2), a3 = MainModePacket(3), a4 = MainModePacket(4);
-  Packet other = MainModePacket(1, "12:00:01", "0c 0c 0c 0c 0c 0c 0c 0c");
-  other.tunnel = "TunnelLocalIP:c0a80001,TunnelPeerIP:c0a80002";
-  Packet b1 = MainModePacket(1);
-  b1.peer = "0a000002";
+  const Packet other = At(MainModePacket(1, "12:00:01", "0c 0c 0c 0c 0c 0c 0c 0c"), "0a000001", kTunnel);
+  const Packet b1 = At(MainModePacket(1), "0a000002");
   a3.payloads = Nonce("01") + "IKE daemon started at 12:00:30\n" + Nonce("02");
   auto root = Load(Text(a1) + Text(a2) + Text(other) + Text(b1) + Text(a3) + Text(a4));
   ASSERT_EQ(root->ChildCount(), 2u);

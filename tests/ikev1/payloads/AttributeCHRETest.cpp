@@ -257,9 +257,7 @@ TEST(AttributeCHRETest, WrittenBlocksReadBackEqual) {
                   Basic("80 14", "00 01"));
   ReadAndReadBack(created, true);
   ReadAndReadBack(AttributeBlock("01") + LengthBlock(), true);
-  ReadAndReadBack(AttributeBlock("01"));
   ReadAndReadBack(ChreBlock("00 01") + Variable("40 06", "61 6c 69 63 65") + Basic("c0 0c", "00 02"));
-  ReadAndReadBack(ChreBlock("00 04"));
 
   EXPECT_EQ(Written(*ReadBlock(created, true)),
             "debugAttributePayload:\n\tNextPld: 00\n\tReserved: 00\n\tLength: 00 40 (64)\n\tType: 03\n"

@@ -14,15 +14,12 @@ ByteList Sequence(std::uint32_t count) {
 }
 
 TEST(ByteListTest, NumberTextPadsOnlySingleHexDigits) {
-  EXPECT_EQ(NumberText(0, 16), "00");
-  EXPECT_EQ(NumberText(5, 16), "05");
-  EXPECT_EQ(NumberText(0xab, 16), "ab");
-  EXPECT_EQ(NumberText(0x123, 16), "123");
-  EXPECT_EQ(NumberText(0, 10), "0");
-  EXPECT_EQ(NumberText(7, 10), "7");
   // An unreadable field prints as the full 32-bit value, without sign or prefix.
-  EXPECT_EQ(NumberText(0xFFFFFFFFu, 16), "ffffffff");
-  EXPECT_EQ(NumberText(0xFFFFFFFFu, 10), "4294967295");
+  struct Case { std::uint32_t value; int base; const char* text; };
+  for (const Case& c : {Case{0, 16, "00"}, Case{5, 16, "05"}, Case{0xab, 16, "ab"}, Case{0x123, 16, "123"},
+                        Case{0, 10, "0"}, Case{7, 10, "7"}, Case{10, 10, "10"}, Case{0xFFFFFFFFu, 16, "ffffffff"},
+                        Case{0xFFFFFFFFu, 10, "4294967295"}})
+    EXPECT_EQ(NumberText(c.value, c.base), c.text) << c.value << " base " << c.base;
 }
 
 TEST(ByteListTest, ValueIsBigEndianAndWraps) {

@@ -44,7 +44,6 @@ TEST(IDPayloadTest, IdentityTextsAndPeerIndex) {
       {"01", "00 00 00 00", kNoService, "0.0.0.0"},
       {"01", "0a 00 00 01", kNoService, "10.0.0.1"},
       {"01", "00 01 02", kNoService, "ID_IPV4_ADDR 000102"},  // three bytes: no address at all
-      {"0b", "00 00 01 02", kNoService, "ID_KEY_ID 00000102"},
       // The protocol and port come from the service line or from the reserved octets.
       {"04", "0a 00 00 00 ff ff ff 00", "\tService type: 11 (17)  Service port: 01 f4 (1 244 )\n",
        "10.0.0.0/24 (UDP:500)"},
@@ -63,7 +62,6 @@ TEST(IDPayloadTest, IdentityTextsAndPeerIndex) {
       {"0b", "6b 31", kNoService, "k1"},
       {"0b", "6b 00", kNoService, "ID_KEY_ID 6b00"},
       {"0b", "6b 7f", kNoService, "ID_KEY_ID 6b7f"},
-      {"09", "30 82", kNoService, "ID_DER_ASN1_DN 3082"},
       {"0c", "", kNoService, "Unknown ID type (12)"},
   };
   for (const Case& c : cases) {

@@ -81,11 +81,6 @@ TEST(KeyMaterialPayloadsTest, Renderings) {
   auto empty = ReadKey(Block(kKinds[2], "") + "debugNoncePayload:");
   EXPECT_TRUE(empty->Data().empty());
   EXPECT_TRUE(OwnBlock(*empty).ends_with("\tHashData: \n"));
-
-  // The shared head, with the reserved octet in hex where a payload shows it so, and unread.
-  const PayloadFields unread{kUnread, 0x1f, {}};
-  EXPECT_EQ(unread.DetailHead("SAPayload", 16),
-            "SAPayload\r\n\r\nNext Payload:\tnot recognized\r\nReserved:\t1f\r\nLength:\t\t (0)");
 }
 
 TEST(KeyMaterialPayloadsTest, CreatedHashWaitsForItsDataBlock) {
