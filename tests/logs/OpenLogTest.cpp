@@ -40,7 +40,6 @@ TEST(OpenLogTest, FailuresLeaveNoTreeAndSayWhy) {
   EXPECT_EQ(wrong.message, "Wrong file type");
   EXPECT_EQ(wrong.log, nullptr);
 
-
   TempFile empty("empty.ilx", "");
   OpenLogResult result = OpenLog(empty.path.string());
   ASSERT_EQ(result.status, OpenLogResult::Status::kLoaded) << "an empty file is an empty log";
