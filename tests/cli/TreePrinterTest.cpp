@@ -63,7 +63,9 @@ std::unique_ptr<LogFile> SampleTree() {
   return root;
 }
 
-TEST(TreePrinterTest, TextTreeHidesAddresslessTunnelsAndAttributes) {
+// Both printers leave out address-less tunnels (their negotiations move up to the peer) and
+// attribute values; JSON keeps detail texts byte for byte.
+TEST(TreePrinterTest, TreesHideAddresslessTunnelsAndAttributes) {
   auto root = SampleTree();
   EXPECT_EQ(cli::TextTree(*root, {}),
             "IKE debugging info\n"
@@ -75,18 +77,11 @@ TEST(TreePrinterTest, TextTreeHidesAddresslessTunnelsAndAttributes) {
             "          Nonce\n"
             "    QuickMode\n"
             "      QM packet \xc3\xa9\n");
-  cli::PrintOptions texts;
-  texts.texts = true;
-  const std::string withTexts = cli::TextTree(*root, texts);
+  cli::PrintOptions options{.texts = true};
+  const std::string withTexts = cli::TextTree(*root, options);
   EXPECT_NE(withTexts.find("  10.0.0.1\n    | Peer\n    | \n    | line \"two\"\n    192.168"), std::string::npos)
       << withTexts;
-}
-
-TEST(TreePrinterTest, JsonKeepsTextsExactlyAndEscapes) {
-  auto root = SampleTree();
-  cli::PrintOptions options;
   options.json = true;
-  options.texts = true;
   const std::string json = cli::JsonTree(*root, options);
   EXPECT_NE(json.find("\"text\": \"Peer\\r\\n\\r\\nline \\\"two\\\"\\r\\n\""), std::string::npos) << json;
   EXPECT_NE(json.find("{\"name\": \"Main Mode\", \"caption\": \"Main Mode\", \"complete\": true, \"icon\": 2"),
@@ -154,38 +149,25 @@ TEST(TreePrinterTest, OutputIsStreamedInBoundedBlocksAndStopsAtAFailure) {
 }
 
 TEST(TreePrinterTest, CountsAndStats) {
-  auto root = SampleTree();
-  const TreeCounts counts = CountTree(*root);
-  EXPECT_EQ(counts.peers, 1u);
-  EXPECT_EQ(counts.tunnels, 2u);
-  EXPECT_EQ(counts.negotiations, 2u);
-  EXPECT_EQ(counts.failed, 1u);
-  EXPECT_EQ(counts.packets, 2u);
-  EXPECT_EQ(counts.payloads, 2u);  // the header is not a payload
-  EXPECT_EQ(cli::StatsText(*root, "File loaded in 00 minutes, 01 seconds."),
+  // The incomplete QuickMode is the failed one; the header is not a payload.
+  EXPECT_EQ(cli::StatsText(*SampleTree(), "File loaded in 00 minutes, 01 seconds."),
             "peers: 1\ntunnels: 2\nnegotiations: 2 (failed: 1)\npackets: 2\npayloads: 2\n"
             "File loaded in 00 minutes, 01 seconds.\n");
 }
 
-// The icon of a negotiation comes from its kind and state alone.
+// The icon of a negotiation comes from its kind and state alone: the edges of the rules.
 TEST(TreeRulesTest, StateIcons) {
   struct Case { NodeKind kind; std::uint16_t state; int icon; };
   const std::uint16_t done = kStateComplete, failed = kStateFailed;
   for (const Case& c : {Case{NodeKind::kMainMode, failed, kIconPhaseOneFailed},
-                        Case{NodeKind::kAggressiveMode, done, kIconPhaseOneDone},
-                        Case{NodeKind::kQuickMode, done, kIconQuickModeDone},
                         Case{NodeKind::kChildSa, done, kIconIpsecChildSaDone},
                         Case{NodeKind::kChildSa, failed, kIconChildSaFailed},
                         Case{NodeKind::kIkeRekey, done, kIconIkeChildSaDone},
-                        Case{NodeKind::kIkeRekey, failed, kIconChildSaFailed},
                         Case{NodeKind::kInformational, done | kStateDelete | kStateDirected, kIconDelete},
                         Case{NodeKind::kInformational, done | kStateDelete, kIconNone},
-                        Case{NodeKind::kConfigMode, done, kIconConfigDone},
                         Case{NodeKind::kConfigMode, failed, kIconConfigFailed},
                         Case{NodeKind::kInformational, done | kStateErrorInformational, kIconInfo},
                         Case{NodeKind::kInformational, done | kStateDpd, kIconDpd},
-                        Case{NodeKind::kInitial, failed, kIconInitialFailed},
-                        Case{NodeKind::kAuthentication, done, kIconAuthDone},
                         Case{NodeKind::kRestart, kStateRestart, kIconNone},
                         Case{NodeKind::kOtherExchange, done, kIconNone}}) {
     class Typed : public LogNode {

@@ -125,57 +125,18 @@ TEST(Follow, AnyCutIntoAppendedPartsGivesTheTreeOfOneLoad) {
   }
 }
 
-// Cut at every line end, the IKEv1 logs of the daemon follow without loading again (the sample
-// logs need no regrouping): each packet joins the tree as it is completed.
-TEST(Follow, LineByLineExtendsInPlace) {
-  for (const LogCase& log : Logs()) {
-    if (std::string(log.name) == "generated.ilx" || std::string(log.name) == "generated.xml") continue;
-    std::vector<std::size_t> cuts;
-    for (std::size_t at = log.text.find('\n'); at != std::string::npos; at = log.text.find('\n', at + 1)) {
-      // IKEv2: whole exchanges at a time; IKEv1: every line.
-      if (log.ikev1 || log.text.compare(at + 1, 10, "<Exchange\n") == 0) cuts.push_back(at + 1);
-    }
-    const Followed followed = FollowCase(log, cuts);
-    EXPECT_EQ(followed.reloads, 0) << log.name;
-    EXPECT_EQ(testing::FirstTreeDifference(*followed.root, *LoadOnce(log.text, log.name), true), "") << log.name;
-  }
-}
-
-TEST(Follow, PacketCutInTheMiddleWaitsForItsRest) {
-  const std::string text = ExampleText("small.ilx");
-  // The second packet's header block, cut inside a line: nothing of it is placed yet.
-  const std::size_t second = text.find("debugIsakmpHdr:", text.find("debugIsakmpHdr:") + 1);
-  ASSERT_NE(second, std::string::npos);
-  LogFile root;
-  IKEv1Follower follower(root);
-  EXPECT_EQ(follower.Append(std::string_view(text).substr(0, second + 20)), IKEv1Follower::Result::kExtended);
-  // The writer pauses inside a line: the half packet stays unread.
-  EXPECT_EQ(follower.Settle(), IKEv1Follower::Result::kUnchanged);
-  EXPECT_NE(follower.Append(std::string_view(text).substr(second + 20)), IKEv1Follower::Result::kReload);
-  follower.Settle();
-  EXPECT_EQ(testing::FirstTreeDifference(root, *LoadOnce(text, "cut.ilx"), true), "");
-}
-
-// A packet placed as the end of the log at a pause can be read otherwise once the log goes on:
-// here the daemon restarted inside the first packet's header, and after the line appended at
-// the pause the second start line no longer begins a packet of its own. The follower cannot
-// keep the packet it placed, and asks for a reload rather than leave it in the tree.
-TEST(Follow, PacketPlacedAtAPauseThatTheLongerLogDropsReloads) {
+// Restarts inside a packet, where a follower can read otherwise than a load of the whole log.
+// (1) The daemon restarted inside the first packet's header, and after the line appended at the
+// pause the second start line no longer begins a packet of its own: the follower cannot keep the
+// packet it placed at the pause and asks for a reload rather than leave it in the tree.
+// (2) A vendor's name holding "daemon" restarts the daemon as the reader reads it, inside a
+// packet, so the scan stands at no clean point after it; at a pause the packet that follows is
+// still placed, and ends the one before.
+TEST(Follow, RestartsInsideAPacket) {
   const std::string separator(70, '+');
   const std::string start = "create_packet1phase1: peer: c000020a ~~ Tue Mar 12 09:14:02 2024\n";
   const std::string paused = separator + "\n" + start + "\tRspCookie: 00 00 00IKE logging started\r\n" + separator + "\n" + start;
-  const std::string text = paused + "\tLength: 0+++++++0020a\n";
-  const Followed followed = Follow<IKEv1Follower>(text, {paused.size()}, 1);
-  EXPECT_EQ(followed.reloads, 1);
-  EXPECT_EQ(testing::FirstTreeDifference(*followed.root, *LoadOnce(text, "restart-in-header.ilx"), true), "");
-}
-
-// A vendor's name holding "daemon" restarts the daemon as the reader reads it, inside a packet,
-// so the scan stands at no clean point after that packet. At a pause, the packet that follows
-// is still placed, and ends the one before.
-TEST(Follow, APacketAfterARestartInsideAPacketIsPlacedAtThePause) {
-  const std::string separator(70, '+');
-  const std::string text =
+  const std::string vendor =
       "##### BEGIN PACKET DEBUG #####\n\tReceived:\n\tPeer: c6336428\n\tInitCookie: 9c 90 05 a7 f4 5a 5d 88 \n"
       "\tMsgID: 00 00 00 00 \n##### END PACKET DEBUG #####\n"
       "debugIsakmpHdr: (Process)\n\tInitCookie: 9c 90 05 a7 f4 5a 5d 88 \n\tRspCookie: 44 1f f4 24 62 b8 16 02 \n"
@@ -185,25 +146,38 @@ TEST(Follow, APacketAfterARestartInsideAPacketIsPlacedAtThePause) {
       "debugKeyPayload:\ndebugVendorIDPayload:\n\tNextPld: 82\n\tReserved: 00\n\tLength: 00 14 (20)\n"
       "\tVendor: Deadaemon Detection v1.0\n" +
       separator + "\ncreate_packet4phase1: peer: c6336428 TunnelLocalIP:0aff0101,TunnelPeerIP:0aff0102 Tue Mar 12 13:02:48 2024\n";
-  const Followed followed = Follow<IKEv1Follower>(text, {});
-  EXPECT_EQ(testing::FirstTreeDifference(*followed.root, *LoadOnce(text, "restart-in-vendor.ilx"), true), "");
+  struct Case {
+    std::string text;
+    std::vector<std::size_t> cuts;
+    int reloads;
+  };
+  for (const Case& c : {Case{paused + "\tLength: 0+++++++0020a\n", {paused.size()}, 1}, Case{vendor, {}, 0}}) {
+    const Followed followed = Follow<IKEv1Follower>(c.text, c.cuts, 1);
+    EXPECT_EQ(followed.reloads, c.reloads);
+    EXPECT_EQ(testing::FirstTreeDifference(*followed.root, *LoadOnce(c.text, "restart.ilx"), true), "");
+  }
 }
 
 void AppendTo(const fs::path& path, std::string_view bytes) { WriteFileBytes(path, bytes, std::ios::app); }
 
-// The file itself: appended in parts, cut short, replaced by another log of the same size.
+// The file itself. `quillon-cli --follow` prints the tree of a load, then starts its follower:
+// what the gateway appended in between must come as news, not vanish into the follower's first
+// tree. Then the file is cut short, rewritten in place to the same size, replaced by another log.
 TEST(Follow, FileGrownTruncatedAndReplaced) {
   for (const char* name : {"gateway-day.ilx", "ikev2-site-to-site.xml"}) {
     const std::string text = ExampleText(name);
+    const std::size_t cut = text.rfind('\n', text.size() / 2) + 1;
     const fs::path path = ScratchPath(std::string("followed-") + name);
-    WriteFileBytes(path, text.substr(0, text.size() / 3));
+    WriteFileBytes(path, text.substr(0, cut));
+    const OpenLogResult shown = OpenLog(path.string());
+    ASSERT_EQ(shown.size, cut) << name;
+    AppendTo(path, std::string_view(text).substr(cut));
     LogFile root;
     LogFollower follower(root, path.string());
-    EXPECT_EQ(follower.Poll(), LogFollower::Change::kReloaded) << name;
-    AppendTo(path, std::string_view(text).substr(text.size() / 3, text.size() / 3));
-    EXPECT_NE(follower.Poll(), LogFollower::Change::kCannotRead);
-    AppendTo(path, std::string_view(text).substr(2 * (text.size() / 3)));
-    follower.Poll();
+    follower.StartAfter(shown.size);
+    ASSERT_EQ(follower.Poll(), LogFollower::Change::kReloaded) << name;
+    EXPECT_EQ(testing::FirstTreeDifference(root, *shown.log, true), "") << name;
+    EXPECT_NE(follower.Poll(), LogFollower::Change::kNone) << name;
     follower.Poll();  // the writer paused: the last packet is placed
     EXPECT_EQ(testing::FirstTreeDifference(root, *LoadOnce(text, name), true), "") << name;
     EXPECT_EQ(follower.Poll(), LogFollower::Change::kNone);
@@ -237,28 +211,6 @@ TEST(Follow, FileGrownTruncatedAndReplaced) {
     WriteFileBytes(path, other);
     EXPECT_EQ(follower.Poll(), LogFollower::Change::kReloaded) << name;
     EXPECT_EQ(testing::FirstTreeDifference(root, *LoadOnce(other, name), true), "") << name;
-  }
-}
-
-// `quillon-cli --follow` prints the tree of a load, then starts its follower: what the gateway
-// appended in between must come as news, not vanish into the follower's first tree.
-TEST(Follow, AFollowerStartedAfterALoadGoesOnFromWhatTheLoadRead) {
-  for (const char* name : {"gateway-day.ilx", "ikev2-site-to-site.xml"}) {
-    const std::string text = ExampleText(name);
-    const std::size_t cut = text.rfind('\n', text.size() / 2) + 1;
-    const fs::path path = ScratchPath(std::string("late-") + name);
-    WriteFileBytes(path, text.substr(0, cut));
-    const OpenLogResult shown = OpenLog(path.string());
-    ASSERT_EQ(shown.size, cut) << name;
-    AppendTo(path, std::string_view(text).substr(cut));
-    LogFile root;
-    LogFollower follower(root, path.string());
-    follower.StartAfter(shown.size);
-    ASSERT_EQ(follower.Poll(), LogFollower::Change::kReloaded) << name;
-    EXPECT_EQ(testing::FirstTreeDifference(root, *shown.log, true), "") << name;
-    EXPECT_NE(follower.Poll(), LogFollower::Change::kNone) << name;
-    follower.Poll();  // the writer paused
-    EXPECT_EQ(testing::FirstTreeDifference(root, *LoadOnce(text, name), true), "") << name;
   }
 }
 
@@ -302,11 +254,6 @@ TEST(Follow, APacketAppearsAtTheFirstPollThatFindsTheWriterPaused) {
   }
 }
 
-}  // namespace
-}  // namespace quillon
-
-namespace quillon {
-namespace {
 
 // One tree's memory, one read: the follower places its nodes in the log's arena as a load does
 // (on the heap a followed log took a third more memory than its load), and a log whose name
