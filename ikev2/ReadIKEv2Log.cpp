@@ -114,9 +114,7 @@ bool ReadIKEv2Exchanges(LogFile& root, LogLineReader& reader, const IKEv2ReadOpt
   Placer placer(root);
 
   // This thread reads and places; the others read pieces.
-  HelperThreads& threads = root.Helpers();
-  threads.Start();
-  PiecePipeline<ExchangeRun> pipeline(threads, options.workers, arena, options.pieceSize, reader.SizeHint());
+  PiecePipeline<ExchangeRun> pipeline(root.Helpers(), options.workers, arena, options.pieceSize, reader.SizeHint());
   LogLineReader::Run step;
   for (;;) {
     std::shared_ptr<std::string> piece = pipeline.Buffer();

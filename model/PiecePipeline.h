@@ -28,17 +28,19 @@ class PiecePipeline {
   // holds its text). One per core would leave a core idle whenever a helper finished its piece
   // while the loading thread still waited for the one before. `pieceSize`: the wanted size of a
   // piece; `total`: the log's size when known before reading, else 0. What a helper allocates
-  // goes to its lane of `arena`.
+  // goes to its lane of `arena`. The helpers are started here, before the first piece is cut.
   PiecePipeline(HelperThreads& threads, unsigned workers, NodeArena* arena, std::size_t pieceSize, std::uint64_t total)
       : threads_(threads),
         workers_(workers != 0 ? workers : std::clamp(std::thread::hardware_concurrency() + 1, 2u, 8u)),
         arena_(arena),
         pieceSize_(pieceSize),
-        total_(total) {}
+        total_(total) {
+    threads_.Start();
+  }
 
   // The size wanted for the next piece. Near the end of a log of known size the pieces get
-  // smaller, down to a quarter of a megabyte: the threads then run out of work
-  // together, instead of one of them waiting for the other's last big piece.
+  // smaller, down to a quarter of a megabyte: the threads then run out of work together,
+  // instead of one of them waiting for the other's last big piece.
   std::size_t PieceSize() const {
     constexpr std::size_t kSmallest = std::size_t{1} << 18;
     if (pieceSize_ <= kSmallest || total_ <= offset_) return pieceSize_;
@@ -61,9 +63,11 @@ class PiecePipeline {
   std::optional<Result> Submit(std::size_t size, Read read) {
     const std::uint64_t offset = offset_;
     offset_ += size;
-    pending_.push_back(threads_.Run([read = std::move(read), offset, arena = arena_]() mutable {
+    pending_.push_back(threads_.Run([read = std::optional<Read>(std::move(read)), offset, arena = arena_]() mutable {
       ArenaScope scope(arena);
-      return read(offset);
+      Result result = (*read)(offset);
+      read.reset();  // the piece's text is free once its result is: Buffer may hand it out again
+      return result;
     }));
     if (pending_.size() <= workers_) return std::nullopt;
     return Next();

@@ -328,7 +328,6 @@ void ReadIKEv1Log(LogFile& root, DebugLogReader& reader, const IKEv1ReadOptions&
   std::optional<PieceCutter> cutter;
   std::optional<PiecePipeline<PieceScan>> pipeline;
   if (fresh) {
-    root.Helpers().Start();  // asleep by the time the first pieces are cut
     pipeline.emplace(root.Helpers(), options.workers, arena, options.pieceSize, 0);
     cutter.emplace(reader.Source());
     piece = cutter->Next(options.pieceSize, pipeline->Buffer());
