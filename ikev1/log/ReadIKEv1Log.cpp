@@ -328,10 +328,10 @@ void ReadIKEv1Log(LogFile& root, DebugLogReader& reader, const IKEv1ReadOptions&
   std::optional<PieceCutter> cutter;
   std::optional<PiecePipeline<PieceScan>> pipeline;
   if (fresh) {
-    pipeline.emplace(root.Helpers(), options.workers, arena, options.pieceSize, 0);
+    pipeline.emplace(root.Helpers(), options.workers, arena, options.pieceSize, reader.Source()->SizeHint());
     cutter.emplace(reader.Source());
-    piece = cutter->Next(options.pieceSize, pipeline->Buffer());
-    if (piece) next = cutter->Next(options.pieceSize, pipeline->Buffer());
+    piece = cutter->Next(pipeline->PieceSize(), pipeline->Buffer());
+    if (piece) next = cutter->Next(pipeline->PieceSize(), pipeline->Buffer());
   }
   if (!next) {
     // One piece or less: one reader reads it all.
@@ -347,7 +347,7 @@ void ReadIKEv1Log(LogFile& root, DebugLogReader& reader, const IKEv1ReadOptions&
           pipeline->Submit(piece->size(), [piece, next](std::uint64_t begin) { return ScanPiece(piece, next, begin); });
       if (scan) loader.Take(*scan);
       piece = std::move(next);
-      if (piece) next = cutter->Next(options.pieceSize, pipeline->Buffer());
+      if (piece) next = cutter->Next(pipeline->PieceSize(), pipeline->Buffer());
     }
     while (std::optional<PieceScan> scan = pipeline->Next()) loader.Take(*scan);
     loader.Finish();
