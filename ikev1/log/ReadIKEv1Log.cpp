@@ -302,13 +302,6 @@ class PieceLoader {
   bool done_ = false;
 };
 
-void ReadSequentially(DebugLogReader& reader, Placer& placer) {
-  while (!reader.AtEnd()) {
-    ScannedPacket step = ScanStep(reader);
-    placer.Place(step, &reader);
-  }
-}
-
 }  // namespace
 
 void ReadIKEv1Log(LogFile& root, DebugLogReader& reader, const IKEv1ReadOptions& options) {
@@ -335,7 +328,10 @@ void ReadIKEv1Log(LogFile& root, DebugLogReader& reader, const IKEv1ReadOptions&
   }
   if (!next) {
     // One piece or less: one reader reads it all.
-    ReadSequentially(reader, placer);
+    while (!reader.AtEnd()) {
+      ScannedPacket step = ScanStep(reader);
+      placer.Place(step, &reader);
+    }
   } else {
     // Progress is told as pieces are read (a log of one piece is read by the reader, which
     // tells its own).
