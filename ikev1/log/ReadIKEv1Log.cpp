@@ -321,7 +321,8 @@ void ReadIKEv1Log(LogFile& root, DebugLogReader& reader, const IKEv1ReadOptions&
   std::optional<PieceCutter> cutter;
   std::optional<PiecePipeline<PieceScan>> pipeline;
   if (fresh) {
-    pipeline.emplace(root.Helpers(), options.workers, arena, options.pieceSize, reader.Source()->SizeHint());
+    // No log size: the pieces keep their size to the end (smaller last ones held more memory, saved no time).
+    pipeline.emplace(root.Helpers(), options.workers, arena, options.pieceSize, 0);
     cutter.emplace(reader.Source());
     piece = cutter->Next(pipeline->PieceSize(), pipeline->Buffer());
     if (piece) next = cutter->Next(pipeline->PieceSize(), pipeline->Buffer());
