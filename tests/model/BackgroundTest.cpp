@@ -74,21 +74,6 @@ TEST(HelperThreadsTest, ClosingRunsWhatIsQueued) {
   for (auto& result : results) EXPECT_EQ(result.wait_for(std::chrono::seconds(0)), std::future_status::ready);
 }
 
-// Threads started ahead serve work as threads started with it do, and waiting for the helpers
-// to be idle waits for what is queued.
-TEST(HelperThreadsTest, StartedThreadsServeAndWaitingForIdleWaitsForTheWork) {
-  HelperThreads threads(2);
-  threads.Start();
-  std::atomic<int> runs{0};
-  for (int piece = 0; piece < 10; ++piece)
-    (void)threads.Run([&runs] {
-      std::this_thread::sleep_for(std::chrono::microseconds(300));
-      ++runs;
-    });
-  threads.WaitIdle();
-  EXPECT_EQ(runs.load(), 10);
-}
-
 // A caller awaiting a piece runs the queued pieces itself while the helper is busy: the one it
 // waits for (which then need not wait for the helper) and those queued before it. Its
 // exception reaches the caller, and the helper's own piece still answers.
@@ -143,27 +128,32 @@ TEST(SpreadOverTwoThreadsTest, EveryIndexOnceAndExceptionsWaitForTheHelper) {
 }
 
 // Results come back in the order the pieces were handed out, each with its place in the log,
-// however unevenly the helpers finish; after each piece handed out at most `workers` are in
-// flight; a piece's buffer is handed out again as soon as its result is taken.
+// however unevenly the helpers (started ahead) finish; after each piece handed out at most
+// `workers` are in flight; a piece's buffer is handed out again as soon as its result is
+// taken. Waiting for the helpers to be idle waits for the pieces still queued.
 TEST(PiecePipelineTest, ResultsInLogOrderWithinTheBound) {
   constexpr unsigned kWorkers = 3;
   HelperThreads threads(2);
   PiecePipeline<std::uint64_t> pipeline(threads, kWorkers, nullptr, 100, 0);
   std::vector<std::uint64_t> taken, expected;
   std::set<const std::string*> buffers;
+  std::atomic<int> reads{0};
   std::uint64_t offset = 0;
   for (std::size_t piece = 0; piece < 40; ++piece) {
     expected.push_back(offset);
     offset += piece + 1;
     std::shared_ptr<std::string> buffer = pipeline.Buffer();
     buffers.insert(buffer.get());
-    std::optional<std::uint64_t> oldest = pipeline.Submit(piece + 1, [buffer, piece](std::uint64_t at) {
+    std::optional<std::uint64_t> oldest = pipeline.Submit(piece + 1, [buffer, piece, &reads](std::uint64_t at) {
       std::this_thread::sleep_for(std::chrono::microseconds(piece % 4 * 150));
+      ++reads;
       return at;
     });
     if (oldest) taken.push_back(*oldest);
     EXPECT_LE(piece + 1 - taken.size(), kWorkers);
   }
+  threads.WaitIdle();
+  EXPECT_EQ(reads.load(), 40);
   while (std::optional<std::uint64_t> oldest = pipeline.Next()) taken.push_back(*oldest);
   EXPECT_EQ(taken, expected);
   EXPECT_EQ(buffers.size(), kWorkers + 1);
