@@ -3,8 +3,8 @@
 #include "ikev2/FollowIKEv2Log.h"
 
 #include <algorithm>
-#include <optional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <utility>
