@@ -3,16 +3,15 @@
 #include "ikev2/FollowIKEv2Log.h"
 
 #include <algorithm>
-#include <deque>
-#include <future>
 #include <memory>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <utility>
 #include <vector>
 
 #include "ikev2/V2Peer.h"
-#include "model/Background.h"
+#include "model/PiecePipeline.h"
 #include "ikev2/V2Exchange.h"
 
 namespace quillon {
@@ -24,7 +23,6 @@ struct ExchangeRun {
   std::vector<std::unique_ptr<v2Exchange>> exchanges;
   bool hadLines = false;     // the stretch held at least one line
   bool sawExchange = false;  // ... and at least one exchange start line
-  std::string text;          // the piece's buffer, handed back for the next piece
 };
 
 // Reads every exchange the cursor delivers. Lines outside exchanges are skipped; an exchange
@@ -38,12 +36,14 @@ void ReadRun(LineCursor& cursor, ExchangeRun& run) {
   }
 }
 
-ExchangeRun ReadPiece(std::string piece, std::uint64_t offset) {
-  LogLineReader reader = LogLineReader::FromText(std::move(piece), offset);
+// Reads `text`, which starts at `offset` in the log: the exchanges note where in the log they
+// stand. The text is lent to the reader and given back, its room kept for a later piece.
+ExchangeRun ReadText(std::string& text, std::uint64_t offset) {
+  LogLineReader reader = LogLineReader::FromText(std::move(text), offset);
   LineCursor cursor(reader);
   ExchangeRun run;
   ReadRun(cursor, run);
-  run.text = reader.ReleaseText();
+  text = reader.ReleaseText();
   return run;
 }
 
@@ -98,14 +98,6 @@ class Placer {
   bool needsRegroup_ = false;
 };
 
-// `offset`: where the piece stands in the log.
-std::future<ExchangeRun> StartReading(HelperThreads& threads, std::string piece, std::uint64_t offset, NodeArena* arena) {
-  return threads.Run([text = std::move(piece), offset, arena]() mutable {
-    ArenaScope scope(arena);
-    return ReadPiece(std::move(text), offset);
-  });
-}
-
 }  // namespace
 
 // Exchanges are independent of one another: each one is read from its start line up to the
@@ -122,44 +114,17 @@ bool ReadIKEv2Exchanges(LogFile& root, LogLineReader& reader, const IKEv2ReadOpt
   Placer placer(root);
 
   // This thread reads and places; the others read pieces.
-  const std::size_t workers = PieceWorkers(options.workers);
-  HelperThreads& threads = root.Helpers();
-  threads.Start();
-  std::deque<std::future<ExchangeRun>> pending;
-  // Piece buffers go round: a read piece's buffer takes the next piece, so that the load does
-  // not map and unmap a fresh block for every piece.
-  std::vector<std::string> spare;
-  std::string piece;
-  std::uint64_t pieceOffset = 0;  // the pieces follow one another from the log's first byte
-  // Near the end of a log of known size the pieces get smaller, down to a quarter of a
-  // megabyte: the threads then run out of work together, instead of one of them waiting for
-  // the other's last big piece.
-  const std::uint64_t total = reader.SizeHint();
-  const auto pieceSize = [&] {
-    constexpr std::size_t kSmallest = std::size_t{1} << 18;
-    if (options.pieceSize <= kSmallest || total <= pieceOffset) return options.pieceSize;
-    const std::uint64_t perThread = (total - pieceOffset) / 8;
-    return static_cast<std::size_t>(std::clamp<std::uint64_t>(perThread, kSmallest, options.pieceSize));
-  };
+  PiecePipeline<ExchangeRun> pipeline(root.Helpers(), options.workers, arena, options.pieceSize, reader.SizeHint());
   LogLineReader::Run step;
-  while ((step = reader.ReadExchangeRun(piece, pieceSize(), options.pieceLimit)) == LogLineReader::Run::kPiece) {
-    const std::uint64_t size = piece.size();
-    pending.push_back(StartReading(threads, std::move(piece), pieceOffset, arena));
-    pieceOffset += size;
-    piece = std::string();
-    if (pending.size() > workers) {
-      ExchangeRun run = threads.Await(pending.front());
-      pending.pop_front();
-      spare.push_back(std::move(run.text));
-      placer.Place(std::move(run));
-    }
-    if (!spare.empty()) {
-      piece = std::move(spare.back());
-      spare.pop_back();
-    }
+  for (;;) {
+    std::shared_ptr<std::string> piece = pipeline.Buffer();
+    step = reader.ReadExchangeRun(*piece, pipeline.PieceSize(), options.pieceLimit);
+    if (step != LogLineReader::Run::kPiece) break;
+    std::optional<ExchangeRun> run =
+        pipeline.Submit(piece->size(), [piece](std::uint64_t offset) { return ReadText(*piece, offset); });
+    if (run) placer.Place(std::move(*run));
   }
-  for (auto& run : pending) placer.Place(threads.Await(run));
-  pending.clear();
+  while (std::optional<ExchangeRun> run = pipeline.Next()) placer.Place(std::move(*run));
   if (step == LogLineReader::Run::kTooLong) {
     LineCursor cursor(reader);
     ExchangeRun run;
@@ -195,16 +160,6 @@ std::size_t NextStartLine(std::string_view text, std::size_t from) {
       return at;
   }
   return std::string_view::npos;
-}
-
-// Reads `text`, which starts at `offset` in the log: the exchanges note where in the log they
-// stand.
-ExchangeRun ReadText(std::string text, std::uint64_t offset) {
-  LogLineReader reader = LogLineReader::FromText(std::move(text), offset);
-  LineCursor cursor(reader);
-  ExchangeRun run;
-  ReadRun(cursor, run);
-  return run;
 }
 
 }  // namespace
@@ -250,7 +205,10 @@ IKEv2Follower::Result IKEv2Follower::Append(std::string_view bytes) {
   }
   s.placer.touched = &changed_;
   if (last != 0) {
-    if (s.tail.empty()) s.placer.Place(ReadText(std::string(whole.substr(0, last)), size_ - s.pending.size()));
+    if (s.tail.empty()) {
+      std::string text(whole.substr(0, last));
+      s.placer.Place(ReadText(text, size_ - s.pending.size()));
+    }
     s.tail.clear();
     s.pending.erase(0, last);
   }
@@ -267,7 +225,8 @@ IKEv2Follower::Result IKEv2Follower::Settle() {
   if (lines == std::string::npos || !s.tail.empty()) return Finish(true);
   // The last exchange, placed as the end of the log.
   s.placer.touched = &changed_;
-  ExchangeRun run = ReadText(s.pending.substr(0, lines + 1), size_ - s.pending.size());
+  std::string text = s.pending.substr(0, lines + 1);
+  ExchangeRun run = ReadText(text, size_ - s.pending.size());
   if (!run.exchanges.empty()) s.tail.assign(s.pending, 0, lines + 1);
   s.placer.Place(std::move(run));
   s.placer.touched = nullptr;

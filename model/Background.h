@@ -167,15 +167,6 @@ class HelperThreads {
   std::vector<std::thread> threads_;
 };
 
-// How many pieces of a log are handed out (queued or being read) while the loading thread
-// places the pieces read before: `requested`, or by default one more than there are cores, at
-// most eight (each piece in flight holds its text). One per core would leave a core idle
-// whenever a worker finished its piece while the loading thread still waited for the one
-// before.
-inline std::size_t PieceWorkers(unsigned requested) {
-  return requested != 0 ? requested : std::clamp(std::thread::hardware_concurrency() + 1, 2u, 8u);
-}
-
 // What one lane of SpreadOverTwoThreads changes as it goes (a sum, a scratch text, a list of
 // finds), on a cache line of its own: two lanes' state side by side on one line would make
 // every change of either move the line between the cores.

@@ -12,30 +12,17 @@
 // whose handling reads on from the log). The tree is the one a single reader gives.
 
 #include <algorithm>
-#include <cstring>
-#include <deque>
-#include <future>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
 #include "ikev1/log/DebugLogReader.h"
-#include "ikev1/log/Header.h"
-#include "ikev1/log/Message.h"
-#include "ikev1/log/PacketDebugRecord.h"
-#include "ikev1/log/PacketDebugTable.h"
 #include "ikev1/log/PlaceIKEv1Packets.h"
 #include "ikev1/log/ReadIKEv1Log.h"
-#include "ikev1/negotiation/Exchange.h"
-#include "ikev1/negotiation/Peer.h"
-#include "ikev1/negotiation/PreparedPacket.h"
-#include "model/Background.h"
-#include "model/IPv4.h"
-#include "model/TextHash.h"
+#include "model/PiecePipeline.h"
 
 namespace quillon {
 
@@ -62,10 +49,9 @@ class PieceCutter {
     if (progress_ && read_ != 0) progress_(read_);
   }
 
-  // The next piece; null at the end of the log.
-  std::shared_ptr<const std::string> Next(std::size_t size) {
+  // The next piece, in `piece` (a buffer whose room is reused); null at the end of the log.
+  std::shared_ptr<const std::string> Next(std::size_t size, std::shared_ptr<std::string> piece) {
     size = std::max<std::size_t>(size, 1);
-    std::shared_ptr<std::string> piece = Buffer();
     piece->assign(carry_);
     carry_.clear();
     const std::size_t limit = size > kMaxPiece / 2 ? kMaxPiece : 2 * size;
@@ -95,15 +81,6 @@ class PieceCutter {
   static constexpr std::size_t kMaxPiece = std::size_t{1} << 30;
   static constexpr std::string_view kCutLines[] = {"debugIsakmpHdr: (Process)", "##### BEGIN"};
   static constexpr std::size_t kLongestCut = 27;
-
-  // A buffer for the next piece: one no longer in use keeps its room, so that the load does not
-  // map and fault in fresh memory for every piece.
-  std::shared_ptr<std::string> Buffer() {
-    for (const auto& buffer : buffers_)
-      if (buffer.use_count() == 1) return buffer;
-    buffers_.push_back(std::make_shared<std::string>());
-    return buffers_.back();
-  }
 
   // The first line start in [from, before) that opens a cut line, followed by more text.
   static std::size_t FindCut(const std::string& text, std::size_t from, std::size_t before) {
@@ -146,7 +123,6 @@ class PieceCutter {
 
   std::shared_ptr<ByteSource> source_;
   ReadProgress progress_;
-  std::vector<std::shared_ptr<std::string>> buffers_;
   std::string carry_;
   std::uint64_t read_ = 0;
   bool exhausted_ = false;
@@ -326,13 +302,6 @@ class PieceLoader {
   bool done_ = false;
 };
 
-void ReadSequentially(DebugLogReader& reader, Placer& placer) {
-  while (!reader.AtEnd()) {
-    ScannedPacket step = ScanStep(reader);
-    placer.Place(step, &reader);
-  }
-}
-
 }  // namespace
 
 void ReadIKEv1Log(LogFile& root, DebugLogReader& reader, const IKEv1ReadOptions& options) {
@@ -349,45 +318,35 @@ void ReadIKEv1Log(LogFile& root, DebugLogReader& reader, const IKEv1ReadOptions&
                      !reader.RestartSeen();
   std::shared_ptr<const std::string> piece;
   std::shared_ptr<const std::string> next;
-  std::unique_ptr<PieceCutter> cutter;
+  std::optional<PieceCutter> cutter;
+  std::optional<PiecePipeline<PieceScan>> pipeline;
   if (fresh) {
-    root.Helpers().Start();  // asleep by the time the first pieces are cut
-    cutter = std::make_unique<PieceCutter>(reader.Source());
-    piece = cutter->Next(options.pieceSize);
-    if (piece) next = cutter->Next(options.pieceSize);
+    // No log size: the pieces keep their size to the end (smaller last ones held more memory, saved no time).
+    pipeline.emplace(root.Helpers(), options.workers, arena, options.pieceSize, 0);
+    cutter.emplace(reader.Source());
+    piece = cutter->Next(pipeline->PieceSize(), pipeline->Buffer());
+    if (piece) next = cutter->Next(pipeline->PieceSize(), pipeline->Buffer());
   }
   if (!next) {
     // One piece or less: one reader reads it all.
-    ReadSequentially(reader, placer);
+    while (!reader.AtEnd()) {
+      ScannedPacket step = ScanStep(reader);
+      placer.Place(step, &reader);
+    }
   } else {
-    const std::size_t workers = PieceWorkers(options.workers);
     // Progress is told as pieces are read (a log of one piece is read by the reader, which
     // tells its own).
     cutter->SetProgress(reader.Progress());
     PieceLoader loader(placer, reader.Source());
-    HelperThreads& threads = root.Helpers();
-    std::deque<std::future<PieceScan>> pending;
-    std::uint64_t begin = 0;
     while (piece) {
-      const std::uint64_t pieceBegin = begin;
-      begin += piece->size();
-      pending.push_back(threads.Run([piece, next, pieceBegin, arena] {
-        ArenaScope workerScope(arena);
-        return ScanPiece(piece, next, pieceBegin);
-      }));
-      if (pending.size() > workers) {
-        PieceScan scan = threads.Await(pending.front());
-        pending.pop_front();
-        loader.Take(scan);
-      }
+      // A worker reads on into the next piece for the packet its own piece ends in.
+      std::optional<PieceScan> scan =
+          pipeline->Submit(piece->size(), [piece, next](std::uint64_t begin) { return ScanPiece(piece, next, begin); });
+      if (scan) loader.Take(*scan);
       piece = std::move(next);
-      if (piece) next = cutter->Next(options.pieceSize);
+      if (piece) next = cutter->Next(pipeline->PieceSize(), pipeline->Buffer());
     }
-    while (!pending.empty()) {
-      PieceScan scan = threads.Await(pending.front());
-      pending.pop_front();
-      loader.Take(scan);
-    }
+    while (std::optional<PieceScan> scan = pipeline->Next()) loader.Take(*scan);
     loader.Finish();
   }
   reader.SetRestartText(placer.RestartText());

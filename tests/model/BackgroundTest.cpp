@@ -1,16 +1,22 @@
-// The threads the loaders read their pieces on.
+// The threads the loaders read their pieces on, and the pipeline that hands the pieces out.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <future>
+#include <memory>
 #include <mutex>
+#include <optional>
 #include <set>
+#include <string>
 #include <stdexcept>
 #include <thread>
 #include <vector>
 
 #include "model/Background.h"
+#include "model/PiecePipeline.h"
 
 namespace quillon {
 namespace {
@@ -68,21 +74,6 @@ TEST(HelperThreadsTest, ClosingRunsWhatIsQueued) {
   for (auto& result : results) EXPECT_EQ(result.wait_for(std::chrono::seconds(0)), std::future_status::ready);
 }
 
-// Threads started ahead serve work as threads started with it do, and waiting for the helpers
-// to be idle waits for what is queued.
-TEST(HelperThreadsTest, StartedThreadsServeAndWaitingForIdleWaitsForTheWork) {
-  HelperThreads threads(2);
-  threads.Start();
-  std::atomic<int> runs{0};
-  for (int piece = 0; piece < 10; ++piece)
-    (void)threads.Run([&runs] {
-      std::this_thread::sleep_for(std::chrono::microseconds(300));
-      ++runs;
-    });
-  threads.WaitIdle();
-  EXPECT_EQ(runs.load(), 10);
-}
-
 // A caller awaiting a piece runs the queued pieces itself while the helper is busy: the one it
 // waits for (which then need not wait for the helper) and those queued before it. Its
 // exception reaches the caller, and the helper's own piece still answers.
@@ -134,6 +125,56 @@ TEST(SpreadOverTwoThreadsTest, EveryIndexOnceAndExceptionsWaitForTheHelper) {
   const int settled = after.load();
   std::this_thread::sleep_for(std::chrono::milliseconds(5));
   EXPECT_EQ(after.load(), settled) << "the helper went on after the call returned";
+}
+
+// Results come back in the order the pieces were handed out, each with its place in the log,
+// however unevenly the helpers (started ahead) finish; after each piece handed out at most
+// `workers` are in flight; a piece's buffer is handed out again as soon as its result is
+// taken. Waiting for the helpers to be idle waits for the pieces still queued.
+TEST(PiecePipelineTest, ResultsInLogOrderWithinTheBound) {
+  constexpr unsigned kWorkers = 3;
+  HelperThreads threads(2);
+  PiecePipeline<std::uint64_t> pipeline(threads, kWorkers, nullptr, 100, 0);
+  std::vector<std::uint64_t> taken, expected;
+  std::set<const std::string*> buffers;
+  std::atomic<int> reads{0};
+  std::uint64_t offset = 0;
+  for (std::size_t piece = 0; piece < 40; ++piece) {
+    expected.push_back(offset);
+    offset += piece + 1;
+    std::shared_ptr<std::string> buffer = pipeline.Buffer();
+    buffers.insert(buffer.get());
+    std::optional<std::uint64_t> oldest = pipeline.Submit(piece + 1, [buffer, piece, &reads](std::uint64_t at) {
+      std::this_thread::sleep_for(std::chrono::microseconds(piece % 4 * 150));
+      ++reads;
+      return at;
+    });
+    if (oldest) taken.push_back(*oldest);
+    EXPECT_LE(piece + 1 - taken.size(), kWorkers);
+  }
+  threads.WaitIdle();
+  EXPECT_EQ(reads.load(), 40);
+  while (std::optional<std::uint64_t> oldest = pipeline.Next()) taken.push_back(*oldest);
+  EXPECT_EQ(taken, expected);
+  EXPECT_EQ(buffers.size(), kWorkers + 1);
+}
+
+// A piece is the wanted size until the rest of a log of known size is small, then an eighth of
+// the rest, but never under a quarter of a megabyte; a log of unknown size keeps the wanted size.
+TEST(PiecePipelineTest, PiecesGetSmallerNearTheEndOfTheLog) {
+  constexpr std::size_t kWanted = std::size_t{2} << 20, kSmallest = std::size_t{1} << 18;
+  for (const std::uint64_t total : {std::uint64_t{0}, std::uint64_t{40} << 20}) {
+    HelperThreads threads(0);
+    PiecePipeline<int> pipeline(threads, 2, nullptr, kWanted, total);
+    std::vector<std::size_t> sizes;
+    for (std::uint64_t at = 0; at < (std::uint64_t{40} << 20); at += sizes.back()) {
+      sizes.push_back(pipeline.PieceSize());
+      (void)pipeline.Submit(sizes.back(), [](std::uint64_t) { return 0; });
+    }
+    EXPECT_EQ(sizes.front(), kWanted);
+    EXPECT_EQ(sizes.back(), total == 0 ? kWanted : kSmallest);
+    EXPECT_TRUE(std::is_sorted(sizes.rbegin(), sizes.rend()));
+  }
 }
 
 }  // namespace
