@@ -63,6 +63,9 @@ class LogTreeModel : public QAbstractItemModel {
   std::size_t CachedRows() const;
   // How many nodes the model keeps anything for (a list of rows or the node's own row).
   std::size_t ListedNodes() const { return entries_.size(); }
+  // How many indexes views hold on rows (selection, current row, each row a tree keeps
+  // expanded): each costs the view and the model an entry.
+  std::size_t HeldIndexes() const { return static_cast<std::size_t>(persistentIndexList().size()); }
 
   QModelIndex index(int row, int column, const QModelIndex& parent = {}) const override;
   QModelIndex parent(const QModelIndex& child) const override;

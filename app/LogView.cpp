@@ -116,6 +116,7 @@ LogView::LogView(LogDocument& document, QWidget* parent)
     tree_->setFocus();
   });
 
+  tree_->installEventFilter(this);
   tree_->setContextMenuPolicy(Qt::CustomContextMenu);
   connect(tree_, &QWidget::customContextMenuRequested, this, [this](const QPoint& position) {
     if (QMenu* menu = RowContextMenu(position)) {
