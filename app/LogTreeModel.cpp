@@ -179,7 +179,9 @@ QVariant LogTreeModel::data(const QModelIndex& index, int role) const {
       std::int16_t* cached = nullptr;
       if (node->Parent() == root_ && row < peerIcons_.size()) {
         const auto rootEntry = entries_.find(root_);
-        if (rootEntry != entries_.end() && rootEntry->second.children[row] == node) cached = &peerIcons_[row];
+        if (rootEntry != entries_.end() && row < rootEntry->second.children.size() &&
+            rootEntry->second.children[row] == node)
+          cached = &peerIcons_[row];
       }
       if (cached != nullptr) icon = *cached;
       if (icon == kIconUnknown) {
