@@ -9,6 +9,10 @@ namespace quillon {
 
 namespace {
 
+// A node whose rows are its own children with no more than this many of them is checked on
+// each call; one with more, or standing further down among its siblings, keeps an entry.
+constexpr std::size_t kFewRows = 32;
+
 // Whether `node` shows any row below it, without listing them all: a node with 100,000
 // children answers at its first shown child.
 bool HasVisibleChild(const LogNode& node) {
@@ -19,17 +23,39 @@ bool HasVisibleChild(const LogNode& node) {
   return false;
 }
 
+// The levels a followed log adds rows to: the root takes peers, a peer tunnels, a tunnel
+// negotiations, a negotiation packets. A packet is placed whole.
+bool GrowsWithLog(const LogNode& node) {
+  const NodeKind kind = node.Kind();
+  return kind == NodeKind::kLogRoot || kind == NodeKind::kPeer || kind == NodeKind::kTunnel || IsNegotiation(kind);
+}
+
+// Whether the rows below `node` are simply its children (all shown as levels).
+bool ShowsOwnChildren(const LogNode& node) {
+  if (GrowsWithLog(node)) return false;
+  for (const auto& child : node.Children())
+    if (!IsShownAsLevel(*child)) return false;
+  return true;
+}
+
 }  // namespace
 
 LogTreeModel::LogTreeModel(QObject* parent) : QAbstractItemModel(parent) {}
 
 void LogTreeModel::SetLog(LogFile* root) {
   beginResetModel();
-  // Swapped for an empty map: clear() would keep the bucket array of every row ever made.
+  // Swapped for empty ones: clear() would keep the bucket array of every row ever made.
   entries_ = {};
+  peerIcons_ = {};
   root_ = root;
-  if (root_ != nullptr) entries_[root_] = Entry{};
   endResetModel();
+}
+
+std::size_t LogTreeModel::Rows::Find(const LogNode* child) const {
+  const std::size_t count = size();
+  for (std::size_t row = 0; row < count; ++row)
+    if (at(row) == child) return row;
+  return count;
 }
 
 const LogNode* LogTreeModel::ShownParent(const LogNode* node) const {
@@ -39,29 +65,44 @@ const LogNode* LogTreeModel::ShownParent(const LogNode* node) const {
   return nullptr;
 }
 
-LogTreeModel::Entry& LogTreeModel::EntryOf(const LogNode* node, int row) const {
+int LogTreeModel::RowOf(const LogNode* node) const {
+  if (node == root_) return 0;
   const auto found = entries_.find(node);
-  if (found != entries_.end() && found->second.childrenKnown) return found->second;
-  if (row < 0 && node != root_) {
-    // Asked without an index: the node's place in its parent's rows (made first).
-    const LogNode* parentNode = ShownParent(node);
-    if (parentNode != nullptr) {
-      const std::vector<LogNode*>& siblings = EntryOf(parentNode).children;
-      const auto at = std::find(siblings.begin(), siblings.end(), node);
-      if (at != siblings.end()) row = static_cast<int>(at - siblings.begin());
-    }
-  }
-  // Made after the parent's: making the parent's may have rehashed the map.
+  if (found != entries_.end()) return found->second.row;
+  // Not kept: the node stands among its first few siblings (or was never asked for its rows).
+  const LogNode* parentNode = ShownParent(node);
+  if (parentNode == nullptr) return 0;
+  const Rows siblings = RowsOf(parentNode);
+  const std::size_t row = siblings.Find(node);
+  return row < siblings.size() ? static_cast<int>(row) : 0;
+}
+
+LogTreeModel::Rows LogTreeModel::RowsOf(const LogNode* node, int row) const {
+  const auto found = entries_.find(node);
+  if (found != entries_.end()) return found->second.kept ? Rows{&found->second.children, node} : Rows{nullptr, node};
+  if (node == root_ || !ShowsOwnChildren(*node)) return Rows{&MakeList(node, row).children, node};
+  // The rows are the node's children. Its own row is kept when finding it would take long; a
+  // node with many children keeps an entry so that they are checked once.
+  if (row < 0) row = RowOf(node);
+  if (node->ChildCount() > kFewRows || static_cast<std::size_t>(row) >= kFewRows) entries_[node].row = row;
+  return Rows{nullptr, node};
+}
+
+LogTreeModel::Entry& LogTreeModel::MakeList(const LogNode* node, int row) const {
+  if (row < 0 && node != root_) row = RowOf(node);
+  // Made after the parent's rows: making those may have rehashed the map.
   Entry& entry = entries_[node];
   entry.row = std::max(row, 0);
+  entry.kept = true;
   entry.children = VisibleChildren(*node);
-  entry.icons.assign(entry.children.size(), kIconUnknown);
-  entry.childrenKnown = true;
+  if (node == root_) peerIcons_.assign(entry.children.size(), kIconUnknown);
   return entry;
 }
 
-const std::vector<LogNode*>& LogTreeModel::VisibleChildrenOf(const LogNode* node) const {
-  return EntryOf(node).children;
+std::vector<LogNode*> LogTreeModel::VisibleChildrenOf(const LogNode* node) const {
+  const auto found = entries_.find(node);
+  if (found != entries_.end() && found->second.kept) return found->second.children;
+  return VisibleChildren(*node);
 }
 
 LogNode* LogTreeModel::NodeAt(const QModelIndex& index) const {
@@ -84,10 +125,10 @@ QModelIndex LogTreeModel::IndexOf(const LogNode* node) const {
   // from the step before.
   int row = 0;
   for (auto it = chain.rbegin(); it + 1 != chain.rend(); ++it) {
-    const std::vector<LogNode*>& children = EntryOf(*it, row).children;
-    const auto at = std::find(children.begin(), children.end(), *(it + 1));
-    if (at == children.end()) return {};
-    row = static_cast<int>(at - children.begin());
+    const Rows rows = RowsOf(*it, row);
+    const std::size_t at = rows.Find(*(it + 1));
+    if (at == rows.size()) return {};
+    row = static_cast<int>(at);
   }
   return createIndex(row, 0, const_cast<LogNode*>(node));
 }
@@ -95,25 +136,22 @@ QModelIndex LogTreeModel::IndexOf(const LogNode* node) const {
 QModelIndex LogTreeModel::index(int row, int column, const QModelIndex& parent) const {
   if (root_ == nullptr || column != 0 || row < 0) return {};
   if (!parent.isValid()) return row == 0 ? createIndex(0, 0, root_) : QModelIndex();
-  const std::vector<LogNode*>& children = EntryOf(NodeAt(parent), parent.row()).children;
-  if (static_cast<std::size_t>(row) >= children.size()) return {};
-  return createIndex(row, 0, children[static_cast<std::size_t>(row)]);
+  const Rows rows = RowsOf(NodeAt(parent), parent.row());
+  if (static_cast<std::size_t>(row) >= rows.size()) return {};
+  return createIndex(row, 0, rows.at(static_cast<std::size_t>(row)));
 }
 
 QModelIndex LogTreeModel::parent(const QModelIndex& child) const {
   const LogNode* parentNode = ShownParent(NodeAt(child));
   if (parentNode == nullptr) return {};
-  // The parent lists its rows (the child's index was made from them): its entry has its row.
-  const auto parentEntry = entries_.find(parentNode);
-  const int row = parentEntry == entries_.end() ? 0 : parentEntry->second.row;
-  return createIndex(row, 0, const_cast<LogNode*>(parentNode));
+  return createIndex(RowOf(parentNode), 0, const_cast<LogNode*>(parentNode));
 }
 
 int LogTreeModel::rowCount(const QModelIndex& parent) const {
   if (root_ == nullptr) return 0;
   if (!parent.isValid()) return 1;
   if (parent.column() != 0) return 0;
-  return static_cast<int>(EntryOf(NodeAt(parent), parent.row()).children.size());
+  return static_cast<int>(RowsOf(NodeAt(parent), parent.row()).size());
 }
 
 int LogTreeModel::columnCount(const QModelIndex& /*parent*/) const { return 1; }
@@ -124,7 +162,7 @@ bool LogTreeModel::hasChildren(const QModelIndex& parent) const {
   if (parent.column() != 0) return false;
   const LogNode* node = NodeAt(parent);
   const auto found = entries_.find(node);
-  if (found != entries_.end() && found->second.childrenKnown) return !found->second.children.empty();
+  if (found != entries_.end() && found->second.kept) return !found->second.children.empty();
   return HasVisibleChild(*node);
 }
 
@@ -135,15 +173,17 @@ QVariant LogTreeModel::data(const QModelIndex& index, int role) const {
     case Qt::DisplayRole:
       return QString::fromLatin1(VisibleText(node->Caption()));
     case Qt::DecorationRole: {
-      // Kept in the parent's list of rows, by the row's position.
-      const LogNode* parentNode = ShownParent(node);
-      const auto found = parentNode != nullptr ? entries_.find(parentNode) : entries_.end();
+      int icon = kIconUnknown;
       const auto row = static_cast<std::size_t>(index.row());
-      std::int16_t* cached = found != entries_.end() && row < found->second.icons.size() &&
-                                     found->second.children[row] == node
-                                 ? &found->second.icons[row]
-                                 : nullptr;
-      int icon = cached != nullptr ? *cached : kIconUnknown;
+      // A peer's is kept in the root's list of rows, by the row's position.
+      std::int16_t* cached = nullptr;
+      if (node->Parent() == root_ && row < peerIcons_.size()) {
+        const auto rootEntry = entries_.find(root_);
+        if (rootEntry != entries_.end() && row < rootEntry->second.children.size() &&
+            rootEntry->second.children[row] == node)
+          cached = &peerIcons_[row];
+      }
+      if (cached != nullptr) icon = *cached;
       if (icon == kIconUnknown) {
         icon = StateIconIndex(*node);
         if (cached != nullptr) *cached = static_cast<std::int16_t>(icon);
@@ -158,18 +198,38 @@ QVariant LogTreeModel::data(const QModelIndex& index, int role) const {
 
 Qt::ItemFlags LogTreeModel::flags(const QModelIndex& index) const {
   if (!index.isValid()) return Qt::NoItemFlags;
+  // A row with nothing below says so: the view's "expand all" then keeps no index for it as
+  // expanded (three rows of four in a large log are such).
+  if (!hasChildren(index)) return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren;
   return Qt::ItemIsEnabled | Qt::ItemIsSelectable;
 }
 
 std::size_t LogTreeModel::Forget(const LogNode* node) {
-  const auto found = entries_.find(node);
-  if (found == entries_.end()) return 0;
-  // Only nodes whose rows are made have entries, and only below rows that are made.
-  const std::vector<LogNode*> children = std::move(found->second.children);
-  entries_.erase(found);
-  std::size_t rows = children.size();
-  for (const LogNode* child : children) rows += Forget(child);
+  // Entries stand only below nodes whose rows are made; the walk goes through kept lists and
+  // through nodes whose rows are their children (which may keep entries further down).
+  std::size_t rows = 0;
+  std::vector<const LogNode*> pending{node};
+  while (!pending.empty()) {
+    const LogNode* at = pending.back();
+    pending.pop_back();
+    const auto found = entries_.find(at);
+    if (found != entries_.end() && found->second.kept) {
+      rows += found->second.children.size();
+      pending.insert(pending.end(), found->second.children.begin(), found->second.children.end());
+    } else if (at != root_ && ShowsOwnChildren(*at)) {
+      for (const auto& child : at->Children())
+        if (!child->Children().empty()) pending.push_back(child.get());
+    }
+    if (found != entries_.end()) entries_.erase(found);
+  }
   return rows;
+}
+
+void LogTreeModel::Renumber(const Rows& rows, std::size_t from) {
+  for (std::size_t row = from; row < rows.size(); ++row) {
+    const auto sibling = entries_.find(rows.at(row));
+    if (sibling != entries_.end()) sibling->second.row = static_cast<int>(row);
+  }
 }
 
 void LogTreeModel::RemoveNode(LogNode* node, const std::function<void(LogNode*)>& destroy) {
@@ -182,13 +242,14 @@ void LogTreeModel::RemoveNode(LogNode* node, const std::function<void(LogNode*)>
   // The entries go before the nodes: a later allocation at the same address must not find them.
   Forget(node);
   destroy(node);
-  Entry& parentEntry = EntryOf(parentNode);
-  parentEntry.children.erase(parentEntry.children.begin() + row);
-  parentEntry.icons.erase(parentEntry.icons.begin() + row);
-  for (std::size_t after = static_cast<std::size_t>(row); after < parentEntry.children.size(); ++after) {
-    const auto sibling = entries_.find(parentEntry.children[after]);
-    if (sibling != entries_.end()) sibling->second.row = static_cast<int>(after);
+  const auto parentEntry = entries_.find(parentNode);
+  if (parentEntry != entries_.end() && parentEntry->second.kept) {
+    std::vector<LogNode*>& children = parentEntry->second.children;
+    children.erase(children.begin() + row);
+    if (parentNode == root_ && static_cast<std::size_t>(row) < peerIcons_.size())
+      peerIcons_.erase(peerIcons_.begin() + row);
   }
+  Renumber(RowsOf(parentNode), static_cast<std::size_t>(row));
   endRemoveRows();
 }
 
@@ -202,40 +263,41 @@ void LogTreeModel::BeginReset() {
   beginResetModel();
   // Forgotten before the change: a node destroyed by it must not be found by its address.
   entries_.clear();
+  peerIcons_.clear();
 }
 
 void LogTreeModel::EndReset() {
   entries_ = {};
-  if (root_ != nullptr) entries_[root_] = Entry{};
+  peerIcons_ = {};
   endResetModel();
 }
 
 void LogTreeModel::NodesAdded(const std::vector<LogNode*>& peers) {
   if (root_ == nullptr) return;
   const auto rootEntry = entries_.find(root_);
-  if (rootEntry == entries_.end() || !rootEntry->second.childrenKnown) return;  // no row below the root made yet
+  if (rootEntry == entries_.end()) return;  // no row below the root made yet
   Refresh(root_, false);
   for (const LogNode* peer : peers) {
-    Entry& rows = entries_.find(root_)->second;
-    const auto at = std::find(rows.children.begin(), rows.children.end(), peer);
-    if (at == rows.children.end()) continue;
-    const auto row = static_cast<std::size_t>(at - rows.children.begin());
-    rows.icons[row] = kIconUnknown;
+    const std::vector<LogNode*>& rows = entries_.find(root_)->second.children;
+    const auto at = std::find(rows.begin(), rows.end(), peer);
+    if (at == rows.end()) continue;
+    const auto row = static_cast<std::size_t>(at - rows.begin());
+    peerIcons_[row] = kIconUnknown;
     const QModelIndex index = createIndex(static_cast<int>(row), 0, const_cast<LogNode*>(peer));
     emit dataChanged(index, index, {Qt::DisplayRole, Qt::DecorationRole});
     const auto found = entries_.find(peer);
-    if (found != entries_.end() && found->second.childrenKnown) Refresh(peer, true);
+    if (found != entries_.end() && found->second.kept) Refresh(peer, true);
   }
 }
 
 void LogTreeModel::Refresh(const LogNode* node, bool deep) {
   std::vector<LogNode*> now = VisibleChildren(*node);
-  const auto rowOf = [this](const LogNode* n) { return entries_.find(n)->second.row; };
-  const QModelIndex index = node == root_ ? createIndex(0, 0, root_) : createIndex(rowOf(node), 0, const_cast<LogNode*>(node));
+  const QModelIndex index = createIndex(RowOf(node), 0, const_cast<LogNode*>(node));
+  const auto listOf = [this, node]() -> Entry& { return entries_.find(node)->second; };
   // The rows there were must still be there, in their order, with new ones between them. A node
   // only gains children in place; should one have gone from view after all, this node's rows are
   // made anew.
-  std::vector<LogNode*> before = entries_.find(node)->second.children;
+  std::vector<LogNode*> before = listOf().children;
   std::size_t kept = 0;
   for (std::size_t i = 0; i < now.size() && kept < before.size(); ++i)
     if (now[i] == before[kept]) ++kept;
@@ -243,8 +305,8 @@ void LogTreeModel::Refresh(const LogNode* node, bool deep) {
     if (!before.empty()) {
       beginRemoveRows(index, 0, static_cast<int>(before.size()) - 1);
       for (const LogNode* child : before) Forget(child);
-      entries_.find(node)->second.children.clear();
-      entries_.find(node)->second.icons.clear();
+      listOf().children.clear();
+      if (node == root_) peerIcons_.clear();
       endRemoveRows();
     }
     before.clear();
@@ -259,54 +321,51 @@ void LogTreeModel::Refresh(const LogNode* node, bool deep) {
     const std::size_t first = i;
     while (i < now.size() && (k >= before.size() || now[i] != before[k])) ++i;
     beginInsertRows(index, static_cast<int>(first), static_cast<int>(i) - 1);
-    Entry& entry = entries_.find(node)->second;
-    std::vector<LogNode*>& rows = entry.children;
+    std::vector<LogNode*>& rows = listOf().children;
     rows.insert(rows.begin() + static_cast<std::ptrdiff_t>(first), now.begin() + static_cast<std::ptrdiff_t>(first),
                 now.begin() + static_cast<std::ptrdiff_t>(i));
-    entry.icons.insert(entry.icons.begin() + static_cast<std::ptrdiff_t>(first), i - first, kIconUnknown);
+    if (node == root_)
+      peerIcons_.insert(peerIcons_.begin() + static_cast<std::ptrdiff_t>(first), i - first, kIconUnknown);
     // The rows after the new ones moved down.
-    for (std::size_t row = i; row < rows.size(); ++row) {
-      const auto child = entries_.find(rows[row]);
-      if (child != entries_.end()) child->second.row = static_cast<int>(row);
-    }
+    Renumber(Rows{&rows, node}, i);
     endInsertRows();
   }
   if (!deep || now.empty()) return;
   // Captions and state icons of the rows that stayed may have changed (counts, diagnosis).
-  entries_.find(node)->second.Stale();
+  if (node == root_) peerIcons_.assign(now.size(), kIconUnknown);
   emit dataChanged(createIndex(0, 0, now.front()), createIndex(static_cast<int>(now.size()) - 1, 0, now.back()),
                    {Qt::DisplayRole, Qt::DecorationRole});
   for (const LogNode* child : now) {
     const auto found = entries_.find(child);
-    if (found != entries_.end() && found->second.childrenKnown) Refresh(child, true);
+    if (found != entries_.end() && found->second.kept) Refresh(child, true);
   }
 }
 
 std::size_t LogTreeModel::ReleaseBelow(const QModelIndex& collapsed) {
   const LogNode* node = NodeAt(collapsed);
   if (node == nullptr) return 0;
-  const auto found = entries_.find(node);
-  if (found == entries_.end() || !found->second.childrenKnown) return 0;
   // Rows that an index is kept for (the current row, the selection, rows the view remembers as
   // expanded) and the rows on the way to them stay as they are.
   std::unordered_map<const LogNode*, bool> kept;
   for (const QModelIndex& index : persistentIndexList())
     for (const LogNode* up = NodeAt(index); up != nullptr && up != node; up = ShownParent(up)) kept[up] = true;
   std::size_t released = 0;
-  std::vector<const LogNode*> pending(found->second.children.begin(), found->second.children.end());
+  std::vector<const LogNode*> pending{node};
   while (!pending.empty()) {
-    const LogNode* child = pending.back();
+    const LogNode* at = pending.back();
     pending.pop_back();
-    const auto entry = entries_.find(child);
-    if (entry == entries_.end()) continue;
-    // The row itself keeps its place (its parent lists it).
-    if (!entry->second.childrenKnown) continue;
-    if (kept.count(child) != 0) {
-      pending.insert(pending.end(), entry->second.children.begin(), entry->second.children.end());
-      continue;
+    const auto found = entries_.find(at);
+    const bool listed = found != entries_.end() && found->second.kept;
+    if (!listed && (at == root_ || !ShowsOwnChildren(*at))) continue;  // nothing made below
+    const Rows rows = listed ? Rows{&found->second.children, at} : Rows{nullptr, at};
+    for (std::size_t row = 0; row < rows.size(); ++row) {
+      const LogNode* child = rows.at(row);
+      if (child->Children().empty()) continue;
+      // The row itself keeps its place (its parent lists it); nothing refers to the rows below
+      // it, which are made again when it is expanded.
+      if (kept.count(child) != 0) pending.push_back(child);
+      else released += Forget(child);
     }
-    // Nothing refers to the rows below: they are made again when the row is expanded.
-    released += Forget(child);
   }
   // A map that shrank a lot gives its bucket array back too.
   if (released > 0 && entries_.bucket_count() > 4 * entries_.size() + 1024) {
@@ -324,10 +383,11 @@ std::size_t LogTreeModel::CachedRows() const {
 
 void LogTreeModel::NodesChanged(const std::vector<LogNode*>& nodes) {
   for (LogNode* node : nodes) {
-    const auto found = entries_.find(node);
-    if (found != entries_.end()) found->second.Stale();
     const QModelIndex index = IndexOf(node);
-    if (index.isValid()) emit dataChanged(index, index, {Qt::DisplayRole, Qt::DecorationRole});
+    if (!index.isValid()) continue;
+    if (node->Parent() == root_ && static_cast<std::size_t>(index.row()) < peerIcons_.size())
+      peerIcons_[static_cast<std::size_t>(index.row())] = kIconUnknown;
+    emit dataChanged(index, index, {Qt::DisplayRole, Qt::DecorationRole});
   }
 }
 

@@ -2,9 +2,12 @@
 // the visible children of each node (model/TreeRules.h: address-less tunnels give way to their
 // children, data attributes are not shown).
 //
-// Rows are made lazily: a node's visible children are computed the first time the view asks
-// for them and kept per node, so opening a log of a million nodes costs nothing beyond the
-// load, and expanding a node with 100,000 children costs one pass over them.
+// Rows are made lazily: a node's visible children are looked at the first time the view asks
+// for them, so opening a log of a million nodes costs nothing beyond the load, and expanding a
+// node with 100,000 children costs one pass over them. What the model keeps is bounded by the
+// levels a log grows at, not by the rows: "expand all" on a large log shows a million rows below
+// a few hundred thousand nodes, and the view already keeps an item per row and an index per
+// expanded node.
 #pragma once
 
 #include <cstdint>
@@ -33,8 +36,8 @@ class LogTreeModel : public QAbstractItemModel {
   LogNode* NodeAt(const QModelIndex& index) const;
   // The index of a node that is shown; invalid for nodes the tree does not show.
   QModelIndex IndexOf(const LogNode* node) const;
-  // The nodes shown below `node`, in order.
-  const std::vector<LogNode*>& VisibleChildrenOf(const LogNode* node) const;
+  // The nodes shown below `node`, in order (the rows the views know of where they are kept).
+  std::vector<LogNode*> VisibleChildrenOf(const LogNode* node) const;
 
   // Removes a shown node from the tree: `destroy` takes it out of the log tree (and destroys it)
   // between the model's begin and end of removal, so that views never see a dangling row.
@@ -56,10 +59,13 @@ class LogTreeModel : public QAbstractItemModel {
   // except those an index is kept for and the rows on their way. Returns how many rows were
   // let go of.
   std::size_t ReleaseBelow(const QModelIndex& collapsed);
-  // How many rows the model holds (the root and the rows made below nodes).
+  // How many rows the model holds in lists (the root and the rows kept below nodes).
   std::size_t CachedRows() const;
-  // How many nodes have their rows below made (each holds a list of them).
+  // How many nodes the model keeps anything for (a list of rows or the node's own row).
   std::size_t ListedNodes() const { return entries_.size(); }
+  // How many indexes views hold on rows (selection, current row, each row a tree keeps
+  // expanded): each costs the view and the model an entry.
+  std::size_t HeldIndexes() const { return static_cast<std::size_t>(persistentIndexList().size()); }
 
   QModelIndex index(int row, int column, const QModelIndex& parent = {}) const override;
   QModelIndex parent(const QModelIndex& child) const override;
@@ -72,34 +78,54 @@ class LogTreeModel : public QAbstractItemModel {
  private:
   static constexpr int kIconUnknown = -1;
 
-  // One per node whose rows below are made (the root once it is shown, a node once it is
-  // expanded or asked about), none per row: "expand all" on a large log makes a million rows
-  // below a few hundred thousand such nodes, and each row costs only its place in the lists.
+  // What the model keeps for a node whose rows are made, where the node itself cannot answer:
+  //  - a list of the rows below it, for the levels a growing log adds rows to (the root, peers,
+  //    tunnels, negotiations: a followed log's new rows are told from the old ones by it) and
+  //    for nodes whose shown rows are not their own children (address-less tunnels give way to
+  //    their children, data attributes are not shown);
+  //  - only its own row, for a node whose rows are its children but whose place among many
+  //    siblings would take a search, or whose children are too many to check on every call.
+  // Below a negotiation a node's rows are its own children (a packet is placed whole and never
+  // changes), so most expanded nodes of a large log need nothing here.
   struct Entry {
-    int row = 0;  // the node's own position among its shown parent's rows
-    bool childrenKnown = false;
+    int row = 0;        // the node's own position among its shown parent's rows
+    bool kept = false;  // `children` lists the rows below; else they are the node's children
     std::vector<LogNode*> children;
-    // The state icon of each row below, once asked: a peer's looks at the captions of all its
-    // negotiations, and the view asks for it whenever it measures or paints the row. Captions
-    // are not kept: the view asks for the few rows it paints or measures.
-    std::vector<std::int16_t> icons;
-    void Stale() { icons.assign(children.size(), kIconUnknown); }
+  };
+  // The rows below a node: its kept list, or its own children.
+  struct Rows {
+    const std::vector<LogNode*>* list = nullptr;
+    const LogNode* node = nullptr;
+    std::size_t size() const { return list != nullptr ? list->size() : node->ChildCount(); }
+    LogNode* at(std::size_t row) const { return list != nullptr ? (*list)[row] : node->Child(row); }
+    // The position of `child` among them, or size() when it is not one.
+    std::size_t Find(const LogNode* child) const;
   };
 
   // The node the tree shows `node` below: its nearest ancestor that is a level of the tree (or
   // the root); null for the root and for nodes outside the shown tree.
   const LogNode* ShownParent(const LogNode* node) const;
-  // The entry of a node whose rows are made, made now if need be; `row` is the node's own
-  // row when the caller knows it (negative: looked up).
-  Entry& EntryOf(const LogNode* node, int row = -1) const;
-  // Lets go of the rows made below `node` and below them; how many.
+  // The rows below a node, made now if need be; `row` is the node's own row when the caller
+  // knows it (negative: looked up).
+  Rows RowsOf(const LogNode* node, int row = -1) const;
+  // Makes the kept list of a node.
+  Entry& MakeList(const LogNode* node, int row) const;
+  // The row of a node (found among its shown parent's rows when not kept).
+  int RowOf(const LogNode* node) const;
+  // Lets go of what is kept for `node` and below it; how many listed rows.
   std::size_t Forget(const LogNode* node);
-  // Brings the rows below `node` (whose rows are made) up to date with its visible children;
-  // with `deep`, also the rows below each of its children whose rows are made.
+  // Brings the rows below `node` (whose list is kept) up to date with its visible children;
+  // with `deep`, also the kept rows below each of its children.
   void Refresh(const LogNode* node, bool deep);
+  // The rows after `from` below `parent` moved: the rows kept for them follow.
+  void Renumber(const Rows& rows, std::size_t from);
 
   LogFile* root_ = nullptr;
   mutable std::unordered_map<const LogNode*, Entry> entries_;
+  // The state icon of each peer (the root's rows), once asked: a peer's looks at all its
+  // negotiations, and the view asks for it whenever it paints the row. Any other node's icon is
+  // its kind and state, answered at once.
+  mutable std::vector<std::int16_t> peerIcons_;
   StateIconSet icons_;
 };
 

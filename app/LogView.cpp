@@ -116,6 +116,7 @@ LogView::LogView(LogDocument& document, QWidget* parent)
     tree_->setFocus();
   });
 
+  tree_->installEventFilter(this);
   tree_->setContextMenuPolicy(Qt::CustomContextMenu);
   connect(tree_, &QWidget::customContextMenuRequested, this, [this](const QPoint& position) {
     if (QMenu* menu = RowContextMenu(position)) {
@@ -151,18 +152,21 @@ LogView::LogView(LogDocument& document, QWidget* parent)
   connect(tree_, &QTreeView::collapsed, this, [this](const QModelIndex& index) {
     if (releasing_) return;
     releasing_ = true;
+    std::size_t closed = 0;
     std::function<void(const QModelIndex&)> closeBelow = [&](const QModelIndex& parent) {
       for (int row = 0; row < model_->rowCount(parent); ++row) {
         const QModelIndex child = model_->index(row, 0, parent);
         if (!tree_->isExpanded(child)) continue;
         closeBelow(child);
         tree_->collapse(child);
+        ++closed;
       }
     };
     closeBelow(index);
     releasing_ = false;
-    // Thousands of rows let go of are worth giving back to the system.
-    if (model_->ReleaseBelow(index) >= kRowsWorthGivingBack) platform::GiveBackFreeMemory();
+    // Thousands of rows let go of (the view's indexes for the closed ones, the model's lists)
+    // are worth giving back to the system.
+    if (model_->ReleaseBelow(index) + closed >= kRowsWorthGivingBack) platform::GiveBackFreeMemory();
   });
   connect(tabs_, &QTabWidget::currentChanged, this, &LogView::ShowLogLines);
 }

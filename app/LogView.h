@@ -155,6 +155,8 @@ class LogView : public QWidget {
   void CopySubtree();
   void CopyJson();
   void ExpandSubtree(bool expand);
+  // Expands `top` and every row below it that has rows below.
+  void ExpandBelow(const QModelIndex& top);
   // Shows the selected node's "Log lines" tab.
   void ShowLogLinesTab();
   // The selected packet's or negotiation's first line in the log, 0 when it has none (or the
@@ -182,6 +184,10 @@ class LogView : public QWidget {
   void FollowStepShown();
   // "Open in text editor" at a line of the log (from the row's or the log lines' menu).
   void OpenInEditorRequested(std::uint64_t line);
+
+ protected:
+  // The tree's "*" key expands the current row's subtree as the row menu does.
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void OnCurrentChanged();

@@ -3,10 +3,12 @@
 // row's lines in the log.
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include <QApplication>
 #include <QClipboard>
 #include <QFile>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QTabWidget>
 #include <QTreeView>
@@ -96,11 +98,40 @@ void LogView::ExpandSubtree(bool expand) {
   const QModelIndex index = tree_->selectionModel()->currentIndex();
   if (!index.isValid()) return;
   if (expand) {
-    tree_->expandRecursively(index);
+    ExpandBelow(index);
     return;
   }
   // The rows expanded below it close with it, and their rows are let go of.
   tree_->collapse(index);
+}
+
+void LogView::ExpandBelow(const QModelIndex& top) {
+  if (!model_->hasChildren(top)) return;
+  // The view's own recursive expansion keeps every row below as expanded, leaves too, and the
+  // view and the model pay an index for each: a million on a large log. Here only rows with
+  // rows below are expanded, each noted while a layout of the whole view is pending (the view
+  // then only notes it), so the view lays itself out once.
+  tree_->setRootIndex(tree_->rootIndex());
+  std::vector<QModelIndex> pending{top};
+  while (!pending.empty()) {
+    const QModelIndex at = pending.back();
+    pending.pop_back();
+    tree_->expand(at);
+    for (int row = model_->rowCount(at) - 1; row >= 0; --row) {
+      const QModelIndex child = model_->index(row, 0, at);
+      if (model_->hasChildren(child)) pending.push_back(child);
+    }
+  }
+}
+
+bool LogView::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == tree_ && event->type() == QEvent::KeyPress &&
+      static_cast<QKeyEvent*>(event)->key() == Qt::Key_Asterisk) {
+    const QModelIndex current = tree_->currentIndex();
+    if (current.isValid()) ExpandBelow(current);
+    return true;
+  }
+  return QWidget::eventFilter(watched, event);
 }
 
 void LogView::ShowLogLinesTab() { tabs_->setCurrentWidget(logLines_); }
