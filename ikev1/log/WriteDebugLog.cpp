@@ -109,10 +109,9 @@ class Stretches {
     texts_.resize(restarts_ + 1);
     std::vector<const LogNode*> candidates;
     for (const auto& peer : root.Children())
-      if (!IsMergedPeer(*peer))
-        for (const auto& tunnel : peer->Children())
-          for (const auto& child : tunnel->Children())
-            if (!IsMarker(*child)) candidates.push_back(child.get());
+      for (const auto& tunnel : peer->Children())
+        for (const auto& child : tunnel->Children())
+          if (!IsMarker(*child)) candidates.push_back(child.get());
     ownRestarts_ = FindCarriers(candidates, root.Helpers());
     for (const auto& peer : root.Children())
       if (!IsMergedPeer(*peer)) Place(*peer);
@@ -411,6 +410,9 @@ class Stretches {
           it->second = stretch;
         }
         stretchOf_[child.get()] = stretch;
+        // One whose own text restarts the daemon carries that restart here too: a restart line
+        // written after it would be read as the rest of its restart, not as a restart of its own.
+        if (ownRestarts_.contains(child.get())) carriers_.insert(child.get());
         merged_.emplace_back(child.get(), Merged{origin, origin != nullptr ? origin->lowest : restarts_, keyed, key});
       }
     }
