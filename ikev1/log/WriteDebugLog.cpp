@@ -158,6 +158,12 @@ class Stretches {
   // The marker texts of restart r (1-based), in peer order: the first peer is told the restart
   // line's own text, the others what the reader keeps of it.
   const std::vector<std::string>& Texts(std::size_t r) const { return texts_[r]; }
+  // A regrouped peer's negotiation whose own text restarts the daemon. It is placed by its time,
+  // not as the end of its stretch: the restart line after the stretch still stands for the
+  // restart, and the negotiation's own restart word must give the restart its text too.
+  bool RestartsUnplaced(const LogNode* negotiation) const {
+    return ownRestarts_.contains(negotiation) && !carriers_.contains(negotiation);
+  }
 
  private:
   static std::size_t MarkerCount(const LogNode& peer) {
@@ -410,9 +416,6 @@ class Stretches {
           it->second = stretch;
         }
         stretchOf_[child.get()] = stretch;
-        // One whose own text restarts the daemon carries that restart here too: a restart line
-        // written after it would be read as the rest of its restart, not as a restart of its own.
-        if (ownRestarts_.contains(child.get())) carriers_.insert(child.get());
         merged_.emplace_back(child.get(), Merged{origin, origin != nullptr ? origin->lowest : restarts_, keyed, key});
       }
     }
@@ -458,7 +461,7 @@ class Stretches {
 
 // A token the reader takes as a restart line's text: one plain token that stops nothing.
 bool PlainToken(const std::string& text) {
-  if (text.empty() || text.size() > 2000 || text == "daemon") return false;
+  if (text.empty() || text.size() > 2000) return false;
   for (char c : text)
     if (c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f' || c == '\0') return false;
   return !DebugLogReader::IsHeaderStart(text) && !DebugLogReader::IsDebugMarker(text) &&
@@ -542,7 +545,8 @@ bool WriteIKEv1Log(const LogFile& root, ByteSink& sink) {
     for (std::size_t i = 0; i < stretch.size(); ++i) {
       const std::size_t start = out.Buffer().size();
       WriteTree(*stretch[i], out.Buffer());
-      if (i + 1 == stretch.size() && stretches.Carried(s + 1))
+      if ((i + 1 == stretch.size() && stretches.Carried(s + 1)) ||
+          (s < stretches.RestartCount() && stretches.RestartsUnplaced(stretch[i])))
         GiveCarriedRestartItsText(out.Buffer(), start, stretches.Texts(s + 1));
       // Keep the end of a stretch in the buffer for the restart line that follows it.
       if (i + 1 < stretch.size() && !out.Written()) return false;
