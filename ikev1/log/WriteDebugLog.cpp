@@ -512,7 +512,8 @@ void AppendRestart(std::string& out, const std::string& line) {
 // has it; in the saved packet those words are the packet's next fields, and the markers would
 // read back without their text. So the two words go right after the restart word: the reader
 // stops reading the packet at that word, and takes them for the restart only.
-void GiveCarriedRestartItsText(std::string& out, std::size_t from, const std::vector<std::string>& texts) {
+void GiveCarriedRestartItsText(std::string& out, std::size_t from, const std::vector<std::string>& texts,
+                               std::string& carried) {
   if (texts.empty() || !PlainToken(texts.front())) return;
   const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; };
   for (std::size_t at = from; at < out.size();) {
@@ -521,7 +522,10 @@ void GiveCarriedRestartItsText(std::string& out, std::size_t from, const std::ve
     while (end < out.size() && !blank(out[end])) ++end;
     const std::string_view word(out.data() + at, end - at);
     if (DebugLogReader::IsRestartToken(word)) {
-      if (word == "daemon") out.insert(end, " restart " + texts.front());
+      if (word == "daemon") {
+        out.insert(end, " restart " + texts.front());
+        carried = texts.front();  // a later restart line without a text of its own repeats it
+      }
       return;
     }
     at = end;
@@ -547,7 +551,7 @@ bool WriteIKEv1Log(const LogFile& root, ByteSink& sink) {
       WriteTree(*stretch[i], out.Buffer());
       if ((i + 1 == stretch.size() && stretches.Carried(s + 1)) ||
           (s < stretches.RestartCount() && stretches.RestartsUnplaced(stretch[i])))
-        GiveCarriedRestartItsText(out.Buffer(), start, stretches.Texts(s + 1));
+        GiveCarriedRestartItsText(out.Buffer(), start, stretches.Texts(s + 1), carried);
       // Keep the end of a stretch in the buffer for the restart line that follows it.
       if (i + 1 < stretch.size() && !out.Written()) return false;
     }
