@@ -62,6 +62,23 @@ std::string StepPrint(const ScannedPacket& step) {
   return out;
 }
 
+// Whether `text` (the log from offset `base` on) holds the restart's text in full. A restart on
+// "daemon" takes the two words after it as its text ("IKE daemon version <text>"); a word is
+// whole once whitespace follows it. Placed before that, the restart would read past the text
+// and the follower could not go on, leaving what it placed so far without its packet ends.
+bool RestartTextComplete(const DebugLogReader& reader, const std::string& text, std::uint64_t base) {
+  if (reader.CurrentToken() != "daemon") return true;
+  const auto space = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; };
+  std::size_t at = static_cast<std::size_t>(reader.Position() - base);
+  for (int word = 0; word < 2; ++word) {
+    while (at < text.size() && space(text[at])) ++at;
+    if (at == text.size()) return false;
+    while (at < text.size() && !space(text[at])) ++at;
+    if (at == text.size()) return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 struct IKEv1Follower::State {
@@ -148,6 +165,8 @@ IKEv1Follower::Result IKEv1Follower::Append(std::string_view bytes) {
       }
       ScannedPacket step = ScanStep(reader);
       if (reader.Overrun()) break;
+      // A restart whose text the log does not hold yet waits for it like a packet cut short.
+      if (step.restart && !RestartTextComplete(reader, *text, s.committed)) break;
       std::string print = StepPrint(step);
       if (!print.empty()) {
         if (step.restart) sinceCheckable = false;

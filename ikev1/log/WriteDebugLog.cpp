@@ -109,10 +109,9 @@ class Stretches {
     texts_.resize(restarts_ + 1);
     std::vector<const LogNode*> candidates;
     for (const auto& peer : root.Children())
-      if (!IsMergedPeer(*peer))
-        for (const auto& tunnel : peer->Children())
-          for (const auto& child : tunnel->Children())
-            if (!IsMarker(*child)) candidates.push_back(child.get());
+      for (const auto& tunnel : peer->Children())
+        for (const auto& child : tunnel->Children())
+          if (!IsMarker(*child)) candidates.push_back(child.get());
     ownRestarts_ = FindCarriers(candidates, root.Helpers());
     for (const auto& peer : root.Children())
       if (!IsMergedPeer(*peer)) Place(*peer);
@@ -159,6 +158,12 @@ class Stretches {
   // The marker texts of restart r (1-based), in peer order: the first peer is told the restart
   // line's own text, the others what the reader keeps of it.
   const std::vector<std::string>& Texts(std::size_t r) const { return texts_[r]; }
+  // A regrouped peer's negotiation whose own text restarts the daemon. It is placed by its time,
+  // not as the end of its stretch: the restart line after the stretch still stands for the
+  // restart, and the negotiation's own restart word must give the restart its text too.
+  bool RestartsUnplaced(const LogNode* negotiation) const {
+    return ownRestarts_.contains(negotiation) && !carriers_.contains(negotiation);
+  }
 
  private:
   static std::size_t MarkerCount(const LogNode& peer) {
@@ -456,7 +461,7 @@ class Stretches {
 
 // A token the reader takes as a restart line's text: one plain token that stops nothing.
 bool PlainToken(const std::string& text) {
-  if (text.empty() || text.size() > 2000 || text == "daemon") return false;
+  if (text.empty() || text.size() > 2000) return false;
   for (char c : text)
     if (c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f' || c == '\0') return false;
   return !DebugLogReader::IsHeaderStart(text) && !DebugLogReader::IsDebugMarker(text) &&
@@ -507,7 +512,8 @@ void AppendRestart(std::string& out, const std::string& line) {
 // has it; in the saved packet those words are the packet's next fields, and the markers would
 // read back without their text. So the two words go right after the restart word: the reader
 // stops reading the packet at that word, and takes them for the restart only.
-void GiveCarriedRestartItsText(std::string& out, std::size_t from, const std::vector<std::string>& texts) {
+void GiveCarriedRestartItsText(std::string& out, std::size_t from, const std::vector<std::string>& texts,
+                               std::string& carried) {
   if (texts.empty() || !PlainToken(texts.front())) return;
   const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; };
   for (std::size_t at = from; at < out.size();) {
@@ -516,7 +522,10 @@ void GiveCarriedRestartItsText(std::string& out, std::size_t from, const std::ve
     while (end < out.size() && !blank(out[end])) ++end;
     const std::string_view word(out.data() + at, end - at);
     if (DebugLogReader::IsRestartToken(word)) {
-      if (word == "daemon") out.insert(end, " restart " + texts.front());
+      if (word == "daemon") {
+        out.insert(end, " restart " + texts.front());
+        carried = texts.front();  // a later restart line without a text of its own repeats it
+      }
       return;
     }
     at = end;
@@ -540,8 +549,9 @@ bool WriteIKEv1Log(const LogFile& root, ByteSink& sink) {
     for (std::size_t i = 0; i < stretch.size(); ++i) {
       const std::size_t start = out.Buffer().size();
       WriteTree(*stretch[i], out.Buffer());
-      if (i + 1 == stretch.size() && stretches.Carried(s + 1))
-        GiveCarriedRestartItsText(out.Buffer(), start, stretches.Texts(s + 1));
+      if ((i + 1 == stretch.size() && stretches.Carried(s + 1)) ||
+          (s < stretches.RestartCount() && stretches.RestartsUnplaced(stretch[i])))
+        GiveCarriedRestartItsText(out.Buffer(), start, stretches.Texts(s + 1), carried);
       // Keep the end of a stretch in the buffer for the restart line that follows it.
       if (i + 1 < stretch.size() && !out.Written()) return false;
     }

@@ -24,14 +24,14 @@ constexpr std::uint32_t kIdIpv6Range = 8;
 constexpr std::uint32_t kIdKeyId = 11;
 
 // The next token of the block, or false where the block ends: at the next payload block or
-// packet (the token is pushed back for the payload chain and the packet scan), at a daemon
-// restart and at the end of the input.
+// packet or packet-debug record (the token is pushed back for the payload chain and the packet
+// scan), at a daemon restart and at the end of the input.
 bool NextBlockToken(DebugLogReader& reader, std::string& t) {
   if (reader.IsAbandoned() || reader.RestartSeen()) return false;
   t = reader.ReadToken();
   if (reader.RestartSeen()) return false;
   if (t.empty() && reader.AtEnd()) return false;
-  if (DebugLogReader::IsHeaderStart(t) || DebugLogReader::IsBlockKeyword(t)) {
+  if (DebugLogReader::IsHeaderStart(t) || DebugLogReader::IsBlockKeyword(t) || DebugLogReader::IsDebugMarker(t)) {
     reader.PushBack();
     return false;
   }
