@@ -229,29 +229,6 @@ TEST(IKEv2Load, MissingClosingTagsDoNotSwallowTheNextExchange) {
   EXPECT_EQ(CountExchanges(third), 2u);
 }
 
-TEST(IKEv2Load, SampleLogsLoad) {
-  LogFile site;
-  LogLineReader siteReader(testing::ExamplePath("ikev2-site-to-site.xml").string());
-  ReadIKEv2Log(site, siteReader);
-  EXPECT_FALSE(site.IsWrongFormat());
-  ASSERT_EQ(Captions(site), (Texts{"192.168.7.1", "203.0.113.25"}));
-  const LogNode& hq = *site.Child(0);
-  EXPECT_EQ(Captions(hq), (Texts{"10.1.1.1 <=> 192.168.7.1", "0.0.0.0 <=> 0.0.0.0"}));
-  EXPECT_EQ(Captions(*hq.Child(0)), (Texts{"Authentication 2 ==> 2008-01-15 10:01:03 to 10:01:04",
-                                           "Delete 4 ==> 2008-01-15 10:42:17"}));
-  EXPECT_EQ(Captions(*hq.Child(1)), (Texts{"Initial 1 ==> 2008-01-15 10:01:02 to 10:01:03",
-                                           "DPD 3 <== 2008-01-15 10:11:04"}));
-  EXPECT_EQ(Captions(*site.Child(1)->Child(0)),
-            (Texts{"Initial 5 ==> 2008-01-15 10:05:30 to 10:05:31 Failed!", "Initial 6 ==> 2008-01-15 10:06:30 Failed!"}));
-
-  LogFile remote;
-  LogLineReader remoteReader(testing::ExamplePath("ikev2-remote-access.xml").string());
-  ReadIKEv2Log(remote, remoteReader);
-  ASSERT_EQ(Captions(remote), (Texts{"198.51.100.4", "198.51.100.40"}));
-  EXPECT_EQ(CountExchanges(remote), 6u);
-  EXPECT_TRUE(NodeAs<NegotiationNode>(remote.Child(0)->Child(0)->Child(3))->MatchesSpi("5e0a77c1"));
-}
-
 // Reading a log in pieces on several threads must give the tree that reading it in one piece
 // gives, whatever the piece size, including the fallback for stretches with nowhere to cut.
 TEST(IKEv2Load, PiecesReadApartGiveTheTreeOfOnePiece) {
