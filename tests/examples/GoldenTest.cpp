@@ -1,5 +1,6 @@
 // The whole printed output of the sample logs, pinned byte for byte: every caption, detail
-// text, icon, state, log line range and diagnosis of examples/, whole and narrowed. The cases
+// text, icon, state, log line range and diagnosis of examples/, whole and narrowed, and their
+// timeline pictures. The cases
 // and their expected output are data in tests/golden/ (scripts/update-golden.sh writes them).
 #include <gtest/gtest.h>
 
