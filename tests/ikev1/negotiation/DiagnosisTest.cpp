@@ -212,9 +212,7 @@ TEST(DiagnosisTest, FailedNegotiationsNameWhoRejectedThem) {
   const Packet otherTunnel = At(Informational(false, NotifyBlock("00 10"), "12:00:30"), "0a000001", kTunnel);
   const std::string noResponse = "No response from peer";
   for (const Case& c : {
-           Case{"the peer's PAYLOAD-MALFORMED 29 s on", mainMode + Text(Informational(false, NotifyBlock("00 10"), "12:00:30")),
-                "Rejected by peer: PAYLOAD-MALFORMED", ""},
-           Case{"... logged under another tunnel of the peer", mainMode + Text(otherTunnel),
+           Case{"the peer's PAYLOAD-MALFORMED logged under another tunnel", mainMode + Text(otherTunnel),
                 "Rejected by peer: PAYLOAD-MALFORMED", ""},
            Case{"120 s on is still the answer", mainMode + Text(Informational(false, NotifyBlock("00 10"), "12:02:01")),
                 "Rejected by peer: PAYLOAD-MALFORMED", ""},
