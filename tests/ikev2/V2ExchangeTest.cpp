@@ -25,25 +25,10 @@ std::string IdPayload(const std::string& data) {
   return v2test::PayloadXml("IDr", "<Type>IPV4_ADDR</Type>\n<Data>" + data + "</Data>\n");
 }
 
-TEST(V2Exchange, ReadsAnExchangeWithItsMessagesAndStartTime) {
+TEST(V2Exchange, StartTimeOfTheFirstMessage) {
   auto exchange = ReadExchange("junk before\n" + ExchangeXml(kOk, "192.168.7.1", RequestAndResponse()));
   ASSERT_TRUE(exchange->IsParsed());
-  EXPECT_EQ(exchange->Caption(), "Initial 3 ==> 2008-01-15 10:01:02 to 10:01:03");
-  EXPECT_EQ(exchange->PeerText(), "192.168.7.1");
-  EXPECT_EQ(exchange->Direction(), 1);
-  EXPECT_TRUE(exchange->IsComplete());
-  ASSERT_EQ(exchange->MessageCount(), 2u);
-
-  const v2Message& response = *exchange->MessageAt(1);
-  EXPECT_EQ(response.Caption(), "Response 0 - 10:01:03");
-  EXPECT_EQ(exchange->MessageAt(0)->Caption(), "Message 0 - 10:01:02");
-  EXPECT_EQ(response.Date(), "2008-01-15");
-  EXPECT_EQ(response.DetailText(),
-            "Initiator SPI:\t\t4f1a9c22d07e55b3\r\nResponder SPI:\t\ta2c4e6f8091b3d5f\r\n"
-            "Next payload:\t\tSecurityAssociation\r\nVersion:\t\t2.0\r\nType:\t\t\tIKE_SA_INIT\r\n"
-            "Message ID:\t\t0\r\n");
-  EXPECT_EQ(exchange->InitiatorSpi(), "4f1a9c22d07e55b3");
-  EXPECT_EQ(exchange->LastResponderSpi(), "a2c4e6f8091b3d5f");
+  EXPECT_EQ(exchange->MessageCount(), 2u);
   const auto start = exchange->StartTime();
   ASSERT_TRUE(start.has_value());
   EXPECT_EQ((std::vector<int>{start->year, start->month, start->day, start->hour, start->minute, start->second}),

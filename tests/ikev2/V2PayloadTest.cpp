@@ -41,13 +41,10 @@ TEST(V2Payload, CaptionsSpisAndIdentityAddresses) {
     std::string type, body, caption, spi;
     std::uint32_t id;  // 0: no identity address
   } cases[] = {
-      {"Notify", "<Type>NAT detection source IP</Type>\n", "Notify (NAT detection)", "", 0},
       // Only an "Invalid SPI" notification reports its SPI; a long type is shortened.
       {"Notify", "<Type>Invalid SPI</Type>\n<SPI>5e0a77c1</SPI>\n", "Notify (Invalid SPI)", "5e0a77c1", 0},
       {"Notify", "<Type>Authentication Failed Badly</Type>\n<SPI>5e0a77c1</SPI>\n", "Notify (Authentication F...)", "", 0},
       {"Delete", "<Protocol>ESP</Protocol>\n<SPI>c3a81f07</SPI>\n", "Delete c3a81f07", "c3a81f07", 0},
-      {"EAP", "<Code>Success</Code>\n", "EAP Success", "", 0},
-      {"IDi", "<Type>FQDN</Type>\n<Data>branch-gw-01.example.net</Data>\n", "IDi  (branch-gw-01.exa...)", "", 0},
       // Only an IPV4_ADDR identity in the low range is an index naming the peer.
       {"IDr", "<Type>IPV4_ADDR</Type>\n<Data>0.0.1.2</Data>\n", "", "", 258u},
       {"IDr", "<Type>IPV4_ADDR</Type>\n<Data>10.0.0.1</Data>\n", "", "", 0},
@@ -143,30 +140,16 @@ TEST(V2Payload, CertificateSubjectLosesItsTrailingSeparator) {
             "Certificate (CN=gatewa)");
 }
 
-TEST(V2Payload, TrafficSelectorAndConfigurationPayloads) {
-  auto tsi = ReadOnePayload(PayloadXml("TSi",
-                                       "\t<TrafficSelector Type=\"TS_IPV4_ADDR_RANGE\">\n"
-                                       "\t\t<proto>0</proto><ports>0-65535</ports>\n"
-                                       "\t\t<range>10.1.1.0 - 10.1.1.255</range>\n"
-                                       "\t</TrafficSelector>\n\t<TrafficSelector>\n\t</TrafficSelector>\n"));
+// (The forms the sample logs hold are pinned by GoldenTest.) A selector without type and an
+// unnamed configuration attribute keep generic texts.
+TEST(V2Payload, TrafficSelectorAndConfigurationFallbacks) {
+  auto tsi = ReadOnePayload(PayloadXml("TSi", "\t<TrafficSelector>\n\t</TrafficSelector>\n"));
   ASSERT_TRUE(tsi->IsParsed());
-  EXPECT_EQ(tsi->Caption(), "TSi");
-  ASSERT_EQ(tsi->ChildCount(), 2u);
-  EXPECT_EQ(tsi->Child(0)->Caption(), "IPv4 Address Range");
-  EXPECT_EQ(tsi->Child(0)->DetailText(),
-            "Type:\t\t\tTS_IPV4_ADDR_RANGE\r\nPorts:\t\t\t0-65535\r\nProtocol:\t\t0\r\nRange:\t\t\t10.1.1.0 - 10.1.1.255\r\n");
-  EXPECT_EQ(tsi->Child(1)->Caption(), "Traffic Selector");
-  EXPECT_EQ(tsi->DetailText(), "TSi Payload\r\n\r\nType:\t\t\tTSi\r\n\r\n\r\nTraffic Selector - Initiator\r\n\r\n");
-  EXPECT_EQ(ReadOnePayload(PayloadXml("TSr"))->DetailText(),
-            "TSr Payload\r\n\r\nType:\t\t\tTSr\r\n\r\n\r\nTraffic Selector - Responder\r\n\r\n");
-
-  auto conf = ReadOnePayload(PayloadXml("Conf",
-                                        "\t<CFG_Type>CFG_REPLY</CFG_Type>\n"
-                                        "\t<Attr>\n\t\t<Type>INTERNAL_IP4_ADDRESS</Type>\n\t\t<Value>10.1.1.1</Value>\n\t</Attr>\n"
-                                        "\t<Attr>\n\t\t<Type>VENDOR_X</Type>\n\t\t<Value>7</Value>\n\t</Attr>\n"));
-  EXPECT_EQ(conf->Caption(), "Configuration CFG_REPLY");
-  EXPECT_EQ(conf->DetailText(),
-            "CFG_Type\t\tCFG_REPLY\r\nType\t\t\tConf\r\n\r\nInternal Address:\t10.1.1.1\r\nVENDOR_X:\t\t7\r\n");
+  ASSERT_EQ(tsi->ChildCount(), 1u);
+  EXPECT_EQ(tsi->Child(0)->Caption(), "Traffic Selector");
+  auto conf = ReadOnePayload(PayloadXml("Conf", "\t<CFG_Type>CFG_REPLY</CFG_Type>\n"
+                                                "\t<Attr>\n\t\t<Type>VENDOR_X</Type>\n\t\t<Value>7</Value>\n\t</Attr>\n"));
+  EXPECT_EQ(conf->DetailText(), "CFG_Type\t\tCFG_REPLY\r\nType\t\t\tConf\r\n\r\nVENDOR_X:\t\t7\r\n");
 }
 
 }  // namespace

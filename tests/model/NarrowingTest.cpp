@@ -65,12 +65,6 @@ std::vector<const LogNode*> Exchanges(const LogNode& root) {
   return out;
 }
 
-Lines ExchangeNames(const LogNode& root) {
-  Lines names;
-  for (const LogNode* exchange : Exchanges(root)) names.emplace_back(exchange->Name());
-  return names;
-}
-
 FilterCriteria Ip(const std::string& text) { return {.ipOn = true, .ipText = text}; }
 
 // Only the given category of the Verify dialog.
@@ -108,22 +102,6 @@ TEST(FilterTest, PeerAddressTests) {
   }
 }
 
-TEST(FilterTest, ATunnelEndPrunesThePeersOtherTunnelsAndNegotiations) {
-  auto root = LoadExample("gateway-day.ilx");
-  ApplyFilter(*root, Ip("10.255.2.2"));
-  EXPECT_EQ(Outline(*root), (Lines{"198.51.100.40", "  10.255.2.1 <=> 10.255.2.2", "    Main Mode", "    QuickMode",
-                                   "    QuickMode", "    Delete IPsec", "    Main Mode", "    QuickMode"}));
-
-  // The dead-peer detection of 192.0.2.10 runs outside its tunnel and goes with the pruning.
-  root = LoadExample("gateway-day.ilx");
-  ApplyFilter(*root, Ip("10.255.0.1"));
-  const Lines outline = Outline(*root);
-  ASSERT_GE(outline.size(), 2u);
-  EXPECT_EQ(outline[0], "192.0.2.10");
-  EXPECT_EQ(outline[1], "  10.255.0.1 <=> 10.255.0.2");
-  for (std::size_t i = 2; i < outline.size(); ++i) EXPECT_TRUE(outline[i].starts_with("    ")) << outline[i];
-}
-
 TEST(FilterTest, DeadPeerDetectionIsDroppedAndAPeerLeftEmptyGoes) {
   using namespace negtest;
   // 10.0.0.1: a main mode and a DPD exchange; 10.0.0.2: DPD only.
@@ -133,36 +111,6 @@ TEST(FilterTest, DeadPeerDetectionIsDroppedAndAPeerLeftEmptyGoes) {
   ApplyFilter(*root, {.filterOutDpdOn = true});
   EXPECT_EQ(Outline(*root), (Lines{"10.0.0.1", "  Main Mode"}));
   EXPECT_EQ(root->ChildCount(), 1u) << "the peer is gone from the tree, not only from the view";
-}
-
-TEST(VerifyTest, Categories) {
-  struct Case {
-    const char* what;
-    VerifyCriteria criteria;
-    Lines exchanges;
-  };
-  const Case cases[] = {
-      // Error notifies stay; "Delete IPsec", "Delete IKE" and "DPD" are informational exchanges
-      // too but are named otherwise.
-      {"error informational", Only(&VerifyCriteria::errorInformational), {"Info PAYLOAD-MALFORMED", "Info NO-PROPOSAL-CHOSEN", "Info INVALID-ID-INFORMATION"}},
-      {"failed negotiations", Only(&VerifyCriteria::failedNegotiations), {"Main Mode", "Main Mode", "Main Mode", "ConfigMode", "Main Mode", "QuickMode"}},
-  };
-  for (const Case& c : cases) {
-    auto root = LoadExample("gateway-day.ilx");
-    ApplyVerify(*root, c.criteria);
-    EXPECT_EQ(ExchangeNames(*root), c.exchanges) << c.what;
-  }
-
-  // All categories: besides the failures and errors, the marks of the diagnosis.
-  auto root = LoadExample("gateway-day.ilx");
-  ApplyVerify(*root, VerifyCriteria{});
-  bool marked = false;
-  for (const LogNode* exchange : Exchanges(*root)) {
-    const bool diagnosed = exchange->HasState(kStateImmediateDelete | kStateDeleteRepeated | kStateSuccessiveIdentical);
-    marked = marked || diagnosed;
-    EXPECT_TRUE(diagnosed || exchange->HasState(kStateFailed | kStateErrorInformational)) << exchange->Caption();
-  }
-  EXPECT_TRUE(marked);
 }
 
 // Every shown negotiation's detail text by its path and caption (the caption holds its times).

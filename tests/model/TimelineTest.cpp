@@ -7,7 +7,6 @@
 
 #include "../ikev1/negotiation/NegotiationLog.h"
 #include "ikev2/ReadIKEv2Log.h"
-#include "logs/OpenLog.h"
 #include "model/CalendarTime.h"
 #include "model/Timeline.h"
 #include "model/TimelineSvg.h"
@@ -235,22 +234,6 @@ TEST(TimelineAxisTest, TicksAtRoundTimesWithDatesAtMidnight) {
 // IKEv2 exchanges run from their first to their last message's arrival time; an exchange
 // without a readable one has no bar.
 TEST(TimelineIKEv2Test, ExchangesAreBarsFromTheirMessagesArrivalTimes) {
-  for (const char* name : {"ikev2-site-to-site.xml", "ikev2-remote-access.xml"}) {
-    const OpenLogResult result = OpenLog(std::string(QUILLON_SOURCE_DIR "/examples/") + name);
-    ASSERT_EQ(result.status, OpenLogResult::Status::kLoaded);
-    const TimelineData v2 = TimelineData::FromTree(*result.log);
-    ASSERT_TRUE(v2.HasTimes()) << name;
-    TimeAxis axis;
-    axis.Fit(v2.SpanStart(), v2.SpanEnd(), 100);
-    EXPECT_FALSE(LaneRuns(v2, LayOutLanes(v2, nullptr).lanes.front(), axis, 100).empty()) << name;
-    for (const TimelineBar& bar : v2.Bars()) {
-      // The caption shows the first message's date and time.
-      const std::string caption = bar.node->Caption();
-      const std::string start = TimelineTimeText(bar.start);
-      EXPECT_NE(caption.find(start.substr(start.size() - 8)), std::string::npos) << caption;
-      EXPECT_LE(bar.start, bar.end);
-    }
-  }
   using v2test::Msg;
   std::vector<Msg> messages = v2test::RequestAndResponse();
   messages[1].time = "10:03:00";

@@ -32,8 +32,6 @@ TEST(ExchangeTest, MainModeCompleteIncompleteAndRepeated) {
   EXPECT_NE(dynamic_cast<const Main56Mess*>(mm.Child(5)), nullptr);
   // The exchange links the last packet's header, which that packet's message owns.
   EXPECT_EQ(mm.GetHeader(), mm.Child(5)->Child(0));
-  EXPECT_EQ(mm.Caption(), "Main Mode   ==> Mon Nov 13 2006 From: 12:00:01 To: 12:00:06");
-  EXPECT_EQ(mm.DetailText(), "Main Mode\r\n\r\nLocal host <== Remote peer(10.0.0.1)");
 
   // A retransmitted packet 3 joins its negotiation, which never sees packet 6.
   root = Load(MainModeLog(3) + Text(MainModePacket(3, "12:00:09")) + Text(MainModePacket(5)));
@@ -41,7 +39,6 @@ TEST(ExchangeTest, MainModeCompleteIncompleteAndRepeated) {
   EXPECT_EQ(failed.PacketMask(), 23u);
   EXPECT_EQ(Names(failed), (Texts{"MM packet 1 (12:00:01)", "MM packet 2 (12:00:02)", "MM packet 3 (12:00:03)",
                                   "MM packet 3 (12:00:09)", "MM packet 5 (12:00:05)"}));
-  EXPECT_EQ(failed.Caption(), "Main Mode   ==> Mon Nov 13 2006 From: 12:00:01 Failed!");
 }
 
 TEST(ExchangeTest, QuickAggressiveAndConfigurationExchanges) {
