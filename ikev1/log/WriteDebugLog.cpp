@@ -353,18 +353,24 @@ class Stretches {
   }
 
   // A merged peer's negotiation placed by its time after an empty stretch s may lie in s
-  // instead, when the peer it is read back into existed then, no other negotiation of that
-  // peer shares its cookie, family and message ID, and its stretch keeps another (or is the
-  // last); the one from the nearest stretch is taken.
+  // instead, when the peer it is read back into existed then and its stretch keeps another
+  // (or is the last); the one from the nearest stretch is taken. Negotiations of that peer
+  // with its cookie, family and message ID stay apart and in their order: those before it
+  // lie before s, those after it after s.
   void FindMergedMove(std::size_t s, const std::vector<std::size_t>& count, Move& move) const {
-    std::map<std::pair<const Origin*, Key>, std::size_t> sharing;
-    for (const auto& [node, placed] : merged_)
-      if (placed.keyed) ++sharing[std::make_pair(placed.origin, placed.key)];
-    for (const auto& [node, placed] : merged_) {
+    for (std::size_t i = 0; i < merged_.size(); ++i) {
+      const auto& [node, placed] = merged_[i];
       const std::size_t c = stretchOf_.at(node);
       if (c <= s || placed.lowest > s || (count[c] < 2 && c != restarts_) || (move.node != nullptr && c >= move.from))
         continue;
-      if (placed.keyed && sharing[std::make_pair(placed.origin, placed.key)] > 1) continue;
+      bool apart = true;
+      for (std::size_t j = 0; j < merged_.size() && apart && placed.keyed; ++j) {
+        const auto& [other, its] = merged_[j];
+        if (j == i || !its.keyed || its.origin != placed.origin || its.key != placed.key) continue;
+        const std::size_t at = stretchOf_.at(other);
+        apart = j < i ? at < s : at > s;
+      }
+      if (!apart) continue;
       move.node = node;
       move.from = c;
     }
