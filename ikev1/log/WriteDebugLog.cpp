@@ -153,17 +153,14 @@ class Stretches {
   const std::vector<const LogNode*>& Stretch(std::size_t s) const { return stretches_[s]; }
   // Restart r (1-based) is carried by the own text of the last negotiation before it.
   bool Carried(std::size_t r) const {
-    return r > 0 && !stretches_[r - 1].empty() && carriers_.contains(stretches_[r - 1].back());
+    return r > 0 && r <= restarts_ && !stretches_[r - 1].empty() && carriers_.contains(stretches_[r - 1].back());
   }
   // The marker texts of restart r (1-based), in peer order: the first peer is told the restart
   // line's own text, the others what the reader keeps of it.
   const std::vector<std::string>& Texts(std::size_t r) const { return texts_[r]; }
-  // A regrouped peer's negotiation whose own text restarts the daemon. It is placed by its time,
-  // not as the end of its stretch: the restart line after the stretch still stands for the
-  // restart, and the negotiation's own restart word must give the restart its text too.
-  bool RestartsUnplaced(const LogNode* negotiation) const {
-    return ownRestarts_.contains(negotiation) && !carriers_.contains(negotiation);
-  }
+  // A negotiation whose own text restarts the daemon: its restart word must give the restart
+  // its text, also where it does not end its stretch (two that the settling could not part).
+  bool RestartsOwn(const LogNode* negotiation) const { return ownRestarts_.contains(negotiation); }
 
  private:
   static std::size_t MarkerCount(const LogNode& peer) {
@@ -422,6 +419,9 @@ class Stretches {
           it->second = stretch;
         }
         stretchOf_[child.get()] = stretch;
+        // One whose own text restarts the daemon ends its stretch like any other carrier; the
+        // settling moves it out of the last stretch, which no restart follows.
+        if (ownRestarts_.contains(child.get())) carriers_.insert(child.get());
         merged_.emplace_back(child.get(), Merged{origin, origin != nullptr ? origin->lowest : restarts_, keyed, key});
       }
     }
@@ -556,7 +556,7 @@ bool WriteIKEv1Log(const LogFile& root, ByteSink& sink) {
       const std::size_t start = out.Buffer().size();
       WriteTree(*stretch[i], out.Buffer());
       if ((i + 1 == stretch.size() && stretches.Carried(s + 1)) ||
-          (s < stretches.RestartCount() && stretches.RestartsUnplaced(stretch[i])))
+          (s < stretches.RestartCount() && stretches.RestartsOwn(stretch[i])))
         GiveCarriedRestartItsText(out.Buffer(), start, stretches.Texts(s + 1), carried);
       // Keep the end of a stretch in the buffer for the restart line that follows it.
       if (i + 1 < stretch.size() && !out.Written()) return false;
