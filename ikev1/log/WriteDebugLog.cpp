@@ -478,7 +478,15 @@ bool PlainToken(const std::string& text) {
 // <text>" gives the first peer <text> and the others what the reader keeps of it (the version
 // in parentheses for a "GX-1(...)" text); a line with "started" but no "daemon" repeats the
 // text of the restart before. `carried` is that text; it is updated.
-std::string RestartLine(const std::vector<std::string>& texts, std::string& carried) {
+std::string RestartLine(const std::vector<std::string>& texts, std::string& carried, bool endsLog) {
+  // A restart word that ends the log leaves every peer the word itself as the restart's text;
+  // written so it reads back so, where "... daemon restart daemon" would give the other peers
+  // the empty text after the second word.
+  if (endsLog && !texts.empty() &&
+      std::all_of(texts.begin(), texts.end(), [](const std::string& t) { return t == "daemon"; })) {
+    carried = texts.front();
+    return "\nIKE daemon";  // no line end: the reader must meet the end of the log with the word
+  }
   const bool allCarried = std::all_of(texts.begin(), texts.end(), [&](const std::string& t) { return t == carried; });
   if (!texts.empty() && PlainToken(texts.front())) {
     const std::string& text = texts.front();
@@ -509,7 +517,9 @@ void AppendRestart(std::string& out, const std::string& line) {
     if (start != std::string::npos) at = start;
   }
   const bool bare = std::string_view(out).substr(0, at).ends_with(kPacketLineEnd);
-  out.insert(at, bare ? "debugIsakmpHdrLen:\n" + line : line);
+  std::string text = bare ? "debugIsakmpHdrLen:\n" + line : line;
+  if (!text.ends_with('\n') && at < out.size()) text += '\n';
+  out.insert(at, text);
 }
 
 // A negotiation whose own text restarts the daemon (a restart word the log had inside a packet)
@@ -549,7 +559,8 @@ bool WriteIKEv1Log(const LogFile& root, ByteSink& sink) {
     if (s > 0 && !stretches.Carried(s)) {
       // The restart goes after the last packet written; the buffer holds it unless the buffer
       // was just handed on, in which case nothing can be moved in front of its record.
-      AppendRestart(out.Buffer(), RestartLine(stretches.Texts(s), carried));
+      const bool endsLog = s == stretches.RestartCount() && stretches.Stretch(s).empty();
+      AppendRestart(out.Buffer(), RestartLine(stretches.Texts(s), carried, endsLog));
     }
     const std::vector<const LogNode*>& stretch = stretches.Stretch(s);
     for (std::size_t i = 0; i < stretch.size(); ++i) {
