@@ -539,6 +539,22 @@ void GiveCarriedRestartItsText(std::string& out, std::size_t from, const std::ve
     const std::string_view word(out.data() + at, end - at);
     if (DebugLogReader::IsRestartToken(word)) {
       if (word == "daemon") {
+        // The packet's own words after it may give the restart its text already (a field
+        // that holds the daemon's own "daemon version GX-1(...)" line): then they stay.
+        std::size_t next = end;
+        std::string_view second;
+        for (int i = 0; i < 2 && next < out.size(); ++i) {
+          while (next < out.size() && blank(out[next])) ++next;
+          const std::size_t stop = std::min(out.find_first_of(" \t\n\r\v\f", next), out.size());
+          second = std::string_view(out.data() + next, stop - next);
+          next = stop;
+        }
+        const std::string& text = texts.front();
+        if (second == text || (second.find("GX-1") != std::string_view::npos &&
+                               RestartVersionText(std::string(second)) == text)) {
+          carried = std::string(second);  // what the reader keeps for a later line without a text
+          return;
+        }
         out.insert(end, " restart " + texts.front());
         carried = texts.front();  // a later restart line without a text of its own repeats it
       }
