@@ -280,7 +280,7 @@ class Stretches {
         for (const auto& peer : root.Children())
           if (!IsMergedPeer(*peer)) FindMove(*peer, crowded, s, move);
       }
-      if (move.node == nullptr && !crowded) FindMergedMove(s, count, move);
+      if (move.node == nullptr && !crowded) FindMergedMove(s, move);
       if (move.node == nullptr) {
         given[s] = true;
         continue;
@@ -350,15 +350,15 @@ class Stretches {
   }
 
   // A merged peer's negotiation placed by its time after an empty stretch s may lie in s
-  // instead, when the peer it is read back into existed then and its stretch keeps another
-  // (or is the last); the one from the nearest stretch is taken. Negotiations of that peer
+  // instead, when the peer it is read back into existed then; the one from the nearest stretch
+  // is taken, and a stretch it leaves empty is filled in turn from a later one. Negotiations of that peer
   // with its cookie, family and message ID stay apart and in their order: those before it
   // lie before s, those after it after s.
-  void FindMergedMove(std::size_t s, const std::vector<std::size_t>& count, Move& move) const {
+  void FindMergedMove(std::size_t s, Move& move) const {
     for (std::size_t i = 0; i < merged_.size(); ++i) {
       const auto& [node, placed] = merged_[i];
       const std::size_t c = stretchOf_.at(node);
-      if (c <= s || placed.lowest > s || (count[c] < 2 && c != restarts_) || (move.node != nullptr && c >= move.from))
+      if (c <= s || placed.lowest > s || (move.node != nullptr && c >= move.from))
         continue;
       bool apart = true;
       for (std::size_t j = 0; j < merged_.size() && apart && placed.keyed; ++j) {
