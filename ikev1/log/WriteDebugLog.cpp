@@ -153,17 +153,14 @@ class Stretches {
   const std::vector<const LogNode*>& Stretch(std::size_t s) const { return stretches_[s]; }
   // Restart r (1-based) is carried by the own text of the last negotiation before it.
   bool Carried(std::size_t r) const {
-    return r > 0 && !stretches_[r - 1].empty() && carriers_.contains(stretches_[r - 1].back());
+    return r > 0 && r <= restarts_ && !stretches_[r - 1].empty() && carriers_.contains(stretches_[r - 1].back());
   }
   // The marker texts of restart r (1-based), in peer order: the first peer is told the restart
   // line's own text, the others what the reader keeps of it.
   const std::vector<std::string>& Texts(std::size_t r) const { return texts_[r]; }
-  // A regrouped peer's negotiation whose own text restarts the daemon. It is placed by its time,
-  // not as the end of its stretch: the restart line after the stretch still stands for the
-  // restart, and the negotiation's own restart word must give the restart its text too.
-  bool RestartsUnplaced(const LogNode* negotiation) const {
-    return ownRestarts_.contains(negotiation) && !carriers_.contains(negotiation);
-  }
+  // A negotiation whose own text restarts the daemon: its restart word must give the restart
+  // its text, also where it does not end its stretch (two that the settling could not part).
+  bool RestartsOwn(const LogNode* negotiation) const { return ownRestarts_.contains(negotiation); }
 
  private:
   static std::size_t MarkerCount(const LogNode& peer) {
@@ -283,7 +280,7 @@ class Stretches {
         for (const auto& peer : root.Children())
           if (!IsMergedPeer(*peer)) FindMove(*peer, crowded, s, move);
       }
-      if (move.node == nullptr && !crowded) FindMergedMove(s, count, move);
+      if (move.node == nullptr && !crowded) FindMergedMove(s, move);
       if (move.node == nullptr) {
         given[s] = true;
         continue;
@@ -353,18 +350,24 @@ class Stretches {
   }
 
   // A merged peer's negotiation placed by its time after an empty stretch s may lie in s
-  // instead, when the peer it is read back into existed then, no other negotiation of that
-  // peer shares its cookie, family and message ID, and its stretch keeps another (or is the
-  // last); the one from the nearest stretch is taken.
-  void FindMergedMove(std::size_t s, const std::vector<std::size_t>& count, Move& move) const {
-    std::map<std::pair<const Origin*, Key>, std::size_t> sharing;
-    for (const auto& [node, placed] : merged_)
-      if (placed.keyed) ++sharing[std::make_pair(placed.origin, placed.key)];
-    for (const auto& [node, placed] : merged_) {
+  // instead, when the peer it is read back into existed then; the one from the nearest stretch
+  // is taken, and a stretch it leaves empty is filled in turn from a later one. Negotiations of that peer
+  // with its cookie, family and message ID stay apart and in their order: those before it
+  // lie before s, those after it after s.
+  void FindMergedMove(std::size_t s, Move& move) const {
+    for (std::size_t i = 0; i < merged_.size(); ++i) {
+      const auto& [node, placed] = merged_[i];
       const std::size_t c = stretchOf_.at(node);
-      if (c <= s || placed.lowest > s || (count[c] < 2 && c != restarts_) || (move.node != nullptr && c >= move.from))
+      if (c <= s || placed.lowest > s || (move.node != nullptr && c >= move.from))
         continue;
-      if (placed.keyed && sharing[std::make_pair(placed.origin, placed.key)] > 1) continue;
+      bool apart = true;
+      for (std::size_t j = 0; j < merged_.size() && apart && placed.keyed; ++j) {
+        const auto& [other, its] = merged_[j];
+        if (j == i || !its.keyed || its.origin != placed.origin || its.key != placed.key) continue;
+        const std::size_t at = stretchOf_.at(other);
+        apart = j < i ? at < s : at > s;
+      }
+      if (!apart) continue;
       move.node = node;
       move.from = c;
     }
@@ -416,6 +419,9 @@ class Stretches {
           it->second = stretch;
         }
         stretchOf_[child.get()] = stretch;
+        // One whose own text restarts the daemon ends its stretch like any other carrier; the
+        // settling moves it out of the last stretch, which no restart follows.
+        if (ownRestarts_.contains(child.get())) carriers_.insert(child.get());
         merged_.emplace_back(child.get(), Merged{origin, origin != nullptr ? origin->lowest : restarts_, keyed, key});
       }
     }
@@ -472,7 +478,15 @@ bool PlainToken(const std::string& text) {
 // <text>" gives the first peer <text> and the others what the reader keeps of it (the version
 // in parentheses for a "GX-1(...)" text); a line with "started" but no "daemon" repeats the
 // text of the restart before. `carried` is that text; it is updated.
-std::string RestartLine(const std::vector<std::string>& texts, std::string& carried) {
+std::string RestartLine(const std::vector<std::string>& texts, std::string& carried, bool endsLog) {
+  // A restart word that ends the log leaves every peer the word itself as the restart's text;
+  // written so it reads back so, where "... daemon restart daemon" would give the other peers
+  // the empty text after the second word.
+  if (endsLog && !texts.empty() &&
+      std::all_of(texts.begin(), texts.end(), [](const std::string& t) { return t == "daemon"; })) {
+    carried = texts.front();
+    return "\nIKE daemon";  // no line end: the reader must meet the end of the log with the word
+  }
   const bool allCarried = std::all_of(texts.begin(), texts.end(), [&](const std::string& t) { return t == carried; });
   if (!texts.empty() && PlainToken(texts.front())) {
     const std::string& text = texts.front();
@@ -503,7 +517,9 @@ void AppendRestart(std::string& out, const std::string& line) {
     if (start != std::string::npos) at = start;
   }
   const bool bare = std::string_view(out).substr(0, at).ends_with(kPacketLineEnd);
-  out.insert(at, bare ? "debugIsakmpHdrLen:\n" + line : line);
+  std::string text = bare ? "debugIsakmpHdrLen:\n" + line : line;
+  if (!text.ends_with('\n') && at < out.size()) text += '\n';
+  out.insert(at, text);
 }
 
 // A negotiation whose own text restarts the daemon (a restart word the log had inside a packet)
@@ -523,6 +539,22 @@ void GiveCarriedRestartItsText(std::string& out, std::size_t from, const std::ve
     const std::string_view word(out.data() + at, end - at);
     if (DebugLogReader::IsRestartToken(word)) {
       if (word == "daemon") {
+        // The packet's own words after it may give the restart its text already (a field
+        // that holds the daemon's own "daemon version GX-1(...)" line): then they stay.
+        std::size_t next = end;
+        std::string_view second;
+        for (int i = 0; i < 2 && next < out.size(); ++i) {
+          while (next < out.size() && blank(out[next])) ++next;
+          const std::size_t stop = std::min(out.find_first_of(" \t\n\r\v\f", next), out.size());
+          second = std::string_view(out.data() + next, stop - next);
+          next = stop;
+        }
+        const std::string& text = texts.front();
+        if (second == text || (second.find("GX-1") != std::string_view::npos &&
+                               RestartVersionText(std::string(second)) == text)) {
+          carried = std::string(second);  // what the reader keeps for a later line without a text
+          return;
+        }
         out.insert(end, " restart " + texts.front());
         carried = texts.front();  // a later restart line without a text of its own repeats it
       }
@@ -543,14 +575,15 @@ bool WriteIKEv1Log(const LogFile& root, ByteSink& sink) {
     if (s > 0 && !stretches.Carried(s)) {
       // The restart goes after the last packet written; the buffer holds it unless the buffer
       // was just handed on, in which case nothing can be moved in front of its record.
-      AppendRestart(out.Buffer(), RestartLine(stretches.Texts(s), carried));
+      const bool endsLog = s == stretches.RestartCount() && stretches.Stretch(s).empty();
+      AppendRestart(out.Buffer(), RestartLine(stretches.Texts(s), carried, endsLog));
     }
     const std::vector<const LogNode*>& stretch = stretches.Stretch(s);
     for (std::size_t i = 0; i < stretch.size(); ++i) {
       const std::size_t start = out.Buffer().size();
       WriteTree(*stretch[i], out.Buffer());
       if ((i + 1 == stretch.size() && stretches.Carried(s + 1)) ||
-          (s < stretches.RestartCount() && stretches.RestartsUnplaced(stretch[i])))
+          (s < stretches.RestartCount() && stretches.RestartsOwn(stretch[i])))
         GiveCarriedRestartItsText(out.Buffer(), start, stretches.Texts(s + 1), carried);
       // Keep the end of a stretch in the buffer for the restart line that follows it.
       if (i + 1 < stretch.size() && !out.Written()) return false;

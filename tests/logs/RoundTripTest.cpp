@@ -452,9 +452,8 @@ TEST(RoundTripTest, RestartLinesAnywhereReadBack) {
 namespace quillon {
 namespace {
 
-// Inputs that once read back or followed differently (fuzz/known): a daemon restart on a
-// regrouped peer's packet line followed by a restart line, and restart words in a header block
-// near the end of what the follower has. Each saves to a log that reads back the same, and
+// Inputs that once read back or followed differently (fuzz/known, each named in README's
+// fuzzing section), most of them daemon restarts at awkward places. Each saves to a log that reads back the same, and
 // followed while it grows (in one piece and in small ones, a pause at the end) gives the tree
 // of one load.
 TEST(RoundTripTest, KnownFuzzFindings) {
