@@ -280,7 +280,7 @@ class Stretches {
         for (const auto& peer : root.Children())
           if (!IsMergedPeer(*peer)) FindMove(*peer, crowded, s, move);
       }
-      if (move.node == nullptr && !crowded) FindMergedMove(s, move);
+      if (move.node == nullptr && !crowded) FindMergedMove(s, count, move);
       if (move.node == nullptr) {
         given[s] = true;
         continue;
@@ -351,26 +351,42 @@ class Stretches {
 
   // A merged peer's negotiation placed by its time after an empty stretch s may lie in s
   // instead, when the peer it is read back into existed then; the one from the nearest stretch
-  // is taken, and a stretch it leaves empty is filled in turn from a later one. Negotiations of that peer
-  // with its cookie, family and message ID stay apart and in their order: those before it
-  // lie before s, those after it after s.
-  void FindMergedMove(std::size_t s, Move& move) const {
+  // is taken, and a stretch it leaves empty is filled in turn from a later one.
+  // When no later stretch has one to give, a negotiation of the nearest earlier stretch that
+  // keeps another there is taken instead (not one that carries a restart, which must end its
+  // stretch): the peer it is read back into still appears where it did, as another of that
+  // peer or tunnel lies at or before the stretch it leaves.
+  void FindMergedMove(std::size_t s, const std::vector<std::size_t>& count, Move& move) const {
+    for (std::size_t i = 0; i < merged_.size(); ++i)
+      if (const std::size_t c = stretchOf_.at(merged_[i].first); c > s && MayMoveMerged(i, s) &&
+                                                                 (move.node == nullptr || c < move.from))
+        move = Move{merged_[i].first, c, s};
+    if (move.node != nullptr) return;
     for (std::size_t i = 0; i < merged_.size(); ++i) {
       const auto& [node, placed] = merged_[i];
       const std::size_t c = stretchOf_.at(node);
-      if (c <= s || placed.lowest > s || (move.node != nullptr && c >= move.from))
+      if (c >= s || count[c] < 2 || carriers_.contains(node) || (move.node != nullptr && c <= move.from) ||
+          !MayMoveMerged(i, s))
         continue;
-      bool apart = true;
-      for (std::size_t j = 0; j < merged_.size() && apart && placed.keyed; ++j) {
-        const auto& [other, its] = merged_[j];
-        if (j == i || !its.keyed || its.origin != placed.origin || its.key != placed.key) continue;
-        const std::size_t at = stretchOf_.at(other);
-        apart = j < i ? at < s : at > s;
-      }
-      if (!apart) continue;
-      move.node = node;
-      move.from = c;
+      bool kept = false;  // another of its peer or tunnel stays at or before c
+      for (std::size_t j = 0; j < merged_.size() && !kept; ++j)
+        kept = j != i && merged_[j].second.origin == placed.origin && stretchOf_.at(merged_[j].first) <= c;
+      if (kept) move = Move{node, c, s};
     }
+  }
+
+  // Whether merged negotiation i may lie in stretch s: its peer existed then, and those of its
+  // peer with its cookie, family and message ID stay apart and in their order.
+  bool MayMoveMerged(std::size_t i, std::size_t s) const {
+    const auto& placed = merged_[i].second;
+    if (placed.lowest > s) return false;
+    for (std::size_t j = 0; j < merged_.size() && placed.keyed; ++j) {
+      const auto& [other, its] = merged_[j];
+      if (j == i || !its.keyed || its.origin != placed.origin || its.key != placed.key) continue;
+      const std::size_t at = stretchOf_.at(other);
+      if (j < i ? at >= s : at <= s) return false;
+    }
+    return true;
   }
 
   // A merged peer's negotiations were moved out of the peers of the index and of the address,
