@@ -188,7 +188,8 @@ class Stretches {
       for (const auto& child : peer.Child(t)->Children())
         if (IsMarker(*child)) ++next;
     }
-    origins_[OriginKey{PeerAddressOf(peer), 0, 0, false}].lowest = base;
+    Origin& peerOrigin = origins_[OriginKey{PeerAddressOf(peer), 0, 0, false}];
+    peerOrigin.lowest = base;
     for (std::size_t t = 0; t < tunnels; ++t) {
       const LogNode& tunnel = *peer.Child(t);
       std::size_t restart = firstRestart[t];
@@ -219,6 +220,8 @@ class Stretches {
           seen[key] = current;
         }
         stretchOf_[child.get()] = current;
+        origin.ownFirst = std::min(origin.ownFirst, current);
+        peerOrigin.ownFirst = std::min(peerOrigin.ownFirst, current);
         if (const FolderElement* packet = LastPacket(*child); packet != nullptr && &child == &tunnel.Children().back()) {
           // The end of the log cut the packet's line or its "Sent:" record short: the saved log
           // ends with it too. A cut packet line is the log's last packet, after every restart.
@@ -281,6 +284,7 @@ class Stretches {
           if (!IsMergedPeer(*peer)) FindMove(*peer, crowded, s, move);
       }
       if (move.node == nullptr && !crowded) FindMergedMove(s, count, move);
+      if (move.node == nullptr && !crowded && ShiftMergedUp(s, count, carried)) continue;
       if (move.node == nullptr) {
         given[s] = true;
         continue;
@@ -375,6 +379,45 @@ class Stretches {
     }
   }
 
+  // Fills an empty stretch s from below when no single negotiation can: a regrouped peer's
+  // negotiation of each stretch t before s moves to t + 1, down to a stretch that keeps another
+  // negotiation. Each keeps the rules of a single move; one that carries a restart moves only
+  // into a stretch left without one, so each stretch still ends in at most one. The moves are
+  // undone when the chain finds no such stretch.
+  bool ShiftMergedUp(std::size_t s, std::vector<std::size_t>& count, std::vector<std::size_t>& carried) {
+    std::vector<std::pair<const LogNode*, std::size_t>> done;  // the moved and where they were
+    const auto undo = [&] {
+      for (auto it = done.rbegin(); it != done.rend(); ++it) {
+        const std::size_t at = stretchOf_[it->first];
+        const bool carrier = carriers_.contains(it->first);
+        --count[at], carried[at] -= carrier;
+        ++count[it->second], carried[it->second] += carrier;
+        stretchOf_[it->first] = it->second;
+      }
+      return false;
+    };
+    for (std::size_t t = s; t-- > 0;) {
+      const LogNode* pick = nullptr;
+      for (std::size_t i = 0; i < merged_.size(); ++i) {
+        const auto& [node, placed] = merged_[i];
+        if (stretchOf_.at(node) != t || !MayMoveMerged(i, t + 1)) continue;
+        if (carriers_.contains(node) && carried[t + 1] != 0) continue;
+        bool kept = placed.origin != nullptr && placed.origin->ownFirst <= t;
+        for (std::size_t j = 0; j < merged_.size() && !kept; ++j)
+          kept = j != i && merged_[j].second.origin == placed.origin && stretchOf_.at(merged_[j].first) <= t;
+        if (kept) pick = node;
+      }
+      if (pick == nullptr) return undo();
+      const bool carrier = carriers_.contains(pick);
+      --count[t], carried[t] -= carrier;
+      ++count[t + 1], carried[t + 1] += carrier;
+      stretchOf_[pick] = t + 1;
+      done.emplace_back(pick, t);
+      if (count[t] != 0) return true;
+    }
+    return undo();
+  }
+
   // Whether merged negotiation i may lie in stretch s: its peer existed then, and those of its
   // peer with its cookie, family and message ID stay apart and in their order.
   bool MayMoveMerged(std::size_t i, std::size_t s) const {
@@ -455,6 +498,9 @@ class Stretches {
     std::size_t lowest = 0;        // the earliest stretch its negotiations may lie in
     std::size_t existsBefore = 0;  // a restart it must have existed at, through a moved negotiation
     bool provided = false;
+    // The first stretch of its own negotiations (those the regrouping left in it); the settling
+    // moves them no earlier and keeps one in the first stretch.
+    std::size_t ownFirst = std::numeric_limits<std::size_t>::max();
   };
   std::map<OriginKey, Origin> origins_;
   // A merged peer's negotiation: the peer or tunnel it is read back into, the earliest stretch
