@@ -283,6 +283,7 @@ class Stretches {
         for (const auto& peer : root.Children())
           if (!IsMergedPeer(*peer)) FindMove(*peer, crowded, s, move);
       }
+      if (move.node == nullptr && crowded && s < restarts_) FindMergedCarrierMove(s, move);
       if (move.node == nullptr && !crowded) FindMergedMove(s, count, move);
       if (move.node == nullptr && !crowded && ShiftMergedUp(s, count, carried)) continue;
       if (move.node == nullptr) {
@@ -376,6 +377,19 @@ class Stretches {
       for (std::size_t j = 0; j < merged_.size() && !kept; ++j)
         kept = j != i && merged_[j].second.origin == placed.origin && stretchOf_.at(merged_[j].first) <= c;
       if (kept) move = Move{node, c, s};
+    }
+  }
+
+  // Two regrouped negotiations placed in one stretch s that both restart the daemon with their
+  // own text would each end it: the later one moves to the next stretch, when its peer's rules
+  // allow it there.
+  void FindMergedCarrierMove(std::size_t s, Move& move) const {
+    for (std::size_t i = merged_.size(); i-- > 0;) {
+      const LogNode* node = merged_[i].first;
+      if (stretchOf_.at(node) == s && carriers_.contains(node) && MayMoveMerged(i, s + 1)) {
+        move = Move{node, s, s + 1};
+        return;
+      }
     }
   }
 
