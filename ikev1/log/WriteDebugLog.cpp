@@ -394,7 +394,8 @@ class Stretches {
   }
 
   // Fills an empty stretch s from below when no single negotiation can: a regrouped peer's
-  // negotiation of each stretch t before s moves to t + 1, down to a stretch that keeps another
+  // negotiation of the nearest stretch below that has one to give moves up into it, and a
+  // stretch that this leaves empty is filled in turn, down to a stretch that keeps another
   // negotiation. Each keeps the rules of a single move; one that carries a restart moves only
   // into a stretch left without one, so each stretch still ends in at most one. The moves are
   // undone when the chain finds no such stretch.
@@ -410,24 +411,25 @@ class Stretches {
       }
       return false;
     };
-    for (std::size_t t = s; t-- > 0;) {
+    for (std::size_t fill = s, t = s; t-- > 0;) {
       const LogNode* pick = nullptr;
       for (std::size_t i = 0; i < merged_.size(); ++i) {
         const auto& [node, placed] = merged_[i];
-        if (stretchOf_.at(node) != t || !MayMoveMerged(i, t + 1)) continue;
-        if (carriers_.contains(node) && carried[t + 1] != 0) continue;
+        if (stretchOf_.at(node) != t || !MayMoveMerged(i, fill)) continue;
+        if (carriers_.contains(node) && carried[fill] != 0) continue;
         bool kept = placed.origin != nullptr && placed.origin->ownFirst <= t;
         for (std::size_t j = 0; j < merged_.size() && !kept; ++j)
           kept = j != i && merged_[j].second.origin == placed.origin && stretchOf_.at(merged_[j].first) <= t;
         if (kept) pick = node;
       }
-      if (pick == nullptr) return undo();
+      if (pick == nullptr) continue;
       const bool carrier = carriers_.contains(pick);
       --count[t], carried[t] -= carrier;
-      ++count[t + 1], carried[t + 1] += carrier;
-      stretchOf_[pick] = t + 1;
+      ++count[fill], carried[fill] += carrier;
+      stretchOf_[pick] = fill;
       done.emplace_back(pick, t);
       if (count[t] != 0) return true;
+      fill = t;
     }
     return undo();
   }
