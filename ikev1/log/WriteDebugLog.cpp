@@ -188,7 +188,8 @@ class Stretches {
       for (const auto& child : peer.Child(t)->Children())
         if (IsMarker(*child)) ++next;
     }
-    origins_[OriginKey{PeerAddressOf(peer), 0, 0, false}].lowest = base;
+    Origin& peerOrigin = origins_[OriginKey{PeerAddressOf(peer), 0, 0, false}];
+    peerOrigin.lowest = base;
     for (std::size_t t = 0; t < tunnels; ++t) {
       const LogNode& tunnel = *peer.Child(t);
       std::size_t restart = firstRestart[t];
@@ -219,6 +220,8 @@ class Stretches {
           seen[key] = current;
         }
         stretchOf_[child.get()] = current;
+        origin.ownFirst = std::min(origin.ownFirst, current);
+        peerOrigin.ownFirst = std::min(peerOrigin.ownFirst, current);
         if (const FolderElement* packet = LastPacket(*child); packet != nullptr && &child == &tunnel.Children().back()) {
           // The end of the log cut the packet's line or its "Sent:" record short: the saved log
           // ends with it too. A cut packet line is the log's last packet, after every restart.
@@ -280,7 +283,9 @@ class Stretches {
         for (const auto& peer : root.Children())
           if (!IsMergedPeer(*peer)) FindMove(*peer, crowded, s, move);
       }
-      if (move.node == nullptr && !crowded) FindMergedMove(s, move);
+      if (move.node == nullptr && crowded && s < restarts_) FindMergedCarrierMove(s, move);
+      if (move.node == nullptr && !crowded) FindMergedMove(s, count, move);
+      if (move.node == nullptr && !crowded && ShiftMergedUp(s, count, carried)) continue;
       if (move.node == nullptr) {
         given[s] = true;
         continue;
@@ -351,26 +356,96 @@ class Stretches {
 
   // A merged peer's negotiation placed by its time after an empty stretch s may lie in s
   // instead, when the peer it is read back into existed then; the one from the nearest stretch
-  // is taken, and a stretch it leaves empty is filled in turn from a later one. Negotiations of that peer
-  // with its cookie, family and message ID stay apart and in their order: those before it
-  // lie before s, those after it after s.
-  void FindMergedMove(std::size_t s, Move& move) const {
+  // is taken, and a stretch it leaves empty is filled in turn from a later one.
+  // When no later stretch has one to give, a negotiation of the nearest earlier stretch that
+  // keeps another there is taken instead (not one that carries a restart, which must end its
+  // stretch): the peer it is read back into still appears where it did, as another of that
+  // peer or tunnel lies at or before the stretch it leaves.
+  void FindMergedMove(std::size_t s, const std::vector<std::size_t>& count, Move& move) const {
+    for (std::size_t i = 0; i < merged_.size(); ++i)
+      if (const std::size_t c = stretchOf_.at(merged_[i].first); c > s && MayMoveMerged(i, s) &&
+                                                                 (move.node == nullptr || c < move.from))
+        move = Move{merged_[i].first, c, s};
+    if (move.node != nullptr) return;
     for (std::size_t i = 0; i < merged_.size(); ++i) {
       const auto& [node, placed] = merged_[i];
       const std::size_t c = stretchOf_.at(node);
-      if (c <= s || placed.lowest > s || (move.node != nullptr && c >= move.from))
+      if (c >= s || count[c] < 2 || carriers_.contains(node) || (move.node != nullptr && c <= move.from) ||
+          !MayMoveMerged(i, s))
         continue;
-      bool apart = true;
-      for (std::size_t j = 0; j < merged_.size() && apart && placed.keyed; ++j) {
-        const auto& [other, its] = merged_[j];
-        if (j == i || !its.keyed || its.origin != placed.origin || its.key != placed.key) continue;
-        const std::size_t at = stretchOf_.at(other);
-        apart = j < i ? at < s : at > s;
-      }
-      if (!apart) continue;
-      move.node = node;
-      move.from = c;
+      bool kept = false;  // another of its peer or tunnel stays at or before c
+      for (std::size_t j = 0; j < merged_.size() && !kept; ++j)
+        kept = j != i && merged_[j].second.origin == placed.origin && stretchOf_.at(merged_[j].first) <= c;
+      if (kept) move = Move{node, c, s};
     }
+  }
+
+  // Two regrouped negotiations placed in one stretch s that both restart the daemon with their
+  // own text would each end it: the later one moves to the next stretch, when its peer's rules
+  // allow it there.
+  void FindMergedCarrierMove(std::size_t s, Move& move) const {
+    for (std::size_t i = merged_.size(); i-- > 0;) {
+      const LogNode* node = merged_[i].first;
+      if (stretchOf_.at(node) == s && carriers_.contains(node) && MayMoveMerged(i, s + 1)) {
+        move = Move{node, s, s + 1};
+        return;
+      }
+    }
+  }
+
+  // Fills an empty stretch s from below when no single negotiation can: a regrouped peer's
+  // negotiation of the nearest stretch below that has one to give moves up into it, and a
+  // stretch that this leaves empty is filled in turn, down to a stretch that keeps another
+  // negotiation. Each keeps the rules of a single move; one that carries a restart moves only
+  // into a stretch left without one, so each stretch still ends in at most one. The moves are
+  // undone when the chain finds no such stretch.
+  bool ShiftMergedUp(std::size_t s, std::vector<std::size_t>& count, std::vector<std::size_t>& carried) {
+    std::vector<std::pair<const LogNode*, std::size_t>> done;  // the moved and where they were
+    const auto undo = [&] {
+      for (auto it = done.rbegin(); it != done.rend(); ++it) {
+        const std::size_t at = stretchOf_[it->first];
+        const bool carrier = carriers_.contains(it->first);
+        --count[at], carried[at] -= carrier;
+        ++count[it->second], carried[it->second] += carrier;
+        stretchOf_[it->first] = it->second;
+      }
+      return false;
+    };
+    for (std::size_t fill = s, t = s; t-- > 0;) {
+      const LogNode* pick = nullptr;
+      for (std::size_t i = 0; i < merged_.size(); ++i) {
+        const auto& [node, placed] = merged_[i];
+        if (stretchOf_.at(node) != t || !MayMoveMerged(i, fill)) continue;
+        if (carriers_.contains(node) && carried[fill] != 0) continue;
+        bool kept = placed.origin != nullptr && placed.origin->ownFirst <= t;
+        for (std::size_t j = 0; j < merged_.size() && !kept; ++j)
+          kept = j != i && merged_[j].second.origin == placed.origin && stretchOf_.at(merged_[j].first) <= t;
+        if (kept) pick = node;
+      }
+      if (pick == nullptr) continue;
+      const bool carrier = carriers_.contains(pick);
+      --count[t], carried[t] -= carrier;
+      ++count[fill], carried[fill] += carrier;
+      stretchOf_[pick] = fill;
+      done.emplace_back(pick, t);
+      if (count[t] != 0) return true;
+      fill = t;
+    }
+    return undo();
+  }
+
+  // Whether merged negotiation i may lie in stretch s: its peer existed then, and those of its
+  // peer with its cookie, family and message ID stay apart and in their order.
+  bool MayMoveMerged(std::size_t i, std::size_t s) const {
+    const auto& placed = merged_[i].second;
+    if (placed.lowest > s) return false;
+    for (std::size_t j = 0; j < merged_.size() && placed.keyed; ++j) {
+      const auto& [other, its] = merged_[j];
+      if (j == i || !its.keyed || its.origin != placed.origin || its.key != placed.key) continue;
+      const std::size_t at = stretchOf_.at(other);
+      if (j < i ? at >= s : at <= s) return false;
+    }
+    return true;
   }
 
   // A merged peer's negotiations were moved out of the peers of the index and of the address,
@@ -439,6 +514,9 @@ class Stretches {
     std::size_t lowest = 0;        // the earliest stretch its negotiations may lie in
     std::size_t existsBefore = 0;  // a restart it must have existed at, through a moved negotiation
     bool provided = false;
+    // The first stretch of its own negotiations (those the regrouping left in it); the settling
+    // moves them no earlier and keeps one in the first stretch.
+    std::size_t ownFirst = std::numeric_limits<std::size_t>::max();
   };
   std::map<OriginKey, Origin> origins_;
   // A merged peer's negotiation: the peer or tunnel it is read back into, the earliest stretch
