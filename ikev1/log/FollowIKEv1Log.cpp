@@ -39,12 +39,16 @@ std::vector<std::shared_ptr<const std::string>> Rest(const std::shared_ptr<const
 }
 
 // Everything placing the step depends on, as text: two steps with equal prints change the tree
-// the same way. Empty for a step that changes nothing.
+// the same way. Empty for a step that changes nothing. The offsets belong to it: a packet's
+// stretch starts where its block (or the received record before it) opens, and a log may repeat
+// a packet line word for word (a retransmission, or a damaged block between two copies), so a
+// longer log that reads the same packet from a later copy must not pass for the one placed.
 std::string StepPrint(const ScannedPacket& step) {
   std::string out;
   if (step.record) {
     const PacketDebugRecord& r = *step.record;
     out += r.sent ? "S " : "R ";
+    out += std::to_string(step.recordStart) + ' ';
     out += std::to_string(r.peer) + ' ' + std::to_string(r.peerIP) + ' ' + SpacedHex(r.initCookie) + '/' + SpacedHex(r.msgId) + '\x1f';
     out += r.text;
     out += '\x1e';
@@ -52,6 +56,7 @@ std::string StepPrint(const ScannedPacket& step) {
   const Header* header = step.unread ? step.unread.get() : step.packet.header;
   if (header != nullptr) {
     out += step.unread ? "U " : "P ";
+    out += std::to_string(header->LogBegin()) + ' ';
     out += std::to_string(header->PeerAddress()) + ' ' + std::to_string(header->TunnelLocalIP()) + ' ' +
            std::to_string(header->TunnelPeerIP()) + ' ' + std::to_string(header->PacketKind()) + (header->IsCreated() ? " c " : " r ");
     out += header->DateText() + '\x1f' + header->TimeText() + '\x1f' + header->DetailText() + '\x1e';
