@@ -266,6 +266,7 @@ class Stretches {
     }
     std::vector<bool> given(restarts_ + 1, false);  // stretches no move mends
     for (std::size_t moves = 0; moves < 4 * (restarts_ + 1) + carriers_.size(); ++moves) {
+      if (OverBudget(stretchOf_.size())) return;
       std::size_t s = 0;
       bool crowded = false;
       for (; s <= restarts_; ++s) {
@@ -297,6 +298,18 @@ class Stretches {
       carried[move.target] += carrier;
       stretchOf_[move.node] = move.target;
     }
+  }
+
+  // Settling weighs negotiations against one another for each stretch it mends: on a log with
+  // thousands of restarts and of regrouped negotiations that work grows with the cube of the
+  // log, and a 6 MB log of them took minutes to save. Past this much work the stretches left
+  // are kept as placed, so that a save always ends in time; such a log may then read back with
+  // fewer restart markers. Logs a gateway writes are far below it.
+  static constexpr std::uint64_t kSettleWork = 20'000'000;
+  std::uint64_t settleWork_ = 0;
+  bool OverBudget(std::uint64_t work) {
+    settleWork_ += work;
+    return settleWork_ > kSettleWork;
   }
 
   struct Move {
@@ -361,7 +374,8 @@ class Stretches {
   // keeps another there is taken instead (not one that carries a restart, which must end its
   // stretch): the peer it is read back into still appears where it did, as another of that
   // peer or tunnel lies at or before the stretch it leaves.
-  void FindMergedMove(std::size_t s, const std::vector<std::size_t>& count, Move& move) const {
+  void FindMergedMove(std::size_t s, const std::vector<std::size_t>& count, Move& move) {
+    if (OverBudget(merged_.size() * merged_.size())) return;
     for (std::size_t i = 0; i < merged_.size(); ++i)
       if (const std::size_t c = stretchOf_.at(merged_[i].first); c > s && MayMoveMerged(i, s) &&
                                                                  (move.node == nullptr || c < move.from))
@@ -412,6 +426,7 @@ class Stretches {
       return false;
     };
     for (std::size_t fill = s, t = s; t-- > 0;) {
+      if (OverBudget(merged_.size() * merged_.size())) return undo();
       const LogNode* pick = nullptr;
       for (std::size_t i = 0; i < merged_.size(); ++i) {
         const auto& [node, placed] = merged_[i];
