@@ -52,7 +52,7 @@ MUTANTS = [
     ("ikev1/log/Header.cpp", "if (tunnel != \"~~\" && !ParseTunnelToken(tunnel, tunnelLocalIP_, tunnelPeerIP_)) tunnelLocalIP_ = tunnelPeerIP_ = 0;",
      "if (tunnel != \"~~\" && !ParseTunnelToken(tunnel, tunnelPeerIP_, tunnelLocalIP_)) tunnelLocalIP_ = tunnelPeerIP_ = 0;",
      "tunnel addresses swapped"),
-    ("ikev1/log/WriteDebugLog.cpp", "if (!IsMarker(*child)) candidates.push_back(child.get());",
+    ("ikev1/log/RestartStretches.cpp", "if (!IsMarker(*child)) candidates.push_back(child.get());",
      "if (!IsMarker(*child) && !IsMergedPeer(*peer)) candidates.push_back(child.get());",
      "a regrouped peer's negotiations not asked whether they carry a restart"),
     # ikev1/payloads

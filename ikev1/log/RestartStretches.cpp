@@ -1,0 +1,550 @@
+#include "ikev1/log/RestartStretches.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+#include <map>
+#include <optional>
+#include <tuple>
+#include <unordered_map>
+#include <unordered_set>
+#include <utility>
+#include <vector>
+
+#include "ikev1/log/DebugLogReader.h"
+#include "ikev1/log/FolderElement.h"
+#include "ikev1/log/Header.h"
+#include "ikev1/log/Message.h"
+#include "ikev1/log/ReadIKEv1Log.h"
+#include "ikev1/log/WriteDebugLog.h"
+#include "ikev1/negotiation/Exchange.h"
+#include "ikev1/negotiation/Peer.h"
+#include "ikev1/negotiation/Tunnel.h"
+#include "model/Background.h"
+#include "model/LogFile.h"
+#include "model/NodeRoles.h"
+#include "model/TimeOrder.h"
+
+namespace quillon {
+
+namespace {
+
+using Key = std::tuple<std::uint32_t, std::uint32_t, std::uint32_t>;
+
+// What places a packet in a negotiation: cookie, family and message ID of its header.
+bool NegotiationKey(const LogNode& node, Key& key) {
+  const auto* exchange = NodeAs<Exchange>(node);
+  if (exchange == nullptr || exchange->IsNotify() || exchange->GetHeader() == nullptr) return false;
+  const Header& header = *exchange->GetHeader();
+  key = Key{header.CookieValue(), header.PacketFamily(), header.MsgIdValue()};
+  return true;
+}
+
+// Whether a negotiation's own written text restarts the daemon as the reader reads it: a
+// restart token kept in the tree (on a packet line, in a vendor's field, in a record's value)
+// is a restart wherever the reader meets it, and the restart then follows that packet at once.
+// Most negotiations hold neither word; one that does is read back on its own to tell.
+bool CarriesRestart(const LogNode& negotiation, std::string& scratch) {
+  scratch.clear();
+  WriteTree(negotiation, scratch);
+  if (scratch.find("daemon") == std::string::npos && scratch.find("started") == std::string::npos) return false;
+  LogFile alone;
+  auto reader = DebugLogReader::FromText(scratch);
+  ReadIKEv1Log(alone, reader, {0, 1, false});
+  for (const auto& peer : alone.Children())
+    for (const auto& tunnel : peer->Children())
+      for (const auto& child : tunnel->Children())
+        if (child->Is(NodeKind::kRestart))
+          return true;
+  return false;
+}
+
+// The negotiations among `candidates` that carry a restart in their own text. Telling it writes
+// each negotiation once more, which would cost the save almost half its time on one thread; the
+// tests only read the tree, so this thread and a helper take runs of the candidates in turn.
+std::unordered_set<const LogNode*> FindCarriers(const std::vector<const LogNode*>& candidates, HelperThreads& threads) {
+  LaneState<std::string> scratch[2];
+  LaneState<std::vector<const LogNode*>> found[2];
+  SpreadOverTwoThreads(threads, candidates.size(), 512, nullptr, [&](std::size_t i, unsigned lane) {
+    if (CarriesRestart(*candidates[i], scratch[lane].value)) found[lane].value.push_back(candidates[i]);
+  });
+  std::unordered_set<const LogNode*> carriers(found[0].value.begin(), found[0].value.end());
+  carriers.insert(found[1].value.begin(), found[1].value.end());
+  return carriers;
+}
+
+// The negotiation's last packet (an informational exchange is its own packet).
+const FolderElement* LastPacket(const LogNode& negotiation) {
+  if (negotiation.ChildCount() != 0)
+    if (const auto* last = NodeAs<Message>(negotiation.Child(negotiation.ChildCount() - 1))) return last;
+  return NodeAs<Exchange>(negotiation);
+}
+
+}  // namespace
+
+class RestartStretches::Impl {
+ public:
+  explicit Impl(const LogFile& root) {
+    for (const auto& peer : root.Children()) restarts_ = std::max(restarts_, MarkerCount(*peer));
+    texts_.resize(restarts_ + 1);
+    std::vector<const LogNode*> candidates;
+    for (const auto& peer : root.Children())
+      for (const auto& tunnel : peer->Children())
+        for (const auto& child : tunnel->Children())
+          if (!IsMarker(*child)) candidates.push_back(child.get());
+    ownRestarts_ = FindCarriers(candidates, root.Helpers());
+    for (const auto& peer : root.Children())
+      if (!IsMergedPeer(*peer)) Place(*peer);
+    if (wanted_ > restarts_) {
+      // Negotiations of one cookie, family and message ID that no restart of the tree keeps
+      // apart (a narrowing removed the marker between them): the saved log restarts the daemon
+      // between them, after the restarts the tree has, or they would be read back as one. The
+      // reloaded tree then shows that restart, which is better than a negotiation merged.
+      restarts_ = wanted_;
+      texts_.resize(restarts_ + 1);
+      if (lastLineCut_) stretchOf_[last_] = restarts_;
+    }
+    for (const auto& peer : root.Children())
+      if (IsMergedPeer(*peer)) PlaceByTime(*peer);
+    SettleStretches(root);
+    stretches_.resize(restarts_ + 1);
+    for (const auto& peer : root.Children()) {
+      for (const auto& tunnel : peer->Children()) {
+        std::vector<const LogNode*> exchanges;
+        for (const auto& child : tunnel->Children()) exchanges.push_back(child.get());
+        // A merged peer's negotiations are read back into the peers of the index and of the
+        // address and moved here again one by one in time order: write them in the order that
+        // rebuilds theirs.
+        if (IsMergedPeer(*peer)) exchanges = InsertionOrder(exchanges);
+        for (const LogNode* exchange : exchanges)
+          if (auto it = stretchOf_.find(exchange); it != stretchOf_.end()) stretches_[it->second].push_back(exchange);
+      }
+    }
+    // A negotiation that carries a restart ends its stretch; one whose last packet the end of
+    // the log cut short ends the log (when it lies in the last stretch).
+    for (auto& stretch : stretches_)
+      std::stable_partition(stretch.begin(), stretch.end(), [this](const LogNode* n) { return !carriers_.contains(n); });
+    auto& final = stretches_.back();
+    std::stable_partition(final.begin(), final.end(), [this](const LogNode* n) { return n != last_; });
+  }
+
+  std::size_t RestartCount() const { return restarts_; }
+  // The negotiations of stretch s in tree order, one that carries a restart last.
+  const std::vector<const LogNode*>& Stretch(std::size_t s) const { return stretches_[s]; }
+  // Restart r (1-based) is carried by the own text of the last negotiation before it.
+  bool Carried(std::size_t r) const {
+    return r > 0 && r <= restarts_ && !stretches_[r - 1].empty() && carriers_.contains(stretches_[r - 1].back());
+  }
+  // The marker texts of restart r (1-based), in peer order: the first peer is told the restart
+  // line's own text, the others what the reader keeps of it.
+  const std::vector<std::string>& Texts(std::size_t r) const { return texts_[r]; }
+  // A negotiation whose own text restarts the daemon: its restart word must give the restart
+  // its text, also where it does not end its stretch (two that the settling could not part).
+  bool RestartsOwn(const LogNode* negotiation) const { return ownRestarts_.contains(negotiation); }
+
+ private:
+  static std::size_t MarkerCount(const LogNode& peer) {
+    std::size_t n = 0;
+    for (const auto& tunnel : peer.Children())
+      for (const auto& child : tunnel->Children()) n += IsMarker(*child);
+    return n;
+  }
+
+  static bool IsMarker(const LogNode& node) {
+    return node.Is(NodeKind::kRestart);
+  }
+
+  void Place(const LogNode& peer) {
+    const std::size_t markers = MarkerCount(peer);
+    const std::size_t base = restarts_ - markers;
+    // Restart numbers of the markers, tunnel by tunnel from the last.
+    const std::size_t tunnels = peer.ChildCount();
+    std::vector<std::size_t> firstRestart(tunnels, 0);  // restart of a tunnel's first marker
+    std::vector<std::size_t> later(tunnels, 0);         // the latest restart marked in tunnels after t
+    std::size_t next = base + 1;
+    for (std::size_t t = tunnels; t-- > 0;) {
+      later[t] = next - 1;
+      firstRestart[t] = next;
+      for (const auto& child : peer.Child(t)->Children())
+        if (IsMarker(*child)) ++next;
+    }
+    Origin& peerOrigin = origins_[OriginKey{PeerAddressOf(peer), 0, 0, false}];
+    peerOrigin.lowest = base;
+    for (std::size_t t = 0; t < tunnels; ++t) {
+      const LogNode& tunnel = *peer.Child(t);
+      std::size_t restart = firstRestart[t];
+      std::size_t current = std::max(base, later[t]);
+      const auto* addresses = NodeAs<TunnelNode>(tunnel);
+      Origin& origin = origins_[OriginKey{PeerAddressOf(peer), addresses != nullptr ? addresses->TunnelLocalIP() : 0,
+                                          addresses != nullptr ? addresses->TunnelPeerIP() : 0, true}];
+      origin.lowest = current;
+      // A tunnel whose first marker comes before any negotiation of its own existed then only
+      // through negotiations that the regrouping moved away.
+      if (tunnel.ChildCount() != 0 && IsMarker(*tunnel.Child(0))) origin.existsBefore = restart;
+      std::map<Key, std::size_t> seen;  // the stretch of the last negotiation of each key
+      for (const auto& child : tunnel.Children()) {
+        if (IsMarker(*child)) {
+          current = std::max(current, restart);
+          if (restart < texts_.size()) texts_[restart].emplace_back(static_cast<const Restarted&>(*child).RestartText());
+          markerRestart_[child.get()] = restart;
+          ++restart;
+          continue;
+        }
+        Key key;
+        if (NegotiationKey(*child, key)) {
+          auto it = seen.find(key);
+          if (it != seen.end() && it->second >= current) {
+            current = it->second + 1;
+            if (current > restarts_) wanted_ = std::max(wanted_, current);
+          }
+          seen[key] = current;
+        }
+        stretchOf_[child.get()] = current;
+        origin.ownFirst = std::min(origin.ownFirst, current);
+        peerOrigin.ownFirst = std::min(peerOrigin.ownFirst, current);
+        if (const FolderElement* packet = LastPacket(*child); packet != nullptr && &child == &tunnel.Children().back()) {
+          // The end of the log cut the packet's line or its "Sent:" record short: the saved log
+          // ends with it too. A cut packet line is the log's last packet, after every restart.
+          const bool lineCut = packet->GetHeader() != nullptr && packet->GetHeader()->LineCutByEnd();
+          if (lineCut || (packet->PacketDebug() != nullptr && packet->PacketDebug()->CutByEnd())) last_ = child.get();
+          if (lineCut) {
+            lastLineCut_ = true;
+            stretchOf_[child.get()] = restarts_;
+            continue;
+          }
+        }
+        if (ownRestarts_.contains(child.get())) {
+          // Its restart comes right after it: the tunnel's next negotiations come after that.
+          carriers_.insert(child.get());
+          if (current < restarts_) ++current;
+        }
+        if (const std::optional<TimeOrderKey> time = TimeOrderKeyOf(*child)) {
+          if (firstAfter_.size() <= current) firstAfter_.resize(current + 1, std::nullopt);
+          auto& first = firstAfter_[current];
+          if (!first || time->start < *first) first = time->start;
+        }
+      }
+    }
+  }
+
+  // The reader takes a restart line for a restart only while it reads a packet's blocks, so
+  // every stretch before the last restart needs a packet to carry it. A negotiation whose own
+  // text holds a restart carries its own: it ends its stretch, one such per stretch before the
+  // last and none in the last. Placed as early as they fit, the negotiations may
+  // break these rules: a tunnel without markers may have begun in any stretch from its peer's
+  // first on. Negotiations that may as well lie later are then moved up one at a time: a
+  // carrier that shares its stretch with another to the next stretch, and into an empty
+  // stretch the negotiation from the latest stretch before it (that stretch, if it empties,
+  // is filled in turn).
+  void SettleStretches(const LogFile& root) {
+    if (restarts_ == 0 && carriers_.empty()) return;
+    std::vector<std::size_t> count(restarts_ + 1, 0);
+    std::vector<std::size_t> carried(restarts_ + 1, 0);
+    for (const auto& [node, stretch] : stretchOf_) {
+      ++count[stretch];
+      carried[stretch] += carriers_.contains(node);
+    }
+    std::vector<bool> given(restarts_ + 1, false);  // stretches no move mends
+    for (std::size_t moves = 0; moves < 4 * (restarts_ + 1) + carriers_.size(); ++moves) {
+      if (OverBudget(stretchOf_.size())) return;
+      std::size_t s = 0;
+      bool crowded = false;
+      for (; s <= restarts_; ++s) {
+        if (given[s]) continue;
+        if (carried[s] > (s < restarts_ ? 1u : 0u)) {
+          crowded = true;
+          break;
+        }
+        if (s < restarts_ && count[s] == 0) break;
+      }
+      if (s > restarts_) return;
+      Move move;
+      if (!crowded || s < restarts_) {
+        move.target = crowded ? s + 1 : s;
+        for (const auto& peer : root.Children())
+          if (!IsMergedPeer(*peer)) FindMove(*peer, crowded, s, move);
+      }
+      if (move.node == nullptr && crowded && s < restarts_) FindMergedCarrierMove(s, move);
+      if (move.node == nullptr && !crowded) FindMergedMove(s, count, move);
+      if (move.node == nullptr && !crowded && ShiftMergedUp(s, count, carried)) continue;
+      if (move.node == nullptr) {
+        given[s] = true;
+        continue;
+      }
+      const bool carrier = carriers_.contains(move.node);
+      --count[move.from];
+      carried[move.from] -= carrier;
+      ++count[move.target];
+      carried[move.target] += carrier;
+      stretchOf_[move.node] = move.target;
+    }
+  }
+
+  // Settling weighs negotiations against one another for each stretch it mends: on a log with
+  // thousands of restarts and of regrouped negotiations that work grows with the cube of the
+  // log, and a 6 MB log of them took minutes to save. Past this much work the stretches left
+  // are kept as placed, so that a save always ends in time; such a log may then read back with
+  // fewer restart markers. Logs a gateway writes are far below it.
+  static constexpr std::uint64_t kSettleWork = 20'000'000;
+  std::uint64_t settleWork_ = 0;
+  bool OverBudget(std::uint64_t work) {
+    settleWork_ += work;
+    return settleWork_ > kSettleWork;
+  }
+
+  struct Move {
+    const LogNode* node = nullptr;
+    std::size_t from = 0;
+    std::size_t target = 0;
+  };
+
+  // A negotiation of `peer` that can lie in `move.target` instead: when `crowded`, a carrier of
+  // stretch s; else one from the latest stretch before s. It stays before its tunnel's next
+  // marker and its tunnel's later negotiations (after them when it carries a restart), does not
+  // fall in with a later one of the same cookie, family and message ID, and its peer still
+  // begins in the stretch it began in.
+  void FindMove(const LogNode& peer, bool crowded, std::size_t s, Move& move) const {
+    std::size_t first = restarts_ + 1;  // the peer's first stretch and how many of its negotiations lie there
+    std::size_t inFirst = 0;
+    for (const auto& tunnel : peer.Children())
+      for (const auto& child : tunnel->Children()) {
+        const auto it = stretchOf_.find(child.get());
+        if (it == stretchOf_.end()) continue;
+        if (it->second < first) first = it->second, inFirst = 0;
+        if (it->second == first) ++inFirst;
+      }
+    const std::size_t t = move.target;
+    for (const auto& tunnel : peer.Children()) {
+      const std::size_t n = tunnel->ChildCount();
+      for (std::size_t i = 0; i < n; ++i) {
+        const LogNode* child = tunnel->Child(i);
+        const auto it = stretchOf_.find(child);
+        if (it == stretchOf_.end()) continue;
+        const std::size_t c = it->second;
+        const bool carrier = carriers_.contains(child);
+        if (crowded ? (c != s || !carrier) : (c >= s || (move.node != nullptr && c <= move.from))) continue;
+        if (c == first && inFirst < 2) continue;
+        Key key;
+        const bool keyed = NegotiationKey(*child, key);
+        bool fits = true;
+        for (std::size_t j = i + 1; j < n && fits; ++j) {
+          const LogNode* later = tunnel->Child(j);
+          if (const auto marker = markerRestart_.find(later); marker != markerRestart_.end()) {
+            fits = t < marker->second;
+            break;
+          }
+          const auto at = stretchOf_.find(later);
+          if (at == stretchOf_.end()) continue;
+          Key laterKey;
+          const bool sameKey = keyed && NegotiationKey(*later, laterKey) && laterKey == key;
+          fits = at->second > t || (at->second == t && !carrier && !sameKey);
+        }
+        if (!fits) continue;
+        move.node = child;
+        move.from = c;
+        if (crowded) return;
+      }
+    }
+  }
+
+  // A merged peer's negotiation placed by its time after an empty stretch s may lie in s
+  // instead, when the peer it is read back into existed then; the one from the nearest stretch
+  // is taken, and a stretch it leaves empty is filled in turn from a later one.
+  // When no later stretch has one to give, a negotiation of the nearest earlier stretch that
+  // keeps another there is taken instead (not one that carries a restart, which must end its
+  // stretch): the peer it is read back into still appears where it did, as another of that
+  // peer or tunnel lies at or before the stretch it leaves.
+  void FindMergedMove(std::size_t s, const std::vector<std::size_t>& count, Move& move) {
+    if (OverBudget(merged_.size() * merged_.size())) return;
+    for (std::size_t i = 0; i < merged_.size(); ++i)
+      if (const std::size_t c = stretchOf_.at(merged_[i].first); c > s && MayMoveMerged(i, s) &&
+                                                                 (move.node == nullptr || c < move.from))
+        move = Move{merged_[i].first, c, s};
+    if (move.node != nullptr) return;
+    for (std::size_t i = 0; i < merged_.size(); ++i) {
+      const auto& [node, placed] = merged_[i];
+      const std::size_t c = stretchOf_.at(node);
+      if (c >= s || count[c] < 2 || carriers_.contains(node) || (move.node != nullptr && c <= move.from) ||
+          !MayMoveMerged(i, s))
+        continue;
+      bool kept = false;  // another of its peer or tunnel stays at or before c
+      for (std::size_t j = 0; j < merged_.size() && !kept; ++j)
+        kept = j != i && merged_[j].second.origin == placed.origin && stretchOf_.at(merged_[j].first) <= c;
+      if (kept) move = Move{node, c, s};
+    }
+  }
+
+  // Two regrouped negotiations placed in one stretch s that both restart the daemon with their
+  // own text would each end it: the later one moves to the next stretch, when its peer's rules
+  // allow it there.
+  void FindMergedCarrierMove(std::size_t s, Move& move) const {
+    for (std::size_t i = merged_.size(); i-- > 0;) {
+      const LogNode* node = merged_[i].first;
+      if (stretchOf_.at(node) == s && carriers_.contains(node) && MayMoveMerged(i, s + 1)) {
+        move = Move{node, s, s + 1};
+        return;
+      }
+    }
+  }
+
+  // Fills an empty stretch s from below when no single negotiation can: a regrouped peer's
+  // negotiation of the nearest stretch below that has one to give moves up into it, and a
+  // stretch that this leaves empty is filled in turn, down to a stretch that keeps another
+  // negotiation. Each keeps the rules of a single move; one that carries a restart moves only
+  // into a stretch left without one, so each stretch still ends in at most one. The moves are
+  // undone when the chain finds no such stretch.
+  bool ShiftMergedUp(std::size_t s, std::vector<std::size_t>& count, std::vector<std::size_t>& carried) {
+    std::vector<std::pair<const LogNode*, std::size_t>> done;  // the moved and where they were
+    const auto undo = [&] {
+      for (auto it = done.rbegin(); it != done.rend(); ++it) {
+        const std::size_t at = stretchOf_[it->first];
+        const bool carrier = carriers_.contains(it->first);
+        --count[at], carried[at] -= carrier;
+        ++count[it->second], carried[it->second] += carrier;
+        stretchOf_[it->first] = it->second;
+      }
+      return false;
+    };
+    for (std::size_t fill = s, t = s; t-- > 0;) {
+      if (OverBudget(merged_.size() * merged_.size())) return undo();
+      const LogNode* pick = nullptr;
+      for (std::size_t i = 0; i < merged_.size(); ++i) {
+        const auto& [node, placed] = merged_[i];
+        if (stretchOf_.at(node) != t || !MayMoveMerged(i, fill)) continue;
+        if (carriers_.contains(node) && carried[fill] != 0) continue;
+        bool kept = placed.origin != nullptr && placed.origin->ownFirst <= t;
+        for (std::size_t j = 0; j < merged_.size() && !kept; ++j)
+          kept = j != i && merged_[j].second.origin == placed.origin && stretchOf_.at(merged_[j].first) <= t;
+        if (kept) pick = node;
+      }
+      if (pick == nullptr) continue;
+      const bool carrier = carriers_.contains(pick);
+      --count[t], carried[t] -= carrier;
+      ++count[fill], carried[fill] += carrier;
+      stretchOf_[pick] = fill;
+      done.emplace_back(pick, t);
+      if (count[t] != 0) return true;
+      fill = t;
+    }
+    return undo();
+  }
+
+  // Whether merged negotiation i may lie in stretch s: its peer existed then, and those of its
+  // peer with its cookie, family and message ID stay apart and in their order.
+  bool MayMoveMerged(std::size_t i, std::size_t s) const {
+    const auto& placed = merged_[i].second;
+    if (placed.lowest > s) return false;
+    for (std::size_t j = 0; j < merged_.size() && placed.keyed; ++j) {
+      const auto& [other, its] = merged_[j];
+      if (j == i || !its.keyed || its.origin != placed.origin || its.key != placed.key) continue;
+      const std::size_t at = stretchOf_.at(other);
+      if (j < i ? at >= s : at <= s) return false;
+    }
+    return true;
+  }
+
+  // A merged peer's negotiations were moved out of the peers of the index and of the address,
+  // whose restart markers stayed behind; they go to the stretch their start time falls in:
+  // after restart r when they started no earlier than the first negotiation after r did.
+  void PlaceByTime(const LogNode& peer) {
+    std::vector<std::int64_t> bounds(restarts_ + 1, std::numeric_limits<std::int64_t>::max());
+    std::optional<std::int64_t> earliest;
+    for (std::size_t r = firstAfter_.size(); r-- > 1;) {
+      if (firstAfter_[r] && (!earliest || *firstAfter_[r] < *earliest)) earliest = firstAfter_[r];
+      if (earliest && r <= restarts_) bounds[r] = *earliest;
+    }
+    std::map<std::pair<const Origin*, Key>, std::size_t> lastOfKey;  // the stretch of the last of each key
+    for (const auto& tunnel : peer.Children()) {
+      for (const auto& child : tunnel->Children()) {
+        if (IsMarker(*child)) continue;
+        std::size_t stretch = 0;
+        if (const std::optional<TimeOrderKey> time = TimeOrderKeyOf(*child)) {
+          while (stretch < restarts_ && time->start >= bounds[stretch + 1]) ++stretch;
+        } else {
+          stretch = restarts_;
+        }
+        // Not before the peer it is read back into existed: a peer without markers (or none left
+        // in the tree) first appeared after the last restart.
+        const auto* exchange = NodeAs<Exchange>(child.get());
+        const Header* header = exchange != nullptr ? exchange->GetHeader() : nullptr;
+        Origin* origin = nullptr;
+        if (header != nullptr) {
+          auto it = origins_.find(OriginKey{header->PeerAddress(), header->TunnelLocalIP(), header->TunnelPeerIP(), true});
+          if (it == origins_.end()) it = origins_.find(OriginKey{header->PeerAddress(), 0, 0, false});
+          if (it != origins_.end()) origin = &it->second;
+        }
+        stretch = std::max(stretch, origin != nullptr ? origin->lowest : restarts_);
+        if (origin != nullptr && origin->existsBefore != 0 && stretch >= origin->existsBefore &&
+            origin->lowest < origin->existsBefore && !origin->provided) {
+          stretch = origin->existsBefore - 1;
+          origin->provided = true;
+        }
+        // Two with the same cookie, family and message ID read back into one tunnel were split
+        // by a restart.
+        Key key;
+        const bool keyed = NegotiationKey(*child, key);
+        if (keyed) {
+          auto [it, added] = lastOfKey.try_emplace(std::make_pair(origin, key), stretch);
+          if (!added && it->second >= stretch) stretch = std::min(restarts_, it->second + 1);
+          it->second = stretch;
+        }
+        stretchOf_[child.get()] = stretch;
+        // One whose own text restarts the daemon ends its stretch like any other carrier; the
+        // settling moves it out of the last stretch, which no restart follows.
+        if (ownRestarts_.contains(child.get())) carriers_.insert(child.get());
+        merged_.emplace_back(child.get(), Merged{origin, origin != nullptr ? origin->lowest : restarts_, keyed, key});
+      }
+    }
+  }
+
+  struct OriginKey {
+    std::uint32_t address, local, peer;
+    bool tunnel;
+    friend bool operator<(const OriginKey& a, const OriginKey& b) {
+      return std::tie(a.address, a.local, a.peer, a.tunnel) < std::tie(b.address, b.local, b.peer, b.tunnel);
+    }
+  };
+  // A peer or tunnel of the tree as the reader builds it before the regrouping.
+  struct Origin {
+    std::size_t lowest = 0;        // the earliest stretch its negotiations may lie in
+    std::size_t existsBefore = 0;  // a restart it must have existed at, through a moved negotiation
+    bool provided = false;
+    // The first stretch of its own negotiations (those the regrouping left in it); the settling
+    // moves them no earlier and keeps one in the first stretch.
+    std::size_t ownFirst = std::numeric_limits<std::size_t>::max();
+  };
+  std::map<OriginKey, Origin> origins_;
+  // A merged peer's negotiation: the peer or tunnel it is read back into, the earliest stretch
+  // it may lie in, and its cookie, family and message ID.
+  struct Merged {
+    const Origin* origin;
+    std::size_t lowest;
+    bool keyed;
+    Key key;
+  };
+  std::vector<std::pair<const LogNode*, Merged>> merged_;
+
+  std::size_t restarts_ = 0;
+  std::size_t wanted_ = 0;     // the stretches that negotiations of one key need apart
+  bool lastLineCut_ = false;   // last_ is there because the end of the log cut its packet line
+  std::unordered_map<const LogNode*, std::size_t> stretchOf_;
+  std::unordered_map<const LogNode*, std::size_t> markerRestart_;  // the restart each marker stands for
+  std::unordered_set<const LogNode*> carriers_;  // negotiations whose own text restarts the daemon
+  std::unordered_set<const LogNode*> ownRestarts_;  // negotiations whose own text restarts the daemon
+  const LogNode* last_ = nullptr;  // the negotiation whose last packet the end of the log cut short
+  // The earliest start time of the negotiations placed in each stretch.
+  std::vector<std::optional<std::int64_t>> firstAfter_;
+  std::vector<std::vector<const LogNode*>> stretches_;
+  std::vector<std::vector<std::string>> texts_;
+};
+
+RestartStretches::RestartStretches(const LogFile& root) : impl_(std::make_unique<Impl>(root)) {}
+RestartStretches::~RestartStretches() = default;
+std::size_t RestartStretches::RestartCount() const { return impl_->RestartCount(); }
+const std::vector<const LogNode*>& RestartStretches::Stretch(std::size_t s) const { return impl_->Stretch(s); }
+bool RestartStretches::Carried(std::size_t r) const { return impl_->Carried(r); }
+const std::vector<std::string>& RestartStretches::Texts(std::size_t r) const { return impl_->Texts(r); }
+bool RestartStretches::RestartsOwn(const LogNode* negotiation) const { return impl_->RestartsOwn(negotiation); }
+
+}  // namespace quillon
