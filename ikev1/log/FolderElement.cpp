@@ -5,6 +5,7 @@
 
 #include "ikev1/log/DebugLogReader.h"
 #include "ikev1/log/PacketDebugTable.h"
+#include "ikev1/payloads/CertPayloads.h"
 #include "ikev1/payloads/KeyMaterialPayloads.h"
 #include "ikev1/payloads/PayloadFactory.h"
 
@@ -89,7 +90,21 @@ void FolderElement::WritePacketOpening(std::string& out) const {
 }
 
 void FolderElement::WritePacketClosing(std::string& out) const {
-  if (const Header* header = GetHeader()) quillon::WritePacketClosing(out, *header, PacketDebug());
+  const Header* header = GetHeader();
+  if (header == nullptr) return;
+  quillon::WritePacketClosing(out, *header, PacketDebug());
+  // A certificate (request) block may be followed by the daemon's certificate debug text, and
+  // the reader takes the next "#####" it meets for that text's opening line. A received packet
+  // goes after its debug record, so the record of a received packet written next would be read
+  // into a last certificate that has no text of its own: an empty header-length block, which
+  // the reader passes over, comes between.
+  if (header->IsCreated() || header->LineCutByEnd() || ChildCount() == 0) return;
+  const IsakmpPayload* last = AsIsakmpPayload(*Child(ChildCount() - 1));
+  if (last == nullptr) return;
+  const bool textless = last->PayloadCode() == kCertBlock
+                            ? static_cast<const CertPayload*>(last)->DebugText().empty()
+                            : last->PayloadCode() == kCertReqBlock && static_cast<const CertReqPayload*>(last)->DebugText().empty();
+  if (textless) out += "debugIsakmpHdrLen:\n";
 }
 
 void WritePacketOpening(std::string& out, const Header& header, const PacketDebugRecord* record) {

@@ -130,6 +130,14 @@ class RestartStretches::Impl {
   }
 
   std::size_t RestartCount() const { return restarts_; }
+  bool Unsettled() const {
+    for (std::size_t s = 0; s < stretches_.size(); ++s) {
+      const std::size_t own = static_cast<std::size_t>(
+          std::count_if(stretches_[s].begin(), stretches_[s].end(), [this](const LogNode* n) { return carriers_.contains(n); }));
+      if (own > (s < restarts_ ? 1u : 0u) || (s < restarts_ && stretches_[s].empty())) return true;
+    }
+    return false;
+  }
   // The negotiations of stretch s in tree order, one that carries a restart last.
   const std::vector<const LogNode*>& Stretch(std::size_t s) const { return stretches_[s]; }
   // Restart r (1-based) is carried by the own text of the last negotiation before it.
@@ -546,5 +554,6 @@ const std::vector<const LogNode*>& RestartStretches::Stretch(std::size_t s) cons
 bool RestartStretches::Carried(std::size_t r) const { return impl_->Carried(r); }
 const std::vector<std::string>& RestartStretches::Texts(std::size_t r) const { return impl_->Texts(r); }
 bool RestartStretches::RestartsOwn(const LogNode* negotiation) const { return impl_->RestartsOwn(negotiation); }
+bool RestartStretches::Unsettled() const { return impl_->Unsettled(); }
 
 }  // namespace quillon

@@ -46,6 +46,10 @@ class RestartStretches {
   // A negotiation whose own text restarts the daemon: its restart word must give the restart
   // its text, also where it does not end its stretch (two that the settling could not part).
   bool RestartsOwn(const LogNode* negotiation) const;
+  // Whether the placing left a restart without a packet of its own before it (the reader meets
+  // a restart only while it reads a packet's blocks, so two restart lines in a row read back
+  // as one), or two negotiations that each restart the daemon in one stretch.
+  bool Unsettled() const;
 
  private:
   class Impl;

@@ -34,7 +34,7 @@ bool PlainToken(const std::string& text) {
 // <text>" gives the first peer <text> and the others what the reader keeps of it (the version
 // in parentheses for a "GX-1(...)" text); a line with "started" but no "daemon" repeats the
 // text of the restart before. `carried` is that text; it is updated.
-std::string RestartLine(const std::vector<std::string>& texts, std::string& carried, bool endsLog) {
+std::string RestartLine(const std::vector<std::string>& texts, std::string& carried, bool endsLog, bool& lost) {
   // A restart word that ends the log leaves every peer the word itself as the restart's text;
   // written so it reads back so, where "... daemon restart daemon" would give the other peers
   // the empty text after the second word.
@@ -49,10 +49,12 @@ std::string RestartLine(const std::vector<std::string>& texts, std::string& carr
     const std::string others = text.find("GX-1") != std::string::npos ? RestartVersionText(text) : text;
     const bool fits = std::all_of(texts.begin() + 1, texts.end(), [&](const std::string& t) { return t == others; });
     if (fits || !allCarried) {
+      lost = lost || !fits;
       carried = text;
       return "\nIKE daemon restart " + text + "\n";
     }
   }
+  lost = lost || !allCarried;
   return "\nIKE logging started\n";
 }
 
@@ -123,16 +125,22 @@ void GiveCarriedRestartItsText(std::string& out, std::size_t from, const std::ve
 }  // namespace
 
 bool WriteIKEv1Log(const LogFile& root, ByteSink& sink) {
+  IKEv1SaveLosses losses;
+  return WriteIKEv1Log(root, sink, losses);
+}
+
+bool WriteIKEv1Log(const LogFile& root, ByteSink& sink, IKEv1SaveLosses& losses) {
   BufferedSink out(sink);
   out.Buffer() += kSavedLogHead;
   const RestartStretches stretches(root);
+  losses.restartStretches = stretches.Unsettled();
   std::string carried;  // the text a restart line without its own keeps from the one before
   for (std::size_t s = 0; s <= stretches.RestartCount(); ++s) {
     if (s > 0 && !stretches.Carried(s)) {
       // The restart goes after the last packet written; the buffer holds it unless the buffer
       // was just handed on, in which case nothing can be moved in front of its record.
       const bool endsLog = s == stretches.RestartCount() && stretches.Stretch(s).empty();
-      AppendRestart(out.Buffer(), RestartLine(stretches.Texts(s), carried, endsLog));
+      AppendRestart(out.Buffer(), RestartLine(stretches.Texts(s), carried, endsLog, losses.restartTexts));
     }
     const std::vector<const LogNode*>& stretch = stretches.Stretch(s);
     for (std::size_t i = 0; i < stretch.size(); ++i) {

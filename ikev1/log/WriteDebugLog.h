@@ -26,4 +26,22 @@ void WriteTree(const LogNode& node, std::string& out);
 // stretches. False when the sink failed.
 bool WriteIKEv1Log(const LogFile& root, ByteSink& sink);
 
+// What a saved debug log could not carry of the tree it was written from; read back, the tree
+// differs there. Both come only from logs whose restart words stand inside packets' text (a
+// daemon writes its restart line between packets).
+struct IKEv1SaveLosses {
+  // A restart whose peers were told texts that no restart line tells them: the first peer the
+  // word after "daemon", the others what the reader kept of a version banner run into the
+  // next packet's "+" line. A written restart line tells every peer after the first the same.
+  bool restartTexts = false;
+  // A restart left without a packet before it to be read in, or two negotiations that each
+  // restart the daemon left in one stretch: the placing found no order of the negotiations
+  // that the tree allows (a tunnel's negotiations in time order, a regrouped peer's first one
+  // where its peer began) and parts them.
+  bool restartStretches = false;
+  bool Any() const { return restartTexts || restartStretches; }
+};
+// As WriteIKEv1Log, also telling what the saved log cannot carry.
+bool WriteIKEv1Log(const LogFile& root, ByteSink& sink, IKEv1SaveLosses& losses);
+
 }  // namespace quillon

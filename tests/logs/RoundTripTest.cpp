@@ -244,6 +244,13 @@ TEST(RoundTripTest, OddRenderingsReadBack) {
       {"challenge reserved no number",
        Text(MainModePacket(1)) + "debugCHREPayload:\n\tNextPld: 00\n\tReserved: 00\n\tLength: 00 0c (12)\n\tType: 00 01\n"
                                  "\tReserved: zz\n\tReserved:\ndebugIsakmpValue:\n\tAttribute: 80 04\n\tFormat: 1\n\tVal: 00 01\n"},
+      // A received packet's last payload a certificate without its debug text, a block
+      // between it and the record of the received packet after it: the record stays that
+      // packet's (next to the certificate, the certificate would take it for its text).
+      {"certificate before a received record",
+       Text(MainModePacket(2)) + "debugCertPayload:\n\tNextPld: 00\n\tReserved: 00\n\tLength: 00 04 (4)\n\tCert Type: 04\n" +
+           "debugIsakmpHdrLen:\n" +
+           Record(false, "0a000001", kCookie, kZeroId, "\tPeerIP: 0a000063\n") + Text(MainModePacket(4, "12:00:09"))},
       // The restart goes between the packet and its "Sent:" record.
       {"restart before a bare packet's record", Text(cutByRestart) + Record(true, "0a000001", kCookie, kZeroId)},
   };
