@@ -108,7 +108,48 @@ void Message::AppendDetailTail(std::string& t, const Header& header) const {
   t += FormatIPv4(header.EffectivePeerAddress());
 }
 
-void Message::WriteDebug(std::string& out) const { WritePacketOpening(out); }
+namespace {
+
+// A negotiation keeps the peer address of the first "PeerIP:" that its packets' records gave
+// it, and the regrouping names a merged peer by that address. A "Sent:" record met after a
+// received packet takes the place of the packet's own record, which may have been the one
+// that gave the address: the tree then holds the address, but none of its records does. So
+// that the saved log gives it back, a "Received:" record with that address goes before the
+// first received packet whose record is a "Sent:" one, when no record before gives an
+// address: the packet takes it when read, and its own "Sent:" record, written after it,
+// replaces it again. The address, 0 when no such record is needed before `message`.
+std::uint32_t KeptAddressBefore(const Message& message) {
+  const auto* negotiation = NodeAs<NegotiationNode>(message.Parent());
+  const std::uint32_t kept = negotiation != nullptr ? negotiation->PacketDebugValue() : 0;
+  if (kept == 0) return 0;
+  const Message* holder = nullptr;  // the first received packet with a "Sent:" record
+  for (const auto& child : negotiation->Children()) {
+    const Message* packet = NodeAs<Message>(child.get());
+    const PacketDebugRecord* record = packet != nullptr ? packet->PacketDebug() : nullptr;
+    if (record == nullptr || packet->GetHeader() == nullptr) continue;
+    const bool received = !packet->GetHeader()->IsCreated();
+    if (received && record->sent && holder == nullptr) holder = packet;
+    // The first record read back with an address gives the negotiation its address.
+    if (record->peerIP != 0 && (received || record->sent)) return record->peerIP != kept && holder == &message ? kept : 0;
+  }
+  return holder == &message ? kept : 0;
+}
+
+}  // namespace
+
+void Message::WriteDebug(std::string& out) const {
+  if (const std::uint32_t address = KeptAddressBefore(*this); address != 0) {
+    const Header& header = *GetHeader();
+    PacketDebugRecord record;
+    record.sent = false;
+    record.peer = header.PeerAddress();
+    record.initCookie = header.InitCookie();
+    record.msgId = header.MsgId();
+    record.text = "\r\nPeerIP:\t\t\t" + FormatIPv4(address);
+    record.Write(out);
+  }
+  WritePacketOpening(out);
+}
 
 void Message::WriteDebugLength(std::string& out) const { WritePacketClosing(out); }
 

@@ -152,6 +152,7 @@ class RestartStretches::Impl {
   bool RestartsOwn(const LogNode* negotiation) const { return ownRestarts_.contains(negotiation); }
 
  private:
+  struct Origin;
   static std::size_t MarkerCount(const LogNode& peer) {
     std::size_t n = 0;
     for (const auto& tunnel : peer.Children())
@@ -207,6 +208,7 @@ class RestartStretches::Impl {
             if (current > restarts_) wanted_ = std::max(wanted_, current);
           }
           seen[key] = current;
+          origin.own.emplace_back(key, child.get());
         }
         stretchOf_[child.get()] = current;
         origin.ownFirst = std::min(origin.ownFirst, current);
@@ -325,6 +327,9 @@ class RestartStretches::Impl {
     const std::size_t t = move.target;
     for (const auto& tunnel : peer.Children()) {
       const std::size_t n = tunnel->ChildCount();
+      const auto* addresses = NodeAs<TunnelNode>(*tunnel);
+      const auto origin = origins_.find(OriginKey{PeerAddressOf(peer), addresses != nullptr ? addresses->TunnelLocalIP() : 0,
+                                                  addresses != nullptr ? addresses->TunnelPeerIP() : 0, true});
       for (std::size_t i = 0; i < n; ++i) {
         const LogNode* child = tunnel->Child(i);
         const auto it = stretchOf_.find(child);
@@ -335,7 +340,8 @@ class RestartStretches::Impl {
         if (c == first && inFirst < 2) continue;
         Key key;
         const bool keyed = NegotiationKey(*child, key);
-        bool fits = true;
+        // Not into a stretch where a merged peer's negotiation of its key is read back into it.
+        bool fits = !keyed || origin == origins_.end() || !KeyAt(origin->second.merged, key, t);
         for (std::size_t j = i + 1; j < n && fits; ++j) {
           const LogNode* later = tunnel->Child(j);
           if (const auto marker = markerRestart_.find(later); marker != markerRestart_.end()) {
@@ -438,11 +444,22 @@ class RestartStretches::Impl {
     return undo();
   }
 
+  // Whether a negotiation of `origin`'s own with cookie, family and message ID `key` lies in
+  // stretch s.
+  bool OwnKeyAt(const Origin* origin, const Key& key, std::size_t s) const {
+    return origin != nullptr && KeyAt(origin->own, key, s);
+  }
+  bool KeyAt(const std::vector<std::pair<Key, const LogNode*>>& keyed, const Key& key, std::size_t s) const {
+    return std::any_of(keyed.begin(), keyed.end(),
+                       [&](const auto& each) { return each.first == key && stretchOf_.at(each.second) == s; });
+  }
+
   // Whether merged negotiation i may lie in stretch s: its peer existed then, and those of its
   // peer with its cookie, family and message ID stay apart and in their order.
   bool MayMoveMerged(std::size_t i, std::size_t s) const {
     const auto& placed = merged_[i].second;
     if (placed.lowest > s) return false;
+    if (placed.keyed && OwnKeyAt(placed.origin, placed.key, s)) return false;
     for (std::size_t j = 0; j < merged_.size() && placed.keyed; ++j) {
       const auto& [other, its] = merged_[j];
       if (j == i || !its.keyed || its.origin != placed.origin || its.key != placed.key) continue;
@@ -495,9 +512,11 @@ class RestartStretches::Impl {
         if (keyed) {
           auto [it, added] = lastOfKey.try_emplace(std::make_pair(origin, key), stretch);
           if (!added && it->second >= stretch) stretch = std::min(restarts_, it->second + 1);
+          while (stretch < restarts_ && OwnKeyAt(origin, key, stretch)) ++stretch;
           it->second = stretch;
         }
         stretchOf_[child.get()] = stretch;
+        if (keyed && origin != nullptr) origin->merged.emplace_back(key, child.get());
         // One whose own text restarts the daemon ends its stretch like any other carrier; the
         // settling moves it out of the last stretch, which no restart follows.
         if (ownRestarts_.contains(child.get())) carriers_.insert(child.get());
@@ -521,6 +540,11 @@ class RestartStretches::Impl {
     // The first stretch of its own negotiations (those the regrouping left in it); the settling
     // moves them no earlier and keeps one in the first stretch.
     std::size_t ownFirst = std::numeric_limits<std::size_t>::max();
+    // Its own negotiations with their cookie, family and message ID: a merged peer's
+    // negotiation read back into it must not share a stretch with one of the same key, or the
+    // reader would add the packets of the later to the earlier (no restart closed it).
+    std::vector<std::pair<Key, const LogNode*>> own;
+    std::vector<std::pair<Key, const LogNode*>> merged;  // the merged peer's read back into it
   };
   std::map<OriginKey, Origin> origins_;
   // A merged peer's negotiation: the peer or tunnel it is read back into, the earliest stretch
