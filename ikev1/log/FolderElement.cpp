@@ -92,19 +92,21 @@ void FolderElement::WritePacketOpening(std::string& out) const {
 void FolderElement::WritePacketClosing(std::string& out) const {
   const Header* header = GetHeader();
   if (header == nullptr) return;
-  quillon::WritePacketClosing(out, *header, PacketDebug());
   // A certificate (request) block may be followed by the daemon's certificate debug text, and
-  // the reader takes the next "#####" it meets for that text's opening line. A received packet
-  // goes after its debug record, so the record of a received packet written next would be read
-  // into a last certificate that has no text of its own: an empty header-length block, which
-  // the reader passes over, comes between.
-  if (header->IsCreated() || header->LineCutByEnd() || ChildCount() == 0) return;
-  const IsakmpPayload* last = AsIsakmpPayload(*Child(ChildCount() - 1));
-  if (last == nullptr) return;
-  const bool textless = last->PayloadCode() == kCertBlock
-                            ? static_cast<const CertPayload*>(last)->DebugText().empty()
-                            : last->PayloadCode() == kCertReqBlock && static_cast<const CertReqPayload*>(last)->DebugText().empty();
-  if (textless) out += "debugIsakmpHdrLen:\n";
+  // the reader takes the next "#####" it meets for that text's opening line. So a packet-debug
+  // record written right after a last certificate that has no text of its own (the packet's own
+  // "Sent:" record, or the next received packet's record, which goes before that packet) would
+  // be read into the certificate: an empty header-length block, which the reader passes over,
+  // comes between. A created packet's own length block does that already.
+  if (!header->IsCreated() && !header->LineCutByEnd() && ChildCount() != 0) {
+    const IsakmpPayload* last = AsIsakmpPayload(*Child(ChildCount() - 1));
+    const bool textless =
+        last != nullptr && (last->PayloadCode() == kCertBlock
+                                ? static_cast<const CertPayload*>(last)->DebugText().empty()
+                                : last->PayloadCode() == kCertReqBlock && static_cast<const CertReqPayload*>(last)->DebugText().empty());
+    if (textless) out += "debugIsakmpHdrLen:\n";
+  }
+  quillon::WritePacketClosing(out, *header, PacketDebug());
 }
 
 void WritePacketOpening(std::string& out, const Header& header, const PacketDebugRecord* record) {

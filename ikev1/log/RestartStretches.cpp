@@ -172,14 +172,21 @@ class RestartStretches::Impl {
     std::vector<std::size_t> firstRestart(tunnels, 0);  // restart of a tunnel's first marker
     std::vector<std::size_t> later(tunnels, 0);         // the latest restart marked in tunnels after t
     std::size_t next = base + 1;
+    std::vector<std::size_t> markedFrom(tunnels, 0);  // the latest restart marked in tunnels t and after
     for (std::size_t t = tunnels; t-- > 0;) {
       later[t] = next - 1;
       firstRestart[t] = next;
       for (const auto& child : peer.Child(t)->Children())
         if (IsMarker(*child)) ++next;
+      markedFrom[t] = next - 1;
     }
     Origin& peerOrigin = origins_[OriginKey{PeerAddressOf(peer), 0, 0, false}];
     peerOrigin.lowest = base;
+    for (std::size_t t = 0; t < tunnels; ++t) {
+      const auto* addresses = NodeAs<TunnelNode>(peer.Child(t));
+      peerOrigin.tunnels.push_back({addresses != nullptr ? addresses->TunnelLocalIP() : 0,
+                                    addresses != nullptr ? addresses->TunnelPeerIP() : 0, markedFrom[t]});
+    }
     for (std::size_t t = 0; t < tunnels; ++t) {
       const LogNode& tunnel = *peer.Child(t);
       std::size_t restart = firstRestart[t];
@@ -455,7 +462,7 @@ class RestartStretches::Impl {
   }
 
   // Whether merged negotiation i may lie in stretch s: its peer existed then, and those of its
-  // peer with its cookie, family and message ID stay apart and in their order.
+  // peer with its cookie, family and message ID stay apart.
   bool MayMoveMerged(std::size_t i, std::size_t s) const {
     const auto& placed = merged_[i].second;
     if (placed.lowest > s) return false;
@@ -463,8 +470,7 @@ class RestartStretches::Impl {
     for (std::size_t j = 0; j < merged_.size() && placed.keyed; ++j) {
       const auto& [other, its] = merged_[j];
       if (j == i || !its.keyed || its.origin != placed.origin || its.key != placed.key) continue;
-      const std::size_t at = stretchOf_.at(other);
-      if (j < i ? at >= s : at <= s) return false;
+      if (stretchOf_.at(other) == s) return false;
     }
     return true;
   }
@@ -481,48 +487,96 @@ class RestartStretches::Impl {
     }
     std::map<std::pair<const Origin*, Key>, std::size_t> lastOfKey;  // the stretch of the last of each key
     for (const auto& tunnel : peer.Children()) {
-      for (const auto& child : tunnel->Children()) {
-        if (IsMarker(*child)) continue;
+      std::vector<const LogNode*> exchanges;
+      for (const auto& child : tunnel->Children())
+        if (!IsMarker(*child)) exchanges.push_back(child.get());
+      // The regrouping moves the negotiations into the merged peer one by one, each to its
+      // place in time order: among those of one start time, or without one, the order it
+      // moves them decides theirs. It moves them in the order the log has them, so that order
+      // is the one that rebuilds the tree's: a later one of such a run lies in the same stretch
+      // or a later one.
+      exchanges = InsertionOrder(exchanges);
+      std::optional<std::optional<TimeOrderKey>> previous;  // the time of the one placed before
+      std::size_t floor = 0;
+      for (const LogNode* child : exchanges) {
+        const std::optional<TimeOrderKey> time = TimeOrderKeyOf(*child);
+        const bool sameRun = previous && previous->has_value() == time.has_value() &&
+                             (!time || (*previous)->start == time->start);
+        if (!sameRun) floor = 0;
         std::size_t stretch = 0;
-        if (const std::optional<TimeOrderKey> time = TimeOrderKeyOf(*child)) {
+        std::size_t soonest = 0;  // a start in the second of a bound may lie before that restart too
+        if (time) {
           while (stretch < restarts_ && time->start >= bounds[stretch + 1]) ++stretch;
-        } else {
-          stretch = restarts_;
+          while (soonest < stretch && time->start > bounds[soonest + 1]) ++soonest;
         }
         // Not before the peer it is read back into existed: a peer without markers (or none left
         // in the tree) first appeared after the last restart.
-        const auto* exchange = NodeAs<Exchange>(child.get());
+        const auto* exchange = NodeAs<Exchange>(*child);
         const Header* header = exchange != nullptr ? exchange->GetHeader() : nullptr;
         Origin* origin = nullptr;
+        std::size_t lowest = restarts_;
         if (header != nullptr) {
           auto it = origins_.find(OriginKey{header->PeerAddress(), header->TunnelLocalIP(), header->TunnelPeerIP(), true});
-          if (it == origins_.end()) it = origins_.find(OriginKey{header->PeerAddress(), 0, 0, false});
+          if (it != origins_.end()) {
+            lowest = it->second.lowest;
+          } else if (it = origins_.find(OriginKey{header->PeerAddress(), 0, 0, false}); it != origins_.end()) {
+            lowest = std::max(it->second.lowest, NewTunnelLowest(it->second, header->TunnelLocalIP(), header->TunnelPeerIP()));
+          }
           if (it != origins_.end()) origin = &it->second;
         }
-        stretch = std::max(stretch, origin != nullptr ? origin->lowest : restarts_);
+        const std::size_t bottom = std::max({soonest, lowest, floor});
+        stretch = std::max({stretch, lowest, floor});
+        bool provides = false;  // the one that makes its peer or tunnel exist before a restart
         if (origin != nullptr && origin->existsBefore != 0 && stretch >= origin->existsBefore &&
-            origin->lowest < origin->existsBefore && !origin->provided) {
+            lowest < origin->existsBefore && floor < origin->existsBefore && !origin->provided) {
           stretch = origin->existsBefore - 1;
-          origin->provided = true;
+          origin->provided = provides = true;
         }
-        // Two with the same cookie, family and message ID read back into one tunnel were split
-        // by a restart.
+        // Two with the same cookie, family and message ID (the reader compares the cookie's
+        // last four bytes) read back into one tunnel were split by a restart: the reader adds
+        // a packet to the open negotiation of its key. Each needs a stretch of its own: the
+        // nearest free one before the one its time gives (as far as its time, its peer and its
+        // run allow), else after it, else one before its time.
         Key key;
         const bool keyed = NegotiationKey(*child, key);
-        if (keyed) {
+        if (keyed && origin != nullptr && !provides) {
+          std::size_t free = stretch;
+          while (free > bottom && KeyTaken(origin, key, free)) --free;
+          if (KeyTaken(origin, key, free)) {
+            free = stretch;
+            while (free < restarts_ && KeyTaken(origin, key, free)) ++free;
+          }
+          // A start time is only the log's word: a date the daemon garbled moves the bounds.
+          if (KeyTaken(origin, key, free)) {
+            free = bottom;
+            while (free > std::max(lowest, floor) && KeyTaken(origin, key, free)) --free;
+          }
+          if (!KeyTaken(origin, key, free)) stretch = free;
+        } else if (keyed && origin == nullptr) {
           auto [it, added] = lastOfKey.try_emplace(std::make_pair(origin, key), stretch);
           if (!added && it->second >= stretch) stretch = std::min(restarts_, it->second + 1);
-          while (stretch < restarts_ && OwnKeyAt(origin, key, stretch)) ++stretch;
           it->second = stretch;
         }
-        stretchOf_[child.get()] = stretch;
-        if (keyed && origin != nullptr) origin->merged.emplace_back(key, child.get());
-        // One whose own text restarts the daemon ends its stretch like any other carrier; the
-        // settling moves it out of the last stretch, which no restart follows.
-        if (ownRestarts_.contains(child.get())) carriers_.insert(child.get());
-        merged_.emplace_back(child.get(), Merged{origin, origin != nullptr ? origin->lowest : restarts_, keyed, key});
+        AddMerged(child, origin, lowest, stretch, keyed, key);
+        previous = time;
+        floor = stretch;
       }
     }
+  }
+
+  // Whether a negotiation read back into `origin` with cookie, family and message ID `key`
+  // already lies in stretch s: one of its own or a merged peer's placed there.
+  bool KeyTaken(const Origin* origin, const Key& key, std::size_t s) const {
+    return origin != nullptr && (KeyAt(origin->own, key, s) || KeyAt(origin->merged, key, s));
+  }
+
+  void AddMerged(const LogNode* node, Origin* origin, std::size_t lowest, std::size_t stretch, bool keyed, const Key& key) {
+    stretchOf_[node] = stretch;
+    if (keyed && origin != nullptr) origin->merged.emplace_back(key, node);
+    // One whose own text restarts the daemon ends its stretch like any other carrier; the
+    // settling moves it out of the last stretch, which no restart follows.
+    if (ownRestarts_.contains(node)) carriers_.insert(node);
+    merged_.emplace_back(node, Merged{origin, lowest, keyed, key});
   }
 
   struct OriginKey {
@@ -545,7 +599,27 @@ class RestartStretches::Impl {
     // reader would add the packets of the later to the earlier (no restart closed it).
     std::vector<std::pair<Key, const LogNode*>> own;
     std::vector<std::pair<Key, const LogNode*>> merged;  // the merged peer's read back into it
+    // A peer's tunnels in order: their address pair and the latest restart marked in them or
+    // in a tunnel after them.
+    struct TunnelMarks {
+      std::uint32_t local, peer;
+      std::size_t markedFrom;
+    };
+    std::vector<TunnelMarks> tunnels;
   };
+
+  // The earliest stretch in which a tunnel of `pair` the peer does not hold yet may begin: a
+  // restart gives its marker to the peer's first tunnel (tunnels go in ascending address
+  // pairs, the one without addresses last), so no tunnel that sorts before one holding the
+  // marker of restart r existed at r.
+  static std::size_t NewTunnelLowest(const Origin& peer, std::uint32_t local, std::uint32_t remote) {
+    for (const auto& tunnel : peer.tunnels) {
+      const bool before = !(local == 0 && remote == 0) &&
+                          ((tunnel.local == 0 && tunnel.peer == 0) || std::tie(local, remote) < std::tie(tunnel.local, tunnel.peer));
+      if (before) return tunnel.markedFrom;
+    }
+    return peer.lowest;
+  }
   std::map<OriginKey, Origin> origins_;
   // A merged peer's negotiation: the peer or tunnel it is read back into, the earliest stretch
   // it may lie in, and its cookie, family and message ID.

@@ -21,6 +21,14 @@ void WriteTree(const LogNode& node, std::string& out) {
 
 namespace {
 
+// The reader takes a restart's text from up to two words after the restart word "daemon"; a
+// packet start, a record marker or a payload block keyword stops it, and leaves every peer the
+// word "daemon" itself as the text. So a restart whose text is that word is written as the word
+// with this keyword after it (the header-length block keyword: the scan for the next packet
+// passes over it). Written as "daemon restart daemon", the second "daemon" would be a restart
+// word again, and the other peers would be told what follows it.
+constexpr std::string_view kRestartWordStop = "debugIsakmpHdrLen:";
+
 // A token the reader takes as a restart line's text: one plain token that stops nothing.
 bool PlainToken(const std::string& text) {
   if (text.empty() || text.size() > 2000) return false;
@@ -28,6 +36,14 @@ bool PlainToken(const std::string& text) {
     if (c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f' || c == '\0') return false;
   return !DebugLogReader::IsHeaderStart(text) && !DebugLogReader::IsDebugMarker(text) &&
          !DebugLogReader::IsBlockKeyword(text);
+}
+
+// Whether a line "... daemon restart <text>", <text> the first peer's, tells the other peers
+// theirs: the reader keeps the version in parentheses of a "GX-1(...)" text for them.
+bool LineTellsTexts(const std::vector<std::string>& texts) {
+  const std::string& text = texts.front();
+  const std::string others = text.find("GX-1") != std::string::npos ? RestartVersionText(text) : text;
+  return std::all_of(texts.begin() + 1, texts.end(), [&](const std::string& t) { return t == others; });
 }
 
 // The restart line for the marker texts of one restart. The daemon's line "... daemon <word>
@@ -44,10 +60,13 @@ std::string RestartLine(const std::vector<std::string>& texts, std::string& carr
     return "\nIKE daemon";  // no line end: the reader must meet the end of the log with the word
   }
   const bool allCarried = std::all_of(texts.begin(), texts.end(), [&](const std::string& t) { return t == carried; });
+  if (!texts.empty() && std::all_of(texts.begin(), texts.end(), [](const std::string& t) { return t == "daemon"; })) {
+    carried = texts.front();
+    return "\nIKE daemon " + std::string(kRestartWordStop) + "\n";
+  }
   if (!texts.empty() && PlainToken(texts.front())) {
     const std::string& text = texts.front();
-    const std::string others = text.find("GX-1") != std::string::npos ? RestartVersionText(text) : text;
-    const bool fits = std::all_of(texts.begin() + 1, texts.end(), [&](const std::string& t) { return t == others; });
+    const bool fits = LineTellsTexts(texts);
     if (fits || !allCarried) {
       lost = lost || !fits;
       carried = text;
@@ -87,8 +106,8 @@ void AppendRestart(std::string& out, const std::string& line) {
 // read back without their text. So the two words go right after the restart word: the reader
 // stops reading the packet at that word, and takes them for the restart only.
 void GiveCarriedRestartItsText(std::string& out, std::size_t from, const std::vector<std::string>& texts,
-                               std::string& carried) {
-  if (texts.empty() || !PlainToken(texts.front())) return;
+                               std::string& carried, bool& lost) {
+  if (texts.empty()) return;
   const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; };
   for (std::size_t at = from; at < out.size();) {
     while (at < out.size() && blank(out[at])) ++at;
@@ -96,7 +115,10 @@ void GiveCarriedRestartItsText(std::string& out, std::size_t from, const std::ve
     while (end < out.size() && !blank(out[end])) ++end;
     const std::string_view word(out.data() + at, end - at);
     if (DebugLogReader::IsRestartToken(word)) {
-      if (word == "daemon") {
+      // "started" gives every peer the text of the restart before; no word can go with it.
+      if (word == "started")
+        lost = lost || !std::all_of(texts.begin(), texts.end(), [&](const std::string& t) { return t == carried; });
+      if (word == "daemon" && PlainToken(texts.front())) {
         // The packet's own words after it may give the restart its text already (a field
         // that holds the daemon's own "daemon version GX-1(...)" line): then they stay.
         std::size_t next = end;
@@ -108,12 +130,26 @@ void GiveCarriedRestartItsText(std::string& out, std::size_t from, const std::ve
           next = stop;
         }
         const std::string& text = texts.front();
+        if (std::all_of(texts.begin(), texts.end(), [](const std::string& t) { return t == "daemon"; })) {
+          // Every peer is told the word itself: it needs a word after it that stops the reading
+          // of the text (kRestartWordStop), unless the packet's next word already does.
+          std::size_t first = end;
+          while (first < out.size() && blank(out[first])) ++first;
+          const std::size_t stop = std::min(out.find_first_of(" \t\n\r\v\f", first), out.size());
+          const std::string_view next(out.data() + first, stop - first);
+          const bool stops = DebugLogReader::IsHeaderStart(next) || DebugLogReader::IsDebugMarker(next) ||
+                             DebugLogReader::IsBlockKeyword(next);
+          if (!stops || next.find("GX-1") != std::string_view::npos) out.insert(end, " " + std::string(kRestartWordStop));
+          carried = text;
+          return;
+        }
         if (second == text || (second.find("GX-1") != std::string_view::npos &&
                                RestartVersionText(std::string(second)) == text)) {
           carried = std::string(second);  // what the reader keeps for a later line without a text
           return;
         }
         out.insert(end, " restart " + texts.front());
+        lost = lost || !LineTellsTexts(texts);
         carried = texts.front();  // a later restart line without a text of its own repeats it
       }
       return;
@@ -148,7 +184,7 @@ bool WriteIKEv1Log(const LogFile& root, ByteSink& sink, IKEv1SaveLosses& losses)
       WriteTree(*stretch[i], out.Buffer());
       if ((i + 1 == stretch.size() && stretches.Carried(s + 1)) ||
           (s < stretches.RestartCount() && stretches.RestartsOwn(stretch[i])))
-        GiveCarriedRestartItsText(out.Buffer(), start, stretches.Texts(s + 1), carried);
+        GiveCarriedRestartItsText(out.Buffer(), start, stretches.Texts(s + 1), carried, losses.restartTexts);
       // Keep the end of a stretch in the buffer for the restart line that follows it.
       if (i + 1 < stretch.size() && !out.Written()) return false;
     }

@@ -27,12 +27,14 @@ void WriteTree(const LogNode& node, std::string& out);
 bool WriteIKEv1Log(const LogFile& root, ByteSink& sink);
 
 // What a saved debug log could not carry of the tree it was written from; read back, the tree
-// differs there. Both come only from logs whose restart words stand inside packets' text (a
+// differs there. All come only from logs whose restart words stand inside packets' text (a
 // daemon writes its restart line between packets).
 struct IKEv1SaveLosses {
   // A restart whose peers were told texts that no restart line tells them: the first peer the
   // word after "daemon", the others what the reader kept of a version banner run into the
-  // next packet's "+" line. A written restart line tells every peer after the first the same.
+  // next packet's "+" line (a written restart line tells every peer after the first the
+  // same); or a restart that a packet's "started" carries, which tells every peer the text of
+  // the restart before it, where the tree has another text.
   bool restartTexts = false;
   // A restart left without a packet before it to be read in, or two negotiations that each
   // restart the daemon left in one stretch: the placing found no order of the negotiations

@@ -251,6 +251,9 @@ TEST(RoundTripTest, OddRenderingsReadBack) {
        Text(MainModePacket(2)) + "debugCertPayload:\n\tNextPld: 00\n\tReserved: 00\n\tLength: 00 04 (4)\n\tCert Type: 04\n" +
            "debugIsakmpHdrLen:\n" +
            Record(false, "0a000001", kCookie, kZeroId, "\tPeerIP: 0a000063\n") + Text(MainModePacket(4, "12:00:09"))},
+      {"certificate before its packet's sent record",
+       Text(MainModePacket(2)) + "debugCertPayload:\n\tNextPld: 00\n\tReserved: 00\n\tLength: 00 04 (4)\n\tCert Type: 04\n" +
+           "debugIsakmpHdrLen:\n" + Record(true, "0a000001", kCookie, kZeroId, "\tPeerIP: 0a000063\n")},
       // The restart goes between the packet and its "Sent:" record.
       {"restart before a bare packet's record", Text(cutByRestart) + Record(true, "0a000001", kCookie, kZeroId)},
   };
@@ -465,10 +468,12 @@ namespace {
 // of one load.
 TEST(RoundTripTest, KnownFuzzFindings) {
   std::size_t inputs = 0;
+  const std::string readme = testing::ReadFileBytes(fs::path(QUILLON_SOURCE_DIR) / "README.md");
   for (const auto& entry : fs::directory_iterator(fs::path(QUILLON_SOURCE_DIR) / "fuzz" / "known")) {
     const std::string name = entry.path().filename().string();
     std::string text = testing::ReadFileBytes(entry.path());
     ++inputs;
+    EXPECT_NE(readme.find("`" + name + "`"), std::string::npos) << name << " is not described in README";
     EXPECT_EQ(SaveDifference(name, text), "") << name;
     // A followed log places its last line once the line is complete.
     if (!text.empty() && text.back() != '\n') text += '\n';
