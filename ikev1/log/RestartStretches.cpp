@@ -131,6 +131,20 @@ class RestartStretches::Impl {
 
   std::size_t RestartCount() const { return restarts_; }
   bool Unsettled() const {
+    // A peer is told every restart after its first packet: the first negotiation read back into
+    // it lies in the stretch its markers give.
+    std::unordered_map<std::uint32_t, std::size_t> first;
+    for (const auto& [node, stretch] : stretchOf_) {
+      const auto* exchange = NodeAs<Exchange>(node);
+      if (exchange == nullptr || exchange->GetHeader() == nullptr) continue;
+      const auto [it, added] = first.try_emplace(exchange->GetHeader()->PeerAddress(), stretch);
+      if (!added) it->second = std::min(it->second, stretch);
+    }
+    for (const auto& [key, origin] : origins_) {
+      if (key.tunnel) continue;
+      const auto it = first.find(key.address);
+      if (it == first.end() || it->second != origin.lowest) return true;
+    }
     for (std::size_t s = 0; s < stretches_.size(); ++s) {
       const std::size_t own = static_cast<std::size_t>(
           std::count_if(stretches_[s].begin(), stretches_[s].end(), [this](const LogNode* n) { return carriers_.contains(n); }));
