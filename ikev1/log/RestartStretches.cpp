@@ -475,16 +475,19 @@ class RestartStretches::Impl {
                        [&](const auto& each) { return each.first == key && stretchOf_.at(each.second) == s; });
   }
 
-  // Whether merged negotiation i may lie in stretch s: its peer existed then, and those of its
-  // peer with its cookie, family and message ID stay apart.
+  // Whether merged negotiation i may lie in stretch s: its peer existed then, those of its peer
+  // with its cookie, family and message ID stay apart, and those of its start time (or of
+  // none) read back into its peer stay in the order the regrouping moves them in.
   bool MayMoveMerged(std::size_t i, std::size_t s) const {
     const auto& placed = merged_[i].second;
     if (placed.lowest > s) return false;
     if (placed.keyed && OwnKeyAt(placed.origin, placed.key, s)) return false;
-    for (std::size_t j = 0; j < merged_.size() && placed.keyed; ++j) {
+    for (std::size_t j = 0; j < merged_.size(); ++j) {
       const auto& [other, its] = merged_[j];
-      if (j == i || !its.keyed || its.origin != placed.origin || its.key != placed.key) continue;
-      if (stretchOf_.at(other) == s) return false;
+      if (j == i) continue;
+      const std::size_t at = stretchOf_.at(other);
+      if (placed.keyed && its.keyed && its.origin == placed.origin && its.key == placed.key && at == s) return false;
+      if (its.run == placed.run && its.source == placed.source && (j < i ? at > s : at < s)) return false;
     }
     return true;
   }
@@ -511,12 +514,12 @@ class RestartStretches::Impl {
       // or a later one.
       exchanges = InsertionOrder(exchanges);
       std::optional<std::optional<TimeOrderKey>> previous;  // the time of the one placed before
-      std::size_t floor = 0;
+      std::unordered_map<std::uint32_t, std::size_t> floors;  // per peer it is read back into
       for (const LogNode* child : exchanges) {
         const std::optional<TimeOrderKey> time = TimeOrderKeyOf(*child);
         const bool sameRun = previous && previous->has_value() == time.has_value() &&
                              (!time || (*previous)->start == time->start);
-        if (!sameRun) floor = 0;
+        if (!sameRun) floors.clear(), ++runs_;
         std::size_t stretch = 0;
         std::size_t soonest = 0;  // a start in the second of a bound may lie before that restart too
         if (time) {
@@ -527,6 +530,10 @@ class RestartStretches::Impl {
         // in the tree) first appeared after the last restart.
         const auto* exchange = NodeAs<Exchange>(*child);
         const Header* header = exchange != nullptr ? exchange->GetHeader() : nullptr;
+        // The regrouping moves the negotiations peer by peer: the order to keep is that of the
+        // ones read back into one peer.
+        const std::uint32_t source = header != nullptr ? header->PeerAddress() : 0;
+        std::size_t& floor = floors[source];
         Origin* origin = nullptr;
         std::size_t lowest = restarts_;
         if (header != nullptr) {
@@ -571,7 +578,7 @@ class RestartStretches::Impl {
           if (!added && it->second >= stretch) stretch = std::min(restarts_, it->second + 1);
           it->second = stretch;
         }
-        AddMerged(child, origin, lowest, stretch, keyed, key);
+        AddMerged(child, origin, lowest, stretch, keyed, key, runs_, source);
         previous = time;
         floor = stretch;
       }
@@ -584,13 +591,14 @@ class RestartStretches::Impl {
     return origin != nullptr && (KeyAt(origin->own, key, s) || KeyAt(origin->merged, key, s));
   }
 
-  void AddMerged(const LogNode* node, Origin* origin, std::size_t lowest, std::size_t stretch, bool keyed, const Key& key) {
+  void AddMerged(const LogNode* node, Origin* origin, std::size_t lowest, std::size_t stretch, bool keyed, const Key& key,
+                 std::size_t run, std::uint32_t source) {
     stretchOf_[node] = stretch;
     if (keyed && origin != nullptr) origin->merged.emplace_back(key, node);
     // One whose own text restarts the daemon ends its stretch like any other carrier; the
     // settling moves it out of the last stretch, which no restart follows.
     if (ownRestarts_.contains(node)) carriers_.insert(node);
-    merged_.emplace_back(node, Merged{origin, lowest, keyed, key});
+    merged_.emplace_back(node, Merged{origin, lowest, keyed, key, run, source});
   }
 
   struct OriginKey {
@@ -642,7 +650,10 @@ class RestartStretches::Impl {
     std::size_t lowest;
     bool keyed;
     Key key;
+    std::size_t run;        // the negotiations of one start time (or of none) in one tunnel
+    std::uint32_t source;   // the peer it is read back into
   };
+  std::size_t runs_ = 0;
   std::vector<std::pair<const LogNode*, Merged>> merged_;
 
   std::size_t restarts_ = 0;
