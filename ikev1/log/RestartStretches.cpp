@@ -6,6 +6,7 @@
 #include <limits>
 #include <map>
 #include <optional>
+#include <set>
 #include <tuple>
 #include <unordered_map>
 #include <unordered_set>
@@ -144,6 +145,14 @@ class RestartStretches::Impl {
       if (key.tunnel) continue;
       const auto it = first.find(key.address);
       if (it == first.end() || it->second != origin.lowest) return true;
+    }
+    // Two negotiations of one cookie, family and message ID read back into one tunnel, with no
+    // restart between them, would be read back as one.
+    for (const auto& [key, origin] : origins_) {
+      std::set<std::pair<Key, std::size_t>> taken;
+      for (const auto* keyed : {&origin.own, &origin.merged})
+        for (const auto& [each, node] : *keyed)
+          if (!taken.emplace(each, stretchOf_.at(node)).second) return true;
     }
     for (std::size_t s = 0; s < stretches_.size(); ++s) {
       const std::size_t own = static_cast<std::size_t>(

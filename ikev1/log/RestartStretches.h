@@ -48,9 +48,10 @@ class RestartStretches {
   bool RestartsOwn(const LogNode* negotiation) const;
   // Whether the placing left a restart without a packet of its own before it (the reader meets
   // a restart only while it reads a packet's blocks, so two restart lines in a row read back
-  // as one), two negotiations that each restart the daemon in one stretch, or a peer whose
-  // first negotiation lies in another stretch than its markers say (it would be told more or
-  // fewer restarts).
+  // as one), two negotiations that each restart the daemon in one stretch, a peer whose first
+  // negotiation lies in another stretch than its markers say (it would be told more or fewer
+  // restarts), or two negotiations of one cookie, family and message ID read back into one
+  // tunnel in one stretch.
   bool Unsettled() const;
 
  private:
