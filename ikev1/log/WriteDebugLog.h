@@ -36,10 +36,12 @@ struct IKEv1SaveLosses {
   // same); or a restart that a packet's "started" carries, which tells every peer the text of
   // the restart before it, where the tree has another text.
   bool restartTexts = false;
-  // A restart left without a packet before it to be read in, or two negotiations that each
-  // restart the daemon left in one stretch: the placing found no order of the negotiations
-  // that the tree allows (a tunnel's negotiations in time order, a regrouped peer's first one
-  // where its peer began) and parts them.
+  // Negotiations the placing between restarts could not put where the tree needs them
+  // (RestartStretches::Unsettled): a restart left without a packet before it to be read in, two
+  // negotiations that each restart the daemon in one stretch, a peer whose first negotiation
+  // lies after restarts it has markers of, or two of one cookie and message ID in one tunnel
+  // with no restart between them. The orders the tree allows (a tunnel's negotiations in time
+  // order, a regrouped peer's in the order the regrouping moves them) left none.
   bool restartStretches = false;
   bool Any() const { return restartTexts || restartStretches; }
 };
