@@ -52,6 +52,12 @@ void WriteDebugText(std::string& out, std::string_view text, std::string_view be
   out += begin;
   std::string_view body = text;
   if (body.starts_with("\r\n")) body.remove_prefix(2);
+  if (body.empty()) {
+    // A block that ended right after its BEGIN line (a restart came next). Its BEGIN line's
+    // rest is read as the first line of the text, unless it holds "END": so the END goes there.
+    out += " END\n";
+    return;
+  }
   if (!body.empty() && body.front() != '\r') out += ' ';  // the rest of the BEGIN line
   out += body;
   if (!body.ends_with('\n')) out += '\n';
