@@ -75,14 +75,13 @@ std::unordered_set<const LogNode*> FindCarriers(const std::vector<const LogNode*
   return carriers;
 }
 
-// The negotiation's last packet (an informational exchange is its own packet).
+}  // namespace
+
 const FolderElement* LastPacket(const LogNode& negotiation) {
   if (negotiation.ChildCount() != 0)
     if (const auto* last = NodeAs<Message>(negotiation.Child(negotiation.ChildCount() - 1))) return last;
   return NodeAs<Exchange>(negotiation);
 }
-
-}  // namespace
 
 class RestartStretches::Impl {
  public:

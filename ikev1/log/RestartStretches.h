@@ -10,7 +10,11 @@
 
 namespace quillon {
 
+class FolderElement;
 class LogFile;
+
+// The negotiation's last packet (an informational exchange is its own packet).
+const FolderElement* LastPacket(const LogNode& negotiation);
 
 // The stretches of the log. A restart gives every peer that existed then a marker, appended to
 // its first tunnel of that moment, and ends every negotiation. Read back from the tree:

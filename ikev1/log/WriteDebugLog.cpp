@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "ikev1/log/DebugLogReader.h"
+#include "ikev1/log/FolderElement.h"
+#include "ikev1/log/PacketDebugRecord.h"
 #include "ikev1/log/RestartStretches.h"
 #include "ikev1/negotiation/Peer.h"
 #include "model/LogFile.h"
@@ -79,19 +81,22 @@ std::string RestartLine(const std::vector<std::string>& texts, std::string& carr
 
 // Puts the restart line after the last packet written: the reader ends every negotiation at a
 // restart met while it reads a packet's blocks. A packet's "Sent:" record follows its
-// blocks; the restart goes before the record, which still finds its packet. A received packet
-// written without blocks (its payloads were cut short by the restart when it was read) ends
-// at its packet line, after which the reader reads its blocks only when a block keyword comes
-// first: an empty header-length block, which the reader passes over, carries the restart, also
-// when the packet's "Sent:" record follows.
-void AppendRestart(std::string& out, const std::string& line) {
-  static constexpr std::string_view kRecordEnd = "##### END PACKET DEBUG #####\r\n\r\n";
-  static constexpr std::string_view kRecordStart = "\r\n##### BEGIN PACKET DEBUG #####\n";
+// blocks; the restart goes before the record, which still finds its packet. (After the record
+// the restart would be met by the scan for the next packet, which passes over daemon lines;
+// so would a restart word in a record's last value, where a restart cut the record short.) A
+// received packet written without blocks (its payloads were cut short by the restart when it
+// was read) ends at its packet line, after which the reader reads its blocks only when a block
+// keyword comes first: an empty header-length block, which the reader passes over, carries the
+// restart, also when the packet's "Sent:" record follows. `last` is the negotiation written
+// last.
+void AppendRestart(std::string& out, const std::string& line, const LogNode* last) {
   static const std::string kPacketLineEnd = std::string(70, '+') + "\n";
   std::size_t at = out.size();
-  if (std::string_view(out).ends_with(kRecordEnd)) {
-    const std::size_t start = out.rfind(kRecordStart);
-    if (start != std::string::npos) at = start;
+  const FolderElement* packet = last != nullptr ? LastPacket(*last) : nullptr;
+  if (const PacketDebugRecord* record = packet != nullptr ? packet->PacketDebug() : nullptr; record != nullptr && record->sent) {
+    std::string written;
+    record->Write(written);
+    if (std::string_view(out).ends_with(written)) at = out.size() - written.size();
   }
   const bool bare = std::string_view(out).substr(0, at).ends_with(kPacketLineEnd);
   std::string text = bare ? "debugIsakmpHdrLen:\n" + line : line;
@@ -171,17 +176,19 @@ bool WriteIKEv1Log(const LogFile& root, ByteSink& sink, IKEv1SaveLosses& losses)
   const RestartStretches stretches(root);
   losses.restartStretches = stretches.Unsettled();
   std::string carried;  // the text a restart line without its own keeps from the one before
+  const LogNode* last = nullptr;  // the negotiation written last
   for (std::size_t s = 0; s <= stretches.RestartCount(); ++s) {
     if (s > 0 && !stretches.Carried(s)) {
       // The restart goes after the last packet written; the buffer holds it unless the buffer
       // was just handed on, in which case nothing can be moved in front of its record.
       const bool endsLog = s == stretches.RestartCount() && stretches.Stretch(s).empty();
-      AppendRestart(out.Buffer(), RestartLine(stretches.Texts(s), carried, endsLog, losses.restartTexts));
+      AppendRestart(out.Buffer(), RestartLine(stretches.Texts(s), carried, endsLog, losses.restartTexts), last);
     }
     const std::vector<const LogNode*>& stretch = stretches.Stretch(s);
     for (std::size_t i = 0; i < stretch.size(); ++i) {
       const std::size_t start = out.Buffer().size();
       WriteTree(*stretch[i], out.Buffer());
+      last = stretch[i];
       if ((i + 1 == stretch.size() && stretches.Carried(s + 1)) ||
           (s < stretches.RestartCount() && stretches.RestartsOwn(stretch[i])))
         GiveCarriedRestartItsText(out.Buffer(), start, stretches.Texts(s + 1), carried, losses.restartTexts);
