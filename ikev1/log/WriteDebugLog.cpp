@@ -8,9 +8,11 @@
 
 #include "ikev1/log/DebugLogReader.h"
 #include "ikev1/log/FolderElement.h"
+#include "ikev1/log/Header.h"
 #include "ikev1/log/PacketDebugRecord.h"
 #include "ikev1/log/RestartStretches.h"
 #include "ikev1/negotiation/Peer.h"
+#include "ikev1/payloads/VendorIDPayload.h"
 #include "model/LogFile.h"
 
 namespace quillon {
@@ -79,6 +81,18 @@ std::string RestartLine(const std::vector<std::string>& texts, std::string& carr
   return "\nIKE logging started\n";
 }
 
+// Whether a received packet's blocks end in a vendor ID's field lines. The reader takes each
+// line there as a label of up to eight words and its value, and a restart ends the label it
+// is in: the words before "daemon" on a restart line would be read as one more field line.
+bool EndsInFreeLines(const FolderElement* packet) {
+  if (packet == nullptr || packet->ChildCount() == 0 || packet->GetHeader() == nullptr || packet->GetHeader()->IsCreated())
+    return false;
+  const IsakmpPayload* last = AsIsakmpPayload(*packet->Child(packet->ChildCount() - 1));
+  if (last == nullptr || last->PayloadCode() != kVendorIdBlock) return false;
+  const auto& vendor = static_cast<const VendorIDPayload&>(*last);
+  return vendor.HasFields() || vendor.HasNokiaFields();
+}
+
 // Puts the restart line after the last packet written: the reader ends every negotiation at a
 // restart met while it reads a packet's blocks. A packet's "Sent:" record follows its
 // blocks; the restart goes before the record, which still finds its packet. (After the record
@@ -99,7 +113,7 @@ void AppendRestart(std::string& out, const std::string& line, const LogNode* las
     if (std::string_view(out).ends_with(written)) at = out.size() - written.size();
   }
   const bool bare = std::string_view(out).substr(0, at).ends_with(kPacketLineEnd);
-  std::string text = bare ? "debugIsakmpHdrLen:\n" + line : line;
+  std::string text = bare || EndsInFreeLines(packet) ? "debugIsakmpHdrLen:\n" + line : line;
   if (!text.ends_with('\n') && at < out.size()) text += '\n';
   out.insert(at, text);
 }
