@@ -77,6 +77,7 @@ void Tunnel::PurgeDeleted() {
   for (std::size_t i = ChildCount(); i-- > 0;)
     if (Child(i)->IsDeleted()) RemoveChild(i);
   openIndexValid_ = false;
+  closedBefore_ = 0;
 }
 
 Tunnel::Key Tunnel::KeyOf(const Header& header) {
@@ -167,6 +168,7 @@ void Tunnel::InsertExchange(std::unique_ptr<LogNode> exchange) {
   const std::size_t position = TimeOrderPosition(*this, *exchange, timeOrdered_);
   InsertChild(position, std::move(exchange));
   openIndexValid_ = false;
+  closedBefore_ = 0;
 }
 
 void Tunnel::OpenInsertBatch() {
@@ -187,12 +189,16 @@ void Tunnel::CloseInsertBatch() {
   std::unique_ptr<InsertBatch> batch = std::move(batch_);
   for (auto& exchange : batch->sequence) AppendChild(std::move(exchange));
   openIndexValid_ = false;
+  closedBefore_ = 0;
 }
 
 void Tunnel::CloseAll() {
   CloseInsertBatch();
-  for (const auto& child : Children())
-    if (auto* exchange = NodeAs<Exchange>(child.get())) exchange->Close();
+  const bool kept = closedBefore_ != 0 && closedBefore_ <= ChildCount() && Child(closedBefore_ - 1) == lastClosed_;
+  for (std::size_t i = kept ? closedBefore_ : 0; i < ChildCount(); ++i)
+    if (auto* exchange = NodeAs<Exchange>(Child(i))) exchange->Close();
+  closedBefore_ = ChildCount();
+  lastClosed_ = closedBefore_ != 0 ? Child(closedBefore_ - 1) : nullptr;
   openIndex_.clear();
   openIndexValid_ = true;
 }

@@ -105,6 +105,12 @@ class Tunnel : public TunnelNode {
   // never change its answer.
   std::pmr::unordered_map<Key, std::size_t, KeyHash> openIndex_{NodeResource()};
   bool openIndexValid_ = true;
+  // A restart closes every negotiation of the tunnel, and a log may restart thousands of
+  // times: the children before `closedBefore_` were all closed by the last restart. That
+  // holds while `lastClosed_` still stands right before it (children removed or inserted
+  // before it move it; the tunnel's own inserts and removals also start the walk afresh).
+  std::size_t closedBefore_ = 0;
+  const LogNode* lastClosed_ = nullptr;
   struct InsertBatch;
   std::unique_ptr<InsertBatch> batch_;
 };
