@@ -206,14 +206,5 @@ TEST(OpenLogTest, GrowthIsLeftForTheNextLoadAndTruncationWarns) {
   }
 }
 
-// The command-line tool's output is read by scripts: the sample's tree must not drift.
-TEST(OpenLogTest, CommandLineOutputOfTheSmallSample) {
-  const std::string path = testing::ExamplePath("small.ilx").string();
-  OpenLogResult first = OpenLog(path);
-  ASSERT_EQ(first.status, OpenLogResult::Status::kLoaded);
-  const std::string text = cli::TextTree(*first.log, {});
-  EXPECT_EQ(text, testing::ReadFileBytes(kSource / "tests" / "cli" / "small.ilx.expected.txt"));
-}
-
 }  // namespace
 }  // namespace quillon
