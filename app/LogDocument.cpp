@@ -27,10 +27,13 @@ LogDocument::SaveOutcome LogDocument::SaveAs(const QString& path) const {
   SaveOutcome outcome;
   if (!log_) return outcome;
   const std::string target = QFile::encodeName(path).toStdString();
+  std::string notice;
   const platform::SaveResult result = platform::SaveFile(
-      target, QFile::encodeName(path_).toStdString(), [this](ByteSink& sink) { return WriteLog(*log_, sink); });
+      target, QFile::encodeName(path_).toStdString(), [&](ByteSink& sink) { return WriteLog(*log_, sink, notice); });
   outcome.saved = result.status == platform::SaveResult::Status::kSaved;
   outcome.message = QString::fromLocal8Bit(result.message.c_str());
+  if (outcome.saved && !notice.empty())
+    outcome.notice = QStringLiteral("The log was saved, but ") + QString::fromStdString(notice) + QLatin1Char('.');
   outcome.path = QFile::decodeName(QByteArray::fromStdString(result.path));
   return outcome;
 }

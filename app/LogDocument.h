@@ -83,6 +83,7 @@ class LogDocument {
     bool saved = false;
     QString message;  // why it was not saved
     QString path;     // where the log went
+    QString notice;   // what the saved log cannot hold as the tree has it (WriteLog)
   };
   // Writes the tree as it stands to `path`, in the loaded log's format. The target is replaced
   // only once it is completely written; the open log itself is never overwritten (whatever

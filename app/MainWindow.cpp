@@ -201,6 +201,7 @@ void MainWindow::OnSaveAs() {
   // What the tree shows is now in a file: the window no longer holds unsaved changes.
   document_.MarkTreeSaved();
   UpdateTitle();
+  if (!outcome.notice.isEmpty()) services_.messages.Show(outcome.notice, MessageSink::Kind::kWarning);
 }
 
 void MainWindow::OnRefresh() {

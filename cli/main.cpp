@@ -451,17 +451,20 @@ int main(int argc, char** argv) {
   quillon::LogFile& root = *result.log;
   if (filter.AnyOn()) quillon::ApplyFilter(root, filter);
   if (verify) quillon::ApplyVerify(root, *verify);
+  // A save that cannot hold the tree as it stands still writes the log, and says so.
+  std::string notice;
   if (args.ToStdout(Option::kSave)) {
     StdoutSink out;
-    if (!out.Finish(quillon::WriteLog(root, out))) ExitReleasingTheLog(result.log, 1);
+    if (!out.Finish(quillon::WriteLog(root, out, notice))) ExitReleasingTheLog(result.log, 1);
   } else if (args.Has(Option::kSave)) {
     const quillon::platform::SaveResult saved = quillon::platform::SaveFile(
-        args.Value(Option::kSave), path, [&](quillon::ByteSink& sink) { return quillon::WriteLog(root, sink); });
+        args.Value(Option::kSave), path, [&](quillon::ByteSink& sink) { return quillon::WriteLog(root, sink, notice); });
     if (saved.status != quillon::platform::SaveResult::Status::kSaved) {
       Say("quillon-cli: " + saved.message);
       ExitReleasingTheLog(result.log, 5);
     }
   }
+  if (!notice.empty()) Say("quillon-cli: warning: " + notice);
   if (args.Has(Option::kTimeline) && !WriteTimeline(root, args.Value(Option::kTimeline), path))
     ExitReleasingTheLog(result.log, 1);
   const quillon::cli::HandOverSource handOver{path, result.size, result.format->name, result.compressed, result.text,

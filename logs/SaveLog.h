@@ -12,6 +12,10 @@ namespace quillon {
 // IKEv2 XML log, any other as an IKEv1 debug log. Either reads back as the same tree. False when
 // the sink failed.
 bool WriteLog(const LogFile& root, ByteSink& sink);
+// As WriteLog; `notice` tells the user what the saved log cannot hold as the tree has it, empty
+// when it holds everything. Only bytes a gateway does not write (a damaged or tampered log) make
+// such a tree: an IKEv1 log whose daemon restarts the debug-log format cannot place as they are.
+bool WriteLog(const LogFile& root, ByteSink& sink, std::string& notice);
 
 // The file name the save dialog proposes: "quillon.xml" for an IKEv2 log, else "quillon.ilx"
 // (the reader is chosen by the name, so the name keeps the format).

@@ -127,6 +127,7 @@ class RestartStretches::Impl {
       std::stable_partition(stretch.begin(), stretch.end(), [this](const LogNode* n) { return !carriers_.contains(n); });
     auto& final = stretches_.back();
     std::stable_partition(final.begin(), final.end(), [this](const LogNode* n) { return n != last_; });
+    mergedOutOfOrder_ = MergedPeersOutOfOrder(root);
   }
 
   std::size_t RestartCount() const { return restarts_; }
@@ -153,6 +154,7 @@ class RestartStretches::Impl {
         for (const auto& [each, node] : *keyed)
           if (!taken.emplace(each, stretchOf_.at(node)).second) return true;
     }
+    if (mergedOutOfOrder_) return true;
     for (std::size_t s = 0; s < stretches_.size(); ++s) {
       const std::size_t own = static_cast<std::size_t>(
           std::count_if(stretches_[s].begin(), stretches_[s].end(), [this](const LogNode* n) { return carriers_.contains(n); }));
@@ -184,6 +186,39 @@ class RestartStretches::Impl {
 
   static bool IsMarker(const LogNode& node) {
     return node.Is(NodeKind::kRestart);
+  }
+
+  // The regrouping makes a merged peer when it meets the first negotiation that moves to it:
+  // it walks the peers the reader made (ascending addresses), their tunnels (ascending address
+  // pairs, the one without addresses last) and each tunnel's negotiations in log order, and
+  // merged peers of one address keep the order they were made in. Whether the saved log would
+  // have two of them made in the other order than the tree shows them.
+  bool MergedPeersOutOfOrder(const LogFile& root) const {
+    std::unordered_map<const LogNode*, std::size_t> written;  // place within its stretch
+    for (const auto& stretch : stretches_)
+      for (std::size_t i = 0; i < stretch.size(); ++i) written[stretch[i]] = i;
+    using WalkPlace = std::tuple<std::uint32_t, bool, std::uint32_t, std::uint32_t, std::size_t, std::size_t>;
+    std::unordered_map<std::uint32_t, WalkPlace> lastFirst;  // per address, the previous peer's first
+    for (const auto& peer : root.Children()) {
+      if (!IsMergedPeer(*peer)) continue;
+      std::optional<WalkPlace> first;
+      for (const auto& tunnel : peer->Children())
+        for (const auto& child : tunnel->Children()) {
+          const auto* exchange = NodeAs<Exchange>(*child);
+          const Header* header = exchange != nullptr ? exchange->GetHeader() : nullptr;
+          const auto stretch = stretchOf_.find(child.get());
+          if (header == nullptr || stretch == stretchOf_.end()) continue;
+          const std::uint32_t local = header->TunnelLocalIP();
+          const std::uint32_t remote = header->TunnelPeerIP();
+          const WalkPlace place{header->PeerAddress(), local == 0 && remote == 0, local, remote, stretch->second, written[child.get()]};
+          if (!first || place < *first) first = place;
+        }
+      if (!first) continue;
+      const auto [it, added] = lastFirst.try_emplace(PeerAddressOf(*peer), *first);
+      if (!added && *first < it->second) return true;
+      it->second = *first;
+    }
+    return false;
   }
 
   void Place(const LogNode& peer) {
@@ -664,6 +699,7 @@ class RestartStretches::Impl {
   std::size_t runs_ = 0;
   std::vector<std::pair<const LogNode*, Merged>> merged_;
 
+  bool mergedOutOfOrder_ = false;
   std::size_t restarts_ = 0;
   std::size_t wanted_ = 0;     // the stretches that negotiations of one key need apart
   bool lastLineCut_ = false;   // last_ is there because the end of the log cut its packet line

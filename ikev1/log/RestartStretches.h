@@ -54,8 +54,8 @@ class RestartStretches {
   // a restart only while it reads a packet's blocks, so two restart lines in a row read back
   // as one), two negotiations that each restart the daemon in one stretch, a peer whose first
   // negotiation lies in another stretch than its markers say (it would be told more or fewer
-  // restarts), or two negotiations of one cookie, family and message ID read back into one
-  // tunnel in one stretch.
+  // restarts), two negotiations of one cookie, family and message ID read back into one
+  // tunnel in one stretch, or regrouped peers of one address made in another order.
   bool Unsettled() const;
 
  private:

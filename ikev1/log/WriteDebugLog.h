@@ -39,8 +39,9 @@ struct IKEv1SaveLosses {
   // Negotiations the placing between restarts could not put where the tree needs them
   // (RestartStretches::Unsettled): a restart left without a packet before it to be read in, two
   // negotiations that each restart the daemon in one stretch, a peer whose first negotiation
-  // lies after restarts it has markers of, or two of one cookie and message ID in one tunnel
-  // with no restart between them. The orders the tree allows (a tunnel's negotiations in time
+  // lies after restarts it has markers of, two of one cookie and message ID in one tunnel
+  // with no restart between them, or two regrouped peers of one address that the regrouping
+  // would make in the other order. The orders the tree allows (a tunnel's negotiations in time
   // order, a regrouped peer's in the order the regrouping moves them) left none.
   bool restartStretches = false;
   bool Any() const { return restartTexts || restartStretches; }

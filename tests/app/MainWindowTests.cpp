@@ -405,6 +405,15 @@ TEST_F(MainWindowTest, SaveAsWritesTheNarrowedLogInItsFormatAndNeverOverTheOpenL
     saveAs("");
     EXPECT_TRUE(f.messages.shown.isEmpty());
   }
+  // A damaged log whose daemon restarts no debug log can place as the tree has them is saved
+  // all the same, and the window says what reads back otherwise.
+  const QString damaged = f.directory.filePath("damaged.ilx");
+  ASSERT_TRUE(QFile::copy(QStringLiteral(QUILLON_SOURCE_DIR "/tests/data/restarts-the-format-cannot-place.ilx"), damaged));
+  ASSERT_TRUE(f.Open(damaged));
+  saveAs(f.directory.filePath("damaged-saved.ilx"));
+  ASSERT_EQ(f.messages.shown.size(), 1);
+  EXPECT_TRUE(f.messages.shown[0].startsWith("The log was saved, but the saved log cannot place every negotiation"));
+  EXPECT_TRUE(QFileInfo::exists(f.directory.filePath("damaged-saved.ilx")));
 }
 
 }  // namespace

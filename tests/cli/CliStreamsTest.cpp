@@ -134,6 +134,12 @@ TEST(CliStreamsTest, SavesNeverReplaceTheLogOrLeaveTemporaries) {
   };
   Check({
       Case{keeps("\"$CLI\" --save \"$T/gw.ilx\" - < \"$T/gw.ilx\""), 5, "is currently open."},
+      // A damaged log whose daemon restarts no debug log can place as they are is saved all the
+      // same, with a warning; a sound log saves without one.
+      Case{"\"$CLI\" --save \"$T/out.ilx\" \"$EXAMPLES/../tests/data/restarts-the-format-cannot-place.ilx\" && "
+           "\"$CLI\" --stats \"$T/out.ilx\" > /dev/null",
+           0, "quillon-cli: warning: the saved log cannot place every negotiation between the daemon restarts"},
+      Case{"\"$CLI\" --save - \"$EXAMPLES/gateway-day.ilx\" > /dev/null", 0, ""},
       Case{keeps("\"$CLI\" --timeline \"$T/gw.ilx\" - < \"$T/gw.ilx\""), 1, "is currently open."},
       Case{keeps("(ulimit -f 1; \"$CLI\" --save \"$T/out.ilx\" \"$T/gw.ilx\")"), 5, "File too large"},
       // Ended by SIGTERM in the middle of a large save.
