@@ -106,6 +106,8 @@ class RestartStretches::Impl {
       if (lastLineCut_) stretchOf_[last_] = restarts_;
     }
     for (const auto& peer : root.Children())
+      if (IsMergedPeer(*peer)) peersOfAddress_[PeerAddressOf(*peer)].push_back(peer.get());
+    for (const auto& peer : root.Children())
       if (IsMergedPeer(*peer)) PlaceByTime(*peer);
     SettleStretches(root);
     stretches_.resize(restarts_ + 1);
@@ -188,6 +190,15 @@ class RestartStretches::Impl {
     return node.Is(NodeKind::kRestart);
   }
 
+  // Where the regrouping's walk over the reloaded tree meets a negotiation: its peer, tunnel
+  // (the one without addresses last), stretch and place within the stretch.
+  using WalkPlace = std::tuple<std::uint32_t, bool, std::uint32_t, std::uint32_t, std::size_t, std::size_t>;
+  static WalkPlace PlaceInWalk(const Header& header, std::size_t stretch, std::size_t written) {
+    const std::uint32_t local = header.TunnelLocalIP();
+    const std::uint32_t remote = header.TunnelPeerIP();
+    return WalkPlace{header.PeerAddress(), local == 0 && remote == 0, local, remote, stretch, written};
+  }
+
   // The regrouping makes a merged peer when it meets the first negotiation that moves to it:
   // it walks the peers the reader made (ascending addresses), their tunnels (ascending address
   // pairs, the one without addresses last) and each tunnel's negotiations in log order, and
@@ -197,7 +208,6 @@ class RestartStretches::Impl {
     std::unordered_map<const LogNode*, std::size_t> written;  // place within its stretch
     for (const auto& stretch : stretches_)
       for (std::size_t i = 0; i < stretch.size(); ++i) written[stretch[i]] = i;
-    using WalkPlace = std::tuple<std::uint32_t, bool, std::uint32_t, std::uint32_t, std::size_t, std::size_t>;
     std::unordered_map<std::uint32_t, WalkPlace> lastFirst;  // per address, the previous peer's first
     for (const auto& peer : root.Children()) {
       if (!IsMergedPeer(*peer)) continue;
@@ -208,9 +218,7 @@ class RestartStretches::Impl {
           const Header* header = exchange != nullptr ? exchange->GetHeader() : nullptr;
           const auto stretch = stretchOf_.find(child.get());
           if (header == nullptr || stretch == stretchOf_.end()) continue;
-          const std::uint32_t local = header->TunnelLocalIP();
-          const std::uint32_t remote = header->TunnelPeerIP();
-          const WalkPlace place{header->PeerAddress(), local == 0 && remote == 0, local, remote, stretch->second, written[child.get()]};
+          const WalkPlace place = PlaceInWalk(*header, stretch->second, written[child.get()]);
           if (!first || place < *first) first = place;
         }
       if (!first) continue;
@@ -532,6 +540,32 @@ class RestartStretches::Impl {
       if (placed.keyed && its.keyed && its.origin == placed.origin && its.key == placed.key && at == s) return false;
       if (its.run == placed.run && its.source == placed.source && (j < i ? at > s : at < s)) return false;
     }
+    return KeepsPeerOrder(merged_[i].first, s);
+  }
+
+  // Whether the merged peers of the address of `node`'s peer are still made in the order the
+  // tree shows them (MergedPeersOutOfOrder) with `node` in stretch s. Within a stretch the
+  // negotiations of one tunnel are written in the order of their peers.
+  bool KeepsPeerOrder(const LogNode* node, std::size_t s) const {
+    const LogNode* peer = node->Parent() != nullptr ? node->Parent()->Parent() : nullptr;
+    const auto group = peer != nullptr ? peersOfAddress_.find(PeerAddressOf(*peer)) : peersOfAddress_.end();
+    if (group == peersOfAddress_.end() || group->second.size() < 2) return true;
+    std::optional<WalkPlace> previous;
+    for (const LogNode* each : group->second) {
+      std::optional<WalkPlace> first;
+      for (const auto& tunnel : each->Children())
+        for (const auto& child : tunnel->Children()) {
+          const auto* exchange = NodeAs<Exchange>(*child);
+          const Header* header = exchange != nullptr ? exchange->GetHeader() : nullptr;
+          const auto at = stretchOf_.find(child.get());
+          if (header == nullptr || at == stretchOf_.end()) continue;
+          const WalkPlace place = PlaceInWalk(*header, child.get() == node ? s : at->second, 0);
+          if (!first || place < *first) first = place;
+        }
+      if (!first) continue;
+      if (previous && *first < *previous) return false;
+      previous = first;
+    }
     return true;
   }
 
@@ -546,6 +580,14 @@ class RestartStretches::Impl {
       if (earliest && r <= restarts_) bounds[r] = *earliest;
     }
     std::map<std::pair<const Origin*, Key>, std::size_t> lastOfKey;  // the stretch of the last of each key
+    // Merged peers of one address are shown in the order the regrouping made them, which is
+    // the order it meets their first negotiations in (MergedPeersOutOfOrder): one read back into
+    // the tunnel that holds the first of the peer before goes no earlier than that one.
+    const std::optional<WalkPlace> before = [&]() -> std::optional<WalkPlace> {
+      const auto it = firstOfAddress_.find(PeerAddressOf(peer));
+      return it != firstOfAddress_.end() ? std::optional<WalkPlace>(it->second) : std::nullopt;
+    }();
+    std::optional<WalkPlace> first;  // this peer's
     for (const auto& tunnel : peer.Children()) {
       std::vector<const LogNode*> exchanges;
       for (const auto& child : tunnel->Children())
@@ -588,8 +630,13 @@ class RestartStretches::Impl {
           }
           if (it != origins_.end()) origin = &it->second;
         }
-        const std::size_t bottom = std::max({soonest, lowest, floor});
-        stretch = std::max({stretch, lowest, floor});
+        const std::size_t order = before && header != nullptr &&
+                                          std::make_tuple(header->PeerAddress(), header->TunnelLocalIP(), header->TunnelPeerIP()) ==
+                                              std::make_tuple(std::get<0>(*before), std::get<2>(*before), std::get<3>(*before))
+                                      ? std::get<4>(*before)
+                                      : 0;
+        const std::size_t bottom = std::max({soonest, lowest, floor, order});
+        stretch = std::max({stretch, lowest, floor, order});
         bool provides = false;  // the one that makes its peer or tunnel exist before a restart
         if (origin != nullptr && origin->existsBefore != 0 && stretch >= origin->existsBefore &&
             lowest < origin->existsBefore && floor < origin->existsBefore && !origin->provided) {
@@ -613,7 +660,7 @@ class RestartStretches::Impl {
           // A start time is only the log's word: a date the daemon garbled moves the bounds.
           if (KeyTaken(origin, key, free)) {
             free = bottom;
-            while (free > std::max(lowest, floor) && KeyTaken(origin, key, free)) --free;
+            while (free > std::max({lowest, floor, order}) && KeyTaken(origin, key, free)) --free;
           }
           if (!KeyTaken(origin, key, free)) stretch = free;
         } else if (keyed && origin == nullptr) {
@@ -624,8 +671,10 @@ class RestartStretches::Impl {
         AddMerged(child, origin, lowest, stretch, keyed, key, runs_, source);
         previous = time;
         floor = stretch;
+        if (header != nullptr && (!first || PlaceInWalk(*header, stretch, 0) < *first)) first = PlaceInWalk(*header, stretch, 0);
       }
     }
+    if (first) firstOfAddress_[PeerAddressOf(peer)] = *first;
   }
 
   // Whether a negotiation read back into `origin` with cookie, family and message ID `key`
@@ -700,6 +749,8 @@ class RestartStretches::Impl {
   std::vector<std::pair<const LogNode*, Merged>> merged_;
 
   bool mergedOutOfOrder_ = false;
+  std::unordered_map<std::uint32_t, WalkPlace> firstOfAddress_;  // the last merged peer's first, per address
+  std::unordered_map<std::uint32_t, std::vector<const LogNode*>> peersOfAddress_;  // merged peers in tree order
   std::size_t restarts_ = 0;
   std::size_t wanted_ = 0;     // the stretches that negotiations of one key need apart
   bool lastLineCut_ = false;   // last_ is there because the end of the log cut its packet line
