@@ -129,7 +129,7 @@ class RestartStretches::Impl {
       std::stable_partition(stretch.begin(), stretch.end(), [this](const LogNode* n) { return !carriers_.contains(n); });
     auto& final = stretches_.back();
     std::stable_partition(final.begin(), final.end(), [this](const LogNode* n) { return n != last_; });
-    mergedOutOfOrder_ = MergedPeersOutOfOrder(root);
+    mergedOutOfOrder_ = MergedPeersOutOfOrder();
   }
 
   std::size_t RestartCount() const { return restarts_; }
@@ -204,29 +204,39 @@ class RestartStretches::Impl {
   // pairs, the one without addresses last) and each tunnel's negotiations in log order, and
   // merged peers of one address keep the order they were made in. Whether the saved log would
   // have two of them made in the other order than the tree shows them.
-  bool MergedPeersOutOfOrder(const LogFile& root) const {
+  bool MergedPeersOutOfOrder() const {
     std::unordered_map<const LogNode*, std::size_t> written;  // place within its stretch
     for (const auto& stretch : stretches_)
       for (std::size_t i = 0; i < stretch.size(); ++i) written[stretch[i]] = i;
-    std::unordered_map<std::uint32_t, WalkPlace> lastFirst;  // per address, the previous peer's first
-    for (const auto& peer : root.Children()) {
-      if (!IsMergedPeer(*peer)) continue;
+    for (const auto& [address, group] : peersOfAddress_)
+      if (!PeersInOrder(group, nullptr, 0, &written)) return true;
+    return false;
+  }
+
+  // Whether the merged peers of `group` (one address, in tree order) are met in their order,
+  // with `moved` in stretch `movedTo`; `written` gives each negotiation's place in its stretch
+  // (without it, negotiations of one stretch and tunnel count as written in peer order).
+  bool PeersInOrder(const std::vector<const LogNode*>& group, const LogNode* moved, std::size_t movedTo,
+                    const std::unordered_map<const LogNode*, std::size_t>* written) const {
+    std::optional<WalkPlace> previous;
+    for (const LogNode* peer : group) {
       std::optional<WalkPlace> first;
       for (const auto& tunnel : peer->Children())
         for (const auto& child : tunnel->Children()) {
           const auto* exchange = NodeAs<Exchange>(*child);
           const Header* header = exchange != nullptr ? exchange->GetHeader() : nullptr;
-          const auto stretch = stretchOf_.find(child.get());
-          if (header == nullptr || stretch == stretchOf_.end()) continue;
-          const WalkPlace place = PlaceInWalk(*header, stretch->second, written[child.get()]);
+          const auto at = stretchOf_.find(child.get());
+          if (header == nullptr || at == stretchOf_.end()) continue;
+          const auto w = written != nullptr ? written->find(child.get()) : std::unordered_map<const LogNode*, std::size_t>::const_iterator{};
+          const WalkPlace place = PlaceInWalk(*header, child.get() == moved ? movedTo : at->second,
+                                              written != nullptr && w != written->end() ? w->second : 0);
           if (!first || place < *first) first = place;
         }
       if (!first) continue;
-      const auto [it, added] = lastFirst.try_emplace(PeerAddressOf(*peer), *first);
-      if (!added && *first < it->second) return true;
-      it->second = *first;
+      if (previous && *first < *previous) return false;
+      previous = first;
     }
-    return false;
+    return true;
   }
 
   void Place(const LogNode& peer) {
@@ -549,24 +559,7 @@ class RestartStretches::Impl {
   bool KeepsPeerOrder(const LogNode* node, std::size_t s) const {
     const LogNode* peer = node->Parent() != nullptr ? node->Parent()->Parent() : nullptr;
     const auto group = peer != nullptr ? peersOfAddress_.find(PeerAddressOf(*peer)) : peersOfAddress_.end();
-    if (group == peersOfAddress_.end() || group->second.size() < 2) return true;
-    std::optional<WalkPlace> previous;
-    for (const LogNode* each : group->second) {
-      std::optional<WalkPlace> first;
-      for (const auto& tunnel : each->Children())
-        for (const auto& child : tunnel->Children()) {
-          const auto* exchange = NodeAs<Exchange>(*child);
-          const Header* header = exchange != nullptr ? exchange->GetHeader() : nullptr;
-          const auto at = stretchOf_.find(child.get());
-          if (header == nullptr || at == stretchOf_.end()) continue;
-          const WalkPlace place = PlaceInWalk(*header, child.get() == node ? s : at->second, 0);
-          if (!first || place < *first) first = place;
-        }
-      if (!first) continue;
-      if (previous && *first < *previous) return false;
-      previous = first;
-    }
-    return true;
+    return group == peersOfAddress_.end() || group->second.size() < 2 || PeersInOrder(group->second, node, s, nullptr);
   }
 
   // A merged peer's negotiations were moved out of the peers of the index and of the address,
