@@ -84,8 +84,9 @@ constexpr Row kRows[] = {
      "(an IKEv1 debug log or an IKEv2 XML log) that loads as the same tree; OUT is\n"
      "replaced only once it is completely written, and LOG itself is never\n"
      "overwritten. Nothing is printed unless --json, --texts or --stats is also given;\n"
-     "a damaged IKEv1 log whose daemon restarts the format cannot place as they are is\n"
-     "saved all the same, with a warning on stderr (exit status 0)"},
+     "a damaged IKEv1 log that no debug log can hold as it stands (daemon restarts that\n"
+     "cannot be placed, lines cut or broken) is saved all the same, with a warning on\n"
+     "stderr (exit status 0)"},
     {Option::kTimeline, "--timeline", nullptr, Value::kOutput, "OUT.svg", Section::kGeneral,
      "write the log's timeline to OUT.svg (\"-\": standard output), as the viewer's\n"
      "Timeline panel draws it, fitted to the whole span: negotiations per time\n"

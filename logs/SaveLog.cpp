@@ -21,6 +21,9 @@ bool WriteLog(const LogFile& root, ByteSink& sink, std::string& notice) {
   else if (losses.restartTexts)
     notice = "the saved log cannot give every daemon restart the text this log has: read back, some restarts "
              "are shown with another text";
+  else if (losses.damagedLines)
+    notice = "the saved log cannot hold some damaged lines of this log as they stand: read back, they are "
+             "shown otherwise";
   return written;
 }
 

@@ -14,7 +14,8 @@ namespace quillon {
 bool WriteLog(const LogFile& root, ByteSink& sink);
 // As WriteLog; `notice` tells the user what the saved log cannot hold as the tree has it, empty
 // when it holds everything. Only bytes a gateway does not write (a damaged or tampered log) make
-// such a tree: an IKEv1 log whose daemon restarts the debug-log format cannot place as they are.
+// such a tree: an IKEv1 log whose daemon restarts the debug-log format cannot place as they are,
+// or with lines cut or broken where no text reads back as what the reader made of them.
 bool WriteLog(const LogFile& root, ByteSink& sink, std::string& notice);
 
 // The file name the save dialog proposes: "quillon.xml" for an IKEv2 log, else "quillon.ilx"

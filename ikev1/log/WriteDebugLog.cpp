@@ -9,8 +9,10 @@
 #include "ikev1/log/DebugLogReader.h"
 #include "ikev1/log/FolderElement.h"
 #include "ikev1/log/Header.h"
+#include "ikev1/log/Message.h"
 #include "ikev1/log/PacketDebugRecord.h"
 #include "ikev1/log/RestartStretches.h"
+#include "ikev1/negotiation/Exchange.h"
 #include "ikev1/negotiation/Peer.h"
 #include "ikev1/payloads/VendorIDPayload.h"
 #include "model/LogFile.h"
@@ -177,6 +179,72 @@ void GiveCarriedRestartItsText(std::string& out, std::size_t from, const std::ve
   }
 }
 
+// The node as a packet with a header and a packet-debug record: a message, or an
+// informational exchange (its own packet).
+const FolderElement* AsPacket(const LogNode& node) {
+  if (const auto* message = NodeAs<Message>(node)) return message;
+  return NodeAs<Exchange>(node);
+}
+
+bool VendorFieldsSearchOverran(const LogNode& node) {
+  const IsakmpPayload* payload = AsIsakmpPayload(node);
+  if (payload == nullptr || payload->PayloadCode() != kVendorIdBlock) return false;
+  const auto& vendor = static_cast<const VendorIDPayload&>(*payload);
+  if (!vendor.HasFields()) return false;
+  const auto lines = vendor.FieldLines();
+  static constexpr std::string_view kLabels[] = {"VIDData: ", "Product: ", "Version: "};
+  std::size_t labelled = 0;
+  while (labelled < lines.size() && labelled < 3 && lines[labelled].starts_with(kLabels[labelled])) ++labelled;
+  return labelled < 3 && lines.size() > labelled;
+}
+
+bool RecordLabelHoldsRestart(const FolderElement& packet) {
+  if (packet.PacketDebug() == nullptr) return false;
+  const std::string_view text = packet.PacketDebug()->text;
+  for (std::size_t start = 0; start < text.size();) {
+    std::size_t next = text.find("\r\n", start + 2);
+    if (next == std::string_view::npos) next = text.size();
+    std::string_view label(text.data() + start + 2, next - start - 2);
+    label = label.substr(0, label.find('\t'));
+    while (!label.empty()) {
+      const std::size_t space = label.find(' ');
+      if (DebugLogReader::IsRestartToken(label.substr(0, space))) return true;
+      label = space == std::string_view::npos ? std::string_view() : label.substr(space + 1);
+    }
+    start = next;
+  }
+  return false;
+}
+
+bool HoldsRestart(const LogNode& node) {
+  if (node.Is(NodeKind::kRestart)) return true;
+  for (const auto& child : node.Children())
+    if (HoldsRestart(*child)) return true;
+  return false;
+}
+
+bool PacketCutNotLast(const LogNode& node, const FolderElement& packet, const LogNode& root) {
+  const bool lineCut = packet.GetHeader() != nullptr && packet.GetHeader()->LineCutByEnd();
+  const bool recordCut = packet.PacketDebug() != nullptr && packet.PacketDebug()->CutByEnd();
+  if (!lineCut && !recordCut) return false;
+  const LogNode* negotiation = NodeAs<Exchange>(node) != nullptr ? &node : node.Parent();
+  const LogNode* tunnel = negotiation != nullptr ? negotiation->Parent() : nullptr;
+  if (tunnel == nullptr || tunnel->Parent() == nullptr || IsMergedPeer(*tunnel->Parent())) return true;
+  if (!lineCut && HoldsRestart(root)) return true;
+  const bool lastPacket = negotiation == &node || negotiation->Child(negotiation->ChildCount() - 1) == &node;
+  return !lastPacket || tunnel->Child(tunnel->ChildCount() - 1) != negotiation;
+}
+
+// Whether the tree holds damaged lines no saved log reads back as (IKEv1SaveLosses::damagedLines).
+bool HoldsDamagedLines(const LogNode& node, const LogNode& root) {
+  if (VendorFieldsSearchOverran(node)) return true;
+  if (const FolderElement* packet = AsPacket(node))
+    if (RecordLabelHoldsRestart(*packet) || PacketCutNotLast(node, *packet, root)) return true;
+  for (const auto& child : node.Children())
+    if (HoldsDamagedLines(*child, root)) return true;
+  return false;
+}
+
 }  // namespace
 
 bool WriteIKEv1Log(const LogFile& root, ByteSink& sink) {
@@ -189,6 +257,7 @@ bool WriteIKEv1Log(const LogFile& root, ByteSink& sink, IKEv1SaveLosses& losses)
   out.Buffer() += kSavedLogHead;
   const RestartStretches stretches(root);
   losses.restartStretches = stretches.Unsettled();
+  losses.damagedLines = HoldsDamagedLines(root, root);
   std::string carried;  // the text a restart line without its own keeps from the one before
   const LogNode* last = nullptr;  // the negotiation written last
   for (std::size_t s = 0; s <= stretches.RestartCount(); ++s) {

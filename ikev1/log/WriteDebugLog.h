@@ -44,7 +44,22 @@ struct IKEv1SaveLosses {
   // would make in the other order. The orders the tree allows (a tunnel's negotiations in time
   // order, a regrouped peer's in the order the regrouping moves them) left none.
   bool restartStretches = false;
-  bool Any() const { return restartTexts || restartStretches; }
+  // Damaged lines that no text reads back as (CarriedLines):
+  // - A packet's start line ends with the date and time, read as the tokens that follow, across
+  //   line ends; a packet-debug line's label runs over up to eight tokens until one holds a
+  //   colon, and its value is read from the next character that is no blank. Where the end of
+  //   the input cut either short, the saved log must end there too: the writer puts the packet's
+  //   negotiation last. Not possible when the packet is not the last of its negotiation, or the
+  //   negotiation not the last of its tunnel, or the regrouping moved it to a merged peer; nor
+  //   for a cut record in a log with restarts (its packet may lie before restarts the record
+  //   follows).
+  // - A vendor's fields block is read as "VIDData:", "Product:", "Version:" (each searched for
+  //   over a bounded run of words), then free lines: free lines with one of the three missing
+  //   mean the search ran past its bound, and the words it passed over are in no node.
+  // - A restart word met inside a packet-debug label ends the record there, the label keeping
+  //   the word; written back, the line restarts the daemon at another place.
+  bool damagedLines = false;
+  bool Any() const { return restartTexts || restartStretches || damagedLines; }
 };
 // As WriteIKEv1Log, also telling what the saved log cannot carry.
 bool WriteIKEv1Log(const LogFile& root, ByteSink& sink, IKEv1SaveLosses& losses);

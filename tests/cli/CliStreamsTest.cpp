@@ -140,6 +140,11 @@ TEST(CliStreamsTest, SavesNeverReplaceTheLogOrLeaveTemporaries) {
            "\"$CLI\" --stats \"$T/out.ilx\" > /dev/null",
            0, "quillon-cli: warning: the saved log cannot place every negotiation between the daemon restarts"},
       Case{"\"$CLI\" --save - \"$EXAMPLES/gateway-day.ilx\" > /dev/null", 0, ""},
+      // A garbled vendor label whose search runs past its bound: the words passed over are in no
+      // node, and the save says so.
+      Case{"sed \"0,/VIDData: 68 b9 5f 84 b0 f7 d5 9d/s//VIDDaat: $(printf 'aa %.0s' $(seq 120))/\" "
+           "\"$EXAMPLES/gateway-day.ilx\" > \"$T/d.ilx\" && \"$CLI\" --save \"$T/out.ilx\" \"$T/d.ilx\"",
+           0, "quillon-cli: warning: the saved log cannot hold some damaged lines of this log"},
       Case{keeps("\"$CLI\" --timeline \"$T/gw.ilx\" - < \"$T/gw.ilx\""), 1, "is currently open."},
       Case{keeps("(ulimit -f 1; \"$CLI\" --save \"$T/out.ilx\" \"$T/gw.ilx\")"), 5, "File too large"},
       // Ended by SIGTERM in the middle of a large save.
