@@ -536,12 +536,13 @@ class RestartStretches::Impl {
                        [&](const auto& each) { return each.first == key && stretchOf_.at(each.second) == s; });
   }
 
-  // Whether merged negotiation i may lie in stretch s: its peer existed then, those of its peer
+  // Whether merged negotiation i may lie in stretch s: its peer existed then (and the one that
+  // makes its peer or tunnel exist before a restart stays before it), those of its peer
   // with its cookie, family and message ID stay apart, and those of its start time (or of
   // none) read back into its peer stay in the order the regrouping moves them in.
   bool MayMoveMerged(std::size_t i, std::size_t s) const {
     const auto& placed = merged_[i].second;
-    if (placed.lowest > s) return false;
+    if (placed.lowest > s || placed.latest < s) return false;
     if (placed.keyed && OwnKeyAt(placed.origin, placed.key, s)) return false;
     for (std::size_t j = 0; j < merged_.size(); ++j) {
       const auto& [other, its] = merged_[j];
@@ -661,7 +662,14 @@ class RestartStretches::Impl {
           if (!added && it->second >= stretch) stretch = std::min(restarts_, it->second + 1);
           it->second = stretch;
         }
-        AddMerged(child, origin, lowest, stretch, keyed, key, runs_, source);
+        // The first placed before the restart its peer or tunnel must have existed at makes it
+        // exist then: the settling keeps it there.
+        std::size_t latest = restarts_;
+        if (origin != nullptr && origin->existsBefore != 0 && stretch < origin->existsBefore && (provides || !origin->provided)) {
+          origin->provided = true;
+          latest = origin->existsBefore - 1;
+        }
+        AddMerged(child, origin, lowest, latest, stretch, keyed, key, runs_, source);
         previous = time;
         floor = stretch;
         if (header != nullptr && (!first || PlaceInWalk(*header, stretch, 0) < *first)) first = PlaceInWalk(*header, stretch, 0);
@@ -676,14 +684,14 @@ class RestartStretches::Impl {
     return origin != nullptr && (KeyAt(origin->own, key, s) || KeyAt(origin->merged, key, s));
   }
 
-  void AddMerged(const LogNode* node, Origin* origin, std::size_t lowest, std::size_t stretch, bool keyed, const Key& key,
-                 std::size_t run, std::uint32_t source) {
+  void AddMerged(const LogNode* node, Origin* origin, std::size_t lowest, std::size_t latest, std::size_t stretch, bool keyed,
+                 const Key& key, std::size_t run, std::uint32_t source) {
     stretchOf_[node] = stretch;
     if (keyed && origin != nullptr) origin->merged.emplace_back(key, node);
     // One whose own text restarts the daemon ends its stretch like any other carrier; the
     // settling moves it out of the last stretch, which no restart follows.
     if (ownRestarts_.contains(node)) carriers_.insert(node);
-    merged_.emplace_back(node, Merged{origin, lowest, keyed, key, run, source});
+    merged_.emplace_back(node, Merged{origin, lowest, latest, keyed, key, run, source});
   }
 
   struct OriginKey {
@@ -733,6 +741,9 @@ class RestartStretches::Impl {
   struct Merged {
     const Origin* origin;
     std::size_t lowest;
+    // The latest stretch it may lie in: the one that makes its peer or tunnel exist before the
+    // restart whose marker it holds stays before that restart.
+    std::size_t latest;
     bool keyed;
     Key key;
     std::size_t run;        // the negotiations of one start time (or of none) in one tunnel
