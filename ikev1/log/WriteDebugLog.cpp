@@ -83,16 +83,20 @@ std::string RestartLine(const std::vector<std::string>& texts, std::string& carr
   return "\nIKE logging started\n";
 }
 
+// The node as a vendor ID payload, or null.
+const VendorIDPayload* AsVendorID(const LogNode& node) {
+  const IsakmpPayload* payload = AsIsakmpPayload(node);
+  return payload != nullptr && payload->PayloadCode() == kVendorIdBlock ? static_cast<const VendorIDPayload*>(payload) : nullptr;
+}
+
 // Whether a received packet's blocks end in a vendor ID's field lines. The reader takes each
 // line there as a label of up to eight words and its value, and a restart ends the label it
 // is in: the words before "daemon" on a restart line would be read as one more field line.
 bool EndsInFreeLines(const FolderElement* packet) {
   if (packet == nullptr || packet->ChildCount() == 0 || packet->GetHeader() == nullptr || packet->GetHeader()->IsCreated())
     return false;
-  const IsakmpPayload* last = AsIsakmpPayload(*packet->Child(packet->ChildCount() - 1));
-  if (last == nullptr || last->PayloadCode() != kVendorIdBlock) return false;
-  const auto& vendor = static_cast<const VendorIDPayload&>(*last);
-  return vendor.HasFields() || vendor.HasNokiaFields();
+  const VendorIDPayload* vendor = AsVendorID(*packet->Child(packet->ChildCount() - 1));
+  return vendor != nullptr && (vendor->HasFields() || vendor->HasNokiaFields());
 }
 
 // Puts the restart line after the last packet written: the reader ends every negotiation at a
@@ -187,11 +191,9 @@ const FolderElement* AsPacket(const LogNode& node) {
 }
 
 bool VendorFieldsSearchOverran(const LogNode& node) {
-  const IsakmpPayload* payload = AsIsakmpPayload(node);
-  if (payload == nullptr || payload->PayloadCode() != kVendorIdBlock) return false;
-  const auto& vendor = static_cast<const VendorIDPayload&>(*payload);
-  if (!vendor.HasFields()) return false;
-  const auto lines = vendor.FieldLines();
+  const VendorIDPayload* vendor = AsVendorID(node);
+  if (vendor == nullptr || !vendor->HasFields()) return false;
+  const auto lines = vendor->FieldLines();
   static constexpr std::string_view kLabels[] = {"VIDData: ", "Product: ", "Version: "};
   std::size_t labelled = 0;
   while (labelled < lines.size() && labelled < 3 && lines[labelled].starts_with(kLabels[labelled])) ++labelled;
@@ -224,6 +226,7 @@ bool HoldsRestart(const LogNode& node) {
 }
 
 bool PacketCutNotLast(const LogNode& node, const FolderElement& packet, const LogNode& root) {
+  // (Asked of the whole tree only for a record the end of the log cut short: one at most.)
   const bool lineCut = packet.GetHeader() != nullptr && packet.GetHeader()->LineCutByEnd();
   const bool recordCut = packet.PacketDebug() != nullptr && packet.PacketDebug()->CutByEnd();
   if (!lineCut && !recordCut) return false;
